@@ -1,0 +1,82 @@
+/// @file query_option.h
+/// @brief The options of one search request (query text, switches, windows,
+/// sort, layout, answer format), filled once from the CGI variables.
+
+#ifndef SEARCHRUN_FRONT_QUERY_OPTION_H
+#define SEARCHRUN_FRONT_QUERY_OPTION_H
+
+#include <cstdint>
+#include <ctime>
+
+class CGIStringParser;
+
+// Sizes of the text fields; every writer cuts to size - 1 and terminates.
+constexpr int kQuerySize = 6144;
+constexpr int kFileBoundSize = 1024;
+constexpr int kSortFieldSize = 128;
+constexpr int kSortOrderSize = 8;
+
+// The renderer fields hold this when the request did not give them.
+constexpr int kRendererUnset = -100;
+
+// What the query is searched for when it is a property search.
+enum FileNameSearch {
+  kPropNone = 0,
+  kPropTitle = 1,
+  kPropSubject = 2,
+  kPropCompany = 3,
+  kPropAuthor = 4,
+  kPropFilename = 5,
+  kPropComment = 6,
+  kPropKeyword = 7,
+  kPropDateRange = 8,
+};
+
+struct queryOptionTag {
+  queryOptionTag();
+
+  // Reads the options from `cgi` (the process-wide `cgi_variable` in the
+  // program). `language` is the installation language code (1: Japanese).
+  // Never fails: malformed values fall back to the defaults.
+  void initialize(int language);
+  void initialize(const CGIStringParser& cgi, int language);
+
+  // Seconds since 1970 of local midnight starting that day; -1 when any part
+  // is -1 or the date cannot be represented.
+  static int32_t convTimeStr2Num(int year, int month, int day);
+
+  // Debug dump on standard output.
+  void printAllElement() const;
+
+  char orgQuery[kQuerySize];
+  char retQuery[kQuerySize];
+  const char* wholeCGIString;
+  int fgChinese;
+  int fgThesaurus;
+  int fgMatchMode;
+  int dbNum;
+  int fgSearchDate;
+  int32_t beginTime;
+  int32_t endTime;
+  char beginFile[kFileBoundSize];
+  char endFile[kFileBoundSize];
+  char sortField[kSortFieldSize];
+  char sortOrder[kSortOrderSize];
+  int outputMode;
+  int numRec;
+  int matchType;
+  int sbfRandomNo;
+  int file_name_search;
+  int relterm_output;
+  int xml_format;
+  int h2f_flag;
+  int output_cgi_no;
+  int output_cgi_page;
+  int similar_keyword_option;
+  int api_version;
+};
+
+// The request's options; filled once by the request flow, read by every stage.
+extern queryOptionTag queryOption;
+
+#endif  // SEARCHRUN_FRONT_QUERY_OPTION_H
