@@ -30,9 +30,13 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string TempDir::sub(const std::string& rel) const { return path_ + "/" + rel; }
+std::string TempDir::sub(const std::string& rel) const {
+  return path_ + "/" + rel;
+}
 
-void makeDirs(const std::string& path) { fs::create_directories(path); }
+void makeDirs(const std::string& path) {
+  fs::create_directories(path);
+}
 
 void writeFile(const std::string& path, const std::string& bytes) {
   fs::path p(path);
@@ -112,6 +116,8 @@ std::string StdoutCapture::finish() {
   return out;
 }
 
-StdoutCapture::~StdoutCapture() { finish(); }
+StdoutCapture::~StdoutCapture() {
+  finish();
+}
 
 }  // namespace testutil

@@ -1,0 +1,43 @@
+/// @file filter_inclist.h
+/// @brief The superseded-record filter: org records that the inc index holds
+/// again ("morna_incremental_idlist" of the inc index) leave the org hits.
+
+#ifndef SEARCHRUN_ASSEMBLE_FILTER_INCLIST_H
+#define SEARCHRUN_ASSEMBLE_FILTER_INCLIST_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "search/vela_out.h"
+
+// Results of init_inclist.
+constexpr int kIncListOk = 0;
+constexpr int kIncListNoMemory = 1000;
+constexpr int kIncListBadId = 1019;  // an id above the org record count
+constexpr int kIncListNone = 5002;   // no list or an empty one: nothing to filter
+
+constexpr const char* kIncIdListFile = "morna_incremental_idlist";
+
+class filter_inclist {
+ public:
+  // Loads dir + "/morna_incremental_idlist": 7-bit-group org record ids, up
+  // to a zero byte or the end of the file (a value cut short by the end is
+  // dropped; an id of 0 names no record and is skipped). Returns
+  // kIncListOk, kIncListNone, kIncListNoMemory, or kIncListBadId (the list
+  // is then empty again and filters nothing).
+  int init_inclist(const std::string& dir, unsigned long orgRecordCount);
+
+  // Deselects every still selected hit of `org` whose record is listed
+  // (m_output_flag 0, m_output_count - 1), then releases the list. Record
+  // ids outside 1..orgRecordCount are not listed.
+  void filterInclist(VelaOut& org);
+
+  // Whether org record `recid` is listed.
+  bool isListed(int64_t recid) const;
+
+ private:
+  std::vector<unsigned char> p_inclist_array;  // bit (id - 1) per listed id
+};
+
+#endif  // SEARCHRUN_ASSEMBLE_FILTER_INCLIST_H

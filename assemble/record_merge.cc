@@ -1,0 +1,251 @@
+/// @file record_merge.cc
+/// @brief From the selected indexes to the merged hit arrays.
+
+#include "assemble/record_merge.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "front/request_state.h"
+#include "search/vela_command.h"
+#include "system/log.h"
+
+RetQueryMerge g_addRetQuery = keepFirstRetQuery;
+SearchJobArm g_armSearchJobFilters = nullptr;
+
+namespace {
+
+bool isDatabaseType(const std::string& dbType) {
+  return dbType.compare(0, 2, "db") == 0;
+}
+
+bool isPropertySearch(int mode) {
+  return mode >= kModePropertyFirst && mode <= kModePropertyLast;
+}
+
+const std::string& nthOrEmpty(const std::vector<std::string>& texts, size_t i) {
+  static const std::string kEmpty;
+  return i < texts.size() ? texts[i] : kEmpty;
+}
+
+void appendRecidList(std::string& list, uint32_t recid) {
+  list += std::to_string(recid);
+  list += ' ';
+}
+
+// Fills `db` and appends the hits of one section read back from a block.
+// The text keys are copied into the index's own buffer and cut there at the
+// first byte of their value delimiter, so each hit points at a C string.
+void appendSection(const CResultSectionView& section, SortKeyKind kind, uint32_t databaseNum,
+                   dbMapping& db, std::vector<recordMapping>& records) {
+  db.numRec = section.n;
+  db.fgRelterm = section.n != 0 ? 1 : 0;
+  char* keys = nullptr;
+  if (kind == SortKeyKind::kText) {
+    db.sortBuffer.reset(new char[section.keySize + 1]);
+    keys = db.sortBuffer.get();
+    if (section.keySize != 0) std::memcpy(keys, section.keyBytes, section.keySize);
+    keys[section.keySize] = '\0';
+  }
+  for (uint32_t k = 0; k < section.n; ++k) {
+    recordMapping record;
+    record.databaseNum = databaseNum;
+    record.score = section.pairs[k].score;
+    record.recid = section.pairs[k].recid;
+    record.sortField.number = 0;
+    if (kind == SortKeyKind::kText) {
+      const CResultKey& key = section.keys[k];
+      const size_t offset = static_cast<size_t>(key.text - section.keyBytes);
+      keys[offset + key.textSize] = '\0';
+      record.sortField.text = keys + offset;
+    } else if (kind == SortKeyKind::kNumber) {
+      record.sortField.number = static_cast<int32_t>(section.keys[k].number);
+    }
+    records.push_back(record);
+    if (k < static_cast<uint32_t>(kRecidListMax)) appendRecidList(db.recid_list, record.recid);
+  }
+}
+
+// A job whose counts cannot describe its block; checked before anything is
+// allocated from them (every hit takes at least two bytes of pairs).
+bool plausibleCounts(const velaSearch& job) {
+  return job.m_numDb >= 0 && job.m_numRec >= 0 &&
+         static_cast<size_t>(job.m_numRec) <= job.m_velaResult.size() / 2;
+}
+
+const char* reportMissingIndexes() {
+  return remote_index_not_found_count >= 1 ? kMsgRemoteIndexNotFound : kMsgNoIndexSelected;
+}
+
+const char* mergeRequest(VelaSearchListVector& list, int searchNum, RecordList& out) {
+  if (queryOption.dbNum <= 0) return reportMissingIndexes();
+  const std::string velaOption = getVelaOption();
+  const std::vector<SearchJobPlan> plans =
+      planSearchJobs(list, searchNum, isPropertySearch(queryOption.file_name_search));
+  std::vector<velaSearch> jobs;
+  if (const char* code =
+          createSearchJobs(list, plans, queryOption, velaOption, g_fplog_running, jobs)) {
+    return code;
+  }
+  if (jobs.empty()) return nullptr;
+  if (const char* code = runSearchJobs(jobs)) return code;
+  storeMatchCounts(list, jobs);
+  if (const char* code = mergeJobResults(jobs, queryOption.sortField, queryOption.retQuery, out)) {
+    return code;
+  }
+  if (queryOption.retQuery[0] == '\0')
+    keepFirstRetQuery(queryOption.retQuery, queryOption.orgQuery);
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<SearchJobPlan> planSearchJobs(const VelaSearchListVector& list, int searchNum,
+                                          bool propertySearch, LocalAddressTest isLocal) {
+  std::vector<SearchJobPlan> plans;
+  auto plan = [&](size_t i) {
+    const velaSearchList& entry = list[i];
+    if (propertySearch && isDatabaseType(entry.dbType)) return;
+    if (isLocal(entry.ipAddr.c_str())) {
+      plans.push_back({fgLocal, {i}});
+      return;
+    }
+    for (SearchJobPlan& job : plans) {
+      if (job.where == fgRemote && list[job.entries.front()].ipAddr == entry.ipAddr) {
+        job.entries.push_back(i);
+        return;
+      }
+    }
+    plans.push_back({fgRemote, {i}});
+  };
+  if (searchNum == 0) {
+    for (size_t i = 0; i < list.size(); ++i)
+      plan(i);
+  } else if (searchNum >= 1 && static_cast<size_t>(searchNum) <= list.size()) {
+    plan(static_cast<size_t>(searchNum) - 1);
+  }
+  return plans;
+}
+
+const char* createSearchJobs(const VelaSearchListVector& list,
+                             const std::vector<SearchJobPlan>& plans, const queryOptionTag& options,
+                             const std::string& velaOption, FILE* log,
+                             std::vector<velaSearch>& jobs) {
+  jobs.reserve(jobs.size() + plans.size());
+  for (const SearchJobPlan& plan : plans) {
+    const velaSearchList& first = list[plan.entries.front()];
+    velaSearch& job = jobs.emplace_back();
+    int rc = job.initialize(velaOption.c_str(), first.ipAddr.c_str(), first.owner.c_str(),
+                            first.idxName.c_str(), first.port.c_str(), plan.where, log,
+                            first.sbfString, first.dbType.c_str(), options.sortField,
+                            options.beginFile, options.endFile, options.beginTime, options.endTime,
+                            options.file_name_search, first.m_digit_field);
+    for (size_t k = 1; rc == 0 && k < plan.entries.size(); ++k) {
+      const velaSearchList& entry = list[plan.entries[k]];
+      rc = job.concate(entry.owner.c_str(), entry.idxName.c_str(), entry.sbfString,
+                       entry.dbType.c_str());
+    }
+    if (rc != 0) return kMsgMergeNoMemory;
+  }
+  return nullptr;
+}
+
+const char* runSearchJobs(std::vector<velaSearch>& jobs) {
+  for (velaSearch& job : jobs) {
+    if (g_armSearchJobFilters) g_armSearchJobFilters(job);
+    const int rc = job.Execute();
+    if (rc != 0) {
+      ReportLog("search of %s %s at %s failed: %d\n", job.getIndexOwner(), job.getIndexName(),
+                job.m_ipAddr.c_str(), rc);
+      return kMsgSearchFailed;
+    }
+  }
+  return nullptr;
+}
+
+void storeMatchCounts(VelaSearchListVector& list, const std::vector<velaSearch>& jobs) {
+  for (velaSearchList& entry : list) {
+    for (const velaSearch& job : jobs) {
+      if (job.m_ipAddr != entry.ipAddr) continue;
+      bool found = false;
+      for (size_t i = 0; !found && i < static_cast<size_t>(job.m_numDb); ++i) {
+        found = nthOrEmpty(job.m_owner, i) == entry.owner &&
+                nthOrEmpty(job.m_idxName, i) == entry.idxName;
+      }
+      if (found) {
+        entry.m_match = job.m_numRec;
+        break;
+      }
+    }
+  }
+}
+
+const char* appendJobResult(const velaSearch& job, SortKeyKind kind, RecordList& out) {
+  if (!plausibleCounts(job)) return kMsgSearchFailed;
+  const std::string& block = job.m_velaResult;
+  // An agent answers a search without hits with an empty block.
+  const bool noSections = block.empty() && job.m_numRec == 0;
+  CByteCursor cursor(block.data(), block.size());
+  CResultSectionView section;
+  uint64_t hits = 0;
+  for (size_t i = 0; i < static_cast<size_t>(job.m_numDb); ++i) {
+    const uint32_t databaseNum = static_cast<uint32_t>(out.dbMap.size());
+    dbMapping& db = out.dbMap.emplace_back();
+    db.ipAddr = job.m_ipAddr;
+    db.szOwner = nthOrEmpty(job.m_owner, i);
+    db.idxName = nthOrEmpty(job.m_idxName, i);
+    db.port = job.m_port;
+    if (noSections) continue;
+    if (!readResultSection(cursor, kind, section)) return kMsgSearchFailed;
+    hits += section.n;
+    if (hits > static_cast<uint64_t>(job.m_numRec)) return kMsgSearchFailed;
+    appendSection(section, kind, databaseNum, db, out.recMap);
+  }
+  if (!noSections && hits != static_cast<uint64_t>(job.m_numRec)) return kMsgSearchFailed;
+  return nullptr;
+}
+
+const char* mergeJobResults(std::vector<velaSearch>& jobs, const char* sortField, char* retQuery,
+                            RecordList& out) {
+  try {
+    size_t dbTotal = 0;
+    size_t recordTotal = 0;
+    for (const velaSearch& job : jobs) {
+      if (!plausibleCounts(job)) return kMsgSearchFailed;
+      dbTotal += static_cast<size_t>(job.m_numDb);
+      recordTotal += static_cast<size_t>(job.m_numRec);
+    }
+    out.dbMap.reserve(dbTotal);
+    out.recMap.reserve(recordTotal);
+    const SortKeyKind kind = sortKeyKindOf(sortField);
+    for (velaSearch& job : jobs) {
+      if (!job.m_returnQuery.empty()) g_addRetQuery(retQuery, job.m_returnQuery.c_str());
+      if (const char* code = appendJobResult(job, kind, out)) return code;
+      job.freeMemory();
+    }
+  } catch (const std::bad_alloc&) {
+    return kMsgMergeNoMemory;
+  }
+  return nullptr;
+}
+
+int getRecordList(VelaSearchListVector& list, int searchNum, RecordList& out) {
+  const char* code;
+  try {
+    code = mergeRequest(list, searchNum, out);
+  } catch (const std::bad_alloc&) {
+    code = kMsgMergeNoMemory;
+  }
+  if (!code) return 0;
+  out = RecordList();
+  reportMessage(code);
+  return kMergeExitStatus;
+}
+
+void keepFirstRetQuery(char* retQuery, const char* reported) {
+  if (retQuery[0] != '\0' || !reported) return;
+  const size_t size = std::min(std::strlen(reported), static_cast<size_t>(kQuerySize) - 1);
+  std::memcpy(retQuery, reported, size);
+  retQuery[size] = '\0';
+}

@@ -1,0 +1,116 @@
+/// @file record_merge.h
+/// @brief The merge of a request's searches: the selected indexes become
+/// search jobs (one per local index, one per remote host), the jobs run one
+/// after another, and their result blocks are read into one RecordList.
+///
+/// The stages are separate functions so that each can be driven on its own:
+/// planSearchJobs decides the jobs, createSearchJobs builds them,
+/// runSearchJobs runs them, mergeJobResults reads their blocks. getRecordList
+/// chains them for the request flow and writes the message page on failure.
+
+#ifndef SEARCHRUN_ASSEMBLE_RECORD_MERGE_H
+#define SEARCHRUN_ASSEMBLE_RECORD_MERGE_H
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "assemble/record_mapping.h"
+#include "front/query_option.h"
+#include "front/vela_search_list.h"
+#include "search/result_block.h"
+#include "search/vela_search.h"
+#include "system/address.h"
+
+// Message codes the merge ends a request with (all with exit status 1).
+constexpr const char* kMsgNoIndexSelected = "1003";
+constexpr const char* kMsgRemoteIndexNotFound = "1065";
+constexpr const char* kMsgSearchFailed = "0004";
+constexpr const char* kMsgMergeNoMemory = "0008";
+// Exit status of a run that the merge ends.
+constexpr int kMergeExitStatus = 1;
+
+// One search job to build: the list positions of its indexes in job order.
+// The first entry initialises the job; a remote job appends the others.
+struct SearchJobPlan {
+  enumLocalRemote where = fgLocal;
+  std::vector<size_t> entries;
+};
+
+using LocalAddressTest = bool (*)(const char* ip);
+
+// The jobs for `list`. searchNum 0: every entry in list order, each local
+// entry a job of its own, each remote entry joining the remote job of the
+// same host text (first come) or starting one. searchNum n >= 1: entry n - 1
+// alone; no job when n is past the list's end. A negative searchNum selects
+// nothing. In a property search (`propertySearch`) entries whose type begins
+// with "db" get no job. `isLocal` decides which hosts are this one.
+std::vector<SearchJobPlan> planSearchJobs(const VelaSearchListVector& list, int searchNum,
+                                          bool propertySearch,
+                                          LocalAddressTest isLocal = isLocalIPAddress);
+
+// Appends the planned jobs to `jobs`, built with the request's settings
+// (`options`: sort field, file and time bounds, search mode), the engine
+// option text shared by all jobs and the run log `log` (may be null). Nothing
+// runs yet. Null, or kMsgMergeNoMemory when a job could not take its indexes.
+const char* createSearchJobs(const VelaSearchListVector& list,
+                             const std::vector<SearchJobPlan>& plans, const queryOptionTag& options,
+                             const std::string& velaOption, FILE* log,
+                             std::vector<velaSearch>& jobs);
+
+// Runs the jobs in order, each after g_armSearchJobFilters (when set) has
+// armed its filters. Null when all succeeded; kMsgSearchFailed at the first
+// job that fails (the later ones do not run).
+const char* runSearchJobs(std::vector<velaSearch>& jobs);
+
+// Stores in every list entry that a job searched (same host text, owner and
+// index name) that job's hit count; entries no job searched keep theirs.
+void storeMatchCounts(VelaSearchListVector& list, const std::vector<velaSearch>& jobs);
+
+// Reads the result blocks of finished jobs, in job order, into `out` (which
+// must be empty): one dbMapping per index of a job and one recordMapping per
+// hit, with sort keys of the kind of `sortField`. Every job's reported query
+// is merged into `retQuery` (kQuerySize bytes) through g_addRetQuery, and
+// every job is released (freeMemory) once read. Null on success; otherwise
+// kMsgSearchFailed (a section that does not read back whole, hit counts that
+// disagree with the job's m_numRec) or kMsgMergeNoMemory, with `out` left
+// unspecified. A job with no hits and an empty block stands for one empty
+// section per index.
+const char* mergeJobResults(std::vector<velaSearch>& jobs, const char* sortField, char* retQuery,
+                            RecordList& out);
+
+// Appends one finished job's indexes and hits to `out`: the reading step of
+// mergeJobResults, without the query and the release. Null on success, else
+// kMsgSearchFailed; what was appended before a failure stays.
+const char* appendJobResult(const velaSearch& job, SortKeyKind kind, RecordList& out);
+
+// The merge of the request: the selected indexes of `list` (the process-wide
+// queryOption says how many, with which options), all of them (searchNum 0)
+// or the searchNum-th alone, searched and merged into `out` (must be empty).
+// Fills the entries' m_match and queryOption.retQuery (the typed query when
+// no job reported one). Returns 0 when the run goes on, `out` then holding
+// the result (empty when no job was built). Otherwise the message page of
+// kMsgNoIndexSelected, kMsgRemoteIndexNotFound, kMsgSearchFailed or
+// kMsgMergeNoMemory has been written to standard output, `out` is empty, and
+// the return value is the exit status the caller ends the run with.
+int getRecordList(VelaSearchListVector& list, int searchNum, RecordList& out);
+
+// Merges one job's reported query into retQuery (kQuerySize bytes).
+using RetQueryMerge = void (*)(char* retQuery, const char* reported);
+// Keeps the first reported query: copies `reported` (cut to fit) only while
+// retQuery is empty.
+void keepFirstRetQuery(char* retQuery, const char* reported);
+// The merge used by mergeJobResults; keepFirstRetQuery until the query
+// normalisation installs the term-wise merge.
+extern RetQueryMerge g_addRetQuery;
+
+// Arms the optional filters of one job before it runs: access rights (the
+// access control installs it and decides the user, domain and directory
+// settings it needs), search-by-field conditions, properties. Null: jobs run
+// with no filter armed, and the field and property searches that need one
+// fail.
+using SearchJobArm = void (*)(velaSearch& job);
+extern SearchJobArm g_armSearchJobFilters;
+
+#endif  // SEARCHRUN_ASSEMBLE_RECORD_MERGE_H

@@ -1,0 +1,44 @@
+/// @file doc_extract.h
+/// @brief The text of a document file for indexing: code page detection and
+/// the title and body of plain text and HTML.
+
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_DOC_EXTRACT_H
+#define SEARCHRUN_COMPANIONS_ENGINE_DOC_EXTRACT_H
+
+#include <string>
+#include <string_view>
+
+#include "companions/engine/codepage.h"
+
+namespace vela {
+
+enum class DocKind { kText, kHtml, kSkip };
+
+// How a file is read: HTML by its extension (.htm, .html, .xhtml, .shtml),
+// known binary formats are skipped, anything else is text unless its first
+// bytes hold a NUL byte.
+DocKind classifyDocument(const std::string& fileName, std::string_view head);
+
+// The bytes of a document as UTF-8: a byte order mark or (for HTML) a
+// declared charset decide; otherwise valid UTF-8 is taken as it is and
+// anything else is read in the installation's code page.
+std::string decodeDocument(std::string_view bytes, const CodePage& cp, bool html);
+
+struct DocText {
+  std::string title;  // UTF-8, may be empty
+  std::string body;   // UTF-8, line breaks kept where the document has them
+};
+
+// Plain text: the title is the first non-blank line.
+DocText extractText(std::string_view utf8);
+// HTML: the <title>, and the text outside tags, scripts, styles and
+// comments with character references decoded; block tags end lines.
+DocText extractHtml(std::string_view utf8);
+
+// The first non-blank line of a text, blanks trimmed, cut to maxBytes
+// without splitting a UTF-8 character.
+std::string firstLine(std::string_view utf8, size_t maxBytes);
+
+}  // namespace vela
+
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_DOC_EXTRACT_H

@@ -1,0 +1,317 @@
+/// @file engine_query.cc
+/// @brief Query trees to engine queries: exact phrases, fuzzy and prefix
+/// words, wildcards, thesaurus groups, exclusions.
+
+#include "companions/engine/engine_query.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <optional>
+
+#include "companions/engine/codepage.h"
+#include "companions/engine/text_fold.h"
+
+namespace vela {
+
+namespace {
+
+using OptQuery = std::optional<Xapian::Query>;
+
+std::u32string codePoints(std::string_view utf8) {
+  std::u32string out;
+  for (Xapian::Utf8Iterator it(utf8.data(), utf8.size()), end; it != end; ++it)
+    out += static_cast<char32_t>(*it);
+  return out;
+}
+
+size_t editDistance(const std::u32string& a, const std::u32string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j)
+    row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diag = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diag = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// The text of the tokens as a reader would write it: CJK characters of one
+// run together, everything else separated by blanks.
+std::string displayForm(const std::vector<TextToken>& tokens) {
+  std::string out;
+  for (const TextToken& t : tokens) {
+    if (!out.empty() && !t.joined) out += ' ';
+    out += t.text;
+  }
+  return out;
+}
+
+Xapian::Query combine(Xapian::Query::op op, const std::vector<Xapian::Query>& parts) {
+  if (parts.size() == 1) return parts[0];
+  return Xapian::Query(op, parts.begin(), parts.end());
+}
+
+Xapian::Query synonymsOf(const std::vector<std::string>& terms) {
+  if (terms.empty()) return Xapian::Query::MatchNothing;
+  return Xapian::Query(Xapian::Query::OP_SYNONYM, terms.begin(), terms.end());
+}
+
+std::string trimBlanks(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+}  // namespace
+
+bool Thesaurus::load(const std::string& path, const CodePage& cp) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> members;
+    size_t start = 0;
+    for (;;) {
+      size_t dollar = line.find('$', start);
+      std::string m = trimBlanks(
+          line.substr(start, dollar == std::string::npos ? std::string::npos : dollar - start));
+      if (!m.empty()) members.push_back(cp.toUtf8(m));
+      if (dollar == std::string::npos) break;
+      start = dollar + 1;
+    }
+    if (members.size() > 1) addGroup(members);
+  }
+  return true;
+}
+
+void Thesaurus::addGroup(const std::vector<std::string>& utf8Members) {
+  std::vector<std::string> folded;
+  for (const std::string& m : utf8Members)
+    folded.push_back(foldText(m));
+  for (const std::string& f : folded)
+    index_.emplace(f, groups_.size());
+  groups_.push_back(std::move(folded));
+}
+
+std::vector<std::string> Thesaurus::synonyms(const std::string& folded) const {
+  std::vector<std::string> out;
+  auto range = index_.equal_range(folded);
+  for (auto it = range.first; it != range.second; ++it)
+    for (const std::string& m : groups_[it->second])
+      if (m != folded && std::find(out.begin(), out.end(), m) == out.end()) out.push_back(m);
+  return out;
+}
+
+bool wildcardMatch(std::string_view pattern, std::string_view text) {
+  std::u32string p = codePoints(pattern), t = codePoints(text);
+  size_t pi = 0, ti = 0, starP = std::u32string::npos, starT = 0;
+  while (ti < t.size()) {
+    if (pi < p.size() && (p[pi] == U'?' || p[pi] == t[ti])) {
+      ++pi;
+      ++ti;
+    } else if (pi < p.size() && p[pi] == U'*') {
+      starP = pi++;
+      starT = ti;
+    } else if (starP != std::u32string::npos) {
+      pi = starP + 1;
+      ti = ++starT;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == U'*')
+    ++pi;
+  return pi == p.size();
+}
+
+std::vector<std::string> expandWildcard(const Xapian::Database& db, std::string_view pattern,
+                                        size_t limit) {
+  std::string prefix(pattern.substr(0, pattern.find_first_of("*?")));
+  std::vector<std::pair<Xapian::doccount, std::string>> found;
+  for (auto it = db.allterms_begin(prefix); it != db.allterms_end(prefix); ++it)
+    if (wildcardMatch(pattern, *it)) found.emplace_back(it.get_termfreq(), *it);
+  if (found.size() > limit) {
+    // Keep the most frequent; ties go to the earlier term.
+    std::partial_sort(found.begin(), found.begin() + static_cast<long>(limit), found.end(),
+                      [](const auto& a, const auto& b) {
+                        return a.first != b.first ? a.first > b.first : a.second < b.second;
+                      });
+    found.resize(limit);
+  }
+  std::vector<std::string> terms;
+  for (auto& f : found)
+    terms.push_back(std::move(f.second));
+  std::sort(terms.begin(), terms.end());
+  return terms;
+}
+
+void QueryBuilder::note(const std::string& term, bool positive) {
+  if (positive && !term.empty() && std::find(terms_.begin(), terms_.end(), term) == terms_.end())
+    terms_.push_back(term);
+}
+
+Xapian::Query QueryBuilder::allBut(const Xapian::Query& excluded) const {
+  if (!opt_.allowNegative) return Xapian::Query::MatchNothing;
+  return Xapian::Query(Xapian::Query::OP_AND_NOT, Xapian::Query::MatchAll, excluded);
+}
+
+Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
+  std::u32string w = codePoints(word);
+  std::string first;
+  Xapian::Unicode::append_utf8(first, w.empty() ? 0 : w[0]);
+  // Candidates share the first character: a typo there is rare, and it keeps
+  // the scan to a small part of the vocabulary.
+  std::vector<std::pair<double, std::string>> similar;
+  for (auto it = db_.allterms_begin(first); it != db_.allterms_end(first); ++it) {
+    std::u32string t = codePoints(*it);
+    size_t longest = std::max(t.size(), w.size());
+    if (longest == 0) continue;
+    double sim = 1.0 - static_cast<double>(editDistance(w, t)) / static_cast<double>(longest);
+    if (sim * 100.0 + 1e-9 >= opt_.similarityPercent) similar.emplace_back(sim, *it);
+  }
+  std::sort(similar.begin(), similar.end(),
+            [](const auto& a, const auto& b) { return a.first > b.first; });
+  if (similar.size() > 50) similar.resize(50);
+  std::vector<std::string> terms{word};
+  for (const auto& s : similar)
+    if (s.second != word) terms.push_back(s.second);
+  for (const std::string& t : terms)
+    note(t, positive);
+  return synonymsOf(terms);
+}
+
+Xapian::Query QueryBuilder::prefixWord(const std::string& word, bool positive) {
+  std::vector<std::string> terms = expandWildcard(db_, word + "*", kMaxWildcardTerms);
+  if (std::find(terms.begin(), terms.end(), word) == terms.end()) terms.push_back(word);
+  note(word, positive);
+  return synonymsOf(terms);
+}
+
+OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
+  std::vector<TextToken> tokens = tokenize(folded);
+  if (tokens.empty()) return std::nullopt;
+  note(displayForm(tokens), positive);
+  // The positional terms of the text: words, lone CJK characters, and the
+  // bigrams of CJK runs (the last character of a run is covered by its
+  // bigram).
+  std::vector<std::pair<std::string, uint32_t>> seq;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const TextToken& t = tokens[i];
+    bool nextJoined = i + 1 < tokens.size() && tokens[i + 1].joined;
+    if (t.cjk && nextJoined) {
+      seq.emplace_back(t.text + tokens[i + 1].text, t.pos);
+    } else if (!t.cjk || !t.joined) {
+      seq.emplace_back(t.text, t.pos);
+    }
+  }
+  if (opt_.fuzzy) {
+    std::vector<Xapian::Query> parts;
+    for (const auto& s : seq) {
+      bool word = !isCjk(*Xapian::Utf8Iterator(s.first));
+      parts.push_back(word ? fuzzyWord(s.first, positive) : Xapian::Query(s.first));
+    }
+    return combine(Xapian::Query::OP_AND, parts);
+  }
+  if (seq.size() == 1) {
+    bool cjk = tokens[0].cjk;
+    return opt_.partial && !cjk ? prefixWord(seq[0].first, positive) : Xapian::Query(seq[0].first);
+  }
+  std::vector<Xapian::Query> parts;
+  for (const auto& s : seq)
+    parts.emplace_back(s.first);
+  Xapian::termcount window = seq.back().second - seq.front().second + 1;
+  return Xapian::Query(Xapian::Query::OP_PHRASE, parts.begin(), parts.end(), window);
+}
+
+OptQuery QueryBuilder::leaf(const QueryNode* n, bool positive) {
+  std::string folded = foldText(n->text);
+  OptQuery q;
+  if (!n->quoted && hasWildcard(folded)) {
+    std::vector<std::string> terms = expandWildcard(db_, folded, kMaxWildcardTerms);
+    for (const std::string& t : terms)
+      note(t, positive);
+    q = synonymsOf(terms);
+  } else {
+    q = text(folded, positive);
+  }
+  if (opt_.thesaurus && !n->quoted) {
+    std::vector<Xapian::Query> alternatives;
+    if (q) alternatives.push_back(*q);
+    for (const std::string& s : opt_.thesaurus->synonyms(folded))
+      if (OptQuery sq = text(s, positive)) alternatives.push_back(*sq);
+    if (!alternatives.empty()) q = combine(Xapian::Query::OP_OR, alternatives);
+  }
+  return q;
+}
+
+OptQuery QueryBuilder::node(const QueryNode* n, bool positive) {
+  switch (n->kind) {
+    case QueryNode::Kind::kLeaf:
+      return leaf(n, positive);
+    case QueryNode::Kind::kNot: {
+      OptQuery inner = node(n->children[0].get(), false);
+      if (!inner) return std::nullopt;
+      return allBut(*inner);
+    }
+    case QueryNode::Kind::kOr: {
+      std::vector<Xapian::Query> parts;
+      for (const auto& c : n->children)
+        if (OptQuery q = node(c.get(), positive)) parts.push_back(*q);
+      if (parts.empty()) return std::nullopt;
+      return combine(Xapian::Query::OP_OR, parts);
+    }
+    case QueryNode::Kind::kAnd:
+      break;
+  }
+  std::vector<Xapian::Query> wanted, excluded;
+  for (const auto& c : n->children) {
+    bool isNot = c->kind == QueryNode::Kind::kNot;
+    // A leaf of punctuation only adds no condition.
+    if (OptQuery q = node(isNot ? c->children[0].get() : c.get(), positive && !isNot))
+      (isNot ? excluded : wanted).push_back(*q);
+  }
+  if (wanted.empty() && excluded.empty()) return std::nullopt;
+  if (wanted.empty()) return allBut(combine(Xapian::Query::OP_OR, excluded));
+  Xapian::Query q = combine(Xapian::Query::OP_AND, wanted);
+  if (excluded.empty()) return q;
+  return Xapian::Query(Xapian::Query::OP_AND_NOT, q, combine(Xapian::Query::OP_OR, excluded));
+}
+
+Xapian::Query QueryBuilder::build(const QueryNode* root) {
+  OptQuery q = root ? node(root, true) : std::nullopt;
+  return q ? *q : Xapian::Query::MatchNothing;
+}
+
+std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,
+                          size_t limit) {
+  std::vector<Hit> hits;
+  if (query.empty()) return hits;
+  Xapian::Enquire enquire(db);
+  enquire.set_query(query);
+  enquire.set_docid_order(Xapian::Enquire::ASCENDING);  // equal scores keep record order
+  Xapian::doccount want = db.get_doccount();
+  if (limit > 0 && order == HitOrder::kScore && limit < want)
+    want = static_cast<Xapian::doccount>(limit);
+  Xapian::MSet mset = enquire.get_mset(0, want);
+  for (auto it = mset.begin(); it != mset.end(); ++it) {
+    double scaled = std::round(it.get_weight() * 100.0);
+    uint32_t score = scaled < 1.0            ? 1
+                     : scaled > 2147483647.0 ? 2147483647u
+                                             : static_cast<uint32_t>(scaled);
+    hits.push_back({*it, score});
+  }
+  if (order == HitOrder::kRecord) {
+    std::sort(hits.begin(), hits.end(),
+              [](const Hit& a, const Hit& b) { return a.recid < b.recid; });
+    if (limit > 0 && hits.size() > limit) hits.resize(limit);
+  }
+  return hits;
+}
+
+}  // namespace vela

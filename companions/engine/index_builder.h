@@ -1,0 +1,49 @@
+/// @file index_builder.h
+/// @brief The index builder's operations: create an index from a folder of
+/// documents, bring it up to date through its inc index, and fold the inc
+/// index back into the org index.
+///
+/// Every operation builds into a new directory beside the index and only
+/// then switches it in, so that a failure leaves the previous index usable.
+/// One builder at a time works on an index (a lock file beside it). The
+/// operations run in the CGI directory of the installation, where the system
+/// library finds its settings.
+
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_H
+#define SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_H
+
+#include <ostream>
+#include <string>
+
+#include "companions/engine/codepage.h"
+
+namespace vela {
+
+struct BuildContext {
+  CodePage cp;
+  bool progress = false;  // progress lines on stderr (a terminal)
+};
+
+struct CreateRequest {
+  std::string owner;
+  std::string id;  // empty: a new id
+  std::string desc;
+  std::string type = "doc";
+  std::string source;
+};
+
+// Each returns 0 on success, or 1 with a message in `error`.
+int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& id,
+                std::string& error);
+int updateIndex(const BuildContext& ctx, const std::string& id, const std::string& source,
+                std::string& error);
+int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& error);
+
+// Replaces `target` by the directory `staged` (renamed into place); the old
+// directory, if any, is removed afterwards. False with a message when the
+// switch fails, in which case `target` is unchanged.
+bool switchDirectory(const std::string& staged, const std::string& target, std::string& error);
+
+}  // namespace vela
+
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_H

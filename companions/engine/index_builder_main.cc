@@ -1,0 +1,87 @@
+/// @file index_builder_main.cc
+/// @brief Entry of index_builder: reads the command line and runs one of the
+/// operations of index_builder.h.
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "companions/engine/index_builder.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: index_builder [--root ROOT] COMMAND ...\n"
+    "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] SOURCE_DIR\n"
+    "      builds a new index of the documents below SOURCE_DIR (plain text and\n"
+    "      HTML) and prints its id\n"
+    "  create --owner OWNER [--id ID] [--desc TEXT] --type db TABLE.csv\n"
+    "      builds a database index, one record per row (the first row names\n"
+    "      the columns); build it again with create to bring it up to date\n"
+    "  update --id ID SOURCE_DIR\n"
+    "      puts new and changed documents into the index's inc index and marks\n"
+    "      the org records they replace (and those of deleted documents)\n"
+    "  rebuild --id ID\n"
+    "      folds the inc index into the org index (document indexes)\n"
+    "ROOT is the installation root; without --root the builder runs, like every\n"
+    "program of the installation, in its CGI directory (ROOT/search-cgi).\n";
+
+int usage(const std::string& problem) {
+  if (!problem.empty()) std::cerr << "index_builder: " << problem << "\n";
+  std::cerr << kUsage;
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::map<std::string, std::string> opts;
+  std::vector<std::string> words;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (a == "--root" || a == "--owner" || a == "--id" || a == "--desc" || a == "--type") {
+      if (i + 1 == args.size()) return usage(a + " needs a value");
+      opts[a] = args[++i];
+    } else if (a.size() > 1 && a[0] == '-') {
+      return usage("unknown option " + a);
+    } else {
+      words.push_back(a);
+    }
+  }
+  if (words.empty()) return usage("no command");
+  // Like every program of the installation the builder works in the CGI
+  // directory; with --root it moves there, after making the source folder
+  // absolute.
+  if (words.size() == 2) words[1] = std::filesystem::absolute(words[1]).string();
+  if (opts.count("--root") && chdir((opts["--root"] + "/search-cgi").c_str()) != 0)
+    return usage("no CGI directory " + opts["--root"] + "/search-cgi");
+  if (access("../setting/system_info.cfg", R_OK) != 0)
+    return usage("run in ROOT/search-cgi or give --root ROOT");
+  vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), isatty(2) == 1};
+  const std::string& cmd = words[0];
+  std::string error, id = opts["--id"];
+  int rc;
+  if (cmd == "create" && words.size() == 2 && opts.count("--owner")) {
+    vela::CreateRequest req{opts["--owner"], id, opts["--desc"],
+                            opts.count("--type") ? opts["--type"] : "doc", words[1]};
+    rc = vela::createIndex(ctx, req, id, error);
+    if (rc == 0) std::cout << id << "\n";
+  } else if (cmd == "update" && words.size() == 2 && !id.empty()) {
+    rc = vela::updateIndex(ctx, id, words[1], error);
+  } else if (cmd == "rebuild" && words.size() == 1 && !id.empty()) {
+    rc = vela::rebuildIndex(ctx, id, error);
+  } else {
+    return usage("bad command line");
+  }
+  if (rc != 0) std::cerr << "index_builder: " << error << "\n";
+  return rc;
+}

@@ -1,0 +1,77 @@
+/// @file index_files.h
+/// @brief Files of an index directory besides the engine database: the
+/// record lists ("morna_" files), the record-info files, the record count and
+/// the superseded-record list of an inc index.
+///
+/// All integers are 32-bit in host byte order. Per record r (from 1):
+///   morna_filename_list, morna_owner_list   texts back to back
+///   morna_filename_list_index, ..._index    entry r-1 = end offset of text r
+///   morna_time_list, morna_size_list        entry r-1 = value of record r
+///   .vela_recinfo    format 1 (variable-size records), name length + name,
+///                    data file count F, F times length + file name, F bounds
+///                    (records of file k are below bound k)
+///   .vela_recoffset  start offsets; each data file adds one end offset
+///   vela_recdata_K   the record texts: the info line followed by "@\n"
+///   .vela_log_1      record count (uint32), then the indexed bytes (double)
+/// An inc index also has morna_incremental_idlist (7-bit-group org record ids)
+/// and .vela_increment_recsize (int32 count and double size of those records).
+
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_INDEX_FILES_H
+#define SEARCHRUN_COMPANIONS_ENGINE_INDEX_FILES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vela {
+
+// Subdirectory of an index directory that holds the engine database, whose
+// document ids are the record ids.
+constexpr const char* kEngineDbDir = "engine_db";
+constexpr const char* kRecordCountFile = ".vela_log_1";
+constexpr const char* kTimeListFile = "morna_time_list";
+constexpr const char* kIncIdListFile = "morna_incremental_idlist";
+constexpr const char* kIncRecSizeFile = ".vela_increment_recsize";
+
+// What the lists and the record-info files hold for one record. Texts are in
+// the installation's local code page.
+struct RecordInfo {
+  std::string fileName;  // base name of the document, at most 255 bytes
+  std::string owner;     // at most 255 bytes
+  uint32_t time = 0;     // modification time, seconds since 1970
+  uint32_t size = 0;     // bytes
+  std::string info;      // info line: "@P:path\n@T:title\n@B:first line\n"
+};
+
+// Largest size of one record data file; a larger set of records is spread
+// over several files so that 32-bit offsets always suffice.
+constexpr uint32_t kMaxDataFileBytes = 1u << 30;
+
+// Writes every file above for records 1..records.size() into dir, plus
+// .vela_log_1 with `indexedBytes`. Returns false on the first file that
+// cannot be written.
+bool writeRecordFiles(const std::string& dir, const std::vector<RecordInfo>& records,
+                      double indexedBytes);
+
+// Writes the superseded org record ids of an inc index and their count and
+// size. The id list is written even when empty (a zero-byte file).
+bool writeIncrementalFiles(const std::string& dir, const std::vector<uint32_t>& orgIds,
+                           double supersededBytes);
+
+// Reads a file of 32-bit integers; false when it cannot be read. A trailing
+// part of fewer than 4 bytes is ignored.
+bool readUInt32File(const std::string& path, std::vector<uint32_t>& out);
+
+// The org record ids listed in an inc index's morna_incremental_idlist (empty
+// when missing). Stops at a zero byte, at the end, or at a value cut short.
+std::vector<uint32_t> readIncrementalIdList(const std::string& incDir);
+
+// Writes a whole file (replacing it); false on failure.
+bool writeWholeFile(const std::string& path, const std::string& bytes);
+// Appends a 32-bit integer or a double in host byte order.
+void appendUInt32(std::string& out, uint32_t v);
+void appendDouble(std::string& out, double v);
+
+}  // namespace vela
+
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_INDEX_FILES_H

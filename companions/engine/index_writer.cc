@@ -1,0 +1,139 @@
+/// @file index_writer.cc
+/// @brief Engine database and record files of a new index directory.
+
+#include "companions/engine/index_writer.h"
+
+#include <sys/stat.h>
+
+#include "companions/engine/text_fold.h"
+
+namespace vela {
+
+namespace {
+
+constexpr char kStoredTag[] = "vela-record-1";
+constexpr uint32_t kSectionGap = 100;
+
+void putText(std::string& out, const std::string& s) {
+  out += std::to_string(s.size());
+  out += ':';
+  out += s;
+}
+
+bool getText(const std::string& in, size_t& pos, std::string& s) {
+  size_t colon = in.find(':', pos);
+  if (colon == std::string::npos || colon == pos || colon - pos > 10) return false;
+  size_t len = 0;
+  for (size_t i = pos; i < colon; ++i) {
+    if (in[i] < '0' || in[i] > '9') return false;
+    len = len * 10 + static_cast<size_t>(in[i] - '0');
+  }
+  if (len > in.size() - colon - 1) return false;
+  s = in.substr(colon + 1, len);
+  pos = colon + 1 + len;
+  return true;
+}
+
+bool getNumber(const std::string& in, size_t& pos, uint32_t& v) {
+  std::string s;
+  if (!getText(in, pos, s) || s.empty() || s.size() > 10) return false;
+  unsigned long long n = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (n > 0xFFFFFFFFull) return false;
+  v = static_cast<uint32_t>(n);
+  return true;
+}
+
+uint32_t addSection(Xapian::Document& doc, const std::string& utf8, uint32_t firstPos) {
+  uint32_t next = firstPos;
+  for (const PositionedTerm& t : indexTerms(tokenize(foldText(utf8), firstPos))) {
+    doc.add_posting(t.term, t.pos + 1);  // engine positions start at 1
+    next = t.pos + 1;
+  }
+  return next + kSectionGap;
+}
+
+}  // namespace
+
+std::string encodeStoredRecord(const StoredRecord& rec) {
+  std::string out;
+  putText(out, kStoredTag);
+  putText(out, rec.source);
+  putText(out, rec.info.fileName);
+  putText(out, rec.info.owner);
+  putText(out, std::to_string(rec.info.time));
+  putText(out, std::to_string(rec.info.size));
+  putText(out, rec.info.info);
+  return out;
+}
+
+bool decodeStoredRecord(const std::string& data, StoredRecord& rec) {
+  size_t pos = 0;
+  std::string tag;
+  return getText(data, pos, tag) && tag == kStoredTag && getText(data, pos, rec.source) &&
+         getText(data, pos, rec.info.fileName) && getText(data, pos, rec.info.owner) &&
+         getNumber(data, pos, rec.info.time) && getNumber(data, pos, rec.info.size) &&
+         getText(data, pos, rec.info.info);
+}
+
+std::vector<StoredRecord> readStoredRecords(const Xapian::Database& db) {
+  std::vector<StoredRecord> out;
+  Xapian::docid last = db.get_lastdocid();
+  out.resize(last);
+  for (Xapian::PostingIterator it = db.postlist_begin(""); it != db.postlist_end(""); ++it)
+    decodeStoredRecord(db.get_document(*it).get_data(), out[*it - 1]);
+  return out;
+}
+
+Xapian::Document indexDocument(const RecordText& text) {
+  Xapian::Document doc;
+  uint32_t pos = addSection(doc, text.name, 0);
+  pos = addSection(doc, text.doc.title, pos);
+  addSection(doc, text.doc.body, pos);
+  return doc;
+}
+
+IndexWriter::IndexWriter(const std::string& dir)
+    : dir_(dir), db_((mkdir(dir.c_str(), 0777), dir + "/" + kEngineDbDir), Xapian::DB_CREATE) {}
+
+uint32_t IndexWriter::add(const StoredRecord& rec, const RecordText& text) {
+  return addCopy(rec, indexDocument(text));
+}
+
+uint32_t IndexWriter::addCopy(const StoredRecord& rec, const Xapian::Document& terms) {
+  Xapian::Document doc;
+  for (auto t = terms.termlist_begin(); t != terms.termlist_end(); ++t) {
+    bool positional = false;
+    for (auto p = t.positionlist_begin(); p != t.positionlist_end(); ++p) {
+      doc.add_posting(*t, *p);
+      positional = true;
+    }
+    if (!positional) doc.add_term(*t, t.get_wdf());
+  }
+  doc.set_data(encodeStoredRecord(rec));
+  records_.push_back(rec.info);
+  bytes_ += rec.info.size;
+  uint32_t id = count();
+  db_.replace_document(id, doc);
+  return id;
+}
+
+bool IndexWriter::finish(std::string& error) {
+  try {
+    db_.commit();
+    db_.close();
+  } catch (const Xapian::Error& e) {
+    error = "cannot write the engine database in " + dir_ + ": " + e.get_description();
+    return false;
+  }
+  if (!writeRecordFiles(dir_, records_, bytes_)) {
+    error = "cannot write the record files in " + dir_;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vela

@@ -1,0 +1,47 @@
+/// @file query_parser.h
+/// @brief The engine's query language, parsed into a tree.
+///
+/// Words are searched as given; a double-quoted text is one phrase in which
+/// no operator counts. Operators, from loosest to tightest binding:
+///   OR  "|"  ","  the word OR          either side
+///   AND "&"  "+"  the word AND, blank  both sides
+///   NOT "-"  the word NOT              (binary) left side without right side;
+///                                      (leading) everything but the operand
+/// Parentheses group. The operator words are recognised in upper case only.
+/// Stray operators (two in a row, one at the end, an unmatched parenthesis)
+/// are ignored, so every input gives a tree.
+
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_QUERY_PARSER_H
+#define SEARCHRUN_COMPANIONS_ENGINE_QUERY_PARSER_H
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vela {
+
+struct QueryNode {
+  enum class Kind { kLeaf, kAnd, kOr, kNot };
+  Kind kind = Kind::kLeaf;
+  std::string text;     // kLeaf: the word or the phrase, UTF-8, unfolded
+  bool quoted = false;  // kLeaf: came from a double-quoted phrase
+  std::vector<std::unique_ptr<QueryNode>> children;  // kAnd, kOr: 2+; kNot: 1
+};
+
+// Limits that keep a hostile query from exhausting the stack or the engine.
+constexpr int kMaxQueryDepth = 32;       // deeper parentheses are read as blanks
+constexpr size_t kMaxQueryLeaves = 256;  // later words are ignored
+
+// Parses UTF-8 query text. Returns null when the text holds no word at all.
+std::unique_ptr<QueryNode> parseQuery(std::string_view utf8);
+
+// A readable form of a tree for tests and logs, e.g. (AND a (NOT b)).
+std::string describeQuery(const QueryNode* node);
+
+// True when the leaf text holds a wildcard ("*" any run, "?" one character).
+bool hasWildcard(std::string_view text);
+
+}  // namespace vela
+
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_QUERY_PARSER_H

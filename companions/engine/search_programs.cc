@@ -1,0 +1,331 @@
+/// @file search_programs.cc
+/// @brief Argument handling and runs of the engine, the date-range and
+/// numeric-range searchers and the wildcard expander.
+
+#include "companions/engine/search_programs.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <limits>
+
+#include "companions/engine/digit_filter.h"
+#include "companions/engine/engine_query.h"
+#include "companions/engine/index_files.h"
+#include "companions/engine/query_parser.h"
+#include "companions/engine/result_file.h"
+#include "companions/engine/text_fold.h"
+#include "system/numbers.h"
+
+namespace vela {
+
+namespace {
+
+// Longest query read from a query term file.
+constexpr size_t kMaxQueryBytes = 65536;
+// The back-end reads this much of the expander's line.
+constexpr size_t kMaxExpandLine = 10000;
+
+int fail(const char* program, const std::string& message, const std::string& output = "") {
+  std::cerr << program << ": " << message << "\n";
+  if (!output.empty()) unlink(output.c_str());
+  return kExitFailure;
+}
+
+bool readInt(const std::string& text, int64_t min, int64_t max, int64_t& out) {
+  return parseDecimal(text, min, max, out);
+}
+
+bool readFirstLine(const std::string& path, std::string& line) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  line.assign(kMaxQueryBytes, '\0');
+  in.read(&line[0], static_cast<std::streamsize>(kMaxQueryBytes));
+  line.resize(static_cast<size_t>(in.gcount()));
+  size_t nl = line.find('\n');
+  if (nl != std::string::npos) line.resize(nl);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+// Options of the form "-X value" shared by the smaller programs.
+struct SimpleArgs {
+  std::vector<std::pair<std::string, std::string>> values;
+  std::vector<std::string> flags;
+  std::vector<std::string> words;
+  std::string last;  // the last argument unless it is a switch's value
+  bool haveLast = false;
+
+  // `withValue`: the switches that take the next argument.
+  SimpleArgs(const std::vector<std::string>& args, const std::vector<std::string>& withValue) {
+    for (size_t i = 0; i < args.size(); ++i) {
+      bool takes = false;
+      for (const std::string& w : withValue)
+        takes = takes || args[i] == w;
+      if (takes && i + 1 < args.size()) {
+        values.emplace_back(args[i], args[i + 1]);
+        ++i;
+        continue;
+      }
+      if (i + 1 == args.size()) {
+        last = args[i];
+        haveLast = true;
+      }
+      if (!args[i].empty() && args[i][0] == '-') {
+        flags.push_back(args[i]);
+      } else {
+        words.push_back(args[i]);
+      }
+    }
+  }
+  const std::string* value(const std::string& name) const {
+    const std::string* found = nullptr;
+    for (const auto& v : values)
+      if (v.first == name) found = &v.second;
+    return found;
+  }
+  bool flag(const std::string& name) const {
+    for (const std::string& f : flags)
+      if (f == name) return true;
+    return false;
+  }
+};
+
+std::string resultBytes(bool binout, const std::string& matched, const std::vector<Hit>& hits,
+                        const CodePage& cp) {
+  std::string header = headerMatchedString(matched, cp);
+  return binout ? encodeBinout(header, hits) : encodeTextResult(header, hits);
+}
+
+void parseInnerOptions(const std::string& inner, EngineArgs& out) {
+  size_t pos = 0;
+  while (pos < inner.size()) {
+    size_t end = inner.find(' ', pos);
+    if (end == std::string::npos) end = inner.size();
+    std::string word = inner.substr(pos, end - pos);
+    int64_t v;
+    if (word.size() > 2 && word.compare(0, 2, "-F") == 0 && readInt(word.substr(2), 0, 100, v))
+      out.similarity = static_cast<int>(v);
+    pos = end + 1;
+  }
+}
+
+}  // namespace
+
+bool parseEngineArgs(const std::vector<std::string>& args, EngineArgs& out, std::string& error) {
+  std::string query;
+  bool haveQuery = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool last = i + 1 == args.size();
+    if (last && out.termFile.empty()) {
+      // The query always comes last, and may itself begin with "-".
+      query += (query.empty() ? "" : " ") + a;
+      haveQuery = true;
+      break;
+    }
+    bool hasNext = !last;
+    int64_t v;
+    if ((a == "-H" || a == "-o" || a == "-f" || a == "-bm" || a == "-L") && !hasNext) {
+      error = a + " needs a value";
+      return false;
+    }
+    if (a == "-H") {
+      out.home = args[++i];
+    } else if (a == "-o") {
+      out.output = args[++i];
+    } else if (a == "-f") {
+      out.termFile = args[++i];
+    } else if (a == "-bm") {
+      parseInnerOptions(args[++i], out);
+    } else if (a == "-L" || (a.size() > 2 && a.compare(0, 2, "-L") == 0)) {
+      std::string n = a == "-L" ? args[++i] : a.substr(2);
+      if (!readInt(n, 1, 1000000, v)) {
+        error = "bad result limit " + n;
+        return false;
+      }
+      out.limit = static_cast<size_t>(v);
+    } else if (a.size() > 4 && a.compare(0, 4, "-dic") == 0 && readInt(a.substr(4), 0, 99, v)) {
+      out.dictionary = static_cast<int>(v);
+    } else if (a == "-binout") {
+      out.binout = true;
+    } else if (a == "-B" || a == "-B0") {
+      out.fuzzy = a == "-B";
+    } else if (a == "-P") {
+      out.partial = true;
+    } else if (a == "-th") {
+      out.thesaurus = true;
+    } else if (a == "-e") {
+      out.negative = true;
+    } else if (a == "-ns") {
+      out.recordOrder = true;
+    } else if (a.empty() || a[0] != '-') {
+      query += (query.empty() ? "" : " ") + a;
+    }
+    // Any other switch belongs to an option this engine does without.
+  }
+  if (out.home.empty() || out.output.empty()) {
+    error = "usage: vela25_0.exe -H HOME [-binout] -o OUT [options] (-f FILE | QUERY)";
+    return false;
+  }
+  if (out.termFile.empty() && !haveQuery) {
+    error = "no query";
+    return false;
+  }
+  out.query = query;
+  return true;
+}
+
+int runEngine(const std::vector<std::string>& args) {
+  const char* me = "vela25_0.exe";
+  EngineArgs a;
+  std::string error;
+  if (!parseEngineArgs(args, a, error)) return fail(me, error);
+  CodePage cp(installLanguage());
+  std::string query = a.query;
+  if (!a.termFile.empty() && !readFirstLine(a.termFile, query))
+    return fail(me, "cannot read query term file " + a.termFile, a.output);
+  try {
+    Xapian::Database db(a.home + "/" + kEngineDbDir);
+    Thesaurus thesaurus;
+    MatchOptions opt;
+    opt.fuzzy = a.fuzzy;
+    opt.similarityPercent = a.similarity;
+    opt.partial = a.partial;
+    opt.allowNegative = a.negative;
+    std::string dict = "../dict/thesaurus" + std::to_string(a.dictionary) + ".txt";
+    if (a.thesaurus && thesaurus.load(dict, cp)) opt.thesaurus = &thesaurus;
+    auto tree = parseQuery(cp.toUtf8(query));
+    QueryBuilder builder(db, opt);
+    Xapian::Query q = builder.build(tree.get());
+    std::vector<Hit> hits =
+        runQuery(db, q, a.recordOrder ? HitOrder::kRecord : HitOrder::kScore, a.limit);
+    std::string matched;
+    for (const std::string& t : builder.searchedTerms())
+      matched += (matched.empty() ? "" : ",") + cp.fromUtf8(t);
+    if (!writeFileAtomic(a.output, resultBytes(a.binout, matched, hits, cp)))
+      return fail(me, "cannot write " + a.output, a.output);
+  } catch (const Xapian::Error& e) {
+    return fail(me, "index " + a.home + ": " + e.get_description(), a.output);
+  } catch (const std::bad_alloc&) {
+    return fail(me, "out of memory", a.output);
+  }
+  return 0;
+}
+
+int runDateRange(const std::vector<std::string>& args) {
+  const char* me = "date_range.exe";
+  SimpleArgs s(args, {"-H", "-B", "-E", "-O"});
+  const std::string *home = s.value("-H"), *b = s.value("-B"), *e = s.value("-E"),
+                    *out = s.value("-O");
+  if (!home || !b || !e || !out)
+    return fail(me, "usage: date_range.exe -search -H HOME -B BEGIN -E END [-binout] -O OUT");
+  int64_t begin, end;
+  constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
+  constexpr int64_t kMax = std::numeric_limits<uint32_t>::max();
+  if (!readInt(*b, kMin, kMax, begin) || !readInt(*e, kMin, kMax, end))
+    return fail(me, "bad time " + *b + " / " + *e, *out);
+  std::vector<uint32_t> times;
+  if (!readUInt32File(*home + "/" + kTimeListFile, times))
+    return fail(me, "cannot read the time list of " + *home, *out);
+  std::vector<Hit> hits;
+  for (size_t i = 0; i < times.size(); ++i)
+    if (times[i] >= begin && times[i] <= end) hits.push_back({static_cast<uint32_t>(i + 1), 1});
+  CodePage cp(installLanguage());
+  if (!writeFileAtomic(*out, resultBytes(s.flag("-binout"), "", hits, cp)))
+    return fail(me, "cannot write " + *out, *out);
+  return 0;
+}
+
+int runDigitIndex(const std::vector<std::string>& args) {
+  const char* me = "digit_index.exe";
+  SimpleArgs s(args, {"-I", "-x", "-y", "-O"});
+  const std::string *index = s.value("-I"), *x = s.value("-x"), *y = s.value("-y"),
+                    *out = s.value("-O");
+  bool search = !s.words.empty() && s.words[0] == "search";
+  if (!search || !index || !x || !y || !out)
+    return fail(me, "usage: digit_index.exe search -I INDEX -x LOW -y HIGH [-binout] -O OUT");
+  double low, high;
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  if (!parseRangeBound(*x, -kInf, low) || !parseRangeBound(*y, kInf, high))
+    return fail(me, "bad range " + *x + " - " + *y, *out);
+  std::vector<uint32_t> recids;
+  if (!searchDigitFilter(*index, low, high, recids))
+    return fail(me, "cannot read numeric filter index " + *index, *out);
+  std::vector<Hit> hits;
+  for (uint32_t id : recids)
+    hits.push_back({id, 1});
+  CodePage cp(installLanguage());
+  if (!writeFileAtomic(*out, resultBytes(s.flag("-binout"), "", hits, cp)))
+    return fail(me, "cannot write " + *out, *out);
+  return 0;
+}
+
+std::string expandWordLine(const Xapian::Database& db, const std::string& word, size_t limit,
+                           const CodePage& cp) {
+  std::string out;
+  bool inQuote = false;
+  size_t i = 0;
+  while (i < word.size()) {
+    char c = word[i];
+    if (c == '"' || (!inQuote && std::string_view("-+()&|, ").find(c) != std::string::npos)) {
+      if (c == '"') inQuote = !inQuote;
+      out += c;
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < word.size() && word[end] != '"' &&
+           (inQuote || std::string_view("-+()&|, ").find(word[end]) == std::string::npos))
+      ++end;
+    std::string piece = word.substr(i, end - i);
+    i = end;
+    std::string folded = foldText(cp.toUtf8(piece));
+    if (inQuote || !hasWildcard(folded)) {
+      out += piece;
+      continue;
+    }
+    std::vector<std::string> shown;
+    size_t room = kMaxExpandLine > out.size() + 2 ? kMaxExpandLine - out.size() - 2 : 0;
+    for (const std::string& t : expandWildcard(db, folded, limit)) {
+      std::string local = cp.fromUtf8(t);
+      if (cp.toUtf8(local) != t) continue;  // not expressible in the code page
+      if (local.size() + 3 > room) break;
+      room -= local.size() + 3;
+      shown.push_back(local);
+    }
+    if (shown.empty()) {
+      out += piece;
+    } else if (shown.size() == 1) {
+      out += shown[0];
+    } else {
+      out += "(";
+      for (size_t k = 0; k < shown.size(); ++k)
+        out += (k ? " | " : "") + shown[k];
+      out += ")";
+    }
+  }
+  return out;
+}
+
+int runExpandTokens(const std::vector<std::string>& args) {
+  const char* me = "expand_vela_token_list.exe";
+  SimpleArgs s(args, {"-H", "-limit"});
+  const std::string *home = s.value("-H"), *limitText = s.value("-limit");
+  int64_t limit = 100;
+  // The word may begin with "-" (an excluded word), so it is taken by place.
+  if (!home || !s.haveLast || (limitText && !readInt(*limitText, 1, 100000, limit)))
+    return fail(me, "usage: expand_vela_token_list.exe -H HOME -limit N WORD");
+  CodePage cp(installLanguage());
+  try {
+    Xapian::Database db(*home + "/" + kEngineDbDir);
+    std::cout << expandWordLine(db, s.last, static_cast<size_t>(limit), cp) << "\n";
+  } catch (const Xapian::Error& e) {
+    return fail(me, "index " + *home + ": " + e.get_description());
+  }
+  return std::cout.flush() ? 0 : kExitFailure;
+}
+
+}  // namespace vela

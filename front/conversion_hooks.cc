@@ -1,0 +1,38 @@
+/// @file conversion_hooks.cc
+/// @brief The installed text conversions of the request front.
+
+#include "front/conversion_hooks.h"
+
+namespace {
+
+CharsetConverterFn g_local_page_converter = nullptr;
+KanaWidenerFn g_kana_widener = nullptr;
+
+}  // namespace
+
+void setLocalPageConverter(CharsetConverterFn fn) {
+  g_local_page_converter = fn;
+}
+CharsetConverterFn localPageConverter() {
+  return g_local_page_converter;
+}
+
+void setHalfWidthKanaWidener(KanaWidenerFn fn) {
+  g_kana_widener = fn;
+}
+KanaWidenerFn halfWidthKanaWidener() {
+  return g_kana_widener;
+}
+
+const char* localCodePageName(int language) {
+  switch (language) {
+    case 0:
+      return "BIG5";
+    case 1:
+      return "SJIS";
+    case 2:
+      return "GBK";
+    default:
+      return nullptr;
+  }
+}

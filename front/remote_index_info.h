@@ -1,0 +1,20 @@
+/// @file remote_index_info.h
+/// @brief Description of an index that lives on another host, and conversion
+/// of a query sent in a declared encoding.
+
+#ifndef SEARCHRUN_FRONT_REMOTE_INDEX_INFO_H
+#define SEARCHRUN_FRONT_REMOTE_INDEX_INFO_H
+
+#include <string>
+
+// Asks the server of `address`:`port` for owner, description and type of its
+// index `index`. True when all three were received; the outputs are cut to
+// 63, 63 and 15 bytes.
+bool get_remote_index_info(const char* address, const char* port, const char* index,
+                           std::string& owner, std::string& desc, std::string& type);
+
+// Converts `text` from `encoding` into the installation's local code page.
+// True and the converted text in `out`, or false with `out` untouched.
+bool transferCodeToLocalPage(const std::string& text, const char* encoding, std::string& out);
+
+#endif  // SEARCHRUN_FRONT_REMOTE_INDEX_INFO_H

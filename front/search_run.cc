@@ -1,0 +1,243 @@
+/// @file search_run.cc
+/// @brief The fixed order of steps of one request, and every way it ends.
+
+#include "front/search_run.h"
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "access/cookie_permit.h"
+#include "assemble/record_merge.h"
+#include "assemble/result_order.h"
+#include "front/cgi_service.h"
+#include "front/cgi_string_parser.h"
+#include "front/query_option.h"
+#include "front/remote_index_info.h"
+#include "front/request_state.h"
+#include "system/config.h"
+#include "system/layout.h"
+#include "system/log.h"
+#include "system/numbers.h"
+#include "system/version.h"
+
+namespace {
+
+constexpr const char* kMessageTablePath = "../setting/ts_cgi_msg_table.cfg";
+constexpr const char* kRunTimeLogPath = "../logs/searchrun_time.log";
+constexpr const char* kSearchOptionPath = "../setting/search_option.cfg";
+// Signed-in users are admitted by permit, except this built-in account.
+constexpr const char* kTrustedUser = "TESSERA";
+
+// Exit statuses: refused requests end normally, resource failures with 1.
+constexpr int kRefused = 0;
+constexpr int kResourceFailure = 1;
+
+// The permit key: a request variable, or else the cookie of the same name.
+const char* permitKey(const MyService& cookies) {
+  if (const char* key = cgi_variable.findCgiVariableByName("ks_key")) return key;
+  return cookies.cookieValue("ks_key");
+}
+
+// Step 8: the user's permit; returns the exit status when the run must end.
+bool admitUser(const char* user, int& exitStatus) {
+  if (std::strcmp(user, kTrustedUser) == 0) return true;
+  MyService cookies;
+  const int result = KS_CookiePermitCheck(user, permitKey(cookies),
+                                          static_cast<unsigned>(systemGetUserLoginTimeOut()));
+  if (result == 0) return true;
+  reportMessage(result == -1 ? "3101" : result == -3 ? "3102" : "3100");
+  exitStatus = kRefused;
+  return false;
+}
+
+// Step 9: a query sent in a declared encoding becomes local text.
+void convertDeclaredEncoding() {
+  const char* encoding = cgi_variable.findCgiVariableByName("query_encoding");
+  if (!encoding || queryOption.orgQuery[0] == '\0') return;
+  std::string converted;
+  if (transferCodeToLocalPage(queryOption.orgQuery, encoding, converted)) {
+    std::snprintf(queryOption.orgQuery, sizeof queryOption.orgQuery, "%s", converted.c_str());
+  }
+}
+
+// Step 12: the run-time log; false after answering when it cannot be opened.
+bool openRunTimeLog() {
+  g_fplog = std::fopen(kRunTimeLogPath, "a");
+  g_fplog_running = g_fplog;
+  if (g_fplog) return true;
+  cgi_msg_table.getMessage("0001", output_message);
+  cgi_msg_report.setAPIRetCode("0001");
+  cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, kRunTimeLogPath,
+                                    nullptr);
+  return false;
+}
+
+void logLine(const char* label, const char* text) {
+  std::fprintf(g_fplog, "[%d]-%s <%s>\n", pid, label, text ? text : "");
+  std::fflush(g_fplog);
+}
+
+// Step 26: sorts the merged hits ascending by their keys unless the merge
+// order already is the answer (sort by "index" or "none", or by "score" when
+// one index without an inc part was searched).
+void orderResult(RecordList& result) {
+  const int mode = resultSortMode(queryOption.sortField, result.dbCount(), nExecuteIncIndxCount);
+  if (mode < 0) return;
+  markTime("b-function 'sortByRec'");
+  sortByRec(result.recMap.data(), 0, static_cast<int>(result.recordCount()) - 1, mode);
+  markTime("a-function 'sortByRec'");
+}
+
+// The part of the run that needs the request; returns the exit status.
+int serveRequest() {
+  // Steps 2 to 6: language, request, options, answer format, messages, logs.
+  langFlag = systemGetLanguage();
+  cgi_variable.setSysLanuage(langFlag);
+  cgi_variable.initialize();
+  queryOption.wholeCGIString = cgi_variable.getBackupQueryString();
+  queryOption.initialize(langFlag);
+  if (queryOption.xml_format == 1) cgi_msg_report.setXMLFlag(true);
+  if (queryOption.api_version == 2 || queryOption.api_version == 3) {
+    cgi_msg_report.setAPIFlag(true);
+  }
+  cgi_msg_table.initialize(kMessageTablePath);
+  cgi_msg_table.getMessage("2006", output_title);
+  SetLogFileName("searchrun.log");
+  initRunInfo();
+
+  // Steps 7 and 8: admission.
+  const char* user = cgi_variable.findCgiVariableByName("user");
+  if (!user) {
+    cgi_msg_table.getMessage("0006", output_message);
+    cgi_msg_report.setAPIRetCode("0006");
+    cgi_msg_report.outputCGIVarNotFound(output_title, output_message, kMessageSize, "owner",
+                                        nullptr);
+    return kRefused;
+  }
+  int exitStatus = kRefused;
+  if (!admitUser(user, exitStatus)) return exitStatus;
+
+  // Steps 9 to 13.
+  convertDeclaredEncoding();
+  timeval tvStart{};
+  gettimeofday(&tvStart, nullptr);
+  // The query rewrites (half-width to full-width, blanks, boolean tokens)
+  // join here with the normalisation of the query text.
+  if (!openRunTimeLog()) return kResourceFailure;
+  logLine("QUERY_STRING", queryOption.wholeCGIString);
+  logLine("QUERY", queryOption.orgQuery);
+
+  // Step 15. (Similar-document queries, step 14, join with their issue.)
+  const int searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
+
+  // Steps 16 to 18: the index list. The multi-field property search and the
+  // class search join before the explicit list once they exist.
+  VelaSearchListVector vecVelaSearchList;
+  const bool propertyMode = false;
+  const ExplicitIndexList explicitList =
+      buildExplicitIndexList(cgi_variable, vecVelaSearchList, g_fplog, pid);
+  if (explicitList.outOfMemory) {
+    reportMessage("0008");
+    return kResourceFailure;
+  }
+  queryOption.dbNum += explicitList.added;
+
+  // Steps 19 and 20: limits.
+  if (!propertyMode) {
+    const int limit = maxSearchIndexCount(kSearchOptionPath);
+    if (queryOption.dbNum > limit) {
+      cgi_msg_table.getMessage("1035", output_message);
+      cgi_msg_report.setAPIRetCode("1035");
+      cgi_msg_report.outputNumberInfo(3, output_title, output_message, kMessageSize, limit,
+                                      nullptr);
+      return kRefused;
+    }
+  }
+  if (queryOption.dbNum > 0 && searchNum > queryOption.dbNum) {
+    reportMessage("1060");
+    return kRefused;
+  }
+
+  // Steps 21 and 22.
+  int run_property_search_index =
+      filePropertySearchState(queryOption.dbNum, queryOption.file_name_search, searchNum,
+                              vecVelaSearchList, explicitList.fileNameIndexCount);
+  if (propertyMode) run_property_search_index = -2;
+  (void)run_property_search_index;
+  if (queryOption.sbfRandomNo > 0) {
+    applySearchByFieldFile(searchByFieldPath(queryOption.sbfRandomNo), vecVelaSearchList);
+  }
+
+  // Step 23: search every selected index and merge the hits.
+  RecordList result;
+  markTime("b-function 'getRecordList'");
+  const int mergeStatus = getRecordList(vecVelaSearchList, searchNum, result);
+  if (mergeStatus != 0) return mergeStatus;
+  markTime("a-function 'getRecordList'");
+  const bool noResult = result.empty();
+
+  // Step 26 (related terms, step 25, join with their issue): the ordering.
+  if (!noResult) orderResult(result);
+
+  // The output stages continue from here as they are built; until then the
+  // run ends once the hits are merged and ordered.
+  return kRefused;
+}
+
+}  // namespace
+
+int readSearchNum(const char* value) {
+  return value ? parseAtoi(value) : 1;
+}
+
+int maxSearchIndexCount(const char* settingsPath) {
+  const int limit = parseAtoi(getCfgFileTokenValue(settingsPath, "MAX_SEARCH_INDEX_COUNT").c_str());
+  return limit > 100 ? 100 : limit;
+}
+
+int filePropertySearchState(int dbNum, int fileNameSearch, int searchNum,
+                            const VelaSearchListVector& list, int fileNameIndexCount) {
+  int state = 0;
+  ReportLog("queryOption.dbNum = [%d]\n", dbNum);
+  ReportLog("queryOption.file_name_search = [%d]\n", fileNameSearch);
+  if (dbNum > 0 && fileNameSearch >= 1 && fileNameSearch <= 7) {
+    ReportLog("searchNum = [%d]\n", searchNum);
+    ReportLog("SupportFileNameIndexCount = [%d]\n", fileNameIndexCount);
+    if (searchNum != 0) {
+      // searchNum lies in 1..dbNum here (checked before), but the list may
+      // hold fewer entries than dbNum counts once other forms fill it.
+      if (searchNum >= 1 && static_cast<size_t>(searchNum) <= list.size()) {
+        const velaSearchList& entry = list[static_cast<size_t>(searchNum) - 1];
+        ReportLog("vecVelaSearchList[searchNum-1].dbType = [%s]\n", entry.dbType.c_str());
+        if (entry.dbType == "db") state = -1;
+      }
+    } else if (fileNameIndexCount == 0) {
+      state = -1;
+    }
+  }
+  ReportLog("run_property_search_index = [%d]\n", state);
+  return state;
+}
+
+int searchrunMain(int argc, char** argv) {
+  pid = static_cast<int>(getpid());
+  verifyProgramVersion(argc, argv);
+  int status;
+  try {
+    status = serveRequest();
+  } catch (const std::bad_alloc&) {
+    reportMessage("0008");
+    status = kResourceFailure;
+  }
+  std::fflush(stdout);
+  if (g_fplog) {
+    std::fclose(g_fplog);
+    g_fplog = g_fplog_running = nullptr;
+  }
+  return status;
+}

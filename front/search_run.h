@@ -1,0 +1,50 @@
+/// @file search_run.h
+/// @brief The request flow of the query program: from process start to the
+/// hand-over to the page renderer, with every way a run ends.
+
+#ifndef SEARCHRUN_FRONT_SEARCH_RUN_H
+#define SEARCHRUN_FRONT_SEARCH_RUN_H
+
+#include <string>
+
+#include "front/vela_search_list.h"
+
+class CGIStringParser;
+
+// Serves the one request of this process and returns the exit status.
+// Standard output carries the answer (a message page or the renderer's).
+int searchrunMain(int argc, char** argv);
+
+// The "search_no" variable: its decimal value, 1 when it is absent.
+int readSearchNum(const char* value);
+
+// Outcome of building the list from the "index_id" variables.
+struct ExplicitIndexList {
+  int added = 0;               // entries appended
+  int fileNameIndexCount = 0;  // of those, entries whose type is not "db"
+  bool outOfMemory = false;    // an entry could not be allocated
+};
+
+// Appends one entry per "index_id" variable of `cgi`, in request order, that
+// names a known local index; unknown, unsafe and (for now) remote index uids
+// are skipped. Logs each variable into `log` when it is open.
+ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchListVector& list,
+                                         FILE* log, int processId);
+
+// The most indexes one request may select: "MAX_SEARCH_INDEX_COUNT" of
+// `settingsPath`, 0 when missing, at most 100.
+int maxSearchIndexCount(const char* settingsPath);
+
+// Path of the search-by-field file of number `sbfRandomNo`.
+std::string searchByFieldPath(int sbfRandomNo);
+
+// Gives each entry of `list` named by a line of the search-by-field file its
+// condition (the first matching entry only). A missing file changes nothing.
+void applySearchByFieldFile(const std::string& path, VelaSearchListVector& list);
+
+// The file-name property state of a run (0, or -1 when the property search
+// cannot apply to the selected indexes). Writes its report-log lines.
+int filePropertySearchState(int dbNum, int fileNameSearch, int searchNum,
+                            const VelaSearchListVector& list, int fileNameIndexCount);
+
+#endif  // SEARCHRUN_FRONT_SEARCH_RUN_H

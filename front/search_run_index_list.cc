@@ -1,0 +1,128 @@
+/// @file search_run_index_list.cc
+/// @brief The indexes a request names by "index_id", and their
+/// search-by-field conditions.
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "front/cgi_string_parser.h"
+#include "front/remote_index_info.h"
+#include "front/request_state.h"
+#include "front/search_run.h"
+#include "system/index_id.h"
+#include "system/layout.h"
+#include "system/strings.h"
+
+namespace {
+
+// Lines of the search-by-field file are read up to this many characters.
+constexpr size_t kSbfLineMax = 2047;
+
+const char kFieldDelim[] = "\x12\x13\x14";
+const char kGroupDelim[] = "\x15\x16\x17";
+
+// Fills owner, desc and type of a local index from its id file; false when
+// the index is unknown. A name that could leave the id directory is unknown.
+bool describeLocalIndex(const std::string& indexName, velaSearchList& entry) {
+  if (!isSafeIndexName(indexName.c_str())) return false;
+  IndexIdFileMgr ids;
+  ids.clean();
+  if (!ids.readIndexIdInfo(indexName.c_str())) return false;
+  entry.owner = velaSearchList::bounded(ids.getIndexOwner(), kOwnerSize);
+  entry.idxName = velaSearchList::bounded(ids.getIndexId(), kIdxNameSize);
+  entry.desc = velaSearchList::bounded(ids.getIndexDesc(), kDescSize);
+  entry.dbType = velaSearchList::bounded(ids.getIndexType(), kDbTypeSize);
+  return true;
+}
+
+bool describeRemoteIndex(const std::string& ip, const std::string& port,
+                         const std::string& indexName, velaSearchList& entry) {
+  std::string owner, desc, type;
+  if (!get_remote_index_info(ip.c_str(), port.c_str(), indexName.c_str(), owner, desc, type)) {
+    return false;
+  }
+  entry.owner = velaSearchList::bounded(owner, kOwnerSize);
+  entry.desc = velaSearchList::bounded(desc, kDescSize);
+  entry.dbType = velaSearchList::bounded(type, kDbTypeSize);
+  entry.idxName = velaSearchList::bounded(indexName, kIdxNameSize);
+  return true;
+}
+
+// Reads one line of at most `max` characters into `line`, without its line
+// break; the rest of a longer line is skipped. False at the end of the file.
+bool readCutLine(FILE* in, size_t max, std::string& line) {
+  line.clear();
+  int c;
+  bool any = false;
+  while ((c = std::fgetc(in)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (line.size() < max) line.push_back(static_cast<char>(c));
+  }
+  return any;
+}
+
+}  // namespace
+
+ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchListVector& list,
+                                         FILE* log, int processId) {
+  ExplicitIndexList result;
+  for (int k = 0; k < cgi.getCgiVariableNum(); ++k) {
+    if (std::strcmp(cgi.findNameByIndex(k), "index_id") != 0) continue;
+    const char* uid = cgi.findValueByIndex(k);
+    std::string ip, indexName, port;
+    systemDecodeIndexID(uid, ip, indexName, port);
+    if (log) {
+      std::fprintf(log, "[%d]-cgi_value [%s] m_index_ip [%s] m_index_id [%s] port [%s]\n",
+                   processId, uid, ip.c_str(), indexName.c_str(), port.c_str());
+      std::fflush(log);
+    }
+    try {
+      velaSearchList entry;
+      if (isLocalIPAddress(ip.c_str())) {
+        if (!describeLocalIndex(indexName, entry)) continue;
+      } else if (!describeRemoteIndex(ip, port, indexName, entry)) {
+        ++remote_index_not_found_count;
+        continue;
+      }
+      entry.ipAddr = velaSearchList::bounded(ip, kIpAddrSize);
+      entry.port = velaSearchList::bounded(port, kPortSize);
+      list.push_back(std::move(entry));
+    } catch (const std::bad_alloc&) {
+      result.outOfMemory = true;
+      return result;
+    }
+    ++result.added;
+    if (list.back().dbType != "db") ++result.fileNameIndexCount;
+  }
+  return result;
+}
+
+std::string searchByFieldPath(int sbfRandomNo) {
+  char path[64];
+  std::snprintf(path, sizeof path, "..%csbf%c%s_%05d.cfg", '/', '/', "sbf", sbfRandomNo);
+  return path;
+}
+
+void applySearchByFieldFile(const std::string& path, VelaSearchListVector& list) {
+  FILE* in = std::fopen(path.c_str(), "r");
+  if (!in) return;
+  std::string line;
+  while (readCutLine(in, kSbfLineMax, line)) {
+    std::string work = line;
+    char* cursor = work.data();
+    const std::string address = getToken(cursor, kFieldDelim);
+    const std::string owner = getToken(cursor, kFieldDelim);
+    const std::string indexName = getToken(cursor, kGroupDelim);
+    const std::string condition = cursor;
+    for (velaSearchList& entry : list) {
+      if (entry.ipAddr == address && entry.owner == owner && entry.idxName == indexName) {
+        entry.sbfString = condition;
+        break;
+      }
+    }
+  }
+  std::fclose(in);
+}

@@ -1,0 +1,181 @@
+/// @file msg_report.cc
+/// @brief Header and page writer of the message pages.
+
+#include "output/msg_report.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "output/html_makeup.h"
+
+namespace {
+
+const char kApiMarker[] = "\x04\x05\x06";
+
+const char* orEmpty(const char* text) {
+  return text ? text : "";
+}
+
+// "%c%c%c, %02d-%c%c%c-%02d %02d:%02d:%02d GMT" in English, whatever the
+// locale of the process.
+std::string cookieExpiry(time_t when) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  struct tm tm;
+  if (gmtime_r(&when, &tm) == nullptr) return "";
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d-%s-%02d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7],
+                tm.tm_mday, kMonths[tm.tm_mon % 12], (tm.tm_year + 1900) % 100, tm.tm_hour,
+                tm.tm_min, tm.tm_sec);
+  return text;
+}
+
+}  // namespace
+
+const char* msgReportTemplatePath(int pageKind) {
+  switch (pageKind) {
+    case MSG_TYPE_INFO:
+      return "../admin/html/message/message_info.html";
+    case MSG_TYPE_WARNING:
+      return "../admin/html/message/message_warning.html";
+    case MSG_TYPE_ERROR:
+      return "../admin/html/message/message_error.html";
+    case MSG_TYPE_ADMIN_LOGIN_ERROR:
+      return "../admin/message_login_error.html";
+    case MSG_TYPE_SEARCH_LOGIN_ERROR:
+      return "../search/message_login_error.html";
+    default:
+      return nullptr;
+  }
+}
+
+KestraneMsgReport::KestraneMsgReport() : m_apiFlag(false), m_xmlFlag(false) {
+  m_apiRetCode[0] = '\0';
+}
+
+void KestraneMsgReport::setAPIRetCode(const char* code) {
+  std::strncpy(m_apiRetCode, orEmpty(code), kApiRetCodeLength);
+  m_apiRetCode[kApiRetCodeLength] = '\0';
+}
+
+void KestraneMsgReport::outputContentType(FILE* stream, int contentKind, const char* cookie) {
+  outputContentType(stream, contentKind, cookie, std::time(nullptr));
+}
+
+void KestraneMsgReport::outputContentType(FILE* stream, int contentKind, const char* cookie,
+                                          time_t now) {
+  if (stream == nullptr) return;
+  switch (contentKind) {
+    case CONTENT_TYPE_HTML:
+      std::fputs("Content-Type:text/html\n", stream);
+      break;
+    case CONTENT_TYPE_XML:
+      std::fputs("Content-Type:text/xml\n", stream);
+      break;
+    default:
+      std::fputs("Content-Type:text/plain\n", stream);
+      break;
+  }
+  if (cookie != nullptr) {
+    std::fprintf(stream, "Set-Cookie: %s; path=/; expires=%s\n", cookie,
+                 cookieExpiry(now + kCookieLifeSeconds).c_str());
+  }
+  std::fputs("\n", stream);
+  std::fflush(stream);
+}
+
+void KestraneMsgReport::outputHtmlMessage(FILE* stream, int pageKind, const char* title,
+                                          const char* message, const char* backPage) {
+  if (stream == nullptr) return;
+  const char* path = msgReportTemplatePath(pageKind);
+  if (path == nullptr) {
+    std::fprintf(stream, "title=%s\nmessage=%s\n", orEmpty(title), orEmpty(message));
+    std::fflush(stream);
+    return;
+  }
+  TSHtmlMakeup page;
+  page.appendFile(path);  // an unreadable template leaves the page empty
+  page.replaceTag("$$TITLE$$", title);
+  page.replaceTag("$$MESSAGE$$", message);
+  page.replaceTag("$$BACK_PAGE$$", backPage);
+  page.replaceTag("$$BUTTON_TYPE$$", backPage ? "button" : "hidden");
+  if (m_apiFlag) {
+    std::fputs(m_apiRetCode, stream);
+    std::fputs(kApiMarker, stream);
+  }
+  std::fwrite(page.text().data(), 1, page.text().size(), stream);
+  if (m_apiFlag) std::fputs(kApiMarker, stream);
+  std::fflush(stream);
+}
+
+char* KestraneMsgReport::replaceTag(const char* text, const char* tag, const char* value, char* out,
+                                    size_t size) {
+  if (out == nullptr || size == 0) return out;
+  TSHtmlMakeup makeup;
+  makeup.appendData(text);
+  makeup.replaceTag(tag, value);
+  const std::string& result = makeup.text();
+  size_t n = std::min(result.size(), size - 1);
+  std::memcpy(out, result.data(), n);
+  out[n] = '\0';
+  return out;
+}
+
+char* KestraneMsgReport::replaceCGINameTag(const char* text, const char* value, char* out,
+                                           size_t size) {
+  return replaceTag(text, "$$CGI_NAME$$", value, out, size);
+}
+
+char* KestraneMsgReport::replaceInterfacePortTag(const char* text, int port, char* out,
+                                                 size_t size) {
+  char value[7];
+  std::snprintf(value, sizeof value, "%d", port);
+  return replaceTag(text, "$$PORT$$", value, out, size);
+}
+
+char* KestraneMsgReport::replaceProtocolTag(const char* text, const char* value, char* out,
+                                            size_t size) {
+  return replaceTag(text, "$$PROTOCOL_NAME$$", value, out, size);
+}
+
+void KestraneMsgReport::outputOneTag(int pageKind, const char* title, const char* message,
+                                     size_t size, const char* tag, const char* value,
+                                     const char* backPage) {
+  std::unique_ptr<char[]> filled(size > 0 ? new (std::nothrow) char[size] : nullptr);
+  const char* shown = message;
+  if (filled) shown = replaceTag(message, tag, value, filled.get(), size);
+  outputContentType(stdout, CONTENT_TYPE_HTML, nullptr);
+  outputHtmlMessage(stdout, pageKind, title, shown, backPage);
+}
+
+void KestraneMsgReport::outputCGIVarNotFound(const char* title, const char* message, size_t size,
+                                             const char* name, const char* backPage) {
+  outputOneTag(MSG_TYPE_ERROR, title, message, size, "$$CGI_NAME$$", name, backPage);
+}
+
+void KestraneMsgReport::outputFileNotFound(const char* title, const char* message, size_t size,
+                                           const char* fileName, const char* backPage) {
+  outputOneTag(MSG_TYPE_ERROR, title, message, size, "$$FILENAME$$", fileName, backPage);
+}
+
+void KestraneMsgReport::outputIndexNotFound(const char* title, const char* message, size_t size,
+                                            const char* indexName, const char* backPage) {
+  outputOneTag(MSG_TYPE_ERROR, title, message, size, "$$UI_INDEX_NAME$$", indexName, backPage);
+}
+
+void KestraneMsgReport::outputServerNameInfo(int pageKind, const char* title, const char* message,
+                                             size_t size, const char* serverName,
+                                             const char* backPage) {
+  outputOneTag(pageKind, title, message, size, "$$SERVER_NAME$$", serverName, backPage);
+}
+
+void KestraneMsgReport::outputNumberInfo(int pageKind, const char* title, const char* message,
+                                         size_t size, int number, const char* backPage) {
+  char value[16];
+  std::snprintf(value, sizeof value, "%d", number);
+  outputOneTag(pageKind, title, message, size, "$$NUMBER$$", value, backPage);
+}

@@ -1,0 +1,73 @@
+/// @file msg_table.cc
+/// @brief Reading and looking up the message table.
+
+#include "output/msg_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "system/lines.h"
+
+bool KestraneMsgTable::initialize(const char* path) {
+  if (path == nullptr) return false;
+  FILE* stream = std::fopen(path, "r");
+  if (stream == nullptr) return false;
+  bool ok = initialize(stream);
+  std::fclose(stream);
+  return ok;
+}
+
+bool KestraneMsgTable::initialize(FILE* stream) {
+  if (stream == nullptr) return false;
+  std::string line;
+  // The tail of an overlong line is dropped, never taken for a line of its own.
+  while (count() < kMaxMessages && readBoundedLine(stream, kLineLength, line)) {
+    // Texts are C strings everywhere downstream: a zero byte ends the line.
+    line.resize(std::strlen(line.c_str()));
+    size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    line[tab] = '\0';
+    addMessage(line.c_str(), line.c_str() + tab + 1);
+  }
+  return true;
+}
+
+bool KestraneMsgTable::addMessage(const char* no, const char* text) {
+  if (no == nullptr || text == nullptr || count() >= kMaxMessages) return false;
+  Entry entry;
+  std::strncpy(entry.no, no, kNumberLength);
+  entry.no[kNumberLength] = '\0';
+  entry.text = text;
+  m_entries.push_back(std::move(entry));
+  return true;
+}
+
+int KestraneMsgTable::searchMsgTable(const char* no) const {
+  if (no == nullptr) return -1;
+  for (size_t i = 0; i < m_entries.size(); ++i) {
+    if (std::strcmp(m_entries[i].no, no) == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+const char* KestraneMsgTable::getMessage(const char* no, char* out) const {
+  if (out == nullptr) return nullptr;
+  out[0] = '\0';
+  if (no == nullptr || no[0] == '\0') return nullptr;
+  int index = searchMsgTable(no);
+  if (index < 0) return nullptr;
+  const std::string& text = m_entries[static_cast<size_t>(index)].text;
+  size_t n = std::min(text.size(), kMessageBufferSize - 1);
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+  return out;
+}
+
+void KestraneMsgTable::showAllMessage() const {
+  for (size_t i = 0; i < m_entries.size(); ++i) {
+    std::printf("(%d) MSG_ID=[%s] MSG_CONTENT[%s]<BR>", static_cast<int>(i), m_entries[i].no,
+                m_entries[i].text.c_str());
+  }
+  std::printf("MessageCount : %d<BR>", count());
+  std::fflush(stdout);
+}

@@ -1,0 +1,176 @@
+/// @file local_search_keys.cc
+/// @brief File-name and time windows, and the pairs and keys of the hits.
+
+#include "search/local_search_keys.h"
+
+#include <cstring>
+#include <new>
+
+#include "search/file_name_filter.h"
+#include "search/index_lists.h"
+
+namespace {
+
+enum class KeySource { kNone, kTime, kFileName, kOwner, kSize, kScore, kDbCell };
+
+KeySource keySourceOf(const std::string& field) {
+  if (field == "date") return KeySource::kTime;
+  if (field == "filename") return KeySource::kFileName;
+  if (field == "owner") return KeySource::kOwner;
+  if (field == "size") return KeySource::kSize;
+  if (field == "score" || field == "index" || field == "none") return KeySource::kScore;
+  if (field.compare(0, 3, "DB_") == 0) return KeySource::kDbCell;
+  return KeySource::kNone;
+}
+
+void logUnreadable(FILE* log, const std::string& home, const char* name, int code) {
+  if (log == nullptr) return;
+  std::fprintf(log, "list %s/%s unreadable (%d)\n", home.c_str(), name, code);
+  std::fflush(log);
+}
+
+void deselect(VelaOut& set, VelaRecord& rec) {
+  rec.m_output_flag = 0;
+  --set.m_output_count;
+}
+
+template <typename Keep>
+void filterSelected(VelaOut& set, Keep keep) {
+  for (int32_t i = 0; i < set.m_match_count; ++i) {
+    VelaRecord& rec = set.m_rec[i];
+    if (rec.m_output_flag != 0 && !keep(static_cast<uint32_t>(rec.m_recid))) deselect(set, rec);
+  }
+}
+
+// One list file of the index, loaded when first asked for.
+template <typename List>
+class ListSlot {
+ public:
+  explicit ListSlot(const char* name) : name_(name) {}
+  List* get(const std::string& home, FILE* log) {
+    if (state_ == kUnloaded) {
+      state_ = loadList(list_, home, name_);
+      if (state_ != kListOk) logUnreadable(log, home, name_, state_);
+    }
+    return state_ == kListOk ? &list_ : nullptr;
+  }
+  bool outOfMemory() const { return state_ == kListNoMemory; }
+
+ private:
+  static constexpr int kUnloaded = -1;
+  static int loadList(CTextList& list, const std::string& home, const char* name) {
+    return list.load(home, name);
+  }
+  static int loadList(CNumberList& list, const std::string& home, const char* name) {
+    return list.load(home, name);
+  }
+  static int loadList(CDbFieldTexts& texts, const std::string& home, const char*) {
+    return texts.load(home);
+  }
+
+  const char* name_;
+  List list_;
+  int state_ = kUnloaded;
+};
+
+// The lists that the windows and keys of one index read.
+struct ListCache {
+  ListCache(const std::string& indexHome, FILE* logStream) : home(indexHome), log(logStream) {}
+  const CTextList* names() { return names_.get(home, log); }
+  const CTextList* owners() { return owners_.get(home, log); }
+  const CNumberList* times() { return times_.get(home, log); }
+  const CNumberList* sizes() { return sizes_.get(home, log); }
+  CDbFieldTexts* dbCells() { return db_.get(home, log); }
+  bool outOfMemory() const {
+    return names_.outOfMemory() || owners_.outOfMemory() || times_.outOfMemory() ||
+           sizes_.outOfMemory() || db_.outOfMemory();
+  }
+
+  const std::string& home;
+  FILE* log;
+
+ private:
+  ListSlot<CTextList> names_{kFileNameList};
+  ListSlot<CTextList> owners_{kOwnerList};
+  ListSlot<CNumberList> times_{kTimeList};
+  ListSlot<CNumberList> sizes_{kSizeList};
+  ListSlot<CDbFieldTexts> db_{"db_field.info"};
+};
+
+void applyWindows(VelaOut& set, const CHitKeyRequest& request, ListCache& lists) {
+  // Both windows only deselect, so their order does not change the outcome.
+  if (request.nameWindow()) {
+    if (const CTextList* names = lists.names()) {
+      filterSelected(set, [&](uint32_t recid) {
+        return checkFileName(names->text(recid), request.beginFile, request.endFile) == 0;
+      });
+    }
+  }
+  if (request.timeWindow()) {
+    if (const CNumberList* times = lists.times()) {
+      filterSelected(set, [&](uint32_t recid) {
+        return inTimeWindow(times->value(recid), request.beginTime, request.endTime);
+      });
+    }
+  }
+}
+
+void addTextKey(CResultSection& section, const CTextList* list, uint32_t recid) {
+  const std::string_view text = list ? list->text(recid) : std::string_view();
+  section.addTextKey(text.data(), text.size());
+}
+
+void addNumberKey(CResultSection& section, const CNumberList* list, uint32_t recid) {
+  section.addNumberKey(list ? list->value(recid) : 0);
+}
+
+void emitKey(KeySource source, const VelaRecord& rec, const CHitKeyRequest& request,
+             ListCache& lists, CResultSection& section) {
+  const auto recid = static_cast<uint32_t>(rec.m_recid);
+  switch (source) {
+    case KeySource::kNone:
+      break;
+    case KeySource::kTime:
+      addNumberKey(section, lists.times(), recid);
+      break;
+    case KeySource::kSize:
+      addNumberKey(section, lists.sizes(), recid);
+      break;
+    case KeySource::kScore:
+      section.addNumberKey(static_cast<uint32_t>(rec.m_score));
+      break;
+    case KeySource::kFileName:
+      addTextKey(section, lists.names(), recid);
+      break;
+    case KeySource::kOwner:
+      addTextKey(section, lists.owners(), recid);
+      break;
+    case KeySource::kDbCell: {
+      CDbFieldTexts* cells = lists.dbCells();
+      const std::string_view text = cells ? cells->cell(recid, request.dbColumn) : "";
+      section.addTextKey(text.data(), text.size());
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+int collectHitKeys(VelaOut& set, const std::string& home, uint32_t idOffset,
+                   const CHitKeyRequest& request, CResultSection& section, FILE* log) {
+  try {
+    ListCache lists(home, log);
+    applyWindows(set, request, lists);
+    const KeySource source = keySourceOf(request.sortField);
+    for (int32_t i = 0; i < set.m_match_count; ++i) {
+      const VelaRecord& rec = set.m_rec[i];
+      if (rec.m_output_flag == 0) continue;
+      section.addPair(static_cast<uint32_t>(rec.m_score),
+                      static_cast<uint32_t>(rec.m_recid) + idOffset);
+      emitKey(source, rec, request, lists, section);
+    }
+    return lists.outOfMemory() ? kListNoMemory : 0;
+  } catch (const std::bad_alloc&) {
+    return kListNoMemory;
+  }
+}

@@ -1,0 +1,233 @@
+/// @file process_runner.cc
+/// @brief Starting external programs without a shell, and decoding their end.
+
+#include "search/process_runner.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+enum class Streams {
+  kQuiet,    // standard output and error to /dev/null
+  kInherit,  // the caller's streams
+  kToFile,   // standard output to a given descriptor
+};
+
+enum class Outcome { kWaited, kRefused, kNoChild };
+
+struct RunResult {
+  Outcome outcome;
+  int status;  // raw wait status when kWaited
+};
+
+// Only what async-signal-safe calls allow happens between fork and exec.
+[[noreturn]] void execChild(char* const* argv, Streams streams, int outFd) {
+  if (streams == Streams::kQuiet) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      if (null > STDERR_FILENO) close(null);
+    }
+  } else if (streams == Streams::kToFile) {
+    dup2(outFd, STDOUT_FILENO);
+    if (outFd > STDERR_FILENO) close(outFd);
+  }
+  execvp(argv[0], argv);
+  _exit(kExecNotFoundExitCode);
+}
+
+int waitForChild(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+RunResult run(const char* cmd, Streams streams, int outFd = -1) {
+  CmdArgv words;
+  int count = 0;
+  if (GetArgvFromCmd(cmd, words, count) == 0 || count > kMaxArgvWords)
+    return {Outcome::kRefused, -1};
+  // The vector is built before the fork: the child must not allocate.
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  if (streams == Streams::kInherit) std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) return {Outcome::kNoChild, -1};
+  if (pid == 0) execChild(argv.data(), streams, outFd);
+  return {Outcome::kWaited, waitForChild(pid)};
+}
+
+bool tooLong(const char* cmd) {
+  return cmd != nullptr && std::strlen(cmd) > kMaxCommandLine;
+}
+
+// The exit code of a normally ended run, or kExecFailed.
+int exitCodeOrFailure(int status) {
+  int code = 0;
+  if (GetExitCode(status, code) != 0 || code == kExecReservedExitCode) return kExecFailed;
+  return code;
+}
+
+// True when the status says that the program never ran.
+bool notStarted(int status) {
+  int code = 0;
+  if (status == -1 || status == kExecNotFoundExitCode) return true;
+  return GetExitCode(status, code) == 0 && code == kExecNotFoundExitCode;
+}
+
+void logCommand(FILE* log, const char* cmd) {
+  if (log == nullptr) return;
+  std::fprintf(log, "cmd:<%s>\n", cmd ? cmd : "");
+  std::fflush(log);
+}
+
+// Opens a file for reading, retrying while the system reports a passing
+// condition. -1 with errno set when it cannot be opened.
+int openForReading(const char* path) {
+  constexpr int kAttempts = 10;
+  const timespec pause{0, 100 * 1000 * 1000};
+  for (int attempt = 1;; ++attempt) {
+    const int fd = open(path, O_RDONLY);
+    if (fd >= 0) return fd;
+    const bool passing = errno == EINTR || errno == EAGAIN || errno == ETIMEDOUT;
+    if (!passing || attempt == kAttempts) return -1;
+    nanosleep(&pause, nullptr);
+  }
+}
+
+}  // namespace
+
+int GetArgvFromCmd(const char* cmd, CmdArgv& argv, int& count) {
+  argv.clear();
+  count = 0;
+  if (cmd == nullptr) return 0;
+  const char* p = cmd;
+  for (;;) {
+    while (*p == ' ')
+      ++p;
+    if (*p == '\0') break;
+    char stop = ' ';
+    if (*p == '"' || *p == '\'') stop = *p++;
+    const char* start = p;
+    while (*p != '\0' && *p != stop)
+      ++p;
+    if (count < kMaxArgvWords) argv.emplace_back(start, static_cast<size_t>(p - start));
+    ++count;
+    if (*p == stop) ++p;
+  }
+  return count;
+}
+
+int FreeArgvOfCmd(CmdArgv& argv) {
+  argv.clear();
+  return 0;
+}
+
+int GetExitCode(int status, int& code) {
+  const int low7 = status & 0x7F;
+  if (low7 == 0) {
+    code = (status >> 8) & 0xFF;
+    return 0;
+  }
+  if ((status & 0xFF) != 0x7F) {
+    code = low7;
+    return 1;
+  }
+  code = (status >> 8) & 0xFF;
+  return 2;
+}
+
+int TS_system(const char* cmd) {
+  if (tooLong(cmd)) return -1;
+  return run(cmd, Streams::kQuiet).status;
+}
+
+FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log) {
+  logCommand(log, cmd);
+  const int status = TS_system(cmd);
+  const char* failure = nullptr;
+  if (notStarted(status)) {
+    failure = "create process failed\n";
+  } else if (exitCodeOrFailure(status) == kExecFailed) {
+    // The result file exists even so: its scratch name was claimed by
+    // creating it empty. Only the exit status tells a failed run from a
+    // search without hits.
+    failure = "command failed\n";
+  }
+  if (failure != nullptr) {
+    if (log != nullptr) {
+      std::fputs(failure, log);
+      std::fflush(log);
+    }
+    return nullptr;
+  }
+  return resultPath ? std::fopen(resultPath, "rb") : nullptr;
+}
+
+int executed_wait(const char* cmd) {
+  if (tooLong(cmd)) return kExecFailed;
+  const RunResult result = run(cmd, Streams::kQuiet);
+  if (result.outcome == Outcome::kNoChild) return kExecNoChild;
+  if (result.outcome == Outcome::kRefused) return kExecFailed;
+  return exitCodeOrFailure(result.status);
+}
+
+int executed_wait_with_high_priority(const char* cmd) {
+  return executed_wait(cmd);
+}
+
+int executed_wait_with_priority_setting(const char* cmd, const char*, int) {
+  return executed_wait(cmd);
+}
+
+int executed_wait_with_low_priority(const char* cmd, const char*) {
+  return exitCodeOrFailure(TS_system(cmd));
+}
+
+int executed_ecgi(const char* cmd) {
+  return run(cmd, Streams::kInherit).status;
+}
+
+int getExecResultFromStdOut(const char* cmd, const char* outPath) {
+  if (outPath == nullptr) return kExecNoFile;
+  const int fd = open(outPath, O_RDWR | O_CREAT | O_TRUNC, 0755);
+  if (fd < 0) return kExecNoFile;
+  const RunResult result = run(cmd, Streams::kToFile, fd);
+  close(fd);
+  if (result.outcome == Outcome::kNoChild) return kExecNoChild;
+  if (result.outcome == Outcome::kRefused) return kExecFailed;
+  const int check = openForReading(outPath);
+  if (check < 0) return kExecFailed;
+  close(check);
+  return 0;
+}
+
+int getExecResultFromFile(const char* cmd, std::string& result, const char* resultPath, FILE* log) {
+  logCommand(log, cmd);
+  TS_system(cmd);
+  const int fd = resultPath ? open(resultPath, O_RDONLY) : -1;
+  if (fd < 0) return kExecNoFile;
+  char piece[2048];
+  for (;;) {
+    const ssize_t got = read(fd, piece, sizeof piece);
+    if (got > 0) {
+      result.append(piece, static_cast<size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  close(fd);
+  return result.empty() ? kExecEmptyResult : 0;
+}

@@ -1,0 +1,280 @@
+/// @file vela_command.cc
+/// @brief Engine option strings, engine and tool command lines, the query
+/// term file and the wildcard expansion.
+
+#include "search/vela_command.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "search/process_runner.h"
+#include "system/clock.h"
+#include "system/layout.h"
+#include "system/lines.h"
+#include "system/log.h"
+#include "system/strings.h"
+#include "system/tmpfile.h"
+
+namespace {
+
+// Longest first line read from a term file and from the expander's output.
+constexpr size_t kTermLineMax = 6142;
+constexpr size_t kExpandedLineMax = 10240;
+// Longest quoted query examined for a numeric range.
+constexpr size_t kRangeTextMax = 1023;
+
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+bool isLeadByte(char c) {
+  return static_cast<unsigned char>(c) >= 0x80;
+}
+
+std::string quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+void logLine(FILE* log, const char* format, const std::string& text) {
+  if (log == nullptr) return;
+  std::fprintf(log, format, text.c_str());
+  std::fflush(log);
+}
+
+bool writeWholeFile(const std::string& path, const std::string& text) {
+  UniqueFile out(std::fopen(path.c_str(), "wb"));
+  if (!out) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
+  return std::fclose(out.release()) == 0 && written;
+}
+
+// The position just after the inner option "-bm \"...\"", or npos.
+size_t afterInnerOption(const std::string& option) {
+  const size_t bm = option.find("-bm");
+  if (bm == std::string::npos) return std::string::npos;
+  const size_t open = option.find('"', bm);
+  if (open == std::string::npos) return std::string::npos;
+  const size_t close = option.find('"', open + 1);
+  return close == std::string::npos ? std::string::npos : close + 1;
+}
+
+// The first and last quote character (either kind) from `from` on, skipping
+// double-byte characters whole. False when there are not two of them.
+bool findQueryQuotes(const std::string& option, size_t from, size_t& first, size_t& last) {
+  first = last = std::string::npos;
+  for (size_t i = from; i < option.size(); ++i) {
+    if (isLeadByte(option[i])) {
+      ++i;  // its second byte, if any, is part of the character
+      continue;
+    }
+    if (option[i] != '"' && option[i] != '\'') continue;
+    if (first == std::string::npos) first = i;
+    last = i;
+  }
+  // One quote alone encloses nothing: the query cannot be told apart.
+  return first != std::string::npos && last != first;
+}
+
+// The term folded for the expander: "*" runs as one "*", letters in lower
+// case. False for anything but one ASCII word.
+bool foldWildcardWord(const std::string& term, std::string& word) {
+  word.clear();
+  for (const char c : term) {
+    if (c == ' ' || c == '&' || c == ',' || c == '|' || isLeadByte(c)) return false;
+    if (c == '*' && !word.empty() && word.back() == '*') continue;
+    word += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return true;
+}
+
+std::string trimmed(std::string text) {
+  trim_space(text.data());
+  text.resize(std::strlen(text.c_str()));
+  return text;
+}
+
+// The text between the last two single quotes of the option, trimmed.
+bool rangeText(const std::string& option, std::string& text) {
+  const size_t last = option.rfind('\'');
+  if (last == std::string::npos || last == 0) return false;
+  const size_t first = option.rfind('\'', last - 1);
+  if (first == std::string::npos || first == 0) return false;
+  text = trimmed(option.substr(first + 1, std::min(last - first - 1, kRangeTextMax)));
+  return true;
+}
+
+// "[low-high]": low from the second character to the first "-".
+bool splitOnePair(const std::string& text, std::string& low, std::string& high) {
+  const size_t dash = text.find('-');
+  if (dash == std::string::npos) return false;
+  const size_t close = text.find(']', dash + 1);
+  if (close == std::string::npos) return false;
+  low = dash >= 1 ? text.substr(1, dash - 1) : std::string();
+  high = text.substr(dash + 1, close - dash - 1);
+  return true;
+}
+
+// "[low] ... [high]".
+bool splitTwoPairs(const std::string& text, std::string& low, std::string& high) {
+  const size_t open1 = text.find('[');
+  const size_t close1 = text.find(']', open1);
+  if (close1 == std::string::npos) return false;
+  const size_t open2 = text.find('[', close1);
+  if (open2 == std::string::npos) return false;
+  const size_t close2 = text.find(']', open2);
+  if (close2 == std::string::npos) return false;
+  low = text.substr(open1 + 1, close1 - open1 - 1);
+  high = text.substr(open2 + 1, close2 - open2 - 1);
+  return true;
+}
+
+}  // namespace
+
+bool EnableWinScore(const char* query) {
+  if (query == nullptr) return false;
+  if (std::strstr(query, "AND") || std::strstr(query, "OR") || std::strstr(query, "NOT"))
+    return true;
+  for (const char* p = query; *p != '\0'; ++p) {
+    if (isLeadByte(*p)) {
+      if (*++p == '\0') break;
+      continue;
+    }
+    if (std::strchr("&|+-, ", *p) != nullptr) return true;
+  }
+  return false;
+}
+
+std::string buildVelaOption(const queryOptionTag& options, const char* query) {
+  const std::string text = query ? query : "";
+  std::string option = options.fgMatchMode != 0 ? " -B -bm " : " -B0 -bm ";
+  option += quoted(EnableWinScore(text.c_str()) ? "-s -i -F60 -w" : "-s -i -F60") + " ";
+  if (options.fgChinese == 1) option += "-P ";
+  if (options.fgThesaurus == 1) option += "-dic1 -th ";
+  if (!text.empty() && text[0] == '-') option += "-e ";
+  if (strcasecmp(options.sortField, "none") == 0) option += "-ns ";
+  return option + "'" + text + "' ";
+}
+
+std::string getVelaOption() {
+  return buildVelaOption(queryOption, queryOption.orgQuery);
+}
+
+std::string getVelaOptionForMultiQuery(const char* term, QueryTermNormaliser normalise) {
+  std::string used;
+  if (term != nullptr && normalise != nullptr && normalise(term, used))
+    return buildVelaOption(queryOption, used.c_str());
+  return buildVelaOption(queryOption, term);
+}
+
+void CVelaCommand::getVelaCommand(const char* owner, const char* index, const char* option,
+                                  std::string& command, std::string& resultPath) {
+  command.clear();
+  resultPath.clear();
+  if (!systemGetCGITmpFile(resultPath, "query")) return;
+  const std::string home = systemGetIndexHome(owner, index);
+  std::string rewritten;
+  std::string termFile;
+  if (getQueryTermFile(option, rewritten, termFile)) {
+    logTimeInfo(m_fplog, "b-function 'expendWildCardQuery'");
+    expendWildCardQuery(home, termFile);
+    logTimeInfo(m_fplog, "a-function 'expendWildCardQuery'");
+    if (m_queryScreen && !m_queryScreen(home, termFile)) return;
+  }
+  command = std::string(kVelaEngine) + " -H " + quoted(home) + " -binout -o " + quoted(resultPath) +
+            " " + rewritten;
+  logLine(m_fplog, "cmd:<%s>\n", command);
+}
+
+void CVelaCommand::getDateRangeCommand(const char* owner, const char* index, std::string& command,
+                                       std::string& resultPath, int beginTime, int endTime) {
+  command.clear();
+  resultPath.clear();
+  if (!systemGetCGITmpFile(resultPath, "query")) return;
+  if (beginTime == 0) beginTime = 1;
+  if (endTime == 0) endTime = static_cast<int>(systemTimeOfDay().tv_sec);
+  command = std::string(kDateRangeProgram) + " -search -H " +
+            quoted(systemGetIndexHome(owner, index)) + " -B " + std::to_string(beginTime) + " -E " +
+            std::to_string(endTime) + " -binout -O " + quoted(resultPath) + " ";
+}
+
+bool CVelaCommand::checkFieldRangeSearch(const char* option, std::string& low, std::string& high) {
+  std::string text;
+  if (option == nullptr || !rangeText(option, text)) return false;
+  size_t opens = 0;
+  size_t closes = 0;
+  for (const char c : text) {
+    opens += c == '[';
+    closes += c == ']';
+  }
+  if (opens < 1 || opens > 2 || closes != opens) return false;
+  const bool found = opens == 1 ? splitOnePair(text, low, high) : splitTwoPairs(text, low, high);
+  if (!found) return false;
+  low.resize(std::min(low.size(), kRangeBoundMax));
+  high.resize(std::min(high.size(), kRangeBoundMax));
+  return true;
+}
+
+bool CVelaCommand::getDigitRangeCommand(const char* owner, const char* index, std::string& command,
+                                        std::string& resultPath, const char* low, const char* high,
+                                        int digitField) {
+  command.clear();
+  resultPath.clear();
+  const std::string filterIndex =
+      systemGetIndexHome(owner, index) + "/digit_" + std::to_string(digitField) + ".filter.index";
+  struct stat st;
+  if (::stat(filterIndex.c_str(), &st) != 0) return false;
+  if (!systemGetCGITmpFile(resultPath, "query")) return false;
+  command = std::string(kDigitIndexProgram) + " search -I " + quoted(filterIndex) + " -x " +
+            quoted(low ? low : "") + " -y " + quoted(high ? high : "") + " -binout -O " +
+            quoted(resultPath) + " ";
+  return true;
+}
+
+bool CVelaCommand::getQueryTermFile(const char* option, std::string& rewritten,
+                                    std::string& termFile) {
+  const std::string text = option ? option : "";
+  rewritten = text;
+  termFile.clear();
+  if (!systemGetCGITmpFile(termFile, "qstring")) return false;
+  size_t first = 0;
+  size_t last = 0;
+  const size_t from = afterInnerOption(text);
+  if (from == std::string::npos || !findQueryQuotes(text, from, first, last) ||
+      !writeWholeFile(termFile, text.substr(first + 1, last - first - 1))) {
+    std::remove(termFile.c_str());
+    return false;
+  }
+  rewritten = text.substr(0, first) + " -f " + quoted(termFile);
+  return true;
+}
+
+bool CVelaCommand::expendWildCardQuery(const std::string& indexHome, const std::string& termFile) {
+  std::string term;
+  {
+    UniqueFile in(std::fopen(termFile.c_str(), "rb"));
+    if (!in || !readBoundedLine(in.get(), kTermLineMax, term)) return false;
+  }
+  std::string word;
+  if (!foldWildcardWord(trimmed(term), word)) return false;
+
+  std::string output;
+  if (!systemGetCGITmpFile(output, "wildcard")) return false;
+  const std::string command = std::string(kTokenExpander) + " -H " + quoted(indexHome) +
+                              " -limit " + std::to_string(kWildcardLimit) + " " + word;
+  logLine(m_fplog, "cmd:<%s>\n", command);
+  if (getExecResultFromStdOut(command.c_str(), output.c_str()) != 0) return false;
+
+  std::vector<char> line(kExpandedLineMax + 1, '\0');
+  {
+    UniqueFile in(std::fopen(output.c_str(), "rb"));
+    if (!in || std::fgets(line.data(), static_cast<int>(line.size()), in.get()) == nullptr)
+      std::strncpy(line.data(), word.c_str(), kExpandedLineMax);
+  }
+  logLine(m_fplog, "query:<%s>\n", line.data());
+  const size_t len = std::strlen(line.data());
+  if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
+  return writeWholeFile(termFile, line.data());
+}

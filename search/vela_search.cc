@@ -1,0 +1,338 @@
+/// @file vela_search.cc
+/// @brief The search job: set-up, the local search of an org index and its
+/// inc index, and the result block.
+
+#include "search/vela_search.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "assemble/filter_inclist.h"
+#include "front/request_state.h"
+#include "search/local_search_keys.h"
+#include "search/process_runner.h"
+#include "system/column_mapping.h"
+#include "system/index_stats.h"
+#include "system/layout.h"
+#include "system/lines.h"
+#include "system/log.h"
+
+// How the hits of the org index are found.
+enum class SearchKind { kPlain, kField, kDigitRange, kProperty, kDateRange };
+
+// What a local search works from, fixed before the first command runs.
+struct CLocalSearchPlan {
+  std::string owner, index;
+  std::string incName, sbfName, incSbfName, fileListName;
+  uint32_t orgCount = 0;
+  uint32_t incCount = 0;
+  SearchKind kind = SearchKind::kPlain;
+  std::string low, high;  // numeric range
+  std::string orgCommand, orgResult;
+};
+
+namespace {
+
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+const char* text(const char* value) {
+  return value ? value : "";
+}
+
+bool startsWith(const std::string& value, const char* prefix) {
+  return value.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+uint32_t recordCount(const std::string& owner, const std::string& index) {
+  uint32_t count = 0;
+  double size = 0;
+  systemGetIndexNumRec(owner.c_str(), index.c_str(), count, size);
+  return count;
+}
+
+void logCount(FILE* log, const char* label, const VelaOutPtr& set) {
+  if (!set) return;
+  const std::string line = std::string(label) + std::to_string(set->m_output_count);
+  logTimeInfo(log, line.c_str());
+}
+
+}  // namespace
+
+int velaSearch::initialize(const char* velaOption, const char* ipAddr, const char* owner,
+                           const char* idxName, const char* port, enumLocalRemote where, FILE* log,
+                           const std::string& sbfString, const char* dbType, const char* sortField,
+                           const char* beginFile, const char* endFile, int32_t beginTime,
+                           int32_t endTime, int searchMode, int digitField) {
+  freeMemory();
+  m_velaOption = text(velaOption);
+  m_ipAddr = text(ipAddr);
+  m_port = text(port);
+  m_fgLocalRemote = where;
+  m_fplog = log;
+  m_sortField = text(sortField);
+  m_beginFile = text(beginFile);
+  m_endFile = text(endFile);
+  m_beginTime = beginTime;
+  m_endTime = endTime;
+  m_fg_search_file_name = searchMode;
+  m_digit_field = digitField;
+  return concate(owner, idxName, sbfString, dbType);
+}
+
+int velaSearch::concate(const char* owner, const char* idxName, const std::string& sbfString,
+                        const char* dbType) {
+  m_owner.emplace_back(text(owner));
+  m_idxName.emplace_back(text(idxName));
+  m_sbfString.push_back(sbfString);
+  m_dbType.emplace_back(text(dbType));
+  m_numDb = static_cast<int>(m_owner.size());
+  return kSearchOk;
+}
+
+int velaSearch::Execute() {
+  // Searching a remote host's indexes comes with the agent protocol; until
+  // then such a job fails openly instead of answering "no hits".
+  if (m_fgLocalRemote == fgRemote) return kSearchNotAvailable;
+  try {
+    return LocalSearch();
+  } catch (const std::bad_alloc&) {
+    return kSearchNoMemory;
+  }
+}
+
+void velaSearch::freeMemory() {
+  m_org_velaout.reset();
+  m_inc_velaout.reset();
+  std::string().swap(m_velaResult);
+  m_returnQuery.clear();
+  m_numRec = 0;
+  m_owner.clear();
+  m_idxName.clear();
+  m_dbType.clear();
+  m_sbfString.clear();
+  m_numDb = 0;
+}
+
+const char* velaSearch::getIndexName() const {
+  return m_idxName.empty() ? "" : m_idxName.front().c_str();
+}
+
+const char* velaSearch::getIndexOwner() const {
+  return m_owner.empty() ? "" : m_owner.front().c_str();
+}
+
+bool velaSearch::isNTFSIndex() const {
+  const std::string path = systemGetIndexHome(getIndexOwner(), getIndexName()) + "/doc_ntfs.cfg";
+  UniqueFile fp(std::fopen(path.c_str(), "rb"));
+  return fp && std::fgetc(fp.get()) == '1';
+}
+
+bool velaSearch::isACLBuilderIndex() const {
+  const std::string path =
+      systemGetIndexHome(getIndexOwner(), getIndexName()) + "/acl_builder_option.cfg";
+  std::string line;
+  return readFirstLine(path.c_str(), 1023, line) && !line.empty() && line[0] == '1';
+}
+
+void velaSearch::setReturnQuery(const char* matched) {
+  m_returnQuery.assign(matched, strnlen(matched, kReturnQueryMax));
+}
+
+FILE* velaSearch::runCommand(const std::string& command, const std::string& resultPath) {
+  if (m_fplog) {
+    std::fprintf(m_fplog, "Command : %s\n", command.c_str());
+    std::fflush(m_fplog);
+  }
+  return ExecuteCmd(command.c_str(), resultPath.c_str(), m_fplog);
+}
+
+int velaSearch::readFieldResult(FILE* fp, const CLocalSearchPlan& plan, VelaOutPtr& out) {
+  VelaOut* raw = nullptr;
+  int rc = parseVelaOutFromFile(fp, &raw);
+  if (rc != kBinoutOk) return rc;
+  const VelaOutPtr rawSet(raw);
+  setReturnQuery(rawSet->m_matched_str);
+  const std::string sbfHome = systemGetIndexHome(plan.owner.c_str(), plan.sbfName.c_str());
+  if (!m_fieldFilter->loadFieldSettings(sbfHome, m_sbfString.front())) return kSearchFieldSettings;
+  VelaOut* selected = nullptr;
+  rc = m_fieldFilter->filterFieldResult(*rawSet, &selected);
+  if (rc == kBinoutOk) out.reset(selected);
+  return rc;
+}
+
+int velaSearch::searchOrg(CLocalSearchPlan& plan) {
+  UniqueFile fp(runCommand(plan.orgCommand, plan.orgResult));
+  int rc = kBinoutOk;
+  if (plan.kind == SearchKind::kField) {
+    rc = readFieldResult(fp.get(), plan, m_org_velaout);
+  } else if (plan.kind == SearchKind::kProperty) {
+    CRecIdFilter* property = m_propertySource->propertyFilterFor(m_fg_search_file_name);
+    VelaOut* org = nullptr;
+    VelaOut* inc = nullptr;
+    rc = property ? parseSearchFileName(fp.get(), plan.orgCount, &org, &inc, *property)
+                  : kBinoutNoHits;
+    m_org_velaout.reset(org);
+    m_inc_velaout.reset(inc);
+    if (rc == kBinoutOk && (org || inc)) setReturnQuery((org ? org : inc)->m_matched_str);
+  } else {
+    VelaOut* org = nullptr;
+    rc = parseVelaOutFromFile(fp.get(), &org);
+    m_org_velaout.reset(org);
+    if (rc == kBinoutOk) setReturnQuery(org->m_matched_str);
+  }
+  return rc == kBinoutNoHits ? kBinoutOk : rc;
+}
+
+int velaSearch::filterOrgSet(const CLocalSearchPlan& plan) {
+  if (!m_org_velaout) return kSearchOk;
+  filter_inclist inclist;
+  const std::string incHome = systemGetIndexHome(plan.owner.c_str(), plan.incName.c_str());
+  const int rc = inclist.init_inclist(incHome, plan.orgCount);
+  if (rc == kIncListOk)
+    inclist.filterInclist(*m_org_velaout);
+  else if (rc != kIncListNone)
+    return rc;
+  if (m_orgAclFilter) m_orgAclFilter->filterResultSet(*m_org_velaout);
+  return kSearchOk;
+}
+
+int velaSearch::searchInc(CLocalSearchPlan& plan) {
+  const char* owner = plan.owner.c_str();
+  std::string command;
+  std::string resultPath;
+  bool field = plan.kind == SearchKind::kField;
+  if (plan.kind == SearchKind::kDigitRange &&
+      !getDigitRangeCommand(owner, plan.incName.c_str(), command, resultPath, plan.low.c_str(),
+                            plan.high.c_str(), m_digit_field)) {
+    // Without a numeric filter index of its own the inc index falls back to
+    // a field search, as the org index would.
+    if (!m_fieldFilter) return kSearchNotAvailable;
+    field = true;
+  }
+  if (field) {
+    getVelaCommand(owner, plan.incSbfName.c_str(), m_velaOption.c_str(), command, resultPath);
+  } else if (plan.kind == SearchKind::kDateRange) {
+    getDateRangeCommand(owner, plan.incName.c_str(), command, resultPath, m_beginTime, m_endTime);
+  } else if (plan.kind != SearchKind::kDigitRange) {
+    getVelaCommand(owner, plan.incName.c_str(), m_velaOption.c_str(), command, resultPath);
+  }
+  ++nExecuteIncIndxCount;
+  UniqueFile fp(runCommand(command, resultPath));
+  if (!fp) return kSearchIncNoStream;
+
+  int rc = kBinoutOk;
+  if (field) {
+    rc = readFieldResult(fp.get(), plan, m_inc_velaout);
+  } else {
+    VelaOut* inc = nullptr;
+    rc = parseVelaOutFromFile(fp.get(), &inc);
+    m_inc_velaout.reset(inc);
+    if (rc == kBinoutOk && !m_org_velaout) setReturnQuery(inc->m_matched_str);
+  }
+  return rc == kBinoutNoHits ? kBinoutOk : rc;
+}
+
+int velaSearch::buildResultBlock(const CLocalSearchPlan& plan) {
+  if (m_fplog) {
+    std::fprintf(m_fplog, "m_sortField = %s\n", m_sortField.c_str());
+    std::fflush(m_fplog);
+  }
+  CHitKeyRequest request;
+  request.sortField = m_sortField;
+  request.beginFile = m_beginFile;
+  request.endFile = m_endFile;
+  request.beginTime = m_beginTime;
+  request.endTime = m_endTime;
+  request.fileIndex = startsWith(m_dbType.front(), "doc");
+  request.dateRangeSearch = plan.kind == SearchKind::kDateRange;
+  if (startsWith(m_sortField, "DB_")) {
+    ColumnMapping columns;
+    columns.openColumnMappingFile(
+        ColumnMapping::columnMappingPath(plan.owner.c_str(), plan.index.c_str()).c_str());
+    columns.findDBColumnListNo(nullptr);
+    const int32_t listNo = columns.findDBColumnListNo(m_sortField.c_str() + 3);
+    request.dbColumn = listNo < 0 ? 0 : static_cast<uint32_t>(listNo);
+  }
+
+  CResultSection section;
+  const struct {
+    VelaOut* set;
+    const std::string& name;
+    uint32_t offset;
+  } sides[] = {{m_org_velaout.get(), plan.index, 0},
+               {m_inc_velaout.get(), plan.incName, plan.orgCount}};
+  for (const auto& side : sides) {
+    if (side.set == nullptr || side.set->m_output_count <= 0) continue;
+    const std::string home = systemGetIndexHome(plan.owner.c_str(), side.name.c_str());
+    const int rc = collectHitKeys(*side.set, home, side.offset, request, section, m_fplog);
+    if (rc != 0) return rc;
+  }
+  logCount(m_fplog, "m_org_velaout->m_output_count : ", m_org_velaout);
+  logCount(m_fplog, "m_inc_velaout->m_output_count : ", m_inc_velaout);
+
+  // The count written is the number of pairs written, so a filter that
+  // miscounted can never make the section disagree with itself.
+  m_numRec = static_cast<int>(section.n);
+  m_velaResult.clear();
+  appendResultSection(section, m_velaResult);
+  if (m_numRec == 0) m_returnQuery.clear();
+  return kSearchOk;
+}
+
+int velaSearch::LocalSearch() {
+  if (m_owner.empty()) return kSearchNotAvailable;
+  m_org_velaout.reset();
+  m_inc_velaout.reset();
+  m_returnQuery.clear();
+  m_numRec = 0;
+
+  CLocalSearchPlan plan;
+  plan.owner = m_owner.front();
+  plan.index = m_idxName.front();
+  plan.incName = plan.index + "_inc";
+  plan.sbfName = plan.index + "_sbf";
+  plan.incSbfName = plan.index + "_inc_sbf";
+  plan.fileListName = plan.index + "_file";
+  plan.orgCount = recordCount(plan.owner, plan.index);
+  plan.incCount = recordCount(plan.owner, plan.incName);
+
+  int mode = m_fg_search_file_name;
+  const bool property = mode >= kModePropertyFirst && mode <= kModePropertyLast;
+  if (property && startsWith(m_dbType.front(), "db")) mode = m_fg_search_file_name = 0;
+
+  const char* owner = plan.owner.c_str();
+  const std::string& sbf = m_sbfString.front();
+  if (sbf.size() > 1 && sbf[0] == 'N') {
+    if (checkFieldRangeSearch(m_velaOption.c_str(), plan.low, plan.high) &&
+        getDigitRangeCommand(owner, plan.index.c_str(), plan.orgCommand, plan.orgResult,
+                             plan.low.c_str(), plan.high.c_str(), m_digit_field)) {
+      plan.kind = SearchKind::kDigitRange;
+    } else {
+      plan.kind = SearchKind::kField;
+      if (!m_fieldFilter) return kSearchNotAvailable;
+      getVelaCommand(owner, plan.sbfName.c_str(), m_velaOption.c_str(), plan.orgCommand,
+                     plan.orgResult);
+    }
+  } else if (mode >= kModePropertyFirst && mode <= kModePropertyLast) {
+    plan.kind = SearchKind::kProperty;
+    if (!m_propertySource) return kSearchNotAvailable;
+    getVelaCommand(owner, plan.fileListName.c_str(), m_velaOption.c_str(), plan.orgCommand,
+                   plan.orgResult);
+  } else if (mode == kModeDateRange) {
+    plan.kind = SearchKind::kDateRange;
+    getDateRangeCommand(owner, plan.index.c_str(), plan.orgCommand, plan.orgResult, m_beginTime,
+                        m_endTime);
+  } else {
+    getVelaCommand(owner, plan.index.c_str(), m_velaOption.c_str(), plan.orgCommand,
+                   plan.orgResult);
+  }
+
+  int rc = searchOrg(plan);
+  if (rc == kSearchOk) rc = filterOrgSet(plan);
+  if (rc == kSearchOk && plan.kind != SearchKind::kProperty && plan.incCount > 0)
+    rc = searchInc(plan);
+  if (rc != kSearchOk) return rc;
+  if (m_inc_velaout && m_incAclFilter) m_incAclFilter->filterResultSet(*m_inc_velaout);
+  return buildResultBlock(plan);
+}

@@ -1,0 +1,164 @@
+/// @file vela_search.h
+/// @brief One search job (`velaSearch`): the search of one index on this
+/// host, or of the indexes that one remote host holds, reduced to the search
+/// result block the merge reads (result_block.h).
+///
+/// Lifecycle: initialize (and concate, remote only), arm the optional
+/// filters, Execute once, read m_velaResult / m_numRec / m_returnQuery, then
+/// freeMemory. The texts handed to initialize and concate are copied.
+
+#ifndef SEARCHRUN_SEARCH_VELA_SEARCH_H
+#define SEARCHRUN_SEARCH_VELA_SEARCH_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "search/result_block.h"
+#include "search/vela_command.h"
+#include "search/vela_out.h"
+
+enum enumLocalRemote { fgLocal = 0, fgRemote = 1 };
+
+// Result codes of a job (besides those of the binout reader, vela_out.h).
+constexpr int kSearchOk = 0;
+constexpr int kSearchNoMemory = 1000;
+constexpr int kSearchIncNoStream = 1020;    // the inc index command gave no result
+constexpr int kSearchFieldSettings = 1022;  // field settings of a field search not loadable
+// The job needs a part this build does not have yet: a remote job, a field
+// search without a field filter, a property search without a property
+// source. Never a silent "no hits".
+constexpr int kSearchNotAvailable = 1027;
+
+// Search modes (the request's file_name_search).
+constexpr int kModePropertyFirst = 1;
+constexpr int kModePropertyLast = 7;
+constexpr int kModeDateRange = 8;
+
+// Filters of other subsystems that a job applies when they are armed (the
+// pointers are set by whoever builds the job; null means not armed). The job
+// does not own them.
+class CResultSetFilter {  // access rights of one side (org or inc)
+ public:
+  // Deselects the hits of `set` the user may not see.
+  virtual void filterResultSet(VelaOut& set) = 0;
+
+ protected:
+  ~CResultSetFilter() = default;
+};
+class CFieldSearchFilter {  // search-by-field conditions
+ public:
+  // Loads the field settings from `sbfHome` for the condition `sbfString`;
+  // false makes the job fail with kSearchFieldSettings.
+  virtual bool loadFieldSettings(const std::string& sbfHome, const std::string& sbfString) = 0;
+  // Builds in `*out` (caller owns) the hits of `raw` that meet the condition.
+  // 0, kBinoutNoHits (none: not an error) or an error code that ends the job.
+  virtual int filterFieldResult(const VelaOut& raw, VelaOut** out) = 0;
+
+ protected:
+  ~CFieldSearchFilter() = default;
+};
+class CPropertyFilterSource {  // properties of a property search
+ public:
+  // The record filter for property mode `mode` (1 to 7), set up and owned by
+  // the source; null when the mode names no property (the search has no hits).
+  virtual CRecIdFilter* propertyFilterFor(int mode) = 0;
+
+ protected:
+  ~CPropertyFilterSource() = default;
+};
+
+struct CLocalSearchPlan;  // vela_search.cc
+
+class velaSearch : public CVelaCommand {
+ public:
+  // Movable (jobs may live in a std::vector), not copyable.
+  velaSearch() = default;
+  velaSearch(velaSearch&&) = default;
+  velaSearch& operator=(velaSearch&&) = default;
+  velaSearch(const velaSearch&) = delete;
+  velaSearch& operator=(const velaSearch&) = delete;
+
+  // Starts the job with one index. Null texts count as empty. `searchMode` is
+  // the request's file_name_search; `digitField` the numeric field (-1 none).
+  // beginFile/endFile "*" mean no bound; times 0 mean unset. Returns 0 (1000
+  // is kept for callers that check it; std::bad_alloc is not caught).
+  int initialize(const char* velaOption, const char* ipAddr, const char* owner, const char* idxName,
+                 const char* port, enumLocalRemote where, FILE* log, const std::string& sbfString,
+                 const char* dbType, const char* sortField, const char* beginFile,
+                 const char* endFile, int32_t beginTime, int32_t endTime, int searchMode,
+                 int digitField);
+  // Appends one more index (remote jobs). Returns 0.
+  int concate(const char* owner, const char* idxName, const std::string& sbfString,
+              const char* dbType);
+
+  // Runs the job. 0 or an error code: kSearchNoMemory, kSearchIncNoStream,
+  // kSearchFieldSettings, kIncListBadId (1019, a superseded-record list
+  // naming a record beyond the org index), kBinoutUnreadable, a field
+  // filter's own code, or kSearchNotAvailable. A remote job answers
+  // kSearchNotAvailable and touches nothing. An org command that failed or
+  // wrote nothing counts as "no hits"; an inc command that failed (killed,
+  // exit 205, not started) is kSearchIncNoStream. On success m_velaResult
+  // holds one section per index, and a key whose list file is unreadable is
+  // written empty rather than left out.
+  int Execute();
+  // Releases both result sets, the block and the per-index arrays.
+  void freeMemory();
+
+  const char* getIndexName() const;   // first index; "" when none
+  const char* getIndexOwner() const;  // first index; "" when none
+  // "doc_ntfs.cfg" in the index home starts with the byte '1'.
+  bool isNTFSIndex() const;
+  // The first line of "acl_builder_option.cfg" in the index home starts with '1'.
+  bool isACLBuilderIndex() const;
+
+  // The local search of the first index (Execute calls it for fgLocal).
+  int LocalSearch();
+
+  // Job settings (initialize).
+  std::string m_velaOption;
+  enumLocalRemote m_fgLocalRemote = fgLocal;
+  // The run log is CVelaCommand::m_fplog (may be null).
+  std::string m_sortField;
+  std::string m_beginFile = "*";
+  std::string m_endFile = "*";
+  int32_t m_beginTime = 0;
+  int32_t m_endTime = 0;
+  int m_fg_search_file_name = 0;
+  int m_digit_field = -1;
+  std::string m_ipAddr;
+  std::string m_port;
+  std::vector<std::string> m_owner;
+  std::vector<std::string> m_idxName;
+  std::vector<std::string> m_dbType;
+  std::vector<std::string> m_sbfString;
+  int m_numDb = 0;
+
+  // Optional filters (see above); null = not armed.
+  CResultSetFilter* m_orgAclFilter = nullptr;
+  CResultSetFilter* m_incAclFilter = nullptr;
+  CFieldSearchFilter* m_fieldFilter = nullptr;
+  CPropertyFilterSource* m_propertySource = nullptr;
+
+  // Results (Execute). m_velaResult has an explicit length and may hold zero
+  // bytes; m_returnQuery is the engine's matched string (at most
+  // kReturnQueryMax bytes) or empty when the job has no hits.
+  static constexpr size_t kReturnQueryMax = 10240;
+  VelaOutPtr m_org_velaout;  // selected hits of the org index
+  VelaOutPtr m_inc_velaout;  // selected hits of the inc index, numbered in the inc index
+  int m_numRec = 0;
+  std::string m_velaResult;
+  std::string m_returnQuery;
+
+ private:
+  void setReturnQuery(const char* matched);
+  FILE* runCommand(const std::string& command, const std::string& resultPath);
+  int searchOrg(CLocalSearchPlan& plan);
+  int searchInc(CLocalSearchPlan& plan);
+  int readFieldResult(FILE* fp, const CLocalSearchPlan& plan, VelaOutPtr& out);
+  int filterOrgSet(const CLocalSearchPlan& plan);
+  int buildResultBlock(const CLocalSearchPlan& plan);
+};
+
+#endif  // SEARCHRUN_SEARCH_VELA_SEARCH_H

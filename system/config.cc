@@ -1,0 +1,111 @@
+/// @file config.cc
+/// @brief key=value configuration files.
+
+#include "system/config.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "system/lines.h"
+
+bool parser_token_string(const char* line, std::string& key, std::string& value) {
+  key.clear();
+  value.clear();
+  if (line == nullptr) return false;
+  const char* eq = strchr(line, '=');
+  if (eq == nullptr) return false;
+  key.assign(line, std::min<size_t>(eq - line, kCfgKeyMax));
+  value.assign(eq + 1, strnlen(eq + 1, kCfgValueMax));
+  return true;
+}
+
+bool findCfgValue(const char* path, const char* key, size_t maxLineChars, std::string& value) {
+  value.clear();
+  if (path == nullptr || key == nullptr) return false;
+  std::unique_ptr<FILE, FileCloser> in(fopen(path, "r"));
+  if (!in) return false;
+  std::string line, k, v;
+  while (readBoundedLine(in.get(), maxLineChars, line)) {
+    if (!line.empty() && line[0] == '#') continue;
+    parser_token_string(line.c_str(), k, v);
+    if (k == key) {
+      value = v;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string getCfgFileTokenValue(const char* path, const char* key, size_t size) {
+  std::string value;
+  if (size == 0 || !findCfgValue(path, key, kCfgLineMax, value)) return "";
+  if (value.size() > size - 1) value.resize(size - 1);
+  return value;
+}
+
+namespace {
+
+bool hasLineBreak(const char* text) {
+  return strpbrk(text, "\r\n") != nullptr;
+}
+
+bool writableKeyValue(const char* key, const char* value) {
+  if (key == nullptr || value == nullptr) return false;
+  const size_t keyLen = strlen(key);
+  return keyLen > 0 && keyLen <= kCfgKeyMax && key[0] != '#' && strchr(key, '=') == nullptr &&
+         !hasLineBreak(key) && strlen(value) <= kCfgValueMax && !hasLineBreak(value);
+}
+
+// The whole new content of the file.
+std::string rewriteLines(FILE* in, const char* key, const char* value) {
+  std::string out, line, rest, k, v;
+  bool replaced = false;
+  while (readBoundedLine(in, kCfgLineMax, line, &rest)) {
+    const bool comment = !line.empty() && line[0] == '#';
+    if (!comment && parser_token_string(line.c_str(), k, v) && k == key) {
+      out.append(k).append("=").append(value).append("\n");
+      replaced = true;
+    } else {
+      out.append(line).append(rest).append("\n");
+    }
+  }
+  if (!replaced) out.append(key).append("=").append(value).append("\n");
+  return out;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool setCfgFileTokenValue(const char* path, const char* key, const char* value) {
+  if (path == nullptr || !writableKeyValue(key, value)) return false;
+  std::unique_ptr<FILE, FileCloser> in(fopen(path, "r"));
+  if (!in) return false;
+  struct stat st;
+  if (fstat(fileno(in.get()), &st) != 0) return false;
+  const std::string content = rewriteLines(in.get(), key, value);
+  if (ferror(in.get())) return false;
+  in.reset();
+
+  std::string tmp = std::string(path) + ".$$$XXXXXX";
+  const int fd = mkstemp(tmp.data());
+  if (fd < 0) return false;
+  bool ok = writeAll(fd, content) && fchmod(fd, st.st_mode & 07777) == 0 && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(tmp.c_str(), path) == 0;
+  if (!ok) unlink(tmp.c_str());
+  return ok;
+}

@@ -1,0 +1,102 @@
+/// @file fsutil.cc
+/// @brief Directories: creating, removing, walking.
+
+#include "system/fsutil.h"
+
+#include <errno.h>
+#include <ftw.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+bool makeDirectory(const char* path) {
+  if (path == nullptr || *path == '\0') return false;
+  if (mkdir(path, 0777) == 0) return true;
+  struct stat st;
+  return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+  // Keep going after a failure so that as much as possible is removed; the
+  // caller checks what is left.
+  remove(path);
+  return 0;
+}
+
+bool isDirectoryNoFollow(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool deltree(const char* path) {
+  if (path == nullptr || *path == '\0') return false;
+  struct stat st;
+  if (lstat(path, &st) != 0) return errno == ENOENT;
+  nftw(path, removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+  return lstat(path, &st) != 0 && errno == ENOENT;
+}
+
+int deltree_savefile(const char* dir, const char* keepName) {
+  if (dir == nullptr) return -1;
+  std::string base(dir);
+  if (base.size() > 1 && base.back() == '/') base.pop_back();
+  DIR* d = opendir(base.c_str());
+  if (d == nullptr) {
+    fprintf(stderr, "Unable to open store directory: %s\n", strerror(errno));
+    return -1;
+  }
+  int result = 0;
+  while (const dirent* e = readdir(d)) {
+    if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+    const std::string path = base + "/" + e->d_name;
+    if (isDirectoryNoFollow(path)) {
+      if (deltree_savefile(path.c_str(), keepName) != 0) result = -1;
+    } else if (keepName == nullptr || strcasecmp(e->d_name, keepName) != 0) {
+      if (unlink(path.c_str()) != 0) result = -1;
+    }
+  }
+  closedir(d);
+  return result;
+}
+
+std::string parentOfWorkingDirectory() {
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return "";
+  char* slash = strrchr(cwd, '/');
+  if (slash == nullptr) return "";
+  if (slash == cwd) return "/";
+  *slash = '\0';
+  return cwd;
+}
+
+int TraverseDir::init(const char* path) {
+  deInit();
+  dir_ = path ? opendir(path) : nullptr;
+  return dir_ ? 0 : -1;
+}
+
+int TraverseDir::findNext() {
+  name_.clear();
+  if (dir_ == nullptr) return -1;
+  while (const dirent* e = readdir(dir_)) {
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) {
+      name_ = e->d_name;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+void TraverseDir::deInit() {
+  if (dir_) closedir(dir_);
+  dir_ = nullptr;
+  name_.clear();
+}

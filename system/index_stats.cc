@@ -1,0 +1,85 @@
+/// @file index_stats.cc
+/// @brief Binary counters of an index directory.
+
+#include "system/index_stats.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "system/layout.h"
+#include "system/lines.h"
+
+namespace {
+
+// Up to n bytes from the start of the file; the number read.
+size_t readPrefix(const std::string& path, unsigned char* bytes, size_t n) {
+  std::unique_ptr<FILE, FileCloser> in(fopen(path.c_str(), "rb"));
+  return in ? fread(bytes, 1, n, in.get()) : 0;
+}
+
+// A 4-byte count followed by an 8-byte size, as far as the file holds them.
+template <typename Count>
+void readCountAndSize(const std::string& path, Count& count, double& size) {
+  static_assert(sizeof(Count) == 4, "counts are 32-bit");
+  unsigned char bytes[12];
+  const size_t got = readPrefix(path, bytes, sizeof bytes);
+  count = 0;
+  size = 0;
+  if (got >= 4) memcpy(&count, bytes, 4);
+  if (got >= 12) memcpy(&size, bytes + 4, 8);
+}
+
+int32_t readInt32Or(const std::string& path, int32_t fallback) {
+  unsigned char bytes[4];
+  if (readPrefix(path, bytes, 4) != 4) return fallback;
+  int32_t value;
+  memcpy(&value, bytes, 4);
+  return value;
+}
+
+// dir + "/" + name, or "" (which opens nothing) when dir is unknown.
+std::string inDir(const std::string& dir, const char* name) {
+  return dir.empty() ? dir : dir + "/" + name;
+}
+
+}  // namespace
+
+void systemGetIndexNumRec(const char* owner, const char* index, uint32_t& count, double& size) {
+  readCountAndSize(inDir(systemGetIndexHome(owner, index), ".vela_log_1"), count, size);
+}
+
+void systemGetDeletedIncIndexNumRec(const char* owner, const char* index, int32_t& count,
+                                    double& size) {
+  readCountAndSize(inDir(systemGetIncIndexHome(owner, index), ".vela_increment_recsize"), count,
+                   size);
+}
+
+void systemGetShowIndexNumRec(const char* owner, const char* index, uint32_t& count, double& size,
+                              uint32_t& incCount, double& incSize) {
+  systemGetIndexNumRec(owner, index, count, size);
+  int32_t deleted;
+  double deletedSize;
+  systemGetDeletedIncIndexNumRec(owner, index, deleted, deletedSize);
+  if (deleted > 0 && count >= static_cast<uint32_t>(deleted)) count -= deleted;
+  if (deletedSize > 0 && size >= deletedSize) size -= deletedSize;
+  readCountAndSize(inDir(systemGetIncIndexHome(owner, index), ".vela_log_1"), incCount, incSize);
+}
+
+void systemGetDbAttachFileCount(const char* owner, const char* index, int32_t& count,
+                                int32_t& incCount) {
+  count = readInt32Or(inDir(systemGetIndexHome(owner, index), "db_attach_file.num"), 0);
+  incCount = readInt32Or(inDir(systemGetIncIndexHome(owner, index), "db_attach_file.num"), 0);
+}
+
+int similarIndexSetStatus(const char* dir, int32_t status) {
+  if (dir == nullptr) return 1;
+  std::unique_ptr<FILE, FileCloser> out(fopen(inDir(dir, "index.status").c_str(), "wb"));
+  if (!out) return 1;
+  const bool ok = fwrite(&status, 4, 1, out.get()) == 1;
+  return fclose(out.release()) == 0 && ok ? 0 : 1;
+}
+
+int32_t similarIndexGetStatus(const char* dir) {
+  return dir == nullptr ? 1 : readInt32Or(inDir(dir, "index.status"), 1);
+}

@@ -1,0 +1,33 @@
+/// @file lines.cc
+/// @brief Bounded line reading.
+
+#include "system/lines.h"
+
+#include <memory>
+
+bool readBoundedLine(FILE* in, size_t maxChars, std::string& line, std::string* overflow) {
+  line.clear();
+  if (overflow) overflow->clear();
+  int c = getc(in);
+  if (c == EOF) return false;
+  for (; c != EOF && c != '\n'; c = getc(in)) {
+    if (line.size() < maxChars) {
+      line.push_back(static_cast<char>(c));
+    } else if (overflow) {
+      overflow->push_back(static_cast<char>(c));
+    }
+  }
+  return true;
+}
+
+bool readFirstLine(const char* path, size_t maxChars, std::string& line) {
+  line.clear();
+  std::unique_ptr<FILE, FileCloser> in(fopen(path, "r"));
+  if (!in) return false;
+  // One more character than wanted, so that a "\r" of "\r\n" just past the
+  // limit is not mistaken for part of the value.
+  if (!readBoundedLine(in.get(), maxChars + 1, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > maxChars) line.resize(maxChars);
+  return true;
+}

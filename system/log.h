@@ -1,0 +1,53 @@
+/// @file log.h
+/// @brief The debug report log, the run clock and the daily search log.
+///
+/// Every entry reaches its file before the call returns. A log that cannot be
+/// opened is skipped silently.
+
+#ifndef SEARCHRUN_SYSTEM_LOG_H
+#define SEARCHRUN_SYSTEM_LOG_H
+
+#include <sys/time.h>
+
+#include <cstdio>
+
+// Names the debug log of this run ("searchrun.log"); an empty name keeps the
+// debug log off.
+void SetLogFileName(const char* name);
+
+// Appends the formatted text (no time stamp, no line break added) to the
+// debug log when debug is on. Whether it is on is decided at the first call
+// with a log name: "system.debug.cfg" in the working directory, or else one
+// level up, holds a line equal (ignoring case) to "debug_mode=Y" or to the
+// log name followed by "=Y". The log is then "debug/<name>", or
+// "../debug/<name>" when the switch file was found one level up; the
+// directory is created when missing.
+void ReportLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Starts the run clock.
+void initRunInfo();
+// Milliseconds since initRunInfo and since the previous reading (or since
+// initRunInfo for the first); makes this reading the previous one.
+void getTimeInfo(unsigned& elapsed, unsigned& delta);
+// Writes "<elapsed>,<delta>: <label>\n" and flushes. Nothing for a NULL stream.
+void logTimeInfo(FILE* stream, const char* label);
+// Writes "<label>\t<yyyy/mm/dd>\t<hh:mm:ss>.<ms>\n" (milliseconds not padded)
+// with the local time of now and flushes. Nothing for a NULL stream.
+void print_time_info(FILE* stream, const char* label);
+
+// Appends one line to the day's search log when "OutputQueryInfo" of
+// "../setting/ts_adv_log.cfg" is exactly "Y". The file is
+// <search-log directory>/<yyyymmdd>.log, named by the local date of begin.
+// The line: begin and end as "yyyy/mm/dd\thh:mm:ss.ms\t", then, tab-separated,
+// REMOTE_ADDR, text1, SERVER_NAME, text2, text3, text4, queryText and
+// recordCount. A missing environment variable or NULL text is written
+// "NULL"; tabs and line breaks inside a text become blanks so that one search
+// is always one line. indexCount is not written.
+void RecSearchLog(const timeval& begin, const timeval& end, unsigned indexCount,
+                  unsigned recordCount, const char* text1, const char* text2, const char* text3,
+                  const char* text4, const char* queryText);
+
+// For tests: forgets the log name, the debug decision and the run clock.
+void resetLogStateForTests();
+
+#endif  // SEARCHRUN_SYSTEM_LOG_H

@@ -1,0 +1,108 @@
+/// @file strings.cc
+/// @brief String helpers shared by the subsystems.
+
+#include "system/strings.h"
+
+#include <cstring>
+#include <vector>
+
+#include "system/layout.h"
+
+char* getToken(char*& cursor, const char* delimiter) {
+  if (cursor == nullptr) return nullptr;
+  char* token = cursor;
+  char* hit = (delimiter && *delimiter) ? strstr(cursor, delimiter) : nullptr;
+  if (hit == nullptr) {
+    cursor += strlen(cursor);
+    return token;
+  }
+  *hit = '\0';
+  cursor = hit + strlen(delimiter);
+  return token;
+}
+
+char* parserStringToken(char*& cursor, const char* delimiter) {
+  return getToken(cursor, delimiter);
+}
+
+const char* KSStrTok(const char* text, const char* delimiter) {
+  static std::vector<char> copy(1, '\0');
+  static size_t pos = 0;
+  if (text != nullptr) {
+    copy.assign(text, text + strlen(text) + 1);
+    pos = 0;
+  }
+  const char* delims = delimiter ? delimiter : "";
+  char* p = copy.data() + pos;
+  p += strspn(p, delims);
+  if (*p == '\0') {
+    pos = static_cast<size_t>(p - copy.data());
+    return nullptr;
+  }
+  char* end = p + strcspn(p, delims);
+  pos = static_cast<size_t>(end - copy.data());
+  if (*end != '\0') {
+    *end = '\0';
+    ++pos;
+  }
+  return p;
+}
+
+int DBCSGetLen(unsigned char byte, int language) {
+  if (byte < 0x80) return 1;
+  if (language == kLangJP && byte >= 0xA0 && byte <= 0xDF) return 1;
+  return 2;
+}
+
+const char* find_last_slash(const char* path, int language) {
+  if (path == nullptr) return nullptr;
+  const char* last = nullptr;
+  for (const char* p = path; *p != '\0';) {
+    if (*p == '/') last = p;
+    // A lead byte at the very end has no second byte to skip.
+    p += (DBCSGetLen(static_cast<unsigned char>(*p), language) == 2 && p[1] != '\0') ? 2 : 1;
+  }
+  return last;
+}
+
+const char* find_last_slash(const char* path) {
+  return find_last_slash(path, systemGetLanguage());
+}
+
+bool remove_last_slash(char* path, int language) {
+  const char* slash = find_last_slash(path, language);
+  if (slash == nullptr || slash[1] != '\0') return false;
+  path[slash - path] = '\0';
+  return true;
+}
+
+bool remove_last_slash(char* path) {
+  return remove_last_slash(path, systemGetLanguage());
+}
+
+void remove_last_newline(char* s) {
+  if (s == nullptr) return;
+  char* lf = strrchr(s, '\n');
+  if (lf) *lf = '\0';
+}
+
+void remove_tail_space(char* s) {
+  if (s == nullptr) return;
+  size_t n = strlen(s);
+  while (n > 0 && s[n - 1] == ' ')
+    --n;
+  s[n] = '\0';
+}
+
+void trim_space(char* s) {
+  if (s == nullptr) return;
+  remove_tail_space(s);
+  const size_t lead = strspn(s, " ");
+  memmove(s, s + lead, strlen(s + lead) + 1);
+}
+
+void RefineMatchCount(std::string& digits) {
+  const size_t start = (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) ? 1 : 0;
+  for (size_t i = digits.size(); i > start + 3; i -= 3)
+    digits.insert(i - 3, 1, ',');
+}

@@ -1,0 +1,52 @@
+/// @file strings.h
+/// @brief String helpers shared by the subsystems: tokenizers, double-byte
+/// aware slash search, blank trimming, thousands separators.
+
+#ifndef SEARCHRUN_SYSTEM_STRINGS_H
+#define SEARCHRUN_SYSTEM_STRINGS_H
+
+#include <string>
+
+// Cuts the next token off a writable NUL-terminated text at the next
+// occurrence of the whole (multi-character) delimiter. The first character of
+// that occurrence is overwritten with NUL, cursor moves past the delimiter,
+// and the token (the text at the old cursor) is returned. Without another
+// occurrence (or with an empty delimiter) cursor moves to the terminating NUL
+// and the rest is returned; at the end of the text that is "" again. NULL
+// when cursor is NULL.
+char* getToken(char*& cursor, const char* delimiter);
+// The same as getToken.
+char* parserStringToken(char*& cursor, const char* delimiter);
+
+// strtok over a private copy: a non-NULL text replaces the copy, NULL goes on
+// with it. Every character of delimiter separates; empty tokens are skipped.
+// The next token, or NULL when the copy is used up. The token stays valid
+// until the next call with a new text. Not thread-safe.
+const char* KSStrTok(const char* text, const char* delimiter);
+
+// Length (1 or 2) of the character whose first byte is `byte` in the code
+// page of `language` (layout.h): bytes below 0x80 are single, and so are
+// 0xA0..0xDF (half-width katakana) in a JP installation.
+int DBCSGetLen(unsigned char byte, int language);
+
+// The last "/" of path that is a character of its own (never the second byte
+// of a double-byte character), or NULL. The one-argument forms use the
+// installation's language.
+const char* find_last_slash(const char* path, int language);
+const char* find_last_slash(const char* path);
+// Removes a "/" that is the last character of path; true when it did.
+bool remove_last_slash(char* path, int language);
+bool remove_last_slash(char* path);
+
+// Cuts s at its last line feed (whatever follows it is dropped).
+void remove_last_newline(char* s);
+// Drops trailing blanks (space characters only).
+void remove_tail_space(char* s);
+// Drops leading and trailing blanks (space characters only).
+void trim_space(char* s);
+
+// Inserts "," every three digits from the right: "1234567" -> "1,234,567".
+// A leading "-" or "+" stays in front.
+void RefineMatchCount(std::string& digits);
+
+#endif  // SEARCHRUN_SYSTEM_STRINGS_H

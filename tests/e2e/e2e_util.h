@@ -1,0 +1,63 @@
+/// @file e2e_util.h
+/// @brief Harness of the end-to-end tests: a real installation in a temporary
+/// directory, and runs of its programs with a chosen environment.
+
+#ifndef SEARCHRUN_TESTS_E2E_E2E_UTIL_H
+#define SEARCHRUN_TESTS_E2E_E2E_UTIL_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace e2e {
+
+struct RunResult {
+  int exitStatus = -1;  // exit code, or 128 + signal number when killed
+  std::string out;      // standard output
+  std::string err;      // standard error
+};
+
+// An installation root laid out by `cmake --install` of the build tree.
+class Installation {
+ public:
+  Installation();  // installs; aborts the test program when install fails
+  const std::string& root() const { return dir_.path(); }
+  std::string cgiDir() const { return root() + "/search-cgi"; }
+  std::string path(const std::string& rel) const { return root() + "/" + rel; }
+
+  // Writes a file below the root, creating missing directories.
+  void write(const std::string& rel, const std::string& bytes) const;
+  std::string read(const std::string& rel) const;
+  // Sets KEY=value in a key=value settings file below the root (replacing an
+  // existing line of that key, appending otherwise).
+  void setKey(const std::string& rel, const std::string& key, const std::string& value) const;
+
+  // Runs ROOT/<program> (relative to the root, e.g. "search-cgi/searchrun")
+  // with cwd = the CGI directory, exactly the environment given (plus PATH),
+  // and `input` on standard input.
+  RunResult run(const std::string& program, const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env = {},
+                const std::string& input = "") const;
+
+  // A GET request through the installed searchrun.
+  RunResult get(const std::string& queryString,
+                const std::map<std::string, std::string>& extraEnv = {}) const;
+  // A POST request through the installed searchrun.
+  RunResult post(const std::string& body, const std::map<std::string, std::string>& extraEnv = {},
+                 const std::string& contentLength = "") const;
+
+ private:
+  testutil::TempDir dir_;
+};
+
+// Runs a program (absolute path) with the given arguments, environment, cwd
+// and standard input. Never uses a shell.
+RunResult runProgram(const std::string& path, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env, const std::string& cwd,
+                     const std::string& input);
+
+}  // namespace e2e
+
+#endif  // SEARCHRUN_TESTS_E2E_E2E_UTIL_H

@@ -1,0 +1,262 @@
+/// @file search_run_test.cc
+/// @brief The installed searchrun, run as a web server runs it: every way a
+/// request is refused or fails before the search, and requests that pass.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+using e2e::Installation;
+using e2e::RunResult;
+
+const char kHtmlHeader[] = "Content-Type:text/html\n\n";
+const char kApiMark[] = "\x04\x05\x06";
+
+// The text of message `number` in the installed message table.
+std::string messageText(const Installation& inst, const std::string& number) {
+  const std::string table = inst.read("setting/ts_cgi_msg_table.cfg");
+  const std::string key = number + "\t";
+  size_t at = table.find(key);
+  if (at == std::string::npos) return "";
+  size_t end = table.find('\n', at);
+  return table.substr(at + key.size(), end - at - key.size());
+}
+
+std::string replaceAll(std::string text, const std::string& tag, const std::string& value) {
+  for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + value.size())) {
+    text.replace(at, tag.size(), value);
+  }
+  return text;
+}
+
+// A 152-byte index id file: id 8, description 64, owner 64, type 16.
+std::string idFile(const std::string& id, const std::string& desc, const std::string& owner,
+                   const std::string& type) {
+  std::string bytes(152, '\0');
+  bytes.replace(0, id.size(), id);
+  bytes.replace(8, desc.size(), desc);
+  bytes.replace(72, owner.size(), owner);
+  bytes.replace(136, type.size(), type);
+  return bytes;
+}
+
+class SearchRunTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { inst_ = new Installation(); }
+  static void TearDownTestSuite() {
+    delete inst_;
+    inst_ = nullptr;
+  }
+
+  void SetUp() override {
+    inst().setKey("setting/search_option.cfg", "MAX_SEARCH_INDEX_COUNT", "20");
+    inst().setKey("setting/user_config.cfg", "LOGIN_TIMEOUT", "3600");
+  }
+
+  const Installation& inst() const { return *inst_; }
+
+  // A request of the user TESSERA, who needs no permit.
+  RunResult trusted(const std::string& rest) const { return inst().get("user=TESSERA&" + rest); }
+
+  // Expects the error page of message `number` (with tag filled in).
+  void expectErrorPage(const RunResult& r, const std::string& number, const std::string& tag = "",
+                       const std::string& value = "") const {
+    ASSERT_EQ(0u, r.out.find(kHtmlHeader)) << r.out;
+    std::string text = messageText(inst(), number);
+    ASSERT_FALSE(text.empty()) << "message " << number << " missing from the table";
+    if (!tag.empty()) text = replaceAll(text, tag, value);
+    EXPECT_NE(std::string::npos, r.out.find(text)) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("<title>" + messageText(inst(), "2006") + "</title>"));
+  }
+
+  std::string createPermit(const std::string& user) const {
+    RunResult r = inst().run("search-cgi/ks_permit", {"create", "--user", user});
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    const std::string prefix = "ks_key=";
+    EXPECT_EQ(0u, r.out.find(prefix)) << r.out;
+    std::string key = r.out.substr(prefix.size());
+    while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
+    return key;
+  }
+
+  static Installation* inst_;
+};
+
+Installation* SearchRunTest::inst_ = nullptr;
+
+TEST_F(SearchRunTest, VersionRequestPrintsTheBlockInAnyCase) {
+  for (const char* arg : {"-ver", "-VER", "-Ver"}) {
+    RunResult r = inst().run("search-cgi/searchrun", {arg});
+    EXPECT_EQ(0, r.exitStatus);
+    EXPECT_EQ(0u, r.out.find("\nVERSION_NO: 3.0\nBUILD NUMBER: 1055\nBUILD_DATE: ")) << r.out;
+    EXPECT_EQ("\n\n", r.out.substr(r.out.size() - 2));
+  }
+  // Any other argument list is a request like every other.
+  RunResult r = inst().run("search-cgi/searchrun", {"-ver", "x"},
+                           {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "query=a"}});
+  EXPECT_EQ(std::string::npos, r.out.find("VERSION_NO"));
+}
+
+TEST_F(SearchRunTest, MissingUserNamesOwner) {
+  for (const char* qs : {"", "query=x&index_id=7F000001_abc", "User=alice"}) {
+    RunResult r = inst().get(qs);
+    EXPECT_EQ(0, r.exitStatus);
+    expectErrorPage(r, "0006", "$$CGI_NAME$$", "owner");
+  }
+  // A request that could not be read at all has no user either.
+  RunResult none = inst().run("search-cgi/searchrun", {}, {});
+  EXPECT_EQ(0, none.exitStatus);
+  expectErrorPage(none, "0006", "$$CGI_NAME$$", "owner");
+}
+
+TEST_F(SearchRunTest, PermitRefusals) {
+  RunResult noKey = inst().get("user=alice&query=x");
+  EXPECT_EQ(0, noKey.exitStatus);
+  expectErrorPage(noKey, "3100");
+
+  RunResult unknown = inst().get("user=alice&ks_key=alice1234567");
+  EXPECT_EQ(0, unknown.exitStatus);
+  expectErrorPage(unknown, "3101");
+
+  // A permit belongs to the user it was issued to.
+  const std::string bobsKey = createPermit("bob");
+  RunResult stolen = inst().get("user=alice&ks_key=" + bobsKey);
+  expectErrorPage(stolen, "3101");
+}
+
+TEST_F(SearchRunTest, HostileKeysNeverReachAFile) {
+  // A file the key would name if it were used as a path.
+  inst().write("secret.ksp", "Kestrane Cookie Permit\nKS_ID=alice\nKS_KEY=x\nKS_TYPE=0\n");
+  inst().write("permit/sub/alice1234567.ksp",
+               "Kestrane Cookie Permit\nKS_ID=alice\nKS_KEY=x\nKS_TYPE=0\n");
+  for (const char* key : {"..%2Fsecret", "../secret", "sub%2Falice1234567", "%2Ftmp%2Fx", "."}) {
+    RunResult r = inst().get(std::string("user=alice&ks_key=") + key);
+    EXPECT_EQ(0, r.exitStatus);
+    expectErrorPage(r, "3101");
+  }
+  EXPECT_TRUE(testutil::fileExists(inst().path("secret.ksp")));
+}
+
+TEST_F(SearchRunTest, PermitTimesOutAfterTheLoginTimeOut) {
+  inst().setKey("setting/user_config.cfg", "LOGIN_TIMEOUT", "600");
+  const std::string key = createPermit("carol");
+  const std::string file = inst().path("permit/" + key + ".ksp");
+  ASSERT_TRUE(testutil::fileExists(file));
+
+  // Used 500 seconds ago: valid, and refreshed.
+  utimbuf recent{std::time(nullptr) - 500, std::time(nullptr) - 500};
+  ASSERT_EQ(0, utime(file.c_str(), &recent));
+  // Admitted: the run goes on to the search, which finds no index selected.
+  RunResult ok = inst().get("user=carol&ks_key=" + key);
+  EXPECT_EQ(1, ok.exitStatus);
+  expectErrorPage(ok, "1003");
+  struct stat st;
+  ASSERT_EQ(0, stat(file.c_str(), &st));
+  EXPECT_GE(st.st_mtime, std::time(nullptr) - 60);
+
+  // Idle for longer than the time-out: refused, and the permit is gone. The
+  // status change time of the file is recent as well, so the idle time is
+  // measured from it: make the time-out shorter than that instead.
+  inst().setKey("setting/user_config.cfg", "LOGIN_TIMEOUT", "1");
+  utimbuf old{std::time(nullptr) - 4000, std::time(nullptr) - 4000};
+  ASSERT_EQ(0, utime(file.c_str(), &old));
+  sleep(2);
+  RunResult late = inst().get("user=carol&ks_key=" + key);
+  EXPECT_EQ(0, late.exitStatus);
+  expectErrorPage(late, "3102");
+  EXPECT_FALSE(testutil::fileExists(file));
+}
+
+TEST_F(SearchRunTest, ApiCallersGetTheCodeFramedAroundThePage) {
+  RunResult r = inst().get("user=alice&api=1");
+  ASSERT_EQ(0u, r.out.find(std::string(kHtmlHeader) + "3100" + kApiMark)) << r.out;
+  EXPECT_EQ(kApiMark, r.out.substr(r.out.size() - 3));
+  expectErrorPage(r, "3100");
+}
+
+TEST_F(SearchRunTest, UnopenableRunTimeLogFailsWithStatusOne) {
+  const std::string logs = inst().path("logs");
+  std::filesystem::rename(logs, logs + ".away");
+  inst().write("logs", "not a directory");
+  RunResult r = trusted("query=x");
+  std::filesystem::remove(logs);
+  std::filesystem::rename(logs + ".away", logs);
+  EXPECT_EQ(1, r.exitStatus);
+  expectErrorPage(r, "0001", "$$FILENAME$$", "../logs/searchrun_time.log");
+}
+
+TEST_F(SearchRunTest, RequestThatPassesEveryCheckLogsItsQuery) {
+  inst().write("system/ref/A11111.id", idFile("A11111", "Reports", "alice", "doc"));
+  RunResult r = trusted("query=annual+report&index_id=7F000001_A11111&search_no=1");
+  EXPECT_EQ(0, r.exitStatus);
+  EXPECT_EQ("", r.out);
+  const std::string log = inst().read("logs/searchrun_time.log");
+  EXPECT_NE(std::string::npos,
+            log.find("-QUERY_STRING <user=TESSERA&query=annual+report&index_id=7F000001_A11111"))
+      << log;
+  EXPECT_NE(std::string::npos, log.find("-QUERY <annual report>\n"));
+  EXPECT_NE(std::string::npos, log.find("-cgi_value [7F000001_A11111] m_index_ip [127.0.0.1] "
+                                        "m_index_id [A11111] port [20001]\n"));
+}
+
+TEST_F(SearchRunTest, PostRequestsAreServedLikeGets) {
+  RunResult r = inst().post("user=alice&query=x");
+  EXPECT_EQ(0, r.exitStatus);
+  expectErrorPage(r, "3100");
+  // A length far beyond the body must neither hang nor read past it.
+  RunResult huge = inst().post("user=alice&query=x", {}, "99999999999");
+  EXPECT_EQ(0, huge.exitStatus);
+  expectErrorPage(huge, "3100");
+}
+
+TEST_F(SearchRunTest, IndexLimit) {
+  for (int i = 0; i < 12; ++i) {
+    const std::string id = "B" + std::to_string(10000 + i);
+    inst().write("system/ref/" + id + ".id", idFile(id, "d", "alice", "doc"));
+  }
+  std::string twelve = "query=x&search_no=0";
+  for (int i = 0; i < 12; ++i) twelve += "&index_id=7F000001_B" + std::to_string(10000 + i);
+
+  inst().setKey("setting/search_option.cfg", "MAX_SEARCH_INDEX_COUNT", "10");
+  RunResult over = trusted(twelve);
+  EXPECT_EQ(0, over.exitStatus);
+  expectErrorPage(over, "1035", "$$NUMBER$$", "10");
+
+  // A limit above 100 counts as 100.
+  inst().setKey("setting/search_option.cfg", "MAX_SEARCH_INDEX_COUNT", "250");
+  RunResult under = trusted(twelve);
+  EXPECT_EQ(0, under.exitStatus);
+  EXPECT_EQ("", under.out);
+
+  // Without a limit every request that selects an index is refused...
+  inst().write("setting/search_option.cfg", "# no limit\n");
+  RunResult noLimit = trusted("query=x&index_id=7F000001_B10000");
+  expectErrorPage(noLimit, "1035", "$$NUMBER$$", "0");
+  // ... while one whose indexes are all unknown or unsafe selects none, passes
+  // the limit and finds nothing to search.
+  RunResult none = trusted("query=x&index_id=7F000001_ZZZZZZ&index_id=7F000001_..%2Fref%2FB10000");
+  EXPECT_EQ(1, none.exitStatus);
+  expectErrorPage(none, "1003");
+}
+
+TEST_F(SearchRunTest, SearchNumberBeyondTheIndexes) {
+  inst().write("system/ref/C10001.id", idFile("C10001", "d", "alice", "doc"));
+  inst().write("system/ref/C10002.id", idFile("C10002", "d", "alice", "db"));
+  const std::string two = "query=x&index_id=7F000001_C10001&index_id=7F000001_C10002";
+  RunResult beyond = trusted(two + "&search_no=3");
+  EXPECT_EQ(0, beyond.exitStatus);
+  expectErrorPage(beyond, "1060");
+  EXPECT_EQ("", trusted(two + "&search_no=2").out);
+  // With no index selected the number is not checked: the search finds none.
+  expectErrorPage(trusted("query=x&search_no=3"), "1003");
+}
+
+}  // namespace

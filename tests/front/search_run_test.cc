@@ -1,0 +1,157 @@
+/// @file search_run_test.cc
+/// @brief The index list of a request: "index_id" variables, limits, the
+/// file-name property state and search-by-field conditions.
+
+#include "front/search_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "front/cgi_string_parser.h"
+#include "front/request_state.h"
+#include "system/layout.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using testutil::TempDir;
+
+std::string idFile(const std::string& id, const std::string& owner, const std::string& type) {
+  std::string bytes(152, '\0');
+  bytes.replace(0, id.size(), id);
+  bytes.replace(8, 4, "desc");
+  bytes.replace(72, owner.size(), owner);
+  bytes.replace(136, type.size(), type);
+  return bytes;
+}
+
+class IndexListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cgiDir_ = testutil::makeInstallSkeleton(root_.path());
+    testutil::writeFile(root_.sub("setting/system_info.cfg"),
+                        "SYSTEM_DIRECTORY=" + root_.sub("system") + "\n");
+    testutil::writeFile(root_.sub("host_address"), "10.0.0.5\n");
+    testutil::writeFile(root_.sub("system/ref/D1.id"), idFile("D1", "alice", "doc"));
+    testutil::writeFile(root_.sub("system/ref/D2.id"), idFile("D2", "/groupA", "db"));
+    // Stored id differs from the file name: not this index.
+    testutil::writeFile(root_.sub("system/ref/D3.id"), idFile("XX", "alice", "doc"));
+    testutil::writeFile(root_.sub("outside.id"), idFile("outside", "mallory", "doc"));
+    cwd_ = std::make_unique<testutil::ScopedCwd>(cgiDir_);
+    systemResetCaches();
+    remote_index_not_found_count = 0;
+  }
+  void TearDown() override {
+    cwd_.reset();
+    systemResetCaches();
+  }
+
+  ExplicitIndexList build(const std::string& request) {
+    parser_.freeMemory();
+    parser_.initialize(request.c_str());
+    list_.clear();
+    return buildExplicitIndexList(parser_, list_, nullptr, 1);
+  }
+
+  TempDir root_;
+  std::string cgiDir_;
+  std::unique_ptr<testutil::ScopedCwd> cwd_;
+  CGIStringParser parser_;
+  VelaSearchListVector list_;
+};
+
+TEST_F(IndexListTest, LocalIndexesInRequestOrder) {
+  ExplicitIndexList r = build("index_id=0A000005_D2&query=x&index_id=7F000001_D1$9000&index_id=D1");
+  ASSERT_EQ(3, r.added);
+  EXPECT_EQ(2, r.fileNameIndexCount);  // the "db" index does not count
+  ASSERT_EQ(3u, list_.size());
+  EXPECT_EQ("D2", list_[0].idxName);
+  EXPECT_EQ("/groupA", list_[0].owner);
+  EXPECT_EQ("db", list_[0].dbType);
+  EXPECT_EQ("10.0.0.5", list_[0].ipAddr);
+  EXPECT_EQ("20001", list_[0].port);
+  EXPECT_EQ("D1", list_[1].idxName);
+  EXPECT_EQ("9000", list_[1].port);
+  EXPECT_EQ("desc", list_[1].desc);
+  EXPECT_EQ(" ", list_[1].sbfString);
+  EXPECT_EQ(-1, list_[1].m_match);
+  EXPECT_EQ(-1, list_[1].m_digit_field);
+}
+
+TEST_F(IndexListTest, UnknownUnsafeAndRemoteIndexesAreSkipped) {
+  ExplicitIndexList r = build(
+      "index_id=7F000001_D3&index_id=7F000001_nothere&index_id=7F000001_..%2F..%2Foutside"
+      "&index_id=7F000001_&index_id=&index_id=C0A80001_D1");
+  EXPECT_EQ(0, r.added);
+  EXPECT_TRUE(list_.empty());
+  // Only the index on another host counts as not found by its host.
+  EXPECT_EQ(1, remote_index_not_found_count);
+}
+
+TEST(SearchRunSettings, SearchNumAndIndexLimit) {
+  EXPECT_EQ(1, readSearchNum(nullptr));
+  EXPECT_EQ(0, readSearchNum(""));
+  EXPECT_EQ(0, readSearchNum("all"));
+  EXPECT_EQ(3, readSearchNum("3rd"));
+
+  TempDir dir;
+  const std::string path = dir.sub("search_option.cfg");
+  EXPECT_EQ(0, maxSearchIndexCount(path.c_str()));  // missing file
+  const struct {
+    const char* content;
+    int limit;
+  } rows[] = {{"MAX_SEARCH_INDEX_COUNT=10\n", 10},   {"MAX_SEARCH_INDEX_COUNT=100\n", 100},
+              {"MAX_SEARCH_INDEX_COUNT=101\n", 100}, {"MAX_SEARCH_INDEX_COUNT=\n", 0},
+              {"#MAX_SEARCH_INDEX_COUNT=5\n", 0},    {"MAX_SEARCH_INDEX_COUNT = 5\n", 0}};
+  for (const auto& row : rows) {
+    testutil::writeFile(path, row.content);
+    EXPECT_EQ(row.limit, maxSearchIndexCount(path.c_str())) << row.content;
+  }
+}
+
+TEST(SearchRunSettings, FilePropertyStateFollowsTheSelectedIndexes) {
+  VelaSearchListVector list(2);
+  list[0].dbType = "doc";
+  list[1].dbType = "db";
+  EXPECT_EQ(0, filePropertySearchState(2, 0, 2, list, 1));   // no property search
+  EXPECT_EQ(0, filePropertySearchState(2, 8, 2, list, 1));   // date range is not one
+  EXPECT_EQ(0, filePropertySearchState(2, 5, 1, list, 1));   // a document index
+  EXPECT_EQ(-1, filePropertySearchState(2, 5, 2, list, 1));  // a database index
+  EXPECT_EQ(0, filePropertySearchState(2, 1, 0, list, 1));   // all, one supports it
+  EXPECT_EQ(-1, filePropertySearchState(2, 7, 0, list, 0));  // all, none supports it
+  EXPECT_EQ(0, filePropertySearchState(0, 5, 0, list, 0));   // no index at all
+}
+
+TEST(SearchByField, PathAndConditions) {
+  EXPECT_EQ("../sbf/sbf_00042.cfg", searchByFieldPath(42));
+  EXPECT_EQ("../sbf/sbf_123456.cfg", searchByFieldPath(123456));
+
+  VelaSearchListVector list(3);
+  list[0].ipAddr = list[1].ipAddr = list[2].ipAddr = "127.0.0.1";
+  list[0].owner = list[1].owner = "alice";
+  list[2].owner = "bob";
+  list[0].idxName = list[1].idxName = "A1";  // the first match wins
+  list[2].idxName = "B1";
+
+  TempDir dir;
+  const std::string d1 = "\x12\x13\x14", d2 = "\x15\x16\x17";
+  const std::string longCondition(3000, 'c');
+  testutil::writeFile(dir.sub("sbf.cfg"), "127.0.0.1" + d1 + "alice" + d1 + "A1" + d2 + "title=x" +
+                                              d1 + "y\n" + "127.0.0.1" + d1 + "carol" + d1 + "A1" +
+                                              d2 + "ignored\n" + "127.0.0.1" + d1 + "bob" + d1 +
+                                              "B1" + d2 + longCondition + "\n" +
+                                              "garbage without delimiters\n");
+  applySearchByFieldFile(dir.sub("sbf.cfg"), list);
+  EXPECT_EQ("title=x" + d1 + "y", list[0].sbfString);
+  EXPECT_EQ(" ", list[1].sbfString);
+  // Lines are cut at 2,047 characters.
+  const size_t head = std::string("127.0.0.1" + d1 + "bob" + d1 + "B1" + d2).size();
+  EXPECT_EQ(2047u - head, list[2].sbfString.size());
+
+  VelaSearchListVector untouched(1);
+  applySearchByFieldFile(dir.sub("missing.cfg"), untouched);
+  EXPECT_EQ(" ", untouched[0].sbfString);
+}
+
+}  // namespace
