@@ -1,19 +1,37 @@
 /// @file remote_index_info.cc
 /// @brief Remote index description and declared-encoding conversion.
-///
-/// Neither the agent protocol nor the code page converters are part of this
-/// build yet. Until they are, a remote index is reported unknown (the run
-/// skips it and counts it) and a declared encoding is not converted (the run
-/// keeps the query as sent): the documented failure paths of both calls.
 
 #include "front/remote_index_info.h"
 
+#include <cstring>
+#include <vector>
+
+#include "front/conversion_hooks.h"
+#include "front/request_state.h"
+
 bool get_remote_index_info(const char* /*address*/, const char* /*port*/, const char* /*index*/,
                            std::string& /*owner*/, std::string& /*desc*/, std::string& /*type*/) {
+  // The agent protocol is not part of this build yet: every remote index is
+  // unknown to its host, which the run skips and counts.
   return false;
 }
 
-bool transferCodeToLocalPage(const std::string& /*text*/, const char* /*encoding*/,
-                             std::string& /*out*/) {
-  return false;
+bool transferCodeToLocalPage(const std::string& text, const char* encoding, std::string& out) {
+  static const char* const kSources[] = {"UTF-8", "SJIS", "GBK", "BIG5", "UTF-16BE"};
+  const char* target = localCodePageName(langFlag);
+  CharsetConverterFn convert = localPageConverter();
+  if (!target || !convert || !encoding || text.empty()) return false;
+  bool known = false;
+  for (const char* name : kSources)
+    known = known || std::strcmp(name, encoding) == 0;
+  if (!known) return false;
+  // Four output bytes per input byte hold every conversion between these
+  // code pages.
+  std::vector<char> buffer(text.size() * 4 + 1, '\0');
+  if (convert(text.c_str(), encoding, buffer.data(), target, static_cast<int>(buffer.size())) !=
+      0) {
+    return false;
+  }
+  out.assign(buffer.data());
+  return true;
 }

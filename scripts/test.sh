@@ -24,5 +24,5 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== fuzz targets over their seed corpora"
 CC=clang CXX=clang++ run_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSEARCHRUN_FUZZ=ON -DSEARCHRUN_TESTS=OFF -DSEARCHRUN_COMPANIONS=OFF
+  -DSEARCHRUN_FUZZ=ON -DSEARCHRUN_TESTS=OFF
 ctest --test-dir build-fuzz --output-on-failure -j "$jobs" -L fuzz

@@ -31,7 +31,8 @@ std::string messageText(const Installation& inst, const std::string& number) {
 }
 
 std::string replaceAll(std::string text, const std::string& tag, const std::string& value) {
-  for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + value.size())) {
+  for (size_t at = text.find(tag); at != std::string::npos;
+       at = text.find(tag, at + value.size())) {
     text.replace(at, tag.size(), value);
   }
   return text;
@@ -83,7 +84,8 @@ class SearchRunTest : public ::testing::Test {
     const std::string prefix = "ks_key=";
     EXPECT_EQ(0u, r.out.find(prefix)) << r.out;
     std::string key = r.out.substr(prefix.size());
-    while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
+    while (!key.empty() && (key.back() == '\n' || key.back() == '\r'))
+      key.pop_back();
     return key;
   }
 
@@ -223,7 +225,8 @@ TEST_F(SearchRunTest, IndexLimit) {
     inst().write("system/ref/" + id + ".id", idFile(id, "d", "alice", "doc"));
   }
   std::string twelve = "query=x&search_no=0";
-  for (int i = 0; i < 12; ++i) twelve += "&index_id=7F000001_B" + std::to_string(10000 + i);
+  for (int i = 0; i < 12; ++i)
+    twelve += "&index_id=7F000001_B" + std::to_string(10000 + i);
 
   inst().setKey("setting/search_option.cfg", "MAX_SEARCH_INDEX_COUNT", "10");
   RunResult over = trusted(twelve);

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 #include "front/cgi_string_parser.h"
+#include "front/remote_index_info.h"
 #include "front/request_state.h"
 #include "system/layout.h"
+#include "tests/front/cgi_test_util.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -152,6 +155,40 @@ TEST(SearchByField, PathAndConditions) {
   VelaSearchListVector untouched(1);
   applySearchByFieldFile(dir.sub("missing.cfg"), untouched);
   EXPECT_EQ(" ", untouched[0].sbfString);
+}
+
+// Upper-cases ASCII: enough to see that a conversion happened and to where.
+int upperConverter(const char* src, const char* /*src_name*/, char* dest, const char* dest_name,
+                   int dest_size) {
+  cgitest::lastConverterTarget() = dest_name;
+  int i = 0;
+  for (; src[i] && i < dest_size - 1; ++i)
+    dest[i] = static_cast<char>(std::toupper(src[i]));
+  dest[i] = '\0';
+  return 0;
+}
+
+TEST(DeclaredEncoding, ConvertsOnlyKnownSourcesIntoTheLocalPage) {
+  std::string out = "untouched";
+  langFlag = 0;
+  // No converter installed: the query stays as it came.
+  EXPECT_FALSE(transferCodeToLocalPage("abc", "UTF-8", out));
+  cgitest::ScopedConverter converter(upperConverter);
+  EXPECT_TRUE(transferCodeToLocalPage("abc", "UTF-8", out));
+  EXPECT_EQ("ABC", out);
+  EXPECT_EQ("BIG5", cgitest::lastConverterTarget());
+  langFlag = 1;
+  EXPECT_TRUE(transferCodeToLocalPage("x", "UTF-16BE", out));
+  EXPECT_EQ("SJIS", cgitest::lastConverterTarget());
+
+  out = "untouched";
+  EXPECT_FALSE(transferCodeToLocalPage("abc", "EUC", out));    // not a known source
+  EXPECT_FALSE(transferCodeToLocalPage("", "UTF-8", out));     // nothing to convert
+  EXPECT_FALSE(transferCodeToLocalPage("abc", nullptr, out));  // no encoding named
+  langFlag = 3;
+  EXPECT_FALSE(transferCodeToLocalPage("abc", "UTF-8", out));  // no local page to convert to
+  EXPECT_EQ("untouched", out);
+  langFlag = -1;
 }
 
 }  // namespace

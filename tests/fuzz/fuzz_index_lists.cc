@@ -40,8 +40,12 @@ void removeScratch() {
 
 const std::string& scratchDir() {
   if (scratchPath().empty()) {
-    char path[] = "/tmp/fuzz_index_lists.XXXXXX";
-    if (mkdtemp(path) == nullptr) std::abort();
+    // A memory file system when there is one: every input writes seven files.
+    char shm[] = "/dev/shm/fuzz_index_lists.XXXXXX";
+    char tmp[] = "/tmp/fuzz_index_lists.XXXXXX";
+    const char* path = mkdtemp(shm);
+    if (path == nullptr) path = mkdtemp(tmp);
+    if (path == nullptr) std::abort();
     scratchPath() = path;
     std::atexit(removeScratch);
   }
