@@ -32,6 +32,8 @@ const char* localCodePageName(int language) {
       return "SJIS";
     case 2:
       return "GBK";
+    case 3:
+      return "UTF-8";
     default:
       return nullptr;
   }

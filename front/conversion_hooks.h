@@ -33,8 +33,9 @@ void setHalfWidthKanaWidener(KanaWidenerFn fn);
 KanaWidenerFn halfWidthKanaWidener();
 
 // The converter's name of the installation's local code page: "BIG5" for
-// language 0, "SJIS" for 1, "GBK" for 2. Null for any other language: those
-// installations keep escaped and declared-encoding text as it came.
+// language 0, "SJIS" for 1, "GBK" for 2, "UTF-8" for 3 (English). Null for
+// any other language: those installations keep escaped and declared-encoding
+// text as it came.
 const char* localCodePageName(int language);
 
 #endif  // SEARCHRUN_FRONT_CONVERSION_HOOKS_H

@@ -168,7 +168,6 @@ int serveRequest() {
       filePropertySearchState(queryOption.dbNum, queryOption.file_name_search, searchNum,
                               vecVelaSearchList, explicitList.fileNameIndexCount);
   if (propertyMode) run_property_search_index = -2;
-  (void)run_property_search_index;
   if (queryOption.sbfRandomNo > 0) {
     applySearchByFieldFile(searchByFieldPath(queryOption.sbfRandomNo), vecVelaSearchList);
   }
@@ -184,9 +183,15 @@ int serveRequest() {
   // Step 26 (related terms, step 25, join with their issue): the ordering.
   if (!noResult) orderResult(result);
 
-  // The output stages continue from here as they are built; until then the
-  // run ends once the hits are merged and ordered.
-  return kRefused;
+  RunOutput output;
+  output.list = &vecVelaSearchList;
+  output.result = &result;
+  output.propertyMode = propertyMode;
+  output.searchNum = searchNum;
+  output.runPropertySearchIndex = run_property_search_index;
+  output.tvStart = tvStart;
+  output.user = user;
+  return writeResultAndHandOver(output);
 }
 
 }  // namespace

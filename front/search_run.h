@@ -5,8 +5,12 @@
 #ifndef SEARCHRUN_FRONT_SEARCH_RUN_H
 #define SEARCHRUN_FRONT_SEARCH_RUN_H
 
-#include <string>
+#include <sys/time.h>
 
+#include <string>
+#include <vector>
+
+#include "assemble/record_mapping.h"
 #include "front/vela_search_list.h"
 
 class CGIStringParser;
@@ -46,5 +50,29 @@ void applySearchByFieldFile(const std::string& path, VelaSearchListVector& list)
 // cannot apply to the selected indexes). Writes its report-log lines.
 int filePropertySearchState(int dbNum, int fileNameSearch, int searchNum,
                             const VelaSearchListVector& list, int fileNameIndexCount);
+
+// The index descriptor strings handed to the output (one per selectable
+// index, position 0 meaning all of them) and the descriptor of the selected
+// search (`searchNum`; empty when it names no position).
+void buildIndexDescriptors(const VelaSearchListVector& list, bool propertyMode, int searchNum,
+                           std::vector<std::string>& descriptors, std::string& selected);
+
+// What the end of a run needs of it.
+struct RunOutput {
+  const VelaSearchListVector* list = nullptr;
+  const RecordList* result = nullptr;
+  bool propertyMode = false;
+  int searchNum = 0;
+  int runPropertySearchIndex = 0;
+  timeval tvStart{};
+  std::string user;
+};
+
+// Writes the result files into ../tmp, logs the search and hands over to the
+// page renderer, which answers the request. Returns the exit status when the
+// run ends here (a result file could not be written, the renderer ran as a
+// child, or could not be started); on success of the hand-over it does not
+// return.
+int writeResultAndHandOver(const RunOutput& run);
 
 #endif  // SEARCHRUN_FRONT_SEARCH_RUN_H

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "front/query_exclude_check.h"
 #include "search/process_runner.h"
 #include "system/clock.h"
 #include "system/layout.h"
@@ -62,11 +63,15 @@ size_t afterInnerOption(const std::string& option) {
 }
 
 // The first and last quote character (either kind) from `from` on, skipping
-// double-byte characters whole. False when there are not two of them.
+// double-byte characters whole. The installation's code page decides what is
+// double-byte: a half-width katakana of a JP installation is one byte, and
+// taking it for a lead byte would hide the quote after it. False when there
+// are not two quotes.
 bool findQueryQuotes(const std::string& option, size_t from, size_t& first, size_t& last) {
   first = last = std::string::npos;
+  const int language = systemGetLanguage();
   for (size_t i = from; i < option.size(); ++i) {
-    if (isLeadByte(option[i])) {
+    if (DBCSGetLen(static_cast<unsigned char>(option[i]), language) == 2) {
       ++i;  // its second byte, if any, is part of the character
       continue;
     }
@@ -87,6 +92,20 @@ bool foldWildcardWord(const std::string& term, std::string& word) {
     if (c == '*' && !word.empty() && word.back() == '*') continue;
     word += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
+  return true;
+}
+
+// The word as one argument of a command line: the runner's word splitting
+// takes a leading quote as the start of a quoted word, so such a word is
+// quoted with the other kind. False when it holds both kinds.
+bool asOneArgument(const std::string& word, std::string& argument) {
+  if (word.empty() || (word[0] != '"' && word[0] != '\'')) {
+    argument = word;
+    return !word.empty();
+  }
+  const char quote = word[0] == '"' ? '\'' : '"';
+  if (word.find(quote) != std::string::npos) return false;
+  argument = quote + word + quote;
   return true;
 }
 
@@ -181,7 +200,9 @@ void CVelaCommand::getVelaCommand(const char* owner, const char* index, const ch
     logTimeInfo(m_fplog, "b-function 'expendWildCardQuery'");
     expendWildCardQuery(home, termFile);
     logTimeInfo(m_fplog, "a-function 'expendWildCardQuery'");
-    if (m_queryScreen && !m_queryScreen(home, termFile)) return;
+    const bool keep =
+        m_queryScreen ? m_queryScreen(home, termFile) : screenQueryTermFile(home, termFile);
+    if (!keep) return;
   }
   command = std::string(kVelaEngine) + " -H " + quoted(home) + " -binout -o " + quoted(resultPath) +
             " " + rewritten;
@@ -222,6 +243,10 @@ bool CVelaCommand::getDigitRangeCommand(const char* owner, const char* index, st
                                         int digitField) {
   command.clear();
   resultPath.clear();
+  // A bound holding a double quote would end its quoted word and add
+  // arguments of its own.
+  if (std::strchr(low ? low : "", '"') != nullptr || std::strchr(high ? high : "", '"') != nullptr)
+    return false;
   const std::string filterIndex =
       systemGetIndexHome(owner, index) + "/digit_" + std::to_string(digitField) + ".filter.index";
   struct stat st;
@@ -258,12 +283,13 @@ bool CVelaCommand::expendWildCardQuery(const std::string& indexHome, const std::
     if (!in || !readBoundedLine(in.get(), kTermLineMax, term)) return false;
   }
   std::string word;
-  if (!foldWildcardWord(trimmed(term), word)) return false;
+  std::string argument;
+  if (!foldWildcardWord(trimmed(term), word) || !asOneArgument(word, argument)) return false;
 
   std::string output;
   if (!systemGetCGITmpFile(output, "wildcard")) return false;
   const std::string command = std::string(kTokenExpander) + " -H " + quoted(indexHome) +
-                              " -limit " + std::to_string(kWildcardLimit) + " " + word;
+                              " -limit " + std::to_string(kWildcardLimit) + " " + argument;
   logLine(m_fplog, "cmd:<%s>\n", command);
   if (getExecResultFromStdOut(command.c_str(), output.c_str()) != 0) return false;
 

@@ -50,7 +50,10 @@ class CVelaCommand {
  public:
   // Consulted once the query has moved into its term file and the wildcard
   // expansion ran, with the index home and the term file path; it may rewrite
-  // the term file. False leaves the engine command empty. Unset: no check.
+  // the term file. False leaves the engine command empty. Unset: the
+  // installation's exclusion lists (screenQueryTermFile,
+  // front/query_exclude_check.h), which may replace the query by the
+  // refused-query token and clear g_search_keyword_allowed.
   using QueryTermScreen =
       std::function<bool(const std::string& indexHome, const std::string& termFile)>;
 
@@ -75,22 +78,27 @@ class CVelaCommand {
 
   // The numeric-range command over the numeric filter index of field
   // `digitField` ("digit_<n>.filter.index" in the index home). False, with
-  // both outputs empty, when that file does not exist or no scratch name is
-  // free.
+  // both outputs empty, when that file does not exist, a bound holds a double
+  // quote (it could not stay one argument) or no scratch name is free.
   bool getDigitRangeCommand(const char* owner, const char* index, std::string& command,
                             std::string& resultPath, const char* low, const char* high,
                             int digitField);
 
   // Moves the quoted query of `option` into a fresh "qstring" scratch file
-  // and gives the option with the query replaced by " -f \"<file>\"". False,
+  // and gives the option with the query replaced by " -f \"<file>\"". The
+  // query runs from the first to the last quote character after the inner
+  // option; quote bytes inside double-byte characters of the installation's
+  // code page (DBCSGetLen, strings.h) do not count. False,
   // with `rewritten` = option, when the option has no quoted query after
   // "-bm" and its inner option, or the file cannot be written.
   bool getQueryTermFile(const char* option, std::string& rewritten, std::string& termFile);
 
   // Replaces a term file holding one ASCII word (wildcards folded, lower
   // case) by the first line the token expander lists for it in `indexHome`.
-  // False, file unchanged, for any other query or when the expander or the
-  // files fail.
+  // The word reaches the expander as one argument, quoted with the other
+  // kind when it begins with a quote. False, file unchanged, for any other
+  // query, a word that holds both kinds of quote, or when the expander or
+  // the files fail.
   bool expendWildCardQuery(const std::string& indexHome, const std::string& termFile);
 
   FILE* m_fplog = nullptr;

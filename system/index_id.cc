@@ -141,12 +141,7 @@ bool IndexIdFileMgr::buildIndexIdInfo(const char* owner, const char* type, const
   return false;
 }
 
-bool IndexIdFileMgr::updateIndexDesc(const char* id, const char* desc) {
-  if (!readIndexIdInfo(id)) return false;
-  char wanted[kDescSize];
-  setField(wanted, kDescSize, desc);
-  if (memcmp(wanted, desc_, kDescSize) == 0) return true;
-  memcpy(desc_, wanted, kDescSize);
+bool IndexIdFileMgr::replaceRecordFile(const char* id) const {
   unsigned char bytes[kFileSize];
   encode(bytes);
   const std::string path = idFilePath(id);
@@ -156,6 +151,31 @@ bool IndexIdFileMgr::updateIndexDesc(const char* id, const char* desc) {
   if (rename(fresh.c_str(), path.c_str()) == 0) return true;
   unlink(fresh.c_str());
   return false;
+}
+
+bool IndexIdFileMgr::writeIndexIdInfo(const char* id, const char* owner, const char* type,
+                                      const char* desc) {
+  const char* home = systemGetSystemHome();
+  clean();
+  if (!isSafeIndexName(id) || home == nullptr ||
+      !makeDirectory((std::string(home) + "/ref").c_str()))
+    return false;
+  setField(id_, kIdSize, id);
+  setField(desc_, kDescSize, desc);
+  setField(owner_, kOwnerSize, owner);
+  setField(type_, kTypeSize, type);
+  if (replaceRecordFile(id)) return true;
+  clean();
+  return false;
+}
+
+bool IndexIdFileMgr::updateIndexDesc(const char* id, const char* desc) {
+  if (!readIndexIdInfo(id)) return false;
+  char wanted[kDescSize];
+  setField(wanted, kDescSize, desc);
+  if (memcmp(wanted, desc_, kDescSize) == 0) return true;
+  memcpy(desc_, wanted, kDescSize);
+  return replaceRecordFile(id);
 }
 
 bool IndexIdFileMgr::delIndexIdInfo(const char* id) {

@@ -48,6 +48,14 @@ class IndexIdFileMgr {
   // missing, or after 60 attempts that all failed (one second apart).
   bool buildIndexIdInfo(const char* owner, const char* type, const char* desc,
                         std::string* newId = nullptr);
+  // Writes the file of a caller-chosen id with the given fields (each cut to
+  // its size), replacing any file of that id whole: the record goes to a
+  // scratch file beside it (mode 0660) that is then renamed over it, so a
+  // failure leaves the old file. Creates the "ref" directory when missing. On
+  // success the new record is loaded. False, with the fields empty, when id is
+  // not isSafeIndexName (address.h), the system directory is unknown or
+  // missing, or the file cannot be written.
+  bool writeIndexIdInfo(const char* id, const char* owner, const char* type, const char* desc);
   // Rewrites the file of id with a new description (replacing it whole, so a
   // failure leaves the old file). True also when the description was already
   // equal; false when readIndexIdInfo(id) fails or the file cannot be written.
@@ -62,6 +70,8 @@ class IndexIdFileMgr {
 
  private:
   void encode(unsigned char (&bytes)[kFileSize]) const;
+  // Writes the loaded record over the file of id through a scratch file.
+  bool replaceRecordFile(const char* id) const;
   void decode(const unsigned char (&bytes)[kFileSize]);
 
   char id_[kIdSize];

@@ -19,7 +19,6 @@
 #include <set>
 
 #include "companions/engine/db_index.h"
-#include "companions/engine/index_id_file.h"
 #include "companions/engine/index_writer.h"
 #include "system/address.h"
 #include "system/index_id.h"
@@ -334,7 +333,7 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     error = "index type " + req.type + " is not supported (use doc or db)";
     return 1;
   }
-  if (req.owner.empty() || req.owner.size() >= kOwnerBytes) {
+  if (req.owner.empty() || req.owner.size() >= IndexIdFileMgr::kOwnerSize) {
     error = "the owner must have 1 to 63 characters";
     return 1;
   }
@@ -343,11 +342,11 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
   if (!prepareIndexDir(req.owner, error)) return 1;
   if (db ? !readDbTable(req.source, ctx.cp, table, error) : !scanSource(req.source, files, error))
     return 1;
-  IndexIdRecord rec{req.id, req.desc, req.owner, req.type};
+  id = req.id;
   bool claimed = req.id.empty();
   if (claimed) {
     IndexIdFileMgr mgr;
-    if (!mgr.buildIndexIdInfo(req.owner.c_str(), req.type.c_str(), req.desc.c_str(), &rec.id)) {
+    if (!mgr.buildIndexIdInfo(req.owner.c_str(), req.type.c_str(), req.desc.c_str(), &id)) {
       error = "cannot create an index id file in " + systemHome() + "/ref";
       return 1;
     }
@@ -362,7 +361,6 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
       return 1;
     }
   }
-  id = rec.id;
   auto undo = [&] {
     if (claimed) unlink(IndexIdFileMgr::idFilePath(id.c_str()).c_str());
     return 1;
@@ -382,12 +380,10 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     return undo();
   }
   if (db && !installDbParts(sbf, home, req.owner, id, mapping, error)) return undo();
-  if (!claimed) {
-    mkdir((systemHome() + "/ref").c_str(), 0777);
-    if (!writeIndexIdFile(IndexIdFileMgr::idFilePath(id.c_str()), rec)) {
-      error = "cannot write the index id file of " + id;
-      return 1;
-    }
+  if (!claimed && !IndexIdFileMgr().writeIndexIdInfo(id.c_str(), req.owner.c_str(),
+                                                     req.type.c_str(), req.desc.c_str())) {
+    error = "cannot write the index id file of " + id;
+    return 1;
   }
   return 0;
 }

@@ -1,7 +1,7 @@
 /// @file engine_text_test.cc
 /// @brief The engine's text handling and file formats in isolation: folding,
-/// n-grams, the query language, the engine's command line, result and id
-/// file encodings, code pages.
+/// n-grams, the query language, the engine's command line, result file
+/// encodings, code pages.
 
 #include <gtest/gtest.h>
 
@@ -10,13 +10,11 @@
 #include "companions/engine/digit_filter.h"
 #include "companions/engine/doc_extract.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/index_id_file.h"
 #include "companions/engine/index_writer.h"
 #include "companions/engine/query_parser.h"
 #include "companions/engine/result_file.h"
 #include "companions/engine/search_programs.h"
 #include "companions/engine/text_fold.h"
-#include "system/index_id.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -250,19 +248,6 @@ TEST(EngineText, HtmlAndTextExtraction) {
   EXPECT_EQ(decodeDocument("\xEF\xBB\xBFok", sjis, false), "ok");
   EXPECT_EQ(decodeDocument("<meta charset=\"big5\">\xA5\xFE", sjis, true),
             "<meta charset=\"big5\">全");
-}
-
-TEST(EngineText, ChosenIdFilesReadBackThroughTheSystemLibrary) {
-  testutil::TempDir dir;
-  std::string path = dir.sub("abc.id");
-  ASSERT_TRUE(writeIndexIdFile(path, {"abc", std::string(100, 'd'), "/groupA", "doc"}));
-  EXPECT_EQ(testutil::readFile(path).size(), kIdFileBytes);
-  IndexIdFileMgr mgr;
-  ASSERT_TRUE(mgr.readIndexIdFile(path.c_str()));
-  EXPECT_STREQ(mgr.getIndexId(), "abc");
-  EXPECT_EQ(std::string(mgr.getIndexDesc()), std::string(63, 'd'));  // cut to 63
-  EXPECT_STREQ(mgr.getIndexOwner(), "/groupA");
-  EXPECT_STREQ(mgr.getIndexType(), "doc");
 }
 
 TEST(EngineText, StoredRecordsRejectForeignData) {

@@ -54,7 +54,7 @@ TEST(CgiCodec, UnicodeEscapeConvertsToTheLanguagesCodePage) {
   const struct {
     int language;
     const char* target;
-  } rows[] = {{0, "BIG5"}, {1, "SJIS"}, {2, "GBK"}};
+  } rows[] = {{0, "BIG5"}, {1, "SJIS"}, {2, "GBK"}, {3, "UTF-8"}};
   for (const auto& row : rows) {
     std::string out = "x";
     EXPECT_TRUE(transferEscapeCodeToLocalPage("%u4E2D", out, kUnicodeEscape, row.language));
@@ -74,7 +74,6 @@ TEST(CgiCodec, UnicodeEscapeFailuresLeaveTheOutputAlone) {
     int language;
   } rows[] = {
       {"%u4E2D", kUnicodeEscape, -1},        // unknown language
-      {"%u4E2D", kUnicodeEscape, 3},         // English: no local double-byte page
       {"u4E2D0", kUnicodeEscape, 0},         // no "%"
       {"%u4E2D", kDoubledUnicodeEscape, 0},  // kind does not match
       {"%25u4E2D", kUnicodeEscape, 0},

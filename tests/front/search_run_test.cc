@@ -185,9 +185,12 @@ TEST(DeclaredEncoding, ConvertsOnlyKnownSourcesIntoTheLocalPage) {
   EXPECT_FALSE(transferCodeToLocalPage("abc", "EUC", out));    // not a known source
   EXPECT_FALSE(transferCodeToLocalPage("", "UTF-8", out));     // nothing to convert
   EXPECT_FALSE(transferCodeToLocalPage("abc", nullptr, out));  // no encoding named
-  langFlag = 3;
+  langFlag = -1;
   EXPECT_FALSE(transferCodeToLocalPage("abc", "UTF-8", out));  // no local page to convert to
   EXPECT_EQ("untouched", out);
+  langFlag = 3;  // English installations convert into UTF-8
+  EXPECT_TRUE(transferCodeToLocalPage("abc", "SJIS", out));
+  EXPECT_EQ("UTF-8", cgitest::lastConverterTarget());
   langFlag = -1;
 }
 

@@ -108,6 +108,40 @@ TEST_F(IndexId, BuildNeedsTheSystemDirectory) {
   EXPECT_FALSE(testutil::fileExists(root("absent")));
 }
 
+TEST_F(IndexId, WriteChosenIdReplacesTheFileWhole) {
+  const std::string path = home_ + "/ref/abc.id";
+  ASSERT_TRUE(ids_.writeIndexIdInfo("abc", "/groupA", "doc", std::string(100, 'd').c_str()));
+  EXPECT_EQ(testutil::readFile(path), record("abc", std::string(63, 'd'), "/groupA", "doc"));
+  EXPECT_STREQ(ids_.getIndexOwner(), "/groupA");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  // A longer file of the same id is replaced, not overwritten in part; a
+  // stale scratch file does not stand in the way.
+  writeIdFile("abc", record("abc", "old", "bob", "db") + "trailing bytes");
+  testutil::writeFile(path + ".new", "stale");
+  ASSERT_TRUE(ids_.writeIndexIdInfo("abc", "alice", "db", "new"));
+  EXPECT_EQ(testutil::readFile(path), record("abc", "new", "alice", "db"));
+  EXPECT_FALSE(testutil::fileExists(path + ".new"));
+  // Unsafe ids touch nothing.
+  for (const char* bad : {"../x", "", "12345678", "a/b"}) {
+    EXPECT_FALSE(ids_.writeIndexIdInfo(bad, "alice", "doc", "d")) << bad;
+    EXPECT_STREQ(ids_.getIndexId(), "");
+  }
+  EXPECT_FALSE(testutil::fileExists(home_ + "/x.id"));
+  EXPECT_FALSE(ids_.writeIndexIdInfo(nullptr, "alice", "doc", "d"));
+}
+
+TEST_F(IndexId, WriteChosenIdNeedsAWritableSystemDirectory) {
+  // "ref" is a file: the record cannot be placed.
+  testutil::writeFile(home_ + "/ref", "");
+  EXPECT_FALSE(ids_.writeIndexIdInfo("abc", "alice", "doc", "d"));
+  writeSetting("system_info.cfg", "SYSTEM_DIRECTORY=" + root("absent") + "\n");
+  systemResetCaches();
+  EXPECT_FALSE(ids_.writeIndexIdInfo("abc", "alice", "doc", "d"));
+  EXPECT_FALSE(testutil::fileExists(root("absent")));
+}
+
 TEST_F(IndexId, UpdateAndDelete) {
   writeIdFile("42", record("42", "old", "alice", "doc"));
   EXPECT_TRUE(ids_.updateIndexDesc("42", "new description"));

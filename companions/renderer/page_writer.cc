@@ -1,0 +1,138 @@
+/// @file page_writer.cc
+/// @brief Answers, links and the problem pages shared by every format.
+
+#include "companions/renderer/page_writer.h"
+
+#include <algorithm>
+
+#include "companions/renderer/render_text.h"
+
+namespace render {
+
+namespace {
+
+constexpr const char* kHtmlType = "text/html; charset=UTF-8";
+constexpr const char* kXmlType = "text/xml; charset=UTF-8";
+constexpr const char* kWmlType = "text/vnd.wap.wml; charset=UTF-8";
+
+const char* reasonPhrase(int status) {
+  switch (status) {
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "OK";
+  }
+}
+
+const char* contentType(PageFormat format) {
+  if (isXmlFormat(format)) return kXmlType;
+  return format == PageFormat::kWml ? kWmlType : kHtmlType;
+}
+
+// A link that starts the query program again: the search's own request with
+// the paging of the renderer dropped, `drop` removed and `add` set.
+std::string searchAgainUrl(const LinkContext& links, const ResultPage& page,
+                           std::vector<std::string> drop,
+                           const std::vector<std::pair<std::string, std::string>>& add) {
+  drop.push_back("outcgipage");
+  return links.searchUrl + "?" + rewriteQueryString(page.queryUrl, drop, add);
+}
+
+}  // namespace
+
+std::string CgiAnswer::text() const {
+  std::string head;
+  if (status != 200)
+    head += "Status: " + std::to_string(status) + " " + reasonPhrase(status) + "\n";
+  return head + "Content-Type: " + contentType + "\n\n" + body;
+}
+
+CgiAnswer renderResultPage(const ResultPage& page, const LinkContext& links) {
+  const PageFormat format = links.request.format;
+  CgiAnswer answer;
+  answer.contentType = contentType(format);
+  answer.body = isXmlFormat(format)          ? xmlResultBody(page, links)
+                : format == PageFormat::kWml ? wmlResultBody(page, links)
+                                             : htmlResultBody(page, links);
+  return answer;
+}
+
+CgiAnswer renderProblem(PageFormat format, int status, const std::string& message) {
+  CgiAnswer answer;
+  answer.status = status;
+  answer.contentType = contentType(format);
+  const std::string text = escapeMarkup(message);
+  if (isXmlFormat(format)) {
+    answer.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<search_error status=\"" +
+                  std::to_string(status) + "\"><message>" + text + "</message></search_error>\n";
+  } else if (format == PageFormat::kWml) {
+    answer.body =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE wml PUBLIC \"-//WAPFORUM//DTD WML "
+        "1.1//EN\" \"http://www.wapforum.org/DTD/wml_1.1.xml\">\n<wml><card id=\"error\" "
+        "title=\"Search\"><p>" +
+        text + "</p></card></wml>\n";
+  } else {
+    answer.body =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"UTF-8\"><title>Search</title></head>"
+        "<body><p class=\"problem\">" +
+        text + "</p></body></html>\n";
+  }
+  return answer;
+}
+
+std::string pageLinkUrl(const LinkContext& links, const ResultPage& page, int64_t p) {
+  const int pageNumber = static_cast<int>(std::clamp<int64_t>(p, 1, INT32_MAX));
+  return links.rendererUrl + "?" +
+         pageQueryString(links.request, pageNumber, page.pageSize, links.permitKey);
+}
+
+std::string sortLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& field,
+                        const std::string& order) {
+  return searchAgainUrl(links, page, {}, {{"sort", field}, {"order", order}});
+}
+
+std::string queryLinkUrl(const LinkContext& links, const ResultPage& page,
+                         const std::string& query) {
+  // The new query is in the local code page, whatever the first one was sent in.
+  return searchAgainUrl(links, page, {"query_encoding"}, {{"query", query}});
+}
+
+std::string classLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& uid) {
+  return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"}, {{"class_uid", uid}});
+}
+
+int64_t previousPage(const ResultPage& page) {
+  return std::max<int64_t>(1, std::min(page.page, page.pageCount + 1) - 1);
+}
+
+std::vector<int64_t> pageWindow(int64_t current, int64_t count) {
+  constexpr int64_t kAround = 4;
+  std::vector<int64_t> pages;
+  if (count < 1) return pages;
+  // A page beyond the end still offers the way back.
+  const int64_t at = std::clamp<int64_t>(current, 1, count);
+  const int64_t from = std::max<int64_t>(1, at - kAround);
+  const int64_t to = std::min(count, at + kAround);
+  if (from > 1) pages.push_back(1);
+  if (from > 2) pages.push_back(0);
+  for (int64_t p = from; p <= to; ++p)
+    pages.push_back(p);
+  if (to < count - 1) pages.push_back(0);
+  if (to < count) pages.push_back(count);
+  return pages;
+}
+
+std::string snippetText(const Snippet& snippet) {
+  std::string text = snippet.cutBefore ? "... " : "";
+  for (const SnippetPiece& piece : snippet.pieces)
+    text += piece.text;
+  return text + (snippet.cutAfter ? " ..." : "");
+}
+
+}  // namespace render

@@ -1,0 +1,158 @@
+/// @file render_request.cc
+/// @brief Reading the renderer's requests and writing the links between pages.
+
+#include "companions/renderer/render_request.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "front/cgi_codec.h"
+#include "front/cgi_string_parser.h"
+#include "system/numbers.h"
+
+namespace render {
+
+namespace {
+
+constexpr std::string_view kTmpDir = "../tmp/";
+constexpr std::string_view kResultStem = "query";
+constexpr std::string_view kFastSuffix = "_fast";
+constexpr size_t kMinDigits = 5;
+constexpr size_t kMaxDigits = 10;
+
+// A page number or size: "N", text that is not a number and values below 1
+// give `fallback`; values above `max` give `max`.
+int countArgument(const char* text, int max, int fallback) {
+  if (text == nullptr) return fallback;
+  const std::string_view t(text);
+  int64_t value = 0;
+  if (parseDecimal(t, 1, max, value)) return static_cast<int>(value);
+  const bool digitsOnly = !t.empty() && t.find_first_not_of("0123456789") == t.npos;
+  const bool positive = digitsOnly && t.find_first_not_of('0') != t.npos;
+  return positive ? max : fallback;  // a positive number too large for the range
+}
+
+bool acceptResultName(std::string_view name, RenderRequest& out, std::string& why) {
+  if (!isValidResultName(name)) {
+    why = "not the name of a search result";
+    return false;
+  }
+  out.result = std::string(name);
+  return true;
+}
+
+}  // namespace
+
+PageFormat parsePageFormat(std::string_view word) {
+  if (word == "xml") return PageFormat::kXml;
+  if (word == "xml2") return PageFormat::kXml2;
+  if (word == "xml3") return PageFormat::kXml3;
+  if (word == "wml") return PageFormat::kWml;
+  return PageFormat::kHtml;
+}
+
+const char* pageFormatWord(PageFormat format) {
+  switch (format) {
+    case PageFormat::kXml:
+      return "xml";
+    case PageFormat::kXml2:
+      return "xml2";
+    case PageFormat::kXml3:
+      return "xml3";
+    case PageFormat::kWml:
+      return "wml";
+    default:
+      return "";
+  }
+}
+
+bool isXmlFormat(PageFormat format) {
+  return format == PageFormat::kXml || format == PageFormat::kXml2 || format == PageFormat::kXml3;
+}
+
+bool isValidResultName(std::string_view name) {
+  if (name.substr(0, kResultStem.size()) != kResultStem) return false;
+  std::string_view digits = name.substr(kResultStem.size());
+  if (digits.size() > kFastSuffix.size() &&
+      digits.substr(digits.size() - kFastSuffix.size()) == kFastSuffix) {
+    digits.remove_suffix(kFastSuffix.size());
+  }
+  if (digits.size() < kMinDigits || digits.size() > kMaxDigits) return false;
+  return digits.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool parseArgumentRequest(int argc, const char* const* argv, RenderRequest& out, std::string& why) {
+  out = RenderRequest{};
+  if (argc < 2 || argv[1] == nullptr) {
+    why = "no result named";
+    return false;
+  }
+  // The format first: a refusal is answered in it.
+  out.format = parsePageFormat(argc > 4 && argv[4] ? argv[4] : "");
+  std::string_view base(argv[1]);
+  if (base.substr(0, kTmpDir.size()) == kTmpDir) base.remove_prefix(kTmpDir.size());
+  if (!acceptResultName(base, out, why)) return false;
+  out.pageSize = countArgument(argc > 2 ? argv[2] : nullptr, kMaxPageSize, 0);
+  out.page = countArgument(argc > 3 ? argv[3] : nullptr, INT32_MAX, 1);
+  return true;
+}
+
+bool parseWebRequest(const CGIStringParser& vars, RenderRequest& out, std::string& why) {
+  out = RenderRequest{};
+  out.fromWebServer = true;
+  const char* format = vars.findCgiVariableByName("format");
+  out.format = parsePageFormat(format ? format : "");
+  const char* result = vars.findCgiVariableByName("result");
+  if (result == nullptr) {
+    why = "no result named";
+    return false;
+  }
+  if (!acceptResultName(result, out, why)) return false;
+  out.pageSize = countArgument(vars.findCgiVariableByName("no"), kMaxPageSize, 0);
+  out.page = countArgument(vars.findCgiVariableByName("page"), INT32_MAX, 1);
+  return true;
+}
+
+std::string rewriteQueryString(std::string_view raw, const std::vector<std::string>& drop,
+                               const std::vector<std::pair<std::string, std::string>>& add) {
+  std::string out;
+  auto append = [&out](std::string_view piece) {
+    if (!out.empty()) out += '&';
+    out += piece;
+  };
+  while (!raw.empty()) {
+    const size_t amp = raw.find('&');
+    const std::string_view piece = raw.substr(0, amp);
+    raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
+    if (piece.empty()) continue;
+    // Names are plain words; the language only matters for "%u" escapes. A
+    // name ends at a zero byte, as it does for the request parser.
+    std::string name = decodeCgiToken(piece.substr(0, piece.find('=')), -1);
+    name.resize(std::min(name.size(), name.find('\0')));
+    bool dropped = false;
+    for (const std::string& d : drop)
+      dropped = dropped || name == d;
+    for (const auto& kv : add)
+      dropped = dropped || name == kv.first;
+    if (!dropped) append(piece);
+  }
+  for (const auto& [name, value] : add)
+    append(name + "=" + encodeCGIString(value));
+  return out;
+}
+
+std::string pageQueryString(const RenderRequest& req, int page, int pageSize,
+                            const std::string& permitKey) {
+  std::string name = req.result;
+  if (name.size() > kFastSuffix.size() &&
+      name.compare(name.size() - kFastSuffix.size(), kFastSuffix.size(), kFastSuffix) == 0) {
+    name.resize(name.size() - kFastSuffix.size());
+  }
+  std::vector<std::pair<std::string, std::string>> vars = {
+      {"result", name}, {"page", std::to_string(page)}, {"no", std::to_string(pageSize)}};
+  if (req.format != PageFormat::kHtml) vars.emplace_back("format", pageFormatWord(req.format));
+  if (!permitKey.empty()) vars.emplace_back("ks_key", permitKey);
+  return rewriteQueryString("", {}, vars);
+}
+
+}  // namespace render

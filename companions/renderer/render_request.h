@@ -1,0 +1,77 @@
+/// @file render_request.h
+/// @brief What the renderer is asked for: the result, the page, the page size
+/// and the answer format, read from searchrun's command line or from a web
+/// server request; and the links that lead from one page to the next.
+///
+/// Two callers start getfilelist.exe. searchrun replaces itself by it (or runs
+/// it through the shell) with an empty REQUEST_METHOD and the arguments
+///   getfilelist.exe BASE PAGE_SIZE PAGE [FORMAT]
+/// where BASE is "../tmp/queryNNNNN", PAGE_SIZE and PAGE are numbers or "N"
+/// (not given) and FORMAT is "xml", "xml2", "xml3" or "wml". The web server
+/// starts it for the links between result pages, with the variables
+///   result=queryNNNNN  page=P  no=PAGE_SIZE  format=FORMAT  [ks_key=KEY]
+/// Only names of the form of a result ("query" and 5 to 10 digits, optionally
+/// "_fast") are ever accepted, so a request can name nothing outside ../tmp.
+
+#ifndef SEARCHRUN_COMPANIONS_RENDERER_RENDER_REQUEST_H
+#define SEARCHRUN_COMPANIONS_RENDERER_RENDER_REQUEST_H
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+class CGIStringParser;
+
+namespace render {
+
+enum class PageFormat { kHtml, kXml, kXml2, kXml3, kWml };
+
+// "xml", "xml2", "xml3" and "wml" (exactly); anything else is HTML.
+PageFormat parsePageFormat(std::string_view word);
+// The word of a format: "" for HTML, else as parsePageFormat reads it.
+const char* pageFormatWord(PageFormat format);
+bool isXmlFormat(PageFormat format);
+
+// Largest page size served; a larger request gets pages of this size.
+constexpr int kMaxPageSize = 1000;
+
+struct RenderRequest {
+  std::string result;  // the result's base name without directory
+  int pageSize = 0;    // records per page; 0: the page size stored in the result
+  int page = 1;        // from 1
+  PageFormat format = PageFormat::kHtml;
+  bool fromWebServer = false;
+};
+
+// True for "query" followed by 5 to 10 decimal digits and optionally "_fast".
+bool isValidResultName(std::string_view name);
+
+// Reads searchrun's command line (argv[0] is the program). The base name may
+// carry the directory "../tmp/". A page size or page that is "N", not a
+// number, or below 1 gives the default (0 and 1); a page size above
+// kMaxPageSize gives kMaxPageSize. False, with the reason in `why`, when the
+// base name is missing or not the name of a result.
+bool parseArgumentRequest(int argc, const char* const* argv, RenderRequest& out, std::string& why);
+
+// Reads a web server request from its CGI variables ("result", "page", "no",
+// "format"; numbers as above). False, with the reason, when "result" is
+// missing or not the name of a result.
+bool parseWebRequest(const CGIStringParser& vars, RenderRequest& out, std::string& why);
+
+// A raw (still escaped) query string without the variables named in `drop`
+// or `add` (names compared after decoding), with the pairs of `add` appended:
+// the names as they are (plain words of our own), the values URL-encoded.
+// Empty pieces ("a&&b") are dropped.
+std::string rewriteQueryString(std::string_view raw, const std::vector<std::string>& drop,
+                               const std::vector<std::pair<std::string, std::string>>& add);
+
+// The query string of a link to `page` of the same result:
+// "result=NAME&page=P&no=N[&format=F][&ks_key=K]" (no "_fast": the link is
+// followed after the full result is written).
+std::string pageQueryString(const RenderRequest& req, int page, int pageSize,
+                            const std::string& permitKey);
+
+}  // namespace render
+
+#endif  // SEARCHRUN_COMPANIONS_RENDERER_RENDER_REQUEST_H

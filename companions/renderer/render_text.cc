@@ -1,0 +1,238 @@
+/// @file render_text.cc
+/// @brief Code page conversion, escaping and display forms of the renderer.
+
+#include "companions/renderer/render_text.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "front/cgi_codec.h"
+#include "system/layout.h"
+#include "system/strings.h"
+
+namespace render {
+
+namespace {
+
+// Length of the UTF-8 character at p (at most `left` bytes available): 1 to
+// 4 for a complete, well-formed character, 0 for a byte that cannot start
+// one here. `incomplete` is set when the bytes so far are a valid start that
+// the end of the text cuts short.
+size_t utf8Length(const unsigned char* p, size_t left, bool& incomplete) {
+  incomplete = false;
+  const unsigned char c = p[0];
+  if (c < 0x80) return 1;
+  size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) lo = 0xA0;  // no overlong forms
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  for (size_t k = 1; k < len; ++k) {
+    if (k == left) {
+      incomplete = true;
+      return 0;
+    }
+    const unsigned char b = p[k];
+    if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return 0;
+  }
+  return len;
+}
+
+// Replaces the bytes of a character that cannot be converted, whose length
+// the installation's lead-byte rule gives.
+size_t skipUnconvertible(const unsigned char* p, size_t left, int language, std::string& out) {
+  out += kReplacement;
+  return std::min<size_t>(static_cast<size_t>(DBCSGetLen(p[0], language)), left);
+}
+
+// Conversion without iconv: ASCII stays, every other character is replaced.
+std::string replaceNonAscii(std::string_view bytes, int language) {
+  std::string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    if (p[i] < 0x80) {
+      out += static_cast<char>(p[i++]);
+    } else {
+      i += skipUnconvertible(p + i, bytes.size() - i, language, out);
+    }
+  }
+  return out;
+}
+
+// True for the characters XML 1.0 cannot carry; `c` is the first byte of a
+// well-formed UTF-8 character of length len.
+bool xmlForbidden(const unsigned char* c, size_t len) {
+  if (len == 1) return c[0] < 0x20 && c[0] != '\t' && c[0] != '\n' && c[0] != '\r';
+  return len == 3 && c[0] == 0xEF && c[1] == 0xBF && (c[2] == 0xBE || c[2] == 0xBF);
+}
+
+std::string formatTime(uint32_t t, const char* format) {
+  if (t == 0) return "";
+  const time_t when = static_cast<time_t>(t);
+  struct tm local;
+  if (!localtime_r(&when, &local)) return "";
+  char buf[64];
+  const size_t n = strftime(buf, sizeof buf, format, &local);
+  return std::string(buf, n);
+}
+
+}  // namespace
+
+std::string escapeMarkup(std::string_view utf8) {
+  const std::string clean = isUtf8(utf8) ? std::string(utf8) : sanitizeUtf8(utf8);
+  std::string out;
+  out.reserve(clean.size() + clean.size() / 8);
+  const auto* p = reinterpret_cast<const unsigned char*>(clean.data());
+  for (size_t i = 0; i < clean.size();) {
+    bool incomplete;
+    const size_t len = std::max<size_t>(1, utf8Length(p + i, clean.size() - i, incomplete));
+    if (xmlForbidden(p + i, len)) {
+      out += ' ';
+      i += len;
+      continue;
+    }
+    switch (clean[i]) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out.append(clean, i, len);
+    }
+    i += len;
+  }
+  return out;
+}
+
+const char* localCharset(int language) {
+  switch (language) {
+    case kLangCH:
+      return "BIG5";
+    case kLangJP:
+      return "SHIFT_JIS";
+    case kLangGB:
+      return "GBK";
+    default:
+      return "UTF-8";
+  }
+}
+
+bool isUtf8(std::string_view bytes, bool cutTail) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    bool incomplete;
+    const size_t len = utf8Length(p + i, bytes.size() - i, incomplete);
+    if (len == 0) return cutTail && incomplete;
+    i += len;
+  }
+  return true;
+}
+
+std::string sanitizeUtf8(std::string_view bytes, bool cutTail) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    bool incomplete;
+    const size_t len = utf8Length(p + i, bytes.size() - i, incomplete);
+    if (len == 0) {
+      if (incomplete && cutTail) break;
+      out += kReplacement;
+      ++i;
+    } else {
+      out.append(bytes.data() + i, len);
+      i += len;
+    }
+  }
+  return out;
+}
+
+std::string charsetToUtf8(std::string_view bytes, const char* from, int language, bool cutTail) {
+  if (std::string_view(from) == "UTF-8") return sanitizeUtf8(bytes, cutTail);
+  iconv_t cd = iconv_open("UTF-8", from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return replaceNonAscii(bytes, language);
+  std::string out;
+  char buf[4096];
+  char* in = const_cast<char*>(bytes.data());
+  size_t inLeft = bytes.size();
+  while (inLeft > 0) {
+    char* dst = buf;
+    size_t dstLeft = sizeof buf;
+    const size_t rc = iconv(cd, &in, &inLeft, &dst, &dstLeft);
+    const int err = errno;
+    out.append(buf, static_cast<size_t>(dst - buf));
+    if (rc != static_cast<size_t>(-1) || err == E2BIG) continue;
+    if (err == EINVAL) {  // a character cut short by the end of the text
+      if (!cutTail) out += kReplacement;
+      break;
+    }
+    const size_t skip =
+        skipUnconvertible(reinterpret_cast<unsigned char*>(in), inLeft, language, out);
+    in += skip;
+    inLeft -= skip;
+  }
+  iconv_close(cd);
+  return sanitizeUtf8(out);  // iconv output is well formed; this only guards it
+}
+
+std::string localToUtf8(std::string_view local, int language) {
+  return charsetToUtf8(local, localCharset(language), language);
+}
+
+std::string encodePathForUrl(std::string_view path) {
+  std::string out;
+  for (size_t slash; (slash = path.find('/')) != std::string_view::npos;) {
+    out += encodeCGIString(path.substr(0, slash)) + "/";
+    path.remove_prefix(slash + 1);
+  }
+  return out + encodeCGIString(path);
+}
+
+std::string formatDate(uint32_t secondsSince1970) {
+  return formatTime(secondsSince1970, "%Y-%m-%d %H:%M");
+}
+
+std::string formatIsoDate(uint32_t secondsSince1970) {
+  return formatTime(secondsSince1970, "%Y-%m-%dT%H:%M:%S%z");
+}
+
+std::string formatSize(uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
+  double value = static_cast<double>(bytes) / 1024;
+  size_t unit = 0;
+  while (value >= 1024 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+    value /= 1024;
+    ++unit;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f %s", value, kUnits[unit]);
+  return buf;
+}
+
+}  // namespace render

@@ -1,0 +1,271 @@
+/// @file result_page.cc
+/// @brief Reading one page of a search result and the data of its hits.
+
+#include "companions/renderer/result_page.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "companions/renderer/render_text.h"
+#include "output/query_output.h"
+#include "system/address.h"
+#include "system/lines.h"
+#include "system/numbers.h"
+
+namespace render {
+
+namespace {
+
+constexpr std::string_view kFastSuffix = "_fast";
+constexpr const char* kDisallowedQuery = "_QUERY_DISALLOWED_";
+// Limits on what one page shows of the side texts.
+constexpr size_t kMaxDescriptors = 1000;
+constexpr size_t kMaxIndexLines = 1000;
+constexpr size_t kMaxRelatedTerms = 30;
+constexpr size_t kMaxSimilarKeywords = 20;
+constexpr size_t kMaxClasses = 200;
+constexpr size_t kSideLineChars = 1023;
+
+bool endsWith(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+bool isRegularFile(const std::string& path, bool& exists) {
+  struct stat st;
+  exists = lstat(path.c_str(), &st) == 0;
+  return exists && S_ISREG(st.st_mode);
+}
+
+// Calls fn for each line of a text file (at most maxLines lines).
+void forEachLine(const std::string& path, size_t maxLines,
+                 const std::function<void(const std::string&)>& fn) {
+  std::unique_ptr<FILE, FileCloser> in(std::fopen(path.c_str(), "r"));
+  std::string line;
+  for (size_t n = 0; in && n < maxLines && readBoundedLine(in.get(), kSideLineChars, line); ++n)
+    fn(line);
+}
+
+// The text before and after the first tab; false without one.
+bool splitTab(const std::string& line, std::string& first, std::string& rest) {
+  const size_t tab = line.find('\t');
+  if (tab == std::string::npos) return false;
+  first = line.substr(0, tab);
+  rest = line.substr(tab + 1);
+  return true;
+}
+
+// A main page link must be a plain web address: no scheme but http(s), and
+// nothing that could leave an attribute.
+std::string safeMainPageUrl(const std::string& url) {
+  if (url == "NONE" || url.empty()) return "";
+  const bool schemeOk = url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0 ||
+                        (url[0] == '/' && url.compare(0, 2, "//") != 0);
+  const bool charsOk = std::all_of(url.begin(), url.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > 0x20 && u < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '`' &&
+           c != '\'';
+  });
+  return schemeOk && charsOk ? url : "";
+}
+
+// The date of a filter line ("BEGIN_DATA=y/m/d"), kept only when it is
+// made of digits, "/" and "-".
+std::string filterDate(const std::string& line, const std::string& key) {
+  if (line.compare(0, key.size(), key) != 0) return "";
+  const std::string value = line.substr(key.size());
+  return value.find_first_not_of("0123456789/-") == std::string::npos ? value : "";
+}
+
+std::vector<TermLink> relatedTerms(const std::string& text, int language) {
+  std::vector<TermLink> terms;
+  for (std::string_view group : splitFields(text, kGroupEndDelim)) {
+    for (std::string_view term : splitFields(group, kFieldDelim)) {
+      if (term.empty() || terms.size() >= kMaxRelatedTerms) continue;
+      const bool seen = std::any_of(terms.begin(), terms.end(),
+                                    [&](const TermLink& t) { return t.local == term; });
+      if (!seen) terms.push_back({std::string(term), localToUtf8(term, language)});
+    }
+  }
+  return terms;
+}
+
+// The description of the selected-search descriptor "host D owner D desc".
+std::string selectedDescription(const std::string& text, int language) {
+  const std::vector<std::string_view> f = splitFields(text, kFieldDelim);
+  return f.size() >= 3 ? localToUtf8(f[2], language) : "";
+}
+
+std::string baseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+ResultReader::ResultReader(std::string tmpDir)
+    : tmpDir_(std::move(tmpDir)), file_(std::make_unique<CQueryOutput>()) {}
+
+ResultReader::~ResultReader() = default;
+
+LoadStatus ResultReader::open(const std::string& name) {
+  base_ = endsWith(name, kFastSuffix) ? name.substr(0, name.size() - kFastSuffix.size()) : name;
+  std::vector<std::string> candidates{name};
+  if (name == base_) candidates.push_back(name + std::string(kFastSuffix));
+  LoadStatus status = LoadStatus::kNotFound;
+  for (const std::string& c : candidates) {
+    bool exists = false;
+    const std::string path = tmpDir_ + "/" + c;
+    if (!isRegularFile(path, exists)) {
+      if (exists) status = LoadStatus::kDamaged;
+      continue;
+    }
+    if (file_->ReadOutputFile(path) && file_->GetMatchCount() >= 0 &&
+        file_->GetRecordCount() >= 0 && file_->GetMultiDbCount() >= 0) {
+      opened_ = c;
+      return LoadStatus::kOk;
+    }
+    // The full file may still be being written while its fast file stands.
+    file_->CloseOutputFile();
+    status = LoadStatus::kDamaged;
+  }
+  return status;
+}
+
+std::string ResultReader::user() const {
+  return opened_.empty() ? "" : file_->GetQueryUser();
+}
+
+std::string ResultReader::sideFile(const char* suffix) const {
+  return tmpDir_ + "/" + base_ + suffix;
+}
+
+void ResultReader::readIndexDescriptors(int language) {
+  descriptors_.clear();
+  const size_t count =
+      std::min<size_t>(static_cast<size_t>(file_->GetMultiDbCount()), kMaxDescriptors);
+  for (size_t i = 0; i < count; ++i) {
+    const std::string text = file_->GetMultiDbURL(static_cast<int>(i));
+    const std::vector<std::string_view> f = splitFields(text, kFieldDelim);
+    // Position 0 stands for "all indexes", not for an index.
+    if (f.size() < 4 || (f[3] == "all" && f[2] == "all")) continue;
+    descriptors_.push_back({std::string(f[3]), std::string(f[1]), localToUtf8(f[2], language), -1});
+  }
+}
+
+void ResultReader::readSideFiles(ResultPage& page, int language) const {
+  forEachLine(sideFile("_idx"), kMaxIndexLines, [&](const std::string& line) {
+    const std::vector<std::string_view> f = splitFields(line, "\t");
+    int64_t matches = -1;
+    if (f.size() != 4 || !parseDecimal(f[3], -1, INT32_MAX, matches)) return;
+    IndexEntry e{std::string(f[2]), localToUtf8(f[1], language), "", static_cast<int>(matches)};
+    for (const IndexEntry& d : descriptors_)
+      if (d.name == e.name && d.owner == f[1]) e.desc = d.desc;
+    page.indexes.push_back(e);
+  });
+  forEachLine(sideFile(".filter"), 2, [&](const std::string& line) {
+    if (page.dateFrom.empty()) page.dateFrom = filterDate(line, "BEGIN_DATA=");
+    if (page.dateTo.empty()) page.dateTo = filterDate(line, "END_DATA=");
+  });
+  bool inClasses = false;
+  forEachLine(sideFile("_class"), kMaxClasses + 2, [&](const std::string& line) {
+    std::string name, uid;
+    if (line == "==CLASS==" || line == "==INDEX==") {
+      inClasses = line == "==CLASS==";
+    } else if (inClasses && splitTab(line, name, uid)) {
+      page.classes.push_back({localToUtf8(name, language), uid});
+    }
+  });
+  forEachLine(sideFile("_similar_keyword"), kMaxSimilarKeywords, [&](const std::string& line) {
+    std::string word, score;
+    int64_t value = -1;
+    if (!splitTab(line, word, score) || word.empty()) return;
+    parseDecimal(score, INT32_MIN, INT32_MAX, value);
+    page.similarKeywords.push_back({word, localToUtf8(word, language), static_cast<int>(value)});
+  });
+}
+
+LoadStatus ResultReader::load(const RenderRequest& request, int language, ResultPage& page) {
+  if (opened_.empty()) return LoadStatus::kNotFound;
+  CQueryOutput& f = *file_;
+  page = ResultPage{};
+  page.resultName = opened_;
+  const int stored = f.GetOutputCountPerPage();
+  page.pageSize = request.pageSize > 0 ? request.pageSize
+                  : stored > 0         ? std::min(stored, kMaxPageSize)
+                                       : kDefaultPageSize;
+  page.linesInFile = f.GetMatchCount();
+  page.totalHits = std::max<int64_t>(f.GetRecordCount(), f.GetMatchCount());
+  page.pageCount = (page.totalHits + page.pageSize - 1) / page.pageSize;
+  page.page = request.page;
+  page.runTimeMs = f.GetQueryRunTime();
+  page.sortField = f.GetSortField();
+  page.sortOrder = f.GetSortOrder();
+  page.user = f.GetQueryUser();
+  page.fuzzy = f.GetFuzzyOption() != 0;
+  page.thesaurus = f.GetMeanOption() != 0;
+  page.matchMode = f.GetMatchMode();
+  page.mainPageUrl = safeMainPageUrl(f.GetMainPageUrl());
+
+  page.queryUrl = f.GetQueryURL();
+  page.queryUnderstood = localToUtf8(f.GetQueryKeyword(), language);
+  const std::string typed = f.GetQueryTerm();
+  page.queryDisallowed = typed == kDisallowedQuery;
+  page.queryTyped = page.queryDisallowed ? "" : localToUtf8(typed, language);
+  page.selectedIndex = selectedDescription(f.GetQueryIndexName(), language);
+  if (f.GetRelTermOption() != 0) page.relatedTerms = relatedTerms(f.GetRelTerm(), language);
+  page.terms = highlightTerms(page.queryUnderstood);
+  readIndexDescriptors(language);
+  if (f.HasReadError()) return LoadStatus::kDamaged;
+  readSideFiles(page, language);
+
+  const int64_t first = (page.page - 1) * static_cast<int64_t>(page.pageSize);
+  const int64_t wanted = std::min<int64_t>(first + page.pageSize, page.totalHits);
+  const int64_t last = std::min<int64_t>(wanted, page.linesInFile);
+  page.linesMissing = wanted > page.linesInFile && first < page.totalHits;
+  std::map<std::pair<std::string, std::string>, std::unique_ptr<IndexRecordReader>> readers;
+  for (int64_t i = first; i < last; ++i) {
+    HitView hit;
+    hit.rank = i + 1;
+    const std::string text = f.GetRecordData(static_cast<int>(i));
+    if (f.HasReadError()) return LoadStatus::kDamaged;
+    if (!parseRecordLine(text, hit.line)) continue;
+    auto& reader = readers[{hit.line.owner, hit.line.index}];
+    if (!reader && isLocalIPAddress(hit.line.host.c_str()))
+      reader = std::make_unique<IndexRecordReader>(hit.line.owner, hit.line.index, language);
+    fillHit(reader.get(), page, language, hit);
+    page.hits.push_back(std::move(hit));
+  }
+  return LoadStatus::kOk;
+}
+
+void ResultReader::fillHit(const IndexRecordReader* reader, const ResultPage& page, int language,
+                           HitView& hit) const {
+  for (const IndexEntry& d : descriptors_)
+    if (d.name == hit.line.index && d.owner == hit.line.owner) hit.indexDesc = d.desc;
+  if (hit.indexDesc.empty()) hit.indexDesc = localToUtf8(hit.line.index, language);
+  const RecordDetails d =
+      reader ? reader->read(static_cast<uint32_t>(hit.line.recid)) : RecordDetails{};
+  hit.local = d.found;
+  hit.fileName = localToUtf8(d.fileName, language);
+  if (hit.fileName.empty() && !d.documentPath.empty()) hit.fileName = baseName(d.documentPath);
+  if (hit.fileName.empty()) hit.fileName = "record " + std::to_string(hit.line.recid);
+  hit.title = localToUtf8(d.title, language);
+  hit.firstLine = localToUtf8(d.firstLine, language);
+  hit.documentPath = d.documentPath;
+  hit.linkable = d.readable;
+  hit.time = d.time;
+  hit.size = d.size;
+  hit.hasSize = d.hasSize;
+  if (page.matchMode == 0) return;
+  const size_t bytes = page.matchMode == 1 ? kWordSnippetBytes : kLineSnippetBytes;
+  const std::string text = d.readable ? documentText(d.documentPath, language) : "";
+  hit.snippet = makeSnippet(text.empty() ? hit.firstLine : text, page.terms, bytes);
+}
+
+}  // namespace render

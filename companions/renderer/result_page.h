@@ -1,0 +1,142 @@
+/// @file result_page.h
+/// @brief One page of a search result as the writers show it: read from the
+/// query output file and the side files in ../tmp, with each hit's record data
+/// and snippet looked up. All texts are UTF-8 unless a member says otherwise.
+
+#ifndef SEARCHRUN_COMPANIONS_RENDERER_RESULT_PAGE_H
+#define SEARCHRUN_COMPANIONS_RENDERER_RESULT_PAGE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "companions/renderer/record_lookup.h"
+#include "companions/renderer/render_request.h"
+#include "companions/renderer/snippet.h"
+
+class CQueryOutput;
+
+namespace render {
+
+// Page size used when neither the request nor the result gives one.
+constexpr int kDefaultPageSize = 10;
+// Snippet lengths by the result's match mode: word (1), line (other modes);
+// mode 0 shows none.
+constexpr size_t kWordSnippetBytes = 100;
+constexpr size_t kLineSnippetBytes = 220;
+
+// A term offered as a new query: its bytes in the local code page (for the
+// link back to searchrun) and for display.
+struct TermLink {
+  std::string local;
+  std::string text;
+  int score = -1;  // similar keywords only
+};
+
+struct ClassEntry {
+  std::string name;
+  std::string uid;  // local code page, as in the class file
+};
+
+struct IndexEntry {
+  std::string name;  // index id
+  std::string owner;
+  std::string desc;
+  int matches = -1;  // -1: not searched
+};
+
+struct HitView {
+  int64_t rank = 0;  // position in the whole result, from 1
+  RecordLine line;
+  bool local = false;  // the record data was found on this host
+  std::string fileName;
+  std::string title;
+  std::string firstLine;
+  std::string documentPath;  // bytes of the absolute path; "" when unknown
+  bool linkable = false;     // documentPath is a readable file
+  uint32_t time = 0;
+  uint32_t size = 0;
+  bool hasSize = false;
+  std::string indexDesc;
+  Snippet snippet;
+};
+
+struct ResultPage {
+  std::string resultName;  // the file read: B, or B_fast while B is missing
+  int64_t totalHits = 0;   // merged hits of the search
+  int64_t linesInFile = 0;
+  int64_t page = 1;
+  int pageSize = kDefaultPageSize;
+  int64_t pageCount = 0;
+  int runTimeMs = 0;
+  std::string sortField;
+  std::string sortOrder;
+  std::string queryUnderstood;
+  std::string queryTyped;
+  bool queryDisallowed = false;  // the exclusion list refused the query
+  std::string queryUrl;          // raw request text of the search (escaped)
+  std::string selectedIndex;
+  std::string user;  // local code page
+  std::vector<std::string> terms;
+  bool fuzzy = false;
+  bool thesaurus = false;
+  int matchMode = 0;
+  std::vector<TermLink> relatedTerms;
+  std::vector<TermLink> similarKeywords;
+  std::vector<ClassEntry> classes;
+  std::vector<IndexEntry> indexes;
+  std::string dateFrom;  // "y/m/d" of the date window, "" when none
+  std::string dateTo;
+  std::string mainPageUrl;  // "" when none or not a plain http(s) or site URL
+  std::vector<HitView> hits;
+  // The page lies beyond the lines the file holds (a fast output file, or
+  // a result cut short): its hits are missing, not absent.
+  bool linesMissing = false;
+};
+
+enum class LoadStatus { kOk, kNotFound, kDamaged };
+
+// The result files of one search in a directory (../tmp for the program).
+class ResultReader {
+ public:
+  explicit ResultReader(std::string tmpDir);
+  ~ResultReader();
+  ResultReader(const ResultReader&) = delete;
+  ResultReader& operator=(const ResultReader&) = delete;
+
+  // Opens the query output file of `name` (a valid result name, see
+  // render_request.h): name itself when it reads, else name + "_fast" (the
+  // run writes the full file after showing the first page, and removes the
+  // fast file once the full one is complete). kNotFound when neither
+  // exists, kDamaged when what exists cannot be read or its counts are
+  // negative. Only regular files are opened.
+  LoadStatus open(const std::string& name);
+
+  // The user who searched (local code page); "" before open.
+  std::string user() const;
+
+  // Fills `page` with the requested page. kDamaged when a text or record
+  // line of the page cannot be read; a record line of the wrong form is
+  // left out. `language` is the installation's (layout.h).
+  LoadStatus load(const RenderRequest& request, int language, ResultPage& page);
+
+ private:
+  void readSideFiles(ResultPage& page, int language) const;
+  void readIndexDescriptors(int language);
+  // Record data, index description and snippet of a hit whose line is read;
+  // reader is null for a hit of another host.
+  void fillHit(const IndexRecordReader* reader, const ResultPage& page, int language,
+               HitView& hit) const;
+  std::string sideFile(const char* suffix) const;
+
+  std::string tmpDir_;
+  std::string base_;  // result name without "_fast"
+  std::string opened_;
+  std::unique_ptr<CQueryOutput> file_;
+  std::vector<IndexEntry> descriptors_;
+};
+
+}  // namespace render
+
+#endif  // SEARCHRUN_COMPANIONS_RENDERER_RESULT_PAGE_H

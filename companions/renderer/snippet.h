@@ -1,0 +1,69 @@
+/// @file snippet.h
+/// @brief Snippets: the text of a document around the matched terms, with the
+/// terms marked, so that a person can tell the hits apart.
+///
+/// Everything here works on UTF-8 (render_text.h says why); a document is
+/// converted when it is read. Terms are found case-insensitively for ASCII
+/// letters and byte for byte otherwise, so the folded terms the engine reports
+/// still find "Report" for "report".
+
+#ifndef SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H
+#define SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace render {
+
+// Most terms taken from one query, and the longest term.
+constexpr size_t kMaxTerms = 32;
+constexpr size_t kMaxTermBytes = 255;
+// Most bytes of a document read for its snippet.
+constexpr size_t kMaxDocumentBytes = 256 * 1024;
+
+// The terms to mark, from the query as the engines understood it (UTF-8):
+// split at "," and blanks, quotes and parentheses around a word removed, the
+// boolean words "and", "or", "not" (any case) and operator signs dropped,
+// duplicates (ignoring ASCII case) dropped; at most kMaxTerms terms, each cut
+// to kMaxTermBytes without splitting a character.
+std::vector<std::string> highlightTerms(std::string_view query);
+
+// The visible text of an HTML document (UTF-8): tags and comments dropped,
+// the contents of script, style and title elements dropped, character
+// references decoded, and a blank where a block element begins or ends.
+std::string htmlVisibleText(std::string_view html);
+
+// The text of a document file as UTF-8, from at most kMaxDocumentBytes of it:
+// a UTF-8 or UTF-16 byte order mark, or a charset an HTML document declares,
+// decides the encoding; otherwise valid UTF-8 is taken as it is and anything
+// else is read in the local code page of `language`. HTML (by the extension
+// .htm, .html, .xhtml, .shtml, any case) gives its visible text. "" when the
+// file is not a readable regular file or looks binary (a zero byte within
+// its first kilobyte, or a PDF).
+std::string documentText(const std::string& path, int language);
+
+struct SnippetPiece {
+  std::string text;   // UTF-8
+  bool term = false;  // an occurrence of a term
+};
+
+struct Snippet {
+  bool cutBefore = false;  // the document goes on before the first piece
+  bool cutAfter = false;   // and after the last
+  std::vector<SnippetPiece> pieces;
+  bool empty() const { return pieces.empty(); }
+};
+
+// About maxBytes of `text` (blank runs collapsed to one blank) around the
+// first occurrence of any term, beginning and ending at a blank where one is
+// near and never inside a character; every whole occurrence inside the window
+// is a piece of its own, marked as term. A term of ASCII letters and digits
+// only counts where it begins a word. Without an occurrence the window is
+// the start of the text; an empty or blank text gives an empty snippet.
+Snippet makeSnippet(std::string_view text, const std::vector<std::string>& terms, size_t maxBytes);
+
+}  // namespace render
+
+#endif  // SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H

@@ -1,0 +1,108 @@
+/// @file query_exclude_check.cc
+/// @brief The exclusion check run for every index before its engine command
+/// is built.
+
+#include "front/query_exclude_check.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "front/query_exclude.h"
+#include "system/layout.h"
+#include "system/lines.h"
+#include "system/log.h"
+
+namespace {
+
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+// The installation's code page as the C library names it. The first name is
+// the system's own; the others are the same code pages as this platform's
+// locale database spells them, since a failed switch would leave double-byte
+// characters to be matched byte by byte.
+void setExclusionLocale(int language) {
+  static const char* const kTraditional[] = {"chinese traditional", "zh_TW.BIG5", "zh_TW.big5",
+                                             "zh_HK.BIG5-HKSCS", nullptr};
+  static const char* const kSimplified[] = {"chinese simplified", "zh_CN.GBK",    "zh_CN.gbk",
+                                            "zh_CN.GB18030",      "zh_CN.GB2312", nullptr};
+  const char* const* names = nullptr;
+  if (language == kLangCH) {
+    ReportLog("Setting language to <chinese traditional>\n");
+    names = kTraditional;
+  } else if (language == kLangGB) {
+    ReportLog("Setting language to <chinese simplified>\n");
+    names = kSimplified;
+  }
+  if (names == nullptr) return;
+  // Only the character classes: the other categories would change how
+  // numbers and dates are written later in the run.
+  for (; *names != nullptr; ++names) {
+    if (std::setlocale(LC_CTYPE, *names) != nullptr) return;
+  }
+  ReportLog("WARNING: no locale for the installation's code page\n");
+}
+
+bool readTermLine(const std::string& termFile, std::string& query) {
+  UniqueFile in(std::fopen(termFile.c_str(), "rb"));
+  if (!in) return false;
+  query.clear();
+  readBoundedLine(in.get(), kExcludeTermLineMax, query);
+  if (!query.empty() && query.back() == '\r') query.pop_back();
+  return true;
+}
+
+// Loads one list and checks the query; a refusal clears the run's flag.
+void checkList(ExclusionList& list, const std::string& path, const std::string& query,
+               bool global) {
+  ReportLog(global ? "INFO: reading global search keyword exclusion list\n"
+                   : "INFO: reading individual search keyword exclusion list\n");
+  if (list.getList(path.c_str()) != kExcludeListRead) {
+    ReportLog(global ? "INFO: global query stop token can't be read\n"
+                     : "INFO: individual search keyword exclusion list can't be read\n");
+    return;
+  }
+  ReportLog(global ? "INFO: checking isQueryAllowed(global)\n"
+                   : "INFO: checking isQueryAllowed(individual)\n");
+  if (list.isQueryAllowed(query.c_str())) return;
+  if (global) {
+    ReportLog("INFO: the query string <%s> is not allowed globaly\n", query.c_str());
+  } else {
+    ReportLog("INFO: the query string is not allowed\n");
+  }
+  g_search_keyword_allowed = 0;
+}
+
+bool writeRefusedToken(const std::string& termFile) {
+  UniqueFile out(std::fopen(termFile.c_str(), "wb"));
+  if (!out) return false;
+  const size_t size = std::strlen(kRefusedQueryToken);
+  const bool written = std::fwrite(kRefusedQueryToken, 1, size, out.get()) == size;
+  return std::fclose(out.release()) == 0 && written;
+}
+
+}  // namespace
+
+bool screenQueryTermFile(const std::string& indexHome, const std::string& termFile) {
+  const int language = systemGetLanguage();
+  if (language == kLangJP) return true;
+  std::string query;
+  if (!readTermLine(termFile, query)) {
+    ReportLog("Error: unable to open query term file %s\n", termFile.c_str());
+    g_search_keyword_allowed = 0;
+    return false;
+  }
+  setExclusionLocale(language);
+
+  ExclusionList list;
+  checkList(list, kGlobalExcludeList, query, true);
+  if (g_search_keyword_allowed != 0)
+    checkList(list, indexHome + "/" + kIndexExcludeList, query, false);
+  if (g_search_keyword_allowed != 0) return true;
+  if (!writeRefusedToken(termFile)) {
+    ReportLog("ERROR: can't open query term file %s for writing back.\n", termFile.c_str());
+    return false;
+  }
+  return true;
+}

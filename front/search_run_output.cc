@@ -1,0 +1,180 @@
+/// @file search_run_output.cc
+/// @brief The end of a run: index descriptors, the search log, the result
+/// files in ../tmp and the hand-over to the page renderer.
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "assemble/result_order.h"
+#include "front/cgi_string_parser.h"
+#include "front/query_exclude.h"
+#include "front/query_option.h"
+#include "front/request_state.h"
+#include "front/search_run.h"
+#include "output/result_files.h"
+#include "system/log.h"
+#include "system/tmpfile.h"
+
+namespace {
+
+const char kDelim[] = "\x12\x13\x14";
+
+std::string descriptorOf(const std::string& ip, const std::string& owner, const std::string& desc,
+                         const std::string& idx, const std::string& port) {
+  return ip + kDelim + owner + kDelim + desc + kDelim + idx + kDelim + port + kDelim;
+}
+
+ResultOutputRequest outputRequest(const RunOutput& run) {
+  ResultOutputRequest r;
+  r.fgMatchMode = queryOption.fgMatchMode;
+  r.fgChinese = queryOption.fgChinese;
+  r.fgThesaurus = queryOption.fgThesaurus;
+  r.h2f_flag = queryOption.h2f_flag;
+  r.sortField = queryOption.sortField;
+  r.sortOrder = queryOption.sortOrder;
+  r.file_name_search = queryOption.file_name_search;
+  r.relterm_output = queryOption.relterm_output;
+  r.outputMode = queryOption.outputMode;
+  r.numRec = queryOption.numRec;
+  r.matchType = queryOption.matchType;
+  r.sbfRandomNo = queryOption.sbfRandomNo;
+  r.orgQuery = queryOption.orgQuery;
+  r.retQuery = queryOption.retQuery;
+  r.queryUrl = queryOption.wholeCGIString ? queryOption.wholeCGIString : "";
+  r.iniFile = cgi_variable.findCgiVariableByName("ini_file");
+  r.mainPage = cgi_variable.findCgiVariableByName("main_page");
+  r.query = cgi_variable.findCgiVariableByName("query");
+  r.strMultiIndexQuery = strMultiIndexQuery;
+  r.searchKeywordAllowed = g_search_keyword_allowed != 0;
+  r.user = run.user;
+  buildIndexDescriptors(*run.list, run.propertyMode, run.searchNum, r.descriptors,
+                        r.selectedDescriptor);
+  r.run_property_search_index = run.runPropertySearchIndex;
+  r.noResult = run.result->empty();
+  r.tvStart = run.tvStart;
+  return r;
+}
+
+// Step 28: one line in the day's search log for a search that found hits.
+void logSearch(const RunOutput& run, const timeval& tvEnd) {
+  const RecordList& result = *run.result;
+  const dbMapping& first =
+      run.searchNum == 0 ? result.dbMap[result.recMap[0].databaseNum] : result.dbMap[0];
+  const std::string indexName = run.searchNum == 0 ? "all" : first.idxName;
+  RecSearchLog(run.tvStart, tvEnd, static_cast<unsigned>(result.dbCount()),
+               static_cast<unsigned>(result.recordCount()), run.user.c_str(), first.ipAddr.c_str(),
+               first.szOwner.c_str(), indexName.c_str(),
+               cgi_variable.findCgiVariableByName("query"));
+}
+
+std::vector<unsigned long> writeOrder(const RecordList& result, unsigned long limit) {
+  const OutputOrder order = outputOrder(result.recMap.data(), result.recordCount(), limit,
+                                        queryOption.sortField, queryOption.sortOrder);
+  std::vector<unsigned long> positions(order.count);
+  for (unsigned long i = 0; i < order.count; ++i)
+    positions[i] = order.at(i);
+  return positions;
+}
+
+GetFileListArguments rendererArguments(const std::string& base) {
+  RendererOptions options;
+  options.output_cgi_no = queryOption.output_cgi_no;
+  options.output_cgi_page = queryOption.output_cgi_page;
+  options.xml_format = queryOption.xml_format;
+  options.api_version = queryOption.api_version;
+  GetFileListArguments args;
+  BuildGetFileListCommand(base, options, args);
+  return args;
+}
+
+}  // namespace
+
+void buildIndexDescriptors(const VelaSearchListVector& list, bool propertyMode, int searchNum,
+                           std::vector<std::string>& descriptors, std::string& selected) {
+  const size_t n = propertyMode ? 1 : list.size();
+  descriptors.clear();
+  selected.clear();
+  for (size_t i = 0; i <= n && (i == 0 || i <= list.size()); ++i) {
+    const velaSearchList* e = i > 0 ? &list[i - 1] : nullptr;
+    if (static_cast<long>(i) == searchNum) {
+      const std::string desc = propertyMode && !list.empty() ? list[0].desc : e ? e->desc : "all";
+      selected = (e ? e->ipAddr : " ") + kDelim + (e ? e->owner : " ") + kDelim + desc;
+    }
+    descriptors.push_back(e ? descriptorOf(e->ipAddr, e->owner, e->desc, e->idxName, e->port)
+                            : descriptorOf(" ", " ", "all", "all", "all"));
+  }
+}
+
+int writeResultAndHandOver(const RunOutput& run) {
+  const RecordList& result = *run.result;
+  ResultOutputRequest request = outputRequest(run);
+  const ResultMessagePage page{cgi_msg_table, cgi_msg_report, output_title};
+
+  // Step 27: the base name of every file of this result.
+  const unsigned long fastLimit =
+      static_cast<unsigned long>(queryOption.numRec > 0 ? queryOption.numRec * 20L : 0L);
+  std::string base;
+  if (!systemGetTmpFile(base)) {
+    cgi_msg_table.getMessage("0001", output_message);
+    cgi_msg_report.setAPIRetCode("0001");
+    cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, "../tmp",
+                                      nullptr);
+    return 1;
+  }
+  markTime(queryOption.retQuery);
+  markTime(queryOption.orgQuery);
+  gettimeofday(&request.tvEnd, nullptr);
+
+  if (!request.noResult) logSearch(run, request.tvEnd);
+
+  // Step 29: side files.
+  markTime("b-_idxfile");
+  writeIndexListFile(base, *run.list);
+  markTime("b-outputClassInformation");
+  ensureClassFile(base);
+  markTime("a-outputClassInformation");
+
+  // Step 30: a large HTML result shows its first pages before the whole
+  // file is written.
+  // (A request for no records per page has no first pages to show early.)
+  const bool fastPath = fastLimit > 0 && queryOption.output_cgi_page == kRendererUnset &&
+                        queryOption.xml_format == 0 && result.recordCount() > fastLimit;
+  const std::string fastFile = resultFileName(base, ResultFile::Fast);
+  if (fastPath) {
+    markTime("b-block 'generate fast output file'");
+    const int status = outputResult(fastFile, request, result, writeOrder(result, fastLimit), page);
+    if (status != 0) return status;
+    outputFilterResult(base, queryOption.fgSearchDate,
+                       [](const char* name) { return cgi_variable.findCgiVariableByName(name); });
+    markTime("a-block generate fast output file'");
+    const GetFileListArguments args = rendererArguments(base);
+    markTime("b-execl");
+    runRendererAndWait(args);
+    markTime("a-ecgi");
+  }
+
+  // Step 31: the whole result.
+  const int status =
+      outputResult(base, request, result, writeOrder(result, result.recordCount()), page);
+  if (status != 0) return status;
+  outputFilterResult(base, queryOption.fgSearchDate,
+                     [](const char* name) { return cgi_variable.findCgiVariableByName(name); });
+  unlink(fastFile.c_str());
+  if (fastPath) return 0;
+
+  // Steps 32 and 33: the renderer takes over the process.
+  markTime("b-execl");
+  markTime("run getfilelist");
+  const int error = execRenderer(rendererArguments(base), queryOption.xml_format > 0);
+  markTime("a-execl, should not occur");
+  std::printf("content-type: text/html\n\n");
+  std::printf("Execl RetCode : %d\n", -1);
+  std::printf("Error Code : %d\n", error);
+  std::fflush(stdout);
+  return 0;
+}

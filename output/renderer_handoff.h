@@ -1,0 +1,43 @@
+/// @file renderer_handoff.h
+/// @brief Starting the page renderer "getfilelist.exe" on a written result,
+/// without a shell: either as a child the run waits for (first page of a
+/// large result) or in place of the run.
+
+#ifndef SEARCHRUN_OUTPUT_RENDERER_HANDOFF_H
+#define SEARCHRUN_OUTPUT_RENDERER_HANDOFF_H
+
+#include <string>
+
+// The renderer's command line after its name: the result's base name, the
+// page size ("N" when the request gave none), the page ("N" likewise) and the
+// answer format ("", "xml", "xml2", "xml3" or "wml").
+struct GetFileListArguments {
+  std::string base;
+  std::string pageSize;
+  std::string page;
+  std::string format;
+};
+
+// Both forms write "getfilelist.exe B pageSize page format\n" into the report
+// log, flush standard output (so nothing buffered is lost or written twice),
+// and start the renderer from the working directory with the environment of
+// the run plus an empty REQUEST_METHOD, so that it never reads a request of
+// its own. Standard output and the working directory are inherited: what the
+// renderer writes is the answer to the request.
+
+// Runs "./getfilelist.exe" as a child and waits for it. Its arguments are
+// base, pageSize and page, then format only when it is not empty (the words
+// of "./getfilelist.exe B pageSize page format"). Returns the child's exit
+// status, 128 + the signal number when a signal ended it, 127 when the
+// program could not be started in the child, and -1 when no child could be
+// made. REQUEST_METHOD of this process is left as it was.
+int runRendererAndWait(const GetFileListArguments& args);
+
+// Replaces the process by "getfilelist.exe" (argument 0 "getfilelist.exe",
+// then base, pageSize, page, and format only when `withFormat`, i.e. when the
+// answer format option is above 0). Sets REQUEST_METHOD to "" in this process
+// first. Returns only when the program could not be started: the value is
+// the error number (errno) of the failed start; the start itself returned -1.
+int execRenderer(const GetFileListArguments& args, bool withFormat);
+
+#endif  // SEARCHRUN_OUTPUT_RENDERER_HANDOFF_H

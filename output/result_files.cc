@@ -1,0 +1,266 @@
+/// @file result_files.cc
+/// @brief The query output file of a result and its side files.
+
+#include "output/result_files.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+
+#include "output/msg_report.h"
+#include "output/msg_table.h"
+#include "output/query_output.h"
+#include "system/address.h"
+#include "system/log.h"
+#include "system/numbers.h"
+
+namespace {
+
+// Between the fields of a record line and of a descriptor.
+constexpr char kFieldDelim[] = "\x12\x13\x14";
+constexpr size_t kMessageBufferSize = 256;
+
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+File openText(const std::string& path, const char* mode) {
+  return File(std::fopen(path.c_str(), mode));
+}
+
+int clampToInt(unsigned long value) {
+  return value > static_cast<unsigned long>(INT_MAX) ? INT_MAX : static_cast<int>(value);
+}
+
+// The five query texts of the file.
+struct QueryTexts {
+  std::string url, keyword, term, indexName, relTerms;
+};
+
+QueryTexts queryTexts(const ResultOutputRequest& r, const RecordList& result) {
+  QueryTexts t;
+  t.url = r.queryUrl;
+  t.keyword = r.noResult ? r.orgQuery : r.retQuery;
+  t.term = r.query ? r.query : "";
+  if (r.noResult && !r.searchKeywordAllowed) {
+    t.term = kDisallowedQueryTerm;
+  } else if (t.term == kMultiFieldQueryTerm) {
+    t.term = r.strMultiIndexQuery;
+    if (r.noResult && !r.strMultiIndexQuery.empty()) t.keyword = r.strMultiIndexQuery;
+  } else if (r.isSimilarDocQuery && r.isSimilarDocQuery(t.term)) {
+    t.term = r.orgQuery;
+  }
+  t.indexName = r.selectedDescriptor;
+  for (const dbMapping& db : result.dbMap) {
+    if (db.fgRelterm == 1) t.relTerms += db.relterm_list;
+  }
+  return t;
+}
+
+// "host:port D owner D index D score D recid\n", D the field delimiter.
+std::string recordLine(const dbMapping& db, const recordMapping& rec) {
+  char numbers[2][16];
+  std::snprintf(numbers[0], sizeof numbers[0], "%d", static_cast<int32_t>(rec.score));
+  std::snprintf(numbers[1], sizeof numbers[1], "%d", static_cast<int32_t>(rec.recid));
+  return db.ipAddr + ":" + db.port + kFieldDelim + db.szOwner + kFieldDelim + db.idxName +
+         kFieldDelim + numbers[0] + kFieldDelim + numbers[1] + "\n";
+}
+
+// A header text from the request, or the default when it is absent or does
+// not fit its field.
+void setWithDefault(CQueryOutput& out, bool (CQueryOutput::*setter)(const std::string&),
+                    const char* value, const char* fallback, const char* name) {
+  if (value && !(out.*setter)(value)) {
+    ReportLog("%s does not fit the result file, using %s\n", name, fallback);
+    value = nullptr;
+  }
+  if (!value) (out.*setter)(fallback);
+}
+
+void setHeader(CQueryOutput& out, const ResultOutputRequest& r, const RecordList& result,
+               size_t lineCount) {
+  out.SetQueryMatchCount(clampToInt(lineCount));
+  out.SetRecordCount(clampToInt(result.recordCount()));
+  out.SetFuzzyOption(r.fgMatchMode);
+  out.SetPhoneOption(r.fgChinese);
+  out.SetMeanOption(r.fgThesaurus);
+  out.SetH2FOption(r.h2f_flag);
+  out.SetQueryRunTime(queryRunTimeMs(r.tvStart, r.tvEnd));
+  out.SetVelaTime(0);
+  out.SetSortField(r.sortField.c_str());
+  out.SetSortOrder(r.sortOrder.c_str());
+  if (r.run_property_search_index != 0) {
+    ReportLog("run_property_search_index=%d\n", r.run_property_search_index);
+    out.SetFileNameSearch(r.run_property_search_index);
+  } else {
+    out.SetFileNameSearch(r.file_name_search);
+  }
+  setWithDefault(out, &CQueryOutput::SetIniFileName, r.iniFile, kDefaultIniFile, "ini_file");
+  setWithDefault(out, &CQueryOutput::SetMainPageUrl, r.mainPage, kDefaultMainPage, "main_page");
+  out.SetRelTermOption(r.relterm_output);
+  out.SetOutputMode(r.outputMode);
+  out.SetOutputCountPerPage(r.numRec);
+  out.SetMatchMode(r.matchType);
+  char sbf[16];
+  std::snprintf(sbf, sizeof sbf, "%05d", r.sbfRandomNo);
+  if (!out.SetSBFNumber(sbf)) ReportLog("search-by-field number %s does not fit\n", sbf);
+  if (!out.SetQueryUser(r.user)) ReportLog("user name does not fit the result file\n");
+  out.SetMultiDbCount(clampToInt(r.descriptors.size()));
+}
+
+// Everything after the header; false when the file could not be written.
+bool writeBody(CQueryOutput& out, const ResultOutputRequest& r, const RecordList& result,
+               const std::vector<unsigned long>& order) {
+  if (!out.OutputSetData()) return false;
+  const QueryTexts t = queryTexts(r, result);
+  if (!out.OutputQueryInfo(t.url, t.keyword, t.term, t.indexName, t.relTerms)) {
+    if (out.HasWriteError()) return false;
+    ReportLog("a query text too long for the result file was left out\n");
+  }
+  if (!out.OutputMultiDbInfo()) return false;
+  for (size_t i = 0; i < r.descriptors.size(); ++i) {
+    out.OutputMultiDbURL(static_cast<int>(i), r.descriptors[i]);
+  }
+  if (!out.OutputRecordDataInfo()) return false;
+  for (size_t i = 0; i < order.size() && i <= static_cast<size_t>(INT_MAX); ++i) {
+    if (order[i] >= result.recMap.size()) continue;
+    const recordMapping& rec = result.recMap[order[i]];
+    if (rec.databaseNum >= result.dbMap.size()) continue;
+    out.OutputRecordData(static_cast<int>(i), recordLine(result.dbMap[rec.databaseNum], rec));
+  }
+  return true;
+}
+
+// A file that did not come out whole must not be taken for a result by a
+// later page request. Only a regular file is removed (never a device).
+void removeBrokenFile(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
+}
+
+}  // namespace
+
+std::string resultFileName(const std::string& base, ResultFile kind) {
+  switch (kind) {
+    case ResultFile::Fast:
+      return base + "_fast";
+    case ResultFile::Filter:
+      return base + ".filter";
+    case ResultFile::IndexList:
+      return base + "_idx";
+    case ResultFile::Class:
+      return base + "_class";
+    case ResultFile::SimilarKeyword:
+      return base + "_similar_keyword";
+  }
+  return base;
+}
+
+int queryRunTimeMs(const timeval& start, const timeval& end) {
+  const long long ms = (static_cast<long long>(end.tv_sec) - start.tv_sec) * 1000 +
+                       (end.tv_usec / 1000 - start.tv_usec / 1000);
+  return ms > INT_MAX ? INT_MAX : ms < INT_MIN ? INT_MIN : static_cast<int>(ms);
+}
+
+int outputResult(const std::string& path, const ResultOutputRequest& request,
+                 const RecordList& result, const std::vector<unsigned long>& order,
+                 const ResultMessagePage& page) {
+  CQueryOutput out;
+  bool written = out.WriteOutputFile(path);
+  if (written) {
+    setHeader(out, request, result, order.size());
+    written = writeBody(out, request, result, order);
+    written = out.CloseOutputFile() && written;
+    if (!written) removeBrokenFile(path);
+  }
+  if (written) return 0;
+  char message[kMessageBufferSize] = "";
+  page.table.getMessage("0001", message);
+  page.report.setAPIRetCode("0001");
+  page.report.outputFileNotFound(page.title, message, kMessageBufferSize, path.c_str(), nullptr);
+  return 1;
+}
+
+bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLookup& cgiValue) {
+  File file = openText(resultFileName(base, ResultFile::Filter), "w");
+  if (!file) return false;
+  if (fgSearchDate != 1) return true;
+  int begin[3];
+  int end[3];
+  const char* parts[3] = {"year", "month", "day"};
+  for (int k = 0; k < 3; ++k) {
+    const char* b = cgiValue ? cgiValue((std::string("begin_") + parts[k]).c_str()) : nullptr;
+    const char* e = cgiValue ? cgiValue((std::string("end_") + parts[k]).c_str()) : nullptr;
+    begin[k] = b ? parseAtoi(b) : -1;
+    end[k] = e ? parseAtoi(e) : begin[k];
+  }
+  std::fprintf(file.get(), "BEGIN_DATA=%d/%d/%d\n", begin[0], begin[1], begin[2]);
+  std::fprintf(file.get(), "END_DATA=%d/%d/%d\n", end[0], end[1], end[2]);
+  return true;
+}
+
+bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list) {
+  File file = openText(resultFileName(base, ResultFile::IndexList), "w");
+  if (!file) return false;
+  for (const velaSearchList& e : list) {
+    if (!isLocalIPAddress(e.ipAddr.c_str())) continue;
+    std::fprintf(file.get(), "%s\t%s\t%s\t%d\n", e.ipAddr.c_str(), e.owner.c_str(),
+                 e.idxName.c_str(), e.m_match);
+  }
+  return true;
+}
+
+bool ensureClassFile(const std::string& base) {
+  // "a" creates the file when missing and leaves written content alone.
+  return openText(resultFileName(base, ResultFile::Class), "a") != nullptr;
+}
+
+bool similarKeywordCheck(const std::string& query) {
+  for (const char* word : {" and ", " or ", " & ", " | "}) {
+    if (query.find(word) != std::string::npos) return false;
+  }
+  return true;
+}
+
+bool writeSimilarKeywordFile(const std::string& path, const std::string& query,
+                             const std::vector<SimilarKeywordCandidate>& candidates,
+                             double threshold, int maxCount) {
+  if (candidates.empty()) return false;
+  File file = openText(path, "w");
+  if (!file) return false;
+  int written = 0;
+  for (const SimilarKeywordCandidate& c : candidates) {
+    if (written >= maxCount) break;
+    if (strcasecmp(c.name.c_str(), query.c_str()) == 0) continue;
+    if (c.score < threshold) continue;
+    std::fprintf(file.get(), "%s\t%.0f\n", c.name.c_str(), c.score);
+    ++written;
+  }
+  return true;
+}
+
+int BuildGetFileListCommand(const std::string& base, const RendererOptions& options,
+                            GetFileListArguments& args) {
+  const auto number = [](int value) {
+    return value == -100 ? std::string("N") : std::to_string(value);
+  };
+  args.base = base;
+  args.pageSize = number(options.output_cgi_no);
+  args.page = number(options.output_cgi_page);
+  switch (options.xml_format) {
+    case 1:
+      args.format = options.api_version == 3 ? "xml3" : options.api_version == 2 ? "xml2" : "xml";
+      break;
+    case 2:
+      args.format = "wml";
+      break;
+    default:
+      args.format.clear();
+  }
+  return (args.pageSize != "N") + (args.page != "N") + !args.format.empty();
+}

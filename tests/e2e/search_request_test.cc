@@ -1,0 +1,285 @@
+/// @file search_request_test.cc
+/// @brief Whole requests over real indexes: documents and a table indexed by
+/// index_builder, searched through the installed searchrun, the merged and
+/// ordered hits read back from the result file, and the renderer's answer.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "output/query_output.h"
+#include "search/index_lists.h"
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Installation;
+using e2e::RunResult;
+
+const std::string kDelim = "\x12\x13\x14";
+
+std::vector<std::string> split(const std::string& text, const std::string& delim) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at; (at = text.find(delim, start)) != std::string::npos; start = at + delim.size()) {
+    parts.push_back(text.substr(start, at - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// One hit of a result file, resolved to the document it stands for.
+struct Hit {
+  std::string owner, index, file;
+  int score = 0;
+  unsigned recid = 0;
+};
+
+class SearchRequestTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    inst_ = new Installation();
+    docs_ = new testutil::TempDir();
+    // Index "a": three documents of alice with distinct dates and sizes.
+    writeDoc("a/apple-notes.txt", "apple harvest notes " + std::string(300, 'x'), 1100000000);
+    writeDoc("a/budget.txt", "apple budget for the orchard", 1300000000);
+    writeDoc("a/cider.html",
+             "<html><head><title>Cider</title></head><body>apple cider " + std::string(900, 'y') +
+                 "</body></html>",
+             1200000000);
+    writeDoc("a/unrelated.txt", "nothing to see here", 1250000000);
+    // Index "b": two documents of bob.
+    writeDoc("b/orchard.txt", "the apple orchard of bob " + std::string(50, 'z'), 1400000000);
+    writeDoc("b/pears.txt", "pears and an apple", 1000000000);
+    // A table with a numeric column.
+    writeDoc("table.csv",
+             "name,price,city\n"
+             "apple pie,350,Lyon\n"
+             "apple tart,120,Paris\n"
+             "apple juice,240,Nice\n"
+             "pear cake,999,Rome\n",
+             1300000000);
+    idA_ = build("alice", "Alice notes", docs_->sub("a"));
+    idB_ = build("bob", "Bob notes", docs_->sub("b"));
+    idDb_ = build("alice", "Prices", docs_->sub("table.csv"), {"--type", "db"});
+  }
+  static void TearDownTestSuite() {
+    delete inst_;
+    delete docs_;
+  }
+
+  static void writeDoc(const std::string& rel, const std::string& text, time_t mtime) {
+    testutil::writeFile(docs_->sub(rel), text);
+    utimbuf times{mtime, mtime};
+    utime(docs_->sub(rel).c_str(), &times);
+  }
+
+  static std::string build(const std::string& owner, const std::string& desc,
+                           const std::string& source, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"create", "--owner", owner, "--desc", desc};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(source);
+    RunResult r = inst_->run("binind/index_builder", args);
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    std::string id = r.out;
+    while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
+      id.pop_back();
+    return id;
+  }
+
+  static std::string uid(const std::string& id) { return "7F000001_" + id; }
+
+  static std::string indexHome(const std::string& owner, const std::string& index) {
+    return inst_->path("system/group/domain/User/" + owner + "/index/" + index);
+  }
+
+  // The results in ../tmp, newest last.
+  static std::set<std::string> resultFiles() {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(inst_->path("tmp"))) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("query", 0) == 0 &&
+          name.find_first_not_of("0123456789", 5) == std::string::npos) {
+        names.insert(name);
+      }
+    }
+    return names;
+  }
+
+  // Runs a request of the trusted user and returns the result file it wrote.
+  std::string search(const std::string& rest, RunResult* answer = nullptr) {
+    const std::set<std::string> before = resultFiles();
+    RunResult r = inst_->get("user=TESSERA&" + rest);
+    if (answer) *answer = r;
+    EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
+    for (const std::string& name : resultFiles()) {
+      if (!before.count(name)) return inst_->path("tmp/" + name);
+    }
+    ADD_FAILURE() << "no result file written for " << rest << "\n" << r.out;
+    return "";
+  }
+
+  // The hits of a result file in file order, each resolved to its document.
+  std::vector<Hit> hits(const std::string& path) {
+    CQueryOutput file;
+    return hits(path, file);
+  }
+  std::vector<Hit> hits(const std::string& path, CQueryOutput& file) {
+    EXPECT_TRUE(file.ReadOutputFile(path.c_str()));
+    std::vector<Hit> out;
+    for (int i = 0; i < file.GetMatchCount(); ++i) {
+      const std::vector<std::string> f = split(file.GetRecordData(i), kDelim);
+      EXPECT_EQ(5u, f.size());
+      if (f.size() != 5) break;
+      Hit h;
+      h.owner = f[1];
+      h.index = f[2];
+      h.score = std::stoi(f[3]);
+      h.recid = static_cast<unsigned>(std::stoul(f[4]));
+      h.file = fileOf(h.owner, h.index, h.recid);
+      out.push_back(h);
+    }
+    return out;
+  }
+
+  static std::string fileOf(const std::string& owner, const std::string& index, unsigned recid) {
+    std::string home = indexHome(owner, index);
+    const std::string log = testutil::readFile(home + "/.vela_log_1");
+    uint32_t orgCount = 0;
+    if (log.size() >= 4) std::memcpy(&orgCount, log.data(), 4);
+    if (recid > orgCount) {
+      home += "_inc";
+      recid -= orgCount;
+    }
+    CTextList names;
+    if (names.load(home, kFileNameList) != kListOk) return "?";
+    return fs::path(std::string(names.text(recid))).filename().string();
+  }
+
+  static std::vector<std::string> files(const std::vector<Hit>& hits) {
+    std::vector<std::string> names;
+    for (const Hit& h : hits)
+      names.push_back(h.file);
+    return names;
+  }
+
+  std::string both() const { return "&index_id=" + uid(idA_) + "&index_id=" + uid(idB_); }
+
+  static Installation* inst_;
+  static testutil::TempDir* docs_;
+  static std::string idA_, idB_, idDb_;
+};
+
+Installation* SearchRequestTest::inst_ = nullptr;
+testutil::TempDir* SearchRequestTest::docs_ = nullptr;
+std::string SearchRequestTest::idA_, SearchRequestTest::idB_, SearchRequestTest::idDb_;
+
+TEST_F(SearchRequestTest, MergesTwoIndexesOrderedByDate) {
+  CQueryOutput header;
+  const std::vector<Hit> byDate =
+      hits(search("query=apple&search_no=0&sort=date&order=desc&xml=1" + both()), header);
+  EXPECT_EQ((std::vector<std::string>{"orchard.txt", "budget.txt", "cider.html", "apple-notes.txt",
+                                      "pears.txt"}),
+            files(byDate));
+  EXPECT_EQ(5, header.GetRecordCount());
+  EXPECT_EQ(3, header.GetMultiDbCount());  // "all" and the two indexes
+  EXPECT_EQ("TESSERA", header.GetQueryUser());
+  EXPECT_EQ("date", header.GetSortField());
+
+  const std::vector<Hit> oldestFirst =
+      hits(search("query=apple&search_no=0&sort=date&order=asc&xml=1" + both()));
+  EXPECT_EQ((std::vector<std::string>{"pears.txt", "apple-notes.txt", "cider.html", "budget.txt",
+                                      "orchard.txt"}),
+            files(oldestFirst));
+}
+
+TEST_F(SearchRequestTest, OrdersByNameSizeAndScore) {
+  EXPECT_EQ((std::vector<std::string>{"apple-notes.txt", "budget.txt", "cider.html", "orchard.txt",
+                                      "pears.txt"}),
+            files(hits(search("query=apple&search_no=0&sort=filename&order=asc&xml=1" + both()))));
+  const std::vector<std::string> bySize =
+      files(hits(search("query=apple&search_no=0&sort=size&order=desc&xml=1" + both())));
+  ASSERT_EQ(5u, bySize.size());
+  EXPECT_EQ("cider.html", bySize[0]);
+  EXPECT_EQ("apple-notes.txt", bySize[1]);
+
+  const std::vector<Hit> byScore = hits(search("query=apple&search_no=0&xml=1" + both()));
+  ASSERT_EQ(5u, byScore.size());
+  for (size_t i = 1; i < byScore.size(); ++i)
+    EXPECT_GE(byScore[i - 1].score, byScore[i].score);
+}
+
+TEST_F(SearchRequestTest, SearchNumberSelectsOneIndex) {
+  const std::vector<Hit> onlyB = hits(search("query=apple&search_no=2&xml=1" + both()));
+  ASSERT_EQ(2u, onlyB.size());
+  for (const Hit& h : onlyB)
+    EXPECT_EQ(idB_, h.index);
+  // Without "search_no" only the first selected index is searched.
+  for (const Hit& h : hits(search("query=apple&xml=1" + both())))
+    EXPECT_EQ(idA_, h.index);
+}
+
+TEST_F(SearchRequestTest, DatabaseColumnSort) {
+  const std::vector<Hit> rows =
+      hits(search("query=apple&sort=DB_price&order=asc&xml=1&index_id=" + uid(idDb_)));
+  ASSERT_EQ(3u, rows.size());
+  // Rows are records 1..4 in table order: tart (120), juice (240), pie (350).
+  EXPECT_EQ((std::vector<unsigned>{2, 3, 1}),
+            (std::vector<unsigned>{rows[0].recid, rows[1].recid, rows[2].recid}));
+}
+
+TEST_F(SearchRequestTest, DateAndFileNameWindowsFilterHits) {
+  // 2005-01-01 .. 2012-12-31 keeps the documents of 2008 (cider) and 2011 (budget).
+  const std::string window =
+      "&part_file=on&begin_year=2005&begin_month=1&begin_day=1&end_year=2012&end_month=12"
+      "&end_day=31";
+  std::vector<std::string> dated = files(
+      hits(search("query=apple&search_no=0&sort=filename&order=asc&xml=1" + window + both())));
+  EXPECT_EQ((std::vector<std::string>{"budget.txt", "cider.html"}), dated);
+
+  std::vector<std::string> named = files(hits(search(
+      "query=apple&search_no=0&sort=filename&order=asc&xml=1&begin_file=*.TXT&end_file=*.txt" +
+      both())));
+  EXPECT_EQ((std::vector<std::string>{"apple-notes.txt", "budget.txt", "orchard.txt", "pears.txt"}),
+            named);
+}
+
+TEST_F(SearchRequestTest, SupersededRecordsGiveWayToTheIncIndex) {
+  // A separate index, so that the other cases keep their documents.
+  testutil::TempDir src;
+  testutil::writeFile(src.sub("one.txt"), "plum one");
+  testutil::writeFile(src.sub("two.txt"), "plum two");
+  const std::string id = build("alice", "Plums", src.path());
+  testutil::writeFile(src.sub("two.txt"), "plum two, revised and longer");
+  testutil::writeFile(src.sub("three.txt"), "plum three");
+  RunResult update = inst_->run("binind/index_builder", {"update", "--id", id, src.path()});
+  ASSERT_EQ(0, update.exitStatus) << update.err;
+
+  const std::vector<Hit> found =
+      hits(search("query=plum&sort=filename&order=asc&xml=1&index_id=" + uid(id)));
+  EXPECT_EQ((std::vector<std::string>{"one.txt", "three.txt", "two.txt"}), files(found));
+  // The revised document is the inc index's, numbered after the org records.
+  for (const Hit& h : found) {
+    if (h.file == "two.txt") {
+      EXPECT_GT(h.recid, 2u);
+    }
+  }
+}
+
+TEST_F(SearchRequestTest, NoHitsStillWritesAResult) {
+  CQueryOutput header;
+  EXPECT_TRUE(hits(search("query=zebra&search_no=0&xml=1" + both()), header).empty());
+  EXPECT_EQ(0, header.GetRecordCount());
+  EXPECT_EQ("zebra", header.GetQueryKeyword());
+}
+
+}  // namespace

@@ -1,0 +1,370 @@
+/// @file query_normalize_test.cc
+/// @brief The query rewrites, the engine's query term, the merge of reported
+/// queries and the administrator's half-to-full table.
+
+#include "front/query_normalize.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include "front/query_option.h"
+#include "system/layout.h"
+#include "system/strings.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using Rewrite = void (*)(char*, int);
+
+// Runs a rewrite on a query buffer of exactly kQuerySize bytes (heap, so that
+// the sanitizer sees any access past it).
+std::string rewrite(Rewrite fn, const std::string& query, int language) {
+  std::unique_ptr<char[]> buffer(new char[kQuerySize]);
+  const size_t n = std::min(query.size(), static_cast<size_t>(kQuerySize) - 1);
+  std::memcpy(buffer.get(), query.data(), n);
+  buffer[n] = '\0';
+  fn(buffer.get(), language);
+  return std::string(buffer.get(), strnlen(buffer.get(), kQuerySize));
+}
+
+// True when `text` ends on a whole character of `language` (the inputs of
+// these tests hold whole characters only).
+bool endsWhole(const std::string& text, int language) {
+  size_t i = 0;
+  while (i < text.size()) i += DBCSGetLen(static_cast<unsigned char>(text[i]), language);
+  return i == text.size();
+}
+
+struct Row {
+  int language;
+  std::string in;
+  std::string expected;
+};
+
+void expectRows(Rewrite fn, const std::initializer_list<Row>& rows) {
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.expected, rewrite(fn, row.in, row.language))
+        << "language " << row.language << " input " << testing::PrintToString(row.in);
+  }
+}
+
+// The administrator's table lives beside the query settings of an
+// installation; every test starts without one loaded.
+class QueryNormalize : public testing::Test {
+ protected:
+  QueryNormalize() : cgi_(testutil::makeInstallSkeleton(dir_.path())), cwd_(cgi_) {
+    resetH2FUserTableForTests();
+  }
+  ~QueryNormalize() override { resetH2FUserTableForTests(); }
+  void writeUserTable(const std::string& text) {
+    testutil::writeFile(dir_.sub("setting/h2f_user.txt"), text);
+  }
+
+  testutil::TempDir dir_;
+  std::string cgi_;
+  testutil::ScopedCwd cwd_;
+};
+
+const std::string kFullA = "\x82\x60", kFullB = "\x82\x61", kFullC = "\x82\x62";
+
+TEST_F(QueryNormalize, HalfToFullWidth) {
+  const std::string jpCat = "\x82\x62\x82\x60\x82\x73", jpDog = "\x82\x63\x82\x6E\x82\x66";
+  expectRows(changeQuery_H2F,
+             {
+                 {kLangJP, "abc 123", kFullA + kFullB + kFullC + " \x82\x50\x82\x51\x82\x52"},
+                 {kLangJP, "ABC", kFullA + kFullB + kFullC},
+                 {kLangJP, "cat and dog", jpCat + " and " + jpDog},
+                 {kLangJP, "cat AND dog", jpCat + " AND " + jpDog},
+                 {kLangJP, "cat or dog", jpCat + " or " + jpDog},
+                 {kLangJP, "cat OR dog", jpCat + " OR " + jpDog},
+                 // Nothing after the operator: "and" is a word like any other.
+                 {kLangJP, "cat and ", jpCat + " \x82\x60\x82\x6D\x82\x63 "},
+                 {kLangJP, "\x82\x81\x82\x9A", "\x82\x60\x82\x79"},  // full-width a, z
+                 {kLangJP, "\x83\x61", "\x83\x61"},  // trail byte "a" of a double-byte character
+                 {kLangJP, "\xB1" "a", "\xB1\x82\x60"},  // half-width katakana is one byte
+                 {kLangJP, "a\x88", "\x82\x60\x88"},      // a lead byte ending the text
+                 {kLangJP, "a-b!", "\x82\x60-\x82\x61!"},
+                 {kLangCH, "a9", "\xA2\xCF\xA2\xB8"},
+                 {kLangCH, "\xA2\xFE\xA3\x40\xA3\x43", "\xA2\xE4\xA2\xE5\xA2\xE8"},  // v, w, z
+                 {kLangCH, "\xA4\x61", "\xA4\x61"},
+                 {kLangGB, "z0", "\xA3\xDA\xA3\xB0"},
+                 {kLangGB, "\xA3\xE1", "\xA3\xC1"},
+                 {kLangEN, "abc 123", "abc 123"},
+                 {kLangUnknown, "abc", "abc"},
+             });
+}
+
+TEST_F(QueryNormalize, UserTableReplacesOtherAsciiBytes) {
+  writeUserTable(
+      "# punctuation\n"
+      "-=\x81\x7C\n"
+      "?=\r\n"
+      "a=\x82\x80\n"  // letters are widened before the table is asked
+      "!x\x81\x49\n"
+      "_=\x81\x51\r\n"
+      "-=\x81\x5D\n");
+  EXPECT_EQ(kFullA + "\x81\x7C" + kFullB + "?\x81\x51", rewrite(changeQuery_H2F, "a-b?_", kLangJP));
+  // Japanese characters never reach the table.
+  EXPECT_EQ("\x88\x2D", rewrite(changeQuery_H2F, "\x88\x2D", kLangJP));
+}
+
+TEST_F(QueryNormalize, UserTableLimitsAndOneAttempt) {
+  char out[2];
+  EXPECT_FALSE(changeQueryH2FByUserDefine('-', out));
+  // The missing file was tried once: a later file is not read.
+  writeUserTable("-=XY\n");
+  EXPECT_FALSE(changeQueryH2FByUserDefine('-', out));
+  resetH2FUserTableForTests();
+  ASSERT_TRUE(changeQueryH2FByUserDefine('-', out));
+  EXPECT_EQ("XY", std::string(out, 2));
+
+  // 100 entries at most; the tail of an over-long line is no entry.
+  std::string table = "(=" + std::string(200, 'x') + ")=QQ\n";
+  for (int i = 0; i < 98; ++i) table += "!=AB\n";
+  table += "}=EF\n~=CD\n";
+  writeUserTable(table);
+  resetH2FUserTableForTests();
+  ASSERT_TRUE(changeQueryH2FByUserDefine('(', out));
+  EXPECT_EQ("xx", std::string(out, 2));
+  EXPECT_FALSE(changeQueryH2FByUserDefine(')', out));
+  ASSERT_TRUE(changeQueryH2FByUserDefine('}', out));
+  EXPECT_EQ("EF", std::string(out, 2));
+  EXPECT_FALSE(changeQueryH2FByUserDefine('~', out));
+}
+
+TEST_F(QueryNormalize, FullWidthBlank) {
+  expectRows(changeQuery_Space, {
+                                    {kLangJP, "a\x81\x40" "b", "a b"},
+                                    {kLangJP, "\x81\x40\x81\x40", "  "},
+                                    // 0x81 is the trail of 0x88 here; 0x40 is "@".
+                                    {kLangJP, "\x88\x81\x40", "\x88\x81\x40"},
+                                    {kLangJP, "\x81", "\x81"},
+                                    {kLangCH, "\xA1\x40", "\xA1\x40"},
+                                });
+}
+
+TEST_F(QueryNormalize, BlanksAroundOperatorsBetweenDoubleByteWords) {
+  const std::string kanji = "\x88\x9F";
+  expectRows(changeQuery_DBCS_contact_bool,
+             {
+                 {kLangJP, kanji + "&" + kanji, kanji + " & " + kanji},
+                 {kLangJP, kanji + "|" + kanji, kanji + " | " + kanji},
+                 {kLangJP, "\xB1&\xB2", "\xB1 & \xB2"},  // half-width katakana count
+                 {kLangCH, "\xA4\x40|\xA4\x41", "\xA4\x40 | \xA4\x41"},
+                 {kLangJP, "a&" + kanji, "a&" + kanji},
+                 {kLangJP, kanji + "&b", kanji + "&b"},
+                 {kLangJP, kanji + "&&" + kanji, kanji + "&&" + kanji},
+                 {kLangJP, kanji + "+" + kanji, kanji + "+" + kanji},
+                 {kLangJP, kanji + "&", kanji + "&"},
+                 // "|" as the second byte of a character is no operator.
+                 {kLangJP, "\x88\x7C\x88\x9F", "\x88\x7C\x88\x9F"},
+             });
+}
+
+TEST_F(QueryNormalize, ImplicitAnd) {
+  const std::string kanji = "\x88\x9F";
+  expectRows(queryStringChangeSpaceToBool,
+             {
+                 {kLangJP, "a b", "a & b"},
+                 {kLangJP, "a and b", "a & b"},
+                 {kLangJP, "a or b", "a | b"},
+                 {kLangJP, "a -b", "a-b"},
+                 {kLangJP, "a & b", "a&b"},
+                 {kLangJP, "a | b + c", "a|b+c"},
+                 {kLangJP, "a \"b c\" d", "a & b c & d"},
+                 {kLangJP, "a AND b", "a & AND & b"},
+                 {kLangJP, "  a   b  ", "a & b"},
+                 {kLangJP, "band ore", "band & ore"},
+                 {kLangJP, "a or", "a & or"},
+                 {kLangJP, "\"a b\"", "a b"},
+                 {kLangJP, "\"a & b\" c", "a & b & c"},
+                 {kLangJP, kanji + " " + kanji, kanji + " & " + kanji},
+                 // "|" as the second byte of a character is no operator.
+                 {kLangJP, "\x88\x7C b", "\x88\x7C & b"},
+                 {kLangJP, "", ""},
+             });
+}
+
+TEST_F(QueryNormalize, RewritesStayInsideTheBuffer) {
+  const std::string kanji = "\x88\x9F";
+  std::string pairs;
+  while (pairs.size() < 6143) pairs += kanji + "&";
+  std::string blanks;
+  while (blanks.size() < 6142) blanks += "\x81\x40";
+  blanks += "a";
+  std::string words;
+  while (words.size() < 6143) words += "a ";
+
+  const struct {
+    Rewrite fn;
+    std::string in;
+    size_t minLength;
+  } rows[] = {
+      {changeQuery_H2F, std::string(6143, 'a'), kH2FOutputMax},
+      {changeQuery_H2F, "x" + std::string(6142, 'a'), kH2FOutputMax - 1},
+      {changeQuery_H2F, std::string(6143, '-'), kH2FOutputMax},
+      {changeQuery_DBCS_contact_bool, pairs, 6140},
+      {changeQuery_DBCS_contact_bool, "a" + pairs, 6143},
+      {changeQuery_DBCS_contact_bool, "aa" + pairs, 6142},
+      {changeQuery_Space, blanks, 3072},
+      {queryStringChangeSpaceToBool, words, 6134},
+  };
+  for (const auto& row : rows) {
+    const std::string out = rewrite(row.fn, row.in, kLangJP);
+    EXPECT_LT(out.size(), static_cast<size_t>(kQuerySize));
+    EXPECT_GE(out.size(), row.minLength);
+    EXPECT_TRUE(endsWhole(out, kLangJP)) << testing::PrintToString(out.substr(out.size() - 4));
+  }
+  // The implicit AND cut keeps a prefix of the whole rewrite.
+  const std::string anded = rewrite(queryStringChangeSpaceToBool, words, kLangJP);
+  std::string expected = "a";
+  while (expected.size() < anded.size()) expected += " & a";
+  EXPECT_EQ(expected.substr(0, anded.size()), anded);
+
+  // A buffer without a terminator is read no further than its end.
+  const Rewrite rewrites[] = {changeQuery_H2F, changeQuery_Space, changeQuery_DBCS_contact_bool,
+                              queryStringChangeSpaceToBool};
+  for (Rewrite fn : rewrites) {
+    std::unique_ptr<char[]> buffer(new char[kQuerySize]);
+    std::memset(buffer.get(), '\x82', kQuerySize);
+    fn(buffer.get(), kLangJP);
+    EXPECT_LT(strnlen(buffer.get(), kQuerySize), static_cast<size_t>(kQuerySize));
+  }
+}
+
+TEST_F(QueryNormalize, HelpersOnDoubleByteText) {
+  const char* text = "\x83\x5C\\";  // the second byte of 0x83 0x5C is a backslash
+  EXPECT_EQ(text + 2, findFirstChar(text, '\\', kLangJP));
+  EXPECT_EQ(nullptr, findFirstChar("\x83\x5C", '\\', kLangJP));
+
+  EXPECT_EQ(5, check_bool_operator(" and x"));
+  EXPECT_EQ(4, check_bool_operator(" OR x"));
+  EXPECT_EQ(0, check_bool_operator(" and "));
+  EXPECT_EQ(0, check_bool_operator(" And x"));
+  EXPECT_EQ(0, check_bool_operator("and x"));
+
+  EXPECT_TRUE(isContainKH("x\x82\xA0"));   // hiragana a
+  EXPECT_TRUE(isContainKH("\x83\x96"));    // small ke, the last katakana
+  EXPECT_FALSE(isContainKH("\x88\x82\xA0"));  // 0x82 is a trail byte here
+  EXPECT_FALSE(isContainKH("\xB1\x88\x9F"));
+}
+
+TEST_F(QueryNormalize, QueryTermForTheEngine) {
+  const struct {
+    int h2f, language;
+    const char* query;
+    std::string expected;
+    bool applied;
+  } rows[] = {
+      {1, kLangJP, "ab\x81\x40", kFullA + kFullB + " ", true},
+      {0, kLangJP, "a\x81\x40", "a ", true},
+      {0, kLangCH, "a b", "a b", false},
+      {1, kLangEN, "ab", "ab", false},
+      {1, kLangGB, "a", "\xA3\xC1", true},
+  };
+  for (const auto& row : rows) {
+    std::string out = "stale";
+    EXPECT_EQ(row.applied, getUsedQueryTerm(row.query, out, row.h2f, row.language)) << row.query;
+    EXPECT_EQ(row.expected, out) << row.query;
+  }
+  // An over-long term is cut to a query's size, whole characters only.
+  std::string out;
+  getUsedQueryTerm(("a" + std::string(7000, '\x88')).c_str(), out, 0, kLangJP);
+  EXPECT_EQ(6143u, out.size());
+  EXPECT_TRUE(endsWhole(out, kLangJP));
+
+  // The request's form reads the option and the installation's language.
+  testutil::writeFile(dir_.sub("lang.cfg"), "JP\n");
+  systemResetCaches();
+  queryOption.h2f_flag = 1;
+  ASSERT_TRUE(getUsedQueryTerm("c\x81\x40", out));
+  EXPECT_EQ(kFullC + " ", out);
+  queryOption.h2f_flag = 0;
+  systemResetCaches();
+}
+
+TEST_F(QueryNormalize, ReportedQueriesMerge) {
+  const struct {
+    const char* retQuery;
+    const char* reported;
+    std::string expected;
+  } rows[] = {
+      {"a,b", "b,c", "a,b,c"},
+      {"", "x", "x"},
+      {"a", "a", "a"},
+      {"a", "x,x", "a,x"},
+      {"a,", "b", "a,,b"},
+      {"a,b", "", "a,b"},
+      {"A", "a", "A,a"},
+  };
+  for (const auto& row : rows) {
+    char retQuery[kQuerySize];
+    std::strcpy(retQuery, row.retQuery);
+    addRetQuery(retQuery, row.reported, kLangJP);
+    EXPECT_EQ(row.expected, retQuery) << row.retQuery << " + " << row.reported;
+  }
+}
+
+TEST_F(QueryNormalize, ReportedQueriesStayInsideTheBuffer) {
+  char retQuery[kQuerySize] = "";
+  // A term that is not the last is cut to 253 bytes; the last one is not.
+  addRetQuery(retQuery, (std::string(300, 'a') + ",b").c_str(), kLangJP);
+  EXPECT_EQ(std::string(253, 'a') + ",b", retQuery);
+  retQuery[0] = '\0';
+  addRetQuery(retQuery, ("b," + std::string(300, 'a')).c_str(), kLangJP);
+  EXPECT_EQ("b," + std::string(300, 'a'), retQuery);
+
+  // 24 pieces of 254 bytes fill 6096 bytes; 47 bytes of the 25th follow.
+  std::string many;
+  for (char c = 'A'; c < 'A' + 30; ++c) many += std::string(253, c) + ",";
+  retQuery[0] = '\0';
+  addRetQuery(retQuery, many.c_str(), kLangJP);
+  ASSERT_EQ(6143u, std::strlen(retQuery));
+  EXPECT_EQ(std::string(253, 'X') + ",", std::string(retQuery + 23 * 254, 254));
+  EXPECT_EQ(std::string(47, 'Y'), std::string(retQuery + 24 * 254));
+
+  // The last term is cut between characters, never inside one.
+  std::string kanji;
+  for (int i = 0; i < 3200; ++i) kanji += "\x88\x9F";
+  retQuery[0] = '\0';
+  addRetQuery(retQuery, ("z," + kanji).c_str(), kLangJP);
+  EXPECT_EQ(6142u, std::strlen(retQuery));
+}
+
+TEST_F(QueryNormalize, RunAppliesTheSwitchedOnRewritesInOrder) {
+  const std::string cfg = dir_.sub("setting/query.cfg");
+  const struct {
+    const char* settings;
+    int h2f;
+    std::string query;
+    std::string expected;
+  } rows[] = {
+      // Blanks become spaces before the implicit AND sees them.
+      {"CHANGE_SPACE_F2H=Y\nCHANGE_SPACE_TO_BOOL=Y\n", 1, "ab\x81\x40" "c",
+       kFullA + kFullB + " & " + kFullC},
+      {"CHANGE_SPACE_F2H=Yes\n", 0, "a\x81\x40" "b", "a b"},
+      {"CHANGE_SPACE_F2H=y\nCHANGE_SPACE_TO_BOOL=N\n", 0, "a\x81\x40" "b", "a\x81\x40" "b"},
+      {"CHANGE_DBCS_BOOL_TOKEN=Y\n", 0, "\x88\x9F&\x88\x9F", "\x88\x9F & \x88\x9F"},
+      {"", 2, "ab", "ab"},
+      {nullptr, 1, "a b", kFullA + " " + kFullB},
+  };
+  for (const auto& row : rows) {
+    if (row.settings) {
+      testutil::writeFile(cfg, row.settings);
+    } else {
+      std::remove(cfg.c_str());
+    }
+    char query[kQuerySize];
+    std::strcpy(query, row.query.c_str());
+    normaliseQuery(query, row.h2f, "../setting/query.cfg", kLangJP);
+    EXPECT_EQ(row.expected, query) << (row.settings ? row.settings : "(no file)");
+  }
+}
+
+}  // namespace
