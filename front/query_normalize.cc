@@ -343,8 +343,7 @@ void changeQuery_DBCS_contact_bool(char* query) {
 void queryStringChangeSpaceToBool(char* query, int language) {
   const std::string in = readQuery(query);
   BoundedText out(kQueryTextMax);
-  bool inQuote = false, pendingAnd = false, afterOperator = false, inWord = false,
-       seenWord = false;
+  bool inQuote = false, pendingAnd = false, afterOperator = false, inWord = false, seenWord = false;
   for (size_t i = 0; i < in.size() && out.size() < kSpaceToBoolStop;) {
     const char c = in[i];
     if (c == '"') {
@@ -380,8 +379,9 @@ void queryStringChangeSpaceToBool(char* query, int language) {
     }
     if (!inWord) {
       const char* word = in.c_str() + i;
-      const char* replacement = startsWith(word, "and ") ? " & " : startsWith(word, "or ") ? " | "
-                                                                                           : nullptr;
+      const char* replacement = startsWith(word, "and ")  ? " & "
+                                : startsWith(word, "or ") ? " | "
+                                                          : nullptr;
       if (replacement != nullptr) {
         if (!out.put(replacement, 3)) break;
         i += replacement[1] == '&' ? 4 : 3;
@@ -439,7 +439,8 @@ void addRetQuery(char* retQuery, const char* reported, int language) {
   splitTerms(reported, language, added);
   for (std::string& term : added) {
     bool present = false;
-    for (const std::string& known : terms) present = present || known == term;
+    for (const std::string& known : terms)
+      present = present || known == term;
     if (!present) terms.push_back(std::move(term));
   }
   ReportLog("addRetQuery terms [%d]\n", static_cast<int>(terms.size()));

@@ -18,18 +18,23 @@
 #include "front/cgi_string_parser.h"
 #include "front/query_option.h"
 #include "front/remote_index_info.h"
+#include "front/query_normalize.h"
+#include "front/conversion_hooks.h"
 #include "front/request_state.h"
 #include "system/config.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/numbers.h"
 #include "system/version.h"
+#include "text/charset_encoding.h"
+#include "text/jp_conv.h"
 
 namespace {
 
 constexpr const char* kMessageTablePath = "../setting/ts_cgi_msg_table.cfg";
 constexpr const char* kRunTimeLogPath = "../logs/searchrun_time.log";
 constexpr const char* kSearchOptionPath = "../setting/search_option.cfg";
+constexpr const char* kQueryCfgPath = "../setting/query.cfg";
 // Signed-in users are admitted by permit, except this built-in account.
 constexpr const char* kTrustedUser = "TESSERA";
 
@@ -126,8 +131,7 @@ int serveRequest() {
   convertDeclaredEncoding();
   timeval tvStart{};
   gettimeofday(&tvStart, nullptr);
-  // The query rewrites (half-width to full-width, blanks, boolean tokens)
-  // join here with the normalisation of the query text.
+  normaliseQuery(queryOption.orgQuery, queryOption.h2f_flag, kQueryCfgPath);
   if (!openRunTimeLog()) return kResourceFailure;
   logLine("QUERY_STRING", queryOption.wholeCGIString);
   logLine("QUERY", queryOption.orgQuery);
@@ -229,9 +233,18 @@ int filePropertySearchState(int dbNum, int fileNameSearch, int searchNum,
   return state;
 }
 
+// The text services the request reading and the merge call through seams,
+// so that the lower libraries need not know the text library.
+static void installTextServices() {
+  setLocalPageConverter(charEncodingConverter);
+  setHalfWidthKanaWidener(widenJPQueryKana);
+  g_addRetQuery = addRetQuery;
+}
+
 int searchrunMain(int argc, char** argv) {
   pid = static_cast<int>(getpid());
   verifyProgramVersion(argc, argv);
+  installTextServices();
   int status;
   try {
     status = serveRequest();

@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libxapian-dev
+  locales
 )
 missing=()
 for p in "${packages[@]}"; do

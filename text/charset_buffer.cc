@@ -78,16 +78,15 @@ void QNcz_CharsetEncodingConverter::InitBounded(const uint8_t* in, const uint8_t
 }
 
 void QNcz_CharsetEncodingConverter::InitInPlace(const uint8_t* in, const uint8_t* in_end,
-                                                uint8_t* out, unsigned flags,
-                                                InPlaceCheck check) {
+                                                uint8_t* out, unsigned flags, InPlaceCheck check) {
   in_ = in;
   in_end_ = in_end < in ? in : in_end;
   flags_ = flags;
   // With more input to come, the last bytes wait for the next call, so that
   // a character or reference is never judged on a part of it.
   in_limit_ = MoreInputFollows() && Left() > kCharsetReserve ? in_end_ - kCharsetReserve
-              : MoreInputFollows()                            ? in_
-                                                              : in_end_;
+              : MoreInputFollows()                           ? in_
+                                                             : in_end_;
   out_ = out;
   out_end_ = nullptr;
   out_limit_ = nullptr;

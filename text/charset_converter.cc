@@ -40,22 +40,27 @@ int openDbcsSource(CharsetWork& work, uint32_t source) {
   return 2 * loadCharsetTable(tableDirectory(), member(source), true, work.table1);
 }
 
+// Picks the conversion of the pair by its Unicode member (1 to 3).
+int chooseByUnicodeMember(CharsetWork& work, uint32_t unicode, const CharsetConvertFn* convert,
+                          InPlaceCheck check) {
+  if (member(unicode) < 1 || member(unicode) > 3) return kInitOpenBadUnicodeMember;
+  work.convert = convert[member(unicode) - 1];
+  work.in_place_check = check;
+  return 0;
+}
+
 int openUnicodeToDbcs(CharsetWork& work, uint32_t source, uint32_t target) {
   static const CharsetConvertFn kConvert[] = {ConvertHTML_UTF8ToDBCS, ConvertHTML_UTF16LEToDBCS,
                                               ConvertHTML_UTF16BEToDBCS};
-  if (member(source) < 1 || member(source) > 3) return kInitOpenBadUnicodeMember;
-  work.convert = kConvert[member(source) - 1];
-  work.in_place_check = InPlaceCheck::kAfterReference;
-  return 2 * loadCharsetTable(tableDirectory(), member(target), false, work.table1);
+  const int rc = chooseByUnicodeMember(work, source, kConvert, InPlaceCheck::kAfterReference);
+  return rc != 0 ? rc : 2 * loadCharsetTable(tableDirectory(), member(target), false, work.table1);
 }
 
 int openDbcsToUnicode(CharsetWork& work, uint32_t source, uint32_t target) {
   static const CharsetConvertFn kConvert[] = {ConvertHTML_DBCSToUTF8, ConvertHTML_DBCSToUTF16LE,
                                               ConvertHTML_DBCSToUTF16BE};
-  if (member(target) < 1 || member(target) > 3) return kInitOpenBadUnicodeMember;
-  work.convert = kConvert[member(target) - 1];
-  work.in_place_check = InPlaceCheck::kEveryChar;
-  return openDbcsSource(work, source);
+  const int rc = chooseByUnicodeMember(work, target, kConvert, InPlaceCheck::kEveryChar);
+  return rc != 0 ? rc : openDbcsSource(work, source);
 }
 
 int openDbcsToDbcs(CharsetWork& work, uint32_t source, uint32_t target) {
@@ -73,7 +78,8 @@ int chooseConversion(CharsetWork& work, uint32_t source, uint32_t target) {
   if (html && isDbcs(source)) return openDbcsToDbcs(work, source, target);
   if (html && isUnicode(source) && target == kCharsetUtf8 &&
       (source == kCharsetUtf16LE || source == kCharsetUtf16BE)) {
-    work.convert = source == kCharsetUtf16LE ? ConvertHTML_UTF16LEToUTF8 : ConvertHTML_UTF16BEToUTF8;
+    work.convert =
+        source == kCharsetUtf16LE ? ConvertHTML_UTF16LEToUTF8 : ConvertHTML_UTF16BEToUTF8;
     work.in_place_check = InPlaceCheck::kEveryChar;
     return 0;
   }

@@ -95,8 +95,8 @@ int convertText(QNac_CharsetEncodingConverter& converter, const char* src, char*
 
 }  // namespace
 
-int charEncodingConverter(const char* src, const char* src_name, char* dest,
-                          const char* dest_name, int dest_size) {
+int charEncodingConverter(const char* src, const char* src_name, char* dest, const char* dest_name,
+                          int dest_size) {
   ReportLog("%s(%d): charEncodingConverter : src_data = '%s'\n", __FILE__, __LINE__, shown(src));
   ReportLog("%s(%d): charEncodingConverter : src_encoding_type = '%s'\n", __FILE__, __LINE__,
             shown(src_name));

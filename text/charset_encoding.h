@@ -40,8 +40,8 @@ extern int g_char_encoding_convertor_err_code;
 // On 0 and -8 dest is zero-terminated; on other results it is untouched.
 // Every result but -1 is written to the debug report log, after three lines
 // naming the source text and both names.
-int charEncodingConverter(const char* src, const char* src_name, char* dest,
-                          const char* dest_name, int dest_size);
+int charEncodingConverter(const char* src, const char* src_name, char* dest, const char* dest_name,
+                          int dest_size);
 
 // The table directory of charEncodingConverter: "../binind/unitbl" (relative
 // to the working directory, the CGI directory) unless changed; tests point it

@@ -42,8 +42,7 @@ std::string charsetTablePath(const std::string& dir, const char* name);
 // outside 1 to 4, kCharsetTableCannotOpen when the file cannot be opened for
 // reading, kCharsetTableShort when it is shorter. On failure `table` is left
 // unspecified.
-int loadCharsetTable(const std::string& dir, uint32_t member, bool to_unicode,
-                     CharsetTable& table);
+int loadCharsetTable(const std::string& dir, uint32_t member, bool to_unicode, CharsetTable& table);
 
 // One flag per byte value: true for a byte that starts a double-byte
 // character.

@@ -86,10 +86,10 @@ using CharsetConvertFn = int (*)(CharsetWork&);
 // The work area of an open converter.
 struct CharsetWork {
   QNcz_CharsetEncodingConverter buffer;
-  int jis_state = 0;          // 0 ASCII, 1 kanji, 2 half-width katakana
-  CharsetTable table1;        // the source-side table
-  CharsetTable table2;        // double-byte to double-byte: the target side
-  DbcsLeadFlags lead{};       // lead bytes of a double-byte source
+  int jis_state = 0;     // 0 ASCII, 1 kanji, 2 half-width katakana
+  CharsetTable table1;   // the source-side table
+  CharsetTable table2;   // double-byte to double-byte: the target side
+  DbcsLeadFlags lead{};  // lead bytes of a double-byte source
   CharsetConvertFn convert = nullptr;
   InPlaceCheck in_place_check = InPlaceCheck::kNone;
 };

@@ -29,7 +29,8 @@ constexpr uint16_t kHalf2Full[0xDF - 0xA1 + 1] = {
 };
 
 void setRange(uint32_t (&table)[256], int first, int last, uint32_t flag) {
-  for (int c = first; c <= last; ++c) table[c] |= flag;
+  for (int c = first; c <= last; ++c)
+    table[c] |= flag;
 }
 
 void buildTable(uint32_t (&table)[256], int digitFlag) {
@@ -108,8 +109,7 @@ int eucToSjis(const unsigned char* text, size_t length, size_t limit, bool stric
     unit.clear();
     const unsigned char c = text[i];
     const unsigned char c2 = i + 1 < length ? text[i + 1] : 0;
-    if (i + 1 < length && (table[c] & g_CT_EUC_G1_KANJI_B1) &&
-        (table[c2] & g_CT_EUC_G1_KANJI_B1)) {
+    if (i + 1 < length && (table[c] & g_CT_EUC_G1_KANJI_B1) && (table[c2] & g_CT_EUC_G1_KANJI_B1)) {
       unsigned char pair[2];
       jis2sjisPair(c & 0x7F, c2 & 0x7F, pair);
       unit.assign(reinterpret_cast<const char*>(pair), 2);
@@ -195,7 +195,8 @@ void initJPCodeType_jp_conv(int digitFlag) {
 
 void initJPCodeType(uint32_t (&table)[256]) {
   buildTable(table, 0);
-  for (unsigned char c : {' ', '\r', '\n', '\t'}) table[c] |= g_CT_HTML_SPACE;
+  for (unsigned char c : {' ', '\r', '\n', '\t'})
+    table[c] |= g_CT_HTML_SPACE;
   table[static_cast<unsigned char>('>')] |= g_CT_HTML_RT;
 }
 
@@ -251,8 +252,8 @@ void jis2sjis(int c1, int c2, FILE* stream) {
 int convertJP_EUC2SJIS(const char* text, size_t length, char* out, size_t outSize) {
   if (outSize == 0) return 0;
   std::string converted;
-  const int result = eucToSjis(reinterpret_cast<const unsigned char*>(text), length, outSize - 1,
-                               true, converted);
+  const int result =
+      eucToSjis(reinterpret_cast<const unsigned char*>(text), length, outSize - 1, true, converted);
   std::memcpy(out, converted.data(), converted.size());
   out[converted.size()] = '\0';
   return result;

@@ -33,7 +33,6 @@ void Regexp::resetMBS() {
 }
 
 void Regexp::updateMBS(const char* text, size_t remaining) {
-  m_remaining = remaining;
   if (m_mbPos > 0 && m_mbPos < m_charLen) {
     ++m_mbPos;
     return;

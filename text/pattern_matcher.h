@@ -60,9 +60,8 @@ class Regexp {
   size_t skipRun(const char* text, size_t size, size_t from, const RegToken* following) const;
   size_t nextCharStart(size_t from, size_t size) const;
 
-  size_t m_remaining = 0;  // bytes still to scan
-  size_t m_charLen = 1;    // byte length of the current character
-  size_t m_mbPos = 0;      // byte position inside a multi-byte character, 0 at a start
+  size_t m_charLen = 1;  // byte length of the current character
+  size_t m_mbPos = 0;    // byte position inside a multi-byte character, 0 at a start
   std::mbstate_t m_mbs{};
   // Per byte of the text being matched: kCharStart and kInsideMB bits.
   std::vector<unsigned char> m_textMap;

@@ -155,6 +155,19 @@ std::string stagingDir(const std::string& target) {
       .string();
 }
 
+// Names, in an index directory, the folder its documents were read from, so
+// that the result pages can link to them and show their text.
+constexpr const char* kSourceFolderFile = "source_folder";
+
+bool writeSourceFolder(const std::string& dir, const std::string& folder) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(folder, ec);
+  if (ec) return false;
+  std::ofstream out(dir + "/" + kSourceFolderFile, std::ios::trunc);
+  out << absolute.lexically_normal().string() << "\n";
+  return static_cast<bool>(out);
+}
+
 // Builds an index of the given documents in a fresh staging directory for
 // `target`; returns the staging path, or "" with a message.
 std::string buildStaged(const BuildContext& ctx, const std::string& target,
@@ -172,7 +185,8 @@ std::string buildStaged(const BuildContext& ctx, const std::string& target,
       if (loadDocument(ctx, source, f, owner, rec, text)) writer.add(rec, text);
       progress.step();
     }
-    if (writer.finish(error)) return staged;
+    if (writer.finish(error) && writeSourceFolder(staged, source)) return staged;
+    if (error.empty()) error = "cannot record the source folder in " + staged;
   } catch (const Xapian::Error& e) {
     error = "cannot build " + target + ": " + e.get_description();
   }
@@ -460,6 +474,14 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     if (!writer.finish(error)) {
       fs::remove_all(org, ec);
       return 1;
+    }
+    // The folded records come from the folder of the last update when there
+    // was one, else from the org index's own.
+    for (const std::string& from : {incHome(home), home}) {
+      if (fs::exists(from + "/" + kSourceFolderFile)) {
+        fs::copy_file(from + "/" + kSourceFolderFile, org + "/" + kSourceFolderFile, ec);
+        break;
+      }
     }
   } catch (const Xapian::Error& e) {
     error = "cannot rebuild index " + id + ": " + e.get_description();

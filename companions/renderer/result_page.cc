@@ -192,9 +192,18 @@ void ResultReader::readSideFiles(ResultPage& page, int language) const {
 
 LoadStatus ResultReader::load(const RenderRequest& request, int language, ResultPage& page) {
   if (opened_.empty()) return LoadStatus::kNotFound;
-  CQueryOutput& f = *file_;
   page = ResultPage{};
   page.resultName = opened_;
+  readSettings(request, page);
+  readTexts(page, language);
+  readIndexDescriptors(language);
+  if (file_->HasReadError()) return LoadStatus::kDamaged;
+  readSideFiles(page, language);
+  return readHits(page, language);
+}
+
+void ResultReader::readSettings(const RenderRequest& request, ResultPage& page) const {
+  const CQueryOutput& f = *file_;
   const int stored = f.GetOutputCountPerPage();
   page.pageSize = request.pageSize > 0 ? request.pageSize
                   : stored > 0         ? std::min(stored, kMaxPageSize)
@@ -211,7 +220,10 @@ LoadStatus ResultReader::load(const RenderRequest& request, int language, Result
   page.thesaurus = f.GetMeanOption() != 0;
   page.matchMode = f.GetMatchMode();
   page.mainPageUrl = safeMainPageUrl(f.GetMainPageUrl());
+}
 
+void ResultReader::readTexts(ResultPage& page, int language) {
+  CQueryOutput& f = *file_;
   page.queryUrl = f.GetQueryURL();
   page.queryUnderstood = localToUtf8(f.GetQueryKeyword(), language);
   const std::string typed = f.GetQueryTerm();
@@ -220,32 +232,34 @@ LoadStatus ResultReader::load(const RenderRequest& request, int language, Result
   page.selectedIndex = selectedDescription(f.GetQueryIndexName(), language);
   if (f.GetRelTermOption() != 0) page.relatedTerms = relatedTerms(f.GetRelTerm(), language);
   page.terms = highlightTerms(page.queryUnderstood);
-  readIndexDescriptors(language);
-  if (f.HasReadError()) return LoadStatus::kDamaged;
-  readSideFiles(page, language);
+}
 
+LoadStatus ResultReader::readHits(ResultPage& page, int language) {
   const int64_t first = (page.page - 1) * static_cast<int64_t>(page.pageSize);
   const int64_t wanted = std::min<int64_t>(first + page.pageSize, page.totalHits);
   const int64_t last = std::min<int64_t>(wanted, page.linesInFile);
   page.linesMissing = wanted > page.linesInFile && first < page.totalHits;
-  std::map<std::pair<std::string, std::string>, std::unique_ptr<IndexRecordReader>> readers;
+  // One reader per index of this host; hits of other hosts have none.
+  std::map<std::string, std::unique_ptr<IndexRecordReader>> readers;
   for (int64_t i = first; i < last; ++i) {
     HitView hit;
     hit.rank = i + 1;
-    const std::string text = f.GetRecordData(static_cast<int>(i));
-    if (f.HasReadError()) return LoadStatus::kDamaged;
+    const std::string text = file_->GetRecordData(static_cast<int>(i));
+    if (file_->HasReadError()) return LoadStatus::kDamaged;
     if (!parseRecordLine(text, hit.line)) continue;
-    auto& reader = readers[{hit.line.owner, hit.line.index}];
-    if (!reader && isLocalIPAddress(hit.line.host.c_str()))
-      reader = std::make_unique<IndexRecordReader>(hit.line.owner, hit.line.index, language);
-    fillHit(reader.get(), page, language, hit);
+    const RecordLine& l = hit.line;
+    auto& reader =
+        readers[l.host + std::string(kFieldDelim) + l.owner + std::string(kFieldDelim) + l.index];
+    if (!reader && isLocalIPAddress(l.host.c_str()))
+      reader = std::make_unique<IndexRecordReader>(l.owner, l.index, language);
+    fillHit(reader.get(), page, language, page.hits.size() < kMaxSnippetDocuments, hit);
     page.hits.push_back(std::move(hit));
   }
   return LoadStatus::kOk;
 }
 
 void ResultReader::fillHit(const IndexRecordReader* reader, const ResultPage& page, int language,
-                           HitView& hit) const {
+                           bool readDocument, HitView& hit) const {
   for (const IndexEntry& d : descriptors_)
     if (d.name == hit.line.index && d.owner == hit.line.owner) hit.indexDesc = d.desc;
   if (hit.indexDesc.empty()) hit.indexDesc = localToUtf8(hit.line.index, language);
@@ -264,7 +278,7 @@ void ResultReader::fillHit(const IndexRecordReader* reader, const ResultPage& pa
   hit.hasSize = d.hasSize;
   if (page.matchMode == 0) return;
   const size_t bytes = page.matchMode == 1 ? kWordSnippetBytes : kLineSnippetBytes;
-  const std::string text = d.readable ? documentText(d.documentPath, language) : "";
+  const std::string text = d.readable && readDocument ? documentText(d.documentPath, language) : "";
   hit.snippet = makeSnippet(text.empty() ? hit.firstLine : text, page.terms, bytes);
 }
 

@@ -25,6 +25,10 @@ constexpr int kDefaultPageSize = 10;
 // mode 0 shows none.
 constexpr size_t kWordSnippetBytes = 100;
 constexpr size_t kLineSnippetBytes = 220;
+// Documents read for snippets per page; later hits of a larger page show
+// their first line instead, so one page never reads more than about
+// kMaxSnippetDocuments * kMaxDocumentBytes.
+constexpr size_t kMaxSnippetDocuments = 100;
 
 // A term offered as a new query: its bytes in the local code page (for the
 // link back to searchrun) and for display.
@@ -122,12 +126,16 @@ class ResultReader {
   LoadStatus load(const RenderRequest& request, int language, ResultPage& page);
 
  private:
+  void readSettings(const RenderRequest& request, ResultPage& page) const;
+  void readTexts(ResultPage& page, int language);
   void readSideFiles(ResultPage& page, int language) const;
+  LoadStatus readHits(ResultPage& page, int language);
   void readIndexDescriptors(int language);
   // Record data, index description and snippet of a hit whose line is read;
-  // reader is null for a hit of another host.
+  // reader is null for a hit of another host. The snippet comes from the
+  // document only when readDocument is true.
   void fillHit(const IndexRecordReader* reader, const ResultPage& page, int language,
-               HitView& hit) const;
+               bool readDocument, HitView& hit) const;
   std::string sideFile(const char* suffix) const;
 
   std::string tmpDir_;

@@ -113,7 +113,8 @@ Table fromUnicode(const CodePage& cp, Converter& encode) {
     const uint8_t utf32[4] = {uint8_t(code), uint8_t(code >> 8), 0, 0};
     const std::string out = encode.run(utf32, sizeof utf32);
     const unsigned first = out.empty() ? 0 : static_cast<uint8_t>(out[0]);
-    if (out.size() == 1 && first != 0 && standsAlone(cp, first)) table[code] = static_cast<uint16_t>(first << 8);
+    if (out.size() == 1 && first != 0 && standsAlone(cp, first))
+      table[code] = static_cast<uint16_t>(first << 8);
     if (out.size() == 2 && out[1] != 0) {
       table[code] = static_cast<uint16_t>(first << 8 | static_cast<uint8_t>(out[1]));
     }

@@ -282,4 +282,50 @@ TEST_F(SearchRequestTest, NoHitsStillWritesAResult) {
   EXPECT_EQ("zebra", header.GetQueryKeyword());
 }
 
+TEST_F(SearchRequestTest, LargeResultShowsItsFirstPagesBeforeTheWholeFile) {
+  testutil::TempDir src;
+  for (int i = 0; i < 25; ++i) {
+    testutil::writeFile(src.sub("kiwi" + std::to_string(100 + i) + ".txt"),
+                        "kiwi number " + std::to_string(i));
+  }
+  const std::string id = build("alice", "Kiwis", src.path());
+
+  // One record per page: more than 20 pages of hits take the fast path.
+  RunResult fast;
+  const std::string full = search("query=kiwi&no_rec=1&index_id=" + uid(id), &fast);
+  EXPECT_NE(std::string::npos, fast.out.find("<html")) << fast.out;
+  EXPECT_EQ(25u, hits(full).size());  // the whole result is written afterwards
+  EXPECT_FALSE(testutil::fileExists(full + "_fast"));
+  EXPECT_TRUE(testutil::fileExists(full + "_idx"));
+  EXPECT_TRUE(testutil::fileExists(full + ".filter"));
+  EXPECT_TRUE(testutil::fileExists(full + "_class"));
+
+  // Asking for a page, or for XML, writes the whole file before rendering.
+  RunResult paged;
+  const std::string second = search("query=kiwi&no_rec=1&outcgipage=2&index_id=" + uid(id), &paged);
+  EXPECT_EQ(25u, hits(second).size());
+  EXPECT_NE(std::string::npos, paged.out.find("<html")) << paged.out;
+}
+
+TEST_F(SearchRequestTest, ApiCallersGetXmlFromTheRenderer) {
+  RunResult r;
+  search("query=apple&api=1&version=2&search_no=0" + both(), &r);
+  EXPECT_NE(std::string::npos, r.out.find("text/xml")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("<?xml")) << r.out;
+}
+
+TEST(SearchRequestHandOver, MissingRendererAnswersInPlainText) {
+  Installation inst;
+  std::filesystem::remove(inst.path("search-cgi/getfilelist.exe"));
+  testutil::TempDir src;
+  testutil::writeFile(src.sub("a.txt"), "fig");
+  RunResult built = inst.run("binind/index_builder", {"create", "--owner", "alice", src.path()});
+  ASSERT_EQ(0, built.exitStatus) << built.err;
+  std::string id = built.out.substr(0, built.out.find('\n'));
+  RunResult handOver = inst.get("user=TESSERA&query=fig&index_id=7F000001_" + id);
+  EXPECT_EQ(0, handOver.exitStatus);
+  EXPECT_EQ(0u, handOver.out.find("content-type: text/html\n\nExecl RetCode : -1\nError Code : "))
+      << handOver.out;
+}
+
 }  // namespace

@@ -45,9 +45,9 @@ void setUp() {
 }
 
 const char* const kNames[] = {"UTF-8", "UTF-16BE", "BIG5", "GBK", "SJIS", "EUC", nullptr, "UTF8"};
-const uint32_t kCodes[] = {kCharsetUtf8,  kCharsetUtf16LE, kCharsetUtf16BE,   kCharsetBig5,
-                           kCharsetGbk,   kCharsetSjis,    kCharsetJpEuc,     kCharsetJis,
-                           kCharsetSjisPlain, 0x60000004,  0x50000005};
+const uint32_t kCodes[] = {kCharsetUtf8,      kCharsetUtf16LE, kCharsetUtf16BE, kCharsetBig5,
+                           kCharsetGbk,       kCharsetSjis,    kCharsetJpEuc,   kCharsetJis,
+                           kCharsetSjisPlain, 0x60000004,      0x50000005};
 constexpr size_t kNameCount = sizeof kNames / sizeof kNames[0];
 constexpr size_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
 

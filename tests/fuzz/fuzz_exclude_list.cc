@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const bool allowed = list.isQueryAllowed(text.substr(0, text.find('\n')).c_str());
   if (list.patternCount() == 0 && !allowed) __builtin_trap();
-  list.isQueryAllowed(text.c_str());
+  // A many-word query against a many-line list is slow, not interesting.
+  list.isQueryAllowed(text.substr(0, 512).c_str());
   for (const char* word : list.queryWords()) {
     if (*word == '\0') __builtin_trap();
   }

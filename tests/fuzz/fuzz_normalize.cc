@@ -3,13 +3,15 @@
 /// to the query rewrites: every result stays inside the 6,144-byte buffer,
 /// even when the query fills it without a terminator.
 ///
-/// Input: byte 0 picks the language, byte 1 the length of the table text that
-/// follows; the rest is the query, a zero byte, and a reported query.
+/// Input: byte 0 picks the language (and, from 0xF0 on, that a table is
+/// given), byte 1 the length of the table text that follows; the rest is the
+/// query, a zero byte, and a reported query.
 
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -56,13 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string query = rest.substr(0, zero);
   const std::string reported = zero == std::string::npos ? "" : rest.substr(zero + 1);
 
-  // Files are slow: the table is written again only when it changes.
-  static std::string lastTable = "\x01 no table yet";
-  if (table != lastTable) {
+  // Files are slow: only inputs with byte 0 from 0xF0 on bring a table, and
+  // the file is touched only when the table changes.
+  static bool hadTable = true;
+  static std::string lastTable = "\x01 not written yet";
+  if (data[0] >= 0xF0 && (!hadTable || table != lastTable)) {
     fuzzscratch::write("setting/h2f_user.txt", reinterpret_cast<const uint8_t*>(table.data()),
                        table.size());
     resetH2FUserTableForTests();
+    hadTable = true;
     lastTable = table;
+  } else if (data[0] < 0xF0 && hadTable) {
+    std::remove((fuzzscratch::dir() + "/setting/h2f_user.txt").c_str());
+    resetH2FUserTableForTests();
+    hadTable = false;
   }
 
   const Rewrite rewrites[] = {changeQuery_H2F, changeQuery_Space, changeQuery_DBCS_contact_bool,

@@ -295,7 +295,7 @@ TEST_F(ResultPageTest, HitsShowTheirRecordsAndSnippets) {
                       rendertest::descriptor("alice", "Company news", "news")};
   spec.lines = {recordLine("alice", "news", 90, 1, "10.0.0.1"),
                 recordLine("alice", "news", 80, 2, "10.0.0.1"),
-                recordLine("alice", "news", 70, 9, "10.9.9.9")};
+                recordLine("alice", "news", 70, 1, "10.9.9.9")};
   testutil::writeFile(root_.sub("host_address"), "10.0.0.1\n");
   write("query12345", spec);
   ResultPage page;
@@ -314,10 +314,11 @@ TEST_F(ResultPageTest, HitsShowTheirRecordsAndSnippets) {
   EXPECT_FALSE(b.linkable);
   ASSERT_EQ(b.snippet.pieces.size(), 3u);
   EXPECT_EQ(b.snippet.pieces[1].text, "report");
-  // A hit of another host is shown by what the result itself says.
+  // A hit of another host is shown by what the result itself says, even
+  // when an index of the same name here has a record of that number.
   const HitView& remote = page.hits[2];
   EXPECT_FALSE(remote.local);
-  EXPECT_EQ(remote.fileName, "record 9");
+  EXPECT_EQ(remote.fileName, "record 1");
   EXPECT_EQ(remote.indexDesc, "Company news");
   EXPECT_EQ(remote.line.score, 70);
 

@@ -102,8 +102,10 @@ TEST_F(CharsetEncoding, EntryLinesNameTheTextAndBothEncodings) {
   ASSERT_EQ(0, charEncodingConverter("abc", "UTF-8", dest, "BIG5", sizeof dest));
   const std::string log = readFile(cgi_ + "/debug/searchrun.log");
   EXPECT_NE(std::string::npos, log.find("): charEncodingConverter : src_data = 'abc'\n"));
-  EXPECT_NE(std::string::npos, log.find("): charEncodingConverter : src_encoding_type = 'UTF-8'\n"));
-  EXPECT_NE(std::string::npos, log.find("): charEncodingConverter : data_encoding_type = 'BIG5'\n"));
+  EXPECT_NE(std::string::npos,
+            log.find("): charEncodingConverter : src_encoding_type = 'UTF-8'\n"));
+  EXPECT_NE(std::string::npos,
+            log.find("): charEncodingConverter : data_encoding_type = 'BIG5'\n"));
 }
 
 TEST_F(CharsetEncoding, NullArguments) {

@@ -69,8 +69,8 @@ inline bool libraryConvert(const std::string& text, const char* from, const char
   char* in_p = const_cast<char*>(text.data());
   char* out_p = buffer.data();
   size_t in_left = text.size(), out_left = buffer.size();
-  const bool ok = iconv(cd, &in_p, &in_left, &out_p, &out_left) != static_cast<size_t>(-1) &&
-                  in_left == 0;
+  const bool ok =
+      iconv(cd, &in_p, &in_left, &out_p, &out_left) != static_cast<size_t>(-1) && in_left == 0;
   iconv_close(cd);
   out.assign(buffer.data(), buffer.size() - out_left);
   return ok;

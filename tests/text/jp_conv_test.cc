@@ -35,25 +35,25 @@ struct Row {
 
 TEST(JPConv, HalfWidthKatakanaWithMarks) {
   const Row rows[] = {
-      {"\xB6\xDE", "\x83\x4B"},              // ka + voiced = ga
-      {"\xCA\xDF", "\x83\x70"},              // ha + semi-voiced = pa
-      {"\xCA\xDE", "\x83\x6F"},              // ha + voiced = ba
-      {"\xCE\xDF", "\x83\x7C"},              // ho + semi-voiced = po
-      {"\xC2\xDE", "\x83\x64"},              // tsu + voiced = du (skips small tsu)
-      {"\xC4\xDE", "\x83\x68"},              // to + voiced = do, last of the ta row
-      {"\xB3\xDE", "\x83\x94"},              // u + voiced = vu
-      {"\xB1\xDE", "\x83\x41\x81\x4A"},      // a takes no mark: the mark widens alone
-      {"\xB6\xDF", "\x83\x4A\x81\x4B"},      // ka takes no semi-voiced mark
-      {"\xC5\xDE", "\x83\x69\x81\x4A"},      // na is past the voiced rows
-      {"\xDE", "\x81\x4A"},                  // a mark of its own
+      {"\xB6\xDE", "\x83\x4B"},          // ka + voiced = ga
+      {"\xCA\xDF", "\x83\x70"},          // ha + semi-voiced = pa
+      {"\xCA\xDE", "\x83\x6F"},          // ha + voiced = ba
+      {"\xCE\xDF", "\x83\x7C"},          // ho + semi-voiced = po
+      {"\xC2\xDE", "\x83\x64"},          // tsu + voiced = du (skips small tsu)
+      {"\xC4\xDE", "\x83\x68"},          // to + voiced = do, last of the ta row
+      {"\xB3\xDE", "\x83\x94"},          // u + voiced = vu
+      {"\xB1\xDE", "\x83\x41\x81\x4A"},  // a takes no mark: the mark widens alone
+      {"\xB6\xDF", "\x83\x4A\x81\x4B"},  // ka takes no semi-voiced mark
+      {"\xC5\xDE", "\x83\x69\x81\x4A"},  // na is past the voiced rows
+      {"\xDE", "\x81\x4A"},              // a mark of its own
       {"\xA1\xA2\xA3\xA4\xA5", "\x81\x42\x81\x75\x81\x76\x81\x41\x81\x45"},
       {"\xA6\xAF\xB0\xDD", "\x83\x92\x83\x62\x81\x5B\x83\x93"},  // wo, small tsu, long, n
-      {"\xB6", "\x83\x4A"},                  // a letter ending the text
-      {"\xA0", "\xA0"},                      // no full-width form: kept
-      {"123", "123"},                        // digits stay without the digit flag
-      {"\x88\xDE", "\x88\xDE"},              // a pair whose trail lies in the kana range
+      {"\xB6", "\x83\x4A"},                                      // a letter ending the text
+      {"\xA0", "\xA0"},                                          // no full-width form: kept
+      {"123", "123"},            // digits stay without the digit flag
+      {"\x88\xDE", "\x88\xDE"},  // a pair whose trail lies in the kana range
       {"\x88\xDE\xB6", "\x88\xDE\x83\x4A"},
-      {"\x88", "\x88"},                      // a lead byte ending the text
+      {"\x88", "\x88"},  // a lead byte ending the text
       {"\x80z", "\x80z"},
       {std::string("a\0\xB1", 3), std::string("a\0\x83\x41", 4)},  // zero bytes are text
   };
@@ -92,11 +92,10 @@ TEST(JPConv, JisPairs) {
     int c1, c2;
     unsigned char lead, trail;
   } rows[] = {
-      {0x30, 0x21, 0x88, 0x9F},  // even row
-      {0x21, 0x21, 0x81, 0x40},  // odd row, low cell
-      {0x21, 0x60, 0x81, 0x80},  // odd row, high cell skips 0x7F
-      {0x24, 0x22, 0x82, 0xA0},
-      {0x60, 0x21, 0xE0, 0x9F},  // rows from 95 on
+      {0x30, 0x21, 0x88, 0x9F},                            // even row
+      {0x21, 0x21, 0x81, 0x40},                            // odd row, low cell
+      {0x21, 0x60, 0x81, 0x80},                            // odd row, high cell skips 0x7F
+      {0x24, 0x22, 0x82, 0xA0}, {0x60, 0x21, 0xE0, 0x9F},  // rows from 95 on
       {0x5F, 0x7E, 0xE0, 0x9E},
   };
   for (const auto& row : rows) {
@@ -147,16 +146,16 @@ TEST(JPConv, EucBrokenHalfWidthAndSmallBuffers) {
 TEST(JPConv, JisToShiftJis) {
   initJPCodeType_jp_conv(1);
   const Row rows[] = {
-      {"\x1B$B\x30\x21\x1B(Ba", "\x88\x9F" "a"},
-      {"\x1B$@\x24\x22\x1B(J1", "\x82\xA0\x82\x50"},      // digits widen in ASCII mode
-      {"\x1B$B\x30\x0A\x21\x21\x1B(B", "\x81\x40"},       // a byte that starts no pair is dropped
-      {"\x0E\x36\x5E\x0F", "\x83\x4B"},                  // 7-bit ka + voiced mark
-      {"\x0E\x4A\x5F\x31\x0F", "\x83\x70\x83\x41"},      // pa, a
-      {"\x0E\x5E\x0Fz", "\x81\x4Az"},                    // a lone mark
-      {"\x0E\x61\x0F", ""},                              // outside 7-bit katakana: dropped
-      {"\x1B(Iab", "\x1B(Iab"},                          // other escapes pass through
-      {"\x1B$", "\x1B$"},                                // a cut escape is plain text
-      {"\x1B$B\x30", ""},                                // half a pair at the end
+      {"\x1B$B\x30\x21\x1B(Ba", "\x88\x9F\x61"},
+      {"\x1B$@\x24\x22\x1B(J1", "\x82\xA0\x82\x50"},  // digits widen in ASCII mode
+      {"\x1B$B\x30\x0A\x21\x21\x1B(B", "\x81\x40"},   // a byte that starts no pair is dropped
+      {"\x0E\x36\x5E\x0F", "\x83\x4B"},               // 7-bit ka + voiced mark
+      {"\x0E\x4A\x5F\x31\x0F", "\x83\x70\x83\x41"},   // pa, a
+      {"\x0E\x5E\x0Fz", "\x81\x4Az"},                 // a lone mark
+      {"\x0E\x61\x0F", ""},                           // outside 7-bit katakana: dropped
+      {"\x1B(Iab", "\x1B(Iab"},                       // other escapes pass through
+      {"\x1B$", "\x1B$"},                             // a cut escape is plain text
+      {"\x1B$B\x30", ""},                             // half a pair at the end
   };
   for (const Row& row : rows) {
     std::string out;
