@@ -46,6 +46,10 @@ class ExclusionList {
   // Releases the patterns and the file text.
   void clearExcludeFile();
 
+  // How patterns and words are cut into characters (Regexp::setCharLength);
+  // set it before getList.
+  void setCharLength(Regexp::CharLengthFn fn) { m_regexp.setCharLength(fn); }
+
   size_t patternCount() const { return m_patterns.size(); }
   // The words of the last parseQuery; valid until the next one.
   const std::vector<const char*>& queryWords() const { return m_words; }

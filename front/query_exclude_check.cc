@@ -20,9 +20,8 @@ using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
 // The installation's code page as the C library names it. The first name is
 // the system's own; the others are the same code pages as this platform's
-// locale database spells them, since a failed switch would leave double-byte
-// characters to be matched byte by byte.
-void setExclusionLocale(int language) {
+// locale database spells them. False when none of them is installed.
+bool setExclusionLocale(int language) {
   static const char* const kTraditional[] = {"chinese traditional", "zh_TW.BIG5", "zh_TW.big5",
                                              "zh_HK.BIG5-HKSCS", nullptr};
   static const char* const kSimplified[] = {"chinese simplified", "zh_CN.GBK",    "zh_CN.gbk",
@@ -35,13 +34,21 @@ void setExclusionLocale(int language) {
     ReportLog("Setting language to <chinese simplified>\n");
     names = kSimplified;
   }
-  if (names == nullptr) return;
+  if (names == nullptr) return true;
   // Only the character classes: the other categories would change how
   // numbers and dates are written later in the run.
   for (; *names != nullptr; ++names) {
-    if (std::setlocale(LC_CTYPE, *names) != nullptr) return;
+    if (std::setlocale(LC_CTYPE, *names) != nullptr) return true;
   }
   ReportLog("WARNING: no locale for the installation's code page\n");
+  return false;
+}
+
+// Big5 and GBK without a locale: a byte from 0x80 up leads a two-byte
+// character, the rule the query rewrites use. Counting bytes instead would
+// let "?" take half a character and a trail byte match an ASCII letter.
+size_t doubleByteCharLength(const char* text, size_t remaining) {
+  return static_cast<unsigned char>(*text) >= 0x80 && remaining >= 2 ? 2 : 1;
 }
 
 bool readTermLine(const std::string& termFile, std::string& query) {
@@ -93,9 +100,8 @@ bool screenQueryTermFile(const std::string& indexHome, const std::string& termFi
     g_search_keyword_allowed = 0;
     return false;
   }
-  setExclusionLocale(language);
-
   ExclusionList list;
+  if (!setExclusionLocale(language)) list.setCharLength(doubleByteCharLength);
   checkList(list, kGlobalExcludeList, query, true);
   if (g_search_keyword_allowed != 0)
     checkList(list, indexHome + "/" + kIndexExcludeList, query, false);

@@ -190,6 +190,11 @@ queryOptionTag::queryOptionTag()
       similar_keyword_option(1),
       api_version(0) {}
 
+void queryOptionTag::applyLocalQueryRules(int language) {
+  if (language == 1) widenHalfWidthKana(*this);
+  blankSemicolons(orgQuery);
+}
+
 void queryOptionTag::initialize(int language) {
   initialize(cgi_variable, language);
 }
@@ -197,8 +202,10 @@ void queryOptionTag::initialize(int language) {
 void queryOptionTag::initialize(const CGIStringParser& cgi, int language) {
   auto value = [&cgi](const char* name) { return cgi.findCgiVariableByName(name); };
   if (const char* query = value("query")) copyCut(orgQuery, query);
-  if (language == 1) widenHalfWidthKana(*this);
-  blankSemicolons(orgQuery);
+  // A query declared in another encoding is not local text yet: its bytes
+  // would be taken for katakana and lead bytes. The request flow applies
+  // these rules once it has converted the query.
+  if (value("query_encoding") == nullptr) applyLocalQueryRules(language);
   setSwitch(value("chinese"), fgChinese);
   setSwitch(value("thesaurus"), fgThesaurus);
   setFromKeyword(value("match"), kMatchModes, fgMatchMode);

@@ -37,9 +37,16 @@ struct queryOptionTag {
 
   // Reads the options from `cgi` (the process-wide `cgi_variable` in the
   // program). `language` is the installation language code (1: Japanese).
-  // Never fails: malformed values fall back to the defaults.
+  // Never fails: malformed values fall back to the defaults. When the request
+  // declares a "query_encoding", orgQuery is left as sent and the caller
+  // applies applyLocalQueryRules after converting it.
   void initialize(int language);
   void initialize(const CGIStringParser& cgi, int language);
+
+  // The rules of a query in the local code page, on orgQuery in place:
+  // half-width katakana made full-width (language 1, through the installed
+  // widener), then every ";" outside a double-byte character made a blank.
+  void applyLocalQueryRules(int language);
 
   // Seconds since 1970 of local midnight starting that day; -1 when any part
   // is -1 or the date cannot be represented.

@@ -9,17 +9,19 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "access/cookie_permit.h"
 #include "assemble/record_merge.h"
 #include "assemble/result_order.h"
 #include "front/cgi_service.h"
 #include "front/cgi_string_parser.h"
+#include "front/conversion_hooks.h"
+#include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/remote_index_info.h"
-#include "front/query_normalize.h"
-#include "front/conversion_hooks.h"
 #include "front/request_state.h"
 #include "system/config.h"
 #include "system/layout.h"
@@ -60,14 +62,22 @@ bool admitUser(const char* user, int& exitStatus) {
   return false;
 }
 
-// Step 9: a query sent in a declared encoding becomes local text.
-void convertDeclaredEncoding() {
+// Step 9: a query sent in a declared encoding becomes local text, and only
+// then gets the rules of local text that reading the options left out.
+// Returns the query as typed in the local code page when it was converted:
+// the result page shows it, and the page knows only the local code page.
+std::optional<std::string> convertDeclaredEncoding() {
   const char* encoding = cgi_variable.findCgiVariableByName("query_encoding");
-  if (!encoding || queryOption.orgQuery[0] == '\0') return;
+  if (!encoding) return std::nullopt;
+  std::optional<std::string> typed;
   std::string converted;
-  if (transferCodeToLocalPage(queryOption.orgQuery, encoding, converted)) {
+  if (queryOption.orgQuery[0] != '\0' &&
+      transferCodeToLocalPage(queryOption.orgQuery, encoding, converted)) {
     std::snprintf(queryOption.orgQuery, sizeof queryOption.orgQuery, "%s", converted.c_str());
+    typed = std::move(converted);
   }
+  queryOption.applyLocalQueryRules(langFlag);
+  return typed;
 }
 
 // Step 12: the run-time log; false after answering when it cannot be opened.
@@ -128,7 +138,7 @@ int serveRequest() {
   if (!admitUser(user, exitStatus)) return exitStatus;
 
   // Steps 9 to 13.
-  convertDeclaredEncoding();
+  const std::optional<std::string> typedQuery = convertDeclaredEncoding();
   timeval tvStart{};
   gettimeofday(&tvStart, nullptr);
   normaliseQuery(queryOption.orgQuery, queryOption.h2f_flag, kQueryCfgPath);
@@ -195,6 +205,7 @@ int serveRequest() {
   output.runPropertySearchIndex = run_property_search_index;
   output.tvStart = tvStart;
   output.user = user;
+  output.typedQuery = typedQuery;
   return writeResultAndHandOver(output);
 }
 

@@ -7,6 +7,7 @@
 
 #include <sys/time.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,9 @@ struct RunOutput {
   int runPropertySearchIndex = 0;
   timeval tvStart{};
   std::string user;
+  // The "query" variable in the local code page when a declared encoding
+  // converted it; otherwise the variable goes to the result as received.
+  std::optional<std::string> typedQuery;
 };
 
 // Writes the result files into ../tmp, logs the search and hands over to the

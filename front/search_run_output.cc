@@ -48,7 +48,7 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   r.queryUrl = queryOption.wholeCGIString ? queryOption.wholeCGIString : "";
   r.iniFile = cgi_variable.findCgiVariableByName("ini_file");
   r.mainPage = cgi_variable.findCgiVariableByName("main_page");
-  r.query = cgi_variable.findCgiVariableByName("query");
+  r.query = run.typedQuery ? run.typedQuery->c_str() : cgi_variable.findCgiVariableByName("query");
   r.strMultiIndexQuery = strMultiIndexQuery;
   r.searchKeywordAllowed = g_search_keyword_allowed != 0;
   r.user = run.user;

@@ -21,9 +21,10 @@ mkdir -p "$root"
 root=$(cd "$root" && pwd)
 
 echo "== building"
-cmake -G Ninja -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build
-cmake --install build --prefix "$root" >/dev/null
+# The programs only: the tests have a command of their own.
+cmake -G Ninja -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSEARCHRUN_TESTS=OFF >/dev/null
+ninja -C build-demo
+cmake --install build-demo --prefix "$root" >/dev/null
 echo "Demo installation: $root"
 
 # The web server's own user must be able to write results and logs.
@@ -36,9 +37,10 @@ rm -rf "$docs"
 mkdir -p "$docs/licenses" "$docs/packages" "$docs/manuals"
 cp -L /usr/share/common-licenses/* "$docs/licenses/" 2>/dev/null || true
 # Package documentation: plain text and HTML, unpacked where compressed.
-find /usr/share/doc -maxdepth 2 -type f \
+mapfile -t found < <(find /usr/share/doc -maxdepth 2 -type f \
   \( -name 'README*' -o -name '*.txt' -o -name '*.html' -o -name 'copyright' -o -name 'NEWS*' \) \
-  2>/dev/null | head -n 600 | while read -r f; do
+  2>/dev/null | sort | head -n 600)
+for f in "${found[@]}"; do
   pkg=$(basename "$(dirname "$f")")
   name=$(basename "$f")
   case $name in

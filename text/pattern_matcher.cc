@@ -38,9 +38,11 @@ void Regexp::updateMBS(const char* text, size_t remaining) {
     return;
   }
   m_mbPos = 0;
-  const size_t len = std::mbrlen(text, remaining, &m_mbs);
+  const size_t len = m_charLengthFn != nullptr ? m_charLengthFn(text, remaining)
+                                               : std::mbrlen(text, remaining, &m_mbs);
   // Invalid, cut short or NUL: one byte, and the conversion starts afresh.
-  if (len == static_cast<size_t>(-1) || len == static_cast<size_t>(-2) || len == 0) {
+  if (len == static_cast<size_t>(-1) || len == static_cast<size_t>(-2) || len == 0 ||
+      len > remaining) {
     m_mbs = std::mbstate_t{};
     m_charLen = 1;
     return;

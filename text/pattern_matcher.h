@@ -48,6 +48,14 @@ class Regexp {
   // order). A null entry matches only the empty text. Null `text` is empty.
   bool matchQuery(const char* text, const std::vector<Pattern>& patterns);
 
+  // Byte length of the character at `text`, `remaining` bytes (at least 1)
+  // being left; a result of 0 or above `remaining` counts as 1.
+  using CharLengthFn = size_t (*)(const char* text, size_t remaining);
+  // Tells characters apart with `fn` instead of the locale's `mbrlen`, for a
+  // code page the host has no locale for; null goes back to `mbrlen`. Applies
+  // to the patterns compiled and the texts matched from then on.
+  void setCharLength(CharLengthFn fn) { m_charLengthFn = fn; }
+
  private:
   void resetMBS();
   // Advances the multi-byte tracking over the byte at `text`, `remaining`
@@ -63,6 +71,7 @@ class Regexp {
   size_t m_charLen = 1;  // byte length of the current character
   size_t m_mbPos = 0;    // byte position inside a multi-byte character, 0 at a start
   std::mbstate_t m_mbs{};
+  CharLengthFn m_charLengthFn = nullptr;
   // Per byte of the text being matched: kCharStart and kInsideMB bits.
   std::vector<unsigned char> m_textMap;
 };

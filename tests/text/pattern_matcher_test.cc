@@ -122,12 +122,8 @@ TEST(PatternMultiByte, SingleByteLocaleCountsBytes) {
 
 // Big5 trail bytes can be ASCII letters: they belong to their character.
 // "\244a" is one double-byte character whose trail byte is 0x61.
-TEST(PatternMultiByte, Big5TrailBytesAreNotLetters) {
-  patterntest::Big5Locale big5;
-  if (!big5.ok()) GTEST_SKIP() << "no locale sources to build a Big5 locale";
-  patterntest::ScopedCtype ctype("zh_TW.BIG5");
-  ASSERT_TRUE(ctype.ok());
-  expectTable({
+const std::vector<Case>& big5Cases() {
+  static const std::vector<Case> cases = {
       // The trail byte is not the letter a.
       {"*ab", "\244ab", false},
       {"*a", "\244aa", true},
@@ -139,7 +135,43 @@ TEST(PatternMultiByte, Big5TrailBytesAreNotLetters) {
       {"a?c", "a\244ac", true},
       {"??", "\244a", true},
       {"?a", "\244a", false},
-  });
+  };
+  return cases;
+}
+
+TEST(PatternMultiByte, Big5TrailBytesAreNotLetters) {
+  patterntest::Big5Locale big5;
+  if (!big5.ok()) GTEST_SKIP() << "no locale sources to build a Big5 locale";
+  patterntest::ScopedCtype ctype("zh_TW.BIG5");
+  ASSERT_TRUE(ctype.ok());
+  expectTable(big5Cases());
+}
+
+// A host without a Big5 locale gets the double-byte rule of the code page.
+size_t leadByteRule(const char* text, size_t remaining) {
+  return static_cast<unsigned char>(*text) >= 0x80 ? 2 : remaining + 1;  // past the end: 1
+}
+
+TEST(PatternMultiByte, CharLengthRuleStandsInForTheLocale) {
+  patterntest::ScopedCtype c("C");
+  for (const Case& k : big5Cases()) {
+    Regexp re;
+    re.setCharLength(leadByteRule);
+    std::vector<Regexp::Pattern> list;
+    list.push_back(re.compileRegex(k.pattern));
+    EXPECT_EQ(re.matchQuery(k.text, list), k.expected)
+        << "pattern <" << k.pattern << "> text <" << k.text << ">";
+  }
+  // A lead byte at the very end is one byte; null goes back to mbrlen.
+  Regexp re;
+  re.setCharLength(leadByteRule);
+  std::vector<Regexp::Pattern> list;
+  list.push_back(re.compileRegex("a?"));
+  EXPECT_TRUE(re.matchQuery("a\244", list));
+  re.setCharLength(nullptr);
+  list.clear();
+  list.push_back(re.compileRegex("??"));
+  EXPECT_TRUE(re.matchQuery("\244a", list));
 }
 
 }  // namespace
