@@ -21,7 +21,8 @@ constexpr size_t kExcludeTermLineMax = 10240;
 // the run's query is still allowed, the list of `indexHome`. Japanese
 // installations skip the check. Before matching, Chinese installations switch
 // the character classes (LC_CTYPE) to their code page so that double-byte
-// characters stay whole. A list that cannot be read counts as empty.
+// characters stay whole; on a host without such a locale a byte from 0x80 up
+// leads a two-byte character. A list that cannot be read counts as empty.
 //
 // A refusal clears g_search_keyword_allowed; while that is 0 (now or from an
 // earlier index of the run) the term file is overwritten with

@@ -29,6 +29,12 @@ std::string descriptorOf(const std::string& ip, const std::string& owner, const 
   return ip + kDelim + owner + kDelim + desc + kDelim + idx + kDelim + port + kDelim;
 }
 
+// The query as the user typed it, in the local code page when it was sent in
+// another encoding; null when the request has none.
+const char* typedQuery(const RunOutput& run) {
+  return run.typedQuery ? run.typedQuery->c_str() : cgi_variable.findCgiVariableByName("query");
+}
+
 ResultOutputRequest outputRequest(const RunOutput& run) {
   ResultOutputRequest r;
   r.fgMatchMode = queryOption.fgMatchMode;
@@ -48,7 +54,7 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   r.queryUrl = queryOption.wholeCGIString ? queryOption.wholeCGIString : "";
   r.iniFile = cgi_variable.findCgiVariableByName("ini_file");
   r.mainPage = cgi_variable.findCgiVariableByName("main_page");
-  r.query = run.typedQuery ? run.typedQuery->c_str() : cgi_variable.findCgiVariableByName("query");
+  r.query = typedQuery(run);
   r.strMultiIndexQuery = strMultiIndexQuery;
   r.searchKeywordAllowed = g_search_keyword_allowed != 0;
   r.user = run.user;
@@ -68,8 +74,7 @@ void logSearch(const RunOutput& run, const timeval& tvEnd) {
   const std::string indexName = run.searchNum == 0 ? "all" : first.idxName;
   RecSearchLog(run.tvStart, tvEnd, static_cast<unsigned>(result.dbCount()),
                static_cast<unsigned>(result.recordCount()), run.user.c_str(), first.ipAddr.c_str(),
-               first.szOwner.c_str(), indexName.c_str(),
-               cgi_variable.findCgiVariableByName("query"));
+               first.szOwner.c_str(), indexName.c_str(), typedQuery(run));
 }
 
 std::vector<unsigned long> writeOrder(const RecordList& result, unsigned long limit) {

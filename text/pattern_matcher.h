@@ -4,10 +4,11 @@
 ///
 /// Matching is anchored at both ends and ignores the case of single-byte
 /// characters; bytes of multi-byte characters (as the C library's current
-/// LC_CTYPE locale tells them, `mbrlen`) are compared exactly. A "*" stops at
-/// the first character that can start the token after it and never gives
-/// that choice back, so "*ab" does not match "aab". Every match is linear in
-/// the length of the text and the pattern.
+/// LC_CTYPE locale tells them, `mbrlen`, or a rule given to setCharLength)
+/// are compared exactly. A "*" stops at the first character that can start
+/// the token after it and never gives that choice back, so "*ab" does not
+/// match "aab". Every match is linear in the length of the text and the
+/// pattern.
 
 #ifndef SEARCHRUN_TEXT_PATTERN_MATCHER_H
 #define SEARCHRUN_TEXT_PATTERN_MATCHER_H

@@ -20,7 +20,8 @@ cgi=$root/search-cgi
 # Indexes of the machine's own documentation.
 mkdir -p "$work/docs/licenses" "$work/docs/packages"
 cp -L /usr/share/common-licenses/* "$work/docs/licenses/" 2>/dev/null || true
-find /usr/share/doc -maxdepth 2 -type f -name 'copyright' | head -n 400 | while read -r f; do
+mapfile -t found < <(find /usr/share/doc -maxdepth 2 -type f -name 'copyright' | sort | head -n 400)
+for f in "${found[@]}"; do
   cp "$f" "$work/docs/packages/$(basename "$(dirname "$f")").txt"
 done
 ids=()

@@ -31,8 +31,7 @@ class ScopedStdinPipe {
     saved_stdin_ = dup(STDIN_FILENO);
     dup2(fds[0], STDIN_FILENO);
     close(fds[0]);
-    const int out = fds[1];
-    writer_ = std::thread([this, out, chunk] {
+    writer_ = std::thread([this, out = fds[1], chunk] {
       for (size_t done = 0; done < bytes_.size();) {
         const ssize_t n = write(out, bytes_.data() + done, std::min(chunk, bytes_.size() - done));
         if (n <= 0) break;
@@ -48,8 +47,6 @@ class ScopedStdinPipe {
     writer_.join();
     std::signal(SIGPIPE, old_pipe_handler_);
   }
-  ScopedStdinPipe(const ScopedStdinPipe&) = delete;
-  ScopedStdinPipe& operator=(const ScopedStdinPipe&) = delete;
 
  private:
   std::string bytes_;
@@ -65,14 +62,17 @@ inline std::string& lastConverterTarget() {
 }
 
 // Knows two characters: U+4E2D becomes the two bytes A4 A4, and U+6587 the
-// reference "&#25991;" (longer than its escape); anything else fails.
+// reference "&#25991;" (longer than its escape). Like a real converter it
+// turns a text cut short by a zero byte into something ("?"); anything else fails.
 inline int fakeConverter(const char* src, const char* src_name, char* dest, const char* dest_name,
                          int dest_size) {
-  if (std::strcmp(src_name, "UTF-16BE") != 0 || std::strlen(src) != 2) return -2;
+  if (std::strcmp(src_name, "UTF-16BE") != 0) return -2;
   lastConverterTarget() = dest_name;
+  const bool cut = std::strlen(src) < 2;
   const unsigned code =
-      unsigned(static_cast<unsigned char>(src[0])) << 8 | static_cast<unsigned char>(src[1]);
-  const char* out = code == 0x4E2D ? "\xA4\xA4" : code == 0x6587 ? "&#25991;" : nullptr;
+      cut ? 0
+          : unsigned(static_cast<unsigned char>(src[0])) << 8 | static_cast<unsigned char>(src[1]);
+  const char* out = cut ? "?" : code == 0x4E2D ? "\xA4\xA4" : code == 0x6587 ? "&#25991;" : nullptr;
   if (out == nullptr) return -6;
   std::snprintf(dest, size_t(dest_size), "%s", out);
   return 0;

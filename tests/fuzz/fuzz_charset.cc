@@ -1,14 +1,11 @@
 /// @file fuzz_charset.cc
-/// @brief The charset converters on arbitrary bytes: named conversions with
-/// small destinations, streamed conversions into small buffers, and in-place
+/// @brief The charset converters on arbitrary bytes: named conversions into
+/// small destinations, streamed conversions into small buffers and in-place
 /// conversions, over tables of arbitrary content.
 ///
-/// Input: source selector, target selector, size, mode, then the text.
+/// Input: source selector, target selector, buffer size, mode, then the text.
 
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "tests/fuzz/fuzz_scratch.h"
@@ -16,99 +13,66 @@
 #include "text/charset_encoding.h"
 #include "text/charset_table.h"
 
-namespace {
+using fuzzscratch::check;
 
 // Tables of every kind of entry (none, single byte, pair, zero trail), the
 // same in every run.
-void writeTables() {
-  uint32_t state = 12345;
-  for (uint32_t member = 1; member <= 4; ++member) {
-    for (bool to_unicode : {true, false}) {
-      std::vector<uint8_t> bytes(kCharsetTableBytes);
-      for (size_t i = 0; i < bytes.size(); i += 2) {
-        state = state * 1103515245u + 12345u;
-        const uint16_t value = (state >> 8) % 4 == 0 ? 0 : static_cast<uint16_t>(state >> 12);
-        std::memcpy(&bytes[i], &value, sizeof value);
-      }
-      fuzzscratch::write(charsetTableName(member, to_unicode), bytes.data(), bytes.size());
-    }
-  }
-}
-
-void setUp() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  writeTables();
-  setCharsetTableDirectory(fuzzscratch::dir());
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setCharsetDiagnosticStream(nullptr);
-}
-
-const char* const kNames[] = {"UTF-8", "UTF-16BE", "BIG5", "GBK", "SJIS", "EUC", nullptr, "UTF8"};
-const uint32_t kCodes[] = {kCharsetUtf8,      kCharsetUtf16LE, kCharsetUtf16BE, kCharsetBig5,
-                           kCharsetGbk,       kCharsetSjis,    kCharsetJpEuc,   kCharsetJis,
-                           kCharsetSjisPlain, 0x60000004,      0x50000005};
-constexpr size_t kNameCount = sizeof kNames / sizeof kNames[0];
-constexpr size_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
-
-void named(const std::string& text, uint8_t source, uint8_t target, int size) {
-  std::vector<char> dest(static_cast<size_t>(size) + 1, 'k');
-  const int rc = charEncodingConverter(text.c_str(), kNames[source % kNameCount], dest.data(),
-                                       kNames[target % kNameCount], size);
-  if ((rc == 0 || rc == -8) && size > 0 && std::memchr(dest.data(), 0, size_t(size)) == nullptr) {
-    __builtin_trap();
-  }
-}
-
-// Hands the input over in chunks, into an output buffer of `room` bytes.
-void streamed(const std::string& text, uint32_t source, uint32_t target, size_t room) {
-  QNac_CharsetEncodingConverter converter;
-  if (converter.InitOpen(source, target) != 0) return;
-  std::vector<char> input(text.begin(), text.end());
-  const char* in = input.data();
-  const char* end = input.data() + input.size();
-  for (int calls = 0; calls < 4096; ++calls) {
-    const char* chunk_end = end - in > 17 ? in + 17 : end;
-    std::vector<char> out(room);
-    char* out_p = out.data();
-    const char* before = in;
-    const int rc = converter.Convert(in, chunk_end, out_p, out.data() + room,
-                                     chunk_end < end ? kCharsetMoreInput : 0);
-    if (in < before || in > chunk_end || out_p < out.data() || out_p > out.data() + room) {
-      __builtin_trap();
+  setCharsetTableDirectory(fuzzscratch::dir());
+  uint32_t state = 12345;
+  std::vector<uint16_t> entries(kCharsetTableBytes / 2);
+  for (int table = 0; table < 8; ++table) {
+    for (uint16_t& e : entries) {
+      state = state * 1103515245u + 12345u;
+      e = (state >> 8) % 4 == 0 ? 0 : static_cast<uint16_t>(state >> 12);
     }
-    if (rc == kConvertDone || (in == before && out_p == out.data())) break;
+    fuzzscratch::write(charsetTableName(table / 2 + 1, table % 2 == 0), entries.data(),
+                       kCharsetTableBytes);
   }
+  return QNac_CharsetEncodingConverter::StaticInitOpen(fuzzscratch::dir().c_str());
 }
-
-void inPlace(const std::string& text, uint32_t source, uint32_t target, size_t gap) {
-  QNac_CharsetEncodingConverter converter;
-  if (converter.InitOpen(source, target) != 0) return;
-  std::vector<char> buffer(gap + text.size());
-  std::memcpy(buffer.data() + gap, text.data(), text.size());
-  char* in = buffer.data() + gap;
-  char* out = buffer.data();
-  converter.ConvertInPlace(in, buffer.data() + buffer.size(), out);
-  if (out > in) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const uint32_t kCodes[] = {
+      kCharsetUtf8,  kCharsetUtf16LE, kCharsetUtf16BE,   kCharsetBig5, kCharsetGbk, kCharsetSjis,
+      kCharsetJpEuc, kCharsetJis,     kCharsetSjisPlain, 0x60000004,   0x50000005};
   if (size < 4) return 0;
-  setUp();
-  const std::string text(reinterpret_cast<const char*>(data) + 4, size - 4);
-  const uint8_t size_byte = data[2] % 48;
-  switch (data[3] % 3) {
-    case 0:
-      named(std::string(text.c_str()), data[0], data[1], size_byte);
-      break;
-    case 1:
-      streamed(text, kCodes[data[0] % kCodeCount], kCodes[data[1] % kCodeCount], size_byte);
-      break;
-    default:
-      inPlace(text, kCodes[data[0] % kCodeCount], kCodes[data[1] % kCodeCount], size_byte);
-      break;
+  const size_t room = data[2] % 48;
+  if (data[3] % 3 == 0) {  // by name, into a destination of `room` bytes
+    static const char* const kNames[] = {"UTF-8", "UTF-16BE", "BIG5",  "GBK",
+                                         "SJIS",  "EUC",      nullptr, "UTF8"};
+    const std::string text(reinterpret_cast<const char*>(data + 4), size - 4);
+    std::vector<char> dest(room + 1, 'k');
+    const int rc = charEncodingConverter(text.c_str(), kNames[data[0] % 8], dest.data(),
+                                         kNames[data[1] % 8], static_cast<int>(room));
+    check((rc != 0 && rc != -8) || room == 0 || std::memchr(dest.data(), 0, room) != nullptr);
+    return 0;
+  }
+  QNac_CharsetEncodingConverter converter;
+  if (converter.InitOpen(kCodes[data[0] % 11], kCodes[data[1] % 11]) != 0) return 0;
+  std::vector<char> buffer(room + size - 4);
+  std::memcpy(buffer.data() + room, data + 4, size - 4);
+  char* in = buffer.data() + room;
+  const char* end = buffer.data() + buffer.size();
+  if (data[3] % 3 == 2) {  // in place, `room` bytes ahead of the text
+    char* out = buffer.data();
+    converter.ConvertInPlace(in, end, out);
+    check(out <= in);
+    return 0;
+  }
+  // In chunks of 17 bytes, into an output buffer of `room` bytes.
+  const char* from = in;
+  std::vector<char> output(room);
+  for (int calls = 0; calls < 4096; ++calls) {
+    const char* chunkEnd = end - from > 17 ? from + 17 : end;
+    const char* before = from;
+    char* out = output.data();
+    const int rc = converter.Convert(from, chunkEnd, out, output.data() + room,
+                                     chunkEnd < end ? kCharsetMoreInput : 0);
+    check(from >= before && from <= chunkEnd && out >= output.data() &&
+          out <= output.data() + room);
+    if (rc == kConvertDone || (from == before && out == output.data())) break;
   }
   return 0;
 }

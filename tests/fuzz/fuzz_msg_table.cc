@@ -1,14 +1,12 @@
 /// @file fuzz_msg_table.cc
-/// @brief Feeds arbitrary bytes to the message table reader and fills the
-/// texts it yields into a page.
+/// @brief Arbitrary bytes through the message table reader, and the texts it
+/// yields filled into a page.
 
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include "output/html_makeup.h"
 #include "output/msg_table.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;  // fmemopen refuses an empty buffer
@@ -18,7 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KestraneMsgTable table;
   table.initialize(stream);
   fclose(stream);
-
   char message[KestraneMsgTable::kMessageBufferSize];
   for (const char* no : {"0001", "2006", "1234567", ""}) {
     if (table.getMessage(no, message) == nullptr) continue;

@@ -1,6 +1,6 @@
 /// @file fuzz_pattern.cc
 /// @brief Feeds arbitrary patterns and words to the wildcard matcher, in a
-/// single-byte and a multi-byte locale.
+/// single-byte and a multi-byte locale, and with a double-byte rule.
 
 #include <clocale>
 #include <cstddef>
@@ -11,8 +11,17 @@
 
 #include "text/pattern_matcher.h"
 
-// Input: one byte choosing the locale, the pattern up to the first line
-// feed, then the word.
+namespace {
+
+// Big5 and GBK as a host without their locale reads them.
+size_t doubleByte(const char* text, size_t) {
+  return static_cast<unsigned char>(*text) >= 0x80 ? 2 : 1;
+}
+
+}  // namespace
+
+// Input: one byte choosing the locale (bit 0) and the double-byte rule
+// (bit 1), the pattern up to the first line feed, then the word.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   std::setlocale(LC_CTYPE, (data[0] & 1) ? "C.UTF-8" : "C");
@@ -22,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string word = split == std::string::npos ? "" : rest.substr(split + 1);
 
   Regexp re;
+  if (data[0] & 2) re.setCharLength(doubleByte);
   std::vector<Regexp::Pattern> list;
   list.push_back(re.compileRegex(pattern.c_str()));
   const bool matched = re.matchQuery(word.c_str(), list);

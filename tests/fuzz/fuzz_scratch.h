@@ -1,6 +1,6 @@
 /// @file fuzz_scratch.h
-/// @brief A private scratch directory per fuzz process, for readers that take
-/// a path rather than bytes.
+/// @brief What the fuzz targets share: a private scratch directory per
+/// process for readers that take a path rather than bytes, and the trap.
 
 #ifndef SEARCHRUN_TESTS_FUZZ_FUZZ_SCRATCH_H
 #define SEARCHRUN_TESTS_FUZZ_FUZZ_SCRATCH_H
@@ -14,30 +14,33 @@
 
 namespace fuzzscratch {
 
-// The directory, made on first use and removed when the process exits.
+// Stops the run when a property does not hold.
+inline void check(bool holds) {
+  if (!holds) __builtin_trap();
+}
+
+// The directory, in memory where there is /dev/shm; removed at exit.
 inline const std::string& dir() {
-  struct Scratch {
-    Scratch() {
-      char tmpl[] = "/tmp/fuzz_scratch.XXXXXX";
-      if (mkdtemp(tmpl) == nullptr) abort();
-      path = tmpl;
-    }
+  static const struct Scratch {
+    std::string path =
+        std::filesystem::exists("/dev/shm") ? "/dev/shm/fuzzXXXXXX" : "/tmp/fuzzXXXXXX";
+    Scratch() { check(mkdtemp(path.data()) != nullptr); }
     ~Scratch() {
-      std::error_code ec;
-      std::filesystem::remove_all(path, ec);
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
     }
-    std::string path;
-  };
-  static const Scratch scratch;
+  } scratch;
   return scratch.path;
 }
 
 // Writes (replacing) dir()/name and returns its path.
-inline std::string write(const std::string& name, const uint8_t* data, size_t size) {
+inline std::string write(const std::string& name, const void* data, size_t size) {
   const std::string path = dir() + "/" + name;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  std::ofstream(path, std::ios::binary).write(static_cast<const char*>(data), size);
   return path;
+}
+inline std::string write(const std::string& name, const std::string& bytes) {
+  return write(name, bytes.data(), bytes.size());
 }
 
 }  // namespace fuzzscratch

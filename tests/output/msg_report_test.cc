@@ -1,5 +1,6 @@
 /// @file msg_report_test.cc
-/// @brief Message pages: header, template pages, API frame, one-tag pages.
+/// @brief Message pages: header, template pages, API frame, one-tag pages;
+/// and the template text with its tag replacement beneath them.
 
 #include "output/msg_report.h"
 
@@ -8,28 +9,23 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 
+#include "output/html_makeup.h"
 #include "tests/test_util.h"
 
 namespace {
 
-const char kTemplate[] =
-    "<h1>$$TITLE$$</h1><p>$$MESSAGE$$</p>"
-    "<form action=\"$$BACK_PAGE$$\"><input type=\"$$BUTTON_TYPE$$\"></form>\n";
-const char kHeader[] = "Content-Type:text/html\n\n";
+const std::string kHeader = "Content-Type:text/html\n\n";
 const std::string kApiMarker = "\x04\x05\x06";
 
 // Everything a writer puts on a stream.
 std::string render(const std::function<void(FILE*)>& write) {
   std::unique_ptr<FILE, int (*)(FILE*)> stream(std::tmpfile(), &std::fclose);
   write(stream.get());
-  std::fflush(stream.get());
+  std::string bytes(std::ftell(stream.get()), '\0');
   std::rewind(stream.get());
-  std::string bytes;
-  char buf[1024];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, stream.get())) > 0)
-    bytes.append(buf, n);
+  bytes.resize(std::fread(&bytes[0], 1, bytes.size(), stream.get()));
   return bytes;
 }
 
@@ -38,10 +34,9 @@ std::string render(const std::function<void(FILE*)>& write) {
 class MsgReportTest : public ::testing::Test {
  protected:
   MsgReportTest() : cgi_(testutil::makeInstallSkeleton(dir_.path())), cwd_(cgi_) {
-    writeTemplate(MSG_TYPE_ERROR, kTemplate);
-  }
-  void writeTemplate(int kind, const std::string& text) {
-    testutil::writeFile(cgi_ + "/" + msgReportTemplatePath(kind), text);
+    testutil::writeFile(cgi_ + "/" + msgReportTemplatePath(MSG_TYPE_ERROR),
+                        "<h1>$$TITLE$$</h1><p>$$MESSAGE$$</p><a href=\"$$BACK_PAGE$$\" "
+                        "type=\"$$BUTTON_TYPE$$\">\n");
   }
   std::string page(int kind, const char* title, const char* message, const char* back) {
     return render([&](FILE* f) { report_.outputHtmlMessage(f, kind, title, message, back); });
@@ -53,146 +48,96 @@ class MsgReportTest : public ::testing::Test {
   KestraneMsgReport report_;
 };
 
-TEST_F(MsgReportTest, PageWithAndWithoutBackPage) {
-  EXPECT_EQ("<h1>Search</h1><p>Gone.</p><form action=\"/q.html\"><input type=\"button\"></form>\n",
-            page(MSG_TYPE_ERROR, "Search", "Gone.", "/q.html"));
-  EXPECT_EQ("<h1>Search</h1><p>Gone.</p><form action=\"\"><input type=\"hidden\"></form>\n",
-            page(MSG_TYPE_ERROR, "Search", "Gone.", nullptr));
-  // Null texts are written as empty ones.
-  EXPECT_EQ("<h1></h1><p></p><form action=\"\"><input type=\"hidden\"></form>\n",
-            page(MSG_TYPE_ERROR, nullptr, nullptr, nullptr));
-}
+TEST_F(MsgReportTest, Pages) {
+  EXPECT_EQ(page(MSG_TYPE_ERROR, "Search", "Gone.", "/q.html"),
+            "<h1>Search</h1><p>Gone.</p><a href=\"/q.html\" type=\"button\">\n");
+  EXPECT_EQ(page(MSG_TYPE_ERROR, nullptr, nullptr, nullptr),
+            "<h1></h1><p></p><a href=\"\" type=\"hidden\">\n");
+  EXPECT_EQ(page(MSG_TYPE_WARNING, "T", "M", nullptr), "");  // no template
+  EXPECT_EQ(page(0, "T", "M $$CGI_NAME$$", nullptr), "title=T\nmessage=M $$CGI_NAME$$\n");
 
-TEST_F(MsgReportTest, EachPageKindUsesItsOwnTemplate) {
-  for (int kind = MSG_TYPE_INFO; kind <= MSG_TYPE_SEARCH_LOGIN_ERROR; ++kind)
-    writeTemplate(kind, "kind " + std::to_string(kind) + ": $$MESSAGE$$");
-  EXPECT_STREQ("../admin/message_login_error.html",
-               msgReportTemplatePath(MSG_TYPE_ADMIN_LOGIN_ERROR));
-  EXPECT_STREQ("../search/message_login_error.html",
-               msgReportTemplatePath(MSG_TYPE_SEARCH_LOGIN_ERROR));
-  for (int kind = MSG_TYPE_INFO; kind <= MSG_TYPE_SEARCH_LOGIN_ERROR; ++kind)
-    EXPECT_EQ("kind " + std::to_string(kind) + ": m", page(kind, "t", "m", nullptr));
-}
-
-TEST_F(MsgReportTest, ApiModeFramesThePage) {
+  // API mode frames the page, even an empty one, but not the plain form.
   report_.setAPIFlag(true);
-  report_.setAPIRetCode("0008");
-  std::string out = render([&](FILE* f) {
-    report_.outputContentType(f, CONTENT_TYPE_HTML, nullptr);
-    report_.outputHtmlMessage(f, MSG_TYPE_ERROR, "T", "M", nullptr);
-  });
-  EXPECT_EQ(kHeader + std::string("0008") + kApiMarker +
-                "<h1>T</h1><p>M</p><form action=\"\"><input type=\"hidden\"></form>\n" + kApiMarker,
-            out);
+  report_.setAPIRetCode("0123456789abcdefXYZ");  // 15 characters kept
+  EXPECT_EQ(page(MSG_TYPE_ERROR, "T", "M", nullptr),
+            "0123456789abcde" + kApiMarker + "<h1>T</h1><p>M</p><a href=\"\" type=\"hidden\">\n" +
+                kApiMarker);
+  EXPECT_EQ(page(MSG_TYPE_WARNING, "T", "M", nullptr), "0123456789abcde" + kApiMarker + kApiMarker);
+  EXPECT_EQ(page(6, "T", "M", nullptr), "title=T\nmessage=M\n");
 }
 
-TEST_F(MsgReportTest, MissingTemplateGivesEmptyPageButKeepsFrame) {
-  EXPECT_EQ("", page(MSG_TYPE_WARNING, "T", "M", nullptr));
-  report_.setAPIFlag(true);
-  report_.setAPIRetCode("0001");
-  EXPECT_EQ("0001" + kApiMarker + kApiMarker, page(MSG_TYPE_WARNING, "T", "M", nullptr));
-}
-
-TEST_F(MsgReportTest, KindWithoutTemplateWritesPlainLines) {
-  report_.setAPIFlag(true);  // the plain form has no frame
-  for (int kind : {0, 6, -1}) {
-    EXPECT_EQ("title=T\nmessage=M $$CGI_NAME$$\n", page(kind, "T", "M $$CGI_NAME$$", nullptr));
-  }
-}
-
-TEST_F(MsgReportTest, ApiRetCodeKeepsFifteenCharacters) {
-  report_.setAPIRetCode("0123456789abcdefXYZ");
-  EXPECT_STREQ("0123456789abcde", report_.getAPIRetCode());
-  report_.setAPIRetCode(nullptr);
-  EXPECT_STREQ("", report_.getAPIRetCode());
-}
-
-TEST(MsgReportHeader, ContentKinds) {
+TEST(MsgReportHeader, ContentKindsAndCookie) {
   KestraneMsgReport report;
-  const struct {
-    int kind;
-    const char* header;
-  } cases[] = {
-      {CONTENT_TYPE_HTML, "Content-Type:text/html\n\n"},
-      {CONTENT_TYPE_XML, "Content-Type:text/xml\n\n"},
-      {CONTENT_TYPE_PLAIN, "Content-Type:text/plain\n\n"},
-      {0, "Content-Type:text/plain\n\n"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.header, render([&](FILE* f) { report.outputContentType(f, c.kind, nullptr, 0); }));
-  }
-}
-
-TEST(MsgReportHeader, CookieExpiresThirtyDaysLaterInUtc) {
-  KestraneMsgReport report;
-  const struct {
-    time_t now;
-    const char* expires;
-  } cases[] = {
-      {1109678400, "Thu, 31-Mar-05 12:00:00 GMT"},  // 1 March 2005 12:00:00 UTC
+  const std::pair<int, const char*> kinds[] = {{CONTENT_TYPE_HTML, "html"},
+                                               {CONTENT_TYPE_XML, "xml"},
+                                               {CONTENT_TYPE_PLAIN, "plain"},
+                                               {0, "plain"}};
+  for (const auto& [kind, name] : kinds)
+    EXPECT_EQ(render([&](FILE* f) { report.outputContentType(f, kind, nullptr, 0); }),
+              std::string("Content-Type:text/") + name + "\n\n");
+  // Expires 30 days later, in English and UTC whatever the locale.
+  const std::pair<time_t, const char*> cookies[] = {
+      {1109678400, "Thu, 31-Mar-05 12:00:00 GMT"},
       {946684799 - 2592000, "Fri, 31-Dec-99 23:59:59 GMT"},
-      {1704067200, "Wed, 31-Jan-24 00:00:00 GMT"},  // 1 January 2024
-  };
-  for (const auto& c : cases) {
+      {1704067200, "Wed, 31-Jan-24 00:00:00 GMT"}};
+  for (const auto& [now, expires] : cookies)
     EXPECT_EQ(
-        std::string("Content-Type:text/html\nSet-Cookie: ks_key=ab1234567; path=/; expires=") +
-            c.expires + "\n\n",
-        render([&](FILE* f) {
-          report.outputContentType(f, CONTENT_TYPE_HTML, "ks_key=ab1234567", c.now);
-        }));
-  }
+        render([&](FILE* f) { report.outputContentType(f, CONTENT_TYPE_HTML, "k=ab1", now); }),
+        "Content-Type:text/html\nSet-Cookie: k=ab1; path=/; expires=" + std::string(expires) +
+            "\n\n");
 }
 
-TEST_F(MsgReportTest, OneTagPagesFillTheirTag) {
-  const char* message = "[$$CGI_NAME$$|$$FILENAME$$|$$UI_INDEX_NAME$$|$$SERVER_NAME$$|$$NUMBER$$]";
-  const struct {
-    std::function<void()> write;
-    const char* filled;
-  } cases[] = {
+// Each page fills its own tag only; `size` bounds the filled message, and
+// without room the message is shown unfilled.
+TEST_F(MsgReportTest, OneTagPages) {
+  const char* message = "[$$CGI_NAME$$|$$FILENAME$$|$$NUMBER$$]";
+  const std::pair<std::function<void()>, const char*> cases[] = {
       {[&] { report_.outputCGIVarNotFound("T", message, 256, "user", nullptr); },
-       "[user|$$FILENAME$$|$$UI_INDEX_NAME$$|$$SERVER_NAME$$|$$NUMBER$$]"},
+       "[user|$$FILENAME$$|$$NUMBER$$]"},
       {[&] { report_.outputFileNotFound("T", message, 256, "../logs/x.log", nullptr); },
-       "[$$CGI_NAME$$|../logs/x.log|$$UI_INDEX_NAME$$|$$SERVER_NAME$$|$$NUMBER$$]"},
-      {[&] { report_.outputIndexNotFound("T", message, 256, "docs", nullptr); },
-       "[$$CGI_NAME$$|$$FILENAME$$|docs|$$SERVER_NAME$$|$$NUMBER$$]"},
-      {[&] { report_.outputServerNameInfo(MSG_TYPE_ERROR, "T", message, 256, "host1", nullptr); },
-       "[$$CGI_NAME$$|$$FILENAME$$|$$UI_INDEX_NAME$$|host1|$$NUMBER$$]"},
+       "[$$CGI_NAME$$|../logs/x.log|$$NUMBER$$]"},
       {[&] { report_.outputNumberInfo(MSG_TYPE_ERROR, "T", message, 256, -25, nullptr); },
-       "[$$CGI_NAME$$|$$FILENAME$$|$$UI_INDEX_NAME$$|$$SERVER_NAME$$|-25]"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(kHeader + std::string("<h1>T</h1><p>") + c.filled +
-                  "</p><form action=\"\"><input type=\"hidden\"></form>\n",
-              testutil::captureStdout(c.write));
+       "[$$CGI_NAME$$|$$FILENAME$$|-25]"},
+      {[&] { report_.outputNumberInfo(MSG_TYPE_ERROR, "T", message, 9, 35, nullptr); }, "[$$CGI_N"},
+      {[&] { report_.outputNumberInfo(MSG_TYPE_ERROR, "T", message, 0, 35, nullptr); }, message}};
+  for (const auto& [write, filled] : cases)
+    EXPECT_EQ(testutil::captureStdout(write),
+              kHeader + "<h1>T</h1><p>" + filled + "</p><a href=\"\" type=\"hidden\">\n");
+}
+
+TEST(HtmlMakeup, ReplaceTag) {
+  const std::tuple<const char*, const char*, const char*, int, const char*> cases[] = {
+      {"a $$T$$ b $$T$$", "$$T$$", "x", NORMAL_ENDING, "a x b x"},
+      {"no tag here", "$$T$$", "x", NOT_FOUND_TARGET_TAG, "no tag here"},
+      {"a $$T$$", "", "x", SIZE_ZERO, "a $$T$$"},
+      {"$$T$$", "$$T$$", nullptr, NORMAL_ENDING, ""},
+      // An inserted value is not searched again.
+      {"$$T$$-$$T$$", "$$T$$", "[$$T$$]", NORMAL_ENDING, "[$$T$$]-[$$T$$]"},
+      {"<$$T$$>", "$$T$$", "a&b<c>", NORMAL_ENDING, "<a&b<c>>"}};  // no escaping
+  for (const auto& [text, tag, value, code, result] : cases) {
+    TSHtmlMakeup page;
+    page.appendData(text);
+    EXPECT_EQ(page.replaceTag(tag, value), code) << text;
+    EXPECT_EQ(page.text(), result) << text;
   }
 }
 
-TEST_F(MsgReportTest, OneTagPageSizeBoundsTheFilledMessage) {
-  writeTemplate(MSG_TYPE_INFO, "$$MESSAGE$$");
-  auto shown = [&](size_t size) {
-    return testutil::captureStdout([&] {
-      report_.outputNumberInfo(MSG_TYPE_INFO, "T", "at most $$NUMBER$$", size, 35, "/back");
-    });
-  };
-  EXPECT_EQ(kHeader + std::string("at most 35"), shown(64));
-  EXPECT_EQ(kHeader + std::string("at most"), shown(8));
-  EXPECT_EQ(kHeader + std::string("at most $$NUMBER$$"), shown(0));  // no room: unfilled
-}
-
-TEST(MsgReportReplaceTag, CutsToTheOutputSize) {
-  char out[16];
-  EXPECT_STREQ("port 8080.",
-               KestraneMsgReport::replaceInterfacePortTag("port $$PORT$$.", 8080, out, sizeof out));
-  // A port is written with at most 6 characters.
-  EXPECT_STREQ("port 123456.", KestraneMsgReport::replaceInterfacePortTag("port $$PORT$$.", 1234567,
-                                                                          out, sizeof out));
-  EXPECT_STREQ("via https",
-               KestraneMsgReport::replaceProtocolTag("via $$PROTOCOL_NAME$$", "https", out, 16));
-  EXPECT_STREQ("no user", KestraneMsgReport::replaceCGINameTag("no $$CGI_NAME$$", "user", out, 16));
-  EXPECT_STREQ("0123", KestraneMsgReport::replaceTag("0123456789", "$$X$$", "", out, 5));
-  std::snprintf(out, sizeof out, "kept");
-  EXPECT_EQ(out, KestraneMsgReport::replaceTag("abc", "$$X$$", "", out, 0));
-  EXPECT_STREQ("kept", out);
+TEST(HtmlMakeup, AppendFile) {
+  testutil::TempDir dir;
+  testutil::writeFile(dir.sub("page.html"), std::string("<p>\0$$T$$</p>", 13));
+  testutil::writeFile(dir.sub("empty.html"), "");
+  TSHtmlMakeup page;
+  EXPECT_EQ(page.appendFile(dir.sub("absent.html").c_str()), FILE_IO_ERROR);
+  EXPECT_EQ(page.appendFile(dir.path().c_str()), FILE_IO_ERROR);  // a directory
+  EXPECT_EQ(page.appendFile(dir.sub("empty.html").c_str()), FILE_SIZE_ZERO);
+  EXPECT_EQ(page.appendFile(std::string(TSHtmlMakeup::kMaxFileName + 1, 'n').c_str()),
+            EXCEED_BUF_SIZE);
+  EXPECT_EQ(page.appendFile(nullptr), EXCEED_BUF_SIZE);
+  EXPECT_EQ(page.text(), "");
+  // Bytes are kept as they are, zero bytes included.
+  EXPECT_EQ(page.appendFile(dir.sub("page.html").c_str()), NORMAL_ENDING);
+  EXPECT_EQ(page.replaceTag("$$T$$", "x"), NORMAL_ENDING);
+  EXPECT_EQ(page.text(), std::string("<p>\0x</p>", 9));
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 /// @file config_test.cc
-/// @brief key=value files: lookup rules, cut lines, and rewriting without
-/// losing lines.
+/// @brief Setting files read line by line: key=value files (lookup rules, cut
+/// lines, rewriting without losing lines) and the column mapping of a
+/// database index with its lookup cursors.
+
+#include "system/config.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,31 +12,25 @@
 #include <iterator>
 #include <string>
 
-#include "system/config.h"
+#include "system/column_mapping.h"
 #include "tests/test_util.h"
 
 namespace {
 
-const std::string kSample = std::string(SR_TEST_DATA_DIR) + "/system/sample.cfg";
-
 TEST(CfgLookup, SampleFile) {
-  struct {
-    const char* key;
-    const char* value;
-  } cases[] = {
+  const std::string sample = std::string(SR_TEST_DATA_DIR) + "/system/sample.cfg";
+  const char* cases[][2] = {
       {"SYSTEM_DIRECTORY", "/data/sys"},  // the commented line before it is skipped
       {"DOMAIN_NAME", "first"},           // first match wins
       {"SPACED", ""},                     // blanks belong to the key...
       {"SPACED ", " x"},                  // ...and to the value
-      {"EQUALS", "a=b=c"},                // split at the first "="
-      {"LOWER", ""},                      // keys are case-sensitive
+      {"EQUALS", "a=b=c"},
+      {"LOWER", ""},
       {"TRAILING", "value   "},
-      {"HIDDEN", ""},
       {"#HIDDEN", ""},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(getCfgFileTokenValue(kSample.c_str(), c.key), c.value) << c.key;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(getCfgFileTokenValue(sample.c_str(), c[0]), c[1]) << c[0];
   EXPECT_EQ(getCfgFileTokenValue("/nonexistent/x.cfg", "KEY"), "");
 }
 
@@ -53,54 +50,47 @@ TEST(CfgLookup, LimitsOfKeysValuesAndLines) {
   EXPECT_EQ(getCfgFileTokenValue(p, "AFTER"), "ok");   // last line without a line feed
 }
 
-class CfgRewrite : public ::testing::Test {
- protected:
-  void write(const std::string& text) const { testutil::writeFile(path_, text); }
-  std::string content() const { return testutil::readFile(path_); }
-  long entries() const {
-    namespace fs = std::filesystem;
-    return std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator());
-  }
-
-  testutil::TempDir dir_;
-  std::string path_ = dir_.sub("settings.cfg");
-};
-
-TEST_F(CfgRewrite, ReplacesEveryLineWithTheKeyAndKeepsTheRest) {
+TEST(CfgRewrite, ReplacesKeyLinesKeepsTheRestAndRefusesWhatWouldNotReadBack) {
+  testutil::TempDir dir;
+  const std::string path = dir.sub("settings.cfg");
   const std::string longLine = "OTHER=" + std::string(3000, 'z');
-  write("# comment=1\nKEY=old\nno equals here\n" + longLine + "\nKEY=older\nKEY =spaced\n");
-  chmod(path_.c_str(), 0640);
-  ASSERT_TRUE(setCfgFileTokenValue(path_.c_str(), "KEY", "new"));
-  EXPECT_EQ(content(),
-            "# comment=1\nKEY=new\nno equals here\n" + longLine + "\nKEY=new\nKEY =spaced\n");
+  testutil::writeFile(path,
+                      "# KEY=1\nKEY=old\nno equals\n" + longLine + "\nKEY=older\nKEY =x\nend");
+  chmod(path.c_str(), 0640);
+  ASSERT_TRUE(setCfgFileTokenValue(path.c_str(), "KEY", "new"));
+  ASSERT_TRUE(setCfgFileTokenValue(path.c_str(), "ADDED", "/opt/root"));
+  const std::string expected =
+      "# KEY=1\nKEY=new\nno equals\n" + longLine + "\nKEY=new\nKEY =x\nend\nADDED=/opt/root\n";
+  EXPECT_EQ(testutil::readFile(path), expected);
   struct stat st;
-  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
-  EXPECT_EQ(entries(), 1);
+
+  for (const char* key : {"", "A=B", "#A", "KEY_LONGER_THAN_THIRTY_ONE_CHARS", "A\nB"})
+    EXPECT_FALSE(setCfgFileTokenValue(path.c_str(), key, "v")) << key;
+  const std::string tooLong(1024, 'v');
+  for (const char* value : {"two\nB=injected", "cr\r", tooLong.c_str()})
+    EXPECT_FALSE(setCfgFileTokenValue(path.c_str(), "A", value)) << value;
+  EXPECT_EQ(testutil::readFile(path), expected);
+  using std::filesystem::directory_iterator;
+  EXPECT_EQ(std::distance(directory_iterator(dir.path()), directory_iterator()), 1);
+  EXPECT_FALSE(setCfgFileTokenValue(dir.sub("missing.cfg").c_str(), "A", "1"));
 }
 
-TEST_F(CfgRewrite, AppendsAMissingKey) {
-  write("A=1\nlast line without line feed");
-  ASSERT_TRUE(setCfgFileTokenValue(path_.c_str(), "INSTALL_DIRECTORY", "/opt/root"));
-  EXPECT_EQ(content(), "A=1\nlast line without line feed\nINSTALL_DIRECTORY=/opt/root\n");
-}
-
-TEST_F(CfgRewrite, RefusesWhatWouldNotReadBack) {
-  write("A=1\n");
-  const char* refused[][2] = {{"A", "two\nB=injected"},
-                              {"A", "cr\r"},
-                              {"", "v"},
-                              {"A=B", "v"},
-                              {"#A", "v"},
-                              {nullptr, "v"},
-                              {"KEY_LONGER_THAN_THIRTY_ONE_CHARS", "v"}};
-  for (const auto& r : refused)
-    EXPECT_FALSE(setCfgFileTokenValue(path_.c_str(), r[0], r[1]));
-  EXPECT_FALSE(setCfgFileTokenValue(path_.c_str(), "A", std::string(1024, 'v').c_str()));
-  EXPECT_EQ(content(), "A=1\n");
-  EXPECT_EQ(entries(), 1);  // no temporary file stays behind
-  EXPECT_FALSE(setCfgFileTokenValue(dir_.sub("missing.cfg").c_str(), "A", "1"));
-  EXPECT_FALSE(testutil::fileExists(dir_.sub("missing.cfg")));
+TEST(ColumnMapping, ListNumbersOfTheLinesOfAName) {
+  testutil::TempDir dir;
+  const std::string path = dir.sub("column_mapping.txt");
+  // A line of four commas is skipped; the tail of a cut line is no line.
+  testutil::writeFile(path, "a,b,c,col,int,x,7\na,b,c,short,line\nx,x,x,wide,text," +
+                                std::string(2000, ' ') + ",b,c,col,int,5\n1,2,3,col,,12\n");
+  ColumnMapping map;
+  map.openColumnMappingFile(path.c_str());
+  EXPECT_EQ(map.findDBColumnListNo(nullptr), -1);
+  EXPECT_EQ(map.findDBColumnListNo("col"), 0);
+  EXPECT_EQ(map.findDBColumnListNo("col"), 2);
+  EXPECT_EQ(map.findDBColumnListNo("col"), -1);
+  EXPECT_EQ(map.findDBColumnListNo(nullptr), -1);
+  EXPECT_EQ(map.findDBColumnListNo("wide"), 1);
 }
 
 }  // namespace

@@ -1,76 +1,73 @@
 /// @file strings_test.cc
-/// @brief Tokenizers, double-byte aware slash search and small text helpers.
+/// @brief Text parsers of the system library: the tokenizer, double-byte
+/// aware slash search, thousands separators, index uids and safe index names.
+
+#include "system/strings.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "system/address.h"
 #include "system/layout.h"
-#include "system/strings.h"
 
 namespace {
 
-std::vector<std::string> allTokens(std::string text, const char* delimiter) {
-  std::vector<std::string> out;
-  char* cursor = text.data();
-  while (*cursor != '\0')
+using Tokens = std::vector<std::string>;
+
+Tokens allTokens(std::string text, const char* delimiter) {
+  Tokens out;
+  for (char* cursor = text.data(); *cursor != '\0';)
     out.push_back(getToken(cursor, delimiter));
   return out;
 }
 
-TEST(GetToken, WholeDelimiters) {
-  const char d[] = "\x12\x13\x14";
-  EXPECT_EQ(allTokens(std::string("10.0.0.5") + d + "alice" + d + "news", d),
-            (std::vector<std::string>{"10.0.0.5", "alice", "news"}));
-  EXPECT_EQ(allTokens("aXYbXYZcXYZ", "XYZ"), (std::vector<std::string>{"aXYb", "c"}));
-  EXPECT_EQ(allTokens("XYZXYZa", "XYZ"), (std::vector<std::string>{"", "", "a"}));
-  // A delimiter whose tail matches the start of the text must not be found
-  // by looking before the cursor.
-  std::string text = "YZrest";
-  char* cursor = text.data();
-  EXPECT_STREQ(getToken(cursor, "XYZ"), "YZrest");
-  EXPECT_STREQ(getToken(cursor, "XYZ"), "");
-  char* none = nullptr;
-  EXPECT_EQ(parserStringToken(none, "X"), nullptr);
+TEST(Strings, GetTokenCutsAtWholeDelimiters) {
+  EXPECT_EQ(allTokens("aXYbXYZcXYZ", "XYZ"), (Tokens{"aXYb", "c"}));
+  EXPECT_EQ(allTokens("XYZXYZa", "XYZ"), (Tokens{"", "", "a"}));
+  EXPECT_EQ(allTokens("YZrest", "XYZ"), (Tokens{"YZrest"}));  // no match before the text
 }
 
-TEST(KSStrTok, SkipsEmptyTokensOnItsOwnCopy) {
-  std::string source = ",,a,,b c,";
-  EXPECT_STREQ(KSStrTok(source.c_str(), ", "), "a");
-  source = "changed";
-  EXPECT_STREQ(KSStrTok(nullptr, ", "), "b");
-  EXPECT_STREQ(KSStrTok(nullptr, ", "), "c");
-  EXPECT_EQ(KSStrTok(nullptr, ", "), nullptr);
-  EXPECT_EQ(KSStrTok(nullptr, ", "), nullptr);
-  EXPECT_STREQ(KSStrTok("x", ";"), "x");
-}
-
-TEST(DoubleByte, LastSlash) {
+TEST(Strings, DoubleByteSlashesAndThousands) {
   const char sjis[] = "dir/\x95/";  // 0x95 0x2F is one character
   EXPECT_EQ(find_last_slash(sjis, kLangJP), sjis + 3);
-  const char kana[] = "dir\xB1/x";  // half-width katakana is one byte in JP only
-  EXPECT_EQ(find_last_slash(kana, kLangJP), kana + 4);
-  EXPECT_EQ(find_last_slash(kana, kLangCH), nullptr);
   const char lead[] = "a/\x95";  // a lead byte at the end has no partner
   EXPECT_EQ(find_last_slash(lead, kLangJP), lead + 1);
-  char trailing[] = "dir/sub/";
-  EXPECT_TRUE(remove_last_slash(trailing, kLangEN));
-  EXPECT_STREQ(trailing, "dir/sub");
-  EXPECT_FALSE(remove_last_slash(trailing, kLangEN));
-  char dbcs[] = "dir\x95/";
-  EXPECT_FALSE(remove_last_slash(dbcs, kLangJP));
+  const char* thousands[][2] = {{"1234567", "1,234,567"}, {"", ""}, {"-1234", "-1,234"}};
+  for (const auto& c : thousands) {
+    std::string s = c[0];
+    RefineMatchCount(s);
+    EXPECT_EQ(s, c[1]);
+  }
 }
 
-TEST(TextHelpers, RefineMatchCount) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"1234567", "1,234,567"}, {"123", "123"}, {"1234", "1,234"},
-      {"123456", "123,456"},    {"", ""},       {"-1234", "-1,234"}};
-  for (const auto& [in, out] : cases) {
-    std::string s = in;
-    RefineMatchCount(s);
-    EXPECT_EQ(s, out);
+TEST(Address, IndexUidsAndSafeIndexNames) {
+  const char* cases[][2] = {
+      {"c0a8ff01_news$9000", "192.168.255.1 news 9000"},
+      {"0A000005_x$", "10.0.0.5 x "},
+      {"news$1", "127.0.0.1 news 1"},              // shorter than a host part
+      {"0A00000G_n$1", "127.0.0.1 0A00000G_n 1"},  // not hex
+      {"0A000005-n$1", "127.0.0.1 0A000005-n 1"},
+  };
+  std::string ip, index, port;
+  for (const auto& c : cases) {
+    systemDecodeIndexID(c[0], ip, index, port);
+    EXPECT_EQ(ip + " " + index + " " + port, c[1]) << c[0];
   }
+  std::string uid;
+  make_index_uid("10.0.0.5", "news", uid);
+  EXPECT_EQ("0A000005_news", uid);
+  make_index_uid("10.0.0.256", "news", uid);  // not an address: this host
+  EXPECT_EQ("7F000001_news", uid);
+  for (const char* bad : {".1.2.3", "1..2.3", "1.2.3.", "1.2.3.4.5", "256.1.1.1", "1.2.3.a", ""})
+    EXPECT_FALSE(isValidIP(bad)) << bad;
+  EXPECT_TRUE(isValidIP("0.0.0.0"));
+  EXPECT_TRUE(isValidIP("255.255.255.255"));
+  for (const char* bad : {"12345678", "", "..", "a/b", "a$1", "\xa4\xe5"})
+    EXPECT_FALSE(isSafeIndexName(bad)) << bad;
+  EXPECT_TRUE(isSafeIndexName("a_b-C9"));
+  EXPECT_FALSE(isSafeIndexName(nullptr));
 }
 
 }  // namespace

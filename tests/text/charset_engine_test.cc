@@ -1,24 +1,55 @@
 /// @file charset_engine_test.cc
-/// @brief The converters over small known tables: references, cut and
-/// invalid input, output limits, streaming, in-place conversion, JIS.
+/// @brief The converters over small known tables (references, cut and
+/// invalid input, output limits, streaming, in-place conversion, JIS) and
+/// charEncodingConverter in an installation laid out for the test.
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
+#include <functional>
 #include <string>
-#include <vector>
 
+#include "system/log.h"
 #include "tests/test_util.h"
-#include "tests/text/charset_test_util.h"
 #include "text/charset_converter.h"
-#include "text/charset_jpcore.h"
+#include "text/charset_encoding.h"
+#include "text/charset_table.h"
 
 namespace {
 
 using testutil::TempDir;
 
-const std::string kZhongUtf8 = "\xE4\xB8\xAD";  // 中
+const std::string kZhongUtf8 = "\xE4\xB8\xAD";  // U+4E2D
 const std::string kZhongBig5 = "\xA4\xA4";
+
+std::string tableBytes(const CharsetTable& table) {
+  return std::string(reinterpret_cast<const char*>(table.data()), kCharsetTableBytes);
+}
+
+// The eight tables in `dir`: ASCII 0x01 to 0x7E (not 0x7F) to itself, U+4E2D
+// in every code page, and a few more in Big5 and Shift_JIS.
+void writeSmallTables(const std::string& dir) {
+  const struct {
+    uint32_t member;
+    uint16_t dbcs, code;  // a single byte b as b * 256
+  } mappings[] = {{1, 0xA4A4, 0x4E2D}, {1, 0xA440, 0x4E00}, {1, 0xA1B1, 0x00A7},
+                  {2, 0xD6D0, 0x4E2D}, {3, 0x9286, 0x4E2D}, {3, 0xB100, 0xFF71},
+                  {3, 0x889F, 0x4E9C}, {4, 0xC3E6, 0x4E2D}};
+  for (uint32_t member = 1; member <= 4; ++member) {
+    CharsetTable to(kCharsetTableEntries), from(kCharsetTableEntries);
+    for (uint16_t b = 1; b < 0x7F; ++b) {
+      to[b << 8] = b;
+      from[b] = static_cast<uint16_t>(b << 8);
+    }
+    for (const auto& m : mappings) {
+      if (m.member != member) continue;
+      to[m.dbcs] = m.code;
+      from[m.code] = m.dbcs;
+    }
+    testutil::writeFile(charsetTablePath(dir, charsetTableName(member, true)), tableBytes(to));
+    testutil::writeFile(charsetTablePath(dir, charsetTableName(member, false)), tableBytes(from));
+  }
+}
 
 struct Outcome {
   int rc;
@@ -39,30 +70,13 @@ Outcome run(uint32_t source, uint32_t target, const std::string& in, size_t room
   return {rc, out, static_cast<size_t>(in_p - in.data())};
 }
 
-struct Row {
-  const char* why;
-  std::string in;
-  std::string out;
-};
-
-void expectConversions(uint32_t source, uint32_t target, const std::vector<Row>& rows) {
-  for (const Row& row : rows) {
-    const Outcome r = run(source, target, row.in);
-    EXPECT_EQ(kConvertDone, r.rc) << row.why;
-    EXPECT_EQ(row.out, r.out) << row.why;
-  }
-}
-
 class CharsetEngine : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     tables_ = new TempDir;
-    charsettest::writeSmallTables(tables_->path());
+    writeSmallTables(tables_->path());
   }
-  static void TearDownTestSuite() {
-    delete tables_;
-    tables_ = nullptr;
-  }
+  static void TearDownTestSuite() { delete tables_; }
   void SetUp() override {
     ASSERT_EQ(0, QNac_CharsetEncodingConverter::StaticInitOpen(tables_->path().c_str()));
     setCharsetDiagnosticStream(nullptr);
@@ -73,197 +87,107 @@ class CharsetEngine : public ::testing::Test {
 };
 TempDir* CharsetEngine::tables_ = nullptr;
 
-TEST_F(CharsetEngine, Utf8ToDoubleByteWithReferences) {
-  expectConversions(kCharsetUtf8, kCharsetBig5,
-                    {
-                        {"ascii and a mapped character", "a" + kZhongUtf8, "a" + kZhongBig5},
-                        {"two-byte sequence", "\xC2\xA7", "\xA1\xB1"},
-                        {"unmapped", "\xC3\xA9", "&#233;"},
-                        {"hex reference", "&#x4E00;", "\xA4\x40"},
-                        {"upper-case X", "&#X4e00;", "\xA4\x40"},
-                        {"decimal reference", "&#19968;", "\xA4\x40"},
-                        {"eight digits: nine bytes kept", "&#12345678;z", "&#12345678;z"},
-                        {"no # after &", "&b", "&b"},
-                        {"& last", "a&", "a&"},
-                        {"reference cut by the end", "x&#12", "x&#12"},
-                        {"empty number", "&#;", "&#0;"},
-                        {"above 0xFFFF", "&#x1F600;", "&#128512;"},
-                        {"number ends at a non-digit", "&#65a;", "A"},
-                        {"ascii is copied, not looked up", "\x7F", "\x7F"},
-                    });
+TEST_F(CharsetEngine, Conversions) {
+  const std::string utf16Zhong("\x4E\x2D", 2);
+  const struct {
+    uint32_t source, target;
+    std::string in, out;
+  } rows[] = {
+      // UTF-8 in: references decoded, unmapped characters written as references.
+      {kCharsetUtf8, kCharsetBig5, "a" + kZhongUtf8 + "\xC2\xA7\xC3\xA9\x7F",
+       "a" + kZhongBig5 + "\xA1\xB1&#233;\x7F"},
+      {kCharsetUtf8, kCharsetBig5, "&#X4e00;&#19968;&#;&#65a;&#x1F600;&b",
+       "\xA4\x40\xA4\x40&#0;A&#128512;&b"},
+      {kCharsetUtf8, kCharsetBig5, "&#12345678;z", "&#12345678;z"},  // nine bytes kept
+      {kCharsetUtf8, kCharsetBig5, "x&#12", "x&#12"},                // cut by the end
+      {kCharsetUtf8, kCharsetBig5, "a&", "a&"},
+      // Bad UTF-8 is dropped byte by byte so that the text after it survives.
+      {kCharsetUtf8, kCharsetBig5, "\200a\xF0\x9F\x98\x80!\303A\344\270B\344C", "a!ABC"},
+      {kCharsetUtf8, kCharsetBig5, "x\xE4\xB8", "x"},
+      // Double-byte in: unknown codes become U+FFFD, never a zero byte.
+      {kCharsetBig5, kCharsetUtf8, "a" + kZhongBig5 + "\xA1\xB1", "a" + kZhongUtf8 + "\xC2\xA7"},
+      {kCharsetBig5, kCharsetUtf8, "\xFA\x40\x7Fx&#12", "\xEF\xBF\xBD\xEF\xBF\xBDx&#12"},
+      {kCharsetBig5, kCharsetUtf8, "&#20013;&#x4e2d;R&D&#0;&#xD800;",
+       kZhongUtf8 + kZhongUtf8 + "R&D&#0;&#55296;"},
+      {kCharsetBig5, kCharsetUtf8, "&#12345678;a\xA4", "&#12345678;a"},  // a last lead byte
+      {kCharsetBig5, kCharsetUtf16LE, "a" + kZhongBig5, std::string("a\0\x2D\x4E", 4)},
+      {kCharsetBig5, kCharsetUtf16LE, "&#x1F600;",
+       std::string("&\0#\0001\0002\0008\0005\0001\0002\0;\0", 18)},
+      {kCharsetBig5, kCharsetUtf16BE, "a" + kZhongBig5, std::string("\0a\x4E\x2D", 4)},
+      // Shift_JIS half-width katakana stand alone.
+      {kCharsetSjis, kCharsetUtf8, "\261A\xB1\x88\x9F", "\xEF\xBD\261A\xEF\xBD\xB1\xE4\xBA\x9C"},
+      {kCharsetUtf8, kCharsetSjis, "\xEF\xBD\xB1", "\xB1"},
+      // UTF-16 in: references stay text; an odd last byte is not read.
+      {kCharsetUtf16BE, kCharsetBig5,
+       std::string("\0a", 2) + utf16Zhong + std::string("\0&\0#\0006\0005\0;\0\xE9\0\0\x4E", 15),
+       "a" + kZhongBig5 + "&#65;&#233;&#0;"},
+      {kCharsetUtf16LE, kCharsetBig5, std::string("a\0\x2D\x4E", 4), "a" + kZhongBig5},
+      {kCharsetUtf16BE, kCharsetUtf8, std::string("\0a\0\xE9\xD8\x3D", 6) + utf16Zhong,
+       "a\xC3\xA9&#55357;" + kZhongUtf8},
+      {kCharsetUtf16LE, kCharsetUtf8, std::string("\x2D\x4E", 2), kZhongUtf8},
+      // Between code pages through Unicode.
+      {kCharsetBig5, kCharsetSjis, "a" + kZhongBig5 + "\xA4\x40&#x4E2D;&b\xFA\x40&#12345678;",
+       "a\x92\x86&#19968;\x92\x86&b&#65533;&#12345678;"},
+      {kCharsetGbk, kCharsetJpEuc, "\xD6\xD0", "\xC3\xE6"},
+      // 7-bit JIS to Shift_JIS by rule.
+      {kCharsetJis, kCharsetSjisPlain, "\x1B$B\x30\x21\x5F\x60\x21\x21\x1B(Bab\x1B$@\x30\x21",
+       "\x88\x9F\xE0\x80\x81@ab\x88\x9F"},
+      {kCharsetJis, kCharsetSjisPlain, "\x1B(I\x31\x1B(Ja\x0E\x31\017a\x1B$Zb",
+       "\261a\261a\x1B$Zb"},
+      {kCharsetJis, kCharsetSjisPlain, "\x1B$B\n\x30\x21\x30", "\x88\x9F\x30"},  // dropped, kept
+      {kCharsetJis, kCharsetSjisPlain, "a\x1B$", "a\x1B$"},
+  };
+  for (const auto& row : rows) {
+    const Outcome r = run(row.source, row.target, row.in);
+    EXPECT_EQ(kConvertDone, r.rc) << testing::PrintToString(row.in);
+    EXPECT_EQ(row.out, r.out) << testing::PrintToString(row.in);
+  }
 }
 
-TEST_F(CharsetEngine, Utf8BadInputIsDroppedNotMisread) {
-  expectConversions(kCharsetUtf8, kCharsetBig5,
-                    {
-                        {"three-byte lead cut by the end", "x\xE4", "x"},
-                        {"two of three bytes", "x\xE4\xB8", "x"},
-                        {"stray continuation byte",
-                         "\x80"
-                         "a",
-                         "a"},
-                        {"four-byte sequence", "\xF0\x9F\x98\x80!", "!"},
-                        {"lead before ASCII",
-                         "\xC3"
-                         "A",
-                         "A"},
-                        {"three-byte lead before ASCII",
-                         "\xE4\xB8"
-                         "A",
-                         "A"},
-                        {"cut lead before ASCII",
-                         "\xE4"
-                         "A",
-                         "A"},
-                    });
-}
-
+// asctime's own line break and a TAB, then the source and the fixed number.
 TEST_F(CharsetEngine, StrayContinuationByteIsReported) {
   FILE* report = std::tmpfile();
   ASSERT_NE(nullptr, report);
   setCharsetDiagnosticStream(report);
-  EXPECT_EQ("ab", run(kCharsetUtf8, kCharsetBig5,
-                      "a\xBF"
-                      "b")
-                      .out);
+  EXPECT_EQ("ab", run(kCharsetUtf8, kCharsetBig5, "a\277b").out);
   std::rewind(report);
   char text[512] = "";
-  const size_t n = std::fread(text, 1, sizeof text - 1, report);
+  const std::string lines(text, std::fread(text, 1, sizeof text - 1, report));
   std::fclose(report);
-  const std::string lines(text, n);
-  // asctime's own line break, a TAB, then the source and the fixed number.
   EXPECT_NE(std::string::npos, lines.find("\n\t")) << lines;
   EXPECT_NE(std::string::npos, lines.find("\t161\n\t*54\n")) << lines;
 }
 
-TEST_F(CharsetEngine, DoubleByteToUnicode) {
-  expectConversions(kCharsetBig5, kCharsetUtf8,
-                    {
-                        {"section sign", "\xA1\xB1", "\xC2\xA7"},
-                        {"ascii and a pair", "a" + kZhongBig5, "a" + kZhongUtf8},
-                        {"lead byte last", "a\xA4", "a"},
-                        {"decimal reference", "&#20013;", kZhongUtf8},
-                        {"hex reference", "&#x4e2d;", kZhongUtf8},
-                        {"no reference within 7", "&#12345678;", "&#12345678;"},
-                        {"& in text", "R&D", "R&D"},
-                        {"& last", "AT&", "AT&"},
-                        {"reference cut by the end", "x&#12", "x&#12"},
-                        {"unknown pair", "\xFA\x40", "\xEF\xBF\xBD"},
-                        {"unknown single byte", "\x7F", "\xEF\xBF\xBD"},
-                        {"reference to zero", "&#0;", "&#0;"},
-                        {"above 0xFFFF", "&#x1F600;", "&#128512;"},
-                        {"surrogate", "&#xD800;", "&#55296;"},
-                    });
-  expectConversions(kCharsetBig5, kCharsetUtf16LE,
-                    {{"pair", "a" + kZhongBig5, std::string("a\0\x2D\x4E", 4)},
-                     {"reference back", "&#x1F600;",
-                      std::string("&\0#\0001\0002\0008\0005\0001\0002\0;\0", 18)}});
-  expectConversions(kCharsetBig5, kCharsetUtf16BE,
-                    {{"pair", "a" + kZhongBig5, std::string("\0a\x4E\x2D", 4)}});
-}
-
-TEST_F(CharsetEngine, ShiftJisHalfWidthKatakanaStandsAlone) {
-  expectConversions(kCharsetSjis, kCharsetUtf8,
-                    {{"katakana then ascii",
-                      "\xB1"
-                      "A",
-                      "\xEF\xBD\xB1"
-                      "A"},
-                     {"katakana then kanji", "\xB1\x88\x9F", "\xEF\xBD\xB1\xE4\xBA\x9C"}});
-  expectConversions(kCharsetUtf8, kCharsetSjis, {{"katakana", "\xEF\xBD\xB1", "\xB1"}});
-}
-
-TEST_F(CharsetEngine, Utf16ToDoubleByte) {
-  expectConversions(kCharsetUtf16BE, kCharsetBig5,
-                    {{"pair", std::string("\0a\x4E\x2D", 4), "a" + kZhongBig5},
-                     {"references stay text", std::string("\0&\0#\0006\0005\0;", 10), "&#65;"},
-                     {"unmapped", std::string("\0\xE9", 2), "&#233;"},
-                     {"zero unit", std::string("\0\0", 2), "&#0;"}});
-  expectConversions(kCharsetUtf16LE, kCharsetBig5,
-                    {{"pair", std::string("a\0\x2D\x4E", 4), "a" + kZhongBig5}});
-  const Outcome odd = run(kCharsetUtf16BE, kCharsetBig5, std::string("\x4E\x2D\x4E", 3));
-  EXPECT_EQ(kConvertDone, odd.rc);
-  EXPECT_EQ(kZhongBig5, odd.out);
-  EXPECT_EQ(2u, odd.consumed);
-}
-
-TEST_F(CharsetEngine, Utf16ToUtf8ByRule) {
-  expectConversions(kCharsetUtf16BE, kCharsetUtf8,
-                    {{"ascii and kanji", std::string("\0a\x4E\x2D", 4), "a" + kZhongUtf8},
-                     {"two-byte form", std::string("\0\xE9", 2), "\xC3\xA9"},
-                     {"lone surrogate", std::string("\xD8\x3D", 2), "&#55357;"}});
-  expectConversions(kCharsetUtf16LE, kCharsetUtf8,
-                    {{"kanji", std::string("\x2D\x4E", 2), kZhongUtf8}});
-}
-
-TEST_F(CharsetEngine, DoubleByteToDoubleByte) {
-  expectConversions(kCharsetBig5, kCharsetSjis,
-                    {{"mapped on both sides", "a" + kZhongBig5, "a\x92\x86"},
-                     {"not in the target", "\xA4\x40", "&#19968;"},
-                     {"reference", "&#x4E2D;", "\x92\x86"},
-                     {"eight digits: nine bytes kept", "&#12345678;", "&#12345678;"},
-                     {"& in text", "&b", "&b"},
-                     {"unknown pair", "\xFA\x40", "&#65533;"}});
-  expectConversions(kCharsetGbk, kCharsetJpEuc, {{"zhong", "\xD6\xD0", "\xC3\xE6"}});
-}
-
-TEST_F(CharsetEngine, JisToShiftJis) {
-  const std::vector<Row> rows = {
-      {"kanji in and out", "\x1B$B\x30\x21\x1B(Bab",
-       "\x88\x9F"
-       "ab"},
-      {"ESC $ @ too", "\x1B$@\x30\x21", "\x88\x9F"},
-      {"c1 above 94, odd, c2 above 95", "\x1B$B\x5F\x60", "\xE0\x80"},
-      {"c1 odd, c2 below 96", "\x1B$B\x21\x21", "\x81\x40"},
-      {"half-width by escape", "\x1B(I\x31\x1B(Ja",
-       "\xB1"
-       "a"},
-      {"half-width by SO and SI",
-       "\x0E\x31\x0F"
-       "a",
-       "\xB1"
-       "a"},
-      {"unknown escape copied", "\x1B$Zab", "\x1B$Zab"},
-      {"escape cut by the end", "a\x1B$", "a\x1B$"},
-      {"non-JIS byte in kanji dropped", "\x1B$B\n\x30\x21", "\x88\x9F"},
-      {"lone last byte in kanji", "\x1B$B\x30", "\x30"},
-  };
-  expectConversions(kCharsetJis, kCharsetSjisPlain, rows);
-}
-
 TEST_F(CharsetEngine, OpenResults) {
-  testutil::TempDir empty;
-  testutil::TempDir shortTables;
-  charsettest::writeSmallTables(shortTables.path());
-  charsettest::writeTable(shortTables.sub("unicode_big5.tbl"), CharsetTable(kCharsetTableEntries),
-                          kCharsetTableBytes - 1);
+  // A directory name that is too long keeps the earlier one.
+  EXPECT_EQ(-1, QNac_CharsetEncodingConverter::StaticInitOpen(std::string(255, 'd').c_str()));
+  EXPECT_EQ(kZhongBig5, run(kCharsetUtf8, kCharsetBig5, kZhongUtf8).out);
+  TempDir empty, shortTables;
+  writeSmallTables(shortTables.path());
+  testutil::writeFile(shortTables.sub("unicode_big5.tbl"),
+                      std::string(kCharsetTableBytes - 1, 'x'));
+  const std::string small = tables_->path();
   const struct {
-    const char* dir;
+    std::string dir;
     uint32_t source, target;
     int rc;
   } rows[] = {
-      {nullptr, kCharsetUtf8, kCharsetUtf8, kInitOpenUnsupported},
-      {nullptr, kCharsetUtf8, kCharsetUtf16LE, kInitOpenUnsupported},
-      {nullptr, kCharsetBig5 & ~kCharsetHtml, kCharsetUtf8, kInitOpenUnsupported},
-      {nullptr, kCharsetJis, kCharsetSjis, kInitOpenUnsupported},
-      {nullptr, kCharsetJis, kCharsetSjisPlain, 0},
-      {nullptr, kCharsetUtf16BE, kCharsetUtf8, 0},
-      {nullptr, kCharsetUtf8, 0x50000005, 2 * kCharsetTableBadMember},
-      {nullptr, 0x50000000, kCharsetUtf8, 2 * kCharsetTableBadMember},
-      {nullptr, 0x60000004, kCharsetBig5, kInitOpenBadUnicodeMember},
-      {nullptr, kCharsetBig5, 0x60000000, kInitOpenBadUnicodeMember},
-      {empty.path().c_str(), kCharsetUtf8, kCharsetBig5, 2 * kCharsetTableCannotOpen},
-      {empty.path().c_str(), kCharsetBig5, kCharsetGbk, 2 * kCharsetTableCannotOpen},
-      {shortTables.path().c_str(), kCharsetUtf8, kCharsetBig5, 2 * kCharsetTableShort},
-      {shortTables.path().c_str(), kCharsetGbk, kCharsetBig5, 2 * kCharsetTableShort},
-      {shortTables.path().c_str(), kCharsetBig5, kCharsetUtf8, 0},
+      {small, kCharsetUtf8, kCharsetUtf8, kInitOpenUnsupported},
+      {small, kCharsetBig5 & ~kCharsetHtml, kCharsetUtf8, kInitOpenUnsupported},
+      {small, kCharsetJis, kCharsetSjis, kInitOpenUnsupported},
+      {small, kCharsetUtf16BE, kCharsetUtf8, 0},
+      {small, kCharsetUtf8, 0x50000005, 2 * kCharsetTableBadMember},
+      {small, 0x60000004, kCharsetBig5, kInitOpenBadUnicodeMember},
+      {empty.path() + "/", kCharsetBig5, kCharsetGbk, 2 * kCharsetTableCannotOpen},
+      {shortTables.path(), kCharsetUtf8, kCharsetBig5, 2 * kCharsetTableShort},
+      {shortTables.path(), kCharsetGbk, kCharsetBig5, 2 * kCharsetTableShort},
+      {shortTables.path(), kCharsetBig5, kCharsetUtf8, 0},
   };
   for (const auto& row : rows) {
-    const std::string dir = row.dir ? std::string(row.dir) + "/" : tables_->path();
-    ASSERT_EQ(0, QNac_CharsetEncodingConverter::StaticInitOpen(dir.c_str()));
+    ASSERT_EQ(0, QNac_CharsetEncodingConverter::StaticInitOpen(row.dir.c_str()));
     QNac_CharsetEncodingConverter converter;
     EXPECT_EQ(row.rc, converter.InitOpen(row.source, row.target))
-        << std::hex << row.source << " to " << row.target << " in " << dir;
+        << std::hex << row.source << " to " << row.target << " in " << row.dir;
     EXPECT_EQ(row.rc == 0, converter.IsOpen());
   }
   QNac_CharsetEncodingConverter closed;
@@ -273,33 +197,23 @@ TEST_F(CharsetEngine, OpenResults) {
   EXPECT_EQ(kConvertNotOpen, closed.Convert(in, in + 1, out_p, out + 4));
 }
 
-TEST_F(CharsetEngine, TooLongTableDirectoryKeepsTheEarlierOne) {
-  EXPECT_EQ(-1, QNac_CharsetEncodingConverter::StaticInitOpen(std::string(255, 'd').c_str()));
-  EXPECT_EQ(kZhongBig5, run(kCharsetUtf8, kCharsetBig5, kZhongUtf8).out);
-}
-
 TEST_F(CharsetEngine, OutputLimitLeavesTheRestForTheNextCall) {
   // Twelve bytes keep ten in reserve: two characters, then stop.
   const Outcome full = run(kCharsetUtf8, kCharsetBig5, "abcdef", 12);
   EXPECT_EQ(kConvertOutputFull, full.rc);
   EXPECT_EQ("ab", full.out);
   EXPECT_EQ(2u, full.consumed);
-  // A character that does not fit is not consumed, and nothing is written
-  // past the end.
+  // A character that does not fit is not consumed, and nothing is written past the end.
   const Outcome tight = run(kCharsetUtf8, kCharsetBig5, "\xC3\xA9", 5);
   EXPECT_EQ(kConvertOutputFull, tight.rc);
   EXPECT_EQ(0u, tight.consumed);
-  EXPECT_EQ("", tight.out);
   EXPECT_EQ(kConvertOutputFull, run(kCharsetUtf8, kCharsetBig5, "a", 0).rc);
   // The last character may use the reserve.
-  const Outcome last = run(kCharsetUtf8, kCharsetBig5, "\xC3\xA9", 16);
-  EXPECT_EQ(kConvertDone, last.rc);
-  EXPECT_EQ("&#233;", last.out);
+  EXPECT_EQ(kConvertDone, run(kCharsetUtf8, kCharsetBig5, "\xC3\xA9", 16).rc);
   EXPECT_EQ(kConvertDone, run(kCharsetUtf8, kCharsetBig5, "a", 8).rc);
 }
 
-// Converting piece by piece, with small output buffers and input handed over
-// in chunks, gives what one call gives.
+// Input handed over in chunks into small output buffers gives what one call gives.
 TEST_F(CharsetEngine, PiecewiseConversionMatchesOneCall) {
   const struct {
     uint32_t source, target;
@@ -309,9 +223,7 @@ TEST_F(CharsetEngine, PiecewiseConversionMatchesOneCall) {
        "a" + kZhongUtf8 + "&#x4E00;\xC3\xA9&b&#12345678;\xE4\xB8\xAD\xC2\xA7 tail&#20013;"},
       {kCharsetBig5, kCharsetUtf8, "x\xA4\xA4&#x4E2D;R&D\xA1\xB1&#123456789\xA4\x40z"},
       {kCharsetBig5, kCharsetSjis, "\xA4\xA4\xA4\x40&#20013;&#1234567890;ok"},
-      {kCharsetJis, kCharsetSjisPlain,
-       "ab\x1B$B\x30\x21\x30\x22\x1B(Bcd\x0E\x31\x0F"
-       "e"},
+      {kCharsetJis, kCharsetSjisPlain, "ab\x1B$B\x30\x21\x30\x22\x1B(Bcd\x0E\x31\017e"},
   };
   for (const auto& c : cases) {
     const std::string whole = run(c.source, c.target, c.text).out;
@@ -325,10 +237,10 @@ TEST_F(CharsetEngine, PiecewiseConversionMatchesOneCall) {
         for (int calls = 0; calls < 1000; ++calls) {
           const char* chunk_end =
               end - in > long(chunk + kCharsetReserve) ? in + chunk + kCharsetReserve : end;
-          const unsigned flags = chunk_end < end ? kCharsetMoreInput : 0;
           char out[64];
           char* out_p = out;
-          const int rc = converter.Convert(in, chunk_end, out_p, out + room, flags);
+          const int rc = converter.Convert(in, chunk_end, out_p, out + room,
+                                           chunk_end < end ? kCharsetMoreInput : 0);
           got.append(out, static_cast<size_t>(out_p - out));
           if (rc == kConvertDone) break;
         }
@@ -336,96 +248,150 @@ TEST_F(CharsetEngine, PiecewiseConversionMatchesOneCall) {
       }
     }
   }
-}
-
-TEST_F(CharsetEngine, MoreInputHoldsBackCutCharacters) {
-  const std::string text = "0123456789abc" + kZhongUtf8.substr(0, 2);
-  const Outcome r = run(kCharsetUtf8, kCharsetBig5, text, 64, kCharsetMoreInput);
-  EXPECT_EQ(kConvertCut, r.rc);
   // The last ten bytes wait for the rest of the input.
-  EXPECT_EQ(text.size() - kCharsetReserve, r.consumed);
-  const Outcome shortText = run(kCharsetUtf8, kCharsetBig5, "abc", 64, kCharsetMoreInput);
-  EXPECT_EQ(kConvertCut, shortText.rc);
-  EXPECT_EQ(0u, shortText.consumed);
+  const std::string text = "0123456789abc" + kZhongUtf8.substr(0, 2);
+  const Outcome cut = run(kCharsetUtf8, kCharsetBig5, text, 64, kCharsetMoreInput);
+  EXPECT_EQ(kConvertCut, cut.rc);
+  EXPECT_EQ(text.size() - kCharsetReserve, cut.consumed);
+  EXPECT_EQ(0u, run(kCharsetUtf8, kCharsetBig5, "abc", 64, kCharsetMoreInput).consumed);
 }
 
 // In place, the output never overtakes the input still to be read.
 TEST_F(CharsetEngine, InPlaceConversion) {
-  // Shrinking: UTF-8 to Big5 from the start of the buffer.
-  std::string buffer = "a" + kZhongUtf8 + kZhongUtf8 + "b";
   QNac_CharsetEncodingConverter converter;
-  ASSERT_EQ(0, converter.InitOpen(kCharsetUtf8, kCharsetBig5));
-  char* in = &buffer[0];
-  char* out = &buffer[0];
-  EXPECT_EQ(kConvertDone, converter.ConvertInPlace(in, buffer.data() + buffer.size(), out));
-  EXPECT_EQ("a" + kZhongBig5 + kZhongBig5 + "b", std::string(buffer.data(), out));
-
-  // Growing: Big5 to UTF-8 with the input at the tail of the buffer.
-  const std::string big5 = "x" + kZhongBig5 + "&#x4E2D;" + kZhongBig5;
-  std::string space(40, '.');
-  space.replace(space.size() - big5.size(), big5.size(), big5);
-  ASSERT_EQ(0, converter.InitOpen(kCharsetBig5, kCharsetUtf8));
-  in = &space[space.size() - big5.size()];
-  out = &space[0];
-  EXPECT_EQ(kConvertDone, converter.ConvertInPlace(in, space.data() + space.size(), out));
-  EXPECT_EQ(run(kCharsetBig5, kCharsetUtf8, big5).out, std::string(space.data(), out));
-
-  // Growing from the start: the first character would overwrite unread input.
-  std::string tight = kZhongBig5 + kZhongBig5;
-  in = &tight[0];
-  out = &tight[0];
-  EXPECT_EQ(kConvertOutputFull, converter.ConvertInPlace(in, tight.data() + tight.size(), out));
-  EXPECT_EQ(tight.data(), in);
-  EXPECT_EQ(kZhongBig5 + kZhongBig5, tight);
-}
-
-TEST_F(CharsetEngine, InPlaceStopsNearTheReadPosition) {
-  // Conversions to Unicode stop once the output is within three bytes of
-  // the read position, though more would fit.
-  std::string space = std::string(4, '.') + kZhongBig5 + kZhongBig5 + kZhongBig5;
-  QNac_CharsetEncodingConverter converter;
-  ASSERT_EQ(0, converter.InitOpen(kCharsetBig5, kCharsetUtf8));
-  char* in = &space[4];
-  char* out = &space[0];
-  EXPECT_EQ(kConvertOutputFull, converter.ConvertInPlace(in, space.data() + space.size(), out));
-  EXPECT_EQ(kZhongUtf8, std::string(space.data(), out));
-  EXPECT_EQ(space.data() + 6, in);
-
-  // Conversions that write references check after each reference.
-  std::string text = std::string(12, '.') +
-                     "\xC3\xA9\xC3\xA9"
-                     "a";
-  ASSERT_EQ(0, converter.InitOpen(kCharsetUtf8, kCharsetBig5));
-  in = &text[12];
-  out = &text[0];
-  EXPECT_EQ(kConvertOutputFull, converter.ConvertInPlace(in, text.data() + text.size(), out));
-  EXPECT_EQ("&#233;", std::string(text.data(), out));
-}
-
-TEST(CharsetJapaneseTable, FlagsAndFullWidthForms) {
-  QNcz_JPCode_Core::StaticInit();
-  const auto& type = QNcz_JPCode_Core::CodeType();
-  const struct {
-    unsigned byte;
-    uint32_t flags;
-  } rows[] = {
-      {0x20, 0x1},   {0x21, 0x181},  {'5', 0x10181}, {'A', 0x20981}, {'z', 0x20981}, {0x7E, 0x981},
-      {0x7F, 0x1},   {0x80, 0x800},  {0x81, 0xC00},  {0x8E, 0xC08},  {0x9F, 0xC00},  {0xA0, 0x810},
-      {0xA1, 0x812}, {0xB3, 0x4812}, {0xB6, 0x4812}, {0xCA, 0x6812}, {0xDF, 0x812},  {0xE0, 0xC02},
-      {0xEF, 0xC02}, {0xF0, 0x802},  {0xFC, 0x802},  {0xFD, 0x2},    {0xFF, 0x0},
+  const auto inPlace = [&](uint32_t source, uint32_t target, std::string& buffer, size_t from,
+                           char*& in) {
+    EXPECT_EQ(0, converter.InitOpen(source, target));
+    in = &buffer[from];
+    char* out = &buffer[0];
+    const int rc = converter.ConvertInPlace(in, buffer.data() + buffer.size(), out);
+    buffer.resize(static_cast<size_t>(out - buffer.data()));
+    return rc;
   };
-  for (const auto& row : rows)
-    EXPECT_EQ(row.flags, type[row.byte]) << std::hex << row.byte;
+  char* in;
+  std::string shrink = "a" + kZhongUtf8 + kZhongUtf8 + "b";
+  EXPECT_EQ(kConvertDone, inPlace(kCharsetUtf8, kCharsetBig5, shrink, 0, in));
+  EXPECT_EQ("a" + kZhongBig5 + kZhongBig5 + "b", shrink);
 
-  QNcz_JPCode_Core::H2FTable wide{};
-  QNcz_JPCode_Core::xInitH2F_SJIS(wide, kH2FDigits);
-  EXPECT_EQ(0x824F, wide['0']);
-  EXPECT_EQ(0, wide['A']);
-  QNcz_JPCode_Core::xInitH2F_SJIS(wide, kH2FLetters);
-  EXPECT_EQ(0x8260, wide['A']);
-  EXPECT_EQ(0x8281, wide['a']);
-  EXPECT_EQ(0x824F, wide['0']);
-  EXPECT_EQ(0, wide['-']);
+  const std::string big5 = "x" + kZhongBig5 + "&#x4E2D;" + kZhongBig5;
+  std::string grow = std::string(40 - big5.size(), '.') + big5;  // input at the tail
+  EXPECT_EQ(kConvertDone, inPlace(kCharsetBig5, kCharsetUtf8, grow, 40 - big5.size(), in));
+  EXPECT_EQ(run(kCharsetBig5, kCharsetUtf8, big5).out, grow);
+
+  std::string tight = kZhongBig5 + kZhongBig5;  // the first character would overwrite input
+  EXPECT_EQ(kConvertOutputFull, inPlace(kCharsetBig5, kCharsetUtf8, tight, 0, in));
+  EXPECT_EQ("", tight);
+
+  // To Unicode it stops within three bytes of the read position, though more would fit.
+  std::string near = "...." + kZhongBig5 + kZhongBig5 + kZhongBig5;
+  EXPECT_EQ(kConvertOutputFull, inPlace(kCharsetBig5, kCharsetUtf8, near, 4, in));
+  EXPECT_EQ(kZhongUtf8, near);
+  // Writing references, it checks after each reference.
+  std::string refs = std::string(12, '.') + "\303\251\303\251a";
+  EXPECT_EQ(kConvertOutputFull, inPlace(kCharsetUtf8, kCharsetBig5, refs, 12, in));
+  EXPECT_EQ("&#233;", refs);
+}
+
+// charEncodingConverter in an installation whose table directory holds the
+// small tables, with the debug log switched on.
+class CharsetEncoding : public ::testing::Test {
+ protected:
+  CharsetEncoding() : cgi_(testutil::makeInstallSkeleton(root_.path())), cwd_(cgi_) {
+    testutil::makeDirs(root_.sub("binind/unitbl"));
+    writeSmallTables(root_.sub("binind/unitbl"));
+    testutil::writeFile(cgi_ + "/system.debug.cfg", "debug_mode=Y\n");
+    setCharsetTableDirectory("../binind/unitbl");
+  }
+  ~CharsetEncoding() override {
+    resetLogStateForTests();
+    setCharsetTableDirectory("../binind/unitbl");
+  }
+  // The debug log of one call from a fresh start.
+  std::string log(const std::function<void()>& call) {
+    resetLogStateForTests();
+    SetLogFileName("searchrun.log");
+    std::remove((cgi_ + "/debug/searchrun.log").c_str());
+    call();
+    return testutil::readFile(cgi_ + "/debug/searchrun.log");
+  }
+
+  TempDir root_;
+  std::string cgi_;
+  testutil::ScopedCwd cwd_;
+};
+
+// The name in the last "return" line of a log, or "" without one.
+std::string loggedResult(const std::string& log) {
+  const std::string mark = "charEncodingConverter : return = '";
+  const size_t at = log.rfind(mark);
+  if (at == std::string::npos) return "";
+  return log.substr(at + mark.size(), log.find('\'', at + mark.size()) - at - mark.size());
+}
+
+TEST_F(CharsetEncoding, ResultCodesAndTheirLogLines) {
+  const struct {
+    std::string src;
+    const char *from, *to;
+    int size, rc;
+    std::string dest;
+    const char* logged;  // "" when the result is not logged
+  } rows[] = {
+      {kZhongUtf8, "UTF-8", "BIG5", 16, 0, kZhongBig5, "SUCCESS_CONVERT_ENCODING"},
+      // Output reaching the reserve with the last character is no failure.
+      {"a", "UTF-8", "GBK", 16, 0, "a", "SUCCESS_CONVERT_ENCODING"},
+      {"\xC3\xA9", "UTF-8", "BIG5", 16, 0, "&#233;", "SUCCESS_CONVERT_ENCODING"},
+      {"", "UTF-8", "SJIS", 16, 0, "", "SUCCESS_CONVERT_ENCODING"},
+      {"\x4E\x2D", "UTF-16BE", "UTF-8", 16, 0, kZhongUtf8, "SUCCESS_CONVERT_ENCODING"},
+      {"\xD6\xD0", "GBK", "SJIS", 16, 0, "\x92\x86", "SUCCESS_CONVERT_ENCODING"},
+      {kZhongUtf8, "UTF-8", "BIG5", 3, 0, kZhongBig5, "SUCCESS_CONVERT_ENCODING"},
+      {kZhongUtf8, "UTF-8", "BIG5", 2, -8, "\xA4", "ERROR_DEST_BUFFER_NOT_ENOUGH"},
+      {kZhongUtf8, "UTF-8", "BIG5", 0, -8, "keep", "ERROR_DEST_BUFFER_NOT_ENOUGH"},
+      {"a", "UTF-8", "UTF-8", 16, -4, "keep", "ERROR_INIT_OPEN"},
+      {"a", "utf-8", "BIG5", 16, -2, "keep", "ERROR_NOT_SUPPORT_ENCODING_TYPE"},  // names are exact
+      {"a", "UTF-8", "UTF-16BE", 16, -2, "keep", ""},                             // a source only
+      {"a", "UTF-8", nullptr, 16, -2, "keep", ""},
+      // 0x7F is not in the tables: "&#65533;" is eight bytes for one, too many.
+      {"\x7F\x7F", "BIG5", "GBK", 64, -6, "keep", "ERROR_CONVERT_FAIL"},
+  };
+  for (const auto& row : rows) {
+    char dest[64] = "keep";
+    int rc = 0;
+    const std::string text =
+        log([&] { rc = charEncodingConverter(row.src.c_str(), row.from, dest, row.to, row.size); });
+    EXPECT_EQ(row.rc, rc) << row.src << " to " << (row.to ? row.to : "null") << " in " << row.size;
+    EXPECT_EQ(row.dest, std::string(dest)) << row.src;
+    EXPECT_EQ(row.logged, loggedResult(text)) << row.src;
+  }
+  char dest[16] = "keep";
+  const std::string text =
+      log([&] { EXPECT_EQ(-1, charEncodingConverter(nullptr, "UTF-8", dest, "BIG5", 16)); });
+  EXPECT_STREQ("keep", dest);
+  EXPECT_NE(std::string::npos, text.find("): charEncodingConverter : src_data = '(null)'\n"));
+  EXPECT_NE(std::string::npos,
+            text.find("): charEncodingConverter : src_encoding_type = 'UTF-8'\n"));
+  EXPECT_NE(std::string::npos,
+            text.find("): charEncodingConverter : data_encoding_type = 'BIG5'\n"));
+  EXPECT_EQ(-1, charEncodingConverter("a", "UTF-8", nullptr, "BIG5", 16));
+}
+
+TEST_F(CharsetEncoding, TableFailuresKeepTheirDetailedCode) {
+  char dest[16] = "keep";
+  setCharsetTableDirectory(std::string(255, 'x'));
+  EXPECT_EQ("ERROR_STATIC_INIT_OPEN", loggedResult(log([&] {
+              EXPECT_EQ(-3, charEncodingConverter("a", "UTF-8", dest, "BIG5", sizeof dest));
+            })));
+  EXPECT_EQ(-1, g_char_encoding_convertor_err_code);
+  setCharsetTableDirectory("../binind");
+  EXPECT_EQ(-4, charEncodingConverter("a", "UTF-8", dest, "BIG5", sizeof dest));
+  EXPECT_EQ(-22, g_char_encoding_convertor_err_code);
+  testutil::writeFile(root_.sub("binind/unitbl/big5_unicode.tbl"), std::string(100, 'x'));
+  setCharsetTableDirectory("../binind/unitbl/");
+  EXPECT_EQ(-4, charEncodingConverter("\xA4\xA4", "BIG5", dest, "UTF-8", sizeof dest));
+  EXPECT_EQ(-42, g_char_encoding_convertor_err_code);
+  EXPECT_STREQ("keep", dest);
+  // A success leaves the code of the last failure.
+  EXPECT_EQ(0, charEncodingConverter("a", "UTF-8", dest, "BIG5", sizeof dest));
+  EXPECT_EQ(-42, g_char_encoding_convertor_err_code);
 }
 
 }  // namespace

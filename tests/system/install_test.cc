@@ -1,0 +1,230 @@
+/// @file install_test.cc
+/// @brief What the system library reads and writes in an installation: its
+/// one-value files and settings, record counts, scratch names, index id files
+/// and the logs. Each test runs in a scratch installation's search-cgi
+/// directory, in UTC, with every cache empty.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <tuple>
+
+#include "system/address.h"
+#include "system/clock.h"
+#include "system/fsutil.h"
+#include "system/index_id.h"
+#include "system/index_stats.h"
+#include "system/layout.h"
+#include "system/log.h"
+#include "system/tmpfile.h"
+#include "tests/test_util.h"
+
+namespace {
+
+constexpr time_t kNoon = 1706704496;  // 2024-01-31 12:34:56 UTC
+
+class Install : public ::testing::Test {
+ protected:
+  Install() : cgi_(testutil::makeInstallSkeleton(tmp_.path())), cwd_(cgi_), tz_("TZ", "UTC") {
+    tzset();
+    systemResetCaches();
+    resetLogStateForTests();
+    writeSetting("system_info.cfg", "SYSTEM_DIRECTORY=" + sys_ + "\nDOMAIN_NAME=corp\n");
+    testutil::makeDirs(sys_ + "/ref");
+  }
+  ~Install() override {
+    systemResetCaches();
+    resetLogStateForTests();
+    setTimeSourceForTests({});
+    setSleeperForTests({});
+  }
+  std::string root(const std::string& rel) const { return tmp_.sub(rel); }
+  void writeSetting(const std::string& name, const std::string& text) const {
+    testutil::writeFile(root("setting/" + name), text);
+  }
+  std::string idFile(const std::string& id) const { return sys_ + "/ref/" + id + ".id"; }
+
+  testutil::TempDir tmp_;
+  std::string cgi_;
+  testutil::ScopedCwd cwd_;
+  testutil::ScopedEnv tz_;
+  const std::string sys_ = tmp_.sub("system");  // SYSTEM_DIRECTORY
+  IndexIdFileMgr ids_;
+};
+
+TEST_F(Install, OneValueFilesAndSettings) {
+  const std::pair<const char*, int> languages[] = {
+      {"JP\n", kLangJP}, {"GB\r\n", kLangGB}, {"en", -1}, {"EN ", -1}, {"\nEN", -1}};
+  for (const auto& [file, code] : languages) {
+    testutil::writeFile(root("lang.cfg"), file);
+    systemResetCaches();
+    EXPECT_EQ(systemGetLanguage(), code) << file;
+  }
+  const std::pair<const char*, int> timeOuts[] = {
+      {"0", 3600}, {"-5", 3600}, {"9999999", 2592000}, {"99999999999999999999", 2592000}};
+  for (const auto& [value, seconds] : timeOuts) {
+    writeSetting("user_config.cfg", std::string("LOGIN_TIMEOUT=") + value + "\n");
+    EXPECT_EQ(systemGetUserLoginTimeOut(), seconds) << value;
+  }
+  EXPECT_TRUE(isLocalIPAddress("10.1.1.1"));  // a host known as 127.0.0.1 takes everything
+  testutil::writeFile(root("host_address"), "10.0.0.5\r\nignored\n");
+  systemResetCaches();
+  EXPECT_STREQ(systemGetIPAddress(), "10.0.0.5");
+  EXPECT_FALSE(isLocalIPAddress("10.0.0.50"));
+}
+
+TEST_F(Install, RecordCountsOfCutShortFiles) {
+  uint32_t count = 9;
+  double size = 9;
+  systemGetIndexNumRec("alice", "news", count, size);  // no file
+  EXPECT_EQ(std::make_tuple(count, size), std::make_tuple(0u, 0.0));
+  testutil::writeFile(sys_ + "/group/corp/User/alice/index/news/.vela_log_1",
+                      std::string("\x07\0\0\0\0\0\0\0\0\0\0", 11));
+  systemGetIndexNumRec("alice", "news", count, size);
+  EXPECT_EQ(std::make_tuple(count, size), std::make_tuple(7u, 0.0));  // the size is cut short
+}
+
+TEST_F(Install, ScratchNamesAreClaimedAndDistinct) {
+  std::string name, again;
+  ASSERT_TRUE(GetTempFilename("../tmp", "homo", 42, name));
+  EXPECT_EQ(name, "../tmp/homo00042");
+  ASSERT_TRUE(GetTempFilename("../tmp", "homo", 42, again));  // taken: another number
+  EXPECT_NE(again, name);
+  EXPECT_FALSE(GetTempFilename("../nowhere", "query", 0, name));
+}
+
+TEST(Directories, RemovalStartsNoProgramAndNeverFollowsLinks) {
+  testutil::TempDir dir;
+  const std::string tree = dir.sub("it's; rm -rf x \"q\"");
+  testutil::writeFile(tree + "/sub/$(touch pwned)", "x");
+  testutil::writeFile(dir.sub("outside/keep"), "x");
+  ASSERT_EQ(symlink(dir.sub("outside").c_str(), (tree + "/link").c_str()), 0);
+  EXPECT_TRUE(deltree(tree.c_str()));
+  EXPECT_FALSE(testutil::fileExists(tree));
+  EXPECT_TRUE(testutil::fileExists(dir.sub("outside/keep")));
+}
+
+// A 152-byte id file record with the given fields, each NUL-padded.
+std::string record(const std::string& id, const std::string& desc, const std::string& owner,
+                   const std::string& type) {
+  std::string bytes(IndexIdFileMgr::kFileSize, '\0');
+  bytes.replace(0, id.size(), id).replace(8, desc.size(), desc);
+  return bytes.replace(72, owner.size(), owner).replace(136, type.size(), type);
+}
+
+TEST_F(Install, IndexIdReadChecksTheStoredIdAndTheSize) {
+  testutil::writeFile(idFile("111111"), record("222222", "moved", "alice", "db") + "trailing");
+  EXPECT_FALSE(ids_.readIndexIdInfo("111111"));  // loaded all the same
+  EXPECT_STREQ(ids_.getIndexOwner(), "alice");
+  testutil::writeFile(idFile("1234567"), "12345678" + std::string(144, 'f'));
+  EXPECT_TRUE(ids_.readIndexIdInfo("1234567"));  // the eighth byte is never part of the id
+  EXPECT_EQ(strlen(ids_.getIndexType()), 15u);
+  testutil::writeFile(idFile("123"), record("123", "d", "o", "t").substr(0, 151));
+  EXPECT_FALSE(ids_.readIndexIdInfo("123"));
+  EXPECT_STREQ(ids_.getIndexId(), "");
+  // ../x would name SYSTEM/x.id, and that file even holds the matching id.
+  testutil::writeFile(sys_ + "/x.id", record("../x", "d", "o", "t"));
+  EXPECT_FALSE(ids_.readIndexIdInfo("../x"));
+  EXPECT_FALSE(ids_.delIndexIdInfo("../x"));
+  EXPECT_FALSE(ids_.writeIndexIdInfo("../x", "alice", "doc", "d"));
+  EXPECT_EQ(testutil::readFile(sys_ + "/x.id"), record("../x", "d", "o", "t"));
+}
+
+TEST_F(Install, IndexIdBuildTakesTheIdOfTheSecondButNeverOneInUse) {
+  EXPECT_EQ(makeIndexIdForTime(1699999999), "998990");  // n mod 10^8 = 998999: "0998999"
+  EXPECT_EQ(makeIndexIdForTime(1712345678), "632031");  // n mod 10^8 has eight digits
+  long long second = 1234567;
+  setTimeSourceForTests([&second] { return timeval{second, 0}; });
+  int waits = 0;
+  setSleeperForTests([&](unsigned s) { waits += s; });
+  std::string id;
+  ASSERT_TRUE(
+      ids_.buildIndexIdInfo("alice", "notes-and-more-types", std::string(80, 'd').c_str(), &id));
+  EXPECT_EQ(testutil::readFile(idFile("651081")),  // n = 1801567: "180156" reversed
+            record("651081", std::string(63, 'd'), "alice", "notes-and-more-"));
+  EXPECT_FALSE(ids_.buildIndexIdInfo("bob", "doc", "new"));  // the clock never moves
+  EXPECT_EQ(waits, 59);
+  setSleeperForTests([&](unsigned) { ++second; });
+  ASSERT_TRUE(ids_.buildIndexIdInfo("bob", "doc", "new", &id));
+  EXPECT_EQ(id, makeIndexIdForTime(1234568));
+  ASSERT_TRUE(ids_.readIndexIdInfo("651081"));
+  EXPECT_STREQ(ids_.getIndexOwner(), "alice");
+}
+
+TEST_F(Install, IndexIdWriteReplacesTheFileWhole) {
+  testutil::writeFile(idFile("abc"), record("abc", "old", "bob", "db") + "trailing bytes");
+  testutil::writeFile(idFile("abc") + ".new", "stale");
+  ASSERT_TRUE(ids_.writeIndexIdInfo("abc", "/groupA", "doc", "d"));
+  EXPECT_EQ(testutil::readFile(idFile("abc")), record("abc", "d", "/groupA", "doc"));
+  struct stat st;
+  ASSERT_EQ(stat(idFile("abc").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  EXPECT_FALSE(testutil::fileExists(idFile("abc") + ".new"));
+  std::filesystem::remove_all(sys_ + "/ref");
+  testutil::writeFile(sys_ + "/ref", "");  // "ref" is a file: nothing can be placed
+  EXPECT_FALSE(ids_.writeIndexIdInfo("abc", "alice", "doc", "d"));
+  EXPECT_FALSE(ids_.buildIndexIdInfo("alice", "doc", "d"));
+}
+
+TEST_F(Install, RunClockLines) {
+  setTimeSourceForTests([] { return timeval{100, 700000}; });
+  initRunInfo();
+  EXPECT_EQ(testutil::captureStdout([] {
+              setTimeSourceForTests([] { return timeval{101, 700999}; });
+              logTimeInfo(stdout, "b-function");
+              setTimeSourceForTests([] { return timeval{101, 950000}; });
+              logTimeInfo(stdout, "a-function");
+            }),
+            "1000,1000: b-function\n1250,250: a-function\n");
+}
+
+TEST_F(Install, DebugSwitchLinesIgnoreCase) {
+  const char* cases[][3] = {
+      // where the switch file is, its text, the log written ("": none)
+      {"system.debug.cfg", "SEARCHRUN.LOG=y\n", "debug/searchrun.log"},
+      {"system.debug.cfg", "other\nDEBUG_MODE=y", "debug/searchrun.log"},
+      {"system.debug.cfg", "searchrun.log=Y \n", ""},
+      {"../system.debug.cfg", "debug_mode=Y\n", "../debug/searchrun.log"},
+  };
+  for (const auto& [switchFile, text, log] : cases) {
+    resetLogStateForTests();
+    unlink("system.debug.cfg");
+    unlink("debug/searchrun.log");
+    testutil::writeFile(switchFile, text);
+    SetLogFileName("searchrun.log");
+    ReportLog("%s(%d) ", "file.cc", 12);
+    ReportLog("v\n");
+    EXPECT_EQ(testutil::readFile(*log ? log : "debug/searchrun.log"), *log ? "file.cc(12) v\n" : "")
+        << text;
+  }
+}
+
+TEST_F(Install, SearchLogKeepsOneLinePerSearchInTheDayOfItsBegin) {
+  testutil::ScopedEnv addr("REMOTE_ADDR", "192.168.1.9"), server("SERVER_NAME", nullptr);
+  testutil::makeDirs(root("system_log/query"));
+  auto log = [](time_t begin, long beginMicros, time_t end, long endMicros, const char* query) {
+    RecSearchLog(timeval{begin, beginMicros}, timeval{end, endMicros}, 2, 17, "alice", "10.0.0.5",
+                 "bob", "news", query);
+  };
+  for (const char* cfg : {"OutputQueryInfo=y\n", "OutputQueryInfo =Y\n", "OutputQueryInfo=Yes"}) {
+    writeSetting("ts_adv_log.cfg", cfg);
+    log(kNoon, 0, kNoon, 0, "off");
+  }
+  writeSetting("ts_adv_log.cfg", "OutputQueryInfo=Y\n");
+  log(kNoon, 5000, kNoon + 1, 250000, "apple");
+  log(kNoon, 0, kNoon, 0, "a\tb\nfake line\r");
+  log(kNoon + 41103, 900000, kNoon + 41105, 0, "late");  // 23:59:59.9 to the next day
+  const std::string fields = "\t192.168.1.9\talice\tNULL\t10.0.0.5\tbob\tnews\t";
+  EXPECT_EQ(testutil::readFile(root("system_log/query/20240131.log")),
+            "2024/01/31\t12:34:56.5\t2024/01/31\t12:34:57.250" + fields + "apple\t17\n" +
+                "2024/01/31\t12:34:56.0\t2024/01/31\t12:34:56.0" + fields + "a b fake line \t17\n" +
+                "2024/01/31\t23:59:59.900\t2024/02/01\t00:00:01.0" + fields + "late\t17\n");
+  EXPECT_FALSE(testutil::fileExists(root("system_log/query/20240201.log")));
+}
+
+}  // namespace
