@@ -94,7 +94,7 @@ TEST(BinoutReader, Headers) {
     VelaOutPtr out;
     EXPECT_EQ(parse(bytes, out), kBinoutOk) << matched.substr(0, 9);
     expectRecords(out, hits);
-    if (out) EXPECT_EQ(out->m_matched_str, matched);
+    EXPECT_EQ(out ? out->m_matched_str : "(none)", matched);
   }
 }
 
