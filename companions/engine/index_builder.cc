@@ -128,7 +128,9 @@ bool loadDocument(const BuildContext& ctx, const std::string& source, const Sour
                   const std::string& owner, StoredRecord& rec, RecordText& text) {
   std::ifstream in(source + "/" + f.rel, std::ios::binary);
   if (!in) return false;
-  std::string bytes(kMaxDocumentBytes, '\0');
+  // Sized by the file as scanned (a file that grew since is read that far):
+  // a buffer of the largest size for every document made building crawl.
+  std::string bytes(std::min<size_t>(f.size, kMaxDocumentBytes), '\0');
   in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<size_t>(in.gcount()));
   std::string base = fs::path(f.rel).filename().string();
