@@ -1,22 +1,33 @@
 /// @file tmpfile.h
-/// @brief Fresh names for scratch files.
+/// @brief Fresh names for scratch and result files.
 ///
-/// A name is claimed by creating the file, empty, so that two runs started in
-/// the same second can never be handed the same name. The caller owns the file
-/// and may write over it.
+/// A name is a stem followed by kTempNameDigits decimal digits drawn from the
+/// system's random source (about 99 bits), so a name can be neither foreseen
+/// nor guessed from the names of other runs. The name is claimed by creating
+/// the file exclusively, never through a link; the caller owns the file.
 
 #ifndef SEARCHRUN_SYSTEM_TMPFILE_H
 #define SEARCHRUN_SYSTEM_TMPFILE_H
 
 #include <string>
 
-// Claims dir + "/" + prefix + a number of at least five digits ("%05u"). The
-// first number tried is seed, or a random one when seed is 0; up to 100 names
-// are tried. False when all 100 exist already, or when the directory does not
-// take new files.
-bool GetTempFilename(const char* dir, const char* prefix, unsigned seed, std::string& out);
+#include "system/secure_file.h"
 
-// A fresh "../tmp/queryNNNNN".
+// Digits after the stem of every fresh name.
+constexpr size_t kTempNameDigits = 30;
+// Mode of the files claimed: readable and writable by the account of the
+// run only, whatever its umask.
+constexpr mode_t kTempFileMode = 0600;
+
+// Claims dir + "/" + prefix + kTempNameDigits random digits, created empty
+// with kTempFileMode. Up to 10 names are tried (a clash is practically
+// impossible). False when none could be created (the directory is missing or
+// not writable, the disk is full, or the random source failed). With `fd`,
+// the new file stays open for writing there.
+bool GetTempFilename(const char* dir, const char* prefix, std::string& out);
+bool GetTempFilename(const char* dir, const char* prefix, std::string& out, UniqueFd& fd);
+
+// A fresh "../tmp/query<digits>".
 bool systemGetTmpFile(std::string& out);
 
 // A fresh name with the given prefix in the CGI scratch directory, the

@@ -18,7 +18,7 @@ constexpr std::string_view kTmpDir = "../tmp/";
 constexpr std::string_view kResultStem = "query";
 constexpr std::string_view kFastSuffix = "_fast";
 constexpr size_t kMinDigits = 5;
-constexpr size_t kMaxDigits = 10;
+constexpr size_t kMaxDigits = 40;
 
 // A page number or size: "N", text that is not a number and values below 1
 // give `fallback`; values above `max` give `max`.

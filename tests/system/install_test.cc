@@ -4,6 +4,7 @@
 /// and the logs. Each test runs in a scratch installation's search-cgi
 /// directory, in UTC, with every cache empty.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -89,13 +90,17 @@ TEST_F(Install, RecordCountsOfCutShortFiles) {
   EXPECT_EQ(std::make_tuple(count, size), std::make_tuple(7u, 0.0));  // the size is cut short
 }
 
-TEST_F(Install, ScratchNamesAreClaimedAndDistinct) {
+TEST_F(Install, ScratchNamesAreRandomPrivateAndClaimed) {
   std::string name, again;
-  ASSERT_TRUE(GetTempFilename("../tmp", "homo", 42, name));
-  EXPECT_EQ(name, "../tmp/homo00042");
-  ASSERT_TRUE(GetTempFilename("../tmp", "homo", 42, again));  // taken: another number
+  ASSERT_TRUE(GetTempFilename("../tmp", "homo", name));
+  ASSERT_TRUE(GetTempFilename("../tmp", "homo", again));
   EXPECT_NE(again, name);
-  EXPECT_FALSE(GetTempFilename("../nowhere", "query", 0, name));
+  EXPECT_THAT(name, testing::MatchesRegex("\\.\\./tmp/homo[0-9]{30}"));
+  struct stat st;
+  ASSERT_EQ(lstat(name.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_FALSE(GetTempFilename("../nowhere", "query", name));
 }
 
 TEST(Directories, RemovalStartsNoProgramAndNeverFollowsLinks) {

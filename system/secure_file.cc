@@ -1,0 +1,199 @@
+/// @file secure_file.cc
+/// @brief Link-proof opening and creating of files, and random names.
+
+#include "system/secure_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kNoFollow = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+
+// Only a regular file passes; the descriptor goes back to blocking mode so
+// that later reads behave as usual.
+UniqueFd keepIfRegular(int fd) {
+  UniqueFd owned(fd);
+  if (!owned) return owned;
+  struct stat st;
+  if (fstat(owned.get(), &st) != 0) return UniqueFd();
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return UniqueFd();
+  }
+  const int flags = fcntl(owned.get(), F_GETFL);
+  if (flags >= 0 && (flags & O_NONBLOCK)) fcntl(owned.get(), F_SETFL, flags & ~O_NONBLOCK);
+  return owned;
+}
+
+bool readFromUrandom(unsigned char* out, size_t size) {
+  UniqueFd fd(open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return false;
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = read(fd.get(), out + done, size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+FILE* streamOf(UniqueFd fd, const char* mode) {
+  if (!fd) return nullptr;
+  FILE* stream = fdopen(fd.get(), mode);
+  if (stream) fd.release();
+  return stream;
+}
+
+}  // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) reset(other.release());
+  return *this;
+}
+
+int UniqueFd::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+}
+
+bool systemRandomBytes(void* out, size_t size) {
+  auto* bytes = static_cast<unsigned char*>(out);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = getrandom(bytes + done, size - done, 0);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return readFromUrandom(bytes + done, size - done);
+    }
+  }
+  return true;
+}
+
+bool systemRandomDigits(size_t count, std::string& out) {
+  // Bytes of 250 or more are drawn again, so each digit is exactly uniform.
+  unsigned char pool[64];
+  size_t used = sizeof pool;
+  while (count > 0) {
+    if (used == sizeof pool) {
+      if (!systemRandomBytes(pool, sizeof pool)) return false;
+      used = 0;
+    }
+    const unsigned char b = pool[used++];
+    if (b >= 250) continue;
+    out.push_back(static_cast<char>('0' + b % 10));
+    --count;
+  }
+  return true;
+}
+
+UniqueFd createExclusive(const std::string& path, mode_t mode) {
+  return UniqueFd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | kNoFollow, mode));
+}
+
+UniqueFd openRegularFile(const std::string& path) {
+  return keepIfRegular(open(path.c_str(), O_RDONLY | O_NONBLOCK | kNoFollow));
+}
+
+FILE* fopenRegular(const std::string& path) {
+  return streamOf(openRegularFile(path), "rb");
+}
+
+UniqueFd openAppendFile(const std::string& path, mode_t mode) {
+  return keepIfRegular(
+      open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | kNoFollow, mode));
+}
+
+FILE* fopenAppend(const std::string& path, mode_t mode) {
+  return streamOf(openAppendFile(path, mode), "a");
+}
+
+UniqueFd openRegularForRewrite(const std::string& path) {
+  // Checked before truncating: O_TRUNC on a FIFO or device would act on it.
+  UniqueFd fd = keepIfRegular(open(path.c_str(), O_WRONLY | O_NONBLOCK | kNoFollow));
+  if (fd && ftruncate(fd.get(), 0) != 0) return UniqueFd();
+  return fd;
+}
+
+bool writeAll(int fd, const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd, bytes + done, size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+  return writeAll(fd, bytes.data(), bytes.size());
+}
+
+bool readAll(int fd, std::string& out, size_t limit) {
+  out.clear();
+  char piece[16384];
+  for (;;) {
+    const ssize_t n = read(fd, piece, sizeof piece);
+    if (n > 0) {
+      if (out.size() + static_cast<size_t>(n) > limit) return false;
+      out.append(piece, static_cast<size_t>(n));
+    } else if (n == 0) {
+      return true;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+}
+
+bool writeFileExclusive(const std::string& path, const std::string& bytes, mode_t mode) {
+  UniqueFd fd = createExclusive(path, mode);
+  if (!fd) return false;
+  const bool ok = writeAll(fd.get(), bytes) && close(fd.release()) == 0;
+  if (!ok) unlink(path.c_str());
+  return ok;
+}
+
+bool readRegularFile(const std::string& path, std::string& out, size_t limit) {
+  UniqueFd fd = openRegularFile(path);
+  return fd && readAll(fd.get(), out, limit);
+}
+
+bool replaceFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
+  std::string tmp;
+  UniqueFd fd;
+  for (int attempt = 0; attempt < 10 && !fd; ++attempt) {
+    tmp = path + ".part";
+    if (!systemRandomDigits(20, tmp)) return false;
+    fd = createExclusive(tmp, mode);
+    if (!fd && errno != EEXIST) return false;
+  }
+  if (!fd) return false;
+  bool ok = writeAll(fd.get(), bytes) && fsync(fd.get()) == 0;
+  ok = close(fd.release()) == 0 && ok;
+  ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(tmp.c_str());
+  return ok;
+}
