@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "system/child_process.h"
 #include "system/log.h"
 
 extern char** environ;
@@ -56,21 +57,19 @@ std::vector<char*> rendererEnvironment() {
 
 }  // namespace
 
-int runRendererAndWait(const GetFileListArguments& args) {
+int runRendererAndWait(const GetFileListArguments& args, int limitMs) {
   logCommand(args);
   std::vector<char*> argv = makeArgv(kRendererInWorkDir, args, !args.format.empty());
   std::vector<char*> env = rendererEnvironment();
   std::fflush(nullptr);
-  const pid_t child = fork();
+  const pid_t child = forkRegisteredChild();
   if (child < 0) return -1;
   if (child == 0) {
     execve(kRendererInWorkDir, argv.data(), env.data());
     _exit(127);
   }
   int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
+  if (waitForChild(child, limitMs, status) == ChildWait::kFailed) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;

@@ -30,8 +30,10 @@ struct GetFileListArguments {
 // of "./getfilelist.exe B pageSize page format"). Returns the child's exit
 // status, 128 + the signal number when a signal ended it, 127 when the
 // program could not be started in the child, and -1 when no child could be
-// made. REQUEST_METHOD of this process is left as it was.
-int runRendererAndWait(const GetFileListArguments& args);
+// made. A renderer still running after `limitMs` milliseconds (0: no limit)
+// is killed (128 + SIGKILL). REQUEST_METHOD of this process is left as it
+// was.
+int runRendererAndWait(const GetFileListArguments& args, int limitMs = 0);
 
 // Replaces the process by "getfilelist.exe" (argument 0 "getfilelist.exe",
 // then base, pageSize, page, and format only when `withFormat`, i.e. when the

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "system/child_process.h"
+#include "system/secure_file.h"
+
 namespace {
 
 enum class Streams {
@@ -19,7 +22,9 @@ enum class Streams {
   kToFile,   // standard output to a given descriptor
 };
 
-enum class Outcome { kWaited, kRefused, kNoChild };
+enum class Outcome { kWaited, kRefused, kNoChild, kTimedOut };
+
+int g_runLimitMs = kDefaultProgramTimeLimit * 1000;
 
 struct RunResult {
   Outcome outcome;
@@ -43,14 +48,6 @@ struct RunResult {
   _exit(kExecNotFoundExitCode);
 }
 
-int waitForChild(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return status;
-}
-
 RunResult run(const char* cmd, Streams streams, int outFd = -1) {
   CmdArgv words;
   int count = 0;
@@ -63,10 +60,19 @@ RunResult run(const char* cmd, Streams streams, int outFd = -1) {
   argv.push_back(nullptr);
 
   if (streams == Streams::kInherit) std::fflush(nullptr);
-  const pid_t pid = fork();
+  const pid_t pid = forkRegisteredChild();
   if (pid < 0) return {Outcome::kNoChild, -1};
   if (pid == 0) execChild(argv.data(), streams, outFd);
-  return {Outcome::kWaited, waitForChild(pid)};
+  int status = 0;
+  switch (waitForChild(pid, g_runLimitMs, status)) {
+    case ChildWait::kEnded:
+      return {Outcome::kWaited, status};
+    case ChildWait::kTimedOut:
+      return {Outcome::kTimedOut, status};
+    case ChildWait::kFailed:
+      break;
+  }
+  return {Outcome::kWaited, -1};
 }
 
 bool tooLong(const char* cmd) {
@@ -99,8 +105,8 @@ int openForReading(const char* path) {
   constexpr int kAttempts = 10;
   const timespec pause{0, 100 * 1000 * 1000};
   for (int attempt = 1;; ++attempt) {
-    const int fd = open(path, O_RDONLY);
-    if (fd >= 0) return fd;
+    UniqueFd fd = openRegularFile(path);
+    if (fd) return fd.release();
     const bool passing = errno == EINTR || errno == EAGAIN || errno == ETIMEDOUT;
     if (!passing || attempt == kAttempts) return -1;
     nanosleep(&pause, nullptr);
@@ -149,6 +155,10 @@ int GetExitCode(int status, int& code) {
   return 2;
 }
 
+void setProgramTimeLimit(int seconds) {
+  g_runLimitMs = seconds > 0 ? seconds * 1000 : kDefaultProgramTimeLimit * 1000;
+}
+
 int TS_system(const char* cmd) {
   if (tooLong(cmd)) return -1;
   return run(cmd, Streams::kQuiet).status;
@@ -173,7 +183,20 @@ FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log) {
     }
     return nullptr;
   }
-  return resultPath ? std::fopen(resultPath, "rb") : nullptr;
+  if (resultPath == nullptr) return nullptr;
+  // An empty file is the scratch name as it was claimed: the program wrote
+  // nothing, which is a failure, never "no hits".
+  FILE* result = fopenRegular(resultPath);
+  if (result != nullptr && std::fgetc(result) == EOF) {
+    std::fclose(result);
+    if (log != nullptr) {
+      std::fputs("command wrote no result\n", log);
+      std::fflush(log);
+    }
+    return nullptr;
+  }
+  if (result != nullptr) std::rewind(result);
+  return result;
 }
 
 int executed_wait(const char* cmd) {
@@ -202,12 +225,14 @@ int executed_ecgi(const char* cmd) {
 
 int getExecResultFromStdOut(const char* cmd, const char* outPath) {
   if (outPath == nullptr) return kExecNoFile;
-  const int fd = open(outPath, O_RDWR | O_CREAT | O_TRUNC, 0755);
-  if (fd < 0) return kExecNoFile;
-  const RunResult result = run(cmd, Streams::kToFile, fd);
-  close(fd);
+  // The name was claimed (created empty) by the caller; nothing but a regular
+  // file of that name is ever written.
+  UniqueFd fd = openRegularForRewrite(outPath);
+  if (!fd) return kExecNoFile;
+  const RunResult result = run(cmd, Streams::kToFile, fd.get());
+  fd.reset();
   if (result.outcome == Outcome::kNoChild) return kExecNoChild;
-  if (result.outcome == Outcome::kRefused) return kExecFailed;
+  if (result.outcome != Outcome::kWaited) return kExecFailed;
   const int check = openForReading(outPath);
   if (check < 0) return kExecFailed;
   close(check);
@@ -217,17 +242,10 @@ int getExecResultFromStdOut(const char* cmd, const char* outPath) {
 int getExecResultFromFile(const char* cmd, std::string& result, const char* resultPath, FILE* log) {
   logCommand(log, cmd);
   TS_system(cmd);
-  const int fd = resultPath ? open(resultPath, O_RDONLY) : -1;
-  if (fd < 0) return kExecNoFile;
-  char piece[2048];
-  for (;;) {
-    const ssize_t got = read(fd, piece, sizeof piece);
-    if (got > 0) {
-      result.append(piece, static_cast<size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  close(fd);
+  UniqueFd fd = resultPath ? openRegularFile(resultPath) : UniqueFd();
+  if (!fd) return kExecNoFile;
+  std::string read;
+  readAll(fd.get(), read, kMaxResultBytes);
+  result += read;
   return result.empty() ? kExecEmptyResult : 0;
 }

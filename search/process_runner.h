@@ -27,6 +27,12 @@ constexpr int kExecReservedExitCode = 205;
 // Exit code of a child whose program could not be started.
 constexpr int kExecNotFoundExitCode = 127;
 
+// Wall-clock limit of one program run, in seconds, unless the run sets
+// another: a program still running then is killed and its run fails.
+constexpr int kDefaultProgramTimeLimit = 60;
+// Most bytes getExecResultFromFile reads of a result file.
+constexpr size_t kMaxResultBytes = 64u << 20;
+
 // Longest command line that TS_system and the runners built on it accept.
 constexpr size_t kMaxCommandLine = 1018;
 // An argument vector has 20 entries and ends at its first empty one, so it
@@ -53,6 +59,12 @@ int FreeArgvOfCmd(CmdArgv& argv);
 // (`code` = stop signal).
 int GetExitCode(int status, int& code);
 
+// Sets the wall-clock limit of every later program run (seconds; 0 or less
+// restores kDefaultProgramTimeLimit). A program killed at the limit counts as
+// killed by a signal (SIGKILL). Every child also ends with the run when a
+// signal ends the run (system/child_process.h).
+void setProgramTimeLimit(int seconds);
+
 // Runs `cmd` with standard output and standard error sent to /dev/null and
 // returns the raw wait status. -1 when no child could be created, or when
 // the line is refused: empty, longer than kMaxCommandLine characters or of
@@ -61,9 +73,11 @@ int TS_system(const char* cmd);
 
 // Writes "cmd:<cmd>\n" to `log` (when given), runs cmd with TS_system and
 // opens `resultPath` for binary reading. Returns the stream (the caller
-// closes it), or null when the file does not exist, the program could not
-// be started (also logs "create process failed\n"), or it failed: killed by
-// a signal or ended with kExecReservedExitCode (also logs "command failed\n").
+// closes it), or null when the file does not exist or is no regular file,
+// the program could not be started (also logs "create process failed\n"),
+// it failed: killed by a signal (the time limit included) or ended with
+// kExecReservedExitCode (also logs "command failed\n"), or it left the
+// result file empty (also logs "command wrote no result\n").
 FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log);
 
 // Run `cmd` as TS_system does and return its exit code; kExecFailed when it
@@ -81,17 +95,18 @@ int executed_wait_with_low_priority(const char* cmd, const char* unusedText);
 // length limit applies.
 int executed_ecgi(const char* cmd);
 
-// Runs `cmd` with its standard output written to `outPath` (created or
-// truncated, mode 0755). Returns 0 once the output file can be read back;
-// kExecNoFile when it cannot be created, kExecNoChild when no child could be
+// Runs `cmd` with its standard output written to `outPath`, an existing
+// regular file (a claimed scratch name) that is cut to zero length first.
+// Returns 0 once the output file can be read back; kExecNoFile when it is
+// missing or no regular file, kExecNoChild when no child could be
 // created, kExecFailed when the line has no words or more than kMaxArgvWords,
 // or the file cannot be opened afterwards. How the program ended is not
 // examined: a program that could not be started leaves the file empty.
 int getExecResultFromStdOut(const char* cmd, const char* outPath);
 
 // Writes "cmd:<cmd>\n" to `log` (flushed), runs cmd with TS_system and
-// appends the whole of `resultPath` to `result`. Returns 0; kExecNoFile when
-// the file cannot be opened; kExecEmptyResult when `result` is still empty.
+// appends `resultPath` (a regular file, at most kMaxResultBytes) to `result`. Returns 0;
+// kExecNoFile when the file cannot be opened; kExecEmptyResult when `result` is still empty.
 int getExecResultFromFile(const char* cmd, std::string& result, const char* resultPath, FILE* log);
 
 #endif  // SEARCHRUN_SEARCH_PROCESS_RUNNER_H

@@ -6,6 +6,7 @@
 
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"
+#include "system/secure_file.h"
 #include "system/strings.h"
 #include "system/tmpfile.h"
 
@@ -45,11 +47,29 @@ void logLine(FILE* log, const char* format, const std::string& text) {
   std::fflush(log);
 }
 
-bool writeWholeFile(const std::string& path, const std::string& text) {
-  UniqueFile out(std::fopen(path.c_str(), "wb"));
-  if (!out) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
-  return std::fclose(out.release()) == 0 && written;
+// Control characters would end or split the engine's line of query text.
+std::string blankControls(std::string text) {
+  for (char& c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = ' ';
+  }
+  return text;
+}
+
+// Claims a scratch name and writes `text` into it through the descriptor
+// that created it, so no other file can be written in its place.
+bool writeScratchFile(const char* prefix, const std::string& text, std::string& path) {
+  UniqueFd fd;
+  std::string name;
+  if (!systemGetCGITmpFile(name, prefix, fd)) return false;
+  path = name;
+  return writeAll(fd.get(), text);
+}
+
+// Rewrites a scratch file this run claimed (a regular file, never a link).
+bool rewriteScratchFile(const std::string& path, const std::string& text) {
+  UniqueFd fd = openRegularForRewrite(path);
+  return fd && writeAll(fd.get(), text);
 }
 
 // The position just after the inner option "-bm \"...\"", or npos.
@@ -84,29 +104,39 @@ bool findQueryQuotes(const std::string& option, size_t from, size_t& first, size
 }
 
 // The term folded for the expander: "*" runs as one "*", letters in lower
-// case. False for anything but one ASCII word.
+// case. The word reaches the expander's command line, so it may hold only
+// ASCII letters, digits, "_" and the wildcards "*" and "?" (nothing that
+// could read as an option or split into words); false for anything else.
 bool foldWildcardWord(const std::string& term, std::string& word) {
   word.clear();
   for (const char c : term) {
-    if (c == ' ' || c == '&' || c == ',' || c == '|' || isLeadByte(c)) return false;
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '_' || c == '*' || c == '?';
+    if (!plain) return false;
     if (c == '*' && !word.empty() && word.back() == '*') continue;
     word += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  return true;
+  return !word.empty();
 }
 
-// The word as one argument of a command line: the runner's word splitting
-// takes a leading quote as the start of a quoted word, so such a word is
-// quoted with the other kind. False when it holds both kinds.
-bool asOneArgument(const std::string& word, std::string& argument) {
-  if (word.empty() || (word[0] != '"' && word[0] != '\'')) {
-    argument = word;
-    return !word.empty();
+// A bound of a numeric range as it may appear on a command line: an optional
+// sign, digits and at most one decimal point.
+bool isNumericBound(const char* text) {
+  if (text == nullptr) return false;
+  const char* p = text;
+  if (*p == '-' || *p == '+') ++p;
+  bool digit = false;
+  bool point = false;
+  for (; *p != '\0'; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      digit = true;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
   }
-  const char quote = word[0] == '"' ? '\'' : '"';
-  if (word.find(quote) != std::string::npos) return false;
-  argument = quote + word + quote;
-  return true;
+  return digit || *text == '\0';
 }
 
 std::string trimmed(std::string text) {
@@ -188,37 +218,55 @@ std::string getVelaOptionForMultiQuery(const char* term, QueryTermNormaliser nor
   return buildVelaOption(queryOption, term);
 }
 
-void CVelaCommand::getVelaCommand(const char* owner, const char* index, const char* option,
+bool CVelaCommand::claimScratchName(const char* prefix, std::string& path) {
+  if (!systemGetCGITmpFile(path, prefix)) {
+    path.clear();
+    return false;
+  }
+  m_scratchFiles.push_back(path);
+  return true;
+}
+
+void CVelaCommand::removeScratchFiles() {
+  for (const std::string& path : m_scratchFiles)
+    unlink(path.c_str());
+  m_scratchFiles.clear();
+}
+
+bool CVelaCommand::getVelaCommand(const char* owner, const char* index, const char* option,
                                   std::string& command, std::string& resultPath) {
   command.clear();
   resultPath.clear();
-  if (!systemGetCGITmpFile(resultPath, "query")) return;
+  if (!claimScratchName("query", resultPath)) return false;
   const std::string home = systemGetIndexHome(owner, index);
   std::string rewritten;
   std::string termFile;
-  if (getQueryTermFile(option, rewritten, termFile)) {
-    logTimeInfo(m_fplog, "b-function 'expendWildCardQuery'");
-    expendWildCardQuery(home, termFile);
-    logTimeInfo(m_fplog, "a-function 'expendWildCardQuery'");
-    const bool keep =
-        m_queryScreen ? m_queryScreen(home, termFile) : screenQueryTermFile(home, termFile);
-    if (!keep) return;
-  }
+  // The query never goes on the command line: without its term file there
+  // is no command.
+  if (!getQueryTermFile(option, rewritten, termFile)) return false;
+  logTimeInfo(m_fplog, "b-function 'expendWildCardQuery'");
+  expendWildCardQuery(home, termFile);
+  logTimeInfo(m_fplog, "a-function 'expendWildCardQuery'");
+  const bool keep =
+      m_queryScreen ? m_queryScreen(home, termFile) : screenQueryTermFile(home, termFile);
+  if (!keep) return true;
   command = std::string(kVelaEngine) + " -H " + quoted(home) + " -binout -o " + quoted(resultPath) +
             " " + rewritten;
   logLine(m_fplog, "cmd:<%s>\n", command);
+  return true;
 }
 
-void CVelaCommand::getDateRangeCommand(const char* owner, const char* index, std::string& command,
+bool CVelaCommand::getDateRangeCommand(const char* owner, const char* index, std::string& command,
                                        std::string& resultPath, int beginTime, int endTime) {
   command.clear();
   resultPath.clear();
-  if (!systemGetCGITmpFile(resultPath, "query")) return;
+  if (!claimScratchName("query", resultPath)) return false;
   if (beginTime == 0) beginTime = 1;
   if (endTime == 0) endTime = static_cast<int>(systemTimeOfDay().tv_sec);
   command = std::string(kDateRangeProgram) + " -search -H " +
             quoted(systemGetIndexHome(owner, index)) + " -B " + std::to_string(beginTime) + " -E " +
             std::to_string(endTime) + " -binout -O " + quoted(resultPath) + " ";
+  return true;
 }
 
 bool CVelaCommand::checkFieldRangeSearch(const char* option, std::string& low, std::string& high) {
@@ -243,15 +291,13 @@ bool CVelaCommand::getDigitRangeCommand(const char* owner, const char* index, st
                                         int digitField) {
   command.clear();
   resultPath.clear();
-  // A bound holding a double quote would end its quoted word and add
-  // arguments of its own.
-  if (std::strchr(low ? low : "", '"') != nullptr || std::strchr(high ? high : "", '"') != nullptr)
-    return false;
+  // The bounds come from the query: only plain numbers go on a command line.
+  if (!isNumericBound(low ? low : "") || !isNumericBound(high ? high : "")) return false;
   const std::string filterIndex =
       systemGetIndexHome(owner, index) + "/digit_" + std::to_string(digitField) + ".filter.index";
   struct stat st;
   if (::stat(filterIndex.c_str(), &st) != 0) return false;
-  if (!systemGetCGITmpFile(resultPath, "query")) return false;
+  if (!claimScratchName("query", resultPath)) return false;
   command = std::string(kDigitIndexProgram) + " search -I " + quoted(filterIndex) + " -x " +
             quoted(low ? low : "") + " -y " + quoted(high ? high : "") + " -binout -O " +
             quoted(resultPath) + " ";
@@ -263,15 +309,14 @@ bool CVelaCommand::getQueryTermFile(const char* option, std::string& rewritten,
   const std::string text = option ? option : "";
   rewritten = text;
   termFile.clear();
-  if (!systemGetCGITmpFile(termFile, "qstring")) return false;
   size_t first = 0;
   size_t last = 0;
   const size_t from = afterInnerOption(text);
-  if (from == std::string::npos || !findQueryQuotes(text, from, first, last) ||
-      !writeWholeFile(termFile, text.substr(first + 1, last - first - 1))) {
-    std::remove(termFile.c_str());
-    return false;
-  }
+  if (from == std::string::npos || !findQueryQuotes(text, from, first, last)) return false;
+  const bool written = writeScratchFile(
+      "qstring", blankControls(text.substr(first + 1, last - first - 1)), termFile);
+  if (!termFile.empty()) m_scratchFiles.push_back(termFile);
+  if (!written) return false;
   rewritten = text.substr(0, first) + " -f " + quoted(termFile);
   return true;
 }
@@ -279,28 +324,27 @@ bool CVelaCommand::getQueryTermFile(const char* option, std::string& rewritten,
 bool CVelaCommand::expendWildCardQuery(const std::string& indexHome, const std::string& termFile) {
   std::string term;
   {
-    UniqueFile in(std::fopen(termFile.c_str(), "rb"));
+    UniqueFile in(fopenRegular(termFile));
     if (!in || !readBoundedLine(in.get(), kTermLineMax, term)) return false;
   }
   std::string word;
-  std::string argument;
-  if (!foldWildcardWord(trimmed(term), word) || !asOneArgument(word, argument)) return false;
+  if (!foldWildcardWord(trimmed(term), word)) return false;
 
   std::string output;
-  if (!systemGetCGITmpFile(output, "wildcard")) return false;
+  if (!claimScratchName("wildcard", output)) return false;
   const std::string command = std::string(kTokenExpander) + " -H " + quoted(indexHome) +
-                              " -limit " + std::to_string(kWildcardLimit) + " " + argument;
+                              " -limit " + std::to_string(kWildcardLimit) + " " + word;
   logLine(m_fplog, "cmd:<%s>\n", command);
   if (getExecResultFromStdOut(command.c_str(), output.c_str()) != 0) return false;
 
   std::vector<char> line(kExpandedLineMax + 1, '\0');
   {
-    UniqueFile in(std::fopen(output.c_str(), "rb"));
+    UniqueFile in(fopenRegular(output));
     if (!in || std::fgets(line.data(), static_cast<int>(line.size()), in.get()) == nullptr)
       std::strncpy(line.data(), word.c_str(), kExpandedLineMax);
   }
   logLine(m_fplog, "query:<%s>\n", line.data());
   const size_t len = std::strlen(line.data());
   if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
-  return writeWholeFile(termFile, line.data());
+  return rewriteScratchFile(termFile, blankControls(line.data()));
 }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "front/query_option.h"
 
@@ -60,15 +61,18 @@ class CVelaCommand {
   // The engine command on index `index` of `owner` with the option string
   // `option` ("%s -H \"%s\" -binout -o \"%s\" %s": engine, index home, result
   // path, option). The query moves into a term file and a single-word query
-  // is expanded there first. Both outputs are emptied first; the command
-  // stays empty when no scratch name is free or the screen refuses.
-  void getVelaCommand(const char* owner, const char* index, const char* option,
+  // is expanded there first; no text of the query ever stays on the command
+  // line. Both outputs are emptied first. False when no scratch name is
+  // free, a scratch file cannot be written or the option holds no quoted
+  // query: the job cannot run. True with an empty command when the screen
+  // refused the query (the index then has no hits).
+  bool getVelaCommand(const char* owner, const char* index, const char* option,
                       std::string& command, std::string& resultPath);
 
   // The date-range command for records whose time lies in [beginTime,
-  // endTime]; 0 as begin means 1, 0 as end means now. The command stays
-  // empty when no scratch name is free.
-  void getDateRangeCommand(const char* owner, const char* index, std::string& command,
+  // endTime]; 0 as begin means 1, 0 as end means now. False, command empty,
+  // when no scratch name is free.
+  bool getDateRangeCommand(const char* owner, const char* index, std::string& command,
                            std::string& resultPath, int beginTime, int endTime);
 
   // Finds a numeric range in the quoted query of `option`: "[low-high]" or
@@ -78,8 +82,9 @@ class CVelaCommand {
 
   // The numeric-range command over the numeric filter index of field
   // `digitField` ("digit_<n>.filter.index" in the index home). False, with
-  // both outputs empty, when that file does not exist, a bound holds a double
-  // quote (it could not stay one argument) or no scratch name is free.
+  // both outputs empty, when that file does not exist, a bound is not a plain
+  // number (sign, digits, one decimal point; it comes from the query and goes
+  // on the command line) or no scratch name is free.
   bool getDigitRangeCommand(const char* owner, const char* index, std::string& command,
                             std::string& resultPath, const char* low, const char* high,
                             int digitField);
@@ -90,19 +95,29 @@ class CVelaCommand {
   // option; quote bytes inside double-byte characters of the installation's
   // code page (DBCSGetLen, strings.h) do not count. False,
   // with `rewritten` = option, when the option has no quoted query after
-  // "-bm" and its inner option, or the file cannot be written.
+  // "-bm" and its inner option, or the file cannot be written. Control
+  // characters of the query are written as blanks.
   bool getQueryTermFile(const char* option, std::string& rewritten, std::string& termFile);
 
-  // Replaces a term file holding one ASCII word (wildcards folded, lower
-  // case) by the first line the token expander lists for it in `indexHome`.
-  // The word reaches the expander as one argument, quoted with the other
-  // kind when it begins with a quote. False, file unchanged, for any other
-  // query, a word that holds both kinds of quote, or when the expander or
-  // the files fail.
+  // Replaces a term file holding one word of ASCII letters, digits, "_" and
+  // wildcards (folded: "*" runs as one, lower case) by the first line the
+  // token expander lists for it in `indexHome`; the word is the expander's
+  // last argument. False, file unchanged, for any other query, or when the
+  // expander or the files fail.
   bool expendWildCardQuery(const std::string& indexHome, const std::string& termFile);
+
+  // Removes every scratch file the commands built so far claimed (results,
+  // term files, expansions); called once their results have been read.
+  void removeScratchFiles();
 
   FILE* m_fplog = nullptr;
   QueryTermScreen m_queryScreen;
+
+ private:
+  // Claims a fresh scratch name and remembers it for removeScratchFiles.
+  bool claimScratchName(const char* prefix, std::string& path);
+
+  std::vector<std::string> m_scratchFiles;
 };
 
 #endif  // SEARCHRUN_SEARCH_VELA_COMMAND_H

@@ -162,7 +162,10 @@ int velaSearch::readFieldResult(FILE* fp, const CLocalSearchPlan& plan, VelaOutP
 }
 
 int velaSearch::searchOrg(CLocalSearchPlan& plan) {
+  // A query the exclusion lists refused leaves no command: no hits.
+  if (plan.orgCommand.empty()) return kBinoutOk;
   UniqueFile fp(runCommand(plan.orgCommand, plan.orgResult));
+  if (!fp) return kSearchNoStream;
   int rc = kBinoutOk;
   if (plan.kind == SearchKind::kField) {
     rc = readFieldResult(fp.get(), plan, m_org_velaout);
@@ -210,16 +213,21 @@ int velaSearch::searchInc(CLocalSearchPlan& plan) {
     if (!m_fieldFilter) return kSearchNotAvailable;
     field = true;
   }
+  bool built = true;
   if (field) {
-    getVelaCommand(owner, plan.incSbfName.c_str(), m_velaOption.c_str(), command, resultPath);
+    built =
+        getVelaCommand(owner, plan.incSbfName.c_str(), m_velaOption.c_str(), command, resultPath);
   } else if (plan.kind == SearchKind::kDateRange) {
-    getDateRangeCommand(owner, plan.incName.c_str(), command, resultPath, m_beginTime, m_endTime);
+    built = getDateRangeCommand(owner, plan.incName.c_str(), command, resultPath, m_beginTime,
+                                m_endTime);
   } else if (plan.kind != SearchKind::kDigitRange) {
-    getVelaCommand(owner, plan.incName.c_str(), m_velaOption.c_str(), command, resultPath);
+    built = getVelaCommand(owner, plan.incName.c_str(), m_velaOption.c_str(), command, resultPath);
   }
+  if (!built) return kExecNoFile;
+  if (command.empty()) return kBinoutOk;  // refused by the exclusion lists
   ++nExecuteIncIndxCount;
   UniqueFile fp(runCommand(command, resultPath));
-  if (!fp) return kSearchIncNoStream;
+  if (!fp) return kSearchNoStream;
 
   int rc = kBinoutOk;
   if (field) {
@@ -282,6 +290,12 @@ int velaSearch::buildResultBlock(const CLocalSearchPlan& plan) {
 
 int velaSearch::LocalSearch() {
   if (m_owner.empty()) return kSearchNotAvailable;
+  // Scratch files of the job go once it has read them, whatever the outcome:
+  // a busy site would fill its disk with them.
+  struct ScratchCleanup {
+    CVelaCommand& job;
+    ~ScratchCleanup() { job.removeScratchFiles(); }
+  } cleanup{*this};
   m_org_velaout.reset();
   m_inc_velaout.reset();
   m_returnQuery.clear();
@@ -303,6 +317,7 @@ int velaSearch::LocalSearch() {
 
   const char* owner = plan.owner.c_str();
   const std::string& sbf = m_sbfString.front();
+  bool built = true;
   if (sbf.size() > 1 && sbf[0] == 'N') {
     if (checkFieldRangeSearch(m_velaOption.c_str(), plan.low, plan.high) &&
         getDigitRangeCommand(owner, plan.index.c_str(), plan.orgCommand, plan.orgResult,
@@ -311,22 +326,23 @@ int velaSearch::LocalSearch() {
     } else {
       plan.kind = SearchKind::kField;
       if (!m_fieldFilter) return kSearchNotAvailable;
-      getVelaCommand(owner, plan.sbfName.c_str(), m_velaOption.c_str(), plan.orgCommand,
-                     plan.orgResult);
+      built = getVelaCommand(owner, plan.sbfName.c_str(), m_velaOption.c_str(), plan.orgCommand,
+                             plan.orgResult);
     }
   } else if (mode >= kModePropertyFirst && mode <= kModePropertyLast) {
     plan.kind = SearchKind::kProperty;
     if (!m_propertySource) return kSearchNotAvailable;
-    getVelaCommand(owner, plan.fileListName.c_str(), m_velaOption.c_str(), plan.orgCommand,
-                   plan.orgResult);
+    built = getVelaCommand(owner, plan.fileListName.c_str(), m_velaOption.c_str(), plan.orgCommand,
+                           plan.orgResult);
   } else if (mode == kModeDateRange) {
     plan.kind = SearchKind::kDateRange;
-    getDateRangeCommand(owner, plan.index.c_str(), plan.orgCommand, plan.orgResult, m_beginTime,
-                        m_endTime);
+    built = getDateRangeCommand(owner, plan.index.c_str(), plan.orgCommand, plan.orgResult,
+                                m_beginTime, m_endTime);
   } else {
-    getVelaCommand(owner, plan.index.c_str(), m_velaOption.c_str(), plan.orgCommand,
-                   plan.orgResult);
+    built = getVelaCommand(owner, plan.index.c_str(), m_velaOption.c_str(), plan.orgCommand,
+                           plan.orgResult);
   }
+  if (!built) return kExecNoFile;
 
   int rc = searchOrg(plan);
   if (rc == kSearchOk) rc = filterOrgSet(plan);

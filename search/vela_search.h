@@ -24,7 +24,10 @@ enum enumLocalRemote { fgLocal = 0, fgRemote = 1 };
 // Result codes of a job (besides those of the binout reader, vela_out.h).
 constexpr int kSearchOk = 0;
 constexpr int kSearchNoMemory = 1000;
-constexpr int kSearchIncNoStream = 1020;    // the inc index command gave no result
+// An engine command gave no result: it could not be started, failed, was
+// killed (the time limit included) or wrote nothing.
+constexpr int kSearchNoStream = 1020;
+constexpr int kSearchIncNoStream = kSearchNoStream;  // the same for the inc index
 constexpr int kSearchFieldSettings = 1022;  // field settings of a field search not loadable
 // The job needs a part this build does not have yet: a remote job, a field
 // search without a field filter, a property search without a property
@@ -93,15 +96,18 @@ class velaSearch : public CVelaCommand {
   int concate(const char* owner, const char* idxName, const std::string& sbfString,
               const char* dbType);
 
-  // Runs the job. 0 or an error code: kSearchNoMemory, kSearchIncNoStream,
-  // kSearchFieldSettings, kIncListBadId (1019, a superseded-record list
-  // naming a record beyond the org index), kBinoutUnreadable, a field
-  // filter's own code, or kSearchNotAvailable. A remote job answers
-  // kSearchNotAvailable and touches nothing. An org command that failed or
-  // wrote nothing counts as "no hits"; an inc command that failed (killed,
-  // exit 205, not started) is kSearchIncNoStream. On success m_velaResult
-  // holds one section per index, and a key whose list file is unreadable is
-  // written empty rather than left out.
+  // Runs the job. 0 or an error code: kSearchNoMemory, kSearchNoStream,
+  // kExecNoFile (a scratch file could not be claimed or written: the query
+  // is never passed on the command line instead), kSearchFieldSettings,
+  // kIncListBadId (1019, a superseded-record list naming a record beyond the
+  // org index), kBinoutUnreadable, a field filter's own code, or
+  // kSearchNotAvailable. A remote job answers kSearchNotAvailable and
+  // touches nothing. A command of the org or the inc index that failed
+  // (killed, exit 205, not started, past the time limit, no result written)
+  // is kSearchNoStream: a broken engine is never taken for "no hits". On
+  // success m_velaResult holds one section per index, and a key whose list
+  // file is unreadable is written empty rather than left out. The job's
+  // scratch files are removed before it returns.
   int Execute();
   // Releases both result sets, the block and the per-index arrays.
   void freeMemory();

@@ -41,9 +41,14 @@ bool systemGetTmpFile(std::string& out) {
   return GetTempFilename("../tmp", "query", out);
 }
 
-bool systemGetCGITmpFile(std::string& out, const char* prefix) {
+bool systemGetCGITmpFile(std::string& out, const char* prefix, UniqueFd& fd) {
   const std::string parent = parentOfWorkingDirectory();
   if (parent.empty()) return false;
   const std::string dir = (parent == "/" ? "" : parent) + "/search-cgi/tmp";
-  return GetTempFilename(dir.c_str(), prefix, out);
+  return GetTempFilename(dir.c_str(), prefix, out, fd);
+}
+
+bool systemGetCGITmpFile(std::string& out, const char* prefix) {
+  UniqueFd fd;
+  return systemGetCGITmpFile(out, prefix, fd);
 }

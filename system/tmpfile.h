@@ -34,5 +34,6 @@ bool systemGetTmpFile(std::string& out);
 // absolute path of "../search-cgi/tmp" (the parent of the working directory
 // followed by "/search-cgi/tmp").
 bool systemGetCGITmpFile(std::string& out, const char* prefix);
+bool systemGetCGITmpFile(std::string& out, const char* prefix, UniqueFd& fd);
 
 #endif  // SEARCHRUN_SYSTEM_TMPFILE_H

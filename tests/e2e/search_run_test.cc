@@ -38,17 +38,6 @@ std::string replaceAll(std::string text, const std::string& tag, const std::stri
   return text;
 }
 
-// A 152-byte index id file: id 8, description 64, owner 64, type 16.
-std::string idFile(const std::string& id, const std::string& desc, const std::string& owner,
-                   const std::string& type) {
-  std::string bytes(152, '\0');
-  bytes.replace(0, id.size(), id);
-  bytes.replace(8, desc.size(), desc);
-  bytes.replace(72, owner.size(), owner);
-  bytes.replace(136, type.size(), type);
-  return bytes;
-}
-
 class SearchRunTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { inst_ = new Installation(); }
@@ -83,6 +72,22 @@ class SearchRunTest : public ::testing::Test {
     EXPECT_EQ(0, r.exitStatus);
     EXPECT_NE(std::string::npos, r.out.find("<html")) << r.out;
     EXPECT_EQ(std::string::npos, r.out.find("class=\"box error\"")) << r.out;
+  }
+
+  // A real index of alice's (one small document, or a one-row table for
+  // type "db"), so that its search succeeds.
+  void buildIndex(const std::string& id, const std::string& type = "doc") const {
+    std::string source = "sources/" + id;
+    if (type == "db") {
+      source += ".csv";
+      inst().write(source, "name,price\nx,1\n");
+    } else {
+      inst().write(source + "/a.txt", "x marks the spot\n");
+    }
+    const RunResult r =
+        inst().run("binind/index_builder", {"create", "--owner", "alice", "--id", id, "--desc", "d",
+                                            "--type", type, inst().path(source)});
+    ASSERT_EQ(0, r.exitStatus) << r.err;
   }
 
   std::string createPermit(const std::string& user) const {
@@ -203,7 +208,7 @@ TEST_F(SearchRunTest, UnopenableRunTimeLogFailsWithStatusOne) {
 }
 
 TEST_F(SearchRunTest, RequestThatPassesEveryCheckLogsItsQuery) {
-  inst().write("system/ref/A11111.id", idFile("A11111", "Reports", "alice", "doc"));
+  buildIndex("A11111");
   RunResult r = trusted("query=annual+report&index_id=7F000001_A11111&search_no=1");
   expectResultPage(r);
   const std::string log = inst().read("logs/searchrun_time.log");
@@ -226,10 +231,8 @@ TEST_F(SearchRunTest, PostRequestsAreServedLikeGets) {
 }
 
 TEST_F(SearchRunTest, IndexLimit) {
-  for (int i = 0; i < 12; ++i) {
-    const std::string id = "B" + std::to_string(10000 + i);
-    inst().write("system/ref/" + id + ".id", idFile(id, "d", "alice", "doc"));
-  }
+  for (int i = 0; i < 12; ++i)
+    buildIndex("B" + std::to_string(10000 + i));
   std::string twelve = "query=x&search_no=0";
   for (int i = 0; i < 12; ++i)
     twelve += "&index_id=7F000001_B" + std::to_string(10000 + i);
@@ -255,8 +258,8 @@ TEST_F(SearchRunTest, IndexLimit) {
 }
 
 TEST_F(SearchRunTest, SearchNumberBeyondTheIndexes) {
-  inst().write("system/ref/C10001.id", idFile("C10001", "d", "alice", "doc"));
-  inst().write("system/ref/C10002.id", idFile("C10002", "d", "alice", "db"));
+  buildIndex("C10001");
+  buildIndex("C10002", "db");
   const std::string two = "query=x&index_id=7F000001_C10001&index_id=7F000001_C10002";
   RunResult beyond = trusted(two + "&search_no=3");
   EXPECT_EQ(0, beyond.exitStatus);

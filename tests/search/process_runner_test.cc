@@ -3,14 +3,19 @@
 /// output routing, limits, and text that a shell would have acted upon.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "search/process_runner.h"
+#include "system/child_process.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -69,6 +74,7 @@ TEST(Runner, ExitCodesAndLimits) {
   for (const std::string& refused : {std::string(), words + " w", longest + "a"})
     EXPECT_EQ(TS_system(refused.c_str()), -1);
   testutil::TempDir dir;
+  testutil::writeFile(dir.sub("out"), "");
   EXPECT_EQ(getExecResultFromStdOut((words + " w").c_str(), dir.sub("out").c_str()), kExecFailed);
 }
 
@@ -82,8 +88,10 @@ TEST(Runner, ExecuteCmd) {
       {"/bin/sh -c 'exit 205'", false, "command failed\n"},
       {"/bin/sh -c 'kill -9 $$'", false, "command failed\n"},
       {"/nonexistent/engine", false, "create process failed\n"},
-      {"/bin/sh -c 'rm " + result + "'", false, ""}};
+      {"/bin/sh -c 'rm " + result + "'", false, ""},
+      {"/bin/true", false, "command wrote no result\n"}};
   for (const auto& [cmd, opened, logged] : cases) {
+    testutil::writeFile(result, "");  // the claimed scratch name
     FILE* log = std::fopen(dir.sub("log").c_str(), "w");
     FILE* fp = ExecuteCmd(cmd.c_str(), result.c_str(), log);
     std::fclose(log);
@@ -102,6 +110,65 @@ TEST(Runner, StandardOutputIntoFile) {
   EXPECT_EQ(getExecResultFromStdOut("/nonexistent/expander", out.c_str()), 0);
   EXPECT_EQ(readFile(out), "");
   EXPECT_EQ(getExecResultFromStdOut("/bin/echo x", dir.sub("no/dir").c_str()), kExecNoFile);
+  // A name someone replaced by a link is never written through.
+  testutil::writeFile(dir.sub("victim"), "keep");
+  ASSERT_EQ(symlink(dir.sub("victim").c_str(), dir.sub("link").c_str()), 0);
+  EXPECT_EQ(getExecResultFromStdOut("/bin/echo x", dir.sub("link").c_str()), kExecNoFile);
+  EXPECT_EQ(readFile(dir.sub("victim")), "keep");
+}
+
+class TimeLimit : public testing::Test {
+ protected:
+  ~TimeLimit() override { setProgramTimeLimit(0); }
+};
+
+TEST_F(TimeLimit, AProgramPastTheLimitIsKilledAndItsRunFails) {
+  setProgramTimeLimit(1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(executed_wait("/bin/sleep 30"), kExecFailed);
+  const int raw = TS_system("/bin/sleep 30");
+  EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGKILL);
+  testutil::TempDir dir;
+  testutil::writeFile(dir.sub("out"), "");
+  EXPECT_EQ(getExecResultFromStdOut("/bin/sleep 30", dir.sub("out").c_str()), kExecFailed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(executed_wait("/bin/sh -c 'exit 4'"), 4);  // quick programs are untouched
+}
+
+bool processGone(pid_t pid) {
+  // A child killed after its parent ended may stay a zombie where nothing
+  // reaps orphans; it runs no more either way.
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
+}
+
+TEST(Runner, ChildrenEndWhenASignalEndsTheRun) {
+  testutil::TempDir dir;
+  const std::string pidFile = dir.sub("pid");
+  const pid_t run = fork();
+  ASSERT_GE(run, 0);
+  if (run == 0) {
+    endChildrenWithRun();
+    TS_system(("/bin/sh -c 'echo $$ > " + pidFile + "; exec sleep 30'").c_str());
+    _exit(0);
+  }
+  pid_t program = 0;
+  for (int i = 0; i < 500 && program == 0; ++i) {
+    program = std::atoi(readFile(pidFile).c_str());
+    if (program == 0) usleep(10000);
+  }
+  ASSERT_GT(program, 0);
+  kill(run, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(run, &status, 0), run);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  bool gone = false;
+  for (int i = 0; i < 200 && !gone; ++i) {
+    gone = processGone(program);
+    if (!gone) usleep(10000);
+  }
+  EXPECT_TRUE(gone);
 }
 
 // Text that a shell would expand or act upon reaches the program as it is,
@@ -110,6 +177,7 @@ TEST(Runner, ShellSyntaxIsNeverInterpreted) {
   testutil::TempDir dir;
   testutil::ScopedCwd cwd(dir.path());
   const std::string x = dir.sub("X"), out = dir.sub("out");
+  testutil::writeFile(out, "");
   const std::pair<std::string, std::string> cases[] = {
       {"/bin/echo $(touch X)", "$(touch X)"},
       {"/bin/echo \"$(touch " + x + ")\"", "$(touch " + x + ")"},

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -131,7 +132,7 @@ TEST_F(CommandTest, WildcardWordIsFoldedAndExpanded) {
   EXPECT_EQ(readFile(root_.sub("expander.args")), "-H\n" + home_ + "\n-limit\n100\nab*c\n");
   EXPECT_EQ(readFile(termFile), "abc,abd");
   std::remove(root_.sub("expander.args").c_str());
-  for (const char* query : {"a b*", "a&b", "a|b", "\xA4\xA4*", "'a\"b"}) {
+  for (const char* query : {"a b*", "a&b", "a|b", "\xA4\xA4*", "'a\"b", "-o", "a-b*", "a.b"}) {
     termFile = termFileFor(query);
     EXPECT_FALSE(builder_.expendWildCardQuery(home_, termFile)) << query;
     EXPECT_EQ(readFile(termFile), query);
@@ -149,9 +150,16 @@ TEST_F(CommandTest, EngineCommand) {
   EXPECT_EQ(command.rfind(head, 0), 0u) << command;
   EXPECT_EQ(command.back(), '"');
 
-  builder_.getVelaCommand("alice", "news", " -X 'abc' ", command, result);  // no term file
-  EXPECT_EQ(command,
-            "../binind/vela25_0.exe -H \"" + home_ + "\" -binout -o \"" + result + "\"  -X 'abc' ");
+  // Without its term file the query would have to go on the command line:
+  // there is no command then, and the job fails.
+  EXPECT_FALSE(builder_.getVelaCommand("alice", "news", " -X 'abc' ", command, result));
+  EXPECT_EQ(command, "");
+  testutil::TempDir elsewhere;
+  std::filesystem::rename(tmp_, elsewhere.sub("tmp"));  // the scratch directory is gone
+  EXPECT_FALSE(
+      builder_.getVelaCommand("alice", "news", " -B0 -bm \"-s\" 'a' -o /x' ", command, result));
+  EXPECT_EQ(command, "");
+  std::filesystem::rename(elsewhere.sub("tmp"), tmp_);
 
   // The screen sees the expanded term file and may refuse the query.
   installExpander("expanded\\n");
@@ -160,9 +168,19 @@ TEST_F(CommandTest, EngineCommand) {
     seen = {home, readFile(termFile)};
     return false;
   };
-  builder_.getVelaCommand("alice", "news", " -B0 -bm \"-s -i -F60\" 'exp*' ", command, result);
+  EXPECT_TRUE(
+      builder_.getVelaCommand("alice", "news", " -B0 -bm \"-s -i -F60\" 'exp*' ", command, result));
   EXPECT_EQ(seen, (std::vector<std::string>{home_, "expanded"}));
   EXPECT_EQ(command, "");
+
+  // Every scratch file claimed so far goes once the job has read them.
+  EXPECT_FALSE(std::filesystem::is_empty(tmp_));
+  builder_.removeScratchFiles();
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+}
+
+TEST_F(CommandTest, ControlCharactersNeverSplitTheQuery) {
+  EXPECT_EQ(readFile(termFileFor("a\nb\r\tc\x7F")), "a b  c ");
 }
 
 TEST_F(CommandTest, DateAndDigitRangeCommands) {
@@ -184,10 +202,14 @@ TEST_F(CommandTest, DateAndDigitRangeCommands) {
   EXPECT_EQ(command, "../binind/digit_index.exe search -I \"" + home_ +
                          "/digit_3.filter.index\" -x \"10\" -y \"20\" -binout -O \"" + result +
                          "\" ");
-  // A bound with a double quote could add arguments of its own.
-  EXPECT_FALSE(
-      builder_.getDigitRangeCommand("alice", "news", command, result, "1\" -o \"x", "2", 3));
-  EXPECT_EQ(command, "");
+  // Bounds come from the query: anything but a plain number stays off the
+  // command line.
+  for (const char* bound : {"1\" -o \"x", "-o", "1e5", "--1", "1.2.3", "0x10", " 1"}) {
+    EXPECT_FALSE(builder_.getDigitRangeCommand("alice", "news", command, result, bound, "2", 3))
+        << bound;
+    EXPECT_EQ(command, "");
+  }
+  EXPECT_TRUE(builder_.getDigitRangeCommand("alice", "news", command, result, "-1.5", "", 3));
 }
 
 // With the debug log on and no exclusion list until a test writes one.

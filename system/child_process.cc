@@ -1,0 +1,150 @@
+/// @file child_process.cc
+/// @brief Bounded waits for children, and children that end with the run.
+
+#include "system/child_process.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <initializer_list>
+
+namespace {
+
+constexpr int kSlots = 8;
+std::atomic<pid_t> g_children[kSlots];
+
+long long nowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool reapNow(pid_t pid, int& rawStatus, bool& failed) {
+  for (;;) {
+    const pid_t got = waitpid(pid, &rawStatus, WNOHANG);
+    if (got == pid) return true;
+    if (got == 0) return false;
+    if (errno == EINTR) continue;
+    failed = true;
+    return false;
+  }
+}
+
+void killAndReap(pid_t pid, int& rawStatus) {
+  kill(pid, SIGKILL);
+  while (waitpid(pid, &rawStatus, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// A descriptor that becomes readable when the child ends, so the wait needs
+// no polling; -1 where the kernel has none.
+int childEndDescriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  return -1;
+#endif
+}
+
+void onEndingSignal(int sig) {
+  for (std::atomic<pid_t>& slot : g_children) {
+    const pid_t pid = slot.load();
+    if (pid > 0) kill(pid, SIGKILL);
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+ChildWait waitBounded(pid_t pid, int limitMs, int& rawStatus);
+
+}  // namespace
+
+ChildWait waitForChild(pid_t pid, int limitMs, int& rawStatus) {
+  const ChildWait how = waitBounded(pid, limitMs, rawStatus);
+  if (how != ChildWait::kFailed) unregisterChild(pid);
+  return how;
+}
+
+namespace {
+
+ChildWait waitBounded(pid_t pid, int limitMs, int& rawStatus) {
+  rawStatus = 0;
+  if (limitMs <= 0) {
+    while (waitpid(pid, &rawStatus, 0) < 0) {
+      if (errno != EINTR) return ChildWait::kFailed;
+    }
+    return ChildWait::kEnded;
+  }
+  const long long deadline = nowMs() + limitMs;
+  const int endFd = childEndDescriptor(pid);
+  int pauseMs = 1;
+  for (;;) {
+    bool failed = false;
+    if (reapNow(pid, rawStatus, failed)) break;
+    if (failed) {
+      if (endFd >= 0) close(endFd);
+      return ChildWait::kFailed;
+    }
+    const long long left = deadline - nowMs();
+    if (left <= 0) {
+      if (endFd >= 0) close(endFd);
+      killAndReap(pid, rawStatus);
+      return ChildWait::kTimedOut;
+    }
+    if (endFd >= 0) {
+      pollfd p{endFd, POLLIN, 0};
+      poll(&p, 1, static_cast<int>(left));
+    } else {
+      // Short pauses first: most programs of a run end within milliseconds.
+      const int ms = static_cast<int>(left < pauseMs ? left : pauseMs);
+      const timespec pause{ms / 1000, (ms % 1000) * 1000000L};
+      nanosleep(&pause, nullptr);
+      if (pauseMs < 50) pauseMs *= 2;
+    }
+  }
+  if (endFd >= 0) close(endFd);
+  return ChildWait::kEnded;
+}
+
+}  // namespace
+
+pid_t forkRegisteredChild() {
+  sigset_t ending, saved;
+  sigemptyset(&ending);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+    sigaddset(&ending, sig);
+  sigprocmask(SIG_BLOCK, &ending, &saved);
+  const pid_t pid = fork();
+  if (pid > 0) registerChild(pid);
+  sigprocmask(SIG_SETMASK, &saved, nullptr);
+  return pid;
+}
+
+void registerChild(pid_t pid) {
+  for (std::atomic<pid_t>& slot : g_children) {
+    pid_t empty = 0;
+    if (slot.compare_exchange_strong(empty, pid)) return;
+  }
+}
+
+void unregisterChild(pid_t pid) {
+  for (std::atomic<pid_t>& slot : g_children) {
+    pid_t expected = pid;
+    if (slot.compare_exchange_strong(expected, 0)) return;
+  }
+}
+
+void endChildrenWithRun() {
+  struct sigaction action {};
+  action.sa_handler = onEndingSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+    sigaction(sig, &action, nullptr);
+}

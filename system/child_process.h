@@ -1,0 +1,39 @@
+/// @file child_process.h
+/// @brief Children of a run: started without a shell, waited for with a
+/// wall-clock limit, and never left behind when the run itself is ended by
+/// a signal (the web server gives up on a request, the client goes away).
+
+#ifndef SEARCHRUN_SYSTEM_CHILD_PROCESS_H
+#define SEARCHRUN_SYSTEM_CHILD_PROCESS_H
+
+#include <sys/types.h>
+
+// How a wait ended.
+enum class ChildWait {
+  kEnded,     // the child ended; its raw wait status is stored
+  kTimedOut,  // the limit passed: the child was killed (SIGKILL) and reaped
+  kFailed,    // the child could not be waited for
+};
+
+// Waits for `pid` at most `limitMs` milliseconds (0 or less: no limit).
+// Interruptions by signals are retried. A child still running at the limit
+// is killed and reaped, so it never outlives the wait. A reaped child is
+// unregistered.
+ChildWait waitForChild(pid_t pid, int limitMs, int& rawStatus);
+
+// fork() for a child that the run waits for: the child is registered (see
+// below) before any ending signal can be handled, so it can never be missed.
+// Returns as fork does; in the child the signal mask is the caller's.
+pid_t forkRegisteredChild();
+
+// While a child runs, it is registered so that a signal ending the run can
+// end the child too. At most a handful run at once (one, in practice).
+void registerChild(pid_t pid);
+void unregisterChild(pid_t pid);
+
+// Installs handlers for SIGTERM, SIGINT, SIGHUP and SIGPIPE that kill every
+// registered child and then end the process with the signal's default
+// action. Idempotent.
+void endChildrenWithRun();
+
+#endif  // SEARCHRUN_SYSTEM_CHILD_PROCESS_H
