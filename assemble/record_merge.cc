@@ -78,7 +78,8 @@ const char* reportMissingIndexes() {
   return remote_index_not_found_count >= 1 ? kMsgRemoteIndexNotFound : kMsgNoIndexSelected;
 }
 
-const char* mergeRequest(VelaSearchListVector& list, int searchNum, RecordList& out) {
+const char* mergeRequest(VelaSearchListVector& list, int searchNum, RecordList& out,
+                         std::string& failedIndex) {
   if (queryOption.dbNum <= 0) return reportMissingIndexes();
   const std::string velaOption = getVelaOption();
   const std::vector<SearchJobPlan> plans =
@@ -89,7 +90,12 @@ const char* mergeRequest(VelaSearchListVector& list, int searchNum, RecordList& 
     return code;
   }
   if (jobs.empty()) return nullptr;
-  if (const char* code = runSearchJobs(jobs)) return code;
+  size_t failed = 0;
+  if (const char* code = runSearchJobs(jobs, &failed)) {
+    // The page names the index by its description, never by where it lives.
+    if (failed < plans.size()) failedIndex = list[plans[failed].entries.front()].desc;
+    return code;
+  }
   storeMatchCounts(list, jobs);
   if (const char* code = mergeJobResults(jobs, queryOption.sortField, queryOption.retQuery, out)) {
     return code;
@@ -151,13 +157,20 @@ const char* createSearchJobs(const VelaSearchListVector& list,
   return nullptr;
 }
 
-const char* runSearchJobs(std::vector<velaSearch>& jobs) {
-  for (velaSearch& job : jobs) {
+const char* runSearchJobs(std::vector<velaSearch>& jobs, size_t* failed) {
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    velaSearch& job = jobs[i];
     if (g_armSearchJobFilters) g_armSearchJobFilters(job);
     const int rc = job.Execute();
     if (rc != 0) {
       ReportLog("search of %s %s at %s failed: %d\n", job.getIndexOwner(), job.getIndexName(),
                 job.m_ipAddr.c_str(), rc);
+      if (g_fplog_running) {
+        std::fprintf(g_fplog_running, "search of %s %s failed: %d\n", job.getIndexOwner(),
+                     job.getIndexName(), rc);
+        std::fflush(g_fplog_running);
+      }
+      if (failed) *failed = i;
       return kMsgSearchFailed;
     }
   }
@@ -232,14 +245,22 @@ const char* mergeJobResults(std::vector<velaSearch>& jobs, const char* sortField
 
 int getRecordList(VelaSearchListVector& list, int searchNum, RecordList& out) {
   const char* code;
+  std::string failedIndex;
   try {
-    code = mergeRequest(list, searchNum, out);
+    code = mergeRequest(list, searchNum, out, failedIndex);
   } catch (const std::bad_alloc&) {
     code = kMsgMergeNoMemory;
   }
   if (!code) return 0;
   out = RecordList();
-  reportMessage(code);
+  if (code == kMsgSearchFailed) {
+    cgi_msg_table.getMessage(code, output_message);
+    cgi_msg_report.setAPIRetCode(code);
+    cgi_msg_report.outputIndexNotFound(output_title, output_message, kMessageSize,
+                                       failedIndex.c_str(), nullptr);
+  } else {
+    reportMessage(code);
+  }
   return kMergeExitStatus;
 }
 

@@ -61,8 +61,9 @@ const char* createSearchJobs(const VelaSearchListVector& list,
 
 // Runs the jobs in order, each after g_armSearchJobFilters (when set) has
 // armed its filters. Null when all succeeded; kMsgSearchFailed at the first
-// job that fails (the later ones do not run).
-const char* runSearchJobs(std::vector<velaSearch>& jobs);
+// job that fails (the later ones do not run), whose position goes to
+// `*failed` when given.
+const char* runSearchJobs(std::vector<velaSearch>& jobs, size_t* failed = nullptr);
 
 // Stores in every list entry that a job searched (same host text, owner and
 // index name) that job's hit count; entries no job searched keep theirs.
@@ -92,8 +93,9 @@ const char* appendJobResult(const velaSearch& job, SortKeyKind kind, RecordList&
 // no job reported one). Returns 0 when the run goes on, `out` then holding
 // the result (empty when no job was built). Otherwise the message page of
 // kMsgNoIndexSelected, kMsgRemoteIndexNotFound, kMsgSearchFailed or
-// kMsgMergeNoMemory has been written to standard output, `out` is empty, and
-// the return value is the exit status the caller ends the run with.
+// kMsgMergeNoMemory has been written to standard output (a failed search
+// names the description of the index that failed), `out` is empty, and the
+// return value is the exit status the caller ends the run with.
 int getRecordList(VelaSearchListVector& list, int searchNum, RecordList& out);
 
 // Merges one job's reported query into retQuery (kQuerySize bytes).

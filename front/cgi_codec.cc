@@ -132,3 +132,21 @@ std::string decodeCgiToken(std::string_view token, int language) {
   }
   return out;
 }
+
+std::string queryStringWithout(std::string_view raw, std::string_view name) {
+  std::string kept;
+  size_t start = 0;
+  while (start <= raw.size()) {
+    size_t end = raw.find('&', start);
+    if (end == std::string_view::npos) end = raw.size();
+    const std::string_view pair = raw.substr(start, end - start);
+    const std::string_view pairName = pair.substr(0, pair.find('='));
+    // Names are plain ASCII: the language plays no part in decoding them.
+    if (decodeCgiToken(pairName, 3) != name) {
+      if (!kept.empty()) kept += '&';
+      kept.append(pair);
+    }
+    start = end + 1;
+  }
+  return kept;
+}

@@ -48,4 +48,9 @@ bool transferEscapeCodeToLocalPage(std::string_view escape, std::string& out, in
 // The result may hold zero bytes (from "%00").
 std::string decodeCgiToken(std::string_view token, int language);
 
+// The raw request text `raw` without every "name=value" pair whose decoded
+// name equals `name` (so "ks%5Fkey=..." goes too); the other pairs stay as
+// they were, in order, joined by "&".
+std::string queryStringWithout(std::string_view raw, std::string_view name);
+
 #endif  // SEARCHRUN_FRONT_CGI_CODEC_H

@@ -78,14 +78,19 @@ void widenHalfWidthKana(queryOptionTag& option) {
   }
 }
 
-// ";" would end the query for the engine; the second byte of a double-byte
-// character may have that code and must stay.
-void blankSemicolons(char* query) {
+// ";" would end the query for the engine, and a control character would
+// split it (the engine reads one line) or forge a line of a log; the second
+// byte of a double-byte character may have the code of ";" and must stay
+// (no code page of the installation uses control codes as second bytes).
+void blankSemicolonsAndControls(char* query) {
   for (size_t i = 0; query[i] != '\0'; ++i) {
-    if (static_cast<unsigned char>(query[i]) >= 0x80) {
+    const unsigned char c = static_cast<unsigned char>(query[i]);
+    if (c < 0x20 || c == 0x7F) {
+      query[i] = ' ';
+    } else if (c >= 0x80) {
       if (query[i + 1] == '\0') break;
-      ++i;
-    } else if (query[i] == ';') {
+      if (static_cast<unsigned char>(query[i + 1]) >= 0x20) ++i;
+    } else if (c == ';') {
       query[i] = ' ';
     }
   }
@@ -192,7 +197,7 @@ queryOptionTag::queryOptionTag()
 
 void queryOptionTag::applyLocalQueryRules(int language) {
   if (language == 1) widenHalfWidthKana(*this);
-  blankSemicolons(orgQuery);
+  blankSemicolonsAndControls(orgQuery);
 }
 
 void queryOptionTag::initialize(int language) {

@@ -45,7 +45,8 @@ struct queryOptionTag {
 
   // The rules of a query in the local code page, on orgQuery in place:
   // half-width katakana made full-width (language 1, through the installed
-  // widener), then every ";" outside a double-byte character made a blank.
+  // widener), then every ";" outside a double-byte character and every
+  // control character (below 0x20, and 0x7F) made a blank.
   void applyLocalQueryRules(int language);
 
   // Seconds since 1970 of local midnight starting that day; -1 when any part

@@ -3,6 +3,7 @@
 
 #include "front/search_run.h"
 
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "access/cookie_permit.h"
 #include "assemble/record_merge.h"
 #include "assemble/result_order.h"
+#include "front/cgi_codec.h"
 #include "front/cgi_service.h"
 #include "front/cgi_string_parser.h"
 #include "front/conversion_hooks.h"
@@ -23,10 +25,14 @@
 #include "front/query_option.h"
 #include "front/remote_index_info.h"
 #include "front/request_state.h"
+#include "front/run_limits.h"
+#include "search/process_runner.h"
+#include "system/child_process.h"
 #include "system/config.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/numbers.h"
+#include "system/strings.h"
 #include "system/version.h"
 #include "text/charset_encoding.h"
 #include "text/jp_conv.h"
@@ -35,8 +41,9 @@ namespace {
 
 constexpr const char* kMessageTablePath = "../setting/ts_cgi_msg_table.cfg";
 constexpr const char* kRunTimeLogPath = "../logs/searchrun_time.log";
-constexpr const char* kSearchOptionPath = "../setting/search_option.cfg";
 constexpr const char* kQueryCfgPath = "../setting/query.cfg";
+// Pages name the files they could not write by what they are, never by path.
+constexpr const char* kRunTimeLogLabel = "run-time log";
 // Signed-in users are admitted by permit, except this built-in account.
 constexpr const char* kTrustedUser = "TESSERA";
 
@@ -81,20 +88,40 @@ std::optional<std::string> convertDeclaredEncoding() {
 }
 
 // Step 12: the run-time log; false after answering when it cannot be opened.
-bool openRunTimeLog() {
-  g_fplog = std::fopen(kRunTimeLogPath, "a");
+bool openRunLog(const RunLimits& limits) {
+  g_fplog = openRunTimeLog(kRunTimeLogPath, limits.runTimeLogMaxBytes);
   g_fplog_running = g_fplog;
   if (g_fplog) return true;
+  ReportLog("cannot open %s\n", kRunTimeLogPath);
   cgi_msg_table.getMessage("0001", output_message);
   cgi_msg_report.setAPIRetCode("0001");
-  cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, kRunTimeLogPath,
+  cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, kRunTimeLogLabel,
                                     nullptr);
   return false;
 }
 
 void logLine(const char* label, const char* text) {
-  std::fprintf(g_fplog, "[%d]-%s <%s>\n", pid, label, text ? text : "");
+  std::fprintf(g_fplog, "[%d]-%s <%s>\n", pid, label,
+               blankControlCharacters(text ? text : "").c_str());
   std::fflush(g_fplog);
+}
+
+// The request as it may be kept: logs, result files and links never carry
+// the permit key.
+const char* requestWithoutKey(const char* raw) {
+  static std::string kept;
+  kept = queryStringWithout(raw ? raw : "", "ks_key");
+  return kept.c_str();
+}
+
+// An installation without its system directory can find no index: that is
+// a fault of the set-up, not a request that selects nothing.
+bool configurationIsUsable() {
+  const char* home = systemGetSystemHome();
+  struct stat st;
+  if (home != nullptr && stat(home, &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  ReportLog("SYSTEM_DIRECTORY of system_info.cfg is missing or no directory\n");
+  return false;
 }
 
 // Step 26: sorts the merged hits ascending by their keys unless the merge
@@ -114,13 +141,16 @@ int serveRequest() {
   langFlag = systemGetLanguage();
   cgi_variable.setSysLanuage(langFlag);
   cgi_variable.initialize();
-  queryOption.wholeCGIString = cgi_variable.getBackupQueryString();
+  queryOption.wholeCGIString = requestWithoutKey(cgi_variable.getBackupQueryString());
   queryOption.initialize(langFlag);
   if (queryOption.xml_format == 1) cgi_msg_report.setXMLFlag(true);
   if (queryOption.api_version == 2 || queryOption.api_version == 3) {
     cgi_msg_report.setAPIFlag(true);
   }
-  cgi_msg_table.initialize(kMessageTablePath);
+  if (!cgi_msg_table.initialize(kMessageTablePath)) {
+    // Pages still say what went wrong, in the installation's default words.
+    cgi_msg_table.initializeBuiltIn();
+  }
   cgi_msg_table.getMessage("2006", output_title);
   SetLogFileName("searchrun.log");
   initRunInfo();
@@ -142,9 +172,23 @@ int serveRequest() {
   timeval tvStart{};
   gettimeofday(&tvStart, nullptr);
   normaliseQuery(queryOption.orgQuery, queryOption.h2f_flag, kQueryCfgPath);
-  if (!openRunTimeLog()) return kResourceFailure;
+  const RunLimits limits = readRunLimits(kSearchOptionPath);
+  setProgramTimeLimit(limits.programTimeLimit);
+  if (!openRunLog(limits)) return kResourceFailure;
   logLine("QUERY_STRING", queryOption.wholeCGIString);
   logLine("QUERY", queryOption.orgQuery);
+  if (!configurationIsUsable()) {
+    reportMessage("0009");
+    return kResourceFailure;
+  }
+  // Each wildcard word costs a walk over the words of every index searched.
+  if (countWildcardWords(queryOption.orgQuery, langFlag) > limits.maxWildcardTerms) {
+    cgi_msg_table.getMessage("1070", output_message);
+    cgi_msg_report.setAPIRetCode("1070");
+    cgi_msg_report.outputNumberInfo(3, output_title, output_message, kMessageSize,
+                                    limits.maxWildcardTerms, nullptr);
+    return kRefused;
+  }
 
   // Step 15. (Similar-document queries, step 14, join with their issue.)
   const int searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
@@ -160,10 +204,12 @@ int serveRequest() {
     return kResourceFailure;
   }
   queryOption.dbNum += explicitList.added;
+  if (explicitList.duplicates > 0)
+    ReportLog("%d index uids named an index already selected\n", explicitList.duplicates);
 
   // Steps 19 and 20: limits.
   if (!propertyMode) {
-    const int limit = maxSearchIndexCount(kSearchOptionPath);
+    const int limit = limits.maxSearchIndexCount;
     if (queryOption.dbNum > limit) {
       cgi_msg_table.getMessage("1035", output_message);
       cgi_msg_report.setAPIRetCode("1035");
@@ -215,11 +261,6 @@ int readSearchNum(const char* value) {
   return value ? parseAtoi(value) : 1;
 }
 
-int maxSearchIndexCount(const char* settingsPath) {
-  const int limit = parseAtoi(getCfgFileTokenValue(settingsPath, "MAX_SEARCH_INDEX_COUNT").c_str());
-  return limit > 100 ? 100 : limit;
-}
-
 int filePropertySearchState(int dbNum, int fileNameSearch, int searchNum,
                             const VelaSearchListVector& list, int fileNameIndexCount) {
   int state = 0;
@@ -254,6 +295,10 @@ static void installTextServices() {
 
 int searchrunMain(int argc, char** argv) {
   pid = static_cast<int>(getpid());
+  setLogProcessId(pid);
+  // When the web server gives up on the request, nothing the run started
+  // goes on without it.
+  endChildrenWithRun();
   verifyProgramVersion(argc, argv);
   installTextServices();
   int status;

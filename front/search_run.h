@@ -27,18 +27,16 @@ int readSearchNum(const char* value);
 struct ExplicitIndexList {
   int added = 0;               // entries appended
   int fileNameIndexCount = 0;  // of those, entries whose type is not "db"
+  int duplicates = 0;          // variables naming an index already listed
   bool outOfMemory = false;    // an entry could not be allocated
 };
 
 // Appends one entry per "index_id" variable of `cgi`, in request order, that
 // names a known local index; unknown, unsafe and (for now) remote index uids
-// are skipped. Logs each variable into `log` when it is open.
+// are skipped, and so is a uid naming an index already in the list. Logs
+// each variable into `log` when it is open.
 ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchListVector& list,
                                          FILE* log, int processId);
-
-// The most indexes one request may select: "MAX_SEARCH_INDEX_COUNT" of
-// `settingsPath`, 0 when missing, at most 100.
-int maxSearchIndexCount(const char* settingsPath);
 
 // Path of the search-by-field file of number `sbfRandomNo`.
 std::string searchByFieldPath(int sbfRandomNo);

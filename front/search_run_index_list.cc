@@ -13,6 +13,7 @@
 #include "front/search_run.h"
 #include "system/index_id.h"
 #include "system/layout.h"
+#include "system/secure_file.h"
 #include "system/strings.h"
 
 namespace {
@@ -64,6 +65,15 @@ bool readCutLine(FILE* in, size_t max, std::string& line) {
   return any;
 }
 
+bool isListed(const VelaSearchListVector& list, const velaSearchList& entry) {
+  for (const velaSearchList& e : list) {
+    if (e.ipAddr == entry.ipAddr && e.port == entry.port && e.owner == entry.owner &&
+        e.idxName == entry.idxName)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchListVector& list,
@@ -76,7 +86,9 @@ ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchL
     systemDecodeIndexID(uid, ip, indexName, port);
     if (log) {
       std::fprintf(log, "[%d]-cgi_value [%s] m_index_ip [%s] m_index_id [%s] port [%s]\n",
-                   processId, uid, ip.c_str(), indexName.c_str(), port.c_str());
+                   processId, blankControlCharacters(uid ? uid : "").c_str(),
+                   blankControlCharacters(ip).c_str(), blankControlCharacters(indexName).c_str(),
+                   blankControlCharacters(port).c_str());
       std::fflush(log);
     }
     try {
@@ -89,6 +101,12 @@ ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchL
       }
       entry.ipAddr = velaSearchList::bounded(ip, kIpAddrSize);
       entry.port = velaSearchList::bounded(port, kPortSize);
+      // An index named twice is searched once: its hits would otherwise be
+      // counted twice, and each copy would cost a whole search.
+      if (isListed(list, entry)) {
+        ++result.duplicates;
+        continue;
+      }
       list.push_back(std::move(entry));
     } catch (const std::bad_alloc&) {
       result.outOfMemory = true;
@@ -107,7 +125,7 @@ std::string searchByFieldPath(int sbfRandomNo) {
 }
 
 void applySearchByFieldFile(const std::string& path, VelaSearchListVector& list) {
-  FILE* in = std::fopen(path.c_str(), "r");
+  FILE* in = fopenRegular(path);
   if (!in) return;
   std::string line;
   while (readCutLine(in, kSbfLineMax, line)) {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "system/secure_file.h"
+
 namespace {
 
 // Replaces every occurrence of `from` in text, continuing after each inserted
@@ -63,7 +65,8 @@ TSHtmlMakeup::TSHtmlMakeup() {
 int TSHtmlMakeup::appendFile(const char* path) {
   if (!fileNameFits(path)) return EXCEED_BUF_SIZE;
   std::strcpy(m_fileName, path);
-  FILE* stream = std::fopen(path, "rb");
+  // A FIFO or device planted in place of a template must not stall a page.
+  FILE* stream = fopenRegular(path);
   if (stream == nullptr) return FILE_IO_ERROR;
   std::string bytes;
   char buf[4096];

@@ -34,6 +34,50 @@ std::string cookieExpiry(time_t when) {
   return text;
 }
 
+// Message pages are small and self-contained: no script, no outside
+// resource, never framed, never kept by a cache (they tell of one request).
+const char kPageSecurityHeaders[] =
+    "X-Content-Type-Options: nosniff\n"
+    "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
+    "form-action 'self'; base-uri 'none'; frame-ancestors 'none'\n"
+    "Cache-Control: no-store\n";
+
+// The page when the installation's template cannot be read: the same page,
+// plainer, so that the user still learns what happened.
+const char kBuiltInTemplate[] =
+    "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+    "<title>$$TITLE$$</title>\n</head>\n<body>\n<h1>$$TITLE$$</h1>\n<p>$$MESSAGE$$</p>\n"
+    "<form action=\"$$BACK_PAGE$$\" method=\"get\">"
+    "<input type=\"$$BUTTON_TYPE$$\" value=\"Back\"></form>\n</body>\n</html>\n";
+
+// A value filled into a message is text, never markup.
+std::string escapeHtml(const char* text) {
+  std::string out;
+  for (const char* p = orEmpty(text); *p != '\0'; ++p) {
+    switch (*p) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += *p;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 const char* msgReportTemplatePath(int pageKind) {
@@ -84,6 +128,7 @@ void KestraneMsgReport::outputContentType(FILE* stream, int contentKind, const c
     std::fprintf(stream, "Set-Cookie: %s; path=/; expires=%s\n", cookie,
                  cookieExpiry(now + kCookieLifeSeconds).c_str());
   }
+  std::fputs(kPageSecurityHeaders, stream);
   std::fputs("\n", stream);
   std::fflush(stream);
 }
@@ -98,11 +143,12 @@ void KestraneMsgReport::outputHtmlMessage(FILE* stream, int pageKind, const char
     return;
   }
   TSHtmlMakeup page;
-  page.appendFile(path);  // an unreadable template leaves the page empty
+  // A template that is missing, empty or unreadable appends nothing.
+  if (page.appendFile(path) != NORMAL_ENDING) page.appendData(kBuiltInTemplate);
   page.replaceTag("$$TITLE$$", title);
   page.replaceTag("$$MESSAGE$$", message);
   page.replaceTag("$$BACK_PAGE$$", backPage);
-  page.replaceTag("$$BUTTON_TYPE$$", backPage ? "button" : "hidden");
+  page.replaceTag("$$BUTTON_TYPE$$", backPage ? "submit" : "hidden");
   if (m_apiFlag) {
     std::fputs(m_apiRetCode, stream);
     std::fputs(kApiMarker, stream);
@@ -147,7 +193,7 @@ void KestraneMsgReport::outputOneTag(int pageKind, const char* title, const char
                                      const char* backPage) {
   std::unique_ptr<char[]> filled(size > 0 ? new (std::nothrow) char[size] : nullptr);
   const char* shown = message;
-  if (filled) shown = replaceTag(message, tag, value, filled.get(), size);
+  if (filled) shown = replaceTag(message, tag, escapeHtml(value).c_str(), filled.get(), size);
   outputContentType(stdout, CONTENT_TYPE_HTML, nullptr);
   outputHtmlMessage(stdout, pageKind, title, shown, backPage);
 }

@@ -6,11 +6,22 @@
 #include <algorithm>
 #include <cstring>
 
+#include "output/builtin_messages.h"
 #include "system/lines.h"
+#include "system/secure_file.h"
+
+bool KestraneMsgTable::initializeBuiltIn() {
+  FILE* stream =
+      fmemopen(const_cast<char*>(kBuiltInMessageTable), sizeof kBuiltInMessageTable - 1, "r");
+  if (stream == nullptr) return false;
+  const bool ok = initialize(stream);
+  std::fclose(stream);
+  return ok;
+}
 
 bool KestraneMsgTable::initialize(const char* path) {
   if (path == nullptr) return false;
-  FILE* stream = std::fopen(path, "r");
+  FILE* stream = fopenRegular(path);
   if (stream == nullptr) return false;
   bool ok = initialize(stream);
   std::fclose(stream);

@@ -19,12 +19,15 @@ class KestraneMsgTable {
   static constexpr size_t kLineLength = 264;  // longer lines are cut
   static constexpr size_t kMessageBufferSize = 256;
 
-  // Loads the file at path. False when it cannot be opened (the table is then
-  // unchanged); lines without a TAB and lines beyond the table's capacity are
-  // ignored.
+  // Loads the file at path. False when it cannot be opened or is no regular
+  // file (the table is then unchanged); lines without a TAB and lines beyond the table's capacity
+  // are ignored.
   bool initialize(const char* path);
   // The same from an open stream; the stream stays the caller's.
   bool initialize(FILE* stream);
+  // Loads the installation's default table, compiled into the program, for
+  // a run whose table file is missing or unreadable.
+  bool initializeBuiltIn();
 
   // Appends one entry; the number is cut to 7 characters and the text copied.
   // False when the table is full or an argument is null.

@@ -49,11 +49,7 @@ void logLine(FILE* log, const char* format, const std::string& text) {
 
 // Control characters would end or split the engine's line of query text.
 std::string blankControls(std::string text) {
-  for (char& c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = ' ';
-  }
-  return text;
+  return blankControlCharacters(std::move(text));
 }
 
 // Claims a scratch name and writes `text` into it through the descriptor

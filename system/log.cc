@@ -5,11 +5,13 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -18,8 +20,67 @@
 #include "system/fsutil.h"
 #include "system/layout.h"
 #include "system/lines.h"
+#include "system/secure_file.h"
 
 namespace {
+
+int g_logPid = 0;
+
+std::string pidPrefix() {
+  return g_logPid > 0 ? "[" + std::to_string(g_logPid) + "]" : std::string();
+}
+
+// Prefixes every line of `text` that begins after a line break (or at the
+// start, when `atLineStart`) with "[pid]-", unless it carries the prefix.
+std::string prefixLines(const std::string& text, bool atLineStart) {
+  const std::string prefix = pidPrefix();
+  if (prefix.empty()) return text;
+  std::string out;
+  out.reserve(text.size() + prefix.size() + 1);
+  bool start = atLineStart;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (start && text.compare(i, prefix.size(), prefix) != 0) out += prefix + "-";
+    out += text[i];
+    start = text[i] == '\n';
+  }
+  return out;
+}
+
+// The stream behind the run-time log: whole lines, prefixed, one write each.
+struct RunLogCookie {
+  int fd;
+  std::string pending;
+};
+
+ssize_t runLogWrite(void* cookie, const char* data, size_t size) {
+  auto* log = static_cast<RunLogCookie*>(cookie);
+  log->pending.append(data, size);
+  const size_t end = log->pending.rfind('\n');
+  if (end != std::string::npos) {
+    const std::string lines = prefixLines(log->pending.substr(0, end + 1), true);
+    log->pending.erase(0, end + 1);
+    // A line that cannot be written is dropped; the run goes on.
+    writeAll(log->fd, lines);
+  }
+  return static_cast<ssize_t>(size);
+}
+
+int runLogClose(void* cookie) {
+  auto* log = static_cast<RunLogCookie*>(cookie);
+  if (!log->pending.empty()) writeAll(log->fd, prefixLines(log->pending + "\n", true));
+  const int rc = close(log->fd);
+  delete log;
+  return rc;
+}
+
+void rotateIfLarge(const char* path, long long maxBytes) {
+  struct stat st;
+  if (maxBytes <= 0 || lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= maxBytes)
+    return;
+  // Another run may rotate at the same moment; either rename wins and the
+  // other finds the fresh file, so no line is ever lost, only an old file.
+  rename(path, (std::string(path) + ".1").c_str());
+}
 
 constexpr size_t kLogPathMax = 1023;
 constexpr size_t kSwitchLineMax = 1022;
@@ -29,6 +90,7 @@ struct DebugState {
   bool decided = false;
   bool on = false;
   bool oneUp = false;
+  bool atLineStart = true;
 };
 
 DebugState& debugState() {
@@ -43,9 +105,9 @@ bool isSwitchLine(const std::string& line, const std::string& name) {
 
 void decideDebug(DebugState& s) {
   s.decided = true;
-  std::unique_ptr<FILE, FileCloser> in(fopen("system.debug.cfg", "r"));
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular("system.debug.cfg"));
   if (!in) {
-    in.reset(fopen("../system.debug.cfg", "r"));
+    in.reset(fopenRegular("../system.debug.cfg"));
     s.oneUp = true;
   }
   if (!in) return;
@@ -102,11 +164,8 @@ std::string searchLogPath(const timeval& begin) {
 // Appends the whole line with one write so that concurrent runs never mix
 // their lines.
 void appendLine(const std::string& path, const std::string& line) {
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return;
-  const ssize_t written = write(fd, line.data(), line.size());
-  (void)written;  // a log line that cannot be written is dropped
-  close(fd);
+  const UniqueFd fd = openAppendFile(path, 0640);
+  if (fd) writeAll(fd.get(), line);  // a log line that cannot be written is dropped
 }
 
 }  // namespace
@@ -123,12 +182,40 @@ void ReportLog(const char* format, ...) {
   if (!s.decided) decideDebug(s);
   if (!s.on) return;
   const std::string path = std::string(s.oneUp ? "../debug/" : "debug/") + s.name;
-  std::unique_ptr<FILE, FileCloser> out(fopen(path.c_str(), "a"));
-  if (!out) return;
   va_list args;
   va_start(args, format);
-  vfprintf(out.get(), format, args);
+  va_list again;
+  va_copy(again, args);
+  const int n = vsnprintf(nullptr, 0, format, args);
   va_end(args);
+  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  if (text.empty()) return;
+  const UniqueFd out = openAppendFile(path, 0640);
+  if (!out) return;
+  writeAll(out.get(), prefixLines(text, s.atLineStart));
+  s.atLineStart = text.back() == '\n';
+}
+
+void setLogProcessId(int pid) {
+  g_logPid = pid;
+}
+
+FILE* openRunTimeLog(const char* path, long long maxBytes) {
+  if (path == nullptr) return nullptr;
+  rotateIfLarge(path, maxBytes);
+  UniqueFd fd = openAppendFile(path, 0640);
+  if (!fd) return nullptr;
+  auto* cookie = new RunLogCookie{fd.get(), std::string()};
+  const cookie_io_functions_t io{nullptr, runLogWrite, nullptr, runLogClose};
+  FILE* stream = fopencookie(cookie, "a", io);
+  if (stream == nullptr) {
+    delete cookie;
+    return nullptr;
+  }
+  fd.release();
+  return stream;
 }
 
 void initRunInfo() {
@@ -174,6 +261,7 @@ void RecSearchLog(const timeval& begin, const timeval& end, unsigned /*indexCoun
 }
 
 void resetLogStateForTests() {
+  g_logPid = 0;
   debugState() = DebugState();
   runClock() = RunClock();
 }

@@ -47,6 +47,21 @@ void RecSearchLog(const timeval& begin, const timeval& end, unsigned indexCount,
                   unsigned recordCount, const char* text1, const char* text2, const char* text3,
                   const char* text4, const char* queryText);
 
+// Sets the process id that begins every line of the debug log ("[pid]-")
+// and of the run-time log opened by openRunTimeLog; 0 (the start value)
+// writes no prefix.
+void setLogProcessId(int pid);
+
+// Opens the run-time log at `path` for appending: created with mode 0640
+// when missing; never through a symbolic link, never anything but a regular
+// file (a FIFO cannot stall the run). When the file has grown beyond
+// `maxBytes` (0: no limit), it is first renamed to `path` + ".1" (replacing
+// the older one) and a fresh file begins. Every line written to the stream
+// reaches the file whole, in one write, prefixed with "[pid]-" unless it
+// begins with "[pid]" already, so that lines of concurrent runs never mix
+// and each can be told apart. Null when the log cannot be opened.
+FILE* openRunTimeLog(const char* path, long long maxBytes);
+
 // For tests: forgets the log name, the debug decision and the run clock.
 void resetLogStateForTests();
 

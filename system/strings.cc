@@ -106,3 +106,11 @@ void RefineMatchCount(std::string& digits) {
   for (size_t i = digits.size(); i > start + 3; i -= 3)
     digits.insert(i - 3, 1, ',');
 }
+
+std::string blankControlCharacters(std::string text) {
+  for (char& c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = ' ';
+  }
+  return text;
+}

@@ -45,6 +45,10 @@ void remove_tail_space(char* s);
 // Drops leading and trailing blanks (space characters only).
 void trim_space(char* s);
 
+// `text` with every control character (below 0x20, and 0x7F) made a blank:
+// request text that goes into a log can then never end or forge a line.
+std::string blankControlCharacters(std::string text);
+
 // Inserts "," every three digits from the right: "1234567" -> "1,234,567".
 // A leading "-" or "+" stays in front.
 void RefineMatchCount(std::string& digits);

@@ -56,3 +56,18 @@ TEST(CgiCodec, UnicodeEscapeKindMustMatch) {
 }
 
 }  // namespace
+
+// The permit key must never be kept: logs, result files and links get the
+// request without it, however its name is spelled.
+TEST(CgiCodec, RequestWithoutAVariable) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"user=a&ks_key=a1234567&query=x", "user=a&query=x"},
+      {"ks_key=a1234567", ""},
+      {"ks%5Fkey=k1234567&ks_key&ks_key=&q=1", "q=1"},
+      {"query=ks_key%3Dx&ks_keys=1", "query=ks_key%3Dx&ks_keys=1"},
+      {"a&&b", "a&&b"},
+      {"", ""},
+  };
+  for (const auto& [raw, kept] : rows)
+    EXPECT_EQ(kept, queryStringWithout(raw, "ks_key")) << raw;
+}

@@ -96,15 +96,19 @@ TEST(QueryOption, TextsAreCutToTheirFields) {
   EXPECT_STREQ("ascendi", option.sortOrder);
 }
 
-TEST(QueryOption, SemicolonsBecomeBlanksOutsideDoubleByteCharacters) {
+TEST(QueryOption, SemicolonsAndControlsBecomeBlanksOutsideDoubleByteCharacters) {
   const struct {
     const char* request;
     const char* query;
   } rows[] = {
-      {"query=a;b", "a b"},           {"query=;;", "  "},
+      {"query=a;b", "a b"},
+      {"query=;;", "  "},
       {"query=%81;x;", "\x81;x "},     // ";" as the second byte of a character
       {"query=%81%81;", "\x81\x81 "},  // that character ends before the ";"
       {"query=a;%81", "a \x81"},       // a lead byte at the very end
+      // A line feed would end the engine's line and forge log lines.
+      {"query=a%0Ab%0D%09c%7F%01", "a b  c  "},
+      {"query=%81%0Ax", "\x81 x"},  // no character has a control code as its second byte
   };
   for (const auto& row : rows)
     EXPECT_STREQ(row.query, optionsOf(row.request).orgQuery) << row.request;

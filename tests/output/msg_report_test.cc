@@ -16,7 +16,12 @@
 
 namespace {
 
-const std::string kHeader = "Content-Type:text/html\n\n";
+const std::string kSecurity =
+    "X-Content-Type-Options: nosniff\n"
+    "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
+    "form-action 'self'; base-uri 'none'; frame-ancestors 'none'\n"
+    "Cache-Control: no-store\n";
+const std::string kHeader = "Content-Type:text/html\n" + kSecurity + "\n";
 const std::string kApiMarker = "\x04\x05\x06";
 
 // Everything a writer puts on a stream.
@@ -50,10 +55,13 @@ class MsgReportTest : public ::testing::Test {
 
 TEST_F(MsgReportTest, Pages) {
   EXPECT_EQ(page(MSG_TYPE_ERROR, "Search", "Gone.", "/q.html"),
-            "<h1>Search</h1><p>Gone.</p><a href=\"/q.html\" type=\"button\">\n");
+            "<h1>Search</h1><p>Gone.</p><a href=\"/q.html\" type=\"submit\">\n");
   EXPECT_EQ(page(MSG_TYPE_ERROR, nullptr, nullptr, nullptr),
             "<h1></h1><p></p><a href=\"\" type=\"hidden\">\n");
-  EXPECT_EQ(page(MSG_TYPE_WARNING, "T", "M", nullptr), "");  // no template
+  // Without its template a page is still a page that says what happened.
+  const std::string plain = page(MSG_TYPE_WARNING, "T<", "M&", nullptr);
+  EXPECT_NE(plain.find("<title>T<</title>"), std::string::npos) << plain;
+  EXPECT_NE(plain.find("<p>M&</p>"), std::string::npos) << plain;
   EXPECT_EQ(page(0, "T", "M $$CGI_NAME$$", nullptr), "title=T\nmessage=M $$CGI_NAME$$\n");
 
   // API mode frames the page, even an empty one, but not the plain form.
@@ -62,7 +70,9 @@ TEST_F(MsgReportTest, Pages) {
   EXPECT_EQ(page(MSG_TYPE_ERROR, "T", "M", nullptr),
             "0123456789abcde" + kApiMarker + "<h1>T</h1><p>M</p><a href=\"\" type=\"hidden\">\n" +
                 kApiMarker);
-  EXPECT_EQ(page(MSG_TYPE_WARNING, "T", "M", nullptr), "0123456789abcde" + kApiMarker + kApiMarker);
+  const std::string framed = page(MSG_TYPE_WARNING, "T", "M", nullptr);
+  EXPECT_EQ(framed.rfind("0123456789abcde" + kApiMarker + "<!DOCTYPE html>", 0), 0u) << framed;
+  EXPECT_EQ(framed.substr(framed.size() - 3), kApiMarker);
   EXPECT_EQ(page(6, "T", "M", nullptr), "title=T\nmessage=M\n");
 }
 
@@ -74,7 +84,7 @@ TEST(MsgReportHeader, ContentKindsAndCookie) {
                                                {0, "plain"}};
   for (const auto& [kind, name] : kinds)
     EXPECT_EQ(render([&](FILE* f) { report.outputContentType(f, kind, nullptr, 0); }),
-              std::string("Content-Type:text/") + name + "\n\n");
+              std::string("Content-Type:text/") + name + "\n" + kSecurity + "\n");
   // Expires 30 days later, in English and UTC whatever the locale.
   const std::pair<time_t, const char*> cookies[] = {
       {1109678400, "Thu, 31-Mar-05 12:00:00 GMT"},
@@ -84,7 +94,7 @@ TEST(MsgReportHeader, ContentKindsAndCookie) {
     EXPECT_EQ(
         render([&](FILE* f) { report.outputContentType(f, CONTENT_TYPE_HTML, "k=ab1", now); }),
         "Content-Type:text/html\nSet-Cookie: k=ab1; path=/; expires=" + std::string(expires) +
-            "\n\n");
+            "\n" + kSecurity + "\n");
 }
 
 // Each page fills its own tag only; `size` bounds the filled message, and
@@ -96,6 +106,9 @@ TEST_F(MsgReportTest, OneTagPages) {
        "[user|$$FILENAME$$|$$NUMBER$$]"},
       {[&] { report_.outputFileNotFound("T", message, 256, "../logs/x.log", nullptr); },
        "[$$CGI_NAME$$|../logs/x.log|$$NUMBER$$]"},
+      // A value is text, never markup, wherever it came from.
+      {[&] { report_.outputCGIVarNotFound("T", message, 256, "<b onmouseover='x'>&", nullptr); },
+       "[&lt;b onmouseover=&#39;x&#39;&gt;&amp;|$$FILENAME$$|$$NUMBER$$]"},
       {[&] { report_.outputNumberInfo(MSG_TYPE_ERROR, "T", message, 256, -25, nullptr); },
        "[$$CGI_NAME$$|$$FILENAME$$|-25]"},
       {[&] { report_.outputNumberInfo(MSG_TYPE_ERROR, "T", message, 9, 35, nullptr); }, "[$$CGI_N"},

@@ -1,0 +1,38 @@
+/// @file run_limits.h
+/// @brief The limits an installation puts on one request ("search_option.cfg"),
+/// with the defaults that apply when a value is missing or unreadable, and
+/// the wildcard count of a query that one of them bounds.
+
+#ifndef SEARCHRUN_FRONT_RUN_LIMITS_H
+#define SEARCHRUN_FRONT_RUN_LIMITS_H
+
+// Where the limits are read from, relative to the CGI directory.
+constexpr const char* kSearchOptionPath = "../setting/search_option.cfg";
+
+struct RunLimits {
+  // Indexes one request may select ("MAX_SEARCH_INDEX_COUNT"; at most 100).
+  int maxSearchIndexCount = 20;
+  // Words with a wildcard ("*" or "?") one query may hold
+  // ("MAX_WILDCARD_TERMS"): each costs the engine a walk over the words of
+  // every index searched.
+  int maxWildcardTerms = 5;
+  // Seconds each program of the run may take ("PROGRAM_TIME_LIMIT").
+  int programTimeLimit = 60;
+  // Size at which the run-time log starts afresh ("RUN_TIME_LOG_MAX_BYTES").
+  long long runTimeLogMaxBytes = 10LL << 20;
+};
+
+// Reads the limits from the settings file at `path`. A missing file, a
+// missing key, or a value that is not a decimal number in range leaves that
+// limit at its default (so a lost settings file never refuses every
+// search); MAX_SEARCH_INDEX_COUNT above 100 counts as 100.
+RunLimits readRunLimits(const char* path);
+
+// The number of wildcard words of `query` as the engine reads it: words are
+// separated by blanks and the operators & + | , ( ); a word counts when it
+// holds "*" or "?"; text between double quotes is a phrase, whose wildcards
+// are plain characters. Double-byte characters of the installation's code
+// page (`language`) are skipped whole.
+int countWildcardWords(const char* query, int language);
+
+#endif  // SEARCHRUN_FRONT_RUN_LIMITS_H
