@@ -13,6 +13,7 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"
+#include "system/secure_file.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ size_t doubleByteCharLength(const char* text, size_t remaining) {
 }
 
 bool readTermLine(const std::string& termFile, std::string& query) {
-  UniqueFile in(std::fopen(termFile.c_str(), "rb"));
+  UniqueFile in(fopenRegular(termFile.c_str()));
   if (!in) return false;
   query.clear();
   readBoundedLine(in.get(), kExcludeTermLineMax, query);
@@ -82,11 +83,10 @@ void checkList(ExclusionList& list, const std::string& path, const std::string& 
 }
 
 bool writeRefusedToken(const std::string& termFile) {
-  UniqueFile out(std::fopen(termFile.c_str(), "wb"));
-  if (!out) return false;
-  const size_t size = std::strlen(kRefusedQueryToken);
-  const bool written = std::fwrite(kRefusedQueryToken, 1, size, out.get()) == size;
-  return std::fclose(out.release()) == 0 && written;
+  // The term file is this run's own scratch file: rewritten in place, never
+  // through a link.
+  const UniqueFd out = openRegularForRewrite(termFile);
+  return out && writeAll(out.get(), kRefusedQueryToken, std::strlen(kRefusedQueryToken));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"
+#include "system/secure_file.h"
 #include "system/strings.h"
 
 namespace {
@@ -93,7 +94,7 @@ UserTable& userTable() {
 
 void loadUserTable(UserTable& table) {
   table.attempted = true;
-  std::unique_ptr<FILE, FileCloser> in(fopen(kH2FUserTablePath, "r"));
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(kH2FUserTablePath));
   if (!in) {
     ReportLog("Open H2F.user File : Fail\n");
     return;

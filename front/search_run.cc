@@ -58,12 +58,17 @@ const char* permitKey(const MyService& cookies) {
 }
 
 // Step 8: the user's permit; returns the exit status when the run must end.
-bool admitUser(const char* user, int& exitStatus) {
+// A valid key that came as a request variable goes to `keyFromRequest`.
+bool admitUser(const char* user, int& exitStatus, std::string& keyFromRequest) {
   if (std::strcmp(user, kTrustedUser) == 0) return true;
   MyService cookies;
-  const int result = KS_CookiePermitCheck(user, permitKey(cookies),
-                                          static_cast<unsigned>(systemGetUserLoginTimeOut()));
-  if (result == 0) return true;
+  const char* key = permitKey(cookies);
+  const int result =
+      KS_CookiePermitCheck(user, key, static_cast<unsigned>(systemGetUserLoginTimeOut()));
+  if (result == 0) {
+    if (key != nullptr && key == cgi_variable.findCgiVariableByName("ks_key")) keyFromRequest = key;
+    return true;
+  }
   reportMessage(result == -1 ? "3101" : result == -3 ? "3102" : "3100");
   exitStatus = kRefused;
   return false;
@@ -165,7 +170,8 @@ int serveRequest() {
     return kRefused;
   }
   int exitStatus = kRefused;
-  if (!admitUser(user, exitStatus)) return exitStatus;
+  std::string keyFromRequest;
+  if (!admitUser(user, exitStatus, keyFromRequest)) return exitStatus;
 
   // Steps 9 to 13.
   const std::optional<std::string> typedQuery = convertDeclaredEncoding();
@@ -252,6 +258,8 @@ int serveRequest() {
   output.tvStart = tvStart;
   output.user = user;
   output.typedQuery = typedQuery;
+  output.permitKeyFromRequest = keyFromRequest;
+  output.programTimeLimitMs = limits.programTimeLimit * 1000;
   return writeResultAndHandOver(output);
 }
 

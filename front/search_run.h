@@ -68,13 +68,22 @@ struct RunOutput {
   // The "query" variable in the local code page when a declared encoding
   // converted it; otherwise the variable goes to the result as received.
   std::optional<std::string> typedQuery;
+  // The permit key when the request carried it as a variable (and it was
+  // valid); empty otherwise.
+  std::string permitKeyFromRequest;
+  // Wall-clock limit of the renderer when it runs as a child.
+  int programTimeLimitMs = 0;
 };
+
+// The environment variable that hands the permit key to the renderer.
+constexpr const char* kPermitKeyVariable = "KS_PERMIT_KEY";
 
 // Writes the result files into ../tmp, logs the search and hands over to the
 // page renderer, which answers the request. Returns the exit status when the
-// run ends here (a result file could not be written, the renderer ran as a
-// child, or could not be started); on success of the hand-over it does not
-// return.
+// run ends here: a result file could not be written (1, after a page unless
+// the renderer answered already), the renderer ran as a child (its status),
+// or could not be started (1, after message "0009"); on success of the
+// hand-over it does not return.
 int writeResultAndHandOver(const RunOutput& run);
 
 #endif  // SEARCHRUN_FRONT_SEARCH_RUN_H

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,22 @@ GetFileListArguments rendererArguments(const std::string& base) {
   return args;
 }
 
+// A renderer that cannot be started is a broken installation: the user gets
+// a page that says so, and the run fails.
+int reportRendererMissing() {
+  ReportLog("the page renderer cannot be started\n");
+  reportMessage("0009");
+  return 1;
+}
+
+// The renderer sets the permit key as a cookie when the request carried it
+// as a variable, so that the links between pages need not carry it. It goes
+// through the environment: never a command line, a file or a log.
+void passPermitKey(const RunOutput& run) {
+  if (!run.permitKeyFromRequest.empty())
+    setenv(kPermitKeyVariable, run.permitKeyFromRequest.c_str(), 1);
+}
+
 }  // namespace
 
 void buildIndexDescriptors(const VelaSearchListVector& list, bool propertyMode, int searchNum,
@@ -118,19 +135,21 @@ void buildIndexDescriptors(const VelaSearchListVector& list, bool propertyMode, 
 int writeResultAndHandOver(const RunOutput& run) {
   const RecordList& result = *run.result;
   ResultOutputRequest request = outputRequest(run);
-  const ResultMessagePage page{cgi_msg_table, cgi_msg_report, output_title};
+  ResultMessagePage page{cgi_msg_table, cgi_msg_report, output_title};
 
   // Step 27: the base name of every file of this result.
   const unsigned long fastLimit =
       static_cast<unsigned long>(queryOption.numRec > 0 ? queryOption.numRec * 20L : 0L);
   std::string base;
   if (!systemGetTmpFile(base)) {
+    ReportLog("no result name can be claimed in ../tmp\n");
     cgi_msg_table.getMessage("0001", output_message);
     cgi_msg_report.setAPIRetCode("0001");
-    cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, "../tmp",
+    cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, page.fileLabel,
                                       nullptr);
     return 1;
   }
+  passPermitKey(run);
   markTime(queryOption.retQuery);
   markTime(queryOption.orgQuery);
   gettimeofday(&request.tvEnd, nullptr);
@@ -159,8 +178,12 @@ int writeResultAndHandOver(const RunOutput& run) {
     markTime("a-block generate fast output file'");
     const GetFileListArguments args = rendererArguments(base);
     markTime("b-execl");
-    runRendererAndWait(args);
+    const int shown = runRendererAndWait(args, run.programTimeLimitMs);
     markTime("a-ecgi");
+    if (shown == kRendererNotStarted || shown < 0) return reportRendererMissing();
+    // The first pages are the answer now, whatever comes next.
+    page.answered = true;
+    if (shown != 0) return shown;
   }
 
   // Step 31: the whole result.
@@ -177,9 +200,6 @@ int writeResultAndHandOver(const RunOutput& run) {
   markTime("run getfilelist");
   const int error = execRenderer(rendererArguments(base), queryOption.xml_format > 0);
   markTime("a-execl, should not occur");
-  std::printf("content-type: text/html\n\n");
-  std::printf("Execl RetCode : %d\n", -1);
-  std::printf("Error Code : %d\n", error);
-  std::fflush(stdout);
-  return 0;
+  ReportLog("Execl RetCode : %d, Error Code : %d\n", -1, error);
+  return reportRendererMissing();
 }

@@ -151,11 +151,8 @@ int TSHtmlMakeup::outDataToStd() const {
 
 int TSHtmlMakeup::outDataToFile(const char* path) const {
   if (!fileNameFits(path)) return EXCEED_BUF_SIZE;
-  FILE* stream = std::fopen(path, "wb");
-  if (stream == nullptr) return FILE_IO_ERROR;
-  bool ok = std::fwrite(m_data.data(), 1, m_data.size(), stream) == m_data.size();
-  ok = std::fclose(stream) == 0 && ok;
-  return ok ? NORMAL_ENDING : FILE_IO_ERROR;
+  // Replaced whole, never written through a link or left half written.
+  return replaceFileAtomically(path, m_data, 0644) ? NORMAL_ENDING : FILE_IO_ERROR;
 }
 
 int TSHtmlMakeup::outDataToFile() const {

@@ -3,6 +3,7 @@
 
 #include "output/query_output.h"
 
+#include <errno.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+
+#include "system/secure_file.h"
 
 namespace {
 
@@ -203,8 +206,14 @@ bool CQueryOutput::WriteOutputFile(const std::string& path) {
   m_outfile_header_data = QueryOutputHeader();
   std::fill(std::begin(m_arr_lng_outfile_index), std::end(m_arr_lng_outfile_index),
             CIndexPairDataStructure());
-  m_pfileOutputFile = std::fopen(path.c_str(), "wb");
+  // A new file (the fast output), or the base name this run claimed; never a
+  // file reached through a link.
+  UniqueFd fd = createExclusive(path, kResultFileMode);
+  if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
+  if (!fd) return false;
+  m_pfileOutputFile = fdopen(fd.get(), "wb");
   if (!m_pfileOutputFile) return false;
+  fd.release();
   m_stage = Stage::Opened;
   const std::vector<CIndexPairDataStructure> placeholder(kIndexSlots);
   if (!writePairs(placeholder, kIndexSlots)) {
@@ -363,7 +372,7 @@ bool CQueryOutput::ReadOutputFile(const std::string& path) {
   m_outfile_header_data = QueryOutputHeader();
   std::fill(std::begin(m_arr_lng_outfile_index), std::end(m_arr_lng_outfile_index),
             CIndexPairDataStructure());
-  m_pfileOutputFile = std::fopen(path.c_str(), "rb");
+  m_pfileOutputFile = fopenRegular(path.c_str());
   if (!m_pfileOutputFile) return false;
 
   unsigned char index[kIndexBytes];

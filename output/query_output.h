@@ -71,6 +71,9 @@ struct QueryOutputHeader {
   int32_t iRecordCount = 0;     // merged hits (may exceed iMatchCount)
 };
 
+// Mode of the files of a result: they hold the hits one user may see.
+constexpr unsigned kResultFileMode = 0600;
+
 // Writer and reader of one query output file. Not copyable; the open file is
 // closed when the object goes away.
 //
@@ -108,9 +111,12 @@ class CQueryOutput {
 
   // --- Writer ---
 
-  // Creates (truncates) the file at path for binary writing, zeroes the
-  // header and the index and writes the 80-byte index placeholder. False when
-  // the file cannot be created or written. An open file is closed first.
+  // Creates the file at path (kResultFileMode: the server account alone may
+  // read it) for binary writing, or rewrites the empty file the caller
+  // claimed under that name (its own, one link, regular); never writes
+  // through a link. Zeroes the header and the index and writes the 80-byte
+  // index placeholder. False when the file cannot be created or written. An
+  // open file is closed first.
   bool WriteOutputFile(const std::string& path);
 
   // Header fields. OutputSetData writes them; values set after it never

@@ -25,6 +25,9 @@ struct GetFileListArguments {
 // its own. Standard output and the working directory are inherited: what the
 // renderer writes is the answer to the request.
 
+// The exit status of a renderer child that could not be started.
+constexpr int kRendererNotStarted = 127;
+
 // Runs "./getfilelist.exe" as a child and waits for it. Its arguments are
 // base, pageSize and page, then format only when it is not empty (the words
 // of "./getfilelist.exe B pageSize page format"). Returns the child's exit

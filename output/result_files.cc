@@ -3,6 +3,7 @@
 
 #include "output/result_files.h"
 
+#include <errno.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "system/address.h"
 #include "system/log.h"
 #include "system/numbers.h"
+#include "system/secure_file.h"
 
 namespace {
 
@@ -29,8 +31,17 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-File openText(const std::string& path, const char* mode) {
-  return File(std::fopen(path.c_str(), mode));
+// A side file is new (created exclusively), or one this run wrote before
+// (the filter file is written with the fast output and again with the
+// whole result): nothing planted under its name, a link above all, is ever
+// written.
+File createText(const std::string& path) {
+  UniqueFd fd = createExclusive(path, kResultFileMode);
+  if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
+  if (!fd) return nullptr;
+  File file(fdopen(fd.get(), "w"));
+  if (file) fd.release();
+  return file;
 }
 
 int clampToInt(unsigned long value) {
@@ -179,15 +190,17 @@ int outputResult(const std::string& path, const ResultOutputRequest& request,
     if (!written) removeBrokenFile(path);
   }
   if (written) return 0;
+  ReportLog("cannot write the result file %s\n", path.c_str());
+  if (page.answered) return 1;
   char message[kMessageBufferSize] = "";
   page.table.getMessage("0001", message);
   page.report.setAPIRetCode("0001");
-  page.report.outputFileNotFound(page.title, message, kMessageBufferSize, path.c_str(), nullptr);
+  page.report.outputFileNotFound(page.title, message, kMessageBufferSize, page.fileLabel, nullptr);
   return 1;
 }
 
 bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLookup& cgiValue) {
-  File file = openText(resultFileName(base, ResultFile::Filter), "w");
+  File file = createText(resultFileName(base, ResultFile::Filter));
   if (!file) return false;
   if (fgSearchDate != 1) return true;
   int begin[3];
@@ -205,7 +218,7 @@ bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLook
 }
 
 bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list) {
-  File file = openText(resultFileName(base, ResultFile::IndexList), "w");
+  File file = createText(resultFileName(base, ResultFile::IndexList));
   if (!file) return false;
   for (const velaSearchList& e : list) {
     if (!isLocalIPAddress(e.ipAddr.c_str())) continue;
@@ -216,8 +229,11 @@ bool writeIndexListFile(const std::string& base, const VelaSearchListVector& lis
 }
 
 bool ensureClassFile(const std::string& base) {
-  // "a" creates the file when missing and leaves written content alone.
-  return openText(resultFileName(base, ResultFile::Class), "a") != nullptr;
+  const std::string path = resultFileName(base, ResultFile::Class);
+  if (createExclusive(path, kResultFileMode)) return true;
+  // A class search wrote it already: content stays, but only a regular file
+  // counts.
+  return errno == EEXIST && openRegularFile(path);
 }
 
 bool similarKeywordCheck(const std::string& query) {
@@ -231,7 +247,7 @@ bool writeSimilarKeywordFile(const std::string& path, const std::string& query,
                              const std::vector<SimilarKeywordCandidate>& candidates,
                              double threshold, int maxCount) {
   if (candidates.empty()) return false;
-  File file = openText(path, "w");
+  File file = createText(path);
   if (!file) return false;
   int written = 0;
   for (const SimilarKeywordCandidate& c : candidates) {

@@ -77,6 +77,11 @@ struct ResultMessagePage {
   const KestraneMsgTable& table;
   KestraneMsgReport& report;
   const char* title;
+  // Once the request has been answered (the renderer showed the first
+  // pages), a failure is only logged: a response holds one page.
+  bool answered = false;
+  // How the page names a file that could not be written (never its path).
+  const char* fileLabel = "search result";
 };
 
 // Header defaults when the request names no option file / main page (or one
@@ -98,9 +103,10 @@ int queryRunTimeMs(const timeval& start, const timeval& end);
 // line (its slot reads back empty).
 //
 // Returns the exit status for the run: 0 when the file is complete; 1 when
-// it could not be created or written whole, after message "0001" (API code
-// "0001") and the file-not-found page naming `path` went to standard output
-// and a partly written file was removed. The caller ends the run with it.
+// it could not be created or written whole, after a partly written file was
+// removed, `path` was named in the report log and, unless page.answered,
+// message "0001" (API code "0001") and the file-not-found page naming
+// page.fileLabel went to standard output. The caller ends the run with it.
 //
 // Values that do not fit their header field are not cut: an overlong
 // "ini_file" or "main_page" gives the default, an overlong user or

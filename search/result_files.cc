@@ -8,10 +8,11 @@
 #include <memory>
 
 #include "system/lines.h"
+#include "system/secure_file.h"
 
 bool readWholeFile(const std::string& path, std::string& out) {
   out.clear();
-  std::unique_ptr<FILE, FileCloser> fp(std::fopen(path.c_str(), "rb"));
+  std::unique_ptr<FILE, FileCloser> fp(fopenRegular(path.c_str()));
   if (!fp) return false;
   char buffer[16384];
   size_t got = 0;

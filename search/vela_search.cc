@@ -17,6 +17,7 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"
+#include "system/secure_file.h"
 
 // How the hits of the org index are found.
 enum class SearchKind { kPlain, kField, kDigitRange, kProperty, kDateRange };
@@ -124,7 +125,7 @@ const char* velaSearch::getIndexOwner() const {
 
 bool velaSearch::isNTFSIndex() const {
   const std::string path = systemGetIndexHome(getIndexOwner(), getIndexName()) + "/doc_ntfs.cfg";
-  UniqueFile fp(std::fopen(path.c_str(), "rb"));
+  UniqueFile fp(fopenRegular(path.c_str()));
   return fp && std::fgetc(fp.get()) == '1';
 }
 

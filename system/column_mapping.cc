@@ -11,6 +11,7 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/numbers.h"
+#include "system/secure_file.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ void ColumnMapping::addColumnNode(const char* name, const char* type, int32_t no
 
 void ColumnMapping::openColumnMappingFile(const char* path) {
   if (path == nullptr) return;
-  std::unique_ptr<FILE, FileCloser> fp(std::fopen(path, "r"));
+  std::unique_ptr<FILE, FileCloser> fp(fopenRegular(path));
   if (!fp) return;
   std::string line;
   while (readBoundedLine(fp.get(), kColumnMappingLineMax, line)) {

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "system/lines.h"
+#include "system/secure_file.h"
 
 bool parser_token_string(const char* line, std::string& key, std::string& value) {
   key.clear();
@@ -27,7 +28,7 @@ bool parser_token_string(const char* line, std::string& key, std::string& value)
 bool findCfgValue(const char* path, const char* key, size_t maxLineChars, std::string& value) {
   value.clear();
   if (path == nullptr || key == nullptr) return false;
-  std::unique_ptr<FILE, FileCloser> in(fopen(path, "r"));
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
   if (!in) return false;
   std::string line, k, v;
   while (readBoundedLine(in.get(), maxLineChars, line)) {
@@ -78,21 +79,11 @@ std::string rewriteLines(FILE* in, const char* key, const char* value) {
   return out;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool setCfgFileTokenValue(const char* path, const char* key, const char* value) {
   if (path == nullptr || !writableKeyValue(key, value)) return false;
-  std::unique_ptr<FILE, FileCloser> in(fopen(path, "r"));
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
   if (!in) return false;
   struct stat st;
   if (fstat(fileno(in.get()), &st) != 0) return false;

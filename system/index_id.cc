@@ -16,6 +16,7 @@
 #include "system/clock.h"
 #include "system/fsutil.h"
 #include "system/layout.h"
+#include "system/secure_file.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ std::string IndexIdFileMgr::idFilePath(const char* id) {
 bool IndexIdFileMgr::readIndexIdFile(const char* path) {
   clean();
   if (path == nullptr) return false;
-  FILE* in = fopen(path, "rb");
+  FILE* in = fopenRegular(path);
   if (in == nullptr) return false;
   unsigned char bytes[kFileSize];
   const bool whole = fread(bytes, 1, kFileSize, in) == kFileSize;

@@ -9,12 +9,13 @@
 
 #include "system/layout.h"
 #include "system/lines.h"
+#include "system/secure_file.h"
 
 namespace {
 
 // Up to n bytes from the start of the file; the number read.
 size_t readPrefix(const std::string& path, unsigned char* bytes, size_t n) {
-  std::unique_ptr<FILE, FileCloser> in(fopen(path.c_str(), "rb"));
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path.c_str()));
   return in ? fread(bytes, 1, n, in.get()) : 0;
 }
 
@@ -74,10 +75,8 @@ void systemGetDbAttachFileCount(const char* owner, const char* index, int32_t& c
 
 int similarIndexSetStatus(const char* dir, int32_t status) {
   if (dir == nullptr) return 1;
-  std::unique_ptr<FILE, FileCloser> out(fopen(inDir(dir, "index.status").c_str(), "wb"));
-  if (!out) return 1;
-  const bool ok = fwrite(&status, 4, 1, out.get()) == 1;
-  return fclose(out.release()) == 0 && ok ? 0 : 1;
+  const std::string bytes(reinterpret_cast<const char*>(&status), sizeof status);
+  return replaceFileAtomically(inDir(dir, "index.status"), bytes, 0644) ? 0 : 1;
 }
 
 int32_t similarIndexGetStatus(const char* dir) {

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "system/secure_file.h"
+
 bool readBoundedLine(FILE* in, size_t maxChars, std::string& line, std::string* overflow) {
   line.clear();
   if (overflow) overflow->clear();
@@ -22,7 +24,7 @@ bool readBoundedLine(FILE* in, size_t maxChars, std::string& line, std::string* 
 
 bool readFirstLine(const char* path, size_t maxChars, std::string& line) {
   line.clear();
-  std::unique_ptr<FILE, FileCloser> in(fopen(path, "r"));
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
   if (!in) return false;
   // One more character than wanted, so that a "\r" of "\r\n" just past the
   // limit is not mistaken for part of the value.

@@ -126,9 +126,16 @@ FILE* fopenAppend(const std::string& path, mode_t mode) {
 }
 
 UniqueFd openRegularForRewrite(const std::string& path) {
-  // Checked before truncating: O_TRUNC on a FIFO or device would act on it.
+  // Checked before truncating: O_TRUNC on a FIFO or device would act on it,
+  // and a second link to the file could be another user's file.
   UniqueFd fd = keepIfRegular(open(path.c_str(), O_WRONLY | O_NONBLOCK | kNoFollow));
-  if (fd && ftruncate(fd.get(), 0) != 0) return UniqueFd();
+  if (!fd) return fd;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0 || st.st_uid != geteuid() || st.st_nlink != 1) {
+    errno = EPERM;
+    return UniqueFd();
+  }
+  if (ftruncate(fd.get(), 0) != 0) return UniqueFd();
   return fd;
 }
 

@@ -74,9 +74,9 @@ UniqueFd openAppendFile(const std::string& path, mode_t mode);
 FILE* fopenAppend(const std::string& path, mode_t mode);
 
 // Opens an existing regular file for writing from its start, cut to zero
-// length. Refuses links and other kinds of file, as openRegularFile does.
-// For a name the caller itself claimed (a scratch name) in a directory
-// others cannot write.
+// length. Refuses links and other kinds of file, as openRegularFile does,
+// and a file of another account or with more than one name (errno EPERM).
+// For a name the caller itself claimed (a scratch name).
 UniqueFd openRegularForRewrite(const std::string& path);
 
 // Writes all of `size` bytes, retrying short writes and interruptions.

@@ -5,6 +5,7 @@
 
 #include "system/clock.h"
 #include "system/fsutil.h"
+#include "system/secure_file.h"
 
 std::string getLogDirectory(const char* /*owner*/, const char* name) {
   makeDirectory("../system_log");
@@ -27,7 +28,7 @@ std::string outputDateTime() {
 }
 
 FILE* openLogFile(const char* owner, const char* name, const char* file) {
-  FILE* stream = fopen(getLogFile(owner, name, file).c_str(), "a");
+  FILE* stream = fopenAppend(getLogFile(owner, name, file), 0640);
   setLogFileOpen(stream);
   return stream;
 }

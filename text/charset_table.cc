@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "system/secure_file.h"
+
 namespace {
 
 struct FileCloser {
@@ -36,7 +38,7 @@ int loadCharsetTable(const std::string& dir, uint32_t member, bool to_unicode,
   if (name == nullptr) return kCharsetTableBadMember;
   // Read-only: the tables are installation data that the web server's user
   // may read but not write.
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(charsetTablePath(dir, name).c_str(), "rb"));
+  std::unique_ptr<FILE, FileCloser> file(fopenRegular(charsetTablePath(dir, name).c_str()));
   if (!file) return kCharsetTableCannotOpen;
   // Entries are in host order: the bytes go straight into the 16-bit words.
   table.resize(kCharsetTableEntries);

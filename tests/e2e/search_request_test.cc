@@ -314,18 +314,23 @@ TEST_F(SearchRequestTest, ApiCallersGetXmlFromTheRenderer) {
   EXPECT_NE(std::string::npos, r.out.find("<?xml")) << r.out;
 }
 
-TEST(SearchRequestHandOver, MissingRendererAnswersInPlainText) {
+TEST(SearchRequestHandOver, MissingRendererIsAFailureWithAPage) {
   Installation inst;
   std::filesystem::remove(inst.path("search-cgi/getfilelist.exe"));
   testutil::TempDir src;
-  testutil::writeFile(src.sub("a.txt"), "fig");
+  for (int i = 0; i < 22; ++i)
+    testutil::writeFile(src.sub("a" + std::to_string(i) + ".txt"), "fig");
   RunResult built = inst.run("binind/index_builder", {"create", "--owner", "alice", src.path()});
   ASSERT_EQ(0, built.exitStatus) << built.err;
   std::string id = built.out.substr(0, built.out.find('\n'));
   RunResult handOver = inst.get("user=TESSERA&query=fig&index_id=7F000001_" + id);
-  EXPECT_EQ(0, handOver.exitStatus);
-  EXPECT_EQ(0u, handOver.out.find("content-type: text/html\n\nExecl RetCode : -1\nError Code : "))
-      << handOver.out;
+  EXPECT_EQ(1, handOver.exitStatus);
+  EXPECT_EQ(0u, handOver.out.find("Content-Type:text/html\n")) << handOver.out;
+  EXPECT_NE(std::string::npos, handOver.out.find("not set up completely")) << handOver.out;
+  // The same on the path that shows the first pages of a large result.
+  RunResult fast = inst.get("user=TESSERA&query=fig&no_rec=1&index_id=7F000001_" + id);
+  EXPECT_EQ(1, fast.exitStatus);
+  EXPECT_NE(std::string::npos, fast.out.find("not set up completely")) << fast.out;
 }
 
 }  // namespace

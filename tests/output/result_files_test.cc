@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,7 +168,8 @@ TEST_F(ResultFilesTest, FileThatCannotBeWrittenAnswersWithAPage) {
   const std::string shown =
       testutil::captureStdout([&] { status = write("../no/such/dir/query1"); });
   EXPECT_EQ(status, 1);
-  EXPECT_NE(shown.find("[cannot create ../no/such/dir/query1]"), std::string::npos);
+  // The page names what could not be written, never where.
+  EXPECT_NE(shown.find("[cannot create search result]"), std::string::npos) << shown;
   EXPECT_STREQ(report.getAPIRetCode(), "0001");
 
   // A file cut short is removed, so that no later page takes it for a result.
@@ -188,7 +190,11 @@ TEST_F(ResultFilesTest, FileThatCannotBeWrittenAnswersWithAPage) {
   ASSERT_EQ(waitpid(child, &wait, 0), child);
   EXPECT_TRUE(WIFEXITED(wait) && WEXITSTATUS(wait) == 1);
   EXPECT_FALSE(testutil::fileExists(base));
-  EXPECT_NE(readFile("page.txt").find("[cannot create ../tmp/query12345]"), std::string::npos);
+  EXPECT_NE(readFile("page.txt").find("[cannot create search result]"), std::string::npos);
+
+  // Once the renderer answered, a failure adds no second page.
+  page.answered = true;
+  EXPECT_EQ(testutil::captureStdout([&] { EXPECT_EQ(write("../no/such/dir/query1"), 1); }), "");
 }
 
 // Whole seconds times 1000 plus the difference of the truncated
@@ -241,6 +247,33 @@ TEST_F(ResultFilesTest, SideFiles) {
   writeFile(base + "_class", "class info\n");
   ASSERT_TRUE(ensureClassFile(base));
   EXPECT_EQ(readFile(base + "_class"), "class info\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Someone who could write the result directory plants links for the coming
+// names: no file of a result is ever written through one, and what is
+// written is readable by the server account only.
+TEST_F(ResultFilesTest, PlantedLinksAreNeverWrittenThrough) {
+  writeFile(dir.sub("victim"), "precious");
+  for (const char* suffix : {"_idx", ".filter", "_class", "_fast"})
+    ASSERT_EQ(symlink(dir.sub("victim").c_str(), (base + suffix).c_str()), 0);
+  EXPECT_FALSE(writeIndexListFile(base, VelaSearchListVector(1)));
+  EXPECT_FALSE(outputFilterResult(base, 0, nullptr));
+  EXPECT_FALSE(ensureClassFile(base));
+  testutil::captureStdout([&] { EXPECT_EQ(write(base + "_fast"), 1); });
+  EXPECT_EQ(readFile(dir.sub("victim")), "precious");
+
+  const std::string fresh = dir.sub("root/tmp/query2");
+  ASSERT_EQ(write(fresh), 0);
+  ASSERT_TRUE(writeIndexListFile(fresh, VelaSearchListVector(1)));
+  for (const std::string& path : {fresh, fresh + "_idx"}) {
+    struct stat st;
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+  }
 }
 
 }  // namespace
