@@ -9,17 +9,14 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <random>
 
 #include "system/numbers.h"
+#include "system/secure_file.h"
 
 namespace {
 
@@ -65,22 +62,34 @@ bool startsWith(const char* line, size_t length, const char* prefix, size_t pref
   return length >= prefixLength && std::memcmp(line, prefix, prefixLength) == 0;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+// Sets both times of the file itself, never of a link's target.
+bool refreshTimes(const std::string& path, time_t now) {
+  const timespec times[2] = {{now, 0}, {now, 0}};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool refreshTimes(const std::string& path, time_t now) {
-  struct utimbuf times;
-  times.actime = now;
-  times.modtime = now;
-  return ::utime(path.c_str(), &times) == 0;
+// A permit admits whoever it names, so only a file the server account wrote
+// itself, and nobody else can change, counts.
+bool isTrustedPermitFile(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+}
+
+// The exact user name on one line: bytes that would end the line or be
+// mistaken for an escape are written "%XX".
+std::string encodeExactUser(const char* user) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char* p = user ? user : ""; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c <= 0x20 || c == 0x7F || c == '%') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 bool endsWith(const char* name, const char* suffix) {
@@ -108,17 +117,9 @@ bool permitKeyIsWellFormed(const char* key) {
 }
 
 long permitRandomNumber() {
-  std::uniform_int_distribution<long> dist(0, INT_MAX);
-  try {
-    std::random_device device;
-    return dist(device);
-  } catch (const std::exception&) {
-    std::seed_seq seed{
-        static_cast<long>(std::time(nullptr)), static_cast<long>(::getpid()),
-        static_cast<long>(std::chrono::steady_clock::now().time_since_epoch().count())};
-    std::mt19937 generator(seed);
-    return dist(generator);
-  }
+  uint32_t bits = 0;
+  if (!systemRandomBytes(&bits, sizeof bits)) return -1;
+  return static_cast<long>(bits & 0x7FFFFFFFu);
 }
 
 char* KS_CookieEncodeUserId(const char* user, char* out) {
@@ -149,6 +150,11 @@ void CookiePermit::clearFields() {
   m_type = 0;
   m_userId[0] = '\0';
   m_key[0] = '\0';
+  m_storedUser.clear();
+}
+
+void CookiePermit::permitSetUser(const char* user) {
+  m_user = encodeExactUser(user);
 }
 
 bool CookiePermit::permitSetDir(const char* dir) {
@@ -165,6 +171,7 @@ bool CookiePermit::permitParse(const char* bytes, size_t size) {
   static const char kId[] = "KS_ID=";
   static const char kKey[] = "KS_KEY=";
   static const char kType[] = "KS_TYPE=";
+  static const char kUser[] = "KS_USER=";
   clearFields();
   size_t pos = 0;
   bool first = true;
@@ -183,6 +190,8 @@ bool CookiePermit::permitParse(const char* bytes, size_t size) {
       copyField(m_key, kFieldSize, line + sizeof kKey - 1, length - (sizeof kKey - 1));
     } else if (startsWith(line, length, kType, sizeof kType - 1)) {
       m_type = parseAtoi(std::string_view(line + sizeof kType - 1, length - (sizeof kType - 1)));
+    } else if (startsWith(line, length, kUser, sizeof kUser - 1)) {
+      m_storedUser.assign(line + sizeof kUser - 1, length - (sizeof kUser - 1));
     }
   }
   return !first;
@@ -192,10 +201,10 @@ int CookiePermit::permitReadFile() {
   std::string path = permitGenerateFilePath();
   // Non-blocking open: a stray FIFO in the permit directory must not hang
   // the request.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) return errno == ENOENT ? kPermitNoFile : -1;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  if (::fstat(fd.get(), &st) != 0 || !isTrustedPermitFile(st)) return -1;
   if (::flock(fd.get(), LOCK_EX) != 0) return -1;
   std::string bytes(kMaxPermitFileSize, '\0');
   size_t done = 0;
@@ -215,10 +224,11 @@ int CookiePermit::permitReadFile() {
 
 int CookiePermit::permitWriteFile() {
   std::string path = permitGenerateFilePath();
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (fd.get() < 0) return errno == EEXIST ? 1 : -1;
   std::string text = std::string(kPermitHeader) + "\nKS_ID=" + m_userId + "\nKS_KEY=" + m_key +
                      "\nKS_TYPE=" + std::to_string(m_type) + "\n";
+  if (!m_user.empty()) text += "KS_USER=" + m_user + "\n";
   bool ok = ::flock(fd.get(), LOCK_EX) == 0 && writeAll(fd.get(), text);
   ::flock(fd.get(), LOCK_UN);
   if (!ok) ::unlink(path.c_str());
@@ -233,8 +243,9 @@ int CookiePermit::permitCreate(const char* encodedId, int userType,
   copyField(m_userId, kFieldSize, encodedId, std::strlen(encodedId));
   m_type = userType;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    long number = draw();
-    if (number < 0 || number > INT_MAX) number = 0;
+    const long number = draw();
+    // Without the random source a key could be guessed: no permit then.
+    if (number < 0 || number > INT_MAX) return -1;
     std::snprintf(m_key, kFieldSize, "%s%07ld", prefix, number);
     int written = permitWriteFile();
     if (written <= 0) return written;
@@ -248,7 +259,10 @@ int CookiePermit::permitLoad(const char* key, const char* encodedId) {
   std::strcpy(m_key, key);
   int read = permitReadFile();
   if (read != 0) return read;
-  return std::strcmp(m_userId, encodedId) == 0 ? 0 : -1;
+  if (std::strcmp(m_userId, encodedId) != 0) return -1;
+  // The encoded id folds names together ("a.b" and "a_b" read the same):
+  // the exact name decides when the caller names the user.
+  return m_user.empty() || m_storedUser == m_user ? 0 : -1;
 }
 
 int CookiePermit::permitCheck(const char* key, const char* encodedId) {
@@ -264,7 +278,7 @@ int CookiePermit::permitCheck(const char* key, const char* encodedId, unsigned l
   std::string path = permitGenerateFilePath();
   // The times are taken before the read, which may itself touch them.
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return PERMIT_ERR_KEY_INVALID;
+  if (::lstat(path.c_str(), &st) != 0) return PERMIT_ERR_KEY_INVALID;
   if (permitLoad(key, encodedId) != 0) return PERMIT_ERR_KEY_INVALID;
   if (lifeTime != 0) {
     if (now == static_cast<time_t>(-1)) return PERMIT_ERR_KEY_INVALID;
@@ -315,6 +329,7 @@ const char* KS_CookiePermitCreate(const char* user, char* out, size_t outSize, i
   // Make sure the answer fits before a permit exists that nobody could name.
   if (outSize < kPermitAnswerSize) return nullptr;
   CookiePermit permit;
+  permit.permitSetUser(user);
   if (permit.permitCreate(id, userType) != 0) return nullptr;
   std::snprintf(out, outSize, "ks_key=%s", permit.permitGetKey());
   return out;
@@ -324,6 +339,7 @@ int KS_CookiePermitCheck(const char* user, const char* key) {
   if (key == nullptr) return kPermitNoKey;
   char id[CookiePermit::kFieldSize];
   CookiePermit permit;
+  permit.permitSetUser(user);
   return permit.permitCheck(key, KS_CookieEncodeUserId(user, id));
 }
 
@@ -331,6 +347,7 @@ int KS_CookiePermitCheck(const char* user, const char* key, unsigned lifeTimeSec
   if (key == nullptr) return kPermitNoKey;
   char id[CookiePermit::kFieldSize];
   CookiePermit permit;
+  permit.permitSetUser(user);
   return permit.permitCheck(key, KS_CookieEncodeUserId(user, id), lifeTimeSeconds,
                             std::time(nullptr));
 }
@@ -339,6 +356,7 @@ int KS_CookiePermitRemove(const char* user, const char* key) {
   if (key == nullptr) return kPermitNoKey;
   char id[CookiePermit::kFieldSize];
   CookiePermit permit;
+  permit.permitSetUser(user);
   return permit.permitRemove(key, KS_CookieEncodeUserId(user, id));
 }
 
@@ -346,6 +364,7 @@ int KS_CookiePermitGetUserType(const char* user, const char* key) {
   if (key == nullptr) return kPermitNoKey;
   char id[CookiePermit::kFieldSize];
   CookiePermit permit;
+  permit.permitSetUser(user);
   return permit.permitUserType(key, KS_CookieEncodeUserId(user, id));
 }
 

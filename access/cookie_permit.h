@@ -36,16 +36,18 @@ constexpr const char* kPermitHeader = "Kestrane Cookie Permit";
 // from a request can never reach outside the permit directory.
 bool permitKeyIsWellFormed(const char* key);
 
-// Source of the number in a new key: any value in [0, 2147483647]. The
-// default draws from std::random_device (the system's entropy source), or,
-// where that is unavailable, from a generator seeded with the time and the
-// process id.
+// Source of the number in a new key: any value in [0, 2147483647], or a
+// negative value when none can be drawn (no permit is made then). The
+// default draws from the system's random source.
 using PermitNumberSource = std::function<long()>;
 long permitRandomNumber();
 
 // One permit file:
 //   "Kestrane Cookie Permit"\n "KS_ID="<encoded id>\n "KS_KEY="<key>\n "KS_TYPE="<type>\n
+//   "KS_USER="<exact user name, bytes up to 0x20, 0x7F and "%" as "%XX">\n
 // Every read and write of the file holds an exclusive advisory lock on it.
+// Only a regular file owned by the account of the process and writable by
+// nobody else is read: any other file could have been forged.
 class CookiePermit {
  public:
   static constexpr size_t kFieldSize = 128;  // id and key: 127 characters and terminator
@@ -63,8 +65,15 @@ class CookiePermit {
   // may come in any order; a missing line leaves its field empty (type 0);
   // values are cut to 127 characters.
   bool permitParse(const char* bytes, size_t size);
+  // Names the exact user of the permits made and checked from now on: a new
+  // permit stores it, and a check admits only a permit that stores the same
+  // name (older permits without one are refused). Unset, only the encoded id
+  // is compared.
+  void permitSetUser(const char* user);
+
   // Reads the file of the current key: 0, kPermitNoFile when it does not
-  // exist, -1 when it cannot be read, is no regular file or fails to parse.
+  // exist, -1 when it cannot be read, is a link, no regular file, not the
+  // server account's own or writable by others, or fails to parse.
   int permitReadFile();
   // Writes the fields to a new file of the current key (permissions 0600).
   // 0; 1 when a file of that key exists already (it is left alone); -1 on
@@ -101,6 +110,8 @@ class CookiePermit {
   int permitLoad(const char* key, const char* encodedId);
 
   int m_type;
+  std::string m_user;        // the exact user expected (encoded); "" when unset
+  std::string m_storedUser;  // KS_USER of the file read
   char m_userId[kFieldSize];
   char m_key[kFieldSize];
   char m_dir[kDirSize];
@@ -120,7 +131,8 @@ char* KS_CookieEncodeUserId(const char* user, char* out);
 
 // The component calls of the sign-in side and the request flow. `key` is the
 // request's "ks_key" (nullptr when absent: kPermitNoKey); the permit
-// directory is kPermitDir.
+// directory is kPermitDir. Each stores or compares the exact user name
+// (permitSetUser).
 //
 // Creates a permit and writes "ks_key=<key>" into out; returns out, or
 // nullptr when user or out is missing, the user name is empty, outSize is

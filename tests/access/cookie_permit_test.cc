@@ -18,9 +18,11 @@
 
 namespace {
 
-std::string permitText(const std::string& id, const std::string& key, int type) {
+std::string permitText(const std::string& id, const std::string& key, int type,
+                       const std::string& user = "") {
   return "Kestrane Cookie Permit\nKS_ID=" + id + "\nKS_KEY=" + key +
-         "\nKS_TYPE=" + std::to_string(type) + "\n";
+         "\nKS_TYPE=" + std::to_string(type) + "\n" +
+         (user.empty() ? "" : "KS_USER=" + user + "\n");
 }
 
 struct stat statOf(const std::string& path) {
@@ -88,11 +90,12 @@ TEST_F(PermitTest, CreateCheckAndRemove) {
   ASSERT_EQ(out, KS_CookiePermitCreate("john smith", out, sizeof out, 3));
   const std::string key = out + 7;  // "ks_key=KEY"
   EXPECT_TRUE(key.rfind("john_", 0) == 0 && permitKeyIsWellFormed(key.c_str())) << key;
-  EXPECT_EQ(permitText("john_smith", key, 3), testutil::readFile(permitFile(key)));
+  EXPECT_EQ(permitText("john_smith", key, 3, "john%20smith"), testutil::readFile(permitFile(key)));
   EXPECT_EQ(0600u, statOf(permitFile(key)).st_mode & 0777);
   EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john smith", key.c_str()));
-  EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john_smith", key.c_str()));  // same id
-  for (const char* other : {"john", "john  smith", ""}) {
+  // Names that encode alike are still other users.
+  for (const char* other :
+       {"john", "john  smith", "", "john_smith", "john.smith", "john%20smith"}) {
     EXPECT_EQ(PERMIT_ERR_KEY_INVALID, KS_CookiePermitCheck(other, key.c_str(), 600)) << other;
     EXPECT_EQ(-1, KS_CookiePermitGetUserType(other, key.c_str())) << other;
     EXPECT_EQ(-1, KS_CookiePermitRemove(other, key.c_str())) << other;
@@ -140,7 +143,10 @@ TEST_F(PermitTest, LifeTimeCountsFromTheLastUse) {
 
 TEST_F(PermitTest, HandWrittenPermitFiles) {
   const std::pair<std::string, int> cases[] = {
-      {"Kestrane Cookie Permit\nKS_TYPE=4\nKS_ID=ab\n", PERMIT_ERR_KEY_VALID},  // no key line
+      {"Kestrane Cookie Permit\nKS_TYPE=4\nKS_ID=ab\nKS_USER=ab\n",
+       PERMIT_ERR_KEY_VALID},                                                     // no key
+      {"Kestrane Cookie Permit\nKS_TYPE=4\nKS_ID=ab\n", PERMIT_ERR_KEY_INVALID},  // no exact user
+      {"Kestrane Cookie Permit\nKS_ID=ab\nKS_USER=a%62\n", PERMIT_ERR_KEY_INVALID},
       {"Kestrane Cookie Permit!\nKS_ID=ab\n", PERMIT_ERR_KEY_INVALID},
       {"Kestrane Cookie Permit\nKS_ID=ab \n", PERMIT_ERR_KEY_INVALID},
       {"", PERMIT_ERR_KEY_INVALID},
@@ -152,6 +158,30 @@ TEST_F(PermitTest, HandWrittenPermitFiles) {
   // A FIFO would block a plain open: only a regular file is a permit.
   ASSERT_EQ(0, ::mkfifo(permitFile("ab7654321").c_str(), 0600));
   EXPECT_EQ(PERMIT_ERR_KEY_INVALID, KS_CookiePermitCheck("ab", "ab7654321", 600));
+}
+
+// Anyone who can plant a file in the permit directory could admit himself
+// as anybody: only the server account's own, unwritable-by-others, regular
+// files count.
+TEST_F(PermitTest, ForgedPermitFilesAdmitNobody) {
+  const std::string valid = permitText("ab", "ab1111111", 0, "ab");
+  testutil::writeFile(permitFile("ab1111111"), valid);
+  ASSERT_EQ(0, ::chmod(permitFile("ab1111111").c_str(), 0600));
+  EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("ab", "ab1111111", 600));
+  for (mode_t mode : {0620, 0602, 0666}) {
+    ASSERT_EQ(0, ::chmod(permitFile("ab1111111").c_str(), mode));
+    EXPECT_EQ(PERMIT_ERR_KEY_INVALID, KS_CookiePermitCheck("ab", "ab1111111", 600)) << mode;
+  }
+  testutil::writeFile(dir_.sub("elsewhere.ksp"), valid);
+  ASSERT_EQ(0, ::chmod(dir_.sub("elsewhere.ksp").c_str(), 0600));
+  ASSERT_EQ(0, ::symlink(dir_.sub("elsewhere.ksp").c_str(), permitFile("ab2222222").c_str()));
+  EXPECT_EQ(PERMIT_ERR_KEY_INVALID, KS_CookiePermitCheck("ab", "ab2222222", 600));
+  if (::geteuid() == 0) {  // only root can give a file away
+    testutil::writeFile(permitFile("ab3333333"), valid);
+    ASSERT_EQ(0, ::chmod(permitFile("ab3333333").c_str(), 0600));
+    ASSERT_EQ(0, ::chown(permitFile("ab3333333").c_str(), 65534, 65534));
+    EXPECT_EQ(PERMIT_ERR_KEY_INVALID, KS_CookiePermitCheck("ab", "ab3333333", 600));
+  }
 }
 
 TEST_F(PermitTest, HostileKeysNeverTouchFiles) {
