@@ -15,7 +15,9 @@
 
 bool makeDirectory(const char* path) {
   if (path == nullptr || *path == '\0') return false;
-  if (mkdir(path, 0777) == 0) return true;
+  // The web server may run programs with a umask of 0: never let a
+  // directory of ours become writable by everyone.
+  if (mkdir(path, 0755) == 0) return true;
   struct stat st;
   return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }

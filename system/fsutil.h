@@ -8,7 +8,8 @@
 
 #include <string>
 
-// Creates the directory (mode 0777 before umask). True when a directory
+// Creates the directory (mode 0755 before umask: never writable by others,
+// whatever the umask). True when a directory
 // stands at path afterwards, also one that was already there; false for a
 // file of that name or when creating fails.
 bool makeDirectory(const char* path);

@@ -1,0 +1,96 @@
+/// @file expire_main.cc
+/// @brief Entry of "expire_results": one pass for a timer, or passes at an
+/// interval in the foreground for a service manager.
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "companions/expire/expire.h"
+#include "system/numbers.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: expire_results [--root ROOT] [--max-age MINUTES] [--every SECONDS]\n"
+    "Removes search results and scratch files older than RESULT_EXPIRE_MINUTES\n"
+    "(setting/search_option.cfg, default 60) and permits idle longer than\n"
+    "LOGIN_TIMEOUT. Run it as the account the web server runs searches as.\n"
+    "  --root ROOT        the installation (default: the folder above this program's)\n"
+    "  --max-age MINUTES  overrides RESULT_EXPIRE_MINUTES\n"
+    "  --every SECONDS    stays in the foreground and repeats the pass\n";
+
+volatile sig_atomic_t g_stop = 0;
+
+void onStop(int) {
+  g_stop = 1;
+}
+
+// The installation above the folder of this program (ROOT/binind/...).
+std::string defaultRoot() {
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  std::string path(self, static_cast<size_t>(n));
+  for (int up = 0; up < 2; ++up) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return "";
+    path.resize(slash == 0 ? 1 : slash);
+  }
+  return path;
+}
+
+bool number(const char* text, int64_t max, int64_t& out) {
+  return text != nullptr && parseDecimal(text, 1, max, out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string root;
+  int64_t maxAge = 0;
+  int64_t every = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--root" && value) {
+      root = value;
+    } else if (a == "--max-age" && number(value, 525600, maxAge)) {
+    } else if (a == "--every" && number(value, 86400, every)) {
+    } else {
+      std::fprintf(stderr, "expire_results: bad argument %s\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+    ++i;
+  }
+  if (root.empty()) root = defaultRoot();
+  if (root.empty() || chdir((root + "/search-cgi").c_str()) != 0) {
+    std::fprintf(stderr, "expire_results: %s is no installation\n", root.c_str());
+    return 1;
+  }
+  signal(SIGTERM, onStop);
+  signal(SIGINT, onStop);
+  do {
+    const expire::PassResult pass =
+        expire::expirePass(static_cast<long>(maxAge), std::time(nullptr));
+    std::printf("expired %d results, %d scratch files, %d permits\n", pass.results, pass.scratch,
+                pass.permits);
+    std::fflush(stdout);
+    if (pass.results < 0 || pass.scratch < 0) {
+      std::fprintf(stderr, "expire_results: ../tmp or ../search-cgi/tmp cannot be read\n");
+      if (every == 0) return 1;
+    }
+    for (int64_t slept = 0; every > 0 && slept < every && !g_stop; ++slept)
+      sleep(1);
+  } while (every > 0 && !g_stop);
+  return 0;
+}

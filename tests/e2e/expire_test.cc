@@ -1,0 +1,92 @@
+/// @file expire_test.cc
+/// @brief The installed expire_results: old results, scratch files and idle
+/// permits go; young ones, other files and whatever a link points at stay.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <ctime>
+#include <string>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+using e2e::Installation;
+using e2e::RunResult;
+
+class ExpireTest : public ::testing::Test {
+ protected:
+  // A file below the root, last modified `minutesAgo` minutes ago.
+  void aged(const std::string& rel, int minutesAgo) {
+    inst_.write(rel, "x");
+    const time_t when = std::time(nullptr) - minutesAgo * 60;
+    const utimbuf times{when, when};
+    ASSERT_EQ(0, utime(inst_.path(rel).c_str(), &times)) << rel;
+  }
+  bool exists(const std::string& rel) const {
+    struct stat st;
+    return lstat(inst_.path(rel).c_str(), &st) == 0;
+  }
+  RunResult expire(const std::vector<std::string>& args = {}) {
+    std::vector<std::string> all = {"--root", inst_.root()};
+    all.insert(all.end(), args.begin(), args.end());
+    return inst_.run("binind/expire_results", all);
+  }
+
+  Installation inst_;
+};
+
+TEST_F(ExpireTest, OldResultsAndScratchFilesGoYoungOnesStay) {
+  const std::string old = "tmp/query" + std::string(30, '1');
+  const std::string young = "tmp/query" + std::string(30, '2');
+  for (const char* suffix : {"", "_idx", ".filter", "_class"}) {
+    aged(old + suffix, 61);
+    aged(young + suffix, 59);
+  }
+  aged("search-cgi/tmp/qstring12345", 120);
+  aged("search-cgi/tmp/wildcard12345", 2);
+  aged("tmp/notes.txt", 600);  // not a name the programs give
+  aged("tmp/query1234", 600);  // too few digits
+  aged("outside/query99999", 600);
+  ASSERT_EQ(
+      0, symlink(inst_.path("outside/query99999").c_str(), inst_.path("tmp/query88888").c_str()));
+
+  const RunResult r = expire();
+  ASSERT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ("expired 4 results, 1 scratch files, 0 permits\n", r.out);
+  for (const char* suffix : {"", "_idx", ".filter", "_class"}) {
+    EXPECT_FALSE(exists(old + suffix)) << suffix;
+    EXPECT_TRUE(exists(young + suffix)) << suffix;
+  }
+  EXPECT_FALSE(exists("search-cgi/tmp/qstring12345"));
+  for (const char* kept : {"search-cgi/tmp/wildcard12345", "tmp/notes.txt", "tmp/query1234",
+                           "outside/query99999", "tmp/query88888"})
+    EXPECT_TRUE(exists(kept)) << kept;
+
+  // The age comes from the settings, or from the command line.
+  inst_.setKey("setting/search_option.cfg", "RESULT_EXPIRE_MINUTES", "30");
+  EXPECT_EQ("expired 4 results, 0 scratch files, 0 permits\n", expire().out);
+  EXPECT_EQ("expired 0 results, 1 scratch files, 0 permits\n", expire({"--max-age", "1"}).out);
+}
+
+TEST_F(ExpireTest, IdlePermitsGoAndBadUseIsRefused) {
+  inst_.setKey("setting/user_config.cfg", "LOGIN_TIMEOUT", "600");
+  aged("permit/ab1234567.ksp", 11);
+  aged("permit/ab7654321.ksp", 9);
+  ASSERT_EQ(0, chmod(inst_.path("permit/ab1234567.ksp").c_str(), 0600));
+  EXPECT_EQ("expired 0 results, 0 scratch files, 1 permits\n", expire().out);
+  EXPECT_FALSE(exists("permit/ab1234567.ksp"));
+  EXPECT_TRUE(exists("permit/ab7654321.ksp"));
+
+  EXPECT_EQ(2, expire({"--max-age", "0"}).exitStatus);
+  EXPECT_EQ(2, expire({"--every"}).exitStatus);
+  EXPECT_EQ(1, inst_.run("binind/expire_results", {"--root", inst_.path("nowhere")}).exitStatus);
+  const RunResult help = inst_.run("binind/expire_results", {"--help"});
+  EXPECT_EQ(0, help.exitStatus);
+  EXPECT_NE(std::string::npos, help.out.find("RESULT_EXPIRE_MINUTES"));
+}
+
+}  // namespace
