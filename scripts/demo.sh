@@ -6,6 +6,8 @@
 #
 #   DEMO_ROOT   installation root            (default: out/demo)
 #   DEMO_PORT   port of the web server       (default: 8080)
+#   DEMO_ACCOUNT  unprivileged account the web server and the programs it
+#               starts run as (default: searchrun; created when missing)
 #   DEMO_NO_SERVER=1   skip the web server   (the command-line search still runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,19 +19,30 @@ fi
 
 root=${DEMO_ROOT:-$repo/out/demo}
 port=${DEMO_PORT:-8080}
+account=${DEMO_ACCOUNT:-searchrun}
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
 
+# Searches run as an account of their own, never as root: only it may write
+# the installation's results, logs and permits.
+if ! id -u "$account" >/dev/null 2>&1; then
+  useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$account"
+fi
+if ! runuser -u "$account" -- test -x "$root"; then
+  echo "The account $account cannot reach $root; choose another DEMO_ROOT." >&2
+  exit 1
+fi
+
 echo "== building"
 # The programs only: the tests have a command of their own.
-cmake -G Ninja -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSEARCHRUN_TESTS=OFF >/dev/null
+cmake -G Ninja -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSEARCHRUN_TESTS=OFF \
+  -DSEARCHRUN_SERVER_ACCOUNT="$account" >/dev/null
 ninja -C build-demo
 cmake --install build-demo --prefix "$root" >/dev/null
-echo "Demo installation: $root"
-
-# The web server's own user must be able to write results and logs.
-chmod 1777 "$root/tmp" "$root/logs" "$root/search-cgi/tmp" "$root/permit" "$root/debug" \
-  "$root/system_log/query" 2>/dev/null || true
+# Indexes are built as the same account, so that searches can read them.
+chown -R "$account:" "$root/system"
+echo "Demo installation: $root (searches run as $account)"
+as_account() { runuser -u "$account" -- "$@"; }
 
 echo "== collecting documents"
 docs=$root/demo-docs
@@ -59,7 +72,7 @@ fi
 echo "== building indexes"
 cd "$root/search-cgi"
 build_index() {  # folder, description -> prints the index id
-  ../binind/index_builder create --owner demo --desc "$2" "$1"
+  as_account ../binind/index_builder create --owner demo --desc "$2" "$1"
 }
 ids=()
 descs=()
@@ -87,24 +100,35 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo "== starting the web server"
   conf=$root/demo/lighttpd.conf
   mkdir -p "$root/demo/htdocs"
-  sed -e "s|@ROOT@|$root|g" -e "s|@PORT@|$port|g" "$repo/site/demo/lighttpd.conf" >"$conf"
-  if [ -f "$root/demo/lighttpd.pid" ]; then
-    kill "$(cat "$root/demo/lighttpd.pid")" 2>/dev/null || true
-    sleep 0.5
-  fi
+  sed -e "s|@ROOT@|$root|g" -e "s|@PORT@|$port|g" -e "s|@ACCOUNT@|$account|g" \
+    "$repo/site/demo/lighttpd.conf" >"$conf"
+  chown "$account:" "$root/demo"
+  for pidfile in "$root/demo/lighttpd.pid" "$root/demo/expire.pid"; do
+    if [ -f "$pidfile" ]; then
+      kill "$(cat "$pidfile")" 2>/dev/null || true
+      sleep 0.5
+    fi
+  done
+  # The web server starts as root only to take the port, then runs as the
+  # account, and so does every CGI program it starts.
   lighttpd -f "$conf"
+  # Results expire after RESULT_EXPIRE_MINUTES; where systemd runs, the
+  # installed timer (binind/searchrun-expire.timer) does this instead.
+  as_account nohup ../binind/expire_results --root "$root" --every 600 \
+    >"$root/demo/expire.log" 2>&1 </dev/null &
+  echo $! >"$root/demo/expire.pid"
 fi
 
 echo "== one search from the command line"
 all=""
 for id in "${ids[@]}"; do all+="&index_id=${uid_prefix}_$id"; done
 query=${DEMO_QUERY:-license}
-env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
   QUERY_STRING="user=TESSERA&query=$query&search_no=0&no_rec=5&xml=1$all" ./searchrun |
   "$repo/scripts/show-hits.sh"
 
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo
   echo "Search page: http://127.0.0.1:$port/search/index.html"
-  echo "Stop the server: kill \$(cat $root/demo/lighttpd.pid)"
+  echo "Stop the server: kill \$(cat $root/demo/lighttpd.pid) \$(cat $root/demo/expire.pid)"
 fi
