@@ -26,19 +26,19 @@ constexpr unsigned kMaxLoginTimeout = 2592000;
 }  // namespace
 
 bool readPrefix(int fd, size_t limit, std::string& out) {
-  out.assign(limit, '\0');
-  size_t got = 0;
-  while (got < limit) {
-    const ssize_t n = read(fd, &out[got], limit - got);
+  // Grown as the file gives bytes: most files are far below the limit.
+  out.clear();
+  char piece[16384];
+  while (out.size() < limit) {
+    const ssize_t n = read(fd, piece, std::min(sizeof piece, limit - out.size()));
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       out.clear();
       return false;
     }
-    got += static_cast<size_t>(n);
+    out.append(piece, static_cast<size_t>(n));
   }
-  out.resize(got);
   return true;
 }
 

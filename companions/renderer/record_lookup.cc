@@ -171,7 +171,8 @@ bool matchesRecord(int fd, const RecordDetails& d) {
 // component at a time without following a link: a directory swapped for a
 // link after the canonical check still leads nowhere.
 UniqueFd openBelow(const std::string& folder, std::string_view rel) {
-  UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // The folder was canonical a moment ago: it is no link now either.
+  UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   while (dir) {
     const size_t slash = rel.find('/');
     const std::string part(rel.substr(0, slash));
