@@ -2,6 +2,10 @@
 /// @brief Entry of getfilelist.exe, the page renderer: started by searchrun
 /// (empty REQUEST_METHOD, arguments) or by the web server (a request naming a
 /// result and a page), it writes the CGI answer for one page of a result.
+/// A permit key the request carried as a variable goes back to the browser
+/// as a cookie, so that the links between pages never carry it.
+
+#include <strings.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,18 +13,19 @@
 #include <string>
 
 #include "access/cookie_permit.h"
+#include "companions/renderer/local_files.h"
 #include "companions/renderer/page_writer.h"
 #include "companions/renderer/render_request.h"
 #include "companions/renderer/result_page.h"
 #include "front/cgi_service.h"
 #include "front/cgi_string_parser.h"
-#include "system/layout.h"
 
 namespace {
 
 constexpr const char* kTmpDir = "../tmp";
-// The built-in account that searches without a permit.
-constexpr const char* kTrustedUser = "TESSERA";
+// Where searchrun hands over the key of a permit the request carried as a
+// variable: never on a command line, where every account could read it.
+constexpr const char* kPermitKeyVariable = "KS_PERMIT_KEY";
 
 int answer(const render::CgiAnswer& a, int exitStatus) {
   const std::string text = a.text();
@@ -29,66 +34,88 @@ int answer(const render::CgiAnswer& a, int exitStatus) {
   return exitStatus;
 }
 
-// A page requested through the web server is shown only to the user who
-// searched: result names are short numbers that anyone could try in turn,
-// and the hits passed that user's access filters, not the caller's.
-bool mayViewResult(const std::string& user) {
-  if (user == kTrustedUser) return true;
-  const char* key = cgi_variable.findCgiVariableByName("ks_key");
-  MyService cookies;
-  if (key == nullptr) key = cookies.cookieValue("ks_key");
-  return KS_CookiePermitCheck(user.c_str(), key,
-                              static_cast<unsigned>(systemGetUserLoginTimeOut())) == 0;
+int problem(render::PageFormat format, int status, const char* message, int exitStatus) {
+  return answer(render::renderProblem(format, status, message), exitStatus);
 }
 
-// The permit key the links between pages carry: the one the request sent as
-// a variable (a key kept in a cookie travels by itself).
-std::string linkPermitKey(const render::RenderRequest& request, const render::ResultPage& page) {
-  const char* key = nullptr;
-  CGIStringParser search;
-  if (request.fromWebServer) {
-    key = cgi_variable.findCgiVariableByName("ks_key");
-  } else if (search.initialize(page.queryUrl.c_str(), page.queryUrl.size()) > 0) {
-    key = search.findCgiVariableByName("ks_key");
+struct Admission {
+  bool admitted = false;
+  std::string cookieKey;  // a key that came as a request variable and is valid
+};
+
+// A page requested through the web server is shown only to the user who
+// searched: the hits passed that user's access filters, not the caller's.
+Admission admitWebRequest(const std::string& user, unsigned loginTimeout) {
+  Admission a;
+  if (user == render::kBuiltInUser) {
+    a.admitted = true;
+    return a;
   }
-  return key && permitKeyIsWellFormed(key) ? key : "";
+  const char* variable = cgi_variable.findCgiVariableByName("ks_key");
+  if (variable != nullptr && KS_CookiePermitCheck(user.c_str(), variable, loginTimeout) == 0) {
+    a.admitted = true;
+    a.cookieKey = variable;
+    return a;
+  }
+  MyService cookies;
+  const char* cookie = cookies.cookieValue("ks_key");
+  a.admitted = cookie != nullptr && KS_CookiePermitCheck(user.c_str(), cookie, loginTimeout) == 0;
+  return a;
+}
+
+// The key searchrun admitted the request with, when it came as a variable.
+std::string handedOverKey() {
+  const char* key = std::getenv(kPermitKeyVariable);
+  return key != nullptr && permitKeyIsWellFormed(key) ? key : "";
+}
+
+bool overHttps() {
+  const char* https = std::getenv("HTTPS");
+  return https != nullptr && (strcasecmp(https, "on") == 0 || std::strcmp(https, "1") == 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int language = systemGetLanguage();
+  const render::Installation inst = render::Installation::read();
   const char* method = std::getenv("REQUEST_METHOD");
   render::RenderRequest request;
   std::string why;
   bool ok;
   if (method != nullptr && *method != '\0') {
-    cgi_variable.setSysLanuage(language);
+    cgi_variable.setSysLanuage(inst.language);
     request.fromWebServer = true;
     ok = cgi_variable.initialize() >= 0 && render::parseWebRequest(cgi_variable, request, why);
   } else {
     ok = render::parseArgumentRequest(argc, argv, request, why);
   }
+  // `why` is one of the parser's fixed reasons: nothing of the request or of
+  // the file system is echoed.
   if (!ok) return answer(render::renderProblem(request.format, 400, "Bad request: " + why), 0);
 
-  render::ResultReader reader(kTmpDir);
+  render::ResultReader reader(kTmpDir, inst);
   const render::LoadStatus opened = reader.open(request.result);
   if (opened == render::LoadStatus::kNotFound)
-    return answer(render::renderProblem(request.format, 404, "There is no such search result."), 0);
+    return problem(request.format, 404, "There is no such search result.", 0);
   if (opened != render::LoadStatus::kOk)
-    return answer(render::renderProblem(request.format, 500, "The search result cannot be read."),
-                  1);
-  if (request.fromWebServer && !mayViewResult(reader.user()))
-    return answer(render::renderProblem(request.format, 403,
-                                        "Please sign in again to see this search result."),
-                  0);
+    return problem(request.format, 500, "The search result cannot be read.", 1);
+  std::string cookieKey;
+  if (request.fromWebServer) {
+    const Admission admission = admitWebRequest(reader.user(), inst.loginTimeoutSeconds);
+    if (!admission.admitted)
+      return problem(request.format, 403, "Please sign in again to see this search result.", 0);
+    cookieKey = admission.cookieKey;
+  } else {
+    cookieKey = handedOverKey();
+  }
 
   render::ResultPage page;
-  if (reader.load(request, language, page) != render::LoadStatus::kOk)
-    return answer(render::renderProblem(request.format, 500, "The search result cannot be read."),
-                  1);
+  if (reader.load(request, page) != render::LoadStatus::kOk)
+    return problem(request.format, 500, "The search result cannot be read.", 1);
   render::LinkContext links;
   links.request = request;
-  links.permitKey = linkPermitKey(request, page);
-  return answer(render::renderResultPage(page, links), 0);
+  render::CgiAnswer result = render::renderResultPage(page, links);
+  result.permitCookie = cookieKey;
+  result.secureCookie = overHttps();
+  return answer(result, 0);
 }

@@ -15,7 +15,8 @@ namespace {
 
 constexpr const char* kStyle =
     "body{font-family:sans-serif;margin:1em 2em}ol.hits li{margin-bottom:1em}"
-    ".file{font-size:110%}.snippet b{background:#ffe680}.meta{color:#555;font-size:90%}"
+    ".file{font-size:110%}.location{color:#1a6b1a;font-size:90%}.snippet "
+    "b{background:#ffe680}.meta{color:#555;font-size:90%}"
     ".paging a,.paging b{margin-right:.5em}.sort b{margin-right:.3em}";
 
 std::string esc(std::string_view text) {
@@ -101,13 +102,14 @@ std::string snippetHtml(const Snippet& snippet) {
 }
 
 void hitItem(const HitView& hit, std::string& out) {
-  out += "<li class=\"hit\"><div class=\"file\">";
-  const std::string name = esc(hit.fileName);
-  out += hit.linkable ? anchor("file://" + encodePathForUrl(hit.documentPath), name) : name;
-  out += "</div>";
+  // The location is text, not a link: a browser opens no server path from a
+  // web page, and the folder above it is the server's business.
+  out += "<li class=\"hit\"><div class=\"file\">" + esc(hit.fileName) + "</div>";
   const std::string& title = hit.title.empty() ? hit.firstLine : hit.title;
   if (!title.empty() && title != hit.fileName)
     out += "<div class=\"title\">" + esc(title) + "</div>";
+  if (!hit.location.empty() && hit.location != hit.fileName)
+    out += "<div class=\"location\">" + esc(hit.location) + "</div>";
   if (!hit.snippet.empty()) out += "<div class=\"snippet\">" + snippetHtml(hit.snippet) + "</div>";
   out += "<div class=\"meta\">";
   if (hit.time != 0) out += esc(formatDate(hit.time)) + " - ";

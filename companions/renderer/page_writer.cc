@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "access/cookie_permit.h"
 #include "companions/renderer/render_text.h"
 
 namespace render {
@@ -41,6 +42,7 @@ std::string searchAgainUrl(const LinkContext& links, const ResultPage& page,
                            std::vector<std::string> drop,
                            const std::vector<std::pair<std::string, std::string>>& add) {
   drop.push_back("outcgipage");
+  drop.push_back("ks_key");
   return links.searchUrl + "?" + rewriteQueryString(page.queryUrl, drop, add);
 }
 
@@ -50,13 +52,24 @@ std::string CgiAnswer::text() const {
   std::string head;
   if (status != 200)
     head += "Status: " + std::to_string(status) + " " + reasonPhrase(status) + "\n";
-  return head + "Content-Type: " + contentType + "\n\n" + body;
+  head += "Content-Type: " + contentType + "\n";
+  head += "X-Content-Type-Options: nosniff\n";
+  head += std::string("Content-Security-Policy: ") + kContentSecurityPolicy + "\n";
+  // Result names and queries stay on this site.
+  head += "Referrer-Policy: no-referrer\n";
+  if (noStore) head += "Cache-Control: no-store\n";
+  if (!permitCookie.empty() && permitKeyIsWellFormed(permitCookie.c_str())) {
+    head += "Set-Cookie: ks_key=" + permitCookie + "; Path=/; HttpOnly; SameSite=Strict";
+    head += secureCookie ? "; Secure\n" : "\n";
+  }
+  return head + "\n" + body;
 }
 
 CgiAnswer renderResultPage(const ResultPage& page, const LinkContext& links) {
   const PageFormat format = links.request.format;
   CgiAnswer answer;
   answer.contentType = contentType(format);
+  answer.noStore = page.user != kBuiltInUser;
   answer.body = isXmlFormat(format)          ? xmlResultBody(page, links)
                 : format == PageFormat::kWml ? wmlResultBody(page, links)
                                              : htmlResultBody(page, links);
@@ -67,6 +80,7 @@ CgiAnswer renderProblem(PageFormat format, int status, const std::string& messag
   CgiAnswer answer;
   answer.status = status;
   answer.contentType = contentType(format);
+  answer.noStore = true;
   const std::string text = escapeMarkup(message);
   if (isXmlFormat(format)) {
     answer.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<search_error status=\"" +
@@ -88,8 +102,7 @@ CgiAnswer renderProblem(PageFormat format, int status, const std::string& messag
 
 std::string pageLinkUrl(const LinkContext& links, const ResultPage& page, int64_t p) {
   const int pageNumber = static_cast<int>(std::clamp<int64_t>(p, 1, INT32_MAX));
-  return links.rendererUrl + "?" +
-         pageQueryString(links.request, pageNumber, page.pageSize, links.permitKey);
+  return links.rendererUrl + "?" + pageQueryString(links.request, pageNumber, page.pageSize);
 }
 
 std::string sortLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& field,

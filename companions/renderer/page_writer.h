@@ -4,7 +4,10 @@
 /// refuse a request or report a result that cannot be read.
 ///
 /// Every answer is UTF-8 and every text from a file or a request is escaped
-/// for its place (escapeMarkup). The XML answer, for programs:
+/// for its place (escapeMarkup). Every answer forbids content sniffing and
+/// carries a content security policy that allows nothing but the page's own
+/// inline style, forms and images of the site; no answer names a server
+/// path or a file of the installation. The XML answer, for programs:
 ///
 ///   <search_result version="1|2|3">          xml, xml2, xml3
 ///     <query><typed/><understood/><terms><term/>...</terms></query>
@@ -13,7 +16,8 @@
 ///     <date_window from="y/m/d" to="y/m/d"/>  only with a date window
 ///     <hits total="" page="" per_page="" pages="" count="" complete="yes|no">
 ///       <hit rank="">
-///         <file/> <title/> <url/> (only for a readable document)
+///         <file/> <title/> <location/> (path below the index's source
+///         folder, only when known)
 ///         <date epoch=""/> (ISO 8601) <size bytes=""/>
 ///         <index id="" owner="" host=""/> (description) <score/>
 ///         <record/> (record id) <snippet/>
@@ -39,34 +43,52 @@
 
 namespace render {
 
+// The policy every answer carries: the result pages use one inline style
+// element and no script; links to other pages are navigations, which the
+// policy does not govern.
+constexpr const char* kContentSecurityPolicy =
+    "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'; form-action 'self'; "
+    "base-uri 'none'; frame-ancestors 'none'";
+
 // One CGI answer.
 struct CgiAnswer {
   int status = 200;
   std::string contentType;  // with its charset
   std::string body;
-  // The header ("Status:" line unless 200, "Content-Type:", blank line) and
-  // the body.
+  // No cache may keep the answer: a signed-in user's page, or a problem.
+  bool noStore = false;
+  // A permit key handed to the browser as the "ks_key" cookie, so that the
+  // key never has to travel in a link; "" for none. A key that is not
+  // well-formed (permitKeyIsWellFormed) is never written.
+  std::string permitCookie;
+  bool secureCookie = false;  // the request came over HTTPS
+  // The header ("Status:" line unless 200, "Content-Type:", the security
+  // headers, "Cache-Control:" and "Set-Cookie:" when asked for, blank line)
+  // and the body.
   std::string text() const;
 };
 
 // Where the links of a page lead: the renderer and the query program, both
-// in the CGI directory.
+// in the CGI directory. No link ever carries a permit key.
 struct LinkContext {
   RenderRequest request;
-  std::string permitKey;  // "ks_key" carried in page links; "" for none
   std::string rendererUrl = "getfilelist.exe";
   std::string searchUrl = "searchrun";
 };
 
-// The page of the request in its format.
+// The page of the request in its format; no cache keeps the page of a user
+// other than kBuiltInUser.
 CgiAnswer renderResultPage(const ResultPage& page, const LinkContext& links);
 
-// A refusal (status 400, 403, 404) or failure (500) in the request's format.
+// A refusal (status 400, 403, 404) or failure (500) in the request's format;
+// never kept by a cache. The message must name no file or server path.
 CgiAnswer renderProblem(PageFormat format, int status, const std::string& message);
 
 // Link to page p of the same result, with the page size of this one.
 std::string pageLinkUrl(const LinkContext& links, const ResultPage& page, int64_t p);
-// The search again, sorted by field in order, from its first page.
+// The search again, sorted by field in order, from its first page. Links
+// that start the search again keep the search's own request less the
+// renderer's paging and any "ks_key" an older result still holds.
 std::string sortLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& field,
                         const std::string& order);
 // The search again with another query (bytes in the local code page).

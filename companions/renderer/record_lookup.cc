@@ -7,15 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "companions/renderer/render_text.h"
 #include "system/address.h"
-#include "system/index_stats.h"
 #include "system/layout.h"
-#include "system/lines.h"
 #include "system/numbers.h"
-#include "system/recinfo.h"
 
 namespace render {
 
@@ -24,28 +24,33 @@ namespace {
 // Longest list text taken (the builder keeps names of at most 255 bytes).
 constexpr uint32_t kMaxListText = 1023;
 constexpr size_t kMaxFolderLine = 4095;
+// The record-info header: at most 100 data file names of at most 4096 bytes.
+constexpr size_t kMaxInfoHeader = 512 * 1024;
+constexpr int32_t kFixedSizeFormat = 6;
+constexpr int32_t kMaxDataFiles = 100;
+constexpr int32_t kMaxHeaderText = 4096;
 
-// Closes a descriptor when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
+// Reads exactly n bytes at offset; false for anything less.
+bool readAt(int fd, uint64_t offset, void* out, size_t n) {
+  auto* p = static_cast<unsigned char*>(out);
+  while (n > 0) {
+    const ssize_t got = pread(fd, p, n, static_cast<off_t>(offset));
+    if (got <= 0) return false;
+    p += got;
+    offset += static_cast<uint64_t>(got);
+    n -= static_cast<size_t>(got);
   }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  // Reads exactly n bytes at offset; false when the file is shorter.
-  bool readAt(uint64_t offset, void* out, size_t n) const {
-    return fd_ >= 0 && pread(fd_, out, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
-  }
+  return true;
+}
 
- private:
-  int fd_;
-};
+bool readAt(const std::string& path, uint64_t offset, void* out, size_t n) {
+  const UniqueFd fd = openRegularFile(path);
+  return fd && readAt(fd.get(), offset, out, n);
+}
 
 bool readUInt32Entry(const std::string& path, uint64_t entry, uint32_t& value) {
   unsigned char bytes[4];
-  if (!Fd(path).readAt(entry * 4, bytes, 4)) return false;
+  if (!readAt(path, entry * 4, bytes, 4)) return false;
   std::memcpy(&value, bytes, 4);  // host byte order, like every list file
   return true;
 }
@@ -58,11 +63,60 @@ bool readListText(const std::string& home, const char* list, uint32_t r, std::st
   if (r > 1 && !readUInt32Entry(path + "_index", r - 2, begin)) return false;
   if (end < begin) return false;
   text.assign(std::min(end - begin, kMaxListText), '\0');
-  if (!Fd(path).readAt(begin, text.data(), text.size())) {
+  if (!readAt(path, begin, text.data(), text.size())) {
     text.clear();
     return false;
   }
   return true;
+}
+
+// Sequential reader of the record-info header held in memory.
+class HeaderReader {
+ public:
+  explicit HeaderReader(std::string_view bytes) : bytes_(bytes) {}
+  bool int32(int32_t& value) {
+    if (bytes_.size() - pos_ < 4) return false;
+    std::memcpy(&value, bytes_.data() + pos_, 4);
+    pos_ += 4;
+    return true;
+  }
+  bool text(std::string& out) {
+    int32_t n;
+    if (!int32(n) || n < 0 || n > kMaxHeaderText || bytes_.size() - pos_ < static_cast<size_t>(n))
+      return false;
+    out.assign(bytes_.substr(pos_, static_cast<size_t>(n)));
+    pos_ += static_cast<size_t>(n);
+    return true;
+  }
+
+ private:
+  std::string_view bytes_;
+  size_t pos_ = 0;
+};
+
+// The file a data file path of the header stands for in the index
+// directory: its last component, never "." or "..".
+std::string dataFileName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
+    return "";
+  return name;
+}
+
+// The info line of a raw record: cut at an "@" among its last three bytes,
+// zero bytes turned into blanks.
+std::string infoLine(std::string record) {
+  const size_t n = record.size();
+  if (n >= 2 && record[n - 2] == '@') {
+    record.resize(n - 2);
+  } else if (n >= 1 && record[n - 1] == '@') {
+    record.resize(n - 1);
+  } else if (n >= 3 && record[n - 3] == '@') {
+    record.resize(n - 3);
+  }
+  std::replace(record.begin(), record.end(), '\0', ' ');
+  return record;
 }
 
 // The "@X:" lines of an info line.
@@ -89,35 +143,167 @@ bool hasParentComponent(std::string_view path) {
   return false;
 }
 
-bool isReadableFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK) == 0;
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
-// The absolute path of a document from its "@P:" path: as it is when
-// absolute, else below the index's source folder. A name the builder turned
-// into the local code page may stand on disk in UTF-8.
-std::string documentPath(const std::string& home, const std::string& recorded, int language) {
-  if (recorded.empty() || recorded.find('\0') != std::string::npos) return "";
-  std::string path = recorded;
-  if (path[0] != '/') {
-    std::string folder;
-    if (hasParentComponent(path) ||
-        !readFirstLine((home + "/" + kSourceFolderFile).c_str(), kMaxFolderLine, folder) ||
-        folder.empty() || folder[0] != '/') {
-      return "";
-    }
-    path = folder + (folder.back() == '/' ? "" : "/") + path;
-  }
+std::string canonicalPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return "";
+  std::string out(real);
+  free(real);
+  return out;
+}
+
+// True when the file open at fd is still the one the index recorded.
+bool matchesRecord(int fd, const RecordDetails& d) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 && language != kLangEN) {
-    const std::string utf8 = localToUtf8(path, language);
-    if (utf8 != path && stat(utf8.c_str(), &st) == 0) return utf8;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const uint32_t shownSize = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
+  return shownSize == d.size && static_cast<uint32_t>(st.st_mtime) == d.time;
+}
+
+// Opens folder/rel, where folder is canonical and rel a relative path, one
+// component at a time without following a link: a directory swapped for a
+// link after the canonical check still leads nowhere.
+UniqueFd openBelow(const std::string& folder, std::string_view rel) {
+  // The folder was canonical a moment ago: it is no link now either.
+  UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  while (dir) {
+    const size_t slash = rel.find('/');
+    const std::string part(rel.substr(0, slash));
+    if (part.empty() || part == "." || part == "..") return UniqueFd();
+    if (slash == std::string_view::npos) {
+      UniqueFd file(openat(dir.get(), part.c_str(),
+                           O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+      struct stat st;
+      if (!file || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
+      const int flags = fcntl(file.get(), F_GETFL);
+      if (flags >= 0) fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
+      return file;
+    }
+    dir.reset(openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    rel.remove_prefix(slash + 1);
   }
-  return path;
+  return UniqueFd();
+}
+
+// The document at `location` below the canonical folder, or nothing.
+UniqueFd openLocation(const std::string& folder, const std::string& location) {
+  const std::string full = folder + "/" + location;
+  const size_t slash = full.rfind('/');
+  const std::string name = full.substr(slash + 1);
+  const std::string dir = canonicalPath(full.substr(0, slash));
+  if (dir.empty() || name.empty() || name == "." || name == "..") return UniqueFd();
+  const std::string below = folder == "/" ? folder : folder + "/";
+  if (dir != folder && dir.compare(0, below.size(), below) != 0) return UniqueFd();
+  const std::string rel = dir != folder ? dir.substr(below.size()) + "/" : "";
+  return openBelow(folder, rel + name);
 }
 
 }  // namespace
+
+std::string decodeRecordedPath(std::string_view recorded) {
+  std::string out;
+  out.reserve(recorded.size());
+  for (size_t i = 0; i < recorded.size(); ++i) {
+    const int hi = recorded[i] == '%' && i + 2 < recorded.size() ? hexValue(recorded[i + 1]) : -1;
+    const int lo = hi >= 0 ? hexValue(recorded[i + 2]) : -1;
+    if (lo >= 0) {
+      out += static_cast<char>(hi * 16 + lo);
+      i += 2;
+    } else {
+      out += recorded[i];
+    }
+  }
+  return out;
+}
+
+std::string locationBelow(std::string_view folder, std::string_view recorded) {
+  if (recorded.empty() || recorded.find('\0') != std::string_view::npos ||
+      hasParentComponent(recorded)) {
+    return "";
+  }
+  std::string_view rel = recorded;
+  if (rel[0] == '/') {
+    while (folder.size() > 1 && folder.back() == '/')
+      folder.remove_suffix(1);
+    if (folder.empty() || folder[0] != '/') return "";
+    const std::string prefix = folder == "/" ? "/" : std::string(folder) + "/";
+    if (rel.size() <= prefix.size() || rel.substr(0, prefix.size()) != prefix) return "";
+    rel.remove_prefix(prefix.size());
+  }
+  while (rel.substr(0, 2) == "./")
+    rel.remove_prefix(2);
+  while (!rel.empty() && rel.front() == '/')
+    rel.remove_prefix(1);
+  return std::string(rel);
+}
+
+bool readInfoLine(const std::string& dir, uint32_t r, std::string& info) {
+  info.clear();
+  std::string header;
+  if (r == 0 || r > INT32_MAX || !readFilePrefix(dir + "/.vela_recinfo", kMaxInfoHeader, header))
+    return false;
+  HeaderReader in(header);
+  int32_t format = 0, recordSize = 0, fileCount = 0;
+  std::string text;
+  if (!in.int32(format)) return false;
+  const bool fixedSize = format == kFixedSizeFormat;
+  if ((fixedSize && !in.int32(recordSize)) || !in.text(text) || !in.int32(fileCount) ||
+      fileCount < 0 || fileCount > kMaxDataFiles) {
+    return false;
+  }
+  std::vector<std::string> files;
+  for (int32_t i = 0; i < fileCount; ++i) {
+    if (!in.text(text) || dataFileName(text).empty()) return false;
+    files.push_back(dir + "/" + dataFileName(text));
+  }
+  std::vector<int32_t> bounds(files.size());
+  for (int32_t& bound : bounds)
+    if (!in.int32(bound)) return false;
+  // Data file k holds the records from bound k-1 (1 for the first) to bound k - 1.
+  const auto rec = static_cast<int64_t>(r);
+  size_t k = 0;
+  while (k < bounds.size() && bounds[k] <= rec)
+    ++k;
+  const int64_t first = k == 0 ? 1 : bounds[k - 1];
+  if (k == bounds.size() || rec < first) return false;
+  int64_t start = 0, size = 0;
+  if (fixedSize) {
+    start = (rec - first) * recordSize;
+    size = recordSize;
+  } else {
+    // The offsets keep one extra entry after the records of each data file.
+    uint32_t span[2];
+    if (!readAt(dir + "/.vela_recoffset", static_cast<uint64_t>(rec + k - 1) * 4, span, 8))
+      return false;
+    start = span[0];
+    size = static_cast<int64_t>(span[1]) - static_cast<int64_t>(span[0]);
+  }
+  if (start < 0 || size < 2 || size > static_cast<int64_t>(kMaxInfoLine)) return false;
+  std::string record(static_cast<size_t>(size), '\0');
+  if (!readAt(files[k], static_cast<uint64_t>(start), record.data(), record.size())) return false;
+  info = infoLine(std::move(record));
+  return true;
+}
+
+UniqueFd openRecordedDocument(const RecordDetails& d, int language) {
+  if (d.location.empty() || d.sourceFolder.empty() || !d.hasTime || !d.hasSize) return UniqueFd();
+  const std::string folder = canonicalPath(d.sourceFolder);
+  if (folder.empty()) return UniqueFd();
+  UniqueFd fd = openLocation(folder, d.location);
+  if (!fd && language != kLangEN) {
+    const std::string utf8 = localToUtf8(d.location, language);
+    if (utf8 != d.location) fd = openLocation(folder, utf8);
+  }
+  if (fd && !matchesRecord(fd.get(), d)) fd.reset();
+  return fd;
+}
 
 std::vector<std::string_view> splitFields(std::string_view text, std::string_view delim) {
   std::vector<std::string_view> fields;
@@ -154,14 +340,15 @@ bool isSafeOwner(std::string_view owner) {
          !hasParentComponent(owner);
 }
 
-IndexRecordReader::IndexRecordReader(const std::string& owner, const std::string& index,
-                                     int language)
-    : language_(language) {
+IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string& owner,
+                                     const std::string& index) {
   if (!isSafeOwner(owner) || !isSafeIndexName(index.c_str())) return;
-  orgHome_ = systemGetIndexHome(owner.c_str(), index.c_str());
-  incHome_ = systemGetIncIndexHome(owner.c_str(), index.c_str());
-  double size = 0;
-  systemGetIndexNumRec(owner.c_str(), index.c_str(), orgCount_, size);
+  orgHome_ = inst.indexHome(owner, index);
+  incHome_ = inst.incIndexHome(owner, index);
+  // The first 4 bytes of the log: the org index's record count.
+  unsigned char count[4];
+  if (!orgHome_.empty() && readAt(orgHome_ + "/.vela_log_1", 0, count, 4))
+    std::memcpy(&orgCount_, count, 4);
 }
 
 RecordDetails IndexRecordReader::read(uint32_t recid) const {
@@ -170,17 +357,20 @@ RecordDetails IndexRecordReader::read(uint32_t recid) const {
   const bool org = recid <= orgCount_;
   const std::string& home = org ? orgHome_ : incHome_;
   const uint32_t r = org ? recid : recid - orgCount_;
-  std::vector<std::string> info;
-  const int id = static_cast<int>(r);
-  if (id <= 0 || TS2InfoForID(home.c_str(), &id, info, 1) != kRecInfoOk || info.empty()) return d;
+  std::string info;
+  if (!readInfoLine(home, r, info)) return d;
   d.found = true;
   std::string recorded;
-  parseInfoLine(info[0], d, recorded);
+  parseInfoLine(info, d, recorded);
   readListText(home, "morna_filename_list", r, d.fileName);
-  readUInt32Entry(home + "/morna_time_list", r - 1, d.time);
+  d.hasTime = readUInt32Entry(home + "/morna_time_list", r - 1, d.time);
   d.hasSize = readUInt32Entry(home + "/morna_size_list", r - 1, d.size);
-  d.documentPath = documentPath(home, recorded, language_);
-  d.readable = !d.documentPath.empty() && isReadableFile(d.documentPath);
+  std::string folder;
+  if (readFirstLineOf(home + "/" + kSourceFolderFile, kMaxFolderLine, folder) && !folder.empty() &&
+      folder[0] == '/') {
+    d.sourceFolder = folder;
+  }
+  d.location = locationBelow(d.sourceFolder, decodeRecordedPath(recorded));
   return d;
 }
 

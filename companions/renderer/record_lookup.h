@@ -8,8 +8,9 @@
 /// the inc index. The index builder writes, per record, the lists
 /// morna_filename_list (+ "_index"), morna_time_list and morna_size_list and
 /// an info line "@P:path\n@T:title\n@B:first line\n" (record-info files).
-/// The path is absolute, or relative to the folder named by the first line of
-/// the index directory's "source_folder" file.
+/// The path is relative to the folder named by the first line of the index
+/// directory's "source_folder" file (older indexes may hold absolute paths).
+/// Every file is read link-proof (local_files.h).
 
 #ifndef SEARCHRUN_COMPANIONS_RENDERER_RECORD_LOOKUP_H
 #define SEARCHRUN_COMPANIONS_RENDERER_RECORD_LOOKUP_H
@@ -18,6 +19,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "companions/renderer/local_files.h"
 
 namespace render {
 
@@ -54,26 +57,55 @@ bool parseRecordLine(std::string_view line, RecordLine& out);
 // empty, at most 255 bytes, no zero byte, no ".." path component.
 bool isSafeOwner(std::string_view owner);
 
+// Decodes the "%XX" escapes (two hex digits, either case) the index builder
+// writes for bytes a line-based list cannot hold; a "%" without two hex
+// digits stands for itself, as in indexes written before the escapes.
+std::string decodeRecordedPath(std::string_view recorded);
+
+// The location of a recorded document path relative to the index's source
+// folder (both as recorded): a relative path as it is, an absolute one only
+// when it lies below the folder. "" for an empty path, a ".." component, a
+// zero byte, or an absolute path elsewhere: a page never shows where on the
+// server the folder is.
+std::string locationBelow(std::string_view folder, std::string_view recorded);
+
 // What the index directories hold of one record. Texts are in the local code
 // page, as the index builder wrote them.
 struct RecordDetails {
-  bool found = false;  // the record's directory and lists were there
+  bool found = false;  // the record's directory and info line were there
   std::string fileName;
   std::string title;
   std::string firstLine;
-  std::string documentPath;  // absolute; "" when unknown
-  bool readable = false;     // documentPath is a readable regular file
-  uint32_t time = 0;         // seconds since 1970; 0 when unknown
-  uint32_t size = 0;
+  std::string location;      // locationBelow the source folder; "" when unknown
+  std::string sourceFolder;  // first line of the index's source_folder; "" when none
+  uint32_t time = 0;         // modification time the builder saw; 0 when unknown
+  bool hasTime = false;
+  uint32_t size = 0;  // size the builder saw (cut at 4 GiB - 1)
   bool hasSize = false;
 };
+
+// The info line of record r (from 1) of an index directory, read link-proof
+// from its record-info files (recinfo.h gives the layout; an info line longer
+// than kMaxInfoLine is taken for damage). False when the record cannot be
+// read.
+constexpr size_t kMaxInfoLine = 64 * 1024;
+bool readInfoLine(const std::string& dir, uint32_t r, std::string& info);
+
+// Opens the document of a record for reading, or gives an invalid descriptor.
+// Only a regular file is opened, never through a symbolic link anywhere below
+// the source folder, only when its canonical path lies below the canonical
+// source folder, and only when its size and modification time are still the
+// ones the index recorded: any other file would show text the index never
+// held. A name the builder turned into the local code page may stand on disk
+// in UTF-8; both are tried.
+UniqueFd openRecordedDocument(const RecordDetails& record, int language);
 
 // Reads records of one local index (owner, index name).
 class IndexRecordReader {
  public:
   // An owner or index name that is not safe (isSafeOwner, isSafeIndexName)
   // gives a reader that finds nothing.
-  IndexRecordReader(const std::string& owner, const std::string& index, int language);
+  IndexRecordReader(const Installation& inst, const std::string& owner, const std::string& index);
 
   // The record of merged id recid; found = false when the record is in
   // neither index or the index cannot be read. Never fails otherwise: a list
@@ -84,7 +116,6 @@ class IndexRecordReader {
   std::string orgHome_;
   std::string incHome_;
   uint32_t orgCount_ = 0;
-  int language_;
 };
 
 }  // namespace render

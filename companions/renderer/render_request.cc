@@ -9,6 +9,7 @@
 #include "front/cgi_codec.h"
 #include "front/cgi_string_parser.h"
 #include "system/numbers.h"
+#include "system/tmpfile.h"
 
 namespace render {
 
@@ -17,8 +18,6 @@ namespace {
 constexpr std::string_view kTmpDir = "../tmp/";
 constexpr std::string_view kResultStem = "query";
 constexpr std::string_view kFastSuffix = "_fast";
-constexpr size_t kMinDigits = 5;
-constexpr size_t kMaxDigits = 40;
 
 // A page number or size: "N", text that is not a number and values below 1
 // give `fallback`; values above `max` give `max`.
@@ -77,8 +76,10 @@ bool isValidResultName(std::string_view name) {
       digits.substr(digits.size() - kFastSuffix.size()) == kFastSuffix) {
     digits.remove_suffix(kFastSuffix.size());
   }
-  if (digits.size() < kMinDigits || digits.size() > kMaxDigits) return false;
-  return digits.find_first_not_of("0123456789") == std::string_view::npos;
+  // The full count of random digits: a shorter name would be one that
+  // anyone could find by trying.
+  return digits.size() == kTempNameDigits &&
+         digits.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 bool parseArgumentRequest(int argc, const char* const* argv, RenderRequest& out, std::string& why) {
@@ -141,8 +142,7 @@ std::string rewriteQueryString(std::string_view raw, const std::vector<std::stri
   return out;
 }
 
-std::string pageQueryString(const RenderRequest& req, int page, int pageSize,
-                            const std::string& permitKey) {
+std::string pageQueryString(const RenderRequest& req, int page, int pageSize) {
   std::string name = req.result;
   if (name.size() > kFastSuffix.size() &&
       name.compare(name.size() - kFastSuffix.size(), kFastSuffix.size(), kFastSuffix) == 0) {
@@ -151,7 +151,6 @@ std::string pageQueryString(const RenderRequest& req, int page, int pageSize,
   std::vector<std::pair<std::string, std::string>> vars = {
       {"result", name}, {"page", std::to_string(page)}, {"no", std::to_string(pageSize)}};
   if (req.format != PageFormat::kHtml) vars.emplace_back("format", pageFormatWord(req.format));
-  if (!permitKey.empty()) vars.emplace_back("ks_key", permitKey);
   return rewriteQueryString("", {}, vars);
 }
 

@@ -6,12 +6,15 @@
 /// Two callers start getfilelist.exe. searchrun replaces itself by it (or runs
 /// it through the shell) with an empty REQUEST_METHOD and the arguments
 ///   getfilelist.exe BASE PAGE_SIZE PAGE [FORMAT]
-/// where BASE is "../tmp/queryNNNNN", PAGE_SIZE and PAGE are numbers or "N"
+/// where BASE is "../tmp/query" and 30 digits, PAGE_SIZE and PAGE are numbers or "N"
 /// (not given) and FORMAT is "xml", "xml2", "xml3" or "wml". The web server
 /// starts it for the links between result pages, with the variables
-///   result=queryNNNNN  page=P  no=PAGE_SIZE  format=FORMAT  [ks_key=KEY]
-/// Only names of the form of a result ("query" and 5 to 10 digits, optionally
-/// "_fast") are ever accepted, so a request can name nothing outside ../tmp.
+///   result=queryNNN...  page=P  no=PAGE_SIZE  format=FORMAT
+/// Only names of the form of a result ("query" and exactly kTempNameDigits
+/// digits, optionally "_fast") are ever accepted, and the name is the only
+/// thing of a request that reaches the file system, so a request can name
+/// nothing outside ../tmp. A permit key never travels in a link: a page
+/// hands it to the browser as a cookie (page_writer.h).
 
 #ifndef SEARCHRUN_COMPANIONS_RENDERER_RENDER_REQUEST_H
 #define SEARCHRUN_COMPANIONS_RENDERER_RENDER_REQUEST_H
@@ -44,7 +47,8 @@ struct RenderRequest {
   bool fromWebServer = false;
 };
 
-// True for "query" followed by 5 to 10 decimal digits and optionally "_fast".
+// True for "query" followed by exactly kTempNameDigits (tmpfile.h) decimal
+// digits and optionally "_fast".
 bool isValidResultName(std::string_view name);
 
 // Reads searchrun's command line (argv[0] is the program). The base name may
@@ -67,10 +71,9 @@ std::string rewriteQueryString(std::string_view raw, const std::vector<std::stri
                                const std::vector<std::pair<std::string, std::string>>& add);
 
 // The query string of a link to `page` of the same result:
-// "result=NAME&page=P&no=N[&format=F][&ks_key=K]" (no "_fast": the link is
-// followed after the full result is written).
-std::string pageQueryString(const RenderRequest& req, int page, int pageSize,
-                            const std::string& permitKey);
+// "result=NAME&page=P&no=N[&format=F]" (no "_fast": the link is followed
+// after the full result is written).
+std::string pageQueryString(const RenderRequest& req, int page, int pageSize);
 
 }  // namespace render
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "front/cgi_codec.h"
 #include "system/layout.h"
 #include "system/strings.h"
 
@@ -202,15 +201,6 @@ std::string charsetToUtf8(std::string_view bytes, const char* from, int language
 
 std::string localToUtf8(std::string_view local, int language) {
   return charsetToUtf8(local, localCharset(language), language);
-}
-
-std::string encodePathForUrl(std::string_view path) {
-  std::string out;
-  for (size_t slash; (slash = path.find('/')) != std::string_view::npos;) {
-    out += encodeCGIString(path.substr(0, slash)) + "/";
-    path.remove_prefix(slash + 1);
-  }
-  return out + encodeCGIString(path);
 }
 
 std::string formatDate(uint32_t secondsSince1970) {

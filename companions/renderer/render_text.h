@@ -1,7 +1,7 @@
 /// @file render_text.h
 /// @brief Text helpers of the page renderer: conversion of the installation's
-/// local code page to UTF-8, escaping for HTML and XML, URL encoding of file
-/// links, and the display forms of dates and sizes.
+/// local code page to UTF-8, escaping for HTML and XML, and the display forms
+/// of dates and sizes.
 ///
 /// Every page the renderer writes is UTF-8, whatever the installation's code
 /// page: XML readers then need no code page tables, and snippets of UTF-8
@@ -57,10 +57,6 @@ std::string localToUtf8(std::string_view local, int language);
 // cannot carry, become blanks. Bytes that are not UTF-8 are replaced first
 // (sanitizeUtf8), so the result is always well-formed.
 std::string escapeMarkup(std::string_view utf8);
-
-// Percent-encodes every byte of a file path except letters, digits and "/",
-// for a "file://" link.
-std::string encodePathForUrl(std::string_view path);
 
 // "YYYY-MM-DD HH:MM" in local time; "" for 0 (no date known).
 std::string formatDate(uint32_t secondsSince1970);

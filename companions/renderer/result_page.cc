@@ -3,19 +3,13 @@
 
 #include "companions/renderer/result_page.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
 
 #include "companions/renderer/render_text.h"
 #include "output/query_output.h"
-#include "system/address.h"
-#include "system/lines.h"
 #include "system/numbers.h"
 
 namespace render {
@@ -34,21 +28,6 @@ constexpr size_t kSideLineChars = 1023;
 
 bool endsWith(std::string_view s, std::string_view tail) {
   return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
-bool isRegularFile(const std::string& path, bool& exists) {
-  struct stat st;
-  exists = lstat(path.c_str(), &st) == 0;
-  return exists && S_ISREG(st.st_mode);
-}
-
-// Calls fn for each line of a text file (at most maxLines lines).
-void forEachLine(const std::string& path, size_t maxLines,
-                 const std::function<void(const std::string&)>& fn) {
-  std::unique_ptr<FILE, FileCloser> in(std::fopen(path.c_str(), "r"));
-  std::string line;
-  for (size_t n = 0; in && n < maxLines && readBoundedLine(in.get(), kSideLineChars, line); ++n)
-    fn(line);
 }
 
 // The text before and after the first tab; false without one.
@@ -106,10 +85,19 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The reader of the result format takes a path and opens it itself; the
+// descriptor's own entry in /proc hands it the very file that passed the
+// checks, whatever has been put at the name since.
+std::string pathOfDescriptor(int fd) {
+  return "/proc/self/fd/" + std::to_string(fd);
+}
+
 }  // namespace
 
-ResultReader::ResultReader(std::string tmpDir)
-    : tmpDir_(std::move(tmpDir)), file_(std::make_unique<CQueryOutput>()) {}
+ResultReader::ResultReader(std::string tmpDir, Installation installation)
+    : tmpDir_(std::move(tmpDir)),
+      inst_(std::move(installation)),
+      file_(std::make_unique<CQueryOutput>()) {}
 
 ResultReader::~ResultReader() = default;
 
@@ -119,13 +107,13 @@ LoadStatus ResultReader::open(const std::string& name) {
   if (name == base_) candidates.push_back(name + std::string(kFastSuffix));
   LoadStatus status = LoadStatus::kNotFound;
   for (const std::string& c : candidates) {
-    bool exists = false;
-    const std::string path = tmpDir_ + "/" + c;
-    if (!isRegularFile(path, exists)) {
-      if (exists) status = LoadStatus::kDamaged;
+    bool missing = false;
+    const UniqueFd fd = openOwnFile(tmpDir_ + "/" + c, missing);
+    if (!fd) {
+      if (!missing) status = LoadStatus::kDamaged;
       continue;
     }
-    if (file_->ReadOutputFile(path) && file_->GetMatchCount() >= 0 &&
+    if (file_->ReadOutputFile(pathOfDescriptor(fd.get())) && file_->GetMatchCount() >= 0 &&
         file_->GetRecordCount() >= 0 && file_->GetMultiDbCount() >= 0) {
       opened_ = c;
       return LoadStatus::kOk;
@@ -141,11 +129,16 @@ std::string ResultReader::user() const {
   return opened_.empty() ? "" : file_->GetQueryUser();
 }
 
-std::string ResultReader::sideFile(const char* suffix) const {
-  return tmpDir_ + "/" + base_ + suffix;
+std::vector<std::string> ResultReader::sideFileLines(const char* suffix, size_t maxLines) const {
+  bool missing = false;
+  const UniqueFd fd = openOwnFile(tmpDir_ + "/" + base_ + suffix, missing);
+  std::string bytes;
+  if (!fd || !readPrefix(fd.get(), kMaxSideFileBytes, bytes)) return {};
+  return splitLines(bytes, maxLines, kSideLineChars);
 }
 
-void ResultReader::readIndexDescriptors(int language) {
+void ResultReader::readIndexDescriptors() {
+  const int language = inst_.language;
   descriptors_.clear();
   const size_t count =
       std::min<size_t>(static_cast<size_t>(file_->GetMultiDbCount()), kMaxDescriptors);
@@ -158,48 +151,49 @@ void ResultReader::readIndexDescriptors(int language) {
   }
 }
 
-void ResultReader::readSideFiles(ResultPage& page, int language) const {
-  forEachLine(sideFile("_idx"), kMaxIndexLines, [&](const std::string& line) {
+void ResultReader::readSideFiles(ResultPage& page) const {
+  const int language = inst_.language;
+  for (const std::string& line : sideFileLines("_idx", kMaxIndexLines)) {
     const std::vector<std::string_view> f = splitFields(line, "\t");
     int64_t matches = -1;
-    if (f.size() != 4 || !parseDecimal(f[3], -1, INT32_MAX, matches)) return;
+    if (f.size() != 4 || !parseDecimal(f[3], -1, INT32_MAX, matches)) continue;
     IndexEntry e{std::string(f[2]), localToUtf8(f[1], language), "", static_cast<int>(matches)};
     for (const IndexEntry& d : descriptors_)
       if (d.name == e.name && d.owner == f[1]) e.desc = d.desc;
     page.indexes.push_back(e);
-  });
-  forEachLine(sideFile(".filter"), 2, [&](const std::string& line) {
+  }
+  for (const std::string& line : sideFileLines(".filter", 2)) {
     if (page.dateFrom.empty()) page.dateFrom = filterDate(line, "BEGIN_DATA=");
     if (page.dateTo.empty()) page.dateTo = filterDate(line, "END_DATA=");
-  });
+  }
   bool inClasses = false;
-  forEachLine(sideFile("_class"), kMaxClasses + 2, [&](const std::string& line) {
+  for (const std::string& line : sideFileLines("_class", kMaxClasses + 2)) {
     std::string name, uid;
     if (line == "==CLASS==" || line == "==INDEX==") {
       inClasses = line == "==CLASS==";
     } else if (inClasses && splitTab(line, name, uid)) {
       page.classes.push_back({localToUtf8(name, language), uid});
     }
-  });
-  forEachLine(sideFile("_similar_keyword"), kMaxSimilarKeywords, [&](const std::string& line) {
+  }
+  for (const std::string& line : sideFileLines("_similar_keyword", kMaxSimilarKeywords)) {
     std::string word, score;
     int64_t value = -1;
-    if (!splitTab(line, word, score) || word.empty()) return;
+    if (!splitTab(line, word, score) || word.empty()) continue;
     parseDecimal(score, INT32_MIN, INT32_MAX, value);
     page.similarKeywords.push_back({word, localToUtf8(word, language), static_cast<int>(value)});
-  });
+  }
 }
 
-LoadStatus ResultReader::load(const RenderRequest& request, int language, ResultPage& page) {
+LoadStatus ResultReader::load(const RenderRequest& request, ResultPage& page) {
   if (opened_.empty()) return LoadStatus::kNotFound;
   page = ResultPage{};
   page.resultName = opened_;
   readSettings(request, page);
-  readTexts(page, language);
-  readIndexDescriptors(language);
+  readTexts(page);
+  readIndexDescriptors();
   if (file_->HasReadError()) return LoadStatus::kDamaged;
-  readSideFiles(page, language);
-  return readHits(page, language);
+  readSideFiles(page);
+  return readHits(page);
 }
 
 void ResultReader::readSettings(const RenderRequest& request, ResultPage& page) const {
@@ -222,7 +216,8 @@ void ResultReader::readSettings(const RenderRequest& request, ResultPage& page) 
   page.mainPageUrl = safeMainPageUrl(f.GetMainPageUrl());
 }
 
-void ResultReader::readTexts(ResultPage& page, int language) {
+void ResultReader::readTexts(ResultPage& page) {
+  const int language = inst_.language;
   CQueryOutput& f = *file_;
   page.queryUrl = f.GetQueryURL();
   page.queryUnderstood = localToUtf8(f.GetQueryKeyword(), language);
@@ -234,7 +229,7 @@ void ResultReader::readTexts(ResultPage& page, int language) {
   page.terms = highlightTerms(page.queryUnderstood);
 }
 
-LoadStatus ResultReader::readHits(ResultPage& page, int language) {
+LoadStatus ResultReader::readHits(ResultPage& page) {
   const int64_t first = (page.page - 1) * static_cast<int64_t>(page.pageSize);
   const int64_t wanted = std::min<int64_t>(first + page.pageSize, page.totalHits);
   const int64_t last = std::min<int64_t>(wanted, page.linesInFile);
@@ -250,16 +245,17 @@ LoadStatus ResultReader::readHits(ResultPage& page, int language) {
     const RecordLine& l = hit.line;
     auto& reader =
         readers[l.host + std::string(kFieldDelim) + l.owner + std::string(kFieldDelim) + l.index];
-    if (!reader && isLocalIPAddress(l.host.c_str()))
-      reader = std::make_unique<IndexRecordReader>(l.owner, l.index, language);
-    fillHit(reader.get(), page, language, page.hits.size() < kMaxSnippetDocuments, hit);
+    if (!reader && inst_.isLocalHost(l.host))
+      reader = std::make_unique<IndexRecordReader>(inst_, l.owner, l.index);
+    fillHit(reader.get(), page, page.hits.size() < kMaxSnippetDocuments, hit);
     page.hits.push_back(std::move(hit));
   }
   return LoadStatus::kOk;
 }
 
-void ResultReader::fillHit(const IndexRecordReader* reader, const ResultPage& page, int language,
+void ResultReader::fillHit(const IndexRecordReader* reader, const ResultPage& page,
                            bool readDocument, HitView& hit) const {
+  const int language = inst_.language;
   for (const IndexEntry& d : descriptors_)
     if (d.name == hit.line.index && d.owner == hit.line.owner) hit.indexDesc = d.desc;
   if (hit.indexDesc.empty()) hit.indexDesc = localToUtf8(hit.line.index, language);
@@ -267,18 +263,23 @@ void ResultReader::fillHit(const IndexRecordReader* reader, const ResultPage& pa
       reader ? reader->read(static_cast<uint32_t>(hit.line.recid)) : RecordDetails{};
   hit.local = d.found;
   hit.fileName = localToUtf8(d.fileName, language);
-  if (hit.fileName.empty() && !d.documentPath.empty()) hit.fileName = baseName(d.documentPath);
+  hit.location = localToUtf8(d.location, language);
+  if (hit.fileName.empty()) hit.fileName = baseName(hit.location);
   if (hit.fileName.empty()) hit.fileName = "record " + std::to_string(hit.line.recid);
   hit.title = localToUtf8(d.title, language);
   hit.firstLine = localToUtf8(d.firstLine, language);
-  hit.documentPath = d.documentPath;
-  hit.linkable = d.readable;
   hit.time = d.time;
   hit.size = d.size;
   hit.hasSize = d.hasSize;
   if (page.matchMode == 0) return;
   const size_t bytes = page.matchMode == 1 ? kWordSnippetBytes : kLineSnippetBytes;
-  const std::string text = d.readable && readDocument ? documentText(d.documentPath, language) : "";
+  std::string text;
+  if (readDocument) {
+    const UniqueFd fd = openRecordedDocument(d, language);
+    std::string prefix;
+    if (fd && readPrefix(fd.get(), kMaxDocumentBytes, prefix))
+      text = documentText(prefix, d.location, language);
+  }
   hit.snippet = makeSnippet(text.empty() ? hit.firstLine : text, page.terms, bytes);
 }
 

@@ -25,6 +25,10 @@ constexpr int kDefaultPageSize = 10;
 // mode 0 shows none.
 constexpr size_t kWordSnippetBytes = 100;
 constexpr size_t kLineSnippetBytes = 220;
+// The built-in account that searches without a permit.
+constexpr const char* kBuiltInUser = "TESSERA";
+// Largest side file read; the lists a page shows of them are far shorter.
+constexpr size_t kMaxSideFileBytes = 1024 * 1024;
 // Documents read for snippets per page; later hits of a larger page show
 // their first line instead, so one page never reads more than about
 // kMaxSnippetDocuments * kMaxDocumentBytes.
@@ -57,8 +61,9 @@ struct HitView {
   std::string fileName;
   std::string title;
   std::string firstLine;
-  std::string documentPath;  // bytes of the absolute path; "" when unknown
-  bool linkable = false;     // documentPath is a readable file
+  // Where the document lies below its index's source folder; "" when
+  // unknown. Never a server path: the folder itself is not shown.
+  std::string location;
   uint32_t time = 0;
   uint32_t size = 0;
   bool hasSize = false;
@@ -102,9 +107,11 @@ struct ResultPage {
 enum class LoadStatus { kOk, kNotFound, kDamaged };
 
 // The result files of one search in a directory (../tmp for the program).
+// Every file of a result is opened link-proof and believed only when it
+// belongs to the renderer's own account (openOwnFile).
 class ResultReader {
  public:
-  explicit ResultReader(std::string tmpDir);
+  ResultReader(std::string tmpDir, Installation installation);
   ~ResultReader();
   ResultReader(const ResultReader&) = delete;
   ResultReader& operator=(const ResultReader&) = delete;
@@ -114,7 +121,8 @@ class ResultReader {
   // run writes the full file after showing the first page, and removes the
   // fast file once the full one is complete). kNotFound when neither
   // exists, kDamaged when what exists cannot be read or its counts are
-  // negative. Only regular files are opened.
+  // negative. What is not a regular file of our own (a link, a FIFO, a file
+  // of another account) is kDamaged.
   LoadStatus open(const std::string& name);
 
   // The user who searched (local code page); "" before open.
@@ -122,23 +130,25 @@ class ResultReader {
 
   // Fills `page` with the requested page. kDamaged when a text or record
   // line of the page cannot be read; a record line of the wrong form is
-  // left out. `language` is the installation's (layout.h).
-  LoadStatus load(const RenderRequest& request, int language, ResultPage& page);
+  // left out.
+  LoadStatus load(const RenderRequest& request, ResultPage& page);
 
  private:
   void readSettings(const RenderRequest& request, ResultPage& page) const;
-  void readTexts(ResultPage& page, int language);
-  void readSideFiles(ResultPage& page, int language) const;
-  LoadStatus readHits(ResultPage& page, int language);
-  void readIndexDescriptors(int language);
+  void readTexts(ResultPage& page);
+  void readSideFiles(ResultPage& page) const;
+  LoadStatus readHits(ResultPage& page);
+  void readIndexDescriptors();
   // Record data, index description and snippet of a hit whose line is read;
   // reader is null for a hit of another host. The snippet comes from the
   // document only when readDocument is true.
-  void fillHit(const IndexRecordReader* reader, const ResultPage& page, int language,
-               bool readDocument, HitView& hit) const;
-  std::string sideFile(const char* suffix) const;
+  void fillHit(const IndexRecordReader* reader, const ResultPage& page, bool readDocument,
+               HitView& hit) const;
+  // The lines of a side file (at most maxLines of kSideLineChars bytes).
+  std::vector<std::string> sideFileLines(const char* suffix, size_t maxLines) const;
 
   std::string tmpDir_;
+  Installation inst_;
   std::string base_;  // result name without "_fast"
   std::string opened_;
   std::unique_ptr<CQueryOutput> file_;

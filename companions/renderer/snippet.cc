@@ -3,10 +3,6 @@
 
 #include "companions/renderer/snippet.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -142,28 +138,6 @@ bool hasHtmlExtension(const std::string& path) {
   for (const char* e : {"htm", "html", "xhtml", "shtml"})
     if (equalsIgnoringAsciiCase(ext, e)) return true;
   return false;
-}
-
-// Reads at most kMaxDocumentBytes of a regular file; false for anything else
-// (a FIFO would block the page, a directory has no text).
-bool readDocumentPrefix(const std::string& path, std::string& bytes) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  bytes.assign(ok ? kMaxDocumentBytes : 0, '\0');
-  size_t got = 0;
-  while (ok && got < bytes.size()) {
-    const ssize_t n = read(fd, &bytes[got], bytes.size() - got);
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
-  bytes.resize(got);
-  return ok;
 }
 
 // The charset an HTML document declares in its first kilobytes ("charset=X"),
@@ -320,11 +294,9 @@ std::string htmlVisibleText(std::string_view html) {
   return out;
 }
 
-std::string documentText(const std::string& path, int language) {
-  std::string bytes;
-  if (!readDocumentPrefix(path, bytes)) return "";
-  std::string_view view(bytes);
-  const bool cut = bytes.size() == kMaxDocumentBytes;
+std::string documentText(std::string_view bytes, const std::string& name, int language) {
+  std::string_view view = bytes.substr(0, kMaxDocumentBytes);
+  const bool cut = bytes.size() >= kMaxDocumentBytes;
   std::string utf8;
   if (view.substr(0, 3) == "\xEF\xBB\xBF") {
     utf8 = sanitizeUtf8(view.substr(3), cut);
@@ -333,7 +305,7 @@ std::string documentText(const std::string& path, int language) {
   } else if (looksBinary(view)) {
     return "";
   } else {
-    const std::string declared = hasHtmlExtension(path) ? declaredCharset(view) : "";
+    const std::string declared = hasHtmlExtension(name) ? declaredCharset(view) : "";
     if (!declared.empty()) {
       utf8 = charsetToUtf8(view, declared.c_str(), language, cut);
     } else if (isUtf8(view, cut)) {
@@ -342,7 +314,7 @@ std::string documentText(const std::string& path, int language) {
       utf8 = charsetToUtf8(view, localCharset(language), language, cut);
     }
   }
-  return hasHtmlExtension(path) ? htmlVisibleText(utf8) : utf8;
+  return hasHtmlExtension(name) ? htmlVisibleText(utf8) : utf8;
 }
 
 Snippet makeSnippet(std::string_view rawText, const std::vector<std::string>& terms,

@@ -35,14 +35,15 @@ std::vector<std::string> highlightTerms(std::string_view query);
 // references decoded, and a blank where a block element begins or ends.
 std::string htmlVisibleText(std::string_view html);
 
-// The text of a document file as UTF-8, from at most kMaxDocumentBytes of it:
-// a UTF-8 or UTF-16 byte order mark, or a charset an HTML document declares,
-// decides the encoding; otherwise valid UTF-8 is taken as it is and anything
-// else is read in the local code page of `language`. HTML (by the extension
-// .htm, .html, .xhtml, .shtml, any case) gives its visible text. "" when the
-// file is not a readable regular file or looks binary (a zero byte within
-// its first kilobyte, or a PDF).
-std::string documentText(const std::string& path, int language);
+// The text of a document as UTF-8, from its first kMaxDocumentBytes bytes
+// (`bytes` longer than that are cut, and a character cut at the end is
+// dropped): a UTF-8 or UTF-16 byte order mark, or a charset an HTML document
+// declares, decides the encoding; otherwise valid UTF-8 is taken as it is and
+// anything else is read in the local code page of `language`. HTML (by the
+// extension of `name`: .htm, .html, .xhtml, .shtml, any case) gives its
+// visible text. "" when the document looks binary (a zero byte within its
+// first kilobyte, or a PDF).
+std::string documentText(std::string_view bytes, const std::string& name, int language);
 
 struct SnippetPiece {
   std::string text;   // UTF-8

@@ -35,7 +35,7 @@ void xmlHit(const HitView& hit, std::string& out) {
   out += "<hit" + attr("rank", hit.rank) + ">";
   out += element("file", hit.fileName);
   out += element("title", hit.title.empty() ? hit.firstLine : hit.title);
-  if (hit.linkable) out += element("url", "file://" + encodePathForUrl(hit.documentPath));
+  if (!hit.location.empty()) out += element("location", hit.location);
   if (hit.time != 0)
     out += "<date" + attr("epoch", hit.time) + ">" + esc(formatIsoDate(hit.time)) + "</date>";
   if (hit.hasSize) out += "<size" + attr("bytes", hit.size) + "/>";

@@ -1,13 +1,15 @@
 /// @file fuzz_renderer_args.cc
 /// @brief What the page renderer reads from its callers and from a result:
 /// the command line, the web server's request, the query string it rewrites
-/// for links, and the record lines of a result file; and what it escapes.
+/// for links, the record lines of a result file and the document paths an
+/// index records; and what it escapes.
 ///
 /// The renderer is a companion program, which fuzz builds leave out; its
 /// parsers depend on the libraries only, so their sources are compiled here.
 
 #include <vector>
 
+#include "companions/renderer/local_files.cc"
 #include "companions/renderer/record_lookup.cc"
 #include "companions/renderer/render_request.cc"
 #include "companions/renderer/render_text.cc"
@@ -40,12 +42,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (vars.initialize(input.data(), input.size()) >= 0)
     checkRequest(render::parseWebRequest(vars, request, why), request);
   // Links never keep a replaced variable.
-  const std::string link = render::rewriteQueryString(input, {"outcgipage"}, {{"sort", "date"}});
+  const std::string link =
+      render::rewriteQueryString(input, {"outcgipage", "ks_key"}, {{"sort", "date"}});
   check(link.size() >= 9 && link.compare(link.size() - 9, 9, "sort=date") == 0);
   CGIStringParser rewritten;
-  check(rewritten.initialize(link.c_str()) <= 0 || !rewritten.findCgiVariableByName("outcgipage"));
+  check(rewritten.initialize(link.c_str()) <= 0 ||
+        (!rewritten.findCgiVariableByName("outcgipage") &&
+         !rewritten.findCgiVariableByName("ks_key")));
   render::RecordLine line;
   check(!render::parseRecordLine(input, line) || line.recid >= 1);
+  // A recorded path never leads a page above the source folder or shows
+  // where the folder is; a permit key never rides in a link.
+  const std::string location =
+      render::locationBelow("/srv/docs", render::decodeRecordedPath(input));
+  check(location.empty() ||
+        (location[0] != '/' && !render::hasParentComponent(location) &&
+         location.find('\0') == std::string::npos && location.find("/srv/docs") != 0));
+  if (render::isValidResultName(request.result))
+    check(render::pageQueryString(request, 1, 10).find("ks_key") == std::string::npos);
   // Whatever the bytes, the escaped text is UTF-8 with no markup left.
   const std::string escaped = render::escapeMarkup(input);
   check(render::isUtf8(escaped) && escaped.find_first_of("<>\"'") == std::string::npos);

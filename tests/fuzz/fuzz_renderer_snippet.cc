@@ -19,9 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t maxBytes = data[0] * 2u;
   const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
   const size_t nl = std::min(rest.find('\n'), rest.size());
-  const std::string local =
-      render::localToUtf8(rest.substr(std::min(nl + 1, rest.size())), language);
+  const std::string document = rest.substr(std::min(nl + 1, rest.size()));
+  const std::string local = render::localToUtf8(document, language);
   check(render::isUtf8(local));
+  // The document as the renderer reads it from a file, as HTML and as text.
+  for (const char* name : {"a.html", "a.txt"})
+    check(render::isUtf8(render::documentText(document, name, language)));
   const auto terms = render::highlightTerms(render::localToUtf8(rest.substr(0, nl), language));
   check(terms.size() <= render::kMaxTerms);
   const render::Snippet snippet =

@@ -6,37 +6,56 @@
 #include <gtest/gtest.h>
 
 #include "front/cgi_string_parser.h"
+#include "system/tmpfile.h"
 
 namespace render {
 namespace {
 
-TEST(ResultName, OnlyTheFormOfAResultIsAccepted) {
-  for (const char* ok : {"query12345", "query1234567890", "query00000_fast"})
+// A result name as searchrun makes them: "query" and the full count of digits.
+const std::string kName = "query" + std::string(kTempNameDigits, '7');
+
+TEST(ResultName, OnlyTheFullCountOfDigitsIsAccepted) {
+  const std::string digits(kTempNameDigits, '0');
+  for (const std::string& ok : {"query" + digits, "query" + digits + "_fast", kName})
     EXPECT_TRUE(isValidResultName(ok)) << ok;
-  const std::string tooLong = "query" + std::string(41, '1');
-  for (const std::string bad :
-       std::vector<std::string>{"query1234", tooLong, "query_fast", "Query12345", "query12a45",
-                                "query12345 ", "query12345/../../etc", "query12345_fast_fast"})
-    EXPECT_FALSE(isValidResultName(bad)) << bad;
-  EXPECT_FALSE(isValidResultName(std::string("query12345\0x", 12)));
+  // Short names were once made from the clock and the process id: anyone
+  // could try them in turn.
+  const std::string bad[] = {"query12345",
+                             "query1234567890",
+                             "query" + digits.substr(1),
+                             "query" + digits + "0",
+                             "query" + digits.substr(1) + "_fast",
+                             "query" + digits + "_fast_fast",
+                             "Query" + digits,
+                             "query" + digits.substr(1) + "a",
+                             "query" + digits + " ",
+                             "query" + digits + "/../../etc",
+                             "query_fast",
+                             "../tmp/query" + digits,
+                             "query" + digits + std::string("\0x", 2)};
+  for (const std::string& name : bad)
+    EXPECT_FALSE(isValidResultName(name)) << name;
 }
 
 TEST(Request, CommandLineAndWebServerVariables) {
   using F = PageFormat;
   // Command-line words after the program name, or (one word with "=") a query string.
+  const std::string n = kName, tmp = "../tmp/" + kName, web = "result=" + kName;
+  const std::string webFull = web + "&page=3&no=10&format=xml", webNul = web + "%00.txt";
+  const std::string webTwice = web + "&result=../x&page=abc", twoDirs = "../tmp/" + tmp;
   const std::tuple<std::vector<const char*>, bool, int, int, F> cases[] = {
-      {{"../tmp/query12345", "20", "N"}, true, 20, 1, F::kHtml},
-      {{"query12345", "N", "3", "xml2"}, true, 0, 3, F::kXml2},
-      {{"query12345", "N", "N", "XML"}, true, 0, 1, F::kHtml},
-      {{"query12345", "-5", "0", ""}, true, 0, 1, F::kHtml},  // "" ends the shell's fast path
-      {{"query12345", "5000", "2147483648"}, true, kMaxPageSize, INT32_MAX, F::kHtml},
-      {{"query12345", "99999999999999999999999", "7a"}, true, kMaxPageSize, 1, F::kHtml},
+      {{tmp.c_str(), "20", "N"}, true, 20, 1, F::kHtml},
+      {{n.c_str(), "N", "3", "xml2"}, true, 0, 3, F::kXml2},
+      {{n.c_str(), "N", "N", "XML"}, true, 0, 1, F::kHtml},
+      {{n.c_str(), "-5", "0", ""}, true, 0, 1, F::kHtml},  // "" ends the shell's fast path
+      {{n.c_str(), "5000", "2147483648"}, true, kMaxPageSize, INT32_MAX, F::kHtml},
+      {{n.c_str(), "99999999999999999999999", "7a"}, true, kMaxPageSize, 1, F::kHtml},
       {{}, false, 0, 1, F::kHtml},
-      {{"../tmp/../tmp/query12345"}, false, 0, 1, F::kHtml},
+      {{twoDirs.c_str()}, false, 0, 1, F::kHtml},
       {{"../tmp/x", "N", "N", "xml"}, false, 0, 1, F::kXml},  // refused in its format
-      {{"result=query12345&page=3&no=10&format=xml"}, true, 10, 3, F::kXml},
-      {{"result=query12345&result=../x&page=abc"}, true, 0, 1, F::kHtml},
-      {{"result=query12345%00.txt"}, true, 0, 1, F::kHtml},  // a value ends at a zero byte
+      {{webFull.c_str()}, true, 10, 3, F::kXml},
+      {{webTwice.c_str()}, true, 0, 1, F::kHtml},
+      {{webNul.c_str()}, true, 0, 1, F::kHtml},  // a value ends at a zero byte
       {{"result=&format=wml"}, false, 0, 1, F::kWml},
   };
   for (const auto& [args, ok, pageSize, page, format] : cases) {
@@ -54,7 +73,7 @@ TEST(Request, CommandLineAndWebServerVariables) {
         << label;
     EXPECT_EQ(r.fromWebServer, web);
     EXPECT_EQ(r.format, format) << label;
-    EXPECT_EQ(r.result, ok ? "query12345" : "") << label;
+    EXPECT_EQ(r.result, ok ? kName : "") << label;
     EXPECT_EQ(why.empty(), ok) << label;
     EXPECT_EQ(r.pageSize, pageSize) << label;
     EXPECT_EQ(r.page, page) << label;
@@ -71,11 +90,10 @@ TEST(Links, QueryStringRewriteMatchesDecodedNames) {
   EXPECT_EQ(rewriteQueryString("", {}, {{"query", "a b&c=\xA4"}}), "query=a%20b%26c%3D%A4");
   // Page links name the full result, which exists when they are followed.
   RenderRequest r;
-  r.result = "query12345_fast";
-  EXPECT_EQ(pageQueryString(r, 2, 10, ""), "result=query12345&page=2&no=10");
+  r.result = kName + "_fast";
+  EXPECT_EQ(pageQueryString(r, 2, 10), "result=" + kName + "&page=2&no=10");
   r.format = PageFormat::kXml3;
-  EXPECT_EQ(pageQueryString(r, 7, 25, "ab1234567"),
-            "result=query12345&page=7&no=25&format=xml3&ks_key=ab1234567");
+  EXPECT_EQ(pageQueryString(r, 7, 25), "result=" + kName + "&page=7&no=25&format=xml3");
 }
 
 }  // namespace

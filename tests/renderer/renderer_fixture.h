@@ -6,12 +6,15 @@
 #ifndef SEARCHRUN_TESTS_RENDERER_RENDERER_FIXTURE_H
 #define SEARCHRUN_TESTS_RENDERER_RENDERER_FIXTURE_H
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "output/query_output.h"
+#include "tests/test_util.h"
 
 namespace rendertest {
 
@@ -38,6 +41,13 @@ struct ResultSpec {
   std::vector<std::string> descriptors, lines;
 };
 
+// A side file as searchrun leaves it: readable and writable by its account only.
+inline void writePrivate(const std::string& path, const std::string& bytes) {
+  testutil::writeFile(path, bytes);
+  chmod(path.c_str(), 0600);
+}
+
+// The result file as searchrun leaves it (mode 0600, whatever the umask).
 inline bool writeResult(const std::string& path, const ResultSpec& s) {
   CQueryOutput out;
   if (!out.WriteOutputFile(path)) return false;
@@ -60,7 +70,7 @@ inline bool writeResult(const std::string& path, const ResultSpec& s) {
   out.OutputRecordDataInfo();
   for (int i = 0; i < n; ++i)
     out.OutputRecordData(i, s.lines[i]);
-  return out.CloseOutputFile();
+  return out.CloseOutputFile() && chmod(path.c_str(), 0600) == 0;
 }
 
 // Enough XML for the renderer's answers: an optional declaration and

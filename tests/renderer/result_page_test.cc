@@ -4,7 +4,12 @@
 
 #include "companions/renderer/result_page.h"
 
+#include "companions/renderer/page_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <gtest/gtest.h>
 
@@ -22,12 +27,22 @@ std::string u32(size_t v) {
   return std::string(reinterpret_cast<const char*>(&u), 4);
 }
 
-// The record-info files of an index as the builder writes them, one record per info line.
-void writeIndex(const std::string& home, const std::vector<std::string>& infos) {
-  std::string data, offsets;
+// The record-info files of an index as the builder writes them, one record
+// per info line, and (when given) each record's time and size.
+void writeIndex(const std::string& home, const std::vector<std::string>& infos,
+                const std::vector<std::pair<uint32_t, uint32_t>>& timeAndSize = {}) {
+  std::string data, offsets, times, sizes;
   for (const std::string& info : infos) {
     offsets += u32(data.size());
     data += info + "@\n";
+  }
+  for (const auto& [time, size] : timeAndSize) {
+    times += u32(time);
+    sizes += u32(size);
+  }
+  if (!timeAndSize.empty()) {
+    testutil::writeFile(home + "/morna_time_list", times);
+    testutil::writeFile(home + "/morna_size_list", sizes);
   }
   testutil::writeFile(home + "/.vela_recoffset", offsets + u32(data.size()));
   testutil::writeFile(home + "/vela_recdata_0", data);
@@ -55,13 +70,18 @@ class ResultPageTest : public ::testing::Test {
       spec.lines.push_back(recordLine("alice", "news", 1000 - i, i, "10.9.9.9"));
     ASSERT_TRUE(writeResult(tmp(name), spec));
   }
+  static Installation installation() {
+    Installation inst = Installation::read();
+    inst.language = kLangEN;
+    return inst;
+  }
   LoadStatus load(const std::string& name, int number = 1, int size = 0) {
-    ResultReader reader("../tmp");
+    ResultReader reader("../tmp", installation());
     RenderRequest request;
     request.page = number;
     request.pageSize = size;
     const LoadStatus opened = reader.open(name);
-    return opened != LoadStatus::kOk ? opened : reader.load(request, kLangEN, page_);
+    return opened != LoadStatus::kOk ? opened : reader.load(request, page_);
   }
 
   testutil::TempDir root_;
@@ -76,8 +96,21 @@ TEST_F(ResultPageTest, WhatIsNotAPlainResultFileIsNotRead) {
   ResultSpec negative;
   negative.recordCount = -5;
   write("query44444", negative);
-  for (const char* bad : {"query22222", "query33333", "query44444"})
+  // A FIFO would stall the page until someone wrote to it; a file others can
+  // change is no result of ours.
+  ASSERT_EQ(mkfifo(tmp("query55555").c_str(), 0600), 0);
+  write("query66666", {}, 1);
+  ASSERT_EQ(chmod(tmp("query66666").c_str(), 0620), 0);
+  write("query77777", {}, 1);
+  ASSERT_EQ(chmod(tmp("query77777").c_str(), 0602), 0);
+  for (const char* bad :
+       {"query22222", "query33333", "query44444", "query55555", "query66666", "query77777"})
     EXPECT_EQ(load(bad), LoadStatus::kDamaged) << bad;
+  if (geteuid() == 0) {  // only root can give a file away to test this
+    write("query88888", {}, 1);
+    ASSERT_EQ(chown(tmp("query88888").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(load("query88888"), LoadStatus::kDamaged);
+  }
   EXPECT_EQ(load("query11111_fast"), LoadStatus::kNotFound);
   // A bad record line is left out; record lines cut off make the file damaged.
   ResultSpec spec;
@@ -87,7 +120,7 @@ TEST_F(ResultPageTest, WhatIsNotAPlainResultFileIsNotRead) {
   ASSERT_EQ(page_.hits.size(), 2u);
   EXPECT_EQ(page_.hits[0].line.recid, 1);
   const std::string bytes = testutil::readFile(tmp("query11111"));
-  testutil::writeFile(tmp("query11111"), bytes.substr(0, bytes.size() - 20));
+  writePrivate(tmp("query11111"), bytes.substr(0, bytes.size() - 20));
   EXPECT_EQ(load("query11111"), LoadStatus::kDamaged);
 }
 
@@ -95,7 +128,7 @@ TEST_F(ResultPageTest, TheFastFileStandsInWhileTheFullOneIsWritten) {
   ResultSpec fast;
   fast.recordCount = 25;
   write("query12345_fast", fast, 10);
-  testutil::writeFile(tmp("query12345"), std::string(100, '\0'));
+  writePrivate(tmp("query12345"), std::string(100, '\0'));
   ASSERT_EQ(load("query12345", 2), LoadStatus::kOk);
   EXPECT_EQ(page_.resultName, "query12345_fast");
   EXPECT_EQ(page_.pageCount, 3);
@@ -145,28 +178,170 @@ TEST(RecordLine, FieldsAndOwnersAreChecked) {
     EXPECT_FALSE(isSafeOwner(bad)) << bad;
 }
 
-TEST_F(ResultPageTest, RecordsAreFoundInTheOrgOrTheIncIndexAndStayInside) {
+TEST_F(ResultPageTest, RecordsAreFoundInTheOrgOrTheIncIndex) {
   const std::string docs = root_.sub("docs");
-  testutil::writeFile(docs + "/sub/a.txt", "a");
   writeIndex(home("news"), {"@P:sub/a.txt\n@T:Annual\n@B:Intro.\n", "@P:" + docs + "/b.txt\n",
-                            "@P:../../etc/passwd\n"});
+                            "@P:../../etc/passwd\n", "@P:/etc/passwd\n"});
   writeIndex(home("news_inc"), {"@P:new.txt\n@T:New\n"});
-  testutil::writeFile(home("news") + "/source_folder", docs + "\n");
-  const IndexRecordReader reader("alice", "news", kLangEN);
+  testutil::writeFile(home("news") + "/source_folder", docs + "/\n");
+  const IndexRecordReader reader(installation(), "alice", "news");
   const RecordDetails a = reader.read(1);
-  EXPECT_TRUE(a.found && a.readable);
+  EXPECT_TRUE(a.found);
   EXPECT_EQ(a.title, "Annual");
   EXPECT_EQ(a.firstLine, "Intro.");
-  EXPECT_EQ(a.documentPath, docs + "/sub/a.txt");           // below the source folder
-  EXPECT_EQ(reader.read(2).documentPath, docs + "/b.txt");  // absolute as it is
-  EXPECT_EQ(reader.read(3).documentPath, "");               // may not climb out
-  const RecordDetails inc = reader.read(4);                 // inc record 1
+  EXPECT_EQ(a.sourceFolder, docs + "/");
+  EXPECT_EQ(a.location, "sub/a.txt");
+  EXPECT_EQ(reader.read(2).location, "b.txt");  // absolute below the folder
+  EXPECT_EQ(reader.read(3).location, "");       // may not climb out
+  EXPECT_EQ(reader.read(4).location, "");       // nor name what lies elsewhere
+  const RecordDetails inc = reader.read(5);     // inc record 1
   EXPECT_EQ(inc.title, "New");
-  EXPECT_EQ(inc.documentPath, "");  // the inc index names no source folder
-  EXPECT_FALSE(reader.read(5).found);
+  EXPECT_EQ(inc.location, "new.txt");
+  EXPECT_EQ(inc.sourceFolder, "");  // the inc index names no source folder
+  EXPECT_FALSE(reader.read(6).found);
   EXPECT_FALSE(reader.read(0).found);
-  EXPECT_FALSE(IndexRecordReader("../alice", "news", kLangEN).read(1).found);
-  EXPECT_FALSE(IndexRecordReader("alice", "../news", kLangEN).read(1).found);
+  EXPECT_FALSE(IndexRecordReader(installation(), "../alice", "news").read(1).found);
+  EXPECT_FALSE(IndexRecordReader(installation(), "alice", "../news").read(1).found);
+}
+
+TEST_F(ResultPageTest, RecordInfoIsReadOnlyFromTheIndexsOwnFiles) {
+  const std::string other = root_.sub("other");
+  writeIndex(other, {"@P:secret.txt\n@T:Secret\n"});
+  writeIndex(home("news"), {"@P:a.txt\n@T:Mine\n"});
+  const IndexRecordReader reader(installation(), "alice", "news");
+  ASSERT_EQ(reader.read(1).title, "Mine");
+  // Each record-info file in turn replaced by a link to another index's.
+  for (const char* file : {".vela_recinfo", ".vela_recoffset", "vela_recdata_0"}) {
+    const std::string path = home("news") + "/" + file;
+    ASSERT_EQ(rename(path.c_str(), (path + ".saved").c_str()), 0);
+    ASSERT_EQ(symlink((other + "/" + file).c_str(), path.c_str()), 0);
+    EXPECT_FALSE(reader.read(1).found) << file;
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(rename((path + ".saved").c_str(), path.c_str()), 0);
+  }
+  // A record whose offsets claim far more than any info line holds.
+  std::string big = "@P:a.txt\n@T:" + std::string(kMaxInfoLine, 'x');
+  writeIndex(home("news"), {big, "@P:b.txt\n@T:Fine\n"});
+  const IndexRecordReader two(installation(), "alice", "news");
+  EXPECT_FALSE(two.read(1).found);
+  EXPECT_EQ(two.read(2).title, "Fine");
+}
+
+TEST(RecordedPath, EscapesAreDecodedAndOnlyPathsBelowTheFolderShown) {
+  const std::pair<const char*, const char*> decoded[] = {
+      {"a%0Ab.txt", "a\nb.txt"},
+      {"100%25.txt", "100%.txt"},
+      {"%7f%7F", "\x7F\x7F"},
+      {"50%.txt", "50%.txt"},
+      {"a%4", "a%4"},
+      {"%zz%", "%zz%"},
+  };
+  for (const auto& [recorded, path] : decoded)
+    EXPECT_EQ(decodeRecordedPath(recorded), path) << recorded;
+  const char* const below[][3] = {{"/d", "a/b.txt", "a/b.txt"},
+                                  {"/d/", "/d/a.txt", "a.txt"},
+                                  {"/d", "./a.txt", "a.txt"},
+                                  {"/d", "/dx/a.txt", ""},
+                                  {"/d", "/d", ""},
+                                  {"", "/d/a.txt", ""},
+                                  {"/d", "a/../../x", ""},
+                                  {"/d", "..", ""},
+                                  {"/d", "", ""},
+                                  {"/", "/etc/passwd", "etc/passwd"}};
+  for (const auto& [folder, recorded, location] : below)
+    EXPECT_EQ(locationBelow(folder, recorded), location) << folder << " " << recorded;
+  EXPECT_EQ(locationBelow("/d", std::string("a\0b", 3)), "");
+}
+
+// Documents are read at display time only while they are what the index read.
+class DocumentTest : public ResultPageTest {
+ protected:
+  static constexpr uint32_t kTime = 1100000000;
+  DocumentTest() : docs_(root_.sub("docs")) {
+    testutil::writeFile(home("news") + "/source_folder", docs_ + "\n");
+    testutil::writeFile(root_.sub("outside/secret.txt"), "secret");
+  }
+  // A document file with the time the index records.
+  void doc(const std::string& rel, const std::string& bytes, time_t time = kTime) const {
+    testutil::writeFile(docs_ + "/" + rel, bytes);
+    const struct utimbuf times { time, time };
+    utime((docs_ + "/" + rel).c_str(), &times);
+  }
+  // What the reader shows of record 1 recorded with that path and size.
+  std::string shown(const std::string& recorded, uint32_t size = 6) const {
+    writeIndex(home("news"), {"@P:" + recorded + "\n@T:T\n"}, {{kTime, size}});
+    const RecordDetails d = IndexRecordReader(installation(), "alice", "news").read(1);
+    const UniqueFd fd = openRecordedDocument(d, kLangEN);
+    std::string bytes;
+    return fd && readPrefix(fd.get(), 100, bytes) ? bytes : "(refused)";
+  }
+  std::string docs_;
+};
+
+TEST_F(DocumentTest, OnlyTheRecordedFileBelowTheFolderIsRead) {
+  doc("a.txt", "public");
+  doc("sub/b.txt", "sub ok");
+  doc("line\nfeed.txt", "escape");
+  doc("changed.txt", "public", kTime + 1);
+  doc("grown.txt", "public!");
+  ASSERT_EQ(symlink((root_.sub("outside/secret.txt")).c_str(), (docs_ + "/link.txt").c_str()), 0);
+  ASSERT_EQ(symlink(root_.sub("outside").c_str(), (docs_ + "/dirlink").c_str()), 0);
+  ASSERT_EQ(symlink((docs_ + "/sub").c_str(), (docs_ + "/sublink").c_str()), 0);
+  ASSERT_EQ(mkfifo((docs_ + "/pipe.txt").c_str(), 0600), 0);
+  const utimbuf times{kTime, kTime};
+  utime(root_.sub("outside/secret.txt").c_str(), &times);
+  // Recorded path, recorded size, what is read.
+  const std::tuple<std::string, uint32_t, std::string> cases[] = {
+      {"a.txt", 6, "public"},
+      {"sub/b.txt", 6, "sub ok"},
+      {docs_ + "/a.txt", 6, "public"},            // absolute, below the folder
+      {"line%0Afeed.txt", 6, "escape"},           // a name with a line feed
+      {"sublink/b.txt", 6, "sub ok"},             // a link that stays inside
+      {"link.txt", 6, "(refused)"},               // a link to the same size and time
+      {"dirlink/secret.txt", 6, "(refused)"},     // a directory link leading out
+      {"../outside/secret.txt", 6, "(refused)"},  // climbing out
+      {root_.sub("outside/secret.txt"), 6, "(refused)"},
+      {"changed.txt", 6, "(refused)"},  // changed since it was indexed
+      {"grown.txt", 6, "(refused)"},
+      {"a.txt", 7, "(refused)"},
+      {"pipe.txt", 6, "(refused)"},  // would stall the page
+      {"sub", 6, "(refused)"},
+      {"missing.txt", 6, "(refused)"},
+  };
+  for (const auto& [recorded, size, text] : cases)
+    EXPECT_EQ(shown(recorded, size), text) << recorded;
+  // Without the recorded time and size nothing shows that the file is the same.
+  writeIndex(home("news"), {"@P:a.txt\n"});
+  for (const char* list : {"/morna_time_list", "/morna_size_list"})
+    ASSERT_EQ(unlink((home("news") + list).c_str()), 0);
+  const RecordDetails d = IndexRecordReader(installation(), "alice", "news").read(1);
+  EXPECT_EQ(d.location, "a.txt");
+  EXPECT_FALSE(openRecordedDocument(d, kLangEN));
+}
+
+TEST_F(DocumentTest, TheFolderItselfMayBeReachedThroughALink) {
+  doc("a.txt", "public");
+  ASSERT_EQ(symlink(docs_.c_str(), root_.sub("docs-link").c_str()), 0);
+  testutil::writeFile(home("news") + "/source_folder", root_.sub("docs-link") + "\n");
+  EXPECT_EQ(shown("a.txt"), "public");
+  EXPECT_EQ(shown(root_.sub("docs-link/a.txt")), "public");
+}
+
+TEST_F(DocumentTest, AReplacedDocumentShowsNoSnippet) {
+  doc("a.txt", "report");
+  writeIndex(home("news"), {"@P:a.txt\n@T:Title\n@B:first report line\n"}, {{kTime, 6}});
+  ResultSpec spec;
+  spec.lines = {recordLine("alice", "news", 90, 1)};
+  write("query12345", spec);
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  ASSERT_EQ(page_.hits.size(), 1u);
+  EXPECT_EQ(page_.hits[0].location, "a.txt");
+  EXPECT_EQ(snippetText(page_.hits[0].snippet), "report");
+  ASSERT_EQ(unlink((docs_ + "/a.txt").c_str()), 0);
+  ASSERT_EQ(symlink(root_.sub("outside/secret.txt").c_str(), (docs_ + "/a.txt").c_str()), 0);
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  EXPECT_EQ(snippetText(page_.hits[0].snippet), "first report line");
+  EXPECT_EQ(page_.hits[0].title, "Title");
 }
 
 TEST_F(ResultPageTest, HitsShowTheirRecordsSnippetsAndSideFiles) {
@@ -180,16 +355,17 @@ TEST_F(ResultPageTest, HitsShowTheirRecordsSnippetsAndSideFiles) {
   spec.term = "_QUERY_DISALLOWED_";
   spec.keyword = "a,report";
   write("query12345", spec, 1);
-  testutil::writeFile(tmp("query12345_idx"),
-                      "127.0.0.1\talice\tnews\t12\n127.0.0.1\t/grp\tplans\t-1\nbad line\n");
-  testutil::writeFile(tmp("query12345.filter"), "BEGIN_DATA=2005/7/1\nEND_DATA=2005/7/20\n");
-  testutil::writeFile(tmp("query12345_class"), "==CLASS==\nReports\tC01\n==INDEX==\nx\tU\n");
-  testutil::writeFile(tmp("query12345_similar_keyword"), "reports\t87\nnotab\n");
+  writePrivate(tmp("query12345_idx"),
+               "127.0.0.1\talice\tnews\t12\n127.0.0.1\t/grp\tplans\t-1\nbad line\n");
+  writePrivate(tmp("query12345.filter"), "BEGIN_DATA=2005/7/1\nEND_DATA=2005/7/20\n");
+  writePrivate(tmp("query12345_class"), "==CLASS==\nReports\tC01\n==INDEX==\nx\tU\n");
+  writePrivate(tmp("query12345_similar_keyword"), "reports\t87\nnotab\n");
   ASSERT_EQ(load("query12345"), LoadStatus::kOk);
   ASSERT_EQ(page_.hits.size(), 2u);
   // Without its document the first line stands in for the snippet.
   const HitView& b = page_.hits[0];
-  EXPECT_TRUE(b.local && !b.linkable);
+  EXPECT_TRUE(b.local);
+  EXPECT_EQ(b.location, "");  // no source folder: nothing to show it below
   EXPECT_EQ(b.indexDesc, "News");
   ASSERT_EQ(b.snippet.pieces.size(), 3u);
   EXPECT_TRUE(b.snippet.pieces[1].term && b.snippet.pieces[1].text == "report");
@@ -206,6 +382,26 @@ TEST_F(ResultPageTest, HitsShowTheirRecordsSnippetsAndSideFiles) {
   ASSERT_EQ(page_.classes.size(), 1u);
   ASSERT_EQ(page_.similarKeywords.size(), 1u);
   EXPECT_EQ(page_.similarKeywords[0].score, 87);
+}
+
+TEST_F(ResultPageTest, SideFilesAreReadOnlyWhenTheyAreOurOwn) {
+  write("query12345", {}, 1);
+  testutil::writeFile(root_.sub("elsewhere"), "==CLASS==\nStolen\tC01\n");
+  ASSERT_EQ(symlink(root_.sub("elsewhere").c_str(), tmp("query12345_class").c_str()), 0);
+  ASSERT_EQ(mkfifo(tmp("query12345_idx").c_str(), 0600), 0);
+  writePrivate(tmp("query12345_similar_keyword"), "planted\t1\n");
+  ASSERT_EQ(chmod(tmp("query12345_similar_keyword").c_str(), 0666), 0);
+  writePrivate(tmp("query12345.filter"), "BEGIN_DATA=2005/7/1\nEND_DATA=2005/7/20\n");
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  EXPECT_TRUE(page_.classes.empty());
+  EXPECT_TRUE(page_.indexes.empty());
+  EXPECT_TRUE(page_.similarKeywords.empty());
+  EXPECT_EQ(page_.dateFrom, "2005/7/1");  // the one side file that is ours
+  // A side file of one endless line is read only so far.
+  ASSERT_EQ(unlink(tmp("query12345_idx").c_str()), 0);
+  writePrivate(tmp("query12345_idx"), std::string(8 * kMaxSideFileBytes, 'x') + "\n");
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  EXPECT_TRUE(page_.indexes.empty());
 }
 
 TEST_F(ResultPageTest, OnlyPlainWebAddressesBecomeTheMainPageLink) {
