@@ -366,14 +366,21 @@ bool CQueryOutput::CloseOutputFile() {
 // ---------------------------------------------------------------- reader
 
 bool CQueryOutput::ReadOutputFile(const std::string& path) {
+  UniqueFd fd = openRegularFile(path);
+  return fd && ReadOutputFile(std::move(fd));
+}
+
+bool CQueryOutput::ReadOutputFile(UniqueFd fd) {
   closeFile();
   m_failed = false;
   m_readError = false;
   m_outfile_header_data = QueryOutputHeader();
   std::fill(std::begin(m_arr_lng_outfile_index), std::end(m_arr_lng_outfile_index),
             CIndexPairDataStructure());
-  m_pfileOutputFile = fopenRegular(path.c_str());
+  if (!fd) return false;
+  m_pfileOutputFile = fdopen(fd.get(), "rb");
   if (!m_pfileOutputFile) return false;
+  fd.release();
 
   unsigned char index[kIndexBytes];
   if (std::fread(index, 1, sizeof index, m_pfileOutputFile) != sizeof index) {

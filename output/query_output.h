@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "system/secure_file.h"
+
 // One entry of the index or of a pair table: where an item starts (byte
 // offset from the start of the file) and how many bytes it has.
 struct CIndexPairDataStructure {
@@ -182,11 +184,13 @@ class CQueryOutput {
 
   // --- Reader ---
 
-  // Opens the file at path for binary reading, reads the 80-byte index and
-  // the 588-byte header at slot 0's position. False (and nothing open) when
-  // the file cannot be opened or either part cannot be read whole. An open
-  // file is closed first.
+  // Opens the file at path for binary reading (a regular file, never through
+  // a link), reads the 80-byte index and the 588-byte header at slot 0's
+  // position. False (and nothing open) when the file cannot be opened or
+  // either part cannot be read whole. An open file is closed first.
   bool ReadOutputFile(const std::string& path);
+  // The same on a file the caller opened (and checked); the object takes it.
+  bool ReadOutputFile(UniqueFd fd);
 
   int GetMatchCount() const { return m_outfile_header_data.iMatchCount; }
   int GetPhoneOption() const { return m_outfile_header_data.iPhone; }

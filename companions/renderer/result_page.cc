@@ -85,13 +85,6 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The reader of the result format takes a path and opens it itself; the
-// descriptor's own entry in /proc hands it the very file that passed the
-// checks, whatever has been put at the name since.
-std::string pathOfDescriptor(int fd) {
-  return "/proc/self/fd/" + std::to_string(fd);
-}
-
 }  // namespace
 
 ResultReader::ResultReader(std::string tmpDir, Installation installation)
@@ -108,12 +101,12 @@ LoadStatus ResultReader::open(const std::string& name) {
   LoadStatus status = LoadStatus::kNotFound;
   for (const std::string& c : candidates) {
     bool missing = false;
-    const UniqueFd fd = openOwnFile(tmpDir_ + "/" + c, missing);
+    UniqueFd fd = openOwnFile(tmpDir_ + "/" + c, missing);
     if (!fd) {
       if (!missing) status = LoadStatus::kDamaged;
       continue;
     }
-    if (file_->ReadOutputFile(pathOfDescriptor(fd.get())) && file_->GetMatchCount() >= 0 &&
+    if (file_->ReadOutputFile(std::move(fd)) && file_->GetMatchCount() >= 0 &&
         file_->GetRecordCount() >= 0 && file_->GetMultiDbCount() >= 0) {
       opened_ = c;
       return LoadStatus::kOk;

@@ -1,0 +1,320 @@
+#!/usr/bin/env bash
+# Tries, against a fresh installation, what a local attacker, a hostile
+# request or a careless administrator would try, and checks that each fails
+# safely: no file written or read through a link, no guessable result, no
+# request text on a command line, failures reported as failures, bounded
+# work, permits that hold, no server paths in pages.
+#
+#   tests/security/attacks.sh BUILD_DIR
+#
+# As root it runs the installation as an unprivileged server account and the
+# attacks as another one (numeric ids through setpriv, no accounts created);
+# as any other user the parts that need two accounts are skipped.
+set -uo pipefail
+build=$(cd "${1:?usage: attacks.sh BUILD_DIR}" && pwd)
+work=$(mktemp -d)
+chmod 755 "$work"
+pids_to_kill=()
+cleanup() {
+  for p in "${pids_to_kill[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+checks=0
+pass() { checks=$((checks + 1)); }
+fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAIL: $*" >&2; }
+expect() {  # description, condition (a shell expression, evaluated here)
+  local what=$1
+  if eval "$2"; then pass; else fail "$what"; fi
+}
+
+if [ "$(id -u)" = 0 ]; then
+  srv=64999       # the web server's account
+  attacker=65534  # anybody else on the machine
+  as_server() { setpriv --reuid=$srv --regid=$srv --clear-groups "$@"; }
+  as_attacker() { setpriv --reuid=$attacker --regid=$attacker --clear-groups "$@"; }
+else
+  srv=$(id -u)
+  attacker=""
+  as_server() { "$@"; }
+  echo "not root: the attacks by another account are skipped"
+fi
+
+# A folder the server account may write, for the stand-in programs below.
+shared=$work/shared
+mkdir -p "$shared"
+[ "$(id -u)" = 0 ] && chown $srv:$srv "$shared"
+
+root=$work/root
+cmake --install "$build" --prefix "$root" >/dev/null || { echo "install failed" >&2; exit 1; }
+cgi=$root/search-cgi
+if [ "$(id -u)" = 0 ]; then
+  for d in tmp logs permit debug search-cgi/tmp system_log system_log/query system; do
+    chown -R $srv:$srv "$root/$d"
+  done
+fi
+
+# One request through the installed searchrun as the web server runs it:
+# sets $out (the answer), $status; extra environment as NAME=VALUE words.
+request() {  # query string, [NAME=VALUE...]
+  local qs=$1; shift
+  out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+    QUERY_STRING="$qs" "$@" timeout 60 ./searchrun 2>/dev/null)
+  status=$?
+}
+has() { [[ "$out" == *"$1"* ]]; }
+# Sets KEY=VALUE in a settings file below the root (the first line of a key
+# wins, so an existing line is replaced).
+setting() {  # file, key, value
+  if grep -q "^$2=" "$root/setting/$1"; then
+    sed -i "s|^$2=.*|$2=$3|" "$root/setting/$1"
+  else
+    echo "$2=$3" >>"$root/setting/$1"
+  fi
+}
+lacks() { [[ "$out" != *"$1"* ]]; }
+# The page without its CGI header (a cookie header may carry the key).
+body() { printf '%s' "${out#*$'\n\n'}"; }
+
+build_index() {  # folder, [extra builder words...] -> prints the id
+  local folder=$1; shift
+  (cd "$cgi" && as_server ../binind/index_builder create --owner demo "$@" "$folder")
+}
+
+docs=$work/docs
+mkdir -p "$docs"
+for i in $(seq 1 30); do echo "apple orchard report number $i" >"$docs/apple$i.txt"; done
+echo "the quick brown fox" >"$docs/fox.txt"
+chmod -R a+rX "$docs"
+id=$(build_index "$docs") || { echo "cannot build an index" >&2; exit 1; }
+uid=7F000001_$id
+search="user=TESSERA&search_no=0&index_id=$uid"
+
+echo "== 1. links planted for the coming names"
+bad=$(find "$root" -perm -o+w ! -type l 2>/dev/null)
+expect "no file or directory of the installation is writable by others: $bad" '[ -z "$bad" ]'
+if [ -n "$attacker" ]; then
+  for d in tmp search-cgi/tmp logs permit; do
+    expect "another account cannot plant a link in $d" \
+      '! as_attacker ln -s /etc/passwd "$root/$d/planted" 2>/dev/null'
+  done
+fi
+echo precious >"$work/victim"
+chmod 666 "$work/victim"
+mv "$root/logs/searchrun_time.log" "$work/log.away" 2>/dev/null
+ln -s "$work/victim" "$root/logs/searchrun_time.log"
+request "$search&query=apple"
+expect "a linked run-time log is refused, not written through" \
+  '[ "$status" = 1 ] && [ "$(cat "$work/victim")" = precious ]'
+rm -f "$root/logs/searchrun_time.log"
+
+echo "== 2. results cannot be guessed or read by others"
+request "$search&query=apple"
+mapfile -t bases < <(ls "$root/tmp" | grep -E '^query[0-9]+$')
+expect "two searches leave two results" '[ "${#bases[@]}" -ge 1 ]'
+for b in "${bases[@]}"; do
+  digits=${b#query}
+  expect "result name $b carries at least 96 random bits" '[ "${#digits}" -ge 29 ]'
+  mode=$(stat -c %a "$root/tmp/$b")
+  expect "result $b is readable by its owner only ($mode)" '[ "$mode" = 600 ]'
+done
+if [ -n "$attacker" ]; then
+  expect "another account cannot list the results" '! as_attacker ls "$root/tmp" >/dev/null 2>&1'
+fi
+out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+  QUERY_STRING="result=query12345&page=1" ./getfilelist.exe 2>/dev/null)
+expect "a short result name is never served" '[[ "$out" != *"apple"* ]]'
+
+echo "== 3. files outside the indexed folders"
+secret=$work/secret.txt
+# Readable by the builder's account, but outside the folder it indexes.
+echo "topsecret shadow password" >"$secret"
+chmod 644 "$secret"
+mkdir -p "$work/src3"
+echo "ordinary words" >"$work/src3/plain.txt"
+# Readable by the builder's account only: not for every user who searches.
+echo "private words topsecret" >"$work/src3/private.txt"
+chown $srv "$work/src3/private.txt"
+chmod 600 "$work/src3/private.txt"
+ln -s "$secret" "$work/src3/link.txt"
+chmod 755 "$work/src3"
+chmod 644 "$work/src3/plain.txt"
+id3=$(build_index "$work/src3" 2>/dev/null)
+request "user=TESSERA&index_id=7F000001_$id3&query=topsecret"
+expect "neither a link out of the folder nor a private file is searchable" \
+  'lacks "shadow password" && lacks "private words"'
+(cd "$cgi" && as_server ../binind/index_builder create --owner ../../x "$work/src3") >/dev/null 2>&1
+refused=$?
+expect "an owner that climbs out of the system directory is refused" '[ $refused != 0 ]'
+expect "nothing landed outside the system directory" '[ ! -e "$root/x" ] && [ ! -e "$root/../x" ]'
+# A document replaced by a link after indexing is never shown through it.
+rm "$docs/fox.txt"
+ln -s "$secret" "$docs/fox.txt"
+request "$search&query=quick"
+expect "a document replaced by a link is not read at display time" 'lacks "shadow password"'
+rm "$docs/fox.txt"
+echo "the quick brown fox" >"$docs/fox.txt"
+chmod 644 "$docs/fox.txt"
+
+echo "== 4. request text never reaches a command line"
+mv "$cgi/tmp" "$cgi/tmp.away"
+mkdir "$cgi/tmp" && chmod 500 "$cgi/tmp" && chown $srv:$srv "$cgi/tmp"
+request "$search&query=a'%20-o%20$work/evil%20'"
+expect "a full scratch directory fails the search ($status)" '[ "$status" = 1 ] && has "failed"'
+expect "the query never became engine arguments" '[ ! -e "$work/evil" ]'
+rmdir "$cgi/tmp" && mv "$cgi/tmp.away" "$cgi/tmp"
+request "$search&query=a'%20-o%20$work/evil%20'"
+expect "a quote in the query stays query text" '[ ! -e "$work/evil" ] && [ "$status" = 0 ]'
+
+echo "== 5. failures are failures"
+engine=$root/binind/vela25_0.exe
+mv "$engine" "$engine.away"
+request "$search&query=apple"
+expect "a missing engine answers the failure page with status 1" \
+  '[ "$status" = 1 ] && has "failed" && lacks "No documents"'
+printf '#!/bin/sh\nkill -9 $$\n' >"$engine"; chmod 755 "$engine"
+request "$search&query=apple"
+expect "a killed engine answers the failure page" '[ "$status" = 1 ] && has "failed"'
+printf '#!/bin/sh\nexit 0\n' >"$engine"
+request "$search&query=apple"
+expect "an engine that writes nothing answers the failure page" '[ "$status" = 1 ]'
+printf '#!/bin/sh\nexec sleep 30\n' >"$engine"
+setting search_option.cfg PROGRAM_TIME_LIMIT 2
+start=$(date +%s)
+request "$search&query=apple"
+took=$(($(date +%s) - start))
+expect "a hung engine is killed at the time limit (${took}s) and the search fails" \
+  '[ "$status" = 1 ] && [ "$took" -lt 15 ]'
+rm -f "$engine" && mv "$engine.away" "$engine"
+setting search_option.cfg PROGRAM_TIME_LIMIT 60
+mv "$cgi/getfilelist.exe" "$cgi/getfilelist.away"
+request "$search&query=apple"
+expect "a missing renderer answers a message page with status 1" \
+  '[ "$status" = 1 ] && has "Content-Type:text/html" && lacks "Execl RetCode"'
+mv "$cgi/getfilelist.away" "$cgi/getfilelist.exe"
+home=$(ls -d "$root"/system/group/*/User/demo/index/"$id3")
+mv "$home" "$home.away"
+request "user=TESSERA&index_id=7F000001_$id3&query=ordinary"
+expect "a deleted index directory is a failure" '[ "$status" = 1 ] && has "failed"'
+mv "$home.away" "$home"
+
+echo "== 6. bounded work"
+many=""
+for i in $(seq 1 100); do many+="*e*%20"; done
+start=$(date +%s)
+request "$search&query=$many"
+took=$(($(date +%s) - start))
+expect "a hundred wildcards are refused at once (${took}s)" \
+  '[ "$status" = 0 ] && has "wildcard" && [ "$took" -lt 5 ]'
+repeated="user=TESSERA&search_no=0&query=apple"
+for i in $(seq 1 20); do repeated+="&index_id=$uid"; done
+request "$repeated"
+pidline=$(grep -o '^\[[0-9]*\]-QUERY <apple>' "$root/logs/searchrun_time.log" | tail -1)
+runpid=${pidline%%]*}; runpid=${runpid#[}
+runs=$(grep "^\[$runpid\]-Command : ../binind/vela25_0.exe" "$root/logs/searchrun_time.log" | grep -c "/$id\"")
+expect "an index named 20 times is searched once ($runs runs)" '[ "$runs" = 1 ]'
+printf '#!/bin/sh\necho $$ > %s/engine.pid\nexec sleep 30\n' "$shared" >"$engine.slow"
+mv "$engine" "$engine.away" && mv "$engine.slow" "$engine" && chmod 755 "$engine"
+(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+  QUERY_STRING="$search&query=apple" ./searchrun >/dev/null 2>&1) &
+runner=$!
+for _ in $(seq 1 100); do [ -s "$shared/engine.pid" ] && break; sleep 0.1; done
+searchrun_pid=$(pgrep -n -x searchrun)
+kill -TERM "$searchrun_pid" 2>/dev/null
+wait "$runner" 2>/dev/null
+sleep 0.5
+enginepid=$(cat "$shared/engine.pid" 2>/dev/null)
+state=$(awk '{print $3}' "/proc/$enginepid/stat" 2>/dev/null)
+expect "the engine ends with the run the web server signalled" '[ -z "$state" ] || [ "$state" = Z ]'
+rm -f "$engine" && mv "$engine.away" "$engine"
+
+echo "== 7. files in bounds"
+rm -f "$cgi"/tmp/*  # what the runs killed above could not remove (the expiry's work)
+request "$search&query=apple"
+left=$(ls "$cgi/tmp")
+expect "a search leaves no scratch files: $left" '[ -z "$left" ]'
+setting search_option.cfg RUN_TIME_LOG_MAX_BYTES 2000
+for i in 1 2 3; do request "$search&query=apple"; done
+size=$(stat -c %s "$root/logs/searchrun_time.log")
+expect "the run-time log starts afresh past its limit ($size bytes)" \
+  '[ -e "$root/logs/searchrun_time.log.1" ] && [ "$size" -lt 8000 ]'
+setting search_option.cfg RUN_TIME_LOG_MAX_BYTES 10485760
+touch -d '2 hours ago' "$root"/tmp/query*
+request "$search&query=apple"
+before=$(ls "$root/tmp" | wc -l)
+as_server "$root/binind/expire_results" --root "$root" >/dev/null
+after=$(ls "$root/tmp" | wc -l)
+expect "expiry removes old results and keeps the newest ($before -> $after)" \
+  '[ "$after" -ge 1 ] && [ "$after" -lt "$before" ]'
+
+echo "== 8. permits"
+key=$(cd "$cgi" && as_server ./ks_permit create --user a_b | sed 's/^ks_key=//')
+request "user=a_b&ks_key=$key&search_no=0&index_id=$uid&query=apple"
+expect "the permit admits its user" '[ "$status" = 0 ] && lacks "sign in"'
+expect "the key never reaches the page" '[[ "$(body)" != *"$key"* ]]'
+expect "the key never reaches the logs" '! grep -rq "$key" "$root/logs"'
+expect "the key never reaches a result file" '! grep -rq "$key" "$root/tmp"'
+for other in a.b "a%20b"; do
+  request "user=$other&ks_key=$key&search_no=0&index_id=$uid&query=apple"
+  expect "the permit of a_b does not admit $other" 'has "sign in"'
+done
+forged=$root/permit/ab9999999.ksp
+printf 'Kestrane Cookie Permit\nKS_ID=ab\nKS_KEY=ab9999999\nKS_TYPE=0\nKS_USER=ab\n' >"$forged"
+chown $attacker:$attacker "$forged" 2>/dev/null || chmod 666 "$forged"
+request "user=ab&ks_key=ab9999999&search_no=0&index_id=$uid&query=apple"
+expect "a permit file the server account did not write admits nobody" 'has "sign in"'
+
+echo "== 9. query text"
+request "$search&query=apple%0A%5B1%5D-QUERY%20%3Cforged%3E"
+expect "a line feed in the query forges no log line" \
+  "! grep -q '^\\[1\\]-QUERY <forged>' \"\$root/logs/searchrun_time.log\""
+bare=$(grep -cv '^\[[0-9]*\]' "$root/logs/searchrun_time.log")
+expect "every line of the run-time log carries its process id ($bare without)" '[ "$bare" = 0 ]'
+
+echo "== 10. configuration faults"
+mv "$root/setting/search_option.cfg" "$work/opt.away"
+request "$search&query=apple"
+expect "a missing search_option.cfg still searches" '[ "$status" = 0 ] && lacks "Too many"'
+mv "$work/opt.away" "$root/setting/search_option.cfg"
+mv "$root/setting/system_info.cfg" "$work/info.away"
+request "$search&query=apple"
+expect "a missing system_info.cfg is a configuration error" \
+  '[ "$status" = 1 ] && has "not set up" && lacks "No index is selected"'
+mv "$work/info.away" "$root/setting/system_info.cfg"
+mv "$root/setting/ts_cgi_msg_table.cfg" "$work/table.away"
+request "user=TESSERA&query=apple"
+expect "a missing message table still gives a page that says something" 'has "No index"'
+mv "$work/table.away" "$root/setting/ts_cgi_msg_table.cfg"
+mv "$root/setting/query.cfg" "$work/query.away"
+mkfifo "$root/setting/query.cfg"
+start=$(date +%s)
+request "$search&query=apple"
+took=$(($(date +%s) - start))
+expect "a settings file replaced by a FIFO stalls nothing (${took}s)" '[ "$took" -lt 10 ]'
+rm "$root/setting/query.cfg" && mv "$work/query.away" "$root/setting/query.cfg"
+
+echo "== 11. index builder"
+mkdir -p "$work/src11"
+echo "fine words" >"$work/src11/a.txt"
+mkfifo "$work/src11/pipe.txt"
+chmod -R a+rX "$work/src11"
+start=$(date +%s)
+(cd "$cgi" && as_server timeout 30 ../binind/index_builder create --owner demo "$work/src11") \
+  >/dev/null 2>&1
+took=$(($(date +%s) - start))
+expect "a FIFO among the documents does not stall the builder (${took}s)" '[ "$took" -lt 20 ]'
+
+echo "== 12. pages"
+request "$search&query=apple"
+expect "result pages send nosniff" 'has "X-Content-Type-Options: nosniff"'
+expect "result pages send a content security policy" 'has "Content-Security-Policy:"'
+expect "no absolute server path in a result page" 'lacks "$root" && lacks "file://"'
+request "user=TESSERA&query=apple&index_id=$uid&search_no=9"
+expect "message pages send nosniff and no-store" \
+  'has "X-Content-Type-Options: nosniff" && has "Cache-Control: no-store"'
+expect "no server path in a message page" 'lacks "$root" && lacks "../"'
+
+echo "$checks checks, $failures failed"
+[ "$failures" = 0 ]
