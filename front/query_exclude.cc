@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <new>
 
+#include "system/secure_file.h"
+
 int g_search_keyword_allowed = 1;
 
 namespace {
@@ -44,10 +46,11 @@ bool readWhole(int fd, std::vector<char>& bytes) {
 int ExclusionList::getList(const char* path) {
   clearExcludeFile();
   if (path == nullptr) return kExcludeListUnreadable;
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kExcludeListUnreadable;
-  const bool read = readWhole(fd, m_file);
-  ::close(fd);
+  // A list file is read only as the regular file it is meant to be: never
+  // through a link, and never blocking on a FIFO.
+  const UniqueFd fd = openRegularFile(path);
+  if (!fd) return kExcludeListUnreadable;
+  const bool read = readWhole(fd.get(), m_file);
   if (!read) {
     clearExcludeFile();
     return kExcludeListUnreadable;

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "system/secure_file.h"
+
 namespace {
 
 constexpr int32_t kFixedSizeFormat = 6;
@@ -19,11 +21,12 @@ constexpr int32_t kMaxDataFiles = 100;
 // gigabytes.
 constexpr int32_t kMaxHeaderText = 4096;
 
-// Owns a file descriptor.
+// Owns a file descriptor of an index-side file: a regular file, never
+// reached through a link (openRegularFile).
 class Fd {
  public:
   Fd() = default;
-  explicit Fd(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  explicit Fd(const std::string& path) : fd_(openRegularFile(path).release()) {}
   ~Fd() { reset(); }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
@@ -31,7 +34,7 @@ class Fd {
     if (fd_ >= 0) close(fd_);
     fd_ = fd;
   }
-  void open(const std::string& path) { reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); }
+  void open(const std::string& path) { reset(openRegularFile(path).release()); }
   bool ok() const { return fd_ >= 0; }
   int get() const { return fd_; }
 
