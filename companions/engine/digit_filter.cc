@@ -34,7 +34,7 @@ bool writeDigitFilter(const std::string& path, std::vector<DigitEntry> entries) 
     appendDouble(out, e.value);
     appendUInt32(out, e.recid);
   }
-  return writeWholeFile(path, out);
+  return writeNewFile(path, out);
 }
 
 bool searchDigitFilter(const std::string& path, double low, double high,

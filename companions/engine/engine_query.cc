@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "companions/engine/codepage.h"
+#include "companions/engine/index_files.h"
 #include "companions/engine/text_fold.h"
 
 namespace vela {
@@ -286,6 +287,10 @@ OptQuery QueryBuilder::node(const QueryNode* n, bool positive) {
 Xapian::Query QueryBuilder::build(const QueryNode* root) {
   OptQuery q = root ? node(root, true) : std::nullopt;
   return q ? *q : Xapian::Query::MatchNothing;
+}
+
+Xapian::Database openIndexDb(const std::string& home) {
+  return Xapian::Database(home + "/" + kEngineDbDir, Xapian::DB_BACKEND_GLASS);
 }
 
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,

@@ -83,6 +83,12 @@ class QueryBuilder {
   std::vector<std::string> terms_;
 };
 
+// Opens the engine database of an index home (its kEngineDbDir). Only the
+// engine's own backend is accepted: a stub file standing in its place must
+// not point the engine at other databases or programs. Throws Xapian::Error
+// when it is missing or cannot be read.
+Xapian::Database openIndexDb(const std::string& home);
+
 enum class HitOrder { kScore, kRecord };
 
 // Runs the query; at most `limit` hits (0 = all), scores at least 1.

@@ -12,7 +12,9 @@
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_writer.h"
 #include "companions/engine/query_parser.h"
+#include "companions/engine/recorded_path.h"
 #include "companions/engine/result_file.h"
+#include "companions/engine/source_tree.h"
 #include "companions/engine/text_fold.h"
 
 namespace {
@@ -65,6 +67,32 @@ TEST(EngineText, QueryLanguage) {
     EXPECT_TRUE(wildcardMatch(pattern, text)) << pattern;
   for (const auto& [pattern, text] : Pairs{{"a?c", "ac"}, {"a*c", "abcd"}, {"?", ""}})
     EXPECT_FALSE(wildcardMatch(pattern, text)) << pattern;
+}
+
+TEST(EngineText, RecordedPathsAndOwnerNames) {
+  for (const auto& [bytes, recorded] :
+       Pairs{{"sub/a.txt", "sub/a.txt"},
+             {"line\nfeed\r.txt", "line%0Afeed%0D.txt"},
+             {"100%", "100%25"},
+             {"\x7F\x1F\x01 x", "%7F%1F%01 x"},
+             {"caf\xE9\x82\xA0", "caf\xE9\x82\xA0"}})  // other bytes stay as they are
+    EXPECT_EQ(encodeRecordedPath(bytes), recorded) << recorded;
+  std::string all, back;
+  for (int b = 0; b < 256; ++b)
+    all += static_cast<char>(b);
+  ASSERT_TRUE(decodeRecordedPath(encodeRecordedPath(all), back));
+  EXPECT_EQ(back, all);
+  EXPECT_TRUE(decodeRecordedPath("a%0ab", back) && back == "a\nb");
+  for (const char* bad : {"%", "%4", "%G0", "a%%"})
+    EXPECT_FALSE(decodeRecordedPath(bad, back)) << bad;
+
+  for (const std::string& good :
+       {"alice"s, "a"s, "A.b-c_9"s, "/teamA"s, "x..y"s, std::string(63, 'o')})
+    EXPECT_TRUE(isSafeOwnerName(good)) << good;
+  for (const std::string& bad :
+       {""s, "/"s, "../x"s, ".."s, ".alice"s, "-alice"s, "/.x"s, "/-x"s, "a/b"s, "//a"s, "a b"s,
+        "a\\b"s, "caf\xE9"s, std::string(64, 'o'), "/" + std::string(63, 'o'), "a\nb"s})
+    EXPECT_FALSE(isSafeOwnerName(bad)) << bad;
 }
 
 TEST(EngineText, ResultFileEncodings) {
