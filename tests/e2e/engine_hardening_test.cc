@@ -94,6 +94,209 @@ class EngineHardening : public ::testing::Test {
   static inline std::string base_;
 };
 
+TEST_F(EngineHardening, ResultFileIsReplacedWithoutWritingThroughLinks) {
+  testutil::TempDir dir;
+  const std::string victim = dir.sub("victim"), target = dir.sub("query1");
+  testutil::writeFile(victim, "keep");
+  // The name the result used to be written through: the target + ".part" + pid.
+  ASSERT_EQ(symlink(victim.c_str(), (target + ".part" + std::to_string(getpid())).c_str()), 0);
+  ASSERT_EQ(symlink(victim.c_str(), target.c_str()), 0);  // even the target is a link
+  ASSERT_TRUE(vela::writeFileAtomic(target, "result"));
+  EXPECT_EQ(readFile(victim), "keep");
+  EXPECT_EQ(readFile(target), "result");
+  EXPECT_EQ(modeOf(target) & 07777, 0600u);
+  EXPECT_TRUE(S_ISREG(modeOf(target)));
+  EXPECT_EQ(listing(dir.path()).size(), 3u);  // victim, target, the planted link
+
+  // A target that cannot be replaced: false, the target as it was, no scratch file left.
+  testutil::makeDirs(dir.sub("busy/inner"));
+  EXPECT_FALSE(vela::writeFileAtomic(dir.sub("busy"), "result"));
+  EXPECT_TRUE(S_ISDIR(modeOf(dir.sub("busy"))));
+  EXPECT_EQ(listing(dir.path()).size(), 4u);
+  EXPECT_FALSE(vela::writeFileAtomic(dir.sub("missing/query2"), "result"));
+}
+
+TEST_F(EngineHardening, FailedRunsExitWith205AndLeaveTheResultFileAlone) {
+  // Broken copies of the index: no engine database, an empty one, one of garbage, cut short.
+  const std::string broken = inst_->path("broken");
+  testutil::makeDirs(broken);
+  auto copyIndex = [&](const std::string& name) {
+    fs::copy(base_, broken + "/" + name, fs::copy_options::recursive);
+    return broken + "/" + name;
+  };
+  fs::remove_all(copyIndex("nodb") + "/engine_db");
+  for (const auto& e : fs::directory_iterator(copyIndex("garbage") + "/engine_db"))
+    testutil::writeFile(e.path(), std::string(fs::file_size(e.path()), '\x5A'));
+  for (const auto& e : fs::directory_iterator(copyIndex("cut") + "/engine_db"))
+    fs::resize_file(e.path(), fs::file_size(e.path()) / 2);
+  for (const auto& e : fs::directory_iterator(copyIndex("empty") + "/engine_db"))
+    fs::remove(e.path());
+  testutil::makeDirs(inst_->path("search-cgi/tmp/adir"));
+  const std::string fifo = inst_->path("search-cgi/tmp/fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {inst_->path("nowhere"), {"apple"}},
+      {broken + "/nodb", {"apple"}},
+      {broken + "/garbage", {"apple"}},
+      {broken + "/cut", {"apple"}},
+      {broken + "/empty", {"apple"}},
+      {base_, {"-f", fifo}},  // a FIFO for a term file neither blocks nor counts
+      {base_, {"-f", inst_->path("nofile")}}};
+  for (const auto& [home, args] : cases) {
+    std::string out;
+    const e2e::RunResult r = engine(home, args, out);
+    EXPECT_EQ(r.exitStatus, 205) << home << " " << args.back();
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(testutil::fileExists(out)) << home;
+    EXPECT_EQ(readFile(out), "") << home;
+  }
+  // A result that cannot be written: nothing else appears beside it.
+  const std::set<std::string> before = listing(inst_->path("search-cgi/tmp"));
+  const e2e::RunResult r = inst_->within(
+      20, "vela25_0.exe", {"-H", base_, "-binout", "-o", inst_->path("search-cgi/tmp/adir"), "x"});
+  EXPECT_EQ(r.exitStatus, 205);
+  EXPECT_EQ(listing(inst_->path("search-cgi/tmp")), before);
+  EXPECT_TRUE(fs::is_directory(inst_->path("search-cgi/tmp/adir/")));
+  // date_range.exe and digit_index.exe on a missing index.
+  const std::pair<const char*, std::vector<std::string>> others[] = {
+      {"date_range.exe", {"-search", "-H", inst_->path("nowhere"), "-B", "1", "-E", "2"}},
+      {"digit_index.exe",
+       {"search", "-I", inst_->path("nowhere/digit_1.filter.index"), "-x", "1", "-y", "2"}}};
+  for (const auto& [program, args] : others) {
+    const std::string out = inst_->path("search-cgi/tmp/other");
+    testutil::writeFile(out, "");
+    std::vector<std::string> all = args;
+    all.insert(all.end(), {"-binout", "-O", out});
+    EXPECT_EQ(inst_->within(20, program, all).exitStatus, 205) << program;
+    EXPECT_EQ(readFile(out), "") << program;
+    EXPECT_TRUE(testutil::fileExists(out));
+  }
+}
+
+TEST_F(EngineHardening, SearchWithoutHitsWritesAnEmptyResult) {
+  std::string out;
+  ASSERT_EQ(engine(base_, {"zebra"}, out).exitStatus, 0);
+  EXPECT_EQ(readFile(out), "zebra\n"s + '\0');
+  EXPECT_EQ(modeOf(out) & 07777, 0600u);
+  // The index of an empty folder answers every query with no hits.
+  testutil::makeDirs(inst_->docs("none"));
+  const std::string empty = inst_->create("none", "none");
+  ASSERT_EQ(engine(empty, {"apple*"}, out).exitStatus, 0);
+  EXPECT_EQ(readFile(out), "\n"s + '\0');
+}
+
+TEST_F(EngineHardening, TheWholeTermFileIsTheQuery) {
+  const struct {
+    std::string query, terms;
+    char hits;
+  } cases[] = {{"apple\norchard", "apple,orchard", 1},  // the second line used to be dropped
+               {"apple\r\npie\n", "apple,pie", 1},
+               {"apple\x01pie\x7F", "apple,pie", 1},
+               {"apple\t|\x1F\x1Fgrove", "apple,grove", 4},
+               {"\"apple\norchard\"", "apple orchard", 1}};  // a phrase across a line break
+  for (const auto& c : cases) {
+    std::string out;
+    ASSERT_EQ(engineQuery(c.query, out).exitStatus, 0) << c.query;
+    EXPECT_EQ(matched(out), c.terms) << c.query;
+    EXPECT_EQ(readFile(out).at(c.terms.size() + 1), c.hits) << c.query;  // the hit count
+  }
+}
+
+TEST_F(EngineHardening, WildcardWordsAreLimitedPerRun) {
+  const struct {
+    const char* setting;  // MAX_WILDCARD_TERMS, or null for none
+    const char* query;
+    int status;
+  } cases[] = {
+      {nullptr, "a* b* c* d* e*", 0},
+      {nullptr, "a* b* c* d* e* o*", 205},
+      {nullptr, "\"a*\" \"b*\" \"c*\" \"d*\" \"e*\" \"o*\" apple", 0},  // phrases hold no wildcard
+      {nullptr, "a*-b*-c*|d*+e*,o?", 205},                              // operators split words
+      {nullptr, "*e* *e* *e* *e* *e* *e* *e* *e* *e* *e* *e* *e*", 205},
+      {"1", "a*", 0},
+      {"1", "a* b*", 205},
+      {"0", "a*", 205},
+      {"0", "apple", 0},
+      {" 2\r", "a* b*", 0},
+      {" 2\r", "a* b* c*", 205},
+      {"abc", "a* b* c* d* e*", 0},       // not a number: the default
+      {"300", "a* b* c* d* e* o*", 205},  // out of range: the default
+  };
+  for (const auto& c : cases) {
+    inst_->write("setting/search_option.cfg",
+                 c.setting ? "MAX_WILDCARD_TERMS="s + c.setting + "\n" : "# none\n");
+    std::string out;
+    const e2e::RunResult r = engineQuery(c.query, out);
+    EXPECT_EQ(r.exitStatus, c.status) << c.query << " / " << (c.setting ? c.setting : "-");
+    if (c.status == 0) continue;
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("vela25_0.exe: .*MAX_WILDCARD_TERMS.*\n")))
+        << r.err;
+    EXPECT_EQ(readFile(out), "");
+  }
+}
+
+TEST_F(EngineHardening, ExpansionsShareOneBudgetPerRun) {
+  // Words: apple (3 records), applesauce, apricot, orchard, orange ... (1 each).
+  const struct {
+    const char* setting;  // MAX_EXPANDED_WORDS
+    const char* query;
+    const char* terms;
+    char hits;
+  } cases[] = {
+      {"1000", "ap* | or*", "apple,applesauce,apricot,orange,orchard", 5},
+      {"3", "ap* | or*", "apple,applesauce,apricot", 4},  // nothing left for the second
+      {"2", "ap* | or*", "apple,applesauce", 3},  // the most frequent first, ties to the earlier
+      {"4", "or* | ap*", "orange,orchard,apple,applesauce", 4},  // in query order
+      {"0", "ap*", "apple,applesauce,apricot", 4},               // invalid: the default
+      {"1000", "-P ap", "ap", 4},  // a -P prefix draws on the same budget
+      {"1", "-P ap", "ap", 3},
+  };
+  for (const auto& c : cases) {
+    inst_->write("setting/search_option.cfg", "MAX_EXPANDED_WORDS="s + c.setting + "\n");
+    std::string out;
+    std::string query = c.query;
+    std::vector<std::string> args{"-B0"};
+    if (query.compare(0, 3, "-P ") == 0) {
+      args.push_back("-P");
+      query = query.substr(3);
+    }
+    args.push_back(query);
+    ASSERT_EQ(engine(base_, args, out).exitStatus, 0) << c.query;
+    EXPECT_EQ(matched(out), c.terms) << c.query << " / " << c.setting;
+    EXPECT_EQ(readFile(out).at(matched(out).size() + 1), c.hits) << c.query << " / " << c.setting;
+  }
+}
+
+TEST_F(EngineHardening, TheExpanderKeepsToTheSameLimits) {
+  const struct {
+    const char* settings;
+    std::vector<std::string> args;
+    int status;
+    const char* out;
+  } cases[] = {
+      {"", {"-limit", "100", "ap*"}, 0, "(apple | applesauce | apricot)\n"},
+      {"MAX_EXPANDED_WORDS=2\n", {"-limit", "100", "ap*"}, 0, "(apple | applesauce)\n"},
+      {"MAX_EXPANDED_WORDS=2\n", {"-limit", "1", "ap*"}, 0, "apple\n"},
+      // The budget is spent on the first piece; the second stays for the engine.
+      {"MAX_EXPANDED_WORDS=3\n",
+       {"-limit", "100", "ap*+or*"},
+       0,
+       "(apple | applesauce | apricot)+or*\n"},
+      {"", {"-limit", "100", "a*-b*-c*-d*-e*-o*"}, 205, ""},
+      {"MAX_WILDCARD_TERMS=1\n", {"-limit", "100", "ap*-or*"}, 205, ""},
+      {"", {"-limit", "100", "ap*\nor*"}, 0, "(apple | applesauce | apricot) (orange | orchard)\n"},
+  };
+  for (const auto& c : cases) {
+    inst_->write("setting/search_option.cfg", c.settings);
+    std::vector<std::string> args{"-H", base_};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const e2e::RunResult r = inst_->run("binind/expand_vela_token_list.exe", args);
+    EXPECT_EQ(r.exitStatus, c.status) << c.args.back();
+    EXPECT_EQ(r.out, c.out) << c.args.back();
+  }
+}
+
 TEST_F(EngineHardening, BuilderKeepsToTheSourceFolder) {
   const EngineInstall& in = *inst_;
   in.write("outside/secret.txt", "topsecret words\n");
