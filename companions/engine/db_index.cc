@@ -5,20 +5,23 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 
 #include "companions/engine/digit_filter.h"
 #include "companions/engine/doc_extract.h"
 #include "companions/engine/index_writer.h"
+#include "companions/engine/source_tree.h"
+#include "system/secure_file.h"
 
 namespace vela {
 
 namespace {
 
 constexpr size_t kMaxCellBytes = 1023;
+// Largest table read.
+constexpr size_t kMaxTableBytes = size_t{1} << 30;
 
 std::string oneLine(const CodePage& cp, const std::string& utf8, size_t max) {
   std::string local = cp.fromUtf8(utf8);
@@ -54,9 +57,8 @@ bool writeFieldTexts(const std::string& dir, const DbTable& t, const CodePage& c
       dat += oneLine(cp, cell, kMaxCellBytes);
       appendUInt32(idx, static_cast<uint32_t>(dat.size()));
     }
-  return writeWholeFile(dir + "/db_field.info", info) &&
-         writeWholeFile(dir + "/db_field.dat.0", dat) &&
-         writeWholeFile(dir + "/db_field.idx.0", idx);
+  return writeNewFile(dir + "/db_field.info", info) && writeNewFile(dir + "/db_field.dat.0", dat) &&
+         writeNewFile(dir + "/db_field.idx.0", idx);
 }
 
 bool writeDigitFilters(const std::string& dir, const DbTable& t) {
@@ -77,13 +79,27 @@ bool writeDigitFilters(const std::string& dir, const DbTable& t) {
 }  // namespace
 
 bool readDbTable(const std::string& path, const CodePage& cp, DbTable& table, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
+  // The table is the one file the administrator named, links included; what
+  // is read is then the regular file found there, never a FIFO or device.
+  char* resolved = realpath(path.c_str(), nullptr);
+  UniqueFd fd = resolved ? openRegularFile(resolved) : UniqueFd();
+  std::free(resolved);
   struct stat st;
-  if (!in || stat(path.c_str(), &st) != 0) {
+  std::string bytes;
+  if (!fd || fstat(fd.get(), &st) != 0) {
     error = "cannot read table " + path;
     return false;
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!(st.st_mode & S_IROTH)) {
+    error = "table " + path + " is not readable by others, and an index shows it to every user" +
+            " who may search it";
+    return false;
+  }
+  if (!readAll(fd.get(), bytes, kMaxTableBytes)) {
+    error =
+        "cannot read table " + path + " (at most " + std::to_string(kMaxTableBytes >> 20) + " MiB)";
+    return false;
+  }
   std::vector<CsvRow> rows = parseCsv(decodeDocument(bytes, cp, false));
   if (rows.empty()) {
     error = "table " + path + " has no header row";
@@ -115,18 +131,23 @@ bool buildDbStaged(const BuildContext& ctx, const DbTable& t, const std::string&
                    std::string& mapping, std::string& error) {
   try {
     IndexWriter rows(org), cells(sbf);
-    std::string tableName = oneLine(ctx.cp, t.name, 255);
+    // The table's name is kept as the bytes it has on disk; its words are
+    // indexed from its UTF-8 reading.
+    const std::string nameText = isValidUtf8(t.name) ? t.name : ctx.cp.toUtf8(t.name);
     for (size_t r = 0; r < t.rows.size(); ++r) {
       const CsvRow& row = t.rows[r];
       std::string text = joinRow(row);
       StoredRecord rec;
       rec.source = t.name + "#" + std::to_string(r + 1);
-      rec.info = {tableName, std::string(ctx.cp.cut(owner, 255)), t.mtime,
+      // Info line: "@P:" the table name encoded as encodeRecordedPath (bytes
+      // below 0x20, 0x7F and "%" as "%XX") + "#" + the row number; "@T:" the
+      // first cell and "@B:" the row, one line each in the local code page.
+      rec.info = {t.name, std::string(ctx.cp.cut(owner, 255)), t.mtime,
                   static_cast<uint32_t>(text.size()),
-                  "@P:" + tableName + "#" + std::to_string(r + 1) +
+                  "@P:" + encodeRecordedPath(t.name) + "#" + std::to_string(r + 1) +
                       "\n@T:" + oneLine(ctx.cp, row.empty() ? "" : row[0], 255) +
                       "\n@B:" + oneLine(ctx.cp, text, 255) + "\n"};
-      rows.add(rec, {t.name, {row.empty() ? "" : row[0], text}});
+      rows.add(rec, {nameText, {row.empty() ? "" : row[0], text}});
       for (size_t p = 0; p < row.size(); ++p) {
         StoredRecord cell = rec;
         cell.info.size = static_cast<uint32_t>(row[p].size());
@@ -147,7 +168,7 @@ bool buildDbStaged(const BuildContext& ctx, const DbTable& t, const std::string&
                mappingField(ctx.cp, t.columns[p]) + "," + columnType(t, p) + "," + n + "\n";
   }
   if (!writeFieldTexts(org, t, ctx.cp) || !writeDigitFilters(org, t) ||
-      !writeWholeFile(sbf + "/sbf_setting", setting)) {
+      !writeNewFile(sbf + "/sbf_setting", setting)) {
     error = "cannot write the field files of " + t.name;
     return false;
   }

@@ -30,14 +30,16 @@
 namespace vela {
 
 struct DbTable {
-  std::string name;                  // file name of the table, UTF-8
+  std::string name;                  // file name of the table, bytes as on disk
   std::vector<std::string> columns;  // header row, UTF-8
   std::vector<CsvRow> rows;          // UTF-8, each padded to the columns
   uint32_t mtime = 0;
 };
 
 // Reads a CSV file (UTF-8 or the local code page); the first row names the
-// columns. False with a message when it cannot be read or has no header.
+// columns. False with a message when it is no regular file, is not readable
+// by others (an index shows it to every user who may search it), holds more
+// than 1 GiB, or has no header.
 bool readDbTable(const std::string& path, const CodePage& cp, DbTable& table, std::string& error);
 
 // "number" or "text" for column p (0-based).

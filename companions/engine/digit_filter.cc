@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "companions/engine/index_files.h"
+#include "system/secure_file.h"
 
 namespace vela {
 
@@ -34,38 +36,61 @@ bool writeDigitFilter(const std::string& path, std::vector<DigitEntry> entries) 
     appendDouble(out, e.value);
     appendUInt32(out, e.recid);
   }
-  return writeWholeFile(path, out);
+  return writeNewFile(path, out);
 }
 
 bool searchDigitFilter(const std::string& path, double low, double high,
                        std::vector<uint32_t>& recids) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.size() < 12 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return false;
+  // Read where the search needs it: a filter index may be large, and a range
+  // search touches a small part of it.
+  UniqueFd fd = openRegularFile(path);
+  struct stat st;
+  char head[12];
+  if (!fd || fstat(fd.get(), &st) != 0 || pread(fd.get(), head, 12, 0) != 12 ||
+      std::memcmp(head, kMagic, sizeof kMagic) != 0)
+    return false;
   uint32_t count;
-  std::memcpy(&count, bytes.data() + 8, 4);
-  if ((bytes.size() - 12) / kEntryBytes < count) return false;
-  auto valueAt = [&](size_t i) {
-    double v;
-    std::memcpy(&v, bytes.data() + 12 + i * kEntryBytes, 8);
-    return v;
+  std::memcpy(&count, head + 8, 4);
+  if ((static_cast<uint64_t>(st.st_size) - 12) / kEntryBytes < count) return false;
+  auto entryAt = [&](size_t i, double& v, uint32_t& id) {
+    char e[kEntryBytes];
+    if (pread(fd.get(), e, kEntryBytes, static_cast<off_t>(12 + i * kEntryBytes)) !=
+        static_cast<ssize_t>(kEntryBytes))
+      return false;
+    std::memcpy(&v, e, 8);
+    std::memcpy(&id, e + 8, 4);
+    return true;
   };
   // First entry not below `low`; the entries are sorted by value.
   size_t lo = 0, hi = count;
+  double v;
+  uint32_t id;
   while (lo < hi) {
     size_t mid = lo + (hi - lo) / 2;
-    if (valueAt(mid) < low) {
+    if (!entryAt(mid, v, id)) return false;
+    if (v < low) {
       lo = mid + 1;
     } else {
       hi = mid;
     }
   }
   recids.clear();
-  for (size_t i = lo; i < count && valueAt(i) <= high; ++i) {
-    uint32_t id;
-    std::memcpy(&id, bytes.data() + 12 + i * kEntryBytes + 8, 4);
-    recids.push_back(id);
+  // The hits run from there in blocks of entries.
+  std::vector<char> block(4096 * kEntryBytes);
+  for (size_t i = lo; i < count;) {
+    const size_t n = std::min<size_t>(count - i, 4096);
+    if (pread(fd.get(), block.data(), n * kEntryBytes, static_cast<off_t>(12 + i * kEntryBytes)) !=
+        static_cast<ssize_t>(n * kEntryBytes))
+      return false;
+    size_t k = 0;
+    for (; k < n; ++k) {
+      std::memcpy(&v, block.data() + k * kEntryBytes, 8);
+      if (!(v <= high)) break;
+      std::memcpy(&id, block.data() + k * kEntryBytes + 8, 4);
+      recids.push_back(id);
+    }
+    if (k < n) break;
+    i += n;
   }
   std::sort(recids.begin(), recids.end());
   recids.erase(std::unique(recids.begin(), recids.end()), recids.end());

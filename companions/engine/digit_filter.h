@@ -32,7 +32,8 @@ inline std::string digitFilterName(int field) {
 bool writeDigitFilter(const std::string& path, std::vector<DigitEntry> entries);
 
 // Record ids whose value v satisfies low <= v <= high, in record order.
-// False when the file is missing, cut short or not a filter index.
+// False when the file is missing, no regular file (a link is not followed),
+// cut short or not a filter index.
 bool searchDigitFilter(const std::string& path, double low, double high,
                        std::vector<uint32_t>& recids);
 

@@ -6,17 +6,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <optional>
+#include <sstream>
 
 #include "companions/engine/codepage.h"
+#include "companions/engine/index_files.h"
 #include "companions/engine/text_fold.h"
+#include "system/secure_file.h"
 
 namespace vela {
 
 namespace {
 
 using OptQuery = std::optional<Xapian::Query>;
+
+// Largest thesaurus read; a larger file is not taken at all.
+constexpr size_t kMaxThesaurusBytes = 16u << 20;
 
 std::u32string codePoints(std::string_view utf8) {
   std::u32string out;
@@ -71,8 +76,9 @@ std::string trimBlanks(const std::string& s) {
 }  // namespace
 
 bool Thesaurus::load(const std::string& path, const CodePage& cp) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  std::string bytes;
+  if (!readRegularFile(path, bytes, kMaxThesaurusBytes)) return false;
+  std::istringstream in(bytes);
   std::string line;
   while (std::getline(in, line)) {
     std::vector<std::string> members;
@@ -108,8 +114,11 @@ std::vector<std::string> Thesaurus::synonyms(const std::string& folded) const {
   return out;
 }
 
-bool wildcardMatch(std::string_view pattern, std::string_view text) {
-  std::u32string p = codePoints(pattern), t = codePoints(text);
+namespace {
+
+// "*" and "?" over code points, without allocating: the pattern and the term
+// are decoded once by the caller.
+bool matchPoints(const std::u32string& p, const std::u32string& t) {
   size_t pi = 0, ti = 0, starP = std::u32string::npos, starT = 0;
   while (ti < t.size()) {
     if (pi < p.size() && (p[pi] == U'?' || p[pi] == t[ti])) {
@@ -130,25 +139,111 @@ bool wildcardMatch(std::string_view pattern, std::string_view text) {
   return pi == p.size();
 }
 
-std::vector<std::string> expandWildcard(const Xapian::Database& db, std::string_view pattern,
-                                        size_t limit) {
-  std::string prefix(pattern.substr(0, pattern.find_first_of("*?")));
-  std::vector<std::pair<Xapian::doccount, std::string>> found;
-  for (auto it = db.allterms_begin(prefix); it != db.allterms_end(prefix); ++it)
-    if (wildcardMatch(pattern, *it)) found.emplace_back(it.get_termfreq(), *it);
-  if (found.size() > limit) {
-    // Keep the most frequent; ties go to the earlier term.
-    std::partial_sort(found.begin(), found.begin() + static_cast<long>(limit), found.end(),
-                      [](const auto& a, const auto& b) {
-                        return a.first != b.first ? a.first > b.first : a.second < b.second;
-                      });
-    found.resize(limit);
+std::string literalPrefix(const std::string& pattern) {
+  return pattern.substr(0, pattern.find_first_of("*?"));
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+bool wildcardMatch(std::string_view pattern, std::string_view text) {
+  return matchPoints(codePoints(pattern), codePoints(text));
+}
+
+WildcardExpander::WildcardExpander(const Xapian::Database& db, size_t budget)
+    : db_(db), budget_(budget), remaining_(budget) {}
+
+void WildcardExpander::prepare(const std::vector<std::string>& patterns) {
+  if (remaining_ == 0) return;
+  std::vector<std::string> todo;
+  for (const std::string& p : patterns)
+    if (!found_.count(p) && std::find(todo.begin(), todo.end(), p) == todo.end()) todo.push_back(p);
+  // A prefix that another prefix of the set begins is read in that one's
+  // pass; the empty prefix (a leading wildcard) takes every pattern along.
+  std::vector<std::string> roots;
+  for (const std::string& p : todo) {
+    const std::string prefix = literalPrefix(p);
+    bool covered = false;
+    for (const std::string& q : todo)
+      covered = covered ||
+                (literalPrefix(q).size() < prefix.size() && startsWith(prefix, literalPrefix(q)));
+    if (!covered && std::find(roots.begin(), roots.end(), prefix) == roots.end())
+      roots.push_back(prefix);
   }
+  for (const std::string& root : roots) {
+    std::vector<std::string> mine;
+    for (const std::string& p : todo)
+      if (startsWith(literalPrefix(p), root) && !found_.count(p)) mine.push_back(p);
+    scan(root, mine);
+  }
+}
+
+void WildcardExpander::scan(const std::string& root, const std::vector<std::string>& patterns) {
+  struct Compiled {
+    std::string prefix;
+    std::u32string points;
+    std::vector<Match>* best;
+  };
+  std::vector<Compiled> compiled;
+  for (const std::string& p : patterns)
+    compiled.push_back({literalPrefix(p), codePoints(p), &found_[p]});
+  // Kept as a heap whose top is the worst match, so that a better one
+  // replaces it once the heap is full.
+  auto better = [](const Match& a, const Match& b) {
+    return a.freq != b.freq ? a.freq > b.freq : a.term < b.term;
+  };
+  std::u32string points;
+  for (auto it = db_.allterms_begin(root); it != db_.allterms_end(root); ++it) {
+    ++visited_;
+    const std::string term = *it;
+    bool decoded = false;
+    for (Compiled& c : compiled) {
+      if (!startsWith(term, c.prefix)) continue;
+      if (!decoded) {
+        points.clear();
+        for (Xapian::Utf8Iterator u(term), end; u != end; ++u)
+          points += static_cast<char32_t>(*u);
+        decoded = true;
+      }
+      if (!matchPoints(c.points, points)) continue;
+      Match m{it.get_termfreq(), term};
+      std::vector<Match>& heap = *c.best;
+      if (heap.size() < budget_) {
+        heap.push_back(std::move(m));
+        std::push_heap(heap.begin(), heap.end(), better);
+      } else if (!heap.empty() && better(m, heap.front())) {
+        std::pop_heap(heap.begin(), heap.end(), better);
+        heap.back() = std::move(m);
+        std::push_heap(heap.begin(), heap.end(), better);
+      }
+    }
+  }
+}
+
+std::vector<std::string> WildcardExpander::expand(const std::string& pattern, size_t limit) {
+  const size_t take = std::min(limit, remaining_);
+  if (take == 0) return {};
+  if (!found_.count(pattern)) scan(literalPrefix(pattern), {pattern});
+  std::vector<Match> best = found_[pattern];
+  std::sort(best.begin(), best.end(), [](const Match& a, const Match& b) {
+    return a.freq != b.freq ? a.freq > b.freq : a.term < b.term;
+  });
+  if (best.size() > take) best.resize(take);
+  remaining_ -= best.size();
   std::vector<std::string> terms;
-  for (auto& f : found)
-    terms.push_back(std::move(f.second));
+  for (Match& m : best)
+    terms.push_back(std::move(m.term));
   std::sort(terms.begin(), terms.end());
   return terms;
+}
+
+std::vector<std::string> expandWildcard(const Xapian::Database& db, std::string_view pattern,
+                                        size_t limit) {
+  WildcardExpander expander(db, limit);
+  return expander.expand(std::string(pattern), limit);
 }
 
 void QueryBuilder::note(const std::string& term, bool positive) {
@@ -162,32 +257,40 @@ Xapian::Query QueryBuilder::allBut(const Xapian::Query& excluded) const {
 }
 
 Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
-  std::u32string w = codePoints(word);
-  std::string first;
-  Xapian::Unicode::append_utf8(first, w.empty() ? 0 : w[0]);
-  // Candidates share the first character: a typo there is rare, and it keeps
-  // the scan to a small part of the vocabulary.
-  std::vector<std::pair<double, std::string>> similar;
-  for (auto it = db_.allterms_begin(first); it != db_.allterms_end(first); ++it) {
-    std::u32string t = codePoints(*it);
-    size_t longest = std::max(t.size(), w.size());
-    if (longest == 0) continue;
-    double sim = 1.0 - static_cast<double>(editDistance(w, t)) / static_cast<double>(longest);
-    if (sim * 100.0 + 1e-9 >= opt_.similarityPercent) similar.emplace_back(sim, *it);
+  auto cached = similar_.find(word);
+  if (cached == similar_.end()) {
+    std::u32string w = codePoints(word);
+    std::string first;
+    Xapian::Unicode::append_utf8(first, w.empty() ? 0 : w[0]);
+    const double allowed = 1.0 - opt_.similarityPercent / 100.0;
+    // Candidates share the first character: a typo there is rare, and it
+    // keeps the scan to a small part of the vocabulary.
+    std::vector<std::pair<double, std::string>> similar;
+    for (auto it = db_.allterms_begin(first); it != db_.allterms_end(first); ++it) {
+      std::u32string t = codePoints(*it);
+      size_t longest = std::max(t.size(), w.size());
+      if (longest == 0) continue;
+      // The length difference alone is a lower bound of the edit distance.
+      size_t gap = t.size() > w.size() ? t.size() - w.size() : w.size() - t.size();
+      if (static_cast<double>(gap) > allowed * static_cast<double>(longest) + 1e-9) continue;
+      double sim = 1.0 - static_cast<double>(editDistance(w, t)) / static_cast<double>(longest);
+      if (sim * 100.0 + 1e-9 >= opt_.similarityPercent) similar.emplace_back(sim, *it);
+    }
+    std::stable_sort(similar.begin(), similar.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    if (similar.size() > 50) similar.resize(50);
+    std::vector<std::string> terms{word};
+    for (const auto& s : similar)
+      if (s.second != word) terms.push_back(s.second);
+    cached = similar_.emplace(word, std::move(terms)).first;
   }
-  std::sort(similar.begin(), similar.end(),
-            [](const auto& a, const auto& b) { return a.first > b.first; });
-  if (similar.size() > 50) similar.resize(50);
-  std::vector<std::string> terms{word};
-  for (const auto& s : similar)
-    if (s.second != word) terms.push_back(s.second);
-  for (const std::string& t : terms)
+  for (const std::string& t : cached->second)
     note(t, positive);
-  return synonymsOf(terms);
+  return synonymsOf(cached->second);
 }
 
 Xapian::Query QueryBuilder::prefixWord(const std::string& word, bool positive) {
-  std::vector<std::string> terms = expandWildcard(db_, word + "*", kMaxWildcardTerms);
+  std::vector<std::string> terms = expander_.expand(word + "*");
   if (std::find(terms.begin(), terms.end(), word) == terms.end()) terms.push_back(word);
   note(word, positive);
   return synonymsOf(terms);
@@ -233,7 +336,7 @@ OptQuery QueryBuilder::leaf(const QueryNode* n, bool positive) {
   std::string folded = foldText(n->text);
   OptQuery q;
   if (!n->quoted && hasWildcard(folded)) {
-    std::vector<std::string> terms = expandWildcard(db_, folded, kMaxWildcardTerms);
+    std::vector<std::string> terms = expander_.expand(folded);
     for (const std::string& t : terms)
       note(t, positive);
     q = synonymsOf(terms);
@@ -283,9 +386,30 @@ OptQuery QueryBuilder::node(const QueryNode* n, bool positive) {
   return Xapian::Query(Xapian::Query::OP_AND_NOT, q, combine(Xapian::Query::OP_OR, excluded));
 }
 
+namespace {
+
+void collectWildcards(const QueryNode* n, std::vector<std::string>& out) {
+  if (!n) return;
+  if (n->kind == QueryNode::Kind::kLeaf && !n->quoted) {
+    std::string folded = foldText(n->text);
+    if (hasWildcard(folded)) out.push_back(std::move(folded));
+  }
+  for (const auto& c : n->children)
+    collectWildcards(c.get(), out);
+}
+
+}  // namespace
+
 Xapian::Query QueryBuilder::build(const QueryNode* root) {
+  std::vector<std::string> wildcards;
+  collectWildcards(root, wildcards);
+  expander_.prepare(wildcards);
   OptQuery q = root ? node(root, true) : std::nullopt;
   return q ? *q : Xapian::Query::MatchNothing;
+}
+
+Xapian::Database openIndexDb(const std::string& home) {
+  return Xapian::Database(home + "/" + kEngineDbDir, Xapian::DB_BACKEND_GLASS);
 }
 
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,

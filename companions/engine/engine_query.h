@@ -7,6 +7,7 @@
 
 #include <xapian.h>
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "companions/engine/query_parser.h"
 #include "companions/engine/result_file.h"
+#include "companions/engine/run_limits.h"
 
 namespace vela {
 
@@ -25,7 +27,8 @@ class Thesaurus {
  public:
   // Reads a thesaurus file in the local code page: one group per line, its
   // members separated by "$" (blanks around them are dropped). False when the
-  // file cannot be read.
+  // file cannot be read, is no regular file (a link is not followed) or holds
+  // more than 16 MiB.
   bool load(const std::string& path, const CodePage& cp);
   void addGroup(const std::vector<std::string>& utf8Members);
   // The other members of the groups of a folded word (folded), or none.
@@ -44,26 +47,63 @@ struct MatchOptions {
   bool allowNegative = false;            // -e: a query of excluded terms only matches
                                          // every other record
   const Thesaurus* thesaurus = nullptr;  // -dic<n> -th
+  size_t maxExpandedWords = kDefaultMaxExpandedWords;  // budget of all wildcards of the run
 };
-
-// Most index terms a wildcard (or a -P prefix) stands for; the most frequent
-// terms are kept.
-constexpr size_t kMaxWildcardTerms = 1000;
-
-// Index terms matching a folded wildcard pattern ("*" any run of characters,
-// "?" one character), at most `limit` of them (the most frequent), in term
-// order.
-std::vector<std::string> expandWildcard(const Xapian::Database& db, std::string_view pattern,
-                                        size_t limit);
 
 // True when text matches a wildcard pattern ("*", "?" over code points).
 bool wildcardMatch(std::string_view pattern, std::string_view text);
 
+// Expands the wildcards of one run against one index within a budget of
+// index words shared by all of them: each expansion keeps its most frequent
+// words (ties to the earlier word) up to what is left of the budget, so a run
+// never stands for more words in total than the budget, however many
+// wildcards it has. Patterns handed to prepare() are matched in one pass over
+// each part of the term list they need (one pass over the whole list for all
+// patterns that begin with a wildcard), not in one pass each.
+class WildcardExpander {
+ public:
+  WildcardExpander(const Xapian::Database& db, size_t budget);
+
+  // Scans the term list for these folded patterns ahead of their expand().
+  void prepare(const std::vector<std::string>& patterns);
+  // The index words of a folded pattern, at most `limit` and at most what is
+  // left of the budget (which they use up), in term order. A pattern that was
+  // not prepared is scanned now, unless the budget is spent.
+  std::vector<std::string> expand(const std::string& pattern, size_t limit = SIZE_MAX);
+
+  size_t remaining() const { return remaining_; }
+  // Terms read from the term list so far, for tests of the shared scan.
+  uint64_t termsVisited() const { return visited_; }
+
+ private:
+  struct Match {
+    Xapian::doccount freq;
+    std::string term;
+  };
+  // Reads the terms that begin with `root` once, for every pattern given
+  // (each begins with root).
+  void scan(const std::string& root, const std::vector<std::string>& patterns);
+
+  const Xapian::Database& db_;
+  size_t budget_;
+  size_t remaining_;
+  uint64_t visited_ = 0;
+  // Per pattern, the best `budget_` matches (no expansion can take more).
+  std::map<std::string, std::vector<Match>> found_;
+};
+
+// Index terms matching a folded wildcard pattern, at most `limit` of them
+// (the most frequent), in term order.
+std::vector<std::string> expandWildcard(const Xapian::Database& db, std::string_view pattern,
+                                        size_t limit);
+
 // Builds the engine query of a parse tree and records the terms searched.
 class QueryBuilder {
  public:
-  QueryBuilder(const Xapian::Database& db, const MatchOptions& options) : db_(db), opt_(options) {}
+  QueryBuilder(const Xapian::Database& db, const MatchOptions& options)
+      : db_(db), opt_(options), expander_(db, options.maxExpandedWords) {}
   Xapian::Query build(const QueryNode* root);
+  const WildcardExpander& expander() const { return expander_; }
   // The folded UTF-8 terms that a hit may match, in query order, each once
   // (excluded terms are not listed).
   const std::vector<std::string>& searchedTerms() const { return terms_; }
@@ -80,8 +120,16 @@ class QueryBuilder {
 
   const Xapian::Database& db_;
   MatchOptions opt_;
+  WildcardExpander expander_;
+  std::map<std::string, std::vector<std::string>> similar_;  // fuzzy words already looked up
   std::vector<std::string> terms_;
 };
+
+// Opens the engine database of an index home (its kEngineDbDir). Only the
+// engine's own backend is accepted: a stub file standing in its place must
+// not point the engine at other databases or programs. Throws Xapian::Error
+// when it is missing or cannot be read.
+Xapian::Database openIndexDb(const std::string& home);
 
 enum class HitOrder { kScore, kRecord };
 

@@ -4,25 +4,30 @@
 #include "companions/engine/index_builder.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
 
 #include "companions/engine/db_index.h"
+#include "companions/engine/engine_query.h"
 #include "companions/engine/index_writer.h"
+#include "companions/engine/source_tree.h"
 #include "system/address.h"
+#include "system/clock.h"
 #include "system/index_id.h"
 #include "system/layout.h"
+#include "system/secure_file.h"
 
 namespace vela {
 
@@ -32,31 +37,34 @@ namespace {
 
 // Documents larger than this are indexed by their first part only.
 constexpr size_t kMaxDocumentBytes = 64u << 20;
-// Longest file name, owner and info-line field kept in the record files.
+// Longest title and first line kept in the record files.
 constexpr size_t kMaxFieldBytes = 255;
+// Longest source_folder file copied (a path of PATH_MAX bytes, each encoded).
+constexpr size_t kMaxSourceFolderBytes = 3 * 4096 + 1;
+// The lock file is the builder's alone.
+constexpr mode_t kLockMode = 0600;
+// What a reserved id file holds until the index is switched in: shorter than
+// a record, so that no reader takes it for an index.
+constexpr const char* kReservationTag = "index_builder ";
 
-struct SourceFile {
-  std::string rel;  // path below the source folder
-  uint32_t mtime;
-  uint32_t size;
-};
+void tell(const std::string& note) {
+  std::cerr << "index_builder: " << note << "\n";
+}
 
-// Holds the builder's lock on one index for the life of the object.
+// Holds the builder's lock on one index for the life of the object. The
+// lock file stays between runs; it is created exclusively, or else opened
+// only when it is a regular file and not through a link.
 class IndexLock {
  public:
-  explicit IndexLock(const std::string& path)
-      : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660)) {
-    locked_ = fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  explicit IndexLock(const std::string& path) : fd_(createExclusive(path, kLockMode)) {
+    if (!fd_ && errno == EEXIST) fd_ = openRegularFile(path);
+    locked_ = fd_ && flock(fd_.get(), LOCK_EX | LOCK_NB) == 0;
   }
-  ~IndexLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-  IndexLock(const IndexLock&) = delete;
-  IndexLock& operator=(const IndexLock&) = delete;
+  bool opened() const { return fd_.valid(); }
   bool locked() const { return locked_; }
 
  private:
-  int fd_;
+  UniqueFd fd_;
   bool locked_ = false;
 };
 
@@ -82,35 +90,14 @@ class Progress {
   bool shown_ = false;
 };
 
-bool scanSource(const std::string& dir, std::vector<SourceFile>& files, std::string& error) {
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    error = "source folder " + dir + " is not a readable directory";
-    return false;
-  }
-  fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    if (name.empty() || name[0] == '.') {
-      if (it->is_directory(ec)) it.disable_recursion_pending();
-      continue;
-    }
-    struct stat st;
-    if (stat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) continue;
-    uint32_t size = st.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(st.st_size);
-    files.push_back(
-        {fs::relative(it->path(), dir, ec).string(), static_cast<uint32_t>(st.st_mtime), size});
-  }
-  if (ec) {
-    error = "cannot read source folder " + dir + ": " + ec.message();
-    return false;
-  }
-  std::sort(files.begin(), files.end(),
-            [](const SourceFile& a, const SourceFile& b) { return a.rel < b.rel; });
+bool scanFolder(const std::string& folder, SourceTree& tree, std::string& error) {
+  if (!scanSource(folder, tree, error)) return false;
+  for (const std::string& note : tree.notes)
+    tell(note);
   return true;
 }
 
-// A file name or path for the record files: the local code page, one line.
+// A title or first line for the record files: the local code page, one line.
 std::string localField(const BuildContext& ctx, const std::string& utf8) {
   std::string local = ctx.cp.fromUtf8(utf8);
   for (char& c : local)
@@ -123,92 +110,141 @@ std::string nameAsUtf8(const BuildContext& ctx, const std::string& name) {
   return isValidUtf8(name) ? name : ctx.cp.toUtf8(name);
 }
 
+std::string baseName(const std::string& rel) {
+  const size_t slash = rel.rfind('/');
+  return slash == std::string::npos ? rel : rel.substr(slash + 1);
+}
+
 // Reads and extracts one document; false when it is not indexed.
-bool loadDocument(const BuildContext& ctx, const std::string& source, const SourceFile& f,
+bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceFile& f,
                   const std::string& owner, StoredRecord& rec, RecordText& text) {
-  std::ifstream in(source + "/" + f.rel, std::ios::binary);
-  if (!in) return false;
-  // Sized by the file as scanned (a file that grew since is read that far):
-  // a buffer of the largest size for every document made building crawl.
-  std::string bytes(std::min<size_t>(f.size, kMaxDocumentBytes), '\0');
-  in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<size_t>(in.gcount()));
-  std::string base = fs::path(f.rel).filename().string();
+  std::string bytes;
+  if (!readSourceFile(tree, f, kMaxDocumentBytes, bytes)) {
+    tell("skipped " + encodeRecordedPath(f.rel) + ": it changed or went away since the scan");
+    return false;
+  }
+  const std::string base = baseName(f.rel);
   DocKind kind = classifyDocument(base, bytes);
   if (kind == DocKind::kSkip) return false;
   std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
   text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
   text.name = nameAsUtf8(ctx, base);
   rec.source = f.rel;
-  rec.info.fileName = localField(ctx, text.name);
+  // Names are recorded as the bytes they have on disk: in the file-name list
+  // (length-delimited) as they are, so that the renderer finds the very file.
+  rec.info.fileName = base;
   rec.info.owner = std::string(ctx.cp.cut(owner, kMaxFieldBytes));
   rec.info.time = f.mtime;
   rec.info.size = f.size;
   std::string title = text.doc.title.empty() ? text.name : text.doc.title;
-  rec.info.info = "@P:" + localField(ctx, nameAsUtf8(ctx, f.rel)) +
-                  "\n@T:" + localField(ctx, title) +
+  // Info line, one "@X:" line each: "@P:" the path below the source folder in
+  // the bytes it has on disk, encoded by encodeRecordedPath (bytes below
+  // 0x20, 0x7F and "%" as "%XX", upper-case hex) since the line cannot carry a
+  // line feed, never cut; "@T:" the title and "@B:" the first line of the
+  // text, in the local code page with line breaks as blanks, at most 255
+  // bytes.
+  rec.info.info = "@P:" + encodeRecordedPath(f.rel) + "\n@T:" + localField(ctx, title) +
                   "\n@B:" + localField(ctx, firstLine(text.doc.body, kMaxFieldBytes)) + "\n";
   return true;
 }
 
-std::string stagingDir(const std::string& target) {
-  fs::path t(target);
-  return (t.parent_path() / ("." + t.filename().string() + ".new" + std::to_string(getpid())))
+// The staging directory of one part ("org", "inc" or "sbf") of the index in
+// `home`, beside it: ".<id>.<part>.new<pid>". The pid tells later runs
+// whether the builder that made it still runs (sweepStaleStaging).
+std::string stagingDir(const std::string& home, const char* part) {
+  fs::path h(home);
+  return (h.parent_path() /
+          ("." + h.filename().string() + "." + part + ".new" + std::to_string(getpid())))
       .string();
+}
+
+bool processGone(long pid) {
+  return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// The pid of a name ending in "<prefix><digits>", or -1.
+long trailingPid(const std::string& name, const std::string& prefix) {
+  const size_t at = name.rfind(prefix);
+  if (at == std::string::npos) return -1;
+  const std::string digits = name.substr(at + prefix.size());
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  return std::stol(digits);
+}
+
+// Removes, from an owner's index folder, the staging directories that no
+// running builder will switch in: those of `ownId` (whose lock this run
+// holds) and those whose builder is gone. Also the ".old" directories of an
+// interrupted switch, and the ".<name>.new<pid>" directories of builders
+// before this naming.
+void sweepStaleStaging(const std::string& indexDir, const std::string& ownId) {
+  std::error_code ec;
+  std::vector<fs::path> stale;
+  for (fs::directory_iterator it(indexDir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.size() < 2 || name[0] != '.') continue;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".old") == 0)
+      name.resize(name.size() - 4);
+    const long pid = trailingPid(name, ".new");
+    if (pid <= 0) continue;
+    const std::string head = name.substr(1, name.rfind(".new") - 1);
+    const size_t dot = head.find('.');
+    const std::string part = dot == std::string::npos ? "" : head.substr(dot + 1);
+    if (dot != std::string::npos && part != "org" && part != "inc" && part != "sbf") continue;
+    const bool ours = dot != std::string::npos && head.substr(0, dot) == ownId;
+    if ((ours && pid != getpid()) || processGone(pid)) stale.push_back(it->path());
+  }
+  for (const fs::path& p : stale)
+    fs::remove_all(p, ec);  // links are removed, never followed
 }
 
 // Names, in an index directory, the folder its documents were read from, so
 // that the result pages can link to them and show their text.
 constexpr const char* kSourceFolderFile = "source_folder";
 
-bool writeSourceFolder(const std::string& dir, const std::string& folder) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(folder, ec);
-  if (ec) return false;
-  std::ofstream out(dir + "/" + kSourceFolderFile, std::ios::trunc);
-  out << absolute.lexically_normal().string() << "\n";
-  return static_cast<bool>(out);
+// One line: the canonical path of the folder (realpath, so that the renderer
+// can check that a document lies below it), encoded by encodeRecordedPath.
+bool writeSourceFolder(const std::string& dir, const std::string& root) {
+  return writeNewFile(dir + "/" + kSourceFolderFile, encodeRecordedPath(root) + "\n");
 }
 
-// Builds an index of the given documents in a fresh staging directory for
-// `target`; returns the staging path, or "" with a message.
-std::string buildStaged(const BuildContext& ctx, const std::string& target,
-                        const std::string& source, const std::vector<SourceFile>& files,
-                        const std::string& owner, std::string& error) {
-  std::string staged = stagingDir(target);
+// Builds an index of the given documents in the staging directory `staged`;
+// false with a message (and `staged` removed) on failure.
+bool buildStaged(const BuildContext& ctx, const std::string& staged, const SourceTree& tree,
+                 const std::vector<SourceFile>& files, const std::string& owner,
+                 std::string& error) {
   std::error_code ec;
-  fs::remove_all(staged, ec);
   try {
     IndexWriter writer(staged);
     Progress progress(ctx.progress, "indexing", files.size());
     for (const SourceFile& f : files) {
       StoredRecord rec;
       RecordText text;
-      if (loadDocument(ctx, source, f, owner, rec, text)) writer.add(rec, text);
+      if (loadDocument(ctx, tree, f, owner, rec, text)) writer.add(rec, text);
       progress.step();
     }
-    if (writer.finish(error) && writeSourceFolder(staged, source)) return staged;
+    if (writer.finish(error) && writeSourceFolder(staged, tree.root)) return true;
     if (error.empty()) error = "cannot record the source folder in " + staged;
   } catch (const Xapian::Error& e) {
-    error = "cannot build " + target + ": " + e.get_description();
+    error = "cannot build " + staged + ": " + e.get_description();
   }
   fs::remove_all(staged, ec);
-  return "";
+  return false;
 }
 
 // Builds an empty inc index (no records, no superseded records).
-std::string buildEmptyInc(const std::string& incTarget, std::string& error) {
-  std::string staged = stagingDir(incTarget);
+bool buildEmptyInc(const std::string& staged, std::string& error) {
   std::error_code ec;
-  fs::remove_all(staged, ec);
   try {
     IndexWriter writer(staged);
-    if (writer.finish(error) && writeIncrementalFiles(staged, {}, 0)) return staged;
+    if (writer.finish(error) && writeIncrementalFiles(staged, {}, 0)) return true;
+    if (error.empty()) error = "cannot write the superseded-record list in " + staged;
   } catch (const Xapian::Error& e) {
-    error = "cannot build " + incTarget + ": " + e.get_description();
+    error = "cannot build " + staged + ": " + e.get_description();
   }
   fs::remove_all(staged, ec);
-  return "";
+  return false;
 }
 
 std::string incHome(const std::string& home) {
@@ -220,17 +256,50 @@ std::string systemHome() {
   return h ? h : "";
 }
 
-bool prepareIndexDir(const std::string& owner, std::string& error) {
-  std::string sys = systemHome();
+// Makes the directories of `rel` below the existing directory `base` that are
+// missing (with kIndexDirMode), and checks that none of them, nor `base`, can
+// be written by every account: whoever could would choose what the index
+// holds and what is removed in it.
+bool makeOwnedDirs(const std::string& base, const std::string& rel, std::string& error) {
+  std::string path = base;
+  size_t pos = 0;
+  for (;;) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      error = "cannot create " + path;
+      return false;
+    }
+    if (st.st_mode & S_IWOTH) {
+      error = path + " is writable by every account: take that right away (chmod o-w)";
+      return false;
+    }
+    while (pos < rel.size() && rel[pos] == '/')
+      ++pos;
+    if (pos >= rel.size()) return true;
+    size_t end = rel.find('/', pos);
+    if (end == std::string::npos) end = rel.size();
+    path += "/" + rel.substr(pos, end - pos);
+    pos = end;
+    if (mkdir(path.c_str(), kIndexDirMode) != 0 && errno != EEXIST) {
+      error = "cannot create " + path + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+}
+
+// The owner's index folder, made when missing; "" with a message when the
+// system directory is missing or a folder on the way is unsafe.
+std::string prepareIndexDir(const std::string& owner, std::string& error) {
+  const std::string sys = systemHome();
   std::error_code ec;
   if (sys.empty() || !fs::is_directory(sys, ec)) {
     error = "the system directory (SYSTEM_DIRECTORY of ../setting/system_info.cfg) is missing";
-    return false;
+    return "";
   }
-  std::string dir = systemGetOwnerHome(owner.c_str()) + "/index";
-  fs::create_directories(dir, ec);
-  if (ec) error = "cannot create " + dir + ": " + ec.message();
-  return !ec;
+  const std::string dir = systemGetOwnerHome(owner.c_str()) + "/index";
+  if (dir.compare(0, sys.size(), sys) != 0 || !makeOwnedDirs(sys, dir.substr(sys.size()), error))
+    return "";
+  return dir;
 }
 
 std::string lockPath(const std::string& home) {
@@ -243,12 +312,10 @@ std::string lockPath(const std::string& home) {
 bool stageDb(const BuildContext& ctx, const DbTable& table, const std::string& owner,
              const std::string& id, const std::string& home, std::string& org, std::string& sbf,
              std::string& mapping, std::string& error) {
-  org = stagingDir(home);
-  sbf = stagingDir(home + "_sbf");
-  std::error_code ec;
-  fs::remove_all(org, ec);
-  fs::remove_all(sbf, ec);
+  org = stagingDir(home, "org");
+  sbf = stagingDir(home, "sbf");
   if (buildDbStaged(ctx, table, owner, id, org, sbf, mapping, error)) return true;
+  std::error_code ec;
   fs::remove_all(org, ec);
   fs::remove_all(sbf, ec);
   return false;
@@ -262,9 +329,10 @@ bool installDbParts(const std::string& sbf, const std::string& home, const std::
     fs::remove_all(sbf, ec);
     return false;
   }
-  std::string dir = systemGetOwnerHome(owner.c_str()) + "/db/" + id;
-  fs::create_directories(dir, ec);
-  if (!ec && writeWholeFile(dir + "/column_mapping.txt", mapping)) return true;
+  const std::string sys = systemHome();
+  const std::string dir = systemGetOwnerHome(owner.c_str()) + "/db/" + id;
+  if (!makeOwnedDirs(sys, dir.substr(sys.size()), error)) return false;
+  if (replaceFileAtomically(dir + "/column_mapping.txt", mapping, kIndexFileMode)) return true;
   error = "cannot write " + dir + "/column_mapping.txt";
   return false;
 }
@@ -286,13 +354,18 @@ bool switchPair(const std::string& org, const std::string& home, const std::stri
   return true;
 }
 
-// Takes the builder's lock of the index in `home`; null with a message when
-// another builder holds it.
+// Takes the builder's lock of the index in `home` and clears what earlier
+// runs left behind; null with a message when another builder holds it.
 std::unique_ptr<IndexLock> lockIndex(const std::string& home, const std::string& id,
                                      std::string& error) {
   auto lock = std::make_unique<IndexLock>(lockPath(home));
-  if (lock->locked()) return lock;
-  error = "another builder is working on index " + id;
+  if (lock->locked()) {
+    sweepStaleStaging(fs::path(home).parent_path().string(), id);
+    return lock;
+  }
+  error = lock->opened() ? "another builder is working on index " + id
+                         : "cannot open the lock file " + lockPath(home) +
+                               " (it must be a regular file, not a link)";
   return nullptr;
 }
 
@@ -310,8 +383,58 @@ std::unique_ptr<IndexLock> lockExisting(const std::string& id, std::string& owne
     return nullptr;
   }
   owner = mgr.getIndexOwner();
+  if (!isSafeOwnerName(owner)) {
+    error = "index " + id + " names the owner " + encodeRecordedPath(owner) +
+            ", which is no safe owner name";
+    return nullptr;
+  }
+  if (prepareIndexDir(owner, error).empty()) return nullptr;
   home = systemGetIndexHome(owner.c_str(), id.c_str());
   return lockIndex(home, id, error);
+}
+
+// Removes the reservations (id files shorter than a record) of builders
+// that are gone: their ids were never switched in.
+void sweepStaleReservations() {
+  const std::string ref = systemHome() + "/ref";
+  std::error_code ec;
+  std::vector<std::string> stale;
+  for (fs::directory_iterator it(ref, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string bytes;
+    const std::string path = it->path().string();
+    if (it->path().extension() != ".id" || !readRegularFile(path, bytes, 64)) continue;
+    if (bytes.compare(0, std::strlen(kReservationTag), kReservationTag) != 0) continue;
+    if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+    if (processGone(trailingPid(bytes, kReservationTag))) stale.push_back(path);
+  }
+  for (const std::string& path : stale)
+    unlink(path.c_str());
+}
+
+// Claims a new id made from the clock (as IndexIdFileMgr does) by creating
+// its id file exclusively with a note of this builder instead of a record:
+// the id is taken, yet no reader selects the index before the finished one
+// is switched in and its record written.
+bool reserveIndexId(std::string& id, std::string& error) {
+  const std::string ref = systemHome() + "/ref";
+  if (mkdir(ref.c_str(), kIndexDirMode) != 0 && errno != EEXIST) {
+    error = "cannot create " + ref;
+    return false;
+  }
+  const std::string note = kReservationTag + std::to_string(getpid()) + "\n";
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    if (attempt > 0) systemSleepSeconds(1);  // the next second gives the next id
+    id = makeIndexIdForTime(systemTimeOfDay().tv_sec);
+    UniqueFd fd = createExclusive(IndexIdFileMgr::idFilePath(id.c_str()), kIndexFileMode);
+    if (fd) {
+      if (writeAll(fd.get(), note) && close(fd.release()) == 0) return true;
+      unlink(IndexIdFileMgr::idFilePath(id.c_str()).c_str());
+      break;
+    }
+    if (errno != EEXIST) break;
+  }
+  error = "cannot create an index id file in " + ref;
+  return false;
 }
 
 }  // namespace
@@ -349,31 +472,36 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     error = "index type " + req.type + " is not supported (use doc or db)";
     return 1;
   }
-  if (req.owner.empty() || req.owner.size() >= IndexIdFileMgr::kOwnerSize) {
-    error = "the owner must have 1 to 63 characters";
+  if (!isSafeOwnerName(req.owner)) {
+    error = kOwnerRule;
     return 1;
   }
-  std::vector<SourceFile> files;
+  if (!req.id.empty() && !isSafeIndexName(req.id.c_str())) {
+    error = "bad index id " + req.id + " (1 to 7 letters, digits, _ or -)";
+    return 1;
+  }
+  SourceTree tree;
   DbTable table;
-  if (!prepareIndexDir(req.owner, error)) return 1;
-  if (db ? !readDbTable(req.source, ctx.cp, table, error) : !scanSource(req.source, files, error))
+  const std::string indexDir = prepareIndexDir(req.owner, error);
+  if (indexDir.empty()) return 1;
+  if (db ? !readDbTable(req.source, ctx.cp, table, error) : !scanFolder(req.source, tree, error))
     return 1;
   id = req.id;
-  bool claimed = req.id.empty();
+  const bool claimed = req.id.empty();
+  sweepStaleReservations();
   if (claimed) {
-    IndexIdFileMgr mgr;
-    if (!mgr.buildIndexIdInfo(req.owner.c_str(), req.type.c_str(), req.desc.c_str(), &id)) {
-      error = "cannot create an index id file in " + systemHome() + "/ref";
-      return 1;
-    }
+    if (!reserveIndexId(id, error)) return 1;
   } else {
-    if (!isSafeIndexName(req.id.c_str())) {
-      error = "bad index id " + req.id + " (1 to 7 letters, digits, _ or -)";
-      return 1;
-    }
     IndexIdFileMgr existing;
-    if (existing.readIndexIdInfo(req.id.c_str()) && req.owner != existing.getIndexOwner()) {
-      error = "index id " + req.id + " belongs to " + existing.getIndexOwner();
+    struct stat st;
+    if (existing.readIndexIdInfo(req.id.c_str())) {
+      if (req.owner != existing.getIndexOwner()) {
+        error = "index id " + req.id + " belongs to " + existing.getIndexOwner();
+        return 1;
+      }
+    } else if (lstat(IndexIdFileMgr::idFilePath(req.id.c_str()).c_str(), &st) == 0) {
+      error = "index id " + req.id + " is being created by another builder, or its id file " +
+              IndexIdFileMgr::idFilePath(req.id.c_str()) + " is damaged";
       return 1;
     }
   }
@@ -385,21 +513,25 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
   auto lock = lockIndex(home, id, error);
   if (!lock) return undo();
   std::string org, sbf, mapping;
-  if (db ? !stageDb(ctx, table, req.owner, id, home, org, sbf, mapping, error)
-         : (org = buildStaged(ctx, home, req.source, files, req.owner, error)).empty())
-    return undo();
+  if (db) {
+    if (!stageDb(ctx, table, req.owner, id, home, org, sbf, mapping, error)) return undo();
+  } else {
+    org = stagingDir(home, "org");
+    if (!buildStaged(ctx, org, tree, tree.files, req.owner, error)) return undo();
+  }
   std::error_code ec;
-  std::string inc = buildEmptyInc(incHome(home), error);
-  if (inc.empty() || !switchPair(org, home, inc, error)) {
+  std::string inc = stagingDir(home, "inc");
+  if (!buildEmptyInc(inc, error) || !switchPair(org, home, inc, error)) {
     fs::remove_all(org, ec);
     fs::remove_all(sbf, ec);
     return undo();
   }
   if (db && !installDbParts(sbf, home, req.owner, id, mapping, error)) return undo();
-  if (!claimed && !IndexIdFileMgr().writeIndexIdInfo(id.c_str(), req.owner.c_str(),
-                                                     req.type.c_str(), req.desc.c_str())) {
+  // Only now, with the index in place, does its id file name it.
+  if (!IndexIdFileMgr().writeIndexIdInfo(id.c_str(), req.owner.c_str(), req.type.c_str(),
+                                         req.desc.c_str())) {
     error = "cannot write the index id file of " + id;
-    return 1;
+    return undo();
   }
   return 0;
 }
@@ -409,17 +541,18 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
   std::string owner, home;
   auto lock = lockExisting(id, owner, home, error);
   if (!lock) return 1;
-  std::vector<SourceFile> files, changed;
-  if (!scanSource(source, files, error)) return 1;
+  SourceTree tree;
+  std::vector<SourceFile> changed;
+  if (!scanFolder(source, tree, error)) return 1;
   std::vector<uint32_t> superseded;
   double supersededBytes = 0;
   try {
-    std::vector<StoredRecord> org = readStoredRecords(Xapian::Database(home + "/" + kEngineDbDir));
+    std::vector<StoredRecord> org = readStoredRecords(openIndexDb(home));
     std::map<std::string, size_t> bySource;
     for (size_t i = 0; i < org.size(); ++i)
       if (!org[i].source.empty()) bySource.emplace(org[i].source, i);
     std::vector<bool> present(org.size(), false);
-    for (const SourceFile& f : files) {
+    for (const SourceFile& f : tree.files) {
       auto it = bySource.find(f.rel);
       if (it != bySource.end()) {
         const RecordInfo& old = org[it->second].info;
@@ -437,12 +570,11 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
     error = "index " + id + " cannot be read (" + e.get_description() + "); create it first";
     return 1;
   }
-  std::string incTarget = incHome(home);
-  std::string inc = buildStaged(ctx, incTarget, source, changed, owner, error);
-  if (inc.empty()) return 1;
+  std::string inc = stagingDir(home, "inc");
+  if (!buildStaged(ctx, inc, tree, changed, owner, error)) return 1;
   std::error_code ec;
   if (!writeIncrementalFiles(inc, superseded, supersededBytes) ||
-      !switchDirectory(inc, incTarget, error)) {
+      !switchDirectory(inc, incHome(home), error)) {
     if (error.empty()) error = "cannot write the superseded-record list of " + id;
     fs::remove_all(inc, ec);
     return 1;
@@ -454,11 +586,10 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
   std::string owner, home;
   auto lock = lockExisting(id, owner, home, error);
   if (!lock) return 1;
-  std::string org = stagingDir(home);
+  std::string org = stagingDir(home, "org");
   std::error_code ec;
-  fs::remove_all(org, ec);
   try {
-    Xapian::Database orgDb(home + "/" + kEngineDbDir);
+    Xapian::Database orgDb = openIndexDb(home);
     std::vector<uint32_t> gone = readIncrementalIdList(incHome(home));
     std::set<uint32_t> superseded(gone.begin(), gone.end());
     IndexWriter writer(org);
@@ -468,7 +599,7 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
       if (!superseded.count(r) && !records[r - 1].source.empty())
         writer.addCopy(records[r - 1], orgDb.get_document(r));
     if (fs::exists(incHome(home) + "/" + kEngineDbDir)) {
-      Xapian::Database incDb(incHome(home) + "/" + kEngineDbDir);
+      Xapian::Database incDb = openIndexDb(incHome(home));
       records = readStoredRecords(incDb);
       for (uint32_t r = 1; r <= records.size(); ++r)
         if (!records[r - 1].source.empty()) writer.addCopy(records[r - 1], incDb.get_document(r));
@@ -480,8 +611,13 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     // The folded records come from the folder of the last update when there
     // was one, else from the org index's own.
     for (const std::string& from : {incHome(home), home}) {
-      if (fs::exists(from + "/" + kSourceFolderFile)) {
-        fs::copy_file(from + "/" + kSourceFolderFile, org + "/" + kSourceFolderFile, ec);
+      std::string folder;
+      if (readRegularFile(from + "/" + kSourceFolderFile, folder, kMaxSourceFolderBytes)) {
+        if (!writeNewFile(org + "/" + kSourceFolderFile, folder)) {
+          error = "cannot record the source folder in " + org;
+          fs::remove_all(org, ec);
+          return 1;
+        }
         break;
       }
     }
@@ -490,8 +626,8 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     fs::remove_all(org, ec);
     return 1;
   }
-  std::string inc = buildEmptyInc(incHome(home), error);
-  if (inc.empty()) {
+  std::string inc = stagingDir(home, "inc");
+  if (!buildEmptyInc(inc, error)) {
     fs::remove_all(org, ec);
     return 1;
   }

@@ -4,10 +4,13 @@
 /// index back into the org index.
 ///
 /// Every operation builds into a new directory beside the index and only
-/// then switches it in, so that a failure leaves the previous index usable.
-/// One builder at a time works on an index (a lock file beside it). The
-/// operations run in the CGI directory of the installation, where the system
-/// library finds its settings.
+/// then switches it in, so that a failure leaves the previous index usable;
+/// a new index's id file names it only once it is in place. One builder at a
+/// time works on an index (a lock file beside it); each run first removes the
+/// staging directories that interrupted runs left. The folders the builder
+/// makes are writable by its account only, and it refuses to work in one
+/// that every account may write. The operations run in the CGI directory of
+/// the installation, where the system library finds its settings.
 
 #ifndef SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_H
 #define SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_H
@@ -18,6 +21,11 @@
 #include "companions/engine/codepage.h"
 
 namespace vela {
+
+// What the builder says of an owner name it refuses (isSafeOwnerName).
+constexpr const char* kOwnerRule =
+    "bad owner: an owner is 1 to 63 characters of A-Z a-z 0-9 _ . - not beginning with \".\" or "
+    "\"-\", or \"/\" and such a name for a group";
 
 struct BuildContext {
   CodePage cp;

@@ -2,6 +2,7 @@
 /// @brief Entry of index_builder: reads the command line and runs one of the
 /// operations of index_builder.h.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "companions/engine/index_builder.h"
+#include "companions/engine/source_tree.h"
 
 namespace {
 
@@ -58,6 +60,12 @@ int main(int argc, char** argv) {
     }
   }
   if (words.empty()) return usage("no command");
+  // The owner names a folder below the system directory.
+  if (opts.count("--owner") && !vela::isSafeOwnerName(opts["--owner"]))
+    return usage(vela::kOwnerRule);
+  // Whatever the administrator's umask, nothing the builder makes (index
+  // files, folders, the engine database) can be written by other accounts.
+  umask(umask(0) | 022);
   // Like every program of the installation the builder works in the CGI
   // directory; with --root it moves there, after making the source folder
   // absolute.

@@ -4,10 +4,9 @@
 #include "companions/engine/index_files.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "companions/engine/result_file.h"
+#include "system/secure_file.h"
 
 namespace vela {
 
@@ -21,8 +20,7 @@ bool writeTextList(const std::string& dir, const std::string& name,
     texts += field(r);
     appendUInt32(ends, static_cast<uint32_t>(texts.size()));
   }
-  return writeWholeFile(dir + "/" + name, texts) &&
-         writeWholeFile(dir + "/" + name + "_index", ends);
+  return writeNewFile(dir + "/" + name, texts) && writeNewFile(dir + "/" + name + "_index", ends);
 }
 
 const std::string& fileNameOf(const RecordInfo& r) {
@@ -62,19 +60,20 @@ bool writeRecordInfo(const std::string& dir, const std::vector<RecordInfo>& reco
     std::string file = "vela_recdata_" + std::to_string(k);
     appendUInt32(info, static_cast<uint32_t>(file.size()));
     info += file;
-    if (!writeWholeFile(dir + "/" + file, dataFiles[k])) return false;
+    if (!writeNewFile(dir + "/" + file, dataFiles[k])) return false;
   }
   for (uint32_t b : bounds)
     appendUInt32(info, b);
-  return writeWholeFile(dir + "/.vela_recoffset", offsets) &&
-         writeWholeFile(dir + "/.vela_recinfo", info);
+  return writeNewFile(dir + "/.vela_recoffset", offsets) &&
+         writeNewFile(dir + "/.vela_recinfo", info);
 }
 
+// Longest list file read: five bytes (the longest 7-bit-group id) for each
+// record id there can be.
+constexpr size_t kMaxListFileBytes = size_t{5} * (kMaxRecordId + 1);
+
 bool readWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  return readRegularFile(path, out, kMaxListFileBytes);
 }
 
 }  // namespace
@@ -91,11 +90,8 @@ void appendDouble(std::string& out, double v) {
   out.append(b, 8);
 }
 
-bool writeWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
+bool writeNewFile(const std::string& path, const std::string& bytes) {
+  return writeFileExclusive(path, bytes, kIndexFileMode);
 }
 
 bool writeRecordFiles(const std::string& dir, const std::vector<RecordInfo>& records,
@@ -109,9 +105,9 @@ bool writeRecordFiles(const std::string& dir, const std::vector<RecordInfo>& rec
   appendDouble(log, indexedBytes);
   return writeTextList(dir, "morna_filename_list", records, fileNameOf) &&
          writeTextList(dir, "morna_owner_list", records, ownerOf) &&
-         writeWholeFile(dir + "/" + kTimeListFile, times) &&
-         writeWholeFile(dir + "/morna_size_list", sizes) && writeRecordInfo(dir, records) &&
-         writeWholeFile(dir + "/" + kRecordCountFile, log);
+         writeNewFile(dir + "/" + kTimeListFile, times) &&
+         writeNewFile(dir + "/morna_size_list", sizes) && writeRecordInfo(dir, records) &&
+         writeNewFile(dir + "/" + kRecordCountFile, log);
 }
 
 bool writeIncrementalFiles(const std::string& dir, const std::vector<uint32_t>& orgIds,
@@ -121,8 +117,8 @@ bool writeIncrementalFiles(const std::string& dir, const std::vector<uint32_t>& 
     appendUInt7(list, id);
   appendUInt32(recsize, static_cast<uint32_t>(orgIds.size()));
   appendDouble(recsize, supersededBytes);
-  return writeWholeFile(dir + "/" + kIncIdListFile, list) &&
-         writeWholeFile(dir + "/" + kIncRecSizeFile, recsize);
+  return writeNewFile(dir + "/" + kIncIdListFile, list) &&
+         writeNewFile(dir + "/" + kIncRecSizeFile, recsize);
 }
 
 bool readUInt32File(const std::string& path, std::vector<uint32_t>& out) {

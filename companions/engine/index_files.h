@@ -33,14 +33,16 @@ constexpr const char* kTimeListFile = "morna_time_list";
 constexpr const char* kIncIdListFile = "morna_incremental_idlist";
 constexpr const char* kIncRecSizeFile = ".vela_increment_recsize";
 
-// What the lists and the record-info files hold for one record. Texts are in
-// the installation's local code page.
+// What the lists and the record-info files hold for one record. The file name
+// is the bytes the name has on disk; the other texts are in the
+// installation's local code page.
 struct RecordInfo {
   std::string fileName;  // base name of the document, at most 255 bytes
   std::string owner;     // at most 255 bytes
   uint32_t time = 0;     // modification time, seconds since 1970
   uint32_t size = 0;     // bytes
-  std::string info;      // info line: "@P:path\n@T:title\n@B:first line\n"
+  std::string info;      // info line: "@P:path\n@T:title\n@B:first line\n", the path
+                         // encoded by encodeRecordedPath (recorded_path.h)
 };
 
 // Largest size of one record data file; a larger set of records is spread
@@ -49,7 +51,8 @@ constexpr uint32_t kMaxDataFileBytes = 1u << 30;
 
 // Writes every file above for records 1..records.size() into dir, plus
 // .vela_log_1 with `indexedBytes`. Returns false on the first file that
-// cannot be written.
+// cannot be written (or that already exists). The texts are stored as they
+// are given: file names keep the bytes they have on disk.
 bool writeRecordFiles(const std::string& dir, const std::vector<RecordInfo>& records,
                       double indexedBytes);
 
@@ -58,16 +61,25 @@ bool writeRecordFiles(const std::string& dir, const std::vector<RecordInfo>& rec
 bool writeIncrementalFiles(const std::string& dir, const std::vector<uint32_t>& orgIds,
                            double supersededBytes);
 
-// Reads a file of 32-bit integers; false when it cannot be read. A trailing
-// part of fewer than 4 bytes is ignored.
+// Reads a file of 32-bit integers; false when it cannot be read, is no
+// regular file or is larger than any index writes. A trailing part of fewer
+// than 4 bytes is ignored.
 bool readUInt32File(const std::string& path, std::vector<uint32_t>& out);
 
 // The org record ids listed in an inc index's morna_incremental_idlist (empty
 // when missing). Stops at a zero byte, at the end, or at a value cut short.
 std::vector<uint32_t> readIncrementalIdList(const std::string& incDir);
 
-// Writes a whole file (replacing it); false on failure.
-bool writeWholeFile(const std::string& path, const std::string& bytes);
+// Mode of the files of an index: every account that searches reads them,
+// only the builder's account writes them.
+constexpr unsigned kIndexFileMode = 0644;
+constexpr unsigned kIndexDirMode = 0755;
+
+// Creates the file `path`, which must not exist yet (nothing, not even a
+// link, may stand at the name), and writes `bytes` into it; false on failure,
+// with nothing left behind. Every file of an index is written once, into a
+// fresh staging directory.
+bool writeNewFile(const std::string& path, const std::string& bytes);
 // Appends a 32-bit integer or a double in host byte order.
 void appendUInt32(std::string& out, uint32_t v);
 void appendDouble(std::string& out, double v);

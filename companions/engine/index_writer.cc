@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "companions/engine/text_fold.h"
 
 namespace vela {
@@ -96,8 +98,20 @@ Xapian::Document indexDocument(const RecordText& text) {
   return doc;
 }
 
+namespace {
+
+// The staging directory is made here and must be new: whatever stood at the
+// name before (a link included) is never built into.
+std::string makeIndexDir(const std::string& dir) {
+  if (mkdir(dir.c_str(), kIndexDirMode) != 0)
+    throw Xapian::DatabaseCreateError("cannot create " + dir, errno);
+  return dir + "/" + kEngineDbDir;
+}
+
+}  // namespace
+
 IndexWriter::IndexWriter(const std::string& dir)
-    : dir_(dir), db_((mkdir(dir.c_str(), 0777), dir + "/" + kEngineDbDir), Xapian::DB_CREATE) {}
+    : dir_(dir), db_(makeIndexDir(dir), Xapian::DB_CREATE | Xapian::DB_BACKEND_GLASS) {}
 
 uint32_t IndexWriter::add(const StoredRecord& rec, const RecordText& text) {
   return addCopy(rec, indexDocument(text));

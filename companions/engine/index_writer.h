@@ -40,8 +40,9 @@ struct RecordText {
 
 class IndexWriter {
  public:
-  // Creates a new, empty index in dir, which must not exist yet.
-  // Throws Xapian::Error when the database cannot be created.
+  // Creates a new, empty index in dir, which must not exist yet (it is made
+  // with kIndexDirMode). Throws Xapian::Error when dir exists or the database
+  // cannot be created.
   explicit IndexWriter(const std::string& dir);
 
   // Adds the next record and returns its id.

@@ -13,7 +13,7 @@ enum class Tok { kWord, kPhrase, kAnd, kOr, kNot, kOpen, kClose, kEnd };
 
 bool isBlank(std::string_view s, size_t i, size_t* len) {
   unsigned char c = static_cast<unsigned char>(s[i]);
-  if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+  if (c == ' ' || isControlByte(c)) {
     *len = 1;
     return true;
   }
@@ -207,6 +207,20 @@ std::string describeQuery(const QueryNode* node) {
 
 bool hasWildcard(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
+}
+
+size_t countWildcardWords(const QueryNode* node) {
+  if (!node) return 0;
+  if (node->kind == QueryNode::Kind::kLeaf) return !node->quoted && hasWildcard(node->text) ? 1 : 0;
+  size_t count = 0;
+  for (const auto& c : node->children)
+    count += countWildcardWords(c.get());
+  return count;
+}
+
+void blankControlBytes(std::string& text) {
+  for (char& c : text)
+    if (isControlByte(static_cast<unsigned char>(c))) c = ' ';
 }
 
 }  // namespace vela

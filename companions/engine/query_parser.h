@@ -1,8 +1,9 @@
 /// @file query_parser.h
 /// @brief The engine's query language, parsed into a tree.
 ///
-/// Words are searched as given; a double-quoted text is one phrase in which
-/// no operator counts. Operators, from loosest to tightest binding:
+/// Words are separated by blanks: the space, every control character (bytes
+/// below 0x20 and 0x7F) and U+3000. Words are searched as given; a double-quoted text is one phrase
+/// in which no operator counts. Operators, from loosest to tightest binding:
 ///   OR  "|"  ","  the word OR          either side
 ///   AND "&"  "+"  the word AND, blank  both sides
 ///   NOT "-"  the word NOT              (binary) left side without right side;
@@ -41,6 +42,22 @@ std::string describeQuery(const QueryNode* node);
 
 // True when the leaf text holds a wildcard ("*" any run, "?" one character).
 bool hasWildcard(std::string_view text);
+
+// The wildcard words of a tree: leaves outside double quotes whose text holds
+// "*" or "?". Each one costs a scan of the term list, which is what the
+// per-run limit on them bounds; the query back-end counts the same way before
+// it starts the engine.
+size_t countWildcardWords(const QueryNode* root);
+
+// True for the bytes that a query treats as blanks besides the space. In
+// every code page of an installation they only ever stand alone (no second
+// byte of a double-byte character falls below 0x40), so they can be replaced
+// without looking at characters.
+inline bool isControlByte(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
+// Turns every control byte of a query into a blank.
+void blankControlBytes(std::string& text);
 
 }  // namespace vela
 

@@ -3,12 +3,13 @@
 
 #include "companions/engine/result_file.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "companions/engine/codepage.h"
+#include "system/secure_file.h"
 
 namespace vela {
 
@@ -52,20 +53,24 @@ std::string encodeTextResult(std::string_view matched, const std::vector<Hit>& h
 }
 
 bool writeFileAtomic(const std::string& path, std::string_view bytes) {
-  std::string tmp = path + ".part" + std::to_string(getpid());
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+  // The scratch name beside the target is unforeseeable and claimed by an
+  // exclusive create, so that nothing planted in a directory others may
+  // write can take the write elsewhere; the rename then replaces whatever
+  // stands at the target (a link included) without following it.
+  std::string tmp;
+  UniqueFd fd;
+  for (int attempt = 0; attempt < 10 && !fd; ++attempt) {
+    tmp = path + ".part";
+    if (!systemRandomDigits(20, tmp)) return false;
+    fd = createExclusive(tmp, kResultFileMode);
+    if (!fd && errno != EEXIST) return false;
   }
-  bool ok = done == bytes.size() && close(fd) == 0;
-  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
-  if (!ok && done != bytes.size()) close(fd);
-  unlink(tmp.c_str());
-  return false;
+  if (!fd) return false;
+  bool ok = writeAll(fd.get(), bytes.data(), bytes.size());
+  ok = close(fd.release()) == 0 && ok;
+  ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(tmp.c_str());
+  return ok;
 }
 
 }  // namespace vela

@@ -43,9 +43,13 @@ std::string encodeBinout(std::string_view matched, const std::vector<Hit>& hits)
 // "score recid" per hit.
 std::string encodeTextResult(std::string_view matched, const std::vector<Hit>& hits);
 
-// Writes `bytes` to `path` through a temporary file in the same directory
-// that is renamed over it, so that a reader never sees half a file. Returns
-// false (and leaves nothing behind) when the file cannot be written.
+// Mode of the result files: only the account of the run reads them.
+constexpr unsigned kResultFileMode = 0600;
+
+// Writes `bytes` to `path` through a fresh file of a random name beside it
+// (path + ".part" + 20 digits, created exclusively) that is renamed over it,
+// so that a reader never sees half a file. Returns false when the file cannot
+// be written; `path` is then untouched and the fresh file removed.
 bool writeFileAtomic(const std::string& path, std::string_view bytes);
 
 }  // namespace vela

@@ -6,8 +6,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <limits>
 
@@ -16,8 +16,10 @@
 #include "companions/engine/index_files.h"
 #include "companions/engine/query_parser.h"
 #include "companions/engine/result_file.h"
+#include "companions/engine/run_limits.h"
 #include "companions/engine/text_fold.h"
 #include "system/numbers.h"
+#include "system/secure_file.h"
 
 namespace vela {
 
@@ -28,9 +30,10 @@ constexpr size_t kMaxQueryBytes = 65536;
 // The back-end reads this much of the expander's line.
 constexpr size_t kMaxExpandLine = 10000;
 
-int fail(const char* program, const std::string& message, const std::string& output = "") {
+// The result file is left as it is: the back-end claimed its name by creating
+// it empty and tells a failed run by the exit status alone.
+int fail(const char* program, const std::string& message) {
   std::cerr << program << ": " << message << "\n";
-  if (!output.empty()) unlink(output.c_str());
   return kExitFailure;
 }
 
@@ -38,15 +41,27 @@ bool readInt(const std::string& text, int64_t min, int64_t max, int64_t& out) {
   return parseDecimal(text, min, max, out);
 }
 
-bool readFirstLine(const std::string& path, std::string& line) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  line.assign(kMaxQueryBytes, '\0');
-  in.read(&line[0], static_cast<std::streamsize>(kMaxQueryBytes));
-  line.resize(static_cast<size_t>(in.gcount()));
-  size_t nl = line.find('\n');
-  if (nl != std::string::npos) line.resize(nl);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+// The whole query of a term file, at most kMaxQueryBytes of it (cut on a
+// character of the code page). Line breaks and other control characters are
+// blanks: a query on several lines is still one query.
+bool readTermFile(const std::string& path, const CodePage& cp, std::string& query) {
+  UniqueFd fd = openRegularFile(path);
+  if (!fd) return false;
+  query.assign(kMaxQueryBytes, '\0');
+  size_t done = 0;
+  while (done < query.size()) {
+    const ssize_t n = read(fd.get(), &query[done], query.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+  query.resize(done);
+  query.resize(cp.cut(query, kMaxQueryBytes).size());
+  blankControlBytes(query);
   return true;
 }
 
@@ -185,19 +200,27 @@ int runEngine(const std::vector<std::string>& args) {
   if (!parseEngineArgs(args, a, error)) return fail(me, error);
   CodePage cp(installLanguage());
   std::string query = a.query;
-  if (!a.termFile.empty() && !readFirstLine(a.termFile, query))
-    return fail(me, "cannot read query term file " + a.termFile, a.output);
+  if (!a.termFile.empty() && !readTermFile(a.termFile, cp, query))
+    return fail(me, "cannot read query term file " + a.termFile);
+  blankControlBytes(query);
+  const RunLimits limits = readRunLimits();
   try {
-    Xapian::Database db(a.home + "/" + kEngineDbDir);
+    auto tree = parseQuery(cp.toUtf8(query));
+    const size_t wildcards = countWildcardWords(tree.get());
+    if (wildcards > limits.maxWildcardWords)
+      return fail(me, "the query has " + std::to_string(wildcards) + " wildcard words; at most " +
+                          std::to_string(limits.maxWildcardWords) +
+                          " are allowed (MAX_WILDCARD_TERMS)");
+    Xapian::Database db = openIndexDb(a.home);
     Thesaurus thesaurus;
     MatchOptions opt;
     opt.fuzzy = a.fuzzy;
     opt.similarityPercent = a.similarity;
     opt.partial = a.partial;
     opt.allowNegative = a.negative;
+    opt.maxExpandedWords = limits.maxExpandedWords;
     std::string dict = "../dict/thesaurus" + std::to_string(a.dictionary) + ".txt";
     if (a.thesaurus && thesaurus.load(dict, cp)) opt.thesaurus = &thesaurus;
-    auto tree = parseQuery(cp.toUtf8(query));
     QueryBuilder builder(db, opt);
     Xapian::Query q = builder.build(tree.get());
     std::vector<Hit> hits =
@@ -206,11 +229,11 @@ int runEngine(const std::vector<std::string>& args) {
     for (const std::string& t : builder.searchedTerms())
       matched += (matched.empty() ? "" : ",") + cp.fromUtf8(t);
     if (!writeFileAtomic(a.output, resultBytes(a.binout, matched, hits, cp)))
-      return fail(me, "cannot write " + a.output, a.output);
+      return fail(me, "cannot write " + a.output);
   } catch (const Xapian::Error& e) {
-    return fail(me, "index " + a.home + ": " + e.get_description(), a.output);
-  } catch (const std::bad_alloc&) {
-    return fail(me, "out of memory", a.output);
+    return fail(me, "index " + a.home + ": " + e.get_description());
+  } catch (const std::exception& e) {
+    return fail(me, "index " + a.home + ": " + e.what());
   }
   return 0;
 }
@@ -226,16 +249,16 @@ int runDateRange(const std::vector<std::string>& args) {
   constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
   constexpr int64_t kMax = std::numeric_limits<uint32_t>::max();
   if (!readInt(*b, kMin, kMax, begin) || !readInt(*e, kMin, kMax, end))
-    return fail(me, "bad time " + *b + " / " + *e, *out);
+    return fail(me, "bad time " + *b + " / " + *e);
   std::vector<uint32_t> times;
   if (!readUInt32File(*home + "/" + kTimeListFile, times))
-    return fail(me, "cannot read the time list of " + *home, *out);
+    return fail(me, "cannot read the time list of " + *home);
   std::vector<Hit> hits;
   for (size_t i = 0; i < times.size(); ++i)
     if (times[i] >= begin && times[i] <= end) hits.push_back({static_cast<uint32_t>(i + 1), 1});
   CodePage cp(installLanguage());
   if (!writeFileAtomic(*out, resultBytes(s.flag("-binout"), "", hits, cp)))
-    return fail(me, "cannot write " + *out, *out);
+    return fail(me, "cannot write " + *out);
   return 0;
 }
 
@@ -250,46 +273,77 @@ int runDigitIndex(const std::vector<std::string>& args) {
   double low, high;
   constexpr double kInf = std::numeric_limits<double>::infinity();
   if (!parseRangeBound(*x, -kInf, low) || !parseRangeBound(*y, kInf, high))
-    return fail(me, "bad range " + *x + " - " + *y, *out);
+    return fail(me, "bad range " + *x + " - " + *y);
   std::vector<uint32_t> recids;
   if (!searchDigitFilter(*index, low, high, recids))
-    return fail(me, "cannot read numeric filter index " + *index, *out);
+    return fail(me, "cannot read numeric filter index " + *index);
   std::vector<Hit> hits;
   for (uint32_t id : recids)
     hits.push_back({id, 1});
   CodePage cp(installLanguage());
   if (!writeFileAtomic(*out, resultBytes(s.flag("-binout"), "", hits, cp)))
-    return fail(me, "cannot write " + *out, *out);
+    return fail(me, "cannot write " + *out);
   return 0;
 }
 
-std::string expandWordLine(const Xapian::Database& db, const std::string& word, size_t limit,
-                           const CodePage& cp) {
-  std::string out;
+namespace {
+
+// One piece of the expander's word: text kept as it is (operators, quotes,
+// quoted text, words without a wildcard) or a wildcard piece.
+struct WordPiece {
+  std::string text;    // as given, local code page
+  std::string folded;  // wildcard pieces: the folded UTF-8 pattern
+};
+
+bool isPieceSeparator(char c) {
+  return std::string_view("-+()&|, ").find(c) != std::string_view::npos;
+}
+
+std::vector<WordPiece> splitWord(const std::string& word, const CodePage& cp) {
+  std::vector<WordPiece> pieces;
   bool inQuote = false;
   size_t i = 0;
   while (i < word.size()) {
     char c = word[i];
-    if (c == '"' || (!inQuote && std::string_view("-+()&|, ").find(c) != std::string::npos)) {
+    if (c == '"' || (!inQuote && isPieceSeparator(c))) {
       if (c == '"') inQuote = !inQuote;
-      out += c;
+      pieces.push_back({std::string(1, c), ""});
       ++i;
       continue;
     }
     size_t end = i;
-    while (end < word.size() && word[end] != '"' &&
-           (inQuote || std::string_view("-+()&|, ").find(word[end]) == std::string::npos))
+    while (end < word.size() && word[end] != '"' && (inQuote || !isPieceSeparator(word[end])))
       ++end;
-    std::string piece = word.substr(i, end - i);
+    WordPiece piece{word.substr(i, end - i), ""};
     i = end;
-    std::string folded = foldText(cp.toUtf8(piece));
-    if (inQuote || !hasWildcard(folded)) {
-      out += piece;
+    std::string folded = foldText(cp.toUtf8(piece.text));
+    if (!inQuote && hasWildcard(folded)) piece.folded = std::move(folded);
+    pieces.push_back(std::move(piece));
+  }
+  return pieces;
+}
+
+}  // namespace
+
+bool expandWordLine(WildcardExpander& expander, const std::string& word, size_t limit,
+                    size_t maxWildcards, const CodePage& cp, std::string& out) {
+  std::string clean = word;
+  blankControlBytes(clean);
+  std::vector<WordPiece> pieces = splitWord(clean, cp);
+  std::vector<std::string> patterns;
+  for (const WordPiece& p : pieces)
+    if (!p.folded.empty()) patterns.push_back(p.folded);
+  if (patterns.size() > maxWildcards) return false;
+  expander.prepare(patterns);
+  out.clear();
+  for (const WordPiece& p : pieces) {
+    if (p.folded.empty()) {
+      out += p.text;
       continue;
     }
     std::vector<std::string> shown;
     size_t room = kMaxExpandLine > out.size() + 2 ? kMaxExpandLine - out.size() - 2 : 0;
-    for (const std::string& t : expandWildcard(db, folded, limit)) {
+    for (const std::string& t : expander.expand(p.folded, limit)) {
       std::string local = cp.fromUtf8(t);
       if (cp.toUtf8(local) != t) continue;  // not expressible in the code page
       if (local.size() + 3 > room) break;
@@ -297,7 +351,7 @@ std::string expandWordLine(const Xapian::Database& db, const std::string& word, 
       shown.push_back(local);
     }
     if (shown.empty()) {
-      out += piece;
+      out += p.text;
     } else if (shown.size() == 1) {
       out += shown[0];
     } else {
@@ -307,7 +361,7 @@ std::string expandWordLine(const Xapian::Database& db, const std::string& word, 
       out += ")";
     }
   }
-  return out;
+  return true;
 }
 
 int runExpandTokens(const std::vector<std::string>& args) {
@@ -319,12 +373,21 @@ int runExpandTokens(const std::vector<std::string>& args) {
   if (!home || !s.haveLast || (limitText && !readInt(*limitText, 1, 100000, limit)))
     return fail(me, "usage: expand_vela_token_list.exe -H HOME -limit N WORD");
   CodePage cp(installLanguage());
+  const RunLimits limits = readRunLimits();
+  std::string line;
   try {
-    Xapian::Database db(*home + "/" + kEngineDbDir);
-    std::cout << expandWordLine(db, s.last, static_cast<size_t>(limit), cp) << "\n";
+    Xapian::Database db = openIndexDb(*home);
+    WildcardExpander expander(db, limits.maxExpandedWords);
+    if (!expandWordLine(expander, s.last, static_cast<size_t>(limit), limits.maxWildcardWords, cp,
+                        line))
+      return fail(me, "the word has more than " + std::to_string(limits.maxWildcardWords) +
+                          " wildcard pieces (MAX_WILDCARD_TERMS)");
   } catch (const Xapian::Error& e) {
     return fail(me, "index " + *home + ": " + e.get_description());
+  } catch (const std::exception& e) {
+    return fail(me, "index " + *home + ": " + e.what());
   }
+  std::cout << line << "\n";
   return std::cout.flush() ? 0 : kExitFailure;
 }
 

@@ -11,7 +11,10 @@
 /// The programs run in the CGI directory of an installation ("../lang.cfg"
 /// names its code page, "../dict/thesaurus<n>.txt" holds thesaurus <n>).
 /// They exit with 0 after writing their result (also when nothing matched)
-/// and with kExitFailure, writing no result file, when they cannot search.
+/// and with kExitFailure and a one-line reason on stderr, leaving the result
+/// file as it was, when they cannot search or write. The engine and the
+/// expander also refuse a query with more wildcard words than the run limits
+/// allow (run_limits.h).
 
 #ifndef SEARCHRUN_COMPANIONS_ENGINE_SEARCH_PROGRAMS_H
 #define SEARCHRUN_COMPANIONS_ENGINE_SEARCH_PROGRAMS_H
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "companions/engine/codepage.h"
+#include "companions/engine/engine_query.h"
 
 namespace vela {
 
@@ -55,12 +59,16 @@ int runDateRange(const std::vector<std::string>& args);
 int runDigitIndex(const std::vector<std::string>& args);
 int runExpandTokens(const std::vector<std::string>& args);
 
-// The expander's rewrite of one folded wildcard word: each wildcard piece of
-// the word (outside double quotes) is replaced by "(t1 | t2 ...)" of the
-// index terms it matches, by the only term, or kept when none matches; the
-// rest of the word is kept. The result is in the local code page.
-std::string expandWordLine(const Xapian::Database& db, const std::string& word, size_t limit,
-                           const CodePage& cp);
+// The expander's rewrite of one folded wildcard word into `out`: each
+// wildcard piece of the word (outside double quotes, between the operator
+// characters -+()&|, and blanks) is replaced by "(t1 | t2 ...)" of at most
+// `limit` index terms it matches, by the only term, or kept when none
+// matches; the rest of the word is kept. All pieces together take no more
+// terms than the expander's budget. Control characters count as blanks. The
+// result is in the local code page. False, with `out` untouched, when the
+// word has more than `maxWildcards` wildcard pieces.
+bool expandWordLine(WildcardExpander& expander, const std::string& word, size_t limit,
+                    size_t maxWildcards, const CodePage& cp, std::string& out);
 
 }  // namespace vela
 

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <tuple>
+
 #include "companions/engine/codepage.h"
 #include "companions/engine/csv_reader.h"
 #include "companions/engine/digit_filter.h"
@@ -12,8 +15,12 @@
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_writer.h"
 #include "companions/engine/query_parser.h"
+#include "companions/engine/recorded_path.h"
 #include "companions/engine/result_file.h"
+#include "companions/engine/run_limits.h"
+#include "companions/engine/source_tree.h"
 #include "companions/engine/text_fold.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -54,6 +61,10 @@ TEST(EngineText, QueryLanguage) {
                                      {"a ) b", "(AND a b)"},
                                      {"& | -", ""},
                                      {"漢字　かな", "(AND 漢字 かな)"},  // the ideographic space
+                                     {"a\x01"
+                                      "b\x1F\x7F",
+                                      "(AND a b)"},  // control bytes are blanks
+                                     {"\"a\nb\"|c", "(OR \"a\nb\" c)"},
                                      {"ab*c?", "ab*c?"}})
     EXPECT_EQ(describeQuery(parseQuery(in).get()), out) << in;
   std::string many;
@@ -65,6 +76,105 @@ TEST(EngineText, QueryLanguage) {
     EXPECT_TRUE(wildcardMatch(pattern, text)) << pattern;
   for (const auto& [pattern, text] : Pairs{{"a?c", "ac"}, {"a*c", "abcd"}, {"?", ""}})
     EXPECT_FALSE(wildcardMatch(pattern, text)) << pattern;
+}
+
+TEST(EngineText, WildcardWordsAsTheLimitCountsThem) {
+  const std::pair<std::string, size_t> cases[] = {
+      {"apple pie", 0},
+      {"a* b? *c*", 3},
+      {"\"a* b?\" c*", 1},       // a phrase holds no wildcard
+      {"\"open a*", 0},          // to the end of the text
+      {"a*-b*|c*+d*,e*&f*", 6},  // operator characters split words
+      {"a*\nb*\x01"
+       "c*",
+       3},
+      {"-a* NOT b*", 2},  // excluded words are expanded too
+      {"(((a*)))", 1},
+      {"AND* OR*", 2}};  // operator words only as such
+  for (const auto& [query, count] : cases)
+    EXPECT_EQ(countWildcardWords(parseQuery(query).get()), count) << query;
+  std::string many;
+  for (size_t i = 0; i < kMaxQueryLeaves + 10; ++i)
+    many += "w* ";
+  EXPECT_EQ(countWildcardWords(parseQuery(many).get()), kMaxQueryLeaves);  // the parser's cap
+}
+
+TEST(EngineText, RunLimitValues) {
+  const std::tuple<std::string, size_t> cases[] = {
+      {"7", 7},  {" 12\r", 12}, {"\t0", 0}, {"", 5},      {"x", 5},
+      {"-1", 5}, {"1e3", 5},    {"257", 5}, {"256", 256}, {"3 4", 5}};
+  for (const auto& [text, value] : cases)
+    EXPECT_EQ(limitValue(text, 0, 256, 5), value) << text;
+  testutil::TempDir dir;
+  testutil::writeFile(dir.sub("opt.cfg"),
+                      "# limits\nMAX_EXPANDED_WORDS=20\nMAX_WILDCARD_TERMS=9\n");
+  RunLimits set = readRunLimits(dir.sub("opt.cfg").c_str());
+  EXPECT_EQ(set.maxWildcardWords, 9u);
+  EXPECT_EQ(set.maxExpandedWords, 20u);
+  testutil::writeFile(dir.sub("bad.cfg"), "MAX_EXPANDED_WORDS=0\nMAX_WILDCARD_TERMS=999\n");
+  RunLimits bad = readRunLimits(dir.sub("bad.cfg").c_str());
+  EXPECT_EQ(bad.maxWildcardWords, 5u);
+  EXPECT_EQ(bad.maxExpandedWords, 1000u);
+  EXPECT_EQ(readRunLimits(dir.sub("missing.cfg").c_str()).maxExpandedWords, 1000u);
+}
+
+TEST(EngineText, WildcardsShareTheirScans) {
+  testutil::TempDir dir;
+  {
+    IndexWriter writer(dir.sub("idx"));
+    for (const char* words : {"apple apricot orange", "apple grape", "pear plum", "orchard"})
+      writer.add({}, {"", {"", words}});
+    std::string error;
+    ASSERT_TRUE(writer.finish(error)) << error;
+  }
+  Xapian::Database db = openIndexDb(dir.sub("idx"));
+  const uint64_t vocabulary = std::distance(db.allterms_begin(), db.allterms_end());
+  ASSERT_EQ(vocabulary, 7u);
+  // Five patterns that each need the whole term list: one pass for all.
+  WildcardExpander leading(db, 100);
+  leading.prepare({"*a*", "*e*", "*r*", "*p*", "?l*"});
+  EXPECT_EQ(leading.termsVisited(), vocabulary);
+  EXPECT_EQ(leading.expand("*r*"),
+            (std::vector<std::string>{"apricot", "grape", "orange", "orchard", "pear"}));
+  EXPECT_EQ(leading.termsVisited(), vocabulary);  // no second scan
+  // "app*" and "apr*" are read in the pass of "ap*"; "or*" has its own part.
+  WildcardExpander prefixed(db, 100);
+  prefixed.prepare({"app*", "ap*", "apr*", "or*"});
+  EXPECT_EQ(prefixed.termsVisited(), 4u);  // apple apricot orange orchard
+  // The budget: the most frequent first, each expansion takes what is left.
+  WildcardExpander budget(db, 3);
+  EXPECT_EQ(budget.expand("*p*", 2), (std::vector<std::string>{"apple", "apricot"}));
+  EXPECT_EQ(budget.expand("o*"), (std::vector<std::string>{"orange"}));
+  EXPECT_EQ(budget.remaining(), 0u);
+  const uint64_t before = budget.termsVisited();
+  EXPECT_EQ(budget.expand("*"), std::vector<std::string>{});
+  EXPECT_EQ(budget.termsVisited(), before);  // a spent budget reads nothing more
+}
+
+TEST(EngineText, RecordedPathsAndOwnerNames) {
+  for (const auto& [bytes, recorded] :
+       Pairs{{"sub/a.txt", "sub/a.txt"},
+             {"line\nfeed\r.txt", "line%0Afeed%0D.txt"},
+             {"100%", "100%25"},
+             {"\x7F\x1F\x01 x", "%7F%1F%01 x"},
+             {"caf\xE9\x82\xA0", "caf\xE9\x82\xA0"}})  // other bytes stay as they are
+    EXPECT_EQ(encodeRecordedPath(bytes), recorded) << recorded;
+  std::string all, back;
+  for (int b = 0; b < 256; ++b)
+    all += static_cast<char>(b);
+  ASSERT_TRUE(decodeRecordedPath(encodeRecordedPath(all), back));
+  EXPECT_EQ(back, all);
+  EXPECT_TRUE(decodeRecordedPath("a%0ab", back) && back == "a\nb");
+  for (const char* bad : {"%", "%4", "%G0", "a%%"})
+    EXPECT_FALSE(decodeRecordedPath(bad, back)) << bad;
+
+  for (const std::string& good :
+       {"alice"s, "a"s, "A.b-c_9"s, "/teamA"s, "x..y"s, std::string(63, 'o')})
+    EXPECT_TRUE(isSafeOwnerName(good)) << good;
+  for (const std::string& bad :
+       {""s, "/"s, "../x"s, ".."s, ".alice"s, "-alice"s, "/.x"s, "/-x"s, "a/b"s, "//a"s, "a b"s,
+        "a\\b"s, "caf\xE9"s, std::string(64, 'o'), "/" + std::string(63, 'o'), "a\nb"s})
+    EXPECT_FALSE(isSafeOwnerName(bad)) << bad;
 }
 
 TEST(EngineText, ResultFileEncodings) {
