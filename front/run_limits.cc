@@ -15,19 +15,41 @@ namespace {
 
 constexpr int kIndexCountCeiling = 100;
 
-// The key's value when it is a decimal number within [min, max]; otherwise
+// The key's value when it is a decimal number within [min, max] (blanks
+// around it allowed, as the engine programs read the same keys); otherwise
 // `fallback`.
 long long limitOf(const char* path, const char* key, long long min, long long max,
                   long long fallback) {
   std::string text;
   int64_t value = 0;
-  if (!findCfgValue(path, key, kCfgLineMax, text) || !parseDecimal(text, min, max, value))
-    return fallback;
+  if (!findCfgValue(path, key, kCfgLineMax, text)) return fallback;
+  const size_t first = text.find_first_not_of(" \t\r");
+  const size_t last = text.find_last_not_of(" \t\r");
+  if (first == std::string::npos) return fallback;
+  if (!parseDecimal(text.substr(first, last - first + 1), min, max, value)) return fallback;
   return value;
 }
 
+// The separators of words the engine reads: blanks, control characters and
+// the operators.
 bool separates(char c) {
-  return c == ' ' || c == '\t' || std::strchr("&+|,()", c) != nullptr;
+  const unsigned char u = static_cast<unsigned char>(c);
+  return u <= 0x20 || u == 0x7F || std::strchr("&+|,-()", c) != nullptr;
+}
+
+// Length of the full-width (ideographic) space at `p` in the installation's
+// code page, which the engine reads as a blank; 0 when there is none.
+size_t fullWidthSpaceAt(const char* p, int language) {
+  switch (language) {
+    case 0:  // Big5
+      return p[0] == '\xA1' && p[1] == '\x40' ? 2 : 0;
+    case 1:  // Shift_JIS
+      return p[0] == '\x81' && p[1] == '\x40' ? 2 : 0;
+    case 2:  // GBK
+      return p[0] == '\xA1' && p[1] == '\xA1' ? 2 : 0;
+    default:  // UTF-8
+      return p[0] == '\xE3' && p[1] == '\x80' && p[2] == '\x80' ? 3 : 0;
+  }
 }
 
 }  // namespace
@@ -39,7 +61,7 @@ RunLimits readRunLimits(const char* path) {
   if (limits.maxSearchIndexCount > kIndexCountCeiling)
     limits.maxSearchIndexCount = kIndexCountCeiling;
   limits.maxWildcardTerms =
-      static_cast<int>(limitOf(path, "MAX_WILDCARD_TERMS", 0, 1000, limits.maxWildcardTerms));
+      static_cast<int>(limitOf(path, "MAX_WILDCARD_TERMS", 0, 256, limits.maxWildcardTerms));
   limits.programTimeLimit =
       static_cast<int>(limitOf(path, "PROGRAM_TIME_LIMIT", 1, 86400, limits.programTimeLimit));
   limits.runTimeLogMaxBytes =
@@ -54,7 +76,9 @@ int countWildcardWords(const char* query, int language) {
   bool wordHasWildcard = false;
   for (const char* p = query;; ++p) {
     const char c = *p;
-    const bool ends = c == '\0' || c == '"' || (!inPhrase && separates(c));
+    const size_t wideBlank = inPhrase || c == '\0' ? 0 : fullWidthSpaceAt(p, language);
+    const bool ends = c == '\0' || c == '"' || (!inPhrase && separates(c)) || wideBlank > 0;
+    if (wideBlank > 1) p += wideBlank - 1;
     if (ends) {
       count += wordHasWildcard;
       wordHasWildcard = false;

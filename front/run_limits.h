@@ -13,8 +13,8 @@ struct RunLimits {
   // Indexes one request may select ("MAX_SEARCH_INDEX_COUNT"; at most 100).
   int maxSearchIndexCount = 20;
   // Words with a wildcard ("*" or "?") one query may hold
-  // ("MAX_WILDCARD_TERMS"): each costs the engine a walk over the words of
-  // every index searched.
+  // ("MAX_WILDCARD_TERMS", 0 to 256): each costs the engine a walk over the
+  // words of every index searched.
   int maxWildcardTerms = 5;
   // Seconds each program of the run may take ("PROGRAM_TIME_LIMIT").
   int programTimeLimit = 60;
@@ -28,11 +28,12 @@ struct RunLimits {
 // search); MAX_SEARCH_INDEX_COUNT above 100 counts as 100.
 RunLimits readRunLimits(const char* path);
 
-// The number of wildcard words of `query` as the engine reads it: words are
-// separated by blanks and the operators & + | , ( ); a word counts when it
-// holds "*" or "?"; text between double quotes is a phrase, whose wildcards
-// are plain characters. Double-byte characters of the installation's code
-// page (`language`) are skipped whole.
+// The number of wildcard words of `query` as the engine programs count them:
+// words are separated by blanks (control characters and the full-width space
+// included) and the operators & + | , - ( ); a word counts when it holds "*"
+// or "?"; text between double quotes is a phrase, whose wildcards are plain
+// characters. Double-byte characters of the installation's code page
+// (`language`) are skipped whole.
 int countWildcardWords(const char* query, int language);
 
 #endif  // SEARCHRUN_FRONT_RUN_LIMITS_H

@@ -43,7 +43,7 @@ bool writeAll(int fd, const unsigned char* bytes, size_t n) {
 
 // Writes a fresh file (which must not exist) holding the record.
 bool createRecordFile(const std::string& path, const unsigned char* bytes, size_t n) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   bool ok = writeAll(fd, bytes, n) && fchmod(fd, 0660) == 0;
   ok = close(fd) == 0 && ok;
@@ -145,13 +145,11 @@ bool IndexIdFileMgr::buildIndexIdInfo(const char* owner, const char* type, const
 bool IndexIdFileMgr::replaceRecordFile(const char* id) const {
   unsigned char bytes[kFileSize];
   encode(bytes);
-  const std::string path = idFilePath(id);
-  const std::string fresh = path + ".new";
-  unlink(fresh.c_str());
-  if (!createRecordFile(fresh, bytes, kFileSize)) return false;
-  if (rename(fresh.c_str(), path.c_str()) == 0) return true;
-  unlink(fresh.c_str());
-  return false;
+  // A fresh random name beside the file, created exclusively, then renamed
+  // over it: readers see the old record or the new one, never a part, and no
+  // name planted beforehand is written through.
+  return replaceFileAtomically(idFilePath(id),
+                               std::string(reinterpret_cast<const char*>(bytes), kFileSize), 0644);
 }
 
 bool IndexIdFileMgr::writeIndexIdInfo(const char* id, const char* owner, const char* type,

@@ -116,6 +116,7 @@ TEST(SearchRunSettings, LimitsAndTheirDefaults) {
        "RUN_TIME_LOG_MAX_BYTES=0\n",
        10, 2, 9, 0},
       {"MAX_SEARCH_INDEX_COUNT=101\nMAX_WILDCARD_TERMS=0\n", 100, 0, 60, 10 << 20},
+      {"MAX_SEARCH_INDEX_COUNT= 7 \r\nMAX_WILDCARD_TERMS=257\n", 7, 5, 60, 10 << 20},
       {"MAX_SEARCH_INDEX_COUNT=\nPROGRAM_TIME_LIMIT=0\n", 20, 5, 60, 10 << 20},
       {"#MAX_SEARCH_INDEX_COUNT=5\nMAX_WILDCARD_TERMS=-1\n", 20, 5, 60, 10 << 20},
       {"MAX_SEARCH_INDEX_COUNT = 5\nPROGRAM_TIME_LIMIT=10s\nRUN_TIME_LOG_MAX_BYTES=-5\n", 20, 5, 60,
@@ -142,6 +143,11 @@ TEST(SearchRunSettings, WildcardWordsAsTheEngineReadsThem) {
       {"\"a* b?\" c*", 1},  // a phrase holds no wildcards
       {"\"open a*", 0},     // nor does a phrase left open
       {"-x* NOT y?", 2},
+      {"a*-b*", 2},  // "-" separates, as for the engine
+      {"a*\xE3\x80\x80"
+       "b*",
+       2},  // so does the full-width space
+
   };
   for (const auto& [query, count] : rows)
     EXPECT_EQ(count, countWildcardWords(query, 3)) << query;
@@ -149,6 +155,12 @@ TEST(SearchRunSettings, WildcardWordsAsTheEngineReadsThem) {
   // wildcard of its own: 0x81 0x2A is one Shift_JIS character.
   EXPECT_EQ(0, countWildcardWords("\x81*", 1));
   EXPECT_EQ(1, countWildcardWords("\xB1*", 1));  // a half-width katakana is one byte
+  EXPECT_EQ(2, countWildcardWords("a*\x81\x40"
+                                  "b?",
+                                  1));  // the Shift_JIS full-width space
+  EXPECT_EQ(1, countWildcardWords("a*\x81\x41"
+                                  "b?",
+                                  1));  // any other character joins
 }
 
 TEST(SearchRunSettings, FilePropertyStateFollowsTheSelectedIndexes) {

@@ -163,13 +163,19 @@ TEST_F(Install, IndexIdBuildTakesTheIdOfTheSecondButNeverOneInUse) {
 
 TEST_F(Install, IndexIdWriteReplacesTheFileWhole) {
   testutil::writeFile(idFile("abc"), record("abc", "old", "bob", "db") + "trailing bytes");
-  testutil::writeFile(idFile("abc") + ".new", "stale");
+  // A name planted for the old fixed scratch name is neither used nor touched.
+  testutil::writeFile(sys_ + "/victim", "keep");
+  ASSERT_EQ(symlink((sys_ + "/victim").c_str(), (idFile("abc") + ".new").c_str()), 0);
   ASSERT_TRUE(ids_.writeIndexIdInfo("abc", "/groupA", "doc", "d"));
   EXPECT_EQ(testutil::readFile(idFile("abc")), record("abc", "d", "/groupA", "doc"));
   struct stat st;
   ASSERT_EQ(stat(idFile("abc").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0660u);
-  EXPECT_FALSE(testutil::fileExists(idFile("abc") + ".new"));
+  EXPECT_EQ(st.st_mode & 0777, 0644u);  // the server account reads what an administrator built
+  EXPECT_EQ(testutil::readFile(sys_ + "/victim"), "keep");
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(sys_ + "/ref"))
+    entries += !e.is_symlink();
+  EXPECT_EQ(entries, 1u);  // no scratch file left behind
   std::filesystem::remove_all(sys_ + "/ref");
   testutil::writeFile(sys_ + "/ref", "");  // "ref" is a file: nothing can be placed
   EXPECT_FALSE(ids_.writeIndexIdInfo("abc", "alice", "doc", "d"));
