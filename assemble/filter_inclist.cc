@@ -50,3 +50,11 @@ void filter_inclist::filterInclist(VelaOut& org) {
   p_inclist_array.clear();
   p_inclist_array.shrink_to_fit();
 }
+
+int CIncListRecordFilter::filterOrgHits(const std::string& incHome, uint32_t orgRecordCount,
+                                        VelaOut& org) {
+  filter_inclist list;
+  const int rc = list.init_inclist(incHome, orgRecordCount);
+  if (rc == kIncListOk) list.filterInclist(org);
+  return rc == kIncListOk || rc == kIncListNone ? 0 : rc;
+}

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "search/search_request.h"
 #include "search/vela_out.h"
 
 // Results of init_inclist.
@@ -38,6 +39,16 @@ class filter_inclist {
 
  private:
   std::vector<unsigned char> p_inclist_array;  // bit (id - 1) per listed id
+};
+
+// The filter as the local search applies it to an org index's hits (the
+// request flow hands it down in the search request).
+class CIncListRecordFilter final : public CIncListFilter {
+ public:
+  // Loads the list of the inc index at `incHome` and deselects the org hits
+  // it names. 0 when filtered or there is no list; otherwise the loader's
+  // code (kIncListNoMemory, kIncListBadId), which ends the job.
+  int filterOrgHits(const std::string& incHome, uint32_t orgRecordCount, VelaOut& org) override;
 };
 
 #endif  // SEARCHRUN_ASSEMBLE_FILTER_INCLIST_H

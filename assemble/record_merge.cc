@@ -7,12 +7,8 @@
 #include <cstring>
 #include <new>
 
-#include "front/request_state.h"
 #include "search/vela_command.h"
 #include "system/log.h"
-
-RetQueryMerge g_addRetQuery = keepFirstRetQuery;
-SearchJobArm g_armSearchJobFilters = nullptr;
 
 namespace {
 
@@ -74,35 +70,34 @@ bool plausibleCounts(const velaSearch& job) {
          static_cast<size_t>(job.m_numRec) <= job.m_velaResult.size() / 2;
 }
 
-const char* reportMissingIndexes() {
-  return remote_index_not_found_count >= 1 ? kMsgRemoteIndexNotFound : kMsgNoIndexSelected;
-}
-
-const char* mergeRequest(VelaSearchListVector& list, int searchNum, RecordList& out,
-                         std::string& failedIndex) {
-  if (queryOption.dbNum <= 0) return reportMissingIndexes();
-  const std::string velaOption = getVelaOption();
-  const std::vector<SearchJobPlan> plans =
-      planSearchJobs(list, searchNum, isPropertySearch(queryOption.file_name_search));
-  std::vector<velaSearch> jobs;
-  if (const char* code =
-          createSearchJobs(list, plans, queryOption, velaOption, g_fplog_running, jobs)) {
-    return code;
+void mergeRequest(VelaSearchListVector& list, int searchNum, const MergeRequest& request,
+                  RecordList& out, MergeOutcome& outcome) {
+  if (request.dbNum <= 0) {
+    outcome.message =
+        request.remoteIndexNotFound >= 1 ? kMsgRemoteIndexNotFound : kMsgNoIndexSelected;
+    return;
   }
-  if (jobs.empty()) return nullptr;
+  const SearchRequest& search = request.search;
+  const std::string velaOption = buildVelaOption(search, request.orgQuery);
+  const std::vector<SearchJobPlan> plans =
+      planSearchJobs(list, searchNum, isPropertySearch(search.searchMode));
+  std::vector<velaSearch> jobs;
+  if ((outcome.message = createSearchJobs(list, plans, search, velaOption, jobs))) return;
+  if (jobs.empty()) return;
   size_t failed = 0;
-  if (const char* code = runSearchJobs(jobs, &failed)) {
+  outcome.message = runSearchJobs(jobs, search, &failed);
+  for (const velaSearch& job : jobs)
+    outcome.incSearches += job.m_incSearches;
+  if (outcome.message) {
     // The page names the index by its description, never by where it lives.
-    if (failed < plans.size()) failedIndex = list[plans[failed].entries.front()].desc;
-    return code;
+    if (failed < plans.size()) outcome.failedIndex = list[plans[failed].entries.front()].desc;
+    return;
   }
   storeMatchCounts(list, jobs);
-  if (const char* code = mergeJobResults(jobs, queryOption.sortField, queryOption.retQuery, out)) {
-    return code;
-  }
-  if (queryOption.retQuery[0] == '\0')
-    keepFirstRetQuery(queryOption.retQuery, queryOption.orgQuery);
-  return nullptr;
+  outcome.message =
+      mergeJobResults(jobs, search.sortField.c_str(), request.retQuery, request.addRetQuery, out);
+  if (outcome.message) return;
+  if (request.retQuery[0] == '\0') keepFirstRetQuery(request.retQuery, request.orgQuery);
 }
 
 }  // namespace
@@ -135,18 +130,19 @@ std::vector<SearchJobPlan> planSearchJobs(const VelaSearchListVector& list, int 
 }
 
 const char* createSearchJobs(const VelaSearchListVector& list,
-                             const std::vector<SearchJobPlan>& plans, const queryOptionTag& options,
-                             const std::string& velaOption, FILE* log,
-                             std::vector<velaSearch>& jobs) {
+                             const std::vector<SearchJobPlan>& plans, const SearchRequest& request,
+                             const std::string& velaOption, std::vector<velaSearch>& jobs) {
   jobs.reserve(jobs.size() + plans.size());
   for (const SearchJobPlan& plan : plans) {
     const velaSearchList& first = list[plan.entries.front()];
     velaSearch& job = jobs.emplace_back();
     int rc = job.initialize(velaOption.c_str(), first.ipAddr.c_str(), first.owner.c_str(),
-                            first.idxName.c_str(), first.port.c_str(), plan.where, log,
-                            first.sbfString, first.dbType.c_str(), options.sortField,
-                            options.beginFile, options.endFile, options.beginTime, options.endTime,
-                            options.file_name_search, first.m_digit_field);
+                            first.idxName.c_str(), first.port.c_str(), plan.where, request.runLog,
+                            first.sbfString, first.dbType.c_str(), request.sortField.c_str(),
+                            request.beginFile.c_str(), request.endFile.c_str(), request.beginTime,
+                            request.endTime, request.searchMode, first.m_digit_field);
+    job.m_queryScreen = request.screen;
+    job.m_incListFilter = request.incList;
     for (size_t k = 1; rc == 0 && k < plan.entries.size(); ++k) {
       const velaSearchList& entry = list[plan.entries[k]];
       rc = job.concate(entry.owner.c_str(), entry.idxName.c_str(), entry.sbfString,
@@ -157,18 +153,19 @@ const char* createSearchJobs(const VelaSearchListVector& list,
   return nullptr;
 }
 
-const char* runSearchJobs(std::vector<velaSearch>& jobs, size_t* failed) {
+const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& request,
+                          size_t* failed) {
   for (size_t i = 0; i < jobs.size(); ++i) {
     velaSearch& job = jobs[i];
-    if (g_armSearchJobFilters) g_armSearchJobFilters(job);
+    if (request.jobFilters) request.jobFilters->arm(job);
     const int rc = job.Execute();
     if (rc != 0) {
       ReportLog("search of %s %s at %s failed: %d\n", job.getIndexOwner(), job.getIndexName(),
                 job.m_ipAddr.c_str(), rc);
-      if (g_fplog_running) {
-        std::fprintf(g_fplog_running, "search of %s %s failed: %d\n", job.getIndexOwner(),
+      if (request.runLog) {
+        std::fprintf(request.runLog, "search of %s %s failed: %d\n", job.getIndexOwner(),
                      job.getIndexName(), rc);
-        std::fflush(g_fplog_running);
+        std::fflush(request.runLog);
       }
       if (failed) *failed = i;
       return kMsgSearchFailed;
@@ -220,7 +217,7 @@ const char* appendJobResult(const velaSearch& job, SortKeyKind kind, RecordList&
 }
 
 const char* mergeJobResults(std::vector<velaSearch>& jobs, const char* sortField, char* retQuery,
-                            RecordList& out) {
+                            RetQueryMerge addRetQuery, RecordList& out) {
   try {
     size_t dbTotal = 0;
     size_t recordTotal = 0;
@@ -233,7 +230,8 @@ const char* mergeJobResults(std::vector<velaSearch>& jobs, const char* sortField
     out.recMap.reserve(recordTotal);
     const SortKeyKind kind = sortKeyKindOf(sortField);
     for (velaSearch& job : jobs) {
-      if (!job.m_returnQuery.empty()) g_addRetQuery(retQuery, job.m_returnQuery.c_str());
+      if (!job.m_returnQuery.empty() && addRetQuery)
+        addRetQuery(retQuery, job.m_returnQuery.c_str());
       if (const char* code = appendJobResult(job, kind, out)) return code;
       job.freeMemory();
     }
@@ -243,25 +241,16 @@ const char* mergeJobResults(std::vector<velaSearch>& jobs, const char* sortField
   return nullptr;
 }
 
-int getRecordList(VelaSearchListVector& list, int searchNum, RecordList& out) {
-  const char* code;
-  std::string failedIndex;
+MergeOutcome getRecordList(VelaSearchListVector& list, int searchNum, const MergeRequest& request,
+                           RecordList& out) {
+  MergeOutcome outcome;
   try {
-    code = mergeRequest(list, searchNum, out, failedIndex);
+    mergeRequest(list, searchNum, request, out, outcome);
   } catch (const std::bad_alloc&) {
-    code = kMsgMergeNoMemory;
+    outcome.message = kMsgMergeNoMemory;
   }
-  if (!code) return 0;
-  out = RecordList();
-  if (code == kMsgSearchFailed) {
-    cgi_msg_table.getMessage(code, output_message);
-    cgi_msg_report.setAPIRetCode(code);
-    cgi_msg_report.outputIndexNotFound(output_title, output_message, kMessageSize,
-                                       failedIndex.c_str(), nullptr);
-  } else {
-    reportMessage(code);
-  }
-  return kMergeExitStatus;
+  if (outcome.message) out = RecordList();
+  return outcome;
 }
 
 void keepFirstRetQuery(char* retQuery, const char* reported) {

@@ -6,7 +6,8 @@
 /// The stages are separate functions so that each can be driven on its own:
 /// planSearchJobs decides the jobs, createSearchJobs builds them,
 /// runSearchJobs runs them, mergeJobResults reads their blocks. getRecordList
-/// chains them for the request flow and writes the message page on failure.
+/// chains them for the request flow and says which message ends the request;
+/// the request flow writes the page.
 
 #ifndef SEARCHRUN_ASSEMBLE_RECORD_MERGE_H
 #define SEARCHRUN_ASSEMBLE_RECORD_MERGE_H
@@ -16,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "assemble/record_mapping.h"
-#include "front/query_option.h"
-#include "front/vela_search_list.h"
 #include "search/result_block.h"
+#include "search/search_request.h"
 #include "search/vela_search.h"
 #include "system/address.h"
+#include "system/record_mapping.h"
+#include "system/vela_search_list.h"
 
 // Message codes the merge ends a request with (all with exit status 1).
 constexpr const char* kMsgNoIndexSelected = "1003";
@@ -51,68 +52,78 @@ std::vector<SearchJobPlan> planSearchJobs(const VelaSearchListVector& list, int 
                                           LocalAddressTest isLocal = isLocalIPAddress);
 
 // Appends the planned jobs to `jobs`, built with the request's settings
-// (`options`: sort field, file and time bounds, search mode), the engine
-// option text shared by all jobs and the run log `log` (may be null). Nothing
+// (sort field, file and time bounds, search mode, run log, query screen,
+// inc-list filter) and the engine option text shared by all jobs. Nothing
 // runs yet. Null, or kMsgMergeNoMemory when a job could not take its indexes.
 const char* createSearchJobs(const VelaSearchListVector& list,
-                             const std::vector<SearchJobPlan>& plans, const queryOptionTag& options,
-                             const std::string& velaOption, FILE* log,
-                             std::vector<velaSearch>& jobs);
+                             const std::vector<SearchJobPlan>& plans, const SearchRequest& request,
+                             const std::string& velaOption, std::vector<velaSearch>& jobs);
 
-// Runs the jobs in order, each after g_armSearchJobFilters (when set) has
-// armed its filters. Null when all succeeded; kMsgSearchFailed at the first
-// job that fails (the later ones do not run), whose position goes to
-// `*failed` when given.
-const char* runSearchJobs(std::vector<velaSearch>& jobs, size_t* failed = nullptr);
+// Runs the jobs in order, each after the request's job filters (when given)
+// have armed it. Null when all succeeded; kMsgSearchFailed at the first job
+// that fails (the later ones do not run), whose position goes to `*failed`
+// when given. Failures are logged into the request's run log.
+const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& request,
+                          size_t* failed = nullptr);
 
 // Stores in every list entry that a job searched (same host text, owner and
 // index name) that job's hit count; entries no job searched keep theirs.
 void storeMatchCounts(VelaSearchListVector& list, const std::vector<velaSearch>& jobs);
 
+// Merges one job's reported query into retQuery (kQuerySize bytes).
+using RetQueryMerge = void (*)(char* retQuery, const char* reported);
+
 // Reads the result blocks of finished jobs, in job order, into `out` (which
 // must be empty): one dbMapping per index of a job and one recordMapping per
 // hit, with sort keys of the kind of `sortField`. Every job's reported query
-// is merged into `retQuery` (kQuerySize bytes) through g_addRetQuery, and
-// every job is released (freeMemory) once read. Null on success; otherwise
+// is merged into `retQuery` (kQuerySize bytes) through `addRetQuery` (when
+// given), and every job is released (freeMemory) once read. Null on success; otherwise
 // kMsgSearchFailed (a section that does not read back whole, hit counts that
 // disagree with the job's m_numRec) or kMsgMergeNoMemory, with `out` left
 // unspecified. A job with no hits and an empty block stands for one empty
 // section per index.
 const char* mergeJobResults(std::vector<velaSearch>& jobs, const char* sortField, char* retQuery,
-                            RecordList& out);
+                            RetQueryMerge addRetQuery, RecordList& out);
 
 // Appends one finished job's indexes and hits to `out`: the reading step of
 // mergeJobResults, without the query and the release. Null on success, else
 // kMsgSearchFailed; what was appended before a failure stays.
 const char* appendJobResult(const velaSearch& job, SortKeyKind kind, RecordList& out);
 
-// The merge of the request: the selected indexes of `list` (the process-wide
-// queryOption says how many, with which options), all of them (searchNum 0)
-// or the searchNum-th alone, searched and merged into `out` (must be empty).
-// Fills the entries' m_match and queryOption.retQuery (the typed query when
-// no job reported one). Returns 0 when the run goes on, `out` then holding
-// the result (empty when no job was built). Otherwise the message page of
-// kMsgNoIndexSelected, kMsgRemoteIndexNotFound, kMsgSearchFailed or
-// kMsgMergeNoMemory has been written to standard output (a failed search
-// names the description of the index that failed), `out` is empty, and the
-// return value is the exit status the caller ends the run with.
-int getRecordList(VelaSearchListVector& list, int searchNum, RecordList& out);
+// What the merge of a request works from.
+struct MergeRequest {
+  SearchRequest search;
+  int dbNum = 0;                // indexes selected
+  int remoteIndexNotFound = 0;  // index uids their remote host did not know
+  const char* orgQuery = "";    // the query as typed, after the rewrites
+  // kQuerySize bytes: receives the query as the engines understood it.
+  char* retQuery = nullptr;
+  // How reported queries merge (the query normalisation's term-wise merge).
+  RetQueryMerge addRetQuery = nullptr;
+};
 
-// Merges one job's reported query into retQuery (kQuerySize bytes).
-using RetQueryMerge = void (*)(char* retQuery, const char* reported);
+// How the merge of a request ended.
+struct MergeOutcome {
+  // Null when the run goes on; else the message that ends it (exit status
+  // kMergeExitStatus): kMsgNoIndexSelected, kMsgRemoteIndexNotFound,
+  // kMsgSearchFailed or kMsgMergeNoMemory.
+  const char* message = nullptr;
+  // The description of the index whose search failed (kMsgSearchFailed).
+  std::string failedIndex;
+  // Commands run on inc indexes.
+  int incSearches = 0;
+};
+
+// The merge of the request: the selected indexes of `list`, all of them
+// (searchNum 0) or the searchNum-th alone, searched and merged into `out`
+// (must be empty). Fills the entries' m_match and request.retQuery (the
+// typed query when no job reported one). On failure `out` is empty; the
+// caller answers with the outcome's message.
+MergeOutcome getRecordList(VelaSearchListVector& list, int searchNum, const MergeRequest& request,
+                           RecordList& out);
+
 // Keeps the first reported query: copies `reported` (cut to fit) only while
 // retQuery is empty.
 void keepFirstRetQuery(char* retQuery, const char* reported);
-// The merge used by mergeJobResults; keepFirstRetQuery until the query
-// normalisation installs the term-wise merge.
-extern RetQueryMerge g_addRetQuery;
-
-// Arms the optional filters of one job before it runs: access rights (the
-// access control installs it and decides the user, domain and directory
-// settings it needs), search-by-field conditions, properties. Null: jobs run
-// with no filter armed, and the field and property searches that need one
-// fail.
-using SearchJobArm = void (*)(velaSearch& job);
-extern SearchJobArm g_armSearchJobFilters;
 
 #endif  // SEARCHRUN_ASSEMBLE_RECORD_MERGE_H

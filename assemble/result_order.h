@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "assemble/record_mapping.h"
+#include "system/record_mapping.h"
 
 // Comparison modes of compare and sortByRec.
 constexpr int kCompareText = 0;

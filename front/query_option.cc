@@ -8,8 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "front/cgi_string_parser.h"
-#include "front/conversion_hooks.h"
+#include "cgi/cgi_string_parser.h"
+#include "cgi/conversion_hooks.h"
+#include "front/request_state.h"
 #include "system/numbers.h"
 
 queryOptionTag queryOption;

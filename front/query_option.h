@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <ctime>
 
+#include "search/search_request.h"
+
 class CGIStringParser;
 
-// Sizes of the text fields; every writer cuts to size - 1 and terminates.
-constexpr int kQuerySize = 6144;
+// Sizes of the text fields; every writer cuts to size - 1 and terminates
+// (the query's, kQuerySize, is the search request's).
 constexpr int kFileBoundSize = 1024;
 constexpr int kSortFieldSize = 128;
 constexpr int kSortOrderSize = 8;

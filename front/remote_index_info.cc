@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "front/conversion_hooks.h"
+#include "cgi/conversion_hooks.h"
 #include "front/request_state.h"
 
 bool get_remote_index_info(const char* /*address*/, const char* /*port*/, const char* /*index*/,

@@ -5,6 +5,7 @@
 
 #include "system/log.h"
 
+CGIStringParser cgi_variable;
 KestraneMsgTable cgi_msg_table;
 KestraneMsgReport cgi_msg_report;
 int pid = 0;

@@ -8,12 +8,16 @@
 #include <cstdio>
 #include <string>
 
+#include "cgi/cgi_string_parser.h"
 #include "output/msg_report.h"
 #include "output/msg_table.h"
 
 // Size of the title and message buffers of a message page.
 constexpr size_t kMessageSize = 256;
 
+// The request's variables, read once at the start of the run and kept until
+// the process ends.
+extern CGIStringParser cgi_variable;
 extern KestraneMsgTable cgi_msg_table;
 extern KestraneMsgReport cgi_msg_report;
 extern int pid;

@@ -14,13 +14,15 @@
 #include <string>
 #include <utility>
 
-#include "access/cookie_permit.h"
+#include "access/sign_in.h"
+#include "assemble/filter_inclist.h"
 #include "assemble/record_merge.h"
 #include "assemble/result_order.h"
-#include "front/cgi_codec.h"
-#include "front/cgi_service.h"
-#include "front/cgi_string_parser.h"
-#include "front/conversion_hooks.h"
+#include "cgi/cgi_codec.h"
+#include "cgi/cgi_service.h"
+#include "cgi/cgi_string_parser.h"
+#include "cgi/conversion_hooks.h"
+#include "front/query_exclude_check.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/remote_index_info.h"
@@ -44,29 +46,21 @@ constexpr const char* kRunTimeLogPath = "../logs/searchrun_time.log";
 constexpr const char* kQueryCfgPath = "../setting/query.cfg";
 // Pages name the files they could not write by what they are, never by path.
 constexpr const char* kRunTimeLogLabel = "run-time log";
-// Signed-in users are admitted by permit, except this built-in account.
-constexpr const char* kTrustedUser = "TESSERA";
 
 // Exit statuses: refused requests end normally, resource failures with 1.
 constexpr int kRefused = 0;
 constexpr int kResourceFailure = 1;
 
-// The permit key: a request variable, or else the cookie of the same name.
-const char* permitKey(const MyService& cookies) {
-  if (const char* key = cgi_variable.findCgiVariableByName("ks_key")) return key;
-  return cookies.cookieValue("ks_key");
-}
-
 // Step 8: the user's permit; returns the exit status when the run must end.
 // A valid key that came as a request variable goes to `keyFromRequest`.
 bool admitUser(const char* user, int& exitStatus, std::string& keyFromRequest) {
-  if (std::strcmp(user, kTrustedUser) == 0) return true;
   MyService cookies;
-  const char* key = permitKey(cookies);
-  const int result =
-      KS_CookiePermitCheck(user, key, static_cast<unsigned>(systemGetUserLoginTimeOut()));
+  const SignInResult signIn =
+      checkSignIn(user, cgi_variable.findCgiVariableByName("ks_key"), cookies.cookieValue("ks_key"),
+                  static_cast<unsigned>(systemGetUserLoginTimeOut()));
+  const int result = signIn.result;
   if (result == 0) {
-    if (key != nullptr && key == cgi_variable.findCgiVariableByName("ks_key")) keyFromRequest = key;
+    if (signIn.keyFromRequest) keyFromRequest = signIn.key;
     return true;
   }
   reportMessage(result == -1 ? "3101" : result == -3 ? "3102" : "3100");
@@ -138,6 +132,33 @@ void orderResult(RecordList& result) {
   markTime("b-function 'sortByRec'");
   sortByRec(result.recMap.data(), 0, static_cast<int>(result.recordCount()) - 1, mode);
   markTime("a-function 'sortByRec'");
+}
+
+// The superseded-record filter every local search applies.
+CIncListRecordFilter g_incListFilter;
+
+// What the searches of the indexes need of the request, handed down.
+MergeRequest mergeRequestOf(queryOptionTag& options) {
+  MergeRequest request;
+  SearchRequest& search = request.search;
+  search.fgMatchMode = options.fgMatchMode;
+  search.fgChinese = options.fgChinese;
+  search.fgThesaurus = options.fgThesaurus;
+  search.sortField = options.sortField;
+  search.beginFile = options.beginFile;
+  search.endFile = options.endFile;
+  search.beginTime = options.beginTime;
+  search.endTime = options.endTime;
+  search.searchMode = options.file_name_search;
+  search.runLog = g_fplog_running;
+  search.screen = screenQueryTermFile;
+  search.incList = &g_incListFilter;
+  request.dbNum = options.dbNum;
+  request.remoteIndexNotFound = remote_index_not_found_count;
+  request.orgQuery = options.orgQuery;
+  request.retQuery = options.retQuery;
+  request.addRetQuery = addRetQuery;
+  return request;
 }
 
 // The part of the run that needs the request; returns the exit status.
@@ -241,8 +262,20 @@ int serveRequest() {
   // Step 23: search every selected index and merge the hits.
   RecordList result;
   markTime("b-function 'getRecordList'");
-  const int mergeStatus = getRecordList(vecVelaSearchList, searchNum, result);
-  if (mergeStatus != 0) return mergeStatus;
+  const MergeOutcome merged =
+      getRecordList(vecVelaSearchList, searchNum, mergeRequestOf(queryOption), result);
+  nExecuteIncIndxCount += merged.incSearches;
+  if (merged.message) {
+    if (merged.message == kMsgSearchFailed) {
+      cgi_msg_table.getMessage(merged.message, output_message);
+      cgi_msg_report.setAPIRetCode(merged.message);
+      cgi_msg_report.outputIndexNotFound(output_title, output_message, kMessageSize,
+                                         merged.failedIndex.c_str(), nullptr);
+    } else {
+      reportMessage(merged.message);
+    }
+    return kMergeExitStatus;
+  }
   markTime("a-function 'getRecordList'");
   const bool noResult = result.empty();
 
@@ -293,12 +326,10 @@ int filePropertySearchState(int dbNum, int fileNameSearch, int searchNum,
   return state;
 }
 
-// The text services the request reading and the merge call through seams,
-// so that the lower libraries need not know the text library.
+// The text services the request reading calls through seams.
 static void installTextServices() {
   setLocalPageConverter(charEncodingConverter);
   setHalfWidthKanaWidener(widenJPQueryKana);
-  g_addRetQuery = addRetQuery;
 }
 
 int searchrunMain(int argc, char** argv) {

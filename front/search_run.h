@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "assemble/record_mapping.h"
-#include "front/vela_search_list.h"
+#include "system/record_mapping.h"
+#include "system/vela_search_list.h"
 
 class CGIStringParser;
 

@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "front/cgi_string_parser.h"
+#include "cgi/cgi_string_parser.h"
 #include "front/remote_index_info.h"
 #include "front/request_state.h"
 #include "front/search_run.h"

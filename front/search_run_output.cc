@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "assemble/result_order.h"
-#include "front/cgi_string_parser.h"
+#include "cgi/cgi_string_parser.h"
 #include "front/query_exclude.h"
 #include "front/query_option.h"
 #include "front/request_state.h"

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "assemble/record_mapping.h"
-#include "front/vela_search_list.h"
 #include "output/renderer_handoff.h"
+#include "system/record_mapping.h"
+#include "system/vela_search_list.h"
 
 class KestraneMsgTable;
 class KestraneMsgReport;

@@ -13,7 +13,6 @@
 #include <memory>
 #include <vector>
 
-#include "front/query_exclude_check.h"
 #include "search/process_runner.h"
 #include "system/clock.h"
 #include "system/layout.h"
@@ -192,26 +191,23 @@ bool EnableWinScore(const char* query) {
   return false;
 }
 
-std::string buildVelaOption(const queryOptionTag& options, const char* query) {
+std::string buildVelaOption(const SearchRequest& options, const char* query) {
   const std::string text = query ? query : "";
   std::string option = options.fgMatchMode != 0 ? " -B -bm " : " -B0 -bm ";
   option += quoted(EnableWinScore(text.c_str()) ? "-s -i -F60 -w" : "-s -i -F60") + " ";
   if (options.fgChinese == 1) option += "-P ";
   if (options.fgThesaurus == 1) option += "-dic1 -th ";
   if (!text.empty() && text[0] == '-') option += "-e ";
-  if (strcasecmp(options.sortField, "none") == 0) option += "-ns ";
+  if (strcasecmp(options.sortField.c_str(), "none") == 0) option += "-ns ";
   return option + "'" + text + "' ";
 }
 
-std::string getVelaOption() {
-  return buildVelaOption(queryOption, queryOption.orgQuery);
-}
-
-std::string getVelaOptionForMultiQuery(const char* term, QueryTermNormaliser normalise) {
+std::string getVelaOptionForMultiQuery(const SearchRequest& options, const char* term,
+                                       QueryTermNormaliser normalise) {
   std::string used;
   if (term != nullptr && normalise != nullptr && normalise(term, used))
-    return buildVelaOption(queryOption, used.c_str());
-  return buildVelaOption(queryOption, term);
+    return buildVelaOption(options, used.c_str());
+  return buildVelaOption(options, term);
 }
 
 bool CVelaCommand::claimScratchName(const char* prefix, std::string& path) {
@@ -243,9 +239,7 @@ bool CVelaCommand::getVelaCommand(const char* owner, const char* index, const ch
   logTimeInfo(m_fplog, "b-function 'expendWildCardQuery'");
   expendWildCardQuery(home, termFile);
   logTimeInfo(m_fplog, "a-function 'expendWildCardQuery'");
-  const bool keep =
-      m_queryScreen ? m_queryScreen(home, termFile) : screenQueryTermFile(home, termFile);
-  if (!keep) return true;
+  if (m_queryScreen && !m_queryScreen(home, termFile)) return true;
   command = std::string(kVelaEngine) + " -H " + quoted(home) + " -binout -o " + quoted(resultPath) +
             " " + rewritten;
   logLine(m_fplog, "cmd:<%s>\n", command);

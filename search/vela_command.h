@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "front/query_option.h"
+#include "search/search_request.h"
 
 // The programs run for an index search.
 constexpr const char* kVelaEngine = "../binind/vela25_0.exe";
@@ -36,28 +36,18 @@ bool EnableWinScore(const char* query);
 // The engine option string for `query` under `options`: the match mode and
 // inner options, "-P ", "-dic1 -th ", "-e ", "-ns " as the options ask, and
 // the query in single quotes followed by a blank.
-std::string buildVelaOption(const queryOptionTag& options, const char* query);
-// The option string of the request: buildVelaOption(queryOption, orgQuery).
-std::string getVelaOption();
+std::string buildVelaOption(const SearchRequest& options, const char* query);
 // The term as the engine will see it; true and `out` filled when it differs.
 using QueryTermNormaliser = bool (*)(const char* term, std::string& out);
 // The option string for one term of a multi-field search: the term passes
 // through `normalise` (the request's query normalisation) when given.
-std::string getVelaOptionForMultiQuery(const char* term, QueryTermNormaliser normalise);
+std::string getVelaOptionForMultiQuery(const SearchRequest& options, const char* term,
+                                       QueryTermNormaliser normalise);
 
 // Builds the command lines of one search job. `m_fplog` is the job's run log
 // (may be null: nothing is logged).
 class CVelaCommand {
  public:
-  // Consulted once the query has moved into its term file and the wildcard
-  // expansion ran, with the index home and the term file path; it may rewrite
-  // the term file. False leaves the engine command empty. Unset: the
-  // installation's exclusion lists (screenQueryTermFile,
-  // front/query_exclude_check.h), which may replace the query by the
-  // refused-query token and clear g_search_keyword_allowed.
-  using QueryTermScreen =
-      std::function<bool(const std::string& indexHome, const std::string& termFile)>;
-
   // The engine command on index `index` of `owner` with the option string
   // `option` ("%s -H \"%s\" -binout -o \"%s\" %s": engine, index home, result
   // path, option). The query moves into a term file and a single-word query
@@ -111,6 +101,9 @@ class CVelaCommand {
   void removeScratchFiles();
 
   FILE* m_fplog = nullptr;
+  // Consulted once the query has moved into its term file and the wildcard
+  // expansion ran (search_request.h); false leaves the engine command empty.
+  // Unset: every query is kept.
   QueryTermScreen m_queryScreen;
 
  private:

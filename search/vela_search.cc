@@ -8,8 +8,6 @@
 #include <memory>
 #include <new>
 
-#include "assemble/filter_inclist.h"
-#include "front/request_state.h"
 #include "search/local_search_keys.h"
 #include "search/process_runner.h"
 #include "system/column_mapping.h"
@@ -190,13 +188,11 @@ int velaSearch::searchOrg(CLocalSearchPlan& plan) {
 
 int velaSearch::filterOrgSet(const CLocalSearchPlan& plan) {
   if (!m_org_velaout) return kSearchOk;
-  filter_inclist inclist;
-  const std::string incHome = systemGetIndexHome(plan.owner.c_str(), plan.incName.c_str());
-  const int rc = inclist.init_inclist(incHome, plan.orgCount);
-  if (rc == kIncListOk)
-    inclist.filterInclist(*m_org_velaout);
-  else if (rc != kIncListNone)
-    return rc;
+  if (m_incListFilter) {
+    const std::string incHome = systemGetIndexHome(plan.owner.c_str(), plan.incName.c_str());
+    const int rc = m_incListFilter->filterOrgHits(incHome, plan.orgCount, *m_org_velaout);
+    if (rc != kSearchOk) return rc;
+  }
   if (m_orgAclFilter) m_orgAclFilter->filterResultSet(*m_org_velaout);
   return kSearchOk;
 }
@@ -226,7 +222,7 @@ int velaSearch::searchInc(CLocalSearchPlan& plan) {
   }
   if (!built) return kExecNoFile;
   if (command.empty()) return kBinoutOk;  // refused by the exclusion lists
-  ++nExecuteIncIndxCount;
+  ++m_incSearches;
   UniqueFile fp(runCommand(command, resultPath));
   if (!fp) return kSearchNoStream;
 

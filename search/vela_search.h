@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "search/result_block.h"
+#include "search/search_request.h"
 #include "search/vela_command.h"
 #include "search/vela_out.h"
 
@@ -141,7 +142,8 @@ class velaSearch : public CVelaCommand {
   std::vector<std::string> m_sbfString;
   int m_numDb = 0;
 
-  // Optional filters (see above); null = not armed.
+  // Optional filters (see above and search_request.h); null = not armed.
+  CIncListFilter* m_incListFilter = nullptr;
   CResultSetFilter* m_orgAclFilter = nullptr;
   CResultSetFilter* m_incAclFilter = nullptr;
   CFieldSearchFilter* m_fieldFilter = nullptr;
@@ -154,6 +156,7 @@ class velaSearch : public CVelaCommand {
   VelaOutPtr m_org_velaout;  // selected hits of the org index
   VelaOutPtr m_inc_velaout;  // selected hits of the inc index, numbered in the inc index
   int m_numRec = 0;
+  int m_incSearches = 0;  // commands run on the inc index
   std::string m_velaResult;
   std::string m_returnQuery;
 

@@ -13,12 +13,13 @@
 #include <string>
 
 #include "access/cookie_permit.h"
+#include "access/sign_in.h"
+#include "cgi/cgi_service.h"
+#include "cgi/cgi_string_parser.h"
 #include "companions/renderer/local_files.h"
 #include "companions/renderer/page_writer.h"
 #include "companions/renderer/render_request.h"
 #include "companions/renderer/result_page.h"
-#include "front/cgi_service.h"
-#include "front/cgi_string_parser.h"
 
 namespace {
 
@@ -38,29 +39,13 @@ int problem(render::PageFormat format, int status, const char* message, int exit
   return answer(render::renderProblem(format, status, message), exitStatus);
 }
 
-struct Admission {
-  bool admitted = false;
-  std::string cookieKey;  // a key that came as a request variable and is valid
-};
-
 // A page requested through the web server is shown only to the user who
 // searched: the hits passed that user's access filters, not the caller's.
-Admission admitWebRequest(const std::string& user, unsigned loginTimeout) {
-  Admission a;
-  if (user == render::kBuiltInUser) {
-    a.admitted = true;
-    return a;
-  }
-  const char* variable = cgi_variable.findCgiVariableByName("ks_key");
-  if (variable != nullptr && KS_CookiePermitCheck(user.c_str(), variable, loginTimeout) == 0) {
-    a.admitted = true;
-    a.cookieKey = variable;
-    return a;
-  }
+SignInResult admitWebRequest(const CGIStringParser& variables, const std::string& user,
+                             unsigned loginTimeout) {
   MyService cookies;
-  const char* cookie = cookies.cookieValue("ks_key");
-  a.admitted = cookie != nullptr && KS_CookiePermitCheck(user.c_str(), cookie, loginTimeout) == 0;
-  return a;
+  return checkSignIn(user.c_str(), variables.findCgiVariableByName("ks_key"),
+                     cookies.cookieValue("ks_key"), loginTimeout);
 }
 
 // The key searchrun admitted the request with, when it came as a variable.
@@ -80,12 +65,13 @@ int main(int argc, char** argv) {
   const render::Installation inst = render::Installation::read();
   const char* method = std::getenv("REQUEST_METHOD");
   render::RenderRequest request;
+  CGIStringParser variables;
   std::string why;
   bool ok;
   if (method != nullptr && *method != '\0') {
-    cgi_variable.setSysLanuage(inst.language);
+    variables.setSysLanuage(inst.language);
     request.fromWebServer = true;
-    ok = cgi_variable.initialize() >= 0 && render::parseWebRequest(cgi_variable, request, why);
+    ok = variables.initialize() >= 0 && render::parseWebRequest(variables, request, why);
   } else {
     ok = render::parseArgumentRequest(argc, argv, request, why);
   }
@@ -101,10 +87,10 @@ int main(int argc, char** argv) {
     return problem(request.format, 500, "The search result cannot be read.", 1);
   std::string cookieKey;
   if (request.fromWebServer) {
-    const Admission admission = admitWebRequest(reader.user(), inst.loginTimeoutSeconds);
-    if (!admission.admitted)
+    const SignInResult signIn = admitWebRequest(variables, reader.user(), inst.loginTimeoutSeconds);
+    if (signIn.result != 0)
       return problem(request.format, 403, "Please sign in again to see this search result.", 0);
-    cookieKey = admission.cookieKey;
+    if (signIn.keyFromRequest) cookieKey = signIn.key;
   } else {
     cookieKey = handedOverKey();
   }

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "front/cgi_codec.h"
-#include "front/cgi_string_parser.h"
+#include "cgi/cgi_codec.h"
+#include "cgi/cgi_string_parser.h"
 #include "system/numbers.h"
 #include "system/tmpfile.h"
 

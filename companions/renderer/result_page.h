@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "access/sign_in.h"
 #include "companions/renderer/record_lookup.h"
 #include "companions/renderer/render_request.h"
 #include "companions/renderer/snippet.h"
@@ -26,7 +27,7 @@ constexpr int kDefaultPageSize = 10;
 constexpr size_t kWordSnippetBytes = 100;
 constexpr size_t kLineSnippetBytes = 220;
 // The built-in account that searches without a permit.
-constexpr const char* kBuiltInUser = "TESSERA";
+using ::kBuiltInUser;
 // Largest side file read; the lists a page shows of them are far shorter.
 constexpr size_t kMaxSideFileBytes = 1024 * 1024;
 // Documents read for snippets per page; later hits of a larger page show

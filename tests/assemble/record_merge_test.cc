@@ -11,7 +11,6 @@
 #include <tuple>
 #include <vector>
 
-#include "front/request_state.h"
 #include "search/uint7.h"
 #include "system/layout.h"
 #include "tests/test_util.h"
@@ -68,7 +67,7 @@ std::string dump(const RecordList& list, bool textKeys = false) {
 class RecordMergeTest : public ::testing::Test {
  protected:
   const char* merge(std::vector<velaSearch> jobs, const char* sortField) {
-    return mergeJobResults(jobs, sortField, retQuery_, out_);
+    return mergeJobResults(jobs, sortField, retQuery_, keepFirstRetQuery, out_);
   }
   char retQuery_[kQuerySize] = "";
   RecordList out_;
@@ -95,7 +94,7 @@ TEST(RecordMergePlan, JobsFollowTheListAndBundleRemoteHosts) {
   EXPECT_EQ("", plan(3, true) + plan(7, false) + plan(-1, false));
   std::vector<velaSearch> jobs;
   ASSERT_EQ(nullptr, createSearchJobs(list, planSearchJobs(list, 0, false, isLoopback),
-                                      queryOptionTag(), "-opt ", nullptr, jobs));
+                                      SearchRequest(), "-opt ", jobs));
   EXPECT_EQ((std::vector<std::string>{"a", "c", "f"}), jobs[0].m_idxName);
 }
 
@@ -133,7 +132,8 @@ TEST_F(RecordMergeTest, TextKeysLongListsAndEmptyAnswers) {
   }
   jobs.clear();
   jobs.push_back(job({"a"}, section(150, pairs), 150));
-  ASSERT_EQ(nullptr, mergeJobResults(jobs, "relevance", retQuery_, moved = RecordList()));
+  ASSERT_EQ(nullptr,
+            mergeJobResults(jobs, "relevance", retQuery_, keepFirstRetQuery, moved = RecordList()));
   EXPECT_EQ(recids, moved.dbMap[0].recid_list);
   EXPECT_EQ(nullptr, moved.dbMap[0].sortBuffer);
   EXPECT_EQ(0, moved.recMap[149].sortField.number);
@@ -154,7 +154,9 @@ TEST_F(RecordMergeTest, BrokenBlocksFailTheSearch) {
     RecordList list;
     std::vector<velaSearch> jobs;
     jobs.push_back(job(std::vector<std::string>(sections, "x"), block, numRec));
-    EXPECT_STREQ(kMsgSearchFailed, mergeJobResults(jobs, "date", retQuery_, list)) << what;
+    EXPECT_STREQ(kMsgSearchFailed,
+                 mergeJobResults(jobs, "date", retQuery_, keepFirstRetQuery, list))
+        << what;
   }
 }
 
@@ -187,23 +189,24 @@ TEST(GetRecordList, MessagesThatEndTheRequest) {
   testutil::ScopedCwd cwd(testutil::makeInstallSkeleton(dir.path()));
   testutil::writeFile(dir.sub("host_address"), "10.0.0.1\n");
   systemResetCaches();
-  const queryOptionTag saved = queryOption;
   RecordList out;
-  // The exit status and the message code shown.
-  auto run = [&](VelaSearchListVector list, int dbNum) {
-    queryOption.dbNum = dbNum;
-    int status = -1;
-    testutil::captureStdout([&] { status = getRecordList(list, 0, out); });
-    return std::to_string(status) + " " + cgi_msg_report.getAPIRetCode();
+  char retQuery[kQuerySize] = "";
+  // The message that ends the request, and the index the page names.
+  auto run = [&](VelaSearchListVector list, int dbNum, int remoteNotFound) {
+    MergeRequest request;
+    request.dbNum = dbNum;
+    request.remoteIndexNotFound = remoteNotFound;
+    request.retQuery = retQuery;
+    const MergeOutcome outcome = getRecordList(list, 0, request, out);
+    return std::string(outcome.message ? outcome.message : "none") + " " + outcome.failedIndex;
   };
-  remote_index_not_found_count = 1;
-  EXPECT_EQ("1 1065", run({}, 0));
-  remote_index_not_found_count = 0;
+  EXPECT_EQ("1065 ", run({}, 0, 1));
+  EXPECT_EQ("1003 ", run({}, 0, 0));
   VelaSearchListVector far = {entry("10.9.8.7", "far")};
   far[0].port = "0";  // refused before any network traffic
-  EXPECT_EQ("1 0004", run(far, 1));
+  far[0].desc = "Far away";
+  EXPECT_EQ("0004 Far away", run(far, 1, 0));
   EXPECT_TRUE(out.empty());
-  queryOption = saved;
   systemResetCaches();
 }
 

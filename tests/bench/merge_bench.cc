@@ -79,7 +79,7 @@ void BM_Merge(benchmark::State& state, bool sort) {
     RecordList list;
     retQuery[0] = '\0';
     state.ResumeTiming();
-    if (mergeJobResults(jobs, field, retQuery, list) != nullptr) {
+    if (mergeJobResults(jobs, field, retQuery, keepFirstRetQuery, list) != nullptr) {
       state.SkipWithError("merge failed");
       break;
     }

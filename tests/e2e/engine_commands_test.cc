@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "assemble/filter_inclist.h"
-#include "front/query_option.h"
 #include "search/process_runner.h"
 #include "search/vela_command.h"
 #include "search/vela_out.h"
@@ -26,6 +25,10 @@
 #include "tests/e2e/engine_util.h"
 
 namespace {
+
+// The request options and query the cases search with.
+SearchRequest gRequest;
+std::string gQuery;
 
 using enginetest::EngineInstall;
 using Ids = std::vector<int32_t>;
@@ -65,11 +68,12 @@ Ids selected(const VelaOutPtr& set, bool sort = false) {
   return ids;
 }
 
-// The engine search of `index` for `query` under the current queryOption.
+// The engine search of `index` for `query` under the current gRequest.
 VelaOutPtr search(const std::string& index, const std::string& query) {
-  std::snprintf(queryOption.orgQuery, sizeof queryOption.orgQuery, "%s", query.c_str());
+  gQuery = query;
   std::string command, resultPath;
-  CVelaCommand().getVelaCommand(kOwner, index.c_str(), getVelaOption().c_str(), command,
+  CVelaCommand().getVelaCommand(kOwner, index.c_str(),
+                                buildVelaOption(gRequest, gQuery.c_str()).c_str(), command,
                                 resultPath);
   EXPECT_FALSE(command.empty()) << query;
   return execute(command, resultPath);
@@ -88,7 +92,7 @@ void expectFound(const std::string& index, const Cases& cases) {
 struct InInstallation {
   explicit InInstallation(const EngineInstall& inst) : cwd(inst.cgiDir()) {
     systemResetCaches();
-    queryOption = queryOptionTag();
+    gRequest = SearchRequest();
   }
   ~InInstallation() { systemResetCaches(); }
   testutil::ScopedCwd cwd;
@@ -214,18 +218,18 @@ TEST_F(EngineCommands, RequestOptionsReachTheEngine) {
   ASSERT_TRUE(best);
   EXPECT_EQ(selected(best).front(), 4);
   EXPECT_GE(best->m_rec[best->m_match_count - 1].m_score, 1);
-  std::snprintf(queryOption.sortField, sizeof queryOption.sortField, "NONE");
+  gRequest.sortField = "NONE";
   EXPECT_EQ(selected(search("base", "apple")), (Ids{1, 3, 4}));
   // The matched string lists searched terms, not excluded ones.
   EXPECT_STREQ(search("base", "Apple & \"Quick Brown\" - hound")->m_matched_str,
                "apple,quick brown");
-  queryOption.fgChinese = 1;  // partial words
+  gRequest.fgChinese = 1;  // partial words
   EXPECT_EQ(found("base", "app"), (Ids{1, 3, 4}));
-  queryOption.fgChinese = 0;
-  queryOption.fgThesaurus = 1;
+  gRequest.fgChinese = 0;
+  gRequest.fgThesaurus = 1;
   EXPECT_EQ(found("base", "reynard"), (Ids{1, 2}));
-  queryOption.fgThesaurus = 0;
-  queryOption.fgMatchMode = 1;
+  gRequest.fgThesaurus = 0;
+  gRequest.fgMatchMode = 1;
   EXPECT_EQ(found("base", "aple"), (Ids{1, 3, 4}));
   EXPECT_STREQ(search("base", "aple")->m_matched_str, "aple,apple");
 }
@@ -244,9 +248,10 @@ TEST_F(EngineCommands, WildcardExpansionRewritesTheTermFile) {
   CVelaCommand builder;
   const std::string home = systemGetIndexHome(kOwner, "base");
   for (const auto& c : cases) {
-    std::snprintf(queryOption.orgQuery, sizeof queryOption.orgQuery, "%s", c.query);
+    gQuery = c.query;
     std::string rewritten, termFile;
-    ASSERT_TRUE(builder.getQueryTermFile(getVelaOption().c_str(), rewritten, termFile));
+    ASSERT_TRUE(builder.getQueryTermFile(buildVelaOption(gRequest, gQuery.c_str()).c_str(),
+                                         rewritten, termFile));
     EXPECT_EQ(builder.expendWildCardQuery(home, termFile), c.expanded) << c.query;
     EXPECT_EQ(readFile(termFile), c.termFile) << c.query;
     EXPECT_EQ(found("base", c.query), c.hits) << c.query;
@@ -280,7 +285,7 @@ TEST_F(EngineCommands, NumericRangeOverTheDatabaseIndex) {
   std::string low, high, command, resultPath;
   for (const auto& [query, expected] : cases) {
     ASSERT_TRUE(
-        CVelaCommand::checkFieldRangeSearch(buildVelaOption(queryOption, query).c_str(), low, high))
+        CVelaCommand::checkFieldRangeSearch(buildVelaOption(gRequest, query).c_str(), low, high))
         << query;
     ASSERT_TRUE(builder.getDigitRangeCommand(kOwner, "db1", command, resultPath, low.c_str(),
                                              high.c_str(), 2));
@@ -292,7 +297,7 @@ TEST_F(EngineCommands, NumericRangeOverTheDatabaseIndex) {
   EXPECT_EQ(command, "");
   // A bound that would close its quote could name another filter index.
   ASSERT_TRUE(CVelaCommand::checkFieldRangeSearch(
-      buildVelaOption(queryOption, "[0-99\" -I \"x]").c_str(), low, high));
+      buildVelaOption(gRequest, "[0-99\" -I \"x]").c_str(), low, high));
   EXPECT_FALSE(builder.getDigitRangeCommand(kOwner, "db1", command, resultPath, low.c_str(),
                                             high.c_str(), 2));
   EXPECT_EQ(command, "");

@@ -11,8 +11,8 @@
 #include <ctime>
 #include <string>
 
-#include "front/cgi_string_parser.h"
-#include "front/conversion_hooks.h"
+#include "cgi/cgi_string_parser.h"
+#include "cgi/conversion_hooks.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <cctype>
 #include <string>
 
-#include "front/cgi_string_parser.h"
+#include "cgi/cgi_string_parser.h"
 #include "front/remote_index_info.h"
 #include "front/request_state.h"
 #include "system/layout.h"
-#include "tests/front/cgi_test_util.h"
+#include "tests/cgi/cgi_test_util.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "front/cgi_string_parser.h"
-#include "front/conversion_hooks.h"
+#include "cgi/cgi_string_parser.h"
+#include "cgi/conversion_hooks.h"
 #include "front/query_option.h"
 #include "tests/fuzz/fuzz_scratch.h"
 

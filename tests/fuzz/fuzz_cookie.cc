@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "front/cgi_input.h"
-#include "front/cgi_service.h"
+#include "cgi/cgi_input.h"
+#include "cgi/cgi_service.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

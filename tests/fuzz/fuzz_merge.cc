@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   job.m_numRec = data[1] / 8;
   char retQuery[kQuerySize] = "";
   RecordList list;
-  if (mergeJobResults(jobs, field, retQuery, list) != nullptr) return 0;
+  if (mergeJobResults(jobs, field, retQuery, keepFirstRetQuery, list) != nullptr) return 0;
   unsigned long hits = 0;
   for (const dbMapping& db : list.dbMap)
     hits += db.numRec;

@@ -9,11 +9,11 @@
 
 #include <vector>
 
+#include "cgi/cgi_string_parser.h"
 #include "companions/renderer/local_files.cc"
 #include "companions/renderer/record_lookup.cc"
 #include "companions/renderer/render_request.cc"
 #include "companions/renderer/render_text.cc"
-#include "front/cgi_string_parser.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
 using fuzzscratch::check;

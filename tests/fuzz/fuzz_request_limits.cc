@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "front/cgi_codec.h"
+#include "cgi/cgi_codec.h"
 #include "front/run_limits.h"
 #include "system/strings.h"
 #include "tests/fuzz/fuzz_scratch.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "front/cgi_string_parser.h"
+#include "cgi/cgi_string_parser.h"
 #include "system/tmpfile.h"
 
 namespace render {

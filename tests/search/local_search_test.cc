@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "front/request_state.h"
 #include "search/index_lists.h"
 #include "search/vela_search.h"
 #include "tests/search/search_test_util.h"
@@ -47,6 +46,28 @@ done
 exit 0
 )SH";
 
+// Stands in for the superseded-record filter: deselects the org records it
+// is told, or fails with the code it is told; notes how it was called.
+class FakeIncListFilter final : public CIncListFilter {
+ public:
+  int filterOrgHits(const std::string& incHome, uint32_t orgRecordCount, VelaOut& org) override {
+    calls += incHome + " " + std::to_string(orgRecordCount) + ";";
+    for (int i = 0; failure == 0 && i < org.m_match_count; ++i) {
+      VelaRecord& r = org.m_rec[i];
+      for (int32_t id : superseded) {
+        if (r.m_recid == id && r.m_output_flag == 1) {
+          r.m_output_flag = 0;
+          --org.m_output_count;
+        }
+      }
+    }
+    return failure;
+  }
+  std::vector<int32_t> superseded;
+  int failure = 0;
+  std::string calls;
+};
+
 class LocalSearchTest : public InstallTest {
  protected:
   LocalSearchTest() {
@@ -70,25 +91,27 @@ class LocalSearchTest : public InstallTest {
     EXPECT_EQ(job_.initialize(option.c_str(), "127.0.0.1", "alice", "news", "20001", fgLocal,
                               nullptr, sbf, dbType, sort, "*", "*", 0, 0, mode, 3),
               0);
+    job_.m_incListFilter = &incList_;
     return job_.Execute();
   }
 
   velaSearch job_;
+  FakeIncListFilter incList_;
 };
 
 TEST_F(LocalSearchTest, IncHitsFollowTheOrgRecordsAndSupersede) {
   index("news", 100, {{5, 1}, {6, 100}, {8, 50}}, "org");
   index("news_inc", 3, {{7, 2}}, "inc");
   // Records 100 and 50 of the org index were indexed again.
-  writeFile(home("news_inc") + "/morna_incremental_idlist", coded(100) + coded(50));
-  const int incRuns = nExecuteIncIndxCount;
+  incList_.superseded = {100, 50};
   ASSERT_EQ(execute(), 0);
+  EXPECT_EQ(incList_.calls, home("news_inc") + " 100;");
   EXPECT_TRUE(ran("vela25_0.exe -H " + home("news") + " -binout -o "));
   EXPECT_TRUE(ran("vela25_0.exe -H " + home("news_inc") + " -binout -o "));
   EXPECT_EQ(job_.m_velaResult, scored({{5, 1}, {7, 102}}));
   EXPECT_EQ(job_.m_numRec, 2);
   EXPECT_EQ(job_.m_returnQuery, "org");
-  EXPECT_EQ(nExecuteIncIndxCount, incRuns + 1);
+  EXPECT_EQ(job_.m_incSearches, 1);
 
   // No hits at all: the empty section, and no matched query.
   index("news", 100, {});
@@ -109,8 +132,9 @@ TEST_F(LocalSearchTest, Failures) {
   EXPECT_EQ(execute(), kSearchNoStream);
   std::remove((home("news") + "/fake.fail").c_str());
 
-  writeFile(home("news_inc") + "/morna_incremental_idlist", coded(11));  // beyond the org index
+  incList_.failure = 1019;  // the filter's own failure ends the job
   EXPECT_EQ(execute(), 1019);
+  incList_.failure = 0;
   writeFile(home("news") + "/fake.binout", "q\n" + coded(3) + coded(1));  // cut short
   EXPECT_EQ(execute(), kBinoutUnreadable);
 }

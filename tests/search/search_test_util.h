@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "search/uint7.h"
+#include "search/vela_command.h"
 #include "search/vela_out.h"
+#include "system/clock.h"
 #include "system/layout.h"
 #include "tests/test_util.h"
 
@@ -122,6 +124,27 @@ class InstallTest : public ::testing::Test {
   testutil::TempDir root_;
   std::string cgi_;
   testutil::ScopedCwd cwd_;
+};
+
+// With a stand-in token expander that records its arguments and prints what
+// the test asks.
+class CommandTest : public searchtest::InstallTest {
+ protected:
+  ~CommandTest() override { setTimeSourceForTests(nullptr); }
+  void installExpander(const std::string& output) {
+    installProgram("expand_vela_token_list.exe", "#!/bin/sh\nprintf '%s\\n' \"$@\" > " +
+                                                     root_.sub("expander.args") + "\nprintf '" +
+                                                     output + "'\n");
+  }
+  std::string termFileFor(const std::string& query) {
+    std::string rewritten, termFile;
+    const std::string option = " -B0 -bm \"-s -i -F60\" '" + query + "' ";
+    EXPECT_TRUE(builder_.getQueryTermFile(option.c_str(), rewritten, termFile));
+    return termFile;
+  }
+
+  const std::string home_ = home("news"), tmp_ = root_.sub("search-cgi/tmp/");
+  CVelaCommand builder_;
 };
 
 }  // namespace searchtest

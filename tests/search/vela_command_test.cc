@@ -1,8 +1,6 @@
 /// @file vela_command_test.cc
 /// @brief Engine option strings and command lines, byte for byte; the query
-/// term file with its wildcard expansion; and the exclusion lists' refusal:
-/// the refused-query token, the run-wide refusal, term files that vanish,
-/// and the code page the words are matched in.
+/// term file with its wildcard expansion and its screen; scratch files.
 
 #include <gtest/gtest.h>
 
@@ -13,43 +11,35 @@
 #include <tuple>
 #include <vector>
 
-#include "front/query_exclude.h"
-#include "front/query_exclude_check.h"
 #include "search/vela_command.h"
 #include "system/clock.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "tests/search/search_test_util.h"
 #include "tests/test_util.h"
-#include "tests/text/pattern_locale_util.h"
 
 namespace {
 
 using testutil::readFile;
 using testutil::writeFile;
 
-queryOptionTag options(int match, int chinese, int thesaurus, const char* sort) {
-  queryOptionTag opt;
+SearchRequest options(int match, int chinese, int thesaurus, const char* sort) {
+  SearchRequest opt;
   opt.fgMatchMode = match;
   opt.fgChinese = chinese;
   opt.fgThesaurus = thesaurus;
-  std::strcpy(opt.sortField, sort);
+  opt.sortField = sort;
   return opt;
 }
 
 TEST(VelaOption, Table) {
-  const std::tuple<queryOptionTag, const char*, const char*> cases[] = {
+  const std::tuple<SearchRequest, const char*, const char*> cases[] = {
       {options(0, 0, 0, "score"), "abc", " -B0 -bm \"-s -i -F60\" 'abc' "},
       {options(1, 0, 0, "score"), "a AND b", " -B -bm \"-s -i -F60 -w\" 'a AND b' "},
       {options(0, 1, 1, "NONE"), "-x", " -B0 -bm \"-s -i -F60 -w\" -P -dic1 -th -e -ns '-x' "},
       {options(0, 2, 2, "none "), "x", " -B0 -bm \"-s -i -F60\" 'x' "}};
   for (const auto& [opt, query, expected] : cases)
     EXPECT_EQ(buildVelaOption(opt, query), expected) << query;
-
-  queryOption = options(0, 0, 0, "score");
-  std::strcpy(queryOption.orgQuery, "a b");
-  EXPECT_EQ(getVelaOption(), " -B0 -bm \"-s -i -F60 -w\" 'a b' ");
-  queryOption = queryOptionTag();
 }
 
 // A byte from 0x80 up leads a two-byte character: "-" after it is no operator.
@@ -82,26 +72,7 @@ TEST(FieldRange, Table) {
   EXPECT_FALSE(CVelaCommand::checkFieldRangeSearch("'[10-20]' ", low, high));
 }
 
-// With a stand-in token expander that records its arguments and prints what
-// the test asks.
-class CommandTest : public searchtest::InstallTest {
- protected:
-  ~CommandTest() override { setTimeSourceForTests(nullptr); }
-  void installExpander(const std::string& output) {
-    installProgram("expand_vela_token_list.exe", "#!/bin/sh\nprintf '%s\\n' \"$@\" > " +
-                                                     root_.sub("expander.args") + "\nprintf '" +
-                                                     output + "'\n");
-  }
-  std::string termFileFor(const std::string& query) {
-    std::string rewritten, termFile;
-    const std::string option = " -B0 -bm \"-s -i -F60\" '" + query + "' ";
-    EXPECT_TRUE(builder_.getQueryTermFile(option.c_str(), rewritten, termFile));
-    return termFile;
-  }
-
-  const std::string home_ = home("news"), tmp_ = root_.sub("search-cgi/tmp/");
-  CVelaCommand builder_;
-};
+using searchtest::CommandTest;
 
 TEST_F(CommandTest, QueryTermFileTakesTheQuotedQuery) {
   for (const std::string query : {"abc", "a \"b c\" d", "\xA4'x", "it's"}) {
@@ -210,93 +181,6 @@ TEST_F(CommandTest, DateAndDigitRangeCommands) {
     EXPECT_EQ(command, "");
   }
   EXPECT_TRUE(builder_.getDigitRangeCommand("alice", "news", command, result, "-1.5", "", 3));
-}
-
-// With the debug log on and no exclusion list until a test writes one.
-class ExcludeCommandTest : public CommandTest {
- protected:
-  ExcludeCommandTest() {
-    writeFile(cgi_ + "/system.debug.cfg", "debug_mode=Y\n");
-    resetLogStateForTests();
-    SetLogFileName("searchrun.log");
-    g_search_keyword_allowed = 1;
-  }
-  ~ExcludeCommandTest() override {
-    resetLogStateForTests();
-    g_search_keyword_allowed = 1;
-  }
-
-  std::string debugLog() const { return readFile(cgi_ + "/debug/searchrun.log"); }
-  // The term file of the engine command for `query` ("" when the command is empty).
-  std::string termOf(const std::string& query) {
-    std::string result;
-    builder_.getVelaCommand("alice", "news", (" -B0 -bm \"-s -i -F60\" '" + query + "' ").c_str(),
-                            command_, result);
-    const size_t at = command_.rfind(" -f \"");
-    return at == std::string::npos ? ""
-                                   : readFile(command_.substr(at + 5, command_.size() - at - 6));
-  }
-
-  std::string command_;
-};
-
-// Once one index refused the query, every later index searches the token
-// without reading its own list.
-TEST_F(ExcludeCommandTest, RefusalLastsForTheRun) {
-  writeFile(root_.sub("dict/global_query_exclude.token"), "memo*\r\n");
-  writeFile(home("news") + "/queryExclude.token", "*SECRET\n");
-  EXPECT_EQ(termOf("public topsecret"), kRefusedQueryToken);
-  EXPECT_EQ(g_search_keyword_allowed, 0);
-  EXPECT_NE(debugLog().find("INFO: checking isQueryAllowed(individual)\n"
-                            "INFO: the query string is not allowed\n"),
-            std::string::npos);
-
-  std::remove((cgi_ + "/debug/searchrun.log").c_str());
-  writeFile(home("news") + "/queryExclude.token", "");
-  EXPECT_EQ(termOf("anything"), kRefusedQueryToken);
-  EXPECT_EQ(debugLog().find("individual"), std::string::npos);
-}
-
-// A term file that can be neither read nor written back empties the command.
-TEST_F(ExcludeCommandTest, UnusableTermFileEmptiesTheCommand) {
-  const std::string sabotage = "#!/bin/sh\nfor f in tmp/qstring*; do rm -f \"$f\"; ";
-  installProgram("expand_vela_token_list.exe", sabotage + "ln -s /nonexistent/x \"$f\"; done\n");
-  termOf("memo");  // one word: the expander runs
-  EXPECT_EQ(command_, "");
-  EXPECT_EQ(g_search_keyword_allowed, 0);  // counts as refused
-  EXPECT_NE(debugLog().find("Error: unable to open query term file "), std::string::npos);
-
-  installProgram("expand_vela_token_list.exe", sabotage + "mkdir \"$f\"; done\n");
-  g_search_keyword_allowed = 1;
-  termOf("memo");
-  EXPECT_EQ(command_, "");
-  EXPECT_EQ(g_search_keyword_allowed, 0);
-
-  // A refused query whose term file gained a second name is not written back
-  // through it.
-  writeFile(root_.sub("dict/global_query_exclude.token"), "memo\n");
-  installProgram("expand_vela_token_list.exe",
-                 "#!/bin/sh\nfor f in tmp/qstring*; do ln \"$f\" \"$f.2\"; done\n");
-  g_search_keyword_allowed = 1;
-  termOf("memo");
-  EXPECT_EQ(command_, "");
-  EXPECT_NE(debugLog().find("ERROR: can't open query term file "), std::string::npos);
-}
-
-// A Big5 trail byte equal to "a" must not start a word: the check switches
-// to the installation's code page first.
-TEST_F(ExcludeCommandTest, ChineseInstallationMatchesInItsCodePage) {
-  patterntest::Big5Locale big5;
-  if (!big5.ok()) GTEST_SKIP() << "no locale sources to build a Big5 locale";
-  patterntest::ScopedCtype restore("C");
-  writeFile(root_.sub("dict/global_query_exclude.token"), "*ab\n");
-  const std::string word = "\244ab";  // one double-byte character, then b
-  EXPECT_EQ(termOf(word), kRefusedQueryToken) << "byte-wise in the C locale";
-  g_search_keyword_allowed = 1;
-  writeFile(root_.sub("lang.cfg"), "CH");
-  systemResetCaches();
-  EXPECT_EQ(termOf(word), word);
-  EXPECT_EQ(g_search_keyword_allowed, 1);
 }
 
 }  // namespace

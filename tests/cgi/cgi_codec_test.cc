@@ -1,7 +1,7 @@
 /// @file cgi_codec_test.cc
 /// @brief URL encoding, hex digits and the "%u" escapes.
 
-#include "front/cgi_codec.h"
+#include "cgi/cgi_codec.h"
 
 #include <gtest/gtest.h>
 

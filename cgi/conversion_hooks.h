@@ -4,8 +4,8 @@
 /// Japanese queries. The program installs them at start; the request front
 /// only calls what is installed.
 
-#ifndef SEARCHRUN_FRONT_CONVERSION_HOOKS_H
-#define SEARCHRUN_FRONT_CONVERSION_HOOKS_H
+#ifndef SEARCHRUN_CGI_CONVERSION_HOOKS_H
+#define SEARCHRUN_CGI_CONVERSION_HOOKS_H
 
 #include <cstddef>
 #include <string>
@@ -38,4 +38,4 @@ KanaWidenerFn halfWidthKanaWidener();
 // text as it came.
 const char* localCodePageName(int language);
 
-#endif  // SEARCHRUN_FRONT_CONVERSION_HOOKS_H
+#endif  // SEARCHRUN_CGI_CONVERSION_HOOKS_H

@@ -1,7 +1,7 @@
 /// @file md5.cc
 /// @brief MD5 (RFC 1321): four rounds of sixteen steps over 64-byte blocks.
 
-#include "front/md5.h"
+#include "cgi/md5.h"
 
 #include <algorithm>
 #include <cstring>

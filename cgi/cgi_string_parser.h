@@ -3,8 +3,8 @@
 /// body, decodes it into the local code page and keeps the name/value pairs in
 /// request order for lookup by name or by position.
 
-#ifndef SEARCHRUN_FRONT_CGI_STRING_PARSER_H
-#define SEARCHRUN_FRONT_CGI_STRING_PARSER_H
+#ifndef SEARCHRUN_CGI_CGI_STRING_PARSER_H
+#define SEARCHRUN_CGI_CGI_STRING_PARSER_H
 
 #include <cstddef>
 #include <string>
@@ -90,8 +90,4 @@ class CGIStringParser {
   int sysLanguage = -1;
 };
 
-// The request's variables, read once at the start of the run and kept until
-// the process ends.
-extern CGIStringParser cgi_variable;
-
-#endif  // SEARCHRUN_FRONT_CGI_STRING_PARSER_H
+#endif  // SEARCHRUN_CGI_CGI_STRING_PARSER_H

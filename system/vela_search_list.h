@@ -1,8 +1,8 @@
 /// @file vela_search_list.h
 /// @brief One entry per index to be searched, as the request selected it.
 
-#ifndef SEARCHRUN_FRONT_VELA_SEARCH_LIST_H
-#define SEARCHRUN_FRONT_VELA_SEARCH_LIST_H
+#ifndef SEARCHRUN_SYSTEM_VELA_SEARCH_LIST_H
+#define SEARCHRUN_SYSTEM_VELA_SEARCH_LIST_H
 
 #include <string>
 #include <vector>
@@ -35,4 +35,4 @@ struct velaSearchList {
 
 using VelaSearchListVector = std::vector<velaSearchList>;
 
-#endif  // SEARCHRUN_FRONT_VELA_SEARCH_LIST_H
+#endif  // SEARCHRUN_SYSTEM_VELA_SEARCH_LIST_H

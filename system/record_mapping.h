@@ -3,8 +3,8 @@
 /// index and one `recordMapping` per hit, as every stage after the search
 /// reads them.
 
-#ifndef SEARCHRUN_ASSEMBLE_RECORD_MAPPING_H
-#define SEARCHRUN_ASSEMBLE_RECORD_MAPPING_H
+#ifndef SEARCHRUN_SYSTEM_RECORD_MAPPING_H
+#define SEARCHRUN_SYSTEM_RECORD_MAPPING_H
 
 #include <cstdint>
 #include <memory>
@@ -60,4 +60,4 @@ struct RecordList {
   bool empty() const { return dbMap.empty() || recMap.empty(); }
 };
 
-#endif  // SEARCHRUN_ASSEMBLE_RECORD_MAPPING_H
+#endif  // SEARCHRUN_SYSTEM_RECORD_MAPPING_H

@@ -2,8 +2,8 @@
 /// @brief Reading the raw CGI request from the environment and standard input,
 /// shared by the request parser and the cookie/argument service.
 
-#ifndef SEARCHRUN_FRONT_CGI_INPUT_H
-#define SEARCHRUN_FRONT_CGI_INPUT_H
+#ifndef SEARCHRUN_CGI_CGI_INPUT_H
+#define SEARCHRUN_CGI_CGI_INPUT_H
 
 #include <cstddef>
 #include <string>
@@ -24,4 +24,4 @@ std::string readCgiBody(int fd, size_t length);
 // The text of a request as C code sees it: cut at the first zero byte.
 std::string cutAtZero(const char* text, size_t length);
 
-#endif  // SEARCHRUN_FRONT_CGI_INPUT_H
+#endif  // SEARCHRUN_CGI_CGI_INPUT_H

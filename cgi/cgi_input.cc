@@ -1,7 +1,7 @@
 /// @file cgi_input.cc
 /// @brief CONTENT_LENGTH and the POST body.
 
-#include "front/cgi_input.h"
+#include "cgi/cgi_input.h"
 
 #include <unistd.h>
 

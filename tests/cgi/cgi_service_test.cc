@@ -1,7 +1,7 @@
 /// @file cgi_service_test.cc
 /// @brief Cookie and request-argument tables.
 
-#include "front/cgi_service.h"
+#include "cgi/cgi_service.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 /// @brief A small string-keyed hash table whose buckets are lists, spread by
 /// the MD5 digest of the key. Stores pointers to keys and values; never copies.
 
-#ifndef SEARCHRUN_FRONT_HASH_TABLE_H
-#define SEARCHRUN_FRONT_HASH_TABLE_H
+#ifndef SEARCHRUN_CGI_HASH_TABLE_H
+#define SEARCHRUN_CGI_HASH_TABLE_H
 
 #include <cstddef>
 #include <vector>
@@ -51,4 +51,4 @@ void htbl_free(hash_table& table);
 // REQUIRES: buckets > 0.
 unsigned htbl_bucket(const char* key, unsigned buckets);
 
-#endif  // SEARCHRUN_FRONT_HASH_TABLE_H
+#endif  // SEARCHRUN_CGI_HASH_TABLE_H

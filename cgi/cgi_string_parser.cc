@@ -1,7 +1,7 @@
 /// @file cgi_string_parser.cc
 /// @brief Reading and splitting the request into CGI variables.
 
-#include "front/cgi_string_parser.h"
+#include "cgi/cgi_string_parser.h"
 
 #include <unistd.h>
 
@@ -10,10 +10,8 @@
 #include <cstring>
 #include <new>
 
-#include "front/cgi_codec.h"
-#include "front/cgi_input.h"
-
-CGIStringParser cgi_variable;
+#include "cgi/cgi_codec.h"
+#include "cgi/cgi_input.h"
 
 int CGIStringParser::initialize() {
   freeMemory();

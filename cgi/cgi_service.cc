@@ -1,14 +1,14 @@
 /// @file cgi_service.cc
 /// @brief Cookie and argument tables.
 
-#include "front/cgi_service.h"
+#include "cgi/cgi_service.h"
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "front/cgi_input.h"
+#include "cgi/cgi_input.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 /// @file conversion_hooks.cc
 /// @brief The installed text conversions of the request front.
 
-#include "front/conversion_hooks.h"
+#include "cgi/conversion_hooks.h"
 
 namespace {
 

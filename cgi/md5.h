@@ -2,8 +2,8 @@
 /// @brief MD5 message digest (RFC 1321), used to spread the keys of the CGI
 /// parameter table over its buckets. Not for anything that needs security.
 
-#ifndef SEARCHRUN_FRONT_MD5_H
-#define SEARCHRUN_FRONT_MD5_H
+#ifndef SEARCHRUN_CGI_MD5_H
+#define SEARCHRUN_CGI_MD5_H
 
 #include <array>
 #include <cstddef>
@@ -36,4 +36,4 @@ Md5Digest md5Digest(const void* data, size_t length);
 // 32 lower-case hex digits of the digest of `text`.
 std::string md5Hex(std::string_view text);
 
-#endif  // SEARCHRUN_FRONT_MD5_H
+#endif  // SEARCHRUN_CGI_MD5_H

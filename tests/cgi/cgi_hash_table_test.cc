@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "front/hash_table.h"
-#include "front/md5.h"
+#include "cgi/hash_table.h"
+#include "cgi/md5.h"
 
 namespace {
 

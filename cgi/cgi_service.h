@@ -2,14 +2,14 @@
 /// @brief The cookie reader: HTTP_COOKIE (and, on demand, the request
 /// arguments) split into key/value tables.
 
-#ifndef SEARCHRUN_FRONT_CGI_SERVICE_H
-#define SEARCHRUN_FRONT_CGI_SERVICE_H
+#ifndef SEARCHRUN_CGI_CGI_SERVICE_H
+#define SEARCHRUN_CGI_CGI_SERVICE_H
 
 #include <cstddef>
 #include <deque>
 #include <string>
 
-#include "front/hash_table.h"
+#include "cgi/hash_table.h"
 
 // Buckets of each parameter table.
 constexpr unsigned kCgiParameterBuckets = 128;
@@ -96,4 +96,4 @@ class MyService : public CGIService {
   void service(CGIParameter&, CGIParameter&) override {}
 };
 
-#endif  // SEARCHRUN_FRONT_CGI_SERVICE_H
+#endif  // SEARCHRUN_CGI_CGI_SERVICE_H

@@ -1,11 +1,11 @@
 /// @file cgi_codec.cc
 /// @brief URL escapes in both directions.
 
-#include "front/cgi_codec.h"
+#include "cgi/cgi_codec.h"
 
 #include <cstring>
 
-#include "front/conversion_hooks.h"
+#include "cgi/conversion_hooks.h"
 #include "system/log.h"
 
 namespace {

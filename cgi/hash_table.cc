@@ -1,11 +1,11 @@
 /// @file hash_table.cc
 /// @brief Bucket lists and the MD5-spread table of the CGI parameters.
 
-#include "front/hash_table.h"
+#include "cgi/hash_table.h"
 
 #include <cstring>
 
-#include "front/md5.h"
+#include "cgi/md5.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 /// @brief Escaping and unescaping of CGI text: the URL encoder, hex digits,
 /// the "%u" escapes of browsers and the decoding of one request token.
 
-#ifndef SEARCHRUN_FRONT_CGI_CODEC_H
-#define SEARCHRUN_FRONT_CGI_CODEC_H
+#ifndef SEARCHRUN_CGI_CGI_CODEC_H
+#define SEARCHRUN_CGI_CGI_CODEC_H
 
 #include <cstddef>
 #include <string>
@@ -53,4 +53,4 @@ std::string decodeCgiToken(std::string_view token, int language);
 // they were, in order, joined by "&".
 std::string queryStringWithout(std::string_view raw, std::string_view name);
 
-#endif  // SEARCHRUN_FRONT_CGI_CODEC_H
+#endif  // SEARCHRUN_CGI_CGI_CODEC_H

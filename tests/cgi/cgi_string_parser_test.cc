@@ -2,14 +2,14 @@
 /// @brief Splitting and decoding requests, the block chain, and reading the
 /// request from the CGI environment.
 
-#include "front/cgi_string_parser.h"
+#include "cgi/cgi_string_parser.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "cgi/cgi_input.h"
 #include "cgi_test_util.h"
-#include "front/cgi_input.h"
 #include "tests/test_util.h"
 
 namespace {

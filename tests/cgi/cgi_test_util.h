@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "front/conversion_hooks.h"
+#include "cgi/conversion_hooks.h"
 
 namespace cgitest {
 

@@ -1,0 +1,47 @@
+# Fails when a source file includes a header of a folder it may not depend
+# on. The allowed edges (and what they imply) are the architecture:
+#   programs -> front -> {assemble, output, search, access, text, cgi} -> system
+#   assemble -> search;  cgi -> text;  companions -> anything but programs;
+#   nothing but companions and tests -> companions.
+#
+#   cmake -DSOURCE_DIR=<repository> -P check_includes.cmake
+# Prints every wrong-way include and their count; exits non-zero on any.
+
+cmake_minimum_required(VERSION 3.20)
+
+set(allowed_system "")
+set(allowed_text system)
+set(allowed_search system)
+set(allowed_access system)
+set(allowed_output system)
+set(allowed_cgi system text)
+set(allowed_assemble search system)
+set(allowed_front assemble output search access text cgi system)
+set(allowed_programs front assemble output search access text cgi system)
+set(allowed_companions front assemble output search access text cgi system companions)
+set(folders system text search access output cgi assemble front programs companions)
+
+set(wrong 0)
+foreach(folder ${folders})
+  file(GLOB_RECURSE sources "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cc"
+       "${SOURCE_DIR}/${folder}/*.in")
+  foreach(source ${sources})
+    file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[^\"/]+/")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"/]+)/.*" "\\1" target "${line}")
+      if(target STREQUAL folder)
+        continue()
+      endif()
+      list(FIND allowed_${folder} "${target}" found)
+      if(found EQUAL -1 AND target IN_LIST folders)
+        file(RELATIVE_PATH rel "${SOURCE_DIR}" "${source}")
+        message("wrong-way include: ${rel}: ${line}")
+        math(EXPR wrong "${wrong} + 1")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+message("${wrong} wrong-way includes")
+if(wrong GREATER 0)
+  message(FATAL_ERROR "the layering does not hold")
+endif()
