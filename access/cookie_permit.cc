@@ -26,21 +26,6 @@ constexpr size_t kKeyMinDigits = 7;
 constexpr size_t kMaxPermitFileSize = 4096;
 constexpr int kCreateAttempts = 8;
 
-// Owns a descriptor; an advisory lock taken on it goes with the close.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool isAsciiAlnum(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
@@ -201,7 +186,9 @@ int CookiePermit::permitReadFile() {
   std::string path = permitGenerateFilePath();
   // Non-blocking open: a stray FIFO in the permit directory must not hang
   // the request.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+  // An advisory lock taken on the descriptor goes with its close.
+  const UniqueFd fd(
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) return errno == ENOENT ? kPermitNoFile : -1;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !isTrustedPermitFile(st)) return -1;
@@ -224,7 +211,8 @@ int CookiePermit::permitReadFile() {
 
 int CookiePermit::permitWriteFile() {
   std::string path = permitGenerateFilePath();
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  const UniqueFd fd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (fd.get() < 0) return errno == EEXIST ? 1 : -1;
   std::string text = std::string(kPermitHeader) + "\nKS_ID=" + m_userId + "\nKS_KEY=" + m_key +
                      "\nKS_TYPE=" + std::to_string(m_type) + "\n";

@@ -7,15 +7,9 @@
 
 #include "cgi/conversion_hooks.h"
 #include "system/log.h"
+#include "system/strings.h"
 
 namespace {
-
-int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // Browsers and our own pages only ever send proper hex pairs; whatever else
 // arrives is turned into some byte by the same arithmetic as always, so that

@@ -9,15 +9,12 @@
 #include <cstring>
 
 #include "cgi/cgi_input.h"
+#include "system/strings.h"
 
 namespace {
 
 bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-int hexValue(char c) {
-  return c <= '9' ? c - '0' : (c & 0xDF) - 'A' + 10;
+  return hexDigitValue(c) >= 0;
 }
 
 }  // namespace
@@ -61,7 +58,7 @@ void CGIService::URLDecode(char* text, size_t length) {
       ++read;
     } else if (c == '%' && read + 2 < length && isHexDigit(text[read + 1]) &&
                isHexDigit(text[read + 2])) {
-      text[write++] = char(hexValue(text[read + 1]) * 16 + hexValue(text[read + 2]));
+      text[write++] = char(hexDigitValue(text[read + 1]) * 16 + hexDigitValue(text[read + 2]));
       read += 3;
     } else {
       text[write++] = c;

@@ -17,8 +17,6 @@
 
 namespace {
 
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
-
 // The installation's code page as the C library names it. The first name is
 // the system's own; the others are the same code pages as this platform's
 // locale database spells them. False when none of them is installed.

@@ -11,8 +11,10 @@
 #include "front/remote_index_info.h"
 #include "front/request_state.h"
 #include "front/search_run.h"
+#include "system/delimiters.h"
 #include "system/index_id.h"
 #include "system/layout.h"
+#include "system/lines.h"
 #include "system/secure_file.h"
 #include "system/strings.h"
 
@@ -20,9 +22,6 @@ namespace {
 
 // Lines of the search-by-field file are read up to this many characters.
 constexpr size_t kSbfLineMax = 2047;
-
-const char kFieldDelim[] = "\x12\x13\x14";
-const char kGroupDelim[] = "\x15\x16\x17";
 
 // Fills owner, desc and type of a local index from its id file; false when
 // the index is unknown. A name that could leave the id directory is unknown.
@@ -49,20 +48,6 @@ bool describeRemoteIndex(const std::string& ip, const std::string& port,
   entry.dbType = velaSearchList::bounded(type, kDbTypeSize);
   entry.idxName = velaSearchList::bounded(indexName, kIdxNameSize);
   return true;
-}
-
-// Reads one line of at most `max` characters into `line`, without its line
-// break; the rest of a longer line is skipped. False at the end of the file.
-bool readCutLine(FILE* in, size_t max, std::string& line) {
-  line.clear();
-  int c;
-  bool any = false;
-  while ((c = std::fgetc(in)) != EOF) {
-    any = true;
-    if (c == '\n') break;
-    if (line.size() < max) line.push_back(static_cast<char>(c));
-  }
-  return any;
 }
 
 bool isListed(const VelaSearchListVector& list, const velaSearchList& entry) {
@@ -125,15 +110,15 @@ std::string searchByFieldPath(int sbfRandomNo) {
 }
 
 void applySearchByFieldFile(const std::string& path, VelaSearchListVector& list) {
-  FILE* in = fopenRegular(path);
+  const UniqueFile in(fopenRegular(path));
   if (!in) return;
   std::string line;
-  while (readCutLine(in, kSbfLineMax, line)) {
+  while (readBoundedLine(in.get(), kSbfLineMax, line)) {
     std::string work = line;
     char* cursor = work.data();
     const std::string address = getToken(cursor, kFieldDelim);
     const std::string owner = getToken(cursor, kFieldDelim);
-    const std::string indexName = getToken(cursor, kGroupDelim);
+    const std::string indexName = getToken(cursor, kGroupEndDelim);
     const std::string condition = cursor;
     for (velaSearchList& entry : list) {
       if (entry.ipAddr == address && entry.owner == owner && entry.idxName == indexName) {
@@ -142,5 +127,4 @@ void applySearchByFieldFile(const std::string& path, VelaSearchListVector& list)
       }
     }
   }
-  std::fclose(in);
 }

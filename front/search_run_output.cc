@@ -18,12 +18,13 @@
 #include "front/request_state.h"
 #include "front/search_run.h"
 #include "output/result_files.h"
+#include "system/delimiters.h"
 #include "system/log.h"
 #include "system/tmpfile.h"
 
 namespace {
 
-const char kDelim[] = "\x12\x13\x14";
+constexpr const char* kDelim = kFieldDelim;
 
 std::string descriptorOf(const std::string& ip, const std::string& owner, const std::string& desc,
                          const std::string& idx, const std::string& port) {

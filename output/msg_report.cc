@@ -10,10 +10,12 @@
 #include <string>
 
 #include "output/html_makeup.h"
+#include "system/delimiters.h"
 
 namespace {
 
-const char kApiMarker[] = "\x04\x05\x06";
+// An API caller finds the page between two of these, after the return code.
+constexpr const char* kApiMarker = kCommandWordDelim;
 
 const char* orEmpty(const char* text) {
   return text ? text : "";

@@ -16,20 +16,17 @@
 #include "output/msg_table.h"
 #include "output/query_output.h"
 #include "system/address.h"
+#include "system/delimiters.h"
+#include "system/lines.h"
 #include "system/log.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
 
 namespace {
 
-// Between the fields of a record line and of a descriptor.
-constexpr char kFieldDelim[] = "\x12\x13\x14";
 constexpr size_t kMessageBufferSize = 256;
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using File = UniqueFile;
 
 // A side file is new (created exclusively), or one this run wrote before
 // (the filter file is written with the fast output and again with the

@@ -5,11 +5,12 @@
 
 #include <cstring>
 
+#include "system/delimiters.h"
 #include "system/numbers.h"
 
-const char g_result_field_delim[3] = {0x12, 0x13, 0x14};
-const char g_result_end_delim[3] = {0x15, 0x16, 0x17};
-const char g_result_value_delim[3] = {0x12, 0x14, 0x16};
+const char g_result_field_delim[3] = {kFieldDelim[0], kFieldDelim[1], kFieldDelim[2]};
+const char g_result_end_delim[3] = {kGroupEndDelim[0], kGroupEndDelim[1], kGroupEndDelim[2]};
+const char g_result_value_delim[3] = {kValueDelim[0], kValueDelim[1], kValueDelim[2]};
 
 namespace {
 

@@ -30,8 +30,6 @@ constexpr size_t kExpandedLineMax = 10240;
 // Longest quoted query examined for a numeric range.
 constexpr size_t kRangeTextMax = 1023;
 
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
-
 bool isLeadByte(char c) {
   return static_cast<unsigned char>(c) >= 0x80;
 }

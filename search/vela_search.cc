@@ -33,8 +33,6 @@ struct CLocalSearchPlan {
 
 namespace {
 
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
-
 const char* text(const char* value) {
   return value ? value : "";
 }

@@ -8,6 +8,7 @@
 
 #include "system/layout.h"
 #include "system/numbers.h"
+#include "system/strings.h"
 
 namespace {
 
@@ -30,20 +31,13 @@ bool parseIPv4(const char* text, int (&parts)[4]) {
   return count == 4;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Decodes the "HHHHHHHH_" host part of a uid. False when uid has none.
 bool decodeHostPart(const char* uid, std::string& ip) {
   if (strnlen(uid, 9) < 9 || uid[8] != '_') return false;
   int bytes[4];
   for (int i = 0; i < 4; ++i) {
-    const int hi = hexValue(uid[2 * i]);
-    const int lo = hexValue(uid[2 * i + 1]);
+    const int hi = hexDigitValue(uid[2 * i]);
+    const int lo = hexDigitValue(uid[2 * i + 1]);
     if (hi < 0 || lo < 0) return false;
     bytes[i] = hi * 16 + lo;
   }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 // Reads the next line of `in` without its line feed. At most `maxChars`
@@ -25,5 +26,6 @@ struct FileCloser {
     if (f) fclose(f);
   }
 };
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
 #endif  // SEARCHRUN_SYSTEM_LINES_H

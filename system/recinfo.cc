@@ -21,27 +21,6 @@ constexpr int32_t kMaxDataFiles = 100;
 // gigabytes.
 constexpr int32_t kMaxHeaderText = 4096;
 
-// Owns a file descriptor of an index-side file: a regular file, never
-// reached through a link (openRegularFile).
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(const std::string& path) : fd_(openRegularFile(path).release()) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  void reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-  void open(const std::string& path) { reset(openRegularFile(path).release()); }
-  bool ok() const { return fd_ >= 0; }
-  int get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
-
 // Reads exactly n bytes at offset; false for anything less.
 bool readAt(int fd, int64_t offset, void* bytes, size_t n) {
   if (offset < 0) return false;
@@ -176,22 +155,23 @@ int TS2InfoForID(const char* indexDir, const int* recordNumbers, std::vector<std
                  int count) {
   out.clear();
   const std::string dir = indexDir ? indexDir : "";
-  Fd header(dir + "/.vela_recinfo");
-  if (!header.ok()) {
+  // Index-side files are read only as regular files, never through a link.
+  const UniqueFd header = openRegularFile(dir + "/.vela_recinfo");
+  if (!header.valid()) {
     fputs("Cannot find index's files.\n", stderr);
     return kRecInfoMissing;
   }
   RecInfo info;
   if (const int rc = readHeader(header.get(), dir, info); rc != kRecInfoOk) return rc;
-  Fd offsets;
+  UniqueFd offsets;
   if (!info.fixedSize) {
-    offsets.open(dir + "/.vela_recoffset");
-    if (!offsets.ok()) {
+    offsets = openRegularFile(dir + "/.vela_recoffset");
+    if (!offsets.valid()) {
       fputs("Cannot find index's (rd) files.\n", stderr);
       return kRecInfoMissing;
     }
   }
-  Fd data;
+  UniqueFd data;
   size_t openFile = info.files.size();
   for (int i = 0; i < count && recordNumbers != nullptr && recordNumbers[i] != 0; ++i) {
     const int32_t r = recordNumbers[i];
@@ -209,10 +189,10 @@ int TS2InfoForID(const char* indexDir, const int* recordNumbers, std::vector<std
       return kRecInfoNullRecord;
     }
     if (k != openFile) {
-      data.open(info.files[k]);
+      data = openRegularFile(info.files[k]);
       openFile = k;
     }
-    if (!data.ok()) return kRecInfoUnreadable;
+    if (!data.valid()) return kRecInfoUnreadable;
     std::string line;
     if (const int rc = readRecord(data.get(), span, line); rc != kRecInfoOk) return rc;
     out.push_back(std::move(line));

@@ -45,6 +45,10 @@ void remove_tail_space(char* s);
 // Drops leading and trailing blanks (space characters only).
 void trim_space(char* s);
 
+// The value of a hexadecimal digit (either case), or -1 for any other
+// character.
+int hexDigitValue(char c);
+
 // `text` with every control character (below 0x20, and 0x7F) made a blank:
 // request text that goes into a log can then never end or forge a line.
 std::string blankControlCharacters(std::string text);

@@ -6,13 +6,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "system/lines.h"
 #include "system/secure_file.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
 
 const char* const kToUnicode[] = {"big5_unicode.tbl", "gbk_unicode.tbl", "sjis_unicode.tbl",
                                   "jpeuc_unicode.tbl"};
@@ -38,7 +35,7 @@ int loadCharsetTable(const std::string& dir, uint32_t member, bool to_unicode,
   if (name == nullptr) return kCharsetTableBadMember;
   // Read-only: the tables are installation data that the web server's user
   // may read but not write.
-  std::unique_ptr<FILE, FileCloser> file(fopenRegular(charsetTablePath(dir, name).c_str()));
+  UniqueFile file(fopenRegular(charsetTablePath(dir, name).c_str()));
   if (!file) return kCharsetTableCannotOpen;
   // Entries are in host order: the bytes go straight into the 16-bit words.
   table.resize(kCharsetTableEntries);

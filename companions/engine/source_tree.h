@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "companions/engine/recorded_path.h"
+#include "system/recorded_path.h"
 
 namespace vela {
 

@@ -16,6 +16,7 @@
 #include "system/address.h"
 #include "system/layout.h"
 #include "system/numbers.h"
+#include "system/recorded_path.h"
 
 namespace render {
 
@@ -143,13 +144,6 @@ bool hasParentComponent(std::string_view path) {
   return false;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string canonicalPath(const std::string& path) {
   char* real = realpath(path.c_str(), nullptr);
   if (real == nullptr) return "";
@@ -208,19 +202,10 @@ UniqueFd openLocation(const std::string& folder, const std::string& location) {
 }  // namespace
 
 std::string decodeRecordedPath(std::string_view recorded) {
-  std::string out;
-  out.reserve(recorded.size());
-  for (size_t i = 0; i < recorded.size(); ++i) {
-    const int hi = recorded[i] == '%' && i + 2 < recorded.size() ? hexValue(recorded[i + 1]) : -1;
-    const int lo = hi >= 0 ? hexValue(recorded[i + 2]) : -1;
-    if (lo >= 0) {
-      out += static_cast<char>(hi * 16 + lo);
-      i += 2;
-    } else {
-      out += recorded[i];
-    }
-  }
-  return out;
+  std::string bytes;
+  // A path recorded before escapes existed holds a bare "%" now and then:
+  // it stands for itself.
+  return ::decodeRecordedPath(recorded, bytes) ? bytes : std::string(recorded);
 }
 
 std::string locationBelow(std::string_view folder, std::string_view recorded) {

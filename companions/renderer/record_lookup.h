@@ -21,13 +21,15 @@
 #include <vector>
 
 #include "companions/renderer/local_files.h"
+#include "system/delimiters.h"
 
 namespace render {
 
-// The separator of the fields of record lines and index descriptors.
-constexpr std::string_view kFieldDelim = "\x12\x13\x14";
-// The end of each index's part of the related-terms text.
-constexpr std::string_view kGroupEndDelim = "\x15\x16\x17";
+// The fields of record lines and index descriptors are separated by
+// kFieldDelim, each index's part of the related-terms text ends with
+// kGroupEndDelim (system/delimiters.h).
+using ::kFieldDelim;
+using ::kGroupEndDelim;
 
 // The file in an index directory that names the folder relative document
 // paths start from.
@@ -57,9 +59,10 @@ bool parseRecordLine(std::string_view line, RecordLine& out);
 // empty, at most 255 bytes, no zero byte, no ".." path component.
 bool isSafeOwner(std::string_view owner);
 
-// Decodes the "%XX" escapes (two hex digits, either case) the index builder
-// writes for bytes a line-based list cannot hold; a "%" without two hex
-// digits stands for itself, as in indexes written before the escapes.
+// Decodes the "%XX" escapes (system/recorded_path.h) the index builder
+// writes for bytes a line-based list cannot hold; a path holding a "%"
+// without two hex digits is taken as it stands, as indexes written before
+// the escapes hold it.
 std::string decodeRecordedPath(std::string_view recorded);
 
 // The location of a recorded document path relative to the index's source

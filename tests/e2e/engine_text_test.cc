@@ -15,11 +15,11 @@
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_writer.h"
 #include "companions/engine/query_parser.h"
-#include "companions/engine/recorded_path.h"
 #include "companions/engine/result_file.h"
 #include "companions/engine/run_limits.h"
 #include "companions/engine/source_tree.h"
 #include "companions/engine/text_fold.h"
+#include "system/recorded_path.h"
 #include "tests/test_util.h"
 
 namespace {

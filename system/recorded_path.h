@@ -7,13 +7,11 @@
 /// become "%" and two upper-case hex digits: a line then always holds the
 /// whole path, and decoding gives back exactly the bytes that name the file.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_RECORDED_PATH_H
-#define SEARCHRUN_COMPANIONS_ENGINE_RECORDED_PATH_H
+#ifndef SEARCHRUN_SYSTEM_RECORDED_PATH_H
+#define SEARCHRUN_SYSTEM_RECORDED_PATH_H
 
 #include <string>
 #include <string_view>
-
-namespace vela {
 
 std::string encodeRecordedPath(std::string_view bytes);
 
@@ -21,6 +19,4 @@ std::string encodeRecordedPath(std::string_view bytes);
 // with `bytes` unspecified, for a "%" not followed by two hex digits.
 bool decodeRecordedPath(std::string_view text, std::string& bytes);
 
-}  // namespace vela
-
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_RECORDED_PATH_H
+#endif  // SEARCHRUN_SYSTEM_RECORDED_PATH_H

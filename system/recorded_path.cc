@@ -1,20 +1,9 @@
 /// @file recorded_path.cc
 /// @brief Percent-encoding of recorded paths.
 
-#include "companions/engine/recorded_path.h"
+#include "system/recorded_path.h"
 
-namespace vela {
-
-namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
+#include "system/strings.h"
 
 std::string encodeRecordedPath(std::string_view bytes) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -40,13 +29,11 @@ bool decodeRecordedPath(std::string_view text, std::string& bytes) {
       bytes += text[i];
       continue;
     }
-    const int hi = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
-    const int lo = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+    const int hi = i + 2 < text.size() ? hexDigitValue(text[i + 1]) : -1;
+    const int lo = i + 2 < text.size() ? hexDigitValue(text[i + 2]) : -1;
     if (hi < 0 || lo < 0) return false;
     bytes += static_cast<char>(hi * 16 + lo);
     i += 2;
   }
   return true;
 }
-
-}  // namespace vela
