@@ -59,17 +59,17 @@ std::vector<char*> rendererEnvironment() {
 
 int runRendererAndWait(const GetFileListArguments& args, int limitMs) {
   logCommand(args);
-  std::vector<char*> argv = makeArgv(kRendererInWorkDir, args, !args.format.empty());
-  std::vector<char*> env = rendererEnvironment();
-  std::fflush(nullptr);
-  const pid_t child = forkRegisteredChild();
-  if (child < 0) return -1;
-  if (child == 0) {
-    execve(kRendererInWorkDir, argv.data(), env.data());
-    _exit(127);
+  ChildProgram program;
+  program.argv = {kRendererInWorkDir, args.base, args.pageSize, args.page};
+  if (!args.format.empty()) program.argv.push_back(args.format);
+  for (char* entry : rendererEnvironment()) {
+    if (entry != nullptr) program.env.emplace_back(entry);
   }
-  int status = 0;
-  if (waitForChild(child, limitMs, status) == ChildWait::kFailed) return -1;
+  program.limitMs = limitMs;
+  const ChildOutcome outcome = runChildProgram(program);
+  if (outcome.how == ChildOutcome::How::kNoChild || outcome.how == ChildOutcome::How::kWaitFailed)
+    return -1;
+  const int status = outcome.rawStatus;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;

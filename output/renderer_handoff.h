@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "system/child_process.h"
+
 // The renderer's command line after its name: the result's base name, the
 // page size ("N" when the request gave none), the page ("N" likewise) and the
 // answer format ("", "xml", "xml2", "xml3" or "wml").
@@ -26,7 +28,7 @@ struct GetFileListArguments {
 // renderer writes is the answer to the request.
 
 // The exit status of a renderer child that could not be started.
-constexpr int kRendererNotStarted = 127;
+constexpr int kRendererNotStarted = kChildNotStartedExitCode;
 
 // Runs "./getfilelist.exe" as a child and waits for it. Its arguments are
 // base, pageSize and page, then format only when it is not empty (the words

@@ -16,11 +16,7 @@
 
 namespace {
 
-enum class Streams {
-  kQuiet,    // standard output and error to /dev/null
-  kInherit,  // the caller's streams
-  kToFile,   // standard output to a given descriptor
-};
+using Streams = ChildProgram::Streams;
 
 enum class Outcome { kWaited, kRefused, kNoChild, kTimedOut };
 
@@ -31,48 +27,25 @@ struct RunResult {
   int status;  // raw wait status when kWaited
 };
 
-// Only what async-signal-safe calls allow happens between fork and exec.
-[[noreturn]] void execChild(char* const* argv, Streams streams, int outFd) {
-  if (streams == Streams::kQuiet) {
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, STDOUT_FILENO);
-      dup2(null, STDERR_FILENO);
-      if (null > STDERR_FILENO) close(null);
-    }
-  } else if (streams == Streams::kToFile) {
-    dup2(outFd, STDOUT_FILENO);
-    if (outFd > STDERR_FILENO) close(outFd);
-  }
-  execvp(argv[0], argv);
-  _exit(kExecNotFoundExitCode);
-}
-
 RunResult run(const char* cmd, Streams streams, int outFd = -1) {
-  CmdArgv words;
+  ChildProgram program;
   int count = 0;
-  if (GetArgvFromCmd(cmd, words, count) == 0 || count > kMaxArgvWords)
+  if (GetArgvFromCmd(cmd, program.argv, count) == 0 || count > kMaxArgvWords)
     return {Outcome::kRefused, -1};
-  // The vector is built before the fork: the child must not allocate.
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  if (streams == Streams::kInherit) std::fflush(nullptr);
-  const pid_t pid = forkRegisteredChild();
-  if (pid < 0) return {Outcome::kNoChild, -1};
-  if (pid == 0) execChild(argv.data(), streams, outFd);
-  int status = 0;
-  switch (waitForChild(pid, g_runLimitMs, status)) {
-    case ChildWait::kEnded:
-      return {Outcome::kWaited, status};
-    case ChildWait::kTimedOut:
-      return {Outcome::kTimedOut, status};
-    case ChildWait::kFailed:
+  program.streams = streams;
+  program.outFd = outFd;
+  program.limitMs = g_runLimitMs;
+  const ChildOutcome outcome = runChildProgram(program);
+  switch (outcome.how) {
+    case ChildOutcome::How::kEnded:
+    case ChildOutcome::How::kWaitFailed:
+      return {Outcome::kWaited, outcome.rawStatus};
+    case ChildOutcome::How::kTimedOut:
+      return {Outcome::kTimedOut, outcome.rawStatus};
+    case ChildOutcome::How::kNoChild:
       break;
   }
-  return {Outcome::kWaited, -1};
+  return {Outcome::kNoChild, -1};
 }
 
 bool tooLong(const char* cmd) {
@@ -229,7 +202,7 @@ int getExecResultFromStdOut(const char* cmd, const char* outPath) {
   // file of that name is ever written.
   UniqueFd fd = openRegularForRewrite(outPath);
   if (!fd) return kExecNoFile;
-  const RunResult result = run(cmd, Streams::kToFile, fd.get());
+  const RunResult result = run(cmd, Streams::kToFd, fd.get());
   fd.reset();
   if (result.outcome == Outcome::kNoChild) return kExecNoChild;
   if (result.outcome != Outcome::kWaited) return kExecFailed;

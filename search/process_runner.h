@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "system/child_process.h"
+
 // Result codes of the runners.
 constexpr int kExecNoChild = 1002;      // no child process could be created
 constexpr int kExecFailed = 1003;       // did not end normally, ended with 205, or refused
@@ -25,7 +27,7 @@ constexpr int kExecNoFile = 1013;       // the output or result file could not b
 // A child that ends with this exit code counts as a failed run.
 constexpr int kExecReservedExitCode = 205;
 // Exit code of a child whose program could not be started.
-constexpr int kExecNotFoundExitCode = 127;
+constexpr int kExecNotFoundExitCode = kChildNotStartedExitCode;
 
 // Wall-clock limit of one program run, in seconds, unless the run sets
 // another: a program still running then is killed and its run fails.

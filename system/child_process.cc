@@ -4,6 +4,7 @@
 #include "system/child_process.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <initializer_list>
 
 namespace {
@@ -147,4 +149,67 @@ void endChildrenWithRun() {
   sigemptyset(&action.sa_mask);
   for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
     sigaction(sig, &action, nullptr);
+}
+
+namespace {
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
+  for (std::string& text : texts)
+    pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Only what async-signal-safe calls allow happens between fork and exec.
+[[noreturn]] void execInChild(char* const* argv, char* const* env, ChildProgram::Streams streams,
+                              int outFd) {
+  if (streams == ChildProgram::Streams::kQuiet) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      if (null > STDERR_FILENO) close(null);
+    }
+  } else if (streams == ChildProgram::Streams::kToFd) {
+    dup2(outFd, STDOUT_FILENO);
+    if (outFd > STDERR_FILENO) close(outFd);
+  }
+  if (env != nullptr)
+    execvpe(argv[0], argv, env);
+  else
+    execvp(argv[0], argv);
+  _exit(kChildNotStartedExitCode);
+}
+
+}  // namespace
+
+ChildOutcome runChildProgram(const ChildProgram& program) {
+  ChildOutcome outcome;
+  if (program.argv.empty()) return outcome;
+  // Everything the child needs is built before the fork: it must not
+  // allocate.
+  std::vector<std::string> argvTexts = program.argv;
+  std::vector<std::string> envTexts = program.env;
+  std::vector<char*> argv = pointersTo(argvTexts);
+  std::vector<char*> env = pointersTo(envTexts);
+  char* const* envp = envTexts.empty() ? nullptr : env.data();
+  if (program.streams == ChildProgram::Streams::kInherit) std::fflush(nullptr);
+  const pid_t pid = forkRegisteredChild();
+  if (pid < 0) return outcome;
+  if (pid == 0) execInChild(argv.data(), envp, program.streams, program.outFd);
+  switch (waitForChild(pid, program.limitMs, outcome.rawStatus)) {
+    case ChildWait::kEnded:
+      outcome.how = ChildOutcome::How::kEnded;
+      break;
+    case ChildWait::kTimedOut:
+      outcome.how = ChildOutcome::How::kTimedOut;
+      break;
+    case ChildWait::kFailed:
+      outcome.how = ChildOutcome::How::kWaitFailed;
+      outcome.rawStatus = -1;
+      break;
+  }
+  return outcome;
 }

@@ -8,6 +8,9 @@
 
 #include <sys/types.h>
 
+#include <string>
+#include <vector>
+
 // How a wait ended.
 enum class ChildWait {
   kEnded,     // the child ended; its raw wait status is stored
@@ -20,6 +23,40 @@ enum class ChildWait {
 // is killed and reaped, so it never outlives the wait. A reaped child is
 // unregistered.
 ChildWait waitForChild(pid_t pid, int limitMs, int& rawStatus);
+
+// A program to run as a child, without a shell.
+struct ChildProgram {
+  // argv[0] is the program: found along PATH when it holds no "/".
+  std::vector<std::string> argv;
+  // The environment, "NAME=value" each; empty: this process's own.
+  std::vector<std::string> env;
+  enum class Streams {
+    kInherit,  // the caller's standard streams (stdio buffers are flushed first)
+    kQuiet,    // standard output and error to /dev/null
+    kToFd,     // standard output to `outFd`
+  } streams = Streams::kInherit;
+  int outFd = -1;
+  // Wall-clock limit in milliseconds (0 or less: none).
+  int limitMs = 0;
+};
+
+// Exit status of a child whose program could not be started (as a shell
+// answers for a command not found).
+constexpr int kChildNotStartedExitCode = 127;
+
+struct ChildOutcome {
+  enum class How {
+    kEnded,     // the child ended by itself; rawStatus is its wait status
+    kTimedOut,  // killed at the limit; rawStatus is the wait status (SIGKILL)
+    kNoChild,   // no child could be made
+    kWaitFailed,
+  } how = How::kNoChild;
+  int rawStatus = -1;
+};
+
+// Starts the program as a registered child (see below) and waits for it.
+// The one place the system starts programs and waits for them.
+ChildOutcome runChildProgram(const ChildProgram& program);
 
 // fork() for a child that the run waits for: the child is registered (see
 // below) before any ending signal can be handled, so it can never be missed.
