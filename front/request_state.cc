@@ -18,12 +18,38 @@ FILE* g_fplog_running = nullptr;
 int remote_index_not_found_count = 0;
 int nExecuteIncIndxCount = 0;
 
-void reportMessage(const char* number, const char* apiCode) {
-  cgi_msg_table.getMessage(number, output_message);
-  cgi_msg_report.setAPIRetCode(apiCode ? apiCode : number);
-  cgi_msg_report.outputContentType(stdout, 1, nullptr);
-  cgi_msg_report.outputHtmlMessage(stdout, 3, output_title, output_message, nullptr);
+int answerRunEnd(const RunEnd& end) {
+  cgi_msg_table.getMessage(end.message, output_message);
+  cgi_msg_report.setAPIRetCode(end.message);
+  const char* value = end.value.c_str();
+  switch (end.page) {
+    case RunEnd::Page::kError:
+      cgi_msg_report.outputContentType(stdout, CONTENT_TYPE_HTML, nullptr);
+      cgi_msg_report.outputHtmlMessage(stdout, MSG_TYPE_ERROR, output_title, output_message,
+                                       nullptr);
+      break;
+    case RunEnd::Page::kVariableNotFound:
+      cgi_msg_report.outputCGIVarNotFound(output_title, output_message, kMessageSize, value,
+                                          nullptr);
+      break;
+    case RunEnd::Page::kFileNotFound:
+      cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, value, nullptr);
+      break;
+    case RunEnd::Page::kIndex:
+      cgi_msg_report.outputIndexNotFound(output_title, output_message, kMessageSize, value,
+                                         nullptr);
+      break;
+    case RunEnd::Page::kNumber:
+      cgi_msg_report.outputNumberInfo(MSG_TYPE_ERROR, output_title, output_message, kMessageSize,
+                                      end.number, nullptr);
+      break;
+  }
   std::fflush(stdout);
+  return end.exitStatus;
+}
+
+void reportMessage(const char* number) {
+  answerRunEnd(RunEnd::error(number, kResourceFailure));
 }
 
 void markTime(const char* label) {

@@ -33,10 +33,43 @@ extern int remote_index_not_found_count;
 // Incremental index parts searched.
 extern int nExecuteIncIndxCount;
 
-// The standard error answer on standard output: message `number` into
-// output_message, API code `apiCode` (or `number` when null), the HTML
-// header and the error page titled output_title. The caller ends the run.
-void reportMessage(const char* number, const char* apiCode = nullptr);
+// Exit statuses of a run that ends with a message page: refused requests end
+// normally, resource failures with 1.
+constexpr int kRefused = 0;
+constexpr int kResourceFailure = 1;
+
+// How a run ends when it answers with a message page instead of the
+// renderer's: which message, which page fills which tag, which exit status.
+struct RunEnd {
+  enum class Page {
+    kError,             // the message as it stands
+    kVariableNotFound,  // $$CGI_NAME$$ = value
+    kFileNotFound,      // $$FILENAME$$ = value (what the file is, never its path)
+    kIndex,             // $$UI_INDEX_NAME$$ = value (the index description)
+    kNumber,            // $$NUMBER$$ = number
+  };
+  const char* message = "";
+  int exitStatus = kResourceFailure;
+  Page page = Page::kError;
+  std::string value;
+  int number = 0;
+
+  static RunEnd error(const char* message, int exitStatus) {
+    RunEnd end;
+    end.message = message;
+    end.exitStatus = exitStatus;
+    return end;
+  }
+};
+
+// The one place a run writes its message pages: message `end.message` into
+// output_message with its API code, the HTML header and the page titled
+// output_title, on standard output. Returns end.exitStatus.
+int answerRunEnd(const RunEnd& end);
+
+// The standard error answer (RunEnd::error(number, ...)); kept for the
+// stages that end the run with a plain message.
+void reportMessage(const char* number);
 
 // Writes a timing marker into the run-time log; nothing before it is open.
 void markTime(const char* label);

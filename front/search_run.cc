@@ -47,25 +47,42 @@ constexpr const char* kQueryCfgPath = "../setting/query.cfg";
 // Pages name the files they could not write by what they are, never by path.
 constexpr const char* kRunTimeLogLabel = "run-time log";
 
-// Exit statuses: refused requests end normally, resource failures with 1.
-constexpr int kRefused = 0;
-constexpr int kResourceFailure = 1;
+using MaybeEnd = std::optional<RunEnd>;
 
-// Step 8: the user's permit; returns the exit status when the run must end.
-// A valid key that came as a request variable goes to `keyFromRequest`.
-bool admitUser(const char* user, int& exitStatus, std::string& keyFromRequest) {
-  MyService cookies;
-  const SignInResult signIn =
-      checkSignIn(user, cgi_variable.findCgiVariableByName("ks_key"), cookies.cookieValue("ks_key"),
-                  static_cast<unsigned>(systemGetUserLoginTimeOut()));
-  const int result = signIn.result;
-  if (result == 0) {
-    if (signIn.keyFromRequest) keyFromRequest = signIn.key;
-    return true;
+// What the steps of a run hand on to the later ones.
+struct RunState {
+  const char* user = nullptr;
+  std::string keyFromRequest;
+  std::optional<std::string> typedQuery;
+  timeval tvStart{};
+  RunLimits limits;
+  int searchNum = 1;
+  VelaSearchListVector list;
+  bool propertyMode = false;
+  int runPropertySearchIndex = 0;
+  RecordList result;
+};
+
+// Steps 7 and 8: the user, and the user's permit. A valid key that came as a
+// request variable is kept for the renderer.
+MaybeEnd admitUser(RunState& run) {
+  run.user = cgi_variable.findCgiVariableByName("user");
+  if (!run.user) {
+    RunEnd end = RunEnd::error("0006", kRefused);
+    end.page = RunEnd::Page::kVariableNotFound;
+    end.value = "owner";
+    return end;
   }
-  reportMessage(result == -1 ? "3101" : result == -3 ? "3102" : "3100");
-  exitStatus = kRefused;
-  return false;
+  MyService cookies;
+  const SignInResult signIn = checkSignIn(run.user, cgi_variable.findCgiVariableByName("ks_key"),
+                                          cookies.cookieValue("ks_key"),
+                                          static_cast<unsigned>(systemGetUserLoginTimeOut()));
+  if (signIn.result == 0) {
+    if (signIn.keyFromRequest) run.keyFromRequest = signIn.key;
+    return std::nullopt;
+  }
+  const int result = signIn.result;
+  return RunEnd::error(result == -1 ? "3101" : result == -3 ? "3102" : "3100", kRefused);
 }
 
 // Step 9: a query sent in a declared encoding becomes local text, and only
@@ -86,17 +103,16 @@ std::optional<std::string> convertDeclaredEncoding() {
   return typed;
 }
 
-// Step 12: the run-time log; false after answering when it cannot be opened.
-bool openRunLog(const RunLimits& limits) {
+// Step 12: the run-time log.
+MaybeEnd openRunLog(const RunLimits& limits) {
   g_fplog = openRunTimeLog(kRunTimeLogPath, limits.runTimeLogMaxBytes);
   g_fplog_running = g_fplog;
-  if (g_fplog) return true;
+  if (g_fplog) return std::nullopt;
   ReportLog("cannot open %s\n", kRunTimeLogPath);
-  cgi_msg_table.getMessage("0001", output_message);
-  cgi_msg_report.setAPIRetCode("0001");
-  cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, kRunTimeLogLabel,
-                                    nullptr);
-  return false;
+  RunEnd end = RunEnd::error("0001", kResourceFailure);
+  end.page = RunEnd::Page::kFileNotFound;
+  end.value = kRunTimeLogLabel;
+  return end;
 }
 
 void logLine(const char* label, const char* text) {
@@ -161,9 +177,8 @@ MergeRequest mergeRequestOf(queryOptionTag& options) {
   return request;
 }
 
-// The part of the run that needs the request; returns the exit status.
-int serveRequest() {
-  // Steps 2 to 6: language, request, options, answer format, messages, logs.
+// Steps 2 to 6: language, request, options, answer format, messages, logs.
+void readRequest() {
   langFlag = systemGetLanguage();
   cgi_variable.setSysLanuage(langFlag);
   cgi_variable.initialize();
@@ -180,120 +195,103 @@ int serveRequest() {
   cgi_msg_table.getMessage("2006", output_title);
   SetLogFileName("searchrun.log");
   initRunInfo();
+}
 
-  // Steps 7 and 8: admission.
-  const char* user = cgi_variable.findCgiVariableByName("user");
-  if (!user) {
-    cgi_msg_table.getMessage("0006", output_message);
-    cgi_msg_report.setAPIRetCode("0006");
-    cgi_msg_report.outputCGIVarNotFound(output_title, output_message, kMessageSize, "owner",
-                                        nullptr);
-    return kRefused;
-  }
-  int exitStatus = kRefused;
-  std::string keyFromRequest;
-  if (!admitUser(user, exitStatus, keyFromRequest)) return exitStatus;
-
-  // Steps 9 to 13.
-  const std::optional<std::string> typedQuery = convertDeclaredEncoding();
-  timeval tvStart{};
-  gettimeofday(&tvStart, nullptr);
+// Steps 9 to 13, and what a query may cost.
+MaybeEnd prepareQuery(RunState& run) {
+  run.typedQuery = convertDeclaredEncoding();
+  gettimeofday(&run.tvStart, nullptr);
   normaliseQuery(queryOption.orgQuery, queryOption.h2f_flag, kQueryCfgPath);
-  const RunLimits limits = readRunLimits(kSearchOptionPath);
-  setProgramTimeLimit(limits.programTimeLimit);
-  if (!openRunLog(limits)) return kResourceFailure;
+  run.limits = readRunLimits(kSearchOptionPath);
+  setProgramTimeLimit(run.limits.programTimeLimit);
+  if (MaybeEnd end = openRunLog(run.limits)) return end;
   logLine("QUERY_STRING", queryOption.wholeCGIString);
   logLine("QUERY", queryOption.orgQuery);
-  if (!configurationIsUsable()) {
-    reportMessage("0009");
-    return kResourceFailure;
-  }
+  if (!configurationIsUsable()) return RunEnd::error("0009", kResourceFailure);
   // Each wildcard word costs a walk over the words of every index searched.
-  if (countWildcardWords(queryOption.orgQuery, langFlag) > limits.maxWildcardTerms) {
-    cgi_msg_table.getMessage("1070", output_message);
-    cgi_msg_report.setAPIRetCode("1070");
-    cgi_msg_report.outputNumberInfo(3, output_title, output_message, kMessageSize,
-                                    limits.maxWildcardTerms, nullptr);
-    return kRefused;
+  if (countWildcardWords(queryOption.orgQuery, langFlag) > run.limits.maxWildcardTerms) {
+    RunEnd end = RunEnd::error("1070", kRefused);
+    end.page = RunEnd::Page::kNumber;
+    end.number = run.limits.maxWildcardTerms;
+    return end;
   }
+  return std::nullopt;
+}
 
-  // Step 15. (Similar-document queries, step 14, join with their issue.)
-  const int searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
-
-  // Steps 16 to 18: the index list. The multi-field property search and the
-  // class search join before the explicit list once they exist.
-  VelaSearchListVector vecVelaSearchList;
-  const bool propertyMode = false;
+// Steps 15 to 22: the indexes to search, within the limits.
+MaybeEnd selectIndexes(RunState& run) {
+  // (Similar-document queries, step 14, join with their issue.)
+  run.searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
+  // The multi-field property search and the class search join before the
+  // explicit list once they exist.
   const ExplicitIndexList explicitList =
-      buildExplicitIndexList(cgi_variable, vecVelaSearchList, g_fplog, pid);
-  if (explicitList.outOfMemory) {
-    reportMessage("0008");
-    return kResourceFailure;
-  }
+      buildExplicitIndexList(cgi_variable, run.list, g_fplog, pid);
+  if (explicitList.outOfMemory) return RunEnd::error("0008", kResourceFailure);
   queryOption.dbNum += explicitList.added;
   if (explicitList.duplicates > 0)
     ReportLog("%d index uids named an index already selected\n", explicitList.duplicates);
 
-  // Steps 19 and 20: limits.
-  if (!propertyMode) {
-    const int limit = limits.maxSearchIndexCount;
-    if (queryOption.dbNum > limit) {
-      cgi_msg_table.getMessage("1035", output_message);
-      cgi_msg_report.setAPIRetCode("1035");
-      cgi_msg_report.outputNumberInfo(3, output_title, output_message, kMessageSize, limit,
-                                      nullptr);
-      return kRefused;
-    }
+  if (!run.propertyMode && queryOption.dbNum > run.limits.maxSearchIndexCount) {
+    RunEnd end = RunEnd::error("1035", kRefused);
+    end.page = RunEnd::Page::kNumber;
+    end.number = run.limits.maxSearchIndexCount;
+    return end;
   }
-  if (queryOption.dbNum > 0 && searchNum > queryOption.dbNum) {
-    reportMessage("1060");
-    return kRefused;
-  }
+  if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum)
+    return RunEnd::error("1060", kRefused);
 
-  // Steps 21 and 22.
-  int run_property_search_index =
-      filePropertySearchState(queryOption.dbNum, queryOption.file_name_search, searchNum,
-                              vecVelaSearchList, explicitList.fileNameIndexCount);
-  if (propertyMode) run_property_search_index = -2;
-  if (queryOption.sbfRandomNo > 0) {
-    applySearchByFieldFile(searchByFieldPath(queryOption.sbfRandomNo), vecVelaSearchList);
-  }
+  run.runPropertySearchIndex =
+      filePropertySearchState(queryOption.dbNum, queryOption.file_name_search, run.searchNum,
+                              run.list, explicitList.fileNameIndexCount);
+  if (run.propertyMode) run.runPropertySearchIndex = -2;
+  if (queryOption.sbfRandomNo > 0)
+    applySearchByFieldFile(searchByFieldPath(queryOption.sbfRandomNo), run.list);
+  return std::nullopt;
+}
 
-  // Step 23: search every selected index and merge the hits.
-  RecordList result;
+// Step 23: search every selected index and merge the hits; step 26 orders
+// them (related terms, step 25, join with their issue).
+MaybeEnd searchAndMerge(RunState& run) {
   markTime("b-function 'getRecordList'");
   const MergeOutcome merged =
-      getRecordList(vecVelaSearchList, searchNum, mergeRequestOf(queryOption), result);
+      getRecordList(run.list, run.searchNum, mergeRequestOf(queryOption), run.result);
   nExecuteIncIndxCount += merged.incSearches;
   if (merged.message) {
+    RunEnd end = RunEnd::error(merged.message, kMergeExitStatus);
     if (merged.message == kMsgSearchFailed) {
-      cgi_msg_table.getMessage(merged.message, output_message);
-      cgi_msg_report.setAPIRetCode(merged.message);
-      cgi_msg_report.outputIndexNotFound(output_title, output_message, kMessageSize,
-                                         merged.failedIndex.c_str(), nullptr);
-    } else {
-      reportMessage(merged.message);
+      end.page = RunEnd::Page::kIndex;
+      end.value = merged.failedIndex;
     }
-    return kMergeExitStatus;
+    return end;
   }
   markTime("a-function 'getRecordList'");
-  const bool noResult = result.empty();
+  if (!run.result.empty()) orderResult(run.result);
+  return std::nullopt;
+}
 
-  // Step 26 (related terms, step 25, join with their issue): the ordering.
-  if (!noResult) orderResult(result);
-
+RunOutput outputOf(const RunState& run) {
   RunOutput output;
-  output.list = &vecVelaSearchList;
-  output.result = &result;
-  output.propertyMode = propertyMode;
-  output.searchNum = searchNum;
-  output.runPropertySearchIndex = run_property_search_index;
-  output.tvStart = tvStart;
-  output.user = user;
-  output.typedQuery = typedQuery;
-  output.permitKeyFromRequest = keyFromRequest;
-  output.programTimeLimitMs = limits.programTimeLimit * 1000;
-  return writeResultAndHandOver(output);
+  output.list = &run.list;
+  output.result = &run.result;
+  output.propertyMode = run.propertyMode;
+  output.searchNum = run.searchNum;
+  output.runPropertySearchIndex = run.runPropertySearchIndex;
+  output.tvStart = run.tvStart;
+  output.user = run.user;
+  output.typedQuery = run.typedQuery;
+  output.permitKeyFromRequest = run.keyFromRequest;
+  output.programTimeLimitMs = run.limits.programTimeLimit * 1000;
+  return output;
+}
+
+// The part of the run that needs the request; returns the exit status.
+int serveRequest() {
+  readRequest();
+  RunState run;
+  for (MaybeEnd (*step)(RunState&) : {admitUser, prepareQuery, selectIndexes, searchAndMerge}) {
+    if (MaybeEnd end = step(run)) return answerRunEnd(*end);
+  }
+  return writeResultAndHandOver(outputOf(run));
 }
 
 }  // namespace
@@ -344,8 +342,7 @@ int searchrunMain(int argc, char** argv) {
   try {
     status = serveRequest();
   } catch (const std::bad_alloc&) {
-    reportMessage("0008");
-    status = kResourceFailure;
+    status = answerRunEnd(RunEnd::error("0008", kResourceFailure));
   }
   std::fflush(stdout);
   if (g_fplog) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,10 +102,17 @@ GetFileListArguments rendererArguments(const std::string& base) {
 
 // A renderer that cannot be started is a broken installation: the user gets
 // a page that says so, and the run fails.
-int reportRendererMissing() {
+RunEnd rendererMissing() {
   ReportLog("the page renderer cannot be started\n");
-  reportMessage("0009");
-  return 1;
+  return RunEnd::error("0009", kResourceFailure);
+}
+
+// A result file that cannot be written: the page says what, never where.
+RunEnd resultNotWritten() {
+  RunEnd end = RunEnd::error("0001", kResourceFailure);
+  end.page = RunEnd::Page::kFileNotFound;
+  end.value = "search result";
+  return end;
 }
 
 // The renderer sets the permit key as a cookie when the request carried it
@@ -113,6 +121,10 @@ int reportRendererMissing() {
 void passPermitKey(const RunOutput& run) {
   if (!run.permitKeyFromRequest.empty())
     setenv(kPermitKeyVariable, run.permitKeyFromRequest.c_str(), 1);
+}
+
+const char* cgiLookup(const char* name) {
+  return cgi_variable.findCgiVariableByName(name);
 }
 
 }  // namespace
@@ -133,28 +145,18 @@ void buildIndexDescriptors(const VelaSearchListVector& list, bool propertyMode, 
   }
 }
 
-int writeResultAndHandOver(const RunOutput& run) {
+namespace {
+
+// Steps 27 to 33 on a claimed base name. A run end when the run must answer
+// with a message page; the exit status (in `status`) when the renderer ran
+// as a child and answered; on a successful hand-over it does not return.
+std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& base, int& status) {
   const RecordList& result = *run.result;
   ResultOutputRequest request = outputRequest(run);
-  ResultMessagePage page{cgi_msg_table, cgi_msg_report, output_title};
-
-  // Step 27: the base name of every file of this result.
-  const unsigned long fastLimit =
-      static_cast<unsigned long>(queryOption.numRec > 0 ? queryOption.numRec * 20L : 0L);
-  std::string base;
-  if (!systemGetTmpFile(base)) {
-    ReportLog("no result name can be claimed in ../tmp\n");
-    cgi_msg_table.getMessage("0001", output_message);
-    cgi_msg_report.setAPIRetCode("0001");
-    cgi_msg_report.outputFileNotFound(output_title, output_message, kMessageSize, page.fileLabel,
-                                      nullptr);
-    return 1;
-  }
   passPermitKey(run);
   markTime(queryOption.retQuery);
   markTime(queryOption.orgQuery);
   gettimeofday(&request.tvEnd, nullptr);
-
   if (!request.noResult) logSearch(run, request.tvEnd);
 
   // Step 29: side files.
@@ -165,36 +167,37 @@ int writeResultAndHandOver(const RunOutput& run) {
   markTime("a-outputClassInformation");
 
   // Step 30: a large HTML result shows its first pages before the whole
-  // file is written.
-  // (A request for no records per page has no first pages to show early.)
+  // file is written (a request for no records per page has no first pages).
+  const unsigned long fastLimit =
+      static_cast<unsigned long>(queryOption.numRec > 0 ? queryOption.numRec * 20L : 0L);
   const bool fastPath = fastLimit > 0 && queryOption.output_cgi_page == kRendererUnset &&
                         queryOption.xml_format == 0 && result.recordCount() > fastLimit;
   const std::string fastFile = resultFileName(base, ResultFile::Fast);
   if (fastPath) {
     markTime("b-block 'generate fast output file'");
-    const int status = outputResult(fastFile, request, result, writeOrder(result, fastLimit), page);
-    if (status != 0) return status;
-    outputFilterResult(base, queryOption.fgSearchDate,
-                       [](const char* name) { return cgi_variable.findCgiVariableByName(name); });
+    if (!outputResult(fastFile, request, result, writeOrder(result, fastLimit)))
+      return resultNotWritten();
+    outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
     markTime("a-block generate fast output file'");
     const GetFileListArguments args = rendererArguments(base);
     markTime("b-execl");
-    const int shown = runRendererAndWait(args, run.programTimeLimitMs);
+    status = runRendererAndWait(args, run.programTimeLimitMs);
     markTime("a-ecgi");
-    if (shown == kRendererNotStarted || shown < 0) return reportRendererMissing();
-    // The first pages are the answer now, whatever comes next.
-    page.answered = true;
-    if (shown != 0) return shown;
+    if (status == kRendererNotStarted || status < 0) return rendererMissing();
+    // The first pages are the answer now: a later failure is only logged,
+    // since a response holds one page.
+    if (status != 0) return std::nullopt;
   }
 
   // Step 31: the whole result.
-  const int status =
-      outputResult(base, request, result, writeOrder(result, result.recordCount()), page);
-  if (status != 0) return status;
-  outputFilterResult(base, queryOption.fgSearchDate,
-                     [](const char* name) { return cgi_variable.findCgiVariableByName(name); });
+  if (!outputResult(base, request, result, writeOrder(result, result.recordCount()))) {
+    if (!fastPath) return resultNotWritten();
+    status = kResourceFailure;
+    return std::nullopt;
+  }
+  outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
   unlink(fastFile.c_str());
-  if (fastPath) return 0;
+  if (fastPath) return std::nullopt;
 
   // Steps 32 and 33: the renderer takes over the process.
   markTime("b-execl");
@@ -202,5 +205,20 @@ int writeResultAndHandOver(const RunOutput& run) {
   const int error = execRenderer(rendererArguments(base), queryOption.xml_format > 0);
   markTime("a-execl, should not occur");
   ReportLog("Execl RetCode : %d, Error Code : %d\n", -1, error);
-  return reportRendererMissing();
+  return rendererMissing();
+}
+
+}  // namespace
+
+int writeResultAndHandOver(const RunOutput& run) {
+  // Step 27: the base name of every file of this result.
+  std::string base;
+  if (!systemGetTmpFile(base)) {
+    ReportLog("no result name can be claimed in ../tmp\n");
+    return answerRunEnd(resultNotWritten());
+  }
+  int status = 0;
+  if (const std::optional<RunEnd> end = writeAndHandOver(run, base, status))
+    return answerRunEnd(*end);
+  return status;
 }

@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "output/msg_report.h"
-#include "output/msg_table.h"
 #include "output/query_output.h"
 #include "system/address.h"
 #include "system/delimiters.h"
@@ -23,8 +21,6 @@
 #include "system/secure_file.h"
 
 namespace {
-
-constexpr size_t kMessageBufferSize = 256;
 
 using File = UniqueFile;
 
@@ -175,9 +171,8 @@ int queryRunTimeMs(const timeval& start, const timeval& end) {
   return ms > INT_MAX ? INT_MAX : ms < INT_MIN ? INT_MIN : static_cast<int>(ms);
 }
 
-int outputResult(const std::string& path, const ResultOutputRequest& request,
-                 const RecordList& result, const std::vector<unsigned long>& order,
-                 const ResultMessagePage& page) {
+bool outputResult(const std::string& path, const ResultOutputRequest& request,
+                  const RecordList& result, const std::vector<unsigned long>& order) {
   CQueryOutput out;
   bool written = out.WriteOutputFile(path);
   if (written) {
@@ -186,14 +181,8 @@ int outputResult(const std::string& path, const ResultOutputRequest& request,
     written = out.CloseOutputFile() && written;
     if (!written) removeBrokenFile(path);
   }
-  if (written) return 0;
-  ReportLog("cannot write the result file %s\n", path.c_str());
-  if (page.answered) return 1;
-  char message[kMessageBufferSize] = "";
-  page.table.getMessage("0001", message);
-  page.report.setAPIRetCode("0001");
-  page.report.outputFileNotFound(page.title, message, kMessageBufferSize, page.fileLabel, nullptr);
-  return 1;
+  if (!written) ReportLog("cannot write the result file %s\n", path.c_str());
+  return written;
 }
 
 bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLookup& cgiValue) {

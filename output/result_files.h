@@ -19,9 +19,6 @@
 #include "system/record_mapping.h"
 #include "system/vela_search_list.h"
 
-class KestraneMsgTable;
-class KestraneMsgReport;
-
 // The side files, named by a suffix on B.
 enum class ResultFile { Fast, Filter, IndexList, Class, SimilarKeyword };
 // B + "_fast", ".filter", "_idx", "_class" or "_similar_keyword".
@@ -72,18 +69,6 @@ struct ResultOutputRequest {
   timeval tvEnd{};
 };
 
-// Where a failure page goes: the run's message table, report and page title.
-struct ResultMessagePage {
-  const KestraneMsgTable& table;
-  KestraneMsgReport& report;
-  const char* title;
-  // Once the request has been answered (the renderer showed the first
-  // pages), a failure is only logged: a response holds one page.
-  bool answered = false;
-  // How the page names a file that could not be written (never its path).
-  const char* fileLabel = "search result";
-};
-
 // Header defaults when the request names no option file / main page (or one
 // too long for its field).
 constexpr const char* kDefaultIniFile = "ts_ini_option.cfg";
@@ -102,20 +87,17 @@ int queryRunTimeMs(const timeval& start, const timeval& end);
 // order.size()). A position or index number outside the arrays writes no
 // line (its slot reads back empty).
 //
-// Returns the exit status for the run: 0 when the file is complete; 1 when
-// it could not be created or written whole, after a partly written file was
-// removed, `path` was named in the report log and, unless page.answered,
-// message "0001" (API code "0001") and the file-not-found page naming
-// page.fileLabel went to standard output. The caller ends the run with it.
+// True when the file is complete. False when it could not be created or
+// written whole: a partly written file is removed and `path` named in the
+// report log; the caller answers the request.
 //
 // Values that do not fit their header field are not cut: an overlong
 // "ini_file" or "main_page" gives the default, an overlong user or
 // search-by-field number an empty field; a query text that the renderer
 // could not read back (10,240 bytes or more) is written empty. Each such case
 // is noted in the report log.
-int outputResult(const std::string& path, const ResultOutputRequest& request,
-                 const RecordList& result, const std::vector<unsigned long>& order,
-                 const ResultMessagePage& page);
+bool outputResult(const std::string& path, const ResultOutputRequest& request,
+                  const RecordList& result, const std::vector<unsigned long>& order);
 
 // Looks up a CGI variable by name; null when absent.
 using CgiLookup = std::function<const char*(const char*)>;
