@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "access/permit_tool.h"
+#include "access/sign_in.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -267,6 +268,43 @@ TEST_F(PermitTest, ToolCommandLineErrors) {
     EXPECT_TRUE(run.rfind("2||", 0) == 0 && run.size() > 3) << run;
   }
   EXPECT_EQ(0u, runTool({"--help"}).rfind("0|usage:", 0));
+}
+
+}  // namespace
+
+namespace {
+
+// The rule both programs apply: the built-in account, else the request's
+// key, else the cookie's; a refusal names the request key's problem.
+TEST_F(PermitTest, SignInRule) {
+  char out[64];
+  ASSERT_NE(nullptr, KS_CookiePermitCreate("carol", out, sizeof out, 0));
+  const std::string key = out + 7;
+  const std::string other = "carol0000001";  // well formed, no such permit
+  struct Row {
+    const char* user;
+    const char* requestKey;
+    const char* cookieKey;
+    int result;
+    const char* admittedBy;
+    bool fromRequest;
+  } rows[] = {
+      {kBuiltInUser, nullptr, nullptr, 0, "", false},
+      {"carol", key.c_str(), nullptr, 0, key.c_str(), true},
+      {"carol", nullptr, key.c_str(), 0, key.c_str(), false},
+      {"carol", other.c_str(), key.c_str(), 0, key.c_str(), false},  // a stale link, a good cookie
+      {"carol", other.c_str(), nullptr, PERMIT_ERR_KEY_INVALID, "", false},
+      {"carol", nullptr, other.c_str(), PERMIT_ERR_KEY_INVALID, "", false},
+      {"carol", nullptr, nullptr, kPermitNoKey, "", false},
+      {"dave", key.c_str(), key.c_str(), PERMIT_ERR_KEY_INVALID, "", false},
+      {"tessera", nullptr, nullptr, kPermitNoKey, "", false},  // the built-in name is exact
+  };
+  for (const Row& row : rows) {
+    const SignInResult signIn = checkSignIn(row.user, row.requestKey, row.cookieKey, 600);
+    EXPECT_EQ(row.result, signIn.result) << row.user;
+    EXPECT_EQ(row.admittedBy, signIn.key) << row.user;
+    EXPECT_EQ(row.fromRequest, signIn.keyFromRequest) << row.user;
+  }
 }
 
 }  // namespace

@@ -98,6 +98,26 @@ TEST(RecordMergePlan, JobsFollowTheListAndBundleRemoteHosts) {
   EXPECT_EQ((std::vector<std::string>{"a", "c", "f"}), jobs[0].m_idxName);
 }
 
+// The filters of other layers reach each job through the request, before it
+// runs; a failing job stops the rest and is named.
+TEST(RecordMergeRun, JobsAreArmedInOrderAndTheFirstFailureStops) {
+  struct Arm final : CSearchJobFilters {
+    void arm(velaSearch& job) override { armed += job.m_ipAddr + " "; }
+    std::string armed;
+  } arm;
+  SearchRequest request;
+  request.jobFilters = &arm;
+  const VelaSearchListVector list = {entry("10.0.0.5", "a"), entry("10.0.0.6", "b")};
+  std::vector<velaSearch> jobs;
+  ASSERT_EQ(nullptr, createSearchJobs(list, planSearchJobs(list, 0, false, isLoopback), request,
+                                      "-opt ", jobs));
+  size_t failed = 99;
+  // Remote jobs are not available in this build: the first fails.
+  EXPECT_STREQ(kMsgSearchFailed, runSearchJobs(jobs, request, &failed));
+  EXPECT_EQ(failed, 0u);
+  EXPECT_EQ(arm.armed, "10.0.0.5 ");
+}
+
 TEST_F(RecordMergeTest, NumberKeysInJobOrder) {
   // r2 has no hits; zero scores and dates are zero bytes.
   std::vector<velaSearch> jobs;
