@@ -165,3 +165,20 @@ int TSHtmlMakeup::clear() {
   m_data.clear();
   return NORMAL_ENDING;
 }
+
+const char* htmlEntityFor(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&#39;";
+    default:
+      return nullptr;
+  }
+}

@@ -35,6 +35,10 @@ const char* tSHtmlMakeupGetErrorMessage(int code);
 
 // A working text, typically a template loaded from a file, whose tags are
 // replaced before it is written out. Lives for one page or one conversion.
+// The entity that stands for `c` in HTML text and attribute values ("&amp;",
+// "&lt;", "&gt;", "&quot;", "&#39;"), or null when `c` stands for itself.
+const char* htmlEntityFor(char c);
+
 class TSHtmlMakeup {
  public:
   static constexpr size_t kMaxFileName = 10240;

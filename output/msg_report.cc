@@ -57,25 +57,11 @@ const char kBuiltInTemplate[] =
 std::string escapeHtml(const char* text) {
   std::string out;
   for (const char* p = orEmpty(text); *p != '\0'; ++p) {
-    switch (*p) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += *p;
-    }
+    const char* entity = htmlEntityFor(*p);
+    if (entity != nullptr)
+      out += entity;
+    else
+      out += *p;
   }
   return out;
 }

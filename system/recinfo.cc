@@ -122,8 +122,9 @@ int locate(const RecInfo& info, int fdOffsets, int32_t r, size_t k, Span& span) 
   return kRecInfoOk;
 }
 
-// The info line of a raw record.
-std::string infoLine(std::string record) {
+}  // namespace
+
+std::string recordInfoLine(std::string record) {
   const size_t n = record.size();
   if (n >= 2 && record[n - 2] == '@') {
     record.resize(n - 2);
@@ -138,6 +139,8 @@ std::string infoLine(std::string record) {
   return record;
 }
 
+namespace {
+
 int readRecord(int fd, const Span& span, std::string& out) {
   struct stat st;
   if (fstat(fd, &st) != 0 || span.start < 0 || span.start + span.size > st.st_size) {
@@ -145,7 +148,7 @@ int readRecord(int fd, const Span& span, std::string& out) {
   }
   std::string record(static_cast<size_t>(span.size), '\0');
   if (!readAt(fd, span.start, record.data(), record.size())) return kRecInfoUnreadable;
-  out = infoLine(std::move(record));
+  out = recordInfoLine(std::move(record));
   return kRecInfoOk;
 }
 

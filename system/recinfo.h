@@ -36,4 +36,8 @@ enum {
 int TS2InfoForID(const char* indexDir, const int* recordNumbers, std::vector<std::string>& out,
                  int count);
 
+// The info line of a raw record, as TS2InfoForID cuts it: at an "@" among its
+// last three bytes, zero bytes turned into blanks.
+std::string recordInfoLine(std::string record);
+
 #endif  // SEARCHRUN_SYSTEM_RECINFO_H

@@ -188,7 +188,8 @@ bool readRegularFile(const std::string& path, std::string& out, size_t limit) {
   return fd && readAll(fd.get(), out, limit);
 }
 
-bool replaceFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
+bool replaceFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
+                           bool durable) {
   std::string tmp;
   UniqueFd fd;
   for (int attempt = 0; attempt < 10 && !fd; ++attempt) {
@@ -198,9 +199,26 @@ bool replaceFileAtomically(const std::string& path, const std::string& bytes, mo
     if (!fd && errno != EEXIST) return false;
   }
   if (!fd) return false;
-  bool ok = writeAll(fd.get(), bytes) && fsync(fd.get()) == 0;
+  bool ok = writeAll(fd.get(), bytes.data(), bytes.size()) && (!durable || fsync(fd.get()) == 0);
   ok = close(fd.release()) == 0 && ok;
   ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) unlink(tmp.c_str());
   return ok;
+}
+
+bool readUpTo(int fd, std::string& out, size_t max) {
+  out.assign(max, '\0');
+  size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = read(fd, &out[done], out.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+  out.resize(done);
+  return true;
 }

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 // Owns one file descriptor; closes it when it goes out of scope.
 class UniqueFd {
@@ -94,10 +95,17 @@ bool writeFileExclusive(const std::string& path, const std::string& bytes, mode_
 // Reads the regular file at `path` (openRegularFile), at most `limit` bytes.
 bool readRegularFile(const std::string& path, std::string& out, size_t limit);
 
-// Replaces `path` by a file holding `bytes`: written to a fresh name beside
-// it (exclusively created), flushed, then renamed over `path`. A reader sees
-// the old content or the new, never a part. False on any failure; the temporary file is
+// Replaces `path` by a file holding `bytes`: written to a fresh random name
+// beside it (exclusively created, so nothing planted there redirects the
+// write), flushed to disk when `durable`, then renamed over `path` (a link
+// standing there is replaced, never followed). A reader sees the old content
+// or the new, never a part. False on any failure; the temporary file is
 // removed.
-bool replaceFileAtomically(const std::string& path, const std::string& bytes, mode_t mode);
+bool replaceFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
+                           bool durable = true);
+
+// Reads `fd` to its end, but at most `max` bytes, into `out` (replacing it);
+// what lies beyond is left unread. False on a read error.
+bool readUpTo(int fd, std::string& out, size_t max);
 
 #endif  // SEARCHRUN_SYSTEM_SECURE_FILE_H

@@ -53,24 +53,9 @@ std::string encodeTextResult(std::string_view matched, const std::vector<Hit>& h
 }
 
 bool writeFileAtomic(const std::string& path, std::string_view bytes) {
-  // The scratch name beside the target is unforeseeable and claimed by an
-  // exclusive create, so that nothing planted in a directory others may
-  // write can take the write elsewhere; the rename then replaces whatever
-  // stands at the target (a link included) without following it.
-  std::string tmp;
-  UniqueFd fd;
-  for (int attempt = 0; attempt < 10 && !fd; ++attempt) {
-    tmp = path + ".part";
-    if (!systemRandomDigits(20, tmp)) return false;
-    fd = createExclusive(tmp, kResultFileMode);
-    if (!fd && errno != EEXIST) return false;
-  }
-  if (!fd) return false;
-  bool ok = writeAll(fd.get(), bytes.data(), bytes.size());
-  ok = close(fd.release()) == 0 && ok;
-  ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) unlink(tmp.c_str());
-  return ok;
+  // A result is scratch: read once and removed, so it need not reach the
+  // disk before the rename.
+  return replaceFileAtomically(path, bytes, kResultFileMode, false);
 }
 
 }  // namespace vela

@@ -47,19 +47,7 @@ bool readInt(const std::string& text, int64_t min, int64_t max, int64_t& out) {
 bool readTermFile(const std::string& path, const CodePage& cp, std::string& query) {
   UniqueFd fd = openRegularFile(path);
   if (!fd) return false;
-  query.assign(kMaxQueryBytes, '\0');
-  size_t done = 0;
-  while (done < query.size()) {
-    const ssize_t n = read(fd.get(), &query[done], query.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      return false;
-    }
-  }
-  query.resize(done);
+  if (!readUpTo(fd.get(), query, kMaxQueryBytes)) return false;
   query.resize(cp.cut(query, kMaxQueryBytes).size());
   blankControlBytes(query);
   return true;

@@ -215,20 +215,7 @@ bool readSourceFile(const SourceTree& tree, const SourceFile& file, size_t maxBy
     return false;
   // Sized by the file as scanned (a file that grew since is read that far):
   // a buffer of the largest size for every document made building crawl.
-  bytes.resize(std::min<size_t>(file.size, maxBytes));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = read(fd.get(), &bytes[done], bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      return false;
-    }
-  }
-  bytes.resize(done);
-  return true;
+  return readUpTo(fd.get(), bytes, std::min<size_t>(file.size, maxBytes));
 }
 
 bool isSafeOwnerName(std::string_view owner) {

@@ -16,6 +16,7 @@
 #include "system/address.h"
 #include "system/layout.h"
 #include "system/numbers.h"
+#include "system/recinfo.h"
 #include "system/recorded_path.h"
 
 namespace render {
@@ -103,21 +104,6 @@ std::string dataFileName(const std::string& path) {
   if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
     return "";
   return name;
-}
-
-// The info line of a raw record: cut at an "@" among its last three bytes,
-// zero bytes turned into blanks.
-std::string infoLine(std::string record) {
-  const size_t n = record.size();
-  if (n >= 2 && record[n - 2] == '@') {
-    record.resize(n - 2);
-  } else if (n >= 1 && record[n - 1] == '@') {
-    record.resize(n - 1);
-  } else if (n >= 3 && record[n - 3] == '@') {
-    record.resize(n - 3);
-  }
-  std::replace(record.begin(), record.end(), '\0', ' ');
-  return record;
 }
 
 // The "@X:" lines of an info line.
@@ -273,7 +259,7 @@ bool readInfoLine(const std::string& dir, uint32_t r, std::string& info) {
   if (start < 0 || size < 2 || size > static_cast<int64_t>(kMaxInfoLine)) return false;
   std::string record(static_cast<size_t>(size), '\0');
   if (!readAt(files[k], static_cast<uint64_t>(start), record.data(), record.size())) return false;
-  info = infoLine(std::move(record));
+  info = recordInfoLine(std::move(record));
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "output/html_makeup.h"
 #include "system/layout.h"
 #include "system/strings.h"
 
@@ -104,25 +105,10 @@ std::string escapeMarkup(std::string_view utf8) {
       i += len;
       continue;
     }
-    switch (clean[i]) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out.append(clean, i, len);
-    }
+    if (const char* entity = htmlEntityFor(clean[i]))
+      out += entity;
+    else
+      out.append(clean, i, len);
     i += len;
   }
   return out;
