@@ -14,7 +14,9 @@ namespace render {
 namespace {
 
 constexpr const char* kStyle =
-    "body{font-family:sans-serif;margin:1em 2em}ol.hits li{margin-bottom:1em}"
+    // Long unbroken runs in a document ("=====...") must wrap on a phone.
+    "body{font-family:sans-serif;margin:1em 2em;overflow-wrap:anywhere}"
+    "ol.hits li{margin-bottom:1em}"
     ".file{font-size:110%}.location{color:#1a6b1a;font-size:90%}.snippet "
     "b{background:#ffe680}.meta{color:#555;font-size:90%}"
     ".paging a,.paging b{margin-right:.5em}.sort b{margin-right:.3em}";
