@@ -77,6 +77,15 @@ std::string encodeExactUser(const char* user) {
   return out;
 }
 
+// The current second as file times count it. time() reads a clock that may
+// lag a tick behind the one that stamps files, so a permit touched an
+// instant ago could look as if it were used in the future.
+time_t fileClockNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return ts.tv_sec;
+}
+
 bool endsWith(const char* name, const char* suffix) {
   size_t n = std::strlen(name);
   size_t m = std::strlen(suffix);
@@ -255,7 +264,7 @@ int CookiePermit::permitLoad(const char* key, const char* encodedId) {
 
 int CookiePermit::permitCheck(const char* key, const char* encodedId) {
   if (permitLoad(key, encodedId) != 0) return PERMIT_ERR_KEY_INVALID;
-  refreshTimes(permitGenerateFilePath(), std::time(nullptr));
+  refreshTimes(permitGenerateFilePath(), fileClockNow());
   return PERMIT_ERR_KEY_VALID;
 }
 
@@ -336,8 +345,7 @@ int KS_CookiePermitCheck(const char* user, const char* key, unsigned lifeTimeSec
   char id[CookiePermit::kFieldSize];
   CookiePermit permit;
   permit.permitSetUser(user);
-  return permit.permitCheck(key, KS_CookieEncodeUserId(user, id), lifeTimeSeconds,
-                            std::time(nullptr));
+  return permit.permitCheck(key, KS_CookieEncodeUserId(user, id), lifeTimeSeconds, fileClockNow());
 }
 
 int KS_CookiePermitRemove(const char* user, const char* key) {
@@ -357,5 +365,5 @@ int KS_CookiePermitGetUserType(const char* user, const char* key) {
 }
 
 int KS_CookiePermitExpire(unsigned maxIdleSeconds) {
-  return permitExpireDir(kPermitDir, maxIdleSeconds, std::time(nullptr));
+  return permitExpireDir(kPermitDir, maxIdleSeconds, fileClockNow());
 }

@@ -210,6 +210,19 @@ TEST_F(SearchRunTest, UnopenableRunTimeLogFailsWithStatusOne) {
   EXPECT_EQ(std::string::npos, r.out.find("../logs")) << r.out;
 }
 
+TEST_F(SearchRunTest, UnwritableResultFailsWithStatusOne) {
+  buildIndex("D10001");
+  const std::string tmp = inst().path("tmp");
+  std::filesystem::rename(tmp, tmp + ".away");
+  inst().write("tmp", "not a directory");
+  RunResult r = trusted("query=x&index_id=7F000001_D10001");
+  std::filesystem::remove(tmp);
+  std::filesystem::rename(tmp + ".away", tmp);
+  EXPECT_EQ(1, r.exitStatus);
+  expectErrorPage(r, "0001", "$$FILENAME$$", "search result");
+  EXPECT_EQ(std::string::npos, r.out.find("../tmp")) << r.out;
+}
+
 TEST_F(SearchRunTest, RequestThatPassesEveryCheckLogsItsQuery) {
   buildIndex("A11111");
   RunResult r = trusted("query=annual+report&index_id=7F000001_A11111&search_no=1");
