@@ -179,6 +179,25 @@ void WildcardExpander::prepare(const std::vector<std::string>& patterns) {
       if (startsWith(literalPrefix(p), root) && !found_.count(p)) mine.push_back(p);
     scan(root, mine);
   }
+  allot(todo);
+}
+
+void WildcardExpander::allot(const std::vector<std::string>& patterns) {
+  // Water-filling: the patterns that match least are served first, each with
+  // an equal part of what is left; what they do not need goes to the rest.
+  // A first wildcard that matches thousands of words must not leave nothing
+  // to the second, which in "*e* *a*" would make the whole query fail.
+  std::vector<std::pair<size_t, std::string>> needs;
+  for (const std::string& p : patterns)
+    if (!share_.count(p) && !expanded_.count(p)) needs.emplace_back(found_[p].size(), p);
+  std::sort(needs.begin(), needs.end());
+  size_t available = remaining_ - reserved_;
+  for (size_t i = 0; i < needs.size(); ++i) {
+    const size_t part = std::min(needs[i].first, available / (needs.size() - i));
+    share_[needs[i].second] = part;
+    available -= part;
+    reserved_ += part;
+  }
 }
 
 void WildcardExpander::scan(const std::string& root, const std::vector<std::string>& patterns) {
@@ -224,7 +243,13 @@ void WildcardExpander::scan(const std::string& root, const std::vector<std::stri
 }
 
 std::vector<std::string> WildcardExpander::expand(const std::string& pattern, size_t limit) {
-  const size_t take = std::min(limit, remaining_);
+  if (const auto done = expanded_.find(pattern); done != expanded_.end()) return done->second;
+  size_t take = std::min(limit, remaining_ - reserved_);
+  if (const auto share = share_.find(pattern); share != share_.end()) {
+    take = std::min(limit, share->second);
+    reserved_ -= share->second;
+    share_.erase(share);
+  }
   if (take == 0) return {};
   if (!found_.count(pattern)) scan(literalPrefix(pattern), {pattern});
   std::vector<Match> best = found_[pattern];
@@ -237,6 +262,7 @@ std::vector<std::string> WildcardExpander::expand(const std::string& pattern, si
   for (Match& m : best)
     terms.push_back(std::move(m.term));
   std::sort(terms.begin(), terms.end());
+  expanded_[pattern] = terms;
   return terms;
 }
 

@@ -54,21 +54,25 @@ struct MatchOptions {
 bool wildcardMatch(std::string_view pattern, std::string_view text);
 
 // Expands the wildcards of one run against one index within a budget of
-// index words shared by all of them: each expansion keeps its most frequent
-// words (ties to the earlier word) up to what is left of the budget, so a run
-// never stands for more words in total than the budget, however many
-// wildcards it has. Patterns handed to prepare() are matched in one pass over
-// each part of the term list they need (one pass over the whole list for all
-// patterns that begin with a wildcard), not in one pass each.
+// index words shared by all of them, so a run never stands for more words in
+// total than the budget, however many wildcards it has. The patterns handed
+// to prepare() share the budget fairly: each gets an equal part, and what a
+// pattern with fewer matches leaves goes to the others; each keeps its most
+// frequent words (ties to the earlier word). A pattern that was not prepared
+// takes from what no prepared pattern holds. The same pattern stands for the
+// same words however often it is expanded. Patterns handed to prepare() are
+// matched in one pass over each part of the term list they need (one pass
+// over the whole list for all patterns that begin with a wildcard), not in
+// one pass each.
 class WildcardExpander {
  public:
   WildcardExpander(const Xapian::Database& db, size_t budget);
 
   // Scans the term list for these folded patterns ahead of their expand().
   void prepare(const std::vector<std::string>& patterns);
-  // The index words of a folded pattern, at most `limit` and at most what is
-  // left of the budget (which they use up), in term order. A pattern that was
-  // not prepared is scanned now, unless the budget is spent.
+  // The index words of a folded pattern, at most `limit` and at most its part
+  // of the budget (which they use up), in term order. A pattern that was not
+  // prepared is scanned now, unless the budget is spent.
   std::vector<std::string> expand(const std::string& pattern, size_t limit = SIZE_MAX);
 
   size_t remaining() const { return remaining_; }
@@ -85,8 +89,15 @@ class WildcardExpander {
   void scan(const std::string& root, const std::vector<std::string>& patterns);
 
   const Xapian::Database& db_;
+  // Shares the prepared patterns out between them (remaining_ less what
+  // earlier patterns hold), each at most what it matched.
+  void allot(const std::vector<std::string>& patterns);
+
   size_t budget_;
   size_t remaining_;
+  size_t reserved_ = 0;                  // held by shares not yet expanded
+  std::map<std::string, size_t> share_;  // a prepared pattern's part
+  std::map<std::string, std::vector<std::string>> expanded_;
   uint64_t visited_ = 0;
   // Per pattern, the best `budget_` matches (no expansion can take more).
   std::map<std::string, std::vector<Match>> found_;

@@ -245,8 +245,11 @@ TEST_F(EngineHardening, ExpansionsShareOneBudgetPerRun) {
     char hits;
   } cases[] = {
       {"1000", "ap* | or*", "apple,applesauce,apricot,orange,orchard", 5},
-      {"3", "ap* | or*", "apple,applesauce,apricot", 4},  // nothing left for the second
-      {"2", "ap* | or*", "apple,applesauce", 3},  // the most frequent first, ties to the earlier
+      // Shared fairly: the pattern with fewer matches is served first, and
+      // every wildcard keeps a part (an AND of wildcards must not fail).
+      {"3", "ap* | or*", "apple,applesauce,orange", 4},
+      {"2", "ap* | or*", "apple,orange", 4},  // the most frequent first, ties to the earlier
+      {"4", "ap* or*", "apple,applesauce,orange,orchard", 1},    // "apple orchard" matches the AND
       {"4", "or* | ap*", "orange,orchard,apple,applesauce", 4},  // in query order
       {"0", "ap*", "apple,applesauce,apricot", 4},               // invalid: the default
       {"1000", "-P ap", "ap", 4},  // a -P prefix draws on the same budget
@@ -278,11 +281,8 @@ TEST_F(EngineHardening, TheExpanderKeepsToTheSameLimits) {
       {"", {"-limit", "100", "ap*"}, 0, "(apple | applesauce | apricot)\n"},
       {"MAX_EXPANDED_WORDS=2\n", {"-limit", "100", "ap*"}, 0, "(apple | applesauce)\n"},
       {"MAX_EXPANDED_WORDS=2\n", {"-limit", "1", "ap*"}, 0, "apple\n"},
-      // The budget is spent on the first piece; the second stays for the engine.
-      {"MAX_EXPANDED_WORDS=3\n",
-       {"-limit", "100", "ap*+or*"},
-       0,
-       "(apple | applesauce | apricot)+or*\n"},
+      // The pieces share the budget; the one with fewer matches first.
+      {"MAX_EXPANDED_WORDS=3\n", {"-limit", "100", "ap*+or*"}, 0, "(apple | applesauce)+orange\n"},
       {"", {"-limit", "100", "a*-b*-c*-d*-e*-o*"}, 205, ""},
       {"MAX_WILDCARD_TERMS=1\n", {"-limit", "100", "ap*-or*"}, 205, ""},
       {"", {"-limit", "100", "ap*\nor*"}, 0, "(apple | applesauce | apricot) (orange | orchard)\n"},
