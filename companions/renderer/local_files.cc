@@ -42,6 +42,29 @@ bool readPrefix(int fd, size_t limit, std::string& out) {
   return true;
 }
 
+bool FileHead::read(size_t n, std::string_view& bytes) {
+  size_t have = bytes_.size();
+  if (have < n && !atEnd_) {
+    bytes_.resize(n);
+    while (have < n) {
+      const ssize_t got = ::read(fd_, bytes_.data() + have, n - have);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        bytes_.resize(have);
+        return false;
+      }
+      if (got == 0) {
+        atEnd_ = true;
+        break;
+      }
+      have += static_cast<size_t>(got);
+    }
+    bytes_.resize(have);
+  }
+  bytes = std::string_view(bytes_).substr(0, n);
+  return true;
+}
+
 bool readFilePrefix(const std::string& path, size_t limit, std::string& out) {
   out.clear();
   const UniqueFd fd = openRegularFile(path);

@@ -28,6 +28,23 @@ namespace render {
 // False on a read error.
 bool readPrefix(int fd, size_t limit, std::string& out);
 
+// The head of an open file, read only as far as a caller asks: a caller that
+// needs the first kilobytes of a large document never reads the rest.
+class FileHead {
+ public:
+  // Reads from where fd stands; fd must outlive the object.
+  explicit FileHead(int fd) : fd_(fd) {}
+  // `bytes` = the first n bytes, or all there are when the file has fewer.
+  // Bytes already read are not read again, so asking for fewer than before
+  // reads nothing. False on a read error. The view lasts until the next call.
+  bool read(size_t n, std::string_view& bytes);
+
+ private:
+  int fd_;
+  std::string bytes_;
+  bool atEnd_ = false;
+};
+
 // Reads at most `limit` bytes from the start of the regular file at `path`
 // (openRegularFile). False when it cannot be opened or read.
 bool readFilePrefix(const std::string& path, size_t limit, std::string& out);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "output/html_makeup.h"
@@ -50,6 +51,19 @@ size_t utf8Length(const unsigned char* p, size_t left, bool& incomplete) {
     if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return 0;
   }
   return len;
+}
+
+// The end of the run of ASCII bytes that starts at p[i] (n when it reaches the
+// end). Documents are mostly ASCII: eight bytes are tested at a time.
+size_t asciiRunEnd(const unsigned char* p, size_t i, size_t n) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  for (uint64_t word; i + 8 <= n; i += 8) {
+    std::memcpy(&word, p + i, 8);
+    if ((word & kHighBits) != 0) break;
+  }
+  while (i < n && p[i] < 0x80)
+    ++i;
+  return i;
 }
 
 // Replaces the bytes of a character that cannot be converted, whose length
@@ -130,6 +144,8 @@ const char* localCharset(int language) {
 bool isUtf8(std::string_view bytes, bool cutTail) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   for (size_t i = 0; i < bytes.size();) {
+    i = asciiRunEnd(p, i, bytes.size());
+    if (i == bytes.size()) break;
     bool incomplete;
     const size_t len = utf8Length(p + i, bytes.size() - i, incomplete);
     if (len == 0) return cutTail && incomplete;
@@ -143,6 +159,10 @@ std::string sanitizeUtf8(std::string_view bytes, bool cutTail) {
   out.reserve(bytes.size());
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   for (size_t i = 0; i < bytes.size();) {
+    const size_t run = asciiRunEnd(p, i, bytes.size());
+    out.append(bytes.data() + i, run - i);
+    i = run;
+    if (i == bytes.size()) break;
     bool incomplete;
     const size_t len = utf8Length(p + i, bytes.size() - i, incomplete);
     if (len == 0) {

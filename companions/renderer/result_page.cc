@@ -266,14 +266,17 @@ void ResultReader::fillHit(const IndexRecordReader* reader, const ResultPage& pa
   hit.hasSize = d.hasSize;
   if (page.matchMode == 0) return;
   const size_t bytes = page.matchMode == 1 ? kWordSnippetBytes : kLineSnippetBytes;
-  std::string text;
+  bool fromDocument = false;
   if (readDocument) {
     const UniqueFd fd = openRecordedDocument(d, language);
-    std::string prefix;
-    if (fd && readPrefix(fd.get(), kMaxDocumentBytes, prefix))
-      text = documentText(prefix, d.location, language);
+    if (fd) {
+      FileHead head(fd.get());
+      fromDocument =
+          documentSnippet([&head](size_t n, std::string_view& b) { return head.read(n, b); },
+                          d.location, language, page.terms, bytes, hit.snippet);
+    }
   }
-  hit.snippet = makeSnippet(text.empty() ? hit.firstLine : text, page.terms, bytes);
+  if (!fromDocument) hit.snippet = makeSnippet(hit.firstLine, page.terms, bytes);
 }
 
 }  // namespace render

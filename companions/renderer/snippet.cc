@@ -167,14 +167,24 @@ bool looksBinary(std::string_view bytes) {
 class TermMatcher {
  public:
   explicit TermMatcher(const std::vector<std::string>& terms) {
-    for (const std::string& t : terms)
-      if (!t.empty())
-        terms_.push_back(
-            {t, std::all_of(t.begin(), t.end(), [](char c) { return isAsciiWordChar(c); })});
+    for (const std::string& t : terms) {
+      if (t.empty()) continue;
+      terms_.push_back(
+          {t, std::all_of(t.begin(), t.end(), [](char c) { return isAsciiWordChar(c); })});
+      // Most positions of a text start no term: one look at a table skips them.
+      const auto first = static_cast<unsigned char>(t[0]);
+      starts_[first] = true;
+      if (first >= 'a' && first <= 'z') starts_[first - 32] = true;
+      if (first >= 'A' && first <= 'Z') starts_[first + 32] = true;
+      longest_ = std::max(longest_, t.size());
+    }
   }
+  bool empty() const { return terms_.empty(); }
+  // The longest term: how far one position's match may look ahead.
+  size_t longest() const { return longest_; }
   // The length of the longest term that occurs at text[pos], 0 for none.
   size_t at(std::string_view text, size_t pos) const {
-    if (isContinuation(text[pos])) return 0;
+    if (!starts_[static_cast<unsigned char>(text[pos])] || isContinuation(text[pos])) return 0;
     const bool wordStart = pos == 0 || !isAsciiWordChar(text[pos - 1]);
     size_t best = 0;
     for (const Term& t : terms_) {
@@ -191,19 +201,25 @@ class TermMatcher {
     bool plainWord;  // ASCII letters and digits only: must begin a word
   };
   std::vector<Term> terms_;
+  bool starts_[256] = {};
+  size_t longest_ = 0;
 };
 
 std::string collapseBlanks(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (!isBlank(c)) {
-      out += static_cast<char>(c);
-    } else if (!out.empty() && out.back() != ' ') {
-      out += ' ';
+  std::string out(text.size(), '\0');
+  size_t n = 0;
+  bool blank = true;  // no blank at the start
+  for (const char c : text) {
+    if (!isBlank(static_cast<unsigned char>(c))) {
+      out[n++] = c;
+      blank = false;
+    } else if (!blank) {
+      out[n++] = ' ';
+      blank = true;
     }
   }
-  if (!out.empty() && out.back() == ' ') out.pop_back();
+  if (n > 0 && out[n - 1] == ' ') --n;
+  out.resize(n);
   return out;
 }
 
@@ -262,10 +278,25 @@ std::vector<std::string> highlightTerms(std::string_view query) {
   return terms;
 }
 
-std::string htmlVisibleText(std::string_view html) {
+namespace {
+
+// How far past its start the reading of one character reference or tag name
+// may look.
+constexpr size_t kHtmlLookahead = 64;
+
+// The visible text of html. With `prefix`, html is the start of a longer
+// document and the result ends where a construct starts that may need more
+// than the bytes at hand to be read: it is then a prefix of the visible text
+// of the whole document. (A construct that starts earlier and is not closed
+// within them gives no more text, as in the whole document up to there.)
+std::string visibleText(std::string_view html, bool prefix) {
   std::string out;
   out.reserve(html.size());
-  for (size_t i = 0; i < html.size();) {
+  // In a prefix, constructs that start this near its end wait for more bytes.
+  const size_t settled = !prefix                        ? html.size()
+                         : html.size() > kHtmlLookahead ? html.size() - kHtmlLookahead
+                                                        : 0;
+  for (size_t i = 0; i < settled;) {
     if (html[i] == '&') {
       const size_t used = decodeReference(html, i, out);
       if (used == 0) out += '&';
@@ -294,44 +325,107 @@ std::string htmlVisibleText(std::string_view html) {
   return out;
 }
 
-std::string documentText(std::string_view bytes, const std::string& name, int language) {
-  std::string_view view = bytes.substr(0, kMaxDocumentBytes);
-  const bool cut = bytes.size() >= kMaxDocumentBytes;
-  std::string utf8;
-  if (view.substr(0, 3) == "\xEF\xBB\xBF") {
-    utf8 = sanitizeUtf8(view.substr(3), cut);
-  } else if (view.substr(0, 2) == "\xFF\xFE" || view.substr(0, 2) == "\xFE\xFF") {
-    utf8 = charsetToUtf8(view, "UTF-16", language, cut);
-  } else if (looksBinary(view)) {
-    return "";
-  } else {
-    const std::string declared = hasHtmlExtension(name) ? declaredCharset(view) : "";
-    if (!declared.empty()) {
-      utf8 = charsetToUtf8(view, declared.c_str(), language, cut);
-    } else if (isUtf8(view, cut)) {
-      utf8 = sanitizeUtf8(view, cut);
-    } else {
-      utf8 = charsetToUtf8(view, localCharset(language), language, cut);
-    }
-  }
-  return hasHtmlExtension(name) ? htmlVisibleText(utf8) : utf8;
+// How a document's bytes become text.
+enum class Decoding {
+  kBinary,       // no text
+  kUtf8,         // UTF-8, with or without a byte order mark
+  kCharset,      // through a converter
+  kUndecided,    // the bytes at hand do not tell
+  kUtf8Unknown,  // only whether all the bytes are UTF-8 is still open
+};
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool hasUtf16Bom(std::string_view bytes) {
+  return bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF";
 }
 
-Snippet makeSnippet(std::string_view rawText, const std::vector<std::string>& terms,
-                    size_t maxBytes) {
-  Snippet snippet;
-  const std::string text = collapseBlanks(rawText);
-  if (text.empty() || maxBytes == 0) return snippet;
-  const TermMatcher matcher(terms);
+// How documentText reads `bytes`, the bytes it is given (`whole`) or a
+// prefix of them. For a prefix, kUndecided when the bytes that follow could
+// change the answer; `utf8` tells whether all the bytes documentText is given
+// are UTF-8 (-1 unknown), which decides for documents in neither the
+// installation's code page nor a declared one. `charset` names the converter.
+Decoding decideDecoding(std::string_view bytes, bool whole, bool cut, const std::string& name,
+                        int language, int utf8, std::string& charset) {
+  charset.clear();
+  // Byte order marks, binary marks and declared charsets lie in the first
+  // kilobytes (declaredCharset reads 4 KB).
+  if (!whole && bytes.size() < 3) return Decoding::kUndecided;
+  if (bytes.substr(0, 3) == kUtf8Bom) return Decoding::kUtf8;
+  if (hasUtf16Bom(bytes)) {
+    charset = "UTF-16";
+    return Decoding::kCharset;
+  }
+  if (looksBinary(bytes)) return Decoding::kBinary;
+  const bool html = hasHtmlExtension(name);
+  if (!whole && bytes.size() < (html ? 4096 : 1024)) return Decoding::kUndecided;
+  if (html) charset = declaredCharset(bytes);
+  if (!charset.empty()) return Decoding::kCharset;
+  // In a UTF-8 installation both readings below are the same.
+  if (std::string_view(localCharset(language)) == "UTF-8") return Decoding::kUtf8;
+  if (utf8 < 0) {
+    if (!whole && isUtf8(bytes, true)) return Decoding::kUtf8Unknown;
+    utf8 = isUtf8(bytes, cut) ? 1 : 0;
+  }
+  if (utf8 == 1) return Decoding::kUtf8;
+  charset = localCharset(language);
+  return Decoding::kCharset;
+}
+
+std::string decode(std::string_view bytes, Decoding how, const std::string& charset, int language,
+                   bool cut) {
+  if (how == Decoding::kUtf8)
+    return sanitizeUtf8(bytes.substr(0, 3) == kUtf8Bom ? bytes.substr(3) : bytes, cut);
+  return charsetToUtf8(bytes, charset.c_str(), language, cut);
+}
+
+// Converters are made for whole inputs: the last few bytes of the text of a
+// cut one are not relied on.
+constexpr size_t kConverterTail = 8;
+
+enum class PrefixStatus { kText, kNoText, kUndecided, kNeedUtf8Verdict };
+
+// The start of documentText's text from a prefix of the bytes it would be
+// given: `text` is then a prefix of the whole text.
+PrefixStatus prefixText(std::string_view bytes, const std::string& name, int language, int utf8,
+                        std::string& text) {
+  std::string charset;
+  const Decoding how = decideDecoding(bytes, false, true, name, language, utf8, charset);
+  if (how == Decoding::kBinary) return PrefixStatus::kNoText;
+  if (how == Decoding::kUndecided) return PrefixStatus::kUndecided;
+  if (how == Decoding::kUtf8Unknown) return PrefixStatus::kNeedUtf8Verdict;
+  text = decode(bytes, how, charset, language, true);
+  text.resize(text.size() > kConverterTail ? text.size() - kConverterTail : 0);
+  if (hasHtmlExtension(name)) text = visibleText(text, true);
+  return PrefixStatus::kText;
+}
+
+// The snippet of `text` (blanks collapsed). When `whole` is false, text is
+// only the start of the text the snippet is for: false then when what
+// follows could change the snippet.
+bool snippetOf(const std::string& text, bool whole, const TermMatcher& matcher, size_t maxBytes,
+               Snippet& snippet) {
+  snippet = Snippet{};
+  if (maxBytes == 0) return true;
+  if (text.empty()) return whole;
+  // A match at pos reads up to matcher.longest() bytes from pos; in a prefix
+  // only the positions whose reading ends inside are what the whole text has.
+  const size_t reach = matcher.longest();
+  const size_t lastPos = whole ? text.size() : text.size() > reach ? text.size() - reach : 0;
   size_t first = 0, firstLen = 0;
-  for (size_t pos = 0; pos < text.size() && firstLen == 0; ++pos) {
+  for (size_t pos = 0; pos < lastPos && firstLen == 0; ++pos) {
     firstLen = matcher.at(text, pos);
     first = firstLen ? pos : 0;
   }
+  if (!whole && firstLen == 0 && !matcher.empty()) return false;
   // Some text before the term, most after it: that is how people read.
   size_t start = first > maxBytes / 3 ? first - maxBytes / 3 : 0;
   if (start > 0) start = windowStart(text, start, first);
-  size_t end = std::min(text.size(), start + std::max(maxBytes, first - start + firstLen));
+  const size_t tentative = start + std::max(maxBytes, first - start + firstLen);
+  // The end is placed by the byte at `tentative` and those before it, and
+  // the terms of the window are read up to `reach` bytes past its end.
+  if (!whole && tentative + reach + 1 > text.size()) return false;
+  size_t end = std::min(text.size(), tentative);
   if (end < text.size()) end = windowEnd(text, end, first + firstLen);
   snippet.cutBefore = start > 0;
   snippet.cutAfter = end < text.size();
@@ -348,7 +442,74 @@ Snippet makeSnippet(std::string_view rawText, const std::vector<std::string>& te
     pos += len;
   }
   if (!plain.empty()) snippet.pieces.push_back({plain, false});
+  return true;
+}
+
+}  // namespace
+
+std::string htmlVisibleText(std::string_view html) {
+  return visibleText(html, false);
+}
+
+std::string documentText(std::string_view bytes, const std::string& name, int language) {
+  const std::string_view view = bytes.substr(0, kMaxDocumentBytes);
+  const bool cut = bytes.size() >= kMaxDocumentBytes;
+  std::string charset;
+  const Decoding how = decideDecoding(view, true, cut, name, language, -1, charset);
+  if (how == Decoding::kBinary) return "";
+  const std::string utf8 = decode(view, how, charset, language, cut);
+  return hasHtmlExtension(name) ? htmlVisibleText(utf8) : utf8;
+}
+
+Snippet makeSnippet(std::string_view rawText, const std::vector<std::string>& terms,
+                    size_t maxBytes) {
+  Snippet snippet;
+  snippetOf(collapseBlanks(rawText), true, TermMatcher(terms), maxBytes, snippet);
   return snippet;
+}
+
+bool documentSnippet(const DocumentHead& head, const std::string& name, int language,
+                     const std::vector<std::string>& terms, size_t maxBytes, Snippet& out,
+                     size_t firstStep) {
+  const TermMatcher matcher(terms);
+  int utf8 = -1;  // whether all of the bytes documentText would be given are UTF-8
+  size_t step = std::max<size_t>(firstStep, 1);
+  for (;;) {
+    const size_t n = std::min(step, kMaxDocumentBytes);
+    std::string_view bytes;
+    if (!head(n, bytes)) return false;
+    if (bytes.size() < n || n == kMaxDocumentBytes) {
+      // All that documentText would be given: read as it reads it.
+      const std::string text = documentText(bytes, name, language);
+      if (text.empty()) return false;
+      snippetOf(collapseBlanks(text), true, matcher, maxBytes, out);
+      return true;
+    }
+    std::string text;
+    switch (prefixText(bytes, name, language, utf8, text)) {
+      case PrefixStatus::kNoText:
+        return false;
+      case PrefixStatus::kNeedUtf8Verdict: {
+        // Only the whole head tells; checking it costs far less than
+        // converting and searching it.
+        std::string_view all;
+        if (!head(kMaxDocumentBytes, all)) return false;
+        utf8 = isUtf8(all, all.size() >= kMaxDocumentBytes) ? 1 : 0;
+        continue;  // the same prefix again, now decided
+      }
+      case PrefixStatus::kText: {
+        Snippet snippet;
+        if (snippetOf(collapseBlanks(text), false, matcher, maxBytes, snippet)) {
+          out = std::move(snippet);
+          return true;
+        }
+        break;
+      }
+      case PrefixStatus::kUndecided:
+        break;
+    }
+    step = n * 4;
+  }
 }
 
 }  // namespace render

@@ -11,6 +11,7 @@
 #define SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,25 @@ struct Snippet {
   std::vector<SnippetPiece> pieces;
   bool empty() const { return pieces.empty(); }
 };
+
+// Gives the first n bytes of a document, or all of them when it has fewer;
+// false on a read error.
+using DocumentHead = std::function<bool(size_t n, std::string_view& bytes)>;
+
+// What documentSnippet asks for first; each further request asks for four
+// times as much, up to kMaxDocumentBytes.
+constexpr size_t kFirstDocumentStep = 4096;
+
+// makeSnippet of documentText of the document's first kMaxDocumentBytes
+// bytes, the same snippet byte for byte, but read from a head that grows
+// from firstStep bytes only until it decides the snippet: a term near the
+// start of a long document needs its first kilobytes, not all of them.
+// False, with `out` untouched, when that text would be empty (an empty or
+// binary document) or the document cannot be read: the caller shows
+// something else then.
+bool documentSnippet(const DocumentHead& head, const std::string& name, int language,
+                     const std::vector<std::string>& terms, size_t maxBytes, Snippet& out,
+                     size_t firstStep = kFirstDocumentStep);
 
 // About maxBytes of `text` (blank runs collapsed to one blank) around the
 // first occurrence of any term, beginning and ending at a blank where one is

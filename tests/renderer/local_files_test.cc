@@ -4,6 +4,7 @@
 
 #include "companions/renderer/local_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,32 @@ TEST(Files, NothingButARegularFileIsRead) {
   std::string bytes;
   ASSERT_TRUE(readFilePrefix(dir.sub("plain"), 4, bytes));
   EXPECT_EQ(bytes, "firs");
+}
+
+TEST(Files, AHeadIsReadOnlyAsFarAsAsked) {
+  testutil::TempDir dir;
+  std::string bytes;
+  for (int i = 0; bytes.size() < 100000; ++i)
+    bytes += std::to_string(i) + ",";
+  testutil::writeFile(dir.sub("doc"), bytes);
+  const UniqueFd fd = openRegularFile(dir.sub("doc"));
+  ASSERT_TRUE(fd);
+  FileHead head(fd.get());
+  std::string_view got;
+  // Bytes asked for, bytes given, where the file stands afterwards.
+  const std::tuple<size_t, size_t, off_t> steps[] = {{10, 10, 10},
+                                                     {4, 4, 10},
+                                                     {4096, 4096, 4096},
+                                                     {1 << 20, bytes.size(), bytes.size()},
+                                                     {50, 50, bytes.size()}};
+  for (const auto& [asked, given, offset] : steps) {
+    ASSERT_TRUE(head.read(asked, got)) << asked;
+    EXPECT_EQ(got, std::string_view(bytes).substr(0, given)) << asked;
+    EXPECT_EQ(lseek(fd.get(), 0, SEEK_CUR), offset) << asked;
+  }
+  const UniqueFd directory(open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+  FileHead unreadable(directory.get());
+  EXPECT_FALSE(unreadable.read(10, got));
 }
 
 TEST(Files, AResultFileMustBeOursAndUnchangeableByOthers) {

@@ -344,6 +344,30 @@ TEST_F(DocumentTest, AReplacedDocumentShowsNoSnippet) {
   EXPECT_EQ(page_.hits[0].title, "Title");
 }
 
+TEST_F(DocumentTest, ALongDocumentIsStillCheckedAndShowsItsSnippetFromItsHead) {
+  std::string bytes;
+  for (int i = 0; bytes.size() < 300 * 1024; ++i)
+    bytes += (i == 1500 ? "the annual report" : "line " + std::to_string(i)) + "\n";
+  doc("long.txt", bytes);
+  writeIndex(home("news"), {"@P:long.txt\n@B:first line\n"},
+             {{kTime, static_cast<uint32_t>(bytes.size())}});
+  ResultSpec spec;
+  spec.keyword = "report";
+  spec.lines = {recordLine("alice", "news", 90, 1)};
+  write("query12345", spec);
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  ASSERT_EQ(page_.hits.size(), 1u);
+  const std::string expected =
+      snippetText(makeSnippet(documentText(bytes.substr(0, kMaxDocumentBytes), "long.txt", kLangEN),
+                              {"report"}, kLineSnippetBytes));
+  EXPECT_NE(expected.find("report"), std::string::npos);
+  EXPECT_EQ(snippetText(page_.hits[0].snippet), expected);
+  // Read only in part, the document must still be the one indexed.
+  doc("long.txt", bytes, kTime + 1);
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  EXPECT_EQ(snippetText(page_.hits[0].snippet), "first line");
+}
+
 TEST_F(ResultPageTest, HitsShowTheirRecordsSnippetsAndSideFiles) {
   writeIndex(home("news"), {"@P:/nowhere/b.txt\n@B:first report line\n"});
   testutil::writeFile(root_.sub("host_address"), "10.0.0.1\n");

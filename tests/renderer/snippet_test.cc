@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "companions/renderer/render_text.h"
 #include "system/layout.h"
 
@@ -84,6 +87,204 @@ TEST(DocumentText, EncodingIsDetectedAndWhatHasNoTextGivesNothing) {
   };
   for (const auto& [name, bytes, language, text] : cases)
     EXPECT_EQ(documentText(bytes, name, language), text) << name;
+}
+
+// A snippet as one string, so that two can be compared whole.
+std::string shown(const Snippet& s) {
+  std::string out = s.cutBefore ? "..." : "";
+  for (const SnippetPiece& p : s.pieces)
+    out += p.term ? "[" + p.text + "]" : p.text;
+  return out + (s.cutAfter ? "..." : "");
+}
+
+// A document in memory that remembers the most it was asked for.
+struct MemoryDocument {
+  std::string bytes;
+  size_t mostAsked = 0;
+  bool fails = false;
+  DocumentHead head() {
+    return [this](size_t n, std::string_view& out) {
+      mostAsked = std::max(mostAsked, n);
+      out = std::string_view(bytes).substr(0, n);
+      return !fails;
+    };
+  }
+};
+
+// The snippet of a document read in steps, or "(none)"; and the snippet of
+// its whole head read at once, as the renderer read every document before.
+std::string stepped(MemoryDocument& doc, const std::string& name, int language,
+                    const std::vector<std::string>& terms, size_t max, size_t firstStep) {
+  Snippet s;
+  return documentSnippet(doc.head(), name, language, terms, max, s, firstStep) ? shown(s)
+                                                                               : "(none)";
+}
+std::string atOnce(const std::string& bytes, const std::string& name, int language,
+                   const std::vector<std::string>& terms, size_t max) {
+  const std::string text = documentText(bytes, name, language);
+  return text.empty() ? "(none)" : shown(makeSnippet(text, terms, max));
+}
+
+// Documents whose reading depends on what lies past any step: constructs,
+// characters and terms cut by the end of a step, late invalid bytes that
+// decide the code page, text hidden until a late closing tag.
+std::vector<std::string> trickyDocuments() {
+  const std::string filler(5000, 'x');
+  std::string spaced;
+  for (int i = 0; i < 3000; ++i)
+    spaced += "word" + std::to_string(i) + (i % 7 ? " " : "\n\t ");
+  return {
+      spaced + " the report " + spaced,
+      filler + "report" + filler,
+      std::string(4093, 'a') + " report",  // a term across the first step
+      "<p>" + filler + "<script>report " + filler + "</script> report",
+      "<p>" + filler + "<!-- report " + filler + " --> report",
+      "<p>" + filler + "<title>" + filler + "</title> report &amp; more",
+      "<p>" + filler + "<a href='" + filler + "'>report</a>",
+      "<p>" + std::string(4090, ' ') + "&amp;&#x4E2D;&bogus; report",
+      "<script>" + filler + filler,  // no visible text at all
+      spaced + "report" + std::string(70000, 'y') + "\xC3\xA9 late \x93\xFA",
+      "caf\xC3\xA9 report " + std::string(80000, 'z') + "\x93\xFA",
+      "\xEF\xBB\xBF" + spaced + " report",
+      std::string("\xFF\xFEr\0e\0p\0o\0r\0t\0 \0", 16) + std::string(9000, 'q') + "\xD8",
+      std::string(2000, 'a') + std::string(1, '\0') + "report",
+      std::string(300 * 1024, 'b') + " report",  // past what is read
+      std::string(kMaxDocumentBytes - 3, 'c') + " report",
+      std::string(1000, ' ') + "\n" + std::string(9000, '\t'),  // blanks only
+      "",
+      // What the first kilobytes decide: a zero byte after an early term, a
+      // charset declared after it.
+      "a report " + std::string(600, 'x') + std::string(1, '\0'),
+      "<p>report \x93\xFA</p>" + std::string(2000, 'x') + "<meta charset=Shift_JIS>",
+  };
+}
+
+TEST(DocumentSnippet, EveryCutAroundTheWindowGivesTheSameSnippet) {
+  // The term lies past the first kilobytes, where prefixes are read as text.
+  std::string words;
+  for (int i = 0; words.size() < 4500; ++i)
+    words += "w" + std::to_string(i) + " ";
+  const std::string letters(80, 'l');  // no blank: the window may end anywhere in it
+  const std::vector<std::string> terms{"rep", "reports", "report"};
+  // A term that is also the start of a longer one; a reference that needs its
+  // ";" slid across the end of the window; a block tag and a blank run.
+  for (size_t shift = 0; shift < 64; ++shift) {
+    const std::string near = "<b>rep</b> report reports " + letters.substr(0, shift) +
+                             "&#x0004E2D;&amp;" + letters + "<blockquote>" + std::string(40, ' ') +
+                             "z ";
+    const std::string bytes = words + near + words.substr(0, 400);
+    for (const char* name : {"a.html", "a.txt"}) {
+      if (name[2] == 't' && shift % 8 != 0) continue;  // text has no references
+      const std::string expected = atOnce(bytes, name, kLangEN, terms, 100);
+      for (size_t cut = words.size(); cut < words.size() + 250; ++cut) {
+        MemoryDocument doc{bytes};
+        ASSERT_EQ(stepped(doc, name, kLangEN, terms, 100, cut), expected)
+            << name << " shift " << shift << " cut " << cut;
+      }
+    }
+  }
+}
+
+TEST(DocumentSnippet, ReadingInStepsShowsWhatReadingTheWholeHeadShowed) {
+  const std::vector<std::string> terms{"report", "\xE4\xB8\xAD", "late"};
+  for (const std::string& bytes : trickyDocuments()) {
+    for (const char* name : {"a.txt", "a.html"}) {
+      for (const int language : {kLangEN, kLangJP}) {
+        const std::string expected = atOnce(bytes, name, language, terms, 100);
+        for (const size_t firstStep : {size_t{1}, size_t{3000}, kFirstDocumentStep}) {
+          MemoryDocument doc{bytes};
+          EXPECT_EQ(stepped(doc, name, language, terms, 100, firstStep), expected)
+              << name << " language " << language << " step " << firstStep << " size "
+              << bytes.size();
+        }
+      }
+    }
+  }
+}
+
+TEST(DocumentSnippet, RandomDocumentsCutAnywhereGiveTheSameSnippet) {
+  // Pieces that change meaning when cut or when followed by something else.
+  const std::vector<std::string> pieces{"report",
+                                        "Report",
+                                        "rep",
+                                        "ort",
+                                        " ",
+                                        "\n\t",
+                                        "<p>",
+                                        "</p>",
+                                        "<",
+                                        ">",
+                                        "&",
+                                        "amp;",
+                                        "&#x4E2D;",
+                                        "<!--",
+                                        "-->",
+                                        "<script>",
+                                        "</script>",
+                                        "<title>",
+                                        "\xC3\xA9",
+                                        "\xE4\xB8\xAD",
+                                        "\xE4",
+                                        "\x93\xFA",
+                                        "\xA4\xA4",
+                                        "charset=utf-8",
+                                        std::string(200, 'w')};
+  std::mt19937 random(20240611);
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes;
+    const size_t length = std::uniform_int_distribution<size_t>(0, 12000)(random);
+    while (bytes.size() < length)
+      bytes += pieces[random() % pieces.size()];
+    const std::vector<std::string> terms = round % 5 == 0
+                                               ? std::vector<std::string>{}
+                                               : std::vector<std::string>{"report", "\xE4\xB8\xAD"};
+    const std::string name = round % 2 ? "r.html" : "r.txt";
+    const int language = round % 3 == 0 ? kLangGB : kLangEN;
+    const size_t max = 20 + random() % 300;
+    const size_t firstStep = 1 + random() % 5000;
+    MemoryDocument doc{bytes};
+    ASSERT_EQ(stepped(doc, name, language, terms, max, firstStep),
+              atOnce(bytes, name, language, terms, max))
+        << "round " << round;
+  }
+}
+
+TEST(DocumentSnippet, AnEarlyTermNeedsOnlyTheFirstKilobytes) {
+  std::string bytes(1 << 20, 'x');
+  // Term offset, most bytes asked for.
+  const std::pair<size_t, size_t> cases[] = {
+      {100, kFirstDocumentStep},
+      {10000, 4 * kFirstDocumentStep},
+      {bytes.size() - 10, kMaxDocumentBytes},  // never found: the whole head was needed
+  };
+  for (const auto& [at, asked] : cases) {
+    MemoryDocument doc{bytes};
+    doc.bytes.replace(at, 8, " report ");
+    const std::string snippet = stepped(doc, "a.txt", kLangEN, {"report"}, 100, kFirstDocumentStep);
+    EXPECT_EQ(snippet,
+              atOnce(doc.bytes.substr(0, kMaxDocumentBytes), "a.txt", kLangEN, {"report"}, 100));
+    EXPECT_EQ(doc.mostAsked, asked) << at;
+  }
+}
+
+TEST(DocumentSnippet, WithoutTextOrBytesTheCallerDecides) {
+  Snippet kept;
+  kept.pieces.push_back({"kept", false});
+  const std::pair<const char*, std::string> cases[] = {
+      {"empty.txt", ""},
+      {"bin.dat", "abc" + std::string(1, '\0') + std::string(9000, 'r')},
+      {"x.pdf", "%PDF-1.4 report"},
+      {"s.html", "<script>report" + std::string(9000, 'r')},
+  };
+  for (const auto& [name, bytes] : cases) {
+    MemoryDocument doc{bytes};
+    EXPECT_FALSE(documentSnippet(doc.head(), name, kLangEN, {"report"}, 100, kept)) << name;
+    EXPECT_EQ(shown(kept), "kept") << name;
+  }
+  MemoryDocument unreadable{"report"};
+  unreadable.fails = true;
+  EXPECT_FALSE(documentSnippet(unreadable.head(), "a.txt", kLangEN, {"report"}, 100, kept));
+  EXPECT_EQ(shown(kept), "kept");
 }
 
 }  // namespace
