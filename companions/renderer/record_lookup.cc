@@ -45,27 +45,23 @@ bool readAt(int fd, uint64_t offset, void* out, size_t n) {
   return true;
 }
 
-bool readAt(const std::string& path, uint64_t offset, void* out, size_t n) {
-  const UniqueFd fd = openRegularFile(path);
-  return fd && readAt(fd.get(), offset, out, n);
-}
-
-bool readUInt32Entry(const std::string& path, uint64_t entry, uint32_t& value) {
+bool readUInt32Entry(IndexFile& list, uint64_t entry, uint32_t& value) {
   unsigned char bytes[4];
-  if (!readAt(path, entry * 4, bytes, 4)) return false;
+  if (!list.readAt(entry * 4, bytes, 4)) return false;
   std::memcpy(&value, bytes, 4);  // host byte order, like every list file
   return true;
 }
 
 // Text of record r (from 1) of a text list and its "_index" file.
-bool readListText(const std::string& home, const char* list, uint32_t r, std::string& text) {
-  const std::string path = home + "/" + list;
-  uint32_t begin = 0, end = 0;
-  if (!readUInt32Entry(path + "_index", r - 1, end)) return false;
-  if (r > 1 && !readUInt32Entry(path + "_index", r - 2, begin)) return false;
+bool readListText(IndexFile& list, IndexFile& index, uint32_t r, std::string& text) {
+  // Record r ends where entry r - 1 says and begins where entry r - 2 says.
+  uint32_t bounds[2] = {0, 0};
+  if (r > 1 ? !index.readAt(uint64_t{r - 2} * 4, bounds, 8) : !index.readAt(0, bounds + 1, 4))
+    return false;
+  const uint32_t begin = bounds[0], end = bounds[1];
   if (end < begin) return false;
   text.assign(std::min(end - begin, kMaxListText), '\0');
-  if (!readAt(path, begin, text.data(), text.size())) {
+  if (!list.readAt(begin, text.data(), text.size())) {
     text.clear();
     return false;
   }
@@ -215,50 +211,64 @@ std::string locationBelow(std::string_view folder, std::string_view recorded) {
   return std::string(rel);
 }
 
-bool readInfoLine(const std::string& dir, uint32_t r, std::string& info) {
-  info.clear();
+bool IndexFile::readAt(uint64_t offset, void* out, size_t n) {
+  if (!tried_) {
+    tried_ = true;
+    fd_ = openRegularFile(path_);
+  }
+  return fd_ && render::readAt(fd_.get(), offset, out, n);
+}
+
+bool RecordInfoFiles::readHeader() {
+  if (headerRead_) return headerOk_;
+  headerRead_ = true;
   std::string header;
-  if (r == 0 || r > INT32_MAX || !readFilePrefix(dir + "/.vela_recinfo", kMaxInfoHeader, header))
-    return false;
+  if (!readFilePrefix(dir_ + "/.vela_recinfo", kMaxInfoHeader, header)) return false;
   HeaderReader in(header);
-  int32_t format = 0, recordSize = 0, fileCount = 0;
+  int32_t format = 0, fileCount = 0;
   std::string text;
   if (!in.int32(format)) return false;
-  const bool fixedSize = format == kFixedSizeFormat;
-  if ((fixedSize && !in.int32(recordSize)) || !in.text(text) || !in.int32(fileCount) ||
+  fixedSize_ = format == kFixedSizeFormat;
+  if ((fixedSize_ && !in.int32(recordSize_)) || !in.text(text) || !in.int32(fileCount) ||
       fileCount < 0 || fileCount > kMaxDataFiles) {
     return false;
   }
-  std::vector<std::string> files;
   for (int32_t i = 0; i < fileCount; ++i) {
     if (!in.text(text) || dataFileName(text).empty()) return false;
-    files.push_back(dir + "/" + dataFileName(text));
+    data_.emplace_back(dir_ + "/" + dataFileName(text));
   }
-  std::vector<int32_t> bounds(files.size());
-  for (int32_t& bound : bounds)
+  bounds_.resize(data_.size());
+  for (int32_t& bound : bounds_)
     if (!in.int32(bound)) return false;
+  if (!fixedSize_) offsets_ = IndexFile(dir_ + "/.vela_recoffset");
+  headerOk_ = true;
+  return true;
+}
+
+bool RecordInfoFiles::infoLine(uint32_t r, std::string& info) {
+  info.clear();
+  if (r == 0 || r > INT32_MAX || !readHeader()) return false;
   // Data file k holds the records from bound k-1 (1 for the first) to bound k - 1.
   const auto rec = static_cast<int64_t>(r);
   size_t k = 0;
-  while (k < bounds.size() && bounds[k] <= rec)
+  while (k < bounds_.size() && bounds_[k] <= rec)
     ++k;
-  const int64_t first = k == 0 ? 1 : bounds[k - 1];
-  if (k == bounds.size() || rec < first) return false;
+  const int64_t first = k == 0 ? 1 : bounds_[k - 1];
+  if (k == bounds_.size() || rec < first) return false;
   int64_t start = 0, size = 0;
-  if (fixedSize) {
-    start = (rec - first) * recordSize;
-    size = recordSize;
+  if (fixedSize_) {
+    start = (rec - first) * recordSize_;
+    size = recordSize_;
   } else {
     // The offsets keep one extra entry after the records of each data file.
     uint32_t span[2];
-    if (!readAt(dir + "/.vela_recoffset", static_cast<uint64_t>(rec + k - 1) * 4, span, 8))
-      return false;
+    if (!offsets_.readAt(static_cast<uint64_t>(rec + k - 1) * 4, span, 8)) return false;
     start = span[0];
     size = static_cast<int64_t>(span[1]) - static_cast<int64_t>(span[0]);
   }
   if (start < 0 || size < 2 || size > static_cast<int64_t>(kMaxInfoLine)) return false;
   std::string record(static_cast<size_t>(size), '\0');
-  if (!readAt(files[k], static_cast<uint64_t>(start), record.data(), record.size())) return false;
+  if (!data_[k].readAt(static_cast<uint64_t>(start), record.data(), record.size())) return false;
   info = recordInfoLine(std::move(record));
   return true;
 }
@@ -311,36 +321,66 @@ bool isSafeOwner(std::string_view owner) {
          !hasParentComponent(owner);
 }
 
+// The files of one index directory that records are read from.
+struct IndexRecordReader::Directory {
+  explicit Directory(const std::string& dir)
+      : home(dir),
+        info(dir),
+        names(dir + "/morna_filename_list"),
+        nameIndex(dir + "/morna_filename_list_index"),
+        times(dir + "/morna_time_list"),
+        sizes(dir + "/morna_size_list") {}
+
+  // The first line of the directory's source_folder file when it is an
+  // absolute path, else "".
+  const std::string& sourceFolder() {
+    if (!folderRead) {
+      folderRead = true;
+      std::string line;
+      if (readFirstLineOf(home + "/" + kSourceFolderFile, kMaxFolderLine, line) && !line.empty() &&
+          line[0] == '/') {
+        folder = line;
+      }
+    }
+    return folder;
+  }
+
+  std::string home;
+  RecordInfoFiles info;
+  IndexFile names, nameIndex, times, sizes;
+  bool folderRead = false;
+  std::string folder;
+};
+
 IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string& owner,
                                      const std::string& index) {
   if (!isSafeOwner(owner) || !isSafeIndexName(index.c_str())) return;
-  orgHome_ = inst.indexHome(owner, index);
-  incHome_ = inst.incIndexHome(owner, index);
+  const std::string orgHome = inst.indexHome(owner, index);
+  if (orgHome.empty()) return;
+  org_ = std::make_unique<Directory>(orgHome);
+  inc_ = std::make_unique<Directory>(inst.incIndexHome(owner, index));
   // The first 4 bytes of the log: the org index's record count.
   unsigned char count[4];
-  if (!orgHome_.empty() && readAt(orgHome_ + "/.vela_log_1", 0, count, 4))
-    std::memcpy(&orgCount_, count, 4);
+  if (IndexFile(orgHome + "/.vela_log_1").readAt(0, count, 4)) std::memcpy(&orgCount_, count, 4);
 }
 
-RecordDetails IndexRecordReader::read(uint32_t recid) const {
+IndexRecordReader::~IndexRecordReader() = default;
+
+RecordDetails IndexRecordReader::read(uint32_t recid) {
   RecordDetails d;
-  if (orgHome_.empty() || recid == 0) return d;
+  if (!org_ || recid == 0) return d;
   const bool org = recid <= orgCount_;
-  const std::string& home = org ? orgHome_ : incHome_;
+  Directory& dir = org ? *org_ : *inc_;
   const uint32_t r = org ? recid : recid - orgCount_;
   std::string info;
-  if (!readInfoLine(home, r, info)) return d;
+  if (!dir.info.infoLine(r, info)) return d;
   d.found = true;
   std::string recorded;
   parseInfoLine(info, d, recorded);
-  readListText(home, "morna_filename_list", r, d.fileName);
-  d.hasTime = readUInt32Entry(home + "/morna_time_list", r - 1, d.time);
-  d.hasSize = readUInt32Entry(home + "/morna_size_list", r - 1, d.size);
-  std::string folder;
-  if (readFirstLineOf(home + "/" + kSourceFolderFile, kMaxFolderLine, folder) && !folder.empty() &&
-      folder[0] == '/') {
-    d.sourceFolder = folder;
-  }
+  readListText(dir.names, dir.nameIndex, r, d.fileName);
+  d.hasTime = readUInt32Entry(dir.times, r - 1, d.time);
+  d.hasSize = readUInt32Entry(dir.sizes, r - 1, d.size);
+  d.sourceFolder = dir.sourceFolder();
   d.location = locationBelow(d.sourceFolder, decodeRecordedPath(recorded));
   return d;
 }

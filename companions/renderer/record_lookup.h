@@ -16,6 +16,7 @@
 #define SEARCHRUN_COMPANIONS_RENDERER_RECORD_LOOKUP_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,12 +88,45 @@ struct RecordDetails {
   bool hasSize = false;
 };
 
-// The info line of record r (from 1) of an index directory, read link-proof
-// from its record-info files (recinfo.h gives the layout; an info line longer
-// than kMaxInfoLine is taken for damage). False when the record cannot be
-// read.
+// A file of an index directory, opened link-proof (openRegularFile) on first
+// use and kept open for the page: the hits of one index share one open.
+class IndexFile {
+ public:
+  IndexFile() = default;
+  explicit IndexFile(std::string path) : path_(std::move(path)) {}
+  // Reads exactly n bytes at offset; false for anything less, or when the
+  // file cannot be opened (tried once).
+  bool readAt(uint64_t offset, void* out, size_t n);
+
+ private:
+  std::string path_;
+  UniqueFd fd_;
+  bool tried_ = false;
+};
+
+// The record-info files of an index directory (recinfo.h gives the layout),
+// each opened link-proof once and its header read once, however many
+// records a page shows.
 constexpr size_t kMaxInfoLine = 64 * 1024;
-bool readInfoLine(const std::string& dir, uint32_t r, std::string& info);
+class RecordInfoFiles {
+ public:
+  explicit RecordInfoFiles(std::string dir) : dir_(std::move(dir)) {}
+  // The info line of record r (from 1); an info line longer than
+  // kMaxInfoLine is taken for damage. False when the record cannot be read.
+  bool infoLine(uint32_t r, std::string& info);
+
+ private:
+  bool readHeader();
+
+  std::string dir_;
+  bool headerRead_ = false;
+  bool headerOk_ = false;
+  bool fixedSize_ = false;
+  int32_t recordSize_ = 0;
+  std::vector<IndexFile> data_;
+  std::vector<int32_t> bounds_;  // upper record bound of each data file
+  IndexFile offsets_;
+};
 
 // Opens the document of a record for reading, or gives an invalid descriptor.
 // Only a regular file is opened, never through a symbolic link anywhere below
@@ -103,21 +137,27 @@ bool readInfoLine(const std::string& dir, uint32_t r, std::string& info);
 // in UTF-8; both are tried.
 UniqueFd openRecordedDocument(const RecordDetails& record, int language);
 
-// Reads records of one local index (owner, index name).
+// Reads records of one local index (owner, index name). Each file of the
+// index is opened once, when the first record needs it, and read at the
+// offsets of the records asked for: one reader serves one page.
 class IndexRecordReader {
  public:
   // An owner or index name that is not safe (isSafeOwner, isSafeIndexName)
   // gives a reader that finds nothing.
   IndexRecordReader(const Installation& inst, const std::string& owner, const std::string& index);
+  ~IndexRecordReader();
+  IndexRecordReader(const IndexRecordReader&) = delete;
+  IndexRecordReader& operator=(const IndexRecordReader&) = delete;
 
   // The record of merged id recid; found = false when the record is in
   // neither index or the index cannot be read. Never fails otherwise: a list
   // that is missing or too short leaves its field empty.
-  RecordDetails read(uint32_t recid) const;
+  RecordDetails read(uint32_t recid);
 
  private:
-  std::string orgHome_;
-  std::string incHome_;
+  struct Directory;
+  std::unique_ptr<Directory> org_;
+  std::unique_ptr<Directory> inc_;
   uint32_t orgCount_ = 0;
 };
 

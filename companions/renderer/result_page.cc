@@ -246,8 +246,8 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
   return LoadStatus::kOk;
 }
 
-void ResultReader::fillHit(const IndexRecordReader* reader, const ResultPage& page,
-                           bool readDocument, HitView& hit) const {
+void ResultReader::fillHit(IndexRecordReader* reader, const ResultPage& page, bool readDocument,
+                           HitView& hit) const {
   const int language = inst_.language;
   for (const IndexEntry& d : descriptors_)
     if (d.name == hit.line.index && d.owner == hit.line.owner) hit.indexDesc = d.desc;

@@ -143,7 +143,7 @@ class ResultReader {
   // Record data, index description and snippet of a hit whose line is read;
   // reader is null for a hit of another host. The snippet comes from the
   // document only when readDocument is true.
-  void fillHit(const IndexRecordReader* reader, const ResultPage& page, bool readDocument,
+  void fillHit(IndexRecordReader* reader, const ResultPage& page, bool readDocument,
                HitView& hit) const;
   // The lines of a side file (at most maxLines of kSideLineChars bytes).
   std::vector<std::string> sideFileLines(const char* suffix, size_t maxLines) const;

@@ -184,7 +184,7 @@ TEST_F(ResultPageTest, RecordsAreFoundInTheOrgOrTheIncIndex) {
                             "@P:../../etc/passwd\n", "@P:/etc/passwd\n"});
   writeIndex(home("news_inc"), {"@P:new.txt\n@T:New\n"});
   testutil::writeFile(home("news") + "/source_folder", docs + "/\n");
-  const IndexRecordReader reader(installation(), "alice", "news");
+  IndexRecordReader reader(installation(), "alice", "news");
   const RecordDetails a = reader.read(1);
   EXPECT_TRUE(a.found);
   EXPECT_EQ(a.title, "Annual");
@@ -208,23 +208,40 @@ TEST_F(ResultPageTest, RecordInfoIsReadOnlyFromTheIndexsOwnFiles) {
   const std::string other = root_.sub("other");
   writeIndex(other, {"@P:secret.txt\n@T:Secret\n"});
   writeIndex(home("news"), {"@P:a.txt\n@T:Mine\n"});
-  const IndexRecordReader reader(installation(), "alice", "news");
-  ASSERT_EQ(reader.read(1).title, "Mine");
+  ASSERT_EQ(IndexRecordReader(installation(), "alice", "news").read(1).title, "Mine");
   // Each record-info file in turn replaced by a link to another index's.
   for (const char* file : {".vela_recinfo", ".vela_recoffset", "vela_recdata_0"}) {
     const std::string path = home("news") + "/" + file;
     ASSERT_EQ(rename(path.c_str(), (path + ".saved").c_str()), 0);
     ASSERT_EQ(symlink((other + "/" + file).c_str(), path.c_str()), 0);
-    EXPECT_FALSE(reader.read(1).found) << file;
+    EXPECT_FALSE(IndexRecordReader(installation(), "alice", "news").read(1).found) << file;
     ASSERT_EQ(unlink(path.c_str()), 0);
     ASSERT_EQ(rename((path + ".saved").c_str(), path.c_str()), 0);
   }
   // A record whose offsets claim far more than any info line holds.
   std::string big = "@P:a.txt\n@T:" + std::string(kMaxInfoLine, 'x');
   writeIndex(home("news"), {big, "@P:b.txt\n@T:Fine\n"});
-  const IndexRecordReader two(installation(), "alice", "news");
+  IndexRecordReader two(installation(), "alice", "news");
   EXPECT_FALSE(two.read(1).found);
   EXPECT_EQ(two.read(2).title, "Fine");
+}
+
+TEST_F(ResultPageTest, OneReaderReadsEveryRecordFromTheFilesItOpenedFirst) {
+  writeIndex(home("news"), {"@P:a.txt\n@T:First\n", "@P:b.txt\n@T:Second\n"}, {{1, 10}, {2, 20}});
+  testutil::writeFile(home("news") + "/morna_filename_list", "a.txtb.txt");
+  testutil::writeFile(home("news") + "/morna_filename_list_index", u32(5) + u32(10));
+  IndexRecordReader reader(installation(), "alice", "news");
+  ASSERT_EQ(reader.read(1).title, "First");
+  // The index is rebuilt while the page is read: the page stays with the
+  // index it began with rather than mixing the two.
+  ASSERT_EQ(rename(home("news").c_str(), home("news_old").c_str()), 0);
+  writeIndex(home("news"), {"@P:x.txt\n@T:New\n", "@P:y.txt\n@T:Newer\n"}, {{3, 30}, {4, 40}});
+  const RecordDetails second = reader.read(2);
+  EXPECT_EQ(second.title, "Second");
+  EXPECT_EQ(second.fileName, "b.txt");
+  EXPECT_EQ(second.time, 2u);
+  EXPECT_EQ(second.size, 20u);
+  EXPECT_EQ(IndexRecordReader(installation(), "alice", "news").read(2).title, "Newer");
 }
 
 TEST(RecordedPath, EscapesAreDecodedAndOnlyPathsBelowTheFolderShown) {
