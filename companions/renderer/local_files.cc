@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "system/config.h"
 #include "system/numbers.h"
@@ -43,25 +44,25 @@ bool readPrefix(int fd, size_t limit, std::string& out) {
 }
 
 bool FileHead::read(size_t n, std::string_view& bytes) {
-  size_t have = bytes_.size();
-  if (have < n && !atEnd_) {
-    bytes_.resize(n);
-    while (have < n) {
-      const ssize_t got = ::read(fd_, bytes_.data() + have, n - have);
+  if (size_ < n && !atEnd_) {
+    if (capacity_ < n) {
+      std::unique_ptr<char[]> grown(new char[n]);
+      if (size_ > 0) std::memcpy(grown.get(), bytes_.get(), size_);
+      bytes_ = std::move(grown);
+      capacity_ = n;
+    }
+    while (size_ < n) {
+      const ssize_t got = ::read(fd_, bytes_.get() + size_, n - size_);
       if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
-        bytes_.resize(have);
-        return false;
-      }
+      if (got < 0) return false;
       if (got == 0) {
         atEnd_ = true;
         break;
       }
-      have += static_cast<size_t>(got);
+      size_ += static_cast<size_t>(got);
     }
-    bytes_.resize(have);
   }
-  bytes = std::string_view(bytes_).substr(0, n);
+  bytes = std::string_view(bytes_.get(), std::min(n, size_));
   return true;
 }
 

@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,7 +42,10 @@ class FileHead {
 
  private:
   int fd_;
-  std::string bytes_;
+  // Not a string: growing one fills it with zeros the read overwrites.
+  std::unique_ptr<char[]> bytes_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
   bool atEnd_ = false;
 };
 

@@ -177,10 +177,53 @@ std::string sanitizeUtf8(std::string_view bytes, bool cutTail) {
   return out;
 }
 
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// Converters from the installations' code pages, opened once per thread:
+// every text of every hit passes through one. These code pages keep no
+// state from one text to the next; others (UTF-16 reads a byte order mark
+// into its state) get a converter of their own per text.
+class LocalConverters {
+ public:
+  ~LocalConverters() {
+    for (Entry& e : entries_)
+      if (e.cd != kNoConverter) iconv_close(e.cd);
+  }
+  // The converter for `from`, reset to its initial state; kNoConverter when
+  // `from` is none of these code pages or iconv does not know it.
+  iconv_t get(std::string_view from) {
+    for (Entry& e : entries_) {
+      if (from != e.name) continue;
+      if (!e.tried) {
+        e.tried = true;
+        e.cd = iconv_open("UTF-8", e.name);
+      }
+      if (e.cd != kNoConverter) iconv(e.cd, nullptr, nullptr, nullptr, nullptr);
+      return e.cd;
+    }
+    return kNoConverter;
+  }
+
+ private:
+  struct Entry {
+    const char* name;
+    iconv_t cd = kNoConverter;
+    bool tried = false;
+  };
+  Entry entries_[3] = {{"BIG5"}, {"SHIFT_JIS"}, {"GBK"}};
+};
+
+}  // namespace
+
 std::string charsetToUtf8(std::string_view bytes, const char* from, int language, bool cutTail) {
   if (std::string_view(from) == "UTF-8") return sanitizeUtf8(bytes, cutTail);
-  iconv_t cd = iconv_open("UTF-8", from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return replaceNonAscii(bytes, language);
+  thread_local LocalConverters local;
+  iconv_t cd = local.get(from);
+  const bool own = cd == kNoConverter;
+  if (own) cd = iconv_open("UTF-8", from);
+  if (cd == kNoConverter) return replaceNonAscii(bytes, language);
   std::string out;
   char buf[4096];
   char* in = const_cast<char*>(bytes.data());
@@ -201,7 +244,7 @@ std::string charsetToUtf8(std::string_view bytes, const char* from, int language
     in += skip;
     inLeft -= skip;
   }
-  iconv_close(cd);
+  if (own) iconv_close(cd);
   return sanitizeUtf8(out);  // iconv output is well formed; this only guards it
 }
 

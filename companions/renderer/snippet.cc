@@ -4,6 +4,7 @@
 #include "companions/renderer/snippet.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -206,11 +207,18 @@ class TermMatcher {
 };
 
 std::string collapseBlanks(std::string_view text) {
+  // Every byte of a document's head passes here: a table answers at once.
+  static const auto kBlank = [] {
+    std::array<bool, 256> blank{};
+    for (int c = 0; c < 256; ++c)
+      blank[c] = isBlank(static_cast<unsigned char>(c));
+    return blank;
+  }();
   std::string out(text.size(), '\0');
   size_t n = 0;
   bool blank = true;  // no blank at the start
   for (const char c : text) {
-    if (!isBlank(static_cast<unsigned char>(c))) {
+    if (!kBlank[static_cast<unsigned char>(c)]) {
       out[n++] = c;
       blank = false;
     } else if (!blank) {

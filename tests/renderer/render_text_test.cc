@@ -45,6 +45,21 @@ TEST(CodePage, LocalTextBecomesUtf8) {
   EXPECT_EQ(charsetToUtf8("a\xA4\xB1", "NO-SUCH", kLangJP), "a" + R + R);
 }
 
+TEST(CodePage, NoTextInheritsAnythingFromTheOneBefore) {
+  // Converters may be kept from one text to the next: a byte order mark, a
+  // shift sequence or a cut character of one text must not change the next.
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(charsetToUtf8(std::string("\xFE\xFF\0h\0i", 6), "UTF-16", kLangEN), "hi");
+    EXPECT_EQ(charsetToUtf8(std::string("\xFF\xFEh\0i\0", 6), "UTF-16", kLangEN), "hi");
+    EXPECT_EQ(charsetToUtf8("\x1B$B\x46\x7C", "ISO-2022-JP", kLangJP), "\xE6\x97\xA5");
+    EXPECT_EQ(charsetToUtf8("ab", "ISO-2022-JP", kLangJP), "ab");
+    EXPECT_EQ(charsetToUtf8("a\x93", "SHIFT_JIS", kLangJP, true), "a");
+    EXPECT_EQ(localToUtf8("\x93\xFA", kLangJP), "\xE6\x97\xA5");
+    EXPECT_EQ(localToUtf8("\xA4", kLangCH), R);
+    EXPECT_EQ(localToUtf8("\xA4\xA4", kLangCH), "\xE4\xB8\xAD");
+  }
+}
+
 TEST(Display, UnknownDatesEmptyAndSizesInUnits) {
   EXPECT_EQ(formatDate(0), "");
   EXPECT_EQ(formatSize(1023), "1023 B");
