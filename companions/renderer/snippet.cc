@@ -414,8 +414,8 @@ PrefixStatus prefixText(std::string_view bytes, const std::string& name, int lan
 bool snippetOf(const std::string& text, bool whole, const TermMatcher& matcher, size_t maxBytes,
                Snippet& snippet) {
   snippet = Snippet{};
-  if (maxBytes == 0) return true;
   if (text.empty()) return whole;
+  if (maxBytes == 0) return true;
   // A match at pos reads up to matcher.longest() bytes from pos; in a prefix
   // only the positions whose reading ends inside are what the whole text has.
   const size_t reach = matcher.longest();

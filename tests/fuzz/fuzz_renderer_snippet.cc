@@ -1,6 +1,7 @@
 /// @file fuzz_renderer_snippet.cc
 /// @brief The page renderer's reading of documents: code page conversion,
-/// the visible text of HTML and snippet windows over any bytes.
+/// the visible text of HTML and snippet windows over any bytes, and the
+/// same snippet whether a document is read at once or in steps.
 ///
 /// The renderer is a companion program, which fuzz builds leave out; these
 /// parts depend on the libraries only, so their sources are compiled here.
@@ -10,6 +11,18 @@
 #include "tests/fuzz/fuzz_scratch.h"
 
 using fuzzscratch::check;
+
+namespace {
+
+bool sameSnippet(const render::Snippet& a, const render::Snippet& b) {
+  if (a.cutBefore != b.cutBefore || a.cutAfter != b.cutAfter || a.pieces.size() != b.pieces.size())
+    return false;
+  for (size_t i = 0; i < a.pieces.size(); ++i)
+    if (a.pieces[i].text != b.pieces[i].text || a.pieces[i].term != b.pieces[i].term) return false;
+  return true;
+}
+
+}  // namespace
 
 // Input: a byte picking the language and the snippet length, the query
 // terms up to a line feed, then the document.
@@ -27,6 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(render::isUtf8(render::documentText(document, name, language)));
   const auto terms = render::highlightTerms(render::localToUtf8(rest.substr(0, nl), language));
   check(terms.size() <= render::kMaxTerms);
+  // Read in steps from any first step, the snippet is the whole head's.
+  const size_t firstStep = 1 + (size_t{data[0]} * 131) % (document.size() + 1);
+  for (const char* name : {"a.html", "a.txt"}) {
+    const std::string text = render::documentText(document, name, language);
+    render::Snippet stepped;
+    const bool shown = render::documentSnippet(
+        [&document](size_t n, std::string_view& bytes) {
+          bytes = std::string_view(document).substr(0, n);
+          return true;
+        },
+        name, language, terms, maxBytes, stepped, firstStep);
+    check(shown == !text.empty());
+    if (shown) check(sameSnippet(stepped, render::makeSnippet(text, terms, maxBytes)));
+  }
   const render::Snippet snippet =
       render::makeSnippet(render::htmlVisibleText(local), terms, maxBytes);
   size_t bytes = 0;

@@ -277,9 +277,12 @@ TEST(DocumentSnippet, WithoutTextOrBytesTheCallerDecides) {
       {"s.html", "<script>report" + std::string(9000, 'r')},
   };
   for (const auto& [name, bytes] : cases) {
-    MemoryDocument doc{bytes};
-    EXPECT_FALSE(documentSnippet(doc.head(), name, kLangEN, {"report"}, 100, kept)) << name;
-    EXPECT_EQ(shown(kept), "kept") << name;
+    for (const size_t max : {100, 0}) {
+      MemoryDocument doc{bytes};
+      EXPECT_FALSE(documentSnippet(doc.head(), name, kLangEN, {"report"}, max, kept, 16))
+          << name << " " << max;
+      EXPECT_EQ(shown(kept), "kept") << name;
+    }
   }
   MemoryDocument unreadable{"report"};
   unreadable.fails = true;
