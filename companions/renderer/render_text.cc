@@ -4,6 +4,7 @@
 #include "companions/renderer/render_text.h"
 
 #include <iconv.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -219,6 +220,10 @@ class LocalConverters {
 
 std::string charsetToUtf8(std::string_view bytes, const char* from, int language, bool cutTail) {
   if (std::string_view(from) == "UTF-8") return sanitizeUtf8(bytes, cutTail);
+  // UTF-8 by another spelling (HTML declares "utf-8"): valid text converts to
+  // itself, so only broken text needs the converter and its replacements.
+  if ((strcasecmp(from, "UTF-8") == 0 || strcasecmp(from, "UTF8") == 0) && isUtf8(bytes, cutTail))
+    return sanitizeUtf8(bytes, cutTail);
   thread_local LocalConverters local;
   iconv_t cd = local.get(from);
   const bool own = cd == kNoConverter;

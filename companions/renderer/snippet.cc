@@ -110,13 +110,11 @@ std::string tagName(std::string_view html, size_t i) {
   return name;
 }
 
-bool isBlockTag(const std::string& name) {
-  static const char* const kBlock[] = {"br", "p",  "div", "li", "tr",         "td",     "th", "h1",
-                                       "h2", "h3", "h4",  "h5", "h6",         "table",  "ul", "ol",
-                                       "dd", "dt", "pre", "hr", "blockquote", "section"};
-  for (const char* b : kBlock)
-    if (name == b) return true;
-  return false;
+bool isBlockTag(std::string_view name) {
+  static constexpr std::string_view kBlock[] = {
+      "br", "p",  "div",   "li", "tr", "td", "th", "h1",  "h2", "h3",         "h4",
+      "h5", "h6", "table", "ul", "ol", "dd", "dt", "pre", "hr", "blockquote", "section"};
+  return std::find(std::begin(kBlock), std::end(kBlock), name) != std::end(kBlock);
 }
 
 // Where the element whose contents are skipped ends: just behind "</name>",
@@ -310,7 +308,12 @@ std::string visibleText(std::string_view html, bool prefix) {
       if (used == 0) out += '&';
       i += used == 0 ? 1 : used;
     } else if (html[i] != '<') {
-      out += html[i++];
+      // Text runs up to the next reference or tag: taken whole.
+      size_t end = i + 1;
+      while (end < settled && html[end] != '<' && html[end] != '&')
+        ++end;
+      out.append(html.data() + i, end - i);
+      i = end;
     } else if (html.substr(i, 4) == "<!--") {
       const size_t end = html.find("-->", i + 4);
       i = end == std::string_view::npos ? html.size() : end + 3;
@@ -323,7 +326,8 @@ std::string visibleText(std::string_view html, bool prefix) {
       }
       const size_t gt = html.find('>', i);
       i = gt == std::string_view::npos ? html.size() : gt + 1;
-      if (!closing && (name == "script" || name == "style" || name == "title")) {
+      const std::string_view tag = name;
+      if (!closing && (tag == "script" || tag == "style" || tag == "title")) {
         i = skipElement(html, i, name);
       } else if (isBlockTag(name)) {
         out += ' ';

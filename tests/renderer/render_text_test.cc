@@ -45,6 +45,17 @@ TEST(CodePage, LocalTextBecomesUtf8) {
   EXPECT_EQ(charsetToUtf8("a\xA4\xB1", "NO-SUCH", kLangJP), "a" + R + R);
 }
 
+TEST(CodePage, UnderAnySpellingUtf8StaysAsItIsAndOnlyBrokenTextIsReplaced) {
+  for (const char* name : {"utf-8", "Utf8", "UTF8"}) {
+    EXPECT_EQ(charsetToUtf8("caf\xC3\xA9 \xEF\xBB\xBF", name, kLangEN), "caf\xC3\xA9 \xEF\xBB\xBF");
+    EXPECT_EQ(charsetToUtf8("ab\xE4\xB8", name, kLangEN, true), "ab");  // cut in a character
+    EXPECT_EQ(charsetToUtf8("ab\xE4\xB8", name, kLangEN), "ab" + R);
+    // A broken character is replaced once, its length by the lead-byte rule
+    // of the installation, as for any other charset.
+    EXPECT_EQ(charsetToUtf8("a\xE4\xB8x", name, kLangJP), "a" + R + "x") << name;
+  }
+}
+
 TEST(CodePage, NoTextInheritsAnythingFromTheOneBefore) {
   // Converters may be kept from one text to the next: a byte order mark, a
   // shift sequence or a cut character of one text must not change the next.
