@@ -4,6 +4,7 @@
 #include "companions/engine/codepage.h"
 
 #include "system/layout.h"
+#include "system/lines.h"
 
 #include <errno.h>
 #include <iconv.h>
@@ -81,6 +82,20 @@ Language languageFromCode(int code) {
 
 Language installLanguage() {
   return languageFromCode(systemGetLanguage());
+}
+
+Language languageOfInstallation(const std::string& root) {
+  // The same first line and names as systemGetLanguage, without its cache:
+  // a long-running reader sees a changed file.
+  static const struct {
+    const char* name;
+    int code;
+  } kCodes[] = {{"CH", kLangCH}, {"JP", kLangJP}, {"GB", kLangGB}, {"EN", kLangEN}};
+  std::string line;
+  if (!readFirstLine((root + "/lang.cfg").c_str(), 14, line)) return Language::kEnglish;
+  for (const auto& c : kCodes)
+    if (line == c.name) return languageFromCode(c.code);
+  return Language::kEnglish;
 }
 
 CodePage::CodePage(Language language) : language_(language) {}

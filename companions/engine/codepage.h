@@ -19,6 +19,9 @@ enum class Language { kBig5 = 0, kShiftJis = 1, kGbk = 2, kEnglish = 3 };
 Language languageFromCode(int code);
 // The language of the installation whose CGI directory is the current one.
 Language installLanguage();
+// The language that ROOT/lang.cfg names, read as installLanguage reads it
+// (".." for the installation whose CGI directory is the current one).
+Language languageOfInstallation(const std::string& root);
 
 // Converts between the local code page of a language and UTF-8. Conversion
 // never fails: a local byte sequence that the code page does not define

@@ -13,6 +13,7 @@
 
 #include "companions/engine/digit_filter.h"
 #include "companions/engine/engine_query.h"
+#include "companions/engine/index_db_cache.h"
 #include "companions/engine/index_files.h"
 #include "companions/engine/query_parser.h"
 #include "companions/engine/result_file.h"
@@ -29,13 +30,6 @@ namespace {
 constexpr size_t kMaxQueryBytes = 65536;
 // The back-end reads this much of the expander's line.
 constexpr size_t kMaxExpandLine = 10000;
-
-// The result file is left as it is: the back-end claimed its name by creating
-// it empty and tells a failed run by the exit status alone.
-int fail(const char* program, const std::string& message) {
-  std::cerr << program << ": " << message << "\n";
-  return kExitFailure;
-}
 
 bool readInt(const std::string& text, int64_t min, int64_t max, int64_t& out) {
   return parseDecimal(text, min, max, out);
@@ -100,6 +94,13 @@ std::string resultBytes(bool binout, const std::string& matched, const std::vect
                         const CodePage& cp) {
   std::string header = headerMatchedString(matched, cp);
   return binout ? encodeBinout(header, hits) : encodeTextResult(header, hits);
+}
+
+// Nothing is written for a run whose client has gone: the back-end that
+// claimed the name may already have given up on it.
+bool writeResult(const RunContext& ctx, const std::string& given, const std::string& bytes) {
+  if (ctx.stillWanted && !ctx.stillWanted()) return false;
+  return writeFileAtomic(ctx.open(given), bytes);
 }
 
 void parseInnerOptions(const std::string& inner, EngineArgs& out) {
@@ -181,25 +182,24 @@ bool parseEngineArgs(const std::vector<std::string>& args, EngineArgs& out, std:
   return true;
 }
 
-int runEngine(const std::vector<std::string>& args) {
-  const char* me = "vela25_0.exe";
-  EngineArgs a;
-  std::string error;
-  if (!parseEngineArgs(args, a, error)) return fail(me, error);
-  CodePage cp(installLanguage());
+int runEngine(const EngineArgs& a, const RunContext& ctx) {
+  const Tool me = Tool::kEngine;
+  CodePage cp(languageOfInstallation(ctx.root));
   std::string query = a.query;
-  if (!a.termFile.empty() && !readTermFile(a.termFile, cp, query))
-    return fail(me, "cannot read query term file " + a.termFile);
+  if (!a.termFile.empty() && !readTermFile(ctx.open(a.termFile), cp, query))
+    return failRun(me, ctx, "cannot read query term file " + a.termFile);
   blankControlBytes(query);
-  const RunLimits limits = readRunLimits();
+  const RunLimits limits = readRunLimits(ctx.settingsFile().c_str());
   try {
     auto tree = parseQuery(cp.toUtf8(query));
     const size_t wildcards = countWildcardWords(tree.get());
     if (wildcards > limits.maxWildcardWords)
-      return fail(me, "the query has " + std::to_string(wildcards) + " wildcard words; at most " +
-                          std::to_string(limits.maxWildcardWords) +
-                          " are allowed (MAX_WILDCARD_TERMS)");
-    Xapian::Database db = openIndexDb(a.home);
+      return failRun(me, ctx,
+                     "the query has " + std::to_string(wildcards) + " wildcard words; at most " +
+                         std::to_string(limits.maxWildcardWords) +
+                         " are allowed (MAX_WILDCARD_TERMS)");
+    const IndexDbCache::Lease lease = leaseIndexDb(ctx.databases, ctx.open(a.home));
+    const Xapian::Database& db = lease.db();
     Thesaurus thesaurus;
     MatchOptions opt;
     opt.fuzzy = a.fuzzy;
@@ -207,7 +207,7 @@ int runEngine(const std::vector<std::string>& args) {
     opt.partial = a.partial;
     opt.allowNegative = a.negative;
     opt.maxExpandedWords = limits.maxExpandedWords;
-    std::string dict = "../dict/thesaurus" + std::to_string(a.dictionary) + ".txt";
+    std::string dict = ctx.root + "/dict/thesaurus" + std::to_string(a.dictionary) + ".txt";
     if (a.thesaurus && thesaurus.load(dict, cp)) opt.thesaurus = &thesaurus;
     QueryBuilder builder(db, opt);
     Xapian::Query q = builder.build(tree.get());
@@ -216,61 +216,83 @@ int runEngine(const std::vector<std::string>& args) {
     std::string matched;
     for (const std::string& t : builder.searchedTerms())
       matched += (matched.empty() ? "" : ",") + cp.fromUtf8(t);
-    if (!writeFileAtomic(a.output, resultBytes(a.binout, matched, hits, cp)))
-      return fail(me, "cannot write " + a.output);
+    if (!writeResult(ctx, a.output, resultBytes(a.binout, matched, hits, cp)))
+      return failRun(me, ctx, "cannot write " + a.output);
   } catch (const Xapian::Error& e) {
-    return fail(me, "index " + a.home + ": " + e.get_description());
+    return failRun(me, ctx, "index " + a.home + ": " + e.get_description());
   } catch (const std::exception& e) {
-    return fail(me, "index " + a.home + ": " + e.what());
+    return failRun(me, ctx, "index " + a.home + ": " + e.what());
   }
   return 0;
 }
 
-int runDateRange(const std::vector<std::string>& args) {
-  const char* me = "date_range.exe";
+bool parseDateRangeArgs(const std::vector<std::string>& args, DateRangeArgs& out,
+                        std::string& error) {
   SimpleArgs s(args, {"-H", "-B", "-E", "-O"});
   const std::string *home = s.value("-H"), *b = s.value("-B"), *e = s.value("-E"),
-                    *out = s.value("-O");
-  if (!home || !b || !e || !out)
-    return fail(me, "usage: date_range.exe -search -H HOME -B BEGIN -E END [-binout] -O OUT");
-  int64_t begin, end;
+                    *output = s.value("-O");
+  if (!home || !b || !e || !output) {
+    error = "usage: date_range.exe -search -H HOME -B BEGIN -E END [-binout] -O OUT";
+    return false;
+  }
   constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
   constexpr int64_t kMax = std::numeric_limits<uint32_t>::max();
-  if (!readInt(*b, kMin, kMax, begin) || !readInt(*e, kMin, kMax, end))
-    return fail(me, "bad time " + *b + " / " + *e);
+  if (!readInt(*b, kMin, kMax, out.begin) || !readInt(*e, kMin, kMax, out.end)) {
+    error = "bad time " + *b + " / " + *e;
+    return false;
+  }
+  out.home = *home;
+  out.output = *output;
+  out.binout = s.flag("-binout");
+  return true;
+}
+
+int runDateRange(const DateRangeArgs& a, const RunContext& ctx) {
+  const Tool me = Tool::kDateRange;
   std::vector<uint32_t> times;
-  if (!readUInt32File(*home + "/" + kTimeListFile, times))
-    return fail(me, "cannot read the time list of " + *home);
+  if (!readUInt32File(ctx.open(a.home) + "/" + kTimeListFile, times))
+    return failRun(me, ctx, "cannot read the time list of " + a.home);
   std::vector<Hit> hits;
   for (size_t i = 0; i < times.size(); ++i)
-    if (times[i] >= begin && times[i] <= end) hits.push_back({static_cast<uint32_t>(i + 1), 1});
-  CodePage cp(installLanguage());
-  if (!writeFileAtomic(*out, resultBytes(s.flag("-binout"), "", hits, cp)))
-    return fail(me, "cannot write " + *out);
+    if (times[i] >= a.begin && times[i] <= a.end) hits.push_back({static_cast<uint32_t>(i + 1), 1});
+  CodePage cp(languageOfInstallation(ctx.root));
+  if (!writeResult(ctx, a.output, resultBytes(a.binout, "", hits, cp)))
+    return failRun(me, ctx, "cannot write " + a.output);
   return 0;
 }
 
-int runDigitIndex(const std::vector<std::string>& args) {
-  const char* me = "digit_index.exe";
+bool parseDigitIndexArgs(const std::vector<std::string>& args, DigitIndexArgs& out,
+                         std::string& error) {
   SimpleArgs s(args, {"-I", "-x", "-y", "-O"});
-  const std::string *index = s.value("-I"), *x = s.value("-x"), *y = s.value("-y"),
-                    *out = s.value("-O");
+  const std::string *filter = s.value("-I"), *x = s.value("-x"), *y = s.value("-y"),
+                    *output = s.value("-O");
   bool search = !s.words.empty() && s.words[0] == "search";
-  if (!search || !index || !x || !y || !out)
-    return fail(me, "usage: digit_index.exe search -I INDEX -x LOW -y HIGH [-binout] -O OUT");
-  double low, high;
+  if (!search || !filter || !x || !y || !output) {
+    error = "usage: digit_index.exe search -I INDEX -x LOW -y HIGH [-binout] -O OUT";
+    return false;
+  }
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  if (!parseRangeBound(*x, -kInf, low) || !parseRangeBound(*y, kInf, high))
-    return fail(me, "bad range " + *x + " - " + *y);
+  if (!parseRangeBound(*x, -kInf, out.low) || !parseRangeBound(*y, kInf, out.high)) {
+    error = "bad range " + *x + " - " + *y;
+    return false;
+  }
+  out.filter = *filter;
+  out.output = *output;
+  out.binout = s.flag("-binout");
+  return true;
+}
+
+int runDigitIndex(const DigitIndexArgs& a, const RunContext& ctx) {
+  const Tool me = Tool::kDigitIndex;
   std::vector<uint32_t> recids;
-  if (!searchDigitFilter(*index, low, high, recids))
-    return fail(me, "cannot read numeric filter index " + *index);
+  if (!searchDigitFilter(ctx.open(a.filter), a.low, a.high, recids))
+    return failRun(me, ctx, "cannot read numeric filter index " + a.filter);
   std::vector<Hit> hits;
   for (uint32_t id : recids)
     hits.push_back({id, 1});
-  CodePage cp(installLanguage());
-  if (!writeFileAtomic(*out, resultBytes(s.flag("-binout"), "", hits, cp)))
-    return fail(me, "cannot write " + *out);
+  CodePage cp(languageOfInstallation(ctx.root));
+  if (!writeResult(ctx, a.output, resultBytes(a.binout, "", hits, cp)))
+    return failRun(me, ctx, "cannot write " + a.output);
   return 0;
 }
 
@@ -352,31 +374,104 @@ bool expandWordLine(WildcardExpander& expander, const std::string& word, size_t 
   return true;
 }
 
-int runExpandTokens(const std::vector<std::string>& args) {
-  const char* me = "expand_vela_token_list.exe";
+bool parseExpandArgs(const std::vector<std::string>& args, ExpandArgs& out, std::string& error) {
   SimpleArgs s(args, {"-H", "-limit"});
   const std::string *home = s.value("-H"), *limitText = s.value("-limit");
-  int64_t limit = 100;
   // The word may begin with "-" (an excluded word), so it is taken by place.
-  if (!home || !s.haveLast || (limitText && !readInt(*limitText, 1, 100000, limit)))
-    return fail(me, "usage: expand_vela_token_list.exe -H HOME -limit N WORD");
-  CodePage cp(installLanguage());
-  const RunLimits limits = readRunLimits();
+  if (!home || !s.haveLast || (limitText && !readInt(*limitText, 1, 100000, out.limit))) {
+    error = "usage: expand_vela_token_list.exe -H HOME -limit N WORD";
+    return false;
+  }
+  out.home = *home;
+  out.word = s.last;
+  return true;
+}
+
+int runExpandTokens(const ExpandArgs& a, const RunContext& ctx) {
+  const Tool me = Tool::kExpandTokens;
+  CodePage cp(languageOfInstallation(ctx.root));
+  const RunLimits limits = readRunLimits(ctx.settingsFile().c_str());
   std::string line;
   try {
-    Xapian::Database db = openIndexDb(*home);
-    WildcardExpander expander(db, limits.maxExpandedWords);
-    if (!expandWordLine(expander, s.last, static_cast<size_t>(limit), limits.maxWildcardWords, cp,
+    const IndexDbCache::Lease lease = leaseIndexDb(ctx.databases, ctx.open(a.home));
+    WildcardExpander expander(lease.db(), limits.maxExpandedWords);
+    if (!expandWordLine(expander, a.word, static_cast<size_t>(a.limit), limits.maxWildcardWords, cp,
                         line))
-      return fail(me, "the word has more than " + std::to_string(limits.maxWildcardWords) +
-                          " wildcard pieces (MAX_WILDCARD_TERMS)");
+      return failRun(me, ctx,
+                     "the word has more than " + std::to_string(limits.maxWildcardWords) +
+                         " wildcard pieces (MAX_WILDCARD_TERMS)");
   } catch (const Xapian::Error& e) {
-    return fail(me, "index " + *home + ": " + e.get_description());
+    return failRun(me, ctx, "index " + a.home + ": " + e.get_description());
   } catch (const std::exception& e) {
-    return fail(me, "index " + *home + ": " + e.what());
+    return failRun(me, ctx, "index " + a.home + ": " + e.what());
   }
-  std::cout << line << "\n";
-  return std::cout.flush() ? 0 : kExitFailure;
+  *ctx.out << line << "\n";
+  return ctx.out->flush() ? 0 : kExitFailure;
+}
+
+std::string RunContext::open(const std::string& given) const {
+  const auto found = resolved.find(given);
+  if (found != resolved.end()) return found->second;
+  if (cwd.empty() || given.empty() || given[0] == '/') return given;
+  return cwd + "/" + given;
+}
+
+int failRun(Tool tool, const RunContext& ctx, const std::string& message) {
+  // The result file is left as it is: the back-end claimed its name by
+  // creating it empty and tells a failed run by the exit status alone.
+  *ctx.err << toolName(tool) << ": " << message << "\n";
+  ctx.err->flush();
+  return kExitFailure;
+}
+
+namespace {
+
+std::vector<PathUse> pathsOf(const EngineArgs& a) {
+  std::vector<PathUse> uses{{PathRole::kIndexHome, a.home}, {PathRole::kResultFile, a.output}};
+  if (!a.termFile.empty()) uses.push_back({PathRole::kTermFile, a.termFile});
+  return uses;
+}
+std::vector<PathUse> pathsOf(const DateRangeArgs& a) {
+  return {{PathRole::kIndexHome, a.home}, {PathRole::kResultFile, a.output}};
+}
+std::vector<PathUse> pathsOf(const DigitIndexArgs& a) {
+  return {{PathRole::kIndexFile, a.filter}, {PathRole::kResultFile, a.output}};
+}
+std::vector<PathUse> pathsOf(const ExpandArgs& a) {
+  return {{PathRole::kIndexHome, a.home}};
+}
+
+template <typename Args>
+int parseAndRun(Tool tool, const std::vector<std::string>& argv, const RunContext& ctx,
+                const PathAdmission& admit,
+                bool (*parse)(const std::vector<std::string>&, Args&, std::string&),
+                int (*run)(const Args&, const RunContext&)) {
+  Args args;
+  std::string error;
+  if (!parse(argv, args, error)) return failRun(tool, ctx, error);
+  if (!admit) return run(args, ctx);
+  RunContext admitted = ctx;
+  if (!admit(pathsOf(args), admitted.resolved, error))
+    return failRun(tool, ctx, "refused: " + error);
+  return run(args, admitted);
+}
+
+}  // namespace
+
+int runTool(Tool tool, const std::vector<std::string>& args, const RunContext& ctx,
+            const PathAdmission& admit) {
+  switch (tool) {
+    case Tool::kEngine:
+      return parseAndRun(tool, args, ctx, admit, parseEngineArgs, runEngine);
+    case Tool::kDateRange:
+      return parseAndRun(tool, args, ctx, admit, parseDateRangeArgs, runDateRange);
+    case Tool::kDigitIndex:
+      return parseAndRun(tool, args, ctx, admit, parseDigitIndexArgs, runDigitIndex);
+    case Tool::kExpandTokens:
+      return parseAndRun(tool, args, ctx, admit, parseExpandArgs, runExpandTokens);
+  }
+  *ctx.err << "unknown search program\n";
+  return kExitFailure;
 }
 
 }  // namespace vela

@@ -1,6 +1,7 @@
 /// @file search_programs.h
-/// @brief The command lines of the search programs and their runs. Each
-/// program's main hands its arguments to one run function here.
+/// @brief The command lines of the search programs and their runs. The
+/// programs run these functions, and so does the engine service on behalf of
+/// a program that asked it to.
 ///
 ///   vela25_0.exe -H HOME [-binout] -o OUT [-B|-B0] [-bm "-s -i -F<n> [-w]"]
 ///                [-P] [-dic<n> -th] [-e] [-ns] [-L<n>|-L <n>] (-f FILE | QUERY)
@@ -8,13 +9,15 @@
 ///   digit_index.exe search -I FILTER -x LOW -y HIGH [-binout] -O OUT
 ///   expand_vela_token_list.exe -H HOME -limit N WORD
 ///
-/// The programs run in the CGI directory of an installation ("../lang.cfg"
-/// names its code page, "../dict/thesaurus<n>.txt" holds thesaurus <n>).
-/// They exit with 0 after writing their result (also when nothing matched)
-/// and with kExitFailure and a one-line reason on stderr, leaving the result
-/// file as it was, when they cannot search or write. The engine and the
-/// expander also refuse a query with more wildcard words than the run limits
-/// allow (run_limits.h).
+/// A run reads the settings of its installation: ROOT/lang.cfg names its
+/// code page, ROOT/dict/thesaurus<n>.txt holds thesaurus <n> and
+/// ROOT/setting/search_option.cfg its limits (run_limits.h). A program
+/// started in the CGI directory has ".." for ROOT.
+/// The programs exit with 0 after writing their result (also when nothing
+/// matched) and with kExitFailure and a one-line reason on stderr, leaving the
+/// result file as it was, when they cannot search or write. The engine and
+/// the expander also refuse a query with more wildcard words than the run
+/// limits allow.
 
 #ifndef SEARCHRUN_COMPANIONS_ENGINE_SEARCH_PROGRAMS_H
 #define SEARCHRUN_COMPANIONS_ENGINE_SEARCH_PROGRAMS_H
@@ -22,16 +25,46 @@
 #include <xapian.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "companions/engine/codepage.h"
 #include "companions/engine/engine_query.h"
+#include "companions/engine/request_wire.h"
 
 namespace vela {
 
+class IndexDbCache;
+
 // The exit status that the query back-end takes for a failed run.
 constexpr int kExitFailure = 205;
+
+// Where a run finds its installation and files, and where it reports.
+struct RunContext {
+  // The installation root (see above).
+  std::string root = "..";
+  // What relative paths of the command line are relative to; "" for this
+  // process's working directory.
+  std::string cwd;
+  // Paths of the command line already checked and resolved by the caller:
+  // the run opens the resolved path, its messages name the path as given.
+  std::map<std::string, std::string> resolved;
+  std::ostream* out = &std::cout;
+  std::ostream* err = &std::cerr;
+  // Open databases to reuse; null opens each index for the run.
+  IndexDbCache* databases = nullptr;
+  // Asked just before a result file is written; when it answers false (the
+  // one who asked has gone) nothing is written and the run fails.
+  std::function<bool()> stillWanted;
+
+  // The path a run opens for a path of its command line.
+  std::string open(const std::string& given) const;
+  std::string settingsFile() const { return root + "/setting/search_option.cfg"; }
+};
 
 struct EngineArgs {
   std::string home;          // -H
@@ -49,15 +82,71 @@ struct EngineArgs {
   std::string query;         // the last argument when there is no -f
 };
 
-// Reads the engine's arguments (without the program name). False with a
-// message in `error` when a required part is missing or a value is bad.
-bool parseEngineArgs(const std::vector<std::string>& args, EngineArgs& out, std::string& error);
+struct DateRangeArgs {
+  std::string home;   // -H
+  int64_t begin = 0;  // -B
+  int64_t end = 0;    // -E
+  bool binout = false;
+  std::string output;  // -O
+};
 
-// The mains. `args` excludes the program name; messages go to stderr.
-int runEngine(const std::vector<std::string>& args);
-int runDateRange(const std::vector<std::string>& args);
-int runDigitIndex(const std::vector<std::string>& args);
-int runExpandTokens(const std::vector<std::string>& args);
+struct DigitIndexArgs {
+  std::string filter;  // -I
+  double low = 0;      // -x; empty: open
+  double high = 0;     // -y; empty: open
+  bool binout = false;
+  std::string output;  // -O
+};
+
+struct ExpandArgs {
+  std::string home;  // -H
+  int64_t limit = 100;
+  std::string word;  // the last argument
+};
+
+// Read the programs' arguments (without the program name). False with the
+// program's message in `error` when a required part is missing or a value is
+// bad.
+bool parseEngineArgs(const std::vector<std::string>& args, EngineArgs& out, std::string& error);
+bool parseDateRangeArgs(const std::vector<std::string>& args, DateRangeArgs& out,
+                        std::string& error);
+bool parseDigitIndexArgs(const std::vector<std::string>& args, DigitIndexArgs& out,
+                         std::string& error);
+bool parseExpandArgs(const std::vector<std::string>& args, ExpandArgs& out, std::string& error);
+
+// The runs; each returns the program's exit status.
+int runEngine(const EngineArgs& args, const RunContext& ctx);
+int runDateRange(const DateRangeArgs& args, const RunContext& ctx);
+int runDigitIndex(const DigitIndexArgs& args, const RunContext& ctx);
+int runExpandTokens(const ExpandArgs& args, const RunContext& ctx);
+
+// What a run uses a path of its command line for.
+enum class PathRole {
+  kIndexHome,   // -H: an index directory
+  kIndexFile,   // -I: a file inside an index directory
+  kResultFile,  // -o, -O: replaced by the result
+  kTermFile,    // -f: read
+};
+struct PathUse {
+  PathRole role;
+  std::string path;  // as given
+};
+
+// Decides whether a run may use the paths it names, and which path it opens
+// for each (entered into `resolved`); false, with the reason, when it may not.
+using PathAdmission =
+    std::function<bool(const std::vector<PathUse>& uses,
+                       std::map<std::string, std::string>& resolved, std::string& reason)>;
+
+// A program's whole run: its arguments read, its paths admitted (when
+// `admit` is given: a refused run fails with "refused: <reason>"), then run.
+// `args` excludes the program name.
+int runTool(Tool tool, const std::vector<std::string>& args, const RunContext& ctx,
+            const PathAdmission& admit = nullptr);
+
+// Reports a failed run of `tool` ("<program>: <message>") and gives the exit
+// status of a failure.
+int failRun(Tool tool, const RunContext& ctx, const std::string& message);
 
 // The expander's rewrite of one folded wildcard word into `out`: each
 // wildcard piece of the word (outside double quotes, between the operator

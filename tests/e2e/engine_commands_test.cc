@@ -4,7 +4,8 @@
 /// back-end's own engine commands (option string, query term file, wildcard
 /// expansion, date and numeric ranges) run by its process runner and read by
 /// its result reader and superseded-record filter; and the engine programs
-/// run directly (text output, exit 205, hostile queries).
+/// run directly (text output, exit 205, hostile queries). Every case runs
+/// twice: with the engine service answering the programs, and without one.
 
 #include <gtest/gtest.h>
 
@@ -101,12 +102,13 @@ struct InInstallation {
 // base  1 a.txt, 2 b.html, 3 c.txt, 4 d.txt, 5 sub/e.txt (mtimes T+0..T+4 days)
 // news  org 1 n1.txt .. 4 n4.txt; inc (n2 changed, n3 deleted, n5 added) 1 n2.txt, 2 n5.txt
 // db1   a database index of a CSV table: 1 Apple 10, 2 Banana 7.5, 3 Cherry, 4 Date 12, 5 Elder -3
-class EngineCommands : public ::testing::Test {
+class EngineCommands : public ::testing::TestWithParam<enginetest::Mode> {
  protected:
   static constexpr int kT = 1100000000, kDay = 86400;
 
-  static void SetUpTestSuite() {
-    inst_ = new EngineInstall;
+  // The installation of the suite, laid out by its first case.
+  static void prepare(enginetest::Mode mode) {
+    inst_ = new EngineInstall(mode);
     const EngineInstall& in = *inst_;
     in.doc("base", "a.txt", "Apple pie recipe\nThe quick brown fox jumps over the lazy dog.\n", kT);
     in.doc("base", "b.html",
@@ -141,8 +143,14 @@ class EngineCommands : public ::testing::Test {
       EXPECT_EQ(r.out + r.err, args[0] == "update" ? "" : "db1\n");  // quiet but for a new id
     }
   }
-  static void TearDownTestSuite() { delete inst_; }
-  void SetUp() override { in_.emplace(*inst_); }
+  static void TearDownTestSuite() {
+    delete inst_;
+    inst_ = nullptr;
+  }
+  void SetUp() override {
+    if (!inst_) prepare(GetParam());
+    in_.emplace(*inst_);
+  }
   void TearDown() override { in_.reset(); }
 
   // Runs binind/<program> with `outSwitch` and a fresh result path (`out`) first.
@@ -158,7 +166,7 @@ class EngineCommands : public ::testing::Test {
   std::optional<InInstallation> in_;
 };
 
-TEST_F(EngineCommands, BuilderWritesTheListsAndTheIdFile) {
+TEST_P(EngineCommands, BuilderWritesTheListsAndTheIdFile) {
   // Source order; hidden and empty files are left out.
   EXPECT_EQ(readFile(base_ + "/morna_filename_list"), "a.txtb.htmlc.txtd.txte.txt");
   EXPECT_EQ(words(readFile(base_ + "/morna_filename_list_index")), (Words{5, 11, 16, 21, 26}));
@@ -183,7 +191,7 @@ TEST_F(EngineCommands, BuilderWritesTheListsAndTheIdFile) {
   EXPECT_EQ(readFile(inst_->path("system/group/teamA/index/team/morna_filename_list")), "a.txt");
 }
 
-TEST_F(EngineCommands, RefusedBuilderRequestsKeepTheIndex) {
+TEST_P(EngineCommands, RefusedBuilderRequestsKeepTheIndex) {
   const std::string src = inst_->docs("base");
   const std::pair<std::vector<std::string>, int> cases[] = {
       {{"update", "--id", "base", inst_->path("docs/missing")}, 1},
@@ -200,7 +208,7 @@ TEST_F(EngineCommands, RefusedBuilderRequestsKeepTheIndex) {
   EXPECT_EQ(found("base", "apple"), (Ids{1, 3, 4}));
 }
 
-TEST_F(EngineCommands, PlainQueriesThroughTheOptionStringAndTermFile) {
+TEST_P(EngineCommands, PlainQueriesThroughTheOptionStringAndTermFile) {
   expectFound("base", {{"apple orchard", {3, 4}},
                        {"hound|pie", {1, 2, 5}},
                        {"apple - orchard", {1}},
@@ -211,7 +219,7 @@ TEST_F(EngineCommands, PlainQueriesThroughTheOptionStringAndTermFile) {
                        {"-apple", {2, 5}}});     // a leading "-" brings "-e"
 }
 
-TEST_F(EngineCommands, RequestOptionsReachTheEngine) {
+TEST_P(EngineCommands, RequestOptionsReachTheEngine) {
   expectFound("base", {{"aple", {}}, {"app", {}}, {"reynard", {}}});
   // Best first (three times "apple" in a short text), scores positive; or in record order.
   VelaOutPtr best = search("base", "apple");
@@ -234,7 +242,7 @@ TEST_F(EngineCommands, RequestOptionsReachTheEngine) {
   EXPECT_STREQ(search("base", "aple")->m_matched_str, "aple,apple");
 }
 
-TEST_F(EngineCommands, WildcardExpansionRewritesTheTermFile) {
+TEST_P(EngineCommands, WildcardExpansionRewritesTheTermFile) {
   const struct {
     const char* query;
     bool expanded;
@@ -258,7 +266,7 @@ TEST_F(EngineCommands, WildcardExpansionRewritesTheTermFile) {
   }
 }
 
-TEST_F(EngineCommands, DateRangeIsInclusiveAndZeroMeansOpen) {
+TEST_P(EngineCommands, DateRangeIsInclusiveAndZeroMeansOpen) {
   const struct {
     int begin, end;
     Ids ids;
@@ -274,7 +282,7 @@ TEST_F(EngineCommands, DateRangeIsInclusiveAndZeroMeansOpen) {
   }
 }
 
-TEST_F(EngineCommands, NumericRangeOverTheDatabaseIndex) {
+TEST_P(EngineCommands, NumericRangeOverTheDatabaseIndex) {
   // Rows 1 Apple 10, 2 Banana 7.5, 3 Cherry (none), 4 Date 12, 5 Elder -3.
   const std::pair<const char*, Ids> cases[] = {
       {"[7-11]", {1, 2}},   {"[10] to [12]", {1, 4}},
@@ -303,7 +311,7 @@ TEST_F(EngineCommands, NumericRangeOverTheDatabaseIndex) {
   EXPECT_EQ(command, "");
 }
 
-TEST_F(EngineCommands, DatabaseIndexFiles) {
+TEST_P(EngineCommands, DatabaseIndexFiles) {
   const std::string home = inst_->home("db1");
   // The field index has one record per cell: row r, column p is (r-1)*3+p.
   EXPECT_EQ(found("db1_sbf", "red"), (Ids{1, 9}));
@@ -327,7 +335,7 @@ TEST_F(EngineCommands, DatabaseIndexFiles) {
   EXPECT_FALSE(testutil::fileExists(inst_->home("db2") + "/digit_2.filter.index"));
 }
 
-TEST_F(EngineCommands, IncIndexSupersedesChangedRecordsUntilARebuild) {
+TEST_P(EngineCommands, IncIndexSupersedesChangedRecordsUntilARebuild) {
   const std::string home = inst_->home("news"), incHome = home + "_inc";
   auto incList = [&] { return readFile(incHome + "/morna_incremental_idlist"); };
   EXPECT_EQ(incList(), "\x02\x03"s);  // superseded org records, 7-bit coded
@@ -362,7 +370,7 @@ TEST_F(EngineCommands, IncIndexSupersedesChangedRecordsUntilARebuild) {
   EXPECT_EQ(incList(), "");  // compared with the rebuilt org index
 }
 
-TEST_F(EngineCommands, ShellSyntaxInAQueryStaysText) {
+TEST_P(EngineCommands, ShellSyntaxInAQueryStaysText) {
   const std::string probe = "sr_cmds_probe";
   // One word goes to the expander; quotes would split one word or join two in a shell.
   const std::string queries[] = {"apple; touch ../" + probe + "1",
@@ -384,7 +392,7 @@ TEST_F(EngineCommands, ShellSyntaxInAQueryStaysText) {
   }
 }
 
-TEST_F(EngineCommands, EngineProgramsRunDirectly) {
+TEST_P(EngineCommands, EngineProgramsRunDirectly) {
   std::string path;
   ASSERT_EQ(runFor("vela25_0.exe", {"-H", base_, "-L2", "-B0", "-bm", "-s -i -F60", "-P", "apple"},
                    "-o", path),
@@ -399,7 +407,7 @@ TEST_F(EngineCommands, EngineProgramsRunDirectly) {
       "-fox\n");
 }
 
-TEST_F(EngineCommands, BadInputExitsWith205AndLeavesNoResultFile) {
+TEST_P(EngineCommands, BadInputExitsWith205AndLeavesNoResultFile) {
   const std::string digits = inst_->home("db1") + "/digit_2.filter.index";
   const std::string cut = inst_->path("cut.index");  // a filter index cut short
   testutil::writeFile(cut, readFile(digits).substr(0, readFile(digits).size() - 1));
@@ -416,7 +424,7 @@ TEST_F(EngineCommands, BadInputExitsWith205AndLeavesNoResultFile) {
   EXPECT_EQ(inst_->run("binind/vela25_0.exe", {"-H", base_, "x"}).exitStatus, 205);  // no -o
 }
 
-TEST_F(EngineCommands, HostileQueriesStillGiveAResult) {
+TEST_P(EngineCommands, HostileQueriesStillGiveAResult) {
   for (const std::string& q : {std::string(5000, '('), std::string(3000, '-') + "apple",
                                "\"unterminated apple"s, std::string(2000, '|'), ")))apple((("s,
                                "apple " + std::string(10000, 'x'), "\xff\xfe\x80 apple"s}) {
@@ -425,15 +433,22 @@ TEST_F(EngineCommands, HostileQueriesStillGiveAResult) {
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Service, EngineCommands, ::testing::Values(enginetest::Mode::kService),
+                         enginetest::modeName);
+INSTANTIATE_TEST_SUITE_P(Fallback, EngineCommands, ::testing::Values(enginetest::Mode::kFallback),
+                         enginetest::modeName);
+
 // Installations in a local code page: documents and queries in that page.
-TEST(EngineCommandsCodePages, LocalQueriesAndTheirVariantsFindTheDocuments) {
+class EngineCommandsCodePages : public ::testing::TestWithParam<enginetest::Mode> {};
+
+TEST_P(EngineCommandsCodePages, LocalQueriesAndTheirVariantsFindTheDocuments) {
   auto data = [](const char* name) {
     return testutil::readFile(std::string(SR_SOURCE_DIR) + "/tests/data/engine/" + name);
   };
   const std::string kana = "\x83\x4A\x83\x5E\x83\x4A\x83\x69";  // カタカナ
   const std::string big5 = "\xA5\xFE\xA4\xE5\xC0\xCB\xAF\xC1";  // 全文檢索
   for (const bool jp : {true, false}) {
-    EngineInstall inst;
+    EngineInstall inst(GetParam());
     inst.write("lang.cfg", jp ? "JP\n" : "CH\n");
     inst.doc("local", "1.txt", data(jp ? "sjis_full.txt" : "big5_news.txt"));
     if (jp) inst.doc("local", "2.txt", data("sjis_half.txt"));
@@ -460,5 +475,9 @@ TEST(EngineCommandsCodePages, LocalQueriesAndTheirVariantsFindTheDocuments) {
                  (jp ? kana : big5).c_str());
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, EngineCommandsCodePages,
+                         ::testing::Values(enginetest::Mode::kService, enginetest::Mode::kFallback),
+                         enginetest::modeName);
 
 }  // namespace

@@ -3,7 +3,8 @@
 /// hostile or broken surroundings: planted links and FIFOs, damaged indexes,
 /// result files that cannot be written, queries on several lines and with
 /// many wildcards, source folders with links out, private files and odd
-/// names, unsafe owners, interrupted builds.
+/// names, unsafe owners, interrupted builds. The cases of the engine
+/// programs run with the engine service answering them and without one.
 
 #include <gtest/gtest.h>
 
@@ -56,10 +57,11 @@ pid_t deadPid() {
 
 // base: 1 a.txt "apple orchard", 2 b.txt "apple pie", 3 c.txt "orange grove",
 // 4 d.txt "apricot", 5 e.txt "applesauce apple"
-class EngineHardening : public ::testing::Test {
+class EngineHardening : public ::testing::TestWithParam<enginetest::Mode> {
  protected:
-  static void SetUpTestSuite() {
-    inst_ = new EngineInstall;
+  // The installation of the suite, laid out by its first case.
+  static void prepare(enginetest::Mode mode) {
+    inst_ = new EngineInstall(mode);
     inst_->doc("base", "a.txt", "apple orchard\n");
     inst_->doc("base", "b.txt", "apple pie\n");
     inst_->doc("base", "c.txt", "orange grove\n");
@@ -67,7 +69,13 @@ class EngineHardening : public ::testing::Test {
     inst_->doc("base", "e.txt", "applesauce apple\n");
     base_ = inst_->create("base", "base");
   }
-  static void TearDownTestSuite() { delete inst_; }
+  static void TearDownTestSuite() {
+    delete inst_;
+    inst_ = nullptr;
+  }
+  void SetUp() override {
+    if (!inst_) prepare(GetParam());
+  }
 
   // Runs the engine over `home` with a fresh, empty result file claimed the
   // way the back-end does; `out` is its path.
@@ -94,7 +102,7 @@ class EngineHardening : public ::testing::Test {
   static inline std::string base_;
 };
 
-TEST_F(EngineHardening, ResultFileIsReplacedWithoutWritingThroughLinks) {
+TEST_P(EngineHardening, ResultFileIsReplacedWithoutWritingThroughLinks) {
   testutil::TempDir dir;
   const std::string victim = dir.sub("victim"), target = dir.sub("query1");
   testutil::writeFile(victim, "keep");
@@ -116,7 +124,7 @@ TEST_F(EngineHardening, ResultFileIsReplacedWithoutWritingThroughLinks) {
   EXPECT_FALSE(vela::writeFileAtomic(dir.sub("missing/query2"), "result"));
 }
 
-TEST_F(EngineHardening, FailedRunsExitWith205AndLeaveTheResultFileAlone) {
+TEST_P(EngineHardening, FailedRunsExitWith205AndLeaveTheResultFileAlone) {
   // Broken copies of the index: no engine database, an empty one, one of garbage, cut short.
   const std::string broken = inst_->path("broken");
   testutil::makeDirs(broken);
@@ -174,7 +182,7 @@ TEST_F(EngineHardening, FailedRunsExitWith205AndLeaveTheResultFileAlone) {
   }
 }
 
-TEST_F(EngineHardening, SearchWithoutHitsWritesAnEmptyResult) {
+TEST_P(EngineHardening, SearchWithoutHitsWritesAnEmptyResult) {
   std::string out;
   ASSERT_EQ(engine(base_, {"zebra"}, out).exitStatus, 0);
   EXPECT_EQ(readFile(out), "zebra\n"s + '\0');
@@ -186,7 +194,7 @@ TEST_F(EngineHardening, SearchWithoutHitsWritesAnEmptyResult) {
   EXPECT_EQ(readFile(out), "\n"s + '\0');
 }
 
-TEST_F(EngineHardening, TheWholeTermFileIsTheQuery) {
+TEST_P(EngineHardening, TheWholeTermFileIsTheQuery) {
   const struct {
     std::string query, terms;
     char hits;
@@ -203,7 +211,7 @@ TEST_F(EngineHardening, TheWholeTermFileIsTheQuery) {
   }
 }
 
-TEST_F(EngineHardening, WildcardWordsAreLimitedPerRun) {
+TEST_P(EngineHardening, WildcardWordsAreLimitedPerRun) {
   const struct {
     const char* setting;  // MAX_WILDCARD_TERMS, or null for none
     const char* query;
@@ -236,7 +244,7 @@ TEST_F(EngineHardening, WildcardWordsAreLimitedPerRun) {
   }
 }
 
-TEST_F(EngineHardening, ExpansionsShareOneBudgetPerRun) {
+TEST_P(EngineHardening, ExpansionsShareOneBudgetPerRun) {
   // Words: apple (3 records), applesauce, apricot, orchard, orange ... (1 each).
   const struct {
     const char* setting;  // MAX_EXPANDED_WORDS
@@ -271,7 +279,7 @@ TEST_F(EngineHardening, ExpansionsShareOneBudgetPerRun) {
   }
 }
 
-TEST_F(EngineHardening, TheExpanderKeepsToTheSameLimits) {
+TEST_P(EngineHardening, TheExpanderKeepsToTheSameLimits) {
   const struct {
     const char* settings;
     std::vector<std::string> args;
@@ -297,7 +305,7 @@ TEST_F(EngineHardening, TheExpanderKeepsToTheSameLimits) {
   }
 }
 
-TEST_F(EngineHardening, BuilderKeepsToTheSourceFolder) {
+TEST_P(EngineHardening, BuilderKeepsToTheSourceFolder) {
   const EngineInstall& in = *inst_;
   in.write("outside/secret.txt", "topsecret words\n");
   in.doc("src", "in.txt", "inside words\n");
@@ -337,7 +345,7 @@ TEST_F(EngineHardening, BuilderKeepsToTheSourceFolder) {
   }
 }
 
-TEST_F(EngineHardening, OddFileNamesAreRecordedAsTheirBytes) {
+TEST_P(EngineHardening, OddFileNamesAreRecordedAsTheirBytes) {
   const EngineInstall& in = *inst_;
   const std::string names[] = {"100%.txt", "caf\xE9.txt", "line\nfeed.txt", "tab\there.txt"};
   for (const std::string& n : names)
@@ -365,7 +373,7 @@ TEST_F(EngineHardening, OddFileNamesAreRecordedAsTheirBytes) {
   EXPECT_EQ(readFile(home + "_inc/morna_incremental_idlist"), "");
 }
 
-TEST_F(EngineHardening, RefusedOwnersAndInputsCreateNothing) {
+TEST_P(EngineHardening, RefusedOwnersAndInputsCreateNothing) {
   const EngineInstall& in = *inst_;
   in.doc("few", "a.txt", "alpha\n");
   in.write("tables/private.csv", "name\nalpha\n");
@@ -417,7 +425,7 @@ std::set<std::string> selectableIds(const EngineInstall& in) {
   return ids;
 }
 
-TEST_F(EngineHardening, AnInterruptedCreateLeavesNoSelectableIndex) {
+TEST_P(EngineHardening, AnInterruptedCreateLeavesNoSelectableIndex) {
   const EngineInstall& in = *inst_;
   // Enough text that the build runs for a while after its staging appears.
   std::string text;
@@ -455,7 +463,7 @@ TEST_F(EngineHardening, AnInterruptedCreateLeavesNoSelectableIndex) {
   EXPECT_EQ(listing(in.path("system/ref")).size(), expected.size());
 }
 
-TEST_F(EngineHardening, EveryRunRemovesStagingThatNoBuilderWillFinish) {
+TEST_P(EngineHardening, EveryRunRemovesStagingThatNoBuilderWillFinish) {
   const EngineInstall& in = *inst_;
   const std::string dir = in.path("system/group/domain/User/alice/index/");
   const std::string dead = std::to_string(deadPid()), live = std::to_string(getpid());
@@ -474,7 +482,7 @@ TEST_F(EngineHardening, EveryRunRemovesStagingThatNoBuilderWillFinish) {
     EXPECT_EQ(testutil::fileExists(dir + name), kept) << name;
 }
 
-TEST_F(EngineHardening, BuilderRefusesUnsafeFoldersAndLockFiles) {
+TEST_P(EngineHardening, BuilderRefusesUnsafeFoldersAndLockFiles) {
   const EngineInstall& in = *inst_;
   const std::string dir = in.path("system/group/domain/User/alice/index");
   const std::vector<std::string> update{"update", "--id", "base", in.docs("base")};
@@ -503,7 +511,7 @@ TEST_F(EngineHardening, BuilderRefusesUnsafeFoldersAndLockFiles) {
   EXPECT_EQ(in.within(20, "index_builder", update).exitStatus, 1);
 }
 
-TEST_F(EngineHardening, NothingTheBuilderMakesIsWritableByOthers) {
+TEST_P(EngineHardening, NothingTheBuilderMakesIsWritableByOthers) {
   const EngineInstall& in = *inst_;
   in.doc("wide", "a.txt", "alpha\n");
   in.write("tables/wide.csv", "name,price\nalpha,1\n");
@@ -523,6 +531,11 @@ TEST_F(EngineHardening, NothingTheBuilderMakesIsWritableByOthers) {
   EXPECT_GT(checked, 30u);
   EXPECT_EQ(modeOf(in.path("system/group/domain/User/bob/index/.wide.lock")) & 0777, 0600u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Service, EngineHardening, ::testing::Values(enginetest::Mode::kService),
+                         enginetest::modeName);
+INSTANTIATE_TEST_SUITE_P(Fallback, EngineHardening, ::testing::Values(enginetest::Mode::kFallback),
+                         enginetest::modeName);
 
 // A document that is swapped for something else between the scan and the read.
 TEST(EngineSourceTree, ADocumentSwappedAfterTheScanIsNotRead) {

@@ -1,8 +1,9 @@
 /// @file engine_util.h
 /// @brief The installation of the search engine tests: indexes built by the
-/// installed index builder from documents written below ROOT/docs/<set>; and
-/// runs of its programs that may not finish (a deadline, or a start without
-/// waiting).
+/// installed index builder from documents written below ROOT/docs/<set>,
+/// searched with or without the engine service; runs of its programs that
+/// may not finish (a deadline, or a start without waiting); and requests to
+/// the service straight over its socket.
 
 #ifndef SEARCHRUN_TESTS_E2E_ENGINE_UTIL_H
 #define SEARCHRUN_TESTS_E2E_ENGINE_UTIL_H
@@ -10,16 +11,21 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #include <utime.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "companions/engine/request_wire.h"
 #include "tests/e2e/e2e_util.h"
 
 namespace enginetest {
@@ -97,8 +103,150 @@ inline e2e::RunResult runWithin(double seconds, const std::string& path,
   return r;
 }
 
+inline double secondsSince(const timespec& start) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec - start.tv_sec + (now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// A blocking connection to the service socket at `path`, or -1.
+inline int connectTo(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return -1;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// Reads from `fd` until it ends, `done` says enough, or `seconds` pass.
+// True when the stream ended (the peer closed).
+template <typename Done>
+bool readUntil(int fd, std::string& got, double seconds, Done done) {
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  while (!done(got)) {
+    const double left = seconds - secondsSince(start);
+    if (left <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left * 1000) + 1) <= 0) continue;
+    char buf[16384];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return true;
+    if (n > 0) got.append(buf, static_cast<size_t>(n));
+  }
+  return false;
+}
+
+// What the service made of one request sent straight to its socket.
+struct Reply {
+  bool connected = false;
+  bool started = false;   // the started byte came
+  bool answered = false;  // and a whole answer after it
+  vela::ToolAnswer answer;
+};
+
+// Sends `bytes` and waits at most `seconds` for the started byte and the
+// answer.
+inline Reply sendRaw(const std::string& socketPath, const std::string& bytes, double seconds = 60) {
+  Reply r;
+  const int fd = connectTo(socketPath);
+  if (fd < 0) return r;
+  r.connected = true;
+  std::string got;
+  if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
+    readUntil(fd, got, seconds, [&](const std::string& g) {
+      size_t used;
+      return g.size() > 1 && vela::decodeAnswer(std::string_view(g).substr(1), r.answer, used) !=
+                                 vela::Decoded::kNeedMore;
+    });
+  }
+  close(fd);
+  r.started = !got.empty() && got[0] == vela::kStartedByte;
+  size_t used = 0;
+  r.answered = r.started && vela::decodeAnswer(std::string_view(got).substr(1), r.answer, used) ==
+                                vela::Decoded::kDone;
+  return r;
+}
+
+inline Reply askRaw(const std::string& socketPath, vela::Tool tool, const std::string& cwd,
+                    const std::vector<std::string>& args, double seconds = 60) {
+  std::string bytes;
+  EXPECT_TRUE(vela::encodeRequest({tool, cwd, args}, bytes));
+  return sendRaw(socketPath, bytes, seconds);
+}
+
+// How the engine programs of an installation run in a test.
+enum class Mode {
+  kService,   // the test's engine service answers them
+  kFallback,  // no service: each runs the full engine itself
+};
+
+inline std::string modeName(const ::testing::TestParamInfo<Mode>& info) {
+  return info.param == Mode::kService ? "Service" : "Fallback";
+}
+
+// True while a process runs (a zombie counts as ended).
+inline bool processRuns(pid_t pid) {
+  const std::string stat = testutil::readFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
 class EngineInstall : public e2e::Installation {
  public:
+  // Searches here never start a service of their own: a test starts the one
+  // it wants, and knows it ends. They wait for a busy service long enough
+  // that a loaded machine does not make them run alone.
+  explicit EngineInstall(Mode mode = Mode::kFallback) {
+    write("setting/engine_service.cfg", "AUTO_START=no\nWAIT_MS=10000\n");
+    if (mode == Mode::kService) startService();
+  }
+  ~EngineInstall() { stopService(); }
+
+  std::string socketPath() const { return path("run/engine.sock"); }
+
+  // Starts the service (its standard error into ROOT/service.log) and waits
+  // until it listens; its pid.
+  pid_t startService(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"--root", root()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const int log =
+        open(path("service.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    service_ = startProgram(path("binind/vela_service"), args, cgiDir(), log, log);
+    close(log);
+    EXPECT_TRUE(waitListening(true)) << read("service.log");
+    return service_;
+  }
+  // Ends the service with `sig` and waits for it; its exit status.
+  int stopService(int sig = SIGTERM) {
+    if (service_ <= 0) return -1;
+    kill(service_, sig);
+    const int status = waitWithin(service_, 30);
+    service_ = -1;
+    return status;
+  }
+  pid_t servicePid() const { return service_; }
+  // Waits (at most 20 s) until the socket accepts connections, or refuses
+  // them when `listening` is false.
+  bool waitListening(bool listening) const {
+    for (int i = 0; i < 4000; ++i) {
+      const int fd = connectTo(socketPath());
+      if (fd >= 0) close(fd);
+      if ((fd >= 0) == listening) return true;
+      usleep(5000);
+    }
+    return false;
+  }
+
+  // Takes the full engine away (no run can fall back) or brings it back.
+  void hideFullEngine(bool hidden) const {
+    const std::string full = path("binind/vela_engine.full"), away = full + ".away";
+    ASSERT_EQ(rename((hidden ? full : away).c_str(), (hidden ? away : full).c_str()), 0);
+  }
+
   void doc(const std::string& set, const std::string& rel, const std::string& bytes,
            time_t mtime = 1100000000) const {
     write("docs/" + set + "/" + rel, bytes);
@@ -126,6 +274,9 @@ class EngineInstall : public e2e::Installation {
     EXPECT_EQ(r.out, id + "\n");
     return home(id);
   }
+
+ private:
+  pid_t service_ = -1;
 };
 
 }  // namespace enginetest

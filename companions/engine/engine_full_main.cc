@@ -1,0 +1,22 @@
+/// @file engine_full_main.cc
+/// @brief Entry of vela_engine.full: one search program run in this process,
+/// named by the first argument. The thin search programs run it when the
+/// engine service cannot answer for them.
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "companions/engine/request_wire.h"
+#include "companions/engine/search_programs.h"
+
+int main(int argc, char** argv) {
+  vela::Tool tool;
+  if (argc < 2 || !vela::toolFromName(argv[1], tool)) {
+    std::cerr << "usage: vela_engine.full PROGRAM ARGUMENTS...\n"
+                 "PROGRAM: vela25_0.exe, date_range.exe, digit_index.exe or "
+                 "expand_vela_token_list.exe,\nrun in the CGI directory as that program.\n";
+    return vela::kExitFailure;
+  }
+  return vela::runTool(tool, std::vector<std::string>(argv + 2, argv + argc), vela::RunContext());
+}

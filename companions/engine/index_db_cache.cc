@@ -1,0 +1,126 @@
+/// @file index_db_cache.cc
+/// @brief Reuse of open engine databases while their build stays in place.
+
+#include "companions/engine/index_db_cache.h"
+
+#include <sys/stat.h>
+
+#include <iterator>
+#include <utility>
+
+#include "companions/engine/engine_query.h"
+#include "companions/engine/index_files.h"
+
+namespace vela {
+
+bool currentBuild(const std::string& home, IndexBuild& build) {
+  struct stat h, d;
+  if (stat(home.c_str(), &h) != 0 || stat((home + "/" + kEngineDbDir).c_str(), &d) != 0)
+    return false;
+  build = IndexBuild{h.st_dev, h.st_ino, d.st_dev, d.st_ino};
+  return true;
+}
+
+IndexDbCache::IndexDbCache(size_t maxIdle) : maxIdle_(maxIdle) {}
+
+IndexDbCache::Lease::Lease(IndexDbCache* cache, std::string home, const IndexBuild& build,
+                           Xapian::Database db, bool reusable)
+    : cache_(cache),
+      home_(std::move(home)),
+      build_(build),
+      db_(std::move(db)),
+      reusable_(reusable) {}
+
+IndexDbCache::Lease::Lease(Lease&& other) noexcept
+    : cache_(other.cache_),
+      home_(std::move(other.home_)),
+      build_(other.build_),
+      db_(std::move(other.db_)),
+      reusable_(other.reusable_) {
+  other.cache_ = nullptr;
+  other.db_.reset();
+}
+
+IndexDbCache::Lease::~Lease() {
+  if (cache_ != nullptr && db_) cache_->giveBack(*this);
+}
+
+IndexDbCache::Lease IndexDbCache::openOnce(const std::string& home) {
+  return Lease(nullptr, home, IndexBuild{}, openIndexDb(home), false);
+}
+
+IndexDbCache::Lease IndexDbCache::acquire(const std::string& home) {
+  IndexBuild before;
+  // A home that is not there: the open says why, as it does without a cache.
+  if (!currentBuild(home, before)) return openOnce(home);
+  std::list<Idle> closing;  // closed after the lock is released
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = idle_.begin(); it != idle_.end();) {
+      if (it->home != home) {
+        ++it;
+      } else if (it->build == before) {
+        Lease lease(this, home, before, it->db, true);
+        idle_.erase(it);
+        return lease;
+      } else {
+        closing.splice(closing.end(), idle_, it++);
+      }
+    }
+  }
+  // The build is looked at before and after the open: a switch in between
+  // would otherwise file one build's database under the other build.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Xapian::Database db = openIndexDb(home);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++opens_;
+    }
+    IndexBuild after;
+    const bool stable = currentBuild(home, after) && after == before;
+    if (stable) return Lease(this, home, before, std::move(db), true);
+    before = after;
+  }
+  // Builds switched under every attempt: serve this run, keep nothing.
+  return Lease(this, home, before, openIndexDb(home), false);
+}
+
+void IndexDbCache::giveBack(Lease& lease) {
+  Xapian::Database db = *lease.db_;
+  lease.db_.reset();
+  if (!lease.reusable_ || maxIdle_ == 0) return;
+  std::list<Idle> closing;
+  std::lock_guard<std::mutex> lock(mutex_);
+  idle_.push_front(Idle{lease.home_, lease.build_, std::move(db)});
+  while (idle_.size() > maxIdle_)
+    closing.splice(closing.begin(), idle_, std::prev(idle_.end()));
+}
+
+void IndexDbCache::dropReplaced() {
+  std::list<Idle> closing;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = idle_.begin(); it != idle_.end();) {
+    IndexBuild now;
+    if (currentBuild(it->home, now) && now == it->build) {
+      ++it;
+    } else {
+      closing.splice(closing.end(), idle_, it++);
+    }
+  }
+}
+
+size_t IndexDbCache::idleCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return idle_.size();
+}
+
+uint64_t IndexDbCache::openCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return opens_;
+}
+
+IndexDbCache::Lease leaseIndexDb(IndexDbCache* cache, const std::string& home) {
+  return cache ? cache->acquire(home) : IndexDbCache::openOnce(home);
+}
+
+}  // namespace vela

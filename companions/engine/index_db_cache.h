@@ -1,0 +1,108 @@
+/// @file index_db_cache.h
+/// @brief Engine databases kept open between the runs of the engine service,
+/// so that a search does not pay for opening its index again, and never
+/// searches a build of the index that has been replaced.
+///
+/// The index builder switches a new build in by renaming its staging
+/// directory over the index home, so a new build is a new directory: a
+/// database is taken again only while the home and its database directory
+/// are still the ones it was opened from. A database is used by one run at a
+/// time (the engine library is not safe for concurrent use of one handle);
+/// runs of the same index at the same time each get their own.
+
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_INDEX_DB_CACHE_H
+#define SEARCHRUN_COMPANIONS_ENGINE_INDEX_DB_CACHE_H
+
+#include <sys/types.h>
+#include <xapian.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace vela {
+
+// Which build of an index stands at its home.
+struct IndexBuild {
+  dev_t homeDev = 0;
+  ino_t homeIno = 0;
+  dev_t dbDev = 0;
+  ino_t dbIno = 0;
+  bool operator==(const IndexBuild& o) const {
+    return homeDev == o.homeDev && homeIno == o.homeIno && dbDev == o.dbDev && dbIno == o.dbIno;
+  }
+  bool operator!=(const IndexBuild& o) const { return !(*this == o); }
+};
+
+// The build now at `home`; false when the home or its database directory
+// cannot be looked at.
+bool currentBuild(const std::string& home, IndexBuild& build);
+
+class IndexDbCache {
+ public:
+  // At most `maxIdle` databases stay open between runs (0: none); the least
+  // recently used go first.
+  explicit IndexDbCache(size_t maxIdle);
+  IndexDbCache(const IndexDbCache&) = delete;
+  IndexDbCache& operator=(const IndexDbCache&) = delete;
+
+  // A database held by one run; given back to its cache when the lease ends.
+  class Lease {
+   public:
+    Lease(Lease&& other) noexcept;
+    Lease& operator=(Lease&&) = delete;
+    Lease(const Lease&) = delete;
+    ~Lease();
+    const Xapian::Database& db() const { return *db_; }
+
+   private:
+    friend class IndexDbCache;
+    Lease(IndexDbCache* cache, std::string home, const IndexBuild& build, Xapian::Database db,
+          bool reusable);
+    IndexDbCache* cache_;
+    std::string home_;
+    IndexBuild build_;
+    std::optional<Xapian::Database> db_;
+    bool reusable_;
+  };
+
+  // The database of the build now at `home`: an idle one of that build, or
+  // one opened now (idle ones of earlier builds are closed). Throws what
+  // openIndexDb throws.
+  Lease acquire(const std::string& home);
+  // A database opened for one run and closed after it, for a run without a
+  // cache.
+  static Lease openOnce(const std::string& home);
+
+  // Closes the idle databases whose home holds another build by now (or is
+  // gone), so a replaced build's files do not stay open.
+  void dropReplaced();
+
+  size_t idleCount() const;
+  // Databases opened so far.
+  uint64_t openCount() const;
+
+ private:
+  struct Idle {
+    std::string home;
+    IndexBuild build;
+    Xapian::Database db;
+  };
+  void giveBack(Lease& lease);
+
+  const size_t maxIdle_;
+  mutable std::mutex mutex_;
+  std::list<Idle> idle_;  // the most recently used first
+  uint64_t opens_ = 0;
+};
+
+// The database of `home` for one run: from `cache`, or opened once when it
+// is null.
+IndexDbCache::Lease leaseIndexDb(IndexDbCache* cache, const std::string& home);
+
+}  // namespace vela
+
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_INDEX_DB_CACHE_H

@@ -1,0 +1,208 @@
+/// @file service_request.cc
+/// @brief Admission of service requests and their runs.
+
+#include "companions/engine/service_request.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <sstream>
+
+#include "system/config.h"
+
+namespace vela {
+
+namespace {
+
+// system_info.cfg is read as the installation's other programs read it.
+constexpr size_t kSystemInfoLineMax = 1022;
+constexpr size_t kPathMax = 1023;
+
+// The path without links; false when it is not there.
+bool canonical(const std::string& path, std::string& out) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  out = real;
+  free(real);
+  return true;
+}
+
+bool isBelow(const std::string& path, const std::string& dir, bool orEqual) {
+  if (path == dir) return orEqual;
+  const std::string prefix = dir == "/" ? dir : dir + "/";
+  return path.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool hasDotDot(const std::string& path) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find('/', start);
+    if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+      return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
+// A path in a reason stays on its line.
+std::string shown(std::string path) {
+  for (char& c : path)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return path;
+}
+
+const char* roleName(PathRole role) {
+  switch (role) {
+    case PathRole::kIndexHome:
+      return "index home";
+    case PathRole::kIndexFile:
+      return "index file";
+    case PathRole::kResultFile:
+      return "result file";
+    case PathRole::kTermFile:
+      return "term file";
+  }
+  return "path";
+}
+
+// Checks one path; on success `opened` is the path the run opens.
+bool admitOne(const ServedInstallation& inst, const std::string& systemDir, const std::string& cwd,
+              const PathUse& use, std::string& opened, std::string& reason) {
+  const std::string what = std::string(roleName(use.role)) + " " + shown(use.path);
+  if (use.path.empty()) {
+    reason = std::string("an empty ") + roleName(use.role);
+    return false;
+  }
+  if (hasDotDot(use.path)) {
+    reason = "the " + what + " has a \"..\" component";
+    return false;
+  }
+  const std::string full = use.path[0] == '/' ? use.path : cwd + "/" + use.path;
+  if (use.role == PathRole::kIndexHome) {
+    if (!canonical(full, opened) || !isBelow(opened, systemDir, false)) {
+      reason = "the " + what + " is not an index of the system directory";
+      return false;
+    }
+    return true;
+  }
+  // A file: its folder without links, the file itself as named there.
+  const size_t slash = full.find_last_of('/');
+  const std::string folder = slash == 0 ? "/" : full.substr(0, slash);
+  const std::string name = full.substr(slash + 1);
+  std::string realFolder;
+  if (name.empty() || name == "." || !canonical(folder, realFolder)) {
+    reason = "the " + what + " names no file";
+    return false;
+  }
+  const bool inIndex = use.role == PathRole::kIndexFile;
+  if (inIndex ? !isBelow(realFolder, systemDir, false)
+              : !isBelow(realFolder, inst.scratchDir, true)) {
+    reason =
+        "the " + what + " lies outside the " + (inIndex ? "system directory" : "scratch directory");
+    return false;
+  }
+  opened = (realFolder == "/" ? "" : realFolder) + "/" + name;
+  struct stat st;
+  if (!inIndex && lstat(opened.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    reason = "the " + what + " is a symbolic link";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool findInstallation(const std::string& root, ServedInstallation& inst, std::string& error) {
+  ServedInstallation found;
+  if (!canonical(root, found.root)) {
+    error = root + " is not there";
+    return false;
+  }
+  const std::string base = found.root == "/" ? "" : found.root;
+  found.cgiDir = base + "/search-cgi";
+  found.scratchDir = found.cgiDir + "/tmp";
+  // The CGI directory must be the one just below the root: the programs
+  // find their settings one level up from it.
+  std::string real;
+  if (!canonical(found.cgiDir, real) || real != found.cgiDir ||
+      !canonical(found.scratchDir, real) || real != found.scratchDir) {
+    error = root + " has no search-cgi/tmp of its own (an installation root is needed)";
+    return false;
+  }
+  inst = found;
+  return true;
+}
+
+bool currentSystemDirectory(const ServedInstallation& inst, std::string& dir) {
+  const std::string cfg = inst.root + "/setting/system_info.cfg";
+  std::string value;
+  if (!findCfgValue(cfg.c_str(), "SYSTEM_DIRECTORY", kSystemInfoLineMax, value) || value.empty())
+    return false;
+  if (value.size() > kPathMax) value.resize(kPathMax);
+  if (value[0] != '/') value = inst.cgiDir + "/" + value;
+  return canonical(value, dir);
+}
+
+bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
+                const std::string& cwd, const std::vector<PathUse>& uses,
+                std::map<std::string, std::string>& resolved, std::string& reason) {
+  std::map<std::string, std::string> admitted;
+  for (const PathUse& use : uses) {
+    std::string opened;
+    if (!admitOne(inst, systemDir, cwd, use, opened, reason)) return false;
+    // One text opened two ways (a home given again as a result file) would
+    // be resolved for one role only: both must agree.
+    const auto [at, fresh] = admitted.emplace(use.path, opened);
+    if (!fresh && at->second != opened) {
+      reason = "the path " + shown(use.path) + " is named for two uses";
+      return false;
+    }
+  }
+  resolved.insert(admitted.begin(), admitted.end());
+  return true;
+}
+
+RequestRunner::RequestRunner(ServedInstallation inst, size_t maxIdleDatabases)
+    : inst_(std::move(inst)), databases_(maxIdleDatabases) {}
+
+ToolAnswer RequestRunner::serve(const ToolRequest& request,
+                                const std::function<bool()>& stillWanted) {
+  std::ostringstream out, err;
+  RunContext ctx;
+  ctx.root = inst_.root;
+  ctx.cwd = request.cwd;
+  ctx.out = &out;
+  ctx.err = &err;
+  ctx.databases = &databases_;
+  ctx.stillWanted = stillWanted;
+  ToolAnswer answer;
+  try {
+    std::string cwd;
+    if (request.cwd.empty() || request.cwd[0] != '/' || !canonical(request.cwd, cwd) ||
+        cwd != inst_.cgiDir) {
+      answer.status =
+          failRun(request.tool, ctx, "refused: the request does not come from the CGI directory");
+    } else {
+      std::string systemDir;
+      const bool haveSystem = currentSystemDirectory(inst_, systemDir);
+      answer.status =
+          runTool(request.tool, request.args, ctx,
+                  [&](const std::vector<PathUse>& uses,
+                      std::map<std::string, std::string>& resolved, std::string& reason) {
+                    if (haveSystem)
+                      return admitPaths(inst_, systemDir, cwd, uses, resolved, reason);
+                    reason = "the installation names no system directory";
+                    return false;
+                  });
+    }
+  } catch (const std::exception& e) {
+    err.str("");
+    answer.status = failRun(request.tool, ctx, std::string("internal error: ") + e.what());
+  }
+  answer.out = out.str();
+  answer.err = err.str();
+  return answer;
+}
+
+}  // namespace vela

@@ -1,0 +1,76 @@
+/// @file service_request.h
+/// @brief The work of the engine service on one request: which requests it
+/// takes, which files they may touch, and the run itself, which is the run
+/// the requesting program would have made in its own process.
+///
+/// Whatever arrives on the service's socket is taken for hostile. A request
+/// is run only when
+///   - it comes from the installation's CGI directory (the working directory
+///     of every search program),
+///   - its arguments are those of its program (search_programs.h),
+///   - no path names a ".." component,
+///   - index homes (-H) and the folders of index files (-I) lie below the
+///     system directory (SYSTEM_DIRECTORY of ROOT/setting/system_info.cfg),
+///   - result files (-o, -O) and term files (-f) lie in ROOT/search-cgi/tmp
+///     or below, and are no symbolic link,
+/// all after resolving links along the way; the run opens the resolved
+/// paths. A refused request fails like a failed run (kExitFailure, one line
+/// "<program>: refused: <reason>") and touches no file.
+
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_SERVICE_REQUEST_H
+#define SEARCHRUN_COMPANIONS_ENGINE_SERVICE_REQUEST_H
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "companions/engine/index_db_cache.h"
+#include "companions/engine/request_wire.h"
+#include "companions/engine/search_programs.h"
+
+namespace vela {
+
+// The directories of an installation, without links.
+struct ServedInstallation {
+  std::string root;
+  std::string cgiDir;      // root/search-cgi
+  std::string scratchDir;  // root/search-cgi/tmp
+};
+
+// The installation at `root`; false, with the reason, when root has no CGI
+// directory (a real directory, no link) with its scratch directory.
+bool findInstallation(const std::string& root, ServedInstallation& inst, std::string& error);
+
+// The system directory the installation's settings name now, without links;
+// a relative setting is relative to the CGI directory. False when it is not
+// set or not there.
+bool currentSystemDirectory(const ServedInstallation& inst, std::string& dir);
+
+// The admission rule above for the paths of one run from working directory
+// `cwd`, given the system directory.
+bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
+                const std::string& cwd, const std::vector<PathUse>& uses,
+                std::map<std::string, std::string>& resolved, std::string& reason);
+
+// Serves requests for one installation; safe for concurrent use.
+class RequestRunner {
+ public:
+  RequestRunner(ServedInstallation inst, size_t maxIdleDatabases);
+
+  // Runs (or refuses) one request. `stillWanted` is asked before a result
+  // is written. Never throws.
+  ToolAnswer serve(const ToolRequest& request, const std::function<bool()>& stillWanted);
+
+  IndexDbCache& databases() { return databases_; }
+  const ServedInstallation& installation() const { return inst_; }
+
+ private:
+  const ServedInstallation inst_;
+  IndexDbCache databases_;
+};
+
+}  // namespace vela
+
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_SERVICE_REQUEST_H

@@ -1,0 +1,209 @@
+/// @file service_main.cc
+/// @brief Entry of vela_service, the resident engine of one installation:
+/// takes the installation's service lock, listens on its socket and serves
+/// the thin search programs until it is told to stop or its socket is taken
+/// away.
+
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "companions/engine/service_request.h"
+#include "companions/engine_service/service_paths.h"
+#include "companions/engine_service/service_server.h"
+#include "system/numbers.h"
+#include "system/secure_file.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vela_service --root ROOT [--threads N] [--max-open N] [--client-timeout MS]\n"
+    "                    [--exit-if-running] [--starter-lock-fd FD]\n"
+    "Serves the search programs of the installation at ROOT (vela25_0.exe,\n"
+    "date_range.exe, digit_index.exe, expand_vela_token_list.exe) on the socket\n"
+    "ROOT/run/engine.sock, keeping their indexes open. Runs in the foreground and\n"
+    "logs to standard error; SIGTERM or SIGINT ends it. Run it as the account the\n"
+    "web server runs searches as. One service runs per installation: a second one\n"
+    "waits for the first to end (or, with --exit-if-running, leaves at once).\n"
+    "  --threads N          searches run at once (1 to 64, default 4)\n"
+    "  --max-open N         indexes kept open between searches (0 to 1000, default 16)\n"
+    "  --client-timeout MS  time a client has to send its request (10 to 60000,\n"
+    "                       default 2000)\n"
+    "  --starter-lock-fd FD the lock a search holds while it starts the service:\n"
+    "                       released once the service listens\n";
+
+struct Options {
+  std::string root;
+  int64_t threads = 4;
+  int64_t maxOpen = 16;
+  int64_t clientTimeoutMs = 2000;
+  bool exitIfRunning = false;
+  int64_t starterLockFd = -1;
+};
+
+int usage(const std::string& problem) {
+  std::fprintf(stderr, "vela_service: %s\n%s", problem.c_str(), kUsage);
+  return 2;
+}
+
+int fail(const std::string& problem) {
+  velaservice::logLine(problem);
+  return 1;
+}
+
+// The pid of the service holding the lock, as it wrote it; "" when unknown.
+std::string holderOf(int lockFd) {
+  char text[32] = {0};
+  const ssize_t n = pread(lockFd, text, sizeof text - 1, 0);
+  std::string pid(text, n > 0 ? static_cast<size_t>(n) : 0);
+  while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' '))
+    pid.pop_back();
+  return pid;
+}
+
+// Takes the service lock of the installation, waiting for a running service
+// to end unless told to leave; the descriptor stays open (and the lock held)
+// for the life of the process. -1 when this process must not serve.
+int takeServiceLock(const std::string& path, bool exitIfRunning, int& status) {
+  // The run directory is private to the account, so the file may be opened
+  // by name; it must still be a plain file of this account.
+  UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
+  struct stat st;
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    status = fail("cannot use the lock file " + path);
+    return -1;
+  }
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) {
+      status = fail("cannot lock " + path + ": " + std::strerror(errno));
+      return -1;
+    }
+    if (exitIfRunning) {
+      status = 0;
+      return -1;
+    }
+    velaservice::logLine("waiting for the service already running (pid " + holderOf(fd.get()) +
+                         ") to end");
+    while (flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        status = fail("cannot lock " + path + ": " + std::strerror(errno));
+        return -1;
+      }
+    }
+  }
+  const std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd.get(), 0) != 0 || pwrite(fd.get(), pid.data(), pid.size(), 0) < 0)
+    velaservice::logLine("cannot note the pid in " + path);
+  return fd.release();
+}
+
+// A listening socket at `path` that only this account may connect to.
+int listenAt(const std::string& path, ino_t& ino) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) {
+    velaservice::logLine("the socket path " + path + " is too long for a socket");
+    return -1;
+  }
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  // The lock is held: whatever socket stands there is a dead service's.
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      velaservice::logLine(path + " is there and is no socket");
+      return -1;
+    }
+    unlink(path.c_str());
+  }
+  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  const mode_t old = umask(0077);
+  const bool bound = fd && bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  umask(old);
+  if (!bound || listen(fd.get(), 128) != 0 || lstat(path.c_str(), &st) != 0) {
+    velaservice::logLine("cannot listen on " + path + ": " + std::strerror(errno));
+    return -1;
+  }
+  ino = st.st_ino;
+  return fd.release();
+}
+
+bool number(const char* text, int64_t min, int64_t max, int64_t& out) {
+  return text != nullptr && parseDecimal(text, min, max, out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--exit-if-running") {
+      o.exitIfRunning = true;
+      continue;
+    } else if (a == "--root" && value) {
+      o.root = value;
+    } else if (a == "--threads" && number(value, 1, 64, o.threads)) {
+    } else if (a == "--max-open" && number(value, 0, 1000, o.maxOpen)) {
+    } else if (a == "--client-timeout" && number(value, 10, 60000, o.clientTimeoutMs)) {
+    } else if (a == "--starter-lock-fd" && number(value, 3, 1023, o.starterLockFd)) {
+    } else {
+      return usage("bad argument " + a);
+    }
+    ++i;
+  }
+  if (o.root.empty()) return usage("--root is needed");
+  vela::ServedInstallation inst;
+  std::string error;
+  if (!vela::findInstallation(o.root, inst, error)) return fail(error);
+  const velaservice::ServicePaths paths = velaservice::servicePaths(inst.root);
+  if (!velaservice::ensureRunDirectory(paths.runDir, error)) return fail(error);
+  int status = 1;
+  const int lock = takeServiceLock(paths.lock, o.exitIfRunning, status);
+  if (lock < 0) return status;
+  ino_t socketIno = 0;
+  UniqueFd listener(listenAt(paths.socket, socketIno));
+  // Listening (or failed): the next search may find the service, or start one.
+  if (o.starterLockFd >= 0) close(static_cast<int>(o.starterLockFd));
+  if (!listener) return 1;
+
+  vela::RequestRunner runner(inst, static_cast<size_t>(o.maxOpen));
+  velaservice::ServerLimits limits;
+  limits.workers = static_cast<size_t>(o.threads);
+  limits.requestTimeoutMs = static_cast<int>(o.clientTimeoutMs);
+  velaservice::logLine("serving " + inst.root + " on " + paths.socket + " (pid " +
+                       std::to_string(getpid()) + ", " + std::to_string(o.threads) + " threads)");
+  int second = 0;
+  const int rc = velaservice::serve(
+      listener.release(), limits,
+      [&runner](const vela::ToolRequest& request, const std::function<bool()>& there) {
+        return runner.serve(request, there);
+      },
+      [&] {
+        // A socket removed or replaced (the installation taken away) ends
+        // the service: no client can reach it any more.
+        struct stat st;
+        if (lstat(paths.socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
+            st.st_ino != socketIno) {
+          velaservice::logLine(paths.socket + " is gone");
+          return false;
+        }
+        if (++second % 5 == 0) runner.databases().dropReplaced();
+        return true;
+      });
+  struct stat st;
+  if (lstat(paths.socket.c_str(), &st) == 0 && st.st_ino == socketIno) unlink(paths.socket.c_str());
+  velaservice::logLine("stopped");
+  return rc;
+}

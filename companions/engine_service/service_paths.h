@@ -1,0 +1,46 @@
+/// @file service_paths.h
+/// @brief Where the engine service of an installation and its clients meet:
+/// the run directory with the socket, the service lock and the log of a
+/// service a search started, and the switch that keeps searches from
+/// starting one.
+///
+///   ROOT/run/                    private to the server account (0700)
+///   ROOT/run/engine.sock         the service's socket (0600)
+///   ROOT/run/engine.lock         held (flock) by the one service; its pid
+///   ROOT/run/engine.start        held by a search while it starts the service
+///   ROOT/run/engine.log          standard error of a service a search started
+///   ROOT/setting/engine_service.cfg   AUTO_START=no keeps searches from
+///                                     starting the service; WAIT_MS how long
+///                                     a search waits for a busy service
+
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_SERVICE_SERVICE_PATHS_H
+#define SEARCHRUN_COMPANIONS_ENGINE_SERVICE_SERVICE_PATHS_H
+
+#include <string>
+
+namespace velaservice {
+
+struct ServicePaths {
+  std::string runDir;
+  std::string socket;
+  std::string lock;
+  std::string startLock;
+  std::string log;
+  std::string settings;
+  std::string service;     // ROOT/binind/vela_service
+  std::string fullEngine;  // ROOT/binind/vela_engine.full
+};
+
+ServicePaths servicePaths(const std::string& root);
+
+// True when `dir` is a directory (no link) of this account that no other
+// account may write.
+bool isPrivateDirectory(const std::string& dir);
+
+// Makes the run directory (0700) when it is missing; false, with the
+// reason, when it is not private (isPrivateDirectory) afterwards.
+bool ensureRunDirectory(const std::string& dir, std::string& error);
+
+}  // namespace velaservice
+
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_SERVICE_SERVICE_PATHS_H

@@ -1,0 +1,551 @@
+/// @file engine_service_test.cc
+/// @brief The engine service against its clients: the request format, the
+/// open-database cache, which paths a request may name, what one program
+/// run gives with and without the service, and clients that send garbage,
+/// too much, nothing, or come in hundreds at once.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "companions/engine/index_db_cache.h"
+#include "companions/engine/request_wire.h"
+#include "companions/engine/service_request.h"
+#include "tests/e2e/engine_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using enginetest::EngineInstall;
+using enginetest::Mode;
+using testutil::readFile;
+using vela::Decoded;
+using vela::Tool;
+using namespace std::string_literals;
+
+std::set<std::string> listing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir))
+    names.insert(e.path().filename().string());
+  return names;
+}
+
+TEST(EngineServiceWire, RequestsReadBackOnlyWhenWholeAndWellFormed) {
+  const vela::ToolRequest request{
+      Tool::kExpandTokens, "/srv/root/search-cgi", {"-H", "/a b", "", "\xff\x01\"'x", "-fo*"}};
+  std::string bytes;
+  ASSERT_TRUE(vela::encodeRequest(request, bytes));
+  vela::ToolRequest back;
+  size_t used = 0;
+  ASSERT_EQ(vela::decodeRequest(bytes, back, used), Decoded::kDone);
+  EXPECT_EQ(used, bytes.size());
+  EXPECT_EQ(std::tie(back.tool, back.cwd, back.args),
+            std::tie(request.tool, request.cwd, request.args));
+  for (size_t cut = 0; cut < bytes.size(); ++cut)
+    EXPECT_EQ(vela::decodeRequest(bytes.substr(0, cut), back, used), Decoded::kNeedMore) << cut;
+
+  auto withByte = [&](size_t at, char value) {
+    std::string changed = bytes;
+    changed[at] = value;
+    return changed;
+  };
+  auto le32 = [](uint32_t v) {
+    return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF),
+                       char(v >> 24)};
+  };
+  const std::pair<std::string, std::string> bad[] = {
+      {"other magic", "X"},
+      {"request magic on an answer", "VLA1"},
+      {"a body larger than the limit", "VLQ1" + le32(vela::kMaxRequestBytes)},
+      {"no such program", withByte(8, 9)},
+      {"program 0", withByte(8, 0)},
+      {"a string running past the body", withByte(9, 120)},
+      {"too many arguments", "VLQ1" + le32(9) + "\x01" + le32(0) + le32(5000)},
+      {"a byte after the arguments", "VLQ1" + le32(10) + "\x01" + le32(0) + le32(0) + "x"},
+      {"a NUL inside an argument", "VLQ1" + le32(14) + "\x01" + le32(0) + le32(1) + le32(1) + '\0'},
+  };
+  for (const auto& [what, input] : bad)
+    EXPECT_EQ(vela::decodeRequest(input, back, used), Decoded::kBad) << what;
+
+  std::string none;
+  EXPECT_FALSE(vela::encodeRequest({Tool::kEngine, "/", {"a\0b"s}}, none));
+  EXPECT_FALSE(
+      vela::encodeRequest({Tool::kEngine, "/", {std::string(vela::kMaxRequestBytes, 'q')}}, none));
+  EXPECT_FALSE(vela::encodeRequest({static_cast<Tool>(7), "/", {}}, none));
+  EXPECT_EQ(none, "");
+}
+
+TEST(EngineServiceWire, AnswersKeepTheirBytesAndLimits) {
+  const vela::ToolAnswer answer{205, "(apple | applesauce)\n", "vela25_0.exe: no\n"};
+  std::string bytes;
+  ASSERT_TRUE(vela::encodeAnswer(answer, bytes));
+  vela::ToolAnswer back;
+  size_t used = 0;
+  ASSERT_EQ(vela::decodeAnswer(bytes, back, used), Decoded::kDone);
+  EXPECT_EQ(std::tie(back.status, back.out, back.err),
+            std::tie(answer.status, answer.out, answer.err));
+  EXPECT_EQ(vela::decodeAnswer(bytes.substr(0, bytes.size() - 1), back, used), Decoded::kNeedMore);
+  EXPECT_EQ(vela::decodeAnswer(bytes + "x", back, used), Decoded::kDone);  // the caller checks
+  EXPECT_EQ(used, bytes.size());
+  EXPECT_FALSE(vela::encodeAnswer({256, "", ""}, bytes));
+  EXPECT_FALSE(vela::encodeAnswer({0, std::string(vela::kMaxAnswerBytes, 'x'), ""}, bytes));
+  for (const Tool t : {Tool::kEngine, Tool::kDateRange, Tool::kDigitIndex, Tool::kExpandTokens}) {
+    Tool named;
+    ASSERT_TRUE(vela::toolFromName(vela::toolName(t), named));
+    EXPECT_EQ(named, t);
+  }
+  Tool named;
+  EXPECT_FALSE(vela::toolFromName("vela25_0", named));
+}
+
+// base: 1 a.txt "apple orchard", 2 b.txt "apple pie"; other, third: one document each.
+class EngineServiceIndexes : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    inst_ = new EngineInstall;
+    inst_->doc("base", "a.txt", "apple orchard\n");
+    inst_->doc("base", "b.txt", "apple pie\n");
+    inst_->create("base", "base");
+    for (const char* set : {"other", "third"}) {
+      inst_->doc(set, "a.txt", std::string(set) + " words\n");
+      inst_->create(set, set);
+    }
+  }
+  static void TearDownTestSuite() { delete inst_; }
+  static inline EngineInstall* inst_ = nullptr;
+};
+
+TEST_F(EngineServiceIndexes, TheCacheReusesOnlyTheBuildInPlaceUpToItsCap) {
+  vela::IndexDbCache cache(2);
+  const std::string base = inst_->home("base"), other = inst_->home("other"),
+                    third = inst_->home("third");
+  auto docs = [&](const std::string& home) { return cache.acquire(home).db().get_doccount(); };
+  EXPECT_EQ(docs(base), 2u);
+  EXPECT_EQ(docs(base), 2u);
+  EXPECT_EQ(cache.openCount(), 1u);
+  {
+    // Two runs of one index at once each get a database of their own.
+    const vela::IndexDbCache::Lease one = cache.acquire(base);
+    const vela::IndexDbCache::Lease two = cache.acquire(base);
+    EXPECT_EQ(cache.openCount(), 2u);
+    EXPECT_EQ(cache.idleCount(), 0u);
+  }
+  EXPECT_EQ(cache.idleCount(), 2u);
+  docs(other);
+  docs(third);  // the cap closes the least recently used
+  EXPECT_EQ(cache.idleCount(), 2u);
+  const uint64_t opened = cache.openCount();
+  docs(third);
+  EXPECT_EQ(cache.openCount(), opened);
+  docs(base);
+  EXPECT_EQ(cache.openCount(), opened + 1);
+
+  // A new build switched in: the next run opens it, the old one is closed.
+  inst_->doc("base", "c.txt", "apple cider\n");
+  for (const char* step : {"update", "rebuild"}) {
+    std::vector<std::string> args{step, "--id", "base"};
+    if (args[0] == "update") args.push_back(inst_->docs("base"));
+    ASSERT_EQ(inst_->builder(args).exitStatus, 0) << step;
+  }
+  EXPECT_EQ(cache.idleCount(), 2u);
+  cache.dropReplaced();
+  EXPECT_EQ(cache.idleCount(), 1u);
+  EXPECT_EQ(docs(base), 3u);
+  EXPECT_EQ(cache.openCount(), opened + 2);
+
+  EXPECT_THROW(cache.acquire(inst_->path("nowhere")), Xapian::Error);
+  vela::IndexDbCache none(0);
+  EXPECT_EQ(none.acquire(base).db().get_doccount(), 3u);
+  EXPECT_EQ(none.idleCount(), 0u);
+}
+
+TEST_F(EngineServiceIndexes, TheCacheHoldsUpUnderConcurrentRuns) {
+  vela::IndexDbCache cache(2);
+  const std::string homes[] = {inst_->home("base"), inst_->home("other"), inst_->home("third")};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> runs;
+  for (int t = 0; t < 8; ++t)
+    runs.emplace_back([&, t] {
+      for (int i = 0; i < 60; ++i) {
+        const std::string& home = homes[(t + i) % 3];
+        const auto lease = cache.acquire(home);
+        const bool isBase = &home == &homes[0];
+        if (lease.db().get_doccount() < (isBase ? 2u : 1u)) ++wrong;
+      }
+    });
+  for (std::thread& t : runs)
+    t.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_LE(cache.idleCount(), 2u);
+  EXPECT_LE(cache.openCount(), 8u * 60u);
+}
+
+TEST_F(EngineServiceIndexes, RequestPathsMustStayInTheirPlaces) {
+  vela::ServedInstallation inst;
+  std::string error;
+  ASSERT_TRUE(vela::findInstallation(inst_->root(), inst, error)) << error;
+  std::string system;
+  ASSERT_TRUE(vela::currentSystemDirectory(inst, system));
+  EXPECT_EQ(system, inst_->path("system"));
+  const std::string home = inst_->home("base"), tmp = inst_->path("search-cgi/tmp");
+  testutil::writeFile(inst_->path("victim"), "keep");
+  testutil::makeDirs(tmp + "/sub");
+  testutil::makeDirs(inst_->path("outside"));
+  for (const auto& [link, target] : {std::pair{tmp + "/link", inst_->path("victim")},
+                                     {tmp + "/dirlink", inst_->path("outside")},
+                                     {inst_->path("system/evil"), inst_->docs("base")},
+                                     {inst_->path("system/alias"), home}})
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+
+  using vela::PathRole;
+  const struct {
+    PathRole role;
+    std::string path;
+    std::string opened;  // "" when refused
+    const char* reason;  // a part of the reason when refused
+  } cases[] = {
+      {PathRole::kIndexHome, home, home, ""},
+      {PathRole::kIndexHome, inst_->path("system/alias"), home, ""},
+      {PathRole::kIndexHome, "../system/group/domain/User/alice/index/base", "", "\"..\""},
+      {PathRole::kIndexHome, inst_->docs("base"), "", "not an index of the system directory"},
+      {PathRole::kIndexHome, inst_->path("system"), "", "not an index"},
+      {PathRole::kIndexHome, inst_->path("system/evil"), "", "not an index"},
+      {PathRole::kIndexHome, inst_->path("system/missing"), "", "not an index"},
+      {PathRole::kIndexFile, home + "/digit_1.filter.index", home + "/digit_1.filter.index", ""},
+      {PathRole::kIndexFile, inst_->path("cut.index"), "", "outside the system directory"},
+      {PathRole::kResultFile, tmp + "/query1", tmp + "/query1", ""},
+      {PathRole::kResultFile, "tmp/query2", tmp + "/query2", ""},
+      {PathRole::kResultFile, tmp + "/sub/q", tmp + "/sub/q", ""},
+      {PathRole::kResultFile, tmp + "/link", "", "symbolic link"},
+      {PathRole::kResultFile, tmp + "/dirlink/q", "", "outside the scratch directory"},
+      {PathRole::kResultFile, tmp + "/../tmp/q", "", "\"..\""},
+      {PathRole::kResultFile, inst_->path("tmp/query3"), "", "outside the scratch directory"},
+      {PathRole::kResultFile, tmp, "", "outside the scratch directory"},
+      {PathRole::kResultFile, tmp + "/", "", "names no file"},
+      {PathRole::kResultFile, "", "", "empty"},
+      {PathRole::kTermFile, inst_->path("q"), "", "outside the scratch directory"},
+      {PathRole::kTermFile, tmp + "/link", "", "symbolic link"},
+  };
+  for (const auto& c : cases) {
+    std::map<std::string, std::string> resolved;
+    std::string reason;
+    const bool admitted =
+        vela::admitPaths(inst, system, inst.cgiDir, {{c.role, c.path}}, resolved, reason);
+    EXPECT_EQ(admitted, !c.opened.empty()) << c.path << ": " << reason;
+    if (admitted) {
+      EXPECT_EQ(resolved[c.path], c.opened) << c.path;
+    } else {
+      EXPECT_NE(reason.find(c.reason), std::string::npos) << c.path << ": " << reason;
+      EXPECT_TRUE(resolved.empty()) << c.path;
+    }
+  }
+  // One refused path refuses the whole run.
+  std::map<std::string, std::string> resolved;
+  EXPECT_FALSE(vela::admitPaths(
+      inst, system, inst.cgiDir,
+      {{PathRole::kIndexHome, home}, {PathRole::kTermFile, "/etc/passwd"}}, resolved, error));
+  EXPECT_TRUE(resolved.empty());
+  EXPECT_FALSE(vela::findInstallation(inst_->path("search-cgi"), inst, error));
+}
+
+// The runs the back-end makes, over every program and its options.
+class EngineServiceModes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    inst_.doc("base", "a.txt", "Apple pie recipe\nThe quick brown fox.\n", 1100000000);
+    inst_.doc("base", "b.txt", "apple orchard, apple application\n", 1100086400);
+    inst_.doc("base", "c.txt", "Hunting with hounds; e-mail\n", 1100172800);
+    inst_.create("base", "base");
+    inst_.write("tables/fruit.csv", "name,price\nApple,10\nBanana,7.5\nCherry,\nDate,12\n");
+    ASSERT_EQ(inst_
+                  .builder({"create", "--owner", "alice", "--id", "db1", "--type", "db",
+                            inst_.path("tables/fruit.csv")})
+                  .exitStatus,
+              0);
+    inst_.write("dict/thesaurus1.txt", "fox $ reynard\n");
+    inst_.write("search-cgi/tmp/terms", "apple | hound*");
+    inst_.write("search-cgi/tmp/many", "a* b* c* d* e* f*");
+  }
+
+  struct Run {
+    std::string program;
+    std::vector<std::string> args;
+    std::string out;  // the result file's switch ("-o", "-O") or "" for none
+  };
+  struct Outcome {
+    e2e::RunResult run;
+    std::string result;
+  };
+  // Runs each through the installed programs with a fresh, claimed result file.
+  std::vector<Outcome> runAll(const std::vector<Run>& runs, const std::string& tag) {
+    std::vector<Outcome> outcomes;
+    for (size_t i = 0; i < runs.size(); ++i) {
+      std::vector<std::string> args = runs[i].args;
+      const std::string result = inst_.path("search-cgi/tmp/" + tag + std::to_string(i));
+      if (!runs[i].out.empty()) {
+        testutil::writeFile(result, "");
+        args.insert(args.begin(), {runs[i].out, result});
+      }
+      outcomes.push_back({inst_.run("binind/" + runs[i].program, args), readFile(result)});
+    }
+    return outcomes;
+  }
+  EngineInstall inst_;
+};
+
+TEST_F(EngineServiceModes, EveryProgramGivesTheSameBytesWithAndWithoutTheService) {
+  const std::string base = inst_.home("base"), terms = inst_.path("search-cgi/tmp/terms");
+  const std::string filter = inst_.home("db1") + "/digit_2.filter.index";
+  const std::vector<Run> runs = {
+      {"vela25_0.exe", {"-H", base, "-binout", "-B0", "-bm", "-s -i -F60", "-f", terms}, "-o"},
+      {"vela25_0.exe", {"-H", base, "-L2", "-f", terms}, "-o"},  // the text result
+      {"vela25_0.exe", {"-H", base, "-binout", "-B", "-bm", "-s -i -F60", "aple"}, "-o"},
+      {"vela25_0.exe", {"-H", base, "-binout", "-P", "-ns", "app"}, "-o"},
+      {"vela25_0.exe", {"-H", base, "-binout", "-dic1", "-th", "reynard"}, "-o"},
+      {"vela25_0.exe", {"-H", base, "-binout", "-e", "-apple"}, "-o"},
+      {"vela25_0.exe", {"-H", base, "-binout", "-f", inst_.path("search-cgi/tmp/many")}, "-o"},
+      {"vela25_0.exe", {"-H", base, "-binout", "-L", "0", "x"}, "-o"},
+      {"vela25_0.exe", {"-H", base, "apple"}, ""},
+      {"date_range.exe", {"-search", "-H", base, "-B", "1100000000", "-E", "1100100000"}, "-O"},
+      {"date_range.exe", {"-search", "-H", base, "-B", "1", "-E", "x", "-binout"}, "-O"},
+      {"digit_index.exe", {"search", "-I", filter, "-x", "8", "-y", "", "-binout"}, "-O"},
+      {"digit_index.exe", {"search", "-I", filter, "-x", "1-", "-y", "2"}, "-O"},
+      {"expand_vela_token_list.exe", {"-H", base, "-limit", "100", "app*"}, ""},
+      {"expand_vela_token_list.exe", {"-H", base, "-limit", "1", "-h?und*+ap*"}, ""},
+      {"expand_vela_token_list.exe", {"-H", base, "-limit", "100", "a*-b*-c*-d*-e*-f*"}, ""},
+  };
+  // Served: without the full engine no run could be made any other way.
+  inst_.startService();
+  inst_.hideFullEngine(true);
+  const std::vector<Outcome> served = runAll(runs, "served");
+  inst_.hideFullEngine(false);
+  ASSERT_EQ(inst_.stopService(), 0);
+  ASSERT_TRUE(inst_.waitListening(false));
+  const std::vector<Outcome> alone = runAll(runs, "alone");
+  ASSERT_FALSE(testutil::fileExists(inst_.socketPath()));  // none was started meanwhile
+
+  int failures = 0;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(runs[i].program + " " + runs[i].args.back());
+    EXPECT_EQ(served[i].run.exitStatus, alone[i].run.exitStatus);
+    EXPECT_EQ(served[i].run.out, alone[i].run.out);
+    EXPECT_EQ(served[i].run.err, alone[i].run.err);
+    EXPECT_EQ(served[i].result, alone[i].result);
+    failures += alone[i].run.exitStatus != 0;
+    EXPECT_TRUE(alone[i].run.exitStatus == 0 ? alone[i].run.err.empty() : alone[i].result.empty());
+  }
+  // The bad limit, the missing result, time and range, and the wildcards over
+  // the limit in the engine and in the expander.
+  EXPECT_EQ(failures, 6);
+  EXPECT_EQ(served[13].run.out, "(apple | application)\n");
+}
+
+TEST_F(EngineServiceModes, PathsOutsideTheirPlacesAreRefusedAndNothingIsWritten) {
+  const std::string base = inst_.home("base"), tmp = inst_.path("search-cgi/tmp");
+  testutil::writeFile(inst_.path("victim"), "keep");
+  testutil::writeFile(inst_.path("terms"), "apple");
+  testutil::makeDirs(inst_.path("outside"));
+  ASSERT_EQ(symlink(inst_.path("victim").c_str(), (tmp + "/link").c_str()), 0);
+  ASSERT_EQ(symlink(inst_.path("outside").c_str(), (tmp + "/dirlink").c_str()), 0);
+  fs::copy(base, inst_.path("copy"), fs::copy_options::recursive);
+  const std::string filter = inst_.home("db1") + "/digit_2.filter.index";
+  fs::copy_file(filter, inst_.path("outside/digit_2.filter.index"));
+  const std::string result = tmp + "/query";
+  const std::vector<std::pair<std::string, std::vector<std::string>>> refused = {
+      {"vela25_0.exe", {"-H", inst_.path("copy"), "-binout", "-o", result, "apple"}},
+      {"vela25_0.exe", {"-H", base, "-binout", "-o", tmp + "/link", "apple"}},
+      {"vela25_0.exe", {"-H", base, "-binout", "-o", tmp + "/dirlink/query", "apple"}},
+      {"vela25_0.exe", {"-H", base + "/../base", "-binout", "-o", result, "apple"}},
+      {"vela25_0.exe", {"-H", base, "-binout", "-o", tmp + "/../tmp/query", "apple"}},
+      {"vela25_0.exe", {"-H", base, "-binout", "-o", result, "-f", inst_.path("terms")}},
+      {"date_range.exe", {"-search", "-H", base, "-B", "1", "-E", "2", "-O", "/tmp/query"}},
+      {"digit_index.exe",
+       {"search", "-I", inst_.path("outside/digit_2.filter.index"), "-x", "1", "-y", "20", "-O",
+        result}},
+      {"expand_vela_token_list.exe", {"-H", inst_.path("copy"), "-limit", "9", "ap*"}},
+  };
+  inst_.startService();
+  inst_.hideFullEngine(true);
+  testutil::writeFile(result, "");
+  const std::set<std::string> before = listing(tmp);
+  for (const auto& [program, args] : refused) {
+    testutil::writeFile(result, "");
+    const e2e::RunResult r = inst_.run("binind/" + program, args);
+    EXPECT_EQ(r.exitStatus, 205) << program << " " << r.err;
+    EXPECT_EQ(r.err.rfind(program + ": refused: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readFile(result), "") << program;
+    EXPECT_EQ(listing(tmp), before);
+  }
+  EXPECT_EQ(readFile(inst_.path("victim")), "keep");
+  EXPECT_EQ(listing(inst_.path("outside")), std::set<std::string>{"digit_2.filter.index"});
+  // Requests from anywhere but the CGI directory are refused too.
+  for (const std::string& cwd : {inst_.root(), "/"s, "search-cgi"s, inst_.cgiDir() + "/tmp"}) {
+    const enginetest::Reply r = enginetest::askRaw(inst_.socketPath(), Tool::kEngine, cwd,
+                                                   {"-H", base, "-binout", "-o", result, "apple"});
+    ASSERT_TRUE(r.answered) << cwd;
+    EXPECT_EQ(r.answer.status, 205) << cwd;
+    EXPECT_NE(r.answer.err.find("refused"), std::string::npos) << r.answer.err;
+  }
+  EXPECT_EQ(readFile(result), "");
+  // From the CGI directory relative paths are taken, but no "..".
+  const enginetest::Reply dotdot =
+      enginetest::askRaw(inst_.socketPath(), Tool::kEngine, inst_.cgiDir(),
+                         {"-H", base, "-binout", "-o", "tmp/query", "-f", "tmp/../tmp/terms"});
+  EXPECT_EQ(dotdot.answer.status, 205);
+  const enginetest::Reply relative =
+      enginetest::askRaw(inst_.socketPath(), Tool::kEngine, inst_.cgiDir(),
+                         {"-H", base, "-binout", "-o", "tmp/query", "-f", "tmp/terms"});
+  ASSERT_TRUE(relative.answered);
+  EXPECT_EQ(relative.answer.status, 0) << relative.answer.err;
+  EXPECT_EQ(readFile(result).substr(0, 11), "apple,hound");
+  inst_.hideFullEngine(false);
+}
+
+// Clients of a service that gives each 0.3 s to send its request.
+class EngineServiceClients : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    inst_.doc("base", "a.txt", "apple orchard\n");
+    inst_.doc("base", "b.txt", "apple pie\n");
+    home_ = inst_.create("base", "base");
+    inst_.startService({"--client-timeout", "300", "--threads", "4"});
+    expected_ = goodRun("expected").second;
+    ASSERT_NE(expected_, "");
+  }
+  void TearDown() override { EXPECT_TRUE(enginetest::processRuns(inst_.servicePid())); }
+
+  std::string good(const std::string& result) const {
+    std::string bytes;
+    EXPECT_TRUE(vela::encodeRequest(
+        {Tool::kEngine, inst_.cgiDir(), {"-H", home_, "-binout", "-o", result, "apple"}}, bytes));
+    return bytes;
+  }
+  // A good request straight to the service, sent again while the service
+  // drops it unstarted (at capacity): its answer and the result it wrote.
+  std::pair<enginetest::Reply, std::string> goodRun(const std::string& name) const {
+    const std::string result = inst_.path("search-cgi/tmp/" + name);
+    testutil::writeFile(result, "");
+    enginetest::Reply r;
+    for (int attempt = 0; attempt < 200 && !r.started; ++attempt) {
+      if (attempt > 0) usleep(20000);
+      r = enginetest::sendRaw(inst_.socketPath(), good(result));
+    }
+    return {r, readFile(result)};
+  }
+  EngineInstall inst_;
+  std::string home_, expected_;
+};
+
+TEST_F(EngineServiceClients, GarbageOversizeAndSilenceAreDroppedUnanswered) {
+  const std::string request = good(inst_.path("search-cgi/tmp/never"));
+  std::string nul = request;
+  nul[nul.size() - 2] = '\0';
+  const std::pair<const char*, std::string> cases[] = {
+      {"nothing at all", ""},
+      {"text", "GET / HTTP/1.0\r\n\r\n"},
+      {"half a request", request.substr(0, request.size() / 2)},
+      {"a header announcing too much", request.substr(0, 4) + "\xff\xff\xff\x7f"},
+      {"more than the limit", request.substr(0, 8) + std::string(vela::kMaxRequestBytes, 'a')},
+      {"a request and more", request + "x"},
+      {"a NUL byte in an argument", nul},
+  };
+  for (const auto& [what, bytes] : cases) {
+    const int fd = enginetest::connectTo(inst_.socketPath());
+    ASSERT_GE(fd, 0) << what;
+    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string got;
+    // Closed by the service, unanswered, within its time-out (and a margin).
+    EXPECT_TRUE(enginetest::readUntil(fd, got, 20, [](const std::string&) { return false; }))
+        << what;
+    EXPECT_EQ(got, "") << what;
+    close(fd);
+  }
+  EXPECT_EQ(readFile(inst_.path("search-cgi/tmp/never")), "");
+  EXPECT_EQ(goodRun("after").second, expected_);
+}
+
+TEST_F(EngineServiceClients, TwoHundredClientsAtOnceGoodBadAndSilent) {
+  constexpr int kClients = 200;
+  std::vector<std::pair<enginetest::Reply, std::string>> good(kClients);
+  std::vector<std::thread> clients;
+  std::atomic<int> unanswered{0};
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] {
+      if (i % 4 == 1) {  // garbage, then gone
+        const int fd = enginetest::connectTo(inst_.socketPath());
+        send(fd, "VLQ1garbage-garbage", 19, MSG_NOSIGNAL);
+        close(fd);
+      } else if (i % 4 == 3) {  // connects and says nothing until dropped
+        const int fd = enginetest::connectTo(inst_.socketPath());
+        std::string got;
+        if (!enginetest::readUntil(fd, got, 20, [](const std::string&) { return false; }) ||
+            !got.empty())
+          ++unanswered;
+        close(fd);
+      } else {
+        good[i] = goodRun("client" + std::to_string(i));
+      }
+    });
+  }
+  for (std::thread& t : clients)
+    t.join();
+  EXPECT_EQ(unanswered, 0);  // every silent client was let go, without an answer
+  for (int i = 0; i < kClients; i += 2) {
+    ASSERT_TRUE(good[i].first.answered) << i;
+    EXPECT_EQ(good[i].first.answer.status, 0) << good[i].first.answer.err;
+    EXPECT_EQ(good[i].second, expected_) << i;
+  }
+  // Thin programs at once, with and without a service to take them.
+  std::vector<pid_t> programs;
+  for (int i = 0; i < 40; ++i) {
+    const std::string result = inst_.path("search-cgi/tmp/thin" + std::to_string(i));
+    testutil::writeFile(result, "");
+    programs.push_back(enginetest::startProgram(inst_.path("binind/vela25_0.exe"),
+                                                {"-H", home_, "-binout", "-o", result, "apple"},
+                                                inst_.cgiDir()));
+  }
+  for (size_t i = 0; i < programs.size(); ++i) {
+    EXPECT_EQ(enginetest::waitWithin(programs[i], 60), 0) << i;
+    EXPECT_EQ(readFile(inst_.path("search-cgi/tmp/thin" + std::to_string(i))), expected_) << i;
+  }
+  EXPECT_EQ(goodRun("after").second, expected_);
+}
+
+TEST_F(EngineServiceClients, OnlyTheServiceAccountIsServed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second account (run as root)";
+  // Opened up for the test: the socket's own permissions no longer keep
+  // others out, only the service's look at who connects.
+  for (const std::string& dir : {inst_.root(), inst_.path("run")})
+    ASSERT_EQ(chmod(dir.c_str(), 0711), 0);
+  ASSERT_EQ(chmod(inst_.socketPath().c_str(), 0666), 0);
+  const std::string result = inst_.path("search-cgi/tmp/foreign");
+  testutil::writeFile(result, "");
+  const std::string bytes = good(result);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(3);
+    const int fd = enginetest::connectTo(inst_.socketPath());
+    if (fd < 0) _exit(4);
+    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string got;
+    const bool closed =
+        enginetest::readUntil(fd, got, 20, [](const std::string&) { return false; });
+    _exit(closed && got.empty() ? 0 : 5);
+  }
+  EXPECT_EQ(enginetest::waitWithin(child, 30), 0);  // dropped unanswered
+  EXPECT_EQ(readFile(result), "");
+  for (const std::string& dir : {inst_.root(), inst_.path("run")})
+    ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
+  EXPECT_EQ(goodRun("after").second, expected_);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+/// @file fuzz_engine_wire.cc
+/// @brief The engine service's request and answer readers on arbitrary
+/// bytes: they never read past what they were given, never wait for more
+/// than the size limit allows, and what they accept reads back the same once
+/// written again.
+
+#include <string>
+#include <string_view>
+
+#include "companions/engine/request_wire.h"
+#include "tests/fuzz/fuzz_scratch.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  vela::ToolRequest request;
+  size_t used = 0;
+  const vela::Decoded r = vela::decodeRequest(bytes, request, used);
+  fuzzscratch::check(r != vela::Decoded::kNeedMore || size < vela::kMaxRequestBytes);
+  if (r == vela::Decoded::kDone) {
+    fuzzscratch::check(used <= size && used <= vela::kMaxRequestBytes);
+    std::string again;
+    fuzzscratch::check(vela::encodeRequest(request, again));
+    fuzzscratch::check(again == bytes.substr(0, used));
+  }
+  vela::ToolAnswer answer;
+  const vela::Decoded a = vela::decodeAnswer(bytes, answer, used);
+  fuzzscratch::check(a != vela::Decoded::kNeedMore || size < vela::kMaxAnswerBytes);
+  if (a == vela::Decoded::kDone) {
+    std::string again;
+    fuzzscratch::check(vela::encodeAnswer(answer, again));
+    fuzzscratch::check(again == bytes.substr(0, used));
+  }
+  return 0;
+}
