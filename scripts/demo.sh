@@ -103,12 +103,16 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   sed -e "s|@ROOT@|$root|g" -e "s|@PORT@|$port|g" -e "s|@ACCOUNT@|$account|g" \
     "$repo/site/demo/lighttpd.conf" >"$conf"
   chown "$account:" "$root/demo"
-  for pidfile in "$root/demo/lighttpd.pid" "$root/demo/expire.pid"; do
-    if [ -f "$pidfile" ]; then
+  for pidfile in "$root/demo/lighttpd.pid" "$root/demo/expire.pid" "$root/run/engine.lock"; do
+    if [ -s "$pidfile" ]; then
       kill "$(cat "$pidfile")" 2>/dev/null || true
       sleep 0.5
     fi
   done
+  # The engine service keeps the indexes open between searches; where a
+  # service manager runs, the installed binind/searchrun-engine.service does
+  # this instead.
+  as_account nohup ../binind/vela_service --root "$root" >"$root/demo/engine.log" 2>&1 </dev/null &
   # The web server starts as root only to take the port, then runs as the
   # account, and so does every CGI program it starts.
   lighttpd -f "$conf"
@@ -130,5 +134,5 @@ as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo
   echo "Search page: http://127.0.0.1:$port/search/index.html"
-  echo "Stop the server: kill \$(cat $root/demo/lighttpd.pid) \$(cat $root/demo/expire.pid)"
+  echo "Stop the server: kill \$(cat $root/demo/lighttpd.pid) \$(cat $root/demo/expire.pid) \$(cat $root/run/engine.lock)"
 fi

@@ -17,6 +17,8 @@ chmod 755 "$work"
 pids_to_kill=()
 cleanup() {
   for p in "${pids_to_kill[@]}"; do kill "$p" 2>/dev/null; done
+  # The searches start the engine service of the installation by themselves.
+  [ -s "$work/root/run/engine.lock" ] && kill "$(cat "$work/root/run/engine.lock")" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -51,7 +53,7 @@ root=$work/root
 cmake --install "$build" --prefix "$root" >/dev/null || { echo "install failed" >&2; exit 1; }
 cgi=$root/search-cgi
 if [ "$(id -u)" = 0 ]; then
-  for d in tmp logs permit debug search-cgi/tmp system_log system_log/query system; do
+  for d in tmp logs permit debug search-cgi/tmp system_log system_log/query system run; do
     chown -R $srv:$srv "$root/$d"
   done
 fi
@@ -315,6 +317,19 @@ request "user=TESSERA&query=apple&index_id=$uid&search_no=9"
 expect "message pages send nosniff and no-store" \
   'has "X-Content-Type-Options: nosniff" && has "Cache-Control: no-store"'
 expect "no server path in a message page" 'lacks "$root" && lacks "../"'
+
+echo "== 13. engine service"
+request "$search&query=apple"
+for _ in $(seq 1 50); do [ -S "$root/run/engine.sock" ] && break; sleep 0.1; done
+expect "a search started the service of the installation" '[ -S "$root/run/engine.sock" ]'
+expect "only the server account may reach its socket" \
+  '[ "$(stat -c %a "$root/run")" = 700 ] && [ $((0$(stat -c %a "$root/run/engine.sock") & 077)) = 0 ]'
+request "$search&query=apple"
+expect "searches through the service answer as before" '[ "$status" = 0 ] && has "apple"'
+if [ -n "$attacker" ]; then
+  expect "another account cannot reach the socket" \
+    '! as_attacker test -w "$root/run/engine.sock" 2>/dev/null'
+fi
 
 echo "$checks checks, $failures failed"
 [ "$failures" = 0 ]
