@@ -42,7 +42,8 @@ cmake --install build-demo --prefix "$root" >/dev/null
 # Indexes are built as the same account, so that searches can read them.
 chown -R "$account:" "$root/system"
 echo "Demo installation: $root (searches run as $account)"
-as_account() { runuser -u "$account" -- "$@"; }
+# Runs a program as the account (setpriv replaces itself by the program).
+as_account() { setpriv --reuid="$account" --regid="$account" --init-groups -- "$@"; }
 
 echo "== collecting documents"
 docs=$root/demo-docs
@@ -112,14 +113,16 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   # The engine service keeps the indexes open between searches; where a
   # service manager runs, the installed binind/searchrun-engine.service does
   # this instead.
-  as_account nohup ../binind/vela_service --root "$root" >"$root/demo/engine.log" 2>&1 </dev/null &
+  # (setpriv itself, not the shell function, so that $! is the program's pid.)
+  setpriv --reuid="$account" --regid="$account" --init-groups -- \
+    nohup ../binind/vela_service --root "$root" >"$root/demo/engine.log" 2>&1 </dev/null &
   # The web server starts as root only to take the port, then runs as the
   # account, and so does every CGI program it starts.
   lighttpd -f "$conf"
   # Results expire after RESULT_EXPIRE_MINUTES; where systemd runs, the
   # installed timer (binind/searchrun-expire.timer) does this instead.
-  as_account nohup ../binind/expire_results --root "$root" --every 600 \
-    >"$root/demo/expire.log" 2>&1 </dev/null &
+  setpriv --reuid="$account" --regid="$account" --init-groups -- \
+    nohup ../binind/expire_results --root "$root" --every 600 >"$root/demo/expire.log" 2>&1 </dev/null &
   echo $! >"$root/demo/expire.pid"
 fi
 
