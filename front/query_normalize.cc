@@ -251,7 +251,12 @@ bool isContainKH(const char* text) {
 }
 
 void changeQuery_H2F(char* query, int language) {
-  if (!hasFullWidthForms(language)) return;
+  // Like every rewrite, it leaves a terminated text of at most
+  // kQueryTextMax bytes, even where it has nothing else to do.
+  if (!hasFullWidthForms(language)) {
+    query[strnlen(query, kQueryTextMax)] = '\0';
+    return;
+  }
   const std::string in = readQuery(query);
   BoundedText out(kH2FOutputMax);
   for (size_t i = 0; i < in.size();) {

@@ -184,14 +184,18 @@ TEST_F(QueryNormalize, RewritesStayInsideTheBuffer) {
     expected += " & a";
   EXPECT_EQ(expected.substr(0, anded.size()), anded);
 
-  // A buffer without a terminator is read no further than its end.
+  // A buffer without a terminator is read no further than its end, and
+  // comes back terminated, also where a rewrite has nothing to do (the
+  // half-to-full rewrite of an English installation; found by fuzzing).
   for (Rewrite fn : std::initializer_list<Rewrite>{changeQuery_H2F, changeQuery_Space,
                                                    changeQuery_DBCS_contact_bool,
                                                    queryStringChangeSpaceToBool}) {
-    std::unique_ptr<char[]> buffer(new char[kQuerySize]);
-    std::memset(buffer.get(), '\x82', kQuerySize);
-    fn(buffer.get(), kLangJP);
-    EXPECT_LT(strnlen(buffer.get(), kQuerySize), static_cast<size_t>(kQuerySize));
+    for (const auto& [fill, language] : {std::pair<char, int>{'\x82', kLangJP}, {'a', kLangEN}}) {
+      std::unique_ptr<char[]> buffer(new char[kQuerySize]);
+      std::memset(buffer.get(), fill, kQuerySize);
+      fn(buffer.get(), language);
+      EXPECT_LT(strnlen(buffer.get(), kQuerySize), static_cast<size_t>(kQuerySize)) << language;
+    }
   }
 }
 
