@@ -28,6 +28,7 @@
 #include "front/remote_index_info.h"
 #include "front/request_state.h"
 #include "front/run_limits.h"
+#include "front/search_again.h"
 #include "search/process_runner.h"
 #include "system/child_process.h"
 #include "system/config.h"
@@ -193,6 +194,8 @@ void readRequest() {
     cgi_msg_table.initializeBuiltIn();
   }
   cgi_msg_table.getMessage("2006", output_title);
+  cgi_msg_report.setPageLanguage(pageLanguageCode(langFlag));
+  cgi_msg_report.setSearchForm(searchAgainForm(cgi_variable, queryOption.orgQuery));
   SetLogFileName("searchrun.log");
   initRunInfo();
 }
@@ -200,8 +203,15 @@ void readRequest() {
 // Steps 9 to 13, and what a query may cost.
 MaybeEnd prepareQuery(RunState& run) {
   run.typedQuery = convertDeclaredEncoding();
+  // The form shows the query as typed, in the page's own code page.
+  if (run.typedQuery) cgi_msg_report.setSearchForm(searchAgainForm(cgi_variable, *run.typedQuery));
   gettimeofday(&run.tvStart, nullptr);
   normaliseQuery(queryOption.orgQuery, queryOption.h2f_flag, kQueryCfgPath);
+  // A search for nothing would only answer "no documents": ask for a query.
+  // A date-range search needs none.
+  if (queryOption.orgQuery[std::strspn(queryOption.orgQuery, " ")] == '\0' &&
+      queryOption.file_name_search != kModeDateRange)
+    return RunEnd::error("1071", kRefused);
   run.limits = readRunLimits(kSearchOptionPath);
   setProgramTimeLimit(run.limits.programTimeLimit);
   if (MaybeEnd end = openRunLog(run.limits)) return end;

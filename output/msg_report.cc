@@ -47,9 +47,10 @@ const char kPageSecurityHeaders[] =
 // The page when the installation's template cannot be read: the same page,
 // plainer, so that the user still learns what happened.
 const char kBuiltInTemplate[] =
-    "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+    "<!DOCTYPE html>\n<html lang=\"$$LANG$$\">\n<head>\n"
     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
     "<title>$$TITLE$$</title>\n</head>\n<body>\n<h1>$$TITLE$$</h1>\n<p>$$MESSAGE$$</p>\n"
+    "$$SEARCH_FORM$$\n"
     "<form action=\"$$BACK_PAGE$$\" method=\"get\">"
     "<input type=\"$$BUTTON_TYPE$$\" value=\"Back\"></form>\n</body>\n</html>\n";
 
@@ -137,6 +138,9 @@ void KestraneMsgReport::outputHtmlMessage(FILE* stream, int pageKind, const char
   page.replaceTag("$$MESSAGE$$", message);
   page.replaceTag("$$BACK_PAGE$$", backPage);
   page.replaceTag("$$BUTTON_TYPE$$", backPage ? "submit" : "hidden");
+  // API callers read the message, not a form to fill in.
+  page.replaceTag("$$SEARCH_FORM$$", m_apiFlag ? std::string() : m_searchForm);
+  page.replaceTag("$$LANG$$", m_pageLanguage);
   if (m_apiFlag) {
     std::fputs(m_apiRetCode, stream);
     std::fputs(kApiMarker, stream);

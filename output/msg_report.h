@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 // Page kinds; each has its template, found relative to the working directory.
 // Any other value writes the plain "title=...\nmessage=...\n" form.
@@ -39,6 +40,12 @@ class KestraneMsgReport {
   // Stores at most 15 characters (null stores the empty code).
   void setAPIRetCode(const char* code);
   void setAPIFlag(bool on) { m_apiFlag = on; }
+  // Markup that pages put where the template has $$SEARCH_FORM$$: the
+  // request flow's search form, so that a user can search again from any
+  // page. The caller escapes what it holds. Empty: nothing.
+  void setSearchForm(std::string html) { m_searchForm = std::move(html); }
+  // The language of the pages' text ($$LANG$$, e.g. "en"); "en" until set.
+  void setPageLanguage(std::string code) { m_pageLanguage = std::move(code); }
   // Recorded for the request; no page depends on it.
   void setXMLFlag(bool on) { m_xmlFlag = on; }
   const char* getAPIRetCode() const { return m_apiRetCode; }
@@ -90,6 +97,8 @@ class KestraneMsgReport {
 
   char m_apiRetCode[kApiRetCodeLength + 1];
   bool m_apiFlag;
+  std::string m_searchForm;
+  std::string m_pageLanguage = "en";
   bool m_xmlFlag;
 };
 

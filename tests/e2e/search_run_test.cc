@@ -169,7 +169,7 @@ TEST_F(SearchRunTest, PermitTimesOutAfterTheLoginTimeOut) {
   utimbuf recent{std::time(nullptr) - 500, std::time(nullptr) - 500};
   ASSERT_EQ(0, utime(file.c_str(), &recent));
   // Admitted: the run goes on to the search, which finds no index selected.
-  RunResult ok = inst().get("user=carol&ks_key=" + key);
+  RunResult ok = inst().get("user=carol&query=x&ks_key=" + key);
   EXPECT_EQ(1, ok.exitStatus);
   expectErrorPage(ok, "1003");
   struct stat st;
@@ -208,6 +208,39 @@ TEST_F(SearchRunTest, UnopenableRunTimeLogFailsWithStatusOne) {
   // The page says what could not be written, never where it lives.
   expectErrorPage(r, "0001", "$$FILENAME$$", "run-time log");
   EXPECT_EQ(std::string::npos, r.out.find("../logs")) << r.out;
+}
+
+// A message page lets the user search again: the query as typed, the
+// request's indexes and options kept, never the permit key, and a way back.
+TEST_F(SearchRunTest, MessagePagesCarryTheSearchForm) {
+  const std::string key = createPermit("erin");
+  RunResult r = inst().get("user=erin&ks_key=" + key +
+                           "&query=%3Cb%3Ebold%22&index_id=7F000001_ZZZZZZ&sort=date&search_no=0");
+  expectErrorPage(r, "1003");
+  EXPECT_NE(std::string::npos, r.out.find("name=\"query\" value=\"&lt;b&gt;bold&quot;\"")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("name=\"index_id\" value=\"7F000001_ZZZZZZ\""));
+  EXPECT_NE(std::string::npos, r.out.find("name=\"sort\" value=\"date\""));
+  EXPECT_NE(std::string::npos, r.out.find("name=\"user\" value=\"erin\""));
+  EXPECT_NE(std::string::npos, r.out.find("<label for=\"again-query\">"));
+  EXPECT_NE(std::string::npos, r.out.find("href=\"../search/index.html\""));
+  EXPECT_NE(std::string::npos, r.out.find("<html lang=\"en\">"));
+  EXPECT_EQ(std::string::npos, r.out.find(key)) << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find("<b>bold"));
+
+  // API callers get the message alone.
+  RunResult api = trusted("query=x&api=1");
+  EXPECT_EQ(std::string::npos, api.out.find("<form class=\"again\""));
+}
+
+// A search for nothing asks for a query instead of answering "no documents".
+TEST_F(SearchRunTest, EmptyQueryAsksForAQuery) {
+  buildIndex("E10001");
+  for (const char* query : {"query=", "query=+++", "", "query=%09"}) {
+    RunResult r = trusted(std::string(query) + "&index_id=7F000001_E10001");
+    EXPECT_EQ(0, r.exitStatus) << query;
+    expectErrorPage(r, "1071");
+  }
+  expectResultPage(trusted("query=x&index_id=7F000001_E10001"));
 }
 
 TEST_F(SearchRunTest, UnwritableResultFailsWithStatusOne) {
