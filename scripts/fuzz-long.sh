@@ -20,11 +20,12 @@ run_one() {  # target name
   mkdir -p "$work/corpus" "$work/crashes"
   [ -d "tests/fuzz/corpus/$name" ] && cp -R "tests/fuzz/corpus/$name/." "$work/corpus/"
   "build-fuzz/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -max_len=8192 -timeout=20 \
+    -print_final_stats=1 \
     -artifact_prefix="$work/crashes/" "$work/corpus" >"$work/log" 2>&1
   local rc=$?
   local runs
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$')
-  [ -z "$runs" ] && runs=$(grep -oE '#[0-9]+' "$work/log" | tail -1 | tr -d '#')
+  [ -z "$runs" ] && runs=$(grep -oE '^#[0-9]+[[:space:]]+DONE' "$work/log" | grep -oE '[0-9]+')
   local cov
   cov=$(grep -oE 'cov: [0-9]+' "$work/log" | tail -1)
   if [ $rc = 0 ]; then
