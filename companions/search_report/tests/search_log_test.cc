@@ -1,0 +1,173 @@
+/// @file search_log_test.cc
+/// @brief The search log reader: lines of every shape, calendar days, and
+/// the bounds and link rules of reading a day's file.
+
+#include "companions/search_report/search_log.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "system/secure_file.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using report::Day;
+using report::LogFileResult;
+using report::SearchLogEntry;
+
+const std::string kFields = "\t192.168.1.9\talice\tNULL\t10.0.0.5\tbob\tnews\t";
+
+TEST(SearchLogLine, ReadsTheLinesRecSearchLogWrites) {
+  struct {
+    std::string line;
+    std::string query;
+    uint64_t records;
+    int64_t millis;
+  } cases[] = {
+      {"2024/01/31\t12:34:56.5\t2024/01/31\t12:34:57.250" + kFields + "apple\t17", "apple", 17,
+       1245},
+      // Milliseconds are not padded: ".5" is 5 ms, not 500.
+      {"2024/01/31\t12:34:56.5\t2024/01/31\t12:34:56.50" + kFields + "a b\t0", "a b", 0, 45},
+      // A search that ends on the next day, in a leap year.
+      {"2024/02/29\t23:59:59.900\t2024/03/01\t00:00:01.0" + kFields + "late\t3", "late", 3, 1100},
+      {"2023/12/31\t23:59:59.999\t2024/01/01\t00:00:00.0" + kFields + "\t4294967295", "",
+       4294967295u, 1},
+      // The clock set back during the search.
+      {"2024/01/31\t12:00:00.0\t2024/01/31\t11:59:00.0" + kFields + "<script>\t1", "<script>", 1,
+       0},
+      {"2016/12/31\t23:59:60.0\t2017/01/01\t00:00:00.0" + kFields + "leap\t1", "leap", 1, 0},
+  };
+  for (const auto& c : cases) {
+    const std::optional<SearchLogEntry> e = report::parseSearchLogLine(c.line);
+    ASSERT_TRUE(e) << c.line;
+    EXPECT_EQ(e->query, c.query) << c.line;
+    EXPECT_EQ(e->records, c.records) << c.line;
+    EXPECT_EQ(e->durationMillis(), c.millis) << c.line;
+    EXPECT_EQ(e->remoteAddr, "192.168.1.9");
+    EXPECT_EQ(e->user, "alice");
+    EXPECT_EQ(e->serverName, "NULL");
+    EXPECT_EQ(e->hostAddress, "10.0.0.5");
+    EXPECT_EQ(e->owner, "bob");
+    EXPECT_EQ(e->index, "news");
+  }
+}
+
+TEST(SearchLogLine, RefusesEveryOtherShape) {
+  const std::string b = "2024/01/31\t12:34:56.5\t", e = "2024/01/31\t12:34:57.5";
+  const std::string cases[] = {
+      "",
+      b + e + kFields + "apple",             // no count
+      b + e + kFields + "apple\t17\textra",  // a field too many
+      b + e + "\tx\tx\tx\tx\tx\tapple\t17",  // a field too few
+      b + e + kFields + "apple\t-1",         // counts are never negative
+      b + e + kFields + "apple\t17 ",        // nor padded
+      b + e + kFields + "apple\t",           // nor empty
+      b + e + kFields + "apple\t99999999999999999999",
+      "2024-01-31\t12:34:56.5\t" + e + kFields + "a\t1",
+      "2024/13/01\t12:34:56.5\t" + e + kFields + "a\t1",
+      "2023/02/29\t12:34:56.5\t" + e + kFields + "a\t1",  // not a leap year
+      "2024/04/31\t12:34:56.5\t" + e + kFields + "a\t1",
+      "1969/12/31\t12:34:56.5\t" + e + kFields + "a\t1",
+      "2024/01/31\t24:00:00.0\t" + e + kFields + "a\t1",
+      "2024/01/31\t12:60:00.0\t" + e + kFields + "a\t1",
+      "2024/01/31\t12:34:56\t" + e + kFields + "a\t1",  // no milliseconds
+      "2024/01/31\t12:34:56.1000\t" + e + kFields + "a\t1",
+      "2024/01/31\t12:34:56.\t" + e + kFields + "a\t1",
+      "2024/01/31\t2:34:56.5\t" + e + kFields + "a\t1",
+      "2024/01/31\t12:34:5x.5\t" + e + kFields + "a\t1",
+      b + "2024/01/31\t12:34:57,5" + kFields + "a\t1",
+  };
+  for (const std::string& line : cases)
+    EXPECT_FALSE(report::parseSearchLogLine(line)) << line;
+}
+
+TEST(SearchLogDay, SerialsFollowTheCalendar) {
+  struct {
+    Day day;
+    int64_t serial;
+    const char* file;
+  } cases[] = {
+      {{1970, 1, 1}, 0, "19700101.log"},      {{1970, 3, 1}, 59, "19700301.log"},
+      {{2000, 2, 29}, 11016, "20000229.log"}, {{2000, 3, 1}, 11017, "20000301.log"},
+      {{2024, 1, 31}, 19753, "20240131.log"}, {{2100, 3, 1}, 47541, "21000301.log"},
+      {{1969, 12, 31}, -1, "19691231.log"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.day.serial(), c.serial) << c.file;
+    EXPECT_EQ(Day::fromSerial(c.serial), c.day) << c.file;
+    EXPECT_EQ(c.day.fileName(), c.file);
+  }
+  // Every day of four centuries comes back from its serial.
+  for (int64_t s = Day{1970, 1, 1}.serial(); s < Day{2370, 1, 1}.serial(); ++s)
+    ASSERT_EQ(Day::fromSerial(s).serial(), s);
+}
+
+class SearchLogFile : public ::testing::Test {
+ protected:
+  void SetUp() override { dirFd_ = open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY); }
+  void TearDown() override { close(dirFd_); }
+
+  LogFileResult read(const std::string& name, report::LogReadLimits limits = {}) {
+    queries_.clear();
+    return report::readSearchLogFile(
+        dirFd_, name, limits, [this](const SearchLogEntry& e) { queries_.push_back(e.query); });
+  }
+  static std::string line(const std::string& query) {
+    return "2024/01/31\t12:34:56.5\t2024/01/31\t12:34:57.250" + kFields + query + "\t1\n";
+  }
+
+  testutil::TempDir dir_;
+  int dirFd_ = -1;
+  std::vector<std::string> queries_;
+};
+
+TEST_F(SearchLogFile, SkipsLongAndMalformedLinesAndTheLineBeingWritten) {
+  const std::string longQuery(8192, 'q');
+  testutil::writeFile(dir_.sub("a.log"), line("one") + line(longQuery) + "garbage\n\n" +
+                                             line("two") + line("cr") +
+                                             "2024/01/31\t12:34:56.5\t2024/01/31\t12:3");
+  const LogFileResult r = read("a.log");
+  EXPECT_EQ(r.status, LogFileResult::Status::kRead);
+  EXPECT_EQ(queries_, (std::vector<std::string>{"one", "two", "cr"}));
+  EXPECT_EQ(r.entries, 3u);
+  EXPECT_EQ(r.longLines, 1u);
+  EXPECT_EQ(r.malformed, 2u);
+
+  // A line just within the bound is read; carriage returns are no part of it.
+  const std::string fits = line(std::string(8192 - line("").size() + 1, 'f'));
+  ASSERT_EQ(fits.size(), 8193u);
+  testutil::writeFile(dir_.sub("b.log"), fits + line("crlf").insert(line("crlf").size() - 1, "\r"));
+  EXPECT_EQ(read("b.log").entries, 2u);
+  EXPECT_EQ(queries_.back(), "crlf");
+}
+
+TEST_F(SearchLogFile, NeverFollowsALinkNorReadsOtherKindsOfFile) {
+  testutil::writeFile(dir_.sub("real.log"), line("secret"));
+  ASSERT_EQ(symlink(dir_.sub("real.log").c_str(), dir_.sub("link.log").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir_.sub("fifo.log").c_str(), 0600), 0);
+  testutil::makeDirs(dir_.sub("dir.log"));
+  for (const char* name : {"link.log", "fifo.log", "dir.log"}) {
+    EXPECT_EQ(read(name).status, LogFileResult::Status::kNotRegular) << name;
+    EXPECT_TRUE(queries_.empty()) << name;
+  }
+  EXPECT_EQ(read("none.log").status, LogFileResult::Status::kMissing);
+}
+
+TEST_F(SearchLogFile, SkipsAFileOverTheCapWhole) {
+  testutil::writeFile(dir_.sub("big.log"), line("a") + line("b"));
+  report::LogReadLimits limits;
+  limits.maxFileBytes = line("a").size() * 2;
+  EXPECT_EQ(read("big.log", limits).entries, 2u);
+  limits.maxFileBytes -= 1;
+  const LogFileResult r = read("big.log", limits);
+  EXPECT_EQ(r.status, LogFileResult::Status::kTooLarge);
+  EXPECT_TRUE(queries_.empty());
+}
+
+}  // namespace

@@ -1,0 +1,291 @@
+/// @file search_report_test.cc
+/// @brief The installed search_report over the logs that real searches
+/// wrote: its figures, the escaping of what users typed, the window of days,
+/// the files it will not read, and how it writes its page.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+using e2e::Installation;
+using e2e::RunResult;
+
+std::vector<std::string> split(const std::string& text, char delim) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at; (at = text.find(delim, start)) != std::string::npos; start = at + 1)
+    parts.push_back(text.substr(start, at - start));
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// "yyyymmdd" `back` days before `day`, by the calendar (noon UTC never
+// crosses a date line when days are stepped).
+std::string daysBefore(const std::string& day, int back) {
+  struct tm t = {};
+  t.tm_year = std::stoi(day.substr(0, 4)) - 1900;
+  t.tm_mon = std::stoi(day.substr(4, 2)) - 1;
+  t.tm_mday = std::stoi(day.substr(6, 2));
+  t.tm_hour = 12;
+  const time_t when = timegm(&t) - static_cast<time_t>(back) * 86400;
+  gmtime_r(&when, &t);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d", &t);
+  return text;
+}
+
+std::string iso(const std::string& day) {
+  return day.substr(0, 4) + "-" + day.substr(4, 2) + "-" + day.substr(6, 2);
+}
+std::string slashed(const std::string& day) {
+  return day.substr(0, 4) + "/" + day.substr(4, 2) + "/" + day.substr(6, 2);
+}
+
+// The part of the page inside <section id="...">.
+std::string section(const std::string& page, const std::string& id) {
+  const size_t begin = page.find("<section id=\"" + id + "\">");
+  const size_t end = page.find("</section>", begin);
+  if (begin == std::string::npos || end == std::string::npos) return "";
+  return page.substr(begin, end - begin);
+}
+
+// The rows of the table of a section, each cell's text without its markup.
+std::vector<std::vector<std::string>> rows(const std::string& part) {
+  std::vector<std::vector<std::string>> out;
+  const std::regex row("<tr>(.*?)</tr>"), cell("<td[^>]*>(.*?)</td>"), tag("<[^>]*>");
+  for (auto r = std::sregex_iterator(part.begin(), part.end(), row); r != std::sregex_iterator();
+       ++r) {
+    const std::string text = (*r)[1];
+    std::vector<std::string> cells;
+    for (auto c = std::sregex_iterator(text.begin(), text.end(), cell); c != std::sregex_iterator();
+         ++c)
+      cells.push_back(std::regex_replace((*c)[1].str(), tag, ""));
+    if (!cells.empty()) out.push_back(cells);
+  }
+  return out;
+}
+
+// The bars of the chart of a section: key -> count.
+std::map<std::string, long> bars(const std::string& part) {
+  std::map<std::string, long> out;
+  const std::regex bar("data-key=\"([^\"]*)\" data-count=\"(\\d+)\"");
+  for (auto b = std::sregex_iterator(part.begin(), part.end(), bar); b != std::sregex_iterator();
+       ++b)
+    out[(*b)[1]] = std::stol((*b)[2]);
+  return out;
+}
+
+std::string summaryValue(const std::string& page, const std::string& term) {
+  std::smatch m;
+  const std::regex item("<dt>" + term + "</dt><dd>([^<]*)</dd>");
+  return std::regex_search(page, m, item) ? m[1].str() : "";
+}
+
+class SearchReportTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    inst_ = new Installation();
+    // Searches run the engine themselves: no service outlives the test.
+    inst_->write("setting/engine_service.cfg", "AUTO_START=no\n");
+    inst_->setKey("setting/ts_adv_log.cfg", "OutputQueryInfo", "Y");
+    testutil::TempDir docs;
+    testutil::writeFile(docs.sub("orchard.txt"), "the apple orchard and its pear trees");
+    testutil::writeFile(docs.sub("cider.txt"), "apple cider");
+    testutil::writeFile(docs.sub("web.txt"), "a script tag in an apple page");
+    const RunResult built = inst_->run(
+        "binind/index_builder", {"create", "--owner", "alice", "--desc", "Fruit", docs.path()});
+    ASSERT_EQ(0, built.exitStatus) << built.err;
+    const std::string uid = "7F000001_" + built.out.substr(0, built.out.find('\n'));
+    for (const char* query :
+         {"apple", "apple", "pear", "apple", "%3Cscript%3E+apple", "nothingatall"}) {
+      const RunResult r =
+          inst_->get("user=TESSERA&search_no=0&index_id=" + uid + "&query=" + query,
+                     {{"REMOTE_ADDR", "127.0.0.7"}, {"SERVER_NAME", "search.test"}});
+      ASSERT_EQ(0, r.exitStatus) << query << r.out << r.err;
+    }
+  }
+  static void TearDownTestSuite() { delete inst_; }
+
+  // The day files in the log folder.
+  static std::vector<std::string> logFiles() {
+    std::vector<std::string> names;
+    DIR* dir = opendir(inst_->path("system_log/query").c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* e = readdir(dir)) {
+      const std::string name = e->d_name;
+      if (name.size() == 12 && name.compare(8, 4, ".log") == 0) names.push_back(name.substr(0, 8));
+    }
+    closedir(dir);
+    return names;
+  }
+
+  RunResult report(const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"--root", inst_->root()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return inst_->run("binind/search_report", args);
+  }
+
+  static Installation* inst_;
+};
+
+Installation* SearchReportTest::inst_ = nullptr;
+
+TEST_F(SearchReportTest, FiguresOfTheLoggedSearches) {
+  const std::vector<std::string> days = logFiles();
+  ASSERT_EQ(days.size(), 1u) << "the searches wrote one day's log";
+  const std::string today = days[0];
+  const std::string todayLog = inst_->read("system_log/query/" + today + ".log");
+  const std::vector<std::string> logged = split(todayLog.substr(0, todayLog.size() - 1), '\n');
+  ASSERT_GE(logged.size(), 5u) << todayLog;
+
+  // Lines of the same form for the days before: searches without hits and a
+  // slow one, which the test cannot make the engine do.
+  std::vector<std::string> fields = split(logged[0], '\t');
+  ASSERT_EQ(fields.size(), 12u) << logged[0];
+  auto line = [&](const std::string& day, const std::string& begin, const std::string& end,
+                  const std::string& query, const std::string& count) {
+    std::vector<std::string> f = fields;
+    f[0] = f[2] = slashed(day);
+    f[1] = begin;
+    f[3] = end;
+    f[10] = query;
+    f[11] = count;
+    std::string text;
+    for (const std::string& v : f)
+      text += (text.empty() ? "" : "\t") + v;
+    return text + "\n";
+  };
+  const std::string yesterday = daysBefore(today, 1);
+  inst_->write("system_log/query/" + yesterday + ".log",
+               line(yesterday, "09:00:00.5", "09:00:07.255", "slow one", "4") +
+                   line(yesterday, "23:10:00.0", "23:10:00.40", "lost keys", "0") +
+                   line(yesterday, "23:11:00.0", "23:11:00.40", "lost keys", "0") +
+                   line(yesterday, "23:12:00.0", "23:12:00.40", std::string(9000, 'x'), "0") +
+                   "2024/99/99\tbroken\n");
+  // Outside the window, and a link that names a day of it.
+  const std::string longAgo = daysBefore(today, 40);
+  inst_->write("system_log/query/" + longAgo + ".log",
+               line(longAgo, "10:00:00.0", "10:00:01.0", "ancient", "1"));
+  const std::string linked = daysBefore(today, 2);
+  inst_->write("elsewhere.log", line(linked, "10:00:00.0", "10:00:09.0", "planted", "1"));
+  ASSERT_EQ(0, symlink(inst_->path("elsewhere.log").c_str(),
+                       inst_->path("system_log/query/" + linked + ".log").c_str()));
+
+  const RunResult r = report({"--out", "report.html"});
+  ASSERT_EQ(0, r.exitStatus) << r.err;
+  struct stat st;
+  ASSERT_EQ(0, lstat(inst_->path("search-cgi/report.html").c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  const std::string page = inst_->read("search-cgi/report.html");
+
+  const long total = static_cast<long>(logged.size()) + 3;
+  EXPECT_EQ(summaryValue(page, "Searches"), std::to_string(total));
+  // The search that found nothing counts as far as the log holds it.
+  const long missed = todayLog.find("\tnothingatall\t0\n") == std::string::npos ? 0 : 1;
+  EXPECT_EQ(summaryValue(page, "Searches without hits"), std::to_string(2 + missed));
+
+  const auto top = rows(section(page, "top-queries"));
+  ASSERT_GE(top.size(), 4u);
+  EXPECT_EQ(top[0][1], "apple");
+  EXPECT_EQ(top[0][2], "3");
+  EXPECT_EQ(top[1][1], "lost keys");
+  EXPECT_EQ(top[1][2], "2");
+  const auto none = rows(section(page, "no-hits"));
+  ASSERT_EQ(none.size(), static_cast<size_t>(1 + missed));
+  EXPECT_EQ(none[0][1], "lost keys");
+  EXPECT_EQ(none[0][2], "2");
+  const auto slow = rows(section(page, "slowest"));
+  ASSERT_EQ(slow.size(), static_cast<size_t>(total));
+  EXPECT_EQ(slow[0][0], "7.250");
+  EXPECT_EQ(slow[0][1], "slow one");
+  EXPECT_EQ(slow[0][2], iso(yesterday) + " 09:00:00");
+
+  const auto perDay = bars(section(page, "per-day"));
+  EXPECT_EQ(perDay.size(), 30u);
+  EXPECT_EQ(perDay.at(iso(today)), static_cast<long>(logged.size()));
+  EXPECT_EQ(perDay.at(iso(yesterday)), 3);
+  EXPECT_EQ(perDay.at(iso(linked)), 0);
+  EXPECT_EQ(perDay.count(iso(longAgo)), 0u);
+  const auto perHour = bars(section(page, "per-hour"));
+  ASSERT_EQ(perHour.size(), 24u);
+  auto begunAt = [&](const char* hour) {
+    return static_cast<long>(
+        std::count_if(logged.begin(), logged.end(),
+                      [hour](const std::string& l) { return l.compare(11, 2, hour) == 0; }));
+  };
+  EXPECT_EQ(perHour.at("9"), begunAt("09") + 1);
+  EXPECT_EQ(perHour.at("23"), begunAt("23") + 2);
+  long hours = 0;
+  for (const auto& [hour, count] : perHour)
+    hours += count;
+  EXPECT_EQ(hours, total);
+
+  // What users typed is shown, never run; nothing is fetched from elsewhere.
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_NE(page.find("&lt;script&gt; apple"), std::string::npos);
+  EXPECT_EQ(page.find("planted"), std::string::npos);
+  EXPECT_EQ(page.find("ancient"), std::string::npos);
+  for (const char* outside : {"src=", "href=", "url(", "<link"})
+    EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+  const std::string skipped = section(page, "skipped");
+  EXPECT_NE(skipped.find(linked + ".log: not a regular file"), std::string::npos) << skipped;
+  EXPECT_NE(skipped.find("1 line over 8 KiB"), std::string::npos) << skipped;
+  EXPECT_NE(skipped.find("1 line of another form"), std::string::npos) << skipped;
+
+  // One day: today's searches alone, on standard output.
+  const RunResult one = report({"--days", "1"});
+  ASSERT_EQ(0, one.exitStatus) << one.err;
+  EXPECT_EQ(summaryValue(one.out, "Searches"), std::to_string(logged.size()));
+  EXPECT_EQ(bars(section(one.out, "per-day")).size(), 1u);
+}
+
+TEST_F(SearchReportTest, ReplacesItsPageWithoutFollowingALink) {
+  inst_->write("victim.html", "keep me");
+  ASSERT_EQ(0, symlink(inst_->path("victim.html").c_str(), inst_->path("out.html").c_str()));
+  const RunResult r = report({"--out", inst_->path("out.html")});
+  ASSERT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(inst_->read("victim.html"), "keep me");
+  struct stat st;
+  ASSERT_EQ(0, lstat(inst_->path("out.html").c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_NE(inst_->read("out.html").find("<h1>Search report</h1>"), std::string::npos);
+}
+
+TEST_F(SearchReportTest, RefusesWhatItCannotDo) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  } cases[] = {
+      {{"--days", "0"}, 2, "bad argument --days"},
+      {{"--days", "367"}, 2, "bad argument --days"},
+      {{"--days"}, 2, "bad argument --days"},
+      {{"--out", "/nonexistent/dir/report.html"}, 1, "cannot write"},
+      {{"--frobnicate"}, 2, "usage:"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = report(c.args);
+    EXPECT_EQ(r.exitStatus, c.status) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+  const RunResult elsewhere = inst_->run("binind/search_report", {"--root", "/nonexistent"});
+  EXPECT_EQ(elsewhere.exitStatus, 1);
+  const RunResult help = inst_->run("binind/search_report", {"--help"});
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_NE(help.out.find("--days N"), std::string::npos);
+}
+
+}  // namespace
