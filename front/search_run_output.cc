@@ -69,15 +69,23 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   return r;
 }
 
-// Step 28: one line in the day's search log for a search that found hits.
+// Step 28: one line in the day's search log. Searches without hits are
+// logged too (with a count of 0): they are what a site most needs to see.
 void logSearch(const RunOutput& run, const timeval& tvEnd) {
   const RecordList& result = *run.result;
-  const dbMapping& first =
-      run.searchNum == 0 ? result.dbMap[result.recMap[0].databaseNum] : result.dbMap[0];
-  const std::string indexName = run.searchNum == 0 ? "all" : first.idxName;
+  std::string ip, owner, index;
+  if (!result.empty()) {
+    const dbMapping& first =
+        run.searchNum == 0 ? result.dbMap[result.recMap[0].databaseNum] : result.dbMap[0];
+    ip = first.ipAddr, owner = first.szOwner, index = first.idxName;
+  } else if (!run.list->empty()) {
+    const velaSearchList& first = (*run.list)[0];
+    ip = first.ipAddr, owner = first.owner, index = first.idxName;
+  }
+  if (run.searchNum == 0) index = "all";
   RecSearchLog(run.tvStart, tvEnd, static_cast<unsigned>(result.dbCount()),
-               static_cast<unsigned>(result.recordCount()), run.user.c_str(), first.ipAddr.c_str(),
-               first.szOwner.c_str(), indexName.c_str(), typedQuery(run));
+               static_cast<unsigned>(result.recordCount()), run.user.c_str(), ip.c_str(),
+               owner.c_str(), index.c_str(), typedQuery(run));
 }
 
 std::vector<unsigned long> writeOrder(const RecordList& result, unsigned long limit) {
@@ -157,7 +165,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   markTime(queryOption.retQuery);
   markTime(queryOption.orgQuery);
   gettimeofday(&request.tvEnd, nullptr);
-  if (!request.noResult) logSearch(run, request.tvEnd);
+  logSearch(run, request.tvEnd);
 
   // Step 29: side files.
   markTime("b-_idxfile");
