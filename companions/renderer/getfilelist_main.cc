@@ -1,9 +1,10 @@
 /// @file getfilelist_main.cc
 /// @brief Entry of getfilelist.exe, the page renderer: started by searchrun
 /// (empty REQUEST_METHOD, arguments) or by the web server (a request naming a
-/// result and a page), it writes the CGI answer for one page of a result.
-/// A permit key the request carried as a variable goes back to the browser
-/// as a cookie, so that the links between pages never carry it.
+/// result and a page, or a hit whose document is to be shown), it writes the
+/// CGI answer for one page of a result or one document. A permit key the
+/// request carried as a variable goes back to the browser as a cookie, so
+/// that the links between pages never carry it.
 
 #include <strings.h>
 
@@ -16,6 +17,7 @@
 #include "access/sign_in.h"
 #include "cgi/cgi_service.h"
 #include "cgi/cgi_string_parser.h"
+#include "companions/renderer/document_view.h"
 #include "companions/renderer/local_files.h"
 #include "companions/renderer/page_writer.h"
 #include "companions/renderer/render_request.h"
@@ -35,8 +37,10 @@ int answer(const render::CgiAnswer& a, int exitStatus) {
   return exitStatus;
 }
 
+int language = -1;  // the installation's, for the pages
+
 int problem(render::PageFormat format, int status, const char* message, int exitStatus) {
-  return answer(render::renderProblem(format, status, message), exitStatus);
+  return answer(render::renderProblem(format, status, message, language), exitStatus);
 }
 
 // A page requested through the web server is shown only to the user who
@@ -59,10 +63,50 @@ bool overHttps() {
   return https != nullptr && (strcasecmp(https, "on") == 0 || std::strcmp(https, "1") == 0);
 }
 
+// The document of hit request.view, for a request already admitted: the
+// same checks as its snippet (openRecordedDocument), so that only the file
+// the index read is ever shown.
+int documentAnswer(render::ResultReader& reader, const render::RenderRequest& request,
+                   const std::string& cookieKey) {
+  render::ResultPage page;
+  render::RecordDetails details;
+  const render::LoadStatus loaded = reader.loadHit(request, page, details);
+  if (loaded == render::LoadStatus::kDamaged)
+    return problem(request.format, 500, "The search result cannot be read.", 1);
+  if (loaded != render::LoadStatus::kOk)
+    return problem(request.format, 404, "This search result has no such hit.", 0);
+  const UniqueFd fd = openRecordedDocument(details, language);
+  if (!fd)
+    return problem(request.format, 404,
+                   "This document cannot be shown: it is not on this server, or it has changed "
+                   "since it was indexed.",
+                   0);
+  const render::HitView& hit = page.hits.front();
+  render::LinkContext links;
+  links.request = request;
+  render::CgiAnswer result;
+  render::DocumentView view;
+  if (request.raw) {
+    result = render::rawDocumentAnswer(page, hit, fd.get());
+  } else if (render::readDocumentView(fd.get(), details.location, language, view)) {
+    result = render::renderDocumentView(page, hit, view, links);
+  } else {
+    return problem(request.format, 500, "The document cannot be read.", 1);
+  }
+  result.permitCookie = cookieKey;
+  result.secureCookie = overHttps();
+  if (!request.raw) return answer(result, 0);
+  const std::string header = result.header();
+  std::fwrite(header.data(), 1, header.size(), stdout);
+  // The bytes the index recorded, and no more: the file matched that size.
+  return render::copyDocument(fd.get(), details.size, stdout) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const render::Installation inst = render::Installation::read();
+  language = inst.language;
   const char* method = std::getenv("REQUEST_METHOD");
   render::RenderRequest request;
   CGIStringParser variables;
@@ -77,7 +121,8 @@ int main(int argc, char** argv) {
   }
   // `why` is one of the parser's fixed reasons: nothing of the request or of
   // the file system is echoed.
-  if (!ok) return answer(render::renderProblem(request.format, 400, "Bad request: " + why), 0);
+  if (!ok)
+    return answer(render::renderProblem(request.format, 400, "Bad request: " + why, language), 0);
 
   render::ResultReader reader(kTmpDir, inst);
   const render::LoadStatus opened = reader.open(request.result);
@@ -94,6 +139,8 @@ int main(int argc, char** argv) {
   } else {
     cookieKey = handedOverKey();
   }
+
+  if (request.view > 0) return documentAnswer(reader, request, cookieKey);
 
   render::ResultPage page;
   if (reader.load(request, page) != render::LoadStatus::kOk)

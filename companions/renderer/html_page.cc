@@ -1,6 +1,7 @@
 /// @file html_page.cc
-/// @brief The HTML result page: what a person needs to pick a hit, the paging
-/// and the ways on (sort choices, related terms, similar keywords, classes).
+/// @brief The HTML result page: what a person needs to pick a hit and open
+/// it, the search form to search again, the paging and the ways on (sort
+/// choices, related terms, similar keywords, classes, single indexes).
 
 #include <cstdio>
 #include <string>
@@ -15,11 +16,26 @@ namespace {
 
 constexpr const char* kStyle =
     // Long unbroken runs in a document ("=====...") must wrap on a phone.
-    "body{font-family:sans-serif;margin:1em 2em;overflow-wrap:anywhere}"
-    "ol.hits li{margin-bottom:1em}"
-    ".file{font-size:110%}.location{color:#1a6b1a;font-size:90%}.snippet "
-    "b{background:#ffe680}.meta{color:#555;font-size:90%}"
-    ".paging a,.paging b{margin-right:.5em}.sort b{margin-right:.3em}";
+    "body{font-family:sans-serif;margin:1em auto;padding:0 1em;max-width:52em;color:#222;"
+    "background:#fff;line-height:1.45;overflow-wrap:anywhere}"
+    "a{color:#1558b0}a:visited{color:#6a2a9c}"
+    "a:focus-visible,input:focus-visible,button:focus-visible{outline:3px solid #1558b0;"
+    "outline-offset:2px}"
+    "h1{font-size:1.25em;margin:.6em 0 .3em}"
+    "form.search{margin:.5em 0}form.search label{display:block;font-weight:bold;margin-bottom:.2em}"
+    ".row{display:flex;gap:.5em}.row input{flex:1;min-width:0;font-size:1.05em;padding:.35em}"
+    ".row button{font-size:1.05em;padding:.35em .9em}"
+    "ol.hits{padding-left:1.6em}ol.hits li{margin-bottom:1.2em}"
+    "h2.title{font-size:1.08em;margin:0;font-weight:normal}"
+    ".location{color:#1a6b1a;font-size:90%}.meta{color:#555;font-size:90%}"
+    "mark{background:#ffe680;color:#222;padding:0 .1em}"
+    ".sort,.paging,.terms,.classes{margin:.8em 0}"
+    ".sort a,.sort b,.paging a,.paging b{display:inline-block;padding:.25em .4em}"
+    ".problem,.missing{font-weight:bold}"
+    // A document's own lines, wrapped at the screen's width.
+    ".doc{white-space:pre-wrap;border-top:1px solid #ccc;padding-top:.8em}"
+    ".doc.text{font-family:monospace;font-size:.95em}.actions a{display:inline-block;"
+    "padding:.2em 0}";
 
 std::string esc(std::string_view text) {
   return escapeMarkup(text);
@@ -41,28 +57,52 @@ std::string seconds(int ms) {
   return buf;
 }
 
+// The search form, filled with the query, that keeps everything else of
+// the request (never a permit key: searchFormFields leaves it out).
+void searchForm(const ResultPage& page, const LinkContext& links, std::string& out) {
+  out += "<form class=\"search\" action=\"" + esc(links.searchUrl) +
+         "\" method=\"get\" role=\"search\"><label for=\"query\">Search for</label>"
+         "<div class=\"row\"><input type=\"search\" id=\"query\" name=\"query\" value=\"" +
+         esc(page.queryTyped) + "\" required><button type=\"submit\">Search</button></div>";
+  for (const auto& [name, value] : page.searchFields)
+    out += "<input type=\"hidden\" name=\"" + esc(name) + "\" value=\"" + esc(value) + "\">";
+  // The browser sends what is typed here in the page's UTF-8.
+  if (std::string_view(localCharset(page.language)) != "UTF-8")
+    out += "<input type=\"hidden\" name=\"query_encoding\" value=\"UTF-8\">";
+  out += "</form>\n";
+}
+
+// Where the search looked: an index by name, or all of several.
+std::string searchedPlace(const ResultPage& page) {
+  // The selected-search descriptor says "all" when no single index was chosen.
+  if (page.selectedIndex != "all")
+    return page.selectedIndex.empty() ? "" : " in <b>" + esc(page.selectedIndex) + "</b>";
+  if (page.searched.size() == 1) {
+    const IndexEntry& only = page.searched.front();
+    return " in <b>" + esc(only.desc.empty() ? only.name : only.desc) + "</b>";
+  }
+  return page.searched.empty() ? ""
+                               : " in all " + std::to_string(page.searched.size()) + " indexes";
+}
+
 void summary(const ResultPage& page, std::string& out) {
   out += "<div class=\"summary\" id=\"summary\"><p>";
   const std::string typed = "<b>" + esc(page.queryTyped) + "</b>";
   if (page.queryDisallowed) {
     out += "This query is not allowed.";
   } else if (page.totalHits == 0) {
-    out += "No documents match " + typed + ".";
+    out += "No documents match " + typed + searchedPlace(page) + ".";
   } else {
     const int64_t first = (page.page - 1) * page.pageSize + 1;
     const int64_t last = std::min<int64_t>(first + page.pageSize - 1, page.totalHits);
-    out += first > page.totalHits
-               ? std::string("Results")
-               : "Results <b>" + grouped(first) + "</b> - <b>" + grouped(last) + "</b>";
-    out += " of <b>" + grouped(page.totalHits) + "</b> for " + typed;
-  }
-  // The selected-search descriptor says "all" when no single index was chosen.
-  if (page.selectedIndex == "all") {
-    out += " in all indexes";
-  } else if (!page.selectedIndex.empty()) {
-    out += " in <b>" + esc(page.selectedIndex) + "</b>";
+    out += "Results <b>" + grouped(first) + "</b> - <b>" + grouped(last) + "</b> of <b>" +
+           grouped(page.totalHits) + "</b> for " + typed + searchedPlace(page);
   }
   out += " (" + seconds(page.runTimeMs) + " seconds)</p>";
+  if (page.totalHits == 0 && !page.queryDisallowed)
+    out +=
+        "<p class=\"advice\">Check the spelling, use fewer or other words, or end a word with * "
+        "to find the words it begins.</p>";
   if (!page.queryUnderstood.empty() && page.queryUnderstood != page.queryTyped)
     out += "<p class=\"understood\">Searched for: " + esc(page.queryUnderstood) + "</p>";
   std::string options;
@@ -74,57 +114,64 @@ void summary(const ResultPage& page, std::string& out) {
   out += "</div>\n";
 }
 
+// The same choices as the search form.
 void sortChoices(const ResultPage& page, const LinkContext& links, std::string& out) {
   static const char* const kFields[][2] = {{"score", "relevance"},
                                            {"date", "date"},
                                            {"size", "size"},
                                            {"filename", "file name"},
-                                           {"owner", "owner"}};
-  out += "<div class=\"sort\" id=\"sort\">Sort by:";
+                                           {"index", "index"}};
+  out += "<nav class=\"sort\" id=\"sort\" aria-label=\"Sort\">Sort by:";
   for (const auto& f : kFields) {
     out += " ";
-    out += page.sortField == f[0] ? std::string("<b>") + f[1] + "</b>"
+    out += page.sortField == f[0] ? std::string("<b aria-current=\"true\">") + f[1] + "</b>"
                                   : anchor(sortLinkUrl(links, page, f[0], page.sortOrder), f[1]);
   }
   out += " | Order:";
   for (const char* order : {"desc", "asc"}) {
     const char* label = order[0] == 'd' ? "descending" : "ascending";
     out += " ";
-    out += page.sortOrder == order ? std::string("<b>") + label + "</b>"
+    out += page.sortOrder == order ? std::string("<b aria-current=\"true\">") + label + "</b>"
                                    : anchor(sortLinkUrl(links, page, page.sortField, order), label);
   }
-  out += "</div>\n";
+  out += "</nav>\n";
 }
 
 std::string snippetHtml(const Snippet& snippet) {
   std::string html = snippet.cutBefore ? "... " : "";
   for (const SnippetPiece& piece : snippet.pieces)
-    html += piece.term ? "<b>" + esc(piece.text) + "</b>" : esc(piece.text);
+    html += piece.term ? "<mark>" + esc(piece.text) + "</mark>" : esc(piece.text);
   return html + (snippet.cutAfter ? " ..." : "");
 }
 
-void hitItem(const HitView& hit, std::string& out) {
-  // The location is text, not a link: a browser opens no server path from a
-  // web page, and the folder above it is the server's business.
-  out += "<li class=\"hit\"><div class=\"file\">" + esc(hit.fileName) + "</div>";
-  const std::string& title = hit.title.empty() ? hit.firstLine : hit.title;
-  if (!title.empty() && title != hit.fileName)
-    out += "<div class=\"title\">" + esc(title) + "</div>";
-  if (!hit.location.empty() && hit.location != hit.fileName)
-    out += "<div class=\"location\">" + esc(hit.location) + "</div>";
+void hitItem(const HitView& hit, const ResultPage& page, const LinkContext& links,
+             std::string& out) {
+  const std::string& title = !hit.title.empty()       ? hit.title
+                             : !hit.firstLine.empty() ? hit.firstLine
+                                                      : hit.fileName;
+  // A hit of another host has no document here to open.
+  out += "<li class=\"hit\"><h2 class=\"title\">" +
+         (hit.local ? anchor(viewLinkUrl(links, page, hit.rank), esc(title)) : esc(title)) +
+         "</h2>";
+  // The location is text below the source folder: the folder above it is
+  // the server's business, and a browser opens no server path anyway.
+  const std::string& where = hit.location.empty() ? hit.fileName : hit.location;
+  out += "<div class=\"location\">" + esc(where) + "</div>";
   if (!hit.snippet.empty()) out += "<div class=\"snippet\">" + snippetHtml(hit.snippet) + "</div>";
   out += "<div class=\"meta\">";
   if (hit.time != 0) out += esc(formatDate(hit.time)) + " - ";
   if (hit.hasSize) out += formatSize(hit.size) + " - ";
-  out += "<span class=\"index\">" + esc(hit.indexDesc) + "</span> - score " +
-         std::to_string(hit.line.score) + "</div></li>\n";
+  out += "<span class=\"index\">" + esc(hit.indexDesc) + "</span>";
+  const std::string relevance = relevanceWord(hit.line.score, page.bestScore);
+  if (!relevance.empty()) out += " - relevance: " + relevance;
+  out += "</div></li>\n";
 }
 
-void hitList(const ResultPage& page, std::string& out) {
+void hitList(const ResultPage& page, const LinkContext& links, std::string& out) {
   if (!page.hits.empty()) {
     out += "<ol class=\"hits\" start=\"" + std::to_string(page.hits.front().rank) + "\">\n";
     for (const HitView& hit : page.hits)
-      hitItem(hit, out);
+      hitItem(hit, page, links, out);
     out += "</ol>\n";
   }
   if (page.linesMissing)
@@ -135,17 +182,17 @@ void hitList(const ResultPage& page, std::string& out) {
 
 void paging(const ResultPage& page, const LinkContext& links, std::string& out) {
   if (page.pageCount < 2) return;
-  out += "<div class=\"paging\" id=\"paging\">";
+  out += "<nav class=\"paging\" id=\"paging\" aria-label=\"Result pages\">";
   if (page.page > 1)
     out += anchor(pageLinkUrl(links, page, previousPage(page)), "&laquo; Previous");
   for (int64_t p : pageWindow(page.page, page.pageCount)) {
     out += p == 0           ? std::string("<span>...</span>")
-           : p == page.page ? "<b>" + std::to_string(p) + "</b>"
+           : p == page.page ? "<b aria-current=\"page\">" + std::to_string(p) + "</b>"
                             : anchor(pageLinkUrl(links, page, p), std::to_string(p));
   }
   if (page.page < page.pageCount)
     out += anchor(pageLinkUrl(links, page, page.page + 1), "Next &raquo;");
-  out += "</div>\n";
+  out += "</nav>\n";
 }
 
 // A titled list of links that start the search again; the place is kept
@@ -171,12 +218,20 @@ void classSection(const ResultPage& page, const LinkContext& links, std::string&
   out += "</div>\n";
 }
 
-void indexSection(const ResultPage& page, std::string& out) {
+// Each index's count leads to the same search over that index alone, where
+// there is more than one to choose from.
+void indexSection(const ResultPage& page, const LinkContext& links, std::string& out) {
   if (page.indexes.empty()) return;
   out += "<div class=\"indexes\" id=\"indexes\">Indexes searched:<ul>";
   for (const IndexEntry& e : page.indexes) {
     out += "<li>" + esc(e.desc.empty() ? e.name : e.desc) + " - ";
-    out += e.matches < 0 ? std::string("not searched") : grouped(e.matches) + " hits";
+    if (e.matches < 0) {
+      out += "not searched";
+    } else {
+      const std::string count = grouped(e.matches) + (e.matches == 1 ? " hit" : " hits");
+      out += page.indexes.size() > 1 && e.matches > 0 ? anchor(indexLinkUrl(links, page, e), count)
+                                                      : count;
+    }
     out += "</li>";
   }
   out += "</ul></div>\n";
@@ -184,22 +239,30 @@ void indexSection(const ResultPage& page, std::string& out) {
 
 }  // namespace
 
+std::string htmlHead(int language, const std::string& title) {
+  return std::string("<!DOCTYPE html>\n<html lang=\"") + htmlLanguage(language) +
+         "\"><head><meta charset=\"UTF-8\"><meta name=\"viewport\" content=\"width=device-width, "
+         "initial-scale=1\"><title>" +
+         esc(title) + "</title><style>" + kStyle + "</style></head><body>\n";
+}
+
 std::string htmlResultBody(const ResultPage& page, const LinkContext& links) {
   const std::string query = page.queryTyped.empty() ? page.queryUnderstood : page.queryTyped;
-  std::string out =
-      "<!DOCTYPE html>\n<html><head><meta charset=\"UTF-8\"><title>Search: " + esc(query) +
-      "</title><style>" + kStyle + "</style></head><body>\n";
+  std::string out = htmlHead(page.language, query.empty() ? "Search" : query + " - Search");
+  out += "<header>";
   if (!page.mainPageUrl.empty())
-    out += "<p class=\"home\">" + anchor(page.mainPageUrl, "New search") + "</p>\n";
+    out += "<p class=\"home\">" + anchor(page.mainPageUrl, "&laquo; Search page") + "</p>";
+  searchForm(page, links, out);
+  out += "</header>\n<main>\n<h1>Search results</h1>\n";
   summary(page, out);
   if (page.totalHits > 0) sortChoices(page, links, out);
-  hitList(page, out);
+  hitList(page, links, out);
   paging(page, links, out);
   termSection("related-terms", "Related terms", page.relatedTerms, page, links, out);
   termSection("similar-keywords", "Similar keywords", page.similarKeywords, page, links, out);
   classSection(page, links, out);
-  indexSection(page, out);
-  return out + "</body></html>\n";
+  indexSection(page, links, out);
+  return out + "</main>\n</body></html>\n";
 }
 
 }  // namespace render

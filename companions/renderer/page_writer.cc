@@ -7,6 +7,7 @@
 
 #include "access/cookie_permit.h"
 #include "companions/renderer/render_text.h"
+#include "system/address.h"
 
 namespace render {
 
@@ -15,6 +16,7 @@ namespace {
 constexpr const char* kHtmlType = "text/html; charset=UTF-8";
 constexpr const char* kXmlType = "text/xml; charset=UTF-8";
 constexpr const char* kWmlType = "text/vnd.wap.wml; charset=UTF-8";
+constexpr const char* kJsonType = "application/json; charset=utf-8";
 
 const char* reasonPhrase(int status) {
   switch (status) {
@@ -33,6 +35,7 @@ const char* reasonPhrase(int status) {
 
 const char* contentType(PageFormat format) {
   if (isXmlFormat(format)) return kXmlType;
+  if (format == PageFormat::kJson) return kJsonType;
   return format == PageFormat::kWml ? kWmlType : kHtmlType;
 }
 
@@ -48,13 +51,15 @@ std::string searchAgainUrl(const LinkContext& links, const ResultPage& page,
 
 }  // namespace
 
-std::string CgiAnswer::text() const {
+std::string CgiAnswer::header() const {
   std::string head;
   if (status != 200)
     head += "Status: " + std::to_string(status) + " " + reasonPhrase(status) + "\n";
   head += "Content-Type: " + contentType + "\n";
+  if (!contentDisposition.empty()) head += "Content-Disposition: " + contentDisposition + "\n";
   head += "X-Content-Type-Options: nosniff\n";
-  head += std::string("Content-Security-Policy: ") + kContentSecurityPolicy + "\n";
+  head += std::string("Content-Security-Policy: ") +
+          (sandbox ? kSandboxPolicy : kContentSecurityPolicy) + "\n";
   // Result names and queries stay on this site.
   head += "Referrer-Policy: no-referrer\n";
   if (noStore) head += "Cache-Control: no-store\n";
@@ -62,7 +67,11 @@ std::string CgiAnswer::text() const {
     head += "Set-Cookie: ks_key=" + permitCookie + "; Path=/; HttpOnly; SameSite=Strict";
     head += secureCookie ? "; Secure\n" : "\n";
   }
-  return head + "\n" + body;
+  return head + "\n";
+}
+
+std::string CgiAnswer::text() const {
+  return header() + body;
 }
 
 CgiAnswer renderResultPage(const ResultPage& page, const LinkContext& links) {
@@ -70,13 +79,14 @@ CgiAnswer renderResultPage(const ResultPage& page, const LinkContext& links) {
   CgiAnswer answer;
   answer.contentType = contentType(format);
   answer.noStore = page.user != kBuiltInUser;
-  answer.body = isXmlFormat(format)          ? xmlResultBody(page, links)
-                : format == PageFormat::kWml ? wmlResultBody(page, links)
-                                             : htmlResultBody(page, links);
+  answer.body = isXmlFormat(format)           ? xmlResultBody(page, links)
+                : format == PageFormat::kWml  ? wmlResultBody(page, links)
+                : format == PageFormat::kJson ? jsonResultBody(page, links)
+                                              : htmlResultBody(page, links);
   return answer;
 }
 
-CgiAnswer renderProblem(PageFormat format, int status, const std::string& message) {
+CgiAnswer renderProblem(PageFormat format, int status, const std::string& message, int language) {
   CgiAnswer answer;
   answer.status = status;
   answer.contentType = contentType(format);
@@ -91,11 +101,12 @@ CgiAnswer renderProblem(PageFormat format, int status, const std::string& messag
         "1.1//EN\" \"http://www.wapforum.org/DTD/wml_1.1.xml\">\n<wml><card id=\"error\" "
         "title=\"Search\"><p>" +
         text + "</p></card></wml>\n";
+  } else if (format == PageFormat::kJson) {
+    answer.body = "{\"error\":{\"status\":" + std::to_string(status) +
+                  ",\"message\":" + jsonString(message) + "}}\n";
   } else {
-    answer.body =
-        "<!DOCTYPE html>\n<html><head><meta charset=\"UTF-8\"><title>Search</title></head>"
-        "<body><p class=\"problem\">" +
-        text + "</p></body></html>\n";
+    answer.body = htmlHead(language, "Search") + "<main><h1>Search</h1><p class=\"problem\">" +
+                  text + "</p></main>\n</body></html>\n";
   }
   return answer;
 }
@@ -118,6 +129,26 @@ std::string queryLinkUrl(const LinkContext& links, const ResultPage& page,
 
 std::string classLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& uid) {
   return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"}, {{"class_uid", uid}});
+}
+
+std::string indexLinkUrl(const LinkContext& links, const ResultPage& page,
+                         const IndexEntry& index) {
+  std::string uid;
+  make_index_uid(index.host.c_str(), index.name.c_str(), uid);
+  return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"},
+                        {{"index_id", uid}, {"search_no", "1"}});
+}
+
+std::string viewLinkUrl(const LinkContext& links, const ResultPage& page, int64_t rank, bool raw) {
+  return links.rendererUrl + "?" + viewQueryString(links.request, rank, page.pageSize, raw);
+}
+
+const char* relevanceWord(int score, int bestScore) {
+  if (bestScore <= 0) return "";
+  const int64_t s = std::max(score, 0);
+  if (3 * s >= 2 * int64_t{bestScore}) return "high";
+  if (3 * s >= int64_t{bestScore}) return "medium";
+  return "low";
 }
 
 int64_t previousPage(const ResultPage& page) {

@@ -1,7 +1,8 @@
 /// @file page_writer.h
-/// @brief The answers of the renderer: a result page as HTML, XML or WML, the
-/// links between pages and back to the query program, and the pages that
-/// refuse a request or report a result that cannot be read.
+/// @brief The answers of the renderer: a result page as HTML, XML, JSON or
+/// WML, the links between pages, to the documents of the hits and back to the
+/// query program, and the pages that refuse a request or report a result that
+/// cannot be read.
 ///
 /// Every answer is UTF-8 and every text from a file or a request is escaped
 /// for its place (escapeMarkup). Every answer forbids content sniffing and
@@ -20,7 +21,8 @@
 ///         folder, only when known)
 ///         <date epoch=""/> (ISO 8601) <size bytes=""/>
 ///         <index id="" owner="" host=""/> (description) <score/>
-///         <record/> (record id) <snippet/>
+///         <relevance/> (high, medium or low against the best hit of the
+///         result; only when that is known) <record/> (record id) <snippet/>
 ///       </hit>...
 ///     </hits>
 ///     <related_terms><term/>...</related_terms>
@@ -30,6 +32,23 @@
 ///   </search_result>
 /// and for a refused request or an unreadable result
 ///   <search_error status="400|403|404|500"><message/></search_error>
+///
+/// The JSON answer carries the same (one object, UTF-8, every text a string,
+/// "null" for what is not known):
+///
+///   {"version": 1,
+///    "query": {"typed", "understood", "terms": [], "disallowed": bool},
+///    "index": "..." (as <index/>), "run_time_ms", "sort": {"field", "order"},
+///    "date_window": {"from", "to"} or null,
+///    "total", "page", "per_page", "pages", "count", "complete": bool,
+///    "hits": [{"rank", "file", "title", "location", "date" (ISO 8601),
+///              "epoch", "size", "index": {"id", "owner", "host", "name"},
+///              "score", "relevance", "record", "snippet",
+///              "view" (link to the document view, relative to the CGI
+///              directory; null for a hit of another host)}],
+///    "related_terms": [], "similar_keywords": [{"keyword", "score"}],
+///    "classes": [{"uid", "name"}], "indexes": [{"id", "owner", "hits", "name"}]}
+/// and for a refusal {"error": {"status": 404, "message": "..."}}.
 
 #ifndef SEARCHRUN_COMPANIONS_RENDERER_PAGE_WRITER_H
 #define SEARCHRUN_COMPANIONS_RENDERER_PAGE_WRITER_H
@@ -62,11 +81,21 @@ struct CgiAnswer {
   // well-formed (permitKeyIsWellFormed) is never written.
   std::string permitCookie;
   bool secureCookie = false;  // the request came over HTTPS
+  // A "Content-Disposition:" value; "" for none.
+  std::string contentDisposition;
+  // The body is a document's own bytes: the policy sandboxes it, so that
+  // nothing in it ever runs in this site's origin.
+  bool sandbox = false;
   // The header ("Status:" line unless 200, "Content-Type:", the security
-  // headers, "Cache-Control:" and "Set-Cookie:" when asked for, blank line)
-  // and the body.
+  // headers, "Content-Disposition:", "Cache-Control:" and "Set-Cookie:" when
+  // asked for, blank line).
+  std::string header() const;
+  // The header and the body.
   std::string text() const;
 };
+
+// The policy of an answer that is a document's own bytes.
+constexpr const char* kSandboxPolicy = "default-src 'none'; sandbox; frame-ancestors 'none'";
 
 // Where the links of a page lead: the renderer and the query program, both
 // in the CGI directory. No link ever carries a permit key.
@@ -81,8 +110,10 @@ struct LinkContext {
 CgiAnswer renderResultPage(const ResultPage& page, const LinkContext& links);
 
 // A refusal (status 400, 403, 404) or failure (500) in the request's format;
-// never kept by a cache. The message must name no file or server path.
-CgiAnswer renderProblem(PageFormat format, int status, const std::string& message);
+// never kept by a cache. The message must name no file or server path. An
+// HTML page is in the installation's `language` (layout.h code).
+CgiAnswer renderProblem(PageFormat format, int status, const std::string& message,
+                        int language = -1);
 
 // Link to page p of the same result, with the page size of this one.
 std::string pageLinkUrl(const LinkContext& links, const ResultPage& page, int64_t p);
@@ -96,6 +127,17 @@ std::string queryLinkUrl(const LinkContext& links, const ResultPage& page,
                          const std::string& query);
 // The search again over the indexes of a class.
 std::string classLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& uid);
+// The search again over the one index `index` (its uid as index_id, and
+// search_no=1 to search it alone).
+std::string indexLinkUrl(const LinkContext& links, const ResultPage& page, const IndexEntry& index);
+// The document view of hit `rank`, or with `raw` its bytes.
+std::string viewLinkUrl(const LinkContext& links, const ResultPage& page, int64_t rank,
+                        bool raw = false);
+
+// How a hit's score compares with the best of its result, in a word people
+// read: "high" (at least two thirds of it), "medium" (at least a third),
+// "low"; "" when the best score is not known (0).
+const char* relevanceWord(int score, int bestScore);
 
 // The page a "previous" link leads to: the one before, or the last page
 // from beyond the end.
@@ -105,10 +147,16 @@ int64_t previousPage(const ResultPage& page);
 // last, and four on either side of the current one; 0 marks a gap.
 std::vector<int64_t> pageWindow(int64_t current, int64_t count);
 
+// The start of every HTML page of the renderer, up to and with "<body>": the
+// language of the installation, the viewport of phones, the title (escaped
+// here) and the pages' one style element.
+std::string htmlHead(int language, const std::string& title);
+
 // The bodies of a result page per format.
 std::string htmlResultBody(const ResultPage& page, const LinkContext& links);
 std::string xmlResultBody(const ResultPage& page, const LinkContext& links);
 std::string wmlResultBody(const ResultPage& page, const LinkContext& links);
+std::string jsonResultBody(const ResultPage& page, const LinkContext& links);
 
 // The snippet as plain text, "..." marking where it is cut.
 std::string snippetText(const Snippet& snippet);

@@ -8,6 +8,7 @@
 
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_string_parser.h"
+#include "companions/renderer/render_text.h"
 #include "system/numbers.h"
 #include "system/tmpfile.h"
 
@@ -47,6 +48,7 @@ PageFormat parsePageFormat(std::string_view word) {
   if (word == "xml2") return PageFormat::kXml2;
   if (word == "xml3") return PageFormat::kXml3;
   if (word == "wml") return PageFormat::kWml;
+  if (word == "json") return PageFormat::kJson;
   return PageFormat::kHtml;
 }
 
@@ -60,6 +62,8 @@ const char* pageFormatWord(PageFormat format) {
       return "xml3";
     case PageFormat::kWml:
       return "wml";
+    case PageFormat::kJson:
+      return "json";
     default:
       return "";
   }
@@ -111,6 +115,11 @@ bool parseWebRequest(const CGIStringParser& vars, RenderRequest& out, std::strin
   if (!acceptResultName(result, out, why)) return false;
   out.pageSize = countArgument(vars.findCgiVariableByName("no"), kMaxPageSize, 0);
   out.page = countArgument(vars.findCgiVariableByName("page"), INT32_MAX, 1);
+  int64_t view = 0;
+  const char* viewText = vars.findCgiVariableByName("view");
+  if (viewText != nullptr && parseDecimal(viewText, 1, INT32_MAX, view)) out.view = view;
+  const char* raw = vars.findCgiVariableByName("raw");
+  out.raw = out.view > 0 && raw != nullptr && std::string_view(raw) == "1";
   return true;
 }
 
@@ -142,16 +151,53 @@ std::string rewriteQueryString(std::string_view raw, const std::vector<std::stri
   return out;
 }
 
-std::string pageQueryString(const RenderRequest& req, int page, int pageSize) {
+namespace {
+
+// Links are followed after the full result is written.
+std::string fullResultName(const RenderRequest& req) {
   std::string name = req.result;
   if (name.size() > kFastSuffix.size() &&
       name.compare(name.size() - kFastSuffix.size(), kFastSuffix.size(), kFastSuffix) == 0) {
     name.resize(name.size() - kFastSuffix.size());
   }
-  std::vector<std::pair<std::string, std::string>> vars = {
-      {"result", name}, {"page", std::to_string(page)}, {"no", std::to_string(pageSize)}};
+  return name;
+}
+
+}  // namespace
+
+std::string pageQueryString(const RenderRequest& req, int page, int pageSize) {
+  std::vector<std::pair<std::string, std::string>> vars = {{"result", fullResultName(req)},
+                                                           {"page", std::to_string(page)},
+                                                           {"no", std::to_string(pageSize)}};
   if (req.format != PageFormat::kHtml) vars.emplace_back("format", pageFormatWord(req.format));
   return rewriteQueryString("", {}, vars);
+}
+
+std::string viewQueryString(const RenderRequest& req, int64_t rank, int pageSize, bool raw) {
+  std::vector<std::pair<std::string, std::string>> vars = {{"result", fullResultName(req)},
+                                                           {"view", std::to_string(rank)},
+                                                           {"no", std::to_string(pageSize)}};
+  if (raw) vars.emplace_back("raw", "1");
+  return rewriteQueryString("", {}, vars);
+}
+
+std::vector<std::pair<std::string, std::string>> searchFormFields(std::string_view raw,
+                                                                  int language) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  CGIStringParser vars;
+  vars.setSysLanuage(language);
+  if (vars.initialize(raw.data(), raw.size()) <= 0) return fields;
+  for (int k = 0; k < vars.getCgiVariableNum(); ++k) {
+    const std::string_view name = vars.findNameByIndex(k);
+    // The form has a field of its own for the query, typed in the page's
+    // UTF-8 whatever encoding the first one declared.
+    if (name.empty() || name == "query" || name == "query_encoding" || name == "outcgipage" ||
+        name == "ks_key")
+      continue;
+    fields.emplace_back(localToUtf8(name, language),
+                        localToUtf8(vars.findValueByIndex(k), language));
+  }
+  return fields;
 }
 
 }  // namespace render

@@ -7,9 +7,13 @@
 /// it through the shell) with an empty REQUEST_METHOD and the arguments
 ///   getfilelist.exe BASE PAGE_SIZE PAGE [FORMAT]
 /// where BASE is "../tmp/query" and 30 digits, PAGE_SIZE and PAGE are numbers or "N"
-/// (not given) and FORMAT is "xml", "xml2", "xml3" or "wml". The web server
-/// starts it for the links between result pages, with the variables
+/// (not given) and FORMAT is "xml", "xml2", "xml3", "wml" or "json". The web
+/// server starts it for the links between result pages, with the variables
 ///   result=queryNNN...  page=P  no=PAGE_SIZE  format=FORMAT
+/// and for the document of one hit:
+///   result=queryNNN...  view=N  [no=PAGE_SIZE]  [raw=1]
+/// where N is the hit's position in the whole result (from 1): its text as
+/// a page, or with raw=1 its bytes as they are.
 /// Only names of the form of a result ("query" and exactly kTempNameDigits
 /// digits, optionally "_fast") are ever accepted, and the name is the only
 /// thing of a request that reaches the file system, so a request can name
@@ -19,6 +23,7 @@
 #ifndef SEARCHRUN_COMPANIONS_RENDERER_RENDER_REQUEST_H
 #define SEARCHRUN_COMPANIONS_RENDERER_RENDER_REQUEST_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,9 +33,9 @@ class CGIStringParser;
 
 namespace render {
 
-enum class PageFormat { kHtml, kXml, kXml2, kXml3, kWml };
+enum class PageFormat { kHtml, kXml, kXml2, kXml3, kWml, kJson };
 
-// "xml", "xml2", "xml3" and "wml" (exactly); anything else is HTML.
+// "xml", "xml2", "xml3", "wml" and "json" (exactly); anything else is HTML.
 PageFormat parsePageFormat(std::string_view word);
 // The word of a format: "" for HTML, else as parsePageFormat reads it.
 const char* pageFormatWord(PageFormat format);
@@ -45,6 +50,8 @@ struct RenderRequest {
   int page = 1;        // from 1
   PageFormat format = PageFormat::kHtml;
   bool fromWebServer = false;
+  int64_t view = 0;  // position of the hit whose document is asked for; 0: none
+  bool raw = false;  // the document's bytes rather than its text
 };
 
 // True for "query" followed by exactly kTempNameDigits (tmpfile.h) decimal
@@ -59,8 +66,9 @@ bool isValidResultName(std::string_view name);
 bool parseArgumentRequest(int argc, const char* const* argv, RenderRequest& out, std::string& why);
 
 // Reads a web server request from its CGI variables ("result", "page", "no",
-// "format"; numbers as above). False, with the reason, when "result" is
-// missing or not the name of a result.
+// "format", "view", "raw"; numbers as above, a view that is not a number
+// from 1 up is none, raw counts only as "1" beside a view). False, with the
+// reason, when "result" is missing or not the name of a result.
 bool parseWebRequest(const CGIStringParser& vars, RenderRequest& out, std::string& why);
 
 // A raw (still escaped) query string without the variables named in `drop`
@@ -74,6 +82,20 @@ std::string rewriteQueryString(std::string_view raw, const std::vector<std::stri
 // "result=NAME&page=P&no=N[&format=F]" (no "_fast": the link is followed
 // after the full result is written).
 std::string pageQueryString(const RenderRequest& req, int page, int pageSize);
+
+// The query string of the document of hit `rank` of the same result:
+// "result=NAME&view=N&no=PAGE_SIZE[&raw=1]" (the page size leads back to
+// the page that holds the hit).
+std::string viewQueryString(const RenderRequest& req, int64_t rank, int pageSize, bool raw);
+
+// The variables of a search request (raw, still escaped, as a result keeps
+// it) that a form starting the search again carries unchanged, in request
+// order, decoded and in UTF-8 (values in the local code page of `language`
+// are converted): all but the query itself and its declared encoding, the
+// renderer's paging ("outcgipage") and any permit key ("ks_key"), which
+// never goes into a page. Empty names are left out.
+std::vector<std::pair<std::string, std::string>> searchFormFields(std::string_view raw,
+                                                                  int language);
 
 }  // namespace render
 

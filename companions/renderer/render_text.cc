@@ -107,6 +107,54 @@ std::string formatTime(uint32_t t, const char* format) {
 
 }  // namespace
 
+void appendUtf8(uint32_t cp, std::string& out) {
+  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    out += kReplacement;
+  } else if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+uint32_t decodeUtf8At(std::string_view text, size_t pos, size_t& len) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + pos;
+  bool incomplete;
+  len = utf8Length(p, text.size() - pos, incomplete);
+  if (len == 0) {
+    len = 1;
+    return 0xFFFD;
+  }
+  if (len == 1) return p[0];
+  uint32_t cp = p[0] & (0xFF >> (len + 1));
+  for (size_t k = 1; k < len; ++k)
+    cp = (cp << 6) | (p[k] & 0x3F);
+  return cp;
+}
+
+const char* htmlLanguage(int language) {
+  switch (language) {
+    case kLangCH:
+      return "zh-Hant";
+    case kLangJP:
+      return "ja";
+    case kLangGB:
+      return "zh-Hans";
+    default:
+      return "en";
+  }
+}
+
 std::string escapeMarkup(std::string_view utf8) {
   const std::string clean = isUtf8(utf8) ? std::string(utf8) : sanitizeUtf8(utf8);
   std::string out;
@@ -127,6 +175,37 @@ std::string escapeMarkup(std::string_view utf8) {
     i += len;
   }
   return out;
+}
+
+std::string jsonString(std::string_view text) {
+  const std::string clean = isUtf8(text) ? std::string(text) : sanitizeUtf8(text);
+  std::string out = "\"";
+  out.reserve(clean.size() + 2);
+  for (size_t i = 0; i < clean.size(); ++i) {
+    const auto c = static_cast<unsigned char>(clean[i]);
+    // U+2028 and U+2029 end a line in script text.
+    if (c == 0xE2 && i + 2 < clean.size() && clean[i + 1] == '\x80' &&
+        (clean[i + 2] == '\xA8' || clean[i + 2] == '\xA9')) {
+      out += clean[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
 }
 
 const char* localCharset(int language) {

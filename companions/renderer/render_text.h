@@ -1,7 +1,7 @@
 /// @file render_text.h
 /// @brief Text helpers of the page renderer: conversion of the installation's
-/// local code page to UTF-8, escaping for HTML and XML, and the display forms
-/// of dates and sizes.
+/// local code page to UTF-8, escaping for HTML, XML and JSON, and the display
+/// forms of dates and sizes.
 ///
 /// Every page the renderer writes is UTF-8, whatever the installation's code
 /// page: XML readers then need no code page tables, and snippets of UTF-8
@@ -57,6 +57,25 @@ std::string localToUtf8(std::string_view local, int language);
 // cannot carry, become blanks. Bytes that are not UTF-8 are replaced first
 // (sanitizeUtf8), so the result is always well-formed.
 std::string escapeMarkup(std::string_view utf8);
+
+// Appends code point cp as UTF-8; 0, a surrogate or a value above U+10FFFF
+// is appended as U+FFFD.
+void appendUtf8(uint32_t cp, std::string& out);
+
+// The code point of the well-formed UTF-8 character that starts at text[pos]
+// and its length in `len`; U+FFFD and length 1 for a byte that starts none.
+uint32_t decodeUtf8At(std::string_view text, size_t pos, size_t& len);
+
+// The language tag of an installation language (layout.h code) for the
+// "lang" attribute of a page: "en", "zh-Hant", "ja", "zh-Hans"; "en" for
+// an unknown one.
+const char* htmlLanguage(int language);
+
+// A JSON string (with its quotes) of any bytes: they are made UTF-8 first
+// (sanitizeUtf8); '"', '\\' and the control characters are escaped, and so
+// are "<", ">", "&", DEL and U+2028, U+2029, so that the text stays inert
+// wherever a reader embeds it.
+std::string jsonString(std::string_view text);
 
 // "YYYY-MM-DD HH:MM" in local time; "" for 0 (no date known).
 std::string formatDate(uint32_t secondsSince1970);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "companions/renderer/html_entities.h"
 #include "companions/renderer/render_text.h"
 #include "output/query_output.h"
 #include "system/numbers.h"
@@ -140,7 +141,8 @@ void ResultReader::readIndexDescriptors() {
     const std::vector<std::string_view> f = splitFields(text, kFieldDelim);
     // Position 0 stands for "all indexes", not for an index.
     if (f.size() < 4 || (f[3] == "all" && f[2] == "all")) continue;
-    descriptors_.push_back({std::string(f[3]), std::string(f[1]), localToUtf8(f[2], language), -1});
+    descriptors_.push_back(
+        {std::string(f[3]), std::string(f[1]), localToUtf8(f[2], language), -1, std::string(f[0])});
   }
 }
 
@@ -150,7 +152,8 @@ void ResultReader::readSideFiles(ResultPage& page) const {
     const std::vector<std::string_view> f = splitFields(line, "\t");
     int64_t matches = -1;
     if (f.size() != 4 || !parseDecimal(f[3], -1, INT32_MAX, matches)) continue;
-    IndexEntry e{std::string(f[2]), localToUtf8(f[1], language), "", static_cast<int>(matches)};
+    IndexEntry e{std::string(f[2]), localToUtf8(f[1], language), "", static_cast<int>(matches),
+                 std::string(f[0])};
     for (const IndexEntry& d : descriptors_)
       if (d.name == e.name && d.owner == f[1]) e.desc = d.desc;
     page.indexes.push_back(e);
@@ -185,8 +188,53 @@ LoadStatus ResultReader::load(const RenderRequest& request, ResultPage& page) {
   readTexts(page);
   readIndexDescriptors();
   if (file_->HasReadError()) return LoadStatus::kDamaged;
+  page.searched = descriptors_;
   readSideFiles(page);
+  page.bestScore = bestScore(page);
+  if (file_->HasReadError()) return LoadStatus::kDamaged;
   return readHits(page);
+}
+
+LoadStatus ResultReader::loadHit(const RenderRequest& request, ResultPage& page,
+                                 RecordDetails& details) {
+  if (opened_.empty()) return LoadStatus::kNotFound;
+  page = ResultPage{};
+  details = RecordDetails{};
+  page.resultName = opened_;
+  readSettings(request, page);
+  readTexts(page);
+  readIndexDescriptors();
+  if (file_->HasReadError()) return LoadStatus::kDamaged;
+  page.searched = descriptors_;
+  if (request.view < 1 || request.view > page.linesInFile) return LoadStatus::kNotFound;
+  page.page = (request.view - 1) / page.pageSize + 1;
+  HitView hit;
+  hit.rank = request.view;
+  const std::string text = file_->GetRecordData(static_cast<int>(request.view - 1));
+  if (file_->HasReadError()) return LoadStatus::kDamaged;
+  if (!parseRecordLine(text, hit.line)) return LoadStatus::kNotFound;
+  if (inst_.isLocalHost(hit.line.host))
+    details = IndexRecordReader(inst_, hit.line.owner, hit.line.index)
+                  .read(static_cast<uint32_t>(hit.line.recid));
+  describeHit(details, hit);
+  page.hits.push_back(std::move(hit));
+  return LoadStatus::kOk;
+}
+
+int ResultReader::bestScore(const ResultPage& page) {
+  // Lines still missing may hold a better score.
+  if (page.linesInFile < page.totalHits || page.linesInFile == 0) return 0;
+  const auto scoreAt = [this](int64_t i) {
+    RecordLine line;
+    return parseRecordLine(file_->GetRecordData(static_cast<int>(i)), line) ? line.score : 0;
+  };
+  // Ordered by score, the best is at one end.
+  if (page.sortField == "score") return std::max(scoreAt(0), scoreAt(page.linesInFile - 1));
+  if (page.linesInFile > kMaxRelevanceScan) return 0;
+  int best = 0;
+  for (int64_t i = 0; i < page.linesInFile && !file_->HasReadError(); ++i)
+    best = std::max(best, scoreAt(i));
+  return best;
 }
 
 void ResultReader::readSettings(const RenderRequest& request, ResultPage& page) const {
@@ -198,11 +246,13 @@ void ResultReader::readSettings(const RenderRequest& request, ResultPage& page) 
   page.linesInFile = f.GetMatchCount();
   page.totalHits = std::max<int64_t>(f.GetRecordCount(), f.GetMatchCount());
   page.pageCount = (page.totalHits + page.pageSize - 1) / page.pageSize;
-  page.page = request.page;
+  // Past the end (an old link, a typed number) the last page is the answer.
+  page.page = std::clamp<int64_t>(request.page, 1, std::max<int64_t>(page.pageCount, 1));
   page.runTimeMs = f.GetQueryRunTime();
   page.sortField = f.GetSortField();
   page.sortOrder = f.GetSortOrder();
   page.user = f.GetQueryUser();
+  page.language = inst_.language;
   page.fuzzy = f.GetFuzzyOption() != 0;
   page.thesaurus = f.GetMeanOption() != 0;
   page.matchMode = f.GetMatchMode();
@@ -213,6 +263,7 @@ void ResultReader::readTexts(ResultPage& page) {
   const int language = inst_.language;
   CQueryOutput& f = *file_;
   page.queryUrl = f.GetQueryURL();
+  page.searchFields = searchFormFields(page.queryUrl, language);
   page.queryUnderstood = localToUtf8(f.GetQueryKeyword(), language);
   const std::string typed = f.GetQueryTerm();
   page.queryDisallowed = typed == kDisallowedQuery;
@@ -246,36 +297,43 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
   return LoadStatus::kOk;
 }
 
-void ResultReader::fillHit(IndexRecordReader* reader, const ResultPage& page, bool readDocument,
-                           HitView& hit) const {
+void ResultReader::describeHit(const RecordDetails& d, HitView& hit) const {
   const int language = inst_.language;
-  for (const IndexEntry& d : descriptors_)
-    if (d.name == hit.line.index && d.owner == hit.line.owner) hit.indexDesc = d.desc;
+  for (const IndexEntry& e : descriptors_)
+    if (e.name == hit.line.index && e.owner == hit.line.owner) hit.indexDesc = e.desc;
   if (hit.indexDesc.empty()) hit.indexDesc = localToUtf8(hit.line.index, language);
-  const RecordDetails d =
-      reader ? reader->read(static_cast<uint32_t>(hit.line.recid)) : RecordDetails{};
   hit.local = d.found;
   hit.fileName = localToUtf8(d.fileName, language);
   hit.location = localToUtf8(d.location, language);
   if (hit.fileName.empty()) hit.fileName = baseName(hit.location);
   if (hit.fileName.empty()) hit.fileName = "record " + std::to_string(hit.line.recid);
+  hit.html = isHtmlName(hit.location.empty() ? hit.fileName : hit.location);
   hit.title = localToUtf8(d.title, language);
   hit.firstLine = localToUtf8(d.firstLine, language);
+  if (hit.html) {
+    hit.title = decodeRecordedReferences(hit.title);
+    hit.firstLine = decodeRecordedReferences(hit.firstLine);
+  }
   hit.time = d.time;
   hit.size = d.size;
   hit.hasSize = d.hasSize;
+}
+
+void ResultReader::fillHit(IndexRecordReader* reader, const ResultPage& page, bool readDocument,
+                           HitView& hit) const {
+  const int language = inst_.language;
+  const RecordDetails d =
+      reader ? reader->read(static_cast<uint32_t>(hit.line.recid)) : RecordDetails{};
+  describeHit(d, hit);
+  const UniqueFd fd = readDocument ? openRecordedDocument(d, language) : UniqueFd();
+  std::unique_ptr<FileHead> head = fd ? std::make_unique<FileHead>(fd.get()) : nullptr;
+  const DocumentHead read = [&head](size_t n, std::string_view& b) { return head->read(n, b); };
+  // The document's own title is decoded once; the recorded one may not be.
+  if (head && hit.html) documentTitle(read, d.location, language, hit.title);
   if (page.matchMode == 0) return;
   const size_t bytes = page.matchMode == 1 ? kWordSnippetBytes : kLineSnippetBytes;
-  bool fromDocument = false;
-  if (readDocument) {
-    const UniqueFd fd = openRecordedDocument(d, language);
-    if (fd) {
-      FileHead head(fd.get());
-      fromDocument =
-          documentSnippet([&head](size_t n, std::string_view& b) { return head.read(n, b); },
-                          d.location, language, page.terms, bytes, hit.snippet);
-    }
-  }
+  const bool fromDocument =
+      head && documentSnippet(read, d.location, language, page.terms, bytes, hit.snippet);
   if (!fromDocument) hit.snippet = makeSnippet(hit.firstLine, page.terms, bytes);
 }
 

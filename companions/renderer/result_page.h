@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "access/sign_in.h"
@@ -34,6 +35,9 @@ constexpr size_t kMaxSideFileBytes = 1024 * 1024;
 // their first line instead, so one page never reads more than about
 // kMaxSnippetDocuments * kMaxDocumentBytes.
 constexpr size_t kMaxSnippetDocuments = 100;
+// Record lines read to find the best score of a result not ordered by
+// score; a larger result shows no relevance then.
+constexpr int64_t kMaxRelevanceScan = 10000;
 
 // A term offered as a new query: its bytes in the local code page (for the
 // link back to searchrun) and for display.
@@ -53,6 +57,7 @@ struct IndexEntry {
   std::string owner;
   std::string desc;
   int matches = -1;  // -1: not searched
+  std::string host;  // address as the result names it
 };
 
 struct HitView {
@@ -70,6 +75,8 @@ struct HitView {
   bool hasSize = false;
   std::string indexDesc;
   Snippet snippet;
+  // The document is HTML (by its name): its title may hold references.
+  bool html = false;
 };
 
 struct ResultPage {
@@ -87,7 +94,17 @@ struct ResultPage {
   bool queryDisallowed = false;  // the exclusion list refused the query
   std::string queryUrl;          // raw request text of the search (escaped)
   std::string selectedIndex;
-  std::string user;  // local code page
+  // The indexes the search named (the result's descriptors, "all" left
+  // out): "all" above means every one of them.
+  std::vector<IndexEntry> searched;
+  // The variables of the search's request a new search from this page
+  // keeps (searchFormFields), in UTF-8.
+  std::vector<std::pair<std::string, std::string>> searchFields;
+  std::string user;   // local code page
+  int language = -1;  // installation language (layout.h code)
+  // The best score of the whole result; 0 when unknown (too many lines to
+  // read, or lines still missing), and then no relevance is shown.
+  int bestScore = 0;
   std::vector<std::string> terms;
   bool fuzzy = false;
   bool thesaurus = false;
@@ -129,10 +146,18 @@ class ResultReader {
   // The user who searched (local code page); "" before open.
   std::string user() const;
 
-  // Fills `page` with the requested page. kDamaged when a text or record
-  // line of the page cannot be read; a record line of the wrong form is
-  // left out.
+  // Fills `page` with the requested page; a page past the last one is the
+  // last page. kDamaged when a text or record line of the page cannot be
+  // read; a record line of the wrong form is left out.
   LoadStatus load(const RenderRequest& request, ResultPage& page);
+
+  // Fills `page` with the texts of the result and the one hit at position
+  // request.view (from 1) without its snippet, `page.page` the page that
+  // holds it, and `details` with its record, from which its document is
+  // opened (openRecordedDocument). kNotFound when the result has no such
+  // line or it is not a record line; kDamaged as load. A hit of another
+  // host gives details.found = false.
+  LoadStatus loadHit(const RenderRequest& request, ResultPage& page, RecordDetails& details);
 
  private:
   void readSettings(const RenderRequest& request, ResultPage& page) const;
@@ -140,9 +165,14 @@ class ResultReader {
   void readSideFiles(ResultPage& page) const;
   LoadStatus readHits(ResultPage& page);
   void readIndexDescriptors();
-  // Record data, index description and snippet of a hit whose line is read;
-  // reader is null for a hit of another host. The snippet comes from the
-  // document only when readDocument is true.
+  // The best score of the result (see ResultPage::bestScore).
+  int bestScore(const ResultPage& page);
+  // What the record data and the index descriptors show of a hit whose
+  // line is read.
+  void describeHit(const RecordDetails& d, HitView& hit) const;
+  // Record data, index description, title and snippet of a hit whose line is
+  // read; reader is null for a hit of another host. The document is read
+  // (for the snippet and an HTML title) only when readDocument is true.
   void fillHit(IndexRecordReader* reader, const ResultPage& page, bool readDocument,
                HitView& hit) const;
   // The lines of a side file (at most maxLines of kSideLineChars bytes).

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "companions/renderer/html_entities.h"
 #include "companions/renderer/render_text.h"
 
 namespace render {
@@ -46,42 +47,19 @@ std::string_view cutUtf8(std::string_view s, size_t max) {
   return s.substr(0, end);
 }
 
-void appendUtf8(uint32_t cp, std::string& out) {
-  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    out += kReplacement;
-  } else if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Decodes the character reference at html[i] ("&..;"); returns the bytes it
 // spans, or 0 when it is none (the "&" then stands for itself).
 size_t decodeReference(std::string_view html, size_t i, std::string& out) {
   const size_t semi = html.find(';', i);
   if (semi == std::string_view::npos || semi - i > 10) return 0;
   const std::string_view name = html.substr(i + 1, semi - i - 1);
-  static const struct {
-    const char* name;
-    const char* text;
-  } kNamed[] = {{"amp", "&"},   {"lt", "<"},   {"gt", ">"},
-                {"quot", "\""}, {"apos", "'"}, {"nbsp", " "}};
-  for (const auto& n : kNamed) {
-    if (name == n.name) {
-      out += n.text;
-      return semi - i + 1;
-    }
+  if (const uint32_t cp = namedCharacter(name)) {
+    // A blank that does not break is still a blank between words.
+    if (cp == 0xA0)
+      out += ' ';
+    else
+      appendUtf8(cp, out);
+    return semi - i + 1;
   }
   if (name.size() < 2 || name[0] != '#') return 0;
   const bool hex = name[1] == 'x' || name[1] == 'X';
@@ -162,34 +140,102 @@ bool looksBinary(std::string_view bytes) {
          std::memchr(bytes.data(), '\0', std::min<size_t>(bytes.size(), 1024)) != nullptr;
 }
 
-// Finds the terms at a position of a text.
+// True for the characters that continue a word the way the engine splits
+// text into words: letters and digits of alphabetic scripts, "_" and
+// combining marks. Characters of CJK scripts are words of their own, and
+// punctuation and symbols end a word. The ranges are an approximation by
+// blocks, which is all highlighting needs.
+bool isWordCodePoint(uint32_t cp) {
+  if (cp < 0x80) return isAsciiWordChar(static_cast<unsigned char>(cp)) || cp == '_';
+  if (cp < 0xC0) return cp == 0xAA || cp == 0xB5 || cp == 0xBA;
+  if (cp == 0xD7 || cp == 0xF7) return false;
+  if (cp < 0x2000) return cp < 0x1100 || cp > 0x11FF;  // not Hangul jamo
+  if (cp < 0x2C00) return false;                       // punctuation and symbols
+  if (cp < 0x2E00) return true;
+  if (cp < 0xA4D0) return false;  // punctuation, CJK and Yi
+  if (cp < 0xAC00) return true;
+  if (cp < 0xD7B0) return false;  // Hangul
+  if (cp < 0xF900) return true;
+  if (cp < 0xFB00) return false;  // CJK compatibility
+  if (cp < 0xFE00) return true;
+  if (cp < 0xFE70) return false;  // selectors, CJK forms
+  if (cp < 0xFEFF) return true;
+  if (cp >= 0xFF10 && cp <= 0xFF19) return true;  // full-width digits and letters
+  if ((cp >= 0xFF21 && cp <= 0xFF3A) || (cp >= 0xFF41 && cp <= 0xFF5A)) return true;
+  if (cp < 0x10000) return false;
+  return cp < 0x1F000;  // not symbols, emoji or CJK
+}
+
+// Whether the character that starts at text[pos] continues a word.
+bool wordCharAt(std::string_view text, size_t pos) {
+  if (pos >= text.size()) return false;
+  size_t len;
+  return isWordCodePoint(decodeUtf8At(text, pos, len));
+}
+
+// Whether the character that ends just before text[pos] continues a word.
+bool wordCharBefore(std::string_view text, size_t pos) {
+  size_t start = pos;
+  while (start > 0 && pos - start < 4 && isContinuation(text[start - 1]))
+    --start;
+  if (start == 0) return false;
+  --start;
+  size_t len;
+  const uint32_t cp = decodeUtf8At(text, start, len);
+  return start + len == pos && isWordCodePoint(cp);
+}
+
+// Longest match of a prefix term ("repo*"): the term and the rest of its word.
+constexpr size_t kMaxPrefixMatch = kMaxTermBytes;
+// Bytes read past a match to see whether a word goes on.
+constexpr size_t kNextCharBytes = 4;
+
+// Finds the terms at a position of a text: whole words only, so that "free"
+// is not found inside "freedesktop"; a term ending in "*" stands for the
+// words it begins, and a term whose edge is no word character (CJK text,
+// "c++") may touch anything on that side.
 class TermMatcher {
  public:
   explicit TermMatcher(const std::vector<std::string>& terms) {
-    for (const std::string& t : terms) {
+    for (const std::string& term : terms) {
+      std::string_view t = term;
+      const bool prefix = !t.empty() && t.back() == '*';
+      if (prefix) t.remove_suffix(1);
       if (t.empty()) continue;
-      terms_.push_back(
-          {t, std::all_of(t.begin(), t.end(), [](char c) { return isAsciiWordChar(c); })});
+      size_t last = t.size() - 1;
+      while (last > 0 && isContinuation(t[last]))
+        --last;
+      terms_.push_back({t, prefix, wordCharAt(t, 0), wordCharAt(t, last)});
       // Most positions of a text start no term: one look at a table skips them.
       const auto first = static_cast<unsigned char>(t[0]);
       starts_[first] = true;
       if (first >= 'a' && first <= 'z') starts_[first - 32] = true;
       if (first >= 'A' && first <= 'Z') starts_[first + 32] = true;
-      longest_ = std::max(longest_, t.size());
+      reach_ = std::max(reach_, (prefix ? kMaxPrefixMatch : t.size()) + kNextCharBytes);
     }
   }
   bool empty() const { return terms_.empty(); }
-  // The longest term: how far one position's match may look ahead.
-  size_t longest() const { return longest_; }
-  // The length of the longest term that occurs at text[pos], 0 for none.
+  // How far past a position the match there may read.
+  size_t reach() const { return reach_; }
+  // The length of the longest match at text[pos], 0 for none.
   size_t at(std::string_view text, size_t pos) const {
     if (!starts_[static_cast<unsigned char>(text[pos])] || isContinuation(text[pos])) return 0;
-    const bool wordStart = pos == 0 || !isAsciiWordChar(text[pos - 1]);
+    const bool inWord = wordCharBefore(text, pos);
     size_t best = 0;
     for (const Term& t : terms_) {
-      if (t.text.size() <= best || t.text.size() > text.size() - pos) continue;
-      if (t.plainWord && !wordStart) continue;
-      if (equalsIgnoringAsciiCase(text.substr(pos, t.text.size()), t.text)) best = t.text.size();
+      if (t.text.size() > text.size() - pos || (t.startsWord && inWord)) continue;
+      if (!equalsIgnoringAsciiCase(text.substr(pos, t.text.size()), t.text)) continue;
+      size_t len = t.text.size();
+      if (t.prefix) {
+        // The rest of the word, never past what the reach promises.
+        for (size_t n; wordCharAt(text, pos + len); len += n) {
+          decodeUtf8At(text, pos + len, n);
+          if (len + n > kMaxPrefixMatch) break;
+        }
+      } else if (t.endsWord && wordCharAt(text, pos + len)) {
+        continue;
+      }
+      best = std::max(best, len);
     }
     return best;
   }
@@ -197,11 +243,13 @@ class TermMatcher {
  private:
   struct Term {
     std::string_view text;
-    bool plainWord;  // ASCII letters and digits only: must begin a word
+    bool prefix;      // stands for every word it begins
+    bool startsWord;  // must not continue a word before it
+    bool endsWord;    // must not be continued by a word after it
   };
   std::vector<Term> terms_;
   bool starts_[256] = {};
-  size_t longest_ = 0;
+  size_t reach_ = 0;
 };
 
 std::string collapseBlanks(std::string_view text) {
@@ -269,13 +317,19 @@ std::vector<std::string> highlightTerms(std::string_view query) {
     i = end;
     while (!word.empty() && oneOf(word.front(), "\"'()+-!&|"))
       word.remove_prefix(1);
-    while (!word.empty() && oneOf(word.back(), "\"'()&|*"))
+    bool wildcard = false;
+    while (!word.empty() && oneOf(word.back(), "\"'()&|*")) {
+      wildcard = wildcard || word.back() == '*';
       word.remove_suffix(1);
+    }
     if (word.empty() || equalsIgnoringAsciiCase(word, "and") ||
         equalsIgnoringAsciiCase(word, "or") || equalsIgnoringAsciiCase(word, "not")) {
       continue;
     }
-    const std::string term(cutUtf8(word, kMaxTermBytes));
+    // A trailing wildcard is kept as one "*": the term stands for the words
+    // it begins.
+    std::string term(cutUtf8(word, kMaxTermBytes - (wildcard ? 1 : 0)));
+    if (wildcard) term += '*';
     const bool seen = std::any_of(terms.begin(), terms.end(), [&](const std::string& t) {
       return equalsIgnoringAsciiCase(t, term);
     });
@@ -295,7 +349,8 @@ constexpr size_t kHtmlLookahead = 64;
 // than the bytes at hand to be read: it is then a prefix of the visible text
 // of the whole document. (A construct that starts earlier and is not closed
 // within them gives no more text, as in the whole document up to there.)
-std::string visibleText(std::string_view html, bool prefix) {
+// Where a block element begins or ends `blockMark` is written.
+std::string visibleText(std::string_view html, bool prefix, char blockMark = ' ') {
   std::string out;
   out.reserve(html.size());
   // In a prefix, constructs that start this near its end wait for more bytes.
@@ -330,7 +385,7 @@ std::string visibleText(std::string_view html, bool prefix) {
       if (!closing && (tag == "script" || tag == "style" || tag == "title")) {
         i = skipElement(html, i, name);
       } else if (isBlockTag(name)) {
-        out += ' ';
+        out += blockMark;
       }
     }
   }
@@ -420,9 +475,9 @@ bool snippetOf(const std::string& text, bool whole, const TermMatcher& matcher, 
   snippet = Snippet{};
   if (text.empty()) return whole;
   if (maxBytes == 0) return true;
-  // A match at pos reads up to matcher.longest() bytes from pos; in a prefix
+  // A match at pos reads up to matcher.reach() bytes from pos; in a prefix
   // only the positions whose reading ends inside are what the whole text has.
-  const size_t reach = matcher.longest();
+  const size_t reach = matcher.reach();
   const size_t lastPos = whole ? text.size() : text.size() > reach ? text.size() - reach : 0;
   size_t first = 0, firstLen = 0;
   for (size_t pos = 0; pos < lastPos && firstLen == 0; ++pos) {
@@ -471,6 +526,123 @@ std::string documentText(std::string_view bytes, const std::string& name, int la
   if (how == Decoding::kBinary) return "";
   const std::string utf8 = decode(view, how, charset, language, cut);
   return hasHtmlExtension(name) ? htmlVisibleText(utf8) : utf8;
+}
+
+namespace {
+
+// Marks the block boundaries of HTML text for documentReadableText: no
+// UTF-8 text holds this byte.
+constexpr char kLineMark = '\xFF';
+
+// Blank runs of HTML text as one blank, or as a line break where a block
+// boundary lies in the run; no blank at either end.
+std::string htmlLines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  bool blank = false, line = false;
+  for (const char c : text) {
+    if (c == kLineMark || isBlank(static_cast<unsigned char>(c))) {
+      blank = true;
+      line = line || c == kLineMark;
+      continue;
+    }
+    if (blank && !out.empty()) out += line ? '\n' : ' ';
+    blank = line = false;
+    out += c;
+  }
+  return out;
+}
+
+// Line breaks of a text document as line feeds.
+std::string plainLines(std::string text) {
+  size_t n = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      text[n++] = text[i];
+    } else if (i + 1 == text.size() || text[i + 1] != '\n') {
+      text[n++] = '\n';
+    }
+  }
+  text.resize(n);
+  return text;
+}
+
+// Where the title element's text begins in html (just behind "<title ...>"),
+// or npos.
+size_t titleStart(std::string_view html) {
+  for (size_t at = html.find('<'); at != std::string_view::npos; at = html.find('<', at + 1)) {
+    if (html.substr(at, 4) == "<!--") {
+      at = html.find("-->", at);
+      if (at == std::string_view::npos) break;
+      continue;
+    }
+    if (tagName(html, at) == "title" && html[at + 1] != '/') {
+      const size_t gt = html.find('>', at);
+      return gt == std::string_view::npos ? gt : gt + 1;
+    }
+    // The body begins: no title comes.
+    if (tagName(html, at) == "body") break;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+bool isHtmlName(const std::string& name) {
+  return hasHtmlExtension(name);
+}
+
+std::string documentReadableText(std::string_view bytes, const std::string& name, int language,
+                                 bool cut) {
+  std::string charset;
+  const Decoding how = decideDecoding(bytes, true, cut, name, language, -1, charset);
+  if (how == Decoding::kBinary) return "";
+  const std::string utf8 = decode(bytes, how, charset, language, cut);
+  return hasHtmlExtension(name) ? htmlLines(visibleText(utf8, false, kLineMark)) : plainLines(utf8);
+}
+
+bool documentTitle(const DocumentHead& head, const std::string& name, int language,
+                   std::string& title) {
+  std::string_view bytes;
+  if (!hasHtmlExtension(name) || !head(kMaxTitleSearchBytes, bytes)) return false;
+  const bool cut = bytes.size() >= kMaxTitleSearchBytes;
+  std::string charset;
+  const Decoding how = decideDecoding(bytes, true, cut, name, language, -1, charset);
+  if (how == Decoding::kBinary) return false;
+  const std::string html = decode(bytes, how, charset, language, cut);
+  const size_t start = titleStart(html);
+  if (start == std::string::npos) return false;
+  const size_t end = std::min(html.find('<', start), html.size());
+  std::string text;
+  for (size_t i = start; i < end;) {
+    const size_t used =
+        html[i] == '&' ? decodeReference(std::string_view(html).substr(0, end), i, text) : 0;
+    if (used == 0) text += html[i];
+    i += used == 0 ? 1 : used;
+  }
+  text = collapseBlanks(text);
+  if (text.empty()) return false;
+  title = std::string(cutUtf8(text, kMaxTitleBytes));
+  return true;
+}
+
+std::vector<SnippetPiece> markTerms(std::string_view text, const std::vector<std::string>& terms) {
+  std::vector<SnippetPiece> pieces;
+  const TermMatcher matcher(terms);
+  size_t plain = 0;
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t len = matcher.empty() ? 0 : matcher.at(text, pos);
+    if (len == 0) {
+      ++pos;
+      continue;
+    }
+    if (pos > plain) pieces.push_back({std::string(text.substr(plain, pos - plain)), false});
+    pieces.push_back({std::string(text.substr(pos, len)), true});
+    pos += len;
+    plain = pos;
+  }
+  if (plain < text.size()) pieces.push_back({std::string(text.substr(plain)), false});
+  return pieces;
 }
 
 Snippet makeSnippet(std::string_view rawText, const std::vector<std::string>& terms,

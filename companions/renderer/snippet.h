@@ -5,7 +5,9 @@
 /// Everything here works on UTF-8 (render_text.h says why); a document is
 /// converted when it is read. Terms are found case-insensitively for ASCII
 /// letters and byte for byte otherwise, so the folded terms the engine reports
-/// still find "Report" for "report".
+/// still find "Report" for "report", and as whole words only, as the engine
+/// matches them: "free" is not found in "freedesktop" nor "report" in
+/// "reports"; a term with a trailing "*" stands for the words it begins.
 
 #ifndef SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H
 #define SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H
@@ -28,7 +30,8 @@ constexpr size_t kMaxDocumentBytes = 256 * 1024;
 // split at "," and blanks, quotes and parentheses around a word removed, the
 // boolean words "and", "or", "not" (any case) and operator signs dropped,
 // duplicates (ignoring ASCII case) dropped; at most kMaxTerms terms, each cut
-// to kMaxTermBytes without splitting a character.
+// to kMaxTermBytes without splitting a character. A word with trailing "*"
+// wildcards gives a term ending in one "*".
 std::vector<std::string> highlightTerms(std::string_view query);
 
 // The visible text of an HTML document (UTF-8): tags and comments dropped,
@@ -46,6 +49,31 @@ std::string htmlVisibleText(std::string_view html);
 // first kilobyte, or a PDF).
 std::string documentText(std::string_view bytes, const std::string& name, int language);
 
+// True for the names of HTML documents (.htm, .html, .xhtml, .shtml, any case).
+bool isHtmlName(const std::string& name);
+
+// The whole text of a document for reading it (the document view), from all
+// of `bytes`, decoded as documentText decodes (`cut`: the bytes are the start
+// of a longer file, so a character cut at their end is dropped). Text keeps
+// its lines ("\r\n" and "\r" become "\n"); HTML gives its visible text with
+// a line break where a block element begins or ends and every other blank
+// run as one blank. "" when the document looks binary.
+std::string documentReadableText(std::string_view bytes, const std::string& name, int language,
+                                 bool cut);
+
+// Bytes of an HTML document searched for its title, and the longest title.
+constexpr size_t kMaxTitleSearchBytes = 16 * 1024;
+constexpr size_t kMaxTitleBytes = 255;
+
+// The text of the title element of an HTML document (by name, as
+// documentText), read from its first kMaxTitleSearchBytes bytes: character
+// references decoded exactly once, blank runs as one blank, cut to
+// kMaxTitleBytes without splitting a character. False when the document is
+// not HTML, cannot be read, or has no title with text before its body.
+using DocumentHead = std::function<bool(size_t n, std::string_view& bytes)>;
+bool documentTitle(const DocumentHead& head, const std::string& name, int language,
+                   std::string& title);
+
 struct SnippetPiece {
   std::string text;   // UTF-8
   bool term = false;  // an occurrence of a term
@@ -58,9 +86,8 @@ struct Snippet {
   bool empty() const { return pieces.empty(); }
 };
 
-// Gives the first n bytes of a document, or all of them when it has fewer;
-// false on a read error.
-using DocumentHead = std::function<bool(size_t n, std::string_view& bytes)>;
+// A DocumentHead gives the first n bytes of a document, or all of them when
+// it has fewer; false on a read error.
 
 // What documentSnippet asks for first; each further request asks for four
 // times as much, up to kMaxDocumentBytes.
@@ -80,10 +107,16 @@ bool documentSnippet(const DocumentHead& head, const std::string& name, int lang
 // About maxBytes of `text` (blank runs collapsed to one blank) around the
 // first occurrence of any term, beginning and ending at a blank where one is
 // near and never inside a character; every whole occurrence inside the window
-// is a piece of its own, marked as term. A term of ASCII letters and digits
-// only counts where it begins a word. Without an occurrence the window is
+// is a piece of its own, marked as term. A term counts only as a whole word
+// (neither a word character before it nor, unless it ends in "*", after it,
+// where its own edge is a word character). Without an occurrence the window is
 // the start of the text; an empty or blank text gives an empty snippet.
 Snippet makeSnippet(std::string_view text, const std::vector<std::string>& terms, size_t maxBytes);
+
+// All of `text` (UTF-8) as pieces, each whole occurrence of a term (found as
+// makeSnippet finds them) a piece of its own marked as term; nothing else is
+// changed. No pieces for an empty text.
+std::vector<SnippetPiece> markTerms(std::string_view text, const std::vector<std::string>& terms);
 
 }  // namespace render
 

@@ -31,7 +31,7 @@ const char* versionOf(PageFormat format) {
   return format == PageFormat::kXml3 ? "3" : format == PageFormat::kXml2 ? "2" : "1";
 }
 
-void xmlHit(const HitView& hit, std::string& out) {
+void xmlHit(const HitView& hit, int bestScore, std::string& out) {
   out += "<hit" + attr("rank", hit.rank) + ">";
   out += element("file", hit.fileName);
   out += element("title", hit.title.empty() ? hit.firstLine : hit.title);
@@ -42,6 +42,8 @@ void xmlHit(const HitView& hit, std::string& out) {
   out += "<index" + attr("id", hit.line.index) + attr("owner", hit.line.owner) +
          attr("host", hit.line.host) + ">" + esc(hit.indexDesc) + "</index>";
   out += "<score>" + std::to_string(hit.line.score) + "</score>";
+  const std::string relevance = relevanceWord(hit.line.score, bestScore);
+  if (!relevance.empty()) out += element("relevance", relevance);
   out += "<record>" + std::to_string(hit.line.recid) + "</record>";
   out += element("snippet", snippetText(hit.snippet)) + "</hit>\n";
 }
@@ -84,7 +86,7 @@ std::string xmlResultBody(const ResultPage& page, const LinkContext& links) {
          attr("count", static_cast<int64_t>(page.hits.size())) +
          attr("complete", page.linesMissing ? "no" : "yes") + ">\n";
   for (const HitView& hit : page.hits)
-    xmlHit(hit, out);
+    xmlHit(hit, page.bestScore, out);
   out += "</hits>\n";
   xmlTerms("related_terms", "term", page.relatedTerms, out);
   xmlTerms("similar_keywords", "keyword", page.similarKeywords, out);

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utime.h>
 
+#include <cstring>
 #include <map>
+#include <regex>
 #include <string>
 
 #include "companions/renderer/page_writer.h"
@@ -30,6 +33,15 @@ std::string headerOf(const std::string& out) {
 std::string bodyOf(const std::string& out) {
   const size_t end = out.find("\n\n");
   return end == std::string::npos ? "" : out.substr(end + 2);
+}
+// XML text as it reads: the five entities the writers use undone.
+std::string xmlText(std::string text) {
+  static const std::pair<const char*, const char*> kEntities[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
+  for (const auto& [entity, c] : kEntities)
+    for (size_t at; (at = text.find(entity)) != std::string::npos;)
+      text.replace(at, std::strlen(entity), c);
+  return text;
 }
 // A result name of the form searchrun gives them.
 std::string resultName(char digit) {
@@ -87,6 +99,28 @@ class RendererTest : public ::testing::Test {
     return key;
   }
 
+  // The result name in the links of a page searchrun answered with.
+  static std::string resultOf(const RunResult& page) {
+    const std::string link = "getfilelist.exe?result=";
+    const size_t at = page.out.find(link);
+    if (at == std::string::npos) return "";
+    return page.out.substr(at + link.size(), 5 + kTempNameDigits);
+  }
+  // Replaces budget.txt by a link to a file of the same size and time
+  // outside the folder, or (false) puts it back.
+  static void linkBudgetAway(bool away) {
+    const std::string doc = inst_->docs("src") + "/budget.txt";
+    if (away) {
+      const std::string budget = inst_->read("docs/src/budget.txt");
+      inst_->doc("private", "secret.txt", "SECRET report" + std::string(budget.size() - 13, '.'));
+      ASSERT_EQ(rename(doc.c_str(), (doc + ".saved").c_str()), 0);
+      ASSERT_EQ(symlink((inst_->docs("private") + "/secret.txt").c_str(), doc.c_str()), 0);
+    } else {
+      ASSERT_EQ(unlink(doc.c_str()), 0);
+      ASSERT_EQ(rename((doc + ".saved").c_str(), doc.c_str()), 0);
+    }
+  }
+
   static inline enginetest::EngineInstall* inst_ = nullptr;
 };
 
@@ -97,7 +131,7 @@ TEST_F(RendererTest, ASearchEndsInTheRenderersPages) {
   // The engine's best hit with what the index keeps of it and a snippet of its document.
   EXPECT_TRUE(contains(r.out, "of <b>2</b> for <b>report</b>")) << r.out;
   EXPECT_TRUE(contains(r.out, "Annual &lt;Report&gt;"));
-  EXPECT_TRUE(contains(r.out, "The annual <b>report</b> of the board"));
+  EXPECT_TRUE(contains(r.out, "The annual <mark>report</mark> of the board"));
   EXPECT_TRUE(contains(r.out,
                        "href=\"searchrun?user=TESSERA&amp;query=report&amp;index_id="
                        "7F000001_news&amp;no_rec=1&amp;sort=date&amp;order=desc\""));
@@ -113,7 +147,7 @@ TEST_F(RendererTest, ASearchEndsInTheRenderersPages) {
   const RunResult next = byWebServer("result=" + name + "&page=2&no=1");
   ASSERT_EQ(next.out.find(kHtmlType), 0u) << next.out;
   EXPECT_TRUE(contains(next.out, "Results <b>2</b> - <b>2</b> of <b>2</b>"));
-  EXPECT_TRUE(contains(next.out, "This <b>report</b> lists")) << next.out;
+  EXPECT_TRUE(contains(next.out, "This <mark>report</mark> lists")) << next.out;
   EXPECT_TRUE(contains(next.out, "page=1&amp;no=1\">&laquo; Previous</a>"));
 }
 
@@ -131,19 +165,13 @@ TEST_F(RendererTest, PagesShowLocationsBelowTheSourceFolderAndNoServerPath) {
 }
 
 TEST_F(RendererTest, ADocumentReplacedByALinkShowsNoneOfTheLinkedText) {
-  // A file of the same size as budget.txt and the same time, outside the folder.
-  const std::string budget = inst_->read("docs/src/budget.txt");
-  inst_->doc("private", "secret.txt", "SECRET report" + std::string(budget.size() - 13, '.'));
-  const std::string doc = inst_->docs("src") + "/budget.txt";
-  ASSERT_EQ(rename(doc.c_str(), (doc + ".saved").c_str()), 0);
-  ASSERT_EQ(symlink((inst_->docs("private") + "/secret.txt").c_str(), doc.c_str()), 0);
+  linkBudgetAway(true);
   const RunResult r = inst_->get("user=TESSERA&query=report&index_id=7F000001_news");
-  ASSERT_EQ(unlink(doc.c_str()), 0);
-  ASSERT_EQ(rename((doc + ".saved").c_str(), doc.c_str()), 0);
+  linkBudgetAway(false);
   ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
   EXPECT_FALSE(contains(r.out, "SECRET")) << r.out;
   // The hit stays, with what the index recorded of it.
-  EXPECT_TRUE(contains(r.out, "<div class=\"file\">budget.txt</div>")) << r.out;
+  EXPECT_TRUE(contains(r.out, "<div class=\"location\">budget.txt</div>")) << r.out;
   EXPECT_TRUE(contains(r.out, "Budget 2005")) << r.out;
 }
 
@@ -247,6 +275,139 @@ TEST_F(RendererTest, SearchrunHandsTheKeyOverInTheEnvironmentOnly) {
   // Started by the web server, the variable is not the renderer's to believe.
   const RunResult web = byWebServer("result=" + name, {{"KS_PERMIT_KEY", "alice1234567"}});
   EXPECT_EQ(web.out.find("Status: 403 Forbidden\n"), 0u) << web.out;
+}
+
+TEST_F(RendererTest, AHitsDocumentOpensOnlyForTheUserWhoSearched) {
+  const std::string name = writeResult('8', "alice");
+  const std::string view = "result=" + name + "&view=2";
+  for (const std::string& query : {view, view + "&raw=1", view + "&ks_key=alice1234567"}) {
+    const RunResult r = byWebServer(query);
+    EXPECT_EQ(r.out.find("Status: 403 Forbidden\n"), 0u) << r.out;
+    EXPECT_FALSE(contains(r.out, "budget lines"));
+  }
+  const std::string key = permitFor("alice");
+  const std::map<std::string, std::string> alice{{"HTTP_COOKIE", "ks_key=" + key}};
+  RunResult r = byWebServer(view, alice);
+  ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
+  EXPECT_TRUE(contains(headerOf(r.out), "Cache-Control: no-store\n"));
+  EXPECT_TRUE(contains(r.out, "<h1>Budget 2005</h1>")) << r.out;
+  EXPECT_TRUE(
+      contains(r.out, "This <mark id=\"first-match\">report</mark> lists the budget lines."));
+  // Back to the page that holds hit 2 at one hit a page.
+  EXPECT_TRUE(contains(r.out, "page=2&amp;no=1\">&laquo; Back to the results</a>"));
+  EXPECT_FALSE(contains(r.out, inst_->root()));
+  EXPECT_FALSE(contains(bodyOf(r.out), key));
+  // The original bytes as text, in a sandbox: never a page of this site.
+  const std::string policy =
+      std::string("Content-Security-Policy: ") + render::kSandboxPolicy + "\n";
+  r = byWebServer(view + "&raw=1", alice);
+  EXPECT_EQ(headerOf(r.out),
+            "Content-Type: text/plain; charset=utf-8\nContent-Disposition: inline; "
+            "filename=\"budget.txt\"; filename*=UTF-8''budget%2Etxt\nX-Content-Type-Options: "
+            "nosniff\n" +
+                policy + "Referrer-Policy: no-referrer\nCache-Control: no-store\n");
+  EXPECT_EQ(bodyOf(r.out), inst_->read("docs/src/budget.txt"));
+  r = byWebServer("result=" + name + "&view=1&raw=1", alice);
+  EXPECT_TRUE(contains(headerOf(r.out), "Content-Type: text/plain; charset=utf-8\n")) << r.out;
+  EXPECT_TRUE(contains(headerOf(r.out), policy));
+  EXPECT_EQ(bodyOf(r.out), inst_->read("docs/src/annual.html"));
+  // Bob's permit opens none of Alice's documents.
+  const std::map<std::string, std::string> bob{{"HTTP_COOKIE", "ks_key=" + permitFor("bob")}};
+  for (const std::string& query : {view, view + "&raw=1"}) {
+    r = byWebServer(query, bob);
+    EXPECT_EQ(r.out.find("Status: 403 Forbidden\n"), 0u) << r.out;
+    EXPECT_FALSE(contains(r.out, "budget lines"));
+  }
+}
+
+TEST_F(RendererTest, AViewShowsOnlyTheFileTheIndexRead) {
+  const std::string name = writeResult('2', "TESSERA");
+  const std::string view = "result=" + name + "&view=2";
+  ASSERT_TRUE(contains(byWebServer(view).out, "budget lines"));
+  // A link in its place, to the same size and time: never followed.
+  linkBudgetAway(true);
+  const RunResult linked = byWebServer(view), linkedRaw = byWebServer(view + "&raw=1");
+  linkBudgetAway(false);
+  // The same bytes at another time are not what the index read either.
+  const std::string doc = inst_->docs("src") + "/budget.txt";
+  const utimbuf later{1100000001, 1100000001}, indexed{1100000000, 1100000000};
+  ASSERT_EQ(utime(doc.c_str(), &later), 0);
+  const RunResult changed = byWebServer(view), changedRaw = byWebServer(view + "&raw=1");
+  ASSERT_EQ(utime(doc.c_str(), &indexed), 0);
+  for (const RunResult& r : {linked, linkedRaw, changed, changedRaw}) {
+    EXPECT_EQ(r.out.find("Status: 404 Not Found\n" + kHtmlType), 0u) << r.out;
+    EXPECT_FALSE(contains(r.out, "SECRET"));
+    EXPECT_FALSE(contains(r.out, "budget lines"));
+    EXPECT_FALSE(contains(r.out, inst_->root()));
+  }
+  EXPECT_TRUE(contains(byWebServer(view).out, "budget lines"));
+  // No hit at that position.
+  for (const std::string& query :
+       {"result=" + name + "&view=3", "result=" + name + "&view=3&raw=1"})
+    EXPECT_EQ(byWebServer(query).out.find("Status: 404 Not Found\n"), 0u) << query;
+}
+
+TEST_F(RendererTest, APagePastTheEndIsTheLastPage) {
+  const std::string name = writeResult('1', "TESSERA");
+  const RunResult r = byWebServer("result=" + name + "&page=99&no=1");
+  ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
+  EXPECT_TRUE(contains(r.out, "Results <b>2</b> - <b>2</b> of <b>2</b>")) << r.out;
+  EXPECT_TRUE(contains(r.out, "This <mark>report</mark> lists")) << r.out;
+}
+
+TEST_F(RendererTest, TheJsonAnswerCarriesTheHitsOfTheXml) {
+  const std::string name =
+      resultOf(inst_->get("user=TESSERA&query=report&index_id=7F000001_news&no_rec=1"));
+  ASSERT_EQ(name.size(), 5 + kTempNameDigits);
+  static const std::regex hitXml(
+      "<hit rank=\"([0-9]+)\"><file>([^<]*)</file><title>([^<]*)</title>(?:<location>([^<]*)"
+      "</location>)?.*?<index id=\"([^\"]*)\"[^>]*>([^<]*)</index><score>(-?[0-9]+)</score>"
+      "(?:<relevance>([a-z]+)</relevance>)?<record>([0-9]+)</record><snippet>([^<]*)</snippet>");
+  for (const int page : {1, 2}) {
+    const std::string request = "result=" + name + "&page=" + std::to_string(page) + "&no=1";
+    const RunResult xml = byWebServer(request + "&format=xml");
+    const RunResult json = byWebServer(request + "&format=json");
+    ASSERT_EQ(json.out.find("Content-Type: application/json; charset=utf-8\n"), 0u) << json.out;
+    // searchrun's form of the request: the same answer.
+    const RunResult argued = byQueryProgram({"../tmp/" + name, "1", std::to_string(page), "json"});
+    EXPECT_EQ(bodyOf(argued.out), bodyOf(json.out));
+    rendertest::Json answer;
+    std::string why;
+    ASSERT_TRUE(rendertest::JsonReader::parse(bodyOf(json.out), answer, why)) << why << "\n"
+                                                                              << json.out;
+    for (const char* key : {"query", "total", "page", "per_page", "pages", "count", "hits",
+                            "indexes", "sort", "complete"})
+      EXPECT_TRUE(answer.has(key)) << key;
+    EXPECT_EQ(answer["total"].number, 2);
+    EXPECT_EQ(answer["page"].number, page);
+    EXPECT_EQ(answer["query"]["typed"].text, "report");
+    ASSERT_EQ(answer["hits"].kind, rendertest::Json::Kind::kArray);
+    std::vector<std::smatch> hits;
+    const std::string xmlBody = bodyOf(xml.out);
+    for (std::sregex_iterator it(xmlBody.begin(), xmlBody.end(), hitXml), end; it != end; ++it)
+      hits.push_back(*it);
+    ASSERT_EQ(hits.size(), 1u) << xml.out;
+    ASSERT_EQ(answer["hits"].items.size(), hits.size());
+    EXPECT_EQ(answer["count"].number, 1);
+    for (size_t i = 0; i < hits.size(); ++i) {
+      const std::smatch& x = hits[i];
+      const rendertest::Json& j = answer["hits"].items[i];
+      EXPECT_EQ(j["rank"].number, std::stod(x[1]));
+      EXPECT_EQ(j["file"].text, xmlText(x[2]));
+      EXPECT_EQ(j["title"].text, xmlText(x[3]));
+      EXPECT_EQ(j["location"].text, xmlText(x[4]));
+      EXPECT_EQ(j["index"]["id"].text, xmlText(x[5]));
+      EXPECT_EQ(j["index"]["name"].text, xmlText(x[6]));
+      EXPECT_EQ(j["score"].number, std::stod(x[7]));
+      EXPECT_EQ(j["relevance"].text, x[8].str());
+      EXPECT_EQ(j["record"].number, std::stod(x[9]));
+      EXPECT_EQ(j["snippet"].text, xmlText(x[10]));
+      EXPECT_FALSE(j["relevance"].text.empty());
+      // Its view link opens the document.
+      EXPECT_TRUE(contains(byWebServer(j["view"].text.substr(j["view"].text.find('?') + 1)).out,
+                           "<mark id=\"first-match\">report</mark>"));
+    }
+  }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 /// @file fuzz_renderer_args.cc
 /// @brief What the page renderer reads from its callers and from a result:
 /// the command line, the web server's request, the query string it rewrites
-/// for links, the record lines of a result file and the document paths an
-/// index records; and what it escapes.
+/// for links and the fields of its search form, the record lines of a result
+/// file and the document paths and titles an index records; and what it
+/// escapes for HTML and JSON.
 ///
 /// The renderer is a companion program, which fuzz builds leave out; its
 /// parsers depend on the libraries only, so their sources are compiled here.
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "cgi/cgi_string_parser.h"
+#include "companions/renderer/html_entities.cc"
 #include "companions/renderer/local_files.cc"
 #include "companions/renderer/record_lookup.cc"
 #include "companions/renderer/render_request.cc"
@@ -22,7 +24,8 @@ namespace {
 
 void checkRequest(bool ok, const render::RenderRequest& r) {
   check(!ok || (render::isValidResultName(r.result) && r.result.find('/') == std::string::npos &&
-                r.pageSize >= 0 && r.pageSize <= render::kMaxPageSize && r.page >= 1));
+                r.pageSize >= 0 && r.pageSize <= render::kMaxPageSize && r.page >= 1 &&
+                r.view >= 0 && (!r.raw || r.view > 0)));
 }
 
 }  // namespace
@@ -60,8 +63,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          location.find('\0') == std::string::npos && location.find("/srv/docs") != 0));
   if (render::isValidResultName(request.result))
     check(render::pageQueryString(request, 1, 10).find("ks_key") == std::string::npos);
+  // A form to search again never carries a key, nor the old query.
+  for (const auto& [name, value] : render::searchFormFields(input, 3))
+    check(name != "ks_key" && name != "query" && render::isUtf8(name) && render::isUtf8(value));
   // Whatever the bytes, the escaped text is UTF-8 with no markup left.
   const std::string escaped = render::escapeMarkup(input);
   check(render::isUtf8(escaped) && escaped.find_first_of("<>\"'") == std::string::npos);
+  // A JSON string: quoted, UTF-8, no raw control character, quote or markup.
+  const std::string json = render::jsonString(input);
+  check(json.size() >= 2 && json.front() == '"' && json.back() == '"' && render::isUtf8(json));
+  for (size_t i = 1; i + 1 < json.size(); ++i) {
+    const auto c = static_cast<unsigned char>(json[i]);
+    check(c >= 0x20 && c != '<' && c != '>' && c != '&');
+    if (c == '\\')
+      ++i;  // the escaped character
+    else
+      check(c != '"');
+  }
+  check(render::isUtf8(render::decodeRecordedReferences(render::sanitizeUtf8(input))));
   return 0;
 }

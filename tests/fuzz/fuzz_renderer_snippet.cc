@@ -1,11 +1,13 @@
 /// @file fuzz_renderer_snippet.cc
 /// @brief The page renderer's reading of documents: code page conversion,
-/// the visible text of HTML and snippet windows over any bytes, and the
-/// same snippet whether a document is read at once or in steps.
+/// the visible text of HTML and snippet windows over any bytes, the same
+/// snippet whether a document is read at once or in steps, a document's
+/// whole text and title for its view, and the terms marked in it.
 ///
 /// The renderer is a companion program, which fuzz builds leave out; these
 /// parts depend on the libraries only, so their sources are compiled here.
 
+#include "companions/renderer/html_entities.cc"
 #include "companions/renderer/render_text.cc"
 #include "companions/renderer/snippet.cc"
 #include "tests/fuzz/fuzz_scratch.h"
@@ -53,6 +55,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         name, language, terms, maxBytes, stepped, firstStep);
     check(shown == !text.empty());
     if (shown) check(sameSnippet(stepped, render::makeSnippet(text, terms, maxBytes)));
+  }
+  // The view: every byte of the text kept, only split where terms are.
+  for (const char* name : {"a.html", "a.txt"}) {
+    const std::string text = render::documentReadableText(document, name, language, data[0] & 1);
+    check(render::isUtf8(text));
+    std::string joined;
+    for (const render::SnippetPiece& piece : render::markTerms(text, terms)) {
+      check(!piece.text.empty());
+      joined += piece.text;
+    }
+    check(joined == text);
+    std::string title;
+    if (render::documentTitle(
+            [&document](size_t n, std::string_view& bytes) {
+              bytes = std::string_view(document).substr(0, n);
+              return true;
+            },
+            name, language, title))
+      check(!title.empty() && title.size() <= render::kMaxTitleBytes && render::isUtf8(title));
   }
   const render::Snippet snippet =
       render::makeSnippet(render::htmlVisibleText(local), terms, maxBytes);

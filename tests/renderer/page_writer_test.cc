@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <regex>
 
+#include "companions/renderer/render_text.h"
+#include "system/layout.h"
 #include "tests/renderer/renderer_fixture.h"
 
 namespace render {
@@ -32,9 +34,11 @@ ResultPage hostilePage() {
   h.title = "T\x01itle\xEF\xBF\xBE";
   h.location = "a b/\"x\".txt";
   h.snippet = {true, false, {{"see <", false}, {"a", true}, {"> $x", false}}};
+  h.local = true;
   p.hits = {h, h};
   p.hits[1].location.clear();
   p.hits[1].rank = 12;
+  p.hits[1].local = false;  // of another host: nothing here to open
   p.linesMissing = true;
   return p;
 }
@@ -57,22 +61,27 @@ TEST(HtmlPage, TextsStayTextAndLinksLeadOn) {
   const std::string html = render(PageFormat::kHtml);
   EXPECT_EQ(html.find("<script>"), std::string::npos);
   expectParts(
-      html, {"&lt;script&gt;$x&lt;/script&gt;", "<b>a&lt;b &amp; &quot;c&quot;</b>",
-             "<ol class=\"hits\" start=\"11\">", "... see &lt;<b>a</b>&gt; $x",
-             "<div class=\"location\">a b/&quot;x&quot;.txt</div>",
-             "href=\"getfilelist.exe?result=" + kName + "&amp;page=1&amp;no=10\"",
-             // New searches drop the renderer's paging; a term goes in the local code page.
-             "href=\"searchrun?user=alice&amp;query=a%3Cb&amp;sort=date&amp;order=desc\">date</a>",
-             "href=\"searchrun?user=alice&amp;sort=score&amp;query=%A4%A4\">\xE4\xB8\xAD</a>",
-             "class_uid=C01\">&lt;C&gt;</a>", "still being prepared"});
+      html,
+      {"<b>a&lt;b &amp; &quot;c&quot;</b>", "<ol class=\"hits\" start=\"11\">",
+       "... see &lt;<mark>a</mark>&gt; $x",
+       // The title opens the document view; a hit of another host has none.
+       "<h2 class=\"title\"><a href=\"getfilelist.exe?result=" + kName +
+           "&amp;view=11&amp;no=10\">T itle </a></h2>",
+       "<h2 class=\"title\">T itle </h2>", "<div class=\"location\">a b/&quot;x&quot;.txt</div>",
+       // Without a location the file name says which document it is.
+       "<div class=\"location\">&lt;script&gt;$x&lt;/script&gt;</div>",
+       "href=\"getfilelist.exe?result=" + kName + "&amp;page=1&amp;no=10\"",
+       // New searches drop the renderer's paging; a term goes in the local code page.
+       "href=\"searchrun?user=alice&amp;query=a%3Cb&amp;sort=date&amp;order=desc\">date</a>",
+       "href=\"searchrun?user=alice&amp;sort=score&amp;query=%A4%A4\">\xE4\xB8\xAD</a>",
+       "class_uid=C01\">&lt;C&gt;</a>", "still being prepared"});
   EXPECT_EQ(html.find("file:"), std::string::npos);
-  EXPECT_EQ(html.find("location", html.find("</li>")), std::string::npos);  // unknown: none
   ResultPage empty;
   empty.queryTyped = "nothing";
   const std::string none = render(PageFormat::kHtml, empty);
   // The places of the lists stay for page styles; no paging, no sort choices.
-  expectParts(none,
-              {"No documents match <b>nothing</b>.", "id=\"related-terms\"", "id=\"classes\""});
+  expectParts(none, {"No documents match <b>nothing</b>.", "Check the spelling",
+                     "id=\"related-terms\"", "id=\"classes\"", "value=\"nothing\""});
   EXPECT_EQ(none.find("id=\"paging\""), std::string::npos);
   EXPECT_EQ(none.find("id=\"sort\""), std::string::npos);
   empty.queryDisallowed = true;
@@ -140,11 +149,14 @@ TEST(Headers, EveryAnswerForbidsSniffingAndForeignContent) {
     EXPECT_EQ(hasLine(lines, "Cache-Control: no-store"), noStore) << answer.text();
     EXPECT_EQ(answer.text().find("Set-Cookie"), std::string::npos);
   }
-  // The policy allows the page's one inline style element and nothing that
-  // the page does not use.
+  // The policy allows the page's one inline style element and its form to
+  // this site, and nothing that the page does not use.
   const std::string html = renderResultPage(builtIn, links).body;
   EXPECT_NE(html.find("<style>"), std::string::npos);
-  for (const char* unused : {"<script", " style=\"", "<img", "<iframe", "<link", "<form"})
+  EXPECT_NE(html.find("<form class=\"search\" action=\"searchrun\" method=\"get\""),
+            std::string::npos);
+  EXPECT_NE(csp.find("form-action 'self'"), std::string::npos);
+  for (const char* unused : {"<script", " style=\"", "<img", "<iframe", "<link", "<object"})
     EXPECT_EQ(html.find(unused), std::string::npos) << unused;
   EXPECT_FALSE(std::regex_search(html, std::regex(" on[a-z]+=")));
   for (const char* part :
@@ -192,6 +204,181 @@ TEST(Links, NoLinkCarriesAPermitKey) {
   EXPECT_EQ(sortLinkUrl(links, page, "date", "asc"),
             "searchrun?user=alice&query=a&sort=date&order=asc");
   EXPECT_EQ(classLinkUrl(links, page, "C9"), "searchrun?user=alice&query=a&class_uid=C9");
+}
+
+TEST(HtmlPage, SearchFormKeepsTheRequestButNeverItsKey) {
+  ResultPage page = hostilePage();
+  page.queryUrl =
+      "user=alice&ks_key=alice1234567&query=old&index_id=7F000001_news&outcgipage=2&"
+      "main_page=%2Fs%22%3E%3Cx";
+  // As the reader fills it.
+  page.searchFields = searchFormFields(page.queryUrl, kLangEN);
+  const std::string html = render(PageFormat::kHtml, page);
+  expectParts(html, {"<label for=\"query\">Search for</label>",
+                     "name=\"query\" value=\"a&lt;b &amp; &quot;c&quot;\"",
+                     "<input type=\"hidden\" name=\"user\" value=\"alice\">"
+                     "<input type=\"hidden\" name=\"index_id\" value=\"7F000001_news\">"
+                     "<input type=\"hidden\" name=\"main_page\" value=\"/s&quot;&gt;&lt;x\">"});
+  EXPECT_EQ(html.find("1234567"), std::string::npos);
+  EXPECT_EQ(html.find("outcgipage"), std::string::npos);
+  EXPECT_EQ(html.find("value=\"old\""), std::string::npos);
+  EXPECT_EQ(html.find("query_encoding"), std::string::npos);  // the page's UTF-8 is local
+  // Elsewhere the query typed into the page is declared UTF-8.
+  page.language = kLangJP;
+  expectParts(render(PageFormat::kHtml, page),
+              {"<html lang=\"ja\">",
+               "<input type=\"hidden\" name=\"query_encoding\" value=\"UTF-8\"></form>"});
+}
+
+TEST(HtmlPage, EveryPageHasLanguageViewportAndHeadings) {
+  ResultPage page = hostilePage();
+  page.mainPageUrl = "/search/index.html";
+  const std::string html = render(PageFormat::kHtml, page);
+  expectParts(html,
+              {"<html lang=\"en\">",
+               "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">",
+               "<h1>Search results</h1>", "<a href=\"/search/index.html\">&laquo; Search page</a>",
+               "<nav class=\"paging\" id=\"paging\" aria-label=\"Result pages\">",
+               "<b aria-current=\"page\">2</b>"});
+  const std::string problem = renderProblem(PageFormat::kHtml, 404, "Gone", kLangGB).body;
+  expectParts(problem, {"<html lang=\"zh-Hans\">", "name=\"viewport\"", "<h1>Search</h1>"});
+}
+
+TEST(HtmlPage, SortChoicesAreTheSearchFormsAndTheCurrentOneIsMarked) {
+  ResultPage page = hostilePage();
+  page.sortField = "size";
+  const std::string html = render(PageFormat::kHtml, page);
+  const size_t from = html.find("<nav class=\"sort\""), to = html.find("</nav>", from);
+  ASSERT_NE(from, std::string::npos);
+  const std::string sort = html.substr(from, to - from);
+  std::vector<std::string> fields;
+  const std::regex field("sort=([a-z]+)&amp;order=desc\">|<b aria-current=\"true\">([a-z ]+)</b>");
+  for (std::sregex_iterator it(sort.begin(), sort.end(), field), end; it != end; ++it)
+    fields.push_back((*it)[1].matched ? (*it)[1].str() : "[" + (*it)[2].str() + "]");
+  EXPECT_EQ(fields, (std::vector<std::string>{"score", "date", "[size]", "filename", "index",
+                                              "[descending]"}));
+}
+
+TEST(HtmlPage, AllIndexesOnlyWhenSeveralWereSearched) {
+  const IndexEntry news{"news", "alice", "News", 12, "127.0.0.1"};
+  const IndexEntry plans{"plans", "/grp", "Plans", 3, "127.0.0.1"};
+  // The selected descriptor, the indexes named, what the summary says.
+  const std::tuple<std::string, std::vector<IndexEntry>, std::string> cases[] = {
+      {"all", {news}, " in <b>News</b> ("},
+      {"all", {news, plans}, " in all 2 indexes ("},
+      {"Plans", {news, plans}, " in <b>Plans</b> ("},
+      {"all", {}, "</b> ("},
+  };
+  for (const auto& [selected, searched, says] : cases) {
+    ResultPage page = hostilePage();
+    page.selectedIndex = selected;
+    page.searched = searched;
+    expectParts(render(PageFormat::kHtml, page), {says});
+    page.totalHits = 0;
+    page.hits.clear();
+    expectParts(render(PageFormat::kHtml, page), {says.substr(0, says.size() - 2) + "."});
+  }
+}
+
+TEST(HtmlPage, EachIndexsCountNarrowsTheSearchToIt) {
+  ResultPage page = hostilePage();
+  page.queryUrl = "user=alice&query=a&index_id=7F000001_news&index_id=0A000005_plans&search_no=0";
+  page.indexes = {{"news", "alice", "News", 12, "127.0.0.1"},
+                  {"plans", "/grp", "Plans", 1, "10.0.0.5"},
+                  {"old", "bob", "", 0, "127.0.0.1"},
+                  {"gone", "bob", "Gone", -1, "127.0.0.1"}};
+  const std::string html = render(PageFormat::kHtml, page);
+  expectParts(html, {"<li>News - <a href=\"searchrun?user=alice&amp;query=a&amp;index_id="
+                     "7F000001%5Fnews&amp;search_no=1\">12 hits</a></li>",
+                     "<li>Plans - <a href=\"searchrun?user=alice&amp;query=a&amp;index_id="
+                     "0A000005%5Fplans&amp;search_no=1\">1 hit</a></li>",
+                     "<li>old - 0 hits</li>", "<li>Gone - not searched</li>"});
+  // One index alone has nothing to narrow.
+  page.indexes.resize(1);
+  expectParts(render(PageFormat::kHtml, page), {"<li>News - 12 hits</li>"});
+}
+
+TEST(Relevance, AWordAgainstTheBestHitOrNothing) {
+  // Score, best score, word.
+  const std::tuple<int, int, std::string> cases[] = {
+      {900, 900, "high"},   {600, 900, "high"},
+      {599, 900, "medium"}, {300, 900, "medium"},
+      {299, 900, "low"},    {0, 900, "low"},
+      {-5, 900, "low"},     {900, 0, ""},
+      {5, -1, ""},          {INT32_MAX, INT32_MAX, "high"}};
+  for (const auto& [score, best, word] : cases)
+    EXPECT_EQ(relevanceWord(score, best), word) << score << "/" << best;
+  ResultPage page = hostilePage();
+  page.bestScore = 100;
+  expectParts(render(PageFormat::kHtml, page), {" - relevance: high</div>"});
+  expectParts(render(PageFormat::kXml, page), {"<score>77</score><relevance>high</relevance>"});
+  page.bestScore = 0;  // unknown: no word, and never the engine's number
+  const std::string html = render(PageFormat::kHtml, page);
+  EXPECT_EQ(html.find("relevance:"), std::string::npos);
+  EXPECT_EQ(html.find("77"), std::string::npos);
+}
+
+TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
+  ResultPage page = hostilePage();
+  page.bestScore = 200;
+  page.dateFrom = "2005/7/1";
+  page.dateTo = "2005/7/20";
+  page.similarKeywords = {{"s", "s\"<", 5}};
+  page.indexes = {{"news", "alice", "N\x01ews", 12, "127.0.0.1"}};
+  page.hits[0].time = 1100000000;
+  page.hits[0].hasSize = true;
+  page.hits[0].size = 512;
+  const CgiAnswer answer = renderResultPage(page, [] {
+    LinkContext l;
+    l.request.result = kName;
+    l.request.format = PageFormat::kJson;
+    return l;
+  }());
+  EXPECT_EQ(answer.contentType, "application/json; charset=utf-8");
+  rendertest::Json json;
+  std::string why;
+  ASSERT_TRUE(rendertest::JsonReader::parse(answer.body, json, why)) << why << "\n" << answer.body;
+  EXPECT_EQ(json.keys(), (std::vector<std::string>{
+                             "version", "query", "index", "run_time_ms", "sort", "date_window",
+                             "total", "page", "per_page", "pages", "count", "complete", "hits",
+                             "related_terms", "similar_keywords", "classes", "indexes"}));
+  EXPECT_EQ(json["query"]["typed"].text, "a<b & \"c\"");
+  EXPECT_EQ(json["total"].number, 35);
+  EXPECT_EQ(json["page"].number, 2);
+  EXPECT_FALSE(json["complete"].flag);
+  EXPECT_EQ(json["date_window"]["to"].text, "2005/7/20");
+  ASSERT_EQ(json["hits"].items.size(), 2u);
+  const rendertest::Json& first = json["hits"].items[0];
+  EXPECT_EQ(first.keys(),
+            (std::vector<std::string>{"rank", "file", "title", "location", "date", "epoch", "size",
+                                      "index", "score", "relevance", "record", "snippet", "view"}));
+  EXPECT_EQ(first["rank"].number, 11);
+  EXPECT_EQ(first["file"].text, "<script>$x</script>");
+  EXPECT_EQ(first["title"].text, "T\x01itle\xEF\xBF\xBE");  // JSON carries what XML cannot
+  EXPECT_EQ(first["location"].text, "a b/\"x\".txt");
+  EXPECT_EQ(first["epoch"].number, 1100000000);
+  EXPECT_EQ(first["size"].number, 512);
+  EXPECT_EQ(first["index"]["owner"].text, "al\"ice");
+  EXPECT_EQ(first["score"].number, 77);
+  EXPECT_EQ(first["relevance"].text, "medium");
+  EXPECT_EQ(first["snippet"].text, "... see <a> $x");
+  EXPECT_EQ(first["view"].text, "getfilelist.exe?result=" + kName + "&view=11&no=10");
+  const rendertest::Json& second = json["hits"].items[1];
+  EXPECT_EQ(second["location"].kind, rendertest::Json::Kind::kNull);
+  EXPECT_EQ(second["view"].kind, rendertest::Json::Kind::kNull);  // another host's
+  EXPECT_EQ(second["date"].kind, rendertest::Json::Kind::kNull);
+  EXPECT_EQ(json["similar_keywords"].items[0]["keyword"].text, "s\"<");
+  EXPECT_EQ(json["indexes"].items[0]["hits"].number, 12);
+  // Nothing a document holds can end a script element a reader puts it in.
+  EXPECT_EQ(answer.body.find('<'), std::string::npos);
+  EXPECT_TRUE(isUtf8(answer.body));
+  const CgiAnswer problem = renderProblem(PageFormat::kJson, 404, "No \"such\" result");
+  ASSERT_TRUE(rendertest::JsonReader::parse(problem.body, json, why)) << why;
+  EXPECT_EQ(json["error"]["status"].number, 404);
+  EXPECT_EQ(json["error"]["message"].text, "No \"such\" result");
+  for (const char* bad :
+       {"{\"a\":1,\"a\":2}", "[1,]", "{\"a\":\"\x01\"}", "\"\\ud800\"", "01", "{} x", "\"\\x\""})
+    EXPECT_FALSE(rendertest::JsonReader::parse(bad, json, why)) << "the reader missed " << bad;
 }
 
 TEST(Paging, WindowAroundTheCurrentPage) {

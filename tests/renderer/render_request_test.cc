@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "cgi/cgi_string_parser.h"
+#include "system/layout.h"
 #include "system/tmpfile.h"
 
 namespace render {
@@ -43,6 +44,7 @@ TEST(Request, CommandLineAndWebServerVariables) {
   const std::string n = kName, tmp = "../tmp/" + kName, web = "result=" + kName;
   const std::string webFull = web + "&page=3&no=10&format=xml", webNul = web + "%00.txt";
   const std::string webTwice = web + "&result=../x&page=abc", twoDirs = "../tmp/" + tmp;
+  const std::string webJson = web + "&format=json&page=2";
   const std::tuple<std::vector<const char*>, bool, int, int, F> cases[] = {
       {{tmp.c_str(), "20", "N"}, true, 20, 1, F::kHtml},
       {{n.c_str(), "N", "3", "xml2"}, true, 0, 3, F::kXml2},
@@ -57,6 +59,9 @@ TEST(Request, CommandLineAndWebServerVariables) {
       {{webTwice.c_str()}, true, 0, 1, F::kHtml},
       {{webNul.c_str()}, true, 0, 1, F::kHtml},  // a value ends at a zero byte
       {{"result=&format=wml"}, false, 0, 1, F::kWml},
+      {{n.c_str(), "N", "N", "json"}, true, 0, 1, F::kJson},
+      {{webJson.c_str()}, true, 0, 2, F::kJson},
+      {{n.c_str(), "N", "N", "JSON"}, true, 0, 1, F::kHtml},
   };
   for (const auto& [args, ok, pageSize, page, format] : cases) {
     const bool web = args.size() == 1 && std::string(args[0]).find('=') != std::string::npos;
@@ -80,6 +85,64 @@ TEST(Request, CommandLineAndWebServerVariables) {
   }
 }
 
+TEST(Request, AViewNamesAHitByItsPositionAndRawOnlyBesideIt) {
+  const std::string web = "result=" + kName;
+  // Query string after the result, the view, raw.
+  const std::tuple<std::string, int64_t, bool> cases[] = {
+      {"&view=3", 3, false},
+      {"&view=3&raw=1", 3, true},
+      {"&raw=1", 0, false},  // raw of no hit is nothing
+      {"&view=3&raw=yes", 3, false},
+      {"&view=0&raw=1", 0, false},
+      {"&view=-2", 0, false},
+      {"&view=2x", 0, false},
+      {"&view=99999999999", 0, false},
+      {"&view=%32", 2, false},
+  };
+  for (const auto& [rest, view, raw] : cases) {
+    CGIStringParser vars;
+    ASSERT_GE(vars.initialize((web + rest).c_str()), 0);
+    RenderRequest r;
+    std::string why;
+    ASSERT_TRUE(parseWebRequest(vars, r, why)) << rest;
+    EXPECT_EQ(r.view, view) << rest;
+    EXPECT_EQ(r.raw, raw) << rest;
+  }
+  // searchrun's command line never asks for a document.
+  const std::string n = kName;
+  std::vector<const char*> argv{"getfilelist.exe", n.c_str(), "N", "N", "", "view=1"};
+  RenderRequest r;
+  std::string why;
+  ASSERT_TRUE(parseArgumentRequest(static_cast<int>(argv.size()), argv.data(), r, why));
+  EXPECT_EQ(r.view, 0);
+}
+
+TEST(SearchForm, FieldsKeepTheRequestButTheQueryPagingAndKey) {
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  // Raw request, language, fields.
+  const std::tuple<std::string, int, Fields> cases[] = {
+      {"user=alice&query=a+b&ks_key=alice1234567&index_id=7F000001_a&index_id=7F000001_b&"
+       "outcgipage=3&sort=date",
+       kLangEN,
+       {{"user", "alice"},
+        {"index_id", "7F000001_a"},
+        {"index_id", "7F000001_b"},
+        {"sort", "date"}}},
+      // Escaped names are the same names; the old encoding is the old query's.
+      {"ks%5Fkey=alice1234567&qu%65ry=x&query_encoding=UTF-8&no_rec=20",
+       kLangEN,
+       {{"no_rec", "20"}}},
+      // Values arrive decoded and in UTF-8 whatever the installation's code page.
+      {"main_page=%2Fsearch%2Fa%20b.html&desc=%A4%A4",
+       kLangCH,
+       {{"main_page", "/search/a b.html"}, {"desc", "\xE4\xB8\xAD"}}},
+      {"=x&&flag&search_no=0", kLangEN, {{"flag", ""}, {"search_no", "0"}}},
+      {"", kLangEN, {}},
+  };
+  for (const auto& [raw, language, fields] : cases)
+    EXPECT_EQ(searchFormFields(raw, language), fields) << raw;
+}
+
 TEST(Links, QueryStringRewriteMatchesDecodedNames) {
   EXPECT_EQ(rewriteQueryString("user=a&outcgipage=1&query=a%20b&sort=d&outcgipage=3",
                                {"outcgipage"}, {{"sort", "size"}}),
@@ -92,6 +155,8 @@ TEST(Links, QueryStringRewriteMatchesDecodedNames) {
   RenderRequest r;
   r.result = kName + "_fast";
   EXPECT_EQ(pageQueryString(r, 2, 10), "result=" + kName + "&page=2&no=10");
+  EXPECT_EQ(viewQueryString(r, 12, 10, false), "result=" + kName + "&view=12&no=10");
+  EXPECT_EQ(viewQueryString(r, 12, 10, true), "result=" + kName + "&view=12&no=10&raw=1");
   r.format = PageFormat::kXml3;
   EXPECT_EQ(pageQueryString(r, 7, 25), "result=" + kName + "&page=7&no=25&format=xml3");
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "companions/renderer/html_entities.h"
 #include "system/layout.h"
 
 namespace render {
@@ -69,6 +70,41 @@ TEST(CodePage, NoTextInheritsAnythingFromTheOneBefore) {
     EXPECT_EQ(localToUtf8("\xA4", kLangCH), R);
     EXPECT_EQ(localToUtf8("\xA4\xA4", kLangCH), "\xE4\xB8\xAD");
   }
+}
+
+TEST(Json, StringsAreEscapedUtf8ThatStaysInertWhereverEmbedded) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c/", "\"a\\\"b\\\\c/\""},
+      {"\n\t\r", "\"\\n\\t\\r\""},
+      {std::string("\0\x01\x1F\x7F", 4), "\"\\u0000\\u0001\\u001f\\u007f\""},
+      {"</script><!--&", "\"\\u003c/script\\u003e\\u003c!--\\u0026\""},
+      {"\xE2\x80\xA8\xE2\x80\xA9\xE2\x80\x94", "\"\\u2028\\u2029\xE2\x80\x94\""},
+      {"caf\xE9", "\"caf" + R + "\""},  // not UTF-8: replaced, never passed on
+      {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},
+  };
+  for (const auto& [text, json] : cases)
+    EXPECT_EQ(jsonString(text), json) << text;
+}
+
+TEST(HtmlReferences, NamesAreHtmlsOwnAndRecordedTitlesDecodedOnce) {
+  const std::pair<const char*, uint32_t> names[] = {
+      {"mdash", 0x2014}, {"hellip", 0x2026}, {"Dagger", 0x2021}, {"dagger", 0x2020},
+      {"AElig", 0xC6},   {"zwj", 0x200D},    {"amp", '&'},       {"Mdash", 0},
+      {"", 0},           {"mdash;", 0},      {"thetasym", 0x3D1}};
+  for (const auto& [name, cp] : names)
+    EXPECT_EQ(namedCharacter(name), cp) << name;
+  // The index builder decoded "&amp;", "&lt;" and numeric references itself:
+  // what stands as one in its record is text.
+  const std::pair<const char*, const char*> titles[] = {
+      {"Annual &mdash; 2005", "Annual \xE2\x80\x94 2005"},
+      {"&lt;b&gt; &amp;c &#8212; &quot;", "&lt;b&gt; &amp;c &#8212; &quot;"},
+      {"&hellip;&hellip;", "\xE2\x80\xA6\xE2\x80\xA6"},
+      {"&bogus; &mdash &; & &eacute;", "&bogus; &mdash &; & \xC3\xA9"},
+      {"&toolongnamehere;", "&toolongnamehere;"},
+  };
+  for (const auto& [recorded, shown] : titles)
+    EXPECT_EQ(decodeRecordedReferences(recorded), shown) << recorded;
 }
 
 TEST(Display, UnknownDatesEmptyAndSizesInUnits) {

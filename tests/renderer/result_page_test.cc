@@ -141,7 +141,9 @@ TEST_F(ResultPageTest, PagesAreCutFromTheFileInItsOrder) {
   const std::tuple<int, int, int, int, int, size_t, int64_t> cases[] = {
       {10, 3, 0, 10, 21, 5, 3},
       {10, 2, 4, 4, 5, 4, 7},
-      {10, INT32_MAX, kMaxPageSize, kMaxPageSize, 0, 0, 1},
+      // Past the end, the last page.
+      {10, INT32_MAX, kMaxPageSize, kMaxPageSize, 1, 25, 1},
+      {10, 9, 0, 10, 21, 5, 3},
       {0, 1, 0, kDefaultPageSize, 1, 10, 3},
       {5000, 1, 0, kMaxPageSize, 1, 25, 1},
   };
@@ -156,8 +158,63 @@ TEST_F(ResultPageTest, PagesAreCutFromTheFileInItsOrder) {
     if (hits == 0) continue;
     EXPECT_EQ(page_.hits[0].line.recid, first);
     EXPECT_EQ(page_.hits[0].rank, first);
+    EXPECT_EQ(page_.page, (first - 1) / pageSize + 1);
     EXPECT_EQ(page_.hits.back().line.recid, first + static_cast<int>(hits) - 1);
   }
+}
+
+TEST_F(ResultPageTest, AnEmptyResultHasItsOnlyPageWhateverIsAsked) {
+  write("query12345", {});
+  ASSERT_EQ(load("query12345", 5), LoadStatus::kOk);
+  EXPECT_EQ(page_.page, 1);
+  EXPECT_EQ(page_.pageCount, 0);
+  EXPECT_TRUE(page_.hits.empty());
+  EXPECT_FALSE(page_.linesMissing);
+}
+
+TEST_F(ResultPageTest, RelevanceIsMeasuredAgainstTheBestHitOfTheWholeResult) {
+  // Sort field, scores in the file's order, records in the file (recordCount), best.
+  const std::tuple<std::string, std::vector<int>, int, int> cases[] = {
+      {"score", {90, 50, 10}, INT_MIN, 90},
+      {"score", {10, 50, 90}, INT_MIN, 90},  // ascending: the best is last
+      {"date", {20, 95, 30}, INT_MIN, 95},   // any other order: every line read
+      {"score", {90, 50}, 40, 0},            // lines still missing may hold better
+      {"date", {}, INT_MIN, 0},
+  };
+  for (const auto& [field, scores, records, best] : cases) {
+    ResultSpec spec;
+    spec.sortField = field;
+    spec.recordCount = records;
+    for (size_t i = 0; i < scores.size(); ++i)
+      spec.lines.push_back(recordLine("alice", "news", scores[i], static_cast<int>(i) + 1));
+    write("query12345", spec);
+    ASSERT_EQ(load("query12345", 1, 1), LoadStatus::kOk);
+    EXPECT_EQ(page_.bestScore, best) << field << " " << scores.size();
+  }
+  // Too many lines to read for a page: no relevance rather than a guess.
+  ResultSpec many;
+  many.sortField = "date";
+  for (int i = 1; i <= kMaxRelevanceScan + 1; ++i)
+    many.lines.push_back(recordLine("alice", "news", i, i));
+  write("query12345", many);
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  EXPECT_EQ(page_.bestScore, 0);
+}
+
+TEST_F(ResultPageTest, TheSearchesIndexesAndRequestComeWithThePage) {
+  ResultSpec spec;
+  spec.queryUrl = "user=alice&ks_key=alice1234567&query=report&index_id=7F000001_news&no_rec=5";
+  spec.descriptors = {descriptor(" ", "all", "all", " "), descriptor("alice", "News", "news"),
+                      descriptor("/grp", "Plans", "plans", "10.0.0.5")};
+  write("query12345", spec, 1);
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  ASSERT_EQ(page_.searched.size(), 2u);  // "all" is no index
+  EXPECT_EQ(page_.searched[1].desc, "Plans");
+  EXPECT_EQ(page_.searched[1].host, "10.0.0.5");
+  EXPECT_EQ(page_.searchFields,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"user", "alice"}, {"index_id", "7F000001_news"}, {"no_rec", "5"}}));
+  EXPECT_EQ(page_.language, kLangEN);
 }
 
 TEST(RecordLine, FieldsAndOwnersAreChecked) {
@@ -383,6 +440,76 @@ TEST_F(DocumentTest, ALongDocumentIsStillCheckedAndShowsItsSnippetFromItsHead) {
   doc("long.txt", bytes, kTime + 1);
   ASSERT_EQ(load("query12345"), LoadStatus::kOk);
   EXPECT_EQ(snippetText(page_.hits[0].snippet), "first line");
+}
+
+TEST_F(DocumentTest, HtmlTitlesShowTheirReferencesDecodedOnce) {
+  const std::string html = "<title>Doc &mdash; own &amp;lt;b&amp;gt;</title><p>report</p>";
+  doc("a.html", html);
+  doc("a.txt", "report");
+  const uint32_t htmlSize = static_cast<uint32_t>(html.size());
+  // The builder recorded "&amp;lt;" as "&lt;", and left "&mdash;" as it was.
+  writeIndex(home("news"),
+             {"@P:a.html\n@T:Doc &mdash; own &lt;b&gt;\n@B:x &hellip;\n",
+              "@P:a.txt\n@T:Text &mdash; as typed\n"},
+             {{kTime, htmlSize}, {kTime, 6}});
+  ResultSpec spec;
+  spec.lines = {recordLine("alice", "news", 90, 1), recordLine("alice", "news", 80, 2)};
+  write("query12345", spec);
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  ASSERT_EQ(page_.hits.size(), 2u);
+  EXPECT_EQ(page_.hits[0].title, "Doc \xE2\x80\x94 own &lt;b&gt;");  // the document's own
+  EXPECT_TRUE(page_.hits[0].html);
+  EXPECT_EQ(page_.hits[0].firstLine, "x \xE2\x80\xA6");
+  EXPECT_EQ(page_.hits[1].title, "Text &mdash; as typed");  // a text file means what it says
+  EXPECT_FALSE(page_.hits[1].html);
+  // Once the document changed, the record stands in, decoded as far as it may be.
+  doc("a.html", html, kTime + 1);
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  EXPECT_EQ(page_.hits[0].title, "Doc \xE2\x80\x94 own &lt;b&gt;");
+}
+
+TEST_F(DocumentTest, AHitIsLoadedAloneForItsView) {
+  doc("a.txt", "public");
+  writeIndex(home("news"), {"@P:a.txt\n@T:A\n", "@P:b.txt\n@T:B\n"}, {{kTime, 6}, {kTime, 6}});
+  testutil::writeFile(root_.sub("host_address"), "10.0.0.1\n");
+  ResultSpec spec;
+  spec.perPage = 2;
+  spec.lines = {recordLine("alice", "news", 90, 2, "10.0.0.1"), "garbage\n",
+                recordLine("alice", "news", 70, 1, "10.0.0.1"),
+                recordLine("alice", "news", 60, 1, "10.9.9.9")};
+  write("query12345", spec);
+  // Position; status, page, title, found.
+  const std::tuple<int64_t, LoadStatus, int64_t, std::string, bool> cases[] = {
+      {1, LoadStatus::kOk, 1, "B", true},       {3, LoadStatus::kOk, 2, "A", true},
+      {4, LoadStatus::kOk, 2, "", false},  // another host's record: not here
+      {2, LoadStatus::kNotFound, 0, "", false}, {5, LoadStatus::kNotFound, 0, "", false},
+      {0, LoadStatus::kNotFound, 0, "", false},
+  };
+  for (const auto& [position, status, pageNumber, title, found] : cases) {
+    ResultReader reader("../tmp", installation());
+    ASSERT_EQ(reader.open("query12345"), LoadStatus::kOk);
+    RenderRequest request;
+    request.view = position;
+    RecordDetails details;
+    ASSERT_EQ(reader.loadHit(request, page_, details), status) << position;
+    if (status != LoadStatus::kOk) continue;
+    ASSERT_EQ(page_.hits.size(), 1u);
+    EXPECT_EQ(page_.hits[0].rank, position);
+    EXPECT_EQ(page_.page, pageNumber);
+    EXPECT_EQ(page_.hits[0].title, title);
+    EXPECT_EQ(details.found, found);
+    EXPECT_TRUE(page_.hits[0].snippet.empty());  // the view reads the document itself
+  }
+  ResultReader reader("../tmp", installation());
+  ASSERT_EQ(reader.open("query12345"), LoadStatus::kOk);
+  RenderRequest request;
+  request.view = 3;
+  RecordDetails details;
+  ASSERT_EQ(reader.loadHit(request, page_, details), LoadStatus::kOk);
+  const UniqueFd fd = openRecordedDocument(details, kLangEN);
+  std::string bytes;
+  ASSERT_TRUE(fd && readPrefix(fd.get(), 100, bytes));
+  EXPECT_EQ(bytes, "public");
 }
 
 TEST_F(ResultPageTest, HitsShowTheirRecordsSnippetsAndSideFiles) {

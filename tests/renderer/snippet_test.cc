@@ -25,6 +25,9 @@ std::string marked(const std::string& text, const std::vector<std::string>& term
 TEST(Terms, TakenFromTheQueryAsUnderstood) {
   EXPECT_EQ(highlightTerms("report,Budget,REPORT, and (plan) -x \"q\" OR not"),
             (std::vector<std::string>{"report", "Budget", "plan", "x", "q"}));
+  // A trailing wildcard stays, once, to stand for the words a term begins.
+  EXPECT_EQ(highlightTerms("repo* (bud**) \"pl*\" * x*y"),
+            (std::vector<std::string>{"repo*", "bud*", "pl*", "x*y"}));
   std::string many, wide = "x";
   for (int i = 0; i < 100; ++i) {
     many += "t" + std::to_string(i) + ",";
@@ -34,13 +37,26 @@ TEST(Terms, TakenFromTheQueryAsUnderstood) {
   EXPECT_EQ(highlightTerms(wide)[0], wide.substr(0, 253));  // not cut inside a character
 }
 
-TEST(Snippet, MarksWholeTermsIgnoringAsciiCase) {
+TEST(Snippet, MarksWholeWordsIgnoringAsciiCase) {
   const char* const cases[][3] = {
       {"The REPORT on the budget", "report,Budget", "The [REPORT] on the [budget]"},
-      {"report port sports", "port", "report [port] sports"},  // only where a word begins
-      {"reports", "report", "[report]s"},                      // the engine folds "reports"
-      {"\xE5\xB9\xB4\xE5\xA0\xB1", "\xE5\xA0\xB1", "\xE5\xB9\xB4[\xE5\xA0\xB1]"},  // no words
-      {"budgets", "budget,budgets", "[budgets]"},  // the longest term wins
+      {"report port sports", "port", "report [port] sports"},
+      // Words as the engine splits them: the term must be the whole word.
+      {"freedesktop free, (free) free_software free2", "free",
+       "freedesktop [free], ([free]) "
+       "free_software free2"},
+      {"reports report", "report", "reports [report]"},
+      {"caf\xC3\xA9 caf", "caf", "caf\xC3\xA9 [caf]"},  // a letter of another script continues
+      {"free\xE2\x80\x94libre \xC2\xAB"
+       "free\xC2\xBB",
+       "free", "[free]\xE2\x80\x94libre \xC2\xAB[free]\xC2\xBB"},  // punctuation ends it
+      {"\xE5\xB9\xB4\xE5\xA0\xB1", "\xE5\xA0\xB1", "\xE5\xB9\xB4[\xE5\xA0\xB1]"},  // CJK: no words
+      {"free\xE5\xA0\xB1", "free", "[free]\xE5\xA0\xB1"},  // a CJK character is a word of its own
+      {"\xEF\xBD\x86ree free", "ree", "\xEF\xBD\x86ree free"},  // full-width letters are letters
+      {"c++ c+++", "c++", "[c++] [c++]+"},  // an edge that is no letter may touch anything
+      {"budgets budget", "budget,budgets", "[budgets] [budget]"},
+      // A wildcard term marks the words it begins.
+      {"Report reports repo preport", "repo*", "[Report] [reports] [repo] preport"},
       {"  a\n\n\tb  ", "", "a b"}};
   for (const auto& c : cases)
     EXPECT_EQ(marked(c[0], highlightTerms(c[1]), 200), c[2]);
@@ -58,6 +74,29 @@ TEST(Snippet, WindowSurroundsTheFirstOccurrenceOnWholeWords) {
   EXPECT_TRUE(isdigit(m[m.size() - 4])) << m;                             // "...fillerNN..."
   EXPECT_TRUE(m.size() <= 120 + 8 && m.size() >= 120 + 8 - 2 * 16) << m;  // 8: the marks
   EXPECT_EQ(marked(std::string(500, 'a'), {"zzz"}, 100), std::string(100, 'a') + "...");
+}
+
+TEST(Snippet, MarkingAWholeTextKeepsEveryByte) {
+  const std::string text = "A free text: freedom, free_software and FREE.\n";
+  const std::vector<SnippetPiece> pieces = markTerms(text, {"free"});
+  std::string joined, marked;
+  for (const SnippetPiece& p : pieces) {
+    joined += p.text;
+    marked += p.term ? "[" + p.text + "]" : p.text;
+  }
+  EXPECT_EQ(joined, text);
+  EXPECT_EQ(marked, "A [free] text: freedom, free_software and [FREE].\n");
+  EXPECT_TRUE(markTerms("", {"x"}).empty());
+  ASSERT_EQ(markTerms("abc", {}).size(), 1u);
+}
+
+TEST(HtmlText, NamedReferencesOfHtmlAreDecoded) {
+  EXPECT_EQ(htmlVisibleText("a&mdash;b &hellip; &Dagger;&dagger; &euro;5 &eacute;&nbsp;x &Mdash; "
+                            "&amp;mdash;"),
+            "a\xE2\x80\x94"
+            "b \xE2\x80\xA6 \xE2\x80\xA1\xE2\x80\xA0 \xE2\x82\xAC"
+            "5 "
+            "\xC3\xA9 x &Mdash; &mdash;");
 }
 
 TEST(HtmlText, OnlyTheVisibleTextRemains) {
@@ -89,6 +128,28 @@ TEST(DocumentText, EncodingIsDetectedAndWhatHasNoTextGivesNothing) {
     EXPECT_EQ(documentText(bytes, name, language), text) << name;
 }
 
+TEST(DocumentText, AWholeDocumentIsReadableWithItsLines) {
+  const std::tuple<const char*, std::string, bool, std::string> cases[] = {
+      {"a.txt", "one\r\ntwo\rthree\n\n  four", false, "one\ntwo\nthree\n\n  four"},
+      {"a.html",
+       "<html><head><title>T</title><style>p{}</style></head><body>\n  <h1>Head</h1>\n<p>One\n"
+       "  line &amp; more</p><ul><li>a</li><li>b</li></ul>x<br>y</body></html>",
+       false, "Head\nOne line & more\na\nb\nx\ny"},
+      {"a.txt", "ab\xE4\xB8", true, "ab"},  // cut inside a character by the view's limit
+      {"a.txt", "ab\xE4\xB8", false, "ab" + std::string(kReplacement) + std::string(kReplacement)},
+      {"b.bin", std::string("x\0y", 3), false, ""},
+      {"c.txt",
+       "\xEF\xBB\xBF"
+       "bom",
+       false, "bom"},
+  };
+  for (const auto& [name, bytes, cut, text] : cases)
+    EXPECT_EQ(documentReadableText(bytes, name, kLangEN, cut), text) << name << " " << bytes;
+  // Past the snippets' limit the text goes on.
+  const std::string big = std::string(kMaxDocumentBytes, 'a') + " end";
+  EXPECT_EQ(documentReadableText(big, "big.txt", kLangEN, false), big);
+}
+
 // A snippet as one string, so that two can be compared whole.
 std::string shown(const Snippet& s) {
   std::string out = s.cutBefore ? "..." : "";
@@ -110,6 +171,31 @@ struct MemoryDocument {
     };
   }
 };
+
+TEST(DocumentText, AnHtmlTitleIsReadFromTheDocumentAndDecodedOnce) {
+  // Document, language, title ("(none)" when there is none to take).
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"<title>Annual &mdash; 2005 &amp;mdash; &lt;b&gt;</title>", kLangEN,
+       "Annual \xE2\x80\x94 2005 &mdash; <b>"},
+      {"<!-- <title>no</title> --><TITLE lang=en>\n Yes\n  it is </TITLE>", kLangEN, "Yes it is"},
+      {"<meta charset=\"Shift_JIS\"><title>\x93\xFA</title>", kLangEN, "\xE6\x97\xA5"},
+      {"<title>" + std::string(400, 'x') + "</title>", kLangEN, std::string(kMaxTitleBytes, 'x')},
+      {"<body><title>late</title>", kLangEN, "(none)"},
+      {"<title>  </title>", kLangEN, "(none)"},
+      {"<p>no title</p>", kLangEN, "(none)"},
+      {std::string(kMaxTitleSearchBytes, ' ') + "<title>far</title>", kLangEN, "(none)"},
+  };
+  for (const auto& [bytes, language, expected] : cases) {
+    MemoryDocument doc{bytes};
+    std::string title = "(none)";
+    documentTitle(doc.head(), "a.html", language, title);
+    EXPECT_EQ(title, expected) << bytes.substr(0, 80);
+    EXPECT_LE(doc.mostAsked, kMaxTitleSearchBytes);
+  }
+  MemoryDocument text{"<title>not html</title>"};
+  std::string title;
+  EXPECT_FALSE(documentTitle(text.head(), "a.txt", kLangEN, title));
+}
 
 // The snippet of a document read in steps, or "(none)"; and the snippet of
 // its whole head read at once, as the renderer read every document before.
@@ -235,8 +321,9 @@ TEST(DocumentSnippet, RandomDocumentsCutAnywhereGiveTheSameSnippet) {
     const size_t length = std::uniform_int_distribution<size_t>(0, 12000)(random);
     while (bytes.size() < length)
       bytes += pieces[random() % pieces.size()];
-    const std::vector<std::string> terms = round % 5 == 0
-                                               ? std::vector<std::string>{}
+    const std::vector<std::string> terms = round % 5 == 0 ? std::vector<std::string>{}
+                                           : round % 5 == 1
+                                               ? std::vector<std::string>{"rep*", "\xE4\xB8\xAD"}
                                                : std::vector<std::string>{"report", "\xE4\xB8\xAD"};
     const std::string name = round % 2 ? "r.html" : "r.txt";
     const int language = round % 3 == 0 ? kLangGB : kLangEN;

@@ -1,0 +1,162 @@
+/// @file json_page.cc
+/// @brief The result page for programs that read JSON (page_writer.h gives
+/// its shape): the same hits as the XML answer.
+
+#include <string>
+
+#include "companions/renderer/page_writer.h"
+#include "companions/renderer/render_text.h"
+
+namespace render {
+
+namespace {
+
+// Members are written in order; the writer adds the commas.
+class JsonObject {
+ public:
+  explicit JsonObject(std::string& out) : out_(out) { out_ += '{'; }
+  ~JsonObject() { out_ += '}'; }
+  JsonObject(const JsonObject&) = delete;
+  JsonObject& operator=(const JsonObject&) = delete;
+
+  // The key; its value is appended by the caller next.
+  std::string& key(const char* name) {
+    if (!first_) out_ += ',';
+    first_ = false;
+    out_ += jsonString(name);
+    out_ += ':';
+    return out_;
+  }
+  void text(const char* name, std::string_view value) { key(name) += jsonString(value); }
+  void number(const char* name, int64_t value) { key(name) += std::to_string(value); }
+  void flag(const char* name, bool value) { key(name) += value ? "true" : "false"; }
+  void null(const char* name) { key(name) += "null"; }
+  // A text, or null when it is empty (not known).
+  void textOrNull(const char* name, std::string_view value) {
+    if (value.empty())
+      null(name);
+    else
+      text(name, value);
+  }
+
+ private:
+  std::string& out_;
+  bool first_ = true;
+};
+
+void jsonTexts(const std::vector<std::string>& texts, std::string& out) {
+  out += '[';
+  for (size_t i = 0; i < texts.size(); ++i)
+    out += (i ? "," : "") + jsonString(texts[i]);
+  out += ']';
+}
+
+void jsonHit(const HitView& hit, const ResultPage& page, const LinkContext& links,
+             std::string& out) {
+  JsonObject o(out);
+  o.number("rank", hit.rank);
+  o.text("file", hit.fileName);
+  o.text("title", hit.title.empty() ? hit.firstLine : hit.title);
+  o.textOrNull("location", hit.location);
+  o.textOrNull("date", formatIsoDate(hit.time));
+  if (hit.time != 0)
+    o.number("epoch", hit.time);
+  else
+    o.null("epoch");
+  if (hit.hasSize)
+    o.number("size", hit.size);
+  else
+    o.null("size");
+  {
+    JsonObject index(o.key("index"));
+    index.text("id", hit.line.index);
+    index.text("owner", hit.line.owner);
+    index.text("host", hit.line.host);
+    index.text("name", hit.indexDesc);
+  }
+  o.number("score", hit.line.score);
+  o.textOrNull("relevance", relevanceWord(hit.line.score, page.bestScore));
+  o.number("record", hit.line.recid);
+  o.text("snippet", snippetText(hit.snippet));
+  o.textOrNull("view", hit.local ? viewLinkUrl(links, page, hit.rank) : "");
+}
+
+}  // namespace
+
+std::string jsonResultBody(const ResultPage& page, const LinkContext& links) {
+  std::string out;
+  {
+    JsonObject o(out);
+    o.number("version", 1);
+    {
+      JsonObject q(o.key("query"));
+      q.text("typed", page.queryTyped);
+      q.text("understood", page.queryUnderstood);
+      jsonTexts(page.terms, q.key("terms"));
+      q.flag("disallowed", page.queryDisallowed);
+    }
+    o.text("index", page.selectedIndex);
+    o.number("run_time_ms", page.runTimeMs);
+    {
+      JsonObject sort(o.key("sort"));
+      sort.text("field", page.sortField);
+      sort.text("order", page.sortOrder);
+    }
+    if (page.dateFrom.empty()) {
+      o.null("date_window");
+    } else {
+      JsonObject window(o.key("date_window"));
+      window.text("from", page.dateFrom);
+      window.text("to", page.dateTo);
+    }
+    o.number("total", page.totalHits);
+    o.number("page", page.page);
+    o.number("per_page", page.pageSize);
+    o.number("pages", page.pageCount);
+    o.number("count", static_cast<int64_t>(page.hits.size()));
+    o.flag("complete", !page.linesMissing);
+    std::string& hits = o.key("hits");
+    hits += '[';
+    for (size_t i = 0; i < page.hits.size(); ++i) {
+      if (i) hits += ',';
+      jsonHit(page.hits[i], page, links, hits);
+    }
+    hits += ']';
+    std::vector<std::string> related;
+    for (const TermLink& t : page.relatedTerms)
+      related.push_back(t.text);
+    jsonTexts(related, o.key("related_terms"));
+    std::string& similar = o.key("similar_keywords");
+    similar += '[';
+    for (size_t i = 0; i < page.similarKeywords.size(); ++i) {
+      if (i) similar += ',';
+      JsonObject k(similar);
+      k.text("keyword", page.similarKeywords[i].text);
+      k.number("score", page.similarKeywords[i].score);
+    }
+    similar += ']';
+    std::string& classes = o.key("classes");
+    classes += '[';
+    for (size_t i = 0; i < page.classes.size(); ++i) {
+      if (i) classes += ',';
+      JsonObject c(classes);
+      c.text("uid", localToUtf8(page.classes[i].uid, page.language));
+      c.text("name", page.classes[i].name);
+    }
+    classes += ']';
+    std::string& indexes = o.key("indexes");
+    indexes += '[';
+    for (size_t i = 0; i < page.indexes.size(); ++i) {
+      if (i) indexes += ',';
+      JsonObject e(indexes);
+      e.text("id", page.indexes[i].name);
+      e.text("owner", page.indexes[i].owner);
+      e.number("hits", page.indexes[i].matches);
+      e.text("name", page.indexes[i].desc);
+    }
+    indexes += ']';
+  }
+  return out + "\n";
+}
+
+}  // namespace render
