@@ -7,6 +7,7 @@ packages=(
   clang libclang-rt-14-dev
   libxapian-dev
   locales
+  chromium
 )
 missing=()
 for p in "${packages[@]}"; do
