@@ -164,6 +164,8 @@ void readAnswerFormat(const CGIStringParser& cgi, queryOptionTag& option) {
     option.api_version = 3;
     if (equals(cgi.findCgiVariableByName("version"), "2")) option.api_version = 2;
   }
+  // JSON for callers that build their own pages.
+  if (equals(cgi.findCgiVariableByName("format"), "json")) option.xml_format = kAnswerJsonFormat;
 }
 
 }  // namespace

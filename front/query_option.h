@@ -20,6 +20,9 @@ constexpr int kSortOrderSize = 8;
 
 // The renderer fields hold this when the request did not give them.
 constexpr int kRendererUnset = -100;
+// The answer format ("xml" variable) of a JSON answer; also set by
+// "format=json".
+constexpr int kAnswerJsonFormat = 3;
 
 // What the query is searched for when it is a property search.
 enum FileNameSearch {

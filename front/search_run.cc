@@ -186,6 +186,7 @@ void readRequest() {
   queryOption.wholeCGIString = requestWithoutKey(cgi_variable.getBackupQueryString());
   queryOption.initialize(langFlag);
   if (queryOption.xml_format == 1) cgi_msg_report.setXMLFlag(true);
+  if (queryOption.xml_format == kAnswerJsonFormat) cgi_msg_report.setJsonFlag(true);
   if (queryOption.api_version == 2 || queryOption.api_version == 3) {
     cgi_msg_report.setAPIFlag(true);
   }

@@ -23,6 +23,8 @@
 #include "system/log.h"
 #include "system/tmpfile.h"
 
+static_assert(kAnswerJsonFormat == kAnswerJson, "the request and the renderer name JSON alike");
+
 namespace {
 
 constexpr const char* kDelim = kFieldDelim;

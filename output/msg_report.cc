@@ -54,6 +54,29 @@ const char kBuiltInTemplate[] =
     "<form action=\"$$BACK_PAGE$$\" method=\"get\">"
     "<input type=\"$$BUTTON_TYPE$$\" value=\"Back\"></form>\n</body>\n</html>\n";
 
+// The content kind of a JSON answer (beside CONTENT_TYPE).
+constexpr int kContentTypeJson = 4;
+
+// A JSON string's contents: quotes, backslashes and control characters
+// escaped; other bytes as they are (the installation's text).
+std::string jsonEscaped(const char* text) {
+  std::string out;
+  for (const char* p = text; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 // A value filled into a message is text, never markup.
 std::string escapeHtml(const char* text) {
   std::string out;
@@ -102,7 +125,11 @@ void KestraneMsgReport::outputContentType(FILE* stream, int contentKind, const c
 void KestraneMsgReport::outputContentType(FILE* stream, int contentKind, const char* cookie,
                                           time_t now) {
   if (stream == nullptr) return;
+  if (m_jsonFlag) contentKind = kContentTypeJson;
   switch (contentKind) {
+    case kContentTypeJson:
+      std::fputs("Content-Type: application/json; charset=utf-8\n", stream);
+      break;
     case CONTENT_TYPE_HTML:
       std::fputs("Content-Type:text/html\n", stream);
       break;
@@ -125,6 +152,12 @@ void KestraneMsgReport::outputContentType(FILE* stream, int contentKind, const c
 void KestraneMsgReport::outputHtmlMessage(FILE* stream, int pageKind, const char* title,
                                           const char* message, const char* backPage) {
   if (stream == nullptr) return;
+  if (m_jsonFlag) {
+    std::fprintf(stream, "{\"error\":{\"code\":\"%s\",\"message\":\"%s\"}}\n",
+                 jsonEscaped(m_apiRetCode).c_str(), jsonEscaped(orEmpty(message)).c_str());
+    std::fflush(stream);
+    return;
+  }
   const char* path = msgReportTemplatePath(pageKind);
   if (path == nullptr) {
     std::fprintf(stream, "title=%s\nmessage=%s\n", orEmpty(title), orEmpty(message));

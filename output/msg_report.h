@@ -48,6 +48,10 @@ class KestraneMsgReport {
   void setPageLanguage(std::string code) { m_pageLanguage = std::move(code); }
   // Recorded for the request; no page depends on it.
   void setXMLFlag(bool on) { m_xmlFlag = on; }
+  // A caller that asked for JSON gets its message pages as JSON:
+  // {"error":{"code":"<API code>","message":"<text>"}} with the JSON content
+  // type, whatever content kind or page kind is asked for.
+  void setJsonFlag(bool on) { m_jsonFlag = on; }
   const char* getAPIRetCode() const { return m_apiRetCode; }
   bool getAPIFlag() const { return m_apiFlag; }
   bool getXMLFlag() const { return m_xmlFlag; }
@@ -97,6 +101,7 @@ class KestraneMsgReport {
 
   char m_apiRetCode[kApiRetCodeLength + 1];
   bool m_apiFlag;
+  bool m_jsonFlag = false;
   std::string m_searchForm;
   std::string m_pageLanguage = "en";
   bool m_xmlFlag;

@@ -261,6 +261,9 @@ int BuildGetFileListCommand(const std::string& base, const RendererOptions& opti
     case 2:
       args.format = "wml";
       break;
+    case kAnswerJson:
+      args.format = "json";
+      break;
     default:
       args.format.clear();
   }

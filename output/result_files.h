@@ -137,17 +137,21 @@ bool writeSimilarKeywordFile(const std::string& path, const std::string& query,
                              const std::vector<SimilarKeywordCandidate>& candidates,
                              double threshold, int maxCount);
 
+// The answer format value of JSON (the "xml" variable 3, or "format=json").
+constexpr int kAnswerJson = 3;
+
 // The renderer options of the request.
 struct RendererOptions {
   int output_cgi_no = -100;    // records per page; -100 when not given
   int output_cgi_page = -100;  // page; -100 when not given
-  int xml_format = 0;          // 0 HTML, 1 XML, 2 WML
+  int xml_format = 0;          // 0 HTML, 1 XML, 2 WML, kAnswerJson JSON
   int api_version = 0;         // 2 or 3 for API callers
 };
 
 // Fills `args` for the renderer: B; the page size and page in decimal, or
 // "N" when not given; the format "" for HTML, "xml" (or "xml2" / "xml3" for
-// API versions 2 / 3) for XML, "wml" for WML, "" for any other value.
+// API versions 2 / 3) for XML, "wml" for WML, "json" for JSON, "" for any
+// other value.
 // Returns how many of the three texts carry a value.
 int BuildGetFileListCommand(const std::string& base, const RendererOptions& options,
                             GetFileListArguments& args);

@@ -314,6 +314,24 @@ TEST_F(SearchRequestTest, ApiCallersGetXmlFromTheRenderer) {
   EXPECT_NE(std::string::npos, r.out.find("<?xml")) << r.out;
 }
 
+// Sites that build their own pages ask for JSON, and get their failures as
+// JSON too.
+TEST_F(SearchRequestTest, JsonCallersGetJsonAnswersAndFailures) {
+  for (const std::string format : {"format=json", "xml=3"}) {
+    RunResult r;
+    search("query=apple&search_no=0&" + format + both(), &r);
+    EXPECT_NE(std::string::npos, r.out.find("Content-Type: application/json")) << r.out;
+    const std::string body = r.out.substr(r.out.find("\n\n") + 2);
+    EXPECT_EQ('{', body.front()) << body;
+    EXPECT_NE(std::string::npos, body.find("\"apple")) << body;
+  }
+  RunResult none = inst_->get("user=TESSERA&query=apple&format=json");
+  EXPECT_EQ(1, none.exitStatus);
+  EXPECT_NE(std::string::npos, none.out.find("Content-Type: application/json")) << none.out;
+  EXPECT_NE(std::string::npos, none.out.find("{\"error\":{\"code\":\"1003\",\"message\":\""))
+      << none.out;
+}
+
 TEST(SearchRequestHandOver, MissingRendererIsAFailureWithAPage) {
   Installation inst;
   std::filesystem::remove(inst.path("search-cgi/getfilelist.exe"));

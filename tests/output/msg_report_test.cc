@@ -154,3 +154,22 @@ TEST(HtmlMakeup, AppendFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A caller that asked for JSON reads its failures as JSON too.
+TEST(MsgReportJson, FailuresComeAsJsonWithItsType) {
+  KestraneMsgReport report;
+  report.setJsonFlag(true);
+  report.setAPIRetCode("1003");
+  EXPECT_EQ(render([&](FILE* f) {
+              report.outputContentType(f, CONTENT_TYPE_HTML, nullptr, 0);
+            }).rfind("Content-Type: application/json; charset=utf-8\n", 0),
+            0u);
+  EXPECT_EQ(render([&](FILE* f) {
+              report.outputHtmlMessage(f, MSG_TYPE_ERROR, "T", "Say \"no\"\\\n\x01", nullptr);
+            }),
+            "{\"error\":{\"code\":\"1003\",\"message\":\"Say \\\"no\\\"\\\\\\u000a\\u0001\"}}\n");
+}
+
+}  // namespace
