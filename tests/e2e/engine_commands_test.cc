@@ -215,8 +215,10 @@ TEST_P(EngineCommands, PlainQueriesThroughTheOptionStringAndTermFile) {
                        {"(fox | hound) & forest", {2}},
                        {"\"brown quick\"", {}},  // a phrase
                        {"\"e-mail\"", {5}},      // one quoted word passes the expander intact
-                       {"e-mail", {}},           // "-" excludes: e without mail
-                       {"-apple", {2, 5}}});     // a leading "-" brings "-e"
+                       {"e-mail", {5}},          // a hyphen inside a word joins its parts
+                       {"pie-charts", {5}},
+                       {"charts-pie", {}},    // in their order
+                       {"-apple", {2, 5}}});  // a leading "-" brings "-e"
 }
 
 TEST_P(EngineCommands, RequestOptionsReachTheEngine) {

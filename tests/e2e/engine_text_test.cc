@@ -65,7 +65,16 @@ TEST(EngineText, QueryLanguage) {
                                       "b\x1F\x7F",
                                       "(AND a b)"},  // control bytes are blanks
                                      {"\"a\nb\"|c", "(OR \"a\nb\" c)"},
-                                     {"ab*c?", "ab*c?"}})
+                                     {"ab*c?", "ab*c?"},
+                                     // "-" excludes where a word begins, and joins inside one
+                                     {"GPL-3", "GPL-3"},
+                                     {"-foo", "(NOT foo)"},
+                                     {"a - b", "(AND a (NOT b))"},
+                                     {"a -b-c", "(AND a (NOT b-c))"},
+                                     {"(a)-b", "(AND a (NOT b))"},
+                                     {"\"a\"-b", "(AND \"a\" (NOT b))"},
+                                     {"a--b- -", "a--b-"},
+                                     {"x-*|AND-y", "(OR x-* AND-y)"}})
     EXPECT_EQ(describeQuery(parseQuery(in).get()), out) << in;
   std::string many;
   for (size_t i = 0; i < kMaxQueryLeaves + 50; ++i)
@@ -90,7 +99,13 @@ TEST(EngineText, WildcardWordsAsTheLimitCountsThem) {
        3},
       {"-a* NOT b*", 2},  // excluded words are expanded too
       {"(((a*)))", 1},
-      {"AND* OR*", 2}};  // operator words only as such
+      {"AND* OR*", 2},  // operator words only as such
+      // A hyphenated word counts each part with a wildcard, as the back-end
+      // counts it.
+      {"x-*", 1},
+      {"gpl-3* well-known", 1},
+      {"a*-b?-c", 2},
+      {"\"x-*\" -y-z*", 1}};
   for (const auto& [query, count] : cases)
     EXPECT_EQ(countWildcardWords(parseQuery(query).get()), count) << query;
   std::string many;
