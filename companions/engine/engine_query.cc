@@ -322,13 +322,13 @@ Xapian::Query QueryBuilder::prefixWord(const std::string& word, bool positive) {
   return synonymsOf(terms);
 }
 
-OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
-  std::vector<TextToken> tokens = tokenize(folded);
-  if (tokens.empty()) return std::nullopt;
-  note(displayForm(tokens), positive);
-  // The positional terms of the text: words, lone CJK characters, and the
-  // bigrams of CJK runs (the last character of a run is covered by its
-  // bigram).
+namespace {
+
+// The positional terms of tokens: words, lone CJK characters, and the
+// bigrams of CJK runs (the last character of a run is covered by its
+// bigram).
+std::vector<std::pair<std::string, uint32_t>> positionalTerms(
+    const std::vector<TextToken>& tokens) {
   std::vector<std::pair<std::string, uint32_t>> seq;
   for (size_t i = 0; i < tokens.size(); ++i) {
     const TextToken& t = tokens[i];
@@ -339,6 +339,16 @@ OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
       seq.emplace_back(t.text, t.pos);
     }
   }
+  return seq;
+}
+
+}  // namespace
+
+OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
+  std::vector<TextToken> tokens = tokenize(folded);
+  if (tokens.empty()) return std::nullopt;
+  note(displayForm(tokens), positive);
+  const std::vector<std::pair<std::string, uint32_t>> seq = positionalTerms(tokens);
   if (opt_.fuzzy) {
     std::vector<Xapian::Query> parts;
     for (const auto& s : seq) {
@@ -358,14 +368,44 @@ OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
   return Xapian::Query(Xapian::Query::OP_PHRASE, parts.begin(), parts.end(), window);
 }
 
+OptQuery QueryBuilder::hyphenWord(const std::string& folded, bool positive) {
+  // The parts follow each other as the indexer placed them: a wildcard part
+  // takes one position, a literal part as many as its words.
+  std::vector<std::vector<std::string>> slots;
+  uint32_t pos = 0, first = 0;
+  for (std::string_view part : hyphenParts(folded)) {
+    if (hasWildcard(part)) {
+      slots.push_back(expander_.expand(std::string(part)));
+      for (const std::string& t : slots.back())
+        note(t, positive);
+      ++pos;
+      continue;
+    }
+    const std::vector<TextToken> tokens = tokenize(part, pos);
+    if (tokens.empty()) continue;
+    for (const auto& [term, at] : positionalTerms(tokens)) {
+      if (slots.empty()) first = at;
+      slots.push_back({term});
+      note(term, positive);
+    }
+    pos = tokens.back().pos + 1;
+  }
+  if (slots.empty()) return std::nullopt;
+  if (slots.size() == 1) return synonymsOf(slots[0]);
+  std::vector<Xapian::Query> words;
+  for (const std::vector<std::string>& s : slots) {
+    if (s.empty()) return Xapian::Query::MatchNothing;
+    words.push_back(s.size() == 1 ? Xapian::Query(s[0])
+                                  : Xapian::Query(Xapian::Query::OP_OR, s.begin(), s.end()));
+  }
+  return Xapian::Query(Xapian::Query::OP_PHRASE, words.begin(), words.end(), pos - first);
+}
+
 OptQuery QueryBuilder::leaf(const QueryNode* n, bool positive) {
   std::string folded = foldText(n->text);
   OptQuery q;
   if (!n->quoted && hasWildcard(folded)) {
-    std::vector<std::string> terms = expander_.expand(folded);
-    for (const std::string& t : terms)
-      note(t, positive);
-    q = synonymsOf(terms);
+    q = hyphenWord(folded, positive);
   } else {
     q = text(folded, positive);
   }
@@ -417,14 +457,102 @@ namespace {
 void collectWildcards(const QueryNode* n, std::vector<std::string>& out) {
   if (!n) return;
   if (n->kind == QueryNode::Kind::kLeaf && !n->quoted) {
-    std::string folded = foldText(n->text);
-    if (hasWildcard(folded)) out.push_back(std::move(folded));
+    const std::string folded = foldText(n->text);
+    for (std::string_view part : hyphenParts(folded))
+      if (hasWildcard(part)) out.emplace_back(part);
   }
   for (const auto& c : n->children)
     collectWildcards(c.get(), out);
 }
 
+// A word or phrase as a reader writes it: in double quotes once it has
+// several words.
+std::string shownText(const std::string& words) {
+  return words.find(' ') == std::string::npos ? words : "\"" + words + "\"";
+}
+
+std::string shownLeaf(const QueryNode* n, const Thesaurus* thesaurus) {
+  const std::string folded = foldText(n->text);
+  std::string shown;
+  if (!n->quoted && hasWildcard(folded)) {
+    std::string words;
+    for (std::string_view part : hyphenParts(folded)) {
+      const std::string piece = hasWildcard(part) ? std::string(part) : displayForm(tokenize(part));
+      if (!piece.empty()) words += (words.empty() ? "" : " ") + piece;
+    }
+    shown = shownText(words);
+  } else {
+    shown = shownText(displayForm(tokenize(folded)));
+  }
+  if (!thesaurus || n->quoted) return shown;
+  std::vector<std::string> alternatives;
+  if (!shown.empty()) alternatives.push_back(shown);
+  for (const std::string& s : thesaurus->synonyms(folded)) {
+    const std::string other = shownText(displayForm(tokenize(s)));
+    if (!other.empty()) alternatives.push_back(other);
+  }
+  if (alternatives.size() < 2) return shown;
+  std::string group = "(";
+  for (size_t i = 0; i < alternatives.size(); ++i)
+    group += (i ? " OR " : "") + alternatives[i];
+  return group + ")";
+}
+
+std::string shown(const QueryNode* n, const Thesaurus* thesaurus);
+
+// A group shown inside another: in parentheses unless it is one word.
+std::string nested(const QueryNode* n, const Thesaurus* thesaurus) {
+  const std::string text = shown(n, thesaurus);
+  const bool group = n->kind == QueryNode::Kind::kAnd || n->kind == QueryNode::Kind::kOr;
+  return group && text.find(' ') != std::string::npos ? "(" + text + ")" : text;
+}
+
+std::string shown(const QueryNode* n, const Thesaurus* thesaurus) {
+  switch (n->kind) {
+    case QueryNode::Kind::kLeaf:
+      return shownLeaf(n, thesaurus);
+    case QueryNode::Kind::kNot: {
+      const std::string inner = nested(n->children[0].get(), thesaurus);
+      return inner.empty() ? "" : "NOT " + inner;
+    }
+    case QueryNode::Kind::kOr: {
+      std::string out;
+      for (const auto& c : n->children) {
+        const std::string part = nested(c.get(), thesaurus);
+        if (!part.empty()) out += (out.empty() ? "" : " OR ") + part;
+      }
+      return out;
+    }
+    case QueryNode::Kind::kAnd:
+      break;
+  }
+  std::string out;
+  for (const auto& c : n->children) {
+    const std::string part = nested(c.get(), thesaurus);
+    if (part.empty()) continue;
+    // "a NOT b" rather than "a AND NOT b".
+    const bool isNot = c->kind == QueryNode::Kind::kNot;
+    out += out.empty() ? part : (isNot ? " " : " AND ") + part;
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string understoodQuery(const QueryNode* root, const Thesaurus* thesaurus) {
+  return root ? shown(root, thesaurus) : "";
+}
+
+std::string understoodHeader(const std::string& utf8, const CodePage& cp) {
+  const std::string local = cp.fromUtf8(utf8);
+  if (local.size() <= kMaxMatchedBytes) return headerMatchedString(local, cp);
+  // Cut after a whole word, room left for the mark: a blank is one byte in
+  // every code page, and never the second byte of a character.
+  const std::string_view head = cp.cut(local, kMaxMatchedBytes - 4);
+  const size_t blank = head.rfind(' ');
+  return std::string(head.substr(0, blank == std::string_view::npos ? head.size() : blank)) +
+         " ...";
+}
 
 Xapian::Query QueryBuilder::build(const QueryNode* root) {
   std::vector<std::string> wildcards;

@@ -124,6 +124,7 @@ class QueryBuilder {
   std::optional<Xapian::Query> node(const QueryNode* n, bool positive);
   std::optional<Xapian::Query> leaf(const QueryNode* n, bool positive);
   std::optional<Xapian::Query> text(const std::string& folded, bool positive);
+  std::optional<Xapian::Query> hyphenWord(const std::string& folded, bool positive);
   Xapian::Query fuzzyWord(const std::string& word, bool positive);
   Xapian::Query prefixWord(const std::string& word, bool positive);
   Xapian::Query allBut(const Xapian::Query& excluded) const;
@@ -135,6 +136,19 @@ class QueryBuilder {
   std::map<std::string, std::vector<std::string>> similar_;  // fuzzy words already looked up
   std::vector<std::string> terms_;
 };
+
+// The query as the engine understood it, for a reader (UTF-8): words folded,
+// a word of several parts ("GPL-3", "e.mail") and a phrase of several words
+// in double quotes, wildcard words as written, thesaurus groups in
+// parentheses, and the operators AND, OR and NOT (a NOT inside an AND reads
+// "a NOT b"); a group inside another kind of group in parentheses. Text
+// that adds no condition is left out. The same for every index, so the
+// back-end shows it once however many indexes it searched.
+std::string understoodQuery(const QueryNode* root, const Thesaurus* thesaurus);
+
+// The understood query in the code page of a result header, within
+// kMaxMatchedBytes: a longer one ends after its last whole word with " ...".
+std::string understoodHeader(const std::string& utf8, const CodePage& cp);
 
 // Opens the engine database of an index home (its kEngineDbDir). Only the
 // engine's own backend is accepted: a stub file standing in its place must

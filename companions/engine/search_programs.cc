@@ -213,9 +213,7 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     Xapian::Query q = builder.build(tree.get());
     std::vector<Hit> hits =
         runQuery(db, q, a.recordOrder ? HitOrder::kRecord : HitOrder::kScore, a.limit);
-    std::string matched;
-    for (const std::string& t : builder.searchedTerms())
-      matched += (matched.empty() ? "" : ",") + cp.fromUtf8(t);
+    const std::string matched = understoodHeader(understoodQuery(tree.get(), opt.thesaurus), cp);
     if (!writeResult(ctx, a.output, resultBytes(a.binout, matched, hits, cp)))
       return failRun(me, ctx, "cannot write " + a.output);
   } catch (const Xapian::Error& e) {

@@ -12,7 +12,8 @@
 /// A run reads the settings of its installation: ROOT/lang.cfg names its
 /// code page, ROOT/dict/thesaurus<n>.txt holds thesaurus <n> and
 /// ROOT/setting/search_option.cfg its limits (run_limits.h). A program
-/// started in the CGI directory has ".." for ROOT.
+/// started in the CGI directory has ".." for ROOT. The engine's result header
+/// is the query as it understood it (understoodQuery).
 /// The programs exit with 0 after writing their result (also when nothing
 /// matched) and with kExitFailure and a one-line reason on stderr, leaving the
 /// result file as it was, when they cannot search or write. The engine and
