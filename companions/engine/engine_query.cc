@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "companions/engine/codepage.h"
+#include "companions/engine/collection_stats.h"
 #include "companions/engine/index_files.h"
 #include "companions/engine/text_fold.h"
 #include "system/secure_file.h"
@@ -272,14 +273,62 @@ std::vector<std::string> expandWildcard(const Xapian::Database& db, std::string_
   return expander.expand(std::string(pattern), limit);
 }
 
-void QueryBuilder::note(const std::string& term, bool positive) {
-  if (positive && !term.empty() && std::find(terms_.begin(), terms_.end(), term) == terms_.end())
-    terms_.push_back(term);
+CollectionWeight::CollectionWeight(double averageLength)
+    : averageLength_(averageLength > 0 ? averageLength : 1) {
+  need_stat(WDF);
+  need_stat(DOC_LENGTH);
+}
+
+double CollectionWeight::get_sumpart(Xapian::termcount wdf, Xapian::termcount doclen,
+                                     Xapian::termcount) const {
+  const double norm = (1 - kB) + kB * static_cast<double>(doclen) / averageLength_;
+  const double f = static_cast<double>(wdf);
+  return factor_ * (kK1 + 1) * f / (kK1 * norm + f);
+}
+
+double CollectionWeight::get_maxpart() const {
+  return factor_ * (kK1 + 1);
+}
+
+double inverseFrequency(uint64_t freq, uint64_t docs) {
+  const double n = static_cast<double>(std::min(freq, docs));
+  return std::log(1 + (static_cast<double>(docs) - n + 0.5) / (n + 0.5));
+}
+
+double groupInverseFrequency(const std::vector<std::string>& terms, const CollectionStats& stats) {
+  auto freqOf = [&](const std::string& t) {
+    const auto f = stats.termFreq.find(t);
+    return f == stats.termFreq.end() ? 0 : f->second;
+  };
+  if (terms.size() == 1) return inverseFrequency(freqOf(terms[0]), stats.docCount);
+  const double docs = static_cast<double>(stats.docCount);
+  double absent = 1;
+  for (const std::string& t : terms)
+    absent *= docs > 0 ? 1 - std::min(1.0, static_cast<double>(freqOf(t)) / docs) : 1;
+  const double held = docs * (1 - absent);
+  return std::log(1 + (docs - held + 0.5) / (held + 0.5));
+}
+
+Xapian::Query QueryBuilder::weighted(const std::vector<std::string>& terms, bool positive) {
+  if (terms.empty()) return Xapian::Query::MatchNothing;
+  Xapian::Query q = terms.size() == 1 ? Xapian::Query(terms[0]) : synonymsOf(terms);
+  // Excluded terms only decide which records match.
+  if (!positive) return Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, 0);
+  weighted_.insert(terms.begin(), terms.end());
+  const double factor = stats_ ? groupInverseFrequency(terms, *stats_) : 1;
+  return Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, factor);
+}
+
+std::vector<std::string> QueryBuilder::weightedTerms() const {
+  return std::vector<std::string>(weighted_.begin(), weighted_.end());
 }
 
 Xapian::Query QueryBuilder::allBut(const Xapian::Query& excluded) const {
   if (!opt_.allowNegative) return Xapian::Query::MatchNothing;
-  return Xapian::Query(Xapian::Query::OP_AND_NOT, Xapian::Query::MatchAll, excluded);
+  // Every record matches alike: none weighs more for what it lacks.
+  return Xapian::Query(Xapian::Query::OP_AND_NOT,
+                       Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, Xapian::Query::MatchAll, 0),
+                       excluded);
 }
 
 Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
@@ -310,16 +359,30 @@ Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
       if (s.second != word) terms.push_back(s.second);
     cached = similar_.emplace(word, std::move(terms)).first;
   }
-  for (const std::string& t : cached->second)
-    note(t, positive);
-  return synonymsOf(cached->second);
+  return weighted(cached->second, positive);
 }
 
 Xapian::Query QueryBuilder::prefixWord(const std::string& word, bool positive) {
   std::vector<std::string> terms = expander_.expand(word + "*");
   if (std::find(terms.begin(), terms.end(), word) == terms.end()) terms.push_back(word);
-  note(word, positive);
-  return synonymsOf(terms);
+  return weighted(terms, positive);
+}
+
+Xapian::Query QueryBuilder::phrase(const std::vector<Slot>& slots, bool positive) {
+  if (slots.size() == 1) return weighted(slots[0].terms, positive);
+  // The phrase decides which records match; its words weigh as words, each
+  // by its own frequency.
+  std::vector<Xapian::Query> words, weights;
+  for (const Slot& s : slots) {
+    if (s.terms.empty()) return Xapian::Query::MatchNothing;
+    words.push_back(s.terms.size() == 1
+                        ? Xapian::Query(s.terms[0])
+                        : Xapian::Query(Xapian::Query::OP_OR, s.terms.begin(), s.terms.end()));
+    weights.push_back(weighted(s.terms, positive));
+  }
+  Xapian::termcount window = slots.back().pos - slots.front().pos + 1;
+  return Xapian::Query(Xapian::Query::OP_FILTER, combine(Xapian::Query::OP_AND, weights),
+                       Xapian::Query(Xapian::Query::OP_PHRASE, words.begin(), words.end(), window));
 }
 
 namespace {
@@ -347,58 +410,40 @@ std::vector<std::pair<std::string, uint32_t>> positionalTerms(
 OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
   std::vector<TextToken> tokens = tokenize(folded);
   if (tokens.empty()) return std::nullopt;
-  note(displayForm(tokens), positive);
   const std::vector<std::pair<std::string, uint32_t>> seq = positionalTerms(tokens);
   if (opt_.fuzzy) {
     std::vector<Xapian::Query> parts;
     for (const auto& s : seq) {
       bool word = !isCjk(*Xapian::Utf8Iterator(s.first));
-      parts.push_back(word ? fuzzyWord(s.first, positive) : Xapian::Query(s.first));
+      parts.push_back(word ? fuzzyWord(s.first, positive) : weighted({s.first}, positive));
     }
     return combine(Xapian::Query::OP_AND, parts);
   }
-  if (seq.size() == 1) {
-    bool cjk = tokens[0].cjk;
-    return opt_.partial && !cjk ? prefixWord(seq[0].first, positive) : Xapian::Query(seq[0].first);
-  }
-  std::vector<Xapian::Query> parts;
+  if (seq.size() == 1 && opt_.partial && !tokens[0].cjk) return prefixWord(seq[0].first, positive);
+  std::vector<Slot> slots;
   for (const auto& s : seq)
-    parts.emplace_back(s.first);
-  Xapian::termcount window = seq.back().second - seq.front().second + 1;
-  return Xapian::Query(Xapian::Query::OP_PHRASE, parts.begin(), parts.end(), window);
+    slots.push_back({{s.first}, s.second});
+  return phrase(slots, positive);
 }
 
 OptQuery QueryBuilder::hyphenWord(const std::string& folded, bool positive) {
   // The parts follow each other as the indexer placed them: a wildcard part
   // takes one position, a literal part as many as its words.
-  std::vector<std::vector<std::string>> slots;
-  uint32_t pos = 0, first = 0;
+  std::vector<Slot> slots;
+  uint32_t pos = 0;
   for (std::string_view part : hyphenParts(folded)) {
     if (hasWildcard(part)) {
-      slots.push_back(expander_.expand(std::string(part)));
-      for (const std::string& t : slots.back())
-        note(t, positive);
-      ++pos;
+      slots.push_back({expander_.expand(std::string(part)), pos++});
       continue;
     }
     const std::vector<TextToken> tokens = tokenize(part, pos);
     if (tokens.empty()) continue;
-    for (const auto& [term, at] : positionalTerms(tokens)) {
-      if (slots.empty()) first = at;
-      slots.push_back({term});
-      note(term, positive);
-    }
+    for (const auto& [term, at] : positionalTerms(tokens))
+      slots.push_back({{term}, at});
     pos = tokens.back().pos + 1;
   }
   if (slots.empty()) return std::nullopt;
-  if (slots.size() == 1) return synonymsOf(slots[0]);
-  std::vector<Xapian::Query> words;
-  for (const std::vector<std::string>& s : slots) {
-    if (s.empty()) return Xapian::Query::MatchNothing;
-    words.push_back(s.size() == 1 ? Xapian::Query(s[0])
-                                  : Xapian::Query(Xapian::Query::OP_OR, s.begin(), s.end()));
-  }
-  return Xapian::Query(Xapian::Query::OP_PHRASE, words.begin(), words.end(), pos - first);
+  return phrase(slots, positive);
 }
 
 OptQuery QueryBuilder::leaf(const QueryNode* n, bool positive) {
@@ -558,6 +603,7 @@ Xapian::Query QueryBuilder::build(const QueryNode* root) {
   std::vector<std::string> wildcards;
   collectWildcards(root, wildcards);
   expander_.prepare(wildcards);
+  weighted_.clear();
   OptQuery q = root ? node(root, true) : std::nullopt;
   return q ? *q : Xapian::Query::MatchNothing;
 }
@@ -567,11 +613,15 @@ Xapian::Database openIndexDb(const std::string& home) {
 }
 
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,
-                          size_t limit) {
+                          size_t limit, const CollectionStats& stats) {
   std::vector<Hit> hits;
   if (query.empty()) return hits;
   Xapian::Enquire enquire(db);
   enquire.set_query(query);
+  const double average = stats.docCount > 0 ? static_cast<double>(stats.totalLength) /
+                                                  static_cast<double>(stats.docCount)
+                                            : 1;
+  enquire.set_weighting_scheme(CollectionWeight(average));
   enquire.set_docid_order(Xapian::Enquire::ASCENDING);  // equal scores keep record order
   Xapian::doccount want = db.get_doccount();
   if (limit > 0 && order == HitOrder::kScore && limit < want)

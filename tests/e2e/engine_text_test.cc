@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "companions/engine/codepage.h"
+#include "companions/engine/collection_stats.h"
 #include "companions/engine/csv_reader.h"
 #include "companions/engine/digit_filter.h"
 #include "companions/engine/doc_extract.h"
@@ -114,16 +115,20 @@ TEST(EngineText, WildcardWordsAsTheLimitCountsThem) {
   EXPECT_EQ(countWildcardWords(parseQuery(many).get()), kMaxQueryLeaves);  // the parser's cap
 }
 
-// Searches `query` in the index at `home` as the engine does; the
-// understood query and the record ids of the hits.
+// Searches `query` in the index at `home` as the engine does (statistics of
+// that index alone); the understood query and the record ids of the hits.
 std::pair<std::string, std::vector<uint32_t>> searchIndex(const std::string& home,
                                                           const std::string& query,
                                                           const MatchOptions& options = {}) {
   Xapian::Database db = openIndexDb(home);
   auto tree = parseQuery(query);
   QueryBuilder builder(db, options);
+  builder.build(tree.get());
+  CollectionStats stats;
+  installationStats("", home, builder.weightedTerms(), nullptr, stats);
+  builder.setStats(&stats);
   std::vector<uint32_t> ids;
-  for (const Hit& h : runQuery(db, builder.build(tree.get()), HitOrder::kRecord, 0))
+  for (const Hit& h : runQuery(db, builder.build(tree.get()), HitOrder::kRecord, 0, stats))
     ids.push_back(h.recid);
   return {understoodQuery(tree.get(), options.thesaurus), ids};
 }
