@@ -80,8 +80,8 @@ std::vector<IndexPart> findIndexParts(const std::string& systemDir) {
 
 PartStatsCache::PartStatsCache(size_t maxTerms) : maxTerms_(maxTerms) {}
 
-bool PartStatsCache::read(const IndexPart& part, const std::vector<std::string>& missing,
-                          Known& got) {
+bool PartStatsCache::read(const IndexPart& part, const std::vector<const std::string*>& missing,
+                          Counts& got) {
   try {
     Xapian::Database db = openIndexDb(part.home);
     {
@@ -90,9 +90,9 @@ bool PartStatsCache::read(const IndexPart& part, const std::vector<std::string>&
     }
     got.docs = db.get_doccount();
     got.length = db.get_total_length();
-    got.counted = true;
-    for (const std::string& term : missing)
-      got.freq[term] = term.empty() ? 0 : db.get_termfreq(term);
+    got.freq.clear();
+    for (const std::string* term : missing)
+      got.freq.push_back(term->empty() ? 0 : db.get_termfreq(*term));
   } catch (const Xapian::Error&) {
     return false;
   }
@@ -104,66 +104,74 @@ void PartStatsCache::collect(const std::vector<IndexPart>& parts,
   out = CollectionStats();
   for (const std::string& t : terms)
     out.termFreq.emplace(t, 0);
+  // The sums are added to in place: a part's counts are not copied.
+  std::vector<std::pair<const std::string*, uint64_t*>> sums;
+  for (auto& [term, count] : out.termFreq)
+    sums.emplace_back(&term, &count);
+  std::vector<size_t> missing;
+  std::vector<const std::string*> missingTerms;
   for (const IndexPart& part : parts) {
-    Known got;
-    std::vector<std::string> missing;
+    bool counted = false;
+    uint64_t docs = 0, length = 0;
+    missing.clear();
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      auto known = parts_.find(part.home);
-      if (known != parts_.end() && known->second.build == part.build) {
-        got.counted = known->second.counted;
-        got.docs = known->second.docs;
-        got.length = known->second.length;
-        for (const auto& [term, count] : out.termFreq) {
-          const auto f = known->second.freq.find(term);
-          if (f == known->second.freq.end()) {
-            missing.push_back(term);
-          } else {
-            got.freq.emplace(term, f->second);
-          }
+      const auto known = parts_.find(part.home);
+      const bool valid = known != parts_.end() && known->second.build == part.build;
+      if (valid && known->second.counted) {
+        counted = true;
+        docs = known->second.docs;
+        length = known->second.length;
+      }
+      for (size_t i = 0; i < sums.size(); ++i) {
+        const auto f = valid ? known->second.freq.find(*sums[i].first)
+                             : std::unordered_map<std::string, uint64_t>::const_iterator();
+        if (valid && f != known->second.freq.end()) {
+          *sums[i].second += f->second;
+        } else {
+          missing.push_back(i);
         }
-      } else {
-        for (const auto& entry : out.termFreq)
-          missing.push_back(entry.first);
       }
     }
-    if (!got.counted || !missing.empty()) {
-      Known fresh;
-      if (!read(part, missing, fresh)) continue;
+    if (!counted || !missing.empty()) {
+      missingTerms.clear();
+      for (size_t i : missing)
+        missingTerms.push_back(sums[i].first);
+      Counts fresh;
+      if (!read(part, missingTerms, fresh)) continue;
+      docs = fresh.docs;
+      length = fresh.length;
+      for (size_t k = 0; k < missing.size(); ++k)
+        *sums[missing[k]].second += fresh.freq[k];
       // The part may have been replaced while it was read: its numbers then
       // serve this run only.
       IndexBuild now;
-      const bool stable = currentBuild(part.home, now) && now == part.build;
-      got.docs = fresh.docs;
-      got.length = fresh.length;
-      got.counted = true;
-      for (auto& [term, count] : fresh.freq)
-        got.freq[term] = count;
-      if (stable) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (terms_ + fresh.freq.size() > maxTerms_) {
-          for (auto& [home, known] : parts_)
-            known.freq.clear();
-          terms_ = 0;
-        }
-        Known& keep = parts_[part.home];
-        if (keep.build != part.build) {
-          terms_ -= keep.freq.size();
-          keep = Known();
-          keep.build = part.build;
-        }
-        keep.counted = true;
-        keep.docs = fresh.docs;
-        keep.length = fresh.length;
-        for (auto& entry : fresh.freq)
-          terms_ += keep.freq.insert(entry).second ? 1 : 0;
-      }
+      if (currentBuild(part.home, now) && now == part.build) remember(part, missingTerms, fresh);
     }
-    out.docCount += got.docs;
-    out.totalLength += got.length;
-    for (auto& [term, count] : out.termFreq)
-      count += got.freq[term];
+    out.docCount += docs;
+    out.totalLength += length;
   }
+}
+
+void PartStatsCache::remember(const IndexPart& part, const std::vector<const std::string*>& terms,
+                              const Counts& counts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (terms_ + terms.size() > maxTerms_) {
+    for (auto& entry : parts_)
+      entry.second.freq.clear();
+    terms_ = 0;
+  }
+  Known& keep = parts_[part.home];
+  if (keep.build != part.build) {
+    terms_ -= keep.freq.size();
+    keep = Known();
+    keep.build = part.build;
+  }
+  keep.counted = true;
+  keep.docs = counts.docs;
+  keep.length = counts.length;
+  for (size_t k = 0; k < terms.size(); ++k)
+    terms_ += keep.freq.emplace(*terms[k], counts.freq[k]).second ? 1 : 0;
 }
 
 void PartStatsCache::keepOnly(const std::vector<IndexPart>& parts) {

@@ -88,9 +88,17 @@ class PartStatsCache {
     uint64_t length = 0;
     std::unordered_map<std::string, uint64_t> freq;
   };
-  // Reads what `cache` lacks of one part (the lock is not held); false when
-  // the part cannot be read.
-  bool read(const IndexPart& part, const std::vector<std::string>& missing, Known& got);
+  struct Counts {
+    uint64_t docs = 0;
+    uint64_t length = 0;
+    std::vector<uint64_t> freq;  // of the terms read, in their order
+  };
+  // Reads a part's counts and the frequencies of `terms` in it, without the
+  // lock; false when the part cannot be read.
+  bool read(const IndexPart& part, const std::vector<const std::string*>& terms, Counts& got);
+  // Keeps what was read of a part whose build is still in place.
+  void remember(const IndexPart& part, const std::vector<const std::string*>& terms,
+                const Counts& counts);
 
   const size_t maxTerms_;
   mutable std::mutex mutex_;
