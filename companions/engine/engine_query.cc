@@ -628,7 +628,7 @@ std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query
     want = static_cast<Xapian::doccount>(limit);
   Xapian::MSet mset = enquire.get_mset(0, want);
   for (auto it = mset.begin(); it != mset.end(); ++it) {
-    double scaled = std::round(it.get_weight() * 100.0);
+    double scaled = std::round(it.get_weight() * kScoreScale);
     uint32_t score = scaled < 1.0            ? 1
                      : scaled > 2147483647.0 ? 2147483647u
                                              : static_cast<uint32_t>(scaled);

@@ -208,8 +208,10 @@ Xapian::Database openIndexDb(const std::string& home);
 enum class HitOrder { kScore, kRecord };
 
 // Runs the query, weighed with CollectionWeight over `stats`; at most
-// `limit` hits (0 = all). A score is the weight times 100, rounded, at
-// least 1.
+// `limit` hits (0 = all). A score is the weight in thousandths, rounded, at
+// least 1: a frequent word weighs little in every record that holds it, and
+// the records most about it differ in the third decimal.
+constexpr double kScoreScale = 1000.0;
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,
                           size_t limit, const CollectionStats& stats);
 
