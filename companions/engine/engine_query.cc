@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "companions/engine/codepage.h"
+#include "companions/engine/collection_stats.h"
 #include "companions/engine/index_files.h"
 #include "companions/engine/text_fold.h"
 #include "system/secure_file.h"
@@ -272,14 +273,62 @@ std::vector<std::string> expandWildcard(const Xapian::Database& db, std::string_
   return expander.expand(std::string(pattern), limit);
 }
 
-void QueryBuilder::note(const std::string& term, bool positive) {
-  if (positive && !term.empty() && std::find(terms_.begin(), terms_.end(), term) == terms_.end())
-    terms_.push_back(term);
+CollectionWeight::CollectionWeight(double averageLength)
+    : averageLength_(averageLength > 0 ? averageLength : 1) {
+  need_stat(WDF);
+  need_stat(DOC_LENGTH);
+}
+
+double CollectionWeight::get_sumpart(Xapian::termcount wdf, Xapian::termcount doclen,
+                                     Xapian::termcount) const {
+  const double norm = (1 - kB) + kB * static_cast<double>(doclen) / averageLength_;
+  const double f = static_cast<double>(wdf);
+  return factor_ * (kK1 + 1) * f / (kK1 * norm + f);
+}
+
+double CollectionWeight::get_maxpart() const {
+  return factor_ * (kK1 + 1);
+}
+
+double inverseFrequency(uint64_t freq, uint64_t docs) {
+  const double n = static_cast<double>(std::min(freq, docs));
+  return std::log(1 + (static_cast<double>(docs) - n + 0.5) / (n + 0.5));
+}
+
+double groupInverseFrequency(const std::vector<std::string>& terms, const CollectionStats& stats) {
+  auto freqOf = [&](const std::string& t) {
+    const auto f = stats.termFreq.find(t);
+    return f == stats.termFreq.end() ? 0 : f->second;
+  };
+  if (terms.size() == 1) return inverseFrequency(freqOf(terms[0]), stats.docCount);
+  const double docs = static_cast<double>(stats.docCount);
+  double absent = 1;
+  for (const std::string& t : terms)
+    absent *= docs > 0 ? 1 - std::min(1.0, static_cast<double>(freqOf(t)) / docs) : 1;
+  const double held = docs * (1 - absent);
+  return std::log(1 + (docs - held + 0.5) / (held + 0.5));
+}
+
+Xapian::Query QueryBuilder::weighted(const std::vector<std::string>& terms, bool positive) {
+  if (terms.empty()) return Xapian::Query::MatchNothing;
+  Xapian::Query q = terms.size() == 1 ? Xapian::Query(terms[0]) : synonymsOf(terms);
+  // Excluded terms only decide which records match.
+  if (!positive) return Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, 0);
+  weighted_.insert(terms.begin(), terms.end());
+  const double factor = stats_ ? groupInverseFrequency(terms, *stats_) : 1;
+  return Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, factor);
+}
+
+std::vector<std::string> QueryBuilder::weightedTerms() const {
+  return std::vector<std::string>(weighted_.begin(), weighted_.end());
 }
 
 Xapian::Query QueryBuilder::allBut(const Xapian::Query& excluded) const {
   if (!opt_.allowNegative) return Xapian::Query::MatchNothing;
-  return Xapian::Query(Xapian::Query::OP_AND_NOT, Xapian::Query::MatchAll, excluded);
+  // Every record matches alike: none weighs more for what it lacks.
+  return Xapian::Query(Xapian::Query::OP_AND_NOT,
+                       Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, Xapian::Query::MatchAll, 0),
+                       excluded);
 }
 
 Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
@@ -310,25 +359,39 @@ Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
       if (s.second != word) terms.push_back(s.second);
     cached = similar_.emplace(word, std::move(terms)).first;
   }
-  for (const std::string& t : cached->second)
-    note(t, positive);
-  return synonymsOf(cached->second);
+  return weighted(cached->second, positive);
 }
 
 Xapian::Query QueryBuilder::prefixWord(const std::string& word, bool positive) {
   std::vector<std::string> terms = expander_.expand(word + "*");
   if (std::find(terms.begin(), terms.end(), word) == terms.end()) terms.push_back(word);
-  note(word, positive);
-  return synonymsOf(terms);
+  return weighted(terms, positive);
 }
 
-OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
-  std::vector<TextToken> tokens = tokenize(folded);
-  if (tokens.empty()) return std::nullopt;
-  note(displayForm(tokens), positive);
-  // The positional terms of the text: words, lone CJK characters, and the
-  // bigrams of CJK runs (the last character of a run is covered by its
-  // bigram).
+Xapian::Query QueryBuilder::phrase(const std::vector<Slot>& slots, bool positive) {
+  if (slots.size() == 1) return weighted(slots[0].terms, positive);
+  // The phrase decides which records match; its words weigh as words, each
+  // by its own frequency.
+  std::vector<Xapian::Query> words, weights;
+  for (const Slot& s : slots) {
+    if (s.terms.empty()) return Xapian::Query::MatchNothing;
+    words.push_back(s.terms.size() == 1
+                        ? Xapian::Query(s.terms[0])
+                        : Xapian::Query(Xapian::Query::OP_OR, s.terms.begin(), s.terms.end()));
+    weights.push_back(weighted(s.terms, positive));
+  }
+  Xapian::termcount window = slots.back().pos - slots.front().pos + 1;
+  return Xapian::Query(Xapian::Query::OP_FILTER, combine(Xapian::Query::OP_AND, weights),
+                       Xapian::Query(Xapian::Query::OP_PHRASE, words.begin(), words.end(), window));
+}
+
+namespace {
+
+// The positional terms of tokens: words, lone CJK characters, and the
+// bigrams of CJK runs (the last character of a run is covered by its
+// bigram).
+std::vector<std::pair<std::string, uint32_t>> positionalTerms(
+    const std::vector<TextToken>& tokens) {
   std::vector<std::pair<std::string, uint32_t>> seq;
   for (size_t i = 0; i < tokens.size(); ++i) {
     const TextToken& t = tokens[i];
@@ -339,33 +402,55 @@ OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
       seq.emplace_back(t.text, t.pos);
     }
   }
+  return seq;
+}
+
+}  // namespace
+
+OptQuery QueryBuilder::text(const std::string& folded, bool positive) {
+  std::vector<TextToken> tokens = tokenize(folded);
+  if (tokens.empty()) return std::nullopt;
+  const std::vector<std::pair<std::string, uint32_t>> seq = positionalTerms(tokens);
   if (opt_.fuzzy) {
     std::vector<Xapian::Query> parts;
     for (const auto& s : seq) {
       bool word = !isCjk(*Xapian::Utf8Iterator(s.first));
-      parts.push_back(word ? fuzzyWord(s.first, positive) : Xapian::Query(s.first));
+      parts.push_back(word ? fuzzyWord(s.first, positive) : weighted({s.first}, positive));
     }
     return combine(Xapian::Query::OP_AND, parts);
   }
-  if (seq.size() == 1) {
-    bool cjk = tokens[0].cjk;
-    return opt_.partial && !cjk ? prefixWord(seq[0].first, positive) : Xapian::Query(seq[0].first);
-  }
-  std::vector<Xapian::Query> parts;
+  if (seq.size() == 1 && opt_.partial && !tokens[0].cjk) return prefixWord(seq[0].first, positive);
+  std::vector<Slot> slots;
   for (const auto& s : seq)
-    parts.emplace_back(s.first);
-  Xapian::termcount window = seq.back().second - seq.front().second + 1;
-  return Xapian::Query(Xapian::Query::OP_PHRASE, parts.begin(), parts.end(), window);
+    slots.push_back({{s.first}, s.second});
+  return phrase(slots, positive);
+}
+
+OptQuery QueryBuilder::hyphenWord(const std::string& folded, bool positive) {
+  // The parts follow each other as the indexer placed them: a wildcard part
+  // takes one position, a literal part as many as its words.
+  std::vector<Slot> slots;
+  uint32_t pos = 0;
+  for (std::string_view part : hyphenParts(folded)) {
+    if (hasWildcard(part)) {
+      slots.push_back({expander_.expand(std::string(part)), pos++});
+      continue;
+    }
+    const std::vector<TextToken> tokens = tokenize(part, pos);
+    if (tokens.empty()) continue;
+    for (const auto& [term, at] : positionalTerms(tokens))
+      slots.push_back({{term}, at});
+    pos = tokens.back().pos + 1;
+  }
+  if (slots.empty()) return std::nullopt;
+  return phrase(slots, positive);
 }
 
 OptQuery QueryBuilder::leaf(const QueryNode* n, bool positive) {
   std::string folded = foldText(n->text);
   OptQuery q;
   if (!n->quoted && hasWildcard(folded)) {
-    std::vector<std::string> terms = expander_.expand(folded);
-    for (const std::string& t : terms)
-      note(t, positive);
-    q = synonymsOf(terms);
+    q = hyphenWord(folded, positive);
   } else {
     q = text(folded, positive);
   }
@@ -417,19 +502,108 @@ namespace {
 void collectWildcards(const QueryNode* n, std::vector<std::string>& out) {
   if (!n) return;
   if (n->kind == QueryNode::Kind::kLeaf && !n->quoted) {
-    std::string folded = foldText(n->text);
-    if (hasWildcard(folded)) out.push_back(std::move(folded));
+    const std::string folded = foldText(n->text);
+    for (std::string_view part : hyphenParts(folded))
+      if (hasWildcard(part)) out.emplace_back(part);
   }
   for (const auto& c : n->children)
     collectWildcards(c.get(), out);
 }
 
+// A word or phrase as a reader writes it: in double quotes once it has
+// several words.
+std::string shownText(const std::string& words) {
+  return words.find(' ') == std::string::npos ? words : "\"" + words + "\"";
+}
+
+std::string shownLeaf(const QueryNode* n, const Thesaurus* thesaurus) {
+  const std::string folded = foldText(n->text);
+  std::string shown;
+  if (!n->quoted && hasWildcard(folded)) {
+    std::string words;
+    for (std::string_view part : hyphenParts(folded)) {
+      const std::string piece = hasWildcard(part) ? std::string(part) : displayForm(tokenize(part));
+      if (!piece.empty()) words += (words.empty() ? "" : " ") + piece;
+    }
+    shown = shownText(words);
+  } else {
+    shown = shownText(displayForm(tokenize(folded)));
+  }
+  if (!thesaurus || n->quoted) return shown;
+  std::vector<std::string> alternatives;
+  if (!shown.empty()) alternatives.push_back(shown);
+  for (const std::string& s : thesaurus->synonyms(folded)) {
+    const std::string other = shownText(displayForm(tokenize(s)));
+    if (!other.empty()) alternatives.push_back(other);
+  }
+  if (alternatives.size() < 2) return shown;
+  std::string group = "(";
+  for (size_t i = 0; i < alternatives.size(); ++i)
+    group += (i ? " OR " : "") + alternatives[i];
+  return group + ")";
+}
+
+std::string shown(const QueryNode* n, const Thesaurus* thesaurus);
+
+// A group shown inside another: in parentheses unless it is one word.
+std::string nested(const QueryNode* n, const Thesaurus* thesaurus) {
+  const std::string text = shown(n, thesaurus);
+  const bool group = n->kind == QueryNode::Kind::kAnd || n->kind == QueryNode::Kind::kOr;
+  return group && text.find(' ') != std::string::npos ? "(" + text + ")" : text;
+}
+
+std::string shown(const QueryNode* n, const Thesaurus* thesaurus) {
+  switch (n->kind) {
+    case QueryNode::Kind::kLeaf:
+      return shownLeaf(n, thesaurus);
+    case QueryNode::Kind::kNot: {
+      const std::string inner = nested(n->children[0].get(), thesaurus);
+      return inner.empty() ? "" : "NOT " + inner;
+    }
+    case QueryNode::Kind::kOr: {
+      std::string out;
+      for (const auto& c : n->children) {
+        const std::string part = nested(c.get(), thesaurus);
+        if (!part.empty()) out += (out.empty() ? "" : " OR ") + part;
+      }
+      return out;
+    }
+    case QueryNode::Kind::kAnd:
+      break;
+  }
+  std::string out;
+  for (const auto& c : n->children) {
+    const std::string part = nested(c.get(), thesaurus);
+    if (part.empty()) continue;
+    // "a NOT b" rather than "a AND NOT b".
+    const bool isNot = c->kind == QueryNode::Kind::kNot;
+    out += out.empty() ? part : (isNot ? " " : " AND ") + part;
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string understoodQuery(const QueryNode* root, const Thesaurus* thesaurus) {
+  return root ? shown(root, thesaurus) : "";
+}
+
+std::string understoodHeader(const std::string& utf8, const CodePage& cp) {
+  const std::string local = cp.fromUtf8(utf8);
+  if (local.size() <= kMaxMatchedBytes) return headerMatchedString(local, cp);
+  // Cut after a whole word, room left for the mark: a blank is one byte in
+  // every code page, and never the second byte of a character.
+  const std::string_view head = cp.cut(local, kMaxMatchedBytes - 4);
+  const size_t blank = head.rfind(' ');
+  return std::string(head.substr(0, blank == std::string_view::npos ? head.size() : blank)) +
+         " ...";
+}
 
 Xapian::Query QueryBuilder::build(const QueryNode* root) {
   std::vector<std::string> wildcards;
   collectWildcards(root, wildcards);
   expander_.prepare(wildcards);
+  weighted_.clear();
   OptQuery q = root ? node(root, true) : std::nullopt;
   return q ? *q : Xapian::Query::MatchNothing;
 }
@@ -439,18 +613,22 @@ Xapian::Database openIndexDb(const std::string& home) {
 }
 
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,
-                          size_t limit) {
+                          size_t limit, const CollectionStats& stats) {
   std::vector<Hit> hits;
   if (query.empty()) return hits;
   Xapian::Enquire enquire(db);
   enquire.set_query(query);
+  const double average = stats.docCount > 0 ? static_cast<double>(stats.totalLength) /
+                                                  static_cast<double>(stats.docCount)
+                                            : 1;
+  enquire.set_weighting_scheme(CollectionWeight(average));
   enquire.set_docid_order(Xapian::Enquire::ASCENDING);  // equal scores keep record order
   Xapian::doccount want = db.get_doccount();
   if (limit > 0 && order == HitOrder::kScore && limit < want)
     want = static_cast<Xapian::doccount>(limit);
   Xapian::MSet mset = enquire.get_mset(0, want);
   for (auto it = mset.begin(); it != mset.end(); ++it) {
-    double scaled = std::round(it.get_weight() * 100.0);
+    double scaled = std::round(it.get_weight() * kScoreScale);
     uint32_t score = scaled < 1.0            ? 1
                      : scaled > 2147483647.0 ? 2147483647u
                                              : static_cast<uint32_t>(scaled);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,33 +109,95 @@ class WildcardExpander {
 std::vector<std::string> expandWildcard(const Xapian::Database& db, std::string_view pattern,
                                         size_t limit);
 
-// Builds the engine query of a parse tree and records the terms searched.
+struct CollectionStats;
+
+// The weight of a record for a query: BM25 over the statistics of the whole
+// installation (collection_stats.h), so that one record has one score for a
+// query whichever indexes are searched beside it. Each weighted leaf of the
+// query carries the inverse document frequency of its term (or group of
+// terms, such as the words a wildcard stands for) as its scale factor; this
+// weight adds the part of the record's own frequency and length, measured
+// against the average record of the installation.
+class CollectionWeight : public Xapian::Weight {
+ public:
+  static constexpr double kK1 = 1.2;  // how soon more occurrences stop adding weight
+  static constexpr double kB = 0.75;  // how much a long record is discounted
+
+  explicit CollectionWeight(double averageLength);
+  std::string name() const override { return "vela::CollectionWeight"; }
+  CollectionWeight* clone() const override { return new CollectionWeight(averageLength_); }
+  void init(double factor) override { factor_ = factor; }
+  double get_sumpart(Xapian::termcount wdf, Xapian::termcount doclen,
+                     Xapian::termcount uniqueTerms) const override;
+  double get_maxpart() const override;
+  double get_sumextra(Xapian::termcount, Xapian::termcount) const override { return 0; }
+  double get_maxextra() const override { return 0; }
+
+ private:
+  double averageLength_;
+  double factor_ = 0;
+};
+
+// Inverse document frequency of a term held by `freq` of `docs` records
+// (always above zero), and of a group of terms searched as one, whose
+// records are estimated as if the terms occurred independently.
+double inverseFrequency(uint64_t freq, uint64_t docs);
+double groupInverseFrequency(const std::vector<std::string>& terms, const CollectionStats& stats);
+
+// Builds the engine query of a parse tree. A tree is built twice: first
+// without statistics, which finds the terms to weigh (weightedTerms), then
+// with the statistics of those terms (setStats) for the query to run.
+// Wildcard and fuzzy words stand for the same index words both times.
 class QueryBuilder {
  public:
   QueryBuilder(const Xapian::Database& db, const MatchOptions& options)
       : db_(db), opt_(options), expander_(db, options.maxExpandedWords) {}
   Xapian::Query build(const QueryNode* root);
   const WildcardExpander& expander() const { return expander_; }
-  // The folded UTF-8 terms that a hit may match, in query order, each once
-  // (excluded terms are not listed).
-  const std::vector<std::string>& searchedTerms() const { return terms_; }
+  // The folded UTF-8 terms whose statistics the weights of the query need,
+  // in term order, each once (excluded terms weigh nothing).
+  std::vector<std::string> weightedTerms() const;
+  // Statistics for the next build; null builds with every factor 1.
+  void setStats(const CollectionStats* stats) { stats_ = stats; }
 
  private:
+  // One position of a phrase: a term, or the terms a wildcard stands for.
+  struct Slot {
+    std::vector<std::string> terms;
+    uint32_t pos = 0;
+  };
   // Each returns no query for text that adds no condition (punctuation).
   std::optional<Xapian::Query> node(const QueryNode* n, bool positive);
   std::optional<Xapian::Query> leaf(const QueryNode* n, bool positive);
   std::optional<Xapian::Query> text(const std::string& folded, bool positive);
+  std::optional<Xapian::Query> hyphenWord(const std::string& folded, bool positive);
+  Xapian::Query phrase(const std::vector<Slot>& slots, bool positive);
   Xapian::Query fuzzyWord(const std::string& word, bool positive);
   Xapian::Query prefixWord(const std::string& word, bool positive);
   Xapian::Query allBut(const Xapian::Query& excluded) const;
-  void note(const std::string& term, bool positive);
+  // A term, or a group of terms matched as one, scaled by its weight.
+  Xapian::Query weighted(const std::vector<std::string>& terms, bool positive);
 
   const Xapian::Database& db_;
   MatchOptions opt_;
   WildcardExpander expander_;
   std::map<std::string, std::vector<std::string>> similar_;  // fuzzy words already looked up
-  std::vector<std::string> terms_;
+  std::set<std::string> weighted_;
+  const CollectionStats* stats_ = nullptr;
 };
+
+// The query as the engine understood it, for a reader (UTF-8): words folded,
+// a word of several parts ("GPL-3", "e.mail") and a phrase of several words
+// in double quotes, wildcard words as written, thesaurus groups in
+// parentheses, and the operators AND, OR and NOT (a NOT inside an AND reads
+// "a NOT b"); a group inside another kind of group in parentheses. Text
+// that adds no condition is left out. The same for every index, so the
+// back-end shows it once however many indexes it searched.
+std::string understoodQuery(const QueryNode* root, const Thesaurus* thesaurus);
+
+// The understood query in the code page of a result header, within
+// kMaxMatchedBytes: a longer one ends after its last whole word with " ...".
+std::string understoodHeader(const std::string& utf8, const CodePage& cp);
 
 // Opens the engine database of an index home (its kEngineDbDir). Only the
 // engine's own backend is accepted: a stub file standing in its place must
@@ -144,9 +207,13 @@ Xapian::Database openIndexDb(const std::string& home);
 
 enum class HitOrder { kScore, kRecord };
 
-// Runs the query; at most `limit` hits (0 = all), scores at least 1.
+// Runs the query, weighed with CollectionWeight over `stats`; at most
+// `limit` hits (0 = all). A score is the weight in thousandths, rounded, at
+// least 1: a frequent word weighs little in every record that holds it, and
+// the records most about it differ in the third decimal.
+constexpr double kScoreScale = 1000.0;
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,
-                          size_t limit);
+                          size_t limit, const CollectionStats& stats);
 
 }  // namespace vela
 

@@ -55,8 +55,10 @@ class Lexer {
                                     : Tok::kClose;
       return;
     }
+    // A word has begun, so a hyphen from here on joins its parts.
     size_t start = pos_;
-    while (pos_ < s_.size() && !isOperatorChar(s_[pos_]) && !isBlank(s_, pos_, &len))
+    while (pos_ < s_.size() && (s_[pos_] == '-' || !isOperatorChar(s_[pos_])) &&
+           !isBlank(s_, pos_, &len))
       ++pos_;
     word_.assign(s_.substr(start, pos_ - start));
     tok_ = word_ == "AND"   ? Tok::kAnd
@@ -209,9 +211,25 @@ bool hasWildcard(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }
 
+std::vector<std::string_view> hyphenParts(std::string_view word) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const size_t hyphen = word.find('-');
+    parts.push_back(word.substr(0, hyphen));
+    if (hyphen == std::string_view::npos) return parts;
+    word.remove_prefix(hyphen + 1);
+  }
+}
+
 size_t countWildcardWords(const QueryNode* node) {
   if (!node) return 0;
-  if (node->kind == QueryNode::Kind::kLeaf) return !node->quoted && hasWildcard(node->text) ? 1 : 0;
+  if (node->kind == QueryNode::Kind::kLeaf) {
+    if (node->quoted) return 0;
+    size_t count = 0;
+    for (std::string_view part : hyphenParts(node->text))
+      count += hasWildcard(part) ? 1 : 0;
+    return count;
+  }
   size_t count = 0;
   for (const auto& c : node->children)
     count += countWildcardWords(c.get());

@@ -9,8 +9,11 @@
 ///   NOT "-"  the word NOT              (binary) left side without right side;
 ///                                      (leading) everything but the operand
 /// Parentheses group. The operator words are recognised in upper case only.
-/// Stray operators (two in a row, one at the end, an unmatched parenthesis)
-/// are ignored, so every input gives a tree.
+/// A "-" is an operator only where a word would begin ("-foo", "a - b",
+/// "a -b", "(a)-b"); inside a word it belongs to the word ("GPL-3", "e-mail"),
+/// which the indexer splits into its parts, so the word is searched as the
+/// phrase of its parts. Stray operators (two in a row, one at the end, an
+/// unmatched parenthesis) are ignored, so every input gives a tree.
 
 #ifndef SEARCHRUN_COMPANIONS_ENGINE_QUERY_PARSER_H
 #define SEARCHRUN_COMPANIONS_ENGINE_QUERY_PARSER_H
@@ -43,10 +46,15 @@ std::string describeQuery(const QueryNode* node);
 // True when the leaf text holds a wildcard ("*" any run, "?" one character).
 bool hasWildcard(std::string_view text);
 
-// The wildcard words of a tree: leaves outside double quotes whose text holds
-// "*" or "?". Each one costs a scan of the term list, which is what the
-// per-run limit on them bounds; the query back-end counts the same way before
-// it starts the engine.
+// The parts of a word between its hyphens ("a-b*" gives "a" and "b*"); a
+// word without one is its only part. Empty parts are kept.
+std::vector<std::string_view> hyphenParts(std::string_view word);
+
+// The wildcard words of a tree: parts (hyphenParts) of leaves outside double
+// quotes that hold "*" or "?". Each one costs a scan of the term list, which
+// is what the per-run limit on them bounds; the query back-end counts the
+// same way before it starts the engine (it takes every "-" for a separator,
+// which gives the same count).
 size_t countWildcardWords(const QueryNode* root);
 
 // True for the bytes that a query treats as blanks besides the space. In

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <limits>
 
+#include "companions/engine/collection_stats.h"
 #include "companions/engine/digit_filter.h"
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_db_cache.h"
@@ -210,12 +211,16 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     std::string dict = ctx.root + "/dict/thesaurus" + std::to_string(a.dictionary) + ".txt";
     if (a.thesaurus && thesaurus.load(dict, cp)) opt.thesaurus = &thesaurus;
     QueryBuilder builder(db, opt);
+    builder.build(tree.get());
+    CollectionStats stats;
+    std::string systemDir;
+    if (!systemDirectoryOf(ctx.root, systemDir)) systemDir.clear();
+    installationStats(systemDir, ctx.open(a.home), builder.weightedTerms(), ctx.statistics, stats);
+    builder.setStats(&stats);
     Xapian::Query q = builder.build(tree.get());
     std::vector<Hit> hits =
-        runQuery(db, q, a.recordOrder ? HitOrder::kRecord : HitOrder::kScore, a.limit);
-    std::string matched;
-    for (const std::string& t : builder.searchedTerms())
-      matched += (matched.empty() ? "" : ",") + cp.fromUtf8(t);
+        runQuery(db, q, a.recordOrder ? HitOrder::kRecord : HitOrder::kScore, a.limit, stats);
+    const std::string matched = understoodHeader(understoodQuery(tree.get(), opt.thesaurus), cp);
     if (!writeResult(ctx, a.output, resultBytes(a.binout, matched, hits, cp)))
       return failRun(me, ctx, "cannot write " + a.output);
   } catch (const Xapian::Error& e) {

@@ -12,7 +12,10 @@
 /// A run reads the settings of its installation: ROOT/lang.cfg names its
 /// code page, ROOT/dict/thesaurus<n>.txt holds thesaurus <n> and
 /// ROOT/setting/search_option.cfg its limits (run_limits.h). A program
-/// started in the CGI directory has ".." for ROOT.
+/// started in the CGI directory has ".." for ROOT. The engine weighs its hits
+/// with the statistics of every index of the installation
+/// (collection_stats.h), and its result header is the query as it understood
+/// it (understoodQuery).
 /// The programs exit with 0 after writing their result (also when nothing
 /// matched) and with kExitFailure and a one-line reason on stderr, leaving the
 /// result file as it was, when they cannot search or write. The engine and
@@ -39,6 +42,7 @@
 namespace vela {
 
 class IndexDbCache;
+class PartStatsCache;
 
 // The exit status that the query back-end takes for a failed run.
 constexpr int kExitFailure = 205;
@@ -57,6 +61,9 @@ struct RunContext {
   std::ostream* err = &std::cerr;
   // Open databases to reuse; null opens each index for the run.
   IndexDbCache* databases = nullptr;
+  // What the installation's indexes hold, kept between runs; null reads it
+  // for the run.
+  PartStatsCache* statistics = nullptr;
   // Asked just before a result file is written; when it answers false (the
   // one who asked has gone) nothing is written and the run fails.
   std::function<bool()> stillWanted;

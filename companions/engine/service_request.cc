@@ -9,15 +9,9 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "system/config.h"
-
 namespace vela {
 
 namespace {
-
-// system_info.cfg is read as the installation's other programs read it.
-constexpr size_t kSystemInfoLineMax = 1022;
-constexpr size_t kPathMax = 1023;
 
 // The path without links; false when it is not there.
 bool canonical(const std::string& path, std::string& out) {
@@ -135,13 +129,7 @@ bool findInstallation(const std::string& root, ServedInstallation& inst, std::st
 }
 
 bool currentSystemDirectory(const ServedInstallation& inst, std::string& dir) {
-  const std::string cfg = inst.root + "/setting/system_info.cfg";
-  std::string value;
-  if (!findCfgValue(cfg.c_str(), "SYSTEM_DIRECTORY", kSystemInfoLineMax, value) || value.empty())
-    return false;
-  if (value.size() > kPathMax) value.resize(kPathMax);
-  if (value[0] != '/') value = inst.cgiDir + "/" + value;
-  return canonical(value, dir);
+  return systemDirectoryOf(inst.root, dir);
 }
 
 bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
@@ -175,6 +163,7 @@ ToolAnswer RequestRunner::serve(const ToolRequest& request,
   ctx.out = &out;
   ctx.err = &err;
   ctx.databases = &databases_;
+  ctx.statistics = &statistics_;
   ctx.stillWanted = stillWanted;
   ToolAnswer answer;
   try {

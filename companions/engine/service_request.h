@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "companions/engine/collection_stats.h"
 #include "companions/engine/index_db_cache.h"
 #include "companions/engine/request_wire.h"
 #include "companions/engine/search_programs.h"
@@ -64,11 +65,13 @@ class RequestRunner {
   ToolAnswer serve(const ToolRequest& request, const std::function<bool()>& stillWanted);
 
   IndexDbCache& databases() { return databases_; }
+  PartStatsCache& statistics() { return statistics_; }
   const ServedInstallation& installation() const { return inst_; }
 
  private:
   const ServedInstallation inst_;
   IndexDbCache databases_;
+  PartStatsCache statistics_;
 };
 
 }  // namespace vela

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "companions/engine/codepage.h"
+#include "companions/engine/collection_stats.h"
 #include "companions/engine/csv_reader.h"
 #include "companions/engine/digit_filter.h"
 #include "companions/engine/doc_extract.h"
@@ -65,7 +66,16 @@ TEST(EngineText, QueryLanguage) {
                                       "b\x1F\x7F",
                                       "(AND a b)"},  // control bytes are blanks
                                      {"\"a\nb\"|c", "(OR \"a\nb\" c)"},
-                                     {"ab*c?", "ab*c?"}})
+                                     {"ab*c?", "ab*c?"},
+                                     // "-" excludes where a word begins, and joins inside one
+                                     {"GPL-3", "GPL-3"},
+                                     {"-foo", "(NOT foo)"},
+                                     {"a - b", "(AND a (NOT b))"},
+                                     {"a -b-c", "(AND a (NOT b-c))"},
+                                     {"(a)-b", "(AND a (NOT b))"},
+                                     {"\"a\"-b", "(AND \"a\" (NOT b))"},
+                                     {"a--b- -", "a--b-"},
+                                     {"x-*|AND-y", "(OR x-* AND-y)"}})
     EXPECT_EQ(describeQuery(parseQuery(in).get()), out) << in;
   std::string many;
   for (size_t i = 0; i < kMaxQueryLeaves + 50; ++i)
@@ -90,13 +100,117 @@ TEST(EngineText, WildcardWordsAsTheLimitCountsThem) {
        3},
       {"-a* NOT b*", 2},  // excluded words are expanded too
       {"(((a*)))", 1},
-      {"AND* OR*", 2}};  // operator words only as such
+      {"AND* OR*", 2},  // operator words only as such
+      // A hyphenated word counts each part with a wildcard, as the back-end
+      // counts it.
+      {"x-*", 1},
+      {"gpl-3* well-known", 1},
+      {"a*-b?-c", 2},
+      {"\"x-*\" -y-z*", 1}};
   for (const auto& [query, count] : cases)
     EXPECT_EQ(countWildcardWords(parseQuery(query).get()), count) << query;
   std::string many;
   for (size_t i = 0; i < kMaxQueryLeaves + 10; ++i)
     many += "w* ";
   EXPECT_EQ(countWildcardWords(parseQuery(many).get()), kMaxQueryLeaves);  // the parser's cap
+}
+
+// Searches `query` in the index at `home` as the engine does (statistics of
+// that index alone); the understood query and the record ids of the hits.
+std::pair<std::string, std::vector<uint32_t>> searchIndex(const std::string& home,
+                                                          const std::string& query,
+                                                          const MatchOptions& options = {}) {
+  Xapian::Database db = openIndexDb(home);
+  auto tree = parseQuery(query);
+  QueryBuilder builder(db, options);
+  builder.build(tree.get());
+  CollectionStats stats;
+  installationStats("", home, builder.weightedTerms(), nullptr, stats);
+  builder.setStats(&stats);
+  std::vector<uint32_t> ids;
+  for (const Hit& h : runQuery(db, builder.build(tree.get()), HitOrder::kRecord, 0, stats))
+    ids.push_back(h.recid);
+  return {understoodQuery(tree.get(), options.thesaurus), ids};
+}
+
+TEST(EngineText, HyphenatedWordsAndTheUnderstoodQuery) {
+  testutil::TempDir dir;
+  {
+    IndexWriter writer(dir.sub("idx"));
+    for (const char* words :
+         {"GPL-3 licence text", "GPL 2 and 3 versions", "send an e-mail to the well-known address",
+          "mail e foo", "x-ray and x-files", "a-b c", "b a c", "a c only"})
+      writer.add({}, {"", {"", words}});
+    std::string error;
+    ASSERT_TRUE(writer.finish(error)) << error;
+  }
+  using Ids = std::vector<uint32_t>;
+  const struct {
+    const char* query;
+    const char* understood;
+    Ids hits;
+  } cases[] = {
+      {"GPL-3", "\"gpl 3\"", {1}},  // the parts adjacent, as the indexer placed them
+      {"gpl 3", "gpl AND 3", {1, 2}},
+      {"ＧＰＬ-３", "\"gpl 3\"", {1}},
+      {"e-mail", "\"e mail\"", {3}},
+      {"mail -foo", "mail NOT foo", {3}},
+      {"mail - foo", "mail NOT foo", {3}},
+      {"-foo", "NOT foo", {}},  // without -e nothing but exclusions matches nothing
+      {"a - b", "a NOT b", {8}},
+      {"(gpl)-3", "gpl NOT 3", {}},
+      {"x-*", "\"x *\"", {5}},  // a wildcard part takes one position
+      {"x-f*", "\"x f*\"", {5}},
+      {"e-ma?l", "\"e ma?l\"", {3}},
+      {"x-zz*", "\"x zz*\"", {}},
+      {"\"a-b c\"", "\"a b c\"", {6}},
+      {"well-known AND e-mail", "\"well known\" AND \"e mail\"", {3}},
+      {"a-b | b-a", "\"a b\" OR \"b a\"", {6, 7}},
+      {"a- b-", "a AND b", {6, 7}},
+      {"(gpl | mail) -(foo | 2)", "(gpl OR mail) NOT (foo OR 2)", {1, 3}},
+      {"gpl (3 | x-ray)", "gpl AND (3 OR \"x ray\")", {1, 2}},
+      {"-(a b)", "NOT (a AND b)", {}},
+      {"--- & .", "", {}},
+  };
+  for (const auto& c : cases) {
+    const auto [understood, hits] = searchIndex(dir.sub("idx"), c.query);
+    EXPECT_EQ(understood, c.understood) << c.query;
+    EXPECT_EQ(hits, c.hits) << c.query;
+  }
+  MatchOptions negative;
+  negative.allowNegative = true;
+  EXPECT_EQ(searchIndex(dir.sub("idx"), "-foo", negative).second, (Ids{1, 2, 3, 5, 6, 7, 8}));
+  // Thesaurus groups are shown with the word; fuzzy words as typed.
+  Thesaurus thesaurus;
+  thesaurus.addGroup({"licence", "license"});
+  MatchOptions synonyms;
+  synonyms.thesaurus = &thesaurus;
+  EXPECT_EQ(searchIndex(dir.sub("idx"), "license", synonyms).second, Ids{1});
+  EXPECT_EQ(searchIndex(dir.sub("idx"), "license -\"licence text\"", synonyms),
+            std::make_pair(std::string("(license OR licence) NOT \"licence text\""), Ids{}));
+  MatchOptions fuzzy;
+  fuzzy.fuzzy = true;
+  EXPECT_EQ(searchIndex(dir.sub("idx"), "licenze-txt", fuzzy),
+            std::make_pair(std::string("\"licenze txt\""), Ids{1}));
+}
+
+TEST(EngineText, TheUnderstoodQueryKeepsToTheHeader) {
+  std::string words;
+  for (int i = 0; i < 700; ++i)
+    words += (words.empty() ? "" : " AND ") + std::string("w") + std::to_string(i);
+  CodePage utf8(Language::kEnglish), big5(Language::kBig5);
+  const std::string cut = understoodHeader(words, utf8);
+  ASSERT_LE(cut.size(), kMaxMatchedBytes);
+  ASSERT_GT(cut.size(), kMaxMatchedBytes - 16);
+  EXPECT_EQ(cut.substr(cut.size() - 4), " ...");
+  EXPECT_EQ(words.compare(0, cut.size() - 3, cut, 0, cut.size() - 3), 0);  // whole words
+  EXPECT_EQ(words[cut.size() - 4], ' ');
+  EXPECT_EQ(understoodHeader("\"gpl 3\" AND 全文", big5), "\"gpl 3\" AND \xA5\xFE\xA4\xE5");
+  // A blank where the cap falls, and a word longer than the cap.
+  EXPECT_EQ(understoodHeader(std::string(4090, 'x') + " 全文全文", big5),
+            std::string(4090, 'x') + " ...");
+  EXPECT_EQ(understoodHeader(std::string(4093, 'x') + "全文", big5),
+            std::string(4091, 'x') + " ...");
 }
 
 TEST(EngineText, RunLimitValues) {

@@ -1,0 +1,222 @@
+/// @file collection_stats.cc
+/// @brief Listing the indexes of an installation and summing what their
+/// engine databases hold.
+
+#include "companions/engine/collection_stats.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "companions/engine/engine_query.h"
+#include "companions/engine/index_files.h"
+#include "system/config.h"
+
+namespace vela {
+
+namespace {
+
+// system_info.cfg is read as the installation's other programs read it.
+constexpr size_t kSystemInfoLineMax = 1022;
+constexpr size_t kPathMax = 1023;
+
+bool canonical(const std::string& path, std::string& out) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  out = real;
+  free(real);
+  return true;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The names in a directory that are directories themselves (not links),
+// hidden ones left out.
+std::vector<std::string> subdirectories(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (const dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.empty() || name[0] == '.') continue;
+    struct stat st;
+    if (e->d_type == DT_DIR || (e->d_type == DT_UNKNOWN &&
+                                lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+      names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
+void walk(const std::string& dir, bool inIndexFolder, int depth, std::vector<IndexPart>& out) {
+  for (const std::string& name : subdirectories(dir)) {
+    const std::string path = dir + "/" + name;
+    IndexBuild build;
+    // A directory with an engine database is an index home (or a field
+    // index): nothing below it is another index.
+    if (currentBuild(path, build)) {
+      if (inIndexFolder && !endsWith(name, "_sbf")) out.push_back({path, build});
+      continue;
+    }
+    if (depth < kMaxPartDepth) walk(path, name == "index", depth + 1, out);
+  }
+}
+
+}  // namespace
+
+std::vector<IndexPart> findIndexParts(const std::string& systemDir) {
+  std::vector<IndexPart> parts;
+  walk(systemDir + "/group", false, 1, parts);
+  std::sort(parts.begin(), parts.end(),
+            [](const IndexPart& a, const IndexPart& b) { return a.home < b.home; });
+  return parts;
+}
+
+PartStatsCache::PartStatsCache(size_t maxTerms) : maxTerms_(maxTerms) {}
+
+bool PartStatsCache::read(const IndexPart& part, const std::vector<const std::string*>& missing,
+                          Counts& got) {
+  try {
+    Xapian::Database db = openIndexDb(part.home);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++opens_;
+    }
+    got.docs = db.get_doccount();
+    got.length = db.get_total_length();
+    got.freq.clear();
+    for (const std::string* term : missing)
+      got.freq.push_back(term->empty() ? 0 : db.get_termfreq(*term));
+  } catch (const Xapian::Error&) {
+    return false;
+  }
+  return true;
+}
+
+void PartStatsCache::collect(const std::vector<IndexPart>& parts,
+                             const std::vector<std::string>& terms, CollectionStats& out) {
+  out = CollectionStats();
+  for (const std::string& t : terms)
+    out.termFreq.emplace(t, 0);
+  // The sums are added to in place: a part's counts are not copied.
+  std::vector<std::pair<const std::string*, uint64_t*>> sums;
+  for (auto& [term, count] : out.termFreq)
+    sums.emplace_back(&term, &count);
+  std::vector<size_t> missing;
+  std::vector<const std::string*> missingTerms;
+  for (const IndexPart& part : parts) {
+    bool counted = false;
+    uint64_t docs = 0, length = 0;
+    missing.clear();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const auto known = parts_.find(part.home);
+      const bool valid = known != parts_.end() && known->second.build == part.build;
+      if (valid && known->second.counted) {
+        counted = true;
+        docs = known->second.docs;
+        length = known->second.length;
+      }
+      for (size_t i = 0; i < sums.size(); ++i) {
+        const auto f = valid ? known->second.freq.find(*sums[i].first)
+                             : std::unordered_map<std::string, uint64_t>::const_iterator();
+        if (valid && f != known->second.freq.end()) {
+          *sums[i].second += f->second;
+        } else {
+          missing.push_back(i);
+        }
+      }
+    }
+    if (!counted || !missing.empty()) {
+      missingTerms.clear();
+      for (size_t i : missing)
+        missingTerms.push_back(sums[i].first);
+      Counts fresh;
+      if (!read(part, missingTerms, fresh)) continue;
+      docs = fresh.docs;
+      length = fresh.length;
+      for (size_t k = 0; k < missing.size(); ++k)
+        *sums[missing[k]].second += fresh.freq[k];
+      // The part may have been replaced while it was read: its numbers then
+      // serve this run only.
+      IndexBuild now;
+      if (currentBuild(part.home, now) && now == part.build) remember(part, missingTerms, fresh);
+    }
+    out.docCount += docs;
+    out.totalLength += length;
+  }
+}
+
+void PartStatsCache::remember(const IndexPart& part, const std::vector<const std::string*>& terms,
+                              const Counts& counts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (terms_ + terms.size() > maxTerms_) {
+    for (auto& entry : parts_)
+      entry.second.freq.clear();
+    terms_ = 0;
+  }
+  Known& keep = parts_[part.home];
+  if (keep.build != part.build) {
+    terms_ -= keep.freq.size();
+    keep = Known();
+    keep.build = part.build;
+  }
+  keep.counted = true;
+  keep.docs = counts.docs;
+  keep.length = counts.length;
+  for (size_t k = 0; k < terms.size(); ++k)
+    terms_ += keep.freq.emplace(*terms[k], counts.freq[k]).second ? 1 : 0;
+}
+
+void PartStatsCache::keepOnly(const std::vector<IndexPart>& parts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = parts_.begin(); it != parts_.end();) {
+    const bool listed = std::any_of(parts.begin(), parts.end(), [&](const IndexPart& p) {
+      return p.home == it->first && p.build == it->second.build;
+    });
+    if (!listed) terms_ -= it->second.freq.size();
+    it = listed ? std::next(it) : parts_.erase(it);
+  }
+}
+
+uint64_t PartStatsCache::opens() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return opens_;
+}
+
+void installationStats(const std::string& systemDir, const std::string& home,
+                       const std::vector<std::string>& terms, PartStatsCache* cache,
+                       CollectionStats& out) {
+  std::vector<IndexPart> parts;
+  if (!systemDir.empty()) parts = findIndexParts(systemDir);
+  IndexPart own;
+  if (canonical(home, own.home) && currentBuild(own.home, own.build) &&
+      std::none_of(parts.begin(), parts.end(),
+                   [&](const IndexPart& p) { return p.home == own.home; }))
+    parts.push_back(own);
+  if (!cache) {
+    PartStatsCache once(SIZE_MAX);
+    once.collect(parts, terms, out);
+    return;
+  }
+  cache->collect(parts, terms, out);
+  cache->keepOnly(parts);
+}
+
+bool systemDirectoryOf(const std::string& root, std::string& dir) {
+  const std::string cfg = root + "/setting/system_info.cfg";
+  std::string value;
+  if (!findCfgValue(cfg.c_str(), "SYSTEM_DIRECTORY", kSystemInfoLineMax, value) || value.empty())
+    return false;
+  if (value.size() > kPathMax) value.resize(kPathMax);
+  if (value[0] != '/') value = root + "/search-cgi/" + value;
+  return canonical(value, dir);
+}
+
+}  // namespace vela

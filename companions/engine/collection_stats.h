@@ -1,0 +1,125 @@
+/// @file collection_stats.h
+/// @brief The statistics that the engine weighs terms with, taken over every
+/// index of the installation rather than the one index a run searches.
+///
+/// The query back-end searches each selected index in its own run and merges
+/// the hits by score. Were each run to weigh a term by its own index, a word
+/// that fills a small index would weigh next to nothing there (it is in every
+/// record), and the records that are most about it would sink below records
+/// of other indexes that mention it once; and a record's score would change
+/// with the indexes searched beside it. Statistics of the whole installation
+/// give every record one score for a query, whatever the selection.
+///
+/// The indexes of an installation are its parts below the system directory:
+/// every directory in a folder named "index" under SYSTEM/group (an owner's
+/// or a group's indexes; org and inc indexes alike) that holds an engine
+/// database, except hidden ones (staging of the builder) and field indexes
+/// ("_sbf", whose records are table cells, not documents). They are listed
+/// anew for every run, so an index built, updated or rebuilt counts from the
+/// next run on. What a part holds is read from its engine database; a cache
+/// keeps it for as long as the part's build stays in place (a new build is a
+/// new directory: index_db_cache.h), so the engine service reads a part again
+/// only once it has changed, and a program without the service reads the
+/// same numbers by opening every part.
+
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_COLLECTION_STATS_H
+#define SEARCHRUN_COMPANIONS_ENGINE_COLLECTION_STATS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "companions/engine/index_db_cache.h"
+
+namespace vela {
+
+// The numbers a weight needs, summed over the parts of an installation.
+struct CollectionStats {
+  uint64_t docCount = 0;                     // records
+  uint64_t totalLength = 0;                  // index terms of all records, each occurrence counted
+  std::map<std::string, uint64_t> termFreq;  // records holding each term asked for
+};
+
+// One index directory of an installation as it stands now.
+struct IndexPart {
+  std::string home;  // without links
+  IndexBuild build;
+};
+
+// How deep below SYSTEM/group the parts are looked for: an owner's indexes
+// lie at <domain>/User/<owner>/index/<id>.
+constexpr int kMaxPartDepth = 6;
+
+// The parts of the installation whose system directory (without links) is
+// `systemDir`, ordered by home. Links are not followed.
+std::vector<IndexPart> findIndexParts(const std::string& systemDir);
+
+// What parts hold, kept while their builds stay in place. Safe for
+// concurrent use.
+class PartStatsCache {
+ public:
+  // Term counts remembered over all parts (each costs about a hundred
+  // bytes); once more would be needed, every part forgets its terms and the
+  // cache starts again.
+  explicit PartStatsCache(size_t maxTerms = kDefaultMaxTerms);
+
+  // The sums over `parts` for `terms`. A part that cannot be read (removed
+  // since it was listed) adds nothing.
+  void collect(const std::vector<IndexPart>& parts, const std::vector<std::string>& terms,
+               CollectionStats& out);
+
+  // Forgets parts that are not among `parts` (indexes removed or replaced).
+  void keepOnly(const std::vector<IndexPart>& parts);
+
+  // Engine databases opened so far, for tests of the reuse.
+  uint64_t opens() const;
+
+  static constexpr size_t kDefaultMaxTerms = 500000;
+
+ private:
+  struct Known {
+    IndexBuild build;
+    bool counted = false;  // docs and length read
+    uint64_t docs = 0;
+    uint64_t length = 0;
+    std::unordered_map<std::string, uint64_t> freq;
+  };
+  struct Counts {
+    uint64_t docs = 0;
+    uint64_t length = 0;
+    std::vector<uint64_t> freq;  // of the terms read, in their order
+  };
+  // Reads a part's counts and the frequencies of `terms` in it, without the
+  // lock; false when the part cannot be read.
+  bool read(const IndexPart& part, const std::vector<const std::string*>& terms, Counts& got);
+  // Keeps what was read of a part whose build is still in place.
+  void remember(const IndexPart& part, const std::vector<const std::string*>& terms,
+                const Counts& counts);
+
+  const size_t maxTerms_;
+  mutable std::mutex mutex_;
+  std::map<std::string, Known> parts_;
+  size_t terms_ = 0;  // remembered over all parts
+  uint64_t opens_ = 0;
+};
+
+// The statistics of one run over index `home`: the parts of the installation
+// whose system directory is `systemDir` ("" when it has none), together with
+// `home` itself when it is not one of them. `cache` may be null (the
+// numbers are read now).
+void installationStats(const std::string& systemDir, const std::string& home,
+                       const std::vector<std::string>& terms, PartStatsCache* cache,
+                       CollectionStats& out);
+
+// The system directory (without links) named by ROOT/setting/system_info.cfg
+// of the installation at `root` (a relative setting is relative to its CGI
+// directory); false when it is not set or not there.
+bool systemDirectoryOf(const std::string& root, std::string& dir);
+
+}  // namespace vela
+
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_COLLECTION_STATS_H
