@@ -376,8 +376,16 @@ void queryStringChangeSpaceToBool(char* query, int language) {
       ++i;
       continue;
     }
-    if (c == '&' || c == '|' || c == '+' || c == '-') {
+    // A hyphen inside a word is part of it (GPL-3); "-" excludes only where
+    // a word begins, so it must stay after a blank for the engine to see it.
+    if (c == '-' && inWord) {
       if (!out.put(c)) break;
+      ++i;
+      continue;
+    }
+    if (c == '&' || c == '|' || c == '+' || c == '-') {
+      const bool excludes = c == '-' && out.size() > 0;
+      if (!(excludes ? out.put(" -", 2) : out.put(c))) break;
       afterOperator = true;
       pendingAnd = false;
       ++i;

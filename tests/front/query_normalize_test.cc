@@ -140,7 +140,12 @@ TEST_F(QueryNormalize, BlanksAndOperators) {
   expectRows(queryStringChangeSpaceToBool,
              {
                  {kLangJP, "  a   b and c or d  ", "a & b & c | d"},
-                 {kLangJP, "a -b & c | d + e", "a-b&c|d+e"},
+                 {kLangJP, "a -b & c | d + e", "a -b&c|d+e"},
+                 // A hyphen inside a word joins it; "-" at a word's start excludes.
+                 {kLangJP, "GPL-3 license", "GPL-3 & license"},
+                 {kLangJP, "a - b", "a -b"},
+                 {kLangJP, "-x y", "-x & y"},
+                 {kLangJP, "well-known -foo", "well-known -foo"},
                  {kLangJP, "a \"b c\" d", "a & b c & d"},
                  {kLangJP, "\"a & b\" c", "a & b & c"},
                  {kLangJP, "a AND band ore or", "a & AND & band & ore & or"},
