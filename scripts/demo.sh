@@ -134,8 +134,18 @@ as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
   QUERY_STRING="user=TESSERA&query=$query&search_no=0&no_rec=5&xml=1$all" ./searchrun |
   "$repo/scripts/show-hits.sh"
 
+# The administrator's report of the search log (the search above is in it).
+as_account ../binind/search_report --root "$root" >"$root/search/report.html"
+chmod 0644 "$root/search/report.html"
+
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
+  first=$(ls -t "$root/tmp" | grep -E '^query[0-9]+$' | head -n 1)
   echo
   echo "Search page: http://127.0.0.1:$port/search/index.html"
+  echo "Search log report: http://127.0.0.1:$port/search/report.html"
+  echo "The first hit of the search above, as text, as its own bytes, and the page as JSON:"
+  echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1"
+  echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1&raw=1"
+  echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&page=1&no=5&format=json"
   echo "Stop the server: kill \$(cat $root/demo/lighttpd.pid) \$(cat $root/demo/expire.pid) \$(cat $root/run/engine.lock)"
 fi
