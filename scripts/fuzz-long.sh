@@ -3,11 +3,14 @@
 # its checked-in corpus, and prints one line per target. New inputs go to a
 # scratch copy; a crash leaves its input in the output folder and fails.
 #
-#   scripts/fuzz-long.sh [SECONDS_PER_TARGET] [PARALLEL]     (defaults: 300, 1)
+#   scripts/fuzz-long.sh [SECONDS_PER_TARGET] [PARALLEL] [PATTERN]
+#   (defaults: 300, 1, every target; PATTERN is an extended regular expression
+#   the target names must match)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}
 parallel=${2:-1}
+pattern=${3:-.}
 ./scripts/install-deps.sh >/dev/null
 CC=clang CXX=clang++ cmake -G Ninja -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSEARCHRUN_FUZZ=ON -DSEARCHRUN_TESTS=OFF >/dev/null
@@ -39,7 +42,8 @@ run_one() {  # target name
 export -f run_one
 export out seconds
 
-mapfile -t names < <(ls build-fuzz/tests/fuzz/ | sed -n 's/^fuzz_\(.*\)$/\1/p' | sort)
+mapfile -t names < <(ls build-fuzz/tests/fuzz/ | sed -n 's/^fuzz_\(.*\)$/\1/p' | grep -E "$pattern" |
+  sort)
 printf '%s\n' "${names[@]}" | xargs -P "$parallel" -I{} bash -c 'run_one {}'
 status=$?
 [ $status = 0 ] && echo "all ${#names[@]} targets ran ${seconds}s without a finding"
