@@ -103,11 +103,20 @@ struct DateParts {
   int day = -1;
 };
 
+// A date part given as anything but a decimal number ("", "13x") is no part
+// of a date (-1), so that the window is named as wrong instead of read as a
+// different day; a number out of the calendar's range is carried over.
+void setDatePart(const char* value, int& field) {
+  int64_t number = 0;
+  if (value != nullptr)
+    field = parseDecimal(value, INT_MIN, INT_MAX, number) ? static_cast<int>(number) : -1;
+}
+
 void readDateParts(const CGIStringParser& cgi, const char* prefix, DateParts& parts) {
   const std::string p(prefix);
-  setNumber(cgi.findCgiVariableByName((p + "_year").c_str()), parts.year);
-  setNumber(cgi.findCgiVariableByName((p + "_month").c_str()), parts.month);
-  setNumber(cgi.findCgiVariableByName((p + "_day").c_str()), parts.day);
+  setDatePart(cgi.findCgiVariableByName((p + "_year").c_str()), parts.year);
+  setDatePart(cgi.findCgiVariableByName((p + "_month").c_str()), parts.month);
+  setDatePart(cgi.findCgiVariableByName((p + "_day").c_str()), parts.day);
 }
 
 // The end date is given as a day; the window runs up to the start of the next.
@@ -118,20 +127,29 @@ void readDateWindow(const CGIStringParser& cgi, queryOptionTag& option) {
   if (option.beginTime == -1) {
     option.fgSearchDate = 0;
     option.beginTime = 0;
+    option.dateWindowProblem = kDateWindowBadBegin;
   }
   readDateParts(cgi, "end", parts);
   const int32_t end = queryOptionTag::convTimeStr2Num(parts.year, parts.month, parts.day);
   if (end == -1) {
     option.fgSearchDate = 0;
     option.endTime = 0;
+    if (option.dateWindowProblem == kDateWindowOk) option.dateWindowProblem = kDateWindowBadEnd;
   } else {
     // The last representable day ends where 32-bit time does.
     option.endTime = end > INT32_MAX - kSecondsPerDay ? INT32_MAX : end + kSecondsPerDay;
+  }
+  // A window that ends before it begins holds nothing: the user mixed the
+  // two dates up, and must hear so rather than get no hits.
+  if (option.dateWindowProblem == kDateWindowOk && end < option.beginTime) {
+    option.fgSearchDate = 0;
+    option.dateWindowProblem = kDateWindowReversed;
   }
 }
 
 void readSearchDate(const CGIStringParser& cgi, queryOptionTag& option) {
   option.fgSearchDate = 0;
+  option.dateWindowProblem = kDateWindowOk;
   const char* all_file = cgi.findCgiVariableByName("all_file");
   if (all_file != nullptr) {
     option.fgSearchDate = equals(all_file, "off") ? 1 : 0;

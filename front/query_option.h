@@ -18,6 +18,12 @@ constexpr int kFileBoundSize = 1024;
 constexpr int kSortFieldSize = 128;
 constexpr int kSortOrderSize = 8;
 
+// Problems of a requested date window.
+constexpr int kDateWindowOk = 0;
+constexpr int kDateWindowBadBegin = 1;
+constexpr int kDateWindowBadEnd = 2;
+constexpr int kDateWindowReversed = 3;
+
 // The renderer fields hold this when the request did not give them.
 constexpr int kRendererUnset = -100;
 // The answer format ("xml" variable) of a JSON answer; also set by
@@ -69,6 +75,9 @@ struct queryOptionTag {
   int fgMatchMode;
   int dbNum;
   int fgSearchDate;
+  // What was wrong with a date window the request asked for (the window is
+  // then off): kDateWindowOk, or the part that is no date, or the order.
+  int dateWindowProblem = 0;
   int32_t beginTime;
   int32_t endTime;
   char beginFile[kFileBoundSize];

@@ -213,6 +213,13 @@ MaybeEnd prepareQuery(RunState& run) {
   if (queryOption.orgQuery[std::strspn(queryOption.orgQuery, " ")] == '\0' &&
       queryOption.file_name_search != kModeDateRange)
     return RunEnd::error("1071", kRefused);
+  // A date window that cannot hold a document is named, not ignored.
+  if (queryOption.dateWindowProblem != kDateWindowOk) {
+    const char* message = queryOption.dateWindowProblem == kDateWindowBadBegin ? "1072"
+                          : queryOption.dateWindowProblem == kDateWindowBadEnd ? "1073"
+                                                                               : "1074";
+    return RunEnd::error(message, kRefused);
+  }
   run.limits = readRunLimits(kSearchOptionPath);
   setProgramTimeLimit(run.limits.programTimeLimit);
   if (MaybeEnd end = openRunLog(run.limits)) return end;

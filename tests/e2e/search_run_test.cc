@@ -243,6 +243,23 @@ TEST_F(SearchRunTest, EmptyQueryAsksForAQuery) {
   expectResultPage(trusted("query=x&index_id=7F000001_E10001"));
 }
 
+// A date window that cannot hold a document is named, not ignored.
+TEST_F(SearchRunTest, BadDateWindowsAreNamed) {
+  buildIndex("F10001");
+  const std::string base = "query=x&index_id=7F000001_F10001&part_file=on";
+  const std::pair<std::string, const char*> rows[] = {
+      {"&begin_year=2005&begin_month=&begin_day=1", "1072"},
+      {"&begin_year=2005&begin_month=7&begin_day=1&end_year=2005&end_month=13x&end_day=1", "1073"},
+      {"&begin_year=2005&begin_month=7&begin_day=2&end_year=2005&end_month=7&end_day=1", "1074"},
+  };
+  for (const auto& [window, message] : rows) {
+    RunResult r = trusted(base + window);
+    EXPECT_EQ(0, r.exitStatus) << window;
+    expectErrorPage(r, message);
+  }
+  expectResultPage(trusted(base + "&begin_year=2005&begin_month=7&begin_day=1"));
+}
+
 TEST_F(SearchRunTest, UnwritableResultFailsWithStatusOne) {
   buildIndex("D10001");
   const std::string tmp = inst().path("tmp");

@@ -147,34 +147,43 @@ constexpr int32_t kDay = 86400;
 TEST(QueryOption, DateWindow) {
   ScopedTimeZone utc("UTC0");
   const std::string july1 = "&begin_year=2005&begin_month=7&begin_day=1";
+  constexpr int ok = kDateWindowOk, badBegin = kDateWindowBadBegin, badEnd = kDateWindowBadEnd,
+                reversed = kDateWindowReversed;
   const struct {
     std::string request;
     int on;
     int32_t begin, end;
+    int problem;  // what the run says instead of searching without the window
   } rows[] = {
-      {"part_file=On" + july1, 0, 0, 0},
-      {"all_file=&part_file=on" + july1, 0, 0, 0},  // all_file decides when it is there
-      {"all_file=off&part_file=off" + july1, 1, k2005July1, k2005July1 + kDay},
+      {"part_file=On" + july1, 0, 0, 0, ok},
+      {"all_file=&part_file=on" + july1, 0, 0, 0, ok},  // all_file decides when it is there
+      {"all_file=off&part_file=off" + july1, 1, k2005July1, k2005July1 + kDay, ok},
       {"part_file=on" + july1 + "&end_year=2005&end_month=7&end_day=20", 1, k2005July1,
-       k2005July1 + 20 * kDay},
+       k2005July1 + 20 * kDay, ok},
       // Without a complete begin date there is no window; a complete end is still read.
       {"part_file=on&begin_year=2005&begin_day=1&end_year=2005&end_month=7&end_day=20", 0, 0,
-       k2005July1 + 20 * kDay},
-      {"part_file=on" + july1 + "&end_month=-1", 0, k2005July1, 0},
+       k2005July1 + 20 * kDay, badBegin},
+      {"part_file=on" + july1 + "&end_month=-1", 0, k2005July1, 0, badEnd},
+      {"part_file=on" + july1 + "&end_year=2005&end_month=6&end_day=30", 0, k2005July1, k2005July1,
+       reversed},
+      {"part_file=on&begin_year=x&begin_month=7&begin_day=1", 0, 0, 0, badBegin},
       // mktime carries days and months over.
-      {"part_file=on&begin_year=2005&begin_month=7&begin_day=0", 1, k2005July1 - kDay, k2005July1},
+      {"part_file=on&begin_year=2005&begin_month=7&begin_day=0", 1, k2005July1 - kDay, k2005July1,
+       ok},
       // Dates outside signed 32-bit time switch the window off.
-      {"part_file=on&begin_year=1800&begin_month=1&begin_day=1", 0, 0, 0},
-      {"part_file=on&begin_year=2100&begin_month=1&begin_day=1", 0, 0, 0},
-      {"part_file=on&begin_year=-2147483648&begin_month=-2147483648&begin_day=1", 0, 0, 0},
+      {"part_file=on&begin_year=1800&begin_month=1&begin_day=1", 0, 0, 0, badBegin},
+      {"part_file=on&begin_year=2100&begin_month=1&begin_day=1", 0, 0, 0, badBegin},
+      {"part_file=on&begin_year=-2147483648&begin_month=-2147483648&begin_day=1", 0, 0, 0,
+       badBegin},
       // The window of the last representable day ends where 32-bit time does.
-      {"part_file=on&begin_year=2038&begin_month=1&begin_day=19", 1, 2147472000, INT32_MAX},
+      {"part_file=on&begin_year=2038&begin_month=1&begin_day=19", 1, 2147472000, INT32_MAX, ok},
   };
   for (const auto& row : rows) {
     const queryOptionTag option = optionsOf(row.request);
     EXPECT_EQ(row.on, option.fgSearchDate) << row.request;
     EXPECT_EQ(row.begin, option.beginTime) << row.request;
     EXPECT_EQ(row.end, option.endTime) << row.request;
+    EXPECT_EQ(row.problem, option.dateWindowProblem) << row.request;
   }
 }
 
