@@ -1,0 +1,95 @@
+/// @file remote_request.h
+/// @brief The exchanges with the agent of another host: the search request
+/// "agent_vela_search" and its answer, and the index description request
+/// "get_index_info" and its answer. Both sides use these: searchrun builds
+/// requests and reads answers, the agent reads requests and builds answers.
+///
+/// F = kFieldDelim, E = kGroupEndDelim (system/delimiters.h).
+///   search request  "agent_vela_search" 04 05 06  option F mode F sort F
+///                   beginFile F endFile F beginTime F endTime F host F port E
+///                   { owner F index F sbf F type E } per index  18 19 1A
+///   search answer   matched F hits E block      (block: one section per index)
+///                   "RETURN_CODE" F code E      (a refusal)
+///   info request    "get_index_info" 04 05 06 index E 18 19 1A
+///   info answer     owner F (unused) F description F type F
+///
+/// Every reader is bounded and trusts nothing: a field holding a delimiter,
+/// a number out of range or a missing end mark makes the whole text
+/// unusable.
+
+#ifndef SEARCHRUN_SEARCH_REMOTE_REQUEST_H
+#define SEARCHRUN_SEARCH_REMOTE_REQUEST_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr char kAgentSearchCommand[] = "agent_vela_search";
+constexpr char kAgentRelTermCommand[] = "agent_get_rel_term";
+constexpr char kIndexInfoCommand[] = "get_index_info";
+constexpr char kReturnCodeWord[] = "RETURN_CODE";
+
+// Codes of a remote job (besides an agent's own code).
+constexpr int kRemoteBadPort = 1005;      // the job's port is 0 or not a number
+constexpr int kRemoteBadAnswer = 1006;    // no F / E in order, RETURN_CODE 0, answer too large
+constexpr int kRemoteUnreachable = 1015;  // the exchange failed (or timed out)
+
+// Indexes one search request may name (the request front selects at most
+// this many in all).
+constexpr size_t kRemoteMaxIndexes = 100;
+
+struct CRemoteIndex {
+  std::string owner;
+  std::string idxName;
+  std::string sbfString;
+  std::string dbType;
+};
+
+struct CRemoteSearchRequest {
+  std::string velaOption;  // the engine option string
+  int searchMode = 0;      // file_name_search
+  std::string sortField;
+  std::string beginFile = "*";
+  std::string endFile = "*";
+  int32_t beginTime = 0;
+  int32_t endTime = 0;
+  std::string host;  // the agent's host, as the job names it
+  std::string port;
+  std::vector<CRemoteIndex> indexes;
+};
+
+// The request's bytes. False when a text holds a protocol delimiter (the
+// request would be misread) or there is no index.
+bool buildRemoteSearchRequest(const CRemoteSearchRequest& request, std::string& bytes);
+// The agent's reader: false unless `bytes` is one whole well-formed request
+// (end mark included, nothing after it, 1 to kRemoteMaxIndexes indexes).
+bool parseRemoteSearchRequest(std::string_view bytes, CRemoteSearchRequest& request);
+
+// A successful answer: the matched string (cut to 10,240 bytes), the hit
+// count and the result block, carried by length.
+void buildRemoteSearchAnswer(std::string_view matched, int hits, std::string_view block,
+                             std::string& bytes);
+// A refusal with a non-zero code.
+void buildReturnCodeAnswer(int code, std::string& bytes);
+
+struct CRemoteSearchAnswer {
+  std::string matched;
+  int hits = 0;
+  std::string block;
+};
+// 0 and the answer's parts; the agent's code for a "RETURN_CODE" answer; or
+// kRemoteBadAnswer.
+int parseRemoteSearchAnswer(std::string_view bytes, CRemoteSearchAnswer& answer);
+
+// get_index_info.
+bool buildIndexInfoRequest(std::string_view indexName, std::string& bytes);
+bool parseIndexInfoRequest(std::string_view bytes, std::string& indexName);
+void buildIndexInfoAnswer(std::string_view owner, std::string_view desc, std::string_view type,
+                          std::string& bytes);
+// True when all four field ends are there; owner and description are cut to
+// 63 bytes, type to 15.
+bool parseIndexInfoAnswer(std::string_view bytes, std::string& owner, std::string& desc,
+                          std::string& type);
+
+#endif  // SEARCHRUN_SEARCH_REMOTE_REQUEST_H
