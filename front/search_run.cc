@@ -190,10 +190,10 @@ void readRequest() {
   if (queryOption.api_version == 2 || queryOption.api_version == 3) {
     cgi_msg_report.setAPIFlag(true);
   }
-  if (!cgi_msg_table.initialize(kMessageTablePath)) {
-    // Pages still say what went wrong, in the installation's default words.
-    cgi_msg_table.initializeBuiltIn();
-  }
+  // Pages still say what went wrong when the table is missing, or older than
+  // the program: the installation's default words fill what it lacks.
+  cgi_msg_table.initialize(kMessageTablePath);
+  cgi_msg_table.addMissingBuiltIn();
   cgi_msg_table.getMessage("2006", output_title);
   cgi_msg_report.setPageLanguage(pageLanguageCode(langFlag));
   cgi_msg_report.setSearchForm(searchAgainForm(cgi_variable, queryOption.orgQuery));

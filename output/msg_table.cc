@@ -19,6 +19,14 @@ bool KestraneMsgTable::initializeBuiltIn() {
   return ok;
 }
 
+void KestraneMsgTable::addMissingBuiltIn() {
+  KestraneMsgTable defaults;
+  if (!defaults.initializeBuiltIn()) return;
+  for (const Entry& entry : defaults.m_entries) {
+    if (searchMsgTable(entry.no) < 0) addMessage(entry.no, entry.text.c_str());
+  }
+}
+
 bool KestraneMsgTable::initialize(const char* path) {
   if (path == nullptr) return false;
   FILE* stream = fopenRegular(path);

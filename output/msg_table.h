@@ -28,6 +28,10 @@ class KestraneMsgTable {
   // Loads the installation's default table, compiled into the program, for
   // a run whose table file is missing or unreadable.
   bool initializeBuiltIn();
+  // Appends the compiled-in text of every number the table lacks, so a table
+  // kept from an older version (settings are never overwritten) still words
+  // the messages added since.
+  void addMissingBuiltIn();
 
   // Appends one entry; the number is cut to 7 characters and the text copied.
   // False when the table is full or an argument is null.

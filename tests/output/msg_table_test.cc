@@ -87,4 +87,17 @@ TEST_F(MsgTableTest, MissesEmptyTheOutput) {
   EXPECT_EQ(table_.getMessage("0001", nullptr), nullptr);
 }
 
+TEST_F(MsgTableTest, AnOlderTableKeepsItsWordsAndGainsTheNewNumbers) {
+  load("1071\tlocal words\n0001\tlocal one\n");
+  table_.addMissingBuiltIn();
+  EXPECT_EQ(message("1071"), "local words");
+  EXPECT_EQ(message("0001"), "local one");
+  KestraneMsgTable defaults;
+  ASSERT_TRUE(defaults.initializeBuiltIn());
+  char out[KestraneMsgTable::kMessageBufferSize];
+  ASSERT_NE(defaults.getMessage("1072", out), nullptr);
+  EXPECT_EQ(message("1072"), out);
+  EXPECT_EQ(table_.count(), defaults.count());  // each default number once
+}
+
 }  // namespace
