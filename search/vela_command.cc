@@ -317,6 +317,13 @@ bool CVelaCommand::expendWildCardQuery(const std::string& indexHome, const std::
   }
   std::string word;
   if (!foldWildcardWord(trimmed(term), word)) return false;
+  // A word without a wildcard has nothing to expand: the expander would
+  // answer the folded word itself, and starting it costs more than the
+  // search of a small index.
+  if (word.find_first_of("*?") == std::string::npos) {
+    logLine(m_fplog, "query:<%s>\n", word);
+    return rewriteScratchFile(termFile, word);
+  }
 
   std::string output;
   if (!claimScratchName("wildcard", output)) return false;

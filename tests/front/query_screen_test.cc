@@ -72,24 +72,24 @@ TEST_F(ExcludeCommandTest, RefusalLastsForTheRun) {
 TEST_F(ExcludeCommandTest, UnusableTermFileEmptiesTheCommand) {
   const std::string sabotage = "#!/bin/sh\nfor f in tmp/qstring*; do rm -f \"$f\"; ";
   installProgram("expand_vela_token_list.exe", sabotage + "ln -s /nonexistent/x \"$f\"; done\n");
-  termOf("memo");  // one word: the expander runs
+  termOf("memo*");  // a wildcard word: the expander runs
   EXPECT_EQ(command_, "");
   EXPECT_EQ(g_search_keyword_allowed, 0);  // counts as refused
   EXPECT_NE(debugLog().find("Error: unable to open query term file "), std::string::npos);
 
   installProgram("expand_vela_token_list.exe", sabotage + "mkdir \"$f\"; done\n");
   g_search_keyword_allowed = 1;
-  termOf("memo");
+  termOf("memo*");
   EXPECT_EQ(command_, "");
   EXPECT_EQ(g_search_keyword_allowed, 0);
 
   // A refused query whose term file gained a second name is not written back
   // through it.
-  writeFile(root_.sub("dict/global_query_exclude.token"), "memo\n");
+  writeFile(root_.sub("dict/global_query_exclude.token"), "memo*\n");
   installProgram("expand_vela_token_list.exe",
                  "#!/bin/sh\nfor f in tmp/qstring*; do ln \"$f\" \"$f.2\"; done\n");
   g_search_keyword_allowed = 1;
-  termOf("memo");
+  termOf("memo*");
   EXPECT_EQ(command_, "");
   EXPECT_NE(debugLog().find("ERROR: can't open query term file "), std::string::npos);
 }

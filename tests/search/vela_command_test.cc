@@ -109,6 +109,12 @@ TEST_F(CommandTest, WildcardWordIsFoldedAndExpanded) {
     EXPECT_EQ(readFile(termFile), query);
   }
   EXPECT_FALSE(testutil::fileExists(root_.sub("expander.args")));
+  // A word without a wildcard is folded as the expander would echo it,
+  // without starting it.
+  termFile = termFileFor(" ReyNard ");
+  ASSERT_TRUE(builder_.expendWildCardQuery(home_, termFile));
+  EXPECT_EQ(readFile(termFile), "reynard");
+  EXPECT_FALSE(testutil::fileExists(root_.sub("expander.args")));
 }
 
 TEST_F(CommandTest, EngineCommand) {
