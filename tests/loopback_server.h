@@ -30,7 +30,10 @@ class LoopbackServer {
   using Reply = std::function<void(const std::string& request, int fd)>;
 
   // Listens on address:0 (a free port). listening() is false when that failed.
-  LoopbackServer(const char* address, Reply reply) : reply_(std::move(reply)) {
+  // With maxConnections above 0 the server stops listening after that many
+  // connections: later connects are refused, as by a host whose agent died.
+  LoopbackServer(const char* address, Reply reply, int maxConnections = 0)
+      : reply_(std::move(reply)), maxConnections_(maxConnections) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -93,6 +96,11 @@ class LoopbackServer {
       }
       reply_(request, c);
       close(c);
+      if (maxConnections_ > 0 && ++served_ == maxConnections_) {
+        close(fd_);
+        fd_ = -1;
+        return;
+      }
     }
   }
   std::string readRequest(int c) const {
@@ -113,6 +121,8 @@ class LoopbackServer {
   }
 
   Reply reply_;
+  int maxConnections_ = 0;
+  int served_ = 0;
   int fd_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
