@@ -13,10 +13,10 @@
 
 namespace {
 
-constexpr std::string_view kF(kFieldDelim, kDelimSize);
-constexpr std::string_view kE(kGroupEndDelim, kDelimSize);
-constexpr std::string_view kOp(kCommandWordDelim, kDelimSize);
-constexpr std::string_view kEnd(kCommandEndDelim, kDelimSize);
+constexpr std::string_view kF = kFieldView;
+constexpr std::string_view kE = kGroupEndView;
+constexpr std::string_view kOp = kCommandWordView;
+constexpr std::string_view kEnd = kCommandEndView;
 constexpr std::string_view kPar(kParameterDelim, kDelimSize);
 constexpr size_t kMatchedMax = 10240;
 constexpr size_t kInfoTextMax = 63;

@@ -9,11 +9,11 @@
 
 namespace {
 
-constexpr std::string_view kOp(kCommandWordDelim, kDelimSize);
+constexpr std::string_view kOp = kCommandWordView;
 constexpr std::string_view kPar(kParameterDelim, kDelimSize);
-constexpr std::string_view kIxp(kFieldDelim, kDelimSize);
-constexpr std::string_view kIxe(kGroupEndDelim, kDelimSize);
-constexpr std::string_view kEnd(kCommandEndDelim, kDelimSize);
+constexpr std::string_view kIxp = kFieldView;
+constexpr std::string_view kIxe = kGroupEndView;
+constexpr std::string_view kEnd = kCommandEndView;
 
 std::string_view textOf(const char* p) {
   return p == nullptr ? std::string_view() : std::string_view(p);

