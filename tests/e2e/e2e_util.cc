@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,8 +105,10 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
   close(err[1]);
   pump(in[1], input, out[0], err[0], r);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  r.maxRssKb = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     r.exitStatus = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
@@ -170,6 +173,15 @@ RunResult Installation::post(const std::string& body,
   env.emplace("CONTENT_LENGTH",
               contentLength.empty() ? std::to_string(body.size()) : contentLength);
   return run("search-cgi/searchrun", {}, env, body);
+}
+
+std::string messageText(const Installation& inst, const std::string& number) {
+  const std::string table = inst.read("setting/ts_cgi_msg_table.cfg");
+  const std::string key = number + "\t";
+  const size_t at = table.find(key);
+  if (at == std::string::npos) return "";
+  const size_t end = table.find('\n', at);
+  return table.substr(at + key.size(), end - at - key.size());
 }
 
 }  // namespace e2e

@@ -17,6 +17,7 @@ struct RunResult {
   int exitStatus = -1;  // exit code, or 128 + signal number when killed
   std::string out;      // standard output
   std::string err;      // standard error
+  long maxRssKb = 0;    // the child's peak resident memory
 };
 
 // An installation root laid out by `cmake --install` of the build tree.
@@ -51,6 +52,10 @@ class Installation {
  private:
   testutil::TempDir dir_;
 };
+
+// The text of message `number` in the installation's message table; "" when
+// it has none.
+std::string messageText(const Installation& inst, const std::string& number);
 
 // Runs a program (absolute path) with the given arguments, environment, cwd
 // and standard input. Never uses a shell.

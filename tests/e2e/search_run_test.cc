@@ -15,20 +15,11 @@
 namespace {
 
 using e2e::Installation;
+using e2e::messageText;
 using e2e::RunResult;
 
 const char kHtmlHeader[] = "Content-Type:text/html\nX-Content-Type-Options: nosniff\n";
 const char kApiMark[] = "\x04\x05\x06";
-
-// The text of message `number` in the installed message table.
-std::string messageText(const Installation& inst, const std::string& number) {
-  const std::string table = inst.read("setting/ts_cgi_msg_table.cfg");
-  const std::string key = number + "\t";
-  size_t at = table.find(key);
-  if (at == std::string::npos) return "";
-  size_t end = table.find('\n', at);
-  return table.substr(at + key.size(), end - at - key.size());
-}
 
 std::string replaceAll(std::string text, const std::string& tag, const std::string& value) {
   for (size_t at = text.find(tag); at != std::string::npos;
