@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "companions/agent/agent_wire.h"
+#include "companions/serve/socket_server.h"
 #include "system/child_process.h"
 #include "system/delimiters.h"
 #include "system/secure_file.h"
@@ -42,20 +43,6 @@ std::string describe(const ChildOutcome& outcome) {
 }
 
 }  // namespace
-
-serve::Framing frameRequest(std::string_view bytes, size_t fresh) {
-  std::string_view word;
-  const bool hasWord = commandWordOf(bytes, word);
-  if (!hasWord && bytes.size() >= kMaxCommandWord + kDelimSize) return serve::Framing::kBad;
-  const size_t cap = requestCapFor(bytes);
-  // The end mark may straddle the previous read.
-  const size_t from = fresh >= kDelimSize - 1 ? fresh - (kDelimSize - 1) : 0;
-  const size_t end = bytes.find(std::string_view(kCommandEndDelim, kDelimSize), from);
-  if (end == std::string_view::npos)
-    return bytes.size() >= cap ? serve::Framing::kBad : serve::Framing::kNeedMore;
-  return hasWord && end + kDelimSize == bytes.size() && bytes.size() <= cap ? serve::Framing::kDone
-                                                                            : serve::Framing::kBad;
-}
 
 std::string answerWithJob(const JobSettings& settings, const std::string& request) {
   std::string_view word;

@@ -36,7 +36,7 @@ bool parseIdList(std::string_view text, size_t count, std::vector<uint32_t>& ids
 bool parseRelTermGroup(std::string_view group, RelTermIndex& index) {
   const std::vector<std::string_view> fields = render::splitFields(group, kField);
   int64_t count = 0;
-  if (fields.size() != 6 || !parseDecimal(fields[4], 0, kMaxRelTermIds, count)) return false;
+  if (fields.size() != 6 || !parseDecimal(fields[4], 1, kMaxRelTermIds, count)) return false;
   index.host = fields[0];
   index.owner = fields[1];
   index.index = fields[2];
@@ -74,6 +74,20 @@ size_t requestCapFor(std::string_view bytes) {
   if (word == kAgentSearchCommand) return kMaxSearchRequestBytes;
   if (word == kAgentRelTermCommand) return kMaxRelTermRequestBytes;
   return kMaxOtherRequestBytes;
+}
+
+serve::Framing frameRequest(std::string_view bytes, size_t fresh) {
+  std::string_view word;
+  const bool hasWord = commandWordOf(bytes, word);
+  if (!hasWord && bytes.size() >= kMaxCommandWord + kDelimSize) return serve::Framing::kBad;
+  const size_t cap = requestCapFor(bytes);
+  // The end mark may straddle the previous read.
+  const size_t from = fresh >= kDelimSize - 1 ? fresh - (kDelimSize - 1) : 0;
+  const size_t end = bytes.find(std::string_view(kCommandEndDelim, kDelimSize), from);
+  if (end == std::string_view::npos)
+    return bytes.size() >= cap ? serve::Framing::kBad : serve::Framing::kNeedMore;
+  return hasWord && end + kDelimSize == bytes.size() && bytes.size() <= cap ? serve::Framing::kDone
+                                                                            : serve::Framing::kBad;
 }
 
 bool parseRelTermRequest(std::string_view bytes, std::vector<RelTermIndex>& out) {

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "companions/serve/socket_server.h"
+
 namespace agent {
 
 // Codes of the agent's "RETURN_CODE" answers (besides a search job's own).
@@ -48,6 +50,11 @@ bool isAgentCommand(std::string_view word);
 // become the search command.
 size_t requestCapFor(std::string_view bytes);
 
+// A request is whole at its end mark, which must be its last bytes and
+// must come within the cap of its command. Text that names
+// no command word early enough is no request.
+serve::Framing frameRequest(std::string_view bytes, size_t fresh);
+
 // One index of a related-term request.
 struct RelTermIndex {
   std::string host;
@@ -62,10 +69,9 @@ constexpr size_t kMaxRelTermIndexes = 100;
 constexpr size_t kMaxRelTermIds = 100;
 
 // Reads a whole related-term request (end mark included, nothing after it).
-// False unless every group has its six fields, the count is 0 to
-// kMaxRelTermIds, the list holds at least that many ids (each 1 to
-// 2^31 - 1, separated by single blanks) and there are 1 to
-// kMaxRelTermIndexes groups.
+// False unless every group has its six fields, the count is 1 to
+// kMaxRelTermIds (only an index with hits is asked about), the list holds at least that many ids
+// (each 1 to 2^31 - 1, separated by single blanks) and there are 1 to kMaxRelTermIndexes groups.
 bool parseRelTermRequest(std::string_view bytes, std::vector<RelTermIndex>& out);
 
 }  // namespace agent

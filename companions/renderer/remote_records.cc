@@ -3,7 +3,10 @@
 
 #include "companions/renderer/remote_records.h"
 
+#include <algorithm>
+
 #include "system/delimiters.h"
+#include "system/net_exchange.h"
 #include "system/numbers.h"
 #include "system/recorded_path.h"
 
@@ -75,6 +78,28 @@ bool readRecord(const std::vector<std::string_view>& fields, size_t at, RecordDe
          ::decodeRecordedPath(fields[at + 6], record.firstLine);
 }
 
+std::string hostKey(const RecordLine& line) {
+  return line.host + ":" + line.port;
+}
+
+std::string recordKey(const std::string& host, const std::string& owner, const std::string& index,
+                      uint32_t recid) {
+  return host + std::string(kField) + owner + std::string(kField) + index + std::string(kField) +
+         std::to_string(recid);
+}
+
+// One exchange with the agent at host:port; false when it gives no details.
+bool fetchFrom(const std::string& host, const std::string& port,
+               const std::vector<RemoteRecordGroup>& groups,
+               std::vector<std::vector<RecordDetails>>& out) {
+  int64_t portNumber = 0;
+  std::string request, answer;
+  return parseDecimal(port, 1, 65535, portNumber) && buildRecordInfoRequest(groups, request) &&
+         getData(host.c_str(), static_cast<uint16_t>(portNumber), request, answer,
+                 systemGetNetLimits()) == kNetOk &&
+         parseRecordInfoAnswer(answer, groups, out);
+}
+
 }  // namespace
 
 bool buildRecordInfoRequest(const std::vector<RemoteRecordGroup>& groups, std::string& bytes) {
@@ -105,7 +130,9 @@ bool parseRecordInfoRequest(std::string_view bytes, std::vector<RemoteRecordGrou
   size_t total = 0;
   for (std::string_view text : splitFields(body, kGroupEnd)) {
     const std::vector<std::string_view> fields = splitFields(text, kField);
-    if (groups.size() == kMaxRemoteGroups || fields.size() != 3) return false;
+    if (groups.size() == kMaxRemoteGroups || fields.size() != 3 || hasControlByte(fields[0]) ||
+        hasControlByte(fields[1]))
+      return false;
     RemoteRecordGroup& group = groups.emplace_back();
     group.owner = fields[0];
     group.index = fields[1];
@@ -146,6 +173,34 @@ bool parseRecordInfoAnswer(std::string_view bytes, const std::vector<RemoteRecor
       if (!readRecord(fields, r * kFieldsPerRecord, list[r])) return false;
   }
   return true;
+}
+
+void RemoteRecords::want(const RecordLine& line) {
+  if (line.recid < 1) return;
+  std::vector<RemoteRecordGroup>& groups = asked_[hostKey(line)];
+  auto group = std::find_if(groups.begin(), groups.end(), [&](const RemoteRecordGroup& g) {
+    return g.owner == line.owner && g.index == line.index;
+  });
+  if (group == groups.end()) group = groups.insert(groups.end(), {line.owner, line.index, {}});
+  group->ids.push_back(static_cast<uint32_t>(line.recid));
+}
+
+void RemoteRecords::fetch() {
+  for (const auto& [key, groups] : asked_) {
+    const size_t colon = key.rfind(':');
+    const std::string host = key.substr(0, colon);
+    std::vector<std::vector<RecordDetails>> details;
+    if (!fetchFrom(host, key.substr(colon + 1), groups, details)) continue;
+    for (size_t g = 0; g < groups.size(); ++g)
+      for (size_t r = 0; r < groups[g].ids.size(); ++r)
+        got_[recordKey(key, groups[g].owner, groups[g].index, groups[g].ids[r])] = details[g][r];
+  }
+}
+
+RecordDetails RemoteRecords::details(const RecordLine& line) const {
+  const auto found = got_.find(
+      recordKey(hostKey(line), line.owner, line.index, static_cast<uint32_t>(line.recid)));
+  return found == got_.end() ? RecordDetails{} : found->second;
 }
 
 }  // namespace render

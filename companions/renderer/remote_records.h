@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,25 @@ void appendRecordInfo(const RecordDetails& record, std::string& bytes);
 // a bad escape).
 bool parseRecordInfoAnswer(std::string_view bytes, const std::vector<RemoteRecordGroup>& asked,
                            std::vector<std::vector<RecordDetails>>& out);
+
+// The details of hits of other hosts on one page: every host is asked once,
+// for all its hits of the page, within the installation's bounds of an
+// exchange (system/net_exchange.h). A host that cannot be asked, or answers
+// with anything but the details asked for, leaves its hits without details.
+class RemoteRecords {
+ public:
+  // Notes a hit whose details are wanted.
+  void want(const RecordLine& line);
+  // Asks every host noted of its hits.
+  void fetch();
+  // The details of a hit noted; found = false when its host gave none.
+  RecordDetails details(const RecordLine& line) const;
+
+ private:
+  // Hits noted per "host:port", grouped by index.
+  std::map<std::string, std::vector<RemoteRecordGroup>> asked_;
+  std::map<std::string, RecordDetails> got_;
+};
 
 }  // namespace render
 
