@@ -108,16 +108,17 @@ int main(int argc, char** argv) {
   // jobs start there too.
   const std::string cgiDir = std::string(root) + "/search-cgi";
   if (chdir(cgiDir.c_str()) != 0) return fail("no CGI directory " + cgiDir);
+  agent::JobSettings job;
+  job.program = std::string(root) + "/binind/search_agent_job";
   if (o.port < 0) o.port = systemGetQueryServerPort();
   if (o.address.empty()) o.address = systemGetIPAddress();
   if (o.port < 1 || o.port > 65535) return fail("the query server port is no port");
+  if (access(job.program.c_str(), X_OK) != 0) return fail("no job program " + job.program);
   std::string error;
   const int listener = serve::listenTcp(o.address, static_cast<uint16_t>(o.port), error);
   if (listener < 0) return fail(error);
   raiseDescriptorLimit();
 
-  agent::JobSettings job;
-  job.program = std::string(root) + "/binind/search_agent_job";
   job.timeLimitSeconds = static_cast<int>(o.jobTimeLimit);
   serve::ServerConfig config;
   config.program = agent::kDaemonName;
