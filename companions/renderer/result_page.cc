@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "companions/renderer/html_entities.h"
+#include "companions/renderer/remote_records.h"
 #include "companions/renderer/render_text.h"
 #include "output/query_output.h"
 #include "system/numbers.h"
@@ -278,20 +279,32 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
   const int64_t wanted = std::min<int64_t>(first + page.pageSize, page.totalHits);
   const int64_t last = std::min<int64_t>(wanted, page.linesInFile);
   page.linesMissing = wanted > page.linesInFile && first < page.totalHits;
-  // One reader per index of this host; hits of other hosts have none.
-  std::map<std::string, std::unique_ptr<IndexRecordReader>> readers;
+  std::vector<HitView> hits;
+  RemoteRecords remote;
   for (int64_t i = first; i < last; ++i) {
-    HitView hit;
+    HitView& hit = hits.emplace_back();
     hit.rank = i + 1;
     const std::string text = file_->GetRecordData(static_cast<int>(i));
     if (file_->HasReadError()) return LoadStatus::kDamaged;
-    if (!parseRecordLine(text, hit.line)) continue;
+    if (!parseRecordLine(text, hit.line)) {
+      hits.pop_back();
+      continue;
+    }
+    if (!inst_.isLocalHost(hit.line.host)) remote.want(hit.line);
+  }
+  remote.fetch();
+  // One reader per index of this host.
+  std::map<std::string, std::unique_ptr<IndexRecordReader>> readers;
+  for (HitView& hit : hits) {
     const RecordLine& l = hit.line;
-    auto& reader =
-        readers[l.host + std::string(kFieldDelim) + l.owner + std::string(kFieldDelim) + l.index];
-    if (!reader && inst_.isLocalHost(l.host))
-      reader = std::make_unique<IndexRecordReader>(inst_, l.owner, l.index);
-    fillHit(reader.get(), page, page.hits.size() < kMaxSnippetDocuments, hit);
+    const bool here = inst_.isLocalHost(l.host);
+    RecordDetails d = remote.details(l);
+    if (here) {
+      auto& reader = readers[l.owner + std::string(kFieldDelim) + l.index];
+      if (!reader) reader = std::make_unique<IndexRecordReader>(inst_, l.owner, l.index);
+      d = reader->read(static_cast<uint32_t>(l.recid));
+    }
+    fillHit(d, here, page, page.hits.size() < kMaxSnippetDocuments, hit);
     page.hits.push_back(std::move(hit));
   }
   return LoadStatus::kOk;
@@ -319,13 +332,13 @@ void ResultReader::describeHit(const RecordDetails& d, HitView& hit) const {
   hit.hasSize = d.hasSize;
 }
 
-void ResultReader::fillHit(IndexRecordReader* reader, const ResultPage& page, bool readDocument,
-                           HitView& hit) const {
+void ResultReader::fillHit(const RecordDetails& d, bool here, const ResultPage& page,
+                           bool readDocument, HitView& hit) const {
   const int language = inst_.language;
-  const RecordDetails d =
-      reader ? reader->read(static_cast<uint32_t>(hit.line.recid)) : RecordDetails{};
   describeHit(d, hit);
-  const UniqueFd fd = readDocument ? openRecordedDocument(d, language) : UniqueFd();
+  // Another host's document cannot be shown from here.
+  hit.local = hit.local && here;
+  const UniqueFd fd = here && readDocument ? openRecordedDocument(d, language) : UniqueFd();
   std::unique_ptr<FileHead> head = fd ? std::make_unique<FileHead>(fd.get()) : nullptr;
   const DocumentHead read = [&head](size_t n, std::string_view& b) { return head->read(n, b); };
   // The document's own title is decoded once; the recorded one may not be.

@@ -170,10 +170,11 @@ class ResultReader {
   // What the record data and the index descriptors show of a hit whose
   // line is read.
   void describeHit(const RecordDetails& d, HitView& hit) const;
-  // Record data, index description, title and snippet of a hit whose line is
-  // read; reader is null for a hit of another host. The document is read
-  // (for the snippet and an HTML title) only when readDocument is true.
-  void fillHit(IndexRecordReader* reader, const ResultPage& page, bool readDocument,
+  // Index description, title and snippet of a hit whose line and record
+  // data `d` are read; `here` when the record is of this host. The document
+  // is read (for the snippet and an HTML title) only for a record of this
+  // host and when readDocument is true.
+  void fillHit(const RecordDetails& d, bool here, const ResultPage& page, bool readDocument,
                HitView& hit) const;
   // The lines of a side file (at most maxLines of kSideLineChars bytes).
   std::vector<std::string> sideFileLines(const char* suffix, size_t maxLines) const;
