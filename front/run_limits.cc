@@ -20,14 +20,8 @@ constexpr int kIndexCountCeiling = 100;
 // `fallback`.
 long long limitOf(const char* path, const char* key, long long min, long long max,
                   long long fallback) {
-  std::string text;
   int64_t value = 0;
-  if (!findCfgValue(path, key, kCfgLineMax, text)) return fallback;
-  const size_t first = text.find_first_not_of(" \t\r");
-  const size_t last = text.find_last_not_of(" \t\r");
-  if (first == std::string::npos) return fallback;
-  if (!parseDecimal(text.substr(first, last - first + 1), min, max, value)) return fallback;
-  return value;
+  return cfgDecimalValue(path, key, min, max, value) ? value : fallback;
 }
 
 // The separators of words the engine reads: blanks, control characters and

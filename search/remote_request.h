@@ -34,6 +34,9 @@ constexpr char kReturnCodeWord[] = "RETURN_CODE";
 constexpr int kRemoteBadPort = 1005;      // the job's port is 0 or not a number
 constexpr int kRemoteBadAnswer = 1006;    // no F / E in order, RETURN_CODE 0, answer too large
 constexpr int kRemoteUnreachable = 1015;  // the exchange failed (or timed out)
+// A text of the job holds a protocol delimiter: the request would be
+// misread, so it is not sent.
+constexpr int kRemoteBadRequest = 1028;
 
 // Indexes one search request may name (the request front selects at most
 // this many in all).
@@ -60,14 +63,16 @@ struct CRemoteSearchRequest {
 };
 
 // The request's bytes. False when a text holds a protocol delimiter (the
-// request would be misread) or there is no index.
+// request would be misread; a search-by-field string may hold F, which frames
+// its field numbers, and nothing else), an index name is empty, or there are
+// no or more than kRemoteMaxIndexes indexes.
 bool buildRemoteSearchRequest(const CRemoteSearchRequest& request, std::string& bytes);
 // The agent's reader: false unless `bytes` is one whole well-formed request
 // (end mark included, nothing after it, 1 to kRemoteMaxIndexes indexes).
 bool parseRemoteSearchRequest(std::string_view bytes, CRemoteSearchRequest& request);
 
-// A successful answer: the matched string (cut to 10,240 bytes), the hit
-// count and the result block, carried by length.
+// A successful answer: the matched string (cut to 10,240 bytes and before
+// any F or E it holds), the hit count and the result block, carried by length.
 void buildRemoteSearchAnswer(std::string_view matched, int hits, std::string_view block,
                              std::string& bytes);
 // A refusal with a non-zero code.
@@ -78,17 +83,20 @@ struct CRemoteSearchAnswer {
   int hits = 0;
   std::string block;
 };
-// 0 and the answer's parts; the agent's code for a "RETURN_CODE" answer; or
-// kRemoteBadAnswer.
+// 0 and the answer's parts (matched cut to 10,240 bytes; hits 0 to
+// INT32_MAX); the agent's code (above 0) for a "RETURN_CODE" answer that ends
+// with its E; or kRemoteBadAnswer.
 int parseRemoteSearchAnswer(std::string_view bytes, CRemoteSearchAnswer& answer);
 
 // get_index_info.
 bool buildIndexInfoRequest(std::string_view indexName, std::string& bytes);
 bool parseIndexInfoRequest(std::string_view bytes, std::string& indexName);
+// Each text is cut before any F or E it holds; the unused field is empty.
 void buildIndexInfoAnswer(std::string_view owner, std::string_view desc, std::string_view type,
                           std::string& bytes);
-// True when all four field ends are there; owner and description are cut to
-// 63 bytes, type to 15.
+// True when the answer is exactly four fields each ended by F; owner and
+// description are cut to 63 bytes, type to 15. False (outputs empty)
+// otherwise.
 bool parseIndexInfoAnswer(std::string_view bytes, std::string& owner, std::string& desc,
                           std::string& type);
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "system/lines.h"
+#include "system/numbers.h"
 #include "system/secure_file.h"
 
 bool parser_token_string(const char* line, std::string& key, std::string& value) {
@@ -40,6 +41,15 @@ bool findCfgValue(const char* path, const char* key, size_t maxLineChars, std::s
     }
   }
   return false;
+}
+
+bool cfgDecimalValue(const char* path, const char* key, int64_t min, int64_t max, int64_t& out) {
+  std::string text;
+  if (!findCfgValue(path, key, kCfgLineMax, text)) return false;
+  const size_t first = text.find_first_not_of(" \t\r");
+  const size_t last = text.find_last_not_of(" \t\r");
+  if (first == std::string::npos) return false;
+  return parseDecimal(std::string_view(text).substr(first, last - first + 1), min, max, out);
 }
 
 std::string getCfgFileTokenValue(const char* path, const char* key, size_t size) {

@@ -11,6 +11,7 @@
 #define SEARCHRUN_SYSTEM_CONFIG_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Longest key and value a line can give.
@@ -26,6 +27,11 @@ std::string getCfgFileTokenValue(const char* path, const char* key, size_t size 
 // Looks `key` up in `path`, reading lines of at most `maxLineChars`
 // characters. True and the (uncut) value when a line has the key.
 bool findCfgValue(const char* path, const char* key, size_t maxLineChars, std::string& value);
+
+// The value of `key` read as a decimal number within [min, max], blanks
+// around it allowed. False (out unchanged) when the file or key is missing or
+// the value is anything else.
+bool cfgDecimalValue(const char* path, const char* key, int64_t min, int64_t max, int64_t& out);
 
 // Gives `key` the value `value` in the file at `path`: every line with the key
 // is rewritten as key=value, a key=value line is appended when none had it,

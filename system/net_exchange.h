@@ -28,6 +28,8 @@ struct NetLimits {
 // key in "../setting/search_option.cfg" when that holds a number in range
 // (time-outs 1 ms to 1 hour, answers 1 MiB to 1 GiB). Read once per process.
 NetLimits systemGetNetLimits();
+// The same limits read from the file at `path` (no caching).
+NetLimits readNetLimits(const char* path);
 
 // Results of getData and sendData.
 constexpr int kNetOk = 0;
