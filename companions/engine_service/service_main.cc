@@ -18,11 +18,18 @@
 
 #include "companions/engine/service_request.h"
 #include "companions/engine_service/service_paths.h"
-#include "companions/engine_service/service_server.h"
+#include "companions/serve/listeners.h"
+#include "companions/serve/socket_server.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
 
 namespace {
+
+constexpr const char* kProgram = "vela_service";
+
+void logLine(const std::string& text) {
+  serve::logLine(kProgram, text);
+}
 
 constexpr const char* kUsage =
     "usage: vela_service --root ROOT [--threads N] [--max-open N] [--client-timeout MS]\n"
@@ -55,7 +62,7 @@ int usage(const std::string& problem) {
 }
 
 int fail(const std::string& problem) {
-  velaservice::logLine(problem);
+  logLine(problem);
   return 1;
 }
 
@@ -90,8 +97,7 @@ int takeServiceLock(const std::string& path, bool exitIfRunning, int& status) {
       status = 0;
       return -1;
     }
-    velaservice::logLine("waiting for the service already running (pid " + holderOf(fd.get()) +
-                         ") to end");
+    logLine("waiting for the service already running (pid " + holderOf(fd.get()) + ") to end");
     while (flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) {
         status = fail("cannot lock " + path + ": " + std::strerror(errno));
@@ -101,7 +107,7 @@ int takeServiceLock(const std::string& path, bool exitIfRunning, int& status) {
   }
   const std::string pid = std::to_string(getpid()) + "\n";
   if (ftruncate(fd.get(), 0) != 0 || pwrite(fd.get(), pid.data(), pid.size(), 0) < 0)
-    velaservice::logLine("cannot note the pid in " + path);
+    logLine("cannot note the pid in " + path);
   return fd.release();
 }
 
@@ -110,7 +116,7 @@ int listenAt(const std::string& path, ino_t& ino) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (path.size() >= sizeof addr.sun_path) {
-    velaservice::logLine("the socket path " + path + " is too long for a socket");
+    logLine("the socket path " + path + " is too long for a socket");
     return -1;
   }
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
@@ -118,7 +124,7 @@ int listenAt(const std::string& path, ino_t& ino) {
   struct stat st;
   if (lstat(path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
-      velaservice::logLine(path + " is there and is no socket");
+      logLine(path + " is there and is no socket");
       return -1;
     }
     unlink(path.c_str());
@@ -128,7 +134,7 @@ int listenAt(const std::string& path, ino_t& ino) {
   const bool bound = fd && bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   umask(old);
   if (!bound || listen(fd.get(), 128) != 0 || lstat(path.c_str(), &st) != 0) {
-    velaservice::logLine("cannot listen on " + path + ": " + std::strerror(errno));
+    logLine("cannot listen on " + path + ": " + std::strerror(errno));
     return -1;
   }
   ino = st.st_ino;
@@ -179,31 +185,61 @@ int main(int argc, char** argv) {
   if (!listener) return 1;
 
   vela::RequestRunner runner(inst, static_cast<size_t>(o.maxOpen));
-  velaservice::ServerLimits limits;
-  limits.workers = static_cast<size_t>(o.threads);
-  limits.requestTimeoutMs = static_cast<int>(o.clientTimeoutMs);
-  velaservice::logLine("serving " + inst.root + " on " + paths.socket + " (pid " +
-                       std::to_string(getpid()) + ", " + std::to_string(o.threads) + " threads)");
+  serve::ServerConfig config;
+  config.program = kProgram;
+  config.workers = static_cast<size_t>(o.threads);
+  config.requestTimeoutMs = static_cast<int>(o.clientTimeoutMs);
+  config.maxRequestBytes = vela::kMaxRequestBytes;
+  // A client that sees no started byte in time runs the search itself.
+  config.startedBytes = std::string(1, vela::kStartedByte);
+  // Only the service's own account: the searches of the web server.
+  config.peerCheck = serve::samePeerAccount;
+  config.refusedPeers = "of another account";
+  config.framer = [](std::string_view bytes, size_t) {
+    vela::ToolRequest request;
+    size_t used = 0;
+    switch (vela::decodeRequest(bytes, request, used)) {
+      case vela::Decoded::kNeedMore:
+        return serve::Framing::kNeedMore;
+      case vela::Decoded::kDone:
+        // More than one request: not one of the programs.
+        return used == bytes.size() ? serve::Framing::kDone : serve::Framing::kBad;
+      case vela::Decoded::kBad:
+        break;
+    }
+    return serve::Framing::kBad;
+  };
+  config.handler = [&runner](const std::string& bytes, const std::function<bool()>& there) {
+    vela::ToolRequest request;
+    size_t used = 0;
+    vela::decodeRequest(bytes, request, used);  // whole: the framer said so
+    vela::ToolAnswer answer = runner.serve(request, there);
+    std::string encoded;
+    if (!vela::encodeAnswer(answer, encoded)) {
+      answer = vela::ToolAnswer{
+          205, "",
+          std::string(vela::toolName(request.tool)) + ": the answer is too large to hand over\n"};
+      vela::encodeAnswer(answer, encoded);
+    }
+    return encoded;
+  };
   int second = 0;
-  const int rc = velaservice::serve(
-      listener.release(), limits,
-      [&runner](const vela::ToolRequest& request, const std::function<bool()>& there) {
-        return runner.serve(request, there);
-      },
-      [&] {
-        // A socket removed or replaced (the installation taken away) ends
-        // the service: no client can reach it any more.
-        struct stat st;
-        if (lstat(paths.socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
-            st.st_ino != socketIno) {
-          velaservice::logLine(paths.socket + " is gone");
-          return false;
-        }
-        if (++second % 5 == 0) runner.databases().dropReplaced();
-        return true;
-      });
+  config.housekeeping = [&] {
+    // A socket removed or replaced (the installation taken away) ends
+    // the service: no client can reach it any more.
+    struct stat st;
+    if (lstat(paths.socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_ino != socketIno) {
+      logLine(paths.socket + " is gone");
+      return false;
+    }
+    if (++second % 5 == 0) runner.databases().dropReplaced();
+    return true;
+  };
+  logLine("serving " + inst.root + " on " + paths.socket + " (pid " + std::to_string(getpid()) +
+          ", " + std::to_string(o.threads) + " threads)");
+  const int rc = serve::serve(listener.release(), config);
   struct stat st;
   if (lstat(paths.socket.c_str(), &st) == 0 && st.st_ino == socketIno) unlink(paths.socket.c_str());
-  velaservice::logLine("stopped");
+  logLine("stopped");
   return rc;
 }

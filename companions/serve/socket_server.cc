@@ -1,8 +1,7 @@
-/// @file service_server.cc
-/// @brief The reading thread, the request queue and the workers of the
-/// engine service.
+/// @file socket_server.cc
+/// @brief The reading thread, the request queue and the workers of a daemon.
 
-#include "companions/engine_service/service_server.h"
+#include "companions/serve/socket_server.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,7 +23,7 @@
 
 #include "system/secure_file.h"
 
-namespace velaservice {
+namespace serve {
 
 namespace {
 
@@ -36,7 +35,25 @@ long long nowMs() {
 
 struct Job {
   int fd = -1;
-  vela::ToolRequest request;
+  std::string request;
+};
+
+// Bytes of requests held, read or queued, for all clients together.
+class HeldBytes {
+ public:
+  explicit HeldBytes(size_t cap) : cap_(cap) {}
+  bool take(size_t n) {
+    size_t now = held_.load();
+    do {
+      if (n > cap_ || now > cap_ - n) return false;
+    } while (!held_.compare_exchange_weak(now, now + n));
+    return true;
+  }
+  void give(size_t n) { held_ -= n; }
+
+ private:
+  const size_t cap_;
+  std::atomic<size_t> held_{0};
 };
 
 // Whole requests between the reading thread and the workers. Bounded: a
@@ -86,11 +103,11 @@ class JobQueue {
 // Clients dropped, by why; reported now and then rather than one line each,
 // so a flood of bad clients cannot flood the log.
 struct Drops {
-  std::atomic<uint64_t> foreign{0}, malformed{0}, slow{0}, busy{0}, gone{0};
+  std::atomic<uint64_t> refused{0}, malformed{0}, slow{0}, busy{0}, gone{0};
 
-  void report() {
+  void report(const ServerConfig& config) {
     const std::pair<std::atomic<uint64_t>*, const char*> kinds[] = {
-        {&foreign, "of another account"},
+        {&refused, config.refusedPeers.c_str()},
         {&malformed, "malformed or too large"},
         {&slow, "too slow to send their request"},
         {&busy, "over capacity"},
@@ -100,8 +117,16 @@ struct Drops {
       const uint64_t n = count->exchange(0);
       if (n > 0) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + what;
     }
-    if (!text.empty()) logLine("clients dropped: " + text);
+    if (!text.empty()) logLine(config.program, "clients dropped: " + text);
   }
+};
+
+// What the reading thread and the workers share.
+struct Shared {
+  const ServerConfig& config;
+  JobQueue queue;
+  HeldBytes held;
+  Drops drops;
 };
 
 bool clientThere(int fd) {
@@ -125,30 +150,24 @@ bool sendAll(int fd, const std::string& bytes) {
   return true;
 }
 
-void work(JobQueue& queue, const RequestHandler& handler, const ServerLimits& limits,
-          Drops& drops) {
+void work(Shared& shared) {
+  const ServerConfig& config = shared.config;
   Job job;
-  while (queue.pop(job)) {
+  while (shared.queue.pop(job)) {
     UniqueFd fd(job.fd);
+    const std::string request = std::move(job.request);
+    shared.held.give(request.size());
     if (!clientThere(fd.get())) {
-      ++drops.gone;
+      ++shared.drops.gone;
       continue;
     }
     const int flags = fcntl(fd.get(), F_GETFL);
     if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    const timeval limit{limits.answerTimeoutMs / 1000, (limits.answerTimeoutMs % 1000) * 1000};
+    const timeval limit{config.answerTimeoutMs / 1000, (config.answerTimeoutMs % 1000) * 1000};
     setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    if (!sendAll(fd.get(), std::string(1, vela::kStartedByte))) continue;
+    if (!config.startedBytes.empty() && !sendAll(fd.get(), config.startedBytes)) continue;
     const int raw = fd.get();
-    vela::ToolAnswer answer = handler(job.request, [raw] { return clientThere(raw); });
-    std::string bytes;
-    if (!vela::encodeAnswer(answer, bytes)) {
-      answer = vela::ToolAnswer{205, "",
-                                std::string(vela::toolName(job.request.tool)) +
-                                    ": the answer is too large to hand over\n"};
-      vela::encodeAnswer(answer, bytes);
-    }
-    sendAll(fd.get(), bytes);
+    sendAll(fd.get(), config.handler(request, [raw] { return clientThere(raw); }));
   }
 }
 
@@ -161,11 +180,11 @@ struct Reading {
 
 class Reader {
  public:
-  Reader(int listenFd, const ServerLimits& limits, JobQueue& queue, Drops& drops)
-      : listenFd_(listenFd), limits_(limits), queue_(queue), drops_(drops) {}
+  Reader(int listenFd, Shared& shared)
+      : listenFd_(listenFd), config_(shared.config), shared_(shared) {}
   ~Reader() {
     for (const Reading& r : reading_)
-      close(r.fd);
+      drop(r);
   }
 
   // One round: waits at most until `untilMs` for the sockets and `signalFd`.
@@ -194,8 +213,8 @@ class Reader {
       if (fds[i + 2].revents != 0 && !readSome(r)) continue;
       if (r.fd < 0) continue;  // handed to a worker
       if (after >= r.deadline) {
-        close(r.fd);
-        ++drops_.slow;
+        drop(r);
+        ++shared_.drops.slow;
         continue;
       }
       kept.push_back(std::move(r));
@@ -206,98 +225,103 @@ class Reader {
   }
 
  private:
+  void drop(const Reading& r) {
+    close(r.fd);
+    shared_.held.give(r.bytes.size());
+  }
+
   void acceptAll(long long now) {
     for (;;) {
       const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
         // Out of descriptors: the pending clients wait a moment in the
-        // backlog (or run their search themselves) instead of spinning.
+        // backlog instead of the loop spinning.
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
           acceptPausedUntil_ = now + 100;
-          logLine(std::string("cannot accept clients: ") + std::strerror(errno));
+          logLine(config_.program, std::string("cannot accept clients: ") + std::strerror(errno));
         }
         return;
       }
-      ucred peer{};
-      socklen_t size = sizeof peer;
-      if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) {
+      if (config_.peerCheck && !config_.peerCheck(fd)) {
         close(fd);
-        ++drops_.foreign;
-      } else if (reading_.size() >= limits_.maxReading) {
+        ++shared_.drops.refused;
+      } else if (reading_.size() >= config_.maxReading) {
         close(fd);
-        ++drops_.busy;
+        ++shared_.drops.busy;
       } else {
-        reading_.push_back({fd, std::string(), now + limits_.requestTimeoutMs});
+        reading_.push_back({fd, std::string(), now + config_.requestTimeoutMs});
       }
     }
   }
 
   // Reads what has arrived; false when the connection was closed here.
   bool readSome(Reading& r) {
+    const size_t fresh = r.bytes.size();
     char piece[16384];
     for (;;) {
       const ssize_t n = recv(r.fd, piece, sizeof piece, 0);
       if (n > 0) {
+        if (!shared_.held.take(static_cast<size_t>(n))) {
+          drop(r);
+          ++shared_.drops.busy;
+          return false;
+        }
         r.bytes.append(piece, static_cast<size_t>(n));
-        if (r.bytes.size() > vela::kMaxRequestBytes) break;
+        if (r.bytes.size() > config_.maxRequestBytes) break;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      close(r.fd);  // the client went away, or its socket failed
-      ++drops_.gone;
+      drop(r);  // the client went away, or its socket failed
+      ++shared_.drops.gone;
       return false;
     }
-    Job job;
-    size_t used = 0;
-    switch (vela::decodeRequest(r.bytes, job.request, used)) {
-      case vela::Decoded::kNeedMore:
-        return true;
-      case vela::Decoded::kDone:
-        if (used == r.bytes.size()) break;
-        [[fallthrough]];  // more than one request: not one of the programs
-      case vela::Decoded::kBad:
-        close(r.fd);
-        ++drops_.malformed;
-        return false;
+    const Framing framing =
+        r.bytes.size() > config_.maxRequestBytes ? Framing::kBad : config_.framer(r.bytes, fresh);
+    if (framing == Framing::kNeedMore) return true;
+    if (framing == Framing::kBad) {
+      drop(r);
+      ++shared_.drops.malformed;
+      return false;
     }
-    job.fd = r.fd;
-    if (!queue_.push(std::move(job))) {
+    Job job{r.fd, std::move(r.bytes)};
+    const size_t size = job.request.size();
+    if (!shared_.queue.push(std::move(job))) {
       close(r.fd);
-      ++drops_.busy;
+      shared_.held.give(size);
+      ++shared_.drops.busy;
       return false;
     }
     r.fd = -1;
+    r.bytes.clear();
     return true;
   }
 
   const int listenFd_;
-  const ServerLimits& limits_;
-  JobQueue& queue_;
-  Drops& drops_;
+  const ServerConfig& config_;
+  Shared& shared_;
   std::vector<Reading> reading_;
   long long acceptPausedUntil_ = 0;
 };
 
 }  // namespace
 
-void logLine(const std::string& text) {
+void logLine(const std::string& program, const std::string& text) {
   const time_t now = time(nullptr);
   tm local{};
   localtime_r(&now, &local);
   char stamp[32];
   strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  const std::string line = std::string(stamp) + " vela_service: " + text + "\n";
+  const std::string line = std::string(stamp) + " " + program + ": " + text + "\n";
   writeAll(STDERR_FILENO, line);
 }
 
-int serve(int listenFd, const ServerLimits& limits, const RequestHandler& handler,
-          const Housekeeping& housekeeping) {
+int serve(int listenFd, const ServerConfig& config) {
   UniqueFd listener(listenFd);
   signal(SIGPIPE, SIG_IGN);
   // An ignored signal never reaches the descriptor: a starter that ignored
-  // these must not leave a service that cannot be stopped (a SIGHUP ignored
+  // these must not leave a daemon that cannot be stopped (a SIGHUP ignored
   // on purpose, as by nohup, stays ignored).
   signal(SIGTERM, SIG_DFL);
   signal(SIGINT, SIG_DFL);
@@ -308,45 +332,45 @@ int serve(int listenFd, const ServerLimits& limits, const RequestHandler& handle
   if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0) return 1;
   UniqueFd signals(signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!signals) {
-    logLine(std::string("no signal descriptor: ") + std::strerror(errno));
+    logLine(config.program, std::string("no signal descriptor: ") + std::strerror(errno));
     return 1;
   }
-  JobQueue queue(limits.maxQueued);
-  Drops drops;
+  Shared shared{config, JobQueue(config.maxQueued), HeldBytes(config.maxHeldBytes), {}};
   std::vector<std::thread> workers;
   try {
-    for (size_t i = 0; i < limits.workers; ++i)
-      workers.emplace_back(work, std::ref(queue), std::cref(handler), std::cref(limits),
-                           std::ref(drops));
+    for (size_t i = 0; i < config.workers; ++i)
+      workers.emplace_back(work, std::ref(shared));
   } catch (const std::system_error& e) {
-    logLine(std::string("cannot start the workers: ") + e.what());
-    queue.close();
+    logLine(config.program, std::string("cannot start the workers: ") + e.what());
+    shared.queue.close();
     for (std::thread& t : workers)
       t.join();
     return 1;
   }
   {
-    Reader reader(listener.get(), limits, queue, drops);
+    Reader reader(listener.get(), shared);
     long long nextHousekeeping = nowMs() + 1000;
     int rounds = 0;
     for (;;) {
       if (!reader.round(signals.get(), nextHousekeeping)) {
-        logLine("asked to stop");
+        logLine(config.program, "asked to stop");
         break;
       }
       if (nowMs() < nextHousekeeping) continue;
       nextHousekeeping = nowMs() + 1000;
-      if (++rounds % 10 == 0) drops.report();
-      if (!housekeeping()) break;
+      if (++rounds % 10 == 0) shared.drops.report(config);
+      if (config.housekeeping && !config.housekeeping()) break;
     }
   }
   listener.reset();
-  for (Job& job : queue.close())
+  for (Job& job : shared.queue.close()) {
     close(job.fd);
+    shared.held.give(job.request.size());
+  }
   for (std::thread& t : workers)
     t.join();
-  drops.report();
+  shared.drops.report(config);
   return 0;
 }
 
-}  // namespace velaservice
+}  // namespace serve
