@@ -154,7 +154,7 @@ const char* createSearchJobs(const VelaSearchListVector& list,
 }
 
 const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& request,
-                          size_t* failed) {
+                          size_t* failed, int* code) {
   for (size_t i = 0; i < jobs.size(); ++i) {
     velaSearch& job = jobs[i];
     if (request.jobFilters) request.jobFilters->arm(job);
@@ -168,6 +168,7 @@ const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& re
         std::fflush(request.runLog);
       }
       if (failed) *failed = i;
+      if (code) *code = rc;
       return kMsgSearchFailed;
     }
   }

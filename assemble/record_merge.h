@@ -62,9 +62,10 @@ const char* createSearchJobs(const VelaSearchListVector& list,
 // Runs the jobs in order, each after the request's job filters (when given)
 // have armed it. Null when all succeeded; kMsgSearchFailed at the first job
 // that fails (the later ones do not run), whose position goes to `*failed`
-// when given. Failures are logged into the request's run log.
+// and whose code (Execute) to `*code` when given. Failures are logged into
+// the request's run log.
 const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& request,
-                          size_t* failed = nullptr);
+                          size_t* failed = nullptr, int* code = nullptr);
 
 // Stores in every list entry that a job searched (same host text, owner and
 // index name) that job's hit count; entries no job searched keep theirs.

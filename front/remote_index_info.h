@@ -7,9 +7,13 @@
 
 #include <string>
 
-// Asks the server of `address`:`port` for owner, description and type of its
-// index `index`. True when all three were received; the outputs are cut to
-// 63, 63 and 15 bytes.
+// Asks the agent of `address`:`port` for owner, description and type of its
+// index `index`, within the exchange limits of the installation and with an
+// answer of at most 1,023 bytes. True when all three were received; the
+// outputs are cut to 63, 63 and 15 bytes. False, with the outputs untouched,
+// when the port is not a number from 1 to 65535 (nothing is sent), the name
+// holds a protocol delimiter, the agent cannot be reached in time, or its
+// answer is not the four fields. Writes its steps to the run-time log.
 bool get_remote_index_info(const char* address, const char* port, const char* index,
                            std::string& owner, std::string& desc, std::string& type);
 

@@ -16,14 +16,13 @@
 
 #include "access/sign_in.h"
 #include "assemble/class_search.h"
-#include "assemble/filter_inclist.h"
 #include "assemble/record_merge.h"
 #include "assemble/result_order.h"
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_service.h"
 #include "cgi/cgi_string_parser.h"
 #include "cgi/conversion_hooks.h"
-#include "front/query_exclude_check.h"
+#include "front/local_search_filters.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/remote_index_info.h"
@@ -152,9 +151,6 @@ void orderResult(RecordList& result) {
   markTime("a-function 'sortByRec'");
 }
 
-// The superseded-record filter every local search applies.
-CIncListRecordFilter g_incListFilter;
-
 // What the searches of the indexes need of the request, handed down.
 MergeRequest mergeRequestOf(queryOptionTag& options) {
   MergeRequest request;
@@ -169,8 +165,7 @@ MergeRequest mergeRequestOf(queryOptionTag& options) {
   search.endTime = options.endTime;
   search.searchMode = options.file_name_search;
   search.runLog = g_fplog_running;
-  search.screen = screenQueryTermFile;
-  search.incList = &g_incListFilter;
+  armLocalSearchFilters(search);
   request.dbNum = options.dbNum;
   request.remoteIndexNotFound = remote_index_not_found_count;
   request.orgQuery = options.orgQuery;

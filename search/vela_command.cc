@@ -200,6 +200,25 @@ std::string buildVelaOption(const SearchRequest& options, const char* query) {
   return option + "'" + text + "' ";
 }
 
+bool parseVelaOption(const std::string& option, SearchRequest& options, std::string& query) {
+  // The query runs from the first single quote (no switch holds one) to the
+  // closing quote and blank that end every option.
+  const size_t open = option.find('\'');
+  if (open == std::string::npos || option.size() < open + 3 ||
+      option.compare(option.size() - 2, 2, "' ") != 0)
+    return false;
+  query = option.substr(open + 1, option.size() - open - 3);
+  // Eight combinations of three switches: trying each is simpler, and
+  // stricter, than reading the switches back one by one.
+  for (int bits = 0; bits < 8; ++bits) {
+    options.fgMatchMode = bits & 1;
+    options.fgChinese = (bits >> 1) & 1;
+    options.fgThesaurus = (bits >> 2) & 1;
+    if (buildVelaOption(options, query.c_str()) == option) return true;
+  }
+  return false;
+}
+
 std::string getVelaOptionForMultiQuery(const SearchRequest& options, const char* term,
                                        QueryTermNormaliser normalise) {
   std::string used;

@@ -37,6 +37,14 @@ bool EnableWinScore(const char* query);
 // inner options, "-P ", "-dic1 -th ", "-e ", "-ns " as the options ask, and
 // the query in single quotes followed by a blank.
 std::string buildVelaOption(const SearchRequest& options, const char* query);
+// The inverse of buildVelaOption, for an option string that came from
+// another host: true, with the engine switches (fgMatchMode, fgChinese,
+// fgThesaurus) set in `options` and the query in `query`, only when
+// buildVelaOption(options, query) gives `option` back byte for byte; the
+// sort field of `options` decides "-ns" and is not changed. Anything else,
+// a switch of the engine's own command line among it, is refused (false,
+// outputs unspecified).
+bool parseVelaOption(const std::string& option, SearchRequest& options, std::string& query);
 // The term as the engine will see it; true and `out` filled when it differs.
 using QueryTermNormaliser = bool (*)(const char* term, std::string& out);
 // The option string for one term of a multi-field search: the term passes

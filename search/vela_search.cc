@@ -88,11 +88,8 @@ int velaSearch::concate(const char* owner, const char* idxName, const std::strin
 }
 
 int velaSearch::Execute() {
-  // Searching a remote host's indexes comes with the agent protocol; until
-  // then such a job fails openly instead of answering "no hits".
-  if (m_fgLocalRemote == fgRemote) return kSearchNotAvailable;
   try {
-    return LocalSearch();
+    return m_fgLocalRemote == fgRemote ? RemoteSearch() : LocalSearch();
   } catch (const std::bad_alloc&) {
     return kSearchNoMemory;
   }

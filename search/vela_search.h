@@ -30,9 +30,8 @@ constexpr int kSearchNoMemory = 1000;
 constexpr int kSearchNoStream = 1020;
 constexpr int kSearchIncNoStream = kSearchNoStream;  // the same for the inc index
 constexpr int kSearchFieldSettings = 1022;  // field settings of a field search not loadable
-// The job needs a part this build does not have yet: a remote job, a field
-// search without a field filter, a property search without a property
-// source. Never a silent "no hits".
+// The job lacks a part it needs: a field search without a field filter, a
+// property search without a property source. Never a silent "no hits".
 constexpr int kSearchNotAvailable = 1027;
 
 // Search modes (the request's file_name_search).
@@ -102,8 +101,8 @@ class velaSearch : public CVelaCommand {
   // is never passed on the command line instead), kSearchFieldSettings,
   // kIncListBadId (1019, a superseded-record list naming a record beyond the
   // org index), kBinoutUnreadable, a field filter's own code, or
-  // kSearchNotAvailable. A remote job answers kSearchNotAvailable and
-  // touches nothing. A command of the org or the inc index that failed
+  // kSearchNotAvailable; a remote job answers as RemoteSearch. A command
+  // of the org or the inc index that failed
   // (killed, exit 205, not started, past the time limit, no result written)
   // is kSearchNoStream: a broken engine is never taken for "no hits". On
   // success m_velaResult holds one section per index, and a key whose list
@@ -122,6 +121,17 @@ class velaSearch : public CVelaCommand {
 
   // The local search of the first index (Execute calls it for fgLocal).
   int LocalSearch();
+  // The search of all indexes of the job by the agent of m_ipAddr at m_port
+  // (Execute calls it for fgRemote), bounded by the exchange limits of
+  // systemGetNetLimits. 0, or kRemoteBadPort (port 0 or not a number; nothing
+  // is sent), kRemoteBadRequest (a text of the job holds a protocol
+  // delimiter; nothing is sent), kRemoteUnreachable (no connection, or no
+  // whole answer within the exchange time-out), kRemoteBadAnswer (too large,
+  // malformed, or a block that is not one section per index with the hits it
+  // claims), or the agent's own code. On success m_returnQuery, m_numRec and
+  // m_velaResult are set as a local search sets them (the block may be empty
+  // when there are no hits).
+  int RemoteSearch();
 
   // Job settings (initialize).
   std::string m_velaOption;
@@ -162,6 +172,7 @@ class velaSearch : public CVelaCommand {
 
  private:
   void setReturnQuery(const char* matched);
+  void logRemote(const char* what, int code) const;
   FILE* runCommand(const std::string& command, const std::string& resultPath);
   int searchOrg(CLocalSearchPlan& plan);
   int searchInc(CLocalSearchPlan& plan);

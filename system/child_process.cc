@@ -164,7 +164,11 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
 
 // Only what async-signal-safe calls allow happens between fork and exec.
 [[noreturn]] void execInChild(char* const* argv, char* const* env, ChildProgram::Streams streams,
-                              int outFd) {
+                              int outFd, int inFd) {
+  if (inFd >= 0) {
+    dup2(inFd, STDIN_FILENO);
+    if (inFd > STDERR_FILENO && inFd != outFd) close(inFd);
+  }
   if (streams == ChildProgram::Streams::kQuiet) {
     const int null = open("/dev/null", O_WRONLY);
     if (null >= 0) {
@@ -198,7 +202,7 @@ ChildOutcome runChildProgram(const ChildProgram& program) {
   if (program.streams == ChildProgram::Streams::kInherit) std::fflush(nullptr);
   const pid_t pid = forkRegisteredChild();
   if (pid < 0) return outcome;
-  if (pid == 0) execInChild(argv.data(), envp, program.streams, program.outFd);
+  if (pid == 0) execInChild(argv.data(), envp, program.streams, program.outFd, program.inFd);
   switch (waitForChild(pid, program.limitMs, outcome.rawStatus)) {
     case ChildWait::kEnded:
       outcome.how = ChildOutcome::How::kEnded;

@@ -36,6 +36,8 @@ struct ChildProgram {
     kToFd,     // standard output to `outFd`
   } streams = Streams::kInherit;
   int outFd = -1;
+  // Standard input from this descriptor; -1: the caller's.
+  int inFd = -1;
   // Wall-clock limit in milliseconds (0 or less: none).
   int limitMs = 0;
 };

@@ -175,9 +175,6 @@ int getData(const char* host, uint16_t port, std::string_view request, std::stri
   const auto deadline = Clock::now() + std::chrono::milliseconds(limits.exchangeTimeoutMs);
   Socket sock(connectTo(host, port, limits, deadline));
   if (sock.fd() < 0 || !sendAll(sock.fd(), request, deadline)) return kNetFailed;
-  // The agent reads until its end mark; closing our side tells a peer that
-  // reads to the end of the stream that nothing more comes.
-  shutdown(sock.fd(), SHUT_WR);
   return receiveAll(sock.fd(), answer, limits.maxAnswerBytes, deadline);
 }
 

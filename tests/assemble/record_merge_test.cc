@@ -107,12 +107,14 @@ TEST(RecordMergeRun, JobsAreArmedInOrderAndTheFirstFailureStops) {
   } arm;
   SearchRequest request;
   request.jobFilters = &arm;
-  const VelaSearchListVector list = {entry("10.0.0.5", "a"), entry("10.0.0.6", "b")};
+  VelaSearchListVector list = {entry("10.0.0.5", "a"), entry("10.0.0.6", "b")};
+  for (velaSearchList& e : list)
+    e.port = "0";  // refused before any network traffic
   std::vector<velaSearch> jobs;
   ASSERT_EQ(nullptr, createSearchJobs(list, planSearchJobs(list, 0, false, isLoopback), request,
                                       "-opt ", jobs));
   size_t failed = 99;
-  // Remote jobs are not available in this build: the first fails.
+  // A remote job without a port fails at once: the first stops the run.
   EXPECT_STREQ(kMsgSearchFailed, runSearchJobs(jobs, request, &failed));
   EXPECT_EQ(failed, 0u);
   EXPECT_EQ(arm.armed, "10.0.0.5 ");

@@ -13,8 +13,10 @@
 #include "cgi/cgi_string_parser.h"
 #include "front/remote_index_info.h"
 #include "front/request_state.h"
+#include "search/remote_request.h"
 #include "system/layout.h"
 #include "tests/cgi/cgi_test_util.h"
+#include "tests/loopback_server.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -86,11 +88,37 @@ TEST_F(IndexListTest, LocalIndexesInRequestOrder) {
 TEST_F(IndexListTest, UnknownUnsafeAndRemoteIndexesAreSkipped) {
   ExplicitIndexList r = build(
       "index_id=7F000001_D3&index_id=7F000001_nothere&index_id=7F000001_..%2F..%2Foutside"
-      "&index_id=7F000001_&index_id=&index_id=C0A80001_D1");
+      "&index_id=7F000001_&index_id=&index_id=C0A80001_D1$-1");
   EXPECT_EQ(0, r.added);
   EXPECT_TRUE(list_.empty());
   // Only the index on another host counts as not found by its host.
   EXPECT_EQ(1, remote_index_not_found_count);
+}
+
+// Indexes of another host are described by its agent; one it does not
+// know, or that answers badly, is skipped and counted.
+TEST_F(IndexListTest, RemoteIndexesAreDescribedByTheirAgent) {
+  const std::string F("\x12\x13\x14");
+  testutil::LoopbackServer agent("127.0.0.6", [&](const std::string& request, int fd) {
+    std::string name, answer;
+    if (!parseIndexInfoRequest(request, name)) return;
+    if (name == "R1") buildIndexInfoAnswer("/grp", "Plans", "doc", answer);
+    if (name == "R2") answer = "bob" + F + F + "three ends" + F;
+    if (name == "R3") answer = std::string(2000, 'x') + F + F + F + F;  // past the answer cap
+    testutil::LoopbackServer::sendAll(fd, answer);
+  });
+  const std::string at = "$" + std::to_string(agent.port());
+  ExplicitIndexList r =
+      build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at + "&index_id=7F000006_R3" +
+            at + "&index_id=7F000006_R4" + at + "&index_id=7F000006_R1$0&index_id=7F000006_R1$x");
+  ASSERT_EQ(1, r.added);
+  EXPECT_EQ("127.0.0.6", list_[0].ipAddr);
+  EXPECT_EQ("/grp", list_[0].owner);
+  EXPECT_EQ("Plans", list_[0].desc);
+  EXPECT_EQ("doc", list_[0].dbType);
+  EXPECT_EQ("R1", list_[0].idxName);
+  EXPECT_EQ(5, remote_index_not_found_count);
+  EXPECT_EQ(4u, agent.requests().size());  // the ports 0 and "x" are never contacted
 }
 
 TEST(SearchRunSettings, SearchNumAndIndexLimit) {

@@ -165,10 +165,6 @@ TEST_F(LocalSearchTest, PartsNotBuiltYetAreReportedNotHidden) {
   EXPECT_EQ(execute("score", "doc", 0, "N3", "'[10-20]'"), kSearchNotAvailable);
   EXPECT_TRUE(ran("digit_index.exe search -I " + home("news") +
                   "/digit_3.filter.index -x 10 -y 20 -binout -O "));
-  ASSERT_EQ(job_.initialize("", "10.0.0.9", "alice", "news", "20001", fgRemote, nullptr, " ", "doc",
-                            "score", "*", "*", 0, 0, 0, -1),
-            0);
-  EXPECT_EQ(job_.Execute(), kSearchNotAvailable);  // a remote job
 }
 
 }  // namespace

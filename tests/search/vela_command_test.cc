@@ -22,6 +22,7 @@ namespace {
 
 using testutil::readFile;
 using testutil::writeFile;
+using namespace std::string_literals;
 
 SearchRequest options(int match, int chinese, int thesaurus, const char* sort) {
   SearchRequest opt;
@@ -40,6 +41,36 @@ TEST(VelaOption, Table) {
       {options(0, 2, 2, "none "), "x", " -B0 -bm \"-s -i -F60\" 'x' "}};
   for (const auto& [opt, query, expected] : cases)
     EXPECT_EQ(buildVelaOption(opt, query), expected) << query;
+}
+
+// An option from another host is taken only in the form this host builds:
+// nothing can ride along to the engine's command line.
+TEST(VelaOption, ReadsBackOnlyWhatItBuilds) {
+  for (const auto& [opt, query] : {std::pair{options(1, 1, 1, "score"), "a 'b' c"},
+                                   {options(0, 0, 1, "none"), "-x"},
+                                   {options(0, 1, 0, "date"), ""}}) {
+    SearchRequest back = options(0, 0, 0, opt.sortField.c_str());
+    std::string got;
+    ASSERT_TRUE(parseVelaOption(buildVelaOption(opt, query), back, got)) << query;
+    EXPECT_EQ(got, query);
+    EXPECT_EQ(std::tie(back.fgMatchMode, back.fgChinese, back.fgThesaurus),
+              std::tie(opt.fgMatchMode, opt.fgChinese, opt.fgThesaurus));
+  }
+  const std::string good = " -B0 -bm \"-s -i -F60\" 'abc' ";
+  const std::string bad[] = {"",
+                             "'abc' ",
+                             " -B0 -bm \"-s -i -F60\" 'abc'",
+                             " -B0 -bm \"-s -i -F60\" -o \"/tmp/x\" 'abc' ",
+                             " -B0 -bm \"-s -i -F60\" -H /other 'abc' ",
+                             " -B0 -bm \"-s -i -F60 -w\" 'abc' ",  // switch the query does not need
+                             " -B0 -bm \"-s -i -F60\" -ns 'abc' ",  // sort field is not "none"
+                             " -B0 -bm \"-s -i -F60\" 'a\0c' "s,
+                             good + " "};
+  SearchRequest opt = options(0, 0, 0, "score");
+  std::string query;
+  EXPECT_TRUE(parseVelaOption(good, opt, query));
+  for (const std::string& option : bad)
+    EXPECT_FALSE(parseVelaOption(option, opt, query)) << option;
 }
 
 // A byte from 0x80 up leads a two-byte character: "-" after it is no operator.

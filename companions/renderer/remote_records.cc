@@ -1,0 +1,151 @@
+/// @file remote_records.cc
+/// @brief The record-details exchange with another host's agent.
+
+#include "companions/renderer/remote_records.h"
+
+#include "system/delimiters.h"
+#include "system/numbers.h"
+#include "system/recorded_path.h"
+
+namespace render {
+
+namespace {
+
+constexpr std::string_view kWordDelim(kCommandWordDelim, kDelimSize);
+constexpr std::string_view kEndMark(kCommandEndDelim, kDelimSize);
+constexpr std::string_view kField(kFieldDelim, kDelimSize);
+constexpr std::string_view kGroupEnd(kGroupEndDelim, kDelimSize);
+constexpr size_t kFieldsPerRecord = 7;
+
+bool hasControlByte(std::string_view text) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
+// The body between the command word and the end mark, which must end the
+// request and appear nowhere else.
+bool requestBody(std::string_view bytes, std::string_view& body) {
+  const std::string head = std::string(kRecordInfoCommand) + std::string(kWordDelim);
+  if (bytes.substr(0, head.size()) != head) return false;
+  body = bytes.substr(head.size());
+  if (body.size() < kEndMark.size() || body.find(kEndMark) != body.size() - kEndMark.size())
+    return false;
+  body.remove_suffix(kEndMark.size());
+  return body.size() >= kGroupEnd.size() &&
+         body.substr(body.size() - kGroupEnd.size()) == kGroupEnd;
+}
+
+bool parseIds(std::string_view text, std::vector<uint32_t>& ids, size_t& total) {
+  if (text.empty() || text.back() != ' ') return false;
+  for (std::string_view id : splitFields(text, " ")) {
+    int64_t value = 0;
+    if (++total > kMaxRemoteRecords || !parseDecimal(id, 1, UINT32_MAX, value)) return false;
+    ids.push_back(static_cast<uint32_t>(value));
+  }
+  return true;
+}
+
+void appendText(std::string_view text, std::string& bytes) {
+  bytes += encodeRecordedPath(text.substr(0, kMaxRemoteText));
+  bytes += kField;
+}
+
+void appendNumber(bool known, uint32_t value, std::string& bytes) {
+  if (known) bytes += std::to_string(value);
+  bytes += kField;
+}
+
+bool readNumber(std::string_view text, bool& known, uint32_t& value) {
+  known = !text.empty();
+  int64_t n = 0;
+  if (known && !parseDecimal(text, 0, UINT32_MAX, n)) return false;
+  value = static_cast<uint32_t>(n);
+  return true;
+}
+
+bool readRecord(const std::vector<std::string_view>& fields, size_t at, RecordDetails& record) {
+  if (fields[at] != "0" && fields[at] != "1") return false;
+  record.found = fields[at] == "1";
+  return ::decodeRecordedPath(fields[at + 1], record.fileName) &&
+         ::decodeRecordedPath(fields[at + 2], record.location) &&
+         readNumber(fields[at + 3], record.hasTime, record.time) &&
+         readNumber(fields[at + 4], record.hasSize, record.size) &&
+         ::decodeRecordedPath(fields[at + 5], record.title) &&
+         ::decodeRecordedPath(fields[at + 6], record.firstLine);
+}
+
+}  // namespace
+
+bool buildRecordInfoRequest(const std::vector<RemoteRecordGroup>& groups, std::string& bytes) {
+  bytes.clear();
+  size_t total = 0;
+  if (groups.empty() || groups.size() > kMaxRemoteGroups) return false;
+  std::string text = std::string(kRecordInfoCommand) + std::string(kWordDelim);
+  for (const RemoteRecordGroup& group : groups) {
+    total += group.ids.size();
+    if (group.ids.empty() || total > kMaxRemoteRecords || hasControlByte(group.owner) ||
+        hasControlByte(group.index))
+      return false;
+    text += group.owner + std::string(kField) + group.index + std::string(kField);
+    for (uint32_t id : group.ids) {
+      if (id == 0) return false;
+      text += std::to_string(id) + " ";
+    }
+    text += kGroupEnd;
+  }
+  bytes = text + std::string(kEndMark);
+  return true;
+}
+
+bool parseRecordInfoRequest(std::string_view bytes, std::vector<RemoteRecordGroup>& groups) {
+  groups.clear();
+  std::string_view body;
+  if (!requestBody(bytes, body)) return false;
+  size_t total = 0;
+  for (std::string_view text : splitFields(body, kGroupEnd)) {
+    const std::vector<std::string_view> fields = splitFields(text, kField);
+    if (groups.size() == kMaxRemoteGroups || fields.size() != 3) return false;
+    RemoteRecordGroup& group = groups.emplace_back();
+    group.owner = fields[0];
+    group.index = fields[1];
+    if (!parseIds(fields[2], group.ids, total)) return false;
+  }
+  return true;
+}
+
+void appendRecordInfo(const RecordDetails& record, std::string& bytes) {
+  bytes += record.found ? "1" : "0";
+  bytes += kField;
+  appendText(record.fileName, bytes);
+  appendText(record.location, bytes);
+  appendNumber(record.hasTime, record.time, bytes);
+  appendNumber(record.hasSize, record.size, bytes);
+  appendText(record.title, bytes);
+  appendText(record.firstLine, bytes);
+}
+
+bool parseRecordInfoAnswer(std::string_view bytes, const std::vector<RemoteRecordGroup>& asked,
+                           std::vector<std::vector<RecordDetails>>& out) {
+  out.clear();
+  if (bytes.size() < kGroupEnd.size() || bytes.substr(bytes.size() - kGroupEnd.size()) != kGroupEnd)
+    return false;
+  const std::vector<std::string_view> groups = splitFields(bytes, kGroupEnd);
+  if (groups.size() != asked.size()) return false;
+  for (size_t g = 0; g < groups.size(); ++g) {
+    // Every field ends with F, so the count is exact; an empty text is a
+    // field like any other.
+    const std::vector<std::string_view> fields = splitFields(groups[g], kField);
+    const size_t records = asked[g].ids.size();
+    if (groups[g].size() < kField.size() ||
+        groups[g].substr(groups[g].size() - kField.size()) != kField ||
+        fields.size() != records * kFieldsPerRecord)
+      return false;
+    std::vector<RecordDetails>& list = out.emplace_back(records);
+    for (size_t r = 0; r < records; ++r)
+      if (!readRecord(fields, r * kFieldsPerRecord, list[r])) return false;
+  }
+  return true;
+}
+
+}  // namespace render

@@ -1,0 +1,66 @@
+/// @file remote_records.h
+/// @brief The details of hits held by another host, asked of that host's
+/// agent: a page's renderer cannot read another host's index files.
+///
+/// F = kFieldDelim, E = kGroupEndDelim (system/delimiters.h).
+///   request  "get_record_info" 04 05 06 { owner F index F ids E } 18 19 1A
+///            ids: "%u " each, merged numbering (org, then inc)
+///   answer   per group, in request order: per id, in request order:
+///              found F fileName F location F time F size F title F firstLine F
+///            then E
+///            or "RETURN_CODE" F code E (a group the agent does not hold)
+/// found is "1" or "0"; time and size are decimal, or empty when unknown;
+/// texts carry every byte below 0x20, 0x7F and "%" as "%XX"
+/// (system/recorded_path.h), so no text can hold a delimiter. The location
+/// is relative to the index's source folder: an answer never names a
+/// server path.
+
+#ifndef SEARCHRUN_COMPANIONS_RENDERER_REMOTE_RECORDS_H
+#define SEARCHRUN_COMPANIONS_RENDERER_REMOTE_RECORDS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "companions/renderer/record_lookup.h"
+
+namespace render {
+
+constexpr char kRecordInfoCommand[] = "get_record_info";
+// Records one request may ask for, all groups together (a page's worth),
+// and groups (indexes).
+constexpr size_t kMaxRemoteRecords = 1000;
+constexpr size_t kMaxRemoteGroups = 100;
+// Texts are cut to this many bytes before they are sent.
+constexpr size_t kMaxRemoteText = 2048;
+
+struct RemoteRecordGroup {
+  std::string owner;
+  std::string index;
+  std::vector<uint32_t> ids;  // each at least 1
+};
+
+// The request's bytes. False when there is no group or no id, too many of
+// either, an id of 0, or an owner or index holding a control byte (it could
+// hold a delimiter).
+bool buildRecordInfoRequest(const std::vector<RemoteRecordGroup>& groups, std::string& bytes);
+// The agent's reader: false unless `bytes` is one whole request as
+// buildRecordInfoRequest makes them.
+bool parseRecordInfoRequest(std::string_view bytes, std::vector<RemoteRecordGroup>& groups);
+
+// Appends one record's fields (texts cut to kMaxRemoteText; the source
+// folder is never sent). The agent ends each group with E.
+void appendRecordInfo(const RecordDetails& record, std::string& bytes);
+
+// Reads an answer to the request of `asked`: one list of details per group,
+// one per id. False, `out` unspecified, for a RETURN_CODE answer or any
+// answer of another shape (a count that differs, a field that is no number,
+// a bad escape).
+bool parseRecordInfoAnswer(std::string_view bytes, const std::vector<RemoteRecordGroup>& asked,
+                           std::vector<std::vector<RecordDetails>>& out);
+
+}  // namespace render
+
+#endif  // SEARCHRUN_COMPANIONS_RENDERER_REMOTE_RECORDS_H

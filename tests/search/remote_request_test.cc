@@ -1,0 +1,229 @@
+/// @file remote_request_test.cc
+/// @brief The agent's requests and answers: exact bytes, round trips, and
+/// the texts a strict reader refuses.
+
+#include "search/remote_request.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+const std::string F("\x12\x13\x14"), E("\x15\x16\x17"), OP("\x04\x05\x06"), END("\x18\x19\x1A"),
+    PAR("\x07\x08\x09");
+
+CRemoteSearchRequest sampleRequest() {
+  CRemoteSearchRequest r;
+  r.velaOption = "-q \"tax\" -n 10";
+  r.searchMode = 5;
+  r.sortField = "date";
+  r.beginFile = "a";
+  r.endFile = "*";
+  r.beginTime = -7;
+  r.endTime = 2000000000;
+  r.host = "127.0.0.5";
+  r.port = "7001";
+  r.indexes = {{"alice", "IDX1", " ", "file"},
+               {"bob", "IDX2", "N" + F + "5" + F + "12" + F, "db"},
+               {"", "IDX3", "", ""}};
+  return r;
+}
+
+TEST(RemoteSearchRequest, BytesAndRoundTrip) {
+  const CRemoteSearchRequest r = sampleRequest();
+  std::string bytes;
+  ASSERT_TRUE(buildRemoteSearchRequest(r, bytes));
+  EXPECT_EQ(bytes, "agent_vela_search" + OP + "-q \"tax\" -n 10" + F + "5" + F + "date" + F + "a" +
+                       F + "*" + F + "-7" + F + "2000000000" + F + "127.0.0.5" + F + "7001" + E +
+                       "alice" + F + "IDX1" + F + " " + F + "file" + E + "bob" + F + "IDX2" + F +
+                       "N" + F + "5" + F + "12" + F + F + "db" + E + F + "IDX3" + F + F + E + END);
+  CRemoteSearchRequest back;
+  ASSERT_TRUE(parseRemoteSearchRequest(bytes, back));
+  EXPECT_EQ(back.velaOption, r.velaOption);
+  EXPECT_EQ(back.searchMode, 5);
+  EXPECT_EQ(back.sortField, "date");
+  EXPECT_EQ(back.beginFile, "a");
+  EXPECT_EQ(back.beginTime, -7);
+  EXPECT_EQ(back.endTime, 2000000000);
+  EXPECT_EQ(back.host, r.host);
+  EXPECT_EQ(back.port, "7001");
+  ASSERT_EQ(back.indexes.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(back.indexes[i].owner, r.indexes[i].owner) << i;
+    EXPECT_EQ(back.indexes[i].idxName, r.indexes[i].idxName) << i;
+    EXPECT_EQ(back.indexes[i].sbfString, r.indexes[i].sbfString) << i;
+    EXPECT_EQ(back.indexes[i].dbType, r.indexes[i].dbType) << i;
+  }
+}
+
+TEST(RemoteSearchRequest, TextsThatWouldBeMisreadAreRefused) {
+  const std::function<void(CRemoteSearchRequest&)> spoil[] = {
+      [](CRemoteSearchRequest& r) { r.velaOption += F; },
+      [](CRemoteSearchRequest& r) { r.sortField += E; },
+      [](CRemoteSearchRequest& r) { r.beginFile += END; },
+      [](CRemoteSearchRequest& r) { r.endFile += OP; },
+      [](CRemoteSearchRequest& r) { r.host += PAR; },
+      [](CRemoteSearchRequest& r) { r.port = F; },
+      [](CRemoteSearchRequest& r) { r.indexes[0].owner = "a" + F + "b"; },
+      [](CRemoteSearchRequest& r) { r.indexes[1].idxName += F; },
+      [](CRemoteSearchRequest& r) { r.indexes[1].idxName.clear(); },
+      [](CRemoteSearchRequest& r) { r.indexes[2].dbType = F; },
+      [](CRemoteSearchRequest& r) { r.indexes[1].sbfString += E; },
+      [](CRemoteSearchRequest& r) { r.indexes.clear(); },
+      [](CRemoteSearchRequest& r) { r.indexes.resize(kRemoteMaxIndexes + 1, r.indexes[0]); },
+  };
+  for (size_t i = 0; i < std::size(spoil); ++i) {
+    CRemoteSearchRequest r = sampleRequest();
+    spoil[i](r);
+    std::string bytes = "stale";
+    EXPECT_FALSE(buildRemoteSearchRequest(r, bytes)) << i;
+    EXPECT_EQ(bytes, "") << i;
+  }
+  CRemoteSearchRequest most = sampleRequest();
+  most.indexes.resize(kRemoteMaxIndexes, most.indexes[0]);
+  std::string bytes;
+  CRemoteSearchRequest back;
+  ASSERT_TRUE(buildRemoteSearchRequest(most, bytes));
+  EXPECT_TRUE(parseRemoteSearchRequest(bytes, back));
+  EXPECT_EQ(back.indexes.size(), kRemoteMaxIndexes);
+}
+
+TEST(RemoteSearchRequest, MalformedRequestsAreRefused) {
+  std::string good;
+  ASSERT_TRUE(buildRemoteSearchRequest(sampleRequest(), good));
+  const std::string head = "agent_vela_search" + OP + "o" + F + "0" + F + "s" + F + "*" + F + "*" +
+                           F + "0" + F + "0" + F + "h" + F + "1" + E;
+  const std::string group = "u" + F + "I" + F + " " + F + "t" + E;
+  CRemoteSearchRequest back;
+  ASSERT_TRUE(parseRemoteSearchRequest(head + group + END, back));
+  std::string hundredAndOne = head;
+  for (size_t i = 0; i <= kRemoteMaxIndexes; ++i)
+    hundredAndOne += group;
+  const std::string bad[] = {
+      good + "x",                                      // bytes after the end mark
+      good.substr(0, good.size() - 1),                 // end mark cut
+      "agent_get_rel_term" + good.substr(17),          // another command
+      head + END,                                      // no index
+      head + "u" + F + "I" + F + "t" + E + END,        // index group of three fields
+      head + "u" + F + "I" + F + " " + F + "t" + END,  // group without its E
+      head + group + "tail" + END,                     // text after the last group
+      head + "u" + F + F + " " + F + "t" + E + END,    // empty index name
+      head + "u" + PAR + F + "I" + F + " " + F + "t" + E + END,
+      head + group + OP + END,
+      hundredAndOne + END,
+  };
+  for (size_t i = 0; i < std::size(bad); ++i)
+    EXPECT_FALSE(parseRemoteSearchRequest(bad[i], back)) << i;
+
+  // The numbers of the head are read strictly.
+  const char* numbers[][3] = {{"x", "0", "0"},   {"0", "1a", "0"},
+                              {"0", "0", "--1"}, {"0", "2147483648", "0"},
+                              {"", "0", "0"},    {"0", "0", "-2147483649"}};
+  for (const auto& n : numbers) {
+    const std::string r = "agent_vela_search" + OP + "o" + F + n[0] + F + "s" + F + "*" + F + "*" +
+                          F + n[1] + F + n[2] + F + "h" + F + "1" + E + group + END;
+    EXPECT_FALSE(parseRemoteSearchRequest(r, back)) << n[0] << "|" << n[1] << "|" << n[2];
+  }
+}
+
+TEST(RemoteSearchAnswer, SuccessKeepsTheBinaryBlockWhole) {
+  const char raw[] =
+      "3\x12\x13\x14\0\x05\0\0\x12\x13\x14"
+      "3\x12\x13\x14\x15\x16\x17";
+  const std::string block(raw, sizeof raw - 1);
+  std::string bytes;
+  buildRemoteSearchAnswer("tax", 1, block, bytes);
+  EXPECT_EQ(bytes, "tax" + F + "1" + E + block);
+  CRemoteSearchAnswer a;
+  ASSERT_EQ(parseRemoteSearchAnswer(bytes, a), 0);
+  EXPECT_EQ(a.matched, "tax");
+  EXPECT_EQ(a.hits, 1);
+  EXPECT_EQ(a.block, block);
+
+  // A long matched text is cut, and a delimiter inside it cannot shift the
+  // hit count.
+  buildRemoteSearchAnswer(std::string(20000, 'm'), 0, "", bytes);
+  ASSERT_EQ(parseRemoteSearchAnswer(bytes, a), 0);
+  EXPECT_EQ(a.matched.size(), 10240u);
+  buildRemoteSearchAnswer("a" + F + "9" + E + "b", 2, "", bytes);
+  ASSERT_EQ(parseRemoteSearchAnswer(bytes, a), 0);
+  EXPECT_EQ(a.matched, "a");
+  EXPECT_EQ(a.hits, 2);
+  // An over-long matched text from another agent is cut on reading too.
+  ASSERT_EQ(parseRemoteSearchAnswer(std::string(10300, 'q') + F + "0" + E, a), 0);
+  EXPECT_EQ(a.matched.size(), 10240u);
+}
+
+TEST(RemoteSearchAnswer, RefusalsAndBrokenAnswers) {
+  std::string refusal;
+  buildReturnCodeAnswer(1017, refusal);
+  EXPECT_EQ(refusal, "RETURN_CODE" + F + "1017" + E);
+  struct Case {
+    std::string bytes;
+    int result;
+  } cases[] = {
+      {refusal, 1017},
+      {"RETURN_CODE" + F + "0" + E, kRemoteBadAnswer},
+      {"RETURN_CODE" + F + "-4" + E, kRemoteBadAnswer},
+      {"RETURN_CODE" + F + "x" + E, kRemoteBadAnswer},
+      {refusal + "tail", kRemoteBadAnswer},
+      {"q" + F + "3", kRemoteBadAnswer},  // only F
+      {"q" + E + "3" + F, kRemoteBadAnswer},
+      {"NO_DATA_FOUND", kRemoteBadAnswer},
+      {"", kRemoteBadAnswer},
+      {"q" + F + E, kRemoteBadAnswer},
+      {"q" + F + "-1" + E, kRemoteBadAnswer},
+      {"q" + F + "2147483648" + E, kRemoteBadAnswer},
+      {"q" + F + " 3" + E, kRemoteBadAnswer},
+      {"q" + F + "0" + E, 0},
+  };
+  for (const Case& c : cases) {
+    CRemoteSearchAnswer a;
+    EXPECT_EQ(parseRemoteSearchAnswer(c.bytes, a), c.result) << c.bytes;
+  }
+}
+
+TEST(IndexInfo, RequestBytesAndReader) {
+  std::string bytes;
+  ASSERT_TRUE(buildIndexInfoRequest("IDX1", bytes));
+  EXPECT_EQ(bytes, "get_index_info" + OP + "IDX1" + E + END);
+  std::string name;
+  ASSERT_TRUE(parseIndexInfoRequest(bytes, name));
+  EXPECT_EQ(name, "IDX1");
+  EXPECT_FALSE(buildIndexInfoRequest("", bytes));
+  EXPECT_FALSE(buildIndexInfoRequest("a" + E, bytes));
+  for (const std::string& bad :
+       {"get_index_info" + OP + E + END, "get_index_info" + OP + "IDX1" + END,
+        "get_index_info" + OP + "I" + F + "X" + E + END, bytes + "x",
+        "get_index_inf" + OP + "IDX1" + E + END})
+    EXPECT_FALSE(parseIndexInfoRequest(bad, name)) << bad;
+}
+
+TEST(IndexInfo, AnswerFieldsAndCuts) {
+  std::string bytes;
+  buildIndexInfoAnswer("alice", "Tax papers", "file", bytes);
+  EXPECT_EQ(bytes, "alice" + F + F + "Tax papers" + F + "file" + F);
+  std::string owner, desc, type;
+  ASSERT_TRUE(parseIndexInfoAnswer(bytes, owner, desc, type));
+  EXPECT_EQ(owner, "alice");
+  EXPECT_EQ(desc, "Tax papers");
+  EXPECT_EQ(type, "file");
+
+  ASSERT_TRUE(parseIndexInfoAnswer(
+      std::string(70, 'o') + F + "x" + F + std::string(70, 'd') + F + std::string(20, 't') + F,
+      owner, desc, type));
+  EXPECT_EQ(owner.size(), 63u);
+  EXPECT_EQ(desc.size(), 63u);
+  EXPECT_EQ(type.size(), 15u);
+
+  for (const std::string& bad : {"alice" + F + F + "d" + F + "file",  // three ends
+                                 "alice" + F + F + "d" + F + "file" + F + "more",
+                                 "alice" + F + F + "d" + F + "t" + F + "x" + F, std::string("")}) {
+    EXPECT_FALSE(parseIndexInfoAnswer(bad, owner, desc, type)) << bad;
+    EXPECT_EQ(owner + desc + type, "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+/// @file net_exchange_test.cc
+/// @brief The bounded TCP exchange against small servers on loopback
+/// addresses: binary answers kept whole, the answer cap, the exchange and
+/// connect time-outs, and the limits read from the settings.
+
+#include "system/net_exchange.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "tests/loopback_server.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using testutil::LoopbackServer;
+using Clock = std::chrono::steady_clock;
+
+const std::string kRequest(
+    "cmd\x04\x05\x06"
+    "a\0b\x18\x19\x1A",
+    12);
+
+NetLimits limits(int connectMs, int exchangeMs, size_t maxBytes) {
+  NetLimits l;
+  l.connectTimeoutMs = connectMs;
+  l.exchangeTimeoutMs = exchangeMs;
+  l.maxAnswerBytes = maxBytes;
+  return l;
+}
+
+// A label longer than 63 bytes: the resolver refuses it without asking any
+// name server.
+const std::string kUnresolvable(80, 'q');
+
+long msSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+TEST(NetExchange, BinaryRequestAndAnswerArriveWhole) {
+  std::string binary("ok\0\x12\x13\x14\0", 8);
+  for (int i = 0; i < 300000; ++i)
+    binary.push_back(static_cast<char>(i % 7));
+  LoopbackServer server("127.0.0.2",
+                        [&](const std::string&, int fd) { LoopbackServer::sendAll(fd, binary); });
+  ASSERT_TRUE(server.listening());
+  std::string answer = "stale";
+  ASSERT_EQ(getData("127.0.0.2", server.port(), kRequest, answer, limits(2000, 5000, 1 << 20)),
+            kNetOk);
+  EXPECT_EQ(answer, binary);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0], kRequest);
+
+  // An empty answer is an answer, and it replaces what the string held.
+  LoopbackServer silent("127.0.0.2", [](const std::string&, int) {});
+  answer = "stale";
+  EXPECT_EQ(getData("127.0.0.2", silent.port(), kRequest, answer, limits(2000, 5000, 1 << 20)),
+            kNetOk);
+  EXPECT_EQ(answer, "");
+}
+
+TEST(NetExchange, AnswerCapStopsReading) {
+  const size_t cap = 1 << 20;
+  struct Case {
+    size_t size;
+    int result;
+  } cases[] = {{cap, kNetOk}, {cap + 1, kNetTooLarge}, {8 * cap, kNetTooLarge}};
+  for (const Case& c : cases) {
+    const std::string big(c.size, 'x');
+    LoopbackServer server("127.0.0.2",
+                          [&](const std::string&, int fd) { LoopbackServer::sendAll(fd, big); });
+    std::string answer;
+    EXPECT_EQ(getData("127.0.0.2", server.port(), kRequest, answer, limits(2000, 5000, cap)),
+              c.result)
+        << c.size;
+    EXPECT_EQ(answer.size(), std::min(c.size, cap)) << c.size;
+  }
+}
+
+TEST(NetExchange, ExchangeTimeOutEndsAHungOrTricklingPeer) {
+  std::unique_ptr<LoopbackServer> hung, trickle;
+  hung = std::make_unique<LoopbackServer>(
+      "127.0.0.2", [&](const std::string&, int fd) { hung->waitForClose(fd); });
+  // A byte every 50 ms keeps any idle timer alive; only a deadline on the
+  // whole exchange ends it.
+  trickle = std::make_unique<LoopbackServer>("127.0.0.2", [&](const std::string&, int fd) {
+    while (!trickle->stopping() && LoopbackServer::sendAll(fd, "x"))
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  });
+  for (LoopbackServer* server : {hung.get(), trickle.get()}) {
+    const auto start = Clock::now();
+    std::string answer;
+    EXPECT_EQ(getData("127.0.0.2", server->port(), kRequest, answer, limits(2000, 400, 1 << 20)),
+              kNetFailed);
+    const long ms = msSince(start);
+    EXPECT_GE(ms, 390);
+    EXPECT_LT(ms, 1500);
+  }
+}
+
+// A listening socket that never accepts: once its queue is full the kernel
+// drops further SYNs, so a connect to it neither succeeds nor fails.
+class FullBacklog {
+ public:
+  FullBacklog() {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.3", &addr.sin_addr);
+    socklen_t len = sizeof addr;
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(listen_, 0) != 0 ||
+        getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+      return;
+    port_ = ntohs(addr.sin_port);
+    // Fill the queue until a connect hangs; that connect proves the drop.
+    for (int i = 0; i < 8 && !blocking_; ++i) {
+      const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      clients_.push_back(c);
+      if (connect(c, reinterpret_cast<sockaddr*>(&addr), len) == 0) continue;
+      pollfd p{c, POLLOUT, 0};
+      blocking_ = poll(&p, 1, 300) == 0;
+    }
+  }
+  ~FullBacklog() {
+    for (int c : clients_)
+      close(c);
+    close(listen_);
+  }
+  uint16_t port() const { return port_; }
+  bool blocking() const { return blocking_; }
+
+ private:
+  int listen_ = -1;
+  uint16_t port_ = 0;
+  bool blocking_ = false;
+  std::vector<int> clients_;
+};
+
+TEST(NetExchange, ConnectTimeOutBoundsAnUnansweredConnect) {
+  FullBacklog peer;
+  ASSERT_TRUE(peer.blocking()) << "the kernel answered every connect to a full backlog";
+  const auto start = Clock::now();
+  std::string answer;
+  EXPECT_EQ(getData("127.0.0.3", peer.port(), kRequest, answer, limits(300, 20000, 1 << 20)),
+            kNetFailed);
+  const long ms = msSince(start);
+  EXPECT_GE(ms, 290);
+  EXPECT_LT(ms, 1500);
+  // The exchange's deadline bounds the connect too when it is the shorter.
+  const auto start2 = Clock::now();
+  EXPECT_EQ(getData("127.0.0.3", peer.port(), kRequest, answer, limits(20000, 300, 1 << 20)),
+            kNetFailed);
+  EXPECT_LT(msSince(start2), 1500);
+}
+
+TEST(NetExchange, UnreachableOrUnknownHostsFail) {
+  // A port with no listener: bind one, note it, close it.
+  uint16_t freePort = 0;
+  {
+    LoopbackServer gone("127.0.0.2", [](const std::string&, int) {});
+    freePort = gone.port();
+  }
+  std::string answer = "stale";
+  const NetLimits l = limits(500, 1000, 1 << 20);
+  EXPECT_EQ(getData("127.0.0.2", freePort, kRequest, answer, l), kNetFailed);
+  EXPECT_EQ(answer, "");
+  for (const char* host : {"", kUnresolvable.c_str()})
+    EXPECT_EQ(getData(host, freePort, kRequest, answer, l), kNetFailed) << host;
+  EXPECT_EQ(getData(nullptr, freePort, kRequest, answer, l), kNetFailed);
+  EXPECT_EQ(sendData("127.0.0.2", freePort, "x"), kNetFailed);
+}
+
+TEST(NetExchange, SendDataDeliversWithoutWaitingForAnAnswer) {
+  LoopbackServer server("127.0.0.2", [&](const std::string&, int fd) { server.waitForClose(fd); });
+  EXPECT_EQ(sendData("127.0.0.2", server.port(), kRequest), kNetOk);
+  for (int i = 0; i < 100 && server.requests().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0], kRequest);
+}
+
+TEST(NetExchange, NamesResolveToTheirFirstIPv4Address) {
+  std::string ip;
+  ASSERT_TRUE(getIpByHost("localhost", ip));
+  EXPECT_EQ(ip, "127.0.0.1");
+  ASSERT_TRUE(getIpByHost("127.0.0.7", ip));
+  EXPECT_EQ(ip, "127.0.0.7");
+  ip = "kept";
+  EXPECT_FALSE(getIpByHost(kUnresolvable.c_str(), ip));
+  EXPECT_FALSE(getIpByHost(nullptr, ip));
+  EXPECT_EQ(ip, "kept");
+
+  LoopbackServer server("127.0.0.1",
+                        [](const std::string&, int fd) { LoopbackServer::sendAll(fd, "named"); });
+  std::string answer;
+  EXPECT_EQ(getData("localhost", server.port(), kRequest, answer, limits(500, 2000, 1 << 20)),
+            kNetOk);
+  EXPECT_EQ(answer, "named");
+}
+
+TEST(NetLimitsSettings, ValuesInRangeReplaceTheDefaults) {
+  const NetLimits d;
+  struct Case {
+    const char* text;
+    int connectMs;
+    int exchangeMs;
+    size_t maxBytes;
+  } cases[] = {
+      {"AGENT_CONNECT_TIMEOUT_MS=250\nAGENT_EXCHANGE_TIMEOUT_MS= 900 \nAGENT_MAX_ANSWER_MB=3\n",
+       250, 900, size_t{3} << 20},
+      {"AGENT_CONNECT_TIMEOUT_MS=0\nAGENT_EXCHANGE_TIMEOUT_MS=3600001\nAGENT_MAX_ANSWER_MB=1025\n",
+       d.connectTimeoutMs, d.exchangeTimeoutMs, d.maxAnswerBytes},
+      {"AGENT_CONNECT_TIMEOUT_MS=5s\nAGENT_EXCHANGE_TIMEOUT_MS=-1\nAGENT_MAX_ANSWER_MB=\n",
+       d.connectTimeoutMs, d.exchangeTimeoutMs, d.maxAnswerBytes},
+      {"AGENT_CONNECT_TIMEOUT_MS=3600000\nAGENT_MAX_ANSWER_MB=1024\n", 3600000, d.exchangeTimeoutMs,
+       size_t{1024} << 20},
+  };
+  testutil::TempDir dir;
+  for (const Case& c : cases) {
+    testutil::writeFile(dir.sub("opt.cfg"), c.text);
+    const NetLimits l = readNetLimits(dir.sub("opt.cfg").c_str());
+    EXPECT_EQ(l.connectTimeoutMs, c.connectMs) << c.text;
+    EXPECT_EQ(l.exchangeTimeoutMs, c.exchangeMs) << c.text;
+    EXPECT_EQ(l.maxAnswerBytes, c.maxBytes) << c.text;
+  }
+  const NetLimits missing = readNetLimits(dir.sub("none.cfg").c_str());
+  EXPECT_EQ(missing.exchangeTimeoutMs, d.exchangeTimeoutMs);
+}
+
+}  // namespace
