@@ -259,6 +259,12 @@ ClassSearchOutcome buildClassifiedSearch(const ClassSearchRequest& request, clas
     return failed(kMsgClassExchangeFailed);
   ReportLog("Class GotData=%s\n", loggable(answer).c_str());
   if (answer.compare(0, kNoSuchClass.size(), kNoSuchClass) == 0) return failed(kMsgClassNotFound);
+  // An answer cut short (a server that died or closed mid-answer) would
+  // silently search part of the class.
+  if (answer.find(kAnswerEnd) == std::string::npos) {
+    ReportLog("the class answer has no end mark\n");
+    return failed(kMsgClassExchangeFailed);
+  }
 
   if (search.isInitialize()) search.reset();
   if (search.initialize(answer) == 0) return {};

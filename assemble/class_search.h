@@ -151,8 +151,9 @@ struct ClassSearchOutcome {
 
 // The class search of a request into `search` (normally class_search):
 // nothing happens (added 0) without a class, with kNoClassSearch, or without
-// a user. Otherwise the server is asked; an exchange that fails gives
-// kMsgClassExchangeFailed, an answer beginning "Can't find class" (or a
+// a user. Otherwise the server is asked; an exchange that fails, or an
+// answer without its end mark, gives kMsgClassExchangeFailed, an answer
+// beginning "Can't find class" (or a
 // class or user that no command can carry) kMsgClassNotFound. Each usable
 // index not yet in `list` is appended as an index of this host at the
 // query server port.

@@ -188,7 +188,8 @@ TEST_F(ClassSearchTest, EntriesNameThisHostAndTheQueryServerPort) {
   request_.classUid = "7";  // the name wins
   answer_ = indexRecord({"news", "0", "bob", "News", "doc"}) + indexRecord({"gone", "2"}) +
             indexRecord({"db1", "1009", "bob", "Table", "db"}) +
-            indexRecord({"news", "3", "bob", "again", "doc"}) + kParts + classRecord("Docs", "7");
+            indexRecord({"news", "3", "bob", "again", "doc"}) + kParts + classRecord("Docs", "7") +
+            kEnd;
   const ClassSearchOutcome outcome = run();
   EXPECT_EQ(nullptr, outcome.message);
   EXPECT_EQ(2, outcome.added);
@@ -211,7 +212,7 @@ TEST_F(ClassSearchTest, EntriesNameThisHostAndTheQueryServerPort) {
   EXPECT_EQ("db1", list_[1].idxName);
 
   request_.className = nullptr;
-  answer_ = indexRecord({"other"});
+  answer_ = indexRecord({"other"}) + kEnd;
   list_.clear();
   EXPECT_EQ(1, run().added);
   EXPECT_NE(std::string::npos, sent_[1].find("GET_CLASS_READ\x04\x05\x06"));
@@ -224,7 +225,12 @@ TEST_F(ClassSearchTest, FailuresEndTheRunWithTheirMessage) {
   exchangeOk_ = true;
   answer_ = "Can't find class Docs";
   EXPECT_STREQ(kMsgClassNotFound, run().message);
-  EXPECT_EQ(2u, sent_.size());
+  // Cut short before its end mark: no part of the class is searched.
+  for (const std::string& cut : {std::string(), indexRecord({"news"}) + kParts}) {
+    answer_ = cut;
+    EXPECT_STREQ(kMsgClassExchangeFailed, run().message);
+  }
+  EXPECT_EQ(4u, sent_.size());
   request_.interfacePort = -1;
   EXPECT_STREQ(kMsgClassExchangeFailed, run().message);
   request_.interfacePort = 20002;
@@ -238,12 +244,12 @@ TEST_F(ClassSearchTest, FailuresEndTheRunWithTheirMessage) {
   request_.className = "Docs";
   request_.user = "al\x07\x08\x09ice";
   EXPECT_STREQ(kMsgClassNotFound, run().message);
-  EXPECT_EQ(2u, sent_.size());
+  EXPECT_EQ(4u, sent_.size());
   EXPECT_TRUE(list_.empty());
 }
 
 TEST_F(ClassSearchTest, AClassWithoutUsableIndexesSelectsNone) {
-  answer_ = indexRecord({"gone", "2"}) + kParts + classRecord("Docs", "7");
+  answer_ = indexRecord({"gone", "2"}) + kParts + classRecord("Docs", "7") + kEnd;
   const ClassSearchOutcome outcome = run();
   EXPECT_EQ(nullptr, outcome.message);
   EXPECT_EQ(0, outcome.added);
