@@ -121,8 +121,9 @@ bool classIndexNode::setCurrectIndex(std::string_view record) {
   t.m_idxUnique = takeUntil(record, kFieldSep);
   if (!fits(t.m_ipAddr, kIpAddrSize) || !fits(t.m_idxOwner, kOwnerSize) ||
       !isPlainOwner(t.m_idxOwner) || !fits(t.m_idxDesc, kDescSize) ||
-      !isSafeIndexName(t.m_idxName.c_str()) || !fits(t.m_port, kPortSize) ||
-      !fits(t.m_idxType, kDbTypeSize) || !fits(t.m_idxUnique, kUniqueSize))
+      !fits(t.m_idxName, kIdxNameSize) || !isSafeIndexName(t.m_idxName.c_str()) ||
+      !fits(t.m_port, kPortSize) || !fits(t.m_idxType, kDbTypeSize) ||
+      !fits(t.m_idxUnique, kUniqueSize))
     return false;
   m_index = std::move(t);
   return true;

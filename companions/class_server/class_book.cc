@@ -59,7 +59,8 @@ std::string indexOfReference(const std::string& ref, const std::string& thisHost
       return "";
     }
   }
-  if (!isSafeIndexName(id.c_str())) {
+  // (A zero byte would end the name early for the check alone.)
+  if (!isSafeIndexName(id.c_str()) || id.find('\0') != std::string::npos) {
     why = "no index id or index uid: " + ref;
     return "";
   }

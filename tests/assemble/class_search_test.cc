@@ -70,6 +70,7 @@ TEST(ClassAnswer, RecordsTheRunCannotKeepAreSkipped) {
       {{"../x"}, false},
       {{""}, false},
       {{"a b"}, false},
+      {{std::string("ab\0cd", 5)}, false},
       {{"own", "0", long63, long63}, true},
       {{"own", "0", long64}, false},
       {{"desc", "0", "alice", long64}, false},

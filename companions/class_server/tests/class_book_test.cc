@@ -118,8 +118,12 @@ TEST(ClassFileFormat, TheInstalledFileAndItsExampleReadWithoutProblems) {
   EXPECT_EQ("Manuals/MAN: 234567=0 345678=2 @alice @bob", summary(book.classes()[1]));
 }
 
-TEST(ClassFileFormat, OversizedFileIsNotRead) {
+TEST(ClassFileFormat, OversizedFileOrAZeroByteInANameIsRefused) {
   std::vector<std::string> problems;
+  const std::string zero = "[A]\nuid = 1\nindex = ab" + std::string(1, '\0') + "\x12\x14\x16\n";
+  EXPECT_TRUE(parse(zero, problems).classes()[0].members.empty());
+  EXPECT_EQ(1u, problems.size());
+  problems.clear();
   const std::string big = "[A]\nuid = 1\n" + std::string(kMaxClassFileBytes, '#');
   EXPECT_TRUE(parse(big, problems).classes().empty());
   EXPECT_EQ(1u, problems.size());
