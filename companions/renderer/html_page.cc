@@ -30,7 +30,8 @@ constexpr const char* kStyle =
     ".location{color:#1a6b1a;font-size:90%}.meta{color:#555;font-size:90%}"
     "mark{background:#ffe680;color:#222;padding:0 .1em}"
     ".sort,.paging,.terms,.classes{margin:.8em 0}"
-    ".sort a,.sort b,.paging a,.paging b{display:inline-block;padding:.25em .4em}"
+    ".sort a,.sort b,.paging a,.paging b,.classes a,.classes b{display:inline-block;"
+    "padding:.25em .4em}"
     ".problem,.missing{font-weight:bold}"
     // A document's own lines, wrapped at the screen's width.
     ".doc{white-space:pre-wrap;border-top:1px solid #ccc;padding-top:.8em}"
