@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "access/sign_in.h"
+#include "assemble/class_search.h"
 #include "assemble/record_merge.h"
 #include "assemble/result_order.h"
 #include "cgi/cgi_codec.h"
@@ -231,18 +232,41 @@ MaybeEnd prepareQuery(RunState& run) {
   return std::nullopt;
 }
 
+// Step 17: what the class search needs of the request and the
+// installation. The server is the one of this host.
+ClassSearchRequest classSearchRequestOf(const RunState& run) {
+  ClassSearchRequest request;
+  request.className = cgi_variable.findCgiVariableByName("class_name");
+  request.classUid = cgi_variable.findCgiVariableByName("class_uid");
+  request.user = run.user;
+  request.host = systemGetIPAddress();
+  request.queryServerPort = systemGetQueryServerPort();
+  request.interfacePort = systemGetInterfacePort();
+  return request;
+}
+
 // Steps 15 to 22: the indexes to search, within the limits.
 MaybeEnd selectIndexes(RunState& run) {
   // (Similar-document queries, step 14, join with their issue.)
   run.searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
-  // The multi-field property search and the class search join before the
-  // explicit list once they exist.
-  const ExplicitIndexList explicitList =
-      buildExplicitIndexList(cgi_variable, run.list, g_fplog, pid);
-  if (explicitList.outOfMemory) return RunEnd::error("0008", kResourceFailure);
-  queryOption.dbNum += explicitList.added;
-  if (explicitList.duplicates > 0)
-    ReportLog("%d index uids named an index already selected\n", explicitList.duplicates);
+  // The multi-field property search joins before the class search once it
+  // exists.
+  int fileNameIndexCount = 0;
+  const ClassSearchOutcome classList =
+      buildClassifiedSearch(classSearchRequestOf(run), class_search, run.list);
+  if (classList.message) return RunEnd::error(classList.message, kResourceFailure);
+  if (classList.added > 0) {
+    queryOption.dbNum = static_cast<int>(run.list.size());
+    fileNameIndexCount = classList.fileNameIndexCount;
+  } else {
+    const ExplicitIndexList explicitList =
+        buildExplicitIndexList(cgi_variable, run.list, g_fplog, pid);
+    if (explicitList.outOfMemory) return RunEnd::error("0008", kResourceFailure);
+    queryOption.dbNum += explicitList.added;
+    fileNameIndexCount = explicitList.fileNameIndexCount;
+    if (explicitList.duplicates > 0)
+      ReportLog("%d index uids named an index already selected\n", explicitList.duplicates);
+  }
 
   if (!run.propertyMode && queryOption.dbNum > run.limits.maxSearchIndexCount) {
     RunEnd end = RunEnd::error("1035", kRefused);
@@ -253,9 +277,8 @@ MaybeEnd selectIndexes(RunState& run) {
   if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum)
     return RunEnd::error("1060", kRefused);
 
-  run.runPropertySearchIndex =
-      filePropertySearchState(queryOption.dbNum, queryOption.file_name_search, run.searchNum,
-                              run.list, explicitList.fileNameIndexCount);
+  run.runPropertySearchIndex = filePropertySearchState(
+      queryOption.dbNum, queryOption.file_name_search, run.searchNum, run.list, fileNameIndexCount);
   if (run.propertyMode) run.runPropertySearchIndex = -2;
   if (queryOption.sbfRandomNo > 0)
     applySearchByFieldFile(searchByFieldPath(queryOption.sbfRandomNo), run.list);

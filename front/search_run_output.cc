@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "assemble/class_search.h"
 #include "assemble/result_order.h"
 #include "cgi/cgi_string_parser.h"
 #include "front/query_exclude.h"
@@ -20,6 +21,7 @@
 #include "front/search_run.h"
 #include "output/result_files.h"
 #include "system/delimiters.h"
+#include "system/layout.h"
 #include "system/log.h"
 #include "system/tmpfile.h"
 
@@ -57,6 +59,8 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   r.orgQuery = queryOption.orgQuery;
   r.retQuery = queryOption.retQuery;
   r.queryUrl = queryOption.wholeCGIString ? queryOption.wholeCGIString : "";
+  // Follow-up pages of a class search name the class's indexes.
+  class_search.updateClassURLString(r.queryUrl, systemGetIPAddress());
   r.iniFile = cgi_variable.findCgiVariableByName("ini_file");
   r.mainPage = cgi_variable.findCgiVariableByName("main_page");
   r.query = typedQuery(run);
@@ -173,6 +177,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   markTime("b-_idxfile");
   writeIndexListFile(base, *run.list);
   markTime("b-outputClassInformation");
+  class_search.outputClassInformation(resultFileName(base, ResultFile::Class));
   ensureClassFile(base);
   markTime("a-outputClassInformation");
 

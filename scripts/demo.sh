@@ -77,6 +77,7 @@ build_index() {  # folder, description -> prints the index id
 }
 ids=()
 descs=()
+folders=()
 for pair in "licenses:Licenses" "packages:Package documentation" "manuals:Manual pages"; do
   folder=${pair%%:*}
   desc=${pair#*:}
@@ -84,6 +85,7 @@ for pair in "licenses:Licenses" "packages:Package documentation" "manuals:Manual
     id=$(build_index "$docs/$folder" "$desc")
     ids+=("$id")
     descs+=("$desc")
+    folders+=("$folder")
     echo "  $desc: index $id ($(ls "$docs/$folder" | wc -l) documents)"
   fi
 done
@@ -95,7 +97,24 @@ options=""
 for i in "${!ids[@]}"; do
   options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"${uid_prefix}_${ids[$i]}\" checked> ${descs[$i]}</label><br>"
 done
-sed "s|@INDEX_OPTIONS@|$options|" "$repo/site/demo/index.html" >"$root/search/index.html"
+
+# Two classes: the reference texts, and all documentation (the package
+# documentation and, as a sub-class, the reference texts).
+{
+  echo "# The demo's classes, written by scripts/demo.sh."
+  echo "[Reference]"
+  echo "uid = REF"
+  for i in "${!ids[@]}"; do [ "${folders[$i]}" = packages ] || echo "index = ${ids[$i]}"; done
+  echo
+  echo "[All documentation]"
+  echo "uid = ALL"
+  for i in "${!ids[@]}"; do [ "${folders[$i]}" != packages ] || echo "index = ${ids[$i]}"; done
+  echo "subclass = Reference"
+} >"$root/setting/index_class.cfg"
+classes="<option value=\"All documentation\">All documentation</option>"
+classes+="<option value=\"Reference\">Reference (licenses, manual pages)</option>"
+sed -e "s|@INDEX_OPTIONS@|$options|" -e "s|@CLASS_OPTIONS@|$classes|" \
+  "$repo/site/demo/index.html" >"$root/search/index.html"
 
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo "== starting the web server"
@@ -104,7 +123,8 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   sed -e "s|@ROOT@|$root|g" -e "s|@PORT@|$port|g" -e "s|@ACCOUNT@|$account|g" \
     "$repo/site/demo/lighttpd.conf" >"$conf"
   chown "$account:" "$root/demo"
-  for pidfile in "$root/demo/lighttpd.pid" "$root/demo/expire.pid" "$root/run/engine.lock"; do
+  for pidfile in "$root/demo/lighttpd.pid" "$root/demo/expire.pid" "$root/demo/class.pid" \
+    "$root/run/engine.lock"; do
     if [ -s "$pidfile" ]; then
       kill "$(cat "$pidfile")" 2>/dev/null || true
       sleep 0.5
@@ -116,6 +136,11 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   # (setpriv itself, not the shell function, so that $! is the program's pid.)
   setpriv --reuid="$account" --regid="$account" --init-groups -- \
     nohup ../binind/vela_service --root "$root" >"$root/demo/engine.log" 2>&1 </dev/null &
+  # The class server tells the searches which indexes a class holds; where
+  # systemd runs, binind/searchrun-class-server.service does this instead.
+  setpriv --reuid="$account" --regid="$account" --init-groups -- \
+    nohup ../binind/class_server --root "$root" >"$root/demo/class.log" 2>&1 </dev/null &
+  echo $! >"$root/demo/class.pid"
   # The web server starts as root only to take the port, then runs as the
   # account, and so does every CGI program it starts.
   lighttpd -f "$conf"
@@ -147,5 +172,6 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1&raw=1"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&page=1&no=5&format=json"
-  echo "Stop the server: kill \$(cat $root/demo/lighttpd.pid) \$(cat $root/demo/expire.pid) \$(cat $root/run/engine.lock)"
+  echo "Stop the server: kill \$(cat $root/demo/lighttpd.pid) \$(cat $root/demo/expire.pid)" \
+    "\$(cat $root/demo/class.pid) \$(cat $root/run/engine.lock)"
 fi

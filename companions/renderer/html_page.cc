@@ -30,7 +30,8 @@ constexpr const char* kStyle =
     ".location{color:#1a6b1a;font-size:90%}.meta{color:#555;font-size:90%}"
     "mark{background:#ffe680;color:#222;padding:0 .1em}"
     ".sort,.paging,.terms,.classes{margin:.8em 0}"
-    ".sort a,.sort b,.paging a,.paging b{display:inline-block;padding:.25em .4em}"
+    ".sort a,.sort b,.paging a,.paging b,.classes a,.classes b{display:inline-block;"
+    "padding:.25em .4em}"
     ".problem,.missing{font-weight:bold}"
     // A document's own lines, wrapped at the screen's width.
     ".doc{white-space:pre-wrap;border-top:1px solid #ccc;padding-top:.8em}"
@@ -72,11 +73,31 @@ void searchForm(const ResultPage& page, const LinkContext& links, std::string& o
   out += "</form>\n";
 }
 
-// Where the search looked: an index by name, or all of several.
+// The class the search named, as the result lists it; null when it named
+// none. The name wins over the id, as it does in the search.
+const ClassEntry* searchedClass(const ResultPage& page) {
+  const std::pair<std::string, std::string>* named = nullptr;
+  for (const auto& field : page.searchFields) {
+    if (field.first == "class_name") {
+      named = &field;
+      break;
+    }
+    if (field.first == "class_uid" && !named) named = &field;
+  }
+  if (!named || named->second.empty() || named->second == "NONE_CLASS_SEARCH") return nullptr;
+  const bool byName = named->first == "class_name";
+  for (const ClassEntry& c : page.classes) {
+    if ((byName ? c.name : localToUtf8(c.uid, page.language)) == named->second) return &c;
+  }
+  return nullptr;
+}
+
+// Where the search looked: an index by name, a class, or all of several.
 std::string searchedPlace(const ResultPage& page) {
   // The selected-search descriptor says "all" when no single index was chosen.
   if (page.selectedIndex != "all")
     return page.selectedIndex.empty() ? "" : " in <b>" + esc(page.selectedIndex) + "</b>";
+  if (const ClassEntry* c = searchedClass(page)) return " in class <b>" + esc(c->name) + "</b>";
   if (page.searched.size() == 1) {
     const IndexEntry& only = page.searched.front();
     return " in <b>" + esc(only.desc.empty() ? only.name : only.desc) + "</b>";
@@ -208,12 +229,16 @@ void termSection(const char* id, const char* title, const std::vector<TermLink>&
   out += "</div>\n";
 }
 
+// The classes of a class search: the one searched, and the same search in
+// each of the others.
 void classSection(const ResultPage& page, const LinkContext& links, std::string& out) {
   out += "<div class=\"classes\" id=\"classes\">";
   if (!page.classes.empty()) {
     out += "Classes:";
+    const ClassEntry* searched = searchedClass(page);
     for (const ClassEntry& c : page.classes)
-      out += " " + anchor(classLinkUrl(links, page, c.uid), esc(c.name));
+      out += " " + (&c == searched ? "<b aria-current=\"true\">" + esc(c.name) + "</b>"
+                                   : anchor(classLinkUrl(links, page, c.uid), esc(c.name)));
   }
   out += "</div>\n";
 }

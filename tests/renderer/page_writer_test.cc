@@ -280,6 +280,43 @@ TEST(HtmlPage, AllIndexesOnlyWhenSeveralWereSearched) {
   }
 }
 
+TEST(HtmlPage, TheClassSearchedIsNamedAndEachOtherRunsTheSearchInIt) {
+  ResultPage page = hostilePage();
+  page.selectedIndex = "all";
+  page.language = kLangCH;
+  page.classes = {{"Docs", "D1"}, {"R&D <new>", "R&D 1"}, {"Old", "\xA4\xA4"}};
+  const std::string others =
+      "<a href=\"searchrun?user=alice&amp;query=a&amp;class_uid=R%26D%201\">R&amp;D "
+      "&lt;new&gt;</a> <a href=\"searchrun?user=alice&amp;query=a&amp;class_uid=%A4%A4\">Old</a>";
+  // By name, by id (the name wins), and by an id in the local code page.
+  const std::pair<std::string, std::string> cases[] = {
+      {"class_name=Docs&class_uid=R%26D%201", "Docs"},
+      {"class_uid=D1", "Docs"},
+      {"class_uid=R%26D%201", "R&amp;D &lt;new&gt;"},
+      {"class_uid=%A4%A4", "Old"},
+  };
+  for (const auto& [vars, searched] : cases) {
+    page.queryUrl = "user=alice&query=a&" + vars + "&index_id=7F000001_news";
+    page.searchFields = searchFormFields(page.queryUrl, kLangCH);
+    const std::string html = render(PageFormat::kHtml, page);
+    expectParts(html, {" in class <b>" + searched + "</b> (",
+                       "<b aria-current=\"true\">" + searched + "</b>"});
+  }
+  page.queryUrl = "user=alice&query=a&class_name=Docs";
+  page.searchFields = searchFormFields(page.queryUrl, kLangCH);
+  expectParts(render(PageFormat::kHtml, page),
+              {"Classes: <b aria-current=\"true\">Docs</b> " + others});
+  // No class searched (or one the result does not list): every class is a way on.
+  for (const char* vars : {"class_name=NONE_CLASS_SEARCH&class_uid=D1", "class_name=Gone", ""}) {
+    page.queryUrl = std::string("user=alice&query=a&") + vars;
+    page.searchFields = searchFormFields(page.queryUrl, kLangCH);
+    const std::string html = render(PageFormat::kHtml, page);
+    EXPECT_EQ(std::string::npos, html.find(" in class ")) << vars;
+    expectParts(html, {"Classes: <a href=\"searchrun?user=alice&amp;query=a&amp;class_uid=D1\">"
+                       "Docs</a>"});
+  }
+}
+
 TEST(HtmlPage, EachIndexsCountNarrowsTheSearchToIt) {
   ResultPage page = hostilePage();
   page.queryUrl = "user=alice&query=a&index_id=7F000001_news&index_id=0A000005_plans&search_no=0";

@@ -1,0 +1,299 @@
+/// @file class_search.cc
+/// @brief The class answer of the server, the class search of a request,
+/// the URL of its follow-up pages and its "_class" file.
+
+#include "assemble/class_search.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#include "system/address.h"
+#include "system/delimiters.h"
+#include "system/log.h"
+#include "system/net_exchange.h"
+#include "system/numbers.h"
+#include "system/secure_file.h"
+#include "system/server_protocol.h"
+#include "system/strings.h"
+
+classSearchTag class_search;
+
+namespace {
+
+constexpr std::string_view kFieldSep(kFieldDelim, kDelimSize);
+constexpr std::string_view kRecordEnd(kGroupEndDelim, kDelimSize);
+constexpr std::string_view kPartSep(kValueDelim, kDelimSize);
+constexpr std::string_view kAnswerEnd(kCommandEndDelim, kDelimSize);
+constexpr std::string_view kNoSuchClass = "Can't find class";
+
+// What the run keeps of a class text and an index's unique id.
+constexpr size_t kClassTextMax = 255;
+constexpr size_t kUniqueSize = 64;
+// Class answers are short lists; a server that sends more is not answering.
+constexpr size_t kMaxClassAnswerBytes = 4u << 20;
+// Result files are the run's alone.
+constexpr mode_t kClassFileMode = 0600;
+// The answer goes into the log only this far.
+constexpr size_t kLoggedAnswerMax = 2000;
+
+// The text before the first `delim` (all of it when there is none); the
+// rest, past the delimiter, stays in `text`.
+std::string_view takeUntil(std::string_view& text, std::string_view delim) {
+  const size_t at = text.find(delim);
+  const std::string_view head = text.substr(0, at);
+  text = at == std::string_view::npos ? std::string_view() : text.substr(at + delim.size());
+  return head;
+}
+
+bool hasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+// A text that a field of `size` bytes (with its terminator) holds whole and
+// that keeps a line of the "_class" file one line.
+bool fits(std::string_view text, size_t size) {
+  return text.size() < size && !hasControlCharacter(text);
+}
+
+// An owner names a directory below the system directory; a ".." part would
+// lead out of it.
+bool isPlainOwner(std::string_view owner) {
+  while (!owner.empty()) {
+    const std::string_view part = takeUntil(owner, "/");
+    if (part == "..") return false;
+  }
+  return true;
+}
+
+// Each record up to its end mark; a rest without one is no record.
+template <typename Take>
+void forEachRecord(std::string_view part, Take take) {
+  for (size_t at = part.find(kRecordEnd); at != std::string_view::npos;
+       at = part.find(kRecordEnd)) {
+    take(part.substr(0, at));
+    part.remove_prefix(at + kRecordEnd.size());
+  }
+}
+
+std::string loggable(std::string_view text) {
+  return blankControlCharacters(std::string(text.substr(0, kLoggedAnswerMax)));
+}
+
+bool exchangeOverNetwork(const std::string& host, int port, const std::string& command,
+                         std::string& answer) {
+  NetLimits limits = systemGetNetLimits();
+  limits.maxAnswerBytes = std::min(limits.maxAnswerBytes, kMaxClassAnswerBytes);
+  return getData(host.c_str(), static_cast<uint16_t>(port), command, answer, limits) == kNetOk;
+}
+
+bool isListed(const VelaSearchListVector& list, const velaSearchList& entry) {
+  return std::any_of(list.begin(), list.end(), [&](const velaSearchList& e) {
+    return e.ipAddr == entry.ipAddr && e.port == entry.port && e.owner == entry.owner &&
+           e.idxName == entry.idxName;
+  });
+}
+
+ClassSearchOutcome failed(const char* message) {
+  ClassSearchOutcome outcome;
+  outcome.message = message;
+  return outcome;
+}
+
+}  // namespace
+
+bool classIndexNode::setCurrectIndex(std::string_view record) {
+  record = takeUntil(record, kRecordEnd);
+  classIndexTag t;
+  t.m_ipAddr = takeUntil(record, kFieldSep);
+  t.m_idxOwner = takeUntil(record, kFieldSep);
+  t.m_idxDesc = takeUntil(record, kFieldSep);
+  t.m_idxName = takeUntil(record, kFieldSep);
+  t.m_port = takeUntil(record, kFieldSep);
+  t.m_idxType = takeUntil(record, kFieldSep);
+  t.m_idxStatus = takeUntil(record, kFieldSep);
+  takeUntil(record, kFieldSep);  // not used
+  t.m_idxUnique = takeUntil(record, kFieldSep);
+  if (!fits(t.m_ipAddr, kIpAddrSize) || !fits(t.m_idxOwner, kOwnerSize) ||
+      !isPlainOwner(t.m_idxOwner) || !fits(t.m_idxDesc, kDescSize) ||
+      !fits(t.m_idxName, kIdxNameSize) || !isSafeIndexName(t.m_idxName.c_str()) ||
+      !fits(t.m_port, kPortSize) || !fits(t.m_idxType, kDbTypeSize) ||
+      !fits(t.m_idxUnique, kUniqueSize))
+    return false;
+  m_index = std::move(t);
+  return true;
+}
+
+bool classClassNode::setClassInfo(std::string_view record) {
+  const size_t at = record.find(kFieldSep);
+  if (at == std::string_view::npos) return false;
+  const std::string_view name = record.substr(0, at);
+  record.remove_prefix(at + kFieldSep.size());
+  const std::string_view uid = takeUntil(record, kFieldSep);
+  if (name.empty() || uid.empty() || !fits(name, kClassTextMax + 1) ||
+      !fits(uid, kClassTextMax + 1))
+    return false;
+  m_className = name;
+  m_classUnique = uid;
+  return true;
+}
+
+bool classSearchTag::checkIndexStatus(std::string_view record) {
+  for (int i = 0; i < 6; ++i) {
+    const size_t at = record.find(kFieldSep);
+    if (at == std::string_view::npos) return false;
+    record.remove_prefix(at + kFieldSep.size());
+  }
+  int64_t status = 0;
+  if (!parseDecimal(record.substr(0, record.find('\x12')), 0, INT32_MAX, status)) return false;
+  return status == 0 || status == 1 || status == 3 || status == 1009;
+}
+
+void classSearchTag::freeIndexList() {
+  m_indexes.clear();
+  m_IndexCount = 0;
+}
+
+void classSearchTag::freeClassList() {
+  m_classes.clear();
+}
+
+void classSearchTag::reset() {
+  freeIndexList();
+  freeClassList();
+  m_InitializeFlag = false;
+}
+
+int classSearchTag::initialize(std::string_view answer) {
+  freeIndexList();
+  freeClassList();
+  answer = takeUntil(answer, kAnswerEnd);
+  const std::string_view indexPart = takeUntil(answer, kPartSep);
+  const std::string_view classPart = answer;
+  forEachRecord(indexPart, [this](std::string_view record) {
+    classIndexNode node;
+    if (checkIndexStatus(record) && node.setCurrectIndex(record)) m_indexes.push_back(node);
+  });
+  forEachRecord(classPart, [this](std::string_view record) {
+    classClassNode node;
+    if (!node.setClassInfo(record)) return;
+    m_classes.insert(m_classes.begin() + std::min<size_t>(m_classes.size(), 1), node);
+  });
+  m_IndexCount = static_cast<int>(m_indexes.size());
+  m_InitializeFlag = true;
+  return m_IndexCount;
+}
+
+void classSearchTag::updateClassURLString(std::string& url, const char* host) const {
+  if (!m_InitializeFlag || m_indexes.empty()) return;
+  ReportLog("old_url = %s\n", blankControlCharacters(url).c_str());
+  std::string kept;
+  std::string_view rest = url;
+  while (true) {
+    const bool last = rest.find('&') == std::string_view::npos;
+    const std::string_view piece = takeUntil(rest, "&");
+    if (piece.substr(0, 9) != "index_id=") {
+      if (!kept.empty()) kept += '&';
+      kept += piece;
+    }
+    if (last) break;
+  }
+  ReportLog("new_url = %s\n", blankControlCharacters(kept).c_str());
+  for (const classIndexNode& node : m_indexes) {
+    std::string uid;
+    make_index_uid(host, node.getIndexName().c_str(), uid);
+    kept += (kept.empty() ? "index_id=" : "&index_id=") + uid;
+  }
+  ReportLog("strURL = %s\n", blankControlCharacters(kept).c_str());
+  url = std::move(kept);
+}
+
+std::string classSearchTag::classInformationText() const {
+  std::string text = "==CLASS==\n";
+  for (const classClassNode& c : m_classes)
+    text += c.getClassName() + "\t" + c.getClassUnique() + "\n";
+  text += "==INDEX==\n";
+  for (const classIndexNode& n : m_indexes)
+    text += n.getIndexIpAddr() + "\t" + n.getIndexOwner() + "\t" + n.getIndexName() + "\t" +
+            n.getIndexUnique() + "\n";
+  return text;
+}
+
+bool classSearchTag::outputClassInformation(const std::string& path) const {
+  if (!m_InitializeFlag) return false;
+  return writeFileExclusive(path, classInformationText(), kClassFileMode);
+}
+
+ClassSearchOutcome buildClassifiedSearch(const ClassSearchRequest& request, classSearchTag& search,
+                                         VelaSearchListVector& list) {
+  const bool byId = request.className == nullptr;
+  const char* value = byId ? request.classUid : request.className;
+  if (value == nullptr) return {};
+  ReportLog("class_string=%s\n", blankControlCharacters(value).c_str());
+  if (value[0] == '\0' || std::string_view(value) == kNoClassSearch || request.user == nullptr)
+    return {};
+
+  // A class or user holding a delimiter would change the command's meaning,
+  // and a cut command is no command: no class has such a name.
+  if (hasProtocolDelimiter(value) || hasProtocolDelimiter(request.user))
+    return failed(kMsgClassNotFound);
+  std::string command;
+  if (byId) {
+    protocolGetIndexListByClassID(command, request.user, value);
+  } else {
+    protocolGetIndexListByClassName(command, request.user, value);
+  }
+  if (command.size() >= kProtocolCommandMax) return failed(kMsgClassNotFound);
+
+  std::string answer;
+  if (request.interfacePort < 1 || request.interfacePort > 65535) {
+    ReportLog("no interface port for the class search\n");
+    return failed(kMsgClassExchangeFailed);
+  }
+  const ClassExchange& exchange = request.exchange ? request.exchange : exchangeOverNetwork;
+  if (!exchange(request.host, request.interfacePort, command, answer))
+    return failed(kMsgClassExchangeFailed);
+  ReportLog("Class GotData=%s\n", loggable(answer).c_str());
+  if (answer.compare(0, kNoSuchClass.size(), kNoSuchClass) == 0) return failed(kMsgClassNotFound);
+  // An answer cut short (a server that died or closed mid-answer) would
+  // silently search part of the class.
+  if (answer.find(kAnswerEnd) == std::string::npos) {
+    ReportLog("the class answer has no end mark\n");
+    return failed(kMsgClassExchangeFailed);
+  }
+
+  if (search.isInitialize()) search.reset();
+  if (search.initialize(answer) == 0) return {};
+  ReportLog("class.initialize index_count=%d\n", search.indexCount());
+
+  ClassSearchOutcome outcome;
+  try {
+    const std::string host = velaSearchList::bounded(request.host, kIpAddrSize);
+    const std::string port =
+        velaSearchList::bounded(std::to_string(request.queryServerPort), kPortSize);
+    for (const classIndexNode& node : search.indexes()) {
+      const classIndexTag& index = node.index();
+      velaSearchList entry;
+      entry.ipAddr = host;
+      entry.owner = index.m_idxOwner;
+      entry.idxName = index.m_idxName;
+      entry.port = port;
+      entry.desc = index.m_idxDesc;
+      entry.dbType = index.m_idxType;
+      // A class and its sub-classes may share an index: it is searched once.
+      if (isListed(list, entry)) continue;
+      list.push_back(std::move(entry));
+      ++outcome.added;
+      if (list.back().dbType != "db") ++outcome.fileNameIndexCount;
+    }
+  } catch (const std::bad_alloc&) {
+    return failed(kMsgClassNoMemory);
+  }
+  ReportLog("class index_count=%d\n", outcome.added);
+  return outcome;
+}
