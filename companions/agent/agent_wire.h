@@ -23,10 +23,10 @@
 namespace agent {
 
 // Codes of the agent's "RETURN_CODE" answers (besides a search job's own).
-constexpr int kAgentUnknownIndex = 1028;  // not an index of this host, or not of that owner
-constexpr int kAgentBadRequest = 1029;    // malformed, an unknown command, a foreign option
-constexpr int kAgentJobFailed = 1030;     // the work did not finish: crashed, timed out, too large
-constexpr int kAgentOverLimits = 1031;    // more indexes or wildcards than this host allows
+constexpr int kAgentUnknownIndex = 1041;  // not an index of this host, or not of that owner
+constexpr int kAgentBadRequest = 1042;    // malformed, an unknown command, a foreign option
+constexpr int kAgentJobFailed = 1043;     // the work did not finish: crashed, timed out, too large
+constexpr int kAgentOverLimits = 1044;    // more indexes or wildcards than this host allows
 
 // The "RETURN_CODE" answer with `code`.
 std::string refusalAnswer(int code);

@@ -76,7 +76,7 @@ TEST(RemoteRecords, AnswersCarryEveryByteOfTheirTexts) {
   EXPECT_FALSE(got[0][1].found);
 
   const std::vector<RemoteRecordGroup> one{{"o", "i", {1}}};
-  const std::string bad[] = {"RETURN_CODE" + F + "1028" + E,
+  const std::string bad[] = {"RETURN_CODE" + F + "1041" + E,
                              answer,  // two records for one id
                              answer.substr(0, answer.size() - 3),
                              "2" + F + F + F + F + F + F + F + E,
