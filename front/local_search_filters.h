@@ -8,8 +8,9 @@
 
 #include "search/search_request.h"
 
-// Sets in `search` the query screen of the exclusion lists and the
-// superseded-record filter. The filter objects live for the whole process.
+// Sets in `search` the query screen of the exclusion lists, the
+// superseded-record filter and the field filter of searches by field. The filter objects live for
+// the whole process.
 void armLocalSearchFilters(SearchRequest& search);
 
 #endif  // SEARCHRUN_FRONT_LOCAL_SEARCH_FILTERS_H

@@ -141,13 +141,16 @@ FILE* velaSearch::runCommand(const std::string& command, const std::string& resu
   return ExecuteCmd(command.c_str(), resultPath.c_str(), m_fplog);
 }
 
-int velaSearch::readFieldResult(FILE* fp, const CLocalSearchPlan& plan, VelaOutPtr& out) {
+int velaSearch::readFieldResult(FILE* fp, const CLocalSearchPlan& plan, const std::string& sbfName,
+                                VelaOutPtr& out) {
   VelaOut* raw = nullptr;
   int rc = parseVelaOutFromFile(fp, &raw);
   if (rc != kBinoutOk) return rc;
   const VelaOutPtr rawSet(raw);
   setReturnQuery(rawSet->m_matched_str);
-  const std::string sbfHome = systemGetIndexHome(plan.owner.c_str(), plan.sbfName.c_str());
+  // Each field index numbers its records and rows on its own, so the inc
+  // field index is read with its own setting.
+  const std::string sbfHome = systemGetIndexHome(plan.owner.c_str(), sbfName.c_str());
   if (!m_fieldFilter->loadFieldSettings(sbfHome, m_sbfString.front())) return kSearchFieldSettings;
   VelaOut* selected = nullptr;
   rc = m_fieldFilter->filterFieldResult(*rawSet, &selected);
@@ -162,7 +165,7 @@ int velaSearch::searchOrg(CLocalSearchPlan& plan) {
   if (!fp) return kSearchNoStream;
   int rc = kBinoutOk;
   if (plan.kind == SearchKind::kField) {
-    rc = readFieldResult(fp.get(), plan, m_org_velaout);
+    rc = readFieldResult(fp.get(), plan, plan.sbfName, m_org_velaout);
   } else if (plan.kind == SearchKind::kProperty) {
     CRecIdFilter* property = m_propertySource->propertyFilterFor(m_fg_search_file_name);
     VelaOut* org = nullptr;
@@ -223,7 +226,7 @@ int velaSearch::searchInc(CLocalSearchPlan& plan) {
 
   int rc = kBinoutOk;
   if (field) {
-    rc = readFieldResult(fp.get(), plan, m_inc_velaout);
+    rc = readFieldResult(fp.get(), plan, plan.incSbfName, m_inc_velaout);
   } else {
     VelaOut* inc = nullptr;
     rc = parseVelaOutFromFile(fp.get(), &inc);

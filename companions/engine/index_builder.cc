@@ -21,6 +21,7 @@
 
 #include "companions/engine/db_index.h"
 #include "companions/engine/engine_query.h"
+#include "companions/engine/index_builder_parts.h"
 #include "companions/engine/index_writer.h"
 #include "companions/engine/source_tree.h"
 #include "system/address.h"
@@ -148,15 +149,19 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   return true;
 }
 
-// The staging directory of one part ("org", "inc" or "sbf") of the index in
-// `home`, beside it: ".<id>.<part>.new<pid>". The pid tells later runs
-// whether the builder that made it still runs (sweepStaleStaging).
+}  // namespace
+
+// The staging directory of one part ("org", "inc", "sbf" or "isbf") of the
+// index in `home`, beside it: ".<id>.<part>.new<pid>". The pid tells later
+// runs whether the builder that made it still runs (sweepStaleStaging).
 std::string stagingDir(const std::string& home, const char* part) {
   fs::path h(home);
   return (h.parent_path() /
           ("." + h.filename().string() + "." + part + ".new" + std::to_string(getpid())))
       .string();
 }
+
+namespace {
 
 bool processGone(long pid) {
   return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
@@ -191,7 +196,9 @@ void sweepStaleStaging(const std::string& indexDir, const std::string& ownId) {
     const std::string head = name.substr(1, name.rfind(".new") - 1);
     const size_t dot = head.find('.');
     const std::string part = dot == std::string::npos ? "" : head.substr(dot + 1);
-    if (dot != std::string::npos && part != "org" && part != "inc" && part != "sbf") continue;
+    if (dot != std::string::npos && part != "org" && part != "inc" && part != "sbf" &&
+        part != "isbf")
+      continue;
     const bool ours = dot != std::string::npos && head.substr(0, dot) == ownId;
     if ((ours && pid != getpid()) || processGone(pid)) stale.push_back(it->path());
   }
@@ -247,6 +254,8 @@ bool buildEmptyInc(const std::string& staged, std::string& error) {
   return false;
 }
 
+}  // namespace
+
 std::string incHome(const std::string& home) {
   return home + "_inc";
 }
@@ -287,6 +296,8 @@ bool makeOwnedDirs(const std::string& base, const std::string& rel, std::string&
   }
 }
 
+namespace {
+
 // The owner's index folder, made when missing; "" with a message when the
 // system directory is missing or a folder on the way is unsafe.
 std::string prepareIndexDir(const std::string& owner, std::string& error) {
@@ -305,36 +316,6 @@ std::string prepareIndexDir(const std::string& owner, std::string& error) {
 std::string lockPath(const std::string& home) {
   fs::path h(home);
   return (h.parent_path() / ("." + h.filename().string() + ".lock")).string();
-}
-
-// Builds a database index into staging directories for `home` and its
-// field index; the column mapping text goes to `mapping`.
-bool stageDb(const BuildContext& ctx, const DbTable& table, const std::string& owner,
-             const std::string& id, const std::string& home, std::string& org, std::string& sbf,
-             std::string& mapping, std::string& error) {
-  org = stagingDir(home, "org");
-  sbf = stagingDir(home, "sbf");
-  if (buildDbStaged(ctx, table, owner, id, org, sbf, mapping, error)) return true;
-  std::error_code ec;
-  fs::remove_all(org, ec);
-  fs::remove_all(sbf, ec);
-  return false;
-}
-
-// Switches in the field index and the column mapping of a database index.
-bool installDbParts(const std::string& sbf, const std::string& home, const std::string& owner,
-                    const std::string& id, const std::string& mapping, std::string& error) {
-  std::error_code ec;
-  if (!switchDirectory(sbf, home + "_sbf", error)) {
-    fs::remove_all(sbf, ec);
-    return false;
-  }
-  const std::string sys = systemHome();
-  const std::string dir = systemGetOwnerHome(owner.c_str()) + "/db/" + id;
-  if (!makeOwnedDirs(sys, dir.substr(sys.size()), error)) return false;
-  if (replaceFileAtomically(dir + "/column_mapping.txt", mapping, kIndexFileMode)) return true;
-  error = "cannot write " + dir + "/column_mapping.txt";
-  return false;
 }
 
 // Switches in a new org and inc pair: org first, since an update run
@@ -370,15 +351,18 @@ std::unique_ptr<IndexLock> lockIndex(const std::string& home, const std::string&
 }
 
 // Finds an existing index by its id file and locks it; null with a message
-// when either fails.
+// when either fails. A database index is found only when `type` is given
+// (it receives the index's type).
 std::unique_ptr<IndexLock> lockExisting(const std::string& id, std::string& owner,
-                                        std::string& home, std::string& error) {
+                                        std::string& home, std::string& error,
+                                        std::string* type = nullptr) {
   IndexIdFileMgr mgr;
   if (!mgr.readIndexIdInfo(id.c_str())) {
     error = "unknown index id " + id;
     return nullptr;
   }
-  if (std::string(mgr.getIndexType()) != "doc") {
+  if (type) *type = mgr.getIndexType();
+  if (std::string(mgr.getIndexType()) != "doc" && !(type && *type == "db")) {
     error = "index " + id + " is of type " + mgr.getIndexType() + ": build it again with create";
     return nullptr;
   }
@@ -481,10 +465,10 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     return 1;
   }
   SourceTree tree;
-  DbTable table;
+  std::vector<DbTable> tables;
   const std::string indexDir = prepareIndexDir(req.owner, error);
   if (indexDir.empty()) return 1;
-  if (db ? !readDbTable(req.source, ctx.cp, table, error) : !scanFolder(req.source, tree, error))
+  if (db ? !readDbSource(req.source, ctx.cp, tables, error) : !scanFolder(req.source, tree, error))
     return 1;
   id = req.id;
   const bool claimed = req.id.empty();
@@ -512,9 +496,11 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
   std::string home = systemGetIndexHome(req.owner.c_str(), id.c_str());
   auto lock = lockIndex(home, id, error);
   if (!lock) return undo();
-  std::string org, sbf, mapping;
+  std::string org;
+  DbStaging staged;
   if (db) {
-    if (!stageDb(ctx, table, req.owner, id, home, org, sbf, mapping, error)) return undo();
+    if (!stageDb(ctx, tables, req.owner, id, home, staged, error)) return undo();
+    org = staged.org;
   } else {
     org = stagingDir(home, "org");
     if (!buildStaged(ctx, org, tree, tree.files, req.owner, error)) return undo();
@@ -523,10 +509,10 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
   std::string inc = stagingDir(home, "inc");
   if (!buildEmptyInc(inc, error) || !switchPair(org, home, inc, error)) {
     fs::remove_all(org, ec);
-    fs::remove_all(sbf, ec);
+    removeDbStaging(staged);
     return undo();
   }
-  if (db && !installDbParts(sbf, home, req.owner, id, mapping, error)) return undo();
+  if (db && !installDbParts(staged, home, req.owner, id, error)) return undo();
   // Only now, with the index in place, does its id file name it.
   if (!IndexIdFileMgr().writeIndexIdInfo(id.c_str(), req.owner.c_str(), req.type.c_str(),
                                          req.desc.c_str())) {
@@ -538,9 +524,10 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
 
 int updateIndex(const BuildContext& ctx, const std::string& id, const std::string& source,
                 std::string& error) {
-  std::string owner, home;
-  auto lock = lockExisting(id, owner, home, error);
+  std::string owner, home, type;
+  auto lock = lockExisting(id, owner, home, error, &type);
   if (!lock) return 1;
+  if (type == "db") return updateDbIndex(ctx, id, owner, home, source, error);
   SourceTree tree;
   std::vector<SourceFile> changed;
   if (!scanFolder(source, tree, error)) return 1;
