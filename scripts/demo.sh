@@ -91,6 +91,15 @@ for pair in "licenses:Licenses" "packages:Package documentation" "manuals:Manual
 done
 host=$(head -n 1 ../host_address)
 uid_prefix=$(printf '%02X%02X%02X%02X' ${host//./ })
+# A table to search by field: the installed packages.
+table=$root/demo-tables/packages.csv
+mkdir -p "$(dirname "$table")"
+{ echo "name,version,section,size"
+  dpkg-query -W -f='${Package},${Version},${Section},${Installed-Size}\n' 2>/dev/null || true; } >"$table"
+chmod 0644 "$table"
+db_id=$(as_account ../binind/index_builder create --owner demo --desc "Installed packages" \
+  --type db "$table")
+echo "  Installed packages: index $db_id ($(($(wc -l <"$table") - 1)) rows)"
 
 echo "== writing the search page"
 options=""
@@ -114,6 +123,7 @@ done
 classes="<option value=\"All documentation\">All documentation</option>"
 classes+="<option value=\"Reference\">Reference (licenses, manual pages)</option>"
 sed -e "s|@INDEX_OPTIONS@|$options|" -e "s|@CLASS_OPTIONS@|$classes|" \
+  -e "s|@DB_INDEX_UID@|${uid_prefix}_$db_id|" \
   "$repo/site/demo/index.html" >"$root/search/index.html"
 
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
@@ -158,6 +168,11 @@ query=${DEMO_QUERY:-license}
 as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
   QUERY_STRING="user=TESSERA&query=$query&search_no=0&no_rec=5&xml=1$all" ./searchrun |
   "$repo/scripts/show-hits.sh"
+
+echo "== a search by field: packages whose name holds \"${DEMO_FIELD_QUERY:-lib*}\""
+as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+  QUERY_STRING="user=TESSERA&search_no=0&no_rec=5&xml=1&index_id=${uid_prefix}_$db_id&MultiDBFieldCount=1&m_query_1=${DEMO_FIELD_QUERY:-lib*}&m_field_1=name" \
+  ./searchrun | "$repo/scripts/show-hits.sh"
 
 # The administrator's report of the search log (the search above is in it).
 as_account ../binind/search_report --root "$root" >"$root/search/report.html"

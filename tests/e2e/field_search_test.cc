@@ -111,6 +111,11 @@ TEST_F(FieldSearchTest, OneFieldFindsOnlyItsOwnColumn) {
   EXPECT_EQ(rows(clauses(id_, {"vegetable|section|"})), (Rows{3, 5}));
   // Without a field the clause searches whole rows.
   EXPECT_EQ(rows(clauses(id_, {"red||"})), Rows{5});
+  // The page shows the rows found, and the clause's query, with no "query" variable.
+  const RunResult page = inst_->get("user=TESSERA&" + clauses(id_, {"pie|name|"}));
+  EXPECT_EQ(0, page.exitStatus);
+  EXPECT_NE(std::string::npos, page.out.find("apple pie")) << page.out;
+  EXPECT_EQ(std::string::npos, page.out.find("banana")) << page.out;
 }
 
 TEST_F(FieldSearchTest, FieldsCombineWithAndOrNot) {
@@ -187,6 +192,8 @@ TEST_F(FieldSearchTest, UpdatedRowsAreFoundThroughTheIncFieldIndex) {
   RunResult r =
       inst_->run("binind/index_builder", {"update", "--id", id, inst_->path("tables/stock.csv")});
   ASSERT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(inst_->read("system/group/domain/User/alice/index/" + id + "_inc_sbf/sbf_setting"),
+            "0,0\n4\n1,1\n2,2\n3,3\n4,4\n");
   // Rows 3 to 5 of the new table moved up a place: with row 2 they count as
   // changed and go to the inc index, as records 6 to 9 (after the org
   // index's 5); org rows 2 to 5 are superseded.
@@ -204,6 +211,9 @@ TEST_F(FieldSearchTest, SeveralTablesShareTheirColumnsByName) {
   EXPECT_EQ(inst_->read("system/group/domain/User/alice/db/" + id + "/column_mapping.txt"),
             id + ",a.csv,1,name,text,1\n" + id + ",a.csv,2,price,number,2\n" + id +
                 ",b.csv,1,colour,text,3\n");
+  // The field index holds each table's own columns, row by row.
+  EXPECT_EQ(inst_->read("system/group/domain/User/alice/index/" + id + "_sbf/sbf_setting"),
+            "0,0\n2\n1,1\n2,2\n2,4\n2\n1,3\n2,1\n");
   EXPECT_EQ(rows(clauses(id, {"spade|name|"})), (Rows{1, 4}));
   EXPECT_EQ(rows(clauses(id, {"red|colour|"})), Rows{4});
   EXPECT_EQ(rows(clauses(id, {"spade|name|", "red|colour|and"})), Rows{4});
