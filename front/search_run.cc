@@ -329,8 +329,9 @@ MaybeEnd searchAndMerge(RunState& run) {
   MergeRequest request = mergeRequestOf(queryOption);
   MergeOutcome merged;
   if (run.propertyMode) {
-    // The query as typed is the clauses' when the request has no other.
-    if (request.orgQuery[0] == '\0') request.orgQuery = strMultiIndexQuery.c_str();
+    // The query as typed is the clauses' (the request's "query" is at most
+    // the mark "_SEARCH_MULTI_FIELD_").
+    request.orgQuery = strMultiIndexQuery.c_str();
     merged = getRecordListForDBMultiField(run.list, run.clauses, run.searchNum, request,
                                           getUsedQueryTerm, run.result);
     queryOption.dbNum = 1;

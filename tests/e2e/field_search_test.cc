@@ -111,11 +111,15 @@ TEST_F(FieldSearchTest, OneFieldFindsOnlyItsOwnColumn) {
   EXPECT_EQ(rows(clauses(id_, {"vegetable|section|"})), (Rows{3, 5}));
   // Without a field the clause searches whole rows.
   EXPECT_EQ(rows(clauses(id_, {"red||"})), Rows{5});
-  // The page shows the rows found, and the clause's query, with no "query" variable.
-  const RunResult page = inst_->get("user=TESSERA&" + clauses(id_, {"pie|name|"}));
-  EXPECT_EQ(0, page.exitStatus);
-  EXPECT_NE(std::string::npos, page.out.find("apple pie")) << page.out;
-  EXPECT_EQ(std::string::npos, page.out.find("banana")) << page.out;
+  // The page shows the rows found and, for the form's mark of a multi-field
+  // search, the clauses' queries; a request without "query" is served too.
+  for (const std::string mark : {"", "query=_SEARCH_MULTI_FIELD_&"}) {
+    const RunResult page = inst_->get("user=TESSERA&" + mark + clauses(id_, {"pie|name|"}));
+    EXPECT_EQ(0, page.exitStatus);
+    EXPECT_NE(std::string::npos, page.out.find("apple pie")) << page.out;
+    EXPECT_EQ(std::string::npos, page.out.find("banana")) << page.out;
+    if (!mark.empty()) EXPECT_NE(std::string::npos, page.out.find("for <b>pie</b>")) << page.out;
+  }
 }
 
 TEST_F(FieldSearchTest, FieldsCombineWithAndOrNot) {
