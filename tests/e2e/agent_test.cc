@@ -22,6 +22,7 @@
 #include "companions/renderer/remote_records.h"
 #include "front/local_search_filters.h"
 #include "search/remote_request.h"
+#include "search/result_block.h"
 #include "search/vela_command.h"
 #include "system/delimiters.h"
 #include "system/layout.h"
@@ -142,6 +143,12 @@ class AgentTest : public ::testing::Test {
     inst_->write(inst_->create("base", "base").substr(inst_->root().size() + 1) + "/source_folder",
                  inst_->docs("base") + "\n");
     inst_->create("other", "other");
+    inst_->write("tables/t.csv", "name,colour\napple,red\nred apple,green\n");
+    EXPECT_EQ(inst_
+                  ->builder({"create", "--owner", "alice", "--id", "tab", "--type", "db",
+                             inst_->path("tables/t.csv")})
+                  .exitStatus,
+              0);
     inst_->write("host_address", "127.0.0.2\n");
     port_ = freePort(kAgentAddress);
     agent_ = startAgent(port_, {});
@@ -206,6 +213,32 @@ TEST_F(AgentTest, ASearchAnswersWithTheBlockOfTheSameSearchHere) {
   EXPECT_EQ(remote.block, here.block);
   EXPECT_EQ(remote.hits, here.hits);
   EXPECT_EQ(remote.matched, here.matched);
+}
+
+// A search by field sent to the agent is filtered there, by its field index.
+TEST_F(AgentTest, ASearchByFieldIsFilteredByTheAgent) {
+  CRemoteSearchRequest r;
+  SearchRequest options;
+  options.sortField = r.sortField = "none";
+  r.velaOption = buildVelaOption(options, "red");
+  r.host = kAgentAddress;
+  r.port = std::to_string(port_);
+  // Field 2 (colour) finds row 1 only; field 1 (name) row 2 only.
+  for (const char* field : {"2", "1"})
+    r.indexes.push_back({"alice", "tab", "N" + F + field + F, "db"});
+  std::string bytes;
+  ASSERT_TRUE(buildRemoteSearchRequest(r, bytes));
+  const Exchange x = ask(bytes);
+  CRemoteSearchAnswer remote;
+  ASSERT_EQ(parseRemoteSearchAnswer(x.answer, remote), 0) << x.answer;
+  EXPECT_EQ(remote.hits, 2);
+  CByteCursor cursor(remote.block.data(), remote.block.size());
+  CResultSectionView section;
+  for (uint32_t row : {1u, 2u}) {
+    ASSERT_TRUE(readResultSection(cursor, SortKeyKind::kNumber, section));
+    ASSERT_EQ(section.n, 1u);
+    EXPECT_EQ(section.pairs[0].recid, row);
+  }
 }
 
 // What a result page shows of a hit: index, score, record, file, title, date.
