@@ -29,7 +29,8 @@ bool CMultiIndexHashTable::createSegment(int segment) {
   // calloc hands out zeroed pages that cost nothing until they are written.
   Bitmap planes[kPlanes];
   for (Bitmap& plane : planes) {
-    plane.reset(static_cast<uint8_t*>(std::calloc(kBitmapBytes, 1)));
+    plane.reset(static_cast<uint8_t*>(m_allocate ? m_allocate(kBitmapBytes)
+                                                 : std::calloc(kBitmapBytes, 1)));
     if (!plane) {
       m_outOfMemory = true;
       return false;

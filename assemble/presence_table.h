@@ -18,6 +18,11 @@
 
 class CMultiIndexHashTable {
  public:
+  // Gives `bytes` zeroed bytes to be released with std::free, or null.
+  using Allocate = void* (*)(size_t bytes);
+  // `allocate` (calloc when null) lets a test run out of memory.
+  explicit CMultiIndexHashTable(Allocate allocate = nullptr) : m_allocate(allocate) {}
+
   static constexpr int kSegments = 10;
   static constexpr int kPlanes = 2;
   static constexpr int64_t kIdsPerSegment = int64_t{1} << 23;
@@ -69,6 +74,7 @@ class CMultiIndexHashTable {
   // the id is out of range or the segment cannot be made.
   uint8_t* byteOf(int plane, int64_t id);
 
+  Allocate m_allocate;
   Bitmap m_planes[kSegments][kPlanes];
   bool m_outOfMemory = false;
 };

@@ -141,6 +141,13 @@ TEST(MultiFieldCombine, ClausesCombineInOrder) {
   EXPECT_EQ(keys, "k7 k8388608 k300 k9 ");
 }
 
+TEST(MultiFieldCombine, ATableWithoutMemoryEndsTheSearch) {
+  CMultiIndexHashTable table([](size_t) -> void* { return nullptr; });
+  RecordList list = merged({{{1, 10}}, {{1, 5}}});
+  EXPECT_STREQ(combineClauseHits({ClauseOperator::kAnd, ClauseOperator::kOr}, "score", table, list),
+               kMsgMergeNoMemory);
+}
+
 // A random case against the model: per section a set of ids, each combined
 // into the result as its operator says; every id the table cannot hold is
 // never kept.

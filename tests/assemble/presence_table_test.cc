@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 using Table = CMultiIndexHashTable;
@@ -87,6 +89,25 @@ TEST(PresenceTable, PlanesCopyAndResetIndependently) {
   t.setRecID(2, 5);
   EXPECT_TRUE(t.checkRecID(0, 5));
   EXPECT_EQ(t.allocatedBytes(), 2 * kSegmentBytes);
+}
+
+// Memory for three bitmaps, then none.
+int g_bitmapsLeft = 0;
+void* threeBitmaps(size_t bytes) {
+  return g_bitmapsLeft-- > 0 ? std::calloc(bytes, 1) : nullptr;
+}
+
+TEST(PresenceTable, ASegmentWithoutMemoryStoresNothingAndIsReported) {
+  g_bitmapsLeft = 3;
+  Table t(threeBitmaps);
+  t.setRecID(0, 1);
+  EXPECT_FALSE(t.outOfMemory());
+  t.setRecID(0, Table::kIdsPerSegment + 1);  // the second plane fails
+  EXPECT_TRUE(t.outOfMemory());
+  EXPECT_FALSE(t.checkSegment(1));
+  EXPECT_FALSE(t.checkRecID(0, Table::kIdsPerSegment + 1));
+  EXPECT_TRUE(t.checkRecID(0, 1));
+  EXPECT_EQ(t.allocatedBytes(), kSegmentBytes);
 }
 
 }  // namespace
