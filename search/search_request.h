@@ -14,6 +14,7 @@
 
 class VelaOut;
 class velaSearch;
+class CPropertyFilterSource;
 
 // Size of a query text buffer, terminator included.
 constexpr int kQuerySize = 6144;
@@ -67,6 +68,8 @@ struct SearchRequest {
   // Filters implemented above this layer; null: not applied.
   CIncListFilter* incList = nullptr;
   CSearchJobFilters* jobFilters = nullptr;
+  // The property filters of property searches (vela_search.h).
+  CPropertyFilterSource* propertySource = nullptr;
 };
 
 #endif  // SEARCHRUN_SEARCH_SEARCH_REQUEST_H
