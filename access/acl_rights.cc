@@ -72,7 +72,8 @@ bool parseAclUserTable(std::string_view bytes, AclKind kind, AclUserTable& out) 
     if (end == std::string_view::npos) end = bytes.size();
     const std::string_view line = bytes.substr(start, end - start);
     start = end + 1;
-    if (!line.empty() && line[0] == '#') continue;
+    // A comment holds no TAB: a user named "#..." still has a line of codes.
+    if (!line.empty() && line[0] == '#' && line.find('\t') == std::string_view::npos) continue;
     if (!parseTableLine(line, kind, out)) {
       out.clear();
       return false;

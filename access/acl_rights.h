@@ -15,7 +15,8 @@
 ///     holds a user's own code and those of the user's groups; the search
 ///     text is "p<code> | ... | p0", "p0" for a user the table does not name.
 /// Beside the words, a companion directory holds the user table
-/// (kAclUserTableFile: lines "USER<TAB>CODE[ CODE...]"), the stamp of the
+/// (kAclUserTableFile: lines "USER<TAB>CODE[ CODE...]", and comment lines
+/// that begin with "#" and hold no TAB), the stamp of the
 /// build of the index it describes (kAclStampFile, also in that index's
 /// directory; a companion whose stamp differs describes other records) and a
 /// copy of the access file it was made from (kAclRulesCopyFile).

@@ -20,7 +20,7 @@ fi
 root=${DEMO_ROOT:-$repo/out/demo}
 port=${DEMO_PORT:-8080}
 account=${DEMO_ACCOUNT:-searchrun}
-mkdir -p "$root"
+mkdir -p "$root/demo"
 root=$(cd "$root" && pwd)
 
 # Searches run as an account of their own, never as root: only it may write
@@ -89,6 +89,20 @@ for pair in "licenses:Licenses" "packages:Package documentation" "manuals:Manual
     echo "  $desc: index $id ($(ls "$docs/$folder" | wc -l) documents)"
   fi
 done
+# A protected index: the access file says who may read which of its
+# documents; alice and carol, signed in below, see different hits.
+company=$root/demo-company
+rm -rf "$company"
+mkdir -p "$company/pub" "$company/hr" "$company/eng"
+echo "<title>Welcome</title><p>The company handbook for everyone.</p>" >"$company/pub/welcome.html"
+echo "<title>Salaries 2024</title><p>The handbook of pay grades.</p>" >"$company/hr/salaries.html"
+echo "<title>Engine design</title><meta name=\"author\" content=\"Alice\"><p>The handbook of the engine.</p>" \
+  >"$company/eng/design.html"
+printf '# who may read what (see README)\n@engineers\talice\npub/*\t*\nhr/*\tcarol\neng/*\t@engineers\n' \
+  >"$root/demo/access.txt"
+protected=$(as_account ../binind/index_builder create --owner demo --desc "Company (protected)" \
+  --access "$root/demo/access.txt" "$company")
+echo "  Company (protected): index $protected (3 documents, readers by $root/demo/access.txt)"
 host=$(head -n 1 ../host_address)
 uid_prefix=$(printf '%02X%02X%02X%02X' ${host//./ })
 
@@ -97,6 +111,7 @@ options=""
 for i in "${!ids[@]}"; do
   options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"${uid_prefix}_${ids[$i]}\" checked> ${descs[$i]}</label><br>"
 done
+options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"${uid_prefix}_$protected\"> Company (protected: unsigned searches see its public part)</label><br>"
 
 # Two classes: the reference texts, and all documentation (the package
 # documentation and, as a sub-class, the reference texts).
@@ -151,6 +166,18 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo $! >"$root/demo/expire.pid"
 fi
 
+echo "== the protected index, for two signed-in users"
+signed_in=()
+for user in alice carol; do
+  key=$(as_account ./ks_permit create --user "$user")
+  key=${key#ks_key=}
+  echo "$user sees:"
+  as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+    QUERY_STRING="user=$user&ks_key=$key&query=handbook&xml=1&index_id=${uid_prefix}_$protected" \
+    ./searchrun | "$repo/scripts/show-hits.sh"
+  signed_in+=("  $user: http://127.0.0.1:$port/search-cgi/searchrun?user=$user&ks_key=$key&query=handbook&index_id=${uid_prefix}_$protected")
+done
+
 echo "== one search from the command line"
 all=""
 for id in "${ids[@]}"; do all+="&index_id=${uid_prefix}_$id"; done
@@ -168,6 +195,8 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo
   echo "Search page: http://127.0.0.1:$port/search/index.html"
   echo "Search log report: http://127.0.0.1:$port/search/report.html"
+  echo "The protected index as each signed-in user sees it:"
+  printf '%s\n' "${signed_in[@]}"
   echo "The first hit of the search above, as text, as its own bytes, and the page as JSON:"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1&raw=1"

@@ -142,6 +142,9 @@ TEST(AclRights, UserTablesAreTrustedWholeOrNotAtAll) {
     EXPECT_TRUE(out.empty());
   }
   AclUserTable out;
+  // A user whose name begins like a comment keeps the codes.
+  ASSERT_TRUE(parseAclUserTable("# a comment\n#u\t3\n", AclKind::kFile, out));
+  EXPECT_EQ((AclUserTable{{"#u", {3}}}), out);
   EXPECT_FALSE(parseAclUserTable("alice\t1 4\n", AclKind::kFile, out));
   EXPECT_TRUE(parseAclUserTable("alice\t1 4\n", AclKind::kBuilder, out));
 }
