@@ -53,7 +53,8 @@ std::vector<SearchJobPlan> planSearchJobs(const VelaSearchListVector& list, int 
 
 // Appends the planned jobs to `jobs`, built with the request's settings
 // (sort field, file and time bounds, search mode, run log, query screen,
-// inc-list filter) and the engine option text shared by all jobs. Nothing
+// inc-list filter, property filters) and the engine option text shared by
+// all jobs. Nothing
 // runs yet. Null, or kMsgMergeNoMemory when a job could not take its indexes.
 const char* createSearchJobs(const VelaSearchListVector& list,
                              const std::vector<SearchJobPlan>& plans, const SearchRequest& request,
