@@ -8,7 +8,14 @@
 #   DEMO_PORT   port of the web server       (default: 8080)
 #   DEMO_ACCOUNT  unprivileged account the web server and the programs it
 #               starts run as (default: searchrun; created when missing)
+#   DEMO_HOST   address this installation answers to (default: 127.0.1.1)
+#   DEMO_PEER_HOST, DEMO_PEER_ROOT   the second "host": its address (default
+#               127.0.0.2) and installation root (default: DEMO_ROOT-peer)
 #   DEMO_NO_SERVER=1   skip the web server   (the command-line search still runs)
+#
+# Two hosts run on this machine: this installation and a peer on a second
+# loopback address, each with its engine service and its agent. The manual
+# pages are indexed on the peer, so one search merges hits of both hosts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -20,7 +27,7 @@ fi
 root=${DEMO_ROOT:-$repo/out/demo}
 port=${DEMO_PORT:-8080}
 account=${DEMO_ACCOUNT:-searchrun}
-mkdir -p "$root/demo"
+mkdir -p "$root"
 root=$(cd "$root" && pwd)
 
 # Searches run as an account of their own, never as root: only it may write
@@ -38,10 +45,22 @@ echo "== building"
 cmake -G Ninja -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSEARCHRUN_TESTS=OFF \
   -DSEARCHRUN_SERVER_ACCOUNT="$account" >/dev/null
 ninja -C build-demo
-cmake --install build-demo --prefix "$root" >/dev/null
-# Indexes are built as the same account, so that searches can read them.
-chown -R "$account:" "$root/system"
-echo "Demo installation: $root (searches run as $account)"
+host_a=${DEMO_HOST:-127.0.1.1}
+host_b=${DEMO_PEER_HOST:-127.0.0.2}
+peer=${DEMO_PEER_ROOT:-$root-peer}
+mkdir -p "$peer"
+peer=$(cd "$peer" && pwd)
+for pair in "$root:$host_a" "$peer:$host_b"; do
+  dir=${pair%%:*}
+  cmake --install build-demo --prefix "$dir" >/dev/null
+  # The address other hosts know this one by: an index of any other
+  # address is searched through that host's agent.
+  echo "${pair#*:}" >"$dir/host_address"
+  # Indexes are built as the same account, so that searches can read them.
+  chown -R "$account:" "$dir/system"
+done
+echo "Demo installation: $root, answering to $host_a (searches run as $account)"
+echo "Its peer: $peer, answering to $host_b"
 # Runs a program as the account (setpriv replaces itself by the program).
 as_account() { setpriv --reuid="$account" --regid="$account" --init-groups -- "$@"; }
 
@@ -72,23 +91,32 @@ fi
 
 echo "== building indexes"
 cd "$root/search-cgi"
-build_index() {  # folder, description -> prints the index id
-  as_account ../binind/index_builder create --owner demo --desc "$2" "$1"
+build_index() {  # installation, folder, description -> prints the index id
+  (cd "$1/search-cgi" && as_account ../binind/index_builder create --owner demo --desc "$3" "$2")
 }
-ids=()
+uid_of() {  # address, index id -> the index uid
+  local a
+  IFS=. read -ra a <<<"$1"
+  printf '%02X%02X%02X%02X_%s' "${a[@]}" "$2"
+}
+uids=()
 descs=()
 folders=()
-for pair in "licenses:Licenses" "packages:Package documentation" "manuals:Manual pages"; do
-  folder=${pair%%:*}
-  desc=${pair#*:}
+# The manual pages live on the peer (the licenses stand in where no manual
+# pages could be rendered).
+[ -n "$(ls -A "$docs/manuals" 2>/dev/null)" ] || cp "$docs/licenses/"* "$docs/manuals/"
+for entry in "licenses:Licenses:$root:$host_a" "packages:Package documentation:$root:$host_a" \
+  "manuals:Manual pages:$peer:$host_b"; do
+  IFS=: read -r folder desc dir address <<<"$entry"
   if [ -n "$(ls -A "$docs/$folder" 2>/dev/null)" ]; then
-    id=$(build_index "$docs/$folder" "$desc")
-    ids+=("$id")
+    id=$(build_index "$dir" "$docs/$folder" "$desc")
+    uids+=("$(uid_of "$address" "$id")")
     descs+=("$desc")
     folders+=("$folder")
-    echo "  $desc: index $id ($(ls "$docs/$folder" | wc -l) documents)"
+    echo "  $desc: index $id on $address ($(ls "$docs/$folder" | wc -l) documents)"
   fi
 done
+
 # A protected index: the access file says who may read which of its
 # documents; alice and carol, signed in below, see different hits.
 company=$root/demo-company
@@ -99,37 +127,76 @@ echo "<title>Salaries 2024</title><p>The handbook of pay grades.</p>" >"$company
 echo "<title>Engine design</title><meta name=\"author\" content=\"Alice\"><p>The handbook of the engine.</p>" \
   >"$company/eng/design.html"
 printf '# who may read what (see README)\n@engineers\talice\npub/*\t*\nhr/*\tcarol\neng/*\t@engineers\n' \
-  >"$root/demo/access.txt"
-protected=$(as_account ../binind/index_builder create --owner demo --desc "Company (protected)" \
-  --access "$root/demo/access.txt" "$company")
-echo "  Company (protected): index $protected (3 documents, readers by $root/demo/access.txt)"
-host=$(head -n 1 ../host_address)
-uid_prefix=$(printf '%02X%02X%02X%02X' ${host//./ })
+  >"$root/demo-access.txt"
+protected=$(uid_of "$host_a" "$(as_account ../binind/index_builder create --owner demo \
+  --desc "Company (protected)" --access "$root/demo-access.txt" "$company")")
+echo "  Company (protected): index ${protected#*_} on $host_a (readers: $root/demo-access.txt)"
 
 echo "== writing the search page"
 options=""
-for i in "${!ids[@]}"; do
-  options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"${uid_prefix}_${ids[$i]}\" checked> ${descs[$i]}</label><br>"
+for i in "${!uids[@]}"; do
+  where=""
+  [ "${folders[$i]}" != manuals ] || where=" (on the peer, $host_b)"
+  options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"${uids[$i]}\" checked> ${descs[$i]}$where</label><br>"
 done
-options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"${uid_prefix}_$protected\"> Company (protected: unsigned searches see its public part)</label><br>"
+options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"$protected\"> Company (protected: without signing in, its public part)</label><br>"
 
-# Two classes: the reference texts, and all documentation (the package
-# documentation and, as a sub-class, the reference texts).
+# Two classes of this host's indexes: the licenses, and all documentation
+# (the package documentation and, as a sub-class, the licenses).
 {
   echo "# The demo's classes, written by scripts/demo.sh."
   echo "[Reference]"
   echo "uid = REF"
-  for i in "${!ids[@]}"; do [ "${folders[$i]}" = packages ] || echo "index = ${ids[$i]}"; done
+  for i in "${!uids[@]}"; do [ "${folders[$i]}" != licenses ] || echo "index = ${uids[$i]#*_}"; done
   echo
   echo "[All documentation]"
   echo "uid = ALL"
-  for i in "${!ids[@]}"; do [ "${folders[$i]}" != packages ] || echo "index = ${ids[$i]}"; done
+  for i in "${!uids[@]}"; do [ "${folders[$i]}" != packages ] || echo "index = ${uids[$i]#*_}"; done
   echo "subclass = Reference"
 } >"$root/setting/index_class.cfg"
 classes="<option value=\"All documentation\">All documentation</option>"
-classes+="<option value=\"Reference\">Reference (licenses, manual pages)</option>"
+classes+="<option value=\"Reference\">Reference (licenses)</option>"
 sed -e "s|@INDEX_OPTIONS@|$options|" -e "s|@CLASS_OPTIONS@|$classes|" \
   "$repo/site/demo/index.html" >"$root/search/index.html"
+
+echo "== starting the services"
+# Where a service manager runs, the unit files installed in binind/ do this
+# instead: searchrun-engine, searchrun-agent, searchrun-class-server and the
+# searchrun-expire timer.
+for pidfile in "$root"/demo/*.pid "$peer"/demo/*.pid "$root/run/engine.lock" "$peer/run/engine.lock"; do
+  if [ -s "$pidfile" ]; then
+    kill "$(cat "$pidfile")" 2>/dev/null || true
+    sleep 0.5
+  fi
+done
+# start INSTALLATION NAME PROGRAM ARGUMENTS...: runs a daemon as the account,
+# its log in INSTALLATION/demo/NAME.log, its pid in NAME.pid.
+start() {
+  local dir=$1 name=$2
+  shift 2
+  mkdir -p "$dir/demo"
+  chown "$account:" "$dir/demo"
+  # (setpriv itself, not the shell function, so that $! is the program's pid.)
+  setpriv --reuid="$account" --regid="$account" --init-groups -- \
+    nohup "$@" >"$dir/demo/$name.log" 2>&1 </dev/null &
+  echo $! >"$dir/demo/$name.pid"
+}
+for dir in "$root" "$peer"; do
+  # The engine service keeps the indexes open between searches; the agent
+  # answers the searches other hosts send (at the installation's address and
+  # query server port).
+  start "$dir" engine "$dir/binind/vela_service" --root "$dir"
+  start "$dir" agent "$dir/binind/search_agent" --root "$dir"
+done
+# The class server tells the searches which indexes a class holds.
+start "$root" class "$root/binind/class_server" --root "$root"
+# Results expire after RESULT_EXPIRE_MINUTES.
+start "$root" expire "$root/binind/expire_results" --root "$root" --every 600
+for _ in $(seq 50); do
+  [ -S "$root/run/engine.sock" ] && [ -S "$peer/run/engine.sock" ] && break
+  sleep 0.1
+done
+sleep 0.3  # the agents and the class server listen at once
 
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo "== starting the web server"
@@ -137,33 +204,9 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   mkdir -p "$root/demo/htdocs"
   sed -e "s|@ROOT@|$root|g" -e "s|@PORT@|$port|g" -e "s|@ACCOUNT@|$account|g" \
     "$repo/site/demo/lighttpd.conf" >"$conf"
-  chown "$account:" "$root/demo"
-  for pidfile in "$root/demo/lighttpd.pid" "$root/demo/expire.pid" "$root/demo/class.pid" \
-    "$root/run/engine.lock"; do
-    if [ -s "$pidfile" ]; then
-      kill "$(cat "$pidfile")" 2>/dev/null || true
-      sleep 0.5
-    fi
-  done
-  # The engine service keeps the indexes open between searches; where a
-  # service manager runs, the installed binind/searchrun-engine.service does
-  # this instead.
-  # (setpriv itself, not the shell function, so that $! is the program's pid.)
-  setpriv --reuid="$account" --regid="$account" --init-groups -- \
-    nohup ../binind/vela_service --root "$root" >"$root/demo/engine.log" 2>&1 </dev/null &
-  # The class server tells the searches which indexes a class holds; where
-  # systemd runs, binind/searchrun-class-server.service does this instead.
-  setpriv --reuid="$account" --regid="$account" --init-groups -- \
-    nohup ../binind/class_server --root "$root" >"$root/demo/class.log" 2>&1 </dev/null &
-  echo $! >"$root/demo/class.pid"
   # The web server starts as root only to take the port, then runs as the
   # account, and so does every CGI program it starts.
   lighttpd -f "$conf"
-  # Results expire after RESULT_EXPIRE_MINUTES; where systemd runs, the
-  # installed timer (binind/searchrun-expire.timer) does this instead.
-  setpriv --reuid="$account" --regid="$account" --init-groups -- \
-    nohup ../binind/expire_results --root "$root" --every 600 >"$root/demo/expire.log" 2>&1 </dev/null &
-  echo $! >"$root/demo/expire.pid"
 fi
 
 echo "== the protected index, for two signed-in users"
@@ -173,14 +216,14 @@ for user in alice carol; do
   key=${key#ks_key=}
   echo "$user sees:"
   as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
-    QUERY_STRING="user=$user&ks_key=$key&query=handbook&xml=1&index_id=${uid_prefix}_$protected" \
-    ./searchrun | "$repo/scripts/show-hits.sh"
-  signed_in+=("  $user: http://127.0.0.1:$port/search-cgi/searchrun?user=$user&ks_key=$key&query=handbook&index_id=${uid_prefix}_$protected")
+    QUERY_STRING="user=$user&ks_key=$key&query=handbook&xml=1&index_id=$protected" ./searchrun |
+    "$repo/scripts/show-hits.sh"
+  signed_in+=("  $user: http://127.0.0.1:$port/search-cgi/searchrun?user=$user&ks_key=$key&query=handbook&index_id=$protected")
 done
 
 echo "== one search from the command line"
 all=""
-for id in "${ids[@]}"; do all+="&index_id=${uid_prefix}_$id"; done
+for uid in "${uids[@]}"; do all+="&index_id=$uid"; done
 query=${DEMO_QUERY:-license}
 as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
   QUERY_STRING="user=TESSERA&query=$query&search_no=0&no_rec=5&xml=1$all" ./searchrun |
@@ -201,6 +244,5 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1&raw=1"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&page=1&no=5&format=json"
-  echo "Stop the server: kill \$(cat $root/demo/lighttpd.pid) \$(cat $root/demo/expire.pid)" \
-    "\$(cat $root/demo/class.pid) \$(cat $root/run/engine.lock)"
 fi
+echo "Stop the demo: kill \$(cat $root/demo/*.pid $peer/demo/*.pid)"
