@@ -154,8 +154,9 @@ void orderResult(RecordList& result) {
   markTime("a-function 'sortByRec'");
 }
 
-// What the searches of the indexes need of the request, handed down.
-MergeRequest mergeRequestOf(queryOptionTag& options) {
+// What the searches of the indexes need of the request, handed down. The
+// access filters show `user` (admitted by admitUser) what `user` may read.
+MergeRequest mergeRequestOf(queryOptionTag& options, const char* user) {
   MergeRequest request;
   SearchRequest& search = request.search;
   search.fgMatchMode = options.fgMatchMode;
@@ -168,7 +169,10 @@ MergeRequest mergeRequestOf(queryOptionTag& options) {
   search.endTime = options.endTime;
   search.searchMode = options.file_name_search;
   search.runLog = g_fplog_running;
-  armLocalSearchFilters(search);
+  AccessIdentity who;
+  if (user) who.user = user;
+  if (const char* domain = cgi_variable.findCgiVariableByName("domain")) who.domain = domain;
+  armLocalSearchFilters(search, who);
   request.dbNum = options.dbNum;
   request.remoteIndexNotFound = remote_index_not_found_count;
   request.orgQuery = options.orgQuery;
@@ -326,7 +330,7 @@ MaybeEnd selectIndexes(RunState& run) {
 // them (related terms, step 25, join with their issue).
 MaybeEnd searchAndMerge(RunState& run) {
   markTime("b-function 'getRecordList'");
-  MergeRequest request = mergeRequestOf(queryOption);
+  MergeRequest request = mergeRequestOf(queryOption, run.user);
   MergeOutcome merged;
   if (run.propertyMode) {
     // The query as typed is the clauses' (the request's "query" is at most

@@ -127,6 +127,21 @@ db_id=$(as_account ../binind/index_builder create --owner demo --desc "Installed
 db_uid=$(uid_of "$host_a" "$db_id")
 echo "  Installed packages: index $db_id on $host_a ($(($(wc -l <"$table") - 1)) rows)"
 
+# A protected index: the access file says who may read which of its
+# documents; alice and carol, signed in below, see different hits.
+company=$root/demo-company
+rm -rf "$company"
+mkdir -p "$company/pub" "$company/hr" "$company/eng"
+echo "<title>Welcome</title><p>The company handbook for everyone.</p>" >"$company/pub/welcome.html"
+echo "<title>Salaries 2024</title><p>The handbook of pay grades.</p>" >"$company/hr/salaries.html"
+echo "<title>Engine design</title><meta name=\"author\" content=\"Alice\"><p>The handbook of the engine.</p>" \
+  >"$company/eng/design.html"
+printf '# who may read what (see README)\n@engineers\talice\npub/*\t*\nhr/*\tcarol\neng/*\t@engineers\n' \
+  >"$root/demo-access.txt"
+protected=$(uid_of "$host_a" "$(as_account ../binind/index_builder create --owner demo \
+  --desc "Company (protected)" --access "$root/demo-access.txt" "$company")")
+echo "  Company (protected): index ${protected#*_} on $host_a (readers: $root/demo-access.txt)"
+
 echo "== writing the search page"
 options=""
 for i in "${!uids[@]}"; do
@@ -134,6 +149,7 @@ for i in "${!uids[@]}"; do
   [ "${folders[$i]}" != manuals ] || where=" (on the peer, $host_b)"
   options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"${uids[$i]}\" checked> ${descs[$i]}$where</label><br>"
 done
+options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"$protected\"> Company (protected: without signing in, its public part)</label><br>"
 
 # Two classes of this host's indexes: the licenses, and all documentation
 # (the package documentation and, as a sub-class, the licenses).
@@ -204,6 +220,18 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   lighttpd -f "$conf"
 fi
 
+echo "== the protected index, for two signed-in users"
+signed_in=()
+for user in alice carol; do
+  key=$(as_account ./ks_permit create --user "$user")
+  key=${key#ks_key=}
+  echo "$user sees:"
+  as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+    QUERY_STRING="user=$user&ks_key=$key&query=handbook&xml=1&index_id=$protected" ./searchrun |
+    "$repo/scripts/show-hits.sh"
+  signed_in+=("  $user: http://127.0.0.1:$port/search-cgi/searchrun?user=$user&ks_key=$key&query=handbook&index_id=$protected")
+done
+
 echo "== one search from the command line"
 all=""
 for uid in "${uids[@]}"; do all+="&index_id=$uid"; done
@@ -226,6 +254,8 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo
   echo "Search page: http://127.0.0.1:$port/search/index.html"
   echo "Search log report: http://127.0.0.1:$port/search/report.html"
+  echo "The protected index as each signed-in user sees it:"
+  printf '%s\n' "${signed_in[@]}"
   echo "The first hit of the search above, as text, as its own bytes, and the page as JSON:"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1&raw=1"

@@ -4,6 +4,8 @@
 
 #include "search/vela_search.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -46,6 +48,13 @@ uint32_t recordCount(const std::string& owner, const std::string& index) {
   double size = 0;
   systemGetIndexNumRec(owner.c_str(), index.c_str(), count, size);
   return count;
+}
+
+// A protection switch that is there but cannot be read keeps its index
+// protected: the filter then finds no rights and shows nothing.
+bool existsAtAll(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
 }
 
 void logCount(FILE* log, const char* label, const VelaOutPtr& set) {
@@ -119,14 +128,17 @@ const char* velaSearch::getIndexOwner() const {
 bool velaSearch::isNTFSIndex() const {
   const std::string path = systemGetIndexHome(getIndexOwner(), getIndexName()) + "/doc_ntfs.cfg";
   UniqueFile fp(fopenRegular(path.c_str()));
-  return fp && std::fgetc(fp.get()) == '1';
+  if (!fp) return existsAtAll(path);
+  return std::fgetc(fp.get()) == '1';
 }
 
 bool velaSearch::isACLBuilderIndex() const {
   const std::string path =
       systemGetIndexHome(getIndexOwner(), getIndexName()) + "/acl_builder_option.cfg";
+  UniqueFile fp(fopenRegular(path.c_str()));
+  if (!fp) return existsAtAll(path);
   std::string line;
-  return readFirstLine(path.c_str(), 1023, line) && !line.empty() && line[0] == '1';
+  return readBoundedLine(fp.get(), 1023, line) && !line.empty() && line[0] == '1';
 }
 
 void velaSearch::setReturnQuery(const char* matched) {

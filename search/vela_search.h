@@ -116,9 +116,11 @@ class velaSearch : public CVelaCommand {
 
   const char* getIndexName() const;   // first index; "" when none
   const char* getIndexOwner() const;  // first index; "" when none
-  // "doc_ntfs.cfg" in the index home starts with the byte '1'.
+  // "doc_ntfs.cfg" in the index home starts with the byte '1', or is there
+  // but cannot be read (the index stays protected).
   bool isNTFSIndex() const;
-  // The first line of "acl_builder_option.cfg" in the index home starts with '1'.
+  // The first line of "acl_builder_option.cfg" in the index home starts
+  // with '1', or the file is there but cannot be read.
   bool isACLBuilderIndex() const;
 
   // The local search of the first index (Execute calls it for fgLocal).

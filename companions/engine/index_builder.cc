@@ -19,6 +19,7 @@
 #include <memory>
 #include <set>
 
+#include "companions/engine/acl_index.h"
 #include "companions/engine/db_index.h"
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_builder_parts.h"
@@ -118,7 +119,8 @@ std::string baseName(const std::string& rel) {
 
 // Reads and extracts one document; false when it is not indexed.
 bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceFile& f,
-                  const std::string& owner, StoredRecord& rec, RecordText& text) {
+                  const std::string& owner, StoredRecord& rec, RecordText& text,
+                  DocProperties& properties) {
   std::string bytes;
   if (!readSourceFile(tree, f, kMaxDocumentBytes, bytes)) {
     tell("skipped " + encodeRecordedPath(f.rel) + ": it changed or went away since the scan");
@@ -130,6 +132,7 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
   text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
   text.name = nameAsUtf8(ctx, base);
+  properties = documentProperties(text, kind == DocKind::kHtml ? htmlMetaFields(utf8) : HtmlMeta());
   rec.source = f.rel;
   // Names are recorded as the bytes they have on disk: in the file-name list
   // (length-delimited) as they are, so that the renderer finds the very file.
@@ -218,9 +221,11 @@ bool writeSourceFolder(const std::string& dir, const std::string& root) {
 
 // Builds an index of the given documents in the staging directory `staged`;
 // false with a message (and `staged` removed) on failure.
+// Each document indexed is also handed to `companions` (when given) as a
+// record of the org or (`inc`) the inc part.
 bool buildStaged(const BuildContext& ctx, const std::string& staged, const SourceTree& tree,
-                 const std::vector<SourceFile>& files, const std::string& owner,
-                 std::string& error) {
+                 const std::vector<SourceFile>& files, const std::string& owner, std::string& error,
+                 CompanionBuild* companions = nullptr, bool inc = false) {
   std::error_code ec;
   try {
     IndexWriter writer(staged);
@@ -228,7 +233,11 @@ bool buildStaged(const BuildContext& ctx, const std::string& staged, const Sourc
     for (const SourceFile& f : files) {
       StoredRecord rec;
       RecordText text;
-      if (loadDocument(ctx, tree, f, owner, rec, text)) writer.add(rec, text);
+      DocProperties properties;
+      if (loadDocument(ctx, tree, f, owner, rec, text, properties)) {
+        writer.add(rec, text);
+        if (companions) companions->addRecord(inc, rec.source, properties);
+      }
       progress.step();
     }
     if (writer.finish(error) && writeSourceFolder(staged, tree.root)) return true;
@@ -456,6 +465,10 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     error = "index type " + req.type + " is not supported (use doc or db)";
     return 1;
   }
+  if (db && !ctx.accessFile.empty()) {
+    error = "an access file protects the documents of a doc index; a db index has none";
+    return 1;
+  }
   if (!isSafeOwnerName(req.owner)) {
     error = kOwnerRule;
     return 1;
@@ -496,6 +509,12 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
   std::string home = systemGetIndexHome(req.owner.c_str(), id.c_str());
   auto lock = lockIndex(home, id, error);
   if (!lock) return undo();
+  // The companions of a document index: its properties and access rights.
+  std::unique_ptr<CompanionBuild> companions;
+  if (!db) {
+    companions = std::make_unique<CompanionBuild>(ctx.cp, home);
+    if (!companions->prepare(ctx.accessFile, ctx.accessKind, error)) return undo();
+  }
   std::string org;
   DbStaging staged;
   if (db) {
@@ -503,15 +522,18 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     org = staged.org;
   } else {
     org = stagingDir(home, "org");
-    if (!buildStaged(ctx, org, tree, tree.files, req.owner, error)) return undo();
+    if (!buildStaged(ctx, org, tree, tree.files, req.owner, error, companions.get())) return undo();
   }
   std::error_code ec;
   std::string inc = stagingDir(home, "inc");
-  if (!buildEmptyInc(inc, error) || !switchPair(org, home, inc, error)) {
+  if (!buildEmptyInc(inc, error) || (companions && !companions->stage(org, inc, error)) ||
+      !switchPair(org, home, inc, error)) {
     fs::remove_all(org, ec);
+    fs::remove_all(inc, ec);
     removeDbStaging(staged);
     return undo();
   }
+  if (companions && !companions->install(error)) return undo();
   if (db && !installDbParts(staged, home, req.owner, id, error)) return undo();
   // Only now, with the index in place, does its id file name it.
   if (!IndexIdFileMgr().writeIndexIdInfo(id.c_str(), req.owner.c_str(), req.type.c_str(),
@@ -528,6 +550,8 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
   auto lock = lockExisting(id, owner, home, error, &type);
   if (!lock) return 1;
   if (type == "db") return updateDbIndex(ctx, id, owner, home, source, error);
+  CompanionBuild companions(ctx.cp, home);
+  if (!companions.prepare(ctx.accessFile, ctx.accessKind, error)) return 1;
   SourceTree tree;
   std::vector<SourceFile> changed;
   if (!scanFolder(source, tree, error)) return 1;
@@ -535,6 +559,8 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
   double supersededBytes = 0;
   try {
     std::vector<StoredRecord> org = readStoredRecords(openIndexDb(home));
+    for (size_t i = 0; i < org.size(); ++i)
+      companions.carryRecord(false, static_cast<uint32_t>(i + 1), org[i]);
     std::map<std::string, size_t> bySource;
     for (size_t i = 0; i < org.size(); ++i)
       if (!org[i].source.empty()) bySource.emplace(org[i].source, i);
@@ -558,21 +584,23 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
     return 1;
   }
   std::string inc = stagingDir(home, "inc");
-  if (!buildStaged(ctx, inc, tree, changed, owner, error)) return 1;
+  if (!buildStaged(ctx, inc, tree, changed, owner, error, &companions, true)) return 1;
   std::error_code ec;
   if (!writeIncrementalFiles(inc, superseded, supersededBytes) ||
-      !switchDirectory(inc, incHome(home), error)) {
+      !companions.stage("", inc, error) || !switchDirectory(inc, incHome(home), error)) {
     if (error.empty()) error = "cannot write the superseded-record list of " + id;
     fs::remove_all(inc, ec);
     return 1;
   }
-  return 0;
+  return companions.install(error) ? 0 : 1;
 }
 
 int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& error) {
   std::string owner, home;
   auto lock = lockExisting(id, owner, home, error);
   if (!lock) return 1;
+  CompanionBuild companions(ctx.cp, home);
+  if (!companions.prepare(ctx.accessFile, ctx.accessKind, error)) return 1;
   std::string org = stagingDir(home, "org");
   std::error_code ec;
   try {
@@ -583,13 +611,20 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     Progress progress(ctx.progress, "rebuilding", orgDb.get_doccount());
     std::vector<StoredRecord> records = readStoredRecords(orgDb);
     for (uint32_t r = 1; r <= records.size(); ++r, progress.step())
-      if (!superseded.count(r) && !records[r - 1].source.empty())
+      if (!superseded.count(r) && !records[r - 1].source.empty()) {
         writer.addCopy(records[r - 1], orgDb.get_document(r));
+        companions.carryRecord(false, r, records[r - 1]);
+      }
+    // The inc documents follow the org ones in the file-list index.
+    const auto orgDocs = static_cast<uint32_t>(records.size());
     if (fs::exists(incHome(home) + "/" + kEngineDbDir)) {
       Xapian::Database incDb = openIndexDb(incHome(home));
       records = readStoredRecords(incDb);
       for (uint32_t r = 1; r <= records.size(); ++r)
-        if (!records[r - 1].source.empty()) writer.addCopy(records[r - 1], incDb.get_document(r));
+        if (!records[r - 1].source.empty()) {
+          writer.addCopy(records[r - 1], incDb.get_document(r));
+          companions.carryRecord(false, orgDocs + r, records[r - 1]);
+        }
     }
     if (!writer.finish(error)) {
       fs::remove_all(org, ec);
@@ -614,11 +649,12 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     return 1;
   }
   std::string inc = stagingDir(home, "inc");
-  if (!buildEmptyInc(inc, error)) {
+  if (!buildEmptyInc(inc, error) || !companions.stage(org, inc, error)) {
     fs::remove_all(org, ec);
+    fs::remove_all(inc, ec);
     return 1;
   }
-  return switchPair(org, home, inc, error) ? 0 : 1;
+  return switchPair(org, home, inc, error) && companions.install(error) ? 0 : 1;
 }
 
 }  // namespace vela

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "access/access_rules.h"
 #include "companions/engine/index_builder.h"
 #include "companions/engine/source_tree.h"
 
@@ -31,6 +32,12 @@ constexpr const char* kUsage =
     "      documents or rows)\n"
     "  rebuild --id ID\n"
     "      folds the inc index into the org index (document indexes)\n"
+    "Each of create (doc), update and rebuild also takes\n"
+    "  --access FILE [--access-kind builder|file]\n"
+    "      protects the index with the access file FILE (who may read which\n"
+    "      documents; see README), as an ACL-builder index (the default) or a\n"
+    "      file-ACL index; later runs keep it until another is given. A\n"
+    "      malformed file stops the run before the index is touched.\n"
     "ROOT is the installation root; without --root the builder runs, like every\n"
     "program of the installation, in its CGI directory (ROOT/search-cgi).\n";
 
@@ -52,7 +59,8 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
-    if (a == "--root" || a == "--owner" || a == "--id" || a == "--desc" || a == "--type") {
+    if (a == "--root" || a == "--owner" || a == "--id" || a == "--desc" || a == "--type" ||
+        a == "--access" || a == "--access-kind") {
       if (i + 1 == args.size()) return usage(a + " needs a value");
       opts[a] = args[++i];
     } else if (a.size() > 1 && a[0] == '-') {
@@ -72,11 +80,22 @@ int main(int argc, char** argv) {
   // directory; with --root it moves there, after making the source folder
   // absolute.
   if (words.size() == 2) words[1] = std::filesystem::absolute(words[1]).string();
+  std::string accessFile = opts["--access"];
+  if (!accessFile.empty()) accessFile = std::filesystem::absolute(accessFile).string();
+  const std::string kind = opts.count("--access-kind") ? opts["--access-kind"] : "builder";
+  if (kind != "builder" && kind != "file") return usage("--access-kind is builder or file");
+  // A malformed access file stops the run before anything is touched.
+  std::string problem;
+  if (!accessFile.empty() && !CAccessRules().load(accessFile, problem)) {
+    std::cerr << "index_builder: " << problem << "\n";
+    return 1;
+  }
   if (opts.count("--root") && chdir((opts["--root"] + "/search-cgi").c_str()) != 0)
     return usage("no CGI directory " + opts["--root"] + "/search-cgi");
   if (access("../setting/system_info.cfg", R_OK) != 0)
     return usage("run in ROOT/search-cgi or give --root ROOT");
-  vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), isatty(2) == 1};
+  vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), isatty(2) == 1, accessFile,
+                         kind == "file" ? AclKind::kFile : AclKind::kBuilder};
   const std::string& cmd = words[0];
   std::string error, id = opts["--id"];
   int rc;
