@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "companions/engine/index_builder.h"
+#include "companions/engine/similar_terms.h"
 #include "companions/engine/source_tree.h"
 
 namespace {
@@ -29,6 +30,9 @@ constexpr const char* kUsage =
     "      the org records they replace (and those of deleted documents)\n"
     "  rebuild --id ID\n"
     "      folds the inc index into the org index (document indexes)\n"
+    "  similar\n"
+    "      builds the similar-term index of the installation's words anew (each\n"
+    "      of the commands above does so after changing an index)\n"
     "ROOT is the installation root; without --root the builder runs, like every\n"
     "program of the installation, in its CGI directory (ROOT/search-cgi).\n";
 
@@ -87,9 +91,17 @@ int main(int argc, char** argv) {
     rc = vela::updateIndex(ctx, id, words[1], error);
   } else if (cmd == "rebuild" && words.size() == 1 && !id.empty()) {
     rc = vela::rebuildIndex(ctx, id, error);
+  } else if (cmd == "similar" && words.size() == 1) {
+    rc = vela::buildSimilarTermIndex(ctx.cp, error) ? 0 : 1;
   } else {
     return usage("bad command line");
   }
-  if (rc != 0) std::cerr << "index_builder: " << error << "\n";
+  if (rc != 0) {
+    std::cerr << "index_builder: " << error << "\n";
+  } else if (cmd != "similar" && !vela::buildSimilarTermIndex(ctx.cp, error)) {
+    // The index itself is in place: searches work, only their suggestions
+    // keep the words of before.
+    std::cerr << "index_builder: the similar-term index keeps its old words: " << error << "\n";
+  }
   return rc;
 }
