@@ -18,7 +18,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: index_builder [--root ROOT] COMMAND ...\n"
+    "usage: index_builder [--root ROOT] [--no-similar] COMMAND ...\n"
     "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] SOURCE_DIR\n"
     "      builds a new index of the documents below SOURCE_DIR (plain text and\n"
     "      HTML) and prints its id\n"
@@ -31,8 +31,9 @@ constexpr const char* kUsage =
     "  rebuild --id ID\n"
     "      folds the inc index into the org index (document indexes)\n"
     "  similar\n"
-    "      builds the similar-term index of the installation's words anew (each\n"
-    "      of the commands above does so after changing an index)\n"
+    "      builds the similar-term index of the installation's words anew in\n"
+    "      ROOT/similar_term (each command above does so after changing an index,\n"
+    "      unless given --no-similar); the account needs to write ROOT\n"
     "ROOT is the installation root; without --root the builder runs, like every\n"
     "program of the installation, in its CGI directory (ROOT/search-cgi).\n";
 
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> words;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--no-similar") {
+      opts[a] = "";
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       return 0;
@@ -98,7 +103,8 @@ int main(int argc, char** argv) {
   }
   if (rc != 0) {
     std::cerr << "index_builder: " << error << "\n";
-  } else if (cmd != "similar" && !vela::buildSimilarTermIndex(ctx.cp, error)) {
+  } else if (cmd != "similar" && !opts.count("--no-similar") &&
+             !vela::buildSimilarTermIndex(ctx.cp, error)) {
     // The index itself is in place: searches work, only their suggestions
     // keep the words of before.
     std::cerr << "index_builder: the similar-term index keeps its old words: " << error << "\n";
