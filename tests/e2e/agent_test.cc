@@ -21,6 +21,7 @@
 #include "companions/agent/own_index.h"
 #include "companions/renderer/remote_records.h"
 #include "front/local_search_filters.h"
+#include "search/remote_relterm.h"
 #include "search/remote_request.h"
 #include "search/vela_command.h"
 #include "system/delimiters.h"
@@ -309,11 +310,18 @@ TEST_F(AgentTest, ASearchOutsideThisHostsRulesIsRefused) {
       agent::kAgentOverLimits);
 }
 
-TEST_F(AgentTest, RelatedTermsWithoutTheToolAreEmptyParts) {
+TEST_F(AgentTest, RelatedTermsComeFromTheToolAndWithoutItAreEmptyParts) {
   const std::string two = "agent_get_rel_term" + W + kAgentAddress + F + "alice" + F + "base" + F +
                           "1" + F + "2" + F + "1 2 " + E + kAgentAddress + F + "alice" + F +
                           "other" + F + "1" + F + "1" + F + "1 " + E + END;
+  std::vector<std::string> terms;
+  ASSERT_EQ(parseRelTermAnswer(ask(two).answer, 2, terms), 0);
+  EXPECT_NE(terms[0].find("apple" + F), std::string::npos) << terms[0];
+  EXPECT_NE(terms[1].find("cider" + F), std::string::npos) << terms[1];
+  const std::string tool = inst_->path("search-cgi/search_relterm.exe");
+  ASSERT_EQ(rename(tool.c_str(), (tool + ".away").c_str()), 0);
   EXPECT_EQ(ask(two).answer, E + E);
+  ASSERT_EQ(rename((tool + ".away").c_str(), tool.c_str()), 0);
   std::vector<agent::RelTermIndex> parsed;
   const std::pair<std::string, bool> cases[] = {
       {two, true},
