@@ -82,7 +82,10 @@ bool writeRecordTermFiles(const Xapian::Database& db, const std::string& dir, co
       }
       for (auto t = doc.termlist_begin(); t != doc.termlist_end(); ++t) {
         const std::string term = *t;
-        if (isCharacteristicTerm(term))
+        // A word most records hold tells one record from another no more
+        // than a common English word does.
+        const bool common = docs >= 4 && 2 * uint64_t{t.get_termfreq()} > docs;
+        if (isCharacteristicTerm(term) && !common)
           scored.emplace_back(recordTermWeight(t.get_wdf(), t.get_termfreq(), docs), term);
       }
       // Equal weights in term order, so that a build is repeatable.

@@ -293,6 +293,20 @@ TEST_F(AgentTest, HostileNamesAreRefusedWithoutTouchingAFile) {
   EXPECT_FALSE(watch.anything());
 }
 
+TEST_F(AgentTest, SearchrunShowsTheSameRelatedTermsThroughTheAgentAsHere) {
+  const std::string query = "user=TESSERA&query=apple&xml=1&search_no=0&index_id=";
+  const std::string port = "$" + std::to_string(port_);
+  const std::regex terms("<related_terms>(.*?)</related_terms>");
+  std::smatch there, here;
+  const std::string remote =
+      inst_->get(query + "7F000003_base" + port + "&index_id=7F000003_other" + port).out;
+  const std::string local = inst_->get(query + "7F000002_base&index_id=7F000002_other").out;
+  ASSERT_TRUE(std::regex_search(remote, there, terms)) << remote;
+  ASSERT_TRUE(std::regex_search(local, here, terms)) << local;
+  EXPECT_NE(here[1].str().find("<term>cider</term>"), std::string::npos) << here[1];
+  EXPECT_EQ(there[1].str(), here[1].str());
+}
+
 TEST_F(AgentTest, ASearchOutsideThisHostsRulesIsRefused) {
   const std::string good = searchRequest({"base"}, "score", port_);
   const std::string option = buildVelaOption(SearchRequest(), "apple");
