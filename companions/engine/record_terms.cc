@@ -15,13 +15,6 @@ namespace vela {
 
 namespace {
 
-size_t utf8Length(std::string_view s) {
-  size_t n = 0;
-  for (unsigned char c : s)
-    n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 // Words of every English text: they tell nothing of what records are about.
 constexpr const char* kStopWords[] = {
     "about",   "above",   "after",  "again",   "all",   "also",    "and",   "any",    "are",
@@ -43,6 +36,13 @@ bool isStopWord(std::string_view term) {
 }
 
 }  // namespace
+
+size_t utf8Length(std::string_view s) {
+  size_t n = 0;
+  for (unsigned char c : s)
+    n += (c & 0xC0) != 0x80;
+  return n;
+}
 
 bool isCharacteristicTerm(std::string_view term) {
   if (term.empty() || (term[0] >= 'A' && term[0] <= 'Z') || utf8Length(term) < 2) return false;

@@ -19,6 +19,9 @@ namespace vela {
 // Terms kept per record.
 constexpr size_t kRecordTermsKept = 20;
 
+// Characters of a UTF-8 text.
+size_t utf8Length(std::string_view s);
+
 // Whether an index term can stand for a record: a word or CJK pair of at
 // least two characters (three for ASCII words) that is not a number alone,
 // no common English word ("the", "which") and carries no field prefix (an
