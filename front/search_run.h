@@ -73,6 +73,8 @@ struct RunOutput {
   std::string permitKeyFromRequest;
   // Wall-clock limit of the renderer when it runs as a child.
   int programTimeLimitMs = 0;
+  // The query was a similar-document link (replaced by a record's terms).
+  bool similarDocQuery = false;
 };
 
 // The environment variable that hands the permit key to the renderer.

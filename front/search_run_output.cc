@@ -19,11 +19,13 @@
 #include "front/query_option.h"
 #include "front/request_state.h"
 #include "front/search_run.h"
+#include "front/similar_keyword_output.h"
 #include "output/result_files.h"
 #include "system/delimiters.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/tmpfile.h"
+#include "text/similar_doc.h"
 
 static_assert(kAnswerJsonFormat == kAnswerJson, "the request and the renderer name JSON alike");
 
@@ -64,6 +66,7 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   r.iniFile = cgi_variable.findCgiVariableByName("ini_file");
   r.mainPage = cgi_variable.findCgiVariableByName("main_page");
   r.query = typedQuery(run);
+  r.isSimilarDocQuery = [](const std::string& term) { return SimilarDocIsValidQueryString(term); };
   r.strMultiIndexQuery = strMultiIndexQuery;
   r.searchKeywordAllowed = g_search_keyword_allowed != 0;
   r.user = run.user;
@@ -180,6 +183,15 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   class_search.outputClassInformation(resultFileName(base, ResultFile::Class));
   ensureClassFile(base);
   markTime("a-outputClassInformation");
+  // Words the user may have meant: for one-term queries as typed, not for
+  // the term list a similar-document link stands for.
+  if (queryOption.similar_keyword_option == 1 && !run.similarDocQuery &&
+      similarKeywordCheck(queryOption.orgQuery)) {
+    markTime("b-similarKeywordOutput");
+    similarKeywordOutput(queryOption.orgQuery, resultFileName(base, ResultFile::SimilarKeyword),
+                         langFlag, run.programTimeLimitMs);
+    markTime("a-similarKeywordOutput");
+  }
 
   // Step 30: a large HTML result shows its first pages before the whole
   // file is written (a request for no records per page has no first pages).

@@ -92,7 +92,8 @@ fi
 echo "== building indexes"
 cd "$root/search-cgi"
 build_index() {  # installation, folder, description -> prints the index id
-  (cd "$1/search-cgi" && as_account ../binind/index_builder create --owner demo --desc "$3" "$2")
+  (cd "$1/search-cgi" && as_account ../binind/index_builder --no-similar create --owner demo \
+    --desc "$3" "$2")
 }
 uid_of() {  # address, index id -> the index uid
   local a
@@ -141,6 +142,12 @@ printf '# who may read what (see README)\n@engineers\talice\npub/*\t*\nhr/*\tcar
 protected=$(uid_of "$host_a" "$(as_account ../binind/index_builder create --owner demo \
   --desc "Company (protected)" --access "$root/demo-access.txt" "$company")")
 echo "  Company (protected): index ${protected#*_} on $host_a (readers: $root/demo-access.txt)"
+
+# The words the searches propose ("did you mean") come from every index of
+# an installation, gathered into ROOT/similar_term once they are all built.
+for dir in "$root" "$peer"; do
+  (cd "$dir/search-cgi" && ../binind/index_builder similar)
+done
 
 echo "== writing the search page"
 options=""

@@ -21,6 +21,7 @@
 #include "companions/agent/own_index.h"
 #include "companions/renderer/remote_records.h"
 #include "front/local_search_filters.h"
+#include "search/remote_relterm.h"
 #include "search/remote_request.h"
 #include "search/result_block.h"
 #include "search/vela_command.h"
@@ -325,6 +326,20 @@ TEST_F(AgentTest, HostileNamesAreRefusedWithoutTouchingAFile) {
   EXPECT_FALSE(watch.anything());
 }
 
+TEST_F(AgentTest, SearchrunShowsTheSameRelatedTermsThroughTheAgentAsHere) {
+  const std::string query = "user=TESSERA&query=apple&xml=1&search_no=0&index_id=";
+  const std::string port = "$" + std::to_string(port_);
+  const std::regex terms("<related_terms>(.*?)</related_terms>");
+  std::smatch there, here;
+  const std::string remote =
+      inst_->get(query + "7F000003_base" + port + "&index_id=7F000003_other" + port).out;
+  const std::string local = inst_->get(query + "7F000002_base&index_id=7F000002_other").out;
+  ASSERT_TRUE(std::regex_search(remote, there, terms)) << remote;
+  ASSERT_TRUE(std::regex_search(local, here, terms)) << local;
+  EXPECT_NE(here[1].str().find("<term>cider</term>"), std::string::npos) << here[1];
+  EXPECT_EQ(there[1].str(), here[1].str());
+}
+
 TEST_F(AgentTest, ASearchOutsideThisHostsRulesIsRefused) {
   const std::string good = searchRequest({"base"}, "score", port_);
   const std::string option = buildVelaOption(SearchRequest(), "apple");
@@ -342,11 +357,18 @@ TEST_F(AgentTest, ASearchOutsideThisHostsRulesIsRefused) {
       agent::kAgentOverLimits);
 }
 
-TEST_F(AgentTest, RelatedTermsWithoutTheToolAreEmptyParts) {
+TEST_F(AgentTest, RelatedTermsComeFromTheToolAndWithoutItAreEmptyParts) {
   const std::string two = "agent_get_rel_term" + W + kAgentAddress + F + "alice" + F + "base" + F +
                           "1" + F + "2" + F + "1 2 " + E + kAgentAddress + F + "alice" + F +
                           "other" + F + "1" + F + "1" + F + "1 " + E + END;
+  std::vector<std::string> terms;
+  ASSERT_EQ(parseRelTermAnswer(ask(two).answer, 2, terms), 0);
+  EXPECT_NE(terms[0].find("apple" + F), std::string::npos) << terms[0];
+  EXPECT_NE(terms[1].find("cider" + F), std::string::npos) << terms[1];
+  const std::string tool = inst_->path("search-cgi/search_relterm.exe");
+  ASSERT_EQ(rename(tool.c_str(), (tool + ".away").c_str()), 0);
   EXPECT_EQ(ask(two).answer, E + E);
+  ASSERT_EQ(rename((tool + ".away").c_str(), tool.c_str()), 0);
   std::vector<agent::RelTermIndex> parsed;
   const std::pair<std::string, bool> cases[] = {
       {two, true},

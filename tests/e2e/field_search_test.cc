@@ -118,7 +118,9 @@ TEST_F(FieldSearchTest, OneFieldFindsOnlyItsOwnColumn) {
     EXPECT_EQ(0, page.exitStatus);
     EXPECT_NE(std::string::npos, page.out.find("apple pie")) << page.out;
     EXPECT_EQ(std::string::npos, page.out.find("banana")) << page.out;
-    if (!mark.empty()) EXPECT_NE(std::string::npos, page.out.find("for <b>pie</b>")) << page.out;
+    if (!mark.empty()) {
+      EXPECT_NE(std::string::npos, page.out.find("for <b>pie</b>")) << page.out;
+    }
   }
 }
 
