@@ -138,9 +138,9 @@ struct ClassSearchRequest {
 constexpr const char* kNoClassSearch = "NONE_CLASS_SEARCH";
 
 // Message codes that end a class search.
-constexpr const char* kMsgClassExchangeFailed = "0005";
-constexpr const char* kMsgClassNotFound = "0047";
-constexpr const char* kMsgClassNoMemory = "0008";
+inline constexpr const char* kMsgClassExchangeFailed = "0005";
+inline constexpr const char* kMsgClassNotFound = "0047";
+inline constexpr const char* kMsgClassNoMemory = "0008";
 
 struct ClassSearchOutcome {
   int added = 0;               // entries appended

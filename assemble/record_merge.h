@@ -25,10 +25,10 @@
 #include "system/vela_search_list.h"
 
 // Message codes the merge ends a request with (all with exit status 1).
-constexpr const char* kMsgNoIndexSelected = "1003";
-constexpr const char* kMsgRemoteIndexNotFound = "1065";
-constexpr const char* kMsgSearchFailed = "0004";
-constexpr const char* kMsgMergeNoMemory = "0008";
+inline constexpr const char* kMsgNoIndexSelected = "1003";
+inline constexpr const char* kMsgRemoteIndexNotFound = "1065";
+inline constexpr const char* kMsgSearchFailed = "0004";
+inline constexpr const char* kMsgMergeNoMemory = "0008";
 // Exit status of a run that the merge ends.
 constexpr int kMergeExitStatus = 1;
 

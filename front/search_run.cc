@@ -352,7 +352,7 @@ MaybeEnd searchAndMerge(RunState& run) {
   nExecuteIncIndxCount += merged.incSearches;
   if (merged.message) {
     RunEnd end = RunEnd::error(merged.message, kMergeExitStatus);
-    if (merged.message == kMsgSearchFailed) {
+    if (std::strcmp(merged.message, kMsgSearchFailed) == 0) {
       end.page = RunEnd::Page::kIndex;
       end.value = merged.failedIndex;
     }
