@@ -5,9 +5,15 @@
 
 #include "system/log.h"
 
+#ifdef SEARCHRUN_OLDER_FRONT
+#include "front/older_front.h"
+#endif
+
 CGIStringParser cgi_variable;
+#ifndef SEARCHRUN_OLDER_FRONT
 KestraneMsgTable cgi_msg_table;
 KestraneMsgReport cgi_msg_report;
+#endif
 int pid = 0;
 std::string strMultiIndexQuery;
 char output_title[kMessageSize];
@@ -18,6 +24,12 @@ FILE* g_fplog_running = nullptr;
 int remote_index_not_found_count = 0;
 int nExecuteIncIndxCount = 0;
 
+#ifdef SEARCHRUN_OLDER_FRONT
+// The threaded editions answer with their own plain pages.
+int answerRunEnd(const RunEnd& end) {
+  return olderAnswerRunEnd(end);
+}
+#else
 int answerRunEnd(const RunEnd& end) {
   cgi_msg_table.getMessage(end.message, output_message);
   cgi_msg_report.setAPIRetCode(end.message);
@@ -47,6 +59,7 @@ int answerRunEnd(const RunEnd& end) {
   std::fflush(stdout);
   return end.exitStatus;
 }
+#endif
 
 void reportMessage(const char* number) {
   answerRunEnd(RunEnd::error(number, kResourceFailure));

@@ -23,6 +23,7 @@
 #include "cgi/cgi_string_parser.h"
 #include "cgi/conversion_hooks.h"
 #include "front/local_search_filters.h"
+#include "front/merge_request.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/remote_index_info.h"
@@ -151,29 +152,6 @@ void orderResult(RecordList& result) {
   markTime("a-function 'sortByRec'");
 }
 
-// What the searches of the indexes need of the request, handed down.
-MergeRequest mergeRequestOf(queryOptionTag& options) {
-  MergeRequest request;
-  SearchRequest& search = request.search;
-  search.fgMatchMode = options.fgMatchMode;
-  search.fgChinese = options.fgChinese;
-  search.fgThesaurus = options.fgThesaurus;
-  search.sortField = options.sortField;
-  search.beginFile = options.beginFile;
-  search.endFile = options.endFile;
-  search.beginTime = options.beginTime;
-  search.endTime = options.endTime;
-  search.searchMode = options.file_name_search;
-  search.runLog = g_fplog_running;
-  armLocalSearchFilters(search);
-  request.dbNum = options.dbNum;
-  request.remoteIndexNotFound = remote_index_not_found_count;
-  request.orgQuery = options.orgQuery;
-  request.retQuery = options.retQuery;
-  request.addRetQuery = addRetQuery;
-  return request;
-}
-
 // Steps 2 to 6: language, request, options, answer format, messages, logs.
 void readRequest() {
   langFlag = systemGetLanguage();
@@ -285,12 +263,19 @@ MaybeEnd selectIndexes(RunState& run) {
   return std::nullopt;
 }
 
+// The merge request, with the query screen of the exclusion lists too.
+MergeRequest newerMergeRequest() {
+  MergeRequest request = mergeRequestOf(queryOption, remote_index_not_found_count, g_fplog_running);
+  armLocalSearchFilters(request.search);
+  return request;
+}
+
 // Step 23: search every selected index and merge the hits; step 26 orders
 // them (related terms, step 25, join with their issue).
 MaybeEnd searchAndMerge(RunState& run) {
   markTime("b-function 'getRecordList'");
   const MergeOutcome merged =
-      getRecordList(run.list, run.searchNum, mergeRequestOf(queryOption), run.result);
+      getRecordList(run.list, run.searchNum, newerMergeRequest(), run.result);
   nExecuteIncIndxCount += merged.incSearches;
   if (merged.message) {
     RunEnd end = RunEnd::error(merged.message, kMergeExitStatus);
@@ -331,34 +316,6 @@ int serveRequest() {
 }
 
 }  // namespace
-
-int readSearchNum(const char* value) {
-  return value ? parseAtoi(value) : 1;
-}
-
-int filePropertySearchState(int dbNum, int fileNameSearch, int searchNum,
-                            const VelaSearchListVector& list, int fileNameIndexCount) {
-  int state = 0;
-  ReportLog("queryOption.dbNum = [%d]\n", dbNum);
-  ReportLog("queryOption.file_name_search = [%d]\n", fileNameSearch);
-  if (dbNum > 0 && fileNameSearch >= 1 && fileNameSearch <= 7) {
-    ReportLog("searchNum = [%d]\n", searchNum);
-    ReportLog("SupportFileNameIndexCount = [%d]\n", fileNameIndexCount);
-    if (searchNum != 0) {
-      // searchNum lies in 1..dbNum here (checked before), but the list may
-      // hold fewer entries than dbNum counts once other forms fill it.
-      if (searchNum >= 1 && static_cast<size_t>(searchNum) <= list.size()) {
-        const velaSearchList& entry = list[static_cast<size_t>(searchNum) - 1];
-        ReportLog("vecVelaSearchList[searchNum-1].dbType = [%s]\n", entry.dbType.c_str());
-        if (entry.dbType == "db") state = -1;
-      }
-    } else if (fileNameIndexCount == 0) {
-      state = -1;
-    }
-  }
-  ReportLog("run_property_search_index = [%d]\n", state);
-  return state;
-}
 
 // The text services the request reading calls through seams.
 static void installTextServices() {

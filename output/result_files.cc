@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "output/query_output.h"
@@ -203,11 +204,16 @@ bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLook
   return true;
 }
 
-bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list) {
+bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list,
+                        const char* localAddress) {
   File file = createText(resultFileName(base, ResultFile::IndexList));
   if (!file) return false;
+  auto isLocal = [localAddress](const std::string& ip) {
+    if (localAddress == nullptr) return isLocalIPAddress(ip.c_str());
+    return ip == localAddress || ip == "127.0.0.1" || std::strcmp(localAddress, "127.0.0.1") == 0;
+  };
   for (const velaSearchList& e : list) {
-    if (!isLocalIPAddress(e.ipAddr.c_str())) continue;
+    if (!isLocal(e.ipAddr)) continue;
     std::fprintf(file.get(), "%s\t%s\t%s\t%d\n", e.ipAddr.c_str(), e.owner.c_str(),
                  e.idxName.c_str(), e.m_match);
   }

@@ -260,6 +260,30 @@ void RecSearchLog(const timeval& begin, const timeval& end, unsigned /*indexCoun
   appendLine(searchLogPath(begin), line);
 }
 
+void RecQueryLog(const timeval& when, const char* text1, const char* text2, const char* text3,
+                 const char* text4, const char* queryText, int count) {
+  const struct tm t = systemLocalTime(when.tv_sec);
+  std::string line = std::to_string(t.tm_year + 1900) + "/" + std::to_string(t.tm_mon + 1) + "/" +
+                     std::to_string(t.tm_mday) + "\t" + std::to_string(t.tm_hour) + ":" +
+                     std::to_string(t.tm_min) + ":" + std::to_string(t.tm_sec) + "\t";
+  const char* fields[] = {
+      getenv("REMOTE_ADDR"), text1, getenv("SERVER_NAME"), text2, text3, text4, queryText};
+  for (const char* text : fields)
+    line.append(logField(text)).append("\t");
+  line.append(std::to_string(count)).append("\n");
+  appendLine("../logs/query.log", line);
+}
+
+bool GetSaveQueryTermLogFlag(const char* path) {
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
+  int flag = 0;
+  return in && fscanf(in.get(), "%d", &flag) == 1 && flag == 1;
+}
+
+void RecQueryTermLog(const char* queryText) {
+  appendLine("../logs/query_term.log", logField(queryText) + "\n");
+}
+
 void resetLogStateForTests() {
   g_logPid = 0;
   debugState() = DebugState();

@@ -47,6 +47,17 @@ void RecSearchLog(const timeval& begin, const timeval& end, unsigned indexCount,
                   unsigned recordCount, const char* text1, const char* text2, const char* text3,
                   const char* text4, const char* queryText);
 
+// The query log of the threaded editions: appends to "../logs/query.log"
+// the local date and time of `when` (not padded), then, tab-separated,
+// REMOTE_ADDR, text1, SERVER_NAME, text2 to text4, queryText and count (a
+// missing text is "NULL"; tabs and line breaks in a text become blanks).
+void RecQueryLog(const timeval& when, const char* text1, const char* text2, const char* text3,
+                 const char* text4, const char* queryText, int count);
+// True when the first number in `path` is 1: queries are then also appended,
+// one a line, to "../logs/query_term.log" by RecQueryTermLog.
+bool GetSaveQueryTermLogFlag(const char* path = "save_query_term.log");
+void RecQueryTermLog(const char* queryText);
+
 // Sets the process id that begins every line of the debug log ("[pid]-")
 // and of the run-time log opened by openRunTimeLog; 0 (the start value)
 // writes no prefix.
