@@ -254,7 +254,7 @@ std::string rewriteOlderRequest(std::string text) {
   return text;
 }
 
-int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list) {
+int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list, bool resolveNames) {
   int added = 0;
   for (int k = 0; k < cgi.getCgiVariableNum(); ++k) {
     const char* name = cgi.findNameByIndex(k);
@@ -274,7 +274,7 @@ int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list) {
     velaSearchList entry;
     entry.ipAddr = fields[0].substr(0, fields[0].find(':'));
     std::string address;
-    if (!isDottedNumber(entry.ipAddr) && getIpByHost(entry.ipAddr.c_str(), address))
+    if (resolveNames && !isDottedNumber(entry.ipAddr) && getIpByHost(entry.ipAddr.c_str(), address))
       entry.ipAddr = address;
     entry.owner = fields[1];
     entry.idxName = fields[2];

@@ -80,9 +80,10 @@ std::string decodeCGIString(const std::string& text);
 
 // The "database" variables of the request, one index each (host, owner,
 // index name, port, description, type, between field delimiters); a host
-// is cut at its ":", and a name is resolved to its address. Returns the
-// number of entries appended.
-int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list);
+// is cut at its ":", and a name is resolved to its address (unless
+// `resolveNames` is false). Returns the number of entries appended.
+int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list,
+                      bool resolveNames = true);
 
 // The query options as the older front reads them, over those read by
 // queryOptionTag::initialize: "match", the date window (on unless

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -13,6 +14,9 @@
 
 #include "companions/engine/index_builder.h"
 #include "companions/engine/source_tree.h"
+#include "system/build_status.h"
+#include "system/index_id.h"
+#include "system/layout.h"
 
 namespace {
 
@@ -36,6 +40,17 @@ int usage(const std::string& problem) {
   if (!problem.empty()) std::cerr << "index_builder: " << problem << "\n";
   std::cerr << kUsage;
   return 2;
+}
+
+// What a build status report shows of this build; a record that cannot be
+// written leaves the index as built and is reported.
+void recordBuild(const std::string& id, const std::string& mode, time_t start) {
+  IndexIdFileMgr ids;
+  if (!ids.readIndexIdInfo(id.c_str())) return;
+  BuildRecord record{static_cast<int32_t>(start), static_cast<int32_t>(time(nullptr)),
+                     ids.getIndexType(), mode};
+  if (!writeBuildRecord(systemGetIndexHome(ids.getIndexOwner(), id.c_str()), record))
+    std::cerr << "index_builder: the build status of " << id << " cannot be written\n";
 }
 
 }  // namespace
@@ -77,6 +92,7 @@ int main(int argc, char** argv) {
   vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), isatty(2) == 1};
   const std::string& cmd = words[0];
   std::string error, id = opts["--id"];
+  const time_t start = time(nullptr);
   int rc;
   if (cmd == "create" && words.size() == 2 && opts.count("--owner")) {
     vela::CreateRequest req{opts["--owner"], id, opts["--desc"],
@@ -90,6 +106,9 @@ int main(int argc, char** argv) {
   } else {
     return usage("bad command line");
   }
-  if (rc != 0) std::cerr << "index_builder: " << error << "\n";
+  if (rc != 0)
+    std::cerr << "index_builder: " << error << "\n";
+  else
+    recordBuild(id, cmd, start);
   return rc;
 }

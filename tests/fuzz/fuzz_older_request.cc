@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CGIStringParser cgi;
   cgi.initialize(rewritten.data(), rewritten.size());
   VelaSearchListVector list;
-  buildDatabaseList(cgi, list);
+  buildDatabaseList(cgi, list, false);  // no name lookups while fuzzing
   for (int language : {0, 1}) {
     queryOptionTag options;
     options.initialize(cgi, language);
