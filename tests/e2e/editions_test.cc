@@ -180,6 +180,18 @@ TEST_P(EditionsTest, QueryLogGetsTheSearch) {
   EXPECT_EQ(logs, added.find("\tpears\t1\n") != std::string::npos) << added;
 }
 
+TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
+  const std::set<std::string> before = resultFiles();
+  const RunResult r = get("query=apple&search_no=0&all_file=on&group=owner" + both());
+  ASSERT_EQ(0, r.exitStatus) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("Grouped by owner")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("alice - 2 hits")) << r.out;
+  for (const std::string& name : resultFiles()) {
+    if (before.count(name)) continue;
+    EXPECT_EQ("owner\n2\talice\n1\tbob\n", inst_->read("tmp/" + name + ".group"));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Editions, EditionsTest, ::testing::ValuesIn(kEditions),
                          [](const auto& info) {
                            std::string name = info.param;
