@@ -20,20 +20,20 @@ constexpr const char* kFields[] = {"host", "owner", "index"};
 // The record lines a result may hold; a larger count is a damaged file.
 constexpr int kMaxLines = 10000000;
 
+// Field `position` of a record line; "" for a line of fewer than its five
+// fields.
 std::string field(const std::string& line, int position) {
   const std::string delim = kFieldDelim;
+  std::vector<std::string> fields;
   size_t start = 0;
-  for (int k = 0; k < position; ++k) {
-    const size_t at = line.find(delim, start);
-    if (at == std::string::npos) return {};
-    start = at + delim.size();
-  }
-  const size_t end = line.find(delim, start);
-  // A field must be followed by its delimiter: the last one is the id.
-  if (end == std::string::npos) return {};
-  std::string value = line.substr(start, end - start);
+  for (size_t at; (at = line.find(delim, start)) != std::string::npos; start = at + delim.size())
+    fields.push_back(line.substr(start, at - start));
+  fields.push_back(line.substr(start));
+  if (fields.size() < 5) return {};
+  std::string value = fields[static_cast<size_t>(position)];
   std::replace_if(
-      value.begin(), value.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+      value.begin(), value.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
+      ' ');
   return value;
 }
 
