@@ -189,6 +189,12 @@ int serveRequest() {
 
 }  // namespace
 
+#ifdef SEARCHRUN_WITHOUT_DEBUG_LOG
+// This edition has no debug log: reports go nowhere, and the debug log's
+// writer is never linked in.
+void ReportLog(const char* /*format*/, ...) {}
+#endif
+
 int searchrunOlderMain(int argc, char** argv) {
   pid = static_cast<int>(getpid());
   setLogProcessId(pid);

@@ -10,6 +10,7 @@
 #include <sys/time.h>
 
 #include <cstdio>
+#include <string>
 
 // Names the debug log of this run ("searchrun.log"); an empty name keeps the
 // debug log off.
@@ -73,7 +74,14 @@ void setLogProcessId(int pid);
 // and each can be told apart. Null when the log cannot be opened.
 FILE* openRunTimeLog(const char* path, long long maxBytes);
 
-// For tests: forgets the log name, the debug decision and the run clock.
+// Every line of `text` that begins after a line break (or at the start,
+// when `atLineStart`) prefixed with "[pid]-" (setLogProcessId), unless it
+// carries the prefix; for the writers of the logs.
+std::string prefixLogLines(const std::string& text, bool atLineStart);
+
+// For tests: forgets the log name, the debug decision and the run clock
+// (resetRunLogStateForTests: the process id and the run clock only).
 void resetLogStateForTests();
+void resetRunLogStateForTests();
 
 #endif  // SEARCHRUN_SYSTEM_LOG_H
