@@ -17,6 +17,7 @@
 #include "access/sign_in.h"
 #include "assemble/class_search.h"
 #include "assemble/record_merge.h"
+#include "assemble/related_terms.h"
 #include "assemble/result_order.h"
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_service.h"
@@ -40,6 +41,7 @@
 #include "system/version.h"
 #include "text/charset_encoding.h"
 #include "text/jp_conv.h"
+#include "text/similar_doc.h"
 
 namespace {
 
@@ -63,6 +65,7 @@ struct RunState {
   bool propertyMode = false;
   int runPropertySearchIndex = 0;
   RecordList result;
+  bool similarDocQuery = false;  // the query stands for a record's terms
 };
 
 // Steps 7 and 8: the user, and the user's permit. A valid key that came as a
@@ -199,6 +202,11 @@ MaybeEnd prepareQuery(RunState& run) {
   if (MaybeEnd end = openRunLog(run.limits)) return end;
   logLine("QUERY_STRING", queryOption.wholeCGIString);
   logLine("QUERY", queryOption.orgQuery);
+  // Step 14: a similar-document link stands for the terms of its record.
+  if (SimilarDocGetQueryString(queryOption.orgQuery, sizeof queryOption.orgQuery)) {
+    run.similarDocQuery = true;
+    logLine("SimilarDocQUERY", queryOption.orgQuery);
+  }
   if (!configurationIsUsable()) return RunEnd::error("0009", kResourceFailure);
   // Each wildcard word costs a walk over the words of every index searched.
   if (countWildcardWords(queryOption.orgQuery, langFlag) > run.limits.maxWildcardTerms) {
@@ -225,7 +233,6 @@ ClassSearchRequest classSearchRequestOf(const RunState& run) {
 
 // Steps 15 to 22: the indexes to search, within the limits.
 MaybeEnd selectIndexes(RunState& run) {
-  // (Similar-document queries, step 14, join with their issue.)
   run.searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
   // The multi-field property search joins before the class search once it
   // exists.
@@ -270,8 +277,8 @@ MergeRequest newerMergeRequest() {
   return request;
 }
 
-// Step 23: search every selected index and merge the hits; step 26 orders
-// them (related terms, step 25, join with their issue).
+// Step 23: search every selected index and merge the hits; step 25 finds
+// their related terms and step 26 orders them.
 MaybeEnd searchAndMerge(RunState& run) {
   markTime("b-function 'getRecordList'");
   const MergeOutcome merged =
@@ -286,6 +293,11 @@ MaybeEnd searchAndMerge(RunState& run) {
     return end;
   }
   markTime("a-function 'getRecordList'");
+  if (!run.result.empty() && queryOption.relterm_output == 1) {
+    markTime("b-function 'getReltermString'");
+    getReltermString(run.result.dbMap, g_fplog_running, run.limits.programTimeLimit * 1000);
+    markTime("a-function 'getReltermString'");
+  }
   if (!run.result.empty()) orderResult(run.result);
   return std::nullopt;
 }
@@ -302,6 +314,7 @@ RunOutput outputOf(const RunState& run) {
   output.typedQuery = run.typedQuery;
   output.permitKeyFromRequest = run.keyFromRequest;
   output.programTimeLimitMs = run.limits.programTimeLimit * 1000;
+  output.similarDocQuery = run.similarDocQuery;
   return output;
 }
 

@@ -79,6 +79,8 @@ struct RunOutput {
   // The address of this host as the settings name it; null: any address of
   // this host counts as local.
   const char* localAddress = nullptr;
+  // The query was a similar-document link (replaced by a record's terms).
+  bool similarDocQuery = false;
 };
 
 // The grouping program run in the working directory for a "group" variable.

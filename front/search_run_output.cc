@@ -21,12 +21,18 @@
 #include "front/query_option.h"
 #include "front/request_state.h"
 #include "front/search_run.h"
+#ifndef SEARCHRUN_OLDER_FRONT
+#include "front/similar_keyword_output.h"
+#endif
 #include "output/result_files.h"
 #include "system/child_process.h"
 #include "system/delimiters.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/tmpfile.h"
+#ifndef SEARCHRUN_OLDER_FRONT
+#include "text/similar_doc.h"
+#endif
 
 static_assert(kAnswerJsonFormat == kAnswerJson, "the request and the renderer name JSON alike");
 
@@ -69,6 +75,7 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   r.query = typedQuery(run);
   r.strMultiIndexQuery = strMultiIndexQuery;
 #ifndef SEARCHRUN_OLDER_FRONT
+  r.isSimilarDocQuery = [](const std::string& term) { return SimilarDocIsValidQueryString(term); };
   r.searchKeywordAllowed = g_search_keyword_allowed != 0;
 #endif
   r.user = run.user;
@@ -205,6 +212,18 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   class_search.outputClassInformation(resultFileName(base, ResultFile::Class));
   ensureClassFile(base);
   markTime("a-outputClassInformation");
+#ifndef SEARCHRUN_OLDER_FRONT
+  // Words the user may have meant: for one-term queries as typed, not for
+  // the term list a similar-document link stands for. (The threaded
+  // editions have no similar keywords.)
+  if (queryOption.similar_keyword_option == 1 && !run.similarDocQuery &&
+      similarKeywordCheck(queryOption.orgQuery)) {
+    markTime("b-similarKeywordOutput");
+    similarKeywordOutput(queryOption.orgQuery, resultFileName(base, ResultFile::SimilarKeyword),
+                         langFlag, run.programTimeLimitMs);
+    markTime("a-similarKeywordOutput");
+  }
+#endif
 
   // Step 30: a large HTML result shows its first pages before the whole
   // file is written (a request for no records per page has no first pages).

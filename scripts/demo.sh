@@ -92,7 +92,8 @@ fi
 echo "== building indexes"
 cd "$root/search-cgi"
 build_index() {  # installation, folder, description -> prints the index id
-  (cd "$1/search-cgi" && as_account ../binind/index_builder create --owner demo --desc "$3" "$2")
+  (cd "$1/search-cgi" && as_account ../binind/index_builder --no-similar create --owner demo \
+    --desc "$3" "$2")
 }
 uid_of() {  # address, index id -> the index uid
   local a
@@ -115,6 +116,12 @@ for entry in "licenses:Licenses:$root:$host_a" "packages:Package documentation:$
     folders+=("$folder")
     echo "  $desc: index $id on $address ($(ls "$docs/$folder" | wc -l) documents)"
   fi
+done
+
+# The words the searches propose ("did you mean") come from every index of
+# an installation, gathered into ROOT/similar_term once they are all built.
+for dir in "$root" "$peer"; do
+  (cd "$dir/search-cgi" && ../binind/index_builder similar)
 done
 
 echo "== writing the search page"

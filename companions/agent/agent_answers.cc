@@ -9,12 +9,12 @@
 #include "assemble/host_searches.h"
 #include "companions/agent/agent_wire.h"
 #include "companions/agent/own_index.h"
-#include "companions/agent/related_terms.h"
 #include "companions/renderer/local_files.h"
 #include "companions/renderer/remote_records.h"
 #include "front/local_search_filters.h"
 #include "front/run_limits.h"
 #include "search/process_runner.h"
+#include "search/related_term_tool.h"
 #include "search/remote_request.h"
 #include "search/vela_command.h"
 #include "search/vela_search.h"
@@ -100,8 +100,12 @@ std::string answerRelatedTerms(std::string_view bytes) {
     if (!findOwnIndex(index.owner, index.index, entry)) return refusalAnswer(kAgentUnknownIndex);
   const int limitMs = readRunLimits(kSearchOptionPath).programTimeLimit * 1000;
   std::string answer;
-  for (const RelTermIndex& index : indexes)
-    answer += relatedTermsOf(index.owner, index.index, index.ids, limitMs);
+  for (const RelTermIndex& index : indexes) {
+    // A failed index answers with an empty part: the others keep theirs.
+    std::string part;
+    relatedTermsOfIndex(index.owner, index.index, index.ids, limitMs, nullptr, part);
+    answer += part;
+  }
   return answer;
 }
 

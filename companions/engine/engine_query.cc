@@ -31,20 +31,25 @@ std::u32string codePoints(std::string_view utf8) {
   return out;
 }
 
+// Edits between two words: insertions, deletions, substitutions and swaps
+// of two neighbouring characters ("teh" is one edit from "the"), each
+// character edited once at most.
 size_t editDistance(const std::u32string& a, const std::u32string& b) {
-  std::vector<size_t> row(b.size() + 1);
+  std::vector<size_t> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
   for (size_t j = 0; j <= b.size(); ++j)
-    row[j] = j;
+    last[j] = j;
   for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diag = row[0];
     row[0] = i;
     for (size_t j = 1; j <= b.size(); ++j) {
-      size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diag = up;
+      row[j] =
+          std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        row[j] = std::min(row[j], before[j - 2] + 1);
     }
+    std::swap(before, last);
+    std::swap(last, row);
   }
-  return row[b.size()];
+  return last[b.size()];
 }
 
 // The text of the tokens as a reader would write it: CJK characters of one
@@ -354,12 +359,24 @@ Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
     std::stable_sort(similar.begin(), similar.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     if (similar.size() > 50) similar.resize(50);
-    std::vector<std::string> terms{word};
+    std::vector<std::pair<std::string, double>> terms{{word, 1.0}};
     for (const auto& s : similar)
-      if (s.second != word) terms.push_back(s.second);
+      if (s.second != word) terms.emplace_back(s.second, s.first);
     cached = similar_.emplace(word, std::move(terms)).first;
   }
-  return weighted(cached->second, positive);
+  std::vector<std::string> group;
+  for (const auto& t : cached->second)
+    group.push_back(t.first);
+  if (!positive || group.size() == 1) return weighted(group, positive);
+  // The word and its look-alikes weigh as one group, each by how like the
+  // word it is: a record holding the word itself ranks above one holding
+  // only a near miss, and several look-alikes in one record count once.
+  weighted_.insert(group.begin(), group.end());
+  const double factor = stats_ ? groupInverseFrequency(group, *stats_) : 1;
+  std::vector<Xapian::Query> parts;
+  for (const auto& [term, sim] : cached->second)
+    parts.emplace_back(Xapian::Query::OP_SCALE_WEIGHT, Xapian::Query(term), factor * sim * sim);
+  return Xapian::Query(Xapian::Query::OP_MAX, parts.begin(), parts.end());
 }
 
 Xapian::Query QueryBuilder::prefixWord(const std::string& word, bool positive) {

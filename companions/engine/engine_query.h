@@ -181,7 +181,9 @@ class QueryBuilder {
   const Xapian::Database& db_;
   MatchOptions opt_;
   WildcardExpander expander_;
-  std::map<std::string, std::vector<std::string>> similar_;  // fuzzy words already looked up
+  // Fuzzy words already looked up: the word and its look-alikes, each with
+  // its likeness (1 for the word).
+  std::map<std::string, std::vector<std::pair<std::string, double>>> similar_;
   std::set<std::string> weighted_;
   const CollectionStats* stats_ = nullptr;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "companions/engine/index_builder.h"
+#include "companions/engine/similar_terms.h"
 #include "companions/engine/source_tree.h"
 #include "system/build_status.h"
 #include "system/index_id.h"
@@ -21,7 +22,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: index_builder [--root ROOT] COMMAND ...\n"
+    "usage: index_builder [--root ROOT] [--no-similar] COMMAND ...\n"
     "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] SOURCE_DIR\n"
     "      builds a new index of the documents below SOURCE_DIR (plain text and\n"
     "      HTML) and prints its id\n"
@@ -33,6 +34,10 @@ constexpr const char* kUsage =
     "      the org records they replace (and those of deleted documents)\n"
     "  rebuild --id ID\n"
     "      folds the inc index into the org index (document indexes)\n"
+    "  similar\n"
+    "      builds the similar-term index of the installation's words anew in\n"
+    "      ROOT/similar_term (each command above does so after changing an index,\n"
+    "      unless given --no-similar); the account needs to write ROOT\n"
     "ROOT is the installation root; without --root the builder runs, like every\n"
     "program of the installation, in its CGI directory (ROOT/search-cgi).\n";
 
@@ -61,6 +66,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> words;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--no-similar") {
+      opts[a] = "";
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       return 0;
@@ -103,12 +112,21 @@ int main(int argc, char** argv) {
     rc = vela::updateIndex(ctx, id, words[1], error);
   } else if (cmd == "rebuild" && words.size() == 1 && !id.empty()) {
     rc = vela::rebuildIndex(ctx, id, error);
+  } else if (cmd == "similar" && words.size() == 1) {
+    rc = vela::buildSimilarTermIndex(ctx.cp, error) ? 0 : 1;
   } else {
     return usage("bad command line");
   }
-  if (rc != 0)
+  if (rc != 0) {
     std::cerr << "index_builder: " << error << "\n";
-  else
-    recordBuild(id, cmd, start);
+    return rc;
+  }
+  if (cmd != "similar") recordBuild(id, cmd, start);
+  if (cmd != "similar" && !opts.count("--no-similar") &&
+      !vela::buildSimilarTermIndex(ctx.cp, error)) {
+    // The index itself is in place: searches work, only their suggestions
+    // keep the words of before.
+    std::cerr << "index_builder: the similar-term index keeps its old words: " << error << "\n";
+  }
   return rc;
 }

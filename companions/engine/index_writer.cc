@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "companions/engine/engine_query.h"
+#include "companions/engine/record_terms.h"
 #include "companions/engine/text_fold.h"
 
 namespace vela {
@@ -147,7 +149,13 @@ bool IndexWriter::finish(std::string& error) {
     error = "cannot write the record files in " + dir_;
     return false;
   }
-  return true;
+  try {
+    // The similar-document query reads each record's strongest words.
+    return writeRecordTermFiles(openIndexDb(dir_), dir_, CodePage(installLanguage()), error);
+  } catch (const Xapian::Error& e) {
+    error = "cannot read back the engine database in " + dir_ + ": " + e.get_description();
+    return false;
+  }
 }
 
 }  // namespace vela

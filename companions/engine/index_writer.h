@@ -50,8 +50,9 @@ class IndexWriter {
   // Adds the next record with the terms of a document of another index.
   uint32_t addCopy(const StoredRecord& rec, const Xapian::Document& terms);
 
-  // Commits the database and writes the record files. Returns false with a
-  // message when a file cannot be written.
+  // Commits the database and writes the record files and the record term
+  // dictionary (record_terms.h). Returns false with a message when a file
+  // cannot be written.
   bool finish(std::string& error);
 
   uint32_t count() const { return static_cast<uint32_t>(records_.size()); }

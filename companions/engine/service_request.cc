@@ -74,7 +74,10 @@ bool admitOne(const ServedInstallation& inst, const std::string& systemDir, cons
   }
   const std::string full = use.path[0] == '/' ? use.path : cwd + "/" + use.path;
   if (use.role == PathRole::kIndexHome) {
-    if (!canonical(full, opened) || !isBelow(opened, systemDir, false)) {
+    // The installation's similar-term index is the one index outside it.
+    const std::string similarTerms = (inst.root == "/" ? "" : inst.root) + "/similar_term";
+    if (!canonical(full, opened) ||
+        (!isBelow(opened, systemDir, false) && opened != similarTerms)) {
       reason = "the " + what + " is not an index of the system directory";
       return false;
     }

@@ -10,7 +10,8 @@
 ///   - its arguments are those of its program (search_programs.h),
 ///   - no path names a ".." component,
 ///   - index homes (-H) and the folders of index files (-I) lie below the
-///     system directory (SYSTEM_DIRECTORY of ROOT/setting/system_info.cfg),
+///     system directory (SYSTEM_DIRECTORY of ROOT/setting/system_info.cfg);
+///     the one other index home is the similar-term index ROOT/similar_term,
 ///   - result files (-o, -O) and term files (-f) lie in ROOT/search-cgi/tmp
 ///     or below, and are no symbolic link,
 /// all after resolving links along the way; the run opens the resolved

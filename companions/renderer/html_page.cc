@@ -32,7 +32,7 @@ constexpr const char* kStyle =
     ".sort,.paging,.terms,.classes{margin:.8em 0}"
     ".sort a,.sort b,.paging a,.paging b,.classes a,.classes b{display:inline-block;"
     "padding:.25em .4em}"
-    ".problem,.missing{font-weight:bold}"
+    ".problem,.missing{font-weight:bold}.suggest{font-size:1.05em}"
     // A document's own lines, wrapped at the screen's width.
     ".doc{white-space:pre-wrap;border-top:1px solid #ccc;padding-top:.8em}"
     ".doc.text{font-family:monospace;font-size:.95em}.actions a{display:inline-block;"
@@ -106,7 +106,21 @@ std::string searchedPlace(const ResultPage& page) {
                                : " in all " + std::to_string(page.searched.size()) + " indexes";
 }
 
-void summary(const ResultPage& page, std::string& out) {
+// Words the user may have meant, where the eye falls after a search that
+// found nothing. (After one that found documents they are offered beside
+// the related terms: a word spelt right has look-alikes too.)
+void didYouMean(const ResultPage& page, const LinkContext& links, std::string& out) {
+  if (page.similarKeywords.empty() || page.queryDisallowed || page.totalHits > 0) return;
+  out += "<p class=\"suggest\" id=\"similar-keywords\">Did you mean:";
+  for (size_t i = 0; i < page.similarKeywords.size(); ++i) {
+    const TermLink& t = page.similarKeywords[i];
+    out +=
+        (i ? ", " : " ") + anchor(queryLinkUrl(links, page, t.local), "<b>" + esc(t.text) + "</b>");
+  }
+  out += "?</p>";
+}
+
+void summary(const ResultPage& page, const LinkContext& links, std::string& out) {
   out += "<div class=\"summary\" id=\"summary\"><p>";
   const std::string typed = "<b>" + esc(page.queryTyped) + "</b>";
   if (page.queryDisallowed) {
@@ -120,6 +134,7 @@ void summary(const ResultPage& page, std::string& out) {
            grouped(page.totalHits) + "</b> for " + typed + searchedPlace(page);
   }
   out += " (" + seconds(page.runTimeMs) + " seconds)</p>";
+  didYouMean(page, links, out);
   if (page.totalHits == 0 && !page.queryDisallowed)
     out +=
         "<p class=\"advice\">Check the spelling, use fewer or other words, or end a word with * "
@@ -185,6 +200,8 @@ void hitItem(const HitView& hit, const ResultPage& page, const LinkContext& link
   out += "<span class=\"index\">" + esc(hit.indexDesc) + "</span>";
   const std::string relevance = relevanceWord(hit.line.score, page.bestScore);
   if (!relevance.empty()) out += " - relevance: " + relevance;
+  if (!hit.similarQuery.empty())
+    out += " - " + anchor(queryLinkUrl(links, page, hit.similarQuery), "similar documents");
   out += "</div></li>\n";
 }
 
@@ -216,15 +233,17 @@ void paging(const ResultPage& page, const LinkContext& links, std::string& out) 
   out += "</nav>\n";
 }
 
-// A titled list of links that start the search again; the place is kept
-// even when empty, so that page styles can rely on it.
+// A titled list of links that start the search again (with the term's
+// refinement of the query where it has one); the place is kept even when
+// empty, so that page styles can rely on it.
 void termSection(const char* id, const char* title, const std::vector<TermLink>& terms,
                  const ResultPage& page, const LinkContext& links, std::string& out) {
   out += std::string("<div class=\"terms\" id=\"") + id + "\">";
   if (!terms.empty()) {
     out += std::string(title) + ":";
     for (const TermLink& t : terms)
-      out += " " + anchor(queryLinkUrl(links, page, t.local), esc(t.text));
+      out += " " +
+             anchor(queryLinkUrl(links, page, t.refine.empty() ? t.local : t.refine), esc(t.text));
   }
   out += "</div>\n";
 }
@@ -288,13 +307,14 @@ std::string htmlResultBody(const ResultPage& page, const LinkContext& links) {
     out += "<p class=\"home\">" + anchor(page.mainPageUrl, "&laquo; Search page") + "</p>";
   searchForm(page, links, out);
   out += "</header>\n<main>\n<h1>Search results</h1>\n";
-  summary(page, out);
+  summary(page, links, out);
   if (page.totalHits > 0) sortChoices(page, links, out);
   groupSection(page, out);
   hitList(page, links, out);
   paging(page, links, out);
   termSection("related-terms", "Related terms", page.relatedTerms, page, links, out);
-  termSection("similar-keywords", "Similar keywords", page.similarKeywords, page, links, out);
+  if (page.totalHits > 0)
+    termSection("similar-keywords", "Similar words", page.similarKeywords, page, links, out);
   classSection(page, links, out);
   indexSection(page, links, out);
   return out + "</main>\n</body></html>\n";

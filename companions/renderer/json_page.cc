@@ -79,6 +79,8 @@ void jsonHit(const HitView& hit, const ResultPage& page, const LinkContext& link
   o.number("record", hit.line.recid);
   o.text("snippet", snippetText(hit.snippet));
   o.textOrNull("view", hit.local ? viewLinkUrl(links, page, hit.rank) : "");
+  o.textOrNull("similar",
+               hit.similarQuery.empty() ? "" : queryLinkUrl(links, page, hit.similarQuery));
 }
 
 }  // namespace

@@ -45,7 +45,9 @@
 ///              "epoch", "size", "index": {"id", "owner", "host", "name"},
 ///              "score", "relevance", "record", "snippet",
 ///              "view" (link to the document view, relative to the CGI
-///              directory; null for a hit of another host)}],
+///              directory; null for a hit of another host),
+///              "similar" (the search for documents like it; null when
+///              there is none)}],
 ///    "related_terms": [], "similar_keywords": [{"keyword", "score"}],
 ///    "classes": [{"uid", "name"}], "indexes": [{"id", "owner", "hits", "name"}]}
 /// and for a refusal {"error": {"status": 404, "message": "..."}}.

@@ -153,6 +153,8 @@ class IndexRecordReader {
   // neither index or the index cannot be read. Never fails otherwise: a list
   // that is missing or too short leaves its field empty.
   RecordDetails read(uint32_t recid);
+  // Records of the org index; merged ids above it lie in the inc index.
+  uint32_t orgCount() const { return orgCount_; }
 
  private:
   struct Directory;

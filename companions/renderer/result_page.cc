@@ -4,6 +4,7 @@
 #include "companions/renderer/result_page.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "companions/renderer/render_text.h"
 #include "output/query_output.h"
 #include "system/numbers.h"
+#include "text/similar_doc.h"
 
 namespace render {
 
@@ -64,17 +66,47 @@ std::string filterDate(const std::string& line, const std::string& key) {
   return value.find_first_not_of("0123456789/-") == std::string::npos ? value : "";
 }
 
-std::vector<TermLink> relatedTerms(const std::string& text, int language) {
+// Whether `term` is one of the blank-separated words of `query` (ASCII
+// letters compared ignoring case).
+bool isQueryWord(std::string_view term, std::string_view query) {
+  for (std::string_view word : splitFields(query, " "))
+    if (word.size() == term.size() &&
+        std::equal(word.begin(), word.end(), term.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        }))
+      return true;
+  return false;
+}
+
+// The related terms of all indexes, each once and none the query holds
+// already, each with the query it refines to. `query` is the query as typed
+// (local code page).
+std::vector<TermLink> relatedTerms(const std::string& text, const std::string& query,
+                                   int language) {
   std::vector<TermLink> terms;
   for (std::string_view group : splitFields(text, kGroupEndDelim)) {
     for (std::string_view term : splitFields(group, kFieldDelim)) {
-      if (term.empty() || terms.size() >= kMaxRelatedTerms) continue;
+      if (term.empty() || terms.size() >= kMaxRelatedTerms || isQueryWord(term, query)) continue;
       const bool seen = std::any_of(terms.begin(), terms.end(),
                                     [&](const TermLink& t) { return t.local == term; });
-      if (!seen) terms.push_back({std::string(term), localToUtf8(term, language)});
+      if (!seen)
+        terms.push_back({std::string(term), localToUtf8(term, language), -1,
+                         query.empty() ? std::string(term) : query + " " + std::string(term)});
     }
   }
   return terms;
+}
+
+// The similar-document query of a hit of this host: its index and its
+// number within the org or the inc index. None for an index whose id the
+// query's marker cannot carry.
+std::string similarQueryOf(const RecordLine& l, const IndexRecordReader& reader,
+                           const RecordDetails& d) {
+  if (!d.found || l.recid < 1 || l.index.find('-') != std::string::npos) return "";
+  const uint32_t recid = static_cast<uint32_t>(l.recid);
+  const bool inc = recid > reader.orgCount();
+  return makeSimilarDocMarker(l.index, inc ? recid - reader.orgCount() : recid, inc);
 }
 
 // The description of the selected-search descriptor "host D owner D desc".
@@ -281,7 +313,8 @@ void ResultReader::readTexts(ResultPage& page) {
   page.queryDisallowed = typed == kDisallowedQuery;
   page.queryTyped = page.queryDisallowed ? "" : localToUtf8(typed, language);
   page.selectedIndex = selectedDescription(f.GetQueryIndexName(), language);
-  if (f.GetRelTermOption() != 0) page.relatedTerms = relatedTerms(f.GetRelTerm(), language);
+  if (f.GetRelTermOption() != 0)
+    page.relatedTerms = relatedTerms(f.GetRelTerm(), page.queryDisallowed ? "" : typed, language);
   page.terms = highlightTerms(page.queryUnderstood);
 }
 
@@ -314,6 +347,7 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
       auto& reader = readers[l.owner + std::string(kFieldDelim) + l.index];
       if (!reader) reader = std::make_unique<IndexRecordReader>(inst_, l.owner, l.index);
       d = reader->read(static_cast<uint32_t>(l.recid));
+      hit.similarQuery = similarQueryOf(l, *reader, d);
     }
     fillHit(d, here, page, page.hits.size() < kMaxSnippetDocuments, hit);
     page.hits.push_back(std::move(hit));

@@ -45,6 +45,9 @@ struct TermLink {
   std::string local;
   std::string text;
   int score = -1;  // similar keywords only
+  // Related terms: the query with the term added, which narrows the result
+  // to what the term is about (local code page).
+  std::string refine;
 };
 
 struct ClassEntry {
@@ -77,6 +80,9 @@ struct HitView {
   Snippet snippet;
   // The document is HTML (by its name): its title may hold references.
   bool html = false;
+  // The query that finds documents like this one (hits of this host only:
+  // the query program reads the record's terms here); "" when none.
+  std::string similarQuery;
 };
 
 struct ResultPage {

@@ -1,0 +1,147 @@
+/// @file related_terms.cc
+/// @brief The related-term jobs of a result.
+
+#include "assemble/related_terms.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "search/related_term_tool.h"
+#include "search/remote_relterm.h"
+#include "search/remote_request.h"
+#include "system/address.h"
+#include "system/net_exchange.h"
+#include "system/numbers.h"
+
+namespace {
+
+// An answer of related terms is short: a larger one is no answer.
+constexpr size_t kMaxAnswerBytes = 1u << 20;
+
+int exchangeWithAgent(const std::string& host, uint16_t port, const std::string& request,
+                      std::string& answer) {
+  NetLimits limits = systemGetNetLimits();
+  limits.maxAnswerBytes = std::min(limits.maxAnswerBytes, kMaxAnswerBytes);
+  return getData(host.c_str(), port, request, answer, limits);
+}
+
+// The first `count` ids of a "%d " list; words that are no id are skipped.
+std::vector<uint32_t> firstIds(const std::string& list, int count) {
+  std::vector<uint32_t> ids;
+  std::istringstream words(list);
+  std::string word;
+  while (static_cast<int>(ids.size()) < count && words >> word) {
+    int64_t id = 0;
+    if (parseDecimal(word, 1, UINT32_MAX, id)) ids.push_back(static_cast<uint32_t>(id));
+  }
+  return ids;
+}
+
+}  // namespace
+
+void getRelterm::initialize(const std::string& host, const std::string& owner,
+                            const std::string& idxName, const std::string& port, int count,
+                            const std::string& idList, enumLocalRemote place, FILE* log) {
+  m_ipAddr = host;
+  m_indexes.clear();
+  m_indexes.push_back({owner, idxName, port, idList, count});
+  m_place = place;
+  m_location.clear();
+  m_readNum = 0;
+  m_reltermResult.clear();
+  m_rc = 0;
+  m_fplog = log;
+}
+
+void getRelterm::concate(const std::string& owner, const std::string& idxName,
+                         const std::string& port, int count, const std::string& idList) {
+  m_indexes.push_back({owner, idxName, port, idList, count});
+}
+
+std::string getRelterm::getResult(int a, int b) const {
+  if (a < 0 || b < a || static_cast<size_t>(b) > m_reltermResult.size()) return "";
+  return m_reltermResult.substr(static_cast<size_t>(a), static_cast<size_t>(b - a));
+}
+
+int getRelterm::getLocation(int i) const {
+  if (i == -1) return 0;
+  if (i < 0 || static_cast<size_t>(i) >= m_location.size()) return -1;
+  return m_location[static_cast<size_t>(i)];
+}
+
+int getRelterm::Execute(int timeLimitMs, const RelTermExchange& exchange) {
+  m_rc = m_place == fgLocal ? localGetRelTerm(timeLimitMs) : remoteGetRelTerm(exchange);
+  return m_rc;
+}
+
+int getRelterm::localGetRelTerm(int timeLimitMs) {
+  const Index& index = m_indexes.front();
+  return relatedTermsOfIndex(index.owner, index.idxName, firstIds(index.idList, index.count),
+                             timeLimitMs, m_fplog, m_reltermResult);
+}
+
+int getRelterm::remoteGetRelTerm(const RelTermExchange& exchange) {
+  std::vector<RelTermRequestIndex> request;
+  for (const Index& i : m_indexes)
+    request.push_back({m_ipAddr, i.owner, i.idxName, i.port, i.count, i.idList});
+  int64_t port = 0;
+  if (!parseDecimal(m_indexes.front().port, 1, UINT16_MAX, port)) return kRemoteBadPort;
+  std::string bytes;
+  if (!buildRelTermRequest(request, bytes)) return kRemoteBadRequest;
+  std::string answer;
+  const int sent = exchange
+                       ? exchange(m_ipAddr, static_cast<uint16_t>(port), bytes, answer)
+                       : exchangeWithAgent(m_ipAddr, static_cast<uint16_t>(port), bytes, answer);
+  if (sent != kNetOk) return kRemoteUnreachable;
+  std::vector<std::string> parts;
+  // A refusal names no terms: every index of the job gets none.
+  if (parseRelTermAnswer(answer, m_indexes.size(), parts) != 0) return kRemoteBadAnswer;
+  m_location.assign(m_indexes.size(), -1);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    m_reltermResult += parts[i];
+    m_location[i] = static_cast<int>(m_reltermResult.size());
+  }
+  return 0;
+}
+
+int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
+                     const RelTermExchange& exchange) {
+  std::vector<getRelterm> jobs;
+  int count = 0;
+  for (dbMapping& db : dbMap) {
+    if (db.fgRelterm != 1) continue;
+    ++count;
+    const int n = static_cast<int>(std::min(db.numRec, kRelTermMaxRecords));
+    const bool local = isLocalIPAddress(db.ipAddr.c_str());
+    if (!local && !jobs.empty()) {
+      auto same = std::find_if(jobs.begin(), jobs.end(), [&](const getRelterm& j) {
+        return !j.isLocal() && j.getIpaddr() == db.ipAddr;
+      });
+      if (same != jobs.end()) {
+        same->concate(db.szOwner, db.idxName, db.port, n, db.recid_list);
+        db.mapping = static_cast<int>(same - jobs.begin());
+        continue;
+      }
+    }
+    jobs.emplace_back().initialize(db.ipAddr, db.szOwner, db.idxName, db.port, n, db.recid_list,
+                                   local ? fgLocal : fgRemote, log);
+    db.mapping = static_cast<int>(jobs.size() - 1);
+  }
+  for (getRelterm& job : jobs)
+    job.Execute(timeLimitMs, exchange);
+  for (dbMapping& db : dbMap) {
+    if (db.fgRelterm != 1) continue;
+    getRelterm& job = jobs[static_cast<size_t>(db.mapping)];
+    if (job.isDone()) continue;
+    const int r = job.getReadNum();
+    job.setReadNum(r + 1);
+    if (job.isLocal()) {
+      db.relterm_list = job.getResult();
+      continue;
+    }
+    const int a = job.getLocation(r - 1), b = job.getLocation(r);
+    db.relterm_list = a == -1 || b == -1 ? "" : job.getResult(a, b);
+    if (job.isDone()) job.freeLocationArray();
+  }
+  return count;
+}

@@ -1,0 +1,135 @@
+/// @file relterm_tool.cc
+/// @brief Terms typical of records, from relevance feedback.
+
+#include "companions/relterm/relterm_tool.h"
+
+#include <xapian.h>
+
+#include <algorithm>
+#include <map>
+
+#include "companions/engine/engine_query.h"
+#include "companions/engine/record_terms.h"
+#include "system/numbers.h"
+#include "text/record_term.h"
+
+namespace relterm {
+
+namespace {
+
+// Words that can characterise records (isCharacteristicTerm), and none that
+// more than half of the index holds: it would characterise every result
+// alike.
+class TypicalTermDecider : public Xapian::ExpandDecider {
+ public:
+  explicit TypicalTermDecider(const Xapian::Database& db) : db_(db), docs_(db.get_doccount()) {}
+  bool operator()(const std::string& term) const override {
+    if (!vela::isCharacteristicTerm(term)) return false;
+    return docs_ < 4 || 2 * static_cast<uint64_t>(db_.get_termfreq(term)) <= docs_;
+  }
+
+ private:
+  const Xapian::Database& db_;
+  uint64_t docs_;
+};
+
+// Terms of the dictionary entries of each record, at most this many each.
+constexpr int kEntriesPerRecord = 20;
+
+}  // namespace
+
+bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& out, std::string& error) {
+  bool haveD = false, haveO = false, haveN = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (haveN) {
+      int64_t id = 0;
+      if (!parseDecimal(a, 1, UINT32_MAX, id)) {
+        error = "bad record id " + a;
+        return false;
+      }
+      out.ids.push_back(static_cast<uint32_t>(id));
+      continue;
+    }
+    if (a == "-n") {
+      haveN = true;
+      continue;
+    }
+    if ((a == "-L" || a == "-D" || a == "-o") && i + 1 == args.size()) {
+      error = a + " needs a value";
+      return false;
+    }
+    if (a == "-L") {
+      int64_t n = 0;
+      if (!parseDecimal(args[++i], 1, kMaxTerms, n)) {
+        error = "bad term count " + args[i];
+        return false;
+      }
+      out.count = static_cast<int>(n);
+    } else if (a == "-D") {
+      const std::string& stem = args[++i];
+      const size_t slash = stem.rfind('/');
+      out.home = slash == std::string::npos ? "." : stem.substr(0, slash);
+      haveD = !out.home.empty();
+    } else if (a == "-o") {
+      out.output = args[++i];
+      haveO = !out.output.empty();
+    } else {
+      error = "unknown argument " + a;
+      return false;
+    }
+  }
+  if (!haveD || !haveO || out.ids.empty()) {
+    error = "usage: search_relterm.exe -L COUNT -D HOME/relterm -o OUT -n ID...";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> typicalTerms(const std::string& home, const std::vector<uint32_t>& ids,
+                                      int count) {
+  const Xapian::Database db = vela::openIndexDb(home);
+  Xapian::RSet relevant;
+  for (uint32_t id : ids)
+    if (id <= db.get_lastdocid() && db.get_doclength(id) > 0) relevant.add_document(id);
+  std::vector<std::string> terms;
+  if (relevant.empty()) return terms;
+  Xapian::Enquire enquire(db);
+  enquire.set_query(Xapian::Query::MatchAll);
+  // Divergence from randomness: a word weighs by how much more often the
+  // records use it than the index as a whole would lead one to expect.
+  enquire.set_expansion_scheme("trad");
+  const TypicalTermDecider decider(db);
+  const Xapian::ESet eset =
+      enquire.get_eset(static_cast<Xapian::termcount>(count), relevant, &decider);
+  for (auto it = eset.begin(); it != eset.end(); ++it)
+    if (it.get_weight() > 0) terms.push_back(*it);
+  return terms;
+}
+
+std::vector<std::string> dictionaryTerms(const std::string& home, const std::vector<uint32_t>& ids,
+                                         int count) {
+  RecordTerm reader;
+  reader.SetIndexHome(home.c_str());
+  std::map<int32_t, int64_t> weights;
+  for (uint32_t id : ids) {
+    MATCHINF pairs[kEntriesPerRecord];
+    if (id > INT32_MAX) continue;
+    const int n = reader.GetRecordTermId(static_cast<int>(id), pairs, kEntriesPerRecord);
+    for (int i = 0; i < n; ++i)
+      weights[pairs[i].termId] += pairs[i].weight;
+  }
+  std::vector<std::pair<int64_t, std::string>> named;
+  for (const auto& [termId, weight] : weights)
+    if (const char* name = reader.GetTermName(termId))
+      if (vela::isCharacteristicTerm(name)) named.emplace_back(weight, name);
+  std::sort(named.begin(), named.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first > b.first : a.second < b.second;
+  });
+  std::vector<std::string> terms;
+  for (size_t i = 0; i < named.size() && static_cast<int>(i) < count; ++i)
+    terms.push_back(named[i].second);
+  return terms;
+}
+
+}  // namespace relterm

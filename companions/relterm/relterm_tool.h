@@ -1,0 +1,47 @@
+/// @file relterm_tool.h
+/// @brief The terms typical of a set of records of one index: the words the
+/// engine's relevance feedback finds in them and seldom elsewhere, or, when
+/// that finds none (an index of a handful of records), the strongest words
+/// of their record term dictionary entries.
+///
+///   search_relterm.exe -L COUNT -D HOME/relterm -o OUT -n ID...
+/// writes at most COUNT terms, one per line, into OUT (an existing file of
+/// the caller's); HOME is the index directory.
+
+#ifndef SEARCHRUN_COMPANIONS_RELTERM_RELTERM_TOOL_H
+#define SEARCHRUN_COMPANIONS_RELTERM_RELTERM_TOOL_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace relterm {
+
+// Most terms asked for.
+constexpr int kMaxTerms = 100;
+
+struct ToolArgs {
+  int count = 10;             // -L
+  std::string home;           // -D without its last component
+  std::string output;         // -o
+  std::vector<uint32_t> ids;  // after -n
+};
+
+// Reads the arguments (without the program name). False with a message
+// when one is missing or bad; ids that are no record number are an error.
+bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& out, std::string& error);
+
+// The terms (UTF-8) for the records `ids` of the index at `home`, best
+// first, at most `count`. Ids that name no record are ignored. Throws
+// Xapian::Error when the index cannot be read.
+std::vector<std::string> typicalTerms(const std::string& home, const std::vector<uint32_t>& ids,
+                                      int count);
+
+// The same from the index's record term dictionary alone: the terms of the
+// records summed by weight (ties by name).
+std::vector<std::string> dictionaryTerms(const std::string& home, const std::vector<uint32_t>& ids,
+                                         int count);
+
+}  // namespace relterm
+
+#endif  // SEARCHRUN_COMPANIONS_RELTERM_RELTERM_TOOL_H

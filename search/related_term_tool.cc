@@ -1,0 +1,117 @@
+/// @file related_term_tool.cc
+/// @brief Runs of the related-term tool.
+
+#include "search/related_term_tool.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "system/child_process.h"
+#include "system/delimiters.h"
+#include "system/index_stats.h"
+#include "system/layout.h"
+#include "system/secure_file.h"
+#include "system/tmpfile.h"
+
+namespace {
+
+// Most bytes of the tool's output that are read.
+constexpr size_t kMaxToolOutput = 64 * 1024;
+
+uint32_t recordCount(const std::string& owner, const std::string& index) {
+  uint32_t count = 0;
+  double size = 0;
+  systemGetIndexNumRec(owner.c_str(), index.c_str(), count, size);
+  return count;
+}
+
+void logCommand(FILE* log, const std::vector<std::string>& argv) {
+  if (!log) return;
+  std::string line;
+  for (const std::string& word : argv)
+    line += (line.empty() ? "" : " ") + word;
+  std::fprintf(log, "getReltermCommand:%s\n", line.c_str());
+  std::fflush(log);
+}
+
+// The tool's output for `ids` of one index directory; false when it did not
+// end with status 0 or wrote nothing.
+bool runTool(const std::string& home, const std::vector<uint32_t>& ids, int timeLimitMs, FILE* log,
+             std::string& output) {
+  std::string scratch;
+  if (!systemGetCGITmpFile(scratch, "query")) return false;
+  ChildProgram tool;
+  tool.argv = relTermToolArgv(home, scratch, ids);
+  tool.streams = ChildProgram::Streams::kQuiet;
+  tool.limitMs = timeLimitMs;
+  logCommand(log, tool.argv);
+  const ChildOutcome outcome = runChildProgram(tool);
+  std::string bytes;
+  const bool ran = outcome.how == ChildOutcome::How::kEnded && WIFEXITED(outcome.rawStatus) &&
+                   WEXITSTATUS(outcome.rawStatus) == 0;
+  const UniqueFd fd = openRegularFile(scratch);
+  const bool read = ran && fd && readUpTo(fd.get(), bytes, kMaxToolOutput) && !bytes.empty();
+  unlink(scratch.c_str());
+  if (read) output = std::move(bytes);
+  return read;
+}
+
+bool hasControlByte(std::string_view text) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> relTermToolArgv(const std::string& indexHome, const std::string& output,
+                                         const std::vector<uint32_t>& ids) {
+  std::vector<std::string> argv = {
+      kRelTermTool, "-L", std::to_string(kRelTermToolTerms), "-D", indexHome + "/relterm", "-o",
+      output,       "-n"};
+  for (uint32_t id : ids)
+    argv.push_back(std::to_string(id));
+  return argv;
+}
+
+void appendToolTerms(std::string_view output, std::string& part) {
+  size_t from = 0;
+  while (from < output.size()) {
+    size_t end = output.find('\n', from);
+    if (end == std::string_view::npos) end = output.size();
+    std::string_view line = output.substr(from, end - from);
+    from = end + 1;
+    while (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    if (line.empty()) break;
+    if (hasControlByte(line)) continue;
+    part.append(line);
+    part += kFieldDelim;
+  }
+}
+
+int relatedTermsOfIndex(const std::string& owner, const std::string& index,
+                        const std::vector<uint32_t>& ids, int timeLimitMs, FILE* log,
+                        std::string& part) {
+  part = kGroupEndDelim;
+  const uint32_t orgCount = recordCount(owner, index);
+  std::vector<uint32_t> orgIds, incIds;
+  for (uint32_t id : ids)
+    (id > orgCount ? incIds : orgIds).push_back(id > orgCount ? id - orgCount : id);
+  const std::string incIndex = index + "_inc";
+  std::string orgOutput, incOutput;
+  if (!orgIds.empty() && !runTool(systemGetIndexHome(owner.c_str(), index.c_str()), orgIds,
+                                  timeLimitMs, log, orgOutput))
+    return kRelTermToolFailed;
+  if (!incIds.empty()) {
+    if (recordCount(owner, incIndex) == 0) return kRelTermIncEmpty;
+    if (!runTool(systemGetIndexHome(owner.c_str(), incIndex.c_str()), incIds, timeLimitMs, log,
+                 incOutput))
+      return kRelTermToolFailed;
+  }
+  part.clear();
+  appendToolTerms(orgOutput, part);
+  appendToolTerms(incOutput, part);
+  part += kGroupEndDelim;
+  return 0;
+}

@@ -1,0 +1,268 @@
+/// @file similar_keyword.cc
+/// @brief The passes of the similar-keyword search.
+
+#include "text/similar_keyword.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "system/child_process.h"
+#include "system/config.h"
+#include "system/lines.h"
+#include "system/numbers.h"
+#include "system/recinfo.h"
+#include "system/secure_file.h"
+#include "system/strings.h"
+#include "system/tmpfile.h"
+
+namespace {
+
+// Lines of the dictionary and the settings are read up to this length.
+constexpr size_t kLineMax = 1023;
+// The engine's fuzzy and match options of both engine passes.
+constexpr const char* kMatchOptions = "-s -i -F60";
+// Most hits of one engine pass mapped to words, whatever the settings say.
+constexpr int kMaxEngineLimit = 1000;
+// Largest engine result read.
+constexpr size_t kMaxResultBytes = 1u << 20;
+
+std::string trimmed(std::string_view s) {
+  const size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string_view::npos) return "";
+  const size_t e = s.find_last_not_of(" \t\r");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+std::vector<std::string> splitAt(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  size_t from = 0;
+  for (;;) {
+    const size_t at = s.find(sep, from);
+    out.push_back(s.substr(from, at == std::string::npos ? std::string::npos : at - from));
+    if (at == std::string::npos) return out;
+    from = at + 1;
+  }
+}
+
+bool runEngineQuietly(const std::vector<std::string>& argv, int limitMs) {
+  ChildProgram program;
+  program.argv = argv;
+  program.streams = ChildProgram::Streams::kQuiet;
+  program.limitMs = limitMs;
+  const ChildOutcome outcome = runChildProgram(program);
+  return outcome.how == ChildOutcome::How::kEnded && WIFEXITED(outcome.rawStatus) &&
+         WEXITSTATUS(outcome.rawStatus) == 0;
+}
+
+bool lookUpInfoLines(const std::string& dir, const std::vector<int>& ids,
+                     std::vector<std::string>& lines) {
+  std::vector<int> list(ids);
+  return TS2InfoForID(dir.c_str(), list.data(), lines, static_cast<int>(list.size())) == kRecInfoOk;
+}
+
+}  // namespace
+
+void keyword_list::insert(const std::string& name, double score) {
+  keyword node{name, score};
+  keyword old;
+  if (extract_node(name, old)) node.score += old.score;
+  size_t at = 0;
+  while (at < nodes_.size() && nodes_[at].score > node.score)
+    ++at;
+  nodes_.insert(nodes_.begin() + static_cast<std::ptrdiff_t>(at), std::move(node));
+}
+
+bool keyword_list::extract_node(const std::string& name, keyword& out) {
+  for (auto it = nodes_.begin(); it != nodes_.end(); ++it) {
+    if (it->name != name) continue;
+    out = std::move(*it);
+    nodes_.erase(it);
+    return true;
+  }
+  return false;
+}
+
+bool keyword_list::del(const std::string& name) {
+  keyword gone;
+  return extract_node(name, gone);
+}
+
+const keyword* keyword_list::search(const std::string& name) const {
+  for (const keyword& k : nodes_)
+    if (k.name == name) return &k;
+  return nullptr;
+}
+
+std::string keyword_list::show_all_element() const {
+  std::string out;
+  char score[64];
+  for (const keyword& k : nodes_) {
+    std::snprintf(score, sizeof score, "\t(%.1f) \n", k.score);
+    out += k.name + score;
+  }
+  return out;
+}
+
+void parseSimilarKeywordSettings(std::string_view text, SimilarKeywordSettings& s) {
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t end = text.find('\n', from);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(from, std::min(end - from, kLineMax)));
+    from = end + 1;
+    std::string key, value;
+    if (line.empty() || line[0] == '#' || line.find('\0') != std::string::npos ||
+        !parser_token_string(line.c_str(), key, value))
+      continue;
+    const double real = std::strtod(value.c_str(), nullptr);
+    const int whole = parseAtoi(value);
+    if (key == "WEIGHT_HOMO_SEARCH")
+      s.homoWeight = real;
+    else if (key == "WEIGHT_SYNONYMY_SEARCH")
+      s.synonymWeight = real;
+    else if (key == "WEIGHT_FUZZY_MATCH")
+      s.fuzzyWeight = real;
+    else if (key == "WEIGHT_PREFIX_MATCH")
+      s.prefixWeight = real;
+    else if (key == "MAX_SIMILAR_KEYWORD_COUNT")
+      s.engineLimit = whole;
+    else if (key == "MAX_OUTPUT_KEYWORD_COUNT")
+      s.outputLimit = whole;
+    else if (key == "SCORE_SYNONYMY_SEARCH")
+      s.synonymScore = whole;
+    else if (key == "SCORE_PREFIX_MATCH")
+      s.prefixScore = whole;
+    else if (key == "SCORE_THRESHOLD")
+      s.threshold = whole;
+  }
+}
+
+std::vector<std::pair<int, int>> readEngineTextResult(std::string_view text, int limit) {
+  std::vector<std::pair<int, int>> hits;
+  size_t from = 0;
+  for (int line = 0; from < text.size() && static_cast<int>(hits.size()) < limit; ++line) {
+    size_t end = text.find('\n', from);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view l = text.substr(from, end - from);
+    from = end + 1;
+    if (line < 2) continue;
+    const size_t blank = l.find(' ');
+    int64_t score = 0, recid = 0;
+    if (blank == std::string_view::npos ||
+        !parseDecimal(l.substr(0, blank), INT32_MIN, INT32_MAX, score) ||
+        !parseDecimal(l.substr(blank + 1), INT32_MIN, INT32_MAX, recid))
+      break;
+    hits.emplace_back(static_cast<int>(score), static_cast<int>(recid));
+  }
+  return hits;
+}
+
+std::string wordOfInfoLine(const std::string& info) {
+  const size_t at = info.find("@B:");
+  const size_t from = at == std::string::npos ? 0 : at + 3;
+  const size_t end = info.find_first_of("\n\r", from);
+  return info.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+void convert_buffer_to_lower_case(std::string& text, int language) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 'A' && c <= 'Z') text[i] = static_cast<char>(c - 'A' + 'a');
+    i += static_cast<size_t>(DBCSGetLen(c, language));
+  }
+}
+
+similar_keyword::similar_keyword(int language, int engineLimitMs)
+    : language_(language),
+      engineRun_([engineLimitMs](const std::vector<std::string>& argv) {
+        return runEngineQuietly(argv, engineLimitMs);
+      }),
+      infoLookup_(lookUpInfoLines) {}
+
+bool similar_keyword::read_config_file(const char* path) {
+  std::string text;
+  if (!readRegularFile(path, text, 64 * 1024)) return false;
+  parseSimilarKeywordSettings(text, settings_);
+  return true;
+}
+
+bool similar_keyword::data(size_t i, std::string& name, double& score) const {
+  const keyword* k = list_.at(i);
+  if (!k) return false;
+  name = k->name;
+  score = k->score;
+  return true;
+}
+
+bool similar_keyword::search(const std::string& indexDir, const std::string& dictionary,
+                             const std::string& query) {
+  if (settings_.homoWeight > 0) enginePass(indexDir, query, false, settings_.homoWeight);
+  if (settings_.synonymWeight > 0) synonymPass(dictionary, query);
+  if (settings_.fuzzyWeight > 0) enginePass(indexDir, query, true, settings_.fuzzyWeight);
+  if (settings_.prefixWeight > 0) prefixPass(query);
+  return true;
+}
+
+void similar_keyword::enginePass(const std::string& indexDir, const std::string& query, bool fuzzy,
+                                 double weight) {
+  const int limit = std::min(settings_.engineLimit, kMaxEngineLimit);
+  std::string result;
+  if (limit <= 0 || !systemGetCGITmpFile(result, fuzzy ? "fuzzy" : "homo")) return;
+  std::vector<std::string> argv = {
+      kSimilarKeywordEngine, "-H",  indexDir,     "-o", result, "-L" + std::to_string(limit),
+      fuzzy ? "-B" : "-B0",  "-bm", kMatchOptions};
+  if (!fuzzy) argv.push_back("-P");
+  argv.push_back(query);
+  std::string text;
+  const bool ran = engineRun_(argv) && readRegularFile(result, text, kMaxResultBytes);
+  // Nothing reads the result after this pass: it is not left behind.
+  unlink(result.c_str());
+  if (!ran) return;
+  const std::vector<std::pair<int, int>> hits = readEngineTextResult(text, limit);
+  std::vector<int> ids;
+  for (const auto& hit : hits)
+    ids.push_back(hit.second);
+  std::vector<std::string> lines;
+  if (ids.empty() || !infoLookup_(indexDir, ids, lines) || lines.size() != ids.size()) return;
+  for (size_t i = 0; i < hits.size(); ++i) {
+    const std::string word = wordOfInfoLine(lines[i]);
+    if (!word.empty()) list_.insert(word, hits[i].first * weight);
+  }
+}
+
+void similar_keyword::synonymPass(const std::string& dictionary, const std::string& query) {
+  UniqueFile in(fopenRegular(dictionary));
+  if (!in) return;
+  std::string wanted = query;
+  convert_buffer_to_lower_case(wanted, language_);
+  if (wanted.empty()) return;
+  std::string line;
+  while (readBoundedLine(in.get(), kLineMax, line)) {
+    std::string lower = line;
+    convert_buffer_to_lower_case(lower, language_);
+    if (lower.find(wanted) == std::string::npos) continue;
+    bool member = false;
+    for (const std::string& m : splitAt(lower, '$'))
+      member = member || trimmed(m) == wanted;
+    if (!member) continue;
+    const double score = settings_.synonymScore * settings_.synonymWeight;
+    for (const std::string& m : splitAt(line, '$')) {
+      const std::string name = trimmed(m);
+      if (!name.empty()) list_.insert(name, score);
+    }
+    return;
+  }
+}
+
+void similar_keyword::prefixPass(const std::string& query) {
+  if (query.empty()) return;
+  std::vector<std::string> holding;
+  for (size_t i = 0; i < list_.count(); ++i)
+    if (list_.at(i)->name.find(query) != std::string::npos) holding.push_back(list_.at(i)->name);
+  for (const std::string& name : holding)
+    list_.insert(name, settings_.prefixScore * settings_.prefixWeight);
+}
