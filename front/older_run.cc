@@ -14,6 +14,7 @@
 #include <string>
 
 #include "assemble/record_merge.h"
+#include "assemble/related_terms.h"
 #include "assemble/result_order.h"
 #include "cgi/conversion_hooks.h"
 #include "front/merge_request.h"
@@ -143,6 +144,13 @@ MaybeEnd searchAndMerge(OlderRun& run) {
   if (merged.message) return RunEnd::error(merged.message, kMergeExitStatus);
   markTime("a-function 'getRecordList'");
   if (run.result.empty()) return std::nullopt;
+  // The related-term jobs run in worker threads, all at once.
+  if (queryOption.relterm_output == 1) {
+    markTime("b-function 'getReltermString'");
+    getReltermString(run.result.dbMap, g_fplog_running, ini_option.get_rel_term_time, nullptr,
+                     true);
+    markTime("a-function 'getReltermString'");
+  }
   const int mode =
       resultSortMode(queryOption.sortField, run.result.dbCount(), nExecuteIncIndxCount);
   if (mode >= 0) {

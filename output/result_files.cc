@@ -25,19 +25,6 @@ namespace {
 
 using File = UniqueFile;
 
-// A side file is new (created exclusively), or one this run wrote before
-// (the filter file is written with the fast output and again with the
-// whole result): nothing planted under its name, a link above all, is ever
-// written.
-File createText(const std::string& path) {
-  UniqueFd fd = createExclusive(path, kResultFileMode);
-  if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
-  if (!fd) return nullptr;
-  File file(fdopen(fd.get(), "w"));
-  if (file) fd.release();
-  return file;
-}
-
 int clampToInt(unsigned long value) {
   return value > static_cast<unsigned long>(INT_MAX) ? INT_MAX : static_cast<int>(value);
 }
@@ -150,6 +137,19 @@ void removeBrokenFile(const std::string& path) {
 
 }  // namespace
 
+// A side file is new (created exclusively), or one this run wrote before
+// (the filter file is written with the fast output and again with the
+// whole result): nothing planted under its name, a link above all, is ever
+// written.
+UniqueFile createResultText(const std::string& path) {
+  UniqueFd fd = createExclusive(path, kResultFileMode);
+  if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
+  if (!fd) return nullptr;
+  UniqueFile file(fdopen(fd.get(), "w"));
+  if (file) fd.release();
+  return file;
+}
+
 std::string resultFileName(const std::string& base, ResultFile kind) {
   switch (kind) {
     case ResultFile::Fast:
@@ -187,7 +187,7 @@ bool outputResult(const std::string& path, const ResultOutputRequest& request,
 }
 
 bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLookup& cgiValue) {
-  File file = createText(resultFileName(base, ResultFile::Filter));
+  File file = createResultText(resultFileName(base, ResultFile::Filter));
   if (!file) return false;
   if (fgSearchDate != 1) return true;
   int begin[3];
@@ -206,7 +206,7 @@ bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLook
 
 bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list,
                         const char* localAddress) {
-  File file = createText(resultFileName(base, ResultFile::IndexList));
+  File file = createResultText(resultFileName(base, ResultFile::IndexList));
   if (!file) return false;
   auto isLocal = [localAddress](const std::string& ip) {
     if (localAddress == nullptr) return isLocalIPAddress(ip.c_str());
@@ -226,30 +226,6 @@ bool ensureClassFile(const std::string& base) {
   // A class search wrote it already: content stays, but only a regular file
   // counts.
   return errno == EEXIST && openRegularFile(path);
-}
-
-bool similarKeywordCheck(const std::string& query) {
-  for (const char* word : {" and ", " or ", " & ", " | "}) {
-    if (query.find(word) != std::string::npos) return false;
-  }
-  return true;
-}
-
-bool writeSimilarKeywordFile(const std::string& path, const std::string& query,
-                             const std::vector<SimilarKeywordCandidate>& candidates,
-                             double threshold, int maxCount) {
-  if (candidates.empty()) return false;
-  File file = createText(path);
-  if (!file) return false;
-  int written = 0;
-  for (const SimilarKeywordCandidate& c : candidates) {
-    if (written >= maxCount) break;
-    if (strcasecmp(c.name.c_str(), query.c_str()) == 0) continue;
-    if (c.score < threshold) continue;
-    std::fprintf(file.get(), "%s\t%.0f\n", c.name.c_str(), c.score);
-    ++written;
-  }
-  return true;
 }
 
 int BuildGetFileListCommand(const std::string& base, const RendererOptions& options,

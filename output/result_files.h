@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "output/renderer_handoff.h"
+#include "system/lines.h"
 #include "system/record_mapping.h"
 #include "system/vela_search_list.h"
 
@@ -119,6 +120,11 @@ bool writeIndexListFile(const std::string& base, const VelaSearchListVector& lis
 // Creates B_class empty unless it exists already (a class search wrote it),
 // so that the renderer always finds it. False when it cannot be created.
 bool ensureClassFile(const std::string& base);
+
+// Creates a side file for writing: new (created exclusively), or one this
+// run wrote before; never through a link or over anything else planted
+// under its name. Null when it cannot be had.
+UniqueFile createResultText(const std::string& path);
 
 // False when the query combines terms (" and ", " or ", " & ", " | ", blanks
 // included, case-sensitive): similar keywords are offered for one term only.
