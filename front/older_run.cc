@@ -33,6 +33,11 @@
 #endif
 #include "text/jp_conv.h"
 
+// A build property; the edition targets set it.
+#ifndef SEARCHRUN_THREADED_VERSION_NO
+#define SEARCHRUN_THREADED_VERSION_NO "0.0"
+#endif
+
 namespace {
 
 constexpr const char* kRunTimeLogPath = "../logs/searchrun_time.log";
@@ -208,7 +213,13 @@ int searchrunOlderMain(int argc, char** argv) {
   setLogProcessId(pid);
   endChildrenWithRun();
 #ifndef SEARCHRUN_WITHOUT_VERSION_REPORT
-  verifyProgramVersion(argc, argv);
+  // The threaded editions' own block: their version, no build number.
+  if (isVersionRequest(argc, argv)) {
+    std::printf("\nVERSION_NO: %s\nBUILD_DATE: %s, %s\n\n", SEARCHRUN_THREADED_VERSION_NO, __DATE__,
+                __TIME__);
+    std::fflush(stdout);
+    return 0;
+  }
 #else
   (void)argc, (void)argv;
 #endif

@@ -169,7 +169,9 @@ TEST_P(EditionsTest, PagesAreXmlWhenAskedFor) {
 TEST_P(EditionsTest, VersionReportOnlyWhereTheEditionHasIt) {
   const RunResult r = inst_->run(std::string("search-cgi/") + GetParam(), {"-ver"}, {});
   const bool hasVersion = std::string(GetParam()) != "searchrun-lite";
-  EXPECT_EQ(hasVersion, r.out.find("VERSION") != std::string::npos) << r.out;
+  EXPECT_EQ(hasVersion, r.out.rfind("\nVERSION_NO: 2.6.0.1\nBUILD_DATE: ", 0) == 0) << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find("BUILD NUMBER")) << r.out;
+  EXPECT_EQ(0, hasVersion ? r.exitStatus : 0);
 }
 
 TEST_P(EditionsTest, QueryLogGetsTheSearch) {
