@@ -143,6 +143,8 @@ const char* createSearchJobs(const VelaSearchListVector& list,
                             request.endTime, request.searchMode, first.m_digit_field);
     job.m_queryScreen = request.screen;
     job.m_incListFilter = request.incList;
+    job.m_propertySource = request.propertySource;
+    if (plan.where == fgLocal) job.m_fieldFilter = request.fieldFilter;
     for (size_t k = 1; rc == 0 && k < plan.entries.size(); ++k) {
       const velaSearchList& entry = list[plan.entries[k]];
       rc = job.concate(entry.owner.c_str(), entry.idxName.c_str(), entry.sbfString,

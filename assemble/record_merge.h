@@ -53,8 +53,9 @@ std::vector<SearchJobPlan> planSearchJobs(const VelaSearchListVector& list, int 
 
 // Appends the planned jobs to `jobs`, built with the request's settings
 // (sort field, file and time bounds, search mode, run log, query screen,
-// inc-list filter) and the engine option text shared by all jobs. Nothing
-// runs yet. Null, or kMsgMergeNoMemory when a job could not take its indexes.
+// inc-list filter, property filters, and for local jobs the field filter)
+// and the engine option text shared by all jobs. Nothing runs yet. Null, or
+// kMsgMergeNoMemory when a job could not take its indexes.
 const char* createSearchJobs(const VelaSearchListVector& list,
                              const std::vector<SearchJobPlan>& plans, const SearchRequest& request,
                              const std::string& velaOption, std::vector<velaSearch>& jobs);

@@ -79,24 +79,6 @@ void widenHalfWidthKana(queryOptionTag& option) {
   }
 }
 
-// ";" would end the query for the engine, and a control character would
-// split it (the engine reads one line) or forge a line of a log; the second
-// byte of a double-byte character may have the code of ";" and must stay
-// (no code page of the installation uses control codes as second bytes).
-void blankSemicolonsAndControls(char* query) {
-  for (size_t i = 0; query[i] != '\0'; ++i) {
-    const unsigned char c = static_cast<unsigned char>(query[i]);
-    if (c < 0x20 || c == 0x7F) {
-      query[i] = ' ';
-    } else if (c >= 0x80) {
-      if (query[i + 1] == '\0') break;
-      if (static_cast<unsigned char>(query[i + 1]) >= 0x20) ++i;
-    } else if (c == ';') {
-      query[i] = ' ';
-    }
-  }
-}
-
 struct DateParts {
   int year = -1;
   int month = -1;
@@ -187,6 +169,24 @@ void readAnswerFormat(const CGIStringParser& cgi, queryOptionTag& option) {
 }
 
 }  // namespace
+
+// ";" would end the query for the engine, and a control character would
+// split it (the engine reads one line) or forge a line of a log; the second
+// byte of a double-byte character may have the code of ";" and must stay
+// (no code page of the installation uses control codes as second bytes).
+void blankSemicolonsAndControls(char* query) {
+  for (size_t i = 0; query[i] != '\0'; ++i) {
+    const unsigned char c = static_cast<unsigned char>(query[i]);
+    if (c < 0x20 || c == 0x7F) {
+      query[i] = ' ';
+    } else if (c >= 0x80) {
+      if (query[i + 1] == '\0') break;
+      if (static_cast<unsigned char>(query[i + 1]) >= 0x20) ++i;
+    } else if (c == ';') {
+      query[i] = ' ';
+    }
+  }
+}
 
 queryOptionTag::queryOptionTag()
     : orgQuery{},

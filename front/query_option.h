@@ -98,6 +98,10 @@ struct queryOptionTag {
   int api_version;
 };
 
+// Blanks the control characters and ";" of a query in the local code page,
+// keeping double-byte characters whole.
+void blankSemicolonsAndControls(char* query);
+
 // The request's options; filled once by the request flow, read by every stage.
 extern queryOptionTag queryOption;
 

@@ -32,7 +32,7 @@ int answerRunEnd(const RunEnd& end) {
 #else
 int answerRunEnd(const RunEnd& end) {
   cgi_msg_table.getMessage(end.message, output_message);
-  cgi_msg_report.setAPIRetCode(end.message);
+  cgi_msg_report.setAPIRetCode(end.apiCode ? end.apiCode : end.message);
   const char* value = end.value.c_str();
   switch (end.page) {
     case RunEnd::Page::kError:

@@ -53,6 +53,8 @@ struct RunEnd {
   Page page = Page::kError;
   std::string value;
   int number = 0;
+  // The API return code when it differs from the message number.
+  const char* apiCode = nullptr;
 
   static RunEnd error(const char* message, int exitStatus) {
     RunEnd end;

@@ -16,6 +16,7 @@
 
 #include "access/sign_in.h"
 #include "assemble/class_search.h"
+#include "assemble/multi_field_merge.h"
 #include "assemble/record_merge.h"
 #include "assemble/related_terms.h"
 #include "assemble/result_order.h"
@@ -25,6 +26,7 @@
 #include "cgi/conversion_hooks.h"
 #include "front/local_search_filters.h"
 #include "front/merge_request.h"
+#include "front/multi_field_request.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/remote_index_info.h"
@@ -62,6 +64,7 @@ struct RunState {
   RunLimits limits;
   int searchNum = 1;
   VelaSearchListVector list;
+  SearchMultiIndexVector clauses;  // a multi-field request's, one per list entry
   bool propertyMode = false;
   int runPropertySearchIndex = 0;
   RecordList result;
@@ -186,9 +189,11 @@ MaybeEnd prepareQuery(RunState& run) {
   gettimeofday(&run.tvStart, nullptr);
   normaliseQuery(queryOption.orgQuery, queryOption.h2f_flag, kQueryCfgPath);
   // A search for nothing would only answer "no documents": ask for a query.
-  // A date-range search needs none.
+  // A date-range search needs none, nor does a multi-field search, whose
+  // queries are its clauses'.
   if (queryOption.orgQuery[std::strspn(queryOption.orgQuery, " ")] == '\0' &&
-      queryOption.file_name_search != kModeDateRange)
+      queryOption.file_name_search != kModeDateRange &&
+      !cgi_variable.findCgiVariableByName(kMultiFieldCountVariable))
     return RunEnd::error("1071", kRefused);
   // A date window that cannot hold a document is named, not ignored.
   if (queryOption.dateWindowProblem != kDateWindowOk) {
@@ -231,26 +236,58 @@ ClassSearchRequest classSearchRequestOf(const RunState& run) {
   return request;
 }
 
-// Steps 15 to 22: the indexes to search, within the limits.
-MaybeEnd selectIndexes(RunState& run) {
-  run.searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
-  // The multi-field property search joins before the class search once it
-  // exists.
-  int fileNameIndexCount = 0;
+// Step 16: the multi-field search, when the request is one. Its clauses'
+// wildcard words cost what those of a query do.
+MaybeEnd selectMultiFieldIndex(RunState& run) {
+  markTime("b-function 'buildMultiPropertySearch'");
+  const int built = buildMultiPropertySearch(cgi_variable, run.list, run.clauses,
+                                             strMultiIndexQuery, queryOption.h2f_flag, langFlag);
+  markTime("a-function 'buildMultiPropertySearch'");
+  if (built == kMultiFieldRefused) {
+    RunEnd end = RunEnd::error("0000", kResourceFailure);
+    end.apiCode = "0049";
+    return end;
+  }
+  if (built <= 0) return std::nullopt;
+  run.propertyMode = true;
+  queryOption.dbNum = built;
+  if (countWildcardWords(strMultiIndexQuery.c_str(), langFlag) > run.limits.maxWildcardTerms) {
+    RunEnd end = RunEnd::error("1070", kRefused);
+    end.page = RunEnd::Page::kNumber;
+    end.number = run.limits.maxWildcardTerms;
+    return end;
+  }
+  return std::nullopt;
+}
+
+// Steps 17 and 18: the indexes of a class, or else those named by
+// "index_id".
+MaybeEnd selectListedIndexes(RunState& run, int& fileNameIndexCount) {
   const ClassSearchOutcome classList =
       buildClassifiedSearch(classSearchRequestOf(run), class_search, run.list);
   if (classList.message) return RunEnd::error(classList.message, kResourceFailure);
   if (classList.added > 0) {
     queryOption.dbNum = static_cast<int>(run.list.size());
     fileNameIndexCount = classList.fileNameIndexCount;
-  } else {
-    const ExplicitIndexList explicitList =
-        buildExplicitIndexList(cgi_variable, run.list, g_fplog, pid);
-    if (explicitList.outOfMemory) return RunEnd::error("0008", kResourceFailure);
-    queryOption.dbNum += explicitList.added;
-    fileNameIndexCount = explicitList.fileNameIndexCount;
-    if (explicitList.duplicates > 0)
-      ReportLog("%d index uids named an index already selected\n", explicitList.duplicates);
+    return std::nullopt;
+  }
+  const ExplicitIndexList explicitList =
+      buildExplicitIndexList(cgi_variable, run.list, g_fplog, pid);
+  if (explicitList.outOfMemory) return RunEnd::error("0008", kResourceFailure);
+  queryOption.dbNum += explicitList.added;
+  fileNameIndexCount = explicitList.fileNameIndexCount;
+  if (explicitList.duplicates > 0)
+    ReportLog("%d index uids named an index already selected\n", explicitList.duplicates);
+  return std::nullopt;
+}
+
+// Steps 15 to 22: the indexes to search, within the limits.
+MaybeEnd selectIndexes(RunState& run) {
+  run.searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
+  if (MaybeEnd end = selectMultiFieldIndex(run)) return end;
+  int fileNameIndexCount = 0;
+  if (!run.propertyMode) {
+    if (MaybeEnd end = selectListedIndexes(run, fileNameIndexCount)) return end;
   }
 
   if (!run.propertyMode && queryOption.dbNum > run.limits.maxSearchIndexCount) {
@@ -270,10 +307,15 @@ MaybeEnd selectIndexes(RunState& run) {
   return std::nullopt;
 }
 
-// The merge request, with the query screen of the exclusion lists too.
-MergeRequest newerMergeRequest() {
+// The merge request, with the query screen of the exclusion lists and the
+// access filters, which show `user` (admitted by admitUser) what `user` may
+// read.
+MergeRequest newerMergeRequest(const char* user) {
   MergeRequest request = mergeRequestOf(queryOption, remote_index_not_found_count, g_fplog_running);
-  armLocalSearchFilters(request.search);
+  AccessIdentity who;
+  if (user) who.user = user;
+  if (const char* domain = cgi_variable.findCgiVariableByName("domain")) who.domain = domain;
+  armLocalSearchFilters(request.search, who);
   return request;
 }
 
@@ -281,8 +323,18 @@ MergeRequest newerMergeRequest() {
 // their related terms and step 26 orders them.
 MaybeEnd searchAndMerge(RunState& run) {
   markTime("b-function 'getRecordList'");
-  const MergeOutcome merged =
-      getRecordList(run.list, run.searchNum, newerMergeRequest(), run.result);
+  MergeRequest request = newerMergeRequest(run.user);
+  MergeOutcome merged;
+  if (run.propertyMode) {
+    // The query as typed is the clauses' (the request's "query" is at most
+    // the mark "_SEARCH_MULTI_FIELD_").
+    request.orgQuery = strMultiIndexQuery.c_str();
+    merged = getRecordListForDBMultiField(run.list, run.clauses, run.searchNum, request,
+                                          getUsedQueryTerm, run.result);
+    queryOption.dbNum = 1;
+  } else {
+    merged = getRecordList(run.list, run.searchNum, request, run.result);
+  }
   nExecuteIncIndxCount += merged.incSearches;
   if (merged.message) {
     RunEnd end = RunEnd::error(merged.message, kMergeExitStatus);

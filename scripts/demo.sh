@@ -117,6 +117,31 @@ for entry in "licenses:Licenses:$root:$host_a" "packages:Package documentation:$
     echo "  $desc: index $id on $address ($(ls "$docs/$folder" | wc -l) documents)"
   fi
 done
+# A table of this host to search by field: the installed packages.
+table=$root/demo-tables/packages.csv
+mkdir -p "$(dirname "$table")"
+{ echo "name,version,section,size"
+  dpkg-query -W -f='${Package},${Version},${Section},${Installed-Size}\n' 2>/dev/null || true; } >"$table"
+chmod 0644 "$table"
+db_id=$(as_account ../binind/index_builder create --owner demo --desc "Installed packages" \
+  --type db "$table")
+db_uid=$(uid_of "$host_a" "$db_id")
+echo "  Installed packages: index $db_id on $host_a ($(($(wc -l <"$table") - 1)) rows)"
+
+# A protected index: the access file says who may read which of its
+# documents; alice and carol, signed in below, see different hits.
+company=$root/demo-company
+rm -rf "$company"
+mkdir -p "$company/pub" "$company/hr" "$company/eng"
+echo "<title>Welcome</title><p>The company handbook for everyone.</p>" >"$company/pub/welcome.html"
+echo "<title>Salaries 2024</title><p>The handbook of pay grades.</p>" >"$company/hr/salaries.html"
+echo "<title>Engine design</title><meta name=\"author\" content=\"Alice\"><p>The handbook of the engine.</p>" \
+  >"$company/eng/design.html"
+printf '# who may read what (see README)\n@engineers\talice\npub/*\t*\nhr/*\tcarol\neng/*\t@engineers\n' \
+  >"$root/demo-access.txt"
+protected=$(uid_of "$host_a" "$(as_account ../binind/index_builder create --owner demo \
+  --desc "Company (protected)" --access "$root/demo-access.txt" "$company")")
+echo "  Company (protected): index ${protected#*_} on $host_a (readers: $root/demo-access.txt)"
 
 # The words the searches propose ("did you mean") come from every index of
 # an installation, gathered into ROOT/similar_term once they are all built.
@@ -131,6 +156,7 @@ for i in "${!uids[@]}"; do
   [ "${folders[$i]}" != manuals ] || where=" (on the peer, $host_b)"
   options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"${uids[$i]}\" checked> ${descs[$i]}$where</label><br>"
 done
+options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"$protected\"> Company (protected: without signing in, its public part)</label><br>"
 
 # Two classes of this host's indexes: the licenses, and all documentation
 # (the package documentation and, as a sub-class, the licenses).
@@ -148,6 +174,7 @@ done
 classes="<option value=\"All documentation\">All documentation</option>"
 classes+="<option value=\"Reference\">Reference (licenses)</option>"
 sed -e "s|@INDEX_OPTIONS@|$options|" -e "s|@CLASS_OPTIONS@|$classes|" \
+  -e "s|@DB_INDEX_UID@|$db_uid|" \
   "$repo/site/demo/index.html" >"$root/search/index.html"
 
 echo "== starting the services"
@@ -200,6 +227,18 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   lighttpd -f "$conf"
 fi
 
+echo "== the protected index, for two signed-in users"
+signed_in=()
+for user in alice carol; do
+  key=$(as_account ./ks_permit create --user "$user")
+  key=${key#ks_key=}
+  echo "$user sees:"
+  as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+    QUERY_STRING="user=$user&ks_key=$key&query=handbook&xml=1&index_id=$protected" ./searchrun |
+    "$repo/scripts/show-hits.sh"
+  signed_in+=("  $user: http://127.0.0.1:$port/search-cgi/searchrun?user=$user&ks_key=$key&query=handbook&index_id=$protected")
+done
+
 echo "== one search from the command line"
 all=""
 for uid in "${uids[@]}"; do all+="&index_id=$uid"; done
@@ -207,6 +246,11 @@ query=${DEMO_QUERY:-license}
 as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
   QUERY_STRING="user=TESSERA&query=$query&search_no=0&no_rec=5&xml=1$all" ./searchrun |
   "$repo/scripts/show-hits.sh"
+
+echo "== a search by field: packages whose name holds \"${DEMO_FIELD_QUERY:-lib*}\""
+as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+  QUERY_STRING="user=TESSERA&search_no=0&no_rec=5&xml=1&index_id=$db_uid&MultiDBFieldCount=1&m_query_1=${DEMO_FIELD_QUERY:-lib*}&m_field_1=name" \
+  ./searchrun | "$repo/scripts/show-hits.sh"
 
 # The administrator's report of the search log (the search above is in it).
 as_account ../binind/search_report --root "$root" >"$root/search/report.html"
@@ -217,6 +261,8 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   echo
   echo "Search page: http://127.0.0.1:$port/search/index.html"
   echo "Search log report: http://127.0.0.1:$port/search/report.html"
+  echo "The protected index as each signed-in user sees it:"
+  printf '%s\n' "${signed_in[@]}"
   echo "The first hit of the search above, as text, as its own bytes, and the page as JSON:"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1"
   echo "  http://127.0.0.1:$port/search-cgi/getfilelist.exe?result=$first&view=1&raw=1"

@@ -83,7 +83,9 @@ const CDbFieldTexts::Block& CDbFieldTexts::block(uint32_t k) {
 std::string_view CDbFieldTexts::cell(uint32_t recid, uint32_t column) {
   static constexpr std::string_view kNoBlock = " ";
   uint32_t columns = 0;
-  if (!uint32At(info_, 0, columns)) return kNoBlock;
+  // A column the index part does not hold (one added to the index after
+  // this part was built) has no cell here, never another column's.
+  if (!uint32At(info_, 0, columns) || column >= columns) return kNoBlock;
   // The last block whose first record is at most recid.
   bool inBlock = false;
   uint32_t blockNo = 0;

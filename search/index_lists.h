@@ -66,8 +66,9 @@ class CDbFieldTexts {
   // Loads the info file: kListOk, kListMissing or kListEmpty (under 8 bytes,
   // or no column count). Blocks are read when first needed.
   int load(const std::string& home);
-  // Cell `column` of record `recid`: " " when the record lies in no block or
-  // its block's files are missing; empty when the block does not hold the cell.
+  // Cell `column` of record `recid`: " " when the record lies in no block,
+  // the column is not below the columns per record, or its block's files are
+  // missing; empty when the block does not hold the cell.
   std::string_view cell(uint32_t recid, uint32_t column);
 
  private:

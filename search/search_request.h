@@ -14,6 +14,8 @@
 
 class VelaOut;
 class velaSearch;
+class CPropertyFilterSource;
+class CFieldSearchFilter;
 
 // Size of a query text buffer, terminator included.
 constexpr int kQuerySize = 6144;
@@ -67,6 +69,11 @@ struct SearchRequest {
   // Filters implemented above this layer; null: not applied.
   CIncListFilter* incList = nullptr;
   CSearchJobFilters* jobFilters = nullptr;
+  // The property filters of property searches (vela_search.h).
+  CPropertyFilterSource* propertySource = nullptr;
+  // The field filter of the local jobs (vela_search.h); jobs run one after
+  // another, so one filter serves them all.
+  CFieldSearchFilter* fieldFilter = nullptr;
 };
 
 #endif  // SEARCHRUN_SEARCH_SEARCH_REQUEST_H

@@ -4,6 +4,8 @@
 
 #include "search/vela_search.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -46,6 +48,13 @@ uint32_t recordCount(const std::string& owner, const std::string& index) {
   double size = 0;
   systemGetIndexNumRec(owner.c_str(), index.c_str(), count, size);
   return count;
+}
+
+// A protection switch that is there but cannot be read keeps its index
+// protected: the filter then finds no rights and shows nothing.
+bool existsAtAll(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
 }
 
 void logCount(FILE* log, const char* label, const VelaOutPtr& set) {
@@ -119,14 +128,17 @@ const char* velaSearch::getIndexOwner() const {
 bool velaSearch::isNTFSIndex() const {
   const std::string path = systemGetIndexHome(getIndexOwner(), getIndexName()) + "/doc_ntfs.cfg";
   UniqueFile fp(fopenRegular(path.c_str()));
-  return fp && std::fgetc(fp.get()) == '1';
+  if (!fp) return existsAtAll(path);
+  return std::fgetc(fp.get()) == '1';
 }
 
 bool velaSearch::isACLBuilderIndex() const {
   const std::string path =
       systemGetIndexHome(getIndexOwner(), getIndexName()) + "/acl_builder_option.cfg";
+  UniqueFile fp(fopenRegular(path.c_str()));
+  if (!fp) return existsAtAll(path);
   std::string line;
-  return readFirstLine(path.c_str(), 1023, line) && !line.empty() && line[0] == '1';
+  return readBoundedLine(fp.get(), 1023, line) && !line.empty() && line[0] == '1';
 }
 
 void velaSearch::setReturnQuery(const char* matched) {
@@ -141,13 +153,16 @@ FILE* velaSearch::runCommand(const std::string& command, const std::string& resu
   return ExecuteCmd(command.c_str(), resultPath.c_str(), m_fplog);
 }
 
-int velaSearch::readFieldResult(FILE* fp, const CLocalSearchPlan& plan, VelaOutPtr& out) {
+int velaSearch::readFieldResult(FILE* fp, const CLocalSearchPlan& plan, const std::string& sbfName,
+                                VelaOutPtr& out) {
   VelaOut* raw = nullptr;
   int rc = parseVelaOutFromFile(fp, &raw);
   if (rc != kBinoutOk) return rc;
   const VelaOutPtr rawSet(raw);
   setReturnQuery(rawSet->m_matched_str);
-  const std::string sbfHome = systemGetIndexHome(plan.owner.c_str(), plan.sbfName.c_str());
+  // Each field index numbers its records and rows on its own, so the inc
+  // field index is read with its own setting.
+  const std::string sbfHome = systemGetIndexHome(plan.owner.c_str(), sbfName.c_str());
   if (!m_fieldFilter->loadFieldSettings(sbfHome, m_sbfString.front())) return kSearchFieldSettings;
   VelaOut* selected = nullptr;
   rc = m_fieldFilter->filterFieldResult(*rawSet, &selected);
@@ -162,7 +177,7 @@ int velaSearch::searchOrg(CLocalSearchPlan& plan) {
   if (!fp) return kSearchNoStream;
   int rc = kBinoutOk;
   if (plan.kind == SearchKind::kField) {
-    rc = readFieldResult(fp.get(), plan, m_org_velaout);
+    rc = readFieldResult(fp.get(), plan, plan.sbfName, m_org_velaout);
   } else if (plan.kind == SearchKind::kProperty) {
     CRecIdFilter* property = m_propertySource->propertyFilterFor(m_fg_search_file_name);
     VelaOut* org = nullptr;
@@ -223,7 +238,7 @@ int velaSearch::searchInc(CLocalSearchPlan& plan) {
 
   int rc = kBinoutOk;
   if (field) {
-    rc = readFieldResult(fp.get(), plan, m_inc_velaout);
+    rc = readFieldResult(fp.get(), plan, plan.incSbfName, m_inc_velaout);
   } else {
     VelaOut* inc = nullptr;
     rc = parseVelaOutFromFile(fp.get(), &inc);

@@ -52,8 +52,10 @@ class CResultSetFilter {  // access rights of one side (org or inc)
 };
 class CFieldSearchFilter {  // search-by-field conditions
  public:
-  // Loads the field settings from `sbfHome` for the condition `sbfString`;
-  // false makes the job fail with kSearchFieldSettings.
+  // Loads the field settings from `sbfHome` for the condition `sbfString`,
+  // forgetting those of the field index before (the org and the inc field
+  // index are each loaded before their hits are filtered); false makes the
+  // job fail with kSearchFieldSettings.
   virtual bool loadFieldSettings(const std::string& sbfHome, const std::string& sbfString) = 0;
   // Builds in `*out` (caller owns) the hits of `raw` that meet the condition.
   // 0, kBinoutNoHits (none: not an error) or an error code that ends the job.
@@ -114,9 +116,11 @@ class velaSearch : public CVelaCommand {
 
   const char* getIndexName() const;   // first index; "" when none
   const char* getIndexOwner() const;  // first index; "" when none
-  // "doc_ntfs.cfg" in the index home starts with the byte '1'.
+  // "doc_ntfs.cfg" in the index home starts with the byte '1', or is there
+  // but cannot be read (the index stays protected).
   bool isNTFSIndex() const;
-  // The first line of "acl_builder_option.cfg" in the index home starts with '1'.
+  // The first line of "acl_builder_option.cfg" in the index home starts
+  // with '1', or the file is there but cannot be read.
   bool isACLBuilderIndex() const;
 
   // The local search of the first index (Execute calls it for fgLocal).
@@ -176,7 +180,8 @@ class velaSearch : public CVelaCommand {
   FILE* runCommand(const std::string& command, const std::string& resultPath);
   int searchOrg(CLocalSearchPlan& plan);
   int searchInc(CLocalSearchPlan& plan);
-  int readFieldResult(FILE* fp, const CLocalSearchPlan& plan, VelaOutPtr& out);
+  int readFieldResult(FILE* fp, const CLocalSearchPlan& plan, const std::string& sbfName,
+                      VelaOutPtr& out);
   int filterOrgSet(const CLocalSearchPlan& plan);
   int buildResultBlock(const CLocalSearchPlan& plan);
 };

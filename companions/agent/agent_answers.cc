@@ -3,6 +3,7 @@
 
 #include "companions/agent/agent_answers.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -100,10 +101,13 @@ std::string answerRelatedTerms(std::string_view bytes) {
     if (!findOwnIndex(index.owner, index.index, entry)) return refusalAnswer(kAgentUnknownIndex);
   const int limitMs = readRunLimits(kSearchOptionPath).programTimeLimit * 1000;
   std::string answer;
+  // Nobody vouches for the requester: the words of protected records stay.
+  // A failed index answers with an empty part: the others keep theirs.
   for (const RelTermIndex& index : indexes) {
-    // A failed index answers with an empty part: the others keep theirs.
     std::string part;
-    relatedTermsOfIndex(index.owner, index.index, index.ids, limitMs, nullptr, part);
+    relatedTermsOfIndex(index.owner, index.index,
+                        visibleRecords(index.owner, index.index, index.ids, {}), limitMs, nullptr,
+                        part);
     answer += part;
   }
   return answer;
@@ -119,8 +123,12 @@ std::string answerRecordInfo(std::string_view bytes) {
   std::string answer;
   for (const render::RemoteRecordGroup& group : groups) {
     render::IndexRecordReader reader(inst, group.owner, group.index);
-    for (uint32_t id : group.ids)
-      render::appendRecordInfo(reader.read(id), answer);
+    // A record nobody vouched for may not see is described as one not found.
+    const std::vector<uint32_t> visible = visibleRecords(group.owner, group.index, group.ids, {});
+    for (uint32_t id : group.ids) {
+      const bool shown = std::find(visible.begin(), visible.end(), id) != visible.end();
+      render::appendRecordInfo(shown ? reader.read(id) : render::RecordDetails(), answer);
+    }
     answer += kGroupEndDelim;
   }
   return answer;

@@ -14,6 +14,7 @@
 
 #include "companions/agent/agent_daemon.h"
 #include "companions/agent/agent_wire.h"
+#include "companions/serve/daemon_options.h"
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"
 #include "system/layout.h"
@@ -58,10 +59,6 @@ int fail(const std::string& problem) {
   return 1;
 }
 
-bool number(const char* text, int64_t min, int64_t max, int64_t& out) {
-  return text != nullptr && parseDecimal(text, min, max, out);
-}
-
 // Many clients at once each hold a descriptor: take what the system allows.
 void raiseDescriptorLimit() {
   rlimit limit{};
@@ -70,31 +67,24 @@ void raiseDescriptorLimit() {
   setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-// Reads the arguments; 0 to go on, else the exit status.
+// Reads the arguments; 0 to go on, else the exit status (-1: exit 0).
 int readOptions(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    uint32_t allowed = 0;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return -1;
-    } else if (a == "--root" && value) {
-      o.root = value;
-    } else if (a == "--address" && value) {
-      o.address = value;
-    } else if (a == "--allow" && value && serve::parseIPv4(value, allowed)) {
-      o.allowed.push_back(allowed);
-    } else if (a == "--port" && number(value, 1, 65535, o.port)) {
-    } else if (a == "--threads" && number(value, 1, 64, o.threads)) {
-    } else if (a == "--client-timeout" && number(value, 10, 60000, o.clientTimeoutMs)) {
-    } else if (a == "--job-time-limit" && number(value, 1, 3600, o.jobTimeLimit)) {
-    } else {
-      return usage("bad argument " + a);
-    }
-    ++i;
+  std::vector<std::string> allowed;
+  const int rc = serve::readDaemonOptions(
+      argc, argv, agent::kDaemonName, kUsage,
+      {serve::textOption("--root", o.root), serve::textOption("--address", o.address),
+       serve::listOption("--allow", allowed), serve::numberOption("--port", o.port, 1, 65535),
+       serve::numberOption("--threads", o.threads, 1, 64),
+       serve::numberOption("--client-timeout", o.clientTimeoutMs, 10, 60000),
+       serve::numberOption("--job-time-limit", o.jobTimeLimit, 1, 3600)},
+      "--root");
+  if (rc != 0) return rc;
+  for (const std::string& text : allowed) {
+    uint32_t ip = 0;
+    if (!serve::parseIPv4(text, ip)) return usage("bad argument --allow " + text);
+    o.allowed.push_back(ip);
   }
-  return o.root.empty() ? usage("--root is needed") : 0;
+  return 0;
 }
 
 }  // namespace

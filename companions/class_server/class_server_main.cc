@@ -12,6 +12,7 @@
 
 #include "companions/class_server/class_book.h"
 #include "companions/class_server/class_file.h"
+#include "companions/serve/daemon_options.h"
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"
 #include "system/delimiters.h"
@@ -65,34 +66,15 @@ int fail(const std::string& problem) {
   return 1;
 }
 
-bool number(const char* text, int64_t min, int64_t max, int64_t& out) {
-  return text != nullptr && parseDecimal(text, min, max, out);
-}
-
-// Returns 0 to go on, otherwise the exit status.
+// Returns 0 to go on, otherwise the exit status (-1: exit 0).
 int parseOptions(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return -1;
-    } else if (a == "--root" && value) {
-      o.root = value;
-    } else if (a == "--address" && value) {
-      o.address = value;
-    } else if (a == "--allow" && value) {
-      o.allowed.emplace_back(value);
-    } else if (a == "--port" && number(value, 1, 65535, o.port)) {
-    } else if (a == "--workers" && number(value, 1, 16, o.workers)) {
-    } else if (a == "--client-timeout" && number(value, 10, 60000, o.clientTimeoutMs)) {
-    } else {
-      return usage("bad argument " + a);
-    }
-    ++i;
-  }
-  if (o.root.empty()) return usage("--root is needed");
-  return 0;
+  return serve::readDaemonOptions(
+      argc, argv, kProgram, kUsage,
+      {serve::textOption("--root", o.root), serve::textOption("--address", o.address),
+       serve::listOption("--allow", o.allowed), serve::numberOption("--port", o.port, 1, 65535),
+       serve::numberOption("--workers", o.workers, 1, 16),
+       serve::numberOption("--client-timeout", o.clientTimeoutMs, 10, 60000)},
+      "--root");
 }
 
 // A request is whole at the end mark of its command; bytes after it make

@@ -54,6 +54,15 @@ std::vector<std::string> subdirectories(const std::string& dir) {
   return names;
 }
 
+// Field indexes hold table cells, the file-list indexes one record per
+// document property and the ACL indexes the readers of documents: none of
+// them are documents, and counted they would bend every weight.
+bool isCompanionIndex(const std::string& name) {
+  for (const char* suffix : {"_sbf", "_file", "_ntfs", "_acl"})
+    if (endsWith(name, suffix)) return true;
+  return false;
+}
+
 void walk(const std::string& dir, bool inIndexFolder, int depth, std::vector<IndexPart>& out) {
   for (const std::string& name : subdirectories(dir)) {
     const std::string path = dir + "/" + name;
@@ -61,7 +70,7 @@ void walk(const std::string& dir, bool inIndexFolder, int depth, std::vector<Ind
     // A directory with an engine database is an index home (or a field
     // index): nothing below it is another index.
     if (currentBuild(path, build)) {
-      if (inIndexFolder && !endsWith(name, "_sbf")) out.push_back({path, build});
+      if (inIndexFolder && !isCompanionIndex(name)) out.push_back({path, build});
       continue;
     }
     if (depth < kMaxPartDepth) walk(path, name == "index", depth + 1, out);

@@ -14,7 +14,9 @@
 /// every directory in a folder named "index" under SYSTEM/group (an owner's
 /// or a group's indexes; org and inc indexes alike) that holds an engine
 /// database, except hidden ones (staging of the builder) and field indexes
-/// ("_sbf", whose records are table cells, not documents). They are listed
+/// ("_sbf", whose records are table cells, not documents) and the other
+/// companions whose records are no documents: file-list indexes ("_file",
+/// document properties) and ACL indexes ("_ntfs", "_acl"). They are listed
 /// anew for every run, so an index built, updated or rebuilt counts from the
 /// next run on. What a part holds is read from its engine database; a cache
 /// keeps it for as long as the part's build stays in place (a new build is a

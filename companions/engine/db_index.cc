@@ -5,9 +5,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <map>
 
 #include "companions/engine/digit_filter.h"
 #include "companions/engine/doc_extract.h"
@@ -23,19 +25,9 @@ constexpr size_t kMaxCellBytes = 1023;
 // Largest table read.
 constexpr size_t kMaxTableBytes = size_t{1} << 30;
 
-std::string oneLine(const CodePage& cp, const std::string& utf8, size_t max) {
-  std::string local = cp.fromUtf8(utf8);
-  for (char& c : local)
-    if (c == '\n' || c == '\r' || c == '\0') c = ' ';
-  return std::string(cp.cut(local, max));
-}
-
-// A field of column_mapping.txt, which has no quoting.
-std::string mappingField(const CodePage& cp, const std::string& utf8) {
-  std::string f = oneLine(cp, utf8, 255);
-  for (char& c : f)
-    if (c == ',') c = ' ';
-  return f;
+// The name of a row's record: its table and its row number, from 1.
+std::string rowSource(const DbTable& t, size_t r) {
+  return t.name + "#" + std::to_string(r + 1);
 }
 
 // The row as one text, a cell per line (so that a one-column table of words
@@ -47,30 +39,57 @@ std::string joinRow(const CsvRow& row) {
   return text;
 }
 
-// The cell texts and their end offsets, for sorting by a column.
-bool writeFieldTexts(const std::string& dir, const DbTable& t, const CodePage& cp) {
+// Where each column of the index stands in `t` (its first position of that
+// name); -1 where the table lacks it.
+std::vector<int> columnPositions(const DbTable& t, const DbColumns& columns) {
+  std::vector<int> at(columns.all().size(), -1);
+  for (size_t p = t.columns.size(); p-- > 0;)
+    at[static_cast<size_t>(columns.indexOf(t.columns[p]))] = static_cast<int>(p);
+  return at;
+}
+
+// The cell texts of every column of the index and their end offsets, for
+// sorting by a column.
+bool writeFieldTexts(const std::string& dir, const std::vector<DbRowGroup>& groups,
+                     const DbColumns& columns, const CodePage& cp) {
   std::string info, dat, idx;
-  appendUInt32(info, static_cast<uint32_t>(t.columns.size()));
+  appendUInt32(info, static_cast<uint32_t>(columns.all().size()));
   appendUInt32(info, 1);
-  for (const CsvRow& row : t.rows)
-    for (const std::string& cell : row) {
-      dat += oneLine(cp, cell, kMaxCellBytes);
-      appendUInt32(idx, static_cast<uint32_t>(dat.size()));
+  for (const DbRowGroup& g : groups) {
+    const std::vector<int> from = columnPositions(*g.table, columns);
+    for (size_t r : g.rows) {
+      for (int p : from) {
+        if (p >= 0)
+          dat += oneLocalLine(cp, g.table->rows[r][static_cast<size_t>(p)], kMaxCellBytes);
+        appendUInt32(idx, static_cast<uint32_t>(dat.size()));
+      }
     }
+  }
   return writeNewFile(dir + "/db_field.info", info) && writeNewFile(dir + "/db_field.dat.0", dat) &&
          writeNewFile(dir + "/db_field.idx.0", idx);
 }
 
-bool writeDigitFilters(const std::string& dir, const DbTable& t) {
-  for (size_t p = 0; p < t.columns.size(); ++p) {
-    if (columnType(t, p) != "number") continue;
-    std::vector<DigitEntry> entries;
-    for (size_t r = 0; r < t.rows.size(); ++r) {
-      double v;
-      if (!t.rows[r][p].empty() && parseRangeBound(t.rows[r][p], 0, v))
-        entries.push_back({v, static_cast<uint32_t>(r + 1)});
+// A numeric filter index per number column, over the records of the part.
+bool writeDigitFilters(const std::string& dir, const std::vector<DbRowGroup>& groups,
+                       const DbColumns& columns) {
+  std::vector<std::vector<DigitEntry>> entries(columns.all().size());
+  uint32_t recid = 0;
+  for (const DbRowGroup& g : groups) {
+    const std::vector<int> at = columnPositions(*g.table, columns);
+    for (size_t r : g.rows) {
+      ++recid;
+      for (size_t c = 0; c < at.size(); ++c) {
+        double v;
+        if (at[c] < 0 || columns.all()[c].type != "number") continue;
+        const std::string& cell = g.table->rows[r][static_cast<size_t>(at[c])];
+        if (!cell.empty() && parseRangeBound(cell, 0, v)) entries[c].push_back({v, recid});
+      }
     }
-    if (!writeDigitFilter(dir + "/" + digitFilterName(static_cast<int>(p + 1)), entries))
+  }
+  for (size_t c = 0; c < entries.size(); ++c) {
+    const DbColumn& column = columns.all()[c];
+    if (column.type == "number" &&
+        !writeDigitFilter(dir + "/" + digitFilterName(static_cast<int>(column.field)), entries[c]))
       return false;
   }
   return true;
@@ -115,61 +134,119 @@ bool readDbTable(const std::string& path, const CodePage& cp, DbTable& table, st
   return true;
 }
 
-std::string columnType(const DbTable& table, size_t p) {
-  bool any = false;
-  for (const CsvRow& row : table.rows) {
-    double v;
-    if (row[p].empty()) continue;
-    if (!parseRangeBound(row[p], 0, v)) return "text";
-    any = true;
+bool readDbSource(const std::string& path, const CodePage& cp, std::vector<DbTable>& tables,
+                  std::string& error) {
+  std::error_code ec;
+  std::vector<std::string> files;
+  if (!std::filesystem::is_directory(path, ec)) {
+    files.push_back(path);
+  } else {
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end;
+         it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".csv") == 0 &&
+          it->is_regular_file(ec))
+        files.push_back(it->path().string());
+    }
+    std::sort(files.begin(), files.end());
+    if (files.empty() || files.size() > kMaxDbTables) {
+      error = "folder " + path + " holds " + std::to_string(files.size()) +
+              " tables (*.csv); a database index takes 1 to " + std::to_string(kMaxDbTables);
+      return false;
+    }
   }
-  return any ? "number" : "text";
+  tables.assign(files.size(), DbTable());
+  for (size_t i = 0; i < files.size(); ++i)
+    if (!readDbTable(files[i], cp, tables[i], error)) return false;
+  return true;
 }
 
-bool buildDbStaged(const BuildContext& ctx, const DbTable& t, const std::string& owner,
-                   const std::string& id, const std::string& org, const std::string& sbf,
-                   std::string& mapping, std::string& error) {
-  try {
-    IndexWriter rows(org), cells(sbf);
-    // The table's name is kept as the bytes it has on disk; its words are
-    // indexed from its UTF-8 reading.
-    const std::string nameText = isValidUtf8(t.name) ? t.name : ctx.cp.toUtf8(t.name);
+std::vector<DbRowGroup> allRows(const std::vector<DbTable>& tables) {
+  std::vector<DbRowGroup> groups;
+  for (const DbTable& t : tables) {
+    DbRowGroup& g = groups.emplace_back();
+    g.table = &t;
+    for (size_t r = 0; r < t.rows.size(); ++r)
+      g.rows.push_back(r);
+  }
+  return groups;
+}
+
+DbUpdatePlan planDbUpdate(const std::vector<DbTable>& tables,
+                          const std::vector<StoredRecord>& orgRecords,
+                          const std::vector<uint64_t>& orgDigests) {
+  std::map<std::string, size_t> bySource;
+  for (size_t i = 0; i < orgRecords.size(); ++i)
+    if (!orgRecords[i].source.empty()) bySource.emplace(orgRecords[i].source, i);
+  std::vector<bool> kept(orgRecords.size(), false);
+  DbUpdatePlan plan;
+  for (const DbTable& t : tables) {
+    DbRowGroup group{&t, {}};
     for (size_t r = 0; r < t.rows.size(); ++r) {
-      const CsvRow& row = t.rows[r];
-      std::string text = joinRow(row);
-      StoredRecord rec;
-      rec.source = t.name + "#" + std::to_string(r + 1);
-      // Info line: "@P:" the table name encoded as encodeRecordedPath (bytes
-      // below 0x20, 0x7F and "%" as "%XX") + "#" + the row number; "@T:" the
-      // first cell and "@B:" the row, one line each in the local code page.
-      rec.info = {t.name, std::string(ctx.cp.cut(owner, 255)), t.mtime,
-                  static_cast<uint32_t>(text.size()),
-                  "@P:" + encodeRecordedPath(t.name) + "#" + std::to_string(r + 1) +
-                      "\n@T:" + oneLine(ctx.cp, row.empty() ? "" : row[0], 255) +
-                      "\n@B:" + oneLine(ctx.cp, text, 255) + "\n"};
-      rows.add(rec, {nameText, {row.empty() ? "" : row[0], text}});
-      for (size_t p = 0; p < row.size(); ++p) {
-        StoredRecord cell = rec;
-        cell.info.size = static_cast<uint32_t>(row[p].size());
-        cells.add(cell, {"", {"", row[p]}});
+      auto it = bySource.find(rowSource(t, r));
+      const bool same = it != bySource.end() && it->second < orgDigests.size() &&
+                        orgDigests[it->second] == rowDigest(t, r);
+      if (same) {
+        kept[it->second] = true;
+      } else {
+        group.rows.push_back(r);
+      }
+    }
+    if (!group.rows.empty()) plan.changed.push_back(std::move(group));
+  }
+  for (size_t i = 0; i < orgRecords.size(); ++i) {
+    if (kept[i] || orgRecords[i].source.empty()) continue;
+    plan.superseded.push_back(static_cast<uint32_t>(i + 1));
+    plan.supersededBytes += orgRecords[i].info.size;
+  }
+  return plan;
+}
+
+bool buildDbStaged(const BuildContext& ctx, const std::vector<DbRowGroup>& groups,
+                   const DbColumns& columns, const std::string& owner, const std::string& dir,
+                   const std::string& sbfDir, std::string& error) {
+  std::vector<uint64_t> digests;
+  try {
+    IndexWriter rows(dir), cells(sbfDir);
+    for (const DbRowGroup& g : groups) {
+      const DbTable& t = *g.table;
+      // The table's name is kept as the bytes it has on disk; its words are
+      // indexed from its UTF-8 reading.
+      const std::string nameText = isValidUtf8(t.name) ? t.name : ctx.cp.toUtf8(t.name);
+      for (size_t r : g.rows) {
+        const CsvRow& row = t.rows[r];
+        std::string text = joinRow(row);
+        StoredRecord rec;
+        rec.source = rowSource(t, r);
+        // Info line: "@P:" the table name encoded as encodeRecordedPath
+        // (bytes below 0x20, 0x7F and "%" as "%XX") + "#" + the row number;
+        // "@T:" the first cell and "@B:" the row, one line each in the local
+        // code page.
+        rec.info = {t.name, std::string(ctx.cp.cut(owner, 255)), t.mtime,
+                    static_cast<uint32_t>(text.size()),
+                    "@P:" + encodeRecordedPath(t.name) + "#" + std::to_string(r + 1) +
+                        "\n@T:" + oneLocalLine(ctx.cp, row.empty() ? "" : row[0], 255) +
+                        "\n@B:" + oneLocalLine(ctx.cp, text, 255) + "\n"};
+        rows.add(rec, {nameText, {row.empty() ? "" : row[0], text}});
+        digests.push_back(rowDigest(t, r));
+        // The field index: the row's cells in its table's column order, as
+        // the setting tells the field filter.
+        for (const std::string& cell : row) {
+          StoredRecord field = rec;
+          field.info.size = static_cast<uint32_t>(cell.size());
+          cells.add(field, {"", {"", cell}});
+        }
       }
     }
     if (!rows.finish(error) || !cells.finish(error)) return false;
   } catch (const Xapian::Error& e) {
-    error = "cannot build the index of " + t.name + ": " + e.get_description();
+    error = "cannot build the index of the tables: " + e.get_description();
     return false;
   }
-  std::string setting = "0,0\n" + std::to_string(t.columns.size()) + "\n";
-  mapping.clear();
-  for (size_t p = 0; p < t.columns.size(); ++p) {
-    std::string n = std::to_string(p + 1);
-    setting += n + "," + n + "\n";
-    mapping += id + "," + mappingField(ctx.cp, t.name) + "," + n + "," +
-               mappingField(ctx.cp, t.columns[p]) + "," + columnType(t, p) + "," + n + "\n";
-  }
-  if (!writeFieldTexts(org, t, ctx.cp) || !writeDigitFilters(org, t) ||
-      !writeNewFile(sbf + "/sbf_setting", setting)) {
-    error = "cannot write the field files of " + t.name;
+  if (!writeFieldTexts(dir, groups, columns, ctx.cp) || !writeDigitFilters(dir, groups, columns) ||
+      !writeRowDigests(dir, digests) ||
+      !writeNewFile(sbfDir + "/sbf_setting", sbfSettingText(groups, columns))) {
+    error = "cannot write the field files of the tables";
     return false;
   }
   return true;

@@ -106,6 +106,39 @@ bool isBlockTag(const std::string& tag) {
   return false;
 }
 
+// The value of attribute `name` (lower case) in the text of a tag, its
+// character references decoded; false when the tag has no such attribute.
+bool attributeOf(std::string_view tag, std::string_view name, std::string& value) {
+  const std::string lowered = lower(tag);
+  for (size_t at = lowered.find(name); at != std::string::npos; at = lowered.find(name, at + 1)) {
+    const bool startsName = at > 0 && std::isspace(static_cast<unsigned char>(lowered[at - 1]));
+    size_t eq = at + name.size();
+    while (eq < tag.size() && std::isspace(static_cast<unsigned char>(tag[eq])))
+      ++eq;
+    if (!startsName || eq >= tag.size() || tag[eq] != '=') continue;
+    size_t start = eq + 1;
+    while (start < tag.size() && std::isspace(static_cast<unsigned char>(tag[start])))
+      ++start;
+    size_t end;
+    if (start < tag.size() && (tag[start] == '"' || tag[start] == '\'')) {
+      end = tag.find(tag[start], start + 1);
+      ++start;
+      if (end == std::string_view::npos) end = tag.size();
+    } else {
+      end = start;
+      while (end < tag.size() && !std::isspace(static_cast<unsigned char>(tag[end])) &&
+             tag[end] != '/')
+        ++end;
+    }
+    value.clear();
+    const std::string_view raw = tag.substr(start, end - start);
+    for (size_t i = 0; i < raw.size();)
+      i = raw[i] == '&' ? decodeReference(raw, i, value) : (value += raw[i], i + 1);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 DocKind classifyDocument(const std::string& fileName, std::string_view head) {
@@ -199,6 +232,21 @@ DocText extractHtml(std::string_view s) {
   d.title = firstLine(d.title, 256);
   if (d.title.empty()) d.title = firstLine(d.body, 128);
   return d;
+}
+
+std::vector<std::pair<std::string, std::string>> htmlMetaFields(std::string_view utf8) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  for (size_t at = 0; (at = utf8.find('<', at)) != std::string_view::npos; ++at) {
+    if (!startsWithCI(utf8, at + 1, "meta")) continue;
+    const size_t end = utf8.find('>', at);
+    if (end == std::string_view::npos) break;
+    const std::string_view attributes = utf8.substr(at + 5, end - at - 5);
+    std::string name, content;
+    if (attributeOf(attributes, "name", name) && attributeOf(attributes, "content", content))
+      fields.emplace_back(lower(trim(name)), trim(content));
+    at = end;
+  }
+  return fields;
 }
 
 }  // namespace vela

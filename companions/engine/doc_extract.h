@@ -7,6 +7,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "companions/engine/codepage.h"
 
@@ -34,6 +36,10 @@ DocText extractText(std::string_view utf8);
 // HTML: the <title>, and the text outside tags, scripts, styles and
 // comments with character references decoded; block tags end lines.
 DocText extractHtml(std::string_view utf8);
+
+// HTML: the name (lower case) and content of each <meta name=... content=...>,
+// in document order, character references decoded, blanks trimmed.
+std::vector<std::pair<std::string, std::string>> htmlMetaFields(std::string_view utf8);
 
 // The first non-blank line of a text, blanks trimmed, cut to maxBytes
 // without splitting a UTF-8 character.

@@ -345,6 +345,8 @@ Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
     const double allowed = 1.0 - opt_.similarityPercent / 100.0;
     // Candidates share the first character: a typo there is rare, and it
     // keeps the scan to a small part of the vocabulary.
+    // (likeness, word): the share of the typed word's letters not edited,
+    // so that a look-alike wins by its spelling, not by its length.
     std::vector<std::pair<double, std::string>> similar;
     for (auto it = db_.allterms_begin(first); it != db_.allterms_end(first); ++it) {
       std::u32string t = codePoints(*it);
@@ -353,8 +355,11 @@ Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
       // The length difference alone is a lower bound of the edit distance.
       size_t gap = t.size() > w.size() ? t.size() - w.size() : w.size() - t.size();
       if (static_cast<double>(gap) > allowed * static_cast<double>(longest) + 1e-9) continue;
-      double sim = 1.0 - static_cast<double>(editDistance(w, t)) / static_cast<double>(longest);
-      if (sim * 100.0 + 1e-9 >= opt_.similarityPercent) similar.emplace_back(sim, *it);
+      const double edits = static_cast<double>(editDistance(w, t));
+      const double sim = 1.0 - edits / static_cast<double>(longest);
+      const double likeness =
+          std::max(0.1, 1.0 - edits / static_cast<double>(std::max<size_t>(w.size(), 1)));
+      if (sim * 100.0 + 1e-9 >= opt_.similarityPercent) similar.emplace_back(likeness, *it);
     }
     std::stable_sort(similar.begin(), similar.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });

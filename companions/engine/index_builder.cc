@@ -19,8 +19,10 @@
 #include <memory>
 #include <set>
 
+#include "companions/engine/acl_index.h"
 #include "companions/engine/db_index.h"
 #include "companions/engine/engine_query.h"
+#include "companions/engine/index_builder_parts.h"
 #include "companions/engine/index_writer.h"
 #include "companions/engine/source_tree.h"
 #include "system/address.h"
@@ -117,7 +119,8 @@ std::string baseName(const std::string& rel) {
 
 // Reads and extracts one document; false when it is not indexed.
 bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceFile& f,
-                  const std::string& owner, StoredRecord& rec, RecordText& text) {
+                  const std::string& owner, StoredRecord& rec, RecordText& text,
+                  DocProperties& properties) {
   std::string bytes;
   if (!readSourceFile(tree, f, kMaxDocumentBytes, bytes)) {
     tell("skipped " + encodeRecordedPath(f.rel) + ": it changed or went away since the scan");
@@ -129,6 +132,7 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
   text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
   text.name = nameAsUtf8(ctx, base);
+  properties = documentProperties(text, kind == DocKind::kHtml ? htmlMetaFields(utf8) : HtmlMeta());
   rec.source = f.rel;
   // Names are recorded as the bytes they have on disk: in the file-name list
   // (length-delimited) as they are, so that the renderer finds the very file.
@@ -148,15 +152,19 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   return true;
 }
 
-// The staging directory of one part ("org", "inc" or "sbf") of the index in
-// `home`, beside it: ".<id>.<part>.new<pid>". The pid tells later runs
-// whether the builder that made it still runs (sweepStaleStaging).
+}  // namespace
+
+// The staging directory of one part ("org", "inc", "sbf" or "isbf") of the
+// index in `home`, beside it: ".<id>.<part>.new<pid>". The pid tells later
+// runs whether the builder that made it still runs (sweepStaleStaging).
 std::string stagingDir(const std::string& home, const char* part) {
   fs::path h(home);
   return (h.parent_path() /
           ("." + h.filename().string() + "." + part + ".new" + std::to_string(getpid())))
       .string();
 }
+
+namespace {
 
 bool processGone(long pid) {
   return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
@@ -191,7 +199,9 @@ void sweepStaleStaging(const std::string& indexDir, const std::string& ownId) {
     const std::string head = name.substr(1, name.rfind(".new") - 1);
     const size_t dot = head.find('.');
     const std::string part = dot == std::string::npos ? "" : head.substr(dot + 1);
-    if (dot != std::string::npos && part != "org" && part != "inc" && part != "sbf") continue;
+    if (dot != std::string::npos && part != "org" && part != "inc" && part != "sbf" &&
+        part != "isbf")
+      continue;
     const bool ours = dot != std::string::npos && head.substr(0, dot) == ownId;
     if ((ours && pid != getpid()) || processGone(pid)) stale.push_back(it->path());
   }
@@ -211,9 +221,11 @@ bool writeSourceFolder(const std::string& dir, const std::string& root) {
 
 // Builds an index of the given documents in the staging directory `staged`;
 // false with a message (and `staged` removed) on failure.
+// Each document indexed is also handed to `companions` (when given) as a
+// record of the org or (`inc`) the inc part.
 bool buildStaged(const BuildContext& ctx, const std::string& staged, const SourceTree& tree,
-                 const std::vector<SourceFile>& files, const std::string& owner,
-                 std::string& error) {
+                 const std::vector<SourceFile>& files, const std::string& owner, std::string& error,
+                 CompanionBuild* companions = nullptr, bool inc = false) {
   std::error_code ec;
   try {
     IndexWriter writer(staged);
@@ -221,7 +233,11 @@ bool buildStaged(const BuildContext& ctx, const std::string& staged, const Sourc
     for (const SourceFile& f : files) {
       StoredRecord rec;
       RecordText text;
-      if (loadDocument(ctx, tree, f, owner, rec, text)) writer.add(rec, text);
+      DocProperties properties;
+      if (loadDocument(ctx, tree, f, owner, rec, text, properties)) {
+        writer.add(rec, text);
+        if (companions) companions->addRecord(inc, rec.source, properties);
+      }
       progress.step();
     }
     if (writer.finish(error) && writeSourceFolder(staged, tree.root)) return true;
@@ -246,6 +262,8 @@ bool buildEmptyInc(const std::string& staged, std::string& error) {
   fs::remove_all(staged, ec);
   return false;
 }
+
+}  // namespace
 
 std::string incHome(const std::string& home) {
   return home + "_inc";
@@ -287,6 +305,8 @@ bool makeOwnedDirs(const std::string& base, const std::string& rel, std::string&
   }
 }
 
+namespace {
+
 // The owner's index folder, made when missing; "" with a message when the
 // system directory is missing or a folder on the way is unsafe.
 std::string prepareIndexDir(const std::string& owner, std::string& error) {
@@ -305,36 +325,6 @@ std::string prepareIndexDir(const std::string& owner, std::string& error) {
 std::string lockPath(const std::string& home) {
   fs::path h(home);
   return (h.parent_path() / ("." + h.filename().string() + ".lock")).string();
-}
-
-// Builds a database index into staging directories for `home` and its
-// field index; the column mapping text goes to `mapping`.
-bool stageDb(const BuildContext& ctx, const DbTable& table, const std::string& owner,
-             const std::string& id, const std::string& home, std::string& org, std::string& sbf,
-             std::string& mapping, std::string& error) {
-  org = stagingDir(home, "org");
-  sbf = stagingDir(home, "sbf");
-  if (buildDbStaged(ctx, table, owner, id, org, sbf, mapping, error)) return true;
-  std::error_code ec;
-  fs::remove_all(org, ec);
-  fs::remove_all(sbf, ec);
-  return false;
-}
-
-// Switches in the field index and the column mapping of a database index.
-bool installDbParts(const std::string& sbf, const std::string& home, const std::string& owner,
-                    const std::string& id, const std::string& mapping, std::string& error) {
-  std::error_code ec;
-  if (!switchDirectory(sbf, home + "_sbf", error)) {
-    fs::remove_all(sbf, ec);
-    return false;
-  }
-  const std::string sys = systemHome();
-  const std::string dir = systemGetOwnerHome(owner.c_str()) + "/db/" + id;
-  if (!makeOwnedDirs(sys, dir.substr(sys.size()), error)) return false;
-  if (replaceFileAtomically(dir + "/column_mapping.txt", mapping, kIndexFileMode)) return true;
-  error = "cannot write " + dir + "/column_mapping.txt";
-  return false;
 }
 
 // Switches in a new org and inc pair: org first, since an update run
@@ -370,15 +360,18 @@ std::unique_ptr<IndexLock> lockIndex(const std::string& home, const std::string&
 }
 
 // Finds an existing index by its id file and locks it; null with a message
-// when either fails.
+// when either fails. A database index is found only when `type` is given
+// (it receives the index's type).
 std::unique_ptr<IndexLock> lockExisting(const std::string& id, std::string& owner,
-                                        std::string& home, std::string& error) {
+                                        std::string& home, std::string& error,
+                                        std::string* type = nullptr) {
   IndexIdFileMgr mgr;
   if (!mgr.readIndexIdInfo(id.c_str())) {
     error = "unknown index id " + id;
     return nullptr;
   }
-  if (std::string(mgr.getIndexType()) != "doc") {
+  if (type) *type = mgr.getIndexType();
+  if (std::string(mgr.getIndexType()) != "doc" && !(type && *type == "db")) {
     error = "index " + id + " is of type " + mgr.getIndexType() + ": build it again with create";
     return nullptr;
   }
@@ -472,6 +465,10 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     error = "index type " + req.type + " is not supported (use doc or db)";
     return 1;
   }
+  if (db && !ctx.accessFile.empty()) {
+    error = "an access file protects the documents of a doc index; a db index has none";
+    return 1;
+  }
   if (!isSafeOwnerName(req.owner)) {
     error = kOwnerRule;
     return 1;
@@ -481,10 +478,10 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     return 1;
   }
   SourceTree tree;
-  DbTable table;
+  std::vector<DbTable> tables;
   const std::string indexDir = prepareIndexDir(req.owner, error);
   if (indexDir.empty()) return 1;
-  if (db ? !readDbTable(req.source, ctx.cp, table, error) : !scanFolder(req.source, tree, error))
+  if (db ? !readDbSource(req.source, ctx.cp, tables, error) : !scanFolder(req.source, tree, error))
     return 1;
   id = req.id;
   const bool claimed = req.id.empty();
@@ -512,21 +509,32 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
   std::string home = systemGetIndexHome(req.owner.c_str(), id.c_str());
   auto lock = lockIndex(home, id, error);
   if (!lock) return undo();
-  std::string org, sbf, mapping;
+  // The companions of a document index: its properties and access rights.
+  std::unique_ptr<CompanionBuild> companions;
+  if (!db) {
+    companions = std::make_unique<CompanionBuild>(ctx.cp, home);
+    if (!companions->prepare(ctx.accessFile, ctx.accessKind, error)) return undo();
+  }
+  std::string org;
+  DbStaging staged;
   if (db) {
-    if (!stageDb(ctx, table, req.owner, id, home, org, sbf, mapping, error)) return undo();
+    if (!stageDb(ctx, tables, req.owner, id, home, staged, error)) return undo();
+    org = staged.org;
   } else {
     org = stagingDir(home, "org");
-    if (!buildStaged(ctx, org, tree, tree.files, req.owner, error)) return undo();
+    if (!buildStaged(ctx, org, tree, tree.files, req.owner, error, companions.get())) return undo();
   }
   std::error_code ec;
   std::string inc = stagingDir(home, "inc");
-  if (!buildEmptyInc(inc, error) || !switchPair(org, home, inc, error)) {
+  if (!buildEmptyInc(inc, error) || (companions && !companions->stage(org, inc, error)) ||
+      !switchPair(org, home, inc, error)) {
     fs::remove_all(org, ec);
-    fs::remove_all(sbf, ec);
+    fs::remove_all(inc, ec);
+    removeDbStaging(staged);
     return undo();
   }
-  if (db && !installDbParts(sbf, home, req.owner, id, mapping, error)) return undo();
+  if (companions && !companions->install(error)) return undo();
+  if (db && !installDbParts(staged, home, req.owner, id, error)) return undo();
   // Only now, with the index in place, does its id file name it.
   if (!IndexIdFileMgr().writeIndexIdInfo(id.c_str(), req.owner.c_str(), req.type.c_str(),
                                          req.desc.c_str())) {
@@ -538,9 +546,12 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
 
 int updateIndex(const BuildContext& ctx, const std::string& id, const std::string& source,
                 std::string& error) {
-  std::string owner, home;
-  auto lock = lockExisting(id, owner, home, error);
+  std::string owner, home, type;
+  auto lock = lockExisting(id, owner, home, error, &type);
   if (!lock) return 1;
+  if (type == "db") return updateDbIndex(ctx, id, owner, home, source, error);
+  CompanionBuild companions(ctx.cp, home);
+  if (!companions.prepare(ctx.accessFile, ctx.accessKind, error)) return 1;
   SourceTree tree;
   std::vector<SourceFile> changed;
   if (!scanFolder(source, tree, error)) return 1;
@@ -548,6 +559,8 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
   double supersededBytes = 0;
   try {
     std::vector<StoredRecord> org = readStoredRecords(openIndexDb(home));
+    for (size_t i = 0; i < org.size(); ++i)
+      companions.carryRecord(false, static_cast<uint32_t>(i + 1), org[i]);
     std::map<std::string, size_t> bySource;
     for (size_t i = 0; i < org.size(); ++i)
       if (!org[i].source.empty()) bySource.emplace(org[i].source, i);
@@ -571,21 +584,23 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
     return 1;
   }
   std::string inc = stagingDir(home, "inc");
-  if (!buildStaged(ctx, inc, tree, changed, owner, error)) return 1;
+  if (!buildStaged(ctx, inc, tree, changed, owner, error, &companions, true)) return 1;
   std::error_code ec;
   if (!writeIncrementalFiles(inc, superseded, supersededBytes) ||
-      !switchDirectory(inc, incHome(home), error)) {
+      !companions.stage("", inc, error) || !switchDirectory(inc, incHome(home), error)) {
     if (error.empty()) error = "cannot write the superseded-record list of " + id;
     fs::remove_all(inc, ec);
     return 1;
   }
-  return 0;
+  return companions.install(error) ? 0 : 1;
 }
 
 int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& error) {
   std::string owner, home;
   auto lock = lockExisting(id, owner, home, error);
   if (!lock) return 1;
+  CompanionBuild companions(ctx.cp, home);
+  if (!companions.prepare(ctx.accessFile, ctx.accessKind, error)) return 1;
   std::string org = stagingDir(home, "org");
   std::error_code ec;
   try {
@@ -596,13 +611,20 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     Progress progress(ctx.progress, "rebuilding", orgDb.get_doccount());
     std::vector<StoredRecord> records = readStoredRecords(orgDb);
     for (uint32_t r = 1; r <= records.size(); ++r, progress.step())
-      if (!superseded.count(r) && !records[r - 1].source.empty())
+      if (!superseded.count(r) && !records[r - 1].source.empty()) {
         writer.addCopy(records[r - 1], orgDb.get_document(r));
+        companions.carryRecord(false, r, records[r - 1]);
+      }
+    // The inc documents follow the org ones in the file-list index.
+    const auto orgDocs = static_cast<uint32_t>(records.size());
     if (fs::exists(incHome(home) + "/" + kEngineDbDir)) {
       Xapian::Database incDb = openIndexDb(incHome(home));
       records = readStoredRecords(incDb);
       for (uint32_t r = 1; r <= records.size(); ++r)
-        if (!records[r - 1].source.empty()) writer.addCopy(records[r - 1], incDb.get_document(r));
+        if (!records[r - 1].source.empty()) {
+          writer.addCopy(records[r - 1], incDb.get_document(r));
+          companions.carryRecord(false, orgDocs + r, records[r - 1]);
+        }
     }
     if (!writer.finish(error)) {
       fs::remove_all(org, ec);
@@ -627,11 +649,12 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     return 1;
   }
   std::string inc = stagingDir(home, "inc");
-  if (!buildEmptyInc(inc, error)) {
+  if (!buildEmptyInc(inc, error) || !companions.stage(org, inc, error)) {
     fs::remove_all(org, ec);
+    fs::remove_all(inc, ec);
     return 1;
   }
-  return switchPair(org, home, inc, error) ? 0 : 1;
+  return switchPair(org, home, inc, error) && companions.install(error) ? 0 : 1;
 }
 
 }  // namespace vela

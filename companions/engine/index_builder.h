@@ -18,6 +18,7 @@
 #include <ostream>
 #include <string>
 
+#include "access/acl_rights.h"
 #include "companions/engine/codepage.h"
 
 namespace vela {
@@ -30,6 +31,10 @@ constexpr const char* kOwnerRule =
 struct BuildContext {
   CodePage cp;
   bool progress = false;  // progress lines on stderr (a terminal)
+  // An access file to protect a document index with, of the companion kind
+  // `accessKind` (acl_index.h); empty: the index keeps the protections it has.
+  std::string accessFile;
+  AclKind accessKind = AclKind::kBuilder;
 };
 
 struct CreateRequest {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "access/access_rules.h"
 #include "companions/engine/index_builder.h"
 #include "companions/engine/similar_terms.h"
 #include "companions/engine/source_tree.h"
@@ -26,18 +27,26 @@ constexpr const char* kUsage =
     "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] SOURCE_DIR\n"
     "      builds a new index of the documents below SOURCE_DIR (plain text and\n"
     "      HTML) and prints its id\n"
-    "  create --owner OWNER [--id ID] [--desc TEXT] --type db TABLE.csv\n"
-    "      builds a database index, one record per row (the first row names\n"
-    "      the columns); build it again with create to bring it up to date\n"
-    "  update --id ID SOURCE_DIR\n"
-    "      puts new and changed documents into the index's inc index and marks\n"
-    "      the org records they replace (and those of deleted documents)\n"
+    "  create --owner OWNER [--id ID] [--desc TEXT] --type db TABLES\n"
+    "      builds a database index of a CSV table, or of the tables (*.csv, at\n"
+    "      most 20) of a folder: one record per row (the first row names the\n"
+    "      columns), and a field index for searches by column\n"
+    "  update --id ID SOURCE\n"
+    "      puts new and changed documents (or table rows) into the index's inc\n"
+    "      index and marks the org records they replace (and those of deleted\n"
+    "      documents or rows)\n"
     "  rebuild --id ID\n"
     "      folds the inc index into the org index (document indexes)\n"
     "  similar\n"
     "      builds the similar-term index of the installation's words anew in\n"
     "      ROOT/similar_term (each command above does so after changing an index,\n"
     "      unless given --no-similar); the account needs to write ROOT\n"
+    "Each of create (doc), update and rebuild also takes\n"
+    "  --access FILE [--access-kind builder|file]\n"
+    "      protects the index with the access file FILE (who may read which\n"
+    "      documents; see README), as an ACL-builder index (the default) or a\n"
+    "      file-ACL index; later runs keep it until another is given. A\n"
+    "      malformed file stops the run before the index is touched.\n"
     "ROOT is the installation root; without --root the builder runs, like every\n"
     "program of the installation, in its CGI directory (ROOT/search-cgi).\n";
 
@@ -74,7 +83,8 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
-    if (a == "--root" || a == "--owner" || a == "--id" || a == "--desc" || a == "--type") {
+    if (a == "--root" || a == "--owner" || a == "--id" || a == "--desc" || a == "--type" ||
+        a == "--access" || a == "--access-kind") {
       if (i + 1 == args.size()) return usage(a + " needs a value");
       opts[a] = args[++i];
     } else if (a.size() > 1 && a[0] == '-') {
@@ -94,11 +104,22 @@ int main(int argc, char** argv) {
   // directory; with --root it moves there, after making the source folder
   // absolute.
   if (words.size() == 2) words[1] = std::filesystem::absolute(words[1]).string();
+  std::string accessFile = opts["--access"];
+  if (!accessFile.empty()) accessFile = std::filesystem::absolute(accessFile).string();
+  const std::string kind = opts.count("--access-kind") ? opts["--access-kind"] : "builder";
+  if (kind != "builder" && kind != "file") return usage("--access-kind is builder or file");
+  // A malformed access file stops the run before anything is touched.
+  std::string problem;
+  if (!accessFile.empty() && !CAccessRules().load(accessFile, problem)) {
+    std::cerr << "index_builder: " << problem << "\n";
+    return 1;
+  }
   if (opts.count("--root") && chdir((opts["--root"] + "/search-cgi").c_str()) != 0)
     return usage("no CGI directory " + opts["--root"] + "/search-cgi");
   if (access("../setting/system_info.cfg", R_OK) != 0)
     return usage("run in ROOT/search-cgi or give --root ROOT");
-  vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), isatty(2) == 1};
+  vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), isatty(2) == 1, accessFile,
+                         kind == "file" ? AclKind::kFile : AclKind::kBuilder};
   const std::string& cmd = words[0];
   std::string error, id = opts["--id"];
   const time_t start = time(nullptr);

@@ -15,13 +15,6 @@ namespace vela {
 
 namespace {
 
-size_t utf8Length(std::string_view s) {
-  size_t n = 0;
-  for (unsigned char c : s)
-    n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 // Words of every English text: they tell nothing of what records are about.
 constexpr const char* kStopWords[] = {
     "about",   "above",   "after",  "again",   "all",   "also",    "and",   "any",    "are",
@@ -43,6 +36,13 @@ bool isStopWord(std::string_view term) {
 }
 
 }  // namespace
+
+size_t utf8Length(std::string_view s) {
+  size_t n = 0;
+  for (unsigned char c : s)
+    n += (c & 0xC0) != 0x80;
+  return n;
+}
 
 bool isCharacteristicTerm(std::string_view term) {
   if (term.empty() || (term[0] >= 'A' && term[0] <= 'Z') || utf8Length(term) < 2) return false;
@@ -82,7 +82,10 @@ bool writeRecordTermFiles(const Xapian::Database& db, const std::string& dir, co
       }
       for (auto t = doc.termlist_begin(); t != doc.termlist_end(); ++t) {
         const std::string term = *t;
-        if (isCharacteristicTerm(term))
+        // A word most records hold tells one record from another no more
+        // than a common English word does.
+        const bool common = docs >= 4 && 2 * uint64_t{t.get_termfreq()} > docs;
+        if (isCharacteristicTerm(term) && !common)
           scored.emplace_back(recordTermWeight(t.get_wdf(), t.get_termfreq(), docs), term);
       }
       // Equal weights in term order, so that a build is repeatable.

@@ -19,6 +19,9 @@ namespace vela {
 // Terms kept per record.
 constexpr size_t kRecordTermsKept = 20;
 
+// Characters of a UTF-8 text.
+size_t utf8Length(std::string_view s);
+
 // Whether an index term can stand for a record: a word or CJK pair of at
 // least two characters (three for ASCII words) that is not a number alone,
 // no common English word ("the", "which") and carries no field prefix (an
@@ -30,8 +33,10 @@ bool isCharacteristicTerm(std::string_view term);
 int32_t recordTermWeight(uint32_t wdf, uint32_t df, uint32_t docs);
 
 // Writes relterm.off, relterm.tab and relterm.dic of the index database
-// `db` into `dir` (new files), names in the code page `cp`. False with a
-// message when a file cannot be written.
+// `db` into `dir` (new files), names in the code page `cp`: for each record
+// its kRecordTermsKept heaviest characteristic terms, leaving out (in an
+// index of four records or more) those that more than half of the records
+// hold. False with a message when a file cannot be written.
 bool writeRecordTermFiles(const Xapian::Database& db, const std::string& dir, const CodePage& cp,
                           std::string& error);
 

@@ -17,6 +17,7 @@
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_builder.h"
 #include "companions/engine/index_writer.h"
+#include "companions/engine/record_terms.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
 #include "text/similar_keyword.h"
@@ -28,13 +29,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kStagingPrefix = ".similar_term.new";
-
-size_t utf8Length(std::string_view s) {
-  size_t n = 0;
-  for (unsigned char c : s)
-    n += (c & 0xC0) != 0x80;
-  return n;
-}
 
 bool isAsciiWord(std::string_view word) {
   return std::all_of(word.begin(), word.end(), [](unsigned char c) { return c < 0x80; });

@@ -18,6 +18,7 @@
 
 #include "companions/engine/service_request.h"
 #include "companions/engine_service/service_paths.h"
+#include "companions/serve/daemon_options.h"
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"
 #include "system/numbers.h"
@@ -55,11 +56,6 @@ struct Options {
   bool exitIfRunning = false;
   int64_t starterLockFd = -1;
 };
-
-int usage(const std::string& problem) {
-  std::fprintf(stderr, "vela_service: %s\n%s", problem.c_str(), kUsage);
-  return 2;
-}
 
 int fail(const std::string& problem) {
   logLine(problem);
@@ -141,35 +137,20 @@ int listenAt(const std::string& path, ino_t& ino) {
   return fd.release();
 }
 
-bool number(const char* text, int64_t min, int64_t max, int64_t& out) {
-  return text != nullptr && parseDecimal(text, min, max, out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--exit-if-running") {
-      o.exitIfRunning = true;
-      continue;
-    } else if (a == "--root" && value) {
-      o.root = value;
-    } else if (a == "--threads" && number(value, 1, 64, o.threads)) {
-    } else if (a == "--max-open" && number(value, 0, 1000, o.maxOpen)) {
-    } else if (a == "--client-timeout" && number(value, 10, 60000, o.clientTimeoutMs)) {
-    } else if (a == "--starter-lock-fd" && number(value, 3, 1023, o.starterLockFd)) {
-    } else {
-      return usage("bad argument " + a);
-    }
-    ++i;
-  }
-  if (o.root.empty()) return usage("--root is needed");
+  if (const int rc = serve::readDaemonOptions(
+          argc, argv, "vela_service", kUsage,
+          {serve::textOption("--root", o.root),
+           serve::flagOption("--exit-if-running", o.exitIfRunning),
+           serve::numberOption("--threads", o.threads, 1, 64),
+           serve::numberOption("--max-open", o.maxOpen, 0, 1000),
+           serve::numberOption("--client-timeout", o.clientTimeoutMs, 10, 60000),
+           serve::numberOption("--starter-lock-fd", o.starterLockFd, 3, 1023)},
+          "--root"))
+    return rc < 0 ? 0 : rc;
   vela::ServedInstallation inst;
   std::string error;
   if (!vela::findInstallation(o.root, inst, error)) return fail(error);

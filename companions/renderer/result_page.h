@@ -47,7 +47,7 @@ struct TermLink {
   int score = -1;  // similar keywords only
   // Related terms: the query with the term added, which narrows the result
   // to what the term is about (local code page).
-  std::string refine;
+  std::string refine{};
 };
 
 struct ClassEntry {
@@ -82,7 +82,7 @@ struct HitView {
   bool html = false;
   // The query that finds documents like this one (hits of this host only:
   // the query program reads the record's terms here); "" when none.
-  std::string similarQuery;
+  std::string similarQuery{};
 };
 
 struct ResultPage {

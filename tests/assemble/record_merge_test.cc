@@ -92,10 +92,19 @@ TEST(RecordMergePlan, JobsFollowTheListAndBundleRemoteHosts) {
   EXPECT_EQ("R05 L1 R3 ", plan(0, true));  // database indexes take no property search
   EXPECT_EQ("L4 ", plan(5, false));
   EXPECT_EQ("", plan(3, true) + plan(7, false) + plan(-1, false));
+  // The field filter goes to the local jobs only: a remote host filters its own.
+  struct NoFields final : CFieldSearchFilter {
+    bool loadFieldSettings(const std::string&, const std::string&) override { return false; }
+    int filterFieldResult(const VelaOut&, VelaOut**) override { return 0; }
+  } fields;
+  SearchRequest request;
+  request.fieldFilter = &fields;
   std::vector<velaSearch> jobs;
-  ASSERT_EQ(nullptr, createSearchJobs(list, planSearchJobs(list, 0, false, isLoopback),
-                                      SearchRequest(), "-opt ", jobs));
+  ASSERT_EQ(nullptr, createSearchJobs(list, planSearchJobs(list, 0, false, isLoopback), request,
+                                      "-opt ", jobs));
   EXPECT_EQ((std::vector<std::string>{"a", "c", "f"}), jobs[0].m_idxName);
+  for (const velaSearch& job : jobs)
+    EXPECT_EQ(job.m_fieldFilter, job.m_fgLocalRemote == fgLocal ? &fields : nullptr);
 }
 
 // The filters of other layers reach each job through the request, before it

@@ -10,6 +10,7 @@
 #   AGENT_PORT (default 27101) is the agents' port, on 127.0.0.31 to .34.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. tests/bench/bench_lib.sh
 build=$(cd "${1:-build}" && pwd)
 runs=${RUNS:-21}
 docs_per_index=${DOCS:-500}
@@ -23,21 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) { print "nan"; exit }
-  print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
 echo "== documents: 8 indexes of $docs_per_index"
-sources=()
-while IFS= read -r f; do sources+=("$f"); done < <(
-  { ls /usr/share/common-licenses/* 2>/dev/null; find /usr/share/doc -maxdepth 2 -name copyright; } |
-    sort)
-for k in 1 2 3 4 5 6 7 8; do
-  mkdir -p "$work/docs/$k"
-  for i in $(seq 0 $((docs_per_index - 1))); do
-    src=${sources[$(( (i * 7 + k) % ${#sources[@]} ))]}
-    { echo "document $i of folder $k"; cat "$src"; } >"$work/docs/$k/doc$i.txt" 2>/dev/null || true
-  done
-done
+make_documents "$work/docs" 8 "$docs_per_index"
 
 # install NAME HOST_ADDRESS: an installation answering to that address.
 install_at() {

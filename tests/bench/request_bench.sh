@@ -12,6 +12,7 @@
 #   documents per index and the requests of the memory check (0: skip it).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. tests/bench/bench_lib.sh
 repo=$PWD
 build=$(cd "${1:-build}" && pwd)
 base=${2:-}
@@ -27,22 +28,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) { print "nan"; exit }
-  print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
 echo "== documents: 5 indexes of $docs_per_index"
-sources=()
-while IFS= read -r f; do sources+=("$f"); done < <(
-  { ls /usr/share/common-licenses/* 2>/dev/null; find /usr/share/doc -maxdepth 2 -name copyright; } |
-    sort)
-for k in 1 2 3 4 5; do
-  mkdir -p "$work/docs/$k"
-  for i in $(seq 0 $((docs_per_index - 1))); do
-    src=${sources[$(( (i * 7 + k) % ${#sources[@]} ))]}
-    { echo "document $i of folder $k"; cat "$src"; } >"$work/docs/$k/doc$i.txt" 2>/dev/null || true
-  done
-done
-chmod -R a+rX "$work/docs"
+make_documents "$work/docs" 5 "$docs_per_index"
 
 # install SIDE BUILD_DIR: an installation with the five indexes; their uids go
 # to $work/SIDE/uids.

@@ -21,7 +21,9 @@
 #include "companions/agent/own_index.h"
 #include "companions/renderer/remote_records.h"
 #include "front/local_search_filters.h"
+#include "search/remote_relterm.h"
 #include "search/remote_request.h"
+#include "search/result_block.h"
 #include "search/vela_command.h"
 #include "system/delimiters.h"
 #include "system/layout.h"
@@ -142,6 +144,12 @@ class AgentTest : public ::testing::Test {
     inst_->write(inst_->create("base", "base").substr(inst_->root().size() + 1) + "/source_folder",
                  inst_->docs("base") + "\n");
     inst_->create("other", "other");
+    inst_->write("tables/t.csv", "name,colour\napple,red\nred apple,green\n");
+    EXPECT_EQ(inst_
+                  ->builder({"create", "--owner", "alice", "--id", "tab", "--type", "db",
+                             inst_->path("tables/t.csv")})
+                  .exitStatus,
+              0);
     inst_->write("host_address", "127.0.0.2\n");
     port_ = freePort(kAgentAddress);
     agent_ = startAgent(port_, {});
@@ -206,6 +214,32 @@ TEST_F(AgentTest, ASearchAnswersWithTheBlockOfTheSameSearchHere) {
   EXPECT_EQ(remote.block, here.block);
   EXPECT_EQ(remote.hits, here.hits);
   EXPECT_EQ(remote.matched, here.matched);
+}
+
+// A search by field sent to the agent is filtered there, by its field index.
+TEST_F(AgentTest, ASearchByFieldIsFilteredByTheAgent) {
+  CRemoteSearchRequest r;
+  SearchRequest options;
+  options.sortField = r.sortField = "none";
+  r.velaOption = buildVelaOption(options, "red");
+  r.host = kAgentAddress;
+  r.port = std::to_string(port_);
+  // Field 2 (colour) finds row 1 only; field 1 (name) row 2 only.
+  for (const char* field : {"2", "1"})
+    r.indexes.push_back({"alice", "tab", "N" + F + field + F, "db"});
+  std::string bytes;
+  ASSERT_TRUE(buildRemoteSearchRequest(r, bytes));
+  const Exchange x = ask(bytes);
+  CRemoteSearchAnswer remote;
+  ASSERT_EQ(parseRemoteSearchAnswer(x.answer, remote), 0) << x.answer;
+  EXPECT_EQ(remote.hits, 2);
+  CByteCursor cursor(remote.block.data(), remote.block.size());
+  CResultSectionView section;
+  for (uint32_t row : {1u, 2u}) {
+    ASSERT_TRUE(readResultSection(cursor, SortKeyKind::kNumber, section));
+    ASSERT_EQ(section.n, 1u);
+    EXPECT_EQ(section.pairs[0].recid, row);
+  }
 }
 
 // What a result page shows of a hit: index, score, record, file, title, date.
@@ -292,6 +326,20 @@ TEST_F(AgentTest, HostileNamesAreRefusedWithoutTouchingAFile) {
   EXPECT_FALSE(watch.anything());
 }
 
+TEST_F(AgentTest, SearchrunShowsTheSameRelatedTermsThroughTheAgentAsHere) {
+  const std::string query = "user=TESSERA&query=apple&xml=1&search_no=0&index_id=";
+  const std::string port = "$" + std::to_string(port_);
+  const std::regex terms("<related_terms>(.*?)</related_terms>");
+  std::smatch there, here;
+  const std::string remote =
+      inst_->get(query + "7F000003_base" + port + "&index_id=7F000003_other" + port).out;
+  const std::string local = inst_->get(query + "7F000002_base&index_id=7F000002_other").out;
+  ASSERT_TRUE(std::regex_search(remote, there, terms)) << remote;
+  ASSERT_TRUE(std::regex_search(local, here, terms)) << local;
+  EXPECT_NE(here[1].str().find("<term>cider</term>"), std::string::npos) << here[1];
+  EXPECT_EQ(there[1].str(), here[1].str());
+}
+
 TEST_F(AgentTest, ASearchOutsideThisHostsRulesIsRefused) {
   const std::string good = searchRequest({"base"}, "score", port_);
   const std::string option = buildVelaOption(SearchRequest(), "apple");
@@ -309,11 +357,18 @@ TEST_F(AgentTest, ASearchOutsideThisHostsRulesIsRefused) {
       agent::kAgentOverLimits);
 }
 
-TEST_F(AgentTest, RelatedTermsWithoutTheToolAreEmptyParts) {
+TEST_F(AgentTest, RelatedTermsComeFromTheToolAndWithoutItAreEmptyParts) {
   const std::string two = "agent_get_rel_term" + W + kAgentAddress + F + "alice" + F + "base" + F +
                           "1" + F + "2" + F + "1 2 " + E + kAgentAddress + F + "alice" + F +
                           "other" + F + "1" + F + "1" + F + "1 " + E + END;
+  std::vector<std::string> terms;
+  ASSERT_EQ(parseRelTermAnswer(ask(two).answer, 2, terms), 0);
+  EXPECT_NE(terms[0].find("apple" + F), std::string::npos) << terms[0];
+  EXPECT_NE(terms[1].find("cider" + F), std::string::npos) << terms[1];
+  const std::string tool = inst_->path("search-cgi/search_relterm.exe");
+  ASSERT_EQ(rename(tool.c_str(), (tool + ".away").c_str()), 0);
   EXPECT_EQ(ask(two).answer, E + E);
+  ASSERT_EQ(rename((tool + ".away").c_str(), tool.c_str()), 0);
   std::vector<agent::RelTermIndex> parsed;
   const std::pair<std::string, bool> cases[] = {
       {two, true},

@@ -196,7 +196,7 @@ TEST_P(EngineCommands, RefusedBuilderRequestsKeepTheIndex) {
   const std::pair<std::vector<std::string>, int> cases[] = {
       {{"update", "--id", "base", inst_->path("docs/missing")}, 1},
       {{"update", "--id", "../../x", src}, 1},
-      {{"update", "--id", "db1", inst_->path("tables")}, 1},   // a database index is created again
+      {{"rebuild", "--id", "db1"}, 1},                         // a database index is created again
       {{"create", "--owner", "bob", "--id", "base", src}, 1},  // alice's id
       {{"create", "--owner", "alice", "--type", "proxy", src}, 1},
       {{"create", "--owner", "alice"}, 2}};

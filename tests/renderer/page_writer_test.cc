@@ -386,9 +386,9 @@ TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   EXPECT_EQ(json["date_window"]["to"].text, "2005/7/20");
   ASSERT_EQ(json["hits"].items.size(), 2u);
   const rendertest::Json& first = json["hits"].items[0];
-  EXPECT_EQ(first.keys(),
-            (std::vector<std::string>{"rank", "file", "title", "location", "date", "epoch", "size",
-                                      "index", "score", "relevance", "record", "snippet", "view"}));
+  EXPECT_EQ(first.keys(), (std::vector<std::string>{"rank", "file", "title", "location", "date",
+                                                    "epoch", "size", "index", "score", "relevance",
+                                                    "record", "snippet", "view", "similar"}));
   EXPECT_EQ(first["rank"].number, 11);
   EXPECT_EQ(first["file"].text, "<script>$x</script>");
   EXPECT_EQ(first["title"].text, "T\x01itle\xEF\xBF\xBE");  // JSON carries what XML cannot

@@ -166,6 +166,7 @@ TEST_F(IndexListTest, DbFieldCells) {
   EXPECT_EQ(cells.cell(4, 1), "");   // beyond the block's cells
   EXPECT_EQ(cells.cell(5, 0), " ");  // block files missing
   EXPECT_EQ(cells.cell(0, 0), " ");  // before the first block
+  EXPECT_EQ(cells.cell(1, 2), " ");  // no such column: never the next record's first cell
   EXPECT_EQ(cells.cell(0xFFFFFFFFu, 0xFFFFFFFFu), " ");
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,26 @@ class FakeIncListFilter final : public CIncListFilter {
   }
   std::vector<int32_t> superseded;
   int failure = 0;
+  std::string calls;
+};
+
+// Stands in for the field filter: notes where each setting is loaded from
+// and keeps every hit, its record taken for row record + 1000.
+class FakeFieldFilter final : public CFieldSearchFilter {
+ public:
+  bool loadFieldSettings(const std::string& sbfHome, const std::string& sbfString) override {
+    calls += sbfHome + " " + sbfString + ";";
+    return true;
+  }
+  int filterFieldResult(const VelaOut& raw, VelaOut** out) override {
+    VelaOut* rows = VelaOut::initAlloc(raw.m_match_count);
+    rows->m_match_count = rows->m_output_count = raw.m_match_count;
+    std::memcpy(rows->m_matched_str, raw.m_matched_str, sizeof rows->m_matched_str);
+    for (int i = 0; i < raw.m_match_count; ++i)
+      rows->m_rec[i] = {raw.m_rec[i].m_recid + 1000, raw.m_rec[i].m_score, 1};
+    *out = rows;
+    return 0;
+  }
   std::string calls;
 };
 
@@ -151,6 +172,26 @@ TEST_F(LocalSearchTest, DateRangeAndPropertyModes) {
   ASSERT_EQ(execute("score", "db", 3), 0);  // no property search on a database index
   EXPECT_EQ(job_.m_fg_search_file_name, 0);
   EXPECT_EQ(job_.m_numRec, 2);
+}
+
+// The org and the inc field index number their records each on their own:
+// each is read with its own setting.
+TEST_F(LocalSearchTest, FieldSearchReadsEachFieldIndexWithItsOwnSetting) {
+  const std::string sbf = "N" + FD + "2" + FD;
+  index("news", 5000, {});
+  index("news_inc", 2, {});
+  index("news_sbf", 30, {{9, 4}}, "org field");
+  index("news_inc_sbf", 6, {{5, 2}}, "inc field");
+  FakeFieldFilter fields;
+  job_.m_fieldFilter = &fields;
+  ASSERT_EQ(execute("score", "db", 0, sbf.c_str()), 0);
+  EXPECT_EQ(fields.calls,
+            home("news_sbf") + " " + sbf + ";" + home("news_inc_sbf") + " " + sbf + ";");
+  EXPECT_TRUE(ran("vela25_0.exe -H " + home("news_sbf") + " -binout -o "));
+  EXPECT_TRUE(ran("vela25_0.exe -H " + home("news_inc_sbf") + " -binout -o "));
+  EXPECT_EQ(job_.m_velaResult, scored({{9, 1004}, {5, 6002}}));
+  EXPECT_EQ(job_.m_returnQuery, "inc field");
+  job_.m_fieldFilter = nullptr;
 }
 
 // A part this build lacks fails the job openly instead of answering "no hits".

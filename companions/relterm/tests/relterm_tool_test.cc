@@ -1,0 +1,121 @@
+/// @file relterm_tool_test.cc
+/// @brief Terms typical of records on a corpus built around a few topic
+/// words, the record term dictionary the builder writes for it, and the
+/// words of the similar-term index.
+
+#include "companions/relterm/relterm_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "companions/engine/index_writer.h"
+#include "companions/engine/record_terms.h"
+#include "companions/engine/similar_terms.h"
+#include "tests/test_util.h"
+#include "text/record_term.h"
+
+namespace {
+
+bool has(const std::vector<std::string>& terms, const std::string& t) {
+  return std::find(terms.begin(), terms.end(), t) != terms.end();
+}
+
+// Records 1-6 are about the sky, 7-12 about cooking; every one is a
+// "report" with a few words of every English text.
+class TopicCorpus : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new testutil::TempDir;
+    vela::IndexWriter writer(home());
+    const char* sky[] = {"telescope", "galaxy", "orbit"};
+    const char* kitchen[] = {"butter", "recipe", "oven"};
+    for (int i = 0; i < 12; ++i) {
+      const char** topic = i < 6 ? sky : kitchen;
+      vela::StoredRecord rec;
+      rec.info.info = "@B:r\n";
+      vela::RecordText text;
+      text.name = "r" + std::to_string(i) + ".txt";
+      text.doc.body = std::string("This report is about the ") + topic[i % 3] + " and the " +
+                      topic[(i + 1) % 3] + ". " + topic[i % 3] + " " + topic[2] + " notes " +
+                      (i % 2 ? "monday" : "tuesday") + " report";
+      writer.add(rec, text);
+    }
+    std::string error;
+    ASSERT_TRUE(writer.finish(error)) << error;
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  static std::string home() { return dir_->sub("idx"); }
+  static inline testutil::TempDir* dir_ = nullptr;
+};
+
+TEST_F(TopicCorpus, TheTermsOfRecordsAreTheirTopicsWords) {
+  for (const auto& terms : {relterm::typicalTerms(home(), {1, 2, 3, 4}, 5),
+                            relterm::dictionaryTerms(home(), {1, 2, 3, 4}, 5)}) {
+    ASSERT_FALSE(terms.empty());
+    EXPECT_TRUE(has(terms, "telescope") && has(terms, "galaxy") && has(terms, "orbit"))
+        << testing::PrintToString(terms);
+    for (const char* other : {"butter", "recipe", "oven", "report", "the", "about"})
+      EXPECT_FALSE(has(terms, other)) << other;
+  }
+  const auto kitchen = relterm::typicalTerms(home(), {8, 9, 10, 99}, 3);
+  EXPECT_TRUE(has(kitchen, "oven")) << testing::PrintToString(kitchen);
+  EXPECT_TRUE(relterm::typicalTerms(home(), {99}, 3).empty());
+}
+
+TEST_F(TopicCorpus, EachRecordsStrongestWordIsItsTopic) {
+  RecordTerm reader;
+  reader.SetIndexHome(home().c_str());
+  for (int record : {1, 7}) {
+    MATCHINF top[3];
+    ASSERT_EQ(reader.GetRecordTermId(record, top, 3), 3);
+    EXPECT_GE(top[0].weight, top[1].weight);
+    // The topic word named twice in the record.
+    EXPECT_STREQ(reader.GetTermName(top[0].termId), record == 1 ? "telescope" : "butter");
+  }
+}
+
+TEST(RelTermArgs, TheCommandLineOfTheCallers) {
+  relterm::ToolArgs a;
+  std::string error;
+  ASSERT_TRUE(relterm::parseToolArgs(
+      {"-L", "10", "-D", "/s/alice/index/news/relterm", "-o", "/t/q1", "-n", "3", "12"}, a, error));
+  EXPECT_EQ(a.home, "/s/alice/index/news");
+  EXPECT_EQ(a.count, 10);
+  EXPECT_EQ(a.ids, (std::vector<uint32_t>{3, 12}));
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"-L", "10", "-D", "/x/relterm", "-o", "/t/q", "-n"},
+                                             {"-D", "/x/relterm", "-n", "1"},
+                                             {"-L", "0", "-D", "/x/relterm", "-o", "o", "-n", "1"},
+                                             {"-D", "/x/relterm", "-o", "o", "-n", "1x"},
+                                             {"-D", "/x/relterm", "-o", "o", "-x", "-n", "1"}}) {
+    relterm::ToolArgs b;
+    EXPECT_FALSE(relterm::parseToolArgs(bad, b, error)) << testing::PrintToString(bad);
+  }
+}
+
+TEST(SimilarTerms, WordsWorthProposingAndTheirGroups) {
+  const std::pair<const char*, bool> words[] = {
+      {"license", true}, {"gpl", true},     {"ab", false},
+      {"gpl3", false},   {"Xfield", false}, {"\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97", true}};
+  for (const auto& [word, ok] : words)
+    EXPECT_EQ(vela::isProposableWord(word), ok) << word;
+  EXPECT_EQ(vela::similarTermWdf(1), 1u);
+  EXPECT_LT(vela::similarTermWdf(30), vela::similarTermWdf(40));  // commoner, heavier
+  EXPECT_EQ(vela::similarTermWdf(uint64_t{1} << 60), 200u);
+  const vela::CodePage cp(vela::Language::kEnglish);
+  EXPECT_EQ(
+      vela::synonymGroups({{"license", 40}, {"licenses", 10}, {"licensed", 5}, {"apple", 3}}, cp),
+      (std::vector<std::string>{"license$licenses$licensed"}));
+}
+
+TEST(RecordTermWeights, RareAndRepeatedWordsWeighMore) {
+  EXPECT_GT(vela::recordTermWeight(1, 1, 100), vela::recordTermWeight(1, 50, 100));
+  EXPECT_GT(vela::recordTermWeight(5, 10, 100), vela::recordTermWeight(1, 10, 100));
+  EXPECT_GE(vela::recordTermWeight(1, 100, 100), 1);
+  for (const char* t : {"the", "which", "ab", "1999", "Qfield"})
+    EXPECT_FALSE(vela::isCharacteristicTerm(t)) << t;
+  EXPECT_TRUE(vela::isCharacteristicTerm("gpl3"));
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+/// @file ntfs_filter_test.cc
+/// @brief The ACL result filter: its id set, the companion searches for a
+/// user (with an engine that answers from a script), and the filtering of
+/// hits, in a scratch installation.
+
+#include "access/ntfs_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "system/layout.h"
+#include "tests/test_util.h"
+
+namespace {
+
+// Result sets as the filter sees them.
+struct Record {
+  int32_t m_recid, m_score, m_output_flag;
+};
+struct Hits {
+  int32_t m_match_count = 0, m_output_count = 0;
+  Record* m_rec = nullptr;
+};
+
+// An engine whose companion searches find the ids listed for their search
+// text; its result files are the ids in decimal ("bad" for a broken file).
+class ScriptedEngine final : public CAclEngine {
+ public:
+  int runCommand(const std::string& command) override {
+    commands.push_back(command);
+    const size_t o = command.find("-o \"") + 4;
+    const std::string out = command.substr(o, command.find('"', o) - o);
+    const size_t ns = command.find("-ns \"") + 5;
+    const std::string text = command.substr(ns, command.find('"', ns) - ns);
+    const auto it = found.find(text);
+    if (it != found.end()) testutil::writeFile(out, it->second);
+    return exitCode;
+  }
+  int readHits(const std::string& bytes, int& count, std::vector<uint32_t>& ids) override {
+    if (bytes == "bad") return kAclReadFormat;
+    std::istringstream in(bytes);
+    ids.clear();
+    for (uint32_t id; in >> id;)
+      ids.push_back(id);
+    count = static_cast<int>(ids.size());
+    return kAclReadOk;
+  }
+  std::map<std::string, std::string> found;
+  std::vector<std::string> commands;
+  int exitCode = 0;
+};
+
+class NtfsFilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cgi_ = testutil::makeInstallSkeleton(root_.path());
+    testutil::writeFile(root_.sub("setting/system_info.cfg"),
+                        "SYSTEM_DIRECTORY=" + root_.sub("system") + "\n");
+    cwd_ = std::make_unique<testutil::ScopedCwd>(cgi_);
+    systemResetCaches();
+    log_ = open_memstream(&logText_, &logSize_);
+    filter_.setLogStream(log_);
+  }
+  void TearDown() override {
+    std::fclose(log_);
+    free(logText_);
+    systemResetCaches();
+  }
+
+  std::string home(const std::string& name) const {
+    return systemGetIndexHome("alice", name.c_str());
+  }
+  // The index "idx" (or its inc part) with a companion of `kind` holding
+  // `table`, the two stamped alike unless told otherwise.
+  void companion(AclKind kind, const std::string& table, bool inc = false,
+                 const std::string& companionStamp = "s1") {
+    const std::string index = inc ? "idx_inc" : "idx";
+    testutil::writeFile(home(index) + "/acl_stamp", "s1");
+    const std::string acl = home(index + aclCompanionSuffix(kind));
+    testutil::writeFile(acl + "/acl_stamp", companionStamp);
+    testutil::writeFile(acl + "/acl_users", table);
+  }
+  std::string log() {
+    std::fflush(log_);
+    return std::string(logText_, logSize_);
+  }
+  // Filters hits of the given ids (a negative id: already deselected).
+  std::vector<int32_t> kept(const std::vector<int32_t>& ids) {
+    std::vector<Record> records;
+    for (int32_t id : ids)
+      records.push_back({id < 0 ? -id : id, 1, id < 0 ? 0 : 1});
+    Hits hits{static_cast<int32_t>(ids.size()), 0, records.data()};
+    for (int32_t id : ids)
+      hits.m_output_count += id < 0 ? 0 : 1;
+    filter_.filterGRLRecordList(hits);
+    std::vector<int32_t> out;
+    for (const Record& r : records)
+      if (r.m_output_flag) out.push_back(r.m_recid);
+    EXPECT_EQ(static_cast<int32_t>(out.size()), hits.m_output_count);
+    return out;
+  }
+
+  testutil::TempDir root_;
+  std::string cgi_;
+  std::unique_ptr<testutil::ScopedCwd> cwd_;
+  char* logText_ = nullptr;
+  size_t logSize_ = 0;
+  FILE* log_ = nullptr;
+  ScriptedEngine engine_;
+  NTFSSearchResult filter_{&engine_};
+};
+
+TEST_F(NtfsFilterTest, IdsFillEightBlocksAndTheOverflowText) {
+  for (uint32_t id : {0u, 81919u, 81920u, 655359u, 655360u})
+    filter_.setSearchResult(id);
+  for (uint32_t b = 0; b < kAclBlockCount; ++b)
+    EXPECT_EQ(b == 0 || b == 1 || b == 7, filter_.hasBlock(b)) << b;
+  EXPECT_EQ("_655360_", filter_.overflowIds());
+  for (int64_t id : {0, 81919, 81920, 655359, 655360})
+    EXPECT_TRUE(filter_.isInSearchResult(id)) << id;
+  for (int64_t id : {-1, 1, 81918, 163840, 655361, 65536, 6553600})
+    EXPECT_FALSE(filter_.isInSearchResult(id)) << id;
+  filter_.clearSearchResult();
+  EXPECT_FALSE(filter_.isInSearchResult(81920));
+  EXPECT_TRUE(filter_.hasBlock(1));
+  EXPECT_TRUE(filter_.isInSearchResult(655360));  // the overflow stays
+  filter_.freeSearchResult();
+  EXPECT_FALSE(filter_.hasBlock(0));
+}
+
+TEST_F(NtfsFilterTest, FileAclSearchesWithTheUsersCode) {
+  companion(AclKind::kFile, "alice\t5\nroot\t9\n");
+  engine_.found["05 | 000"] = "2 3";
+  engine_.found["000"] = "3";
+  ASSERT_TRUE(filter_.initFileACL("alice", "idx", false, "CORP", "alice", "corp"));
+  EXPECT_EQ((std::vector<int32_t>{2, 3}), kept({1, 2, 3, 4}));
+  const std::string path = home("idx_ntfs");
+  const std::string& command = engine_.commands.back();
+  EXPECT_EQ(0u, command.find("../binind/vela25_0.exe -H \"" + path + "\" -binout -o \"" +
+                             std::filesystem::current_path().string() + "/tmp/ntfs_query"))
+      << command;
+  const std::string tail = "\" -B0 -bm \"-s -i -F60\" -ns \"05 | 000\" ";
+  EXPECT_EQ(tail, command.substr(command.size() - tail.size()));
+  const std::string text = log();
+  for (const char* line :
+       {"NTFS:domain : CORP\n", "NTFS:user : alice\n", "NTFS:Search User Code : 05 | 000\n",
+        "NTFS:Vela's return code : 0\n", "NTFS:search result count =2\n",
+        "NTFS:outputSearchResult: 2, 3, \n", "NTFS:filter rid:1 [FALSE]\n",
+        "NTFS:filter rid:2 [TURE]\n", "NTFS:left result count =2 (is_init=1)\n"})
+    EXPECT_NE(std::string::npos, text.find(line)) << line << "\n" << text;
+  EXPECT_NE(std::string::npos, text.find("NTFS:NTFS Path : " + path + "\n"));
+
+  // root, a missing user or domain, and users of another domain than the
+  // local one search with the code of everyone; the result file is gone.
+  const struct {
+    const char* domain;
+    const char* user;
+  } anyone[] = {{"corp", "root"}, {"corp", nullptr}, {nullptr, "alice"}, {"EVIL", "alice"}};
+  for (const auto& who : anyone) {
+    ASSERT_TRUE(filter_.initFileACL("alice", "idx", false, who.domain, who.user, "corp"));
+    EXPECT_NE(std::string::npos, engine_.commands.back().find("-ns \"000\" "));
+    EXPECT_EQ((std::vector<int32_t>{3}), kept({2, 3}));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(cgi_ + "/tmp"));
+}
+
+TEST_F(NtfsFilterTest, RightsThatCannotBeReadRemoveEveryHit) {
+  companion(AclKind::kFile, "alice\t5\n");
+  // The user may see nothing: no hit, and the left count says why.
+  ASSERT_FALSE(filter_.initFileACL("alice", "idx", false, "corp", "alice", "corp"));
+  EXPECT_TRUE(kept({1, 2}).empty());
+  EXPECT_NE(std::string::npos, log().find("NTFS:left result count =0 (is_init=0)\n"));
+
+  engine_.found["05 | 000"] = "bad";
+  EXPECT_FALSE(filter_.initFileACL("alice", "idx", false, "corp", "alice", "corp"));
+  EXPECT_NE(std::string::npos, log().find("NTFS:binout file format error\n"));
+
+  // A failed engine run proves nothing, whatever it left behind.
+  engine_.found["05 | 000"] = "1 2";
+  engine_.exitCode = 3;
+  EXPECT_FALSE(filter_.initFileACL("alice", "idx", false, "corp", "alice", "corp"));
+  EXPECT_TRUE(kept({1}).empty());
+  engine_.exitCode = 0;
+
+  // A companion of another build of the index is not searched at all.
+  const size_t runs = engine_.commands.size();
+  companion(AclKind::kFile, "alice\t5\n", false, "s2");
+  EXPECT_FALSE(filter_.initFileACL("alice", "idx", false, "corp", "alice", "corp"));
+  // Nor one whose user table is damaged.
+  companion(AclKind::kFile, "alice\tfive\n");
+  EXPECT_FALSE(filter_.initFileACL("alice", "idx", false, "corp", "alice", "corp"));
+  EXPECT_FALSE(filter_.initFileACL("alice", "nope", false, "corp", "alice", "corp"));
+  EXPECT_EQ(runs, engine_.commands.size());
+  EXPECT_TRUE(kept({1, 2}).empty());
+}
+
+TEST_F(NtfsFilterTest, DeselectedHitsAreNeitherTestedNorLogged) {
+  companion(AclKind::kFile, "alice\t5\n");
+  engine_.found["000"] = "7 8";
+  ASSERT_TRUE(filter_.initFileACL("alice", "idx", false, nullptr, nullptr, "corp"));
+  EXPECT_EQ((std::vector<int32_t>{8}), kept({-7, 8, 9}));
+  const std::string text = log();
+  EXPECT_EQ(std::string::npos, text.find("rid:7 ")) << text;
+  EXPECT_NE(std::string::npos, text.find("NTFS:filter rid:9 [FALSE]\n"));
+}
+
+TEST_F(NtfsFilterTest, AclBuilderSearchesWithTheUsersAndGroupsCodes) {
+  companion(AclKind::kBuilder, "alice\t1 4\nbob\t2 4\n", true);
+  engine_.found["p1 | p4 | p0"] = "1 700000";
+  engine_.found["p0"] = "2";
+  ASSERT_TRUE(filter_.initACLBuilder("alice", "idx", true, "alice"));
+  EXPECT_EQ(home("idx_inc_acl"), filter_.aclIndexPath());
+  EXPECT_EQ((std::vector<int32_t>{1, 700000}), kept({1, 2, 700000}));
+  EXPECT_NE(std::string::npos, log().find("setACLIndexPath : " + home("idx_inc_acl") + "\n"));
+  // A user the table does not name and the built-in account see what
+  // everyone may; the ids of the last load grant nothing any more.
+  for (const char* user : {"carol", "TESSERA"}) {
+    ASSERT_TRUE(filter_.initACLBuilder("alice", "idx", true, user));
+    EXPECT_EQ((std::vector<int32_t>{2}), kept({1, 2, 700000})) << user;
+  }
+  // Without a user there is no search string.
+  const size_t runs = engine_.commands.size();
+  EXPECT_FALSE(filter_.initACLBuilder("alice", "idx", true, nullptr));
+  EXPECT_FALSE(filter_.initACLBuilder("alice", "idx", false, "alice"));  // no org companion
+  EXPECT_EQ(runs, engine_.commands.size());
+  EXPECT_TRUE(kept({1, 2}).empty());
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+/// @file related_terms_test.cc
+/// @brief The related-term jobs of a result: which indexes are asked about,
+/// in which requests, and where their terms go; the agents stood in for.
+
+#include "assemble/related_terms.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "search/remote_request.h"
+#include "system/delimiters.h"
+#include "system/layout.h"
+#include "system/net_exchange.h"
+#include "tests/test_util.h"
+
+namespace {
+
+const std::string F = kFieldDelim, E = kGroupEndDelim;
+
+dbMapping index(const std::string& host, const std::string& name, unsigned long hits) {
+  dbMapping db;
+  db.ipAddr = host;
+  db.szOwner = "alice";
+  db.idxName = name;
+  db.port = "20001";
+  db.numRec = hits;
+  db.fgRelterm = hits > 0;
+  for (unsigned long i = 1; i <= std::min<unsigned long>(hits, kRecidListMax); ++i)
+    db.recid_list += std::to_string(i) + " ";
+  return db;
+}
+
+std::vector<dbMapping> indexes(std::vector<std::pair<std::string, unsigned long>> named) {
+  std::vector<dbMapping> out;
+  for (const auto& [name, hits] : named)
+    out.push_back(index(name == "c" ? "10.0.0.3" : "10.0.0.2", name, hits));
+  return out;
+}
+
+// This host is 10.0.0.1: the indexes of the tests lie elsewhere.
+class RelatedTerms : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cwd_ = testutil::makeInstallSkeleton(root_.path());
+    testutil::writeFile(root_.sub("host_address"), "10.0.0.1\n");
+    systemResetCaches();
+    here_ = std::make_unique<testutil::ScopedCwd>(cwd_);
+  }
+  void TearDown() override {
+    here_.reset();
+    systemResetCaches();
+  }
+  testutil::TempDir root_;
+  std::string cwd_;
+  std::unique_ptr<testutil::ScopedCwd> here_;
+};
+
+struct StandIn {
+  std::vector<std::string> requests;
+  std::string answer;
+  int result = kNetOk;
+  RelTermExchange exchange() {
+    return [this](const std::string&, uint16_t, const std::string& request, std::string& out) {
+      requests.push_back(request);
+      out = answer;
+      return result;
+    };
+  }
+};
+
+TEST_F(RelatedTerms, IndexesOfOneHostShareOneRequest) {
+  // c lies on another host.
+  std::vector<dbMapping> dbMap = indexes({{"a", 250}, {"b", 0}, {"c", 1}, {"d", 2}, {"e", 3}});
+  StandIn agent;
+  agent.answer = "x" + F + E + E + "y" + F + "z" + F + E;
+  EXPECT_EQ(getReltermString(dbMap, nullptr, 1000, agent.exchange()), 4);
+  ASSERT_EQ(agent.requests.size(), 2u);
+  // The first index asks about its first 100 hits only; the one without
+  // hits is not asked about.
+  const std::string& first = agent.requests[0];
+  EXPECT_NE(first.find("a" + F + "20001" + F + "100" + F + "1 2 "), std::string::npos);
+  EXPECT_NE(first.find("99 100 " + E), std::string::npos);
+  EXPECT_EQ(first.find(F + "b" + F), std::string::npos);
+  EXPECT_NE(first.find("d" + F + "20001" + F + "2" + F + "1 2 " + E), std::string::npos);
+  EXPECT_EQ(dbMap[0].relterm_list, "x" + F + E);
+  EXPECT_EQ(dbMap[3].relterm_list, E);
+  EXPECT_EQ(dbMap[4].relterm_list, "y" + F + "z" + F + E);
+  EXPECT_EQ(dbMap[1].relterm_list, "");
+  // The other host's job read the same answer for one index: too many parts.
+  EXPECT_EQ(dbMap[2].relterm_list, "");
+}
+
+TEST_F(RelatedTerms, AFailedJobLeavesItsIndexesWithoutTerms) {
+  for (const auto& [answer, result] :
+       {std::pair<std::string, int>{"RETURN_CODE" + F + "1042" + E, kNetOk},
+        {"NO_DATA_FOUND", kNetOk},
+        {"a" + F + E, kNetFailed}}) {
+    std::vector<dbMapping> dbMap = indexes({{"a", 3}});
+    dbMap[0].relterm_list = "stale";
+    StandIn agent;
+    agent.answer = answer;
+    agent.result = result;
+    getReltermString(dbMap, nullptr, 1000, agent.exchange());
+    EXPECT_EQ(dbMap[0].relterm_list, "") << answer;
+  }
+  getRelterm job;
+  job.initialize("10.0.0.2", "alice", "a", "0", 1, "1 ", fgRemote, nullptr);
+  EXPECT_EQ(job.Execute(1000, StandIn().exchange()), kRemoteBadPort);
+  EXPECT_EQ(job.getLocation(-1), 0);
+  EXPECT_EQ(job.getLocation(0), -1);
+}
+
+TEST_F(RelatedTerms, NoIndexWithHitsMakesNoJob) {
+  std::vector<dbMapping> dbMap = indexes({{"a", 0}});
+  StandIn agent;
+  EXPECT_EQ(getReltermString(dbMap, nullptr, 1000, agent.exchange()), 0);
+  EXPECT_TRUE(agent.requests.empty());
+}
+
+}  // namespace

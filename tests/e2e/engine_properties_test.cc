@@ -1,0 +1,118 @@
+/// @file engine_properties_test.cc
+/// @brief The builder's side of property searches and protected indexes:
+/// <meta> fields, document properties, the file-list index and the ACL
+/// companions it writes.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "companions/engine/acl_index.h"
+#include "companions/engine/doc_extract.h"
+#include "companions/engine/engine_query.h"
+#include "companions/engine/property_index.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using vela::DocProperties;
+using vela::HtmlMeta;
+
+TEST(EngineProperties, MetaFieldsOfHtml) {
+  const struct {
+    const char* html;
+    HtmlMeta meta;
+  } cases[] = {
+      {"<meta name=\"Author\" content=\" Alice &amp; Bob \">", {{"author", "Alice & Bob"}}},
+      {"<META CONTENT='a b' NAME='Keywords'/>", {{"keywords", "a b"}}},
+      {"<meta name=subject content=plain>", {{"subject", "plain"}}},
+      // Other meta elements, and names inside other attributes, are no fields.
+      {"<meta http-equiv=\"content-type\" content=\"text/html\">", {}},
+      {"<meta charset=utf-8><meta name=\"x\">", {}},
+      {"<meta data-name=\"a\" content=\"b\">", {}},
+      {"<p>name=author content=x</p><meta name='c' content='unterminated", {}},
+      {"<meta name=\"a\" content=\"1\"><meta name=\"b\" content=\"2\">", {{"a", "1"}, {"b", "2"}}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.meta, vela::htmlMetaFields(c.html)) << c.html;
+}
+
+TEST(EngineProperties, DocumentPropertiesComeFromTitleNameAndMeta) {
+  vela::RecordText text;
+  text.name = "notes.html";
+  DocProperties p = vela::documentProperties(text, {{"description", ""}, {"comment", "late"}});
+  EXPECT_EQ("notes.html", p[vela::kPropTitle]);  // no title: the file name
+  EXPECT_EQ("notes.html", p[vela::kPropFileName]);
+  EXPECT_EQ("late", p[vela::kPropComment]);  // an empty description gives way
+
+  text.doc.title = "Plans";
+  p = vela::documentProperties(text, {{"keywords", "k1, k2"},
+                                      {"author", "Ann"},
+                                      {"company", "ACME"},
+                                      {"subject", std::string(2000, 'x') + "\xC3\xA9"}});
+  EXPECT_EQ(
+      (DocProperties{"Plans", std::string(1024, 'x'), "ACME", "Ann", "notes.html", "", "k1, k2"}),
+      p);
+  // A cut never splits a character.
+  p = vela::documentProperties(text, {{"subject", std::string(1023, 'x') + "\xC3\xA9"}});
+  EXPECT_EQ(std::string(1023, 'x'), p[vela::kPropSubject]);
+}
+
+TEST(EngineProperties, FileListIndexHoldsSevenRecordsPerDocument) {
+  testutil::TempDir dir;
+  const std::vector<DocProperties> docs{
+      {"First", "", "", "Ann", "a.txt", "", ""},
+      {"Second", "s", "c", "", "b.txt", "note", "kw"},
+  };
+  std::string error;
+  ASSERT_TRUE(vela::buildFileListStaged(dir.sub("file"), docs, error)) << error;
+  std::vector<DocProperties> back;
+  ASSERT_TRUE(vela::readFileListProperties(dir.sub("file"), back));
+  EXPECT_EQ(docs, back);
+  // Record 8 is the title of document 2; record 4 the author of document 1.
+  const Xapian::Database db = vela::openIndexDb(dir.sub("file"));
+  EXPECT_EQ(14u, db.get_doccount());
+  EXPECT_TRUE(db.term_exists("second"));
+  EXPECT_EQ(8u, *db.postlist_begin("second"));
+  EXPECT_EQ(4u, *db.postlist_begin("ann"));
+  EXPECT_FALSE(vela::readFileListProperties(dir.sub("missing"), back));
+}
+
+TEST(EngineProperties, AclCompanionNamesTheReadersOfEachRecord) {
+  testutil::TempDir dir;
+  CAccessRules rules;
+  std::string error;
+  ASSERT_TRUE(rules.parse("@g\tbob\npub/*\t*\nhr/*\t@g,carol\n", error)) << error;
+  const CAclCoding coding(rules, AclKind::kBuilder);
+  ASSERT_TRUE(vela::buildAclCompanionStaged(dir.sub("acl"), coding, {"hr/a", "", "pub/b", "x"},
+                                            "stamp1", "rules", error))
+      << error;
+  const Xapian::Database db = vela::openIndexDb(dir.sub("acl"));
+  EXPECT_EQ(4u, db.get_lastdocid());
+  EXPECT_EQ(3u, *db.postlist_begin("p0"));  // everyone: pub/b only
+  EXPECT_EQ(1u, db.get_termfreq("p3"));     // the group
+  EXPECT_EQ(1u, *db.postlist_begin("p2"));  // carol
+  EXPECT_EQ("stamp1", testutil::readFile(dir.sub("acl/acl_stamp")));
+  EXPECT_EQ("rules", testutil::readFile(dir.sub("acl/access_rules")));
+  AclUserTable table;
+  ASSERT_TRUE(
+      parseAclUserTable(testutil::readFile(dir.sub("acl/acl_users")), AclKind::kBuilder, table));
+  EXPECT_EQ((AclUserTable{{"bob", {1, 3}}, {"carol", {2}}}), table);
+}
+
+TEST(EngineProperties, ADamagedKeptAccessFileStopsTheBuild) {
+  testutil::TempDir dir;
+  const vela::CodePage cp(vela::Language::kEnglish);
+  testutil::writeFile(dir.sub("idx_acl/access_rules"), "pub/*\t*\nhr/*\t@gone\n");
+  vela::CompanionBuild build(cp, dir.sub("idx"));
+  std::string error;
+  EXPECT_FALSE(build.prepare("", AclKind::kBuilder, error));
+  EXPECT_NE(std::string::npos, error.find("line 2: group @gone is not defined")) << error;
+  // A new access file of that kind replaces the kept one.
+  testutil::writeFile(dir.sub("new.txt"), "*\t*\n");
+  vela::CompanionBuild fresh(cp, dir.sub("idx"));
+  EXPECT_TRUE(fresh.prepare(dir.sub("new.txt"), AclKind::kBuilder, error)) << error;
+}
+
+}  // namespace

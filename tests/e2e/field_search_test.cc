@@ -1,0 +1,229 @@
+/// @file field_search_test.cc
+/// @brief Searches by field over CSV tables indexed by index_builder: one
+/// field, several fields combined with and/or/not, a numeric range, the
+/// stored field lists, tables updated through the inc index, several tables
+/// in one index, and the requests refused before anything is searched.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "output/query_output.h"
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Installation;
+using e2e::RunResult;
+
+const std::string kDelim = "\x12\x13\x14";
+using Rows = std::vector<unsigned>;
+
+// name,section,version,size; rows 1 to 5.
+const char* const kProducts =
+    "name,section,version,size\n"
+    "apple,fruit,1.2,10\n"
+    "banana,fruit,2.0,25\n"
+    "carrot,vegetable,1.0,5\n"
+    "apple pie,dessert,3.1,40\n"
+    "red cabbage,vegetable,0.5,12\n";
+
+class FieldSearchTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    inst_ = new Installation();
+    inst_->write("setting/engine_service.cfg", "AUTO_START=no\n");
+    inst_->write("tables/products.csv", kProducts);
+    id_ = build("tables/products.csv");
+  }
+  static void TearDownTestSuite() {
+    delete inst_;
+    inst_ = nullptr;
+  }
+
+  static std::string build(const std::string& source) {
+    RunResult r = inst_->run("binind/index_builder",
+                             {"create", "--owner", "alice", "--type", "db", inst_->path(source)});
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    return r.out.substr(0, r.out.find('\n'));
+  }
+
+  static std::set<std::string> resultFiles() {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(inst_->path("tmp")))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+
+  // The record ids of the hits of a request in result order, sorted when
+  // `sorted` (the order of equal scores is the engine's).
+  static Rows rows(const std::string& request, bool sorted = true) {
+    const std::set<std::string> before = resultFiles();
+    const RunResult r = inst_->get("user=TESSERA&xml=1&" + request);
+    EXPECT_EQ(0, r.exitStatus) << request << "\n" << r.out << r.err;
+    for (const std::string& name : resultFiles()) {
+      if (before.count(name) || name.find_first_not_of("0123456789", 5) != std::string::npos)
+        continue;
+      CQueryOutput file;
+      EXPECT_TRUE(file.ReadOutputFile(inst_->path("tmp/" + name).c_str()));
+      Rows out;
+      for (int i = 0; i < file.GetMatchCount(); ++i) {
+        const std::string data = file.GetRecordData(i);
+        out.push_back(static_cast<unsigned>(std::stoul(data.substr(data.rfind(kDelim) + 3))));
+      }
+      if (sorted) std::sort(out.begin(), out.end());
+      return out;
+    }
+    ADD_FAILURE() << "no result for " << request << "\n" << r.out;
+    return {};
+  }
+
+  // A multi-field request over index `id`: clauses "query|field|op", field
+  // and op may be empty.
+  static std::string clauses(const std::string& id, const std::vector<std::string>& parts) {
+    std::string q = "search_no=0&index_id=7F000001_" + id +
+                    "&MultiDBFieldCount=" + std::to_string(parts.size());
+    for (size_t i = 0; i < parts.size(); ++i) {
+      const std::string n = std::to_string(i + 1);
+      const size_t a = parts[i].find('|'), b = parts[i].find('|', a + 1);
+      q += "&m_query_" + n + "=" + parts[i].substr(0, a);
+      if (b > a + 1) q += "&m_field_" + n + "=" + parts[i].substr(a + 1, b - a - 1);
+      if (b + 1 < parts[i].size()) q += "&m_op_" + n + "=" + parts[i].substr(b + 1);
+    }
+    return q;
+  }
+
+  static Installation* inst_;
+  static std::string id_;
+};
+
+Installation* FieldSearchTest::inst_ = nullptr;
+std::string FieldSearchTest::id_;
+
+TEST_F(FieldSearchTest, OneFieldFindsOnlyItsOwnColumn) {
+  EXPECT_EQ(rows(clauses(id_, {"apple|name|"})), (Rows{1, 4}));
+  EXPECT_EQ(rows(clauses(id_, {"apple|section|"})), Rows{});
+  EXPECT_EQ(rows(clauses(id_, {"vegetable|section|"})), (Rows{3, 5}));
+  // Without a field the clause searches whole rows.
+  EXPECT_EQ(rows(clauses(id_, {"red||"})), Rows{5});
+  // The page shows the rows found and, for the form's mark of a multi-field
+  // search, the clauses' queries; a request without "query" is served too.
+  for (const std::string mark : {"", "query=_SEARCH_MULTI_FIELD_&"}) {
+    const RunResult page = inst_->get("user=TESSERA&" + mark + clauses(id_, {"pie|name|"}));
+    EXPECT_EQ(0, page.exitStatus);
+    EXPECT_NE(std::string::npos, page.out.find("apple pie")) << page.out;
+    EXPECT_EQ(std::string::npos, page.out.find("banana")) << page.out;
+    if (!mark.empty()) {
+      EXPECT_NE(std::string::npos, page.out.find("for <b>pie</b>")) << page.out;
+    }
+  }
+}
+
+TEST_F(FieldSearchTest, FieldsCombineWithAndOrNot) {
+  EXPECT_EQ(rows(clauses(id_, {"apple|name|", "dessert|section|and"})), Rows{4});
+  EXPECT_EQ(rows(clauses(id_, {"apple|name|", "vegetable|section||"})), (Rows{1, 3, 4, 5}));
+  EXPECT_EQ(rows(clauses(id_, {"fruit|section|", "banana|name|!"})), Rows{1});
+  EXPECT_EQ(rows(clauses(id_, {"fruit|section|", "dessert|section|or", "apple|name|not"})),
+            Rows{2});
+  // A first clause without hits empties an "and" search, whatever follows.
+  EXPECT_EQ(rows(clauses(id_, {"plum|name|", "fruit|section|or"})), Rows{});
+}
+
+TEST_F(FieldSearchTest, NumericRangeThroughAField) {
+  EXPECT_EQ(rows(clauses(id_, {"[5-12]|size|"})), (Rows{1, 3, 5}));
+  EXPECT_EQ(rows(clauses(id_, {"[5-12]|size|", "vegetable|section|and"})), (Rows{3, 5}));
+  EXPECT_EQ(rows(clauses(id_, {"[1.1-3]|version|"})), (Rows{1, 2}));
+  // Ordered by record id when asked for no order, in the direction asked.
+  const std::string byId = clauses(id_, {"[20-]|size|", "carrot|name|or"});
+  EXPECT_EQ(rows("sort=none&order=asc&" + byId, false), (Rows{2, 3, 4}));
+  EXPECT_EQ(rows("sort=none&order=desc&" + byId, false), (Rows{4, 3, 2}));
+}
+
+TEST_F(FieldSearchTest, StoredFieldListNarrowsAnOrdinarySearch) {
+  // Line: host, owner, index, then the condition: field 1 (name) only.
+  inst_->write("sbf/sbf_00042.cfg", "127.0.0.1" + kDelim + "alice" + kDelim + id_ +
+                                        "\x15\x16\x17N" + kDelim + "1" + kDelim + "\n");
+  const std::string plain = "search_no=0&query=fruit&index_id=7F000001_" + id_;
+  EXPECT_EQ(rows(plain), (Rows{1, 2}));
+  EXPECT_EQ(rows(plain + "&sbf=42"), Rows{});        // "fruit" is no name
+  EXPECT_EQ(rows(plain + "&sbf=43"), (Rows{1, 2}));  // no such list: no condition
+  // A list naming fields beyond the field numbers chooses none.
+  inst_->write("sbf/sbf_00044.cfg", "127.0.0.1" + kDelim + "alice" + kDelim + id_ +
+                                        "\x15\x16\x17N" + kDelim + "99999" + kDelim + "\n");
+  EXPECT_EQ(rows("search_no=0&query=apple&sbf=44&index_id=7F000001_" + id_), Rows{});
+}
+
+TEST_F(FieldSearchTest, HostileRequestsAreRefusedBeforeAnySearch) {
+  for (const char* count : {"1000", "-1", "x"}) {
+    const RunResult r = inst_->get("user=TESSERA&search_no=0&index_id=7F000001_" + id_ +
+                                   "&MultiDBFieldCount=" + count + "&m_query_1=apple");
+    EXPECT_EQ(1, r.exitStatus);
+    EXPECT_NE(std::string::npos, r.out.find(e2e::messageText(*inst_, "0000"))) << r.out;
+  }
+  const RunResult api = inst_->get("user=TESSERA&api=1&version=2&search_no=0&index_id=7F000001_" +
+                                   id_ + "&MultiDBFieldCount=300&m_query_1=apple");
+  EXPECT_NE(std::string::npos, api.out.find("0049")) << api.out;
+  // No index, or one of another kind of request.
+  EXPECT_EQ(1, inst_->get("user=TESSERA&MultiDBFieldCount=1&m_query_1=a").exitStatus);
+  // A column whose number lies beyond the field numbers is left out; the
+  // other clause still runs.
+  const std::string mapping =
+      inst_->read("system/group/domain/User/alice/db/" + id_ + "/column_mapping.txt");
+  inst_->write("system/group/domain/User/alice/db/" + id_ + "/column_mapping.txt",
+               mapping + id_ + ",products.csv,9,evil,text,16384\n");
+  EXPECT_EQ(rows(clauses(id_, {"apple|evil|", "apple|name|or"})), (Rows{1, 4}));
+  inst_->write("system/group/domain/User/alice/db/" + id_ + "/column_mapping.txt", mapping);
+  // Without search_no=0 the clauses are not searched.
+  const RunResult one = inst_->get("user=TESSERA&index_id=7F000001_" + id_ +
+                                   "&MultiDBFieldCount=1&m_query_1=apple&m_field_1=name");
+  EXPECT_NE(std::string::npos, one.out.find(e2e::messageText(*inst_, "1003"))) << one.out;
+}
+
+TEST_F(FieldSearchTest, UpdatedRowsAreFoundThroughTheIncFieldIndex) {
+  inst_->write("tables/stock.csv", kProducts);
+  const std::string id = build("tables/stock.csv");
+  // Banana moves to the desserts, carrot goes, a plum comes.
+  inst_->write("tables/stock.csv",
+               "name,section,version,size\n"
+               "apple,fruit,1.2,10\n"
+               "banana,dessert,2.0,25\n"
+               "apple pie,dessert,3.1,40\n"
+               "red cabbage,vegetable,0.5,12\n"
+               "plum,fruit,1.0,7\n");
+  RunResult r =
+      inst_->run("binind/index_builder", {"update", "--id", id, inst_->path("tables/stock.csv")});
+  ASSERT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(inst_->read("system/group/domain/User/alice/index/" + id + "_inc_sbf/sbf_setting"),
+            "0,0\n4\n1,1\n2,2\n3,3\n4,4\n");
+  // Rows 3 to 5 of the new table moved up a place: with row 2 they count as
+  // changed and go to the inc index, as records 6 to 9 (after the org
+  // index's 5); org rows 2 to 5 are superseded.
+  EXPECT_EQ(rows(clauses(id, {"dessert|section|"})), (Rows{6, 7}));
+  EXPECT_EQ(rows(clauses(id, {"fruit|section|"})), (Rows{1, 9}));
+  EXPECT_EQ(rows(clauses(id, {"banana|name|"})), Rows{6});
+  EXPECT_EQ(rows(clauses(id, {"carrot|name|"})), Rows{});
+  EXPECT_EQ(rows(clauses(id, {"[5-12]|size|"})), (Rows{1, 8, 9}));
+}
+
+TEST_F(FieldSearchTest, SeveralTablesShareTheirColumnsByName) {
+  inst_->write("tables/shop/a.csv", "name,price\nspade,12\nrake,30\n");
+  inst_->write("tables/shop/b.csv", "colour,name\ngreen,hose\nred,spade\n");
+  const std::string id = build("tables/shop");
+  EXPECT_EQ(inst_->read("system/group/domain/User/alice/db/" + id + "/column_mapping.txt"),
+            id + ",a.csv,1,name,text,1\n" + id + ",a.csv,2,price,number,2\n" + id +
+                ",b.csv,1,colour,text,3\n");
+  // The field index holds each table's own columns, row by row.
+  EXPECT_EQ(inst_->read("system/group/domain/User/alice/index/" + id + "_sbf/sbf_setting"),
+            "0,0\n2\n1,1\n2,2\n2,4\n2\n1,3\n2,1\n");
+  EXPECT_EQ(rows(clauses(id, {"spade|name|"})), (Rows{1, 4}));
+  EXPECT_EQ(rows(clauses(id, {"red|colour|"})), Rows{4});
+  EXPECT_EQ(rows(clauses(id, {"spade|name|", "red|colour|and"})), Rows{4});
+  EXPECT_EQ(rows(clauses(id, {"[10-40]|price|"})), (Rows{1, 2}));
+}
+
+}  // namespace
