@@ -32,8 +32,7 @@ std::string field(const std::string& line, int position) {
   if (fields.size() < 5) return {};
   std::string value = fields[static_cast<size_t>(position)];
   std::replace_if(
-      value.begin(), value.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
-      ' ');
+      value.begin(), value.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
   return value;
 }
 
