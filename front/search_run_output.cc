@@ -74,7 +74,9 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   r.mainPage = cgi_variable.findCgiVariableByName("main_page");
   r.query = typedQuery(run);
   r.strMultiIndexQuery = strMultiIndexQuery;
-#ifndef SEARCHRUN_OLDER_FRONT
+#ifdef SEARCHRUN_OLDER_FRONT
+  r.olderLayout = true;
+#else
   r.isSimilarDocQuery = [](const std::string& term) { return SimilarDocIsValidQueryString(term); };
   r.searchKeywordAllowed = g_search_keyword_allowed != 0;
 #endif

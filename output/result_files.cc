@@ -55,12 +55,12 @@ QueryTexts queryTexts(const ResultOutputRequest& r, const RecordList& result) {
 }
 
 // "host:port D owner D index D score D recid\n", D the field delimiter.
-std::string recordLine(const dbMapping& db, const recordMapping& rec) {
+std::string recordLine(const dbMapping& db, const recordMapping& rec, bool lineFeed) {
   char numbers[2][16];
   std::snprintf(numbers[0], sizeof numbers[0], "%d", static_cast<int32_t>(rec.score));
   std::snprintf(numbers[1], sizeof numbers[1], "%d", static_cast<int32_t>(rec.recid));
   return db.ipAddr + ":" + db.port + kFieldDelim + db.szOwner + kFieldDelim + db.idxName +
-         kFieldDelim + numbers[0] + kFieldDelim + numbers[1] + "\n";
+         kFieldDelim + numbers[0] + kFieldDelim + numbers[1] + (lineFeed ? "\n" : "");
 }
 
 // A header text from the request, or the default when it is absent or does
@@ -81,11 +81,13 @@ void setHeader(CQueryOutput& out, const ResultOutputRequest& r, const RecordList
   out.SetFuzzyOption(r.fgMatchMode);
   out.SetPhoneOption(r.fgChinese);
   out.SetMeanOption(r.fgThesaurus);
-  out.SetH2FOption(r.h2f_flag);
-  out.SetQueryRunTime(queryRunTimeMs(r.tvStart, r.tvEnd));
   out.SetVelaTime(0);
-  out.SetSortField(r.sortField.c_str());
-  out.SetSortOrder(r.sortOrder.c_str());
+  if (!r.olderLayout) {
+    out.SetH2FOption(r.h2f_flag);
+    out.SetQueryRunTime(queryRunTimeMs(r.tvStart, r.tvEnd));
+    out.SetSortField(r.sortField.c_str());
+    out.SetSortOrder(r.sortOrder.c_str());
+  }
   if (r.run_property_search_index != 0) {
     ReportLog("run_property_search_index=%d\n", r.run_property_search_index);
     out.SetFileNameSearch(r.run_property_search_index);
@@ -123,7 +125,8 @@ bool writeBody(CQueryOutput& out, const ResultOutputRequest& r, const RecordList
     if (order[i] >= result.recMap.size()) continue;
     const recordMapping& rec = result.recMap[order[i]];
     if (rec.databaseNum >= result.dbMap.size()) continue;
-    out.OutputRecordData(static_cast<int>(i), recordLine(result.dbMap[rec.databaseNum], rec));
+    out.OutputRecordData(static_cast<int>(i),
+                         recordLine(result.dbMap[rec.databaseNum], rec, !r.olderLayout));
   }
   return true;
 }

@@ -55,6 +55,10 @@ struct ResultOutputRequest {
   std::string strMultiIndexQuery;
   // False when the exclusion list refused the query.
   bool searchKeywordAllowed = true;
+  // The threaded editions' layout: no half-to-full option, run time, sort
+  // field or sort order in the header (they stay 0 or empty), and record
+  // lines without their closing line feed.
+  bool olderLayout = false;
   // Whether a query term is a similar-document request (its term is then
   // replaced by the query in effect). Unset: no term is one.
   std::function<bool(const std::string&)> isSimilarDocQuery;

@@ -188,6 +188,8 @@ TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
   ASSERT_EQ(0, r.exitStatus) << r.out << r.err;
   EXPECT_NE(std::string::npos, r.out.find("Grouped by owner")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("alice - 2 hits")) << r.out;
+  // The hits of the file with its own layout show on the page.
+  EXPECT_NE(std::string::npos, r.out.find("orchard.txt")) << r.out;
   // The related-term jobs (worker threads here) gave the page its terms.
   EXPECT_NE(std::string::npos, r.out.find("Related terms: <a")) << r.out;
   for (const std::string& name : resultFiles()) {
