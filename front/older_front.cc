@@ -10,6 +10,7 @@
 #include <new>
 #include <sstream>
 
+#include "assemble/class_search.h"
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_input.h"
 #include "cgi/cgi_string_parser.h"
@@ -288,6 +289,18 @@ int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list, bo
     ++added;
   }
   return added;
+}
+
+ClassSearchRequest olderClassSearchRequest(const CGIStringParser& cgi, const iniOptionTag& ini) {
+  ClassSearchRequest request;
+  request.className = cgi.findCgiVariableByName("class_name");
+  if (request.className && request.className[0] == '\0') request.className = nullptr;
+  request.classUid = cgi.findCgiVariableByName("class_uid");
+  request.user = cgi.findCgiVariableByName("owner");
+  request.host = ini.privilege_server_ip;
+  request.interfacePort = ini.privilege_server_port;
+  request.queryServerPort = ini.query_server_port;
+  return request;
 }
 
 const char* applyOlderQueryOptions(const CGIStringParser& cgi, int language,

@@ -12,6 +12,7 @@
 #include "system/vela_search_list.h"
 
 class CGIStringParser;
+struct ClassSearchRequest;
 struct queryOptionTag;
 struct RunEnd;
 
@@ -84,6 +85,11 @@ std::string decodeCGIString(const std::string& text);
 // `resolveNames` is false). Returns the number of entries appended.
 int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list,
                       bool resolveNames = true);
+
+// The class search of a request in the older front's terms: the class
+// ("class_name", else "class_uid") of the user named by "owner", asked of
+// the privilege server of the settings; its indexes are of that host.
+ClassSearchRequest olderClassSearchRequest(const CGIStringParser& cgi, const iniOptionTag& ini);
 
 // The query options as the older front reads them, over those read by
 // queryOptionTag::initialize: "match", the date window (on unless

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "assemble/class_search.h"
 #include "assemble/record_merge.h"
 #include "assemble/related_terms.h"
 #include "assemble/result_order.h"
@@ -123,7 +124,17 @@ MaybeEnd selectIndexes(OlderRun& run, std::string& plain) {
   const char* searchNo = cgi_variable.findCgiVariableByName("search_no");
   if (!searchNo) return RunEnd::error("0006", kResourceFailure);
   run.searchNum = readSearchNum(searchNo);
-  queryOption.dbNum = buildDatabaseList(cgi_variable, run.list);
+  // A class search takes the class's indexes in place of the "database"
+  // variables.
+  const ClassSearchOutcome classList = buildClassifiedSearch(
+      olderClassSearchRequest(cgi_variable, ini_option), class_search, run.list);
+  // A class the server does not know: its answer is the message (no code
+  // of the table names it).
+  if (classList.message == kMsgClassNotFound)
+    return RunEnd::error("Can't find class", kResourceFailure);
+  if (classList.message) return RunEnd::error("0005", kResourceFailure);
+  queryOption.dbNum =
+      classList.added > 0 ? classList.added : buildDatabaseList(cgi_variable, run.list);
   if (queryOption.dbNum > ini_option.max_selected_search_index)
     return RunEnd::error("1035", kResourceFailure);
   if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum) {

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "assemble/class_search.h"
 #include "cgi/cgi_string_parser.h"
 #include "front/query_option.h"
 #include "tests/test_util.h"
@@ -210,6 +211,42 @@ TEST(OlderQueryOptions, DateWindowIsOnUnlessAllFilesAreAsked) {
   EXPECT_STREQ("Convert search start time fails", failure);
   olderOptions("begin_year=2020&begin_month=1&begin_day=2", 0, &failure);
   EXPECT_STREQ("Convert search end time fails", failure);
+}
+
+TEST(OlderClassSearch, AsksThePrivilegeServerForTheOwnersClass) {
+  iniOptionTag ini;
+  ini.privilege_server_ip = "127.0.0.1";
+  ini.privilege_server_port = 20002;
+  ini.query_server_port = 20001;
+  CGIStringParser cgi;
+  cgi.initialize("class_name=&class_uid=U7&owner=ann&user=bob");
+  ClassSearchRequest request = olderClassSearchRequest(cgi, ini);
+  EXPECT_EQ(nullptr, request.className);  // empty: the uid decides
+  EXPECT_STREQ("U7", request.classUid);
+  EXPECT_STREQ("ann", request.user);
+  EXPECT_EQ("127.0.0.1", request.host);
+  EXPECT_EQ(20002, request.interfacePort);
+  EXPECT_EQ(20001, request.queryServerPort);
+
+  // The server's answer fills the list; a missing owner asks nothing.
+  std::string asked;
+  const ClassExchange server = [&asked](const std::string& host, int port,
+                                        const std::string& command, std::string& answer) {
+    asked = host + ":" + std::to_string(port) + " " + command.substr(0, command.find('\x04'));
+    answer = "Can't find class";
+    return true;
+  };
+  request.exchange = server;
+  classSearchTag search;
+  VelaSearchListVector list;
+  EXPECT_STREQ(kMsgClassNotFound, buildClassifiedSearch(request, search, list).message);
+  EXPECT_EQ("127.0.0.1:20002 GET_CLASS_READ", asked);
+  cgi.initialize("class_name=Docs");
+  request = olderClassSearchRequest(cgi, ini);
+  request.exchange = server;
+  asked.clear();
+  EXPECT_EQ(0, buildClassifiedSearch(request, search, list).added);
+  EXPECT_EQ("", asked);
 }
 
 TEST(OlderPages, HtmlAndXmlByLanguage) {
