@@ -242,16 +242,5 @@ int searchrunOlderMain(int argc, char** argv) {
   setLocalPageConverter(charEncodingConverter);
 #endif
   setHalfWidthKanaWidener(widenJPQueryKana);
-  int status;
-  try {
-    status = serveRequest();
-  } catch (const std::bad_alloc&) {
-    status = answerRunEnd(RunEnd::error("0008", kResourceFailure));
-  }
-  std::fflush(stdout);
-  if (g_fplog) {
-    std::fclose(g_fplog);
-    g_fplog = g_fplog_running = nullptr;
-  }
-  return status;
+  return serveAndFinish(serveRequest);
 }

@@ -3,6 +3,8 @@
 
 #include "front/request_state.h"
 
+#include <new>
+
 #include "system/log.h"
 
 #ifdef SEARCHRUN_OLDER_FRONT
@@ -63,6 +65,21 @@ int answerRunEnd(const RunEnd& end) {
 
 void reportMessage(const char* number) {
   answerRunEnd(RunEnd::error(number, kResourceFailure));
+}
+
+int serveAndFinish(int (*serve)()) {
+  int status;
+  try {
+    status = serve();
+  } catch (const std::bad_alloc&) {
+    status = answerRunEnd(RunEnd::error("0008", kResourceFailure));
+  }
+  std::fflush(stdout);
+  if (g_fplog) {
+    std::fclose(g_fplog);
+    g_fplog = g_fplog_running = nullptr;
+  }
+  return status;
 }
 
 void markTime(const char* label) {

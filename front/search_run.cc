@@ -396,16 +396,5 @@ int searchrunMain(int argc, char** argv) {
   endChildrenWithRun();
   verifyProgramVersion(argc, argv);
   installTextServices();
-  int status;
-  try {
-    status = serveRequest();
-  } catch (const std::bad_alloc&) {
-    status = answerRunEnd(RunEnd::error("0008", kResourceFailure));
-  }
-  std::fflush(stdout);
-  if (g_fplog) {
-    std::fclose(g_fplog);
-    g_fplog = g_fplog_running = nullptr;
-  }
-  return status;
+  return serveAndFinish(serveRequest);
 }
