@@ -4,11 +4,13 @@
 #include "assemble/related_terms.h"
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
 
 #include "search/related_term_tool.h"
 #include "search/remote_relterm.h"
 #include "search/remote_request.h"
+#include "search/thread_object.h"
 #include "system/address.h"
 #include "system/net_exchange.h"
 #include "system/numbers.h"
@@ -36,6 +38,21 @@ std::vector<uint32_t> firstIds(const std::string& list, int count) {
   }
   return ids;
 }
+
+// A related-term job run as a worker job.
+class ReltermThread : public ThreadObject {
+ public:
+  ReltermThread(getRelterm& job, int timeLimitMs, const RelTermExchange& exchange)
+      : m_job(job), m_timeLimitMs(timeLimitMs), m_exchange(exchange) {}
+
+ protected:
+  void Execute(void* /*argument*/) override { m_job.Execute(m_timeLimitMs, m_exchange); }
+
+ private:
+  getRelterm& m_job;
+  int m_timeLimitMs;
+  const RelTermExchange& m_exchange;
+};
 
 }  // namespace
 
@@ -105,7 +122,7 @@ int getRelterm::remoteGetRelTerm(const RelTermExchange& exchange) {
 }
 
 int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
-                     const RelTermExchange& exchange) {
+                     const RelTermExchange& exchange, bool threaded) {
   std::vector<getRelterm> jobs;
   int count = 0;
   for (dbMapping& db : dbMap) {
@@ -127,11 +144,18 @@ int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
                                    local ? fgLocal : fgRemote, log);
     db.mapping = static_cast<int>(jobs.size() - 1);
   }
-  for (getRelterm& job : jobs)
-    job.Execute(timeLimitMs, exchange);
+  // The list is complete: the jobs stay where their workers see them.
+  std::vector<std::unique_ptr<ReltermThread>> workers;
+  ThreadedJobs running(threaded);
+  for (getRelterm& job : jobs) {
+    workers.push_back(std::make_unique<ReltermThread>(job, timeLimitMs, exchange));
+    running.add(*workers.back());
+  }
+  running.startAll();
   for (dbMapping& db : dbMap) {
     if (db.fgRelterm != 1) continue;
     getRelterm& job = jobs[static_cast<size_t>(db.mapping)];
+    if (job.getReadNum() == 0) running.need(static_cast<size_t>(db.mapping));
     if (job.isDone()) continue;
     const int r = job.getReadNum();
     job.setReadNum(r + 1);

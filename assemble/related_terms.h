@@ -77,8 +77,12 @@ class getRelterm {
 // Fills relterm_list of every index of `dbMap` with fgRelterm 1 and returns
 // how many there are. Failed jobs do not stop the others: an index of a
 // failed local job keeps the part gathered (E alone), one of a failed remote
-// job an empty text. Null `exchange` talks to the agents with getData.
+// job an empty text. Null `exchange` talks to the agents with getData (it
+// is called from several threads at once when `threaded`).
+// Threaded: every job runs in a worker thread of its own, all started at
+// once, each joined when the first index of its job is read; none outlives
+// the call. Otherwise the jobs run one after another in the calling thread.
 int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
-                     const RelTermExchange& exchange = nullptr);
+                     const RelTermExchange& exchange = nullptr, bool threaded = false);
 
 #endif  // SEARCHRUN_ASSEMBLE_RELATED_TERMS_H

@@ -1,5 +1,5 @@
 /// @file remote_index_info.cc
-/// @brief Remote index description and declared-encoding conversion.
+/// @brief Remote index description.
 
 #include "front/remote_index_info.h"
 
@@ -51,25 +51,5 @@ bool get_remote_index_info(const char* address, const char* port, const char* in
   logLine("get_remote_index_info (index_owner)", owner);
   logLine("get_remote_index_info (index_desc)", desc);
   logLine("get_remote_index_info (index_type)", type);
-  return true;
-}
-
-bool transferCodeToLocalPage(const std::string& text, const char* encoding, std::string& out) {
-  static const char* const kSources[] = {"UTF-8", "SJIS", "GBK", "BIG5", "UTF-16BE"};
-  const char* target = localCodePageName(langFlag);
-  CharsetConverterFn convert = localPageConverter();
-  if (!target || !convert || !encoding || text.empty()) return false;
-  bool known = false;
-  for (const char* name : kSources)
-    known = known || std::strcmp(name, encoding) == 0;
-  if (!known) return false;
-  // Four output bytes per input byte hold every conversion between these
-  // code pages.
-  std::vector<char> buffer(text.size() * 4 + 1, '\0');
-  if (convert(text.c_str(), encoding, buffer.data(), target, static_cast<int>(buffer.size())) !=
-      0) {
-    return false;
-  }
-  out.assign(buffer.data());
   return true;
 }

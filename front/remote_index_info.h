@@ -1,11 +1,12 @@
 /// @file remote_index_info.h
-/// @brief Description of an index that lives on another host, and conversion
-/// of a query sent in a declared encoding.
+/// @brief Description of an index that lives on another host.
 
 #ifndef SEARCHRUN_FRONT_REMOTE_INDEX_INFO_H
 #define SEARCHRUN_FRONT_REMOTE_INDEX_INFO_H
 
 #include <string>
+
+#include "front/query_encoding.h"
 
 // Asks the agent of `address`:`port` for owner, description and type of its
 // index `index`, within the exchange limits of the installation and with an
@@ -16,9 +17,5 @@
 // answer is not the four fields. Writes its steps to the run-time log.
 bool get_remote_index_info(const char* address, const char* port, const char* index,
                            std::string& owner, std::string& desc, std::string& type);
-
-// Converts `text` from `encoding` into the installation's local code page.
-// True and the converted text in `out`, or false with `out` untouched.
-bool transferCodeToLocalPage(const std::string& text, const char* encoding, std::string& out);
 
 #endif  // SEARCHRUN_FRONT_REMOTE_INDEX_INFO_H

@@ -3,11 +3,19 @@
 
 #include "front/request_state.h"
 
+#include <new>
+
 #include "system/log.h"
 
+#ifdef SEARCHRUN_OLDER_FRONT
+#include "front/older_front.h"
+#endif
+
 CGIStringParser cgi_variable;
+#ifndef SEARCHRUN_OLDER_FRONT
 KestraneMsgTable cgi_msg_table;
 KestraneMsgReport cgi_msg_report;
+#endif
 int pid = 0;
 std::string strMultiIndexQuery;
 char output_title[kMessageSize];
@@ -18,6 +26,12 @@ FILE* g_fplog_running = nullptr;
 int remote_index_not_found_count = 0;
 int nExecuteIncIndxCount = 0;
 
+#ifdef SEARCHRUN_OLDER_FRONT
+// The threaded editions answer with their own plain pages.
+int answerRunEnd(const RunEnd& end) {
+  return olderAnswerRunEnd(end);
+}
+#else
 int answerRunEnd(const RunEnd& end) {
   cgi_msg_table.getMessage(end.message, output_message);
   cgi_msg_report.setAPIRetCode(end.apiCode ? end.apiCode : end.message);
@@ -47,9 +61,25 @@ int answerRunEnd(const RunEnd& end) {
   std::fflush(stdout);
   return end.exitStatus;
 }
+#endif
 
 void reportMessage(const char* number) {
   answerRunEnd(RunEnd::error(number, kResourceFailure));
+}
+
+int serveAndFinish(int (*serve)()) {
+  int status;
+  try {
+    status = serve();
+  } catch (const std::bad_alloc&) {
+    status = answerRunEnd(RunEnd::error("0008", kResourceFailure));
+  }
+  std::fflush(stdout);
+  if (g_fplog) {
+    std::fclose(g_fplog);
+    g_fplog = g_fplog_running = nullptr;
+  }
+  return status;
 }
 
 void markTime(const char* label) {

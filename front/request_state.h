@@ -73,6 +73,11 @@ int answerRunEnd(const RunEnd& end);
 // stages that end the run with a plain message.
 void reportMessage(const char* number);
 
+// Runs `serve` (the request part of a run) and returns its exit status; a
+// run out of memory answers with message "0008". Then the answer and the
+// run-time log reach their files.
+int serveAndFinish(int (*serve)());
+
 // Writes a timing marker into the run-time log; nothing before it is open.
 void markTime(const char* label);
 

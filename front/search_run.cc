@@ -25,6 +25,7 @@
 #include "cgi/cgi_string_parser.h"
 #include "cgi/conversion_hooks.h"
 #include "front/local_search_filters.h"
+#include "front/merge_request.h"
 #include "front/multi_field_request.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
@@ -155,33 +156,6 @@ void orderResult(RecordList& result) {
   markTime("b-function 'sortByRec'");
   sortByRec(result.recMap.data(), 0, static_cast<int>(result.recordCount()) - 1, mode);
   markTime("a-function 'sortByRec'");
-}
-
-// What the searches of the indexes need of the request, handed down. The
-// access filters show `user` (admitted by admitUser) what `user` may read.
-MergeRequest mergeRequestOf(queryOptionTag& options, const char* user) {
-  MergeRequest request;
-  SearchRequest& search = request.search;
-  search.fgMatchMode = options.fgMatchMode;
-  search.fgChinese = options.fgChinese;
-  search.fgThesaurus = options.fgThesaurus;
-  search.sortField = options.sortField;
-  search.beginFile = options.beginFile;
-  search.endFile = options.endFile;
-  search.beginTime = options.beginTime;
-  search.endTime = options.endTime;
-  search.searchMode = options.file_name_search;
-  search.runLog = g_fplog_running;
-  AccessIdentity who;
-  if (user) who.user = user;
-  if (const char* domain = cgi_variable.findCgiVariableByName("domain")) who.domain = domain;
-  armLocalSearchFilters(search, who);
-  request.dbNum = options.dbNum;
-  request.remoteIndexNotFound = remote_index_not_found_count;
-  request.orgQuery = options.orgQuery;
-  request.retQuery = options.retQuery;
-  request.addRetQuery = addRetQuery;
-  return request;
 }
 
 // Steps 2 to 6: language, request, options, answer format, messages, logs.
@@ -333,11 +307,23 @@ MaybeEnd selectIndexes(RunState& run) {
   return std::nullopt;
 }
 
+// The merge request, with the query screen of the exclusion lists and the
+// access filters, which show `user` (admitted by admitUser) what `user` may
+// read.
+MergeRequest newerMergeRequest(const char* user) {
+  MergeRequest request = mergeRequestOf(queryOption, remote_index_not_found_count, g_fplog_running);
+  AccessIdentity who;
+  if (user) who.user = user;
+  if (const char* domain = cgi_variable.findCgiVariableByName("domain")) who.domain = domain;
+  armLocalSearchFilters(request.search, who);
+  return request;
+}
+
 // Step 23: search every selected index and merge the hits; step 25 finds
 // their related terms and step 26 orders them.
 MaybeEnd searchAndMerge(RunState& run) {
   markTime("b-function 'getRecordList'");
-  MergeRequest request = mergeRequestOf(queryOption, run.user);
+  MergeRequest request = newerMergeRequest(run.user);
   MergeOutcome merged;
   if (run.propertyMode) {
     // The query as typed is the clauses' (the request's "query" is at most
@@ -396,34 +382,6 @@ int serveRequest() {
 
 }  // namespace
 
-int readSearchNum(const char* value) {
-  return value ? parseAtoi(value) : 1;
-}
-
-int filePropertySearchState(int dbNum, int fileNameSearch, int searchNum,
-                            const VelaSearchListVector& list, int fileNameIndexCount) {
-  int state = 0;
-  ReportLog("queryOption.dbNum = [%d]\n", dbNum);
-  ReportLog("queryOption.file_name_search = [%d]\n", fileNameSearch);
-  if (dbNum > 0 && fileNameSearch >= 1 && fileNameSearch <= 7) {
-    ReportLog("searchNum = [%d]\n", searchNum);
-    ReportLog("SupportFileNameIndexCount = [%d]\n", fileNameIndexCount);
-    if (searchNum != 0) {
-      // searchNum lies in 1..dbNum here (checked before), but the list may
-      // hold fewer entries than dbNum counts once other forms fill it.
-      if (searchNum >= 1 && static_cast<size_t>(searchNum) <= list.size()) {
-        const velaSearchList& entry = list[static_cast<size_t>(searchNum) - 1];
-        ReportLog("vecVelaSearchList[searchNum-1].dbType = [%s]\n", entry.dbType.c_str());
-        if (entry.dbType == "db") state = -1;
-      }
-    } else if (fileNameIndexCount == 0) {
-      state = -1;
-    }
-  }
-  ReportLog("run_property_search_index = [%d]\n", state);
-  return state;
-}
-
 // The text services the request reading calls through seams.
 static void installTextServices() {
   setLocalPageConverter(charEncodingConverter);
@@ -438,16 +396,5 @@ int searchrunMain(int argc, char** argv) {
   endChildrenWithRun();
   verifyProgramVersion(argc, argv);
   installTextServices();
-  int status;
-  try {
-    status = serveRequest();
-  } catch (const std::bad_alloc&) {
-    status = answerRunEnd(RunEnd::error("0008", kResourceFailure));
-  }
-  std::fflush(stdout);
-  if (g_fplog) {
-    std::fclose(g_fplog);
-    g_fplog = g_fplog_running = nullptr;
-  }
-  return status;
+  return serveAndFinish(serveRequest);
 }

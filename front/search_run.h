@@ -73,9 +73,18 @@ struct RunOutput {
   std::string permitKeyFromRequest;
   // Wall-clock limit of the renderer when it runs as a child.
   int programTimeLimitMs = 0;
+  // The field the hits are grouped by (the "group" variable of the older
+  // front); empty: no grouping.
+  std::string group;
+  // The address of this host as the settings name it; null: any address of
+  // this host counts as local.
+  const char* localAddress = nullptr;
   // The query was a similar-document link (replaced by a record's terms).
   bool similarDocQuery = false;
 };
+
+// The grouping program run in the working directory for a "group" variable.
+constexpr const char* kGroupingProgram = "./grouping.exe";
 
 // The environment variable that hands the permit key to the renderer.
 constexpr const char* kPermitKeyVariable = "KS_PERMIT_KEY";

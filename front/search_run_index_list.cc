@@ -20,9 +20,6 @@
 
 namespace {
 
-// Lines of the search-by-field file are read up to this many characters.
-constexpr size_t kSbfLineMax = 2047;
-
 // Fills owner, desc and type of a local index from its id file; false when
 // the index is unknown. A name that could leave the id directory is unknown.
 bool describeLocalIndex(const std::string& indexName, velaSearchList& entry) {
@@ -101,30 +98,4 @@ ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchL
     if (list.back().dbType != "db") ++result.fileNameIndexCount;
   }
   return result;
-}
-
-std::string searchByFieldPath(int sbfRandomNo) {
-  char path[64];
-  std::snprintf(path, sizeof path, "..%csbf%c%s_%05d.cfg", '/', '/', "sbf", sbfRandomNo);
-  return path;
-}
-
-void applySearchByFieldFile(const std::string& path, VelaSearchListVector& list) {
-  const UniqueFile in(fopenRegular(path));
-  if (!in) return;
-  std::string line;
-  while (readBoundedLine(in.get(), kSbfLineMax, line)) {
-    std::string work = line;
-    char* cursor = work.data();
-    const std::string address = getToken(cursor, kFieldDelim);
-    const std::string owner = getToken(cursor, kFieldDelim);
-    const std::string indexName = getToken(cursor, kGroupEndDelim);
-    const std::string condition = cursor;
-    for (velaSearchList& entry : list) {
-      if (entry.ipAddr == address && entry.owner == owner && entry.idxName == indexName) {
-        entry.sbfString = condition;
-        break;
-      }
-    }
-  }
 }

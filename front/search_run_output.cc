@@ -15,17 +15,24 @@
 #include "assemble/class_search.h"
 #include "assemble/result_order.h"
 #include "cgi/cgi_string_parser.h"
+#ifndef SEARCHRUN_OLDER_FRONT
 #include "front/query_exclude.h"
+#endif
 #include "front/query_option.h"
 #include "front/request_state.h"
 #include "front/search_run.h"
+#ifndef SEARCHRUN_OLDER_FRONT
 #include "front/similar_keyword_output.h"
+#endif
 #include "output/result_files.h"
+#include "system/child_process.h"
 #include "system/delimiters.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/tmpfile.h"
+#ifndef SEARCHRUN_OLDER_FRONT
 #include "text/similar_doc.h"
+#endif
 
 static_assert(kAnswerJsonFormat == kAnswerJson, "the request and the renderer name JSON alike");
 
@@ -66,9 +73,13 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   r.iniFile = cgi_variable.findCgiVariableByName("ini_file");
   r.mainPage = cgi_variable.findCgiVariableByName("main_page");
   r.query = typedQuery(run);
-  r.isSimilarDocQuery = [](const std::string& term) { return SimilarDocIsValidQueryString(term); };
   r.strMultiIndexQuery = strMultiIndexQuery;
+#ifdef SEARCHRUN_OLDER_FRONT
+  r.olderLayout = true;
+#else
+  r.isSimilarDocQuery = [](const std::string& term) { return SimilarDocIsValidQueryString(term); };
   r.searchKeywordAllowed = g_search_keyword_allowed != 0;
+#endif
   r.user = run.user;
   buildIndexDescriptors(*run.list, run.propertyMode, run.searchNum, r.descriptors,
                         r.selectedDescriptor);
@@ -92,9 +103,29 @@ void logSearch(const RunOutput& run, const timeval& tvEnd) {
     ip = first.ipAddr, owner = first.owner, index = first.idxName;
   }
   if (run.searchNum == 0) index = "all";
+#if defined(SEARCHRUN_WITHOUT_SEARCH_LOG)
+  (void)tvEnd;
+#elif defined(SEARCHRUN_OLDER_FRONT)
+  (void)tvEnd;
+  RecQueryLog(run.tvStart, run.user.c_str(), ip.c_str(), owner.c_str(), index.c_str(),
+              typedQuery(run), static_cast<int>(result.recordCount()));
+  if (GetSaveQueryTermLogFlag()) RecQueryTermLog(typedQuery(run));
+#else
   RecSearchLog(run.tvStart, tvEnd, static_cast<unsigned>(result.dbCount()),
                static_cast<unsigned>(result.recordCount()), run.user.c_str(), ip.c_str(),
                owner.c_str(), index.c_str(), typedQuery(run));
+#endif
+}
+
+// The hits grouped by a field into "<base>.group" for the renderer; a
+// grouping that fails leaves the page without groups.
+void groupResult(const std::string& base, const std::string& group) {
+  ChildProgram program;
+  program.argv = {kGroupingProgram, "-group", base, base + ".group", group};
+  program.streams = ChildProgram::Streams::kQuiet;
+  const ChildOutcome outcome = runChildProgram(program);
+  if (outcome.how != ChildOutcome::How::kEnded || outcome.rawStatus != 0)
+    ReportLog("grouping by %s failed\n", group.c_str());
 }
 
 std::vector<unsigned long> writeOrder(const RecordList& result, unsigned long limit) {
@@ -178,13 +209,15 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
 
   // Step 29: side files.
   markTime("b-_idxfile");
-  writeIndexListFile(base, *run.list);
+  writeIndexListFile(base, *run.list, run.localAddress);
   markTime("b-outputClassInformation");
   class_search.outputClassInformation(resultFileName(base, ResultFile::Class));
   ensureClassFile(base);
   markTime("a-outputClassInformation");
+#ifndef SEARCHRUN_OLDER_FRONT
   // Words the user may have meant: for one-term queries as typed, not for
-  // the term list a similar-document link stands for.
+  // the term list a similar-document link stands for. (The threaded
+  // editions have no similar keywords.)
   if (queryOption.similar_keyword_option == 1 && !run.similarDocQuery &&
       similarKeywordCheck(queryOption.orgQuery)) {
     markTime("b-similarKeywordOutput");
@@ -192,12 +225,14 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
                          langFlag, run.programTimeLimitMs);
     markTime("a-similarKeywordOutput");
   }
+#endif
 
   // Step 30: a large HTML result shows its first pages before the whole
   // file is written (a request for no records per page has no first pages).
   const unsigned long fastLimit =
       static_cast<unsigned long>(queryOption.numRec > 0 ? queryOption.numRec * 20L : 0L);
-  const bool fastPath = fastLimit > 0 && queryOption.output_cgi_page == kRendererUnset &&
+  const bool fastPath = fastLimit > 0 && run.group.empty() &&
+                        queryOption.output_cgi_page == kRendererUnset &&
                         queryOption.xml_format == 0 && result.recordCount() > fastLimit;
   const std::string fastFile = resultFileName(base, ResultFile::Fast);
   if (fastPath) {
@@ -225,6 +260,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
   unlink(fastFile.c_str());
   if (fastPath) return std::nullopt;
+  if (!run.group.empty()) groupResult(base, run.group);
 
   // Steps 32 and 33: the renderer takes over the process.
   markTime("b-execl");

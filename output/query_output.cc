@@ -20,19 +20,16 @@ constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
 // Pairs are encoded and written this many at a time.
 constexpr size_t kPairChunk = 512;
 
-// The file is little-endian whatever the host; bytes are placed one by one.
+// Integers are in the host's byte order, as every binary file of the system:
+// the renderer built for the same host reads them back.
 void putInt32(unsigned char* out, int32_t value) {
-  const uint32_t v = static_cast<uint32_t>(value);
-  out[0] = static_cast<unsigned char>(v);
-  out[1] = static_cast<unsigned char>(v >> 8);
-  out[2] = static_cast<unsigned char>(v >> 16);
-  out[3] = static_cast<unsigned char>(v >> 24);
+  std::memcpy(out, &value, sizeof value);
 }
 
 int32_t getInt32(const unsigned char* in) {
-  const uint32_t v = static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
-                     (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
-  return static_cast<int32_t>(v);
+  int32_t value;
+  std::memcpy(&value, in, sizeof value);
+  return value;
 }
 
 void putPair(unsigned char* out, const CIndexPairDataStructure& pair) {

@@ -3,7 +3,7 @@
 /// result (settings, query texts, index descriptors, record lines) from the
 /// query program to the page renderer. One class writes and reads it.
 ///
-/// Layout (all integers 32-bit signed, little-endian, on every host):
+/// Layout (all integers 32-bit signed, in the host's byte order):
 ///   0    80 bytes  index: 10 pairs {position, length}, slots 0 to 9
 ///   80   588 bytes header (QueryOutputHeader below)
 ///   668  the five query texts of slots 1 to 5, back to back, unterminated

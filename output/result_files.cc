@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "output/query_output.h"
@@ -23,19 +24,6 @@
 namespace {
 
 using File = UniqueFile;
-
-// A side file is new (created exclusively), or one this run wrote before
-// (the filter file is written with the fast output and again with the
-// whole result): nothing planted under its name, a link above all, is ever
-// written.
-File createText(const std::string& path) {
-  UniqueFd fd = createExclusive(path, kResultFileMode);
-  if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
-  if (!fd) return nullptr;
-  File file(fdopen(fd.get(), "w"));
-  if (file) fd.release();
-  return file;
-}
 
 int clampToInt(unsigned long value) {
   return value > static_cast<unsigned long>(INT_MAX) ? INT_MAX : static_cast<int>(value);
@@ -67,12 +55,12 @@ QueryTexts queryTexts(const ResultOutputRequest& r, const RecordList& result) {
 }
 
 // "host:port D owner D index D score D recid\n", D the field delimiter.
-std::string recordLine(const dbMapping& db, const recordMapping& rec) {
+std::string recordLine(const dbMapping& db, const recordMapping& rec, bool lineFeed) {
   char numbers[2][16];
   std::snprintf(numbers[0], sizeof numbers[0], "%d", static_cast<int32_t>(rec.score));
   std::snprintf(numbers[1], sizeof numbers[1], "%d", static_cast<int32_t>(rec.recid));
   return db.ipAddr + ":" + db.port + kFieldDelim + db.szOwner + kFieldDelim + db.idxName +
-         kFieldDelim + numbers[0] + kFieldDelim + numbers[1] + "\n";
+         kFieldDelim + numbers[0] + kFieldDelim + numbers[1] + (lineFeed ? "\n" : "");
 }
 
 // A header text from the request, or the default when it is absent or does
@@ -93,11 +81,13 @@ void setHeader(CQueryOutput& out, const ResultOutputRequest& r, const RecordList
   out.SetFuzzyOption(r.fgMatchMode);
   out.SetPhoneOption(r.fgChinese);
   out.SetMeanOption(r.fgThesaurus);
-  out.SetH2FOption(r.h2f_flag);
-  out.SetQueryRunTime(queryRunTimeMs(r.tvStart, r.tvEnd));
   out.SetVelaTime(0);
-  out.SetSortField(r.sortField.c_str());
-  out.SetSortOrder(r.sortOrder.c_str());
+  if (!r.olderLayout) {
+    out.SetH2FOption(r.h2f_flag);
+    out.SetQueryRunTime(queryRunTimeMs(r.tvStart, r.tvEnd));
+    out.SetSortField(r.sortField.c_str());
+    out.SetSortOrder(r.sortOrder.c_str());
+  }
   if (r.run_property_search_index != 0) {
     ReportLog("run_property_search_index=%d\n", r.run_property_search_index);
     out.SetFileNameSearch(r.run_property_search_index);
@@ -135,7 +125,8 @@ bool writeBody(CQueryOutput& out, const ResultOutputRequest& r, const RecordList
     if (order[i] >= result.recMap.size()) continue;
     const recordMapping& rec = result.recMap[order[i]];
     if (rec.databaseNum >= result.dbMap.size()) continue;
-    out.OutputRecordData(static_cast<int>(i), recordLine(result.dbMap[rec.databaseNum], rec));
+    out.OutputRecordData(static_cast<int>(i),
+                         recordLine(result.dbMap[rec.databaseNum], rec, !r.olderLayout));
   }
   return true;
 }
@@ -148,6 +139,19 @@ void removeBrokenFile(const std::string& path) {
 }
 
 }  // namespace
+
+// A side file is new (created exclusively), or one this run wrote before
+// (the filter file is written with the fast output and again with the
+// whole result): nothing planted under its name, a link above all, is ever
+// written.
+UniqueFile createResultText(const std::string& path) {
+  UniqueFd fd = createExclusive(path, kResultFileMode);
+  if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
+  if (!fd) return nullptr;
+  UniqueFile file(fdopen(fd.get(), "w"));
+  if (file) fd.release();
+  return file;
+}
 
 std::string resultFileName(const std::string& base, ResultFile kind) {
   switch (kind) {
@@ -186,7 +190,7 @@ bool outputResult(const std::string& path, const ResultOutputRequest& request,
 }
 
 bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLookup& cgiValue) {
-  File file = createText(resultFileName(base, ResultFile::Filter));
+  File file = createResultText(resultFileName(base, ResultFile::Filter));
   if (!file) return false;
   if (fgSearchDate != 1) return true;
   int begin[3];
@@ -203,11 +207,16 @@ bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLook
   return true;
 }
 
-bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list) {
-  File file = createText(resultFileName(base, ResultFile::IndexList));
+bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list,
+                        const char* localAddress) {
+  File file = createResultText(resultFileName(base, ResultFile::IndexList));
   if (!file) return false;
+  auto isLocal = [localAddress](const std::string& ip) {
+    if (localAddress == nullptr) return isLocalIPAddress(ip.c_str());
+    return ip == localAddress || ip == "127.0.0.1" || std::strcmp(localAddress, "127.0.0.1") == 0;
+  };
   for (const velaSearchList& e : list) {
-    if (!isLocalIPAddress(e.ipAddr.c_str())) continue;
+    if (!isLocal(e.ipAddr)) continue;
     std::fprintf(file.get(), "%s\t%s\t%s\t%d\n", e.ipAddr.c_str(), e.owner.c_str(),
                  e.idxName.c_str(), e.m_match);
   }
@@ -220,30 +229,6 @@ bool ensureClassFile(const std::string& base) {
   // A class search wrote it already: content stays, but only a regular file
   // counts.
   return errno == EEXIST && openRegularFile(path);
-}
-
-bool similarKeywordCheck(const std::string& query) {
-  for (const char* word : {" and ", " or ", " & ", " | "}) {
-    if (query.find(word) != std::string::npos) return false;
-  }
-  return true;
-}
-
-bool writeSimilarKeywordFile(const std::string& path, const std::string& query,
-                             const std::vector<SimilarKeywordCandidate>& candidates,
-                             double threshold, int maxCount) {
-  if (candidates.empty()) return false;
-  File file = createText(path);
-  if (!file) return false;
-  int written = 0;
-  for (const SimilarKeywordCandidate& c : candidates) {
-    if (written >= maxCount) break;
-    if (strcasecmp(c.name.c_str(), query.c_str()) == 0) continue;
-    if (c.score < threshold) continue;
-    std::fprintf(file.get(), "%s\t%.0f\n", c.name.c_str(), c.score);
-    ++written;
-  }
-  return true;
 }
 
 int BuildGetFileListCommand(const std::string& base, const RendererOptions& options,

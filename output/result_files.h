@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "output/renderer_handoff.h"
+#include "system/lines.h"
 #include "system/record_mapping.h"
 #include "system/vela_search_list.h"
 
@@ -54,6 +55,10 @@ struct ResultOutputRequest {
   std::string strMultiIndexQuery;
   // False when the exclusion list refused the query.
   bool searchKeywordAllowed = true;
+  // The threaded editions' layout: no half-to-full option, run time, sort
+  // field or sort order in the header (they stay 0 or empty), and record
+  // lines without their closing line feed.
+  bool olderLayout = false;
   // Whether a query term is a similar-document request (its term is then
   // replaced by the query in effect). Unset: no term is one.
   std::function<bool(const std::string&)> isSimilarDocQuery;
@@ -110,12 +115,20 @@ using CgiLookup = std::function<const char*(const char*)>;
 bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLookup& cgiValue);
 
 // Creates B_idx with one line "ipAddr\towner\tidxName\tm_match\n" per entry of
-// `list` that lies on this host, in list order. False when not created.
-bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list);
+// `list` that lies on this host, in list order. False when not created. With
+// `localAddress`, an entry lies on this host when its address is that one,
+// or either is "127.0.0.1"; without, when it is an address of this host.
+bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list,
+                        const char* localAddress = nullptr);
 
 // Creates B_class empty unless it exists already (a class search wrote it),
 // so that the renderer always finds it. False when it cannot be created.
 bool ensureClassFile(const std::string& base);
+
+// Creates a side file for writing: new (created exclusively), or one this
+// run wrote before; never through a link or over anything else planted
+// under its name. Null when it cannot be had.
+UniqueFile createResultText(const std::string& path);
 
 // False when the query combines terms (" and ", " or ", " & ", " | ", blanks
 // included, case-sensitive): similar keywords are offered for one term only.

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 namespace {
 
 std::function<timeval()>& timeSource() {
@@ -46,4 +48,14 @@ void setTimeSourceForTests(std::function<timeval()> source) {
 
 void setSleeperForTests(std::function<void(unsigned)> fn) {
   sleeper() = std::move(fn);
+}
+
+// "yyyy/mm/dd<sep>hh:mm:ss.ms" in local time, milliseconds not padded.
+std::string systemStampText(const timeval& tv, char separator) {
+  const struct tm t = systemLocalTime(tv.tv_sec);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d%c%02d:%02d:%02d.%d", t.tm_year + 1900,
+                t.tm_mon + 1, t.tm_mday, separator, t.tm_hour, t.tm_min, t.tm_sec,
+                static_cast<int>(tv.tv_usec / 1000));
+  return text;
 }

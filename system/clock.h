@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <functional>
+#include <string>
 
 // The current time of day (gettimeofday unless a test replaced it).
 timeval systemTimeOfDay();
@@ -16,6 +17,9 @@ void systemSleepSeconds(unsigned seconds);
 
 // Local calendar time of t (the process's time zone).
 struct tm systemLocalTime(time_t t);
+// "yyyy/mm/dd<separator>hh:mm:ss.ms" of tv in local time (milliseconds not
+// padded).
+std::string systemStampText(const timeval& tv, char separator);
 
 // For tests: replace the time source / the waiting; an empty function
 // restores the real one.

@@ -10,6 +10,7 @@
 #include <sys/time.h>
 
 #include <cstdio>
+#include <string>
 
 // Names the debug log of this run ("searchrun.log"); an empty name keeps the
 // debug log off.
@@ -47,6 +48,17 @@ void RecSearchLog(const timeval& begin, const timeval& end, unsigned indexCount,
                   unsigned recordCount, const char* text1, const char* text2, const char* text3,
                   const char* text4, const char* queryText);
 
+// The query log of the threaded editions: appends to "../logs/query.log"
+// the local date and time of `when` (not padded), then, tab-separated,
+// REMOTE_ADDR, text1, SERVER_NAME, text2 to text4, queryText and count (a
+// missing text is "NULL"; tabs and line breaks in a text become blanks).
+void RecQueryLog(const timeval& when, const char* text1, const char* text2, const char* text3,
+                 const char* text4, const char* queryText, int count);
+// True when the first number in `path` is 1: queries are then also appended,
+// one a line, to "../logs/query_term.log" by RecQueryTermLog.
+bool GetSaveQueryTermLogFlag(const char* path = "save_query_term.log");
+void RecQueryTermLog(const char* queryText);
+
 // Sets the process id that begins every line of the debug log ("[pid]-")
 // and of the run-time log opened by openRunTimeLog; 0 (the start value)
 // writes no prefix.
@@ -62,7 +74,14 @@ void setLogProcessId(int pid);
 // and each can be told apart. Null when the log cannot be opened.
 FILE* openRunTimeLog(const char* path, long long maxBytes);
 
-// For tests: forgets the log name, the debug decision and the run clock.
+// Every line of `text` that begins after a line break (or at the start,
+// when `atLineStart`) prefixed with "[pid]-" (setLogProcessId), unless it
+// carries the prefix; for the writers of the logs.
+std::string prefixLogLines(const std::string& text, bool atLineStart);
+
+// For tests: forgets the log name, the debug decision and the run clock
+// (resetRunLogStateForTests: the process id and the run clock only).
 void resetLogStateForTests();
+void resetRunLogStateForTests();
 
 #endif  // SEARCHRUN_SYSTEM_LOG_H

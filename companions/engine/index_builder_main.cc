@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -15,6 +16,9 @@
 #include "companions/engine/index_builder.h"
 #include "companions/engine/similar_terms.h"
 #include "companions/engine/source_tree.h"
+#include "system/build_status.h"
+#include "system/index_id.h"
+#include "system/layout.h"
 
 namespace {
 
@@ -50,6 +54,17 @@ int usage(const std::string& problem) {
   if (!problem.empty()) std::cerr << "index_builder: " << problem << "\n";
   std::cerr << kUsage;
   return 2;
+}
+
+// What a build status report shows of this build; a record that cannot be
+// written leaves the index as built and is reported.
+void recordBuild(const std::string& id, const std::string& mode, time_t start) {
+  IndexIdFileMgr ids;
+  if (!ids.readIndexIdInfo(id.c_str())) return;
+  BuildRecord record{static_cast<int32_t>(start), static_cast<int32_t>(time(nullptr)),
+                     ids.getIndexType(), mode};
+  if (!writeBuildRecord(systemGetIndexHome(ids.getIndexOwner(), id.c_str()), record))
+    std::cerr << "index_builder: the build status of " << id << " cannot be written\n";
 }
 
 }  // namespace
@@ -107,6 +122,7 @@ int main(int argc, char** argv) {
                          kind == "file" ? AclKind::kFile : AclKind::kBuilder};
   const std::string& cmd = words[0];
   std::string error, id = opts["--id"];
+  const time_t start = time(nullptr);
   int rc;
   if (cmd == "create" && words.size() == 2 && opts.count("--owner")) {
     vela::CreateRequest req{opts["--owner"], id, opts["--desc"],
@@ -124,8 +140,11 @@ int main(int argc, char** argv) {
   }
   if (rc != 0) {
     std::cerr << "index_builder: " << error << "\n";
-  } else if (cmd != "similar" && !opts.count("--no-similar") &&
-             !vela::buildSimilarTermIndex(ctx.cp, error)) {
+    return rc;
+  }
+  if (cmd != "similar") recordBuild(id, cmd, start);
+  if (cmd != "similar" && !opts.count("--no-similar") &&
+      !vela::buildSimilarTermIndex(ctx.cp, error)) {
     // The index itself is in place: searches work, only their suggestions
     // keep the words of before.
     std::cerr << "index_builder: the similar-term index keeps its old words: " << error << "\n";

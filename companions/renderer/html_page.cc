@@ -281,6 +281,15 @@ void indexSection(const ResultPage& page, const LinkContext& links, std::string&
   out += "</ul></div>\n";
 }
 
+// The hits grouped by a field, when the search asked for it.
+void groupSection(const ResultPage& page, std::string& out) {
+  if (page.groups.empty()) return;
+  out += "<div class=\"groups\" id=\"groups\">Grouped by " + esc(page.groupField) + ":<ul>";
+  for (const auto& [value, hits] : page.groups)
+    out += "<li>" + esc(value) + " - " + grouped(hits) + (hits == 1 ? " hit" : " hits") + "</li>";
+  out += "</ul></div>\n";
+}
+
 }  // namespace
 
 std::string htmlHead(int language, const std::string& title) {
@@ -300,6 +309,7 @@ std::string htmlResultBody(const ResultPage& page, const LinkContext& links) {
   out += "</header>\n<main>\n<h1>Search results</h1>\n";
   summary(page, links, out);
   if (page.totalHits > 0) sortChoices(page, links, out);
+  groupSection(page, out);
   hitList(page, links, out);
   paging(page, links, out);
   termSection("related-terms", "Related terms", page.relatedTerms, page, links, out);

@@ -27,6 +27,7 @@ constexpr size_t kMaxDescriptors = 1000;
 constexpr size_t kMaxIndexLines = 1000;
 constexpr size_t kMaxRelatedTerms = 30;
 constexpr size_t kMaxSimilarKeywords = 20;
+constexpr size_t kMaxGroups = 100;
 constexpr size_t kMaxClasses = 200;
 constexpr size_t kSideLineChars = 1023;
 
@@ -204,6 +205,16 @@ void ResultReader::readSideFiles(ResultPage& page) const {
       page.classes.push_back({localToUtf8(name, language), uid});
     }
   }
+  const std::vector<std::string> groups = sideFileLines(".group", kMaxGroups + 1);
+  for (size_t k = 1; k < groups.size(); ++k) {
+    std::string count, value;
+    int64_t hits = 0;
+    if (!splitTab(groups[k], count, value) || value.empty() ||
+        !parseDecimal(count, 1, INT64_MAX, hits))
+      continue;
+    page.groups.emplace_back(localToUtf8(value, language), hits);
+  }
+  if (!page.groups.empty()) page.groupField = groups[0];
   for (const std::string& line : sideFileLines("_similar_keyword", kMaxSimilarKeywords)) {
     std::string word, score;
     int64_t value = -1;

@@ -119,6 +119,10 @@ struct ResultPage {
   std::vector<TermLink> similarKeywords;
   std::vector<ClassEntry> classes;
   std::vector<IndexEntry> indexes;
+  // The hits grouped by a field (the ".group" side file): the field, and
+  // each value with its hits (UTF-8), most first.
+  std::string groupField;
+  std::vector<std::pair<std::string, int64_t>> groups;
   std::string dateFrom;  // "y/m/d" of the date window, "" when none
   std::string dateTo;
   std::string mainPageUrl;  // "" when none or not a plain http(s) or site URL

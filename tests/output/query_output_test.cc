@@ -15,15 +15,13 @@ namespace {
 
 using testutil::readFile;
 
-std::string le32(int32_t v) {
-  std::string s(4, '\0');
-  for (int k = 0; k < 4; ++k)
-    s[k] = static_cast<char>(static_cast<uint32_t>(v) >> (8 * k));
-  return s;
+// An integer as the file holds it: in the host's byte order.
+std::string host32(int32_t v) {
+  return std::string(reinterpret_cast<const char*>(&v), 4);
 }
 
 std::string pair(int32_t pos, int32_t len) {
-  return le32(pos) + le32(len);
+  return host32(pos) + host32(len);
 }
 
 class QueryOutputTest : public ::testing::Test {
@@ -50,7 +48,7 @@ class QueryOutputTest : public ::testing::Test {
   std::string path = dir.sub("query12345");
 };
 
-// Index, header, texts, both tables; little-endian on every host.
+// Index, header, texts, both tables; integers in the host's byte order.
 TEST_F(QueryOutputTest, TinyFileHasTheExactLayout) {
   CQueryOutput out;
   ASSERT_TRUE(out.WriteOutputFile(path));
@@ -72,14 +70,14 @@ TEST_F(QueryOutputTest, TinyFileHasTheExactLayout) {
   ASSERT_TRUE(out.CloseOutputFile());
 
   std::string header(588, '\0');
-  header.replace(0, 4, le32(1));
-  header.replace(4, 4, le32(2));
-  header.replace(36, 4, "\xf9\xff\xff\xff");
+  header.replace(0, 4, host32(1));
+  header.replace(4, 4, host32(2));
+  header.replace(36, 4, host32(-7));
   header.replace(40, 3, "asc");
   header.replace(48, 4, "date");
   header.replace(304, 5, "00042");
   header.replace(312, 3, "ann");
-  header.replace(568, 4, le32(1));
+  header.replace(568, 4, host32(1));
   header.replace(580, 4, "\x04\x03\x02\x01");
   EXPECT_EQ(readFile(path), pair(80, 588) + pair(668, 1) + pair(669, 1) + pair(670, 1) +
                                 pair(671, 1) + pair(672, 1) + pair(673, 0) + pair(682, 0) +
@@ -236,7 +234,7 @@ TEST_F(QueryOutputTest, DamagedFiles) {
       {684, 1 << 30}, {records + 4, 10240}, {80, INT32_MAX}, {80 + 568, 1 << 28}};
   // clang-format on
   for (const auto& [offset, value] : cases) {
-    testutil::writeFile(path, std::string(good).replace(offset, 4, le32(value)));
+    testutil::writeFile(path, std::string(good).replace(offset, 4, host32(value)));
     ASSERT_TRUE(in.ReadOutputFile(path)) << offset;
     std::string all = in.GetQueryURL() + in.GetQueryKeyword() + in.GetQueryTerm() +
                       in.GetQueryIndexName() + in.GetRelTerm();
@@ -246,7 +244,7 @@ TEST_F(QueryOutputTest, DamagedFiles) {
     EXPECT_LT(all.size(), good.size()) << offset;
   }
   for (int32_t headerPos : {-1, 1 << 30}) {
-    testutil::writeFile(path, std::string(good).replace(0, 4, le32(headerPos)));
+    testutil::writeFile(path, std::string(good).replace(0, 4, host32(headerPos)));
     EXPECT_FALSE(in.ReadOutputFile(path)) << headerPos;
   }
 }

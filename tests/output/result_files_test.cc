@@ -106,6 +106,20 @@ TEST_F(ResultFilesTest, QueryOutputFileCarriesTheRun) {
   EXPECT_FALSE(in.HasReadError());
 }
 
+// The threaded editions' file: the same hits, but neither half-to-full
+// option, run time nor sort in the header, and no line feed after a record.
+TEST_F(ResultFilesTest, OlderLayoutLeavesTheirFieldsEmpty) {
+  request.olderLayout = true;
+  ASSERT_EQ(write(base), 0);
+  CQueryOutput in;
+  ASSERT_TRUE(in.ReadOutputFile(base));
+  EXPECT_EQ(0, in.GetH2FOption());
+  EXPECT_EQ(0, in.GetQueryRunTime());
+  EXPECT_EQ("", in.GetSortField() + in.GetSortOrder());
+  EXPECT_EQ(1, in.GetFuzzyOption());
+  EXPECT_EQ(in.GetRecordData(0), "10.0.0.5:9000" + D + "ann" + D + "news" + D + "80" + D + "7");
+}
+
 // Values too long for their header field are never cut: the defaults, or
 // an empty field.
 TEST_F(ResultFilesTest, HeaderTextsFromTheRequest) {

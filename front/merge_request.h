@@ -1,0 +1,18 @@
+/// @file merge_request.h
+/// @brief What the searches of the selected indexes need of a request,
+/// handed down to the merge. Shared by both request fronts.
+
+#ifndef SEARCHRUN_FRONT_MERGE_REQUEST_H
+#define SEARCHRUN_FRONT_MERGE_REQUEST_H
+
+#include <cstdio>
+
+#include "assemble/record_merge.h"
+
+struct queryOptionTag;
+
+// The merge request of `options`, with the superseded-record filter of this
+// host's indexes armed; the run-time log is `runLog` (may be null).
+MergeRequest mergeRequestOf(queryOptionTag& options, int remoteIndexNotFound, FILE* runLog);
+
+#endif  // SEARCHRUN_FRONT_MERGE_REQUEST_H

@@ -1,0 +1,395 @@
+/// @file older_front.cc
+/// @brief The threaded editions' CGI input, settings, messages and pages.
+
+#include "front/older_front.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sstream>
+
+#include "assemble/class_search.h"
+#include "cgi/cgi_codec.h"
+#include "cgi/cgi_input.h"
+#include "cgi/cgi_string_parser.h"
+#include "front/query_normalize.h"
+#include "front/query_option.h"
+#include "front/request_state.h"
+#include "system/delimiters.h"
+#include "system/lines.h"
+#include "system/net_exchange.h"
+#include "system/numbers.h"
+#include "system/secure_file.h"
+#include "system/strings.h"
+
+msgTableTag msg_table;
+iniOptionTag ini_option;
+
+namespace {
+
+constexpr size_t kLineChars = 2047;
+constexpr size_t kSettingFileBytes = 1 << 20;
+constexpr int kLanguageJP = 1;
+constexpr int kLanguageGB = 2;
+
+std::string firstWord(const std::string& text) {
+  std::istringstream in(text);
+  std::string word;
+  in >> word;
+  return word;
+}
+
+std::string firstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+bool readSmallFile(const std::string& path, std::string& text) {
+  return readRegularFile(path, text, kSettingFileBytes);
+}
+
+// Calls `each` with every line of `text` (line breaks removed, cut to
+// kLineChars characters).
+template <typename Each>
+void forEachLine(const std::string& text, Each each) {
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > kLineChars) line.resize(kLineChars);
+    each(line);
+  }
+}
+
+std::string cut(std::string text, size_t capacity) {
+  if (text.size() >= capacity) text.resize(capacity - 1);
+  return text;
+}
+
+void appendLogLine(const char* path, const std::string& text) {
+  FILE* log = fopenAppend(path, 0640);
+  if (!log) return;
+  std::fprintf(log, "[%s]\n", text.c_str());
+  std::fclose(log);
+}
+
+// Index of a message code in the table: 0001-0035 first, then 1001-1041.
+int messageSlot(const char* code) {
+  int64_t n = 0;
+  if (code == nullptr || std::strlen(code) != 4 || !parseDecimal(code, 0, 9999, n)) return -1;
+  if (n >= 1 && n <= 35) return static_cast<int>(n - 1);
+  if (n >= 1001 && n <= 1041) return static_cast<int>(35 + n - 1001);
+  return -1;
+}
+
+std::string slotKey(int slot) {
+  char key[16];
+  std::snprintf(key, sizeof key, "VALUE_%04d", slot < 35 ? slot + 1 : slot - 35 + 1001);
+  return key;
+}
+
+void copyTemplate(FILE* out, const char* name) {
+  std::string text;
+  if (readSmallFile(std::string("../template/") + name, text)) std::fputs(text.c_str(), out);
+}
+
+bool isDottedNumber(const std::string& host) {
+  return !host.empty() && host.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+}  // namespace
+
+int verifyLanguage(const char* path) {
+  std::string text;
+  if (!readSmallFile(path, text)) return -1;
+  const std::string word = firstWord(text);
+  if (word == "SJIS") return kLanguageJP;
+  if (word == "GB2312") return kLanguageGB;
+  return 0;
+}
+
+bool msgTableTag::initialize(const char* name) {
+  std::string text;
+  if (!readSmallFile(std::string("ts_msg_table_") + name + ".cfg", text)) return false;
+  readText(text);
+  return true;
+}
+
+void msgTableTag::readText(const std::string& text) {
+  forEachLine(text, [this](const std::string& line) {
+    for (int slot = 0; slot < kCount; ++slot) {
+      const std::string key = slotKey(slot);
+      if (line.compare(0, key.size(), key) != 0) continue;
+      const size_t start = line.find_first_not_of(" \t", key.size());
+      m_values[slot] = start == std::string::npos ? "" : line.substr(start);
+      return;
+    }
+  });
+}
+
+const std::string& msgTableTag::value(const char* code) const {
+  static const std::string empty;
+  const int slot = messageSlot(code);
+  return slot < 0 ? empty : m_values[slot];
+}
+
+void iniOptionTag::readOptionText(const std::string& text) {
+  forEachLine(text, [this](std::string line) {
+    const size_t hash = line.find('#');
+    if (hash != std::string::npos) line.erase(hash);
+    line.erase(line.find_last_not_of(" \t") + 1);
+    const size_t keyEnd = line.find_first_of(" \t");
+    if (keyEnd == std::string::npos) return;
+    const std::string key = line.substr(0, keyEnd);
+    const int value = parseAtoi(line.c_str() + line.find_first_not_of(" \t", keyEnd));
+    if (key == "GET_SORT_CONTENT_TIME") get_sort_content_time = value;
+    if (key == "GET_REL_TERM_TIME") get_rel_term_time = value;
+    if (key == "MAX_SELECTED_SEARCH_INDEX") max_selected_search_index = value;
+    if (key == "MAX_RELTERM_COUNT") max_relterm_count = value;
+  });
+}
+
+const char* iniOptionTag::initialize(const std::string& dir) {
+  std::string text;
+  if (!readSmallFile(dir + "/ts_ini_option.cfg", text)) return "0001";
+  readOptionText(text);
+  std::string parent = dir;
+  while (parent.size() > 1 && parent.back() == '/')
+    parent.pop_back();
+  parent.erase(parent.rfind('/') == std::string::npos ? 0 : parent.rfind('/'));
+  tmpParentPath = cut(parent, 2049);
+  ts2000_root = cut(parent + "/", 2049);
+  privilege_server_ip = "127.0.0.1";
+  std::string interfacePort, address, queryPort, domain;
+  if (!readSmallFile(dir + "/db_interface.num", interfacePort) ||
+      !readSmallFile(dir + "/host_address", address) ||
+      !readSmallFile(dir + "/ts_query_server_port.cfg", queryPort) ||
+      !readSmallFile(dir + "/../system/group/DomainName.txt", domain))
+    return "0001";
+  privilege_server_port = parseAtoi(firstWord(interfacePort));
+  query_server_ip = cut(firstWord(address), 17);
+  query_server_port = parseAtoi(firstWord(queryPort));
+  domain_name = cut(firstLine(domain), 513);
+  const bool anyMissing =
+      ts2000_root.empty() || privilege_server_ip.empty() || privilege_server_port == 0 ||
+      query_server_ip.empty() || query_server_port == 0 || domain_name.empty() ||
+      get_sort_content_time == 0 || get_rel_term_time == 0 || max_selected_search_index == 0;
+  return anyMissing ? "0003" : nullptr;
+}
+
+OlderInput readOlderRequestText(std::string& text, const char* logPath) {
+  const char* method = std::getenv("REQUEST_METHOD");
+  OlderInput problem = OlderInput::kOk;
+  if (method == nullptr) {
+    problem = OlderInput::kNoRequestMethod;
+  } else if (std::strcmp(method, "POST") == 0) {
+    const size_t length = cgiBodyLength();
+    if (length == 0) {
+      problem = OlderInput::kNoContentLength;
+    } else {
+      try {
+        text = readCgiBody(STDIN_FILENO, length);
+        text = cutAtZero(text.data(), text.size());
+      } catch (const std::bad_alloc&) {
+        return OlderInput::kNoMemory;
+      }
+    }
+  } else {
+    const char* query = std::getenv("QUERY_STRING");
+    if (query == nullptr)
+      problem = OlderInput::kNoQueryString;
+    else
+      text = query;
+  }
+  switch (problem) {
+    case OlderInput::kNoRequestMethod:
+      appendLogLine(logPath, "NO REQUEST_METHOD");
+      break;
+    case OlderInput::kNoQueryString:
+      appendLogLine(logPath, "NO QUERY_STRING");
+      break;
+    case OlderInput::kNoContentLength:
+      appendLogLine(logPath, "CONTENT_LENGTH=0");
+      break;
+    default:
+      appendLogLine(logPath, blankControlCharacters(text));
+      break;
+  }
+  return problem;
+}
+
+std::string decodeCGIString(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(getCharFromHexChar(text[i + 1], text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string rewriteOlderRequest(std::string text) {
+  for (const char* prefix : {"queryString", "refineString", "linkString"}) {
+    if (text.compare(0, std::strlen(prefix), prefix) != 0) continue;
+    const size_t eq = text.find('=');
+    text = eq == std::string::npos ? std::string() : decodeCGIString(text.substr(eq + 1));
+    break;
+  }
+  CGIStringParser parsed;
+  parsed.initialize(text.c_str());
+  if (const char* index = parsed.findCgiVariableByName("wml_index")) {
+    const std::string name = encodeCGIString(index);
+    const std::string delim = encodeCGIString(kFieldDelim);
+    text += "&database=";
+    for (const std::string& field : {std::string("127.0.0.1"), std::string("root"), name,
+                                     std::string("20001"), name, std::string("proxy")})
+      text += field + delim;
+  }
+  return text;
+}
+
+int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list, bool resolveNames) {
+  int added = 0;
+  for (int k = 0; k < cgi.getCgiVariableNum(); ++k) {
+    const char* name = cgi.findNameByIndex(k);
+    const char* value = cgi.findValueByIndex(k);
+    if (name == nullptr || value == nullptr || std::strcmp(name, "database") != 0) continue;
+    std::vector<std::string> fields;
+    std::string rest = value;
+    for (size_t at; (at = rest.find(kFieldDelim)) != std::string::npos;) {
+      fields.push_back(rest.substr(0, at));
+      rest.erase(0, at + std::strlen(kFieldDelim));
+    }
+    if (!rest.empty()) fields.push_back(rest);
+    // An entry names its host, owner and index at least; a shorter one
+    // cannot be searched.
+    if (fields.size() < 3 || fields[0].empty() || fields[2].empty()) continue;
+    fields.resize(6);
+    velaSearchList entry;
+    entry.ipAddr = fields[0].substr(0, fields[0].find(':'));
+    std::string address;
+    if (resolveNames && !isDottedNumber(entry.ipAddr) && getIpByHost(entry.ipAddr.c_str(), address))
+      entry.ipAddr = address;
+    entry.owner = fields[1];
+    entry.idxName = fields[2];
+    entry.port = fields[3];
+    entry.desc = fields[4];
+    entry.dbType = fields[5];
+    entry.sbfString = " ";
+    entry.m_match = -1;
+    entry.m_digit_field = -1;
+    list.push_back(std::move(entry));
+    ++added;
+  }
+  return added;
+}
+
+ClassSearchRequest olderClassSearchRequest(const CGIStringParser& cgi, const iniOptionTag& ini) {
+  ClassSearchRequest request;
+  request.className = cgi.findCgiVariableByName("class_name");
+  if (request.className && request.className[0] == '\0') request.className = nullptr;
+  request.classUid = cgi.findCgiVariableByName("class_uid");
+  request.user = cgi.findCgiVariableByName("owner");
+  request.host = ini.privilege_server_ip;
+  request.interfacePort = ini.privilege_server_port;
+  request.queryServerPort = ini.query_server_port;
+  return request;
+}
+
+const char* applyOlderQueryOptions(const CGIStringParser& cgi, int language,
+                                   queryOptionTag& options) {
+  auto value = [&cgi](const char* name) { return cgi.findCgiVariableByName(name); };
+  const char* match = value("match");
+  options.fgMatchMode =
+      match && (std::strcmp(match, "on") == 0 || std::strcmp(match, "fuzzy") == 0) ? 1 : 0;
+  if (match && language == kLanguageJP) options.fgMatchMode = isContainKH(options.orgQuery) ? 0 : 1;
+
+  options.fgSearchDate = value("all_file") ? 0 : 1;
+  options.dateWindowProblem = kDateWindowOk;
+  if (options.fgSearchDate) {
+    auto date = [&value](const char* prefix) {
+      int parts[3] = {-1, -1, -1};
+      const char* names[3] = {"_year", "_month", "_day"};
+      for (int k = 0; k < 3; ++k) {
+        int64_t n = 0;
+        const char* v = value((std::string(prefix) + names[k]).c_str());
+        if (v && parseDecimal(v, 0, 9999, n)) parts[k] = static_cast<int>(n);
+      }
+      return queryOptionTag::convTimeStr2Num(parts[0], parts[1], parts[2]);
+    };
+    options.beginTime = date("begin");
+    if (options.beginTime == -1) return "Convert search start time fails";
+    const int32_t end = date("end");
+    if (end == -1 || end > INT32_MAX - 86399) return "Convert search end time fails";
+    options.endTime = end + 86399;
+  }
+
+  const char* output = value("output");
+  options.outputMode = output && std::strcmp(output, "Compact Output") == 0    ? 0
+                       : output && std::strcmp(output, "Standard Output") == 0 ? 1
+                                                                               : -2;
+  const char* matchType = value("match_type");
+  options.matchType = 0;
+  if (matchType && std::strcmp(matchType, "MATCH_LINE") == 0) options.matchType = 2;
+  if (matchType && std::strcmp(matchType, "MATCH_WORD") == 0) options.matchType = 1;
+  if (matchType && std::strcmp(matchType, "MATCH_CSV") == 0) options.matchType = 10;
+  options.similar_keyword_option = 0;
+  options.api_version = 0;
+  return nullptr;
+}
+
+void monitorReport(FILE* out, int language, const std::string& message) {
+  std::fputs("Content-type:text/html\n\n", out);
+  const bool jp = language == kLanguageJP;
+  if (jp) {
+    std::fputs(
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=shift_jis\">\n"
+        "<div align=\"center\">\n<table width=\"325\" align=\"center\"><tr><td><b>Message of "
+        "Quorvane</b></td></tr></table>\n<hr color=\"#808080\">\n",
+        out);
+  } else if (language == 0 || language == kLanguageGB) {
+    copyTemplate(out, "msg_header.html");
+  }
+  std::fputs(jp ? "<h2>" : "<span class=\"black_16\">", out);
+  std::fprintf(out, "\n%s\n", message.c_str());
+  std::fputs(jp ? "</h2>" : "</span>", out);
+  if (jp) {
+    std::fputs("<script src=\"/query/footer.js\"></script>\n</div>", out);
+  } else if (language == 0 || language == kLanguageGB) {
+    copyTemplate(out, "msg_footer.html");
+  }
+  std::fflush(out);
+}
+
+void monitorXMLReport(FILE* out, int language, const std::string& message) {
+  std::fputs("Content-type:text/xml\n\n", out);
+  if (language == kLanguageJP) std::fputs("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n", out);
+  if (language == 0) std::fputs("<?xml version=\"1.0\" encoding=\"BIG5\"?>\n", out);
+  // "]]>" would end the section early: it is split across two.
+  std::string safe = message;
+  for (size_t at = 0; (at = safe.find("]]>", at)) != std::string::npos; at += 12)
+    safe.replace(at, 3, "]]]]><![CDATA[>");
+  std::fprintf(out,
+               "<search_result>\n<message type=\"0\">\n<![CDATA[%s]]></message>\n"
+               "</search_result>\n",
+               safe.c_str());
+  std::fflush(out);
+}
+
+int olderAnswerRunEnd(const RunEnd& end) {
+  std::string message = msg_table.value(end.message);
+  if (message.empty()) message = end.message;
+  if (end.page == RunEnd::Page::kNumber) message += " (" + std::to_string(end.number) + ")";
+  if (queryOption.xml_format == 1)
+    monitorXMLReport(stdout, langFlag, message);
+  else
+    monitorReport(stdout, langFlag, message);
+  return end.exitStatus;
+}

@@ -1,0 +1,81 @@
+/// @file search_log.cc
+/// @brief The logs of searches: the daily search log, and the query logs of
+/// the threaded editions. Apart from the debug log so that an edition
+/// without search logs holds none of this.
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "system/clock.h"
+#include "system/config.h"
+#include "system/layout.h"
+#include "system/lines.h"
+#include "system/log.h"
+#include "system/secure_file.h"
+
+namespace {
+
+// One search-log field: tabs and line breaks would split the line.
+std::string logField(const char* text) {
+  if (text == nullptr) return "NULL";
+  std::string field(text);
+  for (char& c : field) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  return field;
+}
+
+std::string searchLogPath(const timeval& begin) {
+  const struct tm t = systemLocalTime(begin.tv_sec);
+  char name[32];
+  snprintf(name, sizeof name, "%04d%02d%02d.log", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+  return systemGetSystemQueryLogFile(name);
+}
+
+// Appends the whole line with one write so that concurrent runs never mix
+// their lines.
+void appendLine(const std::string& path, const std::string& line) {
+  const UniqueFd fd = openAppendFile(path, 0640);
+  if (fd) writeAll(fd.get(), line);  // a log line that cannot be written is dropped
+}
+
+}  // namespace
+
+void RecSearchLog(const timeval& begin, const timeval& end, unsigned /*indexCount*/,
+                  unsigned recordCount, const char* text1, const char* text2, const char* text3,
+                  const char* text4, const char* queryText) {
+  if (getCfgFileTokenValue("../setting/ts_adv_log.cfg", "OutputQueryInfo") != "Y") return;
+  std::string line = systemStampText(begin, '\t') + "\t" + systemStampText(end, '\t') + "\t";
+  const char* fields[] = {
+      getenv("REMOTE_ADDR"), text1, getenv("SERVER_NAME"), text2, text3, text4, queryText};
+  for (const char* text : fields)
+    line.append(logField(text)).append("\t");
+  line.append(std::to_string(recordCount)).append("\n");
+  appendLine(searchLogPath(begin), line);
+}
+
+void RecQueryLog(const timeval& when, const char* text1, const char* text2, const char* text3,
+                 const char* text4, const char* queryText, int count) {
+  const struct tm t = systemLocalTime(when.tv_sec);
+  std::string line = std::to_string(t.tm_year + 1900) + "/" + std::to_string(t.tm_mon + 1) + "/" +
+                     std::to_string(t.tm_mday) + "\t" + std::to_string(t.tm_hour) + ":" +
+                     std::to_string(t.tm_min) + ":" + std::to_string(t.tm_sec) + "\t";
+  const char* fields[] = {
+      getenv("REMOTE_ADDR"), text1, getenv("SERVER_NAME"), text2, text3, text4, queryText};
+  for (const char* text : fields)
+    line.append(logField(text)).append("\t");
+  line.append(std::to_string(count)).append("\n");
+  appendLine("../logs/query.log", line);
+}
+
+bool GetSaveQueryTermLogFlag(const char* path) {
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
+  int flag = 0;
+  return in && fscanf(in.get(), "%d", &flag) == 1 && flag == 1;
+}
+
+void RecQueryTermLog(const char* queryText) {
+  appendLine("../logs/query_term.log", logField(queryText) + "\n");
+}

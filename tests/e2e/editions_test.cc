@@ -1,0 +1,209 @@
+/// @file editions_test.cc
+/// @brief The threaded editions (searchrun-mt, -lite, -sparc) over one
+/// installation: the same requests in the older front's form through each,
+/// and what the older front answers differently.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "output/query_output.h"
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Installation;
+using e2e::RunResult;
+
+const char* const kEditions[] = {"searchrun-mt", "searchrun-lite", "searchrun-sparc"};
+
+class EditionsTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  static void SetUpTestSuite() {
+    inst_ = new Installation();
+    docs_ = new testutil::TempDir();
+    testutil::writeFile(docs_->sub("a/apple.txt"), "apple harvest notes");
+    testutil::writeFile(docs_->sub("a/cider.txt"), "apple cider and pears");
+    testutil::writeFile(docs_->sub("b/orchard.txt"), "the apple orchard of bob");
+    idA_ = build("alice", docs_->sub("a"));
+    idB_ = build("bob", docs_->sub("b"));
+  }
+  static void TearDownTestSuite() {
+    delete inst_;
+    delete docs_;
+  }
+
+  static std::string build(const std::string& owner, const std::string& source) {
+    RunResult r = inst_->run("binind/index_builder",
+                             {"create", "--owner", owner, "--desc", owner + " notes", source});
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    std::string id = r.out;
+    while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
+      id.pop_back();
+    return id;
+  }
+
+  // A "database" variable of a local index, its fields URL-encoded.
+  static std::string database(const std::string& owner, const std::string& id) {
+    const std::string d = "%12%13%14";
+    return "&database=127.0.0.1" + d + owner + d + id + d + d + owner + "+notes" + d + "doc" + d;
+  }
+  static std::string both() { return database("alice", idA_) + database("bob", idB_); }
+
+  RunResult get(const std::string& query, std::map<std::string, std::string> env = {}) {
+    env.emplace("REQUEST_METHOD", "GET");
+    env.emplace("QUERY_STRING", query);
+    return inst_->run(std::string("search-cgi/") + GetParam(), {}, env);
+  }
+
+  static std::set<std::string> resultFiles() {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(inst_->path("tmp"))) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("query", 0) == 0 &&
+          name.find_first_not_of("0123456789", 5) == std::string::npos)
+        names.insert(name);
+    }
+    return names;
+  }
+
+  static std::string message(const std::string& key) {
+    const std::string table = inst_->read("search-cgi/ts_msg_table_default.cfg");
+    const size_t at = table.find(key + " ");
+    return at == std::string::npos
+               ? "?"
+               : table.substr(at + key.size() + 1, table.find('\n', at) - at - key.size() - 1);
+  }
+
+  static Installation* inst_;
+  static testutil::TempDir* docs_;
+  static std::string idA_, idB_;
+};
+
+Installation* EditionsTest::inst_ = nullptr;
+testutil::TempDir* EditionsTest::docs_ = nullptr;
+std::string EditionsTest::idA_, EditionsTest::idB_;
+
+TEST_P(EditionsTest, SearchesTheDatabaseVariablesAndHandsOverTheResult) {
+  const std::set<std::string> before = resultFiles();
+  const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1" + both());
+  EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
+  std::string written;
+  for (const std::string& name : resultFiles())
+    if (!before.count(name)) written = inst_->path("tmp/" + name);
+  ASSERT_FALSE(written.empty()) << r.out;
+  CQueryOutput file;
+  ASSERT_TRUE(file.ReadOutputFile(written.c_str()));
+  EXPECT_EQ(3, file.GetMatchCount());
+  EXPECT_EQ(3, file.GetMultiDbCount());  // "all" and the two indexes
+  // The renderer answered from that file.
+  EXPECT_NE(std::string::npos, r.out.find("Content-")) << r.out;
+  // The index list file counts both as local (the settings' host address).
+  const std::string idx = testutil::readFile(written + "_idx");
+  EXPECT_NE(std::string::npos, idx.find(idA_));
+  EXPECT_NE(std::string::npos, idx.find(idB_));
+}
+
+TEST_P(EditionsTest, SearchNumberPicksOneIndex) {
+  const std::set<std::string> before = resultFiles();
+  const RunResult r = get("query=apple&search_no=2&all_file=on&xml=1" + both());
+  ASSERT_EQ(0, r.exitStatus) << r.out;
+  for (const std::string& name : resultFiles()) {
+    if (before.count(name)) continue;
+    CQueryOutput file;
+    ASSERT_TRUE(file.ReadOutputFile(inst_->path("tmp/" + name).c_str()));
+    EXPECT_EQ(1, file.GetMatchCount());  // bob's orchard only
+  }
+}
+
+struct Refusal {
+  const char* name;
+  std::string query;
+  int status;
+  std::string expected;  // text the answer holds
+};
+
+TEST_P(EditionsTest, RefusalsOfTheOlderFront) {
+  std::string eleven;
+  for (int k = 0; k < 11; ++k)
+    eleven += database("alice", idA_);
+  const Refusal cases[] = {
+      {"search_no is required", "query=apple&all_file=on" + both(), 1, message("VALUE_0006")},
+      {"more indexes than the settings allow", "query=apple&search_no=0&all_file=on" + eleven, 1,
+       message("VALUE_1035")},
+      {"search number beyond the indexes", "query=apple&search_no=3&all_file=on" + both(), 1,
+       "searchNum:3<br>queryOption.dbNum:2<br>"},
+      {"date window on without its dates", "query=apple&search_no=0" + both(), 255,
+       "Convert search start time fails"},
+      {"end date that is no date",
+       "query=apple&search_no=0&begin_year=2020&begin_month=1&begin_day=2&end_year=x" + both(), 255,
+       "Convert search end time fails"},
+      {"no variables", "", 1, message("VALUE_0007")},
+  };
+  for (const Refusal& c : cases) {
+    const RunResult r = get(c.query);
+    EXPECT_EQ(c.status, r.exitStatus) << c.name << "\n" << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(c.expected)) << c.name << "\n" << r.out;
+  }
+}
+
+TEST_P(EditionsTest, MissingRequestMethodIsLoggedAndRefused) {
+  const RunResult r = inst_->run(std::string("search-cgi/") + GetParam(), {}, {});
+  EXPECT_EQ(1, r.exitStatus);
+  EXPECT_NE(std::string::npos, r.out.find(message("VALUE_0007"))) << r.out;
+  EXPECT_NE(std::string::npos,
+            inst_->read("search-cgi/cgi_variable.log").find("[NO REQUEST_METHOD]\n"));
+}
+
+TEST_P(EditionsTest, PagesAreXmlWhenAskedFor) {
+  const RunResult r = get("query=apple&all_file=on&xml=1" + both());
+  EXPECT_EQ(0u, r.out.rfind("Content-type:text/xml\n\n", 0)) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("<![CDATA[" + message("VALUE_0006") + "]]>"));
+}
+
+TEST_P(EditionsTest, VersionReportOnlyWhereTheEditionHasIt) {
+  const RunResult r = inst_->run(std::string("search-cgi/") + GetParam(), {"-ver"}, {});
+  const bool hasVersion = std::string(GetParam()) != "searchrun-lite";
+  EXPECT_EQ(hasVersion, r.out.rfind("\nVERSION_NO: 2.6.0.1\nBUILD_DATE: ", 0) == 0) << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find("BUILD NUMBER")) << r.out;
+  EXPECT_EQ(0, hasVersion ? r.exitStatus : 0);
+}
+
+TEST_P(EditionsTest, QueryLogGetsTheSearch) {
+  const size_t before = inst_->read("logs/query.log").size();
+  get("query=pears&search_no=0&all_file=on&xml=1" + both());
+  const std::string added = inst_->read("logs/query.log").substr(before);
+  const bool logs = std::string(GetParam()) != "searchrun-lite";
+  EXPECT_EQ(logs, added.find("\tpears\t1\n") != std::string::npos) << added;
+}
+
+TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
+  const std::set<std::string> before = resultFiles();
+  const RunResult r = get("query=apple&search_no=0&all_file=on&group=owner" + both());
+  ASSERT_EQ(0, r.exitStatus) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("Grouped by owner")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("alice - 2 hits")) << r.out;
+  // The hits of the file with its own layout show on the page.
+  EXPECT_NE(std::string::npos, r.out.find("orchard.txt")) << r.out;
+  // The related-term jobs (worker threads here) gave the page its terms.
+  EXPECT_NE(std::string::npos, r.out.find("Related terms: <a")) << r.out;
+  for (const std::string& name : resultFiles()) {
+    if (before.count(name)) continue;
+    EXPECT_EQ("owner\n2\talice\n1\tbob\n", inst_->read("tmp/" + name + ".group"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Editions, EditionsTest, ::testing::ValuesIn(kEditions),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (c == '-') c = '_';
+                           return name;
+                         });
+
+}  // namespace

@@ -1,0 +1,273 @@
+/// @file older_front_test.cc
+/// @brief The threaded editions' request front: its settings, message table,
+/// request rewrites, index list, query options and pages, where they differ
+/// from the newer front.
+
+#include "front/older_front.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "assemble/class_search.h"
+#include "cgi/cgi_string_parser.h"
+#include "front/query_option.h"
+#include "tests/test_util.h"
+
+namespace {
+
+TEST(OlderSettings, KeyValueLinesWithCommentsAndBlanks) {
+  iniOptionTag ini;
+  ini.readOptionText(
+      "GET_SORT_CONTENT_TIME\t 2500  # ms\n"
+      "MAX_SELECTED_SEARCH_INDEX 3\n"
+      "MAX_RELTERM_COUNT\n"      // no value: ignored
+      "# GET_REL_TERM_TIME 1\n"  // a comment
+      "UNKNOWN_KEY 99\n"
+      "MAX_RELTERM_COUNT 12abc\r\n");
+  EXPECT_EQ(2500, ini.get_sort_content_time);
+  EXPECT_EQ(10000, ini.get_rel_term_time);
+  EXPECT_EQ(3, ini.max_selected_search_index);
+  EXPECT_EQ(12, ini.max_relterm_count);
+}
+
+class OlderSettingsFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testutil::writeFile(cgi + "/ts_ini_option.cfg", "MAX_SELECTED_SEARCH_INDEX 4\n");
+    testutil::writeFile(cgi + "/db_interface.num", "20002\n");
+    testutil::writeFile(cgi + "/host_address", "10.1.2.3 other words\n");
+    testutil::writeFile(cgi + "/ts_query_server_port.cfg", "20001\n");
+    testutil::writeFile(dir.sub("system/group/DomainName.txt"), "corp\r\nsecond line\n");
+  }
+  testutil::TempDir dir;
+  std::string cgi = dir.sub("search-cgi");
+};
+
+TEST_F(OlderSettingsFiles, CompanionFilesFillTheSettings) {
+  iniOptionTag ini;
+  ASSERT_EQ(nullptr, ini.initialize(cgi + "/"));
+  EXPECT_EQ(dir.path(), ini.tmpParentPath);
+  EXPECT_EQ(dir.path() + "/", ini.ts2000_root);
+  EXPECT_EQ("127.0.0.1", ini.privilege_server_ip);
+  EXPECT_EQ(20002, ini.privilege_server_port);
+  EXPECT_EQ("10.1.2.3", ini.query_server_ip);
+  EXPECT_EQ(20001, ini.query_server_port);
+  EXPECT_EQ("corp", ini.domain_name);
+  EXPECT_EQ(4, ini.max_selected_search_index);
+}
+
+TEST_F(OlderSettingsFiles, MissingFileOrEmptySettingEndsTheRun) {
+  const struct {
+    const char* file;
+    const char* content;  // null: removed
+    const char* code;
+  } cases[] = {
+      {"search-cgi/ts_ini_option.cfg", nullptr, "0001"},
+      {"search-cgi/host_address", nullptr, "0001"},
+      {"system/group/DomainName.txt", nullptr, "0001"},
+      {"search-cgi/db_interface.num", "0\n", "0003"},
+      {"search-cgi/ts_query_server_port.cfg", "none\n", "0003"},
+      {"system/group/DomainName.txt", "\n", "0003"},
+      {"search-cgi/ts_ini_option.cfg", "GET_REL_TERM_TIME 0\n", "0003"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    if (c.content)
+      testutil::writeFile(dir.sub(c.file), c.content);
+    else
+      std::remove(dir.sub(c.file).c_str());
+    iniOptionTag ini;
+    const char* code = ini.initialize(cgi);
+    EXPECT_STREQ(c.code, code ? code : "none") << c.file;
+  }
+}
+
+TEST(OlderMessages, KeysBeginTheLineAndCoverBothRanges) {
+  msgTableTag table;
+  table.readText(
+      "VALUE_0001 first\n"
+      "VALUE_0035\t \tlast of the low range\n"
+      "VALUE_1041 last of the high range\r\n"
+      "  VALUE_0006 not at the start\n"
+      "VALUE_0036 outside the table\n"
+      "VALUE_1001\n");
+  EXPECT_EQ("first", table.value("0001"));
+  EXPECT_EQ("last of the low range", table.value("0035"));
+  EXPECT_EQ("last of the high range", table.value("1041"));
+  EXPECT_EQ("", table.value("0006"));
+  EXPECT_EQ("", table.value("0036"));
+  EXPECT_EQ("", table.value("1001"));
+  EXPECT_EQ("", table.value("1042"));
+  EXPECT_EQ("", table.value("x001"));
+  EXPECT_EQ("", table.value(nullptr));
+}
+
+TEST(OlderLanguage, FirstWordOfTheEncodingFile) {
+  testutil::TempDir dir;
+  const std::string path = dir.sub("DB_ENCODE");
+  const struct {
+    const char* text;
+    int language;
+  } cases[] = {{"Big5\n", 0}, {"SJIS extra\n", 1}, {"  GB2312", 2}, {"EUC\n", 0}, {"", 0}};
+  for (const auto& c : cases) {
+    testutil::writeFile(path, c.text);
+    EXPECT_EQ(c.language, verifyLanguage(path.c_str())) << c.text;
+  }
+  EXPECT_EQ(-1, verifyLanguage(dir.sub("missing").c_str()));
+}
+
+TEST(OlderRequest, DecodeTakesEveryEscapeButAnUnfinishedOne) {
+  EXPECT_EQ("a b&c", decodeCGIString("a%20b%26c"));
+  EXPECT_EQ("100%", decodeCGIString("100%"));
+  EXPECT_EQ("%4", decodeCGIString("%4"));
+  EXPECT_EQ(std::string("x\x12y", 3), decodeCGIString("x%12y"));
+}
+
+TEST(OlderRequest, Rewrites) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"query=a&search_no=1", "query=a&search_no=1"},
+      {"queryString=query%3Dapple%26search_no%3D0", "query=apple&search_no=0"},
+      {"refineString=x=query%3Db", "x=query=b"},
+      {"linkString", ""},
+      {"wml_index=idx7&search_no=1",
+       "wml_index=idx7&search_no=1&database=127.0.0.1%12%13%14root%12%13%14idx7%12%13%14"
+       "20001%12%13%14idx7%12%13%14proxy%12%13%14"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.out, rewriteOlderRequest(c.in)) << c.in;
+}
+
+TEST(OlderRequest, DatabaseVariablesBecomeTheIndexList) {
+  CGIStringParser cgi;
+  cgi.initialize(
+      "database=127.0.0.1:80%12%13%14ann%12%13%14idx1%12%13%14%12%13%14Ann+docs%12%13%14doc%12%13%"
+      "14"
+      "&search_no=0"
+      "&database=10.0.0.9%12%13%14bob%12%13%14idx2"  // short but searchable
+      "&database=%12%13%14bob%12%13%14idx3"          // no host
+      "&database=10.0.0.9%12%13%14bob");             // no index
+  VelaSearchListVector list;
+  ASSERT_EQ(2, buildDatabaseList(cgi, list));
+  EXPECT_EQ("127.0.0.1", list[0].ipAddr);
+  EXPECT_EQ("ann", list[0].owner);
+  EXPECT_EQ("idx1", list[0].idxName);
+  EXPECT_EQ("Ann docs", list[0].desc);
+  EXPECT_EQ("doc", list[0].dbType);
+  EXPECT_EQ(" ", list[0].sbfString);
+  EXPECT_EQ(-1, list[0].m_match);
+  EXPECT_EQ("10.0.0.9", list[1].ipAddr);
+  EXPECT_EQ("", list[1].dbType);
+}
+
+queryOptionTag olderOptions(const std::string& request, int language, const char** failure) {
+  CGIStringParser cgi;
+  cgi.initialize(request.c_str());
+  queryOptionTag options;
+  options.initialize(cgi, language);
+  *failure = applyOlderQueryOptions(cgi, language, options);
+  return options;
+}
+
+TEST(OlderQueryOptions, DifferFromTheNewerOnes) {
+  const char* failure = nullptr;
+  queryOptionTag o =
+      olderOptions("all_file=on&match=exact&output=Compact&match_type=NONE", 0, &failure);
+  EXPECT_EQ(nullptr, failure);
+  EXPECT_EQ(0, o.fgSearchDate);
+  EXPECT_EQ(0, o.fgMatchMode);
+  EXPECT_EQ(-2, o.outputMode);  // only the long names count
+  EXPECT_EQ(0, o.matchType);
+  o = olderOptions("all_file=on&match=fuzzy&output=Standard+Output&match_type=MATCH_CSV", 0,
+                   &failure);
+  EXPECT_EQ(1, o.fgMatchMode);
+  EXPECT_EQ(1, o.outputMode);
+  EXPECT_EQ(10, o.matchType);
+  o = olderOptions("all_file=on&similar_keyword_option=1&api=1&version=2", 0, &failure);
+  EXPECT_EQ(0, o.similar_keyword_option);
+  EXPECT_EQ(0, o.api_version);
+  // Japanese: a present "match" is decided by the query's kana.
+  o = olderOptions("all_file=on&match=exact&query=abc", 1, &failure);
+  EXPECT_EQ(1, o.fgMatchMode);
+  o = olderOptions("all_file=on&match=on&query=%82%A0", 1, &failure);  // hiragana "a"
+  EXPECT_EQ(0, o.fgMatchMode);
+}
+
+TEST(OlderQueryOptions, DateWindowIsOnUnlessAllFilesAreAsked) {
+  testutil::ScopedEnv tz("TZ", "UTC");
+  tzset();
+  const char* failure = nullptr;
+  const std::string dates =
+      "begin_year=2020&begin_month=1&begin_day=2&end_year=2020&end_month=1&end_day=3";
+  queryOptionTag o = olderOptions(dates + "&part_file=off", 0, &failure);
+  EXPECT_EQ(nullptr, failure);
+  EXPECT_EQ(1, o.fgSearchDate);
+  EXPECT_EQ(1577923200, o.beginTime);
+  EXPECT_EQ(1578009600 + 86399, o.endTime);
+  olderOptions("begin_year=2020&begin_month=1&begin_day=x", 0, &failure);
+  EXPECT_STREQ("Convert search start time fails", failure);
+  olderOptions("begin_year=2020&begin_month=1&begin_day=2", 0, &failure);
+  EXPECT_STREQ("Convert search end time fails", failure);
+}
+
+TEST(OlderClassSearch, AsksThePrivilegeServerForTheOwnersClass) {
+  iniOptionTag ini;
+  ini.privilege_server_ip = "127.0.0.1";
+  ini.privilege_server_port = 20002;
+  ini.query_server_port = 20001;
+  CGIStringParser cgi;
+  cgi.initialize("class_name=&class_uid=U7&owner=ann&user=bob");
+  ClassSearchRequest request = olderClassSearchRequest(cgi, ini);
+  EXPECT_EQ(nullptr, request.className);  // empty: the uid decides
+  EXPECT_STREQ("U7", request.classUid);
+  EXPECT_STREQ("ann", request.user);
+  EXPECT_EQ("127.0.0.1", request.host);
+  EXPECT_EQ(20002, request.interfacePort);
+  EXPECT_EQ(20001, request.queryServerPort);
+
+  // The server's answer fills the list; a missing owner asks nothing.
+  std::string asked;
+  const ClassExchange server = [&asked](const std::string& host, int port,
+                                        const std::string& command, std::string& answer) {
+    asked = host + ":" + std::to_string(port) + " " + command.substr(0, command.find('\x04'));
+    answer = "Can't find class";
+    return true;
+  };
+  request.exchange = server;
+  classSearchTag search;
+  VelaSearchListVector list;
+  EXPECT_STREQ(kMsgClassNotFound, buildClassifiedSearch(request, search, list).message);
+  EXPECT_EQ("127.0.0.1:20002 GET_CLASS_READ", asked);
+  cgi.initialize("class_name=Docs");
+  request = olderClassSearchRequest(cgi, ini);
+  request.exchange = server;
+  asked.clear();
+  EXPECT_EQ(0, buildClassifiedSearch(request, search, list).added);
+  EXPECT_EQ("", asked);
+}
+
+TEST(OlderPages, HtmlAndXmlByLanguage) {
+  testutil::TempDir dir;
+  testutil::writeFile(dir.sub("template/msg_header.html"), "<HEAD>");
+  testutil::writeFile(dir.sub("template/msg_footer.html"), "<FOOT>");
+  testutil::makeDirs(dir.sub("cgi"));
+  testutil::ScopedCwd cwd(dir.sub("cgi"));
+  EXPECT_EQ("Content-type:text/html\n\n<HEAD><span class=\"black_16\">\nno index\n</span><FOOT>",
+            testutil::captureStdout([] { monitorReport(stdout, 0, "no index"); }));
+  const std::string jp = testutil::captureStdout([] { monitorReport(stdout, 1, "m"); });
+  EXPECT_NE(std::string::npos, jp.find("charset=shift_jis"));
+  EXPECT_NE(std::string::npos, jp.find("<h2>\nm\n</h2>"));
+  EXPECT_EQ(std::string::npos, jp.find("<HEAD>"));
+  EXPECT_EQ(
+      "Content-type:text/xml\n\n<?xml version=\"1.0\" encoding=\"BIG5\"?>\n"
+      "<search_result>\n<message type=\"0\">\n<![CDATA[a]]]]><![CDATA[>b]]></message>\n"
+      "</search_result>\n",
+      testutil::captureStdout([] { monitorXMLReport(stdout, 0, "a]]>b"); }));
+  const std::string gb = testutil::captureStdout([] { monitorXMLReport(stdout, 2, "x"); });
+  EXPECT_EQ(std::string::npos, gb.find("<?xml"));
+}
+
+}  // namespace
