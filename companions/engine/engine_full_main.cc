@@ -9,14 +9,17 @@
 
 #include "companions/engine/request_wire.h"
 #include "companions/engine/search_programs.h"
+#include "companions/relterm/relterm_tool.h"
 
 int main(int argc, char** argv) {
   vela::Tool tool;
   if (argc < 2 || !vela::toolFromName(argv[1], tool)) {
     std::cerr << "usage: vela_engine.full PROGRAM ARGUMENTS...\n"
-                 "PROGRAM: vela25_0.exe, date_range.exe, digit_index.exe or "
-                 "expand_vela_token_list.exe,\nrun in the CGI directory as that program.\n";
+                 "PROGRAM: vela25_0.exe, date_range.exe, digit_index.exe,\n"
+                 "expand_vela_token_list.exe or search_relterm.exe, run in the CGI directory\n"
+                 "as that program.\n";
     return vela::kExitFailure;
   }
+  vela::setRelTermRunner(relterm::runTool);
   return vela::runTool(tool, std::vector<std::string>(argv + 2, argv + argc), vela::RunContext());
 }

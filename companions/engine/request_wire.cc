@@ -18,7 +18,8 @@ struct ToolNames {
 constexpr ToolNames kTools[] = {{Tool::kEngine, "vela25_0.exe"},
                                 {Tool::kDateRange, "date_range.exe"},
                                 {Tool::kDigitIndex, "digit_index.exe"},
-                                {Tool::kExpandTokens, "expand_vela_token_list.exe"}};
+                                {Tool::kExpandTokens, "expand_vela_token_list.exe"},
+                                {Tool::kRelTerm, "search_relterm.exe"}};
 
 void putU32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i)

@@ -25,10 +25,17 @@
 namespace vela {
 
 // The search programs, by the name each is installed and started under.
-enum class Tool : uint8_t { kEngine = 1, kDateRange = 2, kDigitIndex = 3, kExpandTokens = 4 };
+enum class Tool : uint8_t {
+  kEngine = 1,
+  kDateRange = 2,
+  kDigitIndex = 3,
+  kExpandTokens = 4,
+  kRelTerm = 5,
+};
 
 // "vela25_0.exe", "date_range.exe", "digit_index.exe",
-// "expand_vela_token_list.exe"; "" for a value outside the enum.
+// "expand_vela_token_list.exe", "search_relterm.exe"; "" for a value outside
+// the enum.
 const char* toolName(Tool tool);
 // The tool installed under `name`; false for any other name.
 bool toolFromName(std::string_view name, Tool& tool);

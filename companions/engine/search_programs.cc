@@ -463,9 +463,24 @@ int parseAndRun(Tool tool, const std::vector<std::string>& argv, const RunContex
 
 }  // namespace
 
+namespace {
+ToolRunner relTermRunner = nullptr;
+}  // namespace
+
+void setRelTermRunner(ToolRunner runner) {
+  relTermRunner = runner;
+}
+
+bool writeToolResult(const RunContext& ctx, const std::string& given, const std::string& bytes) {
+  return writeResult(ctx, given, bytes);
+}
+
 int runTool(Tool tool, const std::vector<std::string>& args, const RunContext& ctx,
             const PathAdmission& admit) {
   switch (tool) {
+    case Tool::kRelTerm:
+      if (relTermRunner) return relTermRunner(args, ctx, admit);
+      break;
     case Tool::kEngine:
       return parseAndRun(tool, args, ctx, admit, parseEngineArgs, runEngine);
     case Tool::kDateRange:

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <map>
 
+#include "companions/engine/codepage.h"
 #include "companions/engine/engine_query.h"
+#include "companions/engine/index_db_cache.h"
 #include "companions/engine/record_terms.h"
 #include "system/numbers.h"
 #include "text/record_term.h"
@@ -87,8 +89,9 @@ bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& out, std::str
 }
 
 std::vector<std::string> typicalTerms(const std::string& home, const std::vector<uint32_t>& ids,
-                                      int count) {
-  const Xapian::Database db = vela::openIndexDb(home);
+                                      int count, vela::IndexDbCache* databases) {
+  const vela::IndexDbCache::Lease lease = vela::leaseIndexDb(databases, home);
+  const Xapian::Database& db = lease.db();
   Xapian::RSet relevant;
   for (uint32_t id : ids)
     if (id <= db.get_lastdocid() && db.get_doclength(id) > 0) relevant.add_document(id);
@@ -130,6 +133,41 @@ std::vector<std::string> dictionaryTerms(const std::string& home, const std::vec
   for (size_t i = 0; i < named.size() && static_cast<int>(i) < count; ++i)
     terms.push_back(named[i].second);
   return terms;
+}
+
+int runTool(const std::vector<std::string>& argv, const vela::RunContext& given,
+            const vela::PathAdmission& admit) {
+  const vela::Tool me = vela::Tool::kRelTerm;
+  ToolArgs a;
+  std::string error;
+  if (!parseToolArgs(argv, a, error)) return vela::failRun(me, given, error);
+  vela::RunContext ctx = given;
+  if (admit &&
+      !admit({{vela::PathRole::kIndexHome, a.home}, {vela::PathRole::kResultFile, a.output}},
+             ctx.resolved, error))
+    return vela::failRun(me, given, "refused: " + error);
+  const std::string home = ctx.open(a.home);
+  std::vector<std::string> terms;
+  try {
+    terms = typicalTerms(home, a.ids, a.count, ctx.databases);
+  } catch (const Xapian::Error& e) {
+    return vela::failRun(me, ctx, "index " + a.home + ": " + e.get_description());
+  } catch (const std::exception& e) {
+    return vela::failRun(me, ctx, "index " + a.home + ": " + e.what());
+  }
+  std::string text;
+  if (terms.empty()) {
+    // The dictionary entries are already in the local code page.
+    for (const std::string& t : dictionaryTerms(home, a.ids, a.count))
+      text += t + "\n";
+  } else {
+    const vela::CodePage cp(vela::languageOfInstallation(ctx.root));
+    for (const std::string& t : terms)
+      text += cp.fromUtf8(t) + "\n";
+  }
+  if (!vela::writeToolResult(ctx, a.output, text))
+    return vela::failRun(me, ctx, "cannot write " + a.output);
+  return 0;
 }
 
 }  // namespace relterm

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "companions/engine/search_programs.h"
+
 namespace relterm {
 
 // Most terms asked for.
@@ -27,6 +29,13 @@ struct ToolArgs {
   std::vector<uint32_t> ids;  // after -n
 };
 
+// A whole run of the tool as the engine service and the full engine run
+// their programs (vela::ToolRunner): arguments read, the index home and the
+// output admitted, the terms written into the output in the installation's
+// code page (write and rename). Returns the exit status.
+int runTool(const std::vector<std::string>& args, const vela::RunContext& ctx,
+            const vela::PathAdmission& admit);
+
 // Reads the arguments (without the program name). False with a message
 // when one is missing or bad; ids that are no record number are an error.
 bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& out, std::string& error);
@@ -35,7 +44,7 @@ bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& out, std::str
 // first, at most `count`. Ids that name no record are ignored. Throws
 // Xapian::Error when the index cannot be read.
 std::vector<std::string> typicalTerms(const std::string& home, const std::vector<uint32_t>& ids,
-                                      int count);
+                                      int count, vela::IndexDbCache* databases = nullptr);
 
 // The same from the index's record term dictionary alone: the terms of the
 // records summed by weight (ties by name).
