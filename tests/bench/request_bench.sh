@@ -9,7 +9,8 @@
 #
 #   tests/bench/request_bench.sh [BUILD_DIR] [BASE_REV]     (default: build, none)
 #   RUNS=21 DOCS=2000 MEMORY_REQUESTS=10000 to change the repetitions, the
-#   documents per index and the requests of the memory check (0: skip it).
+#   documents per index and the requests of the memory check (0: skip it);
+#   QUERY_EXTRA is appended to every request (e.g. "&reltermoption=0").
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . tests/bench/bench_lib.sh
@@ -97,7 +98,7 @@ step_ms() {  # root from-label to-label
 measure() {
   local root=$work/$1 mode=$2 n=$3 ids qs
   ids=$(head -n "$n" "$root/uids" | sed 's/^/\&index_id=/' | tr -d '\n')
-  qs="user=TESSERA&search_no=0&no_rec=10&query=license$ids"
+  qs="user=TESSERA&search_no=0&no_rec=10&query=license$ids${QUERY_EXTRA:-}"
   if [ "$mode" = service ]; then set_auto_start "$root" yes; service_start "$root"
   else service_stop "$root"; set_auto_start "$root" no; fi
   request "$root" "$qs"; request "$root" "$qs"  # warm the caches
