@@ -7,6 +7,7 @@
 #
 #   tests/bench/remote_bench.sh [BUILD_DIR]          (default: build)
 #   RUNS=21 DOCS=500 to change the repetitions and the documents per index;
+#   QUERY_EXTRA is appended to every request (e.g. "&reltermoption=0");
 #   AGENT_PORT (default 27101) is the agents' port, on 127.0.0.31 to .34.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -66,7 +67,7 @@ request() {  # root query-string
 
 # measure NAME IDS: prints "whole search" in ms.
 measure() {
-  local root=$work/$1 qs="user=TESSERA&search_no=0&no_rec=10&query=license$2"
+  local root=$work/$1 qs="user=TESSERA&search_no=0&no_rec=10&query=license$2${QUERY_EXTRA:-}"
   request "$root" "$qs"
   request "$root" "$qs"
   local page
