@@ -104,6 +104,14 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     return names;
   }
 
+  // The result file a run wrote since `before`; empty when none.
+  static std::string newResult(const std::set<std::string>& before) {
+    std::string written;
+    for (const std::string& name : resultFiles())
+      if (!before.count(name)) written = inst_->path("tmp/" + name);
+    return written;
+  }
+
   static std::string message(const std::string& key) {
     const std::string table = inst_->read("search-cgi/ts_msg_table_default.cfg");
     const size_t at = table.find(key + " ");
@@ -129,9 +137,7 @@ TEST_P(EditionsTest, SearchesTheDatabaseVariablesAndHandsOverTheResult) {
   const std::set<std::string> before = resultFiles();
   const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1" + both());
   EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
-  std::string written;
-  for (const std::string& name : resultFiles())
-    if (!before.count(name)) written = inst_->path("tmp/" + name);
+  const std::string written = newResult(before);
   ASSERT_FALSE(written.empty()) << r.out;
   CQueryOutput file;
   ASSERT_TRUE(file.ReadOutputFile(written.c_str()));
@@ -241,9 +247,7 @@ TEST_P(EditionsTest, ClassSearchNamesTheClassesIndexesInTheRequest) {
   const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1&owner=alice&class_name=Docs" +
                           database("bob", idB_));
   ASSERT_EQ(0, r.exitStatus) << r.out << r.err << inst_->read("class_server.log");
-  std::string written;
-  for (const std::string& name : resultFiles())
-    if (!before.count(name)) written = inst_->path("tmp/" + name);
+  const std::string written = newResult(before);
   ASSERT_FALSE(written.empty()) << r.out;
   CQueryOutput file;
   ASSERT_TRUE(file.ReadOutputFile(written.c_str()));
