@@ -16,7 +16,6 @@
 #include "system/net_exchange.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
-#include "system/server_protocol.h"
 #include "system/strings.h"
 
 classSearchTag class_search;
@@ -27,7 +26,6 @@ constexpr std::string_view kFieldSep(kFieldDelim, kDelimSize);
 constexpr std::string_view kRecordEnd(kGroupEndDelim, kDelimSize);
 constexpr std::string_view kPartSep(kValueDelim, kDelimSize);
 constexpr std::string_view kAnswerEnd(kCommandEndDelim, kDelimSize);
-constexpr std::string_view kNoSuchClass = "Can't find class";
 
 // What the run keeps of a class text and an index's unique id.
 constexpr size_t kClassTextMax = 255;
@@ -36,8 +34,6 @@ constexpr size_t kUniqueSize = 64;
 constexpr size_t kMaxClassAnswerBytes = 4u << 20;
 // Result files are the run's alone.
 constexpr mode_t kClassFileMode = 0600;
-// The answer goes into the log only this far.
-constexpr size_t kLoggedAnswerMax = 2000;
 
 // The text before the first `delim` (all of it when there is none); the
 // rest, past the delimiter, stays in `text`.
@@ -79,30 +75,6 @@ void forEachRecord(std::string_view part, Take take) {
     take(part.substr(0, at));
     part.remove_prefix(at + kRecordEnd.size());
   }
-}
-
-std::string loggable(std::string_view text) {
-  return blankControlCharacters(std::string(text.substr(0, kLoggedAnswerMax)));
-}
-
-bool exchangeOverNetwork(const std::string& host, int port, const std::string& command,
-                         std::string& answer) {
-  NetLimits limits = systemGetNetLimits();
-  limits.maxAnswerBytes = std::min(limits.maxAnswerBytes, kMaxClassAnswerBytes);
-  return getData(host.c_str(), static_cast<uint16_t>(port), command, answer, limits) == kNetOk;
-}
-
-bool isListed(const VelaSearchListVector& list, const velaSearchList& entry) {
-  return std::any_of(list.begin(), list.end(), [&](const velaSearchList& e) {
-    return e.ipAddr == entry.ipAddr && e.port == entry.port && e.owner == entry.owner &&
-           e.idxName == entry.idxName;
-  });
-}
-
-ClassSearchOutcome failed(const char* message) {
-  ClassSearchOutcome outcome;
-  outcome.message = message;
-  return outcome;
 }
 
 }  // namespace
@@ -229,71 +201,14 @@ bool classSearchTag::outputClassInformation(const std::string& path) const {
   return writeFileExclusive(path, classInformationText(), kClassFileMode);
 }
 
-ClassSearchOutcome buildClassifiedSearch(const ClassSearchRequest& request, classSearchTag& search,
-                                         VelaSearchListVector& list) {
-  const bool byId = request.className == nullptr;
-  const char* value = byId ? request.classUid : request.className;
-  if (value == nullptr) return {};
-  ReportLog("class_string=%s\n", blankControlCharacters(value).c_str());
-  if (value[0] == '\0' || std::string_view(value) == kNoClassSearch || request.user == nullptr)
-    return {};
+bool exchangeClassCommand(const std::string& host, int port, const std::string& command,
+                          std::string& answer) {
+  NetLimits limits = systemGetNetLimits();
+  limits.maxAnswerBytes = std::min(limits.maxAnswerBytes, kMaxClassAnswerBytes);
+  return getData(host.c_str(), static_cast<uint16_t>(port), command, answer, limits) == kNetOk;
+}
 
-  // A class or user holding a delimiter would change the command's meaning,
-  // and a cut command is no command: no class has such a name.
-  if (hasProtocolDelimiter(value) || hasProtocolDelimiter(request.user))
-    return failed(kMsgClassNotFound);
-  std::string command;
-  if (byId) {
-    protocolGetIndexListByClassID(command, request.user, value);
-  } else {
-    protocolGetIndexListByClassName(command, request.user, value);
-  }
-  if (command.size() >= kProtocolCommandMax) return failed(kMsgClassNotFound);
-
-  std::string answer;
-  if (request.interfacePort < 1 || request.interfacePort > 65535) {
-    ReportLog("no interface port for the class search\n");
-    return failed(kMsgClassExchangeFailed);
-  }
-  const ClassExchange& exchange = request.exchange ? request.exchange : exchangeOverNetwork;
-  if (!exchange(request.host, request.interfacePort, command, answer))
-    return failed(kMsgClassExchangeFailed);
-  ReportLog("Class GotData=%s\n", loggable(answer).c_str());
-  if (answer.compare(0, kNoSuchClass.size(), kNoSuchClass) == 0) return failed(kMsgClassNotFound);
-  // An answer cut short (a server that died or closed mid-answer) would
-  // silently search part of the class.
-  if (answer.find(kAnswerEnd) == std::string::npos) {
-    ReportLog("the class answer has no end mark\n");
-    return failed(kMsgClassExchangeFailed);
-  }
-
-  if (search.isInitialize()) search.reset();
-  if (search.initialize(answer) == 0) return {};
-  ReportLog("class.initialize index_count=%d\n", search.indexCount());
-
-  ClassSearchOutcome outcome;
-  try {
-    const std::string host = velaSearchList::bounded(request.host, kIpAddrSize);
-    const std::string port =
-        velaSearchList::bounded(std::to_string(request.queryServerPort), kPortSize);
-    for (const classIndexNode& node : search.indexes()) {
-      const classIndexTag& index = node.index();
-      velaSearchList entry;
-      entry.ipAddr = host;
-      entry.owner = index.m_idxOwner;
-      entry.idxName = index.m_idxName;
-      entry.port = port;
-      entry.desc = index.m_idxDesc;
-      entry.dbType = index.m_idxType;
-      // A class and its sub-classes may share an index: it is searched once.
-      if (isListed(list, entry)) continue;
-      list.push_back(std::move(entry));
-      ++outcome.added;
-      if (list.back().dbType != "db") ++outcome.fileNameIndexCount;
-    }
-  } catch (const std::bad_alloc&) {
-    return failed(kMsgClassNoMemory);
-  }
-  ReportLog("class index_count=%d\n", outcome.added);
-  return outcome;
+bool isClassNotFoundAnswer(std::string_view answer) {
+  constexpr std::string_view kNoSuchClass = "Can't find class";
+  return answer.substr(0, kNoSuchClass.size()) == kNoSuchClass;
 }

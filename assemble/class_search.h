@@ -122,6 +122,15 @@ extern classSearchTag class_search;
 using ClassExchange = std::function<bool(const std::string& host, int port,
                                          const std::string& command, std::string& answer)>;
 
+// The exchange of a class command with the server over the network
+// (net_exchange.h), within the installation's limits and a cap that fits
+// class answers; true when the exchange succeeded.
+bool exchangeClassCommand(const std::string& host, int port, const std::string& command,
+                          std::string& answer);
+
+// True for the server's answer to a class it does not know.
+bool isClassNotFoundAnswer(std::string_view answer);
+
 // What the class search needs of the request and the installation.
 struct ClassSearchRequest {
   const char* className = nullptr;  // "class_name"; null when absent

@@ -144,6 +144,7 @@ const char* createSearchJobs(const VelaSearchListVector& list,
     job.m_queryScreen = request.screen;
     job.m_incListFilter = request.incList;
     job.m_propertySource = request.propertySource;
+    job.m_dbSortColumn = request.dbSortColumn;
     if (plan.where == fgLocal) job.m_fieldFilter = request.fieldFilter;
     for (size_t k = 1; rc == 0 && k < plan.entries.size(); ++k) {
       const velaSearchList& entry = list[plan.entries[k]];

@@ -22,6 +22,10 @@ MergeRequest mergeRequestOf(queryOptionTag& options, int remoteIndexNotFound, FI
   search.searchMode = options.file_name_search;
   search.runLog = runLog;
   search.incList = &incListFilter;
+#ifndef SEARCHRUN_OLDER_FRONT
+  // The threaded editions have no column mapping: their "DB_" keys are 0.
+  search.dbSortColumn = columnMappingSortColumn;
+#endif
   request.dbNum = options.dbNum;
   request.remoteIndexNotFound = remoteIndexNotFound;
   request.orgQuery = options.orgQuery;

@@ -5,10 +5,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "assemble/class_search.h"
 #include "cgi/cgi_codec.h"
@@ -22,6 +25,7 @@
 #include "system/net_exchange.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
+#include "system/server_protocol.h"
 #include "system/strings.h"
 
 msgTableTag msg_table;
@@ -94,6 +98,30 @@ std::string slotKey(int slot) {
 void copyTemplate(FILE* out, const char* name) {
   std::string text;
   if (readSmallFile(std::string("../template/") + name, text)) std::fputs(text.c_str(), out);
+}
+
+// What the page shows of the server's answer to an unknown class.
+constexpr size_t kShownAnswerMax = 1024;
+
+// The variables of a request text, as written (not unescaped).
+std::vector<std::string> splitVariables(const std::string& text) {
+  std::vector<std::string> variables;
+  std::istringstream in(text);
+  for (std::string variable; std::getline(in, variable, '&');)
+    if (!variable.empty()) variables.push_back(variable);
+  return variables;
+}
+
+// The value, as written, of the first variable `name`; none when absent.
+std::optional<std::string> rawVariable(const std::vector<std::string>& variables,
+                                       const char* name) {
+  const size_t length = std::strlen(name);
+  for (const std::string& variable : variables) {
+    if (variable.compare(0, length, name) == 0 && variable.size() > length &&
+        variable[length] == '=')
+      return variable.substr(length + 1);
+  }
+  return std::nullopt;
 }
 
 bool isDottedNumber(const std::string& host) {
@@ -235,13 +263,16 @@ std::string decodeCGIString(const std::string& text) {
   return out;
 }
 
-std::string rewriteOlderRequest(std::string text) {
+std::string unwrapOlderRequest(std::string text) {
   for (const char* prefix : {"queryString", "refineString", "linkString"}) {
     if (text.compare(0, std::strlen(prefix), prefix) != 0) continue;
     const size_t eq = text.find('=');
-    text = eq == std::string::npos ? std::string() : decodeCGIString(text.substr(eq + 1));
-    break;
+    return eq == std::string::npos ? std::string() : decodeCGIString(text.substr(eq + 1));
   }
+  return text;
+}
+
+std::string appendWmlIndexDatabase(std::string text) {
   CGIStringParser parsed;
   parsed.initialize(text.c_str());
   if (const char* index = parsed.findCgiVariableByName("wml_index")) {
@@ -253,6 +284,60 @@ std::string rewriteOlderRequest(std::string text) {
       text += field + delim;
   }
   return text;
+}
+
+std::string olderClassCommand(bool byName, const std::string& owner, const std::string& value) {
+  if (hasProtocolDelimiter(owner) || hasProtocolDelimiter(value)) return std::string();
+  return std::string(byName ? "GET_CLASS_READ_BY_NAME" : "GET_CLASS_READ") + kCommandWordDelim +
+         owner + kCommandWordDelim + value + kCommandEndDelim;
+}
+
+OlderClassOutcome rewriteOlderClassRequest(std::string& text, const iniOptionTag& ini,
+                                           const ClassExchange& exchange) {
+  const std::vector<std::string> variables = splitVariables(text);
+  const std::optional<std::string> name = rawVariable(variables, "class_name");
+  const bool byName = name && !name->empty();
+  const std::optional<std::string> value = byName ? name : rawVariable(variables, "class_uid");
+  const std::optional<std::string> owner = rawVariable(variables, "owner");
+  OlderClassOutcome outcome;
+  if (!value || value->empty() || *value == kNoClassSearch || !owner) return outcome;
+
+  outcome.kind = OlderClassOutcome::kFailed;
+  const std::string command = olderClassCommand(byName, *owner, decodeCGIString(*value));
+  std::string answer;
+  if (command.empty() || ini.privilege_server_port < 1 || ini.privilege_server_port > 65535 ||
+      !exchange(ini.privilege_server_ip, ini.privilege_server_port, command, answer))
+    return outcome;
+  if (isClassNotFoundAnswer(answer)) {
+    outcome.kind = OlderClassOutcome::kNotFound;
+    const std::string shown =
+        answer.substr(0, std::min(answer.find(kCommandEndDelim), kShownAnswerMax));
+    outcome.message = blankControlCharacters(shown);
+    return outcome;
+  }
+  // An answer cut short would silently search part of the class.
+  if (answer.find(kCommandEndDelim) == std::string::npos) return outcome;
+
+  classSearchTag classes;
+  classes.initialize(answer);
+  std::string rewritten;
+  for (const std::string& variable : variables) {
+    if (variable.compare(0, 9, "database=") == 0) continue;
+    if (!rewritten.empty()) rewritten += '&';
+    rewritten += variable;
+  }
+  const std::string delim = encodeCGIString(kFieldDelim);
+  for (const classIndexNode& node : classes.indexes()) {
+    const classIndexTag& index = node.index();
+    rewritten += "&database=";
+    const std::string* fields[] = {&index.m_ipAddr, &index.m_idxOwner, &index.m_idxName,
+                                   &index.m_port,   &index.m_idxDesc,  &index.m_idxType};
+    for (const std::string* field : fields)
+      rewritten += encodeCGIString(*field) + delim;
+  }
+  text = std::move(rewritten);
+  outcome.kind = OlderClassOutcome::kRewritten;
+  return outcome;
 }
 
 int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list, bool resolveNames) {
@@ -289,18 +374,6 @@ int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list, bo
     ++added;
   }
   return added;
-}
-
-ClassSearchRequest olderClassSearchRequest(const CGIStringParser& cgi, const iniOptionTag& ini) {
-  ClassSearchRequest request;
-  request.className = cgi.findCgiVariableByName("class_name");
-  if (request.className && request.className[0] == '\0') request.className = nullptr;
-  request.classUid = cgi.findCgiVariableByName("class_uid");
-  request.user = cgi.findCgiVariableByName("owner");
-  request.host = ini.privilege_server_ip;
-  request.interfacePort = ini.privilege_server_port;
-  request.queryServerPort = ini.query_server_port;
-  return request;
 }
 
 const char* applyOlderQueryOptions(const CGIStringParser& cgi, int language,

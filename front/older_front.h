@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <string>
 
+#include "assemble/class_search.h"
 #include "system/vela_search_list.h"
 
 class CGIStringParser;
-struct ClassSearchRequest;
 struct queryOptionTag;
 struct RunEnd;
 
@@ -69,11 +69,40 @@ enum class OlderInput { kOk, kNoRequestMethod, kNoQueryString, kNoContentLength,
 // there is none, is appended as a "[...]" line to `logPath`.
 OlderInput readOlderRequestText(std::string& text, const char* logPath = "cgi_variable.log");
 
-// The rewrites of the request text before it is parsed: a text beginning
-// with "queryString", "refineString" or "linkString" is replaced by what
-// follows its first "=", decoded once more; a "wml_index" variable appends
-// the "database" variable of that index on this host.
-std::string rewriteOlderRequest(std::string text);
+// The rewrites of the request text before it is parsed, in this order:
+// unwrapOlderRequest, the class search (rewriteOlderClassRequest),
+// appendWmlIndexDatabase.
+// A text beginning with "queryString", "refineString" or "linkString" is
+// replaced by what follows its first "=", decoded once more.
+std::string unwrapOlderRequest(std::string text);
+// A "wml_index" variable appends the "database" variable of that index on
+// this host.
+std::string appendWmlIndexDatabase(std::string text);
+
+// The class command to the privilege server: by name ("class_name") or by
+// unique id ("class_uid"), for the owner. Empty when the owner or the class
+// holds a delimiter of the protocol (no class has such a name).
+std::string olderClassCommand(bool byName, const std::string& owner, const std::string& value);
+
+struct OlderClassOutcome {
+  enum Kind {
+    kNone,       // no class search: the text is unchanged
+    kRewritten,  // the text names the class's indexes
+    kFailed,     // the exchange failed or its answer was cut short
+    kNotFound,   // the server does not know the class: `message` is its answer
+  };
+  Kind kind = kNone;
+  std::string message;
+};
+
+// The class search of a request text: a non-empty "class_name" (else
+// "class_uid") other than "NONE_CLASS_SEARCH", with an "owner", asks the
+// privilege server of the settings for the class; then every "database"
+// variable of the text is dropped and one is appended per usable index of
+// the class (its host, owner, name, port, description and type), so that
+// the follow-up pages search the same indexes.
+OlderClassOutcome rewriteOlderClassRequest(std::string& text, const iniOptionTag& ini,
+                                           const ClassExchange& exchange = exchangeClassCommand);
 
 // Every "%" and the two characters after it become the byte they name; a
 // "%" without two characters after it is kept.
@@ -85,11 +114,6 @@ std::string decodeCGIString(const std::string& text);
 // `resolveNames` is false). Returns the number of entries appended.
 int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list,
                       bool resolveNames = true);
-
-// The class search of a request in the older front's terms: the class
-// ("class_name", else "class_uid") of the user named by "owner", asked of
-// the privilege server of the settings; its indexes are of that host.
-ClassSearchRequest olderClassSearchRequest(const CGIStringParser& cgi, const iniOptionTag& ini);
 
 // The query options as the older front reads them, over those read by
 // queryOptionTag::initialize: "match", the date window (on unless

@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 
-#include "assemble/class_search.h"
 #include "assemble/record_merge.h"
 #include "assemble/related_terms.h"
 #include "assemble/result_order.h"
@@ -80,8 +79,21 @@ MaybeEnd readRequest() {
   const OlderInput input = readOlderRequestText(text);
   if (input == OlderInput::kNoMemory) return RunEnd::error("0008", kResourceFailure);
   if (input != OlderInput::kOk) return RunEnd::error("0007", kResourceFailure);
+  text = unwrapOlderRequest(std::move(text));
+  // A class search names the class's indexes in the text itself, so that
+  // the query URL of the result carries them to the follow-up pages.
+  const OlderClassOutcome classSearch = rewriteOlderClassRequest(text, ini_option);
+  if (classSearch.kind == OlderClassOutcome::kFailed)
+    return RunEnd::error("0005", kResourceFailure);
+  if (classSearch.kind == OlderClassOutcome::kNotFound) {
+    // The server's own words are the message (no code of the table names it).
+    static std::string notFound;
+    notFound = classSearch.message;
+    return RunEnd::error(notFound.c_str(), kResourceFailure);
+  }
+  text = appendWmlIndexDatabase(std::move(text));
   cgi_variable.setSysLanuage(langFlag);
-  const int count = cgi_variable.initialize(rewriteOlderRequest(text).c_str());
+  const int count = cgi_variable.initialize(text.c_str());
   if (count == kCgiNoMemory) return RunEnd::error("0008", kResourceFailure);
   // A request without variables has nothing to search: one page ends it.
   if (count <= 0) return RunEnd::error("0007", kResourceFailure);
@@ -124,17 +136,7 @@ MaybeEnd selectIndexes(OlderRun& run, std::string& plain) {
   const char* searchNo = cgi_variable.findCgiVariableByName("search_no");
   if (!searchNo) return RunEnd::error("0006", kResourceFailure);
   run.searchNum = readSearchNum(searchNo);
-  // A class search takes the class's indexes in place of the "database"
-  // variables.
-  const ClassSearchOutcome classList = buildClassifiedSearch(
-      olderClassSearchRequest(cgi_variable, ini_option), class_search, run.list);
-  // A class the server does not know: its answer is the message (no code
-  // of the table names it).
-  if (classList.message == kMsgClassNotFound)
-    return RunEnd::error("Can't find class", kResourceFailure);
-  if (classList.message) return RunEnd::error("0005", kResourceFailure);
-  queryOption.dbNum =
-      classList.added > 0 ? classList.added : buildDatabaseList(cgi_variable, run.list);
+  queryOption.dbNum = buildDatabaseList(cgi_variable, run.list);
   if (queryOption.dbNum > ini_option.max_selected_search_index)
     return RunEnd::error("1035", kResourceFailure);
   if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum) {

@@ -48,6 +48,17 @@ class CSearchJobFilters {
 using QueryTermScreen =
     std::function<bool(const std::string& indexHome, const std::string& termFile)>;
 
+// The column number a "DB_" sort field names in an index (owner, index name,
+// the field without "DB_"); the sort key of every hit is that column's value.
+using DbSortColumn = std::function<uint32_t(const std::string& owner, const std::string& index,
+                                            const std::string& column)>;
+
+// The column mapping of the index (system/column_mapping.h): the field's
+// list number, 0 when the index maps no such column. In its own object, so
+// that a program that never sets it does not hold the column mapping.
+uint32_t columnMappingSortColumn(const std::string& owner, const std::string& index,
+                                 const std::string& column);
+
 struct SearchRequest {
   // Engine switches of the request.
   int fgMatchMode = 0;  // fuzzy matching
@@ -66,6 +77,8 @@ struct SearchRequest {
   FILE* runLog = nullptr;
   // The query screen of the exclusion lists; unset: every query is kept.
   QueryTermScreen screen;
+  // Where a "DB_" sort field's column comes from; unset: every key is 0.
+  DbSortColumn dbSortColumn;
   // Filters implemented above this layer; null: not applied.
   CIncListFilter* incList = nullptr;
   CSearchJobFilters* jobFilters = nullptr;

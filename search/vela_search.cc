@@ -12,7 +12,6 @@
 
 #include "search/local_search_keys.h"
 #include "search/process_runner.h"
-#include "system/column_mapping.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
 #include "system/lines.h"
@@ -48,13 +47,6 @@ uint32_t recordCount(const std::string& owner, const std::string& index) {
   double size = 0;
   systemGetIndexNumRec(owner.c_str(), index.c_str(), count, size);
   return count;
-}
-
-// A protection switch that is there but cannot be read keeps its index
-// protected: the filter then finds no rights and shows nothing.
-bool existsAtAll(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
 }
 
 void logCount(FILE* log, const char* label, const VelaOutPtr& set) {
@@ -123,22 +115,6 @@ const char* velaSearch::getIndexName() const {
 
 const char* velaSearch::getIndexOwner() const {
   return m_owner.empty() ? "" : m_owner.front().c_str();
-}
-
-bool velaSearch::isNTFSIndex() const {
-  const std::string path = systemGetIndexHome(getIndexOwner(), getIndexName()) + "/doc_ntfs.cfg";
-  UniqueFile fp(fopenRegular(path.c_str()));
-  if (!fp) return existsAtAll(path);
-  return std::fgetc(fp.get()) == '1';
-}
-
-bool velaSearch::isACLBuilderIndex() const {
-  const std::string path =
-      systemGetIndexHome(getIndexOwner(), getIndexName()) + "/acl_builder_option.cfg";
-  UniqueFile fp(fopenRegular(path.c_str()));
-  if (!fp) return existsAtAll(path);
-  std::string line;
-  return readBoundedLine(fp.get(), 1023, line) && !line.empty() && line[0] == '1';
 }
 
 void velaSearch::setReturnQuery(const char* matched) {
@@ -261,14 +237,8 @@ int velaSearch::buildResultBlock(const CLocalSearchPlan& plan) {
   request.endTime = m_endTime;
   request.fileIndex = startsWith(m_dbType.front(), "doc");
   request.dateRangeSearch = plan.kind == SearchKind::kDateRange;
-  if (startsWith(m_sortField, "DB_")) {
-    ColumnMapping columns;
-    columns.openColumnMappingFile(
-        ColumnMapping::columnMappingPath(plan.owner.c_str(), plan.index.c_str()).c_str());
-    columns.findDBColumnListNo(nullptr);
-    const int32_t listNo = columns.findDBColumnListNo(m_sortField.c_str() + 3);
-    request.dbColumn = listNo < 0 ? 0 : static_cast<uint32_t>(listNo);
-  }
+  if (startsWith(m_sortField, "DB_") && m_dbSortColumn)
+    request.dbColumn = m_dbSortColumn(plan.owner, plan.index, m_sortField.substr(3));
 
   CResultSection section;
   const struct {

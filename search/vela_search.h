@@ -162,6 +162,8 @@ class velaSearch : public CVelaCommand {
   CResultSetFilter* m_incAclFilter = nullptr;
   CFieldSearchFilter* m_fieldFilter = nullptr;
   CPropertyFilterSource* m_propertySource = nullptr;
+  // The column of a "DB_" sort field; unset: every such key is 0.
+  DbSortColumn m_dbSortColumn;
 
   // Results (Execute). m_velaResult has an explicit length and may hold zero
   // bytes; m_returnQuery is the engine's matched string (at most

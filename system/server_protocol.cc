@@ -31,13 +31,6 @@ void compose(std::string& out, std::initializer_list<std::string_view> pieces) {
 
 }  // namespace
 
-bool hasProtocolDelimiter(std::string_view text) {
-  for (std::string_view d : {kOp, kPar, kIxp, kIxe, kEnd}) {
-    if (text.find(d) != std::string_view::npos) return true;
-  }
-  return false;
-}
-
 void protocolCheckUserPassword(std::string& out, const char* p1, const char* p2, bool flag) {
   compose(out,
           {"KScheck_permission", kOp, textOf(p1), kPar, textOf(p2), kPar, flag ? "true" : "false"});

@@ -38,6 +38,7 @@ SearchRequest searchSettingsOf(const CRemoteSearchRequest& request) {
   search.beginTime = request.beginTime;
   search.endTime = request.endTime;
   search.searchMode = request.searchMode;
+  search.dbSortColumn = columnMappingSortColumn;
   return search;
 }
 

@@ -25,21 +25,6 @@ using enginetest::EngineInstall;
 
 constexpr const char* kHost = "127.0.0.4";
 
-// A port of kHost that nothing listens on just now.
-int freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, kHost, &addr.sin_addr);
-  socklen_t len = sizeof addr;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  close(fd);
-  return port;
-}
-
 // What one search left in ../tmp.
 struct Result {
   e2e::RunResult run;
@@ -61,7 +46,7 @@ class ClassSearchTest : public ::testing::Test {
                  "[Docs]\nuid = D1\nindex = cl1\nsubclass = Sub\nsubclass = Old\n"
                  "[Sub]\nuid = S1\nindex = 7F000004_cl2\n"
                  "[Old]\nuid = O1\nindex = cl4 2\n");
-    port_ = freePort();
+    port_ = enginetest::freePort(kHost);
     ASSERT_GT(port_, 0);
     inst_->write("setting/db_interface.num", std::to_string(port_) + "\n");
     const int log = open(inst_->path("class_server.log").c_str(),
@@ -130,7 +115,9 @@ class ClassSearchTest : public ::testing::Test {
 
   // Points searches at a port where no class server listens, for one scope.
   struct ServerAway {
-    ServerAway() { inst_->write("setting/db_interface.num", std::to_string(freePort()) + "\n"); }
+    ServerAway() {
+      inst_->write("setting/db_interface.num", std::to_string(enginetest::freePort(kHost)) + "\n");
+    }
     ~ServerAway() { inst_->write("setting/db_interface.num", std::to_string(port_) + "\n"); }
   };
 

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "output/query_output.h"
-#include "tests/e2e/e2e_util.h"
+#include "system/delimiters.h"
+#include "system/net_exchange.h"
+#include "tests/e2e/engine_util.h"
 
 namespace {
 
@@ -34,8 +36,38 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     idB_ = build("bob", docs_->sub("b"));
   }
   static void TearDownTestSuite() {
+    if (classServer_ > 0) {
+      kill(classServer_, SIGTERM);
+      EXPECT_EQ(0, enginetest::waitWithin(classServer_, 30)) << inst_->read("class_server.log");
+    }
     delete inst_;
     delete docs_;
+  }
+
+  // The class server of the installation on 127.0.0.1, started once: class
+  // "Docs" holds alice's index and bob's, bob's with a status that keeps it
+  // out of searches.
+  static void startClassServer() {
+    if (classServer_ > 0) return;
+    inst_->write("setting/index_class.cfg",
+                 "[Docs]\nuid = D1\nindex = " + idA_ + "\nindex = " + idB_ + " 2\n");
+    classPort_ = enginetest::freePort("127.0.0.1");
+    ASSERT_GT(classPort_, 0);
+    inst_->write("search-cgi/db_interface.num", std::to_string(classPort_) + "\n");
+    const int log = open(inst_->path("class_server.log").c_str(),
+                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    classServer_ = enginetest::startProgram(
+        inst_->path("binind/class_server"),
+        {"--root", inst_->root(), "--address", "127.0.0.1", "--port", std::to_string(classPort_)},
+        inst_->cgiDir(), log, log);
+    close(log);
+    const std::string probe = std::string("probe") + kCommandWordDelim + kCommandEndDelim;
+    std::string answer;
+    for (int i = 0;
+         i < 2000 && getData("127.0.0.1", static_cast<uint16_t>(classPort_), probe, answer) != 0;
+         ++i)
+      usleep(5000);
+    ASSERT_EQ(0u, answer.find("ERROR")) << inst_->read("class_server.log");
   }
 
   static std::string build(const std::string& owner, const std::string& source) {
@@ -72,6 +104,14 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     return names;
   }
 
+  // The result file a run wrote since `before`; empty when none.
+  static std::string newResult(const std::set<std::string>& before) {
+    std::string written;
+    for (const std::string& name : resultFiles())
+      if (!before.count(name)) written = inst_->path("tmp/" + name);
+    return written;
+  }
+
   static std::string message(const std::string& key) {
     const std::string table = inst_->read("search-cgi/ts_msg_table_default.cfg");
     const size_t at = table.find(key + " ");
@@ -81,11 +121,15 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
   }
 
   static Installation* inst_;
+  static pid_t classServer_;
+  static int classPort_;
   static testutil::TempDir* docs_;
   static std::string idA_, idB_;
 };
 
 Installation* EditionsTest::inst_ = nullptr;
+pid_t EditionsTest::classServer_ = -1;
+int EditionsTest::classPort_ = -1;
 testutil::TempDir* EditionsTest::docs_ = nullptr;
 std::string EditionsTest::idA_, EditionsTest::idB_;
 
@@ -93,9 +137,7 @@ TEST_P(EditionsTest, SearchesTheDatabaseVariablesAndHandsOverTheResult) {
   const std::set<std::string> before = resultFiles();
   const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1" + both());
   EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
-  std::string written;
-  for (const std::string& name : resultFiles())
-    if (!before.count(name)) written = inst_->path("tmp/" + name);
+  const std::string written = newResult(before);
   ASSERT_FALSE(written.empty()) << r.out;
   CQueryOutput file;
   ASSERT_TRUE(file.ReadOutputFile(written.c_str()));
@@ -196,6 +238,41 @@ TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
     if (before.count(name)) continue;
     EXPECT_EQ("owner\n2\talice\n1\tbob\n", inst_->read("tmp/" + name + ".group"));
   }
+}
+
+TEST_P(EditionsTest, ClassSearchNamesTheClassesIndexesInTheRequest) {
+  startClassServer();
+  const std::set<std::string> before = resultFiles();
+  // bob's index named by the request gives way to the class's indexes.
+  const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1&owner=alice&class_name=Docs" +
+                          database("bob", idB_));
+  ASSERT_EQ(0, r.exitStatus) << r.out << r.err << inst_->read("class_server.log");
+  const std::string written = newResult(before);
+  ASSERT_FALSE(written.empty()) << r.out;
+  CQueryOutput file;
+  ASSERT_TRUE(file.ReadOutputFile(written.c_str()));
+  EXPECT_EQ(2, file.GetMatchCount());  // alice's two notes; bob's index is not usable
+  const std::string url = file.GetQueryURL();
+  EXPECT_NE(std::string::npos, url.find("class_name=Docs")) << url;
+  const size_t first = url.find("&database=");
+  ASSERT_NE(std::string::npos, first) << url;
+  EXPECT_EQ(std::string::npos, url.find("&database=", first + 1)) << url;
+  EXPECT_NE(std::string::npos, url.find("alice%12%13%14" + idA_, first)) << url;
+  EXPECT_EQ(std::string::npos, url.find(idB_)) << url;
+}
+
+TEST_P(EditionsTest, ClassSearchFailures) {
+  startClassServer();
+  RunResult r = get("query=apple&search_no=0&all_file=on&owner=alice&class_uid=NOPE" + both());
+  EXPECT_EQ(1, r.exitStatus) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("Can't find class")) << r.out;
+
+  inst_->write("search-cgi/db_interface.num",
+               std::to_string(enginetest::freePort("127.0.0.1")) + "\n");
+  r = get("query=apple&search_no=0&all_file=on&owner=alice&class_name=Docs" + both());
+  inst_->write("search-cgi/db_interface.num", std::to_string(classPort_) + "\n");
+  EXPECT_EQ(1, r.exitStatus) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find(message("VALUE_0005"))) << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, EditionsTest, ::testing::ValuesIn(kEditions),

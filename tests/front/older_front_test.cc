@@ -12,6 +12,7 @@
 #include "assemble/class_search.h"
 #include "cgi/cgi_string_parser.h"
 #include "front/query_option.h"
+#include "system/delimiters.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -138,7 +139,7 @@ TEST(OlderRequest, Rewrites) {
        "20001%12%13%14idx7%12%13%14proxy%12%13%14"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(c.out, rewriteOlderRequest(c.in)) << c.in;
+    EXPECT_EQ(c.out, appendWmlIndexDatabase(unwrapOlderRequest(c.in))) << c.in;
 }
 
 TEST(OlderRequest, DatabaseVariablesBecomeTheIndexList) {
@@ -213,40 +214,97 @@ TEST(OlderQueryOptions, DateWindowIsOnUnlessAllFilesAreAsked) {
   EXPECT_STREQ("Convert search end time fails", failure);
 }
 
-TEST(OlderClassSearch, AsksThePrivilegeServerForTheOwnersClass) {
+// A class answer: index records (host, owner, description, name, port, type,
+// status, unused, uid), the class part, the end mark.
+std::string classAnswer() {
+  const std::string f = kFieldDelim, e = kGroupEndDelim;
+  auto index = [&](const char* owner, const char* name, const char* status) {
+    return std::string("127.0.0.1") + f + owner + f + "Notes & more" + f + name + f + "20001" + f +
+           "doc" + f + status + f + f + "U-" + name + e;
+  };
+  return index("ann", "idx1", "0") + index("bob", "idx2", "2") + index("cy", "idx3", "1009") +
+         kValueDelim + "Docs" + f + "D1" + e + kCommandEndDelim;
+}
+
+struct ClassCase {
+  const char* name;
+  std::string request;
+  std::string answer;   // what the server answers; "" fails the exchange
+  const char* command;  // what it is asked (word, owner, class), "" nothing
+  OlderClassOutcome::Kind kind;
+};
+
+TEST(OlderClassSearch, AsksThePrivilegeServerAndRewritesTheRequest) {
   iniOptionTag ini;
   ini.privilege_server_ip = "127.0.0.1";
   ini.privilege_server_port = 20002;
-  ini.query_server_port = 20001;
-  CGIStringParser cgi;
-  cgi.initialize("class_name=&class_uid=U7&owner=ann&user=bob");
-  ClassSearchRequest request = olderClassSearchRequest(cgi, ini);
-  EXPECT_EQ(nullptr, request.className);  // empty: the uid decides
-  EXPECT_STREQ("U7", request.classUid);
-  EXPECT_STREQ("ann", request.user);
-  EXPECT_EQ("127.0.0.1", request.host);
-  EXPECT_EQ(20002, request.interfacePort);
-  EXPECT_EQ(20001, request.queryServerPort);
+  const ClassCase cases[] = {
+      {"by name", "query=a&database=old&class_name=My%20Docs&owner=ann", classAnswer(),
+       "GET_CLASS_READ_BY_NAME|ann|My Docs", OlderClassOutcome::kRewritten},
+      {"empty name: by uid", "class_name=&class_uid=D1&owner=ann&database=old", classAnswer(),
+       "GET_CLASS_READ|ann|D1", OlderClassOutcome::kRewritten},
+      {"no class search", "class_name=NONE_CLASS_SEARCH&owner=ann&database=old", classAnswer(), "",
+       OlderClassOutcome::kNone},
+      {"no owner", "class_name=Docs&database=old", classAnswer(), "", OlderClassOutcome::kNone},
+      {"unknown class", "class_uid=X&owner=ann",
+       std::string("Can't find class X") + kCommandEndDelim, "GET_CLASS_READ|ann|X",
+       OlderClassOutcome::kNotFound},
+      {"server down", "class_uid=X&owner=ann", "", "GET_CLASS_READ|ann|X",
+       OlderClassOutcome::kFailed},
+      {"answer cut short", "class_uid=X&owner=ann", classAnswer().substr(0, 40),
+       "GET_CLASS_READ|ann|X", OlderClassOutcome::kFailed},
+      {"class holding a delimiter", "class_uid=%18%19%1A&owner=ann", classAnswer(), "",
+       OlderClassOutcome::kFailed},
+  };
+  for (const ClassCase& c : cases) {
+    std::string asked;
+    const ClassExchange server = [&](const std::string& host, int port, const std::string& command,
+                                     std::string& answer) {
+      asked = host + ":" + std::to_string(port) + " " + command;
+      answer = c.answer;
+      return !c.answer.empty();
+    };
+    std::string text = c.request;
+    const OlderClassOutcome outcome = rewriteOlderClassRequest(text, ini, server);
+    EXPECT_EQ(c.kind, outcome.kind) << c.name;
+    std::string expected = c.command;
+    if (!expected.empty()) {
+      std::string bytes = "127.0.0.1:20002 ";
+      for (char ch : expected)
+        bytes += ch == '|' ? std::string(kCommandWordDelim) : std::string(1, ch);
+      expected = bytes + kCommandEndDelim;
+    }
+    EXPECT_EQ(expected, asked) << c.name;
+    if (c.kind != OlderClassOutcome::kRewritten) {
+      EXPECT_EQ(c.request, text) << c.name;
+    }
+  }
+}
 
-  // The server's answer fills the list; a missing owner asks nothing.
-  std::string asked;
-  const ClassExchange server = [&asked](const std::string& host, int port,
-                                        const std::string& command, std::string& answer) {
-    asked = host + ":" + std::to_string(port) + " " + command.substr(0, command.find('\x04'));
-    answer = "Can't find class";
+TEST(OlderClassSearch, RewrittenRequestListsTheUsableIndexes) {
+  iniOptionTag ini;
+  ini.privilege_server_ip = "127.0.0.1";
+  ini.privilege_server_port = 20002;
+  const ClassExchange server = [](const std::string&, int, const std::string&,
+                                  std::string& answer) {
+    answer = classAnswer();
     return true;
   };
-  request.exchange = server;
-  classSearchTag search;
+  std::string text = "database=old1&query=a&class_name=Docs&owner=ann&database=old2";
+  ASSERT_EQ(OlderClassOutcome::kRewritten, rewriteOlderClassRequest(text, ini, server).kind);
+  EXPECT_EQ(0u, text.find("query=a&class_name=Docs&owner=ann&database=")) << text;
+  EXPECT_EQ(std::string::npos, text.find("old")) << text;
+  CGIStringParser cgi;
+  cgi.initialize(text.c_str());
   VelaSearchListVector list;
-  EXPECT_STREQ(kMsgClassNotFound, buildClassifiedSearch(request, search, list).message);
-  EXPECT_EQ("127.0.0.1:20002 GET_CLASS_READ", asked);
-  cgi.initialize("class_name=Docs");
-  request = olderClassSearchRequest(cgi, ini);
-  request.exchange = server;
-  asked.clear();
-  EXPECT_EQ(0, buildClassifiedSearch(request, search, list).added);
-  EXPECT_EQ("", asked);
+  ASSERT_EQ(2, buildDatabaseList(cgi, list));  // bob's index has status 2
+  EXPECT_EQ("127.0.0.1", list[0].ipAddr);
+  EXPECT_EQ("ann", list[0].owner);
+  EXPECT_EQ("idx1", list[0].idxName);
+  EXPECT_EQ("20001", list[0].port);
+  EXPECT_EQ("Notes & more", list[0].desc);
+  EXPECT_EQ("doc", list[0].dbType);
+  EXPECT_EQ("idx3", list[1].idxName);
 }
 
 TEST(OlderPages, HtmlAndXmlByLanguage) {
