@@ -11,6 +11,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 bool makeDirectory(const char* path) {
@@ -101,4 +102,24 @@ void TraverseDir::deInit() {
   if (dir_) closedir(dir_);
   dir_ = nullptr;
   name_.clear();
+}
+
+std::string installationOfProgram(const char* argv0) {
+  char self[PATH_MAX];
+  std::string path;
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    path.assign(self, static_cast<size_t>(n));
+  } else if (argv0 != nullptr && std::strchr(argv0, '/') != nullptr &&
+             realpath(argv0, self) != nullptr) {
+    path = self;
+  } else {
+    return "";
+  }
+  for (int up = 0; up < 2; ++up) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return "";
+    path.resize(slash == 0 ? 1 : slash);
+  }
+  return path;
 }

@@ -31,6 +31,12 @@ int deltree_savefile(const char* dir, const char* keepName);
 // root), "" when the working directory cannot be found.
 std::string parentOfWorkingDirectory();
 
+// The installation of the running program: the folder two levels above it
+// (ROOT/binind/program, ROOT/search-cgi/program), found through
+// /proc/self/exe or, failing that, an `argv0` that holds a "/". "" when
+// neither tells.
+std::string installationOfProgram(const char* argv0 = nullptr);
+
 // Walks the entries of one directory, "." and ".." left out:
 //   TraverseDir t; if (t.init(path) == 0) while (t.findNext() == 0) use(t.getFileName());
 class TraverseDir {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "system/config.h"
+#include "system/fsutil.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
 
@@ -88,27 +89,6 @@ int receive(int fd, std::string& into, long long deadline) {
     if (errno == EINTR) continue;
     if ((errno != EAGAIN && errno != EWOULDBLOCK) || !waitFor(fd, POLLIN, deadline)) return -1;
   }
-}
-
-// The installation of this program: the folder above its own (ROOT/binind).
-std::string installationRoot(const char* argv0) {
-  char self[PATH_MAX];
-  std::string path;
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    path.assign(self, static_cast<size_t>(n));
-  } else if (argv0 != nullptr && std::strchr(argv0, '/') != nullptr &&
-             realpath(argv0, self) != nullptr) {
-    path = self;
-  } else {
-    return "";
-  }
-  for (int up = 0; up < 2; ++up) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return "";
-    path.resize(slash == 0 ? 1 : slash);
-  }
-  return path;
 }
 
 // The working directory when it is the CGI directory of `root`, else "".
@@ -265,7 +245,7 @@ void startService(const ServicePaths& paths, const std::string& root) {
 }
 
 int runThinProgram(vela::Tool tool, int argc, char** argv) {
-  const std::string root = installationRoot(argc > 0 ? argv[0] : nullptr);
+  const std::string root = installationOfProgram(argc > 0 ? argv[0] : nullptr);
   const ServicePaths paths = servicePaths(root.empty() ? "." : root);
   const std::string cwd = root.empty() ? "" : cgiWorkingDirectory(root);
   if (!cwd.empty()) {

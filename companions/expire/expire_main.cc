@@ -13,6 +13,7 @@
 #include <string>
 
 #include "companions/expire/expire.h"
+#include "system/fsutil.h"
 #include "system/numbers.h"
 
 namespace {
@@ -30,20 +31,6 @@ volatile sig_atomic_t g_stop = 0;
 
 void onStop(int) {
   g_stop = 1;
-}
-
-// The installation above the folder of this program (ROOT/binind/...).
-std::string defaultRoot() {
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  std::string path(self, static_cast<size_t>(n));
-  for (int up = 0; up < 2; ++up) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return "";
-    path.resize(slash == 0 ? 1 : slash);
-  }
-  return path;
 }
 
 bool number(const char* text, int64_t max, int64_t& out) {
@@ -72,7 +59,7 @@ int main(int argc, char** argv) {
     }
     ++i;
   }
-  if (root.empty()) root = defaultRoot();
+  if (root.empty()) root = installationOfProgram();
   if (root.empty() || chdir((root + "/search-cgi").c_str()) != 0) {
     std::fprintf(stderr, "expire_results: %s is no installation\n", root.c_str());
     return 1;

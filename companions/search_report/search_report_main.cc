@@ -16,6 +16,7 @@
 #include "companions/search_report/search_stats.h"
 #include "system/clock.h"
 #include "system/config.h"
+#include "system/fsutil.h"
 #include "system/layout.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
@@ -29,20 +30,6 @@ constexpr const char* kUsage =
     "  --root ROOT  the installation (default: the folder above this program's)\n"
     "  --days N     the last N days, today included (default 30, at most 366)\n"
     "  --out FILE   writes the page there, replacing it whole (default: standard output)\n";
-
-// The installation above the folder of this program (ROOT/binind/...).
-std::string defaultRoot() {
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  std::string path(self, static_cast<size_t>(n));
-  for (int up = 0; up < 2; ++up) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return "";
-    path.resize(slash == 0 ? 1 : slash);
-  }
-  return path;
-}
 
 // A relative output path names a file of the caller's folder, not of the
 // installation's.
@@ -95,7 +82,7 @@ int main(int argc, char** argv) {
     }
     ++i;
   }
-  if (root.empty()) root = defaultRoot();
+  if (root.empty()) root = installationOfProgram();
   if (root.empty() || chdir((root + "/search-cgi").c_str()) != 0) {
     std::fprintf(stderr, "search_report: %s is no installation\n", root.c_str());
     return 1;

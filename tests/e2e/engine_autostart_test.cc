@@ -114,18 +114,8 @@ TEST_F(EngineAutoStart, ASearchStartsTheServiceAndStillAnswersItself) {
 }
 
 TEST_F(EngineAutoStart, SearchesStartingTogetherLeaveOneService) {
-  std::vector<pid_t> programs;
-  for (int i = 0; i < 12; ++i) {
-    const std::string result = inst_.path("search-cgi/tmp/together" + std::to_string(i));
-    testutil::writeFile(result, "");
-    programs.push_back(enginetest::startProgram(inst_.path("binind/vela25_0.exe"),
-                                                {"-H", home_, "-binout", "-o", result, "apple"},
-                                                inst_.cgiDir()));
-  }
-  for (size_t i = 0; i < programs.size(); ++i) {
-    EXPECT_EQ(enginetest::waitWithin(programs[i], 60), 0) << i;
-    EXPECT_EQ(readFile(inst_.path("search-cgi/tmp/together" + std::to_string(i))), expected_);
-  }
+  enginetest::expectThinSearchesTogether(inst_, home_, "together", 12, expected_);
+
   ASSERT_TRUE(settlesOnOne());
   const pid_t pid = services()[0];
   // Another start while it runs leaves at once; the socket stays its.

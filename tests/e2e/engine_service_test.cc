@@ -505,18 +505,8 @@ TEST_F(EngineServiceClients, TwoHundredClientsAtOnceGoodBadAndSilent) {
     EXPECT_EQ(good[i].second, expected_) << i;
   }
   // Thin programs at once, with and without a service to take them.
-  std::vector<pid_t> programs;
-  for (int i = 0; i < 40; ++i) {
-    const std::string result = inst_.path("search-cgi/tmp/thin" + std::to_string(i));
-    testutil::writeFile(result, "");
-    programs.push_back(enginetest::startProgram(inst_.path("binind/vela25_0.exe"),
-                                                {"-H", home_, "-binout", "-o", result, "apple"},
-                                                inst_.cgiDir()));
-  }
-  for (size_t i = 0; i < programs.size(); ++i) {
-    EXPECT_EQ(enginetest::waitWithin(programs[i], 60), 0) << i;
-    EXPECT_EQ(readFile(inst_.path("search-cgi/tmp/thin" + std::to_string(i))), expected_) << i;
-  }
+  enginetest::expectThinSearchesTogether(inst_, home_, "thin", 40, expected_);
+
   EXPECT_EQ(goodRun("after").second, expected_);
 }
 

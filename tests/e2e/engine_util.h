@@ -297,6 +297,27 @@ class EngineInstall : public e2e::Installation {
   pid_t service_ = -1;
 };
 
+// Starts `count` thin engine programs at once, each searching `home` for
+// "apple" into tmp/<prefix><i>, and expects every one to end well with the
+// result `expected`.
+inline void expectThinSearchesTogether(const EngineInstall& inst, const std::string& home,
+                                       const std::string& prefix, int count,
+                                       const std::string& expected) {
+  std::vector<pid_t> programs;
+  for (int i = 0; i < count; ++i) {
+    const std::string result = inst.path("search-cgi/tmp/" + prefix + std::to_string(i));
+    testutil::writeFile(result, "");
+    programs.push_back(startProgram(inst.path("binind/vela25_0.exe"),
+                                    {"-H", home, "-binout", "-o", result, "apple"}, inst.cgiDir()));
+  }
+  for (size_t i = 0; i < programs.size(); ++i) {
+    EXPECT_EQ(waitWithin(programs[i], 60), 0) << i;
+    EXPECT_EQ(testutil::readFile(inst.path("search-cgi/tmp/" + prefix + std::to_string(i))),
+              expected)
+        << i;
+  }
+}
+
 }  // namespace enginetest
 
 #endif  // SEARCHRUN_TESTS_E2E_ENGINE_UTIL_H
