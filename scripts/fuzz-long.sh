@@ -12,9 +12,10 @@ seconds=${1:-300}
 parallel=${2:-1}
 pattern=${3:-.}
 ./scripts/install-deps.sh >/dev/null
-CC=clang CXX=clang++ cmake -G Ninja -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSEARCHRUN_FUZZ=ON -DSEARCHRUN_TESTS=OFF >/dev/null
-ninja -C build-fuzz >/dev/null || exit 1
+# The build of scripts/test.sh's sanitizer phase, which holds the fuzz targets.
+CC=clang CXX=clang++ cmake -G Ninja -S . -B build-san -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSEARCHRUN_SANITIZE=ON -DSEARCHRUN_FUZZ=ON >/dev/null
+ninja -C build-san >/dev/null || exit 1
 out=$(mktemp -d /tmp/fuzz-long.XXXXXX)
 echo "fuzzing each target for ${seconds}s, $parallel at a time; work in $out"
 
@@ -22,7 +23,7 @@ run_one() {  # target name
   local name=$1 work=$out/$1
   mkdir -p "$work/corpus" "$work/crashes"
   [ -d "tests/fuzz/corpus/$name" ] && cp -R "tests/fuzz/corpus/$name/." "$work/corpus/"
-  "build-fuzz/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -max_len=8192 -timeout=20 \
+  "build-san/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -max_len=8192 -timeout=20 \
     -print_final_stats=1 \
     -artifact_prefix="$work/crashes/" "$work/corpus" >"$work/log" 2>&1
   local rc=$?
@@ -42,7 +43,7 @@ run_one() {  # target name
 export -f run_one
 export out seconds
 
-mapfile -t names < <(ls build-fuzz/tests/fuzz/ | sed -n 's/^fuzz_\(.*\)$/\1/p' | grep -E "$pattern" |
+mapfile -t names < <(ls build-san/tests/fuzz/ | sed -n 's/^fuzz_\(.*\)$/\1/p' | grep -E "$pattern" |
   sort)
 printf '%s\n' "${names[@]}" | xargs -P "$parallel" -I{} bash -c 'run_one {}'
 status=$?

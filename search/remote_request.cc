@@ -176,6 +176,40 @@ int parseRemoteSearchAnswer(std::string_view bytes, CRemoteSearchAnswer& answer)
   return 0;
 }
 
+size_t remoteSearchAnswerLimit(std::string_view received, size_t sections, SortKeyKind kind,
+                               size_t cap) {
+  // Generous bounds of the parts of a section: n and L as decimal numbers
+  // with their delimiters and the END, and per hit a pair of 7-bit groups of
+  // five bytes at most and its key.
+  constexpr uint64_t kSectionFrame = 2 * 20 + 4 * kResultDelimSize;
+  constexpr uint64_t kPairMax = 10;
+  const uint64_t keyMax = kind == SortKeyKind::kNumber ? 5 : kMaxTextKey + kResultDelimSize;
+  constexpr size_t kNumberMax = 20;  // digits of the hit count or code, leading zeros included
+
+  // An agent sends at most 10,240 bytes before F; a longer head is cut on
+  // reading, so some room past that is tolerated, but not an endless one.
+  constexpr size_t headMax = 64 * 1024;
+  const size_t f = received.find(kF);
+  if (f == received.npos) return received.size() < headMax + kDelimSize ? cap : 0;
+  if (f > headMax) return 0;
+  const size_t numberAt = f + kDelimSize;
+  const size_t e = received.find(kE, numberAt);
+  if (e == received.npos)
+    return received.size() < numberAt + kNumberMax + kDelimSize ? cap : 0;
+  if (e > numberAt + kNumberMax) return 0;
+  const size_t blockAt = e + kDelimSize;
+  int hits = 0;
+  // A refusal, or a count that does not read, is whole at its E: whatever
+  // follows can only be refused.
+  if (received.substr(0, f) == kReturnCodeWord ||
+      !readInt(received.substr(numberAt, e - numberAt), 0, INT32_MAX, hits))
+    return blockAt;
+  if (hits > 0 && blockAt + 2 * static_cast<uint64_t>(hits) > cap) return 0;
+  const uint64_t most =
+      blockAt + sections * kSectionFrame + static_cast<uint64_t>(hits) * (kPairMax + keyMax);
+  return static_cast<size_t>(std::min<uint64_t>(most, cap));
+}
+
 bool buildIndexInfoRequest(std::string_view indexName, std::string& bytes) {
   bytes.clear();
   if (indexName.empty() || hasProtocolDelimiter(indexName)) return false;

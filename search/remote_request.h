@@ -25,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "search/result_block.h"
+
 constexpr char kAgentSearchCommand[] = "agent_vela_search";
 constexpr char kAgentRelTermCommand[] = "agent_get_rel_term";
 constexpr char kIndexInfoCommand[] = "get_index_info";
@@ -87,6 +89,14 @@ struct CRemoteSearchAnswer {
 // INT32_MAX); the agent's code (above 0) for a "RETURN_CODE" answer that ends
 // with its E; or kRemoteBadAnswer.
 int parseRemoteSearchAnswer(std::string_view bytes, CRemoteSearchAnswer& answer);
+
+// The most bytes an answer to a search of `sections` indexes, with keys of
+// `kind`, may hold, judged from its first bytes `received` (a limit for
+// getData): the head is at most 64 KiB (an agent sends at most 10,240 bytes of it), a refusal ends with its E, and
+// the hit count bounds the block. 0 when the bytes already break that form
+// or when even the shortest block of that many hits would pass `cap`.
+size_t remoteSearchAnswerLimit(std::string_view received, size_t sections, SortKeyKind kind,
+                               size_t cap);
 
 // get_index_info.
 bool buildIndexInfoRequest(std::string_view indexName, std::string& bytes);

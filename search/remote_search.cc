@@ -66,7 +66,14 @@ int velaSearch::RemoteSearch() {
   }
 
   std::string answerBytes;
-  const int sent = getData(m_ipAddr.c_str(), static_cast<uint16_t>(port), bytes, answerBytes);
+  const NetLimits limits = systemGetNetLimits();
+  const SortKeyKind kind = sortKeyKindOf(m_sortField.c_str());
+  const size_t sections = m_numDb > 0 ? static_cast<size_t>(m_numDb) : 0;
+  const int sent = getData(m_ipAddr.c_str(), static_cast<uint16_t>(port), bytes, answerBytes,
+                           limits, [&](std::string_view received) {
+                             return remoteSearchAnswerLimit(received, sections, kind,
+                                                            limits.maxAnswerBytes);
+                           });
   if (sent == kNetTooLarge) {
     logRemote("answer too large", kRemoteBadAnswer);
     return kRemoteBadAnswer;
@@ -82,7 +89,7 @@ int velaSearch::RemoteSearch() {
     logRemote(rc == kRemoteBadAnswer ? "answer unreadable" : "agent refused", rc);
     return rc;
   }
-  if (!blockMatches(answer.block, answer.hits, m_numDb, sortKeyKindOf(m_sortField.c_str()))) {
+  if (!blockMatches(answer.block, answer.hits, m_numDb, kind)) {
     logRemote("result block does not match the indexes and hits", kRemoteBadAnswer);
     return kRemoteBadAnswer;
   }

@@ -124,13 +124,15 @@ bool sendAll(int fd, std::string_view data, Clock::time_point deadline) {
   return true;
 }
 
-int receiveAll(int fd, std::string& answer, size_t maxBytes, Clock::time_point deadline) {
+int receiveAll(int fd, std::string& answer, size_t maxBytes, const AnswerLimit& limit,
+               Clock::time_point deadline) {
   char chunk[kReceiveChunk];
+  size_t allowed = maxBytes;
   for (;;) {
     if (!waitFor(fd, POLLIN, deadline, INT32_MAX)) return kNetFailed;
-    // One byte beyond the cap is asked for, so an answer of exactly the cap
-    // is told apart from a longer one.
-    const size_t room = maxBytes - answer.size() + 1;
+    // One byte beyond what is allowed is asked for, so an answer of exactly
+    // that size is told apart from a longer one.
+    const size_t room = allowed - answer.size() + 1;
     const ssize_t n = recv(fd, chunk, std::min(room, sizeof chunk), 0);
     if (n == 0) return kNetOk;
     if (n < 0) {
@@ -143,6 +145,10 @@ int receiveAll(int fd, std::string& answer, size_t maxBytes, Clock::time_point d
       return kNetTooLarge;
     }
     answer.append(chunk, got);
+    if (limit) {
+      allowed = std::min(maxBytes, limit(answer));
+      if (answer.size() > allowed) return kNetTooLarge;
+    }
   }
 }
 
@@ -171,11 +177,16 @@ int getData(const char* host, uint16_t port, std::string_view request, std::stri
 
 int getData(const char* host, uint16_t port, std::string_view request, std::string& answer,
             const NetLimits& limits) {
+  return getData(host, port, request, answer, limits, AnswerLimit());
+}
+
+int getData(const char* host, uint16_t port, std::string_view request, std::string& answer,
+            const NetLimits& limits, const AnswerLimit& limit) {
   answer.clear();
   const auto deadline = Clock::now() + std::chrono::milliseconds(limits.exchangeTimeoutMs);
   Socket sock(connectTo(host, port, limits, deadline));
   if (sock.fd() < 0 || !sendAll(sock.fd(), request, deadline)) return kNetFailed;
-  return receiveAll(sock.fd(), answer, limits.maxAnswerBytes, deadline);
+  return receiveAll(sock.fd(), answer, limits.maxAnswerBytes, limit, deadline);
 }
 
 int sendData(const char* host, uint16_t port, std::string_view text) {

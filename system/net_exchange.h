@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,19 @@ constexpr int kNetTooLarge = -2;  // the answer passed maxAnswerBytes (reading s
 int getData(const char* host, uint16_t port, std::string_view request, std::string& answer);
 int getData(const char* host, uint16_t port, std::string_view request, std::string& answer,
             const NetLimits& limits);
+
+// Tells, from the bytes of an answer read so far, the most bytes the whole
+// answer may hold by its own form (its header may say how long the rest can
+// be); 0 when the bytes already show that no answer of that form fits under
+// the cap. Asked again after every piece that arrives.
+using AnswerLimit = std::function<size_t(std::string_view received)>;
+
+// getData whose reading also stops, with kNetTooLarge, as soon as the answer
+// passes what `limit` allows: an answer that says it is over the cap, or a
+// peer that keeps sending past its own header's length, costs no more memory
+// than the header allows, however fast the peer sends.
+int getData(const char* host, uint16_t port, std::string_view request, std::string& answer,
+            const NetLimits& limits, const AnswerLimit& limit);
 
 // Sends `text` to host:port and closes without reading an answer.
 int sendData(const char* host, uint16_t port, std::string_view text);

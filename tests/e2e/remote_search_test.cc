@@ -281,18 +281,53 @@ TEST_F(RemoteSearchTest, AHungAgentEndsWithinTheExchangeTimeOut) {
   EXPECT_LT(ms, 4500);
 }
 
-TEST_F(RemoteSearchTest, AFloodIsRefusedWithBoundedMemory) {
-  std::unique_ptr<StandInAgent> agent;
-  // 100 MiB, one MiB at a time, until the reader hangs up.
-  agent = std::make_unique<StandInAgent>("127.0.0.7", [](const CRemoteSearchRequest&, int fd) {
-    const std::string chunk(1 << 20, 'x');
-    for (int i = 0; i < 100 && LoopbackServer::sendAll(fd, chunk); ++i) {
-    }
-  });
-  const RunResult r = search("&index_id=" + agent->uid("R1"));
-  expectFailure(r, "0004", agent->logLine("answer too large (1006)"), "Remote R1");
-  EXPECT_GT(r.maxRssKb, 0);
-  EXPECT_LT(r.maxRssKb, 48 * 1024);  // the 8 MiB cap, not the 100 MiB sent
+// A flood costs the memory its header allows, never what the agent sends:
+// each run's peak is compared with that of a run refused after a few bytes,
+// in the same build, so that neither the sanitizers' overhead nor the
+// peer's speed moves the figure.
+TEST_F(RemoteSearchTest, AFloodCostsWhatItsHeaderAllows) {
+  const auto flood = [](const std::string& head) {
+    return [head](const CRemoteSearchRequest&, int fd) {
+      if (!LoopbackServer::sendAll(fd, head)) return;
+      // 100 MiB, one MiB at a time, until the reader hangs up.
+      const std::string chunk(1 << 20, 'x');
+      for (int i = 0; i < 100 && LoopbackServer::sendAll(fd, chunk); ++i) {
+      }
+    };
+  };
+  const auto refusal = [](const CRemoteSearchRequest&, int fd) {
+    std::string bytes;
+    buildReturnCodeAnswer(1017, bytes);
+    LoopbackServer::sendAll(fd, bytes);
+  };
+  long baseKb = 0;
+  {
+    StandInAgent agent("127.0.0.7", refusal);
+    const RunResult r = search("&index_id=" + agent.uid("R1"));
+    expectFailure(r, "0004", agent.logLine("agent refused (1017)"), "Remote R1");
+    baseKb = r.maxRssKb;
+  }
+  ASSERT_GT(baseKb, 0);
+  const std::string kE("\x15\x16\x17");
+  struct Case {
+    const char* name;
+    std::string head;
+    long moreKb;  // the most the run may hold beyond the base
+  } cases[] = {
+      {"no head at all", "", 4 * 1024},
+      {"one hit", "apple" + kF + "1" + kE, 4 * 1024},
+      {"more hits than the cap can hold", "apple" + kF + "2000000000" + kE, 4 * 1024},
+      // 400,000 hits with numeric keys fit the 8 MiB cap; the block is read
+      // to that size, once, and no further.
+      {"hits that fill the cap", "apple" + kF + "400000" + kE, 24 * 1024},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StandInAgent agent("127.0.0.7", flood(c.head));
+    const RunResult r = search("&index_id=" + agent.uid("R1"));
+    expectFailure(r, "0004", agent.logLine("answer too large (1006)"), "Remote R1");
+    EXPECT_LT(r.maxRssKb - baseKb, c.moreKb) << r.maxRssKb << " kB against " << baseKb;
+  }
 }
 
 TEST_F(RemoteSearchTest, EveryIndexUnknownToItsHost) {

@@ -49,11 +49,24 @@ void indexInfoAnswer(std::string_view bytes) {
   if (!holdsDelimiter(owner + desc + type)) check(o == owner && d == desc && t == type);
 }
 
+// What the reader lets grow is never more than the cap, and never grows as
+// more bytes arrive: a limit once told holds for the rest of the answer.
+void answerLimit(std::string_view bytes) {
+  constexpr size_t kCap = 1 << 16;
+  const size_t sections = 1 + bytes.size() % 3;
+  const SortKeyKind kind = bytes.size() % 2 ? SortKeyKind::kNumber : SortKeyKind::kText;
+  const size_t whole = remoteSearchAnswerLimit(bytes, sections, kind, kCap);
+  check(whole <= kCap);
+  for (size_t cut : {bytes.size() / 3, bytes.size() / 2, bytes.size() - bytes.size() / 4})
+    check(remoteSearchAnswerLimit(bytes.substr(0, cut), sections, kind, kCap) >= whole);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   searchAnswer(bytes);
+  answerLimit(bytes);
   indexInfoAnswer(bytes);
   return 0;
 }

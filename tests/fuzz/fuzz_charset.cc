@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QNac_CharsetEncodingConverter converter;
   if (converter.InitOpen(kCodes[data[0] % 11], kCodes[data[1] % 11]) != 0) return 0;
   std::vector<char> buffer(room + size - 4);
-  std::memcpy(buffer.data() + room, data + 4, size - 4);
+  if (size > 4) std::memcpy(buffer.data() + room, data + 4, size - 4);
   char* in = buffer.data() + room;
   const char* end = buffer.data() + buffer.size();
   if (data[3] % 3 == 2) {  // in place, `room` bytes ahead of the text

@@ -83,7 +83,7 @@ TEST(MsgReportHeader, ContentKindsAndCookie) {
                                                {CONTENT_TYPE_PLAIN, "plain"},
                                                {0, "plain"}};
   for (const auto& [kind, name] : kinds)
-    EXPECT_EQ(render([&](FILE* f) { report.outputContentType(f, kind, nullptr, 0); }),
+    EXPECT_EQ(render([&, kind = kind](FILE* f) { report.outputContentType(f, kind, nullptr, 0); }),
               std::string("Content-Type:text/") + name + "\n" + kSecurity + "\n");
   // Expires 30 days later, in English and UTC whatever the locale.
   const std::pair<time_t, const char*> cookies[] = {
@@ -92,7 +92,9 @@ TEST(MsgReportHeader, ContentKindsAndCookie) {
       {1704067200, "Wed, 31-Jan-24 00:00:00 GMT"}};
   for (const auto& [now, expires] : cookies)
     EXPECT_EQ(
-        render([&](FILE* f) { report.outputContentType(f, CONTENT_TYPE_HTML, "k=ab1", now); }),
+        render([&, now = now](FILE* f) {
+          report.outputContentType(f, CONTENT_TYPE_HTML, "k=ab1", now);
+        }),
         "Content-Type:text/html\nSet-Cookie: k=ab1; path=/; expires=" + std::string(expires) +
             "\n" + kSecurity + "\n");
 }

@@ -172,6 +172,46 @@ TEST(RemoteSearchAnswer, RefusalsAndBrokenAnswers) {
   }
 }
 
+TEST(RemoteSearchAnswer, LimitFollowsTheHeader) {
+  const size_t cap = 1 << 20;
+  const std::string section = "2" + F + "\x05\x01\x06\x02" + F + "5" + F + "\x09\x0a" + E;
+  std::string good;
+  buildRemoteSearchAnswer("tax", 2, section, good);
+  // Every piece of a good answer, as it arrives, is allowed its whole length.
+  for (size_t cut = 0; cut <= good.size(); ++cut)
+    EXPECT_GE(remoteSearchAnswerLimit(good.substr(0, cut), 1, SortKeyKind::kNumber, cap),
+              good.size())
+        << cut;
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    size_t atMost;  // the limit is at least 1 and at most this; 0: the limit is 0
+  } cases[] = {
+      {"no header yet", "tax", cap},
+      {"a head past 64 KiB without F", std::string(64 * 1024 + 3, 'x'), 0},
+      {"a count that never ends", "q" + F + std::string(30, '7'), 0},
+      {"a refusal ends at its E", "RETURN_CODE" + F + "1017" + E, 11 + 3 + 4 + 3},
+      {"an unreadable count ends at its E", "q" + F + "x" + E, 1 + 3 + 1 + 3},
+      {"one hit, a small block", "q" + F + "1" + E, 8 + 52 + 15},
+      {"hits that cannot fit the cap", "q" + F + "2000000000" + E, 0},
+      {"many hits, cut to the cap", "q" + F + "500000" + E, cap},
+  };
+  for (const Case& c : cases) {
+    const size_t limit = remoteSearchAnswerLimit(c.bytes, 1, SortKeyKind::kNumber, cap);
+    if (c.atMost == 0) {
+      EXPECT_EQ(limit, 0u) << c.what;
+    } else {
+      EXPECT_GE(limit, 1u) << c.what;
+      EXPECT_LE(limit, c.atMost) << c.what;
+    }
+  }
+  // Text keys may be long, so the same count allows more under a text sort.
+  const std::string head = "q" + F + "100" + E;
+  EXPECT_GT(remoteSearchAnswerLimit(head, 1, SortKeyKind::kText, cap),
+            50 * remoteSearchAnswerLimit(head, 1, SortKeyKind::kNumber, cap));
+}
+
 TEST(IndexInfo, RequestBytesAndReader) {
   std::string bytes;
   ASSERT_TRUE(buildIndexInfoRequest("IDX1", bytes));

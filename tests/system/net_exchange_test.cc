@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -78,6 +79,36 @@ TEST(NetExchange, AnswerCapStopsReading) {
               c.result)
         << c.size;
     EXPECT_EQ(answer.size(), std::min(c.size, cap)) << c.size;
+  }
+}
+
+// An answer "N|" and N bytes: what follows the header is refused at once,
+// however much the peer sends, and a whole answer is kept whole.
+TEST(NetExchange, AnswerLimitStopsReadingAtWhatTheHeaderAllows) {
+  const AnswerLimit limit = [](std::string_view received) -> size_t {
+    const size_t bar = received.find('|');
+    if (bar == received.npos) return SIZE_MAX;
+    return bar + 1 + std::stoul(std::string(received.substr(0, bar)));
+  };
+  const size_t cap = 16 << 20;
+  struct Case {
+    std::string sent;
+    int result;
+    size_t atMost;  // bytes the answer may hold afterwards
+  } cases[] = {
+      {"5|hello", kNetOk, 7},
+      {"5|hello" + std::string(8 << 20, 'x'), kNetTooLarge, 128 << 10},
+      {"99999999|" + std::string(cap + 1, 'x'), kNetTooLarge, cap},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer server("127.0.0.2",
+                          [&](const std::string&, int fd) { LoopbackServer::sendAll(fd, c.sent); });
+    std::string answer;
+    EXPECT_EQ(getData("127.0.0.2", server.port(), kRequest, answer, limits(2000, 5000, cap), limit),
+              c.result)
+        << c.sent.size();
+    EXPECT_LE(answer.size(), c.atMost);
+    EXPECT_EQ(answer, c.sent.substr(0, answer.size()));
   }
 }
 
