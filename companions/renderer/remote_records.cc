@@ -43,7 +43,10 @@ bool parseIds(std::string_view text, std::vector<uint32_t>& ids, size_t& total) 
   if (text.empty() || text.back() != ' ') return false;
   for (std::string_view id : splitFields(text, " ")) {
     int64_t value = 0;
-    if (++total > kMaxRemoteRecords || !parseDecimal(id, 1, UINT32_MAX, value)) return false;
+    // A leading zero would give one record a second spelling.
+    if (++total > kMaxRemoteRecords || id.empty() || id.front() == '0' ||
+        !parseDecimal(id, 1, UINT32_MAX, value))
+      return false;
     ids.push_back(static_cast<uint32_t>(value));
   }
   return true;
