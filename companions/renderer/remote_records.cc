@@ -132,8 +132,13 @@ bool parseRecordInfoRequest(std::string_view bytes, std::vector<RemoteRecordGrou
   if (!requestBody(bytes, body)) return false;
   size_t total = 0;
   for (std::string_view text : splitFields(body, kGroupEnd)) {
+    // The split takes a closing F for a terminator: a group ended by one
+    // would read like one without, a second spelling of the same request.
+    const bool closingField = text.size() >= kField.size() &&
+                              text.substr(text.size() - kField.size()) == kField;
     const std::vector<std::string_view> fields = splitFields(text, kField);
-    if (groups.size() == kMaxRemoteGroups || fields.size() != 3 || hasControlByte(fields[0]) ||
+    if (groups.size() == kMaxRemoteGroups || closingField || fields.size() != 3 ||
+        hasControlByte(fields[0]) ||
         hasControlByte(fields[1]))
       return false;
     RemoteRecordGroup& group = groups.emplace_back();

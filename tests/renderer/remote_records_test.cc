@@ -37,6 +37,7 @@ TEST(RemoteRecords, RequestsReadBackOnlyWhenWholeAndWellFormed) {
                              head + "o" + F + "i" + F + "4294967296 " + E + END,
                              // one record, one spelling: what is read back builds the same bytes
                              head + "o" + F + "i" + F + "08 " + E + END,
+                             head + "o" + F + "i" + F + "8 " + F + E + END,
                              head + "o" + F + "i" + E + END,
                              head + "o" + F + "i" + F + "1 " + E + END + END,
                              head + END};
