@@ -12,6 +12,7 @@
 #include "search/remote_request.h"
 #include "search/thread_object.h"
 #include "system/address.h"
+#include "system/agent_hosts.h"
 #include "system/net_exchange.h"
 #include "system/numbers.h"
 
@@ -22,6 +23,8 @@ constexpr size_t kMaxAnswerBytes = 1u << 20;
 
 int exchangeWithAgent(const std::string& host, uint16_t port, const std::string& request,
                       std::string& answer) {
+  // Only the agents the administrator listed are ever asked.
+  if (!isAllowedAgent(host, std::to_string(port))) return kNetFailed;
   NetLimits limits = systemGetNetLimits();
   limits.maxAnswerBytes = std::min(limits.maxAnswerBytes, kMaxAnswerBytes);
   return getData(host.c_str(), port, request, answer, limits);

@@ -11,7 +11,9 @@
 
 #include "search/process_runner.h"
 #include "search/vela_out.h"
+#include "system/address.h"
 #include "system/index_stats.h"
+#include "system/numbers.h"
 #include "system/layout.h"
 
 int CAclEngineRunner::runCommand(const std::string& command) {
@@ -125,4 +127,24 @@ std::vector<uint32_t> visibleRecords(const std::string& owner, const std::string
   for (uint32_t id : ids)
     if (visible.count(id)) out.push_back(id);
   return out;
+}
+
+bool similarDocRecordReadable(const SimilarDocMarker& marker, const VelaSearchListVector& selected,
+                              const AccessIdentity& who) {
+  int64_t record = 0;
+  if (!parseDecimal(marker.record, 1, INT32_MAX, record)) return false;
+  for (const velaSearchList& entry : selected) {
+    if (entry.idxName != marker.indexId || !isLocalIPAddress(entry.ipAddr.c_str())) continue;
+    uint32_t id = static_cast<uint32_t>(record);
+    if (marker.increment) {
+      // Inc records follow the org ones in the numbering the filters take.
+      uint32_t orgCount = 0;
+      double size = 0;
+      systemGetIndexNumRec(entry.owner.c_str(), entry.idxName.c_str(), orgCount, size);
+      if (id > UINT32_MAX - orgCount) return false;
+      id += orgCount;
+    }
+    return !visibleRecords(entry.owner, entry.idxName, {id}, who).empty();
+  }
+  return false;
 }

@@ -13,6 +13,8 @@
 #include "access/ntfs_filter.h"
 #include "search/search_request.h"
 #include "search/vela_search.h"
+#include "system/vela_search_list.h"
+#include "text/similar_doc.h"
 
 // Who a search is made for.
 struct AccessIdentity {
@@ -73,5 +75,11 @@ class CAccessJobFilters final : public CSearchJobFilters {
 // protection. For the answers that describe records by number.
 std::vector<uint32_t> visibleRecords(const std::string& owner, const std::string& index,
                                      const std::vector<uint32_t>& ids, const AccessIdentity& who);
+
+// True when the record a similar-document marker names lies in an index of
+// this host among `selected` and `who` may see it: the only records whose
+// words a marker may stand for.
+bool similarDocRecordReadable(const SimilarDocMarker& marker, const VelaSearchListVector& selected,
+                              const AccessIdentity& who);
 
 #endif  // SEARCHRUN_FRONT_ACCESS_FILTERS_H

@@ -20,6 +20,8 @@
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/request_state.h"
+#include "system/address.h"
+#include "system/agent_hosts.h"
 #include "system/delimiters.h"
 #include "system/lines.h"
 #include "system/net_exchange.h"
@@ -340,6 +342,18 @@ OlderClassOutcome rewriteOlderClassRequest(std::string& text, const iniOptionTag
   return outcome;
 }
 
+namespace {
+
+// An entry names a directory on its host and, when the host is another one,
+// a connection: only plain names, and only the agents the administrator
+// listed, are ever searched.
+bool isSearchableEntry(const velaSearchList& entry) {
+  if (!isSafeOwnerName(entry.owner) || !isSafeIndexName(entry.idxName.c_str())) return false;
+  return isLocalIPAddress(entry.ipAddr.c_str()) || isAllowedAgent(entry.ipAddr, entry.port);
+}
+
+}  // namespace
+
 int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list, bool resolveNames) {
   int added = 0;
   for (int k = 0; k < cgi.getCgiVariableNum(); ++k) {
@@ -370,6 +384,7 @@ int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list, bo
     entry.sbfString = " ";
     entry.m_match = -1;
     entry.m_digit_field = -1;
+    if (!isSearchableEntry(entry)) continue;
     list.push_back(std::move(entry));
     ++added;
   }

@@ -111,7 +111,10 @@ std::string decodeCGIString(const std::string& text);
 // The "database" variables of the request, one index each (host, owner,
 // index name, port, description, type, between field delimiters); a host
 // is cut at its ":", and a name is resolved to its address (unless
-// `resolveNames` is false). Returns the number of entries appended.
+// `resolveNames` is false). An entry whose owner or index name is not a
+// plain name, or whose host is another one that is not an agent host of
+// the installation (agent_hosts.h), is left out. Returns the number of
+// entries appended.
 int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list,
                       bool resolveNames = true);
 

@@ -16,6 +16,7 @@
 #include "assemble/record_merge.h"
 #include "assemble/related_terms.h"
 #include "assemble/result_order.h"
+#include "front/access_filters.h"
 #include "cgi/conversion_hooks.h"
 #include "front/merge_request.h"
 #include "front/older_front.h"
@@ -23,9 +24,11 @@
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/request_state.h"
+#include "front/run_limits.h"
 #include "front/search_run.h"
 #include "system/child_process.h"
 #include "system/log.h"
+#include "system/run_deadline.h"
 #include "system/strings.h"
 #include "system/version.h"
 #ifndef SEARCHRUN_WITHOUT_CHARSET_ENGINE
@@ -156,8 +159,13 @@ MaybeEnd selectIndexes(OlderRun& run, std::string& plain) {
 
 MaybeEnd searchAndMerge(OlderRun& run) {
   markTime("b-function 'getRecordList'");
-  const MergeOutcome merged = getRecordList(
-      run.list, run.searchNum, mergeRequestOf(queryOption, 0, g_fplog_running), run.result);
+  MergeRequest request = mergeRequestOf(queryOption, 0, g_fplog_running);
+  // Nobody signs in to these editions: a protected index shows them what
+  // everyone may read, as it shows a visitor nobody vouches for.
+  static CAccessJobFilters accessFilters;
+  accessFilters.setIdentity(AccessIdentity());
+  request.search.jobFilters = &accessFilters;
+  const MergeOutcome merged = getRecordList(run.list, run.searchNum, request, run.result);
   nExecuteIncIndxCount += merged.incSearches;
   if (merged.message) return RunEnd::error(merged.message, kMergeExitStatus);
   markTime("a-function 'getRecordList'");
@@ -225,6 +233,8 @@ int searchrunOlderMain(int argc, char** argv) {
   pid = static_cast<int>(getpid());
   setLogProcessId(pid);
   endChildrenWithRun();
+  watchRunClient(STDOUT_FILENO);
+  setRunDeadline(readRunLimits(kSearchOptionPath).runTimeLimit * 1000LL);
 #ifndef SEARCHRUN_WITHOUT_VERSION_REPORT
   // The threaded editions' own block: their version, no build number.
   if (isVersionRequest(argc, argv)) {

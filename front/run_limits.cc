@@ -58,6 +58,8 @@ RunLimits readRunLimits(const char* path) {
       static_cast<int>(limitOf(path, "MAX_WILDCARD_TERMS", 0, 256, limits.maxWildcardTerms));
   limits.programTimeLimit =
       static_cast<int>(limitOf(path, "PROGRAM_TIME_LIMIT", 1, 86400, limits.programTimeLimit));
+  limits.runTimeLimit =
+      static_cast<int>(limitOf(path, "RUN_TIME_LIMIT", 1, 3600, limits.runTimeLimit));
   limits.runTimeLogMaxBytes =
       limitOf(path, "RUN_TIME_LOG_MAX_BYTES", 0, INT64_MAX, limits.runTimeLogMaxBytes);
   return limits;

@@ -18,6 +18,9 @@ struct RunLimits {
   int maxWildcardTerms = 5;
   // Seconds each program of the run may take ("PROGRAM_TIME_LIMIT").
   int programTimeLimit = 60;
+  // Seconds the whole run may take ("RUN_TIME_LIMIT", 1 to 3600): every
+  // program and every exchange with another host ends by then.
+  int runTimeLimit = 30;
   // Size at which the run-time log starts afresh ("RUN_TIME_LOG_MAX_BYTES").
   long long runTimeLogMaxBytes = 10LL << 20;
 };

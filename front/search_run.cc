@@ -39,6 +39,7 @@
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/numbers.h"
+#include "system/run_deadline.h"
 #include "system/strings.h"
 #include "system/version.h"
 #include "text/charset_encoding.h"
@@ -204,14 +205,10 @@ MaybeEnd prepareQuery(RunState& run) {
   }
   run.limits = readRunLimits(kSearchOptionPath);
   setProgramTimeLimit(run.limits.programTimeLimit);
+  setRunDeadline(run.limits.runTimeLimit * 1000LL);
   if (MaybeEnd end = openRunLog(run.limits)) return end;
   logLine("QUERY_STRING", queryOption.wholeCGIString);
   logLine("QUERY", queryOption.orgQuery);
-  // Step 14: a similar-document link stands for the terms of its record.
-  if (SimilarDocGetQueryString(queryOption.orgQuery, sizeof queryOption.orgQuery)) {
-    run.similarDocQuery = true;
-    logLine("SimilarDocQUERY", queryOption.orgQuery);
-  }
   if (!configurationIsUsable()) return RunEnd::error("0009", kResourceFailure);
   // Each wildcard word costs a walk over the words of every index searched.
   if (countWildcardWords(queryOption.orgQuery, langFlag) > run.limits.maxWildcardTerms) {
@@ -260,6 +257,13 @@ MaybeEnd selectMultiFieldIndex(RunState& run) {
   return std::nullopt;
 }
 
+RunEnd tooManyIndexes(const RunLimits& limits) {
+  RunEnd end = RunEnd::error("1035", kRefused);
+  end.page = RunEnd::Page::kNumber;
+  end.number = limits.maxSearchIndexCount;
+  return end;
+}
+
 // Steps 17 and 18: the indexes of a class, or else those named by
 // "index_id".
 MaybeEnd selectListedIndexes(RunState& run, int& fileNameIndexCount) {
@@ -271,9 +275,10 @@ MaybeEnd selectListedIndexes(RunState& run, int& fileNameIndexCount) {
     fileNameIndexCount = classList.fileNameIndexCount;
     return std::nullopt;
   }
-  const ExplicitIndexList explicitList =
-      buildExplicitIndexList(cgi_variable, run.list, g_fplog, pid);
+  const ExplicitIndexList explicitList = buildExplicitIndexList(
+      cgi_variable, run.list, g_fplog, pid, run.limits.maxSearchIndexCount);
   if (explicitList.outOfMemory) return RunEnd::error("0008", kResourceFailure);
+  if (explicitList.tooMany) return tooManyIndexes(run.limits);
   queryOption.dbNum += explicitList.added;
   fileNameIndexCount = explicitList.fileNameIndexCount;
   if (explicitList.duplicates > 0)
@@ -290,12 +295,8 @@ MaybeEnd selectIndexes(RunState& run) {
     if (MaybeEnd end = selectListedIndexes(run, fileNameIndexCount)) return end;
   }
 
-  if (!run.propertyMode && queryOption.dbNum > run.limits.maxSearchIndexCount) {
-    RunEnd end = RunEnd::error("1035", kRefused);
-    end.page = RunEnd::Page::kNumber;
-    end.number = run.limits.maxSearchIndexCount;
-    return end;
-  }
+  if (!run.propertyMode && queryOption.dbNum > run.limits.maxSearchIndexCount)
+    return tooManyIndexes(run.limits);
   if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum)
     return RunEnd::error("1060", kRefused);
 
@@ -307,21 +308,46 @@ MaybeEnd selectIndexes(RunState& run) {
   return std::nullopt;
 }
 
+// Step 14, once the indexes are known: a similar-document link stands for
+// the terms of its record, but only for a record of a selected index that
+// the access filters let `who` see; any other marker is searched as the
+// literal text it is (a phrase, so that no part of it becomes an operator
+// or a word of its own), which no document holds.
+void expandSimilarDocMarker(RunState& run, const AccessIdentity& who) {
+  SimilarDocMarker marker;
+  char* query = queryOption.orgQuery;
+  const size_t size = sizeof queryOption.orgQuery;
+  if (!parseSimilarDocMarker(std::string(query, strnlen(query, size)), marker)) return;
+  if (similarDocRecordReadable(marker, run.list, who) && SimilarDocGetQueryString(query, size)) {
+    run.similarDocQuery = true;
+    logLine("SimilarDocQUERY", query);
+    return;
+  }
+  const std::string literal = "\"" + std::string(query) + "\"";
+  if (literal.size() < size) std::memcpy(query, literal.c_str(), literal.size() + 1);
+  logLine("SimilarDocQUERY refused", query);
+}
+
+AccessIdentity identityOf(const char* user) {
+  AccessIdentity who;
+  if (user) who.user = user;
+  if (const char* domain = cgi_variable.findCgiVariableByName("domain")) who.domain = domain;
+  return who;
+}
+
 // The merge request, with the query screen of the exclusion lists and the
 // access filters, which show `user` (admitted by admitUser) what `user` may
 // read.
 MergeRequest newerMergeRequest(const char* user) {
   MergeRequest request = mergeRequestOf(queryOption, remote_index_not_found_count, g_fplog_running);
-  AccessIdentity who;
-  if (user) who.user = user;
-  if (const char* domain = cgi_variable.findCgiVariableByName("domain")) who.domain = domain;
-  armLocalSearchFilters(request.search, who);
+  armLocalSearchFilters(request.search, identityOf(user));
   return request;
 }
 
 // Step 23: search every selected index and merge the hits; step 25 finds
 // their related terms and step 26 orders them.
 MaybeEnd searchAndMerge(RunState& run) {
+  if (!run.propertyMode) expandSimilarDocMarker(run, identityOf(run.user));
   markTime("b-function 'getRecordList'");
   MergeRequest request = newerMergeRequest(run.user);
   MergeOutcome merged;
@@ -336,6 +362,14 @@ MaybeEnd searchAndMerge(RunState& run) {
     merged = getRecordList(run.list, run.searchNum, request, run.result);
   }
   nExecuteIncIndxCount += merged.incSearches;
+  // A search cut short by the run's deadline says so, not that an index
+  // failed.
+  if (merged.message && runMustEnd()) {
+    RunEnd end = RunEnd::error("1075", kResourceFailure);
+    end.page = RunEnd::Page::kNumber;
+    end.number = run.limits.runTimeLimit;
+    return end;
+  }
   if (merged.message) {
     RunEnd end = RunEnd::error(merged.message, kMergeExitStatus);
     if (std::strcmp(merged.message, kMsgSearchFailed) == 0) {
@@ -367,6 +401,7 @@ RunOutput outputOf(const RunState& run) {
   output.permitKeyFromRequest = run.keyFromRequest;
   output.programTimeLimitMs = run.limits.programTimeLimit * 1000;
   output.similarDocQuery = run.similarDocQuery;
+  output.identity = identityOf(run.user);
   return output;
 }
 
@@ -394,6 +429,7 @@ int searchrunMain(int argc, char** argv) {
   // When the web server gives up on the request, nothing the run started
   // goes on without it.
   endChildrenWithRun();
+  watchRunClient(STDOUT_FILENO);
   verifyProgramVersion(argc, argv);
   installTextServices();
   return serveAndFinish(serveRequest);

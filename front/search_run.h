@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "front/access_filters.h"
 #include "system/record_mapping.h"
 #include "system/vela_search_list.h"
 
@@ -29,14 +30,20 @@ struct ExplicitIndexList {
   int fileNameIndexCount = 0;  // of those, entries whose type is not "db"
   int duplicates = 0;          // variables naming an index already listed
   bool outOfMemory = false;    // an entry could not be allocated
+  bool tooMany = false;        // more distinct indexes than allowed: none was looked at
 };
 
 // Appends one entry per "index_id" variable of `cgi`, in request order, that
-// names a known local index; unknown, unsafe and (for now) remote index uids
-// are skipped, and so is a uid naming an index already in the list. Logs
-// each variable into `log` when it is open.
+// names a known local index or an index its host's agent describes; unknown
+// and unsafe names are skipped, remote ones counted as not found, and so is
+// a uid naming an index already in the list. When the list would pass
+// `maxIndexes` distinct indexes (negative: no limit) nothing is added or
+// asked of any host: `tooMany`. A remote host is asked only when it is an
+// agent host of the installation, at most until it fails to answer, and not
+// after the run must end (run_deadline.h). Logs each variable into `log`
+// when it is open.
 ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchListVector& list,
-                                         FILE* log, int processId);
+                                         FILE* log, int processId, int maxIndexes = -1);
 
 // Path of the search-by-field file of number `sbfRandomNo`.
 std::string searchByFieldPath(int sbfRandomNo);
@@ -81,6 +88,8 @@ struct RunOutput {
   const char* localAddress = nullptr;
   // The query was a similar-document link (replaced by a record's terms).
   bool similarDocQuery = false;
+  // Whom the run shows what: the suggestions are checked against it.
+  AccessIdentity identity;
 };
 
 // The grouping program run in the working directory for a "group" variable.

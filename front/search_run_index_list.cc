@@ -2,10 +2,13 @@
 /// @brief The indexes a request names by "index_id", and their
 /// search-by-field conditions.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cgi/cgi_string_parser.h"
 #include "front/remote_index_info.h"
@@ -15,6 +18,7 @@
 #include "system/index_id.h"
 #include "system/layout.h"
 #include "system/lines.h"
+#include "system/run_deadline.h"
 #include "system/secure_file.h"
 #include "system/strings.h"
 
@@ -35,9 +39,10 @@ bool describeLocalIndex(const std::string& indexName, velaSearchList& entry) {
 }
 
 bool describeRemoteIndex(const std::string& ip, const std::string& port,
-                         const std::string& indexName, velaSearchList& entry) {
+                         const std::string& indexName, velaSearchList& entry, bool& unreachable) {
   std::string owner, desc, type;
-  if (!get_remote_index_info(ip.c_str(), port.c_str(), indexName.c_str(), owner, desc, type)) {
+  if (!get_remote_index_info(ip.c_str(), port.c_str(), indexName.c_str(), owner, desc, type,
+                             &unreachable)) {
     return false;
   }
   entry.owner = velaSearchList::bounded(owner, kOwnerSize);
@@ -56,33 +61,83 @@ bool isListed(const VelaSearchListVector& list, const velaSearchList& entry) {
   return false;
 }
 
-}  // namespace
+// One "index_id" variable, decoded.
+struct NamedIndex {
+  std::string ip, name, port;
+  bool operator==(const NamedIndex& o) const {
+    return ip == o.ip && name == o.name && port == o.port;
+  }
+};
 
-ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchListVector& list,
-                                         FILE* log, int processId) {
-  ExplicitIndexList result;
+void logNamedIndex(FILE* log, int processId, const char* uid, const NamedIndex& n) {
+  if (!log) return;
+  std::fprintf(log, "[%d]-cgi_value [%s] m_index_ip [%s] m_index_id [%s] port [%s]\n", processId,
+               blankControlCharacters(uid ? uid : "").c_str(),
+               blankControlCharacters(n.ip).c_str(), blankControlCharacters(n.name).c_str(),
+               blankControlCharacters(n.port).c_str());
+  std::fflush(log);
+}
+
+// The distinct indexes the request names, in request order: an index named
+// twice costs nothing twice, not even a connection.
+std::vector<NamedIndex> namedIndexes(const CGIStringParser& cgi, FILE* log, int processId,
+                                     int& duplicates) {
+  std::vector<NamedIndex> named;
   for (int k = 0; k < cgi.getCgiVariableNum(); ++k) {
     if (std::strcmp(cgi.findNameByIndex(k), "index_id") != 0) continue;
     const char* uid = cgi.findValueByIndex(k);
-    std::string ip, indexName, port;
-    systemDecodeIndexID(uid, ip, indexName, port);
-    if (log) {
-      std::fprintf(log, "[%d]-cgi_value [%s] m_index_ip [%s] m_index_id [%s] port [%s]\n",
-                   processId, blankControlCharacters(uid ? uid : "").c_str(),
-                   blankControlCharacters(ip).c_str(), blankControlCharacters(indexName).c_str(),
-                   blankControlCharacters(port).c_str());
-      std::fflush(log);
+    NamedIndex n;
+    systemDecodeIndexID(uid, n.ip, n.name, n.port);
+    logNamedIndex(log, processId, uid, n);
+    if (std::find(named.begin(), named.end(), n) != named.end()) {
+      ++duplicates;
+      continue;
     }
+    named.push_back(std::move(n));
+  }
+  return named;
+}
+
+}  // namespace
+
+ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchListVector& list,
+                                         FILE* log, int processId, int maxIndexes) {
+  ExplicitIndexList result;
+  std::vector<NamedIndex> named;
+  try {
+    named = namedIndexes(cgi, log, processId, result.duplicates);
+  } catch (const std::bad_alloc&) {
+    result.outOfMemory = true;
+    return result;
+  }
+  // The limit holds before any index is looked at, so a long request costs
+  // nothing but its refusal.
+  if (maxIndexes >= 0 && list.size() + named.size() > static_cast<size_t>(maxIndexes)) {
+    result.tooMany = true;
+    return result;
+  }
+  std::vector<std::pair<std::string, std::string>> unreachableHosts;
+  for (const NamedIndex& n : named) {
     try {
       velaSearchList entry;
-      if (isLocalIPAddress(ip.c_str())) {
-        if (!describeLocalIndex(indexName, entry)) continue;
-      } else if (!describeRemoteIndex(ip, port, indexName, entry)) {
-        ++remote_index_not_found_count;
-        continue;
+      if (isLocalIPAddress(n.ip.c_str())) {
+        if (!describeLocalIndex(n.name, entry)) continue;
+      } else {
+        // A host that did not answer is not asked again in this run, and no
+        // host is asked once the run must end.
+        const std::pair<std::string, std::string> host{n.ip, n.port};
+        bool unreachable = false;
+        if (runMustEnd() ||
+            std::find(unreachableHosts.begin(), unreachableHosts.end(), host) !=
+                unreachableHosts.end() ||
+            !describeRemoteIndex(n.ip, n.port, n.name, entry, unreachable)) {
+          if (unreachable) unreachableHosts.push_back(host);
+          ++remote_index_not_found_count;
+          continue;
+        }
       }
-      entry.ipAddr = velaSearchList::bounded(ip, kIpAddrSize);
-      entry.port = velaSearchList::bounded(port, kPortSize);
+      entry.ipAddr = velaSearchList::bounded(n.ip, kIpAddrSize);
+      entry.port = velaSearchList::bounded(n.port, kPortSize);
       // An index named twice is searched once: its hits would otherwise be
       // counted twice, and each copy would cost a whole search.
       if (isListed(list, entry)) {

@@ -221,8 +221,13 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   if (queryOption.similar_keyword_option == 1 && !run.similarDocQuery &&
       similarKeywordCheck(queryOption.orgQuery)) {
     markTime("b-similarKeywordOutput");
+    const VelaSearchListVector& selected = *run.list;
+    const AccessIdentity who = run.identity;
+    const int limitMs = run.programTimeLimitMs;
     similarKeywordOutput(queryOption.orgQuery, resultFileName(base, ResultFile::SimilarKeyword),
-                         langFlag, run.programTimeLimitMs);
+                         langFlag, limitMs, [&](const std::string& word) {
+                           return wordReadableIn(word, selected, who, limitMs);
+                         });
     markTime("a-similarKeywordOutput");
   }
 #endif

@@ -3,14 +3,106 @@
 
 #include "front/similar_keyword_output.h"
 
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <vector>
 
 #include "output/result_files.h"
+#include "search/process_runner.h"
+#include "system/address.h"
+#include "system/child_process.h"
+#include "system/index_stats.h"
 #include "system/layout.h"
+#include "system/secure_file.h"
+#include "system/tmpfile.h"
 #include "text/similar_keyword.h"
 
+namespace {
+
+// Hits of one part looked at for a visible record: a word found only beyond
+// them counts as not found, which may cost a suggestion but shows nothing.
+constexpr int kRecordsChecked = 50;
+// Candidates checked: at least this many, and never more than the ceiling,
+// whatever the output count: each costs engine runs.
+constexpr int kMinChecks = 5;
+constexpr int kMaxChecks = 20;
+constexpr size_t kMaxResultBytes = 1u << 20;
+
+// Record numbers (within the part) of the first hits of `word` in the part
+// at `home`; empty when the engine finds none or fails.
+std::vector<int> exactHits(const std::string& home, const std::string& word, int limitMs) {
+  std::string result;
+  if (!systemGetCGITmpFile(result, "suggest")) return {};
+  ChildProgram program;
+  // A phrase: the word is looked up as it is, never read as an operator.
+  program.argv = {kSimilarKeywordEngine, "-H", home, "-o", result,
+                  "-L" + std::to_string(kRecordsChecked), "-B0", "\"" + word + "\""};
+  program.streams = ChildProgram::Streams::kQuiet;
+  program.limitMs = limitMs;
+  const ChildOutcome outcome = runChildProgram(program);
+  std::string text;
+  const bool ran = outcome.how == ChildOutcome::How::kEnded && WIFEXITED(outcome.rawStatus) &&
+                   WEXITSTATUS(outcome.rawStatus) == 0 &&
+                   readRegularFile(result, text, kMaxResultBytes);
+  unlink(result.c_str());
+  std::vector<int> ids;
+  if (!ran) return ids;
+  for (const auto& hit : readEngineTextResult(text, kRecordsChecked))
+    ids.push_back(hit.second);
+  return ids;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool wordReadableIn(const std::string& word, const VelaSearchListVector& selected,
+                    const AccessIdentity& who, int limitMs) {
+  if (word.empty() || word.find('"') != std::string::npos) return false;
+  for (const velaSearchList& entry : selected) {
+    if (!isLocalIPAddress(entry.ipAddr.c_str())) continue;
+    const std::string home = systemGetIndexHome(entry.owner.c_str(), entry.idxName.c_str());
+    if (home.empty()) continue;
+    uint32_t orgCount = 0;
+    double size = 0;
+    systemGetIndexNumRec(entry.owner.c_str(), entry.idxName.c_str(), orgCount, size);
+    // Inc records follow the org ones in the numbering the filters take.
+    for (const bool inc : {false, true}) {
+      const std::string part = inc ? home + "_inc" : home;
+      if (inc && !isDirectory(part)) continue;
+      std::vector<uint32_t> ids;
+      for (const int id : exactHits(part, word, limitMs))
+        if (id > 0) ids.push_back(static_cast<uint32_t>(id) + (inc ? orgCount : 0));
+      if (!ids.empty() && !visibleRecords(entry.owner, entry.idxName, ids, who).empty())
+        return true;
+    }
+  }
+  return false;
+}
+
+std::vector<SimilarKeywordCandidate> offerableKeywords(
+    const std::vector<SimilarKeywordCandidate>& candidates, double threshold, int maxCount,
+    int maxChecks, const WordCheck& readable) {
+  std::vector<SimilarKeywordCandidate> offered;
+  int checks = 0;
+  for (const SimilarKeywordCandidate& c : candidates) {
+    if (static_cast<int>(offered.size()) >= maxCount || checks >= maxChecks) break;
+    if (c.score < threshold) continue;
+    ++checks;
+    if (readable(c.name)) offered.push_back(c);
+  }
+  return offered;
+}
+
 bool similarKeywordOutput(const std::string& query, const std::string& path, int language,
-                          int limitMs) {
+                          int limitMs, const WordCheck& readable) {
   std::string dir = std::string(systemGetInstallDirectory()) + "/" + kSimilarTermDir;
   if (dir.size() > 1023) return false;
   similar_keyword search(language, limitMs);
@@ -21,6 +113,17 @@ bool similarKeywordOutput(const std::string& query, const std::string& path, int
   double score = 0;
   for (size_t i = 0; search.data(i, name, score); ++i)
     candidates.push_back({name, score});
-  return writeSimilarKeywordFile(path, query, candidates, search.get_score_threshold(),
-                                 search.get_output_max_count());
+  // The query itself is never offered: it is not checked either.
+  candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                  [&](const SimilarKeywordCandidate& c) {
+                                    return strcasecmp(c.name.c_str(), query.c_str()) == 0;
+                                  }),
+                   candidates.end());
+  const double threshold = search.get_score_threshold();
+  const int maxCount = search.get_output_max_count();
+  return writeSimilarKeywordFile(
+      path, query,
+      offerableKeywords(candidates, threshold, maxCount,
+                        std::min(std::max(maxCount, kMinChecks), kMaxChecks), readable),
+      threshold, maxCount);
 }

@@ -1,18 +1,44 @@
 /// @file similar_keyword_output.h
 /// @brief The similar keyword file of a result: words the user may have
 /// meant, found in the installation's similar-term index and its synonym
-/// dictionary.
+/// dictionary, and offered only where the user could find them.
 
 #ifndef SEARCHRUN_FRONT_SIMILAR_KEYWORD_OUTPUT_H
 #define SEARCHRUN_FRONT_SIMILAR_KEYWORD_OUTPUT_H
 
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "front/access_filters.h"
+#include "output/result_files.h"
+#include "system/vela_search_list.h"
+
+// Whether `word` occurs in a record of the selected indexes that the user
+// may see.
+using WordCheck = std::function<bool(const std::string& word)>;
 
 // Writes B_similar_keyword (`path`) for `query` with the settings of
 // "../setting/similar_keyword.cfg" and the similar-term index of the
-// installation directory; no file when no keyword is found. Each engine run
-// may take `limitMs`. False when no file was written.
+// installation directory; no file when no keyword is found. A candidate is
+// written only when `readable` says it occurs where the user could find it,
+// so that a suggestion tells nothing of indexes not searched or of records
+// hidden from the user. Each engine run may take `limitMs`. False when no
+// file was written.
 bool similarKeywordOutput(const std::string& query, const std::string& path, int language,
-                          int limitMs);
+                          int limitMs, const WordCheck& readable);
+
+// Candidates in falling score: those at or above `threshold` that `readable`
+// accepts, at most `maxCount`, and no more than `maxChecks` looked at.
+std::vector<SimilarKeywordCandidate> offerableKeywords(
+    const std::vector<SimilarKeywordCandidate>& candidates, double threshold, int maxCount,
+    int maxChecks, const WordCheck& readable);
+
+// The check of a run: `word` occurs in a record of an index of this host
+// among `selected` that `who` may see (the engine, exact word, on each part
+// of each such index, each run within `limitMs`). Another host's index
+// never vouches for a word of this host's similar-term index.
+bool wordReadableIn(const std::string& word, const VelaSearchListVector& selected,
+                    const AccessIdentity& who, int limitMs);
 
 #endif  // SEARCHRUN_FRONT_SIMILAR_KEYWORD_OUTPUT_H

@@ -7,6 +7,7 @@
 
 #include "search/remote_request.h"
 #include "search/vela_search.h"
+#include "system/agent_hosts.h"
 #include "system/net_exchange.h"
 #include "system/numbers.h"
 
@@ -45,6 +46,12 @@ int velaSearch::RemoteSearch() {
   if (!parseDecimal(m_port, 1, 65535, port)) {
     logRemote("no port", kRemoteBadPort);
     return kRemoteBadPort;
+  }
+  // The host came with the request: only an agent the administrator listed
+  // is ever connected to.
+  if (!isAllowedAgent(m_ipAddr, m_port)) {
+    logRemote("not an agent host of this installation", kRemoteUnreachable);
+    return kRemoteUnreachable;
   }
 
   CRemoteSearchRequest request;

@@ -31,6 +31,18 @@ bool parseIPv4(const char* text, int (&parts)[4]) {
   return count == 4;
 }
 
+}  // namespace
+
+bool ipv4Value(const char* text, uint32_t& out) {
+  int parts[4];
+  if (!parseIPv4(text, parts)) return false;
+  out = static_cast<uint32_t>(parts[0]) << 24 | static_cast<uint32_t>(parts[1]) << 16 |
+        static_cast<uint32_t>(parts[2]) << 8 | static_cast<uint32_t>(parts[3]);
+  return true;
+}
+
+namespace {
+
 // Decodes the "HHHHHHHH_" host part of a uid. False when uid has none.
 bool decodeHostPart(const char* uid, std::string& ip) {
   if (strnlen(uid, 9) < 9 || uid[8] != '_') return false;
@@ -115,6 +127,19 @@ bool isSafeIndexName(const char* name) {
     const char c = name[i];
     const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                     c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool isSafeOwnerName(std::string_view owner) {
+  constexpr size_t kMaxOwnerChars = 63;
+  if (owner.size() > kMaxOwnerChars) return false;
+  const std::string_view name = !owner.empty() && owner[0] == '/' ? owner.substr(1) : owner;
+  if (name.empty() || name[0] == '.' || name[0] == '-') return false;
+  for (char c : name) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '.' || c == '-';
     if (!ok) return false;
   }
   return true;

@@ -5,11 +5,17 @@
 #ifndef SEARCHRUN_SYSTEM_ADDRESS_H
 #define SEARCHRUN_SYSTEM_ADDRESS_H
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 // True for a strict dotted IPv4 address: four decimal numbers in 0..255
 // separated by exactly three dots, each number at least one digit.
 bool isValidIP(const char* text);
+
+// The value of a strict dotted IPv4 address (isValidIP), the first number
+// in the highest byte. False, `out` unchanged, for anything else.
+bool ipv4Value(const char* text, uint32_t& out);
 
 // True when every character of text is a digit or "." (so also for "").
 // False for NULL.
@@ -41,5 +47,10 @@ constexpr size_t kIndexNameMax = 7;
 // True when name is a plain index name that cannot leave the directory it is
 // joined to: 1 to 7 characters, each a letter, a digit, "_" or "-".
 bool isSafeIndexName(const char* name);
+
+// True when `owner` is a plain owner name that cannot leave the directory
+// it is joined to: at most 63 characters, an optional leading "/", then at
+// least one letter, digit, "_", "." or "-", not starting with "." or "-".
+bool isSafeOwnerName(std::string_view owner);
 
 #endif  // SEARCHRUN_SYSTEM_ADDRESS_H

@@ -12,9 +12,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <initializer_list>
+
+#include "system/run_deadline.h"
 
 namespace {
 
@@ -38,8 +42,14 @@ bool reapNow(pid_t pid, int& rawStatus, bool& failed) {
   }
 }
 
+// A child leads a process group of its own, so what it started ends with
+// it; a child that has not made its group yet is killed alone.
+void killWithGroup(pid_t pid) {
+  if (kill(-pid, SIGKILL) != 0) kill(pid, SIGKILL);
+}
+
 void killAndReap(pid_t pid, int& rawStatus) {
-  kill(pid, SIGKILL);
+  killWithGroup(pid);
   while (waitpid(pid, &rawStatus, 0) < 0 && errno == EINTR) {
   }
 }
@@ -58,7 +68,7 @@ int childEndDescriptor(pid_t pid) {
 void onEndingSignal(int sig) {
   for (std::atomic<pid_t>& slot : g_children) {
     const pid_t pid = slot.load();
-    if (pid > 0) kill(pid, SIGKILL);
+    if (pid > 0) killWithGroup(pid);
   }
   signal(sig, SIG_DFL);
   raise(sig);
@@ -78,41 +88,46 @@ namespace {
 
 ChildWait waitBounded(pid_t pid, int limitMs, int& rawStatus) {
   rawStatus = 0;
-  if (limitMs <= 0) {
+  limitMs = boundedByRun(limitMs);
+  const int clientFd = runClientFd();
+  if (limitMs <= 0 && clientFd < 0) {
     while (waitpid(pid, &rawStatus, 0) < 0) {
       if (errno != EINTR) return ChildWait::kFailed;
     }
     return ChildWait::kEnded;
   }
-  const long long deadline = nowMs() + limitMs;
+  const long long deadline = limitMs > 0 ? nowMs() + limitMs : LLONG_MAX;
   const int endFd = childEndDescriptor(pid);
   int pauseMs = 1;
+  ChildWait how = ChildWait::kEnded;
   for (;;) {
     bool failed = false;
     if (reapNow(pid, rawStatus, failed)) break;
     if (failed) {
-      if (endFd >= 0) close(endFd);
-      return ChildWait::kFailed;
+      how = ChildWait::kFailed;
+      break;
     }
     const long long left = deadline - nowMs();
-    if (left <= 0) {
-      if (endFd >= 0) close(endFd);
+    if (left <= 0 || runClientGone()) {
       killAndReap(pid, rawStatus);
-      return ChildWait::kTimedOut;
+      how = ChildWait::kTimedOut;
+      break;
     }
+    // The client's descriptor wakes the wait when the client goes.
+    const int sliceMs = static_cast<int>(std::min<long long>(left, INT_MAX));
     if (endFd >= 0) {
-      pollfd p{endFd, POLLIN, 0};
-      poll(&p, 1, static_cast<int>(left));
+      pollfd p[2] = {{endFd, POLLIN, 0}, {clientFd, 0, 0}};
+      poll(p, clientFd >= 0 ? 2 : 1, sliceMs);
     } else {
       // Short pauses first: most programs of a run end within milliseconds.
-      const int ms = static_cast<int>(left < pauseMs ? left : pauseMs);
+      const int ms = std::min(sliceMs, pauseMs);
       const timespec pause{ms / 1000, (ms % 1000) * 1000000L};
       nanosleep(&pause, nullptr);
       if (pauseMs < 50) pauseMs *= 2;
     }
   }
   if (endFd >= 0) close(endFd);
-  return ChildWait::kEnded;
+  return how;
 }
 
 }  // namespace
@@ -124,7 +139,13 @@ pid_t forkRegisteredChild() {
     sigaddset(&ending, sig);
   sigprocmask(SIG_BLOCK, &ending, &saved);
   const pid_t pid = fork();
-  if (pid > 0) registerChild(pid);
+  if (pid > 0) {
+    // Both sides make the group, so it exists whichever runs first.
+    setpgid(pid, pid);
+    registerChild(pid);
+  } else if (pid == 0) {
+    setpgid(0, 0);
+  }
   sigprocmask(SIG_SETMASK, &saved, nullptr);
   return pid;
 }

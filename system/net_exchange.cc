@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "system/config.h"
+#include "system/run_deadline.h"
 
 namespace {
 
@@ -59,8 +60,12 @@ bool waitFor(int fd, short events, Clock::time_point deadline, int capMs) {
   for (;;) {
     const int ms = msLeft(deadline, capMs);
     if (ms == 0) return false;
-    pollfd p{fd, events, 0};
-    const int r = poll(&p, 1, ms);
+    // The run's client is watched too: an exchange for a client that has
+    // gone ends at once.
+    const int clientFd = runClientFd();
+    pollfd p[2] = {{fd, events, 0}, {clientFd, 0, 0}};
+    const int r = poll(p, clientFd >= 0 ? 2 : 1, ms);
+    if (r > 0 && p[1].revents != 0 && runClientGone()) return false;
     if (r > 0) return true;
     if (r == 0) {
       // poll may wake a little early; the loop checks the clock again.
@@ -183,7 +188,8 @@ int getData(const char* host, uint16_t port, std::string_view request, std::stri
 int getData(const char* host, uint16_t port, std::string_view request, std::string& answer,
             const NetLimits& limits, const AnswerLimit& limit) {
   answer.clear();
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limits.exchangeTimeoutMs);
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(boundedByRun(limits.exchangeTimeoutMs));
   Socket sock(connectTo(host, port, limits, deadline));
   if (sock.fd() < 0 || !sendAll(sock.fd(), request, deadline)) return kNetFailed;
   return receiveAll(sock.fd(), answer, limits.maxAnswerBytes, limit, deadline);
@@ -191,7 +197,8 @@ int getData(const char* host, uint16_t port, std::string_view request, std::stri
 
 int sendData(const char* host, uint16_t port, std::string_view text) {
   const NetLimits limits = systemGetNetLimits();
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limits.exchangeTimeoutMs);
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(boundedByRun(limits.exchangeTimeoutMs));
   Socket sock(connectTo(host, port, limits, deadline));
   if (sock.fd() < 0 || !sendAll(sock.fd(), text, deadline)) return kNetFailed;
   return kNetOk;

@@ -19,6 +19,7 @@
 #include "companions/engine/index_writer.h"
 #include "companions/engine/record_terms.h"
 #include "system/layout.h"
+#include "system/protection_switches.h"
 #include "system/secure_file.h"
 #include "text/similar_keyword.h"
 
@@ -34,10 +35,23 @@ bool isAsciiWord(std::string_view word) {
   return std::all_of(word.begin(), word.end(), [](unsigned char c) { return c < 0x80; });
 }
 
-// Record counts of every proposable word of the installation's indexes.
+// The home of the index a part belongs to: its protection switches lie
+// there, for the inc part too.
+std::string orgHomeOf(const std::string& home) {
+  constexpr std::string_view kInc = "_inc";
+  if (home.size() > kInc.size() && home.compare(home.size() - kInc.size(), kInc.size(), kInc) == 0)
+    return home.substr(0, home.size() - kInc.size());
+  return home;
+}
+
+// Record counts of every proposable word of the installation's indexes that
+// everyone may read. A word is proposed to anybody who types something like
+// it, so a protected index gives none: its words would tell a visitor what
+// the records hidden from them hold.
 std::map<std::string, uint64_t> installationWords(const std::string& systemDir) {
   std::map<std::string, uint64_t> words;
   for (const IndexPart& part : findIndexParts(systemDir)) {
+    if (homeIsProtected(orgHomeOf(part.home))) continue;
     try {
       const Xapian::Database db = openIndexDb(part.home);
       for (auto t = db.allterms_begin(); t != db.allterms_end(); ++t)

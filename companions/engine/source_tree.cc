@@ -218,17 +218,4 @@ bool readSourceFile(const SourceTree& tree, const SourceFile& file, size_t maxBy
   return readUpTo(fd.get(), bytes, std::min<size_t>(file.size, maxBytes));
 }
 
-bool isSafeOwnerName(std::string_view owner) {
-  constexpr size_t kMaxOwnerChars = 63;
-  if (owner.size() > kMaxOwnerChars) return false;
-  const std::string_view name = !owner.empty() && owner[0] == '/' ? owner.substr(1) : owner;
-  if (name.empty() || name[0] == '.' || name[0] == '-') return false;
-  for (char c : name) {
-    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                    c == '_' || c == '.' || c == '-';
-    if (!ok) return false;
-  }
-  return true;
-}
-
 }  // namespace vela

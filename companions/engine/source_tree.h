@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "system/address.h"
 #include "system/recorded_path.h"
 
 namespace vela {
@@ -55,10 +56,9 @@ bool scanSource(const std::string& folder, SourceTree& tree, std::string& error)
 bool readSourceFile(const SourceTree& tree, const SourceFile& file, size_t maxBytes,
                     std::string& bytes);
 
-// True for an owner name that names one directory below the owners' tree:
-// 1 to 63 characters of A-Z a-z 0-9 _ . -, not beginning with "." or "-"; a
-// group owner is "/" followed by such a name (63 characters in all at most).
-bool isSafeOwnerName(std::string_view owner);
+// The owner rule is the system's (address.h): the builder and the searches
+// of other hosts' indexes hold owners to the same one.
+using ::isSafeOwnerName;
 
 }  // namespace vela
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "system/delimiters.h"
+#include "system/agent_hosts.h"
 #include "system/net_exchange.h"
 #include "system/numbers.h"
 #include "system/recorded_path.h"
@@ -97,7 +98,10 @@ bool fetchFrom(const std::string& host, const std::string& port,
                std::vector<std::vector<RecordDetails>>& out) {
   int64_t portNumber = 0;
   std::string request, answer;
-  return parseDecimal(port, 1, 65535, portNumber) && buildRecordInfoRequest(groups, request) &&
+  // The hosts come from a result file, which lists only allowed agents;
+  // checked again so that no file makes the renderer connect elsewhere.
+  return isAllowedAgent(host, port) && parseDecimal(port, 1, 65535, portNumber) &&
+         buildRecordInfoRequest(groups, request) &&
          getData(host.c_str(), static_cast<uint16_t>(portNumber), request, answer,
                  systemGetNetLimits()) == kNetOk &&
          parseRecordInfoAnswer(answer, groups, out);

@@ -152,6 +152,8 @@ class AgentTest : public ::testing::Test {
               0);
     inst_->write("host_address", "127.0.0.2\n");
     port_ = freePort(kAgentAddress);
+    inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
+                  std::string(kAgentAddress) + ":" + std::to_string(port_));
     agent_ = startAgent(port_, {});
   }
   static void TearDownTestSuite() {

@@ -28,6 +28,11 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
  protected:
   static void SetUpTestSuite() {
     inst_ = new Installation();
+    // The editions are served only where the administrator links them in.
+    for (const char* edition : {"searchrun-mt", "searchrun-lite", "searchrun-sparc"}) {
+      ASSERT_EQ(0, symlink((std::string("../editions/") + edition).c_str(),
+                           inst_->path(std::string("search-cgi/") + edition).c_str()));
+    }
     docs_ = new testutil::TempDir();
     testutil::writeFile(docs_->sub("a/apple.txt"), "apple harvest notes");
     testutil::writeFile(docs_->sub("a/cider.txt"), "apple cider and pears");

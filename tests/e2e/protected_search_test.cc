@@ -247,8 +247,9 @@ TEST_F(ProtectedSearchTest, AnAgentShowsOtherHostsNoProtectedHit) {
     if (up) break;
     usleep(5000);
   }
-  // This host is another than the agent's.
+  // This host is another than the agent's, and lists it.
   inst_->write("host_address", "127.0.0.5\n");
+  inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS", "127.0.0.4:" + port);
   const Names open = hitsIn("alice", "7F000004_" + open_ + "$" + port, "apple");
   const Names guarded = hitsIn("alice", "7F000004_" + guarded_ + "$" + port, "apple");
   inst_->write("host_address", "127.0.0.1\n");

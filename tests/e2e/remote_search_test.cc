@@ -65,7 +65,12 @@ class StandInAgent {
     server_ = std::make_unique<LoopbackServer>(
         address, [this](const std::string& request, int fd) { serve(request, fd); },
         maxConnections);
+    // The installation reaches only the agents it lists: this one, now.
+    if (listedIn)
+      listedIn->setKey("setting/search_option.cfg", "AGENT_HOSTS",
+                       address_ + ":" + std::to_string(server_->port()));
   }
+  static inline Installation* listedIn = nullptr;
   // The uid of index `name` at this agent.
   std::string uid(const std::string& name) const {
     std::string out;
@@ -126,6 +131,7 @@ class RemoteSearchTest : public ::testing::Test {
     // Another address than 127.0.0.1: an installation whose own address is
     // 127.0.0.1 takes every address for its own.
     inst_->write("host_address", "127.0.0.8\n");
+    StandInAgent::listedIn = inst_;
     inst_->setKey("setting/search_option.cfg", "AGENT_CONNECT_TIMEOUT_MS", "1000");
     inst_->setKey("setting/search_option.cfg", "AGENT_EXCHANGE_TIMEOUT_MS", "1500");
     inst_->setKey("setting/search_option.cfg", "AGENT_MAX_ANSWER_MB", "8");
@@ -138,6 +144,7 @@ class RemoteSearchTest : public ::testing::Test {
     localId_ = r.out.substr(0, r.out.find_first_of("\r\n"));
   }
   static void TearDownTestSuite() {
+    StandInAgent::listedIn = nullptr;
     delete inst_;
     inst_ = nullptr;
   }

@@ -65,6 +65,7 @@ class IndexListTest : public ::testing::Test {
   std::unique_ptr<testutil::ScopedCwd> cwd_;
   CGIStringParser parser_;
   VelaSearchListVector list_;
+  ExplicitIndexList last_;
 };
 
 TEST_F(IndexListTest, LocalIndexesInRequestOrder) {
@@ -105,20 +106,85 @@ TEST_F(IndexListTest, RemoteIndexesAreDescribedByTheirAgent) {
     if (name == "R1") buildIndexInfoAnswer("/grp", "Plans", "doc", answer);
     if (name == "R2") answer = "bob" + F + F + "three ends" + F;
     if (name == "R3") answer = std::string(2000, 'x') + F + F + F + F;  // past the answer cap
+    if (name == "R5") buildIndexInfoAnswer("../../etc", "Up", "doc", answer);  // no owner name
     testutil::LoopbackServer::sendAll(fd, answer);
   });
-  const std::string at = "$" + std::to_string(agent.port());
-  ExplicitIndexList r =
-      build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at + "&index_id=7F000006_R3" +
-            at + "&index_id=7F000006_R4" + at + "&index_id=7F000006_R1$0&index_id=7F000006_R1$x");
+  const std::string port = std::to_string(agent.port()), at = "$" + port;
+  testutil::writeFile(root_.sub("setting/search_option.cfg"),
+                      "AGENT_HOSTS=127.0.0.6:" + port + "\n");
+  ExplicitIndexList r = build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at +
+                              "&index_id=7F000006_R5" + at + "&index_id=7F000006_R3" + at +
+                              "&index_id=7F000006_R4" + at +
+                              "&index_id=7F000006_R1$0&index_id=7F000006_R1$x");
   ASSERT_EQ(1, r.added);
   EXPECT_EQ("127.0.0.6", list_[0].ipAddr);
   EXPECT_EQ("/grp", list_[0].owner);
   EXPECT_EQ("Plans", list_[0].desc);
   EXPECT_EQ("doc", list_[0].dbType);
   EXPECT_EQ("R1", list_[0].idxName);
-  EXPECT_EQ(5, remote_index_not_found_count);
-  EXPECT_EQ(4u, agent.requests().size());  // the ports 0 and "x" are never contacted
+  EXPECT_EQ(6, remote_index_not_found_count);
+  // The ports 0 and "x" are never contacted, nor is the agent once its
+  // answer passed the cap.
+  EXPECT_EQ(4u, agent.requests().size());
+}
+
+// A request names the host, the port and the text sent there: only agents
+// the administrator listed are asked, only for a plain index name, each
+// distinct index once, a silent host once, and nothing at all past the
+// index limit.
+TEST_F(IndexListTest, ARequestReachesOnlyListedAgentsAndOnlyWithinItsLimits) {
+  testutil::LoopbackServer agent("127.0.0.6", [&](const std::string& request, int fd) {
+    std::string name, answer;
+    if (parseIndexInfoRequest(request, name)) buildIndexInfoAnswer("bob", "B", "doc", answer);
+    testutil::LoopbackServer::sendAll(fd, answer);
+  });
+  const std::string port = std::to_string(agent.port()), at = "$" + port;
+  const auto asked = [&](const std::string& list, const std::string& request, int limit = -1) {
+    testutil::writeFile(root_.sub("setting/search_option.cfg"), "AGENT_HOSTS=" + list + "\n");
+    const size_t before = agent.requests().size();
+    parser_.freeMemory();
+    parser_.initialize(request.c_str());
+    list_.clear();
+    last_ = buildExplicitIndexList(parser_, list_, nullptr, 1, limit);
+    return agent.requests().size() - before;
+  };
+  // Not listed: the port, the address, or nothing at all.
+  EXPECT_EQ(0u, asked("", "index_id=7F000006_R1" + at));
+  EXPECT_EQ(0u, asked("127.0.0.6:" + std::to_string(agent.port() + 1), "index_id=7F000006_R1" + at));
+  EXPECT_EQ(0u, asked("127.0.0.7:" + port, "index_id=7F000006_R1" + at));
+  // Addresses that reach this host or nobody are refused even when listed.
+  EXPECT_EQ(0u, asked("0.0.0.0:" + port + " 255.255.255.255:" + port,
+                      "index_id=00000000_R1" + at + "&index_id=FFFFFFFF_R1" + at));
+  const std::string listed = "10.9.9.9:1,127.0.0.6:" + port;
+  // A name with line ends or climbing out is never put on the wire.
+  EXPECT_EQ(0u, asked(listed, "index_id=7F000006_abc%0D%0ASET" + at +
+                                  "&index_id=7F000006_..%2Fx" + at));
+  EXPECT_EQ(1u, asked(listed, "index_id=7F000006_R1" + at));
+  EXPECT_EQ(1, last_.added);
+  // A hundred copies of one index: one question.
+  std::string copies;
+  for (int i = 0; i < 100; ++i) copies += "&index_id=7F000006_R1" + at;
+  EXPECT_EQ(1u, asked(listed, copies.substr(1)));
+  EXPECT_EQ(99, last_.duplicates);
+  // More distinct indexes than allowed: refused before anybody is asked.
+  EXPECT_EQ(0u, asked(listed, "index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at +
+                                  "&index_id=D1",
+                      2));
+  EXPECT_TRUE(last_.tooMany);
+  EXPECT_TRUE(list_.empty());
+  EXPECT_EQ(2u, asked(listed, "index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at, 2));
+}
+
+// A host that does not answer is asked once per run, not once per index.
+TEST_F(IndexListTest, ASilentHostIsAskedOnce) {
+  testutil::LoopbackServer agent("127.0.0.6", [](const std::string&, int) {});
+  const std::string port = std::to_string(agent.port()), at = "$" + port;
+  testutil::writeFile(root_.sub("setting/search_option.cfg"), "AGENT_HOSTS=127.0.0.6:" + port + "\n");
+  const ExplicitIndexList r =
+      build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at + "&index_id=7F000006_R3" + at);
+  EXPECT_EQ(0, r.added);
+  EXPECT_EQ(3, remote_index_not_found_count);
+  EXPECT_EQ(1u, agent.requests().size());
 }
 
 TEST(SearchRunSettings, SearchNumAndIndexLimit) {

@@ -18,9 +18,6 @@ set(_markers
   "similar-document query#SimilarDocGetQueryString\\("
   "record term dictionary#RecordTerm::"
   "pattern matcher#Regexp::"
-  "ACL result filter#NTFSSearchResult::"
-  "ACL result filter#velaSearch::is(NTFS|ACLBuilder)Index\\("
-  "ACL result filter#CAccessJobFilters::"
   "cookie permits#KS_CookiePermitCheck\\("
   "full edition's version block#verifyProgramVersion\\(")
 # Left out of the editions, and of the full edition too (its companions hold

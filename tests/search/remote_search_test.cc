@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "search/remote_request.h"
 #include "search/vela_search.h"
+#include "system/agent_hosts.h"
 #include "tests/loopback_server.h"
 #include "tests/search/search_test_util.h"
 
@@ -26,7 +29,10 @@ class RemoteSearchTest : public ::testing::Test {
   // The agent answers every request with answer_.
   RemoteSearchTest()
       : agent_("127.0.0.4",
-               [this](const std::string&, int fd) { LoopbackServer::sendAll(fd, answer_); }) {}
+               [this](const std::string&, int fd) { LoopbackServer::sendAll(fd, answer_); }) {
+    setAgentHostsForTests("127.0.0.4:" + std::to_string(agent_.port()));
+  }
+  ~RemoteSearchTest() override { setAgentHostsForTests(std::nullopt); }
 
   // A job of three indexes at the stand-in agent (or at `port`).
   int run(const std::string& port = "") {
@@ -101,6 +107,22 @@ TEST_F(RemoteSearchTest, NothingIsSentWithoutAPortOrWithAnUnframableText) {
   option_ = "-q \"a" + F + "b\"";
   EXPECT_EQ(run(), kRemoteBadRequest);
   EXPECT_TRUE(agent_.requests().empty());
+}
+
+// The host and port of a job come with the request: an agent the settings
+// do not list is never connected to, whatever the request says.
+TEST_F(RemoteSearchTest, OnlyAListedAgentIsConnectedTo) {
+  const std::string port = std::to_string(agent_.port());
+  for (const char* list : {"", "127.0.0.5:" , "127.0.0.4:1", "127.0.0.44:"}) {
+    const std::string text = list[0] && list[std::strlen(list) - 1] == ':' ? list + port : list;
+    setAgentHostsForTests(text);
+    EXPECT_EQ(run(), kRemoteUnreachable) << text;
+  }
+  EXPECT_TRUE(agent_.requests().empty());
+  setAgentHostsForTests("10.0.0.1:80, 127.0.0.4:" + port);
+  answer_ = "0" + E;
+  run();
+  EXPECT_EQ(1u, agent_.requests().size());
 }
 
 }  // namespace
