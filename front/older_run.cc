@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "access/sign_in.h"
 #include "assemble/record_merge.h"
 #include "assemble/related_terms.h"
 #include "assemble/result_order.h"
@@ -163,7 +164,9 @@ MaybeEnd searchAndMerge(OlderRun& run) {
   // Nobody signs in to these editions: a protected index shows them what
   // everyone may read, as it shows a visitor nobody vouches for.
   static CAccessJobFilters accessFilters;
-  accessFilters.setIdentity(AccessIdentity());
+  AccessIdentity anonymous;
+  anonymous.user = kBuiltInUser;
+  accessFilters.setIdentity(anonymous);
   request.search.jobFilters = &accessFilters;
   const MergeOutcome merged = getRecordList(run.list, run.searchNum, request, run.result);
   nExecuteIncIndxCount += merged.incSearches;

@@ -257,6 +257,13 @@ MaybeEnd selectMultiFieldIndex(RunState& run) {
   return std::nullopt;
 }
 
+RunEnd tookTooLong(const RunLimits& limits) {
+  RunEnd end = RunEnd::error("1075", kResourceFailure);
+  end.page = RunEnd::Page::kNumber;
+  end.number = limits.runTimeLimit;
+  return end;
+}
+
 RunEnd tooManyIndexes(const RunLimits& limits) {
   RunEnd end = RunEnd::error("1035", kRefused);
   end.page = RunEnd::Page::kNumber;
@@ -279,6 +286,8 @@ MaybeEnd selectListedIndexes(RunState& run, int& fileNameIndexCount) {
       cgi_variable, run.list, g_fplog, pid, run.limits.maxSearchIndexCount);
   if (explicitList.outOfMemory) return RunEnd::error("0008", kResourceFailure);
   if (explicitList.tooMany) return tooManyIndexes(run.limits);
+  // Hosts that kept the run waiting past its deadline: nothing is searched.
+  if (runMustEnd()) return tookTooLong(run.limits);
   queryOption.dbNum += explicitList.added;
   fileNameIndexCount = explicitList.fileNameIndexCount;
   if (explicitList.duplicates > 0)
@@ -364,12 +373,7 @@ MaybeEnd searchAndMerge(RunState& run) {
   nExecuteIncIndxCount += merged.incSearches;
   // A search cut short by the run's deadline says so, not that an index
   // failed.
-  if (merged.message && runMustEnd()) {
-    RunEnd end = RunEnd::error("1075", kResourceFailure);
-    end.page = RunEnd::Page::kNumber;
-    end.number = run.limits.runTimeLimit;
-    return end;
-  }
+  if (merged.message && runMustEnd()) return tookTooLong(run.limits);
   if (merged.message) {
     RunEnd end = RunEnd::error(merged.message, kMergeExitStatus);
     if (std::strcmp(merged.message, kMsgSearchFailed) == 0) {

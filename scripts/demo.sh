@@ -56,6 +56,12 @@ for pair in "$root:$host_a" "$peer:$host_b"; do
   # The address other hosts know this one by: an index of any other
   # address is searched through that host's agent.
   echo "${pair#*:}" >"$dir/host_address"
+  # Searches reach only the agents listed here: each installation lists
+  # the other one's, at its query server port.
+  other=$host_b other_root=$peer
+  [ "$dir" = "$peer" ] && other=$host_a other_root=$root
+  echo "AGENT_HOSTS=$other:$(head -n1 "$other_root/setting/ts_query_server_port.cfg" 2>/dev/null ||
+    echo 20001)" >>"$dir/setting/search_option.cfg"
   # Indexes are built as the same account, so that searches can read them.
   chown -R "$account:" "$dir/system"
 done

@@ -33,6 +33,11 @@ bool parseEntry(std::string_view entry, AgentHost& host) {
          parsePort(entry.substr(colon + 1), host.port);
 }
 
+std::string dottedText(uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+         std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
 }  // namespace
 
 bool isAgentAddress(uint32_t address) {
@@ -64,6 +69,9 @@ bool isListedAgent(const std::string& ip, const std::string& port,
                    const std::vector<AgentHost>& hosts) {
   AgentHost wanted;
   if (!ipv4Value(ip.c_str(), wanted.address) || !parsePort(port, wanted.port)) return false;
+  // Only the plain spelling: a resolver may read "010.0.0.5" as octal, and
+  // connect elsewhere than the entry it matched.
+  if (ip != dottedText(wanted.address) || port != std::to_string(wanted.port)) return false;
   return isAgentAddress(wanted.address) &&
          std::find(hosts.begin(), hosts.end(), wanted) != hosts.end();
 }

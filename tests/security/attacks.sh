@@ -332,5 +332,101 @@ if [ -n "$attacker" ]; then
     '! as_attacker test -w "$root/run/engine.sock" 2>/dev/null'
 fi
 
+echo "== 20. protected records stay protected on every path"
+mkdir -p "$work/src20/pub" "$work/src20/hr"
+echo "welcome visitors" >"$work/src20/pub/welcome.txt"
+echo "salaries grades payroll" >"$work/src20/hr/salaries.txt"
+printf 'pub/*\t*\nhr/*\tcarol\n' >"$work/access20.txt"
+chmod -R a+rX "$work/src20" "$work/access20.txt"
+gid=$(build_index "$work/src20" --access "$work/access20.txt")
+guid=7F000001_$gid
+# The similar-term index lies in the root, which the server account may not
+# write: the administrator builds it.
+(cd "$cgi" && ../binind/index_builder similar >/dev/null)
+expanded=""
+for r in 1 2 3; do
+  for sel in "$uid" "$guid"; do
+    request "user=TESSERA&search_no=0&index_id=$sel&format=json&query=__SIMILAR-$gid-$r-0-PAGE__"
+    expect "a similar-document link reads no protected record (record $r, index $sel)" \
+      'lacks "salaries" && lacks "payroll" && lacks "grades"'
+    [ "$sel" = "$guid" ] && has "visitors" && expanded=yes
+  done
+done
+expect "a link to a record everyone may read still expands" '[ -n "$expanded" ]'
+request "user=TESSERA&search_no=0&index_id=$guid&index_id=$uid&format=json&query=salares"
+expect "no suggestion names a word only a protected record holds" 'lacks "salaries"'
+request "user=TESSERA&search_no=0&index_id=$uid&format=json&query=orchar"
+expect "a word of a selected index is still suggested" 'has "\"keyword\":\"orchard\""'
+request "user=TESSERA&search_no=0&index_id=$guid&format=json&query=orchar"
+expect "no suggestion comes from an index not selected" 'lacks "orchard"'
+expect "the threaded editions are not where a web server runs every program" \
+  '[ ! -e "$cgi/searchrun-mt" ] && [ -x "$root/editions/searchrun-mt" ]'
+F='%12%13%14'
+for edition in searchrun-mt searchrun-lite searchrun-sparc; do
+  for q in salaries welcome; do
+    out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+      QUERY_STRING="search_no=0&all_file=1&query=$q&database=127.0.0.1${F}demo${F}$gid${F}${F}Staff${F}doc" \
+      timeout 60 "../editions/$edition" 2>/dev/null)
+    [ $q = salaries ] && expect "$edition finds no protected record" 'lacks "salaries.txt"'
+    [ $q = welcome ] && expect "$edition still finds what everyone may read" 'has "welcome.txt"'
+  done
+done
+
+echo "== 21. requests reach only the agents the administrator lists"
+listen() {  # address, name -> sets $lport; the listener records in $shared/name
+  "$build/tests/attack_listener" "$1" "$shared/$2.port" "$shared/$2" 120 &
+  pids_to_kill+=($!)
+  for _ in $(seq 100); do [ -s "$shared/$2.port" ] && break; sleep 0.05; done
+  lport=$(cat "$shared/$2.port")
+}
+listen 127.0.0.9 far && far=$lport
+listen 127.0.0.1 near && near=$lport
+# An installation whose own address is 127.0.0.1 takes every address for its
+# own: this one answers to another, so that 127.0.0.9 is another host.
+echo 127.0.0.8 >"$root/host_address"
+connections() { local n; n=$(grep -c . "$shared/$1" 2>/dev/null); echo "${n:-0}"; }
+setting search_option.cfg RUN_TIME_LIMIT 3
+request "user=TESSERA&search_no=0&query=x&index_id=7F000009_abc%0D%0ASET%20pwned%201%0D%0A\$$far"
+request "user=TESSERA&search_no=0&query=x&index_id=7F000009_R1\$$far"
+request "user=TESSERA&search_no=0&query=x&index_id=00000000_R1\$$near"
+expect "an agent the settings do not list is never connected to" \
+  '[ "$(connections far)" = 0 ] && [ "$(connections near)" = 0 ]'
+setting search_option.cfg AGENT_HOSTS "0.0.0.0:$near,127.0.0.9:$far"
+request "user=TESSERA&search_no=0&query=x&index_id=00000000_R1\$$near"
+expect "0.0.0.0 is never reached, listed or not" '[ "$(connections near)" = 0 ]'
+request "user=TESSERA&search_no=0&query=x&index_id=7F000009_abc%0D%0ASET%20pwned%201%0D%0A\$$far"
+expect "a name with line ends is never sent" '[ "$(connections far)" = 0 ] && ! grep -q SET "$shared/far"'
+many="user=TESSERA&search_no=0&query=x"
+for i in $(seq 1 100); do many+="&index_id=7F000009_R1\$$far"; done
+start=$(date +%s)
+request "$many"
+took=$(($(date +%s) - start))
+expect "an index named 100 times costs one connection ($(connections far))" '[ "$(connections far)" = 1 ]'
+expect "a silent agent holds the run to its deadline (${took}s) and the page says so" \
+  '[ "$took" -lt 10 ] && [ "$status" = 1 ] && has "3 seconds"'
+wide="user=TESSERA&search_no=0&query=x"
+for i in $(seq 1 21); do wide+="&index_id=7F000009_R$i\$$far"; done
+request "$wide"
+expect "the index limit holds before any connection" \
+  '[ "$(connections far)" = 1 ] && has "Too many indexes"'
+setting search_option.cfg RUN_TIME_LIMIT 20
+start=$(date +%s)
+(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+  QUERY_STRING="user=TESSERA&search_no=0&query=x&index_id=7F000009_R2\$$far" \
+  timeout 60 ./searchrun 2>/dev/null) | true
+took=$(($(date +%s) - start))
+expect "a run whose client has gone stops (${took}s)" '[ "$took" -lt 10 ]'
+setting search_option.cfg RUN_TIME_LIMIT 30
+printf '#!/bin/sh\nsleep 30 &\necho $! > %s/grandchild.pid\nexec sleep 30\n' "$shared" >"$engine.slow"
+mv "$engine" "$engine.away" && mv "$engine.slow" "$engine" && chmod 755 "$engine"
+setting search_option.cfg PROGRAM_TIME_LIMIT 2
+request "$search&query=apple"
+setting search_option.cfg PROGRAM_TIME_LIMIT 60
+rm -f "$engine" && mv "$engine.away" "$engine"
+sleep 0.5
+grandchild=$(cat "$shared/grandchild.pid" 2>/dev/null)
+state=$(awk '{print $3}' "/proc/$grandchild/stat" 2>/dev/null)
+expect "what a killed engine started ends with it" '[ -n "$grandchild" ] && { [ -z "$state" ] || [ "$state" = Z ]; }'
+
 echo "$checks checks, $failures failed"
 [ "$failures" = 0 ]
