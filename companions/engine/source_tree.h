@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "system/file_identity.h"
 #include "system/recorded_path.h"
 
 namespace vela {
@@ -36,6 +37,7 @@ struct SourceFile {
 
 struct SourceTree {
   std::string root;                // canonical path of the folder (realpath)
+  FileIdentity rootIdentity;       // of the folder the scan read
   std::vector<SourceFile> files;   // sorted by rel, byte order
   std::vector<std::string> notes;  // one line per file left out for a reason worth telling
 };
