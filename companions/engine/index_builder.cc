@@ -140,6 +140,7 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   rec.info.owner = std::string(ctx.cp.cut(owner, kMaxFieldBytes));
   rec.info.time = f.mtime;
   rec.info.size = f.size;
+  rec.info.identity = {static_cast<uint64_t>(f.dev), static_cast<uint64_t>(f.ino)};
   std::string title = text.doc.title.empty() ? text.name : text.doc.title;
   // Info line, one "@X:" line each: "@P:" the path below the source folder in
   // the bytes it has on disk, encoded by encodeRecordedPath (bytes below
@@ -214,9 +215,15 @@ void sweepStaleStaging(const std::string& indexDir, const std::string& ownId) {
 constexpr const char* kSourceFolderFile = "source_folder";
 
 // One line: the canonical path of the folder (realpath, so that the renderer
-// can check that a document lies below it), encoded by encodeRecordedPath.
-bool writeSourceFolder(const std::string& dir, const std::string& root) {
-  return writeNewFile(dir + "/" + kSourceFolderFile, encodeRecordedPath(root) + "\n");
+// can check that a document lies below it), encoded by encodeRecordedPath;
+// and beside it the folder's identity: whoever may rename the folder could
+// put a link to another folder under its name, and the renderer reads
+// documents only from the folder the index read.
+bool writeSourceFolder(const std::string& dir, const SourceTree& tree) {
+  std::string identity;
+  appendFileIdentity(identity, tree.rootIdentity);
+  return writeNewFile(dir + "/" + kSourceFolderFile, encodeRecordedPath(tree.root) + "\n") &&
+         writeNewFile(dir + "/" + kSourceFolderIdFile, identity);
 }
 
 // Builds an index of the given documents in the staging directory `staged`;
@@ -240,7 +247,7 @@ bool buildStaged(const BuildContext& ctx, const std::string& staged, const Sourc
       }
       progress.step();
     }
-    if (writer.finish(error) && writeSourceFolder(staged, tree.root)) return true;
+    if (writer.finish(error) && writeSourceFolder(staged, tree)) return true;
     if (error.empty()) error = "cannot record the source folder in " + staged;
   } catch (const Xapian::Error& e) {
     error = "cannot build " + staged + ": " + e.get_description();
@@ -633,9 +640,16 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     // The folded records come from the folder of the last update when there
     // was one, else from the org index's own.
     for (const std::string& from : {incHome(home), home}) {
-      std::string folder;
+      std::string folder, identity;
       if (readRegularFile(from + "/" + kSourceFolderFile, folder, kMaxSourceFolderBytes)) {
-        if (!writeNewFile(org + "/" + kSourceFolderFile, folder)) {
+        // An index built before identities were kept has none to carry; one
+        // that cannot be read is carried as nothing no reader would take.
+        const std::string idPath = from + "/" + kSourceFolderIdFile;
+        struct stat st;
+        const bool hasIdentity = lstat(idPath.c_str(), &st) == 0;
+        if (hasIdentity && !readRegularFile(idPath, identity, kFileIdentityBytes)) identity.clear();
+        if (!writeNewFile(org + "/" + kSourceFolderFile, folder) ||
+            (hasIdentity && !writeNewFile(org + "/" + kSourceFolderIdFile, identity))) {
           error = "cannot record the source folder in " + org;
           fs::remove_all(org, ec);
           return 1;

@@ -96,17 +96,19 @@ bool writeNewFile(const std::string& path, const std::string& bytes) {
 
 bool writeRecordFiles(const std::string& dir, const std::vector<RecordInfo>& records,
                       double indexedBytes) {
-  std::string times, sizes, log;
+  std::string times, sizes, identities, log;
   for (const RecordInfo& r : records) {
     appendUInt32(times, r.time);
     appendUInt32(sizes, r.size);
+    appendFileIdentity(identities, r.identity);
   }
   appendUInt32(log, static_cast<uint32_t>(records.size()));
   appendDouble(log, indexedBytes);
   return writeTextList(dir, "morna_filename_list", records, fileNameOf) &&
          writeTextList(dir, "morna_owner_list", records, ownerOf) &&
          writeNewFile(dir + "/" + kTimeListFile, times) &&
-         writeNewFile(dir + "/morna_size_list", sizes) && writeRecordInfo(dir, records) &&
+         writeNewFile(dir + "/morna_size_list", sizes) &&
+         writeNewFile(dir + "/" + kIdentityListFile, identities) && writeRecordInfo(dir, records) &&
          writeNewFile(dir + "/" + kRecordCountFile, log);
 }
 

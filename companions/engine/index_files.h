@@ -7,6 +7,8 @@
 ///   morna_filename_list, morna_owner_list   texts back to back
 ///   morna_filename_list_index, ..._index    entry r-1 = end offset of text r
 ///   morna_time_list, morna_size_list        entry r-1 = value of record r
+///   morna_identity_list                     entry r-1 = device and inode of the
+///                                           document (file_identity.h)
 ///   .vela_recinfo    format 1 (variable-size records), name length + name,
 ///                    data file count F, F times length + file name, F bounds
 ///                    (records of file k are below bound k)
@@ -22,6 +24,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "system/file_identity.h"
 
 namespace vela {
 
@@ -43,6 +47,8 @@ struct RecordInfo {
   uint32_t size = 0;     // bytes
   std::string info;      // info line: "@P:path\n@T:title\n@B:first line\n", the path
                          // encoded by encodeRecordedPath (recorded_path.h)
+  // Of the file read; unknown for a record carried over from an older index.
+  FileIdentity identity{};
 };
 
 // Largest size of one record data file; a larger set of records is spread

@@ -71,16 +71,28 @@ std::string encodeStoredRecord(const StoredRecord& rec) {
   putText(out, std::to_string(rec.info.time));
   putText(out, std::to_string(rec.info.size));
   putText(out, rec.info.info);
+  // Last, so that a reader of the fields before it reads records with it
+  // as it did those without.
+  std::string identity;
+  appendFileIdentity(identity, rec.info.identity);
+  putText(out, identity);
   return out;
 }
 
 bool decodeStoredRecord(const std::string& data, StoredRecord& rec) {
   size_t pos = 0;
-  std::string tag;
-  return getText(data, pos, tag) && tag == kStoredTag && getText(data, pos, rec.source) &&
-         getText(data, pos, rec.info.fileName) && getText(data, pos, rec.info.owner) &&
-         getNumber(data, pos, rec.info.time) && getNumber(data, pos, rec.info.size) &&
-         getText(data, pos, rec.info.info);
+  std::string tag, identity;
+  if (!(getText(data, pos, tag) && tag == kStoredTag && getText(data, pos, rec.source) &&
+        getText(data, pos, rec.info.fileName) && getText(data, pos, rec.info.owner) &&
+        getNumber(data, pos, rec.info.time) && getNumber(data, pos, rec.info.size) &&
+        getText(data, pos, rec.info.info)))
+    return false;
+  // A record of an index built before identities were kept has none.
+  rec.info.identity = FileIdentity();
+  if (pos < data.size() &&
+      !(getText(data, pos, identity) && readFileIdentity(identity, rec.info.identity)))
+    return false;
+  return true;
 }
 
 std::vector<StoredRecord> readStoredRecords(const Xapian::Database& db) {

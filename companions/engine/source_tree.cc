@@ -187,10 +187,13 @@ bool scanSource(const std::string& folder, SourceTree& tree, std::string& error)
   UniqueFd root(resolved ? open(resolved, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
   if (resolved) tree.root = resolved;
   std::free(resolved);
-  if (!root) {
+  struct stat st;
+  if (!root || fstat(root.get(), &st) != 0) {
     error = "source folder " + folder + " is not a readable directory";
     return false;
   }
+  // Of the folder opened, not of what the path names by now.
+  tree.rootIdentity = identityOf(st);
   Scanner scanner(tree, root.get());
   scanner.markVisited(root.get());
   scanner.walk(root.get(), "", "", 0);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "system/address.h"
+#include "system/file_identity.h"
 #include "system/recorded_path.h"
 
 namespace vela {
@@ -37,6 +38,7 @@ struct SourceFile {
 
 struct SourceTree {
   std::string root;                // canonical path of the folder (realpath)
+  FileIdentity rootIdentity;       // of the folder the scan read
   std::vector<SourceFile> files;   // sorted by rel, byte order
   std::vector<std::string> notes;  // one line per file left out for a reason worth telling
 };

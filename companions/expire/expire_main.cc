@@ -21,8 +21,10 @@ namespace {
 constexpr const char* kUsage =
     "usage: expire_results [--root ROOT] [--max-age MINUTES] [--every SECONDS]\n"
     "Removes search results and scratch files older than RESULT_EXPIRE_MINUTES\n"
-    "(setting/search_option.cfg, default 60) and permits idle longer than\n"
-    "LOGIN_TIMEOUT. Run it as the account the web server runs searches as.\n"
+    "(setting/search_option.cfg, default 60), permits idle longer than\n"
+    "LOGIN_TIMEOUT, and daily search logs (yyyymmdd.log) of days more than\n"
+    "SEARCH_LOG_KEEP_DAYS ago (default 30; 0 keeps them all). Run it as the\n"
+    "account the web server runs searches as.\n"
     "  --root ROOT        the installation (default: the folder above this program's)\n"
     "  --max-age MINUTES  overrides RESULT_EXPIRE_MINUTES\n"
     "  --every SECONDS    stays in the foreground and repeats the pass\n";
@@ -69,11 +71,14 @@ int main(int argc, char** argv) {
   do {
     const expire::PassResult pass =
         expire::expirePass(static_cast<long>(maxAge), std::time(nullptr));
-    std::printf("expired %d results, %d scratch files, %d permits\n", pass.results, pass.scratch,
-                pass.permits);
+    std::printf("expired %d results, %d scratch files, %d permits, %d search logs\n", pass.results,
+                pass.scratch, pass.permits, pass.searchLogs);
     std::fflush(stdout);
-    if (pass.results < 0 || pass.scratch < 0) {
-      std::fprintf(stderr, "expire_results: ../tmp or ../search-cgi/tmp cannot be read\n");
+    const char* unreadable = pass.results < 0 || pass.scratch < 0 ? "../tmp or ../search-cgi/tmp"
+                             : pass.searchLogs < 0 ? "the directory of the search logs"
+                                                   : nullptr;
+    if (unreadable != nullptr) {
+      std::fprintf(stderr, "expire_results: %s cannot be read\n", unreadable);
       if (every == 0) return 1;
     }
     for (int64_t slept = 0; every > 0 && slept < every && !g_stop; ++slept)

@@ -43,6 +43,16 @@ int problem(render::PageFormat format, int status, const char* message, int exit
   return answer(render::renderProblem(format, status, message, language), exitStatus);
 }
 
+// The failure page of a result that could not be loaded.
+int loadProblem(render::PageFormat format, render::LoadStatus status) {
+  if (status == render::LoadStatus::kRecordsUnreadable)
+    return problem(format, 500,
+                   "The records of an index this search found cannot be read: the index may be "
+                   "damaged, or built again since the search. Please search again.",
+                   1);
+  return problem(format, 500, "The search result cannot be read.", 1);
+}
+
 // A page requested through the web server is shown only to the user who
 // searched: the hits passed that user's access filters, not the caller's.
 SignInResult admitWebRequest(const CGIStringParser& variables, const std::string& user,
@@ -71,10 +81,9 @@ int documentAnswer(render::ResultReader& reader, const render::RenderRequest& re
   render::ResultPage page;
   render::RecordDetails details;
   const render::LoadStatus loaded = reader.loadHit(request, page, details);
-  if (loaded == render::LoadStatus::kDamaged)
-    return problem(request.format, 500, "The search result cannot be read.", 1);
-  if (loaded != render::LoadStatus::kOk)
+  if (loaded == render::LoadStatus::kNotFound)
     return problem(request.format, 404, "This search result has no such hit.", 0);
+  if (loaded != render::LoadStatus::kOk) return loadProblem(request.format, loaded);
   const UniqueFd fd = openRecordedDocument(details, language);
   if (!fd)
     return problem(request.format, 404,
@@ -143,8 +152,8 @@ int main(int argc, char** argv) {
   if (request.view > 0) return documentAnswer(reader, request, cookieKey);
 
   render::ResultPage page;
-  if (reader.load(request, page) != render::LoadStatus::kOk)
-    return problem(request.format, 500, "The search result cannot be read.", 1);
+  const render::LoadStatus loaded = reader.load(request, page);
+  if (loaded != render::LoadStatus::kOk) return loadProblem(request.format, loaded);
   render::LinkContext links;
   links.request = request;
   render::CgiAnswer result = render::renderResultPage(page, links);

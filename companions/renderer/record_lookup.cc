@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -134,21 +135,27 @@ std::string canonicalPath(const std::string& path) {
   return out;
 }
 
+// True when `st` is of the file (or folder) an index recorded, or the
+// index recorded none.
+bool sameAsRecorded(const struct stat& st, bool recorded, const FileIdentity& id) {
+  return !recorded || (id.known() && identityOf(st) == id);
+}
+
 // True when the file open at fd is still the one the index recorded.
 bool matchesRecord(int fd, const RecordDetails& d) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   const uint32_t shownSize = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
-  return shownSize == d.size && static_cast<uint32_t>(st.st_mtime) == d.time;
+  return shownSize == d.size && static_cast<uint32_t>(st.st_mtime) == d.time &&
+         sameAsRecorded(st, d.hasFileId, d.fileId);
 }
 
-// Opens folder/rel, where folder is canonical and rel a relative path, one
+// Opens rel, a relative path, below the folder open at folderFd, one
 // component at a time without following a link: a directory swapped for a
 // link after the canonical check still leads nowhere.
-UniqueFd openBelow(const std::string& folder, std::string_view rel) {
-  // The folder was canonical a moment ago: it is no link now either.
-  UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+UniqueFd openBelow(int folderFd, std::string_view rel) {
+  UniqueFd dir(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
   while (dir) {
     const size_t slash = rel.find('/');
     const std::string part(rel.substr(0, slash));
@@ -168,8 +175,9 @@ UniqueFd openBelow(const std::string& folder, std::string_view rel) {
   return UniqueFd();
 }
 
-// The document at `location` below the canonical folder, or nothing.
-UniqueFd openLocation(const std::string& folder, const std::string& location) {
+// The document at `location` below the canonical folder open at folderFd,
+// or nothing.
+UniqueFd openLocation(int folderFd, const std::string& folder, const std::string& location) {
   const std::string full = folder + "/" + location;
   const size_t slash = full.rfind('/');
   const std::string name = full.substr(slash + 1);
@@ -178,7 +186,17 @@ UniqueFd openLocation(const std::string& folder, const std::string& location) {
   const std::string below = folder == "/" ? folder : folder + "/";
   if (dir != folder && dir.compare(0, below.size(), below) != 0) return UniqueFd();
   const std::string rel = dir != folder ? dir.substr(below.size()) + "/" : "";
-  return openBelow(folder, rel + name);
+  return openBelow(folderFd, rel + name);
+}
+
+// The canonical folder open, when it is still the folder the index read.
+UniqueFd openRecordedFolder(const std::string& folder, const RecordDetails& d) {
+  // The folder was canonical a moment ago: it is no link now either.
+  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (!fd || fstat(fd.get(), &st) != 0 || !sameAsRecorded(st, d.hasFolderId, d.folderId))
+    return UniqueFd();
+  return fd;
 }
 
 }  // namespace
@@ -276,11 +294,12 @@ bool RecordInfoFiles::infoLine(uint32_t r, std::string& info) {
 UniqueFd openRecordedDocument(const RecordDetails& d, int language) {
   if (d.location.empty() || d.sourceFolder.empty() || !d.hasTime || !d.hasSize) return UniqueFd();
   const std::string folder = canonicalPath(d.sourceFolder);
-  if (folder.empty()) return UniqueFd();
-  UniqueFd fd = openLocation(folder, d.location);
+  const UniqueFd folderFd = folder.empty() ? UniqueFd() : openRecordedFolder(folder, d);
+  if (!folderFd) return UniqueFd();
+  UniqueFd fd = openLocation(folderFd.get(), folder, d.location);
   if (!fd && language != kLangEN) {
     const std::string utf8 = localToUtf8(d.location, language);
-    if (utf8 != d.location) fd = openLocation(folder, utf8);
+    if (utf8 != d.location) fd = openLocation(folderFd.get(), folder, utf8);
   }
   if (fd && !matchesRecord(fd.get(), d)) fd.reset();
   return fd;
@@ -329,7 +348,8 @@ struct IndexRecordReader::Directory {
         names(dir + "/morna_filename_list"),
         nameIndex(dir + "/morna_filename_list_index"),
         times(dir + "/morna_time_list"),
-        sizes(dir + "/morna_size_list") {}
+        sizes(dir + "/morna_size_list"),
+        identities(dir + "/" + kIdentityListFile) {}
 
   // The first line of the directory's source_folder file when it is an
   // absolute path, else "".
@@ -345,11 +365,39 @@ struct IndexRecordReader::Directory {
     return folder;
   }
 
+  // The identity of the source folder: not had when the index has no
+  // source_folder_id, had but unknown when it cannot be read.
+  void folderIdentity(bool& has, FileIdentity& id) {
+    if (!folderIdRead) {
+      folderIdRead = true;
+      const std::string path = home + "/" + kSourceFolderIdFile;
+      std::string bytes;
+      struct stat st;
+      hasFolderId = lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+      if (!readFilePrefix(path, kFileIdentityBytes + 1, bytes) ||
+          !readFileIdentity(bytes, folderId))
+        folderId = FileIdentity();
+    }
+    has = hasFolderId;
+    id = folderId;
+  }
+
+  // The identity of the document of record r; not had when the index keeps
+  // none or none for this record.
+  void fileIdentity(uint32_t r, bool& has, FileIdentity& id) {
+    std::string bytes(kFileIdentityBytes, '\0');
+    has = identities.readAt(uint64_t{r - 1} * kFileIdentityBytes, bytes.data(), bytes.size()) &&
+          readFileIdentity(bytes, id) && id.known();
+  }
+
   std::string home;
   RecordInfoFiles info;
-  IndexFile names, nameIndex, times, sizes;
+  IndexFile names, nameIndex, times, sizes, identities;
   bool folderRead = false;
   std::string folder;
+  bool folderIdRead = false;
+  bool hasFolderId = false;
+  FileIdentity folderId;
 };
 
 IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string& owner,
@@ -381,6 +429,8 @@ RecordDetails IndexRecordReader::read(uint32_t recid) {
   d.hasTime = readUInt32Entry(dir.times, r - 1, d.time);
   d.hasSize = readUInt32Entry(dir.sizes, r - 1, d.size);
   d.sourceFolder = dir.sourceFolder();
+  dir.folderIdentity(d.hasFolderId, d.folderId);
+  dir.fileIdentity(r, d.hasFileId, d.fileId);
   d.location = locationBelow(d.sourceFolder, decodeRecordedPath(recorded));
   return d;
 }

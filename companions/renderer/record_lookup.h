@@ -10,7 +10,8 @@
 /// an info line "@P:path\n@T:title\n@B:first line\n" (record-info files).
 /// The path is relative to the folder named by the first line of the index
 /// directory's "source_folder" file (older indexes may hold absolute paths).
-/// Every file is read link-proof (local_files.h).
+/// Newer indexes also keep the identity of that folder and of each document
+/// (system/file_identity.h). Every file is read link-proof (local_files.h).
 
 #ifndef SEARCHRUN_COMPANIONS_RENDERER_RECORD_LOOKUP_H
 #define SEARCHRUN_COMPANIONS_RENDERER_RECORD_LOOKUP_H
@@ -23,6 +24,7 @@
 
 #include "companions/renderer/local_files.h"
 #include "system/delimiters.h"
+#include "system/file_identity.h"
 
 namespace render {
 
@@ -86,6 +88,13 @@ struct RecordDetails {
   bool hasTime = false;
   uint32_t size = 0;  // size the builder saw (cut at 4 GiB - 1)
   bool hasSize = false;
+  // The source folder and the document as the builder read them. Not had
+  // by an index built before identities were kept; a recorded identity that
+  // cannot be read is had, and unknown: it matches nothing.
+  bool hasFolderId = false;
+  FileIdentity folderId;
+  bool hasFileId = false;
+  FileIdentity fileId;
 };
 
 // A file of an index directory, opened link-proof (openRegularFile) on first
@@ -131,10 +140,13 @@ class RecordInfoFiles {
 // Opens the document of a record for reading, or gives an invalid descriptor.
 // Only a regular file is opened, never through a symbolic link anywhere below
 // the source folder, only when its canonical path lies below the canonical
-// source folder, and only when its size and modification time are still the
-// ones the index recorded: any other file would show text the index never
-// held. A name the builder turned into the local code page may stand on disk
-// in UTF-8; both are tried.
+// source folder, only when its size and modification time are still the
+// ones the index recorded, and, where the index recorded them, only from the
+// very folder the builder read and only the very file: any other file would
+// show text the index never held (a folder swapped for a link by whoever
+// may rename it, a hard link of the same size and time). A name the builder
+// turned into the local code page may stand on disk in UTF-8; both are
+// tried.
 UniqueFd openRecordedDocument(const RecordDetails& record, int language);
 
 // Reads records of one local index (owner, index name). Each file of the

@@ -257,9 +257,11 @@ LoadStatus ResultReader::loadHit(const RenderRequest& request, ResultPage& page,
   const std::string text = file_->GetRecordData(static_cast<int>(request.view - 1));
   if (file_->HasReadError()) return LoadStatus::kDamaged;
   if (!parseRecordLine(text, hit.line)) return LoadStatus::kNotFound;
-  if (inst_.isLocalHost(hit.line.host))
+  if (inst_.isLocalHost(hit.line.host)) {
     details = IndexRecordReader(inst_, hit.line.owner, hit.line.index)
                   .read(static_cast<uint32_t>(hit.line.recid));
+    if (!details.found) return LoadStatus::kRecordsUnreadable;
+  }
   describeHit(details, hit);
   page.hits.push_back(std::move(hit));
   return LoadStatus::kOk;
@@ -347,6 +349,8 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
       auto& reader = readers[l.owner + std::string(kFieldDelim) + l.index];
       if (!reader) reader = std::make_unique<IndexRecordReader>(inst_, l.owner, l.index);
       d = reader->read(static_cast<uint32_t>(l.recid));
+      // Shown without its record, a hit would be a name made up here.
+      if (!d.found) return LoadStatus::kRecordsUnreadable;
       hit.similarQuery = similarQueryOf(l, *reader, d);
     }
     fillHit(d, here, page, page.hits.size() < kMaxSnippetDocuments, hit);

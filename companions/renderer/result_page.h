@@ -132,7 +132,10 @@ struct ResultPage {
   bool linesMissing = false;
 };
 
-enum class LoadStatus { kOk, kNotFound, kDamaged };
+// kRecordsUnreadable: a hit of this host whose record the index cannot give
+// (its record files emptied or damaged, or the index rebuilt with fewer
+// records since the search): its page would show nothing true of it.
+enum class LoadStatus { kOk, kNotFound, kDamaged, kRecordsUnreadable };
 
 // The result files of one search in a directory (../tmp for the program).
 // Every file of a result is opened link-proof and believed only when it
@@ -158,15 +161,16 @@ class ResultReader {
 
   // Fills `page` with the requested page; a page past the last one is the
   // last page. kDamaged when a text or record line of the page cannot be
-  // read; a record line of the wrong form is left out.
+  // read; a record line of the wrong form is left out; kRecordsUnreadable
+  // when the record of a hit of this host cannot be read.
   LoadStatus load(const RenderRequest& request, ResultPage& page);
 
   // Fills `page` with the texts of the result and the one hit at position
   // request.view (from 1) without its snippet, `page.page` the page that
   // holds it, and `details` with its record, from which its document is
   // opened (openRecordedDocument). kNotFound when the result has no such
-  // line or it is not a record line; kDamaged as load. A hit of another
-  // host gives details.found = false.
+  // line or it is not a record line; kDamaged and kRecordsUnreadable as
+  // load. A hit of another host gives details.found = false.
   LoadStatus loadHit(const RenderRequest& request, ResultPage& page, RecordDetails& details);
 
  private:

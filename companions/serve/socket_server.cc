@@ -4,6 +4,7 @@
 #include "companions/serve/socket_server.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -11,12 +12,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -103,7 +106,7 @@ class JobQueue {
 // Clients dropped, by why; reported now and then rather than one line each,
 // so a flood of bad clients cannot flood the log.
 struct Drops {
-  std::atomic<uint64_t> refused{0}, malformed{0}, slow{0}, busy{0}, gone{0};
+  std::atomic<uint64_t> refused{0}, malformed{0}, slow{0}, busy{0}, crowding{0}, gone{0};
 
   void report(const ServerConfig& config) {
     const std::pair<std::atomic<uint64_t>*, const char*> kinds[] = {
@@ -111,6 +114,7 @@ struct Drops {
         {&malformed, "malformed or too large"},
         {&slow, "too slow to send their request"},
         {&busy, "over capacity"},
+        {&crowding, "from an address holding too many connections"},
         {&gone, "gone before their turn"}};
     std::string text;
     for (const auto& [count, what] : kinds) {
@@ -175,8 +179,26 @@ void work(Shared& shared) {
 struct Reading {
   int fd;
   std::string bytes;
-  long long deadline;
+  long long accepted;
+  std::string address;  // peerAddress
 };
+
+// The IP address of the client on fd, as its bytes; "" for a client that
+// has none (a Unix socket). False when the client is gone already.
+bool peerAddress(int fd, std::string& address) {
+  sockaddr_storage peer{};
+  socklen_t size = sizeof peer;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
+  address.clear();
+  if (peer.ss_family == AF_INET) {
+    const auto& in = reinterpret_cast<const sockaddr_in&>(peer);
+    address.assign(reinterpret_cast<const char*>(&in.sin_addr), sizeof in.sin_addr);
+  } else if (peer.ss_family == AF_INET6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(peer);
+    address.assign(reinterpret_cast<const char*>(&in6.sin6_addr), sizeof in6.sin6_addr);
+  }
+  return true;
+}
 
 class Reader {
  public:
@@ -193,7 +215,7 @@ class Reader {
     const long long now = nowMs();
     long long wake = untilMs;
     for (const Reading& r : reading_)
-      wake = std::min(wake, r.deadline);
+      wake = std::min(wake, deadlineOf(r));
     std::vector<pollfd> fds;
     fds.push_back({signalFd, POLLIN, 0});
     const bool acceptNow = now >= acceptPausedUntil_;
@@ -212,7 +234,7 @@ class Reader {
       Reading& r = reading_[i];
       if (fds[i + 2].revents != 0 && !readSome(r)) continue;
       if (r.fd < 0) continue;  // handed to a worker
-      if (after >= r.deadline) {
+      if (after >= deadlineOf(r)) {
         drop(r);
         ++shared_.drops.slow;
         continue;
@@ -230,6 +252,44 @@ class Reader {
     shared_.held.give(r.bytes.size());
   }
 
+  // A silent client has only the first deadline; once it has begun, the
+  // whole request's.
+  long long deadlineOf(const Reading& r) const {
+    const int limit = r.bytes.empty()
+                          ? std::min(config_.firstByteTimeoutMs, config_.requestTimeoutMs)
+                          : config_.requestTimeoutMs;
+    return r.accepted + limit;
+  }
+
+  // Whether a connection from `address` may join the readers; makes room
+  // for it when every place is taken and an address holds more than its
+  // share, by dropping the oldest connection of the address that holds the
+  // most: idle connections from a few addresses can then never keep out a
+  // client from another.
+  bool admit(const std::string& address) {
+    std::map<std::string, size_t> held;
+    for (const Reading& r : reading_)
+      ++held[r.address];
+    const size_t mine = held[address];
+    if (!address.empty() && mine >= config_.maxReadingPerAddress) {
+      ++shared_.drops.crowding;
+      return false;
+    }
+    if (reading_.size() < config_.maxReading) return true;
+    const auto most = std::max_element(
+        held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (most->second <= mine + 1) {
+      ++shared_.drops.busy;
+      return false;
+    }
+    const auto oldest = std::find_if(reading_.begin(), reading_.end(),
+                                     [&](const Reading& r) { return r.address == most->first; });
+    drop(*oldest);
+    reading_.erase(oldest);
+    ++shared_.drops.crowding;
+    return true;
+  }
+
   void acceptAll(long long now) {
     for (;;) {
       const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -243,14 +303,24 @@ class Reader {
         }
         return;
       }
-      if (config_.peerCheck && !config_.peerCheck(fd)) {
+      std::string address;
+      if (!peerAddress(fd, address)) {
+        close(fd);
+        ++shared_.drops.gone;
+      } else if (config_.peerCheck && !config_.peerCheck(fd)) {
         close(fd);
         ++shared_.drops.refused;
-      } else if (reading_.size() >= config_.maxReading) {
-        close(fd);
-        ++shared_.drops.busy;
       } else {
-        reading_.push_back({fd, std::string(), now + config_.requestTimeoutMs});
+        // A client that sent its whole request with the connect takes no
+        // place among the readers: a burst of such clients from one host
+        // is not refused for the count of its address.
+        Reading r{fd, std::string(), now, std::move(address)};
+        if (!readSome(r) || r.fd < 0) continue;
+        if (admit(r.address)) {
+          reading_.push_back(std::move(r));
+        } else {
+          drop(r);
+        }
       }
     }
   }
@@ -277,6 +347,7 @@ class Reader {
       ++shared_.drops.gone;
       return false;
     }
+    if (r.bytes.size() == fresh) return true;  // nothing new to frame
     const Framing framing =
         r.bytes.size() > config_.maxRequestBytes ? Framing::kBad : config_.framer(r.bytes, fresh);
     if (framing == Framing::kNeedMore) return true;

@@ -11,6 +11,12 @@
 /// full queue, too many bytes waiting, shutting down) is closed unanswered,
 /// which tells the client the same at once. One request per connection: the
 /// answer ends with the connection.
+///
+/// Connections that send nothing cannot keep others out: one that is silent
+/// past a short first deadline is dropped, one client address holds at most
+/// a few connections while they send, and when every place is taken a
+/// newcomer from an address that holds fewer takes the place of the oldest
+/// connection of the address that holds the most.
 
 #ifndef SEARCHRUN_COMPANIONS_SERVE_SOCKET_SERVER_H
 #define SEARCHRUN_COMPANIONS_SERVE_SOCKET_SERVER_H
@@ -52,8 +58,16 @@ struct ServerConfig {
   int requestTimeoutMs = 2000;
   // A client that sends more than this before its request is whole is dropped.
   size_t maxRequestBytes = 64 * 1024;
-  // Connections still sending their request; more are closed at once.
+  // A connection that has sent nothing this long after it was accepted is
+  // dropped (the whole request still has requestTimeoutMs).
+  int firstByteTimeoutMs = 1000;
+  // Connections still sending their request; more are closed at once, save
+  // that a newcomer may take the place of one from a crowding address.
   size_t maxReading = 256;
+  // Connections still sending their request from one IP address; more from
+  // it are closed at once. Clients of a Unix socket have no address and
+  // share none of this.
+  size_t maxReadingPerAddress = 16;
   // Whole requests waiting for a worker; more are closed at once.
   size_t maxQueued = 64;
   // Bytes of requests held for all clients together, read or waiting for a

@@ -334,15 +334,24 @@ TEST(EngineText, DocumentsAndStoredRecords) {
   EXPECT_EQ(decodeDocument("<meta charset=\"big5\">\xA5\xFE", CodePage(Language::kShiftJis), true),
             "<meta charset=\"big5\">全");
 
-  const StoredRecord rec{"sub/a.txt", {"a.txt", "alice", 1100000000, 42, "@P:sub/a.txt\n"}};
+  const FileIdentity identity{0x801, 0x1234567890ABull};
+  const StoredRecord rec{"sub/a.txt",
+                         {"a.txt", "alice", 1100000000, 42, "@P:sub/a.txt\n", identity}};
   const std::string good = encodeStoredRecord(rec);
   StoredRecord back;
   ASSERT_TRUE(decodeStoredRecord(good, back));
   EXPECT_EQ(back.source + back.info.info, "sub/a.txt@P:sub/a.txt\n");
   EXPECT_EQ(back.info.time, 1100000000u);
   EXPECT_EQ(back.info.size, 42u);
-  for (const std::string& bad :
-       {""s, "junk"s, good.substr(0, good.size() - 1), "13:vela-record-1999999999999:x"s})
+  EXPECT_EQ(back.info.identity, identity);
+  // A record of an index built before identities were kept: the fields
+  // before it as they were, the identity unknown.
+  const std::string older = good.substr(0, good.size() - 3 - kFileIdentityBytes);
+  ASSERT_TRUE(decodeStoredRecord(older, back));
+  EXPECT_EQ(back.info.size, 42u);
+  EXPECT_FALSE(back.info.identity.known());
+  for (const std::string& bad : {""s, "junk"s, good.substr(0, good.size() - 1), older + "3:abc",
+                                 "13:vela-record-1999999999999:x"s})
     EXPECT_FALSE(decodeStoredRecord(bad, back)) << bad;
 }
 

@@ -1,6 +1,7 @@
 /// @file expire_test.cc
-/// @brief The installed expire_results: old results, scratch files and idle
-/// permits go; young ones, other files and whatever a link points at stay.
+/// @brief The installed expire_results: old results, scratch files, idle
+/// permits and old daily search logs go; young ones, other files and
+/// whatever a link points at stay.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -56,7 +57,7 @@ TEST_F(ExpireTest, OldResultsAndScratchFilesGoYoungOnesStay) {
 
   const RunResult r = expire();
   ASSERT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ("expired 4 results, 1 scratch files, 0 permits\n", r.out);
+  EXPECT_EQ("expired 4 results, 1 scratch files, 0 permits, 0 search logs\n", r.out);
   for (const char* suffix : {"", "_idx", ".filter", "_class"}) {
     EXPECT_FALSE(exists(old + suffix)) << suffix;
     EXPECT_TRUE(exists(young + suffix)) << suffix;
@@ -68,8 +69,60 @@ TEST_F(ExpireTest, OldResultsAndScratchFilesGoYoungOnesStay) {
 
   // The age comes from the settings, or from the command line.
   inst_.setKey("setting/search_option.cfg", "RESULT_EXPIRE_MINUTES", "30");
-  EXPECT_EQ("expired 4 results, 0 scratch files, 0 permits\n", expire().out);
-  EXPECT_EQ("expired 0 results, 1 scratch files, 0 permits\n", expire({"--max-age", "1"}).out);
+  EXPECT_EQ("expired 4 results, 0 scratch files, 0 permits, 0 search logs\n", expire().out);
+  EXPECT_EQ("expired 0 results, 1 scratch files, 0 permits, 0 search logs\n",
+            expire({"--max-age", "1"}).out);
+}
+
+// The name of the daily search log of the local day `daysAgo` days back.
+std::string dailyLog(int daysAgo) {
+  const time_t now = std::time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  // Counted in calendar days, whatever a change of clocks did to one of them.
+  local.tm_mday -= daysAgo;
+  local.tm_hour = 12;
+  local.tm_isdst = -1;
+  std::mktime(&local);
+  char name[48];
+  std::strftime(name, sizeof name, "system_log/query/%Y%m%d.log", &local);
+  return name;
+}
+
+TEST_F(ExpireTest, DailySearchLogsAreKeptForTheirDaysOnly) {
+  // Written today, so that only the day in the name can tell their age.
+  for (const int days : {0, 1, 29, 30, 31, 32, 400})
+    inst_.write(dailyLog(days), "a search\n");
+  inst_.write("system_log/query/notes.log", "x");
+  inst_.write("system_log/query/20230229.log", "x");  // a day that never was
+  inst_.write("system_log/query/20240229.log", "x");  // one that was
+  inst_.write("system_log/query/2020010.log", "x");
+  inst_.write("outside/19990101.log", "x");
+  ASSERT_EQ(0, symlink(inst_.path("outside/19990101.log").c_str(),
+                       inst_.path("system_log/query/19990102.log").c_str()));
+  testutil::makeDirs(inst_.path("system_log/query/19990103.log"));
+
+  EXPECT_EQ("expired 0 results, 0 scratch files, 0 permits, 4 search logs\n", expire().out);
+  EXPECT_FALSE(exists("system_log/query/20240229.log"));
+  for (const int days : {0, 1, 29, 30})
+    EXPECT_TRUE(exists(dailyLog(days))) << days;
+  for (const int days : {31, 32, 400})
+    EXPECT_FALSE(exists(dailyLog(days))) << days;
+  for (const char* kept : {"system_log/query/notes.log", "system_log/query/20230229.log",
+                           "system_log/query/2020010.log", "system_log/query/19990102.log",
+                           "system_log/query/19990103.log", "outside/19990101.log"})
+    EXPECT_TRUE(exists(kept)) << kept;
+
+  inst_.setKey("setting/search_option.cfg", "SEARCH_LOG_KEEP_DAYS", "0");
+  inst_.write(dailyLog(40), "x");
+  EXPECT_EQ("expired 0 results, 0 scratch files, 0 permits, 0 search logs\n", expire().out);
+  inst_.setKey("setting/search_option.cfg", "SEARCH_LOG_KEEP_DAYS", "1");
+  EXPECT_EQ("expired 0 results, 0 scratch files, 0 permits, 3 search logs\n", expire().out);
+  EXPECT_TRUE(exists(dailyLog(1)));
+  // A value out of range keeps the default.
+  inst_.setKey("setting/search_option.cfg", "SEARCH_LOG_KEEP_DAYS", "-3");
+  inst_.write(dailyLog(31), "x");
+  EXPECT_EQ("expired 0 results, 0 scratch files, 0 permits, 1 search logs\n", expire().out);
 }
 
 TEST_F(ExpireTest, IdlePermitsGoAndBadUseIsRefused) {
@@ -77,7 +130,7 @@ TEST_F(ExpireTest, IdlePermitsGoAndBadUseIsRefused) {
   aged("permit/ab1234567.ksp", 11);
   aged("permit/ab7654321.ksp", 9);
   ASSERT_EQ(0, chmod(inst_.path("permit/ab1234567.ksp").c_str(), 0600));
-  EXPECT_EQ("expired 0 results, 0 scratch files, 1 permits\n", expire().out);
+  EXPECT_EQ("expired 0 results, 0 scratch files, 1 permits, 0 search logs\n", expire().out);
   EXPECT_FALSE(exists("permit/ab1234567.ksp"));
   EXPECT_TRUE(exists("permit/ab7654321.ksp"));
 
@@ -87,6 +140,7 @@ TEST_F(ExpireTest, IdlePermitsGoAndBadUseIsRefused) {
   const RunResult help = inst_.run("binind/expire_results", {"--help"});
   EXPECT_EQ(0, help.exitStatus);
   EXPECT_NE(std::string::npos, help.out.find("RESULT_EXPIRE_MINUTES"));
+  EXPECT_NE(std::string::npos, help.out.find("SEARCH_LOG_KEEP_DAYS"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "companions/renderer/page_writer.h"
+#include "system/file_identity.h"
 #include "system/tmpfile.h"
 #include "tests/e2e/engine_util.h"
 #include "tests/renderer/renderer_fixture.h"
@@ -345,6 +346,60 @@ TEST_F(RendererTest, AViewShowsOnlyTheFileTheIndexRead) {
   for (const std::string& query :
        {"result=" + name + "&view=3", "result=" + name + "&view=3&raw=1"})
     EXPECT_EQ(byWebServer(query).out.find("Status: 404 Not Found\n"), 0u) << query;
+}
+
+// Whoever may rename an indexed folder could put a link to another folder
+// under its name, holding a file of the same name, size and time.
+TEST_F(RendererTest, AViewReadsOnlyFromTheFolderTheIndexRead) {
+  inst_->doc("swap", "plan.txt", "plan report\n");
+  inst_->doc("other", "plan.txt", "SECRET rep.\n");
+  const std::string home = inst_->create("swap", "swap");
+  rendertest::ResultSpec spec;
+  spec.lines = {rendertest::recordLine("alice", "swap", 90, 1)};
+  ASSERT_TRUE(rendertest::writeResult(inst_->path("tmp/" + resultName('0')), spec));
+  const std::string view = "result=" + resultName('0') + "&view=1&raw=1";
+  const std::string folder = inst_->docs("swap");
+  const auto swapped = [&] {
+    EXPECT_EQ(rename(folder.c_str(), (folder + ".real").c_str()), 0);
+    EXPECT_EQ(symlink(inst_->docs("other").c_str(), folder.c_str()), 0);
+    const RunResult r = byWebServer(view);
+    EXPECT_EQ(unlink(folder.c_str()), 0);
+    EXPECT_EQ(rename((folder + ".real").c_str(), folder.c_str()), 0);
+    return r;
+  };
+  EXPECT_EQ(bodyOf(byWebServer(view).out), "plan report\n");
+  for (const char* step : {"create", "rebuild"}) {
+    if (std::string(step) == "rebuild") {
+      ASSERT_EQ(inst_->builder({"rebuild", "--id", "swap"}).exitStatus, 0);
+    }
+    const RunResult r = swapped();
+    EXPECT_EQ(r.out.find("Status: 404 Not Found\n"), 0u) << step << r.out;
+    EXPECT_FALSE(contains(r.out, "SECRET")) << step;
+    EXPECT_EQ(bodyOf(byWebServer(view).out), "plan report\n") << step;
+  }
+  // An index built before the folder was kept is shown as it always was.
+  for (const char* file : {kSourceFolderIdFile, kIdentityListFile})
+    ASSERT_EQ(unlink((home + "/" + file).c_str()), 0) << file;
+  EXPECT_EQ(bodyOf(byWebServer(view).out), "plan report\n");
+}
+
+// Emptied record files once gave every hit a made-up "record N" title.
+TEST_F(RendererTest, AnIndexWhoseRecordsCannotBeReadFailsThePage) {
+  inst_->doc("emptied", "one.txt", "the orchard plan\n");
+  inst_->doc("emptied", "two.txt", "an orchard map\n");
+  const std::string home = inst_->create("emptied", "emptied");
+  const std::string search = "user=TESSERA&query=orchard&index_id=7F000001_emptied";
+  RunResult r = inst_->get(search);
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  ASSERT_TRUE(contains(r.out, "one.txt")) << r.out;
+  for (const char* file : {".vela_recinfo", ".vela_recoffset", "vela_recdata_0"})
+    inst_->write(home.substr(inst_->root().size() + 1) + "/" + file, "");
+  for (const char* format : {"", "&xml=1"}) {
+    r = inst_->get(search + format);
+    EXPECT_EQ(r.exitStatus, 1) << format;
+    EXPECT_TRUE(contains(r.out, "records of an index this search found cannot be read")) << r.out;
+    EXPECT_FALSE(contains(r.out, "record 1")) << r.out;
+  }
 }
 
 TEST_F(RendererTest, APagePastTheEndIsTheLastPage) {

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "system/file_identity.h"
 #include "system/layout.h"
 #include "tests/renderer/renderer_fixture.h"
 #include "tests/test_util.h"
@@ -65,9 +66,21 @@ class ResultPageTest : public ::testing::Test {
   }
   std::string tmp(const std::string& name) const { return root_.sub("tmp/" + name); }
   // Writes the result with hits 1..n of index "news" of another host appended.
+  // An installation that names no host address of its own takes every host
+  // for itself: unless the test wrote index "news", one of n records stands
+  // for those hits here.
   void write(const std::string& name, ResultSpec spec, int n = 0) const {
-    for (int i = 1; i <= n; ++i)
+    std::vector<std::string> infos;
+    for (int i = 1; i <= n; ++i) {
       spec.lines.push_back(recordLine("alice", "news", 1000 - i, i, "10.9.9.9"));
+      infos.push_back("@P:doc" + std::to_string(i) + ".txt\n");
+    }
+    struct stat st;
+    const bool ours = generated_ > 0 || lstat((home("news") + "/.vela_recinfo").c_str(), &st) != 0;
+    if (n > generated_ && ours) {
+      writeIndex(home("news"), infos);
+      generated_ = n;
+    }
     ASSERT_TRUE(writeResult(tmp(name), spec));
   }
   static Installation installation() {
@@ -87,6 +100,7 @@ class ResultPageTest : public ::testing::Test {
   testutil::TempDir root_;
   testutil::ScopedCwd cwd_;
   ResultPage page_;
+  mutable int generated_ = 0;  // records of the index "news" write() wrote
 };
 
 TEST_F(ResultPageTest, WhatIsNotAPlainResultFileIsNotRead) {
@@ -181,6 +195,7 @@ TEST_F(ResultPageTest, RelevanceIsMeasuredAgainstTheBestHitOfTheWholeResult) {
       {"score", {90, 50}, 40, 0},            // lines still missing may hold better
       {"date", {}, INT_MIN, 0},
   };
+  writeIndex(home("news"), std::vector<std::string>(10, "@P:a.txt\n"));
   for (const auto& [field, scores, records, best] : cases) {
     ResultSpec spec;
     spec.sortField = field;
@@ -281,6 +296,43 @@ TEST_F(ResultPageTest, RecordInfoIsReadOnlyFromTheIndexsOwnFiles) {
   IndexRecordReader two(installation(), "alice", "news");
   EXPECT_FALSE(two.read(1).found);
   EXPECT_EQ(two.read(2).title, "Fine");
+}
+
+// Emptied record files once made up a "record N" title for every hit.
+TEST_F(ResultPageTest, AHitWhoseRecordCannotBeReadFailsItsPage) {
+  writeIndex(home("news"), {"@P:a.txt\n@T:A\n", "@P:b.txt\n@T:B\n"});
+  testutil::writeFile(root_.sub("host_address"), "10.0.0.1\n");
+  ResultSpec spec;
+  spec.lines = {recordLine("alice", "news", 90, 1, "10.0.0.1"),
+                recordLine("alice", "news", 80, 2, "10.0.0.1"),
+                recordLine("alice", "news", 70, 9, "10.9.9.9")};
+  write("query12345", spec);
+  const auto viewOf = [this](int64_t position) {
+    ResultReader reader("../tmp", installation());
+    RenderRequest request;
+    request.view = position;
+    RecordDetails details;
+    return reader.open("query12345") == LoadStatus::kOk ? reader.loadHit(request, page_, details)
+                                                        : LoadStatus::kNotFound;
+  };
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  ASSERT_EQ(page_.hits.size(), 3u);
+  EXPECT_EQ(page_.hits[1].title, "B");
+  for (const char* file : {".vela_recinfo", ".vela_recoffset", "vela_recdata_0"}) {
+    const std::string path = home("news") + "/" + file;
+    const std::string bytes = testutil::readFile(path);
+    testutil::writeFile(path, "");
+    EXPECT_EQ(load("query12345"), LoadStatus::kRecordsUnreadable) << file;
+    EXPECT_EQ(viewOf(1), LoadStatus::kRecordsUnreadable) << file;
+    testutil::writeFile(path, bytes);
+  }
+  // Built again with fewer records since the search: hit 2 names none.
+  writeIndex(home("news"), {"@P:a.txt\n@T:A\n"});
+  EXPECT_EQ(load("query12345"), LoadStatus::kRecordsUnreadable);
+  EXPECT_EQ(viewOf(2), LoadStatus::kRecordsUnreadable);
+  EXPECT_EQ(viewOf(1), LoadStatus::kOk);
+  // Another host's hit is asked of that host, not read here.
+  EXPECT_EQ(viewOf(3), LoadStatus::kOk);
 }
 
 TEST_F(ResultPageTest, OneReaderReadsEveryRecordFromTheFilesItOpenedFirst) {
@@ -399,6 +451,56 @@ TEST_F(DocumentTest, TheFolderItselfMayBeReachedThroughALink) {
   testutil::writeFile(home("news") + "/source_folder", root_.sub("docs-link") + "\n");
   EXPECT_EQ(shown("a.txt"), "public");
   EXPECT_EQ(shown(root_.sub("docs-link/a.txt")), "public");
+}
+
+// The identity of the file at `path` as the builder records it.
+std::string identityBytes(const std::string& path) {
+  struct stat st;
+  std::string bytes;
+  if (stat(path.c_str(), &st) == 0) appendFileIdentity(bytes, identityOf(st));
+  return bytes;
+}
+
+TEST_F(DocumentTest, OnlyTheFolderAndTheFileTheBuilderReadAreShown) {
+  doc("a.txt", "public");
+  const std::string real = root_.sub("docs.real");
+  // What the builder recorded of docs and of a.txt, then a folder swapped in
+  // under the folder's name holding a file of the same name, size and time.
+  const auto recordIdentities = [&](const std::string& folderId, const std::string& fileIds) {
+    testutil::writeFile(home("news") + "/" + kSourceFolderIdFile, folderId);
+    testutil::writeFile(home("news") + "/" + kIdentityListFile, fileIds);
+  };
+  const std::string folderId = identityBytes(docs_), fileId = identityBytes(docs_ + "/a.txt");
+  ASSERT_EQ(folderId.size(), kFileIdentityBytes);
+  EXPECT_EQ(shown("a.txt"), "public");
+  recordIdentities(folderId, fileId);
+  EXPECT_EQ(shown("a.txt"), "public");
+  ASSERT_EQ(rename(docs_.c_str(), real.c_str()), 0);
+  ASSERT_EQ(symlink(root_.sub("outside").c_str(), docs_.c_str()), 0);
+  testutil::writeFile(root_.sub("outside/a.txt"), "secret");
+  const utimbuf times{kTime, kTime};
+  ASSERT_EQ(utime(root_.sub("outside/a.txt").c_str(), &times), 0);
+  EXPECT_EQ(shown("a.txt"), "(refused)");
+  // The very folder through a link of its own is still the folder read.
+  ASSERT_EQ(unlink(docs_.c_str()), 0);
+  ASSERT_EQ(symlink(real.c_str(), docs_.c_str()), 0);
+  EXPECT_EQ(shown("a.txt"), "public");
+  ASSERT_EQ(unlink(docs_.c_str()), 0);
+  ASSERT_EQ(rename(real.c_str(), docs_.c_str()), 0);
+  // A hard link of the same size and time is not the file read either.
+  ASSERT_EQ(rename((docs_ + "/a.txt").c_str(), (docs_ + "/a.saved").c_str()), 0);
+  ASSERT_EQ(link(root_.sub("outside/a.txt").c_str(), (docs_ + "/a.txt").c_str()), 0);
+  EXPECT_EQ(shown("a.txt"), "(refused)");
+  ASSERT_EQ(unlink((docs_ + "/a.txt").c_str()), 0);
+  ASSERT_EQ(rename((docs_ + "/a.saved").c_str(), (docs_ + "/a.txt").c_str()), 0);
+  // An identity that cannot be read matches no folder; a record carried over
+  // from an index without identities is checked as before.
+  recordIdentities(folderId.substr(0, 8), fileId);
+  EXPECT_EQ(shown("a.txt"), "(refused)");
+  recordIdentities(folderId, std::string(kFileIdentityBytes, '\0'));
+  EXPECT_EQ(shown("a.txt"), "public");
+  recordIdentities(identityBytes(root_.sub("outside")), fileId);
+  EXPECT_EQ(shown("a.txt"), "(refused)");
 }
 
 TEST_F(DocumentTest, AReplacedDocumentShowsNoSnippet) {

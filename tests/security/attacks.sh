@@ -332,6 +332,113 @@ if [ -n "$attacker" ]; then
     '! as_attacker test -w "$root/run/engine.sock" 2>/dev/null'
 fi
 
+echo "== 14. a document view through an indexed folder swapped for a link"
+if [ -n "$attacker" ]; then
+  # The attacker's home holds an indexed folder; the server account keeps a
+  # private file of the same name, size and time in a folder of its own.
+  home14=$work/home14
+  mkdir -p "$home14/docs" "$work/srv14"
+  echo "kiwi harvest plan 14" >"$home14/docs/note.txt"
+  echo "private server key 1" >"$work/srv14/note.txt"
+  touch -d '2020-01-02 03:04:05' "$home14/docs/note.txt" "$work/srv14/note.txt"
+  chown -R $attacker:$attacker "$home14"
+  chmod 755 "$home14" "$home14/docs" && chmod 644 "$home14/docs/note.txt"
+  chown -R $srv:$srv "$work/srv14"
+  chmod 755 "$work/srv14" && chmod 600 "$work/srv14/note.txt"
+  id14=$(build_index "$home14/docs" 2>/dev/null)
+  request "user=TESSERA&search_no=0&index_id=7F000001_$id14&query=kiwi"
+  name14=$(grep -o 'result=query[0-9]*' <<<"$out" | head -1)
+  name14=${name14#result=}
+  view14() {
+    out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+      QUERY_STRING="result=$name14&view=1&raw=1" timeout 60 ./getfilelist.exe 2>/dev/null)
+  }
+  view14
+  expect "the view serves the indexed document ($name14)" 'has "kiwi harvest plan 14"'
+  as_attacker mv "$home14/docs" "$home14/docs.away"
+  as_attacker ln -s "$work/srv14" "$home14/docs"
+  view14
+  expect "the view refuses a folder swapped for a link to another" \
+    'lacks "private server key" && has "404"'
+  request "user=TESSERA&search_no=0&index_id=7F000001_$id14&query=kiwi"
+  expect "nor does a result page read the other folder's file" 'lacks "private server key"'
+fi
+
+echo "== 15. idle connections to the agent"
+# A port free on the agent's own loopback address.
+port15=$(perl -MIO::Socket::INET -e \
+  'print IO::Socket::INET->new(Listen => 1, LocalAddr => "127.0.0.9", LocalPort => 0)->sockport')
+# Started as a plain command, so that $! is the agent itself (setpriv execs
+# it), and with its output away from the script's.
+as15=()
+[ -n "$attacker" ] && as15=(setpriv --reuid=$srv --regid=$srv --clear-groups)
+"${as15[@]}" "$root/binind/search_agent" --root "$root" --address 127.0.0.9 --port "$port15" \
+  >"$shared/agent15.log" 2>&1 &
+agent15=$!
+pids_to_kill+=("$agent15")
+for _ in $(seq 1 100); do
+  (exec 3<>"/dev/tcp/127.0.0.9/$port15") 2>/dev/null && break
+  sleep 0.1
+done
+# Opens COUNT connections from IDLE that send nothing, then (after WAIT
+# seconds, all still open) sends an index description request from ASK and
+# prints the answer; as the attacker where there is one.
+idle_then_ask() {  # count, idle address, ask address, wait
+  local as=()
+  [ -n "$attacker" ] && as=(setpriv --reuid=$attacker --regid=$attacker --clear-groups)
+  "${as[@]}" timeout 60 perl -MIO::Socket::INET -e '
+    my ($count, $idle, $ask, $wait, $port, $request) = @ARGV;
+    my @open;
+    for (1 .. $count) {
+      my $s = IO::Socket::INET->new(PeerAddr => "127.0.0.9", PeerPort => $port,
+                                    LocalAddr => $idle, Timeout => 5);
+      push @open, $s if $s;
+    }
+    select(undef, undef, undef, $wait);
+    my $s = IO::Socket::INET->new(PeerAddr => "127.0.0.9", PeerPort => $port,
+                                  LocalAddr => $ask, Timeout => 5) or exit 1;
+    print $s $request;
+    local $/;
+    alarm 30;
+    my $answer = <$s>;
+    print defined $answer ? $answer : "";
+  ' "$@" "$port15" $'get_index_info\x04\x05\x06'"$id"$'\x15\x16\x17\x18\x19\x1a'
+}
+out=$(idle_then_ask 300 127.0.0.2 127.0.0.3 0 | tr -d '\000-\037')
+expect "with 300 idle connections open, another address is answered" \
+  'has "demo" && lacks "RETURN_CODE"'
+out=$(idle_then_ask 300 127.0.0.2 127.0.0.2 2 | tr -d '\000-\037')
+expect "and so is the idle address itself once its silent connections are dropped" \
+  'has "demo" && lacks "RETURN_CODE"'
+expect "the agent still runs" 'kill -0 "$agent15" 2>/dev/null'
+
+echo "== 16. daily search logs are kept for their days only"
+logs16=$root/system_log/query
+as_server touch "$logs16/20000101.log" "$logs16/$(date +%Y%m%d).log" "$logs16/notes.log"
+echo precious >"$work/victim16"
+ln -s "$work/victim16" "$logs16/19990101.log"
+expect "the installed settings name the days the logs are kept" \
+  'grep -q "^SEARCH_LOG_KEEP_DAYS=30$" "$root/setting/search_option.cfg"'
+as_server "$root/binind/expire_results" --root "$root" >/dev/null
+expect "a log of a day long past is removed" '[ ! -e "$logs16/20000101.log" ]'
+expect "today's log and files of other names stay" \
+  '[ -e "$logs16/$(date +%Y%m%d).log" ] && [ -e "$logs16/notes.log" ]'
+expect "a link with a log name is not followed" \
+  '[ -L "$logs16/19990101.log" ] && [ "$(cat "$work/victim16")" = precious ]'
+rm -f "$logs16/19990101.log"
+
+echo "== 17. an index whose record files were emptied"
+mkdir -p "$work/src17"
+for i in $(seq 1 12); do echo "plum orchard note $i" >"$work/src17/plum$i.txt"; done
+chmod -R a+rX "$work/src17"
+id17=$(build_index "$work/src17" 2>/dev/null)
+request "user=TESSERA&search_no=0&index_id=7F000001_$id17&query=plum"
+expect "the index answers with its documents" '[ "$status" = 0 ] && has "plum1.txt"'
+home17=$(ls -d "$root"/system/group/*/User/demo/index/"$id17")
+for f in .vela_recinfo .vela_recoffset vela_recdata_0; do : >"$home17/$f"; done
+request "user=TESSERA&search_no=0&index_id=7F000001_$id17&query=plum"
+expect "emptied record files fail the page ($status) instead of naming made-up records" \
+  '[ "$status" = 1 ] && has "cannot be read" && lacks "record 1"'
 echo "== 20. protected records stay protected on every path"
 mkdir -p "$work/src20/pub" "$work/src20/hr"
 echo "welcome visitors" >"$work/src20/pub/welcome.txt"
