@@ -60,6 +60,10 @@ RunLimits readRunLimits(const char* path) {
       static_cast<int>(limitOf(path, "PROGRAM_TIME_LIMIT", 1, 86400, limits.programTimeLimit));
   limits.runTimeLimit =
       static_cast<int>(limitOf(path, "RUN_TIME_LIMIT", 1, 3600, limits.runTimeLimit));
+  limits.maxRequestBytes =
+      limitOf(path, "MAX_REQUEST_BYTES", 1024, 1 << 20, limits.maxRequestBytes);
+  limits.resultsMaxBytes = limitOf(path, "RESULTS_MAX_MB", 1, 1 << 20, limits.resultsMaxBytes >> 20)
+                           << 20;
   limits.runTimeLogMaxBytes =
       limitOf(path, "RUN_TIME_LOG_MAX_BYTES", 0, INT64_MAX, limits.runTimeLogMaxBytes);
   return limits;

@@ -21,6 +21,13 @@ struct RunLimits {
   // Seconds the whole run may take ("RUN_TIME_LIMIT", 1 to 3600): every
   // program and every exchange with another host ends by then.
   int runTimeLimit = 30;
+  // Longest request taken, in bytes, permit key left out
+  // ("MAX_REQUEST_BYTES", 1024 to 1 MiB): a result keeps its request for
+  // its later pages, so a larger one would fill the disk for an hour.
+  long long maxRequestBytes = 64 * 1024;
+  // Bytes all results together may take in "../tmp" ("RESULTS_MAX_MB" in
+  // MiB, 1 to 1048576): past it a search is refused until expiry makes room.
+  long long resultsMaxBytes = 2048LL << 20;
   // Size at which the run-time log starts afresh ("RUN_TIME_LOG_MAX_BYTES").
   long long runTimeLogMaxBytes = 10LL << 20;
 };

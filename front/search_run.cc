@@ -206,6 +206,13 @@ MaybeEnd prepareQuery(RunState& run) {
   run.limits = readRunLimits(kSearchOptionPath);
   setProgramTimeLimit(run.limits.programTimeLimit);
   setRunDeadline(run.limits.runTimeLimit * 1000LL);
+  // Checked before the log: an oversized request is neither kept nor logged.
+  if (std::strlen(queryOption.wholeCGIString) > static_cast<size_t>(run.limits.maxRequestBytes)) {
+    RunEnd end = RunEnd::error("1076", kRefused);
+    end.page = RunEnd::Page::kNumber;
+    end.number = static_cast<int>(run.limits.maxRequestBytes);
+    return end;
+  }
   if (MaybeEnd end = openRunLog(run.limits)) return end;
   logLine("QUERY_STRING", queryOption.wholeCGIString);
   logLine("QUERY", queryOption.orgQuery);
@@ -406,6 +413,7 @@ RunOutput outputOf(const RunState& run) {
   output.programTimeLimitMs = run.limits.programTimeLimit * 1000;
   output.similarDocQuery = run.similarDocQuery;
   output.identity = identityOf(run.user);
+  output.resultsMaxBytes = run.limits.resultsMaxBytes;
   return output;
 }
 

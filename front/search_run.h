@@ -90,6 +90,9 @@ struct RunOutput {
   bool similarDocQuery = false;
   // Whom the run shows what: the suggestions are checked against it.
   AccessIdentity identity;
+  // Bytes the results directory may hold before a new result is refused
+  // (0: no budget).
+  long long resultsMaxBytes = 0;
 };
 
 // The grouping program run in the working directory for a "group" variable.

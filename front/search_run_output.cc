@@ -279,6 +279,13 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
 }  // namespace
 
 int writeResultAndHandOver(const RunOutput& run) {
+  // A full results directory refuses new results until expiry makes room:
+  // visitors cannot fill the disk, however fast they ask.
+  if (run.resultsMaxBytes > 0 &&
+      directoryBytes(kResultDirectory, run.resultsMaxBytes) > run.resultsMaxBytes) {
+    ReportLog("../tmp holds more than RESULTS_MAX_MB\n");
+    return answerRunEnd(RunEnd::error("1077", kResourceFailure));
+  }
   // Step 27: the base name of every file of this result.
   std::string base;
   if (!systemGetTmpFile(base)) {

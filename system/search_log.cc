@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -17,10 +18,20 @@
 
 namespace {
 
-// One search-log field: tabs and line breaks would split the line.
+// The longest field kept: the query's own length, so that a request of any
+// size writes a line of bounded size.
+constexpr size_t kFieldMax = 6143;
+
+// One search-log field: tabs and line breaks would split the line. A longer
+// field is cut before a character that would lose its last bytes.
 std::string logField(const char* text) {
   if (text == nullptr) return "NULL";
-  std::string field(text);
+  std::string field(text, strnlen(text, kFieldMax + 1));
+  if (field.size() > kFieldMax) {
+    size_t cut = kFieldMax;
+    while (cut > 0 && (static_cast<unsigned char>(field[cut]) & 0xC0) == 0x80) --cut;
+    field.resize(cut);
+  }
   for (char& c : field) {
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';
   }

@@ -3,8 +3,11 @@
 
 #include "system/tmpfile.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "system/fsutil.h"
 
@@ -51,4 +54,26 @@ bool systemGetCGITmpFile(std::string& out, const char* prefix, UniqueFd& fd) {
 bool systemGetCGITmpFile(std::string& out, const char* prefix) {
   UniqueFd fd;
   return systemGetCGITmpFile(out, prefix, fd);
+}
+
+long long directoryBytes(const char* dir, long long stopAt) {
+  const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  DIR* listing = fdopendir(fd);
+  if (!listing) {
+    close(fd);
+    return -1;
+  }
+  long long total = 0;
+  while (const dirent* entry = readdir(listing)) {
+    struct stat st;
+    if (fstatat(dirfd(listing), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+      continue;
+    // What the disk holds, so that a sparse file counts as little as it costs.
+    total += static_cast<long long>(st.st_blocks) * 512;
+    if (total > stopAt) break;
+  }
+  closedir(listing);
+  return total;
 }

@@ -30,6 +30,14 @@ bool GetTempFilename(const char* dir, const char* prefix, std::string& out, Uniq
 // A fresh "../tmp/query<digits>".
 bool systemGetTmpFile(std::string& out);
 
+// Bytes the files directly in `dir` take on disk (links and directories
+// not followed or counted); stops counting past `stopAt`. -1 when the
+// directory cannot be read.
+long long directoryBytes(const char* dir, long long stopAt);
+
+// The results directory, "../tmp".
+constexpr const char* kResultDirectory = "../tmp";
+
 // A fresh name with the given prefix in the CGI scratch directory, the
 // absolute path of "../search-cgi/tmp" (the parent of the working directory
 // followed by "/search-cgi/tmp").

@@ -535,5 +535,32 @@ grandchild=$(cat "$shared/grandchild.pid" 2>/dev/null)
 state=$(awk '{print $3}' "/proc/$grandchild/stat" 2>/dev/null)
 expect "what a killed engine started ends with it" '[ -n "$grandchild" ] && { [ -z "$state" ] || [ "$state" = Z ]; }'
 
+echo "== 22. visitors cannot fill the disk"
+rm -f "$root"/tmp/query*
+{ printf '%s' "$search&query=apple&pad="; head -c 1040000 /dev/zero | tr '\0' 'a'; } >"$shared/post"
+out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=POST \
+  CONTENT_LENGTH="$(stat -c %s "$shared/post")" \
+  timeout 60 ./searchrun <"$shared/post" 2>/dev/null)
+status=$?
+biggest=$(find "$root/tmp" -type f -printf '%s\n' | sort -n | tail -1)
+expect "a 1 MiB request is refused and kept nowhere (${biggest:-0} bytes kept)" \
+  'has "larger than" && [ "${biggest:-0}" -lt 100000 ]'
+setting ts_adv_log.cfg OutputQueryInfo Y
+long=$(head -c 60000 /dev/zero | tr '\0' 'b')
+request "$search&query=$long"
+daily=$(ls -t "$root"/system_log/query/*.log 2>/dev/null | head -1)
+widest=$(awk '{ if (length($0) > w) w = length($0) } END { print w + 0 }' "$daily" 2>/dev/null)
+expect "the search log keeps the query cut at 6,143 bytes (${widest:-0})" \
+  '[ -n "$daily" ] && [ "$widest" -gt 6000 ] && [ "$widest" -lt 7000 ]'
+setting search_option.cfg RESULTS_MAX_MB 1
+head -c 2097152 /dev/urandom >"$root/tmp/query111111111111111111111111111111"
+request "$search&query=apple"
+expect "a full results directory refuses new results with a message" \
+  '[ "$status" = 1 ] && has "no room"'
+rm -f "$root/tmp/query111111111111111111111111111111"
+request "$search&query=apple"
+expect "once expiry made room, searches answer again" '[ "$status" = 0 ] && has "apple"'
+setting search_option.cfg RESULTS_MAX_MB 2048
+
 echo "$checks checks, $failures failed"
 [ "$failures" = 0 ]

@@ -236,6 +236,18 @@ TEST_F(Install, SearchLogKeepsOneLinePerSearchInTheDayOfItsBegin) {
                 "2024/01/31\t12:34:56.0\t2024/01/31\t12:34:56.0" + fields + "a b fake line \t17\n" +
                 "2024/01/31\t23:59:59.900\t2024/02/01\t00:00:01.0" + fields + "late\t17\n");
   EXPECT_FALSE(testutil::fileExists(root("system_log/query/20240201.log")));
+
+  // A request of any size writes a line of bounded size: each field is cut
+  // at the query's length, never inside a character.
+  unlink(root("system_log/query/20240131.log").c_str());
+  const std::string huge = std::string(6142, 'q') + "\xC3\xA9" + std::string(100000, 'z');
+  RecSearchLog(timeval{kNoon, 0}, timeval{kNoon, 0}, 1, 1, huge.c_str(), "10.0.0.5", "bob",
+               "news", huge.c_str());
+  const std::string line = testutil::readFile(root("system_log/query/20240131.log"));
+  EXPECT_LT(line.size(), 2u * 6143 + 200);
+  EXPECT_EQ(std::string::npos, line.find('z'));
+  EXPECT_EQ(std::string::npos, line.find('\xC3'));  // the two-byte character is left out whole
+  EXPECT_NE(std::string::npos, line.find(std::string(6142, 'q') + "\t"));
 }
 
 }  // namespace
