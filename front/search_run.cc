@@ -34,6 +34,7 @@
 #include "front/run_limits.h"
 #include "front/search_again.h"
 #include "search/process_runner.h"
+#include "search/related_term_tool.h"
 #include "system/child_process.h"
 #include "system/config.h"
 #include "system/layout.h"
@@ -391,6 +392,12 @@ MaybeEnd searchAndMerge(RunState& run) {
   }
   markTime("a-function 'getRecordList'");
   if (!run.result.empty() && queryOption.relterm_output == 1) {
+    // An installation without its related-term program is not set up: the
+    // page would otherwise pass over the missing terms in silence.
+    if (access(kRelTermTool, X_OK) != 0) {
+      ReportLog("%s cannot be run\n", kRelTermTool);
+      return RunEnd::error("0009", kResourceFailure);
+    }
     markTime("b-function 'getReltermString'");
     getReltermString(run.result.dbMap, g_fplog_running, run.limits.programTimeLimit * 1000);
     markTime("a-function 'getReltermString'");

@@ -293,7 +293,10 @@ int writeResultAndHandOver(const RunOutput& run) {
     return answerRunEnd(resultNotWritten());
   }
   int status = 0;
-  if (const std::optional<RunEnd> end = writeAndHandOver(run, base, status))
+  if (const std::optional<RunEnd> end = writeAndHandOver(run, base, status)) {
+    // A run that answers with a message shows no result: none is kept.
+    removeResultFiles(base);
     return answerRunEnd(*end);
+  }
   return status;
 }

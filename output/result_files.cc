@@ -169,6 +169,14 @@ std::string resultFileName(const std::string& base, ResultFile kind) {
   return base;
 }
 
+void removeResultFiles(const std::string& base) {
+  for (ResultFile kind : {ResultFile::Fast, ResultFile::Filter, ResultFile::IndexList,
+                          ResultFile::Class, ResultFile::SimilarKeyword})
+    unlink(resultFileName(base, kind).c_str());
+  unlink((base + ".group").c_str());
+  unlink(base.c_str());
+}
+
 int queryRunTimeMs(const timeval& start, const timeval& end) {
   const long long ms = (static_cast<long long>(end.tv_sec) - start.tv_sec) * 1000 +
                        (end.tv_usec / 1000 - start.tv_usec / 1000);

@@ -25,6 +25,10 @@ enum class ResultFile { Fast, Filter, IndexList, Class, SimilarKeyword };
 // B + "_fast", ".filter", "_idx", "_class" or "_similar_keyword".
 std::string resultFileName(const std::string& base, ResultFile kind);
 
+// Removes the result B and every side file of it (the group file too), so
+// that a result that could not be finished leaves nothing behind.
+void removeResultFiles(const std::string& base);
+
 // What the query output file carries of the request and the run. The request
 // flow fills it once (from the query options and the CGI variables) and
 // hands it to both writes of a result.

@@ -562,5 +562,22 @@ request "$search&query=apple"
 expect "once expiry made room, searches answer again" '[ "$status" = 0 ] && has "apple"'
 setting search_option.cfg RESULTS_MAX_MB 2048
 
+echo "== 23. a failed result leaves nothing behind"
+rm -f "$root"/tmp/query*
+mv "$cgi/getfilelist.exe" "$cgi/getfilelist.away"
+request "$search&query=apple"
+left=$(ls "$root/tmp")
+# Every run that answers with a message instead of its result (a result
+# that could not be written among them) removes what it had written.
+expect "a result whose renderer is missing is removed whole: $left" '[ "$status" = 1 ] && [ -z "$left" ]'
+mv "$cgi/getfilelist.away" "$cgi/getfilelist.exe"
+mv "$cgi/search_relterm.exe" "$cgi/search_relterm.away"
+request "$search&query=apple"
+expect "a missing related-term program is a failure, not a page without terms" \
+  '[ "$status" = 1 ] && has "not set up"'
+request "$search&query=apple&reltermoption=0"
+expect "a search without related terms does not need it" '[ "$status" = 0 ] && has "apple"'
+mv "$cgi/search_relterm.away" "$cgi/search_relterm.exe"
+
 echo "$checks checks, $failures failed"
 [ "$failures" = 0 ]
