@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -110,10 +109,10 @@ bool permitKeyIsWellFormed(const char* key) {
   return digits >= kKeyMinDigits && digits + kKeyPrefixLength >= length;
 }
 
-long permitRandomNumber() {
-  uint32_t bits = 0;
-  if (!systemRandomBytes(&bits, sizeof bits)) return -1;
-  return static_cast<long>(bits & 0x7FFFFFFFu);
+std::string permitRandomDigits() {
+  std::string digits;
+  if (!systemRandomDigits(kPermitKeyDigits, digits)) return "";
+  return digits;
 }
 
 char* KS_CookieEncodeUserId(const char* user, char* out) {
@@ -232,18 +231,19 @@ int CookiePermit::permitWriteFile() {
   return ok ? 0 : -1;
 }
 
-int CookiePermit::permitCreate(const char* encodedId, int userType,
-                               const PermitNumberSource& draw) {
+int CookiePermit::permitCreate(const char* encodedId, int userType, const PermitDigitSource& draw) {
   if (encodedId == nullptr || encodedId[0] == '\0') return -1;
   char prefix[kKeyPrefixLength + 1];
   copyField(prefix, sizeof prefix, encodedId, std::strlen(encodedId));
   copyField(m_userId, kFieldSize, encodedId, std::strlen(encodedId));
   m_type = userType;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    const long number = draw();
+    const std::string digits = draw();
     // Without the random source a key could be guessed: no permit then.
-    if (number < 0 || number > INT_MAX) return -1;
-    std::snprintf(m_key, kFieldSize, "%s%07ld", prefix, number);
+    if (digits.size() < kPermitKeyDigits) return -1;
+    const std::string key = prefix + digits;
+    if (!permitKeyIsWellFormed(key.c_str())) return -1;
+    std::strcpy(m_key, key.c_str());
     int written = permitWriteFile();
     if (written <= 0) return written;
   }

@@ -21,10 +21,13 @@ constexpr int kPermitNoFile = -2;
 // The request carries no "ks_key".
 constexpr int kPermitNoKey = -10;
 
+// Random decimal digits of a new key: about 99 bits, so that a key cannot be
+// guessed in any number of requests. Keys issued before with 7 to 10 digits
+// stay valid until they expire.
+constexpr size_t kPermitKeyDigits = 30;
 // Room for the longest answer of KS_CookiePermitCreate: "ks_key=", a key of
-// 5 + 10 characters (the number is an int written with "%07d") and the
-// terminator.
-constexpr size_t kPermitAnswerSize = 23;
+// 5 + kPermitKeyDigits characters and the terminator.
+constexpr size_t kPermitAnswerSize = 7 + 5 + kPermitKeyDigits + 1;
 
 // Default permit directory, relative to the CGI directory.
 constexpr const char* kPermitDir = "../permit";
@@ -36,11 +39,11 @@ constexpr const char* kPermitHeader = "Kestrane Cookie Permit";
 // from a request can never reach outside the permit directory.
 bool permitKeyIsWellFormed(const char* key);
 
-// Source of the number in a new key: any value in [0, 2147483647], or a
-// negative value when none can be drawn (no permit is made then). The
-// default draws from the system's random source.
-using PermitNumberSource = std::function<long()>;
-long permitRandomNumber();
+// Source of the digits of a new key: kPermitKeyDigits decimal digits, or ""
+// when none can be drawn (no permit is made then). The default draws each
+// digit from the system's random source.
+using PermitDigitSource = std::function<std::string()>;
+std::string permitRandomDigits();
 
 // One permit file:
 //   "Kestrane Cookie Permit"\n "KS_ID="<encoded id>\n "KS_KEY="<key>\n "KS_TYPE="<type>\n
@@ -81,11 +84,12 @@ class CookiePermit {
   int permitWriteFile();
 
   // Issues a permit for an encoded user id: key = the first 5 characters of
-  // the id and the number formatted "%07d". A key already taken is drawn
-  // again (a few times) instead of overwriting another permit. 0, or -1 for
-  // an empty id or a file that cannot be written.
+  // the id and the drawn digits. A key already taken is drawn again (a few
+  // times) instead of overwriting another permit. 0, or -1 for an empty id,
+  // digits that do not make a well-formed key, or a file that cannot be
+  // written.
   int permitCreate(const char* encodedId, int userType,
-                   const PermitNumberSource& draw = permitRandomNumber);
+                   const PermitDigitSource& draw = permitRandomDigits);
   // Valid when the permit of key exists, reads and was issued to encodedId:
   // its times are refreshed and 0 answered; else -1.
   int permitCheck(const char* key, const char* encodedId);

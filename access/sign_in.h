@@ -11,9 +11,14 @@
 // The built-in account that searches without a permit.
 constexpr const char* kBuiltInUser = "TESSERA";
 
+// The client address sent too many wrong keys lately: no key is checked
+// until its back-off ends (sign_in_backoff.h).
+constexpr int kPermitBackedOff = -20;
+
 struct SignInResult {
   // 0 admitted; otherwise the permit check's refusal: PERMIT_ERR_KEY_INVALID
-  // (-1), PERMIT_ERR_KEY_TIMEOUT (-3) or kPermitNoKey (-10, no key at all).
+  // (-1), PERMIT_ERR_KEY_TIMEOUT (-3), kPermitNoKey (-10, no key at all) or
+  // kPermitBackedOff.
   int result = 0;
   // The key that admitted the user, and whether it came as a request
   // variable (the page then hands it on as a cookie); empty for the built-in
@@ -28,7 +33,14 @@ struct SignInResult {
 // absent or not valid, from the cookie "ks_key" (`cookieKey`); null means
 // absent. When neither admits, the request key's refusal is answered (the
 // cookie's when the request carries none).
+//
+// With a `clientAddress` (the request's REMOTE_ADDR), every wrong or timed
+// out key counts against that address in the permit directory's back-off
+// records, and an address in back-off is refused (kPermitBackedOff) before
+// any key is looked at, a right one included: otherwise the guessing would
+// simply go on. A right key never clears the count, or a user with a permit
+// of their own could interleave it with guesses.
 SignInResult checkSignIn(const char* user, const char* requestKey, const char* cookieKey,
-                         unsigned loginTimeoutSeconds);
+                         unsigned loginTimeoutSeconds, const char* clientAddress = nullptr);
 
 #endif  // SEARCHRUN_ACCESS_SIGN_IN_H

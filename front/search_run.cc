@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "access/cookie_permit.h"
 #include "access/sign_in.h"
 #include "assemble/class_search.h"
 #include "assemble/multi_field_merge.h"
@@ -84,15 +86,19 @@ MaybeEnd admitUser(RunState& run) {
     return end;
   }
   MyService cookies;
-  const SignInResult signIn = checkSignIn(run.user, cgi_variable.findCgiVariableByName("ks_key"),
-                                          cookies.cookieValue("ks_key"),
-                                          static_cast<unsigned>(systemGetUserLoginTimeOut()));
+  const SignInResult signIn = checkSignIn(
+      run.user, cgi_variable.findCgiVariableByName("ks_key"), cookies.cookieValue("ks_key"),
+      static_cast<unsigned>(systemGetUserLoginTimeOut()), std::getenv("REMOTE_ADDR"));
   if (signIn.result == 0) {
     if (signIn.keyFromRequest) run.keyFromRequest = signIn.key;
     return std::nullopt;
   }
   const int result = signIn.result;
-  return RunEnd::error(result == -1 ? "3101" : result == -3 ? "3102" : "3100", kRefused);
+  const char* code = result == PERMIT_ERR_KEY_INVALID   ? "3101"
+                     : result == PERMIT_ERR_KEY_TIMEOUT ? "3102"
+                     : result == kPermitBackedOff       ? "3103"
+                                                        : "3100";
+  return RunEnd::error(code, kRefused);
 }
 
 // Step 9: a query sent in a declared encoding becomes local text, and only

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "output/html_makeup.h"
+#include "system/cookie_scope.h"
 #include "system/delimiters.h"
 
 namespace {
@@ -141,8 +142,8 @@ void KestraneMsgReport::outputContentType(FILE* stream, int contentKind, const c
       break;
   }
   if (cookie != nullptr) {
-    std::fprintf(stream, "Set-Cookie: %s; path=/; expires=%s\n", cookie,
-                 cookieExpiry(now + kCookieLifeSeconds).c_str());
+    std::fprintf(stream, "Set-Cookie: %s; expires=%s%s\n", cookie,
+                 cookieExpiry(now + kCookieLifeSeconds).c_str(), cookieAttributes().c_str());
   }
   std::fputs(kPageSecurityHeaders, stream);
   std::fputs("\n", stream);

@@ -57,8 +57,8 @@ class KestraneMsgReport {
   bool getXMLFlag() const { return m_xmlFlag; }
 
   // Writes the content line of the kind, a "Set-Cookie:" line when cookie is
-  // given (expiring 30 days after now, in UTC), and the blank line that ends
-  // the header. The second form takes the clock reading.
+  // given (expiring 30 days after now, in UTC, scoped as cookieAttributes()
+  // says), and the blank line that ends the header. The second form takes the clock reading.
   void outputContentType(FILE* stream, int contentKind, const char* cookie);
   void outputContentType(FILE* stream, int contentKind, const char* cookie, time_t now);
 

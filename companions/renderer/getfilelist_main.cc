@@ -6,8 +6,6 @@
 /// request carried as a variable goes back to the browser as a cookie, so
 /// that the links between pages never carry it.
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +20,7 @@
 #include "companions/renderer/page_writer.h"
 #include "companions/renderer/render_request.h"
 #include "companions/renderer/result_page.h"
+#include "system/cookie_scope.h"
 
 namespace {
 
@@ -59,7 +58,7 @@ SignInResult admitWebRequest(const CGIStringParser& variables, const std::string
                              unsigned loginTimeout) {
   MyService cookies;
   return checkSignIn(user.c_str(), variables.findCgiVariableByName("ks_key"),
-                     cookies.cookieValue("ks_key"), loginTimeout);
+                     cookies.cookieValue("ks_key"), loginTimeout, std::getenv("REMOTE_ADDR"));
 }
 
 // The key searchrun admitted the request with, when it came as a variable.
@@ -68,9 +67,12 @@ std::string handedOverKey() {
   return key != nullptr && permitKeyIsWellFormed(key) ? key : "";
 }
 
-bool overHttps() {
-  const char* https = std::getenv("HTTPS");
-  return https != nullptr && (strcasecmp(https, "on") == 0 || std::strcmp(https, "1") == 0);
+// The cookie goes back to the CGI directory of this request only, where
+// searchrun and the renderer both live.
+void scopeCookie(render::CgiAnswer& result, const std::string& key) {
+  result.permitCookie = key;
+  result.cookiePath = cookiePath(std::getenv("SCRIPT_NAME"));
+  result.secureCookie = requestOverHttps(std::getenv("HTTPS"), std::getenv("REQUEST_SCHEME"));
 }
 
 // The document of hit request.view, for a request already admitted: the
@@ -102,8 +104,7 @@ int documentAnswer(render::ResultReader& reader, const render::RenderRequest& re
   } else {
     return problem(request.format, 500, "The document cannot be read.", 1);
   }
-  result.permitCookie = cookieKey;
-  result.secureCookie = overHttps();
+  scopeCookie(result, cookieKey);
   if (!request.raw) return answer(result, 0);
   const std::string header = result.header();
   std::fwrite(header.data(), 1, header.size(), stdout);
@@ -157,7 +158,6 @@ int main(int argc, char** argv) {
   render::LinkContext links;
   links.request = request;
   render::CgiAnswer result = render::renderResultPage(page, links);
-  result.permitCookie = cookieKey;
-  result.secureCookie = overHttps();
+  scopeCookie(result, cookieKey);
   return answer(result, 0);
 }

@@ -8,6 +8,7 @@
 #include "access/cookie_permit.h"
 #include "companions/renderer/render_text.h"
 #include "system/address.h"
+#include "system/cookie_scope.h"
 
 namespace render {
 
@@ -64,7 +65,8 @@ std::string CgiAnswer::header() const {
   head += "Referrer-Policy: no-referrer\n";
   if (noStore) head += "Cache-Control: no-store\n";
   if (!permitCookie.empty() && permitKeyIsWellFormed(permitCookie.c_str())) {
-    head += "Set-Cookie: ks_key=" + permitCookie + "; Path=/; HttpOnly; SameSite=Strict";
+    head += "Set-Cookie: ks_key=" + permitCookie + "; Path=" + ::cookiePath(cookiePath.c_str()) +
+            "; HttpOnly; SameSite=Strict";
     head += secureCookie ? "; Secure\n" : "\n";
   }
   return head + "\n";

@@ -82,7 +82,11 @@ struct CgiAnswer {
   // key never has to travel in a link; "" for none. A key that is not
   // well-formed (permitKeyIsWellFormed) is never written.
   std::string permitCookie;
-  bool secureCookie = false;  // the request came over HTTPS
+  // The cookie goes back only to this directory (cookiePath of SCRIPT_NAME;
+  // a path that is not safe in a header line is written as "/"), and only
+  // over HTTPS when the request came that way.
+  std::string cookiePath = "/";
+  bool secureCookie = false;
   // A "Content-Disposition:" value; "" for none.
   std::string contentDisposition;
   // The body is a document's own bytes: the policy sandboxes it, so that

@@ -10,6 +10,9 @@
 #include <utime.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -116,13 +119,46 @@ TEST_F(PermitTest, CreateRefusesWithoutLeavingAFileAndNeverOverwrites) {
   EXPECT_EQ(nullptr, KS_CookiePermitCreate("ab", out, sizeof out, 0));
   ASSERT_EQ(0, ::mkdir(dir_.sub("permit").c_str(), 0700));
 
-  CookiePermit first, second, third;
-  ASSERT_EQ(0, first.permitCreate("ab", 1, [] { return 42L; }));
-  long next = 42;  // taken: drawn again
-  ASSERT_EQ(0, second.permitCreate("ab", 9, [&] { return next++; }));
-  EXPECT_STREQ("ab0000043", second.permitGetKey());
-  EXPECT_EQ(-1, third.permitCreate("ab", 5, [] { return 42L; }));
-  EXPECT_EQ(permitText("ab", "ab0000042", 1), testutil::readFile(permitFile("ab0000042")));
+  const auto digits = [](int n) {
+    const std::string number = std::to_string(n);
+    return std::string(kPermitKeyDigits - number.size(), '0') + number;
+  };
+  CookiePermit first, second, third, shortDraw;
+  ASSERT_EQ(0, first.permitCreate("ab", 1, [&] { return digits(42); }));
+  int next = 42;  // taken: drawn again
+  ASSERT_EQ(0, second.permitCreate("ab", 9, [&] { return digits(next++); }));
+  EXPECT_EQ("ab" + digits(43), second.permitGetKey());
+  EXPECT_EQ(-1, third.permitCreate("ab", 5, [&] { return digits(42); }));
+  EXPECT_EQ(permitText("ab", "ab" + digits(42), 1),
+            testutil::readFile(permitFile("ab" + digits(42))));
+  // A failed or short draw makes no permit at all rather than a guessable one.
+  for (const std::string& drawn : {std::string(), std::string("1234567"), digits(1) + "x"})
+    EXPECT_EQ(-1, shortDraw.permitCreate("ab", 0, [&] { return drawn; })) << drawn;
+  const auto entries = std::filesystem::directory_iterator(dir_.sub("permit"));
+  EXPECT_EQ(2, std::distance(begin(entries), end(entries)));
+}
+
+// Keys are long enough that no rate of guessing finds one; keys issued
+// before, with 7 to 10 digits, keep working until they expire.
+TEST_F(PermitTest, NewKeysCarryNinetySixBitsAndOldKeysStillWork) {
+  char out[kPermitAnswerSize];
+  ASSERT_EQ(out, KS_CookiePermitCreate("john smith", out, sizeof out, 0));
+  const std::string key = out + 7;
+  ASSERT_EQ(0u, key.rfind("john_", 0)) << key;
+  const std::string digits = key.substr(5);
+  EXPECT_EQ(kPermitKeyDigits, digits.size());
+  EXPECT_EQ(std::string::npos, digits.find_first_not_of("0123456789")) << key;
+  EXPECT_GE(digits.size() * 3.3219, 96.0);  // log2(10) bits a digit
+  ASSERT_EQ(out, KS_CookiePermitCreate("john smith", out, sizeof out, 0));
+  EXPECT_NE(key, out + 7);
+  EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john smith", key.c_str(), 600));
+  EXPECT_EQ(kPermitAnswerSize, std::strlen(out) + 1);  // the longest prefix fills the answer
+
+  for (const char* old : {"john_1234567", "john_2147483647", "j0001234"}) {
+    testutil::writeFile(permitFile(old), permitText("john_smith", old, 0, "john%20smith"));
+    ASSERT_EQ(0, ::chmod(permitFile(old).c_str(), 0600));
+    EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john smith", old, 600)) << old;
+  }
 }
 
 TEST_F(PermitTest, LifeTimeCountsFromTheLastUse) {

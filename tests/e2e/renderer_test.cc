@@ -249,6 +249,20 @@ TEST_F(RendererTest, OnlyTheSearchingUserSeesAResultThroughTheWebServer) {
   EXPECT_FALSE(contains(r.out, "ks_key"));
   r = byWebServer("result=" + name + "&ks_key=" + key, {{"HTTPS", "on"}});
   EXPECT_TRUE(contains(headerOf(r.out), "SameSite=Strict; Secure\n")) << r.out;
+  // The cookie goes back to the CGI directory only, and never carries a
+  // script name that would end or extend its line.
+  r = byWebServer(
+      "result=" + name + "&ks_key=" + key,
+      {{"SCRIPT_NAME", "/cgi-bin/search/getfilelist.exe"}, {"REQUEST_SCHEME", "https"}});
+  EXPECT_TRUE(
+      contains(headerOf(r.out),
+               "ks_key=" + key + "; Path=/cgi-bin/search/; HttpOnly; SameSite=Strict; Secure\n"))
+      << r.out;
+  r = byWebServer("result=" + name + "&ks_key=" + key,
+                  {{"SCRIPT_NAME", "/cgi-bin/x;Domain=evil.example/getfilelist.exe"}});
+  EXPECT_TRUE(contains(headerOf(r.out), "ks_key=" + key + "; Path=/; HttpOnly; SameSite=Strict\n"))
+      << r.out;
+  EXPECT_FALSE(contains(headerOf(r.out), "evil"));
   // Bob's permit does not open Alice's result.
   EXPECT_EQ(byWebServer("result=" + name + "&ks_key=" + permitFor("bob")).out.find("Status: 403"),
             0u);
@@ -260,6 +274,11 @@ TEST_F(RendererTest, SearchrunHandsTheKeyOverInTheEnvironmentOnly) {
   const std::pair<std::map<std::string, std::string>, std::string> cases[] = {
       {{{"KS_PERMIT_KEY", "alice1234567"}},
        "Set-Cookie: ks_key=alice1234567; Path=/; HttpOnly; SameSite=Strict"},
+      // searchrun's own environment scopes the cookie to its directory.
+      {{{"KS_PERMIT_KEY", "alice1234567"},
+        {"SCRIPT_NAME", "/cgi-bin/search/searchrun"},
+        {"HTTPS", "on"}},
+       "Set-Cookie: ks_key=alice1234567; Path=/cgi-bin/search/; HttpOnly; SameSite=Strict; Secure"},
       {{{"KS_PERMIT_KEY", "alice1234567\r\nX-Evil: 1"}}, ""},
       {{{"KS_PERMIT_KEY", "../x1234567"}}, ""},
       {{}, ""},

@@ -90,13 +90,23 @@ TEST(MsgReportHeader, ContentKindsAndCookie) {
       {1109678400, "Thu, 31-Mar-05 12:00:00 GMT"},
       {946684799 - 2592000, "Fri, 31-Dec-99 23:59:59 GMT"},
       {1704067200, "Wed, 31-Jan-24 00:00:00 GMT"}};
+  testutil::ScopedEnv noScript("SCRIPT_NAME", nullptr), noHttps("HTTPS", nullptr),
+      noScheme("REQUEST_SCHEME", nullptr);
   for (const auto& [now, expires] : cookies)
-    EXPECT_EQ(
-        render([&, now = now](FILE* f) {
-          report.outputContentType(f, CONTENT_TYPE_HTML, "k=ab1", now);
-        }),
-        "Content-Type:text/html\nSet-Cookie: k=ab1; path=/; expires=" + std::string(expires) +
-            "\n" + kSecurity + "\n");
+    EXPECT_EQ(render([&, now = now](FILE* f) {
+                report.outputContentType(f, CONTENT_TYPE_HTML, "k=ab1", now);
+              }),
+              "Content-Type:text/html\nSet-Cookie: k=ab1; expires=" + std::string(expires) +
+                  "; Path=/; HttpOnly; SameSite=Strict\n" + kSecurity + "\n");
+  // Through the web server over HTTPS the cookie stays in the CGI directory
+  // and off plain connections.
+  testutil::ScopedEnv script("SCRIPT_NAME", "/cgi-bin/search/searchrun"),
+      scheme("REQUEST_SCHEME", "https");
+  const std::string header =
+      render([&](FILE* f) { report.outputContentType(f, CONTENT_TYPE_HTML, "k=ab1", 0); });
+  EXPECT_NE(header.find("; Path=/cgi-bin/search/; HttpOnly; SameSite=Strict; Secure\n"),
+            std::string::npos)
+      << header;
 }
 
 // Each page fills its own tag only; `size` bounds the filled message, and

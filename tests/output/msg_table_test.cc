@@ -45,7 +45,7 @@ TEST_F(MsgTableTest, LinesOfTheCheckedInTable) {
 TEST_F(MsgTableTest, InstalledTableHoldsEveryNumberTheProgramRaises) {
   ASSERT_TRUE(table_.initialize(SR_TEST_DATA_DIR "/../../site/setting/ts_cgi_msg_table.cfg"));
   for (const char* no : {"2006", "0000", "0001", "0004", "0005", "0006", "0008", "0047", "1003",
-                         "1035", "1060", "1065", "3100", "3101", "3102"})
+                         "1035", "1060", "1065", "3100", "3101", "3102", "3103"})
     EXPECT_NE(message(no), "<none>") << no;
 }
 

@@ -166,18 +166,25 @@ TEST(Headers, EveryAnswerForbidsSniffingAndForeignContent) {
 
 TEST(Headers, OnlyAWellFormedPermitKeyBecomesACookie) {
   CgiAnswer answer = renderProblem(PageFormat::kHtml, 400, "x");
-  // Key, HTTPS, the cookie line ("" for none).
-  const std::tuple<std::string, bool, std::string> cases[] = {
-      {"alice1234567", false, "Set-Cookie: ks_key=alice1234567; Path=/; HttpOnly; SameSite=Strict"},
-      {"alice1234567", true,
-       "Set-Cookie: ks_key=alice1234567; Path=/; HttpOnly; SameSite=Strict; Secure"},
-      {"a1234567\r\nLocation: http://x/", false, ""},
-      {"a1234567; Domain=x", false, ""},
-      {"123456", false, ""},
-      {"", false, ""},
+  // Key, cookie path, HTTPS, the cookie line ("" for none).
+  const std::tuple<std::string, std::string, bool, std::string> cases[] = {
+      {"alice1234567", "/", false,
+       "Set-Cookie: ks_key=alice1234567; Path=/; HttpOnly; SameSite=Strict"},
+      {"alice1234567", "/cgi-bin/search/", true,
+       "Set-Cookie: ks_key=alice1234567; Path=/cgi-bin/search/; HttpOnly; SameSite=Strict; Secure"},
+      // A path that would end or extend the line is never written.
+      {"alice1234567", "/a\r\nLocation: http://x/", false,
+       "Set-Cookie: ks_key=alice1234567; Path=/; HttpOnly; SameSite=Strict"},
+      {"alice1234567", "/a; Domain=x/", false,
+       "Set-Cookie: ks_key=alice1234567; Path=/; HttpOnly; SameSite=Strict"},
+      {"a1234567\r\nLocation: http://x/", "/", false, ""},
+      {"a1234567; Domain=x", "/", false, ""},
+      {"123456", "/", false, ""},
+      {"", "/", false, ""},
   };
-  for (const auto& [key, https, line] : cases) {
+  for (const auto& [key, path, https, line] : cases) {
     answer.permitCookie = key;
+    answer.cookiePath = path;
     answer.secureCookie = https;
     const std::vector<std::string> lines = headerLines(answer);
     const auto cookie = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {

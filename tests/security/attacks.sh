@@ -439,6 +439,57 @@ for f in .vela_recinfo .vela_recoffset vela_recdata_0; do : >"$home17/$f"; done
 request "user=TESSERA&search_no=0&index_id=7F000001_$id17&query=plum"
 expect "emptied record files fail the page ($status) instead of naming made-up records" \
   '[ "$status" = 1 ] && has "cannot be read" && lacks "record 1"'
+echo "== 18. permits and their cookie"
+key18=$(cd "$cgi" && as_server ./ks_permit create --user dora | sed 's/^ks_key=//')
+digits18=${key18#dora}
+expect "a new key carries at least 96 random bits (${#digits18} digits)" \
+  '[[ "$digits18" =~ ^[0-9]{29,}$ ]]'
+printf 'Kestrane Cookie Permit\nKS_ID=dora\nKS_KEY=dora1234567\nKS_TYPE=0\nKS_USER=dora\n' \
+  >"$root/permit/dora1234567.ksp"
+chown $srv:$srv "$root/permit/dora1234567.ksp" && chmod 600 "$root/permit/dora1234567.ksp"
+dora18="user=dora&search_no=0&index_id=$uid&query=apple"
+request "$dora18&ks_key=dora1234567" REMOTE_ADDR=203.0.113.19
+expect "a permit with an older, shorter key still admits its user" \
+  '[ "$status" = 0 ] && has "orchard"'
+for i in 1 2 3 4 5; do request "$dora18&ks_key=dora000000$i" REMOTE_ADDR=203.0.113.18; done
+expect "wrong keys are refused" 'has "sign in again" && lacks "orchard"'
+request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.18
+expect "after five wrong keys the address is refused, its right key included" \
+  'has "Too many sign-in attempts" && lacks "orchard" && lacks "Set-Cookie"'
+request "$dora18" REMOTE_ADDR=203.0.113.18 HTTP_COOKIE="ks_key=$key18"
+expect "... and its right cookie" 'has "Too many sign-in attempts" && lacks "orchard"'
+request "$dora18&ks_key=$key18" REMOTE_ADDR=2001:db8:18::1
+expect "another address is still admitted" '[ "$status" = 0 ] && has "orchard"'
+rec18=$root/permit/v4-cb007112.ksb
+expect "the back-off record is the server account's, private and small" \
+  '[ "$(stat -c "%u %a" "$rec18")" = "$srv 600" ] && [ "$(stat -c %s "$rec18")" -lt 128 ]'
+expect "no scratch file of the records is left behind" '! ls "$root/permit" | grep -q "^backoff-"'
+echo untouched >"$work/target18" && chown $srv:$srv "$work/target18"
+ln -s "$work/target18" "$root/permit/v4-cb007114.ksb"
+request "$dora18&ks_key=dora0000009" REMOTE_ADDR=203.0.113.20
+request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.20
+expect "a link planted as an address's record is never written through nor believed" \
+  '[ "$(cat "$work/target18")" = untouched ] && has "sign in again" && lacks "orchard"'
+if [ -n "$attacker" ]; then
+  as_attacker touch "$root/permit/v4-cb007115.ksb" 2>/dev/null
+  expect "another account cannot plant a record" '[ ! -e "$root/permit/v4-cb007115.ksb" ]'
+fi
+request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.19 SCRIPT_NAME=/cgi-bin/search/searchrun \
+  HTTPS=on
+expect "the cookie is scoped to the CGI directory and kept off plain connections" \
+  'has "Set-Cookie: ks_key=$key18; Path=/cgi-bin/search/; HttpOnly; SameSite=Strict; Secure"'
+name18=$(grep -o 'result=query[0-9]*' <<<"$out" | head -1)
+out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET REMOTE_ADDR=203.0.113.19 \
+  SCRIPT_NAME=/cgi-bin/search/getfilelist.exe HTTP_COOKIE="ks_key=$key18" \
+  QUERY_STRING="$name18&page=1" timeout 60 ./getfilelist.exe 2>/dev/null)
+expect "the renderer in that directory takes the cookie back ($name18)" \
+  '[ -n "$name18" ] && lacks "Status: 403" && has "orchard"'
+request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.19 \
+  SCRIPT_NAME="$(printf '/cgi-bin/x\r\nX-Injected: 1;/searchrun')" REQUEST_SCHEME=http
+cookie18=$(grep -a "^Set-Cookie:" <<<"$out")
+expect "a script name that would end the header line leaves the cookie at / ($cookie18)" \
+  '[ "$cookie18" = "Set-Cookie: ks_key=$key18; Path=/; HttpOnly; SameSite=Strict" ] && lacks "X-Injected"'
+
 echo "== 20. protected records stay protected on every path"
 mkdir -p "$work/src20/pub" "$work/src20/hr"
 echo "welcome visitors" >"$work/src20/pub/welcome.txt"
