@@ -13,8 +13,8 @@
 #include "search/vela_out.h"
 #include "system/address.h"
 #include "system/index_stats.h"
-#include "system/numbers.h"
 #include "system/layout.h"
+#include "system/numbers.h"
 
 int CAclEngineRunner::runCommand(const std::string& command) {
   return executed_wait(command.c_str());

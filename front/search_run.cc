@@ -296,8 +296,8 @@ MaybeEnd selectListedIndexes(RunState& run, int& fileNameIndexCount) {
     fileNameIndexCount = classList.fileNameIndexCount;
     return std::nullopt;
   }
-  const ExplicitIndexList explicitList = buildExplicitIndexList(
-      cgi_variable, run.list, g_fplog, pid, run.limits.maxSearchIndexCount);
+  const ExplicitIndexList explicitList =
+      buildExplicitIndexList(cgi_variable, run.list, g_fplog, pid, run.limits.maxSearchIndexCount);
   if (explicitList.outOfMemory) return RunEnd::error("0008", kResourceFailure);
   if (explicitList.tooMany) return tooManyIndexes(run.limits);
   // Hosts that kept the run waiting past its deadline: nothing is searched.

@@ -72,9 +72,8 @@ struct NamedIndex {
 void logNamedIndex(FILE* log, int processId, const char* uid, const NamedIndex& n) {
   if (!log) return;
   std::fprintf(log, "[%d]-cgi_value [%s] m_index_ip [%s] m_index_id [%s] port [%s]\n", processId,
-               blankControlCharacters(uid ? uid : "").c_str(),
-               blankControlCharacters(n.ip).c_str(), blankControlCharacters(n.name).c_str(),
-               blankControlCharacters(n.port).c_str());
+               blankControlCharacters(uid ? uid : "").c_str(), blankControlCharacters(n.ip).c_str(),
+               blankControlCharacters(n.name).c_str(), blankControlCharacters(n.port).c_str());
   std::fflush(log);
 }
 

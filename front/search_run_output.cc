@@ -224,10 +224,9 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
     const VelaSearchListVector& selected = *run.list;
     const AccessIdentity who = run.identity;
     const int limitMs = run.programTimeLimitMs;
-    similarKeywordOutput(queryOption.orgQuery, resultFileName(base, ResultFile::SimilarKeyword),
-                         langFlag, limitMs, [&](const std::string& word) {
-                           return wordReadableIn(word, selected, who, limitMs);
-                         });
+    similarKeywordOutput(
+        queryOption.orgQuery, resultFileName(base, ResultFile::SimilarKeyword), langFlag, limitMs,
+        [&](const std::string& word) { return wordReadableIn(word, selected, who, limitMs); });
     markTime("a-similarKeywordOutput");
   }
 #endif

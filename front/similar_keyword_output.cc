@@ -39,8 +39,14 @@ std::vector<int> exactHits(const std::string& home, const std::string& word, int
   if (!systemGetCGITmpFile(result, "suggest")) return {};
   ChildProgram program;
   // A phrase: the word is looked up as it is, never read as an operator.
-  program.argv = {kSimilarKeywordEngine, "-H", home, "-o", result,
-                  "-L" + std::to_string(kRecordsChecked), "-B0", "\"" + word + "\""};
+  program.argv = {kSimilarKeywordEngine,
+                  "-H",
+                  home,
+                  "-o",
+                  result,
+                  "-L" + std::to_string(kRecordsChecked),
+                  "-B0",
+                  "\"" + word + "\""};
   program.streams = ChildProgram::Streams::kQuiet;
   program.limitMs = limitMs;
   const ChildOutcome outcome = runChildProgram(program);

@@ -76,11 +76,11 @@ int velaSearch::RemoteSearch() {
   const NetLimits limits = systemGetNetLimits();
   const SortKeyKind kind = sortKeyKindOf(m_sortField.c_str());
   const size_t sections = m_numDb > 0 ? static_cast<size_t>(m_numDb) : 0;
-  const int sent = getData(m_ipAddr.c_str(), static_cast<uint16_t>(port), bytes, answerBytes,
-                           limits, [&](std::string_view received) {
-                             return remoteSearchAnswerLimit(received, sections, kind,
-                                                            limits.maxAnswerBytes);
-                           });
+  const int sent =
+      getData(m_ipAddr.c_str(), static_cast<uint16_t>(port), bytes, answerBytes, limits,
+              [&](std::string_view received) {
+                return remoteSearchAnswerLimit(received, sections, kind, limits.maxAnswerBytes);
+              });
   if (sent == kNetTooLarge) {
     logRemote("answer too large", kRemoteBadAnswer);
     return kRemoteBadAnswer;

@@ -29,7 +29,8 @@ std::string logField(const char* text) {
   std::string field(text, strnlen(text, kFieldMax + 1));
   if (field.size() > kFieldMax) {
     size_t cut = kFieldMax;
-    while (cut > 0 && (static_cast<unsigned char>(field[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && (static_cast<unsigned char>(field[cut]) & 0xC0) == 0x80)
+      --cut;
     field.resize(cut);
   }
   for (char& c : field) {

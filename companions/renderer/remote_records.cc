@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "system/delimiters.h"
 #include "system/agent_hosts.h"
+#include "system/delimiters.h"
 #include "system/net_exchange.h"
 #include "system/numbers.h"
 #include "system/recorded_path.h"
@@ -138,12 +138,11 @@ bool parseRecordInfoRequest(std::string_view bytes, std::vector<RemoteRecordGrou
   for (std::string_view text : splitFields(body, kGroupEnd)) {
     // The split takes a closing F for a terminator: a group ended by one
     // would read like one without, a second spelling of the same request.
-    const bool closingField = text.size() >= kField.size() &&
-                              text.substr(text.size() - kField.size()) == kField;
+    const bool closingField =
+        text.size() >= kField.size() && text.substr(text.size() - kField.size()) == kField;
     const std::vector<std::string_view> fields = splitFields(text, kField);
     if (groups.size() == kMaxRemoteGroups || closingField || fields.size() != 3 ||
-        hasControlByte(fields[0]) ||
-        hasControlByte(fields[1]))
+        hasControlByte(fields[0]) || hasControlByte(fields[1]))
       return false;
     RemoteRecordGroup& group = groups.emplace_back();
     group.owner = fields[0];

@@ -112,10 +112,10 @@ TEST_F(IndexListTest, RemoteIndexesAreDescribedByTheirAgent) {
   const std::string port = std::to_string(agent.port()), at = "$" + port;
   testutil::writeFile(root_.sub("setting/search_option.cfg"),
                       "AGENT_HOSTS=127.0.0.6:" + port + "\n");
-  ExplicitIndexList r = build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at +
-                              "&index_id=7F000006_R5" + at + "&index_id=7F000006_R3" + at +
-                              "&index_id=7F000006_R4" + at +
-                              "&index_id=7F000006_R1$0&index_id=7F000006_R1$x");
+  ExplicitIndexList r =
+      build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at + "&index_id=7F000006_R5" +
+            at + "&index_id=7F000006_R3" + at + "&index_id=7F000006_R4" + at +
+            "&index_id=7F000006_R1$0&index_id=7F000006_R1$x");
   ASSERT_EQ(1, r.added);
   EXPECT_EQ("127.0.0.6", list_[0].ipAddr);
   EXPECT_EQ("/grp", list_[0].owner);
@@ -150,26 +150,28 @@ TEST_F(IndexListTest, ARequestReachesOnlyListedAgentsAndOnlyWithinItsLimits) {
   };
   // Not listed: the port, the address, or nothing at all.
   EXPECT_EQ(0u, asked("", "index_id=7F000006_R1" + at));
-  EXPECT_EQ(0u, asked("127.0.0.6:" + std::to_string(agent.port() + 1), "index_id=7F000006_R1" + at));
+  EXPECT_EQ(0u,
+            asked("127.0.0.6:" + std::to_string(agent.port() + 1), "index_id=7F000006_R1" + at));
   EXPECT_EQ(0u, asked("127.0.0.7:" + port, "index_id=7F000006_R1" + at));
   // Addresses that reach this host or nobody are refused even when listed.
   EXPECT_EQ(0u, asked("0.0.0.0:" + port + " 255.255.255.255:" + port,
                       "index_id=00000000_R1" + at + "&index_id=FFFFFFFF_R1" + at));
   const std::string listed = "10.9.9.9:1,127.0.0.6:" + port;
   // A name with line ends or climbing out is never put on the wire.
-  EXPECT_EQ(0u, asked(listed, "index_id=7F000006_abc%0D%0ASET" + at +
-                                  "&index_id=7F000006_..%2Fx" + at));
+  EXPECT_EQ(
+      0u, asked(listed, "index_id=7F000006_abc%0D%0ASET" + at + "&index_id=7F000006_..%2Fx" + at));
   EXPECT_EQ(1u, asked(listed, "index_id=7F000006_R1" + at));
   EXPECT_EQ(1, last_.added);
   // A hundred copies of one index: one question.
   std::string copies;
-  for (int i = 0; i < 100; ++i) copies += "&index_id=7F000006_R1" + at;
+  for (int i = 0; i < 100; ++i)
+    copies += "&index_id=7F000006_R1" + at;
   EXPECT_EQ(1u, asked(listed, copies.substr(1)));
   EXPECT_EQ(99, last_.duplicates);
   // More distinct indexes than allowed: refused before anybody is asked.
-  EXPECT_EQ(0u, asked(listed, "index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at +
-                                  "&index_id=D1",
-                      2));
+  EXPECT_EQ(
+      0u, asked(listed, "index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at + "&index_id=D1",
+                2));
   EXPECT_TRUE(last_.tooMany);
   EXPECT_TRUE(list_.empty());
   EXPECT_EQ(2u, asked(listed, "index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at, 2));
@@ -179,9 +181,10 @@ TEST_F(IndexListTest, ARequestReachesOnlyListedAgentsAndOnlyWithinItsLimits) {
 TEST_F(IndexListTest, ASilentHostIsAskedOnce) {
   testutil::LoopbackServer agent("127.0.0.6", [](const std::string&, int) {});
   const std::string port = std::to_string(agent.port()), at = "$" + port;
-  testutil::writeFile(root_.sub("setting/search_option.cfg"), "AGENT_HOSTS=127.0.0.6:" + port + "\n");
-  const ExplicitIndexList r =
-      build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at + "&index_id=7F000006_R3" + at);
+  testutil::writeFile(root_.sub("setting/search_option.cfg"),
+                      "AGENT_HOSTS=127.0.0.6:" + port + "\n");
+  const ExplicitIndexList r = build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at +
+                                    "&index_id=7F000006_R3" + at);
   EXPECT_EQ(0, r.added);
   EXPECT_EQ(3, remote_index_not_found_count);
   EXPECT_EQ(1u, agent.requests().size());

@@ -22,11 +22,13 @@ TEST(OfferableKeywords, OnlyWordsTheUserCouldFindWithinTheCounts) {
   };
   const auto names = [](const std::vector<SimilarKeywordCandidate>& v) {
     std::vector<std::string> out;
-    for (const auto& c : v) out.push_back(c.name);
+    for (const auto& c : v)
+      out.push_back(c.name);
     return out;
   };
   // The protected word is passed over, not offered in its place.
-  EXPECT_EQ((std::vector<std::string>{"salad"}), names(offerableKeywords(candidates, 1000, 1, 5, check)));
+  EXPECT_EQ((std::vector<std::string>{"salad"}),
+            names(offerableKeywords(candidates, 1000, 1, 5, check)));
   EXPECT_EQ((std::vector<std::string>{"salaries", "salad"}), asked);
   // Below the threshold nothing is even checked; the count of checks holds.
   asked.clear();

@@ -113,7 +113,7 @@ TEST_F(RemoteSearchTest, NothingIsSentWithoutAPortOrWithAnUnframableText) {
 // do not list is never connected to, whatever the request says.
 TEST_F(RemoteSearchTest, OnlyAListedAgentIsConnectedTo) {
   const std::string port = std::to_string(agent_.port());
-  for (const char* list : {"", "127.0.0.5:" , "127.0.0.4:1", "127.0.0.44:"}) {
+  for (const char* list : {"", "127.0.0.5:", "127.0.0.4:1", "127.0.0.44:"}) {
     const std::string text = list[0] && list[std::strlen(list) - 1] == ':' ? list + port : list;
     setAgentHostsForTests(text);
     EXPECT_EQ(run(), kRemoteUnreachable) << text;

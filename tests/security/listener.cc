@@ -75,13 +75,15 @@ int main(int argc, char** argv) {
       // Whole or not at all: the script reads the record while we run.
       FILE* record = std::fopen(staging.c_str(), "w");
       if (!record) return 1;
-      for (const std::string& r : received) std::fprintf(record, "%s\n", escaped(r).c_str());
+      for (const std::string& r : received)
+        std::fprintf(record, "%s\n", escaped(r).c_str());
       std::fclose(record);
       if (std::rename(staging.c_str(), argv[3]) != 0) return 1;
       changed = false;
     }
     std::vector<pollfd> fds{{server, POLLIN, 0}};
-    for (int c : clients) fds.push_back({c, POLLIN, 0});
+    for (int c : clients)
+      fds.push_back({c, POLLIN, 0});
     if (poll(fds.data(), fds.size(), 100) <= 0) continue;
     if (fds[0].revents & POLLIN) {
       const int c = accept(server, nullptr, nullptr);

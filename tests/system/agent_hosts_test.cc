@@ -33,9 +33,13 @@ TEST(AgentHosts, OnlyWellFormedEntriesOfAgentAddressesAreKept) {
             refused);
 
   EXPECT_TRUE(isListedAgent("10.0.0.5", "9000", hosts));
-  for (const auto& [ip, port] : std::vector<std::pair<std::string, std::string>>{
-           {"10.0.0.5", "9001"}, {"10.0.0.50", "9000"}, {"10.0.0.5", "09000x"},
-           {"010.0.0.5", "9000"}, {"10.0.0.5 ", "9000"}, {"", ""}})
+  for (const auto& [ip, port] :
+       std::vector<std::pair<std::string, std::string>>{{"10.0.0.5", "9001"},
+                                                        {"10.0.0.50", "9000"},
+                                                        {"10.0.0.5", "09000x"},
+                                                        {"010.0.0.5", "9000"},
+                                                        {"10.0.0.5 ", "9000"},
+                                                        {"", ""}})
     EXPECT_FALSE(isListedAgent(ip, port, hosts)) << ip << ":" << port;
   // An address no agent has is refused even when a list names it.
   EXPECT_FALSE(isListedAgent("0.0.0.0", "80", {AgentHost{0, 80}}));
@@ -86,7 +90,8 @@ TEST(RunDeadline, BoundsEveryWaitAndEndsTheChildsGroup) {
   close(pipeFds[0]);
   const pid_t grandchild = static_cast<pid_t>(std::atol(text));
   ASSERT_GT(grandchild, 0);
-  for (int i = 0; i < 100 && running(grandchild); ++i) usleep(10000);
+  for (int i = 0; i < 100 && running(grandchild); ++i)
+    usleep(10000);
   EXPECT_FALSE(running(grandchild)) << "the grandchild outlived its group";
   setRunDeadline(0);
   EXPECT_FALSE(runMustEnd());

@@ -241,8 +241,8 @@ TEST_F(Install, SearchLogKeepsOneLinePerSearchInTheDayOfItsBegin) {
   // at the query's length, never inside a character.
   unlink(root("system_log/query/20240131.log").c_str());
   const std::string huge = std::string(6142, 'q') + "\xC3\xA9" + std::string(100000, 'z');
-  RecSearchLog(timeval{kNoon, 0}, timeval{kNoon, 0}, 1, 1, huge.c_str(), "10.0.0.5", "bob",
-               "news", huge.c_str());
+  RecSearchLog(timeval{kNoon, 0}, timeval{kNoon, 0}, 1, 1, huge.c_str(), "10.0.0.5", "bob", "news",
+               huge.c_str());
   const std::string line = testutil::readFile(root("system_log/query/20240131.log"));
   EXPECT_LT(line.size(), 2u * 6143 + 200);
   EXPECT_EQ(std::string::npos, line.find('z'));
