@@ -82,12 +82,12 @@ void appendLogLine(const char* path, const std::string& text) {
   std::fclose(log);
 }
 
-// Index of a message code in the table: 0001-0035 first, then 1001-1041.
+// Index of a message code in the table: 0001-0035 first, then 1001-1077.
 int messageSlot(const char* code) {
   int64_t n = 0;
   if (code == nullptr || std::strlen(code) != 4 || !parseDecimal(code, 0, 9999, n)) return -1;
   if (n >= 1 && n <= 35) return static_cast<int>(n - 1);
-  if (n >= 1001 && n <= 1041) return static_cast<int>(35 + n - 1001);
+  if (n >= 1001 && n <= 1077) return static_cast<int>(35 + n - 1001);
   return -1;
 }
 
@@ -474,7 +474,15 @@ void monitorXMLReport(FILE* out, int language, const std::string& message) {
 int olderAnswerRunEnd(const RunEnd& end) {
   std::string message = msg_table.value(end.message);
   if (message.empty()) message = end.message;
-  if (end.page == RunEnd::Page::kNumber) message += " (" + std::to_string(end.number) + ")";
+  if (end.page == RunEnd::Page::kNumber) {
+    // A text may say where its number goes; otherwise the number follows it.
+    const std::string number = std::to_string(end.number);
+    const size_t at = message.find("$$NUMBER$$");
+    if (at != std::string::npos)
+      message.replace(at, 10, number);
+    else
+      message += " (" + number + ")";
+  }
   if (queryOption.xml_format == 1)
     monitorXMLReport(stdout, langFlag, message);
   else

@@ -20,10 +20,11 @@ struct RunEnd;
 // 0, "SJIS" 1, "GB2312" 2, any other word 0; -1 when the file is missing.
 int verifyLanguage(const char* path = "../Db/DB_ENCODE");
 
-// The message texts, VALUE_0001 to VALUE_0035 and VALUE_1001 to VALUE_1041.
+// The message texts, VALUE_0001 to VALUE_0035 and VALUE_1001 to VALUE_1077
+// (the codes from 1042 on name the limits of later versions).
 class msgTableTag {
  public:
-  static constexpr int kCount = 76;
+  static constexpr int kCount = 35 + 77;
   // Reads "ts_msg_table_<name>.cfg" in the working directory; false when it
   // cannot be opened.
   bool initialize(const char* name);

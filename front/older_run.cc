@@ -204,6 +204,9 @@ int serveRequest() {
   queryOption.initialize(cgi_variable, langFlag);
   if (const char* failure = applyOlderQueryOptions(cgi_variable, langFlag, queryOption))
     return plainAnswer(failure, 255);
+  const RunLimits limits = readRunLimits(kSearchOptionPath);
+  if (MaybeEnd end = refuseOversizedRequest(queryOption.wholeCGIString, limits))
+    return answerRunEnd(*end);
   OlderRun run;
   prepareQuery(run);
   if (MaybeEnd end = openRunLog()) return answerRunEnd(*end);
@@ -221,6 +224,7 @@ int serveRequest() {
   const char* group = cgi_variable.findCgiVariableByName("group");
   output.group = group ? group : "";
   output.localAddress = ini_option.query_server_ip.c_str();
+  output.resultsMaxBytes = limits.resultsMaxBytes;
   return writeResultAndHandOver(output);
 }
 

@@ -214,12 +214,7 @@ MaybeEnd prepareQuery(RunState& run) {
   setProgramTimeLimit(run.limits.programTimeLimit);
   setRunDeadline(run.limits.runTimeLimit * 1000LL);
   // Checked before the log: an oversized request is neither kept nor logged.
-  if (std::strlen(queryOption.wholeCGIString) > static_cast<size_t>(run.limits.maxRequestBytes)) {
-    RunEnd end = RunEnd::error("1076", kRefused);
-    end.page = RunEnd::Page::kNumber;
-    end.number = static_cast<int>(run.limits.maxRequestBytes);
-    return end;
-  }
+  if (MaybeEnd end = refuseOversizedRequest(queryOption.wholeCGIString, run.limits)) return end;
   if (MaybeEnd end = openRunLog(run.limits)) return end;
   logLine("QUERY_STRING", queryOption.wholeCGIString);
   logLine("QUERY", queryOption.orgQuery);

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "front/access_filters.h"
+#include "front/request_state.h"
+#include "front/run_limits.h"
 #include "system/record_mapping.h"
 #include "system/vela_search_list.h"
 
@@ -94,6 +96,11 @@ struct RunOutput {
   // (0: no budget).
   long long resultsMaxBytes = 0;
 };
+
+// The refusal of a request longer than the limit allows (message 1076), or
+// nothing. Checked before the run log opens: an oversized request is neither
+// kept nor logged.
+std::optional<RunEnd> refuseOversizedRequest(const char* request, const RunLimits& limits);
 
 // The grouping program run in the working directory for a "group" variable.
 constexpr const char* kGroupingProgram = "./grouping.exe";

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -276,6 +277,14 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
 }
 
 }  // namespace
+
+std::optional<RunEnd> refuseOversizedRequest(const char* request, const RunLimits& limits) {
+  if (std::strlen(request) <= static_cast<size_t>(limits.maxRequestBytes)) return std::nullopt;
+  RunEnd end = RunEnd::error("1076", kRefused);
+  end.page = RunEnd::Page::kNumber;
+  end.number = static_cast<int>(limits.maxRequestBytes);
+  return end;
+}
 
 int writeResultAndHandOver(const RunOutput& run) {
   // A full results directory refuses new results until expiry makes room:

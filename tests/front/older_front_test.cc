@@ -89,17 +89,19 @@ TEST(OlderMessages, KeysBeginTheLineAndCoverBothRanges) {
   table.readText(
       "VALUE_0001 first\n"
       "VALUE_0035\t \tlast of the low range\n"
-      "VALUE_1041 last of the high range\r\n"
+      "VALUE_1041 an older code\n"
+      "VALUE_1077 last of the high range\r\n"
       "  VALUE_0006 not at the start\n"
       "VALUE_0036 outside the table\n"
       "VALUE_1001\n");
   EXPECT_EQ("first", table.value("0001"));
   EXPECT_EQ("last of the low range", table.value("0035"));
-  EXPECT_EQ("last of the high range", table.value("1041"));
+  EXPECT_EQ("an older code", table.value("1041"));
+  EXPECT_EQ("last of the high range", table.value("1077"));
   EXPECT_EQ("", table.value("0006"));
   EXPECT_EQ("", table.value("0036"));
   EXPECT_EQ("", table.value("1001"));
-  EXPECT_EQ("", table.value("1042"));
+  EXPECT_EQ("", table.value("1078"));
   EXPECT_EQ("", table.value("x001"));
   EXPECT_EQ("", table.value(nullptr));
 }

@@ -587,6 +587,7 @@ state=$(awk '{print $3}' "/proc/$grandchild/stat" 2>/dev/null)
 expect "what a killed engine started ends with it" '[ -n "$grandchild" ] && { [ -z "$state" ] || [ "$state" = Z ]; }'
 
 echo "== 22. visitors cannot fill the disk"
+edition_query="search_no=0&all_file=1&query=welcome&database=127.0.0.1${F}demo${F}$gid${F}${F}Staff${F}doc"
 rm -f "$root"/tmp/query*
 { printf '%s' "$search&query=apple&pad="; head -c 1040000 /dev/zero | tr '\0' 'a'; } >"$shared/post"
 out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=POST \
@@ -596,6 +597,12 @@ status=$?
 biggest=$(find "$root/tmp" -type f -printf '%s\n' | sort -n | tail -1)
 expect "a 1 MiB request is refused and kept nowhere (${biggest:-0} bytes kept)" \
   'has "larger than" && [ "${biggest:-0}" -lt 100000 ]'
+out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+  QUERY_STRING="$edition_query&pad=$(head -c 70000 /dev/zero | tr '\0' 'a')" \
+  timeout 60 ../editions/searchrun-lite 2>/dev/null)
+biggest=$(find "$root/tmp" -type f -printf '%s\n' | sort -n | tail -1)
+expect "a threaded edition refuses it too (${biggest:-0} bytes kept)" \
+  'has "larger than the 65536 bytes" && [ "${biggest:-0}" -lt 60000 ]'
 setting ts_adv_log.cfg OutputQueryInfo Y
 long=$(head -c 60000 /dev/zero | tr '\0' 'b')
 request "$search&query=$long"
@@ -608,6 +615,10 @@ head -c 2097152 /dev/urandom >"$root/tmp/query111111111111111111111111111111"
 request "$search&query=apple"
 expect "a full results directory refuses new results with a message" \
   '[ "$status" = 1 ] && has "no room"'
+out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
+  QUERY_STRING="$edition_query" timeout 60 ../editions/searchrun-mt 2>/dev/null)
+
+expect "so does a threaded edition" 'has "no room for more" && lacks "welcome.txt"'
 rm -f "$root/tmp/query111111111111111111111111111111"
 request "$search&query=apple"
 expect "once expiry made room, searches answer again" '[ "$status" = 0 ] && has "apple"'
