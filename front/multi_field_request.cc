@@ -29,7 +29,7 @@ std::string clauseQuery(const char* query, const MultiFieldIndex& index) {
   std::memcpy(buffer, query, n);
   buffer[n] = '\0';
   if (index.h2fFlag == 1) changeQuery_H2F(buffer, index.language);
-  blankSemicolonsAndControls(buffer);
+  blankSemicolonsAndControls(buffer, index.language);
   return buffer;
 }
 

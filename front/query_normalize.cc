@@ -61,8 +61,7 @@ std::string readQuery(const char* query) {
 // Length of the character at text[i] in the installation's code page, never
 // past the end of the text.
 size_t charLength(const std::string& text, size_t i, int language) {
-  const size_t n = DBCSGetLen(static_cast<unsigned char>(text[i]), language);
-  return n <= text.size() - i ? n : text.size() - i;
+  return characterLength(text.data() + i, text.size() - i, language);
 }
 
 // Length of the longest prefix of the first `length` bytes of `text` that
@@ -70,8 +69,7 @@ size_t charLength(const std::string& text, size_t i, int language) {
 size_t wholeCharPrefix(const char* text, size_t length, size_t max, int language) {
   size_t keep = 0;
   while (keep < length) {
-    size_t n = DBCSGetLen(static_cast<unsigned char>(text[keep]), language);
-    if (n > length - keep) n = length - keep;
+    const size_t n = characterLength(text + keep, length - keep, language);
     if (keep + n > max) break;
     keep += n;
   }
@@ -223,6 +221,10 @@ bool isDBCSToken(const char* text, int& length, int language) {
     length = 1;
     return false;
   }
+  if (language == kLangEN) {
+    length = static_cast<int>(characterLength(text, language));
+    return true;
+  }
   const bool halfKana = language == kLangJP && c >= 0xA1 && c <= 0xDF;
   length = (halfKana || text[1] == '\0') ? 1 : 2;
   return true;
@@ -231,7 +233,7 @@ bool isDBCSToken(const char* text, int& length, int language) {
 const char* findFirstChar(const char* text, char ch, int language) {
   for (const char* p = text; *p != '\0';) {
     if (*p == ch) return p;
-    p += (DBCSGetLen(static_cast<unsigned char>(*p), language) == 2 && p[1] != '\0') ? 2 : 1;
+    p += characterLength(p, language);
   }
   return nullptr;
 }

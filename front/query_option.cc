@@ -7,11 +7,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "cgi/cgi_string_parser.h"
 #include "cgi/conversion_hooks.h"
 #include "front/request_state.h"
+#include "system/layout.h"
 #include "system/numbers.h"
+#include "system/strings.h"
 
 queryOptionTag queryOption;
 
@@ -83,6 +88,8 @@ struct DateParts {
   int year = -1;
   int month = -1;
   int day = -1;
+  int present = 0;  // variables of the date in the request
+  int filled = 0;   // of them, those not left empty
 };
 
 // A date part given as anything but a decimal number ("", "13x") is no part
@@ -96,23 +103,59 @@ void setDatePart(const char* value, int& field) {
 
 void readDateParts(const CGIStringParser& cgi, const char* prefix, DateParts& parts) {
   const std::string p(prefix);
-  setDatePart(cgi.findCgiVariableByName((p + "_year").c_str()), parts.year);
-  setDatePart(cgi.findCgiVariableByName((p + "_month").c_str()), parts.month);
-  setDatePart(cgi.findCgiVariableByName((p + "_day").c_str()), parts.day);
+  parts.present = parts.filled = 0;
+  const std::pair<const char*, int*> fields[] = {
+      {"_year", &parts.year}, {"_month", &parts.month}, {"_day", &parts.day}};
+  for (const auto& [suffix, field] : fields) {
+    const char* value = cgi.findCgiVariableByName((p + suffix).c_str());
+    if (value == nullptr) continue;
+    ++parts.present;
+    if (value[std::strspn(value, " ")] != '\0') ++parts.filled;
+    setDatePart(value, *field);
+  }
+}
+
+// A form whose date fields were all left empty leaves that end of the
+// window open.
+bool leftEmpty(const DateParts& parts) {
+  return parts.present > 0 && parts.filled == 0;
+}
+
+bool isLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// The time of a calendar date, or -1. A month or day outside the calendar is
+// no date: carried over, 2024/13/01 would be a day of 2025 and the window
+// reported as reversed.
+int32_t dateTime(const DateParts& parts) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (parts.month < 1 || parts.month > 12 || parts.day < 1) return -1;
+  const int days = parts.month == 2 && isLeapYear(parts.year) ? 29 : kDays[parts.month - 1];
+  if (parts.day > days) return -1;
+  return queryOptionTag::convTimeStr2Num(parts.year, parts.month, parts.day);
 }
 
 // The end date is given as a day; the window runs up to the start of the next.
 void readDateWindow(const CGIStringParser& cgi, queryOptionTag& option) {
   DateParts parts;
   readDateParts(cgi, "begin", parts);
-  option.beginTime = queryOptionTag::convTimeStr2Num(parts.year, parts.month, parts.day);
+  const bool openBegin = parts.filled == 0;
+  // An open start is the first second of the clock: 0 would mean no window.
+  option.beginTime = openBegin ? 1 : dateTime(parts);
   if (option.beginTime == -1) {
     option.fgSearchDate = 0;
     option.beginTime = 0;
     option.dateWindowProblem = kDateWindowBadBegin;
   }
   readDateParts(cgi, "end", parts);
-  const int32_t end = queryOptionTag::convTimeStr2Num(parts.year, parts.month, parts.day);
+  if (leftEmpty(parts) || (openBegin && parts.present == 0)) {
+    option.endTime = INT32_MAX;
+    // Neither end given: the user asked for no window after all.
+    if (openBegin) option.fgSearchDate = 0, option.beginTime = 0, option.endTime = 0;
+    return;
+  }
+  const int32_t end = dateTime(parts);
   if (end == -1) {
     option.fgSearchDate = 0;
     option.endTime = 0;
@@ -170,15 +213,58 @@ void readAnswerFormat(const CGIStringParser& cgi, queryOptionTag& option) {
 
 }  // namespace
 
+namespace {
+
+// The double quotation marks of each code page that keyboards and word
+// processors type where a person means a phrase.
+bool isTypographicQuote(const char* c, size_t length, int language) {
+  static const std::vector<std::string> kUtf8 = {"\u201C", "\u201D", "\u201E", "\u201F",
+                                                 "\uFF02", "\u301D", "\u301E"};
+  static const std::vector<std::string> kShiftJis = {"\x81\x67", "\x81\x68"};
+  static const std::vector<std::string> kBig5 = {"\xA1\xA7", "\xA1\xA8", "\xA1\xA9", "\xA1\xAA"};
+  static const std::vector<std::string> kGbk = {"\xA1\xB0", "\xA1\xB1", "\xA3\xA2", "\xA8\x94",
+                                                "\xA8\x95"};
+  const std::vector<std::string>& marks = language == kLangEN   ? kUtf8
+                                          : language == kLangJP ? kShiftJis
+                                          : language == kLangCH ? kBig5
+                                                                : kGbk;
+  const std::string_view text(c, length);
+  for (const std::string& mark : marks)
+    if (text == mark) return true;
+  return false;
+}
+
+}  // namespace
+
+void straightenTypographicQuotes(char* query, int language) {
+  if (language != kLangEN && language != kLangJP && language != kLangCH && language != kLangGB)
+    return;
+  char* out = query;
+  for (const char* in = query; *in != '\0';) {
+    const size_t n = characterLength(in, language);
+    if (n > 1 && isTypographicQuote(in, n, language)) {
+      *out++ = '"';
+    } else {
+      std::memmove(out, in, n);
+      out += n;
+    }
+    in += n;
+  }
+  *out = '\0';
+}
+
 // ";" would end the query for the engine, and a control character would
 // split it (the engine reads one line) or forge a line of a log; the second
 // byte of a double-byte character may have the code of ";" and must stay
 // (no code page of the installation uses control codes as second bytes).
-void blankSemicolonsAndControls(char* query) {
+void blankSemicolonsAndControls(char* query, int language) {
   for (size_t i = 0; query[i] != '\0'; ++i) {
     const unsigned char c = static_cast<unsigned char>(query[i]);
     if (c < 0x20 || c == 0x7F) {
       query[i] = ' ';
+    } else if (c >= 0x80 && language == kLangEN) {
+      // No byte of a UTF-8 character is ";" or a control code.
+      i += characterLength(query + i, language) - 1;
     } else if (c >= 0x80) {
       if (query[i + 1] == '\0') break;
       if (static_cast<unsigned char>(query[i + 1]) >= 0x20) ++i;
@@ -218,7 +304,8 @@ queryOptionTag::queryOptionTag()
 
 void queryOptionTag::applyLocalQueryRules(int language) {
   if (language == 1) widenHalfWidthKana(*this);
-  blankSemicolonsAndControls(orgQuery);
+  straightenTypographicQuotes(orgQuery, language);
+  blankSemicolonsAndControls(orgQuery, language);
 }
 
 void queryOptionTag::initialize(int language) {

@@ -98,9 +98,14 @@ struct queryOptionTag {
   int api_version;
 };
 
+// Makes each typographic double quotation mark of the installation's code
+// page (“ ” „ and their kin) a plain '"', so that a phrase typed on a phone
+// or pasted from a document is searched as a phrase.
+void straightenTypographicQuotes(char* query, int language);
+
 // Blanks the control characters and ";" of a query in the local code page,
 // keeping double-byte characters whole.
-void blankSemicolonsAndControls(char* query);
+void blankSemicolonsAndControls(char* query, int language);
 
 // The request's options; filled once by the request flow, read by every stage.
 extern queryOptionTag queryOption;

@@ -86,9 +86,8 @@ int countWildcardWords(const char* query, int language) {
       if (c == '"') inPhrase = !inPhrase;
       continue;
     }
-    if (DBCSGetLen(static_cast<unsigned char>(c), language) == 2) {
-      if (p[1] == '\0') break;
-      ++p;
+    if (const size_t n = characterLength(p, language); n > 1) {
+      p += n - 1;
       continue;
     }
     if (!inPhrase && (c == '*' || c == '?')) wordHasWildcard = true;

@@ -430,7 +430,11 @@ int serveRequest() {
   readRequest();
   RunState run;
   for (MaybeEnd (*step)(RunState&) : {admitUser, prepareQuery, selectIndexes, searchAndMerge}) {
-    if (MaybeEnd end = step(run)) return answerRunEnd(*end);
+    MaybeEnd end = step(run);
+    if (!end) continue;
+    if (step == searchAndMerge && end->exitStatus != kRefused)
+      logFailedSearch(outputOf(run), end->message);
+    return answerRunEnd(*end);
   }
   return writeResultAndHandOver(outputOf(run));
 }

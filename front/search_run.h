@@ -97,6 +97,10 @@ struct RunOutput {
   long long resultsMaxBytes = 0;
 };
 
+// Logs a search that ended with message `code` instead of a result, so that
+// an administrator sees searches that fail.
+void logFailedSearch(const RunOutput& run, const char* code);
+
 // The refusal of a request longer than the limit allows (message 1076), or
 // nothing. Checked before the run log opens: an oversized request is neither
 // kept nor logged.

@@ -92,26 +92,40 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
 
 // Step 28: one line in the day's search log. Searches without hits are
 // logged too (with a count of 0): they are what a site most needs to see.
-void logSearch(const RunOutput& run, const timeval& tvEnd) {
-  const RecordList& result = *run.result;
+struct LoggedIndex {
   std::string ip, owner, index;
+};
+
+// The index a search-log line names: the first hit's, else the first
+// selected; "all" for a search of every index.
+[[maybe_unused]] LoggedIndex loggedIndex(const RunOutput& run) {
+  const RecordList& result = *run.result;
+  LoggedIndex logged;
   if (!result.empty()) {
     const dbMapping& first =
         run.searchNum == 0 ? result.dbMap[result.recMap[0].databaseNum] : result.dbMap[0];
-    ip = first.ipAddr, owner = first.szOwner, index = first.idxName;
+    logged = {first.ipAddr, first.szOwner, first.idxName};
   } else if (!run.list->empty()) {
     const velaSearchList& first = (*run.list)[0];
-    ip = first.ipAddr, owner = first.owner, index = first.idxName;
+    logged = {first.ipAddr, first.owner, first.idxName};
   }
-  if (run.searchNum == 0) index = "all";
+  if (run.searchNum == 0) logged.index = "all";
+  return logged;
+}
+
+void logSearch(const RunOutput& run, const timeval& tvEnd) {
 #if defined(SEARCHRUN_WITHOUT_SEARCH_LOG)
-  (void)tvEnd;
+  (void)run, (void)tvEnd;
 #elif defined(SEARCHRUN_OLDER_FRONT)
   (void)tvEnd;
+  const RecordList& result = *run.result;
+  const auto [ip, owner, index] = loggedIndex(run);
   RecQueryLog(run.tvStart, run.user.c_str(), ip.c_str(), owner.c_str(), index.c_str(),
               typedQuery(run), static_cast<int>(result.recordCount()));
   if (GetSaveQueryTermLogFlag()) RecQueryTermLog(typedQuery(run));
 #else
+  const RecordList& result = *run.result;
+  const auto [ip, owner, index] = loggedIndex(run);
   RecSearchLog(run.tvStart, tvEnd, static_cast<unsigned>(result.dbCount()),
                static_cast<unsigned>(result.recordCount()), run.user.c_str(), ip.c_str(),
                owner.c_str(), index.c_str(), typedQuery(run));
@@ -219,12 +233,18 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   // Words the user may have meant: for one-term queries as typed, not for
   // the term list a similar-document link stands for. (The threaded
   // editions have no similar keywords.)
+  const VelaSearchListVector& selected = *run.list;
+  const AccessIdentity who = run.identity;
+  const int limitMs = run.programTimeLimitMs;
+  // A date window that emptied the result of a word the indexes hold is
+  // what to change, not the spelling.
+  const auto windowEmptied = [&] {
+    return queryOption.fgSearchDate == 1 && run.result->empty() &&
+           wordReadableIn(queryOption.orgQuery, selected, who, limitMs);
+  };
   if (queryOption.similar_keyword_option == 1 && !run.similarDocQuery &&
-      similarKeywordCheck(queryOption.orgQuery)) {
+      similarKeywordCheck(queryOption.orgQuery) && !windowEmptied()) {
     markTime("b-similarKeywordOutput");
-    const VelaSearchListVector& selected = *run.list;
-    const AccessIdentity who = run.identity;
-    const int limitMs = run.programTimeLimitMs;
     similarKeywordOutput(
         queryOption.orgQuery, resultFileName(base, ResultFile::SimilarKeyword), langFlag, limitMs,
         [&](const std::string& word) { return wordReadableIn(word, selected, who, limitMs); });
@@ -277,6 +297,18 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
 }
 
 }  // namespace
+
+void logFailedSearch(const RunOutput& run, const char* code) {
+#if !defined(SEARCHRUN_WITHOUT_SEARCH_LOG) && !defined(SEARCHRUN_OLDER_FRONT)
+  timeval tvEnd;
+  gettimeofday(&tvEnd, nullptr);
+  const LoggedIndex logged = loggedIndex(run);
+  RecFailedSearchLog(run.tvStart, tvEnd, run.user.c_str(), logged.ip.c_str(), logged.owner.c_str(),
+                     logged.index.c_str(), typedQuery(run), code);
+#else
+  (void)run, (void)code;
+#endif
+}
 
 std::optional<RunEnd> refuseOversizedRequest(const char* request, const RunLimits& limits) {
   if (std::strlen(request) <= static_cast<size_t>(limits.maxRequestBytes)) return std::nullopt;

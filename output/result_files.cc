@@ -204,14 +204,25 @@ bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLook
   int begin[3];
   int end[3];
   const char* parts[3] = {"year", "month", "day"};
+  // An end whose date fields were all left empty is open: its line says so
+  // by an empty date.
+  bool beginFilled = false, endFilled = false, endPresent = false;
+  const auto filled = [](const char* v) { return v && v[std::strspn(v, " ")] != '\0'; };
   for (int k = 0; k < 3; ++k) {
     const char* b = cgiValue ? cgiValue((std::string("begin_") + parts[k]).c_str()) : nullptr;
     const char* e = cgiValue ? cgiValue((std::string("end_") + parts[k]).c_str()) : nullptr;
     begin[k] = b ? parseAtoi(b) : -1;
     end[k] = e ? parseAtoi(e) : begin[k];
+    beginFilled |= filled(b);
+    endFilled |= filled(e);
+    endPresent |= e != nullptr;
   }
-  std::fprintf(file.get(), "BEGIN_DATA=%d/%d/%d\n", begin[0], begin[1], begin[2]);
-  std::fprintf(file.get(), "END_DATA=%d/%d/%d\n", end[0], end[1], end[2]);
+  const auto date = [](const int(&d)[3], bool open) {
+    return open ? std::string()
+                : std::to_string(d[0]) + "/" + std::to_string(d[1]) + "/" + std::to_string(d[2]);
+  };
+  std::fprintf(file.get(), "BEGIN_DATA=%s\n", date(begin, !beginFilled).c_str());
+  std::fprintf(file.get(), "END_DATA=%s\n", date(end, endPresent && !endFilled).c_str());
   return true;
 }
 

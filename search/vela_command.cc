@@ -30,10 +30,6 @@ constexpr size_t kExpandedLineMax = 10240;
 // Longest quoted query examined for a numeric range.
 constexpr size_t kRangeTextMax = 1023;
 
-bool isLeadByte(char c) {
-  return static_cast<unsigned char>(c) >= 0x80;
-}
-
 std::string quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
@@ -76,18 +72,15 @@ size_t afterInnerOption(const std::string& option) {
 }
 
 // The first and last quote character (either kind) from `from` on, skipping
-// double-byte characters whole. The installation's code page decides what is
-// double-byte: a half-width katakana of a JP installation is one byte, and
-// taking it for a lead byte would hide the quote after it. False when there
-// are not two quotes.
+// characters whole. The installation's code page decides their length: a
+// half-width katakana of a JP installation is one byte, a UTF-8 character of
+// an English one up to four, and a wrong length would hide the quote after
+// it. False when there are not two quotes.
 bool findQueryQuotes(const std::string& option, size_t from, size_t& first, size_t& last) {
   first = last = std::string::npos;
   const int language = systemGetLanguage();
-  for (size_t i = from; i < option.size(); ++i) {
-    if (DBCSGetLen(static_cast<unsigned char>(option[i]), language) == 2) {
-      ++i;  // its second byte, if any, is part of the character
-      continue;
-    }
+  for (size_t i = from; i < option.size();
+       i += characterLength(option.data() + i, option.size() - i, language)) {
     if (option[i] != '"' && option[i] != '\'') continue;
     if (first == std::string::npos) first = i;
     last = i;
@@ -179,11 +172,8 @@ bool EnableWinScore(const char* query) {
   if (query == nullptr) return false;
   if (std::strstr(query, "AND") || std::strstr(query, "OR") || std::strstr(query, "NOT"))
     return true;
-  for (const char* p = query; *p != '\0'; ++p) {
-    if (isLeadByte(*p)) {
-      if (*++p == '\0') break;
-      continue;
-    }
+  const int language = systemGetLanguage();
+  for (const char* p = query; *p != '\0'; p += characterLength(p, language)) {
     if (std::strchr("&|+-, ", *p) != nullptr) return true;
   }
   return false;

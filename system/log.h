@@ -48,6 +48,14 @@ void RecSearchLog(const timeval& begin, const timeval& end, unsigned indexCount,
                   unsigned recordCount, const char* text1, const char* text2, const char* text3,
                   const char* text4, const char* queryText);
 
+// A search that failed (message `code`, such as "0004") gets the line of
+// RecSearchLog with a count of 0 and one field more: kFailedSearchMark and
+// the code. Readers of the 12 fields of a line still read it.
+constexpr const char* kFailedSearchMark = "failed ";
+void RecFailedSearchLog(const timeval& begin, const timeval& end, const char* text1,
+                        const char* text2, const char* text3, const char* text4,
+                        const char* queryText, const char* code);
+
 // The query log of the threaded editions: appends to "../logs/query.log"
 // the local date and time of `when` (not padded), then, tab-separated,
 // REMOTE_ADDR, text1, SERVER_NAME, text2 to text4, queryText and count (a

@@ -55,17 +55,41 @@ void appendLine(const std::string& path, const std::string& line) {
 
 }  // namespace
 
-void RecSearchLog(const timeval& begin, const timeval& end, unsigned /*indexCount*/,
-                  unsigned recordCount, const char* text1, const char* text2, const char* text3,
-                  const char* text4, const char* queryText) {
-  if (getCfgFileTokenValue("../setting/ts_adv_log.cfg", "OutputQueryInfo") != "Y") return;
+namespace {
+
+bool searchLogWanted() {
+  return getCfgFileTokenValue("../setting/ts_adv_log.cfg", "OutputQueryInfo") == "Y";
+}
+
+// A search-log line up to its record count, without a line break.
+std::string searchLogLine(const timeval& begin, const timeval& end, unsigned recordCount,
+                          const char* text1, const char* text2, const char* text3,
+                          const char* text4, const char* queryText) {
   std::string line = systemStampText(begin, '\t') + "\t" + systemStampText(end, '\t') + "\t";
   const char* fields[] = {
       getenv("REMOTE_ADDR"), text1, getenv("SERVER_NAME"), text2, text3, text4, queryText};
   for (const char* text : fields)
     line.append(logField(text)).append("\t");
-  line.append(std::to_string(recordCount)).append("\n");
-  appendLine(searchLogPath(begin), line);
+  return line.append(std::to_string(recordCount));
+}
+
+}  // namespace
+
+void RecSearchLog(const timeval& begin, const timeval& end, unsigned /*indexCount*/,
+                  unsigned recordCount, const char* text1, const char* text2, const char* text3,
+                  const char* text4, const char* queryText) {
+  if (!searchLogWanted()) return;
+  appendLine(searchLogPath(begin),
+             searchLogLine(begin, end, recordCount, text1, text2, text3, text4, queryText) + "\n");
+}
+
+void RecFailedSearchLog(const timeval& begin, const timeval& end, const char* text1,
+                        const char* text2, const char* text3, const char* text4,
+                        const char* queryText, const char* code) {
+  if (!searchLogWanted()) return;
+  appendLine(searchLogPath(begin),
+             searchLogLine(begin, end, 0, text1, text2, text3, text4, queryText) + "\t" +
+                 kFailedSearchMark + logField(code) + "\n");
 }
 
 void RecQueryLog(const timeval& when, const char* text1, const char* text2, const char* text3,

@@ -54,13 +54,56 @@ int DBCSGetLen(unsigned char byte, int language) {
   return 2;
 }
 
+namespace {
+
+// Bytes of the UTF-8 sequence `lead` starts (0 for a byte no well-formed
+// sequence starts with).
+size_t utf8SequenceLength(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+bool isContinuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+size_t characterLength(const char* text, size_t left, int language) {
+  if (left <= 1) return 1;
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (lead < 0x80) return 1;
+  if (language == kLangEN) {
+    const size_t n = utf8SequenceLength(lead);
+    if (n == 0 || n > left) return 1;
+    for (size_t i = 1; i < n; ++i)
+      if (!isContinuation(text[i])) return 1;
+    return n;
+  }
+  return static_cast<size_t>(DBCSGetLen(lead, language));
+}
+
+size_t characterLength(const char* text, int language) {
+  // A NUL ends the text before any byte past it is read: it is no
+  // continuation byte, and a double-byte lead before it stands alone.
+  if (static_cast<unsigned char>(text[0]) < 0x80) return 1;
+  if (language != kLangEN) return text[1] == '\0' ? 1 : characterLength(text, 2, language);
+  const size_t n = utf8SequenceLength(static_cast<unsigned char>(text[0]));
+  size_t seen = 1;
+  while (seen < n && isContinuation(text[seen]))
+    ++seen;
+  return seen == n ? n : 1;
+}
+
 const char* find_last_slash(const char* path, int language) {
   if (path == nullptr) return nullptr;
   const char* last = nullptr;
   for (const char* p = path; *p != '\0';) {
     if (*p == '/') last = p;
     // A lead byte at the very end has no second byte to skip.
-    p += (DBCSGetLen(static_cast<unsigned char>(*p), language) == 2 && p[1] != '\0') ? 2 : 1;
+    p += characterLength(p, language);
   }
   return last;
 }

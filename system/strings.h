@@ -5,6 +5,7 @@
 #ifndef SEARCHRUN_SYSTEM_STRINGS_H
 #define SEARCHRUN_SYSTEM_STRINGS_H
 
+#include <cstddef>
 #include <string>
 
 // Cuts the next token off a writable NUL-terminated text at the next
@@ -24,10 +25,23 @@ char* parserStringToken(char*& cursor, const char* delimiter);
 // until the next call with a new text. Not thread-safe.
 const char* KSStrTok(const char* text, const char* delimiter);
 
-// Length (1 or 2) of the character whose first byte is `byte` in the code
-// page of `language` (layout.h): bytes below 0x80 are single, and so are
-// 0xA0..0xDF (half-width katakana) in a JP installation.
+// Length (1 or 2) of the character whose first byte is `byte` in the
+// double-byte code page of `language` (layout.h): bytes below 0x80 are
+// single, and so are 0xA0..0xDF (half-width katakana) in a JP installation.
+// Text whose bytes can be seen uses characterLength, which also knows UTF-8.
 int DBCSGetLen(unsigned char byte, int language);
+
+// Length of the character that starts `text` (`left` bytes, at least 1), in
+// the code page of `language`: never more than `left`, never 0. An English
+// installation holds UTF-8 (or single-byte) text, and a byte at or above 0x80
+// is a character of its own unless it leads a well-formed UTF-8 sequence; in
+// the double-byte code pages, DBCSGetLen's rule. Walking text by these
+// lengths never takes a byte of a character for a quote or a separator, and
+// a cut between them never splits a character.
+size_t characterLength(const char* text, size_t left, int language);
+// The same over text that ends at a NUL byte (which is never part of a
+// character).
+size_t characterLength(const char* text, int language);
 
 // The last "/" of path that is a character of its own (never the second byte
 // of a double-byte character), or NULL. The one-argument forms use the

@@ -172,7 +172,7 @@ void convert_buffer_to_lower_case(std::string& text, int language) {
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 'A' && c <= 'Z') text[i] = static_cast<char>(c - 'A' + 'a');
-    i += static_cast<size_t>(DBCSGetLen(c, language));
+    i += characterLength(text.data() + i, text.size() - i, language);
   }
 }
 

@@ -120,6 +120,13 @@ void didYouMean(const ResultPage& page, const LinkContext& links, std::string& o
   out += "?</p>";
 }
 
+// The date window in words: either end may be open.
+std::string windowText(const ResultPage& page) {
+  if (page.dateFrom.empty()) return "dated up to " + esc(page.dateTo);
+  if (page.dateTo.empty()) return "dated from " + esc(page.dateFrom) + " on";
+  return "dated from " + esc(page.dateFrom) + " to " + esc(page.dateTo);
+}
+
 void summary(const ResultPage& page, const LinkContext& links, std::string& out) {
   out += "<div class=\"summary\" id=\"summary\"><p>";
   const std::string typed = "<b>" + esc(page.queryTyped) + "</b>";
@@ -135,17 +142,24 @@ void summary(const ResultPage& page, const LinkContext& links, std::string& out)
   }
   out += " (" + seconds(page.runTimeMs) + " seconds)</p>";
   didYouMean(page, links, out);
-  if (page.totalHits == 0 && !page.queryDisallowed)
+  if (page.totalHits == 0 && !page.queryDisallowed && page.dateWindow) {
+    // The filter emptied the result, not the words: say which, and offer
+    // the search without it.
+    out += "<p class=\"advice\" id=\"window-emptied\">No document " + windowText(page) +
+           " matches. " + anchor(allDatesLinkUrl(links, page), "Search all dates") + "</p>";
+  } else if (page.totalHits == 0 && !page.queryDisallowed) {
     out +=
         "<p class=\"advice\">Check the spelling, use fewer or other words, or end a word with * "
         "to find the words it begins.</p>";
+  }
   if (!page.queryUnderstood.empty() && page.queryUnderstood != page.queryTyped)
     out += "<p class=\"understood\">Searched for: " + esc(page.queryUnderstood) + "</p>";
   std::string options;
   if (page.fuzzy) options += " fuzzy matching;";
   if (page.thesaurus) options += " thesaurus;";
-  if (!page.dateFrom.empty())
-    options += " dated from " + esc(page.dateFrom) + " to " + esc(page.dateTo) + ";";
+  if (page.dateWindow)
+    options +=
+        " " + windowText(page) + " (" + anchor(allDatesLinkUrl(links, page), "remove") + ");";
   if (!options.empty()) out += "<p class=\"options\">Options:" + options + "</p>";
   out += "</div>\n";
 }

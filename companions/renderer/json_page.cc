@@ -104,7 +104,7 @@ std::string jsonResultBody(const ResultPage& page, const LinkContext& links) {
       sort.text("field", page.sortField);
       sort.text("order", page.sortOrder);
     }
-    if (page.dateFrom.empty()) {
+    if (!page.dateWindow) {
       o.null("date_window");
     } else {
       JsonObject window(o.key("date_window"));

@@ -129,6 +129,13 @@ std::string queryLinkUrl(const LinkContext& links, const ResultPage& page,
   return searchAgainUrl(links, page, {"query_encoding"}, {{"query", query}});
 }
 
+std::string allDatesLinkUrl(const LinkContext& links, const ResultPage& page) {
+  return searchAgainUrl(links, page,
+                        {"part_file", "all_file", "begin_year", "begin_month", "begin_day",
+                         "end_year", "end_month", "end_day"},
+                        {});
+}
+
 std::string classLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& uid) {
   return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"}, {{"class_uid", uid}});
 }

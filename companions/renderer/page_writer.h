@@ -132,6 +132,8 @@ std::string sortLinkUrl(const LinkContext& links, const ResultPage& page, const 
 std::string queryLinkUrl(const LinkContext& links, const ResultPage& page,
                          const std::string& query);
 // The search again over the indexes of a class.
+// The search again without its date window.
+std::string allDatesLinkUrl(const LinkContext& links, const ResultPage& page);
 std::string classLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& uid);
 // The search again over the one index `index` (its uid as index_id, and
 // search_no=1 to search it alone).

@@ -71,7 +71,7 @@ size_t asciiRunEnd(const unsigned char* p, size_t i, size_t n) {
 // the installation's lead-byte rule gives.
 size_t skipUnconvertible(const unsigned char* p, size_t left, int language, std::string& out) {
   out += kReplacement;
-  return std::min<size_t>(static_cast<size_t>(DBCSGetLen(p[0], language)), left);
+  return characterLength(reinterpret_cast<const char*>(p), left, language);
 }
 
 // Conversion without iconv: ASCII stays, every other character is replaced.

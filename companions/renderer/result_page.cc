@@ -193,6 +193,8 @@ void ResultReader::readSideFiles(ResultPage& page) const {
     page.indexes.push_back(e);
   }
   for (const std::string& line : sideFileLines(".filter", 2)) {
+    // A line with an empty date is an open end of a window that is on.
+    page.dateWindow |= line.rfind("BEGIN_DATA=", 0) == 0 || line.rfind("END_DATA=", 0) == 0;
     if (page.dateFrom.empty()) page.dateFrom = filterDate(line, "BEGIN_DATA=");
     if (page.dateTo.empty()) page.dateTo = filterDate(line, "END_DATA=");
   }

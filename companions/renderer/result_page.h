@@ -123,7 +123,8 @@ struct ResultPage {
   // each value with its hits (UTF-8), most first.
   std::string groupField;
   std::vector<std::pair<std::string, int64_t>> groups;
-  std::string dateFrom;  // "y/m/d" of the date window, "" when none
+  bool dateWindow = false;  // the search kept only documents dated in a window
+  std::string dateFrom;     // "y/m/d" of the date window, "" when open or none
   std::string dateTo;
   std::string mainPageUrl;  // "" when none or not a plain http(s) or site URL
   std::vector<HitView> hits;

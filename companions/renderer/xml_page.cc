@@ -79,7 +79,7 @@ std::string xmlResultBody(const ResultPage& page, const LinkContext& links) {
   out += "</terms></query>\n" + element("index", page.selectedIndex) + "\n";
   out += "<run_time" + attr("ms", page.runTimeMs) + "/><sort" + attr("field", page.sortField) +
          attr("order", page.sortOrder) + "/>\n";
-  if (!page.dateFrom.empty())
+  if (page.dateWindow)
     out += "<date_window" + attr("from", page.dateFrom) + attr("to", page.dateTo) + "/>\n";
   out += "<hits" + attr("total", page.totalHits) + attr("page", page.page) +
          attr("per_page", page.pageSize) + attr("pages", page.pageCount) +

@@ -141,6 +141,7 @@ std::string summary(const SearchStats& s) {
   return "<dl>" + item("Searches", number(s.searches())) +
          item("Different queries", number(s.distinctQueries())) +
          item("Searches without hits", number(s.searchesWithoutHits())) +
+         item("Failed searches", number(s.failedSearches())) +
          item("Mean time", formatSeconds(s.meanMillis()) + " s") +
          item("Days with a log", number(s.filesRead())) + "</dl>\n";
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "system/log.h"
 #include "system/secure_file.h"
 
 namespace report {
@@ -143,10 +144,17 @@ std::optional<SearchLogEntry> parseSearchLogLine(std::string_view line) {
   for (;;) {
     const size_t tab = line.find('\t', start);
     f.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-    if (tab == std::string_view::npos || f.size() > kFieldCount) break;
+    if (tab == std::string_view::npos || f.size() > kFieldCount + 1) break;
     start = tab + 1;
   }
-  if (f.size() != kFieldCount) return std::nullopt;
+  if (f.size() != kFieldCount && f.size() != kFieldCount + 1) return std::nullopt;
+  // A failed search has one field more: the mark and its message code.
+  std::string_view failure;
+  if (f.size() == kFieldCount + 1) {
+    const std::string_view mark = kFailedSearchMark;
+    if (f[12].substr(0, mark.size()) != mark || f[12].size() == mark.size()) return std::nullopt;
+    failure = f[12].substr(mark.size());
+  }
   std::optional<Stamp> begin = parseStamp(f[0], f[1]);
   std::optional<Stamp> end = parseStamp(f[2], f[3]);
   std::optional<uint64_t> records = parseCount(f[11]);
@@ -162,6 +170,7 @@ std::optional<SearchLogEntry> parseSearchLogLine(std::string_view line) {
   e.index = f[9];
   e.query = f[10];
   e.records = *records;
+  e.failure = failure;
   return e;
 }
 

@@ -52,6 +52,7 @@ struct SearchLogEntry {
   std::string index;  // "all" when every index was searched
   std::string query;  // as typed, in the installation's code page
   uint64_t records = 0;
+  std::string failure;  // the message code of a search that failed; empty otherwise
 
   // end - begin; 0 when the clock was set back between them.
   int64_t durationMillis() const;
@@ -59,9 +60,10 @@ struct SearchLogEntry {
 
 // Reads one line (without its line break): begin and end as
 // "yyyy/mm/dd<TAB>hh:mm:ss.ms" (milliseconds of one to three digits, not
-// padded) and the eight fields after them, tab-separated. Nothing for a line
-// of another shape, an impossible date or time, or a record count that is
-// not a decimal number.
+// padded) and the eight fields after them, tab-separated, and for a search
+// that failed, "failed <code>" after those. Nothing for a line of another
+// shape, an impossible date or time, or a record count that is not a decimal
+// number.
 std::optional<SearchLogEntry> parseSearchLogLine(std::string_view line);
 
 struct LogReadLimits {

@@ -71,7 +71,9 @@ void SearchStats::add(const SearchLogEntry& e) {
   QueryCount& q = queries_[key];
   q.query = key;
   ++q.searches;
-  if (e.records == 0) {
+  if (!e.failure.empty()) {
+    ++failed_;
+  } else if (e.records == 0) {
     ++q.withoutHits;
     ++withoutHits_;
   }

@@ -56,6 +56,8 @@ class SearchStats {
 
   uint64_t searches() const { return searches_; }
   uint64_t searchesWithoutHits() const { return withoutHits_; }
+  // Searches that ended with a failure message instead of a result.
+  uint64_t failedSearches() const { return failed_; }
   uint64_t outsideWindow() const { return outside_; }
   uint64_t longLines() const { return longLines_; }
   uint64_t malformedLines() const { return malformed_; }
@@ -83,6 +85,7 @@ class SearchStats {
   size_t keep_;
   uint64_t searches_ = 0;
   uint64_t withoutHits_ = 0;
+  uint64_t failed_ = 0;
   uint64_t outside_ = 0;
   uint64_t longLines_ = 0;
   uint64_t malformed_ = 0;

@@ -333,6 +333,22 @@ TEST_F(SearchPages, SearchFollowAHitTurnThePageSortAndSearchAgain) {
   }
 }
 
+// Phones and word processors type typographic quotes: they are phrase
+// quotes like the plain ones, and never fail the search.
+TEST_F(SearchPages, TypographicQuotesSearchAPhrase) {
+  ASSERT_TRUE(tab_->open(searchPage())) << Site::chrome_->failure();
+  ASSERT_TRUE(searchFor("\u201Cwith a pear\u201D")) << Site::chrome_->failure();
+  const PageFacts phrase = facts();
+  EXPECT_EQ(status(phrase.url), 200) << phrase.url;
+  EXPECT_EQ(std::set<std::string>(phrase.hits.begin(), phrase.hits.end()), kPearDocs)
+      << phrase.text;
+  ASSERT_TRUE(searchFor("\u201Cpear with\u201D")) << Site::chrome_->failure();
+  const PageFacts reversed = facts();
+  EXPECT_EQ(status(reversed.url), 200) << reversed.url;
+  EXPECT_TRUE(reversed.hits.empty()) << reversed.text;
+  EXPECT_NE(reversed.text.find("No documents match"), std::string::npos) << reversed.text;
+}
+
 TEST_F(SearchPages, SearchAndResultPagesFitAPhone) {
   ASSERT_TRUE(tab_->emulateWidth(kPhoneWidth)) << Site::chrome_->failure();
   ASSERT_TRUE(tab_->open(searchPage())) << Site::chrome_->failure();

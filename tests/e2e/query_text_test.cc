@@ -296,4 +296,52 @@ TEST_F(SjisQueryText, FullWidthBlankAndSpaceBecomeAnd) {
   EXPECT_EQ(Files{"nihongo.txt"}, a.files);
 }
 
+class EnglishQueryText : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    site_ = new Site("EN", "UTF-8",
+                     {{"gpl.txt", "This is free software; see the licence.\n"},
+                      {"free.txt", "software that is free of charge\n"},
+                      {"price.txt", "It costs 5 € a month.\n"},
+                      {"names.txt", "Written by 仁 and 立 and 王仁 with Müller.\n"},
+                      {"files.txt", "文件 and ディレクトリ\n"}});
+  }
+  static void TearDownTestSuite() { delete site_; }
+  static Site* site_;
+};
+Site* EnglishQueryText::site_ = nullptr;
+
+// A UTF-8 character of three bytes right before the closing quote of the
+// engine's query used to be read as a double-byte character swallowing the
+// quote, and the whole search failed. Odd runs of such bytes are the rule,
+// so single characters and typographic quotes were the usual victims.
+TEST_F(EnglishQueryText, EveryCharacterIsSearched) {
+  const std::vector<std::pair<std::string, Files>> cases = {
+      {"€ month", Files{"price.txt"}},  // a symbol is no word: the other words decide
+      {"仁", Files{"names.txt"}},
+      {"立", Files{"names.txt"}},
+      {"王仁", Files{"names.txt"}},
+      {"Müller", Files{"names.txt"}},
+      {"文件", Files{"files.txt"}},
+      {"ディレクトリ", Files{"files.txt"}},
+      {"€", Files{}},
+  };
+  for (const auto& [query, files] : cases) {
+    for (const char* declared : {"", "&query_encoding=UTF-8"}) {
+      const Answer a = site_->search("query=" + escaped(query) + declared);
+      EXPECT_EQ(files, a.files) << query << declared;
+      EXPECT_EQ(std::string::npos, a.page.find("failed")) << query << declared << a.page;
+    }
+  }
+}
+
+TEST_F(EnglishQueryText, TypographicQuotesArePhraseQuotes) {
+  for (const char* quoted : {"“free software”", "„free software“", "＂free software＂"}) {
+    const Answer a = site_->search("query=" + escaped(quoted));
+    EXPECT_EQ(Files{"gpl.txt"}, a.files) << quoted << a.page;
+  }
+  // Without quotes both documents hold both words.
+  EXPECT_EQ((Files{"free.txt", "gpl.txt"}), site_->search("query=free+software").files);
+}
+
 }  // namespace

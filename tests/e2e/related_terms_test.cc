@@ -88,6 +88,18 @@ TEST_F(RelatedTermsTest, AMisspeltWordIsAnsweredWithTheWordMeant) {
             std::string::npos);
 }
 
+// A date window that leaves nothing of a word the index holds is no
+// misspelling: the page names the window instead; a word the index does not
+// hold still gets its suggestion.
+TEST_F(RelatedTermsTest, AnEmptyingDateWindowIsNoMisspelling) {
+  const std::string window = "&part_file=on&end_year=2000&end_month=1&end_day=1";
+  const e2e::RunResult spelt = search("galaxy", window);
+  EXPECT_NE(spelt.out.find("No document dated"), std::string::npos) << spelt.out;
+  EXPECT_EQ(spelt.out.find("Did you mean"), std::string::npos) << spelt.out;
+  EXPECT_EQ(spelt.out.find("Check the spelling"), std::string::npos) << spelt.out;
+  EXPECT_NE(search("galxy", window).out.find("Did you mean"), std::string::npos);
+}
+
 TEST_F(RelatedTermsTest, AHitsSimilarDocumentsAreThoseOfItsTopic) {
   const e2e::RunResult r = search("flour", "&no_rec=1");
   const std::vector<std::string> links =

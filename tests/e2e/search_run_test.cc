@@ -261,6 +261,9 @@ TEST_F(SearchRunTest, BadDateWindowsAreNamed) {
       {"&begin_year=2005&begin_month=&begin_day=1", "1072"},
       {"&begin_year=2005&begin_month=7&begin_day=1&end_year=2005&end_month=13x&end_day=1", "1073"},
       {"&begin_year=2005&begin_month=7&begin_day=2&end_year=2005&end_month=7&end_day=1", "1074"},
+      // Month 13 is no month, not a day of the next year that makes the
+      // window look reversed.
+      {"&begin_year=2024&begin_month=13&begin_day=1&end_year=2024&end_month=12&end_day=31", "1072"},
   };
   for (const auto& [window, message] : rows) {
     RunResult r = trusted(base + window);
@@ -268,6 +271,30 @@ TEST_F(SearchRunTest, BadDateWindowsAreNamed) {
     expectErrorPage(r, message);
   }
   expectResultPage(trusted(base + "&begin_year=2005&begin_month=7&begin_day=1"));
+}
+
+// The form's date fields left empty open their end of the window; a window
+// that leaves nothing says so, with the search without it.
+TEST_F(SearchRunTest, DateWindowsOpenAtEitherEndAndAnEmptyingOneIsNamed) {
+  buildIndex("F10002");
+  const std::string base = "query=spot&index_id=7F000001_F10002&part_file=on";
+  const std::string since2005 = "&begin_year=2005&begin_month=7&begin_day=1";
+  const std::string until2005 = "&end_year=2005&end_month=7&end_day=1";
+  const std::string emptyBegin = "&begin_year=&begin_month=&begin_day=";
+  const std::string emptyEnd = "&end_year=&end_month=&end_day=";
+  RunResult open = trusted(base + since2005 + emptyEnd);
+  expectResultPage(open);
+  EXPECT_NE(std::string::npos, open.out.find("a.txt")) << open.out;
+  EXPECT_NE(std::string::npos, open.out.find("dated from 2005/7/1 on")) << open.out;
+
+  const RunResult emptied = trusted(base + emptyBegin + until2005);
+  expectResultPage(emptied);
+  EXPECT_NE(std::string::npos, emptied.out.find("No document dated up to 2005/7/1 matches"))
+      << emptied.out;
+  EXPECT_NE(std::string::npos, emptied.out.find(">Search all dates</a>"));
+  // No date at all: no window.
+  const RunResult none = trusted(base + emptyBegin + emptyEnd);
+  EXPECT_NE(std::string::npos, none.out.find("a.txt")) << none.out;
 }
 
 TEST_F(SearchRunTest, UnwritableResultFailsWithStatusOne) {

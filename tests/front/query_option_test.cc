@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "cgi/cgi_string_parser.h"
 #include "cgi/conversion_hooks.h"
+#include "system/layout.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -114,6 +116,34 @@ TEST(QueryOption, SemicolonsAndControlsBecomeBlanksOutsideDoubleByteCharacters) 
     EXPECT_STREQ(row.query, optionsOf(row.request).orgQuery) << row.request;
 }
 
+TEST(QueryOption, TypographicQuotesAndUtf8Characters) {
+  const struct {
+    int language;
+    const char* typed;
+    const char* searched;
+  } rows[] = {
+      {kLangEN, "\u201Cfree software\u201D", "\"free software\""},
+      {kLangEN, "\u201Eein Wort\u201C \uFF02x\uFF02", "\"ein Wort\" \"x\""},
+      {kLangEN, "\u4EC1;x\u20AC;", "\u4EC1 x\u20AC "},  // no ";" hides behind a character
+      {kLangEN, "\xC3;\xC3\xBC;", "\xC3 \xC3\xBC "},    // nor behind a stray byte
+      {kLangJP,
+       "\x81\x67"
+       "a b\x81\x68",
+       "\"a b\""},
+      {kLangJP, "\x88\x81\x68", "\x88\x81\x68"},  // "h" after a character ending in 0x81
+      {kLangCH, "\xA1\xA7x\xA1\xA8", "\"x\""},
+      {kLangGB, "\xA1\xB0x\xA1\xB1\xA3\xA2", "\"x\"\""},
+      {kLangJP, "\u201C", "\u201C"},  // UTF-8 bytes are no Shift_JIS quote
+  };
+  for (const auto& row : rows) {
+    char query[64];
+    std::snprintf(query, sizeof query, "%s", row.typed);
+    straightenTypographicQuotes(query, row.language);
+    blankSemicolonsAndControls(query, row.language);
+    EXPECT_STREQ(row.searched, query) << row.typed;
+  }
+}
+
 // Turns the half-width katakana 0xB1 into its full-width pair; fails on "!".
 bool fakeWidener(const char* text, size_t length, std::string& out) {
   out.clear();
@@ -167,9 +197,24 @@ TEST(QueryOption, DateWindow) {
       {"part_file=on" + july1 + "&end_year=2005&end_month=6&end_day=30", 0, k2005July1, k2005July1,
        reversed},
       {"part_file=on&begin_year=x&begin_month=7&begin_day=1", 0, 0, 0, badBegin},
-      // mktime carries days and months over.
-      {"part_file=on&begin_year=2005&begin_month=7&begin_day=0", 1, k2005July1 - kDay, k2005July1,
+      // A day or month outside the calendar is no date: carried over, month 13
+      // made a window "reversed".
+      {"part_file=on&begin_year=2005&begin_month=7&begin_day=0", 0, 0, 0, badBegin},
+      {"part_file=on&begin_year=2024&begin_month=13&begin_day=1&end_year=2024&end_month=12&end_day="
+       "31",
+       0, 0, 1735689600, badBegin},
+      {"part_file=on&begin_year=2023&begin_month=2&begin_day=29", 0, 0, 0, badBegin},
+      {"part_file=on&begin_year=2024&begin_month=2&begin_day=29", 1, 1709164800, 1709164800 + kDay,
        ok},
+      {"part_file=on" + july1 + "&end_year=2005&end_month=13&end_day=1", 0, k2005July1, 0, badEnd},
+      // Date fields left empty leave their end of the window open.
+      {"part_file=on" + july1 + "&end_year=&end_month=&end_day=", 1, k2005July1, INT32_MAX, ok},
+      {"part_file=on&begin_year=&begin_month=&begin_day=&end_year=2005&end_month=7&end_day=20", 1,
+       1, k2005July1 + 20 * kDay, ok},
+      {"part_file=on&begin_year=&begin_month=&begin_day=&end_year=&end_month=&end_day=", 0, 0, 0,
+       ok},
+      {"part_file=on", 0, 0, 0, ok},
+      {"part_file=on" + july1 + "&end_year=2005&end_month=&end_day=", 0, k2005July1, 0, badEnd},
       // Dates outside signed 32-bit time switch the window off.
       {"part_file=on&begin_year=1800&begin_month=1&begin_day=1", 0, 0, 0, badBegin},
       {"part_file=on&begin_year=2100&begin_month=1&begin_day=1", 0, 0, 0, badBegin},

@@ -231,6 +231,16 @@ TEST_F(ResultFilesTest, SideFiles) {
   EXPECT_EQ(readFile(base + ".filter"), "");
   ASSERT_TRUE(outputFilterResult(base, 1, lookup));  // an absent end part takes the begin part
   EXPECT_EQ(readFile(base + ".filter"), "BEGIN_DATA=2005/7/1\nEND_DATA=2005/7/9\n");
+  // Date fields left empty: that end is open, and its date empty.
+  vars = {{"begin_year", "2005"}, {"begin_month", "7"}, {"begin_day", "1"},
+          {"end_year", ""},       {"end_month", " "},   {"end_day", ""}};
+  std::remove((base + ".filter").c_str());
+  ASSERT_TRUE(outputFilterResult(base, 1, lookup));
+  EXPECT_EQ(readFile(base + ".filter"), "BEGIN_DATA=2005/7/1\nEND_DATA=\n");
+  vars = {{"begin_year", ""}, {"end_year", "2006"}, {"end_month", "1"}, {"end_day", "2"}};
+  std::remove((base + ".filter").c_str());
+  ASSERT_TRUE(outputFilterResult(base, 1, lookup));
+  EXPECT_EQ(readFile(base + ".filter"), "BEGIN_DATA=\nEND_DATA=2006/1/2\n");
   EXPECT_FALSE(outputFilterResult("../no/dir/q", 1, nullptr));
 
   VelaSearchListVector list(4);

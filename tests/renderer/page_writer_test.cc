@@ -362,9 +362,34 @@ TEST(Relevance, AWordAgainstTheBestHitOrNothing) {
   EXPECT_EQ(html.find("77"), std::string::npos);
 }
 
+// A date window that emptied the result is named, with the search without
+// it, instead of spelling advice; either end of a window may be open.
+TEST(HtmlPage, AnEmptyingDateWindowIsNamedAndRemovable) {
+  ResultPage page = hostilePage();
+  page.totalHits = 0;
+  page.hits.clear();
+  page.queryUrl =
+      "user=alice&query=apple&part_file=on&begin_year=2005&begin_month=7&begin_day=1"
+      "&end_year=&end_month=&end_day=&sort=date";
+  page.dateWindow = true;
+  page.dateFrom = "2005/7/1";
+  const std::string html = render(PageFormat::kHtml, page);
+  expectParts(html, {"No document dated from 2005/7/1 on matches.",
+                     "?user=alice&amp;query=apple&amp;sort=date\">Search all dates</a>"});
+  EXPECT_EQ(html.find("Check the spelling"), std::string::npos);
+  page.dateFrom.clear();
+  page.dateTo = "2006/1/2";
+  expectParts(render(PageFormat::kHtml, page), {"No document dated up to 2006/1/2 matches."});
+  page.dateWindow = false;
+  const std::string plain = render(PageFormat::kHtml, page);
+  EXPECT_EQ(plain.find("window-emptied"), std::string::npos);
+  EXPECT_NE(plain.find("Check the spelling"), std::string::npos);
+}
+
 TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   ResultPage page = hostilePage();
   page.bestScore = 200;
+  page.dateWindow = true;
   page.dateFrom = "2005/7/1";
   page.dateTo = "2005/7/20";
   page.similarKeywords = {{"s", "s\"<", 5}};

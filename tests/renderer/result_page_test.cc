@@ -667,6 +667,15 @@ TEST_F(ResultPageTest, SideFilesAreReadOnlyWhenTheyAreOurOwn) {
   EXPECT_TRUE(page_.indexes.empty());
   EXPECT_TRUE(page_.similarKeywords.empty());
   EXPECT_EQ(page_.dateFrom, "2005/7/1");  // the one side file that is ours
+  EXPECT_TRUE(page_.dateWindow);
+  // An open end is an empty date of a window that is on.
+  ASSERT_EQ(unlink(tmp("query12345.filter").c_str()), 0);
+  writePrivate(tmp("query12345.filter"), "BEGIN_DATA=\nEND_DATA=2005/7/20\n");
+  page_ = ResultPage();
+  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+  EXPECT_TRUE(page_.dateWindow);
+  EXPECT_EQ(page_.dateFrom, "");
+  EXPECT_EQ(page_.dateTo, "2005/7/20");
   // A side file of one endless line is read only so far.
   ASSERT_EQ(unlink(tmp("query12345_idx").c_str()), 0);
   writePrivate(tmp("query12345_idx"), std::string(8 * kMaxSideFileBytes, 'x') + "\n");

@@ -236,6 +236,11 @@ TEST_F(Install, SearchLogKeepsOneLinePerSearchInTheDayOfItsBegin) {
                 "2024/01/31\t12:34:56.0\t2024/01/31\t12:34:56.0" + fields + "a b fake line \t17\n" +
                 "2024/01/31\t23:59:59.900\t2024/02/01\t00:00:01.0" + fields + "late\t17\n");
   EXPECT_FALSE(testutil::fileExists(root("system_log/query/20240201.log")));
+  unlink(root("system_log/query/20240131.log").c_str());
+  RecFailedSearchLog(timeval{kNoon, 0}, timeval{kNoon, 0}, "alice", "10.0.0.5", "bob", "news", "x",
+                     "0004");
+  EXPECT_EQ(testutil::readFile(root("system_log/query/20240131.log")),
+            "2024/01/31\t12:34:56.0\t2024/01/31\t12:34:56.0" + fields + "x\t0\tfailed 0004\n");
 
   // A request of any size writes a line of bounded size: each field is cut
   // at the query's length, never inside a character.

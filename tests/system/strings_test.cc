@@ -42,6 +42,32 @@ TEST(Strings, DoubleByteSlashesAndThousands) {
   }
 }
 
+// Walking UTF-8 by two-byte steps used to swallow the quote after a
+// three-byte character, so that one search failed outright.
+TEST(Strings, CharacterLengthsByCodePage) {
+  const struct {
+    const char* text;
+    size_t left;
+    int language;
+    size_t length;
+  } rows[] = {
+      {"\xE4\xBB\x81\"", 4, kLangEN, 3}, {"\xF0\x9F\x98\x80", 4, kLangEN, 4},
+      {"\xC3\xBC", 2, kLangEN, 2},       {"\xC3\"", 2, kLangEN, 1},  // Latin-1 "A~"
+      {"\xE2\x80\x9C", 2, kLangEN, 1},   {"\x80\x80", 2, kLangEN, 1},
+      {"\xC0\x80", 2, kLangEN, 1},       {"\xF5\x80\x80\x80", 4, kLangEN, 1},
+      {"\x81\x67", 2, kLangJP, 2},       {"\xB1\x81", 2, kLangJP, 1},
+      {"\x81", 1, kLangJP, 1},           {"\xA1\xA7", 2, kLangCH, 2},
+      {"a\xA1", 2, kLangGB, 1},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.length, characterLength(row.text, row.left, row.language))
+        << row.text << " " << row.language;
+    // Terminated text ends where the bounded text does.
+    const std::string terminated(row.text, row.left);
+    EXPECT_EQ(row.length, characterLength(terminated.c_str(), row.language)) << row.text;
+  }
+}
+
 TEST(Address, IndexUidsAndSafeIndexNames) {
   const char* cases[][2] = {
       {"c0a8ff01_news$9000", "192.168.255.1 news 9000"},

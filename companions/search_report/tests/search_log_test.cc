@@ -58,12 +58,27 @@ TEST(SearchLogLine, ReadsTheLinesRecSearchLogWrites) {
   }
 }
 
+TEST(SearchLogLine, AFailedSearchCarriesItsCode) {
+  const std::string line = "2024/01/31\t12:34:56.5\t2024/01/31\t12:34:57.5" + kFields +
+                           "\xE2\x80\x9C"
+                           "free\t0\tfailed 0004";
+  const std::optional<SearchLogEntry> e = report::parseSearchLogLine(line);
+  ASSERT_TRUE(e);
+  EXPECT_EQ("0004", e->failure);
+  EXPECT_EQ(0u, e->records);
+  EXPECT_EQ("", report::parseSearchLogLine("2024/01/31\t12:34:56.5\t2024/01/31\t12:34:57.5" +
+                                           kFields + "a\t3")
+                    ->failure);
+}
+
 TEST(SearchLogLine, RefusesEveryOtherShape) {
   const std::string b = "2024/01/31\t12:34:56.5\t", e = "2024/01/31\t12:34:57.5";
   const std::string cases[] = {
       "",
-      b + e + kFields + "apple",             // no count
-      b + e + kFields + "apple\t17\textra",  // a field too many
+      b + e + kFields + "apple",              // no count
+      b + e + kFields + "apple\t17\textra",   // a field too many
+      b + e + kFields + "apple\t0\tfailed ",  // a failure without its code
+      b + e + kFields + "apple\t0\tfailed 0004\tx",
       b + e + "\tx\tx\tx\tx\tx\tapple\t17",  // a field too few
       b + e + kFields + "apple\t-1",         // counts are never negative
       b + e + kFields + "apple\t17 ",        // nor padded

@@ -55,15 +55,19 @@ TEST(SearchStats, CountsOnlySearchesThatBeganInTheWindow) {
        }) {
     s.add(e);
   }
-  EXPECT_EQ(s.searches(), 4u);
+  SearchLogEntry failed = entry({2024, 3, 1}, 9, "c", 0, 0);
+  failed.failure = "0004";
+  s.add(failed);
+  EXPECT_EQ(s.searches(), 5u);
   EXPECT_EQ(s.outsideWindow(), 2u);
-  EXPECT_EQ(s.searchesWithoutHits(), 2u);
+  EXPECT_EQ(s.failedSearches(), 1u);
+  EXPECT_EQ(s.searchesWithoutHits(), 2u);  // a failed search is not one without hits
   EXPECT_EQ(s.distinctQueries(), 3u);
-  EXPECT_EQ(s.meanMillis(), 1000);
-  EXPECT_EQ(s.perDay(), (std::vector<uint64_t>{1, 2, 1}));
+  EXPECT_EQ(s.meanMillis(), 800);
+  EXPECT_EQ(s.perDay(), (std::vector<uint64_t>{1, 2, 2}));
   std::array<uint64_t, 24> hours{};
   hours[0] = 1;
-  hours[9] = 1;
+  hours[9] = 2;
   hours[23] = 2;
   EXPECT_EQ(s.perHour(), hours);
 }
