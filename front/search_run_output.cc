@@ -52,6 +52,14 @@ const char* typedQuery(const RunOutput& run) {
   return run.typedQuery ? run.typedQuery->c_str() : cgi_variable.findCgiVariableByName("query");
 }
 
+// A search without a query variable (a field search builds its query from
+// its clauses) is logged with the query it ran.
+[[maybe_unused]] const char* loggedQuery(const RunOutput& run) {
+  const char* typed = typedQuery(run);
+  if (typed != nullptr) return typed;
+  return queryOption.orgQuery[0] != '\0' ? queryOption.orgQuery : nullptr;
+}
+
 ResultOutputRequest outputRequest(const RunOutput& run) {
   ResultOutputRequest r;
   r.fgMatchMode = queryOption.fgMatchMode;
@@ -121,14 +129,14 @@ void logSearch(const RunOutput& run, const timeval& tvEnd) {
   const RecordList& result = *run.result;
   const auto [ip, owner, index] = loggedIndex(run);
   RecQueryLog(run.tvStart, run.user.c_str(), ip.c_str(), owner.c_str(), index.c_str(),
-              typedQuery(run), static_cast<int>(result.recordCount()));
-  if (GetSaveQueryTermLogFlag()) RecQueryTermLog(typedQuery(run));
+              loggedQuery(run), static_cast<int>(result.recordCount()));
+  if (GetSaveQueryTermLogFlag()) RecQueryTermLog(loggedQuery(run));
 #else
   const RecordList& result = *run.result;
   const auto [ip, owner, index] = loggedIndex(run);
   RecSearchLog(run.tvStart, tvEnd, static_cast<unsigned>(result.dbCount()),
                static_cast<unsigned>(result.recordCount()), run.user.c_str(), ip.c_str(),
-               owner.c_str(), index.c_str(), typedQuery(run));
+               owner.c_str(), index.c_str(), loggedQuery(run));
 #endif
 }
 
@@ -304,7 +312,7 @@ void logFailedSearch(const RunOutput& run, const char* code) {
   gettimeofday(&tvEnd, nullptr);
   const LoggedIndex logged = loggedIndex(run);
   RecFailedSearchLog(run.tvStart, tvEnd, run.user.c_str(), logged.ip.c_str(), logged.owner.c_str(),
-                     logged.index.c_str(), typedQuery(run), code);
+                     logged.index.c_str(), loggedQuery(run), code);
 #else
   (void)run, (void)code;
 #endif

@@ -228,6 +228,10 @@ if [ -z "${DEMO_NO_SERVER:-}" ]; then
   mkdir -p "$root/demo/htdocs"
   sed -e "s|@ROOT@|$root|g" -e "s|@PORT@|$port|g" -e "s|@ACCOUNT@|$account|g" \
     "$repo/site/demo/lighttpd.conf" >"$conf"
+  # The report's password, new for each demo, readable by the web server only.
+  report_password=$(head -c 12 /dev/urandom | base64 | tr -d '/+=')
+  (umask 077 && printf 'admin:%s\n' "$report_password" >"$root/demo/report.users")
+  chown "$account:" "$root/demo/report.users"
   # The web server starts as root only to take the port, then runs as the
   # account, and so does every CGI program it starts.
   lighttpd -f "$conf"
@@ -258,15 +262,17 @@ as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
   QUERY_STRING="user=TESSERA&search_no=0&no_rec=5&xml=1&index_id=$db_uid&MultiDBFieldCount=1&m_query_1=${DEMO_FIELD_QUERY:-lib*}&m_field_1=name" \
   ./searchrun | "$repo/scripts/show-hits.sh"
 
-# The administrator's report of the search log (the search above is in it).
-as_account ../binind/search_report --root "$root" >"$root/search/report.html"
-chmod 0644 "$root/search/report.html"
+# The administrator's report of the search log (the search above is in it),
+# made as the report timer makes it, in a folder only the server account and
+# the web server's authenticated /report/ read.
+as_account ../binind/search_report --root "$root" --out "$root/report/report.html"
 
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
   first=$(ls -t "$root/tmp" | grep -E '^query[0-9]+$' | head -n 1)
   echo
   echo "Search page: http://127.0.0.1:$port/search/index.html"
-  echo "Search log report: http://127.0.0.1:$port/search/report.html"
+  echo "Search log report: http://127.0.0.1:$port/report/report.html (user admin, password $report_password)"
+  echo "  made again, as $account: $root/binind/search_report --root $root --out $root/report/report.html"
   echo "The protected index as each signed-in user sees it:"
   printf '%s\n' "${signed_in[@]}"
   echo "The first hit of the search above, as text, as its own bytes, and the page as JSON:"

@@ -51,7 +51,10 @@ class Writer {
 
   std::string queryCell(const std::string& query) const {
     std::string cell = "<td class=\"q\"" + langAttribute() + ">";
-    cell += query.empty() ? "<em>(empty)</em>" : logText(query);
+    // The log writes "NULL" for a search that had no query variable.
+    cell += query.empty()     ? "<em>(empty)</em>"
+            : query == "NULL" ? "<em>(no query)</em>"
+                              : logText(query);
     return cell + "</td>";
   }
 

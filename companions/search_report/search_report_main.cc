@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "companions/search_report/report_page.h"
@@ -17,6 +18,7 @@
 #include "system/clock.h"
 #include "system/config.h"
 #include "system/fsutil.h"
+#include "system/index_id.h"
 #include "system/layout.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
@@ -59,6 +61,29 @@ std::string logFolder() {
   return dir.empty() ? "../system_log/query" : dir;
 }
 
+// What the administrator calls the index of a log line: the description of
+// a local index, "all indexes" for a search of every one, otherwise the name
+// the line holds (an index of another host, or one removed since).
+class IndexLabels {
+ public:
+  const std::string& operator()(const std::string& owner, const std::string& index) {
+    const std::string key = owner + '\n' + index;
+    auto it = labels_.find(key);
+    if (it != labels_.end()) return it->second;
+    std::string label = index;
+    IndexIdFileMgr id;
+    if (index == "all")
+      label = "all indexes";
+    else if (id.readIndexIdInfo(index.c_str()) && owner == id.getIndexOwner() &&
+             *id.getIndexDesc() != '\0')
+      label = id.getIndexDesc();
+    return labels_.emplace(key, label).first->second;
+  }
+
+ private:
+  std::map<std::string, std::string> labels_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,11 +122,16 @@ int main(int argc, char** argv) {
   context.logFolder = dir.valid();
   if (dir) {
     const report::LogReadLimits limits;
+    IndexLabels labels;
     for (int64_t d = stats.first().serial(); d <= stats.last().serial(); ++d) {
       const std::string name = report::Day::fromSerial(d).fileName();
-      stats.noteFile(name, report::readSearchLogFile(
-                               dir.get(), name, limits,
-                               [&stats](const report::SearchLogEntry& e) { stats.add(e); }));
+      stats.noteFile(name,
+                     report::readSearchLogFile(dir.get(), name, limits,
+                                               [&stats, &labels](const report::SearchLogEntry& e) {
+                                                 report::SearchLogEntry named = e;
+                                                 named.index = labels(e.owner, e.index);
+                                                 stats.add(named);
+                                               }));
     }
   } else {
     std::fprintf(stderr, "search_report: cannot open the search log folder %s\n",

@@ -107,7 +107,8 @@ class SearchReportTest : public ::testing::Test {
     const RunResult built = inst_->run(
         "binind/index_builder", {"create", "--owner", "alice", "--desc", "Fruit", docs.path()});
     ASSERT_EQ(0, built.exitStatus) << built.err;
-    const std::string uid = "7F000001_" + built.out.substr(0, built.out.find('\n'));
+    uid_ = "7F000001_" + built.out.substr(0, built.out.find('\n'));
+    const std::string& uid = uid_;
     for (const char* query :
          {"apple", "apple", "pear", "apple", "%3Cscript%3E+apple", "nothingatall"}) {
       const RunResult r =
@@ -116,6 +117,7 @@ class SearchReportTest : public ::testing::Test {
       ASSERT_EQ(0, r.exitStatus) << query << r.out << r.err;
     }
   }
+  static inline std::string uid_;
   static void TearDownTestSuite() { delete inst_; }
 
   // The day files in the log folder.
@@ -155,8 +157,10 @@ TEST_F(SearchReportTest, FiguresOfTheLoggedSearches) {
   std::vector<std::string> fields = split(logged[0], '\t');
   ASSERT_EQ(fields.size(), 12u) << logged[0];
   auto line = [&](const std::string& day, const std::string& begin, const std::string& end,
-                  const std::string& query, const std::string& count) {
+                  const std::string& query, const std::string& count,
+                  const std::string& index = "all") {
     std::vector<std::string> f = fields;
+    f[9] = index;
     f[0] = f[2] = slashed(day);
     f[1] = begin;
     f[3] = end;
@@ -169,7 +173,7 @@ TEST_F(SearchReportTest, FiguresOfTheLoggedSearches) {
   };
   const std::string yesterday = daysBefore(today, 1);
   inst_->write("system_log/query/" + yesterday + ".log",
-               line(yesterday, "09:00:00.5", "09:00:07.255", "slow one", "4") +
+               line(yesterday, "09:00:00.5", "09:00:07.255", "slow one", "4", uid_.substr(9)) +
                    line(yesterday, "23:10:00.0", "23:10:00.40", "lost keys", "0") +
                    line(yesterday, "23:11:00.0", "23:11:00.40", "lost keys", "0") +
                    line(yesterday, "23:12:00.0", "23:12:00.40", std::string(9000, 'x'), "0") +
@@ -212,6 +216,8 @@ TEST_F(SearchReportTest, FiguresOfTheLoggedSearches) {
   EXPECT_EQ(slow[0][0], "7.250");
   EXPECT_EQ(slow[0][1], "slow one");
   EXPECT_EQ(slow[0][2], iso(yesterday) + " 09:00:00");
+  // Indexes by the names the administrator gave them, not their ids.
+  EXPECT_EQ(slow[0][3], "Fruit");
 
   const auto perDay = bars(section(page, "per-day"));
   EXPECT_EQ(perDay.size(), 30u);
@@ -250,6 +256,43 @@ TEST_F(SearchReportTest, FiguresOfTheLoggedSearches) {
   ASSERT_EQ(0, one.exitStatus) << one.err;
   EXPECT_EQ(summaryValue(one.out, "Searches"), std::to_string(logged.size()));
   EXPECT_EQ(bars(section(one.out, "per-day")).size(), 1u);
+}
+
+// The installed timer's command writes the report where only the server
+// account reads it, and a failed search is counted apart from those without
+// hits.
+TEST_F(SearchReportTest, TheTimersCommandWritesAPrivateReport) {
+  const std::string unit = inst_->read("binind/searchrun-report.service");
+  const size_t at = unit.find("\nExecStart=");
+  ASSERT_NE(at, std::string::npos) << unit;
+  const std::string line = unit.substr(at + 11, unit.find('\n', at + 11) - at - 11);
+  std::vector<std::string> words = split(line, ' ');
+  ASSERT_EQ(words.size(), 5u) << line;
+  EXPECT_EQ(words[0], inst_->path("binind/search_report"));
+  EXPECT_EQ(words[4], inst_->path("report/report.html"));
+  struct stat st;
+  ASSERT_EQ(0, stat(inst_->path("report").c_str(), &st));
+  EXPECT_EQ(st.st_mode & 077, 0u) << "the report folder is open to others";
+
+  const std::vector<std::string> days = logFiles();  // today's is the latest
+  const std::string log =
+      "system_log/query/" + *std::max_element(days.begin(), days.end()) + ".log";
+  const std::string before = inst_->read(log);
+  // An engine that cannot run fails the search, which the log says.
+  const std::string engine = inst_->path("binind/vela25_0.exe");
+  ASSERT_EQ(0, rename(engine.c_str(), (engine + ".away").c_str()));
+  const RunResult failed = inst_->get("user=TESSERA&search_no=0&index_id=" + uid_ + "&query=apple");
+  ASSERT_EQ(0, rename((engine + ".away").c_str(), engine.c_str()));
+  EXPECT_NE(failed.out.find("class=\"box error\""), std::string::npos) << failed.out;
+  const std::string added = inst_->read(log).substr(before.size());
+  EXPECT_NE(added.find("\tapple\t0\tfailed 0004\n"), std::string::npos) << added;
+
+  words.erase(words.begin());
+  const RunResult r = inst_->run("binind/search_report", words);
+  ASSERT_EQ(0, r.exitStatus) << r.err;
+  const std::string page = inst_->read("report/report.html");
+  EXPECT_EQ(summaryValue(page, "Failed searches"), "1");
+  inst_->write(log, before);
 }
 
 TEST_F(SearchReportTest, ReplacesItsPageWithoutFollowingALink) {
