@@ -26,6 +26,18 @@ FILE* g_fplog_running = nullptr;
 int remote_index_not_found_count = 0;
 int nExecuteIncIndxCount = 0;
 
+namespace {
+// The query of the message pages' search form.
+std::string searchAgainQuery;
+}  // namespace
+
+void setSearchAgainQuery(std::string query) {
+  searchAgainQuery = std::move(query);
+#ifndef SEARCHRUN_OLDER_FRONT
+  cgi_msg_report.setSearchForm(searchAgainForm(cgi_variable, searchAgainQuery));
+#endif
+}
+
 #ifdef SEARCHRUN_OLDER_FRONT
 // The threaded editions answer with their own plain pages.
 int answerRunEnd(const RunEnd& end) {
@@ -35,6 +47,9 @@ int answerRunEnd(const RunEnd& end) {
 int answerRunEnd(const RunEnd& end) {
   cgi_msg_table.getMessage(end.message, output_message);
   cgi_msg_report.setAPIRetCode(end.apiCode ? end.apiCode : end.message);
+  cgi_msg_report.setHttpStatus(messageHttpStatus(end.message, end.exitStatus == kRefused));
+  if (!end.omit.names.empty() || end.omit.indexIdsKept >= 0)
+    cgi_msg_report.setSearchForm(searchAgainForm(cgi_variable, searchAgainQuery, end.omit));
   const char* value = end.value.c_str();
   switch (end.page) {
     case RunEnd::Page::kError:

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cgi/cgi_string_parser.h"
+#include "front/search_again.h"
 #include "output/msg_report.h"
 #include "output/msg_table.h"
 
@@ -55,6 +56,9 @@ struct RunEnd {
   int number = 0;
   // The API return code when it differs from the message number.
   const char* apiCode = nullptr;
+  // What the page's search form leaves out of the request: the variable at
+  // fault, so that searching again from the page does not refuse again.
+  FormOmissions omit;
 
   static RunEnd error(const char* message, int exitStatus) {
     RunEnd end;
@@ -65,9 +69,14 @@ struct RunEnd {
 };
 
 // The one place a run writes its message pages: message `end.message` into
-// output_message with its API code, the HTML header and the page titled
-// output_title, on standard output. Returns end.exitStatus.
+// output_message with its API code, the HTML header with the message's HTTP
+// status (messageHttpStatus) and the page titled output_title, whose search
+// form leaves out end.omit, on standard output. Returns end.exitStatus.
 int answerRunEnd(const RunEnd& end);
+
+// The query the message pages' search form offers (as typed, in the page's
+// code page): sets the form for the whole request.
+void setSearchAgainQuery(std::string query);
 
 // The standard error answer (RunEnd::error(number, ...)); kept for the
 // stages that end the run with a plain message.

@@ -28,7 +28,10 @@ std::string escaped(const std::string& text) {
   return out;
 }
 
-bool kept(const char* name) {
+bool kept(const char* name, const FormOmissions& omit) {
+  for (const std::string& left : omit.names) {
+    if (left == name) return false;
+  }
   for (const char* k : kKept) {
     if (std::strcmp(name, k) == 0) return true;
   }
@@ -37,12 +40,17 @@ bool kept(const char* name) {
 
 }  // namespace
 
-std::string searchAgainForm(const CGIStringParser& request, const std::string& query) {
+std::string searchAgainForm(const CGIStringParser& request, const std::string& query,
+                            const FormOmissions& omit) {
   std::string form = "<form class=\"again\" action=\"searchrun\" method=\"get\">\n";
+  int indexIds = 0;
   for (int k = 0; k < request.getCgiVariableNum(); ++k) {
     const char* name = request.findNameByIndex(k);
     const char* value = request.findValueByIndex(k);
-    if (name == nullptr || value == nullptr || !kept(name)) continue;
+    if (name == nullptr || value == nullptr || !kept(name, omit)) continue;
+    if (std::strcmp(name, "index_id") == 0 && omit.indexIdsKept >= 0 &&
+        indexIds++ >= omit.indexIdsKept)
+      continue;
     form +=
         "<input type=\"hidden\" name=\"" + escaped(name) + "\" value=\"" + escaped(value) + "\">\n";
   }
@@ -52,6 +60,19 @@ std::string searchAgainForm(const CGIStringParser& request, const std::string& q
   form += std::string("<p><a href=\"") + kSearchPage + "\">Back to the search page</a></p>\n";
   form += "</form>";
   return form;
+}
+
+const char* pageCharsetName(int language) {
+  switch (language) {
+    case 0:
+      return "Big5";
+    case 1:
+      return "Shift_JIS";
+    case 2:
+      return "GBK";
+    default:
+      return "UTF-8";
+  }
 }
 
 const char* pageLanguageCode(int language) {

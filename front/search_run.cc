@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,7 @@
 #include "front/search_again.h"
 #include "search/process_runner.h"
 #include "search/related_term_tool.h"
+#include "search/result_block.h"
 #include "system/child_process.h"
 #include "system/config.h"
 #include "system/layout.h"
@@ -184,16 +186,41 @@ void readRequest() {
   cgi_msg_table.addMissingBuiltIn();
   cgi_msg_table.getMessage("2006", output_title);
   cgi_msg_report.setPageLanguage(pageLanguageCode(langFlag));
-  cgi_msg_report.setSearchForm(searchAgainForm(cgi_variable, queryOption.orgQuery));
+  cgi_msg_report.setPageCharset(pageCharsetName(langFlag));
+  setSearchAgainQuery(queryOption.orgQuery);
   SetLogFileName("searchrun.log");
   initRunInfo();
+}
+
+// A sort field or order the request names that no search knows is named
+// on a page, not passed over: the user would take the order shown for the
+// one asked for.
+MaybeEnd refuseUnknownOrder() {
+  const char* sort = cgi_variable.findCgiVariableByName("sort");
+  const char* order = cgi_variable.findCgiVariableByName("order");
+  const char* message = nullptr;
+  const char* value = nullptr;
+  if (sort && sortKeyKindOf(queryOption.sortField) == SortKeyKind::kNone) {
+    message = "1079";
+    value = sort;
+  } else if (order && std::strcmp(queryOption.sortOrder, "asc") != 0 &&
+             std::strcmp(queryOption.sortOrder, "desc") != 0) {
+    message = "1080";
+    value = order;
+  }
+  if (!message) return std::nullopt;
+  RunEnd end = RunEnd::error(message, kRefused);
+  end.page = RunEnd::Page::kVariableNotFound;  // the value goes where $$CGI_NAME$$ stands
+  end.value = value;
+  end.omit.names = {message[3] == '9' ? "sort" : "order"};
+  return end;
 }
 
 // Steps 9 to 13, and what a query may cost.
 MaybeEnd prepareQuery(RunState& run) {
   run.typedQuery = convertDeclaredEncoding();
   // The form shows the query as typed, in the page's own code page.
-  if (run.typedQuery) cgi_msg_report.setSearchForm(searchAgainForm(cgi_variable, *run.typedQuery));
+  if (run.typedQuery) setSearchAgainQuery(*run.typedQuery);
   gettimeofday(&run.tvStart, nullptr);
   normaliseQuery(queryOption.orgQuery, queryOption.h2f_flag, kQueryCfgPath);
   // A search for nothing would only answer "no documents": ask for a query.
@@ -203,6 +230,7 @@ MaybeEnd prepareQuery(RunState& run) {
       queryOption.file_name_search != kModeDateRange &&
       !cgi_variable.findCgiVariableByName(kMultiFieldCountVariable))
     return RunEnd::error("1071", kRefused);
+  if (MaybeEnd end = refuseUnknownOrder()) return end;
   // A date window that cannot hold a document is named, not ignored.
   if (queryOption.dateWindowProblem != kDateWindowOk) {
     const char* message = queryOption.dateWindowProblem == kDateWindowBadBegin ? "1072"
@@ -277,6 +305,8 @@ RunEnd tooManyIndexes(const RunLimits& limits) {
   RunEnd end = RunEnd::error("1035", kRefused);
   end.page = RunEnd::Page::kNumber;
   end.number = limits.maxSearchIndexCount;
+  // The form searches as many as may be searched.
+  end.omit.indexIdsKept = std::max(limits.maxSearchIndexCount, 0);
   return end;
 }
 
@@ -299,6 +329,13 @@ MaybeEnd selectListedIndexes(RunState& run, int& fileNameIndexCount) {
   if (runMustEnd()) return tookTooLong(run.limits);
   queryOption.dbNum += explicitList.added;
   fileNameIndexCount = explicitList.fileNameIndexCount;
+  // Indexes were chosen but none is here: say so, rather than that none
+  // was chosen, and offer the form without them.
+  if (queryOption.dbNum == 0 && explicitList.unknown > 0 && remote_index_not_found_count == 0) {
+    RunEnd end = RunEnd::error("1078", kRefused);
+    end.omit.names = {"index_id", "search_no"};
+    return end;
+  }
   if (explicitList.duplicates > 0)
     ReportLog("%d index uids named an index already selected\n", explicitList.duplicates);
   return std::nullopt;
@@ -315,8 +352,11 @@ MaybeEnd selectIndexes(RunState& run) {
 
   if (!run.propertyMode && queryOption.dbNum > run.limits.maxSearchIndexCount)
     return tooManyIndexes(run.limits);
-  if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum)
-    return RunEnd::error("1060", kRefused);
+  if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum) {
+    RunEnd end = RunEnd::error("1060", kRefused);
+    end.omit.names = {"search_no"};
+    return end;
+  }
 
   run.runPropertySearchIndex = filePropertySearchState(
       queryOption.dbNum, queryOption.file_name_search, run.searchNum, run.list, fileNameIndexCount);

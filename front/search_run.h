@@ -31,6 +31,7 @@ struct ExplicitIndexList {
   int added = 0;               // entries appended
   int fileNameIndexCount = 0;  // of those, entries whose type is not "db"
   int duplicates = 0;          // variables naming an index already listed
+  int unknown = 0;             // local indexes not known here (or unsafe names)
   bool outOfMemory = false;    // an entry could not be allocated
   bool tooMany = false;        // more distinct indexes than allowed: none was looked at
 };

@@ -120,7 +120,10 @@ ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchL
     try {
       velaSearchList entry;
       if (isLocalIPAddress(n.ip.c_str())) {
-        if (!describeLocalIndex(n.name, entry)) continue;
+        if (!describeLocalIndex(n.name, entry)) {
+          ++result.unknown;
+          continue;
+        }
       } else {
         // A host that did not answer is not asked again in this run, and no
         // host is asked once the run must end.

@@ -49,7 +49,8 @@ const char kPageSecurityHeaders[] =
 // plainer, so that the user still learns what happened.
 const char kBuiltInTemplate[] =
     "<!DOCTYPE html>\n<html lang=\"$$LANG$$\">\n<head>\n"
-    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+    "<meta charset=\"$$CHARSET$$\">\n<meta name=\"viewport\" content=\"width=device-width, "
+    "initial-scale=1\">\n"
     "<title>$$TITLE$$</title>\n</head>\n<body>\n<h1>$$TITLE$$</h1>\n<p>$$MESSAGE$$</p>\n"
     "$$SEARCH_FORM$$\n"
     "<form action=\"$$BACK_PAGE$$\" method=\"get\">"
@@ -93,6 +94,73 @@ std::string escapeHtml(const char* text) {
 
 }  // namespace
 
+int messageHttpStatus(const char* number, bool refused) {
+  static const struct {
+    const char* number;
+    int status;
+  } kStatuses[] = {// Requests that cannot be served as asked.
+                   {"0006", 400},
+                   {"1003", 400},
+                   {"1035", 400},
+                   {"1060", 400},
+                   {"1070", 400},
+                   {"1071", 400},
+                   {"1072", 400},
+                   {"1073", 400},
+                   {"1074", 400},
+                   {"1078", 404},
+                   {"1079", 400},
+                   {"1080", 400},
+                   {"1076", 413},
+                   // No permit, or one that is no good.
+                   {"3100", 403},
+                   {"3101", 403},
+                   {"3102", 403},
+                   {"3103", 429},
+                   // The server's part.
+                   {"0000", 500},
+                   {"0001", 500},
+                   {"0004", 500},
+                   {"0005", 500},
+                   {"0008", 500},
+                   {"0047", 500},
+                   {"0009", 503},
+                   {"1075", 503},
+                   {"1077", 503},
+                   {"1065", 502}};
+  for (const auto& s : kStatuses) {
+    if (number != nullptr && std::strcmp(number, s.number) == 0) return s.status;
+  }
+  return refused ? 400 : 500;
+}
+
+const char* httpReasonPhrase(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 410:
+      return "Gone";
+    case 413:
+      return "Content Too Large";
+    case 429:
+      return "Too Many Requests";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Error";
+  }
+}
+
 const char* msgReportTemplatePath(int pageKind) {
   switch (pageKind) {
     case MSG_TYPE_INFO:
@@ -127,12 +195,15 @@ void KestraneMsgReport::outputContentType(FILE* stream, int contentKind, const c
                                           time_t now) {
   if (stream == nullptr) return;
   if (m_jsonFlag) contentKind = kContentTypeJson;
+  if (m_httpStatus != 200)
+    std::fprintf(stream, "Status: %d %s\n", m_httpStatus, httpReasonPhrase(m_httpStatus));
   switch (contentKind) {
     case kContentTypeJson:
       std::fputs("Content-Type: application/json; charset=utf-8\n", stream);
       break;
     case CONTENT_TYPE_HTML:
-      std::fputs("Content-Type:text/html\n", stream);
+      // Declared, so that a browser shows the query in the form as typed.
+      std::fprintf(stream, "Content-Type:text/html; charset=%s\n", m_pageCharset.c_str());
       break;
     case CONTENT_TYPE_XML:
       std::fputs("Content-Type:text/xml\n", stream);
@@ -154,8 +225,9 @@ void KestraneMsgReport::outputHtmlMessage(FILE* stream, int pageKind, const char
                                           const char* message, const char* backPage) {
   if (stream == nullptr) return;
   if (m_jsonFlag) {
-    std::fprintf(stream, "{\"error\":{\"code\":\"%s\",\"message\":\"%s\"}}\n",
-                 jsonEscaped(m_apiRetCode).c_str(), jsonEscaped(orEmpty(message)).c_str());
+    std::fprintf(stream, "{\"error\":{\"status\":%d,\"code\":\"%s\",\"message\":\"%s\"}}\n",
+                 m_httpStatus, jsonEscaped(m_apiRetCode).c_str(),
+                 jsonEscaped(orEmpty(message)).c_str());
     std::fflush(stream);
     return;
   }
@@ -175,6 +247,7 @@ void KestraneMsgReport::outputHtmlMessage(FILE* stream, int pageKind, const char
   // API callers read the message, not a form to fill in.
   page.replaceTag("$$SEARCH_FORM$$", m_apiFlag ? std::string() : m_searchForm);
   page.replaceTag("$$LANG$$", m_pageLanguage);
+  page.replaceTag("$$CHARSET$$", m_pageCharset);
   if (m_apiFlag) {
     std::fputs(m_apiRetCode, stream);
     std::fputs(kApiMarker, stream);

@@ -46,17 +46,26 @@ class KestraneMsgReport {
   void setSearchForm(std::string html) { m_searchForm = std::move(html); }
   // The language of the pages' text ($$LANG$$, e.g. "en"); "en" until set.
   void setPageLanguage(std::string code) { m_pageLanguage = std::move(code); }
+  // The charset the pages are written in ($$CHARSET$$ and the header's
+  // content type); "UTF-8" until set.
+  void setPageCharset(std::string charset) { m_pageCharset = std::move(charset); }
+  // The HTTP status the header gives (a "Status:" line unless it is 200);
+  // 200 until set.
+  void setHttpStatus(int status) { m_httpStatus = status; }
+  int getHttpStatus() const { return m_httpStatus; }
   // Recorded for the request; no page depends on it.
   void setXMLFlag(bool on) { m_xmlFlag = on; }
   // A caller that asked for JSON gets its message pages as JSON:
-  // {"error":{"code":"<API code>","message":"<text>"}} with the JSON content
-  // type, whatever content kind or page kind is asked for.
+  // {"error":{"status":<HTTP status>,"code":"<API code>","message":"<text>"}}
+  // with the JSON content type, whatever content kind or page kind is asked
+  // for (the renderer's errors have the same shape).
   void setJsonFlag(bool on) { m_jsonFlag = on; }
   const char* getAPIRetCode() const { return m_apiRetCode; }
   bool getAPIFlag() const { return m_apiFlag; }
   bool getXMLFlag() const { return m_xmlFlag; }
 
-  // Writes the content line of the kind, a "Set-Cookie:" line when cookie is
+  // Writes the "Status:" line when the status is not 200, the content line
+  // of the kind (HTML with the page charset), a "Set-Cookie:" line when cookie is
   // given (expiring 30 days after now, in UTC, scoped as cookieAttributes()
   // says), and the blank line that ends the header. The second form takes the clock reading.
   void outputContentType(FILE* stream, int contentKind, const char* cookie);
@@ -104,8 +113,18 @@ class KestraneMsgReport {
   bool m_jsonFlag = false;
   std::string m_searchForm;
   std::string m_pageLanguage = "en";
+  std::string m_pageCharset = "UTF-8";
+  int m_httpStatus = 200;
   bool m_xmlFlag;
 };
+
+// The HTTP status of a page answering with message `number`: 4xx for what
+// the request asked wrongly (a bad or missing variable, too many indexes, no
+// permit), 5xx for what failed on the server; a number not known here gives
+// 400 when the run refused the request, 500 otherwise.
+int messageHttpStatus(const char* number, bool refused);
+// "Status:" reason phrase of the statuses the pages use ("Error" otherwise).
+const char* httpReasonPhrase(int status);
 
 // The template file of a page kind, or nullptr for a kind without one.
 const char* msgReportTemplatePath(int pageKind);

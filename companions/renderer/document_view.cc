@@ -113,7 +113,7 @@ CgiAnswer renderDocumentView(const ResultPage& page, const HitView& hit, const D
          "</div>\n<div class=\"meta\">";
   if (hit.time != 0) out += esc(formatDate(hit.time)) + " - ";
   if (hit.hasSize) out += formatSize(hit.size) + " - ";
-  out += esc(hit.indexDesc) + "</div>\n";
+  out += esc(hit.indexDesc) + relevanceNote(hit.line.score, page.bestScore) + "</div>\n";
   const std::vector<SnippetPiece> pieces = markTerms(doc.text, page.terms);
   const size_t matches = static_cast<size_t>(
       std::count_if(pieces.begin(), pieces.end(), [](const SnippetPiece& p) { return p.term; }));

@@ -38,18 +38,46 @@ int answer(const render::CgiAnswer& a, int exitStatus) {
 
 int language = -1;  // the installation's, for the pages
 
-int problem(render::PageFormat format, int status, const char* message, int exitStatus) {
-  return answer(render::renderProblem(format, status, message, language), exitStatus);
+// A problem whose page offers the search of `raw` (a search request as
+// againRequest keeps it) again: a link that runs it and a form with its
+// variables. The renderer's own variables are never in it, so a search
+// from the page does not meet the same fault.
+render::Problem problemOf(int status, const char* code, std::string message,
+                          const std::string& raw) {
+  render::Problem p;
+  p.status = status;
+  p.code = code;
+  p.message = std::move(message);
+  if (!raw.empty()) {
+    p.searchKnown = true;
+    p.query = render::searchQueryOf(raw, language);
+    p.fields = render::searchFormFields(raw, language);
+    p.againUrl = render::LinkContext{}.searchUrl + "?" + raw;
+  }
+  return p;
 }
 
-// The failure page of a result that could not be loaded.
-int loadProblem(render::PageFormat format, render::LoadStatus status) {
+int problem(const render::RenderRequest& request, const render::Problem& p, int exitStatus) {
+  render::LinkContext links;
+  links.request = request;
+  return answer(render::renderProblem(request.format, p, language, links), exitStatus);
+}
+
+// The failure page of a result that could not be loaded; the search is
+// offered again when the request carried it.
+int loadProblem(const render::RenderRequest& request, render::LoadStatus status) {
   if (status == render::LoadStatus::kRecordsUnreadable)
-    return problem(format, 500,
-                   "The records of an index this search found cannot be read: the index may be "
-                   "damaged, or built again since the search. Please search again.",
+    return problem(request,
+                   problemOf(500, render::problem_code::kRecordsUnreadable,
+                             "The records of an index this search found cannot be read: the "
+                             "index may be damaged, or built again since the search. Please "
+                             "search again.",
+                             request.again),
                    1);
-  return problem(format, 500, "The search result cannot be read.", 1);
+  return problem(request,
+                 problemOf(500, render::problem_code::kResultUnreadable,
+                           "The search result cannot be read.", request.again),
+                 1);
 }
 
 // A page requested through the web server is shown only to the user who
@@ -83,26 +111,37 @@ int documentAnswer(render::ResultReader& reader, const render::RenderRequest& re
   render::ResultPage page;
   render::RecordDetails details;
   const render::LoadStatus loaded = reader.loadHit(request, page, details);
+  // The result is there: its search and its first page are the ways on.
+  const std::string again = render::againRequest(page.queryUrl);
+  render::LinkContext back;
+  back.request = request;
+  back.request.again = again;
+  const auto hitProblem = [&](const char* code, const char* message) {
+    render::Problem p = problemOf(404, code, message, again);
+    p.backUrl = render::pageLinkUrl(back, page, 1);
+    p.backLabel = "Back to the results";
+    return problem(request, p, 0);
+  };
   if (loaded == render::LoadStatus::kNotFound)
-    return problem(request.format, 404, "This search result has no such hit.", 0);
-  if (loaded != render::LoadStatus::kOk) return loadProblem(request.format, loaded);
+    return hitProblem(render::problem_code::kNoHit, "This search result has no such hit.");
+  if (loaded != render::LoadStatus::kOk) return loadProblem(request, loaded);
   const UniqueFd fd = openRecordedDocument(details, language);
   if (!fd)
-    return problem(request.format, 404,
-                   "This document cannot be shown: it is not on this server, or it has changed "
-                   "since it was indexed.",
-                   0);
+    return hitProblem(render::problem_code::kDocumentNotShown,
+                      "This document cannot be shown: it is not on this server, or it has "
+                      "changed since it was indexed.");
   const render::HitView& hit = page.hits.front();
-  render::LinkContext links;
-  links.request = request;
   render::CgiAnswer result;
   render::DocumentView view;
   if (request.raw) {
     result = render::rawDocumentAnswer(page, hit, fd.get());
   } else if (render::readDocumentView(fd.get(), details.location, language, view)) {
-    result = render::renderDocumentView(page, hit, view, links);
+    result = render::renderDocumentView(page, hit, view, back);
   } else {
-    return problem(request.format, 500, "The document cannot be read.", 1);
+    return problem(request,
+                   problemOf(500, render::problem_code::kDocumentUnreadable,
+                             "The document cannot be read.", again),
+                   1);
   }
   scopeCookie(result, cookieKey);
   if (!request.raw) return answer(result, 0);
@@ -132,19 +171,35 @@ int main(int argc, char** argv) {
   // `why` is one of the parser's fixed reasons: nothing of the request or of
   // the file system is echoed.
   if (!ok)
-    return answer(render::renderProblem(request.format, 400, "Bad request: " + why, language), 0);
+    return problem(
+        request,
+        problemOf(400, render::problem_code::kBadRequest, "Bad request: " + why, request.again), 0);
 
   render::ResultReader reader(kTmpDir, inst);
   const render::LoadStatus opened = reader.open(request.result);
+  // A link of ours names its search: the result was there and has expired.
+  if (opened == render::LoadStatus::kNotFound && !request.again.empty())
+    return problem(request,
+                   problemOf(410, render::problem_code::kNoResult,
+                             "This search result has expired: results are kept for a while "
+                             "only. Run the search again for its current hits.",
+                             request.again),
+                   0);
   if (opened == render::LoadStatus::kNotFound)
-    return problem(request.format, 404, "There is no such search result.", 0);
-  if (opened != render::LoadStatus::kOk)
-    return problem(request.format, 500, "The search result cannot be read.", 1);
+    return problem(request,
+                   problemOf(404, render::problem_code::kNoResult,
+                             "There is no such search result.", request.again),
+                   0);
+  if (opened != render::LoadStatus::kOk) return loadProblem(request, opened);
   std::string cookieKey;
   if (request.fromWebServer) {
     const SignInResult signIn = admitWebRequest(variables, reader.user(), inst.loginTimeoutSeconds);
+    // Not the searching user's: nothing of the search is offered.
     if (signIn.result != 0)
-      return problem(request.format, 403, "Please sign in again to see this search result.", 0);
+      return problem(request,
+                     problemOf(403, render::problem_code::kSignIn,
+                               "Please sign in again to see this search result.", ""),
+                     0);
     if (signIn.keyFromRequest) cookieKey = signIn.key;
   } else {
     cookieKey = handedOverKey();
@@ -154,9 +209,10 @@ int main(int argc, char** argv) {
 
   render::ResultPage page;
   const render::LoadStatus loaded = reader.load(request, page);
-  if (loaded != render::LoadStatus::kOk) return loadProblem(request.format, loaded);
+  if (loaded != render::LoadStatus::kOk) return loadProblem(request, loaded);
   render::LinkContext links;
   links.request = request;
+  links.request.again = render::againRequest(page.queryUrl);
   render::CgiAnswer result = render::renderResultPage(page, links);
   scopeCookie(result, cookieKey);
   return answer(result, 0);

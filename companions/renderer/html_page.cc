@@ -212,8 +212,7 @@ void hitItem(const HitView& hit, const ResultPage& page, const LinkContext& link
   if (hit.time != 0) out += esc(formatDate(hit.time)) + " - ";
   if (hit.hasSize) out += formatSize(hit.size) + " - ";
   out += "<span class=\"index\">" + esc(hit.indexDesc) + "</span>";
-  const std::string relevance = relevanceWord(hit.line.score, page.bestScore);
-  if (!relevance.empty()) out += " - relevance: " + relevance;
+  out += relevanceNote(hit.line.score, page.bestScore);
   if (!hit.similarQuery.empty())
     out += " - " + anchor(queryLinkUrl(links, page, hit.similarQuery), "similar documents");
   out += "</div></li>\n";

@@ -44,6 +44,18 @@ class JsonObject {
   bool first_ = true;
 };
 
+// An array of objects, one written by `write` per item.
+template <typename Items, typename Write>
+void jsonObjects(const Items& items, Write write, std::string& out) {
+  out += '[';
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i) out += ',';
+    JsonObject o(out);
+    write(o, items[i]);
+  }
+  out += ']';
+}
+
 void jsonTexts(const std::vector<std::string>& texts, std::string& out) {
   out += '[';
   for (size_t i = 0; i < texts.size(); ++i)
@@ -81,6 +93,38 @@ void jsonHit(const HitView& hit, const ResultPage& page, const LinkContext& link
   o.textOrNull("view", hit.local ? viewLinkUrl(links, page, hit.rank) : "");
   o.textOrNull("similar",
                hit.similarQuery.empty() ? "" : queryLinkUrl(links, page, hit.similarQuery));
+  // A row of a database index names its columns; a document has none.
+  if (hit.fields.empty()) {
+    o.null("fields");
+  } else {
+    jsonObjects(
+        hit.fields,
+        [](JsonObject& f, const std::pair<std::string, std::string>& field) {
+          f.text("name", field.first);
+          f.text("value", field.second);
+        },
+        o.key("fields"));
+  }
+}
+
+// A link to page p of the result, or null when there is no such page.
+void pageLink(JsonObject& o, const char* name, const ResultPage& page, const LinkContext& links,
+              int64_t p) {
+  if (p < 1 || p > page.pageCount)
+    o.null(name);
+  else
+    o.text(name, pageLinkUrl(links, page, p));
+}
+
+// Links to the pages of the result, so that a program pages through it
+// without building URLs of its own.
+void pageLinks(const ResultPage& page, const LinkContext& links, std::string& out) {
+  JsonObject l(out);
+  pageLink(l, "self", page, links, page.page);
+  pageLink(l, "first", page, links, 1);
+  pageLink(l, "previous", page, links, page.page - 1);
+  pageLink(l, "next", page, links, page.page + 1);
+  pageLink(l, "last", page, links, page.pageCount);
 }
 
 }  // namespace
@@ -90,6 +134,7 @@ std::string jsonResultBody(const ResultPage& page, const LinkContext& links) {
   {
     JsonObject o(out);
     o.number("version", 1);
+    o.text("result", fullResultName(links.request));
     {
       JsonObject q(o.key("query"));
       q.text("typed", page.queryTyped);
@@ -117,6 +162,7 @@ std::string jsonResultBody(const ResultPage& page, const LinkContext& links) {
     o.number("pages", page.pageCount);
     o.number("count", static_cast<int64_t>(page.hits.size()));
     o.flag("complete", !page.linesMissing);
+    pageLinks(page, links, o.key("links"));
     std::string& hits = o.key("hits");
     hits += '[';
     for (size_t i = 0; i < page.hits.size(); ++i) {
@@ -128,15 +174,13 @@ std::string jsonResultBody(const ResultPage& page, const LinkContext& links) {
     for (const TermLink& t : page.relatedTerms)
       related.push_back(t.text);
     jsonTexts(related, o.key("related_terms"));
-    std::string& similar = o.key("similar_keywords");
-    similar += '[';
-    for (size_t i = 0; i < page.similarKeywords.size(); ++i) {
-      if (i) similar += ',';
-      JsonObject k(similar);
-      k.text("keyword", page.similarKeywords[i].text);
-      k.number("score", page.similarKeywords[i].score);
-    }
-    similar += ']';
+    jsonObjects(
+        page.similarKeywords,
+        [](JsonObject& k, const TermLink& t) {
+          k.text("keyword", t.text);
+          k.number("score", t.score);
+        },
+        o.key("similar_keywords"));
     std::string& classes = o.key("classes");
     classes += '[';
     for (size_t i = 0; i < page.classes.size(); ++i) {

@@ -7,6 +7,7 @@
 
 #include "access/cookie_permit.h"
 #include "companions/renderer/render_text.h"
+#include "output/msg_report.h"
 #include "system/address.h"
 #include "system/cookie_scope.h"
 
@@ -18,21 +19,6 @@ constexpr const char* kHtmlType = "text/html; charset=UTF-8";
 constexpr const char* kXmlType = "text/xml; charset=UTF-8";
 constexpr const char* kWmlType = "text/vnd.wap.wml; charset=UTF-8";
 constexpr const char* kJsonType = "application/json; charset=utf-8";
-
-const char* reasonPhrase(int status) {
-  switch (status) {
-    case 400:
-      return "Bad Request";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 500:
-      return "Internal Server Error";
-    default:
-      return "OK";
-  }
-}
 
 const char* contentType(PageFormat format) {
   if (isXmlFormat(format)) return kXmlType;
@@ -55,7 +41,7 @@ std::string searchAgainUrl(const LinkContext& links, const ResultPage& page,
 std::string CgiAnswer::header() const {
   std::string head;
   if (status != 200)
-    head += "Status: " + std::to_string(status) + " " + reasonPhrase(status) + "\n";
+    head += "Status: " + std::to_string(status) + " " + httpReasonPhrase(status) + "\n";
   head += "Content-Type: " + contentType + "\n";
   if (!contentDisposition.empty()) head += "Content-Disposition: " + contentDisposition + "\n";
   head += "X-Content-Type-Options: nosniff\n";
@@ -88,15 +74,46 @@ CgiAnswer renderResultPage(const ResultPage& page, const LinkContext& links) {
   return answer;
 }
 
-CgiAnswer renderProblem(PageFormat format, int status, const std::string& message, int language) {
+// The HTML problem page: what went wrong, then the ways on.
+std::string problemHtml(const Problem& p, int language, const LinkContext& links) {
+  std::string body = htmlHead(language, "Search") + "<main><h1>Search</h1><p class=\"problem\">" +
+                     escapeMarkup(p.message) + "</p>\n";
+  if (!p.againUrl.empty())
+    body += "<p class=\"again\"><a href=\"" + escapeMarkup(p.againUrl) +
+            "\">Run the search again</a></p>\n";
+  if (p.searchKnown) {
+    body += "<form class=\"search\" action=\"" + escapeMarkup(links.searchUrl) +
+            "\" method=\"get\" role=\"search\"><label for=\"query\">Search again</label>"
+            "<div class=\"row\"><input type=\"search\" id=\"query\" name=\"query\" value=\"" +
+            escapeMarkup(p.query) + "\" required><button type=\"submit\">Search</button></div>";
+    for (const auto& [name, value] : p.fields)
+      body += "<input type=\"hidden\" name=\"" + escapeMarkup(name) + "\" value=\"" +
+              escapeMarkup(value) + "\">";
+    // The browser sends what is typed here in the page's UTF-8.
+    if (std::string_view(localCharset(language)) != "UTF-8")
+      body += "<input type=\"hidden\" name=\"query_encoding\" value=\"UTF-8\">";
+    body += "</form>\n";
+  }
+  body += "<p class=\"home\">";
+  if (!p.backUrl.empty())
+    body += "<a href=\"" + escapeMarkup(p.backUrl) + "\">&laquo; " + escapeMarkup(p.backLabel) +
+            "</a> | ";
+  body += "<a href=\"" + escapeMarkup(p.searchPageUrl) + "\">Search page</a></p>\n";
+  return body + "</main>\n</body></html>\n";
+}
+
+CgiAnswer renderProblem(PageFormat format, const Problem& problem, int language,
+                        const LinkContext& links) {
   CgiAnswer answer;
-  answer.status = status;
+  answer.status = problem.status;
   answer.contentType = contentType(format);
   answer.noStore = true;
-  const std::string text = escapeMarkup(message);
+  const std::string text = escapeMarkup(problem.message);
+  const std::string status = std::to_string(problem.status);
   if (isXmlFormat(format)) {
-    answer.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<search_error status=\"" +
-                  std::to_string(status) + "\"><message>" + text + "</message></search_error>\n";
+    answer.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<search_error status=\"" + status +
+                  "\" code=\"" + escapeMarkup(problem.code) + "\"><message>" + text +
+                  "</message></search_error>\n";
   } else if (format == PageFormat::kWml) {
     answer.body =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE wml PUBLIC \"-//WAPFORUM//DTD WML "
@@ -104,13 +121,19 @@ CgiAnswer renderProblem(PageFormat format, int status, const std::string& messag
         "title=\"Search\"><p>" +
         text + "</p></card></wml>\n";
   } else if (format == PageFormat::kJson) {
-    answer.body = "{\"error\":{\"status\":" + std::to_string(status) +
-                  ",\"message\":" + jsonString(message) + "}}\n";
+    answer.body = "{\"error\":{\"status\":" + status + ",\"code\":" + jsonString(problem.code) +
+                  ",\"message\":" + jsonString(problem.message) + "}}\n";
   } else {
-    answer.body = htmlHead(language, "Search") + "<main><h1>Search</h1><p class=\"problem\">" +
-                  text + "</p></main>\n</body></html>\n";
+    answer.body = problemHtml(problem, language, links);
   }
   return answer;
+}
+
+CgiAnswer renderProblem(PageFormat format, int status, const std::string& message, int language) {
+  Problem problem;
+  problem.status = status;
+  problem.message = message;
+  return renderProblem(format, problem, language);
 }
 
 std::string pageLinkUrl(const LinkContext& links, const ResultPage& page, int64_t p) {
@@ -158,6 +181,11 @@ const char* relevanceWord(int score, int bestScore) {
   if (3 * s >= 2 * int64_t{bestScore}) return "high";
   if (3 * s >= int64_t{bestScore}) return "medium";
   return "low";
+}
+
+std::string relevanceNote(int score, int bestScore) {
+  const std::string word = relevanceWord(score, bestScore);
+  return word.empty() ? "" : " - relevance: " + word;
 }
 
 int64_t previousPage(const ResultPage& page) {

@@ -31,16 +31,19 @@
 ///     <indexes><index id="" owner="" hits=""/>...</indexes>
 ///   </search_result>
 /// and for a refused request or an unreadable result
-///   <search_error status="400|403|404|500"><message/></search_error>
+///   <search_error status="400|403|404|410|500" code=""><message/></search_error>
 ///
 /// The JSON answer carries the same (one object, UTF-8, every text a string,
 /// "null" for what is not known):
 ///
-///   {"version": 1,
+///   {"version": 1, "result": "queryNNN..." (the result's name),
 ///    "query": {"typed", "understood", "terms": [], "disallowed": bool},
 ///    "index": "..." (as <index/>), "run_time_ms", "sort": {"field", "order"},
 ///    "date_window": {"from", "to"} or null,
 ///    "total", "page", "per_page", "pages", "count", "complete": bool,
+///    "links": {"self", "first", "previous", "next", "last"} (links to pages
+///              of the result, relative to the CGI directory; null where
+///              there is no such page),
 ///    "hits": [{"rank", "file", "title", "location", "date" (ISO 8601),
 ///              "epoch", "size", "index": {"id", "owner", "host", "name"},
 ///              "score", "relevance", "record", "snippet",
@@ -50,7 +53,8 @@
 ///              there is none)}],
 ///    "related_terms": [], "similar_keywords": [{"keyword", "score"}],
 ///    "classes": [{"uid", "name"}], "indexes": [{"id", "owner", "hits", "name"}]}
-/// and for a refusal {"error": {"status": 404, "message": "..."}}.
+/// and for a refusal {"error": {"status": 404, "code": "2102", "message": "..."}},
+/// the shape of searchrun's message answers too.
 
 #ifndef SEARCHRUN_COMPANIONS_RENDERER_PAGE_WRITER_H
 #define SEARCHRUN_COMPANIONS_RENDERER_PAGE_WRITER_H
@@ -115,9 +119,44 @@ struct LinkContext {
 // other than kBuiltInUser.
 CgiAnswer renderResultPage(const ResultPage& page, const LinkContext& links);
 
-// A refusal (status 400, 403, 404) or failure (500) in the request's format;
-// never kept by a cache. The message must name no file or server path. An
-// HTML page is in the installation's `language` (layout.h code).
+// Codes of the renderer's problems (searchrun's messages use other numbers).
+namespace problem_code {
+constexpr const char* kBadRequest = "2101";
+constexpr const char* kNoResult = "2102";  // expired, or never there
+constexpr const char* kNoHit = "2103";
+constexpr const char* kSignIn = "2104";
+constexpr const char* kResultUnreadable = "2105";
+constexpr const char* kRecordsUnreadable = "2106";
+constexpr const char* kDocumentNotShown = "2107";
+constexpr const char* kDocumentUnreadable = "2108";
+}  // namespace problem_code
+
+// A refusal or failure, and the ways on from it that an HTML page offers.
+struct Problem {
+  int status = 500;  // 400, 403, 404, 410 or 500
+  std::string code;  // problem_code
+  std::string message;
+  // The search the page offers to run again, when known: its query (UTF-8)
+  // for the form's box, its other variables (searchFormFields) as the
+  // form's hidden fields, and a link that runs it unchanged ("" for none).
+  bool searchKnown = false;
+  std::string query;
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::string againUrl;
+  // A link back, e.g. to the result page ("" for none).
+  std::string backUrl;
+  std::string backLabel;
+  // The installation's search page: a way back on every page.
+  std::string searchPageUrl = "../search/index.html";
+};
+
+// The problem in the request's format; never kept by a cache. The message
+// must name no file or server path. An HTML page is in the installation's
+// `language` (layout.h code) and carries a search form (the search's when
+// known, less the renderer's own variables) and the links of `problem`.
+CgiAnswer renderProblem(PageFormat format, const Problem& problem, int language,
+                        const LinkContext& links = {});
+// A problem without a search to offer.
 CgiAnswer renderProblem(PageFormat format, int status, const std::string& message,
                         int language = -1);
 
@@ -146,6 +185,9 @@ std::string viewLinkUrl(const LinkContext& links, const ResultPage& page, int64_
 // read: "high" (at least two thirds of it), "medium" (at least a third),
 // "low"; "" when the best score is not known (0).
 const char* relevanceWord(int score, int bestScore);
+// What an HTML page shows of it beside a hit's date and size: " - relevance:
+// WORD", or "" when it is not known. Every page that shows a hit uses it.
+std::string relevanceNote(int score, int bestScore);
 
 // The page a "previous" link leads to: the one before, or the last page
 // from beyond the end.

@@ -12,6 +12,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <utility>
 
 #include "companions/renderer/render_text.h"
 #include "system/address.h"
@@ -19,6 +21,7 @@
 #include "system/numbers.h"
 #include "system/recinfo.h"
 #include "system/recorded_path.h"
+#include "system/secure_file.h"
 
 namespace render {
 
@@ -390,9 +393,52 @@ struct IndexRecordReader::Directory {
           readFileIdentity(bytes, id) && id.known();
   }
 
+  // The cells of record r of a database index part; false when the part
+  // keeps none for it (a document index, or files cut short).
+  bool rowCells(uint32_t r, std::vector<std::string>& cells) {
+    constexpr uint32_t kMaxColumns = 4096;
+    constexpr uint32_t kMaxCellBytes = 64 * 1024;
+    constexpr uint32_t kMaxBlocks = 4096;
+    if (!fieldInfoRead) {
+      fieldInfoRead = true;
+      IndexFile infoFile(home + "/db_field.info");
+      uint32_t v = 0;
+      for (uint64_t e = 0; e <= kMaxBlocks && infoFile.readAt(e * 4, &v, 4); ++e)
+        fieldInfo.push_back(v);
+    }
+    if (fieldInfo.size() < 2 || fieldInfo[0] == 0 || fieldInfo[0] > kMaxColumns) return false;
+    const uint32_t columns = fieldInfo[0];
+    // The last block whose first record is at most r.
+    size_t block = 0;
+    for (size_t e = 1; e < fieldInfo.size(); ++e)
+      if (fieldInfo[e] <= r) block = e;
+    if (block == 0) return false;
+    const std::string suffix = "." + std::to_string(block - 1);
+    auto [at, added] = cellFiles.try_emplace(block, IndexFile(home + "/db_field.dat" + suffix),
+                                             IndexFile(home + "/db_field.idx" + suffix));
+    IndexFile& texts = at->second.first;
+    IndexFile& ends = at->second.second;
+    const uint64_t first = uint64_t{r - fieldInfo[block]} * columns;
+    uint32_t start = 0;
+    if (first > 0 && !ends.readAt((first - 1) * 4, &start, 4)) return false;
+    for (uint32_t c = 0; c < columns; ++c) {
+      uint32_t end = 0;
+      if (!ends.readAt((first + c) * 4, &end, 4) || end < start || end - start > kMaxCellBytes)
+        return false;
+      std::string cell(end - start, '\0');
+      if (!cell.empty() && !texts.readAt(start, cell.data(), cell.size())) return false;
+      cells.push_back(std::move(cell));
+      start = end;
+    }
+    return true;
+  }
+
   std::string home;
   RecordInfoFiles info;
   IndexFile names, nameIndex, times, sizes, identities;
+  bool fieldInfoRead = false;
+  std::vector<uint32_t> fieldInfo;  // columns per record, then each block's first record
+  std::map<size_t, std::pair<IndexFile, IndexFile>> cellFiles;
   bool folderRead = false;
   std::string folder;
   bool folderIdRead = false;
@@ -410,6 +456,17 @@ IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string
   // The first 4 bytes of the log: the org index's record count.
   unsigned char count[4];
   if (IndexFile(orgHome + "/.vela_log_1").readAt(0, count, 4)) std::memcpy(&orgCount_, count, 4);
+  mappingPath_ = inst.ownerHome(owner) + "/db/" + index + "/column_mapping.txt";
+}
+
+std::vector<std::string> columnNamesOf(std::string_view mapping) {
+  std::vector<std::string> names;
+  for (std::string_view line : splitFields(mapping, "\n")) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::vector<std::string_view> f = splitFields(line, ",");
+    if (f.size() >= 6) names.emplace_back(f[3]);
+  }
+  return names;
 }
 
 IndexRecordReader::~IndexRecordReader() = default;
@@ -432,6 +489,17 @@ RecordDetails IndexRecordReader::read(uint32_t recid) {
   dir.folderIdentity(d.hasFolderId, d.folderId);
   dir.fileIdentity(r, d.hasFileId, d.fileId);
   d.location = locationBelow(d.sourceFolder, decodeRecordedPath(recorded));
+  std::vector<std::string> cells;
+  if (dir.rowCells(r, cells)) {
+    if (!columnsRead_) {
+      columnsRead_ = true;
+      std::string mapping;
+      if (readRegularFile(mappingPath_, mapping, 1024 * 1024)) columns_ = columnNamesOf(mapping);
+    }
+    for (size_t c = 0; c < cells.size(); ++c)
+      d.fields.emplace_back(c < columns_.size() ? columns_[c] : "column " + std::to_string(c + 1),
+                            std::move(cells[c]));
+  }
   return d;
 }
 

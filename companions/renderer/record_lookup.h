@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "companions/renderer/local_files.h"
@@ -95,7 +96,15 @@ struct RecordDetails {
   FileIdentity folderId;
   bool hasFileId = false;
   FileIdentity fileId;
+  // A row of a database index: each column's name and the row's cell, in
+  // the index's column order (local code page); empty for a document.
+  std::vector<std::pair<std::string, std::string>> fields;
 };
+
+// The column names of a database index's "column_mapping.txt" text, in its
+// order (the fourth of the six comma-separated fields of each line; a line
+// with fewer is skipped).
+std::vector<std::string> columnNamesOf(std::string_view mapping);
 
 // A file of an index directory, opened link-proof (openRegularFile) on first
 // use and kept open for the page: the hits of one index share one open.
@@ -173,6 +182,9 @@ class IndexRecordReader {
   std::unique_ptr<Directory> org_;
   std::unique_ptr<Directory> inc_;
   uint32_t orgCount_ = 0;
+  std::string mappingPath_;
+  bool columnsRead_ = false;
+  std::vector<std::string> columns_;
 };
 
 }  // namespace render

@@ -107,6 +107,7 @@ bool parseWebRequest(const CGIStringParser& vars, RenderRequest& out, std::strin
   out.fromWebServer = true;
   const char* format = vars.findCgiVariableByName("format");
   out.format = parsePageFormat(format ? format : "");
+  if (const char* again = vars.findCgiVariableByName("again")) out.again = againRequest(again);
   const char* result = vars.findCgiVariableByName("result");
   if (result == nullptr) {
     why = "no result named";
@@ -151,8 +152,6 @@ std::string rewriteQueryString(std::string_view raw, const std::vector<std::stri
   return out;
 }
 
-namespace {
-
 // Links are followed after the full result is written.
 std::string fullResultName(const RenderRequest& req) {
   std::string name = req.result;
@@ -163,13 +162,27 @@ std::string fullResultName(const RenderRequest& req) {
   return name;
 }
 
-}  // namespace
+std::string againRequest(std::string_view queryUrl) {
+  std::string again = rewriteQueryString(queryUrl, {"ks_key", "outcgipage"}, {});
+  return again.size() <= kMaxAgainBytes ? again : "";
+}
+
+std::string searchQueryOf(std::string_view raw, int language) {
+  CGIStringParser vars;
+  vars.setSysLanuage(language);
+  if (raw.empty() || vars.initialize(raw.data(), raw.size()) <= 0) return "";
+  const char* query = vars.findCgiVariableByName("query");
+  if (query == nullptr) return "";
+  const char* encoding = vars.findCgiVariableByName("query_encoding");
+  return encoding ? charsetToUtf8(query, encoding, language) : localToUtf8(query, language);
+}
 
 std::string pageQueryString(const RenderRequest& req, int page, int pageSize) {
   std::vector<std::pair<std::string, std::string>> vars = {{"result", fullResultName(req)},
                                                            {"page", std::to_string(page)},
                                                            {"no", std::to_string(pageSize)}};
   if (req.format != PageFormat::kHtml) vars.emplace_back("format", pageFormatWord(req.format));
+  if (!req.again.empty()) vars.emplace_back("again", req.again);
   return rewriteQueryString("", {}, vars);
 }
 
@@ -178,6 +191,7 @@ std::string viewQueryString(const RenderRequest& req, int64_t rank, int pageSize
                                                            {"view", std::to_string(rank)},
                                                            {"no", std::to_string(pageSize)}};
   if (raw) vars.emplace_back("raw", "1");
+  if (!req.again.empty()) vars.emplace_back("again", req.again);
   return rewriteQueryString("", {}, vars);
 }
 

@@ -52,7 +52,24 @@ struct RenderRequest {
   bool fromWebServer = false;
   int64_t view = 0;  // position of the hit whose document is asked for; 0: none
   bool raw = false;  // the document's bytes rather than its text
+  // The search's own request (raw, still escaped, without a permit key or
+  // the renderer's paging), carried by the links between pages so that a
+  // page whose result has expired can run the search again; "" for none.
+  std::string again;
 };
+
+// Longest search request a link carries; a longer one is not carried.
+constexpr size_t kMaxAgainBytes = 8192;
+
+// The search request a link carries for `queryUrl` (a result's raw request
+// text): without "ks_key" and "outcgipage"; "" when longer than
+// kMaxAgainBytes.
+std::string againRequest(std::string_view queryUrl);
+
+// The query of a search request (raw, as againRequest gives it) in UTF-8:
+// converted from its declared "query_encoding", else from the local code
+// page of `language`; "" when it has none.
+std::string searchQueryOf(std::string_view raw, int language);
 
 // True for "query" followed by exactly kTempNameDigits (tmpfile.h) decimal
 // digits and optionally "_fast".
@@ -66,9 +83,10 @@ bool isValidResultName(std::string_view name);
 bool parseArgumentRequest(int argc, const char* const* argv, RenderRequest& out, std::string& why);
 
 // Reads a web server request from its CGI variables ("result", "page", "no",
-// "format", "view", "raw"; numbers as above, a view that is not a number
-// from 1 up is none, raw counts only as "1" beside a view). False, with the
-// reason, when "result" is missing or not the name of a result.
+// "format", "view", "raw", "again"; numbers as above, a view that is not a
+// number from 1 up is none, raw counts only as "1" beside a view, "again"
+// as againRequest keeps it). False, with the reason, when "result" is
+// missing or not the name of a result; format and again are read even then.
 bool parseWebRequest(const CGIStringParser& vars, RenderRequest& out, std::string& why);
 
 // A raw (still escaped) query string without the variables named in `drop`
@@ -78,14 +96,17 @@ bool parseWebRequest(const CGIStringParser& vars, RenderRequest& out, std::strin
 std::string rewriteQueryString(std::string_view raw, const std::vector<std::string>& drop,
                                const std::vector<std::pair<std::string, std::string>>& add);
 
+// The name of the result without "_fast" (what links name).
+std::string fullResultName(const RenderRequest& req);
+
 // The query string of a link to `page` of the same result:
-// "result=NAME&page=P&no=N[&format=F]" (no "_fast": the link is followed
-// after the full result is written).
+// "result=NAME&page=P&no=N[&format=F][&again=REQUEST]" (no "_fast": the
+// link is followed after the full result is written).
 std::string pageQueryString(const RenderRequest& req, int page, int pageSize);
 
 // The query string of the document of hit `rank` of the same result:
-// "result=NAME&view=N&no=PAGE_SIZE[&raw=1]" (the page size leads back to
-// the page that holds the hit).
+// "result=NAME&view=N&no=PAGE_SIZE[&raw=1][&again=REQUEST]" (the page size
+// leads back to the page that holds the hit).
 std::string viewQueryString(const RenderRequest& req, int64_t rank, int pageSize, bool raw);
 
 // The variables of a search request (raw, still escaped, as a result keeps

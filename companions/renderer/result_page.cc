@@ -254,6 +254,7 @@ LoadStatus ResultReader::loadHit(const RenderRequest& request, ResultPage& page,
   page.searched = descriptors_;
   if (request.view < 1 || request.view > page.linesInFile) return LoadStatus::kNotFound;
   page.page = (request.view - 1) / page.pageSize + 1;
+  page.bestScore = bestScore(page);
   HitView hit;
   hit.rank = request.view;
   const std::string text = file_->GetRecordData(static_cast<int>(request.view - 1));
@@ -270,14 +271,19 @@ LoadStatus ResultReader::loadHit(const RenderRequest& request, ResultPage& page,
 }
 
 int ResultReader::bestScore(const ResultPage& page) {
-  // Lines still missing may hold a better score.
-  if (page.linesInFile < page.totalHits || page.linesInFile == 0) return 0;
+  if (page.linesInFile == 0) return 0;
   const auto scoreAt = [this](int64_t i) {
     RecordLine line;
     return parseRecordLine(file_->GetRecordData(static_cast<int>(i)), line) ? line.score : 0;
   };
-  // Ordered by score, the best is at one end.
-  if (page.sortField == "score") return std::max(scoreAt(0), scoreAt(page.linesInFile - 1));
+  // Ordered by score, the best is at one end of the file; a fast output file
+  // holds the front of the order asked for, so by descending score it holds
+  // the best too, and its first page measures hits as the later ones do.
+  const bool byScore = page.sortField == "score";
+  if (byScore && (page.linesInFile >= page.totalHits || page.sortOrder == "desc"))
+    return std::max(scoreAt(0), scoreAt(page.linesInFile - 1));
+  // Lines still missing may hold a better score.
+  if (page.linesInFile < page.totalHits) return 0;
   if (page.linesInFile > kMaxRelevanceScan) return 0;
   int best = 0;
   for (int64_t i = 0; i < page.linesInFile && !file_->HasReadError(); ++i)
@@ -381,6 +387,8 @@ void ResultReader::describeHit(const RecordDetails& d, HitView& hit) const {
   hit.time = d.time;
   hit.size = d.size;
   hit.hasSize = d.hasSize;
+  for (const auto& [name, cell] : d.fields)
+    hit.fields.emplace_back(localToUtf8(name, language), localToUtf8(cell, language));
 }
 
 void ResultReader::fillHit(const RecordDetails& d, bool here, const ResultPage& page,

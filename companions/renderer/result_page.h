@@ -80,6 +80,9 @@ struct HitView {
   Snippet snippet;
   // The document is HTML (by its name): its title may hold references.
   bool html = false;
+  // A row of a database index: column names and cells (UTF-8); empty for a
+  // document.
+  std::vector<std::pair<std::string, std::string>> fields{};
   // The query that finds documents like this one (hits of this host only:
   // the query program reads the record's terms here); "" when none.
   std::string similarQuery{};

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "system/secure_file.h"
@@ -290,6 +291,36 @@ bool Tab::emulateWidth(int cssPixels) {
               {{"width", cssPixels}, {"height", 800}, {"deviceScaleFactor", 2}, {"mobile", true}}),
           session_)
       .has_value();
+}
+
+namespace {
+
+std::string fromBase64(const std::string& text) {
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const char* at = c != '\0' ? std::strchr(digits, c) : nullptr;
+    if (at == nullptr) continue;  // padding
+    bits = (bits << 6) | static_cast<uint32_t>(at - digits);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += static_cast<char>((bits >> count) & 0xFF);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Tab::screenshot() {
+  if (!ready()) return "";
+  const std::optional<Json> shot =
+      browser_.call("Page.captureScreenshot",
+                    Json::object({{"format", "png"}, {"captureBeyondViewport", true}}), session_);
+  return shot ? fromBase64((*shot)["data"].asString()) : "";
 }
 
 }  // namespace browser

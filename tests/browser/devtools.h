@@ -90,6 +90,8 @@ class Tab {
   // Lays pages out as a phone of that width in CSS pixels (the page's
   // viewport meta decides its layout width), or as a desktop window for 0.
   bool emulateWidth(int cssPixels);
+  // The whole page as shown, as PNG bytes; "" when the browser failed.
+  std::string screenshot();
 
   // Addresses of the scripts that pages loaded in this tab ran.
   const std::vector<std::string>& pageScripts() const { return pageScripts_; }

@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <set>
 #include <string>
@@ -347,6 +349,65 @@ TEST_F(SearchPages, TypographicQuotesSearchAPhrase) {
   EXPECT_EQ(status(reversed.url), 200) << reversed.url;
   EXPECT_TRUE(reversed.hits.empty()) << reversed.text;
   EXPECT_NE(reversed.text.find("No documents match"), std::string::npos) << reversed.text;
+}
+
+// An error page is no dead end: a result that expired and a request with a
+// bad sort value both show a search form without what failed, and a search
+// from it works. SR_SCREENSHOT_DIR, when set, receives each page as a
+// desktop and as a phone shows it.
+TEST_F(SearchPages, AnErrorPageIsRecovered) {
+  const auto shoot = [this](const std::string& name) {
+    const char* dir = std::getenv("SR_SCREENSHOT_DIR");
+    if (dir == nullptr) return;
+    for (const int width : {1280, kPhoneWidth}) {
+      ASSERT_TRUE(tab_->emulateWidth(width));
+      const std::string url = facts().url;
+      ASSERT_TRUE(tab_->open(url));
+      testutil::writeFile(std::string(dir) + "/" + name + "-" + std::to_string(width) + ".png",
+                          tab_->screenshot());
+    }
+    ASSERT_TRUE(tab_->emulateWidth(0));
+  };
+  ASSERT_TRUE(tab_->open(searchPage())) << Site::chrome_->failure();
+  ASSERT_TRUE(searchFor("apple")) << Site::chrome_->failure();
+  const std::string pageTwo = link("a[href*=\"page=2\"]");
+  ASSERT_FALSE(pageTwo.empty()) << facts().text;
+  // Results are kept for a while only: this one has gone.
+  const std::string name = pageTwo.substr(pageTwo.find("result=") + 7, 35);
+  for (const auto& e : std::filesystem::directory_iterator(Site::inst_->path("tmp")))
+    if (e.path().filename().string().rfind(name, 0) == 0) std::filesystem::remove(e.path());
+  ASSERT_TRUE(tab_->open(pageTwo));
+  const PageFacts expired = facts();
+  EXPECT_EQ(status(expired.url), 410) << expired.url;
+  EXPECT_NE(expired.text.find("expired"), std::string::npos) << expired.text;
+  EXPECT_TRUE(expired.scripts.empty());
+  shoot("expired");
+  ASSERT_TRUE(hasSearchForm()) << expired.text;
+  ASSERT_TRUE(searchFor("pear")) << Site::chrome_->failure();
+  const PageFacts recovered = facts();
+  EXPECT_EQ(status(recovered.url), 200) << recovered.url;
+  EXPECT_EQ(std::set<std::string>(recovered.hits.begin(), recovered.hits.end()), kPearDocs)
+      << recovered.text;
+  // The link that runs the expired search again works too.
+  ASSERT_TRUE(tab_->open(pageTwo));
+  ASSERT_TRUE(click("p.again a")) << Site::chrome_->failure();
+  EXPECT_EQ(status(facts().url), 200);
+  EXPECT_EQ(facts().hits.size(), 10u);
+
+  ASSERT_TRUE(tab_->open(Site::server_->origin() +
+                         "/search-cgi/searchrun?user=TESSERA&search_no=0&query=apple&sort=bogus"
+                         "&index_id=" +
+                         Site::uid_));
+  const PageFacts badSort = facts();
+  EXPECT_EQ(status(badSort.url), 400) << badSort.url;
+  EXPECT_NE(badSort.text.find("\"bogus\""), std::string::npos) << badSort.text;
+  shoot("bad-sort");
+  ASSERT_TRUE(searchFor("pear")) << Site::chrome_->failure();
+  const PageFacts sorted = facts();
+  EXPECT_EQ(status(sorted.url), 200) << sorted.url;
+  EXPECT_EQ(sorted.url.find("sort=bogus"), std::string::npos) << sorted.url;
+  EXPECT_EQ(std::set<std::string>(sorted.hits.begin(), sorted.hits.end()), kPearDocs)
+      << sorted.text;
 }
 
 TEST_F(SearchPages, SearchAndResultPagesFitAPhone) {

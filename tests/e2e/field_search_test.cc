@@ -124,6 +124,17 @@ TEST_F(FieldSearchTest, OneFieldFindsOnlyItsOwnColumn) {
   }
 }
 
+// A program reading JSON gets each row with its column names.
+TEST_F(FieldSearchTest, JsonRowsNameTheirColumns) {
+  const RunResult r = inst_->get("user=TESSERA&format=json&" + clauses(id_, {"pie|name|"}));
+  ASSERT_EQ(0, r.exitStatus) << r.out;
+  EXPECT_NE(std::string::npos,
+            r.out.find("\"fields\":[{\"name\":\"name\",\"value\":\"apple pie\"},{\"name\":"
+                       "\"section\",\"value\":\"dessert\"},{\"name\":\"version\",\"value\":"
+                       "\"3.1\"},{\"name\":\"size\",\"value\":\"40\"}]"))
+      << r.out;
+}
+
 TEST_F(FieldSearchTest, FieldsCombineWithAndOrNot) {
   EXPECT_EQ(rows(clauses(id_, {"apple|name|", "dessert|section|and"})), Rows{4});
   EXPECT_EQ(rows(clauses(id_, {"apple|name|", "vegetable|section||"})), (Rows{1, 3, 4, 5}));

@@ -8,6 +8,7 @@
 #include <utime.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
@@ -144,12 +145,15 @@ TEST_F(RendererTest, ASearchEndsInTheRenderersPages) {
   ASSERT_NE(at, std::string::npos);
   const std::string name = r.out.substr(at + link.size(), r.out.find('&', at) - at - link.size());
   EXPECT_EQ(name.size(), 5 + kTempNameDigits) << name;
-  EXPECT_TRUE(contains(r.out, link + name + "&amp;page=2&amp;no=1\""));
+  // Links carry the search, so that an expired result can run it again.
+  EXPECT_TRUE(contains(r.out, link + name + "&amp;page=2&amp;no=1&amp;again=user%3DTESSERA"));
   const RunResult next = byWebServer("result=" + name + "&page=2&no=1");
   ASSERT_EQ(next.out.find(kHtmlType), 0u) << next.out;
   EXPECT_TRUE(contains(next.out, "Results <b>2</b> - <b>2</b> of <b>2</b>"));
   EXPECT_TRUE(contains(next.out, "This <mark>report</mark> lists")) << next.out;
-  EXPECT_TRUE(contains(next.out, "page=1&amp;no=1\">&laquo; Previous</a>"));
+  static const std::regex previous(
+      "page=1&amp;no=1&amp;again=user%3DTESSERA%26query%3Dreport%26[^\"]*\">&laquo; Previous</a>");
+  EXPECT_TRUE(std::regex_search(next.out, previous)) << next.out;
 }
 
 TEST_F(RendererTest, PagesShowLocationsBelowTheSourceFolderAndNoServerPath) {
@@ -240,7 +244,7 @@ TEST_F(RendererTest, OnlyTheSearchingUserSeesAResultThroughTheWebServer) {
       contains(header, "Set-Cookie: ks_key=" + key + "; Path=/; HttpOnly; SameSite=Strict\n"))
       << header;
   EXPECT_TRUE(contains(header, "Cache-Control: no-store\n"));
-  EXPECT_TRUE(contains(r.out, "page=2&amp;no=1\""));
+  EXPECT_TRUE(contains(r.out, "page=2&amp;no=1&amp;again="));
   // Neither this key nor the one an older result kept in its request.
   EXPECT_FALSE(contains(bodyOf(r.out), "ks_key")) << r.out;
   EXPECT_FALSE(contains(bodyOf(r.out), key));
@@ -314,7 +318,10 @@ TEST_F(RendererTest, AHitsDocumentOpensOnlyForTheUserWhoSearched) {
   EXPECT_TRUE(
       contains(r.out, "This <mark id=\"first-match\">report</mark> lists the budget lines."));
   // Back to the page that holds hit 2 at one hit a page.
-  EXPECT_TRUE(contains(r.out, "page=2&amp;no=1\">&laquo; Back to the results</a>"));
+  EXPECT_TRUE(contains(r.out,
+                       "page=2&amp;no=1&amp;again=user%3Dalice%26query%3Dreport\">&laquo; "
+                       "Back to the results</a>"))
+      << r.out;
   EXPECT_FALSE(contains(r.out, inst_->root()));
   EXPECT_FALSE(contains(bodyOf(r.out), key));
   // The original bytes as text, in a sandbox: never a page of this site.
@@ -419,6 +426,66 @@ TEST_F(RendererTest, AnIndexWhoseRecordsCannotBeReadFailsThePage) {
     EXPECT_TRUE(contains(r.out, "records of an index this search found cannot be read")) << r.out;
     EXPECT_FALSE(contains(r.out, "record 1")) << r.out;
   }
+}
+
+// The result a page link names has expired: the page says so, runs its
+// search again by a link, and offers it in a form without the renderer's
+// variables; either way the search works.
+TEST_F(RendererTest, AnExpiredResultOffersItsSearchAgain) {
+  const RunResult first = inst_->get("user=TESSERA&query=report&index_id=7F000001_news&no_rec=1");
+  const std::string name = resultOf(first);
+  ASSERT_EQ(name.size(), 5 + kTempNameDigits) << first.out;
+  std::smatch m;
+  static const std::regex pageTwo("href=\"getfilelist\\.exe\\?([^\"]*&amp;page=2&amp;[^\"]*)\"");
+  const std::string page = first.out;
+  ASSERT_TRUE(std::regex_search(page, m, pageTwo)) << page;
+  const std::string link = xmlText(m[1]);
+  EXPECT_TRUE(
+      contains(link, "&again=user%3DTESSERA%26query%3Dreport%26index%5Fid%3D7F000001%5Fnews"))
+      << link;
+  ASSERT_EQ(byWebServer(link).out.find(kHtmlType), 0u);
+  for (const auto& e : std::filesystem::directory_iterator(inst_->path("tmp")))
+    if (e.path().filename().string().rfind(name, 0) == 0) std::filesystem::remove(e.path());
+
+  const RunResult gone = byWebServer(link);
+  ASSERT_EQ(gone.out.find("Status: 410 Gone\n" + kHtmlType), 0u) << gone.out;
+  EXPECT_TRUE(contains(gone.out, "has expired")) << gone.out;
+  EXPECT_TRUE(
+      contains(gone.out, "<input type=\"hidden\" name=\"index_id\" value=\"7F000001_news\">"))
+      << gone.out;
+  EXPECT_TRUE(contains(gone.out, "name=\"query\" value=\"report\""));
+  EXPECT_FALSE(contains(gone.out, "name=\"result\""));
+  EXPECT_FALSE(contains(gone.out, "name=\"again\""));
+  static const std::regex again("href=\"searchrun\\?([^\"]*)\">Run the search again");
+  const std::string body = gone.out;
+  ASSERT_TRUE(std::regex_search(body, m, again)) << body;
+  const RunResult rerun = inst_->get(xmlText(m[1]));
+  EXPECT_EQ(resultOf(rerun).size(), 5 + kTempNameDigits) << rerun.out;
+  EXPECT_TRUE(contains(rerun.out, "<mark>report</mark>")) << rerun.out;
+
+  // Programs get the same in their format; a name without its search is
+  // not known to have been there.
+  const RunResult json = byWebServer(link + "&format=json");
+  EXPECT_TRUE(contains(json.out, "{\"error\":{\"status\":410,\"code\":\"2102\",\"message\":"))
+      << json.out;
+  EXPECT_EQ(byWebServer("result=" + name).out.find("Status: 404 Not Found\n"), 0u);
+}
+
+// A hit number the result does not have leads back to the result and
+// offers its search, never its permit key.
+TEST_F(RendererTest, ABadHitNumberLeadsBackToItsResult) {
+  const std::string name = writeResult('9', "TESSERA");
+  const RunResult r = byWebServer("result=" + name + "&view=99");
+  ASSERT_EQ(r.out.find("Status: 404 Not Found\n" + kHtmlType), 0u) << r.out;
+  EXPECT_TRUE(contains(r.out, "no such hit")) << r.out;
+  EXPECT_TRUE(contains(r.out, "name=\"query\" value=\"report\""));
+  EXPECT_TRUE(contains(r.out, "<input type=\"hidden\" name=\"user\" value=\"TESSERA\">"));
+  EXPECT_TRUE(
+      contains(r.out, "href=\"getfilelist.exe?result=" + name +
+                          "&amp;page=1&amp;no=1&amp;again=user%3DTESSERA%26query%3Dreport\">"
+                          "&laquo; Back to the results"))
+      << r.out;
+  EXPECT_FALSE(contains(r.out, "7654321")) << r.out;
 }
 
 TEST_F(RendererTest, APagePastTheEndIsTheLastPage) {

@@ -328,7 +328,10 @@ TEST_F(SearchRequestTest, JsonCallersGetJsonAnswersAndFailures) {
   RunResult none = inst_->get("user=TESSERA&query=apple&format=json");
   EXPECT_EQ(1, none.exitStatus);
   EXPECT_NE(std::string::npos, none.out.find("Content-Type: application/json")) << none.out;
-  EXPECT_NE(std::string::npos, none.out.find("{\"error\":{\"code\":\"1003\",\"message\":\""))
+  // The shape of the renderer's errors: status, code, message.
+  EXPECT_EQ(0u, none.out.find("Status: 400 Bad Request\n")) << none.out;
+  EXPECT_NE(std::string::npos,
+            none.out.find("{\"error\":{\"status\":400,\"code\":\"1003\",\"message\":\""))
       << none.out;
 }
 
@@ -343,7 +346,9 @@ TEST(SearchRequestHandOver, MissingRendererIsAFailureWithAPage) {
   std::string id = built.out.substr(0, built.out.find('\n'));
   RunResult handOver = inst.get("user=TESSERA&query=fig&index_id=7F000001_" + id);
   EXPECT_EQ(1, handOver.exitStatus);
-  EXPECT_EQ(0u, handOver.out.find("Content-Type:text/html\n")) << handOver.out;
+  EXPECT_EQ(0u, handOver.out.find("Status: 503 Service Unavailable\nContent-Type:text/html; "
+                                  "charset=UTF-8\n"))
+      << handOver.out;
   EXPECT_NE(std::string::npos, handOver.out.find("not set up completely")) << handOver.out;
   // The same on the path that shows the first pages of a large result.
   RunResult fast = inst.get("user=TESSERA&query=fig&no_rec=1&index_id=7F000001_" + id);

@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "tests/e2e/e2e_util.h"
@@ -18,7 +19,32 @@ using e2e::Installation;
 using e2e::messageText;
 using e2e::RunResult;
 
-const char kHtmlHeader[] = "Content-Type:text/html\nX-Content-Type-Options: nosniff\n";
+const char kHtmlHeader[] =
+    "Content-Type:text/html; charset=UTF-8\nX-Content-Type-Options: nosniff\n";
+
+// The HTTP status a CGI answer gives: its "Status:" line, else 200.
+int httpStatus(const std::string& out) {
+  if (out.rfind("Status: ", 0) != 0) return 200;
+  return std::atoi(out.c_str() + 8);
+}
+
+// The answer without its "Status:" line.
+std::string afterStatus(const std::string& out) {
+  return out.rfind("Status: ", 0) == 0 ? out.substr(out.find('\n') + 1) : out;
+}
+
+// The request the search form of a message page sends with `query` typed
+// into it: its hidden fields, in order (values as simple as the tests').
+std::string formRequest(const std::string& page, const std::string& query) {
+  const size_t form = page.find("<form class=\"again\"");
+  if (form == std::string::npos) return "";
+  const std::string body = page.substr(form, page.find("</form>", form) - form);
+  static const std::regex hidden("<input type=\"hidden\" name=\"([^\"]*)\" value=\"([^\"]*)\">");
+  std::string request;
+  for (std::sregex_iterator it(body.begin(), body.end(), hidden), end; it != end; ++it)
+    request += (*it)[1].str() + "=" + (*it)[2].str() + "&";
+  return request + "query=" + query;
+}
 const char kApiMark[] = "\x04\x05\x06";
 
 std::string replaceAll(std::string text, const std::string& tag, const std::string& value) {
@@ -50,7 +76,10 @@ class SearchRunTest : public ::testing::Test {
   // Expects the error page of message `number` (with tag filled in).
   void expectErrorPage(const RunResult& r, const std::string& number, const std::string& tag = "",
                        const std::string& value = "") const {
-    ASSERT_EQ(0u, r.out.find(kHtmlHeader)) << r.out;
+    ASSERT_EQ(0u, afterStatus(r.out).find(kHtmlHeader)) << r.out;
+    // Refusals are 4xx, failures 5xx: never a page that says "OK".
+    EXPECT_GE(httpStatus(r.out), 400) << r.out;
+    if (r.exitStatus == 0) EXPECT_LT(httpStatus(r.out), 500) << r.out;
     std::string text = messageText(inst(), number);
     ASSERT_FALSE(text.empty()) << "message " << number << " missing from the table";
     if (!tag.empty()) text = replaceAll(text, tag, value);
@@ -201,7 +230,7 @@ TEST_F(SearchRunTest, PermitTimesOutAfterTheLoginTimeOut) {
 
 TEST_F(SearchRunTest, ApiCallersGetTheCodeFramedAroundThePage) {
   RunResult r = inst().get("user=alice&api=1");
-  ASSERT_EQ(0u, r.out.find(kHtmlHeader)) << r.out;
+  ASSERT_EQ(0u, afterStatus(r.out).find(kHtmlHeader)) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("\n\n3100" + std::string(kApiMark))) << r.out;
   EXPECT_EQ(kApiMark, r.out.substr(r.out.size() - 3));
   expectErrorPage(r, "3100");
@@ -225,8 +254,9 @@ TEST_F(SearchRunTest, UnopenableRunTimeLogFailsWithStatusOne) {
 TEST_F(SearchRunTest, MessagePagesCarryTheSearchForm) {
   const std::string key = createPermit("erin");
   RunResult r = inst().get("user=erin&ks_key=" + key +
-                           "&query=%3Cb%3Ebold%22&index_id=7F000001_ZZZZZZ&sort=date&search_no=0");
-  expectErrorPage(r, "1003");
+                           "&query=%3Cb%3Ebold%22&index_id=7F000001_ZZZZZZ&sort=date&search_no=0"
+                           "&order=up");
+  expectErrorPage(r, "1080", "$$CGI_NAME$$", "up");
   EXPECT_NE(std::string::npos, r.out.find("name=\"query\" value=\"&lt;b&gt;bold&quot;\"")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("name=\"index_id\" value=\"7F000001_ZZZZZZ\""));
   EXPECT_NE(std::string::npos, r.out.find("name=\"sort\" value=\"date\""));
@@ -360,8 +390,13 @@ TEST_F(SearchRunTest, IndexLimit) {
   // One whose indexes are all unknown or unsafe selects none, passes the
   // limit and finds nothing to search.
   RunResult none = trusted("query=x&index_id=7F000001_ZZZZZZ&index_id=7F000001_..%2Fref%2FB10000");
-  EXPECT_EQ(1, none.exitStatus);
-  expectErrorPage(none, "1003");
+  EXPECT_EQ(0, none.exitStatus);
+  expectErrorPage(none, "1078");
+
+  // Too many: the form searches as many as may be, and that search works.
+  inst().setKey("setting/search_option.cfg", "MAX_SEARCH_INDEX_COUNT", "10");
+  const RunResult again = trusted(formRequest(trusted(twelve).out, "x"));
+  expectResultPage(again);
 }
 
 TEST_F(SearchRunTest, SearchNumberBeyondTheIndexes) {
@@ -371,9 +406,60 @@ TEST_F(SearchRunTest, SearchNumberBeyondTheIndexes) {
   RunResult beyond = trusted(two + "&search_no=3");
   EXPECT_EQ(0, beyond.exitStatus);
   expectErrorPage(beyond, "1060");
+  EXPECT_EQ(400, httpStatus(beyond.out));
+  // Its form leaves the number out: searching from it searches.
+  const std::string fromForm = formRequest(beyond.out, "x");
+  EXPECT_EQ(std::string::npos, fromForm.find("search_no")) << fromForm;
+  expectResultPage(inst().get(fromForm));
   expectResultPage(trusted(two + "&search_no=2"));
   // With no index selected the number is not checked: the search finds none.
   expectErrorPage(trusted("query=x&search_no=3"), "1003");
+}
+
+// An index that is not here is named as such, not as no index chosen; the
+// page offers the search without it.
+TEST_F(SearchRunTest, AnUnknownIndexIsNamedAndLeftOutOfTheForm) {
+  RunResult r = trusted("query=x&index_id=7F000001_ZZZZZZ&search_no=0");
+  expectErrorPage(r, "1078");
+  EXPECT_EQ(404, httpStatus(r.out));
+  EXPECT_EQ(std::string::npos, formRequest(r.out, "x").find("index_id")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("href=\"../search/index.html\""));
+}
+
+// A sort field or order no search knows is named, with its own status, and
+// the form searches again in the default order.
+TEST_F(SearchRunTest, UnknownSortFieldsAndOrdersAreNamed) {
+  buildIndex("H10001");
+  const std::string base = "query=x&index_id=7F000001_H10001";
+  RunResult sort = trusted(base + "&sort=bogus%3Cb%3E");
+  expectErrorPage(sort, "1079", "$$CGI_NAME$$", "bogus&lt;b&gt;");
+  EXPECT_EQ(400, httpStatus(sort.out));
+  const std::string fromForm = formRequest(sort.out, "x");
+  EXPECT_EQ(std::string::npos, fromForm.find("sort=")) << fromForm;
+  expectResultPage(inst().get(fromForm));
+  RunResult order = trusted(base + "&sort=date&order=sideways");
+  expectErrorPage(order, "1080", "$$CGI_NAME$$", "sideways");
+  EXPECT_NE(std::string::npos, formRequest(order.out, "x").find("sort=date"));
+  // Every order the search page offers passes, and so does a column.
+  for (const char* ok : {"score", "date", "size", "filename", "index", "owner", "none", "DB_name"})
+    expectResultPage(trusted(base + "&order=asc&sort=" + ok));
+}
+
+// The page says which code page it is in, so that a query typed with
+// typographic quotes comes back in the form as typed; JSON callers get the
+// status in the answer too.
+TEST_F(SearchRunTest, MessagePagesDeclareTheirCharsetAndStatus) {
+  RunResult r = trusted("query=%E2%80%9Cfree+software%E2%80%9D&index_id=7F000001_ZZZZZZ");
+  EXPECT_EQ(0u, r.out.find("Status: 404 Not Found\nContent-Type:text/html; charset=UTF-8\n"))
+      << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("<meta charset=\"UTF-8\">")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("value=\"\xE2\x80\x9C"
+                                          "free software\xE2\x80\x9D\""));
+  RunResult json = trusted("query=&format=json");
+  EXPECT_EQ(0u, json.out.find("Status: 400 Bad Request\nContent-Type: application/json"))
+      << json.out;
+  EXPECT_NE(std::string::npos, json.out.find("{\"error\":{\"status\":400,\"code\":\"1071\","))
+      << json.out;
 }
 
 }  // namespace

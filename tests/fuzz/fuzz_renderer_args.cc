@@ -8,6 +8,7 @@
 /// The renderer is a companion program, which fuzz builds leave out; its
 /// parsers depend on the libraries only, so their sources are compiled here.
 
+#include <algorithm>
 #include <vector>
 
 #include "cgi/cgi_string_parser.h"
@@ -66,6 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A form to search again never carries a key, nor the old query.
   for (const auto& [name, value] : render::searchFormFields(input, 3))
     check(name != "ks_key" && name != "query" && render::isUtf8(name) && render::isUtf8(value));
+  // A search a link carries never holds a key, and its query reads as UTF-8.
+  const std::string again = render::againRequest(input);
+  check(again.size() <= render::kMaxAgainBytes);
+  CGIStringParser carried;
+  check(carried.initialize(again.c_str()) <= 0 || !carried.findCgiVariableByName("ks_key"));
+  check(render::isUtf8(render::searchQueryOf(input, 1)));
+  // Column names of a mapping: one per line of six fields at most.
+  check(render::columnNamesOf(input).size() <=
+        static_cast<size_t>(std::count(input.begin(), input.end(), '\n')) + 1);
   // Whatever the bytes, the escaped text is UTF-8 with no markup left.
   const std::string escaped = render::escapeMarkup(input);
   check(render::isUtf8(escaped) && escaped.find_first_of("<>\"'") == std::string::npos);

@@ -21,7 +21,7 @@ const std::string kSecurity =
     "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
     "form-action 'self'; base-uri 'none'; frame-ancestors 'none'\n"
     "Cache-Control: no-store\n";
-const std::string kHeader = "Content-Type:text/html\n" + kSecurity + "\n";
+const std::string kHeader = "Content-Type:text/html; charset=UTF-8\n" + kSecurity + "\n";
 const std::string kApiMarker = "\x04\x05\x06";
 
 // Everything a writer puts on a stream.
@@ -78,7 +78,7 @@ TEST_F(MsgReportTest, Pages) {
 
 TEST(MsgReportHeader, ContentKindsAndCookie) {
   KestraneMsgReport report;
-  const std::pair<int, const char*> kinds[] = {{CONTENT_TYPE_HTML, "html"},
+  const std::pair<int, const char*> kinds[] = {{CONTENT_TYPE_HTML, "html; charset=UTF-8"},
                                                {CONTENT_TYPE_XML, "xml"},
                                                {CONTENT_TYPE_PLAIN, "plain"},
                                                {0, "plain"}};
@@ -96,8 +96,9 @@ TEST(MsgReportHeader, ContentKindsAndCookie) {
     EXPECT_EQ(render([&, now = now](FILE* f) {
                 report.outputContentType(f, CONTENT_TYPE_HTML, "k=ab1", now);
               }),
-              "Content-Type:text/html\nSet-Cookie: k=ab1; expires=" + std::string(expires) +
-                  "; Path=/; HttpOnly; SameSite=Strict\n" + kSecurity + "\n");
+              "Content-Type:text/html; charset=UTF-8\nSet-Cookie: k=ab1; expires=" +
+                  std::string(expires) + "; Path=/; HttpOnly; SameSite=Strict\n" + kSecurity +
+                  "\n");
   // Through the web server over HTTPS the cookie stays in the CGI directory
   // and off plain connections.
   testutil::ScopedEnv script("SCRIPT_NAME", "/cgi-bin/search/searchrun"),
@@ -165,10 +166,6 @@ TEST(HtmlMakeup, AppendFile) {
   EXPECT_EQ(page.text(), std::string("<p>\0x</p>", 9));
 }
 
-}  // namespace
-
-namespace {
-
 // A caller that asked for JSON reads its failures as JSON too.
 TEST(MsgReportJson, FailuresComeAsJsonWithItsType) {
   KestraneMsgReport report;
@@ -181,7 +178,57 @@ TEST(MsgReportJson, FailuresComeAsJsonWithItsType) {
   EXPECT_EQ(render([&](FILE* f) {
               report.outputHtmlMessage(f, MSG_TYPE_ERROR, "T", "Say \"no\"\\\n\x01", nullptr);
             }),
-            "{\"error\":{\"code\":\"1003\",\"message\":\"Say \\\"no\\\"\\\\\\u000a\\u0001\"}}\n");
+            "{\"error\":{\"status\":200,\"code\":\"1003\",\"message\":\"Say "
+            "\\\"no\\\"\\\\\\u000a\\u0001\"}}\n");
+}
+
+// The header says how the run ended and in which code page the page is, so
+// that a browser shows what the form holds as it was typed.
+TEST(MsgReportHeader, StatusLineAndCharset) {
+  KestraneMsgReport report;
+  report.setHttpStatus(403);
+  report.setPageCharset("Shift_JIS");
+  EXPECT_EQ(
+      render([&](FILE* f) { report.outputContentType(f, CONTENT_TYPE_HTML, nullptr, 0); }),
+      "Status: 403 Forbidden\nContent-Type:text/html; charset=Shift_JIS\n" + kSecurity + "\n");
+  report.setJsonFlag(true);
+  report.setHttpStatus(503);
+  report.setAPIRetCode("1077");
+  EXPECT_EQ(render([&](FILE* f) {
+              report.outputContentType(f, CONTENT_TYPE_HTML, nullptr, 0);
+            }).rfind("Status: 503 Service Unavailable\nContent-Type: application/json", 0),
+            0u);
+  EXPECT_EQ(
+      render([&](FILE* f) { report.outputHtmlMessage(f, MSG_TYPE_ERROR, "T", "Full", nullptr); }),
+      "{\"error\":{\"status\":503,\"code\":\"1077\",\"message\":\"Full\"}}\n");
+}
+
+TEST_F(MsgReportTest, TemplateDeclaresThePageCharset) {
+  testutil::writeFile(cgi_ + "/" + msgReportTemplatePath(MSG_TYPE_ERROR),
+                      "<meta charset=\"$$CHARSET$$\"><p>$$MESSAGE$$</p>");
+  report_.setPageCharset("Big5");
+  EXPECT_EQ(page(MSG_TYPE_ERROR, "T", "M", nullptr), "<meta charset=\"Big5\"><p>M</p>");
+  // The page built in for a missing template declares it too.
+  std::remove((cgi_ + "/" + msgReportTemplatePath(MSG_TYPE_ERROR)).c_str());
+  EXPECT_NE(page(MSG_TYPE_ERROR, "T", "M", nullptr).find("<meta charset=\"Big5\">"),
+            std::string::npos);
+}
+
+// Refusals are 4xx, failures of the server 5xx; a number the table does not
+// know follows how the run ended.
+TEST(MessageHttpStatus, ByMessage) {
+  const struct {
+    const char* number;
+    bool refused;
+    int status;
+  } cases[] = {{"0006", true, 400},  {"1060", true, 400},  {"1071", true, 400},
+               {"1078", true, 404},  {"1079", true, 400},  {"1076", true, 413},
+               {"3100", true, 403},  {"3103", true, 429},  {"0004", false, 500},
+               {"0009", false, 503}, {"1077", false, 503}, {"1065", false, 502},
+               {"9999", true, 400},  {"9999", false, 500}, {"", false, 500}};
+  for (const auto& c : cases)
+    EXPECT_EQ(messageHttpStatus(c.number, c.refused), c.status) << c.number;
+  EXPECT_STREQ(httpReasonPhrase(429), "Too Many Requests");
 }
 
 }  // namespace

@@ -407,10 +407,12 @@ TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   rendertest::Json json;
   std::string why;
   ASSERT_TRUE(rendertest::JsonReader::parse(answer.body, json, why)) << why << "\n" << answer.body;
-  EXPECT_EQ(json.keys(), (std::vector<std::string>{
-                             "version", "query", "index", "run_time_ms", "sort", "date_window",
-                             "total", "page", "per_page", "pages", "count", "complete", "hits",
-                             "related_terms", "similar_keywords", "classes", "indexes"}));
+  EXPECT_EQ(json.keys(),
+            (std::vector<std::string>{"version", "result", "query", "index", "run_time_ms", "sort",
+                                      "date_window", "total", "page", "per_page", "pages", "count",
+                                      "complete", "links", "hits", "related_terms",
+                                      "similar_keywords", "classes", "indexes"}));
+  EXPECT_EQ(json["result"].text, kName);
   EXPECT_EQ(json["query"]["typed"].text, "a<b & \"c\"");
   EXPECT_EQ(json["total"].number, 35);
   EXPECT_EQ(json["page"].number, 2);
@@ -418,9 +420,10 @@ TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   EXPECT_EQ(json["date_window"]["to"].text, "2005/7/20");
   ASSERT_EQ(json["hits"].items.size(), 2u);
   const rendertest::Json& first = json["hits"].items[0];
-  EXPECT_EQ(first.keys(), (std::vector<std::string>{"rank", "file", "title", "location", "date",
-                                                    "epoch", "size", "index", "score", "relevance",
-                                                    "record", "snippet", "view", "similar"}));
+  EXPECT_EQ(first.keys(),
+            (std::vector<std::string>{"rank", "file", "title", "location", "date", "epoch", "size",
+                                      "index", "score", "relevance", "record", "snippet", "view",
+                                      "similar", "fields"}));
   EXPECT_EQ(first["rank"].number, 11);
   EXPECT_EQ(first["file"].text, "<script>$x</script>");
   EXPECT_EQ(first["title"].text, "T\x01itle\xEF\xBF\xBE");  // JSON carries what XML cannot
@@ -445,9 +448,103 @@ TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   ASSERT_TRUE(rendertest::JsonReader::parse(problem.body, json, why)) << why;
   EXPECT_EQ(json["error"]["status"].number, 404);
   EXPECT_EQ(json["error"]["message"].text, "No \"such\" result");
+  EXPECT_EQ(json["error"].keys(), (std::vector<std::string>{"status", "code", "message"}));
   for (const char* bad :
        {"{\"a\":1,\"a\":2}", "[1,]", "{\"a\":\"\x01\"}", "\"\\ud800\"", "01", "{} x", "\"\\x\""})
     EXPECT_FALSE(rendertest::JsonReader::parse(bad, json, why)) << "the reader missed " << bad;
+}
+
+// A program pages through a result by the links of the answer; the first
+// page has no previous one, the last no next, and a fast result's links
+// name the full result.
+TEST(JsonPage, PageLinksAndTheResultName) {
+  ResultPage page;
+  page.pageCount = 3;
+  page.pageSize = 5;
+  LinkContext links;
+  links.request.result = kName + "_fast";
+  links.request.format = PageFormat::kJson;
+  links.request.again = "user=U&query=fig";
+  const auto linksOf = [&](int64_t p) {
+    page.page = p;
+    rendertest::Json json;
+    std::string why;
+    EXPECT_TRUE(rendertest::JsonReader::parse(renderResultPage(page, links).body, json, why))
+        << why;
+    EXPECT_EQ(json["result"].text, kName);
+    return json["links"];
+  };
+  const std::string base = "getfilelist.exe?result=" + kName + "&page=";
+  const std::string tail = "&no=5&format=json&again=user%3DU%26query%3Dfig";
+  const rendertest::Json first = linksOf(1);
+  EXPECT_EQ(first.keys(), (std::vector<std::string>{"self", "first", "previous", "next", "last"}));
+  EXPECT_EQ(first["self"].text, base + "1" + tail);
+  EXPECT_EQ(first["previous"].kind, rendertest::Json::Kind::kNull);
+  EXPECT_EQ(first["next"].text, base + "2" + tail);
+  EXPECT_EQ(first["last"].text, base + "3" + tail);
+  const rendertest::Json last = linksOf(3);
+  EXPECT_EQ(last["previous"].text, base + "2" + tail);
+  EXPECT_EQ(last["next"].kind, rendertest::Json::Kind::kNull);
+  page.pageCount = 0;  // nothing found: no page to link to
+  const rendertest::Json none = linksOf(1);
+  EXPECT_EQ(none["first"].kind, rendertest::Json::Kind::kNull);
+  EXPECT_EQ(none["self"].kind, rendertest::Json::Kind::kNull);
+}
+
+TEST(JsonPage, ADatabaseRowNamesItsColumns) {
+  ResultPage page = hostilePage();
+  page.hits[0].fields = {{"name", "libc6"}, {"size \"kB\"", "<12>"}};
+  LinkContext links;
+  links.request.result = kName;
+  links.request.format = PageFormat::kJson;
+  rendertest::Json json;
+  std::string why;
+  ASSERT_TRUE(rendertest::JsonReader::parse(renderResultPage(page, links).body, json, why)) << why;
+  const rendertest::Json& fields = json["hits"].items[0]["fields"];
+  ASSERT_EQ(fields.items.size(), 2u);
+  EXPECT_EQ(fields.items[1]["name"].text, "size \"kB\"");
+  EXPECT_EQ(fields.items[1]["value"].text, "<12>");
+  EXPECT_EQ(json["hits"].items[1]["fields"].kind, rendertest::Json::Kind::kNull);
+}
+
+// An error page is no dead end: it says what went wrong, offers the search
+// again (without the renderer's own variables) and leads back.
+TEST(ProblemPage, OffersTheSearchAgainAndAWayBack) {
+  Problem p;
+  p.status = 410;
+  p.code = problem_code::kNoResult;
+  p.message = "Expired <now>";
+  p.searchKnown = true;
+  p.query = "fig \"tree\"";
+  p.fields = {{"user", "U"}, {"index_id", "7F000001_a\"b"}};
+  p.againUrl = "searchrun?user=U&query=fig";
+  p.backUrl = "getfilelist.exe?result=x&page=1";
+  p.backLabel = "Back to the results";
+  const CgiAnswer html = renderProblem(PageFormat::kHtml, p, 3);
+  EXPECT_EQ(html.status, 410);
+  EXPECT_EQ(html.header().rfind("Status: 410 Gone\n", 0), 0u);
+  expectParts(html.body,
+              {"<p class=\"problem\">Expired &lt;now&gt;</p>",
+               "<a href=\"searchrun?user=U&amp;query=fig\">Run the search again</a>",
+               "<form class=\"search\" action=\"searchrun\"",
+               "name=\"query\" value=\"fig &quot;tree&quot;\"",
+               "<input type=\"hidden\" name=\"index_id\" value=\"7F000001_a&quot;b\">",
+               "<a href=\"getfilelist.exe?result=x&amp;page=1\">&laquo; Back to the results</a>",
+               "<a href=\"../search/index.html\">Search page</a>"});
+  EXPECT_EQ(html.body.find("name=\"result\""), std::string::npos);
+  // Without the search: the way back only, never a form that would fail.
+  const CgiAnswer bare = renderProblem(PageFormat::kHtml, 403, "Sign in", 3);
+  EXPECT_EQ(bare.body.find("<form"), std::string::npos);
+  expectParts(bare.body, {"<a href=\"../search/index.html\">Search page</a>"});
+  // Programs get the code beside the status.
+  const CgiAnswer xml = renderProblem(PageFormat::kXml, p, 3);
+  expectParts(xml.body, {"<search_error status=\"410\" code=\"2102\"><message>"});
+  rendertest::Json json;
+  std::string why;
+  ASSERT_TRUE(
+      rendertest::JsonReader::parse(renderProblem(PageFormat::kJson, p, 3).body, json, why));
+  EXPECT_EQ(json["error"]["code"].text, "2102");
+  EXPECT_EQ(json["error"]["status"].number, 410);
 }
 
 TEST(Paging, WindowAroundTheCurrentPage) {

@@ -85,6 +85,36 @@ TEST(Request, CommandLineAndWebServerVariables) {
   }
 }
 
+// Links carry the search so that an expired result can be searched again;
+// never a permit key or the renderer's paging, and a bad result name does
+// not lose it.
+TEST(Request, LinksCarryTheSearchWithoutItsKey) {
+  EXPECT_EQ(againRequest("user=U&ks_key=12345678&query=fig&outcgipage=2&index_id=A"),
+            "user=U&query=fig&index_id=A");
+  EXPECT_EQ(againRequest(std::string(kMaxAgainBytes + 1, 'q')), "");
+  CGIStringParser vars;
+  ASSERT_GT(vars.initialize("result=bad&again=user%3DU%26ks_key%3D9%26query%3Dfig&page=2"), 0);
+  RenderRequest r;
+  std::string why;
+  EXPECT_FALSE(parseWebRequest(vars, r, why));
+  EXPECT_EQ(r.again, "user=U&query=fig");
+  r.result = kName;
+  EXPECT_EQ(pageQueryString(r, 2, 10),
+            "result=" + kName + "&page=2&no=10&again=user%3DU%26query%3Dfig");
+  EXPECT_EQ(viewQueryString(r, 7, 10, false),
+            "result=" + kName + "&view=7&no=10&again=user%3DU%26query%3Dfig");
+}
+
+TEST(Request, TheQueryOfACarriedSearchInUtf8) {
+  // Declared UTF-8 stays; a local (here Big5) query is converted.
+  EXPECT_EQ(searchQueryOf("user=U&query=%E2%80%9Cfree%E2%80%9D&query_encoding=UTF-8", 0),
+            "\xE2\x80\x9C"
+            "free\xE2\x80\x9D");
+  EXPECT_EQ(searchQueryOf("query=%A4%A4", 0), "\xE4\xB8\xAD");
+  EXPECT_EQ(searchQueryOf("user=U", 3), "");
+  EXPECT_EQ(searchQueryOf("", 3), "");
+}
+
 TEST(Request, AViewNamesAHitByItsPositionAndRawOnlyBesideIt) {
   const std::string web = "result=" + kName;
   // Query string after the result, the view, raw.
