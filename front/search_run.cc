@@ -187,7 +187,12 @@ void readRequest() {
   cgi_msg_table.getMessage("2006", output_title);
   cgi_msg_report.setPageLanguage(pageLanguageCode(langFlag));
   cgi_msg_report.setPageCharset(pageCharsetName(langFlag));
-  setSearchAgainQuery(queryOption.orgQuery);
+  // The form shows the query as typed (typographic quotes and all), not as
+  // rewritten for the engine; a declared encoding is converted later.
+  const char* typed = cgi_variable.findCgiVariableByName("query");
+  setSearchAgainQuery(typed && !cgi_variable.findCgiVariableByName("query_encoding")
+                          ? std::string(typed, strnlen(typed, kQuerySize - 1))
+                          : std::string(queryOption.orgQuery));
   SetLogFileName("searchrun.log");
   initRunInfo();
 }

@@ -79,7 +79,9 @@ class SearchRunTest : public ::testing::Test {
     ASSERT_EQ(0u, afterStatus(r.out).find(kHtmlHeader)) << r.out;
     // Refusals are 4xx, failures 5xx: never a page that says "OK".
     EXPECT_GE(httpStatus(r.out), 400) << r.out;
-    if (r.exitStatus == 0) EXPECT_LT(httpStatus(r.out), 500) << r.out;
+    if (r.exitStatus == 0) {
+      EXPECT_LT(httpStatus(r.out), 500) << r.out;
+    }
     std::string text = messageText(inst(), number);
     ASSERT_FALSE(text.empty()) << "message " << number << " missing from the table";
     if (!tag.empty()) text = replaceAll(text, tag, value);
