@@ -183,12 +183,14 @@ void storeMatchCounts(VelaSearchListVector& list, const std::vector<velaSearch>&
     for (const velaSearch& job : jobs) {
       if (job.m_ipAddr != entry.ipAddr) continue;
       bool found = false;
-      for (size_t i = 0; !found && i < static_cast<size_t>(job.m_numDb); ++i) {
+      size_t i = 0;
+      for (; !found && i < static_cast<size_t>(job.m_numDb); ++i) {
         found = nthOrEmpty(job.m_owner, i) == entry.owner &&
                 nthOrEmpty(job.m_idxName, i) == entry.idxName;
       }
       if (found) {
-        entry.m_match = job.m_numRec;
+        // A remote job holds every index of its host: each has its own count.
+        entry.m_match = i - 1 < job.m_indexHits.size() ? job.m_indexHits[i - 1] : job.m_numRec;
         break;
       }
     }

@@ -223,7 +223,6 @@ int serveRequest() {
   output.tvStart = run.tvStart;
   const char* group = cgi_variable.findCgiVariableByName("group");
   output.group = group ? group : "";
-  output.localAddress = ini_option.query_server_ip.c_str();
   output.resultsMaxBytes = limits.resultsMaxBytes;
   return writeResultAndHandOver(output);
 }

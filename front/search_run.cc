@@ -33,6 +33,7 @@
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/remote_index_info.h"
+#include "front/remote_similar_doc.h"
 #include "front/request_state.h"
 #include "front/run_limits.h"
 #include "front/search_again.h"
@@ -382,6 +383,13 @@ void expandSimilarDocMarker(RunState& run, const AccessIdentity& who) {
   const size_t size = sizeof queryOption.orgQuery;
   if (!parseSimilarDocMarker(std::string(query, strnlen(query, size)), marker)) return;
   if (similarDocRecordReadable(marker, run.list, who) && SimilarDocGetQueryString(query, size)) {
+    run.similarDocQuery = true;
+    logLine("SimilarDocQUERY", query);
+    return;
+  }
+  std::string remoteTerms;
+  if (remoteSimilarDocTerms(marker, run.list, who.user, size, remoteTerms)) {
+    std::memcpy(query, remoteTerms.c_str(), remoteTerms.size() + 1);
     run.similarDocQuery = true;
     logLine("SimilarDocQUERY", query);
     return;

@@ -86,9 +86,6 @@ struct RunOutput {
   // The field the hits are grouped by (the "group" variable of the older
   // front); empty: no grouping.
   std::string group;
-  // The address of this host as the settings name it; null: any address of
-  // this host counts as local.
-  const char* localAddress = nullptr;
   // The query was a similar-document link (replaced by a record's terms).
   bool similarDocQuery = false;
   // Whom the run shows what: the suggestions are checked against it.

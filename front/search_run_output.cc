@@ -232,7 +232,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
 
   // Step 29: side files.
   markTime("b-_idxfile");
-  writeIndexListFile(base, *run.list, run.localAddress);
+  writeIndexListFile(base, *run.list);
   markTime("b-outputClassInformation");
   class_search.outputClassInformation(resultFileName(base, ResultFile::Class));
   ensureClassFile(base);

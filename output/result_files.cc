@@ -226,19 +226,14 @@ bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLook
   return true;
 }
 
-bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list,
-                        const char* localAddress) {
+bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list) {
   File file = createResultText(resultFileName(base, ResultFile::IndexList));
   if (!file) return false;
-  auto isLocal = [localAddress](const std::string& ip) {
-    if (localAddress == nullptr) return isLocalIPAddress(ip.c_str());
-    return ip == localAddress || ip == "127.0.0.1" || std::strcmp(localAddress, "127.0.0.1") == 0;
-  };
-  for (const velaSearchList& e : list) {
-    if (!isLocal(e.ipAddr)) continue;
+  // Every index searched, another host's too: the page lists them all with
+  // their hits, which add up to the result's.
+  for (const velaSearchList& e : list)
     std::fprintf(file.get(), "%s\t%s\t%s\t%d\n", e.ipAddr.c_str(), e.owner.c_str(),
                  e.idxName.c_str(), e.m_match);
-  }
   return true;
 }
 

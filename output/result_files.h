@@ -119,11 +119,9 @@ using CgiLookup = std::function<const char*(const char*)>;
 bool outputFilterResult(const std::string& base, int fgSearchDate, const CgiLookup& cgiValue);
 
 // Creates B_idx with one line "ipAddr\towner\tidxName\tm_match\n" per entry of
-// `list` that lies on this host, in list order. False when not created. With
-// `localAddress`, an entry lies on this host when its address is that one,
-// or either is "127.0.0.1"; without, when it is an address of this host.
-bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list,
-                        const char* localAddress = nullptr);
+// `list` (this host's and other hosts' indexes), in list order. False when
+// not created.
+bool writeIndexListFile(const std::string& base, const VelaSearchListVector& list);
 
 // Creates B_class empty unless it exists already (a class search wrote it),
 // so that the renderer always finds it. False when it cannot be created.

@@ -16,8 +16,11 @@ namespace {
 // True when `block` is exactly `sections` sections of `kind` holding `hits`
 // hits in all, or empty with no hits (an agent's answer for no hits). The
 // merge reads as many sections as the job has indexes: a short block, or
-// counts that disagree with it, must never reach it.
-bool blockMatches(const std::string& block, int hits, int sections, SortKeyKind kind) {
+// counts that disagree with it, must never reach it. `perIndex` takes the
+// hits of each section (all 0 for an empty block).
+bool blockMatches(const std::string& block, int hits, int sections, SortKeyKind kind,
+                  std::vector<int>& perIndex) {
+  perIndex.assign(sections > 0 ? static_cast<size_t>(sections) : 0, 0);
   if (block.empty()) return hits == 0;
   CByteCursor cursor(block.data(), block.size());
   CResultSectionView section;
@@ -25,6 +28,7 @@ bool blockMatches(const std::string& block, int hits, int sections, SortKeyKind 
   for (int i = 0; i < sections; ++i) {
     if (!readResultSection(cursor, kind, section)) return false;
     total += section.n;
+    perIndex[static_cast<size_t>(i)] = static_cast<int>(section.n);
   }
   return cursor.remaining() == 0 && total == hits;
 }
@@ -41,6 +45,7 @@ void velaSearch::logRemote(const char* what, int code) const {
 int velaSearch::RemoteSearch() {
   m_returnQuery.clear();
   m_numRec = 0;
+  m_indexHits.clear();
   std::string().swap(m_velaResult);
   int64_t port = 0;
   if (!parseDecimal(m_port, 1, 65535, port)) {
@@ -96,12 +101,14 @@ int velaSearch::RemoteSearch() {
     logRemote(rc == kRemoteBadAnswer ? "answer unreadable" : "agent refused", rc);
     return rc;
   }
-  if (!blockMatches(answer.block, answer.hits, m_numDb, kind)) {
+  std::vector<int> perIndex;
+  if (!blockMatches(answer.block, answer.hits, m_numDb, kind, perIndex)) {
     logRemote("result block does not match the indexes and hits", kRemoteBadAnswer);
     return kRemoteBadAnswer;
   }
   m_returnQuery.swap(answer.matched);
   m_numRec = answer.hits;
+  m_indexHits.swap(perIndex);
   m_velaResult.swap(answer.block);
   return kSearchOk;
 }

@@ -172,6 +172,9 @@ class velaSearch : public CVelaCommand {
   VelaOutPtr m_org_velaout;  // selected hits of the org index
   VelaOutPtr m_inc_velaout;  // selected hits of the inc index, numbered in the inc index
   int m_numRec = 0;
+  // A remote job's hits per index, in job order (the sections of its
+  // block); empty for a local job, whose one index has m_numRec.
+  std::vector<int> m_indexHits;
   int m_incSearches = 0;  // commands run on the inc index
   std::string m_velaResult;
   std::string m_returnQuery;

@@ -10,22 +10,37 @@
 #include "assemble/host_searches.h"
 #include "companions/agent/agent_wire.h"
 #include "companions/agent/own_index.h"
+#include "companions/renderer/document_view.h"
 #include "companions/renderer/local_files.h"
 #include "companions/renderer/remote_records.h"
+#include "companions/renderer/snippet.h"
+#include "front/access_filters.h"
 #include "front/local_search_filters.h"
 #include "front/run_limits.h"
 #include "search/process_runner.h"
 #include "search/related_term_tool.h"
+#include "search/remote_record_view.h"
 #include "search/remote_request.h"
 #include "search/vela_command.h"
 #include "search/vela_search.h"
 #include "system/delimiters.h"
 #include "system/index_id.h"
+#include "system/index_stats.h"
 #include "system/layout.h"
+#include "text/similar_doc.h"
 
 namespace agent {
 
 namespace {
+
+bool namedUsersTrusted = false;
+
+// Who a record view is decided for.
+AccessIdentity identityOf(const RemoteViewRequest& r) {
+  AccessIdentity who;
+  if (namedUsersTrusted && !r.user.empty()) who.user = r.user;
+  return who;
+}
 
 // The settings of a search request that the local search takes as they are:
 // texts only compared or used as keys, numbers. The engine option is
@@ -53,6 +68,107 @@ bool ownIndexesOf(const CRemoteSearchRequest& request, VelaSearchListVector& lis
     entry.ipAddr = systemGetIPAddress();
   }
   return true;
+}
+
+// The record `id` of the request's index as the named user may see it:
+// not found when that user may not, so that nothing of it is told.
+render::RecordDetails visibleRecord(const RemoteViewRequest& r, render::IndexRecordReader& reader,
+                                    uint32_t id) {
+  if (visibleRecords(r.owner, r.index, {id}, identityOf(r)).empty()) return render::RecordDetails();
+  return reader.read(id);
+}
+
+// Details, document title, snippet and similar-document record of each id,
+// as the renderer makes them for a hit of its own host.
+std::string snippetAnswer(const RemoteViewRequest& r, const render::Installation& inst) {
+  render::IndexRecordReader reader(inst, r.owner, r.index);
+  const std::vector<uint32_t> visible = visibleRecords(r.owner, r.index, r.ids, identityOf(r));
+  std::string answer;
+  for (uint32_t id : r.ids) {
+    const bool shown = std::find(visible.begin(), visible.end(), id) != visible.end();
+    const render::RecordDetails d = shown ? reader.read(id) : render::RecordDetails();
+    RemoteRecordView view = render::viewOfDetails(d);
+    if (d.found && r.index.find('-') == std::string::npos) {
+      const bool inc = id > reader.orgCount();
+      view.similar = std::to_string(inc ? id - reader.orgCount() : id) + (inc ? "-1" : "-0");
+    }
+    const UniqueFd fd = d.found ? openRecordedDocument(d, inst.language) : UniqueFd();
+    if (fd) {
+      render::FileHead head(fd.get());
+      const render::DocumentHead read = [&head](size_t n, std::string_view& b) {
+        return head.read(n, b);
+      };
+      if (render::isHtmlName(d.location))
+        render::documentTitle(read, d.location, inst.language, view.docTitle);
+      render::Snippet snippet;
+      if (render::documentSnippet(read, d.location, inst.language, r.terms, r.number, snippet)) {
+        view.cutBefore = snippet.cutBefore;
+        view.cutAfter = snippet.cutAfter;
+        for (const render::SnippetPiece& p : snippet.pieces)
+          view.pieces.emplace_back(p.text, p.term);
+      }
+    }
+    appendSnippetRecord(view, answer);
+  }
+  closeSnippetAnswer(answer);
+  return answer;
+}
+
+// The document of one record: its text for the view, or its own bytes.
+// Opened with the checks of the local view (below the recorded source
+// folder, through no link, as recorded).
+std::string documentAnswer(const RemoteViewRequest& r, const render::Installation& inst) {
+  render::IndexRecordReader reader(inst, r.owner, r.index);
+  const render::RecordDetails d = visibleRecord(r, reader, r.ids.front());
+  const UniqueFd fd = d.found ? openRecordedDocument(d, inst.language) : UniqueFd();
+  RemoteRecordView view = render::viewOfDetails(d);
+  std::string answer;
+  if (!fd) {
+    view.found = false;
+    buildDocumentAnswer(view, "", answer);
+    return answer;
+  }
+  if (r.mode == kViewModeRaw) {
+    if (d.size > kMaxRemoteDocumentBytes) return refusalAnswer(kAgentOverLimits);
+    std::string bytes;
+    // The bytes the index recorded, and no more: the file matched that size.
+    if (!render::readPrefix(fd.get(), d.size, bytes) || bytes.size() != d.size)
+      return refusalAnswer(kAgentJobFailed);
+    buildDocumentAnswer(view, bytes, answer);
+    return answer;
+  }
+  render::DocumentView doc;
+  if (!render::readDocumentView(fd.get(), d.location, inst.language, doc))
+    return refusalAnswer(kAgentJobFailed);
+  view.docTitle = doc.title;
+  view.cutAfter = doc.cut;
+  buildDocumentAnswer(view, doc.text, answer);
+  return answer;
+}
+
+// The term list a similar-document marker of one of this host's records
+// stands for, when the named user may see that record.
+std::string similarAnswer(const RemoteViewRequest& r) {
+  const uint32_t record = r.ids.front();
+  const bool inc = r.number == 1;
+  std::string terms;
+  if (record <= INT32_MAX) {
+    uint32_t id = record;
+    if (inc) {
+      uint32_t orgCount = 0;
+      double size = 0;
+      systemGetIndexNumRec(r.owner.c_str(), r.index.c_str(), orgCount, size);
+      id = record > UINT32_MAX - orgCount ? 0 : record + orgCount;
+    }
+    const SimilarDocSettings settings = SimilarDocReadConfigFile(kSimilarPageCfgPath);
+    if (id == 0 || visibleRecords(r.owner, r.index, {id}, identityOf(r)).empty() ||
+        !SimilarDocGetQueryStringAPI(r.index, std::to_string(record), inc, settings.maxTermCount,
+                                     terms, kQuerySize))
+      terms.clear();
+  }
+  std::string answer;
+  buildSimilarAnswer(terms, answer);
+  return answer;
 }
 
 }  // namespace
@@ -135,6 +251,21 @@ std::string answerRecordInfo(std::string_view bytes) {
   return answer;
 }
 
+void setNamedUsersTrusted(bool trusted) {
+  namedUsersTrusted = trusted;
+}
+
+std::string answerRecordView(std::string_view bytes) {
+  RemoteViewRequest request;
+  if (!parseRecordViewRequest(bytes, request)) return refusalAnswer(kAgentBadRequest);
+  velaSearchList entry;
+  if (!findOwnIndex(request.owner, request.index, entry)) return refusalAnswer(kAgentUnknownIndex);
+  const render::Installation inst = render::Installation::read();
+  if (request.mode == kViewModeSnippet) return snippetAnswer(request, inst);
+  if (request.mode == kViewModeSimilar) return similarAnswer(request);
+  return documentAnswer(request, inst);
+}
+
 std::string answerRequest(std::string_view request) {
   try {
     std::string_view word;
@@ -143,6 +274,7 @@ std::string answerRequest(std::string_view request) {
     if (word == kIndexInfoCommand) return answerIndexInfo(request);
     if (word == kAgentRelTermCommand) return answerRelatedTerms(request);
     if (word == render::kRecordInfoCommand) return answerRecordInfo(request);
+    if (word == kRecordViewCommand) return answerRecordView(request);
     return refusalAnswer(kAgentBadRequest);
   } catch (const std::bad_alloc&) {
     return refusalAnswer(kSearchNoMemory);

@@ -25,6 +25,15 @@ std::string answerSearch(std::string_view request);
 std::string answerIndexInfo(std::string_view request);
 std::string answerRelatedTerms(std::string_view request);
 std::string answerRecordInfo(std::string_view request);
+// The record view (search/remote_record_view.h), decided for the user the
+// request names when named users are trusted, else for nobody (what
+// everyone may read), as the searches of other hosts are.
+std::string answerRecordView(std::string_view request);
+
+// Whether a request's named user is taken at its word: only when the agent
+// serves just the hosts of its allow list, which admitted that user
+// themselves. Off by default.
+void setNamedUsersTrusted(bool trusted);
 
 }  // namespace agent
 

@@ -54,8 +54,13 @@ std::string answerWithJob(const JobSettings& settings, const std::string& reques
   if (!in || !out || !writeAll(in.get(), request) || lseek(in.get(), 0, SEEK_SET) != 0)
     return jobFailed("no memory file for the request");
   ChildProgram job;
-  job.argv = {settings.program, "--time-limit", std::to_string(settings.timeLimitSeconds),
-              "--max-answer", std::to_string(settings.maxAnswerBytes)};
+  job.argv = {settings.program,
+              "--time-limit",
+              std::to_string(settings.timeLimitSeconds),
+              "--max-answer",
+              std::to_string(settings.maxAnswerBytes),
+              "--named-users",
+              settings.namedUsersTrusted ? "1" : "0"};
   job.streams = ChildProgram::Streams::kToFd;
   job.outFd = out.get();
   job.inFd = in.get();

@@ -17,6 +17,9 @@ struct JobSettings {
   std::string program;         // the job program (absolute path)
   int timeLimitSeconds = 100;  // wall-clock limit of one job
   size_t maxAnswerBytes = 64u << 20;
+  // The daemon serves only the hosts of its allow list: their requests may
+  // name the user they admitted (setNamedUsersTrusted).
+  bool namedUsersTrusted = false;
 };
 
 // The answer to one whole request: an unknown command is refused at once;

@@ -39,12 +39,15 @@ int main(int argc, char** argv) {
   endChildrenWithRun();
   int64_t timeLimit = 0;
   int64_t maxAnswer = 64 << 20;
+  int64_t namedUsers = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     if (!(a == "--time-limit" && parseDecimal(argv[i + 1], 1, 3600, timeLimit)) &&
-        !(a == "--max-answer" && parseDecimal(argv[i + 1], 1, INT64_MAX, maxAnswer)))
+        !(a == "--max-answer" && parseDecimal(argv[i + 1], 1, INT64_MAX, maxAnswer)) &&
+        !(a == "--named-users" && parseDecimal(argv[i + 1], 0, 1, namedUsers)))
       return 2;
   }
+  agent::setNamedUsersTrusted(namedUsers == 1);
   if (timeLimit > 0) {
     signal(SIGALRM, onTimeLimit);
     alarm(static_cast<unsigned>(timeLimit));

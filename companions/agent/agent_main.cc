@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
   // A host on the far side of a slow link still gets a large answer.
   config.answerTimeoutMs = 30000;
   if (!o.allowed.empty()) config.peerCheck = serve::addressAllowList(o.allowed);
+  job.namedUsersTrusted = !o.allowed.empty();
   config.refusedPeers = "from addresses not allowed";
   config.framer = agent::frameRequest;
   config.handler = [&job](const std::string& request, const std::function<bool()>&) {

@@ -5,6 +5,7 @@
 
 #include "companions/renderer/record_lookup.h"
 #include "companions/renderer/remote_records.h"
+#include "search/remote_record_view.h"
 #include "search/remote_request.h"
 #include "system/delimiters.h"
 #include "system/numbers.h"
@@ -61,7 +62,7 @@ bool commandWordOf(std::string_view request, std::string_view& word) {
 
 bool isAgentCommand(std::string_view word) {
   return word == kAgentSearchCommand || word == kIndexInfoCommand || word == kAgentRelTermCommand ||
-         word == render::kRecordInfoCommand;
+         word == render::kRecordInfoCommand || word == kRecordViewCommand;
 }
 
 size_t requestCapFor(std::string_view bytes) {

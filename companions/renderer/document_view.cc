@@ -209,6 +209,11 @@ std::string contentDisposition(const std::string& fileName, bool shownInline) {
 CgiAnswer rawDocumentAnswer(const ResultPage& page, const HitView& hit, int fd) {
   std::string head;
   readFromStart(fd, kRawHeadBytes, head);
+  return rawDocumentAnswer(page, hit, std::string_view(head));
+}
+
+CgiAnswer rawDocumentAnswer(const ResultPage& page, const HitView& hit, std::string_view head) {
+  head = head.substr(0, kRawHeadBytes);
   const RawType type = rawTypeOf(hit.fileName, head, page.language);
   CgiAnswer answer;
   answer.contentType = type.contentType;

@@ -71,6 +71,9 @@ std::string contentDisposition(const std::string& fileName, bool shownInline);
 // its header only (the body is copyDocument's), with the type, the
 // disposition and the sandboxing policy.
 CgiAnswer rawDocumentAnswer(const ResultPage& page, const HitView& hit, int fd);
+// The same for a document whose first bytes are `head` (one another host's
+// agent sent).
+CgiAnswer rawDocumentAnswer(const ResultPage& page, const HitView& hit, std::string_view head);
 
 // Writes exactly `size` bytes of fd from its start to `out`. False when the
 // file gives fewer (it changed) or cannot be read or written.

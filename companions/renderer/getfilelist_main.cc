@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "access/cookie_permit.h"
@@ -18,6 +19,7 @@
 #include "companions/renderer/document_view.h"
 #include "companions/renderer/local_files.h"
 #include "companions/renderer/page_writer.h"
+#include "companions/renderer/remote_records.h"
 #include "companions/renderer/render_request.h"
 #include "companions/renderer/result_page.h"
 #include "system/cookie_scope.h"
@@ -103,6 +105,39 @@ void scopeCookie(render::CgiAnswer& result, const std::string& key) {
   result.secureCookie = requestOverHttps(std::getenv("HTTPS"), std::getenv("REQUEST_SCHEME"));
 }
 
+// The document of a hit of another host: its agent reads it for the user
+// who searched, with the checks of this host's view, and sends its text or
+// its bytes; the page is this host's own.
+int remoteDocumentAnswer(const render::ResultReader& reader, const render::RenderRequest& request,
+                         render::ResultPage& page, const std::string& cookieKey,
+                         const render::LinkContext& back,
+                         const std::function<int(const char*, const char*)>& hitProblem) {
+  render::HitView& hit = page.hits.front();
+  RemoteRecordView view;
+  std::string body;
+  if (!render::fetchRemoteDocument(hit.line, page.user, request.raw, view, body))
+    return hitProblem(render::problem_code::kDocumentNotShown,
+                      "This document cannot be shown: its host does not give it, or it has "
+                      "changed since it was indexed.");
+  reader.describeHit(render::detailsOfView(view), hit);
+  render::CgiAnswer result;
+  if (request.raw) {
+    result = render::rawDocumentAnswer(page, hit, std::string_view(body));
+  } else {
+    render::DocumentView doc;
+    doc.title = view.docTitle;
+    doc.cut = view.cutAfter;
+    doc.text = std::move(body);
+    result = render::renderDocumentView(page, hit, doc, back);
+  }
+  scopeCookie(result, cookieKey);
+  if (!request.raw) return answer(result, 0);
+  const std::string header = result.header();
+  std::fwrite(header.data(), 1, header.size(), stdout);
+  std::fwrite(body.data(), 1, body.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 // The document of hit request.view, for a request already admitted: the
 // same checks as its snippet (openRecordedDocument), so that only the file
 // the index read is ever shown.
@@ -125,6 +160,8 @@ int documentAnswer(render::ResultReader& reader, const render::RenderRequest& re
   if (loaded == render::LoadStatus::kNotFound)
     return hitProblem(render::problem_code::kNoHit, "This search result has no such hit.");
   if (loaded != render::LoadStatus::kOk) return loadProblem(request, loaded);
+  if (!reader.isLocalHost(page.hits.front().line.host))
+    return remoteDocumentAnswer(reader, request, page, cookieKey, back, hitProblem);
   const UniqueFd fd = openRecordedDocument(details, language);
   if (!fd)
     return hitProblem(render::problem_code::kDocumentNotShown,

@@ -167,6 +167,7 @@ std::string indexLinkUrl(const LinkContext& links, const ResultPage& page,
                          const IndexEntry& index) {
   std::string uid;
   make_index_uid(index.host.c_str(), index.name.c_str(), uid);
+  if (!index.port.empty()) uid += "$" + index.port;
   return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"},
                         {{"index_id", uid}, {"search_no", "1"}});
 }

@@ -54,21 +54,7 @@ bool parseIds(std::string_view text, std::vector<uint32_t>& ids, size_t& total) 
 }
 
 void appendText(std::string_view text, std::string& bytes) {
-  bytes += encodeRecordedPath(text.substr(0, kMaxRemoteText));
-  bytes += kField;
-}
-
-void appendNumber(bool known, uint32_t value, std::string& bytes) {
-  if (known) bytes += std::to_string(value);
-  bytes += kField;
-}
-
-bool readNumber(std::string_view text, bool& known, uint32_t& value) {
-  known = !text.empty();
-  int64_t n = 0;
-  if (known && !parseDecimal(text, 0, UINT32_MAX, n)) return false;
-  value = static_cast<uint32_t>(n);
-  return true;
+  appendRecordText(text, kMaxRemoteText, bytes);
 }
 
 bool readRecord(const std::vector<std::string_view>& fields, size_t at, RecordDetails& record) {
@@ -76,8 +62,8 @@ bool readRecord(const std::vector<std::string_view>& fields, size_t at, RecordDe
   record.found = fields[at] == "1";
   return ::decodeRecordedPath(fields[at + 1], record.fileName) &&
          ::decodeRecordedPath(fields[at + 2], record.location) &&
-         readNumber(fields[at + 3], record.hasTime, record.time) &&
-         readNumber(fields[at + 4], record.hasSize, record.size) &&
+         readRecordNumber(fields[at + 3], record.hasTime, record.time) &&
+         readRecordNumber(fields[at + 4], record.hasSize, record.size) &&
          ::decodeRecordedPath(fields[at + 5], record.title) &&
          ::decodeRecordedPath(fields[at + 6], record.firstLine);
 }
@@ -92,22 +78,105 @@ std::string recordKey(const std::string& host, const std::string& owner, const s
          std::to_string(recid);
 }
 
+// The exchange of `request` with the agent at host:port (an allowed agent
+// only: the hosts come from a result file, which lists only allowed agents;
+// checked again so that no file makes the renderer connect elsewhere).
+bool exchange(const std::string& host, const std::string& port, const std::string& request,
+              std::string& answer) {
+  int64_t portNumber = 0;
+  return isAllowedAgent(host, port) && parseDecimal(port, 1, 65535, portNumber) &&
+         getData(host.c_str(), static_cast<uint16_t>(portNumber), request, answer,
+                 systemGetNetLimits()) == kNetOk;
+}
+
 // One exchange with the agent at host:port; false when it gives no details.
 bool fetchFrom(const std::string& host, const std::string& port,
                const std::vector<RemoteRecordGroup>& groups,
                std::vector<std::vector<RecordDetails>>& out) {
-  int64_t portNumber = 0;
   std::string request, answer;
-  // The hosts come from a result file, which lists only allowed agents;
-  // checked again so that no file makes the renderer connect elsewhere.
-  return isAllowedAgent(host, port) && parseDecimal(port, 1, 65535, portNumber) &&
-         buildRecordInfoRequest(groups, request) &&
-         getData(host.c_str(), static_cast<uint16_t>(portNumber), request, answer,
-                 systemGetNetLimits()) == kNetOk &&
+  return buildRecordInfoRequest(groups, request) && exchange(host, port, request, answer) &&
          parseRecordInfoAnswer(answer, groups, out);
 }
 
+// The views of one index's hits; false when the agent gives none.
+bool fetchViews(const std::string& host, const std::string& port, const RemoteRecordGroup& group,
+                const RemoteViewContext& context, std::vector<RemoteRecordView>& out) {
+  out.clear();
+  RemoteViewRequest request;
+  request.mode = kViewModeSnippet;
+  request.user = context.user;
+  request.owner = group.owner;
+  request.index = group.index;
+  request.number =
+      static_cast<uint32_t>(std::clamp<size_t>(context.snippetBytes, 1, kMaxViewSnippetBytes));
+  for (const std::string& term : context.terms)
+    if (!term.empty() && term.size() <= kMaxViewTermBytes && request.terms.size() < kMaxViewTerms)
+      request.terms.push_back(term);
+  for (size_t from = 0; from < group.ids.size(); from += kMaxViewRecords) {
+    const size_t to = std::min(group.ids.size(), from + kMaxViewRecords);
+    request.ids.assign(group.ids.begin() + static_cast<ptrdiff_t>(from),
+                       group.ids.begin() + static_cast<ptrdiff_t>(to));
+    std::string bytes, answer;
+    std::vector<RemoteRecordView> part;
+    if (!buildRecordViewRequest(request, bytes) || !exchange(host, port, bytes, answer) ||
+        !parseSnippetAnswer(answer, request.ids.size(), part))
+      return false;
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  // Without snippets the page shows none: the agent's are dropped.
+  if (context.snippetBytes == 0)
+    for (RemoteRecordView& view : out)
+      view.pieces.clear();
+  return true;
+}
+
 }  // namespace
+
+RecordDetails detailsOfView(const RemoteRecordView& view) {
+  RecordDetails d;
+  d.found = view.found;
+  d.fileName = view.fileName;
+  d.location = view.location;
+  d.hasTime = view.hasTime;
+  d.time = view.time;
+  d.hasSize = view.hasSize;
+  d.size = view.size;
+  d.title = view.title;
+  d.firstLine = view.firstLine;
+  return d;
+}
+
+RemoteRecordView viewOfDetails(const RecordDetails& d) {
+  RemoteRecordView view;
+  view.found = d.found;
+  view.fileName = d.fileName;
+  view.location = d.location;
+  view.hasTime = d.hasTime;
+  view.time = d.time;
+  view.hasSize = d.hasSize;
+  view.size = d.size;
+  view.title = d.title;
+  view.firstLine = d.firstLine;
+  return view;
+}
+
+bool fetchRemoteDocument(const RecordLine& line, const std::string& user, bool raw,
+                         RemoteRecordView& view, std::string& body) {
+  view = RemoteRecordView{};
+  body.clear();
+  if (line.recid < 1) return false;
+  RemoteViewRequest request;
+  request.mode = raw ? kViewModeRaw : kViewModeText;
+  request.user = user;
+  request.owner = line.owner;
+  request.index = line.index;
+  request.ids = {static_cast<uint32_t>(line.recid)};
+  std::string bytes, answer;
+  return buildRecordViewRequest(request, bytes) && exchange(line.host, line.port, bytes, answer) &&
+         parseDocumentAnswer(answer, view, body) && view.found &&
+         // The bytes of a document are all of it, as its size was recorded.
+         (!raw || (view.hasSize && body.size() == view.size));
+}
 
 bool buildRecordInfoRequest(const std::vector<RemoteRecordGroup>& groups, std::string& bytes) {
   bytes.clear();
@@ -157,8 +226,8 @@ void appendRecordInfo(const RecordDetails& record, std::string& bytes) {
   bytes += kField;
   appendText(record.fileName, bytes);
   appendText(record.location, bytes);
-  appendNumber(record.hasTime, record.time, bytes);
-  appendNumber(record.hasSize, record.size, bytes);
+  appendRecordNumber(record.hasTime, record.time, bytes);
+  appendRecordNumber(record.hasSize, record.size, bytes);
   appendText(record.title, bytes);
   appendText(record.firstLine, bytes);
 }
@@ -196,16 +265,36 @@ void RemoteRecords::want(const RecordLine& line) {
   group->ids.push_back(static_cast<uint32_t>(line.recid));
 }
 
-void RemoteRecords::fetch() {
-  for (const auto& [key, groups] : asked_) {
+void RemoteRecords::fetch(const RemoteViewContext& context) {
+  for (const auto& [key, all] : asked_) {
     const size_t colon = key.rfind(':');
     const std::string host = key.substr(0, colon);
+    const std::string port = key.substr(colon + 1);
+    std::vector<RemoteRecordGroup> groups;
+    for (const RemoteRecordGroup& group : all) {
+      std::vector<RemoteRecordView> views;
+      if (!fetchViews(host, port, group, context, views)) {
+        groups.push_back(group);
+        continue;
+      }
+      for (size_t r = 0; r < group.ids.size(); ++r) {
+        const std::string at = recordKey(key, group.owner, group.index, group.ids[r]);
+        got_[at] = detailsOfView(views[r]);
+        views_[at] = views[r];
+      }
+    }
     std::vector<std::vector<RecordDetails>> details;
-    if (!fetchFrom(host, key.substr(colon + 1), groups, details)) continue;
+    if (groups.empty() || !fetchFrom(host, port, groups, details)) continue;
     for (size_t g = 0; g < groups.size(); ++g)
       for (size_t r = 0; r < groups[g].ids.size(); ++r)
         got_[recordKey(key, groups[g].owner, groups[g].index, groups[g].ids[r])] = details[g][r];
   }
+}
+
+const RemoteRecordView* RemoteRecords::view(const RecordLine& line) const {
+  const auto found = views_.find(
+      recordKey(hostKey(line), line.owner, line.index, static_cast<uint32_t>(line.recid)));
+  return found == views_.end() ? nullptr : &found->second;
 }
 
 RecordDetails RemoteRecords::details(const RecordLine& line) const {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "companions/renderer/record_lookup.h"
+#include "search/remote_record_view.h"
 
 namespace render {
 
@@ -62,24 +63,51 @@ void appendRecordInfo(const RecordDetails& record, std::string& bytes);
 bool parseRecordInfoAnswer(std::string_view bytes, const std::vector<RemoteRecordGroup>& asked,
                            std::vector<std::vector<RecordDetails>>& out);
 
-// The details of hits of other hosts on one page: every host is asked once,
-// for all its hits of the page, within the installation's bounds of an
-// exchange (system/net_exchange.h). A host that cannot be asked, or answers
-// with anything but the details asked for, leaves its hits without details.
+// The record details a record view carries, and the record view of details
+// (texts as recorded, in this host's code page; the source folder and the
+// identities stay here).
+RecordDetails detailsOfView(const RemoteRecordView& view);
+RemoteRecordView viewOfDetails(const RecordDetails& details);
+
+// Who a page is shown to and what its snippets mark: the agents decide for
+// that user and cut the snippets as this host would.
+struct RemoteViewContext {
+  std::string user;  // local code page, as the result names it
+  std::vector<std::string> terms;
+  size_t snippetBytes = 0;  // 0: no snippets
+};
+
+// The details of hits of other hosts on one page: every index of a host is
+// asked once for all its hits of the page (get_record_view: the details
+// with the snippet and similar-document record the agent made), within the
+// installation's bounds of an exchange (system/net_exchange.h). An index
+// whose agent does not answer that (an older agent) is asked for the bare
+// details (get_record_info) instead. A host that cannot be asked, or answers
+// with anything but what was asked, leaves its hits without details.
 class RemoteRecords {
  public:
   // Notes a hit whose details are wanted.
   void want(const RecordLine& line);
   // Asks every host noted of its hits.
-  void fetch();
+  void fetch(const RemoteViewContext& context = {});
   // The details of a hit noted; found = false when its host gave none.
   RecordDetails details(const RecordLine& line) const;
+  // The view of a hit its agent gave; null when it gave none.
+  const RemoteRecordView* view(const RecordLine& line) const;
 
  private:
   // Hits noted per "host:port", grouped by index.
   std::map<std::string, std::vector<RemoteRecordGroup>> asked_;
   std::map<std::string, RecordDetails> got_;
+  std::map<std::string, RemoteRecordView> views_;
 };
+
+// The document of the hit `line` from its host's agent, for `user`: its
+// readable text (raw false) or its own bytes (raw true) in `body`. False
+// when the host is not an allowed agent, cannot be asked, answers anything
+// else, or does not show the record (view.found false then).
+bool fetchRemoteDocument(const RecordLine& line, const std::string& user, bool raw,
+                         RemoteRecordView& view, std::string& body);
 
 }  // namespace render
 

@@ -109,10 +109,39 @@ std::string similarQueryOf(const RecordLine& l, const IndexRecordReader& reader,
   return makeSimilarDocMarker(l.index, inc ? recid - reader.orgCount() : recid, inc);
 }
 
+// What the agent of another host made of one of its hits: the hit opens
+// (through this host's view, which asks that agent), and shows the
+// document's own title, the snippet and the similar-document link as a hit
+// of this host would.
+void showRemoteView(const RemoteRecordView& view, HitView& hit) {
+  if (!view.found) return;
+  hit.local = true;
+  if (!view.docTitle.empty()) hit.title = view.docTitle;
+  if (!view.pieces.empty()) {
+    Snippet snippet;
+    snippet.cutBefore = view.cutBefore;
+    snippet.cutAfter = view.cutAfter;
+    for (const auto& [text, term] : view.pieces)
+      snippet.pieces.push_back({text, term});
+    hit.snippet = std::move(snippet);
+  }
+  const size_t dash = view.similar.find('-');
+  int64_t record = 0;
+  if (dash != std::string::npos && hit.line.index.find('-') == std::string::npos &&
+      parseDecimal(view.similar.substr(0, dash), 1, INT32_MAX, record))
+    hit.similarQuery = makeSimilarDocMarker(hit.line.index, static_cast<unsigned long>(record),
+                                            view.similar.substr(dash + 1) == "1");
+}
+
 // The description of the selected-search descriptor "host D owner D desc".
 std::string selectedDescription(const std::string& text, int language) {
   const std::vector<std::string_view> f = splitFields(text, kFieldDelim);
   return f.size() >= 3 ? localToUtf8(f[2], language) : "";
+}
+
+bool isDecimalPort(const std::string& text) {
+  int64_t port = 0;
+  return parseDecimal(text, 1, 65535, port);
 }
 
 std::string baseName(const std::string& path) {
@@ -175,8 +204,8 @@ void ResultReader::readIndexDescriptors() {
     const std::vector<std::string_view> f = splitFields(text, kFieldDelim);
     // Position 0 stands for "all indexes", not for an index.
     if (f.size() < 4 || (f[3] == "all" && f[2] == "all")) continue;
-    descriptors_.push_back(
-        {std::string(f[3]), std::string(f[1]), localToUtf8(f[2], language), -1, std::string(f[0])});
+    descriptors_.push_back({std::string(f[3]), std::string(f[1]), localToUtf8(f[2], language), -1,
+                            std::string(f[0]), f.size() > 4 ? std::string(f[4]) : ""});
   }
 }
 
@@ -188,8 +217,12 @@ void ResultReader::readSideFiles(ResultPage& page) const {
     if (f.size() != 4 || !parseDecimal(f[3], -1, INT32_MAX, matches)) continue;
     IndexEntry e{std::string(f[2]), localToUtf8(f[1], language), "", static_cast<int>(matches),
                  std::string(f[0])};
-    for (const IndexEntry& d : descriptors_)
-      if (d.name == e.name && d.owner == f[1]) e.desc = d.desc;
+    for (const IndexEntry& d : descriptors_) {
+      if (d.name != e.name || d.owner != f[1]) continue;
+      e.desc = d.desc;
+      // Another host's index is searched again through its agent's port.
+      if (d.host == e.host && !inst_.isLocalHost(e.host) && isDecimalPort(d.port)) e.port = d.port;
+    }
     page.indexes.push_back(e);
   }
   for (const std::string& line : sideFileLines(".filter", 2)) {
@@ -346,7 +379,13 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
     }
     if (!inst_.isLocalHost(hit.line.host)) remote.want(hit.line);
   }
-  remote.fetch();
+  RemoteViewContext context;
+  context.user = page.user;
+  context.terms = page.terms;
+  context.snippetBytes = page.matchMode == 0   ? 0
+                         : page.matchMode == 1 ? kWordSnippetBytes
+                                               : kLineSnippetBytes;
+  remote.fetch(context);
   // One reader per index of this host.
   std::map<std::string, std::unique_ptr<IndexRecordReader>> readers;
   for (HitView& hit : hits) {
@@ -362,6 +401,7 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
       hit.similarQuery = similarQueryOf(l, *reader, d);
     }
     fillHit(d, here, page, page.hits.size() < kMaxSnippetDocuments, hit);
+    if (const RemoteRecordView* view = here ? nullptr : remote.view(l)) showRemoteView(*view, hit);
     page.hits.push_back(std::move(hit));
   }
   return LoadStatus::kOk;

@@ -59,8 +59,9 @@ struct IndexEntry {
   std::string name;  // index id
   std::string owner;
   std::string desc;
-  int matches = -1;  // -1: not searched
-  std::string host;  // address as the result names it
+  int matches = -1;    // -1: not searched
+  std::string host;    // address as the result names it
+  std::string port{};  // the agent's port of another host's index; "" here
 };
 
 struct HitView {
@@ -162,6 +163,8 @@ class ResultReader {
 
   // The user who searched (local code page); "" before open.
   std::string user() const;
+  // True for an address of this host (a hit whose record is read here).
+  bool isLocalHost(const std::string& ip) const { return inst_.isLocalHost(ip); }
 
   // Fills `page` with the requested page; a page past the last one is the
   // last page. kDamaged when a text or record line of the page cannot be
@@ -177,6 +180,10 @@ class ResultReader {
   // load. A hit of another host gives details.found = false.
   LoadStatus loadHit(const RenderRequest& request, ResultPage& page, RecordDetails& details);
 
+  // What the record data and the index descriptors show of a hit whose
+  // line is read (also for the record another host's agent described).
+  void describeHit(const RecordDetails& d, HitView& hit) const;
+
  private:
   void readSettings(const RenderRequest& request, ResultPage& page) const;
   void readTexts(ResultPage& page);
@@ -185,9 +192,6 @@ class ResultReader {
   void readIndexDescriptors();
   // The best score of the result (see ResultPage::bestScore).
   int bestScore(const ResultPage& page);
-  // What the record data and the index descriptors show of a hit whose
-  // line is read.
-  void describeHit(const RecordDetails& d, HitView& hit) const;
   // Index description, title and snippet of a hit whose line and record
   // data `d` are read; `here` when the record is of this host. The document
   // is read (for the snippet and an HTML title) only for a record of this

@@ -208,11 +208,13 @@ TEST_F(RecordMergeTest, ReportedQueriesAndMatchCounts) {
   jobs.clear();
   jobs.push_back(job({"a"}, "", 4));
   jobs.push_back(job({"r1", "r2"}, "", 7, "10.0.0.5"));
+  // A remote job's indexes each get their own hits, not the host's.
+  jobs.back().m_indexHits = {3, 4};
   storeMatchCounts(list, jobs);
   std::string counts;
   for (const velaSearchList& e : list)
     counts += std::to_string(e.m_match) + " ";
-  EXPECT_EQ("4 7 7 -1 ", counts);
+  EXPECT_EQ("4 3 4 -1 ", counts);
 }
 
 TEST(GetRecordList, MessagesThatEndTheRequest) {

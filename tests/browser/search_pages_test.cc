@@ -8,10 +8,13 @@
 /// fits a phone 375 CSS pixels wide.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -44,14 +47,43 @@ std::string docName(int i) {
   return name;
 }
 
+// Where the second host's agent listens.
+constexpr const char* kPeerAddress = "127.0.0.6";
+
+// A port nobody listens on at `address` just now; 0 when none is found.
+uint16_t freePort(const char* address) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  inet_pton(AF_INET, address, &sa.sin_addr);
+  socklen_t size = sizeof sa;
+  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&sa), size) == 0 &&
+                     getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size) == 0;
+  close(fd);
+  return bound ? ntohs(sa.sin_port) : 0;
+}
+
+bool accepts(const char* address, uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  inet_pton(AF_INET, address, &sa.sin_addr);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  close(fd);
+  return ok;
+}
+
 // One installation with one index, its search page, the web server and the
-// browser, shared by every case.
+// browser, shared by every case; and a second installation, another "host",
+// whose agent serves its index of plums to the first.
 class Site : public ::testing::Environment {
  public:
   void SetUp() override {
     inst_ = std::make_unique<e2e::Installation>();
     // Searches run the engine themselves: no service outlives the test.
     inst_->write("setting/engine_service.cfg", "AUTO_START=no\n");
+    setUpPeer();
     server_ = std::make_unique<browser::TestWebServer>(inst_->root());
     // Every document holds "apple", a few "pear"; later numbers are newer.
     for (int i = 1; i <= kDocs; ++i) {
@@ -86,10 +118,52 @@ class Site : public ::testing::Environment {
   void TearDown() override {
     chrome_.reset();
     server_.reset();
+    if (peerAgent_ > 0) {
+      kill(peerAgent_, SIGTERM);
+      waitpid(peerAgent_, nullptr, 0);
+    }
+    peer_.reset();
     inst_.reset();
   }
 
+  // The peer: its index, its agent, and this installation told of both.
+  // This installation answers to an address of its own (127.0.0.1 would
+  // take every loopback address, the peer's too, for its own).
+  void setUpPeer() {
+    peer_ = std::make_unique<e2e::Installation>();
+    peer_->write("setting/engine_service.cfg", "AUTO_START=no\n");
+    peer_->write("host_address", std::string(kPeerAddress) + "\n");
+    inst_->write("host_address", "127.0.0.7\n");
+    peer_->write("plums/plum.txt", "plum orchard of the other host, ripe plums\n");
+    const e2e::RunResult built =
+        peer_->run("binind/index_builder",
+                   {"create", "--owner", "demo", "--desc", "Plums", peer_->path("plums")});
+    ASSERT_EQ(0, built.exitStatus) << built.err;
+    const uint16_t port = freePort(kPeerAddress);
+    ASSERT_NE(port, 0);
+    peerUid_ = "7F000006_" + built.out.substr(0, built.out.find('\n')) + "$" + std::to_string(port);
+    inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
+                  std::string(kPeerAddress) + ":" + std::to_string(port));
+    const std::string program = peer_->path("binind/search_agent");
+    const std::string root = peer_->root(), portText = std::to_string(port);
+    peerAgent_ = fork();
+    if (peerAgent_ == 0) {
+      const int null = open("/dev/null", O_RDWR);
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(program.c_str(), program.c_str(), "--root", root.c_str(), "--address", kPeerAddress,
+            "--port", portText.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 2000 && !accepts(kPeerAddress, port); ++i)
+      usleep(5000);
+  }
+
   static std::unique_ptr<e2e::Installation> inst_;
+  static std::unique_ptr<e2e::Installation> peer_;
+  static pid_t peerAgent_;
+  static std::string peerUid_;
   static testutil::TempDir docs_;
   static std::string uid_;
   static std::unique_ptr<browser::TestWebServer> server_;
@@ -98,6 +172,9 @@ class Site : public ::testing::Environment {
 };
 
 std::unique_ptr<e2e::Installation> Site::inst_;
+std::unique_ptr<e2e::Installation> Site::peer_;
+pid_t Site::peerAgent_ = -1;
+std::string Site::peerUid_;
 testutil::TempDir Site::docs_;
 std::string Site::uid_;
 std::unique_ptr<browser::TestWebServer> Site::server_;
@@ -436,6 +513,26 @@ TEST_F(SearchPages, NoPageRunsAScriptAndEachDeclaresItsLanguageAndViewport) {
   ASSERT_TRUE(click("a[href*=\"page=2\"]")) << Site::chrome_->failure();
   expectWellFormed(facts());
   EXPECT_TRUE(tab_->pageScripts().empty()) << ::testing::PrintToString(tab_->pageScripts());
+}
+
+TEST_F(SearchPages, ARemoteHitOpensThroughThisHost) {
+  ASSERT_FALSE(Site::peerUid_.empty());
+  const std::string search =
+      Site::server_->origin() +
+      "/search-cgi/searchrun?user=TESSERA&search_no=0&query=plum&index_id=" + Site::peerUid_;
+  ASSERT_TRUE(tab_->open(search)) << Site::chrome_->failure();
+  const PageFacts results = facts();
+  expectWellFormed(results);
+  EXPECT_NE(results.text.find("plum.txt"), std::string::npos) << results.text;
+  EXPECT_NE(results.text.find("Plums"), std::string::npos) << results.text;
+  const std::string view = link("a[href*=\"view=\"]");
+  ASSERT_FALSE(view.empty()) << results.text;
+  // The link stays on this host's site: its renderer asks the peer's agent.
+  EXPECT_EQ(view.rfind(Site::server_->origin(), 0), 0u) << view;
+  ASSERT_TRUE(tab_->open(view)) << Site::chrome_->failure();
+  const PageFacts hit = facts();
+  expectWellFormed(hit);
+  EXPECT_NE(hit.text.find("plum orchard of the other host"), std::string::npos) << hit.text;
 }
 
 }  // namespace

@@ -21,13 +21,17 @@
 #include "companions/agent/own_index.h"
 #include "companions/renderer/remote_records.h"
 #include "front/local_search_filters.h"
+#include "search/remote_record_view.h"
 #include "search/remote_relterm.h"
 #include "search/remote_request.h"
 #include "search/result_block.h"
 #include "search/vela_command.h"
 #include "system/delimiters.h"
 #include "system/layout.h"
+#include "system/tmpfile.h"
 #include "tests/e2e/engine_util.h"
+#include "tests/loopback_server.h"
+#include "tests/renderer/renderer_fixture.h"
 
 namespace {
 
@@ -119,7 +123,9 @@ std::vector<std::string> requestsNaming(const std::string& owner, const std::str
           "get_index_info" + W + index + E + END,
           "agent_get_rel_term" + W + kAgentAddress + F + owner + F + index + F + "1" + F + "1" + F +
               "1 " + E + END,
-          "get_record_info" + W + owner + F + index + F + "1 " + E + END};
+          "get_record_info" + W + owner + F + index + F + "1 " + E + END,
+          "get_record_view" + W + "text" + F + "carol" + F + owner + F + index + F + "1 " + F +
+              "0" + F + E + END};
 }
 
 int descriptorCount(pid_t pid) {
@@ -144,6 +150,15 @@ class AgentTest : public ::testing::Test {
     inst_->write(inst_->create("base", "base").substr(inst_->root().size() + 1) + "/source_folder",
                  inst_->docs("base") + "\n");
     inst_->create("other", "other");
+    // A protected index: its "hr" part only carol may read.
+    inst_->doc("guarded", "pub/w.txt", "apple welcome\n");
+    inst_->doc("guarded", "hr/s.txt", "apple salaries\n");
+    inst_->write("access.txt", "pub/*\t*\nhr/*\tcarol\n");
+    EXPECT_EQ(inst_
+                  ->builder({"create", "--owner", "alice", "--id", "guarded", "--access",
+                             inst_->path("access.txt"), inst_->docs("guarded")})
+                  .exitStatus,
+              0);
     inst_->write("tables/t.csv", "name,colour\napple,red\nred apple,green\n");
     EXPECT_EQ(inst_
                   ->builder({"create", "--owner", "alice", "--id", "tab", "--type", "db",
@@ -266,9 +281,157 @@ TEST_F(AgentTest, SearchrunShowsTheSameHitsThroughTheAgentAsHere) {
       << hits[0];
   // Details come from the agent; only the document view stays with the host.
   EXPECT_EQ(hitsOf(there.out), hits) << there.out;
+  // Both open: the remote one through this host's view, which asks the agent.
   const std::string html = "user=TESSERA&query=apple&index_id=";
   EXPECT_NE(inst_->get(html + "7F000002_base").out.find("view="), std::string::npos);
-  EXPECT_EQ(inst_->get(html + remote).out.find("view="), std::string::npos);
+  EXPECT_NE(inst_->get(html + remote).out.find("view="), std::string::npos);
+}
+
+// The result name of the newest search page `html` links to.
+std::string resultOf(const std::string& html) {
+  static const std::regex link("result=(query[0-9]+)");
+  std::smatch m;
+  return std::regex_search(html, m, link) ? m[1].str() : "";
+}
+
+TEST_F(AgentTest, ARemoteHitOpensAndFindsItsLikesAsALocalOne) {
+  const std::string port = "$" + std::to_string(port_);
+  const std::string query = "user=TESSERA&query=apple&sort=date&search_no=0&index_id=";
+  const e2e::RunResult there = inst_->get(query + "7F000003_base" + port);
+  const e2e::RunResult here = inst_->get(query + "7F000002_base");
+  ASSERT_EQ(there.exitStatus, 0) << there.err;
+  // The snippet is the document's text around the term, not the title again.
+  EXPECT_NE(there.out.find("<mark>apple</mark> pie"), std::string::npos) << there.out;
+  // The index is among those searched, with its own hits.
+  const std::string name = resultOf(there.out);
+  ASSERT_FALSE(name.empty()) << there.out;
+  EXPECT_EQ(inst_->read("tmp/" + name + "_idx"), "127.0.0.3\talice\tbase\t2\n");
+
+  // The newest hit, b.txt, opened through this host: its text and its bytes.
+  const auto open = [&](const std::string& extra) {
+    return inst_->run("search-cgi/getfilelist.exe", {},
+                      {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "result=" + name + extra}});
+  };
+  const e2e::RunResult view = open("&view=1");
+  EXPECT_NE(view.out.find("<mark id=\"first-match\">apple</mark> pie"), std::string::npos)
+      << view.out;
+  EXPECT_NE(view.out.find("b.txt"), std::string::npos);
+  EXPECT_EQ(view.out.find(inst_->root()), std::string::npos);
+  const e2e::RunResult raw = open("&view=1&raw=1");
+  EXPECT_NE(raw.out.find("Content-Type: text/plain"), std::string::npos) << raw.out;
+  EXPECT_EQ(raw.out.substr(raw.out.size() - 10), "apple pie\n");
+
+  // "Similar documents" of that hit: the agent's terms, the same hits as
+  // the link of the same record here.
+  static const std::regex similar("query=(%5F%5FSIMILAR%2Dbase%2D[0-9]+%2D[01]%2DPAGE%5F%5F)");
+  std::smatch remoteLink, localLink;
+  ASSERT_TRUE(std::regex_search(there.out, remoteLink, similar)) << there.out;
+  ASSERT_TRUE(std::regex_search(here.out, localLink, similar)) << here.out;
+  EXPECT_EQ(remoteLink[1].str(), localLink[1].str());
+  const std::string xml = "user=TESSERA&xml=1&sort=date&search_no=0&query=" + remoteLink[1].str();
+  const std::vector<std::string> likeThere =
+      hitsOf(inst_->get(xml + "&index_id=7F000003_base" + port).out);
+  const std::vector<std::string> likeHere = hitsOf(inst_->get(xml + "&index_id=7F000002_base").out);
+  EXPECT_FALSE(likeHere.empty());
+  EXPECT_EQ(likeThere, likeHere);
+  EXPECT_EQ(inst_->read("logs/searchrun_time.log").find("SimilarDocQUERY refused"),
+            std::string::npos);
+}
+
+TEST_F(AgentTest, AnAgentThatDoesNotKnowTheViewLeavesThePageAsBefore) {
+  // Record details only, as an older agent gives them: no link, no failure.
+  testutil::LoopbackServer older("127.0.0.5", [](const std::string& request, int fd) {
+    std::vector<render::RemoteRecordGroup> groups;
+    std::string answer;
+    if (render::parseRecordInfoRequest(request, groups)) {
+      for (const render::RemoteRecordGroup& group : groups) {
+        for (size_t i = 0; i < group.ids.size(); ++i) {
+          render::RecordDetails d;
+          d.found = true;
+          d.fileName = "old.txt";
+          d.title = "Older title";
+          render::appendRecordInfo(d, answer);
+        }
+        answer += E;
+      }
+    } else {
+      answer = agent::refusalAnswer(agent::kAgentBadRequest);
+    }
+    testutil::LoopbackServer::sendAll(fd, answer);
+  });
+  // A result whose one hit lies at that agent.
+  ASSERT_TRUE(
+      rendertest::writeResult(inst_->path("tmp/query" + std::string(kTempNameDigits, '7')), [&] {
+        rendertest::ResultSpec spec;
+        spec.user = "TESSERA";
+        spec.descriptors = {rendertest::descriptor(" ", "all", "all", " ")};
+        spec.lines = {"127.0.0.5:" + std::to_string(older.port()) + F + "bob" + F + "R1" + F +
+                      "90" + F + "4\n"};
+        return spec;
+      }()));
+  inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
+                std::string(kAgentAddress) + ":" + std::to_string(port_) +
+                    " 127.0.0.5:" + std::to_string(older.port()));
+  const e2e::RunResult page =
+      inst_->run("search-cgi/getfilelist.exe", {},
+                 {{"REQUEST_METHOD", "GET"},
+                  {"QUERY_STRING", "result=query" + std::string(kTempNameDigits, '7')}});
+  inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
+                std::string(kAgentAddress) + ":" + std::to_string(port_));
+  EXPECT_NE(page.out.find("Older title"), std::string::npos) << page.out;
+  EXPECT_EQ(page.out.find("view="), std::string::npos);
+  EXPECT_EQ(older.requests().size(), 2u);  // the view, refused; then the details
+}
+
+// The record view of index "guarded" for `user`: which locations it shows.
+std::string shownTo(uint16_t port, const std::string& user, const std::string& mode = "snippet") {
+  RemoteViewRequest r;
+  r.mode = mode;
+  r.user = user;
+  r.owner = "alice";
+  r.index = "guarded";
+  r.ids = {1, 2};
+  r.number = 100;
+  std::string bytes, shown;
+  if (mode != kViewModeSnippet) {
+    r.number = 0;
+    for (uint32_t id : {1u, 2u}) {
+      r.ids = {id};
+      EXPECT_TRUE(buildRecordViewRequest(r, bytes));
+      RemoteRecordView view;
+      std::string body;
+      EXPECT_TRUE(parseDocumentAnswer(exchange(port, bytes, 60).answer, view, body));
+      if (view.found)
+        shown += view.location + "=" + body + " ";
+      else
+        EXPECT_TRUE(body.empty());
+    }
+    return shown;
+  }
+  EXPECT_TRUE(buildRecordViewRequest(r, bytes));
+  std::vector<RemoteRecordView> views;
+  EXPECT_TRUE(parseSnippetAnswer(exchange(port, bytes, 60).answer, 2, views));
+  for (const RemoteRecordView& v : views)
+    if (v.found) shown += v.location + (v.pieces.empty() ? "" : ":" + v.pieces[0].first) + " ";
+  return shown;
+}
+
+TEST_F(AgentTest, AProtectedRecordIsViewedOnlyByWhomItsHostLetsSeeIt) {
+  // Nobody vouches for a user an agent of any client names: nobody sees
+  // anything of a protected index.
+  EXPECT_EQ(shownTo(port_, "carol"), "");
+  // An agent serving only its allow list takes the user it names.
+  const uint16_t port = freePort(kAgentAddress);
+  const pid_t pid = startAgent(port, {"--allow", "127.0.0.1"});
+  EXPECT_EQ(shownTo(port, "carol"), "hr/s.txt:apple salaries pub/w.txt:apple welcome ");
+  EXPECT_EQ(shownTo(port, "alice"), "pub/w.txt:apple welcome ");
+  EXPECT_EQ(shownTo(port, ""), "");
+  EXPECT_EQ(shownTo(port, "carol", kViewModeRaw),
+            "hr/s.txt=apple salaries\n pub/w.txt=apple welcome\n ");
+  EXPECT_EQ(shownTo(port, "alice", kViewModeRaw), "pub/w.txt=apple welcome\n ");
+  EXPECT_EQ(shownTo(port, "alice", kViewModeText), "pub/w.txt=apple welcome\n ");
+  kill(pid, SIGTERM);
+  EXPECT_EQ(enginetest::waitWithin(pid, 30), 0);
 }
 
 TEST_F(AgentTest, IndexInfoDescribesOnlyIndexesOfThisHost) {

@@ -179,8 +179,8 @@ struct ResultLine {
   unsigned recid = 0;
 };
 
-// The lines of the newest result file.
-std::vector<ResultLine> resultLines(const Installation& inst) {
+// The name of the newest result file.
+std::string newestResult(const Installation& inst) {
   std::string newest;
   for (const auto& entry : std::filesystem::directory_iterator(inst.path("tmp"))) {
     const std::string name = entry.path().filename().string();
@@ -188,6 +188,12 @@ std::vector<ResultLine> resultLines(const Installation& inst) {
         name > newest)
       newest = name;
   }
+  return newest;
+}
+
+// The lines of the newest result file.
+std::vector<ResultLine> resultLines(const Installation& inst) {
+  const std::string newest = newestResult(inst);
   std::vector<ResultLine> lines;
   CQueryOutput file;
   if (newest.empty() || !file.ReadOutputFile(inst.path("tmp/" + newest).c_str())) return lines;
@@ -238,6 +244,17 @@ TEST_F(RemoteSearchTest, RemoteHitsAreMergedWithLocalOnes) {
   // The page names the remote hits by their index.
   EXPECT_NE(std::string::npos, r.out.find("Remote R1")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("record 7")) << r.out;
+  // Every index searched is listed with its own hits, which add up to the
+  // result's; the remote ones link a search of their own through their agent.
+  EXPECT_EQ(
+      inst_->read("tmp/" + newestResult(*inst_) + "_idx"),
+      "127.0.0.1\talice\t" + localId_ + "\t2\n127.0.0.5\tbob\tR1\t2\n127.0.0.5\tbob\tR2\t1\n");
+  EXPECT_NE(std::string::npos,
+            r.out.find("index_id=7F000005%5FR2%24" + std::to_string(agent.server().port())))
+      << r.out;
+  // The stand-in knows neither record details nor views: the hits stay as
+  // they are, with no link to open them.
+  EXPECT_NE(std::string::npos, r.out.find("<h2 class=\"title\">record 7</h2>")) << r.out;
 }
 
 TEST_F(RemoteSearchTest, AgentFailuresFailTheRequest) {

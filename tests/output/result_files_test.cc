@@ -252,7 +252,10 @@ TEST_F(ResultFilesTest, SideFiles) {
   }
   list[0].m_match = 12;
   ASSERT_TRUE(writeIndexListFile(base, list));
-  EXPECT_EQ(readFile(base + "_idx"), "10.0.0.5\town0\tidx0\t12\n127.0.0.1\town2\tidx2\t-1\n");
+  // Other hosts' indexes too: the page lists every index searched.
+  EXPECT_EQ(readFile(base + "_idx"),
+            "10.0.0.5\town0\tidx0\t12\n10.0.0.9\town1\tidx1\t-1\n127.0.0.1\town2\tidx2\t-1\n"
+            "10.0.0.50\town3\tidx3\t-1\n");
 
   ASSERT_TRUE(ensureClassFile(base));
   EXPECT_TRUE(testutil::fileExists(base + "_class"));

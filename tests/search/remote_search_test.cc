@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "search/remote_request.h"
 #include "search/vela_search.h"
@@ -58,6 +59,7 @@ TEST_F(RemoteSearchTest, OneRequestForAllIndexesAndTheBlockKeptWhole) {
   buildRemoteSearchAnswer("tax", 3, kBlock, answer_);
   ASSERT_EQ(run(), 0);
   EXPECT_EQ(job_.m_numRec, 3);
+  EXPECT_EQ(job_.m_indexHits, (std::vector<int>{2, 0, 1}));  // each index its own
   EXPECT_EQ(job_.m_returnQuery, "tax");
   EXPECT_EQ(job_.m_velaResult, kBlock);
 
