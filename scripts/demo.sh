@@ -73,20 +73,8 @@ as_account() { setpriv --reuid="$account" --regid="$account" --init-groups -- "$
 echo "== collecting documents"
 docs=$root/demo-docs
 rm -rf "$docs"
-mkdir -p "$docs/licenses" "$docs/packages" "$docs/manuals"
-cp -L /usr/share/common-licenses/* "$docs/licenses/" 2>/dev/null || true
-# Package documentation: plain text and HTML, unpacked where compressed.
-mapfile -t found < <(find /usr/share/doc -maxdepth 2 -type f \
-  \( -name 'README*' -o -name '*.txt' -o -name '*.html' -o -name 'copyright' -o -name 'NEWS*' \) \
-  2>/dev/null | sort | head -n 600)
-for f in "${found[@]}"; do
-  pkg=$(basename "$(dirname "$f")")
-  name=$(basename "$f")
-  case $name in
-    *.gz) gzip -dc "$f" >"$docs/packages/$pkg-${name%.gz}" 2>/dev/null || true ;;
-    *) cp "$f" "$docs/packages/$pkg-$name" 2>/dev/null || true ;;
-  esac
-done
+mkdir -p "$docs/manuals"
+"$repo/scripts/demo-docs.sh" "$docs"
 # Manual pages rendered to text, where the formatter is installed.
 if command -v man >/dev/null; then
   for page in ls cp mv grep find tar bash gzip sed awk cmake ninja make gcc git; do

@@ -227,14 +227,15 @@ bool buildDbStaged(const BuildContext& ctx, const std::vector<DbRowGroup>& group
                     "@P:" + encodeRecordedPath(t.name) + "#" + std::to_string(r + 1) +
                         "\n@T:" + oneLocalLine(ctx.cp, row.empty() ? "" : row[0], 255) +
                         "\n@B:" + oneLocalLine(ctx.cp, text, 255) + "\n"};
-        rows.add(rec, {nameText, {row.empty() ? "" : row[0], text}});
+        // Rows alike are still rows of their own: no digest collapses them.
+        rows.add(rec, {nameText, {row.empty() ? "" : row[0], text}, ""});
         digests.push_back(rowDigest(t, r));
         // The field index: the row's cells in its table's column order, as
         // the setting tells the field filter.
         for (const std::string& cell : row) {
           StoredRecord field = rec;
           field.info.size = static_cast<uint32_t>(cell.size());
-          cells.add(field, {"", {"", cell}});
+          cells.add(field, {"", {"", cell}, ""});
         }
       }
     }

@@ -184,10 +184,33 @@ std::string firstLine(std::string_view utf8, size_t maxBytes) {
   return "";
 }
 
+bool readsAsTitle(std::string_view line) {
+  // A link, an address or a "Field: value" header names no document.
+  if (line.find("://") != std::string_view::npos || line.find('@') != std::string_view::npos)
+    return false;
+  const size_t colon = line.find(':');
+  if (colon != std::string_view::npos && colon > 0 && colon + 1 < line.size() &&
+      line[colon + 1] == ' ' && line.substr(0, colon).find(' ') == std::string_view::npos)
+    return false;
+  size_t words = 0, letters = 0;
+  bool inWord = false;
+  for (unsigned char c : line) {
+    const bool blank = c == ' ' || c == '\t';
+    if (!blank && !inWord) ++words;
+    inWord = !blank;
+    if (c >= 0x80 || std::isalpha(c)) ++letters;
+  }
+  if (letters == 0) return false;  // a rule of "=" or "-", a number
+  // A sentence, not a heading: long, or ended as one.
+  const char last = line.back();
+  return words <= 12 && !(words >= 4 && (last == '.' || last == ',' || last == ';' || last == ':'));
+}
+
 DocText extractText(std::string_view utf8) {
   DocText d;
   d.body.assign(utf8);
   d.title = firstLine(utf8, 128);
+  if (!readsAsTitle(d.title)) d.title.clear();
   return d;
 }
 

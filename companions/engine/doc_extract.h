@@ -31,8 +31,14 @@ struct DocText {
   std::string body;   // UTF-8, line breaks kept where the document has them
 };
 
-// Plain text: the title is the first non-blank line.
+// Plain text: the title is the first non-blank line when it reads as one
+// (readsAsTitle), else none (the record is then named by its file name).
 DocText extractText(std::string_view utf8);
+// Whether a first line reads as a document's title: not a link, an address,
+// a "Field: value" header line, a line without letters, or a sentence (more
+// than 12 words, or 4 or more ended by "." "," ";" or ":"). Many files of one
+// kind begin with the same such line, and their hits would all look alike.
+bool readsAsTitle(std::string_view line);
 // HTML: the <title>, and the text outside tags, scripts, styles and
 // comments with character references decoded; block tags end lines.
 DocText extractHtml(std::string_view utf8);

@@ -224,6 +224,7 @@ void WildcardExpander::scan(const std::string& root, const std::vector<std::stri
   for (auto it = db_.allterms_begin(root); it != db_.allterms_end(root); ++it) {
     ++visited_;
     const std::string term = *it;
+    if (isHeadingTerm(term)) continue;
     bool decoded = false;
     for (Compiled& c : compiled) {
       if (!startsWith(term, c.prefix)) continue;
@@ -286,6 +287,9 @@ CollectionWeight::CollectionWeight(double averageLength)
 
 double CollectionWeight::get_sumpart(Xapian::termcount wdf, Xapian::termcount doclen,
                                      Xapian::termcount) const {
+  // Only heading terms are held without frequency: they weigh by presence,
+  // whatever the length of the record.
+  if (wdf == 0) return factor_;
   const double norm = (1 - kB) + kB * static_cast<double>(doclen) / averageLength_;
   const double f = static_cast<double>(wdf);
   return factor_ * (kK1 + 1) * f / (kK1 * norm + f);
@@ -321,7 +325,16 @@ Xapian::Query QueryBuilder::weighted(const std::vector<std::string>& terms, bool
   if (!positive) return Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, 0);
   weighted_.insert(terms.begin(), terms.end());
   const double factor = stats_ ? groupInverseFrequency(terms, *stats_) : 1;
-  return Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, factor);
+  // The same words in the file name or title add their own weight: every
+  // record whose heading holds them holds them, so the records matched stay
+  // the same.
+  std::vector<std::string> heading;
+  for (const std::string& t : terms)
+    heading.push_back(kHeadingPrefix + t);
+  Xapian::Query h = heading.size() == 1 ? Xapian::Query(heading[0]) : synonymsOf(heading);
+  return Xapian::Query(
+      Xapian::Query::OP_OR, Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, factor),
+      Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, h, factor * CollectionWeight::kHeadingWeight));
 }
 
 std::vector<std::string> QueryBuilder::weightedTerms() const {
@@ -634,8 +647,17 @@ Xapian::Database openIndexDb(const std::string& home) {
   return Xapian::Database(home + "/" + kEngineDbDir, Xapian::DB_BACKEND_GLASS);
 }
 
+namespace {
+
+uint32_t scoreOf(double weight) {
+  const double scaled = std::round(weight * kScoreScale);
+  return scaled < 1.0 ? 1 : scaled > 2147483647.0 ? 2147483647u : static_cast<uint32_t>(scaled);
+}
+
+}  // namespace
+
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,
-                          size_t limit, const CollectionStats& stats) {
+                          size_t limit, const CollectionStats& stats, const CopyCollapse* copies) {
   std::vector<Hit> hits;
   if (query.empty()) return hits;
   Xapian::Enquire enquire(db);
@@ -646,15 +668,26 @@ std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query
   enquire.set_weighting_scheme(CollectionWeight(average));
   enquire.set_docid_order(Xapian::Enquire::ASCENDING);  // equal scores keep record order
   Xapian::doccount want = db.get_doccount();
-  if (limit > 0 && order == HitOrder::kScore && limit < want)
-    want = static_cast<Xapian::doccount>(limit);
-  Xapian::MSet mset = enquire.get_mset(0, want);
-  for (auto it = mset.begin(); it != mset.end(); ++it) {
-    double scaled = std::round(it.get_weight() * kScoreScale);
-    uint32_t score = scaled < 1.0            ? 1
-                     : scaled > 2147483647.0 ? 2147483647u
-                                             : static_cast<uint32_t>(scaled);
-    hits.push_back({*it, score});
+  const bool limited = limit > 0 && order == HitOrder::kScore;
+  if (limited && limit < want) want = static_cast<Xapian::doccount>(limit);
+  // Copies are collapsed here, not by the matcher: a hidden record stays a
+  // hit as it was (the back-end drops it) and stands for no other, and a
+  // record without a digest (of an index built before them) for none.
+  std::set<std::string> shown;
+  for (Xapian::doccount first = 0;;) {
+    const Xapian::MSet mset = enquire.get_mset(first, want);
+    for (auto it = mset.begin(); it != mset.end(); ++it) {
+      if (copies && !(*it < copies->hidden.size() && copies->hidden[*it])) {
+        const std::string digest = it.get_document().get_value(kContentDigestSlot);
+        if (!digest.empty() && !shown.insert(digest).second) continue;
+      }
+      hits.push_back({*it, scoreOf(it.get_weight())});
+      if (limited && hits.size() == limit) return hits;
+    }
+    // Fewer hits than asked for once copies were left out: the next ones.
+    // (An empty index asks for none, and must not ask again for ever.)
+    if (!copies || !limited || mset.empty() || mset.size() < want) break;
+    first += mset.size();
   }
   if (order == HitOrder::kRecord) {
     std::sort(hits.begin(), hits.end(),

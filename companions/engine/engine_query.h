@@ -51,6 +51,12 @@ struct MatchOptions {
   size_t maxExpandedWords = kDefaultMaxExpandedWords;  // budget of all wildcards of the run
 };
 
+// True for a heading term (kHeadingPrefix) or any other term that is no
+// folded word: no wildcard or look-alike stands for it.
+inline bool isHeadingTerm(std::string_view term) {
+  return !term.empty() && term[0] >= 'A' && term[0] <= 'Z';
+}
+
 // True when text matches a wildcard pattern ("*", "?" over code points).
 bool wildcardMatch(std::string_view pattern, std::string_view text);
 
@@ -122,6 +128,11 @@ class CollectionWeight : public Xapian::Weight {
  public:
   static constexpr double kK1 = 1.2;  // how soon more occurrences stop adding weight
   static constexpr double kB = 0.75;  // how much a long record is discounted
+  // What a word of the file name or title (a heading term, held without
+  // frequency) weighs beside the body: as much as the most the body can give,
+  // so that a record named for the query ranks above those that only use
+  // its words, and records alike in that are ordered by their text.
+  static constexpr double kHeadingWeight = kK1 + 1;
 
   explicit CollectionWeight(double averageLength);
   std::string name() const override { return "vela::CollectionWeight"; }
@@ -214,8 +225,19 @@ enum class HitOrder { kScore, kRecord };
 // least 1: a frequent word weighs little in every record that holds it, and
 // the records most about it differ in the third decimal.
 constexpr double kScoreScale = 1000.0;
+// Copies of one document (records of equal content digests) stand as one
+// hit, the best of them, when `copies` is given. Records marked in `hidden`
+// (by record id: the org records that the inc index holds again, which the
+// back-end drops) are hits as ever but stand for no copy, so that a copy
+// still shown never hides behind one of them. Only for an index whose
+// records everyone may read: a copy that a user may not see would hide one
+// they may.
+struct CopyCollapse {
+  std::vector<bool> hidden;
+};
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,
-                          size_t limit, const CollectionStats& stats);
+                          size_t limit, const CollectionStats& stats,
+                          const CopyCollapse* copies = nullptr);
 
 }  // namespace vela
 

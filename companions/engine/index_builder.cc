@@ -132,6 +132,7 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
   text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
   text.name = nameAsUtf8(ctx, base);
+  text.digest = contentDigest(bytes);
   properties = documentProperties(text, kind == DocKind::kHtml ? htmlMetaFields(utf8) : HtmlMeta());
   rec.source = f.rel;
   // Names are recorded as the bytes they have on disk: in the file-name list

@@ -4,6 +4,7 @@
 #include "companions/engine/index_files.h"
 
 #include <cstring>
+#include <map>
 
 #include "companions/engine/result_file.h"
 #include "system/secure_file.h"
@@ -130,6 +131,26 @@ bool readUInt32File(const std::string& path, std::vector<uint32_t>& out) {
   for (size_t i = 0; i < out.size(); ++i)
     std::memcpy(&out[i], bytes.data() + i * 4, 4);
   return true;
+}
+
+std::string orgHomeOf(const std::string& home) {
+  constexpr std::string_view kInc = "_inc";
+  if (home.size() > kInc.size() && home.compare(home.size() - kInc.size(), kInc.size(), kInc) == 0)
+    return home.substr(0, home.size() - kInc.size());
+  return home;
+}
+
+std::vector<uint32_t> copyGroups(const std::vector<std::string>& digests) {
+  std::map<std::string_view, std::pair<uint32_t, uint32_t>> seen;  // first id, count
+  for (uint32_t i = 0; i < digests.size(); ++i)
+    if (!digests[i].empty()) ++seen.try_emplace(digests[i], i + 1, 0).first->second.second;
+  std::vector<uint32_t> first(digests.size(), 0);
+  for (uint32_t i = 0; i < digests.size(); ++i)
+    if (!digests[i].empty()) {
+      const auto& group = seen.at(digests[i]);
+      if (group.second > 1) first[i] = group.first;
+    }
+  return first;
 }
 
 std::vector<uint32_t> readIncrementalIdList(const std::string& incDir) {

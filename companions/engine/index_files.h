@@ -37,6 +37,19 @@ constexpr const char* kTimeListFile = "morna_time_list";
 constexpr const char* kIncIdListFile = "morna_incremental_idlist";
 constexpr const char* kIncRecSizeFile = ".vela_increment_recsize";
 
+// The words of a record's file name and title are also held once more under
+// this prefix, without frequency, so that a query weighs a word of the
+// heading above the same word in the body. Folded words never begin with an
+// upper-case letter; an index built before these terms has none of them.
+constexpr const char* kHeadingPrefix = "T";
+// A value slot of each record: a digest of the document's bytes (16 bytes),
+// so that a search shows copies of one document as one hit.
+constexpr unsigned kContentDigestSlot = 0;
+// The copies of an index part: one 32-bit integer per record (host byte
+// order), the id of the first record of the same content, or 0 for a record
+// that has no copy in the part. Not had by an index built before digests.
+constexpr const char* kContentCopiesFile = "content_copies";
+
 // What the lists and the record-info files hold for one record. The file name
 // is the bytes the name has on disk; the other texts are in the
 // installation's local code page.
@@ -71,6 +84,14 @@ bool writeIncrementalFiles(const std::string& dir, const std::vector<uint32_t>& 
 // regular file or is larger than any index writes. A trailing part of fewer
 // than 4 bytes is ignored.
 bool readUInt32File(const std::string& path, std::vector<uint32_t>& out);
+
+// The home of the index a part (org or "_inc") belongs to: its protection
+// switches lie there, for the inc part too.
+std::string orgHomeOf(const std::string& home);
+
+// The first record of each record's copy group (kContentCopiesFile) of
+// records whose digests are given, "" for a record without one.
+std::vector<uint32_t> copyGroups(const std::vector<std::string>& digests);
 
 // The org record ids listed in an inc index's morna_incremental_idlist (empty
 // when missing). Stops at a zero byte, at the end, or at a value cut short.

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "companions/engine/engine_query.h"
@@ -62,6 +63,23 @@ uint32_t addSection(Xapian::Document& doc, const std::string& utf8, uint32_t fir
 
 }  // namespace
 
+std::string contentDigest(std::string_view bytes) {
+  // Two 64-bit FNV-1a lanes of different primes, the second seeded with the
+  // size: two different documents share both only by a rare chance. Not
+  // proof against a writer who makes two documents alike on purpose; the
+  // copies then still each stand in the hit's list of copies.
+  uint64_t a = 0xcbf29ce484222325ull, b = 0x84222325cbf29ce4ull ^ bytes.size();
+  for (unsigned char c : bytes) {
+    a = (a ^ c) * 0x100000001b3ull;
+    b = (b ^ c) * 0x880355f21e6d1965ull;
+  }
+  std::string out;
+  for (uint64_t lane : {a, b})
+    for (int shift = 56; shift >= 0; shift -= 8)
+      out += static_cast<char>((lane >> shift) & 0xFF);
+  return out;
+}
+
 std::string encodeStoredRecord(const StoredRecord& rec) {
   std::string out;
   putText(out, kStoredTag);
@@ -109,6 +127,12 @@ Xapian::Document indexDocument(const RecordText& text) {
   uint32_t pos = addSection(doc, text.name, 0);
   pos = addSection(doc, text.doc.title, pos);
   addSection(doc, text.doc.body, pos);
+  // Without frequency: the heading words add nothing to the record's length,
+  // and weigh by their presence alone (CollectionWeight).
+  for (const std::string* heading : {&text.name, &text.doc.title})
+    for (const PositionedTerm& t : indexTerms(tokenize(foldText(*heading))))
+      doc.add_term(kHeadingPrefix + t.term, 0);
+  if (!text.digest.empty()) doc.add_value(kContentDigestSlot, text.digest);
   return doc;
 }
 
@@ -141,7 +165,10 @@ uint32_t IndexWriter::addCopy(const StoredRecord& rec, const Xapian::Document& t
     }
     if (!positional) doc.add_term(*t, t.get_wdf());
   }
+  for (auto v = terms.values_begin(); v != terms.values_end(); ++v)
+    doc.add_value(v.get_valueno(), *v);
   doc.set_data(encodeStoredRecord(rec));
+  digests_.push_back(doc.get_value(kContentDigestSlot));
   records_.push_back(rec.info);
   bytes_ += rec.info.size;
   uint32_t id = count();
@@ -160,6 +187,15 @@ bool IndexWriter::finish(std::string& error) {
   if (!writeRecordFiles(dir_, records_, bytes_)) {
     error = "cannot write the record files in " + dir_;
     return false;
+  }
+  if (std::any_of(digests_.begin(), digests_.end(), [](const auto& d) { return !d.empty(); })) {
+    std::string copies;
+    for (uint32_t first : copyGroups(digests_))
+      appendUInt32(copies, first);
+    if (!writeNewFile(dir_ + "/" + kContentCopiesFile, copies)) {
+      error = "cannot write the copies list in " + dir_;
+      return false;
+    }
   }
   try {
     // The similar-document query reads each record's strongest words.

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "companions/engine/doc_extract.h"
@@ -36,7 +37,11 @@ std::vector<StoredRecord> readStoredRecords(const Xapian::Database& db);
 struct RecordText {
   std::string name;  // the file name
   DocText doc;
+  std::string digest{};  // of the document's bytes (contentDigest); "" for none
 };
+
+// A digest of a document's bytes: 16 bytes, equal for equal contents.
+std::string contentDigest(std::string_view bytes);
 
 class IndexWriter {
  public:
@@ -50,7 +55,8 @@ class IndexWriter {
   // Adds the next record with the terms of a document of another index.
   uint32_t addCopy(const StoredRecord& rec, const Xapian::Document& terms);
 
-  // Commits the database and writes the record files and the record term
+  // Commits the database and writes the record files, the copies list
+  // (kContentCopiesFile, when the records have digests) and the record term
   // dictionary (record_terms.h). Returns false with a message when a file
   // cannot be written.
   bool finish(std::string& error);
@@ -61,11 +67,13 @@ class IndexWriter {
   std::string dir_;
   Xapian::WritableDatabase db_;
   std::vector<RecordInfo> records_;
+  std::vector<std::string> digests_;  // of each record; "" for none
   double bytes_ = 0;
 };
 
 // The folded index terms of a record's text: the file name, then the title,
-// then the body, with position gaps so that no phrase spans two of them.
+// then the body, with position gaps so that no phrase spans two of them;
+// the heading terms of the name and title; the content digest.
 Xapian::Document indexDocument(const RecordText& text);
 
 }  // namespace vela

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <optional>
 
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/digit_filter.h"
@@ -21,6 +22,7 @@
 #include "companions/engine/run_limits.h"
 #include "companions/engine/text_fold.h"
 #include "system/numbers.h"
+#include "system/protection_switches.h"
 #include "system/secure_file.h"
 
 namespace vela {
@@ -199,7 +201,8 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
                      "the query has " + std::to_string(wildcards) + " wildcard words; at most " +
                          std::to_string(limits.maxWildcardWords) +
                          " are allowed (MAX_WILDCARD_TERMS)");
-    const IndexDbCache::Lease lease = leaseIndexDb(ctx.databases, ctx.open(a.home));
+    const std::string home = ctx.open(a.home);
+    const IndexDbCache::Lease lease = leaseIndexDb(ctx.databases, home);
     const Xapian::Database& db = lease.db();
     Thesaurus thesaurus;
     MatchOptions opt;
@@ -215,11 +218,22 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     CollectionStats stats;
     std::string systemDir;
     if (!systemDirectoryOf(ctx.root, systemDir)) systemDir.clear();
-    installationStats(systemDir, ctx.open(a.home), builder.weightedTerms(), ctx.statistics, stats);
+    installationStats(systemDir, home, builder.weightedTerms(), ctx.statistics, stats);
     builder.setStats(&stats);
     Xapian::Query q = builder.build(tree.get());
-    std::vector<Hit> hits =
-        runQuery(db, q, a.recordOrder ? HitOrder::kRecord : HitOrder::kScore, a.limit, stats);
+    // Copies collapse only where every user sees every record: the access
+    // filters run on the hits after this program.
+    std::optional<CopyCollapse> copies;
+    if (!homeIsProtected(orgHomeOf(home))) {
+      copies.emplace();
+      if (orgHomeOf(home) == home)
+        for (uint32_t id : readIncrementalIdList(home + "_inc")) {
+          if (id >= copies->hidden.size()) copies->hidden.resize(id + 1);
+          copies->hidden[id] = true;
+        }
+    }
+    std::vector<Hit> hits = runQuery(db, q, a.recordOrder ? HitOrder::kRecord : HitOrder::kScore,
+                                     a.limit, stats, copies ? &*copies : nullptr);
     const std::string matched = understoodHeader(understoodQuery(tree.get(), opt.thesaurus), cp);
     if (!writeResult(ctx, a.output, resultBytes(a.binout, matched, hits, cp)))
       return failRun(me, ctx, "cannot write " + a.output);

@@ -35,15 +35,6 @@ bool isAsciiWord(std::string_view word) {
   return std::all_of(word.begin(), word.end(), [](unsigned char c) { return c < 0x80; });
 }
 
-// The home of the index a part belongs to: its protection switches lie
-// there, for the inc part too.
-std::string orgHomeOf(const std::string& home) {
-  constexpr std::string_view kInc = "_inc";
-  if (home.size() > kInc.size() && home.compare(home.size() - kInc.size(), kInc.size(), kInc) == 0)
-    return home.substr(0, home.size() - kInc.size());
-  return home;
-}
-
 // Record counts of every proposable word of the installation's indexes that
 // everyone may read. A word is proposed to anybody who types something like
 // it, so a protected index gives none: its words would tell a visitor what

@@ -207,6 +207,14 @@ void hitItem(const HitView& hit, const ResultPage& page, const LinkContext& link
   // the server's business, and a browser opens no server path anyway.
   const std::string& where = hit.location.empty() ? hit.fileName : hit.location;
   out += "<div class=\"location\">" + esc(where) + "</div>";
+  if (!hit.copies.empty()) {
+    // Copies of one document are one hit; where the others lie on request.
+    out += "<details class=\"copies\"><summary>" + std::to_string(hit.copies.size() + 1) +
+           " copies</summary><ul>";
+    for (const std::string& copy : hit.copies)
+      out += "<li>" + esc(copy) + "</li>";
+    out += "</ul></details>";
+  }
   if (!hit.snippet.empty()) out += "<div class=\"snippet\">" + snippetHtml(hit.snippet) + "</div>";
   out += "<div class=\"meta\">";
   if (hit.time != 0) out += esc(formatDate(hit.time)) + " - ";

@@ -19,6 +19,7 @@
 #include "system/address.h"
 #include "system/layout.h"
 #include "system/numbers.h"
+#include "system/protection_switches.h"
 #include "system/recinfo.h"
 #include "system/recorded_path.h"
 #include "system/secure_file.h"
@@ -232,12 +233,23 @@ std::string locationBelow(std::string_view folder, std::string_view recorded) {
   return std::string(rel);
 }
 
-bool IndexFile::readAt(uint64_t offset, void* out, size_t n) {
+int IndexFile::descriptor() {
   if (!tried_) {
     tried_ = true;
     fd_ = openRegularFile(path_);
   }
-  return fd_ && render::readAt(fd_.get(), offset, out, n);
+  return fd_ ? fd_.get() : -1;
+}
+
+bool IndexFile::readAt(uint64_t offset, void* out, size_t n) {
+  const int fd = descriptor();
+  return fd >= 0 && render::readAt(fd, offset, out, n);
+}
+
+uint64_t IndexFile::size() {
+  const int fd = descriptor();
+  struct stat st;
+  return fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 bool RecordInfoFiles::readHeader() {
@@ -352,7 +364,27 @@ struct IndexRecordReader::Directory {
         nameIndex(dir + "/morna_filename_list_index"),
         times(dir + "/morna_time_list"),
         sizes(dir + "/morna_size_list"),
-        identities(dir + "/" + kIdentityListFile) {}
+        identities(dir + "/" + kIdentityListFile),
+        copies(dir + "/" + kContentCopiesFile) {}
+
+  // The other records of record r's copy group, at most `limit`.
+  std::vector<uint32_t> copiesOf(uint32_t r, size_t limit) {
+    std::vector<uint32_t> out;
+    uint32_t group = 0;
+    if (!copies.readAt(uint64_t{r - 1} * 4, &group, 4) || group == 0) return out;
+    // The group's first record starts it: the scan starts there.
+    constexpr uint32_t kChunk = 4096;
+    const uint64_t count = copies.size() / 4;
+    std::vector<uint32_t> entries(kChunk);
+    for (uint64_t at = group - 1; at < count && out.size() < limit; at += kChunk) {
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, count - at));
+      if (!copies.readAt(at * 4, entries.data(), n * 4)) break;
+      for (uint32_t i = 0; i < n && out.size() < limit; ++i)
+        if (entries[i] == group && at + i + 1 != r)
+          out.push_back(static_cast<uint32_t>(at + i + 1));
+    }
+    return out;
+  }
 
   // The first line of the directory's source_folder file when it is an
   // absolute path, else "".
@@ -435,7 +467,7 @@ struct IndexRecordReader::Directory {
 
   std::string home;
   RecordInfoFiles info;
-  IndexFile names, nameIndex, times, sizes, identities;
+  IndexFile names, nameIndex, times, sizes, identities, copies;
   bool fieldInfoRead = false;
   std::vector<uint32_t> fieldInfo;  // columns per record, then each block's first record
   std::map<size_t, std::pair<IndexFile, IndexFile>> cellFiles;
@@ -452,6 +484,7 @@ IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string
   const std::string orgHome = inst.indexHome(owner, index);
   if (orgHome.empty()) return;
   org_ = std::make_unique<Directory>(orgHome);
+  protected_ = homeIsProtected(orgHome);
   inc_ = std::make_unique<Directory>(inst.incIndexHome(owner, index));
   // The first 4 bytes of the log: the org index's record count.
   unsigned char count[4];
@@ -501,6 +534,18 @@ RecordDetails IndexRecordReader::read(uint32_t recid) {
                             std::move(cells[c]));
   }
   return d;
+}
+
+std::vector<uint32_t> IndexRecordReader::copiesOf(uint32_t recid, size_t limit) {
+  // The engine shows copies as one hit only where everyone sees every record.
+  if (!org_ || recid == 0 || protected_) return {};
+  const bool org = recid <= orgCount_;
+  std::vector<uint32_t> ids =
+      (org ? *org_ : *inc_).copiesOf(org ? recid : recid - orgCount_, limit);
+  if (!org)
+    for (uint32_t& id : ids)
+      id += orgCount_;
+  return ids;
 }
 
 }  // namespace render

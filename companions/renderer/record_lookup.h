@@ -38,6 +38,9 @@ using ::kGroupEndDelim;
 // The file in an index directory that names the folder relative document
 // paths start from.
 constexpr const char* kSourceFolderFile = "source_folder";
+// The index builder's list of copies in an index part: one 32-bit integer
+// per record (host byte order), the first record of the same content, or 0.
+constexpr const char* kContentCopiesFile = "content_copies";
 
 // Splits text at every occurrence of delim; a trailing delimiter ends the
 // last field (it does not open an empty one).
@@ -115,8 +118,12 @@ class IndexFile {
   // Reads exactly n bytes at offset; false for anything less, or when the
   // file cannot be opened (tried once).
   bool readAt(uint64_t offset, void* out, size_t n);
+  // Its size in bytes; 0 when it cannot be opened.
+  uint64_t size();
 
  private:
+  int descriptor();  // opened on first use; -1 when it cannot be
+
   std::string path_;
   UniqueFd fd_;
   bool tried_ = false;
@@ -176,6 +183,10 @@ class IndexRecordReader {
   RecordDetails read(uint32_t recid);
   // Records of the org index; merged ids above it lie in the inc index.
   uint32_t orgCount() const { return orgCount_; }
+  // The merged ids of the other records of the same content as record recid
+  // in its part of the index (kContentCopiesFile), in record order, at most
+  // `limit`. None for a protected index or one built before the list.
+  std::vector<uint32_t> copiesOf(uint32_t recid, size_t limit);
 
  private:
   struct Directory;
@@ -185,6 +196,7 @@ class IndexRecordReader {
   std::string mappingPath_;
   bool columnsRead_ = false;
   std::vector<std::string> columns_;
+  bool protected_ = false;
 };
 
 }  // namespace render

@@ -399,6 +399,15 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
       // Shown without its record, a hit would be a name made up here.
       if (!d.found) return LoadStatus::kRecordsUnreadable;
       hit.similarQuery = similarQueryOf(l, *reader, d);
+      // A copy changed or removed since the build is no copy any more.
+      for (uint32_t id : reader->copiesOf(static_cast<uint32_t>(l.recid), kMaxCopiesListed)) {
+        const RecordDetails copy = reader->read(id);
+        if (copy.found && openRecordedDocument(copy, inst_.language)) {
+          const std::string where =
+              localToUtf8(copy.location.empty() ? copy.fileName : copy.location, inst_.language);
+          hit.copies.push_back(where);
+        }
+      }
     }
     fillHit(d, here, page, page.hits.size() < kMaxSnippetDocuments, hit);
     if (const RemoteRecordView* view = here ? nullptr : remote.view(l)) showRemoteView(*view, hit);

@@ -87,7 +87,13 @@ struct HitView {
   // The query that finds documents like this one (hits of this host only:
   // the query program reads the record's terms here); "" when none.
   std::string similarQuery{};
+  // Where the other copies of the document (records of the same content in
+  // its index, shown as this one hit) lie, UTF-8; only those still as the
+  // index read them, at most kMaxCopiesListed.
+  std::vector<std::string> copies{};
 };
+
+constexpr size_t kMaxCopiesListed = 50;
 
 struct ResultPage {
   std::string resultName;  // the file read: B, or B_fast while B is missing

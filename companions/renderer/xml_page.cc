@@ -45,6 +45,12 @@ void xmlHit(const HitView& hit, int bestScore, std::string& out) {
   const std::string relevance = relevanceWord(hit.line.score, bestScore);
   if (!relevance.empty()) out += element("relevance", relevance);
   out += "<record>" + std::to_string(hit.line.recid) + "</record>";
+  if (!hit.copies.empty()) {
+    out += "<copies" + attr("count", static_cast<int64_t>(hit.copies.size() + 1)) + ">";
+    for (const std::string& copy : hit.copies)
+      out += element("copy", copy);
+    out += "</copies>";
+  }
   out += element("snippet", snippetText(hit.snippet)) + "</hit>\n";
 }
 

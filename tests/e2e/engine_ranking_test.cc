@@ -160,7 +160,9 @@ TEST(EngineRankingStats, WeightsFollowFrequencyLengthAndRarity) {
   for (Xapian::termcount wdf : {1u, 50u, 100000u})
     for (Xapian::termcount len : {1u, 100u, 100000u})
       EXPECT_LE(weight.get_sumpart(wdf, len, 1), weight.get_maxpart()) << wdf << " " << len;
-  EXPECT_EQ(weight.get_sumpart(0, 100, 1), 0);
+  // A heading term (no frequency) weighs its factor, whatever the length.
+  EXPECT_DOUBLE_EQ(weight.get_sumpart(0, 100, 1), 2.0);
+  EXPECT_DOUBLE_EQ(weight.get_sumpart(0, 100000, 1), 2.0);
 }
 
 // The generated documents of the end-to-end cases: licence texts, about the

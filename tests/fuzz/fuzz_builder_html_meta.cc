@@ -1,7 +1,8 @@
 /// @file fuzz_builder_html_meta.cc
 /// @brief Arbitrary bytes as an HTML document whose <meta> fields become
 /// document properties: names come out lower case and trimmed, and each
-/// property within its size.
+/// property within its size; and as a plain-text document, whose title is
+/// its first line only when that reads as a title.
 
 #include "companions/engine/doc_extract.h"
 #include "companions/engine/property_index.h"
@@ -20,5 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text.doc = vela::extractHtml(utf8);
   for (const std::string& value : vela::documentProperties(text, meta))
     fuzzscratch::check(value.size() <= vela::kMaxPropertyBytes);
+  const std::string title = vela::extractText(utf8).title;
+  fuzzscratch::check(title.empty() || (vela::readsAsTitle(title) && title.size() <= 128 &&
+                                       title == vela::firstLine(utf8, 128)));
   return 0;
 }
