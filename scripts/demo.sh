@@ -254,6 +254,8 @@ as_account env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
 # made as the report timer makes it, in a folder only the server account and
 # the web server's authenticated /report/ read.
 as_account ../binind/search_report --root "$root" --out "$root/report/report.html"
+# Demos before this one published it on the public pages.
+rm -f "$root/search/report.html"
 
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
   first=$(ls -t "$root/tmp" | grep -E '^query[0-9]+$' | head -n 1)
