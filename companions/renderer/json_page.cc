@@ -93,6 +93,14 @@ void jsonHit(const HitView& hit, const ResultPage& page, const LinkContext& link
   o.textOrNull("view", hit.local ? viewLinkUrl(links, page, hit.rank) : "");
   o.textOrNull("similar",
                hit.similarQuery.empty() ? "" : queryLinkUrl(links, page, hit.similarQuery));
+  // Records of the same content are one hit: how many, and where the others lie.
+  if (hit.copies.empty()) {
+    o.null("copies");
+  } else {
+    JsonObject copies(o.key("copies"));
+    copies.number("count", static_cast<int64_t>(hit.copies.size() + 1));
+    jsonTexts(hit.copies, copies.key("others"));
+  }
   // A row of a database index names its columns; a document has none.
   if (hit.fields.empty()) {
     o.null("fields");

@@ -397,6 +397,7 @@ TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   page.hits[0].time = 1100000000;
   page.hits[0].hasSize = true;
   page.hits[0].size = 512;
+  page.hits[0].copies = {"pkg-a/copyright", "pkg\"b/copyright"};
   const CgiAnswer answer = renderResultPage(page, [] {
     LinkContext l;
     l.request.result = kName;
@@ -423,7 +424,7 @@ TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   EXPECT_EQ(first.keys(),
             (std::vector<std::string>{"rank", "file", "title", "location", "date", "epoch", "size",
                                       "index", "score", "relevance", "record", "snippet", "view",
-                                      "similar", "fields"}));
+                                      "similar", "copies", "fields"}));
   EXPECT_EQ(first["rank"].number, 11);
   EXPECT_EQ(first["file"].text, "<script>$x</script>");
   EXPECT_EQ(first["title"].text, "T\x01itle\xEF\xBF\xBE");  // JSON carries what XML cannot
@@ -435,7 +436,12 @@ TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   EXPECT_EQ(first["relevance"].text, "medium");
   EXPECT_EQ(first["snippet"].text, "... see <a> $x");
   EXPECT_EQ(first["view"].text, "getfilelist.exe?result=" + kName + "&view=11&no=10");
+  // Copies of one content are one hit that says how many and where.
+  EXPECT_EQ(first["copies"]["count"].number, 3);
+  ASSERT_EQ(first["copies"]["others"].items.size(), 2u);
+  EXPECT_EQ(first["copies"]["others"].items[1].text, "pkg\"b/copyright");
   const rendertest::Json& second = json["hits"].items[1];
+  EXPECT_EQ(second["copies"].kind, rendertest::Json::Kind::kNull);
   EXPECT_EQ(second["location"].kind, rendertest::Json::Kind::kNull);
   EXPECT_EQ(second["view"].kind, rendertest::Json::Kind::kNull);  // another host's
   EXPECT_EQ(second["date"].kind, rendertest::Json::Kind::kNull);
