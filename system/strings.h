@@ -43,6 +43,11 @@ size_t characterLength(const char* text, size_t left, int language);
 // character).
 size_t characterLength(const char* text, int language);
 
+// The code page (an iconv name) of a document that is not UTF-8 on an English
+// installation: the western one, which older editors wrote and which also
+// defines 0x80-0x9F (typographic quotes, the euro sign).
+constexpr const char* kWesternCharset = "WINDOWS-1252";
+
 // The last "/" of path that is a character of its own (never the second byte
 // of a double-byte character), or NULL. The one-argument forms use the
 // installation's language.

@@ -9,6 +9,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "system/strings.h"
+
 namespace vela {
 
 namespace {
@@ -163,6 +165,11 @@ std::string decodeDocument(std::string_view bytes, const CodePage& cp, bool html
     if (!cs.empty() && convertCharset(bytes, cs.c_str(), "UTF-8", out)) return out;
   }
   if (isValidUtf8(bytes)) return std::string(bytes);
+  // Text that is not UTF-8 on an English installation was written by an
+  // older editor in the western code page; reading it as UTF-8 would lose
+  // every accented letter to a blank.
+  if (cp.language() == Language::kEnglish && convertCharset(bytes, kWesternCharset, "UTF-8", out))
+    return out;
   return cp.toUtf8(bytes);
 }
 

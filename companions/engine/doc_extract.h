@@ -23,7 +23,8 @@ DocKind classifyDocument(const std::string& fileName, std::string_view head);
 
 // The bytes of a document as UTF-8: a byte order mark or (for HTML) a
 // declared charset decide; otherwise valid UTF-8 is taken as it is and
-// anything else is read in the installation's code page.
+// anything else is read in the installation's code page, or on an English
+// installation in the western code page (kWesternCharset).
 std::string decodeDocument(std::string_view bytes, const CodePage& cp, bool html);
 
 struct DocText {

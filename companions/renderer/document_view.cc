@@ -60,7 +60,7 @@ const char* webCharsetName(int language) {
   if (local == "BIG5") return "Big5";
   if (local == "SHIFT_JIS") return "Shift_JIS";
   if (local == "GBK") return "GBK";
-  return "";
+  return "windows-1252";  // text that is not UTF-8 on an English installation
 }
 
 // Reads at most `limit` bytes from the start of fd.
@@ -183,11 +183,9 @@ RawType rawTypeOf(const std::string& fileName, std::string_view head, int langua
     // Text of any kind, HTML included: shown as its source, never rendered.
     type.shownInline = true;
     type.contentType = "text/plain";
-    const char* local = webCharsetName(language);
-    if (isUtf8(head, head.size() >= kRawHeadBytes))
-      type.contentType += "; charset=utf-8";
-    else if (*local != '\0')
-      type.contentType += std::string("; charset=") + local;
+    type.contentType +=
+        std::string("; charset=") +
+        (isUtf8(head, head.size() >= kRawHeadBytes) ? "utf-8" : webCharsetName(language));
   }
   return type;
 }

@@ -58,7 +58,7 @@ struct RawType {
 // documents get their own type and are saved; anything else is
 // application/octet-stream, saved. `head` is the start of the document: text
 // that is UTF-8 is declared so, other text in the local code page of
-// `language` is declared in it where that is not UTF-8.
+// `language`, or on an English installation in the western code page.
 RawType rawTypeOf(const std::string& fileName, std::string_view head, int language);
 
 // A Content-Disposition value for a file name (UTF-8): "inline" or

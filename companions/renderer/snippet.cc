@@ -10,6 +10,7 @@
 
 #include "companions/renderer/html_entities.h"
 #include "companions/renderer/render_text.h"
+#include "system/strings.h"
 
 namespace render {
 
@@ -428,14 +429,21 @@ Decoding decideDecoding(std::string_view bytes, bool whole, bool cut, const std:
   if (!whole && bytes.size() < (html ? 4096 : 1024)) return Decoding::kUndecided;
   if (html) charset = declaredCharset(bytes);
   if (!charset.empty()) return Decoding::kCharset;
-  // In a UTF-8 installation both readings below are the same.
-  if (std::string_view(localCharset(language)) == "UTF-8") return Decoding::kUtf8;
+  const char* local = localCharset(language);
+  const bool english = std::string_view(local) == "UTF-8";
   if (utf8 < 0) {
+    // ASCII reads the same in UTF-8 and the western code page, so the start
+    // of an English document needs no verdict on the rest.
+    if (!whole && english &&
+        std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+      return Decoding::kUtf8;
     if (!whole && isUtf8(bytes, true)) return Decoding::kUtf8Unknown;
     utf8 = isUtf8(bytes, cut) ? 1 : 0;
   }
   if (utf8 == 1) return Decoding::kUtf8;
-  charset = localCharset(language);
+  // As the index builder read it: an English installation's other text is in
+  // the western code page.
+  charset = english ? kWesternCharset : local;
   return Decoding::kCharset;
 }
 

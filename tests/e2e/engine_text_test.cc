@@ -333,6 +333,10 @@ TEST(EngineText, DocumentsAndStoredRecords) {
   EXPECT_EQ(classifyDocument("a.dat", std::string("ab\0c", 4)), DocKind::kSkip);
   EXPECT_EQ(decodeDocument("<meta charset=\"big5\">\xA5\xFE", CodePage(Language::kShiftJis), true),
             "<meta charset=\"big5\">全");
+  // An English installation reads text that is not UTF-8 in the western code page.
+  const CodePage english(Language::kEnglish);
+  EXPECT_EQ(decodeDocument("M\xFCller \x93q\x94", english, false), "Müller “q”");
+  EXPECT_EQ(decodeDocument("Müller", english, false), "Müller");
 
   const FileIdentity identity{0x801, 0x1234567890ABull};
   const StoredRecord rec{"sub/a.txt",

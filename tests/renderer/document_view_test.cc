@@ -131,7 +131,7 @@ TEST(RawDocument, TextIsShownAsTextAndEverythingElseSaved) {
       // HTML and SVG would run in this site: the one is shown as source, the other saved.
       {"page.HTML", "<script>x()</script>", kLangEN, "text/plain; charset=utf-8", true},
       {"i.svg", "<svg onload='x()'/>", kLangEN, "application/octet-stream", false},
-      {"a.txt", "caf\xE9", kLangEN, "text/plain", true},
+      {"a.txt", "caf\xE9", kLangEN, "text/plain; charset=windows-1252", true},
       {"a.txt", "\xA4\xA4", kLangCH, "text/plain; charset=Big5", true},
       {"r.pdf", "%PDF-1.4", kLangEN, "application/pdf", false},
       {"r.PDF", text, kLangEN, "application/pdf", false},

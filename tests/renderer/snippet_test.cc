@@ -114,6 +114,10 @@ TEST(DocumentText, EncodingIsDetectedAndWhatHasNoTextGivesNothing) {
       {"a.txt", "caf\xC3\xA9", kLangCH, "caf\xC3\xA9"},
       {"b.txt", "\xA4\xA4\xA4\xE5", kLangCH, "\xE4\xB8\xAD\xE6\x96\x87"},
       {"c.txt", "\xEF\xBB\xBFx", kLangEN, "x"},
+      // Not UTF-8 on an English installation: the western code page, as the
+      // index read it (e acute, typographic quotes, the euro sign).
+      {"w.txt", "caf\xE9 \x93q\x94 \x80", kLangEN,
+       "caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D \xE2\x82\xAC"},
       {"d.txt", std::string("\xFF\xFEh\0i\0", 6), kLangEN, "hi"},
       {"e.html", "<meta charset=\"Shift_JIS\"><p>\x93\xFA</p>", kLangCH, " \xE6\x97\xA5 "},
       {"sub/f.HTM", "<p>a&lt;b</p>", kLangEN, " a<b "},
@@ -136,7 +140,8 @@ TEST(DocumentText, AWholeDocumentIsReadableWithItsLines) {
        "  line &amp; more</p><ul><li>a</li><li>b</li></ul>x<br>y</body></html>",
        false, "Head\nOne line & more\na\nb\nx\ny"},
       {"a.txt", "ab\xE4\xB8", true, "ab"},  // cut inside a character by the view's limit
-      {"a.txt", "ab\xE4\xB8", false, "ab" + std::string(kReplacement) + std::string(kReplacement)},
+      // Whole, it is no UTF-8: the western code page, as the index read it.
+      {"a.txt", "ab\xE4\xB8", false, "ab\xC3\xA4\xC2\xB8"},
       {"b.bin", std::string("x\0y", 3), false, ""},
       {"c.txt",
        "\xEF\xBB\xBF"
