@@ -31,6 +31,17 @@ constexpr int kRecordsChecked = 50;
 constexpr int kMinChecks = 5;
 constexpr int kMaxChecks = 20;
 constexpr size_t kMaxResultBytes = 1u << 20;
+constexpr const char* kBlanks = " \t";
+// Marks around a word that are the query's: phrase quotes, groups, and the
+// signs that require or exclude a word.
+constexpr const char* kWordMarks = "\"()+-";
+
+// Words the engine reads as operators, which are never misspellings.
+bool isOperatorWord(const std::string& word) {
+  for (const char* op : {"and", "or", "not", "near"})
+    if (strcasecmp(word.c_str(), op) == 0) return true;
+  return false;
+}
 
 // Record numbers (within the part) of the first hits of `word` in the part
 // at `home`; empty when the engine finds none or fails.
@@ -107,29 +118,72 @@ std::vector<SimilarKeywordCandidate> offerableKeywords(
   return offered;
 }
 
+SimilarKeywordCandidate correctedQuery(const std::string& query, const WordLookAlikes& lookAlikes,
+                                       const WordCheck& readable) {
+  SimilarKeywordCandidate corrected;
+  bool replaced = false;
+  int looked = 0;
+  for (size_t pos = 0; pos < query.size();) {
+    const size_t start = query.find_first_not_of(kBlanks, pos);
+    corrected.name += query.substr(pos, start == std::string::npos ? start : start - pos);
+    if (start == std::string::npos) break;
+    const size_t end = std::min(query.find_first_of(kBlanks, start), query.size());
+    // Quotes and brackets belong to the query, not to the word.
+    const size_t first = query.find_first_not_of(kWordMarks, start);
+    const size_t last = query.find_last_not_of(kWordMarks, end - 1);
+    pos = end;
+    if (first >= end || last == std::string::npos || last < first) {
+      corrected.name += query.substr(start, end - start);
+      continue;
+    }
+    const std::string word = query.substr(first, last + 1 - first);
+    std::string meant = word;
+    if (word.find_first_of("*?") == std::string::npos && !isOperatorWord(word) &&
+        looked < kMaxCorrectedWords && (++looked, !readable(word))) {
+      const std::vector<SimilarKeywordCandidate> alike = lookAlikes(word);
+      if (!alike.empty()) {
+        meant = alike.front().name;
+        corrected.score =
+            replaced ? std::min(corrected.score, alike.front().score) : alike.front().score;
+        replaced = true;
+      }
+    }
+    corrected.name +=
+        query.substr(start, first - start) + meant + query.substr(last + 1, end - last - 1);
+  }
+  if (!replaced) corrected = SimilarKeywordCandidate{};
+  return corrected;
+}
+
 bool similarKeywordOutput(const std::string& query, const std::string& path, int language,
                           int limitMs, const WordCheck& readable) {
   std::string dir = std::string(systemGetInstallDirectory()) + "/" + kSimilarTermDir;
   if (dir.size() > 1023) return false;
   similar_keyword search(language, limitMs);
   search.read_config_file(kSimilarKeywordCfgPath);
-  search.search(dir, dir + "/" + kSimilarTermDictionary, query);
-  std::vector<SimilarKeywordCandidate> candidates;
-  std::string name;
-  double score = 0;
-  for (size_t i = 0; search.data(i, name, score); ++i)
-    candidates.push_back({name, score});
-  // The query itself is never offered: it is not checked either.
-  candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
-                                  [&](const SimilarKeywordCandidate& c) {
-                                    return strcasecmp(c.name.c_str(), query.c_str()) == 0;
-                                  }),
-                   candidates.end());
   const double threshold = search.get_score_threshold();
   const int maxCount = search.get_output_max_count();
-  return writeSimilarKeywordFile(
-      path, query,
-      offerableKeywords(candidates, threshold, maxCount,
-                        std::min(std::max(maxCount, kMinChecks), kMaxChecks), readable),
-      threshold, maxCount);
+  // The look-alikes of one word that the user could find, best first.
+  const auto lookAlikes = [&](const std::string& word, int count) {
+    similar_keyword one(language, limitMs);
+    one.read_config_file(kSimilarKeywordCfgPath);
+    one.search(dir, dir + "/" + kSimilarTermDictionary, word);
+    std::vector<SimilarKeywordCandidate> candidates;
+    std::string name;
+    double score = 0;
+    for (size_t i = 0; one.data(i, name, score); ++i)
+      // The word itself is never offered: it is not checked either.
+      if (strcasecmp(name.c_str(), word.c_str()) != 0) candidates.push_back({name, score});
+    return offerableKeywords(candidates, threshold, count,
+                             std::min(std::max(count, kMinChecks), kMaxChecks), readable);
+  };
+  const size_t from = query.find_first_not_of(kBlanks);
+  if (from == std::string::npos) return false;
+  const std::string trimmed = query.substr(from, query.find_last_not_of(kBlanks) + 1 - from);
+  if (trimmed.find_first_of(kBlanks) == std::string::npos)
+    return writeSimilarKeywordFile(path, query, lookAlikes(trimmed, maxCount), threshold, maxCount);
+  const SimilarKeywordCandidate corrected = correctedQuery(
+      trimmed, [&](const std::string& word) { return lookAlikes(word, 1); }, readable);
+  if (corrected.name.empty()) return false;
+  return writeSimilarKeywordFile(path, query, {corrected}, threshold, 1);
 }

@@ -20,7 +20,8 @@ using WordCheck = std::function<bool(const std::string& word)>;
 
 // Writes B_similar_keyword (`path`) for `query` with the settings of
 // "../setting/similar_keyword.cfg" and the similar-term index of the
-// installation directory; no file when no keyword is found. A candidate is
+// installation directory; no file when no keyword is found. A query of
+// several words is corrected word by word (correctedQuery), as one line. A candidate is
 // written only when `readable` says it occurs where the user could find it,
 // so that a suggestion tells nothing of indexes not searched or of records
 // hidden from the user. Each engine run may take `limitMs`. False when no
@@ -33,6 +34,18 @@ bool similarKeywordOutput(const std::string& query, const std::string& path, int
 std::vector<SimilarKeywordCandidate> offerableKeywords(
     const std::vector<SimilarKeywordCandidate>& candidates, double threshold, int maxCount,
     int maxChecks, const WordCheck& readable);
+
+// Look-alikes of one word that the user could find, best first.
+using WordLookAlikes = std::function<std::vector<SimilarKeywordCandidate>(const std::string& word)>;
+
+// A query of several words as the user may have meant it: each word that
+// `readable` does not find (wildcards and operators aside) is replaced by
+// its best look-alike, quotes and brackets kept around it; at most
+// kMaxCorrectedWords words are looked up. Its score is that of the weakest
+// replacement. An empty name when no word was replaced.
+constexpr int kMaxCorrectedWords = 8;
+SimilarKeywordCandidate correctedQuery(const std::string& query, const WordLookAlikes& lookAlikes,
+                                       const WordCheck& readable);
 
 // The check of a run: `word` occurs in a record of an index of this host
 // among `selected` that `who` may see (the engine, exact word, on each part

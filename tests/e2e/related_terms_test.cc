@@ -82,6 +82,11 @@ TEST_F(RelatedTermsTest, AMisspeltWordIsAnsweredWithTheWordMeant) {
               std::string::npos)
         << typed << r.out;
   }
+  // Several words are corrected word by word, the words the index holds kept.
+  const e2e::RunResult two = search("telescope%20galxy");
+  EXPECT_NE(two.out.find("query=telescope%20galaxy\"><b>telescope galaxy</b></a>?"),
+            std::string::npos)
+      << two.out;
   // Two words joined are no one word to correct.
   EXPECT_EQ(search("galxy%20or%20orbit").out.find("Did you mean"), std::string::npos);
   EXPECT_EQ(search("galxy", "&similar_keyword_option=off").out.find("Did you mean"),

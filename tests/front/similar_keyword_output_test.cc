@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -38,6 +39,41 @@ TEST(OfferableKeywords, OnlyWordsTheUserCouldFindWithinTheCounts) {
   asked.clear();
   EXPECT_TRUE(offerableKeywords(candidates, 1000, 10, 1, check).empty());
   EXPECT_EQ(1u, asked.size());
+}
+
+TEST(CorrectedQuery, EachWordTheIndexLacksIsReplacedAndTheRestKept) {
+  const std::set<std::string> held = {"free", "software", "galaxy", "orbit"};
+  const auto readable = [&](const std::string& w) { return held.count(w) > 0; };
+  std::vector<std::string> lookedUp;
+  const auto lookAlikes = [&](const std::string& w) {
+    lookedUp.push_back(w);
+    if (w == "sofware") return std::vector<SimilarKeywordCandidate>{{"software", 2500}};
+    if (w == "galxy") return std::vector<SimilarKeywordCandidate>{{"galaxy", 1800}};
+    return std::vector<SimilarKeywordCandidate>{};
+  };
+  const std::tuple<std::string, std::string, double> cases[] = {
+      {"free sofware", "free software", 2500},
+      // Quotes, groups and signs stay where they were; the weakest score counts.
+      {"\"free sofware\" -(galxy)", "\"free software\" -(galaxy)", 1800},
+      {"galxy  OR  orbit", "galaxy  OR  orbit", 1800},
+      // Nothing to replace: no suggestion.
+      {"free software", "", 0},
+      {"xyzzy free", "", 0},
+      {"galx* sofwar?", "", 0},
+  };
+  for (const auto& [query, meant, score] : cases) {
+    const SimilarKeywordCandidate c = correctedQuery(query, lookAlikes, readable);
+    EXPECT_EQ(c.name, meant) << query;
+    EXPECT_EQ(c.score, score) << query;
+  }
+  EXPECT_EQ(lookedUp, (std::vector<std::string>{"sofware", "sofware", "galxy", "galxy", "xyzzy"}));
+  // Each word costs engine runs: a long query is looked at only so far.
+  lookedUp.clear();
+  std::string many;
+  for (int i = 0; i < kMaxCorrectedWords + 4; ++i)
+    many += "nosuchword ";
+  correctedQuery(many, lookAlikes, readable);
+  EXPECT_EQ(lookedUp.size(), static_cast<size_t>(kMaxCorrectedWords));
 }
 
 }  // namespace
