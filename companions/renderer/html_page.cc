@@ -3,6 +3,8 @@
 /// it, the search form to search again, the paging and the ways on (sort
 /// choices, related terms, similar keywords, classes, single indexes).
 
+#include <strings.h>
+
 #include <cstdio>
 #include <string>
 
@@ -33,6 +35,7 @@ constexpr const char* kStyle =
     ".sort a,.sort b,.paging a,.paging b,.classes a,.classes b{display:inline-block;"
     "padding:.25em .4em}"
     ".problem,.missing{font-weight:bold}.suggest{font-size:1.05em}"
+    ".scope a{display:inline-block;padding:.2em 0}"
     // A document's own lines, wrapped at the screen's width.
     ".doc{white-space:pre-wrap;border-top:1px solid #ccc;padding-top:.8em}"
     ".doc.text{font-family:monospace;font-size:.95em}.actions a{display:inline-block;"
@@ -127,6 +130,62 @@ std::string windowText(const ResultPage& page) {
   return "dated from " + esc(page.dateFrom) + " to " + esc(page.dateTo);
 }
 
+// The value of a variable of the search's own request; "" when absent.
+std::string searchField(const ResultPage& page, const char* name) {
+  for (const auto& [field, value] : page.searchFields)
+    if (field == name) return value;
+  return "";
+}
+
+// What "Look in" chose, in words; "" for the whole text.
+std::string lookInText(const ResultPage& page) {
+  static const char* const kPlaces[][2] = {{"title", "titles"},        {"subject", "subjects"},
+                                           {"company", "companies"},   {"author", "authors"},
+                                           {"filename", "file names"}, {"comment", "comments"},
+                                           {"keyword", "keywords"}};
+  const std::string chosen = searchField(page, "filenamesearch");
+  for (const auto& place : kPlaces)
+    if (strcasecmp(chosen.c_str(), place[0]) == 0) return place[1];
+  return "";
+}
+
+std::string removeLink(const std::string& url, const std::string& what) {
+  return " (<a href=\"" + esc(url) + "\" aria-label=\"Search again without " + esc(what) +
+         "\">remove</a>)";
+}
+
+// Everything that narrowed the search besides its words, each with the
+// link that searches again without it, so that a user who sees too few hits
+// sees why and widens the search in one click.
+void scopeLine(const ResultPage& page, const LinkContext& links, std::string& out) {
+  std::vector<std::string> parts;
+  const std::string lookIn = lookInText(page);
+  if (!lookIn.empty())
+    parts.push_back(lookIn + " only (" +
+                    anchor(wholeTextLinkUrl(links, page), "search the whole text") + ")");
+  // Indexes the user ticked, each removable while another remains; a class
+  // is the administrator's grouping and is changed on the search page.
+  const bool byClass = searchedClass(page) != nullptr;
+  if (!byClass && page.indexes.size() > 1) {
+    std::string list;
+    for (const IndexEntry& e : page.indexes) {
+      const std::string name = e.desc.empty() ? e.name : e.desc;
+      list += (list.empty() ? "" : ", ") + esc(name) +
+              removeLink(withoutIndexLinkUrl(links, page, e), name);
+    }
+    parts.push_back("indexes " + list);
+  }
+  if (page.dateWindow)
+    parts.push_back(windowText(page) + removeLink(allDatesLinkUrl(links, page), "the dates"));
+  if (page.fuzzy) parts.push_back("fuzzy matching");
+  if (page.thesaurus) parts.push_back("thesaurus");
+  if (parts.empty()) return;
+  out += "<p class=\"scope\" id=\"scope\">Scope: ";
+  for (size_t i = 0; i < parts.size(); ++i)
+    out += (i ? "; " : "") + parts[i];
+  out += ".</p>";
+}
+
 void summary(const ResultPage& page, const LinkContext& links, std::string& out) {
   out += "<div class=\"summary\" id=\"summary\"><p>";
   const std::string typed = "<b>" + esc(page.queryTyped) + "</b>";
@@ -154,13 +213,7 @@ void summary(const ResultPage& page, const LinkContext& links, std::string& out)
   }
   if (!page.queryUnderstood.empty() && page.queryUnderstood != page.queryTyped)
     out += "<p class=\"understood\">Searched for: " + esc(page.queryUnderstood) + "</p>";
-  std::string options;
-  if (page.fuzzy) options += " fuzzy matching;";
-  if (page.thesaurus) options += " thesaurus;";
-  if (page.dateWindow)
-    options +=
-        " " + windowText(page) + " (" + anchor(allDatesLinkUrl(links, page), "remove") + ");";
-  if (!options.empty()) out += "<p class=\"options\">Options:" + options + "</p>";
+  scopeLine(page, links, out);
   out += "</div>\n";
 }
 

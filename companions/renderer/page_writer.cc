@@ -36,6 +36,15 @@ std::string searchAgainUrl(const LinkContext& links, const ResultPage& page,
   return links.searchUrl + "?" + rewriteQueryString(page.queryUrl, drop, add);
 }
 
+// The index_id by which a search names `index` (with its agent's port when
+// it lies on another host).
+std::string indexUid(const IndexEntry& index) {
+  std::string uid;
+  make_index_uid(index.host.c_str(), index.name.c_str(), uid);
+  if (!index.port.empty()) uid += "$" + index.port;
+  return uid;
+}
+
 }  // namespace
 
 std::string CgiAnswer::header() const {
@@ -163,13 +172,26 @@ std::string classLinkUrl(const LinkContext& links, const ResultPage& page, const
   return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"}, {{"class_uid", uid}});
 }
 
+std::string wholeTextLinkUrl(const LinkContext& links, const ResultPage& page) {
+  return searchAgainUrl(links, page, {"filenamesearch"}, {});
+}
+
 std::string indexLinkUrl(const LinkContext& links, const ResultPage& page,
                          const IndexEntry& index) {
-  std::string uid;
-  make_index_uid(index.host.c_str(), index.name.c_str(), uid);
-  if (!index.port.empty()) uid += "$" + index.port;
   return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"},
-                        {{"index_id", uid}, {"search_no", "1"}});
+                        {{"index_id", indexUid(index)}, {"search_no", "1"}});
+}
+
+std::string withoutIndexLinkUrl(const LinkContext& links, const ResultPage& page,
+                                const IndexEntry& gone) {
+  std::vector<std::pair<std::string, std::string>> kept;
+  const std::string goneUid = indexUid(gone);
+  for (const IndexEntry& e : page.indexes) {
+    std::string uid = indexUid(e);
+    if (uid != goneUid) kept.emplace_back("index_id", std::move(uid));
+  }
+  kept.emplace_back("search_no", "1");
+  return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"}, kept);
 }
 
 std::string viewLinkUrl(const LinkContext& links, const ResultPage& page, int64_t rank, bool raw) {

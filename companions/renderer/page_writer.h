@@ -170,13 +170,18 @@ std::string sortLinkUrl(const LinkContext& links, const ResultPage& page, const 
 // The search again with another query (bytes in the local code page).
 std::string queryLinkUrl(const LinkContext& links, const ResultPage& page,
                          const std::string& query);
-// The search again over the indexes of a class.
 // The search again without its date window.
 std::string allDatesLinkUrl(const LinkContext& links, const ResultPage& page);
+// The search again in the whole text, not only in one property ("Look in").
+std::string wholeTextLinkUrl(const LinkContext& links, const ResultPage& page);
+// The search again over the indexes of a class.
 std::string classLinkUrl(const LinkContext& links, const ResultPage& page, const std::string& uid);
 // The search again over the one index `index` (its uid as index_id, and
 // search_no=1 to search it alone).
 std::string indexLinkUrl(const LinkContext& links, const ResultPage& page, const IndexEntry& index);
+// The search again over the indexes it searched (page.indexes) but `gone`.
+std::string withoutIndexLinkUrl(const LinkContext& links, const ResultPage& page,
+                                const IndexEntry& gone);
 // The document view of hit `rank`, or with `raw` its bytes.
 std::string viewLinkUrl(const LinkContext& links, const ResultPage& page, int64_t rank,
                         bool raw = false);
