@@ -3,6 +3,8 @@
 
 #include "front/query_encoding.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -27,4 +29,30 @@ bool transferCodeToLocalPage(const std::string& text, const char* encoding, std:
   }
   out.assign(buffer.data());
   return true;
+}
+
+std::vector<unsigned> unholdableCharacters(const std::string& sent, const std::string& local) {
+  std::vector<unsigned> found;
+  for (size_t at = local.find("&#"); at != std::string::npos; at = local.find("&#", at + 2)) {
+    const size_t digits = at + 2;
+    size_t end = digits;
+    unsigned long code = 0;
+    while (end < local.size() && end - digits < 7 && local[end] >= '0' && local[end] <= '9')
+      code = code * 10 + static_cast<unsigned>(local[end++] - '0');
+    if (end == digits || end >= local.size() || local[end] != ';') continue;
+    if (sent.find(local.substr(at, end + 1 - at)) != std::string::npos) continue;
+    if (std::find(found.begin(), found.end(), code) == found.end())
+      found.push_back(static_cast<unsigned>(code));
+  }
+  return found;
+}
+
+std::string codePointNames(const std::vector<unsigned>& codePoints) {
+  std::string names;
+  for (const unsigned code : codePoints) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "U+%04X", code);
+    names += (names.empty() ? "" : ", ") + std::string(buf);
+  }
+  return names;
 }

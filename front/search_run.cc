@@ -108,13 +108,17 @@ MaybeEnd admitUser(RunState& run) {
 // then gets the rules of local text that reading the options left out.
 // Returns the query as typed in the local code page when it was converted:
 // the result page shows it, and the page knows only the local code page.
-std::optional<std::string> convertDeclaredEncoding() {
+// Characters the local code page cannot hold are named in `unholdable`:
+// searched as the converter wrote them, they would find nothing, or the
+// wrong thing, without a word.
+std::optional<std::string> convertDeclaredEncoding(std::string& unholdable) {
   const char* encoding = cgi_variable.findCgiVariableByName("query_encoding");
   if (!encoding) return std::nullopt;
   std::optional<std::string> typed;
   std::string converted;
   if (queryOption.orgQuery[0] != '\0' &&
       transferCodeToLocalPage(queryOption.orgQuery, encoding, converted)) {
+    unholdable = codePointNames(unholdableCharacters(queryOption.orgQuery, converted));
     std::snprintf(queryOption.orgQuery, sizeof queryOption.orgQuery, "%s", converted.c_str());
     typed = std::move(converted);
   }
@@ -224,9 +228,16 @@ MaybeEnd refuseUnknownOrder() {
 
 // Steps 9 to 13, and what a query may cost.
 MaybeEnd prepareQuery(RunState& run) {
-  run.typedQuery = convertDeclaredEncoding();
+  std::string unholdable;
+  run.typedQuery = convertDeclaredEncoding(unholdable);
   // The form shows the query as typed, in the page's own code page.
   if (run.typedQuery) setSearchAgainQuery(*run.typedQuery);
+  if (!unholdable.empty()) {
+    RunEnd end = RunEnd::error("1081", kRefused);
+    end.page = RunEnd::Page::kVariableNotFound;  // the characters go where $$CGI_NAME$$ stands
+    end.value = unholdable;
+    return end;
+  }
   gettimeofday(&run.tvStart, nullptr);
   normaliseQuery(queryOption.orgQuery, queryOption.h2f_flag, kQueryCfgPath);
   // A search for nothing would only answer "no documents": ask for a query.

@@ -111,6 +111,7 @@ int messageHttpStatus(const char* number, bool refused) {
                    {"1078", 404},
                    {"1079", 400},
                    {"1080", 400},
+                   {"1081", 400},
                    {"1076", 413},
                    // No permit, or one that is no good.
                    {"3100", 403},

@@ -34,14 +34,22 @@ SourceChar readUtf8(const CharsetWork&, const uint8_t* p, size_t left) {
     reportStrayUtf8Byte();
     return {Read::kSkip, 0, 1};
   }
-  if (c >= 0xF0) return {Read::kSkip, 0, 1};
-  const size_t length = c < 0xE0 ? 2 : 3;
+  // Beyond the tables (emoji and the like), but still a character: it goes
+  // on as a reference rather than vanishing from the text unseen.
+  if (c > 0xF4) return {Read::kSkip, 0, 1};
+  const size_t length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
   // A lead byte whose followers are not continuation bytes starts no
   // character: it alone is dropped, so that the text after it survives.
   for (size_t i = 1; i < length && i < left; ++i) {
     if ((p[i] & 0xC0) != 0x80) return {Read::kSkip, 0, 1};
   }
   if (left < length) return {Read::kCut, 0, 0};
+  if (length == 4) {
+    const uint32_t code =
+        (c & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu);
+    if (code < 0x10000 || code > 0x10FFFF) return {Read::kSkip, 0, 1};
+    return {Read::kChar, code, length};
+  }
   const uint32_t code = length == 2 ? (c & 0x1Fu) << 6 | (p[1] & 0x3Fu)
                                     : (c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
   return {Read::kChar, code, length};

@@ -73,6 +73,7 @@ class Site {
   std::string local(const std::string& utf8) const { return encode(utf8, charset_); }
   const Installation& inst() const { return inst_; }
   std::string home() const { return home_; }
+  std::string id() const { return id_; }
 
   // A request of the trusted user on the index, hits in file-name order.
   Answer search(const std::string& rest) const {
@@ -172,6 +173,15 @@ TEST_F(Big5QueryText, Utf8QueryIsSearchedInBig5) {
   EXPECT_EQ(b5("中文"), a.keyword);
   EXPECT_EQ(b5("中文"), a.term);  // what the user typed, as the page shows it
   EXPECT_NE(std::string::npos, a.page.find("for <b>中文</b>")) << a.page;
+}
+
+// Big5 has no Hangul and no emoji: the converter would leave "&#54620;" for the engine
+// to read as digits. The page names the character instead, as a refusal.
+TEST_F(Big5QueryText, ACharacterBig5CannotHoldIsNamed) {
+  const RunResult r = site_->inst().get("user=TESSERA&index_id=7F000001_" + site_->id() +
+                                        "&query=" + escaped("中文 한 😀") + "&query_encoding=UTF-8");
+  EXPECT_EQ(0u, r.out.find("Status: 400")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("this site cannot search (U+D55C, U+1F600)")) << r.out;
 }
 
 TEST_F(Big5QueryText, UnknownEncodingKeepsTheQueryAsSent) {

@@ -102,7 +102,9 @@ TEST_F(CharsetEngine, Conversions) {
       {kCharsetUtf8, kCharsetBig5, "x&#12", "x&#12"},                // cut by the end
       {kCharsetUtf8, kCharsetBig5, "a&", "a&"},
       // Bad UTF-8 is dropped byte by byte so that the text after it survives.
-      {kCharsetUtf8, kCharsetBig5, "\200a\xF0\x9F\x98\x80!\303A\344\270B\344C", "a!ABC"},
+      // A character beyond the tables (an emoji) is named, not dropped unseen.
+      {kCharsetUtf8, kCharsetBig5, "\200a\xF0\x9F\x98\x80!\303A\344\270B\344C", "a&#128512;!ABC"},
+      {kCharsetUtf8, kCharsetBig5, "\xF5\x80\x80\x80\xF0\x8F\xBF\xBFx", "x"},
       {kCharsetUtf8, kCharsetBig5, "x\xE4\xB8", "x"},
       // Double-byte in: unknown codes become U+FFFD, never a zero byte.
       {kCharsetBig5, kCharsetUtf8, "a" + kZhongBig5 + "\xA1\xB1", "a" + kZhongUtf8 + "\xC2\xA7"},
