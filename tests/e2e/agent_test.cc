@@ -350,7 +350,7 @@ TEST_F(AgentTest, AnAgentThatDoesNotKnowTheViewLeavesThePageAsBefore) {
           d.found = true;
           d.fileName = "old.txt";
           d.title = "Older title";
-          render::appendRecordInfo(d, answer);
+          appendRecordSummary(d, answer);
         }
         answer += E;
       }
