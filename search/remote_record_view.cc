@@ -72,34 +72,39 @@ bool validRequest(const RemoteViewRequest& r) {
 }
 
 void appendText(std::string_view text, std::string& bytes) {
-  appendRecordText(text, kMaxViewText, bytes);
+  bytes += encodeRecordedPath(text.substr(0, kMaxViewText));
+  bytes += kFieldView;
+}
+
+void appendNumber(bool known, uint32_t value, std::string& bytes) {
+  if (known) bytes += std::to_string(value);
+  bytes += kFieldView;
+}
+
+// A decimal number, or nothing when unknown; no leading zero (a second
+// spelling).
+bool readNumber(std::string_view text, bool& known, uint32_t& value) {
+  known = !text.empty();
+  int64_t n = 0;
+  if (known && ((text.front() == '0' && text.size() > 1) || !parseDecimal(text, 0, UINT32_MAX, n)))
+    return false;
+  value = static_cast<uint32_t>(n);
+  return true;
 }
 
 void appendRecordFields(const RemoteRecordView& r, std::string& bytes) {
-  bytes += r.found ? "1" : "0";
-  bytes += kFieldView;
-  appendText(r.fileName, bytes);
-  appendText(r.location, bytes);
-  appendRecordNumber(r.hasTime, r.time, bytes);
-  appendRecordNumber(r.hasSize, r.size, bytes);
-  appendText(r.title, bytes);
-  appendText(r.firstLine, bytes);
+  appendRecordSummary(r, bytes);
   appendText(r.docTitle, bytes);
   bytes += std::to_string((r.cutBefore ? 1 : 0) + (r.cutAfter ? 2 : 0));
   bytes += kFieldView;
 }
 
 bool readRecordFields(const std::vector<std::string_view>& f, size_t at, RemoteRecordView& r) {
-  if (f[at] != "0" && f[at] != "1") return false;
-  r.found = f[at] == "1";
   const std::string_view cut = f[at + 8];
   if (cut.size() != 1 || cut[0] < '0' || cut[0] > '3') return false;
   r.cutBefore = (cut[0] - '0') & 1;
   r.cutAfter = (cut[0] - '0') & 2;
-  return decodeRecordedPath(f[at + 1], r.fileName) && decodeRecordedPath(f[at + 2], r.location) &&
-         readRecordNumber(f[at + 3], r.hasTime, r.time) &&
-         readRecordNumber(f[at + 4], r.hasSize, r.size) && decodeRecordedPath(f[at + 5], r.title) &&
-         decodeRecordedPath(f[at + 6], r.firstLine) && decodeRecordedPath(f[at + 7], r.docTitle);
+  return readRecordSummary(f, at, r) && decodeRecordedPath(f[at + 7], r.docTitle);
 }
 
 // "record-flag": a record number from 1 and a flag of 0 or 1.
@@ -268,23 +273,23 @@ bool parseSimilarAnswer(std::string_view bytes, std::string& terms) {
   return group.find(kFieldView) == std::string_view::npos && decodeRecordedPath(group, terms);
 }
 
-void appendRecordText(std::string_view text, size_t max, std::string& bytes) {
-  bytes += encodeRecordedPath(text.substr(0, max));
+void appendRecordSummary(const RecordSummary& r, std::string& bytes) {
+  bytes += r.found ? "1" : "0";
   bytes += kFieldView;
+  appendText(r.fileName, bytes);
+  appendText(r.location, bytes);
+  appendNumber(r.hasTime, r.time, bytes);
+  appendNumber(r.hasSize, r.size, bytes);
+  appendText(r.title, bytes);
+  appendText(r.firstLine, bytes);
 }
 
-void appendRecordNumber(bool known, uint32_t value, std::string& bytes) {
-  if (known) bytes += std::to_string(value);
-  bytes += kFieldView;
-}
-
-bool readRecordNumber(std::string_view text, bool& known, uint32_t& value) {
-  known = !text.empty();
-  int64_t n = 0;
-  if (known && ((text.front() == '0' && text.size() > 1) || !parseDecimal(text, 0, UINT32_MAX, n)))
-    return false;
-  value = static_cast<uint32_t>(n);
-  return true;
+bool readRecordSummary(const std::vector<std::string_view>& f, size_t at, RecordSummary& r) {
+  if (f[at] != "0" && f[at] != "1") return false;
+  r.found = f[at] == "1";
+  return decodeRecordedPath(f[at + 1], r.fileName) && decodeRecordedPath(f[at + 2], r.location) &&
+         readNumber(f[at + 3], r.hasTime, r.time) && readNumber(f[at + 4], r.hasSize, r.size) &&
+         decodeRecordedPath(f[at + 5], r.title) && decodeRecordedPath(f[at + 6], r.firstLine);
 }
 
 int returnCodeOf(std::string_view bytes) {

@@ -76,16 +76,22 @@ bool buildRecordViewRequest(const RemoteViewRequest& request, std::string& bytes
 // buildRecordViewRequest makes them.
 bool parseRecordViewRequest(std::string_view bytes, RemoteViewRequest& request);
 
-struct RemoteRecordView {
-  bool found = false;
+// What an index's directories tell of one record, as both record exchanges
+// (this one and "get_record_info") carry it. Texts as recorded, in the
+// local code page of the host that read them.
+struct RecordSummary {
+  bool found = false;  // the record's directory and info line were there
   std::string fileName;
-  std::string location;
-  bool hasTime = false;
-  uint32_t time = 0;
-  bool hasSize = false;
-  uint32_t size = 0;
   std::string title;
   std::string firstLine;
+  std::string location;  // below the index's source folder; "" when unknown
+  uint32_t time = 0;     // modification time the builder saw; 0 when unknown
+  bool hasTime = false;
+  uint32_t size = 0;  // size the builder saw (cut at 4 GiB - 1)
+  bool hasSize = false;
+};
+
+struct RemoteRecordView : RecordSummary {
   std::string docTitle;  // the document's own title (HTML), UTF-8
   bool cutBefore = false;
   bool cutAfter = false;
@@ -108,12 +114,14 @@ bool parseSnippetAnswer(std::string_view bytes, size_t records, std::vector<Remo
 bool parseDocumentAnswer(std::string_view bytes, RemoteRecordView& record, std::string& body);
 bool parseSimilarAnswer(std::string_view bytes, std::string& terms);
 
-// The fields of the record exchanges (this one and "get_record_info"), each
-// ended by F: a text cut to `max` bytes and escaped; a decimal number, or
-// nothing when unknown. The reader takes no leading zero (a second spelling).
-void appendRecordText(std::string_view text, size_t max, std::string& bytes);
-void appendRecordNumber(bool known, uint32_t value, std::string& bytes);
-bool readRecordNumber(std::string_view text, bool& known, uint32_t& value);
+// The summary's fields as both record exchanges write them, each ended by
+// F: found F fileName F location F time F size F title F firstLine F. Texts
+// are cut to kMaxViewText bytes and escaped; a number unknown is empty.
+void appendRecordSummary(const RecordSummary& record, std::string& bytes);
+// Reads those seven fields from fields[at]; false for any other spelling
+// (a number with a leading zero, a bad escape).
+bool readRecordSummary(const std::vector<std::string_view>& fields, size_t at,
+                       RecordSummary& record);
 
 // The agent's code of a "RETURN_CODE" answer ended by its E; 0 for any
 // other text.

@@ -3,6 +3,7 @@
 
 #include "system/strings.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -57,16 +58,41 @@ int DBCSGetLen(unsigned char byte, int language) {
 namespace {
 
 // Bytes of the UTF-8 sequence `lead` starts (0 for a byte no well-formed
-// sequence starts with).
-size_t utf8SequenceLength(unsigned char lead) {
+// sequence starts with), and the range of its second byte: no overlong form,
+// no surrogate, nothing above U+10FFFF.
+size_t utf8SequenceLength(unsigned char lead, unsigned char& lo, unsigned char& hi) {
+  lo = 0x80;
+  hi = 0xBF;
   if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (lead == 0xE0) lo = 0xA0;
+    if (lead == 0xED) hi = 0x9F;
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (lead == 0xF0) lo = 0x90;
+    if (lead == 0xF4) hi = 0x8F;
+    return 4;
+  }
   return 0;
 }
 
-bool isContinuation(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+// How many bytes of text (at most `left`, which a NUL also ends) begin a
+// well-formed UTF-8 sequence, and in `need` how many it takes; need 1 for a
+// byte that begins none, which is then a prefix of 0 bytes.
+size_t utf8WellFormedPrefix(const char* text, size_t left, size_t& need) {
+  unsigned char lo, hi;
+  need = utf8SequenceLength(static_cast<unsigned char>(text[0]), lo, hi);
+  if (need == 0) {
+    need = 1;
+    return 0;
+  }
+  size_t seen = 1;
+  for (; seen < need && seen < left; ++seen) {
+    const auto c = static_cast<unsigned char>(text[seen]);
+    if (seen == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) break;
+  }
+  return seen;
 }
 
 }  // namespace
@@ -76,11 +102,8 @@ size_t characterLength(const char* text, size_t left, int language) {
   const auto lead = static_cast<unsigned char>(text[0]);
   if (lead < 0x80) return 1;
   if (language == kLangEN) {
-    const size_t n = utf8SequenceLength(lead);
-    if (n == 0 || n > left) return 1;
-    for (size_t i = 1; i < n; ++i)
-      if (!isContinuation(text[i])) return 1;
-    return n;
+    size_t need = 0;
+    return utf8WellFormedPrefix(text, left, need) == need ? need : 1;
   }
   return static_cast<size_t>(DBCSGetLen(lead, language));
 }
@@ -90,11 +113,13 @@ size_t characterLength(const char* text, int language) {
   // continuation byte, and a double-byte lead before it stands alone.
   if (static_cast<unsigned char>(text[0]) < 0x80) return 1;
   if (language != kLangEN) return text[1] == '\0' ? 1 : characterLength(text, 2, language);
-  const size_t n = utf8SequenceLength(static_cast<unsigned char>(text[0]));
-  size_t seen = 1;
-  while (seen < n && isContinuation(text[seen]))
-    ++seen;
-  return seen == n ? n : 1;
+  size_t need = 0;
+  return utf8WellFormedPrefix(text, SIZE_MAX, need) == need ? need : 1;
+}
+
+bool utf8CutShort(const char* text, size_t left) {
+  size_t need = 0;
+  return left > 0 && utf8WellFormedPrefix(text, left, need) == left && left < need;
 }
 
 const char* find_last_slash(const char* path, int language) {

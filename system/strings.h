@@ -34,7 +34,8 @@ int DBCSGetLen(unsigned char byte, int language);
 // Length of the character that starts `text` (`left` bytes, at least 1), in
 // the code page of `language`: never more than `left`, never 0. An English
 // installation holds UTF-8 (or single-byte) text, and a byte at or above 0x80
-// is a character of its own unless it leads a well-formed UTF-8 sequence; in
+// is a character of its own unless it leads a well-formed UTF-8 sequence (no
+// overlong form, surrogate or code point above U+10FFFF); in
 // the double-byte code pages, DBCSGetLen's rule. Walking text by these
 // lengths never takes a byte of a character for a quote or a separator, and
 // a cut between them never splits a character.
@@ -42,6 +43,10 @@ size_t characterLength(const char* text, size_t left, int language);
 // The same over text that ends at a NUL byte (which is never part of a
 // character).
 size_t characterLength(const char* text, int language);
+// True when `text` (`left` bytes) is the start of a well-formed UTF-8
+// character that its end cuts short: a text cut at a byte limit, not a
+// broken one.
+bool utf8CutShort(const char* text, size_t left);
 
 // The code page (an iconv name) of a document that is not UTF-8 on an English
 // installation: the western one, which older editors wrote and which also

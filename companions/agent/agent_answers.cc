@@ -87,7 +87,8 @@ std::string snippetAnswer(const RemoteViewRequest& r, const render::Installation
   for (uint32_t id : r.ids) {
     const bool shown = std::find(visible.begin(), visible.end(), id) != visible.end();
     const render::RecordDetails d = shown ? reader.read(id) : render::RecordDetails();
-    RemoteRecordView view = render::viewOfDetails(d);
+    RemoteRecordView view;
+    static_cast<RecordSummary&>(view) = d;
     if (d.found && r.index.find('-') == std::string::npos) {
       const bool inc = id > reader.orgCount();
       view.similar = std::to_string(inc ? id - reader.orgCount() : id) + (inc ? "-1" : "-0");
@@ -121,7 +122,8 @@ std::string documentAnswer(const RemoteViewRequest& r, const render::Installatio
   render::IndexRecordReader reader(inst, r.owner, r.index);
   const render::RecordDetails d = visibleRecord(r, reader, r.ids.front());
   const UniqueFd fd = d.found ? openRecordedDocument(d, inst.language) : UniqueFd();
-  RemoteRecordView view = render::viewOfDetails(d);
+  RemoteRecordView view;
+  static_cast<RecordSummary&>(view) = d;
   std::string answer;
   if (!fd) {
     view.found = false;
@@ -244,7 +246,7 @@ std::string answerRecordInfo(std::string_view bytes) {
     const std::vector<uint32_t> visible = visibleRecords(group.owner, group.index, group.ids, {});
     for (uint32_t id : group.ids) {
       const bool shown = std::find(visible.begin(), visible.end(), id) != visible.end();
-      render::appendRecordInfo(shown ? reader.read(id) : render::RecordDetails(), answer);
+      appendRecordSummary(shown ? reader.read(id) : render::RecordDetails(), answer);
     }
     answer += kGroupEndDelim;
   }

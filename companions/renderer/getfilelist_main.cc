@@ -119,7 +119,7 @@ int remoteDocumentAnswer(const render::ResultReader& reader, const render::Rende
     return hitProblem(render::problem_code::kDocumentNotShown,
                       "This document cannot be shown: its host does not give it, or it has "
                       "changed since it was indexed.");
-  reader.describeHit(render::detailsOfView(view), hit);
+  reader.describeHit(view, hit);
   render::CgiAnswer result;
   if (request.raw) {
     result = render::rawDocumentAnswer(page, hit, std::string_view(body));

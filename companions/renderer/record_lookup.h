@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "companions/renderer/local_files.h"
+#include "search/remote_record_view.h"
 #include "system/delimiters.h"
 #include "system/file_identity.h"
 
@@ -81,17 +82,8 @@ std::string locationBelow(std::string_view folder, std::string_view recorded);
 
 // What the index directories hold of one record. Texts are in the local code
 // page, as the index builder wrote them.
-struct RecordDetails {
-  bool found = false;  // the record's directory and info line were there
-  std::string fileName;
-  std::string title;
-  std::string firstLine;
-  std::string location;      // locationBelow the source folder; "" when unknown
+struct RecordDetails : RecordSummary {
   std::string sourceFolder;  // first line of the index's source_folder; "" when none
-  uint32_t time = 0;         // modification time the builder saw; 0 when unknown
-  bool hasTime = false;
-  uint32_t size = 0;  // size the builder saw (cut at 4 GiB - 1)
-  bool hasSize = false;
   // The source folder and the document as the builder read them. Not had
   // by an index built before identities were kept; a recorded identity that
   // cannot be read is had, and unknown: it matches nothing.

@@ -53,21 +53,6 @@ bool parseIds(std::string_view text, std::vector<uint32_t>& ids, size_t& total) 
   return true;
 }
 
-void appendText(std::string_view text, std::string& bytes) {
-  appendRecordText(text, kMaxRemoteText, bytes);
-}
-
-bool readRecord(const std::vector<std::string_view>& fields, size_t at, RecordDetails& record) {
-  if (fields[at] != "0" && fields[at] != "1") return false;
-  record.found = fields[at] == "1";
-  return ::decodeRecordedPath(fields[at + 1], record.fileName) &&
-         ::decodeRecordedPath(fields[at + 2], record.location) &&
-         readRecordNumber(fields[at + 3], record.hasTime, record.time) &&
-         readRecordNumber(fields[at + 4], record.hasSize, record.size) &&
-         ::decodeRecordedPath(fields[at + 5], record.title) &&
-         ::decodeRecordedPath(fields[at + 6], record.firstLine);
-}
-
 std::string hostKey(const RecordLine& line) {
   return line.host + ":" + line.port;
 }
@@ -132,34 +117,6 @@ bool fetchViews(const std::string& host, const std::string& port, const RemoteRe
 
 }  // namespace
 
-RecordDetails detailsOfView(const RemoteRecordView& view) {
-  RecordDetails d;
-  d.found = view.found;
-  d.fileName = view.fileName;
-  d.location = view.location;
-  d.hasTime = view.hasTime;
-  d.time = view.time;
-  d.hasSize = view.hasSize;
-  d.size = view.size;
-  d.title = view.title;
-  d.firstLine = view.firstLine;
-  return d;
-}
-
-RemoteRecordView viewOfDetails(const RecordDetails& d) {
-  RemoteRecordView view;
-  view.found = d.found;
-  view.fileName = d.fileName;
-  view.location = d.location;
-  view.hasTime = d.hasTime;
-  view.time = d.time;
-  view.hasSize = d.hasSize;
-  view.size = d.size;
-  view.title = d.title;
-  view.firstLine = d.firstLine;
-  return view;
-}
-
 bool fetchRemoteDocument(const RecordLine& line, const std::string& user, bool raw,
                          RemoteRecordView& view, std::string& body) {
   view = RemoteRecordView{};
@@ -221,17 +178,6 @@ bool parseRecordInfoRequest(std::string_view bytes, std::vector<RemoteRecordGrou
   return true;
 }
 
-void appendRecordInfo(const RecordDetails& record, std::string& bytes) {
-  bytes += record.found ? "1" : "0";
-  bytes += kField;
-  appendText(record.fileName, bytes);
-  appendText(record.location, bytes);
-  appendRecordNumber(record.hasTime, record.time, bytes);
-  appendRecordNumber(record.hasSize, record.size, bytes);
-  appendText(record.title, bytes);
-  appendText(record.firstLine, bytes);
-}
-
 bool parseRecordInfoAnswer(std::string_view bytes, const std::vector<RemoteRecordGroup>& asked,
                            std::vector<std::vector<RecordDetails>>& out) {
   out.clear();
@@ -250,7 +196,7 @@ bool parseRecordInfoAnswer(std::string_view bytes, const std::vector<RemoteRecor
       return false;
     std::vector<RecordDetails>& list = out.emplace_back(records);
     for (size_t r = 0; r < records; ++r)
-      if (!readRecord(fields, r * kFieldsPerRecord, list[r])) return false;
+      if (!readRecordSummary(fields, r * kFieldsPerRecord, list[r])) return false;
   }
   return true;
 }
@@ -279,7 +225,7 @@ void RemoteRecords::fetch(const RemoteViewContext& context) {
       }
       for (size_t r = 0; r < group.ids.size(); ++r) {
         const std::string at = recordKey(key, group.owner, group.index, group.ids[r]);
-        got_[at] = detailsOfView(views[r]);
+        static_cast<RecordSummary&>(got_[at]) = views[r];
         views_[at] = views[r];
       }
     }

@@ -35,8 +35,6 @@ constexpr char kRecordInfoCommand[] = "get_record_info";
 // and groups (indexes).
 constexpr size_t kMaxRemoteRecords = 1000;
 constexpr size_t kMaxRemoteGroups = 100;
-// Texts are cut to this many bytes before they are sent.
-constexpr size_t kMaxRemoteText = 2048;
 
 struct RemoteRecordGroup {
   std::string owner;
@@ -52,9 +50,8 @@ bool buildRecordInfoRequest(const std::vector<RemoteRecordGroup>& groups, std::s
 // buildRecordInfoRequest makes them.
 bool parseRecordInfoRequest(std::string_view bytes, std::vector<RemoteRecordGroup>& groups);
 
-// Appends one record's fields (texts cut to kMaxRemoteText; the source
-// folder is never sent). The agent ends each group with E.
-void appendRecordInfo(const RecordDetails& record, std::string& bytes);
+// The agent answers with each record's summary (appendRecordSummary; the
+// source folder is never sent) and ends each group with E.
 
 // Reads an answer to the request of `asked`: one list of details per group,
 // one per id. False, `out` unspecified, for a RETURN_CODE answer or any
@@ -62,12 +59,6 @@ void appendRecordInfo(const RecordDetails& record, std::string& bytes);
 // a bad escape).
 bool parseRecordInfoAnswer(std::string_view bytes, const std::vector<RemoteRecordGroup>& asked,
                            std::vector<std::vector<RecordDetails>>& out);
-
-// The record details a record view carries, and the record view of details
-// (texts as recorded, in this host's code page; the source folder and the
-// identities stay here).
-RecordDetails detailsOfView(const RemoteRecordView& view);
-RemoteRecordView viewOfDetails(const RecordDetails& details);
 
 // Who a page is shown to and what its snippets mark: the agents decide for
 // that user and cut the snippets as this host would.

@@ -20,38 +20,10 @@ namespace render {
 
 namespace {
 
-// Length of the UTF-8 character at p (at most `left` bytes available): 1 to
-// 4 for a complete, well-formed character, 0 for a byte that cannot start
-// one here. `incomplete` is set when the bytes so far are a valid start that
-// the end of the text cuts short.
-size_t utf8Length(const unsigned char* p, size_t left, bool& incomplete) {
-  incomplete = false;
-  const unsigned char c = p[0];
-  if (c < 0x80) return 1;
-  size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    if (c == 0xE0) lo = 0xA0;  // no overlong forms
-    if (c == 0xED) hi = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  for (size_t k = 1; k < len; ++k) {
-    if (k == left) {
-      incomplete = true;
-      return 0;
-    }
-    const unsigned char b = p[k];
-    if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) return 0;
-  }
-  return len;
+// Bytes of the character at text[i]: a well-formed UTF-8 sequence, or one
+// byte (ASCII, or one that starts no such sequence there).
+size_t utf8At(std::string_view text, size_t i) {
+  return characterLength(text.data() + i, text.size() - i, kLangEN);
 }
 
 // The end of the run of ASCII bytes that starts at p[i] (n when it reaches the
@@ -129,13 +101,8 @@ void appendUtf8(uint32_t cp, std::string& out) {
 
 uint32_t decodeUtf8At(std::string_view text, size_t pos, size_t& len) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + pos;
-  bool incomplete;
-  len = utf8Length(p, text.size() - pos, incomplete);
-  if (len == 0) {
-    len = 1;
-    return 0xFFFD;
-  }
-  if (len == 1) return p[0];
+  len = utf8At(text, pos);
+  if (len == 1) return p[0] < 0x80 ? p[0] : 0xFFFD;
   uint32_t cp = p[0] & (0xFF >> (len + 1));
   for (size_t k = 1; k < len; ++k)
     cp = (cp << 6) | (p[k] & 0x3F);
@@ -161,8 +128,7 @@ std::string escapeMarkup(std::string_view utf8) {
   out.reserve(clean.size() + clean.size() / 8);
   const auto* p = reinterpret_cast<const unsigned char*>(clean.data());
   for (size_t i = 0; i < clean.size();) {
-    bool incomplete;
-    const size_t len = std::max<size_t>(1, utf8Length(p + i, clean.size() - i, incomplete));
+    const size_t len = utf8At(clean, i);
     if (xmlForbidden(p + i, len)) {
       out += ' ';
       i += len;
@@ -226,9 +192,9 @@ bool isUtf8(std::string_view bytes, bool cutTail) {
   for (size_t i = 0; i < bytes.size();) {
     i = asciiRunEnd(p, i, bytes.size());
     if (i == bytes.size()) break;
-    bool incomplete;
-    const size_t len = utf8Length(p + i, bytes.size() - i, incomplete);
-    if (len == 0) return cutTail && incomplete;
+    // Past the ASCII run, one byte is one that starts no character.
+    const size_t len = utf8At(bytes, i);
+    if (len == 1) return cutTail && utf8CutShort(bytes.data() + i, bytes.size() - i);
     i += len;
   }
   return true;
@@ -243,10 +209,9 @@ std::string sanitizeUtf8(std::string_view bytes, bool cutTail) {
     out.append(bytes.data() + i, run - i);
     i = run;
     if (i == bytes.size()) break;
-    bool incomplete;
-    const size_t len = utf8Length(p + i, bytes.size() - i, incomplete);
-    if (len == 0) {
-      if (incomplete && cutTail) break;
+    const size_t len = utf8At(bytes, i);
+    if (len == 1) {
+      if (cutTail && utf8CutShort(bytes.data() + i, bytes.size() - i)) break;
       out += kReplacement;
       ++i;
     } else {

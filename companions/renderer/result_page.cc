@@ -298,7 +298,7 @@ LoadStatus ResultReader::loadHit(const RenderRequest& request, ResultPage& page,
                   .read(static_cast<uint32_t>(hit.line.recid));
     if (!details.found) return LoadStatus::kRecordsUnreadable;
   }
-  describeHit(details, hit);
+  describeHit(details, hit, details.fields);
   page.hits.push_back(std::move(hit));
   return LoadStatus::kOk;
 }
@@ -416,7 +416,9 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
   return LoadStatus::kOk;
 }
 
-void ResultReader::describeHit(const RecordDetails& d, HitView& hit) const {
+void ResultReader::describeHit(
+    const RecordSummary& d, HitView& hit,
+    const std::vector<std::pair<std::string, std::string>>& fields) const {
   const int language = inst_.language;
   for (const IndexEntry& e : descriptors_)
     if (e.name == hit.line.index && e.owner == hit.line.owner) hit.indexDesc = e.desc;
@@ -436,14 +438,14 @@ void ResultReader::describeHit(const RecordDetails& d, HitView& hit) const {
   hit.time = d.time;
   hit.size = d.size;
   hit.hasSize = d.hasSize;
-  for (const auto& [name, cell] : d.fields)
+  for (const auto& [name, cell] : fields)
     hit.fields.emplace_back(localToUtf8(name, language), localToUtf8(cell, language));
 }
 
 void ResultReader::fillHit(const RecordDetails& d, bool here, const ResultPage& page,
                            bool readDocument, HitView& hit) const {
   const int language = inst_.language;
-  describeHit(d, hit);
+  describeHit(d, hit, d.fields);
   // Another host's document cannot be shown from here.
   hit.local = hit.local && here;
   const UniqueFd fd = here && readDocument ? openRecordedDocument(d, language) : UniqueFd();

@@ -187,8 +187,10 @@ class ResultReader {
   LoadStatus loadHit(const RenderRequest& request, ResultPage& page, RecordDetails& details);
 
   // What the record data and the index descriptors show of a hit whose
-  // line is read (also for the record another host's agent described).
-  void describeHit(const RecordDetails& d, HitView& hit) const;
+  // line is read (also for the record another host's agent described), with
+  // the columns of a database row.
+  void describeHit(const RecordSummary& d, HitView& hit,
+                   const std::vector<std::pair<std::string, std::string>>& fields = {}) const;
 
  private:
   void readSettings(const RenderRequest& request, ResultPage& page) const;

@@ -279,12 +279,8 @@ TEST_F(AgentTest, SearchrunShowsTheSameHitsThroughTheAgentAsHere) {
   ASSERT_EQ(hits.size(), 3u) << here.out;
   EXPECT_NE(hits[0].find("<file>b.txt</file><title>apple pie</title>"), std::string::npos)
       << hits[0];
-  // Details come from the agent; only the document view stays with the host.
+  // Details come from the agent.
   EXPECT_EQ(hitsOf(there.out), hits) << there.out;
-  // Both open: the remote one through this host's view, which asks the agent.
-  const std::string html = "user=TESSERA&query=apple&index_id=";
-  EXPECT_NE(inst_->get(html + "7F000002_base").out.find("view="), std::string::npos);
-  EXPECT_NE(inst_->get(html + remote).out.find("view="), std::string::npos);
 }
 
 // The result name of the newest search page `html` links to.
@@ -300,24 +296,20 @@ TEST_F(AgentTest, ARemoteHitOpensAndFindsItsLikesAsALocalOne) {
   const e2e::RunResult there = inst_->get(query + "7F000003_base" + port);
   const e2e::RunResult here = inst_->get(query + "7F000002_base");
   ASSERT_EQ(there.exitStatus, 0) << there.err;
-  // The snippet is the document's text around the term, not the title again.
+  // The snippet is the document's text around the term, not the title again,
+  // and the hit opens through this host's view, which asks the agent.
   EXPECT_NE(there.out.find("<mark>apple</mark> pie"), std::string::npos) << there.out;
-  // The index is among those searched, with its own hits.
+  EXPECT_NE(there.out.find("view="), std::string::npos);
   const std::string name = resultOf(there.out);
   ASSERT_FALSE(name.empty()) << there.out;
-  EXPECT_EQ(inst_->read("tmp/" + name + "_idx"), "127.0.0.3\talice\tbase\t2\n");
 
   // The newest hit, b.txt, opened through this host: its text and its bytes.
-  const auto open = [&](const std::string& extra) {
-    return inst_->run("search-cgi/getfilelist.exe", {},
-                      {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "result=" + name + extra}});
-  };
-  const e2e::RunResult view = open("&view=1");
+  const e2e::RunResult view = inst_->getPage("result=" + name + "&view=1");
   EXPECT_NE(view.out.find("<mark id=\"first-match\">apple</mark> pie"), std::string::npos)
       << view.out;
   EXPECT_NE(view.out.find("b.txt"), std::string::npos);
   EXPECT_EQ(view.out.find(inst_->root()), std::string::npos);
-  const e2e::RunResult raw = open("&view=1&raw=1");
+  const e2e::RunResult raw = inst_->getPage("result=" + name + "&view=1&raw=1");
   EXPECT_NE(raw.out.find("Content-Type: text/plain"), std::string::npos) << raw.out;
   EXPECT_EQ(raw.out.substr(raw.out.size() - 10), "apple pie\n");
 
@@ -342,77 +334,56 @@ TEST_F(AgentTest, AnAgentThatDoesNotKnowTheViewLeavesThePageAsBefore) {
   // Record details only, as an older agent gives them: no link, no failure.
   testutil::LoopbackServer older("127.0.0.5", [](const std::string& request, int fd) {
     std::vector<render::RemoteRecordGroup> groups;
-    std::string answer;
+    std::string answer = agent::refusalAnswer(agent::kAgentBadRequest);
     if (render::parseRecordInfoRequest(request, groups)) {
-      for (const render::RemoteRecordGroup& group : groups) {
-        for (size_t i = 0; i < group.ids.size(); ++i) {
-          render::RecordDetails d;
-          d.found = true;
-          d.fileName = "old.txt";
-          d.title = "Older title";
-          render::appendRecordInfo(d, answer);
-        }
-        answer += E;
-      }
-    } else {
-      answer = agent::refusalAnswer(agent::kAgentBadRequest);
+      RecordSummary d;
+      d.found = true;
+      d.title = "Older title";
+      answer.clear();
+      appendRecordSummary(d, answer);
+      answer += E;
     }
     testutil::LoopbackServer::sendAll(fd, answer);
   });
-  // A result whose one hit lies at that agent.
-  ASSERT_TRUE(
-      rendertest::writeResult(inst_->path("tmp/query" + std::string(kTempNameDigits, '7')), [&] {
-        rendertest::ResultSpec spec;
-        spec.user = "TESSERA";
-        spec.descriptors = {rendertest::descriptor(" ", "all", "all", " ")};
-        spec.lines = {"127.0.0.5:" + std::to_string(older.port()) + F + "bob" + F + "R1" + F +
-                      "90" + F + "4\n"};
-        return spec;
-      }()));
+  const std::string result = "query" + std::string(kTempNameDigits, '7');
+  rendertest::ResultSpec spec;
+  spec.user = "TESSERA";
+  spec.descriptors = {rendertest::descriptor(" ", "all", "all", " ")};
+  spec.lines = {"127.0.0.5:" + std::to_string(older.port()) + F + "bob" + F + "R1" + F + "90" + F +
+                "4\n"};
+  ASSERT_TRUE(rendertest::writeResult(inst_->path("tmp/" + result), spec));
+  const std::string agents = std::string(kAgentAddress) + ":" + std::to_string(port_);
   inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
-                std::string(kAgentAddress) + ":" + std::to_string(port_) +
-                    " 127.0.0.5:" + std::to_string(older.port()));
-  const e2e::RunResult page =
-      inst_->run("search-cgi/getfilelist.exe", {},
-                 {{"REQUEST_METHOD", "GET"},
-                  {"QUERY_STRING", "result=query" + std::string(kTempNameDigits, '7')}});
-  inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
-                std::string(kAgentAddress) + ":" + std::to_string(port_));
+                agents + " 127.0.0.5:" + std::to_string(older.port()));
+  const e2e::RunResult page = inst_->getPage("result=" + result);
+  inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS", agents);
   EXPECT_NE(page.out.find("Older title"), std::string::npos) << page.out;
   EXPECT_EQ(page.out.find("view="), std::string::npos);
   EXPECT_EQ(older.requests().size(), 2u);  // the view, refused; then the details
 }
 
-// The record view of index "guarded" for `user`: which locations it shows.
+// What the record view of index "guarded" shows `user`: each record shown
+// by its location and, for a snippet, its first piece; for a document, "="
+// and its body.
 std::string shownTo(uint16_t port, const std::string& user, const std::string& mode = "snippet") {
-  RemoteViewRequest r;
-  r.mode = mode;
-  r.user = user;
-  r.owner = "alice";
-  r.index = "guarded";
-  r.ids = {1, 2};
-  r.number = 100;
-  std::string bytes, shown;
-  if (mode != kViewModeSnippet) {
-    r.number = 0;
-    for (uint32_t id : {1u, 2u}) {
-      r.ids = {id};
-      EXPECT_TRUE(buildRecordViewRequest(r, bytes));
-      RemoteRecordView view;
-      std::string body;
-      EXPECT_TRUE(parseDocumentAnswer(exchange(port, bytes, 60).answer, view, body));
-      if (view.found)
-        shown += view.location + "=" + body + " ";
+  const bool snippet = mode == kViewModeSnippet;
+  std::string shown;
+  for (const std::vector<uint32_t>& ids : snippet ? std::vector<std::vector<uint32_t>>{{1, 2}}
+                                                  : std::vector<std::vector<uint32_t>>{{1}, {2}}) {
+    const RemoteViewRequest r{mode, user, "alice", "guarded", ids, snippet ? 100u : 0u, {}};
+    std::string bytes, body;
+    EXPECT_TRUE(buildRecordViewRequest(r, bytes));
+    const std::string answer = exchange(port, bytes, 60).answer;
+    std::vector<RemoteRecordView> views(1);
+    EXPECT_TRUE(snippet ? parseSnippetAnswer(answer, 2, views)
+                        : parseDocumentAnswer(answer, views[0], body));
+    for (const RemoteRecordView& v : views)
+      if (v.found)
+        shown += v.location +
+                 (snippet ? (v.pieces.empty() ? "" : ":" + v.pieces[0].first) : "=" + body) + " ";
       else
-        EXPECT_TRUE(body.empty());
-    }
-    return shown;
+        EXPECT_TRUE(body.empty()) << "a record not shown leaks its document";
   }
-  EXPECT_TRUE(buildRecordViewRequest(r, bytes));
-  std::vector<RemoteRecordView> views;
-  EXPECT_TRUE(parseSnippetAnswer(exchange(port, bytes, 60).answer, 2, views));
-  for (const RemoteRecordView& v : views)
-    if (v.found) shown += v.location + (v.pieces.empty() ? "" : ":" + v.pieces[0].first) + " ";
   return shown;
 }
 

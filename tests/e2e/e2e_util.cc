@@ -157,12 +157,21 @@ RunResult Installation::run(const std::string& program, const std::vector<std::s
   return runProgram(path(program), args, env, cgiDir(), input);
 }
 
-RunResult Installation::get(const std::string& queryString,
-                            const std::map<std::string, std::string>& extraEnv) const {
-  std::map<std::string, std::string> env = extraEnv;
+RunResult Installation::getFrom(const std::string& program, const std::string& queryString,
+                                std::map<std::string, std::string> env) const {
   env.emplace("REQUEST_METHOD", "GET");
   env.emplace("QUERY_STRING", queryString);
-  return run("search-cgi/searchrun", {}, env);
+  return run(program, {}, env);
+}
+
+RunResult Installation::get(const std::string& queryString,
+                            const std::map<std::string, std::string>& extraEnv) const {
+  return getFrom("search-cgi/searchrun", queryString, extraEnv);
+}
+
+RunResult Installation::getPage(const std::string& queryString,
+                                const std::map<std::string, std::string>& extraEnv) const {
+  return getFrom("search-cgi/getfilelist.exe", queryString, extraEnv);
 }
 
 RunResult Installation::post(const std::string& body,

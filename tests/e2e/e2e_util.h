@@ -45,11 +45,17 @@ class Installation {
   // A GET request through the installed searchrun.
   RunResult get(const std::string& queryString,
                 const std::map<std::string, std::string>& extraEnv = {}) const;
+  // A GET request through the installed renderer, as a link between pages.
+  RunResult getPage(const std::string& queryString,
+                    const std::map<std::string, std::string>& extraEnv = {}) const;
   // A POST request through the installed searchrun.
   RunResult post(const std::string& body, const std::map<std::string, std::string>& extraEnv = {},
                  const std::string& contentLength = "") const;
 
  private:
+  RunResult getFrom(const std::string& program, const std::string& queryString,
+                    std::map<std::string, std::string> env) const;
+
   testutil::TempDir dir_;
 };
 

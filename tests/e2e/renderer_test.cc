@@ -75,10 +75,8 @@ class RendererTest : public ::testing::Test {
   }
   // Started by the web server for a link between pages.
   static RunResult byWebServer(const std::string& query,
-                               std::map<std::string, std::string> env = {}) {
-    env.emplace("REQUEST_METHOD", "GET");
-    env.emplace("QUERY_STRING", query);
-    return inst_->run("search-cgi/getfilelist.exe", {}, env);
+                               const std::map<std::string, std::string>& env = {}) {
+    return inst_->getPage(query, env);
   }
   // A result of `user` with hits 1 and 2 of index news, one per page.
   static std::string writeResult(char digit, const std::string& user) {

@@ -54,15 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string answer;
     for (const auto& group : details) {
       for (const render::RecordDetails& d : group)
-        render::appendRecordInfo(d, answer);
+        appendRecordSummary(d, answer);
       answer += kGroupEndDelim;
     }
     check(render::parseRecordInfoAnswer(answer, asked, again));
     for (size_t g = 0; g < details.size(); ++g)
       for (size_t r = 0; r < details[g].size(); ++r) {
         const render::RecordDetails &a = details[g][r], &b = again[g][r];
-        // Texts are sent cut to kMaxRemoteText bytes.
-        const auto cut = [](const std::string& t) { return t.substr(0, render::kMaxRemoteText); };
+        // Texts are sent cut to kMaxViewText bytes.
+        const auto cut = [](const std::string& t) { return t.substr(0, kMaxViewText); };
         check(a.found == b.found && cut(a.fileName) == b.fileName &&
               cut(a.location) == b.location && cut(a.title) == b.title &&
               cut(a.firstLine) == b.firstLine && a.time == b.time && a.hasTime == b.hasTime &&

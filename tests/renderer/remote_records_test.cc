@@ -30,17 +30,13 @@ TEST(RemoteRecords, RequestsReadBackOnlyWhenWholeAndWellFormed) {
     EXPECT_FALSE(parseRecordInfoRequest(bytes.substr(0, cut), back)) << cut;
 
   const std::string head = "get_record_info" + W;
-  const std::string bad[] = {bytes + "x",
-                             head + "o" + F + "i" + F + "0 " + E + END,
-                             head + "o" + F + "i" + F + "1" + E + END,
-                             head + "o" + F + "i" + F + "1  2 " + E + END,
-                             head + "o" + F + "i" + F + "4294967296 " + E + END,
-                             // one record, one spelling: what is read back builds the same bytes
-                             head + "o" + F + "i" + F + "08 " + E + END,
-                             head + "o" + F + "i" + F + "8 " + F + E + END,
-                             head + "o" + F + "i" + E + END,
-                             head + "o" + F + "i" + F + "1 " + E + END + END,
-                             head + END};
+  const std::string bad[] = {
+      bytes + "x", head + "o" + F + "i" + F + "0 " + E + END,
+      head + "o" + F + "i" + F + "1" + E + END, head + "o" + F + "i" + F + "1  2 " + E + END,
+      head + "o" + F + "i" + F + "4294967296 " + E + END,
+      // one record, one spelling: what is read back builds the same bytes
+      head + "o" + F + "i" + F + "08 " + E + END, head + "o" + F + "i" + F + "8 " + F + E + END,
+      head + "o" + F + "i" + E + END, head + "o" + F + "i" + F + "1 " + E + END + END, head + END};
   for (const std::string& request : bad)
     EXPECT_FALSE(parseRecordInfoRequest(request, back)) << testing::PrintToString(request);
   std::vector<RemoteRecordGroup> tooMany{{"o", "i", std::vector<uint32_t>(kMaxRemoteRecords, 1)},
@@ -57,14 +53,14 @@ TEST(RemoteRecords, AnswersCarryEveryByteOfTheirTexts) {
   a.fileName = "a" + F + ".txt";
   a.location = "sub/%41" + E;
   a.title = "line\nbreak\x7f";
-  a.firstLine = std::string(kMaxRemoteText + 10, 'x');
+  a.firstLine = std::string(kMaxViewText + 10, 'x');
   a.time = 1100000000;
   a.hasTime = true;
   a.sourceFolder = "/srv/secret";
   RecordDetails missing;
   std::string answer;
-  appendRecordInfo(a, answer);
-  appendRecordInfo(missing, answer);
+  appendRecordSummary(a, answer);
+  appendRecordSummary(missing, answer);
   answer += E;
   EXPECT_EQ(answer.find("/srv/secret"), std::string::npos);
   const std::vector<RemoteRecordGroup> asked{{"o", "i", {1, 2}}};
@@ -73,7 +69,7 @@ TEST(RemoteRecords, AnswersCarryEveryByteOfTheirTexts) {
   const RecordDetails& b = got[0][0];
   EXPECT_TRUE(b.found && b.hasTime && !b.hasSize);
   EXPECT_EQ(b.fileName + b.location + b.title, a.fileName + a.location + a.title);
-  EXPECT_EQ(b.firstLine, a.firstLine.substr(0, kMaxRemoteText));
+  EXPECT_EQ(b.firstLine, a.firstLine.substr(0, kMaxViewText));
   EXPECT_EQ(b.time, a.time);
   EXPECT_TRUE(b.sourceFolder.empty());
   EXPECT_FALSE(got[0][1].found);

@@ -1,9 +1,11 @@
 /// @file remote_record_view_test.cc
-/// @brief The record-view request and answers: what each side writes, the
-/// other reads the same, and texts of any bytes cannot break the framing.
+/// @brief The record-view request and answers: the bytes each side writes
+/// (older agents and renderers read them), what the other reads back, and
+/// that texts of any bytes cannot break the framing.
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,55 +30,38 @@ RemoteViewRequest snippetRequest() {
 
 TEST(RecordViewRequest, ReadsBackWhatIsWrittenWhateverTheTexts) {
   const RemoteViewRequest r = snippetRequest();
-  std::string bytes;
+  std::string bytes, again;
   ASSERT_TRUE(buildRecordViewRequest(r, bytes));
-  EXPECT_EQ(bytes.rfind(std::string(kRecordViewCommand) + W, 0), 0u);
-  // The user's and the terms' bytes never frame: one group, one end mark.
-  EXPECT_EQ(bytes.find(E), bytes.size() - 6);
+  EXPECT_EQ(bytes, std::string(kRecordViewCommand) + W + "snippet" + F + "carol smith%25%12%13%14" +
+                       F + "demo" + F + "068812" + F + "3 17 " + F + "220" + F +
+                       "tax a%20b 50%25 " + "re%15%16%17port*" + E + END);
   RemoteViewRequest back;
   ASSERT_TRUE(parseRecordViewRequest(bytes, back));
-  EXPECT_EQ(back.mode, r.mode);
   EXPECT_EQ(back.user, r.user);
-  EXPECT_EQ(back.owner + "/" + back.index, "demo/068812");
-  EXPECT_EQ(back.ids, r.ids);
-  EXPECT_EQ(back.number, 220u);
   EXPECT_EQ(back.terms, r.terms);
-
-  RemoteViewRequest similar;
-  similar.mode = kViewModeSimilar;
-  similar.owner = "demo";
-  similar.index = "x";
-  similar.ids = {5};
-  similar.number = 1;
-  ASSERT_TRUE(buildRecordViewRequest(similar, bytes));
-  ASSERT_TRUE(parseRecordViewRequest(bytes, back));
-  EXPECT_TRUE(back.user.empty() && back.terms.empty());
-  EXPECT_EQ(back.number, 1u);
+  ASSERT_TRUE(buildRecordViewRequest(back, again));
+  EXPECT_EQ(again, bytes);
 }
 
 TEST(RecordViewRequest, EachModeTakesOnlyItsCounts) {
-  std::string bytes;
-  RemoteViewRequest r = snippetRequest();
-  r.mode = kViewModeText;  // one record only, number 0
-  EXPECT_FALSE(buildRecordViewRequest(r, bytes));
-  r.ids = {3};
-  EXPECT_FALSE(buildRecordViewRequest(r, bytes));
-  r.number = 0;
-  EXPECT_TRUE(buildRecordViewRequest(r, bytes));
-  r.mode = "other";
-  EXPECT_FALSE(buildRecordViewRequest(r, bytes));
-  r = snippetRequest();
-  r.ids.assign(kMaxViewRecords + 1, 1);
-  EXPECT_FALSE(buildRecordViewRequest(r, bytes));
-  r = snippetRequest();
-  r.ids = {0};
-  EXPECT_FALSE(buildRecordViewRequest(r, bytes));
-  r = snippetRequest();
-  r.number = 0;  // a snippet of no bytes
-  EXPECT_FALSE(buildRecordViewRequest(r, bytes));
-  r = snippetRequest();
-  r.index = "a" + F;
-  EXPECT_FALSE(buildRecordViewRequest(r, bytes));
+  const std::vector<std::pair<std::function<void(RemoteViewRequest&)>, bool>> cases = {
+      {[](RemoteViewRequest& r) { r.mode = kViewModeText; }, false},  // two ids, a number
+      {[](RemoteViewRequest& r) { r.mode = kViewModeText, r.ids = {3}; }, false},
+      {[](RemoteViewRequest& r) { r.mode = kViewModeText, r.ids = {3}, r.number = 0; }, true},
+      {[](RemoteViewRequest& r) { r.mode = kViewModeSimilar, r.ids = {3}, r.number = 1; }, true},
+      {[](RemoteViewRequest& r) { r.mode = "other"; }, false},
+      {[](RemoteViewRequest& r) { r.ids.assign(kMaxViewRecords + 1, 1); }, false},
+      {[](RemoteViewRequest& r) { r.ids = {0}; }, false},
+      {[](RemoteViewRequest& r) { r.number = 0; }, false},  // a snippet of no bytes
+      {[](RemoteViewRequest& r) { r.index = "a" + F; }, false},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    RemoteViewRequest r = snippetRequest(), back;
+    cases[i].first(r);
+    std::string bytes;
+    EXPECT_EQ(buildRecordViewRequest(r, bytes), cases[i].second) << "case " << i;
+    EXPECT_EQ(parseRecordViewRequest(bytes, back), cases[i].second) << "case " << i;
+  }
 }
 
 TEST(RecordViewRequest, RefusesOtherSpellings) {
@@ -97,89 +82,64 @@ TEST(RecordViewRequest, RefusesOtherSpellings) {
     EXPECT_FALSE(parseRecordViewRequest(bad, r)) << bad;
 }
 
-RemoteRecordView record() {
-  RemoteRecordView v;
-  v.found = true;
-  v.fileName = "a" + F + ".txt";
-  v.location = "dir/a.txt";
-  v.hasTime = true;
-  v.time = 1700000000;
-  v.hasSize = true;
-  v.size = 0;
-  v.title = "Tax %20 " + E;
-  v.firstLine = std::string("line\0one", 8);
-  v.docTitle = "Caf\xC3\xA9";
-  v.cutBefore = true;
-  v.similar = "12-1";
-  v.pieces = {{"the ", false}, {"tax", true}, {std::string(" \x1F rules"), false}};
-  return v;
-}
+// A record as it travels, every field set; its texts hold the delimiters, a
+// "%" and a NUL.
+const std::string kRecordFields = "1" + F + "a%12%13%14.txt" + F + "dir/a.txt" + F + "1700000000" +
+                                  F + "0" + F + "Tax %2520 %15%16%17" + F + "line%00one" + F +
+                                  "Caf\xC3\xA9" + F + "3" + F;
+// Then one the user may not see.
+const std::string kSnippets = kRecordFields + "12-1" + F + "-the \x1F+tax\x1F- %1F rules" + F +
+                              "0" + F + F + F + F + F + F + F + F + "0" + F + F + F + E;
 
-void expectSame(const RemoteRecordView& a, const RemoteRecordView& b) {
-  EXPECT_EQ(a.found, b.found);
-  EXPECT_EQ(a.fileName, b.fileName);
-  EXPECT_EQ(a.location, b.location);
-  EXPECT_EQ(a.hasTime, b.hasTime);
-  EXPECT_EQ(a.time, b.time);
-  EXPECT_EQ(a.hasSize, b.hasSize);
-  EXPECT_EQ(a.size, b.size);
-  EXPECT_EQ(a.title, b.title);
-  EXPECT_EQ(a.firstLine, b.firstLine);
-  EXPECT_EQ(a.docTitle, b.docTitle);
-  EXPECT_EQ(a.cutBefore, b.cutBefore);
-  EXPECT_EQ(a.cutAfter, b.cutAfter);
-}
-
+// Each reader takes what its writer gives, and written again, what it read
+// comes out byte for byte: neither side drops or moves a field.
 TEST(RecordViewAnswer, SnippetsReadBackAndCountTheRecordsAsked) {
-  std::string bytes;
-  appendSnippetRecord(record(), bytes);
-  appendSnippetRecord(RemoteRecordView(), bytes);  // one the user may not see
-  closeSnippetAnswer(bytes);
   std::vector<RemoteRecordView> back;
-  ASSERT_TRUE(parseSnippetAnswer(bytes, 2, back));
-  expectSame(back[0], record());
-  EXPECT_EQ(back[0].similar, "12-1");
-  EXPECT_EQ(back[0].pieces, record().pieces);
-  EXPECT_FALSE(back[1].found);
-  EXPECT_FALSE(back[1].hasTime || back[1].hasSize);
-  EXPECT_TRUE(back[1].pieces.empty() && back[1].similar.empty());
+  ASSERT_TRUE(parseSnippetAnswer(kSnippets, 2, back));
+  EXPECT_EQ(back[0].fileName, "a" + F + ".txt");
+  EXPECT_EQ(back[0].firstLine, std::string("line\0one", 8));
+  EXPECT_TRUE(back[0].cutBefore && back[0].cutAfter && back[0].hasSize && back[0].size == 0);
+  EXPECT_EQ(back[0].pieces, (std::vector<std::pair<std::string, bool>>{
+                                {"the ", false}, {"tax", true}, {" \x1F rules", false}}));
+  EXPECT_FALSE(back[1].found || back[1].hasTime);
+  std::string again;
+  for (const RemoteRecordView& v : back)
+    appendSnippetRecord(v, again);
+  closeSnippetAnswer(again);
+  EXPECT_EQ(again, kSnippets);
 
-  EXPECT_FALSE(parseSnippetAnswer(bytes, 1, back));
-  EXPECT_FALSE(parseSnippetAnswer(bytes, 3, back));
+  EXPECT_FALSE(parseSnippetAnswer(kSnippets, 1, back));
+  EXPECT_FALSE(parseSnippetAnswer(kSnippets, 3, back));
   std::string refusal;
   buildReturnCodeAnswer(1041, refusal);
   EXPECT_FALSE(parseSnippetAnswer(refusal, 1, back));
   EXPECT_EQ(returnCodeOf(refusal), 1041);
-  EXPECT_EQ(returnCodeOf(bytes), 0);
+  EXPECT_EQ(returnCodeOf(kSnippets), 0);
   // A similar-document record that is no record number is not taken.
-  const std::string good = bytes;
-  std::string bad = good;
-  bad.replace(bad.find("12-1"), 4, "x2-1");
-  EXPECT_FALSE(parseSnippetAnswer(bad, 2, back));
-  bad = good;
-  bad.replace(bad.find("12-1"), 4, "12-7");
-  EXPECT_FALSE(parseSnippetAnswer(bad, 2, back));
+  for (const char* similar : {"x2-1", "12-7"}) {
+    std::string bad = kSnippets;
+    bad.replace(bad.find("12-1"), 4, similar);
+    EXPECT_FALSE(parseSnippetAnswer(bad, 2, back)) << similar;
+  }
 }
 
 TEST(RecordViewAnswer, DocumentsCarryEveryByteAndSimilarTermsTheirList) {
-  const std::string body = std::string("bin\0ary", 7) + E + F + END;
-  std::string bytes, got;
-  buildDocumentAnswer(record(), body, bytes);
-  RemoteRecordView back;
-  ASSERT_TRUE(parseDocumentAnswer(bytes, back, got));
-  expectSame(back, record());
-  EXPECT_EQ(got, body);
+  const std::string bytes = kRecordFields + E + std::string("bin\0ary", 7) + E + F + END;
+  std::string body, again;
+  RemoteRecordView view;
+  ASSERT_TRUE(parseDocumentAnswer(bytes, view, body));
+  EXPECT_EQ(body, bytes.substr(kRecordFields.size() + E.size()));
+  buildDocumentAnswer(view, body, again);
+  EXPECT_EQ(again, bytes);
   std::string refusal;
   buildReturnCodeAnswer(1044, refusal);
-  EXPECT_FALSE(parseDocumentAnswer(refusal, back, got));
+  EXPECT_FALSE(parseDocumentAnswer(refusal, view, body));
 
   std::string terms;
-  buildSimilarAnswer("tax,rate,income", bytes);
-  ASSERT_TRUE(parseSimilarAnswer(bytes, terms));
-  EXPECT_EQ(terms, "tax,rate,income");
-  buildSimilarAnswer("", bytes);
-  ASSERT_TRUE(parseSimilarAnswer(bytes, terms));
-  EXPECT_TRUE(terms.empty());
+  for (const char* list : {"tax,rate,income", ""}) {
+    buildSimilarAnswer(list, again);
+    EXPECT_TRUE(parseSimilarAnswer(again, terms) && terms == list) << list;
+  }
   EXPECT_FALSE(parseSimilarAnswer(refusal, terms));
   EXPECT_FALSE(parseSimilarAnswer("a" + F + "b" + F + E, terms));
 }

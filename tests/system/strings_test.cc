@@ -51,13 +51,24 @@ TEST(Strings, CharacterLengthsByCodePage) {
     int language;
     size_t length;
   } rows[] = {
-      {"\xE4\xBB\x81\"", 4, kLangEN, 3}, {"\xF0\x9F\x98\x80", 4, kLangEN, 4},
-      {"\xC3\xBC", 2, kLangEN, 2},       {"\xC3\"", 2, kLangEN, 1},  // Latin-1 "A~"
-      {"\xE2\x80\x9C", 2, kLangEN, 1},   {"\x80\x80", 2, kLangEN, 1},
-      {"\xC0\x80", 2, kLangEN, 1},       {"\xF5\x80\x80\x80", 4, kLangEN, 1},
-      {"\x81\x67", 2, kLangJP, 2},       {"\xB1\x81", 2, kLangJP, 1},
-      {"\x81", 1, kLangJP, 1},           {"\xA1\xA7", 2, kLangCH, 2},
+      {"\xE4\xBB\x81\"", 4, kLangEN, 3},
+      {"\xF0\x9F\x98\x80", 4, kLangEN, 4},
+      {"\xC3\xBC", 2, kLangEN, 2},
+      {"\xC3\"", 2, kLangEN, 1},  // Latin-1 "A~"
+      {"\xE2\x80\x9C", 2, kLangEN, 1},
+      {"\x80\x80", 2, kLangEN, 1},
+      {"\xC0\x80", 2, kLangEN, 1},
+      {"\xF5\x80\x80\x80", 4, kLangEN, 1},
+      {"\x81\x67", 2, kLangJP, 2},
+      {"\xB1\x81", 2, kLangJP, 1},
+      {"\x81", 1, kLangJP, 1},
+      {"\xA1\xA7", 2, kLangCH, 2},
       {"a\xA1", 2, kLangGB, 1},
+      // Overlong, a surrogate, above U+10FFFF: no character, as a validator
+      // of UTF-8 needs it.
+      {"\xE0\x80\xAF", 3, kLangEN, 1},
+      {"\xED\xA0\x80", 3, kLangEN, 1},
+      {"\xF4\x90\x80\x80", 4, kLangEN, 1},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(row.length, characterLength(row.text, row.left, row.language))
@@ -66,6 +77,11 @@ TEST(Strings, CharacterLengthsByCodePage) {
     const std::string terminated(row.text, row.left);
     EXPECT_EQ(row.length, characterLength(terminated.c_str(), row.language)) << row.text;
   }
+  // A character the end cuts short, as against one that is broken.
+  EXPECT_TRUE(utf8CutShort("\xE4\xBB", 2));
+  EXPECT_FALSE(utf8CutShort("\xE4\x41", 2));
+  EXPECT_FALSE(utf8CutShort("\xE0\x80", 2));
+  EXPECT_FALSE(utf8CutShort("\xC3\xBC", 2));
 }
 
 TEST(Address, IndexUidsAndSafeIndexNames) {
