@@ -316,6 +316,9 @@ TEST_F(FieldSearchTest, PageNamesClausesAndItsFormSearchesTheTypedQuery) {
       inst_->get("user=TESSERA&query=banana&" + clauses(id_, {"vegetable|section|"}));
   EXPECT_EQ(std::string::npos, typed.out.find("<b>banana</b>")) << typed.out;
   EXPECT_NE(std::string::npos, typed.out.find("section <b>vegetable</b>")) << typed.out;
+  const RunResult typedJson =
+      inst_->get("user=TESSERA&format=json&query=banana&" + clauses(id_, {"vegetable|section|"}));
+  EXPECT_NE(std::string::npos, typedJson.out.find("\"typed\":\"vegetable\"")) << typedJson.out;
   // Clauses of no column of the index leave the query to be searched.
   const RunResult plain = inst_->get("user=TESSERA&query=banana&" + clauses(id_, {"a|colour|"}));
   EXPECT_NE(std::string::npos, plain.out.find("for <b>banana</b>")) << plain.out;
