@@ -1,11 +1,7 @@
 /// @file fuzz_renderer_field_clauses.cc
 /// @brief The clauses of a search by fields as the renderer reads them back
-/// from the request a result keeps, and the forms and links that leave them
-/// behind.
-///
-/// The renderer is a companion program, which fuzz builds leave out; its
-/// request parser depends on the libraries only, so its sources are
-/// compiled here.
+/// from a result's request, and the forms and links that leave them behind
+/// (the renderer's sources are compiled here, as in fuzz_renderer_args.cc).
 
 #include "cgi/cgi_string_parser.h"
 #include "companions/renderer/html_entities.cc"
