@@ -27,8 +27,8 @@
 ///         <index id="" owner="" host=""/> (description) <score/>
 ///         <relevance/> (high, medium or low against the best hit of the
 ///         result; only when that is known) <record/> (record id) <snippet/>
-///         <view/> (link to the document view or a row's cells, relative to
-///         the CGI directory; only for a hit of this host)
+///         <view/> (a row of a database index of this host: the link to the
+///         view of its cells, relative to the CGI directory)
 ///       </hit>...
 ///     </hits>
 ///     <related_terms><term/>...</related_terms>

@@ -54,8 +54,9 @@ void xmlHit(const HitView& hit, const ResultPage& page, const LinkContext& links
     out += "</copies>";
   }
   out += element("snippet", snippetText(hit.snippet));
-  // The view of a hit of this host: a document's text, a row's cells.
-  if (hit.local) out += element("view", viewLinkUrl(links, page, hit.rank));
+  // A row of this host opens as its cells (a program has its fields here
+  // only through that view).
+  if (hit.local && !hit.fields.empty()) out += element("view", viewLinkUrl(links, page, hit.rank));
   out += "</hit>\n";
 }
 
