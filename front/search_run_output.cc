@@ -81,7 +81,9 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   class_search.updateClassURLString(r.queryUrl, systemGetIPAddress());
   r.iniFile = cgi_variable.findCgiVariableByName("ini_file");
   r.mainPage = cgi_variable.findCgiVariableByName("main_page");
-  r.query = typedQuery(run);
+  // A search by fields searched its clauses, whatever query came with them:
+  // the page names those (the output puts them in place of the mark).
+  r.query = run.propertyMode ? kMultiFieldQueryTerm : typedQuery(run);
   r.strMultiIndexQuery = strMultiIndexQuery;
 #ifdef SEARCHRUN_OLDER_FRONT
   r.olderLayout = true;

@@ -68,16 +68,48 @@ bool readFromStart(int fd, size_t limit, std::string& bytes) {
   return lseek(fd, 0, SEEK_SET) == 0 && readPrefix(fd, limit, bytes);
 }
 
-void viewLinks(const ResultPage& page, const HitView& hit, const LinkContext& links, bool hasMatch,
-               std::string& out) {
-  out += "<p class=\"actions\">" +
-         anchor(viewLinkUrl(links, page, hit.rank, true), "Open the original file");
-  if (hasMatch) out += " | <a href=\"#first-match\">First match</a>";
+// The ways from a view: to the original file (a document; a row has none),
+// to the first match, and to the hits before and after.
+void viewLinks(const ResultPage& page, const HitView& hit, const LinkContext& links, bool original,
+               bool hasMatch, std::string& out) {
+  std::vector<std::string> actions;
+  if (original)
+    actions.push_back(anchor(viewLinkUrl(links, page, hit.rank, true), "Open the original file"));
+  if (hasMatch) actions.emplace_back("<a href=\"#first-match\">First match</a>");
   if (hit.rank > 1)
-    out += " | " + anchor(viewLinkUrl(links, page, hit.rank - 1), "&laquo; Previous hit");
+    actions.push_back(anchor(viewLinkUrl(links, page, hit.rank - 1), "&laquo; Previous hit"));
   if (hit.rank < page.linesInFile)
-    out += " | " + anchor(viewLinkUrl(links, page, hit.rank + 1), "Next hit &raquo;");
+    actions.push_back(anchor(viewLinkUrl(links, page, hit.rank + 1), "Next hit &raquo;"));
+  if (actions.empty()) return;
+  out += "<p class=\"actions\">";
+  for (size_t i = 0; i < actions.size(); ++i)
+    out += (i ? " | " : "") + actions[i];
   out += "</p>\n";
+}
+
+// The start of a view: the way back to the result page, the title, and
+// `location` (escaped; "" for none) over the hit's date, size and index.
+std::string viewHead(const ResultPage& page, const HitView& hit, const std::string& title,
+                     const std::string& location, const LinkContext& links) {
+  std::string out = htmlHead(page.language, title + " - Search");
+  out += "<header><p class=\"home\">" +
+         anchor(pageLinkUrl(links, page, page.page), "&laquo; Back to the results");
+  if (!page.mainPageUrl.empty()) out += " | " + anchor(page.mainPageUrl, "Search page");
+  out += "</p></header>\n<main>\n<h1>" + esc(title) + "</h1>\n";
+  if (!location.empty()) out += "<div class=\"location\">" + location + "</div>\n";
+  out += "<div class=\"meta\">";
+  if (hit.time != 0) out += esc(formatDate(hit.time)) + " - ";
+  if (hit.hasSize) out += formatSize(hit.size) + " - ";
+  out += esc(hit.indexDesc) + relevanceNote(hit.line.score, page.bestScore) + "</div>\n";
+  return out;
+}
+
+CgiAnswer htmlView(const ResultPage& page, std::string body) {
+  CgiAnswer answer;
+  answer.contentType = "text/html; charset=UTF-8";
+  answer.noStore = page.user != kBuiltInUser;
+  answer.body = std::move(body);
+  return answer;
 }
 
 }  // namespace
@@ -104,20 +136,12 @@ CgiAnswer renderDocumentView(const ResultPage& page, const HitView& hit, const D
                              : !hit.title.empty()     ? hit.title
                              : !hit.firstLine.empty() ? hit.firstLine
                                                       : hit.fileName;
-  std::string out = htmlHead(page.language, title + " - Search");
-  out += "<header><p class=\"home\">" +
-         anchor(pageLinkUrl(links, page, page.page), "&laquo; Back to the results");
-  if (!page.mainPageUrl.empty()) out += " | " + anchor(page.mainPageUrl, "Search page");
-  out += "</p></header>\n<main>\n<h1>" + esc(title) + "</h1>\n";
-  out += "<div class=\"location\">" + esc(hit.location.empty() ? hit.fileName : hit.location) +
-         "</div>\n<div class=\"meta\">";
-  if (hit.time != 0) out += esc(formatDate(hit.time)) + " - ";
-  if (hit.hasSize) out += formatSize(hit.size) + " - ";
-  out += esc(hit.indexDesc) + relevanceNote(hit.line.score, page.bestScore) + "</div>\n";
+  std::string out =
+      viewHead(page, hit, title, esc(hit.location.empty() ? hit.fileName : hit.location), links);
   const std::vector<SnippetPiece> pieces = markTerms(doc.text, page.terms);
   const size_t matches = static_cast<size_t>(
       std::count_if(pieces.begin(), pieces.end(), [](const SnippetPiece& p) { return p.term; }));
-  viewLinks(page, hit, links, matches > 0, out);
+  viewLinks(page, hit, links, true, matches > 0, out);
   if (doc.text.empty()) {
     out +=
         "<p class=\"note\">This document has no text to show here; the original file may "
@@ -144,11 +168,20 @@ CgiAnswer renderDocumentView(const ResultPage& page, const HitView& hit, const D
     out += "</div>\n";
   }
   out += "</main>\n</body></html>\n";
-  CgiAnswer answer;
-  answer.contentType = "text/html; charset=UTF-8";
-  answer.noStore = page.user != kBuiltInUser;
-  answer.body = std::move(out);
-  return answer;
+  return htmlView(page, std::move(out));
+}
+
+CgiAnswer renderRowView(const ResultPage& page, const HitView& hit, const LinkContext& links) {
+  const std::string& title = !hit.title.empty()    ? hit.title
+                             : !hit.fields.empty() ? hit.fields.front().second
+                                                   : hit.fileName;
+  std::string out = viewHead(page, hit, title, "", links);
+  viewLinks(page, hit, links, false, false, out);
+  out += "<table class=\"cells\"><caption>The row's columns</caption>\n";
+  for (const auto& [name, value] : hit.fields)
+    out += "<tr><th scope=\"row\">" + esc(name) + "</th><td>" + esc(value) + "</td></tr>\n";
+  out += "</table>\n</main>\n</body></html>\n";
+  return htmlView(page, std::move(out));
 }
 
 RawType rawTypeOf(const std::string& fileName, std::string_view head, int language) {

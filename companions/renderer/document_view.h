@@ -46,6 +46,12 @@ bool readDocumentView(int fd, const std::string& name, int language, DocumentVie
 CgiAnswer renderDocumentView(const ResultPage& page, const HitView& hit, const DocumentView& doc,
                              const LinkContext& links);
 
+// The page of hit `hit` of `page` that is a row of a database index (its
+// fields): a table of the row's columns and cells, with the ways back to
+// its result page and on to the hits beside it. A row has no bytes of its
+// own: it is the answer for its raw view too.
+CgiAnswer renderRowView(const ResultPage& page, const HitView& hit, const LinkContext& links);
+
 // How a document's own bytes are served, by the extension of its name and,
 // for a name that tells nothing, by whether its head looks like text.
 struct RawType {

@@ -162,6 +162,12 @@ int documentAnswer(render::ResultReader& reader, const render::RenderRequest& re
   if (loaded != render::LoadStatus::kOk) return loadProblem(request, loaded);
   if (!reader.isLocalHost(page.hits.front().line.host))
     return remoteDocumentAnswer(reader, request, page, cookieKey, back, hitProblem);
+  // A row of a database index has no file of its own: its view is its cells.
+  if (!details.fields.empty()) {
+    render::CgiAnswer result = render::renderRowView(page, page.hits.front(), back);
+    scopeCookie(result, cookieKey);
+    return answer(result, 0);
+  }
   const UniqueFd fd = openRecordedDocument(details, language);
   if (!fd)
     return hitProblem(render::problem_code::kDocumentNotShown,

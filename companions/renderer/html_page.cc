@@ -39,7 +39,11 @@ constexpr const char* kStyle =
     // A document's own lines, wrapped at the screen's width.
     ".doc{white-space:pre-wrap;border-top:1px solid #ccc;padding-top:.8em}"
     ".doc.text{font-family:monospace;font-size:.95em}.actions a{display:inline-block;"
-    "padding:.2em 0}";
+    "padding:.2em 0}"
+    // A row of a database index, column by column.
+    "table.cells{border-collapse:collapse;width:100%}table.cells caption{text-align:left;"
+    "color:#555}table.cells th,table.cells td{border-top:1px solid #ccc;padding:.35em .5em;"
+    "text-align:left;vertical-align:top}table.cells th{width:30%}";
 
 std::string esc(std::string_view text) {
   return escapeMarkup(text);
@@ -67,7 +71,9 @@ void searchForm(const ResultPage& page, const LinkContext& links, std::string& o
   out += "<form class=\"search\" action=\"" + esc(links.searchUrl) +
          "\" method=\"get\" role=\"search\"><label for=\"query\">Search for</label>"
          "<div class=\"row\"><input type=\"search\" id=\"query\" name=\"query\" value=\"" +
-         esc(page.queryTyped) + "\" required><button type=\"submit\">Search</button></div>";
+         // A search by fields is no query: the box is for a new one.
+         esc(page.fieldClauses.empty() ? page.queryTyped : "") +
+         "\" required><button type=\"submit\">Search</button></div>";
   for (const auto& [name, value] : page.searchFields)
     out += "<input type=\"hidden\" name=\"" + esc(name) + "\" value=\"" + esc(value) + "\">";
   // The browser sends what is typed here in the page's UTF-8.
@@ -186,9 +192,22 @@ void scopeLine(const ResultPage& page, const LinkContext& links, std::string& ou
   out += ".</p>";
 }
 
+// What a search by fields searched: each clause's field and value, with
+// the operators between them.
+std::string fieldClausesHtml(const std::vector<FieldClause>& clauses) {
+  std::string html;
+  for (const FieldClause& c : clauses) {
+    if (!c.op.empty()) html += " " + c.op + " ";
+    html += (c.field.empty() ? std::string("any field") : esc(c.field)) + " <b>" + esc(c.value) +
+            "</b>";
+  }
+  return html;
+}
+
 void summary(const ResultPage& page, const LinkContext& links, std::string& out) {
   out += "<div class=\"summary\" id=\"summary\"><p>";
-  const std::string typed = "<b>" + esc(page.queryTyped) + "</b>";
+  const std::string typed = page.fieldClauses.empty() ? "<b>" + esc(page.queryTyped) + "</b>"
+                                                      : fieldClausesHtml(page.fieldClauses);
   if (page.queryDisallowed) {
     out += "This query is not allowed.";
   } else if (page.totalHits == 0) {
@@ -211,7 +230,8 @@ void summary(const ResultPage& page, const LinkContext& links, std::string& out)
         "<p class=\"advice\">Check the spelling, use fewer or other words, or end a word with * "
         "to find the words it begins.</p>";
   }
-  if (!page.queryUnderstood.empty() && page.queryUnderstood != page.queryTyped)
+  if (!page.queryUnderstood.empty() && page.queryUnderstood != page.queryTyped &&
+      page.fieldClauses.empty())
     out += "<p class=\"understood\">Searched for: " + esc(page.queryUnderstood) + "</p>";
   scopeLine(page, links, out);
   out += "</div>\n";
@@ -374,7 +394,9 @@ std::string htmlHead(int language, const std::string& title) {
 }
 
 std::string htmlResultBody(const ResultPage& page, const LinkContext& links) {
-  const std::string query = page.queryTyped.empty() ? page.queryUnderstood : page.queryTyped;
+  const std::string query = !page.fieldClauses.empty() ? fieldClausesText(page.fieldClauses)
+                            : page.queryTyped.empty()  ? page.queryUnderstood
+                                                       : page.queryTyped;
   std::string out = htmlHead(page.language, query.empty() ? "Search" : query + " - Search");
   out += "<header>";
   if (!page.mainPageUrl.empty())

@@ -149,6 +149,19 @@ std::string jsonResultBody(const ResultPage& page, const LinkContext& links) {
       q.text("understood", page.queryUnderstood);
       jsonTexts(page.terms, q.key("terms"));
       q.flag("disallowed", page.queryDisallowed);
+      // A search by fields: each clause, what the search was instead of a query.
+      if (page.fieldClauses.empty()) {
+        q.null("fields");
+      } else {
+        jsonObjects(
+            page.fieldClauses,
+            [](JsonObject& c, const FieldClause& clause) {
+              c.textOrNull("op", clause.op);
+              c.textOrNull("field", clause.field);
+              c.text("value", clause.value);
+            },
+            q.key("fields"));
+      }
     }
     o.text("index", page.selectedIndex);
     o.number("run_time_ms", page.runTimeMs);

@@ -158,7 +158,10 @@ std::string sortLinkUrl(const LinkContext& links, const ResultPage& page, const 
 std::string queryLinkUrl(const LinkContext& links, const ResultPage& page,
                          const std::string& query) {
   // The new query is in the local code page, whatever the first one was sent in.
-  return searchAgainUrl(links, page, {"query_encoding"}, {{"query", query}});
+  // A search by fields would search its clauses again, not the query.
+  std::vector<std::string> drop = fieldSearchVariables(page.queryUrl);
+  drop.push_back("query_encoding");
+  return searchAgainUrl(links, page, std::move(drop), {{"query", query}});
 }
 
 std::string allDatesLinkUrl(const LinkContext& links, const ResultPage& page) {

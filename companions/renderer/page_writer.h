@@ -11,7 +11,11 @@
 /// path or a file of the installation. The XML answer, for programs:
 ///
 ///   <search_result version="1|2|3">          xml, xml2, xml3
-///     <query><typed/><understood/><terms><term/>...</terms></query>
+///     <query><typed/><understood/><terms><term/>...</terms>
+///       <fields><field op="and|or|not" name="">value</field>...</fields>
+///       (a search by fields only: its clauses; no op on the first, no name
+///       for a clause over whole rows)
+///     </query>
 ///     <index/>                               the index searched ("all" ...)
 ///     <run_time ms=""/>  <sort field="" order=""/>
 ///     <date_window from="y/m/d" to="y/m/d"/>  only with a date window
@@ -23,6 +27,8 @@
 ///         <index id="" owner="" host=""/> (description) <score/>
 ///         <relevance/> (high, medium or low against the best hit of the
 ///         result; only when that is known) <record/> (record id) <snippet/>
+///         <view/> (a row of a database index of this host: the link to the
+///         view of its cells, relative to the CGI directory)
 ///       </hit>...
 ///     </hits>
 ///     <related_terms><term/>...</related_terms>
@@ -37,7 +43,10 @@
 /// "null" for what is not known):
 ///
 ///   {"version": 1, "result": "queryNNN..." (the result's name),
-///    "query": {"typed", "understood", "terms": [], "disallowed": bool},
+///    "query": {"typed", "understood", "terms": [], "disallowed": bool,
+///              "fields": [{"op", "field", "value"}] (the clauses of a search
+///              by fields, op and field null where <field> has none; null
+///              for any other search)},
 ///    "index": "..." (as <index/>), "run_time_ms", "sort": {"field", "order"},
 ///    "date_window": {"from", "to"} or null,
 ///    "total", "page", "per_page", "pages", "count", "complete": bool,
@@ -47,7 +56,8 @@
 ///    "hits": [{"rank", "file", "title", "location", "date" (ISO 8601),
 ///              "epoch", "size", "index": {"id", "owner", "host", "name"},
 ///              "score", "relevance", "record", "snippet",
-///              "view" (link to the document view, relative to the CGI
+///              "view" (link to the document view, or for a row of a
+///              database index the view of its cells, relative to the CGI
 ///              directory; null for a hit of another host),
 ///              "similar" (the search for documents like it; null when
 ///              there is none)}],

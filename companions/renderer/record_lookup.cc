@@ -28,6 +28,14 @@ namespace render {
 
 namespace {
 
+constexpr size_t kMaxColumnMappingBytes = 1024 * 1024;
+
+// Where a database index keeps the names of its columns.
+std::string columnMappingPath(const Installation& inst, const std::string& owner,
+                              const std::string& index) {
+  return inst.ownerHome(owner) + "/db/" + index + "/column_mapping.txt";
+}
+
 // Longest list text taken (the builder keeps names of at most 255 bytes).
 constexpr uint32_t kMaxListText = 1023;
 constexpr size_t kMaxFolderLine = 4095;
@@ -489,7 +497,16 @@ IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string
   // The first 4 bytes of the log: the org index's record count.
   unsigned char count[4];
   if (IndexFile(orgHome + "/.vela_log_1").readAt(0, count, 4)) std::memcpy(&orgCount_, count, 4);
-  mappingPath_ = inst.ownerHome(owner) + "/db/" + index + "/column_mapping.txt";
+  mappingPath_ = columnMappingPath(inst, owner, index);
+}
+
+std::vector<std::string> indexColumnNames(const Installation& inst, const std::string& owner,
+                                          const std::string& index) {
+  std::string mapping;
+  if (!isSafeOwner(owner) || !isSafeIndexName(index.c_str()) ||
+      !readRegularFile(columnMappingPath(inst, owner, index), mapping, kMaxColumnMappingBytes))
+    return {};
+  return columnNamesOf(mapping);
 }
 
 std::vector<std::string> columnNamesOf(std::string_view mapping) {
@@ -527,7 +544,8 @@ RecordDetails IndexRecordReader::read(uint32_t recid) {
     if (!columnsRead_) {
       columnsRead_ = true;
       std::string mapping;
-      if (readRegularFile(mappingPath_, mapping, 1024 * 1024)) columns_ = columnNamesOf(mapping);
+      if (readRegularFile(mappingPath_, mapping, kMaxColumnMappingBytes))
+        columns_ = columnNamesOf(mapping);
     }
     for (size_t c = 0; c < cells.size(); ++c)
       d.fields.emplace_back(c < columns_.size() ? columns_[c] : "column " + std::to_string(c + 1),

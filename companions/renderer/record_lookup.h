@@ -101,6 +101,12 @@ struct RecordDetails : RecordSummary {
 // with fewer is skipped).
 std::vector<std::string> columnNamesOf(std::string_view mapping);
 
+// The column names of database index (owner, index) of this host, read
+// link-proof from its column mapping; none when it has no mapping or the
+// owner or index name is not safe.
+std::vector<std::string> indexColumnNames(const Installation& inst, const std::string& owner,
+                                          const std::string& index);
+
 // A file of an index directory, opened link-proof (openRegularFile) on first
 // use and kept open for the page: the hits of one index share one open.
 class IndexFile {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_string_parser.h"
@@ -19,6 +20,43 @@ namespace {
 constexpr std::string_view kTmpDir = "../tmp/";
 constexpr std::string_view kResultStem = "query";
 constexpr std::string_view kFastSuffix = "_fast";
+constexpr const char* kFieldCountVariable = "MultiDBFieldCount";
+
+// "stem" followed by a clause number: digits, no leading zero.
+bool isClauseVariable(std::string_view name, std::string_view stem) {
+  if (name.substr(0, stem.size()) != stem) return false;
+  const std::string_view number = name.substr(stem.size());
+  return !number.empty() && number[0] != '0' &&
+         number.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Calls f with each non-empty piece of a raw query string split at "&".
+template <typename F>
+void forEachPiece(std::string_view raw, F f) {
+  while (!raw.empty()) {
+    const size_t amp = raw.find('&');
+    const std::string_view piece = raw.substr(0, amp);
+    raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
+    if (!piece.empty()) f(piece);
+  }
+}
+
+// The decoded name of a piece "name=value" of a raw query string. Names are
+// plain words; the language only matters for "%u" escapes. A name ends at a
+// zero byte, as it does for the request parser.
+std::string pieceName(std::string_view piece) {
+  std::string name = decodeCgiToken(piece.substr(0, piece.find('=')), -1);
+  name.resize(std::min(name.size(), name.find('\0')));
+  return name;
+}
+
+// How searchrun joins a clause to those before it.
+const char* clauseOperator(const char* op) {
+  if (op == nullptr || *op == '\0' || std::strcmp(op, "&") == 0) return "and";
+  if (std::strcmp(op, "|") == 0 || std::strcmp(op, "or") == 0) return "or";
+  if (std::strcmp(op, "!") == 0 || std::strcmp(op, "not") == 0) return "not";
+  return "and";
+}
 
 // A page number or size: "N", text that is not a number and values below 1
 // give `fallback`; values above `max` give `max`.
@@ -131,22 +169,15 @@ std::string rewriteQueryString(std::string_view raw, const std::vector<std::stri
     if (!out.empty()) out += '&';
     out += piece;
   };
-  while (!raw.empty()) {
-    const size_t amp = raw.find('&');
-    const std::string_view piece = raw.substr(0, amp);
-    raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
-    if (piece.empty()) continue;
-    // Names are plain words; the language only matters for "%u" escapes. A
-    // name ends at a zero byte, as it does for the request parser.
-    std::string name = decodeCgiToken(piece.substr(0, piece.find('=')), -1);
-    name.resize(std::min(name.size(), name.find('\0')));
+  forEachPiece(raw, [&](std::string_view piece) {
+    const std::string name = pieceName(piece);
     bool dropped = false;
     for (const std::string& d : drop)
       dropped = dropped || name == d;
     for (const auto& kv : add)
       dropped = dropped || name == kv.first;
     if (!dropped) append(piece);
-  }
+  });
   for (const auto& [name, value] : add)
     append(name + "=" + encodeCGIString(value));
   return out;
@@ -172,7 +203,7 @@ std::string searchQueryOf(std::string_view raw, int language) {
   vars.setSysLanuage(language);
   if (raw.empty() || vars.initialize(raw.data(), raw.size()) <= 0) return "";
   const char* query = vars.findCgiVariableByName("query");
-  if (query == nullptr) return "";
+  if (query == nullptr || vars.findCgiVariableByName(kFieldCountVariable) != nullptr) return "";
   const char* encoding = vars.findCgiVariableByName("query_encoding");
   return encoding ? charsetToUtf8(query, encoding, language) : localToUtf8(query, language);
 }
@@ -206,12 +237,65 @@ std::vector<std::pair<std::string, std::string>> searchFormFields(std::string_vi
     // The form has a field of its own for the query, typed in the page's
     // UTF-8 whatever encoding the first one declared.
     if (name.empty() || name == "query" || name == "query_encoding" || name == "outcgipage" ||
-        name == "ks_key")
+        name == "ks_key" || isFieldSearchVariable(name))
       continue;
     fields.emplace_back(localToUtf8(name, language),
                         localToUtf8(vars.findValueByIndex(k), language));
   }
   return fields;
+}
+
+bool isFieldSearchVariable(std::string_view name) {
+  return name == kFieldCountVariable || isClauseVariable(name, "m_query_") ||
+         isClauseVariable(name, "m_field_") || isClauseVariable(name, "m_op_") ||
+         isClauseVariable(name, "m_type_");
+}
+
+std::vector<std::string> fieldSearchVariables(std::string_view raw) {
+  // Read as rewriteQueryString reads it, which keeps what follows a zero
+  // byte: a link that drops these names leaves none of them behind.
+  std::vector<std::string> names;
+  forEachPiece(raw, [&names](std::string_view piece) {
+    std::string name = pieceName(piece);
+    if (isFieldSearchVariable(name)) names.push_back(std::move(name));
+  });
+  return names;
+}
+
+std::vector<FieldClause> fieldClausesOf(
+    std::string_view raw, int language,
+    const std::function<bool(const std::string& field)>& knownField) {
+  std::vector<FieldClause> clauses;
+  CGIStringParser vars;
+  vars.setSysLanuage(language);
+  if (raw.empty() || vars.initialize(raw.data(), raw.size()) <= 0) return clauses;
+  const char* countText = vars.findCgiVariableByName(kFieldCountVariable);
+  int64_t count = 0;
+  if (countText == nullptr || !parseDecimal(countText, 0, kMaxFieldClauses, count)) return clauses;
+  const auto variable = [&vars](const char* stem, int64_t i) {
+    return vars.findCgiVariableByName((stem + std::to_string(i)).c_str());
+  };
+  for (int64_t i = 1; i <= count; ++i) {
+    const char* query = variable("m_query_", i);
+    if (query == nullptr || *query == '\0') continue;
+    const char* field = variable("m_field_", i);
+    if (field != nullptr && !(knownField && knownField(field))) continue;
+    FieldClause clause;
+    if (!clauses.empty()) clause.op = clauseOperator(variable("m_op_", i));
+    if (field != nullptr) clause.field = localToUtf8(field, language);
+    clause.value = localToUtf8(query, language);
+    clauses.push_back(std::move(clause));
+  }
+  return clauses;
+}
+
+std::string fieldClausesText(const std::vector<FieldClause>& clauses) {
+  std::string text;
+  for (const FieldClause& c : clauses) {
+    if (!c.op.empty()) text += " " + c.op + " ";
+    text += (c.field.empty() ? std::string("any field") : c.field) + " " + c.value;
+  }
+  return text;
 }
 
 }  // namespace render

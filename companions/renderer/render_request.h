@@ -24,6 +24,7 @@
 #define SEARCHRUN_COMPANIONS_RENDERER_RENDER_REQUEST_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -68,7 +69,8 @@ std::string againRequest(std::string_view queryUrl);
 
 // The query of a search request (raw, as againRequest gives it) in UTF-8:
 // converted from its declared "query_encoding", else from the local code
-// page of `language`; "" when it has none.
+// page of `language`; "" when it has none, or when it is a search by fields
+// (whose query is at most a mark: its clauses are what is searched).
 std::string searchQueryOf(std::string_view raw, int language);
 
 // True for "query" followed by exactly kTempNameDigits (tmpfile.h) decimal
@@ -113,10 +115,48 @@ std::string viewQueryString(const RenderRequest& req, int64_t rank, int pageSize
 // it) that a form starting the search again carries unchanged, in request
 // order, decoded and in UTF-8 (values in the local code page of `language`
 // are converted): all but the query itself and its declared encoding, the
-// renderer's paging ("outcgipage") and any permit key ("ks_key"), which
-// never goes into a page. Empty names are left out.
+// renderer's paging ("outcgipage"), any permit key ("ks_key"), which never
+// goes into a page, and the variables of a search by fields
+// (isFieldSearchVariable), which would search the old clauses instead of
+// the query typed into the form. Empty names are left out.
 std::vector<std::pair<std::string, std::string>> searchFormFields(std::string_view raw,
                                                                   int language);
+
+// One clause of a search by fields, as its request named it (UTF-8).
+struct FieldClause {
+  // How it joins the clauses before it: "and", "or" or "not" ("" for the
+  // first, whose operator searchrun does not apply).
+  std::string op;
+  std::string field;  // a column name; "" when the clause searches whole rows
+  std::string value;  // the clause's query as typed
+};
+
+// Most clauses searchrun reads of one search by fields.
+constexpr int kMaxFieldClauses = 256;
+
+// True for a variable of a search by fields: "MultiDBFieldCount", which
+// makes searchrun run the clauses instead of the query, and the clause
+// variables "m_query_<i>", "m_field_<i>", "m_op_<i>" and "m_type_<i>".
+bool isFieldSearchVariable(std::string_view name);
+
+// The names (decoded) of the variables of a search request (raw) for which
+// isFieldSearchVariable holds, in request order.
+std::vector<std::string> fieldSearchVariables(std::string_view raw);
+
+// The clauses of the search by fields of a search request (raw, as a result
+// keeps it), as searchrun reads them: clause i from 1 to "MultiDBFieldCount"
+// (0 to kMaxFieldClauses), left out without a query, or when it names a
+// field (bytes as the request gives them) that `knownField` refuses. An
+// operator "&" or "|" or "!" is "and", "or", "not"; any other is searched as
+// "and" and named so. Empty for a request that is no search by fields.
+std::vector<FieldClause> fieldClausesOf(
+    std::string_view raw, int language,
+    const std::function<bool(const std::string& field)>& knownField);
+
+// The clauses in words, fields before their values and the operators
+// between them: "name bash and size [100-500]"; a clause without a field is
+// "any field VALUE".
+std::string fieldClausesText(const std::vector<FieldClause>& clauses);
 
 }  // namespace render
 

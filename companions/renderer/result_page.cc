@@ -269,6 +269,7 @@ LoadStatus ResultReader::load(const RenderRequest& request, ResultPage& page) {
   if (file_->HasReadError()) return LoadStatus::kDamaged;
   page.searched = descriptors_;
   readSideFiles(page);
+  readFieldClauses(page);
   page.bestScore = bestScore(page);
   if (file_->HasReadError()) return LoadStatus::kDamaged;
   return readHits(page);
@@ -285,6 +286,7 @@ LoadStatus ResultReader::loadHit(const RenderRequest& request, ResultPage& page,
   readIndexDescriptors();
   if (file_->HasReadError()) return LoadStatus::kDamaged;
   page.searched = descriptors_;
+  readFieldClauses(page);
   if (request.view < 1 || request.view > page.linesInFile) return LoadStatus::kNotFound;
   page.page = (request.view - 1) / page.pageSize + 1;
   page.bestScore = bestScore(page);
@@ -359,6 +361,27 @@ void ResultReader::readTexts(ResultPage& page) {
   if (f.GetRelTermOption() != 0)
     page.relatedTerms = relatedTerms(f.GetRelTerm(), page.queryDisallowed ? "" : typed, language);
   page.terms = highlightTerms(page.queryUnderstood);
+}
+
+void ResultReader::readFieldClauses(ResultPage& page) const {
+  // searchrun's mark of a run of clauses in the property search state.
+  constexpr int kFieldSearchState = -2;
+  if (file_->GetFileNameSearch() != kFieldSearchState || page.searched.size() != 1) return;
+  // A clause whose column the index lacks was not searched.
+  const IndexEntry& index = page.searched.front();
+  const std::vector<std::string> columns = inst_.isLocalHost(index.host)
+                                               ? indexColumnNames(inst_, index.owner, index.name)
+                                               : std::vector<std::string>{};
+  page.fieldClauses =
+      fieldClausesOf(page.queryUrl, inst_.language, [&columns](const std::string& field) {
+        return std::find(columns.begin(), columns.end(), field) != columns.end();
+      });
+  // The index list names the index once per clause, as not searched (the
+  // clauses' counts are not kept): it was searched once, for these hits.
+  if (!page.fieldClauses.empty() && !page.indexes.empty()) {
+    page.indexes.resize(1);
+    page.indexes.front().matches = page.totalHits;
+  }
 }
 
 LoadStatus ResultReader::readHits(ResultPage& page) {

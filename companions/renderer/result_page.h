@@ -116,6 +116,9 @@ struct ResultPage {
   // The variables of the search's request a new search from this page
   // keeps (searchFormFields), in UTF-8.
   std::vector<std::pair<std::string, std::string>> searchFields;
+  // The clauses of a search by fields, what it searched instead of a
+  // query; empty for any other search.
+  std::vector<FieldClause> fieldClauses;
   std::string user;   // local code page
   int language = -1;  // installation language (layout.h code)
   // The best score of the whole result; 0 when unknown (too many lines to
@@ -196,6 +199,9 @@ class ResultReader {
   void readSettings(const RenderRequest& request, ResultPage& page) const;
   void readTexts(ResultPage& page);
   void readSideFiles(ResultPage& page) const;
+  // The clauses of a search by fields (after the index descriptors and the
+  // side files).
+  void readFieldClauses(ResultPage& page) const;
   LoadStatus readHits(ResultPage& page);
   void readIndexDescriptors();
   // The best score of the result (see ResultPage::bestScore).

@@ -31,7 +31,9 @@ const char* versionOf(PageFormat format) {
   return format == PageFormat::kXml3 ? "3" : format == PageFormat::kXml2 ? "2" : "1";
 }
 
-void xmlHit(const HitView& hit, int bestScore, std::string& out) {
+void xmlHit(const HitView& hit, const ResultPage& page, const LinkContext& links,
+            std::string& out) {
+  const int bestScore = page.bestScore;
   out += "<hit" + attr("rank", hit.rank) + ">";
   out += element("file", hit.fileName);
   out += element("title", hit.title.empty() ? hit.firstLine : hit.title);
@@ -51,7 +53,11 @@ void xmlHit(const HitView& hit, int bestScore, std::string& out) {
       out += element("copy", copy);
     out += "</copies>";
   }
-  out += element("snippet", snippetText(hit.snippet)) + "</hit>\n";
+  out += element("snippet", snippetText(hit.snippet));
+  // A row of this host opens as its cells (a program has its fields here
+  // only through that view).
+  if (hit.local && !hit.fields.empty()) out += element("view", viewLinkUrl(links, page, hit.rank));
+  out += "</hit>\n";
 }
 
 void xmlTerms(const char* list, const char* item, const std::vector<TermLink>& terms,
@@ -79,6 +85,14 @@ std::string xmlResultBody(const ResultPage& page, const LinkContext& links) {
                     attr("version", versionOf(links.request.format)) + ">\n<query>";
   out += element("typed", page.queryTyped) + element("understood", page.queryUnderstood);
   if (page.queryDisallowed) out += "<disallowed/>";
+  // A search by fields: each clause, what the search was instead of a query.
+  if (!page.fieldClauses.empty()) {
+    out += "<fields>";
+    for (const FieldClause& c : page.fieldClauses)
+      out += "<field" + (c.op.empty() ? "" : attr("op", c.op)) +
+             (c.field.empty() ? "" : attr("name", c.field)) + ">" + esc(c.value) + "</field>";
+    out += "</fields>";
+  }
   out += "<terms>";
   for (const std::string& t : page.terms)
     out += element("term", t);
@@ -92,7 +106,7 @@ std::string xmlResultBody(const ResultPage& page, const LinkContext& links) {
          attr("count", static_cast<int64_t>(page.hits.size())) +
          attr("complete", page.linesMissing ? "no" : "yes") + ">\n";
   for (const HitView& hit : page.hits)
-    xmlHit(hit, page.bestScore, out);
+    xmlHit(hit, page, links, out);
   out += "</hits>\n";
   xmlTerms("related_terms", "term", page.relatedTerms, out);
   xmlTerms("similar_keywords", "keyword", page.similarKeywords, out);

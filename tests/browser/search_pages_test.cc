@@ -106,6 +106,17 @@ class Site : public ::testing::Environment {
     page.replace(slot, 15,
                  "<label><input type=\"checkbox\" name=\"index_id\" value=\"" + uid_ +
                      "\" checked> Fruit</label><br>");
+    // The packages the form searches by field, as a database index.
+    inst_->write("tables/packages.csv",
+                 "name,section,version,size\nbash,shells,5.2,1800\ndash,shells,0.5,200\n"
+                 "coreutils,utils,9.1,6000\n");
+    const e2e::RunResult table =
+        inst_->run("binind/index_builder", {"create", "--owner", "demo", "--type", "db", "--desc",
+                                            "Packages", inst_->path("tables/packages.csv")});
+    ASSERT_EQ(0, table.exitStatus) << table.err;
+    const size_t db = page.find("@DB_INDEX_UID@");
+    ASSERT_NE(db, std::string::npos);
+    page.replace(db, 14, "7F000001_" + table.out.substr(0, table.out.find('\n')));
     // No class in this installation: the choice offers "no class" alone.
     const size_t classes = page.find("@CLASS_OPTIONS@");
     ASSERT_NE(classes, std::string::npos);
@@ -332,6 +343,20 @@ class SearchPages : public ::testing::Test {
         " const send = form.querySelector('[type=\"submit\"]');"
         " if (send) send.click(); else form.requestSubmit(); })()");
   }
+  // With SR_SCREENSHOT_DIR set, the page shown as a desktop and as a phone
+  // show it, in NAME-1280.png and NAME-375.png there.
+  void shoot(const std::string& name) {
+    const char* dir = std::getenv("SR_SCREENSHOT_DIR");
+    if (dir == nullptr) return;
+    for (const int width : {1280, kPhoneWidth}) {
+      ASSERT_TRUE(tab_->emulateWidth(width));
+      const std::string url = facts().url;
+      ASSERT_TRUE(tab_->open(url));
+      testutil::writeFile(std::string(dir) + "/" + name + "-" + std::to_string(width) + ".png",
+                          tab_->screenshot());
+    }
+    ASSERT_TRUE(tab_->emulateWidth(0));
+  }
   int scrollWidth() {
     const std::optional<Json> v = tab_->eval(
         "new Promise(done => requestAnimationFrame(() => "
@@ -433,18 +458,6 @@ TEST_F(SearchPages, TypographicQuotesSearchAPhrase) {
 // from it works. SR_SCREENSHOT_DIR, when set, receives each page as a
 // desktop and as a phone shows it.
 TEST_F(SearchPages, AnErrorPageIsRecovered) {
-  const auto shoot = [this](const std::string& name) {
-    const char* dir = std::getenv("SR_SCREENSHOT_DIR");
-    if (dir == nullptr) return;
-    for (const int width : {1280, kPhoneWidth}) {
-      ASSERT_TRUE(tab_->emulateWidth(width));
-      const std::string url = facts().url;
-      ASSERT_TRUE(tab_->open(url));
-      testutil::writeFile(std::string(dir) + "/" + name + "-" + std::to_string(width) + ".png",
-                          tab_->screenshot());
-    }
-    ASSERT_TRUE(tab_->emulateWidth(0));
-  };
   ASSERT_TRUE(tab_->open(searchPage())) << Site::chrome_->failure();
   ASSERT_TRUE(searchFor("apple")) << Site::chrome_->failure();
   const std::string pageTwo = link("a[href*=\"page=2\"]");
@@ -533,6 +546,42 @@ TEST_F(SearchPages, ARemoteHitOpensThroughThisHost) {
   const PageFacts hit = facts();
   expectWellFormed(hit);
   EXPECT_NE(hit.text.find("plum orchard of the other host"), std::string::npos) << hit.text;
+}
+
+// The demo's search by field: the page names both clauses, a row opens as
+// the table of its columns, and a query typed on the page is what is
+// searched next.
+TEST_F(SearchPages, AFieldRowOpened) {
+  ASSERT_TRUE(tab_->open(searchPage())) << Site::chrome_->failure();
+  ASSERT_TRUE(tab_->follow(
+      "(() => { const q = document.querySelector('input[name=\"m_query_1\"]');"
+      " q.value = 'bash'; q.form.querySelector('select[name=\"m_op_2\"]').value = 'or';"
+      " q.form.querySelector('select[name=\"m_field_2\"]').value = 'size';"
+      " q.form.querySelector('input[name=\"m_query_2\"]').value = '[100-500]';"
+      " q.form.querySelector('[type=\"submit\"]').click(); })()"))
+      << Site::chrome_->failure();
+  const PageFacts results = facts();
+  expectWellFormed(results);
+  EXPECT_NE(results.text.find("for name bash or size [100-500]"), std::string::npos)
+      << results.text;
+  shoot("field-results");
+  const std::string bash = link("a[href*=\"view=\"]");
+  ASSERT_FALSE(bash.empty()) << results.text;
+  ASSERT_TRUE(tab_->open(bash)) << Site::chrome_->failure();
+  const PageFacts row = facts();
+  expectWellFormed(row);
+  EXPECT_NE(row.text.find("name\tbash\nsection\tshells\nversion\t5.2\nsize\t1800"),
+            std::string::npos)
+      << row.text;
+  EXPECT_LE(scrollWidth(), 1280);
+  shoot("field-row");
+  ASSERT_TRUE(click("header a")) << Site::chrome_->failure();
+  ASSERT_TRUE(searchFor("utils")) << Site::chrome_->failure();
+  const PageFacts typed = facts();
+  expectWellFormed(typed);
+  EXPECT_NE(typed.text.find("for utils"), std::string::npos) << typed.text;
+  EXPECT_NE(typed.text.find("coreutils"), std::string::npos) << typed.text;
+  EXPECT_EQ(typed.text.find("dash"), std::string::npos) << typed.text;
 }
 
 }  // namespace

@@ -111,16 +111,14 @@ TEST_F(FieldSearchTest, OneFieldFindsOnlyItsOwnColumn) {
   EXPECT_EQ(rows(clauses(id_, {"vegetable|section|"})), (Rows{3, 5}));
   // Without a field the clause searches whole rows.
   EXPECT_EQ(rows(clauses(id_, {"red||"})), Rows{5});
-  // The page shows the rows found and, for the form's mark of a multi-field
-  // search, the clauses' queries; a request without "query" is served too.
+  // The page shows the rows found and names the clause searched; a request
+  // without "query" is served too.
   for (const std::string mark : {"", "query=_SEARCH_MULTI_FIELD_&"}) {
     const RunResult page = inst_->get("user=TESSERA&" + mark + clauses(id_, {"pie|name|"}));
     EXPECT_EQ(0, page.exitStatus);
     EXPECT_NE(std::string::npos, page.out.find("apple pie")) << page.out;
     EXPECT_EQ(std::string::npos, page.out.find("banana")) << page.out;
-    if (!mark.empty()) {
-      EXPECT_NE(std::string::npos, page.out.find("for <b>pie</b>")) << page.out;
-    }
+    EXPECT_NE(std::string::npos, page.out.find("for name <b>pie</b>")) << page.out;
   }
 }
 
@@ -235,6 +233,60 @@ TEST_F(FieldSearchTest, SeveralTablesShareTheirColumnsByName) {
   EXPECT_EQ(rows(clauses(id, {"red|colour|"})), Rows{4});
   EXPECT_EQ(rows(clauses(id, {"spade|name|", "red|colour|and"})), Rows{4});
   EXPECT_EQ(rows(clauses(id, {"[10-40]|price|"})), (Rows{1, 2}));
+}
+
+// A row opens, through the link of its page, as a table of its columns,
+// escaped, with the way back; the answers for programs carry the link too.
+TEST_F(FieldSearchTest, RowViewShowsItsColumns) {
+  inst_->write("tables/marks.csv", "name,note\n<b>bold</b>,a & b\nplain,x\n");
+  const std::string request = "user=TESSERA&" + clauses(build("tables/marks.csv"), {"bold|name|"});
+  const std::string page = inst_->get(request).out;
+  const size_t at = page.find("href=\"getfilelist.exe?") + 22;
+  std::string link = page.substr(at, page.find('"', at) - at);
+  for (size_t amp; (amp = link.find("&amp;")) != std::string::npos;)
+    link.replace(amp, 5, "&");
+  ASSERT_NE(std::string::npos, link.find("&view=1&")) << page;
+  const RunResult row = inst_->run("search-cgi/getfilelist.exe", {},
+                                   {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", link}});
+  EXPECT_EQ(std::string::npos, row.out.find("Status:")) << row.out;
+  EXPECT_NE(std::string::npos,
+            row.out.find("<tr><th scope=\"row\">name</th><td>&lt;b&gt;bold&lt;/b&gt;</td></tr>\n"
+                         "<tr><th scope=\"row\">note</th><td>a &amp; b</td></tr>"))
+      << row.out;
+  EXPECT_NE(std::string::npos, row.out.find("Back to the results"));
+  EXPECT_NE(std::string::npos, inst_->get("xml=1&" + request).out.find("<view>getfilelist.exe?"));
+  EXPECT_NE(std::string::npos, inst_->get("format=json&" + request).out.find("\"view\":\"getfile"));
+}
+
+// The page names each clause, in HTML and JSON, whatever query came beside
+// them; its form leaves the clauses out, so that a typed query is searched.
+TEST_F(FieldSearchTest, PageNamesEachClauseAndItsFormSearchesTheTypedQuery) {
+  const std::string request =
+      "user=TESSERA&query=banana&" +
+      clauses(id_, {"[5-12]|size|", "vegetable|section|and", "carrot|name|!"});
+  const RunResult page = inst_->get(request);
+  EXPECT_NE(std::string::npos,
+            page.out.find("for size <b>[5-12]</b> and section <b>vegetable</b> not name "
+                          "<b>carrot</b>"))
+      << page.out;
+  // The index was searched once, for the row found.
+  EXPECT_NE(std::string::npos, page.out.find("<li>" + id_ + " - 1 hit</li></ul>"));
+  const size_t form = page.out.find("<form class=\"search\"");
+  const std::string formText = page.out.substr(form, page.out.find("</form>", form) - form);
+  EXPECT_NE(std::string::npos, formText.find("name=\"query\" value=\"\"")) << formText;
+  EXPECT_EQ(std::string::npos, formText.find("m_")) << formText;
+  const RunResult json = inst_->get("format=json&" + request);
+  EXPECT_NE(std::string::npos, json.out.find("\"typed\":\"[5-12],vegetable,carrot\"")) << json.out;
+  EXPECT_NE(std::string::npos,
+            json.out.find("\"fields\":[{\"op\":null,\"field\":\"size\",\"value\":\"[5-12]\"},"
+                          "{\"op\":\"and\",\"field\":\"section\",\"value\":\"vegetable\"},"
+                          "{\"op\":\"not\",\"field\":\"name\",\"value\":\"carrot\"}]"));
+  EXPECT_NE(std::string::npos, inst_->get("xml=1&" + request)
+                                   .out.find("<fields><field name=\"size\">[5-12]</field><field "
+                                             "op=\"and\" name=\"section\">vegetable</field>"));
+  // Clauses of no column of the index leave the query to be searched.
+  const RunResult plain = inst_->get("user=TESSERA&query=banana&" + clauses(id_, {"a|colour|"}));
+  EXPECT_NE(std::string::npos, plain.out.find("for <b>banana</b>")) << plain.out;
 }
 
 }  // namespace
