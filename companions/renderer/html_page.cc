@@ -35,7 +35,7 @@ constexpr const char* kStyle =
     ".sort a,.sort b,.paging a,.paging b,.classes a,.classes b{display:inline-block;"
     "padding:.25em .4em}"
     ".problem,.missing{font-weight:bold}.suggest{font-size:1.05em}"
-    ".scope a{display:inline-block;padding:.2em 0}"
+    ".scope a{display:inline-block;padding:.2em 0}.scope .rm{white-space:nowrap}"
     // A document's own lines, wrapped at the screen's width.
     ".doc{white-space:pre-wrap;border-top:1px solid #ccc;padding-top:.8em}"
     ".doc.text{font-family:monospace;font-size:.95em}.actions a{display:inline-block;"
@@ -155,9 +155,10 @@ std::string lookInText(const ResultPage& page) {
   return "";
 }
 
+// Kept on one line: a bracket alone at a line's end reads as a stray mark.
 std::string removeLink(const std::string& url, const std::string& what) {
-  return " (<a href=\"" + esc(url) + "\" aria-label=\"Search again without " + esc(what) +
-         "\">remove</a>)";
+  return " <span class=\"rm\">(<a href=\"" + esc(url) + "\" aria-label=\"Search again without " +
+         esc(what) + "\">remove</a>)</span>";
 }
 
 // Everything that narrowed the search besides its words, each with the
@@ -167,8 +168,8 @@ void scopeLine(const ResultPage& page, const LinkContext& links, std::string& ou
   std::vector<std::string> parts;
   const std::string lookIn = lookInText(page);
   if (!lookIn.empty())
-    parts.push_back(lookIn + " only (" +
-                    anchor(wholeTextLinkUrl(links, page), "search the whole text") + ")");
+    parts.push_back(lookIn + " only <span class=\"rm\">(" +
+                    anchor(wholeTextLinkUrl(links, page), "search the whole text") + ")</span>");
   // Indexes the user ticked, each removable while another remains; a class
   // is the administrator's grouping and is changed on the search page.
   const bool byClass = searchedClass(page) != nullptr;

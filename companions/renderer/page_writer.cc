@@ -193,7 +193,7 @@ std::string withoutIndexLinkUrl(const LinkContext& links, const ResultPage& page
     std::string uid = indexUid(e);
     if (uid != goneUid) kept.emplace_back("index_id", std::move(uid));
   }
-  kept.emplace_back("search_no", "1");
+  // "search_no" stays the search's own: 1 would search the first index only.
   return searchAgainUrl(links, page, {"index_id", "class_name", "class_uid"}, kept);
 }
 

@@ -31,7 +31,8 @@ ResultPage narrowedPage() {
   page.pageCount = 1;
   page.queryTyped = "gpl";
   page.queryUrl =
-      "user=alice&query=gpl&filenamesearch=Title&index_id=7F000001_lic&index_id=7F000002_doc%24"
+      "user=alice&search_no=0&query=gpl&filenamesearch=Title&index_id=7F000001_lic&index_id="
+      "7F000002_doc%24"
       "9101&part_file=on&begin_year=2005&begin_month=7&begin_day=1&end_year=&end_month=&end_day=";
   page.searchFields = {{"user", "alice"},
                        {"filenamesearch", "Title"},
@@ -48,18 +49,23 @@ TEST(HtmlScope, EachNarrowingIsNamedAndRemovedInOneClick) {
   ResultPage page = narrowedPage();
   const std::string scope = scopeOf(page);
   const char* const parts[] = {
-      "Scope: titles only (<a href=\"searchrun?user=alice&amp;query=gpl&amp;index_id=7F000001_lic"
+      "Scope: titles only <span class=\"rm\">(<a "
+      "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;index_id=7F000001_lic"
       "&amp;index_id=7F000002_doc%249101&amp;part_file=on",
       ">search the whole text</a>",
-      // An index removed leaves the other, another host's with its port.
-      "Licenses (<a href=\"searchrun?user=alice&amp;query=gpl&amp;filenamesearch=Title&amp;"
+      // An index removed leaves the other, another host's with its port, and
+      // the search's own search_no: 1 would search the first one alone.
+      "Licenses <span class=\"rm\">(<a "
+      "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch=Title&amp;"
       "part_file=on&amp;begin_year=2005&amp;begin_month=7&amp;begin_day=1&amp;end_year=&amp;"
-      "end_month=&amp;end_day=&amp;index_id=7F000002%5Fdoc%249101&amp;search_no=1\" "
+      "end_month=&amp;end_day=&amp;index_id=7F000002%5Fdoc%249101\" "
       "aria-label=\"Search again without Licenses\">remove</a>)",
-      "doc (<a href=\"searchrun?user=alice&amp;query=gpl&amp;filenamesearch=Title&amp;"
+      "doc <span class=\"rm\">(<a "
+      "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch=Title&amp;"
       "part_file=on",
-      "&amp;index_id=7F000001%5Flic&amp;search_no=1\" aria-label=\"Search again without doc\">",
-      "; dated from 2005/7/1 on (<a href=\"searchrun?user=alice&amp;query=gpl&amp;filenamesearch="
+      "&amp;index_id=7F000001%5Flic\" aria-label=\"Search again without doc\">",
+      "; dated from 2005/7/1 on <span class=\"rm\">(<a "
+      "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch="
       "Title&amp;index_id=7F000001_lic&amp;index_id=7F000002_doc%249101\"",
   };
   for (const char* part : parts)
