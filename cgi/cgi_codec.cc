@@ -3,6 +3,8 @@
 
 #include "cgi/cgi_codec.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "cgi/conversion_hooks.h"
@@ -134,9 +136,13 @@ std::string queryStringWithout(std::string_view raw, std::string_view name) {
     size_t end = raw.find('&', start);
     if (end == std::string_view::npos) end = raw.size();
     const std::string_view pair = raw.substr(start, end - start);
-    const std::string_view pairName = pair.substr(0, pair.find('='));
-    // Names are plain ASCII: the language plays no part in decoding them.
-    if (decodeCgiToken(pairName, 3) != name) {
+    // Split after decoding, as the request parser does, so that an escaped
+    // "=" ("ks_key%3D...") names the variable here as it does there. Names
+    // are plain ASCII: the language plays no part in decoding them.
+    std::string pairName = decodeCgiToken(pair, 3);
+    pairName.resize(std::min(pairName.size(), pairName.find('\0')));
+    pairName.resize(std::min(pairName.size(), pairName.find('=')));
+    if (pairName != name) {
       if (!kept.empty()) kept += '&';
       kept.append(pair);
     }

@@ -45,8 +45,11 @@ void forEachPiece(std::string_view raw, F f) {
 // plain words; the language only matters for "%u" escapes. A name ends at a
 // zero byte, as it does for the request parser.
 std::string pieceName(std::string_view piece) {
-  std::string name = decodeCgiToken(piece.substr(0, piece.find('=')), -1);
+  // Split after decoding, as the request parser does: "ks_key%3D1" names
+  // ks_key there, and must be dropped here as such.
+  std::string name = decodeCgiToken(piece, -1);
   name.resize(std::min(name.size(), name.find('\0')));
+  name.resize(std::min(name.size(), name.find('=')));
   return name;
 }
 

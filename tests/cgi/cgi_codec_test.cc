@@ -65,6 +65,9 @@ TEST(CgiCodec, RequestWithoutAVariable) {
       {"ks_key=a1234567", ""},
       {"ks%5Fkey=k1234567&ks_key&ks_key=&q=1", "q=1"},
       {"query=ks_key%3Dx&ks_keys=1", "query=ks_key%3Dx&ks_keys=1"},
+      // The parser splits after decoding: these are the key too.
+      {"ks_key%3Dk1234567&q=1", "q=1"},
+      {"ks%5Fkey%3D1&ks_key%00x=2", ""},
       {"a&&b", "a&&b"},
       {"", ""},
   };

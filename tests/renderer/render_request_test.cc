@@ -180,6 +180,9 @@ TEST(Links, QueryStringRewriteMatchesDecodedNames) {
   EXPECT_EQ(rewriteQueryString("sor%74=d&&user=b&", {}, {{"sort", "s"}}), "user=b&sort=s");
   // A name ends at a zero byte, as it does for the request parser.
   EXPECT_EQ(rewriteQueryString("sort%00x=1&flag&a=2", {"flag"}, {{"sort", "s"}}), "a=2&sort=s");
+  // An escaped "=" splits a piece for the parser too: no key rides in a link.
+  EXPECT_EQ(rewriteQueryString("a=1&ks_key%3D12&sort%3Dd", {"ks_key"}, {{"sort", "s"}}),
+            "a=1&sort=s");
   EXPECT_EQ(rewriteQueryString("", {}, {{"query", "a b&c=\xA4"}}), "query=a%20b%26c%3D%A4");
   // Page links name the full result, which exists when they are followed.
   RenderRequest r;
