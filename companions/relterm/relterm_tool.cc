@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <map>
 
+#include "companions/builder/record_terms.h"
 #include "companions/engine/codepage.h"
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_db_cache.h"
-#include "companions/engine/record_terms.h"
 #include "system/numbers.h"
 #include "text/record_term.h"
 

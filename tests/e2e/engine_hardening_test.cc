@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "companions/engine/index_writer.h"
+#include "companions/builder/index_writer.h"
+#include "companions/builder/source_tree.h"
 #include "companions/engine/result_file.h"
-#include "companions/engine/source_tree.h"
 #include "search/vela_out.h"
 #include "system/index_id.h"
 #include "system/layout.h"

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "companions/builder/doc_extract.h"
+#include "companions/builder/index_writer.h"
 #include "companions/engine/collection_stats.h"
-#include "companions/engine/doc_extract.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/index_writer.h"
 #include "tests/e2e/engine_util.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "companions/engine/acl_index.h"
-#include "companions/engine/doc_extract.h"
+#include "companions/builder/acl_index.h"
+#include "companions/builder/doc_extract.h"
+#include "companions/builder/property_index.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/property_index.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "companions/builder/index_writer.h"
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/index_writer.h"
 #include "output/query_output.h"
 #include "search/index_lists.h"
 #include "tests/e2e/engine_util.h"

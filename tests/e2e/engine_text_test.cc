@@ -8,17 +8,17 @@
 #include <iterator>
 #include <tuple>
 
+#include "companions/builder/doc_extract.h"
+#include "companions/builder/index_writer.h"
+#include "companions/builder/source_tree.h"
 #include "companions/engine/codepage.h"
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/csv_reader.h"
 #include "companions/engine/digit_filter.h"
-#include "companions/engine/doc_extract.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/index_writer.h"
 #include "companions/engine/query_parser.h"
 #include "companions/engine/result_file.h"
 #include "companions/engine/run_limits.h"
-#include "companions/engine/source_tree.h"
 #include "companions/engine/text_fold.h"
 #include "system/recorded_path.h"
 #include "tests/test_util.h"

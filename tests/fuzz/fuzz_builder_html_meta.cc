@@ -4,8 +4,8 @@
 /// property within its size; and as a plain-text document, whose title is
 /// its first line only when that reads as a title.
 
-#include "companions/engine/doc_extract.h"
-#include "companions/engine/property_index.h"
+#include "companions/builder/doc_extract.h"
+#include "companions/builder/property_index.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -9,9 +9,9 @@
 
 #include <algorithm>
 
-#include "companions/engine/index_writer.h"
-#include "companions/engine/record_terms.h"
-#include "companions/engine/similar_terms.h"
+#include "companions/builder/index_writer.h"
+#include "companions/builder/record_terms.h"
+#include "companions/builder/similar_terms.h"
 #include "tests/test_util.h"
 #include "text/record_term.h"
 

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
+#include "companions/builder/index_builder_parts.h"
+#include "companions/builder/index_writer.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/index_builder_parts.h"
-#include "companions/engine/index_writer.h"
 #include "system/column_mapping.h"
 #include "system/layout.h"
 #include "system/secure_file.h"

@@ -1,7 +1,7 @@
 /// @file property_index.cc
 /// @brief Document properties and the file-list companion index.
 
-#include "companions/engine/property_index.h"
+#include "companions/builder/property_index.h"
 
 #include "companions/engine/engine_query.h"
 

@@ -7,16 +7,16 @@
 /// data, so that later builds carry them over without reading the
 /// documents again.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_PROPERTY_INDEX_H
-#define SEARCHRUN_COMPANIONS_ENGINE_PROPERTY_INDEX_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_PROPERTY_INDEX_H
+#define SEARCHRUN_COMPANIONS_BUILDER_PROPERTY_INDEX_H
 
 #include <array>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "companions/builder/index_writer.h"
 #include "companions/engine/codepage.h"
-#include "companions/engine/index_writer.h"
 
 namespace vela {
 
@@ -62,4 +62,4 @@ bool buildFileListStaged(const std::string& staged, const std::vector<DocPropert
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_PROPERTY_INDEX_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_PROPERTY_INDEX_H

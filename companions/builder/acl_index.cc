@@ -1,13 +1,13 @@
 /// @file acl_index.cc
 /// @brief Staging and switching in the companions of an index.
 
-#include "companions/engine/acl_index.h"
+#include "companions/builder/acl_index.h"
 
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "companions/engine/index_builder.h"
+#include "companions/builder/index_builder.h"
 #include "companions/engine/index_files.h"
 #include "system/secure_file.h"
 

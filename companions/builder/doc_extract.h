@@ -2,8 +2,8 @@
 /// @brief The text of a document file for indexing: code page detection and
 /// the title and body of plain text and HTML.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_DOC_EXTRACT_H
-#define SEARCHRUN_COMPANIONS_ENGINE_DOC_EXTRACT_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_DOC_EXTRACT_H
+#define SEARCHRUN_COMPANIONS_BUILDER_DOC_EXTRACT_H
 
 #include <string>
 #include <string_view>
@@ -54,4 +54,4 @@ std::string firstLine(std::string_view utf8, size_t maxBytes);
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_DOC_EXTRACT_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_DOC_EXTRACT_H

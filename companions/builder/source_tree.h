@@ -11,8 +11,8 @@
 /// file that the scan found. Hidden entries (names beginning with ".") and
 /// empty files are left out; FIFOs, devices and sockets are never opened.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_SOURCE_TREE_H
-#define SEARCHRUN_COMPANIONS_ENGINE_SOURCE_TREE_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_SOURCE_TREE_H
+#define SEARCHRUN_COMPANIONS_BUILDER_SOURCE_TREE_H
 
 #include <sys/types.h>
 
@@ -64,4 +64,4 @@ using ::isSafeOwnerName;
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_SOURCE_TREE_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_SOURCE_TREE_H

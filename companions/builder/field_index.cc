@@ -2,7 +2,7 @@
 /// @brief Column numbering across tables, the field index's setting and the
 /// row digests of database indexes.
 
-#include "companions/engine/field_index.h"
+#include "companions/builder/field_index.h"
 
 #include <map>
 #include <set>

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "access/access_rules.h"
-#include "companions/engine/index_builder.h"
-#include "companions/engine/similar_terms.h"
-#include "companions/engine/source_tree.h"
+#include "companions/builder/index_builder.h"
+#include "companions/builder/similar_terms.h"
+#include "companions/builder/source_tree.h"
 #include "system/build_status.h"
 #include "system/index_id.h"
 #include "system/layout.h"

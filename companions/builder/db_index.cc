@@ -1,7 +1,7 @@
 /// @file db_index.cc
 /// @brief Building database indexes from CSV tables.
 
-#include "companions/engine/db_index.h"
+#include "companions/builder/db_index.h"
 
 #include <sys/stat.h>
 
@@ -11,10 +11,10 @@
 #include <limits>
 #include <map>
 
+#include "companions/builder/doc_extract.h"
+#include "companions/builder/index_writer.h"
+#include "companions/builder/source_tree.h"
 #include "companions/engine/digit_filter.h"
-#include "companions/engine/doc_extract.h"
-#include "companions/engine/index_writer.h"
-#include "companions/engine/source_tree.h"
 #include "system/secure_file.h"
 
 namespace vela {

@@ -7,8 +7,8 @@
 /// first); and its synonym dictionary "dic.txt", one line per group of words
 /// of the installation that share their stem, joined by "$".
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_SIMILAR_TERMS_H
-#define SEARCHRUN_COMPANIONS_ENGINE_SIMILAR_TERMS_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_SIMILAR_TERMS_H
+#define SEARCHRUN_COMPANIONS_BUILDER_SIMILAR_TERMS_H
 
 #include <cstdint>
 #include <map>
@@ -48,4 +48,4 @@ bool buildSimilarTermIndex(const CodePage& cp, std::string& error);
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_SIMILAR_TERMS_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_SIMILAR_TERMS_H

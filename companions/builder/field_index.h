@@ -15,8 +15,8 @@
 ///   "fieldnum"        columns of the table
 ///   "p,n"             one line per column p (from 1): its field number n
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_FIELD_INDEX_H
-#define SEARCHRUN_COMPANIONS_ENGINE_FIELD_INDEX_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_FIELD_INDEX_H
+#define SEARCHRUN_COMPANIONS_BUILDER_FIELD_INDEX_H
 
 #include <cstdint>
 #include <string>
@@ -106,4 +106,4 @@ bool readRowDigests(const std::string& dir, std::vector<uint64_t>& digests);
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_FIELD_INDEX_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_FIELD_INDEX_H

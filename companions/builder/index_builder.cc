@@ -1,7 +1,7 @@
 /// @file index_builder.cc
 /// @brief Create, update and rebuild of document indexes.
 
-#include "companions/engine/index_builder.h"
+#include "companions/builder/index_builder.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,12 +19,12 @@
 #include <memory>
 #include <set>
 
-#include "companions/engine/acl_index.h"
-#include "companions/engine/db_index.h"
+#include "companions/builder/acl_index.h"
+#include "companions/builder/db_index.h"
+#include "companions/builder/index_builder_parts.h"
+#include "companions/builder/index_writer.h"
+#include "companions/builder/source_tree.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/index_builder_parts.h"
-#include "companions/engine/index_writer.h"
-#include "companions/engine/source_tree.h"
 #include "system/address.h"
 #include "system/clock.h"
 #include "system/index_id.h"

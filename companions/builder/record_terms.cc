@@ -1,7 +1,7 @@
 /// @file record_terms.cc
 /// @brief Writing the record term dictionary of an index.
 
-#include "companions/engine/record_terms.h"
+#include "companions/builder/record_terms.h"
 
 #include <algorithm>
 #include <cmath>

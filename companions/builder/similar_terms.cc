@@ -1,7 +1,7 @@
 /// @file similar_terms.cc
 /// @brief Building the similar-term index of an installation.
 
-#include "companions/engine/similar_terms.h"
+#include "companions/builder/similar_terms.h"
 
 #include <signal.h>
 #include <sys/file.h>
@@ -13,11 +13,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "companions/builder/index_builder.h"
+#include "companions/builder/index_writer.h"
+#include "companions/builder/record_terms.h"
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/index_builder.h"
-#include "companions/engine/index_writer.h"
-#include "companions/engine/record_terms.h"
 #include "system/layout.h"
 #include "system/protection_switches.h"
 #include "system/secure_file.h"

@@ -1,15 +1,15 @@
 /// @file index_writer.cc
 /// @brief Engine database and record files of a new index directory.
 
-#include "companions/engine/index_writer.h"
+#include "companions/builder/index_writer.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "companions/builder/record_terms.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/record_terms.h"
 #include "companions/engine/text_fold.h"
 
 namespace vela {

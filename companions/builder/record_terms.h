@@ -3,8 +3,8 @@
 /// for every record its most characteristic words, weighed by how often the
 /// record uses them against how many records of the index hold them.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_RECORD_TERMS_H
-#define SEARCHRUN_COMPANIONS_ENGINE_RECORD_TERMS_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_RECORD_TERMS_H
+#define SEARCHRUN_COMPANIONS_BUILDER_RECORD_TERMS_H
 
 #include <xapian.h>
 
@@ -42,4 +42,4 @@ bool writeRecordTermFiles(const Xapian::Database& db, const std::string& dir, co
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_RECORD_TERMS_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_RECORD_TERMS_H

@@ -1,7 +1,7 @@
 /// @file doc_extract.cc
 /// @brief Decoding and text extraction of plain text and HTML documents.
 
-#include "companions/engine/doc_extract.h"
+#include "companions/builder/doc_extract.h"
 
 #include <xapian.h>
 

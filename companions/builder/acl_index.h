@@ -10,8 +10,8 @@
 /// the old companions differ, and a protected index shows nothing rather
 /// than one document's rights applied to another.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_ACL_INDEX_H
-#define SEARCHRUN_COMPANIONS_ENGINE_ACL_INDEX_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_ACL_INDEX_H
+#define SEARCHRUN_COMPANIONS_BUILDER_ACL_INDEX_H
 
 #include <memory>
 #include <string>
@@ -19,8 +19,8 @@
 
 #include "access/access_rules.h"
 #include "access/acl_rights.h"
+#include "companions/builder/property_index.h"
 #include "companions/engine/codepage.h"
-#include "companions/engine/property_index.h"
 
 namespace vela {
 
@@ -87,4 +87,4 @@ class CompanionBuild {
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_ACL_INDEX_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_ACL_INDEX_H

@@ -2,8 +2,8 @@
 /// @brief Writes one index directory: the engine database (document id =
 /// record id) and the record files of index_files.h.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_INDEX_WRITER_H
-#define SEARCHRUN_COMPANIONS_ENGINE_INDEX_WRITER_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_INDEX_WRITER_H
+#define SEARCHRUN_COMPANIONS_BUILDER_INDEX_WRITER_H
 
 #include <xapian.h>
 
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "companions/engine/doc_extract.h"
+#include "companions/builder/doc_extract.h"
 #include "companions/engine/index_files.h"
 
 namespace vela {
@@ -78,4 +78,4 @@ Xapian::Document indexDocument(const RecordText& text);
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_INDEX_WRITER_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_INDEX_WRITER_H

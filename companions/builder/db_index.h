@@ -21,15 +21,15 @@
 /// A column's type is "number" when it is a number column in every table
 /// that has it, else "text".
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_DB_INDEX_H
-#define SEARCHRUN_COMPANIONS_ENGINE_DB_INDEX_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_DB_INDEX_H
+#define SEARCHRUN_COMPANIONS_BUILDER_DB_INDEX_H
 
 #include <string>
 #include <vector>
 
-#include "companions/engine/field_index.h"
-#include "companions/engine/index_builder.h"
-#include "companions/engine/index_writer.h"
+#include "companions/builder/field_index.h"
+#include "companions/builder/index_builder.h"
+#include "companions/builder/index_writer.h"
 
 namespace vela {
 
@@ -73,4 +73,4 @@ DbUpdatePlan planDbUpdate(const std::vector<DbTable>& tables,
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_DB_INDEX_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_DB_INDEX_H

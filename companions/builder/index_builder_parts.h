@@ -3,14 +3,14 @@
 /// staging directories and owned folders of index_builder.cc, and the parts
 /// of a database index (index_builder_db.cc).
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_PARTS_H
-#define SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_PARTS_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_INDEX_BUILDER_PARTS_H
+#define SEARCHRUN_COMPANIONS_BUILDER_INDEX_BUILDER_PARTS_H
 
 #include <string>
 #include <vector>
 
-#include "companions/engine/db_index.h"
-#include "companions/engine/index_builder.h"
+#include "companions/builder/db_index.h"
+#include "companions/builder/index_builder.h"
 
 namespace vela {
 
@@ -52,4 +52,4 @@ int updateDbIndex(const BuildContext& ctx, const std::string& id, const std::str
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_PARTS_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_INDEX_BUILDER_PARTS_H

@@ -12,8 +12,8 @@
 /// that every account may write. The operations run in the CGI directory of
 /// the installation, where the system library finds its settings.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_H
-#define SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_H
+#ifndef SEARCHRUN_COMPANIONS_BUILDER_INDEX_BUILDER_H
+#define SEARCHRUN_COMPANIONS_BUILDER_INDEX_BUILDER_H
 
 #include <ostream>
 #include <string>
@@ -59,4 +59,4 @@ bool switchDirectory(const std::string& staged, const std::string& target, std::
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_INDEX_BUILDER_H
+#endif  // SEARCHRUN_COMPANIONS_BUILDER_INDEX_BUILDER_H

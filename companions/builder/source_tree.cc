@@ -2,7 +2,7 @@
 /// @brief Walking a source folder through directory descriptors, and reading
 /// its documents without following links.
 
-#include "companions/engine/source_tree.h"
+#include "companions/builder/source_tree.h"
 
 #include <dirent.h>
 #include <fcntl.h>
