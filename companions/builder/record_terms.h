@@ -10,27 +10,14 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "companions/engine/codepage.h"
+#include "companions/engine/record_term_rules.h"
 
 namespace vela {
 
 // Terms kept per record.
 constexpr size_t kRecordTermsKept = 20;
-
-// Characters of a UTF-8 text.
-size_t utf8Length(std::string_view s);
-
-// Whether an index term can stand for a record: a word or CJK pair of at
-// least two characters (three for ASCII words) that is not a number alone,
-// no common English word ("the", "which") and carries no field prefix (an
-// upper-case ASCII letter first).
-bool isCharacteristicTerm(std::string_view term);
-
-// The weight of a term used `wdf` times by a record, held by `df` of `docs`
-// records: ten times (1 + ln wdf) * ln(1 + docs / df), rounded; at least 1.
-int32_t recordTermWeight(uint32_t wdf, uint32_t df, uint32_t docs);
 
 // Writes relterm.off, relterm.tab and relterm.dic of the index database
 // `db` into `dir` (new files), names in the code page `cp`: for each record

@@ -9,7 +9,6 @@
 
 #include "companions/engine/request_wire.h"
 #include "companions/engine/search_programs.h"
-#include "companions/relterm/relterm_tool.h"
 
 int main(int argc, char** argv) {
   vela::Tool tool;
@@ -20,6 +19,5 @@ int main(int argc, char** argv) {
                  "as that program.\n";
     return vela::kExitFailure;
   }
-  vela::setRelTermRunner(relterm::runTool);
   return vela::runTool(tool, std::vector<std::string>(argv + 2, argv + argc), vela::RunContext());
 }

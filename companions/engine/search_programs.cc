@@ -18,6 +18,7 @@
 #include "companions/engine/index_db_cache.h"
 #include "companions/engine/index_files.h"
 #include "companions/engine/query_parser.h"
+#include "companions/engine/relterm_tool.h"
 #include "companions/engine/result_file.h"
 #include "companions/engine/run_limits.h"
 #include "companions/engine/text_fold.h"
@@ -477,14 +478,6 @@ int parseAndRun(Tool tool, const std::vector<std::string>& argv, const RunContex
 
 }  // namespace
 
-namespace {
-ToolRunner relTermRunner = nullptr;
-}  // namespace
-
-void setRelTermRunner(ToolRunner runner) {
-  relTermRunner = runner;
-}
-
 bool writeToolResult(const RunContext& ctx, const std::string& given, const std::string& bytes) {
   return writeResult(ctx, given, bytes);
 }
@@ -493,8 +486,7 @@ int runTool(Tool tool, const std::vector<std::string>& args, const RunContext& c
             const PathAdmission& admit) {
   switch (tool) {
     case Tool::kRelTerm:
-      if (relTermRunner) return relTermRunner(args, ctx, admit);
-      break;
+      return relterm::runTool(args, ctx, admit);
     case Tool::kEngine:
       return parseAndRun(tool, args, ctx, admit, parseEngineArgs, runEngine);
     case Tool::kDateRange:

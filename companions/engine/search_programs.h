@@ -151,11 +151,6 @@ using PathAdmission =
 int runTool(Tool tool, const std::vector<std::string>& args, const RunContext& ctx,
             const PathAdmission& admit = nullptr);
 
-// The related-term tool runs in the programs that link it (the service and
-// the full engine hand its runs here); without it runTool fails the tool.
-using ToolRunner = int (*)(const std::vector<std::string>& args, const RunContext& ctx,
-                           const PathAdmission& admit);
-void setRelTermRunner(ToolRunner runner);
 // Writes a run's result file `given` whole (write and rename), unless the one
 // who asked has gone. False when nothing was written.
 bool writeToolResult(const RunContext& ctx, const std::string& given, const std::string& bytes);

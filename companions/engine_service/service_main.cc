@@ -18,7 +18,6 @@
 
 #include "companions/engine/service_request.h"
 #include "companions/engine_service/service_paths.h"
-#include "companions/relterm/relterm_tool.h"
 #include "companions/serve/daemon_options.h"
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"
@@ -141,7 +140,6 @@ int listenAt(const std::string& path, ino_t& ino) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vela::setRelTermRunner(relterm::runTool);
   Options o;
   if (const int rc = serve::readDaemonOptions(
           argc, argv, "vela_service", kUsage,

@@ -8,8 +8,8 @@
 /// writes at most COUNT terms, one per line, into OUT (an existing file of
 /// the caller's); HOME is the index directory.
 
-#ifndef SEARCHRUN_COMPANIONS_RELTERM_RELTERM_TOOL_H
-#define SEARCHRUN_COMPANIONS_RELTERM_RELTERM_TOOL_H
+#ifndef SEARCHRUN_COMPANIONS_ENGINE_RELTERM_TOOL_H
+#define SEARCHRUN_COMPANIONS_ENGINE_RELTERM_TOOL_H
 
 #include <cstdint>
 #include <string>
@@ -29,8 +29,8 @@ struct ToolArgs {
   std::vector<uint32_t> ids;  // after -n
 };
 
-// A whole run of the tool as the engine service and the full engine run
-// their programs (vela::ToolRunner): arguments read, the index home and the
+// A whole run of the tool, which vela::runTool hands here for
+// Tool::kRelTerm: arguments read, the index home and the
 // output admitted, the terms written into the output in the installation's
 // code page (write and rename). Returns the exit status.
 int runTool(const std::vector<std::string>& args, const vela::RunContext& ctx,
@@ -53,4 +53,4 @@ std::vector<std::string> dictionaryTerms(const std::string& home, const std::vec
 
 }  // namespace relterm
 
-#endif  // SEARCHRUN_COMPANIONS_RELTERM_RELTERM_TOOL_H
+#endif  // SEARCHRUN_COMPANIONS_ENGINE_RELTERM_TOOL_H

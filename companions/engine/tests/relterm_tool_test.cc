@@ -3,7 +3,7 @@
 /// words, the record term dictionary the builder writes for it, and the
 /// words of the similar-term index.
 
-#include "companions/relterm/relterm_tool.h"
+#include "companions/engine/relterm_tool.h"
 
 #include <gtest/gtest.h>
 

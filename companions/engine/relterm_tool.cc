@@ -1,17 +1,17 @@
 /// @file relterm_tool.cc
 /// @brief Terms typical of records, from relevance feedback.
 
-#include "companions/relterm/relterm_tool.h"
+#include "companions/engine/relterm_tool.h"
 
 #include <xapian.h>
 
 #include <algorithm>
 #include <map>
 
-#include "companions/builder/record_terms.h"
 #include "companions/engine/codepage.h"
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_db_cache.h"
+#include "companions/engine/record_term_rules.h"
 #include "system/numbers.h"
 #include "text/record_term.h"
 
