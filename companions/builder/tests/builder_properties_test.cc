@@ -1,4 +1,4 @@
-/// @file engine_properties_test.cc
+/// @file builder_properties_test.cc
 /// @brief The builder's side of property searches and protected indexes:
 /// <meta> fields, document properties, the file-list index and the ACL
 /// companions it writes.

@@ -1,0 +1,87 @@
+/// @file service_wire_test.cc
+/// @brief The engine service's request format: requests and answers read
+/// back only when whole and well formed, and the programs' wire names.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "companions/engine/request_wire.h"
+
+namespace {
+
+using vela::Decoded;
+using vela::Tool;
+using namespace std::string_literals;
+
+TEST(EngineServiceWire, RequestsReadBackOnlyWhenWholeAndWellFormed) {
+  const vela::ToolRequest request{
+      Tool::kExpandTokens, "/srv/root/search-cgi", {"-H", "/a b", "", "\xff\x01\"'x", "-fo*"}};
+  std::string bytes;
+  ASSERT_TRUE(vela::encodeRequest(request, bytes));
+  vela::ToolRequest back;
+  size_t used = 0;
+  ASSERT_EQ(vela::decodeRequest(bytes, back, used), Decoded::kDone);
+  EXPECT_EQ(used, bytes.size());
+  EXPECT_EQ(std::tie(back.tool, back.cwd, back.args),
+            std::tie(request.tool, request.cwd, request.args));
+  for (size_t cut = 0; cut < bytes.size(); ++cut)
+    EXPECT_EQ(vela::decodeRequest(bytes.substr(0, cut), back, used), Decoded::kNeedMore) << cut;
+
+  auto withByte = [&](size_t at, char value) {
+    std::string changed = bytes;
+    changed[at] = value;
+    return changed;
+  };
+  auto le32 = [](uint32_t v) {
+    return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF),
+                       char(v >> 24)};
+  };
+  const std::pair<std::string, std::string> bad[] = {
+      {"other magic", "X"},
+      {"request magic on an answer", "VLA1"},
+      {"a body larger than the limit", "VLQ1" + le32(vela::kMaxRequestBytes)},
+      {"no such program", withByte(8, 9)},
+      {"program 0", withByte(8, 0)},
+      {"a string running past the body", withByte(9, 120)},
+      {"too many arguments", "VLQ1" + le32(9) + "\x01" + le32(0) + le32(5000)},
+      {"a byte after the arguments", "VLQ1" + le32(10) + "\x01" + le32(0) + le32(0) + "x"},
+      {"a NUL inside an argument", "VLQ1" + le32(14) + "\x01" + le32(0) + le32(1) + le32(1) + '\0'},
+  };
+  for (const auto& [what, input] : bad)
+    EXPECT_EQ(vela::decodeRequest(input, back, used), Decoded::kBad) << what;
+
+  std::string none;
+  EXPECT_FALSE(vela::encodeRequest({Tool::kEngine, "/", {"a\0b"s}}, none));
+  EXPECT_FALSE(
+      vela::encodeRequest({Tool::kEngine, "/", {std::string(vela::kMaxRequestBytes, 'q')}}, none));
+  EXPECT_FALSE(vela::encodeRequest({static_cast<Tool>(7), "/", {}}, none));
+  EXPECT_EQ(none, "");
+}
+
+TEST(EngineServiceWire, AnswersKeepTheirBytesAndLimits) {
+  const vela::ToolAnswer answer{205, "(apple | applesauce)\n", "vela25_0.exe: no\n"};
+  std::string bytes;
+  ASSERT_TRUE(vela::encodeAnswer(answer, bytes));
+  vela::ToolAnswer back;
+  size_t used = 0;
+  ASSERT_EQ(vela::decodeAnswer(bytes, back, used), Decoded::kDone);
+  EXPECT_EQ(std::tie(back.status, back.out, back.err),
+            std::tie(answer.status, answer.out, answer.err));
+  EXPECT_EQ(vela::decodeAnswer(bytes.substr(0, bytes.size() - 1), back, used), Decoded::kNeedMore);
+  EXPECT_EQ(vela::decodeAnswer(bytes + "x", back, used), Decoded::kDone);  // the caller checks
+  EXPECT_EQ(used, bytes.size());
+  EXPECT_FALSE(vela::encodeAnswer({256, "", ""}, bytes));
+  EXPECT_FALSE(vela::encodeAnswer({0, std::string(vela::kMaxAnswerBytes, 'x'), ""}, bytes));
+  for (const Tool t : {Tool::kEngine, Tool::kDateRange, Tool::kDigitIndex, Tool::kExpandTokens}) {
+    Tool named;
+    ASSERT_TRUE(vela::toolFromName(vela::toolName(t), named));
+    EXPECT_EQ(named, t);
+  }
+  Tool named;
+  EXPECT_FALSE(vela::toolFromName("vela25_0", named));
+}
+
+}  // namespace
