@@ -1,18 +1,57 @@
 /// @file index_builder_parts.h
 /// @brief What the index builder's operations share inside the builder: the
-/// staging directories and owned folders of index_builder.cc, and the parts
-/// of a database index (index_builder_db.cc).
+/// staging directories, locks and owned folders of index_staging.cc, and the
+/// parts of a database index (index_builder_db.cc).
 
 #ifndef SEARCHRUN_COMPANIONS_BUILDER_INDEX_BUILDER_PARTS_H
 #define SEARCHRUN_COMPANIONS_BUILDER_INDEX_BUILDER_PARTS_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "companions/builder/db_index.h"
 #include "companions/builder/index_builder.h"
+#include "system/secure_file.h"
 
 namespace vela {
+
+// Holds the builder's lock on one index for the life of the object. The
+// lock file stays between runs; it is created exclusively, or else opened
+// only when it is a regular file and not through a link.
+class IndexLock {
+ public:
+  explicit IndexLock(const std::string& path);
+  bool opened() const { return fd_.valid(); }
+  bool locked() const { return locked_; }
+
+ private:
+  UniqueFd fd_;
+  bool locked_ = false;
+};
+
+// The owner's index folder, made when missing; "" with a message when the
+// system directory is missing or a folder on the way is unsafe.
+std::string prepareIndexDir(const std::string& owner, std::string& error);
+// Takes the builder's lock of the index in `home` and clears what earlier
+// runs left behind; null with a message when another builder holds it.
+std::unique_ptr<IndexLock> lockIndex(const std::string& home, const std::string& id,
+                                     std::string& error);
+// Finds an existing index by its id file and locks it; null with a message
+// when either fails. A database index is found only when `type` is given
+// (it receives the index's type).
+std::unique_ptr<IndexLock> lockExisting(const std::string& id, std::string& owner,
+                                        std::string& home, std::string& error,
+                                        std::string* type = nullptr);
+// Switches in a new org and inc pair (org first); on failure the staged
+// directories not switched in are removed. False with a message.
+bool switchPair(const std::string& org, const std::string& home, const std::string& inc,
+                std::string& error);
+// Removes the id reservations of builders that are gone.
+void sweepStaleReservations();
+// Claims a new id made from the clock by creating its id file exclusively
+// with a note of this builder instead of a record. False with a message.
+bool reserveIndexId(std::string& id, std::string& error);
 
 // The staging directory of one part of the index in `home`, beside it.
 std::string stagingDir(const std::string& home, const char* part);
