@@ -1,5 +1,8 @@
 /// @file older_front.cc
-/// @brief The threaded editions' CGI input, settings, messages and pages.
+/// @brief The threaded editions' CGI input: the request text read and
+/// unwrapped, older class requests rewritten, the index list and the query
+/// options taken from it (settings in older_settings.cc, pages in
+/// older_pages.cc).
 
 #include "front/older_front.h"
 
@@ -17,6 +20,7 @@
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_input.h"
 #include "cgi/cgi_string_parser.h"
+#include "front/older_front_parts.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/request_state.h"
@@ -30,76 +34,16 @@
 #include "system/server_protocol.h"
 #include "system/strings.h"
 
-msgTableTag msg_table;
-iniOptionTag ini_option;
-
 namespace {
 
-constexpr size_t kLineChars = 2047;
-constexpr size_t kSettingFileBytes = 1 << 20;
-constexpr int kLanguageJP = 1;
-constexpr int kLanguageGB = 2;
-
-std::string firstWord(const std::string& text) {
-  std::istringstream in(text);
-  std::string word;
-  in >> word;
-  return word;
-}
-
-std::string firstLine(const std::string& text) {
-  std::string line = text.substr(0, text.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
-bool readSmallFile(const std::string& path, std::string& text) {
-  return readRegularFile(path, text, kSettingFileBytes);
-}
-
-// Calls `each` with every line of `text` (line breaks removed, cut to
-// kLineChars characters).
-template <typename Each>
-void forEachLine(const std::string& text, Each each) {
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() > kLineChars) line.resize(kLineChars);
-    each(line);
-  }
-}
-
-std::string cut(std::string text, size_t capacity) {
-  if (text.size() >= capacity) text.resize(capacity - 1);
-  return text;
-}
+using olderfront::cut;
+using olderfront::kLanguageJP;
 
 void appendLogLine(const char* path, const std::string& text) {
   FILE* log = fopenAppend(path, 0640);
   if (!log) return;
   std::fprintf(log, "[%s]\n", text.c_str());
   std::fclose(log);
-}
-
-// Index of a message code in the table: 0001-0035 first, then 1001-1077.
-int messageSlot(const char* code) {
-  int64_t n = 0;
-  if (code == nullptr || std::strlen(code) != 4 || !parseDecimal(code, 0, 9999, n)) return -1;
-  if (n >= 1 && n <= 35) return static_cast<int>(n - 1);
-  if (n >= 1001 && n <= 1077) return static_cast<int>(35 + n - 1001);
-  return -1;
-}
-
-std::string slotKey(int slot) {
-  char key[16];
-  std::snprintf(key, sizeof key, "VALUE_%04d", slot < 35 ? slot + 1 : slot - 35 + 1001);
-  return key;
-}
-
-void copyTemplate(FILE* out, const char* name) {
-  std::string text;
-  if (readSmallFile(std::string("../template/") + name, text)) std::fputs(text.c_str(), out);
 }
 
 // What the page shows of the server's answer to an unknown class.
@@ -131,84 +75,6 @@ bool isDottedNumber(const std::string& host) {
 }
 
 }  // namespace
-
-int verifyLanguage(const char* path) {
-  std::string text;
-  if (!readSmallFile(path, text)) return -1;
-  const std::string word = firstWord(text);
-  if (word == "SJIS") return kLanguageJP;
-  if (word == "GB2312") return kLanguageGB;
-  return 0;
-}
-
-bool msgTableTag::initialize(const char* name) {
-  std::string text;
-  if (!readSmallFile(std::string("ts_msg_table_") + name + ".cfg", text)) return false;
-  readText(text);
-  return true;
-}
-
-void msgTableTag::readText(const std::string& text) {
-  forEachLine(text, [this](const std::string& line) {
-    for (int slot = 0; slot < kCount; ++slot) {
-      const std::string key = slotKey(slot);
-      if (line.compare(0, key.size(), key) != 0) continue;
-      const size_t start = line.find_first_not_of(" \t", key.size());
-      m_values[slot] = start == std::string::npos ? "" : line.substr(start);
-      return;
-    }
-  });
-}
-
-const std::string& msgTableTag::value(const char* code) const {
-  static const std::string empty;
-  const int slot = messageSlot(code);
-  return slot < 0 ? empty : m_values[slot];
-}
-
-void iniOptionTag::readOptionText(const std::string& text) {
-  forEachLine(text, [this](std::string line) {
-    const size_t hash = line.find('#');
-    if (hash != std::string::npos) line.erase(hash);
-    line.erase(line.find_last_not_of(" \t") + 1);
-    const size_t keyEnd = line.find_first_of(" \t");
-    if (keyEnd == std::string::npos) return;
-    const std::string key = line.substr(0, keyEnd);
-    const int value = parseAtoi(line.c_str() + line.find_first_not_of(" \t", keyEnd));
-    if (key == "GET_SORT_CONTENT_TIME") get_sort_content_time = value;
-    if (key == "GET_REL_TERM_TIME") get_rel_term_time = value;
-    if (key == "MAX_SELECTED_SEARCH_INDEX") max_selected_search_index = value;
-    if (key == "MAX_RELTERM_COUNT") max_relterm_count = value;
-  });
-}
-
-const char* iniOptionTag::initialize(const std::string& dir) {
-  std::string text;
-  if (!readSmallFile(dir + "/ts_ini_option.cfg", text)) return "0001";
-  readOptionText(text);
-  std::string parent = dir;
-  while (parent.size() > 1 && parent.back() == '/')
-    parent.pop_back();
-  parent.erase(parent.rfind('/') == std::string::npos ? 0 : parent.rfind('/'));
-  tmpParentPath = cut(parent, 2049);
-  ts2000_root = cut(parent + "/", 2049);
-  privilege_server_ip = "127.0.0.1";
-  std::string interfacePort, address, queryPort, domain;
-  if (!readSmallFile(dir + "/db_interface.num", interfacePort) ||
-      !readSmallFile(dir + "/host_address", address) ||
-      !readSmallFile(dir + "/ts_query_server_port.cfg", queryPort) ||
-      !readSmallFile(dir + "/../system/group/DomainName.txt", domain))
-    return "0001";
-  privilege_server_port = parseAtoi(firstWord(interfacePort));
-  query_server_ip = cut(firstWord(address), 17);
-  query_server_port = parseAtoi(firstWord(queryPort));
-  domain_name = cut(firstLine(domain), 513);
-  const bool anyMissing =
-      ts2000_root.empty() || privilege_server_ip.empty() || privilege_server_port == 0 ||
-      query_server_ip.empty() || query_server_port == 0 || domain_name.empty() ||
-      get_sort_content_time == 0 || get_rel_term_time == 0 || max_selected_search_index == 0;
-  return anyMissing ? "0003" : nullptr;
-}
 
 OlderInput readOlderRequestText(std::string& text, const char* logPath) {
   const char* method = std::getenv("REQUEST_METHOD");
@@ -431,61 +297,4 @@ const char* applyOlderQueryOptions(const CGIStringParser& cgi, int language,
   options.similar_keyword_option = 0;
   options.api_version = 0;
   return nullptr;
-}
-
-void monitorReport(FILE* out, int language, const std::string& message) {
-  std::fputs("Content-type:text/html\n\n", out);
-  const bool jp = language == kLanguageJP;
-  if (jp) {
-    std::fputs(
-        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=shift_jis\">\n"
-        "<div align=\"center\">\n<table width=\"325\" align=\"center\"><tr><td><b>Message of "
-        "Quorvane</b></td></tr></table>\n<hr color=\"#808080\">\n",
-        out);
-  } else if (language == 0 || language == kLanguageGB) {
-    copyTemplate(out, "msg_header.html");
-  }
-  std::fputs(jp ? "<h2>" : "<span class=\"black_16\">", out);
-  std::fprintf(out, "\n%s\n", message.c_str());
-  std::fputs(jp ? "</h2>" : "</span>", out);
-  if (jp) {
-    std::fputs("<script src=\"/query/footer.js\"></script>\n</div>", out);
-  } else if (language == 0 || language == kLanguageGB) {
-    copyTemplate(out, "msg_footer.html");
-  }
-  std::fflush(out);
-}
-
-void monitorXMLReport(FILE* out, int language, const std::string& message) {
-  std::fputs("Content-type:text/xml\n\n", out);
-  if (language == kLanguageJP) std::fputs("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n", out);
-  if (language == 0) std::fputs("<?xml version=\"1.0\" encoding=\"BIG5\"?>\n", out);
-  // "]]>" would end the section early: it is split across two.
-  std::string safe = message;
-  for (size_t at = 0; (at = safe.find("]]>", at)) != std::string::npos; at += 12)
-    safe.replace(at, 3, "]]]]><![CDATA[>");
-  std::fprintf(out,
-               "<search_result>\n<message type=\"0\">\n<![CDATA[%s]]></message>\n"
-               "</search_result>\n",
-               safe.c_str());
-  std::fflush(out);
-}
-
-int olderAnswerRunEnd(const RunEnd& end) {
-  std::string message = msg_table.value(end.message);
-  if (message.empty()) message = end.message;
-  if (end.page == RunEnd::Page::kNumber) {
-    // A text may say where its number goes; otherwise the number follows it.
-    const std::string number = std::to_string(end.number);
-    const size_t at = message.find("$$NUMBER$$");
-    if (at != std::string::npos)
-      message.replace(at, 10, number);
-    else
-      message += " (" + number + ")";
-  }
-  if (queryOption.xml_format == 1)
-    monitorXMLReport(stdout, langFlag, message);
-  else
-    monitorReport(stdout, langFlag, message);
-  return end.exitStatus;
 }
