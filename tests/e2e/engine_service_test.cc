@@ -1,9 +1,9 @@
 /// @file engine_service_test.cc
 /// @brief The engine service against its clients: the open-database cache,
-/// which paths a request may name, what one program run gives with and
-/// without the service, and clients that send garbage, too much, nothing, or
-/// come in hundreds at once. The request format is the engine's unit tests'
-/// (companions/engine/tests/service_wire_test.cc).
+/// what one program run gives with and without the service, and clients
+/// that send garbage, too much, nothing, or come in hundreds at once. The
+/// request format and the paths a request may name are the engine's unit
+/// tests' (companions/engine/tests).
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -116,74 +116,6 @@ TEST_F(EngineServiceIndexes, TheCacheHoldsUpUnderConcurrentRuns) {
   EXPECT_EQ(wrong, 0);
   EXPECT_LE(cache.idleCount(), 2u);
   EXPECT_LE(cache.openCount(), 8u * 60u);
-}
-
-TEST_F(EngineServiceIndexes, RequestPathsMustStayInTheirPlaces) {
-  vela::ServedInstallation inst;
-  std::string error;
-  ASSERT_TRUE(vela::findInstallation(inst_->root(), inst, error)) << error;
-  std::string system;
-  ASSERT_TRUE(vela::currentSystemDirectory(inst, system));
-  EXPECT_EQ(system, inst_->path("system"));
-  const std::string home = inst_->home("base"), tmp = inst_->path("search-cgi/tmp");
-  testutil::writeFile(inst_->path("victim"), "keep");
-  testutil::makeDirs(tmp + "/sub");
-  testutil::makeDirs(inst_->path("outside"));
-  for (const auto& [link, target] : {std::pair{tmp + "/link", inst_->path("victim")},
-                                     {tmp + "/dirlink", inst_->path("outside")},
-                                     {inst_->path("system/evil"), inst_->docs("base")},
-                                     {inst_->path("system/alias"), home}})
-    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
-
-  using vela::PathRole;
-  const struct {
-    PathRole role;
-    std::string path;
-    std::string opened;  // "" when refused
-    const char* reason;  // a part of the reason when refused
-  } cases[] = {
-      {PathRole::kIndexHome, home, home, ""},
-      {PathRole::kIndexHome, inst_->path("system/alias"), home, ""},
-      {PathRole::kIndexHome, "../system/group/domain/User/alice/index/base", "", "\"..\""},
-      {PathRole::kIndexHome, inst_->docs("base"), "", "not an index of the system directory"},
-      {PathRole::kIndexHome, inst_->path("system"), "", "not an index"},
-      {PathRole::kIndexHome, inst_->path("system/evil"), "", "not an index"},
-      {PathRole::kIndexHome, inst_->path("system/missing"), "", "not an index"},
-      {PathRole::kIndexFile, home + "/digit_1.filter.index", home + "/digit_1.filter.index", ""},
-      {PathRole::kIndexFile, inst_->path("cut.index"), "", "outside the system directory"},
-      {PathRole::kResultFile, tmp + "/query1", tmp + "/query1", ""},
-      {PathRole::kResultFile, "tmp/query2", tmp + "/query2", ""},
-      {PathRole::kResultFile, tmp + "/sub/q", tmp + "/sub/q", ""},
-      {PathRole::kResultFile, tmp + "/link", "", "symbolic link"},
-      {PathRole::kResultFile, tmp + "/dirlink/q", "", "outside the scratch directory"},
-      {PathRole::kResultFile, tmp + "/../tmp/q", "", "\"..\""},
-      {PathRole::kResultFile, inst_->path("tmp/query3"), "", "outside the scratch directory"},
-      {PathRole::kResultFile, tmp, "", "outside the scratch directory"},
-      {PathRole::kResultFile, tmp + "/", "", "names no file"},
-      {PathRole::kResultFile, "", "", "empty"},
-      {PathRole::kTermFile, inst_->path("q"), "", "outside the scratch directory"},
-      {PathRole::kTermFile, tmp + "/link", "", "symbolic link"},
-  };
-  for (const auto& c : cases) {
-    std::map<std::string, std::string> resolved;
-    std::string reason;
-    const bool admitted =
-        vela::admitPaths(inst, system, inst.cgiDir, {{c.role, c.path}}, resolved, reason);
-    EXPECT_EQ(admitted, !c.opened.empty()) << c.path << ": " << reason;
-    if (admitted) {
-      EXPECT_EQ(resolved[c.path], c.opened) << c.path;
-    } else {
-      EXPECT_NE(reason.find(c.reason), std::string::npos) << c.path << ": " << reason;
-      EXPECT_TRUE(resolved.empty()) << c.path;
-    }
-  }
-  // One refused path refuses the whole run.
-  std::map<std::string, std::string> resolved;
-  EXPECT_FALSE(vela::admitPaths(
-      inst, system, inst.cgiDir,
-      {{PathRole::kIndexHome, home}, {PathRole::kTermFile, "/etc/passwd"}}, resolved, error));
-  EXPECT_TRUE(resolved.empty());
-  EXPECT_FALSE(vela::findInstallation(inst_->path("search-cgi"), inst, error));
 }
 
 // The runs the back-end makes, over every program and its options.

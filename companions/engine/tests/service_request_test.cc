@@ -1,0 +1,95 @@
+/// @file service_request_test.cc
+/// @brief The engine service's admission of the paths a request names: the
+/// installation it serves, its system directory, and where index homes,
+/// index files, result files and term files may lie.
+
+#include "companions/engine/service_request.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <utility>
+
+#include "tests/test_util.h"
+
+namespace {
+
+TEST(EngineServiceRequests, RequestPathsMustStayInTheirPlaces) {
+  // An installation whose system directory holds one index home, "base".
+  testutil::TempDir root;
+  testutil::makeInstallSkeleton(root.path());
+  testutil::writeFile(root.sub("setting/system_info.cfg"),
+                      "SYSTEM_DIRECTORY=" + root.sub("system") + "\n");
+  testutil::makeDirs(root.sub("system/group/domain/User/alice/index/base"));
+  testutil::makeDirs(root.sub("docs/base"));
+  vela::ServedInstallation inst;
+  std::string error;
+  ASSERT_TRUE(vela::findInstallation(root.path(), inst, error)) << error;
+  std::string system;
+  ASSERT_TRUE(vela::currentSystemDirectory(inst, system));
+  EXPECT_EQ(system, root.sub("system"));
+  const std::string home = root.sub("system/group/domain/User/alice/index/base"),
+                    tmp = root.sub("search-cgi/tmp");
+  testutil::writeFile(root.sub("victim"), "keep");
+  testutil::makeDirs(tmp + "/sub");
+  testutil::makeDirs(root.sub("outside"));
+  for (const auto& [link, target] : {std::pair{tmp + "/link", root.sub("victim")},
+                                     {tmp + "/dirlink", root.sub("outside")},
+                                     {root.sub("system/evil"), root.sub("docs/base")},
+                                     {root.sub("system/alias"), home}})
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+
+  using vela::PathRole;
+  const struct {
+    PathRole role;
+    std::string path;
+    std::string opened;  // "" when refused
+    const char* reason;  // a part of the reason when refused
+  } cases[] = {
+      {PathRole::kIndexHome, home, home, ""},
+      {PathRole::kIndexHome, root.sub("system/alias"), home, ""},
+      {PathRole::kIndexHome, "../system/group/domain/User/alice/index/base", "", "\"..\""},
+      {PathRole::kIndexHome, root.sub("docs/base"), "", "not an index of the system directory"},
+      {PathRole::kIndexHome, root.sub("system"), "", "not an index"},
+      {PathRole::kIndexHome, root.sub("system/evil"), "", "not an index"},
+      {PathRole::kIndexHome, root.sub("system/missing"), "", "not an index"},
+      {PathRole::kIndexFile, home + "/digit_1.filter.index", home + "/digit_1.filter.index", ""},
+      {PathRole::kIndexFile, root.sub("cut.index"), "", "outside the system directory"},
+      {PathRole::kResultFile, tmp + "/query1", tmp + "/query1", ""},
+      {PathRole::kResultFile, "tmp/query2", tmp + "/query2", ""},
+      {PathRole::kResultFile, tmp + "/sub/q", tmp + "/sub/q", ""},
+      {PathRole::kResultFile, tmp + "/link", "", "symbolic link"},
+      {PathRole::kResultFile, tmp + "/dirlink/q", "", "outside the scratch directory"},
+      {PathRole::kResultFile, tmp + "/../tmp/q", "", "\"..\""},
+      {PathRole::kResultFile, root.sub("tmp/query3"), "", "outside the scratch directory"},
+      {PathRole::kResultFile, tmp, "", "outside the scratch directory"},
+      {PathRole::kResultFile, tmp + "/", "", "names no file"},
+      {PathRole::kResultFile, "", "", "empty"},
+      {PathRole::kTermFile, root.sub("q"), "", "outside the scratch directory"},
+      {PathRole::kTermFile, tmp + "/link", "", "symbolic link"},
+  };
+  for (const auto& c : cases) {
+    std::map<std::string, std::string> resolved;
+    std::string reason;
+    const bool admitted =
+        vela::admitPaths(inst, system, inst.cgiDir, {{c.role, c.path}}, resolved, reason);
+    EXPECT_EQ(admitted, !c.opened.empty()) << c.path << ": " << reason;
+    if (admitted) {
+      EXPECT_EQ(resolved[c.path], c.opened) << c.path;
+    } else {
+      EXPECT_NE(reason.find(c.reason), std::string::npos) << c.path << ": " << reason;
+      EXPECT_TRUE(resolved.empty()) << c.path;
+    }
+  }
+  // One refused path refuses the whole run.
+  std::map<std::string, std::string> resolved;
+  EXPECT_FALSE(vela::admitPaths(
+      inst, system, inst.cgiDir,
+      {{PathRole::kIndexHome, home}, {PathRole::kTermFile, "/etc/passwd"}}, resolved, error));
+  EXPECT_TRUE(resolved.empty());
+  EXPECT_FALSE(vela::findInstallation(root.sub("search-cgi"), inst, error));
+}
+
+}  // namespace
