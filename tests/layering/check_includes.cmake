@@ -2,7 +2,8 @@
 # on. The allowed edges (and what they imply) are the architecture:
 #   programs -> front -> {assemble, output, search, access, text, cgi} -> system
 #   assemble -> search;  cgi -> text;  companions -> anything but programs;
-#   nothing but companions and tests -> companions.
+#   nothing but companions and tests -> companions;
+#   the engine and its service never -> the builder (their tests may).
 #
 #   cmake -DSOURCE_DIR=<repository> -P check_includes.cmake
 # Prints every wrong-way include and their count; exits non-zero on any.
@@ -38,6 +39,18 @@ foreach(folder ${folders})
         message("wrong-way include: ${rel}: ${line}")
         math(EXPR wrong "${wrong} + 1")
       endif()
+    endforeach()
+  endforeach()
+endforeach()
+# The engine reads what the builder writes and must run without it.
+foreach(folder engine engine_service)
+  file(GLOB sources "${SOURCE_DIR}/companions/${folder}/*.h" "${SOURCE_DIR}/companions/${folder}/*.cc")
+  foreach(source ${sources})
+    file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"companions/builder/")
+    foreach(line ${includes})
+      file(RELATIVE_PATH rel "${SOURCE_DIR}" "${source}")
+      message("wrong-way include: ${rel}: ${line}")
+      math(EXPR wrong "${wrong} + 1")
     endforeach()
   endforeach()
 endforeach()
