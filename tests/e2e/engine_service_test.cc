@@ -97,27 +97,6 @@ TEST_F(EngineServiceIndexes, TheCacheReusesOnlyTheBuildInPlaceUpToItsCap) {
   EXPECT_EQ(none.idleCount(), 0u);
 }
 
-TEST_F(EngineServiceIndexes, TheCacheHoldsUpUnderConcurrentRuns) {
-  vela::IndexDbCache cache(2);
-  const std::string homes[] = {inst_->home("base"), inst_->home("other"), inst_->home("third")};
-  std::atomic<int> wrong{0};
-  std::vector<std::thread> runs;
-  for (int t = 0; t < 8; ++t)
-    runs.emplace_back([&, t] {
-      for (int i = 0; i < 60; ++i) {
-        const std::string& home = homes[(t + i) % 3];
-        const auto lease = cache.acquire(home);
-        const bool isBase = &home == &homes[0];
-        if (lease.db().get_doccount() < (isBase ? 2u : 1u)) ++wrong;
-      }
-    });
-  for (std::thread& t : runs)
-    t.join();
-  EXPECT_EQ(wrong, 0);
-  EXPECT_LE(cache.idleCount(), 2u);
-  EXPECT_LE(cache.openCount(), 8u * 60u);
-}
-
 // The runs the back-end makes, over every program and its options.
 class EngineServiceModes : public ::testing::Test {
  protected:
