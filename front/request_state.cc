@@ -82,7 +82,7 @@ void reportMessage(const char* number) {
   answerRunEnd(RunEnd::error(number, kResourceFailure));
 }
 
-int serveAndFinish(int (*serve)()) {
+int serveAndFinish(const std::function<int()>& serve) {
   int status;
   try {
     status = serve();

@@ -6,6 +6,7 @@
 #define SEARCHRUN_FRONT_REQUEST_STATE_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "cgi/cgi_string_parser.h"
@@ -85,7 +86,7 @@ void reportMessage(const char* number);
 // Runs `serve` (the request part of a run) and returns its exit status; a
 // run out of memory answers with message "0008". Then the answer and the
 // run-time log reach their files.
-int serveAndFinish(int (*serve)());
+int serveAndFinish(const std::function<int()>& serve);
 
 // Writes a timing marker into the run-time log; nothing before it is open.
 void markTime(const char* label);

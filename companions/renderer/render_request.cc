@@ -9,7 +9,7 @@
 
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_string_parser.h"
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 #include "system/numbers.h"
 #include "system/tmpfile.h"
 

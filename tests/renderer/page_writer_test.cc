@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <regex>
 
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 #include "system/layout.h"
 #include "tests/renderer/renderer_fixture.h"
 

@@ -2,14 +2,14 @@
 /// @brief The exclusion check run for every index before its engine command
 /// is built.
 
-#include "front/query_exclude_check.h"
+#include "policy/query_exclude_check.h"
 
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "front/query_exclude.h"
+#include "policy/query_exclude.h"
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"

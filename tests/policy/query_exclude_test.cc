@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "front/query_exclude.h"
+#include "policy/query_exclude.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "front/query_exclude.h"
-#include "front/query_exclude_check.h"
+#include "policy/query_exclude.h"
+#include "policy/query_exclude_check.h"
 #include "search/vela_command.h"
 #include "system/layout.h"
 #include "system/log.h"

@@ -1,7 +1,7 @@
 /// @file record_lookup.cc
 /// @brief Record lines and the per-record data of local indexes.
 
-#include "companions/renderer/record_lookup.h"
+#include "companions/records/record_lookup.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <map>
 #include <utility>
 
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 #include "system/address.h"
 #include "system/layout.h"
 #include "system/numbers.h"

@@ -1,28 +1,13 @@
-/// @file run_limits.cc
-/// @brief Limits of one request, and the wildcard count of a query.
+/// @file wildcard_words.cc
+/// @brief The wildcard count of a query, as the engine programs count it.
 
-#include "front/run_limits.h"
+#include "policy/wildcard_words.h"
 
-#include <cstdint>
 #include <cstring>
-#include <string>
 
-#include "system/config.h"
-#include "system/numbers.h"
 #include "system/strings.h"
 
 namespace {
-
-constexpr int kIndexCountCeiling = 100;
-
-// The key's value when it is a decimal number within [min, max] (blanks
-// around it allowed, as the engine programs read the same keys); otherwise
-// `fallback`.
-long long limitOf(const char* path, const char* key, long long min, long long max,
-                  long long fallback) {
-  int64_t value = 0;
-  return cfgDecimalValue(path, key, min, max, value) ? value : fallback;
-}
 
 // The separators of words the engine reads: blanks, control characters and
 // the operators.
@@ -47,27 +32,6 @@ size_t fullWidthSpaceAt(const char* p, int language) {
 }
 
 }  // namespace
-
-RunLimits readRunLimits(const char* path) {
-  RunLimits limits;
-  limits.maxSearchIndexCount = static_cast<int>(
-      limitOf(path, "MAX_SEARCH_INDEX_COUNT", 0, INT32_MAX, limits.maxSearchIndexCount));
-  if (limits.maxSearchIndexCount > kIndexCountCeiling)
-    limits.maxSearchIndexCount = kIndexCountCeiling;
-  limits.maxWildcardTerms =
-      static_cast<int>(limitOf(path, "MAX_WILDCARD_TERMS", 0, 256, limits.maxWildcardTerms));
-  limits.programTimeLimit =
-      static_cast<int>(limitOf(path, "PROGRAM_TIME_LIMIT", 1, 86400, limits.programTimeLimit));
-  limits.runTimeLimit =
-      static_cast<int>(limitOf(path, "RUN_TIME_LIMIT", 1, 3600, limits.runTimeLimit));
-  limits.maxRequestBytes =
-      limitOf(path, "MAX_REQUEST_BYTES", 1024, 1 << 20, limits.maxRequestBytes);
-  limits.resultsMaxBytes = limitOf(path, "RESULTS_MAX_MB", 1, 1 << 20, limits.resultsMaxBytes >> 20)
-                           << 20;
-  limits.runTimeLogMaxBytes =
-      limitOf(path, "RUN_TIME_LOG_MAX_BYTES", 0, INT64_MAX, limits.runTimeLogMaxBytes);
-  return limits;
-}
 
 int countWildcardWords(const char* query, int language) {
   if (query == nullptr) return 0;

@@ -1,15 +1,15 @@
 /// @file snippet.cc
 /// @brief Terms, document text and snippet windows.
 
-#include "companions/renderer/snippet.h"
+#include "companions/doctext/snippet.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 
-#include "companions/renderer/html_entities.h"
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/html_entities.h"
+#include "companions/doctext/render_text.h"
 #include "system/strings.h"
 
 namespace render {

@@ -3,8 +3,8 @@
 /// where the renderer reads an HTML document itself, and where the index
 /// builder left them in a title it recorded.
 
-#ifndef SEARCHRUN_COMPANIONS_RENDERER_HTML_ENTITIES_H
-#define SEARCHRUN_COMPANIONS_RENDERER_HTML_ENTITIES_H
+#ifndef SEARCHRUN_COMPANIONS_DOCTEXT_HTML_ENTITIES_H
+#define SEARCHRUN_COMPANIONS_DOCTEXT_HTML_ENTITIES_H
 
 #include <cstddef>
 #include <cstdint>
@@ -31,4 +31,4 @@ std::string decodeRecordedReferences(std::string_view text);
 
 }  // namespace render
 
-#endif  // SEARCHRUN_COMPANIONS_RENDERER_HTML_ENTITIES_H
+#endif  // SEARCHRUN_COMPANIONS_DOCTEXT_HTML_ENTITIES_H

@@ -15,8 +15,8 @@
 /// is relative to the index's source folder: an answer never names a
 /// server path.
 
-#ifndef SEARCHRUN_COMPANIONS_RENDERER_REMOTE_RECORDS_H
-#define SEARCHRUN_COMPANIONS_RENDERER_REMOTE_RECORDS_H
+#ifndef SEARCHRUN_COMPANIONS_RECORDS_REMOTE_RECORDS_H
+#define SEARCHRUN_COMPANIONS_RECORDS_REMOTE_RECORDS_H
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "companions/renderer/record_lookup.h"
+#include "companions/records/record_lookup.h"
 #include "search/remote_record_view.h"
 
 namespace render {
@@ -102,4 +102,4 @@ bool fetchRemoteDocument(const RecordLine& line, const std::string& user, bool r
 
 }  // namespace render
 
-#endif  // SEARCHRUN_COMPANIONS_RENDERER_REMOTE_RECORDS_H
+#endif  // SEARCHRUN_COMPANIONS_RECORDS_REMOTE_RECORDS_H

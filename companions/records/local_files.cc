@@ -1,7 +1,7 @@
 /// @file local_files.cc
 /// @brief Bounded, link-proof reads and the renderer's installation settings.
 
-#include "companions/renderer/local_files.h"
+#include "companions/records/local_files.h"
 
 #include <errno.h>
 #include <sys/stat.h>
@@ -41,6 +41,10 @@ bool readPrefix(int fd, size_t limit, std::string& out) {
     out.append(piece, static_cast<size_t>(n));
   }
   return true;
+}
+
+bool readFromStart(int fd, size_t limit, std::string& out) {
+  return lseek(fd, 0, SEEK_SET) == 0 && readPrefix(fd, limit, out);
 }
 
 bool FileHead::read(size_t n, std::string_view& bytes) {

@@ -1,13 +1,21 @@
 /// @file run_limits.h
-/// @brief The limits an installation puts on one request ("search_option.cfg"),
-/// with the defaults that apply when a value is missing or unreadable, and
-/// the wildcard count of a query that one of them bounds.
+/// @brief The limits an installation puts on one request and on the engine
+/// runs it starts ("search_option.cfg"), with the defaults that apply when a
+/// value is missing or unreadable. The query back-end, the agent and the
+/// engine programs all read them here, so a limit means the same to each.
 
-#ifndef SEARCHRUN_FRONT_RUN_LIMITS_H
-#define SEARCHRUN_FRONT_RUN_LIMITS_H
+#ifndef SEARCHRUN_SYSTEM_RUN_LIMITS_H
+#define SEARCHRUN_SYSTEM_RUN_LIMITS_H
 
-// Where the limits are read from, relative to the CGI directory.
+#include <cstddef>
+#include <string_view>
+
+// Where the limits are read from, relative to the CGI directory (and to the
+// engine programs' directory).
 constexpr const char* kSearchOptionPath = "../setting/search_option.cfg";
+
+constexpr int kDefaultMaxWildcardTerms = 5;
+constexpr size_t kDefaultMaxExpandedWords = 1000;
 
 struct RunLimits {
   // Indexes one request may select ("MAX_SEARCH_INDEX_COUNT"; at most 100).
@@ -15,7 +23,10 @@ struct RunLimits {
   // Words with a wildcard ("*" or "?") one query may hold
   // ("MAX_WILDCARD_TERMS", 0 to 256): each costs the engine a walk over the
   // words of every index searched.
-  int maxWildcardTerms = 5;
+  int maxWildcardTerms = kDefaultMaxWildcardTerms;
+  // Index words all wildcards and -P prefixes of one engine run may stand
+  // for together ("MAX_EXPANDED_WORDS", 1 to 100000).
+  size_t maxExpandedWords = kDefaultMaxExpandedWords;
   // Seconds each program of the run may take ("PROGRAM_TIME_LIMIT").
   int programTimeLimit = 60;
   // Seconds the whole run may take ("RUN_TIME_LIMIT", 1 to 3600): every
@@ -32,18 +43,11 @@ struct RunLimits {
   long long runTimeLogMaxBytes = 10LL << 20;
 };
 
-// Reads the limits from the settings file at `path`. A missing file, a
-// missing key, or a value that is not a decimal number in range leaves that
-// limit at its default (so a lost settings file never refuses every
-// search); MAX_SEARCH_INDEX_COUNT above 100 counts as 100.
+// Reads the limits from the settings file at `path`, in one reading. A
+// missing file, a missing key, or a value that is not a decimal number in
+// range (blanks around it allowed) leaves that limit at its default (so a
+// lost settings file never refuses every search); MAX_SEARCH_INDEX_COUNT
+// above 100 counts as 100.
 RunLimits readRunLimits(const char* path);
 
-// The number of wildcard words of `query` as the engine programs count them:
-// words are separated by blanks (control characters and the full-width space
-// included) and the operators & + | , - ( ); a word counts when it holds "*"
-// or "?"; text between double quotes is a phrase, whose wildcards are plain
-// characters. Double-byte characters of the installation's code page
-// (`language`) are skipped whole.
-int countWildcardWords(const char* query, int language);
-
-#endif  // SEARCHRUN_FRONT_RUN_LIMITS_H
+#endif  // SEARCHRUN_SYSTEM_RUN_LIMITS_H

@@ -1,7 +1,7 @@
 /// @file access_filters.cc
 /// @brief Arming the ACL filters of a search job.
 
-#include "front/access_filters.h"
+#include "policy/access_filters.h"
 
 #include <climits>
 #include <cstdint>

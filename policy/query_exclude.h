@@ -2,8 +2,8 @@
 /// @brief Lists of forbidden search words: one wildcard pattern per line of a
 /// text file, and the run-wide mark of a refused query.
 
-#ifndef SEARCHRUN_FRONT_QUERY_EXCLUDE_H
-#define SEARCHRUN_FRONT_QUERY_EXCLUDE_H
+#ifndef SEARCHRUN_POLICY_QUERY_EXCLUDE_H
+#define SEARCHRUN_POLICY_QUERY_EXCLUDE_H
 
 #include <string>
 #include <vector>
@@ -62,4 +62,4 @@ class ExclusionList {
   std::vector<Regexp::Pattern> m_patterns;  // point into m_file
 };
 
-#endif  // SEARCHRUN_FRONT_QUERY_EXCLUDE_H
+#endif  // SEARCHRUN_POLICY_QUERY_EXCLUDE_H

@@ -1,7 +1,7 @@
 /// @file render_text.cc
 /// @brief Code page conversion, escaping and display forms of the renderer.
 
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 
 #include <iconv.h>
 #include <strings.h>

@@ -2,12 +2,12 @@
 /// @brief The named character references of HTML 4, for texts taken from
 /// HTML documents.
 
-#include "companions/renderer/html_entities.h"
+#include "companions/doctext/html_entities.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 
 namespace render {
 

@@ -9,8 +9,8 @@
 /// read from the result files and the index lists are in the local code page
 /// and pass through localToUtf8 before they are escaped.
 
-#ifndef SEARCHRUN_COMPANIONS_RENDERER_RENDER_TEXT_H
-#define SEARCHRUN_COMPANIONS_RENDERER_RENDER_TEXT_H
+#ifndef SEARCHRUN_COMPANIONS_DOCTEXT_RENDER_TEXT_H
+#define SEARCHRUN_COMPANIONS_DOCTEXT_RENDER_TEXT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -86,4 +86,4 @@ std::string formatSize(uint64_t bytes);
 
 }  // namespace render
 
-#endif  // SEARCHRUN_COMPANIONS_RENDERER_RENDER_TEXT_H
+#endif  // SEARCHRUN_COMPANIONS_DOCTEXT_RENDER_TEXT_H

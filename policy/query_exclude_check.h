@@ -3,8 +3,8 @@
 /// file: the global list, then the index's own list, and the refused-query
 /// token that makes the engine find nothing.
 
-#ifndef SEARCHRUN_FRONT_QUERY_EXCLUDE_CHECK_H
-#define SEARCHRUN_FRONT_QUERY_EXCLUDE_CHECK_H
+#ifndef SEARCHRUN_POLICY_QUERY_EXCLUDE_CHECK_H
+#define SEARCHRUN_POLICY_QUERY_EXCLUDE_CHECK_H
 
 #include <cstddef>
 #include <string>
@@ -31,4 +31,4 @@ constexpr size_t kExcludeTermLineMax = 10240;
 // or cannot be written back; true otherwise, refused or not.
 bool screenQueryTermFile(const std::string& indexHome, const std::string& termFile);
 
-#endif  // SEARCHRUN_FRONT_QUERY_EXCLUDE_CHECK_H
+#endif  // SEARCHRUN_POLICY_QUERY_EXCLUDE_CHECK_H

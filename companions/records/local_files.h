@@ -10,8 +10,8 @@
 /// account that can read every index; a link in ../tmp or in an index
 /// directory would otherwise show the target's text to the caller.
 
-#ifndef SEARCHRUN_COMPANIONS_RENDERER_LOCAL_FILES_H
-#define SEARCHRUN_COMPANIONS_RENDERER_LOCAL_FILES_H
+#ifndef SEARCHRUN_COMPANIONS_RECORDS_LOCAL_FILES_H
+#define SEARCHRUN_COMPANIONS_RECORDS_LOCAL_FILES_H
 
 #include <sys/types.h>
 
@@ -28,6 +28,10 @@ namespace render {
 // Reads at most `limit` bytes of `fd` from its current position into `out`.
 // False on a read error.
 bool readPrefix(int fd, size_t limit, std::string& out);
+
+// Reads at most `limit` bytes of `fd` from its start into `out`. False on a
+// seek or read error.
+bool readFromStart(int fd, size_t limit, std::string& out);
 
 // The head of an open file, read only as far as a caller asks: a caller that
 // needs the first kilobytes of a large document never reads the rest.
@@ -100,4 +104,4 @@ struct Installation {
 
 }  // namespace render
 
-#endif  // SEARCHRUN_COMPANIONS_RENDERER_LOCAL_FILES_H
+#endif  // SEARCHRUN_COMPANIONS_RECORDS_LOCAL_FILES_H

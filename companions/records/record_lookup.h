@@ -13,8 +13,8 @@
 /// Newer indexes also keep the identity of that folder and of each document
 /// (system/file_identity.h). Every file is read link-proof (local_files.h).
 
-#ifndef SEARCHRUN_COMPANIONS_RENDERER_RECORD_LOOKUP_H
-#define SEARCHRUN_COMPANIONS_RENDERER_RECORD_LOOKUP_H
+#ifndef SEARCHRUN_COMPANIONS_RECORDS_RECORD_LOOKUP_H
+#define SEARCHRUN_COMPANIONS_RECORDS_RECORD_LOOKUP_H
 
 #include <cstdint>
 #include <memory>
@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "companions/renderer/local_files.h"
+#include "companions/records/local_files.h"
 #include "search/remote_record_view.h"
 #include "system/delimiters.h"
 #include "system/file_identity.h"
@@ -199,4 +199,4 @@ class IndexRecordReader {
 
 }  // namespace render
 
-#endif  // SEARCHRUN_COMPANIONS_RENDERER_RECORD_LOOKUP_H
+#endif  // SEARCHRUN_COMPANIONS_RECORDS_RECORD_LOOKUP_H

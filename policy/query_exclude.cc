@@ -1,7 +1,7 @@
 /// @file query_exclude.cc
 /// @brief Loading an exclusion list and checking the words of a query.
 
-#include "front/query_exclude.h"
+#include "policy/query_exclude.h"
 
 #include <fcntl.h>
 #include <strings.h>

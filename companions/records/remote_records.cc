@@ -1,7 +1,7 @@
 /// @file remote_records.cc
 /// @brief The record-details exchange with another host's agent.
 
-#include "companions/renderer/remote_records.h"
+#include "companions/records/remote_records.h"
 
 #include <algorithm>
 

@@ -3,8 +3,8 @@
 /// before each job runs, the ACL filters of its org and inc hits are armed
 /// for the user the request comes from (ntfs_filter.h).
 
-#ifndef SEARCHRUN_FRONT_ACCESS_FILTERS_H
-#define SEARCHRUN_FRONT_ACCESS_FILTERS_H
+#ifndef SEARCHRUN_POLICY_ACCESS_FILTERS_H
+#define SEARCHRUN_POLICY_ACCESS_FILTERS_H
 
 #include <optional>
 #include <string>
@@ -82,4 +82,4 @@ std::vector<uint32_t> visibleRecords(const std::string& owner, const std::string
 bool similarDocRecordReadable(const SimilarDocMarker& marker, const VelaSearchListVector& selected,
                               const AccessIdentity& who);
 
-#endif  // SEARCHRUN_FRONT_ACCESS_FILTERS_H
+#endif  // SEARCHRUN_POLICY_ACCESS_FILTERS_H

@@ -9,8 +9,8 @@
 /// matches them: "free" is not found in "freedesktop" nor "report" in
 /// "reports"; a term with a trailing "*" stands for the words it begins.
 
-#ifndef SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H
-#define SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H
+#ifndef SEARCHRUN_COMPANIONS_DOCTEXT_SNIPPET_H
+#define SEARCHRUN_COMPANIONS_DOCTEXT_SNIPPET_H
 
 #include <cstddef>
 #include <functional>
@@ -120,4 +120,4 @@ std::vector<SnippetPiece> markTerms(std::string_view text, const std::vector<std
 
 }  // namespace render
 
-#endif  // SEARCHRUN_COMPANIONS_RENDERER_SNIPPET_H
+#endif  // SEARCHRUN_COMPANIONS_DOCTEXT_SNIPPET_H
