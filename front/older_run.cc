@@ -92,9 +92,7 @@ MaybeEnd readRequest() {
     return RunEnd::error("0005", kResourceFailure);
   if (classSearch.kind == OlderClassOutcome::kNotFound) {
     // The server's own words are the message (no code of the table names it).
-    static std::string notFound;
-    notFound = classSearch.message;
-    return RunEnd::error(notFound.c_str(), kResourceFailure);
+    return RunEnd::error(classSearch.message, kResourceFailure);
   }
   text = appendWmlIndexDatabase(std::move(text));
   cgi_variable.setSysLanuage(langFlag);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "cgi/cgi_string_parser.h"
 #include "front/search_again.h"
@@ -50,7 +51,7 @@ struct RunEnd {
     kIndex,             // $$UI_INDEX_NAME$$ = value (the index description)
     kNumber,            // $$NUMBER$$ = number
   };
-  const char* message = "";
+  std::string message;
   int exitStatus = kResourceFailure;
   Page page = Page::kError;
   std::string value;
@@ -61,9 +62,9 @@ struct RunEnd {
   // fault, so that searching again from the page does not refuse again.
   FormOmissions omit;
 
-  static RunEnd error(const char* message, int exitStatus) {
+  static RunEnd error(std::string message, int exitStatus) {
     RunEnd end;
-    end.message = message;
+    end.message = std::move(message);
     end.exitStatus = exitStatus;
     return end;
   }

@@ -500,7 +500,7 @@ int serveRequest() {
     MaybeEnd end = step(run);
     if (!end) continue;
     if (step == searchAndMerge && end->exitStatus != kRefused)
-      logFailedSearch(outputOf(run), end->message);
+      logFailedSearch(outputOf(run), end->message.c_str());
     return answerRunEnd(*end);
   }
   return writeResultAndHandOver(outputOf(run));
