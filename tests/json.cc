@@ -1,13 +1,13 @@
 /// @file json.cc
-/// @brief Reading and writing the JSON of the DevTools protocol.
+/// @brief Reading and writing JSON.
 
-#include "tests/browser/json.h"
+#include "tests/json.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-namespace browser {
+namespace testjson {
 
 namespace {
 
@@ -35,7 +35,9 @@ void appendUtf8(uint32_t cp, std::string& out) {
 
 class Reader {
  public:
-  Reader(std::string_view text, size_t maxDepth) : text_(text), maxDepth_(maxDepth) {}
+  Reader(std::string_view text, size_t maxDepth, Json::LoneSurrogates lone)
+      : text_(text), maxDepth_(maxDepth), lone_(lone) {}
+  size_t at() const { return at_; }
 
   std::optional<Json> document() {
     std::optional<Json> v = value(0);
@@ -91,18 +93,18 @@ class Reader {
 
   std::optional<Json> object(size_t depth) {
     ++at_;
-    Json::Object members;
-    if (take('}')) return Json(std::move(members));
+    Json object{Json::Object{}};
+    if (take('}')) return object;
     do {
       blanks();
       std::optional<std::string> key = string();
-      if (!key || !take(':')) return std::nullopt;
+      if (!key || object.has(*key) || !take(':')) return std::nullopt;
       std::optional<Json> v = value(depth + 1);
       if (!v) return std::nullopt;
-      members[*key] = std::move(*v);
+      object.addMember(std::move(*key), std::move(*v));
     } while (take(','));
     if (!take('}')) return std::nullopt;
-    return Json(std::move(members));
+    return object;
   }
 
   std::optional<Json> array(size_t depth) {
@@ -215,8 +217,8 @@ class Reader {
         case 'u': {
           uint32_t cp;
           if (!hex4(cp)) return std::nullopt;
-          // A page's script may hold half a surrogate pair; it stands as
-          // U+FFFD so that the text stays UTF-8.
+          // Half a surrogate pair stands as U+FFFD, so that the text stays
+          // UTF-8, or is refused.
           if (cp >= 0xD800 && cp < 0xDC00 && text_.substr(at_, 2) == "\\u") {
             const size_t back = at_;
             at_ += 2;
@@ -227,9 +229,11 @@ class Reader {
             } else {
               at_ = back;
               cp = 0xFFFD;
+              if (lone_ == Json::LoneSurrogates::kRefused) return std::nullopt;
             }
           } else if (cp >= 0xD800 && cp < 0xE000) {
             cp = 0xFFFD;
+            if (lone_ == Json::LoneSurrogates::kRefused) return std::nullopt;
           }
           appendUtf8(cp, out);
           break;
@@ -243,6 +247,7 @@ class Reader {
 
   std::string_view text_;
   size_t maxDepth_;
+  Json::LoneSurrogates lone_;
   size_t at_ = 0;
 };
 
@@ -352,8 +357,19 @@ std::string Json::dump() const {
   return out;
 }
 
-std::optional<Json> Json::parse(std::string_view text, size_t maxDepth) {
-  return Reader(text, maxDepth).document();
+bool Json::addMember(std::string key, Json value) {
+  if (type_ != Type::kObject || object_.count(key) > 0) return false;
+  order_.push_back(key);
+  object_.emplace(std::move(key), std::move(value));
+  return true;
+}
+
+std::optional<Json> Json::parse(std::string_view text, size_t maxDepth, LoneSurrogates lone,
+                                std::string* why) {
+  Reader reader(text, maxDepth, lone);
+  std::optional<Json> value = reader.document();
+  if (!value && why != nullptr) *why = "not JSON, stopped at byte " + std::to_string(reader.at());
+  return value;
 }
 
 bool Json::operator==(const Json& o) const {
@@ -375,4 +391,4 @@ bool Json::operator==(const Json& o) const {
   return false;
 }
 
-}  // namespace browser
+}  // namespace testjson
