@@ -129,6 +129,13 @@ std::string decodeCgiToken(std::string_view token, int language) {
   return out;
 }
 
+std::string queryPieceName(std::string_view piece, int language) {
+  std::string name = decodeCgiToken(piece, language);
+  name.resize(std::min(name.size(), name.find('\0')));
+  name.resize(std::min(name.size(), name.find('=')));
+  return name;
+}
+
 std::string queryStringWithout(std::string_view raw, std::string_view name) {
   std::string kept;
   size_t start = 0;
@@ -136,13 +143,7 @@ std::string queryStringWithout(std::string_view raw, std::string_view name) {
     size_t end = raw.find('&', start);
     if (end == std::string_view::npos) end = raw.size();
     const std::string_view pair = raw.substr(start, end - start);
-    // Split after decoding, as the request parser does, so that an escaped
-    // "=" ("ks_key%3D...") names the variable here as it does there. Names
-    // are plain ASCII: the language plays no part in decoding them.
-    std::string pairName = decodeCgiToken(pair, 3);
-    pairName.resize(std::min(pairName.size(), pairName.find('\0')));
-    pairName.resize(std::min(pairName.size(), pairName.find('=')));
-    if (pairName != name) {
+    if (queryPieceName(pair, 3) != name) {
       if (!kept.empty()) kept += '&';
       kept.append(pair);
     }

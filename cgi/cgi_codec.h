@@ -48,6 +48,12 @@ bool transferEscapeCodeToLocalPage(std::string_view escape, std::string& out, in
 // The result may hold zero bytes (from "%00").
 std::string decodeCgiToken(std::string_view token, int language);
 
+// The decoded name of a piece "name=value" of a raw request text, split
+// after decoding as the request parser splits it (so "ks_key%3D1" names
+// ks_key); a name ends at a zero byte, as it does for the parser. Names are
+// plain words: `language` only matters for "%u" escapes.
+std::string queryPieceName(std::string_view piece, int language);
+
 // The raw request text `raw` without every "name=value" pair whose decoded
 // name equals `name` (so "ks%5Fkey=..." goes too); the other pairs stay as
 // they were, in order, joined by "&".

@@ -3,12 +3,10 @@
 
 #include "front/merge_request.h"
 
-#include "assemble/filter_inclist.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 
 MergeRequest mergeRequestOf(queryOptionTag& options, int remoteIndexNotFound, FILE* runLog) {
-  static CIncListRecordFilter incListFilter;
   MergeRequest request;
   SearchRequest& search = request.search;
   search.fgMatchMode = options.fgMatchMode;
@@ -21,7 +19,6 @@ MergeRequest mergeRequestOf(queryOptionTag& options, int remoteIndexNotFound, FI
   search.endTime = options.endTime;
   search.searchMode = options.file_name_search;
   search.runLog = runLog;
-  search.incList = &incListFilter;
 #ifndef SEARCHRUN_OLDER_FRONT
   // The threaded editions have no column mapping: their "DB_" keys are 0.
   search.dbSortColumn = columnMappingSortColumn;

@@ -11,8 +11,8 @@
 
 struct queryOptionTag;
 
-// The merge request of `options`, with the superseded-record filter of this
-// host's indexes armed; the run-time log is `runLog` (may be null).
+// The merge request of `options`, its filters not yet armed
+// (LocalSearchFilters); the run-time log is `runLog` (may be null).
 MergeRequest mergeRequestOf(queryOptionTag& options, int remoteIndexNotFound, FILE* runLog);
 
 #endif  // SEARCHRUN_FRONT_MERGE_REQUEST_H

@@ -61,7 +61,7 @@ void monitorXMLReport(FILE* out, int language, const std::string& message) {
 }
 
 int olderAnswerRunEnd(const RunEnd& end) {
-  std::string message = msg_table.value(end.message);
+  std::string message = msg_table.value(end.message.c_str());
   if (message.empty()) message = end.message;
   if (end.page == RunEnd::Page::kNumber) {
     // A text may say where its number goes; otherwise the number follows it.

@@ -18,18 +18,18 @@
 #include "assemble/related_terms.h"
 #include "assemble/result_order.h"
 #include "cgi/conversion_hooks.h"
-#include "front/access_filters.h"
 #include "front/merge_request.h"
 #include "front/older_front.h"
 #include "front/query_encoding.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/request_state.h"
-#include "front/run_limits.h"
 #include "front/search_run.h"
+#include "policy/local_search_filters.h"
 #include "system/child_process.h"
 #include "system/log.h"
 #include "system/run_deadline.h"
+#include "system/run_limits.h"
 #include "system/strings.h"
 #include "system/version.h"
 #ifndef SEARCHRUN_WITHOUT_CHARSET_ENGINE
@@ -55,6 +55,7 @@ struct OlderRun {
   VelaSearchListVector list;
   int runPropertySearchIndex = 0;
   RecordList result;
+  LocalSearchFilters filters;
 };
 
 // A page of the message table; the run ends with `status`.
@@ -91,9 +92,7 @@ MaybeEnd readRequest() {
     return RunEnd::error("0005", kResourceFailure);
   if (classSearch.kind == OlderClassOutcome::kNotFound) {
     // The server's own words are the message (no code of the table names it).
-    static std::string notFound;
-    notFound = classSearch.message;
-    return RunEnd::error(notFound.c_str(), kResourceFailure);
+    return RunEnd::error(classSearch.message, kResourceFailure);
   }
   text = appendWmlIndexDatabase(std::move(text));
   cgi_variable.setSysLanuage(langFlag);
@@ -163,11 +162,9 @@ MaybeEnd searchAndMerge(OlderRun& run) {
   MergeRequest request = mergeRequestOf(queryOption, 0, g_fplog_running);
   // Nobody signs in to these editions: a protected index shows them what
   // everyone may read, as it shows a visitor nobody vouches for.
-  static CAccessJobFilters accessFilters;
   AccessIdentity anonymous;
   anonymous.user = kBuiltInUser;
-  accessFilters.setIdentity(anonymous);
-  request.search.jobFilters = &accessFilters;
+  run.filters.armRecordFilters(request.search, anonymous);
   const MergeOutcome merged = getRecordList(run.list, run.searchNum, request, run.result);
   nExecuteIncIndxCount += merged.incSearches;
   if (merged.message) return RunEnd::error(merged.message, kMergeExitStatus);
@@ -190,7 +187,7 @@ MaybeEnd searchAndMerge(OlderRun& run) {
   return std::nullopt;
 }
 
-int serveRequest() {
+int serveRequest(const RunLimits& limits) {
   langFlag = verifyLanguage(kDbEncodePath);
   if (langFlag < 0) return plainAnswer(std::string("[") + kDbEncodePath + "]<br>", 1);
   if (!msg_table.initialize("default")) {
@@ -204,7 +201,6 @@ int serveRequest() {
   queryOption.initialize(cgi_variable, langFlag);
   if (const char* failure = applyOlderQueryOptions(cgi_variable, langFlag, queryOption))
     return plainAnswer(failure, 255);
-  const RunLimits limits = readRunLimits(kSearchOptionPath);
   if (MaybeEnd end = refuseOversizedRequest(queryOption.wholeCGIString, limits))
     return answerRunEnd(*end);
   OlderRun run;
@@ -240,7 +236,8 @@ int searchrunOlderMain(int argc, char** argv) {
   setLogProcessId(pid);
   endChildrenWithRun();
   watchRunClient(STDOUT_FILENO);
-  setRunDeadline(readRunLimits(kSearchOptionPath).runTimeLimit * 1000LL);
+  const RunLimits limits = readRunLimits(kSearchOptionPath);
+  setRunDeadline(limits.runTimeLimit * 1000LL);
 #ifndef SEARCHRUN_WITHOUT_VERSION_REPORT
   // The threaded editions' own block: their version, no build number.
   if (isVersionRequest(argc, argv)) {
@@ -260,5 +257,5 @@ int searchrunOlderMain(int argc, char** argv) {
   setLocalPageConverter(charEncodingConverter);
 #endif
   setHalfWidthKanaWidener(widenJPQueryKana);
-  return serveAndFinish(serveRequest);
+  return serveAndFinish([&limits] { return serveRequest(limits); });
 }

@@ -45,9 +45,9 @@ int answerRunEnd(const RunEnd& end) {
 }
 #else
 int answerRunEnd(const RunEnd& end) {
-  cgi_msg_table.getMessage(end.message, output_message);
-  cgi_msg_report.setAPIRetCode(end.apiCode ? end.apiCode : end.message);
-  cgi_msg_report.setHttpStatus(messageHttpStatus(end.message, end.exitStatus == kRefused));
+  cgi_msg_table.getMessage(end.message.c_str(), output_message);
+  cgi_msg_report.setAPIRetCode(end.apiCode ? end.apiCode : end.message.c_str());
+  cgi_msg_report.setHttpStatus(messageHttpStatus(end.message.c_str(), end.exitStatus == kRefused));
   if (!end.omit.names.empty() || end.omit.indexIdsKept >= 0)
     cgi_msg_report.setSearchForm(searchAgainForm(cgi_variable, searchAgainQuery, end.omit));
   const char* value = end.value.c_str();
@@ -82,7 +82,7 @@ void reportMessage(const char* number) {
   answerRunEnd(RunEnd::error(number, kResourceFailure));
 }
 
-int serveAndFinish(int (*serve)()) {
+int serveAndFinish(const std::function<int()>& serve) {
   int status;
   try {
     status = serve();

@@ -6,7 +6,9 @@
 #define SEARCHRUN_FRONT_REQUEST_STATE_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "cgi/cgi_string_parser.h"
 #include "front/search_again.h"
@@ -49,7 +51,7 @@ struct RunEnd {
     kIndex,             // $$UI_INDEX_NAME$$ = value (the index description)
     kNumber,            // $$NUMBER$$ = number
   };
-  const char* message = "";
+  std::string message;
   int exitStatus = kResourceFailure;
   Page page = Page::kError;
   std::string value;
@@ -60,9 +62,9 @@ struct RunEnd {
   // fault, so that searching again from the page does not refuse again.
   FormOmissions omit;
 
-  static RunEnd error(const char* message, int exitStatus) {
+  static RunEnd error(std::string message, int exitStatus) {
     RunEnd end;
-    end.message = message;
+    end.message = std::move(message);
     end.exitStatus = exitStatus;
     return end;
   }
@@ -85,7 +87,7 @@ void reportMessage(const char* number);
 // Runs `serve` (the request part of a run) and returns its exit status; a
 // run out of memory answers with message "0008". Then the answer and the
 // run-time log reach their files.
-int serveAndFinish(int (*serve)());
+int serveAndFinish(const std::function<int()>& serve);
 
 // Writes a timing marker into the run-time log; nothing before it is open.
 void markTime(const char* label);

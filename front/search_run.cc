@@ -27,7 +27,6 @@
 #include "cgi/cgi_service.h"
 #include "cgi/cgi_string_parser.h"
 #include "cgi/conversion_hooks.h"
-#include "front/local_search_filters.h"
 #include "front/merge_request.h"
 #include "front/multi_field_request.h"
 #include "front/query_normalize.h"
@@ -35,8 +34,10 @@
 #include "front/remote_index_info.h"
 #include "front/remote_similar_doc.h"
 #include "front/request_state.h"
-#include "front/run_limits.h"
 #include "front/search_again.h"
+#include "policy/local_search_filters.h"
+#include "policy/query_exclude_check.h"
+#include "policy/wildcard_words.h"
 #include "search/process_runner.h"
 #include "search/related_term_tool.h"
 #include "search/result_block.h"
@@ -46,6 +47,7 @@
 #include "system/log.h"
 #include "system/numbers.h"
 #include "system/run_deadline.h"
+#include "system/run_limits.h"
 #include "system/strings.h"
 #include "system/version.h"
 #include "text/charset_encoding.h"
@@ -76,6 +78,7 @@ struct RunState {
   int runPropertySearchIndex = 0;
   RecordList result;
   bool similarDocQuery = false;  // the query stands for a record's terms
+  LocalSearchFilters filters{screenQueryTermFile};
 };
 
 // Steps 7 and 8: the user, and the user's permit. A valid key that came as a
@@ -418,11 +421,11 @@ AccessIdentity identityOf(const char* user) {
 }
 
 // The merge request, with the query screen of the exclusion lists and the
-// access filters, which show `user` (admitted by admitUser) what `user` may
-// read.
-MergeRequest newerMergeRequest(const char* user) {
+// access filters, which show the run's user (admitted by admitUser) what the
+// user may read.
+MergeRequest newerMergeRequest(RunState& run) {
   MergeRequest request = mergeRequestOf(queryOption, remote_index_not_found_count, g_fplog_running);
-  armLocalSearchFilters(request.search, identityOf(user));
+  run.filters.arm(request.search, identityOf(run.user));
   return request;
 }
 
@@ -431,7 +434,7 @@ MergeRequest newerMergeRequest(const char* user) {
 MaybeEnd searchAndMerge(RunState& run) {
   if (!run.propertyMode) expandSimilarDocMarker(run, identityOf(run.user));
   markTime("b-function 'getRecordList'");
-  MergeRequest request = newerMergeRequest(run.user);
+  MergeRequest request = newerMergeRequest(run);
   MergeOutcome merged;
   if (run.propertyMode) {
     // The query as typed is the clauses' (the request's "query" is at most
@@ -497,7 +500,7 @@ int serveRequest() {
     MaybeEnd end = step(run);
     if (!end) continue;
     if (step == searchAndMerge && end->exitStatus != kRefused)
-      logFailedSearch(outputOf(run), end->message);
+      logFailedSearch(outputOf(run), end->message.c_str());
     return answerRunEnd(*end);
   }
   return writeResultAndHandOver(outputOf(run));

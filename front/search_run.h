@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "front/access_filters.h"
 #include "front/request_state.h"
-#include "front/run_limits.h"
+#include "policy/access_filters.h"
 #include "system/record_mapping.h"
+#include "system/run_limits.h"
 #include "system/vela_search_list.h"
 
 class CGIStringParser;

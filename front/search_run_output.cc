@@ -17,7 +17,7 @@
 #include "assemble/result_order.h"
 #include "cgi/cgi_string_parser.h"
 #ifndef SEARCHRUN_OLDER_FRONT
-#include "front/query_exclude.h"
+#include "policy/query_exclude.h"
 #endif
 #include "front/query_option.h"
 #include "front/request_state.h"

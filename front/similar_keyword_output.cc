@@ -165,8 +165,7 @@ bool similarKeywordOutput(const std::string& query, const std::string& path, int
   const int maxCount = search.get_output_max_count();
   // The look-alikes of one word that the user could find, best first.
   const auto lookAlikes = [&](const std::string& word, int count) {
-    similar_keyword one(language, limitMs);
-    one.read_config_file(kSimilarKeywordCfgPath);
+    similar_keyword one(language, limitMs, search.settings());
     one.search(dir, dir + "/" + kSimilarTermDictionary, word);
     std::vector<SimilarKeywordCandidate> candidates;
     std::string name;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "front/access_filters.h"
 #include "output/result_files.h"
+#include "policy/access_filters.h"
 #include "system/vela_search_list.h"
 
 // Whether `word` occurs in a record of the selected indexes that the user

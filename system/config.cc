@@ -43,13 +43,38 @@ bool findCfgValue(const char* path, const char* key, size_t maxLineChars, std::s
   return false;
 }
 
-bool cfgDecimalValue(const char* path, const char* key, int64_t min, int64_t max, int64_t& out) {
-  std::string text;
-  if (!findCfgValue(path, key, kCfgLineMax, text)) return false;
+bool readCfgValues(const char* path, std::map<std::string, std::string>& values) {
+  values.clear();
+  if (path == nullptr) return false;
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
+  if (!in) return false;
+  std::string line, k, v;
+  while (readBoundedLine(in.get(), kCfgLineMax, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (parser_token_string(line.c_str(), k, v)) values.emplace(k, v);
+  }
+  return true;
+}
+
+namespace {
+
+bool decimalOf(std::string_view text, int64_t min, int64_t max, int64_t& out) {
   const size_t first = text.find_first_not_of(" \t\r");
   const size_t last = text.find_last_not_of(" \t\r");
-  if (first == std::string::npos) return false;
-  return parseDecimal(std::string_view(text).substr(first, last - first + 1), min, max, out);
+  if (first == std::string_view::npos) return false;
+  return parseDecimal(text.substr(first, last - first + 1), min, max, out);
+}
+
+}  // namespace
+
+int64_t cfgDecimalOf(std::string_view text, int64_t min, int64_t max, int64_t fallback) {
+  int64_t value = 0;
+  return decimalOf(text, min, max, value) ? value : fallback;
+}
+
+bool cfgDecimalValue(const char* path, const char* key, int64_t min, int64_t max, int64_t& out) {
+  std::string text;
+  return findCfgValue(path, key, kCfgLineMax, text) && decimalOf(text, min, max, out);
 }
 
 std::string getCfgFileTokenValue(const char* path, const char* key, size_t size) {

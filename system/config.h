@@ -12,7 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <string_view>
 
 // Longest key and value a line can give.
 constexpr size_t kCfgKeyMax = 31;
@@ -27,6 +29,15 @@ std::string getCfgFileTokenValue(const char* path, const char* key, size_t size 
 // Looks `key` up in `path`, reading lines of at most `maxLineChars`
 // characters. True and the (uncut) value when a line has the key.
 bool findCfgValue(const char* path, const char* key, size_t maxLineChars, std::string& value);
+
+// Every key of the file at `path` with its (uncut) value, in one reading:
+// the first line of a key wins, as for findCfgValue. False when the file
+// cannot be opened.
+bool readCfgValues(const char* path, std::map<std::string, std::string>& values);
+
+// `text` read as a decimal number within [min, max], blanks (space, tab,
+// carriage return) around it allowed; `fallback` when it is anything else.
+int64_t cfgDecimalOf(std::string_view text, int64_t min, int64_t max, int64_t fallback);
 
 // The value of `key` read as a decimal number within [min, max], blanks
 // around it allowed. False (out unchanged) when the file or key is missing or

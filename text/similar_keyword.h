@@ -94,6 +94,12 @@ class similar_keyword {
 
   // `language` decides which bytes are double-byte characters.
   explicit similar_keyword(int language, int engineLimitMs = 60000);
+  // The same with settings another one read (read_config_file), so that the
+  // look-ups of one request read the settings file once.
+  similar_keyword(int language, int engineLimitMs, const SimilarKeywordSettings& settings)
+      : similar_keyword(language, engineLimitMs) {
+    settings_ = settings;
+  }
 
   // False when the file cannot be opened (the settings stay as they were).
   bool read_config_file(const char* path);

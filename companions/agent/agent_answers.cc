@@ -10,13 +10,14 @@
 #include "assemble/host_searches.h"
 #include "companions/agent/agent_wire.h"
 #include "companions/agent/own_index.h"
-#include "companions/renderer/document_view.h"
-#include "companions/renderer/local_files.h"
-#include "companions/renderer/remote_records.h"
-#include "companions/renderer/snippet.h"
-#include "front/access_filters.h"
-#include "front/local_search_filters.h"
-#include "front/run_limits.h"
+#include "companions/doctext/snippet.h"
+#include "companions/records/document_read.h"
+#include "companions/records/local_files.h"
+#include "companions/records/remote_records.h"
+#include "policy/access_filters.h"
+#include "policy/local_search_filters.h"
+#include "policy/query_exclude_check.h"
+#include "policy/wildcard_words.h"
 #include "search/process_runner.h"
 #include "search/related_term_tool.h"
 #include "search/remote_record_view.h"
@@ -27,6 +28,7 @@
 #include "system/index_id.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
+#include "system/run_limits.h"
 #include "text/similar_doc.h"
 
 namespace agent {
@@ -191,7 +193,8 @@ std::string answerSearch(std::string_view bytes) {
   VelaSearchListVector list;
   if (!ownIndexesOf(request, list)) return refusalAnswer(kAgentUnknownIndex);
   setProgramTimeLimit(limits.programTimeLimit);
-  armLocalSearchFilters(search);
+  LocalSearchFilters filters(screenQueryTermFile);
+  filters.arm(search);
   HostSearchResult result;
   if (const int code = searchHostIndexes(list, search, request.velaOption, result))
     return refusalAnswer(code);

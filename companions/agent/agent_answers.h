@@ -18,7 +18,7 @@ namespace agent {
 // own, a search over its limits, a failed search) gets a "RETURN_CODE"
 // answer (agent_wire.h gives the codes; a failed search job its own code).
 // Every program it runs may take the installation's program time limit
-// ("PROGRAM_TIME_LIMIT", front/run_limits.h).
+// ("PROGRAM_TIME_LIMIT", system/run_limits.h).
 std::string answerRequest(std::string_view request);
 
 std::string answerSearch(std::string_view request);

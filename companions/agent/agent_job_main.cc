@@ -14,7 +14,7 @@
 
 #include "companions/agent/agent_answers.h"
 #include "companions/agent/agent_wire.h"
-#include "companions/renderer/local_files.h"
+#include "companions/records/local_files.h"
 #include "system/child_process.h"
 #include "system/log.h"
 #include "system/numbers.h"

@@ -3,8 +3,8 @@
 
 #include "companions/agent/agent_wire.h"
 
-#include "companions/renderer/record_lookup.h"
-#include "companions/renderer/remote_records.h"
+#include "companions/records/record_lookup.h"
+#include "companions/records/remote_records.h"
 #include "search/remote_record_view.h"
 #include "search/remote_request.h"
 #include "system/delimiters.h"

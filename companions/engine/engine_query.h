@@ -17,7 +17,7 @@
 
 #include "companions/engine/query_parser.h"
 #include "companions/engine/result_file.h"
-#include "companions/engine/run_limits.h"
+#include "system/run_limits.h"
 
 namespace vela {
 

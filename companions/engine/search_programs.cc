@@ -20,10 +20,10 @@
 #include "companions/engine/query_parser.h"
 #include "companions/engine/relterm_tool.h"
 #include "companions/engine/result_file.h"
-#include "companions/engine/run_limits.h"
 #include "companions/engine/text_fold.h"
 #include "system/numbers.h"
 #include "system/protection_switches.h"
+#include "system/run_limits.h"
 #include "system/secure_file.h"
 
 namespace vela {
@@ -194,14 +194,14 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     return failRun(me, ctx, "cannot read query term file " + a.termFile);
   blankControlBytes(query);
   const RunLimits limits = readRunLimits(ctx.settingsFile().c_str());
+  const auto maxWildcardWords = static_cast<size_t>(limits.maxWildcardTerms);
   try {
     auto tree = parseQuery(cp.toUtf8(query));
     const size_t wildcards = countWildcardWords(tree.get());
-    if (wildcards > limits.maxWildcardWords)
+    if (wildcards > maxWildcardWords)
       return failRun(me, ctx,
                      "the query has " + std::to_string(wildcards) + " wildcard words; at most " +
-                         std::to_string(limits.maxWildcardWords) +
-                         " are allowed (MAX_WILDCARD_TERMS)");
+                         std::to_string(maxWildcardWords) + " are allowed (MAX_WILDCARD_TERMS)");
     const std::string home = ctx.open(a.home);
     const IndexDbCache::Lease lease = leaseIndexDb(ctx.databases, home);
     const Xapian::Database& db = lease.db();
@@ -411,14 +411,14 @@ int runExpandTokens(const ExpandArgs& a, const RunContext& ctx) {
   const Tool me = Tool::kExpandTokens;
   CodePage cp(languageOfInstallation(ctx.root));
   const RunLimits limits = readRunLimits(ctx.settingsFile().c_str());
+  const auto maxWildcardWords = static_cast<size_t>(limits.maxWildcardTerms);
   std::string line;
   try {
     const IndexDbCache::Lease lease = leaseIndexDb(ctx.databases, ctx.open(a.home));
     WildcardExpander expander(lease.db(), limits.maxExpandedWords);
-    if (!expandWordLine(expander, a.word, static_cast<size_t>(a.limit), limits.maxWildcardWords, cp,
-                        line))
+    if (!expandWordLine(expander, a.word, static_cast<size_t>(a.limit), maxWildcardWords, cp, line))
       return failRun(me, ctx,
-                     "the word has more than " + std::to_string(limits.maxWildcardWords) +
+                     "the word has more than " + std::to_string(maxWildcardWords) +
                          " wildcard pieces (MAX_WILDCARD_TERMS)");
   } catch (const Xapian::Error& e) {
     return failRun(me, ctx, "index " + a.home + ": " + e.get_description());

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "companions/expire/expire.h"
+#include "companions/serve/daemon_options.h"
 #include "system/fsutil.h"
-#include "system/numbers.h"
 
 namespace {
 
@@ -35,32 +35,18 @@ void onStop(int) {
   g_stop = 1;
 }
 
-bool number(const char* text, int64_t max, int64_t& out) {
-  return text != nullptr && parseDecimal(text, 1, max, out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string root;
   int64_t maxAge = 0;
   int64_t every = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--root" && value) {
-      root = value;
-    } else if (a == "--max-age" && number(value, 525600, maxAge)) {
-    } else if (a == "--every" && number(value, 86400, every)) {
-    } else {
-      std::fprintf(stderr, "expire_results: bad argument %s\n%s", a.c_str(), kUsage);
-      return 2;
-    }
-    ++i;
-  }
+  if (const int rc = serve::readDaemonOptions(
+          argc, argv, "expire_results", kUsage,
+          {serve::textOption("--root", root), serve::numberOption("--max-age", maxAge, 1, 525600),
+           serve::numberOption("--every", every, 1, 86400)},
+          nullptr))
+    return rc < 0 ? 0 : rc;
   if (root.empty()) root = installationOfProgram();
   if (root.empty() || chdir((root + "/search-cgi").c_str()) != 0) {
     std::fprintf(stderr, "expire_results: %s is no installation\n", root.c_str());

@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "cgi/cgi_codec.h"
-#include "companions/renderer/local_files.h"
-#include "companions/renderer/render_text.h"
-#include "companions/renderer/snippet.h"
+#include "companions/doctext/render_text.h"
+#include "companions/doctext/snippet.h"
+#include "companions/records/local_files.h"
 #include "system/strings.h"
 
 namespace render {
@@ -63,11 +63,6 @@ const char* webCharsetName(int language) {
   return "windows-1252";  // text that is not UTF-8 on an English installation
 }
 
-// Reads at most `limit` bytes from the start of fd.
-bool readFromStart(int fd, size_t limit, std::string& bytes) {
-  return lseek(fd, 0, SEEK_SET) == 0 && readPrefix(fd, limit, bytes);
-}
-
 // The ways from a view: to the original file (a document; a row has none),
 // to the first match, and to the hits before and after.
 void viewLinks(const ResultPage& page, const HitView& hit, const LinkContext& links, bool original,
@@ -113,22 +108,6 @@ CgiAnswer htmlView(const ResultPage& page, std::string body) {
 }
 
 }  // namespace
-
-bool readDocumentView(int fd, const std::string& name, int language, DocumentView& view) {
-  view = DocumentView{};
-  std::string bytes;
-  if (!readFromStart(fd, kMaxViewBytes + 1, bytes)) return false;
-  view.cut = bytes.size() > kMaxViewBytes;
-  if (view.cut) bytes.resize(kMaxViewBytes);
-  view.text = documentReadableText(bytes, name, language, view.cut);
-  documentTitle(
-      [&bytes](size_t n, std::string_view& head) {
-        head = std::string_view(bytes).substr(0, n);
-        return true;
-      },
-      name, language, view.title);
-  return true;
-}
 
 CgiAnswer renderDocumentView(const ResultPage& page, const HitView& hit, const DocumentView& doc,
                              const LinkContext& links) {

@@ -20,24 +20,11 @@
 #include <string>
 #include <string_view>
 
+#include "companions/records/document_read.h"
 #include "companions/renderer/page_writer.h"
 #include "companions/renderer/result_page.h"
 
 namespace render {
-
-// Most bytes of a document a view shows; the rest is left to the original.
-constexpr size_t kMaxViewBytes = 1024 * 1024;
-
-// What the view of a document shows.
-struct DocumentView {
-  std::string title;  // the document's own title (HTML documents); "" for none
-  std::string text;   // documentReadableText of its first kMaxViewBytes bytes
-  bool cut = false;   // the document holds more than that
-};
-
-// Reads the document open at `fd` (from its start) for its view; `name` is
-// the name as recorded, which tells HTML from text. False on a read error.
-bool readDocumentView(int fd, const std::string& name, int language, DocumentView& view);
 
 // The page of hit `hit` of `page` (loaded by ResultReader::loadHit): its
 // title, where it lies, the way back to its result page, the link to its

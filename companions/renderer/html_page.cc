@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "companions/doctext/render_text.h"
 #include "companions/renderer/page_writer.h"
-#include "companions/renderer/render_text.h"
 #include "system/strings.h"
 
 namespace render {

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "access/cookie_permit.h"
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 #include "output/msg_report.h"
 #include "system/address.h"
 #include "system/cookie_scope.h"

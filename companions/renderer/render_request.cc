@@ -9,7 +9,7 @@
 
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_string_parser.h"
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 #include "system/numbers.h"
 #include "system/tmpfile.h"
 
@@ -39,18 +39,6 @@ void forEachPiece(std::string_view raw, F f) {
     raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
     if (!piece.empty()) f(piece);
   }
-}
-
-// The decoded name of a piece "name=value" of a raw query string. Names are
-// plain words; the language only matters for "%u" escapes. A name ends at a
-// zero byte, as it does for the request parser.
-std::string pieceName(std::string_view piece) {
-  // Split after decoding, as the request parser does: "ks_key%3D1" names
-  // ks_key there, and must be dropped here as such.
-  std::string name = decodeCgiToken(piece, -1);
-  name.resize(std::min(name.size(), name.find('\0')));
-  name.resize(std::min(name.size(), name.find('=')));
-  return name;
 }
 
 // How searchrun joins a clause to those before it.
@@ -173,7 +161,7 @@ std::string rewriteQueryString(std::string_view raw, const std::vector<std::stri
     out += piece;
   };
   forEachPiece(raw, [&](std::string_view piece) {
-    const std::string name = pieceName(piece);
+    const std::string name = queryPieceName(piece, -1);
     bool dropped = false;
     for (const std::string& d : drop)
       dropped = dropped || name == d;
@@ -259,7 +247,7 @@ std::vector<std::string> fieldSearchVariables(std::string_view raw) {
   // byte: a link that drops these names leaves none of them behind.
   std::vector<std::string> names;
   forEachPiece(raw, [&names](std::string_view piece) {
-    std::string name = pieceName(piece);
+    std::string name = queryPieceName(piece, -1);
     if (isFieldSearchVariable(name)) names.push_back(std::move(name));
   });
   return names;

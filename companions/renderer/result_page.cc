@@ -9,9 +9,9 @@
 #include <memory>
 #include <utility>
 
-#include "companions/renderer/html_entities.h"
-#include "companions/renderer/remote_records.h"
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/html_entities.h"
+#include "companions/doctext/render_text.h"
+#include "companions/records/remote_records.h"
 #include "output/query_output.h"
 #include "system/numbers.h"
 #include "text/similar_doc.h"

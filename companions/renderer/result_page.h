@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "access/sign_in.h"
-#include "companions/renderer/record_lookup.h"
+#include "companions/doctext/snippet.h"
+#include "companions/records/record_lookup.h"
 #include "companions/renderer/render_request.h"
-#include "companions/renderer/snippet.h"
 
 class CQueryOutput;
 

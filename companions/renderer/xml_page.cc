@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "companions/doctext/render_text.h"
 #include "companions/renderer/page_writer.h"
-#include "companions/renderer/render_text.h"
 
 namespace render {
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 #include "system/layout.h"
 
 namespace report {

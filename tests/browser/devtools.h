@@ -14,10 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/browser/json.h"
+#include "tests/json.h"
 #include "tests/test_util.h"
 
 namespace browser {
+
+using testjson::Json;
 
 // Debian's package puts the browser here.
 constexpr const char* kChromium = "/usr/bin/chromium";

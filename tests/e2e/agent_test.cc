@@ -19,8 +19,9 @@
 #include "assemble/host_searches.h"
 #include "companions/agent/agent_wire.h"
 #include "companions/agent/own_index.h"
-#include "companions/renderer/remote_records.h"
-#include "front/local_search_filters.h"
+#include "companions/records/remote_records.h"
+#include "policy/local_search_filters.h"
+#include "policy/query_exclude_check.h"
 #include "search/remote_record_view.h"
 #include "search/remote_relterm.h"
 #include "search/remote_request.h"
@@ -223,7 +224,8 @@ TEST_F(AgentTest, ASearchAnswersWithTheBlockOfTheSameSearchHere) {
   ASSERT_TRUE(agent::findOwnIndex("alice", "other", list[1]));
   SearchRequest search;
   search.sortField = "date";
-  armLocalSearchFilters(search);
+  LocalSearchFilters filters(screenQueryTermFile);
+  filters.arm(search);
   HostSearchResult here;
   const int rc = searchHostIndexes(list, search, buildVelaOption(search, "apple"), here);
   ASSERT_EQ(chdir(cwd.c_str()), 0);

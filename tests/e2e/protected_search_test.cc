@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "front/access_filters.h"
+#include "policy/access_filters.h"
 #include "system/layout.h"
 #include "tests/e2e/e2e_util.h"
 #include "tests/e2e/engine_util.h"

@@ -93,6 +93,17 @@ std::string summaryValue(const std::string& page, const std::string& term) {
   return std::regex_search(page, m, item) ? m[1].str() : "";
 }
 
+// The days of the logs the report reads: today's, of the searches above,
+// and lines of the same form for the days before (searches without hits
+// and a slow one, which the test cannot make the engine do), one day
+// outside the window and a link that names a day of it.
+struct Days {
+  std::string today, yesterday, longAgo, linked;
+  std::string todayLog;
+  std::vector<std::string> logged;  // today's lines
+  long total = 0;                   // searches the report counts
+};
+
 class SearchReportTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -116,8 +127,58 @@ class SearchReportTest : public ::testing::Test {
                      {{"REMOTE_ADDR", "127.0.0.7"}, {"SERVER_NAME", "search.test"}});
       ASSERT_EQ(0, r.exitStatus) << query << r.out << r.err;
     }
+    plantOtherDays();
   }
   static inline std::string uid_;
+
+  static inline Days days_;
+  static inline std::string page_;  // the report of the default window
+
+  static void plantOtherDays() {
+    const std::vector<std::string> found = logFiles();
+    ASSERT_EQ(found.size(), 1u) << "the searches wrote one day's log";
+    Days& d = days_;
+    d.today = found[0];
+    d.todayLog = inst_->read("system_log/query/" + d.today + ".log");
+    d.logged = split(d.todayLog.substr(0, d.todayLog.size() - 1), '\n');
+    ASSERT_GE(d.logged.size(), 5u) << d.todayLog;
+    const std::vector<std::string> fields = split(d.logged[0], '\t');
+    ASSERT_EQ(fields.size(), 12u) << d.logged[0];
+    auto line = [&](const std::string& day, const std::string& begin, const std::string& end,
+                    const std::string& query, const std::string& count,
+                    const std::string& index = "all") {
+      std::vector<std::string> f = fields;
+      f[9] = index;
+      f[0] = f[2] = slashed(day);
+      f[1] = begin;
+      f[3] = end;
+      f[10] = query;
+      f[11] = count;
+      std::string text;
+      for (const std::string& v : f)
+        text += (text.empty() ? "" : "\t") + v;
+      return text + "\n";
+    };
+    d.yesterday = daysBefore(d.today, 1);
+    inst_->write("system_log/query/" + d.yesterday + ".log",
+                 line(d.yesterday, "09:00:00.5", "09:00:07.255", "slow one", "4", uid_.substr(9)) +
+                     line(d.yesterday, "23:10:00.0", "23:10:00.40", "lost keys", "0") +
+                     line(d.yesterday, "23:11:00.0", "23:11:00.40", "lost keys", "0") +
+                     line(d.yesterday, "23:12:00.0", "23:12:00.40", std::string(9000, 'x'), "0") +
+                     "2024/99/99\tbroken\n");
+    d.longAgo = daysBefore(d.today, 40);
+    inst_->write("system_log/query/" + d.longAgo + ".log",
+                 line(d.longAgo, "10:00:00.0", "10:00:01.0", "ancient", "1"));
+    d.linked = daysBefore(d.today, 2);
+    inst_->write("elsewhere.log", line(d.linked, "10:00:00.0", "10:00:09.0", "planted", "1"));
+    ASSERT_EQ(0, symlink(inst_->path("elsewhere.log").c_str(),
+                         inst_->path("system_log/query/" + d.linked + ".log").c_str()));
+    d.total = static_cast<long>(d.logged.size()) + 3;
+
+    const RunResult r = report({"--out", "report.html"});
+    ASSERT_EQ(0, r.exitStatus) << r.err;
+    page_ = inst_->read("search-cgi/report.html");
+  }
   static void TearDownTestSuite() { delete inst_; }
 
   // The day files in the log folder.
@@ -133,7 +194,7 @@ class SearchReportTest : public ::testing::Test {
     return names;
   }
 
-  RunResult report(const std::vector<std::string>& extra) {
+  static RunResult report(const std::vector<std::string>& extra) {
     std::vector<std::string> args = {"--root", inst_->root()};
     args.insert(args.end(), extra.begin(), extra.end());
     return inst_->run("binind/search_report", args);
@@ -144,92 +205,54 @@ class SearchReportTest : public ::testing::Test {
 
 Installation* SearchReportTest::inst_ = nullptr;
 
-TEST_F(SearchReportTest, FiguresOfTheLoggedSearches) {
-  const std::vector<std::string> days = logFiles();
-  ASSERT_EQ(days.size(), 1u) << "the searches wrote one day's log";
-  const std::string today = days[0];
-  const std::string todayLog = inst_->read("system_log/query/" + today + ".log");
-  const std::vector<std::string> logged = split(todayLog.substr(0, todayLog.size() - 1), '\n');
-  ASSERT_GE(logged.size(), 5u) << todayLog;
-
-  // Lines of the same form for the days before: searches without hits and a
-  // slow one, which the test cannot make the engine do.
-  std::vector<std::string> fields = split(logged[0], '\t');
-  ASSERT_EQ(fields.size(), 12u) << logged[0];
-  auto line = [&](const std::string& day, const std::string& begin, const std::string& end,
-                  const std::string& query, const std::string& count,
-                  const std::string& index = "all") {
-    std::vector<std::string> f = fields;
-    f[9] = index;
-    f[0] = f[2] = slashed(day);
-    f[1] = begin;
-    f[3] = end;
-    f[10] = query;
-    f[11] = count;
-    std::string text;
-    for (const std::string& v : f)
-      text += (text.empty() ? "" : "\t") + v;
-    return text + "\n";
-  };
-  const std::string yesterday = daysBefore(today, 1);
-  inst_->write("system_log/query/" + yesterday + ".log",
-               line(yesterday, "09:00:00.5", "09:00:07.255", "slow one", "4", uid_.substr(9)) +
-                   line(yesterday, "23:10:00.0", "23:10:00.40", "lost keys", "0") +
-                   line(yesterday, "23:11:00.0", "23:11:00.40", "lost keys", "0") +
-                   line(yesterday, "23:12:00.0", "23:12:00.40", std::string(9000, 'x'), "0") +
-                   "2024/99/99\tbroken\n");
-  // Outside the window, and a link that names a day of it.
-  const std::string longAgo = daysBefore(today, 40);
-  inst_->write("system_log/query/" + longAgo + ".log",
-               line(longAgo, "10:00:00.0", "10:00:01.0", "ancient", "1"));
-  const std::string linked = daysBefore(today, 2);
-  inst_->write("elsewhere.log", line(linked, "10:00:00.0", "10:00:09.0", "planted", "1"));
-  ASSERT_EQ(0, symlink(inst_->path("elsewhere.log").c_str(),
-                       inst_->path("system_log/query/" + linked + ".log").c_str()));
-
-  const RunResult r = report({"--out", "report.html"});
-  ASSERT_EQ(0, r.exitStatus) << r.err;
+TEST_F(SearchReportTest, ThePageIsAFileEveryoneMayRead) {
   struct stat st;
   ASSERT_EQ(0, lstat(inst_->path("search-cgi/report.html").c_str(), &st));
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 07777, 0644u);
-  const std::string page = inst_->read("search-cgi/report.html");
+}
 
-  const long total = static_cast<long>(logged.size()) + 3;
-  EXPECT_EQ(summaryValue(page, "Searches"), std::to_string(total));
+TEST_F(SearchReportTest, SearchesAndSearchesWithoutHits) {
+  EXPECT_EQ(summaryValue(page_, "Searches"), std::to_string(days_.total));
   // A search that found nothing is logged too, with a count of 0.
-  EXPECT_NE(todayLog.find("\tnothingatall\t0\n"), std::string::npos) << todayLog;
-  EXPECT_EQ(summaryValue(page, "Searches without hits"), "3");
+  EXPECT_NE(days_.todayLog.find("\tnothingatall\t0\n"), std::string::npos) << days_.todayLog;
+  EXPECT_EQ(summaryValue(page_, "Searches without hits"), "3");
 
-  const auto top = rows(section(page, "top-queries"));
+  const auto top = rows(section(page_, "top-queries"));
   ASSERT_GE(top.size(), 4u);
   EXPECT_EQ(top[0][1], "apple");
   EXPECT_EQ(top[0][2], "3");
   EXPECT_EQ(top[1][1], "lost keys");
   EXPECT_EQ(top[1][2], "2");
-  const auto none = rows(section(page, "no-hits"));
+  const auto none = rows(section(page_, "no-hits"));
   ASSERT_EQ(none.size(), 2u);  // "lost keys" twice, "nothingatall" once
   EXPECT_EQ(none[0][1], "lost keys");
   EXPECT_EQ(none[0][2], "2");
-  const auto slow = rows(section(page, "slowest"));
-  ASSERT_EQ(slow.size(), static_cast<size_t>(total));
+}
+
+TEST_F(SearchReportTest, TheSlowestSearchesNameTheirIndexes) {
+  const auto slow = rows(section(page_, "slowest"));
+  ASSERT_EQ(slow.size(), static_cast<size_t>(days_.total));
   EXPECT_EQ(slow[0][0], "7.250");
   EXPECT_EQ(slow[0][1], "slow one");
-  EXPECT_EQ(slow[0][2], iso(yesterday) + " 09:00:00");
+  EXPECT_EQ(slow[0][2], iso(days_.yesterday) + " 09:00:00");
   // Indexes by the names the administrator gave them, not their ids.
   EXPECT_EQ(slow[0][3], "Fruit");
+}
 
-  const auto perDay = bars(section(page, "per-day"));
+TEST_F(SearchReportTest, SearchesPerDayOfTheWindowAndPerHour) {
+  const Days& d = days_;
+  const auto perDay = bars(section(page_, "per-day"));
   EXPECT_EQ(perDay.size(), 30u);
-  EXPECT_EQ(perDay.at(iso(today)), static_cast<long>(logged.size()));
-  EXPECT_EQ(perDay.at(iso(yesterday)), 3);
-  EXPECT_EQ(perDay.at(iso(linked)), 0);
-  EXPECT_EQ(perDay.count(iso(longAgo)), 0u);
-  const auto perHour = bars(section(page, "per-hour"));
+  EXPECT_EQ(perDay.at(iso(d.today)), static_cast<long>(d.logged.size()));
+  EXPECT_EQ(perDay.at(iso(d.yesterday)), 3);
+  EXPECT_EQ(perDay.at(iso(d.linked)), 0);
+  EXPECT_EQ(perDay.count(iso(d.longAgo)), 0u);
+  const auto perHour = bars(section(page_, "per-hour"));
   ASSERT_EQ(perHour.size(), 24u);
   auto begunAt = [&](const char* hour) {
     return static_cast<long>(
-        std::count_if(logged.begin(), logged.end(),
+        std::count_if(d.logged.begin(), d.logged.end(),
                       [hour](const std::string& l) { return l.compare(11, 2, hour) == 0; }));
   };
   EXPECT_EQ(perHour.at("9"), begunAt("09") + 1);
@@ -237,25 +260,28 @@ TEST_F(SearchReportTest, FiguresOfTheLoggedSearches) {
   long hours = 0;
   for (const auto& [hour, count] : perHour)
     hours += count;
-  EXPECT_EQ(hours, total);
-
-  // What users typed is shown, never run; nothing is fetched from elsewhere.
-  EXPECT_EQ(page.find("<script"), std::string::npos);
-  EXPECT_NE(page.find("&lt;script&gt; apple"), std::string::npos);
-  EXPECT_EQ(page.find("planted"), std::string::npos);
-  EXPECT_EQ(page.find("ancient"), std::string::npos);
-  for (const char* outside : {"src=", "href=", "url(", "<link"})
-    EXPECT_EQ(page.find(outside), std::string::npos) << outside;
-  const std::string skipped = section(page, "skipped");
-  EXPECT_NE(skipped.find(linked + ".log: not a regular file"), std::string::npos) << skipped;
-  EXPECT_NE(skipped.find("1 line over 8 KiB"), std::string::npos) << skipped;
-  EXPECT_NE(skipped.find("1 line of another form"), std::string::npos) << skipped;
+  EXPECT_EQ(hours, d.total);
 
   // One day: today's searches alone, on standard output.
   const RunResult one = report({"--days", "1"});
   ASSERT_EQ(0, one.exitStatus) << one.err;
-  EXPECT_EQ(summaryValue(one.out, "Searches"), std::to_string(logged.size()));
+  EXPECT_EQ(summaryValue(one.out, "Searches"), std::to_string(d.logged.size()));
   EXPECT_EQ(bars(section(one.out, "per-day")).size(), 1u);
+}
+
+// What users typed is shown, never run; nothing is fetched from elsewhere,
+// and no file but the day logs themselves is read.
+TEST_F(SearchReportTest, TypedTextIsShownNeverRunAndOnlyDayLogsAreRead) {
+  EXPECT_EQ(page_.find("<script"), std::string::npos);
+  EXPECT_NE(page_.find("&lt;script&gt; apple"), std::string::npos);
+  EXPECT_EQ(page_.find("planted"), std::string::npos);
+  EXPECT_EQ(page_.find("ancient"), std::string::npos);
+  for (const char* outside : {"src=", "href=", "url(", "<link"})
+    EXPECT_EQ(page_.find(outside), std::string::npos) << outside;
+  const std::string skipped = section(page_, "skipped");
+  EXPECT_NE(skipped.find(days_.linked + ".log: not a regular file"), std::string::npos) << skipped;
+  EXPECT_NE(skipped.find("1 line over 8 KiB"), std::string::npos) << skipped;
+  EXPECT_NE(skipped.find("1 line of another form"), std::string::npos) << skipped;
 }
 
 // The installed timer's command writes the report where only the server

@@ -3,7 +3,6 @@
 /// file-name property state and search-by-field conditions.
 
 #include "front/search_run.h"
-#include "front/run_limits.h"
 
 #include <gtest/gtest.h>
 
@@ -195,69 +194,6 @@ TEST(SearchRunSettings, SearchNumAndIndexLimit) {
   EXPECT_EQ(0, readSearchNum(""));
   EXPECT_EQ(0, readSearchNum("all"));
   EXPECT_EQ(3, readSearchNum("3rd"));
-}
-
-// A lost or garbled settings file never refuses every search: each limit
-// that cannot be read keeps its default.
-TEST(SearchRunSettings, LimitsAndTheirDefaults) {
-  TempDir dir;
-  const std::string path = dir.sub("search_option.cfg");
-  const RunLimits defaults;
-  EXPECT_EQ(defaults.maxSearchIndexCount, readRunLimits(path.c_str()).maxSearchIndexCount);
-  const struct {
-    const char* content;
-    int indexes, wildcards, seconds;
-    long long logBytes;
-  } rows[] = {
-      {"MAX_SEARCH_INDEX_COUNT=10\nMAX_WILDCARD_TERMS=2\nPROGRAM_TIME_LIMIT=9\n"
-       "RUN_TIME_LOG_MAX_BYTES=0\n",
-       10, 2, 9, 0},
-      {"MAX_SEARCH_INDEX_COUNT=101\nMAX_WILDCARD_TERMS=0\n", 100, 0, 60, 10 << 20},
-      {"MAX_SEARCH_INDEX_COUNT= 7 \r\nMAX_WILDCARD_TERMS=257\n", 7, 5, 60, 10 << 20},
-      {"MAX_SEARCH_INDEX_COUNT=\nPROGRAM_TIME_LIMIT=0\n", 20, 5, 60, 10 << 20},
-      {"#MAX_SEARCH_INDEX_COUNT=5\nMAX_WILDCARD_TERMS=-1\n", 20, 5, 60, 10 << 20},
-      {"MAX_SEARCH_INDEX_COUNT = 5\nPROGRAM_TIME_LIMIT=10s\nRUN_TIME_LOG_MAX_BYTES=-5\n", 20, 5, 60,
-       10 << 20},
-      {"MAX_SEARCH_INDEX_COUNT=99999999999\n", 20, 5, 60, 10 << 20},
-  };
-  for (const auto& row : rows) {
-    testutil::writeFile(path, row.content);
-    const RunLimits limits = readRunLimits(path.c_str());
-    EXPECT_EQ(row.indexes, limits.maxSearchIndexCount) << row.content;
-    EXPECT_EQ(row.wildcards, limits.maxWildcardTerms) << row.content;
-    EXPECT_EQ(row.seconds, limits.programTimeLimit) << row.content;
-    EXPECT_EQ(row.logBytes, limits.runTimeLogMaxBytes) << row.content;
-  }
-}
-
-TEST(SearchRunSettings, WildcardWordsAsTheEngineReadsThem) {
-  const std::pair<const char*, int> rows[] = {
-      {"", 0},
-      {"plain words", 0},
-      {"*e*", 1},
-      {"*e* *e* ab?", 3},
-      {"a*&b?|c*,d*+(e*)", 5},
-      {"\"a* b?\" c*", 1},  // a phrase holds no wildcards
-      {"\"open a*", 0},     // nor does a phrase left open
-      {"-x* NOT y?", 2},
-      {"a*-b*", 2},  // "-" separates, as for the engine
-      {"a*\xE3\x80\x80"
-       "b*",
-       2},  // so does the full-width space
-
-  };
-  for (const auto& [query, count] : rows)
-    EXPECT_EQ(count, countWildcardWords(query, 3)) << query;
-  // The second byte of a double-byte character is never an operator or a
-  // wildcard of its own: 0x81 0x2A is one Shift_JIS character.
-  EXPECT_EQ(0, countWildcardWords("\x81*", 1));
-  EXPECT_EQ(1, countWildcardWords("\xB1*", 1));  // a half-width katakana is one byte
-  EXPECT_EQ(2, countWildcardWords("a*\x81\x40"
-                                  "b?",
-                                  1));  // the Shift_JIS full-width space
-  EXPECT_EQ(1, countWildcardWords("a*\x81\x41"
-                                  "b?",
-                                  1));  // any other character joins
 }
 
 TEST(SearchRunSettings, FilePropertyStateFollowsTheSelectedIndexes) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "access/ntfs_filter.h"
-#include "front/access_filters.h"
+#include "policy/access_filters.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

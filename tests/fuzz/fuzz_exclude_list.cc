@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "front/query_exclude.h"
+#include "policy/query_exclude.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,7 +10,8 @@
 #include <string>
 
 #include "cgi/cgi_codec.h"
-#include "front/run_limits.h"
+#include "policy/wildcard_words.h"
+#include "system/run_limits.h"
 #include "system/strings.h"
 #include "tests/fuzz/fuzz_scratch.h"
 

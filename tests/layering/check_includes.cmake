@@ -1,9 +1,13 @@
 # Fails when a source file includes a header of a folder it may not depend
 # on. The allowed edges (and what they imply) are the architecture:
-#   programs -> front -> {assemble, output, search, access, text, cgi} -> system
-#   assemble -> search;  cgi -> text;  companions -> anything but programs;
-#   nothing but companions and tests -> companions;
-#   the engine and its service never -> the builder (their tests may).
+#   programs -> front -> {policy, assemble, output, search, access, text, cgi}
+#   -> system;  policy -> {assemble, search, access, text};  assemble -> search;
+#   cgi -> text;  companions -> anything but programs;  nothing but companions
+#   and tests -> companions.
+# Inside companions/, a folder listed below may include only the companion
+# folders listed for it, and nothing of the front: the agent serves other
+# hosts with the same policy as the front, not through it. The engine and
+# its service never include the builder (their tests may).
 #
 #   cmake -DSOURCE_DIR=<repository> -P check_includes.cmake
 # Prints every wrong-way include and their count; exits non-zero on any.
@@ -17,10 +21,16 @@ set(allowed_access system)
 set(allowed_output system)
 set(allowed_cgi system text)
 set(allowed_assemble search system)
-set(allowed_front assemble output search access text cgi system)
-set(allowed_programs front assemble output search access text cgi system)
-set(allowed_companions front assemble output search access text cgi system companions)
-set(folders system text search access output cgi assemble front programs companions)
+set(allowed_policy assemble search access text system)
+set(allowed_front policy assemble output search access text cgi system)
+set(allowed_programs front policy assemble output search access text cgi system)
+set(allowed_companions front policy assemble output search access text cgi system companions)
+set(folders system text search access output cgi assemble policy front programs companions)
+
+set(companion_rules agent doctext records)
+set(companions_agent agent records doctext serve)
+set(companions_doctext doctext)
+set(companions_records records doctext)
 
 set(wrong 0)
 foreach(folder ${folders})
@@ -30,6 +40,20 @@ foreach(folder ${folders})
     file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[^\"/]+/")
     foreach(line ${includes})
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"/]+)/.*" "\\1" target "${line}")
+      if(folder STREQUAL "companions")
+        string(REGEX REPLACE "^${SOURCE_DIR}/companions/([^/]+)/.*" "\\1" sub "${source}")
+        if(sub IN_LIST companion_rules)
+          string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"companions/([^\"/]+)/.*" "\\1"
+                 companion "${line}")
+          if((target STREQUAL "companions" AND NOT companion IN_LIST companions_${sub})
+             OR target STREQUAL "front")
+            file(RELATIVE_PATH rel "${SOURCE_DIR}" "${source}")
+            message("wrong-way include: ${rel}: ${line}")
+            math(EXPR wrong "${wrong} + 1")
+            continue()
+          endif()
+        endif()
+      endif()
       if(target STREQUAL folder)
         continue()
       endif()

@@ -2,7 +2,7 @@
 /// @brief Link-proof reads, the ownership rule for result files and the
 /// installation settings as the renderer reads them.
 
-#include "companions/renderer/local_files.h"
+#include "companions/records/local_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

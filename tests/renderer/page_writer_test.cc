@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <regex>
 
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 #include "system/layout.h"
 #include "tests/renderer/renderer_fixture.h"
 
@@ -408,62 +408,62 @@ TEST(JsonPage, ParsesAndCarriesThePageWhateverItsTexts) {
   EXPECT_EQ(answer.contentType, "application/json; charset=utf-8");
   rendertest::Json json;
   std::string why;
-  ASSERT_TRUE(rendertest::JsonReader::parse(answer.body, json, why)) << why << "\n" << answer.body;
+  ASSERT_TRUE(rendertest::parseJson(answer.body, json, why)) << why << "\n" << answer.body;
   EXPECT_EQ(json.keys(),
             (std::vector<std::string>{"version", "result", "query", "index", "run_time_ms", "sort",
                                       "date_window", "total", "page", "per_page", "pages", "count",
                                       "complete", "links", "hits", "related_terms",
                                       "similar_keywords", "classes", "indexes"}));
-  EXPECT_EQ(json["result"].text, kName);
-  EXPECT_EQ(json["query"]["typed"].text, "a<b & \"c\"");
-  EXPECT_EQ(json["total"].number, 35);
-  EXPECT_EQ(json["page"].number, 2);
-  EXPECT_FALSE(json["complete"].flag);
-  EXPECT_EQ(json["date_window"]["to"].text, "2005/7/20");
-  ASSERT_EQ(json["hits"].items.size(), 2u);
-  const rendertest::Json& first = json["hits"].items[0];
+  EXPECT_EQ(json["result"].asString(), kName);
+  EXPECT_EQ(json["query"]["typed"].asString(), "a<b & \"c\"");
+  EXPECT_EQ(json["total"].asNumber(), 35);
+  EXPECT_EQ(json["page"].asNumber(), 2);
+  EXPECT_FALSE(json["complete"].asBool());
+  EXPECT_EQ(json["date_window"]["to"].asString(), "2005/7/20");
+  ASSERT_EQ(json["hits"].items().size(), 2u);
+  const rendertest::Json& first = json["hits"].items()[0];
   EXPECT_EQ(first.keys(),
             (std::vector<std::string>{"rank", "file", "title", "location", "date", "epoch", "size",
                                       "index", "score", "relevance", "record", "snippet", "view",
                                       "similar", "copies", "fields"}));
-  EXPECT_EQ(first["rank"].number, 11);
-  EXPECT_EQ(first["file"].text, "<script>$x</script>");
-  EXPECT_EQ(first["title"].text, "T\x01itle\xEF\xBF\xBE");  // JSON carries what XML cannot
-  EXPECT_EQ(first["location"].text, "a b/\"x\".txt");
-  EXPECT_EQ(first["epoch"].number, 1100000000);
-  EXPECT_EQ(first["size"].number, 512);
-  EXPECT_EQ(first["index"]["owner"].text, "al\"ice");
-  EXPECT_EQ(first["score"].number, 77);
-  EXPECT_EQ(first["relevance"].text, "medium");
-  EXPECT_EQ(first["snippet"].text, "... see <a> $x");
-  EXPECT_EQ(first["view"].text, "getfilelist.exe?result=" + kName + "&view=11&no=10");
+  EXPECT_EQ(first["rank"].asNumber(), 11);
+  EXPECT_EQ(first["file"].asString(), "<script>$x</script>");
+  EXPECT_EQ(first["title"].asString(), "T\x01itle\xEF\xBF\xBE");  // JSON carries what XML cannot
+  EXPECT_EQ(first["location"].asString(), "a b/\"x\".txt");
+  EXPECT_EQ(first["epoch"].asNumber(), 1100000000);
+  EXPECT_EQ(first["size"].asNumber(), 512);
+  EXPECT_EQ(first["index"]["owner"].asString(), "al\"ice");
+  EXPECT_EQ(first["score"].asNumber(), 77);
+  EXPECT_EQ(first["relevance"].asString(), "medium");
+  EXPECT_EQ(first["snippet"].asString(), "... see <a> $x");
+  EXPECT_EQ(first["view"].asString(), "getfilelist.exe?result=" + kName + "&view=11&no=10");
   // Copies of one content are one hit that says how many and where.
-  EXPECT_EQ(first["copies"]["count"].number, 3);
-  ASSERT_EQ(first["copies"]["others"].items.size(), 2u);
-  EXPECT_EQ(first["copies"]["others"].items[1].text, "pkg\"b/copyright");
+  EXPECT_EQ(first["copies"]["count"].asNumber(), 3);
+  ASSERT_EQ(first["copies"]["others"].items().size(), 2u);
+  EXPECT_EQ(first["copies"]["others"].items()[1].asString(), "pkg\"b/copyright");
   // A database row names its columns.
-  ASSERT_EQ(first["fields"].items.size(), 2u);
-  EXPECT_EQ(first["fields"].items[1]["name"].text, "size \"kB\"");
-  EXPECT_EQ(first["fields"].items[1]["value"].text, "<12>");
-  const rendertest::Json& second = json["hits"].items[1];
-  EXPECT_EQ(second["copies"].kind, rendertest::Json::Kind::kNull);
-  EXPECT_EQ(second["fields"].kind, rendertest::Json::Kind::kNull);
-  EXPECT_EQ(second["location"].kind, rendertest::Json::Kind::kNull);
-  EXPECT_EQ(second["view"].kind, rendertest::Json::Kind::kNull);  // another host's
-  EXPECT_EQ(second["date"].kind, rendertest::Json::Kind::kNull);
-  EXPECT_EQ(json["similar_keywords"].items[0]["keyword"].text, "s\"<");
-  EXPECT_EQ(json["indexes"].items[0]["hits"].number, 12);
+  ASSERT_EQ(first["fields"].items().size(), 2u);
+  EXPECT_EQ(first["fields"].items()[1]["name"].asString(), "size \"kB\"");
+  EXPECT_EQ(first["fields"].items()[1]["value"].asString(), "<12>");
+  const rendertest::Json& second = json["hits"].items()[1];
+  EXPECT_TRUE(second["copies"].isNull());
+  EXPECT_TRUE(second["fields"].isNull());
+  EXPECT_TRUE(second["location"].isNull());
+  EXPECT_TRUE(second["view"].isNull());  // another host's
+  EXPECT_TRUE(second["date"].isNull());
+  EXPECT_EQ(json["similar_keywords"].items()[0]["keyword"].asString(), "s\"<");
+  EXPECT_EQ(json["indexes"].items()[0]["hits"].asNumber(), 12);
   // Nothing a document holds can end a script element a reader puts it in.
   EXPECT_EQ(answer.body.find('<'), std::string::npos);
   EXPECT_TRUE(isUtf8(answer.body));
   const CgiAnswer problem = renderProblem(PageFormat::kJson, 404, "No \"such\" result");
-  ASSERT_TRUE(rendertest::JsonReader::parse(problem.body, json, why)) << why;
-  EXPECT_EQ(json["error"]["status"].number, 404);
-  EXPECT_EQ(json["error"]["message"].text, "No \"such\" result");
+  ASSERT_TRUE(rendertest::parseJson(problem.body, json, why)) << why;
+  EXPECT_EQ(json["error"]["status"].asNumber(), 404);
+  EXPECT_EQ(json["error"]["message"].asString(), "No \"such\" result");
   EXPECT_EQ(json["error"].keys(), (std::vector<std::string>{"status", "code", "message"}));
   for (const char* bad :
        {"{\"a\":1,\"a\":2}", "[1,]", "{\"a\":\"\x01\"}", "\"\\ud800\"", "01", "{} x", "\"\\x\""})
-    EXPECT_FALSE(rendertest::JsonReader::parse(bad, json, why)) << "the reader missed " << bad;
+    EXPECT_FALSE(rendertest::parseJson(bad, json, why)) << "the reader missed " << bad;
 }
 
 // A program pages through a result by the links of the answer; the first
@@ -484,16 +484,16 @@ TEST(JsonPage, PageLinksAndTheResultName) {
     page.page = p;
     rendertest::Json json;
     std::string why, out;
-    EXPECT_TRUE(rendertest::JsonReader::parse(renderResultPage(page, links).body, json, why));
-    EXPECT_EQ(json["result"].text, kName);
+    EXPECT_TRUE(rendertest::parseJson(renderResultPage(page, links).body, json, why));
+    EXPECT_EQ(json["result"].asString(), kName);
     for (const std::string& key : json["links"].keys()) {
-      const std::string url = json["links"][key].text;
+      const std::string url = json["links"][key].asString();
       const bool framed = url.size() == base.size() + 1 + tail.size() && url.rfind(base, 0) == 0 &&
                           url.substr(base.size() + 1) == tail;
       out += key + "=" +
-             (json["links"][key].kind == rendertest::Json::Kind::kNull ? "-"
-              : framed                                                 ? url.substr(base.size(), 1)
-                                                                       : url) +
+             (json["links"][key].isNull() ? "-"
+              : framed                    ? url.substr(base.size(), 1)
+                                          : url) +
              " ";
     }
     return out;
@@ -538,10 +538,9 @@ TEST(ProblemPage, OffersTheSearchAgainAndAWayBack) {
   expectParts(xml.body, {"<search_error status=\"410\" code=\"2102\"><message>"});
   rendertest::Json json;
   std::string why;
-  ASSERT_TRUE(
-      rendertest::JsonReader::parse(renderProblem(PageFormat::kJson, p, 3).body, json, why));
-  EXPECT_EQ(json["error"]["code"].text, "2102");
-  EXPECT_EQ(json["error"]["status"].number, 410);
+  ASSERT_TRUE(rendertest::parseJson(renderProblem(PageFormat::kJson, p, 3).body, json, why));
+  EXPECT_EQ(json["error"]["code"].asString(), "2102");
+  EXPECT_EQ(json["error"]["status"].asNumber(), 410);
 }
 
 TEST(Paging, WindowAroundTheCurrentPage) {

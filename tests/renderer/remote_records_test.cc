@@ -3,7 +3,7 @@
 /// hold delimiter bytes come back whole, and answers of any other shape
 /// give no details at all.
 
-#include "companions/renderer/remote_records.h"
+#include "companions/records/remote_records.h"
 
 #include <gtest/gtest.h>
 

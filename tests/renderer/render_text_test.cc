@@ -1,11 +1,11 @@
 /// @file render_text_test.cc
 /// @brief Escaping, UTF-8 repair and code page conversion of the renderer.
 
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 
 #include <gtest/gtest.h>
 
-#include "companions/renderer/html_entities.h"
+#include "companions/doctext/html_entities.h"
 #include "system/layout.h"
 
 namespace render {

@@ -10,12 +10,14 @@
 
 #include <climits>
 #include <cstdint>
+#include <optional>
 #include <regex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "output/query_output.h"
+#include "tests/json.h"
 #include "tests/test_util.h"
 
 namespace rendertest {
@@ -112,190 +114,15 @@ inline bool wellFormedXml(const std::string& xml, std::string& why) {
   return true;
 }
 
-// A JSON value as a strict reader sees it.
-struct Json {
-  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
-  Kind kind = Kind::kNull;
-  bool flag = false;
-  double number = 0;
-  std::string text;  // UTF-8, escapes decoded
-  std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> members;  // in order
+using testjson::Json;
 
-  bool has(const std::string& key) const {
-    for (const auto& m : members)
-      if (m.first == key) return true;
-    return false;
-  }
-  // The member, or a null value when there is none.
-  const Json& operator[](const std::string& key) const {
-    static const Json kNone;
-    for (const auto& m : members)
-      if (m.first == key) return m.second;
-    return kNone;
-  }
-  std::vector<std::string> keys() const {
-    std::vector<std::string> out;
-    for (const auto& m : members)
-      out.push_back(m.first);
-    return out;
-  }
-};
-
-// Reads JSON as RFC 8259 has it and nothing more: one value with optional
-// blanks around it, no raw control character in a string, only the escapes
-// JSON defines (surrogate pairs joined), no duplicate keys.
-class JsonReader {
- public:
-  static bool parse(const std::string& text, Json& out, std::string& why) {
-    JsonReader r(text);
-    r.blanks();
-    if (!r.value(out, 0)) return why = r.why_ + " at " + std::to_string(r.pos_), false;
-    r.blanks();
-    if (r.pos_ != text.size()) return why = "text after the value", false;
-    return true;
-  }
-
- private:
-  explicit JsonReader(const std::string& t) : t_(t) {}
-  bool fail(const char* why) {
-    why_ = why;
-    return false;
-  }
-  void blanks() {
-    while (pos_ < t_.size() &&
-           (t_[pos_] == ' ' || t_[pos_] == '\n' || t_[pos_] == '\r' || t_[pos_] == '\t'))
-      ++pos_;
-  }
-  bool literal(const char* word) {
-    const std::string w(word);
-    if (t_.compare(pos_, w.size(), w) != 0) return fail("bad literal");
-    pos_ += w.size();
-    return true;
-  }
-  static void utf8(uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  bool hex4(uint32_t& v) {
-    if (t_.size() - pos_ < 4) return fail("short escape");
-    v = 0;
-    for (int k = 0; k < 4; ++k) {
-      const char c = t_[pos_++];
-      const int d = c >= '0' && c <= '9'   ? c - '0'
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                           : -1;
-      if (d < 0) return fail("bad hex digit");
-      v = v * 16 + static_cast<uint32_t>(d);
-    }
-    return true;
-  }
-  bool string(std::string& out) {
-    if (t_[pos_] != '"') return fail("no string");
-    ++pos_;
-    for (;;) {
-      if (pos_ >= t_.size()) return fail("unterminated string");
-      const auto c = static_cast<unsigned char>(t_[pos_++]);
-      if (c == '"') return true;
-      if (c < 0x20) return fail("raw control character");
-      if (c != '\\') {
-        out += static_cast<char>(c);
-        continue;
-      }
-      if (pos_ >= t_.size()) return fail("unterminated escape");
-      const char e = t_[pos_++];
-      const std::string simple = "\"\\/bfnrt", meaning = "\"\\/\b\f\n\r\t";
-      if (simple.find(e) != std::string::npos) {
-        out += meaning[simple.find(e)];
-        continue;
-      }
-      if (e != 'u') return fail("bad escape");
-      uint32_t cp;
-      if (!hex4(cp)) return false;
-      if (cp >= 0xD800 && cp <= 0xDBFF) {
-        uint32_t low;
-        if (t_.compare(pos_, 2, "\\u") != 0) return fail("lone surrogate");
-        pos_ += 2;
-        if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return fail("bad surrogate pair");
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-      } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-        return fail("lone surrogate");
-      }
-      utf8(cp, out);
-    }
-  }
-  bool value(Json& v, int depth) {
-    if (depth > 64) return fail("too deep");
-    if (pos_ >= t_.size()) return fail("no value");
-    const char c = t_[pos_];
-    if (c == 'n') return literal("null");
-    if (c == 't' || c == 'f') {
-      v.kind = Json::Kind::kBool;
-      v.flag = c == 't';
-      return literal(c == 't' ? "true" : "false");
-    }
-    if (c == '"') {
-      v.kind = Json::Kind::kString;
-      return string(v.text);
-    }
-    if (c == '[' || c == '{') {
-      const bool object = c == '{';
-      v.kind = object ? Json::Kind::kObject : Json::Kind::kArray;
-      ++pos_;
-      blanks();
-      if (pos_ < t_.size() && t_[pos_] == (object ? '}' : ']')) return ++pos_, true;
-      for (;;) {
-        blanks();
-        Json item;
-        if (object) {
-          std::string key;
-          if (pos_ >= t_.size() || !string(key)) return fail("bad key");
-          if (v.has(key)) return fail("duplicate key");
-          blanks();
-          if (pos_ >= t_.size() || t_[pos_++] != ':') return fail("no colon");
-          blanks();
-          if (!value(item, depth + 1)) return false;
-          v.members.emplace_back(key, std::move(item));
-        } else {
-          if (!value(item, depth + 1)) return false;
-          v.items.push_back(std::move(item));
-        }
-        blanks();
-        if (pos_ >= t_.size()) return fail("unterminated");
-        const char next = t_[pos_++];
-        if (next == (object ? '}' : ']')) return true;
-        if (next != ',') return fail("no comma");
-      }
-    }
-    static const std::regex number(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
-    std::smatch m;
-    const std::string rest = t_.substr(pos_, 40);
-    if (!std::regex_search(rest, m, number, std::regex_constants::match_continuous))
-      return fail("bad value");
-    v.kind = Json::Kind::kNumber;
-    v.number = std::stod(m.str());
-    pos_ += m.length();
-    return true;
-  }
-
-  const std::string& t_;
-  size_t pos_ = 0;
-  std::string why_;
-};
+// Reads `text` as strictly as a program reading the answer would (half a
+// surrogate pair is no text); false with the reason in `why` otherwise.
+inline bool parseJson(const std::string& text, Json& out, std::string& why) {
+  std::optional<Json> value = Json::parse(text, 64, Json::LoneSurrogates::kRefused, &why);
+  if (value) out = std::move(*value);
+  return value.has_value();
+}
 
 }  // namespace rendertest
 

@@ -1,14 +1,14 @@
 /// @file snippet_test.cc
 /// @brief Terms, document text and snippet windows.
 
-#include "companions/renderer/snippet.h"
+#include "companions/doctext/snippet.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 
-#include "companions/renderer/render_text.h"
+#include "companions/doctext/render_text.h"
 #include "system/layout.h"
 
 namespace render {

@@ -18,7 +18,6 @@
 #include "companions/engine/engine_query.h"
 #include "companions/engine/query_parser.h"
 #include "companions/engine/result_file.h"
-#include "companions/engine/run_limits.h"
 #include "companions/engine/text_fold.h"
 #include "system/recorded_path.h"
 #include "tests/test_util.h"
@@ -211,25 +210,6 @@ TEST(EngineText, TheUnderstoodQueryKeepsToTheHeader) {
             std::string(4090, 'x') + " ...");
   EXPECT_EQ(understoodHeader(std::string(4093, 'x') + "全文", big5),
             std::string(4091, 'x') + " ...");
-}
-
-TEST(EngineText, RunLimitValues) {
-  const std::tuple<std::string, size_t> cases[] = {
-      {"7", 7},  {" 12\r", 12}, {"\t0", 0}, {"", 5},      {"x", 5},
-      {"-1", 5}, {"1e3", 5},    {"257", 5}, {"256", 256}, {"3 4", 5}};
-  for (const auto& [text, value] : cases)
-    EXPECT_EQ(limitValue(text, 0, 256, 5), value) << text;
-  testutil::TempDir dir;
-  testutil::writeFile(dir.sub("opt.cfg"),
-                      "# limits\nMAX_EXPANDED_WORDS=20\nMAX_WILDCARD_TERMS=9\n");
-  RunLimits set = readRunLimits(dir.sub("opt.cfg").c_str());
-  EXPECT_EQ(set.maxWildcardWords, 9u);
-  EXPECT_EQ(set.maxExpandedWords, 20u);
-  testutil::writeFile(dir.sub("bad.cfg"), "MAX_EXPANDED_WORDS=0\nMAX_WILDCARD_TERMS=999\n");
-  RunLimits bad = readRunLimits(dir.sub("bad.cfg").c_str());
-  EXPECT_EQ(bad.maxWildcardWords, 5u);
-  EXPECT_EQ(bad.maxExpandedWords, 1000u);
-  EXPECT_EQ(readRunLimits(dir.sub("missing.cfg").c_str()).maxExpandedWords, 1000u);
 }
 
 TEST(EngineText, WildcardsShareTheirScans) {

@@ -1,0 +1,569 @@
+/// @file record_lookup.cc
+/// @brief Record lines and the per-record data of local indexes.
+
+#include "companions/records/record_lookup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "companions/doctext/render_text.h"
+#include "system/address.h"
+#include "system/layout.h"
+#include "system/numbers.h"
+#include "system/protection_switches.h"
+#include "system/recinfo.h"
+#include "system/recorded_path.h"
+#include "system/secure_file.h"
+
+namespace render {
+
+namespace {
+
+constexpr size_t kMaxColumnMappingBytes = 1024 * 1024;
+
+// Where a database index keeps the names of its columns.
+std::string columnMappingPath(const Installation& inst, const std::string& owner,
+                              const std::string& index) {
+  return inst.ownerHome(owner) + "/db/" + index + "/column_mapping.txt";
+}
+
+// Longest list text taken (the builder keeps names of at most 255 bytes).
+constexpr uint32_t kMaxListText = 1023;
+constexpr size_t kMaxFolderLine = 4095;
+// The record-info header: at most 100 data file names of at most 4096 bytes.
+constexpr size_t kMaxInfoHeader = 512 * 1024;
+constexpr int32_t kFixedSizeFormat = 6;
+constexpr int32_t kMaxDataFiles = 100;
+constexpr int32_t kMaxHeaderText = 4096;
+
+// Reads exactly n bytes at offset; false for anything less.
+bool readAt(int fd, uint64_t offset, void* out, size_t n) {
+  auto* p = static_cast<unsigned char*>(out);
+  while (n > 0) {
+    const ssize_t got = pread(fd, p, n, static_cast<off_t>(offset));
+    if (got <= 0) return false;
+    p += got;
+    offset += static_cast<uint64_t>(got);
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool readUInt32Entry(IndexFile& list, uint64_t entry, uint32_t& value) {
+  unsigned char bytes[4];
+  if (!list.readAt(entry * 4, bytes, 4)) return false;
+  std::memcpy(&value, bytes, 4);  // host byte order, like every list file
+  return true;
+}
+
+// Text of record r (from 1) of a text list and its "_index" file.
+bool readListText(IndexFile& list, IndexFile& index, uint32_t r, std::string& text) {
+  // Record r ends where entry r - 1 says and begins where entry r - 2 says.
+  uint32_t bounds[2] = {0, 0};
+  if (r > 1 ? !index.readAt(uint64_t{r - 2} * 4, bounds, 8) : !index.readAt(0, bounds + 1, 4))
+    return false;
+  const uint32_t begin = bounds[0], end = bounds[1];
+  if (end < begin) return false;
+  text.assign(std::min(end - begin, kMaxListText), '\0');
+  if (!list.readAt(begin, text.data(), text.size())) {
+    text.clear();
+    return false;
+  }
+  return true;
+}
+
+// Sequential reader of the record-info header held in memory.
+class HeaderReader {
+ public:
+  explicit HeaderReader(std::string_view bytes) : bytes_(bytes) {}
+  bool int32(int32_t& value) {
+    if (bytes_.size() - pos_ < 4) return false;
+    std::memcpy(&value, bytes_.data() + pos_, 4);
+    pos_ += 4;
+    return true;
+  }
+  bool text(std::string& out) {
+    int32_t n;
+    if (!int32(n) || n < 0 || n > kMaxHeaderText || bytes_.size() - pos_ < static_cast<size_t>(n))
+      return false;
+    out.assign(bytes_.substr(pos_, static_cast<size_t>(n)));
+    pos_ += static_cast<size_t>(n);
+    return true;
+  }
+
+ private:
+  std::string_view bytes_;
+  size_t pos_ = 0;
+};
+
+// The file a data file path of the header stands for in the index
+// directory: its last component, never "." or "..".
+std::string dataFileName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
+    return "";
+  return name;
+}
+
+// The "@X:" lines of an info line.
+void parseInfoLine(const std::string& info, RecordDetails& d, std::string& path) {
+  size_t pos = 0;
+  while (pos < info.size()) {
+    size_t nl = info.find('\n', pos);
+    if (nl == std::string::npos) nl = info.size();
+    const std::string_view line(info.data() + pos, nl - pos);
+    const std::string_view value = line.substr(std::min<size_t>(3, line.size()));
+    if (line.substr(0, 3) == "@P:") path = value;
+    if (line.substr(0, 3) == "@T:") d.title = value;
+    if (line.substr(0, 3) == "@B:") d.firstLine = value;
+    pos = nl + 1;
+  }
+}
+
+bool hasParentComponent(std::string_view path) {
+  for (size_t at = 0; (at = path.find("..", at)) != std::string_view::npos; at += 2) {
+    const bool starts = at == 0 || path[at - 1] == '/';
+    const bool ends = at + 2 == path.size() || path[at + 2] == '/';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+std::string canonicalPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return "";
+  std::string out(real);
+  free(real);
+  return out;
+}
+
+// True when `st` is of the file (or folder) an index recorded, or the
+// index recorded none.
+bool sameAsRecorded(const struct stat& st, bool recorded, const FileIdentity& id) {
+  return !recorded || (id.known() && identityOf(st) == id);
+}
+
+// True when the file open at fd is still the one the index recorded.
+bool matchesRecord(int fd, const RecordDetails& d) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const uint32_t shownSize = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
+  return shownSize == d.size && static_cast<uint32_t>(st.st_mtime) == d.time &&
+         sameAsRecorded(st, d.hasFileId, d.fileId);
+}
+
+// Opens rel, a relative path, below the folder open at folderFd, one
+// component at a time without following a link: a directory swapped for a
+// link after the canonical check still leads nowhere.
+UniqueFd openBelow(int folderFd, std::string_view rel) {
+  UniqueFd dir(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+  while (dir) {
+    const size_t slash = rel.find('/');
+    const std::string part(rel.substr(0, slash));
+    if (part.empty() || part == "." || part == "..") return UniqueFd();
+    if (slash == std::string_view::npos) {
+      UniqueFd file(openat(dir.get(), part.c_str(),
+                           O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+      struct stat st;
+      if (!file || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
+      const int flags = fcntl(file.get(), F_GETFL);
+      if (flags >= 0) fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
+      return file;
+    }
+    dir.reset(openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    rel.remove_prefix(slash + 1);
+  }
+  return UniqueFd();
+}
+
+// The document at `location` below the canonical folder open at folderFd,
+// or nothing.
+UniqueFd openLocation(int folderFd, const std::string& folder, const std::string& location) {
+  const std::string full = folder + "/" + location;
+  const size_t slash = full.rfind('/');
+  const std::string name = full.substr(slash + 1);
+  const std::string dir = canonicalPath(full.substr(0, slash));
+  if (dir.empty() || name.empty() || name == "." || name == "..") return UniqueFd();
+  const std::string below = folder == "/" ? folder : folder + "/";
+  if (dir != folder && dir.compare(0, below.size(), below) != 0) return UniqueFd();
+  const std::string rel = dir != folder ? dir.substr(below.size()) + "/" : "";
+  return openBelow(folderFd, rel + name);
+}
+
+// The canonical folder open, when it is still the folder the index read.
+UniqueFd openRecordedFolder(const std::string& folder, const RecordDetails& d) {
+  // The folder was canonical a moment ago: it is no link now either.
+  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (!fd || fstat(fd.get(), &st) != 0 || !sameAsRecorded(st, d.hasFolderId, d.folderId))
+    return UniqueFd();
+  return fd;
+}
+
+}  // namespace
+
+std::string decodeRecordedPath(std::string_view recorded) {
+  std::string bytes;
+  // A path recorded before escapes existed holds a bare "%" now and then:
+  // it stands for itself.
+  return ::decodeRecordedPath(recorded, bytes) ? bytes : std::string(recorded);
+}
+
+std::string locationBelow(std::string_view folder, std::string_view recorded) {
+  if (recorded.empty() || recorded.find('\0') != std::string_view::npos ||
+      hasParentComponent(recorded)) {
+    return "";
+  }
+  std::string_view rel = recorded;
+  if (rel[0] == '/') {
+    while (folder.size() > 1 && folder.back() == '/')
+      folder.remove_suffix(1);
+    if (folder.empty() || folder[0] != '/') return "";
+    const std::string prefix = folder == "/" ? "/" : std::string(folder) + "/";
+    if (rel.size() <= prefix.size() || rel.substr(0, prefix.size()) != prefix) return "";
+    rel.remove_prefix(prefix.size());
+  }
+  while (rel.substr(0, 2) == "./")
+    rel.remove_prefix(2);
+  while (!rel.empty() && rel.front() == '/')
+    rel.remove_prefix(1);
+  return std::string(rel);
+}
+
+int IndexFile::descriptor() {
+  if (!tried_) {
+    tried_ = true;
+    fd_ = openRegularFile(path_);
+  }
+  return fd_ ? fd_.get() : -1;
+}
+
+bool IndexFile::readAt(uint64_t offset, void* out, size_t n) {
+  const int fd = descriptor();
+  return fd >= 0 && render::readAt(fd, offset, out, n);
+}
+
+uint64_t IndexFile::size() {
+  const int fd = descriptor();
+  struct stat st;
+  return fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+bool RecordInfoFiles::readHeader() {
+  if (headerRead_) return headerOk_;
+  headerRead_ = true;
+  std::string header;
+  if (!readFilePrefix(dir_ + "/.vela_recinfo", kMaxInfoHeader, header)) return false;
+  HeaderReader in(header);
+  int32_t format = 0, fileCount = 0;
+  std::string text;
+  if (!in.int32(format)) return false;
+  fixedSize_ = format == kFixedSizeFormat;
+  if ((fixedSize_ && !in.int32(recordSize_)) || !in.text(text) || !in.int32(fileCount) ||
+      fileCount < 0 || fileCount > kMaxDataFiles) {
+    return false;
+  }
+  for (int32_t i = 0; i < fileCount; ++i) {
+    if (!in.text(text) || dataFileName(text).empty()) return false;
+    data_.emplace_back(dir_ + "/" + dataFileName(text));
+  }
+  bounds_.resize(data_.size());
+  for (int32_t& bound : bounds_)
+    if (!in.int32(bound)) return false;
+  if (!fixedSize_) offsets_ = IndexFile(dir_ + "/.vela_recoffset");
+  headerOk_ = true;
+  return true;
+}
+
+bool RecordInfoFiles::infoLine(uint32_t r, std::string& info) {
+  info.clear();
+  if (r == 0 || r > INT32_MAX || !readHeader()) return false;
+  // Data file k holds the records from bound k-1 (1 for the first) to bound k - 1.
+  const auto rec = static_cast<int64_t>(r);
+  size_t k = 0;
+  while (k < bounds_.size() && bounds_[k] <= rec)
+    ++k;
+  const int64_t first = k == 0 ? 1 : bounds_[k - 1];
+  if (k == bounds_.size() || rec < first) return false;
+  int64_t start = 0, size = 0;
+  if (fixedSize_) {
+    start = (rec - first) * recordSize_;
+    size = recordSize_;
+  } else {
+    // The offsets keep one extra entry after the records of each data file.
+    uint32_t span[2];
+    if (!offsets_.readAt(static_cast<uint64_t>(rec + k - 1) * 4, span, 8)) return false;
+    start = span[0];
+    size = static_cast<int64_t>(span[1]) - static_cast<int64_t>(span[0]);
+  }
+  if (start < 0 || size < 2 || size > static_cast<int64_t>(kMaxInfoLine)) return false;
+  std::string record(static_cast<size_t>(size), '\0');
+  if (!data_[k].readAt(static_cast<uint64_t>(start), record.data(), record.size())) return false;
+  info = recordInfoLine(std::move(record));
+  return true;
+}
+
+UniqueFd openRecordedDocument(const RecordDetails& d, int language) {
+  if (d.location.empty() || d.sourceFolder.empty() || !d.hasTime || !d.hasSize) return UniqueFd();
+  const std::string folder = canonicalPath(d.sourceFolder);
+  const UniqueFd folderFd = folder.empty() ? UniqueFd() : openRecordedFolder(folder, d);
+  if (!folderFd) return UniqueFd();
+  UniqueFd fd = openLocation(folderFd.get(), folder, d.location);
+  if (!fd && language != kLangEN) {
+    const std::string utf8 = localToUtf8(d.location, language);
+    if (utf8 != d.location) fd = openLocation(folderFd.get(), folder, utf8);
+  }
+  if (fd && !matchesRecord(fd.get(), d)) fd.reset();
+  return fd;
+}
+
+std::vector<std::string_view> splitFields(std::string_view text, std::string_view delim) {
+  std::vector<std::string_view> fields;
+  while (!text.empty()) {
+    const size_t at = text.find(delim);
+    fields.push_back(text.substr(0, at));
+    if (at == std::string_view::npos) break;
+    text.remove_prefix(at + delim.size());
+  }
+  return fields;
+}
+
+bool parseRecordLine(std::string_view line, RecordLine& out) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  const std::vector<std::string_view> f = splitFields(line, kFieldDelim);
+  if (f.size() != 5) return false;
+  const size_t colon = f[0].rfind(':');
+  int64_t score = 0, recid = 0;
+  if (colon == std::string_view::npos || !parseDecimal(f[3], INT32_MIN, INT32_MAX, score) ||
+      !parseDecimal(f[4], 1, INT32_MAX, recid)) {
+    return false;
+  }
+  out.host = f[0].substr(0, colon);
+  out.port = f[0].substr(colon + 1);
+  out.owner = f[1];
+  out.index = f[2];
+  out.score = static_cast<int>(score);
+  out.recid = static_cast<int>(recid);
+  return true;
+}
+
+bool isSafeOwner(std::string_view owner) {
+  return !owner.empty() && owner.size() <= 255 && owner.find('\0') == std::string_view::npos &&
+         !hasParentComponent(owner);
+}
+
+// The files of one index directory that records are read from.
+struct IndexRecordReader::Directory {
+  explicit Directory(const std::string& dir)
+      : home(dir),
+        info(dir),
+        names(dir + "/morna_filename_list"),
+        nameIndex(dir + "/morna_filename_list_index"),
+        times(dir + "/morna_time_list"),
+        sizes(dir + "/morna_size_list"),
+        identities(dir + "/" + kIdentityListFile),
+        copies(dir + "/" + kContentCopiesFile) {}
+
+  // The other records of record r's copy group, at most `limit`.
+  std::vector<uint32_t> copiesOf(uint32_t r, size_t limit) {
+    std::vector<uint32_t> out;
+    uint32_t group = 0;
+    if (!copies.readAt(uint64_t{r - 1} * 4, &group, 4) || group == 0) return out;
+    // The group's first record starts it: the scan starts there.
+    constexpr uint32_t kChunk = 4096;
+    const uint64_t count = copies.size() / 4;
+    std::vector<uint32_t> entries(kChunk);
+    for (uint64_t at = group - 1; at < count && out.size() < limit; at += kChunk) {
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, count - at));
+      if (!copies.readAt(at * 4, entries.data(), n * 4)) break;
+      for (uint32_t i = 0; i < n && out.size() < limit; ++i)
+        if (entries[i] == group && at + i + 1 != r)
+          out.push_back(static_cast<uint32_t>(at + i + 1));
+    }
+    return out;
+  }
+
+  // The first line of the directory's source_folder file when it is an
+  // absolute path, else "".
+  const std::string& sourceFolder() {
+    if (!folderRead) {
+      folderRead = true;
+      std::string line;
+      if (readFirstLineOf(home + "/" + kSourceFolderFile, kMaxFolderLine, line) && !line.empty() &&
+          line[0] == '/') {
+        folder = line;
+      }
+    }
+    return folder;
+  }
+
+  // The identity of the source folder: not had when the index has no
+  // source_folder_id, had but unknown when it cannot be read.
+  void folderIdentity(bool& has, FileIdentity& id) {
+    if (!folderIdRead) {
+      folderIdRead = true;
+      const std::string path = home + "/" + kSourceFolderIdFile;
+      std::string bytes;
+      struct stat st;
+      hasFolderId = lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+      if (!readFilePrefix(path, kFileIdentityBytes + 1, bytes) ||
+          !readFileIdentity(bytes, folderId))
+        folderId = FileIdentity();
+    }
+    has = hasFolderId;
+    id = folderId;
+  }
+
+  // The identity of the document of record r; not had when the index keeps
+  // none or none for this record.
+  void fileIdentity(uint32_t r, bool& has, FileIdentity& id) {
+    std::string bytes(kFileIdentityBytes, '\0');
+    has = identities.readAt(uint64_t{r - 1} * kFileIdentityBytes, bytes.data(), bytes.size()) &&
+          readFileIdentity(bytes, id) && id.known();
+  }
+
+  // The cells of record r of a database index part; false when the part
+  // keeps none for it (a document index, or files cut short).
+  bool rowCells(uint32_t r, std::vector<std::string>& cells) {
+    constexpr uint32_t kMaxColumns = 4096;
+    constexpr uint32_t kMaxCellBytes = 64 * 1024;
+    constexpr uint32_t kMaxBlocks = 4096;
+    if (!fieldInfoRead) {
+      fieldInfoRead = true;
+      IndexFile infoFile(home + "/db_field.info");
+      uint32_t v = 0;
+      for (uint64_t e = 0; e <= kMaxBlocks && infoFile.readAt(e * 4, &v, 4); ++e)
+        fieldInfo.push_back(v);
+    }
+    if (fieldInfo.size() < 2 || fieldInfo[0] == 0 || fieldInfo[0] > kMaxColumns) return false;
+    const uint32_t columns = fieldInfo[0];
+    // The last block whose first record is at most r.
+    size_t block = 0;
+    for (size_t e = 1; e < fieldInfo.size(); ++e)
+      if (fieldInfo[e] <= r) block = e;
+    if (block == 0) return false;
+    const std::string suffix = "." + std::to_string(block - 1);
+    auto [at, added] = cellFiles.try_emplace(block, IndexFile(home + "/db_field.dat" + suffix),
+                                             IndexFile(home + "/db_field.idx" + suffix));
+    IndexFile& texts = at->second.first;
+    IndexFile& ends = at->second.second;
+    const uint64_t first = uint64_t{r - fieldInfo[block]} * columns;
+    uint32_t start = 0;
+    if (first > 0 && !ends.readAt((first - 1) * 4, &start, 4)) return false;
+    for (uint32_t c = 0; c < columns; ++c) {
+      uint32_t end = 0;
+      if (!ends.readAt((first + c) * 4, &end, 4) || end < start || end - start > kMaxCellBytes)
+        return false;
+      std::string cell(end - start, '\0');
+      if (!cell.empty() && !texts.readAt(start, cell.data(), cell.size())) return false;
+      cells.push_back(std::move(cell));
+      start = end;
+    }
+    return true;
+  }
+
+  std::string home;
+  RecordInfoFiles info;
+  IndexFile names, nameIndex, times, sizes, identities, copies;
+  bool fieldInfoRead = false;
+  std::vector<uint32_t> fieldInfo;  // columns per record, then each block's first record
+  std::map<size_t, std::pair<IndexFile, IndexFile>> cellFiles;
+  bool folderRead = false;
+  std::string folder;
+  bool folderIdRead = false;
+  bool hasFolderId = false;
+  FileIdentity folderId;
+};
+
+IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string& owner,
+                                     const std::string& index) {
+  if (!isSafeOwner(owner) || !isSafeIndexName(index.c_str())) return;
+  const std::string orgHome = inst.indexHome(owner, index);
+  if (orgHome.empty()) return;
+  org_ = std::make_unique<Directory>(orgHome);
+  protected_ = homeIsProtected(orgHome);
+  inc_ = std::make_unique<Directory>(inst.incIndexHome(owner, index));
+  // The first 4 bytes of the log: the org index's record count.
+  unsigned char count[4];
+  if (IndexFile(orgHome + "/.vela_log_1").readAt(0, count, 4)) std::memcpy(&orgCount_, count, 4);
+  mappingPath_ = columnMappingPath(inst, owner, index);
+}
+
+std::vector<std::string> indexColumnNames(const Installation& inst, const std::string& owner,
+                                          const std::string& index) {
+  std::string mapping;
+  if (!isSafeOwner(owner) || !isSafeIndexName(index.c_str()) ||
+      !readRegularFile(columnMappingPath(inst, owner, index), mapping, kMaxColumnMappingBytes))
+    return {};
+  return columnNamesOf(mapping);
+}
+
+std::vector<std::string> columnNamesOf(std::string_view mapping) {
+  std::vector<std::string> names;
+  for (std::string_view line : splitFields(mapping, "\n")) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::vector<std::string_view> f = splitFields(line, ",");
+    if (f.size() >= 6) names.emplace_back(f[3]);
+  }
+  return names;
+}
+
+IndexRecordReader::~IndexRecordReader() = default;
+
+RecordDetails IndexRecordReader::read(uint32_t recid) {
+  RecordDetails d;
+  if (!org_ || recid == 0) return d;
+  const bool org = recid <= orgCount_;
+  Directory& dir = org ? *org_ : *inc_;
+  const uint32_t r = org ? recid : recid - orgCount_;
+  std::string info;
+  if (!dir.info.infoLine(r, info)) return d;
+  d.found = true;
+  std::string recorded;
+  parseInfoLine(info, d, recorded);
+  readListText(dir.names, dir.nameIndex, r, d.fileName);
+  d.hasTime = readUInt32Entry(dir.times, r - 1, d.time);
+  d.hasSize = readUInt32Entry(dir.sizes, r - 1, d.size);
+  d.sourceFolder = dir.sourceFolder();
+  dir.folderIdentity(d.hasFolderId, d.folderId);
+  dir.fileIdentity(r, d.hasFileId, d.fileId);
+  d.location = locationBelow(d.sourceFolder, decodeRecordedPath(recorded));
+  std::vector<std::string> cells;
+  if (dir.rowCells(r, cells)) {
+    if (!columnsRead_) {
+      columnsRead_ = true;
+      std::string mapping;
+      if (readRegularFile(mappingPath_, mapping, kMaxColumnMappingBytes))
+        columns_ = columnNamesOf(mapping);
+    }
+    for (size_t c = 0; c < cells.size(); ++c)
+      d.fields.emplace_back(c < columns_.size() ? columns_[c] : "column " + std::to_string(c + 1),
+                            std::move(cells[c]));
+  }
+  return d;
+}
+
+std::vector<uint32_t> IndexRecordReader::copiesOf(uint32_t recid, size_t limit) {
+  // The engine shows copies as one hit only where everyone sees every record.
+  if (!org_ || recid == 0 || protected_) return {};
+  const bool org = recid <= orgCount_;
+  std::vector<uint32_t> ids =
+      (org ? *org_ : *inc_).copiesOf(org ? recid : recid - orgCount_, limit);
+  if (!org)
+    for (uint32_t& id : ids)
+      id += orgCount_;
+  return ids;
+}
+
+}  // namespace render

@@ -1,0 +1,202 @@
+/// @file record_lookup.h
+/// @brief What the renderer shows of one hit: its record line in the query
+/// output file, and the record's file name, date, size, title, first line and
+/// document, found in the directories of the index it came from.
+///
+/// A record id of the merged numbering is an org record when it is at most
+/// the org index's record count (".vela_log_1"), else record id - count of
+/// the inc index. The index builder writes, per record, the lists
+/// morna_filename_list (+ "_index"), morna_time_list and morna_size_list and
+/// an info line "@P:path\n@T:title\n@B:first line\n" (record-info files).
+/// The path is relative to the folder named by the first line of the index
+/// directory's "source_folder" file (older indexes may hold absolute paths).
+/// Newer indexes also keep the identity of that folder and of each document
+/// (system/file_identity.h). Every file is read link-proof (local_files.h).
+
+#ifndef SEARCHRUN_COMPANIONS_RECORDS_RECORD_LOOKUP_H
+#define SEARCHRUN_COMPANIONS_RECORDS_RECORD_LOOKUP_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "companions/records/local_files.h"
+#include "search/remote_record_view.h"
+#include "system/delimiters.h"
+#include "system/file_identity.h"
+
+namespace render {
+
+// The fields of record lines and index descriptors are separated by
+// kFieldDelim, each index's part of the related-terms text ends with
+// kGroupEndDelim (system/delimiters.h).
+using ::kFieldDelim;
+using ::kGroupEndDelim;
+
+// The file in an index directory that names the folder relative document
+// paths start from.
+constexpr const char* kSourceFolderFile = "source_folder";
+// The index builder's list of copies in an index part: one 32-bit integer
+// per record (host byte order), the first record of the same content, or 0.
+constexpr const char* kContentCopiesFile = "content_copies";
+
+// Splits text at every occurrence of delim; a trailing delimiter ends the
+// last field (it does not open an empty one).
+std::vector<std::string_view> splitFields(std::string_view text, std::string_view delim);
+
+// One record line: "host:port" D owner D index D score D record id, and a
+// line feed.
+struct RecordLine {
+  std::string host;
+  std::string port;
+  std::string owner;
+  std::string index;
+  int score = 0;
+  int recid = 0;
+};
+
+// False when the line does not have that form: fewer or more fields, no ":"
+// in the first, a score or record id that is not a decimal number, or a
+// record id below 1.
+bool parseRecordLine(std::string_view line, RecordLine& out);
+
+// True when owner can name an owner home without leaving the group tree: not
+// empty, at most 255 bytes, no zero byte, no ".." path component.
+bool isSafeOwner(std::string_view owner);
+
+// Decodes the "%XX" escapes (system/recorded_path.h) the index builder
+// writes for bytes a line-based list cannot hold; a path holding a "%"
+// without two hex digits is taken as it stands, as indexes written before
+// the escapes hold it.
+std::string decodeRecordedPath(std::string_view recorded);
+
+// The location of a recorded document path relative to the index's source
+// folder (both as recorded): a relative path as it is, an absolute one only
+// when it lies below the folder. "" for an empty path, a ".." component, a
+// zero byte, or an absolute path elsewhere: a page never shows where on the
+// server the folder is.
+std::string locationBelow(std::string_view folder, std::string_view recorded);
+
+// What the index directories hold of one record. Texts are in the local code
+// page, as the index builder wrote them.
+struct RecordDetails : RecordSummary {
+  std::string sourceFolder;  // first line of the index's source_folder; "" when none
+  // The source folder and the document as the builder read them. Not had
+  // by an index built before identities were kept; a recorded identity that
+  // cannot be read is had, and unknown: it matches nothing.
+  bool hasFolderId = false;
+  FileIdentity folderId;
+  bool hasFileId = false;
+  FileIdentity fileId;
+  // A row of a database index: each column's name and the row's cell, in
+  // the index's column order (local code page); empty for a document.
+  std::vector<std::pair<std::string, std::string>> fields;
+};
+
+// The column names of a database index's "column_mapping.txt" text, in its
+// order (the fourth of the six comma-separated fields of each line; a line
+// with fewer is skipped).
+std::vector<std::string> columnNamesOf(std::string_view mapping);
+
+// The column names of database index (owner, index) of this host, read
+// link-proof from its column mapping; none when it has no mapping or the
+// owner or index name is not safe.
+std::vector<std::string> indexColumnNames(const Installation& inst, const std::string& owner,
+                                          const std::string& index);
+
+// A file of an index directory, opened link-proof (openRegularFile) on first
+// use and kept open for the page: the hits of one index share one open.
+class IndexFile {
+ public:
+  IndexFile() = default;
+  explicit IndexFile(std::string path) : path_(std::move(path)) {}
+  // Reads exactly n bytes at offset; false for anything less, or when the
+  // file cannot be opened (tried once).
+  bool readAt(uint64_t offset, void* out, size_t n);
+  // Its size in bytes; 0 when it cannot be opened.
+  uint64_t size();
+
+ private:
+  int descriptor();  // opened on first use; -1 when it cannot be
+
+  std::string path_;
+  UniqueFd fd_;
+  bool tried_ = false;
+};
+
+// The record-info files of an index directory (recinfo.h gives the layout),
+// each opened link-proof once and its header read once, however many
+// records a page shows.
+constexpr size_t kMaxInfoLine = 64 * 1024;
+class RecordInfoFiles {
+ public:
+  explicit RecordInfoFiles(std::string dir) : dir_(std::move(dir)) {}
+  // The info line of record r (from 1); an info line longer than
+  // kMaxInfoLine is taken for damage. False when the record cannot be read.
+  bool infoLine(uint32_t r, std::string& info);
+
+ private:
+  bool readHeader();
+
+  std::string dir_;
+  bool headerRead_ = false;
+  bool headerOk_ = false;
+  bool fixedSize_ = false;
+  int32_t recordSize_ = 0;
+  std::vector<IndexFile> data_;
+  std::vector<int32_t> bounds_;  // upper record bound of each data file
+  IndexFile offsets_;
+};
+
+// Opens the document of a record for reading, or gives an invalid descriptor.
+// Only a regular file is opened, never through a symbolic link anywhere below
+// the source folder, only when its canonical path lies below the canonical
+// source folder, only when its size and modification time are still the
+// ones the index recorded, and, where the index recorded them, only from the
+// very folder the builder read and only the very file: any other file would
+// show text the index never held (a folder swapped for a link by whoever
+// may rename it, a hard link of the same size and time). A name the builder
+// turned into the local code page may stand on disk in UTF-8; both are
+// tried.
+UniqueFd openRecordedDocument(const RecordDetails& record, int language);
+
+// Reads records of one local index (owner, index name). Each file of the
+// index is opened once, when the first record needs it, and read at the
+// offsets of the records asked for: one reader serves one page.
+class IndexRecordReader {
+ public:
+  // An owner or index name that is not safe (isSafeOwner, isSafeIndexName)
+  // gives a reader that finds nothing.
+  IndexRecordReader(const Installation& inst, const std::string& owner, const std::string& index);
+  ~IndexRecordReader();
+  IndexRecordReader(const IndexRecordReader&) = delete;
+  IndexRecordReader& operator=(const IndexRecordReader&) = delete;
+
+  // The record of merged id recid; found = false when the record is in
+  // neither index or the index cannot be read. Never fails otherwise: a list
+  // that is missing or too short leaves its field empty.
+  RecordDetails read(uint32_t recid);
+  // Records of the org index; merged ids above it lie in the inc index.
+  uint32_t orgCount() const { return orgCount_; }
+  // The merged ids of the other records of the same content as record recid
+  // in its part of the index (kContentCopiesFile), in record order, at most
+  // `limit`. None for a protected index or one built before the list.
+  std::vector<uint32_t> copiesOf(uint32_t recid, size_t limit);
+
+ private:
+  struct Directory;
+  std::unique_ptr<Directory> org_;
+  std::unique_ptr<Directory> inc_;
+  uint32_t orgCount_ = 0;
+  std::string mappingPath_;
+  bool columnsRead_ = false;
+  std::vector<std::string> columns_;
+  bool protected_ = false;
+};
+
+}  // namespace render
+
+#endif  // SEARCHRUN_COMPANIONS_RECORDS_RECORD_LOOKUP_H
