@@ -27,6 +27,7 @@
 #include "companions/engine/source_tree.h"
 #include "system/address.h"
 #include "system/clock.h"
+#include "system/index_format.h"
 #include "system/index_id.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
@@ -211,10 +212,6 @@ void sweepStaleStaging(const std::string& indexDir, const std::string& ownId) {
     fs::remove_all(p, ec);  // links are removed, never followed
 }
 
-// Names, in an index directory, the folder its documents were read from, so
-// that the result pages can link to them and show their text.
-constexpr const char* kSourceFolderFile = "source_folder";
-
 // One line: the canonical path of the folder (realpath, so that the renderer
 // can check that a document lies below it), encoded by encodeRecordedPath;
 // and beside it the folder's identity: whoever may rename the folder could
@@ -274,7 +271,7 @@ bool buildEmptyInc(const std::string& staged, std::string& error) {
 }  // namespace
 
 std::string incHome(const std::string& home) {
-  return home + "_inc";
+  return incPartOf(home);
 }
 
 std::string systemHome() {
