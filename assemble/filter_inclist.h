@@ -12,10 +12,11 @@
 #include "search/search_request.h"
 #include "search/vela_out.h"
 #include "system/index_format.h"
+#include "system/result_codes.h"
 
 // Results of init_inclist.
 constexpr int kIncListOk = 0;
-constexpr int kIncListNoMemory = 1000;
+constexpr int kIncListNoMemory = kNoMemoryCode;
 constexpr int kIncListBadId = 1019;  // an id above the org record count
 constexpr int kIncListNone = 5002;   // no list or an empty one: nothing to filter
 

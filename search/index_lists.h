@@ -17,10 +17,11 @@
 #include <string_view>
 
 #include "system/index_format.h"
+#include "system/result_codes.h"
 
 // Load results of the list readers.
 constexpr int kListOk = 0;
-constexpr int kListNoMemory = 1000;
+constexpr int kListNoMemory = kNoMemoryCode;
 constexpr int kListMissing = 1023;     // the list file cannot be opened
 constexpr int kListEmpty = 1024;       // text list empty; number list under 4 bytes
 constexpr int kListNoIndex = 1025;     // the end offsets of a text list cannot be opened
