@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "system/index_format.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
 #include "system/tmpfile.h"
@@ -147,7 +148,8 @@ int NTFSSearchResult::parserVelaBinOutFilename(const std::string& path) {
 }
 
 bool NTFSSearchResult::useCompanion(const char* owner, const char* index, bool inc, AclKind kind) {
-  const std::string name = std::string(index ? index : "") + (inc ? "_inc" : "");
+  const std::string org = index ? index : "";
+  const std::string name = inc ? incPartOf(org) : org;
   m_path = systemGetIndexHome(owner, (name + aclCompanionSuffix(kind)).c_str());
   if (kind == AclKind::kFile)
     log("NTFS:NTFS Path : %s\n", m_path.c_str());

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "access/acl_rights.h"
+#include "system/result_codes.h"
 
 // Id bitmap: kAclBlockCount blocks of kAclBlockIds ids each; larger ids
 // are kept in the overflow text as "_<id>_".
@@ -29,8 +30,8 @@ constexpr uint32_t kAclBitmapIds = kAclBlockIds * kAclBlockCount;
 
 // Results of CAclEngine::readHits.
 constexpr int kAclReadOk = 0;
-constexpr int kAclReadNoMemory = 1000;
-constexpr int kAclReadFormat = 1021;  // not an engine result file, or cut short
+constexpr int kAclReadNoMemory = kNoMemoryCode;
+constexpr int kAclReadFormat = kBadResultFileCode;  // not an engine result file, or cut short
 
 // The engine runs of the filter, supplied by the layer that runs programs.
 class CAclEngine {

@@ -1,6 +1,6 @@
 /// @file filter_inclist.h
 /// @brief The superseded-record filter: org records that the inc index holds
-/// again ("morna_incremental_idlist" of the inc index) leave the org hits.
+/// again (kIncIdListFile of the inc index) leave the org hits.
 
 #ifndef SEARCHRUN_ASSEMBLE_FILTER_INCLIST_H
 #define SEARCHRUN_ASSEMBLE_FILTER_INCLIST_H
@@ -11,18 +11,18 @@
 
 #include "search/search_request.h"
 #include "search/vela_out.h"
+#include "system/index_format.h"
+#include "system/result_codes.h"
 
 // Results of init_inclist.
 constexpr int kIncListOk = 0;
-constexpr int kIncListNoMemory = 1000;
+constexpr int kIncListNoMemory = kNoMemoryCode;
 constexpr int kIncListBadId = 1019;  // an id above the org record count
 constexpr int kIncListNone = 5002;   // no list or an empty one: nothing to filter
 
-constexpr const char* kIncIdListFile = "morna_incremental_idlist";
-
 class filter_inclist {
  public:
-  // Loads dir + "/morna_incremental_idlist": 7-bit-group org record ids, up
+  // Loads dir + "/" + kIncIdListFile: 7-bit-group org record ids, up
   // to a zero byte or the end of the file (a value cut short by the end is
   // dropped; an id of 0 names no record and is skipped). Returns
   // kIncListOk, kIncListNone, kIncListNoMemory, or kIncListBadId (the list

@@ -15,6 +15,7 @@
 #include "search/process_runner.h"
 #include "system/address.h"
 #include "system/child_process.h"
+#include "system/index_format.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
@@ -92,7 +93,7 @@ bool wordReadableIn(const std::string& word, const VelaSearchListVector& selecte
     systemGetIndexNumRec(entry.owner.c_str(), entry.idxName.c_str(), orgCount, size);
     // Inc records follow the org ones in the numbering the filters take.
     for (const bool inc : {false, true}) {
-      const std::string part = inc ? home + "_inc" : home;
+      const std::string part = inc ? incPartOf(home) : home;
       if (inc && !isDirectory(part)) continue;
       std::vector<uint32_t> ids;
       for (const int id : exactHits(part, word, limitMs))

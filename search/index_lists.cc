@@ -9,17 +9,17 @@
 
 namespace {
 
-constexpr size_t kEntrySize = 4;
-constexpr const char* kDbFieldStem = "db";
+constexpr size_t kEntrySize = kListEntryBytes;
 
 // The span [entry i - 1, entry i) of a run of end offsets over `texts`
 // (entry -1 is 0); empty when an offset is missing, decreasing or out of range.
 std::string_view spanOf(const std::string& texts, const std::string& offsets, uint64_t i) {
   uint32_t begin = 0;
   uint32_t end = 0;
-  if (!uint32At(offsets, i, end)) return {};
-  if (i > 0 && !uint32At(offsets, i - 1, begin)) return {};
-  if (begin > end || end > texts.size()) return {};
+  const auto endAt = [&offsets](uint64_t e, uint32_t& v) { return uint32At(offsets, e, v); };
+  if (i >= UINT32_MAX || !textListSpan(static_cast<uint32_t>(i + 1), endAt, begin, end) ||
+      end > texts.size())
+    return {};
   return std::string_view(texts).substr(begin, end - begin);
 }
 
@@ -64,7 +64,7 @@ uint32_t CNumberList::value(uint32_t recid) const {
 int CDbFieldTexts::load(const std::string& home) {
   home_ = home;
   blocks_.clear();
-  const int rc = loadInto(home + "/" + kDbFieldStem + "_field.info", info_, kListMissing);
+  const int rc = loadInto(home + "/" + kDbFieldInfoFile, info_, kListMissing);
   if (rc != kListOk) return rc;
   return info_.size() < 2 * kEntrySize ? kListEmpty : kListOk;
 }
@@ -73,10 +73,8 @@ const CDbFieldTexts::Block& CDbFieldTexts::block(uint32_t k) {
   auto found = blocks_.find(k);
   if (found != blocks_.end()) return found->second;
   Block& b = blocks_[k];
-  const std::string stem = home_ + "/" + kDbFieldStem + "_field.";
-  const std::string suffix = "." + std::to_string(k);
-  b.present = readWholeFile(stem + "dat" + suffix, b.texts) &&
-              readWholeFile(stem + "idx" + suffix, b.offsets);
+  b.present = readWholeFile(home_ + "/" + dbFieldTextsFile(k), b.texts) &&
+              readWholeFile(home_ + "/" + dbFieldEndsFile(k), b.offsets);
   return b;
 }
 

@@ -16,26 +16,28 @@
 #include <string>
 #include <string_view>
 
+#include "system/index_format.h"
+#include "system/result_codes.h"
+
 // Load results of the list readers.
 constexpr int kListOk = 0;
-constexpr int kListNoMemory = 1000;
+constexpr int kListNoMemory = kNoMemoryCode;
 constexpr int kListMissing = 1023;     // the list file cannot be opened
 constexpr int kListEmpty = 1024;       // text list empty; number list under 4 bytes
-constexpr int kListNoIndex = 1025;     // the "_index" file of a text list cannot be opened
-constexpr int kListShortIndex = 1026;  // the "_index" file is under 4 bytes
+constexpr int kListNoIndex = 1025;     // the end offsets of a text list cannot be opened
+constexpr int kListShortIndex = 1026;  // the end offsets are under 4 bytes
 
 // The list files of a file index.
-constexpr const char* kFileNameList = "morna_filename_list";
-constexpr const char* kOwnerList = "morna_owner_list";
-constexpr const char* kTimeList = "morna_time_list";
-constexpr const char* kSizeList = "morna_size_list";
-constexpr const char* kListIndexSuffix = "_index";
+constexpr const char* kFileNameList = kFileNameListFile;
+constexpr const char* kOwnerList = kOwnerListFile;
+constexpr const char* kTimeList = kTimeListFile;
+constexpr const char* kSizeList = kSizeListFile;
 
-// A text list: the texts of all records back to back ("<name>") and their
-// end offsets ("<name>_index").
+// A text list: the texts of all records back to back and their end
+// offsets (index_format.h).
 class CTextList {
  public:
-  // Loads dir + "/" + name and its "_index" file: kListOk or a kList* code.
+  // Loads dir + "/" + name and its end offsets: kListOk or a kList* code.
   int load(const std::string& dir, const char* name);
   // The text of record `recid`; empty when the list does not describe it.
   std::string_view text(uint32_t recid) const;
@@ -45,7 +47,7 @@ class CTextList {
   std::string offsets_;
 };
 
-// A number list: one 32-bit value per record ("morna_time_list", ...).
+// A number list: one 32-bit value per record (kTimeListFile, ...).
 class CNumberList {
  public:
   // Loads dir + "/" + name: kListOk, kListMissing or kListEmpty.
@@ -57,10 +59,10 @@ class CNumberList {
   std::string values_;
 };
 
-// The cell texts of a database index: "<home>/db_field.info" gives the
-// columns per record and the first record of each block k (entry k + 1,
-// blocks counted from 0); block k is "db_field.dat.<k>" with its cell end
-// offsets in "db_field.idx.<k>".
+// The cell texts of a database index: kDbFieldInfoFile gives the columns
+// per record and the first record of each block k (entry k + 1, blocks
+// counted from 0); block k is dbFieldTextsFile(k) with its cell end offsets
+// in dbFieldEndsFile(k).
 class CDbFieldTexts {
  public:
   // Loads the info file: kListOk, kListMissing or kListEmpty (under 8 bytes,

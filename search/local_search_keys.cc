@@ -94,7 +94,7 @@ struct ListCache {
   ListSlot<CTextList> owners_{kOwnerList};
   ListSlot<CNumberList> times_{kTimeList};
   ListSlot<CNumberList> sizes_{kSizeList};
-  ListSlot<CDbFieldTexts> db_{"db_field.info"};
+  ListSlot<CDbFieldTexts> db_{kDbFieldInfoFile};
 };
 
 void applyWindows(VelaOut& set, const CHitKeyRequest& request, ListCache& lists) {

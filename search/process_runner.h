@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "system/child_process.h"
+#include "system/result_codes.h"
 
 // Result codes of the runners.
 constexpr int kExecNoChild = 1002;      // no child process could be created
@@ -25,7 +26,7 @@ constexpr int kExecEmptyResult = 1004;  // the result file was empty
 constexpr int kExecNoFile = 1013;       // the output or result file could not be opened
 
 // A child that ends with this exit code counts as a failed run.
-constexpr int kExecReservedExitCode = 205;
+constexpr int kExecReservedExitCode = kFailedRunExitStatus;
 // Exit code of a child whose program could not be started.
 constexpr int kExecNotFoundExitCode = kChildNotStartedExitCode;
 

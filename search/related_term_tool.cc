@@ -8,6 +8,7 @@
 
 #include "system/child_process.h"
 #include "system/delimiters.h"
+#include "system/index_format.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
@@ -98,7 +99,7 @@ int relatedTermsOfIndex(const std::string& owner, const std::string& index,
   std::vector<uint32_t> orgIds, incIds;
   for (uint32_t id : ids)
     (id > orgCount ? incIds : orgIds).push_back(id > orgCount ? id - orgCount : id);
-  const std::string incIndex = index + "_inc";
+  const std::string incIndex = incPartOf(index);
   std::string orgOutput, incOutput;
   if (!orgIds.empty() && !runTool(systemGetIndexHome(owner.c_str(), index.c_str()), orgIds,
                                   timeLimitMs, log, orgOutput))

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "system/result_codes.h"
+
 // Result codes of the readers.
 constexpr int kBinoutOk = 0;
-constexpr int kBinoutNoMemory = 1000;
-constexpr int kBinoutUnreadable = 1021;  // unreadable, malformed or cut short
-constexpr int kBinoutNoHits = 5003;      // no stream or an empty file: not an error
+constexpr int kBinoutNoMemory = kNoMemoryCode;
+constexpr int kBinoutUnreadable = kBadResultFileCode;  // unreadable, malformed or cut short
+constexpr int kBinoutNoHits = 5003;                    // no stream or an empty file: not an error
 
 // Capacity of the matched string, terminator included.
 constexpr int kMatchedStrSize = 4096;

@@ -12,6 +12,7 @@
 
 #include "search/local_search_keys.h"
 #include "search/process_runner.h"
+#include "system/index_format.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
 #include "system/lines.h"
@@ -281,7 +282,7 @@ int velaSearch::LocalSearch() {
   CLocalSearchPlan plan;
   plan.owner = m_owner.front();
   plan.index = m_idxName.front();
-  plan.incName = plan.index + "_inc";
+  plan.incName = incPartOf(plan.index);
   plan.sbfName = plan.index + "_sbf";
   plan.incSbfName = plan.index + "_inc_sbf";
   plan.fileListName = plan.index + "_file";

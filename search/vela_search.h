@@ -19,12 +19,13 @@
 #include "search/search_request.h"
 #include "search/vela_command.h"
 #include "search/vela_out.h"
+#include "system/result_codes.h"
 
 enum enumLocalRemote { fgLocal = 0, fgRemote = 1 };
 
 // Result codes of a job (besides those of the binout reader, vela_out.h).
 constexpr int kSearchOk = 0;
-constexpr int kSearchNoMemory = 1000;
+constexpr int kSearchNoMemory = kNoMemoryCode;
 // An engine command gave no result: it could not be started, failed, was
 // killed (the time limit included) or wrote nothing.
 constexpr int kSearchNoStream = 1020;

@@ -13,6 +13,7 @@
 
 #include "system/clock.h"
 #include "system/config.h"
+#include "system/index_format.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
 #include "system/log.h"
@@ -133,8 +134,8 @@ double CCollectBuildStatus::getUsedHDSize() const {
   ReportLog("%s(%d): %sindex_directory = '%s'\n", __FILE__, __LINE__, prefix, home.c_str());
   if (home.empty()) return 0;
   double total = 0;
-  for (const char* suffix : {"", "_inc", "_sbf", "_inc_sbf", "_file"}) {
-    const std::string dir = home + suffix;
+  const std::string inc = incPartOf(home);
+  for (const std::string& dir : {home, inc, home + "_sbf", inc + "_sbf", home + "_file"}) {
     const double size = m_cal_file_size_in_dir(dir, false);
     ReportLog("%s(%d): %sused_directory = '%s'\n", __FILE__, __LINE__, prefix, dir.c_str());
     ReportLog("%s(%d): %ssub_directory_size = '%.0f'\n", __FILE__, __LINE__, prefix, size);

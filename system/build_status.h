@@ -41,8 +41,8 @@ class CCollectBuildStatus {
 
   // Records of the index and its inc part, and their sizes.
   void getIndexRecordSize(uint32_t& count, double& size) const;
-  // Bytes of the regular files directly inside the index directory and its
-  // "_inc", "_sbf", "_inc_sbf" and "_file" directories (links and
+  // Bytes of the regular files directly inside the index directory, its
+  // inc part (index_format.h), the "_sbf" directory of each and its "_file" directory (links and
   // subdirectories not counted; a missing directory adds 0).
   double getUsedHDSize() const;
   // "yyyymmdd" of the local date of `seconds`.

@@ -5,9 +5,9 @@
 /// same size and time, a hard link, or a folder swapped for a link.
 ///
 /// An identity is 16 bytes: the device and the inode, each a 64-bit integer
-/// in host byte order. Per index directory:
-///   source_folder_id     the identity of the folder named by source_folder
-///   morna_identity_list  entry r-1 = the identity of the document of record r
+/// in host byte order. Per index directory
+/// (index_format.h): the identity of the source folder, and of the document
+/// of each record.
 /// Indexes built before these files existed lack them; an entry of zeros
 /// stands for a record whose identity is not known (it was carried over from
 /// such an index).
@@ -22,8 +22,8 @@
 #include <string>
 #include <string_view>
 
-constexpr const char* kSourceFolderIdFile = "source_folder_id";
-constexpr const char* kIdentityListFile = "morna_identity_list";
+#include "system/index_format.h"
+
 constexpr size_t kFileIdentityBytes = 16;
 
 struct FileIdentity {

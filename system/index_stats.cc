@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "system/index_format.h"
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/secure_file.h"
@@ -19,16 +20,12 @@ size_t readPrefix(const std::string& path, unsigned char* bytes, size_t n) {
   return in ? fread(bytes, 1, n, in.get()) : 0;
 }
 
-// A 4-byte count followed by an 8-byte size, as far as the file holds them.
+// A count and a size, as far as the file holds them.
 template <typename Count>
 void readCountAndSize(const std::string& path, Count& count, double& size) {
-  static_assert(sizeof(Count) == 4, "counts are 32-bit");
-  unsigned char bytes[12];
+  unsigned char bytes[kCountAndSizeBytes];
   const size_t got = readPrefix(path, bytes, sizeof bytes);
-  count = 0;
-  size = 0;
-  if (got >= 4) memcpy(&count, bytes, 4);
-  if (got >= 12) memcpy(&size, bytes + 4, 8);
+  decodeCountAndSize(std::string_view(reinterpret_cast<const char*>(bytes), got), count, size);
 }
 
 int32_t readInt32Or(const std::string& path, int32_t fallback) {
@@ -47,13 +44,12 @@ std::string inDir(const std::string& dir, const char* name) {
 }  // namespace
 
 void systemGetIndexNumRec(const char* owner, const char* index, uint32_t& count, double& size) {
-  readCountAndSize(inDir(systemGetIndexHome(owner, index), ".vela_log_1"), count, size);
+  readCountAndSize(inDir(systemGetIndexHome(owner, index), kRecordCountFile), count, size);
 }
 
 void systemGetDeletedIncIndexNumRec(const char* owner, const char* index, int32_t& count,
                                     double& size) {
-  readCountAndSize(inDir(systemGetIncIndexHome(owner, index), ".vela_increment_recsize"), count,
-                   size);
+  readCountAndSize(inDir(systemGetIncIndexHome(owner, index), kIncRecSizeFile), count, size);
 }
 
 void systemGetShowIndexNumRec(const char* owner, const char* index, uint32_t& count, double& size,
@@ -64,7 +60,7 @@ void systemGetShowIndexNumRec(const char* owner, const char* index, uint32_t& co
   systemGetDeletedIncIndexNumRec(owner, index, deleted, deletedSize);
   if (deleted > 0 && count >= static_cast<uint32_t>(deleted)) count -= deleted;
   if (deletedSize > 0 && size >= deletedSize) size -= deletedSize;
-  readCountAndSize(inDir(systemGetIncIndexHome(owner, index), ".vela_log_1"), incCount, incSize);
+  readCountAndSize(inDir(systemGetIncIndexHome(owner, index), kRecordCountFile), incCount, incSize);
 }
 
 void systemGetDbAttachFileCount(const char* owner, const char* index, int32_t& count,

@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
-// ".vela_log_1" of the index: record count and index size in bytes. Each is 0
+// The record count file of the index: record count and index size in bytes. Each is 0
 // when the file is missing or too short to hold it.
 void systemGetIndexNumRec(const char* owner, const char* index, uint32_t& count, double& size);
 
-// ".vela_increment_recsize" of the incremental directory: the count and size
+// The superseded-record count file of the incremental directory: the count and size
 // of deleted records, 0 when missing.
 void systemGetDeletedIncIndexNumRec(const char* owner, const char* index, int32_t& count,
                                     double& size);

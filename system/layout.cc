@@ -12,6 +12,7 @@
 
 #include "system/config.h"
 #include "system/fsutil.h"
+#include "system/index_format.h"
 #include "system/lines.h"
 #include "system/numbers.h"
 
@@ -191,7 +192,7 @@ std::string systemGetIndexHome(const char* owner, const char* index) {
 
 std::string systemGetIncIndexHome(const char* owner, const char* index) {
   std::string home = systemGetIndexHome(owner, index);
-  return home.empty() ? home : home + "_inc";
+  return home.empty() ? home : incPartOf(home);
 }
 
 std::string systemGetNotesServerFile(const char* name) {

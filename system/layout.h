@@ -67,7 +67,7 @@ std::string adDomainGet();
 std::string systemGetOwnerHome(const char* owner);
 // Owner home + "/index/" + index; "" when the owner home is "".
 std::string systemGetIndexHome(const char* owner, const char* index);
-// The incremental part: systemGetIndexHome + "_inc"; "" likewise.
+// The incremental part: incPartOf(systemGetIndexHome); "" likewise.
 std::string systemGetIncIndexHome(const char* owner, const char* index);
 // H/notes, or H/notes/name when name is given; "" without H.
 std::string systemGetNotesServerFile(const char* name);

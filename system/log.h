@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <string>
 
+#include "system/search_log_line.h"
+
 // Names the debug log of this run ("searchrun.log"); an empty name keeps the
 // debug log off.
 void SetLogFileName(const char* name);
@@ -51,7 +53,6 @@ void RecSearchLog(const timeval& begin, const timeval& end, unsigned indexCount,
 // A search that failed (message `code`, such as "0004") gets the line of
 // RecSearchLog with a count of 0 and one field more: kFailedSearchMark and
 // the code. Readers of the 12 fields of a line still read it.
-constexpr const char* kFailedSearchMark = "failed ";
 void RecFailedSearchLog(const timeval& begin, const timeval& end, const char* text1,
                         const char* text2, const char* text3, const char* text4,
                         const char* queryText, const char* code);

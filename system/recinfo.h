@@ -1,15 +1,8 @@
 /// @file recinfo.h
 /// @brief Info lines of engine records, read from an index's record-info files.
 ///
-/// ".vela_recinfo" (32-bit integers in host byte order): the format (6 for
-/// records of fixed size, anything else variable); for format 6 the record
-/// size; a name length and that many bytes; the number F of data files (at
-/// most 100); F times a path length and the path; F upper bounds. Data file i
-/// holds the records from bound i-1 (1 for the first file) up to bound i - 1.
-/// The data files are looked up in the index directory by the last component
-/// of their paths. Records of variable size are located through
-/// ".vela_recoffset", an array of 32-bit offsets that keeps one extra entry
-/// after the records of each data file.
+/// The record-info files (index_format.h) give each record's bytes; the
+/// info line is what recordInfoLine makes of them.
 
 #ifndef SEARCHRUN_SYSTEM_RECINFO_H
 #define SEARCHRUN_SYSTEM_RECINFO_H
@@ -17,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "system/index_format.h"
+
 // Result codes of TS2InfoForID.
 enum {
   kRecInfoOk = 0,
-  kRecInfoMissing = -2,     // ".vela_recinfo" or ".vela_recoffset" is missing
+  kRecInfoMissing = -2,     // a record-info file is missing
   kRecInfoTooLarge = -4,    // a record number beyond the last data file (or below 1)
   kRecInfoNullRecord = -5,  // a record shorter than 2 bytes
   kRecInfoUnreadable = -6,  // a data file or offset that cannot be read
@@ -35,9 +30,5 @@ enum {
 // before a failure stay in `out`.
 int TS2InfoForID(const char* indexDir, const int* recordNumbers, std::vector<std::string>& out,
                  int count);
-
-// The info line of a raw record, as TS2InfoForID cuts it: at an "@" among its
-// last three bytes, zero bytes turned into blanks.
-std::string recordInfoLine(std::string record);
 
 #endif  // SEARCHRUN_SYSTEM_RECINFO_H

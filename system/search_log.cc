@@ -14,6 +14,7 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"
+#include "system/search_log_line.h"
 #include "system/secure_file.h"
 
 namespace {
@@ -61,16 +62,22 @@ bool searchLogWanted() {
   return getCfgFileTokenValue("../setting/ts_adv_log.cfg", "OutputQueryInfo") == "Y";
 }
 
-// A search-log line up to its record count, without a line break.
-std::string searchLogLine(const timeval& begin, const timeval& end, unsigned recordCount,
-                          const char* text1, const char* text2, const char* text3,
-                          const char* text4, const char* queryText) {
-  std::string line = systemStampText(begin, '\t') + "\t" + systemStampText(end, '\t') + "\t";
-  const char* fields[] = {
-      getenv("REMOTE_ADDR"), text1, getenv("SERVER_NAME"), text2, text3, text4, queryText};
-  for (const char* text : fields)
-    line.append(logField(text)).append("\t");
-  return line.append(std::to_string(recordCount));
+// The fields of a search-log line; no failure.
+SearchLogFields searchLogFields(const timeval& begin, const timeval& end, unsigned recordCount,
+                                const char* text1, const char* text2, const char* text3,
+                                const char* text4, const char* queryText) {
+  SearchLogFields f;
+  f.begin = systemStampText(begin, kSearchLogSeparator);
+  f.end = systemStampText(end, kSearchLogSeparator);
+  f.remoteAddr = logField(getenv("REMOTE_ADDR"));
+  f.user = logField(text1);
+  f.serverName = logField(getenv("SERVER_NAME"));
+  f.hostAddress = logField(text2);
+  f.owner = logField(text3);
+  f.index = logField(text4);
+  f.query = logField(queryText);
+  f.records = std::to_string(recordCount);
+  return f;
 }
 
 }  // namespace
@@ -80,16 +87,19 @@ void RecSearchLog(const timeval& begin, const timeval& end, unsigned /*indexCoun
                   const char* text4, const char* queryText) {
   if (!searchLogWanted()) return;
   appendLine(searchLogPath(begin),
-             searchLogLine(begin, end, recordCount, text1, text2, text3, text4, queryText) + "\n");
+             formatSearchLogLine(
+                 searchLogFields(begin, end, recordCount, text1, text2, text3, text4, queryText)) +
+                 "\n");
 }
 
 void RecFailedSearchLog(const timeval& begin, const timeval& end, const char* text1,
                         const char* text2, const char* text3, const char* text4,
                         const char* queryText, const char* code) {
   if (!searchLogWanted()) return;
-  appendLine(searchLogPath(begin),
-             searchLogLine(begin, end, 0, text1, text2, text3, text4, queryText) + "\t" +
-                 kFailedSearchMark + logField(code) + "\n");
+  SearchLogFields f = searchLogFields(begin, end, 0, text1, text2, text3, text4, queryText);
+  f.failed = true;
+  f.failure = logField(code);
+  appendLine(searchLogPath(begin), formatSearchLogLine(f) + "\n");
 }
 
 void RecQueryLog(const timeval& when, const char* text1, const char* text2, const char* text3,

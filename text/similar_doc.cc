@@ -10,6 +10,7 @@
 
 #include "system/address.h"
 #include "system/config.h"
+#include "system/index_format.h"
 #include "system/index_id.h"
 #include "system/layout.h"
 #include "system/numbers.h"
@@ -21,7 +22,7 @@ namespace {
 constexpr size_t kSettingValueMax = 14;
 constexpr size_t kMarkerMax = 1023;
 constexpr int kMaxTermCountLimit = 10;
-// Path buffer of an index directory: "_inc" needs room in it.
+// Path buffer of an index directory: the inc part's suffix needs room in it.
 constexpr size_t kIndexPathMax = 1024;
 
 bool endsWith(const std::string& text, const char* tail) {
@@ -104,8 +105,8 @@ bool SimilarDocGetQueryStringAPI(const std::string& indexId, const std::string& 
   std::string home = systemGetIndexHome(ids.getIndexOwner(), indexId.c_str());
   if (home.empty()) return false;
   if (increment) {
-    if (home.size() + 4 > kIndexPathMax - 1) return false;
-    home += "_inc";
+    if (home.size() + kIncPartSuffix.size() > kIndexPathMax - 1) return false;
+    home = incPartOf(home);
   }
   int64_t number = 0;
   if (!parseDecimal(record, 1, INT32_MAX, number)) return false;

@@ -9,6 +9,7 @@
 
 #include "companions/builder/index_builder.h"
 #include "companions/engine/index_files.h"
+#include "system/index_format.h"
 #include "system/secure_file.h"
 
 namespace vela {
@@ -134,7 +135,7 @@ std::string CompanionBuild::stagingFor(const std::string& target) const {
 
 bool CompanionBuild::stageSide(const Protection& p, bool inc, const std::string& stamp,
                                std::string& error) {
-  const std::string target = m_home + (inc ? "_inc" : "") + aclCompanionSuffix(p.kind);
+  const std::string target = (inc ? incPartOf(m_home) : m_home) + aclCompanionSuffix(p.kind);
   const std::string dir = stagingFor(target);
   m_staged.push_back({dir, target});
   const CAclCoding coding(p.rules, p.kind);

@@ -15,6 +15,7 @@
 #include "companions/builder/index_writer.h"
 #include "companions/builder/source_tree.h"
 #include "companions/engine/digit_filter.h"
+#include "system/index_format.h"
 #include "system/secure_file.h"
 
 namespace vela {
@@ -65,8 +66,9 @@ bool writeFieldTexts(const std::string& dir, const std::vector<DbRowGroup>& grou
       }
     }
   }
-  return writeNewFile(dir + "/db_field.info", info) && writeNewFile(dir + "/db_field.dat.0", dat) &&
-         writeNewFile(dir + "/db_field.idx.0", idx);
+  return writeNewFile(dir + "/" + kDbFieldInfoFile, info) &&
+         writeNewFile(dir + "/" + dbFieldTextsFile(0), dat) &&
+         writeNewFile(dir + "/" + dbFieldEndsFile(0), idx);
 }
 
 // A numeric filter index per number column, over the records of the part.

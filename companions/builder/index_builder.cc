@@ -28,6 +28,7 @@
 #include "companions/engine/engine_query.h"
 #include "system/address.h"
 #include "system/clock.h"
+#include "system/index_format.h"
 #include "system/index_id.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
@@ -136,10 +137,6 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
 }  // namespace
 
 namespace {
-
-// Names, in an index directory, the folder its documents were read from, so
-// that the result pages can link to them and show their text.
-constexpr const char* kSourceFolderFile = "source_folder";
 
 // One line: the canonical path of the folder (realpath, so that the renderer
 // can check that a document lies below it), encoded by encodeRecordedPath;

@@ -21,6 +21,7 @@
 #include "companions/builder/index_builder_parts.h"
 #include "system/address.h"
 #include "system/clock.h"
+#include "system/index_format.h"
 #include "system/index_id.h"
 #include "system/layout.h"
 #include "system/recorded_path.h"
@@ -108,7 +109,7 @@ std::string lockPath(const std::string& home) {
 }  // namespace
 
 std::string incHome(const std::string& home) {
-  return home + "_inc";
+  return incPartOf(home);
 }
 
 std::string systemHome() {

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "companions/engine/result_file.h"
+#include "system/index_format.h"
 #include "system/secure_file.h"
 
 namespace vela {
@@ -16,12 +17,11 @@ namespace {
 bool writeTextList(const std::string& dir, const std::string& name,
                    const std::vector<RecordInfo>& records,
                    const std::string& (*field)(const RecordInfo&)) {
-  std::string texts, ends;
-  for (const RecordInfo& r : records) {
-    texts += field(r);
-    appendUInt32(ends, static_cast<uint32_t>(texts.size()));
-  }
-  return writeNewFile(dir + "/" + name, texts) && writeNewFile(dir + "/" + name + "_index", ends);
+  TextList list;
+  for (const RecordInfo& r : records)
+    list.add(field(r));
+  return writeNewFile(dir + "/" + name, list.texts) &&
+         writeNewFile(dir + "/" + name + kListIndexSuffix, list.ends);
 }
 
 const std::string& fileNameOf(const RecordInfo& r) {
@@ -31,42 +31,17 @@ const std::string& ownerOf(const RecordInfo& r) {
   return r.owner;
 }
 
-// .vela_recinfo, .vela_recoffset and the data files.
+// The record-info files and the data files.
 bool writeRecordInfo(const std::string& dir, const std::vector<RecordInfo>& records) {
-  std::vector<std::string> dataFiles(1);
-  std::vector<uint32_t> bounds;
-  std::string offsets;
-  uint32_t recid = 1;
-  for (const RecordInfo& r : records) {
-    std::string text = r.info + "@\n";
-    if (dataFiles.back().size() + text.size() > kMaxDataFileBytes && !dataFiles.back().empty()) {
-      appendUInt32(offsets, static_cast<uint32_t>(dataFiles.back().size()));
-      bounds.push_back(recid);
-      dataFiles.emplace_back();
-    }
-    appendUInt32(offsets, static_cast<uint32_t>(dataFiles.back().size()));
-    dataFiles.back() += text;
-    ++recid;
-  }
-  appendUInt32(offsets, static_cast<uint32_t>(dataFiles.back().size()));
-  bounds.push_back(recid);
-
-  std::string info;
-  appendUInt32(info, 1);  // variable-size records
-  const std::string name = "vela";
-  appendUInt32(info, static_cast<uint32_t>(name.size()));
-  info += name;
-  appendUInt32(info, static_cast<uint32_t>(dataFiles.size()));
-  for (size_t k = 0; k < dataFiles.size(); ++k) {
-    std::string file = "vela_recdata_" + std::to_string(k);
-    appendUInt32(info, static_cast<uint32_t>(file.size()));
-    info += file;
-    if (!writeNewFile(dir + "/" + file, dataFiles[k])) return false;
-  }
-  for (uint32_t b : bounds)
-    appendUInt32(info, b);
-  return writeNewFile(dir + "/.vela_recoffset", offsets) &&
-         writeNewFile(dir + "/.vela_recinfo", info);
+  std::vector<std::string> infos;
+  infos.reserve(records.size());
+  for (const RecordInfo& r : records)
+    infos.push_back(r.info);
+  const RecInfoFiles files = encodeRecordInfo(infos, kMaxDataFileBytes);
+  for (size_t k = 0; k < files.data.size(); ++k)
+    if (!writeNewFile(dir + "/" + recDataFileName(k), files.data[k])) return false;
+  return writeNewFile(dir + "/" + kRecOffsetFile, files.offsets) &&
+         writeNewFile(dir + "/" + kRecInfoFile, files.header);
 }
 
 // Longest list file read: five bytes (the longest 7-bit-group id) for each
@@ -79,49 +54,32 @@ bool readWholeFile(const std::string& path, std::string& out) {
 
 }  // namespace
 
-void appendUInt32(std::string& out, uint32_t v) {
-  char b[4];
-  std::memcpy(b, &v, 4);
-  out.append(b, 4);
-}
-
-void appendDouble(std::string& out, double v) {
-  char b[8];
-  std::memcpy(b, &v, 8);
-  out.append(b, 8);
-}
-
 bool writeNewFile(const std::string& path, const std::string& bytes) {
   return writeFileExclusive(path, bytes, kIndexFileMode);
 }
 
 bool writeRecordFiles(const std::string& dir, const std::vector<RecordInfo>& records,
                       double indexedBytes) {
-  std::string times, sizes, identities, log;
+  std::string times, sizes, identities;
   for (const RecordInfo& r : records) {
     appendUInt32(times, r.time);
     appendUInt32(sizes, r.size);
     appendFileIdentity(identities, r.identity);
   }
-  appendUInt32(log, static_cast<uint32_t>(records.size()));
-  appendDouble(log, indexedBytes);
-  return writeTextList(dir, "morna_filename_list", records, fileNameOf) &&
-         writeTextList(dir, "morna_owner_list", records, ownerOf) &&
+  const std::string log = encodeCountAndSize(static_cast<uint32_t>(records.size()), indexedBytes);
+  return writeTextList(dir, kFileNameListFile, records, fileNameOf) &&
+         writeTextList(dir, kOwnerListFile, records, ownerOf) &&
          writeNewFile(dir + "/" + kTimeListFile, times) &&
-         writeNewFile(dir + "/morna_size_list", sizes) &&
+         writeNewFile(dir + "/" + kSizeListFile, sizes) &&
          writeNewFile(dir + "/" + kIdentityListFile, identities) && writeRecordInfo(dir, records) &&
          writeNewFile(dir + "/" + kRecordCountFile, log);
 }
 
 bool writeIncrementalFiles(const std::string& dir, const std::vector<uint32_t>& orgIds,
                            double supersededBytes) {
-  std::string list, recsize;
-  for (uint32_t id : orgIds)
-    appendUInt7(list, id);
-  appendUInt32(recsize, static_cast<uint32_t>(orgIds.size()));
-  appendDouble(recsize, supersededBytes);
-  return writeNewFile(dir + "/" + kIncIdListFile, list) &&
-         writeNewFile(dir + "/" + kIncRecSizeFile, recsize);
+  return writeNewFile(dir + "/" + kIncIdListFile, encodeIncIdList(orgIds)) &&
+         writeNewFile(dir + "/" + kIncRecSizeFile,
+                      encodeCountAndSize(static_cast<uint32_t>(orgIds.size()), supersededBytes));
 }
 
 bool readUInt32File(const std::string& path, std::vector<uint32_t>& out) {
@@ -129,15 +87,12 @@ bool readUInt32File(const std::string& path, std::vector<uint32_t>& out) {
   if (!readWholeFile(path, bytes)) return false;
   out.resize(bytes.size() / 4);
   for (size_t i = 0; i < out.size(); ++i)
-    std::memcpy(&out[i], bytes.data() + i * 4, 4);
+    out[i] = uint32From(bytes.data() + i * 4);
   return true;
 }
 
 std::string orgHomeOf(const std::string& home) {
-  constexpr std::string_view kInc = "_inc";
-  if (home.size() > kInc.size() && home.compare(home.size() - kInc.size(), kInc.size(), kInc) == 0)
-    return home.substr(0, home.size() - kInc.size());
-  return home;
+  return orgPartOf(home);
 }
 
 std::vector<uint32_t> copyGroups(const std::vector<std::string>& digests) {
@@ -155,26 +110,8 @@ std::vector<uint32_t> copyGroups(const std::vector<std::string>& digests) {
 
 std::vector<uint32_t> readIncrementalIdList(const std::string& incDir) {
   std::string bytes;
-  std::vector<uint32_t> ids;
-  if (!readWholeFile(incDir + "/" + kIncIdListFile, bytes)) return ids;
-  size_t i = 0;
-  while (i < bytes.size() && bytes[i] != '\0') {
-    uint32_t v = 0;
-    int shift = 0;
-    bool done = false;
-    while (i < bytes.size() && shift < 35) {
-      auto c = static_cast<unsigned char>(bytes[i++]);
-      v |= static_cast<uint32_t>(c & 0x7F) << shift;
-      shift += 7;
-      if (!(c & 0x80)) {
-        done = true;
-        break;
-      }
-    }
-    if (!done) break;
-    ids.push_back(v);
-  }
-  return ids;
+  if (!readWholeFile(incDir + "/" + kIncIdListFile, bytes)) return {};
+  return decodeIncIdList(bytes);
 }
 
 }  // namespace vela

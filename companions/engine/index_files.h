@@ -1,22 +1,9 @@
 /// @file index_files.h
 /// @brief Files of an index directory besides the engine database: the
-/// record lists ("morna_" files), the record-info files, the record count and
+/// record lists, the record-info files, the record count and
 /// the superseded-record list of an inc index.
 ///
-/// All integers are 32-bit in host byte order. Per record r (from 1):
-///   morna_filename_list, morna_owner_list   texts back to back
-///   morna_filename_list_index, ..._index    entry r-1 = end offset of text r
-///   morna_time_list, morna_size_list        entry r-1 = value of record r
-///   morna_identity_list                     entry r-1 = device and inode of the
-///                                           document (file_identity.h)
-///   .vela_recinfo    format 1 (variable-size records), name length + name,
-///                    data file count F, F times length + file name, F bounds
-///                    (records of file k are below bound k)
-///   .vela_recoffset  start offsets; each data file adds one end offset
-///   vela_recdata_K   the record texts: the info line followed by "@\n"
-///   .vela_log_1      record count (uint32), then the indexed bytes (double)
-/// An inc index also has morna_incremental_idlist (7-bit-group org record ids)
-/// and .vela_increment_recsize (int32 count and double size of those records).
+/// The bytes of each file are index_format.h's.
 
 #ifndef SEARCHRUN_COMPANIONS_ENGINE_INDEX_FILES_H
 #define SEARCHRUN_COMPANIONS_ENGINE_INDEX_FILES_H
@@ -26,16 +13,16 @@
 #include <vector>
 
 #include "system/file_identity.h"
+#include "system/index_format.h"
 
 namespace vela {
 
-// Subdirectory of an index directory that holds the engine database, whose
-// document ids are the record ids.
-constexpr const char* kEngineDbDir = "engine_db";
-constexpr const char* kRecordCountFile = ".vela_log_1";
-constexpr const char* kTimeListFile = "morna_time_list";
-constexpr const char* kIncIdListFile = "morna_incremental_idlist";
-constexpr const char* kIncRecSizeFile = ".vela_increment_recsize";
+using ::kContentCopiesFile;
+using ::kEngineDbDir;
+using ::kIncIdListFile;
+using ::kIncRecSizeFile;
+using ::kRecordCountFile;
+using ::kTimeListFile;
 
 // The words of a record's file name and title are also held once more under
 // this prefix, without frequency, so that a query weighs a word of the
@@ -45,10 +32,6 @@ constexpr const char* kHeadingPrefix = "T";
 // A value slot of each record: a digest of the document's bytes (16 bytes),
 // so that a search shows copies of one document as one hit.
 constexpr unsigned kContentDigestSlot = 0;
-// The copies of an index part: one 32-bit integer per record (host byte
-// order), the id of the first record of the same content, or 0 for a record
-// that has no copy in the part. Not had by an index built before digests.
-constexpr const char* kContentCopiesFile = "content_copies";
 
 // What the lists and the record-info files hold for one record. The file name
 // is the bytes the name has on disk; the other texts are in the
@@ -66,10 +49,10 @@ struct RecordInfo {
 
 // Largest size of one record data file; a larger set of records is spread
 // over several files so that 32-bit offsets always suffice.
-constexpr uint32_t kMaxDataFileBytes = 1u << 30;
+constexpr uint32_t kMaxDataFileBytes = kMaxRecDataFileBytes;
 
 // Writes every file above for records 1..records.size() into dir, plus
-// .vela_log_1 with `indexedBytes`. Returns false on the first file that
+// the record count file with `indexedBytes`. Returns false on the first file that
 // cannot be written (or that already exists). The texts are stored as they
 // are given: file names keep the bytes they have on disk.
 bool writeRecordFiles(const std::string& dir, const std::vector<RecordInfo>& records,
@@ -85,7 +68,7 @@ bool writeIncrementalFiles(const std::string& dir, const std::vector<uint32_t>& 
 // than 4 bytes is ignored.
 bool readUInt32File(const std::string& path, std::vector<uint32_t>& out);
 
-// The home of the index a part (org or "_inc") belongs to: its protection
+// The home of the index a part (org or inc) belongs to: its protection
 // switches lie there, for the inc part too.
 std::string orgHomeOf(const std::string& home);
 
@@ -93,7 +76,7 @@ std::string orgHomeOf(const std::string& home);
 // records whose digests are given, "" for a record without one.
 std::vector<uint32_t> copyGroups(const std::vector<std::string>& digests);
 
-// The org record ids listed in an inc index's morna_incremental_idlist (empty
+// The org record ids listed in an inc index's kIncIdListFile (empty
 // when missing). Stops at a zero byte, at the end, or at a value cut short.
 std::vector<uint32_t> readIncrementalIdList(const std::string& incDir);
 
@@ -107,9 +90,8 @@ constexpr unsigned kIndexDirMode = 0755;
 // with nothing left behind. Every file of an index is written once, into a
 // fresh staging directory.
 bool writeNewFile(const std::string& path, const std::string& bytes);
-// Appends a 32-bit integer or a double in host byte order.
-void appendUInt32(std::string& out, uint32_t v);
-void appendDouble(std::string& out, double v);
+using ::appendDouble;
+using ::appendUInt32;
 
 }  // namespace vela
 

@@ -21,6 +21,7 @@
 #include "companions/engine/relterm_tool.h"
 #include "companions/engine/result_file.h"
 #include "companions/engine/text_fold.h"
+#include "system/index_format.h"
 #include "system/numbers.h"
 #include "system/protection_switches.h"
 #include "system/run_limits.h"
@@ -228,7 +229,7 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     if (!homeIsProtected(orgHomeOf(home))) {
       copies.emplace();
       if (orgHomeOf(home) == home)
-        for (uint32_t id : readIncrementalIdList(home + "_inc")) {
+        for (uint32_t id : readIncrementalIdList(incPartOf(home))) {
           if (id >= copies->hidden.size()) copies->hidden.resize(id + 1);
           copies->hidden[id] = true;
         }

@@ -38,6 +38,7 @@
 #include "companions/engine/codepage.h"
 #include "companions/engine/engine_query.h"
 #include "companions/engine/request_wire.h"
+#include "system/result_codes.h"
 
 namespace vela {
 
@@ -45,7 +46,7 @@ class IndexDbCache;
 class PartStatsCache;
 
 // The exit status that the query back-end takes for a failed run.
-constexpr int kExitFailure = 205;
+constexpr int kExitFailure = kFailedRunExitStatus;
 
 // Where a run finds its installation and files, and where it reports.
 struct RunContext {

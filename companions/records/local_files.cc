@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "system/config.h"
+#include "system/index_format.h"
 #include "system/numbers.h"
 
 namespace render {
@@ -166,7 +167,7 @@ std::string Installation::indexHome(const std::string& owner, const std::string&
 
 std::string Installation::incIndexHome(const std::string& owner, const std::string& index) const {
   const std::string home = indexHome(owner, index);
-  return home.empty() ? home : home + "_inc";
+  return home.empty() ? home : incPartOf(home);
 }
 
 bool Installation::isLocalHost(const std::string& ip) const {

@@ -39,11 +39,6 @@ std::string columnMappingPath(const Installation& inst, const std::string& owner
 // Longest list text taken (the builder keeps names of at most 255 bytes).
 constexpr uint32_t kMaxListText = 1023;
 constexpr size_t kMaxFolderLine = 4095;
-// The record-info header: at most 100 data file names of at most 4096 bytes.
-constexpr size_t kMaxInfoHeader = 512 * 1024;
-constexpr int32_t kFixedSizeFormat = 6;
-constexpr int32_t kMaxDataFiles = 100;
-constexpr int32_t kMaxHeaderText = 4096;
 
 // Reads exactly n bytes at offset; false for anything less.
 bool readAt(int fd, uint64_t offset, void* out, size_t n) {
@@ -59,60 +54,23 @@ bool readAt(int fd, uint64_t offset, void* out, size_t n) {
 }
 
 bool readUInt32Entry(IndexFile& list, uint64_t entry, uint32_t& value) {
-  unsigned char bytes[4];
-  if (!list.readAt(entry * 4, bytes, 4)) return false;
-  std::memcpy(&value, bytes, 4);  // host byte order, like every list file
+  unsigned char bytes[kListEntryBytes];
+  if (!list.readAt(entry * kListEntryBytes, bytes, kListEntryBytes)) return false;
+  value = uint32From(bytes);
   return true;
 }
 
-// Text of record r (from 1) of a text list and its "_index" file.
+// Text of record r (from 1) of a text list and its end offsets.
 bool readListText(IndexFile& list, IndexFile& index, uint32_t r, std::string& text) {
-  // Record r ends where entry r - 1 says and begins where entry r - 2 says.
-  uint32_t bounds[2] = {0, 0};
-  if (r > 1 ? !index.readAt(uint64_t{r - 2} * 4, bounds, 8) : !index.readAt(0, bounds + 1, 4))
-    return false;
-  const uint32_t begin = bounds[0], end = bounds[1];
-  if (end < begin) return false;
+  uint32_t begin = 0, end = 0;
+  const auto endAt = [&index](uint64_t e, uint32_t& v) { return readUInt32Entry(index, e, v); };
+  if (!textListSpan(r, endAt, begin, end)) return false;
   text.assign(std::min(end - begin, kMaxListText), '\0');
   if (!list.readAt(begin, text.data(), text.size())) {
     text.clear();
     return false;
   }
   return true;
-}
-
-// Sequential reader of the record-info header held in memory.
-class HeaderReader {
- public:
-  explicit HeaderReader(std::string_view bytes) : bytes_(bytes) {}
-  bool int32(int32_t& value) {
-    if (bytes_.size() - pos_ < 4) return false;
-    std::memcpy(&value, bytes_.data() + pos_, 4);
-    pos_ += 4;
-    return true;
-  }
-  bool text(std::string& out) {
-    int32_t n;
-    if (!int32(n) || n < 0 || n > kMaxHeaderText || bytes_.size() - pos_ < static_cast<size_t>(n))
-      return false;
-    out.assign(bytes_.substr(pos_, static_cast<size_t>(n)));
-    pos_ += static_cast<size_t>(n);
-    return true;
-  }
-
- private:
-  std::string_view bytes_;
-  size_t pos_ = 0;
-};
-
-// The file a data file path of the header stands for in the index
-// directory: its last component, never "." or "..".
-std::string dataFileName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
-    return "";
-  return name;
 }
 
 // The "@X:" lines of an info line.
@@ -260,56 +218,10 @@ uint64_t IndexFile::size() {
   return fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-bool RecordInfoFiles::readHeader() {
-  if (headerRead_) return headerOk_;
-  headerRead_ = true;
-  std::string header;
-  if (!readFilePrefix(dir_ + "/.vela_recinfo", kMaxInfoHeader, header)) return false;
-  HeaderReader in(header);
-  int32_t format = 0, fileCount = 0;
-  std::string text;
-  if (!in.int32(format)) return false;
-  fixedSize_ = format == kFixedSizeFormat;
-  if ((fixedSize_ && !in.int32(recordSize_)) || !in.text(text) || !in.int32(fileCount) ||
-      fileCount < 0 || fileCount > kMaxDataFiles) {
-    return false;
-  }
-  for (int32_t i = 0; i < fileCount; ++i) {
-    if (!in.text(text) || dataFileName(text).empty()) return false;
-    data_.emplace_back(dir_ + "/" + dataFileName(text));
-  }
-  bounds_.resize(data_.size());
-  for (int32_t& bound : bounds_)
-    if (!in.int32(bound)) return false;
-  if (!fixedSize_) offsets_ = IndexFile(dir_ + "/.vela_recoffset");
-  headerOk_ = true;
-  return true;
-}
-
 bool RecordInfoFiles::infoLine(uint32_t r, std::string& info) {
   info.clear();
-  if (r == 0 || r > INT32_MAX || !readHeader()) return false;
-  // Data file k holds the records from bound k-1 (1 for the first) to bound k - 1.
-  const auto rec = static_cast<int64_t>(r);
-  size_t k = 0;
-  while (k < bounds_.size() && bounds_[k] <= rec)
-    ++k;
-  const int64_t first = k == 0 ? 1 : bounds_[k - 1];
-  if (k == bounds_.size() || rec < first) return false;
-  int64_t start = 0, size = 0;
-  if (fixedSize_) {
-    start = (rec - first) * recordSize_;
-    size = recordSize_;
-  } else {
-    // The offsets keep one extra entry after the records of each data file.
-    uint32_t span[2];
-    if (!offsets_.readAt(static_cast<uint64_t>(rec + k - 1) * 4, span, 8)) return false;
-    start = span[0];
-    size = static_cast<int64_t>(span[1]) - static_cast<int64_t>(span[0]);
-  }
-  if (start < 0 || size < 2 || size > static_cast<int64_t>(kMaxInfoLine)) return false;
-  std::string record(static_cast<size_t>(size), '\0');
-  if (!data_[k].readAt(static_cast<uint64_t>(start), record.data(), record.size())) return false;
+  std::string record;
+  if (r > INT32_MAX || reader_.read(r, record, kMaxInfoLine) != RecInfoStatus::kOk) return false;
   info = recordInfoLine(std::move(record));
   return true;
 }
@@ -368,10 +280,10 @@ struct IndexRecordReader::Directory {
   explicit Directory(const std::string& dir)
       : home(dir),
         info(dir),
-        names(dir + "/morna_filename_list"),
-        nameIndex(dir + "/morna_filename_list_index"),
-        times(dir + "/morna_time_list"),
-        sizes(dir + "/morna_size_list"),
+        names(dir + "/" + kFileNameListFile),
+        nameIndex(dir + "/" + kFileNameListFile + kListIndexSuffix),
+        times(dir + "/" + kTimeListFile),
+        sizes(dir + "/" + kSizeListFile),
         identities(dir + "/" + kIdentityListFile),
         copies(dir + "/" + kContentCopiesFile) {}
 
@@ -394,7 +306,7 @@ struct IndexRecordReader::Directory {
     return out;
   }
 
-  // The first line of the directory's source_folder file when it is an
+  // The first line of the directory's kSourceFolderFile when it is an
   // absolute path, else "".
   const std::string& sourceFolder() {
     if (!folderRead) {
@@ -409,7 +321,7 @@ struct IndexRecordReader::Directory {
   }
 
   // The identity of the source folder: not had when the index has no
-  // source_folder_id, had but unknown when it cannot be read.
+  // kSourceFolderIdFile, had but unknown when it cannot be read.
   void folderIdentity(bool& has, FileIdentity& id) {
     if (!folderIdRead) {
       folderIdRead = true;
@@ -441,7 +353,7 @@ struct IndexRecordReader::Directory {
     constexpr uint32_t kMaxBlocks = 4096;
     if (!fieldInfoRead) {
       fieldInfoRead = true;
-      IndexFile infoFile(home + "/db_field.info");
+      IndexFile infoFile(home + "/" + kDbFieldInfoFile);
       uint32_t v = 0;
       for (uint64_t e = 0; e <= kMaxBlocks && infoFile.readAt(e * 4, &v, 4); ++e)
         fieldInfo.push_back(v);
@@ -453,9 +365,9 @@ struct IndexRecordReader::Directory {
     for (size_t e = 1; e < fieldInfo.size(); ++e)
       if (fieldInfo[e] <= r) block = e;
     if (block == 0) return false;
-    const std::string suffix = "." + std::to_string(block - 1);
-    auto [at, added] = cellFiles.try_emplace(block, IndexFile(home + "/db_field.dat" + suffix),
-                                             IndexFile(home + "/db_field.idx" + suffix));
+    const auto k = static_cast<uint32_t>(block - 1);
+    auto [at, added] = cellFiles.try_emplace(block, IndexFile(home + "/" + dbFieldTextsFile(k)),
+                                             IndexFile(home + "/" + dbFieldEndsFile(k)));
     IndexFile& texts = at->second.first;
     IndexFile& ends = at->second.second;
     const uint64_t first = uint64_t{r - fieldInfo[block]} * columns;
@@ -494,9 +406,10 @@ IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string
   org_ = std::make_unique<Directory>(orgHome);
   protected_ = homeIsProtected(orgHome);
   inc_ = std::make_unique<Directory>(inst.incIndexHome(owner, index));
-  // The first 4 bytes of the log: the org index's record count.
+  // The org index's record count.
   unsigned char count[4];
-  if (IndexFile(orgHome + "/.vela_log_1").readAt(0, count, 4)) std::memcpy(&orgCount_, count, 4);
+  if (IndexFile(orgHome + "/" + kRecordCountFile).readAt(0, count, 4))
+    orgCount_ = uint32From(count);
   mappingPath_ = columnMappingPath(inst, owner, index);
 }
 

@@ -4,12 +4,12 @@
 /// document, found in the directories of the index it came from.
 ///
 /// A record id of the merged numbering is an org record when it is at most
-/// the org index's record count (".vela_log_1"), else record id - count of
-/// the inc index. The index builder writes, per record, the lists
-/// morna_filename_list (+ "_index"), morna_time_list and morna_size_list and
-/// an info line "@P:path\n@T:title\n@B:first line\n" (record-info files).
-/// The path is relative to the folder named by the first line of the index
-/// directory's "source_folder" file (older indexes may hold absolute paths).
+/// the org index's record count, else record id - count of the inc index.
+/// The index builder writes, per record, the lists of file names, times and
+/// sizes and an info line "@P:path\n@T:title\n@B:first line\n" (the files
+/// are index_format.h's). The path is relative to the folder named by the
+/// first line of the index directory's source folder file (older indexes may
+/// hold absolute paths).
 /// Newer indexes also keep the identity of that folder and of each document
 /// (system/file_identity.h). Every file is read link-proof (local_files.h).
 
@@ -27,6 +27,7 @@
 #include "search/remote_record_view.h"
 #include "system/delimiters.h"
 #include "system/file_identity.h"
+#include "system/index_format.h"
 
 namespace render {
 
@@ -35,13 +36,6 @@ namespace render {
 // kGroupEndDelim (system/delimiters.h).
 using ::kFieldDelim;
 using ::kGroupEndDelim;
-
-// The file in an index directory that names the folder relative document
-// paths start from.
-constexpr const char* kSourceFolderFile = "source_folder";
-// The index builder's list of copies in an index part: one 32-bit integer
-// per record (host byte order), the first record of the same content, or 0.
-constexpr const char* kContentCopiesFile = "content_copies";
 
 // Splits text at every occurrence of delim; a trailing delimiter ends the
 // last field (it does not open an empty one).
@@ -83,7 +77,7 @@ std::string locationBelow(std::string_view folder, std::string_view recorded);
 // What the index directories hold of one record. Texts are in the local code
 // page, as the index builder wrote them.
 struct RecordDetails : RecordSummary {
-  std::string sourceFolder;  // first line of the index's source_folder; "" when none
+  std::string sourceFolder;  // first line of the index's kSourceFolderFile; "" when none
   // The source folder and the document as the builder read them. Not had
   // by an index built before identities were kept; a recorded identity that
   // cannot be read is had, and unknown: it matches nothing.
@@ -127,28 +121,19 @@ class IndexFile {
   bool tried_ = false;
 };
 
-// The record-info files of an index directory (recinfo.h gives the layout),
+// The record-info files of an index directory (index_format.h),
 // each opened link-proof once and its header read once, however many
 // records a page shows.
 constexpr size_t kMaxInfoLine = 64 * 1024;
 class RecordInfoFiles {
  public:
-  explicit RecordInfoFiles(std::string dir) : dir_(std::move(dir)) {}
+  explicit RecordInfoFiles(std::string dir) : reader_(std::move(dir)) {}
   // The info line of record r (from 1); an info line longer than
   // kMaxInfoLine is taken for damage. False when the record cannot be read.
   bool infoLine(uint32_t r, std::string& info);
 
  private:
-  bool readHeader();
-
-  std::string dir_;
-  bool headerRead_ = false;
-  bool headerOk_ = false;
-  bool fixedSize_ = false;
-  int32_t recordSize_ = 0;
-  std::vector<IndexFile> data_;
-  std::vector<int32_t> bounds_;  // upper record bound of each data file
-  IndexFile offsets_;
+  RecordInfoReader reader_;
 };
 
 // Opens the document of a record for reading, or gives an invalid descriptor.

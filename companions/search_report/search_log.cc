@@ -10,9 +10,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <vector>
 
 #include "system/log.h"
+#include "system/search_log_line.h"
 #include "system/secure_file.h"
 
 namespace report {
@@ -62,8 +62,12 @@ bool parseTime(std::string_view text, Stamp& s) {
          s.second <= 60 && s.millis >= 0 && s.millis < 1000;
 }
 
-std::optional<Stamp> parseStamp(std::string_view date, std::string_view time) {
-  std::optional<Day> day = parseDay(date);
+// Date and time, as the log's stamp holds them.
+std::optional<Stamp> parseStamp(std::string_view stamp) {
+  const size_t separator = stamp.find(kSearchLogSeparator);
+  if (separator == std::string_view::npos) return std::nullopt;
+  const std::string_view time = stamp.substr(separator + 1);
+  std::optional<Day> day = parseDay(stamp.substr(0, separator));
   Stamp s;
   if (!day || !parseTime(time, s)) return std::nullopt;
   s.day = *day;
@@ -80,8 +84,6 @@ std::optional<uint64_t> parseCount(std::string_view text) {
   }
   return value;
 }
-
-constexpr size_t kFieldCount = 12;
 
 }  // namespace
 
@@ -139,38 +141,24 @@ int64_t SearchLogEntry::durationMillis() const {
 }
 
 std::optional<SearchLogEntry> parseSearchLogLine(std::string_view line) {
-  std::vector<std::string_view> f;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    f.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-    if (tab == std::string_view::npos || f.size() > kFieldCount + 1) break;
-    start = tab + 1;
-  }
-  if (f.size() != kFieldCount && f.size() != kFieldCount + 1) return std::nullopt;
-  // A failed search has one field more: the mark and its message code.
-  std::string_view failure;
-  if (f.size() == kFieldCount + 1) {
-    const std::string_view mark = kFailedSearchMark;
-    if (f[12].substr(0, mark.size()) != mark || f[12].size() == mark.size()) return std::nullopt;
-    failure = f[12].substr(mark.size());
-  }
-  std::optional<Stamp> begin = parseStamp(f[0], f[1]);
-  std::optional<Stamp> end = parseStamp(f[2], f[3]);
-  std::optional<uint64_t> records = parseCount(f[11]);
+  SearchLogFields f;
+  if (!splitSearchLogLine(line, f)) return std::nullopt;
+  std::optional<Stamp> begin = parseStamp(f.begin);
+  std::optional<Stamp> end = parseStamp(f.end);
+  std::optional<uint64_t> records = parseCount(f.records);
   if (!begin || !end || !records) return std::nullopt;
   SearchLogEntry e;
   e.begin = *begin;
   e.end = *end;
-  e.remoteAddr = f[4];
-  e.user = f[5];
-  e.serverName = f[6];
-  e.hostAddress = f[7];
-  e.owner = f[8];
-  e.index = f[9];
-  e.query = f[10];
+  e.remoteAddr = std::move(f.remoteAddr);
+  e.user = std::move(f.user);
+  e.serverName = std::move(f.serverName);
+  e.hostAddress = std::move(f.hostAddress);
+  e.owner = std::move(f.owner);
+  e.index = std::move(f.index);
+  e.query = std::move(f.query);
   e.records = *records;
-  e.failure = failure;
+  e.failure = std::move(f.failure);
   return e;
 }
 

@@ -58,12 +58,10 @@ struct SearchLogEntry {
   int64_t durationMillis() const;
 };
 
-// Reads one line (without its line break): begin and end as
-// "yyyy/mm/dd<TAB>hh:mm:ss.ms" (milliseconds of one to three digits, not
-// padded) and the eight fields after them, tab-separated, and for a search
-// that failed, "failed <code>" after those. Nothing for a line of another
-// shape, an impossible date or time, or a record count that is not a decimal
-// number.
+// Reads one line (without its line break; fields as search_log_line.h lays
+// them out), milliseconds of one to three digits. Nothing for a line of
+// another shape, an impossible date or time, or a record count that is not a
+// decimal number.
 std::optional<SearchLogEntry> parseSearchLogLine(std::string_view line);
 
 struct LogReadLimits {

@@ -1,7 +1,8 @@
 /// @file byte_order_check.cc
 /// @brief The binary files' byte order on the host it runs on, without a
-/// test framework so that it builds for any CPU: the query output file holds
-/// its integers in this host's order and reads back whole.
+/// test framework so that it builds for any CPU: the query output file and the
+/// record-info files of an index hold their integers in this host's order and
+/// read back whole.
 ///
 ///   byte_order_check            checks; exit status 0 when all hold
 ///   byte_order_check write P Q  writes a result file at P with query text Q
@@ -12,8 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "output/query_output.h"
+#include "system/index_format.h"
 
 namespace {
 
@@ -41,6 +44,29 @@ bool writeResult(const std::string& path, const std::string& query) {
   return out.OutputSetData() && out.OutputQueryInfo("query=" + query, query, query, "all", "") &&
          out.OutputMultiDbInfo() && out.OutputMultiDbURL(0, "all") && out.OutputRecordDataInfo() &&
          out.OutputRecordData(0, "record") && out.CloseOutputFile();
+}
+
+// The record-info files written and read on this host: each record back.
+bool recordInfoReadsBack(const std::string& dir) {
+  const std::vector<std::string> infos = {"@P:a\n", "@P:bb\n", "@P:ccc\n"};
+  // Small data files, so that the bounds and the extra offsets are used too.
+  const RecInfoFiles files = encodeRecordInfo(infos, 10);
+  bool written = writeFileExclusive(dir + "/" + kRecInfoFile, files.header, 0600) &&
+                 writeFileExclusive(dir + "/" + kRecOffsetFile, files.offsets, 0600);
+  for (size_t k = 0; k < files.data.size(); ++k)
+    written = written && writeFileExclusive(dir + "/" + recDataFileName(k), files.data[k], 0600);
+  RecordInfoReader reader(dir);
+  bool same = written && files.data.size() > 1;
+  for (uint32_t r = 3; r >= 1; --r) {
+    std::string record;
+    same = same && reader.read(r, record) == RecInfoStatus::kOk &&
+           recordInfoLine(record) == infos[r - 1];
+  }
+  unlink((dir + "/" + kRecInfoFile).c_str());
+  unlink((dir + "/" + kRecOffsetFile).c_str());
+  for (size_t k = 0; k < files.data.size(); ++k)
+    unlink((dir + "/" + recDataFileName(k)).c_str());
+  return same;
 }
 
 std::string readBytes(const std::string& path, size_t n) {
@@ -71,6 +97,13 @@ int main(int argc, char** argv) {
   check(in.GetRecordCount() == 0x01020304, "a header integer reads back whole");
   check(in.GetMatchCount() == 1 && in.GetRecordData(0) == "record", "a record line reads back");
   unlink(path.c_str());
+  // The first bound of a record-info header, after format, name and paths.
+  std::string header = encodeRecordInfo({"x"}).header;
+  const unsigned char one[4] = {0, 0, 0, 2}, oneLittle[4] = {2, 0, 0, 0};
+  check(header.size() >= 4 && std::memcmp(header.data() + header.size() - 4,
+                                          bigEndianHost() ? one : oneLittle, 4) == 0,
+        "the record-info header holds its bound in the host's byte order");
+  check(recordInfoReadsBack(dir), "record-info files read back record by record");
   rmdir(dir);
   return failures == 0 ? 0 : 1;
 }

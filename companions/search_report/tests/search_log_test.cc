@@ -9,9 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include <string>
 #include <vector>
 
+#include "system/layout.h"
+#include "system/log.h"
 #include "system/secure_file.h"
 #include "tests/test_util.h"
 
@@ -183,6 +187,51 @@ TEST_F(SearchLogFile, SkipsAFileOverTheCapWhole) {
   const LogFileResult r = read("big.log", limits);
   EXPECT_EQ(r.status, LogFileResult::Status::kTooLarge);
   EXPECT_TRUE(queries_.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The writer of the search log and this reader, through a real day's file.
+TEST(SearchLogRoundTrip, TheReaderGetsBackEveryFieldTheWriterWrote) {
+  testutil::TempDir root;
+  testutil::ScopedCwd cwd(testutil::makeInstallSkeleton(root.path()));
+  testutil::ScopedEnv tz("TZ", "UTC"), addr("REMOTE_ADDR", "192.168.1.9"),
+      server("SERVER_NAME", "search.example");
+  tzset();
+  systemResetCaches();
+  testutil::writeFile(root.sub("setting/ts_adv_log.cfg"), "OutputQueryInfo=Y\n");
+  testutil::makeDirs(root.sub("system_log/query"));
+  const time_t noon = 1706704496;  // 2024-01-31 12:34:56 UTC
+  RecSearchLog(timeval{noon, 5000}, timeval{noon + 1, 250000}, 2, 17, "alice", "10.0.0.5", "bob",
+               "news", "apple pie");
+  RecFailedSearchLog(timeval{noon, 0}, timeval{noon, 7000}, "carol", "10.0.0.6", "dan", "all",
+                     "free", "0004");
+
+  std::vector<SearchLogEntry> entries;
+  LogFileResult result;
+  report::readSearchLogText(testutil::readFile(root.sub("system_log/query/20240131.log")), 8192,
+                            result, [&entries](const SearchLogEntry& e) { entries.push_back(e); });
+  systemResetCaches();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(result.malformed, 0u);
+  const SearchLogEntry& ok = entries[0];
+  EXPECT_EQ(ok.begin.text(), "2024-01-31 12:34:56");
+  EXPECT_EQ(ok.durationMillis(), 1245);
+  EXPECT_EQ(std::vector<std::string>({ok.remoteAddr, ok.user, ok.serverName, ok.hostAddress,
+                                      ok.owner, ok.index, ok.query}),
+            std::vector<std::string>({"192.168.1.9", "alice", "search.example", "10.0.0.5", "bob",
+                                      "news", "apple pie"}));
+  EXPECT_EQ(ok.records, 17u);
+  EXPECT_EQ(ok.failure, "");
+  const SearchLogEntry& failed = entries[1];
+  EXPECT_EQ(std::vector<std::string>(
+                {failed.user, failed.hostAddress, failed.owner, failed.index, failed.query}),
+            std::vector<std::string>({"carol", "10.0.0.6", "dan", "all", "free"}));
+  EXPECT_EQ(failed.records, 0u);
+  EXPECT_EQ(failed.durationMillis(), 7);
+  EXPECT_EQ(failed.failure, "0004");
 }
 
 }  // namespace
