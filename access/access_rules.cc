@@ -55,7 +55,7 @@ void addOnce(std::vector<std::string>& list, const std::string& name) {
 
 }  // namespace
 
-bool CAccessRules::parseLine(std::string_view line, std::string& problem) {
+bool AccessRules::parseLine(std::string_view line, std::string& problem) {
   const std::string_view whole = trim(line);
   if (whole.empty() || whole[0] == '#') return true;
   const size_t tab = line.find('\t');
@@ -119,7 +119,7 @@ bool CAccessRules::parseLine(std::string_view line, std::string& problem) {
   return true;
 }
 
-bool CAccessRules::parse(std::string_view bytes, std::string& error) {
+bool AccessRules::parse(std::string_view bytes, std::string& error) {
   m_rules.clear();
   m_groups.clear();
   std::map<std::string, size_t> firstUse;  // group -> line of its first mention
@@ -164,7 +164,7 @@ bool CAccessRules::parse(std::string_view bytes, std::string& error) {
   return ok;
 }
 
-bool CAccessRules::load(const std::string& path, std::string& error) {
+bool AccessRules::load(const std::string& path, std::string& error) {
   std::string bytes;
   if (!readRegularFile(path, bytes, kMaxAccessFileBytes + 1)) {
     error = "cannot read the access file " + path + " (it must be a regular file)";
@@ -180,13 +180,13 @@ bool CAccessRules::load(const std::string& path, std::string& error) {
   return false;
 }
 
-const AccessReaders* CAccessRules::readersOf(const std::string& path) const {
+const AccessReaders* AccessRules::readersOf(const std::string& path) const {
   for (const Rule& rule : m_rules)
     if (fnmatch(rule.pattern.c_str(), path.c_str(), 0) == 0) return &rule.readers;
   return nullptr;
 }
 
-bool CAccessRules::allows(const AccessReaders& readers, const std::string& user) const {
+bool AccessRules::allows(const AccessReaders& readers, const std::string& user) const {
   if (readers.everyone) return true;
   if (std::find(readers.users.begin(), readers.users.end(), user) != readers.users.end())
     return true;
@@ -199,7 +199,7 @@ bool CAccessRules::allows(const AccessReaders& readers, const std::string& user)
   return false;
 }
 
-std::vector<std::string> CAccessRules::users() const {
+std::vector<std::string> AccessRules::users() const {
   std::set<std::string> all;
   for (const Rule& rule : m_rules)
     all.insert(rule.readers.users.begin(), rule.readers.users.end());
@@ -208,7 +208,7 @@ std::vector<std::string> CAccessRules::users() const {
   return {all.begin(), all.end()};
 }
 
-std::vector<std::string> CAccessRules::groupsOf(const std::string& user) const {
+std::vector<std::string> AccessRules::groupsOf(const std::string& user) const {
   std::vector<std::string> out;
   for (const auto& group : m_groups)
     if (std::find(group.second.begin(), group.second.end(), user) != group.second.end())

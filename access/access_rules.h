@@ -34,7 +34,7 @@ struct AccessReaders {
   std::vector<std::string> groups;  // names without "@", each once
 };
 
-class CAccessRules {
+class AccessRules {
  public:
   // Parses an access file. False with `error` as "line N: what is wrong"
   // (or a whole-file complaint), the rules then empty.

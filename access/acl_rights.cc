@@ -108,7 +108,7 @@ std::string aclBuilderSearchText(const std::vector<uint32_t>& codes) {
   return text + kEveryoneBuilderWord;
 }
 
-CAclCoding::CAclCoding(const CAccessRules& rules, AclKind kind) : m_rules(rules), m_kind(kind) {
+AclCoding::AclCoding(const AccessRules& rules, AclKind kind) : m_rules(rules), m_kind(kind) {
   uint32_t next = 1;
   for (const std::string& user : rules.users())
     m_userCodes[user] = next++;
@@ -124,7 +124,7 @@ CAclCoding::CAclCoding(const CAccessRules& rules, AclKind kind) : m_rules(rules)
   }
 }
 
-std::string CAclCoding::recordText(const std::string& path) const {
+std::string AclCoding::recordText(const std::string& path) const {
   const AccessReaders* readers = m_rules.readersOf(path);
   if (readers == nullptr) return "";
   if (readers->everyone) return m_kind == AclKind::kFile ? kEveryoneFileWord : kEveryoneBuilderWord;

@@ -67,16 +67,16 @@ std::string aclBuilderSearchText(const std::vector<uint32_t>& codes);
 
 // The coding of one access file for one kind: codes for its users (and,
 // for the ACL builder, its groups), the user table and the record words.
-class CAclCoding {
+class AclCoding {
  public:
-  CAclCoding(const CAccessRules& rules, AclKind kind);
+  AclCoding(const AccessRules& rules, AclKind kind);
   // The words of the companion record of the document at `path` (below the
   // indexed folder); "" when nobody may read it.
   std::string recordText(const std::string& path) const;
   const AclUserTable& userTable() const { return m_table; }
 
  private:
-  const CAccessRules& m_rules;
+  const AccessRules& m_rules;
   AclKind m_kind;
   std::map<std::string, uint32_t> m_userCodes;
   std::map<std::string, uint32_t> m_groupCodes;

@@ -51,7 +51,7 @@ bool isAnonymousAclUser(const char* user) {
   return user != nullptr && (std::strcmp(user, "TESSERA") == 0 || std::strcmp(user, "root") == 0);
 }
 
-NTFSSearchResult::NTFSSearchResult(CAclEngine* engine) : m_engine(engine) {}
+NTFSSearchResult::NTFSSearchResult(AclEngine* engine) : m_engine(engine) {}
 
 void NTFSSearchResult::log(const char* format, ...) const {
   if (m_log == nullptr) return;

@@ -28,13 +28,13 @@ constexpr uint32_t kAclBlockIds = 81920;
 constexpr uint32_t kAclBlockCount = 8;
 constexpr uint32_t kAclBitmapIds = kAclBlockIds * kAclBlockCount;
 
-// Results of CAclEngine::readHits.
+// Results of AclEngine::readHits.
 constexpr int kAclReadOk = 0;
 constexpr int kAclReadNoMemory = kNoMemoryCode;
 constexpr int kAclReadFormat = kBadResultFileCode;  // not an engine result file, or cut short
 
 // The engine runs of the filter, supplied by the layer that runs programs.
-class CAclEngine {
+class AclEngine {
  public:
   // Runs a command line (engine program and its words) and answers its exit
   // code; a run that failed or could not start answers non-zero.
@@ -44,7 +44,7 @@ class CAclEngine {
   virtual int readHits(const std::string& bytes, int& count, std::vector<uint32_t>& ids) = 0;
 
  protected:
-  ~CAclEngine() = default;
+  ~AclEngine() = default;
 };
 
 // Built-in accounts searched with the rights of everyone only: the account
@@ -55,7 +55,7 @@ class NTFSSearchResult {
  public:
   // `engine` runs the companion searches (not owned; may be null only for a
   // filter that is never armed).
-  explicit NTFSSearchResult(CAclEngine* engine = nullptr);
+  explicit NTFSSearchResult(AclEngine* engine = nullptr);
   NTFSSearchResult(const NTFSSearchResult&) = delete;
   NTFSSearchResult& operator=(const NTFSSearchResult&) = delete;
 
@@ -110,7 +110,7 @@ class NTFSSearchResult {
   // the index it belongs to; false (logged) otherwise.
   bool useCompanion(const char* owner, const char* index, bool inc, AclKind kind);
 
-  CAclEngine* m_engine;
+  AclEngine* m_engine;
   std::unique_ptr<unsigned char[]> m_blocks[kAclBlockCount];
   std::string m_overflow;
   std::string m_path;

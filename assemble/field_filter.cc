@@ -47,7 +47,7 @@ bool nextLine(FILE* in, std::string& line, bool skipBlank) {
   return false;
 }
 
-bool readTable(FILE* in, const std::string& first, const CSbfTable* before, CSbfTable& t) {
+bool readTable(FILE* in, const std::string& first, const SbfTable* before, SbfTable& t) {
   std::string line;
   int64_t count = 0;
   if (!parsePair(trimmed(first), kMaxOffset, kMaxOffset, t.ridnum, t.recnum)) return false;
@@ -69,12 +69,12 @@ bool readTable(FILE* in, const std::string& first, const CSbfTable* before, CSbf
 
 }  // namespace
 
-bool readSbfSetting(FILE* in, std::vector<CSbfTable>& tables) {
+bool readSbfSetting(FILE* in, std::vector<SbfTable>& tables) {
   tables.clear();
   std::string line;
   while (nextLine(in, line, true)) {
     if (tables.size() == kSbfMaxTables) return false;
-    CSbfTable table;
+    SbfTable table;
     if (!readTable(in, line, tables.empty() ? nullptr : &tables.back(), table)) return false;
     tables.push_back(std::move(table));
   }
@@ -113,7 +113,7 @@ bool search_field::readDbSetting(const std::string& dir) {
   m_tablesRead = false;
   const UniqueFile in(fopenRegular(dir + "/" + kSbfSettingFile));
   if (!in) return false;
-  std::vector<CSbfTable> tables;
+  std::vector<SbfTable> tables;
   if (!readSbfSetting(in.get(), tables)) return false;
   m_tables = std::move(tables);
   m_tablesRead = true;
@@ -125,7 +125,7 @@ int64_t search_field::checkRecID(int64_t recid) {
   size_t k = 0;
   while (k + 1 < m_tables.size() && recid > m_tables[k + 1].recnum)
     ++k;
-  const CSbfTable& t = m_tables[k];
+  const SbfTable& t = m_tables[k];
   if (recid <= t.recnum) return 0;
   const int64_t rel = recid - t.recnum - 1;
   const int64_t position = rel % t.fieldnum + 1;

@@ -39,7 +39,7 @@ constexpr int64_t kSbfRowBitmapIds = 1638400;
 constexpr int64_t kSbfMaxRowId = kUInt7Max4;
 
 // One table of the setting file.
-struct CSbfTable {
+struct SbfTable {
   int64_t ridnum = 0;        // rows before this table's first row
   int64_t recnum = 0;        // engine records before this table's first record
   int fieldnum = 0;          // fields per row, 1..16,384
@@ -52,9 +52,9 @@ struct CSbfTable {
 // table's before it, a field count outside 1..16,384, a position outside
 // 1..fieldnum, a field number outside 0..16,383, or a table cut short. Blank
 // lines between tables are allowed.
-bool readSbfSetting(FILE* in, std::vector<CSbfTable>& tables);
+bool readSbfSetting(FILE* in, std::vector<SbfTable>& tables);
 
-class search_field final : public CFieldSearchFilter {
+class search_field final : public FieldSearchFilter {
  public:
   // Forgets every earlier condition, table and row, takes the fields of
   // `sbfString` (setSearchByField) and reads sbfHome + "/sbf_setting"
@@ -91,7 +91,7 @@ class search_field final : public CFieldSearchFilter {
   int tableNum() const { return m_tablesRead ? static_cast<int>(m_tables.size()) : -1; }
 
  private:
-  std::vector<CSbfTable> m_tables;
+  std::vector<SbfTable> m_tables;
   bool m_tablesRead = false;
   std::vector<uint8_t> hash_recid_list = std::vector<uint8_t>(kSbfRowBitmapIds / 8);
   std::vector<uint8_t> hash_sbf_list = std::vector<uint8_t>((kSbfMaxFieldNo + 1) / 8);

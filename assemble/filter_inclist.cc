@@ -18,7 +18,7 @@ int filter_inclist::init_inclist(const std::string& dir, unsigned long orgRecord
     p_inclist_array.clear();
     return kIncListNoMemory;
   }
-  CByteCursor cursor(bytes.data(), bytes.size());
+  ByteCursor cursor(bytes.data(), bytes.size());
   while (cursor.remaining() > 0 && *cursor.pos != 0) {
     const uint32_t id = g_getUInt_7U(cursor);
     if (!cursor.ok()) break;
@@ -51,8 +51,8 @@ void filter_inclist::filterInclist(VelaOut& org) {
   p_inclist_array.shrink_to_fit();
 }
 
-int CIncListRecordFilter::filterOrgHits(const std::string& incHome, uint32_t orgRecordCount,
-                                        VelaOut& org) {
+int IncListRecordFilter::filterOrgHits(const std::string& incHome, uint32_t orgRecordCount,
+                                       VelaOut& org) {
   filter_inclist list;
   const int rc = list.init_inclist(incHome, orgRecordCount);
   if (rc == kIncListOk) list.filterInclist(org);

@@ -43,7 +43,7 @@ class filter_inclist {
 
 // The filter as the local search applies it to an org index's hits (the
 // request flow hands it down in the search request).
-class CIncListRecordFilter final : public CIncListFilter {
+class IncListRecordFilter final : public IncListFilter {
  public:
   // Loads the list of the inc index at `incHome` and deselects the org hits
   // it names. 0 when filtered or there is no list; otherwise the loader's

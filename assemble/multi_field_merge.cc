@@ -33,7 +33,7 @@ std::vector<SectionRange> sectionRanges(const RecordList& merged) {
 }
 
 void combineSection(ClauseOperator op, const recordMapping* hits, SectionRange range,
-                    CMultiIndexHashTable& table) {
+                    MultiIndexHashTable& table) {
   if (op == ClauseOperator::kAnd) {
     table.resetPlane(kWork);
     for (size_t k = range.begin; k < range.end; ++k)
@@ -81,7 +81,7 @@ void keepFirstIndexOnly(RecordList& merged) {
 }  // namespace
 
 const char* combineClauseHits(const std::vector<ClauseOperator>& ops, const char* sortField,
-                              CMultiIndexHashTable& table, RecordList& merged) {
+                              MultiIndexHashTable& table, RecordList& merged) {
   try {
     const std::vector<SectionRange> ranges = sectionRanges(merged);
     for (size_t i = 0; i < ranges.size(); ++i) {
@@ -102,7 +102,7 @@ const char* combineClauseHits(const std::vector<ClauseOperator>& ops, const char
     size_t beyond = 0;
     for (size_t k = 0; k < merged.recMap.size(); ++k) {
       recordMapping hit = merged.recMap[k];
-      beyond += !CMultiIndexHashTable::holds(hit.recid);
+      beyond += !MultiIndexHashTable::holds(hit.recid);
       if (!table.checkRecID(kResult, hit.recid)) continue;
       table.unsetRecID(kResult, hit.recid);
       hit.databaseNum = 0;  // every clause searched the same index
@@ -162,7 +162,7 @@ MergeOutcome getRecordListForDBMultiField(VelaSearchListVector& list,
     outcome.message = mergeJobResults(jobs, request.search.sortField.c_str(), request.retQuery,
                                       request.addRetQuery, out);
     if (!outcome.message) {
-      CMultiIndexHashTable table;
+      MultiIndexHashTable table;
       outcome.message = combineClauseHits(ops, request.search.sortField.c_str(), table, out);
     }
     if (!outcome.message && request.retQuery[0] == '\0')

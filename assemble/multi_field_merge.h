@@ -29,7 +29,7 @@
 // ops.size() == merged.dbMap.size() >= 1 and the hits stored as the merge
 // stores them.
 const char* combineClauseHits(const std::vector<ClauseOperator>& ops, const char* sortField,
-                              CMultiIndexHashTable& table, RecordList& merged);
+                              MultiIndexHashTable& table, RecordList& merged);
 
 // The multi-field search of a request: entry i of `list` and clause i of
 // `clauses` (the same index, searched with the clause's query, fields and

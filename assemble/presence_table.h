@@ -16,12 +16,12 @@
 #include <cstdlib>
 #include <memory>
 
-class CMultiIndexHashTable {
+class MultiIndexHashTable {
  public:
   // Gives `bytes` zeroed bytes to be released with std::free, or null.
   using Allocate = void* (*)(size_t bytes);
   // `allocate` (calloc when null) lets a test run out of memory.
-  explicit CMultiIndexHashTable(Allocate allocate = nullptr) : m_allocate(allocate) {}
+  explicit MultiIndexHashTable(Allocate allocate = nullptr) : m_allocate(allocate) {}
 
   static constexpr int kSegments = 10;
   static constexpr int kPlanes = 2;

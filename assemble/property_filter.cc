@@ -64,7 +64,7 @@ long search_property::filterRecID(long id) {
   return doc;
 }
 
-CRecIdFilter* CPropertySource::propertyFilterFor(int mode) {
+RecIdFilter* PropertySource::propertyFilterFor(int mode) {
   const int position = search_property::getPropertyIDByDefault(mode);
   if (position < 0) return nullptr;
   m_filter = search_property();

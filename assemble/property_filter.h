@@ -24,7 +24,7 @@ constexpr long kPropertyMaxDocIds = 204800L * 8;
 constexpr long kPropertyOtherProperty = -2;
 constexpr long kPropertyDocumentKept = -1;
 
-class search_property final : public CRecIdFilter {
+class search_property final : public RecIdFilter {
  public:
   // Position of the property of search mode 1 (title) to 7 (keyword), -1
   // for any other mode.
@@ -62,10 +62,10 @@ class search_property final : public CRecIdFilter {
 
 // The property filter every property search of this host gets: a fresh
 // search_property per job.
-class CPropertySource final : public CPropertyFilterSource {
+class PropertySource final : public PropertyFilterSource {
  public:
   // The filter for `mode`, set up anew; null when the mode names no property.
-  CRecIdFilter* propertyFilterFor(int mode) override;
+  RecIdFilter* propertyFilterFor(int mode) override;
 
  private:
   search_property m_filter;

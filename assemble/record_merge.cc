@@ -33,7 +33,7 @@ void appendRecidList(std::string& list, uint32_t recid) {
 // Fills `db` and appends the hits of one section read back from a block.
 // The text keys are copied into the index's own buffer and cut there at the
 // first byte of their value delimiter, so each hit points at a C string.
-void appendSection(const CResultSectionView& section, SortKeyKind kind, uint32_t databaseNum,
+void appendSection(const ResultSectionView& section, SortKeyKind kind, uint32_t databaseNum,
                    dbMapping& db, std::vector<recordMapping>& records) {
   db.numRec = section.n;
   db.fgRelterm = section.n != 0 ? 1 : 0;
@@ -51,7 +51,7 @@ void appendSection(const CResultSectionView& section, SortKeyKind kind, uint32_t
     record.recid = section.pairs[k].recid;
     record.sortField.number = 0;
     if (kind == SortKeyKind::kText) {
-      const CResultKey& key = section.keys[k];
+      const ResultKey& key = section.keys[k];
       const size_t offset = static_cast<size_t>(key.text - section.keyBytes);
       keys[offset + key.textSize] = '\0';
       record.sortField.text = keys + offset;
@@ -202,8 +202,8 @@ const char* appendJobResult(const velaSearch& job, SortKeyKind kind, RecordList&
   const std::string& block = job.m_velaResult;
   // An agent answers a search without hits with an empty block.
   const bool noSections = block.empty() && job.m_numRec == 0;
-  CByteCursor cursor(block.data(), block.size());
-  CResultSectionView section;
+  ByteCursor cursor(block.data(), block.size());
+  ResultSectionView section;
   uint64_t hits = 0;
   for (size_t i = 0; i < static_cast<size_t>(job.m_numDb); ++i) {
     const uint32_t databaseNum = static_cast<uint32_t>(out.dbMap.size());

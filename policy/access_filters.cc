@@ -16,11 +16,11 @@
 #include "system/layout.h"
 #include "system/numbers.h"
 
-int CAclEngineRunner::runCommand(const std::string& command) {
+int AclEngineRunner::runCommand(const std::string& command) {
   return executed_wait(command.c_str());
 }
 
-int CAclEngineRunner::readHits(const std::string& bytes, int& count, std::vector<uint32_t>& ids) {
+int AclEngineRunner::readHits(const std::string& bytes, int& count, std::vector<uint32_t>& ids) {
   FILE* fp = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
   if (fp == nullptr) return kAclReadNoMemory;
   VelaOut* raw = nullptr;
@@ -37,12 +37,12 @@ int CAclEngineRunner::readHits(const std::string& bytes, int& count, std::vector
   return kAclReadOk;
 }
 
-void CAccessJobFilters::CSide::filterResultSet(VelaOut& set) {
+void AccessJobFilters::Side::filterResultSet(VelaOut& set) {
   if (!m_builder.isPassFileACL()) m_builder.filterGRLRecordList(set);
   if (!m_file.isPassFileACL()) m_file.filterGRLRecordList(set);
 }
 
-void CAccessJobFilters::arm(velaSearch& job) {
+void AccessJobFilters::arm(velaSearch& job) {
   job.m_orgAclFilter = nullptr;
   job.m_incAclFilter = nullptr;
   for (NTFSSearchResult* filter : {&m_orgBuilder, &m_incBuilder, &m_orgFile, &m_incFile}) {
@@ -104,7 +104,7 @@ std::vector<uint32_t> visibleRecords(const std::string& owner, const std::string
   velaSearch job;
   job.initialize("", systemGetIPAddress(), owner.c_str(), index.c_str(), "", fgLocal, nullptr, " ",
                  "doc", "score", "*", "*", 0, 0, 0, -1);
-  CAccessJobFilters filters;
+  AccessJobFilters filters;
   filters.setIdentity(who);
   filters.arm(job);
   if (!job.m_orgAclFilter) return ids;

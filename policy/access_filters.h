@@ -28,7 +28,7 @@ struct AccessIdentity {
 
 // The engine runs of the ACL filters: the process runner and the binout
 // reader of the searches.
-class CAclEngineRunner final : public CAclEngine {
+class AclEngineRunner final : public AclEngine {
  public:
   int runCommand(const std::string& command) override;
   int readHits(const std::string& bytes, int& count, std::vector<uint32_t>& ids) override;
@@ -40,7 +40,7 @@ class CAclEngineRunner final : public CAclEngine {
 // job gets none here: the agent of its host filters. The file ACL knows
 // users by their directory domain; without directory login ("ldap.sch")
 // nobody has one, and only what everyone may read is shown.
-class CAccessJobFilters final : public CSearchJobFilters {
+class AccessJobFilters final : public SearchJobFilters {
  public:
   void setIdentity(const AccessIdentity& who) { m_who = who; }
   void arm(velaSearch& job) override;
@@ -51,9 +51,9 @@ class CAccessJobFilters final : public CSearchJobFilters {
 
  private:
   // The filters of one side, applied one after the other.
-  class CSide final : public CResultSetFilter {
+  class Side final : public ResultSetFilter {
    public:
-    CSide(NTFSSearchResult& builder, NTFSSearchResult& file) : m_builder(builder), m_file(file) {}
+    Side(NTFSSearchResult& builder, NTFSSearchResult& file) : m_builder(builder), m_file(file) {}
     void filterResultSet(VelaOut& set) override;
 
    private:
@@ -62,11 +62,11 @@ class CAccessJobFilters final : public CSearchJobFilters {
   };
 
   AccessIdentity m_who;
-  CAclEngineRunner m_engine;
+  AclEngineRunner m_engine;
   NTFSSearchResult m_orgBuilder{&m_engine}, m_incBuilder{&m_engine};
   NTFSSearchResult m_orgFile{&m_engine}, m_incFile{&m_engine};
-  CSide m_org{m_orgBuilder, m_orgFile};
-  CSide m_inc{m_incBuilder, m_incFile};
+  Side m_org{m_orgBuilder, m_orgFile};
+  Side m_inc{m_incBuilder, m_incFile};
 };
 
 // Which of `ids` (record numbers as a search block gives them: the inc

@@ -35,9 +35,9 @@ class LocalSearchFilters {
 
  private:
   QueryTermScreen m_screen;
-  CIncListRecordFilter m_incList;
-  CPropertySource m_propertySource;
-  CAccessJobFilters m_access;
+  IncListRecordFilter m_incList;
+  PropertySource m_propertySource;
+  AccessJobFilters m_access;
   search_field m_field;
 };
 

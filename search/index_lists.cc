@@ -34,7 +34,7 @@ int loadInto(const std::string& path, std::string& out, int missing) {
 
 }  // namespace
 
-int CTextList::load(const std::string& dir, const char* name) {
+int TextListReader::load(const std::string& dir, const char* name) {
   const std::string path = dir + "/" + name;
   int rc = loadInto(path, texts_, kListMissing);
   if (rc != kListOk) return rc;
@@ -44,24 +44,24 @@ int CTextList::load(const std::string& dir, const char* name) {
   return offsets_.size() < kEntrySize ? kListShortIndex : kListOk;
 }
 
-std::string_view CTextList::text(uint32_t recid) const {
+std::string_view TextListReader::text(uint32_t recid) const {
   if (recid == 0) return {};
   return spanOf(texts_, offsets_, uint64_t{recid} - 1);
 }
 
-int CNumberList::load(const std::string& dir, const char* name) {
+int NumberListReader::load(const std::string& dir, const char* name) {
   const int rc = loadInto(dir + "/" + name, values_, kListMissing);
   if (rc != kListOk) return rc;
   return values_.size() < kEntrySize ? kListEmpty : kListOk;
 }
 
-uint32_t CNumberList::value(uint32_t recid) const {
+uint32_t NumberListReader::value(uint32_t recid) const {
   uint32_t value = 0;
   if (recid == 0 || !uint32At(values_, uint64_t{recid} - 1, value)) return 0;
   return value;
 }
 
-int CDbFieldTexts::load(const std::string& home) {
+int DbFieldTexts::load(const std::string& home) {
   home_ = home;
   blocks_.clear();
   const int rc = loadInto(home + "/" + kDbFieldInfoFile, info_, kListMissing);
@@ -69,7 +69,7 @@ int CDbFieldTexts::load(const std::string& home) {
   return info_.size() < 2 * kEntrySize ? kListEmpty : kListOk;
 }
 
-const CDbFieldTexts::Block& CDbFieldTexts::block(uint32_t k) {
+const DbFieldTexts::Block& DbFieldTexts::block(uint32_t k) {
   auto found = blocks_.find(k);
   if (found != blocks_.end()) return found->second;
   Block& b = blocks_[k];
@@ -78,7 +78,7 @@ const CDbFieldTexts::Block& CDbFieldTexts::block(uint32_t k) {
   return b;
 }
 
-std::string_view CDbFieldTexts::cell(uint32_t recid, uint32_t column) {
+std::string_view DbFieldTexts::cell(uint32_t recid, uint32_t column) {
   static constexpr std::string_view kNoBlock = " ";
   uint32_t columns = 0;
   // A column the index part does not hold (one added to the index after

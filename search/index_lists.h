@@ -35,7 +35,7 @@ constexpr const char* kSizeList = kSizeListFile;
 
 // A text list: the texts of all records back to back and their end
 // offsets (index_format.h).
-class CTextList {
+class TextListReader {
  public:
   // Loads dir + "/" + name and its end offsets: kListOk or a kList* code.
   int load(const std::string& dir, const char* name);
@@ -48,7 +48,7 @@ class CTextList {
 };
 
 // A number list: one 32-bit value per record (kTimeListFile, ...).
-class CNumberList {
+class NumberListReader {
  public:
   // Loads dir + "/" + name: kListOk, kListMissing or kListEmpty.
   int load(const std::string& dir, const char* name);
@@ -63,7 +63,7 @@ class CNumberList {
 // per record and the first record of each block k (entry k + 1, blocks
 // counted from 0); block k is dbFieldTextsFile(k) with its cell end offsets
 // in dbFieldEndsFile(k).
-class CDbFieldTexts {
+class DbFieldTexts {
  public:
   // Loads the info file: kListOk, kListMissing or kListEmpty (under 8 bytes,
   // or no column count). Blocks are read when first needed.

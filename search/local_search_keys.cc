@@ -58,13 +58,13 @@ class ListSlot {
 
  private:
   static constexpr int kUnloaded = -1;
-  static int loadList(CTextList& list, const std::string& home, const char* name) {
+  static int loadList(TextListReader& list, const std::string& home, const char* name) {
     return list.load(home, name);
   }
-  static int loadList(CNumberList& list, const std::string& home, const char* name) {
+  static int loadList(NumberListReader& list, const std::string& home, const char* name) {
     return list.load(home, name);
   }
-  static int loadList(CDbFieldTexts& texts, const std::string& home, const char*) {
+  static int loadList(DbFieldTexts& texts, const std::string& home, const char*) {
     return texts.load(home);
   }
 
@@ -76,11 +76,11 @@ class ListSlot {
 // The lists that the windows and keys of one index read.
 struct ListCache {
   ListCache(const std::string& indexHome, FILE* logStream) : home(indexHome), log(logStream) {}
-  const CTextList* names() { return names_.get(home, log); }
-  const CTextList* owners() { return owners_.get(home, log); }
-  const CNumberList* times() { return times_.get(home, log); }
-  const CNumberList* sizes() { return sizes_.get(home, log); }
-  CDbFieldTexts* dbCells() { return db_.get(home, log); }
+  const TextListReader* names() { return names_.get(home, log); }
+  const TextListReader* owners() { return owners_.get(home, log); }
+  const NumberListReader* times() { return times_.get(home, log); }
+  const NumberListReader* sizes() { return sizes_.get(home, log); }
+  DbFieldTexts* dbCells() { return db_.get(home, log); }
   bool outOfMemory() const {
     return names_.outOfMemory() || owners_.outOfMemory() || times_.outOfMemory() ||
            sizes_.outOfMemory() || db_.outOfMemory();
@@ -90,24 +90,24 @@ struct ListCache {
   FILE* log;
 
  private:
-  ListSlot<CTextList> names_{kFileNameList};
-  ListSlot<CTextList> owners_{kOwnerList};
-  ListSlot<CNumberList> times_{kTimeList};
-  ListSlot<CNumberList> sizes_{kSizeList};
-  ListSlot<CDbFieldTexts> db_{kDbFieldInfoFile};
+  ListSlot<TextListReader> names_{kFileNameList};
+  ListSlot<TextListReader> owners_{kOwnerList};
+  ListSlot<NumberListReader> times_{kTimeList};
+  ListSlot<NumberListReader> sizes_{kSizeList};
+  ListSlot<DbFieldTexts> db_{kDbFieldInfoFile};
 };
 
-void applyWindows(VelaOut& set, const CHitKeyRequest& request, ListCache& lists) {
+void applyWindows(VelaOut& set, const HitKeyRequest& request, ListCache& lists) {
   // Both windows only deselect, so their order does not change the outcome.
   if (request.nameWindow()) {
-    if (const CTextList* names = lists.names()) {
+    if (const TextListReader* names = lists.names()) {
       filterSelected(set, [&](uint32_t recid) {
         return checkFileName(names->text(recid), request.beginFile, request.endFile) == 0;
       });
     }
   }
   if (request.timeWindow()) {
-    if (const CNumberList* times = lists.times()) {
+    if (const NumberListReader* times = lists.times()) {
       filterSelected(set, [&](uint32_t recid) {
         return inTimeWindow(times->value(recid), request.beginTime, request.endTime);
       });
@@ -115,17 +115,17 @@ void applyWindows(VelaOut& set, const CHitKeyRequest& request, ListCache& lists)
   }
 }
 
-void addTextKey(CResultSection& section, const CTextList* list, uint32_t recid) {
+void addTextKey(ResultSection& section, const TextListReader* list, uint32_t recid) {
   const std::string_view text = list ? list->text(recid) : std::string_view();
   section.addTextKey(text.data(), text.size());
 }
 
-void addNumberKey(CResultSection& section, const CNumberList* list, uint32_t recid) {
+void addNumberKey(ResultSection& section, const NumberListReader* list, uint32_t recid) {
   section.addNumberKey(list ? list->value(recid) : 0);
 }
 
-void emitKey(KeySource source, const VelaRecord& rec, const CHitKeyRequest& request,
-             ListCache& lists, CResultSection& section) {
+void emitKey(KeySource source, const VelaRecord& rec, const HitKeyRequest& request,
+             ListCache& lists, ResultSection& section) {
   const auto recid = static_cast<uint32_t>(rec.m_recid);
   switch (source) {
     case KeySource::kNone:
@@ -146,7 +146,7 @@ void emitKey(KeySource source, const VelaRecord& rec, const CHitKeyRequest& requ
       addTextKey(section, lists.owners(), recid);
       break;
     case KeySource::kDbCell: {
-      CDbFieldTexts* cells = lists.dbCells();
+      DbFieldTexts* cells = lists.dbCells();
       const std::string_view text = cells ? cells->cell(recid, request.dbColumn) : "";
       section.addTextKey(text.data(), text.size());
       break;
@@ -157,7 +157,7 @@ void emitKey(KeySource source, const VelaRecord& rec, const CHitKeyRequest& requ
 }  // namespace
 
 int collectHitKeys(VelaOut& set, const std::string& home, uint32_t idOffset,
-                   const CHitKeyRequest& request, CResultSection& section, FILE* log) {
+                   const HitKeyRequest& request, ResultSection& section, FILE* log) {
   try {
     ListCache lists(home, log);
     applyWindows(set, request, lists);

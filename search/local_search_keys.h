@@ -13,7 +13,7 @@
 #include "search/vela_out.h"
 
 // What the request asks of the hits of one index.
-struct CHitKeyRequest {
+struct HitKeyRequest {
   std::string sortField;
   std::string beginFile = "*";  // "*": no bound
   std::string endFile = "*";
@@ -37,7 +37,7 @@ struct CHitKeyRequest {
 // written to `log` (may be null). Returns 0, or kListNoMemory (the set and
 // section are then unspecified).
 int collectHitKeys(VelaOut& set, const std::string& home, uint32_t idOffset,
-                   const CHitKeyRequest& request, CResultSection& section, FILE* log);
+                   const HitKeyRequest& request, ResultSection& section, FILE* log);
 
 // `value` lies in [begin, end], all compared as unsigned 32-bit numbers.
 inline bool inTimeWindow(uint32_t value, int32_t begin, int32_t end) {

@@ -72,7 +72,7 @@ bool commandBody(std::string_view bytes, std::string_view word, std::string_view
          body.find(kPar) == body.npos;
 }
 
-bool parseHead(std::string_view head, CRemoteSearchRequest& request) {
+bool parseHead(std::string_view head, RemoteSearchRequest& request) {
   std::string_view port;
   const std::vector<std::string_view> f = splitAt(head, kF, port);
   if (f.size() != kHeadFields - 1 || hasProtocolDelimiter(port)) return false;
@@ -88,7 +88,7 @@ bool parseHead(std::string_view head, CRemoteSearchRequest& request) {
 }
 
 // owner F index F sbf F type, where sbf may hold F itself.
-bool parseIndexGroup(std::string_view group, CRemoteIndex& index) {
+bool parseIndexGroup(std::string_view group, RemoteIndex& index) {
   const size_t f1 = group.find(kF);
   if (f1 == group.npos) return false;
   const size_t f2 = group.find(kF, f1 + kDelimSize);
@@ -103,7 +103,7 @@ bool parseIndexGroup(std::string_view group, CRemoteIndex& index) {
 
 }  // namespace
 
-bool buildRemoteSearchRequest(const CRemoteSearchRequest& request, std::string& bytes) {
+bool buildRemoteSearchRequest(const RemoteSearchRequest& request, std::string& bytes) {
   bytes.clear();
   if (request.indexes.empty() || request.indexes.size() > kRemoteMaxIndexes) return false;
   for (const std::string* text : {&request.velaOption, &request.sortField, &request.beginFile,
@@ -119,7 +119,7 @@ bool buildRemoteSearchRequest(const CRemoteSearchRequest& request, std::string& 
     out.append(field).append(kF);
   }
   out.append(request.port).append(kE);
-  for (const CRemoteIndex& index : request.indexes) {
+  for (const RemoteIndex& index : request.indexes) {
     if (index.idxName.empty() || hasProtocolDelimiter(index.owner) ||
         hasProtocolDelimiter(index.idxName) || hasProtocolDelimiter(index.dbType) ||
         !cleanSbf(index.sbfString))
@@ -132,15 +132,15 @@ bool buildRemoteSearchRequest(const CRemoteSearchRequest& request, std::string& 
   return true;
 }
 
-bool parseRemoteSearchRequest(std::string_view bytes, CRemoteSearchRequest& request) {
-  request = CRemoteSearchRequest();
+bool parseRemoteSearchRequest(std::string_view bytes, RemoteSearchRequest& request) {
+  request = RemoteSearchRequest();
   std::string_view body, rest;
   if (!commandBody(bytes, kAgentSearchCommand, body)) return false;
   const std::vector<std::string_view> groups = splitAt(body, kE, rest);
   if (!rest.empty() || groups.size() < 2 || groups.size() > kRemoteMaxIndexes + 1) return false;
   if (!parseHead(groups[0], request)) return false;
   for (size_t i = 1; i < groups.size(); ++i) {
-    CRemoteIndex index;
+    RemoteIndex index;
     if (!parseIndexGroup(groups[i], index)) return false;
     request.indexes.push_back(std::move(index));
   }
@@ -157,8 +157,8 @@ void buildReturnCodeAnswer(int code, std::string& bytes) {
   bytes.assign(kReturnCodeWord).append(kF).append(std::to_string(code)).append(kE);
 }
 
-int parseRemoteSearchAnswer(std::string_view bytes, CRemoteSearchAnswer& answer) {
-  answer = CRemoteSearchAnswer();
+int parseRemoteSearchAnswer(std::string_view bytes, RemoteSearchAnswer& answer) {
+  answer = RemoteSearchAnswer();
   const size_t f = bytes.find(kF);
   const size_t e = bytes.find(kE);
   if (f == bytes.npos || e == bytes.npos || e < f + kDelimSize) return kRemoteBadAnswer;
@@ -194,8 +194,7 @@ size_t remoteSearchAnswerLimit(std::string_view received, size_t sections, SortK
   if (f > headMax) return 0;
   const size_t numberAt = f + kDelimSize;
   const size_t e = received.find(kE, numberAt);
-  if (e == received.npos)
-    return received.size() < numberAt + kNumberMax + kDelimSize ? cap : 0;
+  if (e == received.npos) return received.size() < numberAt + kNumberMax + kDelimSize ? cap : 0;
   if (e > numberAt + kNumberMax) return 0;
   const size_t blockAt = e + kDelimSize;
   int hits = 0;

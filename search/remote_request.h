@@ -44,14 +44,14 @@ constexpr int kRemoteBadRequest = 1028;
 // this many in all).
 constexpr size_t kRemoteMaxIndexes = 100;
 
-struct CRemoteIndex {
+struct RemoteIndex {
   std::string owner;
   std::string idxName;
   std::string sbfString;
   std::string dbType;
 };
 
-struct CRemoteSearchRequest {
+struct RemoteSearchRequest {
   std::string velaOption;  // the engine option string
   int searchMode = 0;      // file_name_search
   std::string sortField;
@@ -61,17 +61,17 @@ struct CRemoteSearchRequest {
   int32_t endTime = 0;
   std::string host;  // the agent's host, as the job names it
   std::string port;
-  std::vector<CRemoteIndex> indexes;
+  std::vector<RemoteIndex> indexes;
 };
 
 // The request's bytes. False when a text holds a protocol delimiter (the
 // request would be misread; a search-by-field string may hold F, which frames
 // its field numbers, and nothing else), an index name is empty, or there are
 // no or more than kRemoteMaxIndexes indexes.
-bool buildRemoteSearchRequest(const CRemoteSearchRequest& request, std::string& bytes);
+bool buildRemoteSearchRequest(const RemoteSearchRequest& request, std::string& bytes);
 // The agent's reader: false unless `bytes` is one whole well-formed request
 // (end mark included, nothing after it, 1 to kRemoteMaxIndexes indexes).
-bool parseRemoteSearchRequest(std::string_view bytes, CRemoteSearchRequest& request);
+bool parseRemoteSearchRequest(std::string_view bytes, RemoteSearchRequest& request);
 
 // A successful answer: the matched string (cut to 10,240 bytes and before
 // any F or E it holds), the hit count and the result block, carried by length.
@@ -80,7 +80,7 @@ void buildRemoteSearchAnswer(std::string_view matched, int hits, std::string_vie
 // A refusal with a non-zero code.
 void buildReturnCodeAnswer(int code, std::string& bytes);
 
-struct CRemoteSearchAnswer {
+struct RemoteSearchAnswer {
   std::string matched;
   int hits = 0;
   std::string block;
@@ -88,13 +88,13 @@ struct CRemoteSearchAnswer {
 // 0 and the answer's parts (matched cut to 10,240 bytes; hits 0 to
 // INT32_MAX); the agent's code (above 0) for a "RETURN_CODE" answer that ends
 // with its E; or kRemoteBadAnswer.
-int parseRemoteSearchAnswer(std::string_view bytes, CRemoteSearchAnswer& answer);
+int parseRemoteSearchAnswer(std::string_view bytes, RemoteSearchAnswer& answer);
 
 // The most bytes an answer to a search of `sections` indexes, with keys of
 // `kind`, may hold, judged from its first bytes `received` (a limit for
-// getData): the head is at most 64 KiB (an agent sends at most 10,240 bytes of it), a refusal ends with its E, and
-// the hit count bounds the block. 0 when the bytes already break that form
-// or when even the shortest block of that many hits would pass `cap`.
+// getData): the head is at most 64 KiB (an agent sends at most 10,240 bytes of it), a refusal ends
+// with its E, and the hit count bounds the block. 0 when the bytes already break that form or when
+// even the shortest block of that many hits would pass `cap`.
 size_t remoteSearchAnswerLimit(std::string_view received, size_t sections, SortKeyKind kind,
                                size_t cap);
 

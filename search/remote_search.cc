@@ -22,8 +22,8 @@ bool blockMatches(const std::string& block, int hits, int sections, SortKeyKind 
                   std::vector<int>& perIndex) {
   perIndex.assign(sections > 0 ? static_cast<size_t>(sections) : 0, 0);
   if (block.empty()) return hits == 0;
-  CByteCursor cursor(block.data(), block.size());
-  CResultSectionView section;
+  ByteCursor cursor(block.data(), block.size());
+  ResultSectionView section;
   int64_t total = 0;
   for (int i = 0; i < sections; ++i) {
     if (!readResultSection(cursor, kind, section)) return false;
@@ -59,7 +59,7 @@ int velaSearch::RemoteSearch() {
     return kRemoteUnreachable;
   }
 
-  CRemoteSearchRequest request;
+  RemoteSearchRequest request;
   request.velaOption = m_velaOption;
   request.searchMode = m_fg_search_file_name;
   request.sortField = m_sortField;
@@ -94,7 +94,7 @@ int velaSearch::RemoteSearch() {
     logRemote("agent not reached or no whole answer in time", kRemoteUnreachable);
     return kRemoteUnreachable;
   }
-  CRemoteSearchAnswer answer;
+  RemoteSearchAnswer answer;
   const int rc = parseRemoteSearchAnswer(answerBytes, answer);
   std::string().swap(answerBytes);
   if (rc != 0) {

@@ -26,13 +26,13 @@ bool delimAt(const unsigned char* p, const unsigned char* end, const char (&deli
          std::memcmp(p, delim, kResultDelimSize) == 0;
 }
 
-bool fail(CByteCursor& cursor) {
+bool fail(ByteCursor& cursor) {
   cursor.failed = true;
   return false;
 }
 
 // Reads "digits FD" at the cursor.
-bool readDecimalField(CByteCursor& cursor, uint32_t& value) {
+bool readDecimalField(ByteCursor& cursor, uint32_t& value) {
   const unsigned char* p = cursor.pos;
   while (p < cursor.end && *p >= '0' && *p <= '9' && p - cursor.pos <= int(kMaxDecimalDigits))
     ++p;
@@ -46,20 +46,20 @@ bool readDecimalField(CByteCursor& cursor, uint32_t& value) {
   return true;
 }
 
-bool readNumberKeys(CByteCursor keys, uint32_t n, std::vector<CResultKey>& out) {
+bool readNumberKeys(ByteCursor keys, uint32_t n, std::vector<ResultKey>& out) {
   out.resize(n);
-  for (CResultKey& key : out)
+  for (ResultKey& key : out)
     key.number = g_getUInt_7U(keys);
   return keys.ok() && keys.remaining() == 0;
 }
 
-bool readTextKeys(const char* bytes, size_t size, uint32_t n, std::vector<CResultKey>& out) {
+bool readTextKeys(const char* bytes, size_t size, uint32_t n, std::vector<ResultKey>& out) {
   // Every text key takes at least its delimiter.
   if (n > size / kResultDelimSize) return false;
   out.resize(n);
   const char* p = bytes;
   const char* const end = bytes + size;
-  for (CResultKey& key : out) {
+  for (ResultKey& key : out) {
     const char* found = nullptr;
     for (const char* q = p; static_cast<size_t>(end - q) >= kResultDelimSize; ++q) {
       if (std::memcmp(q, g_result_value_delim, kResultDelimSize) == 0) {
@@ -87,7 +87,7 @@ SortKeyKind sortKeyKindOf(const char* sortField) {
   return SortKeyKind::kNone;
 }
 
-void CResultSection::addTextKey(const char* text, size_t size) {
+void ResultSection::addTextKey(const char* text, size_t size) {
   if (size > kMaxTextKey) size = kMaxTextKey;
   const size_t start = keys.size();
   keys.append(text, size);
@@ -99,7 +99,7 @@ void CResultSection::addTextKey(const char* text, size_t size) {
   appendDelim(g_result_value_delim, keys);
 }
 
-void appendResultSection(const CResultSection& section, std::string& block) {
+void appendResultSection(const ResultSection& section, std::string& block) {
   block.append(std::to_string(section.n));
   appendDelim(g_result_field_delim, block);
   block.append(section.pairs);
@@ -110,15 +110,15 @@ void appendResultSection(const CResultSection& section, std::string& block) {
   appendDelim(g_result_end_delim, block);
 }
 
-bool readResultSection(CByteCursor& cursor, SortKeyKind kind, CResultSectionView& out) {
+bool readResultSection(ByteCursor& cursor, SortKeyKind kind, ResultSectionView& out) {
   if (!cursor.ok()) return false;
-  out = CResultSectionView();
+  out = ResultSectionView();
   if (!readDecimalField(cursor, out.n)) return false;
   // A pair takes at least two bytes: refuse counts the block cannot hold
   // before reserving anything for them.
   if (out.n > cursor.remaining() / 2) return fail(cursor);
   out.pairs.resize(out.n);
-  for (CResultPair& pair : out.pairs) {
+  for (ResultPair& pair : out.pairs) {
     pair.score = g_getUInt_7U(cursor);
     pair.recid = g_getUInt_7U_4(cursor);
   }
@@ -136,7 +136,7 @@ bool readResultSection(CByteCursor& cursor, SortKeyKind kind, CResultSectionView
   bool keysOk = true;
   if (kind == SortKeyKind::kNumber) {
     if (out.n > out.keySize) return fail(cursor);  // a number takes at least one byte
-    keysOk = readNumberKeys(CByteCursor(cursor.pos, endDelim), out.n, out.keys);
+    keysOk = readNumberKeys(ByteCursor(cursor.pos, endDelim), out.n, out.keys);
   } else if (kind == SortKeyKind::kText) {
     keysOk = readTextKeys(out.keyBytes, out.keySize, out.n, out.keys);
   }

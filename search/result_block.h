@@ -41,7 +41,7 @@ SortKeyKind sortKeyKindOf(const char* sortField);
 
 // The growing parts of one section: the pairs and the keys, kept apart
 // until the section is written because n and L come first.
-struct CResultSection {
+struct ResultSection {
   uint32_t n = 0;
   std::string pairs;
   std::string keys;
@@ -58,25 +58,25 @@ struct CResultSection {
 };
 
 // Appends the section to `block`: n, FD, pairs, FD, L, FD, keys, END.
-void appendResultSection(const CResultSection& section, std::string& block);
+void appendResultSection(const ResultSection& section, std::string& block);
 
 // One section as read back. Text keys point into the block (not owned,
 // valid while the block lives) and exclude their value delimiter.
-struct CResultKey {
+struct ResultKey {
   uint32_t number = 0;
   const char* text = nullptr;
   size_t textSize = 0;
 };
-struct CResultPair {
+struct ResultPair {
   uint32_t score = 0;
   uint32_t recid = 0;
 };
-struct CResultSectionView {
+struct ResultSectionView {
   uint32_t n = 0;
-  std::vector<CResultPair> pairs;  // n entries
+  std::vector<ResultPair> pairs;   // n entries
   const char* keyBytes = nullptr;  // the L - 3 key bytes (kText: the texts with their delimiters)
   size_t keySize = 0;
-  std::vector<CResultKey> keys;  // n entries for kNumber and kText, none for kNone
+  std::vector<ResultKey> keys;  // n entries for kNumber and kText, none for kNone
 };
 
 // Reads one section at `cursor` and advances past it. False (cursor marked
@@ -87,6 +87,6 @@ struct CResultSectionView {
 // the key part exactly; for kNone the key part is skipped whole. A section
 // claiming more hits than its bytes could hold is rejected before any
 // allocation.
-bool readResultSection(CByteCursor& cursor, SortKeyKind kind, CResultSectionView& out);
+bool readResultSection(ByteCursor& cursor, SortKeyKind kind, ResultSectionView& out);
 
 #endif  // SEARCHRUN_SEARCH_RESULT_BLOCK_H

@@ -14,8 +14,8 @@
 
 class VelaOut;
 class velaSearch;
-class CPropertyFilterSource;
-class CFieldSearchFilter;
+class PropertyFilterSource;
+class FieldSearchFilter;
 
 // Size of a query text buffer, terminator included.
 constexpr int kQuerySize = 6144;
@@ -23,23 +23,23 @@ constexpr int kQuerySize = 6144;
 // Removes the org hits that the inc index supersedes (the incremental
 // id-list filter, kept with the assembly). Returns 0 when the hits were
 // filtered or the inc index lists none, or an error code that ends the job.
-class CIncListFilter {
+class IncListFilter {
  public:
   virtual int filterOrgHits(const std::string& incHome, uint32_t orgRecordCount, VelaOut& org) = 0;
 
  protected:
-  ~CIncListFilter() = default;
+  ~IncListFilter() = default;
 };
 
 // Arms the optional filters of one job before it runs (access rights,
 // search-by-field conditions, properties), as the layers that own them
 // decide.
-class CSearchJobFilters {
+class SearchJobFilters {
  public:
   virtual void arm(velaSearch& job) = 0;
 
  protected:
-  ~CSearchJobFilters() = default;
+  ~SearchJobFilters() = default;
 };
 
 // Consulted once the query has moved into its term file, with the index home
@@ -80,13 +80,13 @@ struct SearchRequest {
   // Where a "DB_" sort field's column comes from; unset: every key is 0.
   DbSortColumn dbSortColumn;
   // Filters implemented above this layer; null: not applied.
-  CIncListFilter* incList = nullptr;
-  CSearchJobFilters* jobFilters = nullptr;
+  IncListFilter* incList = nullptr;
+  SearchJobFilters* jobFilters = nullptr;
   // The property filters of property searches (vela_search.h).
-  CPropertyFilterSource* propertySource = nullptr;
+  PropertyFilterSource* propertySource = nullptr;
   // The field filter of the local jobs (vela_search.h); jobs run one after
   // another, so one filter serves them all.
-  CFieldSearchFilter* fieldFilter = nullptr;
+  FieldSearchFilter* fieldFilter = nullptr;
 };
 
 #endif  // SEARCHRUN_SEARCH_SEARCH_REQUEST_H

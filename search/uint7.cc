@@ -10,7 +10,7 @@ constexpr unsigned char kGroup = 0x7F;
 
 // Reads at most `maxBytes` bytes (0: no limit). A value whose last byte is
 // missing marks the cursor failed and reads as 0.
-uint32_t readValue(CByteCursor& cursor, size_t maxBytes) {
+uint32_t readValue(ByteCursor& cursor, size_t maxBytes) {
   uint32_t value = 0;
   for (size_t n = 0; cursor.pos < cursor.end && (maxBytes == 0 || n < maxBytes); ++n) {
     const unsigned char byte = *cursor.pos++;
@@ -39,10 +39,10 @@ void g_addUInt_7U(uint32_t value, std::string& out) {
   out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(cursor - bytes));
 }
 
-uint32_t g_getUInt_7U(CByteCursor& cursor) {
+uint32_t g_getUInt_7U(ByteCursor& cursor) {
   return readValue(cursor, 0);
 }
 
-uint32_t g_getUInt_7U_4(CByteCursor& cursor) {
+uint32_t g_getUInt_7U_4(ByteCursor& cursor) {
   return readValue(cursor, 4);
 }

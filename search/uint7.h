@@ -19,9 +19,9 @@ constexpr uint32_t kUInt7Max4 = 268435455;
 // A read position inside a byte range. Readers never move `pos` past `end`;
 // a read that would have to sets `failed`, which stays set, so a caller can
 // decode a run of values and check once at the end.
-struct CByteCursor {
-  CByteCursor(const unsigned char* begin, const unsigned char* stop) : pos(begin), end(stop) {}
-  CByteCursor(const void* data, size_t size)
+struct ByteCursor {
+  ByteCursor(const unsigned char* begin, const unsigned char* stop) : pos(begin), end(stop) {}
+  ByteCursor(const void* data, size_t size)
       : pos(static_cast<const unsigned char*>(data)), end(pos + size) {}
 
   size_t remaining() const { return static_cast<size_t>(end - pos); }
@@ -42,13 +42,13 @@ void g_addUInt_7U(uint32_t value, std::string& out);
 // carry no bits of a 32-bit result but are consumed. When the data ends
 // inside the value, the cursor is left at `end`, marked failed, and 0 is
 // returned.
-uint32_t g_getUInt_7U(CByteCursor& cursor);
+uint32_t g_getUInt_7U(ByteCursor& cursor);
 
 // Reads a value of at most 4 bytes (0 to kUInt7Max4): the same result as
 // g_getUInt_7U for every such value. A fourth byte that still has 0x80 set
 // makes the value malformed: the cursor stops after those 4 bytes, is marked
 // failed, and 0 is returned. Data that ends early is handled as in
 // g_getUInt_7U.
-uint32_t g_getUInt_7U_4(CByteCursor& cursor);
+uint32_t g_getUInt_7U_4(ByteCursor& cursor);
 
 #endif  // SEARCHRUN_SEARCH_UINT7_H

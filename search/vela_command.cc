@@ -217,7 +217,7 @@ std::string getVelaOptionForMultiQuery(const SearchRequest& options, const char*
   return buildVelaOption(options, term);
 }
 
-bool CVelaCommand::claimScratchName(const char* prefix, std::string& path) {
+bool VelaCommand::claimScratchName(const char* prefix, std::string& path) {
   if (!systemGetCGITmpFile(path, prefix)) {
     path.clear();
     return false;
@@ -226,14 +226,14 @@ bool CVelaCommand::claimScratchName(const char* prefix, std::string& path) {
   return true;
 }
 
-void CVelaCommand::removeScratchFiles() {
+void VelaCommand::removeScratchFiles() {
   for (const std::string& path : m_scratchFiles)
     unlink(path.c_str());
   m_scratchFiles.clear();
 }
 
-bool CVelaCommand::getVelaCommand(const char* owner, const char* index, const char* option,
-                                  std::string& command, std::string& resultPath) {
+bool VelaCommand::getVelaCommand(const char* owner, const char* index, const char* option,
+                                 std::string& command, std::string& resultPath) {
   command.clear();
   resultPath.clear();
   if (!claimScratchName("query", resultPath)) return false;
@@ -253,8 +253,8 @@ bool CVelaCommand::getVelaCommand(const char* owner, const char* index, const ch
   return true;
 }
 
-bool CVelaCommand::getDateRangeCommand(const char* owner, const char* index, std::string& command,
-                                       std::string& resultPath, int beginTime, int endTime) {
+bool VelaCommand::getDateRangeCommand(const char* owner, const char* index, std::string& command,
+                                      std::string& resultPath, int beginTime, int endTime) {
   command.clear();
   resultPath.clear();
   if (!claimScratchName("query", resultPath)) return false;
@@ -266,7 +266,7 @@ bool CVelaCommand::getDateRangeCommand(const char* owner, const char* index, std
   return true;
 }
 
-bool CVelaCommand::checkFieldRangeSearch(const char* option, std::string& low, std::string& high) {
+bool VelaCommand::checkFieldRangeSearch(const char* option, std::string& low, std::string& high) {
   std::string text;
   if (option == nullptr || !rangeText(option, text)) return false;
   size_t opens = 0;
@@ -283,9 +283,9 @@ bool CVelaCommand::checkFieldRangeSearch(const char* option, std::string& low, s
   return true;
 }
 
-bool CVelaCommand::getDigitRangeCommand(const char* owner, const char* index, std::string& command,
-                                        std::string& resultPath, const char* low, const char* high,
-                                        int digitField) {
+bool VelaCommand::getDigitRangeCommand(const char* owner, const char* index, std::string& command,
+                                       std::string& resultPath, const char* low, const char* high,
+                                       int digitField) {
   command.clear();
   resultPath.clear();
   // The bounds come from the query: only plain numbers go on a command line.
@@ -301,8 +301,8 @@ bool CVelaCommand::getDigitRangeCommand(const char* owner, const char* index, st
   return true;
 }
 
-bool CVelaCommand::getQueryTermFile(const char* option, std::string& rewritten,
-                                    std::string& termFile) {
+bool VelaCommand::getQueryTermFile(const char* option, std::string& rewritten,
+                                   std::string& termFile) {
   const std::string text = option ? option : "";
   rewritten = text;
   termFile.clear();
@@ -318,7 +318,7 @@ bool CVelaCommand::getQueryTermFile(const char* option, std::string& rewritten,
   return true;
 }
 
-bool CVelaCommand::expendWildCardQuery(const std::string& indexHome, const std::string& termFile) {
+bool VelaCommand::expendWildCardQuery(const std::string& indexHome, const std::string& termFile) {
   std::string term;
   {
     UniqueFile in(fopenRegular(termFile));

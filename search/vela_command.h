@@ -54,7 +54,7 @@ std::string getVelaOptionForMultiQuery(const SearchRequest& options, const char*
 
 // Builds the command lines of one search job. `m_fplog` is the job's run log
 // (may be null: nothing is logged).
-class CVelaCommand {
+class VelaCommand {
  public:
   // The engine command on index `index` of `owner` with the option string
   // `option` ("%s -H \"%s\" -binout -o \"%s\" %s": engine, index home, result

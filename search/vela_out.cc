@@ -51,7 +51,7 @@ int readWholeStream(FILE* fp, std::vector<unsigned char>& data) {
   return size < 0 && !std::ferror(fp) ? kBinoutNoHits : kBinoutUnreadable;
 }
 
-int parseTextHeader(CByteCursor& cursor, BinoutHeader& head) {
+int parseTextHeader(ByteCursor& cursor, BinoutHeader& head) {
   const void* lf = std::memchr(cursor.pos, '\n', cursor.remaining());
   if (lf == nullptr) return kBinoutUnreadable;
   const auto* lineEnd = static_cast<const unsigned char*>(lf);
@@ -63,7 +63,7 @@ int parseTextHeader(CByteCursor& cursor, BinoutHeader& head) {
   return kBinoutOk;
 }
 
-int parseBinaryHeader(CByteCursor& cursor, BinoutHeader& head) {
+int parseBinaryHeader(ByteCursor& cursor, BinoutHeader& head) {
   ++cursor.pos;  // the marker
   g_getUInt_7U(cursor);
   const uint32_t kind = g_getUInt_7U(cursor);
@@ -87,13 +87,13 @@ struct Binout {
 
   std::vector<unsigned char> data;
   BinoutHeader head;
-  CByteCursor cursor{nullptr, nullptr};
+  ByteCursor cursor{nullptr, nullptr};
 };
 
 int Binout::read(FILE* fp) {
   const int rc = readWholeStream(fp, data);
   if (rc != kBinoutOk) return rc;
-  cursor = CByteCursor(data.data(), data.size());
+  cursor = ByteCursor(data.data(), data.size());
   const int hc = data[0] == kBinaryHeaderMarker ? parseBinaryHeader(cursor, head)
                                                 : parseTextHeader(cursor, head);
   if (hc != kBinoutOk || !cursor.ok()) return kBinoutUnreadable;
@@ -121,7 +121,7 @@ struct Hit {
   uint32_t recid;
 };
 
-Hit readHit(CByteCursor& cursor) {
+Hit readHit(ByteCursor& cursor) {
   Hit hit;
   hit.score = g_getUInt_7U(cursor);
   hit.recid = g_getUInt_7U_4(cursor);
@@ -171,7 +171,7 @@ int parseVelaOutFromFile(FILE* fp, VelaOut** out) {
 }
 
 int parseSearchFileName(FILE* fp, unsigned long orgRecordCount, VelaOut** org, VelaOut** inc,
-                        CRecIdFilter& property) {
+                        RecIdFilter& property) {
   Binout file;
   const int rc = file.read(fp);
   if (rc != kBinoutOk) return rc;

@@ -66,14 +66,14 @@ using VelaOutPtr = std::unique_ptr<VelaOut, VelaOutDeleter>;
 int parseVelaOutFromFile(FILE* fp, VelaOut** out);
 
 // The property filter of a property search, seen from the reader.
-class CRecIdFilter {
+class RecIdFilter {
  public:
   // A negative value drops the engine record `recordId`; otherwise the value
   // is the record number to use for it.
   virtual long filterRecID(long recordId) = 0;
 
  protected:
-  ~CRecIdFilter() = default;
+  ~RecIdFilter() = default;
 };
 
 // Reads the binout file of a property search over the file-list index that
@@ -84,6 +84,6 @@ class CRecIdFilter {
 // set that stays empty is released and its out-parameter left unchanged.
 // Codes as parseVelaOutFromFile; on an error neither out-parameter changes.
 int parseSearchFileName(FILE* fp, unsigned long orgRecordCount, VelaOut** org, VelaOut** inc,
-                        CRecIdFilter& property);
+                        RecIdFilter& property);
 
 #endif  // SEARCHRUN_SEARCH_VELA_OUT_H

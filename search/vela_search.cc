@@ -23,7 +23,7 @@
 enum class SearchKind { kPlain, kField, kDigitRange, kProperty, kDateRange };
 
 // What a local search works from, fixed before the first command runs.
-struct CLocalSearchPlan {
+struct LocalSearchPlan {
   std::string owner, index;
   std::string incName, sbfName, incSbfName, fileListName;
   uint32_t orgCount = 0;
@@ -130,7 +130,7 @@ FILE* velaSearch::runCommand(const std::string& command, const std::string& resu
   return ExecuteCmd(command.c_str(), resultPath.c_str(), m_fplog);
 }
 
-int velaSearch::readFieldResult(FILE* fp, const CLocalSearchPlan& plan, const std::string& sbfName,
+int velaSearch::readFieldResult(FILE* fp, const LocalSearchPlan& plan, const std::string& sbfName,
                                 VelaOutPtr& out) {
   VelaOut* raw = nullptr;
   int rc = parseVelaOutFromFile(fp, &raw);
@@ -147,7 +147,7 @@ int velaSearch::readFieldResult(FILE* fp, const CLocalSearchPlan& plan, const st
   return rc;
 }
 
-int velaSearch::searchOrg(CLocalSearchPlan& plan) {
+int velaSearch::searchOrg(LocalSearchPlan& plan) {
   // A query the exclusion lists refused leaves no command: no hits.
   if (plan.orgCommand.empty()) return kBinoutOk;
   UniqueFile fp(runCommand(plan.orgCommand, plan.orgResult));
@@ -156,7 +156,7 @@ int velaSearch::searchOrg(CLocalSearchPlan& plan) {
   if (plan.kind == SearchKind::kField) {
     rc = readFieldResult(fp.get(), plan, plan.sbfName, m_org_velaout);
   } else if (plan.kind == SearchKind::kProperty) {
-    CRecIdFilter* property = m_propertySource->propertyFilterFor(m_fg_search_file_name);
+    RecIdFilter* property = m_propertySource->propertyFilterFor(m_fg_search_file_name);
     VelaOut* org = nullptr;
     VelaOut* inc = nullptr;
     rc = property ? parseSearchFileName(fp.get(), plan.orgCount, &org, &inc, *property)
@@ -173,7 +173,7 @@ int velaSearch::searchOrg(CLocalSearchPlan& plan) {
   return rc == kBinoutNoHits ? kBinoutOk : rc;
 }
 
-int velaSearch::filterOrgSet(const CLocalSearchPlan& plan) {
+int velaSearch::filterOrgSet(const LocalSearchPlan& plan) {
   if (!m_org_velaout) return kSearchOk;
   if (m_incListFilter) {
     const std::string incHome = systemGetIndexHome(plan.owner.c_str(), plan.incName.c_str());
@@ -184,7 +184,7 @@ int velaSearch::filterOrgSet(const CLocalSearchPlan& plan) {
   return kSearchOk;
 }
 
-int velaSearch::searchInc(CLocalSearchPlan& plan) {
+int velaSearch::searchInc(LocalSearchPlan& plan) {
   const char* owner = plan.owner.c_str();
   std::string command;
   std::string resultPath;
@@ -225,12 +225,12 @@ int velaSearch::searchInc(CLocalSearchPlan& plan) {
   return rc == kBinoutNoHits ? kBinoutOk : rc;
 }
 
-int velaSearch::buildResultBlock(const CLocalSearchPlan& plan) {
+int velaSearch::buildResultBlock(const LocalSearchPlan& plan) {
   if (m_fplog) {
     std::fprintf(m_fplog, "m_sortField = %s\n", m_sortField.c_str());
     std::fflush(m_fplog);
   }
-  CHitKeyRequest request;
+  HitKeyRequest request;
   request.sortField = m_sortField;
   request.beginFile = m_beginFile;
   request.endFile = m_endFile;
@@ -241,7 +241,7 @@ int velaSearch::buildResultBlock(const CLocalSearchPlan& plan) {
   if (startsWith(m_sortField, "DB_") && m_dbSortColumn)
     request.dbColumn = m_dbSortColumn(plan.owner, plan.index, m_sortField.substr(3));
 
-  CResultSection section;
+  ResultSection section;
   const struct {
     VelaOut* set;
     const std::string& name;
@@ -271,7 +271,7 @@ int velaSearch::LocalSearch() {
   // Scratch files of the job go once it has read them, whatever the outcome:
   // a busy site would fill its disk with them.
   struct ScratchCleanup {
-    CVelaCommand& job;
+    VelaCommand& job;
     ~ScratchCleanup() { job.removeScratchFiles(); }
   } cleanup{*this};
   m_org_velaout.reset();
@@ -279,7 +279,7 @@ int velaSearch::LocalSearch() {
   m_returnQuery.clear();
   m_numRec = 0;
 
-  CLocalSearchPlan plan;
+  LocalSearchPlan plan;
   plan.owner = m_owner.front();
   plan.index = m_idxName.front();
   plan.incName = incPartOf(plan.index);

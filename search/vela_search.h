@@ -43,15 +43,15 @@ constexpr int kModeDateRange = 8;
 // Filters of other subsystems that a job applies when they are armed (the
 // pointers are set by whoever builds the job; null means not armed). The job
 // does not own them.
-class CResultSetFilter {  // access rights of one side (org or inc)
+class ResultSetFilter {  // access rights of one side (org or inc)
  public:
   // Deselects the hits of `set` the user may not see.
   virtual void filterResultSet(VelaOut& set) = 0;
 
  protected:
-  ~CResultSetFilter() = default;
+  ~ResultSetFilter() = default;
 };
-class CFieldSearchFilter {  // search-by-field conditions
+class FieldSearchFilter {  // search-by-field conditions
  public:
   // Loads the field settings from `sbfHome` for the condition `sbfString`,
   // forgetting those of the field index before (the org and the inc field
@@ -63,21 +63,21 @@ class CFieldSearchFilter {  // search-by-field conditions
   virtual int filterFieldResult(const VelaOut& raw, VelaOut** out) = 0;
 
  protected:
-  ~CFieldSearchFilter() = default;
+  ~FieldSearchFilter() = default;
 };
-class CPropertyFilterSource {  // properties of a property search
+class PropertyFilterSource {  // properties of a property search
  public:
   // The record filter for property mode `mode` (1 to 7), set up and owned by
   // the source; null when the mode names no property (the search has no hits).
-  virtual CRecIdFilter* propertyFilterFor(int mode) = 0;
+  virtual RecIdFilter* propertyFilterFor(int mode) = 0;
 
  protected:
-  ~CPropertyFilterSource() = default;
+  ~PropertyFilterSource() = default;
 };
 
-struct CLocalSearchPlan;  // vela_search.cc
+struct LocalSearchPlan;  // vela_search.cc
 
-class velaSearch : public CVelaCommand {
+class velaSearch : public VelaCommand {
  public:
   // Movable (jobs may live in a std::vector), not copyable.
   velaSearch() = default;
@@ -141,7 +141,7 @@ class velaSearch : public CVelaCommand {
   // Job settings (initialize).
   std::string m_velaOption;
   enumLocalRemote m_fgLocalRemote = fgLocal;
-  // The run log is CVelaCommand::m_fplog (may be null).
+  // The run log is VelaCommand::m_fplog (may be null).
   std::string m_sortField;
   std::string m_beginFile = "*";
   std::string m_endFile = "*";
@@ -158,11 +158,11 @@ class velaSearch : public CVelaCommand {
   int m_numDb = 0;
 
   // Optional filters (see above and search_request.h); null = not armed.
-  CIncListFilter* m_incListFilter = nullptr;
-  CResultSetFilter* m_orgAclFilter = nullptr;
-  CResultSetFilter* m_incAclFilter = nullptr;
-  CFieldSearchFilter* m_fieldFilter = nullptr;
-  CPropertyFilterSource* m_propertySource = nullptr;
+  IncListFilter* m_incListFilter = nullptr;
+  ResultSetFilter* m_orgAclFilter = nullptr;
+  ResultSetFilter* m_incAclFilter = nullptr;
+  FieldSearchFilter* m_fieldFilter = nullptr;
+  PropertyFilterSource* m_propertySource = nullptr;
   // The column of a "DB_" sort field; unset: every such key is 0.
   DbSortColumn m_dbSortColumn;
 
@@ -184,12 +184,12 @@ class velaSearch : public CVelaCommand {
   void setReturnQuery(const char* matched);
   void logRemote(const char* what, int code) const;
   FILE* runCommand(const std::string& command, const std::string& resultPath);
-  int searchOrg(CLocalSearchPlan& plan);
-  int searchInc(CLocalSearchPlan& plan);
-  int readFieldResult(FILE* fp, const CLocalSearchPlan& plan, const std::string& sbfName,
+  int searchOrg(LocalSearchPlan& plan);
+  int searchInc(LocalSearchPlan& plan);
+  int readFieldResult(FILE* fp, const LocalSearchPlan& plan, const std::string& sbfName,
                       VelaOutPtr& out);
-  int filterOrgSet(const CLocalSearchPlan& plan);
-  int buildResultBlock(const CLocalSearchPlan& plan);
+  int filterOrgSet(const LocalSearchPlan& plan);
+  int buildResultBlock(const LocalSearchPlan& plan);
 };
 
 #endif  // SEARCHRUN_SEARCH_VELA_SEARCH_H

@@ -47,7 +47,7 @@ AccessIdentity identityOf(const RemoteViewRequest& r) {
 // The settings of a search request that the local search takes as they are:
 // texts only compared or used as keys, numbers. The engine option is
 // checked on its own.
-SearchRequest searchSettingsOf(const CRemoteSearchRequest& request) {
+SearchRequest searchSettingsOf(const RemoteSearchRequest& request) {
   SearchRequest search;
   search.sortField = request.sortField;
   search.beginFile = request.beginFile;
@@ -61,8 +61,8 @@ SearchRequest searchSettingsOf(const CRemoteSearchRequest& request) {
 
 // The request's indexes as this host knows them; false at the first that is
 // not one of its own.
-bool ownIndexesOf(const CRemoteSearchRequest& request, VelaSearchListVector& list) {
-  for (const CRemoteIndex& index : request.indexes) {
+bool ownIndexesOf(const RemoteSearchRequest& request, VelaSearchListVector& list) {
+  for (const RemoteIndex& index : request.indexes) {
     velaSearchList& entry = list.emplace_back();
     if (!findOwnIndex(index.owner, index.idxName, entry)) return false;
     // The type is the id file's: it decides which files are read.
@@ -178,7 +178,7 @@ std::string similarAnswer(const RemoteViewRequest& r) {
 }  // namespace
 
 std::string answerSearch(std::string_view bytes) {
-  CRemoteSearchRequest request;
+  RemoteSearchRequest request;
   if (!parseRemoteSearchRequest(bytes, request)) return refusalAnswer(kAgentBadRequest);
   const RunLimits limits = readRunLimits(kSearchOptionPath);
   SearchRequest search = searchSettingsOf(request);

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 struct CompanionBuild::Protection {
   AclKind kind = AclKind::kBuilder;
-  CAccessRules rules;
+  AccessRules rules;
   std::string text;    // the access file as read
   bool fresh = false;  // given to this run (not kept from before)
 };
@@ -30,7 +30,7 @@ constexpr const char* kSwitchOn = "1\n";
 
 // Reads and parses an access file; false with a message naming it and,
 // for a malformed one, the line.
-bool readAccessFile(const std::string& path, CAccessRules& rules, std::string& text,
+bool readAccessFile(const std::string& path, AccessRules& rules, std::string& text,
                     std::string& error) {
   if (!readRegularFile(path, text, kMaxAccessFileBytes + 1) || text.size() > kMaxAccessFileBytes) {
     error = "cannot read the access file " + path + " (a regular file of at most " +
@@ -45,7 +45,7 @@ bool readAccessFile(const std::string& path, CAccessRules& rules, std::string& t
 
 }  // namespace
 
-bool buildAclCompanionStaged(const std::string& staged, const CAclCoding& coding,
+bool buildAclCompanionStaged(const std::string& staged, const AclCoding& coding,
                              const std::vector<std::string>& sources, const std::string& stamp,
                              const std::string& rulesText, std::string& error) {
   try {
@@ -138,7 +138,7 @@ bool CompanionBuild::stageSide(const Protection& p, bool inc, const std::string&
   const std::string target = (inc ? incPartOf(m_home) : m_home) + aclCompanionSuffix(p.kind);
   const std::string dir = stagingFor(target);
   m_staged.push_back({dir, target});
-  const CAclCoding coding(p.rules, p.kind);
+  const AclCoding coding(p.rules, p.kind);
   return buildAclCompanionStaged(dir, coding, m_sources[inc], stamp, p.text, error);
 }
 

@@ -28,7 +28,7 @@ namespace vela {
 // `staged`: one record per entry of `sources` (the record's path below the
 // indexed folder; "" for a record without a document, which nobody reads),
 // the user table, `stamp` and a copy of the access file `rulesText`.
-bool buildAclCompanionStaged(const std::string& staged, const CAclCoding& coding,
+bool buildAclCompanionStaged(const std::string& staged, const AclCoding& coding,
                              const std::vector<std::string>& sources, const std::string& stamp,
                              const std::string& rulesText, std::string& error);
 

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   if (kind != "builder" && kind != "file") return usage("--access-kind is builder or file");
   // A malformed access file stops the run before anything is touched.
   std::string problem;
-  if (!accessFile.empty() && !CAccessRules().load(accessFile, problem)) {
+  if (!accessFile.empty() && !AccessRules().load(accessFile, problem)) {
     std::cerr << "index_builder: " << problem << "\n";
     return 1;
   }

@@ -21,8 +21,8 @@ const char kRules[] =
     "hr/*\t\t\tcarol\n"
     "*secret*\talice\n";
 
-CAccessRules parsed(const std::string& text) {
-  CAccessRules rules;
+AccessRules parsed(const std::string& text) {
+  AccessRules rules;
   std::string error;
   EXPECT_TRUE(rules.parse(text, error)) << error;
   return rules;
@@ -49,14 +49,14 @@ TEST(AccessRules, MalformedFilesNameTheLine) {
       {"", "no rule"},
   };
   for (const auto& c : cases) {
-    CAccessRules rules;
+    AccessRules rules;
     std::string error;
     EXPECT_FALSE(rules.parse(c.text, error)) << c.text;
     EXPECT_EQ(0u, error.find(c.error)) << c.text << " -> " << error;
     EXPECT_EQ(0u, rules.ruleCount());
   }
   // The zero byte case above is cut at the zero by c_str(): check it whole.
-  CAccessRules rules;
+  AccessRules rules;
   std::string error;
   EXPECT_FALSE(rules.parse(std::string("a\talice\nb\tbo\0b\n", 15), error));
   EXPECT_EQ("line 2: holds a zero byte", error);
@@ -65,7 +65,7 @@ TEST(AccessRules, MalformedFilesNameTheLine) {
 }
 
 TEST(AccessRules, FirstMatchingRuleDecides) {
-  const CAccessRules rules = parsed(kRules);
+  const AccessRules rules = parsed(kRules);
   EXPECT_EQ(4u, rules.ruleCount());
   const struct {
     const char* path;
@@ -90,10 +90,10 @@ TEST(AccessRules, FirstMatchingRuleDecides) {
 }
 
 TEST(AclRights, RecordWordsOfBothKinds) {
-  const CAccessRules rules = parsed(kRules);
+  const AccessRules rules = parsed(kRules);
   // Users alice 1, bob 2, carol 3; the builder's group staff 4.
-  const CAclCoding file(rules, AclKind::kFile);
-  const CAclCoding builder(rules, AclKind::kBuilder);
+  const AclCoding file(rules, AclKind::kFile);
+  const AclCoding builder(rules, AclKind::kBuilder);
   const struct {
     const char* path;
     const char* fileWords;
@@ -119,8 +119,8 @@ TEST(AclRights, RecordWordsOfBothKinds) {
 }
 
 TEST(AclRights, UserTablesAreTrustedWholeOrNotAtAll) {
-  const CAccessRules rules = parsed(kRules);
-  const AclUserTable table = CAclCoding(rules, AclKind::kBuilder).userTable();
+  const AccessRules rules = parsed(kRules);
+  const AclUserTable table = AclCoding(rules, AclKind::kBuilder).userTable();
   AclUserTable back;
   ASSERT_TRUE(parseAclUserTable(formatAclUserTable(table), AclKind::kBuilder, back));
   EXPECT_EQ(table, back);

@@ -30,7 +30,7 @@ struct Hits {
 
 // An engine whose companion searches find the ids listed for their search
 // text; its result files are the ids in decimal ("bad" for a broken file).
-class ScriptedEngine final : public CAclEngine {
+class ScriptedEngine final : public AclEngine {
  public:
   int runCommand(const std::string& command) override {
     commands.push_back(command);

@@ -107,7 +107,7 @@ std::string ids(const RecordList& list) {
 
 TEST(MultiFieldCombine, ClausesCombineInOrder) {
   using Op = ClauseOperator;
-  CMultiIndexHashTable table;
+  MultiIndexHashTable table;
   // a (and) | b (or) | c (not): (a + b) - c, ordered by score.
   RecordList list = merged({{{1, 10}, {2, 80}, {3, 30}}, {{4, 40}, {2, 99}}, {{3, 5}}});
   ASSERT_EQ(nullptr, combineClauseHits({Op::kAnd, Op::kOr, Op::kNot}, "score", table, list));
@@ -142,7 +142,7 @@ TEST(MultiFieldCombine, ClausesCombineInOrder) {
 }
 
 TEST(MultiFieldCombine, ATableWithoutMemoryEndsTheSearch) {
-  CMultiIndexHashTable table([](size_t) -> void* { return nullptr; });
+  MultiIndexHashTable table([](size_t) -> void* { return nullptr; });
   RecordList list = merged({{{1, 10}}, {{1, 5}}});
   EXPECT_STREQ(combineClauseHits({ClauseOperator::kAnd, ClauseOperator::kOr}, "score", table, list),
                kMsgMergeNoMemory);
@@ -154,7 +154,7 @@ TEST(MultiFieldCombine, ATableWithoutMemoryEndsTheSearch) {
 TEST(MultiFieldCombine, MatchesASetModelOnRandomClauses) {
   std::mt19937 rng(20240607);
   const uint32_t kLarge[] = {8388608, 8388609, 83886079, 83886080, 100000000};
-  CMultiIndexHashTable table;
+  MultiIndexHashTable table;
   for (int round = 0; round < 300; ++round) {
     const bool large = round % 10 == 0;
     const size_t n = 1 + rng() % 4;
@@ -198,7 +198,7 @@ TEST(MultiFieldCombine, MatchesASetModelOnRandomClauses) {
     std::set<uint32_t> seen;
     for (const Hits& section : sections)
       for (const auto& [id, score] : section)
-        if (!empty && model.count(id) && id <= CMultiIndexHashTable::kMaxRecId &&
+        if (!empty && model.count(id) && id <= MultiIndexHashTable::kMaxRecId &&
             seen.insert(id).second)
           expected.push_back({0, score, id, {}});
     std::stable_sort(

@@ -10,7 +10,7 @@
 
 namespace {
 
-using Table = CMultiIndexHashTable;
+using Table = MultiIndexHashTable;
 constexpr size_t kSegmentBytes = Table::kPlanes * Table::kBitmapBytes;
 
 int segmentsAllocated(const Table& t) {

@@ -21,7 +21,7 @@ TEST(PropertyFilter, ModesNameTheirPositions) {
   } cases[] = {{0, -1}, {1, 0}, {2, 1}, {4, 3}, {7, 6}, {8, -1}, {9, -1}, {-1, -1}};
   for (const auto& c : cases)
     EXPECT_EQ(c.position, search_property::getPropertyIDByDefault(c.mode)) << c.mode;
-  CPropertySource source;
+  PropertySource source;
   EXPECT_EQ(nullptr, source.propertyFilterFor(0));
   EXPECT_EQ(nullptr, source.propertyFilterFor(9));
 }
@@ -69,12 +69,12 @@ TEST(PropertyFilter, DocumentsBeyondTheSetAreNeverMarked) {
 }
 
 TEST(PropertyFilter, EachJobGetsAFreshFilter) {
-  CPropertySource source;
-  CRecIdFilter* first = source.propertyFilterFor(1);
+  PropertySource source;
+  RecIdFilter* first = source.propertyFilterFor(1);
   ASSERT_NE(nullptr, first);
   EXPECT_EQ(2, first->filterRecID(8));
   // The next job of the request starts without the documents kept before.
-  CRecIdFilter* second = source.propertyFilterFor(1);
+  RecIdFilter* second = source.propertyFilterFor(1);
   EXPECT_EQ(2, second->filterRecID(8));
   EXPECT_EQ(kPropertyOtherProperty, source.propertyFilterFor(5)->filterRecID(8));
 }
@@ -96,7 +96,7 @@ TEST(PropertyFilter, TitleHitsSplitIntoOrgAndIncDocuments) {
       binout({{50, 999 * 7 + 1}, {40, 1000 * 7 + 1}, {30, 999 * 7 + 2}, {20, 999 * 7 + 1}});
   FILE* fp = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
   ASSERT_NE(nullptr, fp);
-  CPropertySource source;
+  PropertySource source;
   VelaOut* org = nullptr;
   VelaOut* inc = nullptr;
   ASSERT_EQ(kBinoutOk, parseSearchFileName(fp, 1000, &org, &inc, *source.propertyFilterFor(1)));

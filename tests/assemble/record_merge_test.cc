@@ -93,7 +93,7 @@ TEST(RecordMergePlan, JobsFollowTheListAndBundleRemoteHosts) {
   EXPECT_EQ("L4 ", plan(5, false));
   EXPECT_EQ("", plan(3, true) + plan(7, false) + plan(-1, false));
   // The field filter goes to the local jobs only: a remote host filters its own.
-  struct NoFields final : CFieldSearchFilter {
+  struct NoFields final : FieldSearchFilter {
     bool loadFieldSettings(const std::string&, const std::string&) override { return false; }
     int filterFieldResult(const VelaOut&, VelaOut**) override { return 0; }
   } fields;
@@ -110,7 +110,7 @@ TEST(RecordMergePlan, JobsFollowTheListAndBundleRemoteHosts) {
 // The filters of other layers reach each job through the request, before it
 // runs; a failing job stops the rest and is named.
 TEST(RecordMergeRun, JobsAreArmedInOrderAndTheFirstFailureStops) {
-  struct Arm final : CSearchJobFilters {
+  struct Arm final : SearchJobFilters {
     void arm(velaSearch& job) override { armed += job.m_ipAddr + " "; }
     std::string armed;
   } arm;

@@ -20,7 +20,7 @@ constexpr int kHits = 1000000;
 // Ids dense in 0..1,999,999 (range 0) or spread over the whole table (1).
 std::vector<uint32_t> makeIds(int spread, unsigned seed) {
   std::mt19937 rng(seed);
-  const uint32_t top = spread ? CMultiIndexHashTable::kMaxRecId : 2 * kHits - 1;
+  const uint32_t top = spread ? MultiIndexHashTable::kMaxRecId : 2 * kHits - 1;
   std::vector<uint32_t> ids(kHits);
   for (uint32_t& id : ids)
     id = static_cast<uint32_t>(rng() % (uint64_t{top} + 1));
@@ -38,7 +38,7 @@ void BM_PresenceSetAndCheck(benchmark::State& state) {
   size_t found = 0;
   size_t bytes = 0;
   for (auto _ : state) {
-    CMultiIndexHashTable table;
+    MultiIndexHashTable table;
     for (uint32_t id : ids)
       table.setRecID(0, id);
     for (uint32_t id : ids)
@@ -70,7 +70,7 @@ void BM_Combine(benchmark::State& state) {
         list.recMap.push_back(
             {static_cast<uint32_t>(s), static_cast<uint32_t>(k % 997), sections[s][k], {}});
     }
-    CMultiIndexHashTable table;
+    MultiIndexHashTable table;
     state.ResumeTiming();
     if (combineClauseHits({ClauseOperator::kAnd, op, op}, "score", table, list) != nullptr) {
       state.SkipWithError("combination failed");

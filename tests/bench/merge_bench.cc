@@ -33,7 +33,7 @@ std::vector<std::string> makeBlocks(const char* field, bool presorted) {
   std::vector<std::string> blocks;
   char key[128];
   for (int d = 0; d < kIndexes; ++d) {
-    CResultSection section;
+    ResultSection section;
     for (int k = 0; k < kHitsPerIndex; ++k) {
       const uint32_t n = keyNumber(presorted, static_cast<uint32_t>(d * kHitsPerIndex + k), rng);
       section.addPair(rng() % 1000, static_cast<uint32_t>(k + 1));

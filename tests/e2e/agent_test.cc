@@ -94,14 +94,14 @@ Exchange exchange(uint16_t port, const std::string& request, double seconds = 60
 
 // The code of a RETURN_CODE answer; 0 for any other answer.
 int refusalCode(const std::string& answer) {
-  CRemoteSearchAnswer parsed;
+  RemoteSearchAnswer parsed;
   const int code = parseRemoteSearchAnswer(answer, parsed);
   return answer.rfind(kReturnCodeWord, 0) == 0 ? code : 0;
 }
 
 std::string searchRequest(const std::vector<std::string>& indexes, const std::string& sort,
                           uint16_t port, const std::string& owner = "alice") {
-  CRemoteSearchRequest r;
+  RemoteSearchRequest r;
   SearchRequest options;
   options.sortField = sort;
   r.velaOption = buildVelaOption(options, "apple");
@@ -211,7 +211,7 @@ class AgentTest : public ::testing::Test {
 TEST_F(AgentTest, ASearchAnswersWithTheBlockOfTheSameSearchHere) {
   const Exchange x = ask(searchRequest({"base", "other"}, "date", port_));
   ASSERT_TRUE(x.closed);
-  CRemoteSearchAnswer remote;
+  RemoteSearchAnswer remote;
   ASSERT_EQ(parseRemoteSearchAnswer(x.answer, remote), 0) << x.answer;
   EXPECT_EQ(remote.hits, 3);
 
@@ -237,7 +237,7 @@ TEST_F(AgentTest, ASearchAnswersWithTheBlockOfTheSameSearchHere) {
 
 // A search by field sent to the agent is filtered there, by its field index.
 TEST_F(AgentTest, ASearchByFieldIsFilteredByTheAgent) {
-  CRemoteSearchRequest r;
+  RemoteSearchRequest r;
   SearchRequest options;
   options.sortField = r.sortField = "none";
   r.velaOption = buildVelaOption(options, "red");
@@ -249,11 +249,11 @@ TEST_F(AgentTest, ASearchByFieldIsFilteredByTheAgent) {
   std::string bytes;
   ASSERT_TRUE(buildRemoteSearchRequest(r, bytes));
   const Exchange x = ask(bytes);
-  CRemoteSearchAnswer remote;
+  RemoteSearchAnswer remote;
   ASSERT_EQ(parseRemoteSearchAnswer(x.answer, remote), 0) << x.answer;
   EXPECT_EQ(remote.hits, 2);
-  CByteCursor cursor(remote.block.data(), remote.block.size());
-  CResultSectionView section;
+  ByteCursor cursor(remote.block.data(), remote.block.size());
+  ResultSectionView section;
   for (uint32_t row : {1u, 2u}) {
     ASSERT_TRUE(readResultSection(cursor, SortKeyKind::kNumber, section));
     ASSERT_EQ(section.n, 1u);
@@ -618,7 +618,7 @@ TEST_F(AgentTest, TwoHundredClientsAtOnceWithGarbageAmongThem) {
           break;
         }
         case 1: {
-          CRemoteSearchAnswer answer;
+          RemoteSearchAnswer answer;
           if (parseRemoteSearchAnswer(talk(fd, search, 60).answer, answer) != 0 || answer.hits != 2)
             ++wrong;
           return;

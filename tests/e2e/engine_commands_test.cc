@@ -73,9 +73,9 @@ Ids selected(const VelaOutPtr& set, bool sort = false) {
 VelaOutPtr search(const std::string& index, const std::string& query) {
   gQuery = query;
   std::string command, resultPath;
-  CVelaCommand().getVelaCommand(kOwner, index.c_str(),
-                                buildVelaOption(gRequest, gQuery.c_str()).c_str(), command,
-                                resultPath);
+  VelaCommand().getVelaCommand(kOwner, index.c_str(),
+                               buildVelaOption(gRequest, gQuery.c_str()).c_str(), command,
+                               resultPath);
   EXPECT_FALSE(command.empty()) << query;
   return execute(command, resultPath);
 }
@@ -256,7 +256,7 @@ TEST_P(EngineCommands, WildcardExpansionRewritesTheTermFile) {
       {"h?und*", true, "(hound | hounds)", {2}},          {"zz*", true, "zz*", {}},
       {"app* orchard", false, "app* orchard", {3, 4}},  // the engine expands it
   };
-  CVelaCommand builder;
+  VelaCommand builder;
   const std::string home = systemGetIndexHome(kOwner, "base");
   for (const auto& c : cases) {
     gQuery = c.query;
@@ -280,7 +280,7 @@ TEST_P(EngineCommands, DateRangeIsInclusiveAndZeroMeansOpen) {
                {kT + 3 * kDay, kT + kDay, {}}};
   for (const auto& c : cases) {
     std::string command, resultPath;
-    CVelaCommand().getDateRangeCommand(kOwner, "base", command, resultPath, c.begin, c.end);
+    VelaCommand().getDateRangeCommand(kOwner, "base", command, resultPath, c.begin, c.end);
     EXPECT_EQ(selected(execute(command, resultPath)), c.ids) << c.begin << " " << c.end;
   }
 }
@@ -292,11 +292,11 @@ TEST_P(EngineCommands, NumericRangeOverTheDatabaseIndex) {
       {"[-5] [8]", {2, 5}}, {"[-8]", {2, 5}},  // no low bound
       {"[11-]", {4}},                          // no high bound
       {"[100-200]", {}}};
-  CVelaCommand builder;
+  VelaCommand builder;
   std::string low, high, command, resultPath;
   for (const auto& [query, expected] : cases) {
     ASSERT_TRUE(
-        CVelaCommand::checkFieldRangeSearch(buildVelaOption(gRequest, query).c_str(), low, high))
+        VelaCommand::checkFieldRangeSearch(buildVelaOption(gRequest, query).c_str(), low, high))
         << query;
     ASSERT_TRUE(builder.getDigitRangeCommand(kOwner, "db1", command, resultPath, low.c_str(),
                                              high.c_str(), 2));
@@ -307,7 +307,7 @@ TEST_P(EngineCommands, NumericRangeOverTheDatabaseIndex) {
     EXPECT_FALSE(builder.getDigitRangeCommand(kOwner, "db1", command, resultPath, "1", "2", field));
   EXPECT_EQ(command, "");
   // A bound that would close its quote could name another filter index.
-  ASSERT_TRUE(CVelaCommand::checkFieldRangeSearch(
+  ASSERT_TRUE(VelaCommand::checkFieldRangeSearch(
       buildVelaOption(gRequest, "[0-99\" -I \"x]").c_str(), low, high));
   EXPECT_FALSE(builder.getDigitRangeCommand(kOwner, "db1", command, resultPath, low.c_str(),
                                             high.c_str(), 2));

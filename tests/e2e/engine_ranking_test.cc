@@ -279,7 +279,7 @@ class EngineRanking : public ::testing::Test {
       home += "_inc";
       recid -= orgCount;
     }
-    CTextList names;
+    TextListReader names;
     return names.load(home, kFileNameList) == kListOk ? std::string(names.text(recid)) : "?";
   }
 

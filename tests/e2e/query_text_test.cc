@@ -106,7 +106,7 @@ class Site {
     ASSERT_TRUE(file.ReadOutputFile(path.c_str()));
     a.keyword = file.GetQueryKeyword();
     a.term = file.GetQueryTerm();
-    CTextList names;
+    TextListReader names;
     ASSERT_EQ(kListOk, names.load(home_, kFileNameList));
     for (int i = 0; i < file.GetMatchCount(); ++i) {
       const std::string line = file.GetRecordData(i);

@@ -40,11 +40,11 @@ const std::vector<std::vector<RemoteHit>> kRemoteHits = {{{950, 3}, {10, 7}}, {{
 
 // The result block for the indexes of `request`, keys as its sort field
 // wants them.
-std::string blockFor(const CRemoteSearchRequest& request) {
+std::string blockFor(const RemoteSearchRequest& request) {
   const SortKeyKind kind = sortKeyKindOf(request.sortField.c_str());
   std::string block;
   for (size_t i = 0; i < request.indexes.size(); ++i) {
-    CResultSection section;
+    ResultSection section;
     for (const RemoteHit& h : i < kRemoteHits.size() ? kRemoteHits[i] : std::vector<RemoteHit>{}) {
       section.addPair(h.score, h.recid);
       if (kind == SortKeyKind::kNumber) section.addNumberKey(h.score);
@@ -59,7 +59,7 @@ std::string blockFor(const CRemoteSearchRequest& request) {
 // search with `searchAnswer` (given the parsed request and the connection).
 class StandInAgent {
  public:
-  using SearchAnswer = std::function<void(const CRemoteSearchRequest&, int fd)>;
+  using SearchAnswer = std::function<void(const RemoteSearchRequest&, int fd)>;
   StandInAgent(const char* address, SearchAnswer answer, int maxConnections = 0)
       : address_(address), answer_(std::move(answer)) {
     server_ = std::make_unique<LoopbackServer>(
@@ -82,8 +82,8 @@ class StandInAgent {
     return "at " + address_ + " port " + std::to_string(server_->port()) + ": " + what;
   }
   // The search requests it took, read back.
-  std::vector<CRemoteSearchRequest> searches() const {
-    std::vector<CRemoteSearchRequest> out(1);
+  std::vector<RemoteSearchRequest> searches() const {
+    std::vector<RemoteSearchRequest> out(1);
     for (const std::string& bytes : server_->requests())
       if (parseRemoteSearchRequest(bytes, out.back())) out.emplace_back();
     out.pop_back();
@@ -92,10 +92,10 @@ class StandInAgent {
   const LoopbackServer& server() const { return *server_; }
 
   // The answer of an agent that searched well.
-  static void good(const CRemoteSearchRequest& r, int fd) {
+  static void good(const RemoteSearchRequest& r, int fd) {
     LoopbackServer::sendAll(fd, goodAnswer(r));
   }
-  static std::string goodAnswer(const CRemoteSearchRequest& r) {
+  static std::string goodAnswer(const RemoteSearchRequest& r) {
     std::string bytes;
     buildRemoteSearchAnswer("apple", 3, blockFor(r), bytes);
     return bytes;
@@ -115,7 +115,7 @@ class StandInAgent {
       LoopbackServer::sendAll(fd, info);
       return;
     }
-    CRemoteSearchRequest search;
+    RemoteSearchRequest search;
     if (parseRemoteSearchRequest(request, search)) answer_(search, fd);
   }
 
@@ -216,7 +216,7 @@ TEST_F(RemoteSearchTest, RemoteHitsAreMergedWithLocalOnes) {
   ASSERT_EQ(0, r.exitStatus) << r.out << r.err;
 
   // One search for both indexes of the host, described as its agent said.
-  const std::vector<CRemoteSearchRequest> searches = agent.searches();
+  const std::vector<RemoteSearchRequest> searches = agent.searches();
   ASSERT_EQ(1u, searches.size());
   ASSERT_EQ(2u, searches[0].indexes.size());
   EXPECT_EQ("bob R1 bob R2", searches[0].indexes[0].owner + " " + searches[0].indexes[0].idxName +
@@ -266,16 +266,16 @@ TEST_F(RemoteSearchTest, AgentFailuresFailTheRequest) {
   } cases[] = {
       // Down after describing its index: the search finds no listener.
       {"down", StandInAgent::good, 1, "agent not reached or no whole answer in time (1015)"},
-      {"garbage", [](const CRemoteSearchRequest&, int fd) { LoopbackServer::sendAll(fd, "junk"); },
+      {"garbage", [](const RemoteSearchRequest&, int fd) { LoopbackServer::sendAll(fd, "junk"); },
        0, "answer unreadable (1006)"},
       {"half",
-       [](const CRemoteSearchRequest& r, int fd) {
+       [](const RemoteSearchRequest& r, int fd) {
          const std::string bytes = StandInAgent::goodAnswer(r);
          LoopbackServer::sendAll(fd, bytes.substr(0, bytes.size() / 2));
        },
        0, "result block does not match the indexes and hits (1006)"},
       {"refusal",
-       [](const CRemoteSearchRequest&, int fd) {
+       [](const RemoteSearchRequest&, int fd) {
          std::string bytes;
          buildReturnCodeAnswer(1017, bytes);
          LoopbackServer::sendAll(fd, bytes);
@@ -293,7 +293,7 @@ TEST_F(RemoteSearchTest, AgentFailuresFailTheRequest) {
 TEST_F(RemoteSearchTest, AHungAgentEndsWithinTheExchangeTimeOut) {
   std::unique_ptr<StandInAgent> agent;
   agent = std::make_unique<StandInAgent>(
-      "127.0.0.7", [&](const CRemoteSearchRequest&, int fd) { agent->server().waitForClose(fd); });
+      "127.0.0.7", [&](const RemoteSearchRequest&, int fd) { agent->server().waitForClose(fd); });
   const auto start = std::chrono::steady_clock::now();
   const RunResult r = search("&index_id=" + agent->uid("R1"));
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -311,7 +311,7 @@ TEST_F(RemoteSearchTest, AHungAgentEndsWithinTheExchangeTimeOut) {
 // peer's speed moves the figure.
 TEST_F(RemoteSearchTest, AFloodCostsWhatItsHeaderAllows) {
   const auto flood = [](const std::string& head) {
-    return [head](const CRemoteSearchRequest&, int fd) {
+    return [head](const RemoteSearchRequest&, int fd) {
       if (!LoopbackServer::sendAll(fd, head)) return;
       // 100 MiB, one MiB at a time, until the reader hangs up.
       const std::string chunk(1 << 20, 'x');
@@ -319,7 +319,7 @@ TEST_F(RemoteSearchTest, AFloodCostsWhatItsHeaderAllows) {
       }
     };
   };
-  const auto refusal = [](const CRemoteSearchRequest&, int fd) {
+  const auto refusal = [](const RemoteSearchRequest&, int fd) {
     std::string bytes;
     buildReturnCodeAnswer(1017, bytes);
     LoopbackServer::sendAll(fd, bytes);

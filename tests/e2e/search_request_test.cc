@@ -160,7 +160,7 @@ class SearchRequestTest : public ::testing::Test {
       home += "_inc";
       recid -= orgCount;
     }
-    CTextList names;
+    TextListReader names;
     if (names.load(home, kFileNameList) != kListOk) return "?";
     return fs::path(std::string(names.text(recid))).filename().string();
   }

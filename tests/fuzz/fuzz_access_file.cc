@@ -9,14 +9,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  CAccessRules rules;
+  AccessRules rules;
   std::string error;
   if (!rules.parse(bytes, error)) {
     fuzzscratch::check(!error.empty() && rules.ruleCount() == 0);
     return 0;
   }
   for (const AclKind kind : {AclKind::kFile, AclKind::kBuilder}) {
-    const CAclCoding coding(rules, kind);
+    const AclCoding coding(rules, kind);
     for (const char* path : {"a", "pub/x.txt", "hr/a/b", ""})
       coding.recordText(path);
     AclUserTable back;

@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = fuzzscratch::write("acl_result", data, size);
-  CAclEngineRunner engine;
+  AclEngineRunner engine;
   NTFSSearchResult filter(&engine);
   filter.setSearchResult(3);
   filter.setSearchResult(700001);

@@ -20,7 +20,7 @@ bool holdsDelimiter(std::string_view text) {
 }
 
 void searchAnswer(std::string_view bytes) {
-  CRemoteSearchAnswer answer;
+  RemoteSearchAnswer answer;
   const int rc = parseRemoteSearchAnswer(bytes, answer);
   if (rc != 0) {
     check(rc > 0 && answer.block.empty());
@@ -30,7 +30,7 @@ void searchAnswer(std::string_view bytes) {
   check(answer.block.size() <= bytes.size());
   std::string again;
   buildRemoteSearchAnswer(answer.matched, answer.hits, answer.block, again);
-  CRemoteSearchAnswer back;
+  RemoteSearchAnswer back;
   check(parseRemoteSearchAnswer(again, back) == 0);
   check(back.hits == answer.hits && back.block == answer.block);
   if (!holdsDelimiter(answer.matched)) check(back.matched == answer.matched);

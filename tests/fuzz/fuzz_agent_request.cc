@@ -13,10 +13,10 @@ using fuzzscratch::check;
 
 namespace {
 
-bool sameIndexes(const CRemoteSearchRequest& a, const CRemoteSearchRequest& b) {
+bool sameIndexes(const RemoteSearchRequest& a, const RemoteSearchRequest& b) {
   if (a.indexes.size() != b.indexes.size()) return false;
   for (size_t i = 0; i < a.indexes.size(); ++i) {
-    const CRemoteIndex &x = a.indexes[i], &y = b.indexes[i];
+    const RemoteIndex &x = a.indexes[i], &y = b.indexes[i];
     if (x.owner != y.owner || x.idxName != y.idxName || x.sbfString != y.sbfString ||
         x.dbType != y.dbType)
       return false;
@@ -25,12 +25,12 @@ bool sameIndexes(const CRemoteSearchRequest& a, const CRemoteSearchRequest& b) {
 }
 
 void searchRequest(std::string_view bytes) {
-  CRemoteSearchRequest request;
+  RemoteSearchRequest request;
   if (!parseRemoteSearchRequest(bytes, request)) return;
   check(!request.indexes.empty() && request.indexes.size() <= kRemoteMaxIndexes);
   std::string again;
   check(buildRemoteSearchRequest(request, again));
-  CRemoteSearchRequest back;
+  RemoteSearchRequest back;
   check(parseRemoteSearchRequest(again, back));
   check(back.velaOption == request.velaOption && back.searchMode == request.searchMode &&
         back.sortField == request.sortField && back.beginFile == request.beginFile &&

@@ -8,7 +8,7 @@
 #include "search/vela_out.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
-struct EveryThirdDropped : CRecIdFilter {
+struct EveryThirdDropped : RecIdFilter {
   long filterRecID(long recordId) override { return recordId % 3 == 0 ? -2 : recordId; }
 };
 

@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint32_t> ids = {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu};
   for (uint32_t r = 0; r <= records; ++r)
     ids.push_back(r);
-  CTextList names;
-  CNumberList times;
-  CDbFieldTexts cells;
+  TextListReader names;
+  NumberListReader times;
+  DbFieldTexts cells;
   const bool namesOk = names.load(dir, kFileNameList) == kListOk;
   const bool timesOk = times.load(dir, kTimeList) == kListOk;
   const bool cellsOk = cells.load(dir) == kListOk;

@@ -11,15 +11,15 @@ using fuzzscratch::check;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* begin = reinterpret_cast<const char*>(data);
   for (SortKeyKind kind : {SortKeyKind::kNone, SortKeyKind::kNumber, SortKeyKind::kText}) {
-    CByteCursor cursor(data, size);
-    CResultSectionView view;
+    ByteCursor cursor(data, size);
+    ResultSectionView view;
     while (cursor.remaining() > 0 && readResultSection(cursor, kind, view)) {
       check(view.pairs.size() == view.n);
       check(kind == SortKeyKind::kNone ? view.keys.empty() : view.keys.size() == view.n);
       check(view.keyBytes >= begin && view.keyBytes + view.keySize <= begin + size);
-      CResultSection section;
+      ResultSection section;
       for (size_t i = 0; i < view.n; ++i) {
-        const CResultKey& key = view.keys.empty() ? CResultKey{} : view.keys[i];
+        const ResultKey& key = view.keys.empty() ? ResultKey{} : view.keys[i];
         check(
             kind != SortKeyKind::kText ||
             (key.text >= view.keyBytes && key.text + key.textSize <= view.keyBytes + view.keySize));
@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Written again, it reads back to the same pairs.
       std::string block;
       appendResultSection(section, block);
-      CByteCursor again(block.data(), block.size());
-      CResultSectionView back;
+      ByteCursor again(block.data(), block.size());
+      ResultSectionView back;
       check(readResultSection(again, kind, back) && again.remaining() == 0 && back.n == view.n);
       for (size_t i = 0; i < view.n; ++i)
         check(back.pairs[i].score == view.pairs[i].score &&

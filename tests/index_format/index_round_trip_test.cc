@@ -107,8 +107,8 @@ TEST_F(IndexRoundTrip, InfoLinesAndCountsReadBack) {
 TEST_F(IndexRoundTrip, TheSearchListsReadBack) {
   for (bool inc : {false, true}) {
     const std::string& dir = inc ? inc_ : org_;
-    CTextList names, owners;
-    CNumberList times, sizes;
+    TextListReader names, owners;
+    NumberListReader times, sizes;
     ASSERT_EQ(names.load(dir, kFileNameList), kListOk);
     ASSERT_EQ(owners.load(dir, kOwnerList), kListOk);
     ASSERT_EQ(times.load(dir, kTimeList), kListOk);

@@ -55,19 +55,19 @@ void expectRecords(const VelaOutPtr& out, const std::vector<Hit>& hits) {
 
 TEST(UInt7Coder, HostileBytes) {
   for (const std::string& cut : {std::string(), std::string("\x80"), std::string("\xFF\xFF")}) {
-    CByteCursor any(cut.data(), cut.size()), four(cut.data(), cut.size());
+    ByteCursor any(cut.data(), cut.size()), four(cut.data(), cut.size());
     EXPECT_EQ(g_getUInt_7U(any), 0u);
     g_getUInt_7U_4(four);
     EXPECT_TRUE(!any.ok() && any.pos == any.end && !four.ok() && four.pos == four.end);
   }
   const std::string longer = coded(kUInt7Max4 + 1) + coded(9);
-  CByteCursor four(longer.data(), longer.size());
+  ByteCursor four(longer.data(), longer.size());
   EXPECT_EQ(g_getUInt_7U_4(four), 0u);
   EXPECT_FALSE(four.ok());
   EXPECT_EQ(four.remaining(), 2u);  // stopped after four bytes
   // Groups past the fifth carry no bits but are consumed.
   const std::string seven = "\x81\x80\x80\x80\x80\x7F\x05";
-  CByteCursor any(seven.data(), seven.size());
+  ByteCursor any(seven.data(), seven.size());
   EXPECT_EQ(g_getUInt_7U(any), 1u);
   EXPECT_EQ(g_getUInt_7U(any), 5u);
   EXPECT_TRUE(any.ok());

@@ -33,17 +33,17 @@ class HitKeysTest : public ::testing::Test {
   }
 
   // The section for the three hits; its count must be the count left selected.
-  CResultSection collect(const char* sortField, uint32_t offset = 0) {
+  ResultSection collect(const char* sortField, uint32_t offset = 0) {
     request_.sortField = sortField;
     VelaOutPtr set = makeSet(hits_);
-    CResultSection section;
+    ResultSection section;
     EXPECT_EQ(collectHitKeys(*set, dir_.path(), offset, request_, section, nullptr), 0);
     EXPECT_EQ(section.n, static_cast<uint32_t>(set->m_output_count));
     return section;
   }
 
   testutil::TempDir dir_;
-  CHitKeyRequest request_;
+  HitKeyRequest request_;
   std::vector<Hit> hits_{{10, 1}, {20, 2}, {0, 3}};
 };
 
@@ -53,7 +53,7 @@ TEST_F(HitKeysTest, KeysOfEachSortField) {
       {"none", numberKeys({10, 20, 0})},       {"filename", textKeys({"a.txt", "b.pdf", "c.txt"})},
       {"owner", textKeys({"ann", "bob", ""})}, {"title", ""}};
   for (const auto& [field, keys] : cases) {
-    const CResultSection section = collect(field);
+    const ResultSection section = collect(field);
     EXPECT_EQ(section.pairs, pairBytes(hits_)) << field;
     EXPECT_EQ(section.keys, keys) << field;
   }
@@ -99,7 +99,7 @@ TEST_F(HitKeysTest, MissingListsGiveEmptyKeysAndNoFiltering) {
                                                        {"date", numberKeys({0, 0, 0})},
                                                        {"size", numberKeys({5, 0, 7})}};
   for (const auto& [field, keys] : cases) {
-    const CResultSection section = collect(field);
+    const ResultSection section = collect(field);
     EXPECT_EQ(section.pairs, pairBytes(hits_)) << field;
     EXPECT_EQ(section.keys, keys) << field;
   }
@@ -116,7 +116,7 @@ class IndexListTest : public ::testing::Test {
 };
 
 TEST_F(IndexListTest, TextListLoadCodesAndBrokenOffsets) {
-  CTextList names;
+  TextListReader names;
   const std::string index = std::string(kFileNameList) + "_index";
   EXPECT_EQ(names.load(dir_.path(), kFileNameList), kListMissing);
   write(kFileNameList, "");
@@ -135,7 +135,7 @@ TEST_F(IndexListTest, TextListLoadCodesAndBrokenOffsets) {
 }
 
 TEST_F(IndexListTest, NumberList) {
-  CNumberList times;
+  NumberListReader times;
   EXPECT_EQ(times.load(dir_.path(), kTimeList), kListMissing);
   write(kTimeList, "\x01\x02\x03");
   EXPECT_EQ(times.load(dir_.path(), kTimeList), kListEmpty);
@@ -148,7 +148,7 @@ TEST_F(IndexListTest, NumberList) {
 }
 
 TEST_F(IndexListTest, DbFieldCells) {
-  CDbFieldTexts cells;
+  DbFieldTexts cells;
   EXPECT_EQ(cells.load(dir_.path()), kListMissing);
   write("db_field.info", u32s({2}));
   EXPECT_EQ(cells.load(dir_.path()), kListEmpty);

@@ -49,7 +49,7 @@ exit 0
 
 // Stands in for the superseded-record filter: deselects the org records it
 // is told, or fails with the code it is told; notes how it was called.
-class FakeIncListFilter final : public CIncListFilter {
+class FakeIncListFilter final : public IncListFilter {
  public:
   int filterOrgHits(const std::string& incHome, uint32_t orgRecordCount, VelaOut& org) override {
     calls += incHome + " " + std::to_string(orgRecordCount) + ";";
@@ -71,7 +71,7 @@ class FakeIncListFilter final : public CIncListFilter {
 
 // Stands in for the field filter: notes where each setting is loaded from
 // and keeps every hit, its record taken for row record + 1000.
-class FakeFieldFilter final : public CFieldSearchFilter {
+class FakeFieldFilter final : public FieldSearchFilter {
  public:
   bool loadFieldSettings(const std::string& sbfHome, const std::string& sbfString) override {
     calls += sbfHome + " " + sbfString + ";";

@@ -14,8 +14,8 @@ namespace {
 const std::string F("\x12\x13\x14"), E("\x15\x16\x17"), OP("\x04\x05\x06"), END("\x18\x19\x1A"),
     PAR("\x07\x08\x09");
 
-CRemoteSearchRequest sampleRequest() {
-  CRemoteSearchRequest r;
+RemoteSearchRequest sampleRequest() {
+  RemoteSearchRequest r;
   r.velaOption = "-q \"tax\" -n 10";
   r.searchMode = 5;
   r.sortField = "date";
@@ -32,7 +32,7 @@ CRemoteSearchRequest sampleRequest() {
 }
 
 TEST(RemoteSearchRequest, BytesAndRoundTrip) {
-  const CRemoteSearchRequest r = sampleRequest();
+  const RemoteSearchRequest r = sampleRequest();
   std::string bytes;
   ASSERT_TRUE(buildRemoteSearchRequest(r, bytes));
   EXPECT_EQ(bytes, "agent_vela_search" + OP + "-q \"tax\" -n 10" + F + "5" + F + "date" + F + "a" +
@@ -41,7 +41,7 @@ TEST(RemoteSearchRequest, BytesAndRoundTrip) {
                        "N" + F + "5" + F + "12" + F + F + "db" + E + F + "IDX3" + F + F + E + END);
   // Read back, every field (an F-framed search-by-field string included)
   // builds the same bytes again.
-  CRemoteSearchRequest back;
+  RemoteSearchRequest back;
   ASSERT_TRUE(parseRemoteSearchRequest(bytes, back));
   ASSERT_EQ(back.indexes.size(), 3u);
   EXPECT_EQ(back.indexes[1].sbfString, r.indexes[1].sbfString);
@@ -52,32 +52,32 @@ TEST(RemoteSearchRequest, BytesAndRoundTrip) {
 }
 
 TEST(RemoteSearchRequest, TextsThatWouldBeMisreadAreRefused) {
-  const std::function<void(CRemoteSearchRequest&)> spoil[] = {
-      [](CRemoteSearchRequest& r) { r.velaOption += F; },
-      [](CRemoteSearchRequest& r) { r.sortField += E; },
-      [](CRemoteSearchRequest& r) { r.beginFile += END; },
-      [](CRemoteSearchRequest& r) { r.endFile += OP; },
-      [](CRemoteSearchRequest& r) { r.host += PAR; },
-      [](CRemoteSearchRequest& r) { r.port = F; },
-      [](CRemoteSearchRequest& r) { r.indexes[0].owner = "a" + F + "b"; },
-      [](CRemoteSearchRequest& r) { r.indexes[1].idxName += F; },
-      [](CRemoteSearchRequest& r) { r.indexes[1].idxName.clear(); },
-      [](CRemoteSearchRequest& r) { r.indexes[2].dbType = F; },
-      [](CRemoteSearchRequest& r) { r.indexes[1].sbfString += E; },
-      [](CRemoteSearchRequest& r) { r.indexes.clear(); },
-      [](CRemoteSearchRequest& r) { r.indexes.resize(kRemoteMaxIndexes + 1, r.indexes[0]); },
+  const std::function<void(RemoteSearchRequest&)> spoil[] = {
+      [](RemoteSearchRequest& r) { r.velaOption += F; },
+      [](RemoteSearchRequest& r) { r.sortField += E; },
+      [](RemoteSearchRequest& r) { r.beginFile += END; },
+      [](RemoteSearchRequest& r) { r.endFile += OP; },
+      [](RemoteSearchRequest& r) { r.host += PAR; },
+      [](RemoteSearchRequest& r) { r.port = F; },
+      [](RemoteSearchRequest& r) { r.indexes[0].owner = "a" + F + "b"; },
+      [](RemoteSearchRequest& r) { r.indexes[1].idxName += F; },
+      [](RemoteSearchRequest& r) { r.indexes[1].idxName.clear(); },
+      [](RemoteSearchRequest& r) { r.indexes[2].dbType = F; },
+      [](RemoteSearchRequest& r) { r.indexes[1].sbfString += E; },
+      [](RemoteSearchRequest& r) { r.indexes.clear(); },
+      [](RemoteSearchRequest& r) { r.indexes.resize(kRemoteMaxIndexes + 1, r.indexes[0]); },
   };
   for (size_t i = 0; i < std::size(spoil); ++i) {
-    CRemoteSearchRequest r = sampleRequest();
+    RemoteSearchRequest r = sampleRequest();
     spoil[i](r);
     std::string bytes = "stale";
     EXPECT_FALSE(buildRemoteSearchRequest(r, bytes)) << i;
     EXPECT_EQ(bytes, "") << i;
   }
-  CRemoteSearchRequest most = sampleRequest();
+  RemoteSearchRequest most = sampleRequest();
   most.indexes.resize(kRemoteMaxIndexes, most.indexes[0]);
   std::string bytes;
-  CRemoteSearchRequest back;
+  RemoteSearchRequest back;
   ASSERT_TRUE(buildRemoteSearchRequest(most, bytes));
   EXPECT_TRUE(parseRemoteSearchRequest(bytes, back));
   EXPECT_EQ(back.indexes.size(), kRemoteMaxIndexes);
@@ -89,7 +89,7 @@ TEST(RemoteSearchRequest, MalformedRequestsAreRefused) {
   const std::string head = "agent_vela_search" + OP + "o" + F + "0" + F + "s" + F + "*" + F + "*" +
                            F + "0" + F + "0" + F + "h" + F + "1" + E;
   const std::string group = "u" + F + "I" + F + " " + F + "t" + E;
-  CRemoteSearchRequest back;
+  RemoteSearchRequest back;
   ASSERT_TRUE(parseRemoteSearchRequest(head + group + END, back));
   std::string hundredAndOne = head;
   for (size_t i = 0; i <= kRemoteMaxIndexes; ++i)
@@ -125,7 +125,7 @@ TEST(RemoteSearchAnswer, SuccessKeepsTheBinaryBlockWhole) {
   std::string bytes;
   buildRemoteSearchAnswer("tax", 1, block, bytes);
   EXPECT_EQ(bytes, "tax" + F + "1" + E + block);
-  CRemoteSearchAnswer a;
+  RemoteSearchAnswer a;
   ASSERT_EQ(parseRemoteSearchAnswer(bytes, a), 0);
   EXPECT_EQ(a.matched, "tax");
   EXPECT_EQ(a.hits, 1);
@@ -167,7 +167,7 @@ TEST(RemoteSearchAnswer, RefusalsAndBrokenAnswers) {
       {"q" + F + "0" + E, 0},
   };
   for (const Case& c : cases) {
-    CRemoteSearchAnswer a;
+    RemoteSearchAnswer a;
     EXPECT_EQ(parseRemoteSearchAnswer(c.bytes, a), c.result) << c.bytes;
   }
 }

@@ -64,7 +64,7 @@ TEST_F(RemoteSearchTest, OneRequestForAllIndexesAndTheBlockKeptWhole) {
   EXPECT_EQ(job_.m_velaResult, kBlock);
 
   ASSERT_EQ(agent_.requests().size(), 1u);
-  CRemoteSearchRequest sent;
+  RemoteSearchRequest sent;
   ASSERT_TRUE(parseRemoteSearchRequest(agent_.requests()[0], sent));
   EXPECT_EQ(sent.velaOption, option_);
   EXPECT_EQ(sent.sortField, "date");

@@ -14,19 +14,19 @@ namespace {
 using namespace searchtest;
 
 TEST(ResultBlock, ZeroValuesAreZeroBytesAndSectionsFollowEachOther) {
-  CResultSection section;
+  ResultSection section;
   section.addPair(0, 1);
   section.addNumberKey(0);
   section.addPair(300, 2);
   section.addNumberKey(300);
   std::string block;
   appendResultSection(section, block);
-  appendResultSection(CResultSection(), block);
+  appendResultSection(ResultSection(), block);
   EXPECT_EQ(block, "2" + FD + std::string("\0\x01\xAC\x02\x02", 5) + FD + "6" + FD +
                        std::string("\0\xAC\x02", 3) + END + "0" + FD + FD + "3" + FD + END);
 
-  CByteCursor cursor(block.data(), block.size());
-  CResultSectionView view;
+  ByteCursor cursor(block.data(), block.size());
+  ResultSectionView view;
   ASSERT_TRUE(readResultSection(cursor, SortKeyKind::kNumber, view));
   ASSERT_EQ(view.n, 2u);
   EXPECT_EQ(view.pairs[0].score, 0u);
@@ -42,7 +42,7 @@ TEST(ResultBlock, ZeroValuesAreZeroBytesAndSectionsFollowEachOther) {
 TEST(ResultBlock, TextKeysAreCutAndNeverSplit) {
   const std::string texts[] = {"a.txt", "", std::string("x\0y", 3), std::string(5000, 'n'),
                                "a" + VD + "b"};
-  CResultSection section;
+  ResultSection section;
   for (const std::string& text : texts) {
     section.addPair(1, 1);
     section.addTextKey(text);
@@ -55,8 +55,8 @@ TEST(ResultBlock, TextKeysAreCutAndNeverSplit) {
 
   std::string block;
   appendResultSection(section, block);
-  CByteCursor cursor(block.data(), block.size()), again = cursor;
-  CResultSectionView view;
+  ByteCursor cursor(block.data(), block.size()), again = cursor;
+  ResultSectionView view;
   ASSERT_TRUE(readResultSection(cursor, SortKeyKind::kText, view));
   ASSERT_EQ(view.keys.size(), 5u);
   EXPECT_EQ(std::string(view.keys[2].text, view.keys[2].textSize), texts[2]);
@@ -89,8 +89,8 @@ TEST(ResultBlock, ReaderRejects) {
   };
   int row = 0;
   for (const auto& [kind, block] : cases) {
-    CResultSectionView view;
-    CByteCursor cursor(block.data(), block.size());
+    ResultSectionView view;
+    ByteCursor cursor(block.data(), block.size());
     EXPECT_FALSE(readResultSection(cursor, kind, view)) << "row " << row++;
     EXPECT_FALSE(cursor.ok());
   }

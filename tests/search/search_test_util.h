@@ -144,7 +144,7 @@ class CommandTest : public searchtest::InstallTest {
   }
 
   const std::string home_ = home("news"), tmp_ = root_.sub("search-cgi/tmp/");
-  CVelaCommand builder_;
+  VelaCommand builder_;
 };
 
 }  // namespace searchtest

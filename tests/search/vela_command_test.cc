@@ -96,11 +96,11 @@ TEST(FieldRange, Table) {
   // clang-format on
   for (const auto& [query, expected] : cases) {
     std::string low, high, option = " -B0 -bm \"-s\" " + query + " ";
-    const bool found = CVelaCommand::checkFieldRangeSearch(option.c_str(), low, high);
+    const bool found = VelaCommand::checkFieldRangeSearch(option.c_str(), low, high);
     EXPECT_EQ(found ? low + " " + high : "none", expected ? expected : "none") << query;
   }
   std::string low, high;  // the first quote opens the text
-  EXPECT_FALSE(CVelaCommand::checkFieldRangeSearch("'[10-20]' ", low, high));
+  EXPECT_FALSE(VelaCommand::checkFieldRangeSearch("'[10-20]' ", low, high));
 }
 
 using searchtest::CommandTest;

@@ -81,10 +81,10 @@ TEST(EngineProperties, FileListIndexHoldsSevenRecordsPerDocument) {
 
 TEST(EngineProperties, AclCompanionNamesTheReadersOfEachRecord) {
   testutil::TempDir dir;
-  CAccessRules rules;
+  AccessRules rules;
   std::string error;
   ASSERT_TRUE(rules.parse("@g\tbob\npub/*\t*\nhr/*\t@g,carol\n", error)) << error;
-  const CAclCoding coding(rules, AclKind::kBuilder);
+  const AclCoding coding(rules, AclKind::kBuilder);
   ASSERT_TRUE(vela::buildAclCompanionStaged(dir.sub("acl"), coding, {"hr/a", "", "pub/b", "x"},
                                             "stamp1", "rules", error))
       << error;
