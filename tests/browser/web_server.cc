@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "system/secure_file.h"
+#include "tests/process_run.h"
 
 namespace browser {
 
@@ -191,105 +192,21 @@ std::optional<HttpResponse> responseFromCgi(std::string_view output) {
 CgiRun runCgiProgram(const std::string& program, const std::string& cwd,
                      const std::vector<std::string>& env, const std::string& input, int limitMs,
                      size_t maxOutput, const std::vector<std::string>& args) {
+  testutil::ProcessSpec spec;
+  spec.path = program;
+  spec.args = args;
+  spec.env = env;
+  spec.cwd = cwd;
+  spec.input = input;
+  spec.limitMs = limitMs;
+  spec.maxOutput = maxOutput;
+  spec.ownGroup = true;
+  testutil::ProcessResult ran = testutil::runProcess(spec);
   CgiRun run;
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0) return run;
-  if (pipe2(out, O_CLOEXEC) != 0) {
-    close(in[0]);
-    close(in[1]);
-    return run;
-  }
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    for (int fd : {in[0], in[1], out[0], out[1]})
-      close(fd);
-    return run;
-  }
-  // Everything the child needs is made before the fork: between fork and
-  // exec only async-signal-safe calls are allowed.
-  std::vector<std::string> envCopy = env;
-  std::vector<char*> envp;
-  for (std::string& s : envCopy)
-    envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argStrings = {program};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argStrings)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    if (dup2(in[0], 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0 || chdir(cwd.c_str()) != 0)
-      _exit(126);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  if (pid < 0) {
-    for (int fd : {in[1], out[0], err[0]})
-      close(fd);
-    return run;
-  }
-  setpgid(pid, pid);  // either side may come first
-
-  int inFd = in[1], outFd = out[0], errFd = err[0];
-  fcntl(inFd, F_SETFL, O_NONBLOCK);
-  size_t written = 0;
-  if (input.empty()) {
-    close(inFd);
-    inFd = -1;
-  }
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-  bool killed = false;
-  char buf[65536];
-  while (outFd >= 0 || errFd >= 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || run.out.size() + run.err.size() > maxOutput) {
-      kill(-pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    pollfd fds[3];
-    int n = 0, iOut = -1, iErr = -1, iIn = -1;
-    if (outFd >= 0) fds[iOut = n++] = {outFd, POLLIN, 0};
-    if (errFd >= 0) fds[iErr = n++] = {errFd, POLLIN, 0};
-    if (inFd >= 0) fds[iIn = n++] = {inFd, POLLOUT, 0};
-    if (poll(fds, static_cast<nfds_t>(n), static_cast<int>(left)) < 0 && errno != EINTR) break;
-    auto drain = [&](int idx, int& fd, std::string& sink) {
-      if (idx < 0 || !(fds[idx].revents & (POLLIN | POLLHUP | POLLERR))) return;
-      const ssize_t got = read(fd, buf, sizeof buf);
-      if (got > 0) {
-        sink.append(buf, static_cast<size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
-        close(fd);
-        fd = -1;
-      }
-    };
-    drain(iOut, outFd, run.out);
-    drain(iErr, errFd, run.err);
-    if (iIn >= 0 && (fds[iIn].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t put = write(inFd, input.data() + written, input.size() - written);
-      if (put > 0) written += static_cast<size_t>(put);
-      // A program that reads no more of its input is no failure.
-      if ((put < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
-        close(inFd);
-        inFd = -1;
-      }
-    }
-  }
-  for (int fd : {inFd, outFd, errFd}) {
-    if (fd >= 0) close(fd);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  run.finished = !killed && WIFEXITED(status);
-  run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.finished = ran.finished;
+  run.exitStatus = ran.exitStatus;
+  run.out = std::move(ran.out);
+  run.err = std::move(ran.err);
   return run;
 }
 

@@ -16,104 +16,27 @@
 #include <iostream>
 #include <sstream>
 
+#include "tests/process_run.h"
+
 namespace e2e {
-
-namespace {
-
-// Reads both pipes and feeds the input without risking a deadlock when the
-// child writes more than a pipe holds before reading its input.
-void pump(int inFd, const std::string& input, int outFd, int errFd, RunResult& r) {
-  size_t written = 0;
-  if (input.empty() && inFd >= 0) {
-    close(inFd);
-    inFd = -1;
-  }
-  char buf[65536];
-  while (outFd >= 0 || errFd >= 0) {
-    pollfd fds[3];
-    int n = 0;
-    int iOut = -1, iErr = -1, iIn = -1;
-    if (outFd >= 0) fds[iOut = n++] = {outFd, POLLIN, 0};
-    if (errFd >= 0) fds[iErr = n++] = {errFd, POLLIN, 0};
-    if (inFd >= 0) fds[iIn = n++] = {inFd, POLLOUT, 0};
-    if (poll(fds, n, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    auto drain = [&](int idx, int& fd, std::string& sink) {
-      if (idx < 0 || !(fds[idx].revents & (POLLIN | POLLHUP | POLLERR))) return;
-      ssize_t got = read(fd, buf, sizeof buf);
-      if (got > 0) {
-        sink.append(buf, static_cast<size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
-        close(fd);
-        fd = -1;
-      }
-    };
-    drain(iOut, outFd, r.out);
-    drain(iErr, errFd, r.err);
-    if (iIn >= 0 && (fds[iIn].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t put = write(inFd, input.data() + written, input.size() - written);
-      if (put > 0) written += static_cast<size_t>(put);
-      if (put < 0 || written == input.size()) {
-        close(inFd);
-        inFd = -1;
-      }
-    }
-  }
-  if (inFd >= 0) close(inFd);
-}
-
-}  // namespace
 
 RunResult runProgram(const std::string& path, const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env, const std::string& cwd,
                      const std::string& input) {
-  RunResult r;
-  int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return r;
-  signal(SIGPIPE, SIG_IGN);
-
-  std::vector<std::string> envStrings;
+  testutil::ProcessSpec spec;
+  spec.path = path;
+  spec.args = args;
   for (const auto& [k, v] : env)
-    envStrings.push_back(k + "=" + v);
-  if (!env.count("PATH")) envStrings.push_back("PATH=/usr/bin:/bin");
-  std::vector<char*> envp;
-  for (auto& s : envStrings)
-    envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argStrings{path};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& s : argStrings)
-    argv.push_back(s.data());
-  argv.push_back(nullptr);
-
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
-      close(fd);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execve(path.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  pump(in[1], input, out[0], err[0], r);
-  int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  r.maxRssKb = usage.ru_maxrss;
-  if (WIFEXITED(status)) {
-    r.exitStatus = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    r.exitStatus = 128 + WTERMSIG(status);
-  }
+    spec.env.push_back(k + "=" + v);
+  if (!env.count("PATH")) spec.env.push_back("PATH=/usr/bin:/bin");
+  spec.cwd = cwd;
+  spec.input = input;
+  testutil::ProcessResult run = testutil::runProcess(spec);
+  RunResult r;
+  r.exitStatus = run.exitStatus;
+  r.out = std::move(run.out);
+  r.err = std::move(run.err);
+  r.maxRssKb = run.maxRssKb;
   return r;
 }
 

@@ -29,6 +29,7 @@
 
 #include "companions/engine/request_wire.h"
 #include "tests/e2e/e2e_util.h"
+#include "tests/process_run.h"
 
 namespace enginetest {
 
@@ -92,32 +93,20 @@ inline int waitWithin(pid_t pid, double seconds) {
   }
 }
 
-// Runs a program to its end or its deadline; exit status (or kTimedOut) and
-// its standard error.
+// Runs a program to its end or its deadline (environment: PATH only, no
+// input); exit status (or kTimedOut) and its standard error.
 inline e2e::RunResult runWithin(double seconds, const std::string& path,
                                 const std::vector<std::string>& args, const std::string& cwd) {
+  testutil::ProcessSpec spec;
+  spec.path = path;
+  spec.args = args;
+  spec.env = {"PATH=/usr/bin:/bin"};
+  spec.cwd = cwd;
+  spec.limitMs = static_cast<int>(seconds * 1000);
+  testutil::ProcessResult ran = testutil::runProcess(spec);
   e2e::RunResult r;
-  int err[2];
-  if (pipe2(err, O_CLOEXEC) != 0) return r;
-  const pid_t pid = startProgram(path, args, cwd, -1, err[1]);
-  close(err[1]);
-  fcntl(err[0], F_SETFL, O_NONBLOCK);
-  r.exitStatus = kTimedOut;
-  timespec start, now;
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  for (bool open = true; open;) {
-    pollfd p{err[0], POLLIN, 0};
-    poll(&p, 1, 20);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(err[0], buf, sizeof buf)) > 0)
-      r.err.append(buf, static_cast<size_t>(n));
-    open = n != 0;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (now.tv_sec - start.tv_sec + (now.tv_nsec - start.tv_nsec) / 1e9 > seconds) break;
-  }
-  close(err[0]);
-  r.exitStatus = waitWithin(pid, 0.1);
+  r.exitStatus = ran.killed ? kTimedOut : ran.exitStatus;
+  r.err = std::move(ran.err);
   return r;
 }
 
