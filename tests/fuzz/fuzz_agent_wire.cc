@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "companions/agent/agent_wire.cc"
-#include "companions/renderer/html_entities.cc"
-#include "companions/renderer/local_files.cc"
-#include "companions/renderer/record_lookup.cc"
-#include "companions/renderer/remote_records.cc"
-#include "companions/renderer/render_text.cc"
+#include "companions/doctext/html_entities.cc"
+#include "companions/doctext/render_text.cc"
+#include "companions/records/local_files.cc"
+#include "companions/records/record_lookup.cc"
+#include "companions/records/remote_records.cc"
 #include "search/vela_command.h"
 #include "system/delimiters.h"
 #include "tests/fuzz/fuzz_scratch.h"

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "cgi/cgi_string_parser.h"
-#include "companions/renderer/html_entities.cc"
-#include "companions/renderer/local_files.cc"
-#include "companions/renderer/record_lookup.cc"
+#include "companions/doctext/html_entities.cc"
+#include "companions/doctext/render_text.cc"
+#include "companions/records/local_files.cc"
+#include "companions/records/record_lookup.cc"
 #include "companions/renderer/render_request.cc"
-#include "companions/renderer/render_text.cc"
 #include "tests/fuzz/fuzz_scratch.h"
 
 using fuzzscratch::check;

@@ -4,9 +4,9 @@
 /// (the renderer's sources are compiled here, as in fuzz_renderer_args.cc).
 
 #include "cgi/cgi_string_parser.h"
-#include "companions/renderer/html_entities.cc"
+#include "companions/doctext/html_entities.cc"
+#include "companions/doctext/render_text.cc"
 #include "companions/renderer/render_request.cc"
-#include "companions/renderer/render_text.cc"
 #include "tests/fuzz/fuzz_scratch.h"
 
 using fuzzscratch::check;

@@ -7,9 +7,9 @@
 /// The renderer is a companion program, which fuzz builds leave out; these
 /// parts depend on the libraries only, so their sources are compiled here.
 
-#include "companions/renderer/html_entities.cc"
-#include "companions/renderer/render_text.cc"
-#include "companions/renderer/snippet.cc"
+#include "companions/doctext/html_entities.cc"
+#include "companions/doctext/render_text.cc"
+#include "companions/doctext/snippet.cc"
 #include "tests/fuzz/fuzz_scratch.h"
 
 using fuzzscratch::check;
