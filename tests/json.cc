@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "companions/doctext/render_text.h"
+
 namespace testjson {
 
 namespace {
@@ -14,24 +16,6 @@ namespace {
 const Json kNull;
 const Json::Array kNoItems;
 const Json::Object kNoMembers;
-
-void appendUtf8(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 class Reader {
  public:
@@ -235,7 +219,7 @@ class Reader {
             cp = 0xFFFD;
             if (lone_ == Json::LoneSurrogates::kRefused) return std::nullopt;
           }
-          appendUtf8(cp, out);
+          render::appendUtf8(cp, out);
           break;
         }
         default:
