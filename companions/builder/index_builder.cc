@@ -333,6 +333,17 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
   return companions.install(error) ? 0 : 1;
 }
 
+namespace {
+
+// The stored text of record r as a rebuild carries it over; a damaged one is
+// left behind, and the renderer shows that record's first line instead.
+std::string_view storedStream(StoredTextReader& texts, uint32_t r, std::string& stream) {
+  return texts.read(r, stream, kMaxDocumentBytes) == StoredTextStatus::kFound ? stream
+                                                                              : std::string_view();
+}
+
+}  // namespace
+
 int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& error) {
   std::string owner, home;
   auto lock = lockExisting(id, owner, home, error);
@@ -348,9 +359,11 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     IndexWriter writer(org);
     Progress progress(ctx.progress, "rebuilding", orgDb.get_doccount());
     std::vector<StoredRecord> records = readStoredRecords(orgDb);
+    StoredTextReader orgTexts(home);
+    std::string stream;
     for (uint32_t r = 1; r <= records.size(); ++r, progress.step())
       if (!superseded.count(r) && !records[r - 1].source.empty()) {
-        writer.addCopy(records[r - 1], orgDb.get_document(r));
+        writer.addCopy(records[r - 1], orgDb.get_document(r), storedStream(orgTexts, r, stream));
         companions.carryRecord(false, r, records[r - 1]);
       }
     // The inc documents follow the org ones in the file-list index.
@@ -358,9 +371,10 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     if (fs::exists(incHome(home) + "/" + kEngineDbDir)) {
       Xapian::Database incDb = openIndexDb(incHome(home));
       records = readStoredRecords(incDb);
+      StoredTextReader incTexts(incHome(home));
       for (uint32_t r = 1; r <= records.size(); ++r)
         if (!records[r - 1].source.empty()) {
-          writer.addCopy(records[r - 1], incDb.get_document(r));
+          writer.addCopy(records[r - 1], incDb.get_document(r), storedStream(incTexts, r, stream));
           companions.carryRecord(false, orgDocs + r, records[r - 1]);
         }
     }
