@@ -152,9 +152,23 @@ std::string makeIndexDir(const std::string& dir) {
 IndexWriter::IndexWriter(const std::string& dir)
     : dir_(dir), db_(makeIndexDir(dir), Xapian::DB_CREATE | Xapian::DB_BACKEND_GLASS) {}
 
+namespace {
+
+// The head of a kept text that a view shows, cut between characters.
+std::string_view keptHead(std::string_view utf8) {
+  if (utf8.size() <= render::kMaxStoredTextBytes) return utf8;
+  size_t end = render::kMaxStoredTextBytes;
+  while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+    --end;
+  return utf8.substr(0, end);
+}
+
+}  // namespace
+
 uint32_t IndexWriter::add(const StoredRecord& rec, const RecordText& text) {
-  return addCopy(rec, indexDocument(text),
-                 text.stored.empty() ? std::string() : render::compressStoredText(text.stored));
+  return addCopy(
+      rec, indexDocument(text),
+      text.stored.empty() ? std::string() : render::compressStoredText(keptHead(text.stored)));
 }
 
 uint32_t IndexWriter::addCopy(const StoredRecord& rec, const Xapian::Document& terms,

@@ -11,6 +11,12 @@
 
 namespace render {
 
+// The most text the builder keeps of a document: what a view shows of it
+// (the index holds all its words).
+constexpr size_t kMaxStoredTextBytes = 1024 * 1024;
+// The longest stream a reader takes: the kept text, incompressible.
+constexpr size_t kMaxStoredStreamBytes = kMaxStoredTextBytes + kMaxStoredTextBytes / 64 + 64;
+
 // One zlib stream of `text`.
 std::string compressStoredText(std::string_view text);
 

@@ -76,6 +76,20 @@ TEST_F(StoredTexts, EachRecordReadsBackItsOwnText) {
   EXPECT_EQ(storedText(reader, 0), "(damaged)");
 }
 
+TEST_F(StoredTexts, OnlyTheHeadAViewShowsIsKeptAndNeverHalfACharacter) {
+  // "é" is two bytes; the limit falls between them.
+  const std::string text = std::string(render::kMaxStoredTextBytes - 1, 'a') + "\xC3\xA9tail";
+  {
+    IndexWriter writer(dir_.sub("long"));
+    writer.add({}, textOf("long", text));
+    std::string error;
+    ASSERT_TRUE(writer.finish(error)) << error;
+  }
+  StoredTextReader reader(dir_.sub("long"));
+  EXPECT_EQ(storedText(reader, 1, render::kMaxStoredStreamBytes),
+            std::string(render::kMaxStoredTextBytes - 1, 'a'));
+}
+
 TEST_F(StoredTexts, AnIndexWithoutTextsWritesNoFilesAndReadsAsNone) {
   {
     IndexWriter writer(dir_.sub("bare"));
