@@ -26,8 +26,10 @@
 #include "companions/builder/index_writer.h"
 #include "companions/builder/source_tree.h"
 #include "companions/engine/engine_query.h"
+#include "companions/extract/extract_client.h"
 #include "system/address.h"
 #include "system/clock.h"
+#include "system/fsutil.h"
 #include "system/index_format.h"
 #include "system/index_id.h"
 #include "system/layout.h"
@@ -97,6 +99,42 @@ std::string baseName(const std::string& rel) {
   return slash == std::string::npos ? rel : rel.substr(slash + 1);
 }
 
+// The document reader installed beside this program, "" when there is none
+// (a document it would read is then skipped as before).
+const std::string& documentReader() {
+  static const std::string path = [] {
+    const std::string root = installationOfProgram();
+    const std::string candidate = root.empty() ? "" : root + "/binind/doc_extract";
+    return !candidate.empty() && access(candidate.c_str(), X_OK) == 0 ? candidate : "";
+  }();
+  return path;
+}
+
+// PDF, office, mail and compressed documents: read by doc_extract in a
+// bounded child, since a hostile document may crash or stall its reader.
+// False (with the reason told) when it cannot be read.
+bool readWithExtractor(const BuildContext& ctx, const SourceFile& f, const std::string& base,
+                       const std::string& bytes, RecordText& text, HtmlMeta& meta) {
+  const extract::ExtractResult got =
+      extract::extractBytes(documentReader(), base, bytes, extract::ExtractLimits());
+  if (!got.ok) {
+    tell("skipped " + encodeRecordedPath(f.rel) + ": " + got.reason);
+    return false;
+  }
+  text.doc.title = decodeDocument(got.doc.title, ctx.cp, false);
+  text.doc.body = decodeDocument(got.doc.text, ctx.cp, false);
+  // Its properties as the builder takes them from an HTML document's meta
+  // fields.
+  const std::pair<const char*, const std::string*> fields[] = {{"author", &got.doc.author},
+                                                               {"subject", &got.doc.subject},
+                                                               {"keywords", &got.doc.keywords},
+                                                               {"description", &got.doc.comment},
+                                                               {"company", &got.doc.company}};
+  for (const auto& [name, value] : fields)
+    if (!value->empty()) meta.emplace_back(name, decodeDocument(*value, ctx.cp, false));
+  return true;
+}
+
 // Reads and extracts one document; false when it is not indexed.
 bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceFile& f,
                   const std::string& owner, StoredRecord& rec, RecordText& text,
@@ -108,12 +146,18 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   }
   const std::string base = baseName(f.rel);
   DocKind kind = classifyDocument(base, bytes);
-  if (kind == DocKind::kSkip) return false;
-  std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
-  text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
+  HtmlMeta meta;
+  if (kind == DocKind::kSkip) {
+    if (documentReader().empty() || !extract::extractorReads(base)) return false;
+    if (!readWithExtractor(ctx, f, base, bytes, text, meta)) return false;
+  } else {
+    std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
+    text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
+    if (kind == DocKind::kHtml) meta = htmlMetaFields(utf8);
+  }
   text.name = nameAsUtf8(ctx, base);
   text.digest = contentDigest(bytes);
-  properties = documentProperties(text, kind == DocKind::kHtml ? htmlMetaFields(utf8) : HtmlMeta());
+  properties = documentProperties(text, meta);
   rec.source = f.rel;
   // Names are recorded as the bytes they have on disk: in the file-name list
   // (length-delimited) as they are, so that the renderer finds the very file.
