@@ -16,7 +16,11 @@ namespace extract {
 
 struct ExtractLimits {
   int cpuSeconds = 30;
-  size_t memoryBytes = size_t{1} << 30;  // address space; 0: none (sanitizer builds)
+#ifdef SR_EXTRACT_NO_ADDRESS_LIMIT
+  size_t memoryBytes = 0;  // the sanitizers reserve more address space than any sane limit
+#else
+  size_t memoryBytes = size_t{1} << 30;  // address space; 0: none
+#endif
   int wallMs = 60000;
   size_t maxRecordBytes = size_t{64} << 20;
 };

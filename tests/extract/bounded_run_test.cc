@@ -46,14 +46,12 @@ TEST(BoundedRun, EachBoundEndsTheChild) {
   EXPECT_EQ(spin.how, How::kSignalled);
   EXPECT_TRUE(spin.signal == SIGXCPU || spin.signal == SIGKILL) << spin.signal;
 
-#ifndef SR_NO_ADDRESS_LIMIT
   RunBounds memory;
   memory.addressBytes = size_t{256} << 20;
   const RunOutcome greedy = python("x = bytearray(1 << 30)", memory);
   EXPECT_EQ(greedy.how, How::kExited);
   EXPECT_NE(greedy.exitCode, 0);
   EXPECT_NE(greedy.err.find("MemoryError"), std::string::npos) << greedy.err;
-#endif
 }
 
 // A child that leaves a grandchild holding its output open must not keep the
