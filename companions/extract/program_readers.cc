@@ -50,6 +50,16 @@ std::string withoutUnrtfHeader(const std::string& out) {
   return out.substr(pos);
 }
 
+// The program where Debian installs it: the caller's PATH is not trusted
+// to choose which program reads a document.
+std::string installedProgram(const char* name) {
+  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
+    const std::string path = std::string(dir) + name;
+    if (access(path.c_str(), X_OK) == 0) return path;
+  }
+  return name;  // not found: the run reports it missing
+}
+
 }  // namespace
 
 bool readWithProgram(const Input& input, Format format, ExtractedDoc& doc, std::string& error) {
@@ -82,13 +92,15 @@ bool readWithProgram(const Input& input, Format format, ExtractedDoc& doc, std::
   RunBounds bounds;
   bounds.wallMs = 30000;
   bounds.maxOutput = size_t{64} << 20;
+  const std::string program = argv[0];
+  argv[0] = installedProgram(program.c_str());
   RunOutcome run = runBounded(argv, -1, bounds);
   if (run.how == RunOutcome::How::kOutputCap) {
     addNote(doc, "text cut short");
   } else if (run.how != RunOutcome::How::kExited || run.exitCode != 0) {
-    error = argv[0] + (run.how == RunOutcome::How::kTimedOut ? " timed out" : " failed");
+    error = program + (run.how == RunOutcome::How::kTimedOut ? " timed out" : " failed");
     if (run.how == RunOutcome::How::kExited && run.exitCode == kNotExecutedExitCode)
-      error = argv[0] + " is not installed";
+      error = program + " is not installed";
     return false;
   }
   doc.text = format == Format::kRtf ? withoutUnrtfHeader(run.out) : std::move(run.out);

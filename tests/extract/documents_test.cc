@@ -153,6 +153,9 @@ TEST_F(Documents, ProgramsAndCompressedText) {
   const ExtractedDoc rtf = good("good.rtf");
   EXPECT_EQ(rtf.format, "rtf");
   EXPECT_EQ(rtf.text.rfind("The rtf body names a puffin.", 0), 0u) << rtf.text;
+  const ExtractedDoc doc = good("memo.doc");
+  EXPECT_EQ(doc.format, "doc");
+  EXPECT_EQ(doc.text, "Plain old words of a memo.\n");
   EXPECT_EQ(good("notes.txt.bz2").text, "Compressed notes mention juniper.\n");
   EXPECT_EQ(good("notes.txt.xz").text, "Compressed notes mention sorrel.\n");
 }

@@ -256,6 +256,10 @@ def hostile_zips():
 def others():
     write("good.rtf", rb"{\rtf1\ansi{\fonttbl\f0\fswiss Helvetica;}\f0 The rtf body names a "
           rb"puffin.\par Second line.\par}")
+    # No Debian tool writes the older binary format; catdoc reads a file
+    # without its container as the text it holds, which shows the program
+    # run and its output taken.
+    write("memo.doc", b"Plain old words of a memo.\n")
     write("notes.txt.bz2", bz2.compress(b"Compressed notes mention juniper.\n"))
     write("notes.txt.xz", lzma.compress(b"Compressed notes mention sorrel.\n"))
 
