@@ -18,6 +18,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libxapian-dev zlib1g-dev
+  libpoppler-cpp-dev libarchive-dev libxml2-dev libgmime-3.0-dev
+  catdoc unrtf
+  python3-docx python3-openpyxl python3-odf python3-reportlab
   locales
   chromium
 )

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -26,8 +27,10 @@
 #include "companions/builder/index_writer.h"
 #include "companions/builder/source_tree.h"
 #include "companions/engine/engine_query.h"
+#include "companions/extract/extract_client.h"
 #include "system/address.h"
 #include "system/clock.h"
+#include "system/fsutil.h"
 #include "system/index_format.h"
 #include "system/index_id.h"
 #include "system/layout.h"
@@ -72,6 +75,50 @@ std::string baseName(const std::string& rel) {
   return slash == std::string::npos ? rel : rel.substr(slash + 1);
 }
 
+// The document reader installed beside this program, "" when there is none
+// (a document it would read is then skipped as before).
+const std::string& documentReader() {
+  static const std::string path = [] {
+    const std::string root = installationOfProgram();
+    const std::string candidate = root.empty() ? "" : root + "/binind/doc_extract";
+    return !candidate.empty() && access(candidate.c_str(), X_OK) == 0 ? candidate : "";
+  }();
+  return path;
+}
+
+// PDF, office, mail and compressed documents: read by doc_extract in a
+// bounded child, since a hostile document may crash or stall its reader.
+// False (with the reason told) when it cannot be read.
+// The renderer cannot read these documents itself: their text is kept
+// beside the index for its snippets and views.
+bool readWithExtractor(const BuildContext& ctx, const SourceFile& f, const std::string& base,
+                       const std::string& bytes, RecordText& text, HtmlMeta& meta,
+                       std::string& format) {
+  const extract::ExtractResult got =
+      extract::extractBytes(documentReader(), base, bytes, extract::ExtractLimits());
+  if (!got.ok) {
+    ctx.report.skipped(encodeRecordedPath(f.rel), got.reason);
+    return false;
+  }
+  format = got.doc.format;
+  if (format != "text")
+    for (char& c : format)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  text.doc.title = decodeDocument(got.doc.title, ctx.cp, false);
+  text.doc.body = decodeDocument(got.doc.text, ctx.cp, false);
+  text.stored = text.doc.body;
+  // Its properties as the builder takes them from an HTML document's meta
+  // fields.
+  const std::pair<const char*, const std::string*> fields[] = {{"author", &got.doc.author},
+                                                               {"subject", &got.doc.subject},
+                                                               {"keywords", &got.doc.keywords},
+                                                               {"description", &got.doc.comment},
+                                                               {"company", &got.doc.company}};
+  for (const auto& [name, value] : fields)
+    if (!value->empty()) meta.emplace_back(name, decodeDocument(*value, ctx.cp, false));
+  return true;
+}
+
 // Reads and extracts one document; false when it is not indexed.
 bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceFile& f,
                   const std::string& owner, StoredRecord& rec, RecordText& text,
@@ -83,15 +130,23 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   }
   const std::string base = baseName(f.rel);
   DocKind kind = classifyDocument(base, bytes);
-  if (kind == DocKind::kSkip) {
+  HtmlMeta meta;
+  std::string format = kind == DocKind::kHtml ? "HTML" : "text";
+  // Mail and RTF read as text too, but only their reader knows their parts
+  // and properties.
+  if (!documentReader().empty() && extract::extractorReads(base)) {
+    if (!readWithExtractor(ctx, f, base, bytes, text, meta, format)) return false;
+  } else if (kind == DocKind::kSkip) {
     ctx.report.skipped(encodeRecordedPath(f.rel), "not text or HTML");
     return false;
+  } else {
+    std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
+    text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
+    if (kind == DocKind::kHtml) meta = htmlMetaFields(utf8);
   }
-  std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
-  text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
   text.name = nameAsUtf8(ctx, base);
   text.digest = contentDigest(bytes);
-  properties = documentProperties(text, kind == DocKind::kHtml ? htmlMetaFields(utf8) : HtmlMeta());
+  properties = documentProperties(text, meta);
   rec.source = f.rel;
   // Names are recorded as the bytes they have on disk: in the file-name list
   // (length-delimited) as they are, so that the renderer finds the very file.
@@ -109,7 +164,7 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   // bytes.
   rec.info.info = "@P:" + encodeRecordedPath(f.rel) + "\n@T:" + localField(ctx, title) +
                   "\n@B:" + localField(ctx, firstLine(text.doc.body, kMaxFieldBytes)) + "\n";
-  ctx.report.indexed(kind == DocKind::kHtml ? "HTML" : "text");
+  ctx.report.indexed(format);
   return true;
 }
 

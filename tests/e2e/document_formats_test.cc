@@ -1,0 +1,122 @@
+/// @file document_formats_test.cc
+/// @brief PDF, Office Open XML, OpenDocument and mail documents indexed by
+/// the installed index builder through doc_extract and found by a search;
+/// a hostile document is skipped with the reason, the rest still indexed.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "output/query_output.h"
+#include "search/index_lists.h"
+#include "tests/e2e/e2e_util.h"
+#include "tests/process_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Files = std::vector<std::string>;
+
+class DocumentFormats : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    inst_ = new e2e::Installation();
+    inst_->write("lang.cfg", "EN\n");
+    made_ = new testutil::TempDir();
+    docs_ = new testutil::TempDir();
+    testutil::ProcessSpec make;
+    make.path = "/usr/bin/python3";
+    make.args = {std::string(SR_SOURCE_DIR) + "/tests/extract/make_documents.py", made_->path()};
+    make.env = {"PATH=/usr/bin:/bin"};
+    make.cwd = made_->path();
+    make.limitMs = 120000;
+    const testutil::ProcessResult made = testutil::runProcess(make);
+    ASSERT_EQ(made.exitStatus, 0) << made.err;
+    for (const char* name :
+         {"good.pdf", "good.docx", "good.odt", "good.xlsx", "good.eml", "bomb.docx"})
+      fs::copy_file(made_->sub(name), docs_->sub(name));
+    const e2e::RunResult r = inst_->run(
+        "binind/index_builder", {"create", "--owner", "alice", "--desc", "Docs", docs_->path()});
+    ASSERT_EQ(0, r.exitStatus) << r.err;
+    builderErr_ = new std::string(r.err);
+    id_ = new std::string(r.out.substr(0, r.out.find('\n')));
+  }
+  static void TearDownTestSuite() {
+    delete inst_;
+    delete made_;
+    delete docs_;
+    delete builderErr_;
+    delete id_;
+  }
+
+  // The file names of the hits of a search for `word`, in name order.
+  static Files search(const std::string& word) {
+    const std::set<std::string> before = resultFiles();
+    const e2e::RunResult r = inst_->get("user=TESSERA&sort=filename&order=asc&index_id=7F000001_" +
+                                        *id_ + "&query=" + word);
+    EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
+    Files files;
+    const std::string home = inst_->path("system/group/domain/User/alice/index/" + *id_);
+    for (const std::string& name : resultFiles()) {
+      if (before.count(name)) continue;
+      CQueryOutput file;
+      EXPECT_TRUE(file.ReadOutputFile(inst_->path("tmp/" + name).c_str()));
+      TextListReader names;
+      EXPECT_EQ(kListOk, names.load(home, kFileNameList));
+      for (int i = 0; i < file.GetMatchCount(); ++i) {
+        const std::string line = file.GetRecordData(i);
+        const size_t recid = line.rfind("\x12\x13\x14");
+        if (recid == std::string::npos) continue;
+        const std::string doc(
+            names.text(static_cast<uint32_t>(std::stoul(line.substr(recid + 3)))));
+        files.push_back(fs::path(doc).filename().string());
+      }
+    }
+    return files;
+  }
+
+  static std::set<std::string> resultFiles() {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(inst_->path("tmp"))) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("query", 0) == 0 && name.find_first_not_of("0123456789", 5) == name.npos)
+        names.insert(name);
+    }
+    return names;
+  }
+
+  static e2e::Installation* inst_;
+  static testutil::TempDir* made_;
+  static testutil::TempDir* docs_;
+  static std::string* builderErr_;
+  static std::string* id_;
+};
+e2e::Installation* DocumentFormats::inst_ = nullptr;
+testutil::TempDir* DocumentFormats::made_ = nullptr;
+testutil::TempDir* DocumentFormats::docs_ = nullptr;
+std::string* DocumentFormats::builderErr_ = nullptr;
+std::string* DocumentFormats::id_ = nullptr;
+
+TEST_F(DocumentFormats, AWordOfEachFormatFindsItsDocument) {
+  EXPECT_EQ(search("pelican"), Files{"good.pdf"});    // first page
+  EXPECT_EQ(search("cormorant"), Files{"good.pdf"});  // second page
+  // The mail carries the document as an attachment: its words are the mail's too.
+  EXPECT_EQ(search("albatross"), (Files{"good.docx", "good.eml"}));
+  EXPECT_EQ(search("cellegret"), (Files{"good.docx", "good.eml"}));  // a table cell
+  EXPECT_EQ(search("chestnut"), Files{"good.eml"});                 // an attached text
+  EXPECT_EQ(search("lynx"), Files{"good.odt"});
+  EXPECT_EQ(search("sheetnarwhal"), Files{}) << "a shared string no cell uses";
+  EXPECT_EQ(search("inlinebeluga"), Files{"good.xlsx"});
+  EXPECT_EQ(search("sheetwalrus"), Files{"good.xlsx"});
+  EXPECT_EQ(search("walnut"), Files{"good.eml"});
+}
+
+TEST_F(DocumentFormats, HostileDocumentIsSkippedWithItsReason) {
+  EXPECT_NE(builderErr_->find("skipped bomb.docx: an entry inflates past"), std::string::npos)
+      << *builderErr_;
+}
+
+}  // namespace
