@@ -52,11 +52,13 @@ class DocumentFormats : public ::testing::Test {
     delete id_;
   }
 
-  // The file names of the hits of a search for `word`, in name order.
-  static Files search(const std::string& word) {
+  // The file names of the hits of a search for `word` (in property
+  // `property` when given), in name order.
+  static Files search(const std::string& word, const std::string& property = "") {
     const std::set<std::string> before = resultFiles();
-    const e2e::RunResult r = inst_->get("user=TESSERA&sort=filename&order=asc&index_id=7F000001_" +
-                                        *id_ + "&query=" + word);
+    const e2e::RunResult r =
+        inst_->get("user=TESSERA&sort=filename&order=asc&index_id=7F000001_" + *id_ +
+                   "&query=" + word + (property.empty() ? "" : "&filenamesearch=" + property));
     EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
     Files files;
     const std::string home = inst_->path("system/group/domain/User/alice/index/" + *id_);
@@ -106,12 +108,53 @@ TEST_F(DocumentFormats, AWordOfEachFormatFindsItsDocument) {
   // The mail carries the document as an attachment: its words are the mail's too.
   EXPECT_EQ(search("albatross"), (Files{"good.docx", "good.eml"}));
   EXPECT_EQ(search("cellegret"), (Files{"good.docx", "good.eml"}));  // a table cell
-  EXPECT_EQ(search("chestnut"), Files{"good.eml"});                 // an attached text
+  EXPECT_EQ(search("chestnut"), Files{"good.eml"});                  // an attached text
   EXPECT_EQ(search("lynx"), Files{"good.odt"});
   EXPECT_EQ(search("sheetnarwhal"), Files{}) << "a shared string no cell uses";
   EXPECT_EQ(search("inlinebeluga"), Files{"good.xlsx"});
   EXPECT_EQ(search("sheetwalrus"), Files{"good.xlsx"});
   EXPECT_EQ(search("walnut"), Files{"good.eml"});
+}
+
+// Each format's own properties are what a property search looks in; a
+// document naming no title is titled by its first line.
+TEST_F(DocumentFormats, APropertySearchFindsEachFormatsMetadata) {
+  const struct {
+    const char *word, *property;
+    Files files;
+  } rows[] = {
+      {"Brin", "author", {"good.docx"}},  // not the mail that carries it
+      {"Tidal", "subject", {"good.pdf"}},
+      {"board", "keyword", {"good.odt"}},
+      {"Approved", "comment", {"good.odt"}},
+      {"Harbour", "title", {"good.pdf"}},
+      {"Reed", "author", {"good.eml"}},
+      {"Shipment", "title", {"good.eml"}},
+      {"Tidal", "title", {}},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(search(row.word, row.property), row.files) << row.word << " in " << row.property;
+}
+
+// The renderer shows a PDF hit by the text its index keeps: its title and a
+// snippet on the page, the text with the query's words marked in its view,
+// and the original bytes for a download.
+TEST_F(DocumentFormats, APdfHitShowsItsKeptTextAndDownloadsAsItsBytes) {
+  const e2e::RunResult page =
+      inst_->get("user=TESSERA&index_id=7F000001_" + *id_ + "&query=cormorant");
+  ASSERT_EQ(0, page.exitStatus) << page.err;
+  EXPECT_NE(page.out.find("Harbour survey"), std::string::npos) << page.out;
+  EXPECT_NE(page.out.find("<mark>cormorant</mark>"), std::string::npos) << page.out;
+  EXPECT_EQ(page.out.find("%PDF"), std::string::npos);
+  const size_t at = page.out.find("result=query");
+  ASSERT_NE(at, std::string::npos) << page.out;
+  const std::string result = page.out.substr(at, page.out.find_first_of("&\"", at) - at);
+  const e2e::RunResult view = inst_->getPage(result + "&view=1");
+  EXPECT_NE(view.out.find("First page mentions pelican."), std::string::npos) << view.out;
+  EXPECT_NE(view.out.find(">cormorant</mark>"), std::string::npos) << view.out;
+  const e2e::RunResult raw = inst_->getPage(result + "&view=1&raw=1");
+  const std::string pdf = testutil::readFile(docs_->sub("good.pdf"));
+  EXPECT_EQ(raw.out.substr(raw.out.size() - pdf.size()), pdf);
 }
 
 TEST_F(DocumentFormats, HostileDocumentIsSkippedWithItsReason) {
