@@ -64,6 +64,7 @@ size_t decodeReference(std::string_view html, size_t i, std::string& out) {
   if (semi == std::string_view::npos || semi - i > 10) return 0;
   const std::string_view name = html.substr(i + 1, semi - i - 1);
   if (const uint32_t cp = render::namedCharacter(name)) {
+    // A blank that does not break is still a blank between words.
     if (cp == 0xA0)
       out += ' ';
     else

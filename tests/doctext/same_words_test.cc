@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "companions/builder/doc_extract.h"
+#include "companions/doctext/code_pages.h"
 #include "companions/doctext/snippet.h"
 #include "companions/doctext/words.h"
 #include "system/layout.h"
@@ -189,6 +190,29 @@ TEST(SameWords, AQueryTermIsCutWhereTheIndexCutsItsWord) {
     EXPECT_EQ(term, doctext::tokenize(doctext::foldText(word)).at(0).text);
     EXPECT_LE(term.size(), doctext::kMaxTermBytes);
   }
+}
+
+TEST(SameWords, OneCodePageTableForInstallationsAndDeclaredCharsets) {
+  EXPECT_STREQ(doctext::localCodePage(kLangJP), "CP932");
+  EXPECT_STREQ(doctext::localCodePage(kLangCH), "CP950");
+  EXPECT_STREQ(doctext::localCodePage(kLangGB), "GBK");
+  EXPECT_STREQ(doctext::localCodePage(kLangUnknown), "UTF-8");
+  const std::pair<std::string, std::string> declared[] = {
+      {"<meta charset=\"Shift_JIS\">", "CP932"},
+      {"<meta http-equiv=Content-Type content='text/html; CHARSET = sjis'>", "CP932"},
+      {"<meta charset=euc-jp>", "EUC-JP-MS"},
+      {"<meta charset=Big5>", "CP950"},
+      {"<meta charset=gb2312>", "GBK"},
+      {"<meta charset=UTF8>", "UTF-8"},
+      {"<meta charset=iso-8859-1>", "WINDOWS-1252"},
+      {"<meta charset=KOI8-R>", "KOI8-R"},  // for the converter to know or not
+      // The word in running text names nothing; a later declaration still counts.
+      {"<p>the charset of this page</p>", ""},
+      {"<p>which charset?</p><meta charset=\"utf-8\">", "UTF-8"},
+      {std::string(doctext::kCharsetSearchBytes, ' ') + "<meta charset=big5>", ""},
+  };
+  for (const auto& [html, name] : declared)
+    EXPECT_EQ(doctext::declaredCharset(html), name) << html.substr(0, 80);
 }
 
 }  // namespace
