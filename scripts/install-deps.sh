@@ -17,7 +17,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  libxapian-dev
+  libxapian-dev zlib1g-dev
   locales
   chromium
 )

@@ -1,8 +1,10 @@
 /// @file index_format.cc
 /// @brief Names and encodings of the files of an index directory, and the
-/// record-info reader.
+/// readers of record information and stored texts.
 
 #include "system/index_format.h"
+
+#include <cerrno>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -277,4 +279,36 @@ std::string recordInfoLine(std::string record) {
     if (c == '\0') c = ' ';
   }
   return record;
+}
+
+void appendUInt64(std::string& out, uint64_t v) {
+  out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+StoredTextStatus StoredTextReader::read(uint32_t recid, std::string& stream, uint64_t maxBytes) {
+  stream.clear();
+  if (!opened_) {
+    opened_ = true;
+    ends_ = openRegularFile(dir_ + "/" + kStoredTextEndsFile);
+    // Indexes built before texts were stored, or holding none, have no
+    // ends file; anything else in its place is damage.
+    endsMissing_ = !ends_.valid() && errno == ENOENT;
+    texts_ = openRegularFile(dir_ + "/" + kStoredTextsFile);
+  }
+  if (endsMissing_) return StoredTextStatus::kNone;
+  if (recid == 0 || !ends_.valid()) return StoredTextStatus::kDamaged;
+  uint64_t begin = 0, end = 0;
+  const int64_t entry = static_cast<int64_t>(recid - 1) * kStoredTextEndBytes;
+  if (!readAt(ends_.get(), entry, &end, sizeof end) ||
+      (recid > 1 && !readAt(ends_.get(), entry - kStoredTextEndBytes, &begin, sizeof begin)))
+    return StoredTextStatus::kDamaged;
+  if (begin == end) return StoredTextStatus::kNone;
+  if (begin > end || end - begin > maxBytes || end > INT64_MAX || !texts_.valid())
+    return StoredTextStatus::kDamaged;
+  stream.resize(static_cast<size_t>(end - begin));
+  if (!readAt(texts_.get(), static_cast<int64_t>(begin), stream.data(), stream.size())) {
+    stream.clear();
+    return StoredTextStatus::kDamaged;
+  }
+  return StoredTextStatus::kFound;
 }

@@ -195,6 +195,42 @@ class RecordInfoReader {
   std::vector<bool> dataTried_;
 };
 
+// --- Stored document texts ---
+//
+// document_texts: the text the builder extracted from each document the
+// renderer cannot read as text itself (PDF, office files, mail), UTF-8
+// compressed as one zlib stream, the streams back to back.
+// document_texts_index: a 64-bit end offset per record (entry r-1 for
+// record r) into document_texts; a record without a stored text has an
+// empty span. An index without these files stores no text.
+constexpr const char* kStoredTextsFile = "document_texts";
+constexpr const char* kStoredTextEndsFile = "document_texts_index";
+constexpr size_t kStoredTextEndBytes = 8;
+
+// Appends a 64-bit integer in host byte order.
+void appendUInt64(std::string& out, uint64_t v);
+
+enum class StoredTextStatus {
+  kNone,     // the record has no stored text (or the index stores none)
+  kFound,    // the stream was read
+  kDamaged,  // the files are there but cannot give the record's stream
+};
+
+// Reads the compressed streams of one index part's records, keeping the two
+// files open between records.
+class StoredTextReader {
+ public:
+  explicit StoredTextReader(std::string dir) : dir_(std::move(dir)) {}
+  // The compressed stream of record r (from 1); a stream longer than
+  // maxBytes is damaged.
+  StoredTextStatus read(uint32_t recid, std::string& stream, uint64_t maxBytes);
+
+ private:
+  std::string dir_;
+  bool opened_ = false, endsMissing_ = false;
+  UniqueFd ends_, texts_;
+};
+
 // The info line of a record: cut at an "@" among its last three bytes (the
 // second-to-last, else the last, else the third-to-last), zero bytes turned
 // into blanks.

@@ -88,7 +88,8 @@ std::string snippetAnswer(const RemoteViewRequest& r, const render::Installation
   std::string answer;
   for (uint32_t id : r.ids) {
     const bool shown = std::find(visible.begin(), visible.end(), id) != visible.end();
-    const render::RecordDetails d = shown ? reader.read(id) : render::RecordDetails();
+    render::RecordDetails d = shown ? reader.read(id) : render::RecordDetails();
+    if (d.found) reader.readStoredText(id, d);
     RemoteRecordView view;
     static_cast<RecordSummary&>(view) = d;
     if (d.found && r.index.find('-') == std::string::npos) {
@@ -104,7 +105,7 @@ std::string snippetAnswer(const RemoteViewRequest& r, const render::Installation
       if (render::isHtmlName(d.location))
         render::documentTitle(read, d.location, inst.language, view.docTitle);
       render::Snippet snippet;
-      if (render::documentSnippet(read, d.location, inst.language, r.terms, r.number, snippet)) {
+      if (render::recordSnippet(d, read, inst.language, r.terms, r.number, snippet)) {
         view.cutBefore = snippet.cutBefore;
         view.cutAfter = snippet.cutAfter;
         for (const render::SnippetPiece& p : snippet.pieces)
@@ -122,7 +123,8 @@ std::string snippetAnswer(const RemoteViewRequest& r, const render::Installation
 // folder, through no link, as recorded).
 std::string documentAnswer(const RemoteViewRequest& r, const render::Installation& inst) {
   render::IndexRecordReader reader(inst, r.owner, r.index);
-  const render::RecordDetails d = visibleRecord(r, reader, r.ids.front());
+  render::RecordDetails d = visibleRecord(r, reader, r.ids.front());
+  if (d.found && r.mode != kViewModeRaw) reader.readStoredText(r.ids.front(), d);
   const UniqueFd fd = d.found ? openRecordedDocument(d, inst.language) : UniqueFd();
   RemoteRecordView view;
   static_cast<RecordSummary&>(view) = d;
@@ -142,7 +144,7 @@ std::string documentAnswer(const RemoteViewRequest& r, const render::Installatio
     return answer;
   }
   render::DocumentView doc;
-  if (!render::readDocumentView(fd.get(), d.location, inst.language, doc))
+  if (!render::readRecordView(d, fd.get(), inst.language, doc))
     return refusalAnswer(kAgentJobFailed);
   view.docTitle = doc.title;
   view.cutAfter = doc.cut;

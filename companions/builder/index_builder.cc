@@ -46,36 +46,11 @@ constexpr size_t kMaxFieldBytes = 255;
 // Longest source_folder file copied (a path of PATH_MAX bytes, each encoded).
 constexpr size_t kMaxSourceFolderBytes = 3 * 4096 + 1;
 
-void tell(const std::string& note) {
-  std::cerr << "index_builder: " << note << "\n";
-}
-
-// One line of progress, rewritten in place, on a terminal only.
-class Progress {
- public:
-  Progress(bool on, const char* what, size_t total) : on_(on), what_(what), total_(total) {}
-  ~Progress() {
-    if (on_ && shown_) std::cerr << "\n";
-  }
-  void step() {
-    ++done_;
-    if (on_ && (done_ % 50 == 0 || done_ == total_)) {
-      std::cerr << "\r" << what_ << ": " << done_ << "/" << total_ << std::flush;
-      shown_ = true;
-    }
-  }
-
- private:
-  bool on_;
-  const char* what_;
-  size_t total_, done_ = 0;
-  bool shown_ = false;
-};
-
-bool scanFolder(const std::string& folder, SourceTree& tree, std::string& error) {
+bool scanFolder(const BuildContext& ctx, const std::string& folder, SourceTree& tree,
+                std::string& error) {
   if (!scanSource(folder, tree, error)) return false;
-  for (const std::string& note : tree.notes)
-    tell(note);
+  for (const auto& [path, why] : tree.skipped)
+    ctx.report.skipped(path, why);
   return true;
 }
 
@@ -103,12 +78,15 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
                   DocProperties& properties) {
   std::string bytes;
   if (!readSourceFile(tree, f, kMaxDocumentBytes, bytes)) {
-    tell("skipped " + encodeRecordedPath(f.rel) + ": it changed or went away since the scan");
+    ctx.report.skipped(encodeRecordedPath(f.rel), "changed or gone since the scan");
     return false;
   }
   const std::string base = baseName(f.rel);
   DocKind kind = classifyDocument(base, bytes);
-  if (kind == DocKind::kSkip) return false;
+  if (kind == DocKind::kSkip) {
+    ctx.report.skipped(encodeRecordedPath(f.rel), "not text or HTML");
+    return false;
+  }
   std::string utf8 = decodeDocument(bytes, ctx.cp, kind == DocKind::kHtml);
   text.doc = kind == DocKind::kHtml ? extractHtml(utf8) : extractText(utf8);
   text.name = nameAsUtf8(ctx, base);
@@ -131,6 +109,7 @@ bool loadDocument(const BuildContext& ctx, const SourceTree& tree, const SourceF
   // bytes.
   rec.info.info = "@P:" + encodeRecordedPath(f.rel) + "\n@T:" + localField(ctx, title) +
                   "\n@B:" + localField(ctx, firstLine(text.doc.body, kMaxFieldBytes)) + "\n";
+  ctx.report.indexed(kind == DocKind::kHtml ? "HTML" : "text");
   return true;
 }
 
@@ -160,7 +139,7 @@ bool buildStaged(const BuildContext& ctx, const std::string& staged, const Sourc
   std::error_code ec;
   try {
     IndexWriter writer(staged);
-    Progress progress(ctx.progress, "indexing", files.size());
+    ctx.report.begin("indexing", files.size());
     for (const SourceFile& f : files) {
       StoredRecord rec;
       RecordText text;
@@ -169,7 +148,7 @@ bool buildStaged(const BuildContext& ctx, const std::string& staged, const Sourc
         writer.add(rec, text);
         if (companions) companions->addRecord(inc, rec.source, properties);
       }
-      progress.step();
+      ctx.report.step();
     }
     if (writer.finish(error) && writeSourceFolder(staged, tree)) return true;
     if (error.empty()) error = "cannot record the source folder in " + staged;
@@ -219,7 +198,8 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
   std::vector<DbTable> tables;
   const std::string indexDir = prepareIndexDir(req.owner, error);
   if (indexDir.empty()) return 1;
-  if (db ? !readDbSource(req.source, ctx.cp, tables, error) : !scanFolder(req.source, tree, error))
+  if (db ? !readDbSource(req.source, ctx.cp, tables, error)
+         : !scanFolder(ctx, req.source, tree, error))
     return 1;
   id = req.id;
   const bool claimed = req.id.empty();
@@ -292,7 +272,7 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
   if (!companions.prepare(ctx.accessFile, ctx.accessKind, error)) return 1;
   SourceTree tree;
   std::vector<SourceFile> changed;
-  if (!scanFolder(source, tree, error)) return 1;
+  if (!scanFolder(ctx, source, tree, error)) return 1;
   std::vector<uint32_t> superseded;
   double supersededBytes = 0;
   try {
@@ -333,6 +313,17 @@ int updateIndex(const BuildContext& ctx, const std::string& id, const std::strin
   return companions.install(error) ? 0 : 1;
 }
 
+namespace {
+
+// The stored text of record r as a rebuild carries it over; a damaged one is
+// left behind, and the renderer shows that record's first line instead.
+std::string_view storedStream(StoredTextReader& texts, uint32_t r, std::string& stream) {
+  return texts.read(r, stream, kMaxDocumentBytes) == StoredTextStatus::kFound ? stream
+                                                                              : std::string_view();
+}
+
+}  // namespace
+
 int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& error) {
   std::string owner, home;
   auto lock = lockExisting(id, owner, home, error);
@@ -346,11 +337,13 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     std::vector<uint32_t> gone = readIncrementalIdList(incHome(home));
     std::set<uint32_t> superseded(gone.begin(), gone.end());
     IndexWriter writer(org);
-    Progress progress(ctx.progress, "rebuilding", orgDb.get_doccount());
+    ctx.report.begin("rebuilding", orgDb.get_doccount());
     std::vector<StoredRecord> records = readStoredRecords(orgDb);
-    for (uint32_t r = 1; r <= records.size(); ++r, progress.step())
+    StoredTextReader orgTexts(home);
+    std::string stream;
+    for (uint32_t r = 1; r <= records.size(); ++r, ctx.report.step())
       if (!superseded.count(r) && !records[r - 1].source.empty()) {
-        writer.addCopy(records[r - 1], orgDb.get_document(r));
+        writer.addCopy(records[r - 1], orgDb.get_document(r), storedStream(orgTexts, r, stream));
         companions.carryRecord(false, r, records[r - 1]);
       }
     // The inc documents follow the org ones in the file-list index.
@@ -358,9 +351,10 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
     if (fs::exists(incHome(home) + "/" + kEngineDbDir)) {
       Xapian::Database incDb = openIndexDb(incHome(home));
       records = readStoredRecords(incDb);
+      StoredTextReader incTexts(incHome(home));
       for (uint32_t r = 1; r <= records.size(); ++r)
         if (!records[r - 1].source.empty()) {
-          writer.addCopy(records[r - 1], incDb.get_document(r));
+          writer.addCopy(records[r - 1], incDb.get_document(r), storedStream(incTexts, r, stream));
           companions.carryRecord(false, orgDocs + r, records[r - 1]);
         }
     }

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "access/acl_rights.h"
+#include "companions/builder/build_report.h"
 #include "companions/engine/codepage.h"
 
 namespace vela {
@@ -30,7 +31,7 @@ constexpr const char* kOwnerRule =
 
 struct BuildContext {
   CodePage cp;
-  bool progress = false;  // progress lines on stderr (a terminal)
+  BuildReport& report;  // progress, notes and the summary of the build
   // An access file to protect a document index with, of the companion kind
   // `accessKind` (acl_index.h); empty: the index keeps the protections it has.
   std::string accessFile;

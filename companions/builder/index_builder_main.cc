@@ -23,7 +23,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: index_builder [--root ROOT] [--no-similar] COMMAND ...\n"
+    "usage: index_builder [--root ROOT] [--no-similar] [--quiet] COMMAND ...\n"
     "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] SOURCE_DIR\n"
     "      builds a new index of the documents below SOURCE_DIR (plain text and\n"
     "      HTML) and prints its id\n"
@@ -47,6 +47,9 @@ constexpr const char* kUsage =
     "      documents; see README), as an ACL-builder index (the default) or a\n"
     "      file-ACL index; later runs keep it until another is given. A\n"
     "      malformed file stops the run before the index is touched.\n"
+    "A build notes each document it leaves out and ends with a summary of the\n"
+    "documents indexed per format and skipped per reason; on a terminal it also\n"
+    "shows its progress. --quiet (for timers and scripts) keeps only the notes.\n"
     "ROOT is the installation root; without --root the builder runs, like every\n"
     "program of the installation, in its CGI directory (ROOT/search-cgi).\n";
 
@@ -75,7 +78,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> words;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--no-similar") {
+    if (a == "--no-similar" || a == "--quiet") {
       opts[a] = "";
       continue;
     }
@@ -118,7 +121,8 @@ int main(int argc, char** argv) {
     return usage("no CGI directory " + opts["--root"] + "/search-cgi");
   if (access("../setting/system_info.cfg", R_OK) != 0)
     return usage("run in ROOT/search-cgi or give --root ROOT");
-  vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), isatty(2) == 1, accessFile,
+  vela::BuildReport report(std::cerr, isatty(2) == 1, opts.count("--quiet") > 0);
+  vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), report, accessFile,
                          kind == "file" ? AclKind::kFile : AclKind::kBuilder};
   const std::string& cmd = words[0];
   std::string error, id = opts["--id"];
@@ -139,9 +143,10 @@ int main(int argc, char** argv) {
     return usage("bad command line");
   }
   if (rc != 0) {
-    std::cerr << "index_builder: " << error << "\n";
+    report.note(error);
     return rc;
   }
+  report.finish();
   if (cmd != "similar") recordBuild(id, cmd, start);
   if (cmd != "similar" && !opts.count("--no-similar") &&
       !vela::buildSimilarTermIndex(ctx.cp, error)) {

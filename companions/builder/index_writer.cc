@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "companions/builder/record_terms.h"
+#include "companions/doctext/stored_text.h"
 #include "companions/engine/engine_query.h"
 #include "companions/engine/text_fold.h"
 
@@ -151,11 +152,33 @@ std::string makeIndexDir(const std::string& dir) {
 IndexWriter::IndexWriter(const std::string& dir)
     : dir_(dir), db_(makeIndexDir(dir), Xapian::DB_CREATE | Xapian::DB_BACKEND_GLASS) {}
 
-uint32_t IndexWriter::add(const StoredRecord& rec, const RecordText& text) {
-  return addCopy(rec, indexDocument(text));
+namespace {
+
+// The head of a kept text that a view shows, cut between characters.
+std::string_view keptHead(std::string_view utf8) {
+  if (utf8.size() <= render::kMaxStoredTextBytes) return utf8;
+  size_t end = render::kMaxStoredTextBytes;
+  while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+    --end;
+  return utf8.substr(0, end);
 }
 
-uint32_t IndexWriter::addCopy(const StoredRecord& rec, const Xapian::Document& terms) {
+}  // namespace
+
+uint32_t IndexWriter::add(const StoredRecord& rec, const RecordText& text) {
+  return addCopy(
+      rec, indexDocument(text),
+      text.stored.empty() ? std::string() : render::compressStoredText(keptHead(text.stored)));
+}
+
+uint32_t IndexWriter::addCopy(const StoredRecord& rec, const Xapian::Document& terms,
+                              std::string_view storedStream) {
+  if (!storedStream.empty() && !textFailed_) {
+    if (!texts_.valid()) texts_ = createExclusive(dir_ + "/" + kStoredTextsFile, kIndexFileMode);
+    textFailed_ = !writeAll(texts_.get(), storedStream.data(), storedStream.size());
+    textBytes_ += storedStream.size();
+  }
+  appendUInt64(textEnds_, textBytes_);
   Xapian::Document doc;
   for (auto t = terms.termlist_begin(); t != terms.termlist_end(); ++t) {
     bool positional = false;
@@ -196,6 +219,11 @@ bool IndexWriter::finish(std::string& error) {
       error = "cannot write the copies list in " + dir_;
       return false;
     }
+  }
+  if (textFailed_ ||
+      (texts_.valid() && !writeNewFile(dir_ + "/" + kStoredTextEndsFile, textEnds_))) {
+    error = "cannot write the stored texts in " + dir_;
+    return false;
   }
   try {
     // The similar-document query reads each record's strongest words.

@@ -38,6 +38,9 @@ struct RecordText {
   std::string name;  // the file name
   DocText doc;
   std::string digest{};  // of the document's bytes (contentDigest); "" for none
+  // The text to keep beside the index for the renderer's snippets and views
+  // of a document it cannot read as text itself; "" for a document it can.
+  std::string stored{};
 };
 
 // A digest of a document's bytes: 16 bytes, equal for equal contents.
@@ -52,11 +55,15 @@ class IndexWriter {
 
   // Adds the next record and returns its id.
   uint32_t add(const StoredRecord& rec, const RecordText& text);
-  // Adds the next record with the terms of a document of another index.
-  uint32_t addCopy(const StoredRecord& rec, const Xapian::Document& terms);
+  // Adds the next record with the terms of a document of another index,
+  // and that record's stored text as the compressed stream the other index
+  // keeps ("" for none).
+  uint32_t addCopy(const StoredRecord& rec, const Xapian::Document& terms,
+                   std::string_view storedStream = {});
 
   // Commits the database and writes the record files, the copies list
-  // (kContentCopiesFile, when the records have digests) and the record term
+  // (kContentCopiesFile, when the records have digests), the stored texts
+  // (kStoredTextsFile, when a record has one) and the record term
   // dictionary (record_terms.h). Returns false with a message when a file
   // cannot be written.
   bool finish(std::string& error);
@@ -69,6 +76,11 @@ class IndexWriter {
   std::vector<RecordInfo> records_;
   std::vector<std::string> digests_;  // of each record; "" for none
   double bytes_ = 0;
+  // The stored texts go to disk as they come; only their ends are kept.
+  UniqueFd texts_;
+  std::string textEnds_;
+  uint64_t textBytes_ = 0;
+  bool textFailed_ = false;
 };
 
 // The folded index terms of a record's text: the file name, then the title,

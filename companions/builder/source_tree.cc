@@ -170,7 +170,7 @@ class Scanner {
   }
 
   void note(const std::string& rel, const std::string& why) {
-    tree_.notes.push_back("skipped " + encodeRecordedPath(rel) + ": " + why);
+    tree_.skipped.emplace_back(encodeRecordedPath(rel), why);
   }
 
   SourceTree& tree_;

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "system/address.h"
@@ -37,10 +38,12 @@ struct SourceFile {
 };
 
 struct SourceTree {
-  std::string root;                // canonical path of the folder (realpath)
-  FileIdentity rootIdentity;       // of the folder the scan read
-  std::vector<SourceFile> files;   // sorted by rel, byte order
-  std::vector<std::string> notes;  // one line per file left out for a reason worth telling
+  std::string root;               // canonical path of the folder (realpath)
+  FileIdentity rootIdentity;      // of the folder the scan read
+  std::vector<SourceFile> files;  // sorted by rel, byte order
+  // Each file left out for a reason worth telling: its path (encoded by
+  // encodeRecordedPath) and the reason.
+  std::vector<std::pair<std::string, std::string>> skipped;
 };
 
 // Directories deeper than this below the folder are left out.

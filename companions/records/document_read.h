@@ -8,6 +8,10 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
+
+#include "companions/doctext/snippet.h"
+#include "companions/records/record_lookup.h"
 
 namespace render {
 
@@ -24,6 +28,18 @@ struct DocumentView {
 // Reads the document open at `fd` (from its start) for its view; `name` is
 // the name as recorded, which tells HTML from text. False on a read error.
 bool readDocumentView(int fd, const std::string& name, int language, DocumentView& view);
+
+// The view of record d's document, open at `fd` (openRecordedDocument):
+// the text the builder kept of it when the index keeps one (d.storedText),
+// else readDocumentView. False on a read error or a damaged stored text.
+bool readRecordView(const RecordDetails& d, int fd, int language, DocumentView& view);
+
+// The snippet of record d's document, whose head (of the file opened by
+// openRecordedDocument) `head` reads, from the same text as its view; false,
+// with `out` untouched, when the document gives none (the caller shows the
+// record's first line then).
+bool recordSnippet(const RecordDetails& d, const DocumentHead& head, int language,
+                   const std::vector<std::string>& terms, size_t maxBytes, Snippet& out);
 
 }  // namespace render
 

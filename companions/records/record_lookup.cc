@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "companions/doctext/render_text.h"
+#include "companions/doctext/stored_text.h"
 #include "system/address.h"
 #include "system/layout.h"
 #include "system/numbers.h"
@@ -285,7 +286,8 @@ struct IndexRecordReader::Directory {
         times(dir + "/" + kTimeListFile),
         sizes(dir + "/" + kSizeListFile),
         identities(dir + "/" + kIdentityListFile),
-        copies(dir + "/" + kContentCopiesFile) {}
+        copies(dir + "/" + kContentCopiesFile),
+        texts(dir) {}
 
   // The other records of record r's copy group, at most `limit`.
   std::vector<uint32_t> copiesOf(uint32_t r, size_t limit) {
@@ -388,6 +390,7 @@ struct IndexRecordReader::Directory {
   std::string home;
   RecordInfoFiles info;
   IndexFile names, nameIndex, times, sizes, identities, copies;
+  StoredTextReader texts;
   bool fieldInfoRead = false;
   std::vector<uint32_t> fieldInfo;  // columns per record, then each block's first record
   std::map<size_t, std::pair<IndexFile, IndexFile>> cellFiles;
@@ -477,6 +480,17 @@ std::vector<uint32_t> IndexRecordReader::copiesOf(uint32_t recid, size_t limit) 
     for (uint32_t& id : ids)
       id += orgCount_;
   return ids;
+}
+
+void IndexRecordReader::readStoredText(uint32_t recid, RecordDetails& d) {
+  d.storedText.clear();
+  d.storedDamaged = false;
+  if (!org_ || recid == 0) return;
+  const bool org = recid <= orgCount_;
+  const StoredTextStatus status =
+      (org ? *org_ : *inc_)
+          .texts.read(org ? recid : recid - orgCount_, d.storedText, kMaxStoredStreamBytes);
+  d.storedDamaged = status == StoredTextStatus::kDamaged;
 }
 
 }  // namespace render

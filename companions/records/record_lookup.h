@@ -88,6 +88,12 @@ struct RecordDetails : RecordSummary {
   // A row of a database index: each column's name and the row's cell, in
   // the index's column order (local code page); empty for a document.
   std::vector<std::pair<std::string, std::string>> fields;
+  // The text the builder kept of a document the renderer cannot read itself
+  // (PDF, office files), compressed, once IndexRecordReader::readStoredText
+  // has read it; empty for none. storedDamaged: the index has one that
+  // cannot be read.
+  std::string storedText;
+  bool storedDamaged = false;
 };
 
 // The column names of a database index's "column_mapping.txt" text, in its
@@ -170,6 +176,9 @@ class IndexRecordReader {
   // in its part of the index (kContentCopiesFile), in record order, at most
   // `limit`. None for a protected index or one built before the list.
   std::vector<uint32_t> copiesOf(uint32_t recid, size_t limit);
+  // Reads the stored text of record recid into d (read apart from the
+  // record: only the hits whose text is shown need it).
+  void readStoredText(uint32_t recid, RecordDetails& d);
 
  private:
   struct Directory;

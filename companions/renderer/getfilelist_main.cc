@@ -178,7 +178,7 @@ int documentAnswer(render::ResultReader& reader, const render::RenderRequest& re
   render::DocumentView view;
   if (request.raw) {
     result = render::rawDocumentAnswer(page, hit, fd.get());
-  } else if (render::readDocumentView(fd.get(), details.location, language, view)) {
+  } else if (render::readRecordView(details, fd.get(), language, view)) {
     result = render::renderDocumentView(page, hit, view, back);
   } else {
     return problem(request,

@@ -11,6 +11,7 @@
 
 #include "companions/doctext/html_entities.h"
 #include "companions/doctext/render_text.h"
+#include "companions/records/document_read.h"
 #include "companions/records/remote_records.h"
 #include "output/query_output.h"
 #include "system/numbers.h"
@@ -296,9 +297,10 @@ LoadStatus ResultReader::loadHit(const RenderRequest& request, ResultPage& page,
   if (file_->HasReadError()) return LoadStatus::kDamaged;
   if (!parseRecordLine(text, hit.line)) return LoadStatus::kNotFound;
   if (inst_.isLocalHost(hit.line.host)) {
-    details = IndexRecordReader(inst_, hit.line.owner, hit.line.index)
-                  .read(static_cast<uint32_t>(hit.line.recid));
+    IndexRecordReader reader(inst_, hit.line.owner, hit.line.index);
+    details = reader.read(static_cast<uint32_t>(hit.line.recid));
     if (!details.found) return LoadStatus::kRecordsUnreadable;
+    reader.readStoredText(static_cast<uint32_t>(hit.line.recid), details);
   }
   describeHit(details, hit, details.fields);
   page.hits.push_back(std::move(hit));
@@ -421,6 +423,8 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
       d = reader->read(static_cast<uint32_t>(l.recid));
       // Shown without its record, a hit would be a name made up here.
       if (!d.found) return LoadStatus::kRecordsUnreadable;
+      if (page.matchMode != 0 && page.hits.size() < kMaxSnippetDocuments)
+        reader->readStoredText(static_cast<uint32_t>(l.recid), d);
       hit.similarQuery = similarQueryOf(l, *reader, d);
       // A copy changed or removed since the build is no copy any more.
       for (uint32_t id : reader->copiesOf(static_cast<uint32_t>(l.recid), kMaxCopiesListed)) {
@@ -479,7 +483,7 @@ void ResultReader::fillHit(const RecordDetails& d, bool here, const ResultPage& 
   if (page.matchMode == 0) return;
   const size_t bytes = page.matchMode == 1 ? kWordSnippetBytes : kLineSnippetBytes;
   const bool fromDocument =
-      head && documentSnippet(read, d.location, language, page.terms, bytes, hit.snippet);
+      head && recordSnippet(d, read, language, page.terms, bytes, hit.snippet);
   if (!fromDocument) hit.snippet = makeSnippet(hit.firstLine, page.terms, bytes);
 }
 

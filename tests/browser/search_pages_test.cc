@@ -30,6 +30,7 @@
 #include "tests/browser/devtools.h"
 #include "tests/browser/web_server.h"
 #include "tests/e2e/e2e_util.h"
+#include "tests/loopback.h"
 
 namespace {
 
@@ -49,30 +50,6 @@ std::string docName(int i) {
 
 // Where the second host's agent listens.
 constexpr const char* kPeerAddress = "127.0.0.6";
-
-// A port nobody listens on at `address` just now; 0 when none is found.
-uint16_t freePort(const char* address) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  inet_pton(AF_INET, address, &sa.sin_addr);
-  socklen_t size = sizeof sa;
-  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&sa), size) == 0 &&
-                     getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size) == 0;
-  close(fd);
-  return bound ? ntohs(sa.sin_port) : 0;
-}
-
-bool accepts(const char* address, uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  inet_pton(AF_INET, address, &sa.sin_addr);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-  close(fd);
-  return ok;
-}
 
 // One installation with one index, its search page, the web server and the
 // browser, shared by every case; and a second installation, another "host",
@@ -150,7 +127,7 @@ class Site : public ::testing::Environment {
         peer_->run("binind/index_builder",
                    {"create", "--owner", "demo", "--desc", "Plums", peer_->path("plums")});
     ASSERT_EQ(0, built.exitStatus) << built.err;
-    const uint16_t port = freePort(kPeerAddress);
+    const uint16_t port = testutil::freePort(kPeerAddress);
     ASSERT_NE(port, 0);
     peerUid_ = "7F000006_" + built.out.substr(0, built.out.find('\n')) + "$" + std::to_string(port);
     inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
@@ -167,8 +144,7 @@ class Site : public ::testing::Environment {
             "--port", portText.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 2000 && !accepts(kPeerAddress, port); ++i)
-      usleep(5000);
+    testutil::waitForListener(kPeerAddress, port);
   }
 
   static std::unique_ptr<e2e::Installation> inst_;
@@ -196,14 +172,11 @@ std::unique_ptr<Chromium> Site::chrome_;
 
 // One HTTP exchange over a plain socket: the whole answer, "" when none.
 std::string fetch(const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
   const std::string origin = Site::server_->origin();
-  sa.sin_port = htons(static_cast<uint16_t>(std::stoi(origin.substr(origin.rfind(':') + 1))));
-  inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
+  const int fd = testutil::connectTo(
+      "127.0.0.2", static_cast<uint16_t>(std::stoi(origin.substr(origin.rfind(':') + 1))));
   std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+  if (fd >= 0 &&
       write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
     char buf[65536];
     pollfd p{fd, POLLIN, 0};

@@ -44,32 +44,6 @@ const std::string F = kFieldDelim, E = kGroupEndDelim, W = kCommandWordDelim,
 constexpr const char* kAgentAddress = "127.0.0.3";
 constexpr int kClientTimeoutMs = 1500;
 
-// A port nobody listens on at `address` just now.
-uint16_t freePort(const char* address) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, address, &addr.sin_addr);
-  socklen_t size = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), size);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-int connectFrom(const char* source, uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, source, &addr.sin_addr);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  inet_pton(AF_INET, kAgentAddress, &addr.sin_addr);
-  addr.sin_port = htons(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
-  close(fd);
-  return -1;
-}
-
 struct Exchange {
   bool closed = false;  // the agent closed the connection in time
   std::string answer;
@@ -89,7 +63,7 @@ Exchange talk(int fd, const std::string& request, double seconds) {
 
 Exchange exchange(uint16_t port, const std::string& request, double seconds = 60,
                   const char* source = "127.0.0.1") {
-  return talk(connectFrom(source, port), request, seconds);
+  return talk(testutil::connectTo(kAgentAddress, port, source), request, seconds);
 }
 
 // The code of a RETURN_CODE answer; 0 for any other answer.
@@ -167,7 +141,7 @@ class AgentTest : public ::testing::Test {
                   .exitStatus,
               0);
     inst_->write("host_address", "127.0.0.2\n");
-    port_ = freePort(kAgentAddress);
+    port_ = testutil::freePort(kAgentAddress);
     inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
                   std::string(kAgentAddress) + ":" + std::to_string(port_));
     agent_ = startAgent(port_, {});
@@ -188,14 +162,7 @@ class AgentTest : public ::testing::Test {
     const pid_t pid = enginetest::startProgram(inst_->path("binind/search_agent"), args,
                                                inst_->cgiDir(), log, log);
     close(log);
-    for (int i = 0; i < 2000; ++i) {
-      const int fd = connectFrom("127.0.0.1", port);
-      if (fd >= 0) {
-        close(fd);
-        break;
-      }
-      usleep(5000);
-    }
+    testutil::waitForListener(kAgentAddress, port);
     return pid;
   }
 
@@ -394,7 +361,7 @@ TEST_F(AgentTest, AProtectedRecordIsViewedOnlyByWhomItsHostLetsSeeIt) {
   // anything of a protected index.
   EXPECT_EQ(shownTo(port_, "carol"), "");
   // An agent serving only its allow list takes the user it names.
-  const uint16_t port = freePort(kAgentAddress);
+  const uint16_t port = testutil::freePort(kAgentAddress);
   const pid_t pid = startAgent(port, {"--allow", "127.0.0.1"});
   EXPECT_EQ(shownTo(port, "carol"), "hr/s.txt:apple salaries pub/w.txt:apple welcome ");
   EXPECT_EQ(shownTo(port, "alice"), "pub/w.txt:apple welcome ");
@@ -565,7 +532,7 @@ TEST_F(AgentTest, BrokenRequestsGetNoWorkDone) {
 }
 
 TEST_F(AgentTest, ASlowClientIsDroppedWhileOthersAreServed) {
-  const int fd = connectFrom("127.0.0.1", port_);
+  const int fd = testutil::connectTo(kAgentAddress, port_, "127.0.0.1");
   ASSERT_GE(fd, 0);
   const std::string request = "get_index_info" + W + "base" + E + END;
   std::atomic<bool> closed{false};
@@ -606,7 +573,8 @@ TEST_F(AgentTest, TwoHundredClientsAtOnceWithGarbageAmongThem) {
   std::vector<std::thread> clients;
   for (int i = 0; i < 200; ++i)
     clients.emplace_back([&, i] {
-      const int fd = connectFrom(("127.0.0." + std::to_string(10 + i % 20)).c_str(), port_);
+      const int fd =
+          testutil::connectTo(kAgentAddress, port_, "127.0.0." + std::to_string(10 + i % 20));
       for (++connected; connected < 200;)
         std::this_thread::yield();
       switch (i % 5) {
@@ -645,7 +613,7 @@ TEST_F(AgentTest, TwoHundredClientsAtOnceWithGarbageAmongThem) {
 }
 
 TEST_F(AgentTest, AnAllowListTurnsOtherAddressesAway) {
-  const uint16_t port = freePort(kAgentAddress);
+  const uint16_t port = testutil::freePort(kAgentAddress);
   const pid_t pid = startAgent(port, {"--allow", "127.0.0.9", "--threads", "1"});
   const std::string request = "get_index_info" + W + "base" + E + END;
   EXPECT_TRUE(exchange(port, request, 10, "127.0.0.4").answer.empty());

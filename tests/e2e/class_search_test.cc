@@ -46,7 +46,7 @@ class ClassSearchTest : public ::testing::Test {
                  "[Docs]\nuid = D1\nindex = cl1\nsubclass = Sub\nsubclass = Old\n"
                  "[Sub]\nuid = S1\nindex = 7F000004_cl2\n"
                  "[Old]\nuid = O1\nindex = cl4 2\n");
-    port_ = enginetest::freePort(kHost);
+    port_ = testutil::freePort(kHost);
     ASSERT_GT(port_, 0);
     inst_->write("setting/db_interface.num", std::to_string(port_) + "\n");
     const int log = open(inst_->path("class_server.log").c_str(),
@@ -116,7 +116,7 @@ class ClassSearchTest : public ::testing::Test {
   // Points searches at a port where no class server listens, for one scope.
   struct ServerAway {
     ServerAway() {
-      inst_->write("setting/db_interface.num", std::to_string(enginetest::freePort(kHost)) + "\n");
+      inst_->write("setting/db_interface.num", std::to_string(testutil::freePort(kHost)) + "\n");
     }
     ~ServerAway() { inst_->write("setting/db_interface.num", std::to_string(port_) + "\n"); }
   };

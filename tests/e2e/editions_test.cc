@@ -56,7 +56,7 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     if (classServer_ > 0) return;
     inst_->write("setting/index_class.cfg",
                  "[Docs]\nuid = D1\nindex = " + idA_ + "\nindex = " + idB_ + " 2\n");
-    classPort_ = enginetest::freePort("127.0.0.1");
+    classPort_ = testutil::freePort("127.0.0.1");
     ASSERT_GT(classPort_, 0);
     inst_->write("search-cgi/db_interface.num", std::to_string(classPort_) + "\n");
     const int log = open(inst_->path("class_server.log").c_str(),
@@ -273,7 +273,7 @@ TEST_P(EditionsTest, ClassSearchFailures) {
   EXPECT_NE(std::string::npos, r.out.find("Can't find class")) << r.out;
 
   inst_->write("search-cgi/db_interface.num",
-               std::to_string(enginetest::freePort("127.0.0.1")) + "\n");
+               std::to_string(testutil::freePort("127.0.0.1")) + "\n");
   r = get("query=apple&search_no=0&all_file=on&owner=alice&class_name=Docs" + both());
   inst_->write("search-cgi/db_interface.num", std::to_string(classPort_) + "\n");
   EXPECT_EQ(1, r.exitStatus) << r.out;

@@ -29,28 +29,13 @@
 
 #include "companions/engine/request_wire.h"
 #include "tests/e2e/e2e_util.h"
+#include "tests/loopback.h"
 #include "tests/process_run.h"
 
 namespace enginetest {
 
 // Exit status of a run that missed its deadline and was killed.
 constexpr int kTimedOut = -2;
-
-// A port of `address` that nothing listens on just now; -1 when none is
-// free.
-inline int freePort(const char* address) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, address, &addr.sin_addr);
-  socklen_t len = sizeof addr;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  close(fd);
-  return port;
-}
 
 // Starts `path` with `args` in `cwd` (environment: PATH only), its standard
 // input empty and its standard output and error into the pipe ends given

@@ -227,26 +227,13 @@ TEST_F(ProtectedSearchTest, FileAclKnowsUsersOfTheDirectoryDomainOnly) {
 // The agent of another host knows nobody: a protected index it searches
 // shows nothing of what only some may read, nor describes such records.
 TEST_F(ProtectedSearchTest, AnAgentShowsOtherHostsNoProtectedHit) {
-  // A port nobody listens on just now.
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.4", &addr.sin_addr);
-  socklen_t size = sizeof addr;
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr*>(&addr), size));
-  getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &size);
-  close(probe);
-  const std::string port = std::to_string(ntohs(addr.sin_port));
+  const uint16_t free = testutil::freePort("127.0.0.4");
+  ASSERT_NE(0, free);
+  const std::string port = std::to_string(free);
   const pid_t agent = enginetest::startProgram(
       inst_->path("binind/search_agent"),
       {"--root", inst_->root(), "--address", "127.0.0.4", "--port", port}, inst_->cgiDir());
-  for (int i = 0; i < 2000; ++i) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0;
-    close(fd);
-    if (up) break;
-    usleep(5000);
-  }
+  testutil::waitForListener("127.0.0.4", free);
   // This host is another than the agent's, and lists it.
   inst_->write("host_address", "127.0.0.5\n");
   inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS", "127.0.0.4:" + port);

@@ -238,17 +238,24 @@ TEST_F(SearchRunTest, ApiCallersGetTheCodeFramedAroundThePage) {
   expectErrorPage(r, "3100");
 }
 
-TEST_F(SearchRunTest, UnopenableRunTimeLogFailsWithStatusOne) {
-  const std::string logs = inst().path("logs");
-  std::filesystem::rename(logs, logs + ".away");
-  inst().write("logs", "not a directory");
-  RunResult r = trusted("query=x");
-  std::filesystem::remove(logs);
-  std::filesystem::rename(logs + ".away", logs);
-  EXPECT_EQ(1, r.exitStatus);
-  // The page says what could not be written, never where it lives.
-  expectErrorPage(r, "0001", "$$FILENAME$$", "run-time log");
-  EXPECT_EQ(std::string::npos, r.out.find("../logs")) << r.out;
+// A folder the run must write in that is no folder fails the run with
+// status 1; the page says what could not be written, never where it lives.
+TEST_F(SearchRunTest, UnwritableLogOrResultFailsWithStatusOne) {
+  buildIndex("D10001");
+  const struct {
+    const char *folder, *what;
+  } rows[] = {{"logs", "run-time log"}, {"tmp", "search result"}};
+  for (const auto& row : rows) {
+    const std::string folder = inst().path(row.folder);
+    std::filesystem::rename(folder, folder + ".away");
+    inst().write(row.folder, "not a directory");
+    RunResult r = trusted("query=x&index_id=7F000001_D10001");
+    std::filesystem::remove(folder);
+    std::filesystem::rename(folder + ".away", folder);
+    EXPECT_EQ(1, r.exitStatus) << row.folder;
+    expectErrorPage(r, "0001", "$$FILENAME$$", row.what);
+    EXPECT_EQ(std::string::npos, r.out.find(std::string("../") + row.folder)) << r.out;
+  }
 }
 
 // A message page lets the user search again: the query as typed, the
@@ -327,19 +334,6 @@ TEST_F(SearchRunTest, DateWindowsOpenAtEitherEndAndAnEmptyingOneIsNamed) {
   // No date at all: no window.
   const RunResult none = trusted(base + emptyBegin + emptyEnd);
   EXPECT_NE(std::string::npos, none.out.find("a.txt")) << none.out;
-}
-
-TEST_F(SearchRunTest, UnwritableResultFailsWithStatusOne) {
-  buildIndex("D10001");
-  const std::string tmp = inst().path("tmp");
-  std::filesystem::rename(tmp, tmp + ".away");
-  inst().write("tmp", "not a directory");
-  RunResult r = trusted("query=x&index_id=7F000001_D10001");
-  std::filesystem::remove(tmp);
-  std::filesystem::rename(tmp + ".away", tmp);
-  EXPECT_EQ(1, r.exitStatus);
-  expectErrorPage(r, "0001", "$$FILENAME$$", "search result");
-  EXPECT_EQ(std::string::npos, r.out.find("../tmp")) << r.out;
 }
 
 TEST_F(SearchRunTest, RequestThatPassesEveryCheckLogsItsQuery) {

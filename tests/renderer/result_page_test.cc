@@ -11,8 +11,12 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
+#include "companions/doctext/stored_text.h"
+#include "companions/records/document_read.h"
 #include "system/file_identity.h"
 #include "system/layout.h"
 #include "tests/renderer/renderer_fixture.h"
@@ -616,6 +620,69 @@ TEST_F(DocumentTest, AHitIsLoadedAloneForItsView) {
   std::string bytes;
   ASSERT_TRUE(fd && readPrefix(fd.get(), 100, bytes));
   EXPECT_EQ(bytes, "public");
+}
+
+// Stored texts as the builder writes them: record r's text, "" for none.
+void writeStoredTexts(const std::string& dir, const std::vector<std::string>& texts) {
+  std::string streams, ends;
+  for (const std::string& text : texts) {
+    if (!text.empty()) streams += compressStoredText(text);
+    appendUInt64(ends, streams.size());
+  }
+  testutil::writeFile(dir + "/" + kStoredTextsFile, streams);
+  testutil::writeFile(dir + "/" + kStoredTextEndsFile, ends);
+}
+
+// A PDF's words come from the text the builder kept, never from its bytes,
+// and only while the document is the one indexed; a damaged text is never
+// shown, a text file beside it reads as before.
+TEST_F(DocumentTest, AKeptTextGivesSnippetAndViewWhileTheDocumentIsAsIndexed) {
+  const std::string kept = "Quarterly report\fpage two holds the budget";
+  doc("a.pdf", "%PDF-1.4 xyz");
+  doc("b.txt", "plain budget");
+  writeIndex(home("news"), {"@P:a.pdf\n@T:Report\n@B:first line\n", "@P:b.txt\n@T:B\n@B:b\n"},
+             {{kTime, 12}, {kTime, 12}});
+  writeStoredTexts(home("news"), {kept, ""});
+  ResultSpec spec;
+  spec.keyword = "budget";
+  spec.lines = {recordLine("alice", "news", 90, 1), recordLine("alice", "news", 80, 2)};
+  write("query12345", spec);
+  const auto snippets = [this] {
+    EXPECT_EQ(load("query12345"), LoadStatus::kOk);
+    return page_.hits.size() == 2
+               ? snippetText(page_.hits[0].snippet) + "|" + snippetText(page_.hits[1].snippet)
+               : "";
+  };
+  EXPECT_EQ(snippets(), "Quarterly report page two holds the budget|plain budget");
+  const auto view = [this](DocumentView& shown) {
+    ResultReader reader("../tmp", installation());
+    RenderRequest request;
+    request.view = 1;
+    RecordDetails details;
+    const UniqueFd fd = reader.open("query12345") == LoadStatus::kOk &&
+                                reader.loadHit(request, page_, details) == LoadStatus::kOk
+                            ? openRecordedDocument(details, kLangEN)
+                            : UniqueFd();
+    return fd && readRecordView(details, fd.get(), kLangEN, shown);
+  };
+  DocumentView shown;
+  ASSERT_TRUE(view(shown));
+  EXPECT_EQ(shown.text, kept);
+  EXPECT_FALSE(shown.cut);
+
+  // Changed since the build: the record's first line, and no view.
+  doc("a.pdf", "%PDF-1.4 xyz", kTime + 1);
+  EXPECT_EQ(snippets(), "first line|plain budget");
+  EXPECT_FALSE(view(shown));
+  doc("a.pdf", "%PDF-1.4 xyz");
+
+  // A damaged stream: the first line, and a view that fails.
+  std::string streams = testutil::readFile(home("news") + "/" + kStoredTextsFile);
+  streams[streams.size() / 2] ^= 0x55;
+  std::filesystem::remove(home("news") + "/" + kStoredTextsFile);
+  testutil::writeFile(home("news") + "/" + kStoredTextsFile, streams);
+  EXPECT_EQ(snippets(), "first line|plain budget");
+  EXPECT_FALSE(view(shown));
 }
 
 TEST_F(ResultPageTest, HitsShowTheirRecordsSnippetsAndSideFiles) {

@@ -19,7 +19,7 @@ namespace {
 using vela::DocProperties;
 using vela::HtmlMeta;
 
-TEST(EngineProperties, MetaFieldsOfHtml) {
+TEST(BuilderProperties, MetaFieldsOfHtml) {
   const struct {
     const char* html;
     HtmlMeta meta;
@@ -38,7 +38,7 @@ TEST(EngineProperties, MetaFieldsOfHtml) {
     EXPECT_EQ(c.meta, vela::htmlMetaFields(c.html)) << c.html;
 }
 
-TEST(EngineProperties, DocumentPropertiesComeFromTitleNameAndMeta) {
+TEST(BuilderProperties, DocumentPropertiesComeFromTitleNameAndMeta) {
   vela::RecordText text;
   text.name = "notes.html";
   DocProperties p = vela::documentProperties(text, {{"description", ""}, {"comment", "late"}});
@@ -59,7 +59,7 @@ TEST(EngineProperties, DocumentPropertiesComeFromTitleNameAndMeta) {
   EXPECT_EQ(std::string(1023, 'x'), p[vela::kPropSubject]);
 }
 
-TEST(EngineProperties, FileListIndexHoldsSevenRecordsPerDocument) {
+TEST(BuilderProperties, FileListIndexHoldsSevenRecordsPerDocument) {
   testutil::TempDir dir;
   const std::vector<DocProperties> docs{
       {"First", "", "", "Ann", "a.txt", "", ""},
@@ -79,7 +79,7 @@ TEST(EngineProperties, FileListIndexHoldsSevenRecordsPerDocument) {
   EXPECT_FALSE(vela::readFileListProperties(dir.sub("missing"), back));
 }
 
-TEST(EngineProperties, AclCompanionNamesTheReadersOfEachRecord) {
+TEST(BuilderProperties, AclCompanionNamesTheReadersOfEachRecord) {
   testutil::TempDir dir;
   AccessRules rules;
   std::string error;
@@ -101,7 +101,7 @@ TEST(EngineProperties, AclCompanionNamesTheReadersOfEachRecord) {
   EXPECT_EQ((AclUserTable{{"bob", {1, 3}}, {"carol", {2}}}), table);
 }
 
-TEST(EngineProperties, ADamagedKeptAccessFileStopsTheBuild) {
+TEST(BuilderProperties, ADamagedKeptAccessFileStopsTheBuild) {
   testutil::TempDir dir;
   const vela::CodePage cp(vela::Language::kEnglish);
   testutil::writeFile(dir.sub("idx_acl/access_rules"), "pub/*\t*\nhr/*\t@gone\n");

@@ -4,6 +4,7 @@
 /// are still answered.
 
 #include "companions/serve/socket_server.h"
+#include "tests/loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -59,21 +60,8 @@ class LineServer {
   std::thread thread_;
 };
 
-// A connection from loopback address `source` to the server; -1 on failure.
 int connectFrom(const std::string& source, uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, source.c_str(), &addr.sin_addr);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-  addr.sin_port = htons(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
-  close(fd);
-  return -1;
+  return testutil::connectTo("127.0.0.1", port, source);
 }
 
 // Sends `parts` on fd, pausing `pauseMs` between them, and reads the answer
