@@ -3,12 +3,12 @@
 
 #include "companions/builder/doc_extract.h"
 
-#include <xapian.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
+#include "companions/doctext/code_pages.h"
+#include "companions/doctext/html_text.h"
 #include "system/strings.h"
 
 namespace vela {
@@ -27,22 +27,6 @@ std::string extensionOf(const std::string& name) {
   return dot == std::string::npos ? "" : lower(name.substr(dot + 1));
 }
 
-// The charset named by <meta charset=...> or content="...; charset=..." in
-// the head of an HTML text, lower case; "" when none.
-std::string declaredCharset(std::string_view bytes) {
-  std::string head = lower(bytes.substr(0, 2048));
-  size_t at = head.find("charset=");
-  if (at == std::string::npos) return "";
-  size_t start = at + 8;
-  while (start < head.size() && (head[start] == '"' || head[start] == '\''))
-    ++start;
-  size_t end = start;
-  while (end < head.size() && (std::isalnum(static_cast<unsigned char>(head[end])) ||
-                               head[end] == '-' || head[end] == '_'))
-    ++end;
-  return head.substr(start, end - start);
-}
-
 std::string trim(std::string_view s) {
   size_t b = s.find_first_not_of(" \t\r\n\f\v");
   if (b == std::string_view::npos) return "";
@@ -50,62 +34,11 @@ std::string trim(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
-// Appends the character reference at s[i] ("&...;") decoded, and returns
-// the index after it; a text that is no reference is copied as "&".
-size_t decodeReference(std::string_view s, size_t i, std::string& out) {
-  size_t semi = s.find(';', i);
-  if (semi == std::string_view::npos || semi - i > 10) {
-    out += '&';
-    return i + 1;
-  }
-  std::string name(s.substr(i + 1, semi - i - 1));
-  unsigned long cp = 0;
-  if (name.size() > 1 && name[0] == '#') {
-    bool hex = name[1] == 'x' || name[1] == 'X';
-    char* end = nullptr;
-    cp = std::strtoul(name.c_str() + (hex ? 2 : 1), &end, hex ? 16 : 10);
-    if (*end != '\0' || cp == 0 || cp > 0x10FFFF) cp = 0;
-  } else {
-    static const std::pair<const char*, unsigned> kNames[] = {
-        {"amp", '&'},  {"lt", '<'},    {"gt", '>'},   {"quot", '"'}, {"apos", '\''},
-        {"nbsp", ' '}, {"copy", 0xA9}, {"reg", 0xAE}, {"yen", 0xA5}};
-    for (const auto& [n, v] : kNames)
-      if (name == n) cp = v;
-  }
-  if (cp == 0) {
-    out += '&';
-    return i + 1;
-  }
-  Xapian::Unicode::append_utf8(out, static_cast<unsigned>(cp));
-  return semi + 1;
-}
-
 bool startsWithCI(std::string_view s, size_t i, std::string_view word) {
   if (s.size() - i < word.size()) return false;
   for (size_t k = 0; k < word.size(); ++k)
     if (std::tolower(static_cast<unsigned char>(s[i + k])) != word[k]) return false;
   return true;
-}
-
-// Index just past the end of the element closed by "</name", or the end.
-size_t skipElement(std::string_view s, size_t i, std::string_view name) {
-  std::string close = "</" + std::string(name);
-  for (size_t at = i; at < s.size(); ++at)
-    if (s[at] == '<' && startsWithCI(s, at, close)) {
-      size_t gt = s.find('>', at);
-      return gt == std::string_view::npos ? s.size() : gt + 1;
-    }
-  return s.size();
-}
-
-bool isBlockTag(const std::string& tag) {
-  static const char* kBlocks[] = {"p",          "br",      "div",     "li",     "tr",     "td",
-                                  "th",         "h1",      "h2",      "h3",     "h4",     "h5",
-                                  "h6",         "ul",      "ol",      "table",  "hr",     "pre",
-                                  "blockquote", "section", "article", "header", "footer", "title"};
-  for (const char* b : kBlocks)
-    if (tag == b) return true;
-  return false;
 }
 
 // The value of attribute `name` (lower case) in the text of a tag, its
@@ -132,10 +65,7 @@ bool attributeOf(std::string_view tag, std::string_view name, std::string& value
              tag[end] != '/')
         ++end;
     }
-    value.clear();
-    const std::string_view raw = tag.substr(start, end - start);
-    for (size_t i = 0; i < raw.size();)
-      i = raw[i] == '&' ? decodeReference(raw, i, value) : (value += raw[i], i + 1);
+    value = doctext::decodeReferences(tag.substr(start, end - start));
     return true;
   }
   return false;
@@ -160,8 +90,9 @@ std::string decodeDocument(std::string_view bytes, const CodePage& cp, bool html
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return utf8.toUtf8(bytes.substr(3));
   std::string out;
   if (html) {
-    std::string cs = declaredCharset(bytes);
-    if (cs == "utf-8" || cs == "utf8") return utf8.toUtf8(bytes);
+    // Declared names are read with the renderer's table (code_pages.h).
+    const std::string cs = doctext::declaredCharset(bytes);
+    if (cs == "UTF-8") return utf8.toUtf8(bytes);
     if (!cs.empty() && convertCharset(bytes, cs.c_str(), "UTF-8", out)) return out;
   }
   if (isValidUtf8(bytes)) return std::string(bytes);
@@ -222,44 +153,12 @@ DocText extractText(std::string_view utf8) {
 }
 
 DocText extractHtml(std::string_view s) {
+  // The renderer reads the page with the same reader, so that the words
+  // indexed are the words it shows.
+  doctext::HtmlText html = doctext::readHtml(s, '\n');
   DocText d;
-  std::string* sink = &d.body;
-  for (size_t i = 0; i < s.size();) {
-    char c = s[i];
-    if (c == '&') {
-      i = decodeReference(s, i, *sink);
-      continue;
-    }
-    if (c != '<') {
-      *sink += c;
-      ++i;
-      continue;
-    }
-    if (s.compare(i, 4, "<!--") == 0) {
-      size_t end = s.find("-->", i + 4);
-      i = end == std::string_view::npos ? s.size() : end + 3;
-      continue;
-    }
-    size_t gt = s.find('>', i);
-    if (gt == std::string_view::npos) break;
-    size_t nameStart = i + 1 + (i + 1 < s.size() && s[i + 1] == '/' ? 1 : 0);
-    size_t nameEnd = nameStart;
-    while (nameEnd < gt && std::isalnum(static_cast<unsigned char>(s[nameEnd])))
-      ++nameEnd;
-    std::string tag = lower(s.substr(nameStart, nameEnd - nameStart));
-    bool closing = s[i + 1] == '/';
-    i = gt + 1;
-    if (!closing && (tag == "script" || tag == "style")) {
-      i = skipElement(s, i, tag);
-      continue;
-    }
-    if (tag == "title") {
-      sink = closing ? &d.body : &d.title;
-      continue;
-    }
-    *sink += isBlockTag(tag) ? '\n' : ' ';
-  }
-  d.title = firstLine(d.title, 256);
+  d.body = std::move(html.text);
+  d.title = firstLine(html.title, doctext::kMaxTitleBytes);
   if (d.title.empty()) d.title = firstLine(d.body, 128);
   return d;
 }

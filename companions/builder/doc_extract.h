@@ -40,8 +40,9 @@ DocText extractText(std::string_view utf8);
 // than 12 words, or 4 or more ended by "." "," ";" or ":"). Many files of one
 // kind begin with the same such line, and their hits would all look alike.
 bool readsAsTitle(std::string_view line);
-// HTML: the <title>, and the text outside tags, scripts, styles and
-// comments with character references decoded; block tags end lines.
+// HTML: the title (blank runs as one blank, at most kMaxTitleBytes), else
+// the first line of the text; and the text as html_text.h reads it, a line
+// break where a block element begins or ends.
 DocText extractHtml(std::string_view utf8);
 
 // HTML: the name (lower case) and content of each <meta name=... content=...>,

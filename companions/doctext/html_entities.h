@@ -21,8 +21,9 @@ constexpr size_t kMaxReferenceName = 8;
 uint32_t namedCharacter(std::string_view name);
 
 // A title or first line the index builder recorded from an HTML document
-// (UTF-8), with the named references it leaves as they are decoded: the
-// builder decodes numeric references and a few names itself, so only the
+// (UTF-8), with the named references it left as they are decoded. Today's
+// builder decodes every reference with the reader of html_text.h; indexes
+// built before it decoded numeric references and a few names only, so the
 // other names are decoded here and a decoded "&lt;" is never decoded again.
 // (A document whose text is a literal "&amp;mdash;" still shows a dash: its
 // record cannot tell; titles read from the document itself, snippet.h,

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "companions/doctext/code_pages.h"
 #include "output/html_makeup.h"
 #include "system/layout.h"
 #include "system/strings.h"
@@ -175,16 +176,7 @@ std::string jsonString(std::string_view text) {
 }
 
 const char* localCharset(int language) {
-  switch (language) {
-    case kLangCH:
-      return "BIG5";
-    case kLangJP:
-      return "SHIFT_JIS";
-    case kLangGB:
-      return "GBK";
-    default:
-      return "UTF-8";
-  }
+  return doctext::localCodePage(language);
 }
 
 bool isUtf8(std::string_view bytes, bool cutTail) {
@@ -257,7 +249,7 @@ class LocalConverters {
     iconv_t cd = kNoConverter;
     bool tried = false;
   };
-  Entry entries_[3] = {{"BIG5"}, {"SHIFT_JIS"}, {"GBK"}};
+  Entry entries_[3] = {{"CP950"}, {"CP932"}, {"GBK"}};
 };
 
 }  // namespace

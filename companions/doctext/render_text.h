@@ -24,8 +24,8 @@ namespace render {
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 // The iconv name of the local code page of an installation language
-// (layout.h codes): "BIG5", "SHIFT_JIS", "GBK", or "UTF-8" for English and
-// unknown installations.
+// (layout.h codes): localCodePage of code_pages.h, the one table the index
+// builder reads documents with too.
 const char* localCharset(int language);
 
 // Well-formed UTF-8 from any bytes: each byte that does not start a complete,

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "companions/doctext/html_entities.h"
+#include "companions/doctext/code_pages.h"
+#include "companions/doctext/html_text.h"
 #include "companions/doctext/render_text.h"
 #include "system/strings.h"
 
@@ -18,9 +19,6 @@ namespace {
 
 bool isBlank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-bool isAsciiWordChar(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 bool oneOf(char c, std::string_view set) {
   return set.find(c) != std::string_view::npos;
@@ -48,67 +46,6 @@ std::string_view cutUtf8(std::string_view s, size_t max) {
   return s.substr(0, end);
 }
 
-// Decodes the character reference at html[i] ("&..;"); returns the bytes it
-// spans, or 0 when it is none (the "&" then stands for itself).
-size_t decodeReference(std::string_view html, size_t i, std::string& out) {
-  const size_t semi = html.find(';', i);
-  if (semi == std::string_view::npos || semi - i > 10) return 0;
-  const std::string_view name = html.substr(i + 1, semi - i - 1);
-  if (const uint32_t cp = namedCharacter(name)) {
-    // A blank that does not break is still a blank between words.
-    if (cp == 0xA0)
-      out += ' ';
-    else
-      appendUtf8(cp, out);
-    return semi - i + 1;
-  }
-  if (name.size() < 2 || name[0] != '#') return 0;
-  const bool hex = name[1] == 'x' || name[1] == 'X';
-  const std::string_view digits = name.substr(hex ? 2 : 1);
-  if (digits.empty() || digits.size() > 7) return 0;
-  uint32_t cp = 0;
-  for (char c : digits) {
-    const int v = (c >= '0' && c <= '9')          ? c - '0'
-                  : hex && (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                  : hex && (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                  : -1;
-    if (v < 0) return 0;
-    cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(v);
-  }
-  appendUtf8(cp, out);
-  return semi - i + 1;
-}
-
-// The lower-case name of the tag at html[i] ("<name" or "</name").
-std::string tagName(std::string_view html, size_t i) {
-  size_t k = i + 1;
-  if (k < html.size() && html[k] == '/') ++k;
-  std::string name;
-  while (k < html.size() && isAsciiWordChar(html[k]) && name.size() < 16)
-    name += static_cast<char>(lowerAscii(html[k++]));
-  return name;
-}
-
-bool isBlockTag(std::string_view name) {
-  static constexpr std::string_view kBlock[] = {
-      "br", "p",  "div",   "li", "tr", "td", "th", "h1",  "h2", "h3",         "h4",
-      "h5", "h6", "table", "ul", "ol", "dd", "dt", "pre", "hr", "blockquote", "section"};
-  return std::find(std::begin(kBlock), std::end(kBlock), name) != std::end(kBlock);
-}
-
-// Where the element whose contents are skipped ends: just behind "</name>",
-// or the end of the text.
-size_t skipElement(std::string_view html, size_t from, const std::string& name) {
-  for (size_t at = html.find("</", from); at != std::string_view::npos;
-       at = html.find("</", at + 2)) {
-    if (equalsIgnoringAsciiCase(html.substr(at + 2, name.size()), name)) {
-      const size_t gt = html.find('>', at);
-      return gt == std::string_view::npos ? html.size() : gt + 1;
-    }
-  }
-  return html.size();
-}
-
 bool hasHtmlExtension(const std::string& path) {
   const size_t dot = path.rfind('.');
   if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
@@ -118,53 +55,14 @@ bool hasHtmlExtension(const std::string& path) {
   return false;
 }
 
-// The charset an HTML document declares in its first kilobytes ("charset=X"),
-// or "".
-std::string declaredCharset(std::string_view html) {
-  const std::string_view head = html.substr(0, 4096);
-  for (size_t at = 0; (at = head.find("charset", at)) != std::string_view::npos; at += 7) {
-    size_t k = at + 7;
-    while (k < head.size() &&
-           (head[k] == ' ' || head[k] == '=' || head[k] == '"' || head[k] == '\''))
-      ++k;
-    std::string name;
-    while (k < head.size() && name.size() < 32 &&
-           (isAsciiWordChar(head[k]) || head[k] == '-' || head[k] == '_'))
-      name += head[k++];
-    if (!name.empty()) return name;
-  }
-  return "";
-}
-
 bool looksBinary(std::string_view bytes) {
   return bytes.substr(0, 5) == "%PDF-" ||
          std::memchr(bytes.data(), '\0', std::min<size_t>(bytes.size(), 1024)) != nullptr;
 }
 
-// True for the characters that continue a word the way the engine splits
-// text into words: letters and digits of alphabetic scripts, "_" and
-// combining marks. Characters of CJK scripts are words of their own, and
-// punctuation and symbols end a word. The ranges are an approximation by
-// blocks, which is all highlighting needs.
+// Whether a code point continues a word as the index builder splits text.
 bool isWordCodePoint(uint32_t cp) {
-  if (cp < 0x80) return isAsciiWordChar(static_cast<unsigned char>(cp)) || cp == '_';
-  if (cp < 0xC0) return cp == 0xAA || cp == 0xB5 || cp == 0xBA;
-  if (cp == 0xD7 || cp == 0xF7) return false;
-  if (cp < 0x2000) return cp < 0x1100 || cp > 0x11FF;  // not Hangul jamo
-  if (cp < 0x2C00) return false;                       // punctuation and symbols
-  if (cp < 0x2E00) return true;
-  if (cp < 0xA4D0) return false;  // punctuation, CJK and Yi
-  if (cp < 0xAC00) return true;
-  if (cp < 0xD7B0) return false;  // Hangul
-  if (cp < 0xF900) return true;
-  if (cp < 0xFB00) return false;  // CJK compatibility
-  if (cp < 0xFE00) return true;
-  if (cp < 0xFE70) return false;  // selectors, CJK forms
-  if (cp < 0xFEFF) return true;
-  if (cp >= 0xFF10 && cp <= 0xFF19) return true;  // full-width digits and letters
-  if ((cp >= 0xFF21 && cp <= 0xFF3A) || (cp >= 0xFF41 && cp <= 0xFF5A)) return true;
-  if (cp < 0x10000) return false;
-  return cp < 0x1F000;  // not symbols, emoji or CJK
+  return doctext::charClass(cp) == doctext::CharClass::kWord;
 }
 
 // Whether the character that starts at text[pos] continues a word.
@@ -200,8 +98,11 @@ class TermMatcher {
   explicit TermMatcher(const std::vector<std::string>& terms) {
     for (const std::string& term : terms) {
       std::string_view t = term;
-      const bool prefix = !t.empty() && t.back() == '*';
+      bool prefix = !t.empty() && t.back() == '*';
       if (prefix) t.remove_suffix(1);
+      // A term at the index's limit may be a longer word cut there: it was
+      // found in the words it begins.
+      prefix = prefix || t.size() + kNextCharBytes > kMaxTermBytes;
       if (t.empty()) continue;
       size_t last = t.size() - 1;
       while (last > 0 && isContinuation(t[last]))
@@ -341,56 +242,10 @@ std::vector<std::string> highlightTerms(std::string_view query) {
 
 namespace {
 
-// How far past its start the reading of one character reference or tag name
-// may look.
-constexpr size_t kHtmlLookahead = 64;
-
-// The visible text of html. With `prefix`, html is the start of a longer
-// document and the result ends where a construct starts that may need more
-// than the bytes at hand to be read: it is then a prefix of the visible text
-// of the whole document. (A construct that starts earlier and is not closed
-// within them gives no more text, as in the whole document up to there.)
-// Where a block element begins or ends `blockMark` is written.
+// The visible text of html (readHtml); `blockMark` where a block element
+// begins or ends.
 std::string visibleText(std::string_view html, bool prefix, char blockMark = ' ') {
-  std::string out;
-  out.reserve(html.size());
-  // In a prefix, constructs that start this near its end wait for more bytes.
-  const size_t settled = !prefix                        ? html.size()
-                         : html.size() > kHtmlLookahead ? html.size() - kHtmlLookahead
-                                                        : 0;
-  for (size_t i = 0; i < settled;) {
-    if (html[i] == '&') {
-      const size_t used = decodeReference(html, i, out);
-      if (used == 0) out += '&';
-      i += used == 0 ? 1 : used;
-    } else if (html[i] != '<') {
-      // Text runs up to the next reference or tag: taken whole.
-      size_t end = i + 1;
-      while (end < settled && html[end] != '<' && html[end] != '&')
-        ++end;
-      out.append(html.data() + i, end - i);
-      i = end;
-    } else if (html.substr(i, 4) == "<!--") {
-      const size_t end = html.find("-->", i + 4);
-      i = end == std::string_view::npos ? html.size() : end + 3;
-    } else {
-      const std::string name = tagName(html, i);
-      const bool closing = i + 1 < html.size() && html[i + 1] == '/';
-      if (name.empty() && !closing && (i + 1 == html.size() || !oneOf(html[i + 1], "!?"))) {
-        out += html[i++];  // "a < b": a "<" that opens no tag
-        continue;
-      }
-      const size_t gt = html.find('>', i);
-      i = gt == std::string_view::npos ? html.size() : gt + 1;
-      const std::string_view tag = name;
-      if (!closing && (tag == "script" || tag == "style" || tag == "title")) {
-        i = skipElement(html, i, name);
-      } else if (isBlockTag(name)) {
-        out += blockMark;
-      }
-    }
-  }
-  return out;
+  return doctext::readHtml(html, blockMark, prefix).text;
 }
 
 // How a document's bytes become text.
@@ -427,7 +282,7 @@ Decoding decideDecoding(std::string_view bytes, bool whole, bool cut, const std:
   if (looksBinary(bytes)) return Decoding::kBinary;
   const bool html = hasHtmlExtension(name);
   if (!whole && bytes.size() < (html ? 4096 : 1024)) return Decoding::kUndecided;
-  if (html) charset = declaredCharset(bytes);
+  if (html) charset = doctext::declaredCharset(bytes);
   if (!charset.empty()) return Decoding::kCharset;
   const char* local = localCharset(language);
   const bool english = std::string_view(local) == "UTF-8";
@@ -575,25 +430,6 @@ std::string plainLines(std::string text) {
   return text;
 }
 
-// Where the title element's text begins in html (just behind "<title ...>"),
-// or npos.
-size_t titleStart(std::string_view html) {
-  for (size_t at = html.find('<'); at != std::string_view::npos; at = html.find('<', at + 1)) {
-    if (html.substr(at, 4) == "<!--") {
-      at = html.find("-->", at);
-      if (at == std::string_view::npos) break;
-      continue;
-    }
-    if (tagName(html, at) == "title" && html[at + 1] != '/') {
-      const size_t gt = html.find('>', at);
-      return gt == std::string_view::npos ? gt : gt + 1;
-    }
-    // The body begins: no title comes.
-    if (tagName(html, at) == "body") break;
-  }
-  return std::string_view::npos;
-}
-
 }  // namespace
 
 bool isHtmlName(const std::string& name) {
@@ -617,20 +453,9 @@ bool documentTitle(const DocumentHead& head, const std::string& name, int langua
   std::string charset;
   const Decoding how = decideDecoding(bytes, true, cut, name, language, -1, charset);
   if (how == Decoding::kBinary) return false;
-  const std::string html = decode(bytes, how, charset, language, cut);
-  const size_t start = titleStart(html);
-  if (start == std::string::npos) return false;
-  const size_t end = std::min(html.find('<', start), html.size());
-  std::string text;
-  for (size_t i = start; i < end;) {
-    const size_t used =
-        html[i] == '&' ? decodeReference(std::string_view(html).substr(0, end), i, text) : 0;
-    if (used == 0) text += html[i];
-    i += used == 0 ? 1 : used;
-  }
-  text = collapseBlanks(text);
-  if (text.empty()) return false;
-  title = std::string(cutUtf8(text, kMaxTitleBytes));
+  const doctext::HtmlText html = doctext::readHtml(decode(bytes, how, charset, language, cut));
+  if (!html.hasTitle) return false;
+  title = std::string(cutUtf8(html.title, kMaxTitleBytes));
   return true;
 }
 

@@ -18,11 +18,15 @@
 #include <string_view>
 #include <vector>
 
+#include "companions/doctext/html_text.h"
+#include "companions/doctext/words.h"
+
 namespace render {
 
-// Most terms taken from one query, and the longest term.
+// Most terms taken from one query; the longest term is the index's
+// (words.h), so that a term is marked as the engine matched it.
 constexpr size_t kMaxTerms = 32;
-constexpr size_t kMaxTermBytes = 255;
+using doctext::kMaxTermBytes;
 // Most bytes of a document read for its snippet.
 constexpr size_t kMaxDocumentBytes = 256 * 1024;
 
@@ -34,9 +38,8 @@ constexpr size_t kMaxDocumentBytes = 256 * 1024;
 // wildcards gives a term ending in one "*".
 std::vector<std::string> highlightTerms(std::string_view query);
 
-// The visible text of an HTML document (UTF-8): tags and comments dropped,
-// the contents of script, style and title elements dropped, character
-// references decoded, and a blank where a block element begins or ends.
+// The visible text of an HTML document (UTF-8) as the index builder reads
+// it (html_text.h), with a blank where a block element begins or ends.
 std::string htmlVisibleText(std::string_view html);
 
 // The text of a document as UTF-8, from its first kMaxDocumentBytes bytes
@@ -63,7 +66,7 @@ std::string documentReadableText(std::string_view bytes, const std::string& name
 
 // Bytes of an HTML document searched for its title, and the longest title.
 constexpr size_t kMaxTitleSearchBytes = 16 * 1024;
-constexpr size_t kMaxTitleBytes = 255;
+using doctext::kMaxTitleBytes;
 
 // The text of the title element of an HTML document (by name, as
 // documentText), read from its first kMaxTitleSearchBytes bytes: character

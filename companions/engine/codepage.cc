@@ -3,6 +3,8 @@
 
 #include "companions/engine/codepage.h"
 
+#include "companions/doctext/code_pages.h"
+
 #include "system/layout.h"
 #include "system/lines.h"
 
@@ -101,19 +103,8 @@ Language languageOfInstallation(const std::string& root) {
 CodePage::CodePage(Language language) : language_(language) {}
 
 const char* CodePage::charset() const {
-  // The Windows variants are supersets of the plain code pages and are what
-  // documents of these installations are written in.
-  switch (language_) {
-    case Language::kBig5:
-      return "CP950";
-    case Language::kShiftJis:
-      return "CP932";
-    case Language::kGbk:
-      return "GBK";
-    case Language::kEnglish:
-      break;
-  }
-  return "UTF-8";
+  // One table with the renderer, which shows what is indexed here.
+  return doctext::localCodePage(static_cast<int>(language_));
 }
 
 bool convertCharset(std::string_view in, const char* from, const char* to, std::string& out) {

@@ -57,8 +57,8 @@ bool looksLikeText(std::string_view head) {
 // The charset names browsers know for the local code pages.
 const char* webCharsetName(int language) {
   const std::string_view local = localCharset(language);
-  if (local == "BIG5") return "Big5";
-  if (local == "SHIFT_JIS") return "Shift_JIS";
+  if (local == "CP950") return "Big5";
+  if (local == "CP932") return "Shift_JIS";  // which browsers read as the Windows page
   if (local == "GBK") return "GBK";
   return "windows-1252";  // text that is not UTF-8 on an English installation
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "companions/agent/agent_wire.cc"
+#include "companions/doctext/code_pages.cc"
 #include "companions/doctext/html_entities.cc"
 #include "companions/doctext/render_text.cc"
 #include "companions/records/local_files.cc"

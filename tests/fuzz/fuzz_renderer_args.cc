@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cgi/cgi_string_parser.h"
+#include "companions/doctext/code_pages.cc"
 #include "companions/doctext/html_entities.cc"
 #include "companions/doctext/render_text.cc"
 #include "companions/records/local_files.cc"

@@ -4,6 +4,7 @@
 /// (the renderer's sources are compiled here, as in fuzz_renderer_args.cc).
 
 #include "cgi/cgi_string_parser.h"
+#include "companions/doctext/code_pages.cc"
 #include "companions/doctext/html_entities.cc"
 #include "companions/doctext/render_text.cc"
 #include "companions/renderer/render_request.cc"

@@ -7,9 +7,12 @@
 /// The renderer is a companion program, which fuzz builds leave out; these
 /// parts depend on the libraries only, so their sources are compiled here.
 
+#include "companions/doctext/code_pages.cc"
 #include "companions/doctext/html_entities.cc"
+#include "companions/doctext/html_text.cc"
 #include "companions/doctext/render_text.cc"
 #include "companions/doctext/snippet.cc"
+#include "companions/doctext/words.cc"
 #include "tests/fuzz/fuzz_scratch.h"
 
 using fuzzscratch::check;

@@ -34,7 +34,8 @@ TEST(Terms, TakenFromTheQueryAsUnderstood) {
     wide += "\xE4\xB8\xAD";
   }
   EXPECT_EQ(highlightTerms(many).size(), kMaxTerms);
-  EXPECT_EQ(highlightTerms(wide)[0], wide.substr(0, 253));  // not cut inside a character
+  // Cut at the index's term limit, not inside a character.
+  EXPECT_EQ(highlightTerms(wide)[0], wide.substr(0, 1 + (kMaxTermBytes - 1) / 3 * 3));
 }
 
 TEST(Snippet, MarksWholeWordsIgnoringAsciiCase) {

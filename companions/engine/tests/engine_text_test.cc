@@ -193,6 +193,22 @@ TEST(EngineText, HyphenatedWordsAndTheUnderstoodQuery) {
             std::make_pair(std::string("\"licenze txt\""), Ids{1}));
 }
 
+TEST(EngineText, WordsAtTheTermLimitAreStoredAndFound) {
+  // The longest term is what the database stores, heading prefix and all; a
+  // longer word is cut alike in the index and in the query.
+  const std::string longWord(kMaxTermBytes + 60, 'w');
+  testutil::TempDir dir;
+  {
+    IndexWriter writer(dir.sub("idx"));
+    writer.add({}, {longWord, {longWord, longWord + " x"}});
+    writer.add({}, {"", {"", std::string(kMaxTermBytes, 'w') + "v"}});
+    std::string error;
+    ASSERT_TRUE(writer.finish(error)) << error;
+  }
+  EXPECT_EQ(searchIndex(dir.sub("idx"), longWord).second, (std::vector<uint32_t>{1, 2}));
+  EXPECT_EQ(searchIndex(dir.sub("idx"), longWord + " x").second, (std::vector<uint32_t>{1}));
+}
+
 TEST(EngineText, TheUnderstoodQueryKeepsToTheHeader) {
   std::string words;
   for (int i = 0; i < 700; ++i)
