@@ -83,6 +83,17 @@ if command -v man >/dev/null; then
   done
 fi
 
+# Office documents, PDF files and mail, as the document reader's tests make
+# them (the good ones only).
+made=$(mktemp -d)
+/usr/bin/python3 "$repo/tests/extract/make_documents.py" "$made" >/dev/null
+mkdir -p "$docs/office"
+for f in good.pdf good.docx good.odt good.xlsx good.pptx good.epub good.eml; do
+  [ ! -f "$made/$f" ] || cp "$made/$f" "$docs/office/"
+done
+rm -rf "$made"
+chmod -R a+rX "$docs"
+
 echo "== building indexes"
 cd "$root/search-cgi"
 build_index() {  # installation, folder, description -> prints the index id
@@ -101,6 +112,7 @@ folders=()
 # pages could be rendered).
 [ -n "$(ls -A "$docs/manuals" 2>/dev/null)" ] || cp "$docs/licenses/"* "$docs/manuals/"
 for entry in "licenses:Licenses:$root:$host_a" "packages:Package documentation:$root:$host_a" \
+  "office:Office documents:$root:$host_a" \
   "manuals:Manual pages:$peer:$host_b"; do
   IFS=: read -r folder desc dir address <<<"$entry"
   if [ -n "$(ls -A "$docs/$folder" 2>/dev/null)" ]; then
