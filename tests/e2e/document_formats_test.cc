@@ -35,8 +35,9 @@ class DocumentFormats : public ::testing::Test {
     make.limitMs = 120000;
     const testutil::ProcessResult made = testutil::runProcess(make);
     ASSERT_EQ(made.exitStatus, 0) << made.err;
-    for (const char* name :
-         {"good.pdf", "good.docx", "good.odt", "good.xlsx", "good.eml", "bomb.docx"})
+    for (const char* name : {"good.pdf", "good.docx", "good.odt", "good.xlsx", "good.eml",
+                             "bomb.docx", "truncated.pdf", "random.docx", "laughs.odt",
+                             "external.odt", "encrypted.pdf", "many.eml", "loop.pdf"})
       fs::copy_file(made_->sub(name), docs_->sub(name));
     const e2e::RunResult r = inst_->run(
         "binind/index_builder", {"create", "--owner", "alice", "--desc", "Docs", docs_->path()});
@@ -157,9 +158,18 @@ TEST_F(DocumentFormats, APdfHitShowsItsKeptTextAndDownloadsAsItsBytes) {
   EXPECT_EQ(raw.out.substr(raw.out.size() - pdf.size()), pdf);
 }
 
-TEST_F(DocumentFormats, HostileDocumentIsSkippedWithItsReason) {
-  EXPECT_NE(builderErr_->find("skipped bomb.docx: an entry inflates past"), std::string::npos)
-      << *builderErr_;
+// Broken and hostile documents beside the good ones: each that cannot be
+// read costs a note with its reason, the build goes on and ends well, and
+// no word of a file an entity names reaches the index.
+TEST_F(DocumentFormats, HostileDocumentsAreSkippedWithTheirReasons) {
+  for (const char* note : {"skipped bomb.docx: an entry inflates past", "skipped truncated.pdf: ",
+                           "skipped random.docx: ", "skipped laughs.odt: "})
+    EXPECT_NE(builderErr_->find(note), std::string::npos) << note << "\n" << *builderErr_;
+  EXPECT_EQ(search("nologin"), Files{});  // a word of /etc/passwd
+  EXPECT_EQ(search("Manyparts"), Files{"many.eml"});
+  // A PDF locked by a password is found by its name alone.
+  EXPECT_EQ(search("encrypted"), Files{"encrypted.pdf"});
+  EXPECT_NE(builderErr_->find("index_builder: indexed "), std::string::npos) << *builderErr_;
 }
 
 }  // namespace
