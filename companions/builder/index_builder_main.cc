@@ -25,8 +25,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: index_builder [--root ROOT] [--no-similar] [--quiet] COMMAND ...\n"
     "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] SOURCE_DIR\n"
-    "      builds a new index of the documents below SOURCE_DIR (plain text and\n"
-    "      HTML) and prints its id\n"
+    "      builds a new index of the documents below SOURCE_DIR (plain text, HTML,\n"
+    "      PDF, office and OpenDocument files, EPUB, mail, RTF, gzip/bzip2/xz\n"
+    "      files, the others through binind/doc_extract) and prints its id\n"
     "  create --owner OWNER [--id ID] [--desc TEXT] --type db TABLES\n"
     "      builds a database index of a CSV table, or of the tables (*.csv, at\n"
     "      most 20) of a folder: one record per row (the first row names the\n"
