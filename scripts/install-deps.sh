@@ -11,6 +11,20 @@ if [ "${1:-}" = "--cross" ]; then
     # With recommends: they bring the target's C library.
     apt-get install -y g++-s390x-linux-gnu qemu-user
   fi
+  # The target's zlib, which the page renderer links: unpacked into the
+  # cross compiler's tree rather than installed, since an installed one must
+  # have the very version of the host's.
+  sysroot=/usr/s390x-linux-gnu
+  if [ ! -f $sysroot/lib/libz.a ]; then
+    dpkg --print-foreign-architectures | grep -qx s390x || dpkg --add-architecture s390x
+    apt-get update
+    work=$(mktemp -d)
+    (cd "$work" && apt-get download zlib1g-dev:s390x)
+    dpkg-deb -x "$work"/zlib1g-dev_*_s390x.deb "$work/x"
+    cp "$work/x/usr/lib/s390x-linux-gnu/libz.a" $sysroot/lib/
+    cp "$work/x/usr/include/zlib.h" "$work/x/usr/include/zconf.h" $sysroot/include/
+    rm -rf "$work"
+  fi
   exit 0
 fi
 packages=(
