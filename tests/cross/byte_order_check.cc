@@ -69,6 +69,26 @@ bool recordInfoReadsBack(const std::string& dir) {
   return same;
 }
 
+// Kept texts: streams of records 1 and 3 (record 2 has none), their ends
+// 64-bit in the host's order.
+bool keptTextsReadBack(const std::string& dir) {
+  std::string ends;
+  for (uint64_t end : {3, 3, 8})
+    appendUInt64(ends, end);
+  const unsigned char three[8] = {0, 0, 0, 0, 0, 0, 0, 3}, threeLittle[8] = {3};
+  bool same = std::memcmp(ends.data(), bigEndianHost() ? three : threeLittle, 8) == 0 &&
+              writeFileExclusive(dir + "/" + kStoredTextsFile, "abcdefgh", 0600) &&
+              writeFileExclusive(dir + "/" + kStoredTextEndsFile, ends, 0600);
+  StoredTextReader reader(dir);
+  std::string stream;
+  same = same && reader.read(3, stream, 100) == StoredTextStatus::kFound && stream == "defgh" &&
+         reader.read(2, stream, 100) == StoredTextStatus::kNone &&
+         reader.read(1, stream, 100) == StoredTextStatus::kFound && stream == "abc";
+  unlink((dir + "/" + kStoredTextsFile).c_str());
+  unlink((dir + "/" + kStoredTextEndsFile).c_str());
+  return same;
+}
+
 std::string readBytes(const std::string& path, size_t n) {
   std::string bytes(n, '\0');
   FILE* in = std::fopen(path.c_str(), "rb");
@@ -104,6 +124,7 @@ int main(int argc, char** argv) {
                                           bigEndianHost() ? one : oneLittle, 4) == 0,
         "the record-info header holds its bound in the host's byte order");
   check(recordInfoReadsBack(dir), "record-info files read back record by record");
+  check(keptTextsReadBack(dir), "kept texts read back by their 64-bit ends");
   rmdir(dir);
   return failures == 0 ? 0 : 1;
 }
