@@ -72,24 +72,14 @@ class ClassSearchTest : public ::testing::Test {
     inst_->setKey("setting/search_option.cfg", "MAX_SEARCH_INDEX_COUNT", "20");
   }
 
-  static std::set<std::string> resultNames() {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(inst_->path("tmp"))) {
-      const std::string name = e.path().filename().string();
-      if (name.rfind("query", 0) == 0 && name.find_first_not_of("0123456789", 5) == name.npos)
-        names.insert(name);
-    }
-    return names;
-  }
-
   // A search for "spot" of TESSERA over every index selected by `rest`.
   static Result search(const std::string& rest, bool xml = true) {
     Result result;
-    const std::set<std::string> before = resultNames();
+    const std::set<std::string> before = inst_->resultFiles();
     result.run =
         inst_->get("user=TESSERA&search_no=0&query=spot" + std::string(xml ? "&xml=1" : "") + rest);
     std::string base;
-    for (const std::string& name : resultNames())
+    for (const std::string& name : inst_->resultFiles())
       if (!before.count(name)) base = inst_->path("tmp/" + name);
     if (base.empty()) return result;
     CQueryOutput file;

@@ -56,14 +56,14 @@ class DocumentFormats : public ::testing::Test {
   // The file names of the hits of a search for `word` (in property
   // `property` when given), in name order.
   static Files search(const std::string& word, const std::string& property = "") {
-    const std::set<std::string> before = resultFiles();
+    const std::set<std::string> before = inst_->resultFiles();
     const e2e::RunResult r =
         inst_->get("user=TESSERA&sort=filename&order=asc&index_id=7F000001_" + *id_ +
                    "&query=" + word + (property.empty() ? "" : "&filenamesearch=" + property));
     EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
     Files files;
     const std::string home = inst_->path("system/group/domain/User/alice/index/" + *id_);
-    for (const std::string& name : resultFiles()) {
+    for (const std::string& name : inst_->resultFiles()) {
       if (before.count(name)) continue;
       CQueryOutput file;
       EXPECT_TRUE(file.ReadOutputFile(inst_->path("tmp/" + name).c_str()));
@@ -79,16 +79,6 @@ class DocumentFormats : public ::testing::Test {
       }
     }
     return files;
-  }
-
-  static std::set<std::string> resultFiles() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(inst_->path("tmp"))) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("query", 0) == 0 && name.find_first_not_of("0123456789", 5) == name.npos)
-        names.insert(name);
-    }
-    return names;
   }
 
   static e2e::Installation* inst_;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 
@@ -55,6 +56,16 @@ void Installation::write(const std::string& rel, const std::string& bytes) const
 
 std::string Installation::read(const std::string& rel) const {
   return testutil::readFile(path(rel));
+}
+
+std::set<std::string> Installation::resultFiles() const {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path("tmp"))) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("query", 0) == 0 && name.find_first_not_of("0123456789", 5) == std::string::npos)
+      names.insert(name);
+  }
+  return names;
 }
 
 void Installation::setKey(const std::string& rel, const std::string& key,

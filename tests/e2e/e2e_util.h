@@ -6,6 +6,7 @@
 #define SEARCHRUN_TESTS_E2E_E2E_UTIL_H
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ class Installation {
   // Sets KEY=value in a key=value settings file below the root (replacing an
   // existing line of that key, appending otherwise).
   void setKey(const std::string& rel, const std::string& key, const std::string& value) const;
+  // The names of the result files ("query" and digits) in its tmp folder.
+  std::set<std::string> resultFiles() const;
 
   // Runs ROOT/<program> (relative to the root, e.g. "search-cgi/searchrun")
   // with cwd = the CGI directory, exactly the environment given (plus PATH),

@@ -98,21 +98,10 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     return inst_->run(std::string("search-cgi/") + GetParam(), {}, env);
   }
 
-  static std::set<std::string> resultFiles() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(inst_->path("tmp"))) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("query", 0) == 0 &&
-          name.find_first_not_of("0123456789", 5) == std::string::npos)
-        names.insert(name);
-    }
-    return names;
-  }
-
   // The result file a run wrote since `before`; empty when none.
   static std::string newResult(const std::set<std::string>& before) {
     std::string written;
-    for (const std::string& name : resultFiles())
+    for (const std::string& name : inst_->resultFiles())
       if (!before.count(name)) written = inst_->path("tmp/" + name);
     return written;
   }
@@ -139,7 +128,7 @@ testutil::TempDir* EditionsTest::docs_ = nullptr;
 std::string EditionsTest::idA_, EditionsTest::idB_;
 
 TEST_P(EditionsTest, SearchesTheDatabaseVariablesAndHandsOverTheResult) {
-  const std::set<std::string> before = resultFiles();
+  const std::set<std::string> before = inst_->resultFiles();
   const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1" + both());
   EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
   const std::string written = newResult(before);
@@ -157,10 +146,10 @@ TEST_P(EditionsTest, SearchesTheDatabaseVariablesAndHandsOverTheResult) {
 }
 
 TEST_P(EditionsTest, SearchNumberPicksOneIndex) {
-  const std::set<std::string> before = resultFiles();
+  const std::set<std::string> before = inst_->resultFiles();
   const RunResult r = get("query=apple&search_no=2&all_file=on&xml=1" + both());
   ASSERT_EQ(0, r.exitStatus) << r.out;
-  for (const std::string& name : resultFiles()) {
+  for (const std::string& name : inst_->resultFiles()) {
     if (before.count(name)) continue;
     CQueryOutput file;
     ASSERT_TRUE(file.ReadOutputFile(inst_->path("tmp/" + name).c_str()));
@@ -230,7 +219,7 @@ TEST_P(EditionsTest, QueryLogGetsTheSearch) {
 }
 
 TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
-  const std::set<std::string> before = resultFiles();
+  const std::set<std::string> before = inst_->resultFiles();
   const RunResult r = get("query=apple&search_no=0&all_file=on&group=owner" + both());
   ASSERT_EQ(0, r.exitStatus) << r.out << r.err;
   EXPECT_NE(std::string::npos, r.out.find("Grouped by owner")) << r.out;
@@ -239,7 +228,7 @@ TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
   EXPECT_NE(std::string::npos, r.out.find("orchard.txt")) << r.out;
   // The related-term jobs (worker threads here) gave the page its terms.
   EXPECT_NE(std::string::npos, r.out.find("Related terms: <a")) << r.out;
-  for (const std::string& name : resultFiles()) {
+  for (const std::string& name : inst_->resultFiles()) {
     if (before.count(name)) continue;
     EXPECT_EQ("owner\n2\talice\n1\tbob\n", inst_->read("tmp/" + name + ".group"));
   }
@@ -247,7 +236,7 @@ TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
 
 TEST_P(EditionsTest, ClassSearchNamesTheClassesIndexesInTheRequest) {
   startClassServer();
-  const std::set<std::string> before = resultFiles();
+  const std::set<std::string> before = inst_->resultFiles();
   // bob's index named by the request gives way to the class's indexes.
   const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1&owner=alice&class_name=Docs" +
                           database("bob", idB_));
