@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "search/vela_command.h"
@@ -158,6 +159,15 @@ const char* createSearchJobs(const VelaSearchListVector& list,
 
 const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& request,
                           size_t* failed, int* code) {
+  // The engine runs of every index go out together, to run side by side
+  // wherever a service takes them; each job then reads its own.
+  std::vector<ChildProgram> runs;
+  for (velaSearch& job : jobs) {
+    std::vector<ChildProgram> planned = job.plannedRuns();
+    runs.insert(runs.end(), std::make_move_iterator(planned.begin()),
+                std::make_move_iterator(planned.end()));
+  }
+  prefetchPrograms(runs);
   for (size_t i = 0; i < jobs.size(); ++i) {
     velaSearch& job = jobs[i];
     if (request.jobFilters) request.jobFilters->arm(job);
@@ -172,6 +182,8 @@ const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& re
       }
       if (failed) *failed = i;
       if (code) *code = rc;
+      for (size_t k = i + 1; k < jobs.size(); ++k)
+        jobs[k].dropPlan();
       return kMsgSearchFailed;
     }
   }

@@ -4,6 +4,7 @@
 #include "assemble/related_terms.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -94,7 +95,18 @@ int getRelterm::Execute(int timeLimitMs, const RelTermExchange& exchange) {
   return m_rc;
 }
 
+std::vector<ChildProgram> getRelterm::planRuns(int timeLimitMs) {
+  if (m_place != fgLocal) return {};
+  const Index& index = m_indexes.front();
+  m_plan = std::make_shared<RelTermPlan>();
+  planRelatedTerms(index.owner, index.idxName, firstIds(index.idList, index.count), timeLimitMs,
+                   *m_plan);
+  return m_plan->programs();
+}
+
 int getRelterm::localGetRelTerm(int timeLimitMs) {
+  if (const std::shared_ptr<RelTermPlan> plan = std::move(m_plan))
+    return relatedTermsOfPlan(*plan, m_fplog, m_reltermResult);
   const Index& index = m_indexes.front();
   return relatedTermsOfIndex(index.owner, index.idxName, firstIds(index.idList, index.count),
                              timeLimitMs, m_fplog, m_reltermResult);
@@ -147,7 +159,16 @@ int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
                                    local ? fgLocal : fgRemote, log);
     db.mapping = static_cast<int>(jobs.size() - 1);
   }
-  // The list is complete: the jobs stay where their workers see them.
+  // The list is complete: the jobs stay where their workers see them. The
+  // tool runs of every index go out together, to run side by side wherever
+  // a service takes them.
+  std::vector<ChildProgram> runs;
+  for (getRelterm& job : jobs) {
+    std::vector<ChildProgram> planned = job.planRuns(timeLimitMs);
+    runs.insert(runs.end(), std::make_move_iterator(planned.begin()),
+                std::make_move_iterator(planned.end()));
+  }
+  prefetchPrograms(runs);
   std::vector<std::unique_ptr<ReltermThread>> workers;
   ThreadedJobs running(threaded);
   for (getRelterm& job : jobs) {

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "search/related_term_tool.h"
 #include "search/vela_search.h"
 #include "system/record_mapping.h"
 
@@ -55,6 +57,9 @@ class getRelterm {
   void freeLocationArray() { m_location.clear(); }
   const std::string& getIpaddr() const { return m_ipAddr; }
   int rc() const { return m_rc; }
+  // The tool runs of a local job, planned now so that those of every job
+  // can be handed over at once; Execute makes them.
+  std::vector<ChildProgram> planRuns(int timeLimitMs);
 
  private:
   struct Index {
@@ -72,6 +77,7 @@ class getRelterm {
   std::string m_reltermResult;
   int m_rc = 0;
   FILE* m_fplog = nullptr;
+  std::shared_ptr<RelTermPlan> m_plan;  // planRuns, taken by Execute
 };
 
 // Fills relterm_list of every index of `dbMap` with fgRelterm 1 and returns

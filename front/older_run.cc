@@ -26,6 +26,7 @@
 #include "front/request_state.h"
 #include "front/search_run.h"
 #include "policy/local_search_filters.h"
+#include "search/engine_exchange.h"
 #include "system/child_process.h"
 #include "system/log.h"
 #include "system/run_deadline.h"
@@ -257,5 +258,9 @@ int searchrunOlderMain(int argc, char** argv) {
   setLocalPageConverter(charEncodingConverter);
 #endif
   setHalfWidthKanaWidener(widenJPQueryKana);
-  return serveAndFinish([&limits] { return serveRequest(limits); });
+  EngineExchange engines;  // as the newer front: no process per engine run
+  if (engines.usable()) setProgramService(&engines);
+  const int status = serveAndFinish([&limits] { return serveRequest(limits); });
+  setProgramService(nullptr);
+  return status;
 }

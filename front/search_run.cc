@@ -38,6 +38,7 @@
 #include "policy/local_search_filters.h"
 #include "policy/query_exclude_check.h"
 #include "policy/wildcard_words.h"
+#include "search/engine_exchange.h"
 #include "search/process_runner.h"
 #include "search/related_term_tool.h"
 #include "search/result_block.h"
@@ -523,5 +524,11 @@ int searchrunMain(int argc, char** argv) {
   watchRunClient(STDOUT_FILENO);
   verifyProgramVersion(argc, argv);
   installTextServices();
-  return serveAndFinish(serveRequest);
+  // The engine runs of the search go to the engine service, without a
+  // process each, whenever it is there to take them.
+  EngineExchange engines;
+  if (engines.usable()) setProgramService(&engines);
+  const int status = serveAndFinish(serveRequest);
+  setProgramService(nullptr);
+  return status;
 }

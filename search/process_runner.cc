@@ -27,14 +27,18 @@ struct RunResult {
   int status;  // raw wait status when kWaited
 };
 
-RunResult run(const char* cmd, Streams streams, int outFd = -1) {
-  ChildProgram program;
+bool programOf(const char* cmd, Streams streams, int outFd, ChildProgram& program) {
   int count = 0;
-  if (GetArgvFromCmd(cmd, program.argv, count) == 0 || count > kMaxArgvWords)
-    return {Outcome::kRefused, -1};
+  if (GetArgvFromCmd(cmd, program.argv, count) == 0 || count > kMaxArgvWords) return false;
   program.streams = streams;
   program.outFd = outFd;
   program.limitMs = g_runLimitMs;
+  return true;
+}
+
+RunResult run(const char* cmd, Streams streams, int outFd = -1) {
+  ChildProgram program;
+  if (!programOf(cmd, streams, outFd, program)) return {Outcome::kRefused, -1};
   const ChildOutcome outcome = runChildProgram(program);
   switch (outcome.how) {
     case ChildOutcome::How::kEnded:
@@ -130,6 +134,10 @@ int GetExitCode(int status, int& code) {
 
 void setProgramTimeLimit(int seconds) {
   g_runLimitMs = seconds > 0 ? seconds * 1000 : kDefaultProgramTimeLimit * 1000;
+}
+
+bool programOfCommand(const char* cmd, ChildProgram& program) {
+  return !tooLong(cmd) && programOf(cmd, Streams::kQuiet, -1, program);
 }
 
 int TS_system(const char* cmd) {

@@ -68,6 +68,10 @@ int GetExitCode(int status, int& code);
 // signal ends the run (system/child_process.h).
 void setProgramTimeLimit(int seconds);
 
+// The program TS_system runs for `cmd` (the same words, streams and time
+// limit); false when TS_system would refuse the line.
+bool programOfCommand(const char* cmd, ChildProgram& program);
+
 // Runs `cmd` with standard output and standard error sent to /dev/null and
 // returns the raw wait status. -1 when no child could be created, or when
 // the line is refused: empty, longer than kMaxCommandLine characters or of

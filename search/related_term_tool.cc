@@ -35,26 +35,31 @@ void logCommand(FILE* log, const std::vector<std::string>& argv) {
   std::fflush(log);
 }
 
-// The tool's output for `ids` of one index directory; false when it did not
-// end with status 0 or wrote nothing.
-bool runTool(const std::string& home, const std::vector<uint32_t>& ids, int timeLimitMs, FILE* log,
-             std::string& output) {
-  std::string scratch;
-  if (!systemGetCGITmpFile(scratch, "query")) return false;
-  ChildProgram tool;
-  tool.argv = relTermToolArgv(home, scratch, ids);
-  tool.streams = ChildProgram::Streams::kQuiet;
-  tool.limitMs = timeLimitMs;
-  logCommand(log, tool.argv);
-  const ChildOutcome outcome = runChildProgram(tool);
+// The tool's output of a planned run; false when it did not end with
+// status 0 or wrote nothing. The scratch output goes either way.
+bool runTool(RelTermRun& run, FILE* log, std::string& output) {
+  logCommand(log, run.program.argv);
+  const ChildOutcome outcome = runChildProgram(run.program);
   std::string bytes;
   const bool ran = outcome.how == ChildOutcome::How::kEnded && WIFEXITED(outcome.rawStatus) &&
                    WEXITSTATUS(outcome.rawStatus) == 0;
-  const UniqueFd fd = openRegularFile(scratch);
+  const UniqueFd fd = openRegularFile(run.scratch);
   const bool read = ran && fd && readUpTo(fd.get(), bytes, kMaxToolOutput) && !bytes.empty();
-  unlink(scratch.c_str());
+  unlink(run.scratch.c_str());
+  run.scratch.clear();
   if (read) output = std::move(bytes);
   return read;
+}
+
+// A run of the tool for `ids` of the index directory `home`, its scratch
+// output claimed; false when no scratch name is free.
+bool planRun(const std::string& home, const std::vector<uint32_t>& ids, int timeLimitMs,
+             RelTermRun& run) {
+  if (!systemGetCGITmpFile(run.scratch, "query")) return false;
+  run.program.argv = relTermToolArgv(home, run.scratch, ids);
+  run.program.streams = ChildProgram::Streams::kQuiet;
+  run.program.limitMs = timeLimitMs;
+  return true;
 }
 
 bool hasControlByte(std::string_view text) {
@@ -91,28 +96,58 @@ void appendToolTerms(std::string_view output, std::string& part) {
   }
 }
 
-int relatedTermsOfIndex(const std::string& owner, const std::string& index,
-                        const std::vector<uint32_t>& ids, int timeLimitMs, FILE* log,
-                        std::string& part) {
-  part = kGroupEndDelim;
+RelTermPlan::~RelTermPlan() {
+  for (const RelTermRun* run : {&org, &inc})
+    if (!run->scratch.empty()) unlink(run->scratch.c_str());
+}
+
+void planRelatedTerms(const std::string& owner, const std::string& index,
+                      const std::vector<uint32_t>& ids, int timeLimitMs, RelTermPlan& plan) {
   const uint32_t orgCount = recordCount(owner, index);
   std::vector<uint32_t> orgIds, incIds;
   for (uint32_t id : ids)
     (id > orgCount ? incIds : orgIds).push_back(id > orgCount ? id - orgCount : id);
   const std::string incIndex = incPartOf(index);
-  std::string orgOutput, incOutput;
-  if (!orgIds.empty() && !runTool(systemGetIndexHome(owner.c_str(), index.c_str()), orgIds,
-                                  timeLimitMs, log, orgOutput))
-    return kRelTermToolFailed;
-  if (!incIds.empty()) {
-    if (recordCount(owner, incIndex) == 0) return kRelTermIncEmpty;
-    if (!runTool(systemGetIndexHome(owner.c_str(), incIndex.c_str()), incIds, timeLimitMs, log,
-                 incOutput))
-      return kRelTermToolFailed;
+  if (!orgIds.empty() &&
+      !planRun(systemGetIndexHome(owner.c_str(), index.c_str()), orgIds, timeLimitMs, plan.org)) {
+    plan.rc = kRelTermToolFailed;
+    return;
   }
+  if (incIds.empty()) return;
+  if (recordCount(owner, incIndex) == 0) {
+    plan.rc = kRelTermIncEmpty;
+  } else if (!planRun(systemGetIndexHome(owner.c_str(), incIndex.c_str()), incIds, timeLimitMs,
+                      plan.inc)) {
+    plan.rc = kRelTermToolFailed;
+  }
+}
+
+std::vector<ChildProgram> RelTermPlan::programs() const {
+  std::vector<ChildProgram> runs;
+  if (rc != 0) return runs;
+  for (const RelTermRun* run : {&org, &inc})
+    if (!run->scratch.empty()) runs.push_back(run->program);
+  return runs;
+}
+
+int relatedTermsOfPlan(RelTermPlan& plan, FILE* log, std::string& part) {
+  part = kGroupEndDelim;
+  std::string orgOutput, incOutput;
+  // The org run fails first, as it would have run first.
+  if (!plan.org.scratch.empty() && !runTool(plan.org, log, orgOutput)) return kRelTermToolFailed;
+  if (plan.rc != 0) return plan.rc;
+  if (!plan.inc.scratch.empty() && !runTool(plan.inc, log, incOutput)) return kRelTermToolFailed;
   part.clear();
   appendToolTerms(orgOutput, part);
   appendToolTerms(incOutput, part);
   part += kGroupEndDelim;
   return 0;
+}
+
+int relatedTermsOfIndex(const std::string& owner, const std::string& index,
+                        const std::vector<uint32_t>& ids, int timeLimitMs, FILE* log,
+                        std::string& part) {
+  RelTermPlan plan;
+  planRelatedTerms(owner, index, ids, timeLimitMs, plan);
+  return relatedTermsOfPlan(plan, log, part);
 }

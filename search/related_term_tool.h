@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "system/child_process.h"
+
 // The tool, relative to the CGI directory.
 constexpr const char* kRelTermTool = "../search-cgi/search_relterm.exe";
 // Terms the tool is asked for per run.
@@ -43,5 +45,26 @@ void appendToolTerms(std::string_view output, std::string& part);
 int relatedTermsOfIndex(const std::string& owner, const std::string& index,
                         const std::vector<uint32_t>& ids, int timeLimitMs, FILE* log,
                         std::string& part);
+
+// The same in two steps, so that the runs of every index can be handed
+// over at once (prefetchPrograms): planned (scratch outputs claimed, no
+// program run yet), then run and read.
+struct RelTermRun {
+  std::string scratch;  // empty: no run
+  ChildProgram program;
+};
+struct RelTermPlan {
+  RelTermPlan() = default;
+  RelTermPlan(const RelTermPlan&) = delete;
+  RelTermPlan& operator=(const RelTermPlan&) = delete;
+  ~RelTermPlan();  // removes scratch outputs of runs never made
+  // The runs planned; none when planning failed.
+  std::vector<ChildProgram> programs() const;
+  RelTermRun org, inc;
+  int rc = 0;  // kRelTermIncEmpty or kRelTermToolFailed found while planning
+};
+void planRelatedTerms(const std::string& owner, const std::string& index,
+                      const std::vector<uint32_t>& ids, int timeLimitMs, RelTermPlan& plan);
+int relatedTermsOfPlan(RelTermPlan& plan, FILE* log, std::string& part);
 
 #endif  // SEARCHRUN_SEARCH_RELATED_TERM_TOOL_H

@@ -31,6 +31,13 @@ struct LocalSearchPlan {
   SearchKind kind = SearchKind::kPlain;
   std::string low, high;  // numeric range
   std::string orgCommand, orgResult;
+  // The inc index's command, made with the org one so that both can be
+  // handed over together; incRc is what the inc search fails with when it
+  // could not be made.
+  std::string incCommand, incResult;
+  bool incField = false;
+  int incRc = kSearchOk;
+  int rc = kSearchOk;  // the whole plan's
 };
 
 namespace {
@@ -184,10 +191,10 @@ int velaSearch::filterOrgSet(const LocalSearchPlan& plan) {
   return kSearchOk;
 }
 
-int velaSearch::searchInc(LocalSearchPlan& plan) {
+int velaSearch::planIncSearch(LocalSearchPlan& plan) {
   const char* owner = plan.owner.c_str();
-  std::string command;
-  std::string resultPath;
+  std::string& command = plan.incCommand;
+  std::string& resultPath = plan.incResult;
   bool field = plan.kind == SearchKind::kField;
   if (plan.kind == SearchKind::kDigitRange &&
       !getDigitRangeCommand(owner, plan.incName.c_str(), command, resultPath, plan.low.c_str(),
@@ -197,6 +204,7 @@ int velaSearch::searchInc(LocalSearchPlan& plan) {
     if (!m_fieldFilter) return kSearchNotAvailable;
     field = true;
   }
+  plan.incField = field;
   bool built = true;
   if (field) {
     built =
@@ -207,14 +215,18 @@ int velaSearch::searchInc(LocalSearchPlan& plan) {
   } else if (plan.kind != SearchKind::kDigitRange) {
     built = getVelaCommand(owner, plan.incName.c_str(), m_velaOption.c_str(), command, resultPath);
   }
-  if (!built) return kExecNoFile;
-  if (command.empty()) return kBinoutOk;  // refused by the exclusion lists
+  return built ? kSearchOk : kExecNoFile;
+}
+
+int velaSearch::searchInc(LocalSearchPlan& plan) {
+  if (plan.incRc != kSearchOk) return plan.incRc;
+  if (plan.incCommand.empty()) return kBinoutOk;  // refused by the exclusion lists
   ++m_incSearches;
-  UniqueFile fp(runCommand(command, resultPath));
+  UniqueFile fp(runCommand(plan.incCommand, plan.incResult));
   if (!fp) return kSearchNoStream;
 
   int rc = kBinoutOk;
-  if (field) {
+  if (plan.incField) {
     rc = readFieldResult(fp.get(), plan, plan.incSbfName, m_inc_velaout);
   } else {
     VelaOut* inc = nullptr;
@@ -266,20 +278,7 @@ int velaSearch::buildResultBlock(const LocalSearchPlan& plan) {
   return kSearchOk;
 }
 
-int velaSearch::LocalSearch() {
-  if (m_owner.empty()) return kSearchNotAvailable;
-  // Scratch files of the job go once it has read them, whatever the outcome:
-  // a busy site would fill its disk with them.
-  struct ScratchCleanup {
-    VelaCommand& job;
-    ~ScratchCleanup() { job.removeScratchFiles(); }
-  } cleanup{*this};
-  m_org_velaout.reset();
-  m_inc_velaout.reset();
-  m_returnQuery.clear();
-  m_numRec = 0;
-
-  LocalSearchPlan plan;
+int velaSearch::planLocalSearch(LocalSearchPlan& plan) {
   plan.owner = m_owner.front();
   plan.index = m_idxName.front();
   plan.incName = incPartOf(plan.index);
@@ -321,6 +320,53 @@ int velaSearch::LocalSearch() {
                            plan.orgResult);
   }
   if (!built) return kExecNoFile;
+  if (plan.kind != SearchKind::kProperty && plan.incCount > 0) plan.incRc = planIncSearch(plan);
+  return kSearchOk;
+}
+
+std::vector<ChildProgram> velaSearch::plannedRuns() {
+  std::vector<ChildProgram> runs;
+  if (m_fgLocalRemote != fgLocal || m_owner.empty()) return runs;
+  m_plan = std::make_shared<LocalSearchPlan>();
+  try {
+    m_plan->rc = planLocalSearch(*m_plan);
+  } catch (const std::bad_alloc&) {
+    m_plan->rc = kSearchNoMemory;
+  }
+  if (m_plan->rc != kSearchOk) return runs;
+  for (const std::string* command : {&m_plan->orgCommand, &m_plan->incCommand}) {
+    ChildProgram program;
+    if (!command->empty() && programOfCommand(command->c_str(), program))
+      runs.push_back(std::move(program));
+  }
+  return runs;
+}
+
+void velaSearch::dropPlan() {
+  m_plan.reset();
+  removeScratchFiles();
+}
+
+int velaSearch::LocalSearch() {
+  if (m_owner.empty()) return kSearchNotAvailable;
+  // Scratch files of the job go once it has read them, whatever the outcome:
+  // a busy site would fill its disk with them.
+  struct ScratchCleanup {
+    VelaCommand& job;
+    ~ScratchCleanup() { job.removeScratchFiles(); }
+  } cleanup{*this};
+  m_org_velaout.reset();
+  m_inc_velaout.reset();
+  m_returnQuery.clear();
+  m_numRec = 0;
+
+  std::shared_ptr<LocalSearchPlan> planned = std::move(m_plan);
+  if (!planned) {
+    planned = std::make_shared<LocalSearchPlan>();
+    planned->rc = planLocalSearch(*planned);
+  }
+  LocalSearchPlan& plan = *planned;
+  if (plan.rc != kSearchOk) return plan.rc;
 
   int rc = searchOrg(plan);
   if (rc == kSearchOk) rc = filterOrgSet(plan);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "search/search_request.h"
 #include "search/vela_command.h"
 #include "search/vela_out.h"
+#include "system/child_process.h"
 #include "system/result_codes.h"
 
 enum enumLocalRemote { fgLocal = 0, fgRemote = 1 };
@@ -115,6 +117,15 @@ class velaSearch : public VelaCommand {
   // Releases both result sets, the block and the per-index arrays.
   void freeMemory();
 
+  // The engine runs a local job's Execute will make, planned now (scratch
+  // files claimed, the query moved into its term file and expanded), so
+  // that the runs of all jobs can be handed over at once
+  // (prefetchPrograms). Empty for a remote job, and when planning failed:
+  // Execute then fails as it would have.
+  std::vector<ChildProgram> plannedRuns();
+  // Forgets a plan that will not run, with its scratch files.
+  void dropPlan();
+
   const char* getIndexName() const;   // first index; "" when none
   const char* getIndexOwner() const;  // first index; "" when none
   // "doc_ntfs.cfg" in the index home starts with the byte '1', or is there
@@ -186,10 +197,15 @@ class velaSearch : public VelaCommand {
   FILE* runCommand(const std::string& command, const std::string& resultPath);
   int searchOrg(LocalSearchPlan& plan);
   int searchInc(LocalSearchPlan& plan);
+  int planLocalSearch(LocalSearchPlan& plan);
+  int planIncSearch(LocalSearchPlan& plan);
   int readFieldResult(FILE* fp, const LocalSearchPlan& plan, const std::string& sbfName,
                       VelaOutPtr& out);
   int filterOrgSet(const LocalSearchPlan& plan);
   int buildResultBlock(const LocalSearchPlan& plan);
+
+  // Made by plannedRuns, taken by the next LocalSearch.
+  std::shared_ptr<LocalSearchPlan> m_plan;
 };
 
 #endif  // SEARCHRUN_SEARCH_VELA_SEARCH_H

@@ -210,9 +210,36 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<ProgramService*> g_programService{nullptr};
+
+bool serviceMayRun(const ChildProgram& program) {
+  return program.streams == ChildProgram::Streams::kQuiet && program.env.empty() &&
+         program.inFd < 0;
+}
+
+}  // namespace
+
+void setProgramService(ProgramService* service) {
+  g_programService = service;
+}
+
+void prefetchPrograms(const std::vector<ChildProgram>& programs) {
+  ProgramService* service = g_programService;
+  if (service == nullptr) return;
+  std::vector<ChildProgram> wanted;
+  for (const ChildProgram& program : programs)
+    if (!program.argv.empty() && serviceMayRun(program)) wanted.push_back(program);
+  if (!wanted.empty()) service->prefetch(wanted);
+}
+
 ChildOutcome runChildProgram(const ChildProgram& program) {
   ChildOutcome outcome;
   if (program.argv.empty()) return outcome;
+  if (ProgramService* service = g_programService;
+      service != nullptr && serviceMayRun(program) && service->run(program, outcome))
+    return outcome;
   // Everything the child needs is built before the fork: it must not
   // allocate.
   std::vector<std::string> argvTexts = program.argv;

@@ -57,8 +57,34 @@ struct ChildOutcome {
 };
 
 // Starts the program as a registered child (see below) and waits for it.
-// The one place the system starts programs and waits for them.
+// The one place the system starts programs and waits for them. A program
+// whose output is not wanted (kQuiet, the caller's environment and input)
+// may be run by the program service instead, when one is set.
 ChildOutcome runChildProgram(const ChildProgram& program);
+
+// Runs some programs without a process of their own, as a resident server
+// runs the engine programs: starting a process costs more than many of
+// their runs. A run it takes ends as the program's own would: the same
+// files written, the same exit status, killed (kTimedOut) at the limit.
+class ProgramService {
+ public:
+  // True, with `outcome`, when the service made the run; false when the
+  // program must be started (not one of the service's, or the service is
+  // not there or did not take it up).
+  virtual bool run(const ChildProgram& program, ChildOutcome& outcome) = 0;
+  // Hands over runs that are to come, so that they run at once and side by
+  // side; each is claimed by the later runChildProgram of the same argv and
+  // limit. Programs the service does not run are left for then.
+  virtual void prefetch(const std::vector<ChildProgram>& programs) = 0;
+
+ protected:
+  ~ProgramService() = default;
+};
+
+// The service of this process (null: none, the default); not owned.
+void setProgramService(ProgramService* service);
+// Hands `programs` to the service ahead of their runs; nothing without one.
+void prefetchPrograms(const std::vector<ChildProgram>& programs);
 
 // fork() for a child that the run waits for: the child is registered (see
 // below) before any ending signal can be handled, so it can never be missed.

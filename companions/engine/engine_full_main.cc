@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 #include "companions/engine/search_programs.h"
 
 int main(int argc, char** argv) {

@@ -37,7 +37,7 @@
 
 #include "companions/engine/codepage.h"
 #include "companions/engine/engine_query.h"
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 #include "system/result_codes.h"
 
 namespace vela {

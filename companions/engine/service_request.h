@@ -29,7 +29,7 @@
 
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/index_db_cache.h"
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 #include "companions/engine/search_programs.h"
 
 namespace vela {

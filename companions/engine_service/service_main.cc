@@ -17,7 +17,7 @@
 #include <string>
 
 #include "companions/engine/service_request.h"
-#include "companions/engine_service/service_paths.h"
+#include "search/engine_service_paths.h"
 #include "companions/serve/daemon_options.h"
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"

@@ -39,58 +39,6 @@ constexpr off_t kMaxLogBytes = 1 << 20;
 // Descriptor number of the start lock in the started service.
 constexpr int kStarterLockFd = 3;
 
-long long nowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Waits until `fd` is ready for `events` or the deadline passes (-1: no
-// deadline). False at the deadline or on an error.
-bool waitFor(int fd, short events, long long deadline) {
-  for (;;) {
-    const long long left = deadline < 0 ? -1 : deadline - nowMs();
-    if (deadline >= 0 && left <= 0) return false;
-    pollfd p{fd, events, 0};
-    const int n = poll(&p, 1, static_cast<int>(left));
-    if (n > 0) return true;
-    if (n < 0 && errno != EINTR) return false;
-  }
-}
-
-bool sendWithin(int fd, const std::string& bytes, long long deadline) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!waitFor(fd, POLLOUT, deadline)) return false;
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Reads what has arrived into `into`; 1 for more bytes, 0 at the end of the
-// stream, -1 on an error or when nothing came by the deadline.
-int receive(int fd, std::string& into, long long deadline) {
-  char piece[16384];
-  for (;;) {
-    const ssize_t n = recv(fd, piece, sizeof piece, 0);
-    if (n > 0) {
-      into.append(piece, static_cast<size_t>(n));
-      return 1;
-    }
-    if (n == 0) return 0;
-    if (errno == EINTR) continue;
-    if ((errno != EAGAIN && errno != EWOULDBLOCK) || !waitFor(fd, POLLIN, deadline)) return -1;
-  }
-}
-
 // The working directory when it is the CGI directory of `root`, else "".
 std::string cgiWorkingDirectory(const std::string& root) {
   char cwd[PATH_MAX], cgi[PATH_MAX];
@@ -117,14 +65,6 @@ UniqueFd openRunFile(const std::string& path, int flags) {
   return fd;
 }
 
-// A value of the service settings, blanks around it dropped.
-std::string setting(const ServicePaths& paths, const char* key) {
-  const std::string value = getCfgFileTokenValue(paths.settings.c_str(), key);
-  const size_t begin = value.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return "";
-  return value.substr(begin, value.find_last_not_of(" \t\r") - begin + 1);
-}
-
 void closeFrom(int first) {
   if (close_range(static_cast<unsigned>(first), ~0U, 0) == 0) return;
   const long max = sysconf(_SC_OPEN_MAX);
@@ -134,56 +74,9 @@ void closeFrom(int first) {
 
 }  // namespace
 
-Asked askService(const std::string& socketPath, const vela::ToolRequest& request, int startWaitMs,
-                 vela::ToolAnswer& answer) {
-  std::string bytes;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (!vela::encodeRequest(request, bytes) || socketPath.size() >= sizeof addr.sun_path)
-    return Asked::kNoAnswer;
-  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd) return Asked::kNoAnswer;
-  if (connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    // A full backlog (EAGAIN) is a busy service, not a missing one.
-    return errno == ENOENT || errno == ECONNREFUSED ? Asked::kNoService : Asked::kNoAnswer;
-  }
-  // Only a service of this account hears the request.
-  ucred peer{};
-  socklen_t size = sizeof peer;
-  if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid())
-    return Asked::kNoAnswer;
-  const long long deadline = nowMs() + startWaitMs;
-  std::string got;
-  if (!sendWithin(fd.get(), bytes, deadline) || receive(fd.get(), got, deadline) != 1 ||
-      got[0] != vela::kStartedByte)
-    return Asked::kNoAnswer;
-  got.erase(0, 1);
-  for (;;) {
-    size_t used = 0;
-    switch (vela::decodeAnswer(got, answer, used)) {
-      case vela::Decoded::kDone:
-        return used == got.size() ? Asked::kAnswered : Asked::kNoAnswer;
-      case vela::Decoded::kBad:
-        return Asked::kNoAnswer;
-      case vela::Decoded::kNeedMore:
-        break;
-    }
-    if (receive(fd.get(), got, -1) != 1) return Asked::kNoAnswer;
-  }
-}
-
 bool autoStartAllowed(const ServicePaths& paths) {
-  const std::string value = setting(paths, "AUTO_START");
-  for (const char* off : {"no", "0", "off", "false"})
-    if (strcasecmp(value.c_str(), off) == 0) return false;
+  if (settingIsOff(paths, "AUTO_START")) return false;
   return isPrivateDirectory(paths.runDir) && access(paths.service.c_str(), X_OK) == 0;
-}
-
-int startWaitMs(const ServicePaths& paths) {
-  int64_t ms = kDefaultStartWaitMs;
-  parseDecimal(setting(paths, "WAIT_MS"), 1, 60000, ms);
-  return static_cast<int>(ms);
 }
 
 void startService(const ServicePaths& paths, const std::string& root) {
@@ -261,6 +154,7 @@ int runThinProgram(vela::Tool tool, int argc, char** argv) {
         if (autoStartAllowed(paths)) startService(paths, root);
         break;
       case Asked::kNoAnswer:
+      case Asked::kTimedOut:
         break;
     }
   }

@@ -24,32 +24,13 @@
 
 #include <string>
 
-#include "companions/engine/request_wire.h"
-#include "companions/engine_service/service_paths.h"
+#include "search/engine_exchange.h"
 
 namespace velaservice {
-
-// Longest wait for the service to take a request up, by default: about what
-// the search costs when the program makes it itself, so a stalled service
-// at most doubles a search.
-constexpr int kDefaultStartWaitMs = 25;
-
-enum class Asked {
-  kAnswered,   // `answer` holds the service's answer
-  kNoService,  // nothing listens on the socket
-  kNoAnswer,   // the service did not (or could not) answer this request
-};
-
-// Sends the request to the service at `socketPath` and waits for its
-// answer.
-Asked askService(const std::string& socketPath, const vela::ToolRequest& request, int startWaitMs,
-                 vela::ToolAnswer& answer);
 
 // True when a search may start the service: not switched off, a private run
 // directory, the service program there.
 bool autoStartAllowed(const ServicePaths& paths);
-// How long to wait for the service to take a request up (WAIT_MS).
-int startWaitMs(const ServicePaths& paths);
 
 // Starts the service of `root` detached from this process, unless another
 // search is starting it at this moment.

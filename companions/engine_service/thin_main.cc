@@ -2,7 +2,7 @@
 /// @brief Entry of a thin search program; which one is fixed when it is
 /// built (VELA_THIN_TOOL, the name it is installed under).
 
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 #include "companions/engine_service/thin_client.h"
 
 int main(int argc, char** argv) {

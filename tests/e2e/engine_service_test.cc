@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "companions/engine/index_db_cache.h"
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 #include "companions/engine/service_request.h"
 #include "tests/e2e/engine_util.h"
 

@@ -27,7 +27,7 @@
 
 #include <gtest/gtest.h>
 
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 #include "tests/e2e/e2e_util.h"
 #include "tests/loopback.h"
 #include "tests/process_run.h"

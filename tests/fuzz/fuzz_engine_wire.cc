@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

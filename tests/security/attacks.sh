@@ -172,6 +172,8 @@ expect "a quote in the query stays query text" '[ ! -e "$work/evil" ] && [ "$sta
 
 echo "== 5. failures are failures"
 engine=$root/binind/vela25_0.exe
+# The engine programs below stand in for ours: each run must start them.
+setting engine_service.cfg EXCHANGE no
 mv "$engine" "$engine.away"
 request "$search&query=apple"
 expect "a missing engine answers the failure page with status 1" \
@@ -231,6 +233,7 @@ enginepid=$(cat "$shared/engine.pid" 2>/dev/null)
 state=$(awk '{print $3}' "/proc/$enginepid/stat" 2>/dev/null)
 expect "the engine ends with the run the web server signalled" '[ -z "$state" ] || [ "$state" = Z ]'
 rm -f "$engine" && mv "$engine.away" "$engine"
+setting engine_service.cfg EXCHANGE yes
 
 echo "== 7. files in bounds"
 rm -f "$cgi"/tmp/*  # what the runs killed above could not remove (the expiry's work)
@@ -578,7 +581,9 @@ setting search_option.cfg RUN_TIME_LIMIT 30
 printf '#!/bin/sh\nsleep 30 &\necho $! > %s/grandchild.pid\nexec sleep 30\n' "$shared" >"$engine.slow"
 mv "$engine" "$engine.away" && mv "$engine.slow" "$engine" && chmod 755 "$engine"
 setting search_option.cfg PROGRAM_TIME_LIMIT 2
+setting engine_service.cfg EXCHANGE no
 request "$search&query=apple"
+setting engine_service.cfg EXCHANGE yes
 setting search_option.cfg PROGRAM_TIME_LIMIT 60
 rm -f "$engine" && mv "$engine.away" "$engine"
 sleep 0.5

@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-/// @file request_wire.h
+/// @file engine_wire.h
 /// @brief The bytes between the thin search programs and the engine service:
 /// a request (which program, the client's working directory, its arguments)
 /// and its answer (exit status, standard output, standard error).
@@ -13,8 +13,8 @@
 /// none holds a NUL byte. Neither side trusts the other's sizes: a request is
 /// at most kMaxRequestBytes, an answer at most kMaxAnswerBytes, all told.
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_REQUEST_WIRE_H
-#define SEARCHRUN_COMPANIONS_ENGINE_REQUEST_WIRE_H
+#ifndef SEARCHRUN_SEARCH_ENGINE_WIRE_H
+#define SEARCHRUN_SEARCH_ENGINE_WIRE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -76,4 +76,4 @@ Decoded decodeAnswer(std::string_view bytes, ToolAnswer& answer, size_t& used);
 
 }  // namespace vela
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_REQUEST_WIRE_H
+#endif  // SEARCHRUN_SEARCH_ENGINE_WIRE_H

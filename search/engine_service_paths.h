@@ -1,4 +1,4 @@
-/// @file service_paths.h
+/// @file engine_service_paths.h
 /// @brief Where the engine service of an installation and its clients meet:
 /// the run directory with the socket, the service lock and the log of a
 /// service a search started, and the switch that keeps searches from
@@ -11,10 +11,15 @@
 ///   ROOT/run/engine.log          standard error of a service a search started
 ///   ROOT/setting/engine_service.cfg   AUTO_START=no keeps searches from
 ///                                     starting the service; WAIT_MS how long
-///                                     a search waits for a busy service
+///                                     a search waits for a busy service;
+///                                     EXCHANGE=no keeps searchrun from
+///                                     handing its engine runs to the service
+///                                     itself (each program is started and
+///                                     decides, as a program put in place of
+///                                     ours needs)
 
-#ifndef SEARCHRUN_COMPANIONS_ENGINE_SERVICE_SERVICE_PATHS_H
-#define SEARCHRUN_COMPANIONS_ENGINE_SERVICE_SERVICE_PATHS_H
+#ifndef SEARCHRUN_SEARCH_ENGINE_SERVICE_PATHS_H
+#define SEARCHRUN_SEARCH_ENGINE_SERVICE_PATHS_H
 
 #include <string>
 
@@ -33,6 +38,12 @@ struct ServicePaths {
 
 ServicePaths servicePaths(const std::string& root);
 
+// A value of the service settings, blanks around it dropped; "" when unset.
+std::string serviceSetting(const ServicePaths& paths, const char* key);
+// True when the value of `key` switches something off ("no", "0", "off",
+// "false", any case).
+bool settingIsOff(const ServicePaths& paths, const char* key);
+
 // True when `dir` is a directory (no link) of this account that no other
 // account may write.
 bool isPrivateDirectory(const std::string& dir);
@@ -43,4 +54,4 @@ bool ensureRunDirectory(const std::string& dir, std::string& error);
 
 }  // namespace velaservice
 
-#endif  // SEARCHRUN_COMPANIONS_ENGINE_SERVICE_SERVICE_PATHS_H
+#endif  // SEARCHRUN_SEARCH_ENGINE_SERVICE_PATHS_H

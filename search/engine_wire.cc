@@ -1,7 +1,7 @@
-/// @file request_wire.cc
+/// @file engine_wire.cc
 /// @brief Encoding and bounded decoding of service requests and answers.
 
-#include "companions/engine/request_wire.h"
+#include "search/engine_wire.h"
 
 namespace vela {
 

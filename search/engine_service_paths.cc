@@ -1,12 +1,15 @@
-/// @file service_paths.cc
+/// @file engine_service_paths.cc
 /// @brief The files of the engine service of an installation.
 
-#include "companions/engine_service/service_paths.h"
+#include "search/engine_service_paths.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "system/config.h"
 
 namespace velaservice {
 
@@ -22,6 +25,20 @@ ServicePaths servicePaths(const std::string& root) {
   p.service = base + "/binind/vela_service";
   p.fullEngine = base + "/binind/vela_engine.full";
   return p;
+}
+
+std::string serviceSetting(const ServicePaths& paths, const char* key) {
+  const std::string value = getCfgFileTokenValue(paths.settings.c_str(), key);
+  const size_t begin = value.find_first_not_of(" \t\r");
+  if (begin == std::string::npos) return "";
+  return value.substr(begin, value.find_last_not_of(" \t\r") - begin + 1);
+}
+
+bool settingIsOff(const ServicePaths& paths, const char* key) {
+  const std::string value = serviceSetting(paths, key);
+  for (const char* off : {"no", "0", "off", "false"})
+    if (strcasecmp(value.c_str(), off) == 0) return true;
+  return false;
 }
 
 bool isPrivateDirectory(const std::string& dir) {

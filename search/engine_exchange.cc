@@ -1,0 +1,277 @@
+/// @file engine_exchange.cc
+/// @brief Requests to the engine service, one at a time or a search's at
+/// once.
+
+#include "search/engine_exchange.h"
+
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "system/numbers.h"
+
+namespace velaservice {
+
+namespace {
+
+// Waits until `fd` is ready for `events` or the deadline passes (-1: no
+// deadline). False at the deadline or on an error.
+bool waitFor(int fd, short events, long long deadline) {
+  for (;;) {
+    const long long left = deadline < 0 ? -1 : deadline - monotonicMs();
+    if (deadline >= 0 && left <= 0) return false;
+    pollfd p{fd, events, 0};
+    const int n = poll(&p, 1, static_cast<int>(left));
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+bool sendWithin(int fd, const std::string& bytes, long long deadline) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!waitFor(fd, POLLOUT, deadline)) return false;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Reads what has arrived into `into`; 1 for more bytes, 0 at the end of the
+// stream, -1 on an error or when nothing came by the deadline.
+int receive(int fd, std::string& into, long long deadline) {
+  char piece[16384];
+  for (;;) {
+    const ssize_t n = recv(fd, piece, sizeof piece, 0);
+    if (n > 0) {
+      into.append(piece, static_cast<size_t>(n));
+      return 1;
+    }
+    if (n == 0) return 0;
+    if (errno == EINTR) continue;
+    if ((errno != EAGAIN && errno != EWOULDBLOCK) || !waitFor(fd, POLLIN, deadline)) return -1;
+  }
+}
+
+}  // namespace
+
+long long monotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int startWaitMs(const ServicePaths& paths) {
+  int64_t ms = kDefaultStartWaitMs;
+  parseDecimal(serviceSetting(paths, "WAIT_MS"), 1, 60000, ms);
+  return static_cast<int>(ms);
+}
+
+PendingRequest::PendingRequest(const std::string& socketPath, const vela::ToolRequest& request,
+                               int startWaitMs) {
+  failed_ = Asked::kNoAnswer;
+  std::string bytes;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (!vela::encodeRequest(request, bytes) || socketPath.size() >= sizeof addr.sun_path) return;
+  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return;
+  if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    // A full backlog (EAGAIN) is a busy service, not a missing one.
+    if (errno == ENOENT || errno == ECONNREFUSED) failed_ = Asked::kNoService;
+    return;
+  }
+  // Only a service of this account hears the request.
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) return;
+  if (!sendWithin(fd_, bytes, monotonicMs() + startWaitMs)) return;
+  failed_ = Asked::kAnswered;
+}
+
+PendingRequest::~PendingRequest() {
+  if (fd_ >= 0) close(fd_);
+}
+
+Asked PendingRequest::await(int startWaitMs, long long answerDeadlineMs, vela::ToolAnswer& answer) {
+  if (failed_ != Asked::kAnswered) return failed_;
+  failed_ = Asked::kNoAnswer;  // until an answer is whole
+  if (!started_) {
+    if (receive(fd_, got_, monotonicMs() + startWaitMs) != 1 || got_[0] != vela::kStartedByte)
+      return failed_;
+    started_ = true;
+    got_.erase(0, 1);
+  }
+  for (;;) {
+    size_t used = 0;
+    switch (vela::decodeAnswer(got_, answer, used)) {
+      case vela::Decoded::kDone:
+        if (used != got_.size()) return failed_;
+        failed_ = Asked::kAnswered;
+        return Asked::kAnswered;
+      case vela::Decoded::kBad:
+        return failed_;
+      case vela::Decoded::kNeedMore:
+        break;
+    }
+    const int got = receive(fd_, got_, answerDeadlineMs);
+    if (got == 1) continue;
+    if (got < 0 && answerDeadlineMs >= 0 && monotonicMs() >= answerDeadlineMs)
+      failed_ = Asked::kTimedOut;
+    return failed_;
+  }
+}
+
+Asked askService(const std::string& socketPath, const vela::ToolRequest& request, int startWaitMs,
+                 vela::ToolAnswer& answer) {
+  PendingRequest pending(socketPath, request, startWaitMs);
+  return pending.await(startWaitMs, -1, answer);
+}
+
+}  // namespace velaservice
+
+namespace {
+
+std::string realPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+std::string parentOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+EngineExchange::EngineExchange() {
+  char cwd[PATH_MAX];
+  usable_ = getcwd(cwd, sizeof cwd) != nullptr;
+  if (usable_) cgiDir_ = cwd;
+}
+
+EngineExchange::~EngineExchange() = default;
+
+std::string EngineExchange::keyOf(const ChildProgram& program) {
+  std::string key = std::to_string(program.limitMs);
+  for (const std::string& word : program.argv) {
+    key += '\0';
+    key += word;
+  }
+  return key;
+}
+
+bool EngineExchange::requestFor(const ChildProgram& program, vela::ToolRequest& request) {
+  const std::string& path = program.argv.front();
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos || !vela::toolFromName(path.substr(slash + 1), request.tool))
+    return false;
+  // The program decides by where it is installed, as the program would:
+  // the installation above its folder, whose CGI directory we work in.
+  auto known = programDirs_.find(path);
+  if (known == programDirs_.end()) {
+    const std::string program = realPath(path);
+    std::string root = parentOf(parentOf(program));
+    if (program.empty() || access(program.c_str(), X_OK) != 0 ||
+        realPath((root == "/" ? "" : root) + "/search-cgi") != cgiDir_)
+      root.clear();
+    known = programDirs_.emplace(path, root).first;
+  }
+  const std::string& root = known->second;
+  if (root.empty()) return false;
+  if (root_.empty()) {
+    root_ = root;
+    paths_ = velaservice::servicePaths(root_);
+    startWaitMs_ = velaservice::startWaitMs(paths_);
+    if (velaservice::settingIsOff(paths_, "EXCHANGE")) usable_ = false;
+  }
+  if (!usable_ || root != root_) return false;
+  request.cwd = cgiDir_;
+  request.args.assign(program.argv.begin() + 1, program.argv.end());
+  return true;
+}
+
+void EngineExchange::prefetch(const std::vector<ChildProgram>& programs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const ChildProgram& program : programs) {
+    vela::ToolRequest request;
+    if (!usable_ || program.argv.empty() || !requestFor(program, request)) continue;
+    Sent sent;
+    sent.sentAtMs = velaservice::monotonicMs();
+    sent.request =
+        std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
+    // No service: the first program started will find that out and may
+    // start one; asking again for each run costs nothing worth saving.
+    if (sent.request->noService()) break;
+    sent_.emplace(keyOf(program), std::move(sent));
+  }
+}
+
+bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
+  Sent sent;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!usable_) return false;
+    auto found = sent_.find(keyOf(program));
+    if (found != sent_.end()) {
+      sent = std::move(found->second);
+      sent_.erase(found);
+    } else {
+      vela::ToolRequest request;
+      if (!requestFor(program, request)) return false;
+      sent.sentAtMs = velaservice::monotonicMs();
+      sent.request =
+          std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
+    }
+  }
+  // The limit runs from the hand-over, as a program's from its start.
+  const long long deadline = program.limitMs > 0 ? sent.sentAtMs + program.limitMs : -1;
+  vela::ToolAnswer answer;
+  const velaservice::Asked asked = sent.request->await(startWaitMs_, deadline, answer);
+  std::lock_guard<std::mutex> lock(mutex_);
+  switch (asked) {
+    case velaservice::Asked::kAnswered:
+      outcome.how = ChildOutcome::How::kEnded;
+      outcome.rawStatus = (answer.status & 0xff) << 8;
+      ++served_;
+      return true;
+    case velaservice::Asked::kTimedOut:
+      // Dropping the request tells the service the run is no longer wanted.
+      outcome.how = ChildOutcome::How::kTimedOut;
+      outcome.rawStatus = SIGKILL;
+      ++served_;
+      return true;
+    case velaservice::Asked::kNoService:
+    case velaservice::Asked::kNoAnswer:
+      break;
+  }
+  ++left_;
+  return false;
+}
+
+size_t EngineExchange::served() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return served_;
+}
+
+size_t EngineExchange::leftToProcesses() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return left_;
+}

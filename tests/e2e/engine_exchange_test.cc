@@ -1,0 +1,137 @@
+/// @file engine_exchange_test.cc
+/// @brief End to end: searchrun hands its engine runs to the engine service
+/// and gets the very pages and result files the programs give, and a
+/// service that stalls or dies leaves the search to the programs.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/engine_util.h"
+
+namespace {
+
+using enginetest::EngineInstall;
+
+// What a request gave: its page and the bytes of its result files, with the
+// figures that differ from run to run (elapsed time, scratch names) masked.
+struct Outcome {
+  int status = -1;
+  std::string page;
+  std::vector<std::string> files;
+};
+
+// The query file holds the run's milliseconds just before its sort order.
+std::string withoutRunTime(std::string bytes) {
+  const size_t at = bytes.find(std::string("desc\0\0\0\0score", 13));
+  if (at != std::string::npos && at >= 4) bytes.replace(at - 4, 4, 4, '#');
+  return bytes;
+}
+
+// Three indexes of two topics; "sky" also has an inc part.
+class EngineExchangeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    inst_ = new EngineInstall(enginetest::Mode::kService);
+    const char* words[] = {"telescope", "galaxy", "nebula", "orbit", "butter", "oven", "flour"};
+    for (int i = 0; i < 12; ++i) {
+      std::string text = "A report on " + std::string(words[i % 7]) + ".\n";
+      for (int k = 0; k < 4; ++k)
+        text += std::string(words[(i + k) % 7]) + " and " + words[(i * 3 + k) % 7] + "\n";
+      inst_->doc(i < 4 ? "sky" : i < 8 ? "food" : "mixed", "d" + std::to_string(i) + ".txt", text);
+    }
+    for (const char* id : {"sky", "food", "mixed"})
+      inst_->create(id, id);
+    inst_->doc("sky", "late.txt", "A late report on a telescope and its galaxy.\n");
+    const e2e::RunResult update = inst_->builder({"update", "--id", "sky", inst_->docs("sky")});
+    ASSERT_EQ(update.exitStatus, 0) << update.err;
+  }
+  static void TearDownTestSuite() { delete inst_; }
+
+  static Outcome search(const std::string& query) {
+    const std::set<std::string> before = inst_->resultFiles();
+    const e2e::RunResult r = inst_->get(
+        "user=TESSERA&index_id=7F000001_sky&index_id=7F000001_food&index_id=7F000001_mixed&" +
+        query);
+    Outcome o;
+    o.status = r.exitStatus;
+    static const std::regex varying("query[0-9]+|\\([0-9.]+ seconds\\)");
+    o.page = std::regex_replace(r.out, varying, "#");
+    for (const std::string& name : inst_->resultFiles())
+      if (!before.count(name)) o.files.push_back(withoutRunTime(inst_->read("tmp/" + name)));
+    return o;
+  }
+  static void exchange(bool on) {
+    inst_->setKey("setting/engine_service.cfg", "EXCHANGE", on ? "yes" : "no");
+  }
+
+  static inline EngineInstall* inst_ = nullptr;
+};
+
+const char* const kQueries[] = {
+    "query=telescope",                    // related terms and suggestions as defaulted
+    "query=telescpoe",                    // no hits: a suggestion instead
+    "query=gal*&reltermoption=0",         // a wildcard
+    "query=report&search_no=2",           // one index of three
+    "query=butter%20and%20oven&no_rec=3"  // several words, another page size
+};
+
+TEST_F(EngineExchangeTest, PagesAndResultFilesAreThoseOfTheProgramsRuns) {
+  for (const char* query : kQueries) {
+    exchange(false);
+    const Outcome programs = search(query);
+    ASSERT_EQ(programs.status, 0) << query << programs.page;
+    exchange(true);
+    const Outcome served = search(query);
+    EXPECT_EQ(served.status, 0) << query;
+    EXPECT_EQ(served.page, programs.page) << query;
+    EXPECT_EQ(served.files, programs.files) << query;
+    EXPECT_FALSE(served.files.empty()) << query;
+  }
+}
+
+TEST_F(EngineExchangeTest, TheServedRunsNeedNoProgramOfTheirOwn) {
+  // The search program, started, would fail every search: only a search
+  // that never starts it can still find the report.
+  exchange(false);
+  const Outcome expected = search(kQueries[0]);
+  const std::string program = inst_->path("binind/vela25_0.exe");
+  const std::string saved = program + ".saved";
+  ASSERT_EQ(rename(program.c_str(), saved.c_str()), 0);
+  testutil::writeFile(program, testutil::readFile("/bin/false"));
+  chmod(program.c_str(), 0755);
+  exchange(true);
+  const Outcome served = search(kQueries[0]);
+  exchange(false);
+  const Outcome started = search(kQueries[0]);
+  ASSERT_EQ(rename(saved.c_str(), program.c_str()), 0);
+  exchange(true);
+  EXPECT_EQ(served.page, expected.page);
+  EXPECT_NE(started.status, 0);
+}
+
+TEST_F(EngineExchangeTest, AStalledOrKilledServiceLeavesTheSearchToThePrograms) {
+  exchange(false);
+  const Outcome expected = search(kQueries[0]);
+  exchange(true);
+  inst_->setKey("setting/engine_service.cfg", "WAIT_MS", "100");
+  // Stalled: every request is taken in but none is taken up.
+  kill(inst_->servicePid(), SIGSTOP);
+  const Outcome stalled = search(kQueries[0]);
+  kill(inst_->servicePid(), SIGCONT);
+  EXPECT_EQ(stalled.page, expected.page);
+  // Killed: its socket is left behind, and no one listens.
+  inst_->stopService(SIGKILL);
+  const Outcome killed = search(kQueries[0]);
+  EXPECT_EQ(killed.page, expected.page);
+  EXPECT_EQ(killed.files, expected.files);
+  inst_->setKey("setting/engine_service.cfg", "WAIT_MS", "10000");
+  inst_->startService();
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+/// @file engine_exchange_test.cc
+/// @brief Engine runs handed to the engine service: which programs go, that
+/// a served run ends as the program would, that prefetched runs go out
+/// together, and that every way the service can fail leaves the run to the
+/// program.
+
+#include "search/engine_exchange.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "system/child_process.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using testutil::TempDir;
+
+// A stand-in for the service: it reads each request and does what the test
+// says. With `holdUntil`, no request is answered before that many have come
+// in (or five seconds passed, when every answer says 99).
+class FakeService {
+ public:
+  enum class Act { kAnswer, kDropAfterStart, kStallBeforeStart, kStallAfterStart };
+  using Script = std::function<Act(const vela::ToolRequest&, int& status)>;
+
+  FakeService(const std::string& socketPath, Script script, size_t holdUntil = 0)
+      : script_(std::move(script)), holdUntil_(holdUntil) {
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener_, 64) != 0)
+      ADD_FAILURE() << "cannot listen on " << socketPath;
+    acceptor_ = std::thread([this] { acceptLoop(); });
+  }
+  ~FakeService() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    shutdown(listener_, SHUT_RDWR);
+    acceptor_.join();
+    for (std::thread& t : connections_)
+      t.join();
+    close(listener_);
+  }
+  std::vector<vela::ToolRequest> requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+  // Connections the client closed while their run was still going.
+  int abandoned() const { return abandoned_; }
+
+ private:
+  void acceptLoop() {
+    for (;;) {
+      const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      connections_.emplace_back([this, fd] { serve(fd); });
+    }
+  }
+  void serve(int fd) {
+    std::string bytes;
+    vela::ToolRequest request;
+    size_t used = 0;
+    char piece[4096];
+    while (vela::decodeRequest(bytes, request, used) == vela::Decoded::kNeedMore) {
+      const ssize_t n = recv(fd, piece, sizeof piece, 0);
+      if (n <= 0) break;
+      bytes.append(piece, static_cast<size_t>(n));
+    }
+    int status = 0;
+    const Act act = script_(request, status);
+    std::unique_lock<std::mutex> lock(mutex_);
+    requests_.push_back(request);
+    changed_.notify_all();
+    const bool released = changed_.wait_for(
+        lock, std::chrono::seconds(5), [&] { return stopping_ || requests_.size() >= holdUntil_; });
+    lock.unlock();
+    if (!released) status = 99;
+    if (act != Act::kStallBeforeStart) send(fd, "S", 1, MSG_NOSIGNAL);
+    if (act == Act::kAnswer) {
+      std::string answer;
+      vela::encodeAnswer({status, "out", "err"}, answer);
+      send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+    } else if (act != Act::kDropAfterStart) {
+      // Stalled until the client leaves or the test ends.
+      pollAbandoned(fd);
+    }
+    close(fd);
+  }
+  void pollAbandoned(int fd) {
+    for (int i = 0; i < 500; ++i) {
+      char byte;
+      if (recv(fd, &byte, 1, MSG_DONTWAIT) == 0) {
+        ++abandoned_;
+        return;
+      }
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (changed_.wait_for(lock, std::chrono::milliseconds(10), [&] { return stopping_; })) return;
+    }
+  }
+
+  Script script_;
+  size_t holdUntil_;
+  int listener_ = -1;
+  std::thread acceptor_;
+  std::vector<std::thread> connections_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<vela::ToolRequest> requests_;
+  bool stopping_ = false;
+  std::atomic<int> abandoned_{0};
+};
+
+// An installation whose engine program, started as a process, ends with
+// status 1 (a copy of /bin/false): a served run is told apart by its status.
+class EngineExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cgi_ = testutil::makeInstallSkeleton(dir_.path());
+    testutil::makeDirs(dir_.sub("binind"));
+    testutil::makeDirs(dir_.sub("run"));
+    for (const char* name : {"binind/vela25_0.exe", "search-cgi/search_relterm.exe"}) {
+      testutil::writeFile(dir_.sub(name), testutil::readFile("/bin/false"));
+      chmod(dir_.sub(name).c_str(), 0755);
+    }
+    settings("WAIT_MS=2000\n");
+  }
+  void TearDown() override { setProgramService(nullptr); }
+  void settings(const std::string& text) {
+    testutil::writeFile(dir_.sub("setting/engine_service.cfg"), text);
+  }
+  std::string socketPath() const { return dir_.sub("run/engine.sock"); }
+
+  static ChildProgram program(std::vector<std::string> argv, int limitMs = 0) {
+    ChildProgram p;
+    p.argv = std::move(argv);
+    p.streams = ChildProgram::Streams::kQuiet;
+    p.limitMs = limitMs;
+    return p;
+  }
+  // The exit status of a run through `exchange`, or -1 when it did not end.
+  static int statusOf(EngineExchange& exchange, const ChildProgram& p) {
+    setProgramService(&exchange);
+    const ChildOutcome outcome = runChildProgram(p);
+    setProgramService(nullptr);
+    if (outcome.how != ChildOutcome::How::kEnded || !WIFEXITED(outcome.rawStatus)) return -1;
+    return WEXITSTATUS(outcome.rawStatus);
+  }
+
+  TempDir dir_;
+  std::string cgi_;
+};
+
+FakeService::Script answerWith(int status) {
+  return [status](const vela::ToolRequest&, int& out) {
+    out = status;
+    return FakeService::Act::kAnswer;
+  };
+}
+
+TEST_F(EngineExchangeTest, OnlyTheInstallationsSearchProgramsGoToTheService) {
+  FakeService service(socketPath(), answerWith(3));
+  testutil::ScopedCwd cwd(cgi_);
+  EngineExchange exchange;
+  ASSERT_TRUE(exchange.usable());
+  EXPECT_EQ(statusOf(exchange, program({"../binind/vela25_0.exe", "-H", "x", "-o", "y"})), 3);
+  EXPECT_EQ(statusOf(exchange, program({"./search_relterm.exe", "-L", "10"})), 3);
+  const std::vector<vela::ToolRequest> seen = service.requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].tool, vela::Tool::kEngine);
+  EXPECT_EQ(seen[0].args, (std::vector<std::string>{"-H", "x", "-o", "y"}));
+  char real[PATH_MAX];
+  ASSERT_NE(realpath(cgi_.c_str(), real), nullptr);
+  EXPECT_EQ(seen[0].cwd, real);
+  EXPECT_EQ(seen[1].tool, vela::Tool::kRelTerm);
+
+  // Started as processes: another name, a program of another installation,
+  // one that is not there, one whose output or environment is wanted.
+  TempDir other;
+  testutil::makeInstallSkeleton(other.path());
+  testutil::writeFile(other.sub("binind/vela25_0.exe"), testutil::readFile("/bin/false"));
+  chmod(other.sub("binind/vela25_0.exe").c_str(), 0755);
+  testutil::writeFile(dir_.sub("binind/other.exe"), testutil::readFile("/bin/false"));
+  chmod(dir_.sub("binind/other.exe").c_str(), 0755);
+  EXPECT_EQ(statusOf(exchange, program({"../binind/other.exe"})), 1);
+  EXPECT_EQ(statusOf(exchange, program({other.sub("binind/vela25_0.exe")})), 1);
+  EXPECT_EQ(statusOf(exchange, program({"../binind/date_range.exe"})), 127);
+  ChildProgram wanted = program({"../binind/vela25_0.exe"});
+  wanted.env = {"A=b"};
+  EXPECT_EQ(statusOf(exchange, wanted), 1);
+  EXPECT_EQ(service.requests().size(), 2u);
+  EXPECT_EQ(exchange.served(), 2u);
+}
+
+TEST_F(EngineExchangeTest, PrefetchedRunsGoOutTogetherAndAreClaimedByTheirRuns) {
+  // No answer before all three requests are in: runs made one after
+  // another would each wait for the hold to time out (status 99).
+  FakeService service(
+      socketPath(),
+      [](const vela::ToolRequest& r, int& status) {
+        status = std::stoi(r.args.back());
+        return FakeService::Act::kAnswer;
+      },
+      3);
+  testutil::ScopedCwd cwd(cgi_);
+  EngineExchange exchange;
+  std::vector<ChildProgram> runs;
+  for (int i = 1; i <= 3; ++i)
+    runs.push_back(program({"../binind/vela25_0.exe", "-n", std::to_string(10 + i)}, 60000));
+  setProgramService(&exchange);
+  prefetchPrograms(runs);
+  setProgramService(nullptr);
+  // Claimed in another order than sent, each gets its own answer.
+  EXPECT_EQ(statusOf(exchange, runs[2]), 13);
+  EXPECT_EQ(statusOf(exchange, runs[0]), 11);
+  EXPECT_EQ(statusOf(exchange, runs[1]), 12);
+  EXPECT_EQ(service.requests().size(), 3u);
+  // A run that differs in its limit is another run: it is asked anew.
+  EXPECT_EQ(statusOf(exchange, program({"../binind/vela25_0.exe", "-n", "11"}, 5)), 11);
+  EXPECT_EQ(service.requests().size(), 4u);
+}
+
+TEST_F(EngineExchangeTest, WhatTheServiceDoesNotAnswerIsLeftToTheProgram) {
+  testutil::ScopedCwd cwd(cgi_);
+  const ChildProgram run = program({"../binind/vela25_0.exe", "-H", "x"});
+  {
+    EngineExchange exchange;  // no service at all
+    EXPECT_EQ(statusOf(exchange, run), 1);
+  }
+  settings("WAIT_MS=100\n");
+  for (FakeService::Act act :
+       {FakeService::Act::kStallBeforeStart, FakeService::Act::kDropAfterStart}) {
+    // Busy past WAIT_MS; taken up and then ended (the service killed).
+    FakeService service(socketPath(), [act](const vela::ToolRequest&, int&) { return act; });
+    EngineExchange exchange;
+    EXPECT_EQ(statusOf(exchange, run), 1);
+    EXPECT_EQ(exchange.leftToProcesses(), 1u);
+    unlink(socketPath().c_str());
+  }
+  // A socket left behind by a killed service.
+  { FakeService service(socketPath(), answerWith(3)); }
+  EngineExchange afterDeath;
+  EXPECT_EQ(statusOf(afterDeath, run), 1);
+  unlink(socketPath().c_str());
+
+  settings("EXCHANGE=no\nWAIT_MS=2000\n");
+  FakeService service(socketPath(), answerWith(3));
+  EngineExchange off;
+  EXPECT_EQ(statusOf(off, run), 1);
+  EXPECT_TRUE(service.requests().empty());
+  EXPECT_FALSE(off.usable());
+}
+
+TEST_F(EngineExchangeTest, ARunPastItsLimitEndsKilledAndIsDropped) {
+  FakeService service(socketPath(), [](const vela::ToolRequest&, int&) {
+    return FakeService::Act::kStallAfterStart;
+  });
+  testutil::ScopedCwd cwd(cgi_);
+  EngineExchange exchange;
+  setProgramService(&exchange);
+  const ChildOutcome outcome = runChildProgram(program({"../binind/vela25_0.exe"}, 100));
+  setProgramService(nullptr);
+  EXPECT_EQ(outcome.how, ChildOutcome::How::kTimedOut);
+  EXPECT_TRUE(WIFSIGNALED(outcome.rawStatus) && WTERMSIG(outcome.rawStatus) == SIGKILL);
+  // The service hears that the run is no longer wanted.
+  for (int i = 0; i < 200 && service.abandoned() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(service.abandoned(), 1);
+}
+
+}  // namespace
