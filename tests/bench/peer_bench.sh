@@ -36,9 +36,9 @@ for need in omindex mknmz "$omega_cgi" "$namazu_cgi" python3; do
   }
 done
 work=$(mktemp -d)
-clients_running=()
+background=()
 cleanup() {
-  for pid in "${clients_running[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${background[@]}"; do kill "$pid" 2>/dev/null || true; done
   for root in "$work/new" "$work/base"; do engine_service stop "$root" || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
@@ -64,7 +64,7 @@ mkdir -p "$namazu/index" "$namazu/cgi-bin"
 for k in 1 2 3 4 5; do
   mkdir "$namazu/index/$k"
   HOME=$work mknmz -O "$namazu/index/$k" "$work/docs/$k" >"$namazu/mknmz.$k.log" 2>&1 &
-  clients_running+=($!)
+  background+=($!)
 done
 began=$EPOCHSECONDS
 s=$EPOCHSECONDS
@@ -79,8 +79,8 @@ done
 echo "   omindex: $((EPOCHSECONDS - s)) s"
 printf 'database_dir %s\ntemplate_dir %s\nlog_dir %s\ncdb_dir %s\n' "$omega/data" \
   /usr/share/xapian-omega/templates "$omega/log" "$omega/cdb" >"$omega/omega.conf"
-wait "${clients_running[@]}" || true
-clients_running=()
+wait "${background[@]}" || true
+background=()
 for k in 1 2 3 4 5; do
   [ -s "$namazu/index/$k/NMZ.i" ] || {
     tail -n 5 "$namazu/mknmz.$k.log" >&2
@@ -122,18 +122,18 @@ target() {
     query="user=TESSERA&search_no=0&no_rec=10&query=$word"
     while read -r k; do query+="&index_id=$k"; done < <(head -n "$n" "$root/uids")
     [ "${1#*-}" = plain ] && query+="&reltermoption=0&similar_keyword_option=0"
-    hits='Results <b>[0-9]+</b> - <b>[0-9]+</b> of <b>[1-9]'
+    hits='Results <b>[0-9]+</b> - <b>[0-9]+</b> of <b>([1-9][0-9]*)'
     ;;
   omega)
     dir=${omega_cgi%/*} program=$omega_cgi
     query="P=$word&HITSPERPAGE=10&DB=$(seq -s / 1 "$n")"
     extra=(OMEGA_CONFIG_FILE="$omega/omega.conf")
-    hits='[1-9][0-9,]* matches'
+    hits='([1-9][0-9,]*) matches'
     ;;
   namazu)
     dir=$namazu/cgi-bin program=./namazu.cgi
     query="query=$word&max=10$(seq 1 "$n" | sed 's/^/\&idxname=/' | tr -d '\n')"
-    hits='Total <!-- HIT -->[1-9]'
+    hits='Total <!-- HIT -->([1-9][0-9,]*)'
     ;;
   floor) dir=$work program=/bin/true query='' hits='' ;;
   esac
@@ -150,18 +150,21 @@ request() {
   cd "$OLDPWD"
 }
 
-# Whether PAGE shows hits: a quick error page must not count as an answer.
-# Read by the shell itself, so that the check starts no process of its own.
+# Whether PAGE shows hits (their count to found): a quick error page must not
+# count as an answer. Read by the shell itself, so that the check starts no
+# process of its own.
 answered() {
   local text=
+  found=
   [ -z "$hits" ] && return 0
   IFS= read -r -d '' text <"$1" || true
-  [[ $text =~ $hits ]] && [[ $text != *"can't open the index"* ]]
+  [[ $text =~ $hits ]] && [[ $text != *"can't open the index"* ]] && found=${BASH_REMATCH[1]}
 }
 
 # timed NAME N: ms[NAME.N] becomes the median milliseconds of RUNS requests,
-# after two that warm the caches; every page must show hits. For searchrun,
-# the process ids of the timed runs go to $work/pids.NAME.N for the steps.
+# after two that warm the caches; every page must show hits (their count goes
+# to count[NAME.N]). For searchrun, the process ids of the timed runs go to
+# $work/pids.NAME.N for the steps.
 timed() {
   target "$1" "$2"
   local page=$work/page times=() s e log=$work/${1%-plain}/logs/searchrun_time.log lines=0
@@ -180,6 +183,7 @@ timed() {
       exit 1
     }
   done
+  count[$1.$2]=$found
   [ -f "$log" ] && tail -n +"$((lines + 1))" "$log" |
     sed -n 's/^\[\([0-9]*\)\]-QUERY <.*/\1/p' >"$work/pids.$1.$2"
   ms[$1.$2]=$(printf '%s\n' "${times[@]}" | median | awk '{ printf "%.2f", $1 / 1000 }')
@@ -201,10 +205,10 @@ load() {
       done
       echo "$good $bad" >"$work/load.$c"
     ) &
-    clients_running+=($!)
+    background+=($!)
   done
-  wait "${clients_running[@]}"
-  clients_running=()
+  wait "${background[@]}"
+  background=()
   local took=$((${EPOCHREALTIME/./} - start))
   for c in $(seq "$clients"); do
     read -r a b <"$work/load.$c"
@@ -218,7 +222,7 @@ ratio() {
   awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'
 }
 
-declare -A ms rate failed
+declare -A ms rate failed count
 echo "== one-word requests, $runs of each"
 engine_service start "$work/new"
 timed floor 1
@@ -254,13 +258,15 @@ load_omega=- load_namazu=-
 row "$clients clients, req/s" "${rate[new]}" - "$load_omega" "$load_namazu" \
   "$(ratio "${rate[new]}" "${rate[$peer]}")"
 echo "   targets: sr/fastest at most 0.90 for the times, at least 1.00 for the load;"
+echo "   hits over 5 indexes: searchrun ${count[new.5]}, omega ${count[omega.5]}," \
+  "namazu ${count[namazu.5]}"
 echo "   harness floor (env -i /bin/true) ${ms[floor.1]} ms; pages without hits under load:" \
   "searchrun ${failed[new]}, $peer ${failed[$peer]}"
 if [ -n "$base" ]; then
   echo "== new/base"
   printf '%-18s %10s %10s\n' "" "searchrun" "no-rel/sugg"
   for n in 1 3 5; do
-    printf '%-18s %10s %10s\n' "$n indexes" "$(ratio "${ms[new.$n]}" "${ms[base.$n]}")" \
+    printf '%-18s %10s %10s\n' "$n index$([ "$n" = 1 ] || echo es)" "$(ratio "${ms[new.$n]}" "${ms[base.$n]}")" \
       "$(ratio "${ms[new-plain.$n]}" "${ms[base-plain.$n]}")"
   done
   printf '%-18s %10s   (req/s, base %s)\n' "$clients clients" \
