@@ -122,7 +122,7 @@ target() {
     query="user=TESSERA&search_no=0&no_rec=10&query=$word"
     while read -r k; do query+="&index_id=$k"; done < <(head -n "$n" "$root/uids")
     [ "${1#*-}" = plain ] && query+="&reltermoption=0&similar_keyword_option=0"
-    hits='Results <b>[0-9]+</b> - <b>[0-9]+</b> of <b>([1-9][0-9]*)'
+    hits='Results <b>[0-9]+</b> - <b>[0-9]+</b> of <b>([1-9][0-9,]*)'
     ;;
   omega)
     dir=${omega_cgi%/*} program=$omega_cgi
