@@ -38,6 +38,12 @@ packages=(
   locales
   chromium
 )
+# Benchmark peers: the CGI search programs tests/bench/peer_bench.sh measures
+# searchrun against, and manual pages for its corpus.
+packages+=(
+  xapian-omega namazu2 namazu2-index-tools
+  manpages manpages-dev
+)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

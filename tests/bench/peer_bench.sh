@@ -1,0 +1,324 @@
+#!/usr/bin/env bash
+# Times whole search requests of searchrun against the two CGI search
+# programs Debian ships for the same use, Omega (xapian-omega) and Namazu
+# (namazu2), on one corpus of this machine's manual pages split over five
+# indexes: one fresh CGI process per request, as a web server starts it, over
+# 1, 3 and 5 indexes; then 8 clients at once for a while; then what each step
+# of a searchrun request over 3 indexes costs against its budget. With a base
+# commit, that commit is built and measured too, and searchrun's figures are
+# also given as new/base.
+#
+#   tests/bench/peer_bench.sh [BUILD_DIR] [BASE_REV]     (default: build, none)
+#   RUNS=15 DOCS=4500 LOAD_SECONDS=10 CLIENTS=8 WORD=file change the
+#   repetitions, the documents in all, the time and clients of the load and
+#   the query word; BUILD_LOCK=FILE builds the base under flock FILE.
+#
+# Everything lives in one temporary folder; the programs run on this machine
+# and talk to nothing over a network; the engine service and the load's
+# clients are ended on exit.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+. tests/bench/bench_lib.sh
+repo=$PWD
+build=$(cd "${1:-build}" && pwd)
+base=${2:-}
+runs=${RUNS:-15}
+docs=${DOCS:-4500}
+load_seconds=${LOAD_SECONDS:-10}
+clients=${CLIENTS:-8}
+word=${WORD:-file}
+omega_cgi=/usr/lib/cgi-bin/omega/omega
+namazu_cgi=/usr/lib/cgi-bin/namazu.cgi
+for need in omindex mknmz "$omega_cgi" "$namazu_cgi" python3; do
+  command -v "$need" >/dev/null || {
+    echo "$need is missing: scripts/install-deps.sh installs the benchmark's peers" >&2
+    exit 1
+  }
+done
+work=$(mktemp -d)
+background=()
+cleanup() {
+  for pid in "${background[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for root in "$work/new" "$work/base"; do engine_service stop "$root" || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== corpus"
+made=$(make_man_documents "$work/docs" 5 "$docs")
+if [ "$made" -lt "$docs" ]; then
+  echo "   only $made manual pages on this machine: the licence texts of make_documents" \
+    "instead, 5 folders of $((docs / 5)); query word \"${WORD:-license}\""
+  rm -rf "$work/docs"
+  make_documents "$work/docs" 5 $((docs / 5))
+  word=${WORD:-license}
+else
+  echo "   $made manual pages as text, 5 folders of $((made / 5)); query word \"$word\""
+fi
+
+echo "== indexing"
+# mknmz is slow, and each folder's index is its own: they run beside the rest.
+namazu=$work/namazu
+mkdir -p "$namazu/index" "$namazu/cgi-bin"
+for k in 1 2 3 4 5; do
+  mkdir "$namazu/index/$k"
+  HOME=$work mknmz -O "$namazu/index/$k" "$work/docs/$k" >"$namazu/mknmz.$k.log" 2>&1 &
+  background+=($!)
+done
+began=$EPOCHSECONDS
+s=$EPOCHSECONDS
+install_indexed "$work/new" "$build" "$work/docs" 5
+echo "   searchrun's builder: $((EPOCHSECONDS - s)) s"
+omega=$work/omega
+mkdir -p "$omega/data" "$omega/log" "$omega/cdb"
+s=$EPOCHSECONDS
+for k in 1 2 3 4 5; do
+  omindex --db "$omega/data/$k" --url "/docs/$k/" "$work/docs/$k" >"$omega/omindex.$k.log" 2>&1
+done
+echo "   omindex: $((EPOCHSECONDS - s)) s"
+printf 'database_dir %s\ntemplate_dir %s\nlog_dir %s\ncdb_dir %s\n' "$omega/data" \
+  /usr/share/xapian-omega/templates "$omega/log" "$omega/cdb" >"$omega/omega.conf"
+wait "${background[@]}" || true
+background=()
+for k in 1 2 3 4 5; do
+  [ -s "$namazu/index/$k/NMZ.i" ] || {
+    tail -n 5 "$namazu/mknmz.$k.log" >&2
+    exit 1
+  }
+done
+echo "   mknmz, beside both: all done $((EPOCHSECONDS - began)) s after the start"
+# namazu.cgi reads the .namazurc of its own folder, so it gets a folder of its
+# own; several indexes answer one request under one page template.
+cp "$namazu_cgi" "$namazu/cgi-bin/namazu.cgi"
+printf 'Index %s\nTemplate %s\nLogging off\n' "$namazu/index" "$namazu/index/1" \
+  >"$namazu/cgi-bin/.namazurc"
+
+if [ -n "$base" ]; then
+  echo "== building $base"
+  mkdir -p "$work/base-src"
+  git -C "$repo" archive "$base" | tar -x -C "$work/base-src"
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -G Ninja -S "$work/base-src" -B "$work/base-build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DSEARCHRUN_TESTS=OFF "${launcher[@]}" >/dev/null
+  # BUILD_LOCK names a lock file that builds sharing this machine take turns on.
+  ${BUILD_LOCK:+flock "$BUILD_LOCK"} ninja -C "$work/base-build" >/dev/null
+  install_indexed "$work/base" "$work/base-build" "$work/docs" 5
+fi
+
+# target NAME N: sets the folder, program, request, extra variables and the
+# pattern of a page with hits for a request of NAME over N indexes, every
+# page of 10 hits (Namazu's own default is 20). NAME is
+# new, new-plain (no related terms, no suggestions), base, base-plain, omega,
+# namazu or floor (the harness alone).
+target() {
+  local n=$2 k
+  extra=()
+  case $1 in
+  new | new-plain | base | base-plain)
+    local root=$work/${1%-plain}
+    dir=$root/search-cgi program=./searchrun
+    query="user=TESSERA&search_no=0&no_rec=10&query=$word"
+    while read -r k; do query+="&index_id=$k"; done < <(head -n "$n" "$root/uids")
+    [ "${1#*-}" = plain ] && query+="&reltermoption=0&similar_keyword_option=0"
+    hits='Results <b>[0-9]+</b> - <b>[0-9]+</b> of <b>([1-9][0-9,]*)'
+    ;;
+  omega)
+    dir=${omega_cgi%/*} program=$omega_cgi
+    query="P=$word&HITSPERPAGE=10&DB=$(seq -s / 1 "$n")"
+    extra=(OMEGA_CONFIG_FILE="$omega/omega.conf")
+    hits='([1-9][0-9,]*) matches'
+    ;;
+  namazu)
+    dir=$namazu/cgi-bin program=./namazu.cgi
+    query="query=$word&max=10$(seq 1 "$n" | sed 's/^/\&idxname=/' | tr -d '\n')"
+    hits='Total <!-- HIT -->([1-9][0-9,]*)'
+    ;;
+  floor) dir=$work program=/bin/true query='' hits='' ;;
+  esac
+}
+
+# request PAGE: one request of the current target, its page to PAGE. The
+# environment is what a web server passes to a CGI program, nothing more.
+request() {
+  cd "$dir"
+  env -i PATH=/usr/bin:/bin GATEWAY_INTERFACE=CGI/1.1 SERVER_PROTOCOL=HTTP/1.1 \
+    SERVER_SOFTWARE=bench SERVER_NAME=127.0.0.1 SERVER_PORT=80 REMOTE_ADDR=127.0.0.1 \
+    REQUEST_METHOD=GET SCRIPT_NAME="/cgi-bin/${program##*/}" QUERY_STRING="$query" \
+    "${extra[@]}" "$program" >"$1" 2>/dev/null || true
+  cd "$OLDPWD"
+}
+
+# Whether PAGE shows hits (their count to found): a quick error page must not
+# count as an answer. Read by the shell itself, so that the check starts no
+# process of its own.
+answered() {
+  local text=
+  found=
+  [ -z "$hits" ] && return 0
+  IFS= read -r -d '' text <"$1" || true
+  [[ $text =~ $hits ]] && [[ $text != *"can't open the index"* ]] && found=${BASH_REMATCH[1]}
+}
+
+# timed NAME N: ms[NAME.N] becomes the median milliseconds of RUNS requests,
+# after two that warm the caches; every page must show hits (their count goes
+# to count[NAME.N]). For searchrun, the process ids of the timed runs go to
+# $work/pids.NAME.N for the steps.
+timed() {
+  target "$1" "$2"
+  local page=$work/page times=() s e log=$work/${1%-plain}/logs/searchrun_time.log lines=0
+  request "$page"
+  request "$page"
+  [ -f "$log" ] && lines=$(wc -l <"$log")
+  for _ in $(seq "$runs"); do
+    # The shell's own clock: no process is started to read it.
+    s=${EPOCHREALTIME/./}
+    request "$page"
+    e=${EPOCHREALTIME/./}
+    times+=($((e - s)))
+    answered "$page" || {
+      echo "$1 over $2 indexes answered without hits ($query):" >&2
+      head -c 2000 "$page" >&2
+      exit 1
+    }
+  done
+  count[$1.$2]=$found
+  [ -f "$log" ] && tail -n +"$((lines + 1))" "$log" |
+    sed -n 's/^\[\([0-9]*\)\]-QUERY <.*/\1/p' >"$work/pids.$1.$2"
+  ms[$1.$2]=$(printf '%s\n' "${times[@]}" | median | awk '{ printf "%.2f", $1 / 1000 }')
+}
+
+# load NAME: rate[NAME] becomes the answered requests per second of CLIENTS
+# loops of fresh requests over 3 indexes for LOAD_SECONDS, failed[NAME] the
+# count of pages without hits.
+load() {
+  target "$1" 3
+  local start=${EPOCHREALTIME/./} end c ok=0 bad_pages=0 a b
+  end=$((start + load_seconds * 1000000))
+  for c in $(seq "$clients"); do
+    (
+      good=0 bad=0
+      while [ "${EPOCHREALTIME/./}" -lt "$end" ]; do
+        request "$work/load.$c.page"
+        if answered "$work/load.$c.page"; then good=$((good + 1)); else bad=$((bad + 1)); fi
+      done
+      echo "$good $bad" >"$work/load.$c"
+    ) &
+    background+=($!)
+  done
+  wait "${background[@]}"
+  background=()
+  local took=$((${EPOCHREALTIME/./} - start))
+  for c in $(seq "$clients"); do
+    read -r a b <"$work/load.$c"
+    ok=$((ok + a)) bad_pages=$((bad_pages + b))
+  done
+  rate[$1]=$(awk -v n="$ok" -v us="$took" 'BEGIN { printf "%.1f", n * 1e6 / us }')
+  failed[$1]=$bad_pages
+}
+
+ratio() {
+  awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'
+}
+
+declare -A ms rate failed count
+echo "== one-word requests, $runs of each"
+engine_service start "$work/new"
+timed floor 1
+for n in 1 3 5; do
+  for t in new new-plain omega namazu; do timed "$t" "$n"; done
+done
+# The fastest peer over 3 indexes is the one the load is run against.
+peer=omega
+awk -v a="${ms[namazu.3]}" -v b="${ms[omega.3]}" 'BEGIN { exit !(a < b) }' && peer=namazu
+echo "== $clients clients for $load_seconds s, 3 indexes"
+load new
+load "$peer"
+engine_service stop "$work/new"
+if [ -n "$base" ]; then
+  engine_service start "$work/base"
+  for n in 1 3 5; do
+    for t in base base-plain; do timed "$t" "$n"; done
+  done
+  load base
+  engine_service stop "$work/base"
+fi
+
+row() { printf '%-22s %10s %11s %10s %10s %12s\n' "$@"; }
+row """" "searchrun" "no-rel/sugg" "omega" "namazu" "sr/fastest"
+for n in 1 3 5; do
+  best=$(printf '%s\n' "${ms[omega.$n]}" "${ms[namazu.$n]}" | sort -g | head -n 1)
+  row "$n index$([ "$n" = 1 ] || echo es), ms" "${ms[new.$n]}" "${ms[new-plain.$n]}" "${ms[omega.$n]}" \
+    "${ms[namazu.$n]}" "$(ratio "${ms[new.$n]}" "$best")"
+done
+load_omega=- load_namazu=-
+[ "$peer" = omega ] && load_omega=${rate[omega]}
+[ "$peer" = namazu ] && load_namazu=${rate[namazu]}
+row "$clients clients, req/s" "${rate[new]}" - "$load_omega" "$load_namazu" \
+  "$(ratio "${rate[new]}" "${rate[$peer]}")"
+echo "   targets: sr/fastest at most 0.90 for the times, at least 1.00 for the load;"
+echo "   hits over 5 indexes: searchrun ${count[new.5]}, omega ${count[omega.5]}," \
+  "namazu ${count[namazu.5]}"
+echo "   harness floor (env -i /bin/true) ${ms[floor.1]} ms; pages without hits under load:" \
+  "searchrun ${failed[new]}, $peer ${failed[$peer]}"
+if [ -n "$base" ]; then
+  echo "== new/base"
+  printf '%-18s %10s %10s\n' "" "searchrun" "no-rel/sugg"
+  for n in 1 3 5; do
+    printf '%-18s %10s %10s\n' "$n index$([ "$n" = 1 ] || echo es)" "$(ratio "${ms[new.$n]}" "${ms[base.$n]}")" \
+      "$(ratio "${ms[new-plain.$n]}" "${ms[base-plain.$n]}")"
+  done
+  printf '%-18s %10s   (req/s, base %s)\n' "$clients clients" \
+    "$(ratio "${rate[new]}" "${rate[base]}")" "${rate[base]}"
+fi
+
+# The steps of the timed default requests over 3 indexes, from the run-timing
+# log: per run, the step's span between its "b-" and "a-" lines, and the
+# engine calls, each the delta of the line that reads an index's result count
+# (it spans the engine program's start and the service's answer). Medians.
+steps() {  # side
+  awk -v pids="$work/pids.$1.3" '
+    BEGIN { while ((getline p < pids) > 0) want[p] = 1 }
+    match($0, /^\[[0-9]+\]-[0-9]+,[0-9]+: /) {
+      pid = substr($0, 2, index($0, "]") - 2); if (!(pid in want)) next
+      split(substr($0, index($0, "-") + 1), t, /[,:]/); label = substr($0, RSTART + RLENGTH)
+      if (label ~ /^m_org_velaout->m_output_count/) engine[pid] += t[2]
+      key = label; sub(/^[ab]-(function |block )?/, "", key); gsub(/\047/, "", key)
+      if (label ~ /^b-/ && !((pid, key) in from)) from[pid, key] = t[1]
+      if (label ~ /^a-/) to[pid, key] = t[1]
+      seen[pid] = 1
+    }
+    function span(p, b, a) { return ((p, b) in from && (p, a) in to) ? to[p, a] - from[p, b] : "nan" }
+    END {
+      for (p in seen)
+        print span(p, "getRecordList", "getRecordList"), engine[p] + 0,
+          span(p, "getReltermString", "getReltermString"),
+          span(p, "similarKeywordOutput", "similarKeywordOutput"), span(p, "execl", "ecgi")
+    }' "$work/$1/logs/searchrun_time.log" >"$work/steps.$1"
+}
+column_median() { awk -v c="$2" '$c != "nan" { print $c }' "$1" | median; }
+budget() {  # label median [budget]
+  awk -v l="$1" -v m="$2" -v b="${3:-}" 'BEGIN {
+    v = (b == "" || m == "nan") ? "" : (m + 0 <= b + 0 ? "OK" : "OVER")
+    printf "  %-40s %8s %8s  %s\n", l, m, b == "" ? "-" : b, v }'
+}
+per_index() { awk -v v="$1" 'BEGIN { if (v == "nan") print v; else printf "%.2f\n", v / 3 }'; }
+for side in new ${base:+base}; do
+  steps "$side"
+  f=$work/steps.$side
+  search=$(column_median "$f" 1) engine=$(column_median "$f" 2)
+  beyond=$(awk '$1 != "nan" { print $1 - $2 }' "$f" | median)
+  echo "== steps of $side over 3 indexes: median ms, budget, verdict"
+  budget "search (getRecordList)" "$search"
+  budget "  per index" "$(per_index "$search")"
+  budget "  engine calls in it" "$engine"
+  budget "  beyond the engine calls, per index" "$(per_index "$beyond")" 1
+  budget "related terms, per index" "$(per_index "$(column_median "$f" 3)")" 1
+  budget "suggestions" "$(column_median "$f" 4)" 1
+  page=$(column_median "$f" 5)
+  budget "renderer's page (b-execl..a-ecgi)" "$page" 2
+  # Without "a-ecgi" the renderer took the process over, and its end is in
+  # no log.
+  [ "$page" != nan ] || echo "  (the renderer ran in searchrun's place: its time is not in the log)"
+done
