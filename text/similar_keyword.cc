@@ -48,12 +48,16 @@ std::vector<std::string> splitAt(const std::string& s, char sep) {
   }
 }
 
-bool runEngineQuietly(const std::vector<std::string>& argv, int limitMs) {
+ChildProgram quietProgram(const std::vector<std::string>& argv, int limitMs) {
   ChildProgram program;
   program.argv = argv;
   program.streams = ChildProgram::Streams::kQuiet;
   program.limitMs = limitMs;
-  const ChildOutcome outcome = runChildProgram(program);
+  return program;
+}
+
+bool runEngineQuietly(const std::vector<std::string>& argv, int limitMs) {
+  const ChildOutcome outcome = runChildProgram(quietProgram(argv, limitMs));
   return outcome.how == ChildOutcome::How::kEnded && WIFEXITED(outcome.rawStatus) &&
          WEXITSTATUS(outcome.rawStatus) == 0;
 }
@@ -178,6 +182,7 @@ void convert_buffer_to_lower_case(std::string& text, int language) {
 
 similar_keyword::similar_keyword(int language, int engineLimitMs)
     : language_(language),
+      engineLimitMs_(engineLimitMs),
       engineRun_([engineLimitMs](const std::vector<std::string>& argv) {
         return runEngineQuietly(argv, engineLimitMs);
       }),
@@ -200,28 +205,53 @@ bool similar_keyword::data(size_t i, std::string& name, double& score) const {
 
 bool similar_keyword::search(const std::string& indexDir, const std::string& dictionary,
                              const std::string& query) {
-  if (settings_.homoWeight > 0) enginePass(indexDir, query, false, settings_.homoWeight);
+  // Both engine passes go out at once, to run side by side wherever a
+  // service takes them.
+  EnginePass homo, fuzzy;
+  if (settings_.homoWeight > 0) planEnginePass(indexDir, query, false, homo);
+  if (settings_.fuzzyWeight > 0) planEnginePass(indexDir, query, true, fuzzy);
+  std::vector<ChildProgram> runs;
+  for (const EnginePass* pass : {&homo, &fuzzy})
+    if (!pass->result.empty()) runs.push_back(quietProgram(pass->argv, engineLimitMs_));
+  prefetchPrograms(runs);
+  if (settings_.homoWeight > 0) enginePass(indexDir, homo, settings_.homoWeight);
   if (settings_.synonymWeight > 0) synonymPass(dictionary, query);
-  if (settings_.fuzzyWeight > 0) enginePass(indexDir, query, true, settings_.fuzzyWeight);
+  if (settings_.fuzzyWeight > 0) enginePass(indexDir, fuzzy, settings_.fuzzyWeight);
   if (settings_.prefixWeight > 0) prefixPass(query);
   return true;
 }
 
-void similar_keyword::enginePass(const std::string& indexDir, const std::string& query, bool fuzzy,
+similar_keyword::EnginePass::~EnginePass() {
+  // Nothing reads the result after its pass: it is not left behind.
+  if (!result.empty()) unlink(result.c_str());
+}
+
+void similar_keyword::planEnginePass(const std::string& indexDir, const std::string& query,
+                                     bool fuzzy, EnginePass& pass) {
+  pass.limit = std::min(settings_.engineLimit, kMaxEngineLimit);
+  if (pass.limit <= 0 || !systemGetCGITmpFile(pass.result, fuzzy ? "fuzzy" : "homo")) {
+    pass.result.clear();
+    return;
+  }
+  pass.argv = {kSimilarKeywordEngine,
+               "-H",
+               indexDir,
+               "-o",
+               pass.result,
+               "-L" + std::to_string(pass.limit),
+               fuzzy ? "-B" : "-B0",
+               "-bm",
+               kMatchOptions};
+  if (!fuzzy) pass.argv.push_back("-P");
+  pass.argv.push_back(query);
+}
+
+void similar_keyword::enginePass(const std::string& indexDir, const EnginePass& pass,
                                  double weight) {
-  const int limit = std::min(settings_.engineLimit, kMaxEngineLimit);
-  std::string result;
-  if (limit <= 0 || !systemGetCGITmpFile(result, fuzzy ? "fuzzy" : "homo")) return;
-  std::vector<std::string> argv = {
-      kSimilarKeywordEngine, "-H",  indexDir,     "-o", result, "-L" + std::to_string(limit),
-      fuzzy ? "-B" : "-B0",  "-bm", kMatchOptions};
-  if (!fuzzy) argv.push_back("-P");
-  argv.push_back(query);
+  const int limit = pass.limit;
+  if (pass.result.empty()) return;
   std::string text;
-  const bool ran = engineRun_(argv) && readRegularFile(result, text, kMaxResultBytes);
-  // Nothing reads the result after this pass: it is not left behind.
-  unlink(result.c_str());
-  if (!ran) return;
+  if (!engineRun_(pass.argv) || !readRegularFile(pass.result, text, kMaxResultBytes)) return;
   const std::vector<std::pair<int, int>> hits = readEngineTextResult(text, limit);
   std::vector<int> ids;
   for (const auto& hit : hits)

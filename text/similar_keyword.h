@@ -119,11 +119,25 @@ class similar_keyword {
   void setInfoLookup(InfoLookup lookup) { infoLookup_ = std::move(lookup); }
 
  private:
-  void enginePass(const std::string& indexDir, const std::string& query, bool fuzzy, double weight);
+  // One engine pass: its scratch result (empty: the pass does not run) and
+  // its words.
+  struct EnginePass {
+    EnginePass() = default;
+    EnginePass(const EnginePass&) = delete;
+    EnginePass& operator=(const EnginePass&) = delete;
+    ~EnginePass();  // removes the scratch result
+    std::string result;
+    std::vector<std::string> argv;
+    int limit = 0;
+  };
+  void planEnginePass(const std::string& indexDir, const std::string& query, bool fuzzy,
+                      EnginePass& pass);
+  void enginePass(const std::string& indexDir, const EnginePass& pass, double weight);
   void synonymPass(const std::string& dictionary, const std::string& query);
   void prefixPass(const std::string& query);
 
   int language_;
+  int engineLimitMs_;
   SimilarKeywordSettings settings_;
   keyword_list list_;
   EngineRun engineRun_;
