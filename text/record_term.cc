@@ -24,6 +24,8 @@ constexpr unsigned char kEncodeSeed[] = {0xA7, 0xC3, 0x9E, 0xF1, 0x8B, 0xD4, 0xB
 constexpr size_t kMaxDictBytes = 256u << 20;
 // Most entries one record may own: a larger span is a damaged file.
 constexpr uint32_t kMaxRecordEntries = 1u << 20;
+// Largest offsets file read whole: sixteen million records.
+constexpr size_t kMaxOffsetBytes = 64u << 20;
 
 // Host byte order, whatever the machine.
 uint32_t loadU32(const char* p) {
@@ -108,6 +110,76 @@ RecordTermFiles encodeRecordTermFiles(const std::vector<std::vector<MATCHINF>>& 
   appendU32(f.dic, static_cast<uint32_t>(names.size()));
   f.dic += body;
   return f;
+}
+
+std::string encodeTermFrequencies(uint32_t indexRecords, const std::vector<TermFrequency>& terms) {
+  std::string out, strings;
+  appendU32(out, static_cast<uint32_t>(terms.size()));
+  appendU32(out, indexRecords);
+  for (const TermFrequency& t : terms) {
+    appendU32(out, t.records);
+    appendU32(out, static_cast<uint32_t>(strings.size()));
+    strings += t.name;
+    strings += '\0';
+  }
+  return out + strings;
+}
+
+bool TermFrequencies::load(std::string bytes) {
+  bytes_.clear();
+  count_ = 0;
+  indexRecords_ = 0;
+  if (bytes.size() < 8) return false;
+  const uint32_t count = loadU32(bytes.data());
+  if (count > (bytes.size() - 8) / 8) return false;
+  indexRecords_ = loadU32(bytes.data() + 4);
+  bytes_ = std::move(bytes);
+  count_ = count;
+  return true;
+}
+
+uint32_t TermFrequencies::records(int32_t id) const {
+  if (id < 0 || static_cast<size_t>(id) >= count_) return 0;
+  return loadU32(bytes_.data() + 8 + static_cast<size_t>(id) * 8);
+}
+
+const char* TermFrequencies::name(int32_t id) const {
+  if (id < 0 || static_cast<size_t>(id) >= count_) return nullptr;
+  const size_t area = 8 + count_ * 8;
+  const size_t at = loadU32(bytes_.data() + 8 + static_cast<size_t>(id) * 8 + 4);
+  if (at >= bytes_.size() - area) return nullptr;
+  const char* start = bytes_.data() + area + at;
+  if (!std::memchr(start, '\0', bytes_.size() - area - at)) return nullptr;
+  return start;
+}
+
+bool RecordTermTable::open(const std::string& directory) {
+  offsets_.clear();
+  std::string off;
+  UniqueFd offFd = openRegularFile(directory + "/" + kRecordTermOffsetFile);
+  if (!offFd || !readAll(offFd.get(), off, kMaxOffsetBytes) || off.size() < 4) return false;
+  tab_ = openRegularFile(directory + "/" + kRecordTermTableFile);
+  if (!tab_) return false;
+  offsets_.resize(off.size() / 4);
+  for (size_t i = 0; i < offsets_.size(); ++i)
+    offsets_[i] = loadU32(off.data() + i * 4);
+  return true;
+}
+
+bool RecordTermTable::read(int record, std::vector<MATCHINF>& out) const {
+  out.clear();
+  if (record < 1 || static_cast<size_t>(record) >= offsets_.size()) return false;
+  const uint32_t start = offsets_[static_cast<size_t>(record) - 1];
+  const uint32_t end = offsets_[static_cast<size_t>(record)];
+  if (end < start || (end - start) / 8 > kMaxRecordEntries) return false;
+  const uint32_t count = (end - start) / 8;
+  if (count == 0) return true;
+  std::string bytes(static_cast<size_t>(count) * 8, '\0');
+  if (!readAt(tab_.get(), start, bytes.data(), bytes.size())) return false;
+  out.resize(count);
+  for (uint32_t i = 0; i < count; ++i)
+    out[i] = {loadI32(bytes.data() + i * 8), loadI32(bytes.data() + i * 8 + 4)};
+  return true;
 }
 
 bool TermDictionary::load(std::string bytes) {

@@ -11,6 +11,12 @@
 ///                16 bytes (the first 4 the offset of the term's
 ///                NUL-terminated name in the string area, the rest unused),
 ///                then the string area
+///   relterm.frq  (indexes built since the related-term tool reads the
+///                dictionary; older ones lack it) the term count N and the
+///                index's record count, then N 8-byte entries: the number of
+///                records of the index holding the term, the offset of its
+///                engine (UTF-8) name in the string area; then the string
+///                area
 
 #ifndef SEARCHRUN_TEXT_RECORD_TERM_H
 #define SEARCHRUN_TEXT_RECORD_TERM_H
@@ -20,9 +26,12 @@
 #include <string_view>
 #include <vector>
 
+#include "system/secure_file.h"
+
 constexpr const char* kRecordTermOffsetFile = "relterm.off";
 constexpr const char* kRecordTermTableFile = "relterm.tab";
 constexpr const char* kRecordTermDictFile = "relterm.dic";
+constexpr const char* kRecordTermFreqFile = "relterm.frq";
 
 // Size of one index entry of the dictionary body.
 constexpr size_t kDictEntryBytes = 16;
@@ -47,6 +56,49 @@ struct RecordTermFiles {
 };
 RecordTermFiles encodeRecordTermFiles(const std::vector<std::vector<MATCHINF>>& records,
                                       const std::vector<std::string>& names);
+
+// One term of relterm.frq.
+struct TermFrequency {
+  uint32_t records;  // holding the term
+  std::string name;  // UTF-8, without a NUL
+};
+std::string encodeTermFrequencies(uint32_t indexRecords, const std::vector<TermFrequency>& terms);
+
+// A loaded relterm.frq.
+class TermFrequencies {
+ public:
+  // False (nothing loaded) when the bytes are shorter than their header and
+  // N entries say.
+  bool load(std::string bytes);
+  size_t size() const { return count_; }
+  uint32_t indexRecords() const { return indexRecords_; }
+  // Records holding term `id`; 0 when the id is not below the count.
+  uint32_t records(int32_t id) const;
+  // Its name; null as TermDictionary::name.
+  const char* name(int32_t id) const;
+
+ private:
+  std::string bytes_;
+  size_t count_ = 0;
+  uint32_t indexRecords_ = 0;
+};
+
+// The records' term lists of one index directory, its files kept open: for
+// many records at a time, and safe for concurrent use.
+class RecordTermTable {
+ public:
+  // False when relterm.off or relterm.tab cannot be opened and read.
+  bool open(const std::string& directory);
+  // Record count the offsets file covers.
+  size_t records() const { return offsets_.empty() ? 0 : offsets_.size() - 1; }
+  // The record's (term id, weight) pairs in file order; false when the
+  // record is not in the files or its span is damaged.
+  bool read(int record, std::vector<MATCHINF>& out) const;
+
+ private:
+  std::vector<uint32_t> offsets_;
+  UniqueFd tab_;
+};
 
 // A loaded dictionary.
 class TermDictionary {

@@ -19,7 +19,7 @@ namespace vela {
 // Terms kept per record.
 constexpr size_t kRecordTermsKept = 20;
 
-// Writes relterm.off, relterm.tab and relterm.dic of the index database
+// Writes relterm.off, relterm.tab, relterm.dic and relterm.frq of the index database
 // `db` into `dir` (new files), names in the code page `cp`: for each record
 // its kRecordTermsKept heaviest characteristic terms, leaving out (in an
 // index of four records or more) those that more than half of the records

@@ -96,17 +96,81 @@ void IndexDbCache::giveBack(Lease& lease) {
     closing.splice(closing.begin(), idle_, std::prev(idle_.end()));
 }
 
-void IndexDbCache::dropReplaced() {
-  std::list<Idle> closing;
+std::shared_ptr<const void> IndexDbCache::derived(
+    const std::string& home, const std::string& kind,
+    const std::function<std::shared_ptr<const void>()>& make) {
+  IndexBuild before;
+  if (maxIdle_ == 0 || !currentBuild(home, before)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++derivations_;
+    return make();
+  }
+  std::list<Derived> dropping;  // freed after the lock is released
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = derived_.begin(); it != derived_.end(); ++it) {
+      if (it->home != home || it->kind != kind) continue;
+      if (it->build == before) {
+        derived_.splice(derived_.begin(), derived_, it);
+        return derived_.front().data;
+      }
+      dropping.splice(dropping.end(), derived_, it);
+      break;
+    }
+    ++derivations_;
+  }
+  std::shared_ptr<const void> data = make();
+  // As for a database: what was read during a switch is not filed under
+  // either build.
+  IndexBuild after;
+  if (!currentBuild(home, after) || after != before) return data;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (auto it = idle_.begin(); it != idle_.end();) {
+  for (auto it = derived_.begin(); it != derived_.end(); ++it)
+    if (it->home == home && it->kind == kind) {
+      dropping.splice(dropping.end(), derived_, it);
+      break;
+    }
+  derived_.push_front(Derived{home, kind, before, data});
+  size_t sameKind = 0;
+  for (auto it = derived_.begin(); it != derived_.end();) {
+    if (it->kind == kind && ++sameKind > maxIdle_) {
+      dropping.splice(dropping.end(), derived_, it++);
+    } else {
+      ++it;
+    }
+  }
+  return data;
+}
+
+uint64_t IndexDbCache::derivedCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return derivations_;
+}
+
+namespace {
+
+// Moves the entries of `from` whose home holds another build by now (or is
+// gone) to `to`.
+template <class Entry>
+void takeReplaced(std::list<Entry>& from, std::list<Entry>& to) {
+  for (auto it = from.begin(); it != from.end();) {
     IndexBuild now;
     if (currentBuild(it->home, now) && now == it->build) {
       ++it;
     } else {
-      closing.splice(closing.end(), idle_, it++);
+      to.splice(to.end(), from, it++);
     }
   }
+}
+
+}  // namespace
+
+void IndexDbCache::dropReplaced() {
+  std::list<Idle> closing;
+  std::list<Derived> dropping;
+  std::lock_guard<std::mutex> lock(mutex_);
+  takeReplaced(derived_, dropping);
+  takeReplaced(idle_, closing);
 }
 
 size_t IndexDbCache::idleCount() const {

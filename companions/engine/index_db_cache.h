@@ -18,7 +18,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -81,6 +83,17 @@ class IndexDbCache {
   // gone), so a replaced build's files do not stay open.
   void dropReplaced();
 
+  // What runs derive from the files of the build now at `home` (a decoded
+  // dictionary, say), kept under `kind` while that build stays in place:
+  // `make` runs (outside the lock) when none is kept for this build, and
+  // what it gives, null included, is kept. At most maxIdle of each kind
+  // stay, the least recently used go first; with maxIdle 0 or a home that
+  // cannot be looked at, `make` runs every time.
+  std::shared_ptr<const void> derived(const std::string& home, const std::string& kind,
+                                      const std::function<std::shared_ptr<const void>()>& make);
+  // Times `make` ran.
+  uint64_t derivedCount() const;
+
   size_t idleCount() const;
   // Databases opened so far.
   uint64_t openCount() const;
@@ -92,11 +105,19 @@ class IndexDbCache {
     Xapian::Database db;
   };
   void giveBack(Lease& lease);
+  struct Derived {
+    std::string home;
+    std::string kind;
+    IndexBuild build;
+    std::shared_ptr<const void> data;
+  };
 
   const size_t maxIdle_;
   mutable std::mutex mutex_;
   std::list<Idle> idle_;  // the most recently used first
   uint64_t opens_ = 0;
+  std::list<Derived> derived_;  // the most recently used first
+  uint64_t derivations_ = 0;
 };
 
 // The database of `home` for one run: from `cache`, or opened once when it

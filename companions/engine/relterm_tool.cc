@@ -1,5 +1,6 @@
 /// @file relterm_tool.cc
-/// @brief Terms typical of records, from relevance feedback.
+/// @brief Terms typical of records: shared dictionary terms, or relevance
+/// feedback.
 
 #include "companions/engine/relterm_tool.h"
 
@@ -12,6 +13,7 @@
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_db_cache.h"
 #include "companions/engine/record_term_rules.h"
+#include "companions/engine/relterm_shared.h"
 #include "system/numbers.h"
 #include "text/record_term.h"
 
@@ -91,8 +93,28 @@ bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& out, std::str
   return true;
 }
 
+FoundTerms findTypicalTerms(const std::string& home, const std::vector<uint32_t>& ids, int count,
+                            vela::IndexDbCache* databases) {
+  FoundTerms found;
+  if (const auto files = sharedTermFiles(home, databases)) {
+    uint32_t hits = 0;
+    found.terms = sharedTerms(*files, ids, count, hits);
+    // One record shares its words with none; of an index too small for the
+    // half rule, the counts say nothing either.
+    found.shared = hits >= 2 && files->frequencies.indexRecords() >= 4;
+    if (found.shared) return found;
+  }
+  found.terms = feedbackTerms(home, ids, count, databases);
+  return found;
+}
+
 std::vector<std::string> typicalTerms(const std::string& home, const std::vector<uint32_t>& ids,
                                       int count, vela::IndexDbCache* databases) {
+  return findTypicalTerms(home, ids, count, databases).terms;
+}
+
+std::vector<std::string> feedbackTerms(const std::string& home, const std::vector<uint32_t>& ids,
+                                       int count, vela::IndexDbCache* databases) {
   const vela::IndexDbCache::Lease lease = vela::leaseIndexDb(databases, home);
   const Xapian::Database& db = lease.db();
   // The best hits come first; relevance feedback weighs every word of every
@@ -155,22 +177,22 @@ int runTool(const std::vector<std::string>& argv, const vela::RunContext& given,
              ctx.resolved, error))
     return vela::failRun(me, given, "refused: " + error);
   const std::string home = ctx.open(a.home);
-  std::vector<std::string> terms;
+  FoundTerms found;
   try {
-    terms = typicalTerms(home, a.ids, a.count, ctx.databases);
+    found = findTypicalTerms(home, a.ids, a.count, ctx.databases);
   } catch (const Xapian::Error& e) {
     return vela::failRun(me, ctx, "index " + a.home + ": " + e.get_description());
   } catch (const std::exception& e) {
     return vela::failRun(me, ctx, "index " + a.home + ": " + e.what());
   }
   std::string text;
-  if (terms.empty()) {
+  if (found.terms.empty() && !found.shared) {
     // The dictionary entries are already in the local code page.
     for (const std::string& t : dictionaryTerms(home, a.ids, a.count))
       text += t + "\n";
   } else {
     const vela::CodePage cp(vela::languageOfInstallation(ctx.root));
-    for (const std::string& t : terms)
+    for (const std::string& t : found.terms)
       text += cp.fromUtf8(t) + "\n";
   }
   if (!vela::writeToolResult(ctx, a.output, text))

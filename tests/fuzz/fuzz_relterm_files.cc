@@ -1,11 +1,13 @@
 /// @file fuzz_relterm_files.cc
-/// @brief Arbitrary record term dictionary files through their reader.
+/// @brief Arbitrary record term dictionary files through their readers.
 ///
 /// Input: a 16-bit length and that many bytes of "relterm.off", a 16-bit
 /// length and that many bytes of "relterm.tab", and the rest as
-/// "relterm.dic".
+/// "relterm.dic" and as "relterm.frq".
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "tests/fuzz/fuzz_scratch.h"
 #include "text/record_term.h"
@@ -40,5 +42,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (size_t id = 0; loaded && id < direct.size() && id < 64; ++id)
     if (const char* name = direct.name(static_cast<int32_t>(id))) (void)std::strlen(name);
+
+  // The reader kept open by the related-term tool sees the same lists.
+  RecordTermTable table;
+  const bool opened = table.open(fuzzscratch::dir());
+  std::vector<MATCHINF> entries;
+  for (int record = 0; opened && record < 6; ++record) {
+    MATCHINF pairs[8];
+    const int n = reader.GetRecordTermId(record, pairs, 8);
+    fuzzscratch::check(table.read(record, entries) == (n >= 0));
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const MATCHINF& a, const MATCHINF& b) { return a.weight > b.weight; });
+    for (int i = 0; i < n; ++i)
+      fuzzscratch::check(entries[i].termId == pairs[i].termId);
+  }
+  TermFrequencies freq;
+  if (freq.load(input))
+    for (int32_t id = -1; id < 64 && static_cast<size_t>(id + 1) <= freq.size(); ++id) {
+      (void)freq.records(id);
+      if (const char* name = freq.name(id)) (void)std::strlen(name);
+    }
   return 0;
 }
