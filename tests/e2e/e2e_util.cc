@@ -48,6 +48,10 @@ Installation::Installation() {
     std::cerr << "cmake --install failed:\n" << r.out << r.err;
     std::abort();
   }
+  // The suite runs once as installed (searchrun hands its engine runs to
+  // the service) and once with every run a program of its own.
+  if (const char* mode = std::getenv(kEngineRunsVariable))
+    setKey(kEngineServiceSettings, "EXCHANGE", mode);
 }
 
 void Installation::write(const std::string& rel, const std::string& bytes) const {

@@ -22,6 +22,11 @@ struct RunResult {
 };
 
 // An installation root laid out by `cmake --install` of the build tree.
+// Set to "no", every installation of the run has its searches start each
+// engine program rather than hand the runs to the engine service.
+constexpr const char* kEngineRunsVariable = "SEARCHRUN_E2E_EXCHANGE";
+constexpr const char* kEngineServiceSettings = "setting/engine_service.cfg";
+
 class Installation {
  public:
   Installation();  // installs; aborts the test program when install fails

@@ -22,6 +22,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -193,7 +194,9 @@ class EngineInstall : public e2e::Installation {
   // it wants, and knows it ends. They wait for a busy service long enough
   // that a loaded machine does not make them run alone.
   explicit EngineInstall(Mode mode = Mode::kFallback) {
-    write("setting/engine_service.cfg", "AUTO_START=no\nWAIT_MS=10000\n");
+    const char* exchange = std::getenv(e2e::kEngineRunsVariable);
+    write(e2e::kEngineServiceSettings, std::string("AUTO_START=no\nWAIT_MS=10000\nEXCHANGE=") +
+                                           (exchange ? exchange : "yes") + "\n");
     if (mode == Mode::kService) startService();
   }
   ~EngineInstall() { stopService(); }
