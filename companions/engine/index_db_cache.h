@@ -19,11 +19,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 namespace vela {
+
+class SuggestKeys;
 
 // Which build of an index stands at its home.
 struct IndexBuild {
@@ -57,16 +60,22 @@ class IndexDbCache {
     Lease(const Lease&) = delete;
     ~Lease();
     const Xapian::Database& db() const { return *db_; }
+    // The look-alike keys of the database, null when it has none that fit
+    // it; loaded on the first call and kept with the database.
+    const SuggestKeys* suggestKeys() const;
 
    private:
     friend class IndexDbCache;
     Lease(IndexDbCache* cache, std::string home, const IndexBuild& build, Xapian::Database db,
-          bool reusable);
+          bool reusable, std::shared_ptr<const SuggestKeys> keys = nullptr,
+          bool keysLoaded = false);
     IndexDbCache* cache_;
     std::string home_;
     IndexBuild build_;
     std::optional<Xapian::Database> db_;
     bool reusable_;
+    mutable std::shared_ptr<const SuggestKeys> keys_;
+    mutable bool keysLoaded_;
   };
 
   // The database of the build now at `home`: an idle one of that build, or
@@ -90,6 +99,8 @@ class IndexDbCache {
     std::string home;
     IndexBuild build;
     Xapian::Database db;
+    std::shared_ptr<const SuggestKeys> keys;
+    bool keysLoaded = false;
   };
   void giveBack(Lease& lease);
 
