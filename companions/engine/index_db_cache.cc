@@ -52,7 +52,9 @@ IndexDbCache::Lease::~Lease() {
 }
 
 const SuggestKeys* IndexDbCache::Lease::suggestKeys() const {
-  if (!keysLoaded_ && db_) {
+  // Loading the keys costs more than one pass over the words: only a
+  // database kept for later runs has them.
+  if (!keysLoaded_ && db_ && cache_ != nullptr) {
     keys_ = loadSuggestKeys(home_, *db_);
     keysLoaded_ = true;
   }

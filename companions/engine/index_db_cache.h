@@ -61,7 +61,8 @@ class IndexDbCache {
     ~Lease();
     const Xapian::Database& db() const { return *db_; }
     // The look-alike keys of the database, null when it has none that fit
-    // it; loaded on the first call and kept with the database.
+    // it or is opened for one run only; loaded on the first call and kept
+    // with the database.
     const SuggestKeys* suggestKeys() const;
 
    private:

@@ -81,8 +81,12 @@ class SuggestKeys {
   std::string uuid_;
   uint64_t revision_ = 0;
   std::vector<Group> groups_;
-  std::vector<std::pair<uint32_t, uint32_t>> terms_;  // offset, length in bytes_
-  std::vector<uint64_t> masks_;                       // the characters of each word, hashed to bits
+  struct Term {  // where a word's bytes lie in bytes_
+    uint32_t offset;
+    uint32_t length;
+  };
+  std::vector<Term> terms_;
+  std::vector<uint64_t> masks_;  // the characters of each word, hashed to bits
   std::vector<char32_t> codePoints_;
   std::string bytes_;
 };
