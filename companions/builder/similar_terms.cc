@@ -18,6 +18,7 @@
 #include "companions/builder/record_terms.h"
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/engine_query.h"
+#include "companions/engine/suggest_keys.h"
 #include "system/layout.h"
 #include "system/protection_switches.h"
 #include "system/secure_file.h"
@@ -100,7 +101,8 @@ bool stageIndex(const std::string& staged, const std::map<std::string, uint64_t>
     doc.add_term(word, similarTermWdf(df));
     writer.addCopy(rec, doc);
   }
-  if (!writer.finish(error)) return false;
+  // The look-alike keys spare every suggestion a pass over the words.
+  if (!writer.finish(error) || !writeSuggestKeys(staged, error)) return false;
   std::string dictionary;
   for (const std::string& line : synonymGroups(words, cp))
     dictionary += line + "\n";

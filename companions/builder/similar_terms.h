@@ -5,7 +5,8 @@
 /// the word its only term, used more often the more records of the
 /// installation hold it (so the engine ranks common words of a spelling
 /// first); and its synonym dictionary "dic.txt", one line per group of words
-/// of the installation that share their stem, joined by "$".
+/// of the installation that share their stem, joined by "$"; and the
+/// look-alike keys of its words (suggest_keys.h).
 
 #ifndef SEARCHRUN_COMPANIONS_BUILDER_SIMILAR_TERMS_H
 #define SEARCHRUN_COMPANIONS_BUILDER_SIMILAR_TERMS_H

@@ -22,6 +22,7 @@
 namespace vela {
 
 class CodePage;
+class SuggestKeys;
 
 // Groups of words that mean the same, keyed by their folded form.
 class Thesaurus {
@@ -49,6 +50,7 @@ struct MatchOptions {
                                          // every other record
   const Thesaurus* thesaurus = nullptr;  // -dic<n> -th
   size_t maxExpandedWords = kDefaultMaxExpandedWords;  // budget of all wildcards of the run
+  const SuggestKeys* suggestKeys = nullptr;  // the index's look-alike keys, when it has them
 };
 
 // True for a heading term (kHeadingPrefix) or any other term that is no

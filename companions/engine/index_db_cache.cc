@@ -10,6 +10,7 @@
 
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_files.h"
+#include "companions/engine/suggest_keys.h"
 
 namespace vela {
 
@@ -24,25 +25,40 @@ bool currentBuild(const std::string& home, IndexBuild& build) {
 IndexDbCache::IndexDbCache(size_t maxIdle) : maxIdle_(maxIdle) {}
 
 IndexDbCache::Lease::Lease(IndexDbCache* cache, std::string home, const IndexBuild& build,
-                           Xapian::Database db, bool reusable)
+                           Xapian::Database db, bool reusable,
+                           std::shared_ptr<const SuggestKeys> keys, bool keysLoaded)
     : cache_(cache),
       home_(std::move(home)),
       build_(build),
       db_(std::move(db)),
-      reusable_(reusable) {}
+      reusable_(reusable),
+      keys_(std::move(keys)),
+      keysLoaded_(keysLoaded) {}
 
 IndexDbCache::Lease::Lease(Lease&& other) noexcept
     : cache_(other.cache_),
       home_(std::move(other.home_)),
       build_(other.build_),
       db_(std::move(other.db_)),
-      reusable_(other.reusable_) {
+      reusable_(other.reusable_),
+      keys_(std::move(other.keys_)),
+      keysLoaded_(other.keysLoaded_) {
   other.cache_ = nullptr;
   other.db_.reset();
 }
 
 IndexDbCache::Lease::~Lease() {
   if (cache_ != nullptr && db_) cache_->giveBack(*this);
+}
+
+const SuggestKeys* IndexDbCache::Lease::suggestKeys() const {
+  // Loading the keys costs more than one pass over the words: only a
+  // database kept for later runs has them.
+  if (!keysLoaded_ && db_ && cache_ != nullptr) {
+    keys_ = loadSuggestKeys(home_, *db_);
+    keysLoaded_ = true;
+  }
+  return keys_.get();
 }
 
 IndexDbCache::Lease IndexDbCache::openOnce(const std::string& home) {
@@ -60,7 +76,7 @@ IndexDbCache::Lease IndexDbCache::acquire(const std::string& home) {
       if (it->home != home) {
         ++it;
       } else if (it->build == before) {
-        Lease lease(this, home, before, it->db, true);
+        Lease lease(this, home, before, it->db, true, it->keys, it->keysLoaded);
         idle_.erase(it);
         return lease;
       } else {
@@ -91,7 +107,8 @@ void IndexDbCache::giveBack(Lease& lease) {
   if (!lease.reusable_ || maxIdle_ == 0) return;
   std::list<Idle> closing;
   std::lock_guard<std::mutex> lock(mutex_);
-  idle_.push_front(Idle{lease.home_, lease.build_, std::move(db)});
+  idle_.push_front(
+      Idle{lease.home_, lease.build_, std::move(db), std::move(lease.keys_), lease.keysLoaded_});
   while (idle_.size() > maxIdle_)
     closing.splice(closing.begin(), idle_, std::prev(idle_.end()));
 }

@@ -27,6 +27,8 @@
 
 namespace vela {
 
+class SuggestKeys;
+
 // Which build of an index stands at its home.
 struct IndexBuild {
   dev_t homeDev = 0;
@@ -59,16 +61,23 @@ class IndexDbCache {
     Lease(const Lease&) = delete;
     ~Lease();
     const Xapian::Database& db() const { return *db_; }
+    // The look-alike keys of the database, null when it has none that fit
+    // it or is opened for one run only; loaded on the first call and kept
+    // with the database.
+    const SuggestKeys* suggestKeys() const;
 
    private:
     friend class IndexDbCache;
     Lease(IndexDbCache* cache, std::string home, const IndexBuild& build, Xapian::Database db,
-          bool reusable);
+          bool reusable, std::shared_ptr<const SuggestKeys> keys = nullptr,
+          bool keysLoaded = false);
     IndexDbCache* cache_;
     std::string home_;
     IndexBuild build_;
     std::optional<Xapian::Database> db_;
     bool reusable_;
+    mutable std::shared_ptr<const SuggestKeys> keys_;
+    mutable bool keysLoaded_;
   };
 
   // The database of the build now at `home`: an idle one of that build, or
@@ -103,6 +112,8 @@ class IndexDbCache {
     std::string home;
     IndexBuild build;
     Xapian::Database db;
+    std::shared_ptr<const SuggestKeys> keys;
+    bool keysLoaded = false;
   };
   void giveBack(Lease& lease);
   struct Derived {

@@ -10,6 +10,7 @@
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/engine_query_parts.h"
 #include "companions/engine/index_files.h"
+#include "companions/engine/suggest_keys.h"
 #include "companions/engine/text_fold.h"
 
 namespace vela {
@@ -62,6 +63,34 @@ void collectWildcards(const QueryNode* n, std::vector<std::string>& out) {
 
 }  // namespace
 
+std::vector<LookAlike> lookAlikesByPass(const Xapian::Database& db, const std::u32string& w,
+                                        int percent) {
+  std::string first;
+  Xapian::Unicode::append_utf8(first, w.empty() ? 0 : w[0]);
+  const double allowed = 1.0 - percent / 100.0;
+  // Candidates share the first character: a typo there is rare, and it
+  // keeps the scan to a small part of the vocabulary.
+  // (likeness, word): the share of the typed word's letters not edited,
+  // so that a look-alike wins by its spelling, not by its length.
+  std::vector<LookAlike> similar;
+  for (auto it = db.allterms_begin(first); it != db.allterms_end(first); ++it) {
+    std::u32string t = codePoints(*it);
+    size_t longest = std::max(t.size(), w.size());
+    if (longest == 0) continue;
+    // The length difference alone is a lower bound of the edit distance.
+    size_t gap = t.size() > w.size() ? t.size() - w.size() : w.size() - t.size();
+    if (static_cast<double>(gap) > allowed * static_cast<double>(longest) + 1e-9) continue;
+    const double edits = static_cast<double>(editDistance(w, t));
+    const double sim = 1.0 - edits / static_cast<double>(longest);
+    const double likeness =
+        std::max(0.1, 1.0 - edits / static_cast<double>(std::max<size_t>(w.size(), 1)));
+    if (sim * 100.0 + 1e-9 >= percent) similar.emplace_back(likeness, *it);
+  }
+  std::stable_sort(similar.begin(), similar.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  return similar;
+}
+
 Xapian::Query QueryBuilder::weighted(const std::vector<std::string>& terms, bool positive) {
   if (terms.empty()) return Xapian::Query::MatchNothing;
   Xapian::Query q = terms.size() == 1 ? Xapian::Query(terms[0]) : synonymsOf(terms);
@@ -96,30 +125,10 @@ Xapian::Query QueryBuilder::allBut(const Xapian::Query& excluded) const {
 Xapian::Query QueryBuilder::fuzzyWord(const std::string& word, bool positive) {
   auto cached = similar_.find(word);
   if (cached == similar_.end()) {
-    std::u32string w = codePoints(word);
-    std::string first;
-    Xapian::Unicode::append_utf8(first, w.empty() ? 0 : w[0]);
-    const double allowed = 1.0 - opt_.similarityPercent / 100.0;
-    // Candidates share the first character: a typo there is rare, and it
-    // keeps the scan to a small part of the vocabulary.
-    // (likeness, word): the share of the typed word's letters not edited,
-    // so that a look-alike wins by its spelling, not by its length.
-    std::vector<std::pair<double, std::string>> similar;
-    for (auto it = db_.allterms_begin(first); it != db_.allterms_end(first); ++it) {
-      std::u32string t = codePoints(*it);
-      size_t longest = std::max(t.size(), w.size());
-      if (longest == 0) continue;
-      // The length difference alone is a lower bound of the edit distance.
-      size_t gap = t.size() > w.size() ? t.size() - w.size() : w.size() - t.size();
-      if (static_cast<double>(gap) > allowed * static_cast<double>(longest) + 1e-9) continue;
-      const double edits = static_cast<double>(editDistance(w, t));
-      const double sim = 1.0 - edits / static_cast<double>(longest);
-      const double likeness =
-          std::max(0.1, 1.0 - edits / static_cast<double>(std::max<size_t>(w.size(), 1)));
-      if (sim * 100.0 + 1e-9 >= opt_.similarityPercent) similar.emplace_back(likeness, *it);
-    }
-    std::stable_sort(similar.begin(), similar.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    const std::u32string w = codePoints(word);
+    std::vector<LookAlike> similar = opt_.suggestKeys && keysCover(w)
+                                         ? opt_.suggestKeys->lookAlikes(w, opt_.similarityPercent)
+                                         : lookAlikesByPass(db_, w, opt_.similarityPercent);
     if (similar.size() > 50) similar.resize(50);
     std::vector<std::pair<std::string, double>> terms{{word, 1.0}};
     for (const auto& s : similar)

@@ -213,6 +213,7 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     opt.partial = a.partial;
     opt.allowNegative = a.negative;
     opt.maxExpandedWords = limits.maxExpandedWords;
+    if (a.fuzzy) opt.suggestKeys = lease.suggestKeys();
     std::string dict = ctx.root + "/dict/thesaurus" + std::to_string(a.dictionary) + ".txt";
     if (a.thesaurus && thesaurus.load(dict, cp)) opt.thesaurus = &thesaurus;
     QueryBuilder builder(db, opt);
