@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "output/result_files.h"
@@ -44,29 +46,47 @@ bool isOperatorWord(const std::string& word) {
   return false;
 }
 
-// Record numbers (within the part) of the first hits of `word` in the part
-// at `home`; empty when the engine finds none or fails.
-std::vector<int> exactHits(const std::string& home, const std::string& word, int limitMs) {
+// One engine run looking `word` up in one part of an index, its scratch
+// result claimed (empty: none could be), removed with the run.
+struct ExactRun {
+  ExactRun() = default;
+  ExactRun(const ExactRun&) = delete;
+  ExactRun& operator=(const ExactRun&) = delete;
+  ~ExactRun() {
+    if (!result.empty()) unlink(result.c_str());
+  }
   std::string result;
-  if (!systemGetCGITmpFile(result, "suggest")) return {};
   ChildProgram program;
+  uint32_t idOffset = 0;  // of the part's records in the index's numbering
+};
+
+void planExactRun(const std::string& home, const std::string& word, int limitMs, ExactRun& run) {
+  if (!systemGetCGITmpFile(run.result, "suggest")) {
+    run.result.clear();
+    return;
+  }
   // A phrase: the word is looked up as it is, never read as an operator.
-  program.argv = {kSimilarKeywordEngine,
-                  "-H",
-                  home,
-                  "-o",
-                  result,
-                  "-L" + std::to_string(kRecordsChecked),
-                  "-B0",
-                  "\"" + word + "\""};
-  program.streams = ChildProgram::Streams::kQuiet;
-  program.limitMs = limitMs;
-  const ChildOutcome outcome = runChildProgram(program);
+  run.program.argv = {kSimilarKeywordEngine,
+                      "-H",
+                      home,
+                      "-o",
+                      run.result,
+                      "-L" + std::to_string(kRecordsChecked),
+                      "-B0",
+                      "\"" + word + "\""};
+  run.program.streams = ChildProgram::Streams::kQuiet;
+  run.program.limitMs = limitMs;
+}
+
+// Record numbers (within the part) of the first hits of the run; empty when
+// the engine finds none or fails.
+std::vector<int> exactHits(const ExactRun& run) {
+  if (run.result.empty()) return {};
+  const ChildOutcome outcome = runChildProgram(run.program);
   std::string text;
   const bool ran = outcome.how == ChildOutcome::How::kEnded && WIFEXITED(outcome.rawStatus) &&
                    WEXITSTATUS(outcome.rawStatus) == 0 &&
-                   readRegularFile(result, text, kMaxResultBytes);
-  unlink(result.c_str());
+                   readRegularFile(run.result, text, kMaxResultBytes);
   std::vector<int> ids;
   if (!ran) return ids;
   for (const auto& hit : readEngineTextResult(text, kRecordsChecked))
@@ -84,6 +104,14 @@ bool isDirectory(const std::string& path) {
 bool wordReadableIn(const std::string& word, const VelaSearchListVector& selected,
                     const AccessIdentity& who, int limitMs) {
   if (word.empty() || word.find('"') != std::string::npos) return false;
+  // The look-ups of every part go out together, to run side by side
+  // wherever a service takes them; they are read in the order of the parts
+  // and the first visible record ends the check.
+  struct Part {
+    const velaSearchList* entry;
+    ExactRun run;
+  };
+  std::vector<std::unique_ptr<Part>> parts;
   for (const velaSearchList& entry : selected) {
     if (!isLocalIPAddress(entry.ipAddr.c_str())) continue;
     const std::string home = systemGetIndexHome(entry.owner.c_str(), entry.idxName.c_str());
@@ -93,14 +121,24 @@ bool wordReadableIn(const std::string& word, const VelaSearchListVector& selecte
     systemGetIndexNumRec(entry.owner.c_str(), entry.idxName.c_str(), orgCount, size);
     // Inc records follow the org ones in the numbering the filters take.
     for (const bool inc : {false, true}) {
-      const std::string part = inc ? incPartOf(home) : home;
-      if (inc && !isDirectory(part)) continue;
-      std::vector<uint32_t> ids;
-      for (const int id : exactHits(part, word, limitMs))
-        if (id > 0) ids.push_back(static_cast<uint32_t>(id) + (inc ? orgCount : 0));
-      if (!ids.empty() && !visibleRecords(entry.owner, entry.idxName, ids, who).empty())
-        return true;
+      const std::string partHome = inc ? incPartOf(home) : home;
+      if (inc && !isDirectory(partHome)) continue;
+      auto& part = parts.emplace_back(std::make_unique<Part>());
+      part->entry = &entry;
+      part->run.idOffset = inc ? orgCount : 0;
+      planExactRun(partHome, word, limitMs, part->run);
     }
+  }
+  std::vector<ChildProgram> runs;
+  for (const auto& part : parts)
+    if (!part->run.result.empty()) runs.push_back(part->run.program);
+  prefetchPrograms(runs);
+  for (const auto& part : parts) {
+    std::vector<uint32_t> ids;
+    for (const int id : exactHits(part->run))
+      if (id > 0) ids.push_back(static_cast<uint32_t>(id) + part->run.idOffset);
+    if (!ids.empty() && !visibleRecords(part->entry->owner, part->entry->idxName, ids, who).empty())
+      return true;
   }
   return false;
 }
