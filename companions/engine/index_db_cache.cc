@@ -25,15 +25,12 @@ bool currentBuild(const std::string& home, IndexBuild& build) {
 IndexDbCache::IndexDbCache(size_t maxIdle) : maxIdle_(maxIdle) {}
 
 IndexDbCache::Lease::Lease(IndexDbCache* cache, std::string home, const IndexBuild& build,
-                           Xapian::Database db, bool reusable,
-                           std::shared_ptr<const SuggestKeys> keys, bool keysLoaded)
+                           Xapian::Database db, bool reusable)
     : cache_(cache),
       home_(std::move(home)),
       build_(build),
       db_(std::move(db)),
-      reusable_(reusable),
-      keys_(std::move(keys)),
-      keysLoaded_(keysLoaded) {}
+      reusable_(reusable) {}
 
 IndexDbCache::Lease::Lease(Lease&& other) noexcept
     : cache_(other.cache_),
@@ -53,9 +50,13 @@ IndexDbCache::Lease::~Lease() {
 
 const SuggestKeys* IndexDbCache::Lease::suggestKeys() const {
   // Loading the keys costs more than one pass over the words: only a
-  // database kept for later runs has them.
+  // database kept for later runs has them, kept with its build.
   if (!keysLoaded_ && db_ && cache_ != nullptr) {
-    keys_ = loadSuggestKeys(home_, *db_);
+    const Xapian::Database& db = *db_;
+    keys_ =
+        std::static_pointer_cast<const SuggestKeys>(cache_->derived(home_, kSuggestKeysFile, [&] {
+          return std::shared_ptr<const void>(loadSuggestKeys(home_, db));
+        }));
     keysLoaded_ = true;
   }
   return keys_.get();
@@ -76,7 +77,7 @@ IndexDbCache::Lease IndexDbCache::acquire(const std::string& home) {
       if (it->home != home) {
         ++it;
       } else if (it->build == before) {
-        Lease lease(this, home, before, it->db, true, it->keys, it->keysLoaded);
+        Lease lease(this, home, before, it->db, true);
         idle_.erase(it);
         return lease;
       } else {
@@ -107,8 +108,7 @@ void IndexDbCache::giveBack(Lease& lease) {
   if (!lease.reusable_ || maxIdle_ == 0) return;
   std::list<Idle> closing;
   std::lock_guard<std::mutex> lock(mutex_);
-  idle_.push_front(
-      Idle{lease.home_, lease.build_, std::move(db), std::move(lease.keys_), lease.keysLoaded_});
+  idle_.push_front(Idle{lease.home_, lease.build_, std::move(db)});
   while (idle_.size() > maxIdle_)
     closing.splice(closing.begin(), idle_, std::prev(idle_.end()));
 }

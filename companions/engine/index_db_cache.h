@@ -63,21 +63,20 @@ class IndexDbCache {
     const Xapian::Database& db() const { return *db_; }
     // The look-alike keys of the database, null when it has none that fit
     // it or is opened for one run only; loaded on the first call and kept
-    // with the database.
+    // with its build (derived).
     const SuggestKeys* suggestKeys() const;
 
    private:
     friend class IndexDbCache;
     Lease(IndexDbCache* cache, std::string home, const IndexBuild& build, Xapian::Database db,
-          bool reusable, std::shared_ptr<const SuggestKeys> keys = nullptr,
-          bool keysLoaded = false);
+          bool reusable);
     IndexDbCache* cache_;
     std::string home_;
     IndexBuild build_;
     std::optional<Xapian::Database> db_;
     bool reusable_;
     mutable std::shared_ptr<const SuggestKeys> keys_;
-    mutable bool keysLoaded_;
+    mutable bool keysLoaded_ = false;
   };
 
   // The database of the build now at `home`: an idle one of that build, or
@@ -112,8 +111,6 @@ class IndexDbCache {
     std::string home;
     IndexBuild build;
     Xapian::Database db;
-    std::shared_ptr<const SuggestKeys> keys;
-    bool keysLoaded = false;
   };
   void giveBack(Lease& lease);
   struct Derived {
