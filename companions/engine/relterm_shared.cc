@@ -22,14 +22,18 @@ constexpr size_t kMaxFrequencyBytes = 256u << 20;
 constexpr uint32_t kSharedRecords = 20;
 
 // How much a record uses a term, from its dictionary weight
-// (recordTermWeight: ten times (1 + ln wdf) * ln(1 + records / n)): the
-// use wdf is saturated as relevance feedback saturates it, 2 wdf / (1 + wdf),
-// between 1 and 2.
-double usage(int32_t weight, uint32_t n, uint32_t records) {
-  if (n == 0 || weight <= 0) return 1;
-  const double idf = std::log(1 + static_cast<double>(records) / n);
-  const double wdf = std::exp(std::max(0.0, weight / (10 * idf) - 1));
-  return 2 * wdf / (1 + wdf);
+// (recordTermWeight: ten times (1 + ln wdf) * ln(1 + records / n)) and its
+// length against the index's average: the use wdf is saturated and set
+// against the length as relevance feedback does, 2 wdf / (length + wdf).
+// Without it a long record (a change log of years) would give its words to
+// every search it turns up in.
+double usage(int32_t weight, uint32_t n, uint32_t records, double length) {
+  double wdf = 1;
+  if (n != 0 && weight > 0) {
+    const double idf = std::log(1 + static_cast<double>(records) / n);
+    wdf = std::exp(std::max(0.0, weight / (10 * idf) - 1));
+  }
+  return 2 * wdf / (std::max(length, 0.0) + wdf);
 }
 
 }  // namespace
@@ -64,7 +68,7 @@ double offerWeight(uint32_t r, uint32_t n, uint32_t hits, uint32_t records) {
 }
 
 std::vector<std::string> sharedTerms(const SharedTermFiles& files, const std::vector<uint32_t>& ids,
-                                     int count, uint32_t& hits) {
+                                     int count, uint32_t& hits, const RecordLength& length) {
   hits = 0;
   const TermFrequencies& freq = files.frequencies;
   const uint32_t records = freq.indexRecords();
@@ -77,8 +81,9 @@ std::vector<std::string> sharedTerms(const SharedTermFiles& files, const std::ve
       continue;
     ++hits;
     const size_t first = held.size();
+    const double relative = length ? length(id) : 1;
     for (const MATCHINF& m : entries)
-      held.emplace_back(m.termId, usage(m.weight, freq.records(m.termId), records));
+      held.emplace_back(m.termId, usage(m.weight, freq.records(m.termId), records, relative));
     // A damaged list naming a term twice must not count as two hits.
     std::sort(held.begin() + static_cast<std::ptrdiff_t>(first), held.end());
     held.erase(std::unique(held.begin() + static_cast<std::ptrdiff_t>(first), held.end(),

@@ -8,6 +8,7 @@
 #define SEARCHRUN_COMPANIONS_ENGINE_RELTERM_SHARED_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,12 +41,16 @@ std::shared_ptr<const SharedTermFiles> sharedTermFiles(const std::string& home,
 // it is a hit against that one is not, as relevance feedback weighs it.
 double offerWeight(uint32_t r, uint32_t n, uint32_t hits, uint32_t records);
 
+// A record's length against the average of its index (1: as long as most).
+using RecordLength = std::function<double(uint32_t id)>;
+
 // The terms (UTF-8) two or more of the records `ids` share, best first, at
 // most `count`; `hits` is set to the number of ids that are records with
 // terms. Words that more than half of an index of four records or more
-// hold, and those no characteristic term, are left out.
+// hold, and those no characteristic term, are left out. A record counts for
+// less the longer it is (`length`; none: every record as long as most).
 std::vector<std::string> sharedTerms(const SharedTermFiles& files, const std::vector<uint32_t>& ids,
-                                     int count, uint32_t& hits);
+                                     int count, uint32_t& hits, const RecordLength& length = {});
 
 }  // namespace relterm
 

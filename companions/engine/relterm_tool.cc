@@ -98,7 +98,19 @@ FoundTerms findTypicalTerms(const std::string& home, const std::vector<uint32_t>
   FoundTerms found;
   if (const auto files = sharedTermFiles(home, databases)) {
     uint32_t hits = 0;
-    found.terms = sharedTerms(*files, ids, count, hits);
+    const vela::IndexDbCache::Lease lease = vela::leaseIndexDb(databases, home);
+    const Xapian::Database& db = lease.db();
+    const double average = db.get_avlength();
+    const Xapian::docid last = db.get_lastdocid();
+    const RecordLength length = [&](uint32_t id) {
+      if (average <= 0 || id == 0 || id > last) return 1.0;
+      try {
+        return db.get_doclength(id) / average;
+      } catch (const Xapian::Error&) {
+        return 1.0;  // a record the database no longer holds
+      }
+    };
+    found.terms = sharedTerms(*files, ids, count, hits, length);
     // One record shares its words with none; of an index too small for the
     // half rule, the counts say nothing either.
     found.shared = hits >= 2 && files->frequencies.indexRecords() >= 4;

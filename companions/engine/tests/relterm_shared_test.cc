@@ -73,6 +73,36 @@ TEST(SharedTerms, AWordOfOneHitIsNeverOffered) {
   EXPECT_TRUE(none.terms.empty()) << testing::PrintToString(none.terms);
 }
 
+// Two long records count for less than two short ones: as often as their
+// words are said, they are a smaller part of what those records say.
+TEST(SharedTerms, LongRecordsCountForLess) {
+  testutil::TempDir dir;
+  const std::string home = dir.sub("idx");
+  std::string padding;
+  for (int i = 0; i < 400; ++i)
+    padding += " filler";
+  std::vector<std::string> bodies = {"alpha alpha" + padding, "alpha alpha" + padding,
+                                     "beta beta lorem", "beta beta ipsum"};
+  for (int i = 0; i < 12; ++i)
+    bodies.push_back("harbour ships cargo " + std::to_string(i));
+  build(home, bodies);
+  const auto rank = [](const std::vector<std::string>& terms, const std::string& t) {
+    return std::find(terms.begin(), terms.end(), t) - terms.begin();
+  };
+  const auto found = relterm::findTypicalTerms(home, {1, 2, 3, 4}, 10);
+  ASSERT_TRUE(found.shared);
+  ASSERT_TRUE(has(found.terms, "alpha") && has(found.terms, "beta"))
+      << testing::PrintToString(found.terms);
+  EXPECT_LT(rank(found.terms, "beta"), rank(found.terms, "alpha"));
+  // The lengths as given, whatever the records hold.
+  const auto files = relterm::loadSharedTermFiles(home);
+  ASSERT_TRUE(files);
+  uint32_t hits = 0;
+  const auto swapped = relterm::sharedTerms(*files, {1, 2, 3, 4}, 10, hits,
+                                            [](uint32_t id) { return id >= 3 ? 30.0 : 1.0; });
+  EXPECT_LT(rank(swapped, "alpha"), rank(swapped, "beta")) << testing::PrintToString(swapped);
+}
+
 TEST(SharedTerms, AnIndexBuiltWithoutFrequenciesStillGetsTerms) {
   testutil::TempDir dir;
   const std::string home = dir.sub("idx");
