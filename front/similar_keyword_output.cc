@@ -116,13 +116,16 @@ bool wordReadableIn(const std::string& word, const VelaSearchListVector& selecte
     if (!isLocalIPAddress(entry.ipAddr.c_str())) continue;
     const std::string home = systemGetIndexHome(entry.owner.c_str(), entry.idxName.c_str());
     if (home.empty()) continue;
-    uint32_t orgCount = 0;
+    uint32_t orgCount = 0, incCount = 0;
     double size = 0;
     systemGetIndexNumRec(entry.owner.c_str(), entry.idxName.c_str(), orgCount, size);
-    // Inc records follow the org ones in the numbering the filters take.
+    systemGetIndexNumRec(entry.owner.c_str(), incPartOf(entry.idxName).c_str(), incCount, size);
+    // Inc records follow the org ones in the numbering the filters take. An
+    // inc part without records (most indexes, between rebuilds) holds no
+    // word, as the search itself takes it: it costs no look-up.
     for (const bool inc : {false, true}) {
       const std::string partHome = inc ? incPartOf(home) : home;
-      if (inc && !isDirectory(partHome)) continue;
+      if (inc && (incCount == 0 || !isDirectory(partHome))) continue;
       auto& part = parts.emplace_back(std::make_unique<Part>());
       part->entry = &entry;
       part->run.idOffset = inc ? orgCount : 0;

@@ -10,6 +10,11 @@
 #include <tuple>
 #include <vector>
 
+#include "system/child_process.h"
+#include "system/index_format.h"
+#include "system/layout.h"
+#include "tests/test_util.h"
+
 namespace {
 
 TEST(OfferableKeywords, OnlyWordsTheUserCouldFindWithinTheCounts) {
@@ -74,6 +79,61 @@ TEST(CorrectedQuery, EachWordTheIndexLacksIsReplacedAndTheRestKept) {
     many += "nosuchword ";
   correctedQuery(many, lookAlikes, readable);
   EXPECT_EQ(lookedUp.size(), static_cast<size_t>(kMaxCorrectedWords));
+}
+
+// Stands in for the engine service: keeps the look-ups it is handed and
+// answers each as a run that found nothing.
+class LookUpRecorder : public ProgramService {
+ public:
+  bool run(const ChildProgram& program, ChildOutcome& outcome) override {
+    ran.push_back(homeOf(program));
+    outcome.how = ChildOutcome::How::kEnded;
+    outcome.rawStatus = 1 << 8;  // exit status 1
+    return true;
+  }
+  void prefetch(const std::vector<ChildProgram>& programs) override {
+    for (const ChildProgram& p : programs)
+      prefetched.push_back(homeOf(p));
+  }
+  static std::string homeOf(const ChildProgram& p) {
+    for (size_t i = 0; i + 1 < p.argv.size(); ++i)
+      if (p.argv[i] == "-H") return p.argv[i + 1];
+    return "";
+  }
+  std::vector<std::string> ran, prefetched;
+};
+
+// Each part of each selected index of this host is looked up, together,
+// except inc parts without records: they hold no word.
+TEST(WordReadableIn, LooksUpEveryPartThatHoldsRecords) {
+  testutil::TempDir root;
+  const std::string cgi = testutil::makeInstallSkeleton(root.path());
+  testutil::writeFile(root.sub("setting/system_info.cfg"),
+                      "SYSTEM_DIRECTORY=" + root.sub("system") + "\n");
+  testutil::writeFile(root.sub("host_address"), "10.0.0.5\n");
+  const std::string index = root.sub("system/group/team/index/");
+  for (const char* part : {"A", "A_inc", "B", "B_inc", "C"})
+    testutil::makeDirs(index + part);
+  testutil::writeFile(index + "B_inc/" + kRecordCountFile, encodeCountAndSize(3, 300));
+  testutil::writeFile(index + "A_inc/" + kRecordCountFile, encodeCountAndSize(0, 0));
+  testutil::ScopedCwd cwd(cgi);
+  systemResetCaches();
+  VelaSearchListVector selected(4);
+  const char* names[] = {"A", "B", "C", "D"};
+  for (size_t i = 0; i < selected.size(); ++i) {
+    selected[i].ipAddr = i == 3 ? "10.0.0.9" : "127.0.0.1";  // D: another host's
+    selected[i].owner = "/team";
+    selected[i].idxName = names[i];
+  }
+  LookUpRecorder recorder;
+  setProgramService(&recorder);
+  const bool readable = wordReadableIn("lava", selected, AccessIdentity{}, 1000);
+  setProgramService(nullptr);
+  systemResetCaches();
+  EXPECT_FALSE(readable);
+  const std::vector<std::string> parts = {index + "A", index + "B", index + "B_inc", index + "C"};
+  EXPECT_EQ(recorder.prefetched, parts);
+  EXPECT_EQ(recorder.ran, parts);
 }
 
 }  // namespace
