@@ -82,7 +82,7 @@ bool readSbfSetting(FILE* in, std::vector<SbfTable>& tables) {
 }
 
 bool search_field::loadFieldSettings(const std::string& sbfHome, const std::string& sbfString) {
-  std::fill(hash_recid_list.begin(), hash_recid_list.end(), 0);
+  hash_recid_list.clear();
   std::fill(hash_sbf_list.begin(), hash_sbf_list.end(), 0);
   m_largeRows.clear();
   setSearchByField(sbfString);
@@ -142,6 +142,7 @@ bool search_field::checkSBFInfo(int64_t n) const {
 bool search_field::checkDupRid(int64_t r) {
   if (r < 0) return false;
   if (r < kSbfRowBitmapIds) {
+    if (hash_recid_list.empty()) hash_recid_list.assign(kSbfRowBitmapIds / 8, 0);
     if (bitSet(hash_recid_list, r)) return false;
     setBit(hash_recid_list, r);
     return true;

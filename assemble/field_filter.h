@@ -93,7 +93,8 @@ class search_field final : public FieldSearchFilter {
  private:
   std::vector<SbfTable> m_tables;
   bool m_tablesRead = false;
-  std::vector<uint8_t> hash_recid_list = std::vector<uint8_t>(kSbfRowBitmapIds / 8);
+  // Made on the first row: a request without a field search never needs it.
+  std::vector<uint8_t> hash_recid_list;
   std::vector<uint8_t> hash_sbf_list = std::vector<uint8_t>((kSbfMaxFieldNo + 1) / 8);
   std::unordered_set<int64_t> m_largeRows;  // kept row ids from kSbfRowBitmapIds on
 };

@@ -47,12 +47,14 @@ unsigned long search_property::getIdxIdFromFileId(long id) const {
 }
 
 bool search_property::checkRecID(long docId) const {
-  return holdsDocId(docId) && testBit(hash_file_recid_list, static_cast<unsigned long>(docId));
+  return holdsDocId(docId) && !hash_file_recid_list.empty() &&
+         testBit(hash_file_recid_list.data(), static_cast<unsigned long>(docId));
 }
 
 bool search_property::setRecID(long docId) {
   if (!holdsDocId(docId)) return false;
-  setBit(hash_file_recid_list, static_cast<unsigned long>(docId));
+  if (hash_file_recid_list.empty()) hash_file_recid_list.assign(kPropertyMaxDocIds / 8, 0);
+  setBit(hash_file_recid_list.data(), static_cast<unsigned long>(docId));
   return true;
 }
 

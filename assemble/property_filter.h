@@ -11,7 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <vector>
 #include "search/vela_out.h"
+
 #include "search/vela_search.h"
 
 // Engine records per document in the file-list index: title, subject,
@@ -55,7 +57,9 @@ class search_property final : public RecIdFilter {
   int totalPropertyNumber() const { return total_property_number; }
 
  private:
-  unsigned char hash_file_recid_list[kPropertyMaxDocIds / 8] = {};
+  // Made on the first kept document: most requests search no property, and
+  // a set this size cleared in every one would cost more than the search.
+  std::vector<unsigned char> hash_file_recid_list;
   unsigned char hash_file_property_list[4] = {};
   int total_property_number = -1;
 };

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -207,18 +208,19 @@ bool replaceFileAtomically(const std::string& path, std::string_view bytes, mode
 }
 
 bool readUpTo(int fd, std::string& out, size_t max) {
-  out.assign(max, '\0');
-  size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n = read(fd, &out[done], out.size() - done);
+  // Grown as the bytes come: a ceiling far above the usual file must not
+  // cost clearing it whole.
+  out.clear();
+  char chunk[16384];
+  while (out.size() < max) {
+    const ssize_t n = read(fd, chunk, std::min(sizeof chunk, max - out.size()));
     if (n > 0) {
-      done += static_cast<size_t>(n);
+      out.append(chunk, static_cast<size_t>(n));
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
       return false;
     }
   }
-  out.resize(done);
   return true;
 }
