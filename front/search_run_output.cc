@@ -332,7 +332,7 @@ int writeResultAndHandOver(const RunOutput& run) {
   // A full results directory refuses new results until expiry makes room:
   // visitors cannot fill the disk, however fast they ask.
   if (run.resultsMaxBytes > 0 &&
-      directoryBytes(kResultDirectory, run.resultsMaxBytes) > run.resultsMaxBytes) {
+      resultsDirectoryBytes(kResultDirectory, run.resultsMaxBytes) > run.resultsMaxBytes) {
     ReportLog("../tmp holds more than RESULTS_MAX_MB\n");
     return answerRunEnd(RunEnd::error("1077", kResourceFailure));
   }

@@ -9,11 +9,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+#include <string>
+
 #include "system/fsutil.h"
+#include "system/numbers.h"
+#include "system/secure_file.h"
 
 namespace {
 
 constexpr int kTries = 10;
+// How long a counted figure of the results directory stands.
+constexpr long long kUsageFreshNs = 1000LL * 1000 * 1000;
+
+// The figure kept in `path` if it was counted less than kUsageFreshNs ago;
+// -1 otherwise (none, unreadable, from the future).
+long long freshUsage(const std::string& path) {
+  UniqueFd fd = openRegularFile(path);
+  struct stat st;
+  std::string text;
+  if (!fd || fstat(fd.get(), &st) != 0 || !readUpTo(fd.get(), text, 32)) return -1;
+  timespec now;
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return -1;
+  const long long age = (static_cast<long long>(now.tv_sec) - st.st_mtim.tv_sec) * 1000000000LL +
+                        (now.tv_nsec - st.st_mtim.tv_nsec);
+  int64_t bytes = 0;
+  if (age < 0 || age >= kUsageFreshNs || !parseDecimal(text, 0, INT64_MAX, bytes)) return -1;
+  return bytes;
+}
 
 }  // namespace
 
@@ -76,4 +99,14 @@ long long directoryBytes(const char* dir, long long stopAt) {
   }
   closedir(listing);
   return total;
+}
+
+long long resultsDirectoryBytes(const char* dir, long long limit) {
+  const std::string usage = std::string(dir) + "/" + kResultsUsageFile;
+  const long long kept = freshUsage(usage);
+  if (kept >= 0 && kept <= limit / 2) return kept;
+  const long long counted = directoryBytes(dir, limit);
+  // Another run may be writing the same figure: either one stands.
+  if (counted >= 0) replaceFileAtomically(usage, std::to_string(counted), kTempFileMode, false);
+  return counted;
 }
