@@ -5,7 +5,10 @@
 #include "companions/engine/collection_stats.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -63,9 +66,17 @@ bool isCompanionIndex(const std::string& name) {
   return false;
 }
 
-void walk(const std::string& dir, bool inIndexFolder, int depth, std::vector<IndexPart>& out) {
+using Watch = std::function<bool(const std::string&)>;
+
+// Walks below `dir`, which the caller has watched. False when a watch
+// failed (the listing is complete all the same).
+bool walk(const std::string& dir, bool inIndexFolder, int depth, const Watch& watch,
+          std::vector<IndexPart>& out) {
+  bool watched = true;
   for (const std::string& name : subdirectories(dir)) {
     const std::string path = dir + "/" + name;
+    // Watched before it is looked at: a change after the look is reported.
+    if (watch && !watch(path)) watched = false;
     IndexBuild build;
     // A directory with an engine database is an index home (or a field
     // index): nothing below it is another index.
@@ -73,15 +84,26 @@ void walk(const std::string& dir, bool inIndexFolder, int depth, std::vector<Ind
       if (inIndexFolder && !isCompanionIndex(name)) out.push_back({path, build});
       continue;
     }
-    if (depth < kMaxPartDepth) walk(path, name == "index", depth + 1, out);
+    if (depth < kMaxPartDepth && !walk(path, name == "index", depth + 1, watch, out))
+      watched = false;
   }
+  return watched;
 }
+
+// Changes that can alter a listing: entries of a directory made, removed or
+// renamed, and the directory itself removed or renamed.
+constexpr uint32_t kListingChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                     IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 
 }  // namespace
 
-std::vector<IndexPart> findIndexParts(const std::string& systemDir) {
+std::vector<IndexPart> findIndexParts(const std::string& systemDir, const Watch& watch,
+                                      bool* watched) {
   std::vector<IndexPart> parts;
-  walk(systemDir + "/group", false, 1, parts);
+  const std::string group = systemDir + "/group";
+  bool all = !watch || watch(group);
+  all = walk(group, false, 1, watch, parts) && all;
+  if (watched) *watched = all;
   std::sort(parts.begin(), parts.end(),
             [](const IndexPart& a, const IndexPart& b) { return a.home < b.home; });
   return parts;
@@ -194,6 +216,43 @@ void PartStatsCache::keepOnly(const std::vector<IndexPart>& parts) {
   }
 }
 
+PartStatsCache::~PartStatsCache() {
+  if (watchFd_ >= 0) close(watchFd_);
+}
+
+std::vector<IndexPart> PartStatsCache::listParts(const std::string& systemDir) {
+  std::lock_guard<std::mutex> lock(listingMutex_);
+  if (watchFd_ >= 0 && listedDir_ == systemDir) {
+    // Any report at all, or none to be had, and the listing is made anew.
+    char reports[4096];
+    const ssize_t n = ::read(watchFd_, reports, sizeof reports);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return listed_;
+  }
+  if (watchFd_ >= 0) close(watchFd_);
+  watchFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  const int fd = watchFd_;
+  bool watched = false;
+  listed_ = fd < 0 ? findIndexParts(systemDir)
+                   : findIndexParts(
+                         systemDir,
+                         [fd](const std::string& dir) {
+                           return inotify_add_watch(fd, dir.c_str(), kListingChanges) >= 0;
+                         },
+                         &watched);
+  ++listings_;
+  listedDir_ = systemDir;
+  if (!watched && watchFd_ >= 0) {
+    close(watchFd_);
+    watchFd_ = -1;
+  }
+  return listed_;
+}
+
+uint64_t PartStatsCache::listings() const {
+  std::lock_guard<std::mutex> lock(listingMutex_);
+  return listings_;
+}
+
 uint64_t PartStatsCache::opens() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return opens_;
@@ -203,7 +262,7 @@ void installationStats(const std::string& systemDir, const std::string& home,
                        const std::vector<std::string>& terms, PartStatsCache* cache,
                        CollectionStats& out) {
   std::vector<IndexPart> parts;
-  if (!systemDir.empty()) parts = findIndexParts(systemDir);
+  if (!systemDir.empty()) parts = cache ? cache->listParts(systemDir) : findIndexParts(systemDir);
   IndexPart own;
   if (canonical(home, own.home) && currentBuild(own.home, own.build) &&
       std::none_of(parts.begin(), parts.end(),

@@ -18,7 +18,9 @@
 /// companions whose records are no documents: file-list indexes ("_file",
 /// document properties) and ACL indexes ("_ntfs", "_acl"). They are listed
 /// anew for every run, so an index built, updated or rebuilt counts from the
-/// next run on. What a part holds is read from its engine database; a cache
+/// next run on (the engine service keeps its listing while the kernel
+/// reports no change to any directory it was made from). What a part holds is
+/// read from its engine database; a cache
 /// keeps it for as long as the part's build stays in place (a new build is a
 /// new directory: index_db_cache.h), so the engine service reads a part again
 /// only once it has changed, and a program without the service reads the
@@ -29,6 +31,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -57,8 +60,14 @@ struct IndexPart {
 constexpr int kMaxPartDepth = 6;
 
 // The parts of the installation whose system directory (without links) is
-// `systemDir`, ordered by home. Links are not followed.
-std::vector<IndexPart> findIndexParts(const std::string& systemDir);
+// `systemDir`, ordered by home. Links are not followed. `watch`, when given,
+// is called with each directory the listing looks at (SYSTEM/group and every
+// directory below it that it reads or checks for a database) before it does;
+// its false means no listing can be kept, which the caller learns from
+// `watched`.
+std::vector<IndexPart> findIndexParts(const std::string& systemDir,
+                                      const std::function<bool(const std::string&)>& watch = {},
+                                      bool* watched = nullptr);
 
 // What parts hold, kept while their builds stay in place. Safe for
 // concurrent use.
@@ -76,6 +85,18 @@ class PartStatsCache {
 
   // Forgets parts that are not among `parts` (indexes removed or replaced).
   void keepOnly(const std::vector<IndexPart>& parts);
+
+  // findIndexParts(systemDir), listed again only once a directory it was
+  // made from has changed (an entry made, removed or renamed in it, or the
+  // directory itself removed or renamed), as the kernel reports; every run
+  // where such reports cannot be had lists anew.
+  std::vector<IndexPart> listParts(const std::string& systemDir);
+  // Listings made so far, for tests of the reuse.
+  uint64_t listings() const;
+
+  PartStatsCache(const PartStatsCache&) = delete;
+  PartStatsCache& operator=(const PartStatsCache&) = delete;
+  ~PartStatsCache();
 
   // Engine databases opened so far, for tests of the reuse.
   uint64_t opens() const;
@@ -107,6 +128,14 @@ class PartStatsCache {
   std::map<std::string, Known> parts_;
   size_t terms_ = 0;  // remembered over all parts
   uint64_t opens_ = 0;
+
+  // The listing kept and the change reports of the directories it was made
+  // from (-1: none kept).
+  mutable std::mutex listingMutex_;
+  int watchFd_ = -1;
+  std::string listedDir_;
+  std::vector<IndexPart> listed_;
+  uint64_t listings_ = 0;
 };
 
 // The statistics of one run over index `home`: the parts of the installation

@@ -75,6 +75,50 @@ TEST(EngineRankingStats, TheIndexesOfAnInstallation) {
   EXPECT_FALSE(systemDirectoryOf(dir.sub("nowhere"), named));
 }
 
+// The engine service lists the installation again only once a directory of
+// the listing has changed; what it lists is always what a fresh look finds.
+TEST(EngineRankingStats, TheServiceListsTheIndexesAgainOnlyWhenTheyChanged) {
+  testutil::TempDir dir;
+  const std::string sys = fs::canonical(dir.path()).string();
+  const std::string alice = sys + "/group/dom/User/alice/index/";
+  buildIndex(alice + "a1", {"word"});
+  buildIndex(sys + "/group/teamA/index/t1", {"word"});
+  testutil::makeDirs(sys + "/group/dom/User/carol/index/empty");
+  PartStatsCache cache;
+  uint64_t listings = 0;
+  const auto listedAsNow = [&](bool listedAgain, const char* after) {
+    const std::vector<IndexPart> fresh = findIndexParts(sys);
+    const std::vector<IndexPart> kept = cache.listParts(sys);
+    EXPECT_EQ(homesOf(kept), homesOf(fresh)) << after;
+    for (size_t i = 0; i < kept.size() && i < fresh.size(); ++i)
+      EXPECT_TRUE(kept[i].build == fresh[i].build) << after << ": " << kept[i].home;
+    listings += listedAgain ? 1 : 0;
+    EXPECT_EQ(cache.listings(), listings) << after;
+  };
+  listedAsNow(true, "the first run");
+  listedAsNow(false, "a run with nothing changed");
+  buildIndex(alice + "a1_inc", {"more"});
+  listedAsNow(true, "an inc index made");
+  listedAsNow(false, "nothing changed since");
+  buildIndex(sys + "/group/dom/User/dave/index/d1", {"word"});
+  listedAsNow(true, "a new owner's index");
+  // A new build switched in as the builder does it.
+  buildIndex(alice + ".a1.org.new1", {"other"});
+  fs::rename(alice + "a1", alice + ".a1.org.old");
+  fs::rename(alice + ".a1.org.new1", alice + "a1");
+  listedAsNow(true, "a build switched");
+  fs::remove_all(alice + ".a1.org.old");
+  listedAsNow(true, "the old build removed");
+  // A folder that gains a database is an index from then on.
+  buildIndex(sys + "/group/dom/User/carol/index/.staged", {"word"});
+  fs::rename(sys + "/group/dom/User/carol/index/.staged/" + std::string(kEngineDbDir),
+             sys + "/group/dom/User/carol/index/empty/" + std::string(kEngineDbDir));
+  listedAsNow(true, "a database moved into a folder");
+  fs::remove_all(sys + "/group/teamA");
+  listedAsNow(true, "a group removed");
+  listedAsNow(false, "nothing changed since");
+}
+
 TEST(EngineRankingStats, StatisticsSumThePartsAndFollowTheirBuilds) {
   testutil::TempDir dir;
   const std::string sys = fs::canonical(dir.path()).string();
