@@ -400,11 +400,13 @@ class DocumentTest : public ResultPageTest {
     const struct utimbuf times { time, time };
     utime((docs_ + "/" + rel).c_str(), &times);
   }
-  // What the reader shows of record 1 recorded with that path and size.
-  std::string shown(const std::string& recorded, uint32_t size = 6) const {
+  // What the reader shows of record 1 recorded with that path and size,
+  // opened by `page` (the opener of a page) or on its own.
+  std::string shown(const std::string& recorded, uint32_t size = 6,
+                    DocumentOpener* page = nullptr) const {
     writeIndex(home("news"), {"@P:" + recorded + "\n@T:T\n"}, {{kTime, size}});
     const RecordDetails d = IndexRecordReader(installation(), "alice", "news").read(1);
-    const UniqueFd fd = openRecordedDocument(d, kLangEN);
+    const UniqueFd fd = page ? page->open(d, kLangEN) : openRecordedDocument(d, kLangEN);
     std::string bytes;
     return fd && readPrefix(fd.get(), 100, bytes) ? bytes : "(refused)";
   }
@@ -443,6 +445,11 @@ TEST_F(DocumentTest, OnlyTheRecordedFileBelowTheFolderIsRead) {
   };
   for (const auto& [recorded, size, text] : cases)
     EXPECT_EQ(shown(recorded, size), text) << recorded;
+  // A page's opener keeps the folders it found, never a verdict on a file.
+  DocumentOpener page;
+  for (int round = 0; round < 2; ++round)
+    for (const auto& [recorded, size, text] : cases)
+      EXPECT_EQ(shown(recorded, size, &page), text) << "page: " << recorded;
   // Without the recorded time and size nothing shows that the file is the same.
   writeIndex(home("news"), {"@P:a.txt\n"});
   for (const char* list : {"/morna_time_list", "/morna_size_list"})
@@ -508,6 +515,17 @@ TEST_F(DocumentTest, OnlyTheFolderAndTheFileTheBuilderReadAreShown) {
   EXPECT_EQ(shown("a.txt"), "public");
   recordIdentities(identityBytes(root_.sub("outside")), fileId);
   EXPECT_EQ(shown("a.txt"), "(refused)");
+  // A page's opener checks each record against the folder it opened: another
+  // index naming the same folder with another identity is refused.
+  DocumentOpener page;
+  recordIdentities(folderId, fileId);
+  EXPECT_EQ(shown("a.txt", 6, &page), "public");
+  recordIdentities(identityBytes(root_.sub("outside")), fileId);
+  EXPECT_EQ(shown("a.txt", 6, &page), "(refused)");
+  recordIdentities(folderId, identityBytes(root_.sub("outside/a.txt")));
+  EXPECT_EQ(shown("a.txt", 6, &page), "(refused)");
+  recordIdentities(folderId, fileId);
+  EXPECT_EQ(shown("a.txt", 6, &page), "public");
 }
 
 TEST_F(DocumentTest, AReplacedDocumentShowsNoSnippet) {
