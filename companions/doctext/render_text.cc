@@ -3,7 +3,6 @@
 
 #include "companions/doctext/render_text.h"
 
-#include <iconv.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <ctime>
 
 #include "companions/doctext/code_pages.h"
+#include "companions/doctext/library_convert.h"
 #include "output/html_makeup.h"
 #include "system/layout.h"
 #include "system/strings.h"
@@ -38,13 +38,6 @@ size_t asciiRunEnd(const unsigned char* p, size_t i, size_t n) {
   while (i < n && p[i] < 0x80)
     ++i;
   return i;
-}
-
-// Replaces the bytes of a character that cannot be converted, whose length
-// the installation's lead-byte rule gives.
-size_t skipUnconvertible(const unsigned char* p, size_t left, int language, std::string& out) {
-  out += kReplacement;
-  return characterLength(reinterpret_cast<const char*>(p), left, language);
 }
 
 // Conversion without iconv: ASCII stays, every other character is replaced.
@@ -79,6 +72,11 @@ std::string formatTime(uint32_t t, const char* format) {
 }
 
 }  // namespace
+
+size_t skipUnconvertible(const unsigned char* p, size_t left, int language, std::string& out) {
+  out += kReplacement;
+  return characterLength(reinterpret_cast<const char*>(p), left, language);
+}
 
 void appendUtf8(uint32_t cp, std::string& out) {
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
@@ -214,79 +212,15 @@ std::string sanitizeUtf8(std::string_view bytes, bool cutTail) {
   return out;
 }
 
-namespace {
-
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
-
-// Converters from the installations' code pages, opened once per thread:
-// every text of every hit passes through one. These code pages keep no
-// state from one text to the next; others (UTF-16 reads a byte order mark
-// into its state) get a converter of their own per text.
-class LocalConverters {
- public:
-  ~LocalConverters() {
-    for (Entry& e : entries_)
-      if (e.cd != kNoConverter) iconv_close(e.cd);
-  }
-  // The converter for `from`, reset to its initial state; kNoConverter when
-  // `from` is none of these code pages or iconv does not know it.
-  iconv_t get(std::string_view from) {
-    for (Entry& e : entries_) {
-      if (from != e.name) continue;
-      if (!e.tried) {
-        e.tried = true;
-        e.cd = iconv_open("UTF-8", e.name);
-      }
-      if (e.cd != kNoConverter) iconv(e.cd, nullptr, nullptr, nullptr, nullptr);
-      return e.cd;
-    }
-    return kNoConverter;
-  }
-
- private:
-  struct Entry {
-    const char* name;
-    iconv_t cd = kNoConverter;
-    bool tried = false;
-  };
-  Entry entries_[3] = {{"CP950"}, {"CP932"}, {"GBK"}};
-};
-
-}  // namespace
-
 std::string charsetToUtf8(std::string_view bytes, const char* from, int language, bool cutTail) {
   if (std::string_view(from) == "UTF-8") return sanitizeUtf8(bytes, cutTail);
   // UTF-8 by another spelling (HTML declares "utf-8"): valid text converts to
   // itself, so only broken text needs the converter and its replacements.
   if ((strcasecmp(from, "UTF-8") == 0 || strcasecmp(from, "UTF8") == 0) && isUtf8(bytes, cutTail))
     return sanitizeUtf8(bytes, cutTail);
-  thread_local LocalConverters local;
-  iconv_t cd = local.get(from);
-  const bool own = cd == kNoConverter;
-  if (own) cd = iconv_open("UTF-8", from);
-  if (cd == kNoConverter) return replaceNonAscii(bytes, language);
   std::string out;
-  char buf[4096];
-  char* in = const_cast<char*>(bytes.data());
-  size_t inLeft = bytes.size();
-  while (inLeft > 0) {
-    char* dst = buf;
-    size_t dstLeft = sizeof buf;
-    const size_t rc = iconv(cd, &in, &inLeft, &dst, &dstLeft);
-    const int err = errno;
-    out.append(buf, static_cast<size_t>(dst - buf));
-    if (rc != static_cast<size_t>(-1) || err == E2BIG) continue;
-    if (err == EINVAL) {  // a character cut short by the end of the text
-      if (!cutTail) out += kReplacement;
-      break;
-    }
-    const size_t skip =
-        skipUnconvertible(reinterpret_cast<unsigned char*>(in), inLeft, language, out);
-    in += skip;
-    inLeft -= skip;
-  }
-  if (own) iconv_close(cd);
-  return sanitizeUtf8(out);  // iconv output is well formed; this only guards it
+  if (!libraryToUtf8(bytes, from, language, cutTail, out)) return replaceNonAscii(bytes, language);
+  return sanitizeUtf8(out);  // the converter's output is well formed; this only guards it
 }
 
 std::string localToUtf8(std::string_view local, int language) {

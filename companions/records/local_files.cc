@@ -4,6 +4,7 @@
 #include "companions/records/local_files.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,9 +72,22 @@ bool FileHead::read(size_t n, std::string_view& bytes) {
   return true;
 }
 
+UniqueFd openRegularWithStatus(const std::string& path, struct stat& st) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  if (!fd || fstat(fd.get(), &st) != 0) return UniqueFd();
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return UniqueFd();
+  }
+  // Back to blocking reads; O_NONBLOCK is the only status flag the open set.
+  if (fcntl(fd.get(), F_SETFL, 0) != 0) return UniqueFd();
+  return fd;
+}
+
 bool readFilePrefix(const std::string& path, size_t limit, std::string& out) {
   out.clear();
-  const UniqueFd fd = openRegularFile(path);
+  struct stat st;
+  const UniqueFd fd = openRegularWithStatus(path, st);
   return fd && readPrefix(fd.get(), limit, out);
 }
 
@@ -104,9 +118,15 @@ bool findSetting(const std::string& path, const char* key, size_t maxLineChars,
                  std::string& value) {
   value.clear();
   std::string bytes;
-  if (!readFilePrefix(path, kMaxSettingsFile, bytes)) return false;
+  return readFilePrefix(path, kMaxSettingsFile, bytes) &&
+         findSettingIn(bytes, key, maxLineChars, value);
+}
+
+bool findSettingIn(std::string_view text, const char* key, size_t maxLineChars,
+                   std::string& value) {
+  value.clear();
   std::string k, v;
-  for (const std::string& line : splitLines(bytes, SIZE_MAX, maxLineChars)) {
+  for (const std::string& line : splitLines(text, SIZE_MAX, maxLineChars)) {
     if (line.empty() || line[0] == '#') continue;
     // A zero byte ends the line for the parser, as it does for the library's.
     if (parser_token_string(line.c_str(), k, v) && k == key) {
@@ -117,16 +137,26 @@ bool findSetting(const std::string& path, const char* key, size_t maxLineChars,
   return false;
 }
 
+namespace {
+
+bool isOwnPrivate(const struct stat& st) {
+  // The account does not change while the renderer runs.
+  static const uid_t self = geteuid();
+  return S_ISREG(st.st_mode) && st.st_uid == self && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
 bool isOwnPrivateFile(int fd) {
   struct stat st;
-  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  return fstat(fd, &st) == 0 && isOwnPrivate(st);
 }
 
 UniqueFd openOwnFile(const std::string& path, bool& missing) {
-  UniqueFd fd = openRegularFile(path);
+  struct stat st;
+  UniqueFd fd = openRegularWithStatus(path, st);
   missing = !fd && errno == ENOENT;
-  if (fd && !isOwnPrivateFile(fd.get())) fd.reset();
+  if (fd && !isOwnPrivate(st)) fd.reset();
   return fd;
 }
 
@@ -140,11 +170,13 @@ Installation Installation::read() {
       if (line == name) inst.language = code;
   }
   if (readFirstLineOf("../host_address", 23, line) && !line.empty()) inst.hostAddress = line;
-  const std::string systemInfo = "../setting/system_info.cfg";
-  if (findSetting(systemInfo, "SYSTEM_DIRECTORY", kSystemInfoLineMax, line))
-    inst.systemHome = line.substr(0, kPathMax);
-  if (findSetting(systemInfo, "DOMAIN_NAME", kSystemInfoLineMax, line))
-    inst.domainName = line.substr(0, kPathMax);
+  std::string systemInfo;
+  if (readFilePrefix("../setting/system_info.cfg", kMaxSettingsFile, systemInfo)) {
+    if (findSettingIn(systemInfo, "SYSTEM_DIRECTORY", kSystemInfoLineMax, line))
+      inst.systemHome = line.substr(0, kPathMax);
+    if (findSettingIn(systemInfo, "DOMAIN_NAME", kSystemInfoLineMax, line))
+      inst.domainName = line.substr(0, kPathMax);
+  }
   if (findSetting("../setting/user_config.cfg", "LOGIN_TIMEOUT", kCfgLineMax, line)) {
     const int seconds = parseAtoi(line);
     if (seconds > 0)

@@ -13,6 +13,7 @@
 #ifndef SEARCHRUN_COMPANIONS_RECORDS_LOCAL_FILES_H
 #define SEARCHRUN_COMPANIONS_RECORDS_LOCAL_FILES_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -53,6 +54,10 @@ class FileHead {
   bool atEnd_ = false;
 };
 
+// openRegularFile (system/secure_file.h), with the status of the file it
+// checked in `st`: one fstat where a caller needs the status too.
+UniqueFd openRegularWithStatus(const std::string& path, struct stat& st);
+
 // Reads at most `limit` bytes from the start of the regular file at `path`
 // (openRegularFile). False when it cannot be opened or read.
 bool readFilePrefix(const std::string& path, size_t limit, std::string& out);
@@ -69,6 +74,8 @@ bool readFirstLineOf(const std::string& path, size_t maxChars, std::string& line
 // rules: "#" comments, the first "=" splits, keys compare exactly, lines cut
 // to maxLineChars). False when the file cannot be read or has no such key.
 bool findSetting(const std::string& path, const char* key, size_t maxLineChars, std::string& value);
+// The same in the text of a settings file already read.
+bool findSettingIn(std::string_view text, const char* key, size_t maxLineChars, std::string& value);
 
 // A result file or side file is only believed when the renderer's own
 // account wrote it and no other account can change it: in a shared

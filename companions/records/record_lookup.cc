@@ -112,10 +112,9 @@ bool sameAsRecorded(const struct stat& st, bool recorded, const FileIdentity& id
   return !recorded || (id.known() && identityOf(st) == id);
 }
 
-// True when the file open at fd is still the one the index recorded.
-bool matchesRecord(int fd, const RecordDetails& d) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+// True when the regular file whose status is `st` is still the one the
+// index recorded.
+bool matchesRecord(const struct stat& st, const RecordDetails& d) {
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   const uint32_t shownSize = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
   return shownSize == d.size && static_cast<uint32_t>(st.st_mtime) == d.time &&
@@ -124,49 +123,34 @@ bool matchesRecord(int fd, const RecordDetails& d) {
 
 // Opens rel, a relative path, below the folder open at folderFd, one
 // component at a time without following a link: a directory swapped for a
-// link after the canonical check still leads nowhere.
-UniqueFd openBelow(int folderFd, std::string_view rel) {
-  UniqueFd dir(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
-  while (dir) {
+// link after the canonical check still leads nowhere. `st` gets the status
+// of the regular file opened.
+UniqueFd openBelow(int folderFd, std::string_view rel, struct stat& st) {
+  UniqueFd sub;  // the sub-folder reached, once below folderFd
+  for (int dir = folderFd; dir >= 0; dir = sub.get()) {
     const size_t slash = rel.find('/');
     const std::string part(rel.substr(0, slash));
     if (part.empty() || part == "." || part == "..") return UniqueFd();
     if (slash == std::string_view::npos) {
-      UniqueFd file(openat(dir.get(), part.c_str(),
-                           O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-      struct stat st;
+      UniqueFd file(
+          openat(dir, part.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
       if (!file || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
-      const int flags = fcntl(file.get(), F_GETFL);
-      if (flags >= 0) fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
+      // O_NONBLOCK is the only status flag the open set.
+      fcntl(file.get(), F_SETFL, 0);
       return file;
     }
-    dir.reset(openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    sub.reset(openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     rel.remove_prefix(slash + 1);
   }
   return UniqueFd();
 }
 
-// The document at `location` below the canonical folder open at folderFd,
-// or nothing.
-UniqueFd openLocation(int folderFd, const std::string& folder, const std::string& location) {
-  const std::string full = folder + "/" + location;
-  const size_t slash = full.rfind('/');
-  const std::string name = full.substr(slash + 1);
-  const std::string dir = canonicalPath(full.substr(0, slash));
-  if (dir.empty() || name.empty() || name == "." || name == "..") return UniqueFd();
-  const std::string below = folder == "/" ? folder : folder + "/";
-  if (dir != folder && dir.compare(0, below.size(), below) != 0) return UniqueFd();
-  const std::string rel = dir != folder ? dir.substr(below.size()) + "/" : "";
-  return openBelow(folderFd, rel + name);
-}
-
-// The canonical folder open, when it is still the folder the index read.
-UniqueFd openRecordedFolder(const std::string& folder, const RecordDetails& d) {
-  // The folder was canonical a moment ago: it is no link now either.
-  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+// An index file opened link-proof (openRegularFile); its size comes from
+// the status the check reads.
+UniqueFd openIndexFile(const std::string& path, uint64_t& size) {
   struct stat st;
-  if (!fd || fstat(fd.get(), &st) != 0 || !sameAsRecorded(st, d.hasFolderId, d.folderId))
-    return UniqueFd();
+  UniqueFd fd = openRegularWithStatus(path, st);
+  size = fd && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
   return fd;
 }
 
@@ -203,7 +187,7 @@ std::string locationBelow(std::string_view folder, std::string_view recorded) {
 int IndexFile::descriptor() {
   if (!tried_) {
     tried_ = true;
-    fd_ = openRegularFile(path_);
+    fd_ = openIndexFile(path_, size_);
   }
   return fd_ ? fd_.get() : -1;
 }
@@ -214,9 +198,7 @@ bool IndexFile::readAt(uint64_t offset, void* out, size_t n) {
 }
 
 uint64_t IndexFile::size() {
-  const int fd = descriptor();
-  struct stat st;
-  return fd >= 0 && fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  return descriptor() >= 0 ? size_ : 0;
 }
 
 bool RecordInfoFiles::infoLine(uint32_t r, std::string& info) {
@@ -228,16 +210,68 @@ bool RecordInfoFiles::infoLine(uint32_t r, std::string& info) {
 }
 
 UniqueFd openRecordedDocument(const RecordDetails& d, int language) {
+  return DocumentOpener().open(d, language);
+}
+
+struct DocumentOpener::Folder {
+  std::string canonical;
+  UniqueFd fd;
+  struct stat st;
+};
+
+DocumentOpener::DocumentOpener() = default;
+DocumentOpener::~DocumentOpener() = default;
+
+const DocumentOpener::Folder* DocumentOpener::folder(const std::string& recorded) {
+  auto [at, added] = folders_.try_emplace(recorded);
+  if (added) {
+    auto f = std::make_unique<Folder>();
+    f->canonical = canonicalPath(recorded);
+    // The folder was canonical a moment ago: it is no link now either.
+    if (!f->canonical.empty())
+      f->fd.reset(::open(f->canonical.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (f->fd && fstat(f->fd.get(), &f->st) == 0) at->second = std::move(f);
+  }
+  return at->second.get();
+}
+
+const std::string& DocumentOpener::canonicalBelow(const std::string& dir) {
+  auto [at, added] = canonical_.try_emplace(dir);
+  if (added) at->second = canonicalPath(dir);
+  return at->second;
+}
+
+// The document at `location` below the canonical folder, or nothing; `st`
+// gets its status.
+UniqueFd DocumentOpener::openLocation(const Folder& f, const std::string& location,
+                                      struct stat& st) {
+  const std::string& folder = f.canonical;
+  const std::string full = folder + "/" + location;
+  const size_t slash = full.rfind('/');
+  const std::string name = full.substr(slash + 1);
+  // A document directly in the folder lies in the folder made canonical for
+  // this page.
+  const std::string parent = full.substr(0, slash);
+  const std::string& dir = parent == folder ? folder : canonicalBelow(parent);
+  if (dir.empty() || name.empty() || name == "." || name == "..") return UniqueFd();
+  const std::string below = folder == "/" ? folder : folder + "/";
+  if (dir != folder && dir.compare(0, below.size(), below) != 0) return UniqueFd();
+  const std::string rel = dir != folder ? dir.substr(below.size()) + "/" : "";
+  return openBelow(f.fd.get(), rel + name, st);
+}
+
+UniqueFd DocumentOpener::open(const RecordDetails& d, int language) {
   if (d.location.empty() || d.sourceFolder.empty() || !d.hasTime || !d.hasSize) return UniqueFd();
-  const std::string folder = canonicalPath(d.sourceFolder);
-  const UniqueFd folderFd = folder.empty() ? UniqueFd() : openRecordedFolder(folder, d);
-  if (!folderFd) return UniqueFd();
-  UniqueFd fd = openLocation(folderFd.get(), folder, d.location);
+  const Folder* f = folder(d.sourceFolder);
+  // Only the very folder the builder read.
+  if (f == nullptr || !sameAsRecorded(f->st, d.hasFolderId, d.folderId)) return UniqueFd();
+  struct stat st;
+  UniqueFd fd = openLocation(*f, d.location, st);
   if (!fd && language != kLangEN) {
     const std::string utf8 = localToUtf8(d.location, language);
-    if (utf8 != d.location) fd = openLocation(folderFd.get(), folder, utf8);
+    if (utf8 != d.location) fd = openLocation(*f, utf8, st);
   }
-  if (fd && !matchesRecord(fd.get(), d)) fd.reset();
+  if (fd && !matchesRecord(st, d)) fd.reset();
   return fd;
 }
 

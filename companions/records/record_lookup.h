@@ -16,7 +16,10 @@
 #ifndef SEARCHRUN_COMPANIONS_RECORDS_RECORD_LOOKUP_H
 #define SEARCHRUN_COMPANIONS_RECORDS_RECORD_LOOKUP_H
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -124,6 +127,7 @@ class IndexFile {
 
   std::string path_;
   UniqueFd fd_;
+  uint64_t size_ = 0;
   bool tried_ = false;
 };
 
@@ -153,6 +157,33 @@ class RecordInfoFiles {
 // turned into the local code page may stand on disk in UTF-8; both are
 // tried.
 UniqueFd openRecordedDocument(const RecordDetails& record, int language);
+
+// openRecordedDocument for the documents of one page: each source folder is
+// made canonical, opened and its identity read once, and each sub-folder made
+// canonical once, however many documents of the page lie there. The checks of
+// every document are openRecordedDocument's; what is kept is only as old as
+// the page.
+class DocumentOpener {
+ public:
+  DocumentOpener();
+  ~DocumentOpener();
+  DocumentOpener(const DocumentOpener&) = delete;
+  DocumentOpener& operator=(const DocumentOpener&) = delete;
+
+  UniqueFd open(const RecordDetails& record, int language);
+
+ private:
+  struct Folder;
+  // The source folder as recorded, canonical and open; nullptr when it
+  // cannot be.
+  const Folder* folder(const std::string& recorded);
+  // The canonical form of `dir`, a folder below a canonical source folder.
+  const std::string& canonicalBelow(const std::string& dir);
+  UniqueFd openLocation(const Folder& folder, const std::string& location, struct stat& st);
+
+  std::map<std::string, std::unique_ptr<Folder>> folders_;
+  std::map<std::string, std::string> canonical_;
+};
 
 // Reads records of one local index (owner, index name). Each file of the
 // index is opened once, when the first record needs it, and read at the

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "companions/doctext/library_convert.h"
 #include "system/agent_hosts.h"
 #include "system/delimiters.h"
 #include "system/net_exchange.h"
@@ -69,8 +70,10 @@ std::string recordKey(const std::string& host, const std::string& owner, const s
 bool exchange(const std::string& host, const std::string& port, const std::string& request,
               std::string& answer) {
   int64_t portNumber = 0;
-  return isAllowedAgent(host, port) && parseDecimal(port, 1, 65535, portNumber) &&
-         getData(host.c_str(), static_cast<uint16_t>(portNumber), request, answer,
+  if (!isAllowedAgent(host, port) || !parseDecimal(port, 1, 65535, portNumber)) return false;
+  // Finding the host is the C library's name service.
+  requireFullRuntime();
+  return getData(host.c_str(), static_cast<uint16_t>(portNumber), request, answer,
                  systemGetNetLimits()) == kNetOk;
 }
 

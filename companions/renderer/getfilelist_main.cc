@@ -6,6 +6,8 @@
 /// request carried as a variable goes back to the browser as a cookie, so
 /// that the links between pages never carry it.
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include "access/sign_in.h"
 #include "cgi/cgi_service.h"
 #include "cgi/cgi_string_parser.h"
+#include "companions/doctext/library_convert.h"
 #include "companions/records/local_files.h"
 #include "companions/records/remote_records.h"
 #include "companions/renderer/document_view.h"
@@ -23,6 +26,7 @@
 #include "companions/renderer/render_request.h"
 #include "companions/renderer/result_page.h"
 #include "system/cookie_scope.h"
+#include "system/layout.h"
 
 namespace {
 
@@ -30,6 +34,30 @@ constexpr const char* kTmpDir = "../tmp";
 // Where searchrun hands over the key of a permit the request carried as a
 // variable: never on a command line, where every account could read it.
 constexpr const char* kPermitKeyVariable = "KS_PERMIT_KEY";
+
+// The renderer with the C library's converters, beside this one
+// (library_convert.h).
+constexpr const char* kTwinName = "getfilelist_conv.exe";
+char** arguments = nullptr;
+
+// Replaces this static renderer by its twin, with the same arguments and
+// environment; nothing of the answer is written yet, and a request's body
+// is still unread (a request with one is handed off before it is read).
+[[noreturn]] void handOffToTwin() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string twin = kTwinName;
+  if (n > 0) {
+    const std::string path(self, static_cast<size_t>(n));
+    twin = path.substr(0, path.rfind('/') + 1) + kTwinName;
+  }
+  execv(twin.c_str(), arguments);
+  static const char kFailed[] =
+      "Status: 500 Internal Server Error\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n"
+      "The page renderer is incomplete: getfilelist_conv.exe is missing.\n";
+  (void)!write(1, kFailed, sizeof kFailed - 1);
+  _exit(1);
+}
 
 int answer(const render::CgiAnswer& a, int exitStatus) {
   const std::string text = a.text();
@@ -197,9 +225,18 @@ int documentAnswer(render::ResultReader& reader, const render::RenderRequest& re
 }  // namespace
 
 int main(int argc, char** argv) {
+  arguments = argv;
+  render::setFullRuntimeHandOff(handOffToTwin);
   const render::Installation inst = render::Installation::read();
   language = inst.language;
   const char* method = std::getenv("REQUEST_METHOD");
+  // Every text of another language's installation is converted, and the
+  // body of a request that is not a GET is read once only: the twin does it
+  // all from the start.
+  if (!render::hasFullRuntime() &&
+      (inst.language != kLangEN ||
+       (method != nullptr && *method != '\0' && std::strcmp(method, "GET") != 0)))
+    render::requireFullRuntime();
   render::RenderRequest request;
   CGIStringParser variables;
   std::string why;

@@ -411,8 +411,9 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
                          : page.matchMode == 1 ? kWordSnippetBytes
                                                : kLineSnippetBytes;
   remote.fetch(context);
-  // One reader per index of this host.
+  // One reader per index of this host, one opener for all their documents.
   std::map<std::string, std::unique_ptr<IndexRecordReader>> readers;
+  DocumentOpener documents;
   for (HitView& hit : hits) {
     const RecordLine& l = hit.line;
     const bool here = inst_.isLocalHost(l.host);
@@ -429,14 +430,14 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
       // A copy changed or removed since the build is no copy any more.
       for (uint32_t id : reader->copiesOf(static_cast<uint32_t>(l.recid), kMaxCopiesListed)) {
         const RecordDetails copy = reader->read(id);
-        if (copy.found && openRecordedDocument(copy, inst_.language)) {
+        if (copy.found && documents.open(copy, inst_.language)) {
           const std::string where =
               localToUtf8(copy.location.empty() ? copy.fileName : copy.location, inst_.language);
           hit.copies.push_back(where);
         }
       }
     }
-    fillHit(d, here, page, page.hits.size() < kMaxSnippetDocuments, hit);
+    fillHit(d, here, page, page.hits.size() < kMaxSnippetDocuments ? &documents : nullptr, hit);
     if (const RemoteRecordView* view = here ? nullptr : remote.view(l)) showRemoteView(*view, hit);
     page.hits.push_back(std::move(hit));
   }
@@ -470,12 +471,12 @@ void ResultReader::describeHit(
 }
 
 void ResultReader::fillHit(const RecordDetails& d, bool here, const ResultPage& page,
-                           bool readDocument, HitView& hit) const {
+                           DocumentOpener* documents, HitView& hit) const {
   const int language = inst_.language;
   describeHit(d, hit, d.fields);
   // Another host's document cannot be shown from here.
   hit.local = hit.local && here;
-  const UniqueFd fd = here && readDocument ? openRecordedDocument(d, language) : UniqueFd();
+  const UniqueFd fd = here && documents ? documents->open(d, language) : UniqueFd();
   std::unique_ptr<FileHead> head = fd ? std::make_unique<FileHead>(fd.get()) : nullptr;
   const DocumentHead read = [&head](size_t n, std::string_view& b) { return head->read(n, b); };
   // The document's own title is decoded once; the recorded one may not be.

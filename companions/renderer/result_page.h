@@ -209,8 +209,8 @@ class ResultReader {
   // Index description, title and snippet of a hit whose line and record
   // data `d` are read; `here` when the record is of this host. The document
   // is read (for the snippet and an HTML title) only for a record of this
-  // host and when readDocument is true.
-  void fillHit(const RecordDetails& d, bool here, const ResultPage& page, bool readDocument,
+  // host and when `documents` (the page's) is given.
+  void fillHit(const RecordDetails& d, bool here, const ResultPage& page, DocumentOpener* documents,
                HitView& hit) const;
   // The lines of a side file (at most maxLines of kSideLineChars bytes).
   std::vector<std::string> sideFileLines(const char* suffix, size_t maxLines) const;

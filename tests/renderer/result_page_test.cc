@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -400,11 +401,13 @@ class DocumentTest : public ResultPageTest {
     const struct utimbuf times { time, time };
     utime((docs_ + "/" + rel).c_str(), &times);
   }
-  // What the reader shows of record 1 recorded with that path and size.
-  std::string shown(const std::string& recorded, uint32_t size = 6) const {
+  // What the reader shows of record 1 recorded with that path and size,
+  // opened by `page` (the opener of a page) or on its own.
+  std::string shown(const std::string& recorded, uint32_t size = 6,
+                    DocumentOpener* page = nullptr) const {
     writeIndex(home("news"), {"@P:" + recorded + "\n@T:T\n"}, {{kTime, size}});
     const RecordDetails d = IndexRecordReader(installation(), "alice", "news").read(1);
-    const UniqueFd fd = openRecordedDocument(d, kLangEN);
+    const UniqueFd fd = page ? page->open(d, kLangEN) : openRecordedDocument(d, kLangEN);
     std::string bytes;
     return fd && readPrefix(fd.get(), 100, bytes) ? bytes : "(refused)";
   }
@@ -443,6 +446,11 @@ TEST_F(DocumentTest, OnlyTheRecordedFileBelowTheFolderIsRead) {
   };
   for (const auto& [recorded, size, text] : cases)
     EXPECT_EQ(shown(recorded, size), text) << recorded;
+  // A page's opener keeps the folders it found, never a verdict on a file.
+  DocumentOpener page;
+  for (int round = 0; round < 2; ++round)
+    for (const auto& [recorded, size, text] : cases)
+      EXPECT_EQ(shown(recorded, size, &page), text) << "page: " << recorded;
   // Without the recorded time and size nothing shows that the file is the same.
   writeIndex(home("news"), {"@P:a.txt\n"});
   for (const char* list : {"/morna_time_list", "/morna_size_list"})
@@ -508,6 +516,81 @@ TEST_F(DocumentTest, OnlyTheFolderAndTheFileTheBuilderReadAreShown) {
   EXPECT_EQ(shown("a.txt"), "public");
   recordIdentities(identityBytes(root_.sub("outside")), fileId);
   EXPECT_EQ(shown("a.txt"), "(refused)");
+  // A page's opener checks each record against the folder it opened: another
+  // index naming the same folder with another identity is refused.
+  DocumentOpener page;
+  recordIdentities(folderId, fileId);
+  EXPECT_EQ(shown("a.txt", 6, &page), "public");
+  recordIdentities(identityBytes(root_.sub("outside")), fileId);
+  EXPECT_EQ(shown("a.txt", 6, &page), "(refused)");
+  recordIdentities(folderId, identityBytes(root_.sub("outside/a.txt")));
+  EXPECT_EQ(shown("a.txt", 6, &page), "(refused)");
+  recordIdentities(folderId, fileId);
+  EXPECT_EQ(shown("a.txt", 6, &page), "public");
+}
+
+// The page getfilelist.exe at `program` writes for result `name` (in the
+// CGI folder, as searchrun starts it), with its exit status.
+std::string renderedBy(const std::string& program, const std::string& name) {
+  int out[2];
+  if (pipe(out) != 0) return "(no pipe)";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    const std::string result = "../tmp/" + name;
+    char* const argv[] = {const_cast<char*>("getfilelist.exe"), const_cast<char*>(result.c_str()),
+                          const_cast<char*>("N"), const_cast<char*>("N"), nullptr};
+    char* const env[] = {const_cast<char*>("REQUEST_METHOD="), const_cast<char*>("TZ=UTC"),
+                         nullptr};
+    execve(program.c_str(), argv, env);
+    _exit(127);
+  }
+  close(out[1]);
+  std::string page;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+    page.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return page + "\n(exit " + std::to_string(status) + ")";
+}
+
+// The static renderer, which has no code page converters, writes every page
+// its twin writes: a page of plain text itself, one with a document of
+// another code page or of another installation language by the twin.
+TEST_F(DocumentTest, TheStaticRendererWritesTheTwinsPages) {
+  for (const char* program : {"getfilelist.exe", "getfilelist_conv.exe"})
+    std::filesystem::copy_file(std::string(SEARCHRUN_RENDERER_DIR) + "/" + program, program);
+  const std::string latin1 =
+      "<html><head><meta charset=\"iso-8859-1\"><title>Caf\xe9 report"
+      "</title></head><body>The caf\xe9 report</body></html>";
+  doc("a.txt", "the report of the day");
+  doc("b.html", latin1);
+  writeIndex(home("news"), {"@P:a.txt\n@T:Plain\n", "@P:b.html\n@T:Latin\n"},
+             {{kTime, 21}, {kTime, static_cast<uint32_t>(latin1.size())}});
+  const std::string plain = "query" + std::string(30, '1'), mixed = "query" + std::string(30, '2');
+  ResultSpec spec;
+  spec.lines = {recordLine("alice", "news", 90, 1)};
+  write(plain, spec);
+  spec.lines.push_back(recordLine("alice", "news", 80, 2));
+  write(mixed, spec);
+  const auto same = [](const std::string& name, const char* shown) {
+    const std::string page = renderedBy("./getfilelist.exe", name);
+    EXPECT_NE(page.find(shown), std::string::npos) << page;
+    EXPECT_NE(page.find("(exit 0)"), std::string::npos) << page;
+    EXPECT_EQ(page, renderedBy("./getfilelist_conv.exe", name));
+  };
+  same(plain, "the <mark>report</mark> of the day");
+  same(mixed, "Caf\xc3\xa9 report");
+  testutil::writeFile(root_.sub("lang.cfg"), "JP\n");
+  same(plain, "the <mark>report</mark> of the day");
+  // Without its twin the static renderer writes no page of its own making.
+  ASSERT_EQ(unlink("getfilelist_conv.exe"), 0);
+  const std::string alone = renderedBy("./getfilelist.exe", mixed);
+  EXPECT_EQ(alone.find("Caf"), std::string::npos) << alone;
+  EXPECT_NE(alone.find("500"), std::string::npos) << alone;
 }
 
 TEST_F(DocumentTest, AReplacedDocumentShowsNoSnippet) {
