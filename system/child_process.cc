@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -19,6 +20,8 @@
 #include <initializer_list>
 
 #include "system/run_deadline.h"
+
+extern char** environ;
 
 namespace {
 
@@ -184,28 +187,52 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
 }
 
 // Only what async-signal-safe calls allow happens between fork and exec.
-[[noreturn]] void execInChild(char* const* argv, char* const* env, ChildProgram::Streams streams,
-                              int outFd, int inFd) {
+// Starts the program as a registered child in a group of its own, with
+// the signal mask of the caller. The child shares the caller's memory until
+// it has exec'd (no copy of the caller is made, nor paid for later in
+// faults on its pages). A program that cannot be started is a child that
+// ended at once with kChildNotStartedExitCode, as a forked one would have.
+pid_t spawnRegisteredChild(char* const* argv, char* const* env, ChildProgram::Streams streams,
+                           int outFd, int inFd, int& notStarted) {
+  notStarted = 0;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  if (posix_spawnattr_init(&attr) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return -1;
+  }
   if (inFd >= 0) {
-    dup2(inFd, STDIN_FILENO);
-    if (inFd > STDERR_FILENO && inFd != outFd) close(inFd);
+    posix_spawn_file_actions_adddup2(&actions, inFd, STDIN_FILENO);
+    if (inFd > STDERR_FILENO && inFd != outFd) posix_spawn_file_actions_addclose(&actions, inFd);
   }
   if (streams == ChildProgram::Streams::kQuiet) {
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, STDOUT_FILENO);
-      dup2(null, STDERR_FILENO);
-      if (null > STDERR_FILENO) close(null);
-    }
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   } else if (streams == ChildProgram::Streams::kToFd) {
-    dup2(outFd, STDOUT_FILENO);
-    if (outFd > STDERR_FILENO) close(outFd);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    if (outFd > STDERR_FILENO) posix_spawn_file_actions_addclose(&actions, outFd);
   }
-  if (env != nullptr)
-    execvpe(argv[0], argv, env);
-  else
-    execvp(argv[0], argv);
-  _exit(kChildNotStartedExitCode);
+  sigset_t ending, saved;
+  sigemptyset(&ending);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+    sigaddset(&ending, sig);
+  sigprocmask(SIG_BLOCK, &ending, &saved);
+  posix_spawnattr_setsigmask(&attr, &saved);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+  pid_t pid = -1;
+  const int failed = posix_spawnp(&pid, argv[0], &actions, &attr, argv, env ? env : environ);
+  if (failed == 0) {
+    registerChild(pid);
+  } else {
+    pid = -1;
+    notStarted = failed;
+  }
+  sigprocmask(SIG_SETMASK, &saved, nullptr);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
 }
 
 }  // namespace
@@ -248,9 +275,19 @@ ChildOutcome runChildProgram(const ChildProgram& program) {
   std::vector<char*> env = pointersTo(envTexts);
   char* const* envp = envTexts.empty() ? nullptr : env.data();
   if (program.streams == ChildProgram::Streams::kInherit) std::fflush(nullptr);
-  const pid_t pid = forkRegisteredChild();
-  if (pid < 0) return outcome;
-  if (pid == 0) execInChild(argv.data(), envp, program.streams, program.outFd, program.inFd);
+  int notStarted = 0;
+  const pid_t pid = spawnRegisteredChild(argv.data(), envp, program.streams, program.outFd,
+                                         program.inFd, notStarted);
+  if (pid < 0) {
+    // A program that could not be exec'd is a child that ended at once, as
+    // a forked one would have; no child at all (no memory or processes
+    // left) is no run.
+    if (notStarted != 0 && notStarted != EAGAIN && notStarted != ENOMEM) {
+      outcome.how = ChildOutcome::How::kEnded;
+      outcome.rawStatus = kChildNotStartedExitCode << 8;
+    }
+    return outcome;
+  }
   switch (waitForChild(pid, program.limitMs, outcome.rawStatus)) {
     case ChildWait::kEnded:
       outcome.how = ChildOutcome::How::kEnded;
