@@ -57,13 +57,13 @@ std::string encodeTextResult(std::string_view matched, const std::vector<Hit>& h
 namespace {
 
 // Writes `bytes` into `path` when it is the empty regular file that the
-// back-end claimed for the result (ours, of one name, of the result's mode). The back-end reads it
-// only once this run has answered, so it never sees it half written. Renaming
-// a fresh file over the claim would make the file system write the result
-// out to the disk at once, and its blocks then be freed again when the
-// back-end removes it: work that grew with the hits, for a file read once.
-// False, with the file left empty, when the claim is not there as such or
-// the write fails.
+// back-end claimed for the result (ours, of one name, of the result's mode).
+// The back-end reads it only once this run has answered, so it never sees it
+// half written. Renaming a fresh file over the claim would make the file
+// system write the result out to the disk at once, and its blocks then be
+// freed again when the back-end removes it: work that grew with the hits,
+// for a file read once. False, with the file left empty, when the claim is
+// not there as such or the write fails.
 bool fillClaimedFile(const std::string& path, std::string_view bytes) {
   const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
