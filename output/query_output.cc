@@ -19,6 +19,7 @@ namespace {
 constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
 // Pairs are encoded and written this many at a time.
 constexpr size_t kPairChunk = 512;
+constexpr size_t kWriteBufferBytes = 65536;
 
 // Integers are in the host's byte order, as every binary file of the system:
 // the renderer built for the same host reads them back.
@@ -211,6 +212,8 @@ bool CQueryOutput::WriteOutputFile(const std::string& path) {
   m_pfileOutputFile = fdopen(fd.get(), "wb");
   if (!m_pfileOutputFile) return false;
   fd.release();
+  if (!m_writeBuffer) m_writeBuffer.reset(new char[kWriteBufferBytes]);
+  std::setvbuf(m_pfileOutputFile, m_writeBuffer.get(), _IOFBF, kWriteBufferBytes);
   m_stage = Stage::Opened;
   const std::vector<CIndexPairDataStructure> placeholder(kIndexSlots);
   if (!writePairs(placeholder, kIndexSlots)) {

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -258,6 +259,10 @@ class CQueryOutput {
   int32_t m_multiDbCount = 0;         // snapshot taken by OutputSetData
   int32_t m_matchCount = 0;           // snapshot taken by OutputSetData
   std::vector<char> m_arr_ch_buffer;  // read buffer, BUFFER_SIZE bytes
+  // The stream buffer of a file being written (kWriteBufferBytes): the
+  // default one made a system call for every few dozen hits of a large
+  // result. Made once, so it never moves under an open stream.
+  std::unique_ptr<char[]> m_writeBuffer;
   CIndexPairDataStructure m_arr_lng_outfile_index[kIndexSlots];
   QueryOutputHeader m_outfile_header_data;
   std::vector<CIndexPairDataStructure> m_pCIndexPairMultiDb;

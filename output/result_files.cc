@@ -54,13 +54,21 @@ QueryTexts queryTexts(const ResultOutputRequest& r, const RecordList& result) {
   return t;
 }
 
-// "host:port D owner D index D score D recid\n", D the field delimiter.
-std::string recordLine(const dbMapping& db, const recordMapping& rec, bool lineFeed) {
+// "host:port D owner D index D score D recid\n", D the field delimiter, into
+// `line` (its room is kept from hit to hit: a result of thousands of hits
+// would otherwise make and drop a string for each).
+void recordLine(const dbMapping& db, const recordMapping& rec, bool lineFeed, std::string& line) {
   char numbers[2][16];
-  std::snprintf(numbers[0], sizeof numbers[0], "%d", static_cast<int32_t>(rec.score));
-  std::snprintf(numbers[1], sizeof numbers[1], "%d", static_cast<int32_t>(rec.recid));
-  return db.ipAddr + ":" + db.port + kFieldDelim + db.szOwner + kFieldDelim + db.idxName +
-         kFieldDelim + numbers[0] + kFieldDelim + numbers[1] + (lineFeed ? "\n" : "");
+  const int scoreSize =
+      std::snprintf(numbers[0], sizeof numbers[0], "%d", static_cast<int32_t>(rec.score));
+  const int recidSize =
+      std::snprintf(numbers[1], sizeof numbers[1], "%d", static_cast<int32_t>(rec.recid));
+  line.clear();
+  line.append(db.ipAddr).append(1, ':').append(db.port).append(kFieldDelim);
+  line.append(db.szOwner).append(kFieldDelim).append(db.idxName).append(kFieldDelim);
+  line.append(numbers[0], static_cast<size_t>(scoreSize)).append(kFieldDelim);
+  line.append(numbers[1], static_cast<size_t>(recidSize));
+  if (lineFeed) line += '\n';
 }
 
 // A header text from the request, or the default when it is absent or does
@@ -121,12 +129,13 @@ bool writeBody(CQueryOutput& out, const ResultOutputRequest& r, const RecordList
     out.OutputMultiDbURL(static_cast<int>(i), r.descriptors[i]);
   }
   if (!out.OutputRecordDataInfo()) return false;
+  std::string line;
   for (size_t i = 0; i < order.size() && i <= static_cast<size_t>(INT_MAX); ++i) {
     if (order[i] >= result.recMap.size()) continue;
     const recordMapping& rec = result.recMap[order[i]];
     if (rec.databaseNum >= result.dbMap.size()) continue;
-    out.OutputRecordData(static_cast<int>(i),
-                         recordLine(result.dbMap[rec.databaseNum], rec, !r.olderLayout));
+    recordLine(result.dbMap[rec.databaseNum], rec, !r.olderLayout, line);
+    out.OutputRecordData(static_cast<int>(i), line);
   }
   return true;
 }

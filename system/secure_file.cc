@@ -136,7 +136,11 @@ UniqueFd openRegularForRewrite(const std::string& path) {
     errno = EPERM;
     return UniqueFd();
   }
-  if (ftruncate(fd.get(), 0) != 0) return UniqueFd();
+  // An empty file (a claimed name, as most are) is left as it is: cutting
+  // even an empty file to zero marks it, on ext4, as one replaced in place,
+  // whose data the file system then starts writing out when it is closed,
+  // a cost for every result file that grows with its hits.
+  if (st.st_size != 0 && ftruncate(fd.get(), 0) != 0) return UniqueFd();
   return fd;
 }
 

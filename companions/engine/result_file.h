@@ -46,10 +46,13 @@ std::string encodeTextResult(std::string_view matched, const std::vector<Hit>& h
 // Mode of the result files: only the account of the run reads them.
 constexpr unsigned kResultFileMode = 0600;
 
-// Writes `bytes` to `path` through a fresh file of a random name beside it
-// (path + ".part" + 20 digits, created exclusively) that is renamed over it,
-// so that a reader never sees half a file. Returns false when the file cannot
-// be written; `path` is then untouched and the fresh file removed.
+// Writes `bytes` to `path`: into it, when it is the empty regular file that
+// the back-end claimed for the result (of this account, with one name and
+// the mode of a result), whose reader waits for the run's answer; otherwise
+// through a fresh file of a random name beside it (path + ".part" + 20
+// digits, created exclusively) that is renamed over it, so that a reader
+// never sees half a file. Returns false when the file cannot be written;
+// `path` is then as it was (a claim still empty) and the fresh file removed.
 bool writeFileAtomic(const std::string& path, std::string_view bytes);
 
 }  // namespace vela

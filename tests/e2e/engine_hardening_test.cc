@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,28 @@ TEST_P(EngineHardening, ResultFileIsReplacedWithoutWritingThroughLinks) {
   EXPECT_TRUE(S_ISDIR(modeOf(dir.sub("busy"))));
   EXPECT_EQ(listing(dir.path()).size(), 4u);
   EXPECT_FALSE(vela::writeFileAtomic(dir.sub("missing/query2"), "result"));
+}
+
+// The name the back-end claimed (empty, of the result's mode) is filled as
+// it is; anything else there is replaced by a fresh file.
+TEST_P(EngineHardening, ResultFillsTheClaimedFileAndReplacesAnyOther) {
+  testutil::TempDir dir;
+  const auto inode = [](const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  const std::string claim = dir.sub("query1"), stale = dir.sub("query2");
+  for (const std::string& path : {claim, stale})
+    close(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+  testutil::writeFile(stale, "old result");
+  const ino_t claimed = inode(claim), staleOne = inode(stale);
+  ASSERT_TRUE(vela::writeFileAtomic(claim, "result"));
+  ASSERT_TRUE(vela::writeFileAtomic(stale, "result"));
+  EXPECT_EQ(readFile(claim), "result");
+  EXPECT_EQ(readFile(stale), "result");
+  EXPECT_EQ(inode(claim), claimed);
+  EXPECT_NE(inode(stale), staleOne);
+  EXPECT_EQ(listing(dir.path()).size(), 2u);
 }
 
 TEST_P(EngineHardening, FailedRunsExitWith205AndLeaveTheResultFileAlone) {

@@ -13,8 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "companions/builder/doc_extract.h"
@@ -128,6 +130,54 @@ std::string repeated(const std::string& words, int times) {
   for (int i = 0; i < times; ++i)
     out += words + " ";
   return out;
+}
+
+// Hits in score order with copies collapsed as a model does it: each hit's
+// digest read from its own document.
+std::vector<Hit> collapsedByModel(const Xapian::Database& db, const std::vector<Hit>& all,
+                                  const CopyCollapse& copies, size_t limit) {
+  std::set<std::string> shown;
+  std::vector<Hit> kept;
+  for (const Hit& h : all) {
+    if (limit > 0 && kept.size() == limit) break;
+    if (!(h.recid < copies.hidden.size() && copies.hidden[h.recid])) {
+      const std::string digest = db.get_document(h.recid).get_value(kContentDigestSlot);
+      if (!digest.empty() && !shown.insert(digest).second) continue;
+    }
+    kept.push_back(h);
+  }
+  return kept;
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> pairsOf(const std::vector<Hit>& hits) {
+  std::vector<std::pair<uint32_t, uint32_t>> out;
+  for (const Hit& h : hits)
+    out.emplace_back(h.recid, h.score);
+  return out;
+}
+
+// Enough records that their digests fill many value chunks, with scores that
+// put them far from record order, some without a digest and some hidden.
+TEST_F(HeadingIndex, CopiesCollapseAsEachHitsOwnDigestSays) {
+  std::mt19937 random(7);
+  CopyCollapse copies;
+  copies.hidden.resize(1201);
+  for (uint32_t i = 1; i <= 1200; ++i) {
+    const unsigned group = random() % 300;
+    const std::string body = repeated("apple", static_cast<int>(random() % 5 + 1)) +
+                             repeated("pear", static_cast<int>(random() % 40));
+    texts_.push_back({"r" + std::to_string(i),
+                      {"", body},
+                      group < 60 ? std::string() : contentDigest(std::to_string(group))});
+    copies.hidden[i] = random() % 10 == 0;
+  }
+  const std::vector<Hit> all = search("apple");
+  ASSERT_EQ(all.size(), 1200u);
+  const Xapian::Database db = openIndexDb(dir_.sub("idx"));
+  for (size_t limit : {size_t{0}, size_t{37}, size_t{400}}) {
+    const std::vector<Hit> expected = collapsedByModel(db, all, copies, limit);
+    EXPECT_EQ(pairsOf(search("apple", &copies, limit)), pairsOf(expected)) << limit;
+  }
 }
 
 class HeadingPages : public ::testing::Test {

@@ -106,6 +106,38 @@ TEST_F(ResultFilesTest, QueryOutputFileCarriesTheRun) {
   EXPECT_FALSE(in.HasReadError());
 }
 
+// A result of many hits spans many buffers of the file, and the tables
+// written ahead of their items are filled in afterwards: every line must
+// still be where its table says, and the file hold nothing beyond the
+// tables and lines.
+TEST_F(ResultFilesTest, ManyHitsEachReadBackWhereTheTableSays) {
+  ASSERT_EQ(write(base, {}), 0);
+  const size_t withoutHits = readFile(base).size();
+  constexpr uint32_t kHits = 30000;
+  std::vector<unsigned long> order;
+  for (uint32_t i = 0; i < kHits; ++i) {
+    const uint32_t score = i % 7 == 0 ? 2147483647u : i * 37 % 100000;
+    result.recMap.push_back({i % 3, score, 268435455u - i, {}});
+    order.push_back(kHits + 2 - i);  // backwards, after the fixture's three
+  }
+  ASSERT_EQ(write(base, order), 0);
+  CQueryOutput in;
+  ASSERT_TRUE(in.ReadOutputFile(base));
+  ASSERT_EQ(in.GetMatchCount(), static_cast<int>(kHits));
+  size_t lineBytes = 0;
+  for (uint32_t i = 0; i < kHits; ++i) {
+    const recordMapping& rec = result.recMap[order[i]];
+    const dbMapping& db = result.dbMap[rec.databaseNum];
+    const std::string line = db.ipAddr + ":9000" + D + db.szOwner + D + db.idxName + D +
+                             std::to_string(static_cast<int32_t>(rec.score)) + D +
+                             std::to_string(rec.recid) + "\n";
+    ASSERT_EQ(in.GetRecordData(static_cast<int>(i)), line) << i;
+    lineBytes += line.size();
+  }
+  EXPECT_FALSE(in.HasReadError());
+  EXPECT_EQ(readFile(base).size(), withoutHits + kHits * CQueryOutput::kPairBytes + lineBytes);
+}
+
 // The threaded editions' file: the same hits, but neither half-to-full
 // option, run time nor sort in the header, and no line feed after a record.
 TEST_F(ResultFilesTest, OlderLayoutLeavesTheirFieldsEmpty) {
