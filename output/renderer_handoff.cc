@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "system/child_process.h"
+#include "system/layout.h"
 #include "system/log.h"
 
 extern char** environ;
@@ -21,6 +22,15 @@ namespace {
 
 constexpr const char* kRendererName = "getfilelist.exe";
 constexpr const char* kRendererInWorkDir = "./getfilelist.exe";
+// The renderer's twin with the C library's converters: the static renderer
+// would hand every page of an installation of another language over to it
+// at once, so those pages go to it directly.
+constexpr const char* kConvertingRendererName = "getfilelist_conv.exe";
+constexpr const char* kConvertingRendererInWorkDir = "./getfilelist_conv.exe";
+
+bool convertsEveryPage() {
+  return systemGetLanguage() != kLangEN && access(kConvertingRendererName, X_OK) == 0;
+}
 constexpr const char* kEmptyRequestMethod = "REQUEST_METHOD=";
 
 void logCommand(const GetFileListArguments& args) {
@@ -60,7 +70,8 @@ std::vector<char*> rendererEnvironment() {
 int runRendererAndWait(const GetFileListArguments& args, int limitMs) {
   logCommand(args);
   ChildProgram program;
-  program.argv = {kRendererInWorkDir, args.base, args.pageSize, args.page};
+  program.argv = {convertsEveryPage() ? kConvertingRendererInWorkDir : kRendererInWorkDir,
+                  args.base, args.pageSize, args.page};
   if (!args.format.empty()) program.argv.push_back(args.format);
   for (char* entry : rendererEnvironment()) {
     if (entry != nullptr) program.env.emplace_back(entry);
@@ -78,8 +89,9 @@ int runRendererAndWait(const GetFileListArguments& args, int limitMs) {
 int execRenderer(const GetFileListArguments& args, bool withFormat) {
   logCommand(args);
   setenv("REQUEST_METHOD", "", 1);
-  std::vector<char*> argv = makeArgv(kRendererName, args, withFormat);
+  const char* renderer = convertsEveryPage() ? kConvertingRendererName : kRendererName;
+  std::vector<char*> argv = makeArgv(renderer, args, withFormat);
   std::fflush(nullptr);
-  execv(kRendererName, argv.data());
+  execv(renderer, argv.data());
   return errno;
 }

@@ -271,6 +271,20 @@ TEST_F(SjisQueryText, Utf8QueryIsSearchedInShiftJis) {
   EXPECT_EQ((Files{"full.txt", "half.txt"}), kana.files);
 }
 
+// Every page of such an installation is converted: it is written by the
+// renderer with the C library's converters from the start, not handed over
+// to it by the static one.
+TEST_F(SjisQueryText, PagesGoStraightToTheConvertingRenderer) {
+  const std::string renderer = site_->inst().path("search-cgi/getfilelist.exe");
+  const std::string kept = renderer + ".kept";
+  ASSERT_EQ(0, rename(renderer.c_str(), kept.c_str()));
+  const Answer a = site_->search("query=" + escaped("日本語") + "&query_encoding=UTF-8");
+  ASSERT_EQ(0, rename(kept.c_str(), renderer.c_str()));
+  EXPECT_EQ(Files{"nihongo.txt"}, a.files);
+  EXPECT_NE(std::string::npos, a.page.find(kPage)) << a.page.substr(0, 400);
+  EXPECT_NE(std::string::npos, a.page.find("nihongo.txt")) << a.page.substr(0, 2000);
+}
+
 TEST_F(SjisQueryText, UnicodeEscapesBecomeShiftJis) {
   const Answer a = site_->search("query=%u30DD%u30A4%u30F3%u30C8");
   EXPECT_EQ(Files{"nihongo.txt"}, a.files);
