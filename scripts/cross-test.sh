@@ -40,6 +40,9 @@ mkdir -p "$root/search-cgi" "$root/tmp" "$root/logs" "$root/Db" "$root/system/gr
 cp site/older/ts_ini_option.cfg site/older/ts_msg_table_default.cfg site/setting/db_interface.num \
   site/setting/ts_query_server_port.cfg site/host_address "$root/search-cgi/"
 cp site/older/DB_ENCODE "$root/Db/"
+# An English installation: its pages are the static renderer's own (another
+# language's go to its twin, which is not built here).
+echo EN >"$root/lang.cfg"
 cp site/older/DomainName.txt "$root/system/group/"
 cp site/older/msg_header.html site/older/msg_footer.html "$root/template/"
 out=$(cd "$root/search-cgi" && REQUEST_METHOD=GET QUERY_STRING="query=apple&all_file=on" \
