@@ -57,8 +57,7 @@ bool writeScratchFile(const char* prefix, const std::string& text, std::string& 
 
 // Rewrites a scratch file this run claimed (a regular file, never a link).
 bool rewriteScratchFile(const std::string& path, const std::string& text) {
-  UniqueFd fd = openRegularForRewrite(path);
-  return fd && writeAll(fd.get(), text);
+  return overwriteRegularFile(path, text);
 }
 
 // The position just after the inner option "-bm \"...\"", or npos.

@@ -126,9 +126,13 @@ FILE* fopenAppend(const std::string& path, mode_t mode) {
   return streamOf(openAppendFile(path, mode), "a");
 }
 
-UniqueFd openRegularForRewrite(const std::string& path) {
-  // Checked before truncating: O_TRUNC on a FIFO or device would act on it,
-  // and a second link to the file could be another user's file.
+namespace {
+
+// An existing regular file of this account with one name, opened for
+// writing and left as it is; `size` is set to its length.
+UniqueFd openOwnRegularFile(const std::string& path, off_t& size) {
+  // Checked before anything is written or cut: O_TRUNC on a FIFO or device
+  // would act on it, and a second link to the file could be another user's.
   UniqueFd fd = keepIfRegular(open(path.c_str(), O_WRONLY | O_NONBLOCK | kNoFollow));
   if (!fd) return fd;
   struct stat st;
@@ -136,11 +140,31 @@ UniqueFd openRegularForRewrite(const std::string& path) {
     errno = EPERM;
     return UniqueFd();
   }
+  size = st.st_size;
+  return fd;
+}
+
+}  // namespace
+
+bool overwriteRegularFile(const std::string& path, std::string_view bytes) {
+  off_t size = 0;
+  UniqueFd fd = openOwnRegularFile(path, size);
+  // Written over from the start and cut to the new length after, never to
+  // nothing first: see openRegularForRewrite.
+  return fd && writeAll(fd.get(), bytes.data(), bytes.size()) &&
+         (static_cast<off_t>(bytes.size()) >= size ||
+          ftruncate(fd.get(), static_cast<off_t>(bytes.size())) == 0);
+}
+
+UniqueFd openRegularForRewrite(const std::string& path) {
+  off_t size = 0;
+  UniqueFd fd = openOwnRegularFile(path, size);
+  if (!fd) return fd;
   // An empty file (a claimed name, as most are) is left as it is: cutting
   // even an empty file to zero marks it, on ext4, as one replaced in place,
   // whose data the file system then starts writing out when it is closed,
   // a cost for every result file that grows with its hits.
-  if (st.st_size != 0 && ftruncate(fd.get(), 0) != 0) return UniqueFd();
+  if (size != 0 && ftruncate(fd.get(), 0) != 0) return UniqueFd();
   return fd;
 }
 

@@ -80,6 +80,10 @@ FILE* fopenAppend(const std::string& path, mode_t mode);
 // For a name the caller itself claimed (a scratch name).
 UniqueFd openRegularForRewrite(const std::string& path);
 
+// Replaces the content of such a file by `bytes`, written over the old and
+// the rest cut off; false on any failure.
+bool overwriteRegularFile(const std::string& path, std::string_view bytes);
+
 // Writes all of `size` bytes, retrying short writes and interruptions.
 bool writeAll(int fd, const void* data, size_t size);
 bool writeAll(int fd, const std::string& bytes);

@@ -68,6 +68,15 @@ TEST_F(PlantedNames, RewriteAndAppendWorkOnRegularFiles) {
     EXPECT_TRUE(writeAll(fd.get(), std::string("+more")));
   }
   EXPECT_EQ(victimContent(), "new+more");
+  // Written over, longer and shorter than before; through a link, never.
+  EXPECT_TRUE(overwriteRegularFile(victim_, "a longer text"));
+  EXPECT_EQ(victimContent(), "a longer text");
+  EXPECT_TRUE(overwriteRegularFile(victim_, "short"));
+  EXPECT_EQ(victimContent(), "short");
+  EXPECT_TRUE(overwriteRegularFile(victim_, ""));
+  EXPECT_EQ(victimContent(), "");
+  EXPECT_FALSE(overwriteRegularFile(link_, "evil"));
+  EXPECT_EQ(victimContent(), "");
 }
 
 TEST_F(PlantedNames, AtomicReplacementReplacesTheLinkNotItsTarget) {
