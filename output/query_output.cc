@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -381,9 +382,10 @@ bool CQueryOutput::ReadOutputFile(UniqueFd fd) {
   m_pfileOutputFile = fdopen(fd.get(), "rb");
   if (!m_pfileOutputFile) return false;
   fd.release();
+  m_windowPos = -1;
 
   unsigned char index[kIndexBytes];
-  if (std::fread(index, 1, sizeof index, m_pfileOutputFile) != sizeof index) {
+  if (!readAt(0, reinterpret_cast<char*>(index), sizeof index)) {
     closeFile();
     return false;
   }
@@ -392,8 +394,7 @@ bool CQueryOutput::ReadOutputFile(UniqueFd fd) {
   }
   const int32_t headerPos = m_arr_lng_outfile_index[HEADER_POS].lngDataPos;
   unsigned char header[kHeaderBytes];
-  if (headerPos < 0 || fseeko(m_pfileOutputFile, headerPos, SEEK_SET) != 0 ||
-      std::fread(header, 1, sizeof header, m_pfileOutputFile) != sizeof header) {
+  if (headerPos < 0 || !readAt(headerPos, reinterpret_cast<char*>(header), sizeof header)) {
     closeFile();
     return false;
   }
@@ -434,12 +435,38 @@ std::string CQueryOutput::readItem(int64_t pos, int64_t len, bool cutLongItem) {
     len = BUFFER_SIZE - 1;
   }
   const size_t n = static_cast<size_t>(len);
-  if (fseeko(m_pfileOutputFile, static_cast<off_t>(pos), SEEK_SET) != 0 ||
-      std::fread(m_arr_ch_buffer.data(), 1, n, m_pfileOutputFile) != n) {
+  if (!readAt(pos, m_arr_ch_buffer.data(), n)) {
     m_readError = true;
     return std::string();
   }
   return std::string(m_arr_ch_buffer.data(), n);
+}
+
+bool CQueryOutput::readAt(int64_t pos, char* out, size_t n) {
+  constexpr size_t kWindowBytes = 16 * 1024;
+  if (pos < 0 || !m_pfileOutputFile) return false;
+  const auto inWindow = [&] {
+    return m_windowPos >= 0 && pos >= m_windowPos &&
+           static_cast<uint64_t>(pos - m_windowPos) + n <= m_window.size();
+  };
+  if (!inWindow()) {
+    m_window.resize(std::max(n, kWindowBytes));
+    size_t got = 0;
+    while (got < m_window.size()) {
+      const ssize_t r = pread(fileno(m_pfileOutputFile), m_window.data() + got,
+                              m_window.size() - got, static_cast<off_t>(pos) + got);
+      if (r > 0) {
+        got += static_cast<size_t>(r);
+      } else if (r == 0 || errno != EINTR) {
+        break;
+      }
+    }
+    m_window.resize(got);
+    m_windowPos = pos;
+    if (!inWindow()) return false;
+  }
+  std::memcpy(out, m_window.data() + (pos - m_windowPos), n);
+  return true;
 }
 
 std::string CQueryOutput::readSlot(int slot, bool cutLongItem) {
@@ -468,9 +495,7 @@ std::string CQueryOutput::readTableItem(int slot, int32_t count, int i) {
   const int64_t tablePos = m_arr_lng_outfile_index[slot].lngDataPos;
   unsigned char bytes[kPairBytes];
   if (m_stage != Stage::Reading || tablePos < 0 ||
-      fseeko(m_pfileOutputFile, static_cast<off_t>(tablePos + int64_t{kPairBytes} * i), SEEK_SET) !=
-          0 ||
-      std::fread(bytes, 1, sizeof bytes, m_pfileOutputFile) != sizeof bytes) {
+      !readAt(tablePos + int64_t{kPairBytes} * i, reinterpret_cast<char*>(bytes), sizeof bytes)) {
     m_readError = true;
     return std::string();
   }

@@ -250,6 +250,9 @@ class CQueryOutput {
   std::string readSlot(int slot, bool cutLongItem);
   std::string readItem(int64_t pos, int64_t len, bool cutLongItem);
   std::string readTableItem(int slot, int32_t count, int i);
+  // The `n` bytes at `pos` of the file being read; false when it ends
+  // before them.
+  bool readAt(int64_t pos, char* out, size_t n);
 
   FILE* m_pfileOutputFile = nullptr;
   Stage m_stage = Stage::Closed;
@@ -259,6 +262,11 @@ class CQueryOutput {
   int32_t m_multiDbCount = 0;         // snapshot taken by OutputSetData
   int32_t m_matchCount = 0;           // snapshot taken by OutputSetData
   std::vector<char> m_arr_ch_buffer;  // read buffer, BUFFER_SIZE bytes
+  // The part of a file being read that the last read brought in, from
+  // m_windowPos (-1: none): a page reads its items from a few places, each
+  // read anew by the stream after every seek.
+  std::vector<char> m_window;
+  int64_t m_windowPos = -1;
   // The stream buffer of a file being written (kWriteBufferBytes): the
   // default one made a system call for every few dozen hits of a large
   // result. Made once, so it never moves under an open stream.
