@@ -270,7 +270,9 @@ as_account ../binind/search_report --root "$root" --out "$root/report/report.htm
 rm -f "$root/search/report.html"
 
 if [ -z "${DEMO_NO_SERVER:-}" ]; then
-  first=$(ls -t "$root/tmp" | grep -E '^query[0-9]+$' | head -n 1)
+  # Read to the end: a pipe closed early would end the demo (pipefail) once
+  # many results are kept.
+  first=$(ls -t "$root/tmp" | grep -E '^query[0-9]+$' | sed -n 1p)
   echo
   echo "Search page: http://127.0.0.1:$port/search/index.html"
   echo "Search log report: http://127.0.0.1:$port/report/report.html (user admin, password $report_password)"
