@@ -14,6 +14,7 @@
 #include "companions/agent/agent_wire.cc"
 #include "companions/doctext/code_pages.cc"
 #include "companions/doctext/html_entities.cc"
+#include "companions/doctext/library_convert_iconv.cc"
 #include "companions/doctext/render_text.cc"
 #include "companions/records/local_files.cc"
 #include "companions/records/record_lookup.cc"

@@ -6,6 +6,7 @@
 #include "cgi/cgi_string_parser.h"
 #include "companions/doctext/code_pages.cc"
 #include "companions/doctext/html_entities.cc"
+#include "companions/doctext/library_convert_iconv.cc"
 #include "companions/doctext/render_text.cc"
 #include "companions/renderer/render_request.cc"
 #include "tests/fuzz/fuzz_scratch.h"

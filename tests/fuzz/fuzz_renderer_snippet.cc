@@ -10,6 +10,7 @@
 #include "companions/doctext/code_pages.cc"
 #include "companions/doctext/html_entities.cc"
 #include "companions/doctext/html_text.cc"
+#include "companions/doctext/library_convert_iconv.cc"
 #include "companions/doctext/render_text.cc"
 #include "companions/doctext/snippet.cc"
 #include "companions/doctext/words.cc"
