@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "system/fsutil.h"
 #include "system/numbers.h"
 
 namespace velaservice {
@@ -149,8 +150,8 @@ Asked askService(const std::string& socketPath, const vela::ToolRequest& request
 namespace {
 
 std::string realPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+  std::string resolved;
+  return resolvedPath(path, resolved) ? resolved : std::string();
 }
 
 std::string parentOf(const std::string& path) {

@@ -3,6 +3,7 @@
 
 #include "system/config.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "system/kept_files.h"
 #include "system/lines.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
@@ -26,34 +28,59 @@ bool parser_token_string(const char* line, std::string& key, std::string& value)
   return true;
 }
 
+namespace {
+
+// Calls `line` for each line of the file at `path` (lines of at most
+// `maxChars` characters) until it returns false. A small file is read once
+// and kept while it is unchanged: the engine service and the steps of a
+// request read the same few settings files again and again. False when the
+// file cannot be opened.
+template <class LineFn>
+bool forEachCfgLine(const char* path, size_t maxChars, LineFn&& line) {
+  if (const auto text = keptFileText(path)) {
+    std::string copy;
+    forEachBoundedLine(*text, maxChars, [&](std::string_view piece) {
+      copy.assign(piece);
+      return line(copy);
+    });
+    return true;
+  }
+  if (errno != EFBIG) return false;
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
+  if (!in) return false;
+  std::string copy;
+  while (readBoundedLine(in.get(), maxChars, copy))
+    if (!line(copy)) break;
+  return true;
+}
+
+}  // namespace
+
 bool findCfgValue(const char* path, const char* key, size_t maxLineChars, std::string& value) {
   value.clear();
   if (path == nullptr || key == nullptr) return false;
-  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
-  if (!in) return false;
-  std::string line, k, v;
-  while (readBoundedLine(in.get(), maxLineChars, line)) {
-    if (!line.empty() && line[0] == '#') continue;
+  bool found = false;
+  std::string k, v;
+  forEachCfgLine(path, maxLineChars, [&](const std::string& line) {
+    if (!line.empty() && line[0] == '#') return true;
     parser_token_string(line.c_str(), k, v);
-    if (k == key) {
-      value = v;
-      return true;
-    }
-  }
-  return false;
+    if (k != key) return true;
+    value = v;
+    found = true;
+    return false;
+  });
+  return found;
 }
 
 bool readCfgValues(const char* path, std::map<std::string, std::string>& values) {
   values.clear();
   if (path == nullptr) return false;
-  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
-  if (!in) return false;
-  std::string line, k, v;
-  while (readBoundedLine(in.get(), kCfgLineMax, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    if (parser_token_string(line.c_str(), k, v)) values.emplace(k, v);
-  }
-  return true;
+  std::string k, v;
+  return forEachCfgLine(path, kCfgLineMax, [&](const std::string& line) {
+    if (!line.empty() && line[0] != '#' && parser_token_string(line.c_str(), k, v))
+      values.emplace(k, v);
+    return true;
+  });
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "system/fsutil.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <ftw.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -14,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "system/secure_file.h"
+
 bool makeDirectory(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   // The web server may run programs with a umask of 0: never let a
@@ -21,6 +24,30 @@ bool makeDirectory(const char* path) {
   if (mkdir(path, 0755) == 0) return true;
   struct stat st;
   return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool resolvedPath(const std::string& path, std::string& out) {
+  if (path.empty()) return false;
+  UniqueFd fd(open(path.c_str(), O_PATH | O_CLOEXEC));
+  if (!fd) return false;
+  // The kernel names what it opened; an entry removed meanwhile (no link
+  // left) would carry a " (deleted)" mark, and realpath would fail on it.
+  char proc[40];
+  char target[PATH_MAX];
+  struct stat st;
+  snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd.get());
+  const ssize_t n = readlink(proc, target, sizeof target);
+  if (n > 0 && static_cast<size_t>(n) < sizeof target && target[0] == '/' &&
+      fstat(fd.get(), &st) == 0 && st.st_nlink > 0) {
+    out.assign(target, static_cast<size_t>(n));
+    return true;
+  }
+  // No /proc (a chroot, an early boot): the C library walks the path.
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  out = real;
+  free(real);
+  return true;
 }
 
 namespace {

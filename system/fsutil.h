@@ -37,6 +37,12 @@ std::string parentOfWorkingDirectory();
 // neither tells.
 std::string installationOfProgram(const char* argv0 = nullptr);
 
+// `path` with every link and "." or ".." resolved, as realpath gives it; false
+// when nothing is there. One open and one readlink, where realpath reads
+// every component of the path: the engine service resolves the paths of
+// every run it makes.
+bool resolvedPath(const std::string& path, std::string& out);
+
 // Walks the entries of one directory, "." and ".." left out:
 //   TraverseDir t; if (t.init(path) == 0) while (t.findNext() == 0) use(t.getFileName());
 class TraverseDir {

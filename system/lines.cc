@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "system/kept_files.h"
 #include "system/secure_file.h"
 
 bool readBoundedLine(FILE* in, size_t maxChars, std::string& line, std::string* overflow) {
@@ -24,11 +25,21 @@ bool readBoundedLine(FILE* in, size_t maxChars, std::string& line, std::string* 
 
 bool readFirstLine(const char* path, size_t maxChars, std::string& line) {
   line.clear();
-  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
-  if (!in) return false;
   // One more character than wanted, so that a "\r" of "\r\n" just past the
   // limit is not mistaken for part of the value.
-  if (!readBoundedLine(in.get(), maxChars + 1, line)) return false;
+  if (const auto text = keptFileText(path)) {
+    bool any = false;
+    forEachBoundedLine(*text, maxChars + 1, [&](std::string_view first) {
+      line.assign(first);
+      any = true;
+      return false;
+    });
+    if (!any) return false;
+  } else {
+    if (errno != EFBIG) return false;
+    std::unique_ptr<FILE, FileCloser> in(fopenRegular(path));
+    if (!in || !readBoundedLine(in.get(), maxChars + 1, line)) return false;
+  }
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (line.size() > maxChars) line.resize(maxChars);
   return true;

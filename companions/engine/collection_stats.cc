@@ -17,6 +17,7 @@
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_files.h"
 #include "system/config.h"
+#include "system/fsutil.h"
 
 namespace vela {
 
@@ -27,11 +28,7 @@ constexpr size_t kSystemInfoLineMax = 1022;
 constexpr size_t kPathMax = 1023;
 
 bool canonical(const std::string& path, std::string& out) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return false;
-  out = real;
-  free(real);
-  return true;
+  return resolvedPath(path, out);
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {

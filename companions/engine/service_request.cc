@@ -9,17 +9,15 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "system/fsutil.h"
+
 namespace vela {
 
 namespace {
 
 // The path without links; false when it is not there.
 bool canonical(const std::string& path, std::string& out) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return false;
-  out = real;
-  free(real);
-  return true;
+  return resolvedPath(path, out);
 }
 
 bool isBelow(const std::string& path, const std::string& dir, bool orEqual) {

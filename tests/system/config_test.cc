@@ -7,12 +7,19 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "system/column_mapping.h"
+#include "system/fsutil.h"
+#include "system/lines.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -48,6 +55,71 @@ TEST(CfgLookup, LimitsOfKeysValuesAndLines) {
   EXPECT_EQ(getCfgFileTokenValue(p, "LONG", 11), std::string(10, 'v'));
   EXPECT_EQ(getCfgFileTokenValue(p, "INJECTED"), "");  // the tail of a cut line is no line
   EXPECT_EQ(getCfgFileTokenValue(p, "AFTER"), "ok");   // last line without a line feed
+}
+
+// The kept text of a settings file must never outlive the file: every way a
+// site changes a setting is seen by the next look-up of the same process.
+TEST(CfgLookup, ARepeatedLookUpSeesEveryChangeOfTheFile) {
+  testutil::TempDir dir;
+  const std::string path = dir.sub("kept.cfg");
+  const char* p = path.c_str();
+  testutil::writeFile(path, "KEY=one\n");
+  ASSERT_EQ(getCfgFileTokenValue(p, "KEY"), "one");
+  // A file changed in the last second or two is never kept: its times could
+  // miss a change of the same size within one clock tick. Once still, it is.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ASSERT_EQ(getCfgFileTokenValue(p, "KEY"), "one");
+  ASSERT_EQ(getCfgFileTokenValue(p, "KEY"), "one");
+  // Rewritten in place with the same size: only its times tell.
+  {
+    std::FILE* f = std::fopen(p, "r+");
+    ASSERT_NE(f, nullptr);
+    std::fputs("KEY=two\n", f);
+    std::fclose(f);
+  }
+  EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "two");
+  // Replaced by a rename, as the settings page and packages do it.
+  const std::string fresh = dir.sub("fresh.cfg");
+  testutil::writeFile(fresh, "KEY=six\n");
+  ASSERT_EQ(std::rename(fresh.c_str(), p), 0);
+  EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "six");
+  // Swapped for a link: refused, as a first reading refuses it.
+  testutil::writeFile(dir.sub("elsewhere.cfg"), "KEY=planted\n");
+  ASSERT_EQ(std::remove(p), 0);
+  ASSERT_EQ(symlink(dir.sub("elsewhere.cfg").c_str(), p), 0);
+  EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "");
+  std::string first;
+  EXPECT_FALSE(readFirstLine(p, 100, first));
+  ASSERT_EQ(std::remove(p), 0);
+  EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "");
+  // Too large to keep: still read, line by line, to its last line.
+  const std::string big = dir.sub("big.cfg");
+  testutil::writeFile(big, "FIRST=1\n" + std::string(100 * 1024, '#') + "\nLAST=2");
+  EXPECT_EQ(getCfgFileTokenValue(big.c_str(), "LAST"), "2");
+  ASSERT_TRUE(readFirstLine(big.c_str(), 100, first));
+  EXPECT_EQ(first, "FIRST=1");
+}
+
+TEST(ResolvedPath, GivesWhatTheCLibraryGives) {
+  testutil::TempDir dir;
+  ASSERT_TRUE(makeDirectory(dir.sub("real").c_str()));
+  testutil::writeFile(dir.sub("real/file"), "x");
+  ASSERT_EQ(symlink("real", dir.sub("link").c_str()), 0);
+  ASSERT_EQ(symlink("real/file", dir.sub("filelink").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", dir.sub("dangling").c_str()), 0);
+  for (const char* rel : {"real", "link", "link/file", "link/../real/./file", "filelink",
+                          "dangling", "missing", "real/file/below", "link/"}) {
+    const std::string path = dir.sub(rel);
+    char* expected = realpath(path.c_str(), nullptr);
+    std::string got = "unset";
+    EXPECT_EQ(resolvedPath(path, got), expected != nullptr) << rel;
+    if (expected) {
+      EXPECT_EQ(got, expected) << rel;
+    }
+    free(expected);
+  }
+  std::string got;
+  EXPECT_FALSE(resolvedPath("", got));
 }
 
 TEST(CfgRewrite, ReplacesKeyLinesKeepsTheRestAndRefusesWhatWouldNotReadBack) {

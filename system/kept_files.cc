@@ -1,0 +1,95 @@
+/// @file kept_files.cc
+/// @brief Settings files kept in memory while unchanged.
+
+#include "system/kept_files.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <mutex>
+#include <unordered_map>
+
+#include "system/secure_file.h"
+
+namespace {
+
+// Files kept at once; past it the cache starts afresh (a program reads a
+// handful of settings files, the service a handful per installation).
+constexpr size_t kKeptFilesMax = 64;
+constexpr time_t kStillSeconds = 1;
+
+struct Stamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  struct timespec modified = {}, changed = {};
+
+  static Stamp of(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  }
+  bool operator==(const Stamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+struct Kept {
+  Stamp stamp;
+  std::shared_ptr<const std::string> text;
+};
+
+std::mutex keptMutex;
+std::unordered_map<std::string, Kept>& keptFiles() {
+  static auto* files = new std::unordered_map<std::string, Kept>();
+  return *files;
+}
+
+}  // namespace
+
+std::shared_ptr<const std::string> keptFileText(const std::string& path) {
+  // The status of what stands at the path now, a link not followed: the
+  // kept text serves only while it is the same regular file.
+  struct stat now;
+  if (lstat(path.c_str(), &now) != 0) return nullptr;
+  if (S_ISLNK(now.st_mode)) {
+    errno = ELOOP;
+    return nullptr;
+  }
+  if (!S_ISREG(now.st_mode)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> lock(keptMutex);
+    const auto found = keptFiles().find(path);
+    if (found != keptFiles().end() && found->second.stamp == Stamp::of(now))
+      return found->second.text;
+  }
+  UniqueFd fd = openRegularFile(path);
+  struct stat opened;
+  if (!fd || fstat(fd.get(), &opened) != 0) return nullptr;
+  if (static_cast<size_t>(opened.st_size) > kKeptFileMax) {
+    errno = EFBIG;
+    return nullptr;
+  }
+  auto text = std::make_shared<std::string>();
+  if (!readAll(fd.get(), *text, kKeptFileMax)) {
+    errno = EFBIG;
+    return nullptr;
+  }
+  // Kept under the status of the file actually read; a file that changed
+  // while it was read is read anew next time, as its size or times differ.
+  // File times move in clock ticks: a file changed within the last second
+  // could change again, size kept, without its times telling. It is kept
+  // only once it has been still for longer.
+  struct timespec clock;
+  clock_gettime(CLOCK_REALTIME, &clock);
+  if (clock.tv_sec - opened.st_ctim.tv_sec <= kStillSeconds) return text;
+  std::lock_guard<std::mutex> lock(keptMutex);
+  auto& files = keptFiles();
+  if (files.size() >= kKeptFilesMax) files.clear();
+  files[path] = Kept{Stamp::of(opened), text};
+  return text;
+}

@@ -1,0 +1,41 @@
+/// @file kept_files.h
+/// @brief Small settings files that a program reads again and again: the
+/// engine service for every run it makes, a request in several of its
+/// steps. Their text is kept in memory while the file standing at the path
+/// is the very one that was read (same device, inode, size, modification
+/// and change times), so a file rewritten, replaced by a rename or swapped
+/// for a link is always read anew.
+
+#ifndef SEARCHRUN_SYSTEM_KEPT_FILES_H
+#define SEARCHRUN_SYSTEM_KEPT_FILES_H
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Largest file kept; a larger one is left to a reader that streams it.
+constexpr size_t kKeptFileMax = 64 * 1024;
+
+// The text of the regular file at `path`, read as openRegularFile reads (a
+// link as the last component, a FIFO or a device is refused). Null, with
+// errno set, when it cannot be read; errno is EFBIG when the file holds more
+// than kKeptFileMax bytes. Safe for several threads.
+std::shared_ptr<const std::string> keptFileText(const std::string& path);
+
+// The lines of `text` as readBoundedLine reads them from a stream: split at
+// line feeds, each cut to `maxChars`, a last line without a line feed
+// counted when it is not empty. `line` returns false to stop early.
+template <class LineFn>
+void forEachBoundedLine(std::string_view text, size_t maxChars, LineFn&& line) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t end = std::min(text.find('\n', pos), text.size());
+    std::string_view whole = text.substr(pos, end - pos);
+    if (!line(whole.substr(0, std::min(whole.size(), maxChars)))) return;
+    pos = end + 1;
+  }
+}
+
+#endif  // SEARCHRUN_SYSTEM_KEPT_FILES_H
