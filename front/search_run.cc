@@ -35,6 +35,8 @@
 #include "front/remote_similar_doc.h"
 #include "front/request_state.h"
 #include "front/search_again.h"
+#include "front/similar_keyword_output.h"
+#include "output/result_files.h"
 #include "policy/local_search_filters.h"
 #include "policy/query_exclude_check.h"
 #include "policy/wildcard_words.h"
@@ -434,6 +436,11 @@ MergeRequest newerMergeRequest(RunState& run) {
 // their related terms and step 26 orders them.
 MaybeEnd searchAndMerge(RunState& run) {
   if (!run.propertyMode) expandSimilarDocMarker(run, identityOf(run.user));
+  // The look-alikes of a one-word query do not depend on its hits: the
+  // engine service finds them while it searches.
+  if (!run.propertyMode && queryOption.similar_keyword_option == 1 && !run.similarDocQuery &&
+      similarKeywordCheck(queryOption.orgQuery))
+    startSimilarKeywordPasses(queryOption.orgQuery, langFlag, run.limits.programTimeLimit * 1000);
   markTime("b-function 'getRecordList'");
   MergeRequest request = newerMergeRequest(run);
   MergeOutcome merged;

@@ -260,6 +260,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
         [&](const std::string& word) { return wordReadableIn(word, selected, who, limitMs); });
     markTime("a-similarKeywordOutput");
   }
+  dropSimilarKeywordPasses();
 #endif
 
   // Step 30: a large HTML result shows its first pages before the whole

@@ -53,7 +53,7 @@ struct ExactRun {
   ExactRun(const ExactRun&) = delete;
   ExactRun& operator=(const ExactRun&) = delete;
   ~ExactRun() {
-    if (!result.empty()) unlink(result.c_str());
+    if (!result.empty()) removeScratchOutput(program, result);
   }
   std::string result;
   ChildProgram program;
@@ -197,9 +197,52 @@ SimilarKeywordCandidate correctedQuery(const std::string& query, const WordLookA
   return corrected;
 }
 
+namespace {
+
+// The look-alike passes sent ahead for this run's query
+// (startSimilarKeywordPasses), until similarKeywordOutput takes them.
+struct EarlyPasses {
+  std::string word;
+  std::unique_ptr<similar_keyword> search;
+};
+EarlyPasses& earlyPasses() {
+  static EarlyPasses passes;
+  return passes;
+}
+
+std::string similarTermDir() {
+  return std::string(systemGetInstallDirectory()) + "/" + kSimilarTermDir;
+}
+
+// The query without blanks around it; false when it is empty.
+bool trimmedQuery(const std::string& query, std::string& trimmed) {
+  const size_t from = query.find_first_not_of(kBlanks);
+  if (from == std::string::npos) return false;
+  trimmed = query.substr(from, query.find_last_not_of(kBlanks) + 1 - from);
+  return true;
+}
+
+}  // namespace
+
+void startSimilarKeywordPasses(const std::string& query, int language, int limitMs) {
+  std::string word;
+  const std::string dir = similarTermDir();
+  if (dir.size() > 1023 || !trimmedQuery(query, word) ||
+      word.find_first_of(kBlanks) != std::string::npos)
+    return;
+  auto search = std::make_unique<similar_keyword>(language, limitMs);
+  search->read_config_file(kSimilarKeywordCfgPath);
+  search->start(dir, word);
+  earlyPasses() = EarlyPasses{word, std::move(search)};
+}
+
+void dropSimilarKeywordPasses() {
+  earlyPasses() = EarlyPasses{};
+}
+
 bool similarKeywordOutput(const std::string& query, const std::string& path, int language,
                           int limitMs, const WordCheck& readable) {
-  std::string dir = std::string(systemGetInstallDirectory()) + "/" + kSimilarTermDir;
+  const std::string dir = similarTermDir();
   if (dir.size() > 1023) return false;
   similar_keyword search(language, limitMs);
   search.read_config_file(kSimilarKeywordCfgPath);
@@ -207,7 +250,9 @@ bool similarKeywordOutput(const std::string& query, const std::string& path, int
   const int maxCount = search.get_output_max_count();
   // The look-alikes of one word that the user could find, best first.
   const auto lookAlikes = [&](const std::string& word, int count) {
-    similar_keyword one(language, limitMs, search.settings());
+    similar_keyword own(language, limitMs, search.settings());
+    EarlyPasses& early = earlyPasses();
+    similar_keyword& one = early.search && early.word == word ? *early.search : own;
     one.search(dir, dir + "/" + kSimilarTermDictionary, word);
     std::vector<SimilarKeywordCandidate> candidates;
     std::string name;
@@ -218,9 +263,8 @@ bool similarKeywordOutput(const std::string& query, const std::string& path, int
     return offerableKeywords(candidates, threshold, count,
                              std::min(std::max(count, kMinChecks), kMaxChecks), readable);
   };
-  const size_t from = query.find_first_not_of(kBlanks);
-  if (from == std::string::npos) return false;
-  const std::string trimmed = query.substr(from, query.find_last_not_of(kBlanks) + 1 - from);
+  std::string trimmed;
+  if (!trimmedQuery(query, trimmed)) return false;
   if (trimmed.find_first_of(kBlanks) == std::string::npos)
     return writeSimilarKeywordFile(path, query, lookAlikes(trimmed, maxCount), threshold, maxCount);
   const SimilarKeywordCandidate corrected = correctedQuery(

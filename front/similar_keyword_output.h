@@ -29,6 +29,14 @@ using WordCheck = std::function<bool(const std::string& word)>;
 bool similarKeywordOutput(const std::string& query, const std::string& path, int language,
                           int limitMs, const WordCheck& readable);
 
+// Sends the engine passes that find look-alikes of a one-word `query` on
+// their way, so that the engine service makes them while the search runs;
+// similarKeywordOutput for that query takes their answers. Nothing for a
+// query of several words. dropSimilarKeywordPasses forgets passes that will
+// not be used (their scratch results go with them).
+void startSimilarKeywordPasses(const std::string& query, int language, int limitMs);
+void dropSimilarKeywordPasses();
+
 // Candidates in falling score: those at or above `threshold` that `readable`
 // accepts, at most `maxCount`, and no more than `maxChecks` looked at.
 std::vector<SimilarKeywordCandidate> offerableKeywords(

@@ -225,6 +225,16 @@ void EngineExchange::prefetch(const std::vector<ChildProgram>& programs) {
   }
 }
 
+void EngineExchange::forget(const ChildProgram& program) {
+  // Closing the connection is what tells the service the run is not wanted.
+  std::unique_ptr<velaservice::PendingRequest> dropped;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = sent_.find(keyOf(program));
+  if (found == sent_.end()) return;
+  dropped = std::move(found->second.request);
+  sent_.erase(found);
+}
+
 bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
   Sent sent;
   {

@@ -94,6 +94,7 @@ class EngineExchange final : public ProgramService {
 
   bool run(const ChildProgram& program, ChildOutcome& outcome) override;
   void prefetch(const std::vector<ChildProgram>& programs) override;
+  void forget(const ChildProgram& program) override;
 
   // Runs made by the service, and runs left to a process, so far.
   size_t served() const;

@@ -98,7 +98,7 @@ void appendToolTerms(std::string_view output, std::string& part) {
 
 RelTermPlan::~RelTermPlan() {
   for (const RelTermRun* run : {&org, &inc})
-    if (!run->scratch.empty()) unlink(run->scratch.c_str());
+    if (!run->scratch.empty()) removeScratchOutput(run->program, run->scratch);
 }
 
 void planRelatedTerms(const std::string& owner, const std::string& index,

@@ -261,6 +261,12 @@ void prefetchPrograms(const std::vector<ChildProgram>& programs) {
   if (!wanted.empty()) service->prefetch(wanted);
 }
 
+void removeScratchOutput(const ChildProgram& program, const std::string& path) {
+  if (ProgramService* service = g_programService; service != nullptr && !program.argv.empty())
+    service->forget(program);
+  if (!path.empty()) unlink(path.c_str());
+}
+
 ChildOutcome runChildProgram(const ChildProgram& program) {
   ChildOutcome outcome;
   if (program.argv.empty()) return outcome;

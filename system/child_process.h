@@ -76,6 +76,9 @@ class ProgramService {
   // side; each is claimed by the later runChildProgram of the same argv and
   // limit. Programs the service does not run are left for then.
   virtual void prefetch(const std::vector<ChildProgram>& programs) = 0;
+  // Gives up a run handed over by prefetch that will never be claimed: the
+  // service is told to leave it, so that it writes none of its files.
+  virtual void forget(const ChildProgram& program) { (void)program; }
 
  protected:
   ~ProgramService() = default;
@@ -85,6 +88,10 @@ class ProgramService {
 void setProgramService(ProgramService* service);
 // Hands `programs` to the service ahead of their runs; nothing without one.
 void prefetchPrograms(const std::vector<ChildProgram>& programs);
+// Removes the scratch output `path` of `program`, a run that may have been
+// handed over and never claimed: the service is told to leave the run first,
+// so that it cannot write the file again after it is gone.
+void removeScratchOutput(const ChildProgram& program, const std::string& path);
 
 // fork() for a child that the run waits for: the child is registered (see
 // below) before any ending signal can be handled, so it can never be missed.

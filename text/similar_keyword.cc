@@ -203,27 +203,36 @@ bool similar_keyword::data(size_t i, std::string& name, double& score) const {
   return true;
 }
 
-bool similar_keyword::search(const std::string& indexDir, const std::string& dictionary,
-                             const std::string& query) {
+void similar_keyword::start(const std::string& indexDir, const std::string& query) {
   // Both engine passes go out at once, to run side by side wherever a
   // service takes them.
-  EnginePass homo, fuzzy;
-  if (settings_.homoWeight > 0) planEnginePass(indexDir, query, false, homo);
-  if (settings_.fuzzyWeight > 0) planEnginePass(indexDir, query, true, fuzzy);
+  homo_ = std::make_unique<EnginePass>();
+  fuzzy_ = std::make_unique<EnginePass>();
+  startedDir_ = indexDir;
+  startedQuery_ = query;
+  if (settings_.homoWeight > 0) planEnginePass(indexDir, query, false, *homo_);
+  if (settings_.fuzzyWeight > 0) planEnginePass(indexDir, query, true, *fuzzy_);
   std::vector<ChildProgram> runs;
-  for (const EnginePass* pass : {&homo, &fuzzy})
+  for (const EnginePass* pass : {homo_.get(), fuzzy_.get()})
     if (!pass->result.empty()) runs.push_back(quietProgram(pass->argv, engineLimitMs_));
   prefetchPrograms(runs);
-  if (settings_.homoWeight > 0) enginePass(indexDir, homo, settings_.homoWeight);
+}
+
+bool similar_keyword::search(const std::string& indexDir, const std::string& dictionary,
+                             const std::string& query) {
+  if (!homo_ || startedDir_ != indexDir || startedQuery_ != query) start(indexDir, query);
+  // Each pass is used once: its scratch result goes with it.
+  const std::unique_ptr<EnginePass> homo = std::move(homo_), fuzzy = std::move(fuzzy_);
+  if (settings_.homoWeight > 0) enginePass(indexDir, *homo, settings_.homoWeight);
   if (settings_.synonymWeight > 0) synonymPass(dictionary, query);
-  if (settings_.fuzzyWeight > 0) enginePass(indexDir, fuzzy, settings_.fuzzyWeight);
+  if (settings_.fuzzyWeight > 0) enginePass(indexDir, *fuzzy, settings_.fuzzyWeight);
   if (settings_.prefixWeight > 0) prefixPass(query);
   return true;
 }
 
 similar_keyword::EnginePass::~EnginePass() {
   // Nothing reads the result after its pass: it is not left behind.
-  if (!result.empty()) unlink(result.c_str());
+  if (!result.empty()) removeScratchOutput(quietProgram(argv, limitMs), result);
 }
 
 void similar_keyword::planEnginePass(const std::string& indexDir, const std::string& query,
@@ -233,6 +242,7 @@ void similar_keyword::planEnginePass(const std::string& indexDir, const std::str
     pass.result.clear();
     return;
   }
+  pass.limitMs = engineLimitMs_;
   pass.argv = {kSimilarKeywordEngine,
                "-H",
                indexDir,

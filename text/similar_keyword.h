@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -103,6 +104,10 @@ class similar_keyword {
 
   // False when the file cannot be opened (the settings stay as they were).
   bool read_config_file(const char* path);
+  // Sends the engine passes for `query` on their way ahead of search, so
+  // that a service makes them while the caller does other work; search for
+  // the same index and query takes their answers.
+  void start(const std::string& indexDir, const std::string& query);
   // Runs the passes whose weight is above 0. Always true.
   bool search(const std::string& indexDir, const std::string& dictionary, const std::string& query);
 
@@ -129,6 +134,7 @@ class similar_keyword {
     std::string result;
     std::vector<std::string> argv;
     int limit = 0;
+    int limitMs = 0;  // of the engine run
   };
   void planEnginePass(const std::string& indexDir, const std::string& query, bool fuzzy,
                       EnginePass& pass);
@@ -136,6 +142,9 @@ class similar_keyword {
   void synonymPass(const std::string& dictionary, const std::string& query);
   void prefixPass(const std::string& query);
 
+  // The engine passes sent by start, for startedDir_ and startedQuery_.
+  std::unique_ptr<EnginePass> homo_, fuzzy_;
+  std::string startedDir_, startedQuery_;
   int language_;
   int engineLimitMs_;
   SimilarKeywordSettings settings_;

@@ -105,7 +105,15 @@ std::string resultBytes(bool binout, const std::string& matched, const std::vect
 // claimed the name may already have given up on it.
 bool writeResult(const RunContext& ctx, const std::string& given, const std::string& bytes) {
   if (ctx.stillWanted && !ctx.stillWanted()) return false;
-  return writeFileAtomic(ctx.open(given), bytes);
+  const std::string path = ctx.open(given);
+  if (!writeFileAtomic(path, bytes)) return false;
+  // A client that gives a run up says so before it removes its claim: a
+  // result made after that would be left behind for no one to read.
+  if (ctx.stillWanted && !ctx.stillWanted()) {
+    unlink(path.c_str());
+    return false;
+  }
+  return true;
 }
 
 void parseInnerOptions(const std::string& inner, EngineArgs& out) {
