@@ -165,19 +165,10 @@ FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log) {
     return nullptr;
   }
   if (resultPath == nullptr) return nullptr;
-  // An empty file is the scratch name as it was claimed: the program wrote
-  // nothing, which is a failure, never "no hits".
-  FILE* result = fopenRegular(resultPath);
-  if (result != nullptr && std::fgetc(result) == EOF) {
-    std::fclose(result);
-    if (log != nullptr) {
-      std::fputs("command wrote no result\n", log);
-      std::fflush(log);
-    }
-    return nullptr;
-  }
-  if (result != nullptr) std::rewind(result);
-  return result;
+  // An empty file is a search without hits: that is how engine programs put
+  // in place of ours answer one, and the reader says so (kBinoutNoHits). A
+  // program that failed says so by its exit status, checked above.
+  return fopenRegular(resultPath);
 }
 
 int executed_wait(const char* cmd) {

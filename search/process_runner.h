@@ -83,8 +83,8 @@ int TS_system(const char* cmd);
 // closes it), or null when the file does not exist or is no regular file,
 // the program could not be started (also logs "create process failed\n"),
 // it failed: killed by a signal (the time limit included) or ended with
-// kExecReservedExitCode (also logs "command failed\n"), or it left the
-// result file empty (also logs "command wrote no result\n").
+// kExecReservedExitCode (also logs "command failed\n"). An empty result file
+// is opened like any other: it is a search without hits.
 FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log);
 
 // Run `cmd` as TS_system does and return its exit code; kExecFailed when it

@@ -408,6 +408,9 @@ TEST_F(SearchRunTest, SearchNumberBeyondTheIndexes) {
   EXPECT_EQ(std::string::npos, fromForm.find("search_no")) << fromForm;
   expectResultPage(inst().get(fromForm));
   expectResultPage(trusted(two + "&search_no=2"));
+  // An index named again keeps its place: the number counts the request's.
+  expectResultPage(
+      trusted("query=x&index_id=7F000001_C10001&index_id=7F000001_C10001&search_no=2"));
   // With no index selected the number is not checked: the search finds none.
   expectErrorPage(trusted("query=x&search_no=3"), "1003");
 }

@@ -79,7 +79,8 @@ TEST(Runner, ExitCodesAndLimits) {
 }
 
 // A failed run gives no stream even though its result file exists: its
-// scratch name was claimed by creating it.
+// scratch name was claimed by creating it. A run that ended well and left
+// the file empty found nothing: its stream is read as a search without hits.
 TEST(Runner, ExecuteCmd) {
   testutil::TempDir dir;
   const std::string result = dir.sub("query00001");
@@ -89,7 +90,8 @@ TEST(Runner, ExecuteCmd) {
       {"/bin/sh -c 'kill -9 $$'", false, "command failed\n"},
       {"/nonexistent/engine", false, "create process failed\n"},
       {"/bin/sh -c 'rm " + result + "'", false, ""},
-      {"/bin/true", false, "command wrote no result\n"}};
+      {"/bin/sh -c 'printf x > " + result + "; : > " + result + "'", true, ""},
+      {"/bin/true", true, ""}};
   for (const auto& [cmd, opened, logged] : cases) {
     testutil::writeFile(result, "");  // the claimed scratch name
     FILE* log = std::fopen(dir.sub("log").c_str(), "w");
@@ -99,6 +101,40 @@ TEST(Runner, ExecuteCmd) {
     if (fp) std::fclose(fp);
     EXPECT_EQ(readFile(dir.sub("log")), "cmd:<" + cmd + ">\n" + logged);
   }
+}
+
+// Stands in for the engine service: takes every run, answers it with the
+// exit status it is told and writes nothing.
+class SilentService final : public ProgramService {
+ public:
+  bool run(const ChildProgram& program, ChildOutcome& outcome) override {
+    ran.push_back(program.argv.front());
+    outcome.how = ChildOutcome::How::kEnded;
+    outcome.rawStatus = exitCode << 8;
+    return true;
+  }
+  void prefetch(const std::vector<ChildProgram>&) override {}
+  int exitCode = 0;
+  std::vector<std::string> ran;
+};
+
+// A run the service made reads as the program's own would: an empty result
+// is no hits, a failure stays one.
+TEST(Runner, ExecuteCmdThroughTheService) {
+  testutil::TempDir dir;
+  const std::string result = dir.sub("query00001");
+  testutil::writeFile(result, "");
+  SilentService service;
+  setProgramService(&service);
+  FILE* empty = ExecuteCmd("/nonexistent/engine -o x", result.c_str(), nullptr);
+  service.exitCode = kExecReservedExitCode;
+  FILE* failed = ExecuteCmd("/nonexistent/engine -o x", result.c_str(), nullptr);
+  setProgramService(nullptr);
+  EXPECT_EQ(service.ran, (std::vector<std::string>{"/nonexistent/engine", "/nonexistent/engine"}));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(std::fgetc(empty), EOF);
+  std::fclose(empty);
+  EXPECT_EQ(failed, nullptr);
 }
 
 TEST(Runner, StandardOutputIntoFile) {
