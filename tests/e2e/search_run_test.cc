@@ -417,7 +417,8 @@ TEST_F(SearchRunTest, SearchNumberBeyondTheIndexes) {
 
 // A site may put an engine program of its own in place of ours: one that
 // answers a search without hits with an empty result file is served as
-// such, and one that leaves no result file fails the search.
+// such, and one that leaves no result file, or writes nothing, fails the
+// search.
 TEST_F(SearchRunTest, AnEngineOfTheSiteMayAnswerNoHitsWithAnEmptyFile) {
   buildIndex("E10001");
   const std::string engine = inst().path("binind/vela25_0.exe");
@@ -434,10 +435,12 @@ TEST_F(SearchRunTest, AnEngineOfTheSiteMayAnswerNoHitsWithAnEmptyFile) {
   };
   const RunResult empty = standIn(": > \"$out\"");
   const RunResult removed = standIn("rm -f \"$out\"");
+  const RunResult nothing = standIn("true");
   ASSERT_EQ(0, std::rename((engine + ".ours").c_str(), engine.c_str()));
   inst().write(e2e::kEngineServiceSettings, settings);
   expectResultPage(empty);
-  EXPECT_NE(std::string::npos, removed.out.find("class=\"box error\"")) << removed.out;
+  for (const RunResult* failed : {&removed, &nothing})
+    EXPECT_NE(std::string::npos, failed->out.find("class=\"box error\"")) << failed->out;
 }
 
 // An index that is not here is named as such, not as no index chosen; the
