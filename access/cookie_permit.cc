@@ -144,10 +144,17 @@ void CookiePermit::clearFields() {
   m_userId[0] = '\0';
   m_key[0] = '\0';
   m_storedUser.clear();
+  m_hasStoredUser = false;
 }
 
 void CookiePermit::permitSetUser(const char* user) {
   m_user = encodeExactUser(user);
+  // Permits of the sign-in side name only the encoded id. Such a permit
+  // admits a user whose name is that id itself; a name the encoding changes
+  // ("a b", "a.b") could be an alias made to reach another user's permit.
+  char id[kFieldSize];
+  KS_CookieEncodeUserId(user, id);
+  m_plainUser = user != nullptr && std::strcmp(id, user) == 0 ? id : "";
 }
 
 bool CookiePermit::permitSetDir(const char* dir) {
@@ -185,6 +192,7 @@ bool CookiePermit::permitParse(const char* bytes, size_t size) {
       m_type = parseAtoi(std::string_view(line + sizeof kType - 1, length - (sizeof kType - 1)));
     } else if (startsWith(line, length, kUser, sizeof kUser - 1)) {
       m_storedUser.assign(line + sizeof kUser - 1, length - (sizeof kUser - 1));
+      m_hasStoredUser = true;
     }
   }
   return !first;
@@ -258,8 +266,11 @@ int CookiePermit::permitLoad(const char* key, const char* encodedId) {
   if (read != 0) return read;
   if (std::strcmp(m_userId, encodedId) != 0) return -1;
   // The encoded id folds names together ("a.b" and "a_b" read the same):
-  // the exact name decides when the caller names the user.
-  return m_user.empty() || m_storedUser == m_user ? 0 : -1;
+  // the exact name decides when the caller names the user and the permit
+  // stores one.
+  if (m_user.empty()) return 0;
+  if (m_hasStoredUser) return m_storedUser == m_user ? 0 : -1;
+  return !m_plainUser.empty() && m_plainUser == m_userId ? 0 : -1;
 }
 
 int CookiePermit::permitCheck(const char* key, const char* encodedId) {

@@ -48,6 +48,7 @@ std::string permitRandomDigits();
 // One permit file:
 //   "Kestrane Cookie Permit"\n "KS_ID="<encoded id>\n "KS_KEY="<key>\n "KS_TYPE="<type>\n
 //   "KS_USER="<exact user name, bytes up to 0x20, 0x7F and "%" as "%XX">\n
+// (the last line only in permits written here).
 // Every read and write of the file holds an exclusive advisory lock on it.
 // Only a regular file owned by the account of the process and writable by
 // nobody else is read: any other file could have been forged.
@@ -70,8 +71,10 @@ class CookiePermit {
   bool permitParse(const char* bytes, size_t size);
   // Names the exact user of the permits made and checked from now on: a new
   // permit stores it, and a check admits only a permit that stores the same
-  // name (older permits without one are refused). Unset, only the encoded id
-  // is compared.
+  // name. A permit without a stored name (as the sign-in side writes them)
+  // admits the user only when the name is its own encoded id (letters,
+  // digits and "_" only, at most 127 of them): a name the encoding changes
+  // could be an alias of another's. Unset, only the encoded id is compared.
   void permitSetUser(const char* user);
 
   // Reads the file of the current key: 0, kPermitNoFile when it does not
@@ -115,7 +118,9 @@ class CookiePermit {
 
   int m_type;
   std::string m_user;        // the exact user expected (encoded); "" when unset
+  std::string m_plainUser;   // the user when the name is its own encoded id; else ""
   std::string m_storedUser;  // KS_USER of the file read
+  bool m_hasStoredUser = false;
   char m_userId[kFieldSize];
   char m_key[kFieldSize];
   char m_dir[kDirSize];

@@ -26,7 +26,6 @@
 #include "search/vela_out.h"
 #include "search/vela_search.h"
 
-constexpr const char* kSbfSettingFile = "sbf_setting";
 constexpr int kSbfMaxTables = 20;
 constexpr int kSbfMaxFieldNo = 16383;
 // Lines of the setting file are read up to this many characters.

@@ -122,8 +122,10 @@ std::vector<SearchJobPlan> planSearchJobs(const VelaSearchListVector& list, int 
     plans.push_back({fgRemote, {i}});
   };
   if (searchNum == 0) {
+    // An index the request named twice would be searched, and its hits
+    // counted, twice.
     for (size_t i = 0; i < list.size(); ++i)
-      plan(i);
+      if (!repeatsAnEarlierEntry(list, i)) plan(i);
   } else if (searchNum >= 1 && static_cast<size_t>(searchNum) <= list.size()) {
     plan(static_cast<size_t>(searchNum) - 1);
   }

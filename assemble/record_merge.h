@@ -41,9 +41,10 @@ struct SearchJobPlan {
 
 using LocalAddressTest = bool (*)(const char* ip);
 
-// The jobs for `list`. searchNum 0: every entry in list order, each local
-// entry a job of its own, each remote entry joining the remote job of the
-// same host text (first come) or starting one. searchNum n >= 1: entry n - 1
+// The jobs for `list`. searchNum 0: every entry in list order but those that
+// name an index an entry before them names (repeatsAnEarlierEntry), each
+// local entry a job of its own, each remote entry joining the remote job of
+// the same host text (first come) or starting one. searchNum n >= 1: entry n - 1
 // alone; no job when n is past the list's end. A negative searchNum selects
 // nothing. In a property search (`propertySearch`) entries whose type begins
 // with "db" get no job. `isLocal` decides which hosts are this one.

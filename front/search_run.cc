@@ -373,7 +373,9 @@ MaybeEnd selectIndexes(RunState& run) {
     if (MaybeEnd end = selectListedIndexes(run, fileNameIndexCount)) return end;
   }
 
-  if (!run.propertyMode && queryOption.dbNum > run.limits.maxSearchIndexCount)
+  // The limit is on searches: an index named twice counts once.
+  if (!run.propertyMode && distinctIndexCount(run.list) >
+                               static_cast<size_t>(std::max(run.limits.maxSearchIndexCount, 0)))
     return tooManyIndexes(run.limits);
   if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum) {
     RunEnd end = RunEnd::error("1060", kRefused);

@@ -30,7 +30,7 @@ int readSearchNum(const char* value);
 struct ExplicitIndexList {
   int added = 0;               // entries appended
   int fileNameIndexCount = 0;  // of those, entries whose type is not "db"
-  int duplicates = 0;          // variables naming an index already listed
+  int duplicates = 0;          // entries naming an index listed before them
   int unknown = 0;             // local indexes not known here (or unsafe names)
   bool outOfMemory = false;    // an entry could not be allocated
   bool tooMany = false;        // more distinct indexes than allowed: none was looked at
@@ -38,10 +38,11 @@ struct ExplicitIndexList {
 
 // Appends one entry per "index_id" variable of `cgi`, in request order, that
 // names a known local index or an index its host's agent describes; unknown
-// and unsafe names are skipped, remote ones counted as not found, and so is
-// a uid naming an index already in the list. When the list would pass
-// `maxIndexes` distinct indexes (negative: no limit) nothing is added or
-// asked of any host: `tooMany`. A remote host is asked only when it is an
+// and unsafe names are skipped, remote ones counted as not found. A uid
+// named again is looked up once and appended again, so that positions count
+// as the request's do (the search takes each index once). When the list
+// would pass `maxIndexes` distinct uids (negative: no limit) nothing is
+// added or asked of any host: `tooMany`. A remote host is asked only when it is an
 // agent host of the installation, at most until it fails to answer, and not
 // after the run must end (run_deadline.h). Logs each variable into `log`
 // when it is open.

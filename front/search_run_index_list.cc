@@ -52,15 +52,6 @@ bool describeRemoteIndex(const std::string& ip, const std::string& port,
   return true;
 }
 
-bool isListed(const VelaSearchListVector& list, const velaSearchList& entry) {
-  for (const velaSearchList& e : list) {
-    if (e.ipAddr == entry.ipAddr && e.port == entry.port && e.owner == entry.owner &&
-        e.idxName == entry.idxName)
-      return true;
-  }
-  return false;
-}
-
 // One "index_id" variable, decoded.
 struct NamedIndex {
   std::string ip, name, port;
@@ -77,10 +68,8 @@ void logNamedIndex(FILE* log, int processId, const char* uid, const NamedIndex& 
   std::fflush(log);
 }
 
-// The distinct indexes the request names, in request order: an index named
-// twice costs nothing twice, not even a connection.
-std::vector<NamedIndex> namedIndexes(const CGIStringParser& cgi, FILE* log, int processId,
-                                     int& duplicates) {
+// The "index_id" variables of the request, in request order.
+std::vector<NamedIndex> namedIndexes(const CGIStringParser& cgi, FILE* log, int processId) {
   std::vector<NamedIndex> named;
   for (int k = 0; k < cgi.getCgiVariableNum(); ++k) {
     if (std::strcmp(cgi.findNameByIndex(k), "index_id") != 0) continue;
@@ -88,14 +77,18 @@ std::vector<NamedIndex> namedIndexes(const CGIStringParser& cgi, FILE* log, int 
     NamedIndex n;
     systemDecodeIndexID(uid, n.ip, n.name, n.port);
     logNamedIndex(log, processId, uid, n);
-    if (std::find(named.begin(), named.end(), n) != named.end()) {
-      ++duplicates;
-      continue;
-    }
     named.push_back(std::move(n));
   }
   return named;
 }
+
+// How one distinct index of the request was looked up.
+struct LookedUp {
+  NamedIndex named;
+  bool found = false;
+  bool remote = false;
+  velaSearchList entry;
+};
 
 }  // namespace
 
@@ -103,50 +96,70 @@ ExplicitIndexList buildExplicitIndexList(const CGIStringParser& cgi, VelaSearchL
                                          FILE* log, int processId, int maxIndexes) {
   ExplicitIndexList result;
   std::vector<NamedIndex> named;
+  // Each distinct index is looked up once: an index named twice costs
+  // nothing twice, not even a connection.
+  std::vector<LookedUp> distinct;
   try {
-    named = namedIndexes(cgi, log, processId, result.duplicates);
+    named = namedIndexes(cgi, log, processId);
+    for (const NamedIndex& n : named) {
+      if (std::none_of(distinct.begin(), distinct.end(),
+                       [&n](const LookedUp& d) { return d.named == n; }))
+        distinct.emplace_back().named = n;
+    }
   } catch (const std::bad_alloc&) {
     result.outOfMemory = true;
     return result;
   }
   // The limit holds before any index is looked at, so a long request costs
-  // nothing but its refusal.
-  if (maxIndexes >= 0 && list.size() + named.size() > static_cast<size_t>(maxIndexes)) {
+  // nothing but its refusal. It counts the searches, so copies count once.
+  if (maxIndexes >= 0 && list.size() + distinct.size() > static_cast<size_t>(maxIndexes)) {
     result.tooMany = true;
     return result;
   }
   std::vector<std::pair<std::string, std::string>> unreachableHosts;
-  for (const NamedIndex& n : named) {
+  for (LookedUp& d : distinct) {
+    const NamedIndex& n = d.named;
+    d.remote = !isLocalIPAddress(n.ip.c_str());
     try {
-      velaSearchList entry;
-      if (isLocalIPAddress(n.ip.c_str())) {
-        if (!describeLocalIndex(n.name, entry)) {
-          ++result.unknown;
-          continue;
-        }
+      if (!d.remote) {
+        d.found = describeLocalIndex(n.name, d.entry);
       } else {
         // A host that did not answer is not asked again in this run, and no
         // host is asked once the run must end.
         const std::pair<std::string, std::string> host{n.ip, n.port};
         bool unreachable = false;
-        if (runMustEnd() ||
-            std::find(unreachableHosts.begin(), unreachableHosts.end(), host) !=
-                unreachableHosts.end() ||
-            !describeRemoteIndex(n.ip, n.port, n.name, entry, unreachable)) {
-          if (unreachable) unreachableHosts.push_back(host);
-          ++remote_index_not_found_count;
-          continue;
-        }
+        d.found = !runMustEnd() &&
+                  std::find(unreachableHosts.begin(), unreachableHosts.end(), host) ==
+                      unreachableHosts.end() &&
+                  describeRemoteIndex(n.ip, n.port, n.name, d.entry, unreachable);
+        if (unreachable) unreachableHosts.push_back(host);
       }
-      entry.ipAddr = velaSearchList::bounded(n.ip, kIpAddrSize);
-      entry.port = velaSearchList::bounded(n.port, kPortSize);
-      // An index named twice is searched once: its hits would otherwise be
-      // counted twice, and each copy would cost a whole search.
-      if (isListed(list, entry)) {
+      d.entry.ipAddr = velaSearchList::bounded(n.ip, kIpAddrSize);
+      d.entry.port = velaSearchList::bounded(n.port, kPortSize);
+    } catch (const std::bad_alloc&) {
+      result.outOfMemory = true;
+      return result;
+    }
+  }
+  // Every variable keeps its position, so that "search_no" and the index
+  // descriptors count as the request does; the search takes each index once
+  // (planSearchJobs).
+  for (const NamedIndex& n : named) {
+    const LookedUp& d = *std::find_if(distinct.begin(), distinct.end(),
+                                      [&n](const LookedUp& x) { return x.named == n; });
+    if (!d.found) {
+      if (d.remote)
+        ++remote_index_not_found_count;
+      else
+        ++result.unknown;
+      continue;
+    }
+    try {
+      // Two uids may name one index ("D1" and "7F000001_D1").
+      if (std::any_of(list.begin(), list.end(),
+                      [&d](const velaSearchList& e) { return e.sameIndexAs(d.entry); }))
         ++result.duplicates;
-        continue;
-      }
-      list.push_back(std::move(entry));
+      list.push_back(d.entry);
     } catch (const std::bad_alloc&) {
       result.outOfMemory = true;
       return result;

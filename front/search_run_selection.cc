@@ -66,10 +66,14 @@ void applySearchByFieldFile(const std::string& path, VelaSearchListVector& list)
     const std::string owner = getToken(cursor, kFieldDelim);
     const std::string indexName = getToken(cursor, kGroupEndDelim);
     const std::string condition = cursor;
+    // The first entry that matches, and the entries that repeat it: a
+    // request's copy of an index is the same search.
+    const velaSearchList* first = nullptr;
     for (velaSearchList& entry : list) {
-      if (entry.ipAddr == address && entry.owner == owner && entry.idxName == indexName) {
+      if (first ? entry.sameIndexAs(*first)
+                : entry.ipAddr == address && entry.owner == owner && entry.idxName == indexName) {
         entry.sbfString = condition;
-        break;
+        if (!first) first = &entry;
       }
     }
   }

@@ -4,6 +4,7 @@
 #include "search/process_runner.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,6 +91,16 @@ int openForReading(const char* path) {
   }
 }
 
+// True for an empty file whose data were last changed before its status:
+// markResultUnwritten made it so, and every write, cut (even of an empty
+// file) or replacement since would have set both times alike.
+bool leftAsClaimed(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size != 0) return false;
+  return st.st_mtim.tv_sec < st.st_ctim.tv_sec ||
+         (st.st_mtim.tv_sec == st.st_ctim.tv_sec && st.st_mtim.tv_nsec < st.st_ctim.tv_nsec);
+}
+
 }  // namespace
 
 int GetArgvFromCmd(const char* cmd, CmdArgv& argv, int& count) {
@@ -165,10 +176,11 @@ FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log) {
     return nullptr;
   }
   if (resultPath == nullptr) return nullptr;
-  // An empty file is the scratch name as it was claimed: the program wrote
-  // nothing, which is a failure, never "no hits".
+  // An empty file the program wrote is a search without hits: that is how
+  // engine programs put in place of ours answer one, and the reader says so
+  // (kBinoutNoHits). The claim as it was made is no answer at all.
   FILE* result = fopenRegular(resultPath);
-  if (result != nullptr && std::fgetc(result) == EOF) {
+  if (result != nullptr && leftAsClaimed(fileno(result))) {
     std::fclose(result);
     if (log != nullptr) {
       std::fputs("command wrote no result\n", log);
@@ -176,8 +188,14 @@ FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log) {
     }
     return nullptr;
   }
-  if (result != nullptr) std::rewind(result);
   return result;
+}
+
+bool markResultUnwritten(const char* path) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const timespec times[2] = {{0, UTIME_OMIT}, {now.tv_sec - 1, now.tv_nsec}};
+  return utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 int executed_wait(const char* cmd) {

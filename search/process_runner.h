@@ -83,9 +83,16 @@ int TS_system(const char* cmd);
 // closes it), or null when the file does not exist or is no regular file,
 // the program could not be started (also logs "create process failed\n"),
 // it failed: killed by a signal (the time limit included) or ended with
-// kExecReservedExitCode (also logs "command failed\n"), or it left the
-// result file empty (also logs "command wrote no result\n").
+// kExecReservedExitCode (also logs "command failed\n"), or the result file
+// is still as markResultUnwritten left it (also logs "command wrote no
+// result\n"). An empty file the program wrote is a search without hits.
 FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log);
+
+// Marks a claimed, still empty result file as not written yet (its data
+// time set a second before its status time), so that ExecuteCmd can tell a
+// program that wrote nothing from one that wrote an empty answer. False
+// when the file's times cannot be set.
+bool markResultUnwritten(const char* path);
 
 // Run `cmd` as TS_system does and return its exit code; kExecFailed when it
 // did not end normally, ended with kExecReservedExitCode or was refused;

@@ -222,6 +222,7 @@ bool VelaCommand::claimScratchName(const char* prefix, std::string& path) {
     return false;
   }
   m_scratchFiles.push_back(path);
+  markResultUnwritten(path.c_str());
   return true;
 }
 

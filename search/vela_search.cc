@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -55,6 +56,20 @@ uint32_t recordCount(const std::string& owner, const std::string& index) {
   double size = 0;
   systemGetIndexNumRec(owner.c_str(), index.c_str(), count, size);
   return count;
+}
+
+// Where the field settings of `sbfName` are read. Each field index numbers
+// its records and rows on its own, so an inc field index with a setting of
+// its own is read with it; one built with the setting beside the org field
+// index only is read with that one.
+std::string fieldSettingsHome(const LocalSearchPlan& plan, const std::string& sbfName) {
+  const std::string home = systemGetIndexHome(plan.owner.c_str(), sbfName.c_str());
+  if (sbfName == plan.sbfName) return home;
+  struct stat st;
+  const std::string setting = home + "/" + kSbfSettingFile;
+  // Anything there, even what cannot be read, is its own setting.
+  if (lstat(setting.c_str(), &st) == 0 || errno != ENOENT) return home;
+  return systemGetIndexHome(plan.owner.c_str(), plan.sbfName.c_str());
 }
 
 void logCount(FILE* log, const char* label, const VelaOutPtr& set) {
@@ -144,10 +159,8 @@ int velaSearch::readFieldResult(FILE* fp, const LocalSearchPlan& plan, const std
   if (rc != kBinoutOk) return rc;
   const VelaOutPtr rawSet(raw);
   setReturnQuery(rawSet->m_matched_str);
-  // Each field index numbers its records and rows on its own, so the inc
-  // field index is read with its own setting.
-  const std::string sbfHome = systemGetIndexHome(plan.owner.c_str(), sbfName.c_str());
-  if (!m_fieldFilter->loadFieldSettings(sbfHome, m_sbfString.front())) return kSearchFieldSettings;
+  if (!m_fieldFilter->loadFieldSettings(fieldSettingsHome(plan, sbfName), m_sbfString.front()))
+    return kSearchFieldSettings;
   VelaOut* selected = nullptr;
   rc = m_fieldFilter->filterFieldResult(*rawSet, &selected);
   if (rc == kBinoutOk) out.reset(selected);

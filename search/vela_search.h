@@ -53,6 +53,8 @@ class ResultSetFilter {  // access rights of one side (org or inc)
  protected:
   ~ResultSetFilter() = default;
 };
+// The file of a field index's settings, in its home.
+constexpr const char* kSbfSettingFile = "sbf_setting";
 class FieldSearchFilter {  // search-by-field conditions
  public:
   // Loads the field settings from `sbfHome` for the condition `sbfString`,

@@ -27,6 +27,12 @@ struct velaSearchList {
   int m_match = -1;             // hits of this index, once searched
   int m_digit_field = -1;       // numeric field for digit-range filtering; -1 none
 
+  // Whether both name one index: the same host, port, owner and name. A
+  // request may name an index more than once; it is searched once.
+  bool sameIndexAs(const velaSearchList& o) const {
+    return ipAddr == o.ipAddr && port == o.port && owner == o.owner && idxName == o.idxName;
+  }
+
   // Stores `value` cut to capacity - 1 bytes.
   static std::string bounded(const std::string& value, size_t capacity) {
     return value.size() < capacity ? value : value.substr(0, capacity - 1);
@@ -34,5 +40,20 @@ struct velaSearchList {
 };
 
 using VelaSearchListVector = std::vector<velaSearchList>;
+
+// Whether entry i names an index an entry before it names already.
+inline bool repeatsAnEarlierEntry(const VelaSearchListVector& list, size_t i) {
+  for (size_t j = 0; j < i; ++j)
+    if (list[j].sameIndexAs(list[i])) return true;
+  return false;
+}
+
+// The number of indexes the list names, each counted once.
+inline size_t distinctIndexCount(const VelaSearchListVector& list) {
+  size_t count = 0;
+  for (size_t i = 0; i < list.size(); ++i)
+    if (!repeatsAnEarlierEntry(list, i)) ++count;
+  return count;
+}
 
 #endif  // SEARCHRUN_SYSTEM_VELA_SEARCH_LIST_H

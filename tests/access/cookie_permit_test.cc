@@ -181,9 +181,11 @@ TEST_F(PermitTest, LifeTimeCountsFromTheLastUse) {
 TEST_F(PermitTest, HandWrittenPermitFiles) {
   const std::pair<std::string, int> cases[] = {
       {"Kestrane Cookie Permit\nKS_TYPE=4\nKS_ID=ab\nKS_USER=ab\n",
-       PERMIT_ERR_KEY_VALID},                                                     // no key
-      {"Kestrane Cookie Permit\nKS_TYPE=4\nKS_ID=ab\n", PERMIT_ERR_KEY_INVALID},  // no exact user
+       PERMIT_ERR_KEY_VALID},  // no key
+      // As the sign-in side writes them: "ab" is its own encoded id.
+      {"Kestrane Cookie Permit\nKS_ID=ab\nKS_KEY=ab1234567\nKS_TYPE=4\n", PERMIT_ERR_KEY_VALID},
       {"Kestrane Cookie Permit\nKS_ID=ab\nKS_USER=a%62\n", PERMIT_ERR_KEY_INVALID},
+      {"Kestrane Cookie Permit\nKS_ID=ab\nKS_USER=\n", PERMIT_ERR_KEY_INVALID},
       {"Kestrane Cookie Permit!\nKS_ID=ab\n", PERMIT_ERR_KEY_INVALID},
       {"Kestrane Cookie Permit\nKS_ID=ab \n", PERMIT_ERR_KEY_INVALID},
       {"", PERMIT_ERR_KEY_INVALID},
@@ -191,6 +193,27 @@ TEST_F(PermitTest, HandWrittenPermitFiles) {
   for (const auto& [contents, result] : cases) {
     testutil::writeFile(permitFile("ab1234567"), contents);
     EXPECT_EQ(result, KS_CookiePermitCheck("ab", "ab1234567", 600)) << contents;
+  }
+  // A permit without the exact name admits only a name that is its own
+  // encoded id: never one that merely encodes to the same id.
+  const std::pair<std::string, std::string> aliases[] = {
+      {"a_b", "a b"},
+      {"a_b", "a.b"},
+      {"B4FA", "\xB4\xFA"},
+      {std::string(127, 'u'), std::string(128, 'u')}};
+  for (const auto& [name, alias] : aliases) {
+    const std::string key = name.substr(0, 5) + "1234567";
+    testutil::writeFile(permitFile(key), permitText(name, key, 2));
+    EXPECT_EQ(PERMIT_ERR_KEY_INVALID, KS_CookiePermitCheck(alias.c_str(), key.c_str(), 600))
+        << alias;
+    EXPECT_EQ(-1, KS_CookiePermitGetUserType(alias.c_str(), key.c_str())) << alias;
+    EXPECT_EQ(-1, KS_CookiePermitRemove(alias.c_str(), key.c_str())) << alias;
+    EXPECT_EQ(2, KS_CookiePermitGetUserType(name.c_str(), key.c_str())) << name;
+    EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck(name.c_str(), key.c_str(), 600)) << name;
+    // Still only a file of the server account that nobody else may change.
+    ASSERT_EQ(0, ::chmod(permitFile(key).c_str(), 0666));
+    EXPECT_EQ(PERMIT_ERR_KEY_INVALID, KS_CookiePermitCheck(name.c_str(), key.c_str(), 600)) << name;
+    std::remove(permitFile(key).c_str());
   }
   // A FIFO would block a plain open: only a regular file is a permit.
   ASSERT_EQ(0, ::mkfifo(permitFile("ab7654321").c_str(), 0600));

@@ -74,9 +74,9 @@ class RecordMergeTest : public ::testing::Test {
 };
 
 TEST(RecordMergePlan, JobsFollowTheListAndBundleRemoteHosts) {
-  const VelaSearchListVector list = {entry("10.0.0.5", "a"),        entry("127.0.0.1", "b"),
-                                     entry("10.0.0.5", "c", "db"),  entry("10.0.0.6", "d"),
-                                     entry("127.0.0.1", "e", "db"), entry("10.0.0.5", "f")};
+  VelaSearchListVector list = {entry("10.0.0.5", "a"),        entry("127.0.0.1", "b"),
+                               entry("10.0.0.5", "c", "db"),  entry("10.0.0.6", "d"),
+                               entry("127.0.0.1", "e", "db"), entry("10.0.0.5", "f")};
   // Per job 'L'ocal or 'R'emote and its list positions.
   auto plan = [&](int searchNum, bool property) {
     std::string jobs;
@@ -92,6 +92,12 @@ TEST(RecordMergePlan, JobsFollowTheListAndBundleRemoteHosts) {
   EXPECT_EQ("R05 L1 R3 ", plan(0, true));  // database indexes take no property search
   EXPECT_EQ("L4 ", plan(5, false));
   EXPECT_EQ("", plan(3, true) + plan(7, false) + plan(-1, false));
+  // Indexes the request named again keep their places but are searched once.
+  list.push_back(list[1]);
+  list.push_back(list[3]);
+  EXPECT_EQ("R025 L1 R3 L4 ", plan(0, false));
+  EXPECT_EQ("L6 ", plan(7, false));
+  EXPECT_EQ("R7 ", plan(8, true));
   // The field filter goes to the local jobs only: a remote host filters its own.
   struct NoFields final : FieldSearchFilter {
     bool loadFieldSettings(const std::string&, const std::string&) override { return false; }

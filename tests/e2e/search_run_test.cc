@@ -408,8 +408,39 @@ TEST_F(SearchRunTest, SearchNumberBeyondTheIndexes) {
   EXPECT_EQ(std::string::npos, fromForm.find("search_no")) << fromForm;
   expectResultPage(inst().get(fromForm));
   expectResultPage(trusted(two + "&search_no=2"));
+  // An index named again keeps its place: the number counts the request's.
+  expectResultPage(
+      trusted("query=x&index_id=7F000001_C10001&index_id=7F000001_C10001&search_no=2"));
   // With no index selected the number is not checked: the search finds none.
   expectErrorPage(trusted("query=x&search_no=3"), "1003");
+}
+
+// A site may put an engine program of its own in place of ours: one that
+// answers a search without hits with an empty result file is served as
+// such, and one that leaves no result file, or writes nothing, fails the
+// search.
+TEST_F(SearchRunTest, AnEngineOfTheSiteMayAnswerNoHitsWithAnEmptyFile) {
+  buildIndex("E10001");
+  const std::string engine = inst().path("binind/vela25_0.exe");
+  const std::string settings = inst().read(e2e::kEngineServiceSettings);
+  ASSERT_EQ(0, std::rename(engine.c_str(), (engine + ".ours").c_str()));
+  inst().setKey(e2e::kEngineServiceSettings, "EXCHANGE", "no");
+  const auto standIn = [&](const std::string& answer) {
+    inst().write("binind/vela25_0.exe",
+                 "#!/bin/sh\nwhile [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=\"$2\"; shift; "
+                 "done\n" +
+                     answer + "\n");
+    chmod(engine.c_str(), 0755);
+    return trusted("query=x&index_id=7F000001_E10001");
+  };
+  const RunResult empty = standIn(": > \"$out\"");
+  const RunResult removed = standIn("rm -f \"$out\"");
+  const RunResult nothing = standIn("true");
+  ASSERT_EQ(0, std::rename((engine + ".ours").c_str(), engine.c_str()));
+  inst().write(e2e::kEngineServiceSettings, settings);
+  expectResultPage(empty);
+  for (const RunResult* failed : {&removed, &nothing})
+    EXPECT_NE(std::string::npos, failed->out.find("class=\"box error\"")) << failed->out;
 }
 
 // An index that is not here is named as such, not as no index chosen; the

@@ -85,6 +85,24 @@ TEST_F(IndexListTest, LocalIndexesInRequestOrder) {
   EXPECT_EQ(-1, list_[1].m_digit_field);
 }
 
+// Every variable keeps its place, so that "search_no" and the page count
+// as the request does; a copy is looked up once and counts once against the
+// limit (the search takes it once).
+TEST_F(IndexListTest, AnIndexNamedAgainKeepsItsPlace) {
+  parser_.initialize("index_id=7F000001_D1&index_id=0A000005_D2&index_id=7F000001_D1");
+  const ExplicitIndexList r = buildExplicitIndexList(parser_, list_, nullptr, 1, 2);
+  EXPECT_FALSE(r.tooMany);
+  EXPECT_EQ(3, r.added);
+  EXPECT_EQ(1, r.duplicates);
+  EXPECT_EQ(2, r.fileNameIndexCount);
+  ASSERT_EQ(3u, list_.size());
+  EXPECT_EQ("D1", list_[2].idxName);
+  EXPECT_TRUE(list_[2].sameIndexAs(list_[0]));
+  EXPECT_EQ(2u, distinctIndexCount(list_));
+  // Unknown copies are skipped where they stand.
+  EXPECT_EQ(2, build("index_id=7F000001_nothere&index_id=7F000001_nothere").unknown);
+}
+
 TEST_F(IndexListTest, UnknownUnsafeAndRemoteIndexesAreSkipped) {
   ExplicitIndexList r = build(
       "index_id=7F000001_D3&index_id=7F000001_nothere&index_id=7F000001_..%2F..%2Foutside"
@@ -218,7 +236,9 @@ TEST(SearchByField, PathAndConditions) {
   list[0].owner = list[1].owner = "alice";
   list[2].owner = "bob";
   list[0].idxName = list[1].idxName = "A1";  // the first match wins
+  list[1].port = "9000";                     // over the index of another server
   list[2].idxName = "B1";
+  list.push_back(list[0]);  // the request named the first again: the same search
 
   TempDir dir;
   const std::string d1 = "\x12\x13\x14", d2 = "\x15\x16\x17";
@@ -231,6 +251,7 @@ TEST(SearchByField, PathAndConditions) {
   applySearchByFieldFile(dir.sub("sbf.cfg"), list);
   EXPECT_EQ("title=x" + d1 + "y", list[0].sbfString);
   EXPECT_EQ(" ", list[1].sbfString);
+  EXPECT_EQ(list[0].sbfString, list[3].sbfString);
   // Lines are cut at 2,047 characters.
   const size_t head = std::string("127.0.0.1" + d1 + "bob" + d1 + "B1" + d2).size();
   EXPECT_EQ(2047u - head, list[2].sbfString.size());

@@ -15,6 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(bytes, size);  // as a request value: up to a zero byte
   char id[CookiePermit::kFieldSize];
   KS_CookieEncodeUserId(text.c_str(), id);
+  // Permits without the exact name admit a name only when it is its own
+  // encoded id: that must hold for letters, digits and "_" alone, or an
+  // alias ("a b" for "a_b") would pass.
+  permit.permitSetUser(text.c_str());
+  fuzzscratch::check(
+      text != id ||
+      std::strspn(text.c_str(),
+                  "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") ==
+          text.size());
   // A key that could leave the permit directory must never pass.
   fuzzscratch::check(!permitKeyIsWellFormed(text.c_str()) ||
                      std::strpbrk(text.c_str(), "/.") == nullptr);

@@ -4,9 +4,11 @@
 /// numbered and filtered, and the block the merge receives.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,8 @@ std::string scored(const std::vector<Hit>& hits) {
 
 // Stands in for every search program: notes its arguments and copies
 // "fake.binout" of the index it is pointed at (-H, or the directory of -I)
-// to its output; "fake.fail" makes it fail the way the programs do.
+// to its output; "fake.fail" makes it fail the way the programs do, and
+// "fake.empty" write an empty result, as other engines answer "no hits".
 const char* const kFakeProgram = R"SH(#!/bin/sh
 echo "$(basename "$0") $*" >> "$(dirname "$0")/calls"
 out=""; home=""
@@ -43,6 +46,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 [ -f "$home/fake.fail" ] && exit 205
+[ -f "$home/fake.empty" ] && : > "$out"
 [ -f "$home/fake.binout" ] && cp "$home/fake.binout" "$out"
 exit 0
 )SH";
@@ -70,12 +74,13 @@ class FakeIncListFilter final : public IncListFilter {
 };
 
 // Stands in for the field filter: notes where each setting is loaded from
-// and keeps every hit, its record taken for row record + 1000.
+// (a home without one fails, as the filter does) and keeps every hit, its
+// record taken for row record + 1000.
 class FakeFieldFilter final : public FieldSearchFilter {
  public:
   bool loadFieldSettings(const std::string& sbfHome, const std::string& sbfString) override {
     calls += sbfHome + " " + sbfString + ";";
-    return true;
+    return std::filesystem::is_regular_file(sbfHome + "/" + kSbfSettingFile);
   }
   int filterFieldResult(const VelaOut& raw, VelaOut** out) override {
     VelaOut* rows = VelaOut::initAlloc(raw.m_match_count);
@@ -160,6 +165,21 @@ TEST_F(LocalSearchTest, Failures) {
   EXPECT_EQ(execute(), kBinoutUnreadable);
 }
 
+TEST_F(LocalSearchTest, AnEmptyResultFileIsASearchWithoutHits) {
+  index("news", 100, {{5, 1}});
+  index("news_inc", 3, {{7, 2}}, "inc");
+  std::remove((home("news") + "/fake.binout").c_str());
+  writeFile(home("news") + "/fake.empty", "");
+  ASSERT_EQ(execute(), 0);
+  EXPECT_EQ(job_.m_velaResult, scored({{7, 102}}));
+  EXPECT_EQ(job_.m_returnQuery, "inc");
+
+  std::remove((home("news_inc") + "/fake.binout").c_str());
+  writeFile(home("news_inc") + "/fake.empty", "");
+  ASSERT_EQ(execute(), 0);
+  EXPECT_EQ(job_.m_velaResult, "0" + FD + FD + "3" + FD + END);
+}
+
 TEST_F(LocalSearchTest, DateRangeAndPropertyModes) {
   index("news", 5, {{1, 2}});
   index("news_inc", 5, {{1, 1}});
@@ -182,6 +202,8 @@ TEST_F(LocalSearchTest, FieldSearchReadsEachFieldIndexWithItsOwnSetting) {
   index("news_inc", 2, {});
   index("news_sbf", 30, {{9, 4}}, "org field");
   index("news_inc_sbf", 6, {{5, 2}}, "inc field");
+  writeFile(home("news_sbf") + "/" + kSbfSettingFile, "");
+  writeFile(home("news_inc_sbf") + "/" + kSbfSettingFile, "");
   FakeFieldFilter fields;
   job_.m_fieldFilter = &fields;
   ASSERT_EQ(execute("score", "db", 0, sbf.c_str()), 0);
@@ -191,6 +213,16 @@ TEST_F(LocalSearchTest, FieldSearchReadsEachFieldIndexWithItsOwnSetting) {
   EXPECT_TRUE(ran("vela25_0.exe -H " + home("news_inc_sbf") + " -binout -o "));
   EXPECT_EQ(job_.m_velaResult, scored({{9, 1004}, {5, 6002}}));
   EXPECT_EQ(job_.m_returnQuery, "inc field");
+
+  // An inc field index built without a setting of its own is read with the
+  // org one's; one whose setting is there but unusable still fails.
+  std::remove((home("news_inc_sbf") + "/" + kSbfSettingFile).c_str());
+  fields.calls.clear();
+  ASSERT_EQ(execute("score", "db", 0, sbf.c_str()), 0);
+  EXPECT_EQ(fields.calls, home("news_sbf") + " " + sbf + ";" + home("news_sbf") + " " + sbf + ";");
+  EXPECT_EQ(job_.m_velaResult, scored({{9, 1004}, {5, 6002}}));
+  ASSERT_EQ(0, ::mkdir((home("news_inc_sbf") + "/" + kSbfSettingFile).c_str(), 0700));
+  EXPECT_EQ(execute("score", "db", 0, sbf.c_str()), kSearchFieldSettings);
   job_.m_fieldFilter = nullptr;
 }
 

@@ -79,7 +79,9 @@ TEST(Runner, ExitCodesAndLimits) {
 }
 
 // A failed run gives no stream even though its result file exists: its
-// scratch name was claimed by creating it.
+// scratch name was claimed by creating it. A run that ended well and wrote
+// an empty file found nothing: its stream is read as a search without hits;
+// one that left the claim as it was answered nothing.
 TEST(Runner, ExecuteCmd) {
   testutil::TempDir dir;
   const std::string result = dir.sub("query00001");
@@ -89,9 +91,12 @@ TEST(Runner, ExecuteCmd) {
       {"/bin/sh -c 'kill -9 $$'", false, "command failed\n"},
       {"/nonexistent/engine", false, "create process failed\n"},
       {"/bin/sh -c 'rm " + result + "'", false, ""},
+      {"/bin/sh -c ': > " + result + "'", true, ""},
+      {"/bin/sh -c 'rm " + result + "; : > " + result + "'", true, ""},
       {"/bin/true", false, "command wrote no result\n"}};
   for (const auto& [cmd, opened, logged] : cases) {
     testutil::writeFile(result, "");  // the claimed scratch name
+    ASSERT_TRUE(markResultUnwritten(result.c_str()));
     FILE* log = std::fopen(dir.sub("log").c_str(), "w");
     FILE* fp = ExecuteCmd(cmd.c_str(), result.c_str(), log);
     std::fclose(log);
@@ -99,6 +104,48 @@ TEST(Runner, ExecuteCmd) {
     if (fp) std::fclose(fp);
     EXPECT_EQ(readFile(dir.sub("log")), "cmd:<" + cmd + ">\n" + logged);
   }
+}
+
+// Stands in for the engine service: takes every run, answers it with the
+// exit status it is told and, when told, writes an empty result.
+class EmptyAnswerService final : public ProgramService {
+ public:
+  bool run(const ChildProgram& program, ChildOutcome& outcome) override {
+    ran.push_back(program.argv.front());
+    if (writes) testutil::writeFile(program.argv.back(), "");
+    outcome.how = ChildOutcome::How::kEnded;
+    outcome.rawStatus = exitCode << 8;
+    return true;
+  }
+  void prefetch(const std::vector<ChildProgram>&) override {}
+  int exitCode = 0;
+  bool writes = true;
+  std::vector<std::string> ran;
+};
+
+// A run the service made reads as the program's own would.
+TEST(Runner, ExecuteCmdThroughTheService) {
+  testutil::TempDir dir;
+  const std::string result = dir.sub("query00001");
+  const std::string cmd = "/nonexistent/engine -o " + result;
+  EmptyAnswerService service;
+  setProgramService(&service);
+  const auto opened = [&]() {
+    testutil::writeFile(result, "");
+    markResultUnwritten(result.c_str());
+    FILE* fp = ExecuteCmd(cmd.c_str(), result.c_str(), nullptr);
+    const bool empty = fp != nullptr && std::fgetc(fp) == EOF;
+    if (fp) std::fclose(fp);
+    return empty;
+  };
+  EXPECT_TRUE(opened());  // no hits
+  service.exitCode = kExecReservedExitCode;
+  EXPECT_FALSE(opened());
+  service.exitCode = 0;
+  service.writes = false;
+  EXPECT_FALSE(opened());
+  setProgramService(nullptr);
+  EXPECT_EQ(service.ran.size(), 3u);
 }
 
 TEST(Runner, StandardOutputIntoFile) {
