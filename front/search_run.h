@@ -37,9 +37,11 @@ struct ExplicitIndexList {
 };
 
 // Appends one entry per "index_id" variable of `cgi`, in request order, that
-// names a known local index or an index its host's agent describes; unknown
-// and unsafe names are skipped, remote ones counted as not found, and so is
-// a uid naming an index already in the list. When the list would pass
+// names a known local index or an index its host's agent describes (remote
+// indexes are searched through that agent). Unknown and unsafe local names
+// are skipped; a remote index its agent does not describe counts in
+// remote_index_not_found_count; a uid naming an index already in the list
+// counts as a duplicate. When the list would pass
 // `maxIndexes` distinct indexes (negative: no limit) nothing is added or
 // asked of any host: `tooMany`. A remote host is asked only when it is an
 // agent host of the installation, at most until it fails to answer, and not

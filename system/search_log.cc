@@ -40,7 +40,11 @@ std::string logField(const char* text) {
   return field;
 }
 
+constexpr const char* kAdvLogPath = "../setting/ts_adv_log.cfg";
+constexpr size_t kAdvLogLineMax = 2047;
+
 std::string searchLogPath(const timeval& begin) {
+  if (logForm() == LogForm::kThreaded) return "../index_log/search.log";
   const struct tm t = systemLocalTime(begin.tv_sec);
   char name[32];
   snprintf(name, sizeof name, "%04d%02d%02d.log", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
@@ -58,8 +62,32 @@ void appendLine(const std::string& path, const std::string& line) {
 
 namespace {
 
+// The threaded editions' switch: a line that is "EnabledSearchInfo=Y" whole.
+// What was read is told in the debug log, so that a site can see why its
+// searches are not logged.
+bool threadedSearchLogWanted() {
+  ReportLog("Open ts_adv_log.cfg : %s\n", kAdvLogPath);
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(kAdvLogPath));
+  if (!in) {
+    ReportLog("Open ts_adv_log.cfg Fail\n");
+    return false;
+  }
+  ReportLog("Open ts_adv_log.cfg Success\n");
+  bool wanted = false;
+  std::string line;
+  while (readBoundedLine(in.get(), kAdvLogLineMax, line)) {
+    const size_t eq = line.find('=');
+    const std::string key = line.substr(0, eq);
+    const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+    ReportLog("Read ts_adv_log.cfg : [%s]=[%s]\n", key.c_str(), value.c_str());
+    wanted = wanted || line == "EnabledSearchInfo=Y";
+  }
+  return wanted;
+}
+
 bool searchLogWanted() {
-  return getCfgFileTokenValue("../setting/ts_adv_log.cfg", "OutputQueryInfo") == "Y";
+  if (logForm() == LogForm::kThreaded) return threadedSearchLogWanted();
+  return getCfgFileTokenValue(kAdvLogPath, "OutputQueryInfo") == "Y";
 }
 
 // The fields of a search-log line; no failure.
