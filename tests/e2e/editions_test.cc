@@ -281,6 +281,17 @@ TEST_P(EditionsTest, DebugAndSearchLogsAreTheEditionsOwn) {
   }
 }
 
+TEST_P(EditionsTest, QueryIsKeptToTheEditionsOwnLength) {
+  // The run-time log names the query as the run holds it.
+  for (const size_t size : {10240u, 10241u}) {
+    const size_t before = inst_->read("logs/searchrun_time.log").size();
+    get("search_no=0&all_file=on&xml=1&query=" + std::string(size, 'q') + both());
+    const std::string added = inst_->read("logs/searchrun_time.log").substr(before);
+    EXPECT_NE(std::string::npos, added.find("-QUERY <" + std::string(10240, 'q') + ">\n"))
+        << size << " " << added.size();
+  }
+}
+
 TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
   const std::set<std::string> before = inst_->resultFiles();
   const RunResult r = get("query=apple&search_no=0&all_file=on&group=owner" + both());
