@@ -29,6 +29,7 @@ MergeRequest mergeRequestOf(queryOptionTag& options, int remoteIndexNotFound, FI
   request.remoteIndexNotFound = remoteIndexNotFound;
   request.orgQuery = options.orgQuery;
   request.retQuery = options.retQuery;
+  request.retQuerySize = sizeof options.retQuery;
   request.addRetQuery = addRetQuery;
   return request;
 }

@@ -19,17 +19,20 @@
 
 namespace {
 
-// The longest field kept: the query's own length, so that a request of any
-// size writes a line of bounded size.
+// The longest field kept: the query's own length (the threaded editions
+// keep longer queries), so that a request of any size writes a line of
+// bounded size.
 constexpr size_t kFieldMax = 6143;
+constexpr size_t kThreadedFieldMax = 10240;
 
 // One search-log field: tabs and line breaks would split the line. A longer
 // field is cut before a character that would lose its last bytes.
 std::string logField(const char* text) {
   if (text == nullptr) return "NULL";
-  std::string field(text, strnlen(text, kFieldMax + 1));
-  if (field.size() > kFieldMax) {
-    size_t cut = kFieldMax;
+  const size_t max = logForm() == LogForm::kThreaded ? kThreadedFieldMax : kFieldMax;
+  std::string field(text, strnlen(text, max + 1));
+  if (field.size() > max) {
+    size_t cut = max;
     while (cut > 0 && (static_cast<unsigned char>(field[cut]) & 0xC0) == 0x80)
       --cut;
     field.resize(cut);

@@ -263,10 +263,14 @@ TEST_F(Install, ThreadedSearchLogIsOneFileSwitchedByItsOwnLine) {
   writeSetting("ts_adv_log.cfg", "# searches\nEnabledSearchInfo=Y\n");
   log(kNoon, "apple");
   log(kNoon + 86400, "next day");  // the same file
+  // The editions' longest query is kept whole.
+  log(kNoon, (std::string(10240, 'q') + "z").c_str());
   const std::string fields = "\t192.168.1.9\tu\ts1\t10.0.0.5\tbob\tnews\t";
   EXPECT_EQ(testutil::readFile(root("index_log/search.log")),
             "2024/01/31\t12:34:56.0\t2024/01/31\t12:34:56.0" + fields + "apple\t3\n" +
-                "2024/02/01\t12:34:56.0\t2024/02/01\t12:34:56.0" + fields + "next day\t3\n");
+                "2024/02/01\t12:34:56.0\t2024/02/01\t12:34:56.0" + fields + "next day\t3\n" +
+                "2024/01/31\t12:34:56.0\t2024/01/31\t12:34:56.0" + fields +
+                std::string(10240, 'q') + "\t3\n");
   EXPECT_FALSE(testutil::fileExists(root("system_log/query/20240131.log")));
   // Reading the switch is told in the debug log.
   const std::string debug = testutil::readFile("searchrun.log");
