@@ -166,7 +166,7 @@ MergeOutcome getRecordListForDBMultiField(VelaSearchListVector& list,
       outcome.message = combineClauseHits(ops, request.search.sortField.c_str(), table, out);
     }
     if (!outcome.message && request.retQuery[0] == '\0')
-      keepFirstRetQuery(request.retQuery, request.orgQuery);
+      keepFirstRetQuery(request.retQuery, request.retQuerySize, request.orgQuery);
   } catch (const std::bad_alloc&) {
     outcome.message = kMsgMergeNoMemory;
   }

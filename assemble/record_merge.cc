@@ -98,7 +98,8 @@ void mergeRequest(VelaSearchListVector& list, int searchNum, const MergeRequest&
   outcome.message =
       mergeJobResults(jobs, search.sortField.c_str(), request.retQuery, request.addRetQuery, out);
   if (outcome.message) return;
-  if (request.retQuery[0] == '\0') keepFirstRetQuery(request.retQuery, request.orgQuery);
+  if (request.retQuery[0] == '\0')
+    keepFirstRetQuery(request.retQuery, request.retQuerySize, request.orgQuery);
 }
 
 }  // namespace
@@ -273,9 +274,13 @@ MergeOutcome getRecordList(VelaSearchListVector& list, int searchNum, const Merg
   return outcome;
 }
 
+void keepFirstRetQuery(char* retQuery, size_t size, const char* reported) {
+  if (size == 0 || retQuery[0] != '\0' || !reported) return;
+  const size_t kept = std::min(std::strlen(reported), size - 1);
+  std::memcpy(retQuery, reported, kept);
+  retQuery[kept] = '\0';
+}
+
 void keepFirstRetQuery(char* retQuery, const char* reported) {
-  if (retQuery[0] != '\0' || !reported) return;
-  const size_t size = std::min(std::strlen(reported), static_cast<size_t>(kQuerySize) - 1);
-  std::memcpy(retQuery, reported, size);
-  retQuery[size] = '\0';
+  keepFirstRetQuery(retQuery, kQuerySize, reported);
 }

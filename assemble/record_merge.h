@@ -99,8 +99,9 @@ struct MergeRequest {
   int dbNum = 0;                // indexes selected
   int remoteIndexNotFound = 0;  // index uids their remote host did not know
   const char* orgQuery = "";    // the query as typed, after the rewrites
-  // kQuerySize bytes: receives the query as the engines understood it.
+  // retQuerySize bytes: receives the query as the engines understood it.
   char* retQuery = nullptr;
+  size_t retQuerySize = kQuerySize;
   // How reported queries merge (the query normalisation's term-wise merge).
   RetQueryMerge addRetQuery = nullptr;
 };
@@ -125,8 +126,10 @@ struct MergeOutcome {
 MergeOutcome getRecordList(VelaSearchListVector& list, int searchNum, const MergeRequest& request,
                            RecordList& out);
 
-// Keeps the first reported query: copies `reported` (cut to fit) only while
-// retQuery is empty.
+// Keeps the first reported query: copies `reported` (cut to fit `size`
+// bytes with its terminator) only while retQuery is empty.
+void keepFirstRetQuery(char* retQuery, size_t size, const char* reported);
+// The same into kQuerySize bytes; fits RetQueryMerge.
 void keepFirstRetQuery(char* retQuery, const char* reported);
 
 #endif  // SEARCHRUN_ASSEMBLE_RECORD_MERGE_H

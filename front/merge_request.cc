@@ -3,8 +3,10 @@
 
 #include "front/merge_request.h"
 
+#include "assemble/multi_field_merge.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
+#include "front/request_state.h"
 
 MergeRequest mergeRequestOf(queryOptionTag& options, int remoteIndexNotFound, FILE* runLog) {
   MergeRequest request;
@@ -27,6 +29,25 @@ MergeRequest mergeRequestOf(queryOptionTag& options, int remoteIndexNotFound, FI
   request.remoteIndexNotFound = remoteIndexNotFound;
   request.orgQuery = options.orgQuery;
   request.retQuery = options.retQuery;
+  request.retQuerySize = sizeof options.retQuery;
   request.addRetQuery = addRetQuery;
   return request;
+}
+
+MergeOutcome searchSelectedIndexes(VelaSearchListVector& list,
+                                   const SearchMultiIndexVector* clauses, int searchNum,
+                                   MergeRequest& request, RecordList& result) {
+  MergeOutcome merged;
+  if (clauses) {
+    // The query as typed is the clauses' (the request's "query" is at most
+    // the mark "_SEARCH_MULTI_FIELD_").
+    request.orgQuery = strMultiIndexQuery.c_str();
+    merged =
+        getRecordListForDBMultiField(list, *clauses, searchNum, request, getUsedQueryTerm, result);
+    queryOption.dbNum = 1;
+  } else {
+    merged = getRecordList(list, searchNum, request, result);
+  }
+  nExecuteIncIndxCount += merged.incSearches;
+  return merged;
 }

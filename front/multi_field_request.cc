@@ -78,9 +78,9 @@ int readMultiFieldClauses(const CgiVariableLookup& cgi, const MultiFieldIndex& i
   return built;
 }
 
-int buildMultiPropertySearch(const CGIStringParser& cgi, VelaSearchListVector& list,
-                             SearchMultiIndexVector& clauses, std::string& joined, int h2fFlag,
-                             int language) {
+int buildMultiFieldSearch(const CGIStringParser& cgi, const std::string& host, int port,
+                          VelaSearchListVector& list, SearchMultiIndexVector& clauses,
+                          std::string& joined, int h2fFlag, int language) {
   const CgiVariableLookup lookup = [&cgi](const std::string& name) {
     return cgi.findCgiVariableByName(name.c_str());
   };
@@ -92,12 +92,12 @@ int buildMultiPropertySearch(const CGIStringParser& cgi, VelaSearchListVector& l
 
   MultiFieldIndex index;
   velaSearchList& e = index.entry;
-  e.ipAddr = velaSearchList::bounded(systemGetIPAddress(), kIpAddrSize);
+  e.ipAddr = velaSearchList::bounded(host, kIpAddrSize);
   e.owner = velaSearchList::bounded(ids.getIndexOwner(), kOwnerSize);
   e.idxName = velaSearchList::bounded(ids.getIndexId(), kIdxNameSize);
   e.desc = velaSearchList::bounded(ids.getIndexDesc(), kDescSize);
   e.dbType = velaSearchList::bounded(ids.getIndexType(), kDbTypeSize);
-  e.port = velaSearchList::bounded(std::to_string(systemGetQueryServerPort()), kPortSize);
+  e.port = velaSearchList::bounded(std::to_string(port), kPortSize);
   auto mapping = std::make_shared<ColumnMapping>();
   mapping->openColumnMappingFile(
       ColumnMapping::columnMappingPath(e.owner.c_str(), e.idxName.c_str()).c_str());
@@ -108,4 +108,11 @@ int buildMultiPropertySearch(const CGIStringParser& cgi, VelaSearchListVector& l
   index.h2fFlag = h2fFlag;
   index.language = language;
   return readMultiFieldClauses(lookup, index, list, clauses, joined);
+}
+
+int buildMultiPropertySearch(const CGIStringParser& cgi, VelaSearchListVector& list,
+                             SearchMultiIndexVector& clauses, std::string& joined, int h2fFlag,
+                             int language) {
+  return buildMultiFieldSearch(cgi, systemGetIPAddress(), systemGetQueryServerPort(), list, clauses,
+                               joined, h2fFlag, language);
 }

@@ -55,9 +55,15 @@ int readMultiFieldClauses(const CgiVariableLookup& cgi, const MultiFieldIndex& i
                           std::string& joined);
 
 // The request's multi-field search of the index named by "index_id" (an
-// index uid; its host part is not read: the index is this host's). As
-// readMultiFieldClauses, and kMultiFieldRefused also when "index_id" is
-// missing or names no index of this host.
+// index uid; its host part is not read: the index is this host's, searched
+// at `host` and `port`). As readMultiFieldClauses, and kMultiFieldRefused
+// also when "index_id" is missing or names no index of this host.
+int buildMultiFieldSearch(const CGIStringParser& cgi, const std::string& host, int port,
+                          VelaSearchListVector& list, SearchMultiIndexVector& clauses,
+                          std::string& joined, int h2fFlag, int language);
+
+// buildMultiFieldSearch at this host's address and query server port as the
+// installation's layout names them.
 int buildMultiPropertySearch(const CGIStringParser& cgi, VelaSearchListVector& list,
                              SearchMultiIndexVector& clauses, std::string& joined, int h2fFlag,
                              int language);

@@ -20,6 +20,7 @@
 #include "cgi/cgi_codec.h"
 #include "cgi/cgi_input.h"
 #include "cgi/cgi_string_parser.h"
+#include "front/multi_field_request.h"
 #include "front/older_front_parts.h"
 #include "front/query_normalize.h"
 #include "front/query_option.h"
@@ -219,6 +220,16 @@ bool isSearchableEntry(const velaSearchList& entry) {
 }
 
 }  // namespace
+
+int buildSearchMultiIndex(const CGIStringParser& cgi, const iniOptionTag& ini,
+                          VelaSearchListVector& list, SearchMultiIndexVector& clauses,
+                          std::string& joined, int h2fFlag, int language) {
+  // The older settings name this host's address and port; the index list
+  // file then counts the clauses' index as local, as it does a "database"
+  // entry of this host.
+  return buildMultiFieldSearch(cgi, ini.query_server_ip, ini.query_server_port, list, clauses,
+                               joined, h2fFlag, language);
+}
 
 int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list, bool resolveNames) {
   int added = 0;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "assemble/class_search.h"
+#include "assemble/multi_field_clause.h"
 #include "system/vela_search_list.h"
 
 class CGIStringParser;
@@ -118,6 +119,15 @@ std::string decodeCGIString(const std::string& text);
 // entries appended.
 int buildDatabaseList(const CGIStringParser& cgi, VelaSearchListVector& list,
                       bool resolveNames = true);
+
+// The multi-field form of the request (multi_field_request.h) over the
+// index "index_id" names, at the host address and query server port of the
+// settings, as the "database" entries of this host are. Returns what
+// buildMultiFieldSearch returns; kMultiFieldRefused ends the run with its
+// own page.
+int buildSearchMultiIndex(const CGIStringParser& cgi, const iniOptionTag& ini,
+                          VelaSearchListVector& list, SearchMultiIndexVector& clauses,
+                          std::string& joined, int h2fFlag, int language);
 
 // The query options as the older front reads them, over those read by
 // queryOptionTag::initialize: "match", the date window (on unless

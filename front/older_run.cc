@@ -19,6 +19,7 @@
 #include "assemble/result_order.h"
 #include "cgi/conversion_hooks.h"
 #include "front/merge_request.h"
+#include "front/multi_field_request.h"
 #include "front/older_front.h"
 #include "front/query_encoding.h"
 #include "front/query_normalize.h"
@@ -54,6 +55,8 @@ struct OlderRun {
   timeval tvStart{};
   int searchNum = 1;
   VelaSearchListVector list;
+  SearchMultiIndexVector clauses;  // a multi-field request's, one per list entry
+  bool propertyMode = false;
   int runPropertySearchIndex = 0;
   RecordList result;
   LocalSearchFilters filters;
@@ -140,7 +143,11 @@ MaybeEnd selectIndexes(OlderRun& run, std::string& plain) {
   const char* searchNo = cgi_variable.findCgiVariableByName("search_no");
   if (!searchNo) return RunEnd::error("0006", kResourceFailure);
   run.searchNum = readSearchNum(searchNo);
-  queryOption.dbNum = buildDatabaseList(cgi_variable, run.list);
+  const int built = buildSearchMultiIndex(cgi_variable, ini_option, run.list, run.clauses,
+                                          strMultiIndexQuery, queryOption.h2f_flag, langFlag);
+  if (built == kMultiFieldRefused) return RunEnd::error("1004", kResourceFailure);
+  run.propertyMode = built > 0;
+  queryOption.dbNum = run.propertyMode ? built : buildDatabaseList(cgi_variable, run.list);
   if (queryOption.dbNum > ini_option.max_selected_search_index)
     return RunEnd::error("1035", kResourceFailure);
   if (queryOption.dbNum > 0 && run.searchNum > queryOption.dbNum) {
@@ -153,6 +160,7 @@ MaybeEnd selectIndexes(OlderRun& run, std::string& plain) {
     fileNameIndexCount += e.dbType != "db";
   run.runPropertySearchIndex = filePropertySearchState(
       queryOption.dbNum, queryOption.file_name_search, run.searchNum, run.list, fileNameIndexCount);
+  if (run.propertyMode) run.runPropertySearchIndex = -2;
   if (queryOption.sbfRandomNo > 0)
     applySearchByFieldFile(searchByFieldPath(queryOption.sbfRandomNo), run.list);
   return std::nullopt;
@@ -162,12 +170,13 @@ MaybeEnd searchAndMerge(OlderRun& run) {
   markTime("b-function 'getRecordList'");
   MergeRequest request = mergeRequestOf(queryOption, 0, g_fplog_running);
   // Nobody signs in to these editions: a protected index shows them what
-  // everyone may read, as it shows a visitor nobody vouches for.
+  // everyone may read, as it shows a visitor nobody vouches for. Property
+  // and stored-field searches need their filters as in the full edition.
   AccessIdentity anonymous;
   anonymous.user = kBuiltInUser;
-  run.filters.armRecordFilters(request.search, anonymous);
-  const MergeOutcome merged = getRecordList(run.list, run.searchNum, request, run.result);
-  nExecuteIncIndxCount += merged.incSearches;
+  run.filters.arm(request.search, anonymous);
+  const MergeOutcome merged = searchSelectedIndexes(
+      run.list, run.propertyMode ? &run.clauses : nullptr, run.searchNum, request, run.result);
   if (merged.message) return RunEnd::error(merged.message, kMergeExitStatus);
   markTime("a-function 'getRecordList'");
   if (run.result.empty()) return std::nullopt;
@@ -215,6 +224,7 @@ int serveRequest(const RunLimits& limits) {
   RunOutput output;
   output.list = &run.list;
   output.result = &run.result;
+  output.propertyMode = run.propertyMode;
   output.searchNum = run.searchNum;
   output.runPropertySearchIndex = run.runPropertySearchIndex;
   output.tvStart = run.tvStart;
@@ -250,6 +260,7 @@ int searchrunOlderMain(int argc, char** argv) {
 #else
   (void)argc, (void)argv;
 #endif
+  setLogForm(LogForm::kThreaded);
 #ifndef SEARCHRUN_WITHOUT_DEBUG_LOG
   SetLogFileName("searchrun.log");
 #endif

@@ -19,10 +19,11 @@
 
 namespace {
 
-constexpr size_t kQueryTextMax = kQuerySize - 1;
+constexpr size_t kQueryTextMax = kOrgQuerySize - 1;
+constexpr size_t kRetQueryTextMax = kRetQuerySize - 1;
 // queryStringChangeSpaceToBool writes at most one operator and one character
 // per step and stops once this many bytes are written.
-constexpr size_t kSpaceToBoolStop = 6134;
+constexpr size_t kSpaceToBoolStop = kOrgQuerySize - 10;
 constexpr size_t kUserTableLineMax = 126;
 
 bool hasFullWidthForms(int language) {
@@ -54,8 +55,8 @@ class BoundedText {
 
 // The query text, read up to its terminator or the end of its buffer; held
 // terminated so that look-ahead never leaves it.
-std::string readQuery(const char* query) {
-  return std::string(query, strnlen(query, kQuerySize));
+std::string readQuery(const char* query, size_t size = kOrgQuerySize) {
+  return std::string(query, strnlen(query, size));
 }
 
 // Length of the character at text[i] in the installation's code page, never
@@ -450,7 +451,7 @@ void addRetQuery(char* retQuery, const char* reported, int language) {
   constexpr size_t kTermMax = 253;
   ReportLog("addRetQuery text [%s]\n", reported);
   std::vector<std::string> terms;
-  splitTerms(readQuery(retQuery).c_str(), language, terms);
+  splitTerms(readQuery(retQuery, kRetQuerySize).c_str(), language, terms);
   std::vector<std::string> added;
   splitTerms(reported, language, added);
   for (std::string& term : added) {
@@ -466,7 +467,7 @@ void addRetQuery(char* retQuery, const char* reported, int language) {
   size_t next = terms.size() - 1;
   for (size_t i = 0; i + 1 < terms.size(); ++i) {
     const size_t n = wholeCharPrefix(terms[i].data(), terms[i].size(), kTermMax, language);
-    if (merged.size() + n + 1 > kQueryTextMax) {
+    if (merged.size() + n + 1 > kRetQueryTextMax) {
       next = i;
       break;
     }
@@ -474,9 +475,10 @@ void addRetQuery(char* retQuery, const char* reported, int language) {
     merged += ',';
   }
   const std::string& tail = terms[next];
-  merged.append(tail, 0,
-                wholeCharPrefix(tail.data(), tail.size(), kQueryTextMax - merged.size(), language));
-  ReportLog("addRetQuery space left [%d]\n", static_cast<int>(kQueryTextMax - merged.size()));
+  merged.append(
+      tail, 0,
+      wholeCharPrefix(tail.data(), tail.size(), kRetQueryTextMax - merged.size(), language));
+  ReportLog("addRetQuery space left [%d]\n", static_cast<int>(kRetQueryTextMax - merged.size()));
   std::memcpy(retQuery, merged.data(), merged.size());
   retQuery[merged.size()] = '\0';
 }

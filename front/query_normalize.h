@@ -4,7 +4,7 @@
 /// between double-byte words, implicit AND), the query term the engine sees,
 /// and the merge of the query texts the engine jobs report back.
 ///
-/// Every rewrite works on a query buffer of kQuerySize (6,144) bytes in place
+/// Every rewrite works on a query buffer of kOrgQuerySize bytes in place
 /// and never fails: the text is read up to its terminator (or the end of the
 /// buffer), and an over-long result is cut before the first character or
 /// operator that does not fit whole, so a double-byte character is never
@@ -18,12 +18,14 @@
 #include <cstddef>
 #include <string>
 
+#include "front/query_option.h"
+
 // Path of the administrator's half-to-full table, relative to the CGI directory.
 constexpr const char* kH2FUserTablePath = "../setting/h2f_user.txt";
 // Most entries the table keeps.
 constexpr int kH2FUserTableMax = 100;
 // Most bytes changeQuery_H2F keeps.
-constexpr size_t kH2FOutputMax = 6142;
+constexpr size_t kH2FOutputMax = kOrgQuerySize - 2;
 
 // Letter code 0..25 for "a"-"z" and "A"-"Z", 100..109 for "0"-"9", else -1.
 int check_half_word(unsigned char c);
@@ -87,15 +89,15 @@ bool getUsedQueryTerm(const char* query, std::string& out, int h2fFlag, int lang
 // the engine command's QueryTermNormaliser.
 bool getUsedQueryTerm(const char* query, std::string& out);
 
-// Merges the comma-separated terms of `reported` into `retQuery` (kQuerySize
-// bytes): terms not yet present (exact comparison) are appended in order.
+// Merges the comma-separated terms of `reported` into `retQuery`
+// (kRetQuerySize bytes): terms not yet present (exact comparison) are appended in order.
 // Every term but the last is cut to 253 bytes; when the buffer is full the
 // text ends with as much of the next term as fits, without a comma.
 void addRetQuery(char* retQuery, const char* reported, int language);
 // The same in the installation's language; fits the merge's RetQueryMerge.
 void addRetQuery(char* retQuery, const char* reported);
 
-// The query rewrites of a request, in order, on `orgQuery` (kQuerySize
+// The query rewrites of a request, in order, on `orgQuery` (kOrgQuerySize
 // bytes): changeQuery_H2F when `h2fFlag` is 1, then changeQuery_Space,
 // changeQuery_DBCS_contact_bool and queryStringChangeSpaceToBool, each when
 // its key ("CHANGE_SPACE_F2H", "CHANGE_DBCS_BOOL_TOKEN",

@@ -17,6 +17,16 @@ class CGIStringParser;
 constexpr int kFileBoundSize = 1024;
 constexpr int kSortFieldSize = 128;
 constexpr int kSortOrderSize = 8;
+// The query as typed (orgQuery) and as the engines understood it
+// (retQuery): the threaded editions' sites send and keep longer queries
+// than the newer front takes.
+#ifdef SEARCHRUN_OLDER_FRONT
+constexpr int kOrgQuerySize = 10241;
+constexpr int kRetQuerySize = 102400;
+#else
+constexpr int kOrgQuerySize = kQuerySize;
+constexpr int kRetQuerySize = kQuerySize;
+#endif
 
 // Problems of a requested date window.
 constexpr int kDateWindowOk = 0;
@@ -67,8 +77,8 @@ struct queryOptionTag {
   // Debug dump on standard output.
   void printAllElement() const;
 
-  char orgQuery[kQuerySize];
-  char retQuery[kQuerySize];
+  char orgQuery[kOrgQuerySize];
+  char retQuery[kRetQuerySize];
   const char* wholeCGIString;
   int fgChinese;
   int fgThesaurus;

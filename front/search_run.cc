@@ -19,7 +19,6 @@
 #include "access/cookie_permit.h"
 #include "access/sign_in.h"
 #include "assemble/class_search.h"
-#include "assemble/multi_field_merge.h"
 #include "assemble/record_merge.h"
 #include "assemble/related_terms.h"
 #include "assemble/result_order.h"
@@ -445,18 +444,8 @@ MaybeEnd searchAndMerge(RunState& run) {
     startSimilarKeywordPasses(queryOption.orgQuery, langFlag, run.limits.programTimeLimit * 1000);
   markTime("b-function 'getRecordList'");
   MergeRequest request = newerMergeRequest(run);
-  MergeOutcome merged;
-  if (run.propertyMode) {
-    // The query as typed is the clauses' (the request's "query" is at most
-    // the mark "_SEARCH_MULTI_FIELD_").
-    request.orgQuery = strMultiIndexQuery.c_str();
-    merged = getRecordListForDBMultiField(run.list, run.clauses, run.searchNum, request,
-                                          getUsedQueryTerm, run.result);
-    queryOption.dbNum = 1;
-  } else {
-    merged = getRecordList(run.list, run.searchNum, request, run.result);
-  }
-  nExecuteIncIndxCount += merged.incSearches;
+  const MergeOutcome merged = searchSelectedIndexes(
+      run.list, run.propertyMode ? &run.clauses : nullptr, run.searchNum, request, run.result);
   // A search cut short by the run's deadline says so, not that an index
   // failed.
   if (merged.message && runMustEnd()) return tookTooLong(run.limits);

@@ -37,12 +37,14 @@ struct ExplicitIndexList {
 };
 
 // Appends one entry per "index_id" variable of `cgi`, in request order, that
-// names a known local index or an index its host's agent describes; unknown
-// and unsafe names are skipped, remote ones counted as not found. A uid
-// named again is looked up once and appended again, so that positions count
-// as the request's do (the search takes each index once). When the list
-// would pass `maxIndexes` distinct uids (negative: no limit) nothing is
-// added or asked of any host: `tooMany`. A remote host is asked only when it is an
+// names a known local index or an index its host's agent describes (remote
+// indexes are searched through that agent). Unknown and unsafe local names
+// are skipped; a remote index its agent does not describe counts in
+// remote_index_not_found_count. A uid named again is looked up once and
+// appended again, so that positions count as the request's do (the search
+// takes each index once). When the list would pass `maxIndexes` distinct
+// uids (negative: no limit) nothing is added or asked of any host:
+// `tooMany`. A remote host is asked only when it is an
 // agent host of the installation, at most until it fails to answer, and not
 // after the run must end (run_deadline.h). Logs each variable into `log`
 // when it is open.

@@ -126,19 +126,18 @@ struct LoggedIndex {
 void logSearch(const RunOutput& run, const timeval& tvEnd) {
 #if defined(SEARCHRUN_WITHOUT_SEARCH_LOG)
   (void)run, (void)tvEnd;
-#elif defined(SEARCHRUN_OLDER_FRONT)
-  (void)tvEnd;
-  const RecordList& result = *run.result;
-  const auto [ip, owner, index] = loggedIndex(run);
-  RecQueryLog(run.tvStart, run.user.c_str(), ip.c_str(), owner.c_str(), index.c_str(),
-              loggedQuery(run), static_cast<int>(result.recordCount()));
-  if (GetSaveQueryTermLogFlag()) RecQueryTermLog(loggedQuery(run));
 #else
   const RecordList& result = *run.result;
   const auto [ip, owner, index] = loggedIndex(run);
   RecSearchLog(run.tvStart, tvEnd, static_cast<unsigned>(result.dbCount()),
                static_cast<unsigned>(result.recordCount()), run.user.c_str(), ip.c_str(),
                owner.c_str(), index.c_str(), loggedQuery(run));
+#if defined(SEARCHRUN_OLDER_FRONT)
+  // The threaded editions' sites also read their query logs.
+  RecQueryLog(run.tvStart, run.user.c_str(), ip.c_str(), owner.c_str(), index.c_str(),
+              loggedQuery(run), static_cast<int>(result.recordCount()));
+  if (GetSaveQueryTermLogFlag()) RecQueryTermLog(loggedQuery(run));
+#endif
 #endif
 }
 

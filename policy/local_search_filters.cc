@@ -3,14 +3,10 @@
 
 #include "policy/local_search_filters.h"
 
-void LocalSearchFilters::armRecordFilters(SearchRequest& search, const AccessIdentity& who) {
+void LocalSearchFilters::arm(SearchRequest& search, const AccessIdentity& who) {
   search.incList = &m_incList;
   m_access.setIdentity(who);
   search.jobFilters = &m_access;
-}
-
-void LocalSearchFilters::arm(SearchRequest& search, const AccessIdentity& who) {
-  armRecordFilters(search, who);
   search.screen = m_screen;
   search.propertySource = &m_propertySource;
   search.fieldFilter = &m_field;

@@ -29,10 +29,6 @@ class LocalSearchFilters {
   // vouched for: what everyone may read, at most).
   void arm(SearchRequest& search, const AccessIdentity& who = AccessIdentity());
 
-  // Sets only the superseded-record filter and the access-right filters:
-  // what a front without property and field searches needs.
-  void armRecordFilters(SearchRequest& search, const AccessIdentity& who);
-
  private:
   QueryTermScreen m_screen;
   IncListRecordFilter m_incList;

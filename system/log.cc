@@ -25,12 +25,21 @@
 namespace {
 
 int g_logPid = 0;
+LogForm g_logForm = LogForm::kNewer;
 
 std::string pidPrefix() {
   return g_logPid > 0 ? "[" + std::to_string(g_logPid) + "]" : std::string();
 }
 
 }  // namespace
+
+void setLogForm(LogForm form) {
+  g_logForm = form;
+}
+
+LogForm logForm() {
+  return g_logForm;
+}
 
 std::string prefixLogLines(const std::string& text, bool atLineStart) {
   const std::string prefix = pidPrefix();
@@ -154,5 +163,6 @@ void print_time_info(FILE* stream, const char* label) {
 
 void resetRunLogStateForTests() {
   g_logPid = 0;
+  g_logForm = LogForm::kNewer;
   runClock() = RunClock();
 }

@@ -14,6 +14,19 @@
 
 #include "system/search_log_line.h"
 
+// Where the debug log and the search log go. The threaded editions keep
+// the files and switches their sites have always had:
+// - the debug log is switched on only by a line equal (ignoring case) to
+//   the log name followed by "=Y" in "ts.debug" of the working directory,
+//   and written to the log name there ("ts_debug.log" when no name is set);
+// - the search log is switched on by the line "EnabledSearchInfo=Y" of
+//   "../setting/ts_adv_log.cfg", and every search goes to the one file
+//   "../index_log/search.log"; reading the switch is told in the debug log.
+enum class LogForm { kNewer, kThreaded };
+// Chosen once, before the first entry of the run.
+void setLogForm(LogForm form);
+LogForm logForm();
+
 // Names the debug log of this run ("searchrun.log"); an empty name keeps the
 // debug log off.
 void SetLogFileName(const char* name);

@@ -26,6 +26,7 @@ struct DebugState {
   bool on = false;
   bool oneUp = false;
   bool atLineStart = true;
+  std::string path;  // of the log, once decided
 };
 
 DebugState& debugState() {
@@ -33,23 +34,29 @@ DebugState& debugState() {
   return state;
 }
 
-bool isSwitchLine(const std::string& line, const std::string& name) {
-  return strcasecmp(line.c_str(), "debug_mode=Y") == 0 ||
+bool isSwitchLine(const std::string& line, const std::string& name, bool threaded) {
+  return (!threaded && strcasecmp(line.c_str(), "debug_mode=Y") == 0) ||
          strcasecmp(line.c_str(), (name + "=Y").c_str()) == 0;
 }
 
 void decideDebug(DebugState& s) {
   s.decided = true;
-  std::unique_ptr<FILE, FileCloser> in(fopenRegular("system.debug.cfg"));
-  if (!in) {
+  const bool threaded = logForm() == LogForm::kThreaded;
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(threaded ? "ts.debug" : "system.debug.cfg"));
+  if (!in && !threaded) {
     in.reset(fopenRegular("../system.debug.cfg"));
     s.oneUp = true;
   }
   if (!in) return;
   std::string line;
   while (!s.on && readBoundedLine(in.get(), kSwitchLineMax, line))
-    s.on = isSwitchLine(line, s.name);
-  if (s.on) makeDirectory(s.oneUp ? "../debug" : "debug");
+    s.on = isSwitchLine(line, s.name, threaded);
+  if (threaded) {
+    s.path = s.name.empty() ? "ts_debug.log" : s.name;
+  } else {
+    s.path = std::string(s.oneUp ? "../debug/" : "debug/") + s.name;
+    if (s.on) makeDirectory(s.oneUp ? "../debug" : "debug");
+  }
 }
 
 }  // namespace
@@ -62,10 +69,9 @@ void SetLogFileName(const char* name) {
 
 void ReportLog(const char* format, ...) {
   DebugState& s = debugState();
-  if (s.name.empty()) return;
+  if (s.name.empty() && logForm() != LogForm::kThreaded) return;
   if (!s.decided) decideDebug(s);
   if (!s.on) return;
-  const std::string path = std::string(s.oneUp ? "../debug/" : "debug/") + s.name;
   va_list args;
   va_start(args, format);
   va_list again;
@@ -76,7 +82,7 @@ void ReportLog(const char* format, ...) {
   if (n > 0) vsnprintf(text.data(), text.size() + 1, format, again);
   va_end(again);
   if (text.empty()) return;
-  const UniqueFd out = openAppendFile(path, 0640);
+  const UniqueFd out = openAppendFile(s.path, 0640);
   if (!out) return;
   writeAll(out.get(), prefixLogLines(text, s.atLineStart));
   s.atLineStart = text.back() == '\n';

@@ -19,17 +19,20 @@
 
 namespace {
 
-// The longest field kept: the query's own length, so that a request of any
-// size writes a line of bounded size.
+// The longest field kept: the query's own length (the threaded editions
+// keep longer queries), so that a request of any size writes a line of
+// bounded size.
 constexpr size_t kFieldMax = 6143;
+constexpr size_t kThreadedFieldMax = 10240;
 
 // One search-log field: tabs and line breaks would split the line. A longer
 // field is cut before a character that would lose its last bytes.
 std::string logField(const char* text) {
   if (text == nullptr) return "NULL";
-  std::string field(text, strnlen(text, kFieldMax + 1));
-  if (field.size() > kFieldMax) {
-    size_t cut = kFieldMax;
+  const size_t max = logForm() == LogForm::kThreaded ? kThreadedFieldMax : kFieldMax;
+  std::string field(text, strnlen(text, max + 1));
+  if (field.size() > max) {
+    size_t cut = max;
     while (cut > 0 && (static_cast<unsigned char>(field[cut]) & 0xC0) == 0x80)
       --cut;
     field.resize(cut);
@@ -40,7 +43,11 @@ std::string logField(const char* text) {
   return field;
 }
 
+constexpr const char* kAdvLogPath = "../setting/ts_adv_log.cfg";
+constexpr size_t kAdvLogLineMax = 2047;
+
 std::string searchLogPath(const timeval& begin) {
+  if (logForm() == LogForm::kThreaded) return "../index_log/search.log";
   const struct tm t = systemLocalTime(begin.tv_sec);
   char name[32];
   snprintf(name, sizeof name, "%04d%02d%02d.log", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
@@ -58,8 +65,32 @@ void appendLine(const std::string& path, const std::string& line) {
 
 namespace {
 
+// The threaded editions' switch: a line that is "EnabledSearchInfo=Y" whole.
+// What was read is told in the debug log, so that a site can see why its
+// searches are not logged.
+bool threadedSearchLogWanted() {
+  ReportLog("Open ts_adv_log.cfg : %s\n", kAdvLogPath);
+  std::unique_ptr<FILE, FileCloser> in(fopenRegular(kAdvLogPath));
+  if (!in) {
+    ReportLog("Open ts_adv_log.cfg Fail\n");
+    return false;
+  }
+  ReportLog("Open ts_adv_log.cfg Success\n");
+  bool wanted = false;
+  std::string line;
+  while (readBoundedLine(in.get(), kAdvLogLineMax, line)) {
+    const size_t eq = line.find('=');
+    const std::string key = line.substr(0, eq);
+    const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+    ReportLog("Read ts_adv_log.cfg : [%s]=[%s]\n", key.c_str(), value.c_str());
+    wanted = wanted || line == "EnabledSearchInfo=Y";
+  }
+  return wanted;
+}
+
 bool searchLogWanted() {
-  return getCfgFileTokenValue("../setting/ts_adv_log.cfg", "OutputQueryInfo") == "Y";
+  if (logForm() == LogForm::kThreaded) return threadedSearchLogWanted();
+  return getCfgFileTokenValue(kAdvLogPath, "OutputQueryInfo") == "Y";
 }
 
 // The fields of a search-log line; no failure.

@@ -208,6 +208,10 @@ TEST_F(RecordMergeTest, ReportedQueriesAndMatchCounts) {
   retQuery_[0] = '\0';
   keepFirstRetQuery(retQuery_, std::string(kQuerySize + 10, 'q').c_str());
   EXPECT_EQ(std::string(kQuerySize - 1, 'q'), retQuery_);
+  // A larger buffer keeps the query to its own size.
+  std::vector<char> wide(kQuerySize * 2, '\0');
+  keepFirstRetQuery(wide.data(), wide.size(), std::string(kQuerySize * 3, 'q').c_str());
+  EXPECT_EQ(std::string(kQuerySize * 2 - 1, 'q'), wide.data());
 
   VelaSearchListVector list = {entry("127.0.0.1", "a"), entry("10.0.0.5", "r1"),
                                entry("10.0.0.5", "r2"), entry("127.0.0.1", "unsearched")};

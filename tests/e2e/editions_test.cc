@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -23,6 +24,8 @@ using e2e::Installation;
 using e2e::RunResult;
 
 const char* const kEditions[] = {"searchrun-mt", "searchrun-lite", "searchrun-sparc"};
+const std::string kFieldDelim = "\x12\x13\x14";
+using Ids = std::vector<unsigned>;
 
 class EditionsTest : public ::testing::TestWithParam<const char*> {
  protected:
@@ -39,6 +42,16 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     testutil::writeFile(docs_->sub("b/orchard.txt"), "the apple orchard of bob");
     idA_ = build("alice", docs_->sub("a"));
     idB_ = build("bob", docs_->sub("b"));
+    // An index with document properties, and a table indexed by field.
+    testutil::writeFile(
+        docs_->sub("c/design.html"),
+        "<html><head><title>Design notes</title></head><body>orchard design</body>");
+    testutil::writeFile(docs_->sub("c/plain.txt"), "Orchard\nthe design of the orchard\n");
+    idC_ = build("carol", docs_->sub("c"));
+    testutil::writeFile(docs_->sub("t/products.csv"),
+                        "name,section\napple,fruit\nbanana,fruit\ncarrot,vegetable\n"
+                        "apple pie,dessert\n");
+    idT_ = build("alice", docs_->sub("t/products.csv"), {"--type", "db"});
   }
   static void TearDownTestSuite() {
     if (classServer_ > 0) {
@@ -75,9 +88,12 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     ASSERT_EQ(0u, answer.find("ERROR")) << inst_->read("class_server.log");
   }
 
-  static std::string build(const std::string& owner, const std::string& source) {
-    RunResult r = inst_->run("binind/index_builder",
-                             {"create", "--owner", owner, "--desc", owner + " notes", source});
+  static std::string build(const std::string& owner, const std::string& source,
+                           const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"create", "--owner", owner, "--desc", owner + " notes"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(source);
+    RunResult r = inst_->run("binind/index_builder", args);
     EXPECT_EQ(0, r.exitStatus) << r.err;
     std::string id = r.out;
     while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
@@ -86,9 +102,10 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
   }
 
   // A "database" variable of a local index, its fields URL-encoded.
-  static std::string database(const std::string& owner, const std::string& id) {
+  static std::string database(const std::string& owner, const std::string& id,
+                              const std::string& type = "doc") {
     const std::string d = "%12%13%14";
-    return "&database=127.0.0.1" + d + owner + d + id + d + d + owner + "+notes" + d + "doc" + d;
+    return "&database=127.0.0.1" + d + owner + d + id + d + d + owner + "+notes" + d + type + d;
   }
   static std::string both() { return database("alice", idA_) + database("bob", idB_); }
 
@@ -106,6 +123,26 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     return written;
   }
 
+  // The record ids of the hits of a request that must succeed, sorted.
+  Ids hits(const std::string& query) {
+    const std::set<std::string> before = inst_->resultFiles();
+    const RunResult r = get("all_file=on&xml=1&" + query);
+    EXPECT_EQ(0, r.exitStatus) << query << "\n" << r.out << r.err;
+    const std::string written = newResult(before);
+    CQueryOutput file;
+    if (written.empty() || !file.ReadOutputFile(written.c_str())) {
+      ADD_FAILURE() << "no result for " << query << "\n" << r.out;
+      return {};
+    }
+    Ids ids;
+    for (int i = 0; i < file.GetMatchCount(); ++i) {
+      const std::string data = file.GetRecordData(i);
+      ids.push_back(static_cast<unsigned>(std::stoul(data.substr(data.rfind(kFieldDelim) + 3))));
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+
   static std::string message(const std::string& key) {
     const std::string table = inst_->read("search-cgi/ts_msg_table_default.cfg");
     const size_t at = table.find(key + " ");
@@ -118,14 +155,14 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
   static pid_t classServer_;
   static int classPort_;
   static testutil::TempDir* docs_;
-  static std::string idA_, idB_;
+  static std::string idA_, idB_, idC_, idT_;
 };
 
 Installation* EditionsTest::inst_ = nullptr;
 pid_t EditionsTest::classServer_ = -1;
 int EditionsTest::classPort_ = -1;
 testutil::TempDir* EditionsTest::docs_ = nullptr;
-std::string EditionsTest::idA_, EditionsTest::idB_;
+std::string EditionsTest::idA_, EditionsTest::idB_, EditionsTest::idC_, EditionsTest::idT_;
 
 TEST_P(EditionsTest, SearchesTheDatabaseVariablesAndHandsOverTheResult) {
   const std::set<std::string> before = inst_->resultFiles();
@@ -218,6 +255,45 @@ TEST_P(EditionsTest, QueryLogGetsTheSearch) {
   EXPECT_EQ(logs, added.find("\tpears\t1\n") != std::string::npos) << added;
 }
 
+TEST_P(EditionsTest, DebugAndSearchLogsAreTheEditionsOwn) {
+  const std::string settings = inst_->read("setting/ts_adv_log.cfg");
+  inst_->write("setting/ts_adv_log.cfg", "OutputQueryInfo=Y\nEnabledSearchInfo=Y\n");
+  inst_->write("search-cgi/ts.debug", "searchrun.log=Y\n");
+  inst_->write("system.debug.cfg", "debug_mode=Y\n");
+  inst_->write("index_log/search.log", "");
+  get("query=pears&search_no=0&all_file=on&xml=1" + both());
+  const std::string debug = inst_->read("search-cgi/searchrun.log");
+  const std::string searches = inst_->read("index_log/search.log");
+  const bool newerDebugLog = fs::exists(inst_->path("debug/searchrun.log"));
+  for (const char* made : {"search-cgi/searchrun.log", "system.debug.cfg", "search-cgi/ts.debug",
+                           "debug/searchrun.log"})
+    unlink(inst_->path(made).c_str());
+  inst_->write("setting/ts_adv_log.cfg", settings);
+
+  const bool logs = std::string(GetParam()) != "searchrun-lite";
+  EXPECT_EQ(logs, debug.find("queryOption.dbNum = [2]\n") != std::string::npos) << debug;
+  EXPECT_EQ(logs,
+            debug.find("Read ts_adv_log.cfg : [EnabledSearchInfo]=[Y]\n") != std::string::npos)
+      << debug;
+  EXPECT_EQ(logs, searches.find("\tpears\t1\n") != std::string::npos) << searches;
+  // The newer forms' files stay untouched.
+  EXPECT_FALSE(newerDebugLog) << GetParam();
+  if (fs::exists(inst_->path("system_log/query"))) {
+    EXPECT_TRUE(fs::is_empty(inst_->path("system_log/query")));
+  }
+}
+
+TEST_P(EditionsTest, QueryIsKeptToTheEditionsOwnLength) {
+  // The run-time log names the query as the run holds it.
+  for (const size_t size : {10240u, 10241u}) {
+    const size_t before = inst_->read("logs/searchrun_time.log").size();
+    get("search_no=0&all_file=on&xml=1&query=" + std::string(size, 'q') + both());
+    const std::string added = inst_->read("logs/searchrun_time.log").substr(before);
+    EXPECT_NE(std::string::npos, added.find("-QUERY <" + std::string(10240, 'q') + ">\n"))
+        << size << " " << added.size();
+  }
+}
+
 TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
   const std::set<std::string> before = inst_->resultFiles();
   const RunResult r = get("query=apple&search_no=0&all_file=on&group=owner" + both());
@@ -267,6 +343,51 @@ TEST_P(EditionsTest, ClassSearchFailures) {
   inst_->write("search-cgi/db_interface.num", std::to_string(classPort_) + "\n");
   EXPECT_EQ(1, r.exitStatus) << r.out;
   EXPECT_NE(std::string::npos, r.out.find(message("VALUE_0005"))) << r.out;
+}
+
+TEST_P(EditionsTest, PropertySearchLooksOnlyInTheProperty) {
+  const std::string both = "query=design&search_no=0" + database("carol", idC_);
+  EXPECT_EQ(2u, hits(both).size());
+  const Ids titled = hits(both + "&filenamesearch=title");
+  ASSERT_EQ(1u, titled.size());
+  // The hit is the page whose title holds the word (a text file's title is
+  // its first line).
+  EXPECT_EQ(titled, hits("query=notes&search_no=0&filenamesearch=title" + database("carol", idC_)));
+}
+
+TEST_P(EditionsTest, StoredFieldListNarrowsTheSearchOfATable) {
+  // Field 1 (name) only.
+  inst_->write("sbf/sbf_00042.cfg", "127.0.0.1" + kFieldDelim + "alice" + kFieldDelim + idT_ +
+                                        "\x15\x16\x17N" + kFieldDelim + "1" + kFieldDelim + "\n");
+  const std::string table = "&search_no=0" + database("alice", idT_, "db");
+  EXPECT_EQ(hits("query=fruit" + table), (Ids{1, 2}));
+  EXPECT_EQ(hits("query=fruit&sbf=42" + table), Ids{});
+  EXPECT_EQ(hits("query=apple&sbf=42" + table), (Ids{1, 4}));
+}
+
+TEST_P(EditionsTest, MultiFieldRequestCombinesItsClauses) {
+  const std::string index = "search_no=0&index_id=7F000001_" + idT_;
+  EXPECT_EQ(hits(index + "&MultiDBFieldCount=1&m_query_1=apple&m_field_1=name"), (Ids{1, 4}));
+  EXPECT_EQ(hits(index + "&MultiDBFieldCount=2&m_query_1=apple&m_field_1=name&m_query_2=dessert"
+                         "&m_field_2=section&m_op_2=and"),
+            Ids{4});
+  EXPECT_EQ(hits(index + "&MultiDBFieldCount=2&m_query_1=fruit&m_field_1=section&m_query_2=apple"
+                         "&m_field_2=name&m_op_2=!"),
+            Ids{2});
+  // Clauses that all name unknown columns: the "database" variables are
+  // searched instead.
+  EXPECT_EQ(2u, hits(index + "&query=apple&MultiDBFieldCount=1&m_query_1=apple&m_field_1=nope" +
+                     database("alice", idA_))
+                    .size());
+}
+
+TEST_P(EditionsTest, MultiFieldRequestWithoutItsIndexIsRefused) {
+  for (const std::string index : {"", "&index_id=7F000001_0000000000"}) {
+    const RunResult r =
+        get("all_file=on&search_no=0&MultiDBFieldCount=1&m_query_1=apple" + index + both());
+    EXPECT_EQ(1, r.exitStatus) << index << "\n" << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(message("VALUE_1004"))) << index << "\n" << r.out;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, EditionsTest, ::testing::ValuesIn(kEditions),

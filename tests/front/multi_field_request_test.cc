@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cgi/cgi_string_parser.h"
+#include "front/older_front.h"
 #include "system/column_mapping.h"
 #include "system/layout.h"
 #include "tests/test_util.h"
@@ -134,6 +135,19 @@ TEST(MultiPropertySearch, TheIndexComesFromItsIdFileAndItsColumnMapping) {
     EXPECT_TRUE(list.empty());
   }
   EXPECT_EQ(kMultiFieldNotAsked, build("index_id=db1&m_query_1=a", list));
+
+  // The threaded editions search it at the address and port their own
+  // settings name.
+  iniOptionTag ini;
+  ini.query_server_ip = "10.0.0.9";
+  ini.query_server_port = 30001;
+  CGIStringParser cgi;
+  cgi.initialize("MultiDBFieldCount=1&index_id=0A000005_db1&m_query_1=a");
+  list.clear();
+  SearchMultiIndexVector clauses;
+  std::string joined;
+  ASSERT_EQ(1, buildSearchMultiIndex(cgi, ini, list, clauses, joined, 0, 3));
+  EXPECT_EQ(list[0].ipAddr + ":" + list[0].port + "/" + list[0].idxName, "10.0.0.9:30001/db1");
   systemResetCaches();
 }
 

@@ -215,6 +215,74 @@ TEST_F(Install, DebugSwitchLinesIgnoreCase) {
   }
 }
 
+// The threaded editions' switch file sits beside the program and knows
+// only the log name; their log is that name beside the program.
+TEST_F(Install, ThreadedDebugLogHasItsOwnSwitchAndFile) {
+  const char* cases[][3] = {
+      // switch file, its text, the log written ("": none)
+      {"ts.debug", "other\nSearchRun.Log=y\n", "searchrun.log"},
+      {"ts.debug", "debug_mode=Y\n", ""},
+      {"system.debug.cfg", "searchrun.log=Y\n", ""},
+      {"../ts.debug", "searchrun.log=Y\n", ""},
+  };
+  for (const auto& [switchFile, text, log] : cases) {
+    resetLogStateForTests();
+    for (const char* stale : {"ts.debug", "system.debug.cfg", "../ts.debug", "searchrun.log"})
+      unlink(stale);
+    setLogForm(LogForm::kThreaded);
+    testutil::writeFile(switchFile, text);
+    SetLogFileName("searchrun.log");
+    ReportLog("%s,%d: v\n", "file.cc", 7);
+    EXPECT_EQ(testutil::readFile("searchrun.log"), *log ? "file.cc,7: v\n" : "") << text;
+    EXPECT_FALSE(testutil::fileExists("debug")) << text;
+  }
+  // Without a name the log is ts_debug.log.
+  resetLogStateForTests();
+  setLogForm(LogForm::kThreaded);
+  testutil::writeFile("ts.debug", "=Y\n");
+  ReportLog("unnamed\n");
+  EXPECT_EQ(testutil::readFile("ts_debug.log"), "unnamed\n");
+}
+
+TEST_F(Install, ThreadedSearchLogIsOneFileSwitchedByItsOwnLine) {
+  testutil::ScopedEnv addr("REMOTE_ADDR", "192.168.1.9"), server("SERVER_NAME", "s1");
+  testutil::makeDirs(root("index_log"));
+  testutil::makeDirs(root("system_log/query"));
+  testutil::writeFile("ts.debug", "searchrun.log=Y\n");
+  setLogForm(LogForm::kThreaded);
+  SetLogFileName("searchrun.log");
+  auto log = [](time_t begin, const char* query) {
+    RecSearchLog(timeval{begin, 0}, timeval{begin, 0}, 1, 3, "u", "10.0.0.5", "bob", "news", query);
+  };
+  log(kNoon, "nofile");
+  for (const char* cfg : {"OutputQueryInfo=Y\n", "EnabledSearchInfo=y\n", "EnabledSearchInfo=Y \n",
+                          " EnabledSearchInfo=Y\n"}) {
+    writeSetting("ts_adv_log.cfg", cfg);
+    log(kNoon, "off");
+  }
+  writeSetting("ts_adv_log.cfg", "# searches\nEnabledSearchInfo=Y\n");
+  log(kNoon, "apple");
+  log(kNoon + 86400, "next day");  // the same file
+  // The editions' longest query is kept whole.
+  log(kNoon, (std::string(10240, 'q') + "z").c_str());
+  const std::string fields = "\t192.168.1.9\tu\ts1\t10.0.0.5\tbob\tnews\t";
+  EXPECT_EQ(testutil::readFile(root("index_log/search.log")),
+            "2024/01/31\t12:34:56.0\t2024/01/31\t12:34:56.0" + fields + "apple\t3\n" +
+                "2024/02/01\t12:34:56.0\t2024/02/01\t12:34:56.0" + fields + "next day\t3\n" +
+                "2024/01/31\t12:34:56.0\t2024/01/31\t12:34:56.0" + fields +
+                std::string(10240, 'q') + "\t3\n");
+  EXPECT_FALSE(testutil::fileExists(root("system_log/query/20240131.log")));
+  // Reading the switch is told in the debug log.
+  const std::string debug = testutil::readFile("searchrun.log");
+  EXPECT_NE(std::string::npos, debug.find("Open ts_adv_log.cfg : ../setting/ts_adv_log.cfg\n"
+                                          "Open ts_adv_log.cfg Fail\n"))
+      << debug;
+  EXPECT_NE(std::string::npos, debug.find("Open ts_adv_log.cfg Success\n"
+                                          "Read ts_adv_log.cfg : [# searches]=[]\n"
+                                          "Read ts_adv_log.cfg : [EnabledSearchInfo]=[Y]\n"))
+      << debug;
+}
+
 TEST_F(Install, SearchLogKeepsOneLinePerSearchInTheDayOfItsBegin) {
   testutil::ScopedEnv addr("REMOTE_ADDR", "192.168.1.9"), server("SERVER_NAME", nullptr);
   testutil::makeDirs(root("system_log/query"));
