@@ -228,7 +228,10 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     builder.build(tree.get());
     CollectionStats stats;
     std::string systemDir;
-    if (!systemDirectoryOf(ctx.root, systemDir)) systemDir.clear();
+    if (!ctx.systemDir.empty())
+      systemDir = ctx.systemDir;
+    else if (!systemDirectoryOf(ctx.root, systemDir))
+      systemDir.clear();
     installationStats(systemDir, home, builder.weightedTerms(), ctx.statistics, stats);
     builder.setStats(&stats);
     Xapian::Query q = builder.build(tree.get());

@@ -65,6 +65,9 @@ struct RunContext {
   // What the installation's indexes hold, kept between runs; null reads it
   // for the run.
   PartStatsCache* statistics = nullptr;
+  // The installation's system directory, resolved by a caller that already
+  // had to find it; "" has the run find it.
+  std::string systemDir;
   // Asked just before a result file is written; when it answers false (the
   // one who asked has gone) nothing is written and the run fails.
   std::function<bool()> stillWanted;

@@ -176,6 +176,7 @@ ToolAnswer RequestRunner::serve(const ToolRequest& request,
     } else {
       std::string systemDir;
       const bool haveSystem = currentSystemDirectory(inst_, systemDir);
+      if (haveSystem) ctx.systemDir = systemDir;
       answer.status =
           runTool(request.tool, request.args, ctx,
                   [&](const std::vector<PathUse>& uses,
