@@ -78,8 +78,10 @@ bool fillClaimedFile(const std::string& path, std::string_view bytes) {
 
 }  // namespace
 
-bool writeFileAtomic(const std::string& path, std::string_view bytes) {
+bool writeFileAtomic(const std::string& path, std::string_view bytes,
+                     const std::function<bool()>& mayCreate) {
   if (fillClaimedFile(path, bytes)) return true;
+  if (mayCreate && !mayCreate()) return false;
   // Any other target is replaced whole. A result is scratch: read once and
   // removed, so it need not reach the disk before the rename.
   return replaceFileAtomically(path, bytes, kResultFileMode, false);

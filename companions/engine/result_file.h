@@ -6,6 +6,7 @@
 #define SEARCHRUN_COMPANIONS_ENGINE_RESULT_FILE_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,7 +54,10 @@ constexpr unsigned kResultFileMode = 0600;
 // digits, created exclusively) that is renamed over it, so that a reader
 // never sees half a file. Returns false when the file cannot be written;
 // `path` is then as it was (a claim still empty) and the fresh file removed.
-bool writeFileAtomic(const std::string& path, std::string_view bytes);
+// `mayCreate`, when given, is asked before a result is made where no claim
+// stands: a client that gave the run up may have removed its claim.
+bool writeFileAtomic(const std::string& path, std::string_view bytes,
+                     const std::function<bool()>& mayCreate = {});
 
 }  // namespace vela
 

@@ -105,15 +105,11 @@ std::string resultBytes(bool binout, const std::string& matched, const std::vect
 // claimed the name may already have given up on it.
 bool writeResult(const RunContext& ctx, const std::string& given, const std::string& bytes) {
   if (ctx.stillWanted && !ctx.stillWanted()) return false;
-  const std::string path = ctx.open(given);
-  if (!writeFileAtomic(path, bytes)) return false;
   // A client that gives a run up says so before it removes its claim: a
-  // result made after that would be left behind for no one to read.
-  if (ctx.stillWanted && !ctx.stillWanted()) {
-    unlink(path.c_str());
-    return false;
-  }
-  return true;
+  // result made anew after that would be left behind for no one to read.
+  // Nothing is ever removed here: the program started in the service's
+  // place may be writing the same result.
+  return writeFileAtomic(ctx.open(given), bytes, ctx.stillWanted);
 }
 
 void parseInnerOptions(const std::string& inner, EngineArgs& out) {
