@@ -3,6 +3,8 @@
 #   scripts/install-deps.sh           the native build and its tests
 #   scripts/install-deps.sh --cross   the s390x cross compiler and emulator
 #                                     of scripts/cross-test.sh
+#   scripts/install-deps.sh --package what making the Debian package and its
+#                                     test need (web servers among them)
 set -euo pipefail
 if [ "${1:-}" = "--cross" ]; then
   if ! command -v s390x-linux-gnu-g++ >/dev/null || ! command -v qemu-s390x >/dev/null; then
@@ -27,6 +29,30 @@ if [ "${1:-}" = "--cross" ]; then
   fi
   exit 0
 fi
+# install_missing PACKAGE...: installs those not installed yet.
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+}
+if [ "${1:-}" = "--package" ]; then
+  # The web servers are installed stopped: the package test starts them on
+  # loopback when it needs them.
+  policy=
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
+    chmod 0755 /usr/sbin/policy-rc.d
+    policy=1
+  fi
+  install_missing debhelper lintian help2man apache2 nginx-light fcgiwrap curl lighttpd systemd
+  [ -z "$policy" ] || rm -f /usr/sbin/policy-rc.d
+  exit 0
+fi
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -44,12 +70,4 @@ packages+=(
   xapian-omega namazu2 namazu2-index-tools
   manpages manpages-dev
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+install_missing "${packages[@]}"

@@ -43,7 +43,7 @@ bool settingIsOff(const ServicePaths& paths, const char* key) {
 
 bool isPrivateDirectory(const std::string& dir) {
   struct stat st;
-  return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
          (st.st_mode & 022) == 0;
 }
 

@@ -44,8 +44,10 @@ std::string serviceSetting(const ServicePaths& paths, const char* key);
 // "false", any case).
 bool settingIsOff(const ServicePaths& paths, const char* key);
 
-// True when `dir` is a directory (no link) of this account that no other
-// account may write.
+// True when `dir` is a directory of this account that no other account may
+// write. The run directory may be a link that the owner of the installation
+// made (a packaged installation keeps its data apart from its programs):
+// only that owner can place one there.
 bool isPrivateDirectory(const std::string& dir);
 
 // Makes the run directory (0700) when it is missing; false, with the

@@ -5,8 +5,10 @@
 #include "system/layout.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -78,13 +80,21 @@ int lookupCode(const NameCode* table, size_t n, const std::string& name) {
 
 }  // namespace
 
+std::string installationFile(const std::string& root, const char* name) {
+  std::string path = root + "/" + name;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) path = root + "/setting/" + name;
+  return path;
+}
+
 int systemGetLanguage() {
   Caches& c = caches();
   if (c.language != kLangUnknown) return c.language;
   static const NameCode kCodes[] = {
       {"CH", kLangCH}, {"JP", kLangJP}, {"GB", kLangGB}, {"EN", kLangEN}};
   std::string line;
-  if (readFirstLine("../lang.cfg", 14, line)) c.language = lookupCode(kCodes, 4, line);
+  if (readFirstLine(installationFile("..", "lang.cfg").c_str(), 14, line))
+    c.language = lookupCode(kCodes, 4, line);
   return c.language;
 }
 
@@ -120,7 +130,8 @@ const char* systemGetIPAddress() {
   std::optional<std::string>& slot = caches().hostAddress;
   if (!slot) {
     std::string line;
-    if (!readFirstLine("../host_address", 23, line) || line.empty()) return "127.0.0.1";
+    if (!readFirstLine(installationFile("..", "host_address").c_str(), 23, line) || line.empty())
+      return "127.0.0.1";
     slot = line;
   }
   return slot->c_str();

@@ -24,7 +24,12 @@ enum {
   kLangEN = 3,
 };
 
-// "../lang.cfg" holding "CH", "JP", "GB" or "EN" (a trailing line break is
+// The path of a file an installation keeps at its top, "lang.cfg" or
+// "host_address": ROOT/NAME, or ROOT/setting/NAME when nothing stands at the
+// first (a packaged installation keeps every setting in one folder).
+std::string installationFile(const std::string& root, const char* name);
+
+// "../lang.cfg" (see installationFile) holding "CH", "JP", "GB" or "EN" (a trailing line break is
 // allowed); -1 otherwise. Cached once known.
 int systemGetLanguage();
 // "lang.txt" in the working directory: "Big5" 0, "SJIS" or "Shift_JIS" 1,

@@ -94,7 +94,8 @@ Language languageOfInstallation(const std::string& root) {
     int code;
   } kCodes[] = {{"CH", kLangCH}, {"JP", kLangJP}, {"GB", kLangGB}, {"EN", kLangEN}};
   std::string line;
-  if (!readFirstLine((root + "/lang.cfg").c_str(), 14, line)) return Language::kEnglish;
+  if (!readFirstLine(installationFile(root, "lang.cfg").c_str(), 14, line))
+    return Language::kEnglish;
   for (const auto& c : kCodes)
     if (line == c.name) return languageFromCode(c.code);
   return Language::kEnglish;

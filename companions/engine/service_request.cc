@@ -116,12 +116,15 @@ bool findInstallation(const std::string& root, ServedInstallation& inst, std::st
   }
   const std::string base = found.root == "/" ? "" : found.root;
   found.cgiDir = base + "/search-cgi";
-  found.scratchDir = found.cgiDir + "/tmp";
   // The CGI directory must be the one just below the root: the programs
-  // find their settings one level up from it.
+  // find their settings one level up from it. Its scratch folder may be a
+  // link the owner of the installation made (a packaged installation keeps
+  // its data apart); files are admitted by where they really are.
   std::string real;
+  struct stat st;
   if (!canonical(found.cgiDir, real) || real != found.cgiDir ||
-      !canonical(found.scratchDir, real) || real != found.scratchDir) {
+      !canonical(found.cgiDir + "/tmp", found.scratchDir) ||
+      stat(found.scratchDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     error = root + " has no search-cgi/tmp of its own (an installation root is needed)";
     return false;
   }

@@ -38,7 +38,7 @@ namespace vela {
 struct ServedInstallation {
   std::string root;
   std::string cgiDir;      // root/search-cgi
-  std::string scratchDir;  // root/search-cgi/tmp
+  std::string scratchDir;  // root/search-cgi/tmp, where it really is
 };
 
 // The installation at `root`; false, with the reason, when root has no CGI

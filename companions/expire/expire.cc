@@ -35,7 +35,9 @@ bool isStemChar(char c) {
 // and `missingIsEmpty`).
 int removeFiles(const std::string& dir, bool missingIsEmpty,
                 const std::function<bool(const std::string&, const struct stat&)>& expired) {
-  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // The folder itself may be a link the installation's owner made (a packaged
+  // installation keeps its data apart); nothing inside it is followed.
+  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return missingIsEmpty && errno == ENOENT ? 0 : -1;
   DIR* stream = fdopendir(dirFd);
   if (stream == nullptr) {

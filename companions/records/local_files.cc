@@ -13,6 +13,7 @@
 
 #include "system/config.h"
 #include "system/index_format.h"
+#include "system/layout.h"
 #include "system/numbers.h"
 
 namespace render {
@@ -163,13 +164,14 @@ UniqueFd openOwnFile(const std::string& path, bool& missing) {
 Installation Installation::read() {
   Installation inst;
   std::string line;
-  if (readFirstLineOf("../lang.cfg", 14, line)) {
+  if (readFirstLineOf(installationFile("..", "lang.cfg"), 14, line)) {
     static const std::pair<const char*, int> kCodes[] = {
         {"CH", 0}, {"JP", 1}, {"GB", 2}, {"EN", 3}};
     for (const auto& [name, code] : kCodes)
       if (line == name) inst.language = code;
   }
-  if (readFirstLineOf("../host_address", 23, line) && !line.empty()) inst.hostAddress = line;
+  if (readFirstLineOf(installationFile("..", "host_address"), 23, line) && !line.empty())
+    inst.hostAddress = line;
   std::string systemInfo;
   if (readFilePrefix("../setting/system_info.cfg", kMaxSettingsFile, systemInfo)) {
     if (findSettingIn(systemInfo, "SYSTEM_DIRECTORY", kSystemInfoLineMax, line))

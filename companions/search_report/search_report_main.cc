@@ -118,7 +118,9 @@ int main(int argc, char** argv) {
   context.language = systemGetLanguage();
   context.madeAt = now();
   context.logOn = getCfgFileTokenValue("../setting/ts_adv_log.cfg", "OutputQueryInfo") == "Y";
-  const UniqueFd dir(open(logFolder().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  // The folder may be a link the installation's owner made; the logs in it
+  // are opened without following links.
+  const UniqueFd dir(open(logFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   context.logFolder = dir.valid();
   if (dir) {
     const report::LogReadLimits limits;

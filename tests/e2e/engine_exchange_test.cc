@@ -148,4 +148,32 @@ TEST_F(EngineExchangeTest, AStalledOrKilledServiceLeavesTheSearchToThePrograms) 
   inst_->startService();
 }
 
+// A packaged installation keeps its data apart from its programs: the root's
+// data folders are links its owner made, and the top files stand among the
+// settings. Searches through the service find what the programs find.
+TEST(EngineExchangeLinkedData, DataFoldersMayBeLinksOfTheInstallationsOwner) {
+  EngineInstall inst;
+  inst.write("setting/lang.cfg", "EN\n");
+  inst.doc("sky", "d.txt", "A report on a telescope.\n");
+  inst.create("sky", "sky");
+  const std::string data = inst.path("data");
+  testutil::makeDirs(data);
+  for (const char* dir : {"tmp", "search-cgi/tmp", "run", "logs"}) {
+    const std::string place = data + "/" + std::to_string(std::hash<std::string>()(dir));
+    ASSERT_EQ(rename(inst.path(dir).c_str(), place.c_str()), 0) << dir;
+    ASSERT_EQ(symlink(place.c_str(), inst.path(dir).c_str()), 0) << dir;
+  }
+  const std::string request = "user=TESSERA&index_id=7F000001_sky&query=telescope";
+  const e2e::RunResult programs = inst.get(request);
+  ASSERT_EQ(programs.exitStatus, 0) << programs.out;
+  inst.startService();
+  const e2e::RunResult served = inst.get(request);
+  EXPECT_EQ(served.exitStatus, 0) << inst.read("service.log");
+  static const std::regex varying("query[0-9]+|\\([0-9.]+ seconds\\)");
+  EXPECT_EQ(std::regex_replace(served.out, varying, "#"),
+            std::regex_replace(programs.out, varying, "#"));
+  EXPECT_NE(served.out.find("telescope"), std::string::npos);
+  EXPECT_EQ(inst.read("service.log").find("of its own"), std::string::npos);
+}
+
 }  // namespace

@@ -79,6 +79,20 @@ TEST_F(Install, OneValueFilesAndSettings) {
   EXPECT_FALSE(isLocalIPAddress("10.0.0.50"));
 }
 
+// A packaged installation keeps the files of the top in its settings folder;
+// one at the top still wins, even an unreadable one (no silent fallback).
+TEST_F(Install, TopFilesMayStandInTheSettingsFolder) {
+  writeSetting("lang.cfg", "JP\n");
+  writeSetting("host_address", "10.0.0.7\n");
+  EXPECT_EQ(systemGetLanguage(), kLangJP);
+  EXPECT_STREQ(systemGetIPAddress(), "10.0.0.7");
+  testutil::writeFile(root("lang.cfg"), "GB\n");
+  ASSERT_EQ(0, symlink(root("setting/host_address").c_str(), root("host_address").c_str()));
+  systemResetCaches();
+  EXPECT_EQ(systemGetLanguage(), kLangGB);
+  EXPECT_STREQ(systemGetIPAddress(), "127.0.0.1");  // a link is never read
+}
+
 TEST_F(Install, RecordCountsOfCutShortFiles) {
   uint32_t count = 9;
   double size = 9;
