@@ -20,14 +20,16 @@ constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
 const char kUsage[] =
-    "usage: ks_permit [--root ROOT] COMMAND [OPTIONS]\n"
+    "Usage: ks_permit [--root ROOT] COMMAND [OPTIONS]\n"
+    "Runs in the CGI directory of the installation, or in ROOT/search-cgi.\n"
+    "\n"
+    "Commands:\n"
     "  create --user NAME [--type N]          issue a permit, print \"ks_key=KEY\"\n"
     "  check --user NAME --key KEY [--lifetime S]\n"
     "                                         print the check result (0 valid, -1 invalid,\n"
     "                                         -3 timed out and removed)\n"
     "  remove --user NAME --key KEY           delete the permit\n"
-    "  expire --max-idle S                    delete permits idle over S seconds, print count\n"
-    "Runs in the CGI directory of the installation, or in ROOT/search-cgi.\n";
+    "  expire --max-idle S                    delete permits idle over S seconds, print count\n";
 
 struct CommandLine {
   std::string command;

@@ -63,6 +63,7 @@ packages=(
   python3-docx python3-openpyxl python3-odf python3-reportlab
   locales
   chromium
+  help2man man-db groff-base bsdextrautils
 )
 # Benchmark peers: the CGI search programs tests/bench/peer_bench.sh measures
 # searchrun against, and manual pages for its corpus.

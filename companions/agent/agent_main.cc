@@ -23,12 +23,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: search_agent --root ROOT [--port N] [--address A] [--threads N]\n"
-    "                    [--allow A]... [--client-timeout MS] [--job-time-limit S]\n"
+    "Usage: search_agent --root ROOT [OPTION]...\n"
     "Answers the searches, index descriptions, related terms and record details\n"
     "that other hosts ask of the indexes of the installation at ROOT. Runs in\n"
     "the foreground and logs to standard error; SIGTERM or SIGINT ends it. Run\n"
     "it as the account the web server runs searches as.\n"
+    "\n"
+    "Options:\n"
     "  --port N             TCP port (default: the installation's query server\n"
     "                       port, ROOT/setting/ts_query_server_port.cfg)\n"
     "  --address A          IPv4 address to listen on (default: ROOT/host_address)\n"

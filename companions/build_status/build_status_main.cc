@@ -14,11 +14,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: build_status [--root ROOT] --id ID\n"
-    "  prints when the last build of index ID started and ended, its owner,\n"
-    "  type and mode (create, update or rebuild), its records and size, and\n"
-    "  the disk space its directories use. Without --root it runs in the\n"
-    "  installation's CGI directory (ROOT/search-cgi).\n";
+    "Usage: build_status [--root ROOT] --id ID\n"
+    "Prints when the last build of index ID started and ended, its owner, type\n"
+    "and mode (create, update or rebuild), its records and size, and the disk\n"
+    "space its directories use. Without --root it runs in the installation's\n"
+    "CGI directory (ROOT/search-cgi).\n"
+    "\n"
+    "Options:\n"
+    "  --root ROOT  the installation\n"
+    "  --id ID      the index (the id that index_builder create printed)\n";
 
 int usage(const std::string& problem) {
   std::cerr << "build_status: " << problem << "\n" << kUsage;

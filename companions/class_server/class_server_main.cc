@@ -26,12 +26,13 @@ constexpr const char* kProgram = "class_server";
 constexpr const char* kClassFile = "../setting/index_class.cfg";
 
 constexpr const char* kUsage =
-    "usage: class_server --root ROOT [--address ADDR] [--port PORT] [--allow ADDR]...\n"
-    "                    [--workers N] [--client-timeout MS]\n"
+    "Usage: class_server --root ROOT [OPTION]...\n"
     "Answers the class searches of the installation at ROOT: which indexes (and\n"
     "sub-classes) a class holds, from ROOT/setting/index_class.cfg, which is read\n"
     "again whenever it changes. Runs in the foreground and logs to standard error;\n"
     "SIGTERM or SIGINT ends it. Run it as the account the web server runs searches as.\n"
+    "\n"
+    "Options:\n"
     "  --address ADDR       address to listen on (default: ROOT/host_address)\n"
     "  --port PORT          port to listen on (default: ROOT/setting/db_interface.num)\n"
     "  --allow ADDR         a further client address served (this host's address and\n"

@@ -17,10 +17,10 @@
 #include <string>
 
 #include "companions/engine/service_request.h"
-#include "search/engine_service_paths.h"
 #include "companions/serve/daemon_options.h"
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"
+#include "search/engine_service_paths.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
 
@@ -33,20 +33,23 @@ void logLine(const std::string& text) {
 }
 
 constexpr const char* kUsage =
-    "usage: vela_service --root ROOT [--threads N] [--max-open N] [--client-timeout MS]\n"
-    "                    [--exit-if-running] [--starter-lock-fd FD]\n"
+    "Usage: vela_service --root ROOT [OPTION]...\n"
     "Serves the search programs of the installation at ROOT (vela25_0.exe,\n"
     "date_range.exe, digit_index.exe, expand_vela_token_list.exe) on the socket\n"
     "ROOT/run/engine.sock, keeping their indexes open. Runs in the foreground and\n"
     "logs to standard error; SIGTERM or SIGINT ends it. Run it as the account the\n"
     "web server runs searches as. One service runs per installation: a second one\n"
     "waits for the first to end (or, with --exit-if-running, leaves at once).\n"
-    "  --threads N          searches run at once (1 to 64, default 4)\n"
-    "  --max-open N         indexes kept open between searches (0 to 1000, default 16)\n"
-    "  --client-timeout MS  time a client has to send its request (10 to 60000,\n"
-    "                       default 2000)\n"
-    "  --starter-lock-fd FD the lock a search holds while it starts the service:\n"
-    "                       released once the service listens\n";
+    "\n"
+    "Options:\n"
+    "  --threads N           searches run at once (1 to 64, default 4)\n"
+    "  --max-open N          indexes kept open between searches (0 to 1000, default 16)\n"
+    "  --client-timeout MS   time a client has to send its request (10 to 60000,\n"
+    "                        default 2000)\n"
+    "  --exit-if-running     leaves at once, with no error, when a service of the\n"
+    "                        installation already runs\n"
+    "  --starter-lock-fd FD  the lock a search holds while it starts the service:\n"
+    "                        released once the service listens\n";
 
 struct Options {
   std::string root;

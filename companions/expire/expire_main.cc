@@ -19,12 +19,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: expire_results [--root ROOT] [--max-age MINUTES] [--every SECONDS]\n"
+    "Usage: expire_results [--root ROOT] [--max-age MINUTES] [--every SECONDS]\n"
     "Removes search results and scratch files older than RESULT_EXPIRE_MINUTES\n"
     "(setting/search_option.cfg, default 60), permits idle longer than\n"
     "LOGIN_TIMEOUT, and daily search logs (yyyymmdd.log) of days more than\n"
     "SEARCH_LOG_KEEP_DAYS ago (default 30; 0 keeps them all). Run it as the\n"
     "account the web server runs searches as.\n"
+    "\n"
+    "Options:\n"
     "  --root ROOT        the installation (default: the folder above this program's)\n"
     "  --max-age MINUTES  overrides RESULT_EXPIRE_MINUTES\n"
     "  --every SECONDS    stays in the foreground and repeats the pass\n";

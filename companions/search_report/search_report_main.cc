@@ -26,9 +26,11 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: search_report [--root ROOT] [--days N] [--out FILE]\n"
+    "Usage: search_report [--root ROOT] [--days N] [--out FILE]\n"
     "Writes an HTML page of the searches in the daily search logs: top queries,\n"
     "queries without hits, slowest searches, searches per hour and per day.\n"
+    "\n"
+    "Options:\n"
     "  --root ROOT  the installation (default: the folder above this program's)\n"
     "  --days N     the last N days, today included (default 30, at most 366)\n"
     "  --out FILE   writes the page there, replacing it whole (default: standard output)\n";

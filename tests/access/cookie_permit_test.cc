@@ -326,7 +326,7 @@ TEST_F(PermitTest, ToolCommandLineErrors) {
     const std::string run = runTool(args);
     EXPECT_TRUE(run.rfind("2||", 0) == 0 && run.size() > 3) << run;
   }
-  EXPECT_EQ(0u, runTool({"--help"}).rfind("0|usage:", 0));
+  EXPECT_EQ(0u, runTool({"--help"}).rfind("0|Usage:", 0));
 }
 
 }  // namespace

@@ -343,7 +343,7 @@ TEST_F(SearchReportTest, RefusesWhatItCannotDo) {
       {{"--days", "367"}, 2, "bad argument --days"},
       {{"--days"}, 2, "bad argument --days"},
       {{"--out", "/nonexistent/dir/report.html"}, 1, "cannot write"},
-      {{"--frobnicate"}, 2, "usage:"},
+      {{"--frobnicate"}, 2, "Usage:"},
   };
   for (const auto& c : cases) {
     const RunResult r = report(c.args);
