@@ -33,6 +33,7 @@
 #include "system/fsutil.h"
 #include "system/index_format.h"
 #include "system/index_id.h"
+#include "system/index_schedule.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
 
@@ -249,6 +250,13 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
     error = "bad index id " + req.id + " (1 to 7 letters, digits, _ or -)";
     return 1;
   }
+  if (!req.calendar.empty() &&
+      (!isSafeCalendar(req.calendar) || req.source.empty() || req.source.front() != '/')) {
+    error = "bad schedule \"" + encodeRecordedPath(req.calendar) +
+            "\": a calendar is 1 to 128 letters, digits, blanks and *-:,./~+ (e.g. daily, "
+            "hourly, \"*-*-* 03:00\")";
+    return 1;
+  }
   SourceTree tree;
   std::vector<DbTable> tables;
   const std::string indexDir = prepareIndexDir(req.owner, error);
@@ -299,8 +307,15 @@ int createIndex(const BuildContext& ctx, const CreateRequest& req, std::string& 
   }
   std::error_code ec;
   std::string inc = stagingDir(home, "inc");
-  if (!buildEmptyInc(inc, error) || (companions && !companions->stage(org, inc, error)) ||
-      !switchPair(org, home, inc, error)) {
+  // The schedule is switched in with the index, so that no timer finds an
+  // index without the folder it is updated from.
+  const bool scheduled =
+      req.calendar.empty() ||
+      writeFileExclusive(org + "/" + kScheduleFile, formatIndexSchedule({req.source, req.calendar}),
+                         kIndexFileMode);
+  if (!scheduled) error = "cannot record the schedule in " + org;
+  if (!scheduled || !buildEmptyInc(inc, error) ||
+      (companions && !companions->stage(org, inc, error)) || !switchPair(org, home, inc, error)) {
     fs::remove_all(org, ec);
     fs::remove_all(inc, ec);
     removeDbStaging(staged);
@@ -377,6 +392,22 @@ std::string_view storedStream(StoredTextReader& texts, uint32_t r, std::string& 
                                                                               : std::string_view();
 }
 
+// Copies the schedule of the index in `home` (if it has one) into the new
+// org part `org`: the timer that runs the rebuild must find it next time.
+bool carrySchedule(const std::string& home, const std::string& org, std::string& error) {
+  IndexSchedule schedule;
+  bool missing = false;
+  if (!readIndexSchedule(home, schedule, missing, error)) {
+    if (missing) return true;
+    error = "the schedule is not carried over: " + error;
+    return false;
+  }
+  if (writeFileExclusive(org + "/" + kScheduleFile, formatIndexSchedule(schedule), kIndexFileMode))
+    return true;
+  error = "cannot record the schedule in " + org;
+  return false;
+}
+
 }  // namespace
 
 int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& error) {
@@ -436,6 +467,10 @@ int rebuildIndex(const BuildContext& ctx, const std::string& id, std::string& er
         }
         break;
       }
+    }
+    if (!carrySchedule(home, org, error)) {
+      fs::remove_all(org, ec);
+      return 1;
     }
   } catch (const Xapian::Error& e) {
     error = "cannot rebuild index " + id + ": " + e.get_description();

@@ -44,6 +44,9 @@ struct CreateRequest {
   std::string desc;
   std::string type = "doc";
   std::string source;
+  // A calendar of the timer that keeps the index fresh (isSafeCalendar):
+  // recorded with the source in the index's home. Empty: none.
+  std::string calendar;
 };
 
 // Each returns 0 on success, or 1 with a message in `error`.

@@ -14,6 +14,7 @@
 
 #include "access/access_rules.h"
 #include "companions/builder/index_builder.h"
+#include "companions/builder/scheduled_update.h"
 #include "companions/builder/similar_terms.h"
 #include "companions/builder/source_tree.h"
 #include "system/build_status.h"
@@ -24,11 +25,14 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: index_builder [--root ROOT] [--no-similar] [--quiet] COMMAND ...\n"
-    "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] SOURCE_DIR\n"
+    "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] [--schedule CALENDAR]\n"
+    "         SOURCE_DIR\n"
     "      builds a new index of the documents below SOURCE_DIR (plain text, HTML,\n"
     "      PDF, office and OpenDocument files, EPUB, mail, RTF, gzip/bzip2/xz\n"
-    "      files, the others through binind/doc_extract) and prints its id\n"
-    "  create --owner OWNER [--id ID] [--desc TEXT] --type db TABLES\n"
+    "      files, the others through binind/doc_extract) and prints its id;\n"
+    "      --schedule records SOURCE_DIR and the timer's calendar (daily, hourly,\n"
+    "      \"*-*-* 03:00\", ...) with the index for the command scheduled\n"
+    "  create --owner OWNER [--id ID] [--desc TEXT] --type db [--schedule CALENDAR] TABLES\n"
     "      builds a database index of a CSV table, or of the tables (*.csv, at\n"
     "      most 20) of a folder: one record per row (the first row names the\n"
     "      columns), and a field index for searches by column\n"
@@ -38,6 +42,11 @@ constexpr const char* kUsage =
     "      documents or rows)\n"
     "  rebuild --id ID\n"
     "      folds the inc index into the org index (document indexes)\n"
+    "  scheduled --id ID\n"
+    "      what the timer of an index runs: update from the recorded SOURCE_DIR,\n"
+    "      then rebuild when the inc index is past REBUILD_INC_MB of\n"
+    "      ROOT/setting/index_update.cfg (0: never); a run that finds another of\n"
+    "      the same index running leaves at once\n"
     "  similar\n"
     "      builds the similar-term index of the installation's words anew in\n"
     "      ROOT/similar_term (each command above does so after changing an index,\n"
@@ -88,7 +97,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (a == "--root" || a == "--owner" || a == "--id" || a == "--desc" || a == "--type" ||
-        a == "--access" || a == "--access-kind") {
+        a == "--access" || a == "--access-kind" || a == "--schedule") {
       if (i + 1 == args.size()) return usage(a + " needs a value");
       opts[a] = args[++i];
     } else if (a.size() > 1 && a[0] == '-') {
@@ -98,6 +107,8 @@ int main(int argc, char** argv) {
     }
   }
   if (words.empty()) return usage("no command");
+  if (opts.count("--schedule") && opts["--schedule"].empty())
+    return usage("--schedule needs a calendar");
   // The owner names a folder below the system directory.
   if (opts.count("--owner") && !vela::isSafeOwnerName(opts["--owner"]))
     return usage(vela::kOwnerRule);
@@ -122,22 +133,35 @@ int main(int argc, char** argv) {
     return usage("no CGI directory " + opts["--root"] + "/search-cgi");
   if (access("../setting/system_info.cfg", R_OK) != 0)
     return usage("run in ROOT/search-cgi or give --root ROOT");
-  vela::BuildReport report(std::cerr, isatty(2) == 1, opts.count("--quiet") > 0);
+  // A timed run writes to the journal: its notes and summary, never a
+  // progress line.
+  const bool timed = words[0] == "scheduled";
+  vela::BuildReport report(std::cerr, isatty(2) == 1 && !timed,
+                           opts.count("--quiet") > 0 && !timed);
   vela::BuildContext ctx{vela::CodePage(vela::installLanguage()), report, accessFile,
                          kind == "file" ? AclKind::kFile : AclKind::kBuilder};
   const std::string& cmd = words[0];
-  std::string error, id = opts["--id"];
+  std::string error, id = opts["--id"], mode = cmd;
   const time_t start = time(nullptr);
   int rc;
   if (cmd == "create" && words.size() == 2 && opts.count("--owner")) {
-    vela::CreateRequest req{opts["--owner"], id, opts["--desc"],
-                            opts.count("--type") ? opts["--type"] : "doc", words[1]};
+    vela::CreateRequest req{opts["--owner"], id,
+                            opts["--desc"],  opts.count("--type") ? opts["--type"] : "doc",
+                            words[1],        opts["--schedule"]};
     rc = vela::createIndex(ctx, req, id, error);
     if (rc == 0) std::cout << id << "\n";
   } else if (cmd == "update" && words.size() == 2 && !id.empty()) {
     rc = vela::updateIndex(ctx, id, words[1], error);
   } else if (cmd == "rebuild" && words.size() == 1 && !id.empty()) {
     rc = vela::rebuildIndex(ctx, id, error);
+  } else if (cmd == "scheduled" && words.size() == 1 && !id.empty()) {
+    vela::ScheduledRun outcome = vela::ScheduledRun::kUpdated;
+    rc = vela::runScheduledUpdate(ctx, id, vela::rebuildIncLimitBytes(), outcome, error);
+    if (rc == 0 && outcome == vela::ScheduledRun::kSkipped) {
+      std::cerr << "index_builder: an update of " << id << " is already running\n";
+      return 0;
+    }
+    mode = outcome == vela::ScheduledRun::kRebuilt ? "rebuild" : "update";
   } else if (cmd == "similar" && words.size() == 1) {
     rc = vela::buildSimilarTermIndex(ctx.cp, error) ? 0 : 1;
   } else {
@@ -148,7 +172,7 @@ int main(int argc, char** argv) {
     return rc;
   }
   report.finish();
-  if (cmd != "similar") recordBuild(id, cmd, start);
+  if (cmd != "similar") recordBuild(id, mode, start);
   if (cmd != "similar" && !opts.count("--no-similar") &&
       !vela::buildSimilarTermIndex(ctx.cp, error)) {
     // The index itself is in place: searches work, only their suggestions
