@@ -24,7 +24,9 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: index_builder [--root ROOT] [--no-similar] [--quiet] COMMAND ...\n"
+    "Usage: index_builder [--root ROOT] [--no-similar] [--quiet] COMMAND ...\n"
+    "\n"
+    "Commands:\n"
     "  create --owner OWNER [--id ID] [--desc TEXT] [--type doc] [--schedule CALENDAR]\n"
     "         SOURCE_DIR\n"
     "      builds a new index of the documents below SOURCE_DIR (plain text, HTML,\n"
@@ -49,8 +51,9 @@ constexpr const char* kUsage =
     "      the same index running leaves at once\n"
     "  similar\n"
     "      builds the similar-term index of the installation's words anew in\n"
-    "      ROOT/similar_term (each command above does so after changing an index,\n"
-    "      unless given --no-similar); the account needs to write ROOT\n"
+    "      the similar-term folder (each command above does so after changing an\n"
+    "      index, unless given --no-similar); the account needs to write the\n"
+    "      installation folder of ROOT/setting/system_info.cfg (INSTALL_DIRECTORY)\n"
     "Each of create (doc), update and rebuild also takes\n"
     "  --access FILE [--access-kind builder|file]\n"
     "      protects the index with the access file FILE (who may read which\n"

@@ -24,10 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: searchrun-register [--root ROOT] [--account NAME] [--desc TEXT] [--owner OWNER]\n"
-    "                          [--schedule CALENDAR] [--no-timer] [--systemd-dir DIR] FOLDER\n"
-    "       searchrun-register [--root ROOT] --page";
+constexpr const char* kUsage = "Usage: searchrun-register [OPTION]... FOLDER | --page";
 constexpr const char* kUnitTemplates[] = {"searchrun-update@.service", "searchrun-update@.timer"};
 // Where systemd finds units besides the administrator's folder.
 constexpr const char* kPackageUnitDirs[] = {"/usr/lib/systemd/system", "/lib/systemd/system"};
@@ -155,13 +152,19 @@ void enableTimer(const std::string& id, const std::string& systemdDir, std::ostr
         << later;
     return;
   }
-  if (systemctl.empty() || stat("/run/systemd/system", &st) != 0 || geteuid() != 0) {
+  if (systemctl.empty() || geteuid() != 0) {
     out << "systemd cannot be asked from here: to start the timer, run as root\n" << later;
     return;
   }
-  for (const std::vector<std::string>& argv :
-       {std::vector<std::string>{systemctl, "daemon-reload"},
-        std::vector<std::string>{systemctl, "enable", "--now", unit}}) {
+  // Where systemd does not run (a container, an image being made), the timer
+  // is enabled for the next boot: enabling only links files.
+  const bool running = stat("/run/systemd/system", &st) == 0;
+  std::vector<std::vector<std::string>> steps;
+  if (running) steps.push_back({systemctl, "daemon-reload"});
+  steps.push_back({systemctl, "enable", "--quiet"});
+  if (running) steps.back().push_back("--now");
+  steps.back().push_back(unit);
+  for (const std::vector<std::string>& argv : steps) {
     ChildProgram program;
     program.argv = argv;
     const ChildOutcome got = runChildProgram(program);
@@ -172,10 +175,34 @@ void enableTimer(const std::string& id, const std::string& systemdDir, std::ostr
       return;
     }
   }
-  out << "timer " << unit << " started\n";
+  out << "timer " << unit << (running ? " started\n" : " enabled (systemd does not run here)\n");
 }
 
 }  // namespace
+
+std::string registerHelp() {
+  return std::string(kUsage) +
+         "\n"
+         "Makes FOLDER an index of the installation, as its account: builds it, has\n"
+         "a timer (searchrun-update@ID.timer) bring it up to date on its schedule,\n"
+         "and lists it on the search page (ROOT/search/index.html). With --page,\n"
+         "only writes the search page anew. Run it as root (the timer is enabled\n"
+         "through systemctl), or as the installation's account without a timer.\n"
+         "\n"
+         "Options:\n"
+         "  --root ROOT        the installation (default: the one of this program)\n"
+         "  --account NAME     the account that owns it (default: the owner of ROOT/tmp)\n"
+         "  --desc TEXT        the index's description on the search page\n"
+         "  --owner OWNER      the owner the index is filed under (default: admin)\n"
+         "  --schedule CALENDAR  when the timer updates it, as systemd writes times\n"
+         "                     (default: daily; e.g. hourly, \"*-*-* 03:00\")\n"
+         "  --no-timer         no timer: the index is updated by hand only\n"
+         "  --systemd-dir DIR  where the timer's setting is written\n"
+         "                     (default: /etc/systemd/system)\n"
+         "  --page             only write the search page anew\n"
+         "  --help             show this help\n"
+         "Prints the new index's id and the search page.\n";
+}
 
 bool parseRegisterArgs(const std::vector<std::string>& args, RegisterOptions& o,
                        std::string& error) {

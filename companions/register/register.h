@@ -34,6 +34,9 @@ std::string timerUnit(const std::string& id);
 std::string timerDropInDir(const std::string& systemdDir, const std::string& id);
 std::string timerDropIn(const std::string& calendar);
 
+// The text of --help: usage, what the command does, its options.
+std::string registerHelp();
+
 // Registers options.folder (or only writes the page); what is done goes to
 // `out`, problems to `err`. The exit status of the command.
 int runRegister(const RegisterOptions& options, std::ostream& out, std::ostream& err);

@@ -17,8 +17,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& a : args)
     if (a == "--help" || a == "-h") {
-      std::cout << "searchrun-register: makes FOLDER an index of the installation, updated on "
-                   "its schedule by a timer, and lists it on the search page; see README\n";
+      std::cout << reg::registerHelp();
       return 0;
     }
   if (!reg::parseRegisterArgs(args, options, error)) {

@@ -45,7 +45,7 @@ stop_all() {
   for pid in "$work"/*.pid; do
     [ -e "$pid" ] && kill "$(cat "$pid")" 2>/dev/null || true
   done
-  rm -f "$work"/*.pid
+  rm -f "$work"/*.pid /run/searchrun-cgi.sock
   sleep 1
 }
 trap 'stop_all; rm -rf "$work"' EXIT
@@ -90,6 +90,8 @@ search() {
   page=$(curl -sf "$base/search-cgi/searchrun?query=gazpacho&index_id=$uid&user=TESSERA") || page=""
   check "$1: a search finds the document" grep -q "Cold soups" <<<"$page"
   check "$1: the result page comes from the renderer" grep -qi "<html" <<<"$page"
+  page=$(curl -sf "$base/search-cgi/searchrun?query=borscht&index_id=$uid&user=TESSERA") || page=""
+  check "$1: the timer's update is searched" grep -q "Soup of the day" <<<"$page"
   for path in search-cgi/ks_permit search-cgi/lang.txt search-cgi/tmp/ ../etc/passwd; do
     check "$1: $path is not served" \
       test "$(curl -s -o /dev/null -w '%{http_code}' --path-as-is "$base/$path")" -ge 400
@@ -115,6 +117,8 @@ for unit in searchrun-engine.service searchrun-agent.service searchrun-class-ser
   check "$unit is enabled" test -n "$(find /etc/systemd/system -name "$unit" -type l)"
 done
 check "index_builder has its manual page" test -f /usr/share/man/man8/index_builder.8.gz
+check "the units are sound" systemd-analyze verify /lib/systemd/system/searchrun-*.service \
+  /lib/systemd/system/searchrun-*.timer /lib/systemd/system/searchrun-cgi.socket
 
 echo "== register a folder"
 docs=/srv/searchrun-package-test
@@ -124,9 +128,17 @@ printf '<title>Bread</title><p>Flour and water.</p>\n' >"$docs/bread.html"
 chmod -R a+rX "$docs"
 out=$(searchrun-register --desc "Kitchen" --schedule daily "$docs" 2>"$work/register.err") ||
   { cat "$work/register.err"; exit 1; }
-id=$(sed -n 1p <<<"$out")
+id=$(sed -n 's/^index \([0-9A-Za-z_]*\) of .*/\1/p' <<<"$out")
 uid=$(printf '%02X%02X%02X%02X_%s' 127 0 0 1 "$id")
-check "the folder has its timer" test -f "/etc/systemd/system/searchrun-update@$id.timer.d/schedule.conf"
+check "the folder has its timer" grep -qx "OnCalendar=daily" \
+  "/etc/systemd/system/searchrun-update@$id.timer.d/schedule.conf"
+check "its timer is enabled" test -L "/etc/systemd/system/timers.target.wants/searchrun-update@$id.timer"
+# What the timer runs, as its unit runs it: a new document is found afterwards.
+printf '<title>Soup of the day</title><p>A borscht.</p>\n' >"$docs/borscht.html"
+chmod a+r "$docs/borscht.html"
+(cd / && setpriv --reuid=searchrun --regid=searchrun --init-groups -- \
+  $(sed -n "s/^ExecStart=//p; " /lib/systemd/system/searchrun-update@.service | sed "s/%i/$id/g") \
+  >"$work/update.log" 2>&1) || cat "$work/update.log"
 start_services
 
 echo "== Apache"
