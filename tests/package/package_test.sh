@@ -117,6 +117,8 @@ for unit in searchrun-engine.service searchrun-agent.service searchrun-class-ser
   check "$unit is enabled" test -n "$(find /etc/systemd/system -name "$unit" -type l)"
 done
 check "index_builder has its manual page" test -f /usr/share/man/man8/index_builder.8.gz
+check "an upgrade restarts the daemons" \
+  grep -q "_dh_action=restart" /var/lib/dpkg/info/searchrun.postinst
 check "the units are sound" systemd-analyze verify /lib/systemd/system/searchrun-*.service \
   /lib/systemd/system/searchrun-*.timer /lib/systemd/system/searchrun-cgi.socket
 
