@@ -110,6 +110,9 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb_a" >"$work/apt-a" 2>&
 check "the account exists" getent passwd searchrun
 check "the data belongs to the account" test "$(stat -c %U /var/lib/searchrun/tmp)" = searchrun
 check "results are private" test "$(stat -c %a /var/lib/searchrun/tmp)" = 700
+# The account owns no folder whose entries this package's scripts, run as
+# root, change or write into.
+check "the data folders' folder is root's" test "$(stat -c %U /var/lib/searchrun)" = root
 check "settings are configuration files" \
   grep -q /etc/searchrun/setting/search_option.cfg <<<"$(dpkg-query -W -f='${Conffiles}' searchrun)"
 for unit in searchrun-engine.service searchrun-agent.service searchrun-class-server.service \
@@ -132,6 +135,7 @@ out=$(searchrun-register --desc "Kitchen" --schedule daily "$docs" 2>"$work/regi
   { cat "$work/register.err"; exit 1; }
 id=$(sed -n 's/^index \([0-9A-Za-z_]*\) of .*/\1/p' <<<"$out")
 uid=$(printf '%02X%02X%02X%02X_%s' 127 0 0 1 "$id")
+check "the suggestions know its words" test -d /var/lib/searchrun/terms/similar_term
 check "the folder has its timer" grep -qx "OnCalendar=daily" \
   "/etc/systemd/system/searchrun-update@$id.timer.d/schedule.conf"
 check "its timer is enabled" test -L "/etc/systemd/system/timers.target.wants/searchrun-update@$id.timer"
