@@ -42,8 +42,9 @@ stop_all() {
   apache2ctl stop >/dev/null 2>&1 || true
   nginx -s quit >/dev/null 2>&1 || true
   [ ! -e /run/lighttpd.pid ] || kill "$(cat /run/lighttpd.pid)" 2>/dev/null || true
+  # Each service leads a process group of its own: its workers go with it.
   for pid in "$work"/*.pid; do
-    [ -e "$pid" ] && kill "$(cat "$pid")" 2>/dev/null || true
+    [ -e "$pid" ] && kill -- "-$(cat "$pid")" 2>/dev/null || true
   done
   rm -f "$work"/*.pid /run/searchrun-cgi.sock
   sleep 1
@@ -56,7 +57,7 @@ start_unit() {
   user=$(sed -n 's/^User=//p' "$unit")
   cmd=$(sed -n 's/^ExecStart=//p' "$unit")
   # shellcheck disable=SC2086  # the unit's words, as systemd splits them
-  setpriv --reuid="$user" --regid="$user" --init-groups -- $cmd >"$work/$1.log" 2>&1 &
+  setsid setpriv --reuid="$user" --regid="$user" --init-groups -- $cmd >"$work/$1.log" 2>&1 &
   echo $! >"$work/$1.pid"
 }
 start_services() {
@@ -68,7 +69,7 @@ start_services() {
   user=$(sed -n 's/^User=//p' /lib/systemd/system/searchrun-cgi.service)
   cmd=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/searchrun-cgi.service)
   # shellcheck disable=SC2086
-  systemd-socket-activate -l /run/searchrun-cgi.sock \
+  setsid systemd-socket-activate -l /run/searchrun-cgi.sock \
     setpriv --reuid="$user" --regid="$user" --init-groups -- $cmd >"$work/cgi.log" 2>&1 &
   echo $! >"$work/cgi.pid"
   for _ in $(seq 50); do
@@ -193,6 +194,7 @@ rm -rf "$docs"
 [ -z "$default_site" ] || ln -sf "$default_site" /etc/nginx/sites-enabled/default
 snapshot >"$work/after"
 check "nothing of the package is left" diff "$work/before" "$work/after"
+check "no process of the test is left" test -z "$(pgrep -x fcgiwrap; pgrep -f /usr/lib/searchrun/)"
 check "its logs are gone" test ! -e /var/log/searchrun
 check "no web server includes a snippet of it" \
   test -z "$(find /etc/apache2/conf-enabled /etc/nginx/sites-enabled /etc/lighttpd/conf-enabled \
