@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <exception>
 #include <iterator>
 #include <utility>
 
@@ -62,8 +63,50 @@ const SuggestKeys* IndexDbCache::Lease::suggestKeys() const {
   return keys_.get();
 }
 
+namespace {
+
+constexpr int kOpenAttempts = 3;
+
+struct SettledOpen {
+  Xapian::Database db;
+  bool settled;  // `before` stood at the home through the open
+};
+
+// Opens the database at `home`, where `before` stood just now. The engine
+// opens its files one by one, by name: a build switched in meanwhile gives
+// tables of two builds, or fails the open when the old build's files are
+// removed under it. So the open is made again, on the build now in place,
+// until one build stood through it; a failure while the build stood still
+// is the index's own and stands. `before` becomes the build opened.
+SettledOpen openSettled(const std::string& home, IndexBuild& before,
+                        const std::function<void()>& counted) {
+  for (int attempt = 1;; ++attempt) {
+    std::optional<Xapian::Database> db;
+    std::exception_ptr failure;
+    try {
+      db.emplace(openIndexDb(home));
+      counted();
+    } catch (const Xapian::DatabaseError&) {
+      failure = std::current_exception();
+    }
+    IndexBuild after;
+    const bool settled = currentBuild(home, after) && after == before;
+    if (settled || attempt == kOpenAttempts) {
+      if (failure) std::rethrow_exception(failure);
+      return SettledOpen{std::move(*db), settled};
+    }
+    before = after;
+  }
+}
+
+}  // namespace
+
 IndexDbCache::Lease IndexDbCache::openOnce(const std::string& home) {
-  return Lease(nullptr, home, IndexBuild{}, openIndexDb(home), false);
+  IndexBuild before;
+  // A home that is not there: the open says why.
+  if (!currentBuild(home, before)) return Lease(nullptr, home, before, openIndexDb(home), false);
+  SettledOpen opened = openSettled(home, before, [] {});
+  return Lease(nullptr, home, before, std::move(opened.db), false);
 }
 
 IndexDbCache::Lease IndexDbCache::acquire(const std::string& home) {
@@ -85,21 +128,13 @@ IndexDbCache::Lease IndexDbCache::acquire(const std::string& home) {
       }
     }
   }
-  // The build is looked at before and after the open: a switch in between
-  // would otherwise file one build's database under the other build.
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    Xapian::Database db = openIndexDb(home);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++opens_;
-    }
-    IndexBuild after;
-    const bool stable = currentBuild(home, after) && after == before;
-    if (stable) return Lease(this, home, before, std::move(db), true);
-    before = after;
-  }
-  // Builds switched under every attempt: serve this run, keep nothing.
-  return Lease(this, home, before, openIndexDb(home), false);
+  SettledOpen opened = openSettled(home, before, [this] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++opens_;
+  });
+  // Builds switched under every attempt: serve this run, keep nothing, so
+  // that no database is filed under a build it may not be.
+  return Lease(this, home, before, std::move(opened.db), opened.settled);
 }
 
 void IndexDbCache::giveBack(Lease& lease) {

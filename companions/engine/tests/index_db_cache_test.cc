@@ -4,9 +4,12 @@
 
 #include "companions/engine/index_db_cache.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,17 +19,20 @@
 
 namespace {
 
+void writeIndex(const std::string& home, int records) {
+  vela::IndexWriter writer(home);
+  for (int r = 0; r < records; ++r)
+    writer.add({}, {std::to_string(r) + ".txt", {"", "apple orchard " + std::to_string(r)}});
+  std::string error;
+  ASSERT_TRUE(writer.finish(error)) << error;
+}
+
 // base holds two records, other and third one each.
 TEST(EngineServiceIndexes, TheCacheHoldsUpUnderConcurrentRuns) {
   testutil::TempDir dir;
   const std::string homes[] = {dir.sub("base"), dir.sub("other"), dir.sub("third")};
-  for (const std::string& home : homes) {
-    vela::IndexWriter writer(home);
-    writer.add({}, {"a.txt", {"", "apple orchard"}});
-    if (&home == &homes[0]) writer.add({}, {"b.txt", {"", "apple pie"}});
-    std::string error;
-    ASSERT_TRUE(writer.finish(error)) << error;
-  }
+  for (const std::string& home : homes)
+    writeIndex(home, &home == &homes[0] ? 2 : 1);
   vela::IndexDbCache cache(2);
   std::atomic<int> wrong{0};
   std::vector<std::thread> runs;
@@ -44,6 +50,42 @@ TEST(EngineServiceIndexes, TheCacheHoldsUpUnderConcurrentRuns) {
   EXPECT_EQ(wrong, 0);
   EXPECT_LE(cache.idleCount(), 2u);
   EXPECT_LE(cache.openCount(), 8u * 60u);
+}
+
+// The builder switches a new build in while runs open the index, and then
+// removes the old one: every open, cached or not, gives one whole build.
+TEST(EngineServiceIndexes, AnOpenDuringASwitchGivesOneWholeBuild) {
+  testutil::TempDir dir;
+  const std::string home = dir.sub("idx"), staged = dir.sub("staged");
+  writeIndex(home, 1);
+  std::atomic<bool> stop{false};
+  std::atomic<int> switches{0};
+  std::thread builder([&] {
+    for (int i = 0; !stop && i < 400; ++i) {
+      writeIndex(staged, 1 + i % 3);
+      ASSERT_EQ(renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, home.c_str(), RENAME_EXCHANGE), 0);
+      std::filesystem::remove_all(staged);
+      ++switches;
+    }
+  });
+  vela::IndexDbCache cache(1);
+  int failed = 0, wrong = 0;
+  std::string firstFailure;
+  for (int i = 0; switches < 390 && i < 1000000; ++i) {
+    try {
+      const auto lease = i % 2 ? cache.acquire(home) : vela::IndexDbCache::openOnce(home);
+      const Xapian::doccount docs = lease.db().get_doccount();
+      // Counts of one build and words of another: a torn open.
+      if (docs < 1 || docs > 3 || lease.db().get_termfreq("apple") != docs) ++wrong;
+    } catch (const Xapian::Error& e) {
+      if (failed++ == 0) firstFailure = e.get_description();
+    }
+  }
+  stop = true;
+  builder.join();
+  EXPECT_EQ(failed, 0) << firstFailure;
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GE(switches, 390);
 }
 
 }  // namespace
