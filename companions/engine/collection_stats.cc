@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "companions/engine/engine_query.h"
+#include "companions/engine/index_db_cache.h"
 #include "companions/engine/index_files.h"
 #include "system/config.h"
 #include "system/fsutil.h"
@@ -111,7 +112,10 @@ PartStatsCache::PartStatsCache(size_t maxTerms) : maxTerms_(maxTerms) {}
 bool PartStatsCache::read(const IndexPart& part, const std::vector<const std::string*>& missing,
                           Counts& got) {
   try {
-    Xapian::Database db = openIndexDb(part.home);
+    // Opened as a run's index is, so that a switch in the middle of the
+    // open gives no counts of two builds.
+    const IndexDbCache::Lease lease = IndexDbCache::openOnce(part.home);
+    const Xapian::Database& db = lease.db();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++opens_;
