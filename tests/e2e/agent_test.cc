@@ -294,7 +294,7 @@ TEST_F(AgentTest, ARemoteHitOpensAndFindsItsLikesAsALocalOne) {
       hitsOf(inst_->get(xml + "&index_id=7F000003_base" + port).out);
   const std::vector<std::string> likeHere = hitsOf(inst_->get(xml + "&index_id=7F000002_base").out);
   EXPECT_FALSE(likeHere.empty());
-  EXPECT_EQ(likeThere, likeHere);
+  EXPECT_EQ(likeThere, likeHere) << inst_->read("agent.log");
   EXPECT_EQ(inst_->read("logs/searchrun_time.log").find("SimilarDocQUERY refused"),
             std::string::npos);
 }
