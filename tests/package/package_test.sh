@@ -83,14 +83,20 @@ start_services() {
 
 # search SERVER: a search through the web server, and what must not be served.
 search() {
-  local base=http://127.0.0.1/searchrun page
+  local base=http://127.0.0.1/searchrun page main link
   check "$1: the site leads to the search page" \
     test "$(curl -s -o /dev/null -w '%{redirect_url}' "$base/")" = "$base/search/index.html"
   page=$(curl -sf "$base/search/index.html")
   check "$1: the search page lists the registered folder" grep -q "$uid" <<<"$page"
-  page=$(curl -sf "$base/search-cgi/searchrun?query=gazpacho&index_id=$uid&user=TESSERA") || page=""
+  # The page's own hidden field, as the browser sends it.
+  main=$(grep -o 'name="main_page" value="[^"]*"' <<<"$page" | sed 's/.*value="//; s/"$//')
+  page=$(curl -sf "$base/search-cgi/searchrun?query=gazpacho&index_id=$uid&user=TESSERA&main_page=$main") ||
+    page=""
   check "$1: a search finds the document" grep -q "Cold soups" <<<"$page"
   check "$1: the result page comes from the renderer" grep -qi "<html" <<<"$page"
+  link=$(grep -o 'href="[^"]*">&laquo; Search page' <<<"$page" | sed 's/^href="//; s/".*//')
+  check "$1: the result page links back to the search page" \
+    test "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1${link:-/none}")" = 200
   page=$(curl -sf "$base/search-cgi/searchrun?query=borscht&index_id=$uid&user=TESSERA") || page=""
   check "$1: the timer's update is searched" grep -q "Soup of the day" <<<"$page"
   for path in search-cgi/ks_permit search-cgi/lang.txt search-cgi/tmp/ ../etc/passwd; do
