@@ -179,9 +179,15 @@ options+="<label><input type=\"checkbox\" name=\"index_id\" value=\"$protected\"
 } >"$root/setting/index_class.cfg"
 classes="<option value=\"All documentation\">All documentation</option>"
 classes+="<option value=\"Reference\">Reference (licenses)</option>"
-sed -e "s|@INDEX_OPTIONS@|$options|" -e "s|@CLASS_OPTIONS@|$classes|" \
-  -e "s|@DB_INDEX_UID@|$db_uid|" \
-  "$repo/site/demo/index.html" >"$root/search/index.html"
+# The installation's page template, with the demo's class choice and its
+# search by field added.
+page=$(<"$root/template/search_page.html")
+page=${page/'<!--more-scope-->'/"$(<"$repo/site/demo/class_scope.html")"}
+page=${page/'<!--more-forms-->'/"$(<"$repo/site/demo/field_form.html")"}
+page=${page/@INDEX_OPTIONS@/"$options"}
+page=${page/@CLASS_OPTIONS@/"$classes"}
+page=${page/@DB_INDEX_UID@/"$db_uid"}
+printf '%s\n' "$page" >"$root/search/index.html"
 
 echo "== starting the services"
 # Where a service manager runs, the unit files installed in binind/ do this

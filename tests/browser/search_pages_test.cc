@@ -76,8 +76,16 @@ class Site : public ::testing::Environment {
     ASSERT_EQ(0, built.exitStatus) << built.err;
     uid_ = "7F000001_" + built.out.substr(0, built.out.find('\n'));
     // The demo's search page with the index to choose, as scripts/demo.sh
-    // writes it.
-    std::string page = testutil::readFile(SR_SOURCE_DIR "/site/demo/index.html");
+    // writes it: the page template with the demo's own parts put in.
+    std::string page = testutil::readFile(SR_SOURCE_DIR "/companions/register/search_page.html");
+    for (const auto& [marker, part] :
+         {std::pair<std::string, std::string>{"<!--more-scope-->", "class_scope.html"},
+          {"<!--more-forms-->", "field_form.html"}}) {
+      const size_t at = page.find(marker);
+      ASSERT_NE(at, std::string::npos) << marker;
+      std::string text = testutil::readFile(SR_SOURCE_DIR "/site/demo/" + part);
+      page.replace(at, marker.size(), text.substr(0, text.find_last_not_of('\n') + 1));
+    }
     const size_t slot = page.find("@INDEX_OPTIONS@");
     ASSERT_NE(slot, std::string::npos);
     page.replace(slot, 15,
