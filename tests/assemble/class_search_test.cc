@@ -202,14 +202,10 @@ TEST_F(ClassSearchTest, EntriesNameThisHostAndTheQueryServerPort) {
       "Docs\x18\x19\x1A",
       sent_[0]);
   ASSERT_EQ(2u, list_.size());
-  EXPECT_EQ("10.0.0.5", list_[0].ipAddr);
-  EXPECT_EQ("20001", list_[0].port);
-  EXPECT_EQ("bob", list_[0].owner);
-  EXPECT_EQ("news", list_[0].idxName);
-  EXPECT_EQ("News", list_[0].desc);
-  EXPECT_EQ("doc", list_[0].dbType);
-  EXPECT_EQ(" ", list_[0].sbfString);
-  EXPECT_EQ(-1, list_[0].m_match);
+  const velaSearchList& e = list_[0];
+  EXPECT_EQ("10.0.0.5|20001|bob|news|News|doc| |-1",
+            e.ipAddr + "|" + e.port + "|" + e.owner + "|" + e.idxName + "|" + e.desc + "|" +
+                e.dbType + "|" + e.sbfString + "|" + std::to_string(e.m_match));
   EXPECT_EQ("db1", list_[1].idxName);
 
   request_.className = nullptr;

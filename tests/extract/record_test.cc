@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "companions/extract/extract_record.h"
 
 namespace extract {
@@ -20,13 +22,10 @@ TEST(ExtractRecord, RoundTripKeepsEveryFieldAndBytes) {
   ExtractedDoc back;
   std::string error;
   ASSERT_TRUE(decodeRecord(encodeRecord(doc), back, error)) << error;
-  EXPECT_EQ(back.format, "pdf");
-  EXPECT_EQ(back.title, doc.title);
-  EXPECT_EQ(back.author, doc.author);
-  EXPECT_EQ(back.keywords, doc.keywords);
-  EXPECT_EQ(back.note, doc.note);
-  EXPECT_EQ(back.text, doc.text);
-  EXPECT_EQ(back.subject, "");
+  EXPECT_EQ(std::tie(back.format, back.title, back.author, back.keywords, back.note, back.text,
+                     back.subject),
+            std::tie(doc.format, doc.title, doc.author, doc.keywords, doc.note, doc.text,
+                     doc.subject));
 }
 
 TEST(ExtractRecord, SkipsFieldsOfLaterWriters) {

@@ -132,6 +132,12 @@ class FakeService {
   std::atomic<int> abandoned_{0};
 };
 
+// A program at `path` that ends with status 1 (a copy of /bin/false).
+void installFalse(const std::string& path) {
+  testutil::writeFile(path, testutil::readFile("/bin/false"));
+  chmod(path.c_str(), 0755);
+}
+
 // An installation whose engine program, started as a process, ends with
 // status 1 (a copy of /bin/false): a served run is told apart by its status.
 class EngineExchangeTest : public ::testing::Test {
@@ -140,10 +146,8 @@ class EngineExchangeTest : public ::testing::Test {
     cgi_ = testutil::makeInstallSkeleton(dir_.path());
     testutil::makeDirs(dir_.sub("binind"));
     testutil::makeDirs(dir_.sub("run"));
-    for (const char* name : {"binind/vela25_0.exe", "search-cgi/search_relterm.exe"}) {
-      testutil::writeFile(dir_.sub(name), testutil::readFile("/bin/false"));
-      chmod(dir_.sub(name).c_str(), 0755);
-    }
+    for (const char* name : {"binind/vela25_0.exe", "search-cgi/search_relterm.exe"})
+      installFalse(dir_.sub(name));
     settings("WAIT_MS=2000\n");
   }
   void TearDown() override { setProgramService(nullptr); }
@@ -199,10 +203,8 @@ TEST_F(EngineExchangeTest, OnlyTheInstallationsSearchProgramsGoToTheService) {
   // one that is not there, one whose output or environment is wanted.
   TempDir other;
   testutil::makeInstallSkeleton(other.path());
-  testutil::writeFile(other.sub("binind/vela25_0.exe"), testutil::readFile("/bin/false"));
-  chmod(other.sub("binind/vela25_0.exe").c_str(), 0755);
-  testutil::writeFile(dir_.sub("binind/other.exe"), testutil::readFile("/bin/false"));
-  chmod(dir_.sub("binind/other.exe").c_str(), 0755);
+  installFalse(other.sub("binind/vela25_0.exe"));
+  installFalse(dir_.sub("binind/other.exe"));
   EXPECT_EQ(statusOf(exchange, program({"../binind/other.exe"})), 1);
   EXPECT_EQ(statusOf(exchange, program({other.sub("binind/vela25_0.exe")})), 1);
   EXPECT_EQ(statusOf(exchange, program({"../binind/date_range.exe"})), 127);

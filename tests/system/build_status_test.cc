@@ -9,6 +9,7 @@
 
 #include <ctime>
 #include <string>
+#include <tuple>
 
 #include "tests/test_util.h"
 
@@ -64,14 +65,11 @@ TEST(BuildStatus, RecordRoundTrip) {
   ASSERT_TRUE(writeBuildRecord(dir.path(), {1000, 2000, "db", "rebuild"}));
   BuildRecord back;
   ASSERT_TRUE(readBuildRecord(dir.path(), back));
-  EXPECT_EQ(1000, back.start);
-  EXPECT_EQ(2000, back.end);
-  EXPECT_EQ("db", back.type);
-  EXPECT_EQ("rebuild", back.mode);
+  EXPECT_EQ(std::tie(back.start, back.end, back.type, back.mode),
+            std::make_tuple(1000, 2000, "db", "rebuild"));
   testutil::writeFile(dir.sub(kBuildRecordFile), "START_TIME=-5\nEND_TIME=x\nMODE=update\n");
   ASSERT_TRUE(readBuildRecord(dir.path(), back));
-  EXPECT_EQ(0, back.start);
-  EXPECT_EQ(0, back.end);
+  EXPECT_EQ(std::tie(back.start, back.end), std::make_tuple(0, 0));
 }
 
 }  // namespace

@@ -44,12 +44,11 @@ TEST(RunLimits, LimitsAndTheirDefaults) {
   };
   for (const auto& row : rows) {
     testutil::writeFile(path, row.content);
-    const RunLimits limits = readRunLimits(path.c_str());
-    EXPECT_EQ(row.indexes, limits.maxSearchIndexCount) << row.content;
-    EXPECT_EQ(row.wildcards, limits.maxWildcardTerms) << row.content;
-    EXPECT_EQ(row.seconds, limits.programTimeLimit) << row.content;
-    EXPECT_EQ(row.logBytes, limits.runTimeLogMaxBytes) << row.content;
-    EXPECT_EQ(row.expandedWords, limits.maxExpandedWords) << row.content;
+    const RunLimits l = readRunLimits(path.c_str());
+    EXPECT_EQ(std::tie(row.indexes, row.wildcards, row.seconds, row.logBytes, row.expandedWords),
+              std::tie(l.maxSearchIndexCount, l.maxWildcardTerms, l.programTimeLimit,
+                       l.runTimeLogMaxBytes, l.maxExpandedWords))
+        << row.content;
   }
   EXPECT_EQ(readRunLimits(dir.sub("missing.cfg").c_str()).maxExpandedWords, 1000u);
 }

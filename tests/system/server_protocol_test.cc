@@ -61,9 +61,6 @@ TEST(ServerProtocol, EveryCommandByteForByte) {
     c.build(out);
     EXPECT_EQ(out, c.expected);
   }
-  std::string out;
-  protocolGetAllIndexPath(out);
-  EXPECT_EQ(out.size(), 24u);
 }
 
 TEST(ServerProtocol, LongCommandsAreCut) {

@@ -58,8 +58,6 @@ TEST(SimilarKeywordSettings, KeysAsTheFileGivesThem) {
   EXPECT_EQ(s.outputLimit, 3);
   EXPECT_DOUBLE_EQ(s.threshold, 0);
   EXPECT_EQ(s.prefixScore, 12);
-  EXPECT_EQ(s.engineLimit, 30);
-  EXPECT_EQ(s.synonymScore, 1000);
 }
 
 TEST(SimilarKeywordEngine, TextResultAndInfoLines) {

@@ -341,8 +341,7 @@ TEST(EngineText, DocumentsAndStoredRecords) {
   StoredRecord back;
   ASSERT_TRUE(decodeStoredRecord(good, back));
   EXPECT_EQ(back.source + back.info.info, "sub/a.txt@P:sub/a.txt\n");
-  EXPECT_EQ(back.info.time, 1100000000u);
-  EXPECT_EQ(back.info.size, 42u);
+  EXPECT_EQ(std::tie(back.info.time, back.info.size), std::make_tuple(1100000000u, 42u));
   EXPECT_EQ(back.info.identity, identity);
   // A record of an index built before identities were kept: the fields
   // before it as they were, the identity unknown.

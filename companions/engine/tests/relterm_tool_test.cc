@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "companions/builder/index_writer.h"
 #include "companions/builder/record_terms.h"
@@ -80,9 +81,8 @@ TEST(RelTermArgs, TheCommandLineOfTheCallers) {
   std::string error;
   ASSERT_TRUE(relterm::parseToolArgs(
       {"-L", "10", "-D", "/s/alice/index/news/relterm", "-o", "/t/q1", "-n", "3", "12"}, a, error));
-  EXPECT_EQ(a.home, "/s/alice/index/news");
-  EXPECT_EQ(a.count, 10);
-  EXPECT_EQ(a.ids, (std::vector<uint32_t>{3, 12}));
+  EXPECT_EQ(std::tie(a.home, a.count, a.ids),
+            std::make_tuple("/s/alice/index/news", 10, std::vector<uint32_t>{3, 12}));
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{"-L", "10", "-D", "/x/relterm", "-o", "/t/q", "-n"},
                                              {"-D", "/x/relterm", "-n", "1"},

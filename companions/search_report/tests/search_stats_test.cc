@@ -58,11 +58,11 @@ TEST(SearchStats, CountsOnlySearchesThatBeganInTheWindow) {
   SearchLogEntry failed = entry({2024, 3, 1}, 9, "c", 0, 0);
   failed.failure = "0004";
   s.add(failed);
-  EXPECT_EQ(s.searches(), 5u);
-  EXPECT_EQ(s.outsideWindow(), 2u);
-  EXPECT_EQ(s.failedSearches(), 1u);
-  EXPECT_EQ(s.searchesWithoutHits(), 2u);  // a failed search is not one without hits
-  EXPECT_EQ(s.distinctQueries(), 3u);
+  // Searches, outside the window, failed, without hits (a failed search is
+  // not one), distinct queries.
+  EXPECT_EQ((std::vector<uint64_t>{s.searches(), s.outsideWindow(), s.failedSearches(),
+                                   s.searchesWithoutHits(), s.distinctQueries()}),
+            (std::vector<uint64_t>{5, 2, 1, 2, 3}));
   EXPECT_EQ(s.meanMillis(), 800);
   EXPECT_EQ(s.perDay(), (std::vector<uint64_t>{1, 2, 2}));
   std::array<uint64_t, 24> hours{};
