@@ -55,8 +55,7 @@ Exchange talk(int fd, const std::string& request, double seconds) {
   Exchange x;
   if (fd < 0) return x;
   if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) >= 0 || request.empty())
-    x.closed =
-        enginetest::readUntil(fd, x.answer, seconds, [](const std::string&) { return false; });
+    x.closed = enginetest::readToEnd(fd, x.answer, seconds);
   close(fd);
   return x;
 }
@@ -157,11 +156,8 @@ class AgentTest : public ::testing::Test {
         "--root", inst_->root(),        "--address",        kAgentAddress,
         "--port", std::to_string(port), "--client-timeout", std::to_string(kClientTimeoutMs)};
     args.insert(args.end(), extra.begin(), extra.end());
-    const int log =
-        open(inst_->path("agent.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    const pid_t pid = enginetest::startProgram(inst_->path("binind/search_agent"), args,
-                                               inst_->cgiDir(), log, log);
-    close(log);
+    const pid_t pid = enginetest::startLogged(inst_->path("binind/search_agent"), args,
+                                              inst_->cgiDir(), inst_->path("agent.log"));
     testutil::waitForListener(kAgentAddress, port);
     return pid;
   }
