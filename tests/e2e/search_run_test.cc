@@ -136,18 +136,16 @@ TEST_F(SearchRunTest, MissingUserNamesOwner) {
 }
 
 TEST_F(SearchRunTest, PermitRefusals) {
-  RunResult noKey = inst().get("user=alice&query=x");
-  EXPECT_EQ(0, noKey.exitStatus);
-  expectErrorPage(noKey, "3100");
-
-  RunResult unknown = inst().get("user=alice&ks_key=alice1234567");
-  EXPECT_EQ(0, unknown.exitStatus);
-  expectErrorPage(unknown, "3101");
-
-  // A permit belongs to the user it was issued to.
-  const std::string bobsKey = inst().permit("bob");
-  RunResult stolen = inst().get("user=alice&ks_key=" + bobsKey);
-  expectErrorPage(stolen, "3101");
+  const std::pair<std::string, const char*> cases[] = {
+      {"user=alice&query=x", "3100"},
+      {"user=alice&ks_key=alice1234567", "3101"},
+      // A permit belongs to the user it was issued to.
+      {"user=alice&ks_key=" + inst().permit("bob"), "3101"}};
+  for (const auto& [request, message] : cases) {
+    const RunResult r = inst().get(request);
+    EXPECT_EQ(0, r.exitStatus) << request;
+    expectErrorPage(r, message);
+  }
 }
 
 // Wrong keys from one address stop the searches of that address for a
