@@ -67,6 +67,8 @@ run_cgi() {  # program (relative to the CGI directory), query string, [NAME=VALU
   status=$?
 }
 request() { run_cgi ./searchrun "$@"; }
+# A request that also sets $took, its whole seconds.
+timed_request() { local start; start=$(date +%s); request "$@"; took=$(($(date +%s) - start)); }
 has() { [[ "$out" == *"$1"* ]]; }
 # Sets KEY=VALUE in a settings file below the root (the first line of a key
 # wins, so an existing line is replaced).
@@ -186,9 +188,7 @@ request "$search&query=apple"
 expect "an engine that writes nothing answers the failure page" '[ "$status" = 1 ]'
 printf '#!/bin/sh\nexec sleep 30\n' >"$engine"
 setting search_option.cfg PROGRAM_TIME_LIMIT 2
-start=$(date +%s)
-request "$search&query=apple"
-took=$(($(date +%s) - start))
+timed_request "$search&query=apple"
 expect "a hung engine is killed at the time limit (${took}s) and the search fails" \
   '[ "$status" = 1 ] && [ "$took" -lt 15 ]'
 rm -f "$engine" && mv "$engine.away" "$engine"
@@ -207,9 +207,7 @@ mv "$home.away" "$home"
 echo "== 6. bounded work"
 many=""
 for i in $(seq 1 100); do many+="*e*%20"; done
-start=$(date +%s)
-request "$search&query=$many"
-took=$(($(date +%s) - start))
+timed_request "$search&query=$many"
 expect "a hundred wildcards are refused at once (${took}s)" \
   '[ "$status" = 0 ] && has "wildcard" && [ "$took" -lt 5 ]'
 repeated="user=TESSERA&search_no=0&query=apple"
@@ -294,9 +292,7 @@ expect "a missing message table still gives a page that says something" 'has "No
 mv "$work/table.away" "$root/setting/ts_cgi_msg_table.cfg"
 mv "$root/setting/query.cfg" "$work/query.away"
 mkfifo "$root/setting/query.cfg"
-start=$(date +%s)
-request "$search&query=apple"
-took=$(($(date +%s) - start))
+timed_request "$search&query=apple"
 expect "a settings file replaced by a FIFO stalls nothing (${took}s)" '[ "$took" -lt 10 ]'
 rm "$root/setting/query.cfg" && mv "$work/query.away" "$root/setting/query.cfg"
 
@@ -516,9 +512,7 @@ request "user=TESSERA&search_no=0&query=x&index_id=7F000009_abc%0D%0ASET%20pwned
 expect "a name with line ends is never sent" '[ "$(connections far)" = 0 ] && ! grep -q SET "$shared/far"'
 many="user=TESSERA&search_no=0&query=x"
 for i in $(seq 1 100); do many+="&index_id=7F000009_R1\$$far"; done
-start=$(date +%s)
-request "$many"
-took=$(($(date +%s) - start))
+timed_request "$many"
 expect "an index named 100 times costs one connection ($(connections far))" '[ "$(connections far)" = 1 ]'
 expect "a silent agent holds the run to its deadline (${took}s) and the page says so" \
   '[ "$took" -lt 10 ] && [ "$status" = 1 ] && has "3 seconds"'
