@@ -24,17 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using enginetest::EngineInstall;
+using enginetest::listing;
 using enginetest::Mode;
 using testutil::readFile;
 using vela::Tool;
 using namespace std::string_literals;
-
-std::set<std::string> listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir))
-    names.insert(e.path().filename().string());
-  return names;
-}
 
 // base: 1 a.txt "apple orchard", 2 b.txt "apple pie"; other, third: one document each.
 class EngineServiceIndexes : public ::testing::Test {

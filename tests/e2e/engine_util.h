@@ -23,6 +23,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -195,6 +197,15 @@ enum class Mode {
 
 inline std::string modeName(const ::testing::TestParamInfo<Mode>& info) {
   return info.param == Mode::kService ? "Service" : "Fallback";
+}
+
+// The names in a directory (none when it cannot be read).
+inline std::set<std::string> listing(const std::string& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    names.insert(e.path().filename().string());
+  return names;
 }
 
 // True while a process runs (a zombie counts as ended).
