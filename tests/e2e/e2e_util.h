@@ -42,6 +42,14 @@ class Installation {
   void setKey(const std::string& rel, const std::string& key, const std::string& value) const;
   // The names of the result files ("query" and digits) in its tmp folder.
   std::set<std::string> resultFiles() const;
+  // The path of a result not among `before` (the last by name); "" for none.
+  std::string newResult(const std::set<std::string>& before) const;
+  // The key of a new permit of `user`, made by the installed ks_permit.
+  std::string permit(const std::string& user) const;
+  // Runs the installed index builder, expecting it to succeed; the id it printed.
+  std::string buildIndex(const std::vector<std::string>& args) const;
+  // The "name: value" lines of the installed build_status for index `id`.
+  std::map<std::string, std::string> buildStatus(const std::string& id) const;
 
   // Runs ROOT/<program> (relative to the root, e.g. "search-cgi/searchrun")
   // with cwd = the CGI directory, exactly the environment given (plus PATH),
@@ -70,6 +78,10 @@ class Installation {
 // The text of message `number` in the installation's message table; "" when
 // it has none.
 std::string messageText(const Installation& inst, const std::string& number);
+
+// The record ids of the hits of result file `path`, in result order; false
+// when it cannot be read.
+bool resultRecordIds(const std::string& path, std::vector<unsigned>& ids);
 
 // Runs a program (absolute path) with the given arguments, environment, cwd
 // and standard input. Never uses a shell.

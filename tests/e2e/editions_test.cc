@@ -72,20 +72,10 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     classPort_ = testutil::freePort("127.0.0.1");
     ASSERT_GT(classPort_, 0);
     inst_->write("search-cgi/db_interface.num", std::to_string(classPort_) + "\n");
-    const int log = open(inst_->path("class_server.log").c_str(),
-                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    classServer_ = enginetest::startProgram(
-        inst_->path("binind/class_server"),
+    classServer_ = enginetest::startClassServer(
+        *inst_,
         {"--root", inst_->root(), "--address", "127.0.0.1", "--port", std::to_string(classPort_)},
-        inst_->cgiDir(), log, log);
-    close(log);
-    const std::string probe = std::string("probe") + kCommandWordDelim + kCommandEndDelim;
-    std::string answer;
-    for (int i = 0;
-         i < 2000 && getData("127.0.0.1", static_cast<uint16_t>(classPort_), probe, answer) != 0;
-         ++i)
-      usleep(5000);
-    ASSERT_EQ(0u, answer.find("ERROR")) << inst_->read("class_server.log");
+        "127.0.0.1", static_cast<uint16_t>(classPort_));
   }
 
   static std::string build(const std::string& owner, const std::string& source,
@@ -93,12 +83,7 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     std::vector<std::string> args{"create", "--owner", owner, "--desc", owner + " notes"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(source);
-    RunResult r = inst_->run("binind/index_builder", args);
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    std::string id = r.out;
-    while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
-      id.pop_back();
-    return id;
+    return inst_->buildIndex(args);
   }
 
   // A "database" variable of a local index, its fields URL-encoded.
@@ -115,30 +100,14 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
     return inst_->run(std::string("search-cgi/") + GetParam(), {}, env);
   }
 
-  // The result file a run wrote since `before`; empty when none.
-  static std::string newResult(const std::set<std::string>& before) {
-    std::string written;
-    for (const std::string& name : inst_->resultFiles())
-      if (!before.count(name)) written = inst_->path("tmp/" + name);
-    return written;
-  }
-
   // The record ids of the hits of a request that must succeed, sorted.
   Ids hits(const std::string& query) {
     const std::set<std::string> before = inst_->resultFiles();
     const RunResult r = get("all_file=on&xml=1&" + query);
     EXPECT_EQ(0, r.exitStatus) << query << "\n" << r.out << r.err;
-    const std::string written = newResult(before);
-    CQueryOutput file;
-    if (written.empty() || !file.ReadOutputFile(written.c_str())) {
-      ADD_FAILURE() << "no result for " << query << "\n" << r.out;
-      return {};
-    }
     Ids ids;
-    for (int i = 0; i < file.GetMatchCount(); ++i) {
-      const std::string data = file.GetRecordData(i);
-      ids.push_back(static_cast<unsigned>(std::stoul(data.substr(data.rfind(kFieldDelim) + 3))));
-    }
+    if (!e2e::resultRecordIds(inst_->newResult(before), ids))
+      ADD_FAILURE() << "no result for " << query << "\n" << r.out;
     std::sort(ids.begin(), ids.end());
     return ids;
   }
@@ -151,24 +120,18 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
                : table.substr(at + key.size() + 1, table.find('\n', at) - at - key.size() - 1);
   }
 
-  static Installation* inst_;
-  static pid_t classServer_;
-  static int classPort_;
-  static testutil::TempDir* docs_;
-  static std::string idA_, idB_, idC_, idT_;
+  static inline Installation* inst_ = nullptr;
+  static inline pid_t classServer_ = -1;
+  static inline int classPort_ = -1;
+  static inline testutil::TempDir* docs_ = nullptr;
+  static inline std::string idA_, idB_, idC_, idT_;
 };
-
-Installation* EditionsTest::inst_ = nullptr;
-pid_t EditionsTest::classServer_ = -1;
-int EditionsTest::classPort_ = -1;
-testutil::TempDir* EditionsTest::docs_ = nullptr;
-std::string EditionsTest::idA_, EditionsTest::idB_, EditionsTest::idC_, EditionsTest::idT_;
 
 TEST_P(EditionsTest, SearchesTheDatabaseVariablesAndHandsOverTheResult) {
   const std::set<std::string> before = inst_->resultFiles();
   const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1" + both());
   EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
-  const std::string written = newResult(before);
+  const std::string written = inst_->newResult(before);
   ASSERT_FALSE(written.empty()) << r.out;
   CQueryOutput file;
   ASSERT_TRUE(file.ReadOutputFile(written.c_str()));
@@ -186,12 +149,9 @@ TEST_P(EditionsTest, SearchNumberPicksOneIndex) {
   const std::set<std::string> before = inst_->resultFiles();
   const RunResult r = get("query=apple&search_no=2&all_file=on&xml=1" + both());
   ASSERT_EQ(0, r.exitStatus) << r.out;
-  for (const std::string& name : inst_->resultFiles()) {
-    if (before.count(name)) continue;
-    CQueryOutput file;
-    ASSERT_TRUE(file.ReadOutputFile(inst_->path("tmp/" + name).c_str()));
-    EXPECT_EQ(1, file.GetMatchCount());  // bob's orchard only
-  }
+  CQueryOutput file;
+  ASSERT_TRUE(file.ReadOutputFile(inst_->newResult(before).c_str()));
+  EXPECT_EQ(1, file.GetMatchCount());  // bob's orchard only
 }
 
 struct Refusal {
@@ -247,21 +207,15 @@ TEST_P(EditionsTest, VersionReportOnlyWhereTheEditionHasIt) {
   EXPECT_EQ(0, hasVersion ? r.exitStatus : 0);
 }
 
-TEST_P(EditionsTest, QueryLogGetsTheSearch) {
-  const size_t before = inst_->read("logs/query.log").size();
-  get("query=pears&search_no=0&all_file=on&xml=1" + both());
-  const std::string added = inst_->read("logs/query.log").substr(before);
-  const bool logs = std::string(GetParam()) != "searchrun-lite";
-  EXPECT_EQ(logs, added.find("\tpears\t1\n") != std::string::npos) << added;
-}
-
 TEST_P(EditionsTest, DebugAndSearchLogsAreTheEditionsOwn) {
   const std::string settings = inst_->read("setting/ts_adv_log.cfg");
   inst_->write("setting/ts_adv_log.cfg", "OutputQueryInfo=Y\nEnabledSearchInfo=Y\n");
   inst_->write("search-cgi/ts.debug", "searchrun.log=Y\n");
   inst_->write("system.debug.cfg", "debug_mode=Y\n");
   inst_->write("index_log/search.log", "");
+  const size_t queryLog = inst_->read("logs/query.log").size();
   get("query=pears&search_no=0&all_file=on&xml=1" + both());
+  const std::string queries = inst_->read("logs/query.log").substr(queryLog);
   const std::string debug = inst_->read("search-cgi/searchrun.log");
   const std::string searches = inst_->read("index_log/search.log");
   const bool newerDebugLog = fs::exists(inst_->path("debug/searchrun.log"));
@@ -276,6 +230,7 @@ TEST_P(EditionsTest, DebugAndSearchLogsAreTheEditionsOwn) {
             debug.find("Read ts_adv_log.cfg : [EnabledSearchInfo]=[Y]\n") != std::string::npos)
       << debug;
   EXPECT_EQ(logs, searches.find("\tpears\t1\n") != std::string::npos) << searches;
+  EXPECT_EQ(logs, queries.find("\tpears\t1\n") != std::string::npos) << queries;
   // The newer forms' files stay untouched.
   EXPECT_FALSE(newerDebugLog) << GetParam();
   if (fs::exists(inst_->path("system_log/query"))) {
@@ -304,10 +259,7 @@ TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
   EXPECT_NE(std::string::npos, r.out.find("orchard.txt")) << r.out;
   // The related-term jobs (worker threads here) gave the page its terms.
   EXPECT_NE(std::string::npos, r.out.find("Related terms: <a")) << r.out;
-  for (const std::string& name : inst_->resultFiles()) {
-    if (before.count(name)) continue;
-    EXPECT_EQ("owner\n2\talice\n1\tbob\n", inst_->read("tmp/" + name + ".group"));
-  }
+  EXPECT_EQ("owner\n2\talice\n1\tbob\n", testutil::readFile(inst_->newResult(before) + ".group"));
 }
 
 TEST_P(EditionsTest, ClassSearchNamesTheClassesIndexesInTheRequest) {
@@ -317,7 +269,7 @@ TEST_P(EditionsTest, ClassSearchNamesTheClassesIndexesInTheRequest) {
   const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1&owner=alice&class_name=Docs" +
                           database("bob", idB_));
   ASSERT_EQ(0, r.exitStatus) << r.out << r.err << inst_->read("class_server.log");
-  const std::string written = newResult(before);
+  const std::string written = inst_->newResult(before);
   ASSERT_FALSE(written.empty()) << r.out;
   CQueryOutput file;
   ASSERT_TRUE(file.ReadOutputFile(written.c_str()));

@@ -34,17 +34,9 @@ namespace {
 namespace fs = std::filesystem;
 using enginetest::EngineInstall;
 using enginetest::kTimedOut;
+using enginetest::listing;
 using testutil::readFile;
 using namespace std::string_literals;
-
-// Names in a directory, sorted.
-std::set<std::string> listing(const std::string& dir) {
-  std::set<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec))
-    names.insert(e.path().filename().string());
-  return names;
-}
 
 mode_t modeOf(const std::string& path) {
   struct stat st;

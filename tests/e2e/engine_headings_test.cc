@@ -104,7 +104,7 @@ std::set<uint32_t> recordsOf(const std::vector<Hit>& hits) {
   return ids;
 }
 
-TEST_F(HeadingIndex, CopiesCollapseUnlessHidden) {
+TEST_F(HeadingIndex, CopiesCollapseIntoTheFirstOfTheirGroup) {
   // An empty part (an inc index before its first update) has no hits to ask
   // for: asking for the next ones again and again used to spin for ever.
   CopyCollapse copies;
@@ -114,11 +114,6 @@ TEST_F(HeadingIndex, CopiesCollapseUnlessHidden) {
   add("other", "", "apple crumble");
   EXPECT_EQ(search("apple").size(), 4u);  // nothing asked to collapse
   EXPECT_EQ(recordsOf(search("apple", &copies)), (std::set<uint32_t>{1, 4}));
-  // A limit counts hits shown: the copies left out make room for the next.
-  EXPECT_EQ(recordsOf(search("apple", &copies, 2)), (std::set<uint32_t>{1, 4}));
-  // A record the back-end drops is a hit as ever, but stands for no other.
-  copies.hidden = {false, true};
-  EXPECT_EQ(recordsOf(search("apple", &copies)), (std::set<uint32_t>{1, 2, 4}));
   // The copies list of the index: the first record of each group.
   std::vector<uint32_t> groups;
   ASSERT_TRUE(readUInt32File(dir_.sub("idx/") + kContentCopiesFile, groups));
@@ -157,7 +152,8 @@ std::vector<std::pair<uint32_t, uint32_t>> pairsOf(const std::vector<Hit>& hits)
 }
 
 // Enough records that their digests fill many value chunks, with scores that
-// put them far from record order, some without a digest and some hidden.
+// put them far from record order, some without a digest and some hidden (a
+// record the back-end drops stands for no other); a limit counts hits shown.
 TEST_F(HeadingIndex, CopiesCollapseAsEachHitsOwnDigestSays) {
   std::mt19937 random(7);
   CopyCollapse copies;

@@ -287,12 +287,10 @@ class EngineRanking : public ::testing::Test {
     std::string request = "user=TESSERA&search_no=0&xml=1&query=" + query;
     for (const std::string& id : ids)
       request += "&index_id=7F000001_" + id;
-    const std::set<std::string> before = results();
+    const std::set<std::string> before = inst_.resultFiles();
     const e2e::RunResult r = inst_.get(request);
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
-    std::string path;
-    for (const std::string& name : results())
-      if (!before.count(name)) path = inst_.path("tmp/" + name);
+    const std::string path = inst_.newResult(before);
     CQueryOutput file;
     EXPECT_TRUE(file.ReadOutputFile(path)) << request << "\n" << r.out;
     if (understood) *understood = file.GetQueryKeyword();
@@ -325,16 +323,6 @@ class EngineRanking : public ::testing::Test {
     }
     TextListReader names;
     return names.load(home, kFileNameList) == kListOk ? std::string(names.text(recid)) : "?";
-  }
-
-  std::set<std::string> results() const {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(inst_.path("tmp"))) {
-      const std::string name = e.path().filename().string();
-      if (name.rfind("query", 0) == 0 && name.find_first_not_of("0123456789", 5) == name.npos)
-        names.insert(name);
-    }
-    return names;
   }
 
   static int rankOf(const std::vector<Ranked>& hits, const std::string& file) {

@@ -146,7 +146,7 @@ TEST_F(EngineServiceLife, KilledInTheMiddleOfARequest) {
   ASSERT_GE(fd, 0);
   ASSERT_EQ(inst_.stopService(SIGKILL), 128 + SIGKILL);
   std::string got;
-  EXPECT_TRUE(enginetest::readUntil(fd, got, 30, [](const std::string&) { return false; }));
+  EXPECT_TRUE(enginetest::readToEnd(fd, got, 30));
   EXPECT_EQ(got, "");
   close(fd);
   const std::string cut = readFile(inst_.path("search-cgi/tmp/cut"));

@@ -16,25 +16,19 @@
 #include <vector>
 
 #include "companions/engine/index_db_cache.h"
-#include "search/engine_wire.h"
 #include "companions/engine/service_request.h"
+#include "search/engine_wire.h"
 #include "tests/e2e/engine_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using enginetest::EngineInstall;
+using enginetest::listing;
 using enginetest::Mode;
 using testutil::readFile;
 using vela::Tool;
 using namespace std::string_literals;
-
-std::set<std::string> listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir))
-    names.insert(e.path().filename().string());
-  return names;
-}
 
 // base: 1 a.txt "apple orchard", 2 b.txt "apple pie"; other, third: one document each.
 class EngineServiceIndexes : public ::testing::Test {
@@ -306,8 +300,7 @@ TEST_F(EngineServiceClients, GarbageOversizeAndSilenceAreDroppedUnanswered) {
     send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     std::string got;
     // Closed by the service, unanswered, within its time-out (and a margin).
-    EXPECT_TRUE(enginetest::readUntil(fd, got, 20, [](const std::string&) { return false; }))
-        << what;
+    EXPECT_TRUE(enginetest::readToEnd(fd, got, 20)) << what;
     EXPECT_EQ(got, "") << what;
     close(fd);
   }
@@ -329,9 +322,7 @@ TEST_F(EngineServiceClients, TwoHundredClientsAtOnceGoodBadAndSilent) {
       } else if (i % 4 == 3) {  // connects and says nothing until dropped
         const int fd = enginetest::connectTo(inst_.socketPath());
         std::string got;
-        if (!enginetest::readUntil(fd, got, 20, [](const std::string&) { return false; }) ||
-            !got.empty())
-          ++unanswered;
+        if (!enginetest::readToEnd(fd, got, 20) || !got.empty()) ++unanswered;
         close(fd);
       } else {
         good[i] = goodRun("client" + std::to_string(i));
@@ -369,8 +360,7 @@ TEST_F(EngineServiceClients, OnlyTheServiceAccountIsServed) {
     if (fd < 0) _exit(4);
     send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     std::string got;
-    const bool closed =
-        enginetest::readUntil(fd, got, 20, [](const std::string&) { return false; });
+    const bool closed = enginetest::readToEnd(fd, got, 20);
     _exit(closed && got.empty() ? 0 : 5);
   }
   EXPECT_EQ(enginetest::waitWithin(child, 30), 0);  // dropped unanswered

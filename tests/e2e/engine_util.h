@@ -21,14 +21,18 @@
 #include <utime.h>
 
 #include <cerrno>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "search/engine_wire.h"
+#include "system/delimiters.h"
+#include "system/net_exchange.h"
 #include "tests/e2e/e2e_util.h"
 #include "tests/loopback.h"
 #include "tests/process_run.h"
@@ -57,6 +61,15 @@ inline pid_t startProgram(const std::string& path, const std::vector<std::string
   dup2(errFd >= 0 ? errFd : null, 2);
   if (chdir(cwd.c_str()) == 0) execve(path.c_str(), argv.data(), envp);
   _exit(127);
+}
+
+// startProgram with standard output and error appended to the file `log`.
+inline pid_t startLogged(const std::string& path, const std::vector<std::string>& args,
+                         const std::string& cwd, const std::string& log) {
+  const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  const pid_t pid = startProgram(path, args, cwd, fd, fd);
+  close(fd);
+  return pid;
 }
 
 // Waits for a started program; its exit status (128 + signal when killed), or
@@ -133,6 +146,11 @@ bool readUntil(int fd, std::string& got, double seconds, Done done) {
   return false;
 }
 
+// Reads from `fd` until the peer closes it (true) or `seconds` pass.
+inline bool readToEnd(int fd, std::string& got, double seconds) {
+  return readUntil(fd, got, seconds, [](const std::string&) { return false; });
+}
+
 // What the service made of one request sent straight to its socket.
 struct Reply {
   bool connected = false;
@@ -181,6 +199,15 @@ inline std::string modeName(const ::testing::TestParamInfo<Mode>& info) {
   return info.param == Mode::kService ? "Service" : "Fallback";
 }
 
+// The names in a directory (none when it cannot be read).
+inline std::set<std::string> listing(const std::string& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    names.insert(e.path().filename().string());
+  return names;
+}
+
 // True while a process runs (a zombie counts as ended).
 inline bool processRuns(pid_t pid) {
   const std::string stat = testutil::readFile("/proc/" + std::to_string(pid) + "/stat");
@@ -208,10 +235,7 @@ class EngineInstall : public e2e::Installation {
   pid_t startService(const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args{"--root", root()};
     args.insert(args.end(), extra.begin(), extra.end());
-    const int log =
-        open(path("service.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    service_ = startProgram(path("binind/vela_service"), args, cgiDir(), log, log);
-    close(log);
+    service_ = startLogged(path("binind/vela_service"), args, cgiDir(), path("service.log"));
     EXPECT_TRUE(waitListening(true)) << read("service.log");
     return service_;
   }
@@ -273,6 +297,21 @@ class EngineInstall : public e2e::Installation {
  private:
   pid_t service_ = -1;
 };
+
+// Starts the installation's class server with `args` (its log:
+// ROOT/class_server.log) and waits until it answers a command at
+// host:port; its pid.
+inline pid_t startClassServer(const e2e::Installation& inst, const std::vector<std::string>& args,
+                              const char* host, uint16_t port) {
+  const pid_t pid = startLogged(inst.path("binind/class_server"), args, inst.cgiDir(),
+                                inst.path("class_server.log"));
+  const std::string probe = std::string("probe") + kCommandWordDelim + kCommandEndDelim;
+  std::string answer;
+  for (int i = 0; i < 2000 && getData(host, port, probe, answer) != 0; ++i)
+    usleep(5000);
+  EXPECT_EQ(0u, answer.find("ERROR")) << inst.read("class_server.log");
+  return pid;
+}
 
 // Starts `count` thin engine programs at once, each searching `home` for
 // "apple" into tmp/<prefix><i>, and expects every one to end well with the

@@ -137,10 +137,7 @@ TEST_F(ExpireTest, IdlePermitsGoAndBadUseIsRefused) {
   EXPECT_EQ(2, expire({"--max-age", "0"}).exitStatus);
   EXPECT_EQ(2, expire({"--every"}).exitStatus);
   EXPECT_EQ(1, inst_.run("binind/expire_results", {"--root", inst_.path("nowhere")}).exitStatus);
-  const RunResult help = inst_.run("binind/expire_results", {"--help"});
-  EXPECT_EQ(0, help.exitStatus);
-  EXPECT_NE(std::string::npos, help.out.find("RESULT_EXPIRE_MINUTES"));
-  EXPECT_NE(std::string::npos, help.out.find("SEARCH_LOG_KEEP_DAYS"));
+  EXPECT_EQ(0, inst_.run("binind/expire_results", {"--help"}).exitStatus);
 }
 
 }  // namespace

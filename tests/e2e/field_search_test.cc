@@ -41,46 +41,23 @@ class FieldSearchTest : public ::testing::Test {
     inst_->write("tables/products.csv", kProducts);
     id_ = build("tables/products.csv");
   }
-  static void TearDownTestSuite() {
-    delete inst_;
-    inst_ = nullptr;
-  }
+  static void TearDownTestSuite() { delete inst_; }
 
   static std::string build(const std::string& source) {
-    RunResult r = inst_->run("binind/index_builder",
-                             {"create", "--owner", "alice", "--type", "db", inst_->path(source)});
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    return r.out.substr(0, r.out.find('\n'));
-  }
-
-  static std::set<std::string> resultFiles() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(inst_->path("tmp")))
-      names.insert(entry.path().filename().string());
-    return names;
+    return inst_->buildIndex({"create", "--owner", "alice", "--type", "db", inst_->path(source)});
   }
 
   // The record ids of the hits of a request in result order, sorted when
   // `sorted` (the order of equal scores is the engine's).
   static Rows rows(const std::string& request, bool sorted = true) {
-    const std::set<std::string> before = resultFiles();
+    const std::set<std::string> before = inst_->resultFiles();
     const RunResult r = inst_->get("user=TESSERA&xml=1&" + request);
     EXPECT_EQ(0, r.exitStatus) << request << "\n" << r.out << r.err;
-    for (const std::string& name : resultFiles()) {
-      if (before.count(name) || name.find_first_not_of("0123456789", 5) != std::string::npos)
-        continue;
-      CQueryOutput file;
-      EXPECT_TRUE(file.ReadOutputFile(inst_->path("tmp/" + name).c_str()));
-      Rows out;
-      for (int i = 0; i < file.GetMatchCount(); ++i) {
-        const std::string data = file.GetRecordData(i);
-        out.push_back(static_cast<unsigned>(std::stoul(data.substr(data.rfind(kDelim) + 3))));
-      }
-      if (sorted) std::sort(out.begin(), out.end());
-      return out;
-    }
-    ADD_FAILURE() << "no result for " << request << "\n" << r.out;
-    return {};
+    Rows out;
+    if (!e2e::resultRecordIds(inst_->newResult(before), out))
+      ADD_FAILURE() << "no result for " << request << "\n" << r.out;
+    if (sorted) std::sort(out.begin(), out.end());
+    return out;
   }
 
   // A multi-field request over index `id`: clauses "query|field|op", field
@@ -98,19 +75,31 @@ class FieldSearchTest : public ::testing::Test {
     return q;
   }
 
-  static Installation* inst_;
-  static std::string id_;
+  static inline Installation* inst_ = nullptr;
+  static inline std::string id_;
 };
 
-Installation* FieldSearchTest::inst_ = nullptr;
-std::string FieldSearchTest::id_;
-
-TEST_F(FieldSearchTest, OneFieldFindsOnlyItsOwnColumn) {
-  EXPECT_EQ(rows(clauses(id_, {"apple|name|"})), (Rows{1, 4}));
-  EXPECT_EQ(rows(clauses(id_, {"apple|section|"})), Rows{});
-  EXPECT_EQ(rows(clauses(id_, {"vegetable|section|"})), (Rows{3, 5}));
-  // Without a field the clause searches whole rows.
-  EXPECT_EQ(rows(clauses(id_, {"red||"})), Rows{5});
+TEST_F(FieldSearchTest, ClausesFindTheRowsOfTheirColumnsAndCombine) {
+  const std::pair<std::vector<std::string>, Rows> cases[] = {
+      {{"apple|name|"}, {1, 4}},
+      {{"apple|section|"}, {}},
+      {{"vegetable|section|"}, {3, 5}},
+      {{"red||"}, {5}},  // without a field the clause searches whole rows
+      {{"apple|name|", "dessert|section|and"}, {4}},
+      {{"apple|name|", "vegetable|section||"}, {1, 3, 4, 5}},
+      {{"fruit|section|", "banana|name|!"}, {1}},
+      {{"fruit|section|", "dessert|section|or", "apple|name|not"}, {2}},
+      // A first clause without hits empties an "and" search, whatever follows.
+      {{"plum|name|", "fruit|section|or"}, {}},
+      {{"[5-12]|size|"}, {1, 3, 5}},
+      {{"[5-12]|size|", "vegetable|section|and"}, {3, 5}},
+      {{"[1.1-3]|version|"}, {1, 2}}};
+  for (const auto& [parts, expected] : cases)
+    EXPECT_EQ(rows(clauses(id_, parts)), expected) << testing::PrintToString(parts);
+  // Ordered by record id when asked for no order, in the direction asked.
+  const std::string byId = clauses(id_, {"[20-]|size|", "carrot|name|or"});
+  EXPECT_EQ(rows("sort=none&order=asc&" + byId, false), (Rows{2, 3, 4}));
+  EXPECT_EQ(rows("sort=none&order=desc&" + byId, false), (Rows{4, 3, 2}));
   // The page shows the rows found and names the clause searched; a request
   // without "query" is served too.
   for (const std::string mark : {"", "query=_SEARCH_MULTI_FIELD_&"}) {
@@ -131,26 +120,6 @@ TEST_F(FieldSearchTest, JsonRowsNameTheirColumns) {
                        "\"section\",\"value\":\"dessert\"},{\"name\":\"version\",\"value\":"
                        "\"3.1\"},{\"name\":\"size\",\"value\":\"40\"}]"))
       << r.out;
-}
-
-TEST_F(FieldSearchTest, FieldsCombineWithAndOrNot) {
-  EXPECT_EQ(rows(clauses(id_, {"apple|name|", "dessert|section|and"})), Rows{4});
-  EXPECT_EQ(rows(clauses(id_, {"apple|name|", "vegetable|section||"})), (Rows{1, 3, 4, 5}));
-  EXPECT_EQ(rows(clauses(id_, {"fruit|section|", "banana|name|!"})), Rows{1});
-  EXPECT_EQ(rows(clauses(id_, {"fruit|section|", "dessert|section|or", "apple|name|not"})),
-            Rows{2});
-  // A first clause without hits empties an "and" search, whatever follows.
-  EXPECT_EQ(rows(clauses(id_, {"plum|name|", "fruit|section|or"})), Rows{});
-}
-
-TEST_F(FieldSearchTest, NumericRangeThroughAField) {
-  EXPECT_EQ(rows(clauses(id_, {"[5-12]|size|"})), (Rows{1, 3, 5}));
-  EXPECT_EQ(rows(clauses(id_, {"[5-12]|size|", "vegetable|section|and"})), (Rows{3, 5}));
-  EXPECT_EQ(rows(clauses(id_, {"[1.1-3]|version|"})), (Rows{1, 2}));
-  // Ordered by record id when asked for no order, in the direction asked.
-  const std::string byId = clauses(id_, {"[20-]|size|", "carrot|name|or"});
-  EXPECT_EQ(rows("sort=none&order=asc&" + byId, false), (Rows{2, 3, 4}));
-  EXPECT_EQ(rows("sort=none&order=desc&" + byId, false), (Rows{4, 3, 2}));
 }
 
 TEST_F(FieldSearchTest, StoredFieldListNarrowsAnOrdinarySearch) {

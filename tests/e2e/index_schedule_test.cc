@@ -29,10 +29,6 @@ Installation& inst() {
   return *installation;
 }
 
-std::string firstLine(const std::string& text) {
-  return text.substr(0, text.find('\n'));
-}
-
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
@@ -48,23 +44,8 @@ size_t idFiles() {
 }
 
 std::string createScheduled(const std::string& folder, const std::string& calendar) {
-  const RunResult r = inst().run("binind/index_builder", {"--quiet", "create", "--owner", "admin",
-                                                          "--schedule", calendar, folder});
-  EXPECT_EQ(0, r.exitStatus) << r.err;
-  return firstLine(r.out);
-}
-
-// "Records" and "Mode" of the index's build status.
-std::map<std::string, std::string> status(const std::string& id) {
-  const RunResult s = inst().run("binind/build_status", {"--id", id});
-  std::map<std::string, std::string> fields;
-  size_t start = 0;
-  for (size_t end; (end = s.out.find('\n', start)) != std::string::npos; start = end + 1) {
-    const std::string line = s.out.substr(start, end - start);
-    const size_t colon = line.find(": ");
-    if (colon != std::string::npos) fields[line.substr(0, colon)] = line.substr(colon + 2);
-  }
-  return fields;
+  return inst().buildIndex(
+      {"--quiet", "create", "--owner", "admin", "--schedule", calendar, folder});
 }
 
 // `similar`: with the similar-term index of the installation built anew
@@ -102,8 +83,8 @@ TEST(ScheduledUpdate, UpdatesFromTheRecordedFolderAndRebuildsPastTheLimit) {
   RunResult r = scheduled(id);
   ASSERT_EQ(0, r.exitStatus) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("indexed 1 document")) << r.err;
-  EXPECT_EQ("2", status(id)["Records"]);
-  EXPECT_EQ("update (1)", status(id)["Mode"]);
+  EXPECT_EQ("2", inst().buildStatus(id)["Records"]);
+  EXPECT_EQ("update (1)", inst().buildStatus(id)["Mode"]);
 
   // Past the limit the inc part is folded in, and the record survives the
   // rebuild for the next run.
@@ -111,17 +92,17 @@ TEST(ScheduledUpdate, UpdatesFromTheRecordedFolderAndRebuildsPastTheLimit) {
   r = scheduled(id, false);
   ASSERT_EQ(0, r.exitStatus) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("rebuilding")) << r.err;
-  EXPECT_EQ("rebuild (0)", status(id)["Mode"]);
-  EXPECT_EQ("3", status(id)["Records"]);
+  EXPECT_EQ("rebuild (0)", inst().buildStatus(id)["Mode"]);
+  EXPECT_EQ("3", inst().buildStatus(id)["Records"]);
   testutil::writeFile(docs.sub("three.txt"), "apple three");
   ASSERT_EQ(0, scheduled(id, false).exitStatus);
-  EXPECT_EQ("4", status(id)["Records"]);
+  EXPECT_EQ("4", inst().buildStatus(id)["Records"]);
 
   // 0: never rebuilt, however large.
   inst().setKey("setting/index_update.cfg", "REBUILD_INC_MB", "0");
   testutil::writeFile(docs.sub("big2.txt"), manyWords(2u << 20));
   ASSERT_EQ(0, scheduled(id, false).exitStatus);
-  EXPECT_EQ("update (1)", status(id)["Mode"]);
+  EXPECT_EQ("update (1)", inst().buildStatus(id)["Mode"]);
   inst().setKey("setting/index_update.cfg", "REBUILD_INC_MB", "64");
 }
 
@@ -141,11 +122,11 @@ TEST(ScheduledUpdate, SecondRunLeavesWhileOneIsRunning) {
   RunResult r = scheduled(id);
   EXPECT_EQ(0, r.exitStatus) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("an update of " + id + " is already running")) << r.err;
-  EXPECT_EQ("1", status(id)["Records"]);
+  EXPECT_EQ("1", inst().buildStatus(id)["Records"]);
 
   held.reset();
   ASSERT_EQ(0, scheduled(id).exitStatus);
-  EXPECT_EQ("2", status(id)["Records"]);
+  EXPECT_EQ("2", inst().buildStatus(id)["Records"]);
 }
 
 TEST(ScheduledUpdate, RefusesBadCalendarsAndIndexesWithoutSchedule) {
@@ -159,10 +140,7 @@ TEST(ScheduledUpdate, RefusesBadCalendarsAndIndexesWithoutSchedule) {
   }
   EXPECT_EQ(before, idFiles());
 
-  const RunResult made =
-      inst().run("binind/index_builder", {"create", "--owner", "admin", docs.path()});
-  ASSERT_EQ(0, made.exitStatus) << made.err;
-  const RunResult r = scheduled(firstLine(made.out));
+  const RunResult r = scheduled(inst().buildIndex({"create", "--owner", "admin", docs.path()}));
   EXPECT_EQ(1, r.exitStatus);
   EXPECT_NE(std::string::npos, r.err.find("no recorded source folder")) << r.err;
   EXPECT_EQ(1, scheduled("nosuch").exitStatus);

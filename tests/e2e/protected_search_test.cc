@@ -47,31 +47,19 @@ class ProtectedSearchTest : public ::testing::Test {
     open_ = build({});
     guarded_ = build({"--access", inst_->path("access.txt")});
     for (const char* user : {"alice", "carol"})
-      keys_.push_back(permit(user));
+      keys_.push_back(inst_->permit(user));
   }
-  static void TearDownTestSuite() {
-    delete inst_;
-    inst_ = nullptr;
-  }
+  static void TearDownTestSuite() { delete inst_; }
 
   // Builds an index of alice's of the folder "docs" (or `folder`); its id.
   static std::string build(std::vector<std::string> extra, const std::string& folder = "docs") {
     std::vector<std::string> args{"create", "--owner", "alice", "--desc", "Company"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(inst_->path(folder));
-    const RunResult r = inst_->run("binind/index_builder", args);
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    return r.out.substr(0, r.out.find('\n'));
+    return inst_->buildIndex(args);
   }
   static RunResult builder(const std::vector<std::string>& args) {
     return inst_->run("binind/index_builder", args);
-  }
-  static std::string permit(const std::string& user) {
-    const RunResult r = inst_->run("search-cgi/ks_permit", {"create", "--user", user});
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    std::string key = r.out.substr(r.out.find('=') + 1);
-    key.erase(key.find_last_not_of("\r\n") + 1);
-    return key;
   }
   static std::string home(const std::string& id) {
     return inst_->path("system/group/domain/User/alice/index/" + id);
@@ -103,14 +91,10 @@ class ProtectedSearchTest : public ::testing::Test {
     return files;
   }
 
-  static Installation* inst_;
-  static std::string open_, guarded_;
-  static Names keys_;
+  static inline Installation* inst_ = nullptr;
+  static inline std::string open_, guarded_;
+  static inline Names keys_;
 };
-
-Installation* ProtectedSearchTest::inst_ = nullptr;
-std::string ProtectedSearchTest::open_, ProtectedSearchTest::guarded_;
-Names ProtectedSearchTest::keys_;
 
 TEST_F(ProtectedSearchTest, PropertySearchLooksInOneProperty) {
   // "design" is in one title and in another document's text.

@@ -63,10 +63,7 @@ class Site {
     inst_.write("lang.cfg", std::string(language) + "\n");
     for (const auto& [name, text] : docs)
       testutil::writeFile(docs_.sub(name), local(text));
-    const RunResult r = inst_.run("binind/index_builder",
-                                  {"create", "--owner", "alice", "--desc", "Docs", docs_.path()});
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    id_ = r.out.substr(0, r.out.find('\n'));
+    id_ = inst_.buildIndex({"create", "--owner", "alice", "--desc", "Docs", docs_.path()});
     home_ = inst_.path("system/group/domain/User/alice/index/" + id_);
   }
 
@@ -77,30 +74,18 @@ class Site {
 
   // A request of the trusted user on the index, hits in file-name order.
   Answer search(const std::string& rest) const {
-    const std::set<std::string> before = resultFiles();
+    const std::set<std::string> before = inst_.resultFiles();
     const RunResult r =
         inst_.get("user=TESSERA&sort=filename&order=asc&index_id=7F000001_" + id_ + "&" + rest);
     EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
     Answer a;
     a.page = r.out;
     a.logged = lastLoggedQuery();
-    for (const std::string& name : resultFiles()) {
-      if (!before.count(name)) read(inst_.path("tmp/" + name), a);
-    }
+    read(inst_.newResult(before), a);
     return a;
   }
 
  private:
-  std::set<std::string> resultFiles() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(inst_.path("tmp"))) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("query", 0) == 0 && name.find_first_not_of("0123456789", 5) == name.npos)
-        names.insert(name);
-    }
-    return names;
-  }
-
   void read(const std::string& path, Answer& a) const {
     CQueryOutput file;
     ASSERT_TRUE(file.ReadOutputFile(path.c_str()));
@@ -162,17 +147,26 @@ class Big5QueryText : public ::testing::Test {
   static ScopedFile globalList(const std::string& patterns) {
     return ScopedFile(site_->inst().path("dict/global_query_exclude.token"), patterns);
   }
-  static Site* site_;
+  static inline Site* site_ = nullptr;
 };
-Site* Big5QueryText::site_ = nullptr;
 
-TEST_F(Big5QueryText, Utf8QueryIsSearchedInBig5) {
-  const Answer a = site_->search("query=" + escaped("中文") + "&query_encoding=UTF-8");
-  EXPECT_EQ(Files{"zh.txt"}, a.files);
-  EXPECT_EQ(b5("中文"), a.logged);
-  EXPECT_EQ(b5("中文"), a.keyword);
-  EXPECT_EQ(b5("中文"), a.term);  // what the user typed, as the page shows it
-  EXPECT_NE(std::string::npos, a.page.find("for <b>中文</b>")) << a.page;
+// UTF-8 and "%u" escapes reach the engine in Big5; a query in an encoding
+// the site does not know stays as sent. The page shows what the user typed.
+TEST_F(Big5QueryText, QueriesReachTheEngineInBig5) {
+  const struct {
+    std::string rest, searched;
+    Files files;
+  } cases[] = {{"query=" + escaped("中文") + "&query_encoding=UTF-8", b5("中文"), {"zh.txt"}},
+               {"query=%u4E2D%u6587", b5("中文"), {"zh.txt"}},
+               {"query=" + escaped("中文") + "&query_encoding=EUC", "中文", {}}};
+  for (const auto& c : cases) {
+    const Answer a = site_->search(c.rest);
+    EXPECT_EQ(c.files, a.files) << c.rest;
+    EXPECT_EQ(c.searched, a.logged) << c.rest;
+    EXPECT_EQ(c.searched, a.keyword) << c.rest;
+    EXPECT_EQ(c.searched, a.term) << c.rest;
+  }
+  EXPECT_NE(std::string::npos, site_->search(cases[0].rest).page.find("for <b>中文</b>"));
 }
 
 // Big5 has no Hangul and no emoji: the converter would leave "&#54620;" for the engine
@@ -184,28 +178,21 @@ TEST_F(Big5QueryText, ACharacterBig5CannotHoldIsNamed) {
   EXPECT_NE(std::string::npos, r.out.find("this site cannot search (U+D55C, U+1F600)")) << r.out;
 }
 
-TEST_F(Big5QueryText, UnknownEncodingKeepsTheQueryAsSent) {
-  const Answer a = site_->search("query=" + escaped("中文") + "&query_encoding=EUC");
+// A word the global list or the index's own list matches refuses the query.
+TEST_F(Big5QueryText, ExclusionListsRefuseAMatchingWord) {
+  {
+    ScopedFile list = globalList("secret*\r\n");
+    const Answer refused = site_->search("query=apple+secrets");
+    EXPECT_EQ("_QUERY_DISALLOWED_", refused.term);
+    EXPECT_EQ(Files{}, refused.files);
+    EXPECT_EQ(0u, refused.page.find(kPage)) << refused.page;
+    EXPECT_NE(std::string::npos, refused.page.find("This query is not allowed.")) << refused.page;
+    EXPECT_EQ((Files{"a.txt", "ap.txt", "zh.txt"}), site_->search("query=apple").files);
+  }
+  ScopedFile list(site_->home() + "/queryExclude.token", "pear\n");
+  const Answer a = site_->search("query=apple+pear");
+  EXPECT_EQ("_QUERY_DISALLOWED_", a.term);
   EXPECT_EQ(Files{}, a.files);
-  EXPECT_EQ("中文", a.logged);
-  EXPECT_EQ("中文", a.keyword);
-}
-
-TEST_F(Big5QueryText, UnicodeEscapesBecomeBig5) {
-  const Answer a = site_->search("query=%u4E2D%u6587");
-  EXPECT_EQ(Files{"zh.txt"}, a.files);
-  EXPECT_EQ(b5("中文"), a.logged);
-  EXPECT_EQ(b5("中文"), a.term);
-}
-
-TEST_F(Big5QueryText, GlobalListRefusesAMatchingWord) {
-  ScopedFile list = globalList("secret*\r\n");
-  const Answer refused = site_->search("query=apple+secrets");
-  EXPECT_EQ("_QUERY_DISALLOWED_", refused.term);
-  EXPECT_EQ(Files{}, refused.files);
-  EXPECT_EQ(0u, refused.page.find(kPage)) << refused.page;
-  EXPECT_NE(std::string::npos, refused.page.find("This query is not allowed.")) << refused.page;
-  EXPECT_EQ((Files{"a.txt", "ap.txt", "zh.txt"}), site_->search("query=apple").files);
 }
 
 // Without a Big5 locale on the host, the matcher used to count bytes: "?"
@@ -220,13 +207,6 @@ TEST_F(Big5QueryText, Big5PatternsMatchWholeCharacters) {
   const Answer a = site_->search("query=" + fourSeasons);
   EXPECT_EQ(Files{"news.txt"}, a.files);
   EXPECT_EQ(b5("四季"), a.term);
-}
-
-TEST_F(Big5QueryText, IndexListRefusesInItsIndexOnly) {
-  ScopedFile list(site_->home() + "/queryExclude.token", "pear\n");
-  const Answer a = site_->search("query=apple+pear");
-  EXPECT_EQ("_QUERY_DISALLOWED_", a.term);
-  EXPECT_EQ(Files{}, a.files);
 }
 
 TEST_F(Big5QueryText, SpaceBecomesAndKeepingBig5Whole) {
@@ -253,9 +233,8 @@ class SjisQueryText : public ::testing::Test {
   }
   static void TearDownTestSuite() { delete site_; }
   static std::string sj(const std::string& utf8) { return site_->local(utf8); }
-  static Site* site_;
+  static inline Site* site_ = nullptr;
 };
-Site* SjisQueryText::site_ = nullptr;
 
 // The kana widening used to run over the UTF-8 bytes before they were
 // converted, which garbled every Japanese UTF-8 query.
@@ -265,6 +244,7 @@ TEST_F(SjisQueryText, Utf8QueryIsSearchedInShiftJis) {
   EXPECT_EQ(sj("日本語"), a.logged);
   EXPECT_EQ(sj("日本語"), a.keyword);
   EXPECT_EQ(sj("日本語"), a.term);
+  EXPECT_EQ(sj("ポイント"), site_->search("query=%u30DD%u30A4%u30F3%u30C8").logged);
   // Half-width katakana sent in UTF-8 are widened once they are Shift_JIS.
   const Answer kana = site_->search("query=" + escaped("ｶﾀｶﾅ") + "&query_encoding=UTF-8");
   EXPECT_EQ(sj("カタカナ"), kana.logged);
@@ -283,12 +263,6 @@ TEST_F(SjisQueryText, PagesGoStraightToTheConvertingRenderer) {
   EXPECT_EQ(Files{"nihongo.txt"}, a.files);
   EXPECT_NE(std::string::npos, a.page.find(kPage)) << a.page.substr(0, 400);
   EXPECT_NE(std::string::npos, a.page.find("nihongo.txt")) << a.page.substr(0, 2000);
-}
-
-TEST_F(SjisQueryText, UnicodeEscapesBecomeShiftJis) {
-  const Answer a = site_->search("query=%u30DD%u30A4%u30F3%u30C8");
-  EXPECT_EQ(Files{"nihongo.txt"}, a.files);
-  EXPECT_EQ(sj("ポイント"), a.logged);
 }
 
 TEST_F(SjisQueryText, HalfWidthKatakanaAreWidened) {
@@ -331,9 +305,8 @@ class EnglishQueryText : public ::testing::Test {
                       {"files.txt", "文件 and ディレクトリ\n"}});
   }
   static void TearDownTestSuite() { delete site_; }
-  static Site* site_;
+  static inline Site* site_ = nullptr;
 };
-Site* EnglishQueryText::site_ = nullptr;
 
 // A UTF-8 character of three bytes right before the closing quote of the
 // engine's query used to be read as a double-byte character swallowing the

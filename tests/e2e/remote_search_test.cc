@@ -95,6 +95,12 @@ class StandInAgent {
   static void good(const RemoteSearchRequest& r, int fd) {
     LoopbackServer::sendAll(fd, goodAnswer(r));
   }
+  // The answer of an agent that refuses the search.
+  static void refusal(const RemoteSearchRequest&, int fd) {
+    std::string bytes;
+    buildReturnCodeAnswer(1017, bytes);
+    LoopbackServer::sendAll(fd, bytes);
+  }
   static std::string goodAnswer(const RemoteSearchRequest& r) {
     std::string bytes;
     buildRemoteSearchAnswer("apple", 3, blockFor(r), bytes);
@@ -137,11 +143,8 @@ class RemoteSearchTest : public ::testing::Test {
     inst_->setKey("setting/search_option.cfg", "AGENT_MAX_ANSWER_MB", "8");
     inst_->write("sources/local/apple.txt", "apple apple orchard\n");
     inst_->write("sources/local/pear.txt", "pear and one apple among many other words here\n");
-    const RunResult r = inst_->run(
-        "binind/index_builder",
+    localId_ = inst_->buildIndex(
         {"create", "--owner", "alice", "--desc", "Local notes", inst_->path("sources/local")});
-    ASSERT_EQ(0, r.exitStatus) << r.err;
-    localId_ = r.out.substr(0, r.out.find_first_of("\r\n"));
   }
   static void TearDownTestSuite() {
     StandInAgent::listedIn = nullptr;
@@ -166,12 +169,9 @@ class RemoteSearchTest : public ::testing::Test {
   }
   static std::string local() { return "&index_id=7F000001_" + localId_; }
 
-  static Installation* inst_;
-  static std::string localId_;
+  static inline Installation* inst_ = nullptr;
+  static inline std::string localId_;
 };
-
-Installation* RemoteSearchTest::inst_ = nullptr;
-std::string RemoteSearchTest::localId_;
 
 struct ResultLine {
   std::string host, owner, index;
@@ -179,24 +179,12 @@ struct ResultLine {
   unsigned recid = 0;
 };
 
-// The name of the newest result file.
-std::string newestResult(const Installation& inst) {
-  std::string newest;
-  for (const auto& entry : std::filesystem::directory_iterator(inst.path("tmp"))) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("query", 0) == 0 && name.find_first_not_of("0123456789", 5) == name.npos &&
-        name > newest)
-      newest = name;
-  }
-  return newest;
-}
-
 // The lines of the newest result file.
 std::vector<ResultLine> resultLines(const Installation& inst) {
-  const std::string newest = newestResult(inst);
+  const std::string newest = inst.newResult({});
   std::vector<ResultLine> lines;
   CQueryOutput file;
-  if (newest.empty() || !file.ReadOutputFile(inst.path("tmp/" + newest).c_str())) return lines;
+  if (newest.empty() || !file.ReadOutputFile(newest.c_str())) return lines;
   for (int i = 0; i < file.GetMatchCount(); ++i) {
     std::string text = file.GetRecordData(i);
     for (size_t p; (p = text.find(kF)) != text.npos;)
@@ -247,7 +235,7 @@ TEST_F(RemoteSearchTest, RemoteHitsAreMergedWithLocalOnes) {
   // Every index searched is listed with its own hits, which add up to the
   // result's; the remote ones link a search of their own through their agent.
   EXPECT_EQ(
-      inst_->read("tmp/" + newestResult(*inst_) + "_idx"),
+      testutil::readFile(inst_->newResult({}) + "_idx"),
       "127.0.0.1\talice\t" + localId_ + "\t2\n127.0.0.5\tbob\tR1\t2\n127.0.0.5\tbob\tR2\t1\n");
   EXPECT_NE(std::string::npos,
             r.out.find("index_id=7F000005%5FR2%24" + std::to_string(agent.server().port())))
@@ -274,13 +262,7 @@ TEST_F(RemoteSearchTest, AgentFailuresFailTheRequest) {
          LoopbackServer::sendAll(fd, bytes.substr(0, bytes.size() / 2));
        },
        0, "result block does not match the indexes and hits (1006)"},
-      {"refusal",
-       [](const RemoteSearchRequest&, int fd) {
-         std::string bytes;
-         buildReturnCodeAnswer(1017, bytes);
-         LoopbackServer::sendAll(fd, bytes);
-       },
-       0, "agent refused (1017)"},
+      {"refusal", StandInAgent::refusal, 0, "agent refused (1017)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -319,14 +301,9 @@ TEST_F(RemoteSearchTest, AFloodCostsWhatItsHeaderAllows) {
       }
     };
   };
-  const auto refusal = [](const RemoteSearchRequest&, int fd) {
-    std::string bytes;
-    buildReturnCodeAnswer(1017, bytes);
-    LoopbackServer::sendAll(fd, bytes);
-  };
   long baseKb = 0;
   {
-    StandInAgent agent("127.0.0.7", refusal);
+    StandInAgent agent("127.0.0.7", StandInAgent::refusal);
     const RunResult r = search("&index_id=" + agent.uid("R1"));
     expectFailure(r, "0004", agent.logLine("agent refused (1017)"), "Remote R1");
     baseKb = r.maxRssKb;

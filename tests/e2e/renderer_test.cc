@@ -91,13 +91,6 @@ class RendererTest : public ::testing::Test {
     EXPECT_TRUE(rendertest::writeResult(inst_->path("tmp/" + resultName(digit)), spec));
     return resultName(digit);
   }
-  static std::string permitFor(const std::string& user) {
-    const RunResult permit = inst_->run("search-cgi/ks_permit", {"create", "--user", user});
-    EXPECT_EQ(permit.exitStatus, 0) << permit.err;
-    std::string key = permit.out.substr(permit.out.find('=') + 1);
-    key.erase(key.find_last_not_of("\r\n") + 1);
-    return key;
-  }
 
   // The result name in the links of a page searchrun answered with.
   static std::string resultOf(const RunResult& page) {
@@ -233,7 +226,7 @@ TEST_F(RendererTest, OnlyTheSearchingUserSeesAResultThroughTheWebServer) {
     EXPECT_FALSE(contains(r.out, "Company"));
     EXPECT_FALSE(contains(r.out, "Set-Cookie"));
   }
-  const std::string key = permitFor("alice");
+  const std::string key = inst_->permit("alice");
   // A key sent as a variable comes back as a cookie and rides in no link.
   RunResult r = byWebServer("result=" + name + "&ks_key=" + key);
   ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
@@ -266,8 +259,9 @@ TEST_F(RendererTest, OnlyTheSearchingUserSeesAResultThroughTheWebServer) {
       << r.out;
   EXPECT_FALSE(contains(headerOf(r.out), "evil"));
   // Bob's permit does not open Alice's result.
-  EXPECT_EQ(byWebServer("result=" + name + "&ks_key=" + permitFor("bob")).out.find("Status: 403"),
-            0u);
+  EXPECT_EQ(
+      byWebServer("result=" + name + "&ks_key=" + inst_->permit("bob")).out.find("Status: 403"),
+      0u);
 }
 
 TEST_F(RendererTest, SearchrunHandsTheKeyOverInTheEnvironmentOnly) {
@@ -307,7 +301,7 @@ TEST_F(RendererTest, AHitsDocumentOpensOnlyForTheUserWhoSearched) {
     EXPECT_EQ(r.out.find("Status: 403 Forbidden\n"), 0u) << r.out;
     EXPECT_FALSE(contains(r.out, "budget lines"));
   }
-  const std::string key = permitFor("alice");
+  const std::string key = inst_->permit("alice");
   const std::map<std::string, std::string> alice{{"HTTP_COOKIE", "ks_key=" + key}};
   RunResult r = byWebServer(view, alice);
   ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
@@ -337,7 +331,7 @@ TEST_F(RendererTest, AHitsDocumentOpensOnlyForTheUserWhoSearched) {
   EXPECT_TRUE(contains(headerOf(r.out), policy));
   EXPECT_EQ(bodyOf(r.out), inst_->read("docs/src/annual.html"));
   // Bob's permit opens none of Alice's documents.
-  const std::map<std::string, std::string> bob{{"HTTP_COOKIE", "ks_key=" + permitFor("bob")}};
+  const std::map<std::string, std::string> bob{{"HTTP_COOKIE", "ks_key=" + inst_->permit("bob")}};
   for (const std::string& query : {view, view + "&raw=1"}) {
     r = byWebServer(query, bob);
     EXPECT_EQ(r.out.find("Status: 403 Forbidden\n"), 0u) << r.out;

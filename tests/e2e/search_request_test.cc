@@ -88,12 +88,7 @@ class SearchRequestTest : public ::testing::Test {
     std::vector<std::string> args{"create", "--owner", owner, "--desc", desc};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(source);
-    RunResult r = inst_->run("binind/index_builder", args);
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    std::string id = r.out;
-    while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
-      id.pop_back();
-    return id;
+    return inst_->buildIndex(args);
   }
 
   static std::string uid(const std::string& id) { return "7F000001_" + id; }
@@ -102,28 +97,14 @@ class SearchRequestTest : public ::testing::Test {
     return inst_->path("system/group/domain/User/" + owner + "/index/" + index);
   }
 
-  // The results in ../tmp, newest last.
-  static std::set<std::string> resultFiles() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(inst_->path("tmp"))) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("query", 0) == 0 &&
-          name.find_first_not_of("0123456789", 5) == std::string::npos) {
-        names.insert(name);
-      }
-    }
-    return names;
-  }
-
   // Runs a request of the trusted user and returns the result file it wrote.
   std::string search(const std::string& rest, RunResult* answer = nullptr) {
-    const std::set<std::string> before = resultFiles();
+    const std::set<std::string> before = inst_->resultFiles();
     RunResult r = inst_->get("user=TESSERA&" + rest);
     if (answer) *answer = r;
     EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
-    for (const std::string& name : resultFiles()) {
-      if (!before.count(name)) return inst_->path("tmp/" + name);
-    }
+    const std::string written = inst_->newResult(before);
+    if (!written.empty()) return written;
     ADD_FAILURE() << "no result file written for " << rest << "\n" << r.out;
     return "";
   }
@@ -174,38 +155,31 @@ class SearchRequestTest : public ::testing::Test {
 
   std::string both() const { return "&index_id=" + uid(idA_) + "&index_id=" + uid(idB_); }
 
-  static Installation* inst_;
-  static testutil::TempDir* docs_;
-  static std::string idA_, idB_, idDb_;
+  static inline Installation* inst_ = nullptr;
+  static inline testutil::TempDir* docs_ = nullptr;
+  static inline std::string idA_, idB_, idDb_;
 };
 
-Installation* SearchRequestTest::inst_ = nullptr;
-testutil::TempDir* SearchRequestTest::docs_ = nullptr;
-std::string SearchRequestTest::idA_, SearchRequestTest::idB_, SearchRequestTest::idDb_;
-
-TEST_F(SearchRequestTest, MergesTwoIndexesOrderedByDate) {
-  CQueryOutput header;
-  const std::vector<Hit> byDate =
-      hits(search("query=apple&search_no=0&sort=date&order=desc&xml=1" + both()), header);
-  EXPECT_EQ((std::vector<std::string>{"orchard.txt", "budget.txt", "cider.html", "apple-notes.txt",
-                                      "pears.txt"}),
-            files(byDate));
-  EXPECT_EQ(5, header.GetRecordCount());
-  EXPECT_EQ(3, header.GetMultiDbCount());  // "all" and the two indexes
-  EXPECT_EQ("TESSERA", header.GetQueryUser());
-  EXPECT_EQ("date", header.GetSortField());
-
-  const std::vector<Hit> oldestFirst =
-      hits(search("query=apple&search_no=0&sort=date&order=asc&xml=1" + both()));
-  EXPECT_EQ((std::vector<std::string>{"pears.txt", "apple-notes.txt", "cider.html", "budget.txt",
-                                      "orchard.txt"}),
-            files(oldestFirst));
-}
-
-TEST_F(SearchRequestTest, OrdersByNameSizeAndScore) {
-  EXPECT_EQ((std::vector<std::string>{"apple-notes.txt", "budget.txt", "cider.html", "orchard.txt",
-                                      "pears.txt"}),
-            files(hits(search("query=apple&search_no=0&sort=filename&order=asc&xml=1" + both()))));
+TEST_F(SearchRequestTest, MergesTwoIndexesInTheOrderAsked) {
+  const struct {
+    std::string field, order;
+    std::vector<std::string> files;
+  } orders[] = {
+      {"date", "desc", {"orchard.txt", "budget.txt", "cider.html", "apple-notes.txt", "pears.txt"}},
+      {"date", "asc", {"pears.txt", "apple-notes.txt", "cider.html", "budget.txt", "orchard.txt"}},
+      {"filename",
+       "asc",
+       {"apple-notes.txt", "budget.txt", "cider.html", "orchard.txt", "pears.txt"}}};
+  for (const auto& o : orders) {
+    CQueryOutput header;
+    const std::string request =
+        "query=apple&search_no=0&xml=1&sort=" + o.field + "&order=" + o.order;
+    EXPECT_EQ(o.files, files(hits(search(request + both()), header))) << request;
+    EXPECT_EQ(5, header.GetRecordCount());
+    EXPECT_EQ(3, header.GetMultiDbCount());  // "all" and the two indexes
+    EXPECT_EQ("TESSERA", header.GetQueryUser());
+    EXPECT_EQ(o.field, header.GetSortField());
+  }
   const std::vector<std::string> bySize =
       files(hits(search("query=apple&search_no=0&sort=size&order=desc&xml=1" + both())));
   ASSERT_EQ(5u, bySize.size());
@@ -341,9 +315,7 @@ TEST(SearchRequestHandOver, MissingRendererIsAFailureWithAPage) {
   testutil::TempDir src;
   for (int i = 0; i < 22; ++i)
     testutil::writeFile(src.sub("a" + std::to_string(i) + ".txt"), "fig");
-  RunResult built = inst.run("binind/index_builder", {"create", "--owner", "alice", src.path()});
-  ASSERT_EQ(0, built.exitStatus) << built.err;
-  std::string id = built.out.substr(0, built.out.find('\n'));
+  const std::string id = inst.buildIndex({"create", "--owner", "alice", src.path()});
   RunResult handOver = inst.get("user=TESSERA&query=fig&index_id=7F000001_" + id);
   EXPECT_EQ(1, handOver.exitStatus);
   EXPECT_EQ(0u, handOver.out.find("Status: 503 Service Unavailable\nContent-Type:text/html; "

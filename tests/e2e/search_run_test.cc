@@ -58,10 +58,7 @@ std::string replaceAll(std::string text, const std::string& tag, const std::stri
 class SearchRunTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { inst_ = new Installation(); }
-  static void TearDownTestSuite() {
-    delete inst_;
-    inst_ = nullptr;
-  }
+  static void TearDownTestSuite() { delete inst_; }
 
   void SetUp() override {
     inst().setKey("setting/search_option.cfg", "MAX_SEARCH_INDEX_COUNT", "20");
@@ -106,27 +103,12 @@ class SearchRunTest : public ::testing::Test {
     } else {
       inst().write(source + "/a.txt", "x marks the spot\n");
     }
-    const RunResult r =
-        inst().run("binind/index_builder", {"create", "--owner", "alice", "--id", id, "--desc", "d",
-                                            "--type", type, inst().path(source)});
-    ASSERT_EQ(0, r.exitStatus) << r.err;
+    inst().buildIndex({"create", "--owner", "alice", "--id", id, "--desc", "d", "--type", type,
+                       inst().path(source)});
   }
 
-  std::string createPermit(const std::string& user) const {
-    RunResult r = inst().run("search-cgi/ks_permit", {"create", "--user", user});
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    const std::string prefix = "ks_key=";
-    EXPECT_EQ(0u, r.out.find(prefix)) << r.out;
-    std::string key = r.out.substr(prefix.size());
-    while (!key.empty() && (key.back() == '\n' || key.back() == '\r'))
-      key.pop_back();
-    return key;
-  }
-
-  static Installation* inst_;
+  static inline Installation* inst_ = nullptr;
 };
-
-Installation* SearchRunTest::inst_ = nullptr;
 
 TEST_F(SearchRunTest, VersionRequestPrintsTheBlockInAnyCase) {
   for (const char* arg : {"-ver", "-VER", "-Ver"}) {
@@ -154,24 +136,22 @@ TEST_F(SearchRunTest, MissingUserNamesOwner) {
 }
 
 TEST_F(SearchRunTest, PermitRefusals) {
-  RunResult noKey = inst().get("user=alice&query=x");
-  EXPECT_EQ(0, noKey.exitStatus);
-  expectErrorPage(noKey, "3100");
-
-  RunResult unknown = inst().get("user=alice&ks_key=alice1234567");
-  EXPECT_EQ(0, unknown.exitStatus);
-  expectErrorPage(unknown, "3101");
-
-  // A permit belongs to the user it was issued to.
-  const std::string bobsKey = createPermit("bob");
-  RunResult stolen = inst().get("user=alice&ks_key=" + bobsKey);
-  expectErrorPage(stolen, "3101");
+  const std::pair<std::string, const char*> cases[] = {
+      {"user=alice&query=x", "3100"},
+      {"user=alice&ks_key=alice1234567", "3101"},
+      // A permit belongs to the user it was issued to.
+      {"user=alice&ks_key=" + inst().permit("bob"), "3101"}};
+  for (const auto& [request, message] : cases) {
+    const RunResult r = inst().get(request);
+    EXPECT_EQ(0, r.exitStatus) << request;
+    expectErrorPage(r, message);
+  }
 }
 
 // Wrong keys from one address stop the searches of that address for a
 // while, its right key included; other addresses search on.
 TEST_F(SearchRunTest, GuessingKeysBacksTheAddressOff) {
-  const std::string key = createPermit("frank");
+  const std::string key = inst().permit("frank");
   const std::map<std::string, std::string> guesser{{"REMOTE_ADDR", "198.51.100.20"}};
   for (int i = 0; i < 5; ++i) {
     RunResult r = inst().get("user=frank&query=x&ks_key=frank000000" + std::to_string(i), guesser);
@@ -202,7 +182,7 @@ TEST_F(SearchRunTest, HostileKeysNeverReachAFile) {
 
 TEST_F(SearchRunTest, PermitTimesOutAfterTheLoginTimeOut) {
   inst().setKey("setting/user_config.cfg", "LOGIN_TIMEOUT", "600");
-  const std::string key = createPermit("carol");
+  const std::string key = inst().permit("carol");
   const std::string file = inst().path("permit/" + key + ".ksp");
   ASSERT_TRUE(testutil::fileExists(file));
 
@@ -261,7 +241,7 @@ TEST_F(SearchRunTest, UnwritableLogOrResultFailsWithStatusOne) {
 // A message page lets the user search again: the query as typed, the
 // request's indexes and options kept, never the permit key, and a way back.
 TEST_F(SearchRunTest, MessagePagesCarryTheSearchForm) {
-  const std::string key = createPermit("erin");
+  const std::string key = inst().permit("erin");
   RunResult r = inst().get("user=erin&ks_key=" + key +
                            "&query=%3Cb%3Ebold%22&index_id=7F000001_ZZZZZZ&sort=date&search_no=0"
                            "&order=up");

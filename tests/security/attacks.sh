@@ -58,14 +58,17 @@ if [ "$(id -u)" = 0 ]; then
   done
 fi
 
-# One request through the installed searchrun as the web server runs it:
+# One GET request through an installed program as the web server runs it:
 # sets $out (the answer), $status; extra environment as NAME=VALUE words.
-request() {  # query string, [NAME=VALUE...]
-  local qs=$1; shift
+run_cgi() {  # program (relative to the CGI directory), query string, [NAME=VALUE...]
+  local program=$1 qs=$2; shift 2
   out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
-    QUERY_STRING="$qs" "$@" timeout 60 ./searchrun 2>/dev/null)
+    QUERY_STRING="$qs" "$@" timeout 60 "$program" 2>/dev/null)
   status=$?
 }
+request() { run_cgi ./searchrun "$@"; }
+# A request that also sets $took, its whole seconds.
+timed_request() { local start; start=$(date +%s); request "$@"; took=$(($(date +%s) - start)); }
 has() { [[ "$out" == *"$1"* ]]; }
 # Sets KEY=VALUE in a settings file below the root (the first line of a key
 # wins, so an existing line is replaced).
@@ -125,8 +128,7 @@ done
 if [ -n "$attacker" ]; then
   expect "another account cannot list the results" '! as_attacker ls "$root/tmp" >/dev/null 2>&1'
 fi
-out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
-  QUERY_STRING="result=query12345&page=1" ./getfilelist.exe 2>/dev/null)
+run_cgi ./getfilelist.exe "result=query12345&page=1"
 expect "a short result name is never served" '[[ "$out" != *"apple"* ]]'
 
 echo "== 3. files outside the indexed folders"
@@ -186,9 +188,7 @@ request "$search&query=apple"
 expect "an engine that writes nothing answers the failure page" '[ "$status" = 1 ]'
 printf '#!/bin/sh\nexec sleep 30\n' >"$engine"
 setting search_option.cfg PROGRAM_TIME_LIMIT 2
-start=$(date +%s)
-request "$search&query=apple"
-took=$(($(date +%s) - start))
+timed_request "$search&query=apple"
 expect "a hung engine is killed at the time limit (${took}s) and the search fails" \
   '[ "$status" = 1 ] && [ "$took" -lt 15 ]'
 rm -f "$engine" && mv "$engine.away" "$engine"
@@ -207,9 +207,7 @@ mv "$home.away" "$home"
 echo "== 6. bounded work"
 many=""
 for i in $(seq 1 100); do many+="*e*%20"; done
-start=$(date +%s)
-request "$search&query=$many"
-took=$(($(date +%s) - start))
+timed_request "$search&query=$many"
 expect "a hundred wildcards are refused at once (${took}s)" \
   '[ "$status" = 0 ] && has "wildcard" && [ "$took" -lt 5 ]'
 repeated="user=TESSERA&search_no=0&query=apple"
@@ -294,22 +292,9 @@ expect "a missing message table still gives a page that says something" 'has "No
 mv "$work/table.away" "$root/setting/ts_cgi_msg_table.cfg"
 mv "$root/setting/query.cfg" "$work/query.away"
 mkfifo "$root/setting/query.cfg"
-start=$(date +%s)
-request "$search&query=apple"
-took=$(($(date +%s) - start))
+timed_request "$search&query=apple"
 expect "a settings file replaced by a FIFO stalls nothing (${took}s)" '[ "$took" -lt 10 ]'
 rm "$root/setting/query.cfg" && mv "$work/query.away" "$root/setting/query.cfg"
-
-echo "== 11. index builder"
-mkdir -p "$work/src11"
-echo "fine words" >"$work/src11/a.txt"
-mkfifo "$work/src11/pipe.txt"
-chmod -R a+rX "$work/src11"
-start=$(date +%s)
-(cd "$cgi" && as_server timeout 30 ../binind/index_builder create --owner demo "$work/src11") \
-  >/dev/null 2>&1
-took=$(($(date +%s) - start))
-expect "a FIFO among the documents does not stall the builder (${took}s)" '[ "$took" -lt 20 ]'
 
 echo "== 12. pages"
 request "$search&query=apple"
@@ -352,10 +337,7 @@ if [ -n "$attacker" ]; then
   request "user=TESSERA&search_no=0&index_id=7F000001_$id14&query=kiwi"
   name14=$(grep -o 'result=query[0-9]*' <<<"$out" | head -1)
   name14=${name14#result=}
-  view14() {
-    out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
-      QUERY_STRING="result=$name14&view=1&raw=1" timeout 60 ./getfilelist.exe 2>/dev/null)
-  }
+  view14() { run_cgi ./getfilelist.exe "result=$name14&view=1&raw=1"; }
   view14
   expect "the view serves the indexed document ($name14)" 'has "kiwi harvest plan 14"'
   as_attacker mv "$home14/docs" "$home14/docs.away"
@@ -415,33 +397,6 @@ expect "and so is the idle address itself once its silent connections are droppe
   'has "demo" && lacks "RETURN_CODE"'
 expect "the agent still runs" 'kill -0 "$agent15" 2>/dev/null'
 
-echo "== 16. daily search logs are kept for their days only"
-logs16=$root/system_log/query
-as_server touch "$logs16/20000101.log" "$logs16/$(date +%Y%m%d).log" "$logs16/notes.log"
-echo precious >"$work/victim16"
-ln -s "$work/victim16" "$logs16/19990101.log"
-expect "the installed settings name the days the logs are kept" \
-  'grep -q "^SEARCH_LOG_KEEP_DAYS=30$" "$root/setting/search_option.cfg"'
-as_server "$root/binind/expire_results" --root "$root" >/dev/null
-expect "a log of a day long past is removed" '[ ! -e "$logs16/20000101.log" ]'
-expect "today's log and files of other names stay" \
-  '[ -e "$logs16/$(date +%Y%m%d).log" ] && [ -e "$logs16/notes.log" ]'
-expect "a link with a log name is not followed" \
-  '[ -L "$logs16/19990101.log" ] && [ "$(cat "$work/victim16")" = precious ]'
-rm -f "$logs16/19990101.log"
-
-echo "== 17. an index whose record files were emptied"
-mkdir -p "$work/src17"
-for i in $(seq 1 12); do echo "plum orchard note $i" >"$work/src17/plum$i.txt"; done
-chmod -R a+rX "$work/src17"
-id17=$(build_index "$work/src17" 2>/dev/null)
-request "user=TESSERA&search_no=0&index_id=7F000001_$id17&query=plum"
-expect "the index answers with its documents" '[ "$status" = 0 ] && has "plum1.txt"'
-home17=$(ls -d "$root"/system/group/*/User/demo/index/"$id17")
-for f in .vela_recinfo .vela_recoffset vela_recdata_0; do : >"$home17/$f"; done
-request "user=TESSERA&search_no=0&index_id=7F000001_$id17&query=plum"
-expect "emptied record files fail the page ($status) instead of naming made-up records" \
-  '[ "$status" = 1 ] && has "cannot be read" && lacks "record 1"'
 echo "== 18. permits and their cookie"
 key18=$(cd "$cgi" && as_server ./ks_permit create --user dora | sed 's/^ks_key=//')
 digits18=${key18#dora}
@@ -482,9 +437,8 @@ request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.19 SCRIPT_NAME=/cgi-bin/se
 expect "the cookie is scoped to the CGI directory and kept off plain connections" \
   'has "Set-Cookie: ks_key=$key18; Path=/cgi-bin/search/; HttpOnly; SameSite=Strict; Secure"'
 name18=$(grep -o 'result=query[0-9]*' <<<"$out" | head -1)
-out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET REMOTE_ADDR=203.0.113.19 \
-  SCRIPT_NAME=/cgi-bin/search/getfilelist.exe HTTP_COOKIE="ks_key=$key18" \
-  QUERY_STRING="$name18&page=1" timeout 60 ./getfilelist.exe 2>/dev/null)
+run_cgi ./getfilelist.exe "$name18&page=1" REMOTE_ADDR=203.0.113.19 \
+  SCRIPT_NAME=/cgi-bin/search/getfilelist.exe HTTP_COOKIE="ks_key=$key18"
 expect "the renderer in that directory takes the cookie back ($name18)" \
   '[ -n "$name18" ] && lacks "Status: 403" && has "orchard"'
 request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.19 \
@@ -525,9 +479,8 @@ expect "the threaded editions are not where a web server runs every program" \
 F='%12%13%14'
 for edition in searchrun-mt searchrun-lite searchrun-sparc; do
   for q in salaries welcome; do
-    out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
-      QUERY_STRING="search_no=0&all_file=1&query=$q&database=127.0.0.1${F}demo${F}$gid${F}${F}Staff${F}doc" \
-      timeout 60 "../editions/$edition" 2>/dev/null)
+    run_cgi "../editions/$edition" \
+      "search_no=0&all_file=1&query=$q&database=127.0.0.1${F}demo${F}$gid${F}${F}Staff${F}doc"
     [ $q = salaries ] && expect "$edition finds no protected record" 'lacks "salaries.txt"'
     [ $q = welcome ] && expect "$edition still finds what everyone may read" 'has "welcome.txt"'
   done
@@ -559,9 +512,7 @@ request "user=TESSERA&search_no=0&query=x&index_id=7F000009_abc%0D%0ASET%20pwned
 expect "a name with line ends is never sent" '[ "$(connections far)" = 0 ] && ! grep -q SET "$shared/far"'
 many="user=TESSERA&search_no=0&query=x"
 for i in $(seq 1 100); do many+="&index_id=7F000009_R1\$$far"; done
-start=$(date +%s)
-request "$many"
-took=$(($(date +%s) - start))
+timed_request "$many"
 expect "an index named 100 times costs one connection ($(connections far))" '[ "$(connections far)" = 1 ]'
 expect "a silent agent holds the run to its deadline (${took}s) and the page says so" \
   '[ "$took" -lt 10 ] && [ "$status" = 1 ] && has "3 seconds"'
@@ -602,9 +553,7 @@ status=$?
 biggest=$(find "$root/tmp" -type f -printf '%s\n' | sort -n | tail -1)
 expect "a 1 MiB request is refused and kept nowhere (${biggest:-0} bytes kept)" \
   'has "larger than" && [ "${biggest:-0}" -lt 100000 ]'
-out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
-  QUERY_STRING="$edition_query&pad=$(head -c 70000 /dev/zero | tr '\0' 'a')" \
-  timeout 60 ../editions/searchrun-lite 2>/dev/null)
+run_cgi ../editions/searchrun-lite "$edition_query&pad=$(head -c 70000 /dev/zero | tr '\0' 'a')"
 biggest=$(find "$root/tmp" -type f -printf '%s\n' | sort -n | tail -1)
 expect "a threaded edition refuses it too (${biggest:-0} bytes kept)" \
   'has "larger than the 65536 bytes" && [ "${biggest:-0}" -lt 60000 ]'
@@ -622,9 +571,7 @@ sleep 1.2
 request "$search&query=apple"
 expect "a full results directory refuses new results with a message" \
   '[ "$status" = 1 ] && has "no room"'
-out=$(cd "$cgi" && as_server env -i PATH=/usr/bin:/bin REQUEST_METHOD=GET \
-  QUERY_STRING="$edition_query" timeout 60 ../editions/searchrun-mt 2>/dev/null)
-
+run_cgi ../editions/searchrun-mt "$edition_query"
 expect "so does a threaded edition" 'has "no room for more" && lacks "welcome.txt"'
 rm -f "$root/tmp/query111111111111111111111111111111"
 request "$search&query=apple"
