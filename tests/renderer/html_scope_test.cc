@@ -7,6 +7,7 @@
 #include <string>
 
 #include "companions/renderer/page_writer.h"
+#include "tests/renderer/renderer_fixture.h"
 
 namespace {
 
@@ -48,28 +49,28 @@ ResultPage narrowedPage() {
 TEST(HtmlScope, EachNarrowingIsNamedAndRemovedInOneClick) {
   ResultPage page = narrowedPage();
   const std::string scope = scopeOf(page);
-  const char* const parts[] = {
-      "Scope: titles only <span class=\"rm\">(<a "
-      "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;index_id=7F000001_lic"
-      "&amp;index_id=7F000002_doc%249101&amp;part_file=on",
-      ">search the whole text</a>",
-      // An index removed leaves the other, another host's with its port, and
-      // the search's own search_no: 1 would search the first one alone.
-      "Licenses <span class=\"rm\">(<a "
-      "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch=Title&amp;"
-      "part_file=on&amp;begin_year=2005&amp;begin_month=7&amp;begin_day=1&amp;end_year=&amp;"
-      "end_month=&amp;end_day=&amp;index_id=7F000002%5Fdoc%249101\" "
-      "aria-label=\"Search again without Licenses\">remove</a>)",
-      "doc <span class=\"rm\">(<a "
-      "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch=Title&amp;"
-      "part_file=on",
-      "&amp;index_id=7F000001%5Flic\" aria-label=\"Search again without doc\">",
-      "; dated from 2005/7/1 on <span class=\"rm\">(<a "
-      "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch="
-      "Title&amp;index_id=7F000001_lic&amp;index_id=7F000002_doc%249101\"",
-  };
-  for (const char* part : parts)
-    EXPECT_NE(scope.find(part), std::string::npos) << part << "\n" << scope;
+  rendertest::expectParts(
+      scope,
+      {
+          "Scope: titles only <span class=\"rm\">(<a "
+          "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;index_id=7F000001_lic"
+          "&amp;index_id=7F000002_doc%249101&amp;part_file=on",
+          ">search the whole text</a>",
+          // An index removed leaves the other, another host's with its port, and
+          // the search's own search_no: 1 would search the first one alone.
+          "Licenses <span class=\"rm\">(<a "
+          "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch=Title&amp;"
+          "part_file=on&amp;begin_year=2005&amp;begin_month=7&amp;begin_day=1&amp;end_year=&amp;"
+          "end_month=&amp;end_day=&amp;index_id=7F000002%5Fdoc%249101\" "
+          "aria-label=\"Search again without Licenses\">remove</a>)",
+          "doc <span class=\"rm\">(<a "
+          "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch=Title&amp;"
+          "part_file=on",
+          "&amp;index_id=7F000001%5Flic\" aria-label=\"Search again without doc\">",
+          "; dated from 2005/7/1 on <span class=\"rm\">(<a "
+          "href=\"searchrun?user=alice&amp;search_no=0&amp;query=gpl&amp;filenamesearch="
+          "Title&amp;index_id=7F000001_lic&amp;index_id=7F000002_doc%249101\"",
+      });
 
   // A class is the administrator's grouping: its indexes are not taken apart.
   page.classes = {{"Docs", "C01"}};

@@ -16,6 +16,8 @@
 namespace render {
 namespace {
 
+using rendertest::expectParts;
+
 // Page 2 of 4 whose every text tries to break out of its place.
 ResultPage hostilePage() {
   ResultPage p;
@@ -40,6 +42,7 @@ ResultPage hostilePage() {
   p.hits[1].rank = 12;
   p.hits[1].local = false;  // of another host: nothing here to open
   p.linesMissing = true;
+  p.mainPageUrl = "/search/index.html";
   return p;
 }
 
@@ -50,11 +53,6 @@ std::string render(PageFormat format, const ResultPage& page = hostilePage()) {
   links.request.result = kName;
   links.request.format = format;
   return renderResultPage(page, links).body;
-}
-
-void expectParts(const std::string& page, const std::vector<std::string>& parts) {
-  for (const std::string& part : parts)
-    EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
 }
 
 TEST(HtmlPage, TextsStayTextAndLinksLeadOn) {
@@ -74,7 +72,11 @@ TEST(HtmlPage, TextsStayTextAndLinksLeadOn) {
        // New searches drop the renderer's paging; a term goes in the local code page.
        "href=\"searchrun?user=alice&amp;query=a%3Cb&amp;sort=date&amp;order=desc\">date</a>",
        "href=\"searchrun?user=alice&amp;sort=score&amp;query=%A4%A4\">\xE4\xB8\xAD</a>",
-       "class_uid=C01\">&lt;C&gt;</a>", "still being prepared"});
+       "class_uid=C01\">&lt;C&gt;</a>", "still being prepared", "<html lang=\"en\">",
+       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">",
+       "<h1>Search results</h1>", "<a href=\"/search/index.html\">&laquo; Search page</a>",
+       "<nav class=\"paging\" id=\"paging\" aria-label=\"Result pages\">",
+       "<b aria-current=\"page\">2</b>"});
   EXPECT_EQ(html.find("file:"), std::string::npos);
   ResultPage empty;
   empty.queryTyped = "nothing";
@@ -159,9 +161,7 @@ TEST(Headers, EveryAnswerForbidsSniffingAndForeignContent) {
   for (const char* unused : {"<script", " style=\"", "<img", "<iframe", "<link", "<object"})
     EXPECT_EQ(html.find(unused), std::string::npos) << unused;
   EXPECT_FALSE(std::regex_search(html, std::regex(" on[a-z]+=")));
-  for (const char* part :
-       {"default-src 'none'", "style-src 'unsafe-inline'", "frame-ancestors 'none'"})
-    EXPECT_NE(csp.find(part), std::string::npos) << part;
+  expectParts(csp, {"default-src 'none'", "style-src 'unsafe-inline'", "frame-ancestors 'none'"});
 }
 
 TEST(Headers, OnlyAWellFormedPermitKeyBecomesACookie) {
@@ -235,20 +235,6 @@ TEST(HtmlPage, SearchFormKeepsTheRequestButNeverItsKey) {
   expectParts(render(PageFormat::kHtml, page),
               {"<html lang=\"ja\">",
                "<input type=\"hidden\" name=\"query_encoding\" value=\"UTF-8\"></form>"});
-}
-
-TEST(HtmlPage, EveryPageHasLanguageViewportAndHeadings) {
-  ResultPage page = hostilePage();
-  page.mainPageUrl = "/search/index.html";
-  const std::string html = render(PageFormat::kHtml, page);
-  expectParts(html,
-              {"<html lang=\"en\">",
-               "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">",
-               "<h1>Search results</h1>", "<a href=\"/search/index.html\">&laquo; Search page</a>",
-               "<nav class=\"paging\" id=\"paging\" aria-label=\"Result pages\">",
-               "<b aria-current=\"page\">2</b>"});
-  const std::string problem = renderProblem(PageFormat::kHtml, 404, "Gone", kLangGB).body;
-  expectParts(problem, {"<html lang=\"zh-Hans\">", "name=\"viewport\"", "<h1>Search</h1>"});
 }
 
 TEST(HtmlPage, SortChoicesAreTheSearchFormsAndTheCurrentOneIsMarked) {
@@ -533,6 +519,8 @@ TEST(ProblemPage, OffersTheSearchAgainAndAWayBack) {
   const CgiAnswer bare = renderProblem(PageFormat::kHtml, 403, "Sign in", 3);
   EXPECT_EQ(bare.body.find("<form"), std::string::npos);
   expectParts(bare.body, {"<a href=\"../search/index.html\">Search page</a>"});
+  expectParts(renderProblem(PageFormat::kHtml, 404, "Gone", kLangGB).body,
+              {"<html lang=\"zh-Hans\">", "name=\"viewport\"", "<h1>Search</h1>"});
   // Programs get the code beside the status.
   const CgiAnswer xml = renderProblem(PageFormat::kXml, p, 3);
   expectParts(xml.body, {"<search_error status=\"410\" code=\"2102\"><message>"});

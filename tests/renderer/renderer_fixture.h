@@ -6,6 +6,7 @@
 #ifndef SEARCHRUN_TESTS_RENDERER_RENDERER_FIXTURE_H
 #define SEARCHRUN_TESTS_RENDERER_RENDERER_FIXTURE_H
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <climits>
@@ -112,6 +113,12 @@ inline bool wellFormedXml(const std::string& xml, std::string& why) {
   if (pos != xml.size() || !open.empty() || roots != 1)
     return why = "bad tag, unclosed or no root element at " + std::to_string(pos), false;
   return true;
+}
+
+// Every part stands somewhere in the page.
+inline void expectParts(const std::string& page, const std::vector<std::string>& parts) {
+  for (const std::string& part : parts)
+    EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
 }
 
 using testjson::Json;

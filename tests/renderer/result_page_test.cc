@@ -101,10 +101,20 @@ class ResultPageTest : public ::testing::Test {
     const LoadStatus opened = reader.open(name);
     return opened != LoadStatus::kOk ? opened : reader.load(request, page_);
   }
+  // Loads hit `position` alone into page_ and details_, as its view does.
+  LoadStatus loadHit(int64_t position) {
+    ResultReader reader("../tmp", installation());
+    RenderRequest request;
+    request.view = position;
+    details_ = RecordDetails();
+    const LoadStatus opened = reader.open("query12345");
+    return opened != LoadStatus::kOk ? opened : reader.loadHit(request, page_, details_);
+  }
 
   testutil::TempDir root_;
   testutil::ScopedCwd cwd_;
   ResultPage page_;
+  RecordDetails details_;
   mutable int generated_ = 0;  // records of the index "news" write() wrote
 };
 
@@ -224,22 +234,6 @@ TEST_F(ResultPageTest, RelevanceIsMeasuredAgainstTheBestHitOfTheWholeResult) {
   EXPECT_EQ(page_.bestScore, 0);
 }
 
-TEST_F(ResultPageTest, TheSearchesIndexesAndRequestComeWithThePage) {
-  ResultSpec spec;
-  spec.queryUrl = "user=alice&ks_key=alice1234567&query=report&index_id=7F000001_news&no_rec=5";
-  spec.descriptors = {descriptor(" ", "all", "all", " "), descriptor("alice", "News", "news"),
-                      descriptor("/grp", "Plans", "plans", "10.0.0.5")};
-  write("query12345", spec, 1);
-  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
-  ASSERT_EQ(page_.searched.size(), 2u);  // "all" is no index
-  EXPECT_EQ(page_.searched[1].desc, "Plans");
-  EXPECT_EQ(page_.searched[1].host, "10.0.0.5");
-  EXPECT_EQ(page_.searchFields,
-            (std::vector<std::pair<std::string, std::string>>{
-                {"user", "alice"}, {"index_id", "7F000001_news"}, {"no_rec", "5"}}));
-  EXPECT_EQ(page_.language, kLangEN);
-}
-
 TEST(RecordLine, FieldsAndOwnersAreChecked) {
   RecordLine l;
   ASSERT_TRUE(parseRecordLine(recordLine("/g", "news", -7, 42, "10.0.0.5"), l));
@@ -315,14 +309,6 @@ TEST_F(ResultPageTest, AHitWhoseRecordCannotBeReadFailsItsPage) {
                 recordLine("alice", "news", 80, 2, "10.0.0.1"),
                 recordLine("alice", "news", 70, 9, "10.9.9.9")};
   write("query12345", spec);
-  const auto viewOf = [this](int64_t position) {
-    ResultReader reader("../tmp", installation());
-    RenderRequest request;
-    request.view = position;
-    RecordDetails details;
-    return reader.open("query12345") == LoadStatus::kOk ? reader.loadHit(request, page_, details)
-                                                        : LoadStatus::kNotFound;
-  };
   ASSERT_EQ(load("query12345"), LoadStatus::kOk);
   ASSERT_EQ(page_.hits.size(), 3u);
   EXPECT_EQ(page_.hits[1].title, "B");
@@ -331,16 +317,16 @@ TEST_F(ResultPageTest, AHitWhoseRecordCannotBeReadFailsItsPage) {
     const std::string bytes = testutil::readFile(path);
     testutil::writeFile(path, "");
     EXPECT_EQ(load("query12345"), LoadStatus::kRecordsUnreadable) << file;
-    EXPECT_EQ(viewOf(1), LoadStatus::kRecordsUnreadable) << file;
+    EXPECT_EQ(loadHit(1), LoadStatus::kRecordsUnreadable) << file;
     testutil::writeFile(path, bytes);
   }
   // Built again with fewer records since the search: hit 2 names none.
   writeIndex(home("news"), {"@P:a.txt\n@T:A\n"});
   EXPECT_EQ(load("query12345"), LoadStatus::kRecordsUnreadable);
-  EXPECT_EQ(viewOf(2), LoadStatus::kRecordsUnreadable);
-  EXPECT_EQ(viewOf(1), LoadStatus::kOk);
+  EXPECT_EQ(loadHit(2), LoadStatus::kRecordsUnreadable);
+  EXPECT_EQ(loadHit(1), LoadStatus::kOk);
   // Another host's hit is asked of that host, not read here.
-  EXPECT_EQ(viewOf(3), LoadStatus::kOk);
+  EXPECT_EQ(loadHit(3), LoadStatus::kOk);
 }
 
 TEST_F(ResultPageTest, OneReaderReadsEveryRecordFromTheFilesItOpenedFirst) {
@@ -678,28 +664,18 @@ TEST_F(DocumentTest, AHitIsLoadedAloneForItsView) {
       {0, LoadStatus::kNotFound, 0, "", false},
   };
   for (const auto& [position, status, pageNumber, title, found] : cases) {
-    ResultReader reader("../tmp", installation());
-    ASSERT_EQ(reader.open("query12345"), LoadStatus::kOk);
-    RenderRequest request;
-    request.view = position;
-    RecordDetails details;
-    ASSERT_EQ(reader.loadHit(request, page_, details), status) << position;
+    ASSERT_EQ(loadHit(position), status) << position;
     if (status != LoadStatus::kOk) continue;
     ASSERT_EQ(page_.hits.size(), 1u);
     EXPECT_EQ(page_.hits[0].rank, position);
     EXPECT_EQ(page_.page, pageNumber);
     EXPECT_EQ(page_.hits[0].title, title);
-    EXPECT_EQ(details.found, found);
+    EXPECT_EQ(details_.found, found);
     EXPECT_EQ(page_.bestScore, 90);  // its view shows the relevance its result page does
     EXPECT_TRUE(page_.hits[0].snippet.empty());  // the view reads the document itself
   }
-  ResultReader reader("../tmp", installation());
-  ASSERT_EQ(reader.open("query12345"), LoadStatus::kOk);
-  RenderRequest request;
-  request.view = 3;
-  RecordDetails details;
-  ASSERT_EQ(reader.loadHit(request, page_, details), LoadStatus::kOk);
-  const UniqueFd fd = openRecordedDocument(details, kLangEN);
+  ASSERT_EQ(loadHit(3), LoadStatus::kOk);
+  const UniqueFd fd = openRecordedDocument(details_, kLangEN);
   std::string bytes;
   ASSERT_TRUE(fd && readPrefix(fd.get(), 100, bytes));
   EXPECT_EQ(bytes, "public");
@@ -738,15 +714,9 @@ TEST_F(DocumentTest, AKeptTextGivesSnippetAndViewWhileTheDocumentIsAsIndexed) {
   };
   EXPECT_EQ(snippets(), "Quarterly report page two holds the budget|plain budget");
   const auto view = [this](DocumentView& shown) {
-    ResultReader reader("../tmp", installation());
-    RenderRequest request;
-    request.view = 1;
-    RecordDetails details;
-    const UniqueFd fd = reader.open("query12345") == LoadStatus::kOk &&
-                                reader.loadHit(request, page_, details) == LoadStatus::kOk
-                            ? openRecordedDocument(details, kLangEN)
-                            : UniqueFd();
-    return fd && readRecordView(details, fd.get(), kLangEN, shown);
+    const UniqueFd fd =
+        loadHit(1) == LoadStatus::kOk ? openRecordedDocument(details_, kLangEN) : UniqueFd();
+    return fd && readRecordView(details_, fd.get(), kLangEN, shown);
   };
   DocumentView shown;
   ASSERT_TRUE(view(shown));
@@ -772,8 +742,9 @@ TEST_F(ResultPageTest, HitsShowTheirRecordsSnippetsAndSideFiles) {
   writeIndex(home("news"), {"@P:/nowhere/b.txt\n@B:first report line\n"});
   testutil::writeFile(root_.sub("host_address"), "10.0.0.1\n");
   ResultSpec spec;
+  spec.queryUrl = "user=alice&ks_key=alice1234567&query=report&index_id=7F000001_news&no_rec=5";
   spec.descriptors = {descriptor(" ", "all", "all", " "), descriptor("alice", "News", "news"),
-                      descriptor("/grp", "Plans", "plans")};
+                      descriptor("/grp", "Plans", "plans", "10.0.0.5")};
   spec.lines = {recordLine("alice", "news", 90, 1, "10.0.0.1")};
   spec.relTerms = std::string("alpha") + D + "beta" + D + "\x15\x16\x17" + "beta" + D + "gamma";
   spec.term = "_QUERY_DISALLOWED_";
@@ -806,6 +777,14 @@ TEST_F(ResultPageTest, HitsShowTheirRecordsSnippetsAndSideFiles) {
   ASSERT_EQ(page_.classes.size(), 1u);
   ASSERT_EQ(page_.similarKeywords.size(), 1u);
   EXPECT_EQ(page_.similarKeywords[0].score, 87);
+  // The searches, the indexes and the request come with the page.
+  ASSERT_EQ(page_.searched.size(), 2u);  // "all" is no index
+  EXPECT_EQ(page_.searched[1].desc, "Plans");
+  EXPECT_EQ(page_.searched[1].host, "10.0.0.5");
+  EXPECT_EQ(page_.searchFields,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"user", "alice"}, {"index_id", "7F000001_news"}, {"no_rec", "5"}}));
+  EXPECT_EQ(page_.language, kLangEN);
 }
 
 TEST_F(ResultPageTest, SideFilesAreReadOnlyWhenTheyAreOurOwn) {
