@@ -20,6 +20,7 @@
 #include <initializer_list>
 
 #include "system/run_deadline.h"
+#include "system/scratch_reuse.h"
 
 extern char** environ;
 
@@ -264,7 +265,7 @@ void prefetchPrograms(const std::vector<ChildProgram>& programs) {
 void removeScratchOutput(const ChildProgram& program, const std::string& path) {
   if (ProgramService* service = g_programService; service != nullptr && !program.argv.empty())
     service->forget(program);
-  if (!path.empty()) unlink(path.c_str());
+  releaseScratchFile(path);
 }
 
 ChildOutcome runChildProgram(const ChildProgram& program) {
