@@ -382,7 +382,8 @@ bool CQueryOutput::ReadOutputFile(UniqueFd fd) {
   m_pfileOutputFile = fdopen(fd.get(), "rb");
   if (!m_pfileOutputFile) return false;
   fd.release();
-  m_windowPos = -1;
+  for (Window& w : m_windows)
+    w.pos = -1;
 
   unsigned char index[kIndexBytes];
   if (!readAt(0, reinterpret_cast<char*>(index), sizeof index)) {
@@ -445,27 +446,36 @@ std::string CQueryOutput::readItem(int64_t pos, int64_t len, bool cutLongItem) {
 bool CQueryOutput::readAt(int64_t pos, char* out, size_t n) {
   constexpr size_t kWindowBytes = 16 * 1024;
   if (pos < 0 || !m_pfileOutputFile) return false;
-  const auto inWindow = [&] {
-    return m_windowPos >= 0 && pos >= m_windowPos &&
-           static_cast<uint64_t>(pos - m_windowPos) + n <= m_window.size();
+  const auto holds = [&](const Window& w) {
+    return w.pos >= 0 && pos >= w.pos && static_cast<uint64_t>(pos - w.pos) + n <= w.bytes.size();
   };
-  if (!inWindow()) {
-    m_window.resize(std::max(n, kWindowBytes));
+  Window* window = nullptr;
+  for (Window& w : m_windows)
+    if (holds(w)) window = &w;
+  if (window == nullptr) {
+    window = &m_windows[0];
+    for (Window& w : m_windows)
+      if (w.used < window->used) window = &w;
+    window->bytes.resize(std::max(n, kWindowBytes));
     size_t got = 0;
-    while (got < m_window.size()) {
-      const ssize_t r = pread(fileno(m_pfileOutputFile), m_window.data() + got,
-                              m_window.size() - got, static_cast<off_t>(pos) + got);
+    while (got < window->bytes.size()) {
+      const ssize_t r = pread(fileno(m_pfileOutputFile), window->bytes.data() + got,
+                              window->bytes.size() - got, static_cast<off_t>(pos) + got);
       if (r > 0) {
         got += static_cast<size_t>(r);
       } else if (r == 0 || errno != EINTR) {
         break;
       }
     }
-    m_window.resize(got);
-    m_windowPos = pos;
-    if (!inWindow()) return false;
+    window->bytes.resize(got);
+    window->pos = pos;
+    if (!holds(*window)) {
+      window->pos = -1;
+      return false;
+    }
   }
-  std::memcpy(out, m_window.data() + (pos - m_windowPos), n);
+  window->used = ++m_windowUses;
+  std::memcpy(out, window->bytes.data() + (pos - window->pos), n);
   return true;
 }
 

@@ -262,11 +262,18 @@ class CQueryOutput {
   int32_t m_multiDbCount = 0;         // snapshot taken by OutputSetData
   int32_t m_matchCount = 0;           // snapshot taken by OutputSetData
   std::vector<char> m_arr_ch_buffer;  // read buffer, BUFFER_SIZE bytes
-  // The part of a file being read that the last read brought in, from
-  // m_windowPos (-1: none): a page reads its items from a few places, each
-  // read anew by the stream after every seek.
-  std::vector<char> m_window;
-  int64_t m_windowPos = -1;
+  // Parts of a file being read that earlier reads brought in, each from its
+  // pos (-1: none), the least recently used replaced first: a page reads
+  // each hit from the record table and from the items the table points to,
+  // so one window alone would be read anew for nearly every item.
+  struct Window {
+    std::vector<char> bytes;
+    int64_t pos = -1;
+    uint64_t used = 0;
+  };
+  static constexpr size_t kWindows = 4;
+  Window m_windows[kWindows];
+  uint64_t m_windowUses = 0;
   // The stream buffer of a file being written (kWriteBufferBytes): the
   // default one made a system call for every few dozen hits of a large
   // result. Made once, so it never moves under an open stream.

@@ -80,8 +80,7 @@ UniqueFd openRegularWithStatus(const std::string& path, struct stat& st) {
     errno = EINVAL;
     return UniqueFd();
   }
-  // Back to blocking reads; O_NONBLOCK is the only status flag the open set.
-  if (fcntl(fd.get(), F_SETFL, 0) != 0) return UniqueFd();
+  // O_NONBLOCK stays: a regular file's reads never take note of it.
   return fd;
 }
 

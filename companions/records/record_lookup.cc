@@ -134,9 +134,8 @@ UniqueFd openBelow(int folderFd, std::string_view rel, struct stat& st) {
     if (slash == std::string_view::npos) {
       UniqueFd file(
           openat(dir, part.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+      // O_NONBLOCK stays: a regular file's reads never take note of it.
       if (!file || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
-      // O_NONBLOCK is the only status flag the open set.
-      fcntl(file.get(), F_SETFL, 0);
       return file;
     }
     sub.reset(openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
