@@ -2,6 +2,7 @@
 /// @brief The end of a run: index descriptors, the search log, the result
 /// files in ../tmp and the hand-over to the page renderer.
 
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -161,6 +162,21 @@ std::vector<unsigned long> writeOrder(const RecordList& result, unsigned long li
   return positions;
 }
 
+// What the files of the result `base` take on disk, as the results
+// directory is counted.
+long long resultBytes(const std::string& base) {
+  long long bytes = 0;
+  for (const std::string& name :
+       {base, resultFileName(base, ResultFile::Filter), resultFileName(base, ResultFile::IndexList),
+        resultFileName(base, ResultFile::Class), resultFileName(base, ResultFile::SimilarKeyword),
+        base + ".group"}) {
+    struct stat st;
+    if (lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      bytes += static_cast<long long>(st.st_blocks) * 512;
+  }
+  return bytes;
+}
+
 GetFileListArguments rendererArguments(const std::string& base) {
   RendererOptions options;
   options.output_cgi_no = queryOption.output_cgi_no;
@@ -294,8 +310,9 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   }
   outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
   unlink(fastFile.c_str());
+  if (!fastPath && !run.group.empty()) groupResult(base, run.group);
+  if (run.resultsMaxBytes > 0) addResultsUsage(kResultDirectory, resultBytes(base));
   if (fastPath) return std::nullopt;
-  if (!run.group.empty()) groupResult(base, run.group);
 
   // Steps 32 and 33: the renderer takes over the process.
   markTime("b-execl");

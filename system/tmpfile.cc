@@ -6,9 +6,12 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -20,23 +23,55 @@
 namespace {
 
 constexpr int kTries = 10;
-// How long a counted figure of the results directory stands.
-constexpr long long kUsageFreshNs = 1000LL * 1000 * 1000;
+// How long a counted figure of the results directory stands, grown by what
+// each run adds: long enough that a site with a search every few seconds
+// seldom counts, short enough that what no run added (results removed by
+// expiry, a figure lost to two runs adding at once) is soon set right.
+constexpr long long kUsageTrustSeconds = 300;
 
-// The figure kept in `path` if it was counted less than kUsageFreshNs ago;
-// -1 otherwise (none, unreadable, from the future).
+// The figure as kept: bytes and the second they were counted, each of a
+// fixed width, so that a run adds to it in place without a new file.
+struct Usage {
+  long long bytes = 0;
+  long long countedAt = 0;
+};
+
+std::string usageText(const Usage& usage) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%019lld %019lld\n", usage.bytes, usage.countedAt);
+  return text;
+}
+
+bool parseUsage(const std::string& text, Usage& usage) {
+  const size_t space = text.find(' ');
+  const size_t end = text.find('\n');
+  if (space == std::string::npos || end == std::string::npos || end < space) return false;
+  int64_t bytes = 0, at = 0;
+  if (!parseDecimal(text.substr(0, space), 0, INT64_MAX, bytes) ||
+      !parseDecimal(text.substr(space + 1, end - space - 1), 0, INT64_MAX, at))
+    return false;
+  usage.bytes = bytes;
+  usage.countedAt = at;
+  return true;
+}
+
+long long nowSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec;
+}
+
+// The figure kept in `path` if it was counted less than kUsageTrustSeconds
+// ago; -1 otherwise (none, unreadable, from the future).
 long long freshUsage(const std::string& path) {
   UniqueFd fd = openRegularFile(path);
-  struct stat st;
   std::string text;
-  if (!fd || fstat(fd.get(), &st) != 0 || !readUpTo(fd.get(), text, 32)) return -1;
-  timespec now;
-  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return -1;
-  const long long age = (static_cast<long long>(now.tv_sec) - st.st_mtim.tv_sec) * 1000000000LL +
-                        (now.tv_nsec - st.st_mtim.tv_nsec);
-  int64_t bytes = 0;
-  if (age < 0 || age >= kUsageFreshNs || !parseDecimal(text, 0, INT64_MAX, bytes)) return -1;
-  return bytes;
+  Usage usage;
+  if (!fd || flock(fd.get(), LOCK_SH) != 0 || !readUpTo(fd.get(), text, 64) ||
+      !parseUsage(text, usage))
+    return -1;
+  const long long age = nowSeconds() - usage.countedAt;
+  return age >= 0 && age < kUsageTrustSeconds ? usage.bytes : -1;
 }
 
 }  // namespace
@@ -116,6 +151,26 @@ long long resultsDirectoryBytes(const char* dir, long long limit) {
   if (kept >= 0 && kept <= limit / 2) return kept;
   const long long counted = directoryBytes(dir, limit);
   // Another run may be writing the same figure: either one stands.
-  if (counted >= 0) replaceFileAtomically(usage, std::to_string(counted), kTempFileMode, false);
+  if (counted >= 0)
+    replaceFileAtomically(usage, usageText({counted, nowSeconds()}), kTempFileMode, false);
   return counted;
+}
+
+void addResultsUsage(const char* dir, long long bytes) {
+  const std::string path = std::string(dir) + "/" + kResultsUsageFile;
+  UniqueFd fd(open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  struct stat st;
+  std::string text;
+  Usage usage;
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+      st.st_nlink != 1 || flock(fd.get(), LOCK_EX) != 0 || !readUpTo(fd.get(), text, 64) ||
+      !parseUsage(text, usage))
+    return;
+  usage.bytes += std::max(0LL, bytes);
+  const std::string updated = usageText(usage);
+  // The same width as before: written over in place, nothing to cut.
+  if (updated.size() == text.size()) {
+    const ssize_t written = pwrite(fd.get(), updated.data(), updated.size(), 0);
+    (void)written;  // a figure not grown is counted again within minutes
+  }
 }

@@ -36,11 +36,14 @@ bool systemGetTmpFile(std::string& out);
 long long directoryBytes(const char* dir, long long stopAt);
 
 // directoryBytes of a results directory held to `limit` bytes, for a run
-// about to add a result: a figure counted by a run less than a second ago is
-// taken as it stands while it leaves half the limit free (what runs add
-// within a second stays far below that), and the directory is counted again
+// about to add a result: a figure counted by a run less than five minutes
+// ago, with what runs added since (addResultsUsage), is taken as it stands
+// while it leaves half the limit free, and the directory is counted again
 // otherwise. The figure is kept in the directory's kResultsUsageFile.
 long long resultsDirectoryBytes(const char* dir, long long limit);
+// Adds the `bytes` a run's result takes to the figure kept for `dir`; nothing
+// when there is none to add to.
+void addResultsUsage(const char* dir, long long bytes);
 constexpr const char* kResultsUsageFile = ".usage";
 
 // The results directory, "../tmp".

@@ -564,10 +564,16 @@ daily=$(ls -t "$root"/system_log/query/*.log 2>/dev/null | head -1)
 widest=$(awk '{ if (length($0) > w) w = length($0) } END { print w + 0 }' "$daily" 2>/dev/null)
 expect "the search log keeps the query cut at 6,143 bytes (${widest:-0})" \
   '[ -n "$daily" ] && [ "$widest" -gt 6000 ] && [ "$widest" -lt 7000 ]'
+before=$(cut -d' ' -f1 "$root/tmp/.usage" 2>/dev/null)
+request "$search&query=apple"
+after=$(cut -d' ' -f1 "$root/tmp/.usage" 2>/dev/null)
+expect "a search adds what its result takes to the figure of the results ($before, $after)" \
+  '[ -n "$before" ] && [ -n "$after" ] && [ "$((10#$after))" -gt "$((10#$before))" ]'
 setting search_option.cfg RESULTS_MAX_MB 1
 head -c 2097152 /dev/urandom >"$root/tmp/query111111111111111111111111111111"
-# What a run counted stands for a second while it is far from the limit.
-sleep 1.2
+# What runs counted and added stands for five minutes while it is far from
+# the limit: without a figure the directory is counted, as it is then.
+rm -f "$root/tmp/.usage"
 request "$search&query=apple"
 expect "a full results directory refuses new results with a message" \
   '[ "$status" = 1 ] && has "no room"'

@@ -1,7 +1,8 @@
 /// @file tmpfile_test.cc
 /// @brief The results directory's size as a run sees it before it adds a
-/// result: counted at most once a second while far from the limit, counted
-/// by every run near it, and never taken from a file that cannot be its.
+/// result: counted at most every five minutes while far from the limit and
+/// grown by what runs add, counted by every run near it, and never taken
+/// from a file that cannot be its.
 
 #include "system/tmpfile.h"
 
@@ -10,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "tests/test_util.h"
@@ -25,27 +28,30 @@ class ResultsUsage : public ::testing::Test {
     testutil::writeFile(dir_.sub(name), std::string(bytes, 'r'));
   }
   long long usage() { return resultsDirectoryBytes(dir_.path().c_str(), kLimit); }
-  void ageUsageFile(int seconds) {
-    struct timespec times[2];
-    clock_gettime(CLOCK_REALTIME, &times[0]);
-    times[0].tv_sec -= seconds;
-    times[1] = times[0];
-    ASSERT_EQ(0,
-              utimensat(AT_FDCWD, dir_.sub(kResultsUsageFile).c_str(), times, AT_SYMLINK_NOFOLLOW));
+  // A figure of `bytes` counted `age` seconds ago, as a run keeps it.
+  void keepFigure(long long bytes, long long age) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%019lld %019lld\n", bytes,
+                  static_cast<long long>(time(nullptr)) - age);
+    testutil::writeFile(dir_.sub(kResultsUsageFile), text);
   }
   testutil::TempDir dir_;
 };
 
-TEST_F(ResultsUsage, FarFromTheLimitAFigureStandsForASecond) {
+TEST_F(ResultsUsage, FarFromTheLimitAFigureStandsAndGrowsByWhatRunsAdd) {
   addResult("query1", 40000);
   const long long first = usage();
   EXPECT_GE(first, 40000);
-  // Within the second the new result is not counted yet.
+  // A result written since is not counted, but what its run adds is.
   addResult("query2", 40000);
   EXPECT_EQ(first, usage());
-  // An older figure is counted again.
-  ageUsageFile(2);
-  EXPECT_GE(usage(), first + 40000);
+  addResultsUsage(dir_.path().c_str(), 40960);
+  EXPECT_EQ(first + 40960, usage());
+  // A figure counted over five minutes ago is counted again.
+  keepFigure(10, 301);
+  EXPECT_GE(usage(), 80000);
+  keepFigure(10, 299);
+  EXPECT_EQ(10, usage());
 }
 
 TEST_F(ResultsUsage, NearTheLimitEveryRunCountsAgain) {
@@ -62,16 +68,21 @@ TEST_F(ResultsUsage, NearTheLimitEveryRunCountsAgain) {
 
 TEST_F(ResultsUsage, AFigureThatCannotBeTrustedIsCountedAgain) {
   addResult("query1", 300000);
-  // A figure from the future, one that is no number, a link standing where
-  // the figure is kept: each is counted again.
-  testutil::writeFile(dir_.sub(kResultsUsageFile), "0");
-  ageUsageFile(-60);
+  // A figure from the future, one that is no number, one of the form of an
+  // older version, a link standing where the figure is kept: each is
+  // counted again, and none is added to.
+  keepFigure(0, -60);
   EXPECT_GE(usage(), 300000);
-  testutil::writeFile(dir_.sub(kResultsUsageFile), "banana");
-  EXPECT_GE(usage(), 300000);
+  for (const char* text : {"banana", "0"}) {
+    testutil::writeFile(dir_.sub(kResultsUsageFile), text);
+    addResultsUsage(dir_.path().c_str(), 4096);
+    EXPECT_EQ(text, testutil::readFile(dir_.sub(kResultsUsageFile)));
+    EXPECT_GE(usage(), 300000);
+  }
   ASSERT_EQ(0, unlink(dir_.sub(kResultsUsageFile).c_str()));
   testutil::writeFile(dir_.sub("elsewhere"), "0");
   ASSERT_EQ(0, symlink(dir_.sub("elsewhere").c_str(), dir_.sub(kResultsUsageFile).c_str()));
+  addResultsUsage(dir_.path().c_str(), 4096);
   EXPECT_GE(usage(), 300000);
   // The link was replaced, its target left as it was.
   struct stat st;
