@@ -12,6 +12,7 @@
 
 #include "system/child_process.h"
 #include "system/config.h"
+#include "system/kept_files.h"
 #include "system/lines.h"
 #include "system/numbers.h"
 #include "system/recinfo.h"
@@ -23,6 +24,8 @@ namespace {
 
 // Lines of the dictionary and the settings are read up to this length.
 constexpr size_t kLineMax = 1023;
+// A dictionary up to this size is read at once; a larger one line by line.
+constexpr size_t kDictionaryInMemoryBytes = 8 << 20;
 // The engine's fuzzy and match options of both engine passes.
 constexpr const char* kMatchOptions = "-s -i -F60";
 // Most hits of one engine pass mapped to words, whatever the settings say.
@@ -275,27 +278,41 @@ void similar_keyword::enginePass(const std::string& indexDir, const EnginePass& 
 }
 
 void similar_keyword::synonymPass(const std::string& dictionary, const std::string& query) {
-  UniqueFile in(fopenRegular(dictionary));
-  if (!in) return;
   std::string wanted = query;
   convert_buffer_to_lower_case(wanted, language_);
   if (wanted.empty()) return;
-  std::string line;
-  while (readBoundedLine(in.get(), kLineMax, line)) {
+  // The synonyms of `wanted` when `line` is its group; false otherwise.
+  const auto takeGroup = [&](const std::string& line) {
     std::string lower = line;
     convert_buffer_to_lower_case(lower, language_);
-    if (lower.find(wanted) == std::string::npos) continue;
+    if (lower.find(wanted) == std::string::npos) return false;
     bool member = false;
     for (const std::string& m : splitAt(lower, '$'))
       member = member || trimmed(m) == wanted;
-    if (!member) continue;
+    if (!member) return false;
     const double score = settings_.synonymScore * settings_.synonymWeight;
     for (const std::string& m : splitAt(line, '$')) {
       const std::string name = trimmed(m);
       if (!name.empty()) list_.insert(name, score);
     }
+    return true;
+  };
+  std::string text;
+  if (readRegularFile(dictionary, text, kDictionaryInMemoryBytes)) {
+    // Most words have no group: the whole dictionary folded at once settles
+    // that, where folding it line by line cost a call a line.
+    std::string folded = text;
+    convert_buffer_to_lower_case(folded, language_);
+    if (folded.find(wanted) == std::string::npos) return;
+    forEachBoundedLine(text, kLineMax,
+                       [&](std::string_view line) { return !takeGroup(std::string(line)); });
     return;
   }
+  UniqueFile in(fopenRegular(dictionary));
+  if (!in) return;
+  std::string line;
+  while (readBoundedLine(in.get(), kLineMax, line))
+    if (takeGroup(line)) return;
 }
 
 void similar_keyword::prefixPass(const std::string& query) {
