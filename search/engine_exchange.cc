@@ -18,7 +18,6 @@
 
 #include "system/fsutil.h"
 #include "system/numbers.h"
-#include "system/scratch_reuse.h"
 
 namespace velaservice {
 
@@ -222,7 +221,6 @@ void EngineExchange::prefetch(const std::vector<ChildProgram>& programs) {
     // No service: the first program started will find that out and may
     // start one; asking again for each run costs nothing worth saving.
     if (sent.request->noService()) break;
-    noteScratchSent(request.args);
     sent_.emplace(keyOf(program), std::move(sent));
   }
 }
@@ -252,7 +250,6 @@ bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
       sent.sentAtMs = velaservice::monotonicMs();
       sent.request =
           std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
-      if (!sent.request->noService()) noteScratchSent(request.args);
     }
   }
   // The limit runs from the hand-over, as a program's from its start.
@@ -262,7 +259,6 @@ bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
   std::lock_guard<std::mutex> lock(mutex_);
   switch (asked) {
     case velaservice::Asked::kAnswered:
-      noteScratchAnswered({program.argv.begin() + 1, program.argv.end()});
       outcome.how = ChildOutcome::How::kEnded;
       outcome.rawStatus = (answer.status & 0xff) << 8;
       ++served_;

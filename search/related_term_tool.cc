@@ -11,7 +11,6 @@
 #include "system/index_format.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
-#include "system/scratch_reuse.h"
 #include "system/secure_file.h"
 #include "system/tmpfile.h"
 
@@ -46,7 +45,7 @@ bool runTool(RelTermRun& run, FILE* log, std::string& output) {
                    WEXITSTATUS(outcome.rawStatus) == 0;
   const UniqueFd fd = openRegularFile(run.scratch);
   const bool read = ran && fd && readUpTo(fd.get(), bytes, kMaxToolOutput) && !bytes.empty();
-  releaseScratchFile(run.scratch);
+  unlink(run.scratch.c_str());
   run.scratch.clear();
   if (read) output = std::move(bytes);
   return read;

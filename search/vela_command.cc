@@ -18,7 +18,6 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"
-#include "system/scratch_reuse.h"
 #include "system/secure_file.h"
 #include "system/strings.h"
 #include "system/tmpfile.h"
@@ -229,7 +228,7 @@ bool VelaCommand::claimScratchName(const char* prefix, std::string& path) {
 
 void VelaCommand::removeScratchFiles() {
   for (const std::string& path : m_scratchFiles)
-    releaseScratchFile(path);
+    unlink(path.c_str());
   m_scratchFiles.clear();
 }
 

@@ -20,7 +20,6 @@
 #include <initializer_list>
 
 #include "system/run_deadline.h"
-#include "system/scratch_reuse.h"
 
 extern char** environ;
 
@@ -265,7 +264,7 @@ void prefetchPrograms(const std::vector<ChildProgram>& programs) {
 void removeScratchOutput(const ChildProgram& program, const std::string& path) {
   if (ProgramService* service = g_programService; service != nullptr && !program.argv.empty())
     service->forget(program);
-  releaseScratchFile(path);
+  if (!path.empty()) unlink(path.c_str());
 }
 
 ChildOutcome runChildProgram(const ChildProgram& program) {

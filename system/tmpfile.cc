@@ -17,7 +17,6 @@
 
 #include "system/fsutil.h"
 #include "system/numbers.h"
-#include "system/scratch_reuse.h"
 #include "system/secure_file.h"
 
 namespace {
@@ -107,15 +106,7 @@ bool systemGetCGITmpFile(std::string& out, const char* prefix, UniqueFd& fd) {
   const std::string parent = parentOfWorkingDirectory();
   if (parent.empty()) return false;
   const std::string dir = (parent == "/" ? "" : parent) + "/search-cgi/tmp";
-  std::string name = dir + "/" + (prefix ? prefix : "");
-  if (prefix != nullptr && systemRandomDigits(kTempNameDigits, name) &&
-      takeSpareScratch(dir, name, fd)) {
-    out = std::move(name);
-  } else if (!GetTempFilename(dir.c_str(), prefix, out, fd)) {
-    return false;
-  }
-  noteScratchClaimed(out);
-  return true;
+  return GetTempFilename(dir.c_str(), prefix, out, fd);
 }
 
 bool systemGetCGITmpFile(std::string& out, const char* prefix) {
