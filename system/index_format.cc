@@ -224,6 +224,7 @@ RecInfoStatus RecordInfoReader::open() {
   }
   data_.resize(header_.dataFiles.size());
   dataTried_.assign(header_.dataFiles.size(), false);
+  dataSize_.assign(header_.dataFiles.size(), 0);
   return openStatus_;
 }
 
@@ -253,9 +254,11 @@ RecInfoStatus RecordInfoReader::read(uint32_t recid, std::string& record, uint64
   if (!dataTried_[k]) {
     dataTried_[k] = true;
     data_[k] = openRegularFile(dir_ + "/" + recDataFileOf(header_.dataFiles[k]));
+    struct stat st;
+    if (data_[k] && fstat(data_[k].get(), &st) == 0) dataSize_[k] = st.st_size;
   }
-  // A record running past the end of its file fails the read itself.
-  if (!data_[k] || static_cast<uint64_t>(size) > maxBytes || start < 0)
+  if (!data_[k] || static_cast<uint64_t>(size) > maxBytes || start < 0 ||
+      start + size > dataSize_[k])
     return RecInfoStatus::kUnreadable;
   record.assign(static_cast<size_t>(size), '\0');
   if (!readAt(data_[k].get(), start, record.data(), record.size())) {

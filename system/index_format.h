@@ -193,6 +193,9 @@ class RecordInfoReader {
   UniqueFd offsets_;
   std::vector<UniqueFd> data_;
   std::vector<bool> dataTried_;
+  // Each data file's size, taken once when it is opened: a record that
+  // claims to run past it is refused before anything is allocated for it.
+  std::vector<int64_t> dataSize_;
 };
 
 // --- Stored document texts ---
