@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string>
 
+#include "system/clock.h"
 #include "system/fsutil.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
@@ -55,9 +56,7 @@ bool parseUsage(const std::string& text, Usage& usage) {
 }
 
 long long nowSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return now.tv_sec;
+  return systemTimeOfDay().tv_sec;
 }
 
 // The figure kept in `path` if it was counted less than kUsageTrustSeconds
