@@ -286,11 +286,12 @@ TEST_F(AgentTest, ARemoteHitOpensAndFindsItsLikesAsALocalOne) {
   ASSERT_TRUE(std::regex_search(here.out, localLink, similar)) << here.out;
   EXPECT_EQ(remoteLink[1].str(), localLink[1].str());
   const std::string xml = "user=TESSERA&xml=1&sort=date&search_no=0&query=" + remoteLink[1].str();
-  const std::vector<std::string> likeThere =
-      hitsOf(inst_->get(xml + "&index_id=7F000003_base" + port).out);
+  const e2e::RunResult pageThere = inst_->get(xml + "&index_id=7F000003_base" + port);
+  const std::vector<std::string> likeThere = hitsOf(pageThere.out);
   const std::vector<std::string> likeHere = hitsOf(inst_->get(xml + "&index_id=7F000002_base").out);
   EXPECT_FALSE(likeHere.empty());
-  EXPECT_EQ(likeThere, likeHere) << inst_->read("agent.log");
+  EXPECT_EQ(likeThere, likeHere) << pageThere.out << pageThere.err << inst_->read("agent.log")
+                                 << inst_->read("logs/searchrun_time.log");
   EXPECT_EQ(inst_->read("logs/searchrun_time.log").find("SimilarDocQUERY refused"),
             std::string::npos);
 }
