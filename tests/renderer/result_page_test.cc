@@ -118,6 +118,8 @@ class ResultPageTest : public ::testing::Test {
   mutable int generated_ = 0;  // records of the index "news" write() wrote
 };
 
+// Which files openOwnFile refuses (links, FIFOs, files others may change or
+// own) is tested with it; here, that a refused file is a damaged result.
 TEST_F(ResultPageTest, WhatIsNotAPlainResultFileIsNotRead) {
   write("query11111", {}, 1);
   ASSERT_EQ(symlink(tmp("query11111").c_str(), tmp("query22222").c_str()), 0);
@@ -125,21 +127,8 @@ TEST_F(ResultPageTest, WhatIsNotAPlainResultFileIsNotRead) {
   ResultSpec negative;
   negative.recordCount = -5;
   write("query44444", negative);
-  // A FIFO would stall the page until someone wrote to it; a file others can
-  // change is no result of ours.
-  ASSERT_EQ(mkfifo(tmp("query55555").c_str(), 0600), 0);
-  write("query66666", {}, 1);
-  ASSERT_EQ(chmod(tmp("query66666").c_str(), 0620), 0);
-  write("query77777", {}, 1);
-  ASSERT_EQ(chmod(tmp("query77777").c_str(), 0602), 0);
-  for (const char* bad :
-       {"query22222", "query33333", "query44444", "query55555", "query66666", "query77777"})
+  for (const char* bad : {"query22222", "query33333", "query44444"})
     EXPECT_EQ(load(bad), LoadStatus::kDamaged) << bad;
-  if (geteuid() == 0) {  // only root can give a file away to test this
-    write("query88888", {}, 1);
-    ASSERT_EQ(chown(tmp("query88888").c_str(), 65534, 65534), 0);
-    EXPECT_EQ(load("query88888"), LoadStatus::kDamaged);
-  }
   EXPECT_EQ(load("query11111_fast"), LoadStatus::kNotFound);
   // A bad record line is left out; record lines cut off make the file damaged.
   ResultSpec spec;
