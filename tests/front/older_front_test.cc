@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "assemble/class_search.h"
 #include "cgi/cgi_string_parser.h"
@@ -48,14 +49,11 @@ class OlderSettingsFiles : public ::testing::Test {
 TEST_F(OlderSettingsFiles, CompanionFilesFillTheSettings) {
   iniOptionTag ini;
   ASSERT_EQ(nullptr, ini.initialize(cgi + "/"));
-  EXPECT_EQ(dir.path(), ini.tmpParentPath);
-  EXPECT_EQ(dir.path() + "/", ini.ts2000_root);
-  EXPECT_EQ("127.0.0.1", ini.privilege_server_ip);
-  EXPECT_EQ(20002, ini.privilege_server_port);
-  EXPECT_EQ("10.1.2.3", ini.query_server_ip);
-  EXPECT_EQ(20001, ini.query_server_port);
-  EXPECT_EQ("corp", ini.domain_name);
-  EXPECT_EQ(4, ini.max_selected_search_index);
+  EXPECT_EQ(std::make_tuple(dir.path(), dir.path() + "/", std::string("127.0.0.1"), 20002,
+                            std::string("10.1.2.3"), 20001, std::string("corp"), 4),
+            std::make_tuple(ini.tmpParentPath, ini.ts2000_root, ini.privilege_server_ip,
+                            ini.privilege_server_port, ini.query_server_ip, ini.query_server_port,
+                            ini.domain_name, ini.max_selected_search_index));
 }
 
 TEST_F(OlderSettingsFiles, MissingFileOrEmptySettingEndsTheRun) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "search/remote_request.h"
@@ -66,11 +67,9 @@ TEST_F(RemoteSearchTest, OneRequestForAllIndexesAndTheBlockKeptWhole) {
   ASSERT_EQ(agent_.requests().size(), 1u);
   RemoteSearchRequest sent;
   ASSERT_TRUE(parseRemoteSearchRequest(agent_.requests()[0], sent));
-  EXPECT_EQ(sent.velaOption, option_);
-  EXPECT_EQ(sent.sortField, "date");
-  EXPECT_EQ(sent.beginFile, "a");
-  EXPECT_EQ(sent.beginTime, 5);
-  EXPECT_EQ(sent.host, "127.0.0.4");
+  EXPECT_EQ(
+      std::tie(sent.velaOption, sent.sortField, sent.beginFile, sent.beginTime, sent.host),
+      std::make_tuple(option_, std::string("date"), std::string("a"), 5, std::string("127.0.0.4")));
   ASSERT_EQ(sent.indexes.size(), 3u);
   EXPECT_EQ(sent.indexes[1].owner + "/" + sent.indexes[1].idxName + "/" + sent.indexes[1].dbType,
             "bob/mail/db");
