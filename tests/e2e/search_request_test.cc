@@ -243,23 +243,21 @@ TEST_F(SearchRequestTest, LargeResultShowsItsFirstPagesBeforeTheWholeFile) {
   EXPECT_NE(std::string::npos, paged.out.find("<html")) << paged.out;
 }
 
-TEST_F(SearchRequestTest, ApiCallersGetXmlFromTheRenderer) {
-  RunResult r;
-  search("query=apple&api=1&version=2&search_no=0" + both(), &r);
-  EXPECT_NE(std::string::npos, r.out.find("text/xml")) << r.out;
-  EXPECT_NE(std::string::npos, r.out.find("<?xml")) << r.out;
-}
-
-// Sites that build their own pages ask for JSON, and get their failures as
-// JSON too.
-TEST_F(SearchRequestTest, JsonCallersGetJsonAnswersAndFailures) {
-  for (const std::string format : {"format=json", "xml=3"}) {
+// API callers get XML from the renderer; sites that build their own pages
+// ask for JSON, and get their failures as JSON too.
+TEST_F(SearchRequestTest, ApiAndJsonCallersGetTheirFormatAndFailures) {
+  const struct {
+    const char *variables, *type, *start, *query;
+  } formats[] = {{"api=1&version=2", "text/xml", "<?xml", "apple"},
+                 {"format=json", "Content-Type: application/json", "{", "\"apple"},
+                 {"xml=3", "Content-Type: application/json", "{", "\"apple"}};
+  for (const auto& f : formats) {
     RunResult r;
-    search("query=apple&search_no=0&" + format + both(), &r);
-    EXPECT_NE(std::string::npos, r.out.find("Content-Type: application/json")) << r.out;
+    search(std::string("query=apple&search_no=0&") + f.variables + both(), &r);
+    EXPECT_NE(std::string::npos, r.out.find(f.type)) << r.out;
     const std::string body = r.out.substr(r.out.find("\n\n") + 2);
-    EXPECT_EQ('{', body.front()) << body;
-    EXPECT_NE(std::string::npos, body.find("\"apple")) << body;
+    EXPECT_EQ(0u, body.find(f.start)) << body;
+    EXPECT_NE(std::string::npos, body.find(f.query)) << body;
   }
   RunResult none = inst_->get("user=TESSERA&query=apple&format=json");
   EXPECT_EQ(1, none.exitStatus);

@@ -123,20 +123,11 @@ TEST_F(SearchRunTest, VersionRequestPrintsTheBlockInAnyCase) {
   EXPECT_EQ(std::string::npos, r.out.find("VERSION_NO"));
 }
 
-TEST_F(SearchRunTest, MissingUserNamesOwner) {
-  for (const char* qs : {"", "query=x&index_id=7F000001_abc", "User=alice"}) {
-    RunResult r = inst().get(qs);
-    EXPECT_EQ(0, r.exitStatus);
-    expectErrorPage(r, "0006", "$$CGI_NAME$$", "owner");
-  }
-  // A request that could not be read at all has no user either.
-  RunResult none = inst().run("search-cgi/searchrun", {}, {});
-  EXPECT_EQ(0, none.exitStatus);
-  expectErrorPage(none, "0006", "$$CGI_NAME$$", "owner");
-}
-
-TEST_F(SearchRunTest, PermitRefusals) {
+TEST_F(SearchRunTest, MissingUserAndPermitRefusals) {
   const std::pair<std::string, const char*> cases[] = {
+      {"", "0006"},
+      {"query=x&index_id=7F000001_abc", "0006"},
+      {"User=alice", "0006"},
       {"user=alice&query=x", "3100"},
       {"user=alice&ks_key=alice1234567", "3101"},
       // A permit belongs to the user it was issued to.
@@ -144,8 +135,12 @@ TEST_F(SearchRunTest, PermitRefusals) {
   for (const auto& [request, message] : cases) {
     const RunResult r = inst().get(request);
     EXPECT_EQ(0, r.exitStatus) << request;
-    expectErrorPage(r, message);
+    expectErrorPage(r, message, "$$CGI_NAME$$", "owner");
   }
+  // A request that could not be read at all has no user either.
+  RunResult none = inst().run("search-cgi/searchrun", {}, {});
+  EXPECT_EQ(0, none.exitStatus);
+  expectErrorPage(none, "0006", "$$CGI_NAME$$", "owner");
 }
 
 // Wrong keys from one address stop the searches of that address for a
