@@ -8,13 +8,10 @@
 /// fits a phone 375 CSS pixels wide.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -48,19 +45,14 @@ std::string docName(int i) {
   return name;
 }
 
-// Where the second host's agent listens.
-constexpr const char* kPeerAddress = "127.0.0.6";
-
 // One installation with one index, its search page, the web server and the
-// browser, shared by every case; and a second installation, another "host",
-// whose agent serves its index of plums to the first.
+// browser, shared by every case.
 class Site : public ::testing::Environment {
  public:
   void SetUp() override {
     inst_ = std::make_unique<e2e::Installation>();
     // Searches run the engine themselves: no service outlives the test.
     inst_->write("setting/engine_service.cfg", "AUTO_START=no\n");
-    setUpPeer();
     server_ = std::make_unique<browser::TestWebServer>(inst_->root());
     // Every document holds "apple", a few "pear"; later numbers are newer.
     for (int i = 1; i <= kDocs; ++i) {
@@ -114,51 +106,10 @@ class Site : public ::testing::Environment {
   void TearDown() override {
     chrome_.reset();
     server_.reset();
-    if (peerAgent_ > 0) {
-      kill(peerAgent_, SIGTERM);
-      waitpid(peerAgent_, nullptr, 0);
-    }
-    peer_.reset();
     inst_.reset();
   }
 
-  // The peer: its index, its agent, and this installation told of both.
-  // This installation answers to an address of its own (127.0.0.1 would
-  // take every loopback address, the peer's too, for its own).
-  void setUpPeer() {
-    peer_ = std::make_unique<e2e::Installation>();
-    peer_->write("setting/engine_service.cfg", "AUTO_START=no\n");
-    peer_->write("host_address", std::string(kPeerAddress) + "\n");
-    inst_->write("host_address", "127.0.0.7\n");
-    peer_->write("plums/plum.txt", "plum orchard of the other host, ripe plums\n");
-    const e2e::RunResult built =
-        peer_->run("binind/index_builder",
-                   {"create", "--owner", "demo", "--desc", "Plums", peer_->path("plums")});
-    ASSERT_EQ(0, built.exitStatus) << built.err;
-    const uint16_t port = testutil::freePort(kPeerAddress);
-    ASSERT_NE(port, 0);
-    peerUid_ = "7F000006_" + built.out.substr(0, built.out.find('\n')) + "$" + std::to_string(port);
-    inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
-                  std::string(kPeerAddress) + ":" + std::to_string(port));
-    const std::string program = peer_->path("binind/search_agent");
-    const std::string root = peer_->root(), portText = std::to_string(port);
-    peerAgent_ = fork();
-    if (peerAgent_ == 0) {
-      const int null = open("/dev/null", O_RDWR);
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(program.c_str(), program.c_str(), "--root", root.c_str(), "--address", kPeerAddress,
-            "--port", portText.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    testutil::waitForListener(kPeerAddress, port);
-  }
-
   static std::unique_ptr<e2e::Installation> inst_;
-  static std::unique_ptr<e2e::Installation> peer_;
-  static pid_t peerAgent_;
-  static std::string peerUid_;
   static testutil::TempDir docs_;
   static std::string uid_;
   static std::unique_ptr<browser::TestWebServer> server_;
@@ -167,9 +118,6 @@ class Site : public ::testing::Environment {
 };
 
 std::unique_ptr<e2e::Installation> Site::inst_;
-std::unique_ptr<e2e::Installation> Site::peer_;
-pid_t Site::peerAgent_ = -1;
-std::string Site::peerUid_;
 testutil::TempDir Site::docs_;
 std::string Site::uid_;
 std::unique_ptr<browser::TestWebServer> Site::server_;
@@ -481,26 +429,6 @@ TEST_F(SearchPages, SearchAndResultPagesFitAPhone) {
   EXPECT_LE(scrollWidth(), kPhoneWidth) << "the result page is wider than a phone";
   ASSERT_TRUE(click("a[href*=\"page=2\"]")) << Site::chrome_->failure();
   EXPECT_LE(scrollWidth(), kPhoneWidth) << "page 2 is wider than a phone";
-}
-
-TEST_F(SearchPages, ARemoteHitOpensThroughThisHost) {
-  ASSERT_FALSE(Site::peerUid_.empty());
-  const std::string search =
-      Site::server_->origin() +
-      "/search-cgi/searchrun?user=TESSERA&search_no=0&query=plum&index_id=" + Site::peerUid_;
-  ASSERT_TRUE(tab_->open(search)) << Site::chrome_->failure();
-  const PageFacts results = facts();
-  expectWellFormed(results);
-  EXPECT_NE(results.text.find("plum.txt"), std::string::npos) << results.text;
-  EXPECT_NE(results.text.find("Plums"), std::string::npos) << results.text;
-  const std::string view = link("a[href*=\"view=\"]");
-  ASSERT_FALSE(view.empty()) << results.text;
-  // The link stays on this host's site: its renderer asks the peer's agent.
-  EXPECT_EQ(view.rfind(Site::server_->origin(), 0), 0u) << view;
-  ASSERT_TRUE(tab_->open(view)) << Site::chrome_->failure();
-  const PageFacts hit = facts();
-  expectWellFormed(hit);
-  EXPECT_NE(hit.text.find("plum orchard of the other host"), std::string::npos) << hit.text;
 }
 
 // The demo's search by field: the page names both clauses, a row opens as

@@ -73,12 +73,10 @@ class ClassSearchTest : public ::testing::Test {
     CQueryOutput file;
     EXPECT_TRUE(file.ReadOutputFile(base));
     result.url = file.GetQueryURL();
-    for (int i = 0; i < file.GetMatchCount(); ++i) {
-      const std::string line = file.GetRecordData(i);
-      const size_t owner = line.find(kFieldDelim) + kDelimSize;
-      const size_t index = line.find(kFieldDelim, owner) + kDelimSize;
-      result.indexes.insert(line.substr(index, line.find(kFieldDelim, index) - index));
-    }
+    std::vector<e2e::ResultHit> hits;
+    EXPECT_TRUE(e2e::resultHits(base, hits));
+    for (const e2e::ResultHit& h : hits)
+      result.indexes.insert(h.index);
     result.classFile = testutil::readFile(base + "_class");
     return result;
   }

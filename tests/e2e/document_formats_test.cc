@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "output/query_output.h"
-#include "search/index_lists.h"
 #include "tests/e2e/e2e_util.h"
 #include "tests/process_run.h"
 
@@ -61,19 +59,12 @@ class DocumentFormats : public ::testing::Test {
         inst_->get("user=TESSERA&sort=filename&order=asc&index_id=7F000001_" + *id_ +
                    "&query=" + word + (property.empty() ? "" : "&filenamesearch=" + property));
     EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
-    Files files;
     const std::string home = inst_->path("system/group/domain/User/alice/index/" + *id_);
-    CQueryOutput file;
-    EXPECT_TRUE(file.ReadOutputFile(inst_->newResult(before).c_str()));
-    TextListReader names;
-    EXPECT_EQ(kListOk, names.load(home, kFileNameList));
-    for (int i = 0; i < file.GetMatchCount(); ++i) {
-      const std::string line = file.GetRecordData(i);
-      const size_t recid = line.rfind("\x12\x13\x14");
-      if (recid == std::string::npos) continue;
-      const std::string doc(names.text(static_cast<uint32_t>(std::stoul(line.substr(recid + 3)))));
-      files.push_back(fs::path(doc).filename().string());
-    }
+    std::vector<e2e::ResultHit> hits;
+    EXPECT_TRUE(e2e::resultHits(inst_->newResult(before), hits));
+    Files files;
+    for (const e2e::ResultHit& h : hits)
+      files.push_back(fs::path(e2e::recordName(home, h.recid)).filename().string());
     return files;
   }
 

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "output/query_output.h"
+#include "search/index_lists.h"
 #include "tests/process_run.h"
 
 namespace e2e {
@@ -168,6 +169,35 @@ bool resultRecordIds(const std::string& path, std::vector<unsigned>& ids) {
     ids.push_back(static_cast<unsigned>(std::stoul(data.substr(data.rfind("\x12\x13\x14") + 3))));
   }
   return true;
+}
+
+bool resultHits(const std::string& path, std::vector<ResultHit>& hits) {
+  CQueryOutput file;
+  if (path.empty() || !file.ReadOutputFile(path.c_str())) return false;
+  hits.clear();
+  const std::string delim = "\x12\x13\x14";
+  for (int i = 0; i < file.GetMatchCount(); ++i) {
+    const std::string line = file.GetRecordData(i);
+    std::vector<std::string> f;
+    for (size_t start = 0, at;; start = at + delim.size()) {
+      at = line.find(delim, start);
+      f.push_back(line.substr(start, at == std::string::npos ? at : at - start));
+      if (at == std::string::npos) break;
+    }
+    if (f.size() != 5) return false;
+    hits.push_back({f[0], f[1], f[2], std::stoi(f[3]), static_cast<unsigned>(std::stoul(f[4]))});
+  }
+  return true;
+}
+
+std::string recordName(const std::string& home, unsigned recid) {
+  const std::string log = testutil::readFile(home + "/.vela_log_1");
+  uint32_t orgCount = 0;
+  if (log.size() >= 4) std::memcpy(&orgCount, log.data(), 4);
+  const bool inc = recid > orgCount;
+  TextListReader names;
+  if (names.load(inc ? home + "_inc" : home, kFileNameList) != kListOk) return "?";
+  return std::string(names.text(inc ? recid - orgCount : recid));
 }
 
 std::string messageText(const Installation& inst, const std::string& number) {

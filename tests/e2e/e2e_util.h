@@ -83,6 +83,19 @@ std::string messageText(const Installation& inst, const std::string& number);
 // when it cannot be read.
 bool resultRecordIds(const std::string& path, std::vector<unsigned>& ids);
 
+// One hit of a result file.
+struct ResultHit {
+  std::string host, owner, index;
+  int score = 0;
+  unsigned recid = 0;
+};
+// The hits of result file `path`, in result order; false when it cannot be
+// read or a line is not that of a hit.
+bool resultHits(const std::string& path, std::vector<ResultHit>& hits);
+// The name index `home` lists for record `recid`: records past the count of
+// its org index are its inc index's. "?" when it lists none.
+std::string recordName(const std::string& home, unsigned recid);
+
 // Runs a program (absolute path) with the given arguments, environment, cwd
 // and standard input. Never uses a shell.
 RunResult runProgram(const std::string& path, const std::vector<std::string>& args,

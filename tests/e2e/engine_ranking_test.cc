@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -21,7 +20,6 @@
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/engine_query.h"
 #include "output/query_output.h"
-#include "search/index_lists.h"
 #include "tests/e2e/engine_util.h"
 
 namespace {
@@ -239,8 +237,6 @@ class Corpus {
   std::mt19937 random_;
 };
 
-const std::string kDelim = "\x12\x13\x14";
-
 struct Ranked {
   std::string file;
   int score = 0;
@@ -294,35 +290,12 @@ class EngineRanking : public ::testing::Test {
     CQueryOutput file;
     EXPECT_TRUE(file.ReadOutputFile(path)) << request << "\n" << r.out;
     if (understood) *understood = file.GetQueryKeyword();
+    std::vector<e2e::ResultHit> found;
+    EXPECT_TRUE(e2e::resultHits(path, found)) << request;
     std::vector<Ranked> out;
-    for (int i = 0; i < file.GetMatchCount(); ++i) {
-      std::vector<std::string> f;
-      const std::string line = file.GetRecordData(i);
-      for (size_t start = 0, at;; start = at + kDelim.size()) {
-        at = line.find(kDelim, start);
-        f.push_back(line.substr(start, at == std::string::npos ? at : at - start));
-        if (at == std::string::npos) break;
-      }
-      if (f.size() != 5) {
-        ADD_FAILURE() << line;
-        break;
-      }
-      out.push_back({fileOf(f[2], static_cast<uint32_t>(std::stoul(f[4]))), std::stoi(f[3])});
-    }
+    for (const e2e::ResultHit& h : found)
+      out.push_back({e2e::recordName(inst_.home(h.index), h.recid), h.score});
     return out;
-  }
-
-  std::string fileOf(const std::string& id, uint32_t recid) const {
-    std::string home = inst_.home(id);
-    const std::string log = testutil::readFile(home + "/.vela_log_1");
-    uint32_t orgCount = 0;
-    if (log.size() >= 4) std::memcpy(&orgCount, log.data(), 4);
-    if (recid > orgCount) {
-      home += "_inc";
-      recid -= orgCount;
-    }
-    TextListReader names;
-    return names.load(home, kFileNameList) == kListOk ? std::string(names.text(recid)) : "?";
   }
 
   static int rankOf(const std::vector<Ranked>& hits, const std::string& file) {

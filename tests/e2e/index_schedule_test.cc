@@ -1,7 +1,8 @@
 /// @file index_schedule_test.cc
 /// @brief Indexes kept fresh on a schedule: the record made with the index,
-/// the timed run (never two at once, a rebuild once the inc part is large),
-/// and searchrun-register on a temporary installation.
+/// the timed run (never two at once, a rebuild once the inc part is large)
+/// as build_status reports it, and searchrun-register on a temporary
+/// installation.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -76,6 +77,14 @@ TEST(ScheduledUpdate, UpdatesFromTheRecordedFolderAndRebuildsPastTheLimit) {
   testutil::writeFile(docs.sub("one.txt"), "apple one");
   const std::string id = createScheduled(docs.path(), "*-*-* 03:00");
   ASSERT_FALSE(id.empty());
+  std::map<std::string, std::string> report = inst().buildStatus(id);
+  EXPECT_EQ("admin", report["Owner"]);
+  EXPECT_EQ(id, report["Index"]);
+  EXPECT_EQ("doc", report["Type"]);
+  EXPECT_EQ("create (0)", report["Mode"]);
+  EXPECT_EQ("1", report["Records"]);
+  EXPECT_LT(0, std::stod(report["Disk used"]));
+  EXPECT_LE(report["Start"], report["End"]);
   inst().setKey("setting/index_update.cfg", "REBUILD_INC_MB", "1");
 
   // The run reads the folder recorded at creation; a small inc part stays.
@@ -144,6 +153,8 @@ TEST(ScheduledUpdate, RefusesBadCalendarsAndIndexesWithoutSchedule) {
   EXPECT_EQ(1, r.exitStatus);
   EXPECT_NE(std::string::npos, r.err.find("no recorded source folder")) << r.err;
   EXPECT_EQ(1, scheduled("nosuch").exitStatus);
+  EXPECT_EQ(1, inst().run("binind/build_status", {"--id", "999999"}).exitStatus);
+  EXPECT_EQ(0, inst().run("binind/build_status", {"--help"}).exitStatus);
 }
 
 TEST(Register, MakesTheIndexItsTimerAndTheSearchPage) {

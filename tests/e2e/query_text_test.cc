@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "output/query_output.h"
-#include "search/index_lists.h"
 #include "tests/e2e/e2e_util.h"
 
 namespace {
@@ -91,15 +90,10 @@ class Site {
     ASSERT_TRUE(file.ReadOutputFile(path.c_str()));
     a.keyword = file.GetQueryKeyword();
     a.term = file.GetQueryTerm();
-    TextListReader names;
-    ASSERT_EQ(kListOk, names.load(home_, kFileNameList));
-    for (int i = 0; i < file.GetMatchCount(); ++i) {
-      const std::string line = file.GetRecordData(i);
-      const size_t recid = line.rfind("\x12\x13\x14");
-      ASSERT_NE(std::string::npos, recid) << line;
-      const std::string doc(names.text(static_cast<uint32_t>(std::stoul(line.substr(recid + 3)))));
-      a.files.push_back(fs::path(doc).filename().string());
-    }
+    std::vector<e2e::ResultHit> hits;
+    ASSERT_TRUE(e2e::resultHits(path, hits)) << path;
+    for (const e2e::ResultHit& h : hits)
+      a.files.push_back(fs::path(e2e::recordName(home_, h.recid)).filename().string());
   }
 
   // The run-time log names the query after its rewrites: "[pid]-QUERY <q>".

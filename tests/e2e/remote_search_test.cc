@@ -12,11 +12,9 @@
 #include <functional>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "output/query_output.h"
 #include "search/remote_request.h"
 #include "search/result_block.h"
 #include "system/address.h"
@@ -173,30 +171,6 @@ class RemoteSearchTest : public ::testing::Test {
   static inline std::string localId_;
 };
 
-struct ResultLine {
-  std::string host, owner, index;
-  int score = 0;
-  unsigned recid = 0;
-};
-
-// The lines of the newest result file.
-std::vector<ResultLine> resultLines(const Installation& inst) {
-  const std::string newest = inst.newResult({});
-  std::vector<ResultLine> lines;
-  CQueryOutput file;
-  if (newest.empty() || !file.ReadOutputFile(newest.c_str())) return lines;
-  for (int i = 0; i < file.GetMatchCount(); ++i) {
-    std::string text = file.GetRecordData(i);
-    for (size_t p; (p = text.find(kF)) != text.npos;)
-      text.replace(p, kF.size(), " ");
-    std::istringstream in(text);
-    ResultLine line;
-    in >> line.host >> line.owner >> line.index >> line.score >> line.recid;
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 TEST_F(RemoteSearchTest, RemoteHitsAreMergedWithLocalOnes) {
   StandInAgent agent("127.0.0.5", StandInAgent::good);
   const RunResult r = inst_->get("user=TESSERA&search_no=0&query=apple&sort=score" + local() +
@@ -216,7 +190,9 @@ TEST_F(RemoteSearchTest, RemoteHitsAreMergedWithLocalOnes) {
   std::set<std::string> remoteHits;
   int localHits = 0;
   int previous = INT_MAX;
-  for (const ResultLine& line : resultLines(*inst_)) {
+  std::vector<e2e::ResultHit> lines;
+  ASSERT_TRUE(e2e::resultHits(inst_->newResult({}), lines));
+  for (const e2e::ResultHit& line : lines) {
     if (line.host == remote) {
       remoteHits.insert(line.owner + " " + line.index + " " + std::to_string(line.score) + " " +
                         std::to_string(line.recid));

@@ -480,14 +480,6 @@ TEST_F(RendererTest, ABadHitNumberLeadsBackToItsResult) {
   EXPECT_FALSE(contains(r.out, "7654321")) << r.out;
 }
 
-TEST_F(RendererTest, APagePastTheEndIsTheLastPage) {
-  const std::string name = writeResult('1', "TESSERA");
-  const RunResult r = byWebServer("result=" + name + "&page=99&no=1");
-  ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
-  EXPECT_TRUE(contains(r.out, "Results <b>2</b> - <b>2</b> of <b>2</b>")) << r.out;
-  EXPECT_TRUE(contains(r.out, "This <mark>report</mark> lists")) << r.out;
-}
-
 TEST_F(RendererTest, TheJsonAnswerCarriesTheHitsOfTheXml) {
   const std::string name =
       resultOf(inst_->get("user=TESSERA&query=report&index_id=7F000001_news&no_rec=1"));

@@ -8,7 +8,6 @@
 #include <utime.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -16,7 +15,6 @@
 #include <vector>
 
 #include "output/query_output.h"
-#include "search/index_lists.h"
 #include "tests/e2e/e2e_util.h"
 
 namespace {
@@ -25,23 +23,9 @@ namespace fs = std::filesystem;
 using e2e::Installation;
 using e2e::RunResult;
 
-const std::string kDelim = "\x12\x13\x14";
-
-std::vector<std::string> split(const std::string& text, const std::string& delim) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t at; (at = text.find(delim, start)) != std::string::npos; start = at + delim.size()) {
-    parts.push_back(text.substr(start, at - start));
-  }
-  parts.push_back(text.substr(start));
-  return parts;
-}
-
 // One hit of a result file, resolved to the document it stands for.
-struct Hit {
-  std::string owner, index, file;
-  int score = 0;
-  unsigned recid = 0;
+struct Hit : e2e::ResultHit {
+  std::string file;
 };
 
 class SearchRequestTest : public ::testing::Test {
@@ -111,39 +95,13 @@ class SearchRequestTest : public ::testing::Test {
 
   // The hits of a result file in file order, each resolved to its document.
   std::vector<Hit> hits(const std::string& path) {
-    CQueryOutput file;
-    return hits(path, file);
-  }
-  std::vector<Hit> hits(const std::string& path, CQueryOutput& file) {
-    EXPECT_TRUE(file.ReadOutputFile(path.c_str()));
+    std::vector<e2e::ResultHit> found;
+    EXPECT_TRUE(e2e::resultHits(path, found)) << path;
     std::vector<Hit> out;
-    for (int i = 0; i < file.GetMatchCount(); ++i) {
-      const std::vector<std::string> f = split(file.GetRecordData(i), kDelim);
-      EXPECT_EQ(5u, f.size());
-      if (f.size() != 5) break;
-      Hit h;
-      h.owner = f[1];
-      h.index = f[2];
-      h.score = std::stoi(f[3]);
-      h.recid = static_cast<unsigned>(std::stoul(f[4]));
-      h.file = fileOf(h.owner, h.index, h.recid);
-      out.push_back(h);
-    }
+    for (const e2e::ResultHit& h : found)
+      out.push_back(
+          {h, fs::path(e2e::recordName(indexHome(h.owner, h.index), h.recid)).filename().string()});
     return out;
-  }
-
-  static std::string fileOf(const std::string& owner, const std::string& index, unsigned recid) {
-    std::string home = indexHome(owner, index);
-    const std::string log = testutil::readFile(home + "/.vela_log_1");
-    uint32_t orgCount = 0;
-    if (log.size() >= 4) std::memcpy(&orgCount, log.data(), 4);
-    if (recid > orgCount) {
-      home += "_inc";
-      recid -= orgCount;
-    }
-    TextListReader names;
-    if (names.load(home, kFileNameList) != kListOk) return "?";
-    return fs::path(std::string(names.text(recid))).filename().string();
   }
 
   static std::vector<std::string> files(const std::vector<Hit>& hits) {
@@ -171,10 +129,12 @@ TEST_F(SearchRequestTest, MergesTwoIndexesInTheOrderAsked) {
        "asc",
        {"apple-notes.txt", "budget.txt", "cider.html", "orchard.txt", "pears.txt"}}};
   for (const auto& o : orders) {
-    CQueryOutput header;
     const std::string request =
         "query=apple&search_no=0&xml=1&sort=" + o.field + "&order=" + o.order;
-    EXPECT_EQ(o.files, files(hits(search(request + both()), header))) << request;
+    const std::string path = search(request + both());
+    EXPECT_EQ(o.files, files(hits(path))) << request;
+    CQueryOutput header;
+    ASSERT_TRUE(header.ReadOutputFile(path.c_str()));
     EXPECT_EQ(5, header.GetRecordCount());
     EXPECT_EQ(3, header.GetMultiDbCount());  // "all" and the two indexes
     EXPECT_EQ("TESSERA", header.GetQueryUser());
@@ -250,8 +210,10 @@ TEST_F(SearchRequestTest, SupersededRecordsGiveWayToTheIncIndex) {
 }
 
 TEST_F(SearchRequestTest, NoHitsStillWritesAResult) {
+  const std::string path = search("query=zebra&search_no=0&xml=1" + both());
+  EXPECT_TRUE(hits(path).empty());
   CQueryOutput header;
-  EXPECT_TRUE(hits(search("query=zebra&search_no=0&xml=1" + both()), header).empty());
+  ASSERT_TRUE(header.ReadOutputFile(path.c_str()));
   EXPECT_EQ(0, header.GetRecordCount());
   EXPECT_EQ("zebra", header.GetQueryKeyword());
 }
@@ -281,23 +243,21 @@ TEST_F(SearchRequestTest, LargeResultShowsItsFirstPagesBeforeTheWholeFile) {
   EXPECT_NE(std::string::npos, paged.out.find("<html")) << paged.out;
 }
 
-TEST_F(SearchRequestTest, ApiCallersGetXmlFromTheRenderer) {
-  RunResult r;
-  search("query=apple&api=1&version=2&search_no=0" + both(), &r);
-  EXPECT_NE(std::string::npos, r.out.find("text/xml")) << r.out;
-  EXPECT_NE(std::string::npos, r.out.find("<?xml")) << r.out;
-}
-
-// Sites that build their own pages ask for JSON, and get their failures as
-// JSON too.
-TEST_F(SearchRequestTest, JsonCallersGetJsonAnswersAndFailures) {
-  for (const std::string format : {"format=json", "xml=3"}) {
+// API callers get XML from the renderer; sites that build their own pages
+// ask for JSON, and get their failures as JSON too.
+TEST_F(SearchRequestTest, ApiAndJsonCallersGetTheirFormatAndFailures) {
+  const struct {
+    const char *variables, *type, *start, *query;
+  } formats[] = {{"api=1&version=2", "text/xml", "<?xml", "apple"},
+                 {"format=json", "Content-Type: application/json", "{", "\"apple"},
+                 {"xml=3", "Content-Type: application/json", "{", "\"apple"}};
+  for (const auto& f : formats) {
     RunResult r;
-    search("query=apple&search_no=0&" + format + both(), &r);
-    EXPECT_NE(std::string::npos, r.out.find("Content-Type: application/json")) << r.out;
+    search(std::string("query=apple&search_no=0&") + f.variables + both(), &r);
+    EXPECT_NE(std::string::npos, r.out.find(f.type)) << r.out;
     const std::string body = r.out.substr(r.out.find("\n\n") + 2);
-    EXPECT_EQ('{', body.front()) << body;
-    EXPECT_NE(std::string::npos, body.find("\"apple")) << body;
+    EXPECT_EQ(0u, body.find(f.start)) << body;
+    EXPECT_NE(std::string::npos, body.find(f.query)) << body;
   }
   RunResult none = inst_->get("user=TESSERA&query=apple&format=json");
   EXPECT_EQ(1, none.exitStatus);
