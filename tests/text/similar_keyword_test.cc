@@ -136,15 +136,23 @@ TEST_F(SimilarKeywordTest, EnginePassesAddUpAndHoldingTheQueryEarnsTheBonus) {
 }
 
 TEST_F(SimilarKeywordTest, ASynonymGroupJoinsWhenAMemberIsTheQuery) {
-  testutil::writeFile(root_.sub("dic.txt"),
-                      "autograph$signature\ncar $ automobile$ auto \nauto$other\n");
-  similar_keyword s = make();
+  const std::string groups = "autograph$signature\ncar $ automobile$ auto \nauto$other\n";
+  // A dictionary too large to be read at once is read line by line, to the
+  // same groups.
+  std::string large;
+  while (large.size() <= (8u << 20))
+    large += "padding$filler$words\n";
   testutil::writeFile(root_.sub("kw.cfg"), "WEIGHT_HOMO_SEARCH=0\nWEIGHT_FUZZY_MATCH=0\n");
-  ASSERT_TRUE(s.read_config_file(root_.sub("kw.cfg").c_str()));
-  s.search("idx", root_.sub("dic.txt"), "Auto");
-  EXPECT_TRUE(runs_.empty());  // weight 0: no engine run
-  EXPECT_EQ(listOf(s), (std::vector<std::pair<std::string, double>>{
-                           {"auto", 1000}, {"automobile", 1000}, {"car", 1000}}));
+  for (const std::string& dictionary : {groups, large + groups}) {
+    testutil::writeFile(root_.sub("dic.txt"), dictionary);
+    similar_keyword s = make();
+    ASSERT_TRUE(s.read_config_file(root_.sub("kw.cfg").c_str()));
+    s.search("idx", root_.sub("dic.txt"), "Auto");
+    EXPECT_TRUE(runs_.empty());  // weight 0: no engine run
+    EXPECT_EQ(listOf(s), (std::vector<std::pair<std::string, double>>{
+                             {"auto", 1000}, {"automobile", 1000}, {"car", 1000}}))
+        << dictionary.size() << " bytes";
+  }
 }
 
 TEST_F(SimilarKeywordTest, AFailedPassAddsNothingAndTheOthersRun) {
