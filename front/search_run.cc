@@ -439,8 +439,9 @@ MaybeEnd searchAndMerge(RunState& run) {
   if (!run.propertyMode) expandSimilarDocMarker(run, identityOf(run.user));
   // The look-alikes of a one-word query do not depend on its hits: the
   // engine service finds them while it searches.
-  if (!run.propertyMode && queryOption.similar_keyword_option == 1 && !run.similarDocQuery &&
-      similarKeywordCheck(queryOption.orgQuery))
+  const bool lookAlikes = !run.propertyMode && queryOption.similar_keyword_option == 1 &&
+                          !run.similarDocQuery && similarKeywordCheck(queryOption.orgQuery);
+  if (lookAlikes)
     startSimilarKeywordPasses(queryOption.orgQuery, langFlag, run.limits.programTimeLimit * 1000);
   markTime("b-function 'getRecordList'");
   MergeRequest request = newerMergeRequest(run);
@@ -458,6 +459,14 @@ MaybeEnd searchAndMerge(RunState& run) {
     return end;
   }
   markTime("a-function 'getRecordList'");
+  // The look-alikes' checks run beside the related-term runs. A date
+  // window that emptied the result checks the query itself first, which
+  // may leave them unused.
+  if (lookAlikes && !(queryOption.fgSearchDate == 1 && run.result.empty())) {
+    markTime("b-function 'sendSimilarKeywordChecks'");
+    sendSimilarKeywordChecks(run.list, run.limits.programTimeLimit * 1000);
+    markTime("a-function 'sendSimilarKeywordChecks'");
+  }
   if (!run.result.empty() && queryOption.relterm_output == 1) {
     // An installation without its related-term program is not set up: the
     // page would otherwise pass over the missing terms in silence.

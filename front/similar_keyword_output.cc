@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,19 +100,19 @@ bool isDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
-
-bool wordReadableIn(const std::string& word, const VelaSearchListVector& selected,
-                    const AccessIdentity& who, int limitMs) {
-  if (word.empty() || word.find('"') != std::string::npos) return false;
-  // The look-ups of every part go out together, to run side by side
-  // wherever a service takes them; they are read in the order of the parts
-  // and the first visible record ends the check.
+// The look-ups of one word in every part of the selected indexes of this
+// host, handed to the engine service together.
+struct PlannedCheck {
   struct Part {
     const velaSearchList* entry;
     ExactRun run;
   };
   std::vector<std::unique_ptr<Part>> parts;
+};
+
+std::unique_ptr<PlannedCheck> planCheck(const std::string& word,
+                                        const VelaSearchListVector& selected, int limitMs) {
+  auto check = std::make_unique<PlannedCheck>();
   for (const velaSearchList& entry : selected) {
     if (!isLocalIPAddress(entry.ipAddr.c_str())) continue;
     const std::string home = systemGetIndexHome(entry.owner.c_str(), entry.idxName.c_str());
@@ -126,17 +127,23 @@ bool wordReadableIn(const std::string& word, const VelaSearchListVector& selecte
     for (const bool inc : {false, true}) {
       const std::string partHome = inc ? incPartOf(home) : home;
       if (inc && (incCount == 0 || !isDirectory(partHome))) continue;
-      auto& part = parts.emplace_back(std::make_unique<Part>());
+      auto& part = check->parts.emplace_back(std::make_unique<PlannedCheck::Part>());
       part->entry = &entry;
       part->run.idOffset = inc ? orgCount : 0;
       planExactRun(partHome, word, limitMs, part->run);
     }
   }
   std::vector<ChildProgram> runs;
-  for (const auto& part : parts)
+  for (const auto& part : check->parts)
     if (!part->run.result.empty()) runs.push_back(part->run.program);
   prefetchPrograms(runs);
-  for (const auto& part : parts) {
+  return check;
+}
+
+// The parts are read in their order; the first visible record ends the
+// check.
+bool settleCheck(const PlannedCheck& check, const AccessIdentity& who) {
+  for (const auto& part : check.parts) {
     std::vector<uint32_t> ids;
     for (const int id : exactHits(part->run))
       if (id > 0) ids.push_back(static_cast<uint32_t>(id) + part->run.idOffset);
@@ -144,6 +151,51 @@ bool wordReadableIn(const std::string& word, const VelaSearchListVector& selecte
       return true;
   }
   return false;
+}
+
+// Checks sent ahead (sendWordChecks), each taken by the first
+// wordReadableIn of its word over the same selection and limit.
+struct SentChecks {
+  const VelaSearchListVector* selected = nullptr;
+  int limitMs = 0;
+  std::map<std::string, std::unique_ptr<PlannedCheck>> byWord;
+};
+SentChecks& sentChecks() {
+  static SentChecks sent;
+  return sent;
+}
+
+bool checkable(const std::string& word) {
+  return !word.empty() && word.find('"') == std::string::npos;
+}
+
+}  // namespace
+
+bool wordReadableIn(const std::string& word, const VelaSearchListVector& selected,
+                    const AccessIdentity& who, int limitMs) {
+  if (!checkable(word)) return false;
+  std::unique_ptr<PlannedCheck> check;
+  SentChecks& sent = sentChecks();
+  if (sent.selected == &selected && sent.limitMs == limitMs) {
+    const auto found = sent.byWord.find(word);
+    if (found != sent.byWord.end()) {
+      check = std::move(found->second);
+      sent.byWord.erase(found);
+    }
+  }
+  if (!check) check = planCheck(word, selected, limitMs);
+  return settleCheck(*check, who);
+}
+
+void sendWordChecks(const std::vector<std::string>& words, const VelaSearchListVector& selected,
+                    int limitMs) {
+  SentChecks& sent = sentChecks();
+  if (sent.selected != &selected || sent.limitMs != limitMs) sent = SentChecks{};
+  sent.selected = &selected;
+  sent.limitMs = limitMs;
+  for (const std::string& word : words)
+    if (checkable(word) && sent.byWord.count(word) == 0)
+      sent.byWord.emplace(word, planCheck(word, selected, limitMs));
 }
 
 std::vector<SimilarKeywordCandidate> offerableKeywords(
@@ -204,6 +256,9 @@ namespace {
 struct EarlyPasses {
   std::string word;
   std::unique_ptr<similar_keyword> search;
+  // Their look-alikes, once read (lookAlikesOf).
+  bool read = false;
+  std::vector<SimilarKeywordCandidate> candidates;
 };
 EarlyPasses& earlyPasses() {
   static EarlyPasses passes;
@@ -212,6 +267,32 @@ EarlyPasses& earlyPasses() {
 
 std::string similarTermDir() {
   return std::string(systemGetInstallDirectory()) + "/" + kSimilarTermDir;
+}
+
+// The look-alikes of `word` other than itself, best first: from the early
+// passes when they are of this word (read once), else from `own`'s.
+std::vector<SimilarKeywordCandidate> lookAlikesOf(const std::string& dir, const std::string& word,
+                                                  similar_keyword& own) {
+  EarlyPasses& early = earlyPasses();
+  const bool isEarly = early.search && early.word == word;
+  if (isEarly && early.read) return early.candidates;
+  similar_keyword& one = isEarly ? *early.search : own;
+  one.search(dir, dir + "/" + kSimilarTermDictionary, word);
+  std::vector<SimilarKeywordCandidate> candidates;
+  std::string name;
+  double score = 0;
+  for (size_t i = 0; one.data(i, name, score); ++i)
+    // The word itself is never offered: it is not checked either.
+    if (strcasecmp(name.c_str(), word.c_str()) != 0) candidates.push_back({name, score});
+  if (isEarly) {
+    early.read = true;
+    early.candidates = candidates;
+  }
+  return candidates;
+}
+
+int checksFor(int count) {
+  return std::min(std::max(count, kMinChecks), kMaxChecks);
 }
 
 // The query without blanks around it; false when it is empty.
@@ -236,8 +317,27 @@ void startSimilarKeywordPasses(const std::string& query, int language, int limit
   earlyPasses() = EarlyPasses{word, std::move(search)};
 }
 
+void sendSimilarKeywordChecks(const VelaSearchListVector& selected, int limitMs) {
+  EarlyPasses& early = earlyPasses();
+  if (!early.search) return;
+  const std::vector<SimilarKeywordCandidate> candidates =
+      lookAlikesOf(similarTermDir(), early.word, *early.search);
+  // The words offerableKeywords looks at first: when the user can find
+  // them, as words of the similar-term index mostly are, no other is
+  // looked at.
+  const int maxCount = early.search->get_output_max_count();
+  const int wanted = std::min(maxCount, checksFor(maxCount));
+  std::vector<std::string> words;
+  for (const SimilarKeywordCandidate& c : candidates) {
+    if (static_cast<int>(words.size()) >= wanted) break;
+    if (c.score >= early.search->get_score_threshold()) words.push_back(c.name);
+  }
+  sendWordChecks(words, selected, limitMs);
+}
+
 void dropSimilarKeywordPasses() {
   earlyPasses() = EarlyPasses{};
+  sentChecks() = SentChecks{};
 }
 
 bool similarKeywordOutput(const std::string& query, const std::string& path, int language,
@@ -251,17 +351,8 @@ bool similarKeywordOutput(const std::string& query, const std::string& path, int
   // The look-alikes of one word that the user could find, best first.
   const auto lookAlikes = [&](const std::string& word, int count) {
     similar_keyword own(language, limitMs, search.settings());
-    EarlyPasses& early = earlyPasses();
-    similar_keyword& one = early.search && early.word == word ? *early.search : own;
-    one.search(dir, dir + "/" + kSimilarTermDictionary, word);
-    std::vector<SimilarKeywordCandidate> candidates;
-    std::string name;
-    double score = 0;
-    for (size_t i = 0; one.data(i, name, score); ++i)
-      // The word itself is never offered: it is not checked either.
-      if (strcasecmp(name.c_str(), word.c_str()) != 0) candidates.push_back({name, score});
-    return offerableKeywords(candidates, threshold, count,
-                             std::min(std::max(count, kMinChecks), kMaxChecks), readable);
+    return offerableKeywords(lookAlikesOf(dir, word, own), threshold, count, checksFor(count),
+                             readable);
   };
   std::string trimmed;
   if (!trimmedQuery(query, trimmed)) return false;

@@ -37,6 +37,13 @@ bool similarKeywordOutput(const std::string& query, const std::string& path, int
 void startSimilarKeywordPasses(const std::string& query, int language, int limitMs);
 void dropSimilarKeywordPasses();
 
+// Once the early passes are answered (the search made), sends the checks of
+// the look-alikes that similarKeywordOutput will look at first, so that they
+// run beside the related-term runs: the suggestions then wait for no engine
+// run of their own. Nothing without early passes; dropSimilarKeywordPasses
+// forgets the checks too.
+void sendSimilarKeywordChecks(const VelaSearchListVector& selected, int limitMs);
+
 // Candidates in falling score: those at or above `threshold` that `readable`
 // accepts, at most `maxCount`, and no more than `maxChecks` looked at.
 std::vector<SimilarKeywordCandidate> offerableKeywords(
@@ -61,5 +68,12 @@ SimilarKeywordCandidate correctedQuery(const std::string& query, const WordLookA
 // never vouches for a word of this host's similar-term index.
 bool wordReadableIn(const std::string& word, const VelaSearchListVector& selected,
                     const AccessIdentity& who, int limitMs);
+
+// Plans and hands over the look-ups of `words` ahead of their checks; the
+// first wordReadableIn of each word over the same `selected` (the same
+// object) and `limitMs` takes them, whoever the user. Words sent for
+// another selection are forgotten.
+void sendWordChecks(const std::vector<std::string>& words, const VelaSearchListVector& selected,
+                    int limitMs);
 
 #endif  // SEARCHRUN_FRONT_SIMILAR_KEYWORD_OUTPUT_H

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <tuple>
@@ -95,45 +96,92 @@ class LookUpRecorder : public ProgramService {
     for (const ChildProgram& p : programs)
       prefetched.push_back(homeOf(p));
   }
+  void forget(const ChildProgram& program) override { forgotten.push_back(homeOf(program)); }
   static std::string homeOf(const ChildProgram& p) {
     for (size_t i = 0; i + 1 < p.argv.size(); ++i)
       if (p.argv[i] == "-H") return p.argv[i + 1];
     return "";
   }
-  std::vector<std::string> ran, prefetched;
+  std::vector<std::string> ran, prefetched, forgotten;
+};
+
+// An installation of indexes A (an empty inc part), B (an inc part with
+// records), C (no inc part) on this host and D on another.
+class WordChecks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string cgi = testutil::makeInstallSkeleton(root_.path());
+    testutil::writeFile(root_.sub("setting/system_info.cfg"),
+                        "SYSTEM_DIRECTORY=" + root_.sub("system") + "\n");
+    testutil::writeFile(root_.sub("host_address"), "10.0.0.5\n");
+    index_ = root_.sub("system/group/team/index/");
+    for (const char* part : {"A", "A_inc", "B", "B_inc", "C"})
+      testutil::makeDirs(index_ + part);
+    testutil::writeFile(index_ + "B_inc/" + kRecordCountFile, encodeCountAndSize(3, 300));
+    testutil::writeFile(index_ + "A_inc/" + kRecordCountFile, encodeCountAndSize(0, 0));
+    cwd_ = std::make_unique<testutil::ScopedCwd>(cgi);
+    systemResetCaches();
+    const char* names[] = {"A", "B", "C", "D"};
+    selected_.resize(4);
+    for (size_t i = 0; i < selected_.size(); ++i) {
+      selected_[i].ipAddr = i == 3 ? "10.0.0.9" : "127.0.0.1";  // D: another host's
+      selected_[i].owner = "/team";
+      selected_[i].idxName = names[i];
+    }
+    parts_ = {index_ + "A", index_ + "B", index_ + "B_inc", index_ + "C"};
+    setProgramService(&recorder_);
+  }
+  void TearDown() override {
+    dropSimilarKeywordPasses();
+    setProgramService(nullptr);
+    systemResetCaches();
+  }
+  std::vector<std::string> twice(const std::vector<std::string>& v) {
+    std::vector<std::string> both = v;
+    both.insert(both.end(), v.begin(), v.end());
+    return both;
+  }
+
+  testutil::TempDir root_;
+  std::unique_ptr<testutil::ScopedCwd> cwd_;
+  std::string index_;
+  VelaSearchListVector selected_;
+  std::vector<std::string> parts_;
+  LookUpRecorder recorder_;
 };
 
 // Each part of each selected index of this host is looked up, together,
 // except inc parts without records: they hold no word.
-TEST(WordReadableIn, LooksUpEveryPartThatHoldsRecords) {
-  testutil::TempDir root;
-  const std::string cgi = testutil::makeInstallSkeleton(root.path());
-  testutil::writeFile(root.sub("setting/system_info.cfg"),
-                      "SYSTEM_DIRECTORY=" + root.sub("system") + "\n");
-  testutil::writeFile(root.sub("host_address"), "10.0.0.5\n");
-  const std::string index = root.sub("system/group/team/index/");
-  for (const char* part : {"A", "A_inc", "B", "B_inc", "C"})
-    testutil::makeDirs(index + part);
-  testutil::writeFile(index + "B_inc/" + kRecordCountFile, encodeCountAndSize(3, 300));
-  testutil::writeFile(index + "A_inc/" + kRecordCountFile, encodeCountAndSize(0, 0));
-  testutil::ScopedCwd cwd(cgi);
-  systemResetCaches();
-  VelaSearchListVector selected(4);
-  const char* names[] = {"A", "B", "C", "D"};
-  for (size_t i = 0; i < selected.size(); ++i) {
-    selected[i].ipAddr = i == 3 ? "10.0.0.9" : "127.0.0.1";  // D: another host's
-    selected[i].owner = "/team";
-    selected[i].idxName = names[i];
-  }
-  LookUpRecorder recorder;
-  setProgramService(&recorder);
-  const bool readable = wordReadableIn("lava", selected, AccessIdentity{}, 1000);
-  setProgramService(nullptr);
-  systemResetCaches();
-  EXPECT_FALSE(readable);
-  const std::vector<std::string> parts = {index + "A", index + "B", index + "B_inc", index + "C"};
-  EXPECT_EQ(recorder.prefetched, parts);
-  EXPECT_EQ(recorder.ran, parts);
+TEST_F(WordChecks, EveryPartThatHoldsRecordsIsLookedUp) {
+  EXPECT_FALSE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
+  EXPECT_EQ(recorder_.prefetched, parts_);
+  EXPECT_EQ(recorder_.ran, parts_);
+}
+
+// A check sent ahead is taken by the first check of its word over the same
+// selection and limit, and only by it; what is never taken is given up.
+TEST_F(WordChecks, ASentCheckIsTakenOnceByItsOwnWordSelectionAndLimit) {
+  sendWordChecks({"lava", "magma", "lava"}, selected_, 1000);
+  EXPECT_EQ(recorder_.prefetched, twice(parts_));
+  EXPECT_TRUE(recorder_.ran.empty());
+
+  EXPECT_FALSE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
+  EXPECT_EQ(recorder_.prefetched, twice(parts_)) << "taken, not planned again";
+  EXPECT_EQ(recorder_.ran, parts_);
+  EXPECT_FALSE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
+  EXPECT_EQ(recorder_.prefetched.size(), 3 * parts_.size()) << "a sent check is used once";
+
+  // Another limit, or another selection with the same entries, plans its own.
+  const VelaSearchListVector copy = selected_;
+  EXPECT_FALSE(wordReadableIn("magma", selected_, AccessIdentity{}, 2000));
+  EXPECT_FALSE(wordReadableIn("magma", copy, AccessIdentity{}, 1000));
+  EXPECT_EQ(recorder_.prefetched.size(), 5 * parts_.size());
+  const size_t forgotten = recorder_.forgotten.size();
+  dropSimilarKeywordPasses();
+  EXPECT_EQ(std::vector<std::string>(recorder_.forgotten.begin() + forgotten,
+                                     recorder_.forgotten.end()),
+            parts_)
+      << "magma's sent check, never taken";
 }
 
 }  // namespace
