@@ -178,9 +178,9 @@ TEST_F(WordChecks, ASentCheckIsTakenOnceByItsOwnWordSelectionAndLimit) {
   EXPECT_EQ(recorder_.prefetched.size(), 5 * parts_.size());
   const size_t forgotten = recorder_.forgotten.size();
   dropSimilarKeywordPasses();
-  EXPECT_EQ(std::vector<std::string>(recorder_.forgotten.begin() + forgotten,
-                                     recorder_.forgotten.end()),
-            parts_)
+  EXPECT_EQ(
+      std::vector<std::string>(recorder_.forgotten.begin() + forgotten, recorder_.forgotten.end()),
+      parts_)
       << "magma's sent check, never taken";
 }
 
