@@ -19,7 +19,7 @@ constexpr int kNoFollow = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 // Only a regular file passes. The descriptor keeps O_NONBLOCK (which spared
 // the open from hanging on a FIFO): reads and writes of a regular file
 // never take note of it, and clearing it cost two system calls a file.
-UniqueFd keepIfRegular(int fd) {
+UniqueFd keepIfRegular(int fd, off_t* size = nullptr) {
   UniqueFd owned(fd);
   if (!owned) return owned;
   struct stat st;
@@ -28,6 +28,7 @@ UniqueFd keepIfRegular(int fd) {
     errno = EINVAL;
     return UniqueFd();
   }
+  if (size != nullptr) *size = st.st_size;
   return owned;
 }
 
@@ -212,8 +213,14 @@ bool writeFileExclusive(const std::string& path, const std::string& bytes, mode_
 }
 
 bool readRegularFile(const std::string& path, std::string& out, size_t limit) {
-  UniqueFd fd = openRegularFile(path);
-  return fd && readAll(fd.get(), out, limit);
+  off_t size = 0;
+  UniqueFd fd = keepIfRegular(open(path.c_str(), O_RDONLY | O_NONBLOCK | kNoFollow), &size);
+  if (!fd) return false;
+  out.clear();
+  // Room for the whole file at once: a string that doubles as it reads
+  // touches about three times the memory, and each fresh page costs a fault.
+  if (size > 0 && static_cast<uint64_t>(size) <= limit) out.reserve(static_cast<size_t>(size) + 1);
+  return readAll(fd.get(), out, limit);
 }
 
 bool replaceFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,

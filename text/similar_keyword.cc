@@ -306,13 +306,11 @@ void similar_keyword::synonymPass(const std::string& dictionary, const std::stri
   std::string text;
   if (readRegularFile(dictionary, text, kDictionaryInMemoryBytes)) {
     // Most words have no group: the whole dictionary folded at once settles
-    // that, where folding it line by line cost a call a line.
-    std::string folded = text;
-    convert_buffer_to_lower_case(folded, language_);
-    if (folded.find(wanted) == std::string::npos) return;
-    forEachBoundedLine(text, kLineMax,
-                       [&](std::string_view line) { return !takeGroup(std::string(line)); });
-    return;
+    // that, where folding it line by line cost a call a line. It is folded
+    // where it was read, without a copy: the rare word that occurs in it
+    // reads it again, line by line, for its members as written.
+    convert_buffer_to_lower_case(text, language_);
+    if (text.find(wanted) == std::string::npos) return;
   }
   UniqueFile in(fopenRegular(dictionary));
   if (!in) return;

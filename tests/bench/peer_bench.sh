@@ -224,26 +224,23 @@ ratio() {
 
 declare -A ms rate failed count
 echo "== one-word requests, $runs of each"
-engine_service start "$work/new"
+# With a base, its requests run right after the same ones of the new build,
+# and its load right after the new build's: the machine's drift over the
+# minutes of a run then weighs on both alike.
+sides=(new ${base:+base})
+for side in "${sides[@]}"; do engine_service start "$work/$side"; done
 timed floor 1
 for n in 1 3 5; do
-  for t in new new-plain omega namazu; do timed "$t" "$n"; done
+  for t in "${sides[@]}"; do timed "$t" "$n"; done
+  for t in "${sides[@]}"; do timed "$t-plain" "$n"; done
+  for t in omega namazu; do timed "$t" "$n"; done
 done
 # The fastest peer over 3 indexes is the one the load is run against.
 peer=omega
 awk -v a="${ms[namazu.3]}" -v b="${ms[omega.3]}" 'BEGIN { exit !(a < b) }' && peer=namazu
 echo "== $clients clients for $load_seconds s, 3 indexes"
-load new
-load "$peer"
-engine_service stop "$work/new"
-if [ -n "$base" ]; then
-  engine_service start "$work/base"
-  for n in 1 3 5; do
-    for t in base base-plain; do timed "$t" "$n"; done
-  done
-  load base
-  engine_service stop "$work/base"
-fi
+for t in "${sides[@]}" "$peer"; do load "$t"; done
+for side in "${sides[@]}"; do engine_service stop "$work/$side"; done
 
 row() { printf '%-22s %10s %11s %10s %10s %12s\n' "$@"; }
 row """" "searchrun" "no-rel/sugg" "omega" "namazu" "sr/fastest"
