@@ -154,7 +154,7 @@ QueryOutputHeader decodeQueryOutputHeader(const unsigned char* in) {
   return header;
 }
 
-CQueryOutput::CQueryOutput() : m_arr_ch_buffer(BUFFER_SIZE) {}
+CQueryOutput::CQueryOutput() = default;
 
 CQueryOutput::~CQueryOutput() {
   closeFile();
@@ -435,19 +435,19 @@ std::string CQueryOutput::readItem(int64_t pos, int64_t len, bool cutLongItem) {
     }
     len = BUFFER_SIZE - 1;
   }
-  const size_t n = static_cast<size_t>(len);
-  if (!readAt(pos, m_arr_ch_buffer.data(), n)) {
+  std::string text(static_cast<size_t>(len), '\0');
+  if (!readAt(pos, text.data(), text.size())) {
     m_readError = true;
     return std::string();
   }
-  return std::string(m_arr_ch_buffer.data(), n);
+  return text;
 }
 
 bool CQueryOutput::readAt(int64_t pos, char* out, size_t n) {
   constexpr size_t kWindowBytes = 16 * 1024;
   if (pos < 0 || !m_pfileOutputFile) return false;
   const auto holds = [&](const Window& w) {
-    return w.pos >= 0 && pos >= w.pos && static_cast<uint64_t>(pos - w.pos) + n <= w.bytes.size();
+    return w.pos >= 0 && pos >= w.pos && static_cast<uint64_t>(pos - w.pos) + n <= w.size;
   };
   Window* window = nullptr;
   for (Window& w : m_windows)
@@ -456,18 +456,24 @@ bool CQueryOutput::readAt(int64_t pos, char* out, size_t n) {
     window = &m_windows[0];
     for (Window& w : m_windows)
       if (w.used < window->used) window = &w;
-    window->bytes.resize(std::max(n, kWindowBytes));
+    // Not cleared first: only what the read brings in is ever looked at,
+    // and a page nothing is read into is never touched.
+    const size_t want = std::max(n, kWindowBytes);
+    if (window->capacity < want) {
+      window->bytes.reset(new char[want]);
+      window->capacity = want;
+    }
     size_t got = 0;
-    while (got < window->bytes.size()) {
-      const ssize_t r = pread(fileno(m_pfileOutputFile), window->bytes.data() + got,
-                              window->bytes.size() - got, static_cast<off_t>(pos) + got);
+    while (got < want) {
+      const ssize_t r = pread(fileno(m_pfileOutputFile), window->bytes.get() + got, want - got,
+                              static_cast<off_t>(pos) + got);
       if (r > 0) {
         got += static_cast<size_t>(r);
       } else if (r == 0 || errno != EINTR) {
         break;
       }
     }
-    window->bytes.resize(got);
+    window->size = got;
     window->pos = pos;
     if (!holds(*window)) {
       window->pos = -1;
@@ -475,7 +481,7 @@ bool CQueryOutput::readAt(int64_t pos, char* out, size_t n) {
     }
   }
   window->used = ++m_windowUses;
-  std::memcpy(out, window->bytes.data() + (pos - window->pos), n);
+  std::memcpy(out, window->bytes.get() + (pos - window->pos), n);
   return true;
 }
 

@@ -261,13 +261,14 @@ class CQueryOutput {
   int64_t m_position = 0;             // where the next write lands
   int32_t m_multiDbCount = 0;         // snapshot taken by OutputSetData
   int32_t m_matchCount = 0;           // snapshot taken by OutputSetData
-  std::vector<char> m_arr_ch_buffer;  // read buffer, BUFFER_SIZE bytes
   // Parts of a file being read that earlier reads brought in, each from its
   // pos (-1: none), the least recently used replaced first: a page reads
   // each hit from the record table and from the items the table points to,
   // so one window alone would be read anew for nearly every item.
   struct Window {
-    std::vector<char> bytes;
+    std::unique_ptr<char[]> bytes;
+    size_t capacity = 0;  // of bytes
+    size_t size = 0;      // read into bytes
     int64_t pos = -1;
     uint64_t used = 0;
   };
