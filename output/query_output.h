@@ -258,9 +258,9 @@ class CQueryOutput {
   Stage m_stage = Stage::Closed;
   bool m_failed = false;
   bool m_readError = false;
-  int64_t m_position = 0;             // where the next write lands
-  int32_t m_multiDbCount = 0;         // snapshot taken by OutputSetData
-  int32_t m_matchCount = 0;           // snapshot taken by OutputSetData
+  int64_t m_position = 0;      // where the next write lands
+  int32_t m_multiDbCount = 0;  // snapshot taken by OutputSetData
+  int32_t m_matchCount = 0;    // snapshot taken by OutputSetData
   // Parts of a file being read that earlier reads brought in, each from its
   // pos (-1: none), the least recently used replaced first: a page reads
   // each hit from the record table and from the items the table points to,
