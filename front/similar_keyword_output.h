@@ -72,7 +72,8 @@ bool wordReadableIn(const std::string& word, const VelaSearchListVector& selecte
 // Plans and hands over the look-ups of `words` ahead of their checks; the
 // first wordReadableIn of each word over the same `selected` (the same
 // object) and `limitMs` takes them, whoever the user. Words sent for
-// another selection are forgotten.
+// another selection are forgotten. The checks point into `selected`: it
+// stays as it is until they are taken or dropped (dropSimilarKeywordPasses).
 void sendWordChecks(const std::vector<std::string>& words, const VelaSearchListVector& selected,
                     int limitMs);
 
