@@ -322,16 +322,15 @@ void sendSimilarKeywordChecks(const VelaSearchListVector& selected, int limitMs)
   if (!early.search) return;
   const std::vector<SimilarKeywordCandidate> candidates =
       lookAlikesOf(similarTermDir(), early.word, *early.search);
-  // The words offerableKeywords looks at first: when the user can find
-  // them, as words of the similar-term index mostly are, no other is
-  // looked at.
+  // The words offerableKeywords looks at first: those it checks when the
+  // user can find each, as words of the similar-term index mostly are.
   const int maxCount = early.search->get_output_max_count();
-  const int wanted = std::min(maxCount, checksFor(maxCount));
   std::vector<std::string> words;
-  for (const SimilarKeywordCandidate& c : candidates) {
-    if (static_cast<int>(words.size()) >= wanted) break;
-    if (c.score >= early.search->get_score_threshold()) words.push_back(c.name);
-  }
+  offerableKeywords(candidates, early.search->get_score_threshold(), maxCount, checksFor(maxCount),
+                    [&](const std::string& word) {
+                      words.push_back(word);
+                      return true;
+                    });
   sendWordChecks(words, selected, limitMs);
 }
 

@@ -32,6 +32,12 @@ UniqueFd keepIfRegular(int fd, off_t* size = nullptr) {
   return owned;
 }
 
+// A regular file opened for reading; `size`, when given, is set to its
+// length.
+UniqueFd openRegularSized(const std::string& path, off_t* size) {
+  return keepIfRegular(open(path.c_str(), O_RDONLY | O_NONBLOCK | kNoFollow), size);
+}
+
 bool readFromUrandom(unsigned char* out, size_t size) {
   UniqueFd fd(open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!fd) return false;
@@ -110,7 +116,7 @@ UniqueFd createExclusive(const std::string& path, mode_t mode) {
 }
 
 UniqueFd openRegularFile(const std::string& path) {
-  return keepIfRegular(open(path.c_str(), O_RDONLY | O_NONBLOCK | kNoFollow));
+  return openRegularSized(path, nullptr);
 }
 
 FILE* fopenRegular(const std::string& path) {
@@ -214,7 +220,7 @@ bool writeFileExclusive(const std::string& path, const std::string& bytes, mode_
 
 bool readRegularFile(const std::string& path, std::string& out, size_t limit) {
   off_t size = 0;
-  UniqueFd fd = keepIfRegular(open(path.c_str(), O_RDONLY | O_NONBLOCK | kNoFollow), &size);
+  UniqueFd fd = openRegularSized(path, &size);
   if (!fd) return false;
   out.clear();
   // Room for the whole file at once: a string that doubles as it reads
