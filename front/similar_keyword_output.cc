@@ -314,7 +314,7 @@ void startSimilarKeywordPasses(const std::string& query, int language, int limit
   auto search = std::make_unique<similar_keyword>(language, limitMs);
   search->read_config_file(kSimilarKeywordCfgPath);
   search->start(dir, word);
-  earlyPasses() = EarlyPasses{word, std::move(search)};
+  earlyPasses() = EarlyPasses{word, std::move(search), false, {}};
 }
 
 void sendSimilarKeywordChecks(const VelaSearchListVector& selected, int limitMs) {

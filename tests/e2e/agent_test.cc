@@ -288,8 +288,10 @@ TEST_F(AgentTest, ARemoteHitOpensAndFindsItsLikesAsALocalOne) {
   const std::string xml = "user=TESSERA&xml=1&sort=date&search_no=0&query=" + remoteLink[1].str();
   const e2e::RunResult pageThere = inst_->get(xml + "&index_id=7F000003_base" + port);
   const std::vector<std::string> likeThere = hitsOf(pageThere.out);
-  const std::vector<std::string> likeHere = hitsOf(inst_->get(xml + "&index_id=7F000002_base").out);
-  EXPECT_FALSE(likeHere.empty());
+  const e2e::RunResult pageHere = inst_->get(xml + "&index_id=7F000002_base");
+  const std::vector<std::string> likeHere = hitsOf(pageHere.out);
+  EXPECT_FALSE(likeHere.empty()) << pageHere.out << pageHere.err
+                                 << inst_->read("logs/searchrun_time.log");
   EXPECT_EQ(likeThere, likeHere) << pageThere.out << pageThere.err << inst_->read("agent.log")
                                  << inst_->read("logs/searchrun_time.log");
   EXPECT_EQ(inst_->read("logs/searchrun_time.log").find("SimilarDocQUERY refused"),
