@@ -206,14 +206,43 @@ void PartStatsCache::remember(const IndexPart& part, const std::vector<const std
     terms_ += keep.freq.emplace(*terms[k], counts.freq[k]).second ? 1 : 0;
 }
 
+namespace {
+constexpr size_t kMaxOutsiders = 8;
+}  // namespace
+
 void PartStatsCache::keepOnly(const std::vector<IndexPart>& parts) {
+  std::vector<IndexPart> outsiders;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = parts_.begin(); it != parts_.end();) {
+      const auto named = std::find_if(parts.begin(), parts.end(),
+                                      [&](const IndexPart& p) { return p.home == it->first; });
+      if (named == parts.end()) outsiders.push_back(IndexPart{it->first, it->second.build});
+      if (named != parts.end() && named->build != it->second.build) {
+        terms_ -= it->second.freq.size();
+        it = parts_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // An index outside the listing (the similar-term index, searched between
+  // runs over the listed ones) is kept while its build stands: forgetting it
+  // whenever another index is searched would read it again on every run.
+  // A listed index removed since is gone from its place too. Past a few
+  // (companion indexes searched once each), they are all forgotten rather
+  // than looked at on every run.
+  for (auto it = outsiders.begin(); outsiders.size() <= kMaxOutsiders && it != outsiders.end();) {
+    IndexBuild now;
+    it = currentBuild(it->home, now) && now == it->build ? outsiders.erase(it) : std::next(it);
+  }
+  if (outsiders.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (auto it = parts_.begin(); it != parts_.end();) {
-    const bool listed = std::any_of(parts.begin(), parts.end(), [&](const IndexPart& p) {
-      return p.home == it->first && p.build == it->second.build;
-    });
-    if (!listed) terms_ -= it->second.freq.size();
-    it = listed ? std::next(it) : parts_.erase(it);
+  for (const IndexPart& gone : outsiders) {
+    const auto at = parts_.find(gone.home);
+    if (at == parts_.end() || at->second.build != gone.build) continue;
+    terms_ -= at->second.freq.size();
+    parts_.erase(at);
   }
 }
 

@@ -83,7 +83,9 @@ class PartStatsCache {
   void collect(const std::vector<IndexPart>& parts, const std::vector<std::string>& terms,
                CollectionStats& out);
 
-  // Forgets parts that are not among `parts` (indexes removed or replaced).
+  // Forgets parts replaced by another build than the one in `parts`, and
+  // those `parts` does not name whose build no longer stands at their home
+  // (indexes removed or replaced).
   void keepOnly(const std::vector<IndexPart>& parts);
 
   // findIndexParts(systemDir), listed again only once a directory it was

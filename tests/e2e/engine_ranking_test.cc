@@ -154,13 +154,19 @@ TEST(EngineRankingStats, StatisticsSumThePartsAndFollowTheirBuilds) {
   EXPECT_EQ(opens, 2u);
   EXPECT_EQ(collect(&cache, two).termFreq, first.termFreq);
   EXPECT_EQ(cache.opens(), opens);
+  // So is an index outside the listing, though runs over listed ones come
+  // between.
+  collect(&cache, outside);
+  collect(&cache, two);
+  EXPECT_EQ(collect(&cache, outside).docCount, 4u);
+  EXPECT_EQ(cache.opens(), opens + 1);
   // A new build of a part (switched in as the builder does) is read again.
   const std::string staged = sys + "/group/teamA/index/.one.org.new1";
   buildIndex(staged, {"apple apple", "tart", "tart pie", "plum"});
   fs::rename(one, staged + ".old");
   fs::rename(staged, one);
   const CollectionStats rebuilt = collect(&cache, one);
-  EXPECT_EQ(cache.opens(), opens + 1);
+  EXPECT_EQ(cache.opens(), opens + 2);
   EXPECT_EQ(rebuilt.docCount, 5u);
   EXPECT_EQ(rebuilt.totalLength, lengthOf(one) + lengthOf(two));
   EXPECT_EQ(rebuilt.termFreq, (Freq{{"apple", 1}, {"pie", 2}, {"tart", 3}, {"zebra", 0}}));
@@ -171,7 +177,7 @@ TEST(EngineRankingStats, StatisticsSumThePartsAndFollowTheirBuilds) {
   CollectionStats plum;
   installationStats(sys, one, {"plum"}, &cache, plum);
   EXPECT_EQ(plum.termFreq.at("plum"), 1u);
-  EXPECT_EQ(cache.opens(), opens + 2);
+  EXPECT_EQ(cache.opens(), opens + 3);
 }
 
 TEST(EngineRankingStats, WeightsFollowFrequencyLengthAndRarity) {
