@@ -240,11 +240,17 @@ bool VelaCommand::getVelaCommand(const char* owner, const char* index, const cha
   const std::string home = systemGetIndexHome(owner, index);
   std::string rewritten;
   std::string termFile;
+  std::string written;
   // The query never goes on the command line: without its term file there
   // is no command.
-  if (!getQueryTermFile(option, rewritten, termFile)) return false;
+  if (!writeQueryTermFile(option, rewritten, termFile, written)) return false;
   logTimeInfo(m_fplog, "b-function 'expendWildCardQuery'");
-  expendWildCardQuery(home, termFile);
+  // The file was just written from `written`: its first line is known
+  // without reading it back.
+  if (!written.empty()) {
+    const std::string term = written.substr(0, std::min(written.find('\n'), kTermLineMax));
+    expandTermWord(home, termFile, term, term == written);
+  }
   logTimeInfo(m_fplog, "a-function 'expendWildCardQuery'");
   if (m_queryScreen && !m_queryScreen(home, termFile)) return true;
   command = std::string(kVelaEngine) + " -H " + quoted(home) + " -binout -o " + quoted(resultPath) +
@@ -303,17 +309,24 @@ bool VelaCommand::getDigitRangeCommand(const char* owner, const char* index, std
 
 bool VelaCommand::getQueryTermFile(const char* option, std::string& rewritten,
                                    std::string& termFile) {
+  std::string written;
+  return writeQueryTermFile(option, rewritten, termFile, written);
+}
+
+bool VelaCommand::writeQueryTermFile(const char* option, std::string& rewritten,
+                                     std::string& termFile, std::string& written) {
   const std::string text = option ? option : "";
+  written.clear();
   rewritten = text;
   termFile.clear();
   size_t first = 0;
   size_t last = 0;
   const size_t from = afterInnerOption(text);
   if (from == std::string::npos || !findQueryQuotes(text, from, first, last)) return false;
-  const bool written = writeScratchFile(
-      "qstring", blankControls(text.substr(first + 1, last - first - 1)), termFile);
+  written = blankControls(text.substr(first + 1, last - first - 1));
+  const bool stored = writeScratchFile("qstring", written, termFile);
   if (!termFile.empty()) m_scratchFiles.push_back(termFile);
-  if (!written) return false;
+  if (!stored) return false;
   rewritten = text.substr(0, first) + " -f " + quoted(termFile);
   return true;
 }
@@ -324,6 +337,11 @@ bool VelaCommand::expendWildCardQuery(const std::string& indexHome, const std::s
     UniqueFile in(fopenRegular(termFile));
     if (!in || !readBoundedLine(in.get(), kTermLineMax, term)) return false;
   }
+  return expandTermWord(indexHome, termFile, term, false);
+}
+
+bool VelaCommand::expandTermWord(const std::string& indexHome, const std::string& termFile,
+                                 const std::string& term, bool fileHoldsTerm) {
   std::string word;
   if (!foldWildcardWord(trimmed(term), word)) return false;
   // A word without a wildcard has nothing to expand: the expander would
@@ -331,7 +349,7 @@ bool VelaCommand::expendWildCardQuery(const std::string& indexHome, const std::s
   // search of a small index.
   if (word.find_first_of("*?") == std::string::npos) {
     logLine(m_fplog, "query:<%s>\n", word);
-    return rewriteScratchFile(termFile, word);
+    return (fileHoldsTerm && word == term) || rewriteScratchFile(termFile, word);
   }
 
   std::string output;

@@ -118,6 +118,15 @@ class VelaCommand {
   // Claims a fresh scratch name and remembers it for removeScratchFiles.
   bool claimScratchName(const char* prefix, std::string& path);
 
+  // getQueryTermFile, giving also the text written.
+  bool writeQueryTermFile(const char* option, std::string& rewritten, std::string& termFile,
+                          std::string& written);
+  // expendWildCardQuery for the first line `term` of the file; when
+  // `fileHoldsTerm` (the file is that line and no more), a word that folds
+  // to itself leaves the file as it is.
+  bool expandTermWord(const std::string& indexHome, const std::string& termFile,
+                      const std::string& term, bool fileHoldsTerm);
+
   std::vector<std::string> m_scratchFiles;
 };
 

@@ -169,17 +169,23 @@ TEST_F(CommandTest, EngineCommand) {
   EXPECT_EQ(command, "");
   std::filesystem::rename(elsewhere.sub("tmp"), tmp_);
 
-  // The screen sees the expanded term file and may refuse the query.
+  // The screen sees the expanded term file (a plain word folded, whether
+  // or not it needed it) and may refuse the query.
   installExpander("expanded\\n");
   std::vector<std::string> seen;
   builder_.m_queryScreen = [&](const std::string& home, const std::string& termFile) {
     seen = {home, readFile(termFile)};
     return false;
   };
-  EXPECT_TRUE(
-      builder_.getVelaCommand("alice", "news", " -B0 -bm \"-s -i -F60\" 'exp*' ", command, result));
-  EXPECT_EQ(seen, (std::vector<std::string>{home_, "expanded"}));
-  EXPECT_EQ(command, "");
+  const std::pair<const char*, const char*> screened[] = {
+      {"'exp*'", "expanded"}, {"' ReyNard '", "reynard"}, {"'file'", "file"}};
+  for (const auto& [query, inFile] : screened) {
+    EXPECT_TRUE(builder_.getVelaCommand(
+        "alice", "news", (std::string(" -B0 -bm \"-s -i -F60\" ") + query + " ").c_str(), command,
+        result));
+    EXPECT_EQ(seen, (std::vector<std::string>{home_, inFile})) << query;
+    EXPECT_EQ(command, "");
+  }
 
   // Every scratch file claimed so far goes once the job has read them.
   EXPECT_FALSE(std::filesystem::is_empty(tmp_));
