@@ -228,6 +228,9 @@ echo "== one-word requests, $runs of each"
 # and its load right after the new build's: the machine's drift over the
 # minutes of a run then weighs on both alike.
 sides=(new ${base:+base})
+programs=("$omega_cgi" "$namazu/cgi-bin/namazu.cgi")
+for side in "${sides[@]}"; do programs+=("$work/$side"/search-cgi/* "$work/$side"/binind/*); done
+settle_programs "${programs[@]}"
 for side in "${sides[@]}"; do engine_service start "$work/$side"; done
 timed floor 1
 for n in 1 3 5; do

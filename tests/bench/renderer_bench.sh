@@ -71,6 +71,7 @@ fi
   exit 1
 }
 
+settle_programs "$cgi/getfilelist.exe" "$cgi/getfilelist.old" "$work/noop"
 echo "== $runs runs of each, interleaved; ${made} documents, 3 indexes, query \"$word\""
 # Each program is started as searchrun starts the renderer (a fresh process,
 # its answer to a file), timed from the start to the parent's wait.
