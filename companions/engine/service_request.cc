@@ -58,9 +58,14 @@ const char* roleName(PathRole role) {
   return "path";
 }
 
+// Folders already resolved for one run's paths (a result file and a term
+// file share the scratch folder): without links, as found once.
+using ResolvedFolders = std::map<std::string, std::string>;
+
 // Checks one path; on success `opened` is the path the run opens.
 bool admitOne(const ServedInstallation& inst, const std::string& systemDir, const std::string& cwd,
-              const PathUse& use, std::string& opened, std::string& reason) {
+              const PathUse& use, ResolvedFolders& folders, std::string& opened,
+              std::string& reason) {
   const std::string what = std::string(roleName(use.role)) + " " + shown(use.path);
   if (use.path.empty()) {
     reason = std::string("an empty ") + roleName(use.role);
@@ -85,11 +90,13 @@ bool admitOne(const ServedInstallation& inst, const std::string& systemDir, cons
   const size_t slash = full.find_last_of('/');
   const std::string folder = slash == 0 ? "/" : full.substr(0, slash);
   const std::string name = full.substr(slash + 1);
-  std::string realFolder;
-  if (name.empty() || name == "." || !canonical(folder, realFolder)) {
+  const auto known = folders.find(folder);
+  std::string realFolder = known == folders.end() ? std::string() : known->second;
+  if (name.empty() || name == "." || (realFolder.empty() && !canonical(folder, realFolder))) {
     reason = "the " + what + " names no file";
     return false;
   }
+  folders.emplace(folder, realFolder);
   const bool inIndex = use.role == PathRole::kIndexFile;
   if (inIndex ? !isBelow(realFolder, systemDir, false)
               : !isBelow(realFolder, inst.scratchDir, true)) {
@@ -140,9 +147,10 @@ bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
                 const std::string& cwd, const std::vector<PathUse>& uses,
                 std::map<std::string, std::string>& resolved, std::string& reason) {
   std::map<std::string, std::string> admitted;
+  ResolvedFolders folders;
   for (const PathUse& use : uses) {
     std::string opened;
-    if (!admitOne(inst, systemDir, cwd, use, opened, reason)) return false;
+    if (!admitOne(inst, systemDir, cwd, use, folders, opened, reason)) return false;
     // One text opened two ways (a home given again as a result file) would
     // be resolved for one role only: both must agree.
     const auto [at, fresh] = admitted.emplace(use.path, opened);

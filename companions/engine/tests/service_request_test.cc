@@ -89,6 +89,20 @@ TEST(EngineServiceRequests, RequestPathsMustStayInTheirPlaces) {
       inst, system, inst.cgiDir,
       {{PathRole::kIndexHome, home}, {PathRole::kTermFile, "/etc/passwd"}}, resolved, error));
   EXPECT_TRUE(resolved.empty());
+  // Paths of one run that share a folder are each admitted for their own use.
+  EXPECT_TRUE(vela::admitPaths(inst, system, inst.cgiDir,
+                               {{PathRole::kResultFile, tmp + "/q1"},
+                                {PathRole::kTermFile, tmp + "/q2"},
+                                {PathRole::kTermFile, "tmp/q3"}},
+                               resolved, error));
+  EXPECT_EQ(resolved,
+            (std::map<std::string, std::string>{
+                {tmp + "/q1", tmp + "/q1"}, {tmp + "/q2", tmp + "/q2"}, {"tmp/q3", tmp + "/q3"}}));
+  EXPECT_FALSE(
+      vela::admitPaths(inst, system, inst.cgiDir,
+                       {{PathRole::kResultFile, tmp + "/q1"}, {PathRole::kIndexFile, tmp + "/q2"}},
+                       resolved, error));
+  EXPECT_NE(error.find("outside the system directory"), std::string::npos) << error;
   EXPECT_FALSE(vela::findInstallation(root.sub("search-cgi"), inst, error));
 }
 
