@@ -3,8 +3,7 @@
 
 #include "system/protection_switches.h"
 
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <cstdio>
 
 #include "system/lines.h"
@@ -12,9 +11,12 @@
 
 namespace {
 
-bool existsAtAll(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+// After a failed open of a switch: only a path that is not there at all, as
+// the open itself answered, leaves the index unprotected. A switch that is
+// there but cannot be read as one (a link, a folder, no permission) still
+// protects.
+bool switchIsThere() {
+  return errno != ENOENT && errno != ENOTDIR;
 }
 
 }  // namespace
@@ -22,14 +24,14 @@ bool existsAtAll(const std::string& path) {
 bool homeHasFileAcl(const std::string& home) {
   const std::string path = home + "/doc_ntfs.cfg";
   UniqueFile fp(fopenRegular(path.c_str()));
-  if (!fp) return existsAtAll(path);
+  if (!fp) return switchIsThere();
   return std::fgetc(fp.get()) == '1';
 }
 
 bool homeHasBuilderAcl(const std::string& home) {
   const std::string path = home + "/acl_builder_option.cfg";
   UniqueFile fp(fopenRegular(path.c_str()));
-  if (!fp) return existsAtAll(path);
+  if (!fp) return switchIsThere();
   std::string line;
   return readBoundedLine(fp.get(), 1023, line) && !line.empty() && line[0] == '1';
 }

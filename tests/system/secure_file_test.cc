@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 #include <string>
 
+#include "system/protection_switches.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -53,6 +55,35 @@ TEST_F(PlantedNames, NoReadGoesThroughALinkOrBlocksOnAFifo) {
   EXPECT_TRUE(readRegularFile(victim_, out, 100));
   EXPECT_EQ(out, "precious");
   EXPECT_FALSE(readRegularFile(victim_, out, 7));  // more than the limit
+}
+
+// A protection switch is off only when its file is not there at all or says
+// so; one that is there but cannot be read as a file protects.
+TEST_F(PlantedNames, AProtectionSwitchThatCannotBeReadProtects) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> plant;
+    bool on;
+  } cases[] = {
+      {"absent", [](const std::string&) {}, false},
+      {"off", [](const std::string& p) { testutil::writeFile(p, "0\n"); }, false},
+      {"on", [](const std::string& p) { testutil::writeFile(p, "1\n"); }, true},
+      {"link", [this](const std::string& p) { ASSERT_EQ(symlink(victim_.c_str(), p.c_str()), 0); },
+       true},
+      {"fifo", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, true},
+      {"folder", [](const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0700), 0); }, true},
+  };
+  for (const auto& c : cases) {
+    const std::string home = dir_.sub(std::string("home-") + c.name);
+    ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+    c.plant(home + "/doc_ntfs.cfg");
+    c.plant(home + "/acl_builder_option.cfg");
+    EXPECT_EQ(homeHasFileAcl(home), c.on) << c.name;
+    EXPECT_EQ(homeHasBuilderAcl(home), c.on) << c.name;
+  }
+  // A home that is a file holds no switch.
+  EXPECT_FALSE(homeHasFileAcl(victim_));
+  EXPECT_FALSE(homeHasBuilderAcl(victim_));
 }
 
 TEST_F(PlantedNames, RewriteAndAppendWorkOnRegularFiles) {
