@@ -232,9 +232,12 @@ void PartStatsCache::keepOnly(const std::vector<IndexPart>& parts) {
   // A listed index removed since is gone from its place too. Past a few
   // (companion indexes searched once each), they are all forgotten rather
   // than looked at on every run.
-  for (auto it = outsiders.begin(); outsiders.size() <= kMaxOutsiders && it != outsiders.end();) {
-    IndexBuild now;
-    it = currentBuild(it->home, now) && now == it->build ? outsiders.erase(it) : std::next(it);
+  if (outsiders.size() <= kMaxOutsiders) {
+    const auto standing = [](const IndexPart& p) {
+      IndexBuild now;
+      return currentBuild(p.home, now) && now == p.build;
+    };
+    outsiders.erase(std::remove_if(outsiders.begin(), outsiders.end(), standing), outsiders.end());
   }
   if (outsiders.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
