@@ -304,17 +304,31 @@ void similar_keyword::synonymPass(const std::string& dictionary, const std::stri
     return true;
   };
   std::string text;
-  if (readRegularFile(dictionary, text, kDictionaryInMemoryBytes)) {
-    // Most words have no group: the whole dictionary folded at once settles
-    // that, where folding it line by line cost a call a line. It is folded
-    // where it was read, without a copy: the rare word that occurs in it
-    // reads it again, line by line, for its members as written.
-    convert_buffer_to_lower_case(text, language_);
-    if (text.find(wanted) == std::string::npos) return;
-  }
-  UniqueFile in(fopenRegular(dictionary));
-  if (!in) return;
+  UniqueFile in;
   std::string line;
+  if (readRegularFile(dictionary, text, kDictionaryInMemoryBytes)) {
+    // The whole dictionary folded at once finds the lines that hold the
+    // word, where folding it line by line cost a call a line. It is folded
+    // where it was read, without a copy: folding keeps every byte where it
+    // is, so a line that holds the word is read again from its place, for
+    // its members as written.
+    convert_buffer_to_lower_case(text, language_);
+    for (size_t at = text.find(wanted); at != std::string::npos;) {
+      const size_t newline = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+      const size_t start = newline == std::string::npos ? 0 : newline + 1;
+      const size_t end = std::min(text.find('\n', at), text.size());
+      // Only the part of a long line that is read counts.
+      if (at + wanted.size() <= start + kLineMax) {
+        if (!in) in.reset(fopenRegular(dictionary));
+        if (!in || fseeko(in.get(), static_cast<off_t>(start), SEEK_SET) != 0) return;
+        if (readBoundedLine(in.get(), kLineMax, line) && takeGroup(line)) return;
+      }
+      at = end < text.size() ? text.find(wanted, end) : std::string::npos;
+    }
+    return;
+  }
+  in.reset(fopenRegular(dictionary));
+  if (!in) return;
   while (readBoundedLine(in.get(), kLineMax, line))
     if (takeGroup(line)) return;
 }
