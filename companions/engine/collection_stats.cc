@@ -293,11 +293,12 @@ uint64_t PartStatsCache::opens() const {
 
 void installationStats(const std::string& systemDir, const std::string& home,
                        const std::vector<std::string>& terms, PartStatsCache* cache,
-                       CollectionStats& out) {
+                       CollectionStats& out, bool homeResolved) {
   std::vector<IndexPart> parts;
   if (!systemDir.empty()) parts = cache ? cache->listParts(systemDir) : findIndexParts(systemDir);
   IndexPart own;
-  if (canonical(home, own.home) && currentBuild(own.home, own.build) &&
+  if (homeResolved) own.home = home;
+  if ((homeResolved || canonical(home, own.home)) && currentBuild(own.home, own.build) &&
       std::none_of(parts.begin(), parts.end(),
                    [&](const IndexPart& p) { return p.home == own.home; }))
     parts.push_back(own);

@@ -143,10 +143,11 @@ class PartStatsCache {
 // The statistics of one run over index `home`: the parts of the installation
 // whose system directory is `systemDir` ("" when it has none), together with
 // `home` itself when it is not one of them. `cache` may be null (the
-// numbers are read now).
+// numbers are read now). `homeResolved`: `home` is already without links
+// (a path the service admitted), so it is not resolved again.
 void installationStats(const std::string& systemDir, const std::string& home,
                        const std::vector<std::string>& terms, PartStatsCache* cache,
-                       CollectionStats& out);
+                       CollectionStats& out, bool homeResolved = false);
 
 // The system directory (without links) named by ROOT/setting/system_info.cfg
 // of the installation at `root` (a relative setting is relative to its CGI

@@ -228,7 +228,8 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
       systemDir = ctx.systemDir;
     else if (!systemDirectoryOf(ctx.root, systemDir))
       systemDir.clear();
-    installationStats(systemDir, home, builder.weightedTerms(), ctx.statistics, stats);
+    installationStats(systemDir, home, builder.weightedTerms(), ctx.statistics, stats,
+                      ctx.resolved.count(a.home) > 0);
     builder.setStats(&stats);
     Xapian::Query q = builder.build(tree.get());
     // Copies collapse only where every user sees every record: the access

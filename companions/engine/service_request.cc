@@ -179,9 +179,11 @@ ToolAnswer RequestRunner::serve(const ToolRequest& request,
   ctx.stillWanted = stillWanted;
   ToolAnswer answer;
   try {
-    std::string cwd;
-    if (request.cwd.empty() || request.cwd[0] != '/' || !canonical(request.cwd, cwd) ||
-        cwd != inst_.cgiDir) {
+    // The CGI directory as the service found it needs no second look: every
+    // path of the run is still resolved and admitted on its own.
+    std::string cwd = request.cwd == inst_.cgiDir ? inst_.cgiDir : std::string();
+    if (cwd.empty() && (request.cwd.empty() || request.cwd[0] != '/' ||
+                        !canonical(request.cwd, cwd) || cwd != inst_.cgiDir)) {
       answer.status =
           failRun(request.tool, ctx, "refused: the request does not come from the CGI directory");
     } else {
