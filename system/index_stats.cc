@@ -14,10 +14,16 @@
 
 namespace {
 
-// Up to n bytes from the start of the file; the number read.
+// Up to n bytes from the start of the file; the number read. A request
+// reads these few bytes many times over: no stream buffer is set up for
+// them.
 size_t readPrefix(const std::string& path, unsigned char* bytes, size_t n) {
-  std::unique_ptr<FILE, FileCloser> in(fopenRegular(path.c_str()));
-  return in ? fread(bytes, 1, n, in.get()) : 0;
+  const UniqueFd fd = openRegularFile(path);
+  if (!fd) return 0;
+  std::string got;
+  if (!readUpTo(fd.get(), got, n)) return 0;
+  std::memcpy(bytes, got.data(), got.size());
+  return got.size();
 }
 
 // A count and a size, as far as the file holds them.
