@@ -184,8 +184,12 @@ timed() {
     }
   done
   count[$1.$2]=$found
-  [ -f "$log" ] && tail -n +"$((lines + 1))" "$log" |
-    sed -n 's/^\[\([0-9]*\)\]-QUERY <.*/\1/p' >"$work/pids.$1.$2"
+  # The timed runs' lines are kept now: the load that follows may fill the
+  # log past its limit, and a log started afresh holds none of them.
+  if [ -f "$log" ]; then
+    tail -n +"$((lines + 1))" "$log" >"$work/timelog.$1.$2"
+    sed -n 's/^\[\([0-9]*\)\]-QUERY <.*/\1/p' "$work/timelog.$1.$2" >"$work/pids.$1.$2"
+  fi
   ms[$1.$2]=$(printf '%s\n' "${times[@]}" | median | awk '{ printf "%.2f", $1 / 1000 }')
 }
 
@@ -301,7 +305,7 @@ steps() {  # side
         print span(p, "getRecordList", "getRecordList"), engine[p] + 0,
           span(p, "getReltermString", "getReltermString"), suggestions(p),
           span(p, "execl", "ecgi")
-    }' "$work/$1/logs/searchrun_time.log" >"$work/steps.$1"
+    }' "$work/timelog.$1.3" >"$work/steps.$1"
 }
 column_median() { awk -v c="$2" '$c != "nan" { print $c }' "$1" | median; }
 budget() {  # label median [budget]
