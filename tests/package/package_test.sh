@@ -25,12 +25,17 @@ check() {  # description, command...
 }
 
 # What the package may leave behind: nothing outside the records dpkg, apt and
-# the web servers keep of what they did.
+# the web servers keep of what they did. Apache's are folders it makes the
+# first time a configuration is enabled or disabled on the machine, of
+# either kind: those may stay, a file in them may not.
 snapshot() {
-  find /etc /usr /var /lib /opt /srv -xdev \
-    \( -path /var/lib/dpkg -o -path /var/lib/apt -o -path /var/cache -o -path /var/log \
-    -o -path /var/lib/nginx -o -path /var/lib/lighttpd -o -path /var/tmp \) -prune -o -print |
-    sort
+  {
+    find /etc /usr /var /lib /opt /srv -xdev \
+      \( -path /var/lib/dpkg -o -path /var/lib/apt -o -path /var/cache -o -path /var/log \
+      -o -path /var/lib/nginx -o -path /var/lib/lighttpd -o -path /var/tmp \
+      -o -path /var/lib/apache2 \) -prune -o -print
+    find /var/lib/apache2 -xdev ! -type d 2>/dev/null || true
+  } | sort
 }
 snapshot >"$work/before"
 getent passwd searchrun >/dev/null && had_account=1 || had_account=
