@@ -8,10 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "output/query_output.h"
 #include "system/address.h"
@@ -54,20 +56,33 @@ QueryTexts queryTexts(const ResultOutputRequest& r, const RecordList& result) {
   return t;
 }
 
-// "host:port D owner D index D score D recid\n", D the field delimiter, into
-// `line` (its room is kept from hit to hit: a result of thousands of hits
-// would otherwise make and drop a string for each).
-void recordLine(const dbMapping& db, const recordMapping& rec, bool lineFeed, std::string& line) {
-  char numbers[2][16];
-  const int scoreSize =
-      std::snprintf(numbers[0], sizeof numbers[0], "%d", static_cast<int32_t>(rec.score));
-  const int recidSize =
-      std::snprintf(numbers[1], sizeof numbers[1], "%d", static_cast<int32_t>(rec.recid));
-  line.clear();
-  line.append(db.ipAddr).append(1, ':').append(db.port).append(kFieldDelim);
-  line.append(db.szOwner).append(kFieldDelim).append(db.idxName).append(kFieldDelim);
-  line.append(numbers[0], static_cast<size_t>(scoreSize)).append(kFieldDelim);
-  line.append(numbers[1], static_cast<size_t>(recidSize));
+// "host:port D owner D index D " of each database, D the field delimiter:
+// the part of a record line its hits share.
+std::vector<std::string> recordLinePrefixes(const RecordList& result) {
+  std::vector<std::string> prefixes;
+  prefixes.reserve(result.dbMap.size());
+  for (const dbMapping& db : result.dbMap) {
+    std::string p;
+    p.append(db.ipAddr).append(1, ':').append(db.port).append(kFieldDelim);
+    p.append(db.szOwner).append(kFieldDelim).append(db.idxName).append(kFieldDelim);
+    prefixes.push_back(std::move(p));
+  }
+  return prefixes;
+}
+
+// The database's prefix, then "score D recid\n", into `line` (its room is
+// kept from hit to hit). A result of thousands of hits passes here once per
+// output file, so the numbers are not put through a formatted print.
+void recordLine(const std::string& prefix, const recordMapping& rec, bool lineFeed,
+                std::string& line) {
+  char score[16];
+  char recid[16];
+  const auto scoreEnd = std::to_chars(score, score + sizeof score, static_cast<int32_t>(rec.score));
+  const auto recidEnd = std::to_chars(recid, recid + sizeof recid, static_cast<int32_t>(rec.recid));
+  line.assign(prefix)
+      .append(score, static_cast<size_t>(scoreEnd.ptr - score))
+      .append(kFieldView)
+      .append(recid, static_cast<size_t>(recidEnd.ptr - recid));
   if (lineFeed) line += '\n';
 }
 
@@ -129,12 +144,13 @@ bool writeBody(CQueryOutput& out, const ResultOutputRequest& r, const RecordList
     out.OutputMultiDbURL(static_cast<int>(i), r.descriptors[i]);
   }
   if (!out.OutputRecordDataInfo()) return false;
+  const std::vector<std::string> prefixes = recordLinePrefixes(result);
   std::string line;
   for (size_t i = 0; i < order.size() && i <= static_cast<size_t>(INT_MAX); ++i) {
     if (order[i] >= result.recMap.size()) continue;
     const recordMapping& rec = result.recMap[order[i]];
-    if (rec.databaseNum >= result.dbMap.size()) continue;
-    recordLine(result.dbMap[rec.databaseNum], rec, !r.olderLayout, line);
+    if (rec.databaseNum >= prefixes.size()) continue;
+    recordLine(prefixes[rec.databaseNum], rec, !r.olderLayout, line);
     out.OutputRecordData(static_cast<int>(i), line);
   }
   return true;
