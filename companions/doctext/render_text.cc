@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -122,21 +123,37 @@ const char* htmlLanguage(int language) {
 }
 
 std::string escapeMarkup(std::string_view utf8) {
-  const std::string clean = isUtf8(utf8) ? std::string(utf8) : sanitizeUtf8(utf8);
+  std::string sanitized;
+  std::string_view clean = utf8;
+  if (!isUtf8(utf8)) clean = sanitized = sanitizeUtf8(utf8);
+  // ASCII that stays as it is; a page's texts are mostly runs of it, each
+  // taken over in one piece.
+  static const auto kKept = [] {
+    std::array<bool, 256> kept{};
+    for (int c = 0; c < 0x80; ++c) {
+      const auto byte = static_cast<unsigned char>(c);
+      kept[byte] = !xmlForbidden(&byte, 1) && htmlEntityFor(static_cast<char>(c)) == nullptr;
+    }
+    return kept;
+  }();
   std::string out;
   out.reserve(clean.size() + clean.size() / 8);
   const auto* p = reinterpret_cast<const unsigned char*>(clean.data());
   for (size_t i = 0; i < clean.size();) {
+    size_t run = i;
+    while (run < clean.size() && kKept[p[run]])
+      ++run;
+    out.append(clean.data() + i, run - i);
+    if (run == clean.size()) break;
+    i = run;
     const size_t len = utf8At(clean, i);
     if (xmlForbidden(p + i, len)) {
       out += ' ';
-      i += len;
-      continue;
-    }
-    if (const char* entity = htmlEntityFor(clean[i]))
+    } else if (const char* entity = htmlEntityFor(clean[i])) {
       out += entity;
-    else
-      out.append(clean, i, len);
+    } else {
+      out.append(clean.data() + i, len);
+    }
     i += len;
   }
   return out;
