@@ -5,25 +5,34 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 
 #include "output/builtin_messages.h"
 #include "system/lines.h"
 #include "system/secure_file.h"
 
 bool KestraneMsgTable::initializeBuiltIn() {
-  FILE* stream =
-      fmemopen(const_cast<char*>(kBuiltInMessageTable), sizeof kBuiltInMessageTable - 1, "r");
-  if (stream == nullptr) return false;
-  const bool ok = initialize(stream);
-  std::fclose(stream);
-  return ok;
+  std::string_view text(kBuiltInMessageTable, sizeof kBuiltInMessageTable - 1);
+  std::string line;
+  while (!text.empty() && count() < kMaxMessages) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    line.assign(text.substr(0, std::min(end, kLineLength)));
+    addLine(line);
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return true;
 }
 
 void KestraneMsgTable::addMissingBuiltIn() {
   KestraneMsgTable defaults;
   if (!defaults.initializeBuiltIn()) return;
+  // Every request adds the defaults: one look each, not a pass over the table.
+  std::unordered_set<std::string> numbers;
+  for (const Entry& entry : m_entries)
+    numbers.insert(entry.no);
   for (const Entry& entry : defaults.m_entries) {
-    if (searchMsgTable(entry.no) < 0) addMessage(entry.no, entry.text.c_str());
+    if (numbers.insert(entry.no).second) addMessage(entry.no, entry.text.c_str());
   }
 }
 
@@ -40,15 +49,18 @@ bool KestraneMsgTable::initialize(FILE* stream) {
   if (stream == nullptr) return false;
   std::string line;
   // The tail of an overlong line is dropped, never taken for a line of its own.
-  while (count() < kMaxMessages && readBoundedLine(stream, kLineLength, line)) {
-    // Texts are C strings everywhere downstream: a zero byte ends the line.
-    line.resize(std::strlen(line.c_str()));
-    size_t tab = line.find('\t');
-    if (tab == std::string::npos) continue;
-    line[tab] = '\0';
-    addMessage(line.c_str(), line.c_str() + tab + 1);
-  }
+  while (count() < kMaxMessages && readBoundedLine(stream, kLineLength, line))
+    addLine(line);
   return true;
+}
+
+void KestraneMsgTable::addLine(std::string& line) {
+  // Texts are C strings everywhere downstream: a zero byte ends the line.
+  line.resize(std::strlen(line.c_str()));
+  const size_t tab = line.find('\t');
+  if (tab == std::string::npos) return;
+  line[tab] = '\0';
+  addMessage(line.c_str(), line.c_str() + tab + 1);
 }
 
 bool KestraneMsgTable::addMessage(const char* no, const char* text) {

@@ -51,6 +51,8 @@ class KestraneMsgTable {
   int count() const { return static_cast<int>(m_entries.size()); }
 
  private:
+  // One line "number<TAB>text" of a table; any other line is skipped.
+  void addLine(std::string& line);
   struct Entry {
     char no[kNumberLength + 1];
     std::string text;

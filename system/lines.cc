@@ -11,16 +11,19 @@
 bool readBoundedLine(FILE* in, size_t maxChars, std::string& line, std::string* overflow) {
   line.clear();
   if (overflow) overflow->clear();
-  int c = getc(in);
-  if (c == EOF) return false;
-  for (; c != EOF && c != '\n'; c = getc(in)) {
+  // The stream is locked once for the line, not once for each character.
+  flockfile(in);
+  int c = getc_unlocked(in);
+  const bool any = c != EOF;
+  for (; c != EOF && c != '\n'; c = getc_unlocked(in)) {
     if (line.size() < maxChars) {
       line.push_back(static_cast<char>(c));
     } else if (overflow) {
       overflow->push_back(static_cast<char>(c));
     }
   }
-  return true;
+  funlockfile(in);
+  return any;
 }
 
 bool readFirstLine(const char* path, size_t maxChars, std::string& line) {

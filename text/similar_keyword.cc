@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,17 +176,41 @@ std::string wordOfInfoLine(const std::string& info) {
   return info.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
+namespace {
+
+// Eight ASCII bytes folded at once; no byte's sum carries into the next.
+uint64_t lowerAsciiWord(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x80 * kOnes;
+  const uint64_t atLeastA = word + (0x80 - 'A') * kOnes;
+  const uint64_t pastZ = word + (0x80 - 'Z' - 1) * kOnes;
+  const uint64_t upper = atLeastA & ~pastZ & kHigh;
+  return word | (upper >> 2);
+}
+
+}  // namespace
+
 void convert_buffer_to_lower_case(std::string& text, int language) {
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    // A byte below 0x80 is a character of its own in every code page here;
-    // settling it without the call keeps a whole dictionary's fold cheap.
+  char* p = text.data();
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    // A byte below 0x80 is a character of its own in every code page here,
+    // so eight of them at once are eight characters; a dictionary is
+    // folded whole for every suggestion.
+    uint64_t word;
+    if (i + 8 <= n && (std::memcpy(&word, p + i, 8), (word & 0x8080808080808080ull) == 0)) {
+      word = lowerAsciiWord(word);
+      std::memcpy(p + i, &word, 8);
+      i += 8;
+      continue;
+    }
+    const unsigned char c = static_cast<unsigned char>(p[i]);
     if (c < 0x80) {
-      if (c >= 'A' && c <= 'Z') text[i] = static_cast<char>(c - 'A' + 'a');
+      if (c >= 'A' && c <= 'Z') p[i] = static_cast<char>(c - 'A' + 'a');
       ++i;
       continue;
     }
-    i += characterLength(text.data() + i, text.size() - i, language);
+    i += characterLength(p + i, n - i, language);
   }
 }
 

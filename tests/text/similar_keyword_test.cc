@@ -74,6 +74,27 @@ TEST(SimilarKeywordEngine, TextResultAndInfoLines) {
   EXPECT_EQ(mixed, "abc\xA4\x41z");
 }
 
+// The fold takes ASCII eight bytes at a time: every letter of a long text,
+// at every alignment, next to every other byte, must come out as one at a
+// time would make it, and the byte after a lead byte must stay.
+TEST(SimilarKeywordEngine, FoldOfLongTextsMatchesOneByteAtATime) {
+  std::string ascii;
+  for (int c = 1; c < 0x80; ++c)
+    ascii += static_cast<char>(c);
+  std::string expected = ascii;
+  for (char& c : expected)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (size_t shift = 0; shift < 9; ++shift) {
+    std::string text = std::string(shift, 'Q') + ascii + ascii;
+    convert_buffer_to_lower_case(text, kLangEN);
+    EXPECT_EQ(text, std::string(shift, 'q') + expected + expected) << shift;
+    // A two-byte character at every place of an eight-byte group.
+    std::string wide = std::string(shift, 'A') + "\xA4\x41" + "ABCDEFGHIJKLMNOP";
+    convert_buffer_to_lower_case(wide, kLangCH);
+    EXPECT_EQ(wide, std::string(shift, 'a') + "\xA4\x41" + "abcdefghijklmnop") << shift;
+  }
+}
+
 // A similar-term index stood in for: records 1.. are `words`; each engine
 // pass answers the hits its table gives for (fuzzy, query).
 class SimilarKeywordTest : public ::testing::Test {
