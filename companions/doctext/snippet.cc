@@ -163,21 +163,18 @@ std::string collapseBlanks(std::string_view text) {
     return blank;
   }();
   std::string out(text.size(), '\0');
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   size_t n = 0;
-  for (size_t i = 0; i < text.size();) {
-    // A run of blanks becomes one, none at the start; the words between
-    // are copied whole.
-    while (i < text.size() && kBlank[p[i]])
-      ++i;
-    if (i == text.size()) break;
-    if (n > 0) out[n++] = ' ';
-    const size_t word = i;
-    while (i < text.size() && !kBlank[p[i]])
-      ++i;
-    std::memcpy(&out[n], text.data() + word, i - word);
-    n += i - word;
+  bool blank = true;  // no blank at the start
+  for (const char c : text) {
+    if (!kBlank[static_cast<unsigned char>(c)]) {
+      out[n++] = c;
+      blank = false;
+    } else if (!blank) {
+      out[n++] = ' ';
+      blank = true;
+    }
   }
+  if (n > 0 && out[n - 1] == ' ') --n;
   out.resize(n);
   return out;
 }
