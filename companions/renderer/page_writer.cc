@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "access/cookie_permit.h"
+#include "cgi/cgi_codec.h"
 #include "companions/doctext/render_text.h"
 #include "output/msg_report.h"
 #include "system/address.h"
@@ -158,10 +159,18 @@ std::string sortLinkUrl(const LinkContext& links, const ResultPage& page, const 
 std::string queryLinkUrl(const LinkContext& links, const ResultPage& page,
                          const std::string& query) {
   // The new query is in the local code page, whatever the first one was sent in.
-  // A search by fields would search its clauses again, not the query.
-  std::vector<std::string> drop = fieldSearchVariables(page.queryUrl);
-  drop.push_back("query_encoding");
-  return searchAgainUrl(links, page, std::move(drop), {{"query", query}});
+  // A search by fields would search its clauses again, not the query. The
+  // query goes last, after what is kept of the search's own request.
+  const std::string from = links.searchUrl + "?" + page.queryUrl;
+  if (links.queryLinkBase.empty() || links.queryLinkFrom != from) {
+    std::vector<std::string> drop = fieldSearchVariables(page.queryUrl);
+    drop.push_back("query_encoding");
+    drop.push_back("query");
+    links.queryLinkBase = searchAgainUrl(links, page, std::move(drop), {});
+    links.queryLinkFrom = from;
+  }
+  const bool first = links.queryLinkBase.back() == '?';
+  return links.queryLinkBase + (first ? "query=" : "&query=") + encodeCGIString(query);
 }
 
 std::string allDatesLinkUrl(const LinkContext& links, const ResultPage& page) {

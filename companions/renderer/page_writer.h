@@ -123,6 +123,11 @@ struct LinkContext {
   RenderRequest request;
   std::string rendererUrl = "getfilelist.exe";
   std::string searchUrl = "searchrun";
+  // What every query link of a page shares (each related term and
+  // suggestion has one), made at the first and kept with the query string
+  // it was made from (after the search's URL).
+  mutable std::string queryLinkFrom;
+  mutable std::string queryLinkBase;
 };
 
 // The page of the request in its format; no cache keeps the page of a user

@@ -82,5 +82,20 @@ TEST(FieldClauses, ANewQueryLeavesTheClausesBehind) {
   EXPECT_EQ(queryLinkUrl({}, page, "b"), "searchrun?user=U&query=b");
 }
 
+// A page's query links share what they keep of the search's request; the
+// links of a context used again for another page, or another search
+// program, must be made from that one.
+TEST(FieldClauses, QueryLinksFollowThePageAndTheSearchProgram) {
+  LinkContext links;
+  ResultPage page;
+  page.queryUrl = "user=U&query=a&sort=date";
+  EXPECT_EQ(queryLinkUrl(links, page, "b c"), "searchrun?user=U&sort=date&query=b%20c");
+  EXPECT_EQ(queryLinkUrl(links, page, "d"), "searchrun?user=U&sort=date&query=d");
+  page.queryUrl = "query=a&outcgipage=3";
+  EXPECT_EQ(queryLinkUrl(links, page, "d"), "searchrun?query=d");
+  links.searchUrl = "/cgi-bin/searchrun";
+  EXPECT_EQ(queryLinkUrl(links, page, "d"), "/cgi-bin/searchrun?query=d");
+}
+
 }  // namespace
 }  // namespace render
