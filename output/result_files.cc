@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdio>
@@ -75,15 +76,12 @@ std::vector<std::string> recordLinePrefixes(const RecordList& result) {
 // output file, so the numbers are not put through a formatted print.
 void recordLine(const std::string& prefix, const recordMapping& rec, bool lineFeed,
                 std::string& line) {
-  char score[16];
-  char recid[16];
-  const auto scoreEnd = std::to_chars(score, score + sizeof score, static_cast<int32_t>(rec.score));
-  const auto recidEnd = std::to_chars(recid, recid + sizeof recid, static_cast<int32_t>(rec.recid));
-  line.assign(prefix)
-      .append(score, static_cast<size_t>(scoreEnd.ptr - score))
-      .append(kFieldView)
-      .append(recid, static_cast<size_t>(recidEnd.ptr - recid));
-  if (lineFeed) line += '\n';
+  char tail[48];
+  char* end = std::to_chars(tail, tail + 16, static_cast<int32_t>(rec.score)).ptr;
+  end = std::copy(kFieldView.begin(), kFieldView.end(), end);
+  end = std::to_chars(end, end + 16, static_cast<int32_t>(rec.recid)).ptr;
+  if (lineFeed) *end++ = '\n';
+  line.assign(prefix).append(tail, static_cast<size_t>(end - tail));
 }
 
 // A header text from the request, or the default when it is absent or does

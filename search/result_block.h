@@ -47,8 +47,12 @@ struct ResultSection {
   std::string keys;
 
   void addPair(uint32_t score, uint32_t recid) {
-    g_addUInt_7U(score, pairs);
-    g_addUInt_7U(recid, pairs);
+    // Every hit passes here: both numbers go in with one append.
+    unsigned char bytes[2 * kUInt7MaxBytes];
+    unsigned char* cursor = bytes;
+    g_addUInt_7U(score, cursor);
+    g_addUInt_7U(recid, cursor);
+    pairs.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(cursor - bytes));
     ++n;
   }
   void addNumberKey(uint32_t value) { g_addUInt_7U(value, keys); }
