@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
-#include <sstream>
+#include <string_view>
 
 #include "search/related_term_tool.h"
 #include "search/remote_relterm.h"
@@ -31,18 +31,6 @@ int exchangeWithAgent(const std::string& host, uint16_t port, const std::string&
   return getData(host.c_str(), port, request, answer, limits);
 }
 
-// The first `count` ids of a "%d " list; words that are no id are skipped.
-std::vector<uint32_t> firstIds(const std::string& list, int count) {
-  std::vector<uint32_t> ids;
-  std::istringstream words(list);
-  std::string word;
-  while (static_cast<int>(ids.size()) < count && words >> word) {
-    int64_t id = 0;
-    if (parseDecimal(word, 1, UINT32_MAX, id)) ids.push_back(static_cast<uint32_t>(id));
-  }
-  return ids;
-}
-
 // A related-term job run as a worker job.
 class ReltermThread : public ThreadObject {
  public:
@@ -59,6 +47,24 @@ class ReltermThread : public ThreadObject {
 };
 
 }  // namespace
+
+std::vector<uint32_t> firstRecordIds(const std::string& list, int count) {
+  // Split as a stream reads words (at the C locale's white space), without
+  // a stream: a list holds a hundred ids for each index.
+  constexpr std::string_view kBlanks = " \t\n\v\f\r";
+  const std::string_view text(list);
+  std::vector<uint32_t> ids;
+  for (size_t at = text.find_first_not_of(kBlanks);
+       at != std::string_view::npos && static_cast<int>(ids.size()) < count;
+       at = text.find_first_not_of(kBlanks, at)) {
+    const size_t end = std::min(text.find_first_of(kBlanks, at), text.size());
+    int64_t id = 0;
+    if (parseDecimal(text.substr(at, end - at), 1, UINT32_MAX, id))
+      ids.push_back(static_cast<uint32_t>(id));
+    at = end;
+  }
+  return ids;
+}
 
 void getRelterm::initialize(const std::string& host, const std::string& owner,
                             const std::string& idxName, const std::string& port, int count,
@@ -99,8 +105,8 @@ std::vector<ChildProgram> getRelterm::planRuns(int timeLimitMs) {
   if (m_place != fgLocal) return {};
   const Index& index = m_indexes.front();
   m_plan = std::make_shared<RelTermPlan>();
-  planRelatedTerms(index.owner, index.idxName, firstIds(index.idList, index.count), timeLimitMs,
-                   *m_plan);
+  planRelatedTerms(index.owner, index.idxName, firstRecordIds(index.idList, index.count),
+                   timeLimitMs, *m_plan);
   return m_plan->programs();
 }
 
@@ -108,7 +114,7 @@ int getRelterm::localGetRelTerm(int timeLimitMs) {
   if (const std::shared_ptr<RelTermPlan> plan = std::move(m_plan))
     return relatedTermsOfPlan(*plan, m_fplog, m_reltermResult);
   const Index& index = m_indexes.front();
-  return relatedTermsOfIndex(index.owner, index.idxName, firstIds(index.idList, index.count),
+  return relatedTermsOfIndex(index.owner, index.idxName, firstRecordIds(index.idList, index.count),
                              timeLimitMs, m_fplog, m_reltermResult);
 }
 

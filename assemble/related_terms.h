@@ -80,6 +80,11 @@ class getRelterm {
   std::shared_ptr<RelTermPlan> m_plan;  // planRuns, taken by Execute
 };
 
+// The first `count` record ids of a list of ids separated by white space
+// (a result's "%d " list); words that are no id (0, too large, not a
+// number) are skipped.
+std::vector<uint32_t> firstRecordIds(const std::string& list, int count);
+
 // Fills relterm_list of every index of `dbMap` with fgRelterm 1 and returns
 // how many there are. Failed jobs do not stop the others: an index of a
 // failed local job keeps the part gathered (E alone), one of a failed remote

@@ -118,4 +118,15 @@ TEST_F(RelatedTerms, NoIndexWithHitsMakesNoJob) {
   EXPECT_TRUE(agent.requests.empty());
 }
 
+// The ids a local job asks the related terms of: the first few of its hits,
+// read as a stream reads words.
+TEST(RelatedTermIds, FirstIdsOfAListSkipWordsThatAreNoId) {
+  EXPECT_EQ(firstRecordIds("12 7 9 ", 2), (std::vector<uint32_t>{12, 7}));
+  EXPECT_EQ(firstRecordIds("\t 12\n\v7\f\r9", 10), (std::vector<uint32_t>{12, 7, 9}));
+  EXPECT_EQ(firstRecordIds("0 x 4294967296 -3 5x 4294967295 8", 10),
+            (std::vector<uint32_t>{4294967295u, 8}));
+  EXPECT_TRUE(firstRecordIds("   ", 5).empty());
+  EXPECT_TRUE(firstRecordIds("1 2", 0).empty());
+}
+
 }  // namespace
