@@ -28,6 +28,11 @@ constexpr int kTries = 10;
 // seldom counts, short enough that what no run added (results removed by
 // expiry, a figure lost to two runs adding at once) is soon set right.
 constexpr long long kUsageTrustSeconds = 300;
+// How long it stands once less than half the limit is free. Runs add what
+// they keep, so it can only be too high (by what expiry removed since); a
+// recount of a near-full directory costs a status call for each of its tens
+// of thousands of results, and must not fall on every run of a busy site.
+constexpr long long kNearLimitTrustSeconds = 2;
 
 // The figure as kept: bytes and the second they were counted, each of a
 // fixed width, so that a run adds to it in place without a new file.
@@ -59,17 +64,13 @@ long long nowSeconds() {
   return systemTimeOfDay().tv_sec;
 }
 
-// The figure kept in `path` if it was counted less than kUsageTrustSeconds
-// ago; -1 otherwise (none, unreadable, from the future).
-long long freshUsage(const std::string& path) {
+// The figure kept in `path`; false when there is none, it cannot be read
+// or it was counted in the future.
+bool keptUsage(const std::string& path, Usage& usage) {
   UniqueFd fd = openRegularFile(path);
   std::string text;
-  Usage usage;
-  if (!fd || flock(fd.get(), LOCK_SH) != 0 || !readUpTo(fd.get(), text, 64) ||
-      !parseUsage(text, usage))
-    return -1;
-  const long long age = nowSeconds() - usage.countedAt;
-  return age >= 0 && age < kUsageTrustSeconds ? usage.bytes : -1;
+  return fd && flock(fd.get(), LOCK_SH) == 0 && readUpTo(fd.get(), text, 64) &&
+         parseUsage(text, usage) && usage.countedAt <= nowSeconds();
 }
 
 }  // namespace
@@ -136,13 +137,25 @@ long long directoryBytes(const char* dir, long long stopAt) {
 }
 
 long long resultsDirectoryBytes(const char* dir, long long limit) {
-  const std::string usage = std::string(dir) + "/" + kResultsUsageFile;
-  const long long kept = freshUsage(usage);
-  if (kept >= 0 && kept <= limit / 2) return kept;
+  const std::string path = std::string(dir) + "/" + kResultsUsageFile;
+  Usage kept;
+  const bool haveKept = keptUsage(path, kept);
+  if (haveKept) {
+    const long long age = nowSeconds() - kept.countedAt;
+    if (age < (kept.bytes <= limit / 2 ? kUsageTrustSeconds : kNearLimitTrustSeconds))
+      return kept.bytes;
+  }
+  // One run counts at a time; the runs that come meanwhile take the figure
+  // as it stands. The lock is the directory's own, as the figure's file is
+  // replaced whole.
+  UniqueFd lock(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (haveKept && lock && flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    return kept.bytes;
   const long long counted = directoryBytes(dir, limit);
-  // Another run may be writing the same figure: either one stands.
+  // A figure written by a run that did not take the lock (of an older
+  // version) may stand beside this one: either is a count.
   if (counted >= 0)
-    replaceFileAtomically(usage, usageText({counted, nowSeconds()}), kTempFileMode, false);
+    replaceFileAtomically(path, usageText({counted, nowSeconds()}), kTempFileMode, false);
   return counted;
 }
 

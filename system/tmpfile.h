@@ -36,10 +36,13 @@ bool systemGetTmpFile(std::string& out);
 long long directoryBytes(const char* dir, long long stopAt);
 
 // directoryBytes of a results directory held to `limit` bytes, for a run
-// about to add a result: a figure counted by a run less than five minutes
-// ago, with what runs added since (addResultsUsage), is taken as it stands
-// while it leaves half the limit free, and the directory is counted again
-// otherwise. The figure is kept in the directory's kResultsUsageFile.
+// about to add a result: a figure counted by a run, with what runs added
+// since (addResultsUsage), is taken as it stands for five minutes while it
+// leaves half the limit free and for two seconds otherwise; then the
+// directory is counted again, by one run at a time: runs that come while one
+// counts take the figure as it stands. The figure is kept in the
+// directory's kResultsUsageFile; expire_results removes it when it removes
+// results.
 long long resultsDirectoryBytes(const char* dir, long long limit);
 // Adds the `bytes` a run's result takes to the figure kept for `dir`; nothing
 // when there is none to add to.

@@ -18,6 +18,7 @@
 #include "system/config.h"
 #include "system/layout.h"
 #include "system/numbers.h"
+#include "system/tmpfile.h"
 
 namespace expire {
 
@@ -136,6 +137,10 @@ PassResult expirePass(long maxAgeMinutes, time_t now) {
   const long minutes = maxAgeMinutes > 0 ? maxAgeMinutes : resultMaxAgeMinutes();
   PassResult pass;
   pass.results = expireDirectory("../tmp", minutes * 60, now);
+  // The figure of what the results take only ever grows between counts;
+  // near the limit runs would refuse new results for a while yet. Without
+  // it, the next run counts what is left.
+  if (pass.results > 0) unlink((std::string("../tmp/") + kResultsUsageFile).c_str());
   pass.scratch = expireDirectory("../search-cgi/tmp", minutes * 60, now);
   pass.permits =
       permitExpireDir(kPermitDir, static_cast<unsigned>(systemGetUserLoginTimeOut()), now);

@@ -55,9 +55,12 @@ TEST_F(ExpireTest, OldResultsAndScratchFilesGoYoungOnesStay) {
   ASSERT_EQ(
       0, symlink(inst_.path("outside/query99999").c_str(), inst_.path("tmp/query88888").c_str()));
 
+  // The figure of what results take goes with them: the next search counts.
+  inst_.write("tmp/.usage", "0000000000001048576 0000000001765000000\n");
   const RunResult r = expire();
   ASSERT_EQ(0, r.exitStatus) << r.err;
   EXPECT_EQ("expired 4 results, 1 scratch files, 0 permits, 0 search logs\n", r.out);
+  EXPECT_FALSE(exists("tmp/.usage"));
   for (const char* suffix : {"", "_idx", ".filter", "_class"}) {
     EXPECT_FALSE(exists(old + suffix)) << suffix;
     EXPECT_TRUE(exists(young + suffix)) << suffix;
