@@ -9,18 +9,18 @@
 #include <unordered_set>
 
 #include "output/builtin_messages.h"
+#include "system/kept_files.h"
 #include "system/lines.h"
 #include "system/secure_file.h"
 
 bool KestraneMsgTable::initializeBuiltIn() {
-  std::string_view text(kBuiltInMessageTable, sizeof kBuiltInMessageTable - 1);
   std::string line;
-  while (!text.empty() && count() < kMaxMessages) {
-    const size_t end = std::min(text.find('\n'), text.size());
-    line.assign(text.substr(0, std::min(end, kLineLength)));
-    addLine(line);
-    text.remove_prefix(std::min(end + 1, text.size()));
-  }
+  forEachBoundedLine(std::string_view(kBuiltInMessageTable, sizeof kBuiltInMessageTable - 1),
+                     kLineLength, [&](std::string_view text) {
+                       line.assign(text);
+                       addLine(line);
+                       return count() < kMaxMessages;
+                     });
   return true;
 }
 
