@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@
 #include "front/request_state.h"
 #include "front/search_again.h"
 #include "front/similar_keyword_output.h"
+#include "output/renderer_handoff.h"
 #include "output/result_files.h"
 #include "policy/local_search_filters.h"
 #include "policy/query_exclude_check.h"
@@ -81,6 +83,7 @@ struct RunState {
   RecordList result;
   bool similarDocQuery = false;  // the query stands for a record's terms
   LocalSearchFilters filters{screenQueryTermFile};
+  std::unique_ptr<WaitingRenderer> renderer;  // started once the search is sure to run
 };
 
 // Steps 7 and 8: the user, and the user's permit. A valid key that came as a
@@ -443,6 +446,12 @@ MaybeEnd searchAndMerge(RunState& run) {
                           !run.similarDocQuery && similarKeywordCheck(queryOption.orgQuery);
   if (lookAlikes)
     startSimilarKeywordPasses(queryOption.orgQuery, langFlag, run.limits.programTimeLimit * 1000);
+  // The renderer starts and sets itself up on the other processor while
+  // the engine searches: the page then does not wait for a program to start.
+  std::vector<std::string> rendererEnv;
+  if (!run.keyFromRequest.empty())
+    rendererEnv.push_back(std::string(kPermitKeyVariable) + "=" + run.keyFromRequest);
+  run.renderer = std::make_unique<WaitingRenderer>(rendererEnv);
   markTime("b-function 'getRecordList'");
   MergeRequest request = newerMergeRequest(run);
   const MergeOutcome merged = searchSelectedIndexes(
@@ -497,6 +506,7 @@ RunOutput outputOf(const RunState& run) {
   output.similarDocQuery = run.similarDocQuery;
   output.identity = identityOf(run.user);
   output.resultsMaxBytes = run.limits.resultsMaxBytes;
+  output.renderer = run.renderer.get();
   return output;
 }
 

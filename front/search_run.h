@@ -17,6 +17,8 @@
 #include "system/run_limits.h"
 #include "system/vela_search_list.h"
 
+class WaitingRenderer;
+
 class CGIStringParser;
 
 // Serves the one request of this process and returns the exit status.
@@ -96,6 +98,9 @@ struct RunOutput {
   // Bytes the results directory may hold before a new result is refused
   // (0: no budget).
   long long resultsMaxBytes = 0;
+  // The renderer started during the search, waiting for its page; null:
+  // the hand-over starts one.
+  WaitingRenderer* renderer = nullptr;
 };
 
 // Logs a search that ended with message `code` instead of a result, so that

@@ -162,6 +162,10 @@ std::vector<unsigned long> writeOrder(const RecordList& result, unsigned long li
   return positions;
 }
 
+// The whole result while it is written beside its first pages; a name the
+// expiry removes should a run leave it behind.
+constexpr const char* kWholeResultSuffix = "_whole";
+
 // What the files of the result `base` take on disk, as the results
 // directory is counted.
 long long resultBytes(const std::string& base) {
@@ -293,31 +297,61 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
     outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
     markTime("a-block generate fast output file'");
     const GetFileListArguments args = rendererArguments(base);
+    // Step 31 while the renderer shows the first pages, on the other
+    // processor: the whole result goes to a name of its own that the
+    // renderer never reads, and takes the result's name once the renderer
+    // is done, so the renderer never meets a half-written file and the
+    // answer does not wait for the writing.
+    const std::string wholeFile = base + kWholeResultSuffix;
+    bool wholeWritten = false;
     markTime("b-execl");
-    status = runRendererAndWait(args, run.programTimeLimitMs);
+    status = runRendererAndWait(
+        args, run.programTimeLimitMs,
+        [&] {
+          wholeWritten =
+              outputResult(wholeFile, request, result, writeOrder(result, result.recordCount()));
+        },
+        run.renderer);
     markTime("a-ecgi");
+    wholeWritten = wholeWritten && status == 0 && rename(wholeFile.c_str(), base.c_str()) == 0;
+    if (!wholeWritten) unlink(wholeFile.c_str());
     if (status == kRendererNotStarted || status < 0) return rendererMissing();
     // The first pages are the answer now: a later failure is only logged,
     // since a response holds one page.
     if (status != 0) return std::nullopt;
+    if (!wholeWritten) {
+      status = kResourceFailure;
+      return std::nullopt;
+    }
+    unlink(fastFile.c_str());
+    if (run.resultsMaxBytes > 0) addResultsUsage(kResultDirectory, resultBytes(base));
+    return std::nullopt;
   }
 
   // Step 31: the whole result.
-  if (!outputResult(base, request, result, writeOrder(result, result.recordCount()))) {
-    if (!fastPath) return resultNotWritten();
-    status = kResourceFailure;
-    return std::nullopt;
-  }
+  if (!outputResult(base, request, result, writeOrder(result, result.recordCount())))
+    return resultNotWritten();
   outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
   unlink(fastFile.c_str());
-  if (!fastPath && !run.group.empty()) groupResult(base, run.group);
+  if (!run.group.empty()) groupResult(base, run.group);
   if (run.resultsMaxBytes > 0) addResultsUsage(kResultDirectory, resultBytes(base));
-  if (fastPath) return std::nullopt;
 
   // Steps 32 and 33: the renderer takes over the process.
   markTime("b-execl");
   markTime("run getfilelist");
-  const int error = execRenderer(rendererArguments(base), queryOption.xml_format > 0);
+  const GetFileListArguments args = rendererArguments(base);
+  const bool withFormat = queryOption.xml_format > 0;
+  // A renderer that set itself up during the search answers in place of
+  // the run, which ends as it does.
+  if (run.renderer != nullptr) {
+    const int rendered = handOverToWaitingRenderer(*run.renderer, args, withFormat);
+    markTime("a-ecgi");
+    if (rendered >= 0) {
+      status = rendered;
+      return std::nullopt;
+    }
+  }
+  const int error = execRenderer(args, withFormat);
   markTime("a-execl, should not occur");
   ReportLog("Execl RetCode : %d, Error Code : %d\n", -1, error);
   return rendererMissing();

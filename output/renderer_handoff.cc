@@ -3,6 +3,7 @@
 
 #include "output/renderer_handoff.h"
 
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "system/child_process.h"
@@ -32,6 +34,7 @@ bool convertsEveryPage() {
   return systemGetLanguage() != kLangEN && access(kConvertingRendererName, X_OK) == 0;
 }
 constexpr const char* kEmptyRequestMethod = "REQUEST_METHOD=";
+constexpr const char* kAwaitArguments = "--await-arguments";
 
 void logCommand(const GetFileListArguments& args) {
   ReportLog("getfilelist.exe %s %s %s %s\n", args.base.c_str(), args.pageSize.c_str(),
@@ -65,25 +68,120 @@ std::vector<char*> rendererEnvironment() {
   return env;
 }
 
-}  // namespace
+// The words after the program's name: base, page size and page, then the
+// format when it goes on the command line.
+std::vector<std::string> rendererWords(const GetFileListArguments& args, bool withFormat) {
+  std::vector<std::string> words = {args.base, args.pageSize, args.page};
+  if (withFormat) words.push_back(args.format);
+  return words;
+}
 
-int runRendererAndWait(const GetFileListArguments& args, int limitMs) {
-  logCommand(args);
-  ChildProgram program;
-  program.argv = {convertsEveryPage() ? kConvertingRendererInWorkDir : kRendererInWorkDir,
-                  args.base, args.pageSize, args.page};
-  if (!args.format.empty()) program.argv.push_back(args.format);
-  for (char* entry : rendererEnvironment()) {
-    if (entry != nullptr) program.env.emplace_back(entry);
-  }
-  program.limitMs = limitMs;
-  const ChildOutcome outcome = runChildProgram(program);
+// A wait status as the exit status of a renderer run.
+int renderedStatus(const ChildOutcome& outcome) {
   if (outcome.how == ChildOutcome::How::kNoChild || outcome.how == ChildOutcome::How::kWaitFailed)
     return -1;
   const int status = outcome.rawStatus;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+const char* rendererInWorkDir() {
+  return convertsEveryPage() ? kConvertingRendererInWorkDir : kRendererInWorkDir;
+}
+
+std::vector<std::string> environmentTexts() {
+  std::vector<std::string> texts;
+  for (char* entry : rendererEnvironment()) {
+    if (entry != nullptr) texts.emplace_back(entry);
+  }
+  return texts;
+}
+
+// A renderer left without words leaves at once; one that does not is not
+// waited for longer than this.
+constexpr int kIdleRendererWaitMs = 2000;
+
+}  // namespace
+
+WaitingRenderer::WaitingRenderer(const std::vector<std::string>& extraEnv) {
+  int pair[2];
+  // A socket rather than a pipe: a renderer that has ended makes the
+  // hand-over fail (MSG_NOSIGNAL), not end the run by SIGPIPE.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+  ChildProgram program;
+  program.argv = {rendererInWorkDir(), kAwaitArguments};
+  // The additions first: they are what a lookup of their names finds.
+  program.env = extraEnv;
+  for (std::string& entry : environmentTexts())
+    program.env.push_back(std::move(entry));
+  program.inFd = pair[1];
+  ChildOutcome notStarted;
+  pid_ = startChildProgram(program, notStarted);
+  close(pair[1]);
+  if (pid_ > 0) {
+    fd_ = pair[0];
+  } else {
+    pid_ = -1;
+    close(pair[0]);
+  }
+}
+
+WaitingRenderer::~WaitingRenderer() {
+  if (fd_ >= 0) close(fd_);
+  if (pid_ > 0) awaitChildProgram(pid_, kIdleRendererWaitMs);
+}
+
+int WaitingRenderer::render(const std::vector<std::string>& words, int limitMs,
+                            const std::function<void()>& meanwhile) {
+  if (pid_ <= 0 || fd_ < 0) return -1;
+  std::string bytes;
+  for (const std::string& word : words) {
+    bytes += word;
+    bytes.push_back('\0');
+  }
+  // What the run wrote goes before the page.
+  std::fflush(nullptr);
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  close(fd_);
+  fd_ = -1;
+  const pid_t pid = pid_;
+  pid_ = -1;
+  const ChildOutcome outcome = awaitChildProgram(pid, limitMs, meanwhile);
+  // Cut short, the words were not taken: the renderer left without a page.
+  if (sent < bytes.size()) return -1;
+  return renderedStatus(outcome);
+}
+
+int runRendererAndWait(const GetFileListArguments& args, int limitMs,
+                       std::function<void()> meanwhile, WaitingRenderer* waiting) {
+  logCommand(args);
+  if (waiting != nullptr && waiting->ready()) {
+    const int status =
+        waiting->render(rendererWords(args, !args.format.empty()), limitMs, meanwhile);
+    if (status >= 0) return status;
+  }
+  ChildProgram program;
+  program.argv = {rendererInWorkDir()};
+  for (std::string& word : rendererWords(args, !args.format.empty()))
+    program.argv.push_back(std::move(word));
+  program.env = environmentTexts();
+  program.limitMs = limitMs;
+  program.whileRunning = std::move(meanwhile);
+  return renderedStatus(runChildProgram(program));
+}
+
+int handOverToWaitingRenderer(WaitingRenderer& waiting, const GetFileListArguments& args,
+                              bool withFormat) {
+  if (!waiting.ready()) return -1;
+  logCommand(args);
+  return waiting.render(rendererWords(args, withFormat), 0);
 }
 
 int execRenderer(const GetFileListArguments& args, bool withFormat) {

@@ -6,9 +6,13 @@
 #ifndef SEARCHRUN_OUTPUT_RENDERER_HANDOFF_H
 #define SEARCHRUN_OUTPUT_RENDERER_HANDOFF_H
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "system/child_process.h"
+
+class WaitingRenderer;
 
 // The renderer's command line after its name: the result's base name, the
 // page size ("N" when the request gave none), the page ("N" likewise) and the
@@ -37,8 +41,38 @@ constexpr int kRendererNotStarted = kChildNotStartedExitCode;
 // program could not be started in the child, and -1 when no child could be
 // made. A renderer still running after `limitMs` milliseconds (0: no limit)
 // is killed (128 + SIGKILL). REQUEST_METHOD of this process is left as it
-// was.
-int runRendererAndWait(const GetFileListArguments& args, int limitMs = 0);
+// was. `meanwhile`, when given, runs once the renderer has started and
+// before the wait (not at all when it could not be started).
+int runRendererAndWait(const GetFileListArguments& args, int limitMs = 0,
+                       std::function<void()> meanwhile = {}, WaitingRenderer* waiting = nullptr);
+
+// A renderer started before its page is known, so that starting it and its
+// reading of the installation's settings overlap the search: it waits for
+// its command line on a socket, and leaves without writing a byte when it
+// gets none (the run answered by itself, or ended).
+class WaitingRenderer {
+ public:
+  // Starts "getfilelist.exe --await-arguments" (or its converting twin, as
+  // the hand-over would choose) with the environment of the run plus
+  // `extraEnv` ("NAME=value" each) and an empty REQUEST_METHOD. ready() is
+  // false when it could not be started: the hand-over then starts one.
+  explicit WaitingRenderer(const std::vector<std::string>& extraEnv);
+  ~WaitingRenderer();  // one never used is let go and reaped
+  WaitingRenderer(const WaitingRenderer&) = delete;
+  WaitingRenderer& operator=(const WaitingRenderer&) = delete;
+
+  bool ready() const { return pid_ > 0; }
+  // Hands `words` (the command line after the program's name) over, runs
+  // `meanwhile` and waits at most `limitMs` (0: no limit). The status as
+  // runRendererAndWait gives it; -1 when the renderer could not take the
+  // words (it has ended): it wrote nothing, and another may be started.
+  int render(const std::vector<std::string>& words, int limitMs,
+             const std::function<void()>& meanwhile = {});
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+};
 
 // Replaces the process by "getfilelist.exe" (argument 0 "getfilelist.exe",
 // then base, pageSize, page, and format only when `withFormat`, i.e. when the
@@ -46,5 +80,11 @@ int runRendererAndWait(const GetFileListArguments& args, int limitMs = 0);
 // first. Returns only when the program could not be started: the value is
 // the error number (errno) of the failed start; the start itself returned -1.
 int execRenderer(const GetFileListArguments& args, bool withFormat);
+
+// execRenderer's hand-over to a renderer that waits for it (same log line,
+// same words): the status it ended with, as the process's own would be.
+// -1 when it could not take the words: execRenderer is the way then.
+int handOverToWaitingRenderer(WaitingRenderer& waiting, const GetFileListArguments& args,
+                              bool withFormat);
 
 #endif  // SEARCHRUN_OUTPUT_RENDERER_HANDOFF_H

@@ -243,7 +243,7 @@ std::atomic<ProgramService*> g_programService{nullptr};
 
 bool serviceMayRun(const ChildProgram& program) {
   return program.streams == ChildProgram::Streams::kQuiet && program.env.empty() &&
-         program.inFd < 0;
+         program.inFd < 0 && !program.whileRunning;
 }
 
 }  // namespace
@@ -267,12 +267,9 @@ void removeScratchOutput(const ChildProgram& program, const std::string& path) {
   if (!path.empty()) unlink(path.c_str());
 }
 
-ChildOutcome runChildProgram(const ChildProgram& program) {
-  ChildOutcome outcome;
-  if (program.argv.empty()) return outcome;
-  if (ProgramService* service = g_programService;
-      service != nullptr && serviceMayRun(program) && service->run(program, outcome))
-    return outcome;
+pid_t startChildProgram(const ChildProgram& program, ChildOutcome& outcome) {
+  outcome = ChildOutcome{};
+  if (program.argv.empty()) return -1;
   // Everything the child needs is built before the fork: it must not
   // allocate.
   std::vector<std::string> argvTexts = program.argv;
@@ -284,17 +281,24 @@ ChildOutcome runChildProgram(const ChildProgram& program) {
   int notStarted = 0;
   const pid_t pid = spawnRegisteredChild(argv.data(), envp, program.streams, program.outFd,
                                          program.inFd, notStarted);
-  if (pid < 0) {
-    // A program that could not be exec'd is a child that ended at once, as
-    // a forked one would have; no child at all (no memory or processes
-    // left) is no run.
-    if (notStarted != 0 && notStarted != EAGAIN && notStarted != ENOMEM) {
-      outcome.how = ChildOutcome::How::kEnded;
-      outcome.rawStatus = kChildNotStartedExitCode << 8;
-    }
-    return outcome;
+  // A program that could not be exec'd is a child that ended at once, as a
+  // forked one would have; no child at all (no memory or processes left)
+  // is no run.
+  if (pid < 0 && notStarted != 0 && notStarted != EAGAIN && notStarted != ENOMEM) {
+    outcome.how = ChildOutcome::How::kEnded;
+    outcome.rawStatus = kChildNotStartedExitCode << 8;
   }
-  switch (waitForChild(pid, program.limitMs, outcome.rawStatus)) {
+  return pid;
+}
+
+ChildOutcome awaitChildProgram(pid_t pid, int limitMs, const std::function<void()>& whileRunning) {
+  if (whileRunning) {
+    const long long started = nowMs();
+    whileRunning();
+    if (limitMs > 0) limitMs = static_cast<int>(std::max(1LL, limitMs - (nowMs() - started)));
+  }
+  ChildOutcome outcome;
+  switch (waitForChild(pid, limitMs, outcome.rawStatus)) {
     case ChildWait::kEnded:
       outcome.how = ChildOutcome::How::kEnded;
       break;
@@ -307,4 +311,15 @@ ChildOutcome runChildProgram(const ChildProgram& program) {
       break;
   }
   return outcome;
+}
+
+ChildOutcome runChildProgram(const ChildProgram& program) {
+  ChildOutcome outcome;
+  if (program.argv.empty()) return outcome;
+  if (ProgramService* service = g_programService;
+      service != nullptr && serviceMayRun(program) && service->run(program, outcome))
+    return outcome;
+  const pid_t pid = startChildProgram(program, outcome);
+  if (pid < 0) return outcome;
+  return awaitChildProgram(pid, program.limitMs, program.whileRunning);
 }

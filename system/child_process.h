@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ struct ChildProgram {
   int inFd = -1;
   // Wall-clock limit in milliseconds (0 or less: none).
   int limitMs = 0;
+  // Work of the caller done once the child runs, before the wait (never
+  // when no child started); its time counts against the limit. The child
+  // is killed if the run is ended by a signal meanwhile.
+  std::function<void()> whileRunning;
 };
 
 // Exit status of a child whose program could not be started (as a shell
@@ -61,6 +66,16 @@ struct ChildOutcome {
 // whose output is not wanted (kQuiet, the caller's environment and input)
 // may be run by the program service instead, when one is set.
 ChildOutcome runChildProgram(const ChildProgram& program);
+
+// runChildProgram in two parts, for a child that is to run while the caller
+// goes on (never through the program service). Starts the program as a
+// registered child: its pid, or -1 with `outcome` what runChildProgram
+// would have answered. The program's limit and work are not used here.
+pid_t startChildProgram(const ChildProgram& program, ChildOutcome& outcome);
+// Waits for a child startChildProgram started, as runChildProgram does:
+// `whileRunning` first (its time counting), then at most `limitMs`.
+ChildOutcome awaitChildProgram(pid_t pid, int limitMs,
+                               const std::function<void()>& whileRunning = {});
 
 // Runs some programs without a process of their own, as a resident server
 // runs the engine programs: starting a process costs more than many of

@@ -8,11 +8,13 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "access/cookie_permit.h"
 #include "access/sign_in.h"
@@ -67,6 +69,35 @@ int answer(const render::CgiAnswer& a, int exitStatus) {
 }
 
 int language = -1;  // the installation's, for the pages
+
+// The word that starts a renderer ahead of its page: searchrun starts it
+// while it searches, and the renderer sets itself up meanwhile, then reads
+// its arguments from standard input.
+constexpr const char* kAwaitArguments = "--await-arguments";
+// More than the words of any page request.
+constexpr size_t kMaxAwaitedBytes = 8192;
+
+// The words of the command line searchrun hands over, each ended by a NUL;
+// false when it handed none over (it answered itself, or ended) or the words
+// are cut short: the renderer then leaves without a word of its own.
+bool awaitArguments(std::vector<std::string>& words) {
+  std::string bytes;
+  char piece[1024];
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, piece, sizeof piece);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || bytes.size() + static_cast<size_t>(n) > kMaxAwaitedBytes) return false;
+    bytes.append(piece, static_cast<size_t>(n));
+  }
+  if (bytes.empty() || bytes.back() != '\0') return false;
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t end = bytes.find('\0', at);
+    words.push_back(bytes.substr(at, end - at));
+    at = end + 1;
+  }
+  return true;
+}
 
 // A problem whose page offers the search of `raw` (a search request as
 // againRequest keeps it) again: a link that runs it and a form with its
@@ -237,6 +268,19 @@ int main(int argc, char** argv) {
       (inst.language != kLangEN ||
        (method != nullptr && *method != '\0' && std::strcmp(method, "GET") != 0)))
     render::requireFullRuntime();
+  std::vector<std::string> awaited;
+  std::vector<char*> awaitedArgv;
+  if ((method == nullptr || *method == '\0') && argc == 2 &&
+      std::strcmp(argv[1], kAwaitArguments) == 0) {
+    if (!awaitArguments(awaited)) return 0;
+    awaitedArgv.push_back(argv[0]);
+    for (std::string& word : awaited)
+      awaitedArgv.push_back(word.data());
+    awaitedArgv.push_back(nullptr);
+    argc = static_cast<int>(awaitedArgv.size()) - 1;
+    argv = awaitedArgv.data();
+    arguments = argv;  // the twin, should it take over, gets the words
+  }
   render::RenderRequest request;
   CGIStringParser variables;
   std::string why;

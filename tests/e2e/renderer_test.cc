@@ -293,6 +293,41 @@ TEST_F(RendererTest, SearchrunHandsTheKeyOverInTheEnvironmentOnly) {
   EXPECT_EQ(web.out.find("Status: 403 Forbidden\n"), 0u) << web.out;
 }
 
+// searchrun starts the renderer while it searches; the renderer then reads
+// its command line from its input: the page is the one the same words on
+// the command line give, and a renderer handed nothing, or words cut
+// short, leaves without writing a byte into the answer.
+TEST_F(RendererTest, ARendererStartedAheadTakesItsWordsFromItsInput) {
+  const std::string name = writeResult('7', "alice");
+  const std::map<std::string, std::string> env = {{"KS_PERMIT_KEY", "alice1234567"},
+                                                  {"REQUEST_METHOD", ""}};
+  const RunResult direct = byQueryProgram({"../tmp/" + name, "N", "2"}, env);
+  ASSERT_EQ(direct.out.find(kHtmlType), 0u) << direct.out;
+  const std::string words = "../tmp/" + name + std::string(1, '\0') + "N" + std::string(1, '\0') +
+                            "2" + std::string(1, '\0');
+  const RunResult ahead =
+      inst_->run("search-cgi/getfilelist.exe", {"--await-arguments"}, env, words);
+  EXPECT_EQ(ahead.exitStatus, 0) << ahead.err;
+  EXPECT_EQ(ahead.out, direct.out);
+  for (const std::string& input : {std::string(), words.substr(0, words.size() - 1)}) {
+    const RunResult idle =
+        inst_->run("search-cgi/getfilelist.exe", {"--await-arguments"}, env, input);
+    EXPECT_EQ(idle.exitStatus, 0) << idle.err;
+    EXPECT_EQ(idle.out, "") << input.size();
+  }
+}
+
+// The key a search request carried as a variable reaches the renderer that
+// searchrun started before it knew the page, and comes back as a cookie.
+TEST_F(RendererTest, ASearchHandsItsRequestKeyToTheRenderer) {
+  const std::string key = inst_->permit("alice");
+  const RunResult r =
+      inst_->get("user=alice&ks_key=" + key + "&query=report&index_id=7F000001_news&no_rec=1");
+  ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
+  EXPECT_TRUE(contains(headerOf(r.out), "Set-Cookie: ks_key=" + key + ";")) << r.out;
+  EXPECT_FALSE(contains(bodyOf(r.out), key));
+}
+
 TEST_F(RendererTest, AHitsDocumentOpensOnlyForTheUserWhoSearched) {
   const std::string name = writeResult('8', "alice");
   const std::string view = "result=" + name + "&view=2";

@@ -2,6 +2,7 @@
 /// @brief Starting programs without a shell: word splitting, exit kinds,
 /// output routing, limits, and text that a shell would have acted upon.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -180,6 +181,51 @@ TEST_F(TimeLimit, AProgramPastTheLimitIsKilledAndItsRunFails) {
   EXPECT_EQ(getExecResultFromStdOut("/bin/sleep 30", dir.sub("out").c_str()), kExecFailed);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(executed_wait("/bin/sh -c 'exit 4'"), 4);  // quick programs are untouched
+}
+
+// The caller's work runs while the child does: here the child waits for
+// what that work sends it, so the work run before the start or after the
+// wait would leave the child to the limit.
+TEST(Runner, WorkWhileTheChildRuns) {
+  testutil::TempDir dir;
+  int in[2];
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  const int out = open(dir.sub("out").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  ASSERT_GE(out, 0);
+  ChildProgram cat;
+  cat.argv = {"/bin/cat"};
+  cat.streams = ChildProgram::Streams::kToFd;
+  cat.outFd = out;
+  cat.inFd = in[0];
+  cat.limitMs = 5000;
+  cat.whileRunning = [&] {
+    EXPECT_EQ(write(in[1], "page", 4), 4);
+    close(in[1]);
+  };
+  const ChildOutcome done = runChildProgram(cat);
+  close(in[0]);
+  close(out);
+  EXPECT_EQ(done.how, ChildOutcome::How::kEnded);
+  EXPECT_EQ(readFile(dir.sub("out")), "page");
+
+  // Its time counts against the limit.
+  ChildProgram sleeper;
+  sleeper.argv = {"/bin/sleep", "30"};
+  sleeper.streams = ChildProgram::Streams::kQuiet;
+  sleeper.limitMs = 300;
+  sleeper.whileRunning = [] { usleep(250 * 1000); };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(runChildProgram(sleeper).how, ChildOutcome::How::kTimedOut);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+  // No work for a program that never started.
+  bool worked = false;
+  ChildProgram missing;
+  missing.argv = {dir.sub("missing")};
+  missing.streams = ChildProgram::Streams::kQuiet;
+  missing.whileRunning = [&] { worked = true; };
+  EXPECT_EQ(WEXITSTATUS(runChildProgram(missing).rawStatus), kChildNotStartedExitCode);
+  EXPECT_FALSE(worked);
 }
 
 bool processGone(pid_t pid) {
