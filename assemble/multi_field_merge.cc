@@ -152,7 +152,8 @@ MergeOutcome getRecordListForDBMultiField(VelaSearchListVector& list,
     }
     if (jobs.empty()) return outcome;
     size_t failed = 0;
-    outcome.message = runSearchJobs(jobs, request.search, &failed);
+    outcome.message =
+        runSearchJobs(jobs, request.search, &failed, nullptr, request.whileEnginesRun);
     for (const velaSearch& job : jobs)
       outcome.incSearches += job.m_incSearches;
     if (outcome.message) {

@@ -86,7 +86,7 @@ void mergeRequest(VelaSearchListVector& list, int searchNum, const MergeRequest&
   if ((outcome.message = createSearchJobs(list, plans, search, velaOption, jobs))) return;
   if (jobs.empty()) return;
   size_t failed = 0;
-  outcome.message = runSearchJobs(jobs, search, &failed);
+  outcome.message = runSearchJobs(jobs, search, &failed, nullptr, request.whileEnginesRun);
   for (const velaSearch& job : jobs)
     outcome.incSearches += job.m_incSearches;
   if (outcome.message) {
@@ -161,7 +161,7 @@ const char* createSearchJobs(const VelaSearchListVector& list,
 }
 
 const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& request,
-                          size_t* failed, int* code) {
+                          size_t* failed, int* code, const std::function<void()>& whileEnginesRun) {
   // The engine runs of every index go out together, to run side by side
   // wherever a service takes them; each job then reads its own.
   std::vector<ChildProgram> runs;
@@ -171,6 +171,7 @@ const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& re
                 std::make_move_iterator(planned.end()));
   }
   prefetchPrograms(runs);
+  if (whileEnginesRun) whileEnginesRun();
   for (size_t i = 0; i < jobs.size(); ++i) {
     velaSearch& job = jobs[i];
     if (request.jobFilters) request.jobFilters->arm(job);

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,9 +66,11 @@ const char* createSearchJobs(const VelaSearchListVector& list,
 // have armed it. Null when all succeeded; kMsgSearchFailed at the first job
 // that fails (the later ones do not run), whose position goes to `*failed`
 // and whose code (Execute) to `*code` when given. Failures are logged into
-// the request's run log.
+// the request's run log. `whileEnginesRun`, when given, runs once the
+// engine runs of every job are handed out, before the jobs wait for them.
 const char* runSearchJobs(std::vector<velaSearch>& jobs, const SearchRequest& request,
-                          size_t* failed = nullptr, int* code = nullptr);
+                          size_t* failed = nullptr, int* code = nullptr,
+                          const std::function<void()>& whileEnginesRun = {});
 
 // Stores in every list entry that a job searched (same host text, owner and
 // index name) that job's hit count; entries no job searched keep theirs.
@@ -104,6 +107,8 @@ struct MergeRequest {
   size_t retQuerySize = kQuerySize;
   // How reported queries merge (the query normalisation's term-wise merge).
   RetQueryMerge addRetQuery = nullptr;
+  // Work of the caller that may overlap the engines (runSearchJobs).
+  std::function<void()> whileEnginesRun;
 };
 
 // How the merge of a request ended.

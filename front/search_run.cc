@@ -446,14 +446,17 @@ MaybeEnd searchAndMerge(RunState& run) {
                           !run.similarDocQuery && similarKeywordCheck(queryOption.orgQuery);
   if (lookAlikes)
     startSimilarKeywordPasses(queryOption.orgQuery, langFlag, run.limits.programTimeLimit * 1000);
-  // The renderer starts and sets itself up on the other processor while
-  // the engine searches: the page then does not wait for a program to start.
-  std::vector<std::string> rendererEnv;
-  if (!run.keyFromRequest.empty())
-    rendererEnv.push_back(std::string(kPermitKeyVariable) + "=" + run.keyFromRequest);
-  run.renderer = std::make_unique<WaitingRenderer>(rendererEnv);
   markTime("b-function 'getRecordList'");
   MergeRequest request = newerMergeRequest(run);
+  // The renderer starts and sets itself up while the engines search: the
+  // page then does not wait for a program to start.
+  request.whileEnginesRun = [&run] {
+    if (run.renderer) return;
+    std::vector<std::string> env;
+    if (!run.keyFromRequest.empty())
+      env.push_back(std::string(kPermitKeyVariable) + "=" + run.keyFromRequest);
+    run.renderer = std::make_unique<WaitingRenderer>(env);
+  };
   const MergeOutcome merged = searchSelectedIndexes(
       run.list, run.propertyMode ? &run.clauses : nullptr, run.searchNum, request, run.result);
   // A search cut short by the run's deadline says so, not that an index
