@@ -167,13 +167,14 @@ std::vector<unsigned long> writeOrder(const RecordList& result, unsigned long li
 constexpr const char* kWholeResultSuffix = "_whole";
 
 // What the files of the result `base` take on disk, as the results
-// directory is counted.
-long long resultBytes(const std::string& base) {
+// directory is counted; `whole`, when given, stands for the result file
+// itself (written under its own name, to take the result's later).
+long long resultBytes(const std::string& base, const std::string& whole = "") {
   long long bytes = 0;
   for (const std::string& name :
-       {base, resultFileName(base, ResultFile::Filter), resultFileName(base, ResultFile::IndexList),
-        resultFileName(base, ResultFile::Class), resultFileName(base, ResultFile::SimilarKeyword),
-        base + ".group"}) {
+       {whole.empty() ? base : whole, resultFileName(base, ResultFile::Filter),
+        resultFileName(base, ResultFile::IndexList), resultFileName(base, ResultFile::Class),
+        resultFileName(base, ResultFile::SimilarKeyword), base + ".group"}) {
     struct stat st;
     if (lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode))
       bytes += static_cast<long long>(st.st_blocks) * 512;
@@ -310,6 +311,9 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
         [&] {
           wholeWritten =
               outputResult(wholeFile, request, result, writeOrder(result, result.recordCount()));
+          // Counted now, while the renderer works, rather than after it.
+          if (wholeWritten && run.resultsMaxBytes > 0)
+            addResultsUsage(kResultDirectory, resultBytes(base, wholeFile));
         },
         run.renderer);
     markTime("a-ecgi");
@@ -324,7 +328,6 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
       return std::nullopt;
     }
     unlink(fastFile.c_str());
-    if (run.resultsMaxBytes > 0) addResultsUsage(kResultDirectory, resultBytes(base));
     return std::nullopt;
   }
 

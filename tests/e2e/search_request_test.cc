@@ -227,8 +227,19 @@ TEST_F(SearchRequestTest, LargeResultShowsItsFirstPagesBeforeTheWholeFile) {
   const std::string id = build("alice", "Kiwis", src.path());
 
   // One record per page: more than 20 pages of hits take the fast path.
+  search("query=kiwi&index_id=" + uid(id));  // the figure of what results take stands now
+  const auto usage = [] { return std::stoll(inst_->read("tmp/.usage")); };
+  const long long usedBefore = usage();
   RunResult fast;
   const std::string full = search("query=kiwi&no_rec=1&index_id=" + uid(id), &fast);
+  // The figure grows by the files the result keeps, the whole result among them.
+  long long kept = 0;
+  for (const char* suffix : {"", "_idx", ".filter", "_class", "_similar_keyword"}) {
+    struct stat st;
+    if (lstat((full + suffix).c_str(), &st) == 0)
+      kept += static_cast<long long>(st.st_blocks) * 512;
+  }
+  EXPECT_EQ(usage() - usedBefore, kept);
   EXPECT_NE(std::string::npos, fast.out.find("<html")) << fast.out;
   EXPECT_EQ(25u, hits(full).size());  // the whole result is written afterwards
   EXPECT_FALSE(testutil::fileExists(full + "_fast"));
