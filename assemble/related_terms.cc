@@ -142,49 +142,58 @@ int getRelterm::remoteGetRelTerm(const RelTermExchange& exchange) {
   return 0;
 }
 
-int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
-                     const RelTermExchange& exchange, bool threaded) {
-  std::vector<getRelterm> jobs;
-  int count = 0;
+RelTermRound::RelTermRound(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
+                           RelTermExchange exchange, bool threaded)
+    : dbMap_(dbMap),
+      timeLimitMs_(timeLimitMs),
+      exchange_(std::move(exchange)),
+      threaded_(threaded) {
   for (dbMapping& db : dbMap) {
     if (db.fgRelterm != 1) continue;
-    ++count;
+    ++count_;
     const int n = static_cast<int>(std::min(db.numRec, kRelTermMaxRecords));
     const bool local = isLocalIPAddress(db.ipAddr.c_str());
-    if (!local && !jobs.empty()) {
-      auto same = std::find_if(jobs.begin(), jobs.end(), [&](const getRelterm& j) {
+    if (!local && !jobs_.empty()) {
+      auto same = std::find_if(jobs_.begin(), jobs_.end(), [&](const getRelterm& j) {
         return !j.isLocal() && j.getIpaddr() == db.ipAddr;
       });
-      if (same != jobs.end()) {
+      if (same != jobs_.end()) {
         same->concate(db.szOwner, db.idxName, db.port, n, db.recid_list);
-        db.mapping = static_cast<int>(same - jobs.begin());
+        db.mapping = static_cast<int>(same - jobs_.begin());
         continue;
       }
     }
-    jobs.emplace_back().initialize(db.ipAddr, db.szOwner, db.idxName, db.port, n, db.recid_list,
-                                   local ? fgLocal : fgRemote, log);
-    db.mapping = static_cast<int>(jobs.size() - 1);
+    jobs_.emplace_back().initialize(db.ipAddr, db.szOwner, db.idxName, db.port, n, db.recid_list,
+                                    local ? fgLocal : fgRemote, log);
+    db.mapping = static_cast<int>(jobs_.size() - 1);
   }
   // The list is complete: the jobs stay where their workers see them. The
   // tool runs of every index go out together, to run side by side wherever
   // a service takes them.
   std::vector<ChildProgram> runs;
-  for (getRelterm& job : jobs) {
+  for (getRelterm& job : jobs_) {
     std::vector<ChildProgram> planned = job.planRuns(timeLimitMs);
     runs.insert(runs.end(), std::make_move_iterator(planned.begin()),
                 std::make_move_iterator(planned.end()));
   }
   prefetchPrograms(runs);
+}
+
+RelTermRound::~RelTermRound() = default;
+
+int RelTermRound::finish() {
+  if (finished_) return count_;
+  finished_ = true;
   std::vector<std::unique_ptr<ReltermThread>> workers;
-  ThreadedJobs running(threaded);
-  for (getRelterm& job : jobs) {
-    workers.push_back(std::make_unique<ReltermThread>(job, timeLimitMs, exchange));
+  ThreadedJobs running(threaded_);
+  for (getRelterm& job : jobs_) {
+    workers.push_back(std::make_unique<ReltermThread>(job, timeLimitMs_, exchange_));
     running.add(*workers.back());
   }
   running.startAll();
-  for (dbMapping& db : dbMap) {
+  for (dbMapping& db : dbMap_) {
     if (db.fgRelterm != 1) continue;
-    getRelterm& job = jobs[static_cast<size_t>(db.mapping)];
+    getRelterm& job = jobs_[static_cast<size_t>(db.mapping)];
     if (job.getReadNum() == 0) running.need(static_cast<size_t>(db.mapping));
     if (job.isDone()) continue;
     const int r = job.getReadNum();
@@ -197,5 +206,11 @@ int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
     db.relterm_list = a == -1 || b == -1 ? "" : job.getResult(a, b);
     if (job.isDone()) job.freeLocationArray();
   }
-  return count;
+  return count_;
+}
+
+int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
+                     const RelTermExchange& exchange, bool threaded) {
+  RelTermRound round(dbMap, log, timeLimitMs, exchange, threaded);
+  return round.finish();
 }

@@ -96,4 +96,29 @@ std::vector<uint32_t> firstRecordIds(const std::string& list, int count);
 int getReltermString(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
                      const RelTermExchange& exchange = nullptr, bool threaded = false);
 
+// getReltermString in two steps, so that the caller may do other work while
+// the tool runs: made, it plans the jobs and hands the tool runs of this
+// host's indexes out at once (the jobs' log lines are written then);
+// finish() makes the jobs, fills the relterm_list of `dbMap` (which must
+// outlive the round) and returns the count, as getReltermString does.
+// A round never finished leaves its runs unclaimed.
+class RelTermRound {
+ public:
+  RelTermRound(std::vector<dbMapping>& dbMap, FILE* log, int timeLimitMs,
+               RelTermExchange exchange = nullptr, bool threaded = false);
+  ~RelTermRound();
+  RelTermRound(const RelTermRound&) = delete;
+  RelTermRound& operator=(const RelTermRound&) = delete;
+  int finish();
+
+ private:
+  std::vector<dbMapping>& dbMap_;
+  int timeLimitMs_;
+  RelTermExchange exchange_;
+  bool threaded_;
+  std::vector<getRelterm> jobs_;
+  int count_ = 0;
+  bool finished_ = false;
+};
+
 #endif  // SEARCHRUN_ASSEMBLE_RELATED_TERMS_H

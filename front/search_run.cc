@@ -471,14 +471,9 @@ MaybeEnd searchAndMerge(RunState& run) {
     return end;
   }
   markTime("a-function 'getRecordList'");
-  // The look-alikes' checks run beside the related-term runs. A date
-  // window that emptied the result checks the query itself first, which
-  // may leave them unused.
-  if (lookAlikes && !(queryOption.fgSearchDate == 1 && run.result.empty())) {
-    markTime("b-function 'sendSimilarKeywordChecks'");
-    sendSimilarKeywordChecks(run.list, run.limits.programTimeLimit * 1000);
-    markTime("a-function 'sendSimilarKeywordChecks'");
-  }
+  // The related-term runs go out first: the engine works on them while the
+  // look-alikes, sent ahead, are read and their checks sent.
+  std::optional<RelTermRound> relatedTerms;
   if (!run.result.empty() && queryOption.relterm_output == 1) {
     // An installation without its related-term program is not set up: the
     // page would otherwise pass over the missing terms in silence.
@@ -487,7 +482,18 @@ MaybeEnd searchAndMerge(RunState& run) {
       return RunEnd::error("0009", kResourceFailure);
     }
     markTime("b-function 'getReltermString'");
-    getReltermString(run.result.dbMap, g_fplog_running, run.limits.programTimeLimit * 1000);
+    relatedTerms.emplace(run.result.dbMap, g_fplog_running, run.limits.programTimeLimit * 1000);
+  }
+  // The look-alikes' checks run beside the related-term runs. A date
+  // window that emptied the result checks the query itself first, which
+  // may leave them unused.
+  if (lookAlikes && !(queryOption.fgSearchDate == 1 && run.result.empty())) {
+    markTime("b-function 'sendSimilarKeywordChecks'");
+    sendSimilarKeywordChecks(run.list, run.limits.programTimeLimit * 1000);
+    markTime("a-function 'sendSimilarKeywordChecks'");
+  }
+  if (relatedTerms) {
+    relatedTerms->finish();
     markTime("a-function 'getReltermString'");
   }
   if (!run.result.empty()) orderResult(run.result);

@@ -130,3 +130,19 @@ TEST(RelatedTermIds, FirstIdsOfAListSkipWordsThatAreNoId) {
 }
 
 }  // namespace
+
+// A round made ahead of its reading asks nothing until finished, then fills
+// the same terms as one call; finishing again does no work again.
+TEST_F(RelatedTerms, ARoundAsksWhenFinishedAndOnlyOnce) {
+  std::vector<dbMapping> dbMap = indexes({{"a", 2}, {"d", 1}});
+  StandIn agent;
+  agent.answer = "x" + F + E + "y" + F + E;
+  RelTermRound round(dbMap, nullptr, 1000, agent.exchange());
+  EXPECT_TRUE(agent.requests.empty());
+  EXPECT_EQ(round.finish(), 2);
+  EXPECT_EQ(agent.requests.size(), 1u);
+  EXPECT_EQ(dbMap[0].relterm_list, "x" + F + E);
+  EXPECT_EQ(dbMap[1].relterm_list, "y" + F + E);
+  EXPECT_EQ(round.finish(), 2);
+  EXPECT_EQ(agent.requests.size(), 1u);
+}
