@@ -162,19 +162,14 @@ std::vector<unsigned long> writeOrder(const RecordList& result, unsigned long li
   return positions;
 }
 
-// The whole result while it is written beside its first pages; a name the
-// expiry removes should a run leave it behind.
-constexpr const char* kWholeResultSuffix = "_whole";
-
 // What the files of the result `base` take on disk, as the results
-// directory is counted; `whole`, when given, stands for the result file
-// itself (written under its own name, to take the result's later).
-long long resultBytes(const std::string& base, const std::string& whole = "") {
+// directory is counted.
+long long resultBytes(const std::string& base) {
   long long bytes = 0;
   for (const std::string& name :
-       {whole.empty() ? base : whole, resultFileName(base, ResultFile::Filter),
-        resultFileName(base, ResultFile::IndexList), resultFileName(base, ResultFile::Class),
-        resultFileName(base, ResultFile::SimilarKeyword), base + ".group"}) {
+       {base, resultFileName(base, ResultFile::Filter), resultFileName(base, ResultFile::IndexList),
+        resultFileName(base, ResultFile::Class), resultFileName(base, ResultFile::SimilarKeyword),
+        base + ".group"}) {
     struct stat st;
     if (lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode))
       bytes += static_cast<long long>(st.st_blocks) * 512;
@@ -297,28 +292,26 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
       return resultNotWritten();
     outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
     markTime("a-block generate fast output file'");
-    const GetFileListArguments args = rendererArguments(base);
     // Step 31 while the renderer shows the first pages, on the other
-    // processor: the whole result goes to a name of its own that the
-    // renderer never reads, and takes the result's name once the renderer
-    // is done, so the renderer never meets a half-written file and the
-    // answer does not wait for the writing.
-    const std::string wholeFile = base + kWholeResultSuffix;
+    // processor: the renderer is given the first pages' file by name, so it
+    // never meets the result's own file half written, and the answer does
+    // not wait for the writing. (The file is written in place, as the run
+    // claimed it: a fresh file renamed over the claim would add a file made
+    // and one removed to every large result.)
+    const GetFileListArguments args = rendererArguments(fastFile);
     bool wholeWritten = false;
     markTime("b-execl");
     status = runRendererAndWait(
         args, run.programTimeLimitMs,
         [&] {
           wholeWritten =
-              outputResult(wholeFile, request, result, writeOrder(result, result.recordCount()));
+              outputResult(base, request, result, writeOrder(result, result.recordCount()));
           // Counted now, while the renderer works, rather than after it.
           if (wholeWritten && run.resultsMaxBytes > 0)
-            addResultsUsage(kResultDirectory, resultBytes(base, wholeFile));
+            addResultsUsage(kResultDirectory, resultBytes(base));
         },
         run.renderer);
     markTime("a-ecgi");
-    wholeWritten = wholeWritten && status == 0 && rename(wholeFile.c_str(), base.c_str()) == 0;
-    if (!wholeWritten) unlink(wholeFile.c_str());
     if (status == kRendererNotStarted || status < 0) return rendererMissing();
     // The first pages are the answer now: a later failure is only logged,
     // since a response holds one page.

