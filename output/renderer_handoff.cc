@@ -153,10 +153,13 @@ int WaitingRenderer::render(const std::vector<std::string>& words, int limitMs,
   fd_ = -1;
   const pid_t pid = pid_;
   pid_ = -1;
-  const ChildOutcome outcome = awaitChildProgram(pid, limitMs, meanwhile);
-  // Cut short, the words were not taken: the renderer left without a page.
-  if (sent < bytes.size()) return -1;
-  return renderedStatus(outcome);
+  // Cut short, the words were not taken: the renderer leaves without a
+  // page, and the work waits for the one started instead.
+  if (sent < bytes.size()) {
+    awaitChildProgram(pid, kIdleRendererWaitMs);
+    return -1;
+  }
+  return renderedStatus(awaitChildProgram(pid, limitMs, meanwhile));
 }
 
 int runRendererAndWait(const GetFileListArguments& args, int limitMs,

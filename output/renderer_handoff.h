@@ -65,7 +65,8 @@ class WaitingRenderer {
   // Hands `words` (the command line after the program's name) over, runs
   // `meanwhile` and waits at most `limitMs` (0: no limit). The status as
   // runRendererAndWait gives it; -1 when the renderer could not take the
-  // words (it has ended): it wrote nothing, and another may be started.
+  // words (it has ended): it wrote nothing, `meanwhile` did not run, and
+  // another may be started.
   int render(const std::vector<std::string>& words, int limitMs,
              const std::function<void()>& meanwhile = {});
 
