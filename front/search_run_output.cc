@@ -295,9 +295,9 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
     // The whole result is written while the renderer shows the first pages,
     // on the other processor: the renderer is given the first pages' file
     // by name, so it never meets the result's own file half written, and
-    // the answer does not wait for the writing. (The file is written in place, as the run
-    // claimed it: a fresh file renamed over the claim would add a file made
-    // and one removed to every large result.)
+    // the answer does not wait for the writing. (The file is written in
+    // place, as the run claimed it: a fresh file renamed over the claim
+    // would add a file made and one removed to every large result.)
     const GetFileListArguments args = rendererArguments(fastFile);
     bool wholeWritten = false;
     markTime("b-execl");
