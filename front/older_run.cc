@@ -32,6 +32,7 @@
 #include "system/log.h"
 #include "system/run_deadline.h"
 #include "system/run_limits.h"
+#include "system/scratch_files.h"
 #include "system/strings.h"
 #include "system/version.h"
 #ifndef SEARCHRUN_WITHOUT_CHARSET_ENGINE
@@ -270,7 +271,11 @@ int searchrunOlderMain(int argc, char** argv) {
 #endif
   setHalfWidthKanaWidener(widenJPQueryKana);
   EngineExchange engines;  // as the newer front: no process per engine run
-  if (engines.usable()) setProgramService(&engines);
+  if (engines.usable()) {
+    setProgramService(&engines);
+    // Their scratch files then travel with the runs instead of lying on disk.
+    scratch::keepInMemory(true);
+  }
   const int status = serveAndFinish([&limits] { return serveRequest(limits); });
   setProgramService(nullptr);
   return status;

@@ -52,6 +52,7 @@
 #include "system/numbers.h"
 #include "system/run_deadline.h"
 #include "system/run_limits.h"
+#include "system/scratch_files.h"
 #include "system/strings.h"
 #include "system/version.h"
 #include "text/charset_encoding.h"
@@ -553,7 +554,11 @@ int searchrunMain(int argc, char** argv) {
   // The engine runs of the search go to the engine service, without a
   // process each, whenever it is there to take them.
   EngineExchange engines;
-  if (engines.usable()) setProgramService(&engines);
+  if (engines.usable()) {
+    setProgramService(&engines);
+    // Their scratch files then travel with the runs instead of lying on disk.
+    scratch::keepInMemory(true);
+  }
   const int status = serveAndFinish(serveRequest);
   setProgramService(nullptr);
   return status;

@@ -21,6 +21,7 @@
 #include "system/index_format.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
+#include "system/scratch_files.h"
 #include "system/secure_file.h"
 #include "system/tmpfile.h"
 #include "text/similar_keyword.h"
@@ -62,7 +63,7 @@ struct ExactRun {
 };
 
 void planExactRun(const std::string& home, const std::string& word, int limitMs, ExactRun& run) {
-  if (!systemGetCGITmpFile(run.result, "suggest")) {
+  if (!scratch::claim("suggest", run.result)) {
     run.result.clear();
     return;
   }
@@ -87,7 +88,8 @@ std::vector<int> exactHits(const ExactRun& run) {
   std::string text;
   const bool ran = outcome.how == ChildOutcome::How::kEnded && WIFEXITED(outcome.rawStatus) &&
                    WEXITSTATUS(outcome.rawStatus) == 0 &&
-                   readRegularFile(run.result, text, kMaxResultBytes);
+                   scratch::read(run.result, text, kMaxResultBytes + 1) &&
+                   text.size() <= kMaxResultBytes;
   std::vector<int> ids;
   if (!ran) return ids;
   for (const auto& hit : readEngineTextResult(text, kRecordsChecked))

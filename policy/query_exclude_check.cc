@@ -13,6 +13,7 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"
+#include "system/scratch_files.h"
 #include "system/secure_file.h"
 
 namespace {
@@ -51,7 +52,7 @@ size_t doubleByteCharLength(const char* text, size_t remaining) {
 }
 
 bool readTermLine(const std::string& termFile, std::string& query) {
-  UniqueFile in(fopenRegular(termFile.c_str()));
+  UniqueFile in(scratch::open(termFile));
   if (!in) return false;
   query.clear();
   readBoundedLine(in.get(), kExcludeTermLineMax, query);
@@ -83,8 +84,7 @@ void checkList(ExclusionList& list, const std::string& path, const std::string& 
 bool writeRefusedToken(const std::string& termFile) {
   // The term file is this run's own scratch file: rewritten in place, never
   // through a link.
-  const UniqueFd out = openRegularForRewrite(termFile);
-  return out && writeAll(out.get(), kRefusedQueryToken, std::strlen(kRefusedQueryToken));
+  return scratch::write(termFile, kRefusedQueryToken);
 }
 
 }  // namespace

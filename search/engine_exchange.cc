@@ -13,11 +13,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "system/fsutil.h"
 #include "system/numbers.h"
+#include "system/scratch_files.h"
 
 namespace velaservice {
 
@@ -154,6 +156,10 @@ std::string realPath(const std::string& path) {
   return resolvedPath(path, resolved) ? resolved : std::string();
 }
 
+bool isWordOf(const ChildProgram& program, const std::string& word) {
+  return std::find(program.argv.begin() + 1, program.argv.end(), word) != program.argv.end();
+}
+
 std::string parentOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return "";
@@ -206,6 +212,8 @@ bool EngineExchange::requestFor(const ChildProgram& program, vela::ToolRequest& 
   if (!usable_ || root != root_) return false;
   request.cwd = cgiDir_;
   request.args.assign(program.argv.begin() + 1, program.argv.end());
+  for (scratch::Attached& file : scratch::attachedTo(program.argv))
+    request.files.push_back({std::move(file.path), std::move(file.bytes)});
   return true;
 }
 
@@ -259,6 +267,9 @@ bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
   std::lock_guard<std::mutex> lock(mutex_);
   switch (asked) {
     case velaservice::Asked::kAnswered:
+      // Results of the program's memory files, and of those only.
+      for (vela::CarriedFile& file : answer.files)
+        if (isWordOf(program, file.path)) scratch::takeResult(file.path, std::move(file.bytes));
       outcome.how = ChildOutcome::How::kEnded;
       outcome.rawStatus = (answer.status & 0xff) << 8;
       ++served_;

@@ -8,7 +8,9 @@ namespace vela {
 namespace {
 
 constexpr std::string_view kRequestMagic = "VLQ1";
+constexpr std::string_view kFilesRequestMagic = "VLQ2";
 constexpr std::string_view kAnswerMagic = "VLA1";
+constexpr std::string_view kFilesAnswerMagic = "VLA2";
 constexpr size_t kHeaderBytes = 8;  // magic and body size
 
 struct ToolNames {
@@ -75,14 +77,17 @@ uint32_t bodySize(std::string_view header) {
   return Reader(header.substr(4, 4)).u32();
 }
 
-// The body of a framed message, once it is all there.
-Decoded frame(std::string_view bytes, std::string_view magic, size_t limit, std::string_view& body,
-              size_t& used) {
+// The body of a framed message of either form, once it is all there;
+// `second` says it is of the second form (magic `magic2`, limit `limit2`).
+Decoded frame(std::string_view bytes, std::string_view magic, size_t limit, std::string_view magic2,
+              size_t limit2, std::string_view& body, size_t& used, bool& second) {
   const size_t seen = bytes.size() < magic.size() ? bytes.size() : magic.size();
-  if (bytes.substr(0, seen) != magic.substr(0, seen)) return Decoded::kBad;
+  const bool first = bytes.substr(0, seen) == magic.substr(0, seen);
+  second = bytes.substr(0, seen) == magic2.substr(0, seen);
+  if (!first && !second) return Decoded::kBad;
   if (bytes.size() < kHeaderBytes) return Decoded::kNeedMore;
   const uint64_t total = kHeaderBytes + static_cast<uint64_t>(bodySize(bytes));
-  if (total > limit) return Decoded::kBad;
+  if (total > (second ? limit2 : limit)) return Decoded::kBad;
   if (bytes.size() < total) return Decoded::kNeedMore;
   body = bytes.substr(kHeaderBytes, static_cast<size_t>(total) - kHeaderBytes);
   used = static_cast<size_t>(total);
@@ -97,6 +102,29 @@ std::string framed(std::string_view magic, const std::string& body) {
 
 bool hasNul(std::string_view s) {
   return s.find('\0') != std::string_view::npos;
+}
+
+void putFiles(std::string& body, const std::vector<CarriedFile>& files) {
+  putU32(body, static_cast<uint32_t>(files.size()));
+  for (const CarriedFile& f : files) {
+    putString(body, f.path);
+    putString(body, f.bytes);
+  }
+}
+
+// The files at the end of a body; a path is a command line's word, so it
+// is not empty and holds no NUL byte.
+bool readFiles(Reader& in, std::vector<CarriedFile>& files) {
+  const uint32_t count = in.u32();
+  if (count > kMaxRequestArgs) return false;
+  for (uint32_t i = 0; i < count && in.ok(); ++i) {
+    CarriedFile f;
+    f.path = in.string();
+    f.bytes = in.string();
+    if (f.path.empty() || hasNul(f.path)) return false;
+    files.push_back(std::move(f));
+  }
+  return in.ok() && in.atEnd();
 }
 
 }  // namespace
@@ -128,14 +156,23 @@ bool encodeRequest(const ToolRequest& request, std::string& bytes) {
     if (hasNul(a) || body.size() + a.size() > kMaxRequestBytes) return false;
     putString(body, a);
   }
-  if (kHeaderBytes + body.size() > kMaxRequestBytes) return false;
-  bytes = framed(kRequestMagic, body);
+  for (const CarriedFile& f : request.files) {
+    if (f.path.empty() || hasNul(f.path) ||
+        body.size() + f.path.size() + f.bytes.size() > kMaxRequestBytes)
+      return false;
+  }
+  if (!request.files.empty()) putFiles(body, request.files);
+  if (kHeaderBytes + body.size() > kMaxRequestBytes || request.files.size() > kMaxRequestArgs)
+    return false;
+  bytes = framed(request.files.empty() ? kRequestMagic : kFilesRequestMagic, body);
   return true;
 }
 
 Decoded decodeRequest(std::string_view bytes, ToolRequest& request, size_t& used) {
   std::string_view body;
-  const Decoded framing = frame(bytes, kRequestMagic, kMaxRequestBytes, body, used);
+  bool withFiles = false;
+  const Decoded framing = frame(bytes, kRequestMagic, kMaxRequestBytes, kFilesRequestMagic,
+                                kMaxRequestBytes, body, used, withFiles);
   if (framing != Decoded::kDone) return framing;
   Reader in(body);
   ToolRequest r;
@@ -148,32 +185,44 @@ Decoded decodeRequest(std::string_view bytes, ToolRequest& request, size_t& used
     r.args.push_back(in.string());
     if (hasNul(r.args.back())) return Decoded::kBad;
   }
-  if (!in.ok() || !in.atEnd()) return Decoded::kBad;
+  // The second form carries at least one file: the first form says no file.
+  if (withFiles ? !readFiles(in, r.files) || r.files.empty() : !in.ok() || !in.atEnd())
+    return Decoded::kBad;
   request = std::move(r);
   return Decoded::kDone;
 }
 
-bool encodeAnswer(const ToolAnswer& answer, std::string& bytes) {
-  if (answer.status < 0 || answer.status > 255 ||
-      answer.out.size() + answer.err.size() + kHeaderBytes + 9 > kMaxAnswerBytes)
+bool encodeAnswer(const ToolAnswer& answer, std::string& bytes, bool withFiles) {
+  const size_t limit = withFiles ? kMaxFilesAnswerBytes : kMaxAnswerBytes;
+  uint64_t size = kHeaderBytes + 9 + answer.out.size() + answer.err.size();
+  if (withFiles) {
+    size += 4;
+    for (const CarriedFile& f : answer.files)
+      size += 8 + f.path.size() + f.bytes.size();
+  }
+  if (answer.status < 0 || answer.status > 255 || size > limit ||
+      (!withFiles && !answer.files.empty()) || answer.files.size() > kMaxRequestArgs)
     return false;
   std::string body(1, static_cast<char>(answer.status));
   putString(body, answer.out);
   putString(body, answer.err);
-  bytes = framed(kAnswerMagic, body);
+  if (withFiles) putFiles(body, answer.files);
+  bytes = framed(withFiles ? kFilesAnswerMagic : kAnswerMagic, body);
   return true;
 }
 
 Decoded decodeAnswer(std::string_view bytes, ToolAnswer& answer, size_t& used) {
   std::string_view body;
-  const Decoded framing = frame(bytes, kAnswerMagic, kMaxAnswerBytes, body, used);
+  bool withFiles = false;
+  const Decoded framing = frame(bytes, kAnswerMagic, kMaxAnswerBytes, kFilesAnswerMagic,
+                                kMaxFilesAnswerBytes, body, used, withFiles);
   if (framing != Decoded::kDone) return framing;
   Reader in(body);
   ToolAnswer a;
   a.status = in.u8();
   a.out = in.string();
   a.err = in.string();
-  if (!in.ok() || !in.atEnd()) return Decoded::kBad;
+  if (withFiles ? !readFiles(in, a.files) : !in.ok() || !in.atEnd()) return Decoded::kBad;
   answer = std::move(a);
   return Decoded::kDone;
 }

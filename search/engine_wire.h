@@ -8,6 +8,12 @@
 ///   answer   the byte 'S' once a worker has taken the request up, then
 ///            "VLA1", u32 body size, body: u8 exit status, string out, string err
 ///
+/// A request may carry files of its command line along ("VLQ2": the body as
+/// above, then u32 file count and, for each, string path and string
+/// content): the run reads those paths from the request and writes results
+/// to them into its answer ("VLA2": the body as above, then u32 file count
+/// and, for each, string path and string content), never to disk.
+///
 /// A string is a u32 byte count and the bytes; integers are little endian.
 /// The working directory and the arguments come from a path and an argv, so
 /// none holds a NUL byte. Neither side trusts the other's sizes: a request is
@@ -43,19 +49,29 @@ bool toolFromName(std::string_view name, Tool& tool);
 constexpr size_t kMaxRequestBytes = 64 * 1024;
 constexpr size_t kMaxRequestArgs = 1024;
 constexpr size_t kMaxAnswerBytes = 1024 * 1024;
+// An answer carrying results holds as much as a result file may.
+constexpr size_t kMaxFilesAnswerBytes = 65 * 1024 * 1024;
 // Sent ahead of the answer: the run has begun, the client waits for its end.
 constexpr char kStartedByte = 'S';
+
+// A file of a command line carried in a request or an answer.
+struct CarriedFile {
+  std::string path;  // as the command line names it
+  std::string bytes;
+};
 
 struct ToolRequest {
   Tool tool = Tool::kEngine;
   std::string cwd;
-  std::vector<std::string> args;  // without the program name
+  std::vector<std::string> args;   // without the program name
+  std::vector<CarriedFile> files;  // none: a request of the first form
 };
 
 struct ToolAnswer {
   int status = 0;  // 0 to 255
   std::string out;
   std::string err;
+  std::vector<CarriedFile> files;  // results written to carried paths
 };
 
 enum class Decoded {
@@ -69,9 +85,11 @@ enum class Decoded {
 bool encodeRequest(const ToolRequest& request, std::string& bytes);
 Decoded decodeRequest(std::string_view bytes, ToolRequest& request, size_t& used);
 
-// The answer's bytes, without the started byte; false when the status is out
-// of range or the answer would exceed kMaxAnswerBytes.
-bool encodeAnswer(const ToolAnswer& answer, std::string& bytes);
+// The answer's bytes, without the started byte, of the form that answers a
+// request with files when `withFiles`; false when the status is out of
+// range or the answer would exceed its limit (kMaxAnswerBytes, or
+// kMaxFilesAnswerBytes with files).
+bool encodeAnswer(const ToolAnswer& answer, std::string& bytes, bool withFiles = false);
 Decoded decodeAnswer(std::string_view bytes, ToolAnswer& answer, size_t& used);
 
 }  // namespace vela

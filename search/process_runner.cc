@@ -179,9 +179,10 @@ FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log) {
   // An empty file the program wrote is a search without hits: that is how
   // engine programs put in place of ours answer one, and the reader says so
   // (kBinoutNoHits). The claim as it was made is no answer at all.
-  FILE* result = fopenRegular(resultPath);
-  if (result != nullptr && leftAsClaimed(fileno(result))) {
-    std::fclose(result);
+  const bool inMemory = scratch::inMemory(resultPath);
+  FILE* result = scratch::open(resultPath);
+  if (inMemory ? result == nullptr : result != nullptr && leftAsClaimed(fileno(result))) {
+    if (result != nullptr) std::fclose(result);
     if (log != nullptr) {
       std::fputs("command wrote no result\n", log);
       std::fflush(log);
@@ -189,13 +190,6 @@ FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log) {
     return nullptr;
   }
   return result;
-}
-
-bool markResultUnwritten(const char* path) {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  const timespec times[2] = {{0, UTIME_OMIT}, {now.tv_sec - 1, now.tv_nsec}};
-  return utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 int executed_wait(const char* cmd) {

@@ -18,6 +18,7 @@
 
 #include "system/child_process.h"
 #include "system/result_codes.h"
+#include "system/scratch_files.h"
 
 // Result codes of the runners.
 constexpr int kExecNoChild = 1002;      // no child process could be created
@@ -84,15 +85,10 @@ int TS_system(const char* cmd);
 // the program could not be started (also logs "create process failed\n"),
 // it failed: killed by a signal (the time limit included) or ended with
 // kExecReservedExitCode (also logs "command failed\n"), or the result file
-// is still as markResultUnwritten left it (also logs "command wrote no
-// result\n"). An empty file the program wrote is a search without hits.
+// is still as markResultUnwritten left it, or a memory scratch file never
+// written (also logs "command wrote no result\n"). An empty file the
+// program wrote is a search without hits.
 FILE* ExecuteCmd(const char* cmd, const char* resultPath, FILE* log);
-
-// Marks a claimed, still empty result file as not written yet (its data
-// time set a second before its status time), so that ExecuteCmd can tell a
-// program that wrote nothing from one that wrote an empty answer. False
-// when the file's times cannot be set.
-bool markResultUnwritten(const char* path);
 
 // Run `cmd` as TS_system does and return its exit code; kExecFailed when it
 // did not end normally, ended with kExecReservedExitCode or was refused;

@@ -11,6 +11,7 @@
 #include "system/index_format.h"
 #include "system/index_stats.h"
 #include "system/layout.h"
+#include "system/scratch_files.h"
 #include "system/secure_file.h"
 #include "system/tmpfile.h"
 
@@ -43,9 +44,8 @@ bool runTool(RelTermRun& run, FILE* log, std::string& output) {
   std::string bytes;
   const bool ran = outcome.how == ChildOutcome::How::kEnded && WIFEXITED(outcome.rawStatus) &&
                    WEXITSTATUS(outcome.rawStatus) == 0;
-  const UniqueFd fd = openRegularFile(run.scratch);
-  const bool read = ran && fd && readUpTo(fd.get(), bytes, kMaxToolOutput) && !bytes.empty();
-  unlink(run.scratch.c_str());
+  const bool read = ran && scratch::read(run.scratch, bytes, kMaxToolOutput) && !bytes.empty();
+  scratch::remove(run.scratch);
   run.scratch.clear();
   if (read) output = std::move(bytes);
   return read;
@@ -55,7 +55,7 @@ bool runTool(RelTermRun& run, FILE* log, std::string& output) {
 // output claimed; false when no scratch name is free.
 bool planRun(const std::string& home, const std::vector<uint32_t>& ids, int timeLimitMs,
              RelTermRun& run) {
-  if (!systemGetCGITmpFile(run.scratch, "query")) return false;
+  if (!scratch::claim("query", run.scratch)) return false;
   run.program.argv = relTermToolArgv(home, run.scratch, ids);
   run.program.streams = ChildProgram::Streams::kQuiet;
   run.program.limitMs = timeLimitMs;

@@ -18,6 +18,7 @@
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/log.h"
+#include "system/scratch_files.h"
 #include "system/secure_file.h"
 #include "system/strings.h"
 #include "system/tmpfile.h"
@@ -45,19 +46,15 @@ std::string blankControls(std::string text) {
   return blankControlCharacters(std::move(text));
 }
 
-// Claims a scratch name and writes `text` into it through the descriptor
-// that created it, so no other file can be written in its place.
+// Claims a scratch name (in memory where it may be) and writes `text`.
 bool writeScratchFile(const char* prefix, const std::string& text, std::string& path) {
-  UniqueFd fd;
-  std::string name;
-  if (!systemGetCGITmpFile(name, prefix, fd)) return false;
-  path = name;
-  return writeAll(fd.get(), text);
+  return scratch::claim(prefix, path) && scratch::write(path, text);
 }
 
-// Rewrites a scratch file this run claimed (a regular file, never a link).
+// Rewrites a scratch file this run claimed (on disk a regular file, never a
+// link).
 bool rewriteScratchFile(const std::string& path, const std::string& text) {
-  return overwriteRegularFile(path, text);
+  return scratch::write(path, text);
 }
 
 // The position just after the inner option "-bm \"...\"", or npos.
@@ -216,19 +213,19 @@ std::string getVelaOptionForMultiQuery(const SearchRequest& options, const char*
   return buildVelaOption(options, term);
 }
 
-bool VelaCommand::claimScratchName(const char* prefix, std::string& path) {
-  if (!systemGetCGITmpFile(path, prefix)) {
+bool VelaCommand::claimScratchName(const char* prefix, std::string& path, bool onDisk) {
+  if (!(onDisk ? systemGetCGITmpFile(path, prefix) : scratch::claim(prefix, path))) {
     path.clear();
     return false;
   }
   m_scratchFiles.push_back(path);
-  markResultUnwritten(path.c_str());
+  if (!scratch::inMemory(path)) markResultUnwritten(path.c_str());
   return true;
 }
 
 void VelaCommand::removeScratchFiles() {
   for (const std::string& path : m_scratchFiles)
-    unlink(path.c_str());
+    scratch::remove(path);
   m_scratchFiles.clear();
 }
 
@@ -334,7 +331,7 @@ bool VelaCommand::writeQueryTermFile(const char* option, std::string& rewritten,
 bool VelaCommand::expendWildCardQuery(const std::string& indexHome, const std::string& termFile) {
   std::string term;
   {
-    UniqueFile in(fopenRegular(termFile));
+    UniqueFile in(scratch::open(termFile));
     if (!in || !readBoundedLine(in.get(), kTermLineMax, term)) return false;
   }
   return expandTermWord(indexHome, termFile, term, false);
@@ -352,8 +349,9 @@ bool VelaCommand::expandTermWord(const std::string& indexHome, const std::string
     return (fileHoldsTerm && word == term) || rewriteScratchFile(termFile, word);
   }
 
+  // The expander's standard output goes to a file of its own.
   std::string output;
-  if (!claimScratchName("wildcard", output)) return false;
+  if (!claimScratchName("wildcard", output, true)) return false;
   const std::string command = std::string(kTokenExpander) + " -H " + quoted(indexHome) +
                               " -limit " + std::to_string(kWildcardLimit) + " " + word;
   logLine(m_fplog, "cmd:<%s>\n", command);

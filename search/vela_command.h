@@ -115,8 +115,9 @@ class VelaCommand {
   QueryTermScreen m_queryScreen;
 
  private:
-  // Claims a fresh scratch name and remembers it for removeScratchFiles.
-  bool claimScratchName(const char* prefix, std::string& path);
+  // Claims a fresh scratch name (in memory where it may be, unless
+  // `onDisk`) and remembers it for removeScratchFiles.
+  bool claimScratchName(const char* prefix, std::string& path, bool onDisk = false);
 
   // getQueryTermFile, giving also the text written.
   bool writeQueryTermFile(const char* option, std::string& rewritten, std::string& termFile,

@@ -20,6 +20,7 @@
 #include <initializer_list>
 
 #include "system/run_deadline.h"
+#include "system/scratch_files.h"
 
 extern char** environ;
 
@@ -264,7 +265,7 @@ void prefetchPrograms(const std::vector<ChildProgram>& programs) {
 void removeScratchOutput(const ChildProgram& program, const std::string& path) {
   if (ProgramService* service = g_programService; service != nullptr && !program.argv.empty())
     service->forget(program);
-  if (!path.empty()) unlink(path.c_str());
+  if (!path.empty()) scratch::remove(path);
 }
 
 pid_t startChildProgram(const ChildProgram& program, ChildOutcome& outcome) {
@@ -319,6 +320,9 @@ ChildOutcome runChildProgram(const ChildProgram& program) {
   if (ProgramService* service = g_programService;
       service != nullptr && serviceMayRun(program) && service->run(program, outcome))
     return outcome;
+  // A process reads and writes its files on disk. A name taken there in the
+  // meantime is someone else's file: the run is not made.
+  if (!scratch::toDisk(program.argv)) return outcome;
   const pid_t pid = startChildProgram(program, outcome);
   if (pid < 0) return outcome;
   return awaitChildProgram(pid, program.limitMs, program.whileRunning);

@@ -17,6 +17,7 @@
 #include "system/lines.h"
 #include "system/numbers.h"
 #include "system/recinfo.h"
+#include "system/scratch_files.h"
 #include "system/secure_file.h"
 #include "system/strings.h"
 #include "system/tmpfile.h"
@@ -272,7 +273,7 @@ similar_keyword::EnginePass::~EnginePass() {
 void similar_keyword::planEnginePass(const std::string& indexDir, const std::string& query,
                                      bool fuzzy, EnginePass& pass) {
   pass.limit = std::min(settings_.engineLimit, kMaxEngineLimit);
-  if (pass.limit <= 0 || !systemGetCGITmpFile(pass.result, fuzzy ? "fuzzy" : "homo")) {
+  if (pass.limit <= 0 || !scratch::claim(fuzzy ? "fuzzy" : "homo", pass.result)) {
     pass.result.clear();
     return;
   }
@@ -295,7 +296,10 @@ void similar_keyword::enginePass(const std::string& indexDir, const EnginePass& 
   const int limit = pass.limit;
   if (pass.result.empty()) return;
   std::string text;
-  if (!engineRun_(pass.argv) || !readRegularFile(pass.result, text, kMaxResultBytes)) return;
+  // A result larger than a pass reads is no result.
+  if (!engineRun_(pass.argv) || !scratch::read(pass.result, text, kMaxResultBytes + 1) ||
+      text.size() > kMaxResultBytes)
+    return;
   const std::vector<std::pair<int, int>> hits = readEngineTextResult(text, limit);
   std::vector<int> ids;
   for (const auto& hit : hits)

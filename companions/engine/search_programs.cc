@@ -43,10 +43,14 @@ bool readInt(const std::string& text, int64_t min, int64_t max, int64_t& out) {
 // The whole query of a term file, at most kMaxQueryBytes of it (cut on a
 // character of the code page). Line breaks and other control characters are
 // blanks: a query on several lines is still one query.
-bool readTermFile(const std::string& path, const CodePage& cp, std::string& query) {
-  UniqueFd fd = openRegularFile(path);
-  if (!fd) return false;
-  if (!readUpTo(fd.get(), query, kMaxQueryBytes)) return false;
+bool readTermFile(const RunContext& ctx, const std::string& given, const CodePage& cp,
+                  std::string& query) {
+  if (const std::string* carried = ctx.carriedFile(given)) {
+    query = carried->substr(0, kMaxQueryBytes);
+  } else {
+    UniqueFd fd = openRegularFile(ctx.open(given));
+    if (!fd || !readUpTo(fd.get(), query, kMaxQueryBytes)) return false;
+  }
   query.resize(cp.cut(query, kMaxQueryBytes).size());
   blankControlBytes(query);
   return true;
@@ -105,6 +109,10 @@ std::string resultBytes(bool binout, const std::string& matched, const std::vect
 // claimed the name may already have given up on it.
 bool writeResult(const RunContext& ctx, const std::string& given, const std::string& bytes) {
   if (ctx.stillWanted && !ctx.stillWanted()) return false;
+  if (ctx.carriedFile(given) != nullptr) {
+    ctx.carried->made[given] = bytes;
+    return true;
+  }
   // A client that gives a run up says so before it removes its claim: a
   // result made anew after that would be left behind for no one to read.
   // Nothing is ever removed here: the program started in the service's
@@ -195,7 +203,7 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
   const Tool me = Tool::kEngine;
   CodePage cp(languageOfInstallation(ctx.root));
   std::string query = a.query;
-  if (!a.termFile.empty() && !readTermFile(ctx.open(a.termFile), cp, query))
+  if (!a.termFile.empty() && !readTermFile(ctx, a.termFile, cp, query))
     return failRun(me, ctx, "cannot read query term file " + a.termFile);
   blankControlBytes(query);
   const RunLimits limits = readRunLimits(ctx.settingsFile().c_str());
@@ -437,6 +445,12 @@ int runExpandTokens(const ExpandArgs& a, const RunContext& ctx) {
   }
   *ctx.out << line << "\n";
   return ctx.out->flush() ? 0 : kExitFailure;
+}
+
+const std::string* RunContext::carriedFile(const std::string& given) const {
+  if (carried == nullptr) return nullptr;
+  const auto found = carried->given.find(given);
+  return found == carried->given.end() ? nullptr : &found->second;
 }
 
 std::string RunContext::open(const std::string& given) const {

@@ -48,6 +48,14 @@ class PartStatsCache;
 // The exit status that the query back-end takes for a failed run.
 constexpr int kExitFailure = kFailedRunExitStatus;
 
+// Files of a command line that came with the request instead of lying on
+// disk, by the path as given: a term file named here is read from here, and
+// a result file named here is written into `made`, never to disk.
+struct CarriedFiles {
+  std::map<std::string, std::string> given;
+  std::map<std::string, std::string> made;
+};
+
 // Where a run finds its installation and files, and where it reports.
 struct RunContext {
   // The installation root (see above).
@@ -71,7 +79,12 @@ struct RunContext {
   // Asked just before a result file is written; when it answers false (the
   // one who asked has gone) nothing is written and the run fails.
   std::function<bool()> stillWanted;
+  // Files carried by the request; null: all on disk.
+  CarriedFiles* carried = nullptr;
 
+  // The content the request carried for a path of the command line; null
+  // when it is on disk.
+  const std::string* carriedFile(const std::string& given) const;
   // The path a run opens for a path of its command line.
   std::string open(const std::string& given) const;
   std::string settingsFile() const { return root + "/setting/search_option.cfg"; }

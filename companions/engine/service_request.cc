@@ -177,6 +177,10 @@ ToolAnswer RequestRunner::serve(const ToolRequest& request,
   ctx.databases = &databases_;
   ctx.statistics = &statistics_;
   ctx.stillWanted = stillWanted;
+  CarriedFiles carried;
+  for (const CarriedFile& file : request.files)
+    carried.given.emplace(file.path, file.bytes);
+  if (!request.files.empty()) ctx.carried = &carried;
   ToolAnswer answer;
   try {
     // The CGI directory as the service found it needs no second look: every
@@ -206,6 +210,8 @@ ToolAnswer RequestRunner::serve(const ToolRequest& request,
   }
   answer.out = out.str();
   answer.err = err.str();
+  for (auto& [path, bytes] : carried.made)
+    answer.files.push_back({path, std::move(bytes)});
   return answer;
 }
 

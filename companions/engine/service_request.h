@@ -62,7 +62,8 @@ class RequestRunner {
   RequestRunner(ServedInstallation inst, size_t maxIdleDatabases);
 
   // Runs (or refuses) one request. `stillWanted` is asked before a result
-  // is written. Never throws.
+  // is written. Files the request carries are read and written in memory;
+  // the answer holds the results written to them. Never throws.
   ToolAnswer serve(const ToolRequest& request, const std::function<bool()>& stillWanted);
 
   IndexDbCache& databases() { return databases_; }

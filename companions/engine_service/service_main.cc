@@ -199,10 +199,14 @@ int main(int argc, char** argv) {
     vela::decodeRequest(bytes, request, used);  // whole: the framer said so
     vela::ToolAnswer answer = runner.serve(request, there);
     std::string encoded;
-    if (!vela::encodeAnswer(answer, encoded)) {
+    const bool withFiles = !request.files.empty();
+    // A result too large to carry is made by the program itself: with no
+    // answer, the client starts it.
+    if (!vela::encodeAnswer(answer, encoded, withFiles) && withFiles) return std::string();
+    if (encoded.empty()) {
       answer = vela::ToolAnswer{
           205, "",
-          std::string(vela::toolName(request.tool)) + ": the answer is too large to hand over\n"};
+          std::string(vela::toolName(request.tool)) + ": the answer is too large to hand over\n", {}};
       vela::encodeAnswer(answer, encoded);
     }
     return encoded;

@@ -113,7 +113,7 @@ class EngineServiceLife : public ::testing::Test {
     claim(name);
     std::string bytes;
     EXPECT_TRUE(
-        vela::encodeRequest({Tool::kEngine, inst_.cgiDir(), args(slow_, "-f", name)}, bytes));
+        vela::encodeRequest({Tool::kEngine, inst_.cgiDir(), args(slow_, "-f", name), {}}, bytes));
     const int fd = enginetest::connectTo(inst_.socketPath());
     std::string got;
     if (fd < 0 || send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0 ||

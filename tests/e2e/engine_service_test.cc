@@ -246,6 +246,51 @@ TEST_F(EngineServiceModes, PathsOutsideTheirPlacesAreRefusedAndNothingIsWritten)
   inst_.hideFullEngine(false);
 }
 
+TEST_F(EngineServiceModes, CarriedFilesAreReadAndWrittenInTheAnswerOnly) {
+  const std::string base = inst_.home("base"), tmp = inst_.path("search-cgi/tmp");
+  inst_.startService();
+  const auto ask = [&](const std::vector<std::string>& args,
+                       const std::vector<vela::CarriedFile>& files) {
+    std::string bytes;
+    EXPECT_TRUE(vela::encodeRequest({Tool::kEngine, inst_.cgiDir(), args, files}, bytes));
+    return enginetest::sendRaw(inst_.socketPath(), bytes);
+  };
+  // The same search on disk, for the bytes the carried one must give.
+  const std::string onDisk = tmp + "/ondisk";
+  testutil::writeFile(onDisk, "");
+  const enginetest::Reply disk =
+      ask({"-H", base, "-binout", "-o", onDisk, "-f", tmp + "/terms"}, {});
+  ASSERT_TRUE(disk.answered);
+  ASSERT_EQ(disk.answer.status, 0) << disk.answer.err;
+  EXPECT_TRUE(disk.answer.files.empty());
+  const std::string expected = readFile(onDisk);
+  ASSERT_NE(expected, "");
+
+  const std::set<std::string> before = listing(tmp);
+  const std::string out = tmp + "/query1", terms = tmp + "/qstring1";
+  const enginetest::Reply carried =
+      ask({"-H", base, "-binout", "-o", out, "-f", terms}, {{out, ""}, {terms, "apple | hound*"}});
+  ASSERT_TRUE(carried.answered);
+  EXPECT_EQ(carried.answer.status, 0) << carried.answer.err;
+  ASSERT_EQ(carried.answer.files.size(), 1u);
+  EXPECT_EQ(carried.answer.files[0].path, out);
+  EXPECT_EQ(carried.answer.files[0].bytes, expected);
+  EXPECT_EQ(listing(tmp), before);
+
+  // A failed run writes nothing, and a carried path is admitted as any.
+  const enginetest::Reply failed = ask({"-H", base, "-binout", "-o", out, "-f", terms},
+                                       {{out, ""}, {terms, "a* b* c* d* e* f*"}});
+  EXPECT_EQ(failed.answer.status, 205);
+  EXPECT_TRUE(failed.answer.files.empty());
+  testutil::writeFile(inst_.path("victim"), "keep");
+  const enginetest::Reply outside = ask(
+      {"-H", base, "-binout", "-o", inst_.path("victim"), "apple"}, {{inst_.path("victim"), ""}});
+  EXPECT_EQ(outside.answer.status, 205);
+  EXPECT_NE(outside.answer.err.find("refused"), std::string::npos) << outside.answer.err;
+  EXPECT_TRUE(outside.answer.files.empty());
+  EXPECT_EQ(listing(tmp), before);
+}
+
 // Clients of a service that gives each 0.3 s to send its request.
 class EngineServiceClients : public ::testing::Test {
  protected:
@@ -262,7 +307,8 @@ class EngineServiceClients : public ::testing::Test {
   std::string good(const std::string& result) const {
     std::string bytes;
     EXPECT_TRUE(vela::encodeRequest(
-        {Tool::kEngine, inst_.cgiDir(), {"-H", home_, "-binout", "-o", result, "apple"}}, bytes));
+        {Tool::kEngine, inst_.cgiDir(), {"-H", home_, "-binout", "-o", result, "apple"}, {}},
+        bytes));
     return bytes;
   }
   // A good request straight to the service, sent again while the service

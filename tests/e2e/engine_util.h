@@ -185,7 +185,7 @@ inline Reply sendRaw(const std::string& socketPath, const std::string& bytes, do
 inline Reply askRaw(const std::string& socketPath, vela::Tool tool, const std::string& cwd,
                     const std::vector<std::string>& args, double seconds = 60) {
   std::string bytes;
-  EXPECT_TRUE(vela::encodeRequest({tool, cwd, args}, bytes));
+  EXPECT_TRUE(vela::encodeRequest({tool, cwd, args, {}}, bytes));
   return sendRaw(socketPath, bytes, seconds);
 }
 

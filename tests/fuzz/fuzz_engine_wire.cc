@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   vela::ToolAnswer answer;
   const vela::Decoded a = vela::decodeAnswer(bytes, answer, used);
-  fuzzscratch::check(a != vela::Decoded::kNeedMore || size < vela::kMaxAnswerBytes);
+  fuzzscratch::check(a != vela::Decoded::kNeedMore || size < vela::kMaxFilesAnswerBytes);
   if (a == vela::Decoded::kDone) {
     std::string again;
-    fuzzscratch::check(vela::encodeAnswer(answer, again));
+    fuzzscratch::check(vela::encodeAnswer(answer, again, bytes.substr(0, 4) == "VLA2"));
     fuzzscratch::check(again == bytes.substr(0, used));
   }
   return 0;

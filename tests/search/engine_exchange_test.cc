@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "system/child_process.h"
+#include "system/scratch_files.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -62,6 +63,11 @@ class FakeService {
     for (std::thread& t : connections_)
       t.join();
     close(listener_);
+  }
+  // Results every answer carries (as the second form, to a request of it).
+  void answerFiles(std::vector<vela::CarriedFile> files) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_ = std::move(files);
   }
   std::vector<vela::ToolRequest> requests() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -100,7 +106,10 @@ class FakeService {
     if (act != Act::kStallBeforeStart) send(fd, "S", 1, MSG_NOSIGNAL);
     if (act == Act::kAnswer) {
       std::string answer;
-      vela::encodeAnswer({status, "out", "err"}, answer);
+      lock.lock();
+      const vela::ToolAnswer reply{status, "out", "err", files_};
+      lock.unlock();
+      vela::encodeAnswer(reply, answer, !request.files.empty());
       send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
     } else if (act != Act::kDropAfterStart) {
       // Stalled until the client leaves or the test ends.
@@ -128,6 +137,7 @@ class FakeService {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<vela::ToolRequest> requests_;
+  std::vector<vela::CarriedFile> files_;
   bool stopping_ = false;
   std::atomic<int> abandoned_{0};
 };
@@ -292,3 +302,40 @@ TEST_F(EngineExchangeTest, ARunPastItsLimitEndsKilledAndIsDropped) {
 }
 
 }  // namespace
+
+TEST_F(EngineExchangeTest, MemoryFilesGoAlongAndOnlyTheRunsOwnResultsComeBack) {
+  int calls = 0;
+  FakeService service(socketPath(), [&calls](const vela::ToolRequest&, int& status) {
+    status = 0;
+    return ++calls == 1 ? FakeService::Act::kAnswer : FakeService::Act::kDropAfterStart;
+  });
+  testutil::ScopedCwd cwd(cgi_);
+  scratch::keepInMemory(true);
+  std::string out, terms, other;
+  ASSERT_TRUE(scratch::claim("query", out));
+  ASSERT_TRUE(scratch::claim("qstring", terms));
+  ASSERT_TRUE(scratch::claim("query", other));
+  ASSERT_TRUE(scratch::write(terms, "apple"));
+  service.answerFiles({{out, "hits"}, {other, "not its own"}});
+  EngineExchange exchange;
+  const ChildProgram run = program({"../binind/vela25_0.exe", "-o", out, "-f", terms});
+  EXPECT_EQ(statusOf(exchange, run), 0);
+  const std::vector<vela::ToolRequest> seen = service.requests();
+  ASSERT_EQ(seen.size(), 1u);
+  ASSERT_EQ(seen[0].files.size(), 2u);
+  EXPECT_EQ(std::tie(seen[0].files[0].path, seen[0].files[0].bytes), std::tie(out, ""));
+  EXPECT_EQ(seen[0].files[1].bytes, "apple");
+  std::string bytes;
+  ASSERT_TRUE(scratch::read(out, bytes, 100));
+  EXPECT_EQ(bytes, "hits");
+  EXPECT_FALSE(scratch::read(other, bytes, 100));
+
+  // Left to the program after all: it finds its files on disk.
+  EXPECT_EQ(statusOf(exchange, run), 1);
+  EXPECT_FALSE(scratch::inMemory(terms));
+  EXPECT_EQ(testutil::readFile(terms), "apple");
+  EXPECT_EQ(testutil::readFile(out), "hits");
+  for (const std::string& path : {out, terms, other})
+    scratch::remove(path);
+  scratch::keepInMemory(false);
+}

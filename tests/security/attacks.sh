@@ -165,9 +165,15 @@ chmod 644 "$docs/fox.txt"
 echo "== 4. request text never reaches a command line"
 mv "$cgi/tmp" "$cgi/tmp.away"
 mkdir "$cgi/tmp" && chmod 500 "$cgi/tmp" && chown $srv:$srv "$cgi/tmp"
+# Runs of the service take their scratch files along: none is made on disk.
+request "$search&query=apple"
+expect "a search through the service needs no scratch file ($status)" \
+  '[ "$status" = 0 ] && has "apple"'
+setting engine_service.cfg EXCHANGE no
 request "$search&query=a'%20-o%20$work/evil%20'"
 expect "a full scratch directory fails the search ($status)" '[ "$status" = 1 ] && has "failed"'
 expect "the query never became engine arguments" '[ ! -e "$work/evil" ]'
+setting engine_service.cfg EXCHANGE yes
 rmdir "$cgi/tmp" && mv "$cgi/tmp.away" "$cgi/tmp"
 request "$search&query=a'%20-o%20$work/evil%20'"
 expect "a quote in the query stays query text" '[ ! -e "$work/evil" ] && [ "$status" = 0 ]'

@@ -18,7 +18,7 @@ using namespace std::string_literals;
 
 TEST(EngineServiceWire, RequestsReadBackOnlyWhenWholeAndWellFormed) {
   const vela::ToolRequest request{
-      Tool::kExpandTokens, "/srv/root/search-cgi", {"-H", "/a b", "", "\xff\x01\"'x", "-fo*"}};
+      Tool::kExpandTokens, "/srv/root/search-cgi", {"-H", "/a b", "", "\xff\x01\"'x", "-fo*"}, {}};
   std::string bytes;
   ASSERT_TRUE(vela::encodeRequest(request, bytes));
   vela::ToolRequest back;
@@ -54,15 +54,15 @@ TEST(EngineServiceWire, RequestsReadBackOnlyWhenWholeAndWellFormed) {
     EXPECT_EQ(vela::decodeRequest(input, back, used), Decoded::kBad) << what;
 
   std::string none;
-  EXPECT_FALSE(vela::encodeRequest({Tool::kEngine, "/", {"a\0b"s}}, none));
-  EXPECT_FALSE(
-      vela::encodeRequest({Tool::kEngine, "/", {std::string(vela::kMaxRequestBytes, 'q')}}, none));
-  EXPECT_FALSE(vela::encodeRequest({static_cast<Tool>(7), "/", {}}, none));
+  EXPECT_FALSE(vela::encodeRequest({Tool::kEngine, "/", {"a\0b"s}, {}}, none));
+  EXPECT_FALSE(vela::encodeRequest(
+      {Tool::kEngine, "/", {std::string(vela::kMaxRequestBytes, 'q')}, {}}, none));
+  EXPECT_FALSE(vela::encodeRequest({static_cast<Tool>(7), "/", {}, {}}, none));
   EXPECT_EQ(none, "");
 }
 
 TEST(EngineServiceWire, AnswersKeepTheirBytesAndLimits) {
-  const vela::ToolAnswer answer{205, "(apple | applesauce)\n", "vela25_0.exe: no\n"};
+  const vela::ToolAnswer answer{205, "(apple | applesauce)\n", "vela25_0.exe: no\n", {}};
   std::string bytes;
   ASSERT_TRUE(vela::encodeAnswer(answer, bytes));
   vela::ToolAnswer back;
@@ -73,8 +73,8 @@ TEST(EngineServiceWire, AnswersKeepTheirBytesAndLimits) {
   EXPECT_EQ(vela::decodeAnswer(bytes.substr(0, bytes.size() - 1), back, used), Decoded::kNeedMore);
   EXPECT_EQ(vela::decodeAnswer(bytes + "x", back, used), Decoded::kDone);  // the caller checks
   EXPECT_EQ(used, bytes.size());
-  EXPECT_FALSE(vela::encodeAnswer({256, "", ""}, bytes));
-  EXPECT_FALSE(vela::encodeAnswer({0, std::string(vela::kMaxAnswerBytes, 'x'), ""}, bytes));
+  EXPECT_FALSE(vela::encodeAnswer({256, "", "", {}}, bytes));
+  EXPECT_FALSE(vela::encodeAnswer({0, std::string(vela::kMaxAnswerBytes, 'x'), "", {}}, bytes));
   for (const Tool t : {Tool::kEngine, Tool::kDateRange, Tool::kDigitIndex, Tool::kExpandTokens}) {
     Tool named;
     ASSERT_TRUE(vela::toolFromName(vela::toolName(t), named));
@@ -85,3 +85,47 @@ TEST(EngineServiceWire, AnswersKeepTheirBytesAndLimits) {
 }
 
 }  // namespace
+
+TEST(EngineServiceWire, CarriedFilesTravelOnlyInTheSecondForm) {
+  const vela::ToolRequest request{Tool::kEngine,
+                                  "/srv/root/search-cgi",
+                                  {"-o", "/t/query1", "-f", "/t/qstring1"},
+                                  {{"/t/query1", ""}, {"/t/qstring1", "apple\n"}}};
+  std::string bytes;
+  ASSERT_TRUE(vela::encodeRequest(request, bytes));
+  EXPECT_EQ(bytes.substr(0, 4), "VLQ2");
+  vela::ToolRequest back;
+  size_t used = 0;
+  ASSERT_EQ(vela::decodeRequest(bytes, back, used), Decoded::kDone);
+  ASSERT_EQ(back.files.size(), 2u);
+  EXPECT_EQ(std::tie(back.files[1].path, back.files[1].bytes),
+            std::tie(request.files[1].path, request.files[1].bytes));
+  EXPECT_EQ(back.args, request.args);
+
+  // The second form with no file, and a file without a path, are no request.
+  std::string none;
+  ASSERT_TRUE(vela::encodeRequest({Tool::kEngine, "/", {"x"}, {}}, none));
+  EXPECT_EQ(none.substr(0, 4), "VLQ1");
+  std::string empty = "VLQ2" + none.substr(4, 4) + none.substr(8) + std::string(4, '\0');
+  empty[4] = static_cast<char>(empty[4] + 4);
+  EXPECT_EQ(vela::decodeRequest(empty, back, used), Decoded::kBad);
+  EXPECT_FALSE(vela::encodeRequest({Tool::kEngine, "/", {"x"}, {{"", "a"}}}, none));
+
+  // An answer with files is of the second form, which may carry as much as
+  // a result file; the first form carries none.
+  vela::ToolAnswer answer{0, "", "", {{"/t/query1", std::string(vela::kMaxAnswerBytes, 'h')}}};
+  EXPECT_FALSE(vela::encodeAnswer(answer, bytes));
+  ASSERT_TRUE(vela::encodeAnswer(answer, bytes, true));
+  EXPECT_EQ(bytes.substr(0, 4), "VLA2");
+  vela::ToolAnswer got;
+  ASSERT_EQ(vela::decodeAnswer(bytes, got, used), Decoded::kDone);
+  ASSERT_EQ(got.files.size(), 1u);
+  EXPECT_EQ(got.files[0].bytes, answer.files[0].bytes);
+  answer.files[0].bytes.assign(vela::kMaxFilesAnswerBytes, 'h');
+  EXPECT_FALSE(vela::encodeAnswer(answer, bytes, true));
+  // A failed run answers the second form with no file.
+  ASSERT_TRUE(vela::encodeAnswer({205, "", "no\n", {}}, bytes, true));
+  ASSERT_EQ(vela::decodeAnswer(bytes, got, used), Decoded::kDone);
+  EXPECT_TRUE(got.files.empty());
+  EXPECT_EQ(got.err, "no\n");
+}
