@@ -161,36 +161,55 @@ answered() {
   [[ $text =~ $hits ]] && [[ $text != *"can't open the index"* ]] && found=${BASH_REMATCH[1]}
 }
 
-# timed NAME N: ms[NAME.N] becomes the median milliseconds of RUNS requests,
-# after two that warm the caches; every page must show hits (their count goes
-# to count[NAME.N]). For searchrun, the process ids of the timed runs go to
-# $work/pids.NAME.N for the steps.
+# timed N NAME...: ms[NAME.N] becomes the median milliseconds of RUNS
+# requests of NAME over N indexes, after two that warm the caches; every page
+# must show hits (their count goes to count[NAME.N]). The NAMEs take turns,
+# request by request and each round starting one further, so that the
+# machine's drift weighs on all of them alike. For searchrun, the process ids
+# of the timed runs go to $work/pids.NAME.N for the steps; NAMEs timed
+# together must keep their run-timing logs apart (new and base, not new and
+# new-plain).
 timed() {
-  target "$1" "$2"
-  local page=$work/page times=() s e log=$work/${1%-plain}/logs/searchrun_time.log lines=0
-  request "$page"
-  request "$page"
-  [ -f "$log" ] && lines=$(wc -l <"$log")
-  for _ in $(seq "$runs"); do
-    # The shell's own clock: no process is started to read it.
-    s=${EPOCHREALTIME/./}
+  local n=$1 name page=$work/page s e i k log
+  shift
+  local names=("$@")
+  declare -A took lines
+  for name in "${names[@]}"; do
+    target "$name" "$n"
     request "$page"
-    e=${EPOCHREALTIME/./}
-    times+=($((e - s)))
-    answered "$page" || {
-      echo "$1 over $2 indexes answered without hits ($query):" >&2
-      head -c 2000 "$page" >&2
-      exit 1
-    }
+    request "$page"
+    log=$work/${name%-plain}/logs/searchrun_time.log
+    lines[$name]=0
+    [ -f "$log" ] && lines[$name]=$(wc -l <"$log")
+    took[$name]=
   done
-  count[$1.$2]=$found
-  # The timed runs' lines are kept now: the load that follows may fill the
-  # log past its limit, and a log started afresh holds none of them.
-  if [ -f "$log" ]; then
-    tail -n +"$((lines + 1))" "$log" >"$work/timelog.$1.$2"
-    sed -n 's/^\[\([0-9]*\)\]-QUERY <.*/\1/p' "$work/timelog.$1.$2" >"$work/pids.$1.$2"
-  fi
-  ms[$1.$2]=$(printf '%s\n' "${times[@]}" | median | awk '{ printf "%.2f", $1 / 1000 }')
+  for i in $(seq 0 $((runs - 1))); do
+    for k in $(seq 0 $((${#names[@]} - 1))); do
+      name=${names[$(((i + k) % ${#names[@]}))]}
+      target "$name" "$n"
+      # The shell's own clock: no process is started to read it.
+      s=${EPOCHREALTIME/./}
+      request "$page"
+      e=${EPOCHREALTIME/./}
+      took[$name]+=" $((e - s))"
+      answered "$page" || {
+        echo "$name over $n indexes answered without hits ($query):" >&2
+        head -c 2000 "$page" >&2
+        exit 1
+      }
+      count[$name.$n]=$found
+    done
+  done
+  for name in "${names[@]}"; do
+    # The timed runs' lines are kept now: the load that follows may fill the
+    # log past its limit, and a log started afresh holds none of them.
+    log=$work/${name%-plain}/logs/searchrun_time.log
+    if [ -f "$log" ]; then
+      tail -n +"$((lines[$name] + 1))" "$log" >"$work/timelog.$name.$n"
+      sed -n 's/^\[\([0-9]*\)\]-QUERY <.*/\1/p' "$work/timelog.$name.$n" >"$work/pids.$name.$n"
+    fi
+    ms[$name.$n]=$(printf '%s\n' ${took[$name]} | median | awk '{ printf "%.2f", $1 / 1000 }')
+  done
 }
 
 # load NAME: rate[NAME] becomes the answered requests per second of CLIENTS
@@ -228,25 +247,38 @@ ratio() {
 
 declare -A ms rate failed count
 echo "== one-word requests, $runs of each"
-# With a base, its requests run right after the same ones of the new build,
-# and its load right after the new build's: the machine's drift over the
-# minutes of a run then weighs on both alike.
+# With a base, its requests take turns with the same ones of the new build,
+# and its load runs right after the new build's: the machine's drift over
+# the minutes of a run then weighs on both alike.
 sides=(new ${base:+base})
 programs=("$omega_cgi" "$namazu/cgi-bin/namazu.cgi")
 for side in "${sides[@]}"; do programs+=("$work/$side"/search-cgi/* "$work/$side"/binind/*); done
 settle_programs "${programs[@]}"
 for side in "${sides[@]}"; do engine_service start "$work/$side"; done
-timed floor 1
+timed 1 floor
 for n in 1 3 5; do
-  for t in "${sides[@]}"; do timed "$t" "$n"; done
-  for t in "${sides[@]}"; do timed "$t-plain" "$n"; done
-  for t in omega namazu; do timed "$t" "$n"; done
+  timed "$n" "${sides[@]}"
+  timed "$n" "${sides[@]/%/-plain}"
+  timed "$n" omega namazu
 done
 # The fastest peer over 3 indexes is the one the load is run against.
 peer=omega
 awk -v a="${ms[namazu.3]}" -v b="${ms[omega.3]}" 'BEGIN { exit !(a < b) }' && peer=namazu
 echo "== $clients clients for $load_seconds s, 3 indexes"
-for t in "${sides[@]}" "$peer"; do load "$t"; done
+# With a base, the loads run new, base, base, new, and each side's rate is
+# the mean of its two: a drift over the minute weighs on both alike.
+order=(new)
+[ -n "$base" ] && order+=(base base new)
+declare -A rates bad
+for t in "${order[@]}" "$peer"; do
+  load "$t"
+  rates[$t]+=" ${rate[$t]}"
+  bad[$t]=$((${bad[$t]:-0} + failed[$t]))
+done
+for t in "${!rates[@]}"; do
+  rate[$t]=$(printf '%s\n' ${rates[$t]} | awk '{ s += $1 } END { printf "%.1f", s / NR }')
+  failed[$t]=${bad[$t]}
+done
 for side in "${sides[@]}"; do engine_service stop "$work/$side"; done
 
 row() { printf '%-22s %10s %11s %10s %10s %12s\n' "$@"; }
