@@ -107,14 +107,23 @@ std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query
   // stay put) until the last batch is done.
   std::deque<HitDigests> batches;
   std::unordered_set<std::string_view> shown;
+  const std::vector<uint32_t>* groups = copies ? copies->groups : nullptr;
+  std::vector<bool> groupShown(groups ? groups->size() + 1 : 0);
   for (Xapian::doccount first = 0;;) {
     const Xapian::MSet mset = enquire.get_mset(first, want);
-    const HitDigests* digests = copies ? &batches.emplace_back(db, mset) : nullptr;
-    if (copies) shown.reserve(shown.size() + mset.size());
+    const HitDigests* digests = copies && !groups ? &batches.emplace_back(db, mset) : nullptr;
+    if (digests) shown.reserve(shown.size() + mset.size());
     hits.reserve(hits.size() + mset.size());
     size_t k = 0;
     for (auto it = mset.begin(); it != mset.end(); ++it, ++k) {
-      if (digests && !(*it < copies->hidden.size() && copies->hidden[*it])) {
+      const bool standsForCopies = copies && !(*it < copies->hidden.size() && copies->hidden[*it]);
+      if (standsForCopies && groups) {
+        const uint32_t group = *it <= groups->size() ? (*groups)[*it - 1] : 0;
+        if (group != 0 && group <= groups->size()) {
+          if (groupShown[group]) continue;
+          groupShown[group] = true;
+        }
+      } else if (standsForCopies) {
         const std::string_view digest = (*digests)[k];
         if (!digest.empty() && !shown.insert(digest).second) continue;
       }

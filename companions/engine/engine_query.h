@@ -234,8 +234,13 @@ constexpr double kScoreScale = 1000.0;
 // still shown never hides behind one of them. Only for an index whose
 // records everyone may read: a copy that a user may not see would hide one
 // they may.
+// Where the index keeps its copy groups (kContentCopiesFile: the first
+// record of each record's group, 0 for a record without copies, by record id
+// from 1), `groups` points at them, and a hit's group is looked up there
+// instead of its digest read: the same groups, at a small part of the cost.
 struct CopyCollapse {
   std::vector<bool> hidden;
+  const std::vector<uint32_t>* groups = nullptr;
 };
 std::vector<Hit> runQuery(const Xapian::Database& db, const Xapian::Query& query, HitOrder order,
                           size_t limit, const CollectionStats& stats,

@@ -40,7 +40,9 @@ IndexDbCache::Lease::Lease(Lease&& other) noexcept
       db_(std::move(other.db_)),
       reusable_(other.reusable_),
       keys_(std::move(other.keys_)),
-      keysLoaded_(other.keysLoaded_) {
+      keysLoaded_(other.keysLoaded_),
+      groups_(std::move(other.groups_)),
+      groupsLoaded_(other.groupsLoaded_) {
   other.cache_ = nullptr;
   other.db_.reset();
 }
@@ -61,6 +63,35 @@ const SuggestKeys* IndexDbCache::Lease::suggestKeys() const {
     keysLoaded_ = true;
   }
   return keys_.get();
+}
+
+namespace {
+
+// The copy groups of `home` when they are one per record of `db`.
+std::shared_ptr<const std::vector<uint32_t>> loadCopyGroups(const std::string& home,
+                                                            const Xapian::Database& db) {
+  auto groups = std::make_shared<std::vector<uint32_t>>();
+  if (!readUInt32File(home + "/" + kContentCopiesFile, *groups) ||
+      groups->size() != db.get_lastdocid())
+    return nullptr;
+  return groups;
+}
+
+}  // namespace
+
+const std::vector<uint32_t>* IndexDbCache::Lease::copyGroups() const {
+  if (!groupsLoaded_ && db_) {
+    const Xapian::Database& db = *db_;
+    if (cache_ == nullptr) {
+      groups_ = loadCopyGroups(home_, db);
+    } else {
+      groups_ = std::static_pointer_cast<const std::vector<uint32_t>>(
+          cache_->derived(home_, kContentCopiesFile,
+                          [&] { return std::shared_ptr<const void>(loadCopyGroups(home_, db)); }));
+    }
+    groupsLoaded_ = true;
+  }
+  return groups_.get();
 }
 
 namespace {

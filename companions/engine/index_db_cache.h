@@ -24,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vela {
 
@@ -65,6 +66,10 @@ class IndexDbCache {
     // it or is opened for one run only; loaded on the first call and kept
     // with its build (derived).
     const SuggestKeys* suggestKeys() const;
+    // The copy groups of the database's records (kContentCopiesFile), null
+    // when the build has none that fit it; kept with its build (derived),
+    // or read for the lease of a run without a cache.
+    const std::vector<uint32_t>* copyGroups() const;
 
    private:
     friend class IndexDbCache;
@@ -77,6 +82,8 @@ class IndexDbCache {
     bool reusable_;
     mutable std::shared_ptr<const SuggestKeys> keys_;
     mutable bool keysLoaded_ = false;
+    mutable std::shared_ptr<const std::vector<uint32_t>> groups_;
+    mutable bool groupsLoaded_ = false;
   };
 
   // The database of the build now at `home`: an idle one of that build, or

@@ -245,6 +245,7 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     std::optional<CopyCollapse> copies;
     if (!homeIsProtected(orgHomeOf(home))) {
       copies.emplace();
+      copies->groups = lease.copyGroups();
       if (orgHomeOf(home) == home)
         for (uint32_t id : readIncrementalIdList(incPartOf(home))) {
           if (id >= copies->hidden.size()) copies->hidden.resize(id + 1);

@@ -170,9 +170,15 @@ TEST_F(HeadingIndex, CopiesCollapseAsEachHitsOwnDigestSays) {
   const std::vector<Hit> all = search("apple");
   ASSERT_EQ(all.size(), 1200u);
   const Xapian::Database db = openIndexDb(dir_.sub("idx"));
+  // The index's copies list gives the same groups as the digests.
+  std::vector<uint32_t> groups;
+  ASSERT_TRUE(readUInt32File(dir_.sub("idx/") + kContentCopiesFile, groups));
+  CopyCollapse byList = copies;
+  byList.groups = &groups;
   for (size_t limit : {size_t{0}, size_t{37}, size_t{400}}) {
     const std::vector<Hit> expected = collapsedByModel(db, all, copies, limit);
     EXPECT_EQ(pairsOf(search("apple", &copies, limit)), pairsOf(expected)) << limit;
+    EXPECT_EQ(pairsOf(search("apple", &byList, limit)), pairsOf(expected)) << limit;
   }
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "companions/builder/index_writer.h"
+#include "companions/engine/index_files.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -25,6 +26,36 @@ void writeIndex(const std::string& home, int records) {
     writer.add({}, {std::to_string(r) + ".txt", {"", "apple orchard " + std::to_string(r)}});
   std::string error;
   ASSERT_TRUE(writer.finish(error)) << error;
+}
+
+// Two copies of one text and one other: the groups are the list's only
+// while the list fits the build's records.
+TEST(EngineServiceIndexes, CopyGroupsComeWithTheirBuildOnlyWhenTheyFit) {
+  testutil::TempDir dir;
+  const std::string home = dir.sub("idx");
+  {
+    vela::IndexWriter writer(home);
+    for (const char* text : {"apple pie", "apple pie", "apple crumble"})
+      writer.add({}, {text, {"", text}, vela::contentDigest(text)});
+    std::string error;
+    ASSERT_TRUE(writer.finish(error)) << error;
+  }
+  vela::IndexDbCache cache(2);
+  {
+    const auto lease = cache.acquire(home);
+    ASSERT_NE(lease.copyGroups(), nullptr);
+    EXPECT_EQ(*lease.copyGroups(), (std::vector<uint32_t>{1, 1, 0}));
+  }
+  const uint64_t derived = cache.derivedCount();
+  EXPECT_NE(cache.acquire(home).copyGroups(), nullptr);
+  EXPECT_EQ(cache.derivedCount(), derived);  // kept with the build
+  EXPECT_NE(vela::IndexDbCache::openOnce(home).copyGroups(), nullptr);
+
+  const std::string list = home + "/" + vela::kContentCopiesFile;
+  std::filesystem::resize_file(list, 8);
+  EXPECT_EQ(vela::IndexDbCache::openOnce(home).copyGroups(), nullptr);
+  std::filesystem::remove(list);
+  EXPECT_EQ(vela::IndexDbCache::openOnce(home).copyGroups(), nullptr);
 }
 
 // base holds two records, other and third one each.
