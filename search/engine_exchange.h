@@ -11,7 +11,9 @@
 /// which the program itself would ask the service. Whatever the service does
 /// not take up in time (no service, busy, stalled, ended before answering)
 /// is left to the caller, who starts the program as before; the program then
-/// asks the service itself, or starts it, or runs the full engine.
+/// asks the service itself, or starts it, or runs the full engine. A run's
+/// scratch files held in memory (system/scratch_files.h) travel with its
+/// request, and the results written to them come back in the answer.
 
 #ifndef SEARCHRUN_SEARCH_ENGINE_EXCHANGE_H
 #define SEARCHRUN_SEARCH_ENGINE_EXCHANGE_H
