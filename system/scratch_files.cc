@@ -14,7 +14,6 @@
 #include <map>
 #include <mutex>
 
-#include "system/fsutil.h"
 #include "system/secure_file.h"
 #include "system/tmpfile.h"
 
@@ -39,13 +38,6 @@ std::mutex g_mutex;
 std::map<std::string, MemoryFile>& files() {
   static std::map<std::string, MemoryFile> held;
   return held;
-}
-
-// The CGI scratch directory, as systemGetCGITmpFile names it.
-std::string scratchDirectory() {
-  const std::string parent = parentOfWorkingDirectory();
-  if (parent.empty()) return "";
-  return (parent == "/" ? "" : parent) + "/search-cgi/tmp";
 }
 
 // A stdio stream over a copy of the bytes: the parsers of results read
@@ -97,10 +89,9 @@ void keepInMemory(bool on) {
 bool claim(const char* prefix, std::string& path) {
   path.clear();
   if (!g_inMemory) return systemGetCGITmpFile(path, prefix);
-  const std::string dir = scratchDirectory();
-  if (dir.empty() || prefix == nullptr) return false;
-  std::string name = dir + "/" + prefix;
-  if (!systemRandomDigits(kTempNameDigits, name)) return false;
+  const std::string dir = systemCGITmpDirectory();
+  std::string name;
+  if (dir.empty() || !freshTempName(dir, prefix, name)) return false;
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!files().emplace(name, MemoryFile{}).second) return false;
   path = std::move(name);

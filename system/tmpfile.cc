@@ -75,11 +75,17 @@ bool keptUsage(const std::string& path, Usage& usage) {
 
 }  // namespace
 
+bool freshTempName(const std::string& dir, const char* prefix, std::string& name) {
+  if (prefix == nullptr) return false;
+  name = dir + "/" + prefix;
+  return systemRandomDigits(kTempNameDigits, name);
+}
+
 bool GetTempFilename(const char* dir, const char* prefix, std::string& out, UniqueFd& fd) {
   if (dir == nullptr || prefix == nullptr) return false;
   for (int i = 0; i < kTries; ++i) {
-    std::string name = std::string(dir) + "/" + prefix;
-    if (!systemRandomDigits(kTempNameDigits, name)) return false;
+    std::string name;
+    if (!freshTempName(dir, prefix, name)) return false;
     UniqueFd created = createExclusive(name, kTempFileMode);
     if (created) {
       // The mode asked for is cut by the umask only; a umask can never widen
@@ -102,11 +108,15 @@ bool systemGetTmpFile(std::string& out) {
   return GetTempFilename("../tmp", "query", out);
 }
 
-bool systemGetCGITmpFile(std::string& out, const char* prefix, UniqueFd& fd) {
+std::string systemCGITmpDirectory() {
   const std::string parent = parentOfWorkingDirectory();
-  if (parent.empty()) return false;
-  const std::string dir = (parent == "/" ? "" : parent) + "/search-cgi/tmp";
-  return GetTempFilename(dir.c_str(), prefix, out, fd);
+  if (parent.empty()) return "";
+  return (parent == "/" ? "" : parent) + "/search-cgi/tmp";
+}
+
+bool systemGetCGITmpFile(std::string& out, const char* prefix, UniqueFd& fd) {
+  const std::string dir = systemCGITmpDirectory();
+  return !dir.empty() && GetTempFilename(dir.c_str(), prefix, out, fd);
 }
 
 bool systemGetCGITmpFile(std::string& out, const char* prefix) {

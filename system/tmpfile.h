@@ -25,6 +25,9 @@ constexpr mode_t kTempFileMode = 0600;
 // not writable, the disk is full, or the random source failed). With `fd`,
 // the new file stays open for writing there.
 bool GetTempFilename(const char* dir, const char* prefix, std::string& out);
+// Such a name without claiming it (dir + "/" + prefix + the digits); false
+// when the random source failed.
+bool freshTempName(const std::string& dir, const char* prefix, std::string& name);
 bool GetTempFilename(const char* dir, const char* prefix, std::string& out, UniqueFd& fd);
 
 // A fresh "../tmp/query<digits>".
@@ -56,6 +59,8 @@ constexpr const char* kResultDirectory = "../tmp";
 // absolute path of "../search-cgi/tmp" (the parent of the working directory
 // followed by "/search-cgi/tmp").
 bool systemGetCGITmpFile(std::string& out, const char* prefix);
+// That directory; "" when the working directory cannot be named.
+std::string systemCGITmpDirectory();
 bool systemGetCGITmpFile(std::string& out, const char* prefix, UniqueFd& fd);
 
 #endif  // SEARCHRUN_SYSTEM_TMPFILE_H
