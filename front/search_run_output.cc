@@ -288,13 +288,28 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   const std::string fastFile = resultFileName(base, ResultFile::Fast);
   if (fastPath) {
     markTime("b-block 'generate fast output file'");
-    if (!outputResult(fastFile, request, result, writeOrder(result, fastLimit)))
+    // A renderer waiting for its words is handed the first pages as an open
+    // memory file: a file made and removed on every large result costs
+    // every later file made in the directory for a while (the file system
+    // passes over recently freed entries).
+    HeldResultFile held;
+    UniqueFd memory;
+    if (run.renderer != nullptr && run.renderer->ready())
+      memory = createMemoryFile(fastFile.substr(fastFile.rfind('/') + 1).c_str());
+    if (memory) {
+      held = {memory.get(), fastFile};
+      if (!outputResult(UniqueFd(dup(memory.get())), fastFile, request, result,
+                        writeOrder(result, fastLimit)))
+        return resultNotWritten();
+    } else if (!outputResult(fastFile, request, result, writeOrder(result, fastLimit))) {
       return resultNotWritten();
+    }
     outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
     markTime("a-block generate fast output file'");
     // The whole result is written while the renderer shows the first pages,
     // on the other processor: the renderer is given the first pages' file
-    // by name, so it never meets the result's own file half written, and
+    // (by name, or open), so it never meets the result's own file half
+    // written, and
     // the answer does not wait for the writing. (The file is written in
     // place, as the run claimed it: a fresh file renamed over the claim
     // would add a file made and one removed to every large result.)
@@ -310,8 +325,9 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
           if (wholeWritten && run.resultsMaxBytes > 0)
             addResultsUsage(kResultDirectory, resultBytes(base));
         },
-        run.renderer);
+        run.renderer, memory ? &held : nullptr);
     markTime("a-ecgi");
+    if (status == kHeldFileNotWritten) return resultNotWritten();
     if (status == kRendererNotStarted || status < 0) return rendererMissing();
     // The first pages are the answer now: a later failure is only logged,
     // since a response holds one page.

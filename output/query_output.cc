@@ -199,16 +199,21 @@ bool CQueryOutput::writePairs(const std::vector<CIndexPairDataStructure>& pairs,
 
 bool CQueryOutput::WriteOutputFile(const std::string& path) {
   closeFile();
+  // A new file (the fast output), or the base name this run claimed; never a
+  // file reached through a link.
+  UniqueFd fd = createExclusive(path, kResultFileMode);
+  if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
+  return WriteOutputFile(std::move(fd));
+}
+
+bool CQueryOutput::WriteOutputFile(UniqueFd fd) {
+  closeFile();
   m_failed = false;
   m_readError = false;
   m_position = 0;
   m_outfile_header_data = QueryOutputHeader();
   std::fill(std::begin(m_arr_lng_outfile_index), std::end(m_arr_lng_outfile_index),
             CIndexPairDataStructure());
-  // A new file (the fast output), or the base name this run claimed; never a
-  // file reached through a link.
-  UniqueFd fd = createExclusive(path, kResultFileMode);
-  if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
   if (!fd) return false;
   m_pfileOutputFile = fdopen(fd.get(), "wb");
   if (!m_pfileOutputFile) return false;

@@ -121,6 +121,8 @@ class CQueryOutput {
   // index placeholder. False when the file cannot be created or written. An
   // open file is closed first.
   bool WriteOutputFile(const std::string& path);
+  // The same into `file`, open for writing at its start (a memory file).
+  bool WriteOutputFile(UniqueFd file);
 
   // Header fields. OutputSetData writes them; values set after it never
   // reach the file.

@@ -14,9 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "output/query_output.h"
 #include "system/child_process.h"
 #include "system/layout.h"
 #include "system/log.h"
+#include "system/secure_file.h"
 
 extern char** environ;
 
@@ -98,6 +100,24 @@ std::vector<std::string> environmentTexts() {
   return texts;
 }
 
+// Sends `bytes` (not empty) with the open file `fd` riding on them; what
+// send gives.
+ssize_t sendWithFile(int socket, const std::string& bytes, int fd) {
+  iovec data{const_cast<char*>(bytes.data()), bytes.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* given = CMSG_FIRSTHDR(&message);
+  given->cmsg_level = SOL_SOCKET;
+  given->cmsg_type = SCM_RIGHTS;
+  given->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(given), &fd, sizeof fd);
+  return sendmsg(socket, &message, MSG_NOSIGNAL);
+}
+
 // A renderer left without words leaves at once; one that does not is not
 // waited for longer than this.
 constexpr int kIdleRendererWaitMs = 2000;
@@ -133,7 +153,7 @@ WaitingRenderer::~WaitingRenderer() {
 }
 
 int WaitingRenderer::render(const std::vector<std::string>& words, int limitMs,
-                            const std::function<void()>& meanwhile) {
+                            const std::function<void()>& meanwhile, int givenFd) {
   if (pid_ <= 0 || fd_ < 0) return -1;
   std::string bytes;
   for (const std::string& word : words) {
@@ -144,7 +164,9 @@ int WaitingRenderer::render(const std::vector<std::string>& words, int limitMs,
   std::fflush(nullptr);
   size_t sent = 0;
   while (sent < bytes.size()) {
-    const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    const ssize_t n = sent == 0 && givenFd >= 0
+                          ? sendWithFile(fd_, bytes, givenFd)
+                          : send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     sent += static_cast<size_t>(n);
@@ -163,13 +185,16 @@ int WaitingRenderer::render(const std::vector<std::string>& words, int limitMs,
 }
 
 int runRendererAndWait(const GetFileListArguments& args, int limitMs,
-                       std::function<void()> meanwhile, WaitingRenderer* waiting) {
+                       std::function<void()> meanwhile, WaitingRenderer* waiting,
+                       const HeldResultFile* held) {
   logCommand(args);
   if (waiting != nullptr && waiting->ready()) {
-    const int status =
-        waiting->render(rendererWords(args, !args.format.empty()), limitMs, meanwhile);
+    const int status = waiting->render(rendererWords(args, !args.format.empty()), limitMs,
+                                       meanwhile, held != nullptr ? held->fd : -1);
     if (status >= 0) return status;
   }
+  if (held != nullptr && !copyFileExclusive(held->fd, held->path, kResultFileMode))
+    return kHeldFileNotWritten;
   ChildProgram program;
   program.argv = {rendererInWorkDir()};
   for (std::string& word : rendererWords(args, !args.format.empty()))

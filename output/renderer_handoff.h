@@ -34,6 +34,20 @@ struct GetFileListArguments {
 // The exit status of a renderer child that could not be started.
 constexpr int kRendererNotStarted = kChildNotStartedExitCode;
 
+// The first pages of a result held in a memory file (`fd`) instead of the
+// file `path`: a renderer waiting for its words is handed the open file with
+// them and reads it under that name, so that no file is made and removed
+// for it; for a renderer started instead, the bytes are written to `path`
+// first (which the caller removes afterwards, as it would have anyway).
+struct HeldResultFile {
+  int fd = -1;
+  std::string path;
+};
+
+// What runRendererAndWait gives when a held file could neither be handed
+// over nor written to its path: no renderer was started.
+constexpr int kHeldFileNotWritten = -2;
+
 // Runs "./getfilelist.exe" as a child and waits for it. Its arguments are
 // base, pageSize and page, then format only when it is not empty (the words
 // of "./getfilelist.exe B pageSize page format"). Returns the child's exit
@@ -44,7 +58,8 @@ constexpr int kRendererNotStarted = kChildNotStartedExitCode;
 // was. `meanwhile`, when given, runs once the renderer has started and
 // before the wait (not at all when it could not be started).
 int runRendererAndWait(const GetFileListArguments& args, int limitMs = 0,
-                       std::function<void()> meanwhile = {}, WaitingRenderer* waiting = nullptr);
+                       std::function<void()> meanwhile = {}, WaitingRenderer* waiting = nullptr,
+                       const HeldResultFile* held = nullptr);
 
 // A renderer started before its page is known, so that starting it and its
 // reading of the installation's settings overlap the search: it waits for
@@ -62,13 +77,13 @@ class WaitingRenderer {
   WaitingRenderer& operator=(const WaitingRenderer&) = delete;
 
   bool ready() const { return pid_ > 0; }
-  // Hands `words` (the command line after the program's name) over, runs
-  // `meanwhile` and waits at most `limitMs` (0: no limit). The status as
-  // runRendererAndWait gives it; -1 when the renderer could not take the
-  // words (it has ended): it wrote nothing, `meanwhile` did not run, and
-  // another may be started.
+  // Hands `words` (the command line after the program's name) over, with
+  // the open file `givenFd` when it is not -1, runs `meanwhile` and waits at
+  // most `limitMs` (0: no limit). The status as runRendererAndWait gives it;
+  // -1 when the renderer could not take the words (it has ended): it wrote
+  // nothing, `meanwhile` did not run, and another may be started.
   int render(const std::vector<std::string>& words, int limitMs,
-             const std::function<void()>& meanwhile = {});
+             const std::function<void()>& meanwhile = {}, int givenFd = -1);
 
  private:
   pid_t pid_ = -1;

@@ -206,17 +206,35 @@ int queryRunTimeMs(const timeval& start, const timeval& end) {
   return ms > INT_MAX ? INT_MAX : ms < INT_MIN ? INT_MIN : static_cast<int>(ms);
 }
 
+namespace {
+
+bool writeResult(CQueryOutput& out, const ResultOutputRequest& request, const RecordList& result,
+                 const std::vector<unsigned long>& order) {
+  setHeader(out, request, result, order.size());
+  const bool written = writeBody(out, request, result, order);
+  return out.CloseOutputFile() && written;
+}
+
+}  // namespace
+
 bool outputResult(const std::string& path, const ResultOutputRequest& request,
                   const RecordList& result, const std::vector<unsigned long>& order) {
   CQueryOutput out;
   bool written = out.WriteOutputFile(path);
   if (written) {
-    setHeader(out, request, result, order.size());
-    written = writeBody(out, request, result, order);
-    written = out.CloseOutputFile() && written;
+    written = writeResult(out, request, result, order);
     if (!written) removeBrokenFile(path);
   }
   if (!written) ReportLog("cannot write the result file %s\n", path.c_str());
+  return written;
+}
+
+bool outputResult(UniqueFd file, const std::string& name, const ResultOutputRequest& request,
+                  const RecordList& result, const std::vector<unsigned long>& order) {
+  CQueryOutput out;
+  const bool written =
+      out.WriteOutputFile(std::move(file)) && writeResult(out, request, result, order);
+  if (!written) ReportLog("cannot write the result file %s\n", name.c_str());
   return written;
 }
 

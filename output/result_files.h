@@ -18,6 +18,7 @@
 #include "output/renderer_handoff.h"
 #include "system/lines.h"
 #include "system/record_mapping.h"
+#include "system/secure_file.h"
 #include "system/vela_search_list.h"
 
 // The side files, named by a suffix on B.
@@ -106,6 +107,11 @@ int queryRunTimeMs(const timeval& start, const timeval& end);
 // could not read back (10,240 bytes or more) is written empty. Each such case
 // is noted in the report log.
 bool outputResult(const std::string& path, const ResultOutputRequest& request,
+                  const RecordList& result, const std::vector<unsigned long>& order);
+// The same into `file`, open for writing at its start (a memory file, which
+// stays open: the caller keeps a descriptor of its own); `name` is what the
+// report log names.
+bool outputResult(UniqueFd file, const std::string& name, const ResultOutputRequest& request,
                   const RecordList& result, const std::vector<unsigned long>& order);
 
 // Looks up a CGI variable by name; null when absent.

@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -216,6 +217,34 @@ bool writeFileExclusive(const std::string& path, const std::string& bytes, mode_
   const bool ok = writeAll(fd.get(), bytes) && close(fd.release()) == 0;
   if (!ok) unlink(path.c_str());
   return ok;
+}
+
+bool copyFileExclusive(int from, const std::string& path, mode_t mode) {
+  UniqueFd to = createExclusive(path, mode);
+  if (!to) return false;
+  char buffer[65536];
+  bool ok = true;
+  for (off_t at = 0; ok;) {
+    const ssize_t n = pread(from, buffer, sizeof buffer, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    ok = writeAll(to.get(), buffer, static_cast<size_t>(n));
+    at += n;
+  }
+  ok = ok && close(to.release()) == 0;
+  if (!ok) unlink(path.c_str());
+  return ok;
+}
+
+UniqueFd createMemoryFile(const char* name) {
+  UniqueFd fd(memfd_create(name, MFD_CLOEXEC));
+  // A memory file starts open to all (0777): what reads it checks, as for
+  // any file, that it is private.
+  if (fd && fchmod(fd.get(), 0600) != 0) fd.reset();
+  return fd;
 }
 
 bool readRegularFile(const std::string& path, std::string& out, size_t limit) {

@@ -96,6 +96,17 @@ bool readAll(int fd, std::string& out, size_t limit);
 // False, and nothing left behind that this call created, on any failure.
 bool writeFileExclusive(const std::string& path, const std::string& bytes, mode_t mode);
 
+// Writes all `from` holds, from its start, into `path`, created
+// exclusively. False, and nothing left behind that this call created, on
+// any failure.
+bool copyFileExclusive(int from, const std::string& path, mode_t mode);
+
+// A file that lives in memory only (no name in any directory, so nothing is
+// made or removed on disk), open for reading and writing, of this account
+// and mode 0600. `name` is what /proc shows. Invalid (errno set) where the
+// system has none.
+UniqueFd createMemoryFile(const char* name);
+
 // Reads the regular file at `path` (openRegularFile), at most `limit` bytes.
 bool readRegularFile(const std::string& path, std::string& out, size_t limit);
 

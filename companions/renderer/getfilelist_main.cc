@@ -6,6 +6,8 @@
 /// request carried as a variable goes back to the browser as a cookie, so
 /// that the links between pages never carry it.
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,11 +43,17 @@ constexpr const char* kPermitKeyVariable = "KS_PERMIT_KEY";
 // (library_convert.h).
 constexpr const char* kTwinName = "getfilelist_conv.exe";
 char** arguments = nullptr;
+// The file searchrun handed over open with the words (the first pages of a
+// large result, held in memory), and the name it stands for; -1 when none.
+int givenFile = -1;
+std::string givenName;
 
 // Replaces this static renderer by its twin, with the same arguments and
 // environment; nothing of the answer is written yet, and a request's body
 // is still unread (a request with one is handed off before it is read).
 [[noreturn]] void handOffToTwin() {
+  // The twin reads the result by its name: the open file goes to disk.
+  if (givenFile >= 0) copyFileExclusive(givenFile, std::string(kTmpDir) + "/" + givenName, 0600);
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   std::string twin = kTwinName;
@@ -77,14 +85,44 @@ constexpr const char* kAwaitArguments = "--await-arguments";
 // More than the words of any page request.
 constexpr size_t kMaxAwaitedBytes = 8192;
 
-// The words of the command line searchrun hands over, each ended by a NUL;
-// false when it handed none over (it answered itself, or ended) or the words
-// are cut short: the renderer then leaves without a word of its own.
-bool awaitArguments(std::vector<std::string>& words) {
+// Reads a piece of the words from standard input, keeping a file that came
+// with it (searchrun sends at most one, with the first piece); what read
+// would give.
+ssize_t receivePiece(char* piece, size_t size, UniqueFd& file) {
+  iovec data{piece, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t n = recvmsg(STDIN_FILENO, &message, MSG_CMSG_CLOEXEC);
+  if (n < 0 && errno == ENOTSOCK) return read(STDIN_FILENO, piece, size);
+  for (cmsghdr* c = n >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; c != nullptr;
+       c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (size_t k = 0; k < count; ++k) {
+      int fd;
+      std::memcpy(&fd, CMSG_DATA(c) + k * sizeof(int), sizeof fd);
+      if (file)
+        close(fd);
+      else
+        file.reset(fd);
+    }
+  }
+  return n;
+}
+
+// The words of the command line searchrun hands over, each ended by a NUL,
+// and the file that came with them (else `file` stays empty); false when it
+// handed none over (it answered itself, or ended) or the words are cut
+// short: the renderer then leaves without a word of its own.
+bool awaitArguments(std::vector<std::string>& words, UniqueFd& file) {
   std::string bytes;
   char piece[1024];
   for (;;) {
-    const ssize_t n = read(STDIN_FILENO, piece, sizeof piece);
+    const ssize_t n = receivePiece(piece, sizeof piece, file);
     if (n == 0) break;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || bytes.size() + static_cast<size_t>(n) > kMaxAwaitedBytes) return false;
@@ -270,9 +308,10 @@ int main(int argc, char** argv) {
     render::requireFullRuntime();
   std::vector<std::string> awaited;
   std::vector<char*> awaitedArgv;
+  UniqueFd given;
   if ((method == nullptr || *method == '\0') && argc == 2 &&
       std::strcmp(argv[1], kAwaitArguments) == 0) {
-    if (!awaitArguments(awaited)) return 0;
+    if (!awaitArguments(awaited, given)) return 0;
     awaitedArgv.push_back(argv[0]);
     for (std::string& word : awaited)
       awaitedArgv.push_back(word.data());
@@ -300,6 +339,13 @@ int main(int argc, char** argv) {
         problemOf(400, render::problem_code::kBadRequest, "Bad request: " + why, request.again), 0);
 
   render::ResultReader reader(kTmpDir, inst);
+  // A file that came with the words is the result they name, read as if
+  // found under that name.
+  if (given) {
+    givenName = request.result;
+    givenFile = fcntl(given.get(), F_DUPFD_CLOEXEC, 0);
+    reader.give(request.result, std::move(given));
+  }
   const render::LoadStatus opened = reader.open(request.result);
   // A link of ours names its search: the result was there and has expired.
   if (opened == render::LoadStatus::kNotFound && !request.again.empty())

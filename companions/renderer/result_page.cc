@@ -166,7 +166,13 @@ LoadStatus ResultReader::open(const std::string& name) {
   LoadStatus status = LoadStatus::kNotFound;
   for (const std::string& c : candidates) {
     bool missing = false;
-    UniqueFd fd = openOwnFile(tmpDir_ + "/" + c, missing);
+    UniqueFd fd;
+    if (given_ && c == givenName_) {
+      fd = std::move(given_);
+      if (!isOwnPrivateFile(fd.get())) fd.reset();
+    } else {
+      fd = openOwnFile(tmpDir_ + "/" + c, missing);
+    }
     if (!fd) {
       if (!missing) status = LoadStatus::kDamaged;
       continue;
@@ -181,6 +187,11 @@ LoadStatus ResultReader::open(const std::string& name) {
     status = LoadStatus::kDamaged;
   }
   return status;
+}
+
+void ResultReader::give(const std::string& name, UniqueFd file) {
+  givenName_ = name;
+  given_ = std::move(file);
 }
 
 std::string ResultReader::user() const {

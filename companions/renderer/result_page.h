@@ -16,6 +16,7 @@
 #include "companions/doctext/snippet.h"
 #include "companions/records/record_lookup.h"
 #include "companions/renderer/render_request.h"
+#include "system/secure_file.h"
 
 class CQueryOutput;
 
@@ -169,6 +170,9 @@ class ResultReader {
   // negative. What is not a regular file of our own (a link, a FIFO, a file
   // of another account) is kDamaged.
   LoadStatus open(const std::string& name);
+  // `file`, open, is what open(name) reads for `name` instead of the file
+  // of that name (its checks are the same).
+  void give(const std::string& name, UniqueFd file);
 
   // The user who searched (local code page); "" before open.
   std::string user() const;
@@ -219,6 +223,8 @@ class ResultReader {
   Installation inst_;
   std::string base_;  // result name without "_fast"
   std::string opened_;
+  std::string givenName_;
+  UniqueFd given_;
   std::unique_ptr<CQueryOutput> file_;
   std::vector<IndexEntry> descriptors_;
 };

@@ -4,6 +4,7 @@
 /// way the web server does.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -14,7 +15,9 @@
 #include <string>
 
 #include "companions/renderer/page_writer.h"
+#include "output/renderer_handoff.h"
 #include "system/file_identity.h"
+#include "system/secure_file.h"
 #include "system/tmpfile.h"
 #include "tests/e2e/engine_util.h"
 #include "tests/renderer/renderer_fixture.h"
@@ -315,6 +318,42 @@ TEST_F(RendererTest, ARendererStartedAheadTakesItsWordsFromItsInput) {
     EXPECT_EQ(idle.exitStatus, 0) << idle.err;
     EXPECT_EQ(idle.out, "") << input.size();
   }
+}
+
+// The first pages of a large result come to the renderer started ahead as
+// an open memory file with its words: the page is the one the same file on
+// disk gives. A handed file that is not private to the account is not read.
+TEST_F(RendererTest, ARendererStartedAheadReadsTheFirstPagesHandedToItOpen) {
+  const std::string name = writeResult('8', "alice");
+  const std::map<std::string, std::string> env = {{"KS_PERMIT_KEY", "alice1234567"}};
+  const RunResult direct = byQueryProgram({"../tmp/" + name, "N", "2"}, env);
+  ASSERT_EQ(direct.out.find(kHtmlType), 0u) << direct.out;
+  const std::string bytes = inst_->read("tmp/" + name);
+  const std::vector<std::string> words = {"../tmp/" + name + "_fast", "N", "2"};
+  ASSERT_FALSE(testutil::fileExists(inst_->path("tmp/" + name + "_fast")));
+
+  testutil::ScopedCwd cgi(inst_->path("search-cgi"));
+  const auto renderHanded = [&](int file, int expectedStatus) {
+    int status = -1;
+    const std::string page = testutil::captureStdout([&] {
+      // Started inside the capture: it writes where its standard output was.
+      WaitingRenderer ahead({"KS_PERMIT_KEY=alice1234567"});
+      EXPECT_TRUE(ahead.ready());
+      status = ahead.render(words, 0, {}, file);
+    });
+    EXPECT_EQ(status, expectedStatus);
+    return page;
+  };
+  UniqueFd memory = createMemoryFile("fast");
+  ASSERT_TRUE(memory);
+  ASSERT_TRUE(writeAll(memory.get(), bytes));
+  EXPECT_EQ(renderHanded(memory.get(), 0), direct.out);
+  EXPECT_FALSE(testutil::fileExists(inst_->path("tmp/" + name + "_fast")));
+
+  ASSERT_EQ(fchmod(memory.get(), 0666), 0);
+  const std::string refused = renderHanded(memory.get(), 1);
+  EXPECT_TRUE(contains(refused, "cannot be read")) << refused;
+  EXPECT_FALSE(contains(refused, "Annual")) << refused;
 }
 
 // The key a search request carried as a variable reaches the renderer that

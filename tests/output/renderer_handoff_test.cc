@@ -20,6 +20,7 @@
 #include <iterator>
 #include <string>
 
+#include "system/secure_file.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -71,6 +72,30 @@ TEST_F(RendererHandoffTest, FastPathRunsTheRendererAndWaits) {
 
   unlink("getfilelist.exe");
   EXPECT_EQ(runRendererAndWait(args), 127);
+}
+
+// First pages held in memory go to disk under their name when no renderer
+// waits to be handed them open; a name already taken is never written
+// through, and no renderer is started on what stands there.
+TEST_F(RendererHandoffTest, HeldFirstPagesReachARendererStartedInsteadOnDisk) {
+  const std::string pages(100000, 'p');
+  UniqueFd memory = createMemoryFile("fast");
+  ASSERT_TRUE(memory);
+  ASSERT_TRUE(writeAll(memory.get(), pages));
+  const HeldResultFile held{memory.get(), "query123_fast"};
+  int status = -1;
+  EXPECT_EQ(
+      testutil::captureStdout([&] { status = runRendererAndWait(args, 0, {}, nullptr, &held); }),
+      "page from the renderer\n");
+  EXPECT_EQ(status, 5);
+  EXPECT_EQ(testutil::readFile(dir.sub("query123_fast")), pages);
+
+  unlink("renderer.log");
+  ASSERT_EQ(unlink("query123_fast"), 0);
+  ASSERT_EQ(symlink("elsewhere", "query123_fast"), 0);
+  EXPECT_EQ(runRendererAndWait(args, 0, {}, nullptr, &held), kHeldFileNotWritten);
+  EXPECT_FALSE(testutil::fileExists(dir.sub("renderer.log")));
+  EXPECT_FALSE(testutil::fileExists(dir.sub("elsewhere")));
 }
 
 TEST_F(RendererHandoffTest, NormalPathReplacesTheProcess) {

@@ -18,8 +18,10 @@
 
 #include "companions/doctext/stored_text.h"
 #include "companions/records/document_read.h"
+#include "output/renderer_handoff.h"
 #include "system/file_identity.h"
 #include "system/layout.h"
+#include "system/secure_file.h"
 #include "tests/renderer/renderer_fixture.h"
 #include "tests/test_util.h"
 
@@ -559,6 +561,24 @@ TEST_F(DocumentTest, TheStaticRendererWritesTheTwinsPages) {
   };
   same(plain, "the <mark>report</mark> of the day");
   same(mixed, "Caf\xc3\xa9 report");
+  {
+    // Handed the first pages open, the static renderer puts them where its
+    // twin reads them by name. (In an installation of English the static
+    // one is started ahead, and hands a page with Latin-1 over.)
+    testutil::writeFile(root_.sub("lang.cfg"), "EN\n");
+    systemResetCaches();
+    UniqueFd memory = createMemoryFile("fast");
+    ASSERT_TRUE(memory && writeAll(memory.get(), testutil::readFile(tmp(mixed))));
+    const testutil::ScopedEnv tz("TZ", "UTC");
+    int status = -1;
+    const std::string page = testutil::captureStdout([&] {
+      WaitingRenderer ahead({});
+      status = ahead.render({"../tmp/" + mixed + "_fast", "N", "N"}, 0, {}, memory.get());
+    });
+    EXPECT_EQ(page + "\n(exit " + std::to_string(status) + ")",
+              renderedBy("./getfilelist.exe", mixed));
+    EXPECT_EQ(testutil::readFile(tmp(mixed + "_fast")), testutil::readFile(tmp(mixed)));
+  }
   testutil::writeFile(root_.sub("lang.cfg"), "JP\n");
   same(plain, "the <mark>report</mark> of the day");
   // Without its twin the static renderer writes no page of its own making.
