@@ -11,7 +11,8 @@
 #   tests/bench/peer_bench.sh [BUILD_DIR] [BASE_REV]     (default: build, none)
 #   RUNS=15 DOCS=4500 LOAD_SECONDS=10 CLIENTS=8 WORD=file change the
 #   repetitions, the documents in all, the time and clients of the load and
-#   the query word; BUILD_LOCK=FILE builds the base under flock FILE.
+#   the query word; SETTLE_SECONDS=35 the quiet before each round of load;
+#   BUILD_LOCK=FILE builds the base under flock FILE.
 #
 # Everything lives in one temporary folder; the programs run on this machine
 # and talk to nothing over a network; the engine service and the load's
@@ -25,6 +26,7 @@ base=${2:-}
 runs=${RUNS:-15}
 docs=${DOCS:-4500}
 load_seconds=${LOAD_SECONDS:-10}
+settle_seconds=${SETTLE_SECONDS:-35}
 clients=${CLIENTS:-8}
 word=${WORD:-file}
 omega_cgi=/usr/lib/cgi-bin/omega/omega
@@ -271,6 +273,10 @@ order=(new)
 [ -n "$base" ] && order+=(base base new)
 declare -A rates bad
 for t in "${order[@]}" "$peer"; do
+  # Files removed in one round would weigh on the next: on a file system
+  # that passes over recently freed entries for a while (ext4 without a
+  # journal, half a minute), every file made then costs more.
+  sleep "$settle_seconds"
   load "$t"
   rates[$t]+=" ${rate[$t]}"
   bad[$t]=$((${bad[$t]:-0} + failed[$t]))
