@@ -64,8 +64,8 @@ using ResolvedFolders = std::map<std::string, std::string>;
 
 // Checks one path; on success `opened` is the path the run opens.
 bool admitOne(const ServedInstallation& inst, const std::string& systemDir, const std::string& cwd,
-              const PathUse& use, ResolvedFolders& folders, std::string& opened,
-              std::string& reason) {
+              const PathUse& use, ResolvedFolders& folders, const CarriedFiles* carried,
+              std::string& opened, std::string& reason) {
   const std::string what = std::string(roleName(use.role)) + " " + shown(use.path);
   if (use.path.empty()) {
     reason = std::string("an empty ") + roleName(use.role);
@@ -105,8 +105,11 @@ bool admitOne(const ServedInstallation& inst, const std::string& systemDir, cons
     return false;
   }
   opened = (realFolder == "/" ? "" : realFolder) + "/" + name;
+  // (A carried file's name is one nothing has made on disk: looking it up
+  // would search the scratch folder, thousands of results long, for nothing.)
+  const bool inMemory = carried != nullptr && carried->given.count(use.path) != 0;
   struct stat st;
-  if (!inIndex && lstat(opened.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  if (!inIndex && !inMemory && lstat(opened.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     reason = "the " + what + " is a symbolic link";
     return false;
   }
@@ -145,12 +148,13 @@ bool currentSystemDirectory(const ServedInstallation& inst, std::string& dir) {
 
 bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
                 const std::string& cwd, const std::vector<PathUse>& uses,
-                std::map<std::string, std::string>& resolved, std::string& reason) {
+                std::map<std::string, std::string>& resolved, std::string& reason,
+                const CarriedFiles* carried) {
   std::map<std::string, std::string> admitted;
   ResolvedFolders folders;
   for (const PathUse& use : uses) {
     std::string opened;
-    if (!admitOne(inst, systemDir, cwd, use, folders, opened, reason)) return false;
+    if (!admitOne(inst, systemDir, cwd, use, folders, carried, opened, reason)) return false;
     // One text opened two ways (a home given again as a result file) would
     // be resolved for one role only: both must agree.
     const auto [at, fresh] = admitted.emplace(use.path, opened);
@@ -199,7 +203,7 @@ ToolAnswer RequestRunner::serve(const ToolRequest& request,
                   [&](const std::vector<PathUse>& uses,
                       std::map<std::string, std::string>& resolved, std::string& reason) {
                     if (haveSystem)
-                      return admitPaths(inst_, systemDir, cwd, uses, resolved, reason);
+                      return admitPaths(inst_, systemDir, cwd, uses, resolved, reason, ctx.carried);
                     reason = "the installation names no system directory";
                     return false;
                   });

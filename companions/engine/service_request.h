@@ -29,8 +29,8 @@
 
 #include "companions/engine/collection_stats.h"
 #include "companions/engine/index_db_cache.h"
-#include "search/engine_wire.h"
 #include "companions/engine/search_programs.h"
+#include "search/engine_wire.h"
 
 namespace vela {
 
@@ -51,10 +51,13 @@ bool findInstallation(const std::string& root, ServedInstallation& inst, std::st
 bool currentSystemDirectory(const ServedInstallation& inst, std::string& dir);
 
 // The admission rule above for the paths of one run from working directory
-// `cwd`, given the system directory.
+// `cwd`, given the system directory. A file the request carries (`carried`)
+// is never opened on disk, so whatever stands under its name there is not
+// looked at.
 bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
                 const std::string& cwd, const std::vector<PathUse>& uses,
-                std::map<std::string, std::string>& resolved, std::string& reason);
+                std::map<std::string, std::string>& resolved, std::string& reason,
+                const CarriedFiles* carried = nullptr);
 
 // Serves requests for one installation; safe for concurrent use.
 class RequestRunner {

@@ -103,6 +103,18 @@ TEST(EngineServiceRequests, RequestPathsMustStayInTheirPlaces) {
                        {{PathRole::kResultFile, tmp + "/q1"}, {PathRole::kIndexFile, tmp + "/q2"}},
                        resolved, error));
   EXPECT_NE(error.find("outside the system directory"), std::string::npos) << error;
+  // A file the request carries is not opened on disk: a link planted under
+  // its name is no reason to refuse it; its folder still decides.
+  vela::CarriedFiles carried;
+  carried.given = {{tmp + "/link", "terms"}, {root.sub("tmp/query3"), "terms"}};
+  resolved.clear();
+  EXPECT_TRUE(vela::admitPaths(inst, system, inst.cgiDir, {{PathRole::kTermFile, tmp + "/link"}},
+                               resolved, error, &carried))
+      << error;
+  EXPECT_EQ(resolved[tmp + "/link"], tmp + "/link");
+  EXPECT_FALSE(vela::admitPaths(inst, system, inst.cgiDir,
+                                {{PathRole::kResultFile, root.sub("tmp/query3")}}, resolved, error,
+                                &carried));
   EXPECT_FALSE(vela::findInstallation(root.sub("search-cgi"), inst, error));
 }
 
