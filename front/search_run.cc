@@ -113,7 +113,7 @@ MaybeEnd admitUser(RunState& run) {
   return RunEnd::error(code, kRefused);
 }
 
-// Step 9: a query sent in a declared encoding becomes local text, and only
+// A query sent in a declared encoding becomes local text, and only
 // then gets the rules of local text that reading the options left out.
 // Returns the query as typed in the local code page when it was converted:
 // the result page shows it, and the page knows only the local code page.
@@ -135,7 +135,7 @@ std::optional<std::string> convertDeclaredEncoding(std::string& unholdable) {
   return typed;
 }
 
-// Step 12: the run-time log.
+// The run-time log.
 MaybeEnd openRunLog(const RunLimits& limits) {
   g_fplog = openRunTimeLog(kRunTimeLogPath, limits.runTimeLogMaxBytes);
   g_fplog_running = g_fplog;
@@ -171,7 +171,7 @@ bool configurationIsUsable() {
   return false;
 }
 
-// Step 26: sorts the merged hits ascending by their keys unless the merge
+// Sorts the merged hits ascending by their keys unless the merge
 // order already is the answer (sort by "index" or "none", or by "score" when
 // one index without an inc part was searched).
 void orderResult(RecordList& result) {
@@ -283,7 +283,7 @@ MaybeEnd prepareQuery(RunState& run) {
   return std::nullopt;
 }
 
-// Step 17: what the class search needs of the request and the
+// What the class search needs of the request and the
 // installation. The server is the one of this host.
 ClassSearchRequest classSearchRequestOf(const RunState& run) {
   ClassSearchRequest request;
@@ -296,7 +296,7 @@ ClassSearchRequest classSearchRequestOf(const RunState& run) {
   return request;
 }
 
-// Step 16: the multi-field search, when the request is one. Its clauses'
+// The multi-field search, when the request is one. Its clauses'
 // wildcard words cost what those of a query do.
 MaybeEnd selectMultiFieldIndex(RunState& run) {
   markTime("b-function 'buildMultiPropertySearch'");
@@ -394,7 +394,7 @@ MaybeEnd selectIndexes(RunState& run) {
   return std::nullopt;
 }
 
-// Step 14, once the indexes are known: a similar-document link stands for
+// Once the indexes are known, a similar-document link stands for
 // the terms of its record, but only for a record of a selected index that
 // the access filters let `who` see; any other marker is searched as the
 // literal text it is (a phrase, so that no part of it becomes an operator
@@ -437,8 +437,8 @@ MergeRequest newerMergeRequest(RunState& run) {
   return request;
 }
 
-// Step 23: search every selected index and merge the hits; step 25 finds
-// their related terms and step 26 orders them.
+// Searches every selected index and merges the hits, finds their related
+// terms and orders them.
 MaybeEnd searchAndMerge(RunState& run) {
   if (!run.propertyMode) expandSimilarDocMarker(run, identityOf(run.user));
   // The look-alikes of a one-word query do not depend on its hits: the

@@ -101,7 +101,7 @@ ResultOutputRequest outputRequest(const RunOutput& run) {
   return r;
 }
 
-// Step 28: one line in the day's search log. Searches without hits are
+// One line in the day's search log. Searches without hits are
 // logged too (with a count of 0): they are what a site most needs to see.
 struct LoggedIndex {
   std::string ip, owner, index;
@@ -247,7 +247,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   gettimeofday(&request.tvEnd, nullptr);
   logSearch(run, request.tvEnd);
 
-  // Step 29: side files.
+  // Side files.
   markTime("b-_idxfile");
   writeIndexListFile(base, *run.list);
   markTime("b-outputClassInformation");
@@ -278,7 +278,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   dropSimilarKeywordPasses();
 #endif
 
-  // Step 30: a large HTML result shows its first pages before the whole
+  // A large HTML result shows its first pages before the whole
   // file is written (a request for no records per page has no first pages).
   const unsigned long fastLimit =
       static_cast<unsigned long>(queryOption.numRec > 0 ? queryOption.numRec * 20L : 0L);
@@ -340,7 +340,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
     return std::nullopt;
   }
 
-  // Step 31: the whole result.
+  // The whole result.
   if (!outputResult(base, request, result, writeOrder(result, result.recordCount())))
     return resultNotWritten();
   outputFilterResult(base, queryOption.fgSearchDate, cgiLookup);
@@ -399,7 +399,7 @@ int writeResultAndHandOver(const RunOutput& run) {
     ReportLog("../tmp holds more than RESULTS_MAX_MB\n");
     return answerRunEnd(RunEnd::error("1077", kResourceFailure));
   }
-  // Step 27: the base name of every file of this result.
+  // The base name of every file of this result.
   std::string base;
   if (!systemGetTmpFile(base)) {
     ReportLog("no result name can be claimed in ../tmp\n");
