@@ -87,7 +87,7 @@ struct RunState {
   std::unique_ptr<WaitingRenderer> renderer;  // started once the search is sure to run
 };
 
-// Steps 7 and 8: the user, and the user's permit. A valid key that came as a
+// The user, and the user's permit. A valid key that came as a
 // request variable is kept for the renderer.
 MaybeEnd admitUser(RunState& run) {
   run.user = cgi_variable.findCgiVariableByName("user");
@@ -182,7 +182,7 @@ void orderResult(RecordList& result) {
   markTime("a-function 'sortByRec'");
 }
 
-// Steps 2 to 6: language, request, options, answer format, messages, logs.
+// Language, request, options, answer format, messages, logs.
 void readRequest() {
   langFlag = systemGetLanguage();
   cgi_variable.setSysLanuage(langFlag);
@@ -235,7 +235,8 @@ MaybeEnd refuseUnknownOrder() {
   return end;
 }
 
-// Steps 9 to 13, and what a query may cost.
+// The query converted, normalised and checked; the run's limits and log;
+// and what the query may cost.
 MaybeEnd prepareQuery(RunState& run) {
   std::string unholdable;
   run.typedQuery = convertDeclaredEncoding(unholdable);
@@ -336,7 +337,7 @@ RunEnd tooManyIndexes(const RunLimits& limits) {
   return end;
 }
 
-// Steps 17 and 18: the indexes of a class, or else those named by
+// The indexes of a class, or else those named by
 // "index_id".
 MaybeEnd selectListedIndexes(RunState& run, int& fileNameIndexCount) {
   const ClassSearchOutcome classList =
@@ -367,7 +368,7 @@ MaybeEnd selectListedIndexes(RunState& run, int& fileNameIndexCount) {
   return std::nullopt;
 }
 
-// Steps 15 to 22: the indexes to search, within the limits.
+// The indexes to search, within the limits.
 MaybeEnd selectIndexes(RunState& run) {
   run.searchNum = readSearchNum(cgi_variable.findCgiVariableByName("search_no"));
   if (MaybeEnd end = selectMultiFieldIndex(run)) return end;

@@ -235,7 +235,7 @@ void buildIndexDescriptors(const VelaSearchListVector& list, bool propertyMode, 
 
 namespace {
 
-// Steps 27 to 33 on a claimed base name. A run end when the run must answer
+// The result files and the page, on a claimed base name. A run end when the run must answer
 // with a message page; the exit status (in `status`) when the renderer ran
 // as a child and answered; on a successful hand-over it does not return.
 std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& base, int& status) {
@@ -348,7 +348,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   if (!run.group.empty()) groupResult(base, run.group);
   if (run.resultsMaxBytes > 0) addResultsUsage(kResultDirectory, resultBytes(base));
 
-  // Steps 32 and 33: the renderer takes over the process.
+  // The renderer takes over the process.
   markTime("b-execl");
   markTime("run getfilelist");
   const GetFileListArguments args = rendererArguments(base);
