@@ -235,9 +235,10 @@ void buildIndexDescriptors(const VelaSearchListVector& list, bool propertyMode, 
 
 namespace {
 
-// The result files and the page, on a claimed base name. A run end when the run must answer
-// with a message page; the exit status (in `status`) when the renderer ran
-// as a child and answered; on a successful hand-over it does not return.
+// The result files and the page, on a claimed base name. A run end when
+// the run must answer with a message page; the exit status (in `status`)
+// when the renderer ran as a child and answered; on a successful hand-over
+// it does not return.
 std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& base, int& status) {
   const RecordList& result = *run.result;
   ResultOutputRequest request = outputRequest(run);
@@ -309,10 +310,9 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
     // The whole result is written while the renderer shows the first pages,
     // on the other processor: the renderer is given the first pages' file
     // (by name, or open), so it never meets the result's own file half
-    // written, and
-    // the answer does not wait for the writing. (The file is written in
-    // place, as the run claimed it: a fresh file renamed over the claim
-    // would add a file made and one removed to every large result.)
+    // written, and the answer does not wait for the writing. (The file is
+    // written in place, as the run claimed it: a fresh file renamed over the
+    // claim would add a file made and one removed to every large result.)
     const GetFileListArguments args = rendererArguments(fastFile);
     bool wholeWritten = false;
     markTime("b-execl");
