@@ -112,6 +112,14 @@ struct PlannedCheck {
   std::vector<std::unique_ptr<Part>> parts;
 };
 
+// Hands the runs of parts [first, end) of `check` to the engine service.
+void sendAhead(const PlannedCheck& check, size_t first, size_t end) {
+  std::vector<ChildProgram> runs;
+  for (size_t i = first; i < std::min(end, check.parts.size()); ++i)
+    if (!check.parts[i]->run.result.empty()) runs.push_back(check.parts[i]->run.program);
+  prefetchPrograms(runs);
+}
+
 std::unique_ptr<PlannedCheck> planCheck(const std::string& word,
                                         const VelaSearchListVector& selected, int limitMs) {
   auto check = std::make_unique<PlannedCheck>();
@@ -135,17 +143,19 @@ std::unique_ptr<PlannedCheck> planCheck(const std::string& word,
       planExactRun(partHome, word, limitMs, part->run);
     }
   }
-  std::vector<ChildProgram> runs;
-  for (const auto& part : check->parts)
-    if (!part->run.result.empty()) runs.push_back(part->run.program);
-  prefetchPrograms(runs);
+  sendAhead(*check, 0, 1);
   return check;
 }
 
 // The parts are read in their order; the first visible record ends the
-// check.
+// check. Only the first part's run is sent ahead: most words checked are
+// found there, and the runs of the other parts would then be given up after
+// the service made them. When it is not, the rest are sent together, to run
+// side by side.
 bool settleCheck(const PlannedCheck& check, const AccessIdentity& who) {
-  for (const auto& part : check.parts) {
+  for (size_t i = 0; i < check.parts.size(); ++i) {
+    if (i == 1) sendAhead(check, 1, check.parts.size());
+    const auto& part = check.parts[i];
     std::vector<uint32_t> ids;
     for (const int id : exactHits(part->run))
       if (id > 0) ids.push_back(static_cast<uint32_t>(id) + part->run.idOffset);

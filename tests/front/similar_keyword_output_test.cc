@@ -83,13 +83,19 @@ TEST(CorrectedQuery, EachWordTheIndexLacksIsReplacedAndTheRestKept) {
 }
 
 // Stands in for the engine service: keeps the look-ups it is handed and
-// answers each as a run that found nothing.
+// answers each as a run that found nothing, except in the part `holding`,
+// where the word is record 1.
 class LookUpRecorder : public ProgramService {
  public:
   bool run(const ChildProgram& program, ChildOutcome& outcome) override {
     ran.push_back(homeOf(program));
     outcome.how = ChildOutcome::How::kEnded;
     outcome.rawStatus = 1 << 8;  // exit status 1
+    if (homeOf(program) == holding) {
+      for (size_t i = 0; i + 1 < program.argv.size(); ++i)
+        if (program.argv[i] == "-o") testutil::writeFile(program.argv[i + 1], "word\n1\n100 1\n");
+      outcome.rawStatus = 0;
+    }
     return true;
   }
   void prefetch(const std::vector<ChildProgram>& programs) override {
@@ -103,6 +109,7 @@ class LookUpRecorder : public ProgramService {
     return "";
   }
   std::vector<std::string> ran, prefetched, forgotten;
+  std::string holding;
 };
 
 // An installation of indexes A (an empty inc part), B (an inc part with
@@ -150,32 +157,52 @@ class WordChecks : public ::testing::Test {
   LookUpRecorder recorder_;
 };
 
-// Each part of each selected index of this host is looked up, together,
-// except inc parts without records: they hold no word.
-TEST_F(WordChecks, EveryPartThatHoldsRecordsIsLookedUp) {
+// Each part of each selected index of this host is looked up, except inc
+// parts without records: they hold no word. The first part is sent ahead
+// alone; when it lacks the word, the others are sent together.
+TEST_F(WordChecks, EveryPartThatHoldsRecordsIsLookedUpUntilOneHoldsTheWord) {
+  sendWordChecks({"lava"}, selected_, 1000);
+  EXPECT_EQ(recorder_.prefetched, std::vector<std::string>{parts_[0]});
   EXPECT_FALSE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
   EXPECT_EQ(recorder_.prefetched, parts_);
   EXPECT_EQ(recorder_.ran, parts_);
+
+  // Found in the first part: no other part is looked up or sent.
+  recorder_ = LookUpRecorder{};
+  recorder_.holding = parts_[0];
+  EXPECT_TRUE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
+  EXPECT_EQ(recorder_.ran, std::vector<std::string>{parts_[0]});
+  EXPECT_EQ(recorder_.prefetched, std::vector<std::string>{parts_[0]});
+
+  // Found in a later part, an inc part numbered after its index's records.
+  recorder_ = LookUpRecorder{};
+  recorder_.holding = parts_[2];
+  EXPECT_TRUE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
+  EXPECT_EQ(recorder_.ran, std::vector<std::string>(parts_.begin(), parts_.begin() + 3));
+  EXPECT_EQ(recorder_.prefetched, parts_);
 }
 
 // A check sent ahead is taken by the first check of its word over the same
 // selection and limit, and only by it; what is never taken is given up.
 TEST_F(WordChecks, ASentCheckIsTakenOnceByItsOwnWordSelectionAndLimit) {
+  const std::vector<std::string> first{parts_[0]};
+  const std::vector<std::string> rest(parts_.begin() + 1, parts_.end());
   sendWordChecks({"lava", "magma", "lava"}, selected_, 1000);
-  EXPECT_EQ(recorder_.prefetched, twice(parts_));
+  EXPECT_EQ(recorder_.prefetched, twice(first));
   EXPECT_TRUE(recorder_.ran.empty());
 
   EXPECT_FALSE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
-  EXPECT_EQ(recorder_.prefetched, twice(parts_)) << "taken, not planned again";
+  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest.size()) << "taken, not planned again";
   EXPECT_EQ(recorder_.ran, parts_);
   EXPECT_FALSE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
-  EXPECT_EQ(recorder_.prefetched.size(), 3 * parts_.size()) << "a sent check is used once";
+  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest.size() + parts_.size())
+      << "a sent check is used once";
 
   // Another limit, or another selection with the same entries, plans its own.
   const VelaSearchListVector copy = selected_;
   EXPECT_FALSE(wordReadableIn("magma", selected_, AccessIdentity{}, 2000));
   EXPECT_FALSE(wordReadableIn("magma", copy, AccessIdentity{}, 1000));
-  EXPECT_EQ(recorder_.prefetched.size(), 5 * parts_.size());
+  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest.size() + 3 * parts_.size());
   const size_t forgotten = recorder_.forgotten.size();
   dropSimilarKeywordPasses();
   EXPECT_EQ(
