@@ -3,10 +3,11 @@
 # programs Debian ships for the same use, Omega (xapian-omega) and Namazu
 # (namazu2), on one corpus of this machine's manual pages split over five
 # indexes: one fresh CGI process per request, as a web server starts it, over
-# 1, 3 and 5 indexes; then 8 clients at once for a while; then what each step
-# of a searchrun request over 3 indexes costs against its budget. With a base
-# commit, that commit is built and measured too, and searchrun's figures are
-# also given as new/base.
+# 1, 3 and 5 indexes; then 8 clients at once for a while, with the processor
+# time each answered request took (the engine service's part apart); then
+# what each step of a searchrun request over 3 indexes costs against its
+# budget. With a base commit, that commit is built and measured too, and
+# searchrun's figures are also given as new/base.
 #
 #   tests/bench/peer_bench.sh [BUILD_DIR] [BASE_REV]     (default: build, none)
 #   RUNS=15 DOCS=4500 LOAD_SECONDS=10 CLIENTS=8 WORD=file change the
@@ -214,11 +215,32 @@ timed() {
   done
 }
 
+# Processor time used so far, in clock ticks: by the whole machine (every
+# program and the kernel's work for them), and by the engine service of the
+# installation at ROOT (0 without one).
+busy_ticks() {
+  local cpu user nice system idle iowait irq softirq steal _
+  read -r cpu user nice system idle iowait irq softirq steal _ </proc/stat
+  echo $((user + nice + system + irq + softirq + steal))
+}
+service_ticks() {
+  local pid f
+  [ -s "$1/run/engine.lock" ] && read -r pid <"$1/run/engine.lock" &&
+    read -r -a f <"/proc/$pid/stat" 2>/dev/null && echo $((f[13] + f[14])) && return
+  echo 0
+}
+tick_ms=$(awk -v hz="$(getconf CLK_TCK)" 'BEGIN { print 1000 / hz }')
+
 # load NAME: rate[NAME] becomes the answered requests per second of CLIENTS
 # loops of fresh requests over 3 indexes for LOAD_SECONDS, failed[NAME] the
-# count of pages without hits.
+# count of pages without hits, cpu[NAME] and served[NAME] the processor
+# ticks of the machine and of the engine service over the round, answered[NAME]
+# its answered requests (all summed over rounds).
 load() {
   target "$1" 3
+  local root=$work/${1%-plain}
+  local busy0 busy1 serve0 serve1
+  busy0=$(busy_ticks) serve0=$(service_ticks "$root")
   local start=${EPOCHREALTIME/./} end c ok=0 bad_pages=0 a b
   end=$((start + load_seconds * 1000000))
   for c in $(seq "$clients"); do
@@ -235,10 +257,14 @@ load() {
   wait "${background[@]}"
   background=()
   local took=$((${EPOCHREALTIME/./} - start))
+  busy1=$(busy_ticks) serve1=$(service_ticks "$root")
   for c in $(seq "$clients"); do
     read -r a b <"$work/load.$c"
     ok=$((ok + a)) bad_pages=$((bad_pages + b))
   done
+  cpu[$1]=$((${cpu[$1]:-0} + busy1 - busy0))
+  served[$1]=$((${served[$1]:-0} + serve1 - serve0))
+  answered[$1]=$((${answered[$1]:-0} + ok))
   rate[$1]=$(awk -v n="$ok" -v us="$took" 'BEGIN { printf "%.1f", n * 1e6 / us }')
   failed[$1]=$bad_pages
 }
@@ -247,7 +273,7 @@ ratio() {
   awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'
 }
 
-declare -A ms rate failed count
+declare -A ms rate failed count cpu served answered
 echo "== one-word requests, $runs of each"
 # With a base, its requests take turns with the same ones of the new build,
 # and its load runs right after the new build's: the machine's drift over
@@ -304,6 +330,15 @@ echo "   hits over 5 indexes: searchrun ${count[new.5]}, omega ${count[omega.5]}
   "namazu ${count[namazu.5]}"
 echo "   harness floor (env -i /bin/true) ${ms[floor.1]} ms; pages without hits under load:" \
   "searchrun ${failed[new]}, $peer ${failed[$peer]}"
+# Under load the machine's processor is what runs out: its time per answered
+# request (every program, the harness's included, and the kernel's work for
+# them), and the engine service's part of it.
+per_request() {  # ticks NAME
+  awk -v t="$1" -v n="${answered[$2]:-0}" -v ms="$tick_ms" \
+    'BEGIN { if (n > 0) printf "%.2f", t * ms / n; else printf "-" }'
+}
+echo "   processor per answered request under load, ms: searchrun $(per_request "${cpu[new]}" new)" \
+  "(engine service $(per_request "${served[new]}" new)), $peer $(per_request "${cpu[$peer]}" "$peer")"
 if [ -n "$base" ]; then
   echo "== new/base"
   printf '%-18s %10s %10s\n' "" "searchrun" "no-rel/sugg"
@@ -313,6 +348,8 @@ if [ -n "$base" ]; then
   done
   printf '%-18s %10s   (req/s, base %s)\n' "$clients clients" \
     "$(ratio "${rate[new]}" "${rate[base]}")" "${rate[base]}"
+  echo "processor per answered request under load, ms: base $(per_request "${cpu[base]}" base)" \
+    "(engine service $(per_request "${served[base]}" base))"
 fi
 
 # The steps of the timed default requests over 3 indexes, from the run-timing
