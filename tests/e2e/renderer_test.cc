@@ -134,13 +134,11 @@ TEST_F(RendererTest, ASearchEndsInTheRenderersPages) {
   // The built-in user's pages may be kept.
   EXPECT_FALSE(contains(headerOf(r.out), "Cache-Control"));
   // The next page is the renderer's, on the result searchrun left in ../tmp.
-  const std::string link = "getfilelist.exe?result=";
-  const size_t at = r.out.find(link);
-  ASSERT_NE(at, std::string::npos);
-  const std::string name = r.out.substr(at + link.size(), r.out.find('&', at) - at - link.size());
-  EXPECT_EQ(name.size(), 5 + kTempNameDigits) << name;
+  const std::string name = resultOf(r);
+  ASSERT_EQ(name.size(), 5 + kTempNameDigits) << r.out;
   // Links carry the search, so that an expired result can run it again.
-  EXPECT_TRUE(contains(r.out, link + name + "&amp;page=2&amp;no=1&amp;again=user%3DTESSERA"));
+  EXPECT_TRUE(contains(
+      r.out, "getfilelist.exe?result=" + name + "&amp;page=2&amp;no=1&amp;again=user%3DTESSERA"));
   const RunResult next = byWebServer("result=" + name + "&page=2&no=1");
   ASSERT_EQ(next.out.find(kHtmlType), 0u) << next.out;
   EXPECT_TRUE(contains(next.out, "Results <b>2</b> - <b>2</b> of <b>2</b>"));
@@ -354,17 +352,6 @@ TEST_F(RendererTest, ARendererStartedAheadReadsTheFirstPagesHandedToItOpen) {
   const std::string refused = renderHanded(memory.get(), 1);
   EXPECT_TRUE(contains(refused, "cannot be read")) << refused;
   EXPECT_FALSE(contains(refused, "Annual")) << refused;
-}
-
-// The key a search request carried as a variable reaches the renderer that
-// searchrun started before it knew the page, and comes back as a cookie.
-TEST_F(RendererTest, ASearchHandsItsRequestKeyToTheRenderer) {
-  const std::string key = inst_->permit("alice");
-  const RunResult r =
-      inst_->get("user=alice&ks_key=" + key + "&query=report&index_id=7F000001_news&no_rec=1");
-  ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
-  EXPECT_TRUE(contains(headerOf(r.out), "Set-Cookie: ks_key=" + key + ";")) << r.out;
-  EXPECT_FALSE(contains(bodyOf(r.out), key));
 }
 
 TEST_F(RendererTest, AHitsDocumentOpensOnlyForTheUserWhoSearched) {
