@@ -205,14 +205,6 @@ TEST_F(SearchRunTest, PermitTimesOutAfterTheLoginTimeOut) {
   EXPECT_FALSE(testutil::fileExists(file));
 }
 
-TEST_F(SearchRunTest, ApiCallersGetTheCodeFramedAroundThePage) {
-  RunResult r = inst().get("user=alice&api=1");
-  ASSERT_EQ(0u, afterStatus(r.out).find(kHtmlHeader)) << r.out;
-  EXPECT_NE(std::string::npos, r.out.find("\n\n3100" + std::string(kApiMark))) << r.out;
-  EXPECT_EQ(kApiMark, r.out.substr(r.out.size() - 3));
-  expectErrorPage(r, "3100");
-}
-
 // A folder the run must write in that is no folder fails the run with
 // status 1; the page says what could not be written, never where it lives.
 TEST_F(SearchRunTest, UnwritableLogOrResultFailsWithStatusOne) {
@@ -251,8 +243,11 @@ TEST_F(SearchRunTest, MessagePagesCarryTheSearchForm) {
   EXPECT_EQ(std::string::npos, r.out.find(key)) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find("<b>bold"));
 
-  // API callers get the message alone.
+  // API callers get the message alone, its code framed around it.
   RunResult api = trusted("query=x&api=1");
+  expectErrorPage(api, "1003");
+  EXPECT_NE(std::string::npos, api.out.find("\n\n1003" + std::string(kApiMark))) << api.out;
+  EXPECT_EQ(kApiMark, api.out.substr(api.out.size() - 3));
   EXPECT_EQ(std::string::npos, api.out.find("<form class=\"again\""));
 }
 
@@ -418,16 +413,6 @@ TEST_F(SearchRunTest, AnEngineOfTheSiteMayAnswerNoHitsWithAnEmptyFile) {
     EXPECT_NE(std::string::npos, failed->out.find("class=\"box error\"")) << failed->out;
 }
 
-// An index that is not here is named as such, not as no index chosen; the
-// page offers the search without it.
-TEST_F(SearchRunTest, AnUnknownIndexIsNamedAndLeftOutOfTheForm) {
-  RunResult r = trusted("query=x&index_id=7F000001_ZZZZZZ&search_no=0");
-  expectErrorPage(r, "1078");
-  EXPECT_EQ(404, httpStatus(r.out));
-  EXPECT_EQ(std::string::npos, formRequest(r.out, "x").find("index_id")) << r.out;
-  EXPECT_NE(std::string::npos, r.out.find("href=\"../search/index.html\""));
-}
-
 // A sort field or order no search knows is named, with its own status, and
 // the form searches again in the default order.
 TEST_F(SearchRunTest, UnknownSortFieldsAndOrdersAreNamed) {
@@ -447,15 +432,19 @@ TEST_F(SearchRunTest, UnknownSortFieldsAndOrdersAreNamed) {
     expectResultPage(trusted(base + "&order=asc&sort=" + ok));
 }
 
-// The page says which code page it is in, so that a query typed with
-// typographic quotes comes back in the form as typed.
-TEST_F(SearchRunTest, MessagePagesDeclareTheirCharsetAndStatus) {
+// An index that is not here is named as such, not as no index chosen; the
+// page offers the search without it, and says which code page it is in, so
+// that a query typed with typographic quotes comes back in the form as typed.
+TEST_F(SearchRunTest, AnUnknownIndexIsNamedAndLeftOutOfTheForm) {
   RunResult r = trusted("query=%E2%80%9Cfree+software%E2%80%9D&index_id=7F000001_ZZZZZZ");
+  expectErrorPage(r, "1078");
   EXPECT_EQ(0u, r.out.find("Status: 404 Not Found\nContent-Type:text/html; charset=UTF-8\n"))
       << r.out;
   EXPECT_NE(std::string::npos, r.out.find("<meta charset=\"UTF-8\">")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("value=\"\xE2\x80\x9C"
                                           "free software\xE2\x80\x9D\""));
+  EXPECT_EQ(std::string::npos, formRequest(r.out, "x").find("index_id")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("href=\"../search/index.html\""));
 }
 
 }  // namespace
