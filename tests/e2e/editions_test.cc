@@ -143,14 +143,10 @@ TEST_P(EditionsTest, SearchesTheDatabaseVariablesAndHandsOverTheResult) {
   const std::string idx = testutil::readFile(written + "_idx");
   EXPECT_NE(std::string::npos, idx.find(idA_));
   EXPECT_NE(std::string::npos, idx.find(idB_));
-}
-
-TEST_P(EditionsTest, SearchNumberPicksOneIndex) {
-  const std::set<std::string> before = inst_->resultFiles();
-  const RunResult r = get("query=apple&search_no=2&all_file=on&xml=1" + both());
-  ASSERT_EQ(0, r.exitStatus) << r.out;
-  CQueryOutput file;
-  ASSERT_TRUE(file.ReadOutputFile(inst_->newResult(before).c_str()));
+  // A search number picks one index of them.
+  const std::set<std::string> more = inst_->resultFiles();
+  ASSERT_EQ(0, get("query=apple&search_no=2&all_file=on&xml=1" + both()).exitStatus);
+  ASSERT_TRUE(file.ReadOutputFile(inst_->newResult(more).c_str()));
   EXPECT_EQ(1, file.GetMatchCount());  // bob's orchard only
 }
 
@@ -177,6 +173,13 @@ TEST_P(EditionsTest, RefusalsOfTheOlderFront) {
        "query=apple&search_no=0&begin_year=2020&begin_month=1&begin_day=2&end_year=x" + both(), 255,
        "Convert search end time fails"},
       {"no variables", "", 1, message("VALUE_0007")},
+      {"fields without their table",
+       "all_file=on&search_no=0&MultiDBFieldCount=1&m_query_1=apple" + both(), 1,
+       message("VALUE_1004")},
+      {"fields of an unknown table",
+       "all_file=on&search_no=0&MultiDBFieldCount=1&m_query_1=apple&index_id=7F000001_0000000000" +
+           both(),
+       1, message("VALUE_1004")},
   };
   for (const Refusal& c : cases) {
     const RunResult r = get(c.query);
@@ -262,12 +265,12 @@ TEST_P(EditionsTest, GroupVariableGroupsTheHitsOnThePage) {
   EXPECT_EQ("owner\n2\talice\n1\tbob\n", testutil::readFile(inst_->newResult(before) + ".group"));
 }
 
-TEST_P(EditionsTest, ClassSearchNamesTheClassesIndexesInTheRequest) {
+TEST_P(EditionsTest, ClassSearchNamesTheClassesIndexesInTheRequestOrFails) {
   startClassServer();
   const std::set<std::string> before = inst_->resultFiles();
   // bob's index named by the request gives way to the class's indexes.
-  const RunResult r = get("query=apple&search_no=0&all_file=on&xml=1&owner=alice&class_name=Docs" +
-                          database("bob", idB_));
+  RunResult r = get("query=apple&search_no=0&all_file=on&xml=1&owner=alice&class_name=Docs" +
+                    database("bob", idB_));
   ASSERT_EQ(0, r.exitStatus) << r.out << r.err << inst_->read("class_server.log");
   const std::string written = inst_->newResult(before);
   ASSERT_FALSE(written.empty()) << r.out;
@@ -281,11 +284,8 @@ TEST_P(EditionsTest, ClassSearchNamesTheClassesIndexesInTheRequest) {
   EXPECT_EQ(std::string::npos, url.find("&database=", first + 1)) << url;
   EXPECT_NE(std::string::npos, url.find("alice%12%13%14" + idA_, first)) << url;
   EXPECT_EQ(std::string::npos, url.find(idB_)) << url;
-}
 
-TEST_P(EditionsTest, ClassSearchFailures) {
-  startClassServer();
-  RunResult r = get("query=apple&search_no=0&all_file=on&owner=alice&class_uid=NOPE" + both());
+  r = get("query=apple&search_no=0&all_file=on&owner=alice&class_uid=NOPE" + both());
   EXPECT_EQ(1, r.exitStatus) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("Can't find class")) << r.out;
 
@@ -331,15 +331,6 @@ TEST_P(EditionsTest, MultiFieldRequestCombinesItsClauses) {
   EXPECT_EQ(2u, hits(index + "&query=apple&MultiDBFieldCount=1&m_query_1=apple&m_field_1=nope" +
                      database("alice", idA_))
                     .size());
-}
-
-TEST_P(EditionsTest, MultiFieldRequestWithoutItsIndexIsRefused) {
-  for (const std::string index : {"", "&index_id=7F000001_0000000000"}) {
-    const RunResult r =
-        get("all_file=on&search_no=0&MultiDBFieldCount=1&m_query_1=apple" + index + both());
-    EXPECT_EQ(1, r.exitStatus) << index << "\n" << r.out;
-    EXPECT_NE(std::string::npos, r.out.find(message("VALUE_1004"))) << index << "\n" << r.out;
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, EditionsTest, ::testing::ValuesIn(kEditions),
