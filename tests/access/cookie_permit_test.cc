@@ -89,14 +89,24 @@ class PermitTest : public ::testing::Test {
   testutil::ScopedCwd cwd_;
 };
 
+// Keys are long enough that no rate of guessing finds one; keys issued
+// before, with 7 to 10 digits, keep working until they expire.
 TEST_F(PermitTest, CreateCheckAndRemove) {
-  char out[64];
+  char out[kPermitAnswerSize];
   ASSERT_EQ(out, KS_CookiePermitCreate("john smith", out, sizeof out, 3));
-  const std::string key = out + 7;  // "ks_key=KEY"
-  EXPECT_TRUE(key.rfind("john_", 0) == 0 && permitKeyIsWellFormed(key.c_str())) << key;
+  const std::string key = out + 7;                     // "ks_key=KEY"
+  EXPECT_EQ(kPermitAnswerSize, std::strlen(out) + 1);  // the longest prefix fills the answer
+  ASSERT_TRUE(key.rfind("john_", 0) == 0 && permitKeyIsWellFormed(key.c_str())) << key;
+  const std::string digits = key.substr(5);
+  EXPECT_EQ(kPermitKeyDigits, digits.size());
+  EXPECT_EQ(std::string::npos, digits.find_first_not_of("0123456789")) << key;
+  EXPECT_GE(digits.size() * 3.3219, 96.0);  // log2(10) bits a digit
   EXPECT_EQ(permitText("john_smith", key, 3, "john%20smith"), testutil::readFile(permitFile(key)));
   EXPECT_EQ(0600u, statOf(permitFile(key)).st_mode & 0777);
   EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john smith", key.c_str()));
+  ASSERT_EQ(out, KS_CookiePermitCreate("john smith", out, sizeof out, 0));
+  EXPECT_NE(key, out + 7);
+  EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john smith", key.c_str(), 600));
   // Names that encode alike are still other users.
   for (const char* other :
        {"john", "john  smith", "", "john_smith", "john.smith", "john%20smith"}) {
@@ -108,6 +118,12 @@ TEST_F(PermitTest, CreateCheckAndRemove) {
   EXPECT_EQ(0, KS_CookiePermitRemove("john smith", key.c_str()));
   EXPECT_EQ(kPermitNoFile, KS_CookiePermitRemove("john smith", key.c_str()));
   EXPECT_EQ(PERMIT_ERR_KEY_INVALID, KS_CookiePermitCheck("john smith", key.c_str()));
+
+  for (const char* old : {"john_1234567", "john_2147483647", "j0001234"}) {
+    testutil::writeFile(permitFile(old), permitText("john_smith", old, 0, "john%20smith"));
+    ASSERT_EQ(0, ::chmod(permitFile(old).c_str(), 0600));
+    EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john smith", old, 600)) << old;
+  }
 }
 
 TEST_F(PermitTest, CreateRefusesWithoutLeavingAFileAndNeverOverwrites) {
@@ -136,29 +152,6 @@ TEST_F(PermitTest, CreateRefusesWithoutLeavingAFileAndNeverOverwrites) {
     EXPECT_EQ(-1, shortDraw.permitCreate("ab", 0, [&] { return drawn; })) << drawn;
   const auto entries = std::filesystem::directory_iterator(dir_.sub("permit"));
   EXPECT_EQ(2, std::distance(begin(entries), end(entries)));
-}
-
-// Keys are long enough that no rate of guessing finds one; keys issued
-// before, with 7 to 10 digits, keep working until they expire.
-TEST_F(PermitTest, NewKeysCarryNinetySixBitsAndOldKeysStillWork) {
-  char out[kPermitAnswerSize];
-  ASSERT_EQ(out, KS_CookiePermitCreate("john smith", out, sizeof out, 0));
-  const std::string key = out + 7;
-  ASSERT_EQ(0u, key.rfind("john_", 0)) << key;
-  const std::string digits = key.substr(5);
-  EXPECT_EQ(kPermitKeyDigits, digits.size());
-  EXPECT_EQ(std::string::npos, digits.find_first_not_of("0123456789")) << key;
-  EXPECT_GE(digits.size() * 3.3219, 96.0);  // log2(10) bits a digit
-  ASSERT_EQ(out, KS_CookiePermitCreate("john smith", out, sizeof out, 0));
-  EXPECT_NE(key, out + 7);
-  EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john smith", key.c_str(), 600));
-  EXPECT_EQ(kPermitAnswerSize, std::strlen(out) + 1);  // the longest prefix fills the answer
-
-  for (const char* old : {"john_1234567", "john_2147483647", "j0001234"}) {
-    testutil::writeFile(permitFile(old), permitText("john_smith", old, 0, "john%20smith"));
-    ASSERT_EQ(0, ::chmod(permitFile(old).c_str(), 0600));
-    EXPECT_EQ(PERMIT_ERR_KEY_VALID, KS_CookiePermitCheck("john smith", old, 600)) << old;
-  }
 }
 
 TEST_F(PermitTest, LifeTimeCountsFromTheLastUse) {
@@ -328,10 +321,6 @@ TEST_F(PermitTest, ToolCommandLineErrors) {
   }
   EXPECT_EQ(0u, runTool({"--help"}).rfind("0|Usage:", 0));
 }
-
-}  // namespace
-
-namespace {
 
 // The rule both programs apply: the built-in account, else the request's
 // key, else the cookie's; a refusal names the request key's problem.

@@ -1,12 +1,17 @@
 /// @file related_terms_test.cc
 /// @brief The related-term jobs of a result: which indexes are asked about,
-/// in which requests, and where their terms go; the agents stood in for.
+/// in which requests, and where their terms go; in worker threads, all of
+/// them under way before the first is read. The agents are stood in for.
 
 #include "assemble/related_terms.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "search/remote_request.h"
 #include "system/delimiters.h"
@@ -116,6 +121,53 @@ TEST_F(RelatedTerms, NoIndexWithHitsMakesNoJob) {
   StandIn agent;
   EXPECT_EQ(getReltermString(dbMap, nullptr, 1000, agent.exchange()), 0);
   EXPECT_TRUE(agent.requests.empty());
+}
+
+// A stand-in agent: answers one term named after the host, once `expected`
+// requests are under way at the same time (or after a bounded wait).
+struct MeetingAgent {
+  int expected;
+  int boundMs = 3000;
+  std::atomic<int> arrived{0};
+  std::atomic<int> sawAll{0};
+
+  int operator()(const std::string& host, uint16_t, const std::string&, std::string& answer) {
+    ++arrived;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while (arrived.load() < expected && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (arrived.load() >= expected) ++sawAll;
+    answer = "t" + host + kFieldDelim + kGroupEndDelim;
+    return 0;
+  }
+};
+
+// Each index on a host of its own: one job each.
+std::vector<dbMapping> separateHosts(int n) {
+  std::vector<dbMapping> dbMap;
+  for (int k = 0; k < n; ++k)
+    dbMap.push_back(index("192.0.2." + std::to_string(k + 1), "idx" + std::to_string(k), 1));
+  return dbMap;
+}
+
+TEST_F(RelatedTerms, InThreadsAllJobsRunBeforeTheFirstIsRead) {
+  std::vector<dbMapping> dbMap = separateHosts(3);
+  MeetingAgent agent{3};
+  EXPECT_EQ(3, getReltermString(dbMap, nullptr, 1000, std::ref(agent), true));
+  EXPECT_EQ(3, agent.sawAll.load());
+  for (const dbMapping& db : dbMap)
+    EXPECT_EQ("t" + db.ipAddr + kFieldDelim + kGroupEndDelim, db.relterm_list);
+}
+
+TEST_F(RelatedTerms, WithoutThreadsJobsRunOneAfterAnother) {
+  std::vector<dbMapping> dbMap = separateHosts(2);
+  MeetingAgent agent{2, 300};
+  const auto started = std::chrono::steady_clock::now();
+  getReltermString(dbMap, nullptr, 1000, std::ref(agent));
+  // The first job waited alone until its bound; only the second met it.
+  EXPECT_EQ(1, agent.sawAll.load());
+  EXPECT_LE(std::chrono::milliseconds(300), std::chrono::steady_clock::now() - started);
+  EXPECT_EQ("t192.0.2.2" + std::string(kFieldDelim) + kGroupEndDelim, dbMap[1].relterm_list);
 }
 
 // The ids a local job asks the related terms of: the first few of its hits,

@@ -296,10 +296,6 @@ TEST_F(ResultFilesTest, SideFiles) {
   EXPECT_EQ(readFile(base + "_class"), "class info\n");
 }
 
-}  // namespace
-
-namespace {
-
 // Someone who could write the result directory plants links for the coming
 // names: no file of a result is ever written through one, and what is
 // written is readable by the server account only.
