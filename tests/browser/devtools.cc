@@ -51,14 +51,10 @@ bool Chromium::installed() {
 
 Chromium::Chromium() {
   signal(SIGPIPE, SIG_IGN);  // a browser that died answers a write with an error, not a signal
-  int commands[2], answers[2];
-  if (pipe2(commands, O_CLOEXEC) != 0) {
-    failure_ = "no pipe";
-    return;
-  }
-  if (pipe2(answers, O_CLOEXEC) != 0) {
-    close(commands[0]);
-    close(commands[1]);
+  int commands[2] = {-1, -1}, answers[2];
+  if (pipe2(commands, O_CLOEXEC) != 0 || pipe2(answers, O_CLOEXEC) != 0) {
+    for (int fd : commands)
+      if (fd >= 0) close(fd);
     failure_ = "no pipe";
     return;
   }

@@ -293,6 +293,12 @@ class SearchPages : public ::testing::Test {
     return v ? static_cast<int>(v->asNumber(-1)) : -1;
   }
 
+  // A page answered well with the documents that hold "pear", and nothing else.
+  void expectPears(const PageFacts& page) {
+    EXPECT_EQ(status(page.url), 200) << page.url;
+    EXPECT_EQ(std::set<std::string>(page.hits.begin(), page.hits.end()), kPearDocs) << page.text;
+  }
+
   // The rules every page keeps, whatever it shows.
   void expectWellFormed(const PageFacts& page) {
     EXPECT_EQ(status(page.url), 200) << page.url;
@@ -352,9 +358,7 @@ TEST_F(SearchPages, SearchFollowAHitTurnThePageSortAndSearchAgain) {
   EXPECT_EQ(byDate.hits, newest) << byDate.text;
 
   ASSERT_TRUE(searchFor("pear")) << Site::chrome_->failure();
-  const PageFacts again = facts();
-  EXPECT_EQ(status(again.url), 200) << again.url;
-  EXPECT_EQ(std::set<std::string>(again.hits.begin(), again.hits.end()), kPearDocs) << again.text;
+  expectPears(facts());
 }
 
 // Phones and word processors type typographic quotes: they are phrase
@@ -362,10 +366,7 @@ TEST_F(SearchPages, SearchFollowAHitTurnThePageSortAndSearchAgain) {
 TEST_F(SearchPages, TypographicQuotesSearchAPhrase) {
   ASSERT_TRUE(tab_->open(searchPage())) << Site::chrome_->failure();
   ASSERT_TRUE(searchFor("\u201Cwith a pear\u201D")) << Site::chrome_->failure();
-  const PageFacts phrase = facts();
-  EXPECT_EQ(status(phrase.url), 200) << phrase.url;
-  EXPECT_EQ(std::set<std::string>(phrase.hits.begin(), phrase.hits.end()), kPearDocs)
-      << phrase.text;
+  expectPears(facts());
   ASSERT_TRUE(searchFor("\u201Cpear with\u201D")) << Site::chrome_->failure();
   const PageFacts reversed = facts();
   EXPECT_EQ(status(reversed.url), 200) << reversed.url;
@@ -394,10 +395,7 @@ TEST_F(SearchPages, AnErrorPageIsRecovered) {
   shoot("expired");
   ASSERT_TRUE(hasSearchForm()) << expired.text;
   ASSERT_TRUE(searchFor("pear")) << Site::chrome_->failure();
-  const PageFacts recovered = facts();
-  EXPECT_EQ(status(recovered.url), 200) << recovered.url;
-  EXPECT_EQ(std::set<std::string>(recovered.hits.begin(), recovered.hits.end()), kPearDocs)
-      << recovered.text;
+  expectPears(facts());
   // The link that runs the expired search again works too.
   ASSERT_TRUE(tab_->open(pageTwo));
   ASSERT_TRUE(click("p.again a")) << Site::chrome_->failure();
@@ -414,10 +412,8 @@ TEST_F(SearchPages, AnErrorPageIsRecovered) {
   shoot("bad-sort");
   ASSERT_TRUE(searchFor("pear")) << Site::chrome_->failure();
   const PageFacts sorted = facts();
-  EXPECT_EQ(status(sorted.url), 200) << sorted.url;
+  expectPears(sorted);
   EXPECT_EQ(sorted.url.find("sort=bogus"), std::string::npos) << sorted.url;
-  EXPECT_EQ(std::set<std::string>(sorted.hits.begin(), sorted.hits.end()), kPearDocs)
-      << sorted.text;
 }
 
 TEST_F(SearchPages, SearchAndResultPagesFitAPhone) {

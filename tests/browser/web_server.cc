@@ -1,6 +1,6 @@
 /// @file web_server.cc
-/// @brief The browser tests' web server: request heads, CGI answers, CGI
-/// programs run without a shell, and the serving loop.
+/// @brief The browser tests' web server: request heads, CGI answers and the
+/// serving loop.
 
 #include "tests/browser/web_server.h"
 
@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "system/secure_file.h"
@@ -69,26 +70,16 @@ std::vector<std::string_view> lines(std::string_view text) {
 }
 
 const char* reasonOf(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 302:
-      return "Found";
-    case 400:
-      return "Bad Request";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 413:
-      return "Content Too Large";
-    case 431:
-      return "Request Header Fields Too Large";
-    case 502:
-      return "Bad Gateway";
-    default:
-      return "Status";
-  }
+  static const std::map<int, const char*> kReasons = {{200, "OK"},
+                                                      {302, "Found"},
+                                                      {400, "Bad Request"},
+                                                      {404, "Not Found"},
+                                                      {405, "Method Not Allowed"},
+                                                      {413, "Content Too Large"},
+                                                      {431, "Request Header Fields Too Large"},
+                                                      {502, "Bad Gateway"}};
+  const auto it = kReasons.find(status);
+  return it == kReasons.end() ? "Status" : it->second;
 }
 
 HttpResponse plain(int status, const std::string& text) {
@@ -187,27 +178,6 @@ std::optional<HttpResponse> responseFromCgi(std::string_view output) {
   }
   r.body = output.substr(start);
   return r;
-}
-
-CgiRun runCgiProgram(const std::string& program, const std::string& cwd,
-                     const std::vector<std::string>& env, const std::string& input, int limitMs,
-                     size_t maxOutput, const std::vector<std::string>& args) {
-  testutil::ProcessSpec spec;
-  spec.path = program;
-  spec.args = args;
-  spec.env = env;
-  spec.cwd = cwd;
-  spec.input = input;
-  spec.limitMs = limitMs;
-  spec.maxOutput = maxOutput;
-  spec.ownGroup = true;
-  testutil::ProcessResult ran = testutil::runProcess(spec);
-  CgiRun run;
-  run.finished = ran.finished;
-  run.exitStatus = ran.exitStatus;
-  run.out = std::move(ran.out);
-  run.err = std::move(ran.err);
-  return run;
 }
 
 struct TestWebServer::Connection {
@@ -377,9 +347,17 @@ HttpResponse TestWebServer::runCgi(const std::string& program, const HttpRequest
     const auto it = request.headers.find(header);
     if (it != request.headers.end()) env.push_back(variable + "=" + it->second);
   }
-  const std::string cgiDir = root_ + "/search-cgi";
-  const CgiRun run =
-      runCgiProgram(cgiDir + "/" + program, cgiDir, env, request.body, kCgiLimitMs, kMaxCgiOutput);
+  // No shell; a program past its time or its output limit is killed with
+  // its process group.
+  testutil::ProcessSpec spec;
+  spec.cwd = root_ + "/search-cgi";
+  spec.path = spec.cwd + "/" + program;
+  spec.env = env;
+  spec.input = request.body;
+  spec.limitMs = kCgiLimitMs;
+  spec.maxOutput = kMaxCgiOutput;
+  spec.ownGroup = true;
+  const testutil::ProcessResult run = testutil::runProcess(spec);
   std::optional<HttpResponse> r = run.finished ? responseFromCgi(run.out) : std::nullopt;
   if (!r) {
     return plain(502, program + " ended with " + std::to_string(run.exitStatus) +

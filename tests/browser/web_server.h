@@ -47,21 +47,6 @@ struct HttpResponse {
 // of Content-Type, Location and Status.
 std::optional<HttpResponse> responseFromCgi(std::string_view output);
 
-struct CgiRun {
-  bool finished = false;  // ended by itself within the limits
-  int exitStatus = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs `program` with `args` (no shell) with exactly `env`, `cwd` as working
-// directory and `input` as standard input. A program still running after
-// `limitMs`, or writing more than `maxOutput` bytes, is killed with its
-// process group.
-CgiRun runCgiProgram(const std::string& program, const std::string& cwd,
-                     const std::vector<std::string>& env, const std::string& input, int limitMs,
-                     size_t maxOutput, const std::vector<std::string>& args = {});
-
 class TestWebServer {
  public:
   // Serves the installation at `root`: /search/index.html from its
