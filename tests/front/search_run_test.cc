@@ -1,6 +1,7 @@
 /// @file search_run_test.cc
 /// @brief The index list of a request: "index_id" variables, limits, the
-/// file-name property state and search-by-field conditions.
+/// file-name property state and search-by-field conditions; the query's
+/// declared encoding and what the local code page could not hold of it.
 
 #include "front/search_run.h"
 
@@ -8,8 +9,10 @@
 
 #include <cctype>
 #include <string>
+#include <vector>
 
 #include "cgi/cgi_string_parser.h"
+#include "front/query_encoding.h"
 #include "front/remote_index_info.h"
 #include "front/request_state.h"
 #include "search/remote_request.h"
@@ -57,11 +60,11 @@ class IndexListTest : public ::testing::Test {
     systemResetCaches();
   }
 
-  ExplicitIndexList build(const std::string& request) {
+  ExplicitIndexList build(const std::string& request, int limit = -1) {
     parser_.freeMemory();
     parser_.initialize(request.c_str());
     list_.clear();
-    return buildExplicitIndexList(parser_, list_, nullptr, 1);
+    return last_ = buildExplicitIndexList(parser_, list_, nullptr, 1, limit);
   }
 
   TempDir root_;
@@ -87,8 +90,8 @@ TEST_F(IndexListTest, LocalIndexesInRequestOrder) {
 // as the request does; a copy is looked up once and counts once against the
 // limit (the search takes it once).
 TEST_F(IndexListTest, AnIndexNamedAgainKeepsItsPlace) {
-  parser_.initialize("index_id=7F000001_D1&index_id=0A000005_D2&index_id=7F000001_D1");
-  const ExplicitIndexList r = buildExplicitIndexList(parser_, list_, nullptr, 1, 2);
+  const ExplicitIndexList r =
+      build("index_id=7F000001_D1&index_id=0A000005_D2&index_id=7F000001_D1", 2);
   EXPECT_FALSE(r.tooMany);
   EXPECT_EQ(3, r.added);
   EXPECT_EQ(1, r.duplicates);
@@ -154,10 +157,7 @@ TEST_F(IndexListTest, ARequestReachesOnlyListedAgentsAndOnlyWithinItsLimits) {
   const auto asked = [&](const std::string& list, const std::string& request, int limit = -1) {
     testutil::writeFile(root_.sub("setting/search_option.cfg"), "AGENT_HOSTS=" + list + "\n");
     const size_t before = agent.requests().size();
-    parser_.freeMemory();
-    parser_.initialize(request.c_str());
-    list_.clear();
-    last_ = buildExplicitIndexList(parser_, list_, nullptr, 1, limit);
+    build(request, limit);
     return agent.requests().size() - before;
   };
   // Not listed: the port, the address, or nothing at all.
@@ -203,10 +203,9 @@ TEST_F(IndexListTest, ASilentHostIsAskedOnce) {
 }
 
 TEST(SearchRunSettings, SearchNumAndIndexLimit) {
-  EXPECT_EQ(1, readSearchNum(nullptr));
-  EXPECT_EQ(0, readSearchNum(""));
-  EXPECT_EQ(0, readSearchNum("all"));
-  EXPECT_EQ(3, readSearchNum("3rd"));
+  for (const auto& [text, number] :
+       {std::pair<const char*, int>{nullptr, 1}, {"", 0}, {"all", 0}, {"3rd", 3}})
+    EXPECT_EQ(number, readSearchNum(text)) << (text ? text : "null");
 }
 
 TEST(SearchRunSettings, FilePropertyStateFollowsTheSelectedIndexes) {
@@ -291,6 +290,17 @@ TEST(DeclaredEncoding, ConvertsOnlyKnownSourcesIntoTheLocalPage) {
   EXPECT_TRUE(transferCodeToLocalPage("abc", "SJIS", out));
   EXPECT_EQ("UTF-8", cgitest::lastConverterTarget());
   langFlag = -1;
+}
+
+TEST(UnholdableCharacters, OnlyTheConvertersReferencesEachOnce) {
+  using Codes = std::vector<unsigned>;
+  // What the converter wrote for characters it had no place for.
+  EXPECT_EQ((Codes{0x20AC, 0x1F600}),
+            unholdableCharacters("x", "\xA4\xA4&#8364; &#128512;&#8364;"));
+  // The user's own reference is text to search, as is what only looks like one.
+  EXPECT_EQ(Codes{}, unholdableCharacters("a &#38; b", "a &#38; b"));
+  EXPECT_EQ(Codes{}, unholdableCharacters("x", "&#; &#12 &#x41; &#12345678;"));
+  EXPECT_EQ("U+20AC, U+1F600", codePointNames({0x20AC, 0x1F600}));
 }
 
 }  // namespace
