@@ -1,14 +1,17 @@
 /// @file query_exclude_test.cc
 /// @brief Exclusion list files as administrators write them and the words of
-/// a query that are checked.
+/// a query that are checked; the wildcard count a query is refused by, as
+/// the engine counts.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "policy/query_exclude.h"
+#include "policy/wildcard_words.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -75,6 +78,36 @@ TEST_F(ExclusionListTest, QueryWords) {
   EXPECT_EQ("", words(nullptr));
   // Only the ASCII blank separates: not a full-width blank, not a TAB.
   EXPECT_EQ("a\241@b|a\201@b|a\tb|", words("a\241@b a\201@b a\tb"));
+}
+
+TEST(WildcardWords, CountedAsTheEngineReadsThem) {
+  const std::pair<const char*, int> rows[] = {
+      {"", 0},
+      {"plain words", 0},
+      {"*e*", 1},
+      {"*e* *e* ab?", 3},
+      {"a*&b?|c*,d*+(e*)", 5},
+      {"\"a* b?\" c*", 1},  // a phrase holds no wildcards
+      {"\"open a*", 0},     // nor does a phrase left open
+      {"-x* NOT y?", 2},
+      {"a*-b*", 2},  // "-" separates, as for the engine
+      {"a*\xE3\x80\x80"
+       "b*",
+       2},  // so does the full-width space
+
+  };
+  for (const auto& [query, count] : rows)
+    EXPECT_EQ(count, countWildcardWords(query, 3)) << query;
+  // The second byte of a double-byte character is never an operator or a
+  // wildcard of its own: 0x81 0x2A is one Shift_JIS character.
+  EXPECT_EQ(0, countWildcardWords("\x81*", 1));
+  EXPECT_EQ(1, countWildcardWords("\xB1*", 1));  // a half-width katakana is one byte
+  EXPECT_EQ(2, countWildcardWords("a*\x81\x40"
+                                  "b?",
+                                  1));  // the Shift_JIS full-width space
+  EXPECT_EQ(1, countWildcardWords("a*\x81\x41"
+                                  "b?",
+                                  1));  // any other character joins
 }
 
 }  // namespace
