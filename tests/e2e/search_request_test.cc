@@ -118,7 +118,7 @@ class SearchRequestTest : public ::testing::Test {
   static inline std::string idA_, idB_, idDb_;
 };
 
-TEST_F(SearchRequestTest, MergesTwoIndexesInTheOrderAsked) {
+TEST_F(SearchRequestTest, MergesIndexesAndSortsTableRowsInTheOrderAsked) {
   const struct {
     std::string field, order;
     std::vector<std::string> files;
@@ -150,9 +150,16 @@ TEST_F(SearchRequestTest, MergesTwoIndexesInTheOrderAsked) {
   ASSERT_EQ(5u, byScore.size());
   for (size_t i = 1; i < byScore.size(); ++i)
     EXPECT_GE(byScore[i - 1].score, byScore[i].score);
+
+  const std::vector<Hit> rows =
+      hits(search("query=apple&sort=DB_price&order=asc&xml=1&index_id=" + uid(idDb_)));
+  ASSERT_EQ(3u, rows.size());
+  // Rows are records 1..4 in table order: tart (120), juice (240), pie (350).
+  EXPECT_EQ((std::vector<unsigned>{2, 3, 1}),
+            (std::vector<unsigned>{rows[0].recid, rows[1].recid, rows[2].recid}));
 }
 
-TEST_F(SearchRequestTest, SearchNumberSelectsOneIndex) {
+TEST_F(SearchRequestTest, SearchNumberSelectsOneIndexAndNoHitsStillWritesAResult) {
   const std::vector<Hit> onlyB = hits(search("query=apple&search_no=2&xml=1" + both()));
   ASSERT_EQ(2u, onlyB.size());
   for (const Hit& h : onlyB)
@@ -160,15 +167,13 @@ TEST_F(SearchRequestTest, SearchNumberSelectsOneIndex) {
   // Without "search_no" only the first selected index is searched.
   for (const Hit& h : hits(search("query=apple&xml=1" + both())))
     EXPECT_EQ(idA_, h.index);
-}
-
-TEST_F(SearchRequestTest, DatabaseColumnSort) {
-  const std::vector<Hit> rows =
-      hits(search("query=apple&sort=DB_price&order=asc&xml=1&index_id=" + uid(idDb_)));
-  ASSERT_EQ(3u, rows.size());
-  // Rows are records 1..4 in table order: tart (120), juice (240), pie (350).
-  EXPECT_EQ((std::vector<unsigned>{2, 3, 1}),
-            (std::vector<unsigned>{rows[0].recid, rows[1].recid, rows[2].recid}));
+  // A search without hits still writes its result.
+  const std::string path = search("query=zebra&search_no=0&xml=1" + both());
+  EXPECT_TRUE(hits(path).empty());
+  CQueryOutput header;
+  ASSERT_TRUE(header.ReadOutputFile(path.c_str()));
+  EXPECT_EQ(0, header.GetRecordCount());
+  EXPECT_EQ("zebra", header.GetQueryKeyword());
 }
 
 TEST_F(SearchRequestTest, DateAndFileNameWindowsFilterHits) {
@@ -207,15 +212,6 @@ TEST_F(SearchRequestTest, SupersededRecordsGiveWayToTheIncIndex) {
       EXPECT_GT(h.recid, 2u);
     }
   }
-}
-
-TEST_F(SearchRequestTest, NoHitsStillWritesAResult) {
-  const std::string path = search("query=zebra&search_no=0&xml=1" + both());
-  EXPECT_TRUE(hits(path).empty());
-  CQueryOutput header;
-  ASSERT_TRUE(header.ReadOutputFile(path.c_str()));
-  EXPECT_EQ(0, header.GetRecordCount());
-  EXPECT_EQ("zebra", header.GetQueryKeyword());
 }
 
 TEST_F(SearchRequestTest, LargeResultShowsItsFirstPagesBeforeTheWholeFile) {
