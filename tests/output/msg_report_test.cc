@@ -276,8 +276,7 @@ TEST_F(MsgTableTest, HostileFiles) {
   std::string many;
   for (int i = 1; i <= 305; ++i)
     many += std::to_string(1000 + i) + "\tmessage " + std::to_string(i) + "\n";
-  KestraneMsgTable full;
-  table_ = full;
+  table_ = KestraneMsgTable();
   load(many);
   EXPECT_EQ(table_.count(), KestraneMsgTable::kMaxMessages);
   EXPECT_EQ(message("1300"), "message 300");

@@ -6,8 +6,8 @@
 /// character of every table, in each direction.
 
 #include <gtest/gtest.h>
-
 #include <iconv.h>
+
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -417,15 +417,9 @@ bool libraryConvert(const std::string& text, const char* from, const char* to, s
 
 // `text` through a converter opened for the pair, in one call.
 std::string convert(uint32_t source, uint32_t target, const std::string& text) {
-  QNac_CharsetEncodingConverter converter;
-  EXPECT_EQ(0, converter.InitOpen(source, target));
-  std::string out(text.size() * 8 + 16, '\0');
-  const char* in = text.data();
-  char* out_p = &out[0];
-  EXPECT_EQ(kConvertDone,
-            converter.Convert(in, text.data() + text.size(), out_p, &out[0] + out.size()));
-  out.resize(static_cast<size_t>(out_p - out.data()));
-  return out;
+  const Outcome r = run(source, target, text, text.size() * 8 + 16);
+  EXPECT_EQ(kConvertDone, r.rc);
+  return r.out;
 }
 
 // Where two long texts first differ, for the failure message.
