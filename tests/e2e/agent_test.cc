@@ -234,7 +234,7 @@ std::vector<std::string> hitsOf(const std::string& xml) {
   return hits;
 }
 
-TEST_F(AgentTest, SearchrunShowsTheSameHitsThroughTheAgentAsHere) {
+TEST_F(AgentTest, SearchrunShowsTheSameHitsAndRelatedTermsThroughTheAgentAsHere) {
   const std::string query = "user=TESSERA&query=apple&xml=1&sort=date&search_no=0&index_id=";
   const std::string remote = "7F000003_base$" + std::to_string(port_);
   const e2e::RunResult there =
@@ -246,6 +246,12 @@ TEST_F(AgentTest, SearchrunShowsTheSameHitsThroughTheAgentAsHere) {
       << hits[0];
   // Details come from the agent.
   EXPECT_EQ(hitsOf(there.out), hits) << there.out;
+  const std::regex terms("<related_terms>(.*?)</related_terms>");
+  std::smatch termsThere, termsHere;
+  ASSERT_TRUE(std::regex_search(there.out, termsThere, terms)) << there.out;
+  ASSERT_TRUE(std::regex_search(here.out, termsHere, terms)) << here.out;
+  EXPECT_NE(termsHere[1].str().find("<term>cider</term>"), std::string::npos) << termsHere[1];
+  EXPECT_EQ(termsThere[1].str(), termsHere[1].str());
 }
 
 // The result name of the newest search page `html` links to.
@@ -377,17 +383,6 @@ TEST_F(AgentTest, AProtectedRecordIsViewedOnlyByWhomItsHostLetsSeeIt) {
   EXPECT_EQ(enginetest::waitWithin(pid, 30), 0);
 }
 
-TEST_F(AgentTest, IndexInfoDescribesOnlyIndexesOfThisHost) {
-  std::string owner, desc, type;
-  const Exchange known = ask("get_index_info" + W + "base" + E + END);
-  ASSERT_TRUE(parseIndexInfoAnswer(known.answer, owner, desc, type)) << known.answer;
-  EXPECT_EQ(owner + "|" + type, "alice|doc");
-  for (const char* name : {"zzz", "../ref/base"})
-    EXPECT_EQ(refusalCode(ask("get_index_info" + W + name + E + END).answer),
-              agent::kAgentUnknownIndex)
-        << name;
-}
-
 // Watches directories for any file opened or made in them.
 class FileWatch {
  public:
@@ -405,7 +400,15 @@ class FileWatch {
   int fd_;
 };
 
-TEST_F(AgentTest, HostileNamesAreRefusedWithoutTouchingAFile) {
+TEST_F(AgentTest, IndexInfoDescribesOnlyIndexesOfThisHostAndHostileNamesTouchNoFile) {
+  std::string owner, desc, type;
+  const Exchange known = ask("get_index_info" + W + "base" + E + END);
+  ASSERT_TRUE(parseIndexInfoAnswer(known.answer, owner, desc, type)) << known.answer;
+  EXPECT_EQ(owner + "|" + type, "alice|doc");
+  for (const char* name : {"zzz", "../ref/base"})
+    EXPECT_EQ(refusalCode(ask("get_index_info" + W + name + E + END).answer),
+              agent::kAgentUnknownIndex)
+        << name;
   // A valid id file one level above the id files: "../x" must not find it.
   inst_->write("system/x.id", inst_->read("system/ref/base.id"));
   const std::string home = inst_->home("base");
@@ -432,20 +435,6 @@ TEST_F(AgentTest, HostileNamesAreRefusedWithoutTouchingAFile) {
           << code << " for " << testing::PrintToString(request);
     }
   EXPECT_FALSE(watch.anything());
-}
-
-TEST_F(AgentTest, SearchrunShowsTheSameRelatedTermsThroughTheAgentAsHere) {
-  const std::string query = "user=TESSERA&query=apple&xml=1&search_no=0&index_id=";
-  const std::string port = "$" + std::to_string(port_);
-  const std::regex terms("<related_terms>(.*?)</related_terms>");
-  std::smatch there, here;
-  const std::string remote =
-      inst_->get(query + "7F000003_base" + port + "&index_id=7F000003_other" + port).out;
-  const std::string local = inst_->get(query + "7F000002_base&index_id=7F000002_other").out;
-  ASSERT_TRUE(std::regex_search(remote, there, terms)) << remote;
-  ASSERT_TRUE(std::regex_search(local, here, terms)) << local;
-  EXPECT_NE(here[1].str().find("<term>cider</term>"), std::string::npos) << here[1];
-  EXPECT_EQ(there[1].str(), here[1].str());
 }
 
 TEST_F(AgentTest, ASearchOutsideThisHostsRulesIsRefused) {
