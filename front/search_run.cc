@@ -453,7 +453,7 @@ MaybeEnd searchAndMerge(RunState& run) {
   // The renderer starts and sets itself up while the engines search: the
   // page then does not wait for a program to start.
   request.whileEnginesRun = [&run] {
-    if (run.renderer) return;
+    if (run.renderer || pagesByService()) return;
     std::vector<std::string> env;
     if (!run.keyFromRequest.empty())
       env.push_back(std::string(kPermitKeyVariable) + "=" + run.keyFromRequest);

@@ -355,13 +355,15 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   const bool withFormat = queryOption.xml_format > 0;
   // A renderer that set itself up during the search answers in place of
   // the run, which ends as it does.
-  if (run.renderer != nullptr) {
-    const int rendered = handOverToWaitingRenderer(*run.renderer, args, withFormat);
-    markTime("a-ecgi");
-    if (rendered >= 0) {
-      status = rendered;
-      return std::nullopt;
-    }
+  // The engine service makes the page when it is there, and no renderer was
+  // started for it.
+  const int rendered = run.renderer != nullptr
+                           ? handOverToWaitingRenderer(*run.renderer, args, withFormat)
+                           : renderByService(args, withFormat);
+  if (run.renderer != nullptr || rendered >= 0) markTime("a-ecgi");
+  if (rendered >= 0) {
+    status = rendered;
+    return std::nullopt;
   }
   const int error = execRenderer(args, withFormat);
   markTime("a-execl, should not occur");

@@ -118,6 +118,29 @@ ssize_t sendWithFile(int socket, const std::string& bytes, int fd) {
   return sendmsg(socket, &message, MSG_NOSIGNAL);
 }
 
+// The renderer as a child, for its words, with the environment of the run.
+ChildProgram rendererProgram(std::vector<std::string> words) {
+  ChildProgram program;
+  program.argv = {rendererInWorkDir()};
+  for (std::string& word : words)
+    program.argv.push_back(std::move(word));
+  program.env = environmentTexts();
+  return program;
+}
+
+// The page made by the program service, written as the renderer would
+// have written it; false when the service made none (nothing is written,
+// and `workDone` says whether the program's work was done meanwhile).
+bool renderedByService(const ChildProgram& program, int& status, bool& workDone) {
+  ChildOutcome outcome;
+  std::string page;
+  if (!runProgramForOutput(program, outcome, page, workDone)) return false;
+  std::fwrite(page.data(), 1, page.size(), stdout);
+  std::fflush(stdout);
+  status = renderedStatus(outcome);
+  return true;
+}
+
 // A renderer left without words leaves at once; one that does not is not
 // waited for longer than this.
 constexpr int kIdleRendererWaitMs = 2000;
@@ -195,14 +218,28 @@ int runRendererAndWait(const GetFileListArguments& args, int limitMs,
   }
   if (held != nullptr && !copyFileExclusive(held->fd, held->path, kResultFileMode))
     return kHeldFileNotWritten;
-  ChildProgram program;
-  program.argv = {rendererInWorkDir()};
-  for (std::string& word : rendererWords(args, !args.format.empty()))
-    program.argv.push_back(std::move(word));
-  program.env = environmentTexts();
+  ChildProgram program = rendererProgram(rendererWords(args, !args.format.empty()));
   program.limitMs = limitMs;
   program.whileRunning = std::move(meanwhile);
+  // (A held file went with a renderer waiting for it: never to the service.)
+  int status = -1;
+  bool workDone = false;
+  if (held == nullptr && renderedByService(program, status, workDone)) return status;
+  if (workDone) program.whileRunning = nullptr;
   return renderedStatus(runChildProgram(program));
+}
+
+bool pagesByService() {
+  return serviceTakesOutputOf(rendererInWorkDir());
+}
+
+int renderByService(const GetFileListArguments& args, bool withFormat) {
+  int status = -1;
+  bool workDone = false;
+  if (!renderedByService(rendererProgram(rendererWords(args, withFormat)), status, workDone))
+    return -1;
+  logCommand(args);
+  return status;
 }
 
 int handOverToWaitingRenderer(WaitingRenderer& waiting, const GetFileListArguments& args,

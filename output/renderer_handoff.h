@@ -90,6 +90,17 @@ class WaitingRenderer {
   int fd_ = -1;
 };
 
+// Whether the program service (system/child_process.h) is there to make
+// the pages: a renderer started ahead of its page would then be wasted.
+bool pagesByService();
+
+// The page of `args` made by the program service and written to standard
+// output, the same words and log line as execRenderer's: the status the
+// renderer would have ended with; -1 when the service made none (nothing
+// was written, execRenderer is the way then). runRendererAndWait asks the
+// service likewise before it starts a renderer of its own.
+int renderByService(const GetFileListArguments& args, bool withFormat);
+
 // Replaces the process by "getfilelist.exe" (argument 0 "getfilelist.exe",
 // then base, pageSize, page, and format only when `withFormat`, i.e. when the
 // answer format option is above 0). Sets REQUEST_METHOD to "" in this process

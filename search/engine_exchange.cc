@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -162,6 +163,16 @@ std::string realPath(const std::string& path) {
   return resolved;
 }
 
+// The renderer's twin, linked with the C library's converters.
+constexpr const char* kConvertingRendererName = "getfilelist_conv.exe";
+
+std::vector<std::string> processEnvironment() {
+  std::vector<std::string> entries;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+    entries.emplace_back(*e);
+  return entries;
+}
+
 bool isWordOf(const ChildProgram& program, const std::string& word) {
   return std::find(program.argv.begin() + 1, program.argv.end(), word) != program.argv.end();
 }
@@ -191,11 +202,19 @@ std::string EngineExchange::keyOf(const ChildProgram& program) {
   return key;
 }
 
-bool EngineExchange::requestFor(const ChildProgram& program, vela::ToolRequest& request) {
+bool EngineExchange::requestFor(const ChildProgram& program, vela::ToolRequest& request,
+                                bool page) {
   const std::string& path = program.argv.front();
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos || !vela::toolFromName(path.substr(slash + 1), request.tool))
+  if (slash == std::string::npos) return false;
+  const std::string name = path.substr(slash + 1);
+  // The renderer's twin makes the same pages; the service converts as it does.
+  if (page && name == kConvertingRendererName) {
+    request.tool = vela::Tool::kPage;
+  } else if (!vela::toolFromName(name, request.tool) ||
+             page != (request.tool == vela::Tool::kPage)) {
     return false;
+  }
   // The program decides by where it is installed, as the program would:
   // the installation above its folder, whose CGI directory we work in.
   auto known = programDirs_.find(path);
@@ -217,6 +236,11 @@ bool EngineExchange::requestFor(const ChildProgram& program, vela::ToolRequest& 
   }
   if (!usable_ || root != root_) return false;
   request.cwd = cgiDir_;
+  if (page) {
+    request.args = vela::pageArguments(program.env.empty() ? processEnvironment() : program.env,
+                                       {program.argv.begin() + 1, program.argv.end()});
+    return true;
+  }
   request.args.assign(program.argv.begin() + 1, program.argv.end());
   for (scratch::Attached& file : scratch::attachedTo(program.argv))
     request.files.push_back({std::move(file.path), std::move(file.bytes)});
@@ -289,6 +313,59 @@ bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
     case velaservice::Asked::kNoService:
     case velaservice::Asked::kNoAnswer:
       break;
+  }
+  ++left_;
+  return false;
+}
+
+bool EngineExchange::takesOutputOf(const std::string& path) {
+  ChildProgram program;
+  program.argv = {path};
+  vela::ToolRequest request;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!usable_ || !requestFor(program, request, true)) return false;
+  // Whether the service is there, by its socket: a start of the renderer
+  // ahead of its page is saved only when the service will make the page.
+  struct stat st;
+  return lstat(paths_.socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+bool EngineExchange::runForOutput(const ChildProgram& program, ChildOutcome& outcome,
+                                  std::string& output, bool& workDone) {
+  workDone = false;
+  std::unique_ptr<velaservice::PendingRequest> pending;
+  long long sentAtMs = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    vela::ToolRequest request;
+    if (!usable_ || !requestFor(program, request, true)) return false;
+    sentAtMs = velaservice::monotonicMs();
+    pending = std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
+  }
+  vela::ToolAnswer answer;
+  velaservice::Asked asked = velaservice::Asked::kNoService;
+  if (!pending->noService()) {
+    if (program.whileRunning) {
+      program.whileRunning();
+      workDone = true;
+    }
+    const long long deadline = program.limitMs > 0 ? sentAtMs + program.limitMs : -1;
+    asked = pending->await(startWaitMs_, deadline, answer);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  // An answer with an error text made no page: the renderer makes it.
+  if (asked == velaservice::Asked::kAnswered && answer.err.empty()) {
+    output = std::move(answer.out);
+    outcome.how = ChildOutcome::How::kEnded;
+    outcome.rawStatus = (answer.status & 0xff) << 8;
+    ++served_;
+    return true;
+  }
+  if (asked == velaservice::Asked::kTimedOut) {
+    outcome.how = ChildOutcome::How::kTimedOut;
+    outcome.rawStatus = SIGKILL;
+    ++served_;
+    return true;
   }
   ++left_;
   return false;

@@ -97,6 +97,12 @@ class EngineExchange final : public ProgramService {
   bool run(const ChildProgram& program, ChildOutcome& outcome) override;
   void prefetch(const std::vector<ChildProgram>& programs) override;
   void forget(const ChildProgram& program) override;
+  // The page renderer ("getfilelist.exe" or its twin, installed in the CGI
+  // directory): the service renders the page from the same words and the
+  // run's page variables (vela::kPageVariables).
+  bool runForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
+                    bool& workDone) override;
+  bool takesOutputOf(const std::string& path) override;
 
   // Runs made by the service, and runs left to a process, so far.
   size_t served() const;
@@ -107,8 +113,9 @@ class EngineExchange final : public ProgramService {
     std::unique_ptr<velaservice::PendingRequest> request;
     long long sentAtMs = 0;
   };
-  // The request for `program`; false when it is no program of the service.
-  bool requestFor(const ChildProgram& program, vela::ToolRequest& request);
+  // The request for `program` (a page request when `page`); false when it
+  // is no program of the service, or not of that kind.
+  bool requestFor(const ChildProgram& program, vela::ToolRequest& request, bool page = false);
   static std::string keyOf(const ChildProgram& program);
 
   bool usable_ = false;

@@ -3,6 +3,8 @@
 
 #include "search/engine_wire.h"
 
+#include <algorithm>
+
 namespace vela {
 
 namespace {
@@ -17,11 +19,10 @@ struct ToolNames {
   Tool tool;
   const char* name;
 };
-constexpr ToolNames kTools[] = {{Tool::kEngine, "vela25_0.exe"},
-                                {Tool::kDateRange, "date_range.exe"},
-                                {Tool::kDigitIndex, "digit_index.exe"},
-                                {Tool::kExpandTokens, "expand_vela_token_list.exe"},
-                                {Tool::kRelTerm, "search_relterm.exe"}};
+constexpr ToolNames kTools[] = {
+    {Tool::kEngine, "vela25_0.exe"},        {Tool::kDateRange, "date_range.exe"},
+    {Tool::kDigitIndex, "digit_index.exe"}, {Tool::kExpandTokens, "expand_vela_token_list.exe"},
+    {Tool::kRelTerm, "search_relterm.exe"}, {Tool::kPage, "getfilelist.exe"}};
 
 void putU32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i)
@@ -143,6 +144,54 @@ bool toolFromName(std::string_view name, Tool& tool) {
     }
   }
   return false;
+}
+
+bool isPageVariable(std::string_view name) {
+  for (const char* known : kPageVariables)
+    if (name == known) return true;
+  return false;
+}
+
+namespace {
+
+// The name of a "NAME=value" entry; "" when it has no "=".
+std::string_view entryName(std::string_view entry) {
+  const size_t eq = entry.find('=');
+  return eq == std::string_view::npos ? std::string_view() : entry.substr(0, eq);
+}
+
+}  // namespace
+
+std::vector<std::string> pageArguments(const std::vector<std::string>& environment,
+                                       const std::vector<std::string>& words) {
+  std::vector<std::string> args;
+  std::vector<std::string_view> named;
+  for (const std::string& entry : environment) {
+    const std::string_view name = entryName(entry);
+    if (!isPageVariable(name) || std::find(named.begin(), named.end(), name) != named.end())
+      continue;
+    named.push_back(name);
+    args.push_back(entry);
+  }
+  args.emplace_back("--");
+  args.insert(args.end(), words.begin(), words.end());
+  return args;
+}
+
+bool splitPageArguments(const std::vector<std::string>& args, std::vector<std::string>& env,
+                        std::vector<std::string>& words) {
+  const auto end = std::find(args.begin(), args.end(), "--");
+  if (end == args.end()) return false;
+  std::vector<std::string_view> named;
+  for (auto it = args.begin(); it != end; ++it) {
+    const std::string_view name = entryName(*it);
+    if (!isPageVariable(name) || std::find(named.begin(), named.end(), name) != named.end())
+      return false;
+    named.push_back(name);
+  }
+  env.assign(args.begin(), end);
+  words.assign(end + 1, args.end());
+  return true;
 }
 
 bool encodeRequest(const ToolRequest& request, std::string& bytes) {

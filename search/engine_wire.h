@@ -37,14 +37,36 @@ enum class Tool : uint8_t {
   kDigitIndex = 3,
   kExpandTokens = 4,
   kRelTerm = 5,
+  // The page renderer, for the page of a result searchrun hands over: its
+  // arguments are the page's variables ("NAME=value", see
+  // render::PageEnvironment), "--", then the renderer's words; the answer's
+  // output is the page, and an answer with an error text means the service
+  // made no page (the caller starts the renderer).
+  kPage = 6,
 };
 
 // "vela25_0.exe", "date_range.exe", "digit_index.exe",
-// "expand_vela_token_list.exe", "search_relterm.exe"; "" for a value outside
-// the enum.
+// "expand_vela_token_list.exe", "search_relterm.exe", "getfilelist.exe"; ""
+// for a value outside the enum.
 const char* toolName(Tool tool);
 // The tool installed under `name`; false for any other name.
 bool toolFromName(std::string_view name, Tool& tool);
+
+// The variables of a run a page depends on: the permit key searchrun hands
+// the renderer, and where the cookie that carries it goes. The only ones a
+// page request carries.
+constexpr const char* kPageVariables[] = {"KS_PERMIT_KEY", "SCRIPT_NAME", "HTTPS",
+                                          "REQUEST_SCHEME"};
+bool isPageVariable(std::string_view name);
+// A page request's arguments: the page variables of `environment`
+// ("NAME=value" each; the first of a name, as a lookup finds it), "--",
+// then `words`.
+std::vector<std::string> pageArguments(const std::vector<std::string>& environment,
+                                       const std::vector<std::string>& words);
+// Splits them again; false when they are not of that form (a variable of
+// another name, or twice, or no "--").
+bool splitPageArguments(const std::vector<std::string>& args, std::vector<std::string>& env,
+                        std::vector<std::string>& words);
 
 constexpr size_t kMaxRequestBytes = 64 * 1024;
 constexpr size_t kMaxRequestArgs = 1024;

@@ -253,6 +253,19 @@ void setProgramService(ProgramService* service) {
   g_programService = service;
 }
 
+bool runProgramForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
+                         bool& workDone) {
+  workDone = false;
+  ProgramService* service = g_programService;
+  return service != nullptr && !program.argv.empty() &&
+         service->runForOutput(program, outcome, output, workDone);
+}
+
+bool serviceTakesOutputOf(const std::string& path) {
+  ProgramService* service = g_programService;
+  return service != nullptr && service->takesOutputOf(path);
+}
+
 void prefetchPrograms(const std::vector<ChildProgram>& programs) {
   ProgramService* service = g_programService;
   if (service == nullptr) return;

@@ -94,6 +94,25 @@ class ProgramService {
   // Gives up a run handed over by prefetch that will never be claimed: the
   // service is told to leave it, so that it writes none of its files.
   virtual void forget(const ChildProgram& program) { (void)program; }
+  // Makes the run of a program whose standard output is the answer of this
+  // process (the page renderer) and hands back what it wrote, for the
+  // caller to write: true, with `outcome` and `output`, when the service
+  // made the run. The program's whileRunning work is done once the run is
+  // handed over; `workDone` says whether it was, also when false is given
+  // back (nothing was written then, and the program is to be started
+  // without that work).
+  virtual bool runForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
+                            bool& workDone) {
+    (void)program, (void)outcome, (void)output;
+    workDone = false;
+    return false;
+  }
+  // Whether runForOutput may take the program at `path`: it is one of the
+  // service's, and the service is there.
+  virtual bool takesOutputOf(const std::string& path) {
+    (void)path;
+    return false;
+  }
 
  protected:
   ~ProgramService() = default;
@@ -101,6 +120,10 @@ class ProgramService {
 
 // The service of this process (null: none, the default); not owned.
 void setProgramService(ProgramService* service);
+// The service's runForOutput and takesOutputOf; false without a service.
+bool runProgramForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
+                         bool& workDone);
+bool serviceTakesOutputOf(const std::string& path);
 // Hands `programs` to the service ahead of their runs; nothing without one.
 void prefetchPrograms(const std::vector<ChildProgram>& programs);
 // Removes the scratch output `path` of `program`, a run that may have been

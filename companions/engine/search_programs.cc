@@ -520,6 +520,8 @@ int runTool(Tool tool, const std::vector<std::string>& args, const RunContext& c
       return parseAndRun(tool, args, ctx, admit, parseDigitIndexArgs, runDigitIndex);
     case Tool::kExpandTokens:
       return parseAndRun(tool, args, ctx, admit, parseExpandArgs, runExpandTokens);
+    case Tool::kPage:
+      break;  // the service's pages: no search program makes them
   }
   *ctx.err << "unknown search program\n";
   return kExitFailure;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "companions/engine/service_request.h"
+#include "companions/engine_service/page_service.h"
 #include "companions/serve/daemon_options.h"
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"
@@ -36,7 +37,8 @@ constexpr const char* kUsage =
     "Usage: vela_service --root ROOT [OPTION]...\n"
     "Serves the search programs of the installation at ROOT (vela25_0.exe,\n"
     "date_range.exe, digit_index.exe, expand_vela_token_list.exe) on the socket\n"
-    "ROOT/run/engine.sock, keeping their indexes open. Runs in the foreground and\n"
+    "ROOT/run/engine.sock, keeping their indexes open, and renders the result pages\n"
+    "searchrun would start getfilelist.exe for. Runs in the foreground and\n"
     "logs to standard error; SIGTERM or SIGINT ends it. Run it as the account the\n"
     "web server runs searches as. One service runs per installation: a second one\n"
     "waits for the first to end (or, with --exit-if-running, leaves at once).\n"
@@ -168,7 +170,11 @@ int main(int argc, char** argv) {
   if (o.starterLockFd >= 0) close(static_cast<int>(o.starterLockFd));
   if (!listener) return 1;
 
+  // The programs it runs for, and the renderer whose pages it makes, work in
+  // the CGI directory and read the installation from there.
+  if (chdir(inst.cgiDir.c_str()) != 0) return fail("no CGI directory " + inst.cgiDir);
   vela::RequestRunner runner(inst, static_cast<size_t>(o.maxOpen));
+  vela::PageService pages(inst);
   serve::ServerConfig config;
   config.program = kProgram;
   config.workers = static_cast<size_t>(o.threads);
@@ -193,20 +199,24 @@ int main(int argc, char** argv) {
     }
     return serve::Framing::kBad;
   };
-  config.handler = [&runner](const std::string& bytes, const std::function<bool()>& there) {
+  config.handler = [&runner, &pages](const std::string& bytes, const std::function<bool()>& there) {
     vela::ToolRequest request;
     size_t used = 0;
     vela::decodeRequest(bytes, request, used);  // whole: the framer said so
-    vela::ToolAnswer answer = runner.serve(request, there);
+    const bool page = request.tool == vela::Tool::kPage;
+    vela::ToolAnswer answer = page ? pages.serve(request) : runner.serve(request, there);
     std::string encoded;
     const bool withFiles = !request.files.empty();
-    // A result too large to carry is made by the program itself: with no
-    // answer, the client starts it.
-    if (!vela::encodeAnswer(answer, encoded, withFiles) && withFiles) return std::string();
+    // A result or a page too large to carry is made by the program itself:
+    // with no answer, the client starts it.
+    if (!vela::encodeAnswer(answer, encoded, withFiles) && (withFiles || page))
+      return std::string();
     if (encoded.empty()) {
       answer = vela::ToolAnswer{
-          205, "",
-          std::string(vela::toolName(request.tool)) + ": the answer is too large to hand over\n", {}};
+          205,
+          "",
+          std::string(vela::toolName(request.tool)) + ": the answer is too large to hand over\n",
+          {}};
       vela::encodeAnswer(answer, encoded);
     }
     return encoded;

@@ -26,6 +26,7 @@
 #include "companions/records/local_files.h"
 #include "companions/records/remote_records.h"
 #include "companions/renderer/document_view.h"
+#include "companions/renderer/handed_page.h"
 #include "companions/renderer/page_writer.h"
 #include "companions/renderer/render_request.h"
 #include "companions/renderer/result_page.h"
@@ -35,9 +36,6 @@
 namespace {
 
 constexpr const char* kTmpDir = "../tmp";
-// Where searchrun hands over the key of a permit the request carried as a
-// variable: never on a command line, where every account could read it.
-constexpr const char* kPermitKeyVariable = "KS_PERMIT_KEY";
 
 // The renderer with the C library's converters, beside this one
 // (library_convert.h).
@@ -137,46 +135,17 @@ bool awaitArguments(std::vector<std::string>& words, UniqueFd& file) {
   return true;
 }
 
-// A problem whose page offers the search of `raw` (a search request as
-// againRequest keeps it) again: a link that runs it and a form with its
-// variables. The renderer's own variables are never in it, so a search
-// from the page does not meet the same fault.
+int problem(const render::RenderRequest& request, const render::Problem& p, int exitStatus) {
+  return answer(render::problemAnswer(request, p, language), exitStatus);
+}
+
 render::Problem problemOf(int status, const char* code, std::string message,
                           const std::string& raw) {
-  render::Problem p;
-  p.status = status;
-  p.code = code;
-  p.message = std::move(message);
-  if (!raw.empty()) {
-    p.searchKnown = true;
-    p.query = render::searchQueryOf(raw, language);
-    p.fields = render::searchFormFields(raw, language);
-    p.againUrl = render::LinkContext{}.searchUrl + "?" + raw;
-  }
-  return p;
+  return render::problemOf(status, code, std::move(message), raw, language);
 }
 
-int problem(const render::RenderRequest& request, const render::Problem& p, int exitStatus) {
-  render::LinkContext links;
-  links.request = request;
-  return answer(render::renderProblem(request.format, p, language, links), exitStatus);
-}
-
-// The failure page of a result that could not be loaded; the search is
-// offered again when the request carried it.
 int loadProblem(const render::RenderRequest& request, render::LoadStatus status) {
-  if (status == render::LoadStatus::kRecordsUnreadable)
-    return problem(request,
-                   problemOf(500, render::problem_code::kRecordsUnreadable,
-                             "The records of an index this search found cannot be read: the "
-                             "index may be damaged, or built again since the search. Please "
-                             "search again.",
-                             request.again),
-                   1);
-  return problem(request,
-                 problemOf(500, render::problem_code::kResultUnreadable,
-                           "The search result cannot be read.", request.again),
-                 1);
+  return answer(render::loadProblemAnswer(request, status, language), 1);
 }
 
 // A page requested through the web server is shown only to the user who
@@ -188,18 +157,8 @@ SignInResult admitWebRequest(const CGIStringParser& variables, const std::string
                      cookies.cookieValue("ks_key"), loginTimeout, std::getenv("REMOTE_ADDR"));
 }
 
-// The key searchrun admitted the request with, when it came as a variable.
-std::string handedOverKey() {
-  const char* key = std::getenv(kPermitKeyVariable);
-  return key != nullptr && permitKeyIsWellFormed(key) ? key : "";
-}
-
-// The cookie goes back to the CGI directory of this request only, where
-// searchrun and the renderer both live.
 void scopeCookie(render::CgiAnswer& result, const std::string& key) {
-  result.permitCookie = key;
-  result.cookiePath = cookiePath(std::getenv("SCRIPT_NAME"));
-  result.secureCookie = requestOverHttps(std::getenv("HTTPS"), std::getenv("REQUEST_SCHEME"));
+  render::scopeCookie(result, key, render::PageEnvironment::ofProcess());
 }
 
 // The document of a hit of another host: its agent reads it for the user
@@ -291,6 +250,26 @@ int documentAnswer(render::ResultReader& reader, const render::RenderRequest& re
   return render::copyDocument(fd.get(), details.size, stdout) ? 0 : 1;
 }
 
+// searchrun's words: the page of a result. A file that came with the
+// words is the result they name, read as if found under that name.
+int handedPage(int argc, char** argv, const render::Installation& inst, UniqueFd given) {
+  if (given) {
+    render::RenderRequest named;
+    std::string why;
+    if (render::parseArgumentRequest(argc, argv, named, why)) {
+      givenName = named.result;
+      givenFile = fcntl(given.get(), F_DUPFD_CLOEXEC, 0);
+    }
+  }
+  std::string text;
+  const int status = render::answerHandedWords(std::vector<std::string>(argv + 1, argv + argc),
+                                               render::PageEnvironment::ofProcess(), inst, kTmpDir,
+                                               std::move(given), text);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -320,32 +299,20 @@ int main(int argc, char** argv) {
     argv = awaitedArgv.data();
     arguments = argv;  // the twin, should it take over, gets the words
   }
+  if (method == nullptr || *method == '\0') return handedPage(argc, argv, inst, std::move(given));
   render::RenderRequest request;
   CGIStringParser variables;
   std::string why;
-  bool ok;
-  if (method != nullptr && *method != '\0') {
-    variables.setSysLanuage(inst.language);
-    request.fromWebServer = true;
-    ok = variables.initialize() >= 0 && render::parseWebRequest(variables, request, why);
-  } else {
-    ok = render::parseArgumentRequest(argc, argv, request, why);
-  }
+  variables.setSysLanuage(inst.language);
+  request.fromWebServer = true;
   // `why` is one of the parser's fixed reasons: nothing of the request or of
   // the file system is echoed.
-  if (!ok)
+  if (variables.initialize() < 0 || !render::parseWebRequest(variables, request, why))
     return problem(
         request,
         problemOf(400, render::problem_code::kBadRequest, "Bad request: " + why, request.again), 0);
 
   render::ResultReader reader(kTmpDir, inst);
-  // A file that came with the words is the result they name, read as if
-  // found under that name.
-  if (given) {
-    givenName = request.result;
-    givenFile = fcntl(given.get(), F_DUPFD_CLOEXEC, 0);
-    reader.give(request.result, std::move(given));
-  }
   const render::LoadStatus opened = reader.open(request.result);
   // A link of ours names its search: the result was there and has expired.
   if (opened == render::LoadStatus::kNotFound && !request.again.empty())
@@ -362,18 +329,14 @@ int main(int argc, char** argv) {
                    0);
   if (opened != render::LoadStatus::kOk) return loadProblem(request, opened);
   std::string cookieKey;
-  if (request.fromWebServer) {
-    const SignInResult signIn = admitWebRequest(variables, reader.user(), inst.loginTimeoutSeconds);
-    // Not the searching user's: nothing of the search is offered.
-    if (signIn.result != 0)
-      return problem(request,
-                     problemOf(403, render::problem_code::kSignIn,
-                               "Please sign in again to see this search result.", ""),
-                     0);
-    if (signIn.keyFromRequest) cookieKey = signIn.key;
-  } else {
-    cookieKey = handedOverKey();
-  }
+  const SignInResult signIn = admitWebRequest(variables, reader.user(), inst.loginTimeoutSeconds);
+  // Not the searching user's: nothing of the search is offered.
+  if (signIn.result != 0)
+    return problem(request,
+                   problemOf(403, render::problem_code::kSignIn,
+                             "Please sign in again to see this search result.", ""),
+                   0);
+  if (signIn.keyFromRequest) cookieKey = signIn.key;
 
   if (request.view > 0) return documentAnswer(reader, request, cookieKey);
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
@@ -110,21 +111,26 @@ TEST_F(EngineExchangeTest, PagesAndResultFilesAreThoseOfTheProgramsRuns) {
 }
 
 TEST_F(EngineExchangeTest, TheServedRunsNeedNoProgramOfTheirOwn) {
-  // The search program, started, would fail every search: only a search
-  // that never starts it can still find the report.
+  // The search program and the renderer, started, would fail every search:
+  // only a search that starts neither can still show the page.
   exchange(false);
   const Outcome expected = search(kQueries[0]);
-  const std::string program = inst_->path("binind/vela25_0.exe");
-  const std::string saved = program + ".saved";
-  ASSERT_EQ(rename(program.c_str(), saved.c_str()), 0);
-  testutil::writeFile(program, testutil::readFile("/bin/false"));
-  chmod(program.c_str(), 0755);
+  for (const char* name : {"binind/vela25_0.exe", "search-cgi/getfilelist.exe"}) {
+    const std::string program = inst_->path(name);
+    ASSERT_EQ(rename(program.c_str(), (program + ".saved").c_str()), 0);
+    testutil::writeFile(program, testutil::readFile("/bin/false"));
+    chmod(program.c_str(), 0755);
+  }
   exchange(true);
   const Outcome served = search(kQueries[0]);
   exchange(false);
   const Outcome started = search(kQueries[0]);
-  ASSERT_EQ(rename(saved.c_str(), program.c_str()), 0);
+  for (const char* name : {"binind/vela25_0.exe", "search-cgi/getfilelist.exe"}) {
+    const std::string program = inst_->path(name);
+    ASSERT_EQ(rename((program + ".saved").c_str(), program.c_str()), 0);
+  }
   exchange(true);
+  EXPECT_EQ(served.status, 0);
   EXPECT_EQ(served.page, expected.page);
   EXPECT_NE(started.status, 0);
 }
@@ -146,6 +152,58 @@ TEST_F(EngineExchangeTest, AStalledOrKilledServiceLeavesTheSearchToThePrograms) 
   EXPECT_EQ(killed.files, expected.files);
   inst_->setKey("setting/engine_service.cfg", "WAIT_MS", "10000");
   inst_->startService();
+}
+
+// A page asked of the service is the renderer's own page of the same words
+// and variables; anything not of the form of searchrun's page request is
+// refused, with no page, so that searchrun starts the renderer instead.
+TEST_F(EngineExchangeTest, TheServiceRendersThePageOfTheRenderersWordsAndNoOther) {
+  const std::set<std::string> before = inst_->resultFiles();
+  ASSERT_EQ(search("query=telescope").status, 0);
+  std::string name;
+  for (const std::string& made : inst_->resultFiles())
+    if (!before.count(made)) name = made;
+  ASSERT_FALSE(name.empty());
+  const std::vector<std::string> words = {"../tmp/" + name, "1", "2", "xml"};
+  const std::map<std::string, std::string> variables = {
+      {"KS_PERMIT_KEY", "ab1234567"}, {"SCRIPT_NAME", "/cgi/searchrun"}, {"HTTPS", "on"}};
+  std::map<std::string, std::string> env = variables;
+  env["REQUEST_METHOD"] = "";
+  const e2e::RunResult own = inst_->run("search-cgi/getfilelist.exe", words, env);
+  ASSERT_EQ(own.exitStatus, 0) << own.err;
+  ASSERT_NE(own.out.find("ks_key=ab1234567; Path=/cgi/; HttpOnly; SameSite=Strict; Secure"),
+            std::string::npos)
+      << own.out;
+
+  std::vector<std::string> entries = {"PATH=/elsewhere"};  // no variable of a page: left out
+  for (const auto& [variable, value] : variables)
+    entries.push_back(variable + "=" + value);
+  const std::vector<std::string> args = vela::pageArguments(entries, words);
+  const std::string cgi = inst_->cgiDir(), sock = inst_->socketPath();
+  const enginetest::Reply page = enginetest::askRaw(sock, vela::Tool::kPage, cgi, args);
+  ASSERT_TRUE(page.answered);
+  EXPECT_EQ(page.answer.err, "");
+  EXPECT_EQ(page.answer.status, 0);
+  EXPECT_EQ(page.answer.out, own.out);
+  // A name that is no result's reaches no file: the renderer's own refusal.
+  const enginetest::Reply outside =
+      enginetest::askRaw(sock, vela::Tool::kPage, cgi, {"--", "../../setting/system_info.cfg"});
+  EXPECT_EQ(outside.answer.err, "");
+  EXPECT_NE(outside.answer.out.find("Bad request"), std::string::npos) << outside.answer.out;
+
+  std::string withFile;
+  ASSERT_TRUE(
+      vela::encodeRequest({vela::Tool::kPage, cgi, args, {{"../tmp/" + name, "x"}}}, withFile));
+  const std::vector<enginetest::Reply> refused = {
+      enginetest::askRaw(sock, vela::Tool::kPage, inst_->root(), args),
+      enginetest::askRaw(sock, vela::Tool::kPage, cgi, {"PATH=/x", "--", words[0]}),
+      enginetest::askRaw(sock, vela::Tool::kPage, cgi, words), enginetest::sendRaw(sock, withFile)};
+  for (const enginetest::Reply& r : refused) {
+    ASSERT_TRUE(r.answered);
+    EXPECT_NE(r.answer.status, 0);
+    EXPECT_EQ(r.answer.out, "");
+    EXPECT_EQ(r.answer.err.rfind("getfilelist.exe: refused: ", 0), 0u) << r.answer.err;
+  }
 }
 
 // A packaged installation keeps its data apart from its programs: the root's

@@ -2,10 +2,11 @@
 /// @brief The engine service's request and answer readers on arbitrary
 /// bytes: they never read past what they were given, never wait for more
 /// than the size limit allows, and what they accept reads back the same once
-/// written again.
+/// written again, and so do the arguments of a page request.
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "search/engine_wire.h"
 #include "tests/fuzz/fuzz_scratch.h"
@@ -21,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string again;
     fuzzscratch::check(vela::encodeRequest(request, again));
     fuzzscratch::check(again == bytes.substr(0, used));
+    // A page request's arguments that split read back the same once joined.
+    std::vector<std::string> env, words;
+    if (vela::splitPageArguments(request.args, env, words))
+      fuzzscratch::check(vela::pageArguments(env, words) == request.args);
   }
   vela::ToolAnswer answer;
   const vela::Decoded a = vela::decodeAnswer(bytes, answer, used);

@@ -13,12 +13,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "system/secure_file.h"
 #include "tests/test_util.h"
@@ -120,6 +123,70 @@ TEST_F(RendererHandoffTest, NormalPathReplacesTheProcess) {
   unlink("getfilelist.exe");
   EXPECT_EQ(execRenderer(args, false), ENOENT);
   EXPECT_STREQ(std::getenv("REQUEST_METHOD"), "");
+}
+
+// A program service that makes pages: it records what it was handed and
+// does the run's work, then makes the page, declines, or runs past the
+// limit.
+class PageMaker final : public ProgramService {
+ public:
+  enum class Then { kPage, kDecline, kPastLimit } then = Then::kPage;
+  std::vector<std::string> argv, env;
+
+  bool run(const ChildProgram&, ChildOutcome&) override { return false; }
+  void prefetch(const std::vector<ChildProgram>&) override {}
+  bool takesOutputOf(const std::string& path) override { return path == "./getfilelist.exe"; }
+  bool runForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
+                    bool& workDone) override {
+    argv = program.argv;
+    env = program.env;
+    workDone = bool(program.whileRunning);
+    if (workDone) program.whileRunning();
+    if (then == Then::kDecline) return false;
+    outcome.how = then == Then::kPage ? ChildOutcome::How::kEnded : ChildOutcome::How::kTimedOut;
+    outcome.rawStatus = then == Then::kPage ? 3 << 8 : SIGKILL;
+    if (then == Then::kPage) output = "page from the service\n";
+    return true;
+  }
+};
+
+TEST_F(RendererHandoffTest, APageTheServiceMakesIsWrittenAndNoRendererStarts) {
+  PageMaker service;
+  setProgramService(&service);
+  EXPECT_TRUE(pagesByService());
+  int status = -1, work = 0;
+  EXPECT_EQ(testutil::captureStdout([&] { status = runRendererAndWait(args, 0, [&] { ++work; }); }),
+            "page from the service\n");
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(work, 1);
+  EXPECT_EQ(service.argv,
+            (std::vector<std::string>{"./getfilelist.exe", "../tmp/query123", "20", "N"}));
+  // The run's environment goes along, as the renderer would have had it.
+  EXPECT_NE(std::find(service.env.begin(), service.env.end(), "REQUEST_METHOD="),
+            service.env.end());
+  EXPECT_EQ(testutil::captureStdout([&] { status = renderByService(args, true); }),
+            "page from the service\n");
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(service.argv.back(), "");  // the format word, as execRenderer gives it
+
+  // Past its limit: killed, as a renderer would be, and nothing written.
+  service.then = PageMaker::Then::kPastLimit;
+  EXPECT_EQ(testutil::captureStdout([&] { status = runRendererAndWait(args, 50); }), "");
+  EXPECT_EQ(status, 128 + SIGKILL);
+  EXPECT_FALSE(testutil::fileExists(dir.sub("renderer.log")));
+
+  // Declined after the run's work was done: the renderer makes the page,
+  // and the work is not done twice.
+  service.then = PageMaker::Then::kDecline;
+  EXPECT_EQ(testutil::captureStdout([&] { status = runRendererAndWait(args, 0, [&] { ++work; }); }),
+            "page from the renderer\n");
+  EXPECT_EQ(status, 5);
+  EXPECT_EQ(work, 2);
+  EXPECT_EQ(testutil::captureStdout([&] { status = renderByService(args, false); }), "");
+  EXPECT_EQ(status, -1);
+  setProgramService(nullptr);
+  EXPECT_FALSE(pagesByService());
+  EXPECT_EQ(renderByService(args, false), -1);
 }
 
 }  // namespace

@@ -129,3 +129,23 @@ TEST(EngineServiceWire, CarriedFilesTravelOnlyInTheSecondForm) {
   EXPECT_TRUE(got.files.empty());
   EXPECT_EQ(got.err, "no\n");
 }
+
+// A page request carries the page's variables, the first of each name as
+// a lookup in the environment finds it, and nothing else of the run's
+// environment; the renderer's words follow "--" as they are, "=" and all.
+TEST(EngineServiceWire, PageRequestsCarryThePagesVariablesOnly) {
+  const std::vector<std::string> words = {"../tmp/query1", "N", "a=b"};
+  const std::vector<std::string> args = vela::pageArguments(
+      {"PATH=/bin", "HTTPS=on", "KS_PERMIT_KEY=k1234567", "HTTPS=off", "HTTPS", "SCRIPT_NAMES=x"},
+      words);
+  EXPECT_EQ(args, (std::vector<std::string>{"HTTPS=on", "KS_PERMIT_KEY=k1234567", "--",
+                                            "../tmp/query1", "N", "a=b"}));
+  std::vector<std::string> env, back;
+  ASSERT_TRUE(vela::splitPageArguments(args, env, back));
+  EXPECT_EQ(env, (std::vector<std::string>{"HTTPS=on", "KS_PERMIT_KEY=k1234567"}));
+  EXPECT_EQ(back, words);
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"../tmp/query1"}, {"PATH=/x", "--"}, {"HTTPS=on", "HTTPS=off", "--"}, {"HTTPS", "--"}})
+    EXPECT_FALSE(vela::splitPageArguments(bad, env, back)) << bad.front();
+  EXPECT_STREQ(vela::toolName(Tool::kPage), "getfilelist.exe");
+}
