@@ -111,17 +111,6 @@ TEST_F(FieldSearchTest, ClausesFindTheRowsOfTheirColumnsAndCombine) {
   }
 }
 
-// A program reading JSON gets each row with its column names.
-TEST_F(FieldSearchTest, JsonRowsNameTheirColumns) {
-  const RunResult r = inst_->get("user=TESSERA&format=json&" + clauses(id_, {"pie|name|"}));
-  ASSERT_EQ(0, r.exitStatus) << r.out;
-  EXPECT_NE(std::string::npos,
-            r.out.find("\"fields\":[{\"name\":\"name\",\"value\":\"apple pie\"},{\"name\":"
-                       "\"section\",\"value\":\"dessert\"},{\"name\":\"version\",\"value\":"
-                       "\"3.1\"},{\"name\":\"size\",\"value\":\"40\"}]"))
-      << r.out;
-}
-
 TEST_F(FieldSearchTest, StoredFieldListNarrowsAnOrdinarySearch) {
   // Line: host, owner, index, then the condition: field 1 (name) only.
   inst_->write("sbf/sbf_00042.cfg", "127.0.0.1" + kDelim + "alice" + kDelim + id_ +
@@ -205,7 +194,8 @@ TEST_F(FieldSearchTest, SeveralTablesShareTheirColumnsByName) {
 }
 
 // A row opens, through the link of its page, as a table of its columns,
-// escaped, with the way back; the answers for programs carry the link too.
+// escaped, with the way back; the answers for programs carry the link too,
+// and JSON names each column of the row.
 TEST_F(FieldSearchTest, RowViewShowsItsColumns) {
   inst_->write("tables/marks.csv", "name,note\n<b>bold</b>,a & b\nplain,x\n");
   const std::string request = "user=TESSERA&" + clauses(build("tables/marks.csv"), {"bold|name|"});
@@ -225,6 +215,14 @@ TEST_F(FieldSearchTest, RowViewShowsItsColumns) {
   EXPECT_NE(std::string::npos, row.out.find("Back to the results"));
   EXPECT_NE(std::string::npos, inst_->get("xml=1&" + request).out.find("<view>getfilelist.exe?"));
   EXPECT_NE(std::string::npos, inst_->get("format=json&" + request).out.find("\"view\":\"getfile"));
+  // A program reading JSON gets each row with its column names.
+  const RunResult json = inst_->get("user=TESSERA&format=json&" + clauses(id_, {"pie|name|"}));
+  ASSERT_EQ(0, json.exitStatus) << json.out;
+  EXPECT_NE(std::string::npos,
+            json.out.find("\"fields\":[{\"name\":\"name\",\"value\":\"apple pie\"},{\"name\":"
+                          "\"section\",\"value\":\"dessert\"},{\"name\":\"version\",\"value\":"
+                          "\"3.1\"},{\"name\":\"size\",\"value\":\"40\"}]"))
+      << json.out;
 }
 
 // The page names each clause, in HTML and JSON, whatever query came beside

@@ -172,7 +172,7 @@ TEST_F(RendererTest, ADocumentReplacedByALinkShowsNoneOfTheLinkedText) {
   EXPECT_TRUE(contains(r.out, "Budget 2005")) << r.out;
 }
 
-TEST_F(RendererTest, WebRequestsOnlyNameResultsOfTheTmpDirectory) {
+TEST_F(RendererTest, WebRequestsOnlyReadResultFilesOfTheTmpDirectory) {
   inst_->write("secret", "do not show");
   const std::string digits(kTempNameDigits, '5');
   for (const std::string& query :
@@ -187,6 +187,15 @@ TEST_F(RendererTest, WebRequestsOnlyNameResultsOfTheTmpDirectory) {
   }
   const RunResult missing = byWebServer("result=" + resultName('9'));
   EXPECT_EQ(missing.out.find("Status: 404 Not Found\n"), 0u);
+  // A result planted as a link is not read.
+  const std::string real = writeResult('3', "TESSERA");
+  ASSERT_EQ(
+      symlink(inst_->path("tmp/" + real).c_str(), inst_->path("tmp/" + resultName('4')).c_str()),
+      0);
+  const RunResult planted = byWebServer("result=" + resultName('4'));
+  EXPECT_EQ(planted.out.find("Status: 500 Internal Server Error\n"), 0u) << planted.out;
+  EXPECT_FALSE(contains(planted.out, "Company"));
+  EXPECT_TRUE(contains(byWebServer("result=" + real).out, "Company &amp; news"));
   // Refusals and damage are answered in the format the caller reads, never
   // kept by a cache and never naming a file.
   EXPECT_EQ(byWebServer("result=../x&format=xml").out.find("Status: 400 Bad Request\n" + kXmlType),
@@ -206,17 +215,6 @@ TEST_F(RendererTest, WebRequestsOnlyNameResultsOfTheTmpDirectory) {
     EXPECT_FALSE(contains(problem.out, "tmp"));
     EXPECT_FALSE(contains(problem.out, inst_->root()));
   }
-}
-
-TEST_F(RendererTest, AResultPlantedAsALinkIsNotRead) {
-  const std::string real = writeResult('3', "TESSERA");
-  ASSERT_EQ(
-      symlink(inst_->path("tmp/" + real).c_str(), inst_->path("tmp/" + resultName('4')).c_str()),
-      0);
-  const RunResult r = byWebServer("result=" + resultName('4'));
-  EXPECT_EQ(r.out.find("Status: 500 Internal Server Error\n"), 0u) << r.out;
-  EXPECT_FALSE(contains(r.out, "Company"));
-  EXPECT_TRUE(contains(byWebServer("result=" + real).out, "Company &amp; news"));
 }
 
 TEST_F(RendererTest, OnlyTheSearchingUserSeesAResultThroughTheWebServer) {
