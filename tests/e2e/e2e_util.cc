@@ -3,14 +3,6 @@
 
 #include "tests/e2e/e2e_util.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -160,17 +152,6 @@ RunResult Installation::post(const std::string& body,
   return run("search-cgi/searchrun", {}, env, body);
 }
 
-bool resultRecordIds(const std::string& path, std::vector<unsigned>& ids) {
-  CQueryOutput file;
-  if (path.empty() || !file.ReadOutputFile(path.c_str())) return false;
-  ids.clear();
-  for (int i = 0; i < file.GetMatchCount(); ++i) {
-    const std::string data = file.GetRecordData(i);
-    ids.push_back(static_cast<unsigned>(std::stoul(data.substr(data.rfind("\x12\x13\x14") + 3))));
-  }
-  return true;
-}
-
 bool resultHits(const std::string& path, std::vector<ResultHit>& hits) {
   CQueryOutput file;
   if (path.empty() || !file.ReadOutputFile(path.c_str())) return false;
@@ -187,6 +168,15 @@ bool resultHits(const std::string& path, std::vector<ResultHit>& hits) {
     if (f.size() != 5) return false;
     hits.push_back({f[0], f[1], f[2], std::stoi(f[3]), static_cast<unsigned>(std::stoul(f[4]))});
   }
+  return true;
+}
+
+bool resultRecordIds(const std::string& path, std::vector<unsigned>& ids) {
+  std::vector<ResultHit> hits;
+  if (!resultHits(path, hits)) return false;
+  ids.clear();
+  for (const ResultHit& h : hits)
+    ids.push_back(h.recid);
   return true;
 }
 
