@@ -289,13 +289,13 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   const std::string fastFile = resultFileName(base, ResultFile::Fast);
   if (fastPath) {
     markTime("b-block 'generate fast output file'");
-    // A renderer waiting for its words is handed the first pages as an open
-    // memory file: a file made and removed on every large result costs
+    // A renderer waiting for its words, or the engine service, is handed the
+    // first pages from a memory file: a file made and removed on every large result costs
     // every later file made in the directory for a while (the file system
     // passes over recently freed entries).
     HeldResultFile held;
     UniqueFd memory;
-    if (run.renderer != nullptr && run.renderer->ready())
+    if ((run.renderer != nullptr && run.renderer->ready()) || pagesByService())
       memory = createMemoryFile(fastFile.substr(fastFile.rfind('/') + 1).c_str());
     if (memory) {
       held = {memory.get(), fastFile};

@@ -131,10 +131,11 @@ ChildProgram rendererProgram(std::vector<std::string> words) {
 // The page made by the program service, written as the renderer would
 // have written it; false when the service made none (nothing is written,
 // and `workDone` says whether the program's work was done meanwhile).
-bool renderedByService(const ChildProgram& program, int& status, bool& workDone) {
+// `givenFd` as runProgramForOutput takes it.
+bool renderedByService(const ChildProgram& program, int& status, bool& workDone, int givenFd = -1) {
   ChildOutcome outcome;
   std::string page;
-  if (!runProgramForOutput(program, outcome, page, workDone)) return false;
+  if (!runProgramForOutput(program, outcome, page, workDone, givenFd)) return false;
   std::fwrite(page.data(), 1, page.size(), stdout);
   std::fflush(stdout);
   status = renderedStatus(outcome);
@@ -216,15 +217,17 @@ int runRendererAndWait(const GetFileListArguments& args, int limitMs,
                                        meanwhile, held != nullptr ? held->fd : -1);
     if (status >= 0) return status;
   }
-  if (held != nullptr && !copyFileExclusive(held->fd, held->path, kResultFileMode))
-    return kHeldFileNotWritten;
   ChildProgram program = rendererProgram(rendererWords(args, !args.format.empty()));
   program.limitMs = limitMs;
   program.whileRunning = std::move(meanwhile);
-  // (A held file went with a renderer waiting for it: never to the service.)
+  // The service is handed the held pages along with the words when they
+  // fit, else it reads them from disk as a renderer would.
   int status = -1;
   bool workDone = false;
-  if (held == nullptr && renderedByService(program, status, workDone)) return status;
+  if (held != nullptr && renderedByService(program, status, workDone, held->fd)) return status;
+  if (held != nullptr && !copyFileExclusive(held->fd, held->path, kResultFileMode))
+    return kHeldFileNotWritten;
+  if (!workDone && renderedByService(program, status, workDone)) return status;
   if (workDone) program.whileRunning = nullptr;
   return renderedStatus(runChildProgram(program));
 }

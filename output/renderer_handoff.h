@@ -35,10 +35,11 @@ struct GetFileListArguments {
 constexpr int kRendererNotStarted = kChildNotStartedExitCode;
 
 // The first pages of a result held in a memory file (`fd`) instead of the
-// file `path`: a renderer waiting for its words is handed the open file with
-// them and reads it under that name, so that no file is made and removed
-// for it; for a renderer started instead, the bytes are written to `path`
-// first (which the caller removes afterwards, as it would have anyway).
+// file `path`: a renderer waiting for its words, or the program service,
+// is handed the bytes with them and reads them under that name, so that no
+// file is made and removed for it; for a renderer started instead, the
+// bytes are written to `path` first (which the caller removes afterwards,
+// as it would have anyway).
 struct HeldResultFile {
   int fd = -1;
   std::string path;

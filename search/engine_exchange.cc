@@ -173,6 +173,23 @@ std::vector<std::string> processEnvironment() {
   return entries;
 }
 
+// The whole of the open file `fd` from its start, when a request has room
+// for it beside the words.
+bool readCarried(int fd, std::string& bytes) {
+  constexpr size_t kRoomForWords = 8192;
+  char buffer[16384];
+  for (off_t at = 0;;) {
+    const ssize_t n = pread(fd, buffer, sizeof buffer, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (bytes.size() + static_cast<size_t>(n) > vela::kMaxRequestBytes - kRoomForWords)
+      return false;
+    bytes.append(buffer, static_cast<size_t>(n));
+    at += n;
+  }
+}
+
 bool isWordOf(const ChildProgram& program, const std::string& word) {
   return std::find(program.argv.begin() + 1, program.argv.end(), word) != program.argv.end();
 }
@@ -331,20 +348,24 @@ bool EngineExchange::takesOutputOf(const std::string& path) {
 }
 
 bool EngineExchange::runForOutput(const ChildProgram& program, ChildOutcome& outcome,
-                                  std::string& output, bool& workDone) {
+                                  std::string& output, bool& workDone, int givenFd) {
   workDone = false;
   std::unique_ptr<velaservice::PendingRequest> pending;
   long long sentAtMs = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     vela::ToolRequest request;
-    if (!usable_ || !requestFor(program, request, true)) return false;
+    if (!usable_ || program.argv.size() < 2 || !requestFor(program, request, true)) return false;
+    if (givenFd >= 0) {
+      request.files.push_back({program.argv[1], {}});
+      if (!readCarried(givenFd, request.files.back().bytes)) return false;
+    }
     sentAtMs = velaservice::monotonicMs();
     pending = std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
   }
   vela::ToolAnswer answer;
   velaservice::Asked asked = velaservice::Asked::kNoService;
-  if (!pending->noService()) {
+  if (pending->sent()) {
     if (program.whileRunning) {
       program.whileRunning();
       workDone = true;

@@ -62,6 +62,8 @@ class PendingRequest {
   Asked await(int startWaitMs, long long answerDeadlineMs, vela::ToolAnswer& answer);
   // Nothing listened on the socket.
   bool noService() const { return failed_ == Asked::kNoService; }
+  // The request went out whole.
+  bool sent() const { return failed_ == Asked::kAnswered; }
 
  private:
   int fd_ = -1;
@@ -99,9 +101,10 @@ class EngineExchange final : public ProgramService {
   void forget(const ChildProgram& program) override;
   // The page renderer ("getfilelist.exe" or its twin, installed in the CGI
   // directory): the service renders the page from the same words and the
-  // run's page variables (vela::kPageVariables).
+  // run's page variables (vela::kPageVariables). A given file goes along
+  // when the request can carry it; when not, nothing is handed over.
   bool runForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
-                    bool& workDone) override;
+                    bool& workDone, int givenFd) override;
   bool takesOutputOf(const std::string& path) override;
 
   // Runs made by the service, and runs left to a process, so far.

@@ -254,11 +254,11 @@ void setProgramService(ProgramService* service) {
 }
 
 bool runProgramForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
-                         bool& workDone) {
+                         bool& workDone, int givenFd) {
   workDone = false;
   ProgramService* service = g_programService;
   return service != nullptr && !program.argv.empty() &&
-         service->runForOutput(program, outcome, output, workDone);
+         service->runForOutput(program, outcome, output, workDone, givenFd);
 }
 
 bool serviceTakesOutputOf(const std::string& path) {

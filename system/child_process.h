@@ -100,10 +100,11 @@ class ProgramService {
   // made the run. The program's whileRunning work is done once the run is
   // handed over; `workDone` says whether it was, also when false is given
   // back (nothing was written then, and the program is to be started
-  // without that work).
+  // without that work). `givenFd`, when not -1, is the open file the
+  // program's first word names, to go along rather than be read from disk.
   virtual bool runForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
-                            bool& workDone) {
-    (void)program, (void)outcome, (void)output;
+                            bool& workDone, int givenFd) {
+    (void)program, (void)outcome, (void)output, (void)givenFd;
     workDone = false;
     return false;
   }
@@ -122,7 +123,7 @@ class ProgramService {
 void setProgramService(ProgramService* service);
 // The service's runForOutput and takesOutputOf; false without a service.
 bool runProgramForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
-                         bool& workDone);
+                         bool& workDone, int givenFd = -1);
 bool serviceTakesOutputOf(const std::string& path);
 // Hands `programs` to the service ahead of their runs; nothing without one.
 void prefetchPrograms(const std::vector<ChildProgram>& programs);

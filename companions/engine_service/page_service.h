@@ -22,9 +22,10 @@ class PageService {
 
   // The page for a request of Tool::kPage: the answer's output is what the
   // renderer would have written, its status the renderer's. A request that
-  // does not come from the CGI directory, carries files or is not of the
-  // form of a page request is refused ("getfilelist.exe: refused: ..."):
-  // no page, an error text, and the caller starts the renderer.
+  // does not come from the CGI directory, carries a file other than the
+  // result its words name, or is not of the form of a page request is
+  // refused ("getfilelist.exe: refused: ..."): no page, an error text, and
+  // the caller starts the renderer.
   ToolAnswer serve(const ToolRequest& request);
 
  private:

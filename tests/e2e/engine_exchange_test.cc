@@ -191,9 +191,18 @@ TEST_F(EngineExchangeTest, TheServiceRendersThePageOfTheRenderersWordsAndNoOther
   EXPECT_EQ(outside.answer.err, "");
   EXPECT_NE(outside.answer.out.find("Bad request"), std::string::npos) << outside.answer.out;
 
-  std::string withFile;
+  // The result may come along, in place of the file on disk.
+  const std::string result = inst_->path("tmp/" + name);
+  std::string carried, withFile;
+  ASSERT_TRUE(vela::encodeRequest(
+      {vela::Tool::kPage, cgi, args, {{words[0], testutil::readFile(result)}}}, carried));
+  ASSERT_EQ(rename(result.c_str(), (result + ".away").c_str()), 0);
+  const enginetest::Reply fromMemory = enginetest::sendRaw(sock, carried);
+  ASSERT_EQ(rename((result + ".away").c_str(), result.c_str()), 0);
+  EXPECT_EQ(fromMemory.answer.err, "");
+  EXPECT_EQ(fromMemory.answer.out, own.out);
   ASSERT_TRUE(
-      vela::encodeRequest({vela::Tool::kPage, cgi, args, {{"../tmp/" + name, "x"}}}, withFile));
+      vela::encodeRequest({vela::Tool::kPage, cgi, args, {{"../tmp/other", "x"}}}, withFile));
   const std::vector<enginetest::Reply> refused = {
       enginetest::askRaw(sock, vela::Tool::kPage, inst_->root(), args),
       enginetest::askRaw(sock, vela::Tool::kPage, cgi, {"PATH=/x", "--", words[0]}),

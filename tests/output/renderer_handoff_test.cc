@@ -132,14 +132,18 @@ class PageMaker final : public ProgramService {
  public:
   enum class Then { kPage, kDecline, kPastLimit } then = Then::kPage;
   std::vector<std::string> argv, env;
+  std::string given;  // the bytes of the file handed along
 
   bool run(const ChildProgram&, ChildOutcome&) override { return false; }
   void prefetch(const std::vector<ChildProgram>&) override {}
   bool takesOutputOf(const std::string& path) override { return path == "./getfilelist.exe"; }
   bool runForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
-                    bool& workDone) override {
+                    bool& workDone, int givenFd) override {
     argv = program.argv;
     env = program.env;
+    char bytes[64];
+    const ssize_t n = givenFd >= 0 ? pread(givenFd, bytes, sizeof bytes, 0) : 0;
+    given.assign(bytes, n > 0 ? static_cast<size_t>(n) : 0);
     workDone = bool(program.whileRunning);
     if (workDone) program.whileRunning();
     if (then == Then::kDecline) return false;
@@ -184,6 +188,22 @@ TEST_F(RendererHandoffTest, APageTheServiceMakesIsWrittenAndNoRendererStarts) {
   EXPECT_EQ(work, 2);
   EXPECT_EQ(testutil::captureStdout([&] { status = renderByService(args, false); }), "");
   EXPECT_EQ(status, -1);
+
+  // First pages held in memory go along with the words, and to disk only
+  // for a renderer started when the service makes no page.
+  UniqueFd memory = createMemoryFile("fast");
+  ASSERT_TRUE(memory && writeAll(memory.get(), std::string("first pages")));
+  const HeldResultFile held{memory.get(), "query123_fast"};
+  service.then = PageMaker::Then::kPage;
+  EXPECT_EQ(testutil::captureStdout([&] { runRendererAndWait(args, 0, {}, nullptr, &held); }),
+            "page from the service\n");
+  EXPECT_EQ(service.given, "first pages");
+  EXPECT_FALSE(testutil::fileExists(dir.sub("query123_fast")));
+  service.then = PageMaker::Then::kDecline;
+  EXPECT_EQ(testutil::captureStdout([&] { runRendererAndWait(args, 0, {}, nullptr, &held); }),
+            "page from the renderer\n");
+  EXPECT_EQ(service.given, "");  // asked again for the file on disk
+  EXPECT_EQ(testutil::readFile(dir.sub("query123_fast")), "first pages");
   setProgramService(nullptr);
   EXPECT_FALSE(pagesByService());
   EXPECT_EQ(renderByService(args, false), -1);
