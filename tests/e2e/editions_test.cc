@@ -188,26 +188,24 @@ TEST_P(EditionsTest, RefusalsOfTheOlderFront) {
   }
 }
 
-TEST_P(EditionsTest, MissingRequestMethodIsLoggedAndRefused) {
-  const RunResult r = inst_->run(std::string("search-cgi/") + GetParam(), {}, {});
-  EXPECT_EQ(1, r.exitStatus);
-  EXPECT_NE(std::string::npos, r.out.find(message("VALUE_0007"))) << r.out;
-  EXPECT_NE(std::string::npos,
-            inst_->read("search-cgi/cgi_variable.log").find("[NO REQUEST_METHOD]\n"));
-}
-
 TEST_P(EditionsTest, PagesAreXmlWhenAskedFor) {
   const RunResult r = get("query=apple&all_file=on&xml=1" + both());
   EXPECT_EQ(0u, r.out.rfind("Content-type:text/xml\n\n", 0)) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("<![CDATA[" + message("VALUE_0006") + "]]>"));
 }
 
-TEST_P(EditionsTest, VersionReportOnlyWhereTheEditionHasIt) {
+TEST_P(EditionsTest, VersionReportOnlyWhereTheEditionHasItAndNoMethodIsRefused) {
   const RunResult r = inst_->run(std::string("search-cgi/") + GetParam(), {"-ver"}, {});
   const bool hasVersion = std::string(GetParam()) != "searchrun-lite";
   EXPECT_EQ(hasVersion, r.out.rfind("\nVERSION_NO: 2.6.0.1\nBUILD_DATE: ", 0) == 0) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find("BUILD NUMBER")) << r.out;
   EXPECT_EQ(0, hasVersion ? r.exitStatus : 0);
+  // Without "-ver" and without a request method: logged and refused.
+  const RunResult none = inst_->run(std::string("search-cgi/") + GetParam(), {}, {});
+  EXPECT_EQ(1, none.exitStatus);
+  EXPECT_NE(std::string::npos, none.out.find(message("VALUE_0007"))) << none.out;
+  EXPECT_NE(std::string::npos,
+            inst_->read("search-cgi/cgi_variable.log").find("[NO REQUEST_METHOD]\n"));
 }
 
 TEST_P(EditionsTest, DebugAndSearchLogsAreTheEditionsOwn) {
