@@ -124,9 +124,8 @@ TEST_F(ClassSearchTest, AClassSearchesItsIndexesAndTheFollowUpPagesToo) {
   ASSERT_NE(std::string::npos, classes) << html;
   EXPECT_NE(std::string::npos, html.find("class <b>Docs</b>")) << html;
   EXPECT_NE(std::string::npos, html.find("class_uid=S1\">Sub</a>", classes)) << html;
-}
 
-TEST_F(ClassSearchTest, AnEditedClassFileCountsAtOnce) {
+  // An edited class file counts at once.
   const std::string file = inst_->read("setting/index_class.cfg");
   inst_->write("setting/index_class.cfg", file + "index = cl3\n");  // joins Old
   EXPECT_EQ(search("&class_name=Old").indexes, (std::set<std::string>{"cl3"}));

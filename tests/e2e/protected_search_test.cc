@@ -96,16 +96,14 @@ class ProtectedSearchTest : public ::testing::Test {
   static inline Names keys_;
 };
 
-TEST_F(ProtectedSearchTest, PropertySearchLooksInOneProperty) {
+TEST_F(ProtectedSearchTest, PropertySearchLooksInOnePropertyOfTheOrgAndIncIndexes) {
   // "design" is in one title and in another document's text.
   EXPECT_EQ((Names{"design.html", "welcome.html"}), hits("TESSERA", open_, "design"));
   EXPECT_EQ((Names{"design.html"}), hits("TESSERA", open_, "design", "&filenamesearch=title"));
   EXPECT_EQ((Names{"design.html"}), hits("TESSERA", open_, "smith", "&filenamesearch=author"));
   EXPECT_EQ((Names{"salaries.txt"}), hits("TESSERA", open_, "salaries", "&filenamesearch=title"));
   EXPECT_EQ((Names{}), hits("TESSERA", open_, "smith", "&filenamesearch=title"));
-}
 
-TEST_F(ProtectedSearchTest, PropertySearchFindsDocumentsOfTheIncIndex) {
   inst_->write("incdocs/a.html", "<title>First</title>apple");
   const std::string id = build({}, "incdocs");
   inst_->write("incdocs/b.html", "<title>Second draft</title>apple");
