@@ -1,7 +1,9 @@
 /// @file search_run_test.cc
 /// @brief The index list of a request: "index_id" variables, limits, the
 /// file-name property state and search-by-field conditions; the query's
-/// declared encoding and what the local code page could not hold of it.
+/// declared encoding and what the local code page could not hold of it; and the
+/// search form of message pages: what it keeps of the request, and what it
+/// leaves out when a page refuses a variable.
 
 #include "front/search_run.h"
 
@@ -15,6 +17,7 @@
 #include "front/query_encoding.h"
 #include "front/remote_index_info.h"
 #include "front/request_state.h"
+#include "front/search_again.h"
 #include "search/remote_request.h"
 #include "system/layout.h"
 #include "tests/cgi/cgi_test_util.h"
@@ -301,6 +304,31 @@ TEST(UnholdableCharacters, OnlyTheConvertersReferencesEachOnce) {
   EXPECT_EQ(Codes{}, unholdableCharacters("a &#38; b", "a &#38; b"));
   EXPECT_EQ(Codes{}, unholdableCharacters("x", "&#; &#12 &#x41; &#12345678;"));
   EXPECT_EQ("U+20AC, U+1F600", codePointNames({0x20AC, 0x1F600}));
+}
+
+TEST(SearchAgainForm, LeavesOutTheVariableAPageRefused) {
+  CGIStringParser vars;
+  ASSERT_GT(vars.initialize("user=U&index_id=A&index_id=B&index_id=C&search_no=7&sort=x&ks_key=1"),
+            0);
+  // Which of sort, search_no, user, ks_key and the index ids A, B, C the form keeps.
+  const auto kept = [&](const FormOmissions& omit) {
+    const std::string form = searchAgainForm(vars, "fig", omit);
+    std::string out;
+    for (const char* name : {"sort", "search_no", "user", "ks_key"})
+      if (form.find("name=\"" + std::string(name) + "\"") != std::string::npos)
+        out += name + std::string(" ");
+    for (const char* id : {"A", "B", "C"})
+      if (form.find("value=\"" + std::string(id) + "\"") != std::string::npos) out += id;
+    return out;
+  };
+  EXPECT_EQ(kept({}), "sort search_no user ABC");
+  FormOmissions omit;
+  omit.names = {"sort", "search_no"};
+  EXPECT_EQ(kept(omit), "user ABC");
+  // Too many indexes: the form keeps as many as may be searched, in order.
+  FormOmissions fewer;
+  fewer.indexIdsKept = 2;
+  EXPECT_EQ(kept(fewer), "sort search_no user AB");
 }
 
 }  // namespace
