@@ -186,9 +186,7 @@ TEST_P(EditionsTest, RefusalsOfTheOlderFront) {
     EXPECT_EQ(c.status, r.exitStatus) << c.name << "\n" << r.out;
     EXPECT_NE(std::string::npos, r.out.find(c.expected)) << c.name << "\n" << r.out;
   }
-}
-
-TEST_P(EditionsTest, PagesAreXmlWhenAskedFor) {
+  // In XML when asked for.
   const RunResult r = get("query=apple&all_file=on&xml=1" + both());
   EXPECT_EQ(0u, r.out.rfind("Content-type:text/xml\n\n", 0)) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("<![CDATA[" + message("VALUE_0006") + "]]>"));

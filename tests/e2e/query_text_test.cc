@@ -146,7 +146,7 @@ class Big5QueryText : public ::testing::Test {
 
 // UTF-8 and "%u" escapes reach the engine in Big5; a query in an encoding
 // the site does not know stays as sent. The page shows what the user typed.
-TEST_F(Big5QueryText, QueriesReachTheEngineInBig5) {
+TEST_F(Big5QueryText, QueriesReachTheEngineInBig5OrNameWhatItCannotHold) {
   const struct {
     std::string rest, searched;
     Files files;
@@ -161,11 +161,9 @@ TEST_F(Big5QueryText, QueriesReachTheEngineInBig5) {
     EXPECT_EQ(c.searched, a.term) << c.rest;
   }
   EXPECT_NE(std::string::npos, site_->search(cases[0].rest).page.find("for <b>中文</b>"));
-}
-
-// Big5 has no Hangul and no emoji: the converter would leave "&#54620;" for the engine
-// to read as digits. The page names the character instead, as a refusal.
-TEST_F(Big5QueryText, ACharacterBig5CannotHoldIsNamed) {
+  // Big5 has no Hangul and no emoji: the converter would leave "&#54620;" for
+  // the engine to read as digits. The page names the character instead, as a
+  // refusal.
   const RunResult r = site_->inst().get("user=TESSERA&index_id=7F000001_" + site_->id() +
                                         "&query=" + escaped("中文 한 😀") + "&query_encoding=UTF-8");
   EXPECT_EQ(0u, r.out.find("Status: 400")) << r.out;
@@ -271,15 +269,15 @@ TEST_F(SjisQueryText, HalfWidthKatakanaAreWidened) {
   }
 }
 
-// Japanese installations do not check the exclusion lists.
-TEST_F(SjisQueryText, ExclusionListsDoNotApply) {
-  ScopedFile list(site_->inst().path("dict/global_query_exclude.token"), "sea*\n");
-  const Answer a = site_->search("query=search");
-  EXPECT_EQ("search", a.term);
-  EXPECT_EQ((Files{"full.txt", "half.txt"}), a.files);
-}
-
-TEST_F(SjisQueryText, FullWidthBlankAndSpaceBecomeAnd) {
+// Japanese installations do not check the exclusion lists; a full-width
+// blank and a space become "and" when the settings say so.
+TEST_F(SjisQueryText, NoExclusionListsAndBlanksBecomeAnd) {
+  {
+    ScopedFile list(site_->inst().path("dict/global_query_exclude.token"), "sea*\n");
+    const Answer a = site_->search("query=search");
+    EXPECT_EQ("search", a.term);
+    EXPECT_EQ((Files{"full.txt", "half.txt"}), a.files);
+  }
   ScopedFile cfg(site_->inst().path("setting/query.cfg"),
                  "CHANGE_SPACE_F2H=Y\nCHANGE_SPACE_TO_BOOL=Y\n");
   // The second byte of "ポ" is "|": no operator.

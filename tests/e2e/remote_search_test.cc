@@ -246,6 +246,11 @@ TEST_F(RemoteSearchTest, AgentFailuresFailTheRequest) {
     const RunResult r = search(local() + "&index_id=" + agent.uid("R1"));
     expectFailure(r, "0004", agent.logLine(c.what), "Remote R1");
   }
+  // Every index unknown to its host: no search is sent.
+  StandInAgent agent("127.0.0.5", StandInAgent::good);
+  const RunResult r = search("&index_id=" + agent.uid("R9") + "&index_id=" + agent.uid("R8"));
+  expectFailure(r, "1065", "query_server_port <" + std::to_string(agent.server().port()) + ">");
+  EXPECT_TRUE(agent.searches().empty());
 }
 
 TEST_F(RemoteSearchTest, AHungAgentEndsWithinTheExchangeTimeOut) {
@@ -305,13 +310,6 @@ TEST_F(RemoteSearchTest, AFloodCostsWhatItsHeaderAllows) {
     expectFailure(r, "0004", agent.logLine("answer too large (1006)"), "Remote R1");
     EXPECT_LT(r.maxRssKb - baseKb, c.moreKb) << r.maxRssKb << " kB against " << baseKb;
   }
-}
-
-TEST_F(RemoteSearchTest, EveryIndexUnknownToItsHost) {
-  StandInAgent agent("127.0.0.5", StandInAgent::good);
-  const RunResult r = search("&index_id=" + agent.uid("R9") + "&index_id=" + agent.uid("R8"));
-  expectFailure(r, "1065", "query_server_port <" + std::to_string(agent.server().port()) + ">");
-  EXPECT_TRUE(agent.searches().empty());
 }
 
 }  // namespace

@@ -148,7 +148,7 @@ TEST_F(RendererTest, ASearchEndsInTheRenderersPages) {
   EXPECT_TRUE(std::regex_search(next.out, previous)) << next.out;
 }
 
-TEST_F(RendererTest, PagesShowLocationsBelowTheSourceFolderAndNoServerPath) {
+TEST_F(RendererTest, PagesShowLocationsBelowTheSourceFolderAndNothingOutsideIt) {
   const RunResult r = inst_->get("user=TESSERA&query=deep&index_id=7F000001_news&xml=1");
   ASSERT_EQ(r.out.find(kXmlType), 0u) << r.out;
   EXPECT_TRUE(contains(r.out, "<location>sub/deep.txt</location>")) << r.out;
@@ -159,17 +159,15 @@ TEST_F(RendererTest, PagesShowLocationsBelowTheSourceFolderAndNoServerPath) {
     EXPECT_FALSE(contains(page.out, inst_->root())) << page.out;
     EXPECT_FALSE(contains(page.out, "file:"));
   }
-}
-
-TEST_F(RendererTest, ADocumentReplacedByALinkShowsNoneOfTheLinkedText) {
+  // A document replaced by a link shows none of the linked text.
   linkBudgetAway(true);
-  const RunResult r = inst_->get("user=TESSERA&query=report&index_id=7F000001_news");
+  const RunResult linked = inst_->get("user=TESSERA&query=report&index_id=7F000001_news");
   linkBudgetAway(false);
-  ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
-  EXPECT_FALSE(contains(r.out, "SECRET")) << r.out;
+  ASSERT_EQ(linked.out.find(kHtmlType), 0u) << linked.out;
+  EXPECT_FALSE(contains(linked.out, "SECRET")) << linked.out;
   // The hit stays, with what the index recorded of it.
-  EXPECT_TRUE(contains(r.out, "<div class=\"location\">budget.txt</div>")) << r.out;
-  EXPECT_TRUE(contains(r.out, "Budget 2005")) << r.out;
+  EXPECT_TRUE(contains(linked.out, "<div class=\"location\">budget.txt</div>")) << linked.out;
+  EXPECT_TRUE(contains(linked.out, "Budget 2005")) << linked.out;
 }
 
 TEST_F(RendererTest, WebRequestsOnlyReadResultFilesOfTheTmpDirectory) {
