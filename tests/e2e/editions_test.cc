@@ -303,7 +303,7 @@ TEST_P(EditionsTest, PropertySearchLooksOnlyInTheProperty) {
   EXPECT_EQ(titled, hits("query=notes&search_no=0&filenamesearch=title" + database("carol", idC_)));
 }
 
-TEST_P(EditionsTest, StoredFieldListNarrowsTheSearchOfATable) {
+TEST_P(EditionsTest, AStoredFieldListOrClausesNarrowTheSearchOfATable) {
   // Field 1 (name) only.
   inst_->write("sbf/sbf_00042.cfg", "127.0.0.1" + kFieldDelim + "alice" + kFieldDelim + idT_ +
                                         "\x15\x16\x17N" + kFieldDelim + "1" + kFieldDelim + "\n");
@@ -311,9 +311,8 @@ TEST_P(EditionsTest, StoredFieldListNarrowsTheSearchOfATable) {
   EXPECT_EQ(hits("query=fruit" + table), (Ids{1, 2}));
   EXPECT_EQ(hits("query=fruit&sbf=42" + table), Ids{});
   EXPECT_EQ(hits("query=apple&sbf=42" + table), (Ids{1, 4}));
-}
 
-TEST_P(EditionsTest, MultiFieldRequestCombinesItsClauses) {
+  // A multi-field request combines its clauses.
   const std::string index = "search_no=0&index_id=7F000001_" + idT_;
   EXPECT_EQ(hits(index + "&MultiDBFieldCount=1&m_query_1=apple&m_field_1=name"), (Ids{1, 4}));
   EXPECT_EQ(hits(index + "&MultiDBFieldCount=2&m_query_1=apple&m_field_1=name&m_query_2=dessert"

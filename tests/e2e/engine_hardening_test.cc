@@ -209,7 +209,7 @@ TEST_P(EngineHardening, FailedRunsExitWith205AndLeaveTheResultFileAlone) {
   }
 }
 
-TEST_P(EngineHardening, SearchWithoutHitsWritesAnEmptyResult) {
+TEST_P(EngineHardening, AQueryIsTheWholeTermFileAndWithoutHitsWritesAnEmptyResult) {
   std::string out;
   ASSERT_EQ(engine(base_, {"zebra"}, out).exitStatus, 0);
   EXPECT_EQ(readFile(out), "zebra\n"s + '\0');
@@ -219,9 +219,8 @@ TEST_P(EngineHardening, SearchWithoutHitsWritesAnEmptyResult) {
   const std::string empty = inst_->create("none", "none");
   ASSERT_EQ(engine(empty, {"apple*"}, out).exitStatus, 0);
   EXPECT_EQ(readFile(out), "apple*\n"s + '\0');  // a wildcard that stands for no word
-}
 
-TEST_P(EngineHardening, TheWholeTermFileIsTheQuery) {
+  // The whole term file is the query.
   const struct {
     std::string query, terms;
     char hits;
@@ -231,7 +230,6 @@ TEST_P(EngineHardening, TheWholeTermFileIsTheQuery) {
                {"apple\t|\x1F\x1Fgrove", "apple OR grove", 4},
                {"\"apple\norchard\"", "\"apple orchard\"", 1}};  // a phrase across a line break
   for (const auto& c : cases) {
-    std::string out;
     ASSERT_EQ(engineQuery(c.query, out).exitStatus, 0) << c.query;
     EXPECT_EQ(matched(out), c.terms) << c.query;
     EXPECT_EQ(readFile(out).at(c.terms.size() + 1), c.hits) << c.query;  // the hit count
