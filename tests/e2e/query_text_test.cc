@@ -170,8 +170,9 @@ TEST_F(Big5QueryText, QueriesReachTheEngineInBig5OrNameWhatItCannotHold) {
   EXPECT_NE(std::string::npos, r.out.find("this site cannot search (U+D55C, U+1F600)")) << r.out;
 }
 
-// A word the global list or the index's own list matches refuses the query.
-TEST_F(Big5QueryText, ExclusionListsRefuseAMatchingWord) {
+// A word the global list or the index's own list matches refuses the query;
+// a pattern matches whole Big5 characters.
+TEST_F(Big5QueryText, ExclusionListsRefuseAWordTheyMatchAsWholeCharacters) {
   {
     ScopedFile list = globalList("secret*\r\n");
     const Answer refused = site_->search("query=apple+secrets");
@@ -181,15 +182,14 @@ TEST_F(Big5QueryText, ExclusionListsRefuseAMatchingWord) {
     EXPECT_NE(std::string::npos, refused.page.find("This query is not allowed.")) << refused.page;
     EXPECT_EQ((Files{"a.txt", "ap.txt", "zh.txt"}), site_->search("query=apple").files);
   }
-  ScopedFile list(site_->home() + "/queryExclude.token", "pear\n");
-  const Answer a = site_->search("query=apple+pear");
-  EXPECT_EQ("_QUERY_DISALLOWED_", a.term);
-  EXPECT_EQ(Files{}, a.files);
-}
-
-// Without a Big5 locale on the host, the matcher used to count bytes: "?"
-// took half a character and a trail byte 0x75 matched the letter "u".
-TEST_F(Big5QueryText, Big5PatternsMatchWholeCharacters) {
+  {
+    ScopedFile list(site_->home() + "/queryExclude.token", "pear\n");
+    const Answer a = site_->search("query=apple+pear");
+    EXPECT_EQ("_QUERY_DISALLOWED_", a.term);
+    EXPECT_EQ(Files{}, a.files);
+  }
+  // Without a Big5 locale on the host, the matcher used to count bytes: "?"
+  // took half a character and a trail byte 0x75 matched the letter "u".
   const std::string fourSeasons = escaped(b5("四季"));
   {
     ScopedFile list = globalList(b5("四") + "?\n");
@@ -229,32 +229,26 @@ class SjisQueryText : public ::testing::Test {
 };
 
 // The kana widening used to run over the UTF-8 bytes before they were
-// converted, which garbled every Japanese UTF-8 query.
-TEST_F(SjisQueryText, Utf8QueryIsSearchedInShiftJis) {
+// converted, which garbled every Japanese UTF-8 query. Every page of such an
+// installation is converted: it is written by the renderer with the C
+// library's converters from the start, not handed over to it by the static
+// one (moved away here).
+TEST_F(SjisQueryText, Utf8QueryIsSearchedInShiftJisAndItsPageConverted) {
+  const std::string renderer = site_->inst().path("search-cgi/getfilelist.exe");
+  ASSERT_EQ(0, rename(renderer.c_str(), (renderer + ".kept").c_str()));
   const Answer a = site_->search("query=" + escaped("日本語") + "&query_encoding=UTF-8");
+  ASSERT_EQ(0, rename((renderer + ".kept").c_str(), renderer.c_str()));
   EXPECT_EQ(Files{"nihongo.txt"}, a.files);
   EXPECT_EQ(sj("日本語"), a.logged);
   EXPECT_EQ(sj("日本語"), a.keyword);
   EXPECT_EQ(sj("日本語"), a.term);
+  EXPECT_NE(std::string::npos, a.page.find(kPage)) << a.page.substr(0, 400);
+  EXPECT_NE(std::string::npos, a.page.find("nihongo.txt")) << a.page.substr(0, 2000);
   EXPECT_EQ(sj("ポイント"), site_->search("query=%u30DD%u30A4%u30F3%u30C8").logged);
   // Half-width katakana sent in UTF-8 are widened once they are Shift_JIS.
   const Answer kana = site_->search("query=" + escaped("ｶﾀｶﾅ") + "&query_encoding=UTF-8");
   EXPECT_EQ(sj("カタカナ"), kana.logged);
   EXPECT_EQ((Files{"full.txt", "half.txt"}), kana.files);
-}
-
-// Every page of such an installation is converted: it is written by the
-// renderer with the C library's converters from the start, not handed over
-// to it by the static one.
-TEST_F(SjisQueryText, PagesGoStraightToTheConvertingRenderer) {
-  const std::string renderer = site_->inst().path("search-cgi/getfilelist.exe");
-  const std::string kept = renderer + ".kept";
-  ASSERT_EQ(0, rename(renderer.c_str(), kept.c_str()));
-  const Answer a = site_->search("query=" + escaped("日本語") + "&query_encoding=UTF-8");
-  ASSERT_EQ(0, rename(kept.c_str(), renderer.c_str()));
-  EXPECT_EQ(Files{"nihongo.txt"}, a.files);
-  EXPECT_NE(std::string::npos, a.page.find(kPage)) << a.page.substr(0, 400);
-  EXPECT_NE(std::string::npos, a.page.find("nihongo.txt")) << a.page.substr(0, 2000);
 }
 
 TEST_F(SjisQueryText, HalfWidthKatakanaAreWidened) {
@@ -304,7 +298,7 @@ class EnglishQueryText : public ::testing::Test {
 // engine's query used to be read as a double-byte character swallowing the
 // quote, and the whole search failed. Odd runs of such bytes are the rule,
 // so single characters and typographic quotes were the usual victims.
-TEST_F(EnglishQueryText, EveryCharacterIsSearched) {
+TEST_F(EnglishQueryText, EveryCharacterIsSearchedAndTypographicQuotesArePhraseQuotes) {
   const std::vector<std::pair<std::string, Files>> cases = {
       {"€ month", Files{"price.txt"}},  // a symbol is no word: the other words decide
       {"仁", Files{"names.txt"}},
@@ -322,9 +316,7 @@ TEST_F(EnglishQueryText, EveryCharacterIsSearched) {
       EXPECT_EQ(std::string::npos, a.page.find("failed")) << query << declared << a.page;
     }
   }
-}
-
-TEST_F(EnglishQueryText, TypographicQuotesArePhraseQuotes) {
+  // Typographic quotes are phrase quotes.
   for (const char* quoted : {"“free software”", "„free software“", "＂free software＂"}) {
     const Answer a = site_->search("query=" + escaped(quoted));
     EXPECT_EQ(Files{"gpl.txt"}, a.files) << quoted << a.page;

@@ -406,9 +406,9 @@ TEST_F(SearchRunTest, AnEngineOfTheSiteMayAnswerNoHitsWithAnEmptyFile) {
     EXPECT_NE(std::string::npos, failed->out.find("class=\"box error\"")) << failed->out;
 }
 
-// A sort field or order no search knows is named, with its own status, and
-// the form searches again in the default order.
-TEST_F(SearchRunTest, UnknownSortFieldsAndOrdersAreNamed) {
+// A sort field, order or index no search knows is named, with its own
+// status, and the form searches again without it.
+TEST_F(SearchRunTest, UnknownSortFieldsOrdersAndIndexesAreNamedAndLeftOutOfTheForm) {
   buildIndex("H10001");
   const std::string base = "query=x&index_id=7F000001_H10001";
   RunResult sort = trusted(base + "&sort=bogus%3Cb%3E");
@@ -423,12 +423,10 @@ TEST_F(SearchRunTest, UnknownSortFieldsAndOrdersAreNamed) {
   // Every order the search page offers passes, and so does a column.
   for (const char* ok : {"score", "date", "size", "filename", "index", "owner", "none", "DB_name"})
     expectResultPage(trusted(base + "&order=asc&sort=" + ok));
-}
 
-// An index that is not here is named as such, not as no index chosen; the
-// page offers the search without it, and says which code page it is in, so
-// that a query typed with typographic quotes comes back in the form as typed.
-TEST_F(SearchRunTest, AnUnknownIndexIsNamedAndLeftOutOfTheForm) {
+  // An index that is not here is named as such, not as no index chosen; the
+  // page offers the search without it, and says which code page it is in, so
+  // that a query typed with typographic quotes comes back in the form as typed.
   RunResult r = trusted("query=%E2%80%9Cfree+software%E2%80%9D&index_id=7F000001_ZZZZZZ");
   expectErrorPage(r, "1078");
   EXPECT_EQ(0u, r.out.find("Status: 404 Not Found\nContent-Type:text/html; charset=UTF-8\n"))
