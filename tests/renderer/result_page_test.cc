@@ -393,6 +393,17 @@ class DocumentTest : public ResultPageTest {
     std::string bytes;
     return fd && readPrefix(fd.get(), 100, bytes) ? bytes : "(refused)";
   }
+  // The result of records 1..n of "news" (scores 90, 80, ...) for `keyword`,
+  // written and loaded.
+  void loadRecords(int n, const std::string& keyword = "report") {
+    ResultSpec spec;
+    spec.keyword = keyword;
+    for (int r = 1; r <= n; ++r)
+      spec.lines.push_back(recordLine("alice", "news", 100 - 10 * r, r));
+    write("query12345", spec);
+    ASSERT_EQ(load("query12345"), LoadStatus::kOk);
+    ASSERT_EQ(page_.hits.size(), static_cast<size_t>(n));
+  }
   std::string docs_;
 };
 
@@ -596,11 +607,7 @@ TEST_F(DocumentTest, TheStaticRendererWritesTheTwinsPages) {
 TEST_F(DocumentTest, AReplacedDocumentShowsNoSnippet) {
   doc("a.txt", "report");
   writeIndex(home("news"), {"@P:a.txt\n@T:Title\n@B:first report line\n"}, {{kTime, 6}});
-  ResultSpec spec;
-  spec.lines = {recordLine("alice", "news", 90, 1)};
-  write("query12345", spec);
-  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
-  ASSERT_EQ(page_.hits.size(), 1u);
+  loadRecords(1);
   EXPECT_EQ(page_.hits[0].location, "a.txt");
   EXPECT_EQ(snippetText(page_.hits[0].snippet), "report");
   ASSERT_EQ(unlink((docs_ + "/a.txt").c_str()), 0);
@@ -617,12 +624,7 @@ TEST_F(DocumentTest, ALongDocumentIsStillCheckedAndShowsItsSnippetFromItsHead) {
   doc("long.txt", bytes);
   writeIndex(home("news"), {"@P:long.txt\n@B:first line\n"},
              {{kTime, static_cast<uint32_t>(bytes.size())}});
-  ResultSpec spec;
-  spec.keyword = "report";
-  spec.lines = {recordLine("alice", "news", 90, 1)};
-  write("query12345", spec);
-  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
-  ASSERT_EQ(page_.hits.size(), 1u);
+  loadRecords(1);
   const std::string expected =
       snippetText(makeSnippet(documentText(bytes.substr(0, kMaxDocumentBytes), "long.txt", kLangEN),
                               {"report"}, kLineSnippetBytes));
@@ -644,11 +646,7 @@ TEST_F(DocumentTest, HtmlTitlesShowTheirReferencesDecodedOnce) {
              {"@P:a.html\n@T:Doc &mdash; own &lt;b&gt;\n@B:x &hellip;\n",
               "@P:a.txt\n@T:Text &mdash; as typed\n"},
              {{kTime, htmlSize}, {kTime, 6}});
-  ResultSpec spec;
-  spec.lines = {recordLine("alice", "news", 90, 1), recordLine("alice", "news", 80, 2)};
-  write("query12345", spec);
-  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
-  ASSERT_EQ(page_.hits.size(), 2u);
+  loadRecords(2);
   EXPECT_EQ(page_.hits[0].title, "Doc \xE2\x80\x94 own &lt;b&gt;");  // the document's own
   EXPECT_TRUE(page_.hits[0].html);
   EXPECT_EQ(page_.hits[0].firstLine, "x \xE2\x80\xA6");
@@ -716,10 +714,7 @@ TEST_F(DocumentTest, AKeptTextGivesSnippetAndViewWhileTheDocumentIsAsIndexed) {
   writeIndex(home("news"), {"@P:a.pdf\n@T:Report\n@B:first line\n", "@P:b.txt\n@T:B\n@B:b\n"},
              {{kTime, 12}, {kTime, 12}});
   writeStoredTexts(home("news"), {kept, ""});
-  ResultSpec spec;
-  spec.keyword = "budget";
-  spec.lines = {recordLine("alice", "news", 90, 1), recordLine("alice", "news", 80, 2)};
-  write("query12345", spec);
+  loadRecords(2, "budget");
   const auto snippets = [this] {
     EXPECT_EQ(load("query12345"), LoadStatus::kOk);
     return page_.hits.size() == 2
