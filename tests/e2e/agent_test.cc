@@ -437,23 +437,6 @@ TEST_F(AgentTest, IndexInfoDescribesOnlyIndexesOfThisHostAndHostileNamesTouchNoF
   EXPECT_FALSE(watch.anything());
 }
 
-TEST_F(AgentTest, ASearchOutsideThisHostsRulesIsRefused) {
-  const std::string good = searchRequest({"base"}, "score", port_);
-  const std::string option = buildVelaOption(SearchRequest(), "apple");
-  auto withOption = [&](const std::string& other) {
-    std::string bytes = good;
-    return bytes.replace(bytes.find(option), option.size(), other);
-  };
-  EXPECT_EQ(refusalCode(ask(withOption(" -B0 -bm \"-s -i -F60\" -o \"/tmp/x\" 'apple' ")).answer),
-            agent::kAgentBadRequest);
-  EXPECT_EQ(
-      refusalCode(ask(withOption(buildVelaOption(SearchRequest(), "a* b* c* d* e* f*"))).answer),
-      agent::kAgentOverLimits);
-  EXPECT_EQ(
-      refusalCode(ask(searchRequest(std::vector<std::string>(21, "base"), "score", port_)).answer),
-      agent::kAgentOverLimits);
-}
-
 TEST_F(AgentTest, RelatedTermsComeFromTheToolAndWithoutItAreEmptyParts) {
   const std::string two = "agent_get_rel_term" + W + kAgentAddress + F + "alice" + F + "base" + F +
                           "1" + F + "2" + F + "1 2 " + E + kAgentAddress + F + "alice" + F +
@@ -504,7 +487,21 @@ TEST_F(AgentTest, RecordDetailsNameNoServerPath) {
   EXPECT_EQ(got[1][0].title, "apple cider");
 }
 
-TEST_F(AgentTest, BrokenRequestsGetNoWorkDone) {
+TEST_F(AgentTest, BrokenRequestsAndSearchesOutsideThisHostsRulesGetNoWorkDone) {
+  const std::string good = searchRequest({"base"}, "score", port_);
+  const std::string option = buildVelaOption(SearchRequest(), "apple");
+  auto withOption = [&](const std::string& other) {
+    std::string bytes = good;
+    return bytes.replace(bytes.find(option), option.size(), other);
+  };
+  EXPECT_EQ(refusalCode(ask(withOption(" -B0 -bm \"-s -i -F60\" -o \"/tmp/x\" 'apple' ")).answer),
+            agent::kAgentBadRequest);
+  EXPECT_EQ(
+      refusalCode(ask(withOption(buildVelaOption(SearchRequest(), "a* b* c* d* e* f*"))).answer),
+      agent::kAgentOverLimits);
+  EXPECT_EQ(
+      refusalCode(ask(searchRequest(std::vector<std::string>(21, "base"), "score", port_)).answer),
+      agent::kAgentOverLimits);
   EXPECT_EQ(refusalCode(ask("foo" + W + END).answer), agent::kAgentBadRequest);
   EXPECT_EQ(refusalCode(ask("get_index_info" + W + "base" + END).answer), agent::kAgentBadRequest);
   // No answer at all: no command word, a byte after the end mark, too large.

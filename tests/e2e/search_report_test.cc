@@ -291,8 +291,9 @@ TEST_F(SearchReportTest, TheTimersCommandWritesAPrivateReport) {
   inst_->write(log, before);
 }
 
-// The page is a file of its own that everyone may read.
-TEST_F(SearchReportTest, ReplacesItsPageWithoutFollowingALink) {
+// The page is a file of its own that everyone may read; what the report
+// cannot do it refuses.
+TEST_F(SearchReportTest, ReplacesItsPageWithoutFollowingALinkAndRefusesWhatItCannotDo) {
   inst_->write("victim.html", "keep me");
   ASSERT_EQ(0, symlink(inst_->path("victim.html").c_str(), inst_->path("out.html").c_str()));
   const RunResult r = report({"--out", inst_->path("out.html")});
@@ -303,9 +304,7 @@ TEST_F(SearchReportTest, ReplacesItsPageWithoutFollowingALink) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 07777, 0644u);
   EXPECT_NE(inst_->read("out.html").find("<h1>Search report</h1>"), std::string::npos);
-}
 
-TEST_F(SearchReportTest, RefusesWhatItCannotDo) {
   const struct {
     std::vector<std::string> args;
     int status;
