@@ -215,12 +215,15 @@ TEST_F(RendererTest, WebRequestsOnlyReadResultFilesOfTheTmpDirectory) {
   }
 }
 
-TEST_F(RendererTest, OnlyTheSearchingUserSeesAResultThroughTheWebServer) {
+TEST_F(RendererTest, OnlyTheSearchingUserSeesAResultOrOpensItsDocuments) {
   const std::string name = writeResult('5', "alice");
-  for (const std::string& query : {"result=" + name, "result=" + name + "&ks_key=alice1234567"}) {
+  const std::string view = "result=" + name + "&view=2";
+  for (const std::string& query : {"result=" + name, "result=" + name + "&ks_key=alice1234567",
+                                   view, view + "&raw=1", view + "&ks_key=alice1234567"}) {
     const RunResult r = byWebServer(query);
     EXPECT_EQ(r.out.find("Status: 403 Forbidden\n"), 0u) << r.out;
     EXPECT_FALSE(contains(r.out, "Company"));
+    EXPECT_FALSE(contains(r.out, "budget lines"));
     EXPECT_FALSE(contains(r.out, "Set-Cookie"));
   }
   const std::string key = inst_->permit("alice");
@@ -255,10 +258,44 @@ TEST_F(RendererTest, OnlyTheSearchingUserSeesAResultThroughTheWebServer) {
   EXPECT_TRUE(contains(headerOf(r.out), "ks_key=" + key + "; Path=/; HttpOnly; SameSite=Strict\n"))
       << r.out;
   EXPECT_FALSE(contains(headerOf(r.out), "evil"));
-  // Bob's permit does not open Alice's result.
-  EXPECT_EQ(
-      byWebServer("result=" + name + "&ks_key=" + inst_->permit("bob")).out.find("Status: 403"),
-      0u);
+  // A document opens for her, by the cookie.
+  const std::map<std::string, std::string> alice{{"HTTP_COOKIE", "ks_key=" + key}};
+  r = byWebServer(view, alice);
+  ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
+  EXPECT_TRUE(contains(headerOf(r.out), "Cache-Control: no-store\n"));
+  EXPECT_TRUE(contains(r.out, "<h1>Budget 2005</h1>")) << r.out;
+  EXPECT_TRUE(
+      contains(r.out, "This <mark id=\"first-match\">report</mark> lists the budget lines."));
+  // Back to the page that holds hit 2 at one hit a page.
+  EXPECT_TRUE(contains(r.out,
+                       "page=2&amp;no=1&amp;again=user%3Dalice%26query%3Dreport\">&laquo; "
+                       "Back to the results</a>"))
+      << r.out;
+  EXPECT_FALSE(contains(r.out, inst_->root()));
+  EXPECT_FALSE(contains(bodyOf(r.out), key));
+  // The original bytes as text, in a sandbox: never a page of this site.
+  const std::string policy =
+      std::string("Content-Security-Policy: ") + render::kSandboxPolicy + "\n";
+  r = byWebServer(view + "&raw=1", alice);
+  EXPECT_EQ(headerOf(r.out),
+            "Content-Type: text/plain; charset=utf-8\nContent-Disposition: inline; "
+            "filename=\"budget.txt\"; filename*=UTF-8''budget%2Etxt\nX-Content-Type-Options: "
+            "nosniff\n" +
+                policy + "Referrer-Policy: no-referrer\nCache-Control: no-store\n");
+  EXPECT_EQ(bodyOf(r.out), inst_->read("docs/src/budget.txt"));
+  r = byWebServer("result=" + name + "&view=1&raw=1", alice);
+  EXPECT_TRUE(contains(headerOf(r.out), "Content-Type: text/plain; charset=utf-8\n")) << r.out;
+  EXPECT_TRUE(contains(headerOf(r.out), policy));
+  EXPECT_EQ(bodyOf(r.out), inst_->read("docs/src/annual.html"));
+  // Bob's permit opens neither Alice's result nor her documents.
+  const std::string bobKey = inst_->permit("bob");
+  EXPECT_EQ(byWebServer("result=" + name + "&ks_key=" + bobKey).out.find("Status: 403"), 0u);
+  const std::map<std::string, std::string> bob{{"HTTP_COOKIE", "ks_key=" + bobKey}};
+  for (const std::string& query : {view, view + "&raw=1"}) {
+    r = byWebServer(query, bob);
+    EXPECT_EQ(r.out.find("Status: 403 Forbidden\n"), 0u) << r.out;
+    EXPECT_FALSE(contains(r.out, "budget lines"));
+  }
 }
 
 TEST_F(RendererTest, SearchrunHandsTheKeyOverInTheEnvironmentOnly) {
@@ -348,52 +385,6 @@ TEST_F(RendererTest, ARendererStartedAheadReadsTheFirstPagesHandedToItOpen) {
   const std::string refused = renderHanded(memory.get(), 1);
   EXPECT_TRUE(contains(refused, "cannot be read")) << refused;
   EXPECT_FALSE(contains(refused, "Annual")) << refused;
-}
-
-TEST_F(RendererTest, AHitsDocumentOpensOnlyForTheUserWhoSearched) {
-  const std::string name = writeResult('8', "alice");
-  const std::string view = "result=" + name + "&view=2";
-  for (const std::string& query : {view, view + "&raw=1", view + "&ks_key=alice1234567"}) {
-    const RunResult r = byWebServer(query);
-    EXPECT_EQ(r.out.find("Status: 403 Forbidden\n"), 0u) << r.out;
-    EXPECT_FALSE(contains(r.out, "budget lines"));
-  }
-  const std::string key = inst_->permit("alice");
-  const std::map<std::string, std::string> alice{{"HTTP_COOKIE", "ks_key=" + key}};
-  RunResult r = byWebServer(view, alice);
-  ASSERT_EQ(r.out.find(kHtmlType), 0u) << r.out;
-  EXPECT_TRUE(contains(headerOf(r.out), "Cache-Control: no-store\n"));
-  EXPECT_TRUE(contains(r.out, "<h1>Budget 2005</h1>")) << r.out;
-  EXPECT_TRUE(
-      contains(r.out, "This <mark id=\"first-match\">report</mark> lists the budget lines."));
-  // Back to the page that holds hit 2 at one hit a page.
-  EXPECT_TRUE(contains(r.out,
-                       "page=2&amp;no=1&amp;again=user%3Dalice%26query%3Dreport\">&laquo; "
-                       "Back to the results</a>"))
-      << r.out;
-  EXPECT_FALSE(contains(r.out, inst_->root()));
-  EXPECT_FALSE(contains(bodyOf(r.out), key));
-  // The original bytes as text, in a sandbox: never a page of this site.
-  const std::string policy =
-      std::string("Content-Security-Policy: ") + render::kSandboxPolicy + "\n";
-  r = byWebServer(view + "&raw=1", alice);
-  EXPECT_EQ(headerOf(r.out),
-            "Content-Type: text/plain; charset=utf-8\nContent-Disposition: inline; "
-            "filename=\"budget.txt\"; filename*=UTF-8''budget%2Etxt\nX-Content-Type-Options: "
-            "nosniff\n" +
-                policy + "Referrer-Policy: no-referrer\nCache-Control: no-store\n");
-  EXPECT_EQ(bodyOf(r.out), inst_->read("docs/src/budget.txt"));
-  r = byWebServer("result=" + name + "&view=1&raw=1", alice);
-  EXPECT_TRUE(contains(headerOf(r.out), "Content-Type: text/plain; charset=utf-8\n")) << r.out;
-  EXPECT_TRUE(contains(headerOf(r.out), policy));
-  EXPECT_EQ(bodyOf(r.out), inst_->read("docs/src/annual.html"));
-  // Bob's permit opens none of Alice's documents.
-  const std::map<std::string, std::string> bob{{"HTTP_COOKIE", "ks_key=" + inst_->permit("bob")}};
-  for (const std::string& query : {view, view + "&raw=1"}) {
-    r = byWebServer(query, bob);
-    EXPECT_EQ(r.out.find("Status: 403 Forbidden\n"), 0u) << r.out;
-    EXPECT_FALSE(contains(r.out, "budget lines"));
-  }
 }
 
 TEST_F(RendererTest, AViewShowsOnlyTheFileTheIndexRead) {
