@@ -453,7 +453,7 @@ std::set<std::string> selectableIds(const EngineInstall& in) {
   return ids;
 }
 
-TEST_P(EngineHardening, AnInterruptedCreateLeavesNoSelectableIndex) {
+TEST_P(EngineHardening, AnInterruptedCreateLeavesNoSelectableIndexNorStaging) {
   const EngineInstall& in = *inst_;
   // Enough text that the build runs for a while after its staging appears.
   std::string text;
@@ -489,10 +489,8 @@ TEST_P(EngineHardening, AnInterruptedCreateLeavesNoSelectableIndex) {
   expected.insert("next");
   EXPECT_EQ(selectableIds(in), expected);
   EXPECT_EQ(listing(in.path("system/ref")).size(), expected.size());
-}
 
-TEST_P(EngineHardening, EveryRunRemovesStagingThatNoBuilderWillFinish) {
-  const EngineInstall& in = *inst_;
+  // Every run removes staging that no builder will finish.
   const std::string dir = in.path("system/group/domain/User/alice/index/");
   const std::string dead = std::to_string(deadPid()), live = std::to_string(getpid());
   const std::pair<std::string, bool> planted[] = {
@@ -510,7 +508,7 @@ TEST_P(EngineHardening, EveryRunRemovesStagingThatNoBuilderWillFinish) {
     EXPECT_EQ(testutil::fileExists(dir + name), kept) << name;
 }
 
-TEST_P(EngineHardening, BuilderRefusesUnsafeFoldersAndLockFiles) {
+TEST_P(EngineHardening, BuilderRefusesUnsafeFoldersAndLockFilesAndMakesNone) {
   const EngineInstall& in = *inst_;
   const std::string dir = in.path("system/group/domain/User/alice/index");
   const std::vector<std::string> update{"update", "--id", "base", in.docs("base")};
@@ -537,10 +535,8 @@ TEST_P(EngineHardening, BuilderRefusesUnsafeFoldersAndLockFiles) {
   ASSERT_EQ(unlink(lock.c_str()), 0);
   ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0);
   EXPECT_EQ(in.within(20, "index_builder", update).exitStatus, 1);
-}
 
-TEST_P(EngineHardening, NothingTheBuilderMakesIsWritableByOthers) {
-  const EngineInstall& in = *inst_;
+  // Nothing the builder makes is writable by others, whatever its umask.
   in.doc("wide", "a.txt", "alpha\n");
   in.write("tables/wide.csv", "name,price\nalpha,1\n");
   const mode_t old = umask(0);
