@@ -271,7 +271,7 @@ TEST_P(EngineCommands, WildcardExpansionRewritesTheTermFile) {
   }
 }
 
-TEST_P(EngineCommands, DateRangeIsInclusiveAndZeroMeansOpen) {
+TEST_P(EngineCommands, DateAndNumericRangesAreInclusiveAndOpenWithoutABound) {
   const struct {
     int begin, end;
     Ids ids;
@@ -285,18 +285,17 @@ TEST_P(EngineCommands, DateRangeIsInclusiveAndZeroMeansOpen) {
     VelaCommand().getDateRangeCommand(kOwner, "base", command, resultPath, c.begin, c.end);
     EXPECT_EQ(selected(execute(command, resultPath)), c.ids) << c.begin << " " << c.end;
   }
-}
 
-TEST_P(EngineCommands, NumericRangeOverTheDatabaseIndex) {
-  // Rows 1 Apple 10, 2 Banana 7.5, 3 Cherry (none), 4 Date 12, 5 Elder -3.
-  const std::pair<const char*, Ids> cases[] = {
+  // Over the database index: rows 1 Apple 10, 2 Banana 7.5, 3 Cherry (none),
+  // 4 Date 12, 5 Elder -3.
+  const std::pair<const char*, Ids> numbers[] = {
       {"[7-11]", {1, 2}},   {"[10] to [12]", {1, 4}},
       {"[-5] [8]", {2, 5}}, {"[-8]", {2, 5}},  // no low bound
       {"[11-]", {4}},                          // no high bound
       {"[100-200]", {}}};
   VelaCommand builder;
   std::string low, high, command, resultPath;
-  for (const auto& [query, expected] : cases) {
+  for (const auto& [query, expected] : numbers) {
     ASSERT_TRUE(
         VelaCommand::checkFieldRangeSearch(buildVelaOption(gRequest, query).c_str(), low, high))
         << query;
@@ -404,7 +403,7 @@ TEST_P(EngineCommands, ShellSyntaxInAQueryStaysTextAndHostileQueriesGiveAResult)
   }
 }
 
-TEST_P(EngineCommands, EngineProgramsRunDirectly) {
+TEST_P(EngineCommands, EngineProgramsRunDirectlyAndExitWith205OnBadInput) {
   std::string path;
   ASSERT_EQ(runFor("vela25_0.exe", {"-H", base_, "-L2", "-B0", "-bm", "-s -i -F60", "-P", "apple"},
                    "-o", path),
@@ -417,9 +416,8 @@ TEST_P(EngineCommands, EngineProgramsRunDirectly) {
   EXPECT_EQ(
       inst_->run("binind/expand_vela_token_list.exe", {"-H", base_, "-limit", "1", "-fo*"}).out,
       "-fox\n");
-}
 
-TEST_P(EngineCommands, BadInputExitsWith205AndLeavesNoResultFile) {
+  // Bad input: exit 205, and no result file.
   const std::string digits = inst_->home("db1") + "/digit_2.filter.index";
   const std::string cut = inst_->path("cut.index");  // a filter index cut short
   testutil::writeFile(cut, readFile(digits).substr(0, readFile(digits).size() - 1));
