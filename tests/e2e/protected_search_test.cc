@@ -153,7 +153,7 @@ TEST_F(ProtectedSearchTest, UpdatesAndRebuildsKeepTheProtection) {
   EXPECT_EQ((Names{"welcome.html"}), hits("carol", id, "apple"));
 }
 
-TEST_F(ProtectedSearchTest, MalformedAccessFileStopsTheBuildAndKeepsTheIndex) {
+TEST_F(ProtectedSearchTest, BadAccessFilesStopTheBuildAndUnreadableRightsShowNothing) {
   inst_->write("broken.txt", "pub/*\t*\nhr/*\t@nobody\n");
   inst_->write("docs/pub/extra.html", "<title>Extra</title>apple");
   const RunResult r = builder(
@@ -168,9 +168,8 @@ TEST_F(ProtectedSearchTest, MalformedAccessFileStopsTheBuildAndKeepsTheIndex) {
       {"create", "--owner", "alice", "--access", inst_->path("broken.txt"), inst_->path("docs")});
   EXPECT_EQ(1, created.exitStatus);
   EXPECT_TRUE(created.out.empty()) << created.out;
-}
 
-TEST_F(ProtectedSearchTest, RightsThatCannotBeReadShowNothing) {
+  // Rights that cannot be read show nothing.
   const std::string id = build({"--access", inst_->path("access.txt")});
   ASSERT_EQ((Names{"design.html", "welcome.html"}), hits("alice", id, "apple"));
   // A damaged user table: no hits at all, not all hits.
