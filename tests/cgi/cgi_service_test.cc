@@ -53,18 +53,16 @@ class RecordingService : public CGIService {
   bool seen = false;
 };
 
-TEST(CgiArguments, GetFillsTheArgumentTableThenServes) {
+TEST(CgiArguments, GetAndPostFillTheArgumentTableThenServe) {
   ScopedEnv query("QUERY_STRING", "user=bob+x&ks_key=K%31&flag&user=eve");
-  RecordingService service("c=1");
-  service.doGet();
-  EXPECT_EQ(1, service.calls);
-  EXPECT_TRUE(service.seen);
-  EXPECT_STREQ("bob x", service.argumentValue("user"));
-  EXPECT_STREQ("K1", service.argumentValue("ks_key"));
-  EXPECT_EQ(3u, service.arguments().size());
-}
-
-TEST(CgiArguments, PostReadsTheBodyOnlyWithAPositiveLength) {
+  RecordingService got("c=1");
+  got.doGet();
+  EXPECT_EQ(1, got.calls);
+  EXPECT_TRUE(got.seen);
+  EXPECT_STREQ("bob x", got.argumentValue("user"));
+  EXPECT_STREQ("K1", got.argumentValue("ks_key"));
+  EXPECT_EQ(3u, got.arguments().size());
+  // A POST reads the body only with a positive length.
   for (const char* length : {"9", "0"}) {
     ScopedEnv env("CONTENT_LENGTH", length);
     cgitest::ScopedStdinPipe body("user=bob&rest=ignored");

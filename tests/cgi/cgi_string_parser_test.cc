@@ -90,7 +90,7 @@ int readRequest(CGIStringParser& parser, const Request& r) {
   return parser.initialize();
 }
 
-TEST(CgiEnvironment, MissingPiecesGiveTheirCodesAndNoVariables) {
+TEST(CgiEnvironment, MissingPiecesGiveTheirCodesAndAPostReadsUpToItsLength) {
   const struct {
     Request request;
     int result;
@@ -114,24 +114,23 @@ TEST(CgiEnvironment, MissingPiecesGiveTheirCodesAndNoVariables) {
   ASSERT_EQ(2, readRequest(parser, {"GET", "user=bob&query=a+b", "99"}));
   EXPECT_STREQ("a b", parser.findCgiVariableByName("query"));
   EXPECT_STREQ("user=bob&query=a+b", parser.getBackupQueryString());
-}
 
-// The body reaches the parser through a pipe in 1000-byte pieces.
-TEST(CgiEnvironment, PostReadsTheBodyUpToItsLength) {
+  // A POST reads the body up to its length; it reaches the parser through a
+  // pipe in 1000-byte pieces.
   const std::string big = "q=" + std::string(200000, 'x') + "&last=1";
   const std::string huge = "q=" + std::string(kMaxCgiBodyBytes + 5000, 'y') + "&tail=1";
   const std::string capped = huge.substr(0, kMaxCgiBodyBytes);
   const struct {
     std::string length, body, read;
     int variables;
-  } rows[] = {
+  } posts[] = {
       {"7", "a=1&b=2&c=3", "a=1&b=2", 2},
       {"500", "a=1&b=2", "a=1&b=2", 2},  // the input ends first
       {std::to_string(big.size()), big, big, 2},
       {"99999999999999999999", huge, capped, 1},
       {"2147483647", huge, capped, 1},
   };
-  for (const auto& row : rows) {
+  for (const auto& row : posts) {
     CGIStringParser parser;
     cgitest::ScopedStdinPipe body(row.body, 1000);
     EXPECT_EQ(row.variables, readRequest(parser, {"POST", "ignored=1", row.length.c_str()}));
