@@ -151,7 +151,7 @@ TEST_F(FieldSearchTest, HostileRequestsAreRefusedBeforeAnySearch) {
   EXPECT_NE(std::string::npos, one.out.find(e2e::messageText(*inst_, "1003"))) << one.out;
 }
 
-TEST_F(FieldSearchTest, UpdatedRowsAreFoundThroughTheIncFieldIndex) {
+TEST_F(FieldSearchTest, UpdatedRowsAndSeveralTablesAreFoundThroughTheirFieldIndexes) {
   inst_->write("tables/stock.csv", kProducts);
   const std::string id = build("tables/stock.csv");
   // Banana moves to the desserts, carrot goes, a plum comes.
@@ -175,22 +175,21 @@ TEST_F(FieldSearchTest, UpdatedRowsAreFoundThroughTheIncFieldIndex) {
   EXPECT_EQ(rows(clauses(id, {"banana|name|"})), Rows{6});
   EXPECT_EQ(rows(clauses(id, {"carrot|name|"})), Rows{});
   EXPECT_EQ(rows(clauses(id, {"[5-12]|size|"})), (Rows{1, 8, 9}));
-}
 
-TEST_F(FieldSearchTest, SeveralTablesShareTheirColumnsByName) {
+  // Several tables in one index share their columns by name.
   inst_->write("tables/shop/a.csv", "name,price\nspade,12\nrake,30\n");
   inst_->write("tables/shop/b.csv", "colour,name\ngreen,hose\nred,spade\n");
-  const std::string id = build("tables/shop");
-  EXPECT_EQ(inst_->read("system/group/domain/User/alice/db/" + id + "/column_mapping.txt"),
-            id + ",a.csv,1,name,text,1\n" + id + ",a.csv,2,price,number,2\n" + id +
+  const std::string shop = build("tables/shop");
+  EXPECT_EQ(inst_->read("system/group/domain/User/alice/db/" + shop + "/column_mapping.txt"),
+            shop + ",a.csv,1,name,text,1\n" + shop + ",a.csv,2,price,number,2\n" + shop +
                 ",b.csv,1,colour,text,3\n");
   // The field index holds each table's own columns, row by row.
-  EXPECT_EQ(inst_->read("system/group/domain/User/alice/index/" + id + "_sbf/sbf_setting"),
+  EXPECT_EQ(inst_->read("system/group/domain/User/alice/index/" + shop + "_sbf/sbf_setting"),
             "0,0\n2\n1,1\n2,2\n2,4\n2\n1,3\n2,1\n");
-  EXPECT_EQ(rows(clauses(id, {"spade|name|"})), (Rows{1, 4}));
-  EXPECT_EQ(rows(clauses(id, {"red|colour|"})), Rows{4});
-  EXPECT_EQ(rows(clauses(id, {"spade|name|", "red|colour|and"})), Rows{4});
-  EXPECT_EQ(rows(clauses(id, {"[10-40]|price|"})), (Rows{1, 2}));
+  EXPECT_EQ(rows(clauses(shop, {"spade|name|"})), (Rows{1, 4}));
+  EXPECT_EQ(rows(clauses(shop, {"red|colour|"})), Rows{4});
+  EXPECT_EQ(rows(clauses(shop, {"spade|name|", "red|colour|and"})), Rows{4});
+  EXPECT_EQ(rows(clauses(shop, {"[10-40]|price|"})), (Rows{1, 2}));
 }
 
 // A row opens, through the link of its page, as a table of its columns,
