@@ -160,25 +160,6 @@ TEST_F(SearchRunTest, MissingUserAndPermitRefusalsReachNoFile) {
   }
 }
 
-// Wrong keys from one address stop the searches of that address for a
-// while, its right key included; other addresses search on.
-TEST_F(SearchRunTest, GuessingKeysBacksTheAddressOff) {
-  const std::string key = inst().permit("frank");
-  const std::map<std::string, std::string> guesser{{"REMOTE_ADDR", "198.51.100.20"}};
-  for (int i = 0; i < 5; ++i) {
-    RunResult r = inst().get("user=frank&query=x&ks_key=frank000000" + std::to_string(i), guesser);
-    expectErrorPage(r, "3101");
-  }
-  RunResult refused = inst().get("user=frank&query=x&ks_key=" + key, guesser);
-  EXPECT_EQ(0, refused.exitStatus);
-  expectErrorPage(refused, "3103");
-  // Admitted elsewhere: the run goes on to the search, which finds no index.
-  RunResult other =
-      inst().get("user=frank&query=x&ks_key=" + key, {{"REMOTE_ADDR", "198.51.100.21"}});
-  expectErrorPage(other, "1003");
-  EXPECT_TRUE(testutil::fileExists(inst().path("permit/v4-c6336414.ksb")));
-}
-
 TEST_F(SearchRunTest, PermitTimesOutAfterTheLoginTimeOut) {
   inst().setKey("setting/user_config.cfg", "LOGIN_TIMEOUT", "600");
   const std::string key = inst().permit("carol");
