@@ -330,8 +330,11 @@ TEST_F(RendererTest, SearchrunHandsTheKeyOverInTheEnvironmentOnly) {
 // searchrun starts the renderer while it searches; the renderer then reads
 // its command line from its input: the page is the one the same words on
 // the command line give, and a renderer handed nothing, or words cut
-// short, leaves without writing a byte into the answer.
-TEST_F(RendererTest, ARendererStartedAheadTakesItsWordsFromItsInput) {
+// short, leaves without writing a byte into the answer. The first pages of
+// a large result come to it as an open memory file with its words: the
+// page is the one the same file on disk gives. A handed file that is not
+// private to the account is not read.
+TEST_F(RendererTest, ARendererStartedAheadTakesItsWordsAndFirstPagesFromItsInput) {
   const std::string name = writeResult('7', "alice");
   const std::map<std::string, std::string> env = {{"KS_PERMIT_KEY", "alice1234567"},
                                                   {"REQUEST_METHOD", ""}};
@@ -349,18 +352,9 @@ TEST_F(RendererTest, ARendererStartedAheadTakesItsWordsFromItsInput) {
     EXPECT_EQ(idle.exitStatus, 0) << idle.err;
     EXPECT_EQ(idle.out, "") << input.size();
   }
-}
 
-// The first pages of a large result come to the renderer started ahead as
-// an open memory file with its words: the page is the one the same file on
-// disk gives. A handed file that is not private to the account is not read.
-TEST_F(RendererTest, ARendererStartedAheadReadsTheFirstPagesHandedToItOpen) {
-  const std::string name = writeResult('8', "alice");
-  const std::map<std::string, std::string> env = {{"KS_PERMIT_KEY", "alice1234567"}};
-  const RunResult direct = byQueryProgram({"../tmp/" + name, "N", "2"}, env);
-  ASSERT_EQ(direct.out.find(kHtmlType), 0u) << direct.out;
   const std::string bytes = inst_->read("tmp/" + name);
-  const std::vector<std::string> words = {"../tmp/" + name + "_fast", "N", "2"};
+  const std::vector<std::string> handed = {"../tmp/" + name + "_fast", "N", "2"};
   ASSERT_FALSE(testutil::fileExists(inst_->path("tmp/" + name + "_fast")));
 
   testutil::ScopedCwd cgi(inst_->path("search-cgi"));
@@ -368,9 +362,9 @@ TEST_F(RendererTest, ARendererStartedAheadReadsTheFirstPagesHandedToItOpen) {
     int status = -1;
     const std::string page = testutil::captureStdout([&] {
       // Started inside the capture: it writes where its standard output was.
-      WaitingRenderer ahead({"KS_PERMIT_KEY=alice1234567"});
-      EXPECT_TRUE(ahead.ready());
-      status = ahead.render(words, 0, {}, file);
+      WaitingRenderer waiting({"KS_PERMIT_KEY=alice1234567"});
+      EXPECT_TRUE(waiting.ready());
+      status = waiting.render(handed, 0, {}, file);
     });
     EXPECT_EQ(status, expectedStatus);
     return page;
