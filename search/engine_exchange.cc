@@ -254,8 +254,12 @@ bool EngineExchange::requestFor(const ChildProgram& program, vela::ToolRequest& 
   if (!usable_ || root != root_) return false;
   request.cwd = cgiDir_;
   if (page) {
-    request.args = vela::pageArguments(program.env.empty() ? processEnvironment() : program.env,
-                                       {program.argv.begin() + 1, program.argv.end()});
+    const std::vector<std::string> env = program.env.empty() ? processEnvironment() : program.env;
+    // A page shows local times: a run with a time zone of its own leaves its
+    // page to the renderer, which shows them in that zone.
+    for (const std::string& entry : env)
+      if (entry.compare(0, 3, "TZ=") == 0) return false;
+    request.args = vela::pageArguments(env, {program.argv.begin() + 1, program.argv.end()});
     return true;
   }
   request.args.assign(program.argv.begin() + 1, program.argv.end());

@@ -102,7 +102,8 @@ class EngineExchange final : public ProgramService {
   // The page renderer ("getfilelist.exe" or its twin, installed in the CGI
   // directory): the service renders the page from the same words and the
   // run's page variables (vela::kPageVariables). A given file goes along
-  // when the request can carry it; when not, nothing is handed over.
+  // when the request can carry it; when not, nothing is handed over. Nor is
+  // the page of a run whose environment sets TZ.
   bool runForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,
                     bool& workDone, int givenFd) override;
   bool takesOutputOf(const std::string& path) override;

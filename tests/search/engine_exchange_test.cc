@@ -69,6 +69,12 @@ class FakeService {
     std::lock_guard<std::mutex> lock(mutex_);
     files_ = std::move(files);
   }
+  // The output and the error text of every answer.
+  void answerTexts(std::string out, std::string err) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_ = std::move(out);
+    err_ = std::move(err);
+  }
   std::vector<vela::ToolRequest> requests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
@@ -107,7 +113,7 @@ class FakeService {
     if (act == Act::kAnswer) {
       std::string answer;
       lock.lock();
-      const vela::ToolAnswer reply{status, "out", "err", files_};
+      const vela::ToolAnswer reply{status, out_, err_, files_};
       lock.unlock();
       vela::encodeAnswer(reply, answer, !request.files.empty());
       send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
@@ -138,6 +144,7 @@ class FakeService {
   std::condition_variable changed_;
   std::vector<vela::ToolRequest> requests_;
   std::vector<vela::CarriedFile> files_;
+  std::string out_ = "out", err_ = "err";
   bool stopping_ = false;
   std::atomic<int> abandoned_{0};
 };
@@ -223,6 +230,47 @@ TEST_F(EngineExchangeTest, OnlyTheInstallationsSearchProgramsGoToTheService) {
   EXPECT_EQ(statusOf(exchange, wanted), 1);
   EXPECT_EQ(service.requests().size(), 2u);
   EXPECT_EQ(exchange.served(), 2u);
+}
+
+// The renderer's page goes with its words and the run's page variables,
+// and what the service wrote comes back; an answer with an error text, a run
+// with a time zone of its own, and the renderer run as any other program
+// are left to the renderer.
+TEST_F(EngineExchangeTest, ThePageGoesWithItsWordsAndPageVariablesOnly) {
+  FakeService service(socketPath(), answerWith(4));
+  service.answerTexts("the page", "");
+  installFalse(dir_.sub("search-cgi/getfilelist.exe"));
+  testutil::ScopedCwd cwd(cgi_);
+  EngineExchange exchange;
+  EXPECT_TRUE(exchange.takesOutputOf("./getfilelist.exe"));
+  EXPECT_FALSE(exchange.takesOutputOf("../binind/vela25_0.exe"));
+  ChildProgram page = program({"./getfilelist.exe", "../tmp/query1", "N", "2"});
+  page.env = {"PATH=/bin", "HTTPS=on", "REQUEST_METHOD="};
+  int work = 0;
+  page.whileRunning = [&] { ++work; };
+  ChildOutcome outcome;
+  std::string out;
+  bool workDone = false;
+  ASSERT_TRUE(exchange.runForOutput(page, outcome, out, workDone, -1));
+  EXPECT_EQ(out, "the page");
+  EXPECT_TRUE(outcome.how == ChildOutcome::How::kEnded && WEXITSTATUS(outcome.rawStatus) == 4);
+  EXPECT_TRUE(workDone);
+  EXPECT_EQ(work, 1);
+  ASSERT_EQ(service.requests().size(), 1u);
+  EXPECT_EQ(service.requests()[0].tool, vela::Tool::kPage);
+  EXPECT_EQ(service.requests()[0].args,
+            (std::vector<std::string>{"HTTPS=on", "--", "../tmp/query1", "N", "2"}));
+
+  page.env.push_back("TZ=Asia/Tokyo");
+  EXPECT_FALSE(exchange.runForOutput(page, outcome, out, workDone, -1));
+  EXPECT_FALSE(workDone);
+  EXPECT_EQ(service.requests().size(), 1u);
+  page.env.pop_back();
+  service.answerTexts("", "getfilelist.exe: refused: no\n");
+  EXPECT_FALSE(exchange.runForOutput(page, outcome, out, workDone, -1));
+  EXPECT_TRUE(workDone);
+  EXPECT_EQ(statusOf(exchange, program({"./getfilelist.exe", "../tmp/query1"})), 1);
+  EXPECT_EQ(service.requests().size(), 2u);
 }
 
 TEST_F(EngineExchangeTest, PrefetchedRunsGoOutTogetherAndAreClaimedByTheirRuns) {
