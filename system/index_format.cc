@@ -5,6 +5,7 @@
 #include "system/index_format.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,7 +226,40 @@ RecInfoStatus RecordInfoReader::open() {
   data_.resize(header_.dataFiles.size());
   dataTried_.assign(header_.dataFiles.size(), false);
   dataSize_.assign(header_.dataFiles.size(), 0);
+  dataBlocks_.resize(header_.dataFiles.size());
   return openStatus_;
+}
+
+bool RecordInfoReader::readThrough(int fd, Block& block, int64_t offset, void* out, size_t n) {
+  constexpr int64_t kBlockBytes = 4096;
+  if (offset < 0) return false;
+  const auto inBlock = [&] {
+    return block.start >= 0 && offset >= block.start &&
+           offset - block.start + static_cast<int64_t>(n) <=
+               static_cast<int64_t>(block.bytes.size());
+  };
+  if (!inBlock()) {
+    if (static_cast<int64_t>(n) > kBlockBytes / 2) return readAt(fd, offset, out, n);
+    // Aligned, so that neighbours on either side share it; widened where the
+    // bytes would cross its end.
+    int64_t start = offset - offset % kBlockBytes;
+    if (offset + static_cast<int64_t>(n) > start + kBlockBytes) start = offset;
+    block.start = -1;
+    block.bytes.resize(kBlockBytes);
+    size_t got = 0;
+    while (got < block.bytes.size()) {
+      const ssize_t r = pread(fd, block.bytes.data() + got, block.bytes.size() - got,
+                              static_cast<off_t>(start + static_cast<int64_t>(got)));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    block.bytes.resize(got);
+    block.start = start;
+    if (!inBlock()) return false;  // the file ends before the bytes do
+  }
+  std::memcpy(out, block.bytes.data() + (offset - block.start), n);
+  return true;
 }
 
 RecInfoStatus RecordInfoReader::read(uint32_t recid, std::string& record, uint64_t maxBytes) {
@@ -246,7 +280,8 @@ RecInfoStatus RecordInfoReader::read(uint32_t recid, std::string& record, uint64
     // The offsets keep one extra entry after the records of each data file.
     unsigned char span[8];
     const int64_t entry = r + static_cast<int64_t>(k) - 1;
-    if (!readAt(offsets_.get(), entry * 4, span, sizeof span)) return RecInfoStatus::kUnreadable;
+    if (!readThrough(offsets_.get(), offsetBlock_, entry * 4, span, sizeof span))
+      return RecInfoStatus::kUnreadable;
     start = uint32From(span);
     size = static_cast<int64_t>(uint32From(span + 4)) - start;
   }
@@ -261,7 +296,7 @@ RecInfoStatus RecordInfoReader::read(uint32_t recid, std::string& record, uint64
       start + size > dataSize_[k])
     return RecInfoStatus::kUnreadable;
   record.assign(static_cast<size_t>(size), '\0');
-  if (!readAt(data_[k].get(), start, record.data(), record.size())) {
+  if (!readThrough(data_[k].get(), dataBlocks_[k], start, record.data(), record.size())) {
     record.clear();
     return RecInfoStatus::kUnreadable;
   }

@@ -51,6 +51,38 @@ TEST(IndexFormat, RecordsSpreadOverDataFilesReadBackOneByOne) {
   EXPECT_EQ(reader.read(1, record, 19), RecInfoStatus::kUnreadable);  // over the cap
 }
 
+TEST(IndexFormat, NeighboursAndFarRecordsReadTheSameFromOneReader) {
+  testutil::TempDir dir;
+  // Records of 3 to about 3,000 bytes over files of 64 KiB: records cross
+  // block edges, some are larger than a block holds, offsets span blocks.
+  std::vector<std::string> infos;
+  for (int r = 1; r <= 1500; ++r)
+    infos.push_back("@B:w" + std::to_string(r) +
+                    std::string((r * 7919) % (r % 50 ? 90 : 3000), 'x'));
+  ASSERT_GE(writeRecInfo(dir.path(), infos, 64 * 1024), 3u);
+  RecordInfoReader reader(dir.path());
+  std::string record;
+  for (uint32_t step : {1u, 7u, 389u, 1499u}) {
+    for (uint32_t i = 0, r = 1; i < infos.size(); ++i, r = 1 + (r - 1 + step) % 1500) {
+      ASSERT_EQ(reader.read(r, record), RecInfoStatus::kOk) << r;
+      ASSERT_EQ(record, infos[r - 1] + "@\n") << r << " step " << step;
+    }
+  }
+  // A data file cut short: what lies past the cut is unreadable, not the
+  // bytes kept from before, and what lies before it still reads.
+  const std::string first = dir.path() + "/" + recDataFileName(0);
+  const std::string whole = testutil::readFile(first);
+  testutil::writeFile(first, whole.substr(0, whole.size() - 10));
+  RecordInfoReader cut(dir.path());
+  uint32_t last = 1;
+  while (cut.read(last + 1, record) == RecInfoStatus::kOk && record == infos[last] + "@\n")
+    ++last;
+  EXPECT_EQ(cut.read(last + 1, record), RecInfoStatus::kUnreadable);
+  EXPECT_GT(last, 5u);
+  ASSERT_EQ(cut.read(1, record), RecInfoStatus::kOk);
+  EXPECT_EQ(record, infos[0] + "@\n");
+}
+
 TEST(IndexFormat, ARecordIsReadWithoutTheOthers) {
   testutil::TempDir dir;
   writeRecInfo(dir.path(), {"first", "second", "third"}, 8);
