@@ -311,14 +311,18 @@ void installationStats(const std::string& systemDir, const std::string& home,
   cache->keepOnly(parts);
 }
 
-bool systemDirectoryOf(const std::string& root, std::string& dir) {
+bool configuredSystemDirectory(const std::string& root, std::string& path) {
   const std::string cfg = root + "/setting/system_info.cfg";
-  std::string value;
-  if (!findCfgValue(cfg.c_str(), "SYSTEM_DIRECTORY", kSystemInfoLineMax, value) || value.empty())
+  if (!findCfgValue(cfg.c_str(), "SYSTEM_DIRECTORY", kSystemInfoLineMax, path) || path.empty())
     return false;
-  if (value.size() > kPathMax) value.resize(kPathMax);
-  if (value[0] != '/') value = root + "/search-cgi/" + value;
-  return canonical(value, dir);
+  if (path.size() > kPathMax) path.resize(kPathMax);
+  if (path[0] != '/') path = root + "/search-cgi/" + path;
+  return true;
+}
+
+bool systemDirectoryOf(const std::string& root, std::string& dir) {
+  std::string value;
+  return configuredSystemDirectory(root, value) && canonical(value, dir);
 }
 
 }  // namespace vela

@@ -153,6 +153,9 @@ void installationStats(const std::string& systemDir, const std::string& home,
 // of the installation at `root` (a relative setting is relative to its CGI
 // directory); false when it is not set or not there.
 bool systemDirectoryOf(const std::string& root, std::string& dir);
+// The system directory as ROOT/setting/system_info.cfg names it (made
+// absolute, links left in); false when it is not set.
+bool configuredSystemDirectory(const std::string& root, std::string& path);
 
 }  // namespace vela
 

@@ -21,9 +21,12 @@
 #ifndef SEARCHRUN_COMPANIONS_ENGINE_SERVICE_REQUEST_H
 #define SEARCHRUN_COMPANIONS_ENGINE_SERVICE_REQUEST_H
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -45,11 +48,6 @@ struct ServedInstallation {
 // directory (a real directory, no link) with its scratch directory.
 bool findInstallation(const std::string& root, ServedInstallation& inst, std::string& error);
 
-// The system directory the installation's settings name now, without links;
-// a relative setting is relative to the CGI directory. False when it is not
-// set or not there.
-bool currentSystemDirectory(const ServedInstallation& inst, std::string& dir);
-
 // The admission rule above for the paths of one run from working directory
 // `cwd`, given the system directory. A file the request carries (`carried`)
 // is never opened on disk, so whatever stands under its name there is not
@@ -60,6 +58,23 @@ bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
                 const CarriedFiles* carried = nullptr);
 
 // Serves requests for one installation; safe for concurrent use.
+// The system directory the settings of the installation at `root` name now,
+// without links (systemDirectoryOf), looked up again only when the settings
+// file, the folder it names or the folder that resolved to is no longer the
+// one seen: every run asks for it. False when it is not set or not there.
+class SystemDirectoryCache {
+ public:
+  bool get(const std::string& root, std::string& dir);
+
+ private:
+  std::mutex mutex_;
+  bool known_ = false;
+  struct stat settings_ {};
+  std::string configured_, dir_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+};
+
 class RequestRunner {
  public:
   RequestRunner(ServedInstallation inst, size_t maxIdleDatabases);
@@ -77,6 +92,7 @@ class RequestRunner {
   const ServedInstallation inst_;
   IndexDbCache databases_;
   PartStatsCache statistics_;
+  SystemDirectoryCache systemDir_;
 };
 
 }  // namespace vela

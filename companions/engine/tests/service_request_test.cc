@@ -16,6 +16,35 @@
 
 namespace {
 
+TEST(EngineServiceRequests, TheSystemDirectoryKeptIsTheOneTheSettingsNameNow) {
+  testutil::TempDir root;
+  testutil::makeInstallSkeleton(root.path());
+  testutil::makeDirs(root.sub("one"));
+  testutil::makeDirs(root.sub("two"));
+  ASSERT_EQ(symlink(root.sub("one").c_str(), root.sub("current").c_str()), 0);
+  const std::string settings = root.sub("setting/system_info.cfg");
+  testutil::writeFile(settings, "SYSTEM_DIRECTORY=../current\n");
+  vela::SystemDirectoryCache cache;
+  std::string dir;
+  ASSERT_TRUE(cache.get(root.path(), dir));
+  EXPECT_EQ(dir, root.sub("one"));
+  ASSERT_TRUE(cache.get(root.path(), dir));
+  EXPECT_EQ(dir, root.sub("one"));
+  // The link the setting goes through points elsewhere.
+  ASSERT_EQ(unlink(root.sub("current").c_str()), 0);
+  ASSERT_EQ(symlink(root.sub("two").c_str(), root.sub("current").c_str()), 0);
+  ASSERT_TRUE(cache.get(root.path(), dir));
+  EXPECT_EQ(dir, root.sub("two"));
+  // The settings name another folder, or none that is there.
+  testutil::writeFile(settings, "SYSTEM_DIRECTORY=" + root.sub("one") + "\n");
+  ASSERT_TRUE(cache.get(root.path(), dir));
+  EXPECT_EQ(dir, root.sub("one"));
+  ASSERT_EQ(rename(root.sub("one").c_str(), root.sub("gone").c_str()), 0);
+  EXPECT_FALSE(cache.get(root.path(), dir));
+  testutil::writeFile(settings, "OTHER=1\n");
+  EXPECT_FALSE(cache.get(root.path(), dir));
+}
+
 TEST(EngineServiceRequests, RequestPathsMustStayInTheirPlaces) {
   // An installation whose system directory holds one index home, "base".
   testutil::TempDir root;
@@ -28,7 +57,7 @@ TEST(EngineServiceRequests, RequestPathsMustStayInTheirPlaces) {
   std::string error;
   ASSERT_TRUE(vela::findInstallation(root.path(), inst, error)) << error;
   std::string system;
-  ASSERT_TRUE(vela::currentSystemDirectory(inst, system));
+  ASSERT_TRUE(vela::SystemDirectoryCache().get(inst.root, system));
   EXPECT_EQ(system, root.sub("system"));
   const std::string home = root.sub("system/group/domain/User/alice/index/base"),
                     tmp = root.sub("search-cgi/tmp");
