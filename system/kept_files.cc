@@ -49,33 +49,32 @@ std::unordered_map<std::string, Kept>& keptFiles() {
 }  // namespace
 
 std::shared_ptr<const std::string> keptFileText(const std::string& path) {
-  // The status of what stands at the path now, a link not followed: the
-  // kept text serves only while it is the same regular file.
-  struct stat now;
-  if (lstat(path.c_str(), &now) != 0) return nullptr;
-  if (S_ISLNK(now.st_mode)) {
-    errno = ELOOP;
-    return nullptr;
-  }
-  if (!S_ISREG(now.st_mode)) {
-    errno = EINVAL;
-    return nullptr;
-  }
+  bool known;
   {
     std::lock_guard<std::mutex> lock(keptMutex);
+    known = keptFiles().count(path) > 0;
+  }
+  if (known) {
+    // The status of what stands at the path now, a link not followed: the
+    // kept text serves only while it is the same regular file.
+    struct stat now;
+    if (lstat(path.c_str(), &now) != 0) return nullptr;
+    std::lock_guard<std::mutex> lock(keptMutex);
     const auto found = keptFiles().find(path);
-    if (found != keptFiles().end() && found->second.stamp == Stamp::of(now))
+    if (S_ISREG(now.st_mode) && found != keptFiles().end() && found->second.stamp == Stamp::of(now))
       return found->second.text;
   }
-  UniqueFd fd = openRegularFile(path);
+  // Opening refuses a link (ELOOP) and anything but a regular file (EINVAL)
+  // as the look above did.
   struct stat opened;
-  if (!fd || fstat(fd.get(), &opened) != 0) return nullptr;
+  UniqueFd fd = openRegularFile(path, opened);
+  if (!fd) return nullptr;
   if (static_cast<size_t>(opened.st_size) > kKeptFileMax) {
     errno = EFBIG;
     return nullptr;
   }
   auto text = std::make_shared<std::string>();
-  if (!readAll(fd.get(), *text, kKeptFileMax)) {
+  if (!readRegularAll(fd.get(), opened.st_size, *text, kKeptFileMax)) {
     errno = EFBIG;
     return nullptr;
   }

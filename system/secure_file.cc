@@ -20,10 +20,11 @@ constexpr int kNoFollow = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 // Only a regular file passes. The descriptor keeps O_NONBLOCK (which spared
 // the open from hanging on a FIFO): reads and writes of a regular file
 // never take note of it, and clearing it cost two system calls a file.
-UniqueFd keepIfRegular(int fd, off_t* size = nullptr) {
+UniqueFd keepIfRegular(int fd, off_t* size = nullptr, struct stat* status = nullptr) {
   UniqueFd owned(fd);
   if (!owned) return owned;
-  struct stat st;
+  struct stat own;
+  struct stat& st = status != nullptr ? *status : own;
   if (fstat(owned.get(), &st) != 0) return UniqueFd();
   if (!S_ISREG(st.st_mode)) {
     errno = EINVAL;
@@ -114,6 +115,10 @@ bool systemRandomDigits(size_t count, std::string& out) {
 
 UniqueFd createExclusive(const std::string& path, mode_t mode) {
   return UniqueFd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | kNoFollow, mode));
+}
+
+UniqueFd openRegularFile(const std::string& path, struct stat& st) {
+  return keepIfRegular(open(path.c_str(), O_RDONLY | O_NONBLOCK | kNoFollow), nullptr, &st);
 }
 
 UniqueFd openRegularFile(const std::string& path) {
@@ -247,15 +252,35 @@ UniqueFd createMemoryFile(const char* name) {
   return fd;
 }
 
+bool readRegularAll(int fd, off_t size, std::string& out, size_t limit) {
+  out.clear();
+  if (size < 0 || static_cast<uint64_t>(size) >= limit) return readAll(fd, out, limit);
+  // Room for the whole file at once: a string that doubles as it reads
+  // touches about three times the memory, and each fresh page costs a fault.
+  const size_t want = static_cast<size_t>(size) + 1;
+  out.resize(want);
+  ssize_t n;
+  do {
+    n = read(fd, out.data(), want);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    out.clear();
+    return false;
+  }
+  out.resize(static_cast<size_t>(n));
+  if (static_cast<size_t>(n) < want) return true;
+  // It grew since it was opened: the rest as any file.
+  std::string rest;
+  if (!readAll(fd, rest, limit - out.size())) return false;
+  out += rest;
+  return true;
+}
+
 bool readRegularFile(const std::string& path, std::string& out, size_t limit) {
   off_t size = 0;
   UniqueFd fd = openRegularSized(path, &size);
   if (!fd) return false;
-  out.clear();
-  // Room for the whole file at once: a string that doubles as it reads
-  // touches about three times the memory, and each fresh page costs a fault.
-  if (size > 0 && static_cast<uint64_t>(size) <= limit) out.reserve(static_cast<size_t>(size) + 1);
-  return readAll(fd.get(), out, limit);
+  return readRegularAll(fd.get(), size, out, limit);
 }
 
 bool replaceFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,

@@ -12,6 +12,7 @@
 #ifndef SEARCHRUN_SYSTEM_SECURE_FILE_H
 #define SEARCHRUN_SYSTEM_SECURE_FILE_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -62,6 +63,8 @@ UniqueFd createExclusive(const std::string& path, mode_t mode);
 // FIFO or device never blocks the open. The descriptor is blocking again
 // when returned.
 UniqueFd openRegularFile(const std::string& path);
+// The same, with the file's status as opened.
+UniqueFd openRegularFile(const std::string& path, struct stat& st);
 
 // The same as a stdio stream ("rb"); null when openRegularFile fails.
 FILE* fopenRegular(const std::string& path);
@@ -91,6 +94,9 @@ bool writeAll(int fd, const std::string& bytes);
 // Reads the rest of `fd` into `out` (replacing it), at most `limit` bytes.
 // False on a read error or when the file holds more than `limit` bytes.
 bool readAll(int fd, std::string& out, size_t limit);
+// readAll for a regular file `size` bytes long when it was opened: read in
+// one piece where it still is (a short read of a regular file is its end).
+bool readRegularAll(int fd, off_t size, std::string& out, size_t limit);
 
 // Creates `path` exclusively (createExclusive) and writes `bytes` into it.
 // False, and nothing left behind that this call created, on any failure.

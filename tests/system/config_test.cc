@@ -21,8 +21,10 @@
 
 #include "system/column_mapping.h"
 #include "system/fsutil.h"
+#include "system/kept_files.h"
 #include "system/lines.h"
 #include "system/run_limits.h"
+#include "system/secure_file.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -101,6 +103,38 @@ TEST(CfgLookup, ARepeatedLookUpSeesEveryChangeOfTheFile) {
   EXPECT_EQ(getCfgFileTokenValue(big.c_str(), "LAST"), "2");
   ASSERT_TRUE(readFirstLine(big.c_str(), 100, first));
   EXPECT_EQ(first, "FIRST=1");
+}
+
+TEST(CfgLookup, AFileReadAtOnceIsReadWholeAndOnlyIfRegular) {
+  testutil::TempDir dir;
+  const std::string path = dir.sub("growing");
+  testutil::writeFile(path, "abc");
+  struct stat st;
+  UniqueFd fd = openRegularFile(path, st);
+  ASSERT_TRUE(fd.valid());
+  ASSERT_EQ(st.st_size, 3);
+  // Grown since it was opened: the size seen then is no end.
+  std::FILE* f = std::fopen(path.c_str(), "a");
+  ASSERT_NE(f, nullptr);
+  std::fputs(std::string(20000, 'x').c_str(), f);
+  std::fclose(f);
+  std::string out;
+  ASSERT_TRUE(readRegularAll(fd.get(), st.st_size, out, 1 << 20));
+  EXPECT_EQ(out, "abc" + std::string(20000, 'x'));
+  UniqueFd again = openRegularFile(path, st);
+  EXPECT_FALSE(readRegularAll(again.get(), 3, out, 100));  // over the limit
+  // Read the first time, a link and what is no regular file are refused.
+  ASSERT_EQ(symlink(path.c_str(), dir.sub("link").c_str()), 0);
+  errno = 0;
+  EXPECT_EQ(keptFileText(dir.sub("link")), nullptr);
+  EXPECT_EQ(errno, ELOOP);
+  ASSERT_EQ(mkfifo(dir.sub("fifo").c_str(), 0600), 0);
+  errno = 0;
+  EXPECT_EQ(keptFileText(dir.sub("fifo")), nullptr);
+  EXPECT_EQ(errno, EINVAL);
+  const auto text = keptFileText(path);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->size(), 20003u);
 }
 
 TEST(ResolvedPath, GivesWhatTheCLibraryGives) {
