@@ -208,6 +208,37 @@ RecInfoStatus parseRecInfoHeader(std::string_view bytes, RecInfoHeader& out) {
   return RecInfoStatus::kOk;
 }
 
+bool FileBlock::read(int fd, int64_t offset, void* out, size_t n) {
+  constexpr int64_t kBlockBytes = 4096;
+  if (offset < 0) return false;
+  const auto inBlock = [&] {
+    return start_ >= 0 && offset >= start_ &&
+           offset - start_ + static_cast<int64_t>(n) <= static_cast<int64_t>(bytes_.size());
+  };
+  if (!inBlock()) {
+    if (static_cast<int64_t>(n) > kBlockBytes / 2) return readAt(fd, offset, out, n);
+    // Aligned, so that neighbours on either side share it; moved where the
+    // bytes would cross its end.
+    int64_t start = offset - offset % kBlockBytes;
+    if (offset + static_cast<int64_t>(n) > start + kBlockBytes) start = offset;
+    start_ = -1;
+    bytes_.resize(kBlockBytes);
+    size_t got = 0;
+    while (got < bytes_.size()) {
+      const ssize_t r = pread(fd, bytes_.data() + got, bytes_.size() - got,
+                              static_cast<off_t>(start + static_cast<int64_t>(got)));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    bytes_.resize(got);
+    start_ = start;
+    if (!inBlock()) return false;  // the file ends before the bytes do
+  }
+  std::memcpy(out, bytes_.data() + (offset - start_), n);
+  return true;
+}
+
 RecInfoStatus RecordInfoReader::open() {
   if (opened_) return openStatus_;
   opened_ = true;
@@ -230,38 +261,6 @@ RecInfoStatus RecordInfoReader::open() {
   return openStatus_;
 }
 
-bool RecordInfoReader::readThrough(int fd, Block& block, int64_t offset, void* out, size_t n) {
-  constexpr int64_t kBlockBytes = 4096;
-  if (offset < 0) return false;
-  const auto inBlock = [&] {
-    return block.start >= 0 && offset >= block.start &&
-           offset - block.start + static_cast<int64_t>(n) <=
-               static_cast<int64_t>(block.bytes.size());
-  };
-  if (!inBlock()) {
-    if (static_cast<int64_t>(n) > kBlockBytes / 2) return readAt(fd, offset, out, n);
-    // Aligned, so that neighbours on either side share it; widened where the
-    // bytes would cross its end.
-    int64_t start = offset - offset % kBlockBytes;
-    if (offset + static_cast<int64_t>(n) > start + kBlockBytes) start = offset;
-    block.start = -1;
-    block.bytes.resize(kBlockBytes);
-    size_t got = 0;
-    while (got < block.bytes.size()) {
-      const ssize_t r = pread(fd, block.bytes.data() + got, block.bytes.size() - got,
-                              static_cast<off_t>(start + static_cast<int64_t>(got)));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    block.bytes.resize(got);
-    block.start = start;
-    if (!inBlock()) return false;  // the file ends before the bytes do
-  }
-  std::memcpy(out, block.bytes.data() + (offset - block.start), n);
-  return true;
-}
-
 RecInfoStatus RecordInfoReader::read(uint32_t recid, std::string& record, uint64_t maxBytes) {
   record.clear();
   if (const RecInfoStatus rc = open(); rc != RecInfoStatus::kOk) return rc;
@@ -280,7 +279,7 @@ RecInfoStatus RecordInfoReader::read(uint32_t recid, std::string& record, uint64
     // The offsets keep one extra entry after the records of each data file.
     unsigned char span[8];
     const int64_t entry = r + static_cast<int64_t>(k) - 1;
-    if (!readThrough(offsets_.get(), offsetBlock_, entry * 4, span, sizeof span))
+    if (!offsetBlock_.read(offsets_.get(), entry * 4, span, sizeof span))
       return RecInfoStatus::kUnreadable;
     start = uint32From(span);
     size = static_cast<int64_t>(uint32From(span + 4)) - start;
@@ -296,7 +295,7 @@ RecInfoStatus RecordInfoReader::read(uint32_t recid, std::string& record, uint64
       start + size > dataSize_[k])
     return RecInfoStatus::kUnreadable;
   record.assign(static_cast<size_t>(size), '\0');
-  if (!readThrough(data_[k].get(), dataBlocks_[k], start, record.data(), record.size())) {
+  if (!dataBlocks_[k].read(data_[k].get(), start, record.data(), record.size())) {
     record.clear();
     return RecInfoStatus::kUnreadable;
   }

@@ -172,11 +172,24 @@ enum class RecInfoStatus {
 // of data files stands for none.
 RecInfoStatus parseRecInfoHeader(std::string_view bytes, RecInfoHeader& out);
 
+// Reads of small pieces of one open file, a block at a time: the last block
+// read is kept, so that pieces near each other cost one read. Records asked
+// for together mostly lie close together (the look-alikes of a word, the
+// hits of a page).
+class FileBlock {
+ public:
+  // Exactly n bytes at offset of fd (the same file on every call), from the
+  // kept block where they lie in it; false for anything less.
+  bool read(int fd, int64_t offset, void* out, size_t n);
+
+ private:
+  int64_t start_ = -1;
+  std::string bytes_;
+};
+
 // Reads records of one index directory one at a time: the header once, then
 // per record its offsets and its bytes, each file opened link-proof once on
-// first use. Records asked for together mostly lie close together (the
-// look-alikes of a word, the hits of a page): each file is read a block at a
-// time and the last block kept, so neighbours cost no further read.
+// first use and read through a FileBlock.
 class RecordInfoReader {
  public:
   explicit RecordInfoReader(std::string dir) : dir_(std::move(dir)) {}
@@ -188,15 +201,6 @@ class RecordInfoReader {
   RecInfoStatus read(uint32_t recid, std::string& record, uint64_t maxBytes = UINT64_MAX);
 
  private:
-  // The last block read of one file.
-  struct Block {
-    int64_t start = -1;
-    std::string bytes;
-  };
-  // Exactly n bytes at offset of fd, from the kept block where they lie in
-  // it; false for anything less.
-  static bool readThrough(int fd, Block& block, int64_t offset, void* out, size_t n);
-
   std::string dir_;
   bool opened_ = false;
   RecInfoStatus openStatus_ = RecInfoStatus::kOk;
@@ -207,8 +211,8 @@ class RecordInfoReader {
   // Each data file's size, taken once when it is opened: a record that
   // claims to run past it is refused before anything is allocated for it.
   std::vector<int64_t> dataSize_;
-  Block offsetBlock_;
-  std::vector<Block> dataBlocks_;
+  FileBlock offsetBlock_;
+  std::vector<FileBlock> dataBlocks_;
 };
 
 // --- Stored document texts ---

@@ -41,19 +41,6 @@ std::string columnMappingPath(const Installation& inst, const std::string& owner
 constexpr uint32_t kMaxListText = 1023;
 constexpr size_t kMaxFolderLine = 4095;
 
-// Reads exactly n bytes at offset; false for anything less.
-bool readAt(int fd, uint64_t offset, void* out, size_t n) {
-  auto* p = static_cast<unsigned char*>(out);
-  while (n > 0) {
-    const ssize_t got = pread(fd, p, n, static_cast<off_t>(offset));
-    if (got <= 0) return false;
-    p += got;
-    offset += static_cast<uint64_t>(got);
-    n -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 bool readUInt32Entry(IndexFile& list, uint64_t entry, uint32_t& value) {
   unsigned char bytes[kListEntryBytes];
   if (!list.readAt(entry * kListEntryBytes, bytes, kListEntryBytes)) return false;
@@ -193,7 +180,8 @@ int IndexFile::descriptor() {
 
 bool IndexFile::readAt(uint64_t offset, void* out, size_t n) {
   const int fd = descriptor();
-  return fd >= 0 && render::readAt(fd, offset, out, n);
+  return fd >= 0 && offset <= static_cast<uint64_t>(INT64_MAX) &&
+         block_.read(fd, static_cast<int64_t>(offset), out, n);
 }
 
 uint64_t IndexFile::size() {

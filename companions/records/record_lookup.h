@@ -111,7 +111,8 @@ std::vector<std::string> indexColumnNames(const Installation& inst, const std::s
                                           const std::string& index);
 
 // A file of an index directory, opened link-proof (openRegularFile) on first
-// use and kept open for the page: the hits of one index share one open.
+// use and kept open for the page: the hits of one index share one open, and
+// entries near each other one read (FileBlock).
 class IndexFile {
  public:
   IndexFile() = default;
@@ -129,6 +130,7 @@ class IndexFile {
   UniqueFd fd_;
   uint64_t size_ = 0;
   bool tried_ = false;
+  FileBlock block_;
 };
 
 // The record-info files of an index directory (index_format.h),
