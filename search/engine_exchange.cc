@@ -104,7 +104,8 @@ PendingRequest::PendingRequest(const std::string& socketPath, const vela::ToolRe
   // Only a service of this account hears the request.
   ucred peer{};
   socklen_t size = sizeof peer;
-  if (getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) return;
+  static const uid_t own = geteuid();
+  if (getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != own) return;
   if (!sendWithin(fd_, bytes, monotonicMs() + startWaitMs)) return;
   failed_ = Asked::kAnswered;
 }

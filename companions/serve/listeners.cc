@@ -39,7 +39,8 @@ int listenTcp(const std::string& address, uint16_t port, std::string& error) {
 bool samePeerAccount(int fd) {
   ucred peer{};
   socklen_t size = sizeof peer;
-  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == geteuid();
+  static const uid_t own = geteuid();  // a daemon keeps its account
+  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == own;
 }
 
 bool parseIPv4(const std::string& text, uint32_t& out) {

@@ -3,13 +3,11 @@
 
 #include "companions/serve/socket_server.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,7 +137,9 @@ bool clientThere(int fd) {
   return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0;
 }
 
-bool sendAll(int fd, const std::string& bytes) {
+// Sends all of `bytes` on a non-blocking socket, waiting at most `waitMs`
+// each time the client reads nothing; false when it is gone or too slow.
+bool sendAll(int fd, const std::string& bytes, int waitMs) {
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -147,8 +147,13 @@ bool sendAll(int fd, const std::string& bytes) {
       done += static_cast<size_t>(n);
     } else if (n < 0 && errno == EINTR) {
       continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{fd, POLLOUT, 0};
+      const int ready = poll(&p, 1, waitMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
     } else {
-      return false;  // gone, or the send time-out passed
+      return false;  // gone
     }
   }
   return true;
@@ -165,13 +170,12 @@ void work(Shared& shared) {
       ++shared.drops.gone;
       continue;
     }
-    const int flags = fcntl(fd.get(), F_GETFL);
-    if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    const timeval limit{config.answerTimeoutMs / 1000, (config.answerTimeoutMs % 1000) * 1000};
-    setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    if (!config.startedBytes.empty() && !sendAll(fd.get(), config.startedBytes)) continue;
+    // The socket stays non-blocking: a send that would block waits in poll,
+    // bounded as a send time-out would bound it.
+    const int wait = config.answerTimeoutMs;
+    if (!config.startedBytes.empty() && !sendAll(fd.get(), config.startedBytes, wait)) continue;
     const int raw = fd.get();
-    sendAll(fd.get(), config.handler(request, [raw] { return clientThere(raw); }));
+    sendAll(fd.get(), config.handler(request, [raw] { return clientThere(raw); }), wait);
   }
 }
 

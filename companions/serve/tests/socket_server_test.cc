@@ -41,9 +41,10 @@ class LineServer {
       return !bytes.empty() && bytes.back() == '\n' ? serve::Framing::kDone
                                                     : serve::Framing::kNeedMore;
     };
-    config.handler = [](const std::string& request, const std::function<bool()>&) {
-      return "ok:" + request;
-    };
+    if (!config.handler)
+      config.handler = [](const std::string& request, const std::function<bool()>&) {
+        return "ok:" + request;
+      };
     config.housekeeping = [this] { return !stop_; };
     thread_ = std::thread([this, config] { serve::serve(fd_, config); });
   }
@@ -163,6 +164,50 @@ TEST_F(SocketServerTest, OnlyASilentStartIsCutShort) {
   EXPECT_EQ(talk(connectFrom("127.0.0.2", server.port()), {"hel", "lo\n"}, 1500), "ok:hello\n");
   // One that begins only after the first deadline finds the connection gone.
   EXPECT_EQ(talk(connectFrom("127.0.0.2", server.port()), {"", "hello\n"}, 1500), "");
+}
+
+// Reads from fd until the server closes it or nothing comes for `quietMs`;
+// the byte count.
+size_t drain(int fd, int quietMs) {
+  size_t got = 0;
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, quietMs) <= 0) break;
+    const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
+TEST_F(SocketServerTest, ALargeAnswerWaitsForASlowReaderButNotForOneThatStopped) {
+  // Far more than the sockets hold, so that sending must wait for the reader.
+  constexpr size_t kAnswer = 48u << 20;
+  serve::ServerConfig config;
+  config.workers = 1;
+  config.answerTimeoutMs = 400;
+  config.handler = [](const std::string& request, const std::function<bool()>&) {
+    return request == "big\n" ? std::string(kAnswer, 'x') : "ok:" + request;
+  };
+  LineServer server(config);
+  ASSERT_NE(server.port(), 0);
+  const int slow = connectFrom("127.0.0.2", server.port());
+  ASSERT_GE(slow, 0);
+  send(slow, "big\n", 4, MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_EQ(drain(slow, 2000), kAnswer);
+  close(slow);
+  // A client that never reads holds the only worker no longer than the
+  // answer's time limit: the next client is answered.
+  const int stalled = connectFrom("127.0.0.2", server.port());
+  ASSERT_GE(stalled, 0);
+  send(stalled, "big\n", 4, MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ask("127.0.0.3", server.port()), "ok:hello\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  close(stalled);
 }
 
 }  // namespace
