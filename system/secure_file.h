@@ -60,8 +60,8 @@ UniqueFd createExclusive(const std::string& path, mode_t mode);
 
 // Opens an existing file for reading. Refuses (errno ELOOP or EINVAL) a
 // symbolic link as the last component and anything but a regular file; a
-// FIFO or device never blocks the open. The descriptor is blocking again
-// when returned.
+// FIFO or device never blocks the open. The descriptor keeps O_NONBLOCK,
+// which reads of a regular file never heed.
 UniqueFd openRegularFile(const std::string& path);
 // The same, with the file's status as opened.
 UniqueFd openRegularFile(const std::string& path, struct stat& st);
