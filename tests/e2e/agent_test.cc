@@ -298,7 +298,8 @@ TEST_F(AgentTest, ARemoteHitOpensAndFindsItsLikesAsALocalOne) {
   const std::vector<std::string> likeHere = hitsOf(pageHere.out);
   EXPECT_FALSE(likeHere.empty()) << pageHere.out << pageHere.err
                                  << inst_->read("logs/searchrun_time.log");
-  EXPECT_EQ(likeThere, likeHere) << pageThere.out << pageThere.err << inst_->read("agent.log")
+  EXPECT_EQ(likeThere, likeHere) << "exit status " << pageThere.exitStatus << "\n"
+                                 << pageThere.out << pageThere.err << inst_->read("agent.log")
                                  << inst_->read("logs/searchrun_time.log");
   EXPECT_EQ(inst_->read("logs/searchrun_time.log").find("SimilarDocQUERY refused"),
             std::string::npos);
