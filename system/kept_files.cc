@@ -19,24 +19,8 @@ namespace {
 constexpr size_t kKeptFilesMax = 64;
 constexpr time_t kStillSeconds = 1;
 
-struct Stamp {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  struct timespec modified = {}, changed = {};
-
-  static Stamp of(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-  }
-  bool operator==(const Stamp& o) const {
-    return device == o.device && inode == o.inode && size == o.size &&
-           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
-  }
-};
-
 struct Kept {
-  Stamp stamp;
+  FileStamp stamp;
   std::shared_ptr<const std::string> text;
 };
 
@@ -61,7 +45,8 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path) {
     if (lstat(path.c_str(), &now) != 0) return nullptr;
     std::lock_guard<std::mutex> lock(keptMutex);
     const auto found = keptFiles().find(path);
-    if (S_ISREG(now.st_mode) && found != keptFiles().end() && found->second.stamp == Stamp::of(now))
+    if (S_ISREG(now.st_mode) && found != keptFiles().end() &&
+        found->second.stamp == FileStamp::of(now))
       return found->second.text;
   }
   // Opening refuses a link (ELOOP) and anything but a regular file (EINVAL)
@@ -89,6 +74,6 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path) {
   std::lock_guard<std::mutex> lock(keptMutex);
   auto& files = keptFiles();
   if (files.size() >= kKeptFilesMax) files.clear();
-  files[path] = Kept{Stamp::of(opened), text};
+  files[path] = Kept{FileStamp::of(opened), text};
   return text;
 }

@@ -9,11 +9,31 @@
 #ifndef SEARCHRUN_SYSTEM_KEPT_FILES_H
 #define SEARCHRUN_SYSTEM_KEPT_FILES_H
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+
+// What tells one state of a file from another: device, inode, size,
+// modification and change times. Equal stamps are taken for the same text.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  struct timespec modified = {}, changed = {};
+
+  static FileStamp of(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  }
+  bool operator==(const FileStamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
 
 // Largest file kept; a larger one is left to a reader that streams it.
 constexpr size_t kKeptFileMax = 64 * 1024;

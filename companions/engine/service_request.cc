@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "system/fsutil.h"
+#include "system/kept_files.h"
 
 namespace vela {
 
@@ -142,21 +143,11 @@ bool findInstallation(const std::string& root, ServedInstallation& inst, std::st
   return true;
 }
 
-namespace {
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-}  // namespace
-
 bool SystemDirectoryCache::get(const std::string& root, std::string& dir) {
   const std::string settings = root + "/setting/system_info.cfg";
   struct stat s, named, resolved;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (known_ && stat(settings.c_str(), &s) == 0 && sameFile(s, settings_) &&
+  if (known_ && stat(settings.c_str(), &s) == 0 && FileStamp::of(s) == settings_ &&
       stat(configured_.c_str(), &named) == 0 && stat(dir_.c_str(), &resolved) == 0 &&
       S_ISDIR(resolved.st_mode) && resolved.st_dev == dev_ && resolved.st_ino == ino_ &&
       named.st_dev == dev_ && named.st_ino == ino_) {
@@ -169,7 +160,7 @@ bool SystemDirectoryCache::get(const std::string& root, std::string& dir) {
   if (stat(settings.c_str(), &s) != 0 || !configuredSystemDirectory(root, configured_) ||
       !canonical(configured_, dir) || stat(dir.c_str(), &resolved) != 0)
     return false;
-  settings_ = s;
+  settings_ = FileStamp::of(s);
   dir_ = dir;
   dev_ = resolved.st_dev;
   ino_ = resolved.st_ino;

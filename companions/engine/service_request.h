@@ -34,6 +34,7 @@
 #include "companions/engine/index_db_cache.h"
 #include "companions/engine/search_programs.h"
 #include "search/engine_wire.h"
+#include "system/kept_files.h"
 
 namespace vela {
 
@@ -69,7 +70,7 @@ class SystemDirectoryCache {
  private:
   std::mutex mutex_;
   bool known_ = false;
-  struct stat settings_ {};
+  FileStamp settings_;
   std::string configured_, dir_;
   dev_t dev_ = 0;
   ino_t ino_ = 0;
