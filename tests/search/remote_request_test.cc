@@ -104,8 +104,11 @@ TEST(RemoteSearchRequest, TextsThatWouldBeMisreadAreRefused) {
 TEST(RemoteSearchRequest, MalformedRequestsAreRefused) {
   std::string good;
   ASSERT_TRUE(buildRemoteSearchRequest(sampleRequest(), good));
-  const std::string head = "agent_vela_search" + OP + "o" + F + "0" + F + "s" + F + "*" + F + "*" +
-                           F + "0" + F + "0" + F + "h" + F + "1" + E;
+  const auto headWithMode = [](const std::string& mode) {
+    return "agent_vela_search" + OP + "o" + F + mode + F + "s" + F + "*" + F + "*" + F + "0" + F +
+           "0" + F + "h" + F + "1" + E;
+  };
+  const std::string head = headWithMode("0");
   const std::string group = "u" + F + "I" + F + " " + F + "t" + E;
   RemoteSearchRequest back;
   ASSERT_TRUE(parseRemoteSearchRequest(head + group + END, back));
@@ -128,11 +131,8 @@ TEST(RemoteSearchRequest, MalformedRequestsAreRefused) {
     EXPECT_FALSE(parseRemoteSearchRequest(bad[i], back)) << i;
 
   // The numbers of the head are read strictly.
-  for (const char* mode : {"x", "1a", "", "2147483648"}) {
-    const std::string r = "agent_vela_search" + OP + "o" + F + mode + F + "s" + F + "*" + F + "*" +
-                          F + "0" + F + "0" + F + "h" + F + "1" + E + group + END;
-    EXPECT_FALSE(parseRemoteSearchRequest(r, back)) << mode;
-  }
+  for (const char* mode : {"x", "1a", "", "2147483648"})
+    EXPECT_FALSE(parseRemoteSearchRequest(headWithMode(mode) + group + END, back)) << mode;
 }
 
 TEST(RemoteSearchAnswer, SuccessKeepsTheBinaryBlockWhole) {

@@ -225,6 +225,15 @@ RecordText textOf(const std::string& body, const std::string& stored) {
   return t;
 }
 
+// An index at `home` of the given records.
+void writeIndex(const std::string& home, const std::vector<RecordText>& records) {
+  IndexWriter writer(home);
+  for (const RecordText& r : records)
+    writer.add({}, r);
+  std::string error;
+  ASSERT_TRUE(writer.finish(error)) << error;
+}
+
 // The text stored for record r, "(none)" or "(damaged)".
 std::string storedText(StoredTextReader& reader, uint32_t r, size_t maxBytes = 1 << 20) {
   std::string stream, text;
@@ -276,24 +285,14 @@ TEST_F(StoredTexts, EachRecordReadsBackItsOwnText) {
 TEST_F(StoredTexts, OnlyTheHeadAViewShowsIsKeptAndNeverHalfACharacter) {
   // "é" is two bytes; the limit falls between them.
   const std::string text = std::string(render::kMaxStoredTextBytes - 1, 'a') + "\xC3\xA9tail";
-  {
-    IndexWriter writer(dir_.sub("long"));
-    writer.add({}, textOf("long", text));
-    std::string error;
-    ASSERT_TRUE(writer.finish(error)) << error;
-  }
+  writeIndex(dir_.sub("long"), {textOf("long", text)});
   StoredTextReader reader(dir_.sub("long"));
   EXPECT_EQ(storedText(reader, 1, render::kMaxStoredStreamBytes),
             std::string(render::kMaxStoredTextBytes - 1, 'a'));
 }
 
 TEST_F(StoredTexts, AnIndexWithoutTextsWritesNoFilesAndReadsAsNone) {
-  {
-    IndexWriter writer(dir_.sub("bare"));
-    writer.add({}, textOf("plain", ""));
-    std::string error;
-    ASSERT_TRUE(writer.finish(error)) << error;
-  }
+  writeIndex(dir_.sub("bare"), {textOf("plain", "")});
   EXPECT_FALSE(testutil::fileExists(dir_.sub("bare/") + kStoredTextsFile));
   EXPECT_FALSE(testutil::fileExists(dir_.sub("bare/") + kStoredTextEndsFile));
   StoredTextReader reader(dir_.sub("bare"));

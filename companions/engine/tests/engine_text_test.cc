@@ -114,6 +114,19 @@ TEST(EngineText, WildcardWordsAsTheLimitCountsThem) {
   EXPECT_EQ(countWildcardWords(parseQuery(many).get()), kMaxQueryLeaves);  // the parser's cap
 }
 
+// An index of one record per body; the first record named and titled
+// `firstName`.
+void buildIndex(const std::string& home, const std::vector<std::string>& bodies,
+                const std::string& firstName = "") {
+  IndexWriter writer(home);
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    const std::string name = i == 0 ? firstName : std::string();
+    writer.add({}, {name, {name, bodies[i]}});
+  }
+  std::string error;
+  ASSERT_TRUE(writer.finish(error)) << error;
+}
+
 // Searches `query` in the index at `home` as the engine does (statistics of
 // that index alone); the understood query and the record ids of the hits.
 std::pair<std::string, std::vector<uint32_t>> searchIndex(const std::string& home,
@@ -134,15 +147,9 @@ std::pair<std::string, std::vector<uint32_t>> searchIndex(const std::string& hom
 
 TEST(EngineText, HyphenatedWordsAndTheUnderstoodQuery) {
   testutil::TempDir dir;
-  {
-    IndexWriter writer(dir.sub("idx"));
-    for (const char* words :
-         {"GPL-3 licence text", "GPL 2 and 3 versions", "send an e-mail to the well-known address",
-          "mail e foo", "x-ray and x-files", "a-b c", "b a c", "a c only"})
-      writer.add({}, {"", {"", words}});
-    std::string error;
-    ASSERT_TRUE(writer.finish(error)) << error;
-  }
+  buildIndex(dir.sub("idx"), {"GPL-3 licence text", "GPL 2 and 3 versions",
+                              "send an e-mail to the well-known address", "mail e foo",
+                              "x-ray and x-files", "a-b c", "b a c", "a c only"});
   using Ids = std::vector<uint32_t>;
   const struct {
     const char* query;
@@ -198,13 +205,7 @@ TEST(EngineText, WordsAtTheTermLimitAreStoredAndFound) {
   // longer word is cut alike in the index and in the query.
   const std::string longWord(kMaxTermBytes + 60, 'w');
   testutil::TempDir dir;
-  {
-    IndexWriter writer(dir.sub("idx"));
-    writer.add({}, {longWord, {longWord, longWord + " x"}});
-    writer.add({}, {"", {"", std::string(kMaxTermBytes, 'w') + "v"}});
-    std::string error;
-    ASSERT_TRUE(writer.finish(error)) << error;
-  }
+  buildIndex(dir.sub("idx"), {longWord + " x", std::string(kMaxTermBytes, 'w') + "v"}, longWord);
   EXPECT_EQ(searchIndex(dir.sub("idx"), longWord).second, (std::vector<uint32_t>{1, 2}));
   EXPECT_EQ(searchIndex(dir.sub("idx"), longWord + " x").second, (std::vector<uint32_t>{1}));
 }
@@ -230,13 +231,7 @@ TEST(EngineText, TheUnderstoodQueryKeepsToTheHeader) {
 
 TEST(EngineText, WildcardsShareTheirScans) {
   testutil::TempDir dir;
-  {
-    IndexWriter writer(dir.sub("idx"));
-    for (const char* words : {"apple apricot orange", "apple grape", "pear plum", "orchard"})
-      writer.add({}, {"", {"", words}});
-    std::string error;
-    ASSERT_TRUE(writer.finish(error)) << error;
-  }
+  buildIndex(dir.sub("idx"), {"apple apricot orange", "apple grape", "pear plum", "orchard"});
   Xapian::Database db = openIndexDb(dir.sub("idx"));
   const uint64_t vocabulary = std::distance(db.allterms_begin(), db.allterms_end());
   ASSERT_EQ(vocabulary, 7u);
