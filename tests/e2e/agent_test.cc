@@ -102,12 +102,8 @@ std::vector<std::string> requestsNaming(const std::string& owner, const std::str
               "0" + F + E + END};
 }
 
-int descriptorCount(pid_t pid) {
-  int n = 0;
-  for ([[maybe_unused]] const auto& e :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
-    ++n;
-  return n;
+size_t descriptorCount(pid_t pid) {
+  return enginetest::listing("/proc/" + std::to_string(pid) + "/fd").size();
 }
 
 // Index "base": 1 a.txt "apple orchard", 2 b.txt "apple pie", with a source
@@ -128,17 +124,11 @@ class AgentTest : public ::testing::Test {
     inst_->doc("guarded", "pub/w.txt", "apple welcome\n");
     inst_->doc("guarded", "hr/s.txt", "apple salaries\n");
     inst_->write("access.txt", "pub/*\t*\nhr/*\tcarol\n");
-    EXPECT_EQ(inst_
-                  ->builder({"create", "--owner", "alice", "--id", "guarded", "--access",
-                             inst_->path("access.txt"), inst_->docs("guarded")})
-                  .exitStatus,
-              0);
+    inst_->buildIndex({"create", "--owner", "alice", "--id", "guarded", "--access",
+                       inst_->path("access.txt"), inst_->docs("guarded")});
     inst_->write("tables/t.csv", "name,colour\napple,red\nred apple,green\n");
-    EXPECT_EQ(inst_
-                  ->builder({"create", "--owner", "alice", "--id", "tab", "--type", "db",
-                             inst_->path("tables/t.csv")})
-                  .exitStatus,
-              0);
+    inst_->buildIndex(
+        {"create", "--owner", "alice", "--id", "tab", "--type", "db", inst_->path("tables/t.csv")});
     inst_->write("host_address", "127.0.0.2\n");
     port_ = testutil::freePort(kAgentAddress);
     inst_->setKey("setting/search_option.cfg", "AGENT_HOSTS",
@@ -550,7 +540,7 @@ TEST_F(AgentTest, ASlowClientIsDroppedWhileOthersAreServed) {
 }
 
 TEST_F(AgentTest, TwoHundredClientsAtOnceWithGarbageAmongThem) {
-  const int before = descriptorCount(agent_);
+  const size_t before = descriptorCount(agent_);
   const std::string info = "get_index_info" + W + "other" + E + END;
   const std::string search = searchRequest({"base"}, "score", port_);
   std::atomic<int> wrong{0};
@@ -596,7 +586,7 @@ TEST_F(AgentTest, TwoHundredClientsAtOnceWithGarbageAmongThem) {
   EXPECT_EQ(wrong, 0);
   EXPECT_LT(secondsSince(start), 90);
   EXPECT_TRUE(enginetest::processRuns(agent_));
-  int after = -1;
+  size_t after = 0;
   for (int i = 0; i < 400 && (after = descriptorCount(agent_)) != before; ++i)
     usleep(10000);
   EXPECT_EQ(after, before);

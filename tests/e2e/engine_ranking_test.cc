@@ -45,43 +45,25 @@ Homes homesOf(const std::vector<IndexPart>& parts) {
   return homes;
 }
 
-TEST(EngineRankingStats, TheIndexesOfAnInstallation) {
+// Org and inc indexes of owners and groups count; field indexes, staging,
+// databases outside an index folder and links do not. The service lists the
+// installation again only once a directory of the listing has changed; what
+// it lists is always what a fresh look finds.
+TEST(EngineRankingStats, TheIndexesOfAnInstallationListedAgainOnlyWhenTheyChanged) {
   testutil::TempDir dir;
   const std::string sys = fs::canonical(dir.path()).string();
   const std::string alice = sys + "/group/dom/User/alice/index/";
   for (const std::string& home :
-       {alice + "a1", alice + "a1_inc", alice + "d1_sbf", alice + ".a1.org.new123",
-        sys + "/group/teamA/index/t1", sys + "/group/dom/User/bob/notes/b1",
-        sys + "/group/dom/User/index/index/x1"})
+       {alice + "a1", alice + "d1_sbf", alice + ".a1.org.new123", sys + "/group/teamA/index/t1",
+        sys + "/group/dom/User/bob/notes/b1", sys + "/group/dom/User/index/index/x1"})
     buildIndex(home, {"word"});
   testutil::makeDirs(sys + "/group/dom/User/carol/index/empty");  // no engine database
   ASSERT_EQ(symlink((alice + "a1").c_str(), (sys + "/group/dom/User/carol/index/link").c_str()), 0);
-  // Org and inc indexes of owners and groups; not field indexes, staging,
-  // databases outside an index folder, or links.
-  EXPECT_EQ(homesOf(findIndexParts(sys)),
-            (Homes{alice + "a1", alice + "a1_inc", sys + "/group/dom/User/index/index/x1",
-                   sys + "/group/teamA/index/t1"}));
+  EXPECT_EQ(
+      homesOf(findIndexParts(sys)),
+      (Homes{alice + "a1", sys + "/group/dom/User/index/index/x1", sys + "/group/teamA/index/t1"}));
   EXPECT_EQ(findIndexParts(sys + "/missing").size(), 0u);
 
-  // The system directory as the installation's settings name it.
-  testutil::writeFile(dir.sub("setting/system_info.cfg"), "SYSTEM_DIRECTORY=../sys\n");
-  testutil::makeDirs(dir.sub("search-cgi"));
-  testutil::makeDirs(dir.sub("sys"));
-  std::string named;
-  ASSERT_TRUE(systemDirectoryOf(dir.path(), named));
-  EXPECT_EQ(named, sys + "/sys");
-  EXPECT_FALSE(systemDirectoryOf(dir.sub("nowhere"), named));
-}
-
-// The engine service lists the installation again only once a directory of
-// the listing has changed; what it lists is always what a fresh look finds.
-TEST(EngineRankingStats, TheServiceListsTheIndexesAgainOnlyWhenTheyChanged) {
-  testutil::TempDir dir;
-  const std::string sys = fs::canonical(dir.path()).string();
-  const std::string alice = sys + "/group/dom/User/alice/index/";
-  buildIndex(alice + "a1", {"word"});
-  buildIndex(sys + "/group/teamA/index/t1", {"word"});
-  testutil::makeDirs(sys + "/group/dom/User/carol/index/empty");
   PartStatsCache cache;
   uint64_t listings = 0;
   const auto listedAsNow = [&](bool listedAgain, const char* after) {
@@ -97,7 +79,7 @@ TEST(EngineRankingStats, TheServiceListsTheIndexesAgainOnlyWhenTheyChanged) {
   listedAsNow(false, "a run with nothing changed");
   buildIndex(alice + "a1_inc", {"more"});
   listedAsNow(true, "an inc index made");
-  listedAsNow(false, "nothing changed since");
+  EXPECT_EQ(homesOf(cache.listParts(sys))[1], alice + "a1_inc");
   buildIndex(sys + "/group/dom/User/dave/index/d1", {"word"});
   listedAsNow(true, "a new owner's index");
   // A new build switched in as the builder does it.
@@ -115,6 +97,15 @@ TEST(EngineRankingStats, TheServiceListsTheIndexesAgainOnlyWhenTheyChanged) {
   fs::remove_all(sys + "/group/teamA");
   listedAsNow(true, "a group removed");
   listedAsNow(false, "nothing changed since");
+
+  // The system directory as the installation's settings name it.
+  testutil::writeFile(dir.sub("setting/system_info.cfg"), "SYSTEM_DIRECTORY=../sys\n");
+  testutil::makeDirs(dir.sub("search-cgi"));
+  testutil::makeDirs(dir.sub("sys"));
+  std::string named;
+  ASSERT_TRUE(systemDirectoryOf(dir.path(), named));
+  EXPECT_EQ(named, sys + "/sys");
+  EXPECT_FALSE(systemDirectoryOf(dir.sub("nowhere"), named));
 }
 
 TEST(EngineRankingStats, StatisticsSumThePartsAndFollowTheirBuilds) {
@@ -180,36 +171,22 @@ TEST(EngineRankingStats, StatisticsSumThePartsAndFollowTheirBuilds) {
   EXPECT_EQ(cache.opens(), opens + 3);
 }
 
-TEST(EngineRankingStats, WeightsFollowFrequencyLengthAndRarity) {
-  // Rarer terms weigh more; a term of every record still weighs something.
-  const double rare = inverseFrequency(1, 1000), common = inverseFrequency(500, 1000),
-               everywhere = inverseFrequency(1000, 1000);
-  EXPECT_GT(rare, common);
-  EXPECT_GT(common, everywhere);
-  EXPECT_GT(everywhere, 0);
-  EXPECT_DOUBLE_EQ(inverseFrequency(2000, 1000), everywhere);  // a count above the records
-  // A group weighs as the records that hold any of its terms.
+// Rarity, frequency and length are EngineRanking's; a group of terms and
+// the bound the matcher skips records by are not reached by its queries.
+TEST(EngineRankingStats, GroupsWeighAsTheirRecordsAndNoPartMoreThanItsBound) {
   CollectionStats stats;
   stats.docCount = 1000;
-  stats.termFreq = {{"a", 10}, {"b", 10}, {"c", 900}};
-  EXPECT_DOUBLE_EQ(groupInverseFrequency({"a"}, stats), inverseFrequency(10, 1000));
+  stats.termFreq = {{"a", 10}, {"b", 10}};
   const double pair = groupInverseFrequency({"a", "b"}, stats);
   EXPECT_LT(pair, inverseFrequency(10, 1000));
   EXPECT_GT(pair, inverseFrequency(20, 1000));
-  EXPECT_LT(groupInverseFrequency({"a", "c"}, stats), inverseFrequency(900, 1000));
   EXPECT_DOUBLE_EQ(groupInverseFrequency({"unknown"}, stats), inverseFrequency(0, 1000));
-
   CollectionWeight weight(100);
   weight.init(2.0);
-  const double once = weight.get_sumpart(1, 100, 1), often = weight.get_sumpart(20, 100, 1);
-  EXPECT_GT(often, once);
-  EXPECT_GT(once, weight.get_sumpart(1, 3000, 1));  // a long record is discounted
-  EXPECT_GT(weight.get_sumpart(1, 10, 1), once);
-  for (Xapian::termcount wdf : {1u, 50u, 100000u})
+  for (Xapian::termcount wdf : {0u, 1u, 50u, 100000u})
     for (Xapian::termcount len : {1u, 100u, 100000u})
       EXPECT_LE(weight.get_sumpart(wdf, len, 1), weight.get_maxpart()) << wdf << " " << len;
   // A heading term (no frequency) weighs its factor, whatever the length.
-  EXPECT_DOUBLE_EQ(weight.get_sumpart(0, 100, 1), 2.0);
   EXPECT_DOUBLE_EQ(weight.get_sumpart(0, 100000, 1), 2.0);
 }
 
