@@ -121,6 +121,12 @@ inline void expectParts(const std::string& page, const std::vector<std::string>&
     EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
 }
 
+// No part stands anywhere in the page.
+inline void expectNone(const std::string& page, const std::vector<std::string>& parts) {
+  for (const std::string& part : parts)
+    EXPECT_EQ(page.find(part), std::string::npos) << part << "\n" << page;
+}
+
 using testjson::Json;
 
 // Reads `text` as strictly as a program reading the answer would (half a
