@@ -33,7 +33,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using enginetest::EngineInstall;
-using enginetest::kTimedOut;
 using enginetest::listing;
 using testutil::readFile;
 using namespace std::string_literals;

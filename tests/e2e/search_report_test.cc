@@ -3,13 +3,13 @@
 /// wrote: its figures, the escaping of what users typed, the window of days,
 /// the files it will not read, and how it writes its page.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
@@ -180,13 +180,9 @@ class SearchReportTest : public ::testing::Test {
   // The day files in the log folder.
   static std::vector<std::string> logFiles() {
     std::vector<std::string> names;
-    DIR* dir = opendir(inst_->path("system_log/query").c_str());
-    if (dir == nullptr) return names;
-    while (const dirent* e = readdir(dir)) {
-      const std::string name = e->d_name;
-      if (name.size() == 12 && name.compare(8, 4, ".log") == 0) names.push_back(name.substr(0, 8));
-    }
-    closedir(dir);
+    for (const auto& e : std::filesystem::directory_iterator(inst_->path("system_log/query")))
+      if (e.path().extension() == ".log" && e.path().stem().string().size() == 8)
+        names.push_back(e.path().stem().string());
     return names;
   }
 
