@@ -578,19 +578,6 @@ TEST_F(DocumentTest, TheStaticRendererWritesTheTwinsPages) {
   EXPECT_NE(alone.find("500"), std::string::npos) << alone;
 }
 
-TEST_F(DocumentTest, AReplacedDocumentShowsNoSnippet) {
-  doc("a.txt", "report");
-  writeIndex(home("news"), {"@P:a.txt\n@T:Title\n@B:first report line\n"}, {{kTime, 6}});
-  loadRecords(1);
-  EXPECT_EQ(page_.hits[0].location, "a.txt");
-  EXPECT_EQ(snippetText(page_.hits[0].snippet), "report");
-  ASSERT_EQ(unlink((docs_ + "/a.txt").c_str()), 0);
-  ASSERT_EQ(symlink(root_.sub("outside/secret.txt").c_str(), (docs_ + "/a.txt").c_str()), 0);
-  ASSERT_EQ(load("query12345"), LoadStatus::kOk);
-  EXPECT_EQ(snippetText(page_.hits[0].snippet), "first report line");
-  EXPECT_EQ(page_.hits[0].title, "Title");
-}
-
 TEST_F(DocumentTest, ALongDocumentIsStillCheckedAndShowsItsSnippetFromItsHead) {
   std::string bytes;
   for (int i = 0; bytes.size() < 300 * 1024; ++i)

@@ -96,16 +96,13 @@ TEST(Snippet, MarkingAWholeTextKeepsEveryByte) {
   ASSERT_EQ(markTerms("abc", {}).size(), 1u);
 }
 
-TEST(HtmlText, NamedReferencesOfHtmlAreDecoded) {
+TEST(HtmlText, OnlyTheVisibleTextRemainsWithItsReferencesDecoded) {
   EXPECT_EQ(htmlVisibleText("a&mdash;b &hellip; &Dagger;&dagger; &euro;5 &eacute;&nbsp;x &Mdash; "
                             "&amp;mdash;"),
             "a\xE2\x80\x94"
             "b \xE2\x80\xA6 \xE2\x80\xA1\xE2\x80\xA0 \xE2\x82\xAC"
             "5 "
             "\xC3\xA9 x &Mdash; &mdash;");
-}
-
-TEST(HtmlText, OnlyTheVisibleTextRemains) {
   EXPECT_EQ(htmlVisibleText("<head><title>T</title><style>x{}</style></head><p>a &amp; b</p>"
                             "<script>if(a<b)h()</script>c&#20013;&#x6587;<!-- n -->d<b>e</b>"
                             " 1 < 2 &bogus; &#0;<SCRIPT type=x>f()</SCRIPT>z"),
