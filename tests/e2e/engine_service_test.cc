@@ -1,9 +1,9 @@
 /// @file engine_service_test.cc
-/// @brief The engine service against its clients: what one program run
-/// gives with and without the service, and clients that send garbage, too
-/// much, nothing, or come in hundreds at once. The open-database cache is
-/// engine_service_life_test's; the request format and the paths a request may name are the engine's
-/// unit tests' (companions/engine/tests).
+/// @brief The engine service against its clients: the open-database cache,
+/// what one program run gives with and without the service, and clients
+/// that send garbage, too much, nothing, or come in hundreds at once. The
+/// request format and the paths a request may name are the engine's unit
+/// tests' (companions/engine/tests).
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "companions/engine/index_db_cache.h"
 #include "companions/engine/service_request.h"
 #include "search/engine_wire.h"
 #include "tests/e2e/engine_util.h"
@@ -28,6 +29,67 @@ using enginetest::Mode;
 using testutil::readFile;
 using vela::Tool;
 using namespace std::string_literals;
+
+// base: 1 a.txt "apple orchard", 2 b.txt "apple pie"; other, third: one document each.
+class EngineServiceIndexes : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    inst_ = new EngineInstall;
+    inst_->doc("base", "a.txt", "apple orchard\n");
+    inst_->doc("base", "b.txt", "apple pie\n");
+    inst_->create("base", "base");
+    for (const char* set : {"other", "third"}) {
+      inst_->doc(set, "a.txt", std::string(set) + " words\n");
+      inst_->create(set, set);
+    }
+  }
+  static void TearDownTestSuite() { delete inst_; }
+  static inline EngineInstall* inst_ = nullptr;
+};
+
+TEST_F(EngineServiceIndexes, TheCacheReusesOnlyTheBuildInPlaceUpToItsCap) {
+  vela::IndexDbCache cache(2);
+  const std::string base = inst_->home("base"), other = inst_->home("other"),
+                    third = inst_->home("third");
+  auto docs = [&](const std::string& home) { return cache.acquire(home).db().get_doccount(); };
+  EXPECT_EQ(docs(base), 2u);
+  EXPECT_EQ(docs(base), 2u);
+  EXPECT_EQ(cache.openCount(), 1u);
+  {
+    // Two runs of one index at once each get a database of their own.
+    const vela::IndexDbCache::Lease one = cache.acquire(base);
+    const vela::IndexDbCache::Lease two = cache.acquire(base);
+    EXPECT_EQ(cache.openCount(), 2u);
+    EXPECT_EQ(cache.idleCount(), 0u);
+  }
+  EXPECT_EQ(cache.idleCount(), 2u);
+  docs(other);
+  docs(third);  // the cap closes the least recently used
+  EXPECT_EQ(cache.idleCount(), 2u);
+  const uint64_t opened = cache.openCount();
+  docs(third);
+  EXPECT_EQ(cache.openCount(), opened);
+  docs(base);
+  EXPECT_EQ(cache.openCount(), opened + 1);
+
+  // A new build switched in: the next run opens it, the old one is closed.
+  inst_->doc("base", "c.txt", "apple cider\n");
+  for (const char* step : {"update", "rebuild"}) {
+    std::vector<std::string> args{step, "--id", "base"};
+    if (args[0] == "update") args.push_back(inst_->docs("base"));
+    ASSERT_EQ(inst_->builder(args).exitStatus, 0) << step;
+  }
+  EXPECT_EQ(cache.idleCount(), 2u);
+  cache.dropReplaced();
+  EXPECT_EQ(cache.idleCount(), 1u);
+  EXPECT_EQ(docs(base), 3u);
+  EXPECT_EQ(cache.openCount(), opened + 2);
+
+  EXPECT_THROW(cache.acquire(inst_->path("nowhere")), Xapian::Error);
+  vela::IndexDbCache none(0);
+  EXPECT_EQ(none.acquire(base).db().get_doccount(), 3u);
+  EXPECT_EQ(none.idleCount(), 0u);
+}
 
 // The runs the back-end makes, over every program and its options.
 class EngineServiceModes : public ::testing::Test {
