@@ -99,6 +99,11 @@ TEST_F(Documents, PdfPagesInOrderAndInformation) {
   const ExtractedDoc gz = good("good.pdf.gz");
   EXPECT_EQ(gz.format, "pdf");
   EXPECT_EQ(gz.text, pdf.text);
+
+  // Encrypted: a note without text, and the information is encrypted too.
+  const ExtractedDoc encrypted = good("encrypted.pdf");
+  EXPECT_EQ(encrypted.note, "encrypted: no text");
+  EXPECT_EQ(encrypted.text + encrypted.title, "");
 }
 
 TEST_F(Documents, OfficeOpenXml) {
@@ -154,6 +159,13 @@ TEST_F(Documents, MailWithAttachmentsAndMbox) {
   EXPECT_EQ(mbox.title, "Shipment delayed");
   EXPECT_TRUE(has(mbox.text, "walnut")) << mbox.text;
   EXPECT_TRUE(has(mbox.text, "Second letter\nThe second letter mentions hazel.")) << mbox.text;
+
+  // Ten thousand attachments are counted, not read.
+  const ExtractedDoc many = good("many.eml");
+  EXPECT_TRUE(has(many.text, "Manyparts body.")) << many.text.substr(0, 200);
+  EXPECT_TRUE(has(many.text, "\nnote 99"));
+  EXPECT_FALSE(has(many.text, "note 100"));
+  EXPECT_EQ(many.note, "9900 attachments left out");
 }
 
 TEST_F(Documents, ProgramsAndCompressedText) {
@@ -178,13 +190,6 @@ TEST_F(Documents, BrokenFilesFailWithAReason) {
   const ExtractResult loop = read("loop.pdf");
   expectNotByBound(loop, "loop.pdf");
   EXPECT_LT(loop.doc.text.size(), 100u);
-}
-
-TEST_F(Documents, EncryptedPdfIsANoteWithoutText) {
-  const ExtractedDoc pdf = good("encrypted.pdf");
-  EXPECT_EQ(pdf.note, "encrypted: no text");
-  EXPECT_EQ(pdf.text, "");
-  EXPECT_EQ(pdf.title, "");  // the information is encrypted too
 }
 
 TEST_F(Documents, InflationIsCappedWhileInflating) {
@@ -223,14 +228,6 @@ TEST_F(Documents, EntitiesAreNeverExpandedOrLoaded) {
   const ExtractedDoc external = good("external.odt");
   EXPECT_TRUE(has(external.text, "secret:")) << external.text;
   EXPECT_FALSE(has(external.text, "root:")) << external.text;
-}
-
-TEST_F(Documents, TenThousandAttachmentsAreCounted) {
-  const ExtractedDoc many = good("many.eml");
-  EXPECT_TRUE(has(many.text, "Manyparts body.")) << many.text.substr(0, 200);
-  EXPECT_TRUE(has(many.text, "\nnote 99"));
-  EXPECT_FALSE(has(many.text, "note 100"));
-  EXPECT_EQ(many.note, "9900 attachments left out");
 }
 
 // The builder hands over bytes it has read, not a path: the name alone
