@@ -25,6 +25,7 @@
 #include "system/file_identity.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
+#include "tests/process_run.h"
 #include "tests/renderer/renderer_fixture.h"
 #include "tests/test_util.h"
 
@@ -514,14 +515,13 @@ TEST_F(DocumentTest, OnlyTheFolderAndTheFileTheBuilderReadAreShown) {
 // The page getfilelist.exe at `program` writes for result `name` (in the
 // CGI folder, as searchrun starts it), with its exit status.
 std::string renderedBy(const std::string& program, const std::string& name) {
-  FILE* out = popen(
-      ("exec env -i REQUEST_METHOD= TZ=UTC " + program + " ../tmp/" + name + " N N").c_str(), "r");
-  if (out == nullptr) return "(no pipe)";
-  std::string page;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, out)) > 0;)
-    page.append(buf, n);
-  return page + "\n(exit " + std::to_string(pclose(out)) + ")";
+  testutil::ProcessSpec spec;
+  spec.path = program;
+  spec.args = {"../tmp/" + name, "N", "N"};
+  spec.env = {"REQUEST_METHOD=", "TZ=UTC"};
+  spec.cwd = std::filesystem::current_path().string();
+  const testutil::ProcessResult run = testutil::runProcess(spec);
+  return run.out + "\n(exit " + std::to_string(run.exitStatus) + ")";
 }
 
 // The static renderer, which has no code page converters, writes every page
