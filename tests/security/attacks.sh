@@ -247,6 +247,11 @@ for other in a.b "a%20b"; do
   request "user=$other&ks_key=$key&search_no=0&index_id=$uid&query=apple"
   expect "the permit of a_b does not admit $other" 'has "sign in"'
 done
+forged=$root/permit/ab9999999.ksp
+printf 'Kestrane Cookie Permit\nKS_ID=ab\nKS_KEY=ab9999999\nKS_TYPE=0\nKS_USER=ab\n' >"$forged"
+chown $attacker:$attacker "$forged" 2>/dev/null || chmod 666 "$forged"
+request "user=ab&ks_key=ab9999999&search_no=0&index_id=$uid&query=apple"
+expect "a permit file the server account did not write admits nobody" 'has "sign in"'
 
 echo "== 9. query text"
 request "$search&query=apple%0A%5B1%5D-QUERY%20%3Cforged%3E"
@@ -371,7 +376,16 @@ expect "the agent still runs" 'kill -0 "$agent15" 2>/dev/null'
 
 echo "== 18. permits and their cookie"
 key18=$(cd "$cgi" && as_server ./ks_permit create --user dora | sed 's/^ks_key=//')
+digits18=${key18#dora}
+expect "a new key carries at least 96 random bits (${#digits18} digits)" \
+  '[[ "$digits18" =~ ^[0-9]{29,}$ ]]'
+printf 'Kestrane Cookie Permit\nKS_ID=dora\nKS_KEY=dora1234567\nKS_TYPE=0\nKS_USER=dora\n' \
+  >"$root/permit/dora1234567.ksp"
+chown $srv:$srv "$root/permit/dora1234567.ksp" && chmod 600 "$root/permit/dora1234567.ksp"
 dora18="user=dora&search_no=0&index_id=$uid&query=apple"
+request "$dora18&ks_key=dora1234567" REMOTE_ADDR=203.0.113.19
+expect "a permit with an older, shorter key still admits its user" \
+  '[ "$status" = 0 ] && has "orchard"'
 for i in 1 2 3 4 5; do request "$dora18&ks_key=dora000000$i" REMOTE_ADDR=203.0.113.18; done
 expect "wrong keys are refused" 'has "sign in again" && lacks "orchard"'
 request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.18
@@ -386,6 +400,16 @@ rec18=$root/permit/v4-cb007112.ksb
 expect "the back-off record is the server account's, private and small" \
   '[ "$(stat -c "%u %a" "$rec18")" = "$srv 600" ] && [ "$(stat -c %s "$rec18")" -lt 128 ]'
 expect "no scratch file of the records is left behind" '! ls "$root/permit" | grep -q "^backoff-"'
+echo untouched >"$work/target18" && chown $srv:$srv "$work/target18"
+ln -s "$work/target18" "$root/permit/v4-cb007114.ksb"
+request "$dora18&ks_key=dora0000009" REMOTE_ADDR=203.0.113.20
+request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.20
+expect "a link planted as an address's record is never written through nor believed" \
+  '[ "$(cat "$work/target18")" = untouched ] && has "sign in again" && lacks "orchard"'
+if [ -n "$attacker" ]; then
+  as_attacker touch "$root/permit/v4-cb007115.ksb" 2>/dev/null
+  expect "another account cannot plant a record" '[ ! -e "$root/permit/v4-cb007115.ksb" ]'
+fi
 request "$dora18&ks_key=$key18" REMOTE_ADDR=203.0.113.19 SCRIPT_NAME=/cgi-bin/search/searchrun \
   HTTPS=on
 expect "the cookie is scoped to the CGI directory and kept off plain connections" \
