@@ -214,11 +214,15 @@ mv "$engine" "$engine.away" && mv "$engine.slow" "$engine" && chmod 755 "$engine
   QUERY_STRING="$search&query=apple" ./searchrun >/dev/null 2>&1) &
 runner=$!
 for _ in $(seq 1 100); do [ -s "$shared/engine.pid" ] && break; sleep 0.1; done
-searchrun_pid=$(pgrep -n -x searchrun)
+# The run that started this engine, not the newest searchrun of the machine:
+# other tests run theirs beside this one.
+enginepid=$(cat "$shared/engine.pid" 2>/dev/null)
+searchrun_pid=$(awk '/^PPid:/ {print $2}' "/proc/$enginepid/status" 2>/dev/null)
+expect "the slow engine was started by the run" \
+  '[ -n "$searchrun_pid" ] && [ "$(cat "/proc/$searchrun_pid/comm" 2>/dev/null)" = searchrun ]'
 kill -TERM "$searchrun_pid" 2>/dev/null
 wait "$runner" 2>/dev/null
 sleep 0.5
-enginepid=$(cat "$shared/engine.pid" 2>/dev/null)
 state=$(awk '{print $3}' "/proc/$enginepid/stat" 2>/dev/null)
 expect "the engine ends with the run the web server signalled" '[ -z "$state" ] || [ "$state" = Z ]'
 rm -f "$engine" && mv "$engine.away" "$engine"
