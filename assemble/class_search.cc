@@ -20,6 +20,10 @@
 
 classSearchTag class_search;
 
+void resetAssembleRunState() {
+  class_search.reset();
+}
+
 namespace {
 
 constexpr std::string_view kFieldSep(kFieldDelim, kDelimSize);

@@ -114,8 +114,12 @@ class classSearchTag {
   bool m_InitializeFlag = false;
 };
 
-// The class search of this process.
+// The class search of this run.
 extern classSearchTag class_search;
+
+// The assembly's process-wide state as the program starts (no class
+// search): for a process that makes runs one after another.
+void resetAssembleRunState();
 
 // Sends `command` to host:port and reads the answer into `answer`; true when
 // the exchange succeeded.

@@ -24,6 +24,11 @@ KanaWidenerFn halfWidthKanaWidener() {
   return g_kana_widener;
 }
 
+void resetCgiRunState() {
+  g_local_page_converter = nullptr;
+  g_kana_widener = nullptr;
+}
+
 const char* localCodePageName(int language) {
   switch (language) {
     case 0:

@@ -32,6 +32,10 @@ CharsetConverterFn localPageConverter();
 void setHalfWidthKanaWidener(KanaWidenerFn fn);
 KanaWidenerFn halfWidthKanaWidener();
 
+// The CGI reader's process-wide state as the program starts (nothing
+// installed): for a process that makes runs one after another.
+void resetCgiRunState();
+
 // The converter's name of the installation's local code page: "BIG5" for
 // language 0, "SJIS" for 1, "GBK" for 2, "UTF-8" for 3 (English). Null for
 // any other language: those installations keep escaped and declared-encoding

@@ -154,5 +154,7 @@ int searchrunOlderMain(int argc, char** argv);
 // The threaded edition's process-wide settings and messages.
 extern msgTableTag msg_table;
 extern iniOptionTag ini_option;
+// Both as the program starts, read again by the next run.
+void resetOlderSettings();
 
 #endif  // SEARCHRUN_FRONT_OLDER_FRONT_H

@@ -14,6 +14,11 @@
 msgTableTag msg_table;
 iniOptionTag ini_option;
 
+void resetOlderSettings() {
+  msg_table = msgTableTag();
+  ini_option = iniOptionTag();
+}
+
 namespace olderfront {
 
 namespace {

@@ -212,7 +212,7 @@ bool changeQueryH2FByUserDefine(unsigned char c, char out[2]) {
   return false;
 }
 
-void resetH2FUserTableForTests() {
+void resetH2FUserTable() {
   userTable() = UserTable();
 }
 

@@ -43,11 +43,11 @@ int check_bool_operator(const char* text);
 
 // The administrator's replacement of ASCII byte `c`: true with the two bytes
 // in `out`. The table is read from kH2FUserTablePath on the first call of the
-// process (a missing file is tried once and means no replacements); lines are
+// run (a missing file is tried once and means no replacements); lines are
 // "c=XY": a source byte, "=", two replacement bytes; "#" starts a comment.
 bool changeQueryH2FByUserDefine(unsigned char c, char out[2]);
-// For tests: forgets the table so that the next lookup reads the file again.
-void resetH2FUserTableForTests();
+// Forgets the table so that the next lookup reads the file again.
+void resetH2FUserTable();
 
 // True for a byte at or above 0x80 at `text`, with `length` 2 (1 for JP
 // half-width katakana 0xA1..0xDF, or when the next byte is the terminator);

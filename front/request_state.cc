@@ -3,13 +3,30 @@
 
 #include "front/request_state.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
-#include "system/log.h"
-
-#ifdef SEARCHRUN_OLDER_FRONT
+#include "assemble/class_search.h"
+#include "cgi/conversion_hooks.h"
 #include "front/older_front.h"
+#include "front/query_normalize.h"
+#include "front/query_option.h"
+#include "front/search_run.h"
+#include "search/process_runner.h"
+#include "system/child_process.h"
+#include "system/log.h"
+#include "system/run_state.h"
+#include "text/run_state.h"
+
+#ifndef SEARCHRUN_OLDER_FRONT
+#include "front/similar_keyword_output.h"
+#include "policy/query_exclude.h"
 #endif
+
+// Weak: only the threaded editions hold their settings; resetting them must
+// not link them into the others, where this is null.
+[[gnu::weak]] void resetOlderSettings();
 
 CGIStringParser cgi_variable;
 #ifndef SEARCHRUN_OLDER_FRONT
@@ -99,4 +116,43 @@ int serveAndFinish(const std::function<int()>& serve) {
 
 void markTime(const char* label) {
   if (g_fplog_running) logTimeInfo(g_fplog_running, label);
+}
+
+void resetRequestState() {
+  // What the run wrote to its log reaches the file.
+  if (g_fplog) std::fclose(g_fplog);
+  g_fplog = g_fplog_running = nullptr;
+  // The user's permit key went to the renderer through the environment.
+  unsetenv(kPermitKeyVariable);
+  // The run's engine service ended with it: nothing below may reach it.
+  setProgramService(nullptr);
+#ifndef SEARCHRUN_OLDER_FRONT
+  // The passes and checks remove their scratch results while the scratch
+  // registry still holds them.
+  dropSimilarKeywordPasses();
+  forgetKeptRequest();
+  cgi_msg_table = KestraneMsgTable();
+  cgi_msg_report = KestraneMsgReport();
+  resetPolicyRunState();
+#endif
+  if (resetOlderSettings != nullptr) resetOlderSettings();
+  cgi_variable.freeMemory();
+  cgi_variable.setSysLanuage(-1);
+  pid = 0;
+  std::string().swap(strMultiIndexQuery);
+  std::memset(output_title, 0, sizeof output_title);
+  std::memset(output_message, 0, sizeof output_message);
+  langFlag = -1;
+  remote_index_not_found_count = 0;
+  nExecuteIncIndxCount = 0;
+  std::string().swap(searchAgainQuery);
+  queryOption = queryOptionTag();
+  resetH2FUserTable();
+  resetAssembleRunState();
+  resetSearchRunState();
+  resetCgiRunState();
+  resetTextRunState();
+  // Last: the libraries above may still remove scratch files and end
+  // children through it.
+  resetSystemRunState();
 }

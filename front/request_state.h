@@ -92,4 +92,10 @@ int serveAndFinish(const std::function<int()>& serve);
 // Writes a timing marker into the run-time log; nothing before it is open.
 void markTime(const char* label);
 
+// A worker process serves runs one after another, and nothing one user's
+// run leaves in the process may reach the next user's page or rights: every
+// library's process-wide state goes back to the program's start. Called
+// between runs, after the answer is out.
+void resetRequestState();
+
 #endif  // SEARCHRUN_FRONT_REQUEST_STATE_H

@@ -153,12 +153,13 @@ void logLine(const char* label, const char* text) {
   std::fflush(g_fplog);
 }
 
-// The request as it may be kept: logs, result files and links never carry
-// the permit key.
+// The request as it may be kept (queryOption.wholeCGIString points into
+// it): logs, result files and links never carry the permit key.
+std::string keptRequest;
+
 const char* requestWithoutKey(const char* raw) {
-  static std::string kept;
-  kept = queryStringWithout(raw ? raw : "", "ks_key");
-  return kept.c_str();
+  keptRequest = queryStringWithout(raw ? raw : "", "ks_key");
+  return keptRequest.c_str();
 }
 
 // An installation without its system directory can find no index: that is
@@ -563,4 +564,8 @@ int searchrunMain(int argc, char** argv) {
   const int status = serveAndFinish(serveRequest);
   setProgramService(nullptr);
   return status;
+}
+
+void forgetKeptRequest() {
+  std::string().swap(keptRequest);
 }

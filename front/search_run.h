@@ -24,6 +24,8 @@ class CGIStringParser;
 // Serves the one request of this process and returns the exit status.
 // Standard output carries the answer (a message page or the renderer's).
 int searchrunMain(int argc, char** argv);
+// Forgets the request text the run kept (resetRequestState).
+void forgetKeptRequest();
 
 // The "search_no" variable: its decimal value, 1 when it is absent.
 int readSearchNum(const char* value);

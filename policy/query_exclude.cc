@@ -9,11 +9,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <new>
 
 #include "system/secure_file.h"
 
 int g_search_keyword_allowed = 1;
+
+void resetPolicyRunState() {
+  g_search_keyword_allowed = 1;
+  std::setlocale(LC_CTYPE, "C");
+}
 
 namespace {
 

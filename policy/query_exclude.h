@@ -12,9 +12,15 @@
 
 // 1 until an exclusion list refuses the query of this run, then 0 for the
 // rest of the run (every later index gets the refused-query token too). The
-// query output file shows a refused query as "_QUERY_DISALLOWED_". Only tests
-// set it back to 1.
+// query output file shows a refused query as "_QUERY_DISALLOWED_". Set back
+// to 1 by resetPolicyRunState.
 extern int g_search_keyword_allowed;
+
+// The policy's process-wide state as the program starts: queries allowed,
+// and the character classes of the "C" locale (the exclusion check sets
+// those of the installation's code page). For a process that makes runs one
+// after another.
+void resetPolicyRunState();
 
 // Results of ExclusionList::getList.
 constexpr int kExcludeListRead = 1;

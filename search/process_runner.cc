@@ -147,6 +147,10 @@ void setProgramTimeLimit(int seconds) {
   g_runLimitMs = seconds > 0 ? seconds * 1000 : kDefaultProgramTimeLimit * 1000;
 }
 
+void resetSearchRunState() {
+  setProgramTimeLimit(0);
+}
+
 bool programOfCommand(const char* cmd, ChildProgram& program) {
   return !tooLong(cmd) && programOf(cmd, Streams::kQuiet, -1, program);
 }

@@ -69,6 +69,10 @@ int GetExitCode(int status, int& code);
 // signal ends the run (system/child_process.h).
 void setProgramTimeLimit(int seconds);
 
+// The search library's process-wide state as the program starts (the
+// default time limit): for a process that makes runs one after another.
+void resetSearchRunState();
+
 // The program TS_system runs for `cmd` (the same words, streams and time
 // limit); false when TS_system would refuse the line.
 bool programOfCommand(const char* cmd, ChildProgram& program);

@@ -26,16 +26,18 @@ void copyName(char (&dest)[64], const char* name) {
   std::snprintf(dest, sizeof dest, "%s", name ? name : "");
 }
 
-const char* dateOf(int32_t seconds, char (&buffer)[40]) {
+std::string dateOf(int32_t seconds) {
   const struct tm t = systemLocalTime(seconds);
-  std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-  return buffer;
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+  return text;
 }
 
-const char* timeOf(int32_t seconds, char (&buffer)[40]) {
+std::string timeOf(int32_t seconds) {
   const struct tm t = systemLocalTime(seconds);
-  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", t.tm_hour, t.tm_min, t.tm_sec);
-  return buffer;
+  char text[40];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.tm_hour, t.tm_min, t.tm_sec);
+  return text;
 }
 
 struct DirCloser {
@@ -71,21 +73,17 @@ void CCollectBuildStatus::setIndexType(const char* type) {
   }
 }
 
-const char* CCollectBuildStatus::getStartDate() const {
-  static char buffer[40];
-  return dateOf(m_start_time, buffer);
+std::string CCollectBuildStatus::getStartDate() const {
+  return dateOf(m_start_time);
 }
-const char* CCollectBuildStatus::getEndDate() const {
-  static char buffer[40];
-  return dateOf(m_end_time, buffer);
+std::string CCollectBuildStatus::getEndDate() const {
+  return dateOf(m_end_time);
 }
-const char* CCollectBuildStatus::getStartTime() const {
-  static char buffer[40];
-  return timeOf(m_start_time, buffer);
+std::string CCollectBuildStatus::getStartTime() const {
+  return timeOf(m_start_time);
 }
-const char* CCollectBuildStatus::getEndTime() const {
-  static char buffer[40];
-  return timeOf(m_end_time, buffer);
+std::string CCollectBuildStatus::getEndTime() const {
+  return timeOf(m_end_time);
 }
 
 const char* CCollectBuildStatus::getServerIP() const {
@@ -145,11 +143,11 @@ double CCollectBuildStatus::getUsedHDSize() const {
   return total;
 }
 
-const char* CCollectBuildStatus::outputDateFilename(int32_t seconds) {
-  static char buffer[40];
+std::string CCollectBuildStatus::outputDateFilename(int32_t seconds) {
   const struct tm t = systemLocalTime(seconds);
-  std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-  return buffer;
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+  return text;
 }
 
 bool writeBuildRecord(const std::string& indexHome, const BuildRecord& record) {
@@ -190,8 +188,8 @@ std::string buildStatusReport(const CCollectBuildStatus& status, const std::stri
   add("Index", status.getIndexName());
   add("Type", kTypeNames[status.getIndexType()]);
   add("Mode", mode + " (" + std::to_string(status.getIndexMode()) + ")");
-  add("Start", std::string(status.getStartDate()) + " " + status.getStartTime());
-  add("End", std::string(status.getEndDate()) + " " + status.getEndTime());
+  add("Start", status.getStartDate() + " " + status.getStartTime());
+  add("End", status.getEndDate() + " " + status.getEndTime());
   add("Records", std::to_string(count));
   std::snprintf(line, sizeof line, "%.0f", size);
   add("Index size", line);

@@ -27,12 +27,11 @@ class CCollectBuildStatus {
   // 1 when `mode` is 1, else 0.
   void setIndexMode(int mode) { m_index_mode = mode == 1 ? 1 : 0; }
 
-  // Local date "yyyy/mm/dd" and time "hh:mm:ss" of the start and end. The
-  // texts live in buffers that the next call of the same kind overwrites.
-  const char* getStartDate() const;
-  const char* getEndDate() const;
-  const char* getStartTime() const;
-  const char* getEndTime() const;
+  // Local date "yyyy/mm/dd" and time "hh:mm:ss" of the start and end.
+  std::string getStartDate() const;
+  std::string getEndDate() const;
+  std::string getStartTime() const;
+  std::string getEndTime() const;
   const char* getOwnerName() const { return m_owner_name; }
   const char* getIndexName() const { return m_index_name; }
   int getIndexType() const { return m_index_type; }
@@ -46,7 +45,7 @@ class CCollectBuildStatus {
   // subdirectories not counted; a missing directory adds 0).
   double getUsedHDSize() const;
   // "yyyymmdd" of the local date of `seconds`.
-  static const char* outputDateFilename(int32_t seconds);
+  static std::string outputDateFilename(int32_t seconds);
 
   // Bytes of the regular files in `path`, and of its subdirectories when
   // `recursive`; symbolic links add nothing.

@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstdio>
 #include <initializer_list>
+#include <iterator>
 
 #include "system/run_deadline.h"
 #include "system/scratch_files.h"
@@ -28,6 +29,12 @@ namespace {
 
 constexpr int kSlots = 8;
 std::atomic<pid_t> g_children[kSlots];
+
+constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
+// What the ending signals did before endChildrenWithRun, while its
+// handlers are installed.
+struct sigaction g_actionsBefore[std::size(kEndingSignals)];
+bool g_handlersInstalled = false;
 
 long long nowMs() {
   timespec ts{};
@@ -172,8 +179,9 @@ void endChildrenWithRun() {
   struct sigaction action {};
   action.sa_handler = onEndingSignal;
   sigemptyset(&action.sa_mask);
-  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
-    sigaction(sig, &action, nullptr);
+  for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+    sigaction(kEndingSignals[i], &action, g_handlersInstalled ? nullptr : &g_actionsBefore[i]);
+  g_handlersInstalled = true;
 }
 
 namespace {
@@ -251,6 +259,28 @@ bool serviceMayRun(const ChildProgram& program) {
 
 void setProgramService(ProgramService* service) {
   g_programService = service;
+}
+
+void endRunChildren() {
+  for (std::atomic<pid_t>& slot : g_children) {
+    const pid_t pid = slot.exchange(0);
+    if (pid <= 0) continue;
+    // Only a child not yet reaped is still ours: its pid, and its group's,
+    // cannot have been given to another process.
+    int rawStatus = 0;
+    pid_t got;
+    while ((got = waitpid(pid, &rawStatus, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (got == 0) killAndReap(pid, rawStatus);
+  }
+  if (g_handlersInstalled) {
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      sigaction(kEndingSignals[i], &g_actionsBefore[i], nullptr);
+      g_actionsBefore[i] = {};
+    }
+    g_handlersInstalled = false;
+  }
+  g_programService = nullptr;
 }
 
 bool runProgramForOutput(const ChildProgram& program, ChildOutcome& outcome, std::string& output,

@@ -147,4 +147,11 @@ void unregisterChild(pid_t pid);
 // action. Idempotent.
 void endChildrenWithRun();
 
+// The end of a run in a process that goes on to make others: every
+// registered child still running is killed with its group and reaped (one
+// already reaped elsewhere is only forgotten), the signal handlers of
+// endChildrenWithRun give way to what was there before, and the service is
+// dropped.
+void endRunChildren();
+
 #endif  // SEARCHRUN_SYSTEM_CHILD_PROCESS_H

@@ -77,3 +77,8 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path) {
   files[path] = Kept{FileStamp::of(opened), text};
   return text;
 }
+
+void forgetKeptFiles() {
+  std::lock_guard<std::mutex> lock(keptMutex);
+  keptFiles().clear();
+}

@@ -44,6 +44,9 @@ constexpr size_t kKeptFileMax = 64 * 1024;
 // than kKeptFileMax bytes. Safe for several threads.
 std::shared_ptr<const std::string> keptFileText(const std::string& path);
 
+// Forgets every kept text, as a program starts.
+void forgetKeptFiles();
+
 // The lines of `text` as readBoundedLine reads them from a stream: split at
 // line feeds, each cut to `maxChars`, a last line without a line feed
 // counted when it is not empty. `line` returns false to stop early.

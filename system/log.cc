@@ -161,7 +161,7 @@ void print_time_info(FILE* stream, const char* label) {
   fflush(stream);
 }
 
-void resetRunLogStateForTests() {
+void resetRunLogState() {
   g_logPid = 0;
   g_logForm = LogForm::kNewer;
   runClock() = RunClock();

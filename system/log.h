@@ -101,9 +101,10 @@ FILE* openRunTimeLog(const char* path, long long maxBytes);
 // carries the prefix; for the writers of the logs.
 std::string prefixLogLines(const std::string& text, bool atLineStart);
 
-// For tests: forgets the log name, the debug decision and the run clock
-// (resetRunLogStateForTests: the process id and the run clock only).
-void resetLogStateForTests();
-void resetRunLogStateForTests();
+// Back to the start of a program: resetRunLogState forgets the process id,
+// the log form and the run clock; resetLogState those and the debug log's
+// name and decision.
+void resetLogState();
+void resetRunLogState();
 
 #endif  // SEARCHRUN_SYSTEM_LOG_H

@@ -17,6 +17,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <optional>
 
 #include "system/config.h"
 #include "system/run_deadline.h"
@@ -171,9 +173,23 @@ NetLimits readNetLimits(const char* path) {
   return limits;
 }
 
+namespace {
+
+// The threads of a run exchange at once; the first reads the limits.
+std::mutex g_netLimitsMutex;
+std::optional<NetLimits> g_netLimits;
+
+}  // namespace
+
 NetLimits systemGetNetLimits() {
-  static const NetLimits limits = readNetLimits(kSettingsPath);
-  return limits;
+  std::lock_guard<std::mutex> lock(g_netLimitsMutex);
+  if (!g_netLimits) g_netLimits = readNetLimits(kSettingsPath);
+  return *g_netLimits;
+}
+
+void systemForgetNetLimits() {
+  std::lock_guard<std::mutex> lock(g_netLimitsMutex);
+  g_netLimits.reset();
 }
 
 int getData(const char* host, uint16_t port, std::string_view request, std::string& answer) {

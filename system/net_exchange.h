@@ -27,8 +27,10 @@ struct NetLimits {
 
 // The limits of this installation: the defaults above, each replaced by its
 // key in "../setting/search_option.cfg" when that holds a number in range
-// (time-outs 1 ms to 1 hour, answers 1 MiB to 1 GiB). Read once per process.
+// (time-outs 1 ms to 1 hour, answers 1 MiB to 1 GiB). Read once per run:
+// systemForgetNetLimits has them read again.
 NetLimits systemGetNetLimits();
+void systemForgetNetLimits();
 // The same limits read from the file at `path` (no caching).
 NetLimits readNetLimits(const char* path);
 

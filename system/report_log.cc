@@ -88,7 +88,7 @@ void ReportLog(const char* format, ...) {
   s.atLineStart = text.back() == '\n';
 }
 
-void resetLogStateForTests() {
-  resetRunLogStateForTests();
+void resetLogState() {
+  resetRunLogState();
   debugState() = DebugState();
 }

@@ -86,6 +86,12 @@ void keepInMemory(bool on) {
   g_inMemory = on;
 }
 
+void forgetAll() {
+  g_inMemory = false;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  files().clear();
+}
+
 bool claim(const char* prefix, std::string& path) {
   path.clear();
   if (!g_inMemory) return systemGetCGITmpFile(path, prefix);

@@ -35,6 +35,10 @@ namespace scratch {
 // Whether later claims may be kept in memory (off by default).
 void keepInMemory(bool on);
 
+// Back to the start of a program: every memory file forgotten, claims made
+// on disk.
+void forgetAll();
+
 // Claims a fresh scratch name (prefix and random digits) in the CGI scratch
 // directory: in memory when allowed, otherwise created empty on disk
 // (systemGetCGITmpFile). False, with `path` empty, when no name could be

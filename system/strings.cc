@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "system/layout.h"
 
@@ -24,29 +23,6 @@ char* getToken(char*& cursor, const char* delimiter) {
 
 char* parserStringToken(char*& cursor, const char* delimiter) {
   return getToken(cursor, delimiter);
-}
-
-const char* KSStrTok(const char* text, const char* delimiter) {
-  static std::vector<char> copy(1, '\0');
-  static size_t pos = 0;
-  if (text != nullptr) {
-    copy.assign(text, text + strlen(text) + 1);
-    pos = 0;
-  }
-  const char* delims = delimiter ? delimiter : "";
-  char* p = copy.data() + pos;
-  p += strspn(p, delims);
-  if (*p == '\0') {
-    pos = static_cast<size_t>(p - copy.data());
-    return nullptr;
-  }
-  char* end = p + strcspn(p, delims);
-  pos = static_cast<size_t>(end - copy.data());
-  if (*end != '\0') {
-    *end = '\0';
-    ++pos;
-  }
-  return p;
 }
 
 int DBCSGetLen(unsigned char byte, int language) {

@@ -19,12 +19,6 @@ char* getToken(char*& cursor, const char* delimiter);
 // The same as getToken.
 char* parserStringToken(char*& cursor, const char* delimiter);
 
-// strtok over a private copy: a non-NULL text replaces the copy, NULL goes on
-// with it. Every character of delimiter separates; empty tokens are skipped.
-// The next token, or NULL when the copy is used up. The token stays valid
-// until the next call with a new text. Not thread-safe.
-const char* KSStrTok(const char* text, const char* delimiter);
-
 // Length (1 or 2) of the character whose first byte is `byte` in the
 // double-byte code page of `language` (layout.h): bytes below 0x80 are
 // single, and so are 0xA0..0xDF (half-width katakana) in a JP installation.

@@ -102,6 +102,11 @@ uint8_t* bytes(char* p) {
 QNac_CharsetEncodingConverter::QNac_CharsetEncodingConverter() = default;
 QNac_CharsetEncodingConverter::~QNac_CharsetEncodingConverter() = default;
 
+void resetCharsetConverterState() {
+  tableDirectory().clear();
+  setCharsetDiagnosticStream(stderr);
+}
+
 int QNac_CharsetEncodingConverter::StaticInitOpen(const char* table_dir) {
   if (table_dir == nullptr || std::strlen(table_dir) > kMaxTableDirLength) return -1;
   tableDirectory() = table_dir;

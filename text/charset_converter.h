@@ -118,4 +118,8 @@ class QNac_CharsetEncodingConverter {
 // and fuzzing.
 void setCharsetDiagnosticStream(FILE* stream);
 
+// Back to the start of a program: no table directory (StaticInitOpen not
+// called yet) and diagnostics to standard error.
+void resetCharsetConverterState();
+
 #endif  // SEARCHRUN_TEXT_CHARSET_CONVERTER_H

@@ -15,8 +15,10 @@ int g_char_encoding_convertor_err_code = 0;
 
 namespace {
 
+constexpr const char* kDefaultTableDirectory = "../binind/unitbl";
+
 std::string& tableDirectory() {
-  static std::string dir = "../binind/unitbl";
+  static std::string dir = kDefaultTableDirectory;
   return dir;
 }
 
@@ -133,4 +135,9 @@ void setCharsetTableDirectory(const std::string& dir) {
 
 const std::string& charsetTableDirectory() {
   return tableDirectory();
+}
+
+void resetCharsetEncodingState() {
+  tableDirectory() = kDefaultTableDirectory;
+  g_char_encoding_convertor_err_code = 0;
 }

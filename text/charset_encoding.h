@@ -49,4 +49,8 @@ int charEncodingConverter(const char* src, const char* src_name, char* dest, con
 void setCharsetTableDirectory(const std::string& dir);
 const std::string& charsetTableDirectory();
 
+// Back to the start of a program: the default table directory, no failure
+// code.
+void resetCharsetEncodingState();
+
 #endif  // SEARCHRUN_TEXT_CHARSET_ENCODING_H

@@ -15,6 +15,10 @@ int g_xx1 = 0;
 int g_unknown = 0;
 int g_L128 = 0;
 
+void resetJPCodeCounts() {
+  g_is_jis = g_is_sjis = g_is_euc = g_xx1 = g_unknown = g_L128 = 0;
+}
+
 namespace {
 
 constexpr unsigned char kEsc = 0x1B;

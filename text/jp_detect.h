@@ -17,7 +17,8 @@ enum JPCodeVerdict {
   kJPNeedsWidening = 6,  // Shift_JIS or 7-bit text with half-width katakana or digits
 };
 
-// How often each verdict was reached in this process; they only grow.
+// How often each verdict was reached in this run; they only grow until
+// resetJPCodeCounts.
 extern int g_is_jis;
 extern int g_is_sjis;
 extern int g_is_euc;
@@ -30,5 +31,7 @@ extern int g_L128;
 // The last byte is never taken as the start of a character. Writes the
 // character counts of both readings to standard error.
 int checkJPCodeType(const char* text, size_t length);
+
+void resetJPCodeCounts();
 
 #endif  // SEARCHRUN_TEXT_JP_DETECT_H

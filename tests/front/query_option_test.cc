@@ -424,12 +424,12 @@ void expectRows(Rewrite fn, std::initializer_list<Row> rows) {
 class QueryNormalize : public testing::Test {
  protected:
   QueryNormalize() : cgi_(testutil::makeInstallSkeleton(dir_.path())), cwd_(cgi_) {
-    resetH2FUserTableForTests();
+    resetH2FUserTable();
   }
-  ~QueryNormalize() override { resetH2FUserTableForTests(); }
+  ~QueryNormalize() override { resetH2FUserTable(); }
   void writeUserTable(const std::string& text) {
     testutil::writeFile(dir_.sub("setting/h2f_user.txt"), text);
-    resetH2FUserTableForTests();
+    resetH2FUserTable();
   }
 
   testutil::TempDir dir_;

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzscratch::write("setting/h2f_user.txt", input.substr(0, tableLength));
   else
     std::filesystem::remove(fuzzscratch::dir() + "/setting/h2f_user.txt");
-  resetH2FUserTableForTests();
+  resetH2FUserTable();
   using Rewrite = void (*)(char*, int);
   for (Rewrite rewrite :
        {Rewrite{changeQuery_H2F}, Rewrite{changeQuery_Space},

@@ -27,13 +27,13 @@ class ExcludeCommandTest : public searchtest::CommandTest {
  protected:
   ExcludeCommandTest() {
     writeFile(cgi_ + "/system.debug.cfg", "debug_mode=Y\n");
-    resetLogStateForTests();
+    resetLogState();
     SetLogFileName("searchrun.log");
     g_search_keyword_allowed = 1;
     builder_.m_queryScreen = screenQueryTermFile;
   }
   ~ExcludeCommandTest() override {
-    resetLogStateForTests();
+    resetLogState();
     g_search_keyword_allowed = 1;
   }
 

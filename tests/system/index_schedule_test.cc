@@ -123,11 +123,11 @@ TEST(BuildStatus, DatesAndTimesAreLocal) {
   CCollectBuildStatus status;
   status.setStartTime(0);
   status.setEndTime(1700000000);  // 2023-11-14 22:13:20 UTC
-  EXPECT_STREQ("1970/01/01", status.getStartDate());
-  EXPECT_STREQ("00:00:00", status.getStartTime());
-  EXPECT_STREQ("2023/11/14", status.getEndDate());
-  EXPECT_STREQ("22:13:20", status.getEndTime());
-  EXPECT_STREQ("20231114", CCollectBuildStatus::outputDateFilename(1700000000));
+  EXPECT_EQ("1970/01/01", status.getStartDate());
+  EXPECT_EQ("00:00:00", status.getStartTime());
+  EXPECT_EQ("2023/11/14", status.getEndDate());
+  EXPECT_EQ("22:13:20", status.getEndTime());
+  EXPECT_EQ("20231114", CCollectBuildStatus::outputDateFilename(1700000000));
 }
 
 TEST(BuildStatus, DirectorySizeCountsRegularFilesOnly) {

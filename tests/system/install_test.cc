@@ -40,13 +40,13 @@ class Install : public ::testing::Test {
   Install() : cgi_(testutil::makeInstallSkeleton(tmp_.path())), cwd_(cgi_), tz_("TZ", "UTC") {
     tzset();
     systemResetCaches();
-    resetLogStateForTests();
+    resetLogState();
     writeSetting("system_info.cfg", "SYSTEM_DIRECTORY=" + sys_ + "\nDOMAIN_NAME=corp\n");
     testutil::makeDirs(sys_ + "/ref");
   }
   ~Install() override {
     systemResetCaches();
-    resetLogStateForTests();
+    resetLogState();
     setTimeSourceForTests({});
     setSleeperForTests({});
   }
@@ -223,7 +223,7 @@ TEST_F(Install, DebugSwitchLinesIgnoreCase) {
       {"../system.debug.cfg", "debug_mode=Y\n", "../debug/searchrun.log"},
   };
   for (const auto& [switchFile, text, log] : cases) {
-    resetLogStateForTests();
+    resetLogState();
     unlink("system.debug.cfg");
     unlink("debug/searchrun.log");
     testutil::writeFile(switchFile, text);
@@ -246,7 +246,7 @@ TEST_F(Install, ThreadedDebugLogHasItsOwnSwitchAndFile) {
       {"../ts.debug", "searchrun.log=Y\n", ""},
   };
   for (const auto& [switchFile, text, log] : cases) {
-    resetLogStateForTests();
+    resetLogState();
     for (const char* stale : {"ts.debug", "system.debug.cfg", "../ts.debug", "searchrun.log"})
       unlink(stale);
     setLogForm(LogForm::kThreaded);
@@ -257,7 +257,7 @@ TEST_F(Install, ThreadedDebugLogHasItsOwnSwitchAndFile) {
     EXPECT_FALSE(testutil::fileExists("debug")) << text;
   }
   // Without a name the log is ts_debug.log.
-  resetLogStateForTests();
+  resetLogState();
   setLogForm(LogForm::kThreaded);
   testutil::writeFile("ts.debug", "=Y\n");
   ReportLog("unnamed\n");

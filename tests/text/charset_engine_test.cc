@@ -309,12 +309,12 @@ class CharsetEncoding : public ::testing::Test {
     setCharsetTableDirectory("../binind/unitbl");
   }
   ~CharsetEncoding() override {
-    resetLogStateForTests();
+    resetLogState();
     setCharsetTableDirectory("../binind/unitbl");
   }
   // The debug log of one call from a fresh start.
   std::string log(const std::function<void()>& call) {
-    resetLogStateForTests();
+    resetLogState();
     SetLogFileName("searchrun.log");
     std::remove((cgi_ + "/debug/searchrun.log").c_str());
     call();
