@@ -51,6 +51,7 @@
 #include "system/log.h"
 #include "system/numbers.h"
 #include "system/run_deadline.h"
+#include "system/run_handoff.h"
 #include "system/run_limits.h"
 #include "system/scratch_files.h"
 #include "system/strings.h"
@@ -545,7 +546,7 @@ static void installTextServices() {
 }
 
 int searchrunMain(int argc, char** argv) {
-  pid = static_cast<int>(getpid());
+  pid = static_cast<int>(handoff::runProcessId());
   setLogProcessId(pid);
   // When the web server gives up on the request, nothing the run started
   // goes on without it.

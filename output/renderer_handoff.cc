@@ -16,6 +16,7 @@
 
 #include "output/query_output.h"
 #include "system/child_process.h"
+#include "system/descriptor_passing.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/secure_file.h"
@@ -100,24 +101,6 @@ std::vector<std::string> environmentTexts() {
   return texts;
 }
 
-// Sends `bytes` (not empty) with the open file `fd` riding on them; what
-// send gives.
-ssize_t sendWithFile(int socket, const std::string& bytes, int fd) {
-  iovec data{const_cast<char*>(bytes.data()), bytes.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* given = CMSG_FIRSTHDR(&message);
-  given->cmsg_level = SOL_SOCKET;
-  given->cmsg_type = SCM_RIGHTS;
-  given->cmsg_len = CMSG_LEN(sizeof(int));
-  std::memcpy(CMSG_DATA(given), &fd, sizeof fd);
-  return sendmsg(socket, &message, MSG_NOSIGNAL);
-}
-
 // The renderer as a child, for its words, with the environment of the run.
 ChildProgram rendererProgram(std::vector<std::string> words) {
   ChildProgram program;
@@ -189,7 +172,7 @@ int WaitingRenderer::render(const std::vector<std::string>& words, int limitMs,
   size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = sent == 0 && givenFd >= 0
-                          ? sendWithFile(fd_, bytes, givenFd)
+                          ? sendWithDescriptors(fd_, bytes.data(), bytes.size(), {givenFd})
                           : send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;

@@ -24,6 +24,8 @@ ServicePaths servicePaths(const std::string& root) {
   p.settings = base + "/setting/engine_service.cfg";
   p.service = base + "/binind/vela_service";
   p.fullEngine = base + "/binind/vela_engine.full";
+  p.frontSocket = p.runDir + "/front.sock";
+  p.fullFront = base + "/binind/searchrun.full";
   return p;
 }
 

@@ -9,6 +9,7 @@
 ///   ROOT/run/engine.lock         held (flock) by the one service; its pid
 ///   ROOT/run/engine.start        held by a search while it starts the service
 ///   ROOT/run/engine.log          standard error of a service a search started
+///   ROOT/run/front.sock          the searchrun workers the service keeps
 ///   ROOT/setting/engine_service.cfg   AUTO_START=no keeps searches from
 ///                                     starting the service; WAIT_MS how long
 ///                                     a search waits for a busy service;
@@ -16,7 +17,9 @@
 ///                                     handing its engine runs to the service
 ///                                     itself (each program is started and
 ///                                     decides, as a program put in place of
-///                                     ours needs)
+///                                     ours needs); FRONT_WORKERS how many
+///                                     searchrun workers the service keeps
+///                                     (0: none, every search is a program)
 
 #ifndef SEARCHRUN_SEARCH_ENGINE_SERVICE_PATHS_H
 #define SEARCHRUN_SEARCH_ENGINE_SERVICE_PATHS_H
@@ -34,6 +37,8 @@ struct ServicePaths {
   std::string settings;
   std::string service;     // ROOT/binind/vela_service
   std::string fullEngine;  // ROOT/binind/vela_engine.full
+  std::string frontSocket;
+  std::string fullFront;  // ROOT/binind/searchrun.full
 };
 
 ServicePaths servicePaths(const std::string& root);

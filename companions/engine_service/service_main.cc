@@ -14,9 +14,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "companions/engine/service_request.h"
+#include "companions/engine_service/front_workers.h"
 #include "companions/engine_service/page_service.h"
 #include "companions/serve/daemon_options.h"
 #include "companions/serve/listeners.h"
@@ -48,6 +50,10 @@ constexpr const char* kUsage =
     "  --max-open N          indexes kept open between searches (0 to 1000, default 16)\n"
     "  --client-timeout MS   time a client has to send its request (10 to 60000,\n"
     "                        default 2000)\n"
+    "  --front-workers N     searchrun workers kept beside the service (0 to 64;\n"
+    "                        default FRONT_WORKERS of engine_service.cfg, else 4):\n"
+    "                        searchrun hands its requests to them instead of\n"
+    "                        running the whole query program for each\n"
     "  --exit-if-running     leaves at once, with no error, when a service of the\n"
     "                        installation already runs\n"
     "  --starter-lock-fd FD  the lock a search holds while it starts the service:\n"
@@ -60,6 +66,7 @@ struct Options {
   int64_t clientTimeoutMs = 2000;
   bool exitIfRunning = false;
   int64_t starterLockFd = -1;
+  int64_t frontWorkers = -1;
 };
 
 int fail(const std::string& problem) {
@@ -153,7 +160,8 @@ int main(int argc, char** argv) {
            serve::numberOption("--threads", o.threads, 1, 64),
            serve::numberOption("--max-open", o.maxOpen, 0, 1000),
            serve::numberOption("--client-timeout", o.clientTimeoutMs, 10, 60000),
-           serve::numberOption("--starter-lock-fd", o.starterLockFd, 3, 1023)},
+           serve::numberOption("--starter-lock-fd", o.starterLockFd, 3, 1023),
+           serve::numberOption("--front-workers", o.frontWorkers, 0, 64)},
           "--root"))
     return rc < 0 ? 0 : rc;
   vela::ServedInstallation inst;
@@ -173,6 +181,16 @@ int main(int argc, char** argv) {
   // The programs it runs for, and the renderer whose pages it makes, work in
   // the CGI directory and read the installation from there.
   if (chdir(inst.cgiDir.c_str()) != 0) return fail("no CGI directory " + inst.cgiDir);
+  if (o.frontWorkers < 0) {
+    const std::string setting = velaservice::serviceSetting(paths, "FRONT_WORKERS");
+    if (setting.empty() || !parseDecimal(setting, 0, 64, o.frontWorkers)) o.frontWorkers = 4;
+  }
+  // Started before the service's threads, and kept by its housekeeping.
+  std::optional<velaservice::FrontWorkers> front;
+  if (o.frontWorkers > 0) {
+    front.emplace(paths.fullFront, paths.frontSocket, static_cast<int>(o.frontWorkers));
+    front->keepRunning();
+  }
   vela::RequestRunner runner(inst, static_cast<size_t>(o.maxOpen));
   vela::PageService pages(inst);
   serve::ServerConfig config;
@@ -231,6 +249,7 @@ int main(int argc, char** argv) {
       return false;
     }
     if (++second % 5 == 0) runner.databases().dropReplaced();
+    if (front) front->keepRunning();
     return true;
   };
   logLine("serving " + inst.root + " on " + paths.socket + " (pid " + std::to_string(getpid()) +

@@ -135,7 +135,10 @@ engine_service() {
   if [ "$1" = start ]; then
     printf 'AUTO_START=yes\n' >"$root/setting/engine_service.cfg"
     "$root/binind/vela_service" --root "$root" >/dev/null 2>&1 &
-    for _ in $(seq 1 100); do [ -S "$root/run/engine.sock" ] && return 0; sleep 0.05; done
+    # A build with searchrun workers is ready once they listen too.
+    local sock=$root/run/engine.sock
+    [ -x "$root/binind/searchrun.full" ] && sock=$root/run/front.sock
+    for _ in $(seq 1 100); do [ -S "$sock" ] && return 0; sleep 0.05; done
     echo "the engine service of $root did not start" >&2
     return 1
   fi

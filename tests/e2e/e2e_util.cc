@@ -44,10 +44,13 @@ Installation::Installation() {
     std::cerr << "cmake --install failed:\n" << r.out << r.err;
     std::abort();
   }
-  // The suite runs once as installed (searchrun hands its engine runs to
-  // the service) and once with every run a program of its own.
-  if (const char* mode = std::getenv(kEngineRunsVariable))
+  // The suite runs once as installed (searchrun hands its requests to the
+  // service's workers and its engine runs to the service) and once with
+  // every run a program of its own.
+  if (const char* mode = std::getenv(kEngineRunsVariable)) {
     setKey(kEngineServiceSettings, "EXCHANGE", mode);
+    if (std::string(mode) == "no") setKey(kEngineServiceSettings, "FRONT_WORKERS", "0");
+  }
 }
 
 void Installation::write(const std::string& rel, const std::string& bytes) const {

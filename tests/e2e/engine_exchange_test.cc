@@ -19,21 +19,7 @@
 namespace {
 
 using enginetest::EngineInstall;
-
-// What a request gave: its page and the bytes of its result files, with the
-// figures that differ from run to run (elapsed time, scratch names) masked.
-struct Outcome {
-  int status = -1;
-  std::string page;
-  std::vector<std::string> files;
-};
-
-// The query file holds the run's milliseconds just before its sort order.
-std::string withoutRunTime(std::string bytes) {
-  const size_t at = bytes.find(std::string("desc\0\0\0\0score", 13));
-  if (at != std::string::npos && at >= 4) bytes.replace(at - 4, 4, 4, '#');
-  return bytes;
-}
+using enginetest::Outcome;
 
 // Three indexes of two topics; "sky" also has an inc part.
 class EngineExchangeTest : public ::testing::Test {
@@ -43,15 +29,7 @@ class EngineExchangeTest : public ::testing::Test {
     // Pages in the installation's own language: searchrun ends in the
     // renderer's image, as it does on most sites.
     inst_->write("lang.cfg", "EN\n");
-    const char* words[] = {"telescope", "galaxy", "nebula", "orbit", "butter", "oven", "flour"};
-    for (int i = 0; i < 12; ++i) {
-      std::string text = "A report on " + std::string(words[i % 7]) + ".\n";
-      for (int k = 0; k < 4; ++k)
-        text += std::string(words[(i + k) % 7]) + " and " + words[(i * 3 + k) % 7] + "\n";
-      inst_->doc(i < 4 ? "sky" : i < 8 ? "food" : "mixed", "d" + std::to_string(i) + ".txt", text);
-    }
-    for (const char* id : {"sky", "food", "mixed"})
-      inst_->create(id, id);
+    enginetest::createTopicIndexes(*inst_);
     inst_->doc("sky", "late.txt", "A late report on a telescope and its galaxy.\n");
     const e2e::RunResult update = inst_->builder({"update", "--id", "sky", inst_->docs("sky")});
     ASSERT_EQ(update.exitStatus, 0) << update.err;
@@ -63,12 +41,7 @@ class EngineExchangeTest : public ::testing::Test {
     const e2e::RunResult r = inst_->get(
         "user=TESSERA&index_id=7F000001_sky&index_id=7F000001_food&index_id=7F000001_mixed&" +
         query);
-    Outcome o;
-    o.status = r.exitStatus;
-    static const std::regex varying("query[0-9]+|\\([0-9.]+ seconds\\)");
-    o.page = std::regex_replace(r.out, varying, "#");
-    for (const std::string& name : inst_->resultFiles())
-      if (!before.count(name)) o.files.push_back(withoutRunTime(inst_->read("tmp/" + name)));
+    const Outcome o = enginetest::outcomeOf(*inst_, r, before);
     // Scratch results of look-ups sent ahead go with the run, also when the
     // step that would read them is passed over and the renderer takes the
     // process over.

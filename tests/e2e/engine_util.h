@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -332,6 +333,47 @@ inline void expectThinSearchesTogether(const EngineInstall& inst, const std::str
               expected)
         << i;
   }
+}
+
+// What a request gave: its page and the bytes of its result files, with the
+// figures that differ from run to run (elapsed time, scratch names) masked.
+struct Outcome {
+  int status = -1;
+  std::string page;
+  std::vector<std::string> files;
+};
+
+// The query file holds the run's milliseconds just before its sort order.
+inline std::string withoutRunTime(std::string bytes) {
+  const size_t at = bytes.find(std::string("desc\0\0\0\0score", 13));
+  if (at != std::string::npos && at >= 4) bytes.replace(at - 4, 4, 4, '#');
+  return bytes;
+}
+
+// What `r` gave, with the result files that are not among `before`.
+inline Outcome outcomeOf(const e2e::Installation& inst, const e2e::RunResult& r,
+                         const std::set<std::string>& before) {
+  Outcome o;
+  o.status = r.exitStatus;
+  static const std::regex varying("query[0-9]+|\\([0-9.]+ seconds\\)");
+  o.page = std::regex_replace(r.out, varying, "#");
+  for (const std::string& name : inst.resultFiles())
+    if (!before.count(name)) o.files.push_back(withoutRunTime(inst.read("tmp/" + name)));
+  return o;
+}
+
+// Three indexes of two topics, twelve reports: "sky" (d0-d3), "food"
+// (d4-d7), "mixed" (d8-d11).
+inline void createTopicIndexes(EngineInstall& inst) {
+  const char* words[] = {"telescope", "galaxy", "nebula", "orbit", "butter", "oven", "flour"};
+  for (int i = 0; i < 12; ++i) {
+    std::string text = "A report on " + std::string(words[i % 7]) + ".\n";
+    for (int k = 0; k < 4; ++k)
+      text += std::string(words[(i + k) % 7]) + " and " + words[(i * 3 + k) % 7] + "\n";
+    inst.doc(i < 4 ? "sky" : i < 8 ? "food" : "mixed", "d" + std::to_string(i) + ".txt", text);
+  }
+  for (const char* id : {"sky", "food", "mixed"})
+    inst.create(id, id);
 }
 
 }  // namespace enginetest

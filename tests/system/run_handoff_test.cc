@@ -1,0 +1,259 @@
+/// @file run_handoff_test.cc
+/// @brief Runs handed to resident workers: the request's form, and real
+/// workers serving callers with their own streams.
+
+#include "system/run_handoff.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_util.h"
+
+namespace {
+
+using handoff::HandedRun;
+
+TEST(HandedRunForm, RoundTripsAndRefusesWhatIsNotOneWholeRun) {
+  HandedRun run;
+  run.cwd = "/srv/search-cgi";
+  run.umask = 027;
+  run.args = {"searchrun", "a b", ""};
+  run.env = {"QUERY_STRING=query=x&y=", "EMPTY="};
+  const std::string bytes = handoff::encodeRun(run);
+  HandedRun back;
+  ASSERT_TRUE(handoff::decodeRun(bytes, back));
+  EXPECT_EQ(run.cwd, back.cwd);
+  EXPECT_EQ(run.umask, back.umask);
+  EXPECT_EQ(run.args, back.args);
+  EXPECT_EQ(run.env, back.env);
+
+  auto refused = [](HandedRun r) {
+    HandedRun out;
+    return !handoff::decodeRun(handoff::encodeRun(r), out);
+  };
+  HandedRun r = run;
+  r.cwd = "relative";
+  EXPECT_TRUE(refused(r));
+  r = run;
+  r.args.clear();
+  EXPECT_TRUE(refused(r));
+  r = run;
+  r.env.push_back("NOVALUE");
+  EXPECT_TRUE(refused(r));
+  r = run;
+  r.env.push_back("=x");
+  EXPECT_TRUE(refused(r));
+  r = run;
+  r.args.push_back(std::string("a\0b", 3));
+  EXPECT_TRUE(refused(r));
+  r = run;
+  r.umask = 01000;
+  EXPECT_TRUE(refused(r));
+  EXPECT_FALSE(handoff::decodeRun(bytes.substr(0, bytes.size() - 1), back));
+  EXPECT_FALSE(handoff::decodeRun(bytes + "x", back));
+  EXPECT_FALSE(handoff::decodeRun("XXXX" + bytes.substr(4), back));
+  // A count far beyond the bytes: refused, not allocated.
+  std::string huge = bytes;
+  huge[8] = huge[9] = huge[10] = '\x7f';
+  EXPECT_FALSE(handoff::decodeRun(huge, back));
+}
+
+// What the test program's runs leave in the process: a worker must not show
+// it to the next run.
+std::string g_left;
+
+// A run: answers with what it was given, and acts on the word WORD.
+int echoMain(int argc, char** argv) {
+  std::string input;
+  char buf[256];
+  for (ssize_t n; (n = read(STDIN_FILENO, buf, sizeof buf)) > 0;)
+    input.append(buf, static_cast<size_t>(n));
+  const char* w = std::getenv("WORD");
+  const std::string word = w ? w : "";
+  const mode_t mask = umask(0);
+  std::string args;
+  for (int i = 0; i < argc; ++i)
+    args += std::string(i ? " " : "") + argv[i];
+  std::printf("args=%s word=%s stdin=%s left=%s umask=%03o pid=%d\n", args.c_str(), word.c_str(),
+              input.c_str(), g_left.c_str(), static_cast<unsigned>(mask),
+              static_cast<int>(getpid()));
+  std::fflush(stdout);
+  std::FILE* runs = std::fopen("runs.log", "a");
+  std::fprintf(runs, "%s\n", word.c_str());
+  std::fclose(runs);
+  g_left = word;
+  if (word == "exit7") std::exit(7);
+  if (word == "kill") raise(SIGKILL);
+  if (word == "slow") sleep(1);
+  if (word == "hang") {
+    sleep(30);
+    testutil::writeFile("hang-done", "");
+  }
+  return 3;
+}
+
+void resetEcho() {
+  g_left.clear();
+}
+
+struct Caller {
+  int status = -1;
+  std::string out;
+};
+
+class HandoffWorkers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = tmp_.path();
+    socket_ = dir_ + "/w.sock";
+    server_ = fork();
+    if (server_ == 0) {
+      if (chdir(dir_.c_str()) != 0) _exit(1);
+      handoff::ServeOptions options;
+      options.workers = 1;
+      _exit(handoff::serveRuns(socket_, {echoMain, resetEcho}, options));
+    }
+    for (int i = 0; i < 2000 && access(socket_.c_str(), F_OK) != 0; ++i)
+      usleep(5000);
+  }
+  void TearDown() override {
+    kill(server_, SIGTERM);
+    int status = 0;
+    waitpid(server_, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(0, access(socket_.c_str(), F_OK)) << "the socket outlived its workers";
+  }
+
+  // Starts a caller with `word` and `input` on its standard input, in
+  // `cwd`; returns its pid and the read end of its output.
+  pid_t start(const std::string& word, const std::string& input, int& outFd,
+              int takeUpMs = handoff::kDefaultTakeUpMs, std::string cwd = "") {
+    int in[2], out[2];
+    EXPECT_EQ(0, pipe(in));
+    EXPECT_EQ(0, pipe(out));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      for (int fd : {in[0], in[1], out[0], out[1]})
+        close(fd);
+      if (chdir((cwd.empty() ? dir_ : cwd).c_str()) != 0) _exit(98);
+      umask(026);
+      const int status =
+          handoff::handOver(socket_, {"searchrun", "-x", "two words"}, {"WORD=" + word}, takeUpMs);
+      _exit(status == handoff::kNotHandedOver ? 99 : status);
+    }
+    close(in[0]);
+    close(out[1]);
+    EXPECT_EQ(static_cast<ssize_t>(input.size()), write(in[1], input.data(), input.size()));
+    close(in[1]);
+    outFd = out[0];
+    return pid;
+  }
+
+  // Reads the caller's output to its end (at most 20 s) and its status.
+  static Caller finish(pid_t pid, int outFd) {
+    Caller c;
+    char buf[512];
+    pollfd p{outFd, POLLIN, 0};
+    while (poll(&p, 1, 20000) == 1) {
+      const ssize_t n = read(outFd, buf, sizeof buf);
+      if (n <= 0) break;
+      c.out.append(buf, static_cast<size_t>(n));
+    }
+    close(outFd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    c.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return c;
+  }
+
+  Caller call(const std::string& word, const std::string& input = "",
+              int takeUpMs = handoff::kDefaultTakeUpMs, const std::string& cwd = "") {
+    int outFd = -1;
+    const pid_t pid = start(word, input, outFd, takeUpMs, cwd);
+    return finish(pid, outFd);
+  }
+
+  static std::string field(const std::string& out, const std::string& name) {
+    const size_t at = out.find(" " + name + "=");
+    if (at == std::string::npos) return "?";
+    const size_t from = at + name.size() + 2;
+    return out.substr(from, out.find(' ', from) - from);
+  }
+
+  testutil::TempDir tmp_;
+  std::string dir_, socket_;
+  pid_t server_ = -1;
+};
+
+TEST_F(HandoffWorkers, OneWorkerMakesRunAfterRunWithEachCallersStreamsAndNothingLeft) {
+  const Caller first = call("one", "posted body");
+  EXPECT_EQ(3, first.status);
+  EXPECT_EQ(0u, first.out.find("args=searchrun -x two words word=one stdin=posted body left= "))
+      << first.out;
+  EXPECT_EQ("026", field(first.out, "umask"));
+  const Caller second = call("two");
+  EXPECT_EQ(3, second.status);
+  // The same process made both, and the first run's state was gone.
+  EXPECT_EQ(field(first.out, "pid"), field(second.out, "pid"));
+  EXPECT_EQ("", field(second.out, "left")) << second.out;
+  EXPECT_EQ("one\ntwo\n", testutil::readFile(dir_ + "/runs.log"));
+}
+
+TEST_F(HandoffWorkers, RunsThatEndTheWorkerReportTheirEndAndAreReplaced) {
+  const Caller exited = call("exit7");
+  EXPECT_EQ(7, exited.status);
+  EXPECT_NE(std::string::npos, exited.out.find("word=exit7")) << "output lost at exit";
+  const Caller killed = call("kill");
+  EXPECT_EQ(1, killed.status);
+  const Caller next = call("after");
+  EXPECT_EQ(3, next.status) << next.out;
+  EXPECT_NE(field(exited.out, "pid"), field(next.out, "pid"));
+}
+
+TEST_F(HandoffWorkers, RunsNoWorkerTakesUpAreLeftToTheCallerAndNeverMadeLater) {
+  // Another directory: another installation's run.
+  const testutil::TempDir elsewhere;
+  EXPECT_EQ(99, call("elsewhere", "", handoff::kDefaultTakeUpMs, elsewhere.path()).status);
+  // The one worker is busy: the caller gives up waiting and makes its run.
+  int slowOut = -1;
+  const pid_t slow = start("slow", "", slowOut);
+  usleep(200000);
+  EXPECT_EQ(99, call("impatient", "", 50).status);
+  EXPECT_EQ(3, finish(slow, slowOut).status);
+  EXPECT_EQ(3, call("last").status);
+  EXPECT_EQ("slow\nlast\n", testutil::readFile(dir_ + "/runs.log"));
+
+  const std::string gone = socket_;
+  socket_ = dir_ + "/none.sock";
+  EXPECT_EQ(99, call("nobody").status);
+  socket_ = gone;
+}
+
+TEST_F(HandoffWorkers, ACallerThatGoesAwayEndsItsRun) {
+  int outFd = -1;
+  const pid_t pid = start("hang", "", outFd);
+  for (int i = 0; i < 400 && testutil::readFile(dir_ + "/runs.log").empty(); ++i)
+    usleep(10000);
+  ASSERT_EQ("hang\n", testutil::readFile(dir_ + "/runs.log"));
+  kill(pid, SIGKILL);
+  finish(pid, outFd);
+  // The worker ended with the run and was replaced.
+  const Caller next = call("next");
+  EXPECT_EQ(3, next.status) << next.out;
+  EXPECT_NE(0, access((dir_ + "/hang-done").c_str(), F_OK));
+}
+
+}  // namespace
