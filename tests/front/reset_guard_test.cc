@@ -6,13 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/process_run.h"
 
 namespace {
 
@@ -214,6 +215,8 @@ bool ignored(const std::string& name) {
   return name.empty() || name[0] == '_' || name[0] == '.' || name.find("::__") != std::string::npos;
 }
 
+#ifdef SR_SEARCHRUN_LIBRARIES
+
 struct Symbols {
   std::set<std::string> writable;  // b, B, d, D
   std::set<std::string> readOnly;  // r, R: a compiler may place a constant there
@@ -230,16 +233,16 @@ Symbols librarySymbols(const std::string& listPath) {
     std::string library = archive.substr(archive.rfind('/') + 1);
     library = library.substr(library.find('_') + 1);
     library.resize(library.size() - 2);
-    const std::string command = std::string(SR_NM) + " -A -C --defined-only '" + archive + "'";
-    std::unique_ptr<FILE, int (*)(FILE*)> nm(popen(command.c_str(), "r"), pclose);
-    EXPECT_TRUE(nm) << command;
-    if (!nm) continue;
-    char line[4096];
+    testutil::ProcessSpec spec;
+    spec.path = SR_NM;
+    spec.args = {"-A", "-C", "--defined-only", archive};
+    spec.cwd = "/";
+    const testutil::ProcessResult nm = testutil::runProcess(spec);
+    EXPECT_EQ(0, nm.exitStatus) << nm.err;
+    std::istringstream lines_of(nm.out);
     size_t lines = 0;
-    while (std::fgets(line, sizeof line, nm.get())) {
+    for (std::string text; std::getline(lines_of, text);) {
       ++lines;
-      std::string text(line);
-      if (!text.empty() && text.back() == '\n') text.pop_back();
       // <archive>:<member>.o:<address> <type> <name>
       if (text.compare(0, archive.size() + 1, archive + ":") != 0) continue;
       const size_t member = archive.size() + 1;
@@ -296,5 +299,13 @@ TEST(ResetGuard, NoListedObjectIsGone) {
     EXPECT_TRUE(symbols().writable.count(entry.symbol) || symbols().readOnly.count(entry.symbol))
         << "listed, but no library holds it any more: " << entry.symbol;
 }
+
+#else
+
+TEST(ResetGuard, EveryProcessWideObjectIsResetOrConstant) {
+  GTEST_SKIP() << "the objects are known as the release compiler lays them out";
+}
+
+#endif  // SR_SEARCHRUN_LIBRARIES
 
 }  // namespace
