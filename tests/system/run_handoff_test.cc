@@ -107,6 +107,10 @@ void resetEcho() {
   g_left.clear();
 }
 
+// Long enough that a loaded machine does not make a caller give up on a
+// worker that is about to take its run.
+constexpr int kPatientMs = 10000;
+
 struct Caller {
   int status = -1;
   std::string out;
@@ -138,7 +142,7 @@ class HandoffWorkers : public ::testing::Test {
   // Starts a caller with `word` and `input` on its standard input, in
   // `cwd`; returns its pid and the read end of its output.
   pid_t start(const std::string& word, const std::string& input, int& outFd,
-              int takeUpMs = handoff::kDefaultTakeUpMs, std::string cwd = "") {
+              int takeUpMs = kPatientMs, std::string cwd = "") {
     int in[2], out[2];
     EXPECT_EQ(0, pipe(in));
     EXPECT_EQ(0, pipe(out));
@@ -179,8 +183,8 @@ class HandoffWorkers : public ::testing::Test {
     return c;
   }
 
-  Caller call(const std::string& word, const std::string& input = "",
-              int takeUpMs = handoff::kDefaultTakeUpMs, const std::string& cwd = "") {
+  Caller call(const std::string& word, const std::string& input = "", int takeUpMs = kPatientMs,
+              const std::string& cwd = "") {
     int outFd = -1;
     const pid_t pid = start(word, input, outFd, takeUpMs, cwd);
     return finish(pid, outFd);
@@ -226,11 +230,12 @@ TEST_F(HandoffWorkers, RunsThatEndTheWorkerReportTheirEndAndAreReplaced) {
 TEST_F(HandoffWorkers, RunsNoWorkerTakesUpAreLeftToTheCallerAndNeverMadeLater) {
   // Another directory: another installation's run.
   const testutil::TempDir elsewhere;
-  EXPECT_EQ(99, call("elsewhere", "", handoff::kDefaultTakeUpMs, elsewhere.path()).status);
+  EXPECT_EQ(99, call("elsewhere", "", kPatientMs, elsewhere.path()).status);
   // The one worker is busy: the caller gives up waiting and makes its run.
   int slowOut = -1;
   const pid_t slow = start("slow", "", slowOut);
-  usleep(200000);
+  for (int i = 0; i < 1000 && testutil::readFile(dir_ + "/runs.log").empty(); ++i)
+    usleep(10000);
   EXPECT_EQ(99, call("impatient", "", 50).status);
   EXPECT_EQ(3, finish(slow, slowOut).status);
   EXPECT_EQ(3, call("last").status);
