@@ -4,6 +4,7 @@
 #include "output/msg_table.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -13,14 +14,17 @@
 #include "system/lines.h"
 #include "system/secure_file.h"
 
-bool KestraneMsgTable::initializeBuiltIn() {
+void KestraneMsgTable::addLines(std::string_view text) {
   std::string line;
-  forEachBoundedLine(std::string_view(kBuiltInMessageTable, sizeof kBuiltInMessageTable - 1),
-                     kLineLength, [&](std::string_view text) {
-                       line.assign(text);
-                       addLine(line);
-                       return count() < kMaxMessages;
-                     });
+  forEachBoundedLine(text, kLineLength, [&](std::string_view piece) {
+    line.assign(piece);
+    addLine(line);
+    return count() < kMaxMessages;
+  });
+}
+
+bool KestraneMsgTable::initializeBuiltIn() {
+  addLines(std::string_view(kBuiltInMessageTable, sizeof kBuiltInMessageTable - 1));
   return true;
 }
 
@@ -38,6 +42,12 @@ void KestraneMsgTable::addMissingBuiltIn() {
 
 bool KestraneMsgTable::initialize(const char* path) {
   if (path == nullptr) return false;
+  // The table is read for every request: kept while the file is unchanged.
+  if (const auto text = keptFileText(path)) {
+    addLines(*text);
+    return true;
+  }
+  if (errno != EFBIG) return false;
   FILE* stream = fopenRegular(path);
   if (stream == nullptr) return false;
   bool ok = initialize(stream);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Message number to message text. The wording (and its language) belongs to
@@ -53,6 +54,8 @@ class KestraneMsgTable {
  private:
   // One line "number<TAB>text" of a table; any other line is skipped.
   void addLine(std::string& line);
+  // Each line of `text` as a stream of the table is read.
+  void addLines(std::string_view text);
   struct Entry {
     char no[kNumberLength + 1];
     std::string text;

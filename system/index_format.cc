@@ -4,27 +4,16 @@
 
 #include "system/index_format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+#include "system/secure_file.h"
 
-// Reads exactly n bytes at offset; false for anything less.
-bool readAt(int fd, int64_t offset, void* bytes, size_t n) {
-  if (fd < 0 || offset < 0) return false;
-  auto* p = static_cast<unsigned char*>(bytes);
-  while (n > 0) {
-    const ssize_t got = pread(fd, p, n, static_cast<off_t>(offset));
-    if (got <= 0) return false;
-    p += got;
-    offset += got;
-    n -= static_cast<size_t>(got);
-  }
-  return true;
-}
+namespace {
 
 // Up to `limit` bytes from the start of an open file.
 bool readPrefix(int fd, size_t limit, std::string& out) {
@@ -211,31 +200,41 @@ RecInfoStatus parseRecInfoHeader(std::string_view bytes, RecInfoHeader& out) {
 bool FileBlock::read(int fd, int64_t offset, void* out, size_t n) {
   constexpr int64_t kBlockBytes = 4096;
   if (offset < 0) return false;
-  const auto inBlock = [&] {
-    return start_ >= 0 && offset >= start_ &&
-           offset - start_ + static_cast<int64_t>(n) <= static_cast<int64_t>(bytes_.size());
+  const auto holds = [&](const Block& b) {
+    return b.start >= 0 && offset >= b.start &&
+           offset - b.start + static_cast<int64_t>(n) <= static_cast<int64_t>(b.bytes.size());
   };
-  if (!inBlock()) {
-    if (static_cast<int64_t>(n) > kBlockBytes / 2) return readAt(fd, offset, out, n);
+  auto found = std::find_if(blocks_.begin(), blocks_.end(), holds);
+  if (found == blocks_.end()) {
+    if (static_cast<int64_t>(n) > kBlockBytes / 2) return readExactlyAt(fd, offset, out, n);
+    if (blocks_.size() == kKeptBlocks) blocks_.erase(blocks_.begin());
     // Aligned, so that neighbours on either side share it; moved where the
     // bytes would cross its end.
     int64_t start = offset - offset % kBlockBytes;
     if (offset + static_cast<int64_t>(n) > start + kBlockBytes) start = offset;
-    start_ = -1;
-    bytes_.resize(kBlockBytes);
+    Block block;
+    block.bytes.resize(kBlockBytes);
     size_t got = 0;
-    while (got < bytes_.size()) {
-      const ssize_t r = pread(fd, bytes_.data() + got, bytes_.size() - got,
+    // A short read is mostly the file's end: once the wanted bytes are in,
+    // the end is not asked for again.
+    while (got < block.bytes.size() &&
+           offset + static_cast<int64_t>(n) > start + static_cast<int64_t>(got)) {
+      const ssize_t r = pread(fd, block.bytes.data() + got, block.bytes.size() - got,
                               static_cast<off_t>(start + static_cast<int64_t>(got)));
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) break;
       got += static_cast<size_t>(r);
     }
-    bytes_.resize(got);
-    start_ = start;
-    if (!inBlock()) return false;  // the file ends before the bytes do
+    block.bytes.resize(got);
+    block.start = start;
+    blocks_.push_back(std::move(block));
+    found = blocks_.end() - 1;
+    if (!holds(*found)) return false;  // the file ends before the bytes do
+  } else if (found != blocks_.end() - 1) {
+    std::rotate(found, found + 1, blocks_.end());
+    found = blocks_.end() - 1;
   }
-  std::memcpy(out, bytes_.data() + (offset - start_), n);
+  std::memcpy(out, found->bytes.data() + (offset - found->start), n);
   return true;
 }
 
@@ -335,14 +334,14 @@ StoredTextStatus StoredTextReader::read(uint32_t recid, std::string& stream, uin
   if (recid == 0 || !ends_.valid()) return StoredTextStatus::kDamaged;
   uint64_t begin = 0, end = 0;
   const int64_t entry = static_cast<int64_t>(recid - 1) * kStoredTextEndBytes;
-  if (!readAt(ends_.get(), entry, &end, sizeof end) ||
-      (recid > 1 && !readAt(ends_.get(), entry - kStoredTextEndBytes, &begin, sizeof begin)))
+  if (!readExactlyAt(ends_.get(), entry, &end, sizeof end) ||
+      (recid > 1 && !readExactlyAt(ends_.get(), entry - kStoredTextEndBytes, &begin, sizeof begin)))
     return StoredTextStatus::kDamaged;
   if (begin == end) return StoredTextStatus::kNone;
   if (begin > end || end - begin > maxBytes || end > INT64_MAX || !texts_.valid())
     return StoredTextStatus::kDamaged;
   stream.resize(static_cast<size_t>(end - begin));
-  if (!readAt(texts_.get(), static_cast<int64_t>(begin), stream.data(), stream.size())) {
+  if (!readExactlyAt(texts_.get(), static_cast<int64_t>(begin), stream.data(), stream.size())) {
     stream.clear();
     return StoredTextStatus::kDamaged;
   }

@@ -172,10 +172,10 @@ enum class RecInfoStatus {
 // of data files stands for none.
 RecInfoStatus parseRecInfoHeader(std::string_view bytes, RecInfoHeader& out);
 
-// Reads of small pieces of one open file, a block at a time: the last block
-// read is kept, so that pieces near each other cost one read. Records asked
-// for together mostly lie close together (the look-alikes of a word, the
-// hits of a page).
+// Reads of small pieces of one open file, a block at a time: the last few
+// blocks read are kept, so that pieces near each other cost one read.
+// Records asked for together mostly lie close together (the look-alikes of
+// a word, the hits of a page), though not in the order asked for.
 class FileBlock {
  public:
   // Exactly n bytes at offset of fd (the same file on every call), from the
@@ -183,8 +183,12 @@ class FileBlock {
   bool read(int fd, int64_t offset, void* out, size_t n);
 
  private:
-  int64_t start_ = -1;
-  std::string bytes_;
+  struct Block {
+    int64_t start = -1;
+    std::string bytes;
+  };
+  static constexpr size_t kKeptBlocks = 8;
+  std::vector<Block> blocks_;  // the one used last at the back
 };
 
 // Reads records of one index directory one at a time: the header once, then

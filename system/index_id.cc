@@ -15,6 +15,7 @@
 #include "system/address.h"
 #include "system/clock.h"
 #include "system/fsutil.h"
+#include "system/kept_files.h"
 #include "system/layout.h"
 #include "system/secure_file.h"
 
@@ -98,13 +99,22 @@ std::string IndexIdFileMgr::idFilePath(const char* id) {
 bool IndexIdFileMgr::readIndexIdFile(const char* path) {
   clean();
   if (path == nullptr) return false;
-  FILE* in = fopenRegular(path);
-  if (in == nullptr) return false;
+  // Every request reads the record of each index it searches: kept while
+  // the file is unchanged (a record is replaced by a rename).
   unsigned char bytes[kFileSize];
-  const bool whole = fread(bytes, 1, kFileSize, in) == kFileSize;
-  fclose(in);
-  if (whole) decode(bytes);
-  return whole;
+  if (const auto text = keptFileText(path)) {
+    if (text->size() < kFileSize) return false;
+    memcpy(bytes, text->data(), kFileSize);
+  } else {
+    if (errno != EFBIG) return false;
+    FILE* in = fopenRegular(path);
+    if (in == nullptr) return false;
+    const bool whole = fread(bytes, 1, kFileSize, in) == kFileSize;
+    fclose(in);
+    if (!whole) return false;
+  }
+  decode(bytes);
+  return true;
 }
 
 bool IndexIdFileMgr::readIndexIdInfo(const char* id) {

@@ -3,11 +3,14 @@
 
 #include "system/index_stats.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "system/index_format.h"
+#include "system/kept_files.h"
 #include "system/layout.h"
 #include "system/lines.h"
 #include "system/secure_file.h"
@@ -15,9 +18,16 @@
 namespace {
 
 // Up to n bytes from the start of the file; the number read. A request
-// reads these few bytes many times over: no stream buffer is set up for
-// them.
+// reads these few bytes many times over: they are kept while the file is
+// unchanged, and no stream buffer is set up for them.
 size_t readPrefix(const std::string& path, unsigned char* bytes, size_t n) {
+  if (path.empty()) return 0;
+  if (const auto text = keptFileText(path)) {
+    const size_t got = std::min(n, text->size());
+    std::memcpy(bytes, text->data(), got);
+    return got;
+  }
+  if (errno != EFBIG) return 0;
   const UniqueFd fd = openRegularFile(path);
   if (!fd) return 0;
   std::string got;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "system/kept_files.h"
 #include "system/lines.h"
 #include "system/secure_file.h"
 
@@ -21,8 +22,12 @@ bool switchIsThere() {
 
 }  // namespace
 
+// Every search reads the switches of each index it searches: they are kept
+// while unchanged, and a switch too large to keep is read as a stream.
 bool homeHasFileAcl(const std::string& home) {
   const std::string path = home + "/doc_ntfs.cfg";
+  if (const auto text = keptFileText(path)) return !text->empty() && (*text)[0] == '1';
+  if (errno != EFBIG) return switchIsThere();
   UniqueFile fp(fopenRegular(path.c_str()));
   if (!fp) return switchIsThere();
   return std::fgetc(fp.get()) == '1';
@@ -30,6 +35,9 @@ bool homeHasFileAcl(const std::string& home) {
 
 bool homeHasBuilderAcl(const std::string& home) {
   const std::string path = home + "/acl_builder_option.cfg";
+  // The first line starts with '1' just when the text does.
+  if (const auto text = keptFileText(path)) return !text->empty() && (*text)[0] == '1';
+  if (errno != EFBIG) return switchIsThere();
   UniqueFile fp(fopenRegular(path.c_str()));
   if (!fp) return switchIsThere();
   std::string line;

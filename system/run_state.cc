@@ -9,7 +9,6 @@
 #include "system/agent_hosts.h"
 #include "system/child_process.h"
 #include "system/clock.h"
-#include "system/kept_files.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/net_exchange.h"
@@ -26,7 +25,8 @@ void resetSystemRunState() {
   setRunDeadline(0);
   watchRunClient(-1);
   scratch::forgetAll();
-  forgetKeptFiles();
+  // Kept settings texts stay: each use checks the file first, so a text
+  // serves the next run only while the file is the one that was read.
   systemResetCaches();
   systemForgetNetLimits();
   resetRunLogState();

@@ -8,9 +8,9 @@
 
 // Ends the children the run left running (killed and reaped), puts back the
 // signal handling it changed, drops the program service, its deadline and
-// client, its memory scratch files, the log settings, the cached settings
-// and files, and the time and test seams. Call between runs, never during
-// one.
+// client, its memory scratch files, the log settings, the cached settings,
+// and the time and test seams. Settings texts kept while their files are
+// unchanged (system/kept_files.h) stay. Call between runs, never during one.
 void resetSystemRunState();
 
 #endif  // SEARCHRUN_SYSTEM_RUN_STATE_H

@@ -318,3 +318,17 @@ bool readUpTo(int fd, std::string& out, size_t max) {
   }
   return true;
 }
+
+bool readExactlyAt(int fd, int64_t offset, void* bytes, size_t n) {
+  if (fd < 0 || offset < 0) return false;
+  auto* p = static_cast<unsigned char*>(bytes);
+  while (n > 0) {
+    const ssize_t got = pread(fd, p, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    offset += got;
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}

@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -128,5 +129,9 @@ bool replaceFileAtomically(const std::string& path, std::string_view bytes, mode
 // Reads `fd` to its end, but at most `max` bytes, into `out` (replacing it);
 // what lies beyond is left unread. False on a read error.
 bool readUpTo(int fd, std::string& out, size_t max);
+
+// Exactly n bytes at `offset` of fd; false for anything less (the file ends
+// before them, or a read fails).
+bool readExactlyAt(int fd, int64_t offset, void* bytes, size_t n);
 
 #endif  // SEARCHRUN_SYSTEM_SECURE_FILE_H

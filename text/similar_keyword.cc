@@ -3,6 +3,7 @@
 
 #include "text/similar_keyword.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,9 +225,10 @@ similar_keyword::similar_keyword(int language, int engineLimitMs)
       infoLookup_(lookUpInfoLines) {}
 
 bool similar_keyword::read_config_file(const char* path) {
-  std::string text;
-  if (!readRegularFile(path, text, 64 * 1024)) return false;
-  parseSimilarKeywordSettings(text, settings_);
+  // Read by every suggestion: kept while the file is unchanged.
+  const auto text = keptFileText(path);
+  if (!text) return false;
+  parseSimilarKeywordSettings(*text, settings_);
   return true;
 }
 
@@ -333,31 +335,35 @@ void similar_keyword::synonymPass(const std::string& dictionary, const std::stri
     return true;
   };
   std::string text;
-  UniqueFile in;
-  std::string line;
-  if (readRegularFile(dictionary, text, kDictionaryInMemoryBytes)) {
+  struct stat st;
+  const UniqueFd fd = openRegularFile(dictionary, st);
+  if (!fd) return;
+  if (readRegularAll(fd.get(), st.st_size, text, kDictionaryInMemoryBytes)) {
     // The whole dictionary folded at once finds the lines that hold the
     // word, where folding it line by line cost a call a line. It is folded
-    // where it was read, without a copy: folding keeps every byte where it
-    // is, so a line that holds the word is read again from its place, for
-    // its members as written.
+    // where it was read, without a copy (a second buffer of its size is a
+    // page fault every few kilobytes): folding keeps every byte where it is,
+    // so a line that holds the word is read again from its place in the
+    // file, for its members as written.
     convert_buffer_to_lower_case(text, language_);
+    std::string line;
     for (size_t at = text.find(wanted); at != std::string::npos;) {
       const size_t newline = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
       const size_t start = newline == std::string::npos ? 0 : newline + 1;
       const size_t end = std::min(text.find('\n', at), text.size());
       // Only the part of a long line that is read counts.
       if (at + wanted.size() <= start + kLineMax) {
-        if (!in) in.reset(fopenRegular(dictionary));
-        if (!in || fseeko(in.get(), static_cast<off_t>(start), SEEK_SET) != 0) return;
-        if (readBoundedLine(in.get(), kLineMax, line) && takeGroup(line)) return;
+        line.resize(std::min(end - start, kLineMax));
+        if (!readExactlyAt(fd.get(), static_cast<int64_t>(start), line.data(), line.size())) return;
+        if (takeGroup(line)) return;
       }
       at = end < text.size() ? text.find(wanted, end) : std::string::npos;
     }
     return;
   }
-  in.reset(fopenRegular(dictionary));
+  UniqueFile in(fopenRegular(dictionary));
   if (!in) return;
+  std::string line;
   while (readBoundedLine(in.get(), kLineMax, line))
     if (takeGroup(line)) return;
 }

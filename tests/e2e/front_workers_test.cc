@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -121,6 +122,35 @@ TEST_F(FrontWorkersTest, OneWorkerMakesEveryRunAsAFreshProgramWouldAndShowsNoneT
   }
   // The one worker made them all.
   EXPECT_EQ(childrenOf(keeperPid), workers);
+}
+
+// A worker keeps settings texts between runs; a file changed since is read
+// anew, as a fresh program reads it.
+TEST_F(FrontWorkersTest, ASettingsFileChangedBetweenRunsIsReadAnew) {
+  const std::string table = inst_->path("setting/ts_cgi_msg_table.cfg");
+  const std::string request = "user=TESSERA&index_id=7F000001_nosuch&query=galaxy";
+  // Files changed in the last second or two are never kept: this one is
+  // kept once still.
+  usleep(2100 * 1000);
+  const Outcome before = search(request, "search-cgi/searchrun");
+  ASSERT_EQ(before.page, search(request, "search-cgi/searchrun").page);
+  // Every message reworded, the file's size changed or not.
+  const std::string text = testutil::readFile(table);
+  std::string reworded;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    std::string line = text.substr(at, end - at);
+    const size_t tab = line.find('\t');
+    if (tab != std::string::npos) line.insert(tab + 1, "Reworded ");
+    reworded += line + "\n";
+    at = end + 1;
+  }
+  testutil::writeFile(table, reworded);
+  const Outcome after = search(request, "search-cgi/searchrun");
+  EXPECT_NE(after.page, before.page);
+  EXPECT_NE(after.page.find("Reworded "), std::string::npos);
+  EXPECT_EQ(after.page, search(request, "binind/searchrun.full").page);
+  testutil::writeFile(table, text);
 }
 
 TEST_F(FrontWorkersTest, WorkersEndWithAKilledServiceAndSearchesGoOnWithoutThem) {

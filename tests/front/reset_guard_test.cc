@@ -17,7 +17,7 @@
 
 namespace {
 
-enum class Kind { kReset, kConstant, kWorker };
+enum class Kind { kReset, kConstant, kChecked, kWorker };
 
 struct Listed {
   const char* symbol;
@@ -32,6 +32,10 @@ constexpr Listed reset(const char* symbol) {
 // Filled once from nothing a request decides, then only read.
 constexpr Listed constant(const char* symbol, const char* why) {
   return {symbol, Kind::kConstant, why};
+}
+// Kept across runs, and checked against its source before each use.
+constexpr Listed checked(const char* symbol, const char* why) {
+  return {symbol, Kind::kChecked, why};
 }
 // The worker's own state around the runs, which no run reaches.
 constexpr Listed worker(const char* symbol, const char* why) {
@@ -148,7 +152,8 @@ const Listed kListed[] = {
     reset("system/child_process.cc: (anonymous namespace)::g_programService"),
     reset("system/clock.cc: (anonymous namespace)::timeSource()::source"),
     reset("system/clock.cc: (anonymous namespace)::sleeper()::fn"),
-    reset("system/kept_files.cc: (anonymous namespace)::keptFiles()::files"),
+    checked("system/kept_files.cc: (anonymous namespace)::keptFiles()::files",
+            "settings texts, each served only while the file's status is the one read"),
     reset("system/layout.cc: (anonymous namespace)::caches()::c"),
     reset("system/log.cc: (anonymous namespace)::g_logForm"),
     reset("system/log.cc: (anonymous namespace)::g_logPid"),
