@@ -22,12 +22,12 @@ int main(int argc, char** argv) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
       env.emplace_back(*e);
-    const int status = handoff::handOver(base + "/run/front.sock", args, env);
+    const int status = handoff::handOver(base + handoff::kFrontSocketPath, args, env);
     if (status != handoff::kNotHandedOver) return status;
   }
   // "--" marks a run a web server asked for: whatever words follow are the
   // request's, never the full program's own options.
-  const std::string full = base + "/binind/searchrun.full";
+  const std::string full = base + handoff::kFullProgramPath;
   std::vector<char*> words{argv[0], const_cast<char*>("--")};
   for (int i = 1; i < argc; ++i)
     words.push_back(argv[i]);

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "system/clock.h"
 #include "system/fsutil.h"
 #include "system/numbers.h"
 #include "system/scratch_files.h"
@@ -73,12 +74,6 @@ int receive(int fd, std::string& into, long long deadline) {
 }
 
 }  // namespace
-
-long long monotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 int startWaitMs(const ServicePaths& paths) {
   int64_t ms = kDefaultStartWaitMs;
@@ -275,7 +270,7 @@ void EngineExchange::prefetch(const std::vector<ChildProgram>& programs) {
     vela::ToolRequest request;
     if (!usable_ || program.argv.empty() || !requestFor(program, request)) continue;
     Sent sent;
-    sent.sentAtMs = velaservice::monotonicMs();
+    sent.sentAtMs = monotonicMs();
     sent.request =
         std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
     // No service: the first program started will find that out and may
@@ -307,7 +302,7 @@ bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
     } else {
       vela::ToolRequest request;
       if (!requestFor(program, request)) return false;
-      sent.sentAtMs = velaservice::monotonicMs();
+      sent.sentAtMs = monotonicMs();
       sent.request =
           std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
     }
@@ -365,7 +360,7 @@ bool EngineExchange::runForOutput(const ChildProgram& program, ChildOutcome& out
       request.files.push_back({program.argv[1], {}});
       if (!readCarried(givenFd, request.files.back().bytes)) return false;
     }
-    sentAtMs = velaservice::monotonicMs();
+    sentAtMs = monotonicMs();
     pending = std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
   }
   vela::ToolAnswer answer;

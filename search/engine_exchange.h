@@ -77,9 +77,6 @@ class PendingRequest {
 Asked askService(const std::string& socketPath, const vela::ToolRequest& request, int startWaitMs,
                  vela::ToolAnswer& answer);
 
-// CLOCK_MONOTONIC in milliseconds.
-long long monotonicMs();
-
 }  // namespace velaservice
 
 // The engine runs of one search, made by the engine service of the

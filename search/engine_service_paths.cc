@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "system/config.h"
+#include "system/run_handoff.h"
 
 namespace velaservice {
 
@@ -24,8 +25,8 @@ ServicePaths servicePaths(const std::string& root) {
   p.settings = base + "/setting/engine_service.cfg";
   p.service = base + "/binind/vela_service";
   p.fullEngine = base + "/binind/vela_engine.full";
-  p.frontSocket = p.runDir + "/front.sock";
-  p.fullFront = base + "/binind/searchrun.full";
+  p.frontSocket = base + handoff::kFrontSocketPath;
+  p.fullFront = base + handoff::kFullProgramPath;
   return p;
 }
 

@@ -20,6 +20,7 @@
 #include <initializer_list>
 #include <iterator>
 
+#include "system/clock.h"
 #include "system/run_deadline.h"
 #include "system/scratch_files.h"
 
@@ -35,12 +36,6 @@ constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 // handlers are installed.
 struct sigaction g_actionsBefore[std::size(kEndingSignals)];
 bool g_handlersInstalled = false;
-
-long long nowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 bool reapNow(pid_t pid, int& rawStatus, bool& failed) {
   for (;;) {
@@ -107,7 +102,7 @@ ChildWait waitBounded(pid_t pid, int limitMs, int& rawStatus) {
     }
     return ChildWait::kEnded;
   }
-  const long long deadline = limitMs > 0 ? nowMs() + limitMs : LLONG_MAX;
+  const long long deadline = limitMs > 0 ? monotonicMs() + limitMs : LLONG_MAX;
   const int endFd = childEndDescriptor(pid);
   int pauseMs = 1;
   ChildWait how = ChildWait::kEnded;
@@ -118,7 +113,7 @@ ChildWait waitBounded(pid_t pid, int limitMs, int& rawStatus) {
       how = ChildWait::kFailed;
       break;
     }
-    const long long left = deadline - nowMs();
+    const long long left = deadline - monotonicMs();
     if (left <= 0 || runClientGone()) {
       killAndReap(pid, rawStatus);
       how = ChildWait::kTimedOut;
@@ -337,9 +332,9 @@ pid_t startChildProgram(const ChildProgram& program, ChildOutcome& outcome) {
 
 ChildOutcome awaitChildProgram(pid_t pid, int limitMs, const std::function<void()>& whileRunning) {
   if (whileRunning) {
-    const long long started = nowMs();
+    const long long started = monotonicMs();
     whileRunning();
-    if (limitMs > 0) limitMs = static_cast<int>(std::max(1LL, limitMs - (nowMs() - started)));
+    if (limitMs > 0) limitMs = static_cast<int>(std::max(1LL, limitMs - (monotonicMs() - started)));
   }
   ChildOutcome outcome;
   switch (waitForChild(pid, limitMs, outcome.rawStatus)) {

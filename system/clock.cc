@@ -59,3 +59,9 @@ std::string systemStampText(const timeval& tv, char separator) {
                 static_cast<int>(tv.tv_usec / 1000));
   return text;
 }
+
+long long monotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}

@@ -15,6 +15,10 @@ timeval systemTimeOfDay();
 // Waits the given number of seconds (unless a test replaced the waiting).
 void systemSleepSeconds(unsigned seconds);
 
+// CLOCK_MONOTONIC in milliseconds: for waits and limits, which a change of
+// the time of day must not move.
+long long monotonicMs();
+
 // Local calendar time of t (the process's time zone).
 struct tm systemLocalTime(time_t t);
 // "yyyy/mm/dd<separator>hh:mm:ss.ms" of tv in local time (milliseconds not

@@ -2,6 +2,7 @@
 /// @brief The run's deadline and the watch on its client.
 
 #include "system/run_deadline.h"
+#include "system/clock.h"
 
 #include <poll.h>
 #include <time.h>
@@ -13,12 +14,6 @@ namespace {
 
 long long g_deadlineMs = 0;  // on the monotonic clock; 0: none
 int g_clientFd = -1;
-
-long long monotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 }  // namespace
 

@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "system/clock.h"
 #include "system/descriptor_passing.h"
 
 namespace handoff {
@@ -392,12 +393,6 @@ int listenAt(const std::string& path) {
   return fd;
 }
 
-long long nowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
 }  // namespace
 
 int serveRuns(const std::string& socketPath, const Program& program, const ServeOptions& options) {
@@ -427,7 +422,7 @@ int serveRuns(const std::string& socketPath, const Program& program, const Serve
     start();
   // Workers that end at once again and again (a broken installation) are
   // replaced at most this often.
-  long long windowStart = nowMs();
+  long long windowStart = monotonicMs();
   size_t startedInWindow = 0;
   for (;;) {
     signalfd_siginfo info;
@@ -442,8 +437,8 @@ int serveRuns(const std::string& socketPath, const Program& program, const Serve
       const auto it = std::find(workers.begin(), workers.end(), pid);
       if (it == workers.end()) continue;
       workers.erase(it);
-      if (nowMs() - windowStart > 1000) {
-        windowStart = nowMs();
+      if (monotonicMs() - windowStart > 1000) {
+        windowStart = monotonicMs();
         startedInWindow = 0;
       }
       if (++startedInWindow > 4 * options.workers) {

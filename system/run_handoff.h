@@ -41,6 +41,11 @@ std::string encodeRun(const HandedRun& run);
 bool decodeRun(std::string_view bytes, HandedRun& run);
 
 constexpr int kNotHandedOver = -1;
+
+// Below an installation: where its workers take requests, and the whole
+// query program a request falls back to.
+constexpr const char* kFrontSocketPath = "/run/front.sock";
+constexpr const char* kFullProgramPath = "/binind/searchrun.full";
 // How long a caller waits for an idle worker before it makes the run itself.
 constexpr int kDefaultTakeUpMs = 250;
 

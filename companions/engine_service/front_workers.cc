@@ -12,17 +12,9 @@
 #include <cerrno>
 
 #include "companions/serve/socket_server.h"
+#include "system/clock.h"
 
 namespace velaservice {
-namespace {
-
-long long monotonicNowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
-}  // namespace
 
 FrontWorkers::FrontWorkers(std::string program, std::string socket, int workers)
     : program_(std::move(program)), socket_(std::move(socket)), workers_(workers) {}
@@ -44,12 +36,12 @@ void FrontWorkers::keepRunning() {
             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")");
     pid_ = -1;
   }
-  if (startedMs_ != 0 && monotonicNowMs() - startedMs_ < kRestartPauseMs) return;
+  if (startedMs_ != 0 && monotonicMs() - startedMs_ < kRestartPauseMs) return;
   start();
 }
 
 void FrontWorkers::start() {
-  startedMs_ = monotonicNowMs();
+  startedMs_ = monotonicMs();
   if (access(program_.c_str(), X_OK) != 0) return;
   // Everything the child needs is made before the fork: the service has
   // threads, and the child only execs.

@@ -22,17 +22,12 @@
 #include <thread>
 #include <vector>
 
+#include "system/clock.h"
 #include "system/secure_file.h"
 
 namespace serve {
 
 namespace {
-
-long long nowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 struct Job {
   int fd = -1;
@@ -216,7 +211,7 @@ class Reader {
   // One round: waits at most until `untilMs` for the sockets and `signalFd`.
   // False when a signal to stop arrived.
   bool round(int signalFd, long long untilMs) {
-    const long long now = nowMs();
+    const long long now = monotonicMs();
     long long wake = untilMs;
     for (const Reading& r : reading_)
       wake = std::min(wake, deadlineOf(r));
@@ -233,7 +228,7 @@ class Reader {
     if (fds[0].revents & POLLIN) return false;
     // The connections read first: accepting appends to reading_.
     std::vector<Reading> kept;
-    const long long after = nowMs();
+    const long long after = monotonicMs();
     for (size_t i = 0; i < reading_.size(); ++i) {
       Reading& r = reading_[i];
       if (fds[i + 2].revents != 0 && !readSome(r)) continue;
@@ -424,15 +419,15 @@ int serve(int listenFd, const ServerConfig& config) {
   }
   {
     Reader reader(listener.get(), shared);
-    long long nextHousekeeping = nowMs() + 1000;
+    long long nextHousekeeping = monotonicMs() + 1000;
     int rounds = 0;
     for (;;) {
       if (!reader.round(signals.get(), nextHousekeeping)) {
         logLine(config.program, "asked to stop");
         break;
       }
-      if (nowMs() < nextHousekeeping) continue;
-      nextHousekeeping = nowMs() + 1000;
+      if (monotonicMs() < nextHousekeeping) continue;
+      nextHousekeeping = monotonicMs() + 1000;
       if (++rounds % 10 == 0) shared.drops.report(config);
       if (config.housekeeping && !config.housekeeping()) break;
     }
