@@ -26,6 +26,7 @@
 
 #include "system/clock.h"
 #include "system/descriptor_passing.h"
+#include "system/local_socket.h"
 
 namespace handoff {
 namespace {
@@ -95,19 +96,6 @@ bool waitReadable(int fd, int ms) {
     if (n < 0 && errno == EINTR) continue;
     return n == 1;
   }
-}
-
-// The peer's process when it runs as this account; 0 otherwise.
-pid_t peerOfThisAccount(int fd) {
-  ucred cred{};
-  socklen_t len = sizeof cred;
-  const bool mine =
-      getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == geteuid();
-  return mine && cred.pid > 0 ? cred.pid : 0;
-}
-
-bool peerIsThisAccount(int fd) {
-  return peerOfThisAccount(fd) != 0;
 }
 
 void setReceiveLimit(int fd, int ms) {
@@ -371,28 +359,6 @@ void resetProcess(const Program& program) {
   exit(0);
 }
 
-int listenAt(const std::string& path) {
-  sockaddr_un addr{};
-  if (path.empty() || path.size() >= sizeof addr.sun_path) return -1;
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.data(), path.size());
-  struct stat st;
-  if (lstat(path.c_str(), &st) == 0) {
-    if (!S_ISSOCK(st.st_mode)) return -1;
-    unlink(path.c_str());
-  }
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  const mode_t old = umask(0077);
-  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  umask(old);
-  if (!bound || listen(fd, 128) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 }  // namespace
 
 int serveRuns(const std::string& socketPath, const Program& program, const ServeOptions& options) {
@@ -402,7 +368,7 @@ int serveRuns(const std::string& socketPath, const Program& program, const Serve
     sigaddset(&handled, sig);
   sigprocmask(SIG_BLOCK, &handled, nullptr);
   const int sigFd = signalfd(-1, &handled, SFD_CLOEXEC);
-  const int listenFd = sigFd < 0 ? -1 : listenAt(socketPath);
+  const int listenFd = sigFd < 0 ? -1 : listenLocal(socketPath, false);
   if (listenFd < 0) {
     std::fprintf(stderr, "cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(errno));
     return 1;

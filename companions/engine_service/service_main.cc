@@ -7,7 +7,6 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +23,7 @@
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"
 #include "search/engine_service_paths.h"
+#include "system/local_socket.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
 
@@ -121,32 +121,20 @@ int takeServiceLock(const std::string& path, bool exitIfRunning, int& status) {
 
 // A listening socket at `path` that only this account may connect to.
 int listenAt(const std::string& path, ino_t& ino) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) {
-    logLine("the socket path " + path + " is too long for a socket");
-    return -1;
-  }
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   // The lock is held: whatever socket stands there is a dead service's.
+  UniqueFd fd(listenLocal(path, true));
   struct stat st;
-  if (lstat(path.c_str(), &st) == 0) {
-    if (!S_ISSOCK(st.st_mode)) {
-      logLine(path + " is there and is no socket");
-      return -1;
-    }
-    unlink(path.c_str());
-  }
-  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  const mode_t old = umask(0077);
-  const bool bound = fd && bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  umask(old);
-  if (!bound || listen(fd.get(), 128) != 0 || lstat(path.c_str(), &st) != 0) {
+  if (!fd && errno == ENAMETOOLONG) {
+    logLine("the socket path " + path + " is too long for a socket");
+  } else if (!fd && errno == ENOTSOCK) {
+    logLine(path + " is there and is no socket");
+  } else if (!fd || lstat(path.c_str(), &st) != 0) {
     logLine("cannot listen on " + path + ": " + std::strerror(errno));
-    return -1;
+  } else {
+    ino = st.st_ino;
+    return fd.release();
   }
-  ino = st.st_ino;
-  return fd.release();
+  return -1;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "system/local_socket.h"
 #include "system/secure_file.h"
 
 namespace serve {
@@ -37,10 +38,7 @@ int listenTcp(const std::string& address, uint16_t port, std::string& error) {
 }
 
 bool samePeerAccount(int fd) {
-  ucred peer{};
-  socklen_t size = sizeof peer;
-  static const uid_t own = geteuid();  // a daemon keeps its account
-  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == own;
+  return peerIsThisAccount(fd);
 }
 
 bool parseIPv4(const std::string& text, uint32_t& out) {
