@@ -94,8 +94,13 @@ TEST_F(EngineAutoStart, ASearchStartsTheServiceAndStillAnswersItself) {
   EXPECT_EQ(readFile(inst_.path("run/engine.lock")), std::to_string(pid) + "\n");
   // Detached: a session of its own, not the search's child.
   EXPECT_NE(getsid(pid), getsid(0));
-  EXPECT_NE(readFile(inst_.path("run/engine.log")).find("serving " + inst_.root()),
-            std::string::npos);
+  // The service listens before it notes that it serves (it starts its
+  // workers in between): the line may come a moment after the socket.
+  const std::string serving = "serving " + inst_.root();
+  for (int i = 0;
+       i < 4000 && readFile(inst_.path("run/engine.log")).find(serving) == std::string::npos; ++i)
+    usleep(5000);
+  EXPECT_NE(readFile(inst_.path("run/engine.log")).find(serving), std::string::npos);
   for (const char* file : {"run/engine.sock", "run/engine.lock", "run/engine.log"}) {
     struct stat st;
     ASSERT_EQ(lstat(inst_.path(file).c_str(), &st), 0) << file;
