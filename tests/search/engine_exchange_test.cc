@@ -349,8 +349,6 @@ TEST_F(EngineExchangeTest, ARunPastItsLimitEndsKilledAndIsDropped) {
   EXPECT_EQ(service.abandoned(), 1);
 }
 
-}  // namespace
-
 TEST_F(EngineExchangeTest, MemoryFilesGoAlongAndOnlyTheRunsOwnResultsComeBack) {
   int calls = 0;
   FakeService service(socketPath(), [&calls](const vela::ToolRequest&, int& status) {
@@ -387,3 +385,5 @@ TEST_F(EngineExchangeTest, MemoryFilesGoAlongAndOnlyTheRunsOwnResultsComeBack) {
     scratch::remove(path);
   scratch::keepInMemory(false);
 }
+
+}  // namespace

@@ -170,12 +170,7 @@ TEST(Runner, StandardOutputIntoFile) {
   EXPECT_EQ(readFile(dir.sub("victim")), "keep");
 }
 
-class TimeLimit : public testing::Test {
- protected:
-  ~TimeLimit() override { setProgramTimeLimit(0); }
-};
-
-TEST_F(TimeLimit, AProgramPastTheLimitIsKilledAndItsRunFails) {
+TEST(Runner, AProgramPastTheTimeLimitIsKilledAndItsRunFails) {
   setProgramTimeLimit(1);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(executed_wait("/bin/sleep 30"), kExecFailed);
@@ -186,6 +181,7 @@ TEST_F(TimeLimit, AProgramPastTheLimitIsKilledAndItsRunFails) {
   EXPECT_EQ(getExecResultFromStdOut("/bin/sleep 30", dir.sub("out").c_str()), kExecFailed);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(executed_wait("/bin/sh -c 'exit 4'"), 4);  // quick programs are untouched
+  setProgramTimeLimit(0);
 }
 
 // The caller's work runs while the child does: here the child waits for
@@ -362,7 +358,7 @@ class SlowJob : public ThreadObject {
   }
 };
 
-TEST(ThreadedJobs, SetJoinsJobsNobodyAskedFor) {
+TEST(ThreadedJobs, SetJoinsJobsNobodyAskedForAndAJobJoinsOnce) {
   SlowJob job;
   {
     ThreadedJobs jobs(true);
@@ -372,18 +368,15 @@ TEST(ThreadedJobs, SetJoinsJobsNobodyAskedFor) {
   }
   EXPECT_TRUE(job.ended.load());
   EXPECT_TRUE(job.joined());
-}
-
-TEST(ThreadObject, JoinsOnceAndRefusesASecondStartWhileRunning) {
-  SlowJob job;
-  EXPECT_NE(0, job.WaitForExit(10000));  // nothing started
+  // A second start while running is refused; a second wait finds nothing.
+  SlowJob again;
+  EXPECT_NE(0, again.WaitForExit(10000));  // nothing started
   int argument = 7;
-  ASSERT_EQ(0, job.StartThread(&argument));
-  EXPECT_EQ(&argument, job.getArguList());
-  EXPECT_NE(0, job.StartThread(nullptr));
-  EXPECT_EQ(0, job.WaitForExit(10000));
-  EXPECT_NE(0, job.WaitForExit(10000));
-  EXPECT_TRUE(job.ended.load());
+  ASSERT_EQ(0, again.StartThread(&argument));
+  EXPECT_EQ(&argument, again.getArguList());
+  EXPECT_NE(0, again.StartThread(nullptr));
+  EXPECT_EQ(0, again.WaitForExit(10000));
+  EXPECT_NE(0, again.WaitForExit(10000));
 }
 
 }  // namespace

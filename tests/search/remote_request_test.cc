@@ -12,7 +12,6 @@
 
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -230,7 +229,7 @@ TEST(RemoteSearchAnswer, LimitFollowsTheHeader) {
             50 * remoteSearchAnswerLimit(head, 1, SortKeyKind::kNumber, cap));
 }
 
-TEST(IndexInfo, RequestBytesAndReader) {
+TEST(IndexInfo, RequestAndAnswerBytesAndReaders) {
   std::string bytes;
   ASSERT_TRUE(buildIndexInfoRequest("IDX1", bytes));
   EXPECT_EQ(bytes, "get_index_info" + OP + "IDX1" + E + END);
@@ -244,10 +243,8 @@ TEST(IndexInfo, RequestBytesAndReader) {
         "get_index_info" + OP + "I" + F + "X" + E + END, bytes + "x",
         "get_index_inf" + OP + "IDX1" + E + END})
     EXPECT_FALSE(parseIndexInfoRequest(bad, name)) << bad;
-}
 
-TEST(IndexInfo, AnswerFieldsAndCuts) {
-  std::string bytes;
+  // The answer: its fields, cut to their sizes, and nothing more or less.
   buildIndexInfoAnswer("alice", "Tax papers", "file", bytes);
   EXPECT_EQ(bytes, "alice" + F + F + "Tax papers" + F + "file" + F);
   std::string owner, desc, type;
