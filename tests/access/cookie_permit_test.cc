@@ -418,17 +418,16 @@ TEST_F(BackoffTest, FifthWrongKeyBacksOffForADelayThatDoublesUpToAnHour) {
   struct stat st;
   ASSERT_EQ(0, ::lstat(record("v4-c6336404.ksb").c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
-}
 
-TEST_F(BackoffTest, WrongKeysSpreadOverMoreThanTheWindowNeverBackOff) {
-  SignInBackoff backoff(dir_.path());
+  // Wrong keys spread over more than the window never back off; a clock set
+  // back restarts the window instead of counting forever.
+  const char* slow = "198.51.100.7";
   for (int i = 0; i < 20; ++i) {
-    fail(backoff, "198.51.100.4", 4, kStart + i * 600);
-    EXPECT_EQ(0, backoff.waitSeconds("198.51.100.4", kStart + i * 600)) << i;
+    fail(backoff, slow, 4, kStart + i * 600);
+    EXPECT_EQ(0, backoff.waitSeconds(slow, kStart + i * 600)) << i;
   }
-  // A clock set back restarts the window instead of counting forever.
-  fail(backoff, "198.51.100.4", 1, kStart);
-  EXPECT_EQ(0, backoff.waitSeconds("198.51.100.4", kStart));
+  fail(backoff, slow, 1, kStart);
+  EXPECT_EQ(0, backoff.waitSeconds(slow, kStart));
 }
 
 TEST_F(BackoffTest, QuietRecordsAreDeletedAndTheDelayStartsAgain) {

@@ -227,10 +227,15 @@ struct ClassCase {
   OlderClassOutcome::Kind kind;
 };
 
-TEST(OlderClassSearch, AsksThePrivilegeServerAndRewritesTheRequest) {
+iniOptionTag privilegeServerSettings() {
   iniOptionTag ini;
   ini.privilege_server_ip = "127.0.0.1";
   ini.privilege_server_port = 20002;
+  return ini;
+}
+
+TEST(OlderClassSearch, AsksThePrivilegeServerAndRewritesTheRequest) {
+  const iniOptionTag ini = privilegeServerSettings();
   const ClassCase cases[] = {
       {"by name", "query=a&database=old&class_name=My%20Docs&owner=ann", classAnswer(),
        "GET_CLASS_READ_BY_NAME|ann|My Docs", OlderClassOutcome::kRewritten},
@@ -275,9 +280,7 @@ TEST(OlderClassSearch, AsksThePrivilegeServerAndRewritesTheRequest) {
 }
 
 TEST(OlderClassSearch, RewrittenRequestListsTheUsableIndexes) {
-  iniOptionTag ini;
-  ini.privilege_server_ip = "127.0.0.1";
-  ini.privilege_server_port = 20002;
+  const iniOptionTag ini = privilegeServerSettings();
   const ClassExchange server = [](const std::string&, int, const std::string&,
                                   std::string& answer) {
     answer = classAnswer();

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "access/sign_in.h"

@@ -63,6 +63,9 @@ class IndexListTest : public ::testing::Test {
     systemResetCaches();
   }
 
+  void listAgents(const std::string& hosts) {
+    testutil::writeFile(root_.sub("setting/search_option.cfg"), "AGENT_HOSTS=" + hosts + "\n");
+  }
   ExplicitIndexList build(const std::string& request, int limit = -1) {
     parser_.freeMemory();
     parser_.initialize(request.c_str());
@@ -131,8 +134,7 @@ TEST_F(IndexListTest, RemoteIndexesAreDescribedByTheirAgent) {
     testutil::LoopbackServer::sendAll(fd, answer);
   });
   const std::string port = std::to_string(agent.port()), at = "$" + port;
-  testutil::writeFile(root_.sub("setting/search_option.cfg"),
-                      "AGENT_HOSTS=127.0.0.6:" + port + "\n");
+  listAgents("127.0.0.6:" + port);
   ExplicitIndexList r =
       build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at + "&index_id=7F000006_R5" +
             at + "&index_id=7F000006_R3" + at + "&index_id=7F000006_R4" + at +
@@ -158,7 +160,7 @@ TEST_F(IndexListTest, ARequestReachesOnlyListedAgentsAndOnlyWithinItsLimits) {
   });
   const std::string port = std::to_string(agent.port()), at = "$" + port;
   const auto asked = [&](const std::string& list, const std::string& request, int limit = -1) {
-    testutil::writeFile(root_.sub("setting/search_option.cfg"), "AGENT_HOSTS=" + list + "\n");
+    listAgents(list);
     const size_t before = agent.requests().size();
     build(request, limit);
     return agent.requests().size() - before;
@@ -196,8 +198,7 @@ TEST_F(IndexListTest, ARequestReachesOnlyListedAgentsAndOnlyWithinItsLimits) {
 TEST_F(IndexListTest, ASilentHostIsAskedOnce) {
   testutil::LoopbackServer agent("127.0.0.6", [](const std::string&, int) {});
   const std::string port = std::to_string(agent.port()), at = "$" + port;
-  testutil::writeFile(root_.sub("setting/search_option.cfg"),
-                      "AGENT_HOSTS=127.0.0.6:" + port + "\n");
+  listAgents("127.0.0.6:" + port);
   const ExplicitIndexList r = build("index_id=7F000006_R1" + at + "&index_id=7F000006_R2" + at +
                                     "&index_id=7F000006_R3" + at);
   EXPECT_EQ(0, r.added);

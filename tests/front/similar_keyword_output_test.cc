@@ -143,11 +143,6 @@ class WordChecks : public ::testing::Test {
     setProgramService(nullptr);
     systemResetCaches();
   }
-  std::vector<std::string> twice(const std::vector<std::string>& v) {
-    std::vector<std::string> both = v;
-    both.insert(both.end(), v.begin(), v.end());
-    return both;
-  }
 
   testutil::TempDir root_;
   std::unique_ptr<testutil::ScopedCwd> cwd_;
@@ -185,24 +180,22 @@ TEST_F(WordChecks, EveryPartThatHoldsRecordsIsLookedUpUntilOneHoldsTheWord) {
 // A check sent ahead is taken by the first check of its word over the same
 // selection and limit, and only by it; what is never taken is given up.
 TEST_F(WordChecks, ASentCheckIsTakenOnceByItsOwnWordSelectionAndLimit) {
-  const std::vector<std::string> first{parts_[0]};
-  const std::vector<std::string> rest(parts_.begin() + 1, parts_.end());
+  const size_t rest = parts_.size() - 1;
   sendWordChecks({"lava", "magma", "lava"}, selected_, 1000);
-  EXPECT_EQ(recorder_.prefetched, twice(first));
+  EXPECT_EQ(recorder_.prefetched, (std::vector<std::string>{parts_[0], parts_[0]}));
   EXPECT_TRUE(recorder_.ran.empty());
 
   EXPECT_FALSE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
-  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest.size()) << "taken, not planned again";
+  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest) << "taken, not planned again";
   EXPECT_EQ(recorder_.ran, parts_);
   EXPECT_FALSE(wordReadableIn("lava", selected_, AccessIdentity{}, 1000));
-  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest.size() + parts_.size())
-      << "a sent check is used once";
+  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest + parts_.size()) << "a sent check is used once";
 
   // Another limit, or another selection with the same entries, plans its own.
   const VelaSearchListVector copy = selected_;
   EXPECT_FALSE(wordReadableIn("magma", selected_, AccessIdentity{}, 2000));
   EXPECT_FALSE(wordReadableIn("magma", copy, AccessIdentity{}, 1000));
-  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest.size() + 3 * parts_.size());
+  EXPECT_EQ(recorder_.prefetched.size(), 2 + rest + 3 * parts_.size());
   const size_t forgotten = recorder_.forgotten.size();
   dropSimilarKeywordPasses();
   EXPECT_EQ(
