@@ -172,18 +172,14 @@ class FullBacklog {
 TEST(NetExchange, ConnectTimeOutBoundsAnUnansweredConnect) {
   FullBacklog peer;
   ASSERT_TRUE(peer.blocking()) << "the kernel answered every connect to a full backlog";
-  const auto start = Clock::now();
-  std::string answer;
-  EXPECT_EQ(getData("127.0.0.3", peer.port(), kRequest, answer, limits(300, 20000, 1 << 20)),
-            kNetFailed);
-  const long ms = msSince(start);
-  EXPECT_GE(ms, 290);
-  EXPECT_LT(ms, 1500);
   // The exchange's deadline bounds the connect too when it is the shorter.
-  const auto start2 = Clock::now();
-  EXPECT_EQ(getData("127.0.0.3", peer.port(), kRequest, answer, limits(20000, 300, 1 << 20)),
-            kNetFailed);
-  EXPECT_LT(msSince(start2), 1500);
+  for (const NetLimits& l : {limits(300, 20000, 1 << 20), limits(20000, 300, 1 << 20)}) {
+    const auto start = Clock::now();
+    std::string answer;
+    EXPECT_EQ(getData("127.0.0.3", peer.port(), kRequest, answer, l), kNetFailed);
+    EXPECT_GE(msSince(start), 290);
+    EXPECT_LT(msSince(start), 1500);
+  }
 }
 
 TEST(NetExchange, UnreachableOrUnknownHostsFail) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -38,28 +39,19 @@ TEST(HandedRunForm, RoundTripsAndRefusesWhatIsNotOneWholeRun) {
   EXPECT_EQ(run.args, back.args);
   EXPECT_EQ(run.env, back.env);
 
-  auto refused = [](HandedRun r) {
-    HandedRun out;
-    return !handoff::decodeRun(handoff::encodeRun(r), out);
+  const std::function<void(HandedRun&)> breaks[] = {
+      [](HandedRun& r) { r.cwd = "relative"; },
+      [](HandedRun& r) { r.args.clear(); },
+      [](HandedRun& r) { r.env.push_back("NOVALUE"); },
+      [](HandedRun& r) { r.env.push_back("=x"); },
+      [](HandedRun& r) { r.args.push_back(std::string("a\0b", 3)); },
+      [](HandedRun& r) { r.umask = 01000; },
   };
-  HandedRun r = run;
-  r.cwd = "relative";
-  EXPECT_TRUE(refused(r));
-  r = run;
-  r.args.clear();
-  EXPECT_TRUE(refused(r));
-  r = run;
-  r.env.push_back("NOVALUE");
-  EXPECT_TRUE(refused(r));
-  r = run;
-  r.env.push_back("=x");
-  EXPECT_TRUE(refused(r));
-  r = run;
-  r.args.push_back(std::string("a\0b", 3));
-  EXPECT_TRUE(refused(r));
-  r = run;
-  r.umask = 01000;
-  EXPECT_TRUE(refused(r));
+  for (const auto& breakIt : breaks) {
+    HandedRun r = run;
+    breakIt(r);
+    EXPECT_FALSE(handoff::decodeRun(handoff::encodeRun(r), back)) << &breakIt - breaks;
+  }
   EXPECT_FALSE(handoff::decodeRun(bytes.substr(0, bytes.size() - 1), back));
   EXPECT_FALSE(handoff::decodeRun(bytes + "x", back));
   EXPECT_FALSE(handoff::decodeRun("XXXX" + bytes.substr(4), back));
@@ -103,10 +95,6 @@ int echoMain(int argc, char** argv) {
   return 3;
 }
 
-void resetEcho() {
-  g_left.clear();
-}
-
 // Long enough that a loaded machine does not make a caller give up on a
 // worker that is about to take its run.
 constexpr int kPatientMs = 10000;
@@ -126,7 +114,7 @@ class HandoffWorkers : public ::testing::Test {
       if (chdir(dir_.c_str()) != 0) _exit(1);
       handoff::ServeOptions options;
       options.workers = 1;
-      _exit(handoff::serveRuns(socket_, {echoMain, resetEcho}, options));
+      _exit(handoff::serveRuns(socket_, {echoMain, [] { g_left.clear(); }}, options));
     }
     for (int i = 0; i < 2000 && access(socket_.c_str(), F_OK) != 0; ++i)
       usleep(5000);

@@ -253,12 +253,10 @@ TEST_F(PlantedNames, RewriteAndAppendWorkOnRegularFiles) {
   }
   EXPECT_EQ(victimContent(), "new+more");
   // Written over, longer and shorter than before; through a link, never.
-  EXPECT_TRUE(overwriteRegularFile(victim_, "a longer text"));
-  EXPECT_EQ(victimContent(), "a longer text");
-  EXPECT_TRUE(overwriteRegularFile(victim_, "short"));
-  EXPECT_EQ(victimContent(), "short");
-  EXPECT_TRUE(overwriteRegularFile(victim_, ""));
-  EXPECT_EQ(victimContent(), "");
+  for (const char* text : {"a longer text", "short", ""}) {
+    EXPECT_TRUE(overwriteRegularFile(victim_, text));
+    EXPECT_EQ(victimContent(), text);
+  }
   EXPECT_FALSE(overwriteRegularFile(link_, "evil"));
   EXPECT_EQ(victimContent(), "");
 }
