@@ -523,14 +523,4 @@ TEST_F(GeneratedTables, BetweenCodePagesAndJisAsTheCLibraryDoes) {
   EXPECT_GT(compared, 6000u);
 }
 
-TEST_F(GeneratedTables, CharEncodingConverterReadsThem) {
-  setCharsetTableDirectory(dir_);
-  char dest[64];
-  EXPECT_EQ(0, charEncodingConverter("\xE4\xB8\xAD\xE6\x96\x87", "UTF-8", dest, "SJIS", 64));
-  EXPECT_STREQ("\x92\x86\x95\xB6", dest);
-  EXPECT_EQ(0, charEncodingConverter("\xA4\xA4\xA4\xE5", "BIG5", dest, "GBK", 64));
-  EXPECT_STREQ("\xD6\xD0\xCE\xC4", dest);
-  setCharsetTableDirectory("../binind/unitbl");
-}
-
 }  // namespace
