@@ -35,28 +35,34 @@ bool has(const std::vector<std::string>& terms, const std::string& t) {
   return std::find(terms.begin(), terms.end(), t) != terms.end();
 }
 
+void build(const std::string& home, const std::vector<std::string>& bodies) {
+  vela::IndexWriter writer(home);
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    vela::RecordText text;
+    text.name = "r" + std::to_string(i) + ".txt";
+    text.doc.body = bodies[i];
+    writer.add({}, text);
+  }
+  std::string error;
+  ASSERT_TRUE(writer.finish(error)) << error;
+}
+
 // Records 1-6 are about the sky, 7-12 about cooking; every one is a
 // "report" with a few words of every English text.
 class TopicCorpus : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new testutil::TempDir;
-    vela::IndexWriter writer(home());
     const char* sky[] = {"telescope", "galaxy", "orbit"};
     const char* kitchen[] = {"butter", "recipe", "oven"};
+    std::vector<std::string> bodies;
     for (int i = 0; i < 12; ++i) {
       const char** topic = i < 6 ? sky : kitchen;
-      vela::StoredRecord rec;
-      rec.info.info = "@B:r\n";
-      vela::RecordText text;
-      text.name = "r" + std::to_string(i) + ".txt";
-      text.doc.body = std::string("This report is about the ") + topic[i % 3] + " and the " +
-                      topic[(i + 1) % 3] + ". " + topic[i % 3] + " " + topic[2] + " notes " +
-                      (i % 2 ? "monday" : "tuesday") + " report";
-      writer.add(rec, text);
+      bodies.push_back(std::string("This report is about the ") + topic[i % 3] + " and the " +
+                       topic[(i + 1) % 3] + ". " + topic[i % 3] + " " + topic[2] + " notes " +
+                       (i % 2 ? "monday" : "tuesday") + " report");
     }
-    std::string error;
-    ASSERT_TRUE(writer.finish(error)) << error;
+    build(home(), bodies);
   }
   static void TearDownTestSuite() { delete dir_; }
   static std::string home() { return dir_->sub("idx"); }
@@ -222,18 +228,6 @@ TEST_F(RelatedTermQuality, MostOfTheTenBestAreThoseOfRelevanceFeedback) {
   }
   ASSERT_GE(searched, 5);
   EXPECT_GE(static_cast<double>(agreed) / searched, kAgreeOnAverage);
-}
-
-void build(const std::string& home, const std::vector<std::string>& bodies) {
-  vela::IndexWriter writer(home);
-  for (size_t i = 0; i < bodies.size(); ++i) {
-    vela::RecordText text;
-    text.name = "r" + std::to_string(i) + ".txt";
-    text.doc.body = bodies[i];
-    writer.add({}, text);
-  }
-  std::string error;
-  ASSERT_TRUE(writer.finish(error)) << error;
 }
 
 // Records 1-4 are about volcanoes, each with a word of its own said more
