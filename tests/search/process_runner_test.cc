@@ -313,7 +313,7 @@ class MeetingJob : public ThreadObject {
   int m_expected;
 };
 
-TEST(ThreadedJobs, EveryJobRunsBeforeTheFirstJoin) {
+TEST(ThreadedJobs, AParallelSetRunsEveryJobBeforeTheFirstJoinASequentialOneInOrder) {
   std::atomic<int> arrived{0};
   MeetingJob a(arrived, 3), b(arrived, 3), c(arrived, 3);
   ThreadedJobs jobs(true);
@@ -329,20 +329,19 @@ TEST(ThreadedJobs, EveryJobRunsBeforeTheFirstJoin) {
     EXPECT_EQ(1, job->runs);
     EXPECT_TRUE(job->joined());
   }
-}
 
-TEST(ThreadedJobs, SequentialSetRunsInListOrderInTheCallingThread) {
-  std::atomic<int> arrived{0};
-  // Alone, a job never meets the others: each has ended before the next.
-  MeetingJob a(arrived, 2), b(arrived, 2);
-  ThreadedJobs jobs(false);
-  jobs.add(a);
-  jobs.add(b);
-  jobs.startAll();
-  EXPECT_EQ(2, arrived.load());
-  EXPECT_EQ(1, a.runs);
-  EXPECT_FALSE(a.started());
-  EXPECT_TRUE(b.sawAll);
+  // A sequential set runs in list order in the calling thread: alone, a job
+  // never meets the others, each has ended before the next.
+  std::atomic<int> one{0};
+  MeetingJob first(one, 2), second(one, 2);
+  ThreadedJobs sequential(false);
+  sequential.add(first);
+  sequential.add(second);
+  sequential.startAll();
+  EXPECT_EQ(2, one.load());
+  EXPECT_EQ(1, first.runs);
+  EXPECT_FALSE(first.started());
+  EXPECT_TRUE(second.sawAll);
 }
 
 // A slow job the caller never asks for is still joined when the set goes
