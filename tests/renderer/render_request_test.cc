@@ -111,11 +111,14 @@ TEST(Request, LinksCarryTheSearchWithoutItsKey) {
   std::string why;
   EXPECT_FALSE(parseWebRequest(vars, r, why));
   EXPECT_EQ(r.again, "user=U&query=fig");
-  r.result = kName;
-  EXPECT_EQ(pageQueryString(r, 2, 10),
-            "result=" + kName + "&page=2&no=10&again=user%3DU%26query%3Dfig");
-  EXPECT_EQ(viewQueryString(r, 7, 10, false),
-            "result=" + kName + "&view=7&no=10&again=user%3DU%26query%3Dfig");
+  // Page links name the full result, which exists when they are followed.
+  r.result = kName + "_fast";
+  const std::string again = "&again=user%3DU%26query%3Dfig";
+  EXPECT_EQ(pageQueryString(r, 2, 10), "result=" + kName + "&page=2&no=10" + again);
+  EXPECT_EQ(viewQueryString(r, 7, 10, false), "result=" + kName + "&view=7&no=10" + again);
+  EXPECT_EQ(viewQueryString(r, 7, 10, true), "result=" + kName + "&view=7&no=10&raw=1" + again);
+  r.format = PageFormat::kXml3;
+  EXPECT_EQ(pageQueryString(r, 7, 25), "result=" + kName + "&page=7&no=25&format=xml3" + again);
 }
 
 TEST(Request, TheQueryOfACarriedSearchInUtf8) {
@@ -197,14 +200,6 @@ TEST(Links, QueryStringRewriteMatchesDecodedNames) {
   EXPECT_EQ(rewriteQueryString("a=1&ks_key%3D12&sort%3Dd", {"ks_key"}, {{"sort", "s"}}),
             "a=1&sort=s");
   EXPECT_EQ(rewriteQueryString("", {}, {{"query", "a b&c=\xA4"}}), "query=a%20b%26c%3D%A4");
-  // Page links name the full result, which exists when they are followed.
-  RenderRequest r;
-  r.result = kName + "_fast";
-  EXPECT_EQ(pageQueryString(r, 2, 10), "result=" + kName + "&page=2&no=10");
-  EXPECT_EQ(viewQueryString(r, 12, 10, false), "result=" + kName + "&view=12&no=10");
-  EXPECT_EQ(viewQueryString(r, 12, 10, true), "result=" + kName + "&view=12&no=10&raw=1");
-  r.format = PageFormat::kXml3;
-  EXPECT_EQ(pageQueryString(r, 7, 25), "result=" + kName + "&page=7&no=25&format=xml3");
 }
 
 bool knownField(const std::string& field) {

@@ -83,19 +83,6 @@ TEST(Snippet, WindowSurroundsTheFirstOccurrenceOnWholeWords) {
   EXPECT_EQ(marked(std::string(500, 'a'), {"zzz"}, 100), std::string(100, 'a') + "...");
 }
 
-TEST(Snippet, MarkingAWholeTextKeepsEveryByte) {
-  const std::string text = "A free text: freedom, free_software and FREE.\n";
-  Snippet s;
-  s.pieces = markTerms(text, {"free"});
-  std::string joined;
-  for (const SnippetPiece& p : s.pieces)
-    joined += p.text;
-  EXPECT_EQ(joined, text);
-  EXPECT_EQ(shown(s), "A [free] text: freedom, free_software and [FREE].\n");
-  EXPECT_TRUE(markTerms("", {"x"}).empty());
-  ASSERT_EQ(markTerms("abc", {}).size(), 1u);
-}
-
 TEST(HtmlText, OnlyTheVisibleTextRemainsWithItsReferencesDecoded) {
   EXPECT_EQ(htmlVisibleText("a&mdash;b &hellip; &Dagger;&dagger; &euro;5 &eacute;&nbsp;x &Mdash; "
                             "&amp;mdash;"),
