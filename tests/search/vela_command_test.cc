@@ -119,6 +119,8 @@ TEST_F(CommandTest, QueryTermFileTakesTheQuotedQuery) {
     EXPECT_FALSE(builder_.getQueryTermFile(option, rewritten, termFile)) << option;
     EXPECT_EQ(rewritten, option);
   }
+  // Control characters never split the query.
+  EXPECT_EQ(readFile(termFileFor("a\nb\r\tc\x7F")), "a b  c ");
   // A half-width katakana of a JP installation is one byte: the quote after
   // it closes the query.
   writeFile(root_.sub("lang.cfg"), "JP");
@@ -190,10 +192,6 @@ TEST_F(CommandTest, EngineCommand) {
   EXPECT_FALSE(std::filesystem::is_empty(tmp_));
   builder_.removeScratchFiles();
   EXPECT_TRUE(std::filesystem::is_empty(tmp_));
-}
-
-TEST_F(CommandTest, ControlCharactersNeverSplitTheQuery) {
-  EXPECT_EQ(readFile(termFileFor("a\nb\r\tc\x7F")), "a b  c ");
 }
 
 TEST_F(CommandTest, DateAndDigitRangeCommands) {
