@@ -61,9 +61,7 @@ TEST(EngineText, QueryLanguage) {
                                      {"a ) b", "(AND a b)"},
                                      {"& | -", ""},
                                      {"漢字　かな", "(AND 漢字 かな)"},  // the ideographic space
-                                     {"a\x01"
-                                      "b\x1F\x7F",
-                                      "(AND a b)"},  // control bytes are blanks
+                                     {"a\001b\037\177", "(AND a b)"},    // control bytes are blanks
                                      {"\"a\nb\"|c", "(OR \"a\nb\" c)"},
                                      {"ab*c?", "ab*c?"},
                                      // "-" excludes where a word begins, and joins inside one
@@ -94,9 +92,7 @@ TEST(EngineText, WildcardWordsAsTheLimitCountsThem) {
       {"\"a* b?\" c*", 1},       // a phrase holds no wildcard
       {"\"open a*", 0},          // to the end of the text
       {"a*-b*|c*+d*,e*&f*", 6},  // operator characters split words
-      {"a*\nb*\x01"
-       "c*",
-       3},
+      {"a*\nb*\001c*", 3},
       {"-a* NOT b*", 2},  // excluded words are expanded too
       {"(((a*)))", 1},
       {"AND* OR*", 2},  // operator words only as such

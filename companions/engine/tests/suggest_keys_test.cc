@@ -120,6 +120,9 @@ std::vector<std::u32string> typosOf(const std::u32string& w, Lcg& rng) {
   return out;
 }
 
+// Terms whose bytes are no UTF-8 of their own (decoded one byte a character).
+const char* const kOddWords[] = {"\351abc", "a\377bc", "\303\251\377"};
+
 class SuggestKeysTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -128,13 +131,8 @@ class SuggestKeysTest : public ::testing::Test {
       terms.push_back(utf8(w));
     // Terms that no word's first character selects by its own encoding, and
     // heading terms: neither may change what a word finds.
-    terms.insert(terms.end(), {"Tabc", "Tab",
-                               std::string("\xE9"
-                                           "abc"),
-                               std::string("a\xFF"
-                                           "bc"),
-                               std::string("\xC3\xA9"
-                                           "\xFF")});
+    terms.insert(terms.end(), {"Tabc", "Tab"});
+    terms.insert(terms.end(), std::begin(kOddWords), std::end(kOddWords));
     makeIndex(home_, terms);
   }
 
@@ -156,14 +154,9 @@ TEST_F(SuggestKeysTest, TheKeysFindWhatThePassFinds) {
       queries.push_back(t);
   // Words of no term's first character, and words with bytes that are no
   // UTF-8 of their own (decoded one byte a character).
-  for (const char* odd : {"zebra",
-                          "\xE9"
-                          "abc",
-                          "\xC3\xA9"
-                          "\xFF",
-                          "a\xFF"
-                          "bc",
-                          "ab\xE6\x97"})
+  for (const char* odd : kOddWords)
+    queries.push_back(vela::codePoints(odd));
+  for (const char* odd : {"zebra", "ab\346\227"})
     queries.push_back(vela::codePoints(odd));
   size_t compared = 0, found = 0;
   for (const std::u32string& q : queries) {
