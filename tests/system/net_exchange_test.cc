@@ -33,10 +33,7 @@ namespace {
 using testutil::LoopbackServer;
 using Clock = std::chrono::steady_clock;
 
-const std::string kRequest(
-    "cmd\x04\x05\x06"
-    "a\0b\x18\x19\x1A",
-    12);
+const std::string kRequest("cmd\4\5\6a\0b\30\31\32", 12);
 
 NetLimits limits(int connectMs, int exchangeMs, size_t maxBytes) {
   NetLimits l;

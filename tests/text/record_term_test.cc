@@ -173,12 +173,11 @@ TEST_F(SimilarDocTest, AMarkerBecomesItsRecordsStrongestTerms) {
 
 TEST_F(SimilarDocTest, AnythingButAUsableMarkerLeavesTheQuery) {
   settings("TERM_FREQ_THREASHOLD=10\n");
-  for (const std::string& text :
-       {std::string("__SIMILAR-068812-345-0-PAGE__"),  // strongest term below the threshold
-        std::string("__SIMILAR--PAGE__"), std::string("__SIMILAR-x-PAGE__"),
-        std::string("__SIMILAR-999999-345-0-PAGE__"), std::string("__SIMILAR-068812-346-0-PAGE__"),
-        std::string("__SIMILAR-068812-abc-0-PAGE__"), std::string("__SIMILAR-../x-1-0-PAGE__"),
-        std::string("apple")}) {
+  for (const std::string text :
+       {"__SIMILAR-068812-345-0-PAGE__",  // strongest term below the threshold
+        "__SIMILAR--PAGE__", "__SIMILAR-x-PAGE__", "__SIMILAR-999999-345-0-PAGE__",
+        "__SIMILAR-068812-346-0-PAGE__", "__SIMILAR-068812-abc-0-PAGE__",
+        "__SIMILAR-../x-1-0-PAGE__", "apple"}) {
     EXPECT_EQ(query(text), text);
     EXPECT_FALSE(replaced_) << text;
   }
