@@ -214,47 +214,40 @@ TEST_F(Install, RunClockLines) {
             "1000,1000: b-function\n1250,250: a-function\n");
 }
 
-TEST_F(Install, DebugSwitchLinesIgnoreCase) {
-  const char* cases[][3] = {
-      // where the switch file is, its text, the log written ("": none)
-      {"system.debug.cfg", "SEARCHRUN.LOG=y\n", "debug/searchrun.log"},
-      {"system.debug.cfg", "other\nDEBUG_MODE=y", "debug/searchrun.log"},
-      {"system.debug.cfg", "searchrun.log=Y \n", ""},
-      {"../system.debug.cfg", "debug_mode=Y\n", "../debug/searchrun.log"},
+// Switch lines ignore case. The threaded editions' switch file sits beside
+// the program and knows only the log name; their log is that name beside
+// the program.
+TEST_F(Install, EachLogFormHasItsOwnDebugSwitchAndFile) {
+  const struct {
+    LogForm form;
+    const char *switchFile, *text, *log;  // the log written ("": none)
+  } cases[] = {
+      {LogForm::kThreaded, "ts.debug", "other\nSearchRun.Log=y\n", "searchrun.log"},
+      {LogForm::kThreaded, "ts.debug", "debug_mode=Y\n", ""},
+      {LogForm::kThreaded, "system.debug.cfg", "searchrun.log=Y\n", ""},
+      {LogForm::kThreaded, "../ts.debug", "searchrun.log=Y\n", ""},
+      {LogForm::kNewer, "system.debug.cfg", "SEARCHRUN.LOG=y\n", "debug/searchrun.log"},
+      {LogForm::kNewer, "system.debug.cfg", "other\nDEBUG_MODE=y", "debug/searchrun.log"},
+      {LogForm::kNewer, "system.debug.cfg", "searchrun.log=Y \n", ""},
+      {LogForm::kNewer, "../system.debug.cfg", "debug_mode=Y\n", "../debug/searchrun.log"},
   };
-  for (const auto& [switchFile, text, log] : cases) {
+  for (const auto& c : cases) {
     resetLogState();
-    unlink("system.debug.cfg");
-    unlink("debug/searchrun.log");
-    testutil::writeFile(switchFile, text);
+    for (const char* stale :
+         {"ts.debug", "../ts.debug", "system.debug.cfg", "searchrun.log", "debug/searchrun.log"})
+      unlink(stale);
+    setLogForm(c.form);
+    testutil::writeFile(c.switchFile, c.text);
     SetLogFileName("searchrun.log");
     ReportLog("%s(%d) ", "file.cc", 12);
     ReportLog("v\n");
-    EXPECT_EQ(testutil::readFile(*log ? log : "debug/searchrun.log"), *log ? "file.cc(12) v\n" : "")
-        << text;
-  }
-}
-
-// The threaded editions' switch file sits beside the program and knows
-// only the log name; their log is that name beside the program.
-TEST_F(Install, ThreadedDebugLogHasItsOwnSwitchAndFile) {
-  const char* cases[][3] = {
-      // switch file, its text, the log written ("": none)
-      {"ts.debug", "other\nSearchRun.Log=y\n", "searchrun.log"},
-      {"ts.debug", "debug_mode=Y\n", ""},
-      {"system.debug.cfg", "searchrun.log=Y\n", ""},
-      {"../ts.debug", "searchrun.log=Y\n", ""},
-  };
-  for (const auto& [switchFile, text, log] : cases) {
-    resetLogState();
-    for (const char* stale : {"ts.debug", "system.debug.cfg", "../ts.debug", "searchrun.log"})
-      unlink(stale);
-    setLogForm(LogForm::kThreaded);
-    testutil::writeFile(switchFile, text);
-    SetLogFileName("searchrun.log");
-    ReportLog("%s,%d: v\n", "file.cc", 7);
-    EXPECT_EQ(testutil::readFile("searchrun.log"), *log ? "file.cc,7: v\n" : "") << text;
-    EXPECT_FALSE(testutil::fileExists("debug")) << text;
+    const bool threaded = c.form == LogForm::kThreaded;
+    EXPECT_EQ(testutil::readFile(*c.log     ? c.log
+                                 : threaded ? "searchrun.log"
+                                            : "debug/searchrun.log"),
+              *c.log ? "file.cc(12) v\n" : "")
+        << c.text;
+    EXPECT_TRUE(!threaded || !testutil::fileExists("debug")) << c.text;
   }
   // Without a name the log is ts_debug.log.
   resetLogState();
