@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,13 @@ TEST(IndexFormat, ARecordIsReadWithoutTheOthers) {
   EXPECT_EQ(reader.read(3, record), RecInfoStatus::kOk);
   EXPECT_EQ(record, "third@\n");
   EXPECT_EQ(reader.read(1, record), RecInfoStatus::kUnreadable);
+  // One data file more than a header may name is refused as such.
+  RecInfoHeader h;
+  std::string many(12, '\0');
+  const uint32_t words[3] = {kRecInfoVariableSizeFormat, 0, kMaxRecDataFiles + 1};
+  std::memcpy(many.data(), words, sizeof words);
+  EXPECT_EQ(parseRecInfoHeader(many, h), RecInfoStatus::kTooManyFiles);
+  EXPECT_EQ(RecordInfoReader(dir.sub("none")).open(), RecInfoStatus::kNoHeader);
 }
 
 TEST(IndexFormat, PartsListsAndCounts) {
