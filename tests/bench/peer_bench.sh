@@ -3,8 +3,9 @@
 # programs Debian ships for the same use, Omega (xapian-omega) and Namazu
 # (namazu2), on one corpus of this machine's manual pages split over five
 # indexes: one fresh CGI process per request, as a web server starts it, over
-# 1, 3 and 5 indexes, the programs taking turns request by request; then 8 clients at once for a while, with the processor
-# time each answered request took (the engine service's part apart); then
+# 1, 3 and 5 indexes, the programs taking turns request by request; then 8
+# clients at once for a while, with the processor time each answered request
+# took (the engine service's part apart); then
 # what each step of a searchrun request over 3 indexes costs against its
 # budget. With a base commit, that commit is built and measured too, and
 # searchrun's figures are also given as new/base.
