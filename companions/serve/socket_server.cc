@@ -1,5 +1,5 @@
 /// @file socket_server.cc
-/// @brief The reading thread, the request queue and the workers of a daemon.
+/// @brief The threads of a daemon, taking turns at reading and answering.
 
 #include "companions/serve/socket_server.h"
 
@@ -52,36 +52,55 @@ class HeldBytes {
   std::atomic<size_t> held_{0};
 };
 
-// Whole requests between the reading thread and the workers. Bounded: a
-// request that finds it full is not taken, so no client waits in a line
-// longer than the workers can work off.
-class JobQueue {
+// Whole requests and the threads that serve them. The threads take turns
+// at reading: the one that reads a whole request while a place is free
+// answers it itself and wakes another to read on. A request is then served
+// by a thread already running, and the wake that costs most on a busy
+// machine, from the reader to an idle worker, is off the client's path.
+// At most `workers` requests are answered at once; there is one thread
+// more, so that someone reads while they are.
+class Pool {
  public:
-  explicit JobQueue(size_t cap) : cap_(cap) {}
+  Pool(size_t workers, size_t cap) : workers_(workers), cap_(cap) {}
+  // Queues a whole request; false when the queue is full or closed.
   bool push(Job&& job) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (closed_ || jobs_.size() >= cap_) return false;
-      jobs_.push_back(std::move(job));
-    }
-    ready_.notify_one();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_ || jobs_.size() >= cap_) return false;
+    jobs_.push_back(std::move(job));
     return true;
   }
-  // Waits for a job; false once the queue is closed.
-  bool pop(Job& job) {
+  // Whether the reader should stop reading and answer a queued request.
+  bool answerable() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return canAnswer();
+  }
+  enum class Turn { kAnswer, kRead, kStop };
+  // Waits until the thread has a request to answer (then in `job`), may
+  // read, or must stop. `finished` is true when it comes back from
+  // answering one, `read` when from reading.
+  Turn next(Job& job, bool finished, bool read) {
     std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait(lock, [this] { return closed_ || !jobs_.empty(); });
-    if (closed_) return false;
-    job = std::move(jobs_.front());
-    jobs_.pop_front();
-    return true;
+    if (finished) --answering_;
+    if (read) reading_ = false;
+    ready_.wait(lock, [this] { return stopping_ || canAnswer() || !reading_; });
+    if (stopping_) return Turn::kStop;
+    if (canAnswer()) {
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+      ++answering_;
+      // Someone must read on while this thread answers.
+      if (!reading_) ready_.notify_one();
+      return Turn::kAnswer;
+    }
+    reading_ = true;
+    return Turn::kRead;
   }
-  // Ends the waits; returns the jobs no worker has taken.
-  std::deque<Job> close() {
+  // Ends the waits; returns the requests nobody took up.
+  std::deque<Job> stop() {
     std::deque<Job> left;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      closed_ = true;
+      stopping_ = true;
       left.swap(jobs_);
     }
     ready_.notify_all();
@@ -89,11 +108,16 @@ class JobQueue {
   }
 
  private:
+  bool canAnswer() const { return !jobs_.empty() && answering_ < workers_; }
+
+  const size_t workers_;
   const size_t cap_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<Job> jobs_;
-  bool closed_ = false;
+  size_t answering_ = 0;
+  bool reading_ = false;  // a thread has the turn at reading
+  bool stopping_ = false;
 };
 
 // Clients dropped, by why; reported now and then rather than one line each,
@@ -121,7 +145,7 @@ struct Drops {
 // What the reading thread and the workers share.
 struct Shared {
   const ServerConfig& config;
-  JobQueue queue;
+  Pool pool;
   HeldBytes held;
   Drops drops;
 };
@@ -154,24 +178,21 @@ bool sendAll(int fd, const std::string& bytes, int waitMs) {
   return true;
 }
 
-void work(Shared& shared) {
+void answer(Shared& shared, Job& job) {
   const ServerConfig& config = shared.config;
-  Job job;
-  while (shared.queue.pop(job)) {
-    UniqueFd fd(job.fd);
-    const std::string request = std::move(job.request);
-    shared.held.give(request.size());
-    if (!clientThere(fd.get())) {
-      ++shared.drops.gone;
-      continue;
-    }
-    // The socket stays non-blocking: a send that would block waits in poll,
-    // bounded as a send time-out would bound it.
-    const int wait = config.answerTimeoutMs;
-    if (!config.startedBytes.empty() && !sendAll(fd.get(), config.startedBytes, wait)) continue;
-    const int raw = fd.get();
-    sendAll(fd.get(), config.handler(request, [raw] { return clientThere(raw); }), wait);
+  UniqueFd fd(job.fd);
+  const std::string request = std::move(job.request);
+  shared.held.give(request.size());
+  if (!clientThere(fd.get())) {
+    ++shared.drops.gone;
+    return;
   }
+  // The socket stays non-blocking: a send that would block waits in poll,
+  // bounded as a send time-out would bound it.
+  const int wait = config.answerTimeoutMs;
+  if (!config.startedBytes.empty() && !sendAll(fd.get(), config.startedBytes, wait)) return;
+  const int raw = fd.get();
+  sendAll(fd.get(), config.handler(request, [raw] { return clientThere(raw); }), wait);
 }
 
 // A connection whose request is still arriving.
@@ -202,10 +223,16 @@ bool peerAddress(int fd, std::string& address) {
 class Reader {
  public:
   Reader(int listenFd, Shared& shared)
-      : listenFd_(listenFd), config_(shared.config), shared_(shared) {}
-  ~Reader() {
+      : listener_(listenFd), listenFd_(listenFd), config_(shared.config), shared_(shared) {}
+  ~Reader() { close(); }
+
+  // Stops reading: the listening socket is closed, so that clients turn
+  // away at once, and the connections still sending are dropped.
+  void close() {
+    listener_.reset();
     for (const Reading& r : reading_)
       drop(r);
+    reading_.clear();
   }
 
   // One round: waits at most until `untilMs` for the sockets and `signalFd`.
@@ -247,7 +274,7 @@ class Reader {
 
  private:
   void drop(const Reading& r) {
-    close(r.fd);
+    ::close(r.fd);
     shared_.held.give(r.bytes.size());
   }
 
@@ -304,10 +331,10 @@ class Reader {
       }
       std::string address;
       if (!peerAddress(fd, address)) {
-        close(fd);
+        ::close(fd);
         ++shared_.drops.gone;
       } else if (config_.peerCheck && !config_.peerCheck(fd)) {
-        close(fd);
+        ::close(fd);
         ++shared_.drops.refused;
       } else {
         // A client that sent its whole request with the connect takes no
@@ -357,8 +384,8 @@ class Reader {
     }
     Job job{r.fd, std::move(r.bytes)};
     const size_t size = job.request.size();
-    if (!shared_.queue.push(std::move(job))) {
-      close(r.fd);
+    if (!shared_.pool.push(std::move(job))) {
+      ::close(r.fd);
       shared_.held.give(size);
       ++shared_.drops.busy;
       return false;
@@ -368,6 +395,7 @@ class Reader {
     return true;
   }
 
+  UniqueFd listener_;
   const int listenFd_;
   const ServerConfig& config_;
   Shared& shared_;
@@ -387,6 +415,63 @@ void logLine(const std::string& program, const std::string& text) {
   writeAll(STDERR_FILENO, line);
 }
 
+namespace {
+
+// What the thread that reads keeps between turns.
+struct ReadTurn {
+  Reader& reader;
+  int signalFd;
+  long long nextHousekeeping;
+  int rounds = 0;
+};
+
+// Reads until a whole request can be answered (true) or serving ends (false).
+bool readOn(Shared& shared, ReadTurn& turn) {
+  const ServerConfig& config = shared.config;
+  for (;;) {
+    if (!turn.reader.round(turn.signalFd, turn.nextHousekeeping)) {
+      logLine(config.program, "asked to stop");
+      return false;
+    }
+    if (monotonicMs() >= turn.nextHousekeeping) {
+      turn.nextHousekeeping = monotonicMs() + 1000;
+      if (++turn.rounds % 10 == 0) shared.drops.report(config);
+      if (config.housekeeping && !config.housekeeping()) return false;
+    }
+    if (shared.pool.answerable()) return true;
+  }
+}
+
+void takeTurns(Shared& shared, ReadTurn& turn) {
+  Job job;
+  bool answered = false, read = false;
+  for (;;) {
+    switch (shared.pool.next(job, answered, read)) {
+      case Pool::Turn::kStop:
+        return;
+      case Pool::Turn::kAnswer:
+        answer(shared, job);
+        answered = true;
+        read = false;
+        break;
+      case Pool::Turn::kRead:
+        if (!readOn(shared, turn)) {
+          turn.reader.close();
+          for (Job& left : shared.pool.stop()) {
+            close(left.fd);
+            shared.held.give(left.request.size());
+          }
+          return;
+        }
+        answered = false;
+        read = true;
+        break;
+    }
+  }
+}
+
+}  // namespace
+
 int serve(int listenFd, const ServerConfig& config) {
   UniqueFd listener(listenFd);
   signal(SIGPIPE, SIG_IGN);
@@ -405,39 +490,24 @@ int serve(int listenFd, const ServerConfig& config) {
     logLine(config.program, std::string("no signal descriptor: ") + std::strerror(errno));
     return 1;
   }
-  Shared shared{config, JobQueue(config.maxQueued), HeldBytes(config.maxHeldBytes), {}};
-  std::vector<std::thread> workers;
+  const size_t workers = std::max<size_t>(config.workers, 1);
+  Shared shared{config, Pool(workers, config.maxQueued), HeldBytes(config.maxHeldBytes), {}};
+  Reader reader(listener.release(), shared);
+  ReadTurn turn{reader, signals.get(), monotonicMs() + 1000};
+  // This thread and `workers` more: one reads while `workers` answer.
+  std::vector<std::thread> threads;
   try {
-    for (size_t i = 0; i < config.workers; ++i)
-      workers.emplace_back(work, std::ref(shared));
+    for (size_t i = 0; i < workers; ++i)
+      threads.emplace_back(takeTurns, std::ref(shared), std::ref(turn));
   } catch (const std::system_error& e) {
     logLine(config.program, std::string("cannot start the workers: ") + e.what());
-    shared.queue.close();
-    for (std::thread& t : workers)
+    shared.pool.stop();
+    for (std::thread& t : threads)
       t.join();
     return 1;
   }
-  {
-    Reader reader(listener.get(), shared);
-    long long nextHousekeeping = monotonicMs() + 1000;
-    int rounds = 0;
-    for (;;) {
-      if (!reader.round(signals.get(), nextHousekeeping)) {
-        logLine(config.program, "asked to stop");
-        break;
-      }
-      if (monotonicMs() < nextHousekeeping) continue;
-      nextHousekeeping = monotonicMs() + 1000;
-      if (++rounds % 10 == 0) shared.drops.report(config);
-      if (config.housekeeping && !config.housekeeping()) break;
-    }
-  }
-  listener.reset();
-  for (Job& job : shared.queue.close()) {
-    close(job.fd);
-    shared.held.give(job.request.size());
-  }
-  for (std::thread& t : workers)
+  takeTurns(shared, turn);
+  for (std::thread& t : threads)
     t.join();
   shared.drops.report(config);
   return 0;

@@ -5,12 +5,13 @@
 /// request looks like (its framing) and what it means (its handler) belong
 /// to each daemon.
 ///
-/// One thread reads every connection (poll), so a client that stalls,
-/// trickles or sends garbage holds no worker: it is dropped at the cap or
-/// the time limit. A connection the server cannot take (too many clients, a
-/// full queue, too many bytes waiting, shutting down) is closed unanswered,
-/// which tells the client the same at once. One request per connection: the
-/// answer ends with the connection.
+/// One thread at a time reads every connection (poll), so a client that
+/// stalls, trickles or sends garbage holds no worker: it is dropped at the
+/// cap or the time limit. The thread that reads a whole request answers it
+/// itself when a worker's place is free, and another takes over reading. A connection the server
+/// cannot take (too many clients, a full queue, too many bytes waiting, shutting down) is closed
+/// unanswered, which tells the client the same at once. One request per connection: the answer ends
+/// with the connection.
 ///
 /// Connections that send nothing cannot keep others out: one that is silent
 /// past a short first deadline is dropped, one client address holds at most
@@ -96,8 +97,10 @@ void logLine(const std::string& program, const std::string& text);
 // SIGINT or SIGHUP arrives or the housekeeping answers false, then closes
 // it (so clients turn away at once) and lets the workers finish the
 // requests they have taken up. Requests not yet taken up are dropped. The
-// calling thread reads; the signals are blocked in every thread of the
-// process from the call on (children started later inherit that mask).
+// calling thread is one of the `workers` + 1 that take turns (handlers and
+// housekeeping run on any of them, the housekeeping never on two at once);
+// the signals are blocked in every thread of the process from the call on
+// (children started later inherit that mask).
 // Returns 0, or 1 when the signals or the workers could not be set up.
 int serve(int listenFd, const ServerConfig& config);
 

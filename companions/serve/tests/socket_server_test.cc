@@ -210,4 +210,31 @@ TEST_F(SocketServerTest, ALargeAnswerWaitsForASlowReaderButNotForOneThatStopped)
   close(stalled);
 }
 
+TEST_F(SocketServerTest, NoMoreRequestsAreAnsweredAtOnceThanThereAreWorkers) {
+  // The threads take turns at reading; the one that reads a request may
+  // answer it, but never as one worker too many.
+  std::atomic<int> now{0}, most{0};
+  serve::ServerConfig config;
+  config.workers = 2;
+  config.handler = [&](const std::string& request, const std::function<bool()>&) {
+    const int at = ++now;
+    for (int seen = most.load(); at > seen && !most.compare_exchange_weak(seen, at);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    --now;
+    return "ok:" + request;
+  };
+  LineServer server(config);
+  ASSERT_NE(server.port(), 0);
+  std::vector<std::thread> clients;
+  std::vector<std::string> answers(7);
+  for (size_t i = 0; i < answers.size(); ++i)
+    clients.emplace_back([&, i] { answers[i] = ask("127.0.0.2", server.port()); });
+  for (std::thread& t : clients)
+    t.join();
+  for (const std::string& answer : answers)
+    EXPECT_EQ(answer, "ok:hello\n");
+  EXPECT_EQ(most.load(), 2);
+}
+
 }  // namespace
