@@ -15,6 +15,7 @@
 #include "front/search_run.h"
 #include "search/process_runner.h"
 #include "system/child_process.h"
+#include "system/kept_files.h"
 #include "system/log.h"
 #include "system/run_state.h"
 #include "text/run_state.h"
@@ -122,6 +123,8 @@ void resetRequestState() {
   // What the run wrote to its log reaches the file.
   if (g_fplog) std::fclose(g_fplog);
   g_fplog = g_fplog_running = nullptr;
+  // The next run looks at the settings files afresh.
+  endKeptFilesRun();
   // The user's permit key went to the renderer through the environment.
   unsetenv(kPermitKeyVariable);
   // The run's engine service ended with it: nothing below may reach it.

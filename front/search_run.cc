@@ -47,6 +47,7 @@
 #include "search/result_block.h"
 #include "system/child_process.h"
 #include "system/config.h"
+#include "system/kept_files.h"
 #include "system/layout.h"
 #include "system/log.h"
 #include "system/numbers.h"
@@ -138,6 +139,8 @@ std::optional<std::string> convertDeclaredEncoding(std::string& unholdable) {
 
 // The run-time log.
 MaybeEnd openRunLog(const RunLimits& limits) {
+  // Written while the run waits for the engine, not line by line.
+  holdRunTimeLogLines(true);
   g_fplog = openRunTimeLog(kRunTimeLogPath, limits.runTimeLogMaxBytes);
   g_fplog_running = g_fplog;
   if (g_fplog) return std::nullopt;
@@ -546,6 +549,8 @@ static void installTextServices() {
 }
 
 int searchrunMain(int argc, char** argv) {
+  // One state of the settings for the whole run, each file looked at once.
+  startKeptFilesRun();
   pid = static_cast<int>(handoff::runProcessId());
   setLogProcessId(pid);
   // When the web server gives up on the request, nothing the run started
@@ -564,6 +569,7 @@ int searchrunMain(int argc, char** argv) {
   }
   const int status = serveAndFinish(serveRequest);
   setProgramService(nullptr);
+  endKeptFilesRun();
   return status;
 }
 

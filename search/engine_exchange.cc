@@ -20,6 +20,7 @@
 
 #include "system/clock.h"
 #include "system/fsutil.h"
+#include "system/log.h"
 #include "system/numbers.h"
 #include "system/scratch_files.h"
 
@@ -30,6 +31,8 @@ namespace {
 // Waits until `fd` is ready for `events` or the deadline passes (-1: no
 // deadline). False at the deadline or on an error.
 bool waitFor(int fd, short events, long long deadline) {
+  // The run waits here anyway: its log lines are written meanwhile.
+  writeHeldLogLines();
   for (;;) {
     const long long left = deadline < 0 ? -1 : deadline - monotonicMs();
     if (deadline >= 0 && left <= 0) return false;

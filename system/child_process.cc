@@ -21,6 +21,7 @@
 #include <iterator>
 
 #include "system/clock.h"
+#include "system/log.h"
 #include "system/run_deadline.h"
 #include "system/scratch_files.h"
 
@@ -94,6 +95,8 @@ namespace {
 
 ChildWait waitBounded(pid_t pid, int limitMs, int& rawStatus) {
   rawStatus = 0;
+  // The run waits here anyway: its log lines are written meanwhile.
+  writeHeldLogLines();
   limitMs = boundedByRun(limitMs);
   const int clientFd = runClientFd();
   if (limitMs <= 0 && clientFd < 0) {

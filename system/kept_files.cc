@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <unordered_map>
 
@@ -22,7 +24,12 @@ constexpr time_t kStillSeconds = 1;
 struct Kept {
   FileStamp stamp;
   std::shared_ptr<const std::string> text;
+  uint64_t checkedInRun = 0;
 };
+
+// The run under way (startKeptFilesRun); 0: none, every look checks.
+std::atomic<uint64_t> g_run{0};
+uint64_t g_lastRun = 0;
 
 std::mutex keptMutex;
 std::unordered_map<std::string, Kept>& keptFiles() {
@@ -34,9 +41,12 @@ std::unordered_map<std::string, Kept>& keptFiles() {
 
 std::shared_ptr<const std::string> keptFileText(const std::string& path) {
   bool known;
+  const uint64_t run = g_run.load();
   {
     std::lock_guard<std::mutex> lock(keptMutex);
-    known = keptFiles().count(path) > 0;
+    const auto found = keptFiles().find(path);
+    known = found != keptFiles().end();
+    if (known && run != 0 && found->second.checkedInRun == run) return found->second.text;
   }
   if (known) {
     // The status of what stands at the path now, a link not followed: the
@@ -46,8 +56,10 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path) {
     std::lock_guard<std::mutex> lock(keptMutex);
     const auto found = keptFiles().find(path);
     if (S_ISREG(now.st_mode) && found != keptFiles().end() &&
-        found->second.stamp == FileStamp::of(now))
+        found->second.stamp == FileStamp::of(now)) {
+      found->second.checkedInRun = run;
       return found->second.text;
+    }
   }
   // Opening refuses a link (ELOOP) and anything but a regular file (EINVAL)
   // as the look above did.
@@ -74,8 +86,17 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path) {
   std::lock_guard<std::mutex> lock(keptMutex);
   auto& files = keptFiles();
   if (files.size() >= kKeptFilesMax) files.clear();
-  files[path] = Kept{FileStamp::of(opened), text};
+  files[path] = Kept{FileStamp::of(opened), text, run};
   return text;
+}
+
+void startKeptFilesRun() {
+  std::lock_guard<std::mutex> lock(keptMutex);
+  g_run = ++g_lastRun;
+}
+
+void endKeptFilesRun() {
+  g_run = 0;
 }
 
 void forgetKeptFiles() {

@@ -8,12 +8,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "system/clock.h"
 #include "system/config.h"
@@ -57,27 +60,66 @@ std::string prefixLogLines(const std::string& text, bool atLineStart) {
 
 namespace {
 
-// The stream behind the run-time log: whole lines, prefixed, one write each.
+// The stream behind the run-time log: whole lines, prefixed, one write
+// each, or held for writeHeldLogLines (holdRunTimeLogLines).
 struct RunLogCookie {
   int fd;
-  std::string pending;
+  std::string pending;  // the start of a line not yet ended
+  bool hold;
+  std::mutex heldMutex;
+  std::string held;  // whole, prefixed lines not yet written
 };
+
+bool g_holdLines = false;
+// Memory held for one log at most: past it the lines are written at once.
+constexpr size_t kMaxHeldLogBytes = 64 * 1024;
+
+std::mutex g_openLogsMutex;
+std::vector<RunLogCookie*>& openLogs() {
+  static auto* logs = new std::vector<RunLogCookie*>();
+  return *logs;
+}
+
+void writeHeld(RunLogCookie& log) {
+  std::string lines;
+  {
+    std::lock_guard<std::mutex> lock(log.heldMutex);
+    lines.swap(log.held);
+  }
+  // A line that cannot be written is dropped; the run goes on.
+  if (!lines.empty()) writeAll(log.fd, lines);
+}
 
 ssize_t runLogWrite(void* cookie, const char* data, size_t size) {
   auto* log = static_cast<RunLogCookie*>(cookie);
   log->pending.append(data, size);
   const size_t end = log->pending.rfind('\n');
   if (end != std::string::npos) {
-    const std::string lines = prefixLogLines(log->pending.substr(0, end + 1), true);
+    std::string lines = prefixLogLines(log->pending.substr(0, end + 1), true);
     log->pending.erase(0, end + 1);
-    // A line that cannot be written is dropped; the run goes on.
-    writeAll(log->fd, lines);
+    if (log->hold) {
+      bool full;
+      {
+        std::lock_guard<std::mutex> lock(log->heldMutex);
+        log->held += lines;
+        full = log->held.size() >= kMaxHeldLogBytes;
+      }
+      if (full) writeHeld(*log);
+    } else {
+      writeAll(log->fd, lines);
+    }
   }
   return static_cast<ssize_t>(size);
 }
 
 int runLogClose(void* cookie) {
   auto* log = static_cast<RunLogCookie*>(cookie);
+  {
+    std::lock_guard<std::mutex> lock(g_openLogsMutex);
+    auto& logs = openLogs();
+    logs.erase(std::remove(logs.begin(), logs.end(), log), logs.end());
+  }
+  writeHeld(*log);
   if (!log->pending.empty()) writeAll(log->fd, prefixLogLines(log->pending + "\n", true));
   const int rc = close(log->fd);
   delete log;
@@ -121,7 +163,7 @@ FILE* openRunTimeLog(const char* path, long long maxBytes) {
   rotateIfLarge(path, maxBytes);
   UniqueFd fd = openAppendFile(path, 0640);
   if (!fd) return nullptr;
-  auto* cookie = new RunLogCookie{fd.get(), std::string()};
+  auto* cookie = new RunLogCookie{fd.get(), std::string(), g_holdLines, {}, std::string()};
   const cookie_io_functions_t io{nullptr, runLogWrite, nullptr, runLogClose};
   FILE* stream = fopencookie(cookie, "a", io);
   if (stream == nullptr) {
@@ -129,7 +171,23 @@ FILE* openRunTimeLog(const char* path, long long maxBytes) {
     return nullptr;
   }
   fd.release();
+  if (cookie->hold) {
+    std::lock_guard<std::mutex> lock(g_openLogsMutex);
+    openLogs().push_back(cookie);
+  }
   return stream;
+}
+
+void holdRunTimeLogLines(bool hold) {
+  static const bool registered = atexit(writeHeldLogLines) == 0;
+  (void)registered;
+  g_holdLines = hold;
+}
+
+void writeHeldLogLines() {
+  std::lock_guard<std::mutex> lock(g_openLogsMutex);
+  for (RunLogCookie* log : openLogs())
+    writeHeld(*log);
 }
 
 void initRunInfo() {
@@ -163,6 +221,7 @@ void print_time_info(FILE* stream, const char* label) {
 
 void resetRunLogState() {
   g_logPid = 0;
+  g_holdLines = false;
   g_logForm = LogForm::kNewer;
   runClock() = RunClock();
 }

@@ -1,8 +1,9 @@
 /// @file log.h
 /// @brief The debug report log, the run clock and the daily search log.
 ///
-/// Every entry reaches its file before the call returns. A log that cannot be
-/// opened is skipped silently.
+/// Every entry reaches its file before the call returns, save the run-time
+/// log's lines while they are held (holdRunTimeLogLines). A log that cannot
+/// be opened is skipped silently.
 
 #ifndef SEARCHRUN_SYSTEM_LOG_H
 #define SEARCHRUN_SYSTEM_LOG_H
@@ -95,6 +96,14 @@ void setLogProcessId(int pid);
 // begins with "[pid]" already, so that lines of concurrent runs never mix
 // and each can be told apart. Null when the log cannot be opened.
 FILE* openRunTimeLog(const char* path, long long maxBytes);
+
+// Whether the run-time logs opened from now on hold their lines in memory
+// (up to 64 KB each) instead of writing each line at once. Held lines are
+// written, whole and in order, by writeHeldLogLines, when their log is
+// closed, and when the process exits: a run that waits anyway, for the
+// engine or a program, writes them then rather than stopping for each.
+void holdRunTimeLogLines(bool hold);
+void writeHeldLogLines();
 
 // Every line of `text` that begins after a line break (or at the start,
 // when `atLineStart`) prefixed with "[pid]-" (setLogProcessId), unless it
