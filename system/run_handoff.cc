@@ -31,13 +31,15 @@
 namespace handoff {
 namespace {
 
-constexpr char kMagic[4] = {'H', 'R', 'N', '2'};
-// The exchange after the request: the worker offers to make the run, the
-// caller, if it has not given up waiting, says go; the worker reports the
-// end with one status byte. The caller's "go" is what keeps a run from
-// being made twice, by a worker that took it late and by the caller.
-constexpr char kOffer = 'T';
-constexpr char kGo = 'G';
+constexpr char kMagic[4] = {'H', 'R', 'N', '3'};
+// The run is claimed through a pipe the caller hands over with its streams,
+// holding one byte: the worker that reads the byte makes the run and says
+// so ('T'); a caller that hears nothing in time reads the byte itself, and
+// makes the run only if it got it. Whoever gets the byte makes the run, so
+// it is never made twice, and the worker starts at once, without waiting
+// for the caller's word. The worker reports the end with one status byte.
+constexpr char kTaken = 'T';
+constexpr char kClaim = 'C';
 constexpr char kEnded = 'E';
 // How long a worker waits for the rest of a request, and for the go.
 constexpr int kExchangeMs = 1000;
@@ -159,30 +161,47 @@ int handOver(const std::string& socketPath, const std::vector<std::string>& args
   const std::string body = encodeRun(run);
   if (body.size() > kMaxRequestBytes) return kNotHandedOver;
 
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return kNotHandedOver;
+  int claim[2];
+  if (pipe2(claim, O_CLOEXEC | O_NONBLOCK) != 0) return kNotHandedOver;
+  const bool armed = write(claim[1], &kClaim, 1) == 1;
+  close(claim[1]);
+  const int fd = armed ? socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+  if (fd < 0) {
+    close(claim[0]);
+    return kNotHandedOver;
+  }
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, socketPath.data(), socketPath.size());
-  // The length travels with the three streams, the request after it.
+  // The length travels with the streams and the claim, the request after it.
   const uint32_t len = static_cast<uint32_t>(body.size());
   ssize_t sent = -1;
-  char offer = 0;
-  bool taken =
+  char taken = 0;
+  bool handed =
       connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && peerIsThisAccount(fd);
-  if (taken)
-    sent = sendWithDescriptors(fd, &len, sizeof len, {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO});
-  taken = taken && sent == static_cast<ssize_t>(sizeof len) &&
-          sendAll(fd, body.data(), body.size()) && waitReadable(fd, takeUpMs) &&
-          recvAll(fd, &offer, 1) && offer == kOffer && sendAll(fd, &kGo, 1);
-  if (!taken) {
+  if (handed)
+    sent = sendWithDescriptors(fd, &len, sizeof len,
+                               {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO, claim[0]});
+  handed =
+      handed && sent == static_cast<ssize_t>(sizeof len) && sendAll(fd, body.data(), body.size());
+  const bool said =
+      handed && waitReadable(fd, takeUpMs) && recvAll(fd, &taken, 1) && taken == kTaken;
+  // Without the worker's word, the byte decides: still there, the run is
+  // this caller's; gone, a worker has it, whatever it said.
+  char byte = 0;
+  const bool mine = !said && read(claim[0], &byte, 1) == 1;
+  close(claim[0]);
+  if (mine) {
     close(fd);
     return kNotHandedOver;
   }
   // From here the run is the worker's: whatever happens, it is not made
   // again here.
+  // A word that came after the wait is still ahead of the end.
   char end[2] = {};
   int status = 1;
-  if (recvAll(fd, end, 2) && end[0] == kEnded)
+  bool ended = recvAll(fd, end, 1);
+  if (ended && !said && end[0] == kTaken) ended = recvAll(fd, end, 1);
+  if (ended && end[0] == kEnded && recvAll(fd, end + 1, 1))
     status = static_cast<unsigned char>(end[1]);
   else
     fputs("searchrun: the worker making the run ended before it\n", stderr);
@@ -211,13 +230,14 @@ pid_t runProcessId() {
 
 namespace {
 
-// Receives the length word and the three streams, then the request.
-bool receiveRun(int conn, HandedRun& run, int fds[3]) {
+// Receives the length word, the three streams and the claim, then the
+// request.
+bool receiveRun(int conn, HandedRun& run, int fds[4]) {
   uint32_t len = 0;
   std::vector<int> passed;
-  const ssize_t got = receiveWithDescriptors(conn, &len, sizeof len, passed, 3);
+  const ssize_t got = receiveWithDescriptors(conn, &len, sizeof len, passed, 4);
   bool ok =
-      got == static_cast<ssize_t>(sizeof len) && passed.size() == 3 && len <= kMaxRequestBytes;
+      got == static_cast<ssize_t>(sizeof len) && passed.size() == 4 && len <= kMaxRequestBytes;
   if (ok) {
     std::string body(len, '\0');
     ok = recvAll(conn, body.data(), len) && decodeRun(body, run);
@@ -309,21 +329,21 @@ void resetProcess(const Program& program) {
       _exit(1);
     }
     HandedRun run;
-    int fds[3];
+    int fds[4];
     setReceiveLimit(conn, kExchangeMs);
     const pid_t caller = peerOfThisAccount(conn);
     if (caller == 0 || !receiveRun(conn, run, fds)) {
       close(conn);
       continue;
     }
-    char go = 0;
     // A run from elsewhere would read another installation's settings
     // through this one's: its caller makes it itself.
-    const bool agreed =
-        run.cwd == home && sendAll(conn, &kOffer, 1) && recvAll(conn, &go, 1) && go == kGo;
-    if (!agreed) {
-      for (int fd : fds)
-        close(fd);
+    char claim = 0;
+    const bool claimed = run.cwd == home && read(fds[3], &claim, 1) == 1;
+    close(fds[3]);
+    if (!claimed || !sendAll(conn, &kTaken, 1)) {
+      for (int i = 0; i < 3; ++i)
+        close(fds[i]);
       close(conn);
       continue;
     }
@@ -335,8 +355,8 @@ void resetProcess(const Program& program) {
     fcntl(conn, F_SETFL, fcntl(conn, F_GETFL) | O_ASYNC);
     for (int i = 0; i < 3; ++i)
       dup2(fds[i], i);
-    for (int fd : fds)
-      if (fd > 2) close(fd);
+    for (int i = 0; i < 3; ++i)
+      if (fds[i] > 2) close(fds[i]);
     umask(run.umask);
     env = std::move(run.env);
     clearenv();

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,9 +17,13 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "system/descriptor_passing.h"
+#include "system/local_socket.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -59,6 +64,48 @@ TEST(HandedRunForm, RoundTripsAndRefusesWhatIsNotOneWholeRun) {
   std::string huge = bytes;
   huge[8] = huge[9] = huge[10] = '\x7f';
   EXPECT_FALSE(handoff::decodeRun(huge, back));
+}
+
+// A worker that claims a run but says so only after its caller stopped
+// waiting: the run is the worker's all the same, and the caller reports
+// its end; a worker that finds the claim taken back leaves the run alone.
+TEST(HandOver, WhoeverTakesTheClaimMakesTheRun) {
+  const testutil::TempDir dir;
+  const std::string path = dir.sub("front.sock");
+  const int listener = listenLocal(path, false);
+  ASSERT_GE(listener, 0);
+  for (const bool late : {true, false}) {
+    bool claimed = false;
+    std::thread worker([&] {
+      const int conn = accept(listener, nullptr, nullptr);
+      if (conn < 0) return;
+      uint32_t len = 0;
+      std::vector<int> fds;
+      receiveWithDescriptors(conn, &len, sizeof len, fds, 4);
+      std::string body(len, '\0');
+      recv(conn, body.data(), len, MSG_WAITALL);
+      // Claims at once but speaks past the caller's patience, or is busy
+      // past it before it looks at the claim.
+      char byte = 0;
+      if (late) claimed = fds.size() == 4 && read(fds[3], &byte, 1) == 1;
+      usleep(300 * 1000);
+      if (!late) claimed = fds.size() == 4 && read(fds[3], &byte, 1) == 1;
+      if (claimed) send(conn, "TE\x07", 3, MSG_NOSIGNAL);
+      for (int fd : fds)
+        close(fd);
+      close(conn);
+    });
+    const int status = handoff::handOver(path, {"searchrun"}, {"A=b"}, 50);
+    worker.join();
+    if (late) {
+      EXPECT_TRUE(claimed);
+      EXPECT_EQ(7, status);
+    } else {
+      EXPECT_FALSE(claimed);
+      EXPECT_EQ(handoff::kNotHandedOver, status);
+    }
+  }
+  close(listener);
 }
 
 // What the test program's runs leave in the process: a worker must not show
