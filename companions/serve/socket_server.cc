@@ -88,8 +88,12 @@ class Pool {
       job = std::move(jobs_.front());
       jobs_.pop_front();
       ++answering_;
-      // Someone must read on while this thread answers.
-      if (!reading_) ready_.notify_one();
+      // Someone must read on while this thread answers, and the requests
+      // read with this one are taken up side by side, each by a thread of
+      // its own, not one after another as each taker wakes the next.
+      size_t wake = std::min(jobs_.size(), workers_ - answering_) + (reading_ ? 0 : 1);
+      for (; wake > 0; --wake)
+        ready_.notify_one();
       return Turn::kAnswer;
     }
     reading_ = true;
