@@ -13,8 +13,8 @@
 
 #include "system/config.h"
 #include "system/index_format.h"
-#include "system/kept_files.h"
 #include "system/layout.h"
+#include "system/lines.h"
 #include "system/numbers.h"
 
 namespace render {
@@ -103,38 +103,16 @@ std::vector<std::string> splitLines(std::string_view text, size_t maxLines, size
   return lines;
 }
 
-namespace {
-
-using PrefixReader = bool (*)(const std::string& path, size_t limit, std::string& out);
-
-bool firstLineVia(PrefixReader read, const std::string& path, size_t maxChars, std::string& line) {
+bool readFirstLineOf(const std::string& path, size_t maxChars, std::string& line) {
   line.clear();
   // One byte more than wanted, so that the "\r" of a "\r\n" just past the
   // limit is not taken for part of the value.
   std::string bytes;
-  if (!read(path, maxChars + 1, bytes) || bytes.empty()) return false;
+  if (!readFilePrefix(path, maxChars + 1, bytes) || bytes.empty()) return false;
   line = bytes.substr(0, bytes.find('\n'));
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (line.size() > maxChars) line.resize(maxChars);
   return true;
-}
-
-// The first `limit` bytes of an installation's settings file, kept in
-// memory while the file is unchanged: the engine service makes a page for
-// every search, and these files seldom change.
-bool readKeptPrefix(const std::string& path, size_t limit, std::string& out) {
-  out.clear();
-  if (const auto text = keptFileText(path)) {
-    out.assign(*text, 0, std::min(limit, text->size()));
-    return true;
-  }
-  return errno == EFBIG && readFilePrefix(path, limit, out);
-}
-
-}  // namespace
-
-bool readFirstLineOf(const std::string& path, size_t maxChars, std::string& line) {
-  return firstLineVia(readFilePrefix, path, maxChars, line);
 }
 
 bool findSetting(const std::string& path, const char* key, size_t maxLineChars,
@@ -184,27 +162,25 @@ UniqueFd openOwnFile(const std::string& path, bool& missing) {
 }
 
 Installation Installation::read() {
+  // The library's own readers: the settings are read as the system reads
+  // them, and kept in memory while unchanged (the engine service makes a
+  // page for every search).
   Installation inst;
   std::string line;
-  if (firstLineVia(readKeptPrefix, installationFile("..", "lang.cfg"), 14, line)) {
+  if (readFirstLine(installationFile("..", "lang.cfg").c_str(), 14, line)) {
     static const std::pair<const char*, int> kCodes[] = {
         {"CH", 0}, {"JP", 1}, {"GB", 2}, {"EN", 3}};
     for (const auto& [name, code] : kCodes)
       if (line == name) inst.language = code;
   }
-  if (firstLineVia(readKeptPrefix, installationFile("..", "host_address"), 23, line) &&
-      !line.empty())
+  if (readFirstLine(installationFile("..", "host_address").c_str(), 23, line) && !line.empty())
     inst.hostAddress = line;
-  std::string systemInfo;
-  if (readKeptPrefix("../setting/system_info.cfg", kMaxSettingsFile, systemInfo)) {
-    if (findSettingIn(systemInfo, "SYSTEM_DIRECTORY", kSystemInfoLineMax, line))
-      inst.systemHome = line.substr(0, kPathMax);
-    if (findSettingIn(systemInfo, "DOMAIN_NAME", kSystemInfoLineMax, line))
-      inst.domainName = line.substr(0, kPathMax);
-  }
-  std::string userConfig;
-  if (readKeptPrefix("../setting/user_config.cfg", kMaxSettingsFile, userConfig) &&
-      findSettingIn(userConfig, "LOGIN_TIMEOUT", kCfgLineMax, line)) {
+  const char* systemInfo = "../setting/system_info.cfg";
+  if (findCfgValue(systemInfo, "SYSTEM_DIRECTORY", kSystemInfoLineMax, line))
+    inst.systemHome = line.substr(0, kPathMax);
+  if (findCfgValue(systemInfo, "DOMAIN_NAME", kSystemInfoLineMax, line))
+    inst.domainName = line.substr(0, kPathMax);
+  if (findCfgValue("../setting/user_config.cfg", "LOGIN_TIMEOUT", kCfgLineMax, line)) {
     const int seconds = parseAtoi(line);
     if (seconds > 0)
       inst.loginTimeoutSeconds = std::min(static_cast<unsigned>(seconds), kMaxLoginTimeout);
