@@ -181,8 +181,6 @@ TEST(RelatedTermIds, FirstIdsOfAListSkipWordsThatAreNoId) {
   EXPECT_TRUE(firstRecordIds("1 2", 0).empty());
 }
 
-}  // namespace
-
 // A round made ahead of its reading asks nothing until finished, then fills
 // the same terms as one call; finishing again does no work again.
 TEST_F(RelatedTerms, ARoundAsksWhenFinishedAndOnlyOnce) {
@@ -198,3 +196,5 @@ TEST_F(RelatedTerms, ARoundAsksWhenFinishedAndOnlyOnce) {
   EXPECT_EQ(round.finish(), 2);
   EXPECT_EQ(agent.requests.size(), 1u);
 }
+
+}  // namespace
