@@ -92,6 +92,9 @@ class Pool {
       // read with this one are taken up side by side, each by a thread of
       // its own, not one after another as each taker wakes the next.
       size_t wake = std::min(jobs_.size(), workers_ - answering_) + (reading_ ? 0 : 1);
+      // Woken with the lock still held, a thread on this processor would
+      // run at once only to sleep again on the lock.
+      lock.unlock();
       for (; wake > 0; --wake)
         ready_.notify_one();
       return Turn::kAnswer;
