@@ -125,6 +125,7 @@ void resetRequestState() {
   g_fplog = g_fplog_running = nullptr;
   // The next run looks at the settings files afresh.
   endKeptFilesRun();
+  endKeptFilesThreadRun();
   // The user's permit key went to the renderer through the environment.
   unsetenv(kPermitKeyVariable);
   // The run's engine service ended with it: nothing below may reach it.

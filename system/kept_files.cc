@@ -30,6 +30,8 @@ struct Kept {
 // The run under way (startKeptFilesRun); 0: none, every look checks.
 std::atomic<uint64_t> g_run{0};
 uint64_t g_lastRun = 0;
+// The run of this thread alone (startKeptFilesThreadRun); 0: the process's.
+thread_local uint64_t t_run = 0;
 
 std::mutex keptMutex;
 std::unordered_map<std::string, Kept>& keptFiles() {
@@ -41,7 +43,7 @@ std::unordered_map<std::string, Kept>& keptFiles() {
 
 std::shared_ptr<const std::string> keptFileText(const std::string& path) {
   bool known;
-  const uint64_t run = g_run.load();
+  const uint64_t run = t_run != 0 ? t_run : g_run.load();
   {
     std::lock_guard<std::mutex> lock(keptMutex);
     const auto found = keptFiles().find(path);
@@ -97,6 +99,15 @@ void startKeptFilesRun() {
 
 void endKeptFilesRun() {
   g_run = 0;
+}
+
+void startKeptFilesThreadRun() {
+  std::lock_guard<std::mutex> lock(keptMutex);
+  t_run = ++g_lastRun;
+}
+
+void endKeptFilesThreadRun() {
+  t_run = 0;
 }
 
 void forgetKeptFiles() {

@@ -53,6 +53,21 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path);
 void startKeptFilesRun();
 void endKeptFilesRun();
 
+// The same for the calling thread alone, in a program whose threads make
+// different runs at once (the jobs of a service): only the looks of this
+// thread are spared, and its run wins over the process's.
+void startKeptFilesThreadRun();
+void endKeptFilesThreadRun();
+
+// A thread's run for as long as the object lives.
+class KeptFilesThreadRun {
+ public:
+  KeptFilesThreadRun() { startKeptFilesThreadRun(); }
+  ~KeptFilesThreadRun() { endKeptFilesThreadRun(); }
+  KeptFilesThreadRun(const KeptFilesThreadRun&) = delete;
+  KeptFilesThreadRun& operator=(const KeptFilesThreadRun&) = delete;
+};
+
 // Forgets every kept text, as a program starts.
 void forgetKeptFiles();
 

@@ -17,6 +17,7 @@
 #include "companions/engine/engine_query.h"
 #include "companions/engine/index_db_cache.h"
 #include "companions/engine/index_files.h"
+#include "system/clock.h"
 #include "system/config.h"
 #include "system/fsutil.h"
 
@@ -233,6 +234,12 @@ void PartStatsCache::keepOnly(const std::vector<IndexPart>& parts) {
   // (companion indexes searched once each), they are all forgotten rather
   // than looked at on every run.
   if (outsiders.size() <= kMaxOutsiders) {
+    // Whether they still stand is looked at once a second, not on every
+    // run: one kept a moment longer costs only its memory, as every run
+    // checks the builds of the parts it counts.
+    const long long now = monotonicMs();
+    if (now - outsidersCheckedMs_.load() < 1000) return;
+    outsidersCheckedMs_ = now;
     const auto standing = [](const IndexPart& p) {
       IndexBuild now;
       return currentBuild(p.home, now) && now == p.build;
@@ -298,9 +305,12 @@ void installationStats(const std::string& systemDir, const std::string& home,
   if (!systemDir.empty()) parts = cache ? cache->listParts(systemDir) : findIndexParts(systemDir);
   IndexPart own;
   if (homeResolved) own.home = home;
-  if ((homeResolved || canonical(home, own.home)) && currentBuild(own.home, own.build) &&
+  // A listed part carries its build already: only a home outside the
+  // listing is looked at.
+  if ((homeResolved || canonical(home, own.home)) &&
       std::none_of(parts.begin(), parts.end(),
-                   [&](const IndexPart& p) { return p.home == own.home; }))
+                   [&](const IndexPart& p) { return p.home == own.home; }) &&
+      currentBuild(own.home, own.build))
     parts.push_back(own);
   if (!cache) {
     PartStatsCache once(SIZE_MAX);

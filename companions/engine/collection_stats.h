@@ -29,6 +29,7 @@
 #ifndef SEARCHRUN_COMPANIONS_ENGINE_COLLECTION_STATS_H
 #define SEARCHRUN_COMPANIONS_ENGINE_COLLECTION_STATS_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -138,6 +139,8 @@ class PartStatsCache {
   std::string listedDir_;
   std::vector<IndexPart> listed_;
   uint64_t listings_ = 0;
+  // When the parts kept from outside the listing were last looked at.
+  std::atomic<long long> outsidersCheckedMs_{0};
 };
 
 // The statistics of one run over index `home`: the parts of the installation

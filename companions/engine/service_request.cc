@@ -147,8 +147,10 @@ bool SystemDirectoryCache::get(const std::string& root, std::string& dir) {
   const std::string settings = root + "/setting/system_info.cfg";
   struct stat s, named, resolved;
   std::lock_guard<std::mutex> lock(mutex_);
+  // A setting that names the directory without links is looked at once.
   if (known_ && stat(settings.c_str(), &s) == 0 && FileStamp::of(s) == settings_ &&
-      stat(configured_.c_str(), &named) == 0 && stat(dir_.c_str(), &resolved) == 0 &&
+      stat(configured_.c_str(), &named) == 0 &&
+      (configured_ == dir_ ? (resolved = named, true) : stat(dir_.c_str(), &resolved) == 0) &&
       S_ISDIR(resolved.st_mode) && resolved.st_dev == dev_ && resolved.st_ino == ino_ &&
       named.st_dev == dev_ && named.st_ino == ino_) {
     dir = dir_;

@@ -23,6 +23,7 @@
 #include "companions/serve/listeners.h"
 #include "companions/serve/socket_server.h"
 #include "search/engine_service_paths.h"
+#include "system/kept_files.h"
 #include "system/local_socket.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
@@ -210,7 +211,12 @@ int main(int argc, char** argv) {
     size_t used = 0;
     vela::decodeRequest(bytes, request, used);  // whole: the framer said so
     const bool page = request.tool == vela::Tool::kPage;
-    vela::ToolAnswer answer = page ? pages.serve(request) : runner.serve(request, there);
+    vela::ToolAnswer answer;
+    {
+      // A job sees one state of each settings file, looked at once.
+      const KeptFilesThreadRun job;
+      answer = page ? pages.serve(request) : runner.serve(request, there);
+    }
     std::string encoded;
     const bool withFiles = !request.files.empty();
     // A result or a page too large to carry is made by the program itself:

@@ -155,6 +155,7 @@ const Listed kListed[] = {
     checked("system/kept_files.cc: (anonymous namespace)::keptFiles()::files",
             "settings texts, each served only while the file's status is the one read"),
     reset("system/kept_files.cc: (anonymous namespace)::g_run"),
+    reset("system/kept_files.cc: (anonymous namespace)::t_run"),
     worker("system/kept_files.cc: (anonymous namespace)::g_lastRun",
            "the count of runs begun, which tells one run's looks from the next's"),
     reset("system/layout.cc: (anonymous namespace)::caches()::c"),

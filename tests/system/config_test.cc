@@ -75,20 +75,32 @@ TEST(CfgLookup, ARepeatedLookUpSeesEveryChangeOfTheFile) {
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
   ASSERT_EQ(getCfgFileTokenValue(p, "KEY"), "one");
   ASSERT_EQ(getCfgFileTokenValue(p, "KEY"), "one");
+  // Rewritten in place with the same size: only its times tell.
+  const auto rewriteInPlace = [&](const char* text) {
+    std::FILE* f = std::fopen(p, "r+");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text, f);
+    std::fclose(f);
+  };
   // A run of a resident worker sees one state of the file, the next run the
   // file as it is then.
   startKeptFilesRun();
   ASSERT_EQ(getCfgFileTokenValue(p, "KEY"), "one");
-  // Rewritten in place with the same size: only its times tell.
-  {
-    std::FILE* f = std::fopen(p, "r+");
-    ASSERT_NE(f, nullptr);
-    std::fputs("KEY=two\n", f);
-    std::fclose(f);
-  }
+  rewriteInPlace("KEY=two\n");
   EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "one");
   endKeptFilesRun();
   EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "two");
+  // A thread's own run (a service's job) holds for that thread only.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  startKeptFilesThreadRun();
+  ASSERT_EQ(getCfgFileTokenValue(p, "KEY"), "two");
+  rewriteInPlace("KEY=ten\n");
+  std::string other;
+  std::thread([&] { other = getCfgFileTokenValue(p, "KEY"); }).join();
+  EXPECT_EQ(other, "ten");
+  EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "two");
+  endKeptFilesThreadRun();
+  EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "ten");
   // Replaced by a rename, as the settings page and packages do it.
   const std::string fresh = dir.sub("fresh.cfg");
   testutil::writeFile(fresh, "KEY=six\n");
