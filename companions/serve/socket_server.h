@@ -8,9 +8,10 @@
 /// One thread at a time reads every connection (poll), so a client that
 /// stalls, trickles or sends garbage holds no worker: it is dropped at the
 /// cap or the time limit. The thread that reads a whole request answers it
-/// itself when a worker's place is free, and another takes over reading. A connection the server
-/// cannot take (too many clients, a full queue, too many bytes waiting, shutting down) is closed
-/// unanswered, which tells the client the same at once. One request per connection: the answer ends
+/// itself when a worker's place is free, and another takes over reading. A
+/// connection the server cannot take (too many clients, a full queue, too
+/// many bytes waiting, shutting down) is closed unanswered, which tells the
+/// client the same at once. One request per connection: the answer ends
 /// with the connection.
 ///
 /// Connections that send nothing cannot keep others out: one that is silent
