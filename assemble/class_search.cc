@@ -4,6 +4,7 @@
 
 #include "assemble/class_search.h"
 
+#include <errno.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -202,7 +203,9 @@ std::string classSearchTag::classInformationText() const {
 
 bool classSearchTag::outputClassInformation(const std::string& path) const {
   if (!m_InitializeFlag) return false;
-  return writeFileExclusive(path, classInformationText(), kClassFileMode);
+  const std::string text = classInformationText();
+  return writeFileExclusive(path, text, kClassFileMode) ||
+         (errno == EEXIST && overwriteRegularFile(path, text));
 }
 
 bool exchangeClassCommand(const std::string& host, int port, const std::string& command,

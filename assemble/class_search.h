@@ -102,9 +102,11 @@ class classSearchTag {
   // The "_class" file: "==CLASS==\n", "name\tuid\n" per class, "==INDEX==\n",
   // "host\towner\tname\tuid\n" per index.
   std::string classInformationText() const;
-  // While initialised, creates `path` (exclusively: nothing planted under the
-  // name is written through) with classInformationText. False when not
-  // initialised or the file cannot be written.
+  // While initialised, writes classInformationText into `path`: a new file
+  // (created exclusively: nothing planted under the name is written
+  // through), or the empty one the run made for its result ahead of it (a
+  // regular file of this account with one name). False when not initialised
+  // or the file cannot be written.
   bool outputClassInformation(const std::string& path) const;
 
  private:

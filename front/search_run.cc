@@ -56,6 +56,7 @@
 #include "system/run_limits.h"
 #include "system/scratch_files.h"
 #include "system/strings.h"
+#include "system/tmpfile.h"
 #include "system/version.h"
 #include "text/charset_encoding.h"
 #include "text/jp_conv.h"
@@ -87,6 +88,7 @@ struct RunState {
   bool similarDocQuery = false;  // the query stands for a record's terms
   LocalSearchFilters filters{screenQueryTermFile};
   std::unique_ptr<WaitingRenderer> renderer;  // started once the search is sure to run
+  ResultClaim claim;                          // made while the engines search
 };
 
 // The user, and the user's permit. A valid key that came as a
@@ -458,6 +460,8 @@ MaybeEnd searchAndMerge(RunState& run) {
   // The renderer starts and sets itself up while the engines search: the
   // page then does not wait for a program to start.
   request.whileEnginesRun = [&run] {
+    if (!run.claim.held() && !resultsDirectoryFull(run.limits.resultsMaxBytes))
+      run.claim.make(kResultDirectory, wantsSimilarKeywordFile(run.similarDocQuery));
     if (run.renderer || pagesByService()) return;
     std::vector<std::string> env;
     if (!run.keyFromRequest.empty())
@@ -507,7 +511,7 @@ MaybeEnd searchAndMerge(RunState& run) {
   return std::nullopt;
 }
 
-RunOutput outputOf(const RunState& run) {
+RunOutput outputOf(RunState& run) {
   RunOutput output;
   output.list = &run.list;
   output.result = &run.result;
@@ -523,6 +527,7 @@ RunOutput outputOf(const RunState& run) {
   output.identity = identityOf(run.user);
   output.resultsMaxBytes = run.limits.resultsMaxBytes;
   output.renderer = run.renderer.get();
+  output.claim = &run.claim;
   return output;
 }
 

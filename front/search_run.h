@@ -17,6 +17,8 @@
 #include "system/run_limits.h"
 #include "system/vela_search_list.h"
 
+class ResultClaim;
+
 class WaitingRenderer;
 
 class CGIStringParser;
@@ -103,7 +105,18 @@ struct RunOutput {
   // The renderer started during the search, waiting for its page; null:
   // the hand-over starts one.
   WaitingRenderer* renderer = nullptr;
+  // The result's base name and side files, made while the engines searched;
+  // null or holding nothing: the hand-over claims a name itself.
+  ResultClaim* claim = nullptr;
 };
+
+// Whether a run writes the similar keyword file when it finds keywords:
+// they are wanted, and the query is one term the user typed.
+bool wantsSimilarKeywordFile(bool similarDocQuery);
+
+// Whether the results directory holds more than `maxBytes` (0: no budget),
+// so that no new result may be written.
+bool resultsDirectoryFull(long long maxBytes);
 
 // Logs a search that ended with message `code` instead of a result, so that
 // an administrator sees searches that fail.

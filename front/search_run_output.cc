@@ -239,7 +239,8 @@ namespace {
 // the run must answer with a message page; the exit status (in `status`)
 // when the renderer ran as a child and answered; on a successful hand-over
 // it does not return.
-std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& base, int& status) {
+std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& base,
+                                       bool keywordFileMade, int& status) {
   const RecordList& result = *run.result;
   ResultOutputRequest request = outputRequest(run);
   passPermitKey(run);
@@ -255,6 +256,7 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   class_search.outputClassInformation(resultFileName(base, ResultFile::Class));
   ensureClassFile(base);
   markTime("a-outputClassInformation");
+  bool keywordsWritten = false;
 #ifndef SEARCHRUN_OLDER_FRONT
   // Words the user may have meant: for one-term queries as typed, not for
   // the term list a similar-document link stands for. (The threaded
@@ -268,16 +270,16 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
     return queryOption.fgSearchDate == 1 && run.result->empty() &&
            wordReadableIn(queryOption.orgQuery, selected, who, limitMs);
   };
-  if (queryOption.similar_keyword_option == 1 && !run.similarDocQuery &&
-      similarKeywordCheck(queryOption.orgQuery) && !windowEmptied()) {
+  if (wantsSimilarKeywordFile(run.similarDocQuery) && !windowEmptied()) {
     markTime("b-similarKeywordOutput");
-    similarKeywordOutput(
+    keywordsWritten = similarKeywordOutput(
         queryOption.orgQuery, resultFileName(base, ResultFile::SimilarKeyword), langFlag, limitMs,
         [&](const std::string& word) { return wordReadableIn(word, selected, who, limitMs); });
     markTime("a-similarKeywordOutput");
   }
   dropSimilarKeywordPasses();
 #endif
+  if (!keywordsWritten && keywordFileMade) removeUnwrittenSimilarKeyword(base);
 
   // A large HTML result shows its first pages before the whole
   // file is written (a request for no records per page has no first pages).
@@ -393,22 +395,37 @@ std::optional<RunEnd> refuseOversizedRequest(const char* request, const RunLimit
   return end;
 }
 
+#ifndef SEARCHRUN_OLDER_FRONT
+bool wantsSimilarKeywordFile(bool similarDocQuery) {
+  return queryOption.similar_keyword_option == 1 && !similarDocQuery &&
+         similarKeywordCheck(queryOption.orgQuery);
+}
+#endif
+
+bool resultsDirectoryFull(long long maxBytes) {
+  return maxBytes > 0 && resultsDirectoryBytes(kResultDirectory, maxBytes) > maxBytes;
+}
+
 int writeResultAndHandOver(const RunOutput& run) {
-  // A full results directory refuses new results until expiry makes room:
-  // visitors cannot fill the disk, however fast they ask.
-  if (run.resultsMaxBytes > 0 &&
-      resultsDirectoryBytes(kResultDirectory, run.resultsMaxBytes) > run.resultsMaxBytes) {
+  // The base name of every file of this result: claimed while the engines
+  // searched (the directory had room then), or now.
+  std::string base;
+  bool keywordFileMade = false;
+  if (run.claim != nullptr && run.claim->held()) {
+    base = run.claim->base();
+    keywordFileMade = run.claim->madeSimilarKeyword();
+    run.claim->handOver();
+  } else if (resultsDirectoryFull(run.resultsMaxBytes)) {
+    // A full results directory refuses new results until expiry makes room:
+    // visitors cannot fill the disk, however fast they ask.
     ReportLog("../tmp holds more than RESULTS_MAX_MB\n");
     return answerRunEnd(RunEnd::error("1077", kResourceFailure));
-  }
-  // The base name of every file of this result.
-  std::string base;
-  if (!systemGetTmpFile(base)) {
+  } else if (!systemGetTmpFile(base)) {
     ReportLog("no result name can be claimed in ../tmp\n");
     return answerRunEnd(resultNotWritten());
   }
   int status = 0;
-  if (const std::optional<RunEnd> end = writeAndHandOver(run, base, status)) {
+  if (const std::optional<RunEnd> end = writeAndHandOver(run, base, keywordFileMade, status)) {
     // A run that answers with a message shows no result: none is kept.
     removeResultFiles(base);
     return answerRunEnd(*end);

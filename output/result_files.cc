@@ -23,6 +23,7 @@
 #include "system/log.h"
 #include "system/numbers.h"
 #include "system/secure_file.h"
+#include "system/tmpfile.h"
 
 namespace {
 
@@ -198,6 +199,33 @@ void removeResultFiles(const std::string& base) {
     unlink(resultFileName(base, kind).c_str());
   unlink((base + ".group").c_str());
   unlink(base.c_str());
+}
+
+bool ResultClaim::make(const std::string& dir, bool similarKeyword) {
+  drop();
+  if (!GetTempFilename(dir.c_str(), "query", base_)) return false;
+  std::vector<ResultFile> kinds = {ResultFile::Filter, ResultFile::IndexList, ResultFile::Class};
+  if (similarKeyword) kinds.push_back(ResultFile::SimilarKeyword);
+  for (ResultFile kind : kinds) {
+    if (!createExclusive(resultFileName(base_, kind), kResultFileMode)) {
+      drop();
+      return false;
+    }
+  }
+  similarKeyword_ = similarKeyword;
+  return true;
+}
+
+void ResultClaim::drop() {
+  if (!held()) return;
+  removeResultFiles(base_);
+  handOver();
+}
+
+void removeUnwrittenSimilarKeyword(const std::string& base) {
+  const std::string path = resultFileName(base, ResultFile::SimilarKeyword);
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) unlink(path.c_str());
 }
 
 int queryRunTimeMs(const timeval& start, const timeval& end) {

@@ -30,6 +30,50 @@ std::string resultFileName(const std::string& base, ResultFile kind);
 // that a result that could not be finished leaves nothing behind.
 void removeResultFiles(const std::string& base);
 
+// A result's base name claimed in a results directory, and the side files
+// every result has (the filter, index list and class files, and the similar
+// keyword file when asked for) made empty, ahead of the result: made while
+// the engines search, they cost the answer nothing. A file system that
+// passes over recently freed inodes, as ext4 without a journal does, takes a
+// tenth of a millisecond or more to make each file once results expire
+// around it. The writers take the files as ones this run made before
+// (createResultText); what is still held when the claim is dropped (the run
+// ended with a message) is removed, base and every side file.
+class ResultClaim {
+ public:
+  ResultClaim() = default;
+  ~ResultClaim() { drop(); }
+  ResultClaim(const ResultClaim&) = delete;
+  ResultClaim& operator=(const ResultClaim&) = delete;
+
+  // Claims a fresh base name "dir/queryNNNNN" and makes the side files.
+  // False, holding nothing, when any cannot be made exclusively (a name
+  // taken, a directory that is none): the caller claims as it would have.
+  bool make(const std::string& dir, bool similarKeyword);
+  bool held() const { return !base_.empty(); }
+  const std::string& base() const { return base_; }
+  // Whether the similar keyword file was made: one the run then finds no
+  // keyword for must go again (removeUnwrittenSimilarKeyword).
+  bool madeSimilarKeyword() const { return similarKeyword_; }
+  // The files are the result's writer's now: nothing is removed with the
+  // claim.
+  void handOver() {
+    base_.clear();
+    similarKeyword_ = false;
+  }
+  // Removes every file of the base; holds nothing after.
+  void drop();
+
+ private:
+  std::string base_;
+  bool similarKeyword_ = false;
+};
+
+// Removes B_similar_keyword when it is the empty regular file a ResultClaim
+// made and no keyword was written into: a result without keywords has no
+// such file.
+void removeUnwrittenSimilarKeyword(const std::string& base);
+
 // What the query output file carries of the request and the run. The request
 // flow fills it once (from the query options and the CGI variables) and
 // hands it to both writes of a result.

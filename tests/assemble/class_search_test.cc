@@ -5,6 +5,7 @@
 #include "assemble/class_search.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -116,8 +117,19 @@ TEST(ClassAnswer, SideFileWithoutAClassPartHoldsTheHeadingsAndIndexes) {
   EXPECT_FALSE(testutil::fileExists(path));
   ASSERT_TRUE(tag.outputClassInformation(path));
   EXPECT_EQ(tag.classInformationText(), testutil::readFile(path));
-  // Nothing planted under the name is written through.
-  EXPECT_FALSE(tag.outputClassInformation(path));
+  // The empty file made for the result ahead is written in place; nothing
+  // planted under the name, a link or a second name of another file, is
+  // written through.
+  const std::string ahead = dir.sub("query2_class");
+  testutil::writeFile(ahead, "");
+  ASSERT_TRUE(tag.outputClassInformation(ahead));
+  EXPECT_EQ(tag.classInformationText(), testutil::readFile(ahead));
+  testutil::writeFile(dir.sub("victim"), "precious");
+  ASSERT_EQ(0, symlink(dir.sub("victim").c_str(), dir.sub("query3_class").c_str()));
+  ASSERT_EQ(0, link(dir.sub("victim").c_str(), dir.sub("query4_class").c_str()));
+  for (const char* planted : {"query3_class", "query4_class"})
+    EXPECT_FALSE(tag.outputClassInformation(dir.sub(planted))) << planted;
+  EXPECT_EQ("precious", testutil::readFile(dir.sub("victim")));
 }
 
 TEST(ClassUrl, IndexIdsOfTheRequestGiveWayToTheClasssIndexes) {

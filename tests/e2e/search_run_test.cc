@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <string>
 
 #include "tests/e2e/e2e_util.h"
@@ -377,9 +378,19 @@ TEST_F(SearchRunTest, AnEngineOfTheSiteMayAnswerNoHitsWithAnEmptyFile) {
     chmod(engine.c_str(), 0755);
     return trusted("query=x&index_id=7F000001_E10001");
   };
+  const auto resultsDir = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(inst().path("tmp")))
+      names.insert(entry.path().filename().string());
+    return names;
+  };
   const RunResult empty = standIn(": > \"$out\"");
+  const std::set<std::string> afterEmpty = resultsDir();
   const RunResult removed = standIn("rm -f \"$out\"");
   const RunResult nothing = standIn("true");
+  // A search that failed leaves no file of a result behind, though its
+  // name was claimed while the engine ran.
+  EXPECT_EQ(afterEmpty, resultsDir());
   ASSERT_EQ(0, std::rename((engine + ".ours").c_str(), engine.c_str()));
   inst().write(e2e::kEngineServiceSettings, settings);
   expectResultPage(empty);

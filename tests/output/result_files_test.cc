@@ -297,6 +297,67 @@ TEST_F(ResultFilesTest, SideFiles) {
   EXPECT_EQ(readFile(base + "_class"), "class info\n");
 }
 
+// A result claimed while the engines search: its files are made empty and
+// private, then written in place by the writers of the result; a claim the
+// run gives up removes every file of it, and a similar keyword file left
+// unwritten goes too.
+TEST_F(ResultFilesTest, AClaimMadeAheadIsWrittenInPlaceOrRemovedWhole) {
+  const auto files = [](const std::string& b) {
+    return std::vector<std::string>{b, b + ".filter", b + "_idx", b + "_class",
+                                    b + "_similar_keyword"};
+  };
+  std::string kept;
+  {
+    ResultClaim claim;
+    ASSERT_TRUE(claim.make("../tmp", true));
+    kept = claim.base();
+    EXPECT_EQ(kept.rfind("../tmp/query", 0), 0u) << kept;
+    for (const std::string& path : files(kept)) {
+      struct stat st;
+      ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
+      EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 0777) == 0600) << path;
+    }
+    EXPECT_TRUE(claim.madeSimilarKeyword());
+    ASSERT_EQ(write(kept), 0);
+    ASSERT_TRUE(writeIndexListFile(kept, VelaSearchListVector(1)));
+    ASSERT_TRUE(outputFilterResult(kept, 0, nullptr));
+    ASSERT_TRUE(ensureClassFile(kept));
+    claim.handOver();
+    EXPECT_FALSE(claim.held());
+  }
+  EXPECT_NE(readFile(kept), "");
+  EXPECT_EQ(readFile(kept + "_idx"), "\t\t\t-1\n");
+  removeUnwrittenSimilarKeyword(kept);
+  EXPECT_FALSE(testutil::fileExists(kept + "_similar_keyword"));
+  EXPECT_TRUE(testutil::fileExists(kept + "_class"));
+
+  // Keywords written into the claimed file stay.
+  ResultClaim withKeywords;
+  ASSERT_TRUE(withKeywords.make("../tmp", true));
+  const std::string second = withKeywords.base();
+  const std::string keywords = second + "_similar_keyword";
+  ASSERT_TRUE(writeSimilarKeywordFile(keywords, "typed", {{"types", 80}}, 0, 5));
+  removeUnwrittenSimilarKeyword(second);
+  EXPECT_EQ(readFile(keywords), "types\t80\n");
+
+  // Given up: nothing of it is left; without keywords asked, none is made.
+  ResultClaim dropped;
+  ASSERT_TRUE(dropped.make("../tmp", false));
+  const std::string gone = dropped.base();
+  EXPECT_FALSE(dropped.madeSimilarKeyword());
+  EXPECT_FALSE(testutil::fileExists(gone + "_similar_keyword"));
+  withKeywords.drop();
+  dropped.drop();
+  for (const std::string& b : {gone, second})
+    for (const std::string& path : files(b))
+      EXPECT_FALSE(testutil::fileExists(path)) << path;
+  EXPECT_TRUE(testutil::fileExists(kept));
+
+  ResultClaim nowhere;
+  EXPECT_FALSE(nowhere.make("../no/dir", true));
+  EXPECT_FALSE(nowhere.held());
+}
+
 // Someone who could write the result directory plants links for the coming
 // names: no file of a result is ever written through one, and what is
 // written is readable by the server account only.
