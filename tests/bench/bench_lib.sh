@@ -126,6 +126,15 @@ settle_programs() {
   return 0
 }
 
+# expire_files DIR N: makes N files in DIR and removes them, as the expiry
+# of old results does between requests: on ext4 without a journal, each file
+# made there for minutes after passes over the inodes freed.
+expire_files() {
+  local i
+  for ((i = 0; i < $2; i++)); do : >"$1/.expired.$i"; done
+  rm -f "$1"/.expired.*
+}
+
 # engine_service start|stop ROOT: the installation's engine service, started
 # as its own automatic start would (a missing service is no error: an older
 # build runs its engine programs directly).

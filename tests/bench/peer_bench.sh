@@ -14,7 +14,9 @@
 #   RUNS=15 DOCS=4500 LOAD_SECONDS=10 CLIENTS=8 WORD=file change the
 #   repetitions, the documents in all, the time and clients of the load and
 #   the query word; SETTLE_SECONDS=35 the quiet before each round of load;
-#   BUILD_LOCK=FILE builds the base under flock FILE.
+#   BUILD_LOCK=FILE builds the base under flock FILE; EXPIRED=N makes and
+#   removes N files in searchrun's results folder before each of its timed
+#   requests, as the expiry of old results does on a busy site.
 #
 # Everything lives in one temporary folder; the programs run on this machine
 # and talk to nothing over a network; the engine service and the load's
@@ -31,6 +33,7 @@ load_seconds=${LOAD_SECONDS:-10}
 settle_seconds=${SETTLE_SECONDS:-35}
 clients=${CLIENTS:-8}
 word=${WORD:-file}
+expired=${EXPIRED:-0}
 omega_cgi=/usr/lib/cgi-bin/omega/omega
 namazu_cgi=/usr/lib/cgi-bin/namazu.cgi
 for need in omindex mknmz "$omega_cgi" "$namazu_cgi" python3; do
@@ -191,6 +194,7 @@ timed() {
     for k in $(seq 0 $((${#names[@]} - 1))); do
       name=${names[$(((i + k) % ${#names[@]}))]}
       target "$name" "$n"
+      case $name in new* | base*) expire_files "$work/${name%-plain}/tmp" "$expired" ;; esac
       # The shell's own clock: no process is started to read it.
       s=${EPOCHREALTIME/./}
       request "$page"
