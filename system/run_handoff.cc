@@ -326,7 +326,8 @@ void resetProcess(const Program& program) {
     const int conn = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (conn < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      _exit(1);
+      // A listener shut by the stopping server (EINVAL) takes no more runs.
+      _exit(errno == EINVAL ? 0 : 1);
     }
     HandedRun run;
     int fds[4];
@@ -434,13 +435,16 @@ int serveRuns(const std::string& socketPath, const Program& program, const Serve
       start();
     }
   }
-  for (pid_t pid : workers)
-    kill(pid, SIGTERM);
+  // No run is handed over any more: the listener shut wakes the workers
+  // waiting for one, which end, and refuses new callers, which make their
+  // runs themselves. A run a worker took is made to its end (it was claimed:
+  // its caller no longer makes it), then that worker ends too.
+  shutdown(listenFd, SHUT_RDWR);
+  struct stat now;
+  if (lstat(socketPath.c_str(), &now) == 0 && now.st_ino == mine.st_ino) unlink(socketPath.c_str());
   for (pid_t pid : workers)
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-  struct stat now;
-  if (lstat(socketPath.c_str(), &now) == 0 && now.st_ino == mine.st_ino) unlink(socketPath.c_str());
   close(listenFd);
   close(sigFd);
   return 0;

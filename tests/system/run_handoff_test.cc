@@ -167,9 +167,13 @@ class HandoffWorkers : public ::testing::Test {
       usleep(5000);
   }
   void TearDown() override {
+    if (server_ > 0) stopServer();
+  }
+  void stopServer() {
     kill(server_, SIGTERM);
     int status = 0;
     waitpid(server_, &status, 0);
+    server_ = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_NE(0, access(socket_.c_str(), F_OK)) << "the socket outlived its workers";
   }
@@ -280,6 +284,22 @@ TEST_F(HandoffWorkers, RunsNoWorkerTakesUpAreLeftToTheCallerAndNeverMadeLater) {
   socket_ = dir_ + "/none.sock";
   EXPECT_EQ(99, call("nobody").status);
   socket_ = gone;
+}
+
+// A server stopped (its engine service gone) while a worker makes a run:
+// the run was claimed, so its caller waits for it and gets it whole; later
+// callers make their runs themselves.
+TEST_F(HandoffWorkers, AStoppedServerFinishesTheRunItTookAndTakesNoMore) {
+  int outFd = -1;
+  const pid_t pid = start("slow", "", outFd);
+  for (int i = 0; i < 400 && testutil::readFile(dir_ + "/runs.log").empty(); ++i)
+    usleep(10000);
+  ASSERT_EQ("slow\n", testutil::readFile(dir_ + "/runs.log"));
+  stopServer();
+  const Caller slow = finish(pid, outFd);
+  EXPECT_EQ(3, slow.status);
+  EXPECT_NE(std::string::npos, slow.out.find("word=slow")) << slow.out;
+  EXPECT_EQ(99, call("after").status);
 }
 
 TEST_F(HandoffWorkers, ACallerThatGoesAwayEndsItsRun) {
