@@ -205,6 +205,16 @@ class HandoffWorkers : public ::testing::Test {
     return pid;
   }
 
+  // Starts a caller with `word` and returns once the worker makes its run
+  // (the first of the test).
+  pid_t startRun(const std::string& word, int& outFd) {
+    const pid_t pid = start(word, "", outFd);
+    for (int i = 0; i < 400 && testutil::readFile(dir_ + "/runs.log").empty(); ++i)
+      usleep(10000);
+    EXPECT_EQ(word + "\n", testutil::readFile(dir_ + "/runs.log"));
+    return pid;
+  }
+
   // Reads the caller's output to its end (at most 20 s) and its status.
   static Caller finish(pid_t pid, int outFd) {
     Caller c;
@@ -291,10 +301,7 @@ TEST_F(HandoffWorkers, RunsNoWorkerTakesUpAreLeftToTheCallerAndNeverMadeLater) {
 // callers make their runs themselves.
 TEST_F(HandoffWorkers, AStoppedServerFinishesTheRunItTookAndTakesNoMore) {
   int outFd = -1;
-  const pid_t pid = start("slow", "", outFd);
-  for (int i = 0; i < 400 && testutil::readFile(dir_ + "/runs.log").empty(); ++i)
-    usleep(10000);
-  ASSERT_EQ("slow\n", testutil::readFile(dir_ + "/runs.log"));
+  const pid_t pid = startRun("slow", outFd);
   stopServer();
   const Caller slow = finish(pid, outFd);
   EXPECT_EQ(3, slow.status);
@@ -304,10 +311,7 @@ TEST_F(HandoffWorkers, AStoppedServerFinishesTheRunItTookAndTakesNoMore) {
 
 TEST_F(HandoffWorkers, ACallerThatGoesAwayEndsItsRun) {
   int outFd = -1;
-  const pid_t pid = start("hang", "", outFd);
-  for (int i = 0; i < 400 && testutil::readFile(dir_ + "/runs.log").empty(); ++i)
-    usleep(10000);
-  ASSERT_EQ("hang\n", testutil::readFile(dir_ + "/runs.log"));
+  const pid_t pid = startRun("hang", outFd);
   kill(pid, SIGKILL);
   finish(pid, outFd);
   // The worker ended with the run and was replaced.
