@@ -239,8 +239,7 @@ namespace {
 // the run must answer with a message page; the exit status (in `status`)
 // when the renderer ran as a child and answered; on a successful hand-over
 // it does not return.
-std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& base,
-                                       bool keywordFileMade, int& status) {
+std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& base, int& status) {
   const RecordList& result = *run.result;
   ResultOutputRequest request = outputRequest(run);
   passPermitKey(run);
@@ -279,7 +278,8 @@ std::optional<RunEnd> writeAndHandOver(const RunOutput& run, const std::string& 
   }
   dropSimilarKeywordPasses();
 #endif
-  if (!keywordsWritten && keywordFileMade) removeUnwrittenSimilarKeyword(base);
+  // The file a claim made ahead goes again when no keyword came.
+  if (!keywordsWritten) removeUnwrittenSimilarKeyword(base);
 
   // A large HTML result shows its first pages before the whole
   // file is written (a request for no records per page has no first pages).
@@ -410,10 +410,8 @@ int writeResultAndHandOver(const RunOutput& run) {
   // The base name of every file of this result: claimed while the engines
   // searched (the directory had room then), or now.
   std::string base;
-  bool keywordFileMade = false;
   if (run.claim != nullptr && run.claim->held()) {
     base = run.claim->base();
-    keywordFileMade = run.claim->madeSimilarKeyword();
     run.claim->handOver();
   } else if (resultsDirectoryFull(run.resultsMaxBytes)) {
     // A full results directory refuses new results until expiry makes room:
@@ -425,7 +423,7 @@ int writeResultAndHandOver(const RunOutput& run) {
     return answerRunEnd(resultNotWritten());
   }
   int status = 0;
-  if (const std::optional<RunEnd> end = writeAndHandOver(run, base, keywordFileMade, status)) {
+  if (const std::optional<RunEnd> end = writeAndHandOver(run, base, status)) {
     // A run that answers with a message shows no result: none is kept.
     removeResultFiles(base);
     return answerRunEnd(*end);

@@ -212,7 +212,6 @@ bool ResultClaim::make(const std::string& dir, bool similarKeyword) {
       return false;
     }
   }
-  similarKeyword_ = similarKeyword;
   return true;
 }
 

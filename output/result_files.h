@@ -52,26 +52,19 @@ class ResultClaim {
   bool make(const std::string& dir, bool similarKeyword);
   bool held() const { return !base_.empty(); }
   const std::string& base() const { return base_; }
-  // Whether the similar keyword file was made: one the run then finds no
-  // keyword for must go again (removeUnwrittenSimilarKeyword).
-  bool madeSimilarKeyword() const { return similarKeyword_; }
   // The files are the result's writer's now: nothing is removed with the
   // claim.
-  void handOver() {
-    base_.clear();
-    similarKeyword_ = false;
-  }
+  void handOver() { base_.clear(); }
   // Removes every file of the base; holds nothing after.
   void drop();
 
  private:
   std::string base_;
-  bool similarKeyword_ = false;
 };
 
 // Removes B_similar_keyword when it is the empty regular file a ResultClaim
-// made and no keyword was written into: a result without keywords has no
-// such file.
+// made and no keyword was written into (a run that finds none calls it): a
+// result without keywords has no such file.
 void removeUnwrittenSimilarKeyword(const std::string& base);
 
 // What the query output file carries of the request and the run. The request

@@ -317,7 +317,6 @@ TEST_F(ResultFilesTest, AClaimMadeAheadIsWrittenInPlaceOrRemovedWhole) {
       ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
       EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 0777) == 0600) << path;
     }
-    EXPECT_TRUE(claim.madeSimilarKeyword());
     ASSERT_EQ(write(kept), 0);
     ASSERT_TRUE(writeIndexListFile(kept, VelaSearchListVector(1)));
     ASSERT_TRUE(outputFilterResult(kept, 0, nullptr));
@@ -344,7 +343,6 @@ TEST_F(ResultFilesTest, AClaimMadeAheadIsWrittenInPlaceOrRemovedWhole) {
   ResultClaim dropped;
   ASSERT_TRUE(dropped.make("../tmp", false));
   const std::string gone = dropped.base();
-  EXPECT_FALSE(dropped.madeSimilarKeyword());
   EXPECT_FALSE(testutil::fileExists(gone + "_similar_keyword"));
   withKeywords.drop();
   dropped.drop();
