@@ -225,8 +225,6 @@ TEST(ColumnMapping, ListNumbersOfTheLinesOfAName) {
 TEST(RunLimits, LimitsAndTheirDefaults) {
   testutil::TempDir dir;
   const std::string path = dir.sub("search_option.cfg");
-  const RunLimits defaults;
-  EXPECT_EQ(defaults.maxSearchIndexCount, readRunLimits(path.c_str()).maxSearchIndexCount);
   const struct {
     const char* content;
     int indexes, wildcards, seconds;
