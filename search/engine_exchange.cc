@@ -199,6 +199,57 @@ std::string parentOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The installation of each program named so far, by the directory asked
+// from and the name as written, for the later runs of this process (a
+// resident worker makes many): looked up again once the name leads to
+// another file, or the file was moved or its mode changed (its change time
+// tells).
+struct InstalledProgram {
+  std::string root;  // "" when it is no program of the directory's installation
+  dev_t dev = 0;
+  ino_t ino = 0;
+  timespec changed{};
+};
+std::mutex g_programsMutex;
+std::map<std::string, InstalledProgram>& installedPrograms() {
+  static std::map<std::string, InstalledProgram> known;
+  return known;
+}
+
+bool sameFile(const struct stat& st, const InstalledProgram& known) {
+  return st.st_dev == known.dev && st.st_ino == known.ino &&
+         st.st_ctim.tv_sec == known.changed.tv_sec && st.st_ctim.tv_nsec == known.changed.tv_nsec;
+}
+
+// The installation above the folder of `path`, when its CGI directory is
+// `cgiDir`; "" otherwise.
+std::string installationOf(const std::string& path, const std::string& cgiDir) {
+  constexpr size_t kMaxKept = 256;
+  const std::string key = cgiDir + '\0' + path;
+  struct stat st;
+  const bool there = stat(path.c_str(), &st) == 0;
+  {
+    std::lock_guard<std::mutex> lock(g_programsMutex);
+    const auto found = installedPrograms().find(key);
+    if (there && found != installedPrograms().end() && sameFile(st, found->second))
+      return found->second.root;
+  }
+  const std::string program = realPath(path);
+  std::string root = parentOf(parentOf(program));
+  if (program.empty() || access(program.c_str(), X_OK) != 0 ||
+      realPath((root == "/" ? "" : root) + "/search-cgi") != cgiDir)
+    root.clear();
+  struct stat after;
+  // Kept only when the file looked at before is the one resolved.
+  if (there && stat(path.c_str(), &after) == 0 && after.st_dev == st.st_dev &&
+      after.st_ino == st.st_ino) {
+    std::lock_guard<std::mutex> lock(g_programsMutex);
+    if (installedPrograms().size() >= kMaxKept) installedPrograms().clear();
+    installedPrograms()[key] = InstalledProgram{root, st.st_dev, st.st_ino, st.st_ctim};
+  }
+  return root;
+}
+
 }  // namespace
 
 EngineExchange::EngineExchange() {
@@ -234,14 +285,8 @@ bool EngineExchange::requestFor(const ChildProgram& program, vela::ToolRequest& 
   // The program decides by where it is installed, as the program would:
   // the installation above its folder, whose CGI directory we work in.
   auto known = programDirs_.find(path);
-  if (known == programDirs_.end()) {
-    const std::string program = realPath(path);
-    std::string root = parentOf(parentOf(program));
-    if (program.empty() || access(program.c_str(), X_OK) != 0 ||
-        realPath((root == "/" ? "" : root) + "/search-cgi") != cgiDir_)
-      root.clear();
-    known = programDirs_.emplace(path, root).first;
-  }
+  if (known == programDirs_.end())
+    known = programDirs_.emplace(path, installationOf(path, cgiDir_)).first;
   const std::string& root = known->second;
   if (root.empty()) return false;
   if (root_.empty()) {

@@ -38,6 +38,9 @@ constexpr char kMagic[4] = {'H', 'R', 'N', '3'};
 // makes the run only if it got it. Whoever gets the byte makes the run, so
 // it is never made twice, and the worker starts at once, without waiting
 // for the caller's word. The worker reports the end with one status byte.
+// It says 'T' only with the end: a word at the start would wake the caller
+// for nothing, and a run longer than the caller's wait is found taken by
+// the byte gone.
 constexpr char kTaken = 'T';
 constexpr char kClaim = 'C';
 constexpr char kEnded = 'E';
@@ -262,8 +265,8 @@ void endRun(int status) {
   dup2(g_worker.nullFd, STDIN_FILENO);
   dup2(g_worker.nullFd, STDOUT_FILENO);
   dup2(g_worker.logFd, STDERR_FILENO);
-  const char end[2] = {kEnded, static_cast<char>(status & 0xff)};
-  sendAll(g_worker.conn, end, 2);
+  const char end[3] = {kTaken, kEnded, static_cast<char>(status & 0xff)};
+  sendAll(g_worker.conn, end, sizeof end);
   close(g_worker.conn);
   g_worker.conn = -1;
   g_worker.caller = 0;
@@ -342,7 +345,7 @@ void resetProcess(const Program& program) {
     char claim = 0;
     const bool claimed = run.cwd == home && read(fds[3], &claim, 1) == 1;
     close(fds[3]);
-    if (!claimed || !sendAll(conn, &kTaken, 1)) {
+    if (!claimed) {
       for (int i = 0; i < 3; ++i)
         close(fds[i]);
       close(conn);

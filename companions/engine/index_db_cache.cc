@@ -56,10 +56,9 @@ const SuggestKeys* IndexDbCache::Lease::suggestKeys() const {
   // database kept for later runs has them, kept with its build.
   if (!keysLoaded_ && db_ && cache_ != nullptr) {
     const Xapian::Database& db = *db_;
-    keys_ =
-        std::static_pointer_cast<const SuggestKeys>(cache_->derived(home_, kSuggestKeysFile, [&] {
-          return std::shared_ptr<const void>(loadSuggestKeys(home_, db));
-        }));
+    keys_ = std::static_pointer_cast<const SuggestKeys>(cache_->derived(
+        home_, kSuggestKeysFile,
+        [&] { return std::shared_ptr<const void>(loadSuggestKeys(home_, db)); }, build_));
     keysLoaded_ = true;
   }
   return keys_.get();
@@ -85,9 +84,9 @@ const std::vector<uint32_t>* IndexDbCache::Lease::copyGroups() const {
     if (cache_ == nullptr) {
       groups_ = loadCopyGroups(home_, db);
     } else {
-      groups_ = std::static_pointer_cast<const std::vector<uint32_t>>(
-          cache_->derived(home_, kContentCopiesFile,
-                          [&] { return std::shared_ptr<const void>(loadCopyGroups(home_, db)); }));
+      groups_ = std::static_pointer_cast<const std::vector<uint32_t>>(cache_->derived(
+          home_, kContentCopiesFile,
+          [&] { return std::shared_ptr<const void>(loadCopyGroups(home_, db)); }, build_));
     }
     groupsLoaded_ = true;
   }
@@ -184,6 +183,17 @@ std::shared_ptr<const void> IndexDbCache::derived(
     const std::function<std::shared_ptr<const void>()>& make) {
   IndexBuild before;
   if (maxIdle_ == 0 || !currentBuild(home, before)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++derivations_;
+    return make();
+  }
+  return derived(home, kind, make, before);
+}
+
+std::shared_ptr<const void> IndexDbCache::derived(
+    const std::string& home, const std::string& kind,
+    const std::function<std::shared_ptr<const void>()>& make, const IndexBuild& before) {
+  if (maxIdle_ == 0) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++derivations_;
     return make();

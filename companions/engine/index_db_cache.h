@@ -62,6 +62,8 @@ class IndexDbCache {
     Lease(const Lease&) = delete;
     ~Lease();
     const Xapian::Database& db() const { return *db_; }
+    // The build the database is of.
+    const IndexBuild& build() const { return build_; }
     // The look-alike keys of the database, null when it has none that fit
     // it or is opened for one run only; loaded on the first call and kept
     // with its build (derived).
@@ -106,6 +108,11 @@ class IndexDbCache {
   // cannot be looked at, `make` runs every time.
   std::shared_ptr<const void> derived(const std::string& home, const std::string& kind,
                                       const std::function<std::shared_ptr<const void>()>& make);
+  // The same for a run that holds `build` (a lease's): what is kept for that
+  // build serves without looking at the home again.
+  std::shared_ptr<const void> derived(const std::string& home, const std::string& kind,
+                                      const std::function<std::shared_ptr<const void>()>& make,
+                                      const IndexBuild& build);
   // Times `make` ran.
   uint64_t derivedCount() const;
 

@@ -49,10 +49,13 @@ std::shared_ptr<const SharedTermFiles> loadSharedTermFiles(const std::string& ho
 }
 
 std::shared_ptr<const SharedTermFiles> sharedTermFiles(const std::string& home,
-                                                       vela::IndexDbCache* cache) {
+                                                       vela::IndexDbCache* cache,
+                                                       const vela::IndexBuild* build) {
   if (!cache) return loadSharedTermFiles(home);
+  const auto load = [&] { return loadSharedTermFiles(home); };
   return std::static_pointer_cast<const SharedTermFiles>(
-      cache->derived(home, "relterm", [&] { return loadSharedTermFiles(home); }));
+      build ? cache->derived(home, "relterm", load, *build)
+            : cache->derived(home, "relterm", load));
 }
 
 double offerWeight(uint32_t r, uint32_t n, uint32_t hits, uint32_t records) {

@@ -17,6 +17,7 @@
 
 namespace vela {
 class IndexDbCache;
+struct IndexBuild;
 }
 
 namespace relterm {
@@ -32,9 +33,10 @@ struct SharedTermFiles {
 std::shared_ptr<const SharedTermFiles> loadSharedTermFiles(const std::string& home);
 
 // The same, kept in `cache` while the build at `home` stays (null: read
-// now).
+// now); `build`, when given, is the build the caller's database is of.
 std::shared_ptr<const SharedTermFiles> sharedTermFiles(const std::string& home,
-                                                       vela::IndexDbCache* cache);
+                                                       vela::IndexDbCache* cache,
+                                                       const vela::IndexBuild* build = nullptr);
 
 // The offer weight of a term that `r` of `hits` records and `n` of the
 // index's `records` hold: r times the log of the odds that a record holding

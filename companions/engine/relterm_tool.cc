@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include "companions/engine/codepage.h"
 #include "companions/engine/engine_query.h"
@@ -96,10 +97,15 @@ bool parseToolArgs(const std::vector<std::string>& args, ToolArgs& out, std::str
 FoundTerms findTypicalTerms(const std::string& home, const std::vector<uint32_t>& ids, int count,
                             vela::IndexDbCache* databases) {
   FoundTerms found;
-  if (const auto files = sharedTermFiles(home, databases)) {
+  // A kept database comes first: the files kept with its build then need no
+  // second look at the home. A database opened for this run alone is
+  // opened only for files that are there.
+  std::optional<vela::IndexDbCache::Lease> lease;
+  if (databases) lease.emplace(databases->acquire(home));
+  if (const auto files = sharedTermFiles(home, databases, lease ? &lease->build() : nullptr)) {
     uint32_t hits = 0;
-    const vela::IndexDbCache::Lease lease = vela::leaseIndexDb(databases, home);
-    const Xapian::Database& db = lease.db();
+    if (!lease) lease.emplace(vela::IndexDbCache::openOnce(home));
+    const Xapian::Database& db = lease->db();
     const double average = db.get_avlength();
     const Xapian::docid last = db.get_lastdocid();
     const RecordLength length = [&](uint32_t id) {
@@ -116,6 +122,8 @@ FoundTerms findTypicalTerms(const std::string& home, const std::vector<uint32_t>
     found.shared = hits >= 2 && files->frequencies.indexRecords() >= 4;
     if (found.shared) return found;
   }
+  // Given back first: the feedback takes it again.
+  lease.reset();
   found.terms = feedbackTerms(home, ids, count, databases);
   return found;
 }

@@ -63,10 +63,23 @@ const char* roleName(PathRole role) {
 // file share the scratch folder): without links, as found once.
 using ResolvedFolders = std::map<std::string, std::string>;
 
+// A kept directory that still stands where it was found.
+bool stillThere(const std::string& path, const std::string& real, dev_t dev, ino_t ino) {
+  struct stat st;
+  const auto same = [&] { return S_ISDIR(st.st_mode) && st.st_dev == dev && st.st_ino == ino; };
+  // The place found without following a link; the path named through its
+  // links, when it has any.
+  return lstat(real.c_str(), &st) == 0 && same() &&
+         (path == real || (stat(path.c_str(), &st) == 0 && same()));
+}
+
 // Checks one path; on success `opened` is the path the run opens.
 bool admitOne(const ServedInstallation& inst, const std::string& systemDir, const std::string& cwd,
               const PathUse& use, ResolvedFolders& folders, const CarriedFiles* carried,
-              std::string& opened, std::string& reason) {
+              ResolvedDirectories* directories, std::string& opened, std::string& reason) {
+  const auto resolveDirectory = [directories](const std::string& path, std::string& real) {
+    return directories ? directories->resolve(path, real) : canonical(path, real);
+  };
   const std::string what = std::string(roleName(use.role)) + " " + shown(use.path);
   if (use.path.empty()) {
     reason = std::string("an empty ") + roleName(use.role);
@@ -80,7 +93,7 @@ bool admitOne(const ServedInstallation& inst, const std::string& systemDir, cons
   if (use.role == PathRole::kIndexHome) {
     // The installation's similar-term index is the one index outside it.
     const std::string similarTerms = (inst.root == "/" ? "" : inst.root) + "/similar_term";
-    if (!canonical(full, opened) ||
+    if (!resolveDirectory(full, opened) ||
         (!isBelow(opened, systemDir, false) && opened != similarTerms)) {
       reason = "the " + what + " is not an index of the system directory";
       return false;
@@ -93,7 +106,8 @@ bool admitOne(const ServedInstallation& inst, const std::string& systemDir, cons
   const std::string name = full.substr(slash + 1);
   const auto known = folders.find(folder);
   std::string realFolder = known == folders.end() ? std::string() : known->second;
-  if (name.empty() || name == "." || (realFolder.empty() && !canonical(folder, realFolder))) {
+  if (name.empty() || name == "." ||
+      (realFolder.empty() && !resolveDirectory(folder, realFolder))) {
     reason = "the " + what + " names no file";
     return false;
   }
@@ -170,15 +184,40 @@ bool SystemDirectoryCache::get(const std::string& root, std::string& dir) {
   return true;
 }
 
+bool ResolvedDirectories::resolve(const std::string& path, std::string& real) {
+  // A bound on what hostile requests can make it hold.
+  constexpr size_t kMaxKept = 4096;
+  Known known{};
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = known_.find(path);
+    if (found != known_.end()) known = found->second;
+  }
+  if (!known.real.empty() && stillThere(path, known.real, known.dev, known.ino)) {
+    real = known.real;
+    return true;
+  }
+  struct stat st;
+  if (!canonical(path, real)) return false;
+  // Only a directory found in its place is kept; anything else is resolved
+  // every time.
+  if (lstat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (known_.size() >= kMaxKept) known_.clear();
+  known_[path] = Known{real, st.st_dev, st.st_ino};
+  return true;
+}
+
 bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
                 const std::string& cwd, const std::vector<PathUse>& uses,
                 std::map<std::string, std::string>& resolved, std::string& reason,
-                const CarriedFiles* carried) {
+                const CarriedFiles* carried, ResolvedDirectories* directories) {
   std::map<std::string, std::string> admitted;
   ResolvedFolders folders;
   for (const PathUse& use : uses) {
     std::string opened;
-    if (!admitOne(inst, systemDir, cwd, use, folders, carried, opened, reason)) return false;
+    if (!admitOne(inst, systemDir, cwd, use, folders, carried, directories, opened, reason))
+      return false;
     // One text opened two ways (a home given again as a result file) would
     // be resolved for one role only: both must agree.
     const auto [at, fresh] = admitted.emplace(use.path, opened);
@@ -227,7 +266,8 @@ ToolAnswer RequestRunner::serve(const ToolRequest& request,
                   [&](const std::vector<PathUse>& uses,
                       std::map<std::string, std::string>& resolved, std::string& reason) {
                     if (haveSystem)
-                      return admitPaths(inst_, systemDir, cwd, uses, resolved, reason, ctx.carried);
+                      return admitPaths(inst_, systemDir, cwd, uses, resolved, reason, ctx.carried,
+                                        &directories_);
                     reason = "the installation names no system directory";
                     return false;
                   });

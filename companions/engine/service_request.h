@@ -49,14 +49,37 @@ struct ServedInstallation {
 // directory (a real directory, no link) with its scratch directory.
 bool findInstallation(const std::string& root, ServedInstallation& inst, std::string& error);
 
+// Directories (index homes, folders of files) resolved for earlier runs,
+// by the path a request named; safe for concurrent use. A path is resolved
+// again once it no longer leads to the directory found, or the place found
+// is no longer that directory itself (a link put there, say): a directory
+// has one place, so one that is still where it was found still resolves
+// the same. Runs name the same few directories again and again, and
+// resolving one asks the kernel four times.
+class ResolvedDirectories {
+ public:
+  // `path` without links (resolvedPath); false when it is not there.
+  bool resolve(const std::string& path, std::string& real);
+
+ private:
+  struct Known {
+    std::string real;
+    dev_t dev;
+    ino_t ino;
+  };
+  std::mutex mutex_;
+  std::map<std::string, Known> known_;
+};
+
 // The admission rule above for the paths of one run from working directory
 // `cwd`, given the system directory. A file the request carries (`carried`)
 // is never opened on disk, so whatever stands under its name there is not
-// looked at.
+// looked at. `directories`, when given, keeps what was resolved for the
+// next runs.
 bool admitPaths(const ServedInstallation& inst, const std::string& systemDir,
                 const std::string& cwd, const std::vector<PathUse>& uses,
                 std::map<std::string, std::string>& resolved, std::string& reason,
-                const CarriedFiles* carried = nullptr);
+                const CarriedFiles* carried = nullptr, ResolvedDirectories* directories = nullptr);
 
 // Serves requests for one installation; safe for concurrent use.
 // The system directory the settings of the installation at `root` name now,
@@ -94,6 +117,7 @@ class RequestRunner {
   IndexDbCache databases_;
   PartStatsCache statistics_;
   SystemDirectoryCache systemDir_;
+  ResolvedDirectories directories_;
 };
 
 }  // namespace vela

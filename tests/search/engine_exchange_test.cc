@@ -232,6 +232,34 @@ TEST_F(EngineExchangeTest, OnlyTheInstallationsSearchProgramsGoToTheService) {
   EXPECT_EQ(exchange.served(), 2u);
 }
 
+// What a process learnt of a program holds for its later runs only while
+// the program is the file it looked at, with the same mode.
+TEST_F(EngineExchangeTest, AProgramChangedBetweenRunsIsLookedAtAgain) {
+  FakeService service(socketPath(), answerWith(3));
+  testutil::ScopedCwd cwd(cgi_);
+  TempDir other;
+  testutil::makeInstallSkeleton(other.path());
+  installFalse(other.sub("binind/vela25_0.exe"));
+  const std::string path = dir_.sub("binind/vela25_0.exe");
+  const auto servedRun = [&] {
+    EngineExchange exchange;
+    statusOf(exchange, program({"../binind/vela25_0.exe"}));
+    return exchange.served() == 1;
+  };
+  EXPECT_TRUE(servedRun());
+  EXPECT_TRUE(servedRun());
+  // Now a link to another installation's program.
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(symlink(other.sub("binind/vela25_0.exe").c_str(), path.c_str()), 0);
+  EXPECT_FALSE(servedRun());
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  installFalse(path);
+  EXPECT_TRUE(servedRun());
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  EXPECT_FALSE(servedRun());
+  EXPECT_EQ(service.requests().size(), 3u);
+}
+
 // The renderer's page goes with its words and the run's page variables,
 // and what the service wrote comes back; an answer with an error text, a run
 // with a time zone of its own, and the renderer run as any other program

@@ -147,4 +147,52 @@ TEST(EngineServiceRequests, RequestPathsMustStayInTheirPlaces) {
   EXPECT_FALSE(vela::findInstallation(root.sub("search-cgi"), inst, error));
 }
 
+// Directories kept from earlier runs are admitted as they are now: one
+// moved away with a link left in its place, a link turned elsewhere or a
+// folder of results turned into a link is refused as if never seen.
+TEST(EngineServiceRequests, KeptDirectoriesAreAdmittedAsTheyAreNow) {
+  testutil::TempDir root;
+  testutil::makeInstallSkeleton(root.path());
+  testutil::writeFile(root.sub("setting/system_info.cfg"),
+                      "SYSTEM_DIRECTORY=" + root.sub("system") + "\n");
+  const std::string home = root.sub("system/group/domain/User/alice/index/base"),
+                    tmp = root.sub("search-cgi/tmp");
+  testutil::makeDirs(home);
+  testutil::makeDirs(tmp + "/sub");
+  testutil::makeDirs(root.sub("outside"));
+  ASSERT_EQ(symlink(home.c_str(), root.sub("system/alias").c_str()), 0);
+  vela::ServedInstallation inst;
+  std::string error, system;
+  ASSERT_TRUE(vela::findInstallation(root.path(), inst, error)) << error;
+  ASSERT_TRUE(vela::SystemDirectoryCache().get(inst.root, system));
+  vela::ResolvedDirectories kept;
+  using vela::PathRole;
+  const auto admit = [&](PathRole role, const std::string& path, std::string& opened) {
+    std::map<std::string, std::string> resolved;
+    const bool ok = vela::admitPaths(inst, system, inst.cgiDir, {{role, path}}, resolved, error,
+                                     nullptr, &kept);
+    opened = resolved[path];
+    return ok;
+  };
+  std::string opened;
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(admit(PathRole::kIndexHome, home, opened)) << error;
+    EXPECT_EQ(opened, home);
+    ASSERT_TRUE(admit(PathRole::kIndexHome, root.sub("system/alias"), opened)) << error;
+    EXPECT_EQ(opened, home);
+    ASSERT_TRUE(admit(PathRole::kResultFile, "tmp/sub/q", opened)) << error;
+    EXPECT_EQ(opened, tmp + "/sub/q");
+  }
+  ASSERT_EQ(unlink(root.sub("system/alias").c_str()), 0);
+  ASSERT_EQ(symlink(root.sub("outside").c_str(), root.sub("system/alias").c_str()), 0);
+  EXPECT_FALSE(admit(PathRole::kIndexHome, root.sub("system/alias"), opened));
+  ASSERT_EQ(rename(home.c_str(), root.sub("outside/base").c_str()), 0);
+  ASSERT_EQ(symlink(root.sub("outside/base").c_str(), home.c_str()), 0);
+  EXPECT_FALSE(admit(PathRole::kIndexHome, home, opened));
+  ASSERT_EQ(rename((tmp + "/sub").c_str(), root.sub("outside/sub").c_str()), 0);
+  ASSERT_EQ(symlink(root.sub("outside/sub").c_str(), (tmp + "/sub").c_str()), 0);
+  EXPECT_FALSE(admit(PathRole::kResultFile, "tmp/sub/q", opened));
+  EXPECT_NE(error.find("outside the scratch directory"), std::string::npos) << error;
+}
+
 }  // namespace
