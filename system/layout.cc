@@ -15,6 +15,7 @@
 #include "system/config.h"
 #include "system/fsutil.h"
 #include "system/index_format.h"
+#include "system/kept_files.h"
 #include "system/lines.h"
 #include "system/numbers.h"
 
@@ -82,8 +83,9 @@ int lookupCode(const NameCode* table, size_t n, const std::string& name) {
 
 std::string installationFile(const std::string& root, const char* name) {
   std::string path = root + "/" + name;
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) path = root + "/setting/" + name;
+  // Looked at as the kept settings are: the read that follows finds the
+  // file looked at already.
+  if (!keptFileText(path) && errno == ENOENT) path = root + "/setting/" + name;
   return path;
 }
 
