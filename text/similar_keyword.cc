@@ -260,9 +260,25 @@ bool similar_keyword::search(const std::string& indexDir, const std::string& dic
   if (!homo_ || startedDir_ != indexDir || startedQuery_ != query) start(indexDir, query);
   // Each pass is used once: its scratch result goes with it.
   const std::unique_ptr<EnginePass> homo = std::move(homo_), fuzzy = std::move(fuzzy_);
-  if (settings_.homoWeight > 0) enginePass(indexDir, *homo, settings_.homoWeight);
+  std::vector<std::pair<int, int>> homoHits, fuzzyHits;
+  if (settings_.homoWeight > 0) homoHits = passHits(*homo);
+  if (settings_.fuzzyWeight > 0) fuzzyHits = passHits(*fuzzy);
+  // The records of both passes are read in one look-up, which opens the
+  // index's record files once; a pass whose records cannot all be read
+  // names no word, the other still does.
+  std::vector<std::pair<int, int>> both = homoHits;
+  both.insert(both.end(), fuzzyHits.begin(), fuzzyHits.end());
+  std::vector<std::string> words, homoWords, fuzzyWords;
+  if (!both.empty() && wordsOf(indexDir, both, words)) {
+    homoWords.assign(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(homoHits.size()));
+    fuzzyWords.assign(words.begin() + static_cast<std::ptrdiff_t>(homoHits.size()), words.end());
+  } else if (!homoHits.empty() && !fuzzyHits.empty()) {
+    wordsOf(indexDir, homoHits, homoWords);
+    wordsOf(indexDir, fuzzyHits, fuzzyWords);
+  }
+  addWords(homoHits, homoWords, settings_.homoWeight);
   if (settings_.synonymWeight > 0) synonymPass(dictionary, query);
-  if (settings_.fuzzyWeight > 0) enginePass(indexDir, *fuzzy, settings_.fuzzyWeight);
+  addWords(fuzzyHits, fuzzyWords, settings_.fuzzyWeight);
   if (settings_.prefixWeight > 0) prefixPass(query);
   return true;
 }
@@ -293,25 +309,35 @@ void similar_keyword::planEnginePass(const std::string& indexDir, const std::str
   pass.argv.push_back(query);
 }
 
-void similar_keyword::enginePass(const std::string& indexDir, const EnginePass& pass,
-                                 double weight) {
-  const int limit = pass.limit;
-  if (pass.result.empty()) return;
+std::vector<std::pair<int, int>> similar_keyword::passHits(const EnginePass& pass) {
+  if (pass.result.empty()) return {};
   std::string text;
   // A result larger than a pass reads is no result.
   if (!engineRun_(pass.argv) || !scratch::read(pass.result, text, kMaxResultBytes + 1) ||
       text.size() > kMaxResultBytes)
-    return;
-  const std::vector<std::pair<int, int>> hits = readEngineTextResult(text, limit);
+    return {};
+  return readEngineTextResult(text, pass.limit);
+}
+
+bool similar_keyword::wordsOf(const std::string& indexDir,
+                              const std::vector<std::pair<int, int>>& hits,
+                              std::vector<std::string>& words) {
+  words.clear();
   std::vector<int> ids;
   for (const auto& hit : hits)
     ids.push_back(hit.second);
   std::vector<std::string> lines;
-  if (ids.empty() || !infoLookup_(indexDir, ids, lines) || lines.size() != ids.size()) return;
-  for (size_t i = 0; i < hits.size(); ++i) {
-    const std::string word = wordOfInfoLine(lines[i]);
-    if (!word.empty()) list_.insert(word, hits[i].first * weight);
-  }
+  if (!infoLookup_(indexDir, ids, lines) || lines.size() != ids.size()) return false;
+  for (const std::string& line : lines)
+    words.push_back(wordOfInfoLine(line));
+  return true;
+}
+
+void similar_keyword::addWords(const std::vector<std::pair<int, int>>& hits,
+                               const std::vector<std::string>& words, double weight) {
+  if (words.size() != hits.size()) return;
+  for (size_t i = 0; i < hits.size(); ++i)
+    if (!words[i].empty()) list_.insert(words[i], hits[i].first * weight);
 }
 
 void similar_keyword::synonymPass(const std::string& dictionary, const std::string& query) {

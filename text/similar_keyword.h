@@ -138,7 +138,14 @@ class similar_keyword {
   };
   void planEnginePass(const std::string& indexDir, const std::string& query, bool fuzzy,
                       EnginePass& pass);
-  void enginePass(const std::string& indexDir, const EnginePass& pass, double weight);
+  // The hits (score, record) of a pass; none when it does not run or fails.
+  std::vector<std::pair<int, int>> passHits(const EnginePass& pass);
+  // The words of the records of `hits`, one per hit; false when any cannot
+  // be read.
+  bool wordsOf(const std::string& indexDir, const std::vector<std::pair<int, int>>& hits,
+               std::vector<std::string>& words);
+  void addWords(const std::vector<std::pair<int, int>>& hits, const std::vector<std::string>& words,
+                double weight);
   void synonymPass(const std::string& dictionary, const std::string& query);
   void prefixPass(const std::string& query);
 

@@ -319,6 +319,7 @@ class SimilarKeywordTest : public ::testing::Test {
     });
     s.setInfoLookup(
         [this](const std::string&, const std::vector<int>& ids, std::vector<std::string>& lines) {
+          ++lookups_;
           for (int id : ids) {
             if (id < 1 || static_cast<size_t>(id) > words_.size()) return false;
             lines.push_back("@B:" + words_[static_cast<size_t>(id - 1)] + "\n@");
@@ -342,6 +343,7 @@ class SimilarKeywordTest : public ::testing::Test {
   std::vector<std::string> words_ = {"license", "licenses", "lines"};
   std::map<std::pair<bool, std::string>, std::vector<std::pair<int, int>>> hits_;
   std::vector<std::string> runs_;
+  int lookups_ = 0;
 };
 
 TEST_F(SimilarKeywordTest, EnginePassesAddUpAndHoldingTheQueryEarnsTheBonus) {
@@ -352,6 +354,7 @@ TEST_F(SimilarKeywordTest, EnginePassesAddUpAndHoldingTheQueryEarnsTheBonus) {
   EXPECT_EQ(runs_, (std::vector<std::string>{"homo", "fuzzy"}));
   EXPECT_EQ(listOf(s), (std::vector<std::pair<std::string, double>>{
                            {"license", 3200}, {"licenses", 2600}, {"lines", 450}}));
+  EXPECT_EQ(lookups_, 1);  // the records of both passes read at once
   // The engine's result files are not left behind.
   EXPECT_TRUE(std::filesystem::is_empty(root_.sub("search-cgi/tmp")));
 }
@@ -386,6 +389,11 @@ TEST_F(SimilarKeywordTest, AFailedPassAddsNothingAndTheOthersRun) {
   EXPECT_EQ(runs_, (std::vector<std::string>{"homo", "fuzzy"}));
   EXPECT_EQ(s.count(), 0u);  // no word could be named for the whole result
   EXPECT_FALSE(s.read_config_file(root_.sub("none.cfg").c_str()));
+  // A pass whose records cannot all be read takes nothing from the other.
+  hits_[{false, "licnese"}] = {{700, 2}};
+  similar_keyword both = make();
+  both.search("idx", root_.sub("none.txt"), "licnese");
+  EXPECT_EQ(listOf(both), (std::vector<std::pair<std::string, double>>{{"licenses", 700}}));
 }
 
 }  // namespace
