@@ -15,16 +15,17 @@
 
 namespace {
 
-// Up to `limit` bytes from the start of an open file.
+// Up to `limit` bytes from the start of an open regular file.
 bool readPrefix(int fd, size_t limit, std::string& out) {
   out.clear();
   char chunk[8192];
   while (out.size() < limit) {
-    const ssize_t got = pread(fd, chunk, std::min(sizeof chunk, limit - out.size()),
-                              static_cast<off_t>(out.size()));
+    const size_t asked = std::min(sizeof chunk, limit - out.size());
+    const ssize_t got = pread(fd, chunk, asked, static_cast<off_t>(out.size()));
     if (got < 0) return false;
-    if (got == 0) break;
     out.append(chunk, static_cast<size_t>(got));
+    // Fewer bytes than asked: the end of the file, no read spent on it.
+    if (static_cast<size_t>(got) < asked) break;
   }
   return true;
 }

@@ -30,12 +30,15 @@ constexpr unsigned kMaxLoginTimeout = 2592000;
 
 }  // namespace
 
-bool readPrefix(int fd, size_t limit, std::string& out) {
+namespace {
+
+bool readPrefixOf(int fd, size_t limit, std::string& out, bool regular) {
   // Grown as the file gives bytes: most files are far below the limit.
   out.clear();
   char piece[16384];
   while (out.size() < limit) {
-    const ssize_t n = read(fd, piece, std::min(sizeof piece, limit - out.size()));
+    const size_t asked = std::min(sizeof piece, limit - out.size());
+    const ssize_t n = read(fd, piece, asked);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -43,8 +46,20 @@ bool readPrefix(int fd, size_t limit, std::string& out) {
       return false;
     }
     out.append(piece, static_cast<size_t>(n));
+    // A regular file gives fewer bytes than asked only at its end.
+    if (regular && static_cast<size_t>(n) < asked) break;
   }
   return true;
+}
+
+}  // namespace
+
+bool readPrefix(int fd, size_t limit, std::string& out) {
+  return readPrefixOf(fd, limit, out, false);
+}
+
+bool readRegularPrefix(int fd, size_t limit, std::string& out) {
+  return readPrefixOf(fd, limit, out, true);
 }
 
 bool readFromStart(int fd, size_t limit, std::string& out) {
@@ -60,14 +75,17 @@ bool FileHead::read(size_t n, std::string_view& bytes) {
       capacity_ = n;
     }
     while (size_ < n) {
-      const ssize_t got = ::read(fd_, bytes_.get() + size_, n - size_);
+      const size_t asked = n - size_;
+      const ssize_t got = ::read(fd_, bytes_.get() + size_, asked);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) return false;
-      if (got == 0) {
+      size_ += static_cast<size_t>(got);
+      // A regular file gives fewer bytes than asked only at its end: no
+      // read is spent on being told so.
+      if (static_cast<size_t>(got) < asked) {
         atEnd_ = true;
         break;
       }
-      size_ += static_cast<size_t>(got);
     }
   }
   bytes = std::string_view(bytes_.get(), std::min(n, size_));
@@ -89,7 +107,7 @@ bool readFilePrefix(const std::string& path, size_t limit, std::string& out) {
   out.clear();
   struct stat st;
   const UniqueFd fd = openRegularWithStatus(path, st);
-  return fd && readPrefix(fd.get(), limit, out);
+  return fd && readRegularPrefix(fd.get(), limit, out);
 }
 
 std::vector<std::string> splitLines(std::string_view text, size_t maxLines, size_t maxChars) {

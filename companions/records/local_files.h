@@ -29,6 +29,9 @@ namespace render {
 // Reads at most `limit` bytes of `fd` from its current position into `out`.
 // False on a read error.
 bool readPrefix(int fd, size_t limit, std::string& out);
+// The same for a regular file, which is at its end once a read gives fewer
+// bytes than asked.
+bool readRegularPrefix(int fd, size_t limit, std::string& out);
 
 // Reads at most `limit` bytes of `fd` from its start into `out`. False on a
 // seek or read error.
@@ -38,7 +41,8 @@ bool readFromStart(int fd, size_t limit, std::string& out);
 // needs the first kilobytes of a large document never reads the rest.
 class FileHead {
  public:
-  // Reads from where fd stands; fd must outlive the object.
+  // Reads from where fd stands; fd, a regular file, must outlive the
+  // object.
   explicit FileHead(int fd) : fd_(fd) {}
   // `bytes` = the first n bytes, or all there are when the file has fewer.
   // Bytes already read are not read again, so asking for fewer than before

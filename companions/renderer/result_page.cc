@@ -202,7 +202,7 @@ std::vector<std::string> ResultReader::sideFileLines(const char* suffix, size_t 
   bool missing = false;
   const UniqueFd fd = openOwnFile(tmpDir_ + "/" + base_ + suffix, missing);
   std::string bytes;
-  if (!fd || !readPrefix(fd.get(), kMaxSideFileBytes, bytes)) return {};
+  if (!fd || !readRegularPrefix(fd.get(), kMaxSideFileBytes, bytes)) return {};
   return splitLines(bytes, maxLines, kSideLineChars);
 }
 
