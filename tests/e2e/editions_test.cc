@@ -32,7 +32,7 @@ class EditionsTest : public ::testing::TestWithParam<const char*> {
   static void SetUpTestSuite() {
     inst_ = new Installation();
     // The editions are served only where the administrator links them in.
-    for (const char* edition : {"searchrun-mt", "searchrun-lite", "searchrun-sparc"}) {
+    for (const char* edition : kEditions) {
       ASSERT_EQ(0, symlink((std::string("../editions/") + edition).c_str(),
                            inst_->path(std::string("search-cgi/") + edition).c_str()));
     }
