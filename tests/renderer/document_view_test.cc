@@ -285,7 +285,7 @@ class InstallationTest : public ::testing::Test {
   testutil::ScopedCwd cwd_;
 };
 
-TEST_F(InstallationTest, SettingsAreReadAsTheSystemReadsThem) {
+TEST_F(InstallationTest, SettingsAreReadAsTheSystemReadsThemButNeverThroughALink) {
   Installation none = Installation::read();
   EXPECT_EQ(none.language, kLangUnknown);
   EXPECT_EQ(none.loginTimeoutSeconds, 3600u);
@@ -311,18 +311,20 @@ TEST_F(InstallationTest, SettingsAreReadAsTheSystemReadsThem) {
   EXPECT_EQ(inst.indexHome("alice", "news"), systemGetIndexHome("alice", "news"));
   EXPECT_EQ(static_cast<int>(inst.loginTimeoutSeconds), systemGetUserLoginTimeOut());
   systemResetCaches();
-}
-
-TEST_F(InstallationTest, ASettingsFileReplacedByALinkIsNotRead) {
+  // A settings file replaced by a link is not read.
   write("elsewhere/system_info.cfg", "SYSTEM_DIRECTORY=/planted\n");
   write("elsewhere/lang.cfg", "GB\n");
-  ASSERT_EQ(symlink(root_.sub("elsewhere/system_info.cfg").c_str(),
-                    root_.sub("setting/system_info.cfg").c_str()),
-            0);
-  ASSERT_EQ(symlink(root_.sub("elsewhere/lang.cfg").c_str(), root_.sub("lang.cfg").c_str()), 0);
-  const Installation inst = Installation::read();
-  EXPECT_EQ(inst.systemHome, "");
-  EXPECT_EQ(inst.language, kLangUnknown);
+  for (const auto& [file, planted] :
+       {std::pair<const char*, const char*>{"setting/system_info.cfg", "system_info.cfg"},
+        {"lang.cfg", "lang.cfg"}}) {
+    ASSERT_EQ(unlink(root_.sub(file).c_str()), 0);
+    ASSERT_EQ(
+        symlink(root_.sub(std::string("elsewhere/") + planted).c_str(), root_.sub(file).c_str()),
+        0);
+  }
+  const Installation linked = Installation::read();
+  EXPECT_EQ(linked.systemHome, "");
+  EXPECT_EQ(linked.language, kLangUnknown);
 }
 
 }  // namespace
