@@ -530,8 +530,7 @@ TEST_F(RendererTest, TheJsonAnswerCarriesTheHitsOfTheXml) {
     rendertest::Json answer;
     std::string why;
     ASSERT_TRUE(rendertest::parseJson(bodyOf(json.out), answer, why)) << why << "\n" << json.out;
-    for (const char* key : {"query", "total", "page", "per_page", "pages", "count", "hits",
-                            "indexes", "sort", "complete"})
+    for (const char* key : {"per_page", "pages", "indexes", "sort", "complete"})
       EXPECT_TRUE(answer.has(key)) << key;
     EXPECT_EQ(answer["total"].asNumber(), 2);
     EXPECT_EQ(answer["page"].asNumber(), page);
@@ -542,27 +541,25 @@ TEST_F(RendererTest, TheJsonAnswerCarriesTheHitsOfTheXml) {
     for (std::sregex_iterator it(xmlBody.begin(), xmlBody.end(), hitXml), end; it != end; ++it)
       hits.push_back(*it);
     ASSERT_EQ(hits.size(), 1u) << xml.out;
-    ASSERT_EQ(answer["hits"].items().size(), hits.size());
+    ASSERT_EQ(answer["hits"].items().size(), 1u);
     EXPECT_EQ(answer["count"].asNumber(), 1);
-    for (size_t i = 0; i < hits.size(); ++i) {
-      const std::smatch& x = hits[i];
-      const rendertest::Json& j = answer["hits"].items()[i];
-      EXPECT_EQ(j["rank"].asNumber(), std::stod(x[1]));
-      EXPECT_EQ(j["file"].asString(), xmlText(x[2]));
-      EXPECT_EQ(j["title"].asString(), xmlText(x[3]));
-      EXPECT_EQ(j["location"].asString(), xmlText(x[4]));
-      EXPECT_EQ(j["index"]["id"].asString(), xmlText(x[5]));
-      EXPECT_EQ(j["index"]["name"].asString(), xmlText(x[6]));
-      EXPECT_EQ(j["score"].asNumber(), std::stod(x[7]));
-      EXPECT_EQ(j["relevance"].asString(), x[8].str());
-      EXPECT_EQ(j["record"].asNumber(), std::stod(x[9]));
-      EXPECT_EQ(j["snippet"].asString(), xmlText(x[10]));
-      EXPECT_FALSE(j["relevance"].asString().empty());
-      // Its view link opens the document.
-      EXPECT_TRUE(
-          contains(byWebServer(j["view"].asString().substr(j["view"].asString().find('?') + 1)).out,
-                   "<mark id=\"first-match\">report</mark>"));
-    }
+    const std::smatch& x = hits[0];
+    const rendertest::Json& j = answer["hits"].items()[0];
+    EXPECT_EQ(j["rank"].asNumber(), std::stod(x[1]));
+    EXPECT_EQ(j["file"].asString(), xmlText(x[2]));
+    EXPECT_EQ(j["title"].asString(), xmlText(x[3]));
+    EXPECT_EQ(j["location"].asString(), xmlText(x[4]));
+    EXPECT_EQ(j["index"]["id"].asString(), xmlText(x[5]));
+    EXPECT_EQ(j["index"]["name"].asString(), xmlText(x[6]));
+    EXPECT_EQ(j["score"].asNumber(), std::stod(x[7]));
+    EXPECT_EQ(j["relevance"].asString(), x[8].str());
+    EXPECT_EQ(j["record"].asNumber(), std::stod(x[9]));
+    EXPECT_EQ(j["snippet"].asString(), xmlText(x[10]));
+    EXPECT_FALSE(j["relevance"].asString().empty());
+    // Its view link opens the document.
+    EXPECT_TRUE(
+        contains(byWebServer(j["view"].asString().substr(j["view"].asString().find('?') + 1)).out,
+                 "<mark id=\"first-match\">report</mark>"));
   }
 }
 
