@@ -72,20 +72,26 @@ int refusalCode(const std::string& answer) {
   return answer.rfind(kReturnCodeWord, 0) == 0 ? code : 0;
 }
 
-std::string searchRequest(const std::vector<std::string>& indexes, const std::string& sort,
-                          uint16_t port, const std::string& owner = "alice") {
+std::string requestFor(const std::vector<RemoteIndex>& indexes, const std::string& sort,
+                       uint16_t port, const char* query = "apple") {
   RemoteSearchRequest r;
   SearchRequest options;
   options.sortField = sort;
-  r.velaOption = buildVelaOption(options, "apple");
+  r.velaOption = buildVelaOption(options, query);
   r.sortField = sort;
   r.host = kAgentAddress;
   r.port = std::to_string(port);
-  for (const std::string& index : indexes)
-    r.indexes.push_back({owner, index, " ", "doc"});
+  r.indexes = indexes;
   std::string bytes;
   EXPECT_TRUE(buildRemoteSearchRequest(r, bytes));
   return bytes;
+}
+std::string searchRequest(const std::vector<std::string>& indexes, const std::string& sort,
+                          uint16_t port) {
+  std::vector<RemoteIndex> named;
+  for (const std::string& index : indexes)
+    named.push_back({"alice", index, " ", "doc"});
+  return requestFor(named, sort, port);
 }
 
 // Requests naming (owner, index) as raw text, whatever it holds.
@@ -190,18 +196,11 @@ TEST_F(AgentTest, ASearchAnswersWithTheBlockOfTheSameSearchHere) {
 
 // A search by field sent to the agent is filtered there, by its field index.
 TEST_F(AgentTest, ASearchByFieldIsFilteredByTheAgent) {
-  RemoteSearchRequest r;
-  SearchRequest options;
-  options.sortField = r.sortField = "none";
-  r.velaOption = buildVelaOption(options, "red");
-  r.host = kAgentAddress;
-  r.port = std::to_string(port_);
   // Field 2 (colour) finds row 1 only; field 1 (name) row 2 only.
+  std::vector<RemoteIndex> byField;
   for (const char* field : {"2", "1"})
-    r.indexes.push_back({"alice", "tab", "N" + F + field + F, "db"});
-  std::string bytes;
-  ASSERT_TRUE(buildRemoteSearchRequest(r, bytes));
-  const Exchange x = ask(bytes);
+    byField.push_back({"alice", "tab", "N" + F + field + F, "db"});
+  const Exchange x = ask(requestFor(byField, "none", port_, "red"));
   RemoteSearchAnswer remote;
   ASSERT_EQ(parseRemoteSearchAnswer(x.answer, remote), 0) << x.answer;
   EXPECT_EQ(remote.hits, 2);
