@@ -202,7 +202,7 @@ TEST(Lines, CutToTheirLimitsAndTheLastCountsWithoutALineFeed) {
   EXPECT_TRUE(splitLines("", 5, 5).empty());
 }
 
-TEST(Files, NothingButARegularFileIsRead) {
+TEST(Files, NothingButARegularFileIsReadAndAHeadOnlyAsFarAsAsked) {
   testutil::TempDir dir;
   testutil::writeFile(dir.sub("plain"), "first\r\nsecond\n");
   testutil::writeFile(dir.sub("empty"), "");
@@ -218,11 +218,8 @@ TEST(Files, NothingButARegularFileIsRead) {
   std::string bytes;
   ASSERT_TRUE(readFilePrefix(dir.sub("plain"), 4, bytes));
   EXPECT_EQ(bytes, "firs");
-}
-
-TEST(Files, AHeadIsReadOnlyAsFarAsAsked) {
-  testutil::TempDir dir;
-  std::string bytes;
+  // A head is read only as far as asked.
+  bytes.clear();
   for (int i = 0; bytes.size() < 100000; ++i)
     bytes += std::to_string(i) + ",";
   testutil::writeFile(dir.sub("doc"), bytes);

@@ -366,7 +366,7 @@ TEST(Utf8, RepairReplacesEachBadByte) {
   EXPECT_FALSE(isUtf8("\xED\xA0\x80"));
 }
 
-TEST(CodePage, LocalTextBecomesUtf8) {
+TEST(CodePage, LocalTextBecomesUtf8AndUtf8StaysUnderAnySpelling) {
   EXPECT_EQ(localToUtf8("\xA4\xA4\xA4\xE5", kLangCH), "\xE4\xB8\xAD\xE6\x96\x87");  // Big5
   EXPECT_EQ(localToUtf8("\x93\xFA\xB1", kLangJP), "\xE6\x97\xA5\xEF\xBD\xB1");      // SJIS, kana
   EXPECT_EQ(localToUtf8("\xD6\xD0\xCE\xC4", kLangGB), "\xE4\xB8\xAD\xE6\x96\x87");  // GBK
@@ -377,9 +377,7 @@ TEST(CodePage, LocalTextBecomesUtf8) {
   // Without iconv's charset each character is replaced once, by the lead-byte rule.
   EXPECT_EQ(charsetToUtf8("a\xA4\xA4z\xB1", "NO-SUCH", kLangCH), "a" + R + "z" + R);
   EXPECT_EQ(charsetToUtf8("a\xA4\xB1", "NO-SUCH", kLangJP), "a" + R + R);
-}
-
-TEST(CodePage, UnderAnySpellingUtf8StaysAsItIsAndOnlyBrokenTextIsReplaced) {
+  // Under any spelling UTF-8 stays as it is and only broken text is replaced.
   for (const char* name : {"utf-8", "Utf8", "UTF8"}) {
     EXPECT_EQ(charsetToUtf8("caf\xC3\xA9 \xEF\xBB\xBF", name, kLangEN), "caf\xC3\xA9 \xEF\xBB\xBF");
     EXPECT_EQ(charsetToUtf8("ab\xE4\xB8", name, kLangEN, true), "ab");  // cut in a character
