@@ -272,17 +272,12 @@ TEST(Files, AResultFileMustBeOursAndUnchangeableByOthers) {
   }
 }
 
-class InstallationTest : public ::testing::Test {
- protected:
-  InstallationTest() : cwd_(testutil::makeInstallSkeleton(root_.path())) {}
-  void write(const std::string& rel, const std::string& bytes) const {
-    testutil::writeFile(root_.sub(rel), bytes);
-  }
-  testutil::TempDir root_;
-  testutil::ScopedCwd cwd_;
-};
-
-TEST_F(InstallationTest, SettingsAreReadAsTheSystemReadsThemButNeverThroughALink) {
+TEST(Installation, SettingsAreReadAsTheSystemReadsThemButNeverThroughALink) {
+  testutil::TempDir root;
+  const testutil::ScopedCwd cwd(testutil::makeInstallSkeleton(root.path()));
+  const auto write = [&root](const std::string& rel, const std::string& bytes) {
+    testutil::writeFile(root.sub(rel), bytes);
+  };
   Installation none = Installation::read();
   EXPECT_EQ(none.language, kLangUnknown);
   EXPECT_EQ(none.loginTimeoutSeconds, 3600u);
@@ -314,10 +309,9 @@ TEST_F(InstallationTest, SettingsAreReadAsTheSystemReadsThemButNeverThroughALink
   for (const auto& [file, planted] :
        {std::pair<const char*, const char*>{"setting/system_info.cfg", "system_info.cfg"},
         {"lang.cfg", "lang.cfg"}}) {
-    ASSERT_EQ(unlink(root_.sub(file).c_str()), 0);
+    ASSERT_EQ(unlink(root.sub(file).c_str()), 0);
     ASSERT_EQ(
-        symlink(root_.sub(std::string("elsewhere/") + planted).c_str(), root_.sub(file).c_str()),
-        0);
+        symlink(root.sub(std::string("elsewhere/") + planted).c_str(), root.sub(file).c_str()), 0);
   }
   const Installation linked = Installation::read();
   EXPECT_EQ(linked.systemHome, "");

@@ -240,7 +240,7 @@ TEST(FieldClauses, ReadAsSearchrunReadsThem) {
             "name bash or size [100-500] not any field x");
 }
 
-TEST(FieldClauses, ANewQueryLeavesTheClausesBehind) {
+TEST(FieldClauses, ANewQueryLeavesTheClausesBehindAndLinksFollowThePage) {
   const std::string raw =
       "user=U&query=_SEARCH_MULTI_FIELD_&index_id=7F000001_1&MultiDBFieldCount=1&m_query_1=a&"
       "m_field_1=name&m_op_1=and&m_type_1=title&m_query_x=kept&sort=date";
@@ -260,14 +260,10 @@ TEST(FieldClauses, ANewQueryLeavesTheClausesBehind) {
   // drops the old query must not bring a clause of it to light.
   page.queryUrl = std::string("query=a\0b&MultiDBFieldCount=1&m_query_1=c&user=U", 48);
   EXPECT_EQ(queryLinkUrl({}, page, "b"), "searchrun?user=U&query=b");
-}
-
-// A page's query links share what they keep of the search's request; the
-// links of a context used again for another page, or another search
-// program, must be made from that one.
-TEST(FieldClauses, QueryLinksFollowThePageAndTheSearchProgram) {
+  // A page's query links share what they keep of the search's request; the
+  // links of a context used again for another page, or another search
+  // program, must be made from that one.
   LinkContext links;
-  ResultPage page;
   page.queryUrl = "user=U&query=a&sort=date";
   EXPECT_EQ(queryLinkUrl(links, page, "b c"), "searchrun?user=U&sort=date&query=b%20c");
   EXPECT_EQ(queryLinkUrl(links, page, "d"), "searchrun?user=U&sort=date&query=d");
