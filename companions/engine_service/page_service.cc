@@ -51,7 +51,7 @@ ToolAnswer PageService::serve(const ToolRequest& request) {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     answer.status = render::answerHandedWords(words, env, render::Installation::read(), kResultsDir,
-                                              std::move(given), answer.out);
+                                              std::move(given), answer.out, &kept_);
   } catch (const std::exception& e) {
     return refused(std::string("internal error: ") + e.what());
   }

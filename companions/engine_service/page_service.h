@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "companions/engine/service_request.h"
+#include "companions/records/record_lookup.h"
 #include "search/engine_wire.h"
 
 namespace vela {
@@ -28,11 +29,16 @@ class PageService {
   // the caller starts the renderer.
   ToolAnswer serve(const ToolRequest& request);
 
+  // The index directories pages read records from, kept between pages.
+  const render::KeptIndexDirectories& keptDirectories() const { return kept_; }
+
  private:
   const ServedInstallation inst_;
   // One page at a time: the renderer's code is shared with programs that
   // run one page a process, and keeps some state of its own.
   std::mutex mutex_;
+  static constexpr size_t kKeptDirectories = 16;
+  render::KeptIndexDirectories kept_{kKeptDirectories};
 };
 
 }  // namespace vela

@@ -18,6 +18,7 @@
 #include "companions/doctext/render_text.h"
 #include "companions/doctext/stored_text.h"
 #include "system/address.h"
+#include "system/clock.h"
 #include "system/layout.h"
 #include "system/numbers.h"
 #include "system/protection_switches.h"
@@ -408,7 +409,19 @@ struct IndexRecordReader::Directory {
     return true;
   }
 
+  // The org index's record count (kRecordCountFile).
+  uint32_t recordCount() {
+    if (!countRead) {
+      countRead = true;
+      unsigned char bytes[4];
+      if (IndexFile(home + "/" + kRecordCountFile).readAt(0, bytes, 4)) count = uint32From(bytes);
+    }
+    return count;
+  }
+
   std::string home;
+  bool countRead = false;
+  uint32_t count = 0;
   RecordInfoFiles info;
   IndexFile names, nameIndex, times, sizes, identities, copies;
   StoredTextReader texts;
@@ -423,18 +436,92 @@ struct IndexRecordReader::Directory {
 };
 
 IndexRecordReader::IndexRecordReader(const Installation& inst, const std::string& owner,
-                                     const std::string& index) {
+                                     const std::string& index, KeptIndexDirectories* kept) {
   if (!isSafeOwner(owner) || !isSafeIndexName(index.c_str())) return;
   const std::string orgHome = inst.indexHome(owner, index);
   if (orgHome.empty()) return;
-  org_ = std::make_unique<Directory>(orgHome);
+  org_ = directory(orgHome, kept);
+  // Looked at for every page: the protection of an index is switched in
+  // place, not with a new build.
   protected_ = homeIsProtected(orgHome);
-  inc_ = std::make_unique<Directory>(inst.incIndexHome(owner, index));
-  // The org index's record count.
-  unsigned char count[4];
-  if (IndexFile(orgHome + "/" + kRecordCountFile).readAt(0, count, 4))
-    orgCount_ = uint32From(count);
+  inc_ = directory(inst.incIndexHome(owner, index), kept);
+  orgCount_ = org_->recordCount();
   mappingPath_ = columnMappingPath(inst, owner, index);
+}
+
+void IndexRecordReader::DirectoryDeleter::operator()(Directory* dir) const {
+  if (kept) {
+    kept->give(dir);
+  } else {
+    delete dir;
+  }
+}
+
+IndexRecordReader::DirectoryPtr IndexRecordReader::directory(const std::string& path,
+                                                             KeptIndexDirectories* kept) {
+  if (kept)
+    if (Directory* dir = kept->take(path)) return DirectoryPtr(dir, DirectoryDeleter{kept});
+  return DirectoryPtr(new Directory(path), DirectoryDeleter{});
+}
+
+KeptIndexDirectories::~KeptIndexDirectories() {
+  for (const Kept& k : idle_)
+    delete k.dir;
+}
+
+size_t KeptIndexDirectories::reused() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reused_;
+}
+
+size_t KeptIndexDirectories::opened() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return opened_;
+}
+
+KeptIndexDirectories::Directory* KeptIndexDirectories::take(const std::string& path) {
+  struct stat st;
+  // A directory that cannot be looked at is not kept: its reader opens
+  // what it can as any reader would.
+  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+  const long long now = monotonicMs();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = idle_.begin(); it != idle_.end();) {
+    if (it->path != path) {
+      ++it;
+      continue;
+    }
+    if (it->dev == st.st_dev && it->ino == st.st_ino && it->changed.tv_sec == st.st_ctim.tv_sec &&
+        it->changed.tv_nsec == st.st_ctim.tv_nsec && now - it->openedMs < kMaxKeptMs) {
+      Directory* dir = it->dir;
+      out_.emplace(dir, std::move(*it));
+      idle_.erase(it);
+      ++reused_;
+      return dir;
+    }
+    // Another build stands there now, or this one was kept long enough.
+    delete it->dir;
+    it = idle_.erase(it);
+  }
+  auto* dir = new Directory(path);
+  out_.emplace(dir, Kept{path, st.st_dev, st.st_ino, st.st_ctim, now, dir});
+  ++opened_;
+  return dir;
+}
+
+void KeptIndexDirectories::give(Directory* dir) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = out_.find(dir);
+  if (it == out_.end()) {
+    delete dir;
+    return;
+  }
+  idle_.push_front(std::move(it->second));
+  out_.erase(it);
+  while (idle_.size() > max_) {
+    delete idle_.back().dir;
+    idle_.pop_back();
+  }
 }
 
 std::vector<std::string> indexColumnNames(const Installation& inst, const std::string& owner,

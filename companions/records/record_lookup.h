@@ -19,8 +19,10 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -187,14 +189,18 @@ class DocumentOpener {
   std::map<std::string, std::string> canonical_;
 };
 
+class KeptIndexDirectories;
+
 // Reads records of one local index (owner, index name). Each file of the
 // index is opened once, when the first record needs it, and read at the
 // offsets of the records asked for: one reader serves one page.
 class IndexRecordReader {
  public:
   // An owner or index name that is not safe (isSafeOwner, isSafeIndexName)
-  // gives a reader that finds nothing.
-  IndexRecordReader(const Installation& inst, const std::string& owner, const std::string& index);
+  // gives a reader that finds nothing. With `kept`, the index's directories
+  // come from there, files already open, and go back there after the page.
+  IndexRecordReader(const Installation& inst, const std::string& owner, const std::string& index,
+                    KeptIndexDirectories* kept = nullptr);
   ~IndexRecordReader();
   IndexRecordReader(const IndexRecordReader&) = delete;
   IndexRecordReader& operator=(const IndexRecordReader&) = delete;
@@ -214,14 +220,71 @@ class IndexRecordReader {
   void readStoredText(uint32_t recid, RecordDetails& d);
 
  private:
+  friend class KeptIndexDirectories;
   struct Directory;
-  std::unique_ptr<Directory> org_;
-  std::unique_ptr<Directory> inc_;
+  // Given back to kept_ when the reader ends.
+  struct DirectoryDeleter {
+    DirectoryDeleter() : kept(nullptr) {}
+    explicit DirectoryDeleter(KeptIndexDirectories* to) : kept(to) {}
+    void operator()(Directory* dir) const;
+    KeptIndexDirectories* kept;
+  };
+  using DirectoryPtr = std::unique_ptr<Directory, DirectoryDeleter>;
+  DirectoryPtr directory(const std::string& path, KeptIndexDirectories* kept);
+
+  DirectoryPtr org_;
+  DirectoryPtr inc_;
   uint32_t orgCount_ = 0;
   std::string mappingPath_;
   bool columnsRead_ = false;
   std::vector<std::string> columns_;
   bool protected_ = false;
+};
+
+// The index directories a long-running process's pages read records from,
+// kept open from page to page: a page of a kept index opens none of its
+// files again. The index builder switches a build in by renaming a new
+// directory over the index's, so the files of one directory never change:
+// a kept directory serves while its path still leads to that very directory
+// (device, inode and change time: an inode freed with an old build may come
+// back with a new one), and for kMaxKeptMs at most, so that a file that
+// could not be opened is tried again. A directory serves one reader at a time;
+// another reader of the same index meanwhile opens its own. Safe for use by
+// several threads.
+class KeptIndexDirectories {
+ public:
+  static constexpr long long kMaxKeptMs = 10000;
+  // At most `maxKept` directories (each holds up to a dozen descriptors).
+  explicit KeptIndexDirectories(size_t maxKept) : max_(maxKept) {}
+  ~KeptIndexDirectories();
+  KeptIndexDirectories(const KeptIndexDirectories&) = delete;
+  KeptIndexDirectories& operator=(const KeptIndexDirectories&) = delete;
+
+  // Directories served from what was kept, and opened afresh, so far.
+  size_t reused() const;
+  size_t opened() const;
+
+ private:
+  friend class IndexRecordReader;
+  using Directory = IndexRecordReader::Directory;
+  struct Kept {
+    std::string path;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec changed{};
+    long long openedMs = 0;
+    Directory* dir = nullptr;
+  };
+  // The directory at `path`, kept or opened now; it goes back with give().
+  Directory* take(const std::string& path);
+  void give(Directory* dir);
+
+  size_t max_;
+  mutable std::mutex mutex_;
+  std::list<Kept> idle_;                  // most recently given back first
+  std::map<const Directory*, Kept> out_;  // taken, identity as taken
+  size_t reused_ = 0;
+  size_t opened_ = 0;
 };
 
 }  // namespace render

@@ -73,7 +73,7 @@ void scopeCookie(CgiAnswer& answer, const std::string& key, const PageEnvironmen
 
 int answerHandedWords(const std::vector<std::string>& words, const PageEnvironment& env,
                       const Installation& inst, const std::string& tmpDir, UniqueFd given,
-                      std::string& answer) {
+                      std::string& answer, KeptIndexDirectories* kept) {
   const int language = inst.language;
   std::vector<const char*> argv = {"getfilelist.exe"};
   for (const std::string& word : words)
@@ -91,6 +91,7 @@ int answerHandedWords(const std::vector<std::string>& words, const PageEnvironme
     return 0;
   }
   ResultReader reader(tmpDir, inst);
+  reader.keepIndexDirectoriesIn(kept);
   if (given) reader.give(request.result, std::move(given));
   const LoadStatus opened = reader.open(request.result);
   if (opened == LoadStatus::kNotFound) {

@@ -53,11 +53,12 @@ void scopeCookie(CgiAnswer& answer, const std::string& key, const PageEnvironmen
 // The answer to searchrun's words `words` (the command line after the
 // program's name) for the installation `inst`, whose results lie in
 // `tmpDir`: the page, or the page of the problem. `given`, when open, is
-// the result the words name, read as if found under that name. Returns the
-// exit status the renderer ends with.
+// the result the words name, read as if found under that name. `kept`,
+// when given, keeps the index directories the records are read from for
+// the pages that follow. Returns the exit status the renderer ends with.
 int answerHandedWords(const std::vector<std::string>& words, const PageEnvironment& env,
                       const Installation& inst, const std::string& tmpDir, UniqueFd given,
-                      std::string& answer);
+                      std::string& answer, KeptIndexDirectories* kept = nullptr);
 
 }  // namespace render
 

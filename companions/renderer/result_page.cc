@@ -308,7 +308,7 @@ LoadStatus ResultReader::loadHit(const RenderRequest& request, ResultPage& page,
   if (file_->HasReadError()) return LoadStatus::kDamaged;
   if (!parseRecordLine(text, hit.line)) return LoadStatus::kNotFound;
   if (inst_.isLocalHost(hit.line.host)) {
-    IndexRecordReader reader(inst_, hit.line.owner, hit.line.index);
+    IndexRecordReader reader(inst_, hit.line.owner, hit.line.index, kept_);
     details = reader.read(static_cast<uint32_t>(hit.line.recid));
     if (!details.found) return LoadStatus::kRecordsUnreadable;
     reader.readStoredText(static_cast<uint32_t>(hit.line.recid), details);
@@ -431,7 +431,7 @@ LoadStatus ResultReader::readHits(ResultPage& page) {
     RecordDetails d = remote.details(l);
     if (here) {
       auto& reader = readers[l.owner + std::string(kFieldDelim) + l.index];
-      if (!reader) reader = std::make_unique<IndexRecordReader>(inst_, l.owner, l.index);
+      if (!reader) reader = std::make_unique<IndexRecordReader>(inst_, l.owner, l.index, kept_);
       d = reader->read(static_cast<uint32_t>(l.recid));
       // Shown without its record, a hit would be a name made up here.
       if (!d.found) return LoadStatus::kRecordsUnreadable;

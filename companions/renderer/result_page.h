@@ -173,6 +173,9 @@ class ResultReader {
   // `file`, open, is what open(name) reads for `name` instead of the file
   // of that name (its checks are the same).
   void give(const std::string& name, UniqueFd file);
+  // The records of this host's indexes are read from directories kept in
+  // `kept` (which outlives the reader) instead of opened for this page.
+  void keepIndexDirectoriesIn(KeptIndexDirectories* kept) { kept_ = kept; }
 
   // The user who searched (local code page); "" before open.
   std::string user() const;
@@ -227,6 +230,7 @@ class ResultReader {
   UniqueFd given_;
   std::unique_ptr<CQueryOutput> file_;
   std::vector<IndexEntry> descriptors_;
+  KeptIndexDirectories* kept_ = nullptr;
 };
 
 }  // namespace render

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,46 @@ TEST_F(IndexRoundTrip, TheRendererFindsEachRecordInItsPart) {
               want.info);
   }
   EXPECT_FALSE(reader.read(6).found);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(IndexRoundTrip, KeptPartsServeTheirBuildUntilAnotherStandsInItsPlace) {
+  render::Installation inst;
+  inst.systemHome = root_.sub("sys");
+  inst.domainName = "dom";
+  render::KeptIndexDirectories kept(4);
+  auto firstName = [&](render::IndexRecordReader& reader) { return reader.read(1).fileName; };
+  {
+    render::IndexRecordReader reader(inst, "alice", "news", &kept);
+    EXPECT_EQ(firstName(reader), "a.txt");
+    EXPECT_EQ(reader.read(5).fileName, "d.txt");
+  }
+  EXPECT_EQ(kept.opened(), 2u);  // the org and the inc part
+  {
+    // Two readers at once: the second opens parts of its own.
+    render::IndexRecordReader again(inst, "alice", "news", &kept);
+    render::IndexRecordReader beside(inst, "alice", "news", &kept);
+    EXPECT_EQ(firstName(again), "a.txt");
+    EXPECT_EQ(firstName(beside), "a.txt");
+    EXPECT_EQ(again.read(5).fileName, "d.txt");
+  }
+  EXPECT_EQ(kept.reused(), 2u);
+  EXPECT_EQ(kept.opened(), 4u);
+
+  // A new build is renamed over the org part: its records are read, not
+  // the kept ones.
+  const std::string staged = root_.sub("staged");
+  testutil::makeDirs(staged);
+  ASSERT_TRUE(vela::writeRecordFiles(staged, {record("new.txt", "ann", 1, 1, "New")}, 1.0));
+  ASSERT_EQ(std::rename(org_.c_str(), root_.sub("old").c_str()), 0);
+  ASSERT_EQ(std::rename(staged.c_str(), org_.c_str()), 0);
+  render::IndexRecordReader after(inst, "alice", "news", &kept);
+  EXPECT_EQ(firstName(after), "new.txt");
+  EXPECT_EQ(after.orgCount(), 1u);
+  EXPECT_EQ(after.read(2).fileName, "b2.pdf");  // the inc part, still kept
 }
 
 }  // namespace
