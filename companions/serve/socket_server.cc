@@ -227,10 +227,20 @@ bool peerAddress(int fd, std::string& address) {
   return true;
 }
 
+bool isLocalListener(int fd) {
+  sockaddr_storage own{};
+  socklen_t size = sizeof own;
+  return getsockname(fd, reinterpret_cast<sockaddr*>(&own), &size) == 0 && own.ss_family == AF_UNIX;
+}
+
 class Reader {
  public:
   Reader(int listenFd, Shared& shared)
-      : listener_(listenFd), listenFd_(listenFd), config_(shared.config), shared_(shared) {}
+      : listener_(listenFd),
+        listenFd_(listenFd),
+        local_(isLocalListener(listenFd)),
+        config_(shared.config),
+        shared_(shared) {}
   ~Reader() { close(); }
 
   // Stops reading: the listening socket is closed, so that clients turn
@@ -336,8 +346,9 @@ class Reader {
         }
         return;
       }
+      // A client of a Unix socket has no address to look up.
       std::string address;
-      if (!peerAddress(fd, address)) {
+      if (!local_ && !peerAddress(fd, address)) {
         ::close(fd);
         ++shared_.drops.gone;
       } else if (config_.peerCheck && !config_.peerCheck(fd)) {
@@ -360,8 +371,8 @@ class Reader {
 
   // Reads what has arrived; false when the connection was closed here.
   bool readSome(Reading& r) {
-    const size_t fresh = r.bytes.size();
     char piece[16384];
+    Framing framing = Framing::kNeedMore;
     for (;;) {
       const ssize_t n = recv(r.fd, piece, sizeof piece, 0);
       if (n > 0) {
@@ -370,8 +381,16 @@ class Reader {
           ++shared_.drops.busy;
           return false;
         }
+        const size_t fresh = r.bytes.size();
         r.bytes.append(piece, static_cast<size_t>(n));
-        if (r.bytes.size() > config_.maxRequestBytes) break;
+        if (r.bytes.size() > config_.maxRequestBytes) {
+          framing = Framing::kBad;
+          break;
+        }
+        // Framed piece by piece: a request whole in its first piece costs
+        // no read that would only find nothing more.
+        framing = config_.framer(r.bytes, fresh);
+        if (framing != Framing::kNeedMore) break;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -380,9 +399,6 @@ class Reader {
       ++shared_.drops.gone;
       return false;
     }
-    if (r.bytes.size() == fresh) return true;  // nothing new to frame
-    const Framing framing =
-        r.bytes.size() > config_.maxRequestBytes ? Framing::kBad : config_.framer(r.bytes, fresh);
     if (framing == Framing::kNeedMore) return true;
     if (framing == Framing::kBad) {
       drop(r);
@@ -404,6 +420,7 @@ class Reader {
 
   UniqueFd listener_;
   const int listenFd_;
+  const bool local_;  // a Unix socket
   const ServerConfig& config_;
   Shared& shared_;
   std::vector<Reading> reading_;

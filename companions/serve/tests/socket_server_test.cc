@@ -238,3 +238,21 @@ TEST_F(SocketServerTest, NoMoreRequestsAreAnsweredAtOnceThanThereAreWorkers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SocketServerTest, ARequestOfManyReadsIsFramedWhole) {
+  serve::ServerConfig config = deadlines(2000, 4000);
+  config.handler = [](const std::string& request, const std::function<bool()>&) {
+    return "ok:" + std::to_string(request.size());
+  };
+  LineServer server(config);
+  ASSERT_NE(server.port(), 0);
+  // Longer than a read takes at once, and in two parts apart in time.
+  const std::string line = std::string(40000, 'x') + "\n";
+  EXPECT_EQ(talk(connectFrom("127.0.0.1", server.port()),
+                 {line.substr(0, 30000), line.substr(30000)}, 50),
+            "ok:40001");
+}
+
+}  // namespace
