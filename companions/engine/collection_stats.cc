@@ -300,7 +300,7 @@ uint64_t PartStatsCache::opens() const {
 
 void installationStats(const std::string& systemDir, const std::string& home,
                        const std::vector<std::string>& terms, PartStatsCache* cache,
-                       CollectionStats& out, bool homeResolved) {
+                       CollectionStats& out, bool homeResolved, const IndexBuild* homeBuild) {
   std::vector<IndexPart> parts;
   if (!systemDir.empty()) parts = cache ? cache->listParts(systemDir) : findIndexParts(systemDir);
   IndexPart own;
@@ -309,9 +309,14 @@ void installationStats(const std::string& systemDir, const std::string& home,
   // listing is looked at.
   if ((homeResolved || canonical(home, own.home)) &&
       std::none_of(parts.begin(), parts.end(),
-                   [&](const IndexPart& p) { return p.home == own.home; }) &&
-      currentBuild(own.home, own.build))
-    parts.push_back(own);
+                   [&](const IndexPart& p) { return p.home == own.home; })) {
+    if (homeResolved && homeBuild && homeBuild->homeIno != 0) {
+      own.build = *homeBuild;
+      parts.push_back(own);
+    } else if (currentBuild(own.home, own.build)) {
+      parts.push_back(own);
+    }
+  }
   if (!cache) {
     PartStatsCache once(SIZE_MAX);
     once.collect(parts, terms, out);

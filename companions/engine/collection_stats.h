@@ -147,10 +147,13 @@ class PartStatsCache {
 // whose system directory is `systemDir` ("" when it has none), together with
 // `home` itself when it is not one of them. `cache` may be null (the
 // numbers are read now). `homeResolved`: `home` is already without links
-// (a path the service admitted), so it is not resolved again.
+// (a path the service admitted), so it is not resolved again. `homeBuild`:
+// the build of `home` the run searches, so that a home outside the listing
+// is counted as that build and not looked at again.
 void installationStats(const std::string& systemDir, const std::string& home,
                        const std::vector<std::string>& terms, PartStatsCache* cache,
-                       CollectionStats& out, bool homeResolved = false);
+                       CollectionStats& out, bool homeResolved = false,
+                       const IndexBuild* homeBuild = nullptr);
 
 // The system directory (without links) named by ROOT/setting/system_info.cfg
 // of the installation at `root` (a relative setting is relative to its CGI

@@ -237,7 +237,7 @@ int runEngine(const EngineArgs& a, const RunContext& ctx) {
     else if (!systemDirectoryOf(ctx.root, systemDir))
       systemDir.clear();
     installationStats(systemDir, home, builder.weightedTerms(), ctx.statistics, stats,
-                      ctx.resolved.count(a.home) > 0);
+                      ctx.resolved.count(a.home) > 0, &lease.build());
     builder.setStats(&stats);
     Xapian::Query q = builder.build(tree.get());
     // Copies collapse only where every user sees every record: the access
