@@ -13,6 +13,7 @@
 #include "front/query_normalize.h"
 #include "front/query_option.h"
 #include "front/search_run.h"
+#include "output/result_files.h"
 #include "search/process_runner.h"
 #include "system/child_process.h"
 #include "system/kept_files.h"
@@ -130,6 +131,8 @@ void resetRequestState() {
   unsetenv(kPermitKeyVariable);
   // The run's engine service ended with it: nothing below may reach it.
   setProgramService(nullptr);
+  // A claim the run did not end keeps no file of it open.
+  forgetClaimedFiles();
 #ifndef SEARCHRUN_OLDER_FRONT
   // The passes and checks remove their scratch results while the scratch
   // registry still holds them.

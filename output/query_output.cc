@@ -13,6 +13,7 @@
 #include <limits>
 #include <new>
 
+#include "output/result_files.h"
 #include "system/secure_file.h"
 
 namespace {
@@ -201,7 +202,8 @@ bool CQueryOutput::WriteOutputFile(const std::string& path) {
   closeFile();
   // A new file (the fast output), or the base name this run claimed; never a
   // file reached through a link.
-  UniqueFd fd = createExclusive(path, kResultFileMode);
+  UniqueFd fd = takeClaimedFile(path);
+  if (!fd) fd = createExclusive(path, kResultFileMode);
   if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
   return WriteOutputFile(std::move(fd));
 }

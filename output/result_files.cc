@@ -13,7 +13,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "output/query_output.h"
@@ -169,7 +171,8 @@ void removeBrokenFile(const std::string& path) {
 // whole result): nothing planted under its name, a link above all, is ever
 // written.
 UniqueFile createResultText(const std::string& path) {
-  UniqueFd fd = createExclusive(path, kResultFileMode);
+  UniqueFd fd = takeClaimedFile(path);
+  if (!fd) fd = createExclusive(path, kResultFileMode);
   if (!fd && errno == EEXIST) fd = openRegularForRewrite(path);
   if (!fd) return nullptr;
   UniqueFile file(fdopen(fd.get(), "w"));
@@ -201,24 +204,74 @@ void removeResultFiles(const std::string& base) {
   unlink(base.c_str());
 }
 
+namespace {
+
+// The files claims made, open, by path.
+std::mutex g_claimedMutex;
+std::map<std::string, UniqueFd>& claimedFiles() {
+  static std::map<std::string, UniqueFd> files;
+  return files;
+}
+
+void holdClaimed(const std::string& path, UniqueFd fd) {
+  std::lock_guard<std::mutex> lock(g_claimedMutex);
+  claimedFiles()[path] = std::move(fd);
+}
+
+}  // namespace
+
+UniqueFd takeClaimedFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_claimedMutex);
+  const auto found = claimedFiles().find(path);
+  if (found == claimedFiles().end()) return UniqueFd();
+  UniqueFd fd = std::move(found->second);
+  claimedFiles().erase(found);
+  return fd;
+}
+
+void forgetClaimedFiles() {
+  std::lock_guard<std::mutex> lock(g_claimedMutex);
+  claimedFiles().clear();
+}
+
+ResultClaim::~ResultClaim() {
+  drop();
+  closeUntaken();
+}
+
 bool ResultClaim::make(const std::string& dir, bool similarKeyword) {
   drop();
-  if (!GetTempFilename(dir.c_str(), "query", base_)) return false;
+  closeUntaken();
+  UniqueFd fd;
+  if (!GetTempFilename(dir.c_str(), "query", base_, fd)) return false;
+  made_.push_back(base_);
+  holdClaimed(base_, std::move(fd));
   std::vector<ResultFile> kinds = {ResultFile::Filter, ResultFile::IndexList, ResultFile::Class};
   if (similarKeyword) kinds.push_back(ResultFile::SimilarKeyword);
   for (ResultFile kind : kinds) {
-    if (!createExclusive(resultFileName(base_, kind), kResultFileMode)) {
+    const std::string path = resultFileName(base_, kind);
+    UniqueFd made = createExclusive(path, kResultFileMode);
+    if (!made) {
       drop();
       return false;
     }
+    made_.push_back(path);
+    holdClaimed(path, std::move(made));
   }
   return true;
 }
 
 void ResultClaim::drop() {
   if (!held()) return;
+  closeUntaken();
   removeResultFiles(base_);
   handOver();
+}
+
+void ResultClaim::closeUntaken() {
+  for (const std::string& path : made_)
+    takeClaimedFile(path);
+  made_.clear();
 }
 
 void removeUnwrittenSimilarKeyword(const std::string& base) {
@@ -307,6 +360,12 @@ bool writeIndexListFile(const std::string& base, const VelaSearchListVector& lis
 
 bool ensureClassFile(const std::string& base) {
   const std::string path = resultFileName(base, ResultFile::Class);
+  {
+    // Made empty by the claim and written by no class search: there as it
+    // must be.
+    std::lock_guard<std::mutex> lock(g_claimedMutex);
+    if (claimedFiles().count(path) > 0) return true;
+  }
   if (createExclusive(path, kResultFileMode)) return true;
   // A class search wrote it already: content stays, but only a regular file
   // counts.

@@ -36,13 +36,14 @@ void removeResultFiles(const std::string& base);
 // the engines search, they cost the answer nothing. A file system that
 // passes over recently freed inodes, as ext4 without a journal does, takes a
 // tenth of a millisecond or more to make each file once results expire
-// around it. The writers take the files as ones this run made before
-// (createResultText); what is still held when the claim is dropped (the run
-// ended with a message) is removed, base and every side file.
+// around it. The claim keeps each file it made open, and a writer of the
+// result takes the open file (takeClaimedFile) instead of opening it again;
+// what is still held when the claim is dropped (the run ended with a
+// message) is removed, base and every side file.
 class ResultClaim {
  public:
   ResultClaim() = default;
-  ~ResultClaim() { drop(); }
+  ~ResultClaim();
   ResultClaim(const ResultClaim&) = delete;
   ResultClaim& operator=(const ResultClaim&) = delete;
 
@@ -53,14 +54,25 @@ class ResultClaim {
   bool held() const { return !base_.empty(); }
   const std::string& base() const { return base_; }
   // The files are the result's writer's now: nothing is removed with the
-  // claim.
+  // claim. Those no writer took stay open until the claim ends.
   void handOver() { base_.clear(); }
   // Removes every file of the base; holds nothing after.
   void drop();
 
  private:
+  void closeUntaken();
+
   std::string base_;
+  std::vector<std::string> made_;  // open for takeClaimedFile until taken
 };
+
+// The file at `path` as a claim made it, open for writing at its start;
+// invalid when no claim holds that file open. Taken once: a second write of
+// the same file opens it again.
+UniqueFd takeClaimedFile(const std::string& path);
+// Closes what the claims of a run left untaken (a run ended without ending
+// its claim).
+void forgetClaimedFiles();
 
 // Removes B_similar_keyword when it is the empty regular file a ResultClaim
 // made and no keyword was written into (a run that finds none calls it): a

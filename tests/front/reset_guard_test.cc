@@ -93,6 +93,9 @@ const Listed kListed[] = {
              "locale names"),
     // output
     constant("output/msg_report.cc: messageHttpStatus()::kStatuses", "message statuses"),
+    reset("output/result_files.cc: (anonymous namespace)::claimedFiles()::files"),
+    constant("output/result_files.cc: (anonymous namespace)::g_claimedMutex",
+             "a lock, held only inside a call"),
     constant("output/msg_report.cc: (anonymous namespace)::cookieExpiry()::kDays", "day names"),
     constant("output/msg_report.cc: (anonymous namespace)::cookieExpiry()::kMonths", "month names"),
     // assemble

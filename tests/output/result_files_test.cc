@@ -318,14 +318,23 @@ TEST_F(ResultFilesTest, AClaimMadeAheadIsWrittenInPlaceOrRemovedWhole) {
       EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 0777) == 0600) << path;
     }
     ASSERT_EQ(write(kept), 0);
+    // The writers take the files the claim made, still open: a name turned
+    // into a link meanwhile leads nowhere.
+    writeFile(dir.sub("victim"), "precious");
+    ASSERT_EQ(rename((kept + "_idx").c_str(), (kept + ".made").c_str()), 0);
+    ASSERT_EQ(symlink(dir.sub("victim").c_str(), (kept + "_idx").c_str()), 0);
     ASSERT_TRUE(writeIndexListFile(kept, VelaSearchListVector(1)));
+    // The filter file is written twice: the second write opens it again.
+    ASSERT_TRUE(outputFilterResult(kept, 0, nullptr));
     ASSERT_TRUE(outputFilterResult(kept, 0, nullptr));
     ASSERT_TRUE(ensureClassFile(kept));
     claim.handOver();
     EXPECT_FALSE(claim.held());
   }
   EXPECT_NE(readFile(kept), "");
-  EXPECT_EQ(readFile(kept + "_idx"), "\t\t\t-1\n");
+  EXPECT_EQ(readFile(kept + ".made"), "\t\t\t-1\n");
+  EXPECT_EQ(readFile(dir.sub("victim")), "precious");
+  unlink((kept + "_idx").c_str());
   removeUnwrittenSimilarKeyword(kept);
   EXPECT_FALSE(testutil::fileExists(kept + "_similar_keyword"));
   EXPECT_TRUE(testutil::fileExists(kept + "_class"));
