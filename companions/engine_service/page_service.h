@@ -30,7 +30,7 @@ class PageService {
   ToolAnswer serve(const ToolRequest& request);
 
   // The index directories pages read records from, kept between pages.
-  const render::KeptIndexDirectories& keptDirectories() const { return kept_; }
+  render::KeptIndexDirectories& keptDirectories() { return kept_; }
 
  private:
   const ServedInstallation inst_;

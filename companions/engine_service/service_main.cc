@@ -242,7 +242,10 @@ int main(int argc, char** argv) {
       logLine(paths.socket + " is gone");
       return false;
     }
-    if (++second % 5 == 0) runner.databases().dropReplaced();
+    if (++second % 5 == 0) {
+      runner.databases().dropReplaced();
+      pages.keptDirectories().dropStale();
+    }
     if (front) front->keepRunning();
     return true;
   };

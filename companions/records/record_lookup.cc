@@ -469,6 +469,21 @@ KeptIndexDirectories::~KeptIndexDirectories() {
     delete k.dir;
 }
 
+void KeptIndexDirectories::dropStale() {
+  const long long now = monotonicMs();
+  std::list<Kept> stale;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = idle_.begin(); it != idle_.end();) {
+      const auto next = std::next(it);
+      if (now - it->openedMs >= maxKeptMs_) stale.splice(stale.end(), idle_, it);
+      it = next;
+    }
+  }
+  for (const Kept& k : stale)
+    delete k.dir;
+}
+
 size_t KeptIndexDirectories::reused() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return reused_;
@@ -492,7 +507,7 @@ KeptIndexDirectories::Directory* KeptIndexDirectories::take(const std::string& p
       continue;
     }
     if (it->dev == st.st_dev && it->ino == st.st_ino && it->changed.tv_sec == st.st_ctim.tv_sec &&
-        it->changed.tv_nsec == st.st_ctim.tv_nsec && now - it->openedMs < kMaxKeptMs) {
+        it->changed.tv_nsec == st.st_ctim.tv_nsec && now - it->openedMs < maxKeptMs_) {
       Directory* dir = it->dir;
       out_.emplace(dir, std::move(*it));
       idle_.erase(it);

@@ -254,11 +254,18 @@ class IndexRecordReader {
 class KeptIndexDirectories {
  public:
   static constexpr long long kMaxKeptMs = 10000;
-  // At most `maxKept` directories (each holds up to a dozen descriptors).
-  explicit KeptIndexDirectories(size_t maxKept) : max_(maxKept) {}
+  // At most `maxKept` directories (each holds up to a dozen descriptors),
+  // each for `maxKeptMs`.
+  explicit KeptIndexDirectories(size_t maxKept, long long maxKeptMs = kMaxKeptMs)
+      : max_(maxKept), maxKeptMs_(maxKeptMs) {}
   ~KeptIndexDirectories();
   KeptIndexDirectories(const KeptIndexDirectories&) = delete;
   KeptIndexDirectories& operator=(const KeptIndexDirectories&) = delete;
+
+  // Closes the directories kept for their time or longer: the files of a
+  // build switched out are given back to the file system even when no page
+  // of its index comes any more.
+  void dropStale();
 
   // Directories served from what was kept, and opened afresh, so far.
   size_t reused() const;
@@ -280,6 +287,7 @@ class KeptIndexDirectories {
   void give(Directory* dir);
 
   size_t max_;
+  long long maxKeptMs_;
   mutable std::mutex mutex_;
   std::list<Kept> idle_;                  // most recently given back first
   std::map<const Directory*, Kept> out_;  // taken, identity as taken

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,40 @@ TEST_F(IndexRoundTrip, KeptPartsServeTheirBuildUntilAnotherStandsInItsPlace) {
   EXPECT_EQ(info.opens(), 3u);
   EXPECT_EQ(after.orgCount(), 1u);
   EXPECT_EQ(after.read(2).fileName, "b2.pdf");  // the inc part, still kept
+}
+
+}  // namespace
+
+namespace {
+
+// Descriptors of this process open on files below `dir`.
+int descriptorsBelow(const std::string& dir) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (!ec && target.rfind(dir + "/", 0) == 0) ++n;
+  }
+  return n;
+}
+
+// A build switched out and removed is given back to the file system once
+// its kept files are stale, whether or not a page of its index comes again.
+TEST_F(IndexRoundTrip, StaleKeptPartsCloseTheirFiles) {
+  render::Installation inst;
+  inst.systemHome = root_.sub("sys");
+  inst.domainName = "dom";
+  render::KeptIndexDirectories kept(4, 0);
+  {
+    render::IndexRecordReader reader(inst, "alice", "news", &kept);
+    ASSERT_TRUE(reader.read(1).found);
+  }
+  const std::string old = root_.sub("old");
+  ASSERT_EQ(std::rename(org_.c_str(), old.c_str()), 0);
+  std::filesystem::remove_all(old);
+  EXPECT_GT(descriptorsBelow(old), 0);
+  kept.dropStale();
+  EXPECT_EQ(descriptorsBelow(old), 0);
 }
 
 }  // namespace
