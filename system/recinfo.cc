@@ -93,8 +93,3 @@ size_t KeptRecordInfo::opens() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return opens_;
 }
-
-void KeptRecordInfo::dropStale() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (reader_ && monotonicMs() - openedMs_ >= kMaxKeptMs) reader_.reset();
-}

@@ -53,9 +53,6 @@ class KeptRecordInfo {
   bool lines(const std::string& dir, const std::vector<int>& ids, std::vector<std::string>& out);
   // How often the files were opened afresh.
   size_t opens() const;
-  // Closes the files once kept for kMaxKeptMs: those of an index rebuilt
-  // meanwhile go back to the file system without waiting for a look-up.
-  void dropStale();
 
  private:
   mutable std::mutex mutex_;

@@ -17,7 +17,6 @@
 [[gnu::weak]] void resetCharsetConverterState();
 [[gnu::weak]] void resetCharsetEncodingState();
 [[gnu::weak]] void resetJPCodeCounts();
-[[gnu::weak]] void dropStaleSimilarTermRecords();
 
 void resetTextRunState() {
   // Empty, as before the first rebuild: which digits were widened is the
@@ -26,6 +25,4 @@ void resetTextRunState() {
   if (resetJPCodeCounts != nullptr) resetJPCodeCounts();
   if (resetCharsetConverterState != nullptr) resetCharsetConverterState();
   if (resetCharsetEncodingState != nullptr) resetCharsetEncodingState();
-  // Kept from run to run, but not past their time when no run looks again.
-  if (dropStaleSimilarTermRecords != nullptr) dropStaleSimilarTermRecords();
 }

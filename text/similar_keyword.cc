@@ -82,10 +82,6 @@ bool lookUpInfoLines(const std::string& dir, const std::vector<int>& ids,
 
 }  // namespace
 
-void dropStaleSimilarTermRecords() {
-  keptInfo().dropStale();
-}
-
 void keyword_list::insert(const std::string& name, double score) {
   keyword node{name, score};
   keyword old;

@@ -80,10 +80,6 @@ std::vector<std::pair<int, int>> readEngineTextResult(std::string_view text, int
 // end, or the whole line when it has no "@B:".
 std::string wordOfInfoLine(const std::string& info);
 
-// Closes the similar-term index's record files the look-ups keep open once
-// they are stale (KeptRecordInfo::dropStale); for the end of a run.
-void dropStaleSimilarTermRecords();
-
 // "A" to "Z" become "a" to "z"; double-byte characters of the installation's
 // code page (`language`, layout.h) are stepped over whole.
 void convert_buffer_to_lower_case(std::string& text, int language);

@@ -215,10 +215,6 @@ TEST_F(IndexRoundTrip, KeptPartsServeTheirBuildUntilAnotherStandsInItsPlace) {
   ASSERT_TRUE(info.lines(org_, {1}, lines));
   EXPECT_EQ(lines, std::vector<std::string>{"@P:docs/new.txt\n@T:New\n@B:first line of new.txt\n"});
   EXPECT_EQ(info.opens(), 3u);
-  // Fresh, it stays open; stale, it is closed.
-  info.dropStale();
-  ASSERT_TRUE(info.lines(org_, {1}, lines));
-  EXPECT_EQ(info.opens(), 3u);
   EXPECT_EQ(after.orgCount(), 1u);
   EXPECT_EQ(after.read(2).fileName, "b2.pdf");  // the inc part, still kept
 }
