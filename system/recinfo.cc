@@ -3,12 +3,8 @@
 
 #include "system/recinfo.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
-
-#include "system/clock.h"
 
 namespace {
 
@@ -44,13 +40,8 @@ int failure(RecInfoStatus status, int32_t recid) {
 
 int TS2InfoForID(const char* indexDir, const int* recordNumbers, std::vector<std::string>& out,
                  int count) {
-  RecordInfoReader reader(indexDir ? indexDir : "");
-  return TS2InfoForID(reader, recordNumbers, out, count);
-}
-
-int TS2InfoForID(RecordInfoReader& reader, const int* recordNumbers, std::vector<std::string>& out,
-                 int count) {
   out.clear();
+  RecordInfoReader reader(indexDir ? indexDir : "");
   if (const RecInfoStatus rc = reader.open(); rc != RecInfoStatus::kOk) return failure(rc, 0);
   for (int i = 0; i < count && recordNumbers != nullptr && recordNumbers[i] != 0; ++i) {
     const int32_t r = recordNumbers[i];
@@ -62,34 +53,4 @@ int TS2InfoForID(RecordInfoReader& reader, const int* recordNumbers, std::vector
     out.push_back(recordInfoLine(std::move(record)));
   }
   return kRecInfoOk;
-}
-
-bool KeptRecordInfo::lines(const std::string& dir, const std::vector<int>& ids,
-                           std::vector<std::string>& out) {
-  std::vector<int> list(ids);
-  const int count = static_cast<int>(list.size());
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    return TS2InfoForID(dir.c_str(), list.data(), out, count) == kRecInfoOk;
-  const long long now = monotonicMs();
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!reader_ || dir_ != dir || dev_ != st.st_dev || ino_ != st.st_ino ||
-      changed_.tv_sec != st.st_ctim.tv_sec || changed_.tv_nsec != st.st_ctim.tv_nsec ||
-      now - openedMs_ >= kMaxKeptMs) {
-    dir_ = dir;
-    dev_ = st.st_dev;
-    ino_ = st.st_ino;
-    changed_ = st.st_ctim;
-    openedMs_ = now;
-    reader_ = std::make_unique<RecordInfoReader>(dir);
-    ++opens_;
-  }
-  if (TS2InfoForID(*reader_, list.data(), out, count) == kRecInfoOk) return true;
-  reader_.reset();
-  return false;
-}
-
-size_t KeptRecordInfo::opens() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return opens_;
 }

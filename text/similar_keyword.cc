@@ -68,16 +68,10 @@ bool runEngineQuietly(const std::vector<std::string>& argv, int limitMs) {
          WEXITSTATUS(outcome.rawStatus) == 0;
 }
 
-// The similar-term index's records, read by every suggestion: its files
-// stay open from run to run of a resident program.
-KeptRecordInfo& keptInfo() {
-  static KeptRecordInfo kept;
-  return kept;
-}
-
 bool lookUpInfoLines(const std::string& dir, const std::vector<int>& ids,
                      std::vector<std::string>& lines) {
-  return keptInfo().lines(dir, ids, lines);
+  std::vector<int> list(ids);
+  return TS2InfoForID(dir.c_str(), list.data(), lines, static_cast<int>(list.size())) == kRecInfoOk;
 }
 
 }  // namespace

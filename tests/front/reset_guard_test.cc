@@ -159,8 +159,6 @@ const Listed kListed[] = {
     reset("system/child_process.cc: (anonymous namespace)::g_programService"),
     reset("system/clock.cc: (anonymous namespace)::timeSource()::source"),
     reset("system/clock.cc: (anonymous namespace)::sleeper()::fn"),
-    checked("text/similar_keyword.cc: (anonymous namespace)::keptInfo()::kept",
-            "the similar-term index's record files, while its directory is the same"),
     checked("system/kept_files.cc: (anonymous namespace)::keptFiles()::files",
             "settings texts, each served only while the file's status is the one read"),
     reset("system/kept_files.cc: (anonymous namespace)::g_run"),

@@ -165,22 +165,7 @@ TEST_F(IndexRoundTrip, TheRendererFindsEachRecordInItsPart) {
 
 namespace {
 
-// The renderer's kept index parts and the kept record-info files of the
-// similar-term look-up alike: kept open while the directory stands, never
-// once a new build is renamed over it.
 TEST_F(IndexRoundTrip, KeptPartsServeTheirBuildUntilAnotherStandsInItsPlace) {
-  KeptRecordInfo info;
-  std::vector<std::string> lines;
-  for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(info.lines(org_, {3, 1}, lines));
-    EXPECT_EQ(lines, (std::vector<std::string>{orgRecords_[2].info, orgRecords_[0].info}));
-  }
-  EXPECT_EQ(info.opens(), 1u);
-  // A look-up that fails keeps nothing.
-  EXPECT_FALSE(info.lines(org_, {9}, lines));
-  ASSERT_TRUE(info.lines(org_, {1}, lines));
-  EXPECT_EQ(info.opens(), 2u);
-
   render::Installation inst;
   inst.systemHome = root_.sub("sys");
   inst.domainName = "dom";
@@ -212,9 +197,6 @@ TEST_F(IndexRoundTrip, KeptPartsServeTheirBuildUntilAnotherStandsInItsPlace) {
   ASSERT_EQ(std::rename(staged.c_str(), org_.c_str()), 0);
   render::IndexRecordReader after(inst, "alice", "news", &kept);
   EXPECT_EQ(firstName(after), "new.txt");
-  ASSERT_TRUE(info.lines(org_, {1}, lines));
-  EXPECT_EQ(lines, std::vector<std::string>{"@P:docs/new.txt\n@T:New\n@B:first line of new.txt\n"});
-  EXPECT_EQ(info.opens(), 3u);
   EXPECT_EQ(after.orgCount(), 1u);
   EXPECT_EQ(after.read(2).fileName, "b2.pdf");  // the inc part, still kept
 }
