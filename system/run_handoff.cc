@@ -278,7 +278,9 @@ void onCallerGone(int) {
   raise(SIGTERM);
 }
 
-// Closes every descriptor from 3 up but the worker's own.
+// Closes every descriptor from 3 up but the worker's own. Nothing a run
+// opens outlives it: state kept for the next run must hold no descriptor,
+// whose number the next run's files may take.
 void closeStrays(std::vector<int> keep) {
   std::sort(keep.begin(), keep.end());
   unsigned from = 3;
