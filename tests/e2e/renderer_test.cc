@@ -300,11 +300,8 @@ TEST_F(RendererTest, SearchrunHandsTheKeyOverInTheEnvironmentOnly) {
         {"SCRIPT_NAME", "/s/getfilelist.exe"},
         {"REQUEST_SCHEME", "https"}},
        "Set-Cookie: ks_key=alice1234567; Path=/s/; HttpOnly; SameSite=Strict; Secure"},
-      // A script name that would end or extend the cookie's line scopes nothing.
-      {{{"KS_PERMIT_KEY", "alice1234567"}, {"SCRIPT_NAME", "/x;Domain=evil.example/searchrun"}},
-       "Set-Cookie: ks_key=alice1234567; Path=/; HttpOnly; SameSite=Strict"},
-      {{{"KS_PERMIT_KEY", "alice1234567\r\nX-Evil: 1"}}, ""},
-      {{{"KS_PERMIT_KEY", "../x1234567"}}, ""},
+      // Keys and paths that would end or extend the line are
+      // Headers.OnlyAWellFormedPermitKeyBecomesACookie's.
       {{}, ""},
   };
   for (const auto& [env, cookie] : cases) {
@@ -313,7 +310,6 @@ TEST_F(RendererTest, SearchrunHandsTheKeyOverInTheEnvironmentOnly) {
     const std::string header = headerOf(r.out);
     const size_t at = header.find("Set-Cookie:");
     EXPECT_EQ(at == std::string::npos ? "" : header.substr(at, header.find('\n', at) - at), cookie);
-    EXPECT_FALSE(contains(header, "X-Evil") || contains(header, "evil.example"));
     EXPECT_FALSE(contains(bodyOf(r.out), "ks_key"));
   }
   // Started by the web server, the variable is not the renderer's to believe.
