@@ -410,15 +410,9 @@ TEST_P(EngineHardening, RefusedOwnersAndInputsCreateNothing) {
   const std::string src = in.docs("few");
   const std::set<std::string> before = listing(in.path("system/group"));
   const std::pair<std::vector<std::string>, int> cases[] = {
+      // Which owner names are refused is EngineText.RecordedPathsAndOwnerNames'.
       {{"create", "--owner", "../../x", src}, 2},
-      {{"create", "--owner", ".alice", src}, 2},
-      {{"create", "--owner", "-alice", src}, 2},
-      {{"create", "--owner", "al/ice", src}, 2},
-      {{"create", "--owner", "al ice", src}, 2},
-      {{"create", "--owner", "", src}, 2},
-      {{"create", "--owner", std::string(64, 'a'), src}, 2},
       {{"create", "--owner", "/../x", src}, 2},
-      {{"create", "--owner", "//x", src}, 2},
       {{"create", "--owner", "alice", "--id", "../x", src}, 1},
       {{"create", "--owner", "alice", "--type", "db", in.path("tables/private.csv")}, 1},
       {{"update", "--id", "evil", src}, 1}};  // an id file naming an unsafe owner
