@@ -173,10 +173,10 @@ TEST_F(RendererTest, PagesShowLocationsBelowTheSourceFolderAndNothingOutsideIt) 
 TEST_F(RendererTest, WebRequestsOnlyReadResultFilesOfTheTmpDirectory) {
   inst_->write("secret", "do not show");
   const std::string digits(kTempNameDigits, '5');
+  // Which names are results is ResultName.OnlyTheFullCountOfDigitsIsAccepted's; here, that
+  // a web request is held to it after its escapes are undone.
   for (const std::string& query :
-       std::vector<std::string>{"result=../secret", "result=query" + digits + "/../../secret",
-                                "result=query" + digits + "%2F..%2F..%2Fsecret", "page=2",
-                                "result=query10005", "result=query" + digits + "5"}) {
+       {std::string("result=../secret"), "result=query" + digits + "%2F..%2F..%2Fsecret"}) {
     const RunResult r = byWebServer(query);
     EXPECT_EQ(r.exitStatus, 0) << query;
     EXPECT_EQ(r.out.find("Status: 400 Bad Request\n" + kHtmlType), 0u) << query << "\n" << r.out;

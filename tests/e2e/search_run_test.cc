@@ -137,11 +137,10 @@ TEST_F(SearchRunTest, MissingUserAndPermitRefusalsReachNoFile) {
       {"user=alice&ks_key=alice1234567", "3101"},
       // A permit belongs to the user it was issued to.
       {"user=alice&ks_key=" + inst().permit("bob"), "3101"},
+      // Which keys are well formed is PermitText.UserIdsAndKeys'; here, that an
+      // escaped one is held to it.
       {"user=alice&ks_key=..%2Fsecret", "3101"},
-      {"user=alice&ks_key=../secret", "3101"},
-      {"user=alice&ks_key=sub%2Falice1234567", "3101"},
-      {"user=alice&ks_key=%2Ftmp%2Fx", "3101"},
-      {"user=alice&ks_key=.", "3101"}};
+      {"user=alice&ks_key=sub%2Falice1234567", "3101"}};
   for (const auto& [request, message] : cases) {
     const RunResult r = inst().get(request);
     EXPECT_EQ(0, r.exitStatus) << request;
