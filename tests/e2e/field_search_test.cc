@@ -126,12 +126,11 @@ TEST_F(FieldSearchTest, StoredFieldListNarrowsAnOrdinarySearch) {
 }
 
 TEST_F(FieldSearchTest, HostileRequestsAreRefusedBeforeAnySearch) {
-  for (const char* count : {"1000", "-1", "x"}) {
-    const RunResult r = inst_->get("user=TESSERA&search_no=0&index_id=7F000001_" + id_ +
-                                   "&MultiDBFieldCount=" + count + "&m_query_1=apple");
-    EXPECT_EQ(1, r.exitStatus);
-    EXPECT_NE(std::string::npos, r.out.find(e2e::messageText(*inst_, "0000"))) << r.out;
-  }
+  // Which counts are refused is MultiFieldRequestTest's; here, the page of a refusal.
+  const RunResult r = inst_->get("user=TESSERA&search_no=0&index_id=7F000001_" + id_ +
+                                 "&MultiDBFieldCount=1000&m_query_1=apple");
+  EXPECT_EQ(1, r.exitStatus);
+  EXPECT_NE(std::string::npos, r.out.find(e2e::messageText(*inst_, "0000"))) << r.out;
   const RunResult api = inst_->get("user=TESSERA&api=1&version=2&search_no=0&index_id=7F000001_" +
                                    id_ + "&MultiDBFieldCount=300&m_query_1=apple");
   EXPECT_NE(std::string::npos, api.out.find("0049")) << api.out;
