@@ -186,17 +186,15 @@ TEST_F(EngineServiceModes, PathsOutsideTheirPlacesAreRefusedAndNothingIsWritten)
   testutil::writeFile(inst_.path("terms"), "apple");
   testutil::makeDirs(inst_.path("outside"));
   ASSERT_EQ(symlink(inst_.path("victim").c_str(), (tmp + "/link").c_str()), 0);
-  ASSERT_EQ(symlink(inst_.path("outside").c_str(), (tmp + "/dirlink").c_str()), 0);
   fs::copy(base, inst_.path("copy"), fs::copy_options::recursive);
   const std::string filter = inst_.home("db1") + "/digit_2.filter.index";
   fs::copy_file(filter, inst_.path("outside/digit_2.filter.index"));
   const std::string result = tmp + "/query";
+  // One refused path of each option of each program: which paths each place
+  // admits is EngineServiceRequests.RequestPathsMustStayInTheirPlaces'.
   const std::vector<std::pair<std::string, std::vector<std::string>>> refused = {
       {"vela25_0.exe", {"-H", inst_.path("copy"), "-binout", "-o", result, "apple"}},
       {"vela25_0.exe", {"-H", base, "-binout", "-o", tmp + "/link", "apple"}},
-      {"vela25_0.exe", {"-H", base, "-binout", "-o", tmp + "/dirlink/query", "apple"}},
-      {"vela25_0.exe", {"-H", base + "/../base", "-binout", "-o", result, "apple"}},
-      {"vela25_0.exe", {"-H", base, "-binout", "-o", tmp + "/../tmp/query", "apple"}},
       {"vela25_0.exe", {"-H", base, "-binout", "-o", result, "-f", inst_.path("terms")}},
       {"date_range.exe", {"-search", "-H", base, "-B", "1", "-E", "2", "-O", "/tmp/query"}},
       {"digit_index.exe",
