@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,24 +54,14 @@ class HeldBytes {
 
 // Whole requests and the threads that serve them. The threads take turns
 // at reading: the one that reads a whole request while a place is free
-// answers it itself. A request is then served by a thread already running,
-// and the wake that costs most on a busy machine, from the reader to an
-// idle worker, is off the client's path.
-//
-// Another thread takes over reading only once that answer has taken
-// `takeoverMs` (a timer wakes one): most answers take less, and the thread
-// that gave one reads on itself, where waking a thread to read at once cost
-// two switches of context per request for a thread that found nothing and
-// slept again. With `takeoverMs` 0 (or no timer), one is woken at once.
+// answers it itself and wakes another to read on. A request is then served
+// by a thread already running, and the wake that costs most on a busy
+// machine, from the reader to an idle worker, is off the client's path.
 // At most `workers` requests are answered at once; there is one thread
 // more, so that someone reads while they are.
 class Pool {
  public:
-  Pool(size_t workers, size_t cap, int takeoverMs)
-      : workers_(workers),
-        cap_(cap),
-        takeoverMs_(takeoverMs),
-        timer_(takeoverMs > 0 ? timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC) : -1) {}
+  Pool(size_t workers, size_t cap) : workers_(workers), cap_(cap) {}
   // Queues a whole request; false when the queue is full or closed.
   bool push(Job&& job) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -99,14 +88,10 @@ class Pool {
       job = std::move(jobs_.front());
       jobs_.pop_front();
       ++answering_;
-      // The requests read with this one are taken up side by side, each by
-      // a thread of its own, not one after another as each taker wakes the
-      // next.
-      size_t wake = std::min(jobs_.size(), workers_ - answering_);
-      // Someone must read on while this thread answers: woken now, or by
-      // the timer should the answer take long (a woken taker reads when
-      // nothing is left to take).
-      if (!reading_ && wake == 0 && !armTakeover()) wake = 1;
+      // Someone must read on while this thread answers, and the requests
+      // read with this one are taken up side by side, each by a thread of
+      // its own, not one after another as each taker wakes the next.
+      size_t wake = std::min(jobs_.size(), workers_ - answering_) + (reading_ ? 0 : 1);
       // Woken with the lock still held, a thread on this processor would
       // run at once only to sleep again on the lock.
       lock.unlock();
@@ -115,26 +100,7 @@ class Pool {
       return Turn::kAnswer;
     }
     reading_ = true;
-    disarmTakeover();
     return Turn::kRead;
-  }
-  // Wakes a thread to read on each time the timer armed by next() runs out
-  // while nobody reads; runs in a thread of its own until stop().
-  void watchTakeover() {
-    if (timer_.get() < 0) return;
-    for (;;) {
-      uint64_t expired = 0;
-      const ssize_t n = read(timer_.get(), &expired, sizeof expired);
-      const bool failed = n < 0 && errno != EINTR && errno != EAGAIN;
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return;
-      // Without the watcher, readers are woken at once again.
-      if (failed) timerFailed_ = true;
-      if (!failed && n != sizeof expired) continue;
-      armed_ = false;
-      if (!reading_) ready_.notify_one();
-      if (failed) return;
-    }
   }
   // Ends the waits; returns the requests nobody took up.
   std::deque<Job> stop() {
@@ -143,8 +109,6 @@ class Pool {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
       left.swap(jobs_);
-      // The watcher sleeps in the timer: it runs out at once.
-      if (timer_.get() >= 0) setTimer(0, 1);
     }
     ready_.notify_all();
     return left;
@@ -153,37 +117,13 @@ class Pool {
  private:
   bool canAnswer() const { return !jobs_.empty() && answering_ < workers_; }
 
-  bool setTimer(time_t seconds, long nanoseconds) {
-    itimerspec when{};
-    when.it_value.tv_sec = seconds;
-    when.it_value.tv_nsec = nanoseconds;
-    return timerfd_settime(timer_.get(), 0, &when, nullptr) == 0;
-  }
-  // False when no timer can wake a reader: one must be woken now.
-  bool armTakeover() {
-    if (timer_.get() < 0 || timerFailed_) return false;
-    // A timer armed for an earlier answer wakes a reader sooner than this
-    // one needs: no harm.
-    if (armed_) return true;
-    armed_ = setTimer(takeoverMs_ / 1000, (takeoverMs_ % 1000) * 1000000L);
-    return armed_;
-  }
-  void disarmTakeover() {
-    if (armed_) setTimer(0, 0);
-    armed_ = false;
-  }
-
   const size_t workers_;
   const size_t cap_;
-  const int takeoverMs_;
-  const UniqueFd timer_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<Job> jobs_;
   size_t answering_ = 0;
   bool reading_ = false;  // a thread has the turn at reading
-  bool armed_ = false;    // the timer runs
-  bool timerFailed_ = false;
   bool stopping_ = false;
 };
 
@@ -575,17 +515,12 @@ int serve(int listenFd, const ServerConfig& config) {
     return 1;
   }
   const size_t workers = std::max<size_t>(config.workers, 1);
-  Shared shared{config,
-                Pool(workers, config.maxQueued, config.readerTakeoverMs),
-                HeldBytes(config.maxHeldBytes),
-                {}};
+  Shared shared{config, Pool(workers, config.maxQueued), HeldBytes(config.maxHeldBytes), {}};
   Reader reader(listener.release(), shared);
   ReadTurn turn{reader, signals.get(), monotonicMs() + 1000};
-  // This thread and `workers` more: one reads while `workers` answer; and
-  // the watcher of the reading turn.
+  // This thread and `workers` more: one reads while `workers` answer.
   std::vector<std::thread> threads;
   try {
-    threads.emplace_back([&shared] { shared.pool.watchTakeover(); });
     for (size_t i = 0; i < workers; ++i)
       threads.emplace_back(takeTurns, std::ref(shared), std::ref(turn));
   } catch (const std::system_error& e) {

@@ -8,11 +8,11 @@
 /// One thread at a time reads every connection (poll), so a client that
 /// stalls, trickles or sends garbage holds no worker: it is dropped at the
 /// cap or the time limit. The thread that reads a whole request answers it
-/// itself when a worker's place is free, and another takes over reading
-/// should the answer take more than a moment. A connection the server
-/// cannot take (too many clients, a full queue, too many bytes waiting,
-/// shutting down) is closed unanswered, which tells the client the same at
-/// once. One request per connection: the answer ends with the connection.
+/// itself when a worker's place is free, and another takes over reading. A
+/// connection the server cannot take (too many clients, a full queue, too
+/// many bytes waiting, shutting down) is closed unanswered, which tells the
+/// client the same at once. One request per connection: the answer ends
+/// with the connection.
 ///
 /// Connections that send nothing cannot keep others out: one that is silent
 /// past a short first deadline is dropped, one client address holds at most
@@ -78,10 +78,6 @@ struct ServerConfig {
   size_t maxHeldBytes = 64u << 20;
   // Time an answer may wait for a client that does not read it.
   int answerTimeoutMs = 5000;
-  // How long the thread that read a request may answer it before another
-  // takes over reading; requests that come meanwhile wait as long at most.
-  // 0: another is woken to read at once.
-  int readerTakeoverMs = 1;
   // Sent as soon as a worker takes a request up (empty: nothing): tells a
   // client that may give up and do the work itself that it has begun.
   std::string startedBytes;

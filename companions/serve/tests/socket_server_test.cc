@@ -15,7 +15,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -254,59 +253,6 @@ TEST_F(SocketServerTest, ARequestOfManyReadsIsFramedWhole) {
   EXPECT_EQ(talk(connectFrom("127.0.0.1", server.port()),
                  {line.substr(0, 30000), line.substr(30000)}, 50),
             "ok:40001");
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(SocketServerTest, AnotherThreadReadsOnlyWhileAnAnswerTakesLong) {
-  for (const int takeoverMs : {60000, 50}) {
-    SCOPED_TRACE(takeoverMs);
-    std::mutex mutex;
-    std::vector<std::thread::id> answeredBy;
-    serve::ServerConfig config;
-    config.readerTakeoverMs = takeoverMs;
-    config.handler = [&](const std::string& request, const std::function<bool()>&) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        answeredBy.push_back(std::this_thread::get_id());
-      }
-      if (request == "slow\n") std::this_thread::sleep_for(std::chrono::seconds(3));
-      return "ok:" + request;
-    };
-    LineServer server(config);
-    ASSERT_NE(server.port(), 0);
-    // A thread still starting may take a turn at reading once: all have
-    // started after a while.
-    ASSERT_EQ(ask("127.0.0.2", server.port()), "ok:hello\n");
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    if (takeoverMs > 1000) {
-      // Quick answers, one after another: the thread that gave one reads
-      // the next, no other is woken to read meanwhile.
-      mutex.lock();
-      answeredBy.clear();
-      mutex.unlock();
-      for (int i = 0; i < 8; ++i)
-        ASSERT_EQ(ask("127.0.0.2", server.port()), "ok:hello\n");
-      std::lock_guard<std::mutex> lock(mutex);
-      for (const std::thread::id& id : answeredBy)
-        EXPECT_EQ(id, answeredBy.front());
-      EXPECT_EQ(answeredBy.size(), 8u);
-      continue;
-    }
-    // A long answer: another thread takes over reading, and a request that
-    // comes meanwhile is answered long before it ends.
-    std::string slowAnswer;
-    std::thread slow(
-        [&] { slowAnswer = talk(connectFrom("127.0.0.2", server.port()), {"slow\n"}); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ask("127.0.0.3", server.port()), "ok:hello\n");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
-    slow.join();
-    EXPECT_EQ(slowAnswer, "ok:slow\n");
-  }
 }
 
 }  // namespace
