@@ -190,6 +190,8 @@ class QueryBuilder {
   Xapian::Query allBut(const Xapian::Query& excluded) const;
   // A term, or a group of terms matched as one, scaled by its weight.
   Xapian::Query weighted(const std::vector<std::string>& terms, bool positive);
+  // Whether any record of the index has a heading term.
+  bool hasHeadings();
 
   const Xapian::Database& db_;
   MatchOptions opt_;
@@ -198,6 +200,7 @@ class QueryBuilder {
   // its likeness (1 for the word).
   std::map<std::string, std::vector<std::pair<std::string, double>>> similar_;
   std::set<std::string> weighted_;
+  std::optional<bool> hasHeadings_;  // looked up at the first weighted group
   const CollectionStats* stats_ = nullptr;
 };
 

@@ -91,6 +91,12 @@ std::vector<LookAlike> lookAlikesByPass(const Xapian::Database& db, const std::u
   return similar;
 }
 
+bool QueryBuilder::hasHeadings() {
+  if (!hasHeadings_)
+    hasHeadings_ = db_.allterms_begin(kHeadingPrefix) != db_.allterms_end(kHeadingPrefix);
+  return *hasHeadings_;
+}
+
 Xapian::Query QueryBuilder::weighted(const std::vector<std::string>& terms, bool positive) {
   if (terms.empty()) return Xapian::Query::MatchNothing;
   Xapian::Query q = terms.size() == 1 ? Xapian::Query(terms[0]) : synonymsOf(terms);
@@ -100,7 +106,9 @@ Xapian::Query QueryBuilder::weighted(const std::vector<std::string>& terms, bool
   const double factor = stats_ ? groupInverseFrequency(terms, *stats_) : 1;
   // The same words in the file name or title add their own weight: every
   // record whose heading holds them holds them, so the records matched stay
-  // the same.
+  // the same. An index without headings (the similar-term index, whose
+  // records are words) would only have each of them looked up in vain.
+  if (!hasHeadings()) return Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, q, factor);
   std::vector<std::string> heading;
   for (const std::string& t : terms)
     heading.push_back(kHeadingPrefix + t);

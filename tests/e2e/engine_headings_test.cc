@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -95,6 +96,57 @@ TEST_F(HeadingIndex, FileNameWordsAreHeadingsThatNoWildcardStandsFor) {
   for (const std::string& t : expandWildcard(db, "*", 100000))
     EXPECT_FALSE(isHeadingTerm(t)) << t;
   EXPECT_TRUE(db.term_exists(std::string(kHeadingPrefix) + "gpl"));
+}
+
+// An index whose records have no headings (the similar-term index: one word
+// a record) is searched by the words alone; one record with a heading
+// brings the heading terms back into every query.
+TEST(EngineHeadings, HeadingTermsOnlyWhereTheIndexHasThem) {
+  testutil::TempDir dir;
+  const std::vector<std::pair<std::string, Xapian::termcount>> words = {
+      {"file", 9}, {"filename", 1}, {"files", 5}, {"profile", 7}};
+  const auto searched = [&](bool withHeading, std::vector<std::string>& terms) {
+    const std::string path = dir.sub(withHeading ? "with" : "without");
+    std::filesystem::create_directories(path);
+    {
+      Xapian::WritableDatabase db(path + "/" + kEngineDbDir,
+                                  Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS);
+      for (const auto& [word, wdf] : words) {
+        Xapian::Document doc;
+        doc.add_term(word, wdf);
+        db.add_document(doc);
+      }
+      if (withHeading) {
+        Xapian::Document doc;
+        doc.add_term(std::string(kHeadingPrefix) + "readme");
+        db.add_document(doc);
+      }
+    }
+    const Xapian::Database db = openIndexDb(path);
+    MatchOptions options;
+    options.partial = true;
+    auto tree = parseQuery("file");
+    QueryBuilder builder(db, options);
+    CollectionStats stats;
+    stats.docCount = db.get_doccount();
+    stats.totalLength = db.get_total_length();
+    builder.build(tree.get());
+    for (const std::string& t : builder.weightedTerms())
+      stats.termFreq[t] = db.get_termfreq(t);
+    builder.setStats(&stats);
+    const Xapian::Query query = builder.build(tree.get());
+    terms.assign(query.get_unique_terms_begin(), query.get_unique_terms_end());
+    return runQuery(db, query, HitOrder::kScore, 0, stats);
+  };
+  std::vector<std::string> plain, headed;
+  const std::vector<Hit> hits = searched(false, plain);
+  EXPECT_EQ(plain, (std::vector<std::string>{"file", "filename", "files"}));
+  ASSERT_EQ(hits.size(), 3u);
+  EXPECT_EQ(hits[0].recid, 1u);  // by how often each word was seen
+  EXPECT_EQ(hits[1].recid, 3u);
+  EXPECT_EQ(hits[2].recid, 2u);
+  searched(true, headed);
+  EXPECT_EQ(std::count_if(headed.begin(), headed.end(), isHeadingTerm), 3);
 }
 
 std::set<uint32_t> recordsOf(const std::vector<Hit>& hits) {
