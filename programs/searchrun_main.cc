@@ -10,7 +10,6 @@
 
 #include "front/request_state.h"
 #include "front/search_run.h"
-#include "system/numbers.h"
 #include "system/run_handoff.h"
 
 namespace {
@@ -25,20 +24,7 @@ constexpr const char* kUsage =
 int serve(int argc, char** argv) {
   handoff::ServeOptions options;
   std::string socket;
-  for (int i = 2; i < argc; ++i) {
-    const std::string word = argv[i];
-    int64_t n = 0;
-    if (word == "--workers" && i + 1 < argc && parseDecimal(argv[i + 1], 1, 64, n)) {
-      options.workers = static_cast<size_t>(n);
-      ++i;
-    } else if (socket.empty() && word[0] != '-') {
-      socket = word;
-    } else {
-      std::fputs(kUsage, stderr);
-      return 2;
-    }
-  }
-  if (socket.empty()) {
+  if (!handoff::readServeWords(argc, argv, socket, options)) {
     std::fputs(kUsage, stderr);
     return 2;
   }

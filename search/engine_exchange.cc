@@ -6,6 +6,7 @@
 
 #include <limits.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -15,8 +16,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <system_error>
+#include <thread>
 
 #include "system/clock.h"
 #include "system/fsutil.h"
@@ -147,6 +153,126 @@ Asked askService(const std::string& socketPath, const vela::ToolRequest& request
   return pending.await(startWaitMs, -1, answer);
 }
 
+struct LocalJob {
+  vela::ToolRequest request;
+  vela::ToolAnswer answer;
+  enum class State { kQueued, kRunning, kDone } state = State::kQueued;
+  bool wanted = true;  // false once given up: nothing of it is written
+};
+
+namespace {
+
+std::atomic<LocalEngine*> g_localEngine{nullptr};
+
+// Requests handed over ahead are made by helper threads while the run goes
+// on, side by side as the service's threads would make them. A claimer that
+// finds its request not yet begun makes it itself: waking a helper on an
+// idle processor can take longer than the request.
+class LocalHelpers {
+ public:
+  // Never destroyed: a worker may end with exit() while a helper waits.
+  static LocalHelpers& get() {
+    static LocalHelpers* helpers = new LocalHelpers;
+    return *helpers;
+  }
+
+  void submit(const std::shared_ptr<LocalJob>& job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(job);
+      startHelpers();
+    }
+    queued_.notify_one();
+  }
+
+  // Makes `job`, or waits for the helper making it.
+  void finish(LocalJob& job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (job.state == LocalJob::State::kQueued) {
+      unqueue(job);
+      job.state = LocalJob::State::kRunning;
+      lock.unlock();
+      make(job);
+      lock.lock();
+      job.state = LocalJob::State::kDone;
+      done_.notify_all();
+      return;
+    }
+    done_.wait(lock, [&] { return job.state == LocalJob::State::kDone; });
+  }
+
+  // Gives `job` up; returns once no helper works on it, so that nothing of
+  // it outlives the run.
+  void drop(LocalJob& job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    job.wanted = false;
+    if (job.state == LocalJob::State::kQueued) {
+      unqueue(job);
+      job.state = LocalJob::State::kDone;
+      return;
+    }
+    done_.wait(lock, [&] { return job.state == LocalJob::State::kDone; });
+  }
+
+ private:
+  static void make(LocalJob& job) {
+    job.answer = g_localEngine.load()->answer(job.request, [&job] { return job.wanted; });
+  }
+
+  void unqueue(const LocalJob& job) {
+    for (auto it = queue_.begin(); it != queue_.end(); ++it)
+      if (it->get() == &job) {
+        queue_.erase(it);
+        return;
+      }
+  }
+
+  void startHelpers() {
+    if (started_) return;
+    started_ = true;
+    // One processor stays the claimer's.
+    const unsigned cpus = std::thread::hardware_concurrency();
+    const unsigned count = std::clamp(cpus > 1 ? cpus - 1 : 1u, 1u, 3u);
+    // Signals are the run's, handled by the thread that makes it.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    try {
+      for (unsigned i = 0; i < count; ++i)
+        std::thread([this] { serve(); }).detach();
+    } catch (const std::system_error&) {
+      // No helper: every request is made by its claimer.
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      queued_.wait(lock, [this] { return !queue_.empty(); });
+      std::shared_ptr<LocalJob> job = std::move(queue_.front());
+      queue_.pop_front();
+      job->state = LocalJob::State::kRunning;
+      lock.unlock();
+      make(*job);
+      lock.lock();
+      job->state = LocalJob::State::kDone;
+      done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable queued_, done_;
+  std::deque<std::shared_ptr<LocalJob>> queue_;
+  bool started_ = false;
+};
+
+}  // namespace
+
+void setLocalEngine(LocalEngine* engine) {
+  g_localEngine = engine;
+}
+
 }  // namespace velaservice
 
 namespace {
@@ -258,7 +384,11 @@ EngineExchange::EngineExchange() {
   if (usable_) cgiDir_ = cwd;
 }
 
-EngineExchange::~EngineExchange() = default;
+EngineExchange::~EngineExchange() {
+  // Requests for the engine of this process end with the run.
+  for (auto& [key, sent] : sent_)
+    if (sent.local) velaservice::LocalHelpers::get().drop(*sent.local);
+}
 
 std::string EngineExchange::keyOf(const ChildProgram& program) {
   std::string key = std::to_string(program.limitMs);
@@ -318,12 +448,9 @@ void EngineExchange::prefetch(const std::vector<ChildProgram>& programs) {
     vela::ToolRequest request;
     if (!usable_ || program.argv.empty() || !requestFor(program, request)) continue;
     Sent sent;
-    sent.sentAtMs = monotonicMs();
-    sent.request =
-        std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
     // No service: the first program started will find that out and may
     // start one; asking again for each run costs nothing worth saving.
-    if (sent.request->noService()) break;
+    if (!send(std::move(request), sent, true)) break;
     sent_.emplace(keyOf(program), std::move(sent));
   }
 }
@@ -331,11 +458,16 @@ void EngineExchange::prefetch(const std::vector<ChildProgram>& programs) {
 void EngineExchange::forget(const ChildProgram& program) {
   // Closing the connection is what tells the service the run is not wanted.
   std::unique_ptr<velaservice::PendingRequest> dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = sent_.find(keyOf(program));
-  if (found == sent_.end()) return;
-  dropped = std::move(found->second.request);
-  sent_.erase(found);
+  std::shared_ptr<velaservice::LocalJob> local;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = sent_.find(keyOf(program));
+    if (found == sent_.end()) return;
+    dropped = std::move(found->second.request);
+    local = std::move(found->second.local);
+    sent_.erase(found);
+  }
+  if (local) velaservice::LocalHelpers::get().drop(*local);
 }
 
 bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
@@ -350,15 +482,13 @@ bool EngineExchange::run(const ChildProgram& program, ChildOutcome& outcome) {
     } else {
       vela::ToolRequest request;
       if (!requestFor(program, request)) return false;
-      sent.sentAtMs = monotonicMs();
-      sent.request =
-          std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
+      send(std::move(request), sent);
     }
   }
   // The limit runs from the hand-over, as a program's from its start.
   const long long deadline = program.limitMs > 0 ? sent.sentAtMs + program.limitMs : -1;
   vela::ToolAnswer answer;
-  const velaservice::Asked asked = sent.request->await(startWaitMs_, deadline, answer);
+  const velaservice::Asked asked = await(sent, deadline, answer);
   std::lock_guard<std::mutex> lock(mutex_);
   switch (asked) {
     case velaservice::Asked::kAnswered:
@@ -389,6 +519,7 @@ bool EngineExchange::takesOutputOf(const std::string& path) {
   vela::ToolRequest request;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!usable_ || !requestFor(program, request, true)) return false;
+  if (velaservice::g_localEngine.load() != nullptr) return true;
   // Whether the service is there, by its socket: a start of the renderer
   // ahead of its page is saved only when the service will make the page.
   struct stat st;
@@ -398,8 +529,7 @@ bool EngineExchange::takesOutputOf(const std::string& path) {
 bool EngineExchange::runForOutput(const ChildProgram& program, ChildOutcome& outcome,
                                   std::string& output, bool& workDone, int givenFd) {
   workDone = false;
-  std::unique_ptr<velaservice::PendingRequest> pending;
-  long long sentAtMs = 0;
+  Sent sent;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     vela::ToolRequest request;
@@ -408,18 +538,17 @@ bool EngineExchange::runForOutput(const ChildProgram& program, ChildOutcome& out
       request.files.push_back({program.argv[1], {}});
       if (!readCarried(givenFd, request.files.back().bytes)) return false;
     }
-    sentAtMs = monotonicMs();
-    pending = std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
+    send(std::move(request), sent);
   }
   vela::ToolAnswer answer;
   velaservice::Asked asked = velaservice::Asked::kNoService;
-  if (pending->sent()) {
+  if (sent.local || sent.request->sent()) {
     if (program.whileRunning) {
       program.whileRunning();
       workDone = true;
     }
-    const long long deadline = program.limitMs > 0 ? sentAtMs + program.limitMs : -1;
-    asked = pending->await(startWaitMs_, deadline, answer);
+    const long long deadline = program.limitMs > 0 ? sent.sentAtMs + program.limitMs : -1;
+    asked = await(sent, deadline, answer);
   }
   std::lock_guard<std::mutex> lock(mutex_);
   // An answer with an error text made no page: the renderer makes it.
@@ -438,6 +567,28 @@ bool EngineExchange::runForOutput(const ChildProgram& program, ChildOutcome& out
   }
   ++left_;
   return false;
+}
+
+bool EngineExchange::send(vela::ToolRequest&& request, Sent& sent, bool ahead) {
+  sent.sentAtMs = monotonicMs();
+  if (velaservice::g_localEngine.load() != nullptr) {
+    sent.local = std::make_shared<velaservice::LocalJob>();
+    sent.local->request = std::move(request);
+    if (ahead) velaservice::LocalHelpers::get().submit(sent.local);
+    return true;
+  }
+  sent.request =
+      std::make_unique<velaservice::PendingRequest>(paths_.socket, request, startWaitMs_);
+  return !sent.request->noService();
+}
+
+velaservice::Asked EngineExchange::await(Sent& sent, long long deadline, vela::ToolAnswer& answer) {
+  if (!sent.local) return sent.request->await(startWaitMs_, deadline, answer);
+  velaservice::LocalHelpers::get().finish(*sent.local);
+  answer = std::move(sent.local->answer);
+  // A run past its limit is given up, as the service's would be.
+  if (deadline >= 0 && monotonicMs() > deadline) return velaservice::Asked::kTimedOut;
+  return velaservice::Asked::kAnswered;
 }
 
 size_t EngineExchange::served() const {

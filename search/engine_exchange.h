@@ -19,6 +19,7 @@
 #define SEARCHRUN_SEARCH_ENGINE_EXCHANGE_H
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,28 @@ class PendingRequest {
 Asked askService(const std::string& socketPath, const vela::ToolRequest& request, int startWaitMs,
                  vela::ToolAnswer& answer);
 
+// The engine inside this process: a program that links it (the service's
+// searchrun workers) answers the requests of its runs itself, as the
+// service would answer them, with no socket, thread or process between.
+class LocalEngine {
+ public:
+  // The service's answer to `request`, files carried as they would travel.
+  // `stillWanted` is asked before a result is written.
+  virtual vela::ToolAnswer answer(const vela::ToolRequest& request,
+                                  const std::function<bool()>& stillWanted) = 0;
+
+ protected:
+  ~LocalEngine() = default;
+};
+
+// The engine of this process (null: none, the default); not owned. Set
+// before the first run, for the life of the process.
+void setLocalEngine(LocalEngine* engine);
+
+// A request for the engine of this process, made by a helper thread when it
+// was handed over ahead, or by its claimer.
+struct LocalJob;
+
 }  // namespace velaservice
 
 // The engine runs of one search, made by the engine service of the
@@ -112,8 +135,16 @@ class EngineExchange final : public ProgramService {
  private:
   struct Sent {
     std::unique_ptr<velaservice::PendingRequest> request;
+    // A request for the engine of this process.
+    std::shared_ptr<velaservice::LocalJob> local;
     long long sentAtMs = 0;
   };
+  // Asks the service, or the engine of this process (at once on a helper
+  // thread when `ahead`); false when there is neither (a run to be left to
+  // the program).
+  bool send(vela::ToolRequest&& request, Sent& sent, bool ahead = false);
+  // The answer to `sent`, within `deadline` (CLOCK_MONOTONIC ms, -1: none).
+  velaservice::Asked await(Sent& sent, long long deadline, vela::ToolAnswer& answer);
   // The request for `program` (a page request when `page`); false when it
   // is no program of the service, or not of that kind.
   bool requestFor(const ChildProgram& program, vela::ToolRequest& request, bool page = false);

@@ -27,6 +27,7 @@ ServicePaths servicePaths(const std::string& root) {
   p.fullEngine = base + "/binind/vela_engine.full";
   p.frontSocket = base + handoff::kFrontSocketPath;
   p.fullFront = base + handoff::kFullProgramPath;
+  p.engineFront = base + "/binind/vela_front";
   return p;
 }
 

@@ -39,6 +39,8 @@ struct ServicePaths {
   std::string fullEngine;  // ROOT/binind/vela_engine.full
   std::string frontSocket;
   std::string fullFront;  // ROOT/binind/searchrun.full
+  // ROOT/binind/vela_front: the same workers with the engine inside.
+  std::string engineFront;
 };
 
 ServicePaths servicePaths(const std::string& root);

@@ -3,6 +3,7 @@
 
 #include "system/run_handoff.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -27,6 +28,7 @@
 #include "system/clock.h"
 #include "system/descriptor_passing.h"
 #include "system/local_socket.h"
+#include "system/numbers.h"
 
 namespace handoff {
 namespace {
@@ -292,6 +294,18 @@ void closeStrays(std::vector<int> keep) {
   close_range(from, ~0U, 0);
 }
 
+// The descriptors open in this process; more than any bound when they
+// cannot be counted.
+size_t openDescriptors() {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return SIZE_MAX;
+  size_t count = 0;
+  while (const dirent* entry = readdir(dir))
+    if (entry->d_name[0] != '.') ++count;
+  closedir(dir);
+  return count - 1;  // the listing's own
+}
+
 void resetProcess(const Program& program) {
   if (program.reset) program.reset();
   for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGIO})
@@ -380,12 +394,29 @@ void resetProcess(const Program& program) {
     // The request's words and environment are not kept past its run.
     std::vector<std::string>().swap(env);
     std::vector<std::string>().swap(args);
-    closeStrays({listenFd, g_worker.nullFd, g_worker.logFd});
+    if (!program.keepsDescriptors) {
+      closeStrays({listenFd, g_worker.nullFd, g_worker.logFd});
+    } else if (openDescriptors() > kMaxKeptDescriptors) {
+      break;  // replaced by a fresh worker
+    }
   }
   exit(0);
 }
 
 }  // namespace
+
+bool readServeWords(int argc, char** argv, std::string& socketPath, ServeOptions& options) {
+  if (argc < 3 || std::strcmp(argv[1], "--serve") != 0 || argv[2][0] == '-') return false;
+  socketPath = argv[2];
+  for (int i = 3; i < argc; i += 2) {
+    int64_t n = 0;
+    if (std::strcmp(argv[i], "--workers") != 0 || i + 1 >= argc ||
+        !parseDecimal(argv[i + 1], 1, 64, n))
+      return false;
+    options.workers = static_cast<size_t>(n);
+  }
+  return true;
+}
 
 int serveRuns(const std::string& socketPath, const Program& program, const ServeOptions& options) {
   sigset_t handled;

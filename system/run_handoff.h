@@ -67,7 +67,15 @@ pid_t runProcessId();
 struct Program {
   int (*main)(int argc, char** argv) = nullptr;
   void (*reset)() = nullptr;
+  // The program's own state keeps descriptors from one run to the next
+  // (open indexes, say). Which descriptors a run left open cannot then be
+  // told from those, so none is closed behind the state's back: a worker
+  // that holds more than kMaxKeptDescriptors after a run is replaced
+  // instead, which bounds what runs leak.
+  bool keepsDescriptors = false;
 };
+
+constexpr size_t kMaxKeptDescriptors = 512;
 
 struct ServeOptions {
   size_t workers = 4;
@@ -75,6 +83,10 @@ struct ServeOptions {
   // what a run leaks stays bounded.
   size_t runsPerWorker = 1000;
 };
+
+// The words of a program started as the workers' server: "--serve SOCKET
+// [--workers N]" (N from 1 to 64), from argv[1] on. False for any others.
+bool readServeWords(int argc, char** argv, std::string& socketPath, ServeOptions& options);
 
 // Listens on `socketPath` (replacing a socket left there; only this account
 // may connect) and keeps `options.workers` worker processes serving it, each

@@ -177,7 +177,10 @@ int main(int argc, char** argv) {
   // Started before the service's threads, and kept by its housekeeping.
   std::optional<velaservice::FrontWorkers> front;
   if (o.frontWorkers > 0) {
-    front.emplace(paths.fullFront, paths.frontSocket, static_cast<int>(o.frontWorkers));
+    // Workers with the engine inside make a run's searches themselves.
+    const bool inside = access(paths.engineFront.c_str(), X_OK) == 0;
+    front.emplace(inside ? paths.engineFront : paths.fullFront, paths.frontSocket,
+                  static_cast<int>(o.frontWorkers));
     front->keepRunning();
   }
   vela::RequestRunner runner(inst, static_cast<size_t>(o.maxOpen));

@@ -153,6 +153,34 @@ TEST_F(FrontWorkersTest, ASettingsFileChangedBetweenRunsIsReadAnew) {
   testutil::writeFile(table, text);
 }
 
+// The workers make a run's searches and pages themselves, with the indexes
+// open from one run to the next; an index built again in between is
+// searched as built now.
+TEST_F(FrontWorkersTest, WorkersWithTheEngineInsideSearchAnIndexBuiltAgainBetweenRuns) {
+  const pid_t keeperPid = keeper();
+  ASSERT_GT(keeperPid, 0);
+  EXPECT_EQ(testutil::readFile("/proc/" + std::to_string(keeperPid) + "/comm"), "vela_front\n");
+  inst_->doc("moon", "m0.txt", "A crater on the moon.\n");
+  inst_->create("moon", "moon");
+  const std::string request = "user=TESSERA&index_id=7F000001_moon&query=crater";
+  const Outcome before = search(request, "search-cgi/searchrun");
+  EXPECT_EQ(before.page, search(request, "binind/searchrun.full").page);
+  EXPECT_NE(before.page.find("m0.txt"), std::string::npos) << before.page;
+  // A document added (to the index's second part), then the parts built
+  // again as one: the part the worker holds open is replaced.
+  inst_->doc("moon", "m1.txt", "Another crater, and one more crater.\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"update", "--id", "moon", inst_->docs("moon")},
+        {"rebuild", "--id", "moon"}}) {
+    const e2e::RunResult built = inst_->builder(args);
+    ASSERT_EQ(built.exitStatus, 0) << built.err;
+    const Outcome after = search(request, "search-cgi/searchrun");
+    EXPECT_EQ(after.status, 0) << args[0];
+    EXPECT_EQ(after.page, search(request, "binind/searchrun.full").page) << args[0];
+    EXPECT_NE(after.page.find("m1.txt"), std::string::npos) << args[0] << after.page;
+  }
+}
+
 TEST_F(FrontWorkersTest, WorkersEndWithAKilledServiceAndSearchesGoOnWithoutThem) {
   const pid_t keeperPid = keeper();
   ASSERT_GT(keeperPid, 0);

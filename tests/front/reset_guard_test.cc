@@ -115,6 +115,11 @@ const Listed kListed[] = {
             "programs' installations, each served only while the program file is the one seen"),
     worker("search/engine_exchange.cc: (anonymous namespace)::g_programsMutex",
            "the guard of the programs' installations"),
+    worker("search/engine_exchange.cc: velaservice::(anonymous namespace)::g_localEngine",
+           "the engine of a worker that has one, set before its first run"),
+    worker("search/engine_exchange.cc: velaservice::(anonymous namespace)::LocalHelpers::get()::"
+           "helpers",
+           "the helper threads of the engine inside a worker, idle between runs"),
     constant("search/engine_wire.cc: vela::(anonymous namespace)::kAnswerMagic", "wire mark"),
     constant("search/engine_wire.cc: vela::(anonymous namespace)::kFilesAnswerMagic", "wire mark"),
     constant("search/engine_wire.cc: vela::(anonymous namespace)::kFilesRequestMagic", "wire mark"),

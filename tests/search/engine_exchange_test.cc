@@ -414,4 +414,132 @@ TEST_F(EngineExchangeTest, MemoryFilesGoAlongAndOnlyTheRunsOwnResultsComeBack) {
   scratch::keepInMemory(false);
 }
 
+// An engine inside the process: answers with the status its last argument
+// names and, for a request carrying files, "made" into each; a request whose
+// last argument is "hold" waits until the test lets it go.
+class InsideEngine final : public velaservice::LocalEngine {
+ public:
+  vela::ToolAnswer answer(const vela::ToolRequest& request,
+                          const std::function<bool()>& stillWanted) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    asked_.push_back(request.args);
+    if (request.args.back() == "hold") {
+      held_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return !holding_; });
+    }
+    vela::ToolAnswer answer;
+    answer.status = request.args.back() == "hold" ? 5 : std::stoi(request.args.back());
+    if (request.tool == vela::Tool::kPage) answer.out = "page of " + request.args.back();
+    if (stillWanted())
+      for (const vela::CarriedFile& file : request.files)
+        answer.files.push_back({file.path, "made"});
+    return answer;
+  }
+  // False when no request came to be held within ten seconds.
+  bool waitUntilHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return held_; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holding_ = false;
+    changed_.notify_all();
+  }
+  std::vector<std::vector<std::string>> asked() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return asked_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool held_ = false, holding_ = true;
+  std::vector<std::vector<std::string>> asked_;
+};
+
+class EngineInsideTest : public EngineExchangeTest {
+ protected:
+  void SetUp() override {
+    EngineExchangeTest::SetUp();
+    velaservice::setLocalEngine(&engine_);
+  }
+  void TearDown() override {
+    velaservice::setLocalEngine(nullptr);
+    EngineExchangeTest::TearDown();
+  }
+  InsideEngine engine_;
+};
+
+// With the engine inside, no service need run: runs, results and the page
+// are answered in the process, each request once, whoever makes it.
+TEST_F(EngineInsideTest, RunsAndPagesAreAnsweredInTheProcessWithoutAService) {
+  testutil::ScopedCwd cwd(cgi_);
+  scratch::keepInMemory(true);
+  std::string out;
+  ASSERT_TRUE(scratch::claim("query", out));
+  {
+    EngineExchange exchange;
+    EXPECT_EQ(statusOf(exchange, program({"../binind/vela25_0.exe", "-o", out, "6"})), 6);
+    std::string bytes;
+    ASSERT_TRUE(scratch::read(out, bytes, 100));
+    EXPECT_EQ(bytes, "made");
+    // Handed over ahead, claimed in another order: each answer its own.
+    std::vector<ChildProgram> runs;
+    for (int i = 1; i <= 4; ++i)
+      runs.push_back(program({"../binind/vela25_0.exe", std::to_string(10 + i)}, 60000));
+    setProgramService(&exchange);
+    prefetchPrograms(runs);
+    setProgramService(nullptr);
+    for (int i : {3, 0, 2, 1})
+      EXPECT_EQ(statusOf(exchange, runs[i]), 11 + i);
+    // The page, with no service socket to ask.
+    installFalse(dir_.sub("search-cgi/getfilelist.exe"));
+    EXPECT_TRUE(exchange.takesOutputOf("./getfilelist.exe"));
+    ChildOutcome outcome;
+    std::string page;
+    bool workDone = false;
+    ASSERT_TRUE(exchange.runForOutput(program({"./getfilelist.exe", "../tmp/query1", "7"}), outcome,
+                                      page, workDone, -1));
+    EXPECT_EQ(page, "page of 7");
+    EXPECT_EQ(WEXITSTATUS(outcome.rawStatus), 7);
+  }
+  EXPECT_EQ(engine_.asked().size(), 6u);
+  scratch::remove(out);
+  scratch::keepInMemory(false);
+
+  // Switched off for the installation: the program runs (/bin/false).
+  settings("EXCHANGE=no\n");
+  EngineExchange off;
+  EXPECT_EQ(statusOf(off, program({"../binind/vela25_0.exe", "6"})), 1);
+  EXPECT_EQ(engine_.asked().size(), 6u);
+}
+
+// Requests handed over ahead are made by a helper while the caller goes
+// on, and a run's end waits for one being made, so that nothing of a run
+// outlives it.
+TEST_F(EngineInsideTest, RequestsAheadRunBesideTheCallerAndTheRunsEndWaitsForThem) {
+  testutil::ScopedCwd cwd(cgi_);
+  std::atomic<bool> ended{false};
+  bool madeAside = false;
+  std::thread run([&] {
+    {
+      EngineExchange exchange;
+      setProgramService(&exchange);
+      prefetchPrograms({program({"../binind/vela25_0.exe", "hold"})});
+      setProgramService(nullptr);
+      // This thread never claims it: a helper makes it.
+      madeAside = engine_.waitUntilHeld();
+    }
+    ended = true;
+  });
+  ASSERT_TRUE(engine_.waitUntilHeld());
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(ended.load());
+  engine_.release();
+  run.join();
+  EXPECT_TRUE(madeAside);
+  EXPECT_TRUE(ended.load());
+}
+
 }  // namespace

@@ -224,7 +224,7 @@ maker=$(awk '/^PPid:/ {print $2}' "/proc/$enginepid/status" 2>/dev/null)
 pidline=$(grep -o '^\[[0-9]*\]-QUERY <apple>' "$root/logs/searchrun_time.log" | tail -1)
 searchrun_pid=${pidline%%]*}; searchrun_pid=${searchrun_pid#[}
 expect "the slow engine was started by the run" \
-  '[ -n "$maker" ] && [ -n "$searchrun_pid" ] && grep -q "^searchrun" "/proc/$maker/comm" &&
+  '[ -n "$maker" ] && [ -n "$searchrun_pid" ] && grep -qE "^(searchrun|vela_front)" "/proc/$maker/comm" &&
    grep -q "^searchrun" "/proc/$searchrun_pid/comm"'
 kill -TERM "$searchrun_pid" 2>/dev/null
 wait "$runner" 2>/dev/null

@@ -132,6 +132,16 @@ int echoMain(int argc, char** argv) {
   std::fprintf(runs, "%s\n", word.c_str());
   std::fclose(runs);
   g_left = word;
+  // A descriptor of the program's own state, opened in one run and looked
+  // at in a later one; or many left open by a run.
+  static int kept = -1;
+  struct stat st;
+  if (word == "open") kept = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (word == "use") std::printf(" kept=%s \n", fstat(kept, &st) == 0 ? "open" : "closed");
+  if (word == "leak")
+    for (size_t i = 0; i <= handoff::kMaxKeptDescriptors; ++i)
+      open("/dev/null", O_RDONLY | O_CLOEXEC);
+  std::fflush(stdout);
   if (word == "exit7") std::exit(7);
   if (word == "kill") raise(SIGKILL);
   if (word == "slow") sleep(1);
@@ -161,7 +171,8 @@ class HandoffWorkers : public ::testing::Test {
       if (chdir(dir_.c_str()) != 0) _exit(1);
       handoff::ServeOptions options;
       options.workers = 1;
-      _exit(handoff::serveRuns(socket_, {echoMain, [] { g_left.clear(); }}, options));
+      _exit(handoff::serveRuns(socket_, {echoMain, [] { g_left.clear(); }, keepsDescriptors()},
+                               options));
     }
     for (int i = 0; i < 2000 && access(socket_.c_str(), F_OK) != 0; ++i)
       usleep(5000);
@@ -169,6 +180,7 @@ class HandoffWorkers : public ::testing::Test {
   void TearDown() override {
     if (server_ > 0) stopServer();
   }
+  virtual bool keepsDescriptors() const { return false; }
   void stopServer() {
     kill(server_, SIGTERM);
     int status = 0;
@@ -318,6 +330,32 @@ TEST_F(HandoffWorkers, ACallerThatGoesAwayEndsItsRun) {
   const Caller next = call("next");
   EXPECT_EQ(3, next.status) << next.out;
   EXPECT_NE(0, access((dir_ + "/hang-done").c_str(), F_OK));
+}
+
+// A run's descriptors end with it, also one the program meant to keep.
+TEST_F(HandoffWorkers, DescriptorsARunLeftOpenAreClosed) {
+  EXPECT_EQ(3, call("open").status);
+  const Caller later = call("use");
+  EXPECT_EQ("closed", field(later.out, "kept")) << later.out;
+}
+
+// A program whose state keeps descriptors (open indexes) keeps them from
+// run to run; what runs leave open is bounded by replacing the worker.
+class HandoffWorkersKeepingDescriptors : public HandoffWorkers {
+ protected:
+  bool keepsDescriptors() const override { return true; }
+};
+
+TEST_F(HandoffWorkersKeepingDescriptors, StateKeepsItsDescriptorsAndTooManyReplaceTheWorker) {
+  const Caller opened = call("open");
+  const Caller later = call("use");
+  EXPECT_EQ("open", field(later.out, "kept")) << later.out;
+  EXPECT_EQ(field(opened.out, "pid"), field(later.out, "pid"));
+  const Caller leaking = call("leak");
+  EXPECT_EQ(3, leaking.status);
+  const Caller next = call("after");
+  EXPECT_EQ(3, next.status) << next.out;
+  EXPECT_NE(field(leaking.out, "pid"), field(next.out, "pid"));
 }
 
 }  // namespace
