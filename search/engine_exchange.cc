@@ -247,6 +247,12 @@ class LocalHelpers {
   }
 
   void serve() {
+    {
+      // Woken on the processor of the run's thread, a helper waits for it
+      // to sleep or for the other processor instead of taking its place.
+      sched_param none{};
+      pthread_setschedparam(pthread_self(), SCHED_BATCH, &none);
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       queued_.wait(lock, [this] { return !queue_.empty(); });
