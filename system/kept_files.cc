@@ -25,6 +25,9 @@ struct Kept {
   FileStamp stamp;
   std::shared_ptr<const std::string> text;
   uint64_t checkedInRun = 0;
+  // Not there when looked for in run checkedInRun: a run asks for many
+  // settings files a site never writes, some once per index it searches.
+  bool absent = false;
 };
 
 // The run under way (startKeptFilesRun); 0: none, every look checks.
@@ -48,7 +51,12 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path) {
     std::lock_guard<std::mutex> lock(keptMutex);
     const auto found = keptFiles().find(path);
     known = found != keptFiles().end();
-    if (known && run != 0 && found->second.checkedInRun == run) return found->second.text;
+    if (known && run != 0 && found->second.checkedInRun == run) {
+      if (found->second.absent) errno = ENOENT;
+      return found->second.text;
+    }
+    // Absent in an earlier run: looked for afresh.
+    if (known && found->second.absent) known = false;
   }
   if (known) {
     // The status of what stands at the path now, a link not followed: the
@@ -67,7 +75,19 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path) {
   // as the look above did.
   struct stat opened;
   UniqueFd fd = openRegularFile(path, opened);
-  if (!fd) return nullptr;
+  if (!fd) {
+    if (errno == ENOENT && run != 0) {
+      std::lock_guard<std::mutex> lock(keptMutex);
+      auto& files = keptFiles();
+      if (files.size() >= kKeptFilesMax) files.clear();
+      Kept& kept = files[path];
+      kept = Kept{};
+      kept.checkedInRun = run;
+      kept.absent = true;
+      errno = ENOENT;
+    }
+    return nullptr;
+  }
   if (static_cast<size_t>(opened.st_size) > kKeptFileMax) {
     errno = EFBIG;
     return nullptr;

@@ -46,8 +46,9 @@ std::shared_ptr<const std::string> keptFileText(const std::string& path);
 
 // A run of a program that makes runs one after another (a resident
 // worker): between startKeptFilesRun and endKeptFilesRun, a kept file found
-// unchanged once in the run is taken as unchanged for the rest of it, so
-// the run sees one state of each settings file and looks at it once.
+// unchanged once in the run is taken as unchanged for the rest of it, and
+// one not there (ENOENT) as not there, so the run sees one state of each
+// settings file and looks at it once.
 // Outside a run, every call looks. Not for a program whose threads make
 // different runs at once.
 void startKeptFilesRun();

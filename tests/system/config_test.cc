@@ -90,6 +90,22 @@ TEST(CfgLookup, ARepeatedLookUpSeesEveryChangeOfTheFile) {
   EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "one");
   endKeptFilesRun();
   EXPECT_EQ(getCfgFileTokenValue(p, "KEY"), "two");
+  // A file not there when a run first looks stays away for that run; the
+  // next run finds it.
+  const std::string late = dir.sub("late.cfg");
+  startKeptFilesRun();
+  errno = 0;
+  EXPECT_EQ(keptFileText(late), nullptr);
+  EXPECT_EQ(errno, ENOENT);
+  testutil::writeFile(late, "KEY=late\n");
+  errno = 0;
+  EXPECT_EQ(keptFileText(late), nullptr);
+  EXPECT_EQ(errno, ENOENT);
+  endKeptFilesRun();
+  EXPECT_EQ(getCfgFileTokenValue(late.c_str(), "KEY"), "late");
+  startKeptFilesRun();
+  EXPECT_EQ(getCfgFileTokenValue(late.c_str(), "KEY"), "late");
+  endKeptFilesRun();
   // A thread's own run (a service's job) holds for that thread only.
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
   startKeptFilesThreadRun();
