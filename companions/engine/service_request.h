@@ -99,6 +99,9 @@ class SystemDirectoryCache {
   ino_t ino_ = 0;
 };
 
+// Indexes kept open between requests, unless the service is told otherwise.
+constexpr size_t kDefaultOpenIndexes = 16;
+
 class RequestRunner {
  public:
   RequestRunner(ServedInstallation inst, size_t maxIdleDatabases);

@@ -40,7 +40,8 @@ constexpr long long kHousekeepingMs = 5000;
 
 class WorkerEngine final : public velaservice::LocalEngine {
  public:
-  explicit WorkerEngine(const vela::ServedInstallation& inst) : runner_(inst, 16), pages_(inst) {}
+  explicit WorkerEngine(const vela::ServedInstallation& inst)
+      : runner_(inst, vela::kDefaultOpenIndexes), pages_(inst) {}
 
   vela::ToolAnswer answer(const vela::ToolRequest& request,
                           const std::function<bool()>& stillWanted) override {

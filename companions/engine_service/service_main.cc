@@ -63,7 +63,7 @@ constexpr const char* kUsage =
 struct Options {
   std::string root;
   int64_t threads = 4;
-  int64_t maxOpen = 16;
+  int64_t maxOpen = vela::kDefaultOpenIndexes;
   int64_t clientTimeoutMs = 2000;
   bool exitIfRunning = false;
   int64_t starterLockFd = -1;
